@@ -1,0 +1,20 @@
+#pragma once
+
+#include <QString>
+
+// Names what a server sent or what a saved file holds.
+
+// Extension for a media type (the Content-Type without parameters); may be empty or the input itself.
+QString MediaTypeToExtension(const QString &mediaType);
+
+// Upper-case type from the first bytes (and last 128 bytes) of a saved file, or empty text.
+QString SniffFileType(const QString &path);
+
+// False for empty text and for text carrying one of the known error-page markers.
+bool IsUsablePage(const QString &text);
+
+// "PDF", "CAJ", "KDH", "NH", "文件不存在" or "未知类型文件".
+QString SniffPaperType(const QString &path);
+
+inline const QString kPaperMissing = QStringLiteral("文件不存在");
+inline const QString kPaperUnknown = QStringLiteral("未知类型文件");

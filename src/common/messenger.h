@@ -1,0 +1,31 @@
+#pragma once
+
+#include <QString>
+
+#include <functional>
+
+// Every message box of the program goes through here: the windows install a function that shows a
+// QMessageBox with the program title as caption; tests install one that records and answers.
+enum class MessageIcon { None, Information, Question, Critical };
+enum class MessageButtons { Ok, YesNo };
+enum class MessageAnswer { Ok, Yes, No };
+
+struct MessageRequest
+{
+    MessageIcon icon;
+    QString text;
+    MessageButtons buttons;
+};
+
+using MessageHandler = std::function<MessageAnswer(const MessageRequest &)>;
+
+// Installs the handler and returns the one it replaces.
+MessageHandler setMessageHandler(MessageHandler handler);
+
+MessageAnswer showMessage(MessageIcon icon, const QString &text, MessageButtons buttons = MessageButtons::Ok);
+inline bool askYesNo(MessageIcon icon, const QString &text)
+{
+    return showMessage(icon, text, MessageButtons::YesNo) == MessageAnswer::Yes;
+}
+
+inline const QString kAppTitle = QStringLiteral("墨枢Folionexus文献资料下载管理器");

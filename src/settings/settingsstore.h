@@ -1,0 +1,28 @@
+#pragma once
+
+#include <QString>
+
+// The per-user store: text values addressed by section and key under the program's title.
+QString ReadSetting(const QString &section, const QString &key, const QString &defaultValue);
+void WriteSetting(const QString &section, const QString &key, const QString &value);
+
+// Path of the INI file that holds the store (for the README and for tests).
+QString SettingsFilePath();
+
+namespace settingkeys {
+inline const QString SectionSettings = QStringLiteral("设置");
+inline const QString SectionDownload = QStringLiteral("下载");
+
+inline const QString DownloadMethod = QStringLiteral("下载方式");
+inline const QString Threads = QStringLiteral("线程");
+inline const QString DuplicateName = QStringLiteral("重复文件名");
+inline const QString ProxyEnabled = QStringLiteral("代理服务器有效");
+inline const QString ProxyAddress = QStringLiteral("代理服务器网址");
+inline const QString ProxyPort = QStringLiteral("代理服务器端口");
+inline const QString SaveFolder = QStringLiteral("下载文件保存路径");
+inline const QString PromptSavePath = QStringLiteral("提取网页信息时提示下载保存路径");
+inline const QString LastOpenedFolder = QStringLiteral("最后一次打开的目录");
+
+inline const QString DefaultThreadsPosition = QStringLiteral("2");
+inline const QString DefaultPolicy = QStringLiteral("重命名");
+} // namespace settingkeys

@@ -1,0 +1,79 @@
+#include "settings/settingsstore.h"
+#include "settings/sharedoptions.h"
+#include "testenv.h"
+
+#include <QFile>
+
+using namespace settingkeys;
+
+class TestSettings : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void init() { QFile::remove(SettingsFilePath()); sharedOptions() = SharedOptions(); }
+
+    void freshProfileGivesTheDefaults()
+    {
+        QVERIFY(SettingsFilePath().startsWith(QString::fromLocal8Bit(qgetenv("XDG_CONFIG_HOME"))));
+        SharedOptions &o = sharedOptions();
+        QCOMPARE(o.DownloadMethod, 0); // nothing read yet
+        o.loadFromStore();
+        QCOMPARE(o.DownloadMethod, 2);
+        QCOMPARE(o.DuplicateNamePolicy, QStringLiteral("重命名"));
+        QCOMPARE(o.ProxyEnabled, 0);
+        QCOMPARE(o.ProxyAddress, QString());
+        QCOMPARE(o.ProxyPort, QString());
+        QCOMPARE(o.PromptSavePathOnExtract, 1);
+        QCOMPARE(o.DefaultSaveFolder, QString()); // read only by the chooser
+        QCOMPARE(ReadSetting(SectionDownload, Threads, DefaultThreadsPosition), QStringLiteral("2"));
+    }
+
+    void valuesPersistAsTextUnderSections()
+    {
+        WriteSetting(SectionSettings, settingkeys::DownloadMethod, QStringLiteral("1"));
+        WriteSetting(SectionSettings, settingkeys::ProxyAddress, QStringLiteral("proxy.example"));
+        WriteSetting(SectionDownload, DuplicateName, QStringLiteral("跳过"));
+        QCOMPARE(ReadSetting(SectionSettings, settingkeys::DownloadMethod, "2"), QStringLiteral("1"));
+        // The same key in another section is another value.
+        QCOMPARE(ReadSetting(SectionDownload, settingkeys::DownloadMethod, "x"), QStringLiteral("x"));
+        sharedOptions().loadFromStore();
+        QCOMPARE(sharedOptions().DownloadMethod, 1);
+        QCOMPARE(sharedOptions().ProxyAddress, QStringLiteral("proxy.example"));
+        QCOMPARE(policyFromText(sharedOptions().DuplicateNamePolicy), DuplicatePolicy::Skip);
+        // Written to disk at once: a second store object sees it.
+        QSettings raw(SettingsFilePath(), QSettings::IniFormat);
+        QCOMPARE(raw.value(SectionSettings + "/" + settingkeys::DownloadMethod).toString(), QStringLiteral("1"));
+    }
+
+    void unreadableNumbersKeepTheValue()
+    {
+        sharedOptions().DownloadMethod = 1;
+        WriteSetting(SectionSettings, settingkeys::DownloadMethod, QStringLiteral("two"));
+        WriteSetting(SectionSettings, settingkeys::ProxyEnabled, QStringLiteral("yes"));
+        sharedOptions().loadFromStore();
+        QCOMPARE(sharedOptions().DownloadMethod, 1);
+        QCOMPARE(sharedOptions().ProxyEnabled, 0);
+    }
+
+    void policyFromStoredText_data()
+    {
+        QTest::addColumn<QString>("stored");
+        QTest::addColumn<int>("policy");
+        QTest::newRow("skip") << "跳过" << int(DuplicatePolicy::Skip);
+        QTest::newRow("overwrite") << "覆盖" << int(DuplicatePolicy::Overwrite);
+        QTest::newRow("rename") << "重命名" << int(DuplicatePolicy::Rename);
+        QTest::newRow("anything else renames") << "skip" << int(DuplicatePolicy::Rename);
+        QTest::newRow("empty renames") << "" << int(DuplicatePolicy::Rename);
+    }
+    void policyFromStoredText()
+    {
+        QFETCH(QString, stored);
+        QFETCH(int, policy);
+        QCOMPARE(int(policyFromText(stored)), policy);
+        QCOMPARE(policyFromText(policyCaption(DuplicatePolicy(policy))), DuplicatePolicy(policy));
+    }
+};
+
+FN_TEST_MAIN_CORE(TestSettings)
+#include "tst_settings.moc"
