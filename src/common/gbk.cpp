@@ -58,11 +58,26 @@ int charByteLength(const QString &text, qsizetype i)
         return 1;
     if (QChar::isHighSurrogate(c) && i + 1 < text.size() && text.at(i + 1).isLowSurrogate())
         return 4;
-    return static_cast<int>(encode(text.mid(i, 1)).size());
+    // One converter per thread: names are measured character by character in long lists.
+    thread_local iconv_t cd = iconv_open("GB18030", "UTF-16LE");
+    if (cd == reinterpret_cast<iconv_t>(-1))
+        return 2;
+    char16_t unit = c;
+    char *in = reinterpret_cast<char *>(&unit);
+    size_t inLeft = sizeof(unit);
+    char out[8];
+    char *outPtr = out;
+    size_t outLeft = sizeof(out);
+    iconv(cd, nullptr, nullptr, nullptr, nullptr);
+    if (iconv(cd, &in, &inLeft, &outPtr, &outLeft) == static_cast<size_t>(-1))
+        return 1; // not representable: it would stand as one '?'
+    return static_cast<int>(sizeof(out) - outLeft);
 }
 
 QString cutToBytes(const QString &text, qsizetype maxBytes)
 {
+    if (text.size() * 4 <= maxBytes)
+        return text; // no character takes more than four bytes
     qsizetype used = 0;
     qsizetype i = 0;
     while (i < text.size()) {

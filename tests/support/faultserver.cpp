@@ -1,0 +1,217 @@
+#include "faultserver.h"
+
+#include <QDir>
+#include <QFile>
+#include <QPointer>
+#include <QSslCertificate>
+#include <QSslConfiguration>
+#include <QSslKey>
+#include <QSslServer>
+#include <QSslSocket>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTimer>
+
+namespace {
+
+QByteArray chunk(const QByteArray &data)
+{
+    return QByteArray::number(data.size(), 16) + "\r\n" + data + "\r\n";
+}
+
+} // namespace
+
+FaultServer::FaultServer(QObject *parent) : QObject(parent) {}
+
+FaultServer::~FaultServer()
+{
+    releaseAll();
+}
+
+FaultServer::Reply FaultServer::pdf(qint64 size, char fill)
+{
+    Reply reply;
+    reply.body = "%PDF-1.4\n" + QByteArray(std::max<qint64>(0, size - 9), fill);
+    reply.body.truncate(size);
+    return reply;
+}
+
+bool FaultServer::listen(bool tls)
+{
+    m_tls = tls;
+    if (tls) {
+        auto *server = new QSslServer(this);
+        QSslConfiguration config = QSslConfiguration::defaultConfiguration();
+        QFile cert(QStringLiteral(FN_TEST_SUPPORT_DIR "/selfsigned.crt"));
+        QFile key(QStringLiteral(FN_TEST_SUPPORT_DIR "/selfsigned.key"));
+        if (!cert.open(QIODevice::ReadOnly) || !key.open(QIODevice::ReadOnly))
+            return false;
+        config.setLocalCertificate(QSslCertificate(cert.readAll()));
+        config.setPrivateKey(QSslKey(key.readAll(), QSsl::Rsa));
+        server->setSslConfiguration(config);
+        m_server = server;
+    } else {
+        m_server = new QTcpServer(this);
+    }
+    connect(m_server, &QTcpServer::pendingConnectionAvailable, this, [this] {
+        while (QTcpSocket *socket = m_server->nextPendingConnection())
+            onConnection(socket);
+    });
+    return m_server->listen(QHostAddress::LocalHost, 0);
+}
+
+quint16 FaultServer::port() const
+{
+    return m_server ? m_server->serverPort() : 0;
+}
+
+QUrl FaultServer::url(const QString &path) const
+{
+    return QUrl(QStringLiteral("%1://127.0.0.1:%2%3").arg(m_tls ? "https" : "http").arg(port()).arg(path));
+}
+
+void FaultServer::setReply(const QString &path, const Reply &reply)
+{
+    m_replies.insert(path.toUtf8(), reply);
+}
+
+QList<FaultServer::Request> FaultServer::requests() const
+{
+    return m_requests;
+}
+
+int FaultServer::requestCount(const QString &path) const
+{
+    int n = 0;
+    for (const Request &r : m_requests)
+        n += r.path == path.toUtf8() ? 1 : 0;
+    return n;
+}
+
+void FaultServer::clearRequests()
+{
+    m_requests.clear();
+}
+
+void FaultServer::releaseAll()
+{
+    const QList<QTcpSocket *> open = m_open;
+    m_open.clear();
+    for (QTcpSocket *s : open) {
+        s->abort();
+        s->deleteLater();
+    }
+}
+
+void FaultServer::onConnection(QTcpSocket *socket)
+{
+    m_open.append(socket);
+    auto buffer = std::make_shared<QByteArray>();
+    connect(socket, &QTcpSocket::disconnected, this, [this, socket] {
+        m_open.removeAll(socket);
+        socket->deleteLater();
+    });
+    connect(socket, &QTcpSocket::readyRead, this, [this, socket, buffer] {
+        buffer->append(socket->readAll());
+        const qsizetype end = buffer->indexOf("\r\n\r\n");
+        if (end < 0)
+            return;
+        const QList<QByteArray> lines = buffer->left(end).split('\n');
+        buffer->clear();
+        Request request;
+        const QList<QByteArray> first = lines.value(0).trimmed().split(' ');
+        request.method = first.value(0);
+        request.target = first.value(1);
+        request.path = request.target;
+        if (request.target.startsWith("http://") || request.target.startsWith("https://")) {
+            request.proxied = true;
+            request.path = QUrl(QString::fromUtf8(request.target)).path().toUtf8();
+        }
+        for (qsizetype i = 1; i < lines.size(); ++i) {
+            const qsizetype colon = lines.at(i).indexOf(':');
+            if (colon > 0)
+                request.headers.insert(lines.at(i).left(colon).trimmed().toLower(), lines.at(i).mid(colon + 1).trimmed());
+        }
+        m_requests.append(request);
+        serve(socket, request);
+    });
+}
+
+void FaultServer::serve(QTcpSocket *socket, const Request &request)
+{
+    Reply reply = m_replies.value(request.path);
+    if (!m_replies.contains(request.path)) {
+        reply = Reply();
+        reply.status = 404;
+        reply.reason = "Not Found";
+        reply.contentType = "text/html";
+        reply.body = "<html><head><TITLE>404 Not Found</TITLE></head><body>missing</body></html>";
+    }
+    if (reply.noAnswer)
+        return;
+    if (!reply.requiredCookie.isEmpty() && !request.headers.value("cookie").contains(reply.requiredCookie)) {
+        reply.contentType = "text/html";
+        reply.body = reply.loginPage;
+        reply.chunked = false;
+        reply.sendLength = true;
+        reply.lengthText.clear();
+    }
+    QByteArray head = "HTTP/1.1 " + QByteArray::number(reply.status);
+    if (!reply.reason.isNull())
+        head += " " + reply.reason;
+    head += "\r\nConnection: close\r\n";
+    if (!reply.contentType.isEmpty())
+        head += "Content-Type: " + reply.contentType + "\r\n";
+    if (!reply.location.isEmpty())
+        head += "Location: " + reply.location + "\r\n";
+    for (const auto &h : reply.extraHeaders)
+        head += h.first + ": " + h.second + "\r\n";
+    if (reply.chunked)
+        head += "Transfer-Encoding: chunked\r\n";
+    else if (reply.sendLength)
+        head += "Content-Length: " + (reply.lengthText.isEmpty() ? QByteArray::number(reply.body.size()) : reply.lengthText) + "\r\n";
+    head += "\r\n";
+    socket->write(head);
+
+    QByteArray body = reply.body;
+    bool closeEarly = false;
+    bool stall = false;
+    if (reply.closeAfter >= 0 && reply.closeAfter < body.size()) {
+        body.truncate(reply.closeAfter);
+        closeEarly = true;
+    }
+    if (reply.stallAfter >= 0 && reply.stallAfter < body.size()) {
+        body.truncate(reply.stallAfter);
+        stall = true;
+    }
+    auto finish = [socket, reply, closeEarly, stall] {
+        if (stall)
+            return;
+        if (reply.chunked && !closeEarly)
+            socket->write("0\r\n\r\n");
+        socket->disconnectFromHost();
+    };
+    if (reply.trickleBytes <= 0) {
+        if (reply.chunked) {
+            for (qsizetype at = 0; at < body.size(); at += 4096)
+                socket->write(chunk(body.mid(at, 4096)));
+        } else {
+            socket->write(body);
+        }
+        finish();
+        return;
+    }
+    auto *timer = new QTimer(socket);
+    auto sent = std::make_shared<qsizetype>(0);
+    connect(timer, &QTimer::timeout, socket, [=] {
+        const QByteArray piece = body.mid(*sent, reply.trickleBytes);
+        *sent += piece.size();
+        if (!piece.isEmpty())
+            socket->write(reply.chunked ? chunk(piece) : piece);
+        if (*sent >= body.size()) {
+            timer->stop();
+            finish();
+        }
+    });
+    timer->start(reply.trickleMs);
+}

@@ -1,0 +1,77 @@
+#pragma once
+
+#include <QByteArray>
+#include <QHash>
+#include <QList>
+#include <QMutex>
+#include <QObject>
+#include <QPair>
+#include <QUrl>
+
+class QTcpServer;
+class QTcpSocket;
+
+// A small HTTP/1.1 server on 127.0.0.1 whose answers tests configure path by path, faults included:
+// any status and reason, missing or wrong Content-Length, chunked bodies, a body cut short, a stall,
+// a slow trickle, redirects, cookie-protected files. It also answers requests sent to it as a proxy
+// (absolute addresses in the request line) and can speak TLS with a self-signed certificate.
+class FaultServer : public QObject
+{
+    Q_OBJECT
+
+public:
+    struct Reply
+    {
+        int status = 200;
+        QByteArray reason = "OK";
+        QByteArray contentType = "application/pdf";
+        QByteArray body;
+        bool sendLength = true;
+        QByteArray lengthText; // overrides the Content-Length value when not empty
+        bool chunked = false;
+        qint64 closeAfter = -1; // close the connection after this many body bytes
+        qint64 stallAfter = -1; // stop sending (connection stays open) after this many body bytes
+        int trickleBytes = 0; // send the body this many bytes at a time...
+        int trickleMs = 0; // ...every this many milliseconds
+        bool noAnswer = false; // read the request and never answer
+        QByteArray location; // redirect target
+        QByteArray requiredCookie; // "name=value": without it the answer is the loginPage
+        QByteArray loginPage = "<html><head><title>Login</title></head><body>please log in</body></html>";
+        QList<QPair<QByteArray, QByteArray>> extraHeaders;
+    };
+
+    struct Request
+    {
+        QByteArray method;
+        QByteArray target; // as sent (absolute when proxied)
+        QByteArray path;
+        QHash<QByteArray, QByteArray> headers; // lower-case names
+        bool proxied = false;
+    };
+
+    explicit FaultServer(QObject *parent = nullptr);
+    ~FaultServer() override;
+
+    bool listen(bool tls = false);
+    quint16 port() const;
+    QUrl url(const QString &path) const; // http(s)://127.0.0.1:port + path
+
+    void setReply(const QString &path, const Reply &reply);
+    static Reply pdf(qint64 size, char fill = 'p');
+
+    QList<Request> requests() const;
+    int requestCount(const QString &path) const;
+    void clearRequests();
+    // Stalled and trickling connections are closed.
+    void releaseAll();
+
+private:
+    void onConnection(QTcpSocket *socket);
+    void serve(QTcpSocket *socket, const Request &request);
+
+    QTcpServer *m_server = nullptr;
+    bool m_tls = false;
+    QHash<QByteArray, Reply> m_replies;
+    QList<Request> m_requests;
+    QList<QTcpSocket *> m_open;
+};
