@@ -1,0 +1,62 @@
+#pragma once
+
+#include <QObject>
+#include <QPointer>
+
+#include <functional>
+
+class CandidateListModel;
+class DownloadListModel;
+
+// Which candidate rows an analysis hands over.
+enum class AnalysisCommand { Unanalysed, Failed, Selected, All };
+
+// The outside world an analysis needs; the search window fills these in from its host.
+struct AnalysisHooks
+{
+    std::function<void()> chooseSaveLocation; // modal chooser; sets SaveLocationCancelled
+    std::function<DownloadListModel *()> loadDownloadList; // loads the download window if needed
+    std::function<void()> showDownloadWindow; // 显示下载窗口
+    std::function<bool(int position)> isSelected; // selection of the candidate list
+};
+
+// The analysis loop: hands the rows a command picks over to the download list, one row per turn of
+// the event loop, so the stop button and the window's close are seen between rows.
+class CandidateAnalysis : public QObject
+{
+    Q_OBJECT
+
+public:
+    CandidateAnalysis(CandidateListModel *candidates, AnalysisHooks hooks, QObject *parent = nullptr);
+
+    // True while no analysis runs (and once a stop has been asked for).
+    bool AnalysisStopped() const { return m_stopped; }
+    bool isRunning() const { return m_running; }
+
+    void start(AnalysisCommand command);
+    // Asks a running analysis to end after the row being handed over.
+    void stop() { m_stopped = true; }
+
+    static QString rowProgressText(int i, int n, const QString &title);
+    static QString resultText(int successCount);
+
+Q_SIGNALS:
+    void started();
+    void progressTextChanged(const QString &text);
+    void finished(int successCount, const QString &resultText);
+
+private:
+    void begin();
+    void nextRows();
+    bool rowMeetsRule(int position) const;
+    void finish();
+
+    CandidateListModel *m_candidates;
+    AnalysisHooks m_hooks;
+    AnalysisCommand m_command = AnalysisCommand::All;
+    bool m_stopped = true;
+    bool m_running = false;
+    int m_total = 0;
+    int m_next = 0;
+    int m_successes = 0;
+};

@@ -1,0 +1,18 @@
+#pragma once
+
+#include <QString>
+
+class CandidateListModel;
+class DownloadListModel;
+
+// File name (without folder and extension) that a candidate gets in the download list, by the naming
+// rule the save-location chooser set. Never empty: when the chosen source cleans down to nothing,
+// the other source is used, so no file is named only ".pdf".
+QString DownloadNameFor(const QString &address, const QString &title, const QString &type);
+
+// Adds a waiting download row for a candidate; a row already listed under the address stays as it is.
+bool 加入下载列表(DownloadListModel &downloads, const QString &address, const QString &title, const QString &type,
+                  const QString &saveFolder, const QString &sourcePage);
+
+// The per-row step of an analysis: false only when the candidate row cannot be read.
+bool HandOverCandidate(const CandidateListModel &candidates, int position, DownloadListModel &downloads);

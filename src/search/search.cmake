@@ -1,0 +1,10 @@
+add_library(fn_search STATIC
+    ${CMAKE_CURRENT_LIST_DIR}/addallwalk.cpp ${CMAKE_CURRENT_LIST_DIR}/addallwalk.h
+    ${CMAKE_CURRENT_LIST_DIR}/candidateanalysis.cpp ${CMAKE_CURRENT_LIST_DIR}/candidateanalysis.h
+    ${CMAKE_CURRENT_LIST_DIR}/candidateexport.cpp ${CMAKE_CURRENT_LIST_DIR}/candidateexport.h
+    ${CMAKE_CURRENT_LIST_DIR}/candidatelistmodel.cpp ${CMAKE_CURRENT_LIST_DIR}/candidatelistmodel.h
+    ${CMAKE_CURRENT_LIST_DIR}/candidateremoval.cpp ${CMAKE_CURRENT_LIST_DIR}/candidateremoval.h
+    ${CMAKE_CURRENT_LIST_DIR}/handover.cpp ${CMAKE_CURRENT_LIST_DIR}/handover.h
+    ${CMAKE_CURRENT_LIST_DIR}/resultpage.cpp ${CMAKE_CURRENT_LIST_DIR}/resultpage.h
+    ${CMAKE_CURRENT_LIST_DIR}/searchlayout.cpp ${CMAKE_CURRENT_LIST_DIR}/searchlayout.h)
+target_link_libraries(fn_search PUBLIC fn_download fn_settings fn_common Qt6::Core)

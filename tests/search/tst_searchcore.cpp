@@ -1,0 +1,390 @@
+#include "common/gbk.h"
+#include "download/downloadlistmodel.h"
+#include "search/candidateanalysis.h"
+#include "search/candidateexport.h"
+#include "search/candidatelistmodel.h"
+#include "search/candidateremoval.h"
+#include "search/handover.h"
+#include "search/resultpage.h"
+#include "search/searchlayout.h"
+#include "settings/sharedoptions.h"
+#include "testenv.h"
+
+#include <QAbstractItemModelTester>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+
+namespace {
+PageDiv div(const QString &cls, int tables, QList<PageLink> links = {})
+{
+    return PageDiv{cls, tables, std::move(links)};
+}
+
+PageSnapshot page(QList<PageDiv> divs)
+{
+    PageSnapshot p;
+    p.valid = true;
+    p.documentAddress = QStringLiteral("http://site/search?page=1");
+    p.divs = std::move(divs);
+    return p;
+}
+
+const QList<PageLink> twoPapers{{QStringLiteral("Paper A"), QStringLiteral("http://site/paper/1")},
+                                {QStringLiteral("Paper B"), QStringLiteral("http://site/paper/2")}};
+
+void fill(CandidateListModel &list, int n, const QString &status = {})
+{
+    for (int i = 0; i < n; ++i) {
+        const int at = list.count();
+        list.加入LV1(QStringLiteral("Title %1").arg(at), QStringLiteral("http://site/p/%1.pdf").arg(at),
+                     QStringLiteral("http://site/r"), QStringLiteral("pdf"), QString());
+        list.setStatus(at, status);
+    }
+}
+} // namespace
+
+class TestSearchCore : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void init()
+    {
+        sharedOptions() = SharedOptions{};
+    }
+
+    void candidateListKeepsFirstOccurrenceAndFollowsTheModelProtocol()
+    {
+        CandidateListModel list;
+        QAbstractItemModelTester tester(&list, QAbstractItemModelTester::FailureReportingMode::QtTest);
+        QVERIFY(list.加入LV1("First", "http://a/1.pdf", "http://r/1", "pdf", "/f/"));
+        list.setStatus(0, candidatetext::Succeeded);
+        QVERIFY(!list.加入LV1("Second", "http://a/1.pdf", "http://r/2", "pdf", "/g/"));
+        QCOMPARE(list.count(), 1);
+        const CandidateRow &row = list.row(0);
+        QCOMPARE(row.title, QStringLiteral("First"));
+        QCOMPARE(row.tag, QStringLiteral("http://r/1"));
+        QCOMPARE(row.folder, QStringLiteral("/f/"));
+        QCOMPARE(row.status, candidatetext::Succeeded);
+        QVERIFY(!(list.flags(list.index(0, 0)) & Qt::ItemIsEditable));
+        QVERIFY(!list.setData(list.index(0, 0), "edited"));
+        QStringList headers;
+        for (int c = 0; c < list.columnCount(); ++c)
+            headers << list.headerData(c, Qt::Horizontal).toString();
+        QCOMPARE(headers, (QStringList{"标题", "类型", "分析状态", "保存路径"}));
+
+        fill(list, 5);
+        QCOMPARE(RemoveCandidates(list, RemovalRule::Selected, {}, {"http://site/p/2.pdf", "http://site/p/3.pdf"}), 2);
+        QCOMPARE(list.count(), 4);
+        // A removed key can be taken again.
+        QVERIFY(list.加入LV1("Again", "http://site/p/2.pdf", "r", "pdf", ""));
+        list.clear();
+        QCOMPARE(list.count(), 0);
+        QVERIFY(list.加入LV1("Fresh", "http://a/1.pdf", "r", "pdf", ""));
+    }
+
+    void extractionFindsOnlyTheExactPaperList_data()
+    {
+        QTest::addColumn<PageSnapshot>("snapshot");
+        QTest::addColumn<QStringList>("titles");
+        QTest::newRow("class in another letter case matches")
+            << page({div("other", 0), div("TableList PaperList", 1, twoPapers)}) << QStringList{"Paper A", "Paper B"};
+        QTest::newRow("a further class name does not match")
+            << page({div("tablelist paperlist wide", 1, twoPapers)}) << QStringList{};
+        QTest::newRow("blanks around the class do not match")
+            << page({div(" tablelist paperlist", 1, twoPapers)}) << QStringList{};
+        QTest::newRow("only the first list is read, even without a table")
+            << page({div("tablelist paperlist", 0), div("tablelist paperlist", 1, twoPapers)}) << QStringList{};
+        QTest::newRow("two tables give nothing")
+            << page({div("tablelist paperlist", 2, twoPapers)}) << QStringList{};
+        QTest::newRow("links without text or address are skipped")
+            << page({div("tablelist paperlist", 1,
+                         {{"", "http://site/img"}, {"No address", ""}, {"  Kept  ", "http://site/paper/9"}})})
+            << QStringList{"  Kept  "};
+        QTest::newRow("a paper linked twice is one row")
+            << page({div("tablelist paperlist", 1, twoPapers + QList<PageLink>{{"Paper A again", "http://site/paper/1"}})})
+            << QStringList{"Paper A", "Paper B"};
+        PageSnapshot unreadable;
+        QTest::newRow("no document") << unreadable << QStringList{};
+    }
+
+    void extractionFindsOnlyTheExactPaperList()
+    {
+        QFETCH(PageSnapshot, snapshot);
+        QFETCH(QStringList, titles);
+        CandidateListModel list;
+        QCOMPARE(ExtractResultPage(snapshot, list, QStringLiteral("/save/")), titles.size());
+        QStringList got;
+        for (int i = 0; i < list.count(); ++i)
+            got << list.row(i).title;
+        QCOMPARE(got, titles);
+    }
+
+    void extractedRowCarriesKeyTagTypeAndFolder()
+    {
+        CandidateListModel list;
+        ExtractResultPage(page({div("tablelist paperlist", 1, {{"T", "http://site/paper/123"}})}), list, "");
+        const CandidateRow &row = list.row(0);
+        QCOMPARE(row.key, QStringLiteral("http://site/paper/123.pdf"));
+        QCOMPARE(row.type, QStringLiteral("pdf"));
+        QCOMPARE(row.status, QString());
+        QCOMPARE(row.folder, QString());
+        QCOMPARE(row.tag, QStringLiteral("http://site/search?page=1"));
+    }
+
+    void snapshotIsReadFromTheScriptResult()
+    {
+        QVariantMap link;
+        const QVariantMap result{
+            {"url", "http://site/r"},
+            {"divs", QVariantList{QVariantMap{{"cls", "tablelist paperlist"}, {"tables", 1},
+                                              {"links", QVariantList{QVariantList{"T", "http://site/p"}}}}}},
+            {"anchors", QVariantList{"T", ">"}}};
+        const PageSnapshot p = snapshotFromScriptResult(result);
+        QVERIFY(p.valid);
+        QCOMPARE(p.divs.size(), 1);
+        QCOMPARE(p.divs.at(0).tableLinks.at(0).address, QStringLiteral("http://site/p"));
+        QCOMPARE(findNextPageLink(p.anchorTexts), 1);
+        QVERIFY(!snapshotFromScriptResult(QVariant()).valid);
+        QVERIFY(!snapshotFromScriptResult(QVariantMap{{"url", "x"}}).valid);
+    }
+
+    void nextPageLinkIsExactlyOneAngleBracket_data()
+    {
+        QTest::addColumn<QStringList>("anchors");
+        QTest::addColumn<int>("found");
+        QTest::newRow("bare") << QStringList{"1", "2", ">"} << 2;
+        QTest::newRow("between spaces") << QStringList{"   >  "} << 0;
+        QTest::newRow("two brackets") << QStringList{">>"} << -1;
+        QTest::newRow("bracket and words") << QStringList{"> next page"} << -1;
+        QTest::newRow("first of several") << QStringList{"x", ">", ">"} << 1;
+        QTest::newRow("none") << QStringList{} << -1;
+    }
+
+    void nextPageLinkIsExactlyOneAngleBracket()
+    {
+        QFETCH(QStringList, anchors);
+        QFETCH(int, found);
+        QCOMPARE(findNextPageLink(anchors), found);
+    }
+
+    void handOverNamesTheFileByTheChosenRule()
+    {
+        DownloadListModel downloads;
+        sharedOptions().DefaultSaveFolder = QStringLiteral("/papers/");
+        sharedOptions().UseOriginalFileName = true;
+        QVERIFY(加入下载列表(downloads, "http://site/paper/123.pdf", "Title", "pdf", "", "http://site/r"));
+        QCOMPARE(downloads.row(0).name, QStringLiteral("123"));
+        QCOMPARE(downloads.row(0).folder, QStringLiteral("/papers/"));
+        QCOMPARE(downloads.row(0).tag, QStringLiteral("http://site/r"));
+        QCOMPARE(downloads.row(0).state, RowState::Waiting);
+        QCOMPARE(downloads.row(0).size, QString());
+
+        sharedOptions().UseOriginalFileName = false;
+        QVERIFY(加入下载列表(downloads, "http://site/paper/124.pdf", " Deep\r\nlearning: a/b? \n", "pdf", "/own/", ""));
+        QCOMPARE(downloads.row(1).name, QStringLiteral("Deeplearning ab"));
+        QCOMPARE(downloads.row(1).folder, QStringLiteral("/own/"));
+
+        // An address already listed keeps its row and still counts as handed over.
+        QVERIFY(加入下载列表(downloads, "http://site/paper/124.pdf", "Other", "pdf", "/x/", ""));
+        QCOMPARE(downloads.count(), 2);
+        QCOMPARE(downloads.row(1).name, QStringLiteral("Deeplearning ab"));
+    }
+
+    void aNameNeverCleansDownToNothing()
+    {
+        sharedOptions().UseOriginalFileName = false;
+        QCOMPARE(DownloadNameFor("http://site/paper/77.pdf", "...", "pdf"), QStringLiteral("77"));
+        QCOMPARE(DownloadNameFor("http://site/paper/77.pdf", "\r\n  ", "pdf"), QStringLiteral("77"));
+        sharedOptions().UseOriginalFileName = true;
+        QCOMPARE(DownloadNameFor("http://site/paper/.pdf", "Title", "pdf"), QStringLiteral("Title"));
+        QVERIFY(!DownloadNameFor("http://site/paper/.pdf", "???", "pdf").isEmpty());
+
+        // A long Chinese title must still fit a file name on disk with a counter and the extension.
+        sharedOptions().UseOriginalFileName = false;
+        const QString name = DownloadNameFor("http://site/p/1.pdf", QString(200, QChar(0x6587)), "pdf");
+        QVERIFY(!name.isEmpty());
+        QVERIFY((name + "[001].pdf").toUtf8().size() <= 255);
+    }
+
+    void analysisHandsOverByCommandAndReports()
+    {
+        CandidateListModel list;
+        DownloadListModel downloads;
+        int shown = 0;
+        int chooserCalls = 0;
+        QSet<int> selected;
+        AnalysisHooks hooks{[&] { ++chooserCalls; }, [&] { return &downloads; }, [&] { ++shown; },
+                            [&](int p) { return selected.contains(p); }};
+        CandidateAnalysis analysis(&list, hooks);
+        QSignalSpy finished(&analysis, &CandidateAnalysis::finished);
+        QStringList progress;
+        connect(&analysis, &CandidateAnalysis::progressTextChanged, this, [&](const QString &t) { progress << t; });
+        sharedOptions().PromptSavePathOnExtract = 1;
+
+        fill(list, 5, candidatetext::Succeeded);
+        fill(list, 15);
+        QVERIFY(analysis.AnalysisStopped());
+        analysis.start(AnalysisCommand::Unanalysed);
+        QVERIFY(!analysis.AnalysisStopped());
+        QVERIFY(finished.wait(5000));
+        QCOMPARE(finished.last().at(1).toString(), QStringLiteral("本次分析成功：15条"));
+        QCOMPARE(downloads.count(), 15);
+        QCOMPARE(progress.first(), QStringLiteral("正在分析,请稍候..."));
+        QCOMPARE(progress.last(), QStringLiteral("正在分析第20/20条记录：Title 19"));
+        QCOMPARE(progress.size(), 21);
+        QCOMPARE(chooserCalls, 0);
+        QCOMPARE(shown, 1);
+        QVERIFY(analysis.AnalysisStopped());
+
+        // Everything again: statuses are set anew, nothing is listed twice, all count.
+        analysis.start(AnalysisCommand::All);
+        QVERIFY(finished.wait(5000));
+        QCOMPARE(finished.last().at(0).toInt(), 20);
+        QCOMPARE(downloads.count(), 20);
+        for (int i = 0; i < list.count(); ++i)
+            QCOMPARE(list.row(i).status, candidatetext::Succeeded);
+
+        analysis.start(AnalysisCommand::Failed);
+        QVERIFY(finished.wait(5000));
+        QCOMPARE(finished.last().at(1).toString(), QStringLiteral("本次分析成功：0条"));
+        QCOMPARE(shown, 3);
+
+        list.setStatus(3, candidatetext::Failed);
+        selected = {3, 4};
+        list.setStatus(4, candidatetext::Failed);
+        list.加入LV1("New", "http://site/new.pdf", "r", "pdf", "");
+        analysis.start(AnalysisCommand::Selected);
+        QVERIFY(finished.wait(5000));
+        QCOMPARE(finished.last().at(0).toInt(), 2);
+        QCOMPARE(list.row(4).status, candidatetext::Succeeded);
+        QCOMPARE(list.row(20).status, QString());
+    }
+
+    void analysisAsksForTheFolderAndStops()
+    {
+        CandidateListModel list;
+        DownloadListModel downloads;
+        bool cancel = true;
+        int shown = 0;
+        AnalysisHooks hooks{[&] { sharedOptions().SaveLocationCancelled = cancel; }, [&] { return &downloads; },
+                            [&] { ++shown; }, {}};
+        CandidateAnalysis analysis(&list, hooks);
+        QSignalSpy finished(&analysis, &CandidateAnalysis::finished);
+        sharedOptions().PromptSavePathOnExtract = 0;
+        fill(list, 4);
+
+        analysis.start(AnalysisCommand::All);
+        QVERIFY(finished.wait(5000));
+        QCOMPARE(finished.last().at(0).toInt(), 0);
+        QCOMPARE(list.row(0).status, QString());
+        QCOMPARE(downloads.count(), 0);
+        QCOMPARE(shown, 1);
+
+        // A stop asked for during the first row ends the run after that row.
+        cancel = false;
+        connect(&downloads, &QAbstractItemModel::rowsInserted, &analysis, [&] { analysis.stop(); },
+                Qt::SingleShotConnection);
+        analysis.start(AnalysisCommand::Unanalysed);
+        QVERIFY(finished.wait(5000));
+        QCOMPARE(finished.last().at(0).toInt(), 1);
+        QCOMPARE(list.row(1).status, QString());
+        QCOMPARE(shown, 2);
+
+        // An empty list still ends with the report and the download window.
+        list.clear();
+        analysis.start(AnalysisCommand::Unanalysed);
+        QVERIFY(finished.wait(5000));
+        QCOMPARE(finished.last().at(1).toString(), QStringLiteral("本次分析成功：0条"));
+        QCOMPARE(shown, 3);
+    }
+
+    void exportWritesCodePageLinesAndReportsTheSize()
+    {
+        CandidateListModel list;
+        list.加入LV1("Deep learning for X", "k1", "", "pdf", "/f/");
+        list.setStatus(0, candidatetext::Succeeded);
+        list.加入LV1("深度学习", "k2", "", "pdf", "");
+        list.加入LV1("Broken", "k3", "", "pdf", "");
+        list.setStatus(2, candidatetext::Failed);
+        QTemporaryDir dir;
+        const QString path = dir.path() + "/out.txt";
+        const qint64 size = writeCandidateExport(list, path);
+        const QByteArray expected = QByteArray("Deep learning for X-") + gbk::encode("【pdf】成功") + "\r\n"
+                                    + gbk::encode("深度学习-【pdf】") + "\r\n" + "Broken-" + gbk::encode("【pdf】分析失败")
+                                    + "\r\n";
+        QCOMPARE(fntest::readFile(path), expected);
+        QCOMPARE(size, expected.size());
+        QCOMPARE(exportSavedMessage(size), QStringLiteral("保存文件完毕：0.1KB"));
+
+        // A file that cannot be written reports failure and leaves nothing half-written.
+        QCOMPARE(writeCandidateExport(list, dir.path() + "/missing/out.txt"), qint64(-1));
+    }
+
+    void exportSizeFormat_data()
+    {
+        QTest::addColumn<qint64>("bytes");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("empty") << qint64(0) << "0.0";
+        QTest::newRow("rounds up") << qint64(307) << "0.3";
+        QTest::newRow("thousands") << qint64(1264128) << "1,234.5";
+        QTest::newRow("millions") << qint64(1024LL * 1234567) << "1,234,567.0";
+        QTest::newRow("carry into whole") << qint64(1023) << "1.0";
+    }
+
+    void exportSizeFormat()
+    {
+        QFETCH(qint64, bytes);
+        QFETCH(QString, text);
+        QCOMPARE(exportSavedMessage(bytes), QStringLiteral("保存文件完毕：") + text + "KB");
+    }
+
+    void removalRules()
+    {
+        CandidateListModel list;
+        list.加入LV1("Using pdf files", "a", "", "pdf", "");
+        list.加入LV1("Paper", "b", "", "pdf", "");
+        list.加入LV1("PDF tools", "c", "", "pdf", "");
+        list.setStatus(1, candidatetext::Succeeded);
+        list.setStatus(2, candidatetext::Failed);
+        QCOMPARE(RemoveCandidates(list, RemovalRule::Succeeded), 1);
+        QCOMPARE(list.count(), 2);
+        QCOMPARE(RemoveCandidates(list, RemovalRule::TitleLacks, "TOOLS"), 1);
+        QCOMPARE(list.row(0).title, QStringLiteral("PDF tools"));
+        list.加入LV1("Paper", "b", "", "pdf", "");
+        QCOMPARE(RemoveCandidates(list, RemovalRule::TitleContains, "pdf"), 1);
+        QCOMPARE(list.row(0).title, QStringLiteral("Paper"));
+    }
+
+    void layoutLimits()
+    {
+        using namespace searchlayout;
+        Input in;
+        in.window = QSize(6000, 3000);
+        in.barTop = 2000;
+        in.barHeight = 75;
+        in.statusBarHeight = 300;
+        in.listOffset = QPoint(60, 480);
+        in.progressSize = QSize(4000, 900);
+        Result r = arrange(in);
+        QCOMPARE(r.window, QSize(9000, 5000));
+
+        in.window = QSize(10000, 10000);
+        in.barTop = 9500;
+        QCOMPARE(arrange(in).bar.top(), 8000);
+        in.barTop = -15;
+        QCOMPARE(arrange(in).bar.top(), 8000);
+        in.barTop = 7000;
+        r = arrange(in);
+        QCOMPARE(r.bar, QRect(20, 7000, 9700, 75));
+        QCOMPARE(r.webPanel, QRect(20, 0, 9700, 7000));
+        QCOMPARE(r.listPanel, QRect(20, 7075, 9700, 10000 - 300 - 7000 - 75 - 870));
+        QCOMPARE(r.browser.size(), QSize(9680, 6980));
+        QCOMPARE(r.list, QRect(60, 480, 9700 - 60 - 50, r.listPanel.height() - 480 - 50));
+        QCOMPARE(r.progress.topLeft(), QPoint((9700 - 4000) / 2, (r.listPanel.height() - 900) / 2));
+        QCOMPARE(r.progress.size(), in.progressSize);
+    }
+};
+
+FN_TEST_MAIN_CORE(TestSearchCore)
+#include "tst_searchcore.moc"
