@@ -1,0 +1,456 @@
+#include "download/downloadcommands.h"
+#include "download/downloadlistmodel.h"
+#include "testenv.h"
+
+#include <QDir>
+#include <QFile>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+
+namespace {
+
+DownloadRow makeRow(const QString &name, RowState state, const QString &folder = {}, const QString &type = "pdf")
+{
+    DownloadRow row;
+    row.key = QStringLiteral("http://site/") + name;
+    row.name = name;
+    row.type = type;
+    row.folder = folder;
+    row.state = state;
+    row.tag = QStringLiteral("page-") + name;
+    if (state == RowState::Done || state == RowState::Failed) {
+        row.size = QStringLiteral("10");
+        row.downloaded = QStringLiteral("10");
+        row.percent = QStringLiteral("100%");
+    }
+    return row;
+}
+
+QStringList names(const DownloadListModel &model)
+{
+    QStringList result;
+    for (int i = 0; i < model.count(); ++i)
+        result << model.row(i).name;
+    return result;
+}
+
+QStringList column(const DownloadListModel &model, DownloadListModel::Column c)
+{
+    QStringList result;
+    for (int i = 0; i < model.count(); ++i)
+        result << model.cell(i, c);
+    return result;
+}
+
+// Records every shell action instead of starting a program.
+struct RecordingShell
+{
+    QStringList calls;
+    bool showInFolderWorks = true;
+    ShellHooks hooks()
+    {
+        ShellHooks h;
+        h.openFile = [this](const QString &p) { calls << "file:" + p; return true; };
+        h.showInFolder = [this](const QString &p) { calls << "show:" + p; return showInFolderWorks; };
+        h.openFolder = [this](const QString &p) { calls << "folder:" + p; return true; };
+        h.openInTextEditor = [this](const QString &p) { calls << "editor:" + p; return true; };
+        h.openWebPage = [this](const QString &p) { calls << "web:" + p; return true; };
+        return h;
+    }
+};
+
+const CommandGuards running{true, true, true};
+const CommandGuards idle{};
+
+} // namespace
+
+class TestDownloadCommands : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void guardsRefuseWithTheirMessagesAndChangeNothing()
+    {
+        fntest::MessageRecorder recorder;
+        DownloadListModel model;
+        model.addRow(makeRow("a", RowState::Failed));
+        model.addRow(makeRow("b", RowState::Waiting));
+        model.addRow(makeRow("c", RowState::Done, {}, "html"));
+        QRandomGenerator random(1);
+
+        QVERIFY(!ShuffleRows(model, running, random));
+        QCOMPARE(RedownloadFailedRows(model, running), -1);
+        QCOMPARE(RedownloadHtmlRows(model, running), -1);
+        QCOMPARE(RemoveSelectedRows(model, running, {0, 1, 2}), -1);
+        QVERIFY(!ClearAllRows(model, running));
+        QCOMPARE(recorder.messages.size(), 5);
+        for (const MessageRequest &m : std::as_const(recorder.messages)) {
+            QCOMPARE(m.text, QStringLiteral("停止下载以后，才能执行此操作！"));
+            QCOMPARE(m.icon, MessageIcon::Information);
+        }
+        recorder.clear();
+
+        QVERIFY(!CancelSelectedRows(model, running, {1}));
+        QCOMPARE(recorder.texts(), QStringList{"停止下载后方可设置！"});
+        QCOMPARE(recorder.messages.first().icon, MessageIcon::Critical);
+        recorder.clear();
+
+        HeaderSorter sorter;
+        QVERIFY(!sorter.sortByColumn(model, DownloadListModel::ColName, running));
+        QCOMPARE(recorder.texts(), QStringList{"停止下载后方可排序！"});
+        QCOMPARE(recorder.messages.first().icon, MessageIcon::Information);
+        QVERIFY(sorter.ascending()); // a refused click does not turn the direction over
+
+        QCOMPARE(names(model), QStringList({"a", "b", "c"}));
+        QCOMPARE(model.row(0).state, RowState::Failed);
+        QCOMPARE(model.row(1).state, RowState::Waiting);
+        QCOMPARE(model.row(2).state, RowState::Done);
+
+        // Removing failed or completed rows is allowed while a run is active.
+        recorder.clear();
+        QCOMPARE(RemoveFailedRows(model), 1);
+        QVERIFY(recorder.messages.isEmpty());
+    }
+
+    void shuffleMovesEveryRowOnceAndKeepsItsData()
+    {
+        fntest::MessageRecorder recorder;
+        DownloadListModel model;
+        QRandomGenerator random(42);
+        QVERIFY(ShuffleRows(model, idle, random));
+        QCOMPARE(recorder.texts(), QStringList{"随机排序完成！"});
+        QCOMPARE(model.count(), 0);
+
+        QStringList before;
+        for (int i = 0; i < 60; ++i) {
+            DownloadRow row = makeRow(QStringLiteral("r%1").arg(i), i % 3 ? RowState::Done : RowState::Failed,
+                                      QStringLiteral("/f%1/").arg(i));
+            row.size = QString::number(i * 7);
+            model.addRow(row);
+            before << row.name;
+        }
+        QVERIFY(ShuffleRows(model, idle, random));
+        QStringList after = names(model);
+        QVERIFY(after != before);
+        QStringList sorted = after;
+        sorted.sort();
+        QStringList expected = before;
+        expected.sort();
+        QCOMPARE(sorted, expected);
+        for (int i = 0; i < model.count(); ++i) {
+            const DownloadRow &row = model.row(i);
+            const int n = row.name.mid(1).toInt();
+            QCOMPARE(row.key, "http://site/" + row.name);
+            QCOMPARE(row.tag, "page-" + row.name);
+            QCOMPARE(row.size, QString::number(n * 7));
+            QCOMPARE(row.folder, QStringLiteral("/f%1/").arg(n));
+            QCOMPARE(row.state, n % 3 ? RowState::Done : RowState::Failed);
+        }
+        // Two shuffles from the one generator differ (no re-seeding from a coarse clock).
+        QVERIFY(ShuffleRows(model, idle, random));
+        QVERIFY(names(model) != after);
+    }
+
+    void shuffleOfAVeryLongListLeavesTheUndrawnRowsOnTopInOrder()
+    {
+        fntest::MessageRecorder recorder;
+        DownloadListModel model;
+        QList<DownloadRow> rows;
+        for (int i = 0; i < 10030; ++i)
+            rows.append(makeRow(QStringLiteral("%1").arg(i, 5, 10, QLatin1Char('0')), RowState::Waiting));
+        model.replaceRows(rows);
+        QRandomGenerator random(7);
+        QVERIFY(ShuffleRows(model, idle, random));
+        QCOMPARE(model.count(), 10030);
+        const QStringList top = names(model).mid(0, 30);
+        QStringList sortedTop = top;
+        sortedTop.sort();
+        QCOMPARE(top, sortedTop);
+    }
+
+    void redownloadResetsTheRightRowsAndDeletesTheirFiles()
+    {
+        fntest::MessageRecorder recorder;
+        QTemporaryDir dir;
+        const QString folder = dir.path() + "/";
+        DownloadListModel model;
+        model.addRow(makeRow("done", RowState::Done, folder));
+        model.addRow(makeRow("failed", RowState::Failed, folder));
+        model.addRow(makeRow("waiting", RowState::Waiting, folder));
+        model.addRow(makeRow("page", RowState::Done, folder, "HTM"));
+        model.addRow(makeRow("page2", RowState::Failed, folder, "Html"));
+        model.addRow(makeRow("page3", RowState::Downloading, folder, "html"));
+        for (const QString file : {"done.pdf", "failed.pdf", "page.HTM"})
+            fntest::writeFile(folder + file, "x");
+
+        QCOMPARE(RedownloadSelectedRows(model, {0, 2, 5}), 1);
+        QCOMPARE(model.row(0).state, RowState::Waiting);
+        QVERIFY(model.row(0).size.isEmpty() && model.row(0).downloaded.isEmpty() && model.row(0).percent.isEmpty());
+        QVERIFY(!QFile::exists(folder + "done.pdf"));
+        QCOMPARE(model.row(5).state, RowState::Downloading);
+
+        QCOMPARE(RedownloadHtmlRows(model, idle), 2);
+        QCOMPARE(model.row(3).state, RowState::Waiting);
+        QCOMPARE(model.row(4).state, RowState::Waiting);
+        QVERIFY(!QFile::exists(folder + "page.HTM"));
+        QCOMPARE(model.row(1).state, RowState::Failed); // a failed pdf is not a web page
+
+        QCOMPARE(RedownloadFailedRows(model, idle), 1);
+        QCOMPARE(model.row(1).state, RowState::Waiting);
+        QVERIFY(!QFile::exists(folder + "failed.pdf"));
+        QVERIFY(recorder.messages.isEmpty());
+    }
+
+    void automaticRedownloadFollowsTheChoice_data()
+    {
+        QTest::addColumn<int>("choice");
+        QTest::addColumn<QList<int>>("waitingAfter");
+        QTest::newRow("failed rows") << 0 << QList<int>{0, 2};
+        QTest::newRow("web pages") << 1 << QList<int>{1, 2};
+        QTest::newRow("both") << 2 << QList<int>{0, 1, 2};
+    }
+
+    void automaticRedownloadFollowsTheChoice()
+    {
+        QFETCH(int, choice);
+        QFETCH(QList<int>, waitingAfter);
+        DownloadListModel model;
+        model.addRow(makeRow("failed", RowState::Failed));
+        model.addRow(makeRow("page", RowState::Done, {}, "html"));
+        model.addRow(makeRow("waiting", RowState::Waiting));
+        model.addRow(makeRow("done", RowState::Done));
+        AutoRedownload(model, idle, choice);
+        QList<int> waiting;
+        for (int i = 0; i < model.count(); ++i) {
+            if (model.row(i).state == RowState::Waiting)
+                waiting << i;
+        }
+        QCOMPARE(waiting, waitingAfter);
+    }
+
+    void removalWalksOverNeighbouringMatches()
+    {
+        fntest::MessageRecorder recorder;
+        DownloadListModel model;
+        const RowState states[] = {RowState::Failed, RowState::Failed, RowState::Done, RowState::Failed,
+                                   RowState::Done,   RowState::Done,   RowState::Waiting};
+        int n = 0;
+        for (RowState s : states)
+            model.addRow(makeRow(QString::number(n++), s));
+        QCOMPARE(RemoveFailedRows(model), 3);
+        QCOMPARE(names(model), QStringList({"2", "4", "5", "6"}));
+        QCOMPARE(RemoveDoneRows(model), 3);
+        QCOMPARE(names(model), QStringList({"6"}));
+
+        for (int i = 10; i < 15; ++i)
+            model.addRow(makeRow(QString::number(i), RowState::Waiting));
+        QCOMPARE(RemoveSelectedRows(model, idle, {1, 2, 4, 99}), 3);
+        QCOMPARE(names(model), QStringList({"6", "12", "14"}));
+
+        recorder.answers = {MessageAnswer::No};
+        QVERIFY(!ClearAllRows(model, idle));
+        QCOMPARE(model.count(), 3);
+        QCOMPARE(recorder.messages.last().text, QStringLiteral("您确定要清空列表的所有信息吗？"));
+        QCOMPARE(recorder.messages.last().icon, MessageIcon::None);
+        QCOMPARE(recorder.messages.last().buttons, MessageButtons::YesNo);
+        recorder.answers = {MessageAnswer::Yes};
+        QVERIFY(ClearAllRows(model, idle));
+        QCOMPARE(model.count(), 0);
+    }
+
+    void cancelSelectedFailsOnlyWaitingRows()
+    {
+        DownloadListModel model;
+        model.addRow(makeRow("w", RowState::Waiting));
+        model.addRow(makeRow("d", RowState::Done));
+        model.addRow(makeRow("w2", RowState::Waiting));
+        QVERIFY(CancelSelectedRows(model, idle, {0, 1}));
+        QCOMPARE(model.row(0).state, RowState::Failed);
+        QCOMPARE(model.row(1).state, RowState::Done);
+        QCOMPARE(model.row(2).state, RowState::Waiting);
+    }
+
+    void openCommandsUseTheShellOrExplain()
+    {
+        fntest::MessageRecorder recorder;
+        QTemporaryDir dir;
+        const QString folder = dir.path() + "/";
+        DownloadListModel model;
+        model.addRow(makeRow("here", RowState::Done, folder));
+        model.addRow(makeRow("gone", RowState::Done, folder));
+        model.addRow(makeRow("exact", RowState::Done, folder, "txt"));
+        model.addRow(makeRow("big", RowState::Done, folder, "txt"));
+        fntest::writeFile(folder + "here.pdf", "%PDF");
+        fntest::writeFile(folder + "exact.txt", QByteArray(2048 * 1024, 'a'));
+        fntest::writeFile(folder + "big.txt", QByteArray(2048 * 1024 + 1, 'a'));
+        RecordingShell shell;
+
+        OpenDownloadedFile(model, -1, shell.hooks());
+        OpenContainingFolder(model, -1, shell.hooks());
+        OpenInTextEditor(model, -1, shell.hooks());
+        QVERIFY(shell.calls.isEmpty() && recorder.messages.isEmpty());
+
+        OpenDownloadedFile(model, 0, shell.hooks());
+        OpenDownloadedFile(model, 1, shell.hooks());
+        QCOMPARE(shell.calls, QStringList{"file:" + folder + "here.pdf"});
+        QCOMPARE(recorder.texts(), QStringList{"该文件不存在！"});
+        QCOMPARE(recorder.messages.last().icon, MessageIcon::Critical);
+
+        shell.calls.clear();
+        recorder.clear();
+        OpenContainingFolder(model, 0, shell.hooks());
+        OpenContainingFolder(model, 1, shell.hooks());
+        QCOMPARE(shell.calls, QStringList({"show:" + folder + "here.pdf", "folder:" + folder}));
+        QVERIFY(recorder.messages.isEmpty());
+        shell.showInFolderWorks = false;
+        OpenContainingFolder(model, 0, shell.hooks());
+        QCOMPARE(recorder.texts(), QStringList{"打开失败！"});
+
+        shell.calls.clear();
+        recorder.clear();
+        OpenInTextEditor(model, 2, shell.hooks());
+        OpenInTextEditor(model, 3, shell.hooks());
+        OpenInTextEditor(model, 1, shell.hooks());
+        QCOMPARE(shell.calls, QStringList{"editor:" + folder + "exact.txt"});
+        QCOMPARE(recorder.texts(),
+                 QStringList({"该文件太大，超过了2M，不便于用记事本打开！", "该文件不存在！"}));
+    }
+
+    void doubleClickOpensDoneRowsAndRequeuesFailedOnes()
+    {
+        fntest::MessageRecorder recorder;
+        QTemporaryDir dir;
+        const QString folder = dir.path() + "/";
+        DownloadListModel model;
+        model.addRow(makeRow("ok", RowState::Done, folder));
+        model.addRow(makeRow("deleted", RowState::Done, folder));
+        model.addRow(makeRow("partial", RowState::Failed, folder));
+        model.addRow(makeRow("busy", RowState::Downloading, folder));
+        fntest::writeFile(folder + "ok.pdf", "%PDF");
+        fntest::writeFile(folder + "partial.pdf", "%PD");
+        fntest::writeFile(folder + "busy.pdf", "%PD");
+        RecordingShell shell;
+
+        DoubleClickRow(model, 0, shell.hooks());
+        QCOMPARE(shell.calls, QStringList{"file:" + folder + "ok.pdf"});
+        DoubleClickRow(model, 1, shell.hooks());
+        QCOMPARE(recorder.texts(), QStringList{"文件不存在！"});
+        QCOMPARE(recorder.messages.last().icon, MessageIcon::Critical);
+
+        DoubleClickRow(model, 2, shell.hooks());
+        QCOMPARE(model.row(2).state, RowState::Waiting);
+        QVERIFY(model.row(2).size.isEmpty() && model.row(2).percent.isEmpty());
+        QVERIFY(!QFile::exists(folder + "partial.pdf"));
+
+        DoubleClickRow(model, 3, shell.hooks());
+        QCOMPARE(model.row(3).state, RowState::Downloading);
+        QVERIFY(QFile::exists(folder + "busy.pdf"));
+        QCOMPARE(shell.calls.size(), 1);
+
+        QCOMPARE(RowClickPanelText(model, 0), folder + "ok.pdf");
+        QCOMPARE(RowClickPanelText(model, 1), QString());
+    }
+
+    void numericColumnsSortByValueAndKeepOtherText()
+    {
+        DownloadListModel model;
+        const QStringList sizes{"1000", "999", "未知", "", "5", "文件不存在", "20000"};
+        const QStringList percents{"100%", "9%", "", "45%", "已存在，跳过", "0%", "10%"};
+        for (int i = 0; i < sizes.size(); ++i) {
+            DownloadRow row = makeRow(QStringLiteral("n%1").arg(i), RowState::Done);
+            row.size = sizes.at(i);
+            row.percent = percents.at(i);
+            row.type = QStringList({"pdf", "B", "a", "caj", "PDF", "nh", "c"}).at(i);
+            model.addRow(row);
+        }
+        fntest::MessageRecorder recorder;
+        HeaderSorter sorter;
+        // The first click after load sorts descending.
+        QVERIFY(sorter.sortByColumn(model, DownloadListModel::ColSize, idle));
+        QVERIFY(!sorter.ascending());
+        QCOMPARE(column(model, DownloadListModel::ColSize),
+                 QStringList({"未知", "文件不存在", "20000", "1000", "999", "5", ""}));
+        // The next click, on another column, turns the direction over.
+        QVERIFY(sorter.sortByColumn(model, DownloadListModel::ColPercent, idle));
+        QVERIFY(sorter.ascending());
+        QCOMPARE(column(model, DownloadListModel::ColPercent),
+                 QStringList({"", "0%", "9%", "10%", "45%", "100%", "已存在，跳过"}));
+        QVERIFY(sorter.sortByColumn(model, DownloadListModel::ColSize, idle));
+        QCOMPARE(column(model, DownloadListModel::ColSize),
+                 QStringList({"未知", "文件不存在", "20000", "1000", "999", "5", ""}));
+        QVERIFY(sorter.sortByColumn(model, DownloadListModel::ColSize, idle));
+        QCOMPARE(column(model, DownloadListModel::ColSize),
+                 QStringList({"", "5", "999", "1000", "20000", "文件不存在", "未知"}));
+        // Text columns sort by their text, ignoring letter case.
+        QVERIFY(sorter.sortByColumn(model, DownloadListModel::ColType, idle));
+        QVERIFY(!sorter.ascending());
+        const QStringList types = column(model, DownloadListModel::ColType);
+        for (int i = 1; i < types.size(); ++i)
+            QVERIFY2(types.at(i - 1).toLower() >= types.at(i).toLower(), qPrintable(types.join(u',')));
+        QVERIFY(recorder.messages.isEmpty());
+    }
+
+    void pdfCheckRenamesOtherPaperFormats()
+    {
+        QTemporaryDir dir;
+        const QString folder = dir.path() + "/";
+        DownloadListModel model;
+        model.addRow(makeRow("caj", RowState::Done, folder));
+        model.addRow(makeRow("kdh", RowState::Done, folder, "PDF"));
+        model.addRow(makeRow("nh", RowState::Done, folder));
+        model.addRow(makeRow("real", RowState::Done, folder));
+        model.addRow(makeRow("failedcaj", RowState::Failed, folder));
+        model.addRow(makeRow("other", RowState::Done, folder, "caj"));
+        model.addRow(makeRow("taken", RowState::Done, folder));
+        model.addRow(makeRow("missing", RowState::Done, folder));
+        model.addRow(makeRow("junk", RowState::Done, folder));
+        const QByteArray caj("\xC8\x00\x00\x00 rest of a caj file", 24);
+        fntest::writeFile(folder + "caj.pdf", caj);
+        fntest::writeFile(folder + "kdh.PDF", "KDH 1.0 body");
+        fntest::writeFile(folder + "nh.pdf", QByteArray("HN\x00\x00 body", 9));
+        fntest::writeFile(folder + "real.pdf", "%PDF-1.4");
+        fntest::writeFile(folder + "failedcaj.pdf", caj);
+        fntest::writeFile(folder + "other.caj", caj);
+        fntest::writeFile(folder + "taken.pdf", caj);
+        fntest::writeFile(folder + "taken.CAJ", "already here");
+        fntest::writeFile(folder + "junk.pdf", "<html>");
+
+        QCOMPARE(CheckPdfFiles(model), 4);
+        QCOMPARE(model.row(0).type, QStringLiteral("CAJ"));
+        QCOMPARE(model.row(0).name, QStringLiteral("caj"));
+        QCOMPARE(fntest::readFile(folder + "caj.CAJ"), caj);
+        QVERIFY(!QFile::exists(folder + "caj.pdf"));
+        QCOMPARE(model.row(1).type, QStringLiteral("KDH"));
+        QVERIFY(QFile::exists(folder + "kdh.KDH"));
+        QCOMPARE(model.row(2).type, QStringLiteral("NH"));
+        QVERIFY(QFile::exists(folder + "nh.NH"));
+        // A taken name gets a counter; the file already there is kept.
+        QCOMPARE(model.row(6).type, QStringLiteral("CAJ"));
+        QVERIFY(model.row(6).name != QStringLiteral("taken"));
+        QVERIFY(model.row(6).name.startsWith(QStringLiteral("taken[")));
+        QCOMPARE(fntest::readFile(folder + model.row(6).name + ".CAJ"), caj);
+        QCOMPARE(fntest::readFile(folder + "taken.CAJ"), QByteArray("already here"));
+        // Rows left alone.
+        for (int i : {3, 4, 5, 7, 8})
+            QCOMPARE(model.row(i).type, i == 5 ? QStringLiteral("caj") : QStringLiteral("pdf"));
+        QVERIFY(QFile::exists(folder + "failedcaj.pdf"));
+    }
+
+    void pdfCheckLeavesTheRowWhenTheFileCannotMove()
+    {
+        QTemporaryDir dir;
+        const QString folder = dir.path() + "/";
+        DownloadListModel model;
+        model.addRow(makeRow("blocked", RowState::Done, folder));
+        fntest::writeFile(folder + "blocked.pdf", QByteArray("\xC8\x00\x00\x00", 4));
+        // A folder of the new name is not a taken file name, but nothing can be moved onto it.
+        QVERIFY(QDir().mkdir(folder + "blocked.CAJ"));
+        QCOMPARE(CheckPdfFiles(model), 0);
+        QCOMPARE(model.row(0).type, QStringLiteral("pdf"));
+        QCOMPARE(model.row(0).name, QStringLiteral("blocked"));
+        QVERIFY(QFile::exists(folder + "blocked.pdf"));
+    }
+};
+
+FN_TEST_MAIN_CORE(TestDownloadCommands)
+#include "tst_downloadcommands.moc"
