@@ -1,0 +1,43 @@
+#pragma once
+
+#include "demo/demobody.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QPair>
+#include <QUrl>
+
+// A request as the demo site's connections read it.
+struct DemoRequest
+{
+    QByteArray method;
+    QByteArray version; // "HTTP/1.1" or "HTTP/1.0"
+    QUrl url;           // path and query of the request target
+    QList<QPair<QByteArray, QByteArray>> headers;
+    QByteArray body;
+
+    // Value of the first header of that name (compared without letter case), or empty.
+    QByteArray header(const QByteArray &name) const;
+    // Value of the named cookie in the Cookie headers, or empty.
+    QByteArray cookie(const QByteArray &name) const;
+};
+
+// An answer of the demo site. Content-Length, Transfer-Encoding and Connection are added by the
+// connection according to the framing.
+struct DemoResponse
+{
+    enum class Framing {
+        Length,  // Content-Length
+        Chunked, // Transfer-Encoding: chunked (close-delimited for HTTP/1.0 clients)
+        Close,   // no length at all: the body ends when the connection closes
+    };
+
+    int status = 200;
+    QByteArray contentType;
+    QList<QPair<QByteArray, QByteArray>> headers;
+    DemoBody body;
+    Framing framing = Framing::Length;
+
+    static DemoResponse html(int status, const QString &page);
+    static QByteArray reasonPhrase(int status);
+};

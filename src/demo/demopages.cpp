@@ -1,0 +1,175 @@
+#include "demo/demopages.h"
+
+#include <QUrl>
+
+namespace {
+
+const QString kSiteName = QStringLiteral("墨枢演示文献库");
+
+QString esc(const QString &text)
+{
+    return text.toHtmlEscaped();
+}
+
+QString page(const QString &title, const QString &body)
+{
+    return QStringLiteral(
+               "<!DOCTYPE html>\n<html lang=\"zh-CN\">\n<head>\n<meta charset=\"utf-8\">\n"
+               "<title>%1</title>\n<style>\n"
+               "body{font-family:sans-serif;margin:0 2em 2em 2em;color:#222}\n"
+               ".nav{background:#2f5d8a;padding:6px 10px;margin:0 -2em 1em -2em}\n"
+               ".nav a{color:#fff;margin-right:1.5em;text-decoration:none}\n"
+               ".paperlist table{border-collapse:collapse;width:100%}\n"
+               ".paperlist td,.paperlist th{border-bottom:1px solid #ddd;padding:4px 6px;text-align:left}\n"
+               ".pager a{margin:0 4px}\n.en{color:#555;font-size:90%}\n"
+               "</style>\n</head>\n<body>\n"
+               "<div class=\"nav\"><a href=\"/\">首页</a><a href=\"/search?q=\">全部文献</a>"
+               "<a href=\"/login\">登录</a><a href=\"/about\">关于本站</a></div>\n"
+               "<div class=\"header\"><a href=\"/\"><img src=\"/logo.svg\" width=\"240\" height=\"48\" "
+               "alt=\"%2\"></a></div>\n%3</body>\n</html>\n")
+        .arg(esc(title), kSiteName, body);
+}
+
+QString searchForm(const QString &query)
+{
+    return QStringLiteral("<form class=\"search\" action=\"/search\" method=\"get\">"
+                          "<input type=\"text\" name=\"q\" value=\"%1\" size=\"40\"> "
+                          "<input type=\"submit\" value=\"检索\"></form>\n")
+        .arg(esc(query));
+}
+
+QString pagerLink(const QString &query, int page, const QString &text)
+{
+    return QStringLiteral("<a href=\"%1\">%2</a>").arg(esc(DemoPages::searchPath(query, page)), text);
+}
+
+QString pager(const QString &query, int current, int pageCount)
+{
+    QString html = QStringLiteral("<div class=\"pager\">");
+    if (current > 1) {
+        html += pagerLink(query, 1, QStringLiteral("首页")) + QLatin1Char(' ');
+        html += pagerLink(query, current - 1, QStringLiteral("&lt;")) + QLatin1Char(' ');
+    }
+    for (int n = 1; n <= pageCount; ++n)
+        html += (n == current ? QStringLiteral("<b>%1</b>").arg(n) : pagerLink(query, n, QString::number(n)))
+            + QLatin1Char(' ');
+    if (current < pageCount) {
+        html += pagerLink(query, current + 1, QStringLiteral(" &gt; ")) + QLatin1Char(' ');
+        html += pagerLink(query, pageCount, QStringLiteral("末页"));
+    }
+    return html + QStringLiteral("</div>\n");
+}
+
+QString paperRow(const DemoPaper &paper)
+{
+    return QStringLiteral("<tr><td>%1</td><td><a href=\"/paper/%1\">%2</a></td><td class=\"en\">%3</td>"
+                          "<td>%4</td><td>%5</td><td>%6</td></tr>\n")
+        .arg(QString::number(paper.number), esc(paper.title), esc(paper.englishTitle),
+             esc(paper.authors.join(QStringLiteral("; "))), esc(paper.source), QString::number(paper.year));
+}
+
+} // namespace
+
+namespace DemoPages {
+
+QString searchPath(const QString &query, int page)
+{
+    QString path = QStringLiteral("/search?q=") + QString::fromLatin1(QUrl::toPercentEncoding(query));
+    if (page > 1)
+        path += QStringLiteral("&page=%1").arg(page);
+    return path;
+}
+
+QString home()
+{
+    return page(kSiteName,
+                QStringLiteral(
+                    "<h1>%1</h1>\n%2"
+                    "<p>这是墨枢Folionexus自带的演示文献站点，运行在本机上。检索任意词语即可得到一组示例论文，"
+                    "在检索窗口中可以把结果页的论文加入列表并批量下载。演示帐号和密码都是 demo。</p>\n"
+                    "<p>This is the demo literature site that comes with Folionexus and runs on this computer. "
+                    "Search for anything to get a list of sample papers; the search window can add them to "
+                    "its list and download them in a batch. The demo account and password are both "
+                    "\"demo\".</p>\n"
+                    "<p><a href=\"/search?q=\">浏览全部文献</a> · <a href=\"/login\">登录</a></p>\n")
+                    .arg(kSiteName, searchForm(QString())));
+}
+
+QString results(const QString &query, int current, int pageCount, int total, const QList<DemoPaper> &papers)
+{
+    QString rows;
+    for (const DemoPaper &paper : papers)
+        rows += paperRow(paper);
+    const QString shown = query.trimmed().isEmpty() ? QStringLiteral("全部文献")
+                                                    : QStringLiteral("检索词：%1").arg(esc(query));
+    return page(QStringLiteral("检索结果 - ") + kSiteName,
+                searchForm(query)
+                    + QStringLiteral("<p class=\"summary\">%1，共 %2 条结果，第 %3/%4 页</p>\n")
+                          .arg(shown, QString::number(total), QString::number(current), QString::number(pageCount))
+                    + QStringLiteral("<div class=\"tablelist paperlist\">\n<table>\n"
+                                     "<tr><th>序号</th><th>题名</th><th>Title</th><th>作者</th><th>来源</th>"
+                                     "<th>年份</th></tr>\n")
+                    + rows + QStringLiteral("</table>\n</div>\n") + pager(query, current, pageCount));
+}
+
+QString paperDetail(const DemoPaper &paper)
+{
+    return page(paper.title + QStringLiteral(" - ") + kSiteName,
+                QStringLiteral("<h1>%1</h1>\n<p class=\"en\">%2</p>\n<p>作者：%3</p>\n<p>来源：%4，%5</p>\n"
+                               "<p><a href=\"/paper/%6.pdf\">下载全文</a></p>\n")
+                    .arg(esc(paper.title), esc(paper.englishTitle), esc(paper.authors.join(QStringLiteral("; "))),
+                         esc(paper.source), QString::number(paper.year), QString::number(paper.number)));
+}
+
+QString login(const QString &message)
+{
+    const QString note = message.isEmpty() ? QString() : QStringLiteral("<p class=\"error\">%1</p>\n").arg(esc(message));
+    return page(QStringLiteral("登录 - ") + kSiteName,
+                QStringLiteral("<h1>用户登录</h1>\n%1"
+                               "<form class=\"login\" action=\"/login\" method=\"post\">\n"
+                               "<p>帐号：<input type=\"text\" name=\"username\"></p>\n"
+                               "<p>密码：<input type=\"password\" name=\"password\"></p>\n"
+                               "<p><input type=\"submit\" value=\"登录\"></p>\n</form>\n")
+                    .arg(note));
+}
+
+QString loggedIn(const QString &account)
+{
+    return page(QStringLiteral("已登录 - ") + kSiteName,
+                QStringLiteral("<h1>已登录</h1>\n<p>欢迎，%1。现在可以下载全文了。</p>\n"
+                               "<p><a href=\"/search?q=\">浏览全部文献</a></p>\n")
+                    .arg(esc(account)));
+}
+
+QString loginRequired()
+{
+    return page(QStringLiteral("请先登录 - ") + kSiteName,
+                QStringLiteral("<h1>请先登录</h1>\n<p>下载全文需要先登录。<a href=\"/login\">登录</a></p>\n"));
+}
+
+QString about()
+{
+    return page(QStringLiteral("关于本站 - ") + kSiteName,
+                QStringLiteral("<h1>关于本站</h1>\n<p>本站的论文均为演示用的示例文件，题名、作者和内容都是虚构的。</p>\n"
+                               "<p>All papers on this site are made-up samples for trying the program out.</p>\n"));
+}
+
+QString notFound()
+{
+    return page(QStringLiteral("404 Not Found"), QStringLiteral("<h1>404 Not Found</h1>\n<p>页面不存在。</p>\n"));
+}
+
+QString methodNotAllowed()
+{
+    return page(QStringLiteral("405 Method Not Allowed"), QStringLiteral("<h1>405 Method Not Allowed</h1>\n"));
+}
+
+QByteArray logo()
+{
+    return "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"240\" height=\"48\" viewBox=\"0 0 240 48\">"
+           "<rect width=\"240\" height=\"48\" rx=\"6\" fill=\"#2f5d8a\"/>"
+           "<text x=\"16\" y=\"31\" font-family=\"sans-serif\" font-size=\"18\" fill=\"#fff\">"
+           "Folionexus Demo</text></svg>\n";
+}
+
+} // namespace DemoPages

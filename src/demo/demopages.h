@@ -1,0 +1,35 @@
+#pragma once
+
+#include "demo/demopaper.h"
+
+#include <QList>
+#include <QString>
+
+// The HTML pages of the demo literature site. Every page carries the site's navigation bar and logo
+// link, so a page always has links besides the paper list.
+namespace DemoPages {
+
+QString home();
+
+// Result page `page` of `pageCount` for `query`, listing `papers`. The paper list is the one
+// <div class="tablelist paperlist"> of the page and holds exactly one table; the pager below it has
+// a next-page link with the text ">" on every page but the last.
+QString results(const QString &query, int page, int pageCount, int total, const QList<DemoPaper> &papers);
+
+QString paperDetail(const DemoPaper &paper);
+
+// The login form: inputs "username", "password" and a submit input, in this order.
+QString login(const QString &message = QString());
+QString loggedIn(const QString &account);
+// Answer to a paper request without a login while the site requires one.
+QString loginRequired();
+QString about();
+QString notFound();
+QString methodNotAllowed();
+
+QString searchPath(const QString &query, int page);
+
+// The site's logo, an SVG image.
+QByteArray logo();
+
+} // namespace DemoPages
