@@ -1,0 +1,144 @@
+#include "settings/optionswindow.h"
+
+#include "common/filenames.h"
+#include "common/messenger.h"
+#include "common/shellhelpers.h"
+#include "settings/settingsstore.h"
+#include "settings/sharedoptions.h"
+
+#include <QButtonGroup>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QVBoxLayout>
+
+using namespace settingkeys;
+
+namespace {
+
+template<typename W>
+W *named(W *widget, const char *name)
+{
+    widget->setObjectName(QString::fromLatin1(name));
+    return widget;
+}
+
+} // namespace
+
+OptionsWindow::OptionsWindow(QWidget *parent)
+    : QDialog(parent),
+      m_methodOne(named(new QRadioButton(QStringLiteral("下载方式一 (支持HTTP，单线程，代理服务器下载)"), this),
+                        "methodOneOption")),
+      m_methodTwo(named(new QRadioButton(QStringLiteral("下载方式二 (支持HTTP，多线程下载)"), this),
+                        "methodTwoOption")),
+      m_proxyEnabled(named(new QCheckBox(QStringLiteral("下载使用代理服务器"), this), "proxyCheck")),
+      m_proxyAddress(named(new QLineEdit(this), "proxyAddressBox")),
+      m_proxyPort(named(new QLineEdit(this), "proxyPortBox")),
+      m_promptSavePath(named(new QCheckBox(QStringLiteral("提取网页信息时，提示下载保存路径"), this), "promptSavePathCheck"))
+{
+    setObjectName(QStringLiteral("fOption"));
+    setWindowTitle(QStringLiteral("设置"));
+
+    auto *methods = new QButtonGroup(this);
+    methods->addButton(m_methodOne);
+    methods->addButton(m_methodTwo);
+    m_methodOne->setChecked(true);
+
+    auto *okButton = named(new QPushButton(QStringLiteral("确定"), this), "okButton");
+    okButton->setDefault(true);
+    auto *closeButton = named(new QPushButton(QStringLiteral("关闭"), this), "closeButton");
+
+    auto *proxy = new QGridLayout;
+    proxy->addWidget(new QLabel(QStringLiteral("地址："), this), 0, 0);
+    proxy->addWidget(m_proxyAddress, 0, 1);
+    proxy->addWidget(new QLabel(QStringLiteral("(如：proxy.example.com 或者 192.168.0.1)"), this), 0, 2);
+    proxy->addWidget(new QLabel(QStringLiteral("端口："), this), 1, 0);
+    proxy->addWidget(m_proxyPort, 1, 1);
+    proxy->addWidget(new QLabel(QStringLiteral("(如：3128 或者 80 等等)"), this), 1, 2);
+
+    auto *buttons = new QHBoxLayout;
+    buttons->addStretch();
+    buttons->addWidget(okButton);
+    buttons->addWidget(closeButton);
+
+    auto *layout = new QVBoxLayout(this);
+    layout->addWidget(new QLabel(QStringLiteral("下载方式："), this));
+    layout->addWidget(m_methodOne);
+    layout->addWidget(m_methodTwo);
+    layout->addWidget(m_proxyEnabled);
+    layout->addLayout(proxy);
+    layout->addWidget(m_promptSavePath);
+    layout->addLayout(buttons);
+
+    connect(okButton, &QPushButton::clicked, this, &OptionsWindow::confirm);
+    connect(closeButton, &QPushButton::clicked, this, &OptionsWindow::reject);
+
+    const SharedOptions &options = sharedOptions();
+    m_proxyEnabled->setChecked(options.ProxyEnabled == 1);
+    m_proxyAddress->setText(options.ProxyAddress);
+    m_proxyPort->setText(options.ProxyPort);
+    if (options.DownloadMethod == 1)
+        m_methodOne->setChecked(true);
+    else if (options.DownloadMethod == 2)
+        m_methodTwo->setChecked(true);
+    m_promptSavePath->setChecked(options.PromptSavePathOnExtract == 1);
+}
+
+void OptionsWindow::showMethodInDownloadWindow(int method)
+{
+    QWidget *window = LoadedForm(QStringLiteral("fFileDownload"));
+    if (!window)
+        return;
+    if (auto *label = window->findChild<QLabel *>(QStringLiteral("Label7")))
+        label->setText(QStringLiteral("下载方式：") + QString::number(method));
+    auto *threads = window->findChild<QComboBox *>(QStringLiteral("Combo1"));
+    if (!threads)
+        return;
+    threads->setEnabled(method == 2);
+    if (method != 2)
+        return;
+    // A new multi-connection run starts with one transfer; the user raises it in the download window.
+    const int one = threads->findText(QStringLiteral("1"));
+    if (one >= 0)
+        threads->setCurrentIndex(one);
+    else if (threads->isEditable())
+        threads->setEditText(QStringLiteral("1"));
+}
+
+void OptionsWindow::confirm()
+{
+    SharedOptions &options = sharedOptions();
+    if (m_methodOne->isChecked()) {
+        options.DownloadMethod = 1;
+        showMethodInDownloadWindow(1);
+    } else if (m_methodTwo->isChecked()) {
+        options.DownloadMethod = 2;
+        showMethodInDownloadWindow(2);
+    }
+    WriteSetting(SectionSettings, DownloadMethod, QString::number(options.DownloadMethod));
+
+    options.ProxyEnabled = m_proxyEnabled->isChecked() ? 1 : 0;
+    WriteSetting(SectionSettings, ProxyEnabled, QString::number(options.ProxyEnabled));
+    options.ProxyAddress = m_proxyAddress->text().trimmed();
+    WriteSetting(SectionSettings, ProxyAddress, options.ProxyAddress);
+    options.ProxyPort = m_proxyPort->text().trimmed();
+    WriteSetting(SectionSettings, ProxyPort, options.ProxyPort);
+    // Only a warning: the values stay stored as entered.
+    if (options.ProxyEnabled == 1 && (options.ProxyAddress.isEmpty() || !LooksNumeric(options.ProxyPort)))
+        showMessage(MessageIcon::Critical, QStringLiteral("代理服务器网址或者端口格式不对！"));
+
+    options.PromptSavePathOnExtract = m_promptSavePath->isChecked() ? 1 : 0;
+    WriteSetting(SectionSettings, PromptSavePath, QString::number(options.PromptSavePathOnExtract));
+    accept();
+}
+
+void showOptionsWindow(QWidget *parent)
+{
+    OptionsWindow window(parent);
+    window.exec();
+}

@@ -1,0 +1,33 @@
+#pragma once
+
+#include <QDialog>
+
+class QCheckBox;
+class QLineEdit;
+class QRadioButton;
+
+// fOption: the download method, the proxy for single-connection downloads and whether the save folder
+// is asked for when rows are taken from a result page. Shows the shared values; OK stores them.
+class OptionsWindow : public QDialog
+{
+    Q_OBJECT
+
+public:
+    explicit OptionsWindow(QWidget *parent = nullptr);
+
+public Q_SLOTS:
+    void confirm();
+
+private:
+    void showMethodInDownloadWindow(int method);
+
+    QRadioButton *m_methodOne;
+    QRadioButton *m_methodTwo;
+    QCheckBox *m_proxyEnabled;
+    QLineEdit *m_proxyAddress;
+    QLineEdit *m_proxyPort;
+    QCheckBox *m_promptSavePath;
+};
+
+// Shows the options window and waits until it closes.
+void showOptionsWindow(QWidget *parent);
