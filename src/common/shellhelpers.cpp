@@ -18,6 +18,9 @@
 #include <QTableView>
 #include <QWidget>
 
+#include <typeinfo>
+#include <utility>
+
 namespace {
 
 const QString kFileManagerService = QStringLiteral("org.freedesktop.FileManager1");
