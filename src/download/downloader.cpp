@@ -85,7 +85,8 @@ void Downloader::onHeaders()
     const int code = m_reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
     if (code == 0)
         return;
-    if (code >= 300 && code < 400 && m_reply->attribute(QNetworkRequest::RedirectionTargetAttribute).isValid())
+    if (code >= 300 && code < 400 && m_reply->hasRawHeader("Location") &&
+        !m_reply->isFinished())
         return;
     m_headersSeen = true;
     m_headerTimer.stop();

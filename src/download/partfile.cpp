@@ -4,6 +4,7 @@
 #include <QRandomGenerator>
 
 #include <cerrno>
+#include <utility>
 #include <fcntl.h>
 #include <stdio.h>
 #include <unistd.h>
@@ -30,8 +31,9 @@ bool PartFile::open(const QString &targetPath)
                 continue;
             return false;
         }
-        m_file.setFileName(name);
+        m_tempPath = name;
         if (!m_file.open(fd, QIODevice::WriteOnly, QFileDevice::AutoCloseHandle)) {
+            m_tempPath.clear();
             ::close(fd);
             ::unlink(QFile::encodeName(name).constData());
             return false;
@@ -57,7 +59,7 @@ bool PartFile::commit()
     if (!m_file.isOpen())
         return false;
     const bool flushed = m_file.flush();
-    const QString temp = m_file.fileName();
+    const QString temp = std::exchange(m_tempPath, QString());
     m_file.close();
     if (!flushed || m_file.error() != QFileDevice::NoError) {
         ::unlink(QFile::encodeName(temp).constData());
@@ -67,18 +69,16 @@ bool PartFile::commit()
         ::unlink(QFile::encodeName(temp).constData());
         return false;
     }
-    m_file.setFileName(QString());
     return true;
 }
 
 void PartFile::discard()
 {
-    if (m_file.fileName().isEmpty())
-        return;
-    const QString temp = m_file.fileName();
     m_file.close();
+    if (m_tempPath.isEmpty())
+        return;
+    const QString temp = std::exchange(m_tempPath, QString());
     ::unlink(QFile::encodeName(temp).constData());
-    m_file.setFileName(QString());
 }
 
 bool createPlaceholder(const QString &path)

@@ -24,11 +24,12 @@ public:
     // Deletes the temporary file.
     void discard();
     QString target() const { return m_target; }
-    QString temporaryPath() const { return m_file.fileName(); }
+    QString temporaryPath() const { return m_tempPath; }
 
 private:
     QString m_target;
     QFile m_file;
+    QString m_tempPath;
     qint64 m_written = 0;
 };
 

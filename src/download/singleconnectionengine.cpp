@@ -122,7 +122,8 @@ void SingleConnectionEngine::onHeaders()
     const int code = m_reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
     if (code == 0)
         return;
-    if (code >= 300 && code < 400 && m_reply->attribute(QNetworkRequest::RedirectionTargetAttribute).isValid())
+    if (code >= 300 && code < 400 && m_reply->hasRawHeader("Location") &&
+        !m_reply->isFinished())
         return; // the manager follows the redirect; the final answer's headers come next
     m_headersSeen = true;
     m_headerTimer.stop();

@@ -1,0 +1,2 @@
+fn_add_test(tst_engines SOURCES ${CMAKE_CURRENT_LIST_DIR}/tst_engines.cpp LIBS fn_engine)
+fn_add_test(tst_scheduler SOURCES ${CMAKE_CURRENT_LIST_DIR}/tst_scheduler.cpp LIBS fn_engine)
