@@ -8,3 +8,12 @@ add_library(fn_search STATIC
     ${CMAKE_CURRENT_LIST_DIR}/resultpage.cpp ${CMAKE_CURRENT_LIST_DIR}/resultpage.h
     ${CMAKE_CURRENT_LIST_DIR}/searchlayout.cpp ${CMAKE_CURRENT_LIST_DIR}/searchlayout.h)
 target_link_libraries(fn_search PUBLIC fn_download fn_settings fn_common Qt6::Core)
+
+# The search window on top of the browser and the core above.
+add_library(fn_searchui STATIC
+    ${CMAKE_CURRENT_LIST_DIR}/fwebsearch.cpp ${CMAKE_CURRENT_LIST_DIR}/fwebsearch.h
+    ${CMAKE_CURRENT_LIST_DIR}/searchdialogs.cpp ${CMAKE_CURRENT_LIST_DIR}/searchdialogs.h
+    ${CMAKE_CURRENT_LIST_DIR}/searchwindowhost.h
+    ${CMAKE_CURRENT_LIST_DIR}/splitterbar.cpp ${CMAKE_CURRENT_LIST_DIR}/splitterbar.h
+    ${CMAKE_CURRENT_LIST_DIR}/webengineresultpage.cpp ${CMAKE_CURRENT_LIST_DIR}/webengineresultpage.h)
+target_link_libraries(fn_searchui PUBLIC fn_search fn_browser fn_shell Qt6::Widgets Qt6::WebEngineWidgets)

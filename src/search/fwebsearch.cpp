@@ -1,0 +1,413 @@
+#include "search/fwebsearch.h"
+
+#include "common/browserprofile.h"
+#include "common/filenames.h"
+#include "common/messenger.h"
+#include "common/shellhelpers.h"
+#include "search/addallwalk.h"
+#include "search/candidateexport.h"
+#include "search/candidatelistmodel.h"
+#include "search/resultpage.h"
+#include "search/searchdialogs.h"
+#include "search/searchlayout.h"
+#include "search/searchwindowhost.h"
+#include "search/splitterbar.h"
+#include "search/webengineresultpage.h"
+#include "settings/sharedoptions.h"
+
+#include <QCloseEvent>
+#include <QCursor>
+#include <QHeaderView>
+#include <QLabel>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QStatusBar>
+#include <QTreeView>
+#include <QWebEngineView>
+
+namespace {
+const QString kAddAllIdle = QStringLiteral("加入全部到列表");
+const QString kAddAllRunning = QStringLiteral("停止加入全部");
+const QString kBusyAnalysing = QStringLiteral("正在分析，不能清除！");
+
+// The maker's pages and mail.
+const QString kMakerSite = QStringLiteral("https://www.folionexus.example/");
+const QString kLatestVersion = QStringLiteral("https://www.folionexus.example/download/");
+const QString kCustomSoftware = QStringLiteral("https://www.folionexus.example/custom/");
+const QString kSuggestionMail = QStringLiteral(
+    "mailto:support@folionexus.example?subject=%E8%BD%AF%E4%BB%B6%E5%BB%BA%E8%AE%AE"
+    "&body=%E8%BD%AF%E4%BB%B6%E7%89%88%E6%9C%AC%EF%BC%9A%0D%0A%E5%BB%BA%E8%AE%AE%E5%86%85%E5%AE%B9%EF%BC%9A%0D%0A");
+
+// Places of the controls inside the list panel, in pixels.
+constexpr int kListLeft = 4;
+constexpr int kListTop = 34;
+constexpr int kBarHeightTwips = 75;
+} // namespace
+
+fWebSearch::fWebSearch(SearchWindowHost *host, const QUrl &homePage, QWidget *parent)
+    : QMainWindow(parent), m_host(host), m_homePage(homePage)
+{
+    setAttribute(Qt::WA_DeleteOnClose);
+    setObjectName(QStringLiteral("fWebSearch"));
+    setWindowTitle(QStringLiteral("Folionexus数据检索分析-墨枢软件"));
+    setMinimumSize(searchlayout::toPixels(searchlayout::MinWidth), searchlayout::toPixels(searchlayout::MinHeight));
+
+    m_candidates = new CandidateListModel(this);
+    buildControls();
+    m_analysis = new CandidateAnalysis(
+        m_candidates,
+        AnalysisHooks{[this] { sharedOptions().SaveLocationCancelled = !m_host->runSaveLocationChooser(this); },
+                      [this] { return m_host->loadDownloadWindow(); }, [this] { m_host->showDownloadWindow(); },
+                      [this](int position) { return ListView1->selectionModel()->isRowSelected(position, {}); }},
+        this);
+    connect(m_analysis, &CandidateAnalysis::started, this, &fWebSearch::onAnalysisStarted);
+    connect(m_analysis, &CandidateAnalysis::progressTextChanged, this, [this](const QString &text) {
+        Label11->setText(text);
+        Label11->repaint();
+    });
+    connect(m_analysis, &CandidateAnalysis::finished, this,
+            [this](int, const QString &resultText) { onAnalysisFinished(resultText); });
+    buildMenus();
+
+    sharedOptions().loadPromptSavePath();
+    connectBrowser();
+    m_page->load(QUrl(QStringLiteral("about:blank")));
+    // The home page is opened once the window has had a turn of the event loop to show itself.
+    QTimer::singleShot(0, this, [this] { m_page->load(m_homePage); });
+    resize(900, 640);
+}
+
+fWebSearch::~fWebSearch()
+{
+    // The walk reads the page through the reader; both go before the page does.
+    delete m_walk;
+    m_walk = nullptr;
+}
+
+void fWebSearch::buildControls()
+{
+    auto *central = new QWidget(this);
+    setCentralWidget(central);
+
+    PicPanWeb = new QWidget(central);
+    PicPanWeb->setObjectName(QStringLiteral("PicPanWeb"));
+    WebBrowser1 = new QWebEngineView(PicPanWeb);
+    WebBrowser1->setObjectName(QStringLiteral("WebBrowser1"));
+
+    PicBar = new SplitterBar(central);
+    PicBar->setObjectName(QStringLiteral("PicBar"));
+    connect(PicBar, &SplitterBar::dragged, this, &fWebSearch::onBarDragged);
+    connect(PicBar, &SplitterBar::released, this, &fWebSearch::layoutWindow);
+
+    PicPanList = new QWidget(central);
+    PicPanList->setObjectName(QStringLiteral("PicPanList"));
+    int x = kListLeft;
+    auto addButton = [&](const QString &text, const char *name, int width) {
+        auto *button = new QPushButton(text, PicPanList);
+        button->setObjectName(QLatin1String(name));
+        button->setGeometry(x, 4, width, 26);
+        x += width + 6;
+        return button;
+    };
+    m_addPageButton = addButton(QStringLiteral("加入本页到列表"), "AddPageButton", 120);
+    m_addAllButton = addButton(kAddAllIdle, "AddAllButton", 120);
+    m_analyseButton = addButton(QStringLiteral("分析下载"), "AnalyseButton", 90);
+    m_exportButton = addButton(QStringLiteral("导出数据..."), "ExportButton", 90);
+    auto *caption = new QLabel(QStringLiteral("待下载列表："), PicPanList);
+    caption->setGeometry(x + 10, 4, 80, 26);
+    Label1 = new QLabel(QStringLiteral("0"), PicPanList);
+    Label1->setObjectName(QStringLiteral("Label1"));
+    Label1->setGeometry(x + 90, 4, 80, 26);
+    connect(m_addPageButton, &QPushButton::clicked, this, &fWebSearch::addThisPage);
+    connect(m_addAllButton, &QPushButton::clicked, this, &fWebSearch::toggleAddAll);
+    connect(m_analyseButton, &QPushButton::clicked, this, &fWebSearch::analyseAndDownload);
+    connect(m_exportButton, &QPushButton::clicked, this, &fWebSearch::exportList);
+
+    ListView1 = new QTreeView(PicPanList);
+    ListView1->setObjectName(QStringLiteral("ListView1"));
+    ListView1->setModel(m_candidates);
+    ListView1->setRootIsDecorated(false);
+    ListView1->setUniformRowHeights(true);
+    ListView1->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    ListView1->setSelectionBehavior(QAbstractItemView::SelectRows);
+    ListView1->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    ListView1->setContextMenuPolicy(Qt::CustomContextMenu);
+    ListView1->move(kListLeft, kListTop);
+    ApplyRowStripes(ListView1, 13);
+    connect(ListView1, &QWidget::customContextMenuRequested, this,
+            [this](const QPoint &pos) { m_menuClear->popup(ListView1->viewport()->mapToGlobal(pos)); });
+    connect(m_candidates, &QAbstractItemModel::rowsInserted, this, &fWebSearch::refreshCount);
+
+    PicPanPrograss = new QFrame(PicPanList);
+    PicPanPrograss->setObjectName(QStringLiteral("PicPanPrograss"));
+    static_cast<QFrame *>(PicPanPrograss)->setFrameShape(QFrame::Box);
+    PicPanPrograss->setAutoFillBackground(true);
+    PicPanPrograss->resize(420, 64);
+    Label11 = new QLabel(QStringLiteral("正在分析，请稍候..."), PicPanPrograss);
+    Label11->setObjectName(QStringLiteral("Label11"));
+    Label11->setGeometry(8, 6, 404, 24);
+    m_stopButton = new QPushButton(QStringLiteral("停止"), PicPanPrograss);
+    m_stopButton->setObjectName(QStringLiteral("StopButton"));
+    m_stopButton->setGeometry(170, 34, 80, 24);
+    connect(m_stopButton, &QPushButton::clicked, this, [this] { m_analysis->stop(); });
+    PicPanPrograss->hide();
+
+    auto *bar = statusBar();
+    bar->setObjectName(QStringLiteral("StatusBar1"));
+    for (int i = 0; i < 3; ++i) {
+        m_statusPanels[i] = new QLabel(bar);
+        bar->addWidget(m_statusPanels[i], i == 1 ? 1 : 0);
+    }
+    m_statusPanels[2]->setMinimumWidth(160);
+}
+
+void fWebSearch::buildMenus()
+{
+    // "加入" is kept out of the menu bar: it is the popup of the button "分析下载".
+    m_menuJoin = new QMenu(QStringLiteral("加入"), this);
+    const std::pair<const char *, AnalysisCommand> joins[] = {{"分析未分析项", AnalysisCommand::Unanalysed},
+                                                              {"分析失败项", AnalysisCommand::Failed},
+                                                              {"分析选中项", AnalysisCommand::Selected},
+                                                              {"分析全部", AnalysisCommand::All}};
+    for (const auto &[text, command] : joins)
+        m_menuJoin->addAction(QString::fromUtf8(text), this, [this, c = command] { startAnalysis(c); });
+
+    QMenu *browse = menuBar()->addMenu(QStringLiteral("浏览(&B)"));
+    browse->addAction(QStringLiteral("打开Folionexus首页"), this, [this] { m_page->load(m_homePage); });
+    browse->addAction(QStringLiteral("打开指定网址..."), this, &fWebSearch::openGivenAddress);
+    browse->addSeparator();
+    browse->addAction(QStringLiteral("后退"), this, [this] { m_page->triggerAction(QWebEnginePage::Back); });
+    browse->addAction(QStringLiteral("前进"), this, [this] { m_page->triggerAction(QWebEnginePage::Forward); });
+    browse->addSeparator();
+    browse->addAction(QStringLiteral("关闭本窗口"), this, &QWidget::close);
+
+    m_menuClear = menuBar()->addMenu(QStringLiteral("清除(&C)"));
+    m_menuClear->addAction(QStringLiteral("清除选中项"), this, [this] { removeRows(RemovalRule::Selected); });
+    m_menuClear->addAction(QStringLiteral("清除分析成功项"), this, [this] { removeRows(RemovalRule::Succeeded); });
+    m_menuClear->addAction(QStringLiteral("清除标题含指定字符项"), this,
+                           [this] { removeRows(RemovalRule::TitleContains); });
+    m_menuClear->addAction(QStringLiteral("清除标题不含指定字符项"), this,
+                           [this] { removeRows(RemovalRule::TitleLacks); });
+    m_menuClear->addAction(QStringLiteral("清空全部"), this, &fWebSearch::clearAll);
+
+    QMenu *tools = menuBar()->addMenu(QStringLiteral("工具(&T)"));
+    tools->addAction(QStringLiteral("设置"), this, [this] { m_host->showOptions(this); });
+    tools->addAction(QStringLiteral("打开下载窗口"), this, [this] { m_host->showDownloadWindow(); });
+    tools->addSeparator();
+    tools->addAction(QStringLiteral("查看IE浏览器缓存"), this, [this] { m_host->showCacheViewer(this); });
+    tools->addAction(QStringLiteral("清空IE浏览器缓存"), this, [this] {
+        m_host->clearBrowserCache();
+        showMessage(MessageIcon::Information, QStringLiteral("IE缓存清空完毕！"));
+    });
+
+    QMenu *help = menuBar()->addMenu(QStringLiteral("帮助(&H)"));
+    help->addAction(QStringLiteral("关于(&A)"), this, [this] { m_host->showAbout(this); });
+    help->addSeparator();
+    help->addAction(QStringLiteral("作者网站－墨枢软件"), this, [] { OpenWebPage(kMakerSite, true); });
+    help->addAction(QStringLiteral("最新版本"), this, [] { OpenWebPage(kLatestVersion, true); });
+    help->addAction(QStringLiteral("软件定制"), this, [] { OpenWebPage(kCustomSoftware, true); });
+    help->addAction(QStringLiteral("给软件作者建议"), this,
+                    [] { shellServices().openUrl(QUrl(kSuggestionMail, QUrl::StrictMode)); });
+}
+
+void fWebSearch::connectBrowser()
+{
+    m_page = new SilentWebPage(programProfile(), WebBrowser1);
+    WebBrowser1->setPage(m_page);
+    // A page's request to close the window is refused: windowCloseRequested is left unanswered.
+    connect(m_page, &QWebEnginePage::linkHovered, this,
+            [this](const QString &text) { m_statusPanels[1]->setText(text); });
+    m_pageReader = std::make_unique<WebEngineResultPage>(m_page);
+    m_walk = new AddAllWalk(m_pageReader.get(), m_candidates, this);
+    connect(m_page, &QWebEnginePage::loadFinished, m_walk, &AddAllWalk::documentComplete);
+    connect(m_walk, &AddAllWalk::pageExtracted, this, &fWebSearch::refreshCount);
+    connect(m_walk, &AddAllWalk::finished, this, &fWebSearch::onAddAllFinished);
+}
+
+QString fWebSearch::statusPanelText(int panel) const
+{
+    return (panel >= 1 && panel <= 3) ? m_statusPanels[panel - 1]->text() : QString();
+}
+
+void fWebSearch::refreshCount()
+{
+    Label1->setText(QString::number(m_candidates->count()));
+}
+
+void fWebSearch::autoSizeColumns()
+{
+    for (int c = 0; c < m_candidates->columnCount(); ++c)
+        ListView1->resizeColumnToContents(c);
+}
+
+void fWebSearch::addThisPage()
+{
+    if (sharedOptions().PromptSavePathOnExtract == 1)
+        m_host->runSaveLocationChooser(this); // a cancelled chooser does not stop the extraction
+    m_pageReader->readPage(this, [this](const PageSnapshot &page) {
+        ExtractResultPage(page, *m_candidates, sharedOptions().DefaultSaveFolder);
+        refreshCount();
+        autoSizeColumns();
+    });
+}
+
+void fWebSearch::toggleAddAll()
+{
+    if (m_addAllButton->text() != kAddAllIdle) {
+        m_walk->stop();
+        autoSizeColumns();
+        return;
+    }
+    m_addAllButton->setText(kAddAllRunning);
+    m_addAllButton->setStyleSheet(QStringLiteral("background-color: rgb(255, 0, 0);"));
+    if (sharedOptions().PromptSavePathOnExtract == 1)
+        m_host->runSaveLocationChooser(this); // Cancel does not stop the walk
+    m_walk->start();
+}
+
+void fWebSearch::onAddAllFinished()
+{
+    m_addAllButton->setStyleSheet(QString());
+    m_addAllButton->setText(kAddAllIdle);
+    autoSizeColumns();
+}
+
+void fWebSearch::analyseAndDownload()
+{
+    m_analyseButton->setEnabled(false);
+    if (m_candidates->count() == 0) {
+        showMessage(MessageIcon::Information, QStringLiteral("列表没有数据哦！"));
+    } else if (!ListView1->selectionModel()->hasSelection()) {
+        startAnalysis(AnalysisCommand::All);
+    } else {
+        m_menuJoin->exec(QCursor::pos());
+    }
+    // A started analysis gives the button back when it ends.
+    if (!m_analysis->isRunning())
+        m_analyseButton->setEnabled(true);
+}
+
+void fWebSearch::startAnalysis(AnalysisCommand command)
+{
+    m_analyseButton->setEnabled(false);
+    m_analysis->start(command);
+}
+
+void fWebSearch::onAnalysisStarted()
+{
+    PicPanPrograss->show();
+    PicPanPrograss->raise();
+}
+
+void fWebSearch::onAnalysisFinished(const QString &resultText)
+{
+    PicPanPrograss->hide();
+    m_statusPanels[2]->setText(resultText);
+    m_analyseButton->setEnabled(true);
+}
+
+void fWebSearch::removeRows(RemovalRule rule)
+{
+    if (!m_analysis->AnalysisStopped()) {
+        showMessage(MessageIcon::Critical, kBusyAnalysing);
+        return;
+    }
+    QString text;
+    if (rule == RemovalRule::TitleContains || rule == RemovalRule::TitleLacks) {
+        const std::optional<QString> answer = searchdialogs::inputBox(this, QStringLiteral("请输入指定字符："), QString());
+        if (!answer || answer->isEmpty())
+            return;
+        text = *answer;
+    }
+    if (m_candidates->count() == 0)
+        return;
+    QSet<QString> selectedKeys;
+    for (const QModelIndex &index : ListView1->selectionModel()->selectedRows())
+        selectedKeys.insert(m_candidates->row(index.row()).key);
+    ListView1->setUpdatesEnabled(false);
+    RemoveCandidates(*m_candidates, rule, text, selectedKeys);
+    ListView1->setUpdatesEnabled(true);
+    refreshCount();
+}
+
+void fWebSearch::clearAll()
+{
+    if (!m_analysis->AnalysisStopped()) {
+        showMessage(MessageIcon::Critical, kBusyAnalysing);
+        return;
+    }
+    if (!askYesNo(MessageIcon::Question, QStringLiteral("您确定要清空辛辛苦苦搜索的列表数据吗？")))
+        return;
+    m_candidates->clear();
+    refreshCount();
+}
+
+void fWebSearch::exportList()
+{
+    if (m_candidates->count() == 0)
+        return;
+    const QString path = searchdialogs::saveFileDialog(this, m_lastExportPath);
+    if (path.isEmpty())
+        return;
+    m_lastExportPath = path;
+    const qint64 size = writeCandidateExport(*m_candidates, path);
+    if (size < 0)
+        return;
+    showMessage(MessageIcon::Information, exportSavedMessage(size));
+}
+
+void fWebSearch::openGivenAddress()
+{
+    const std::optional<QString> answer =
+        searchdialogs::inputBox(this, QStringLiteral("请输入需要打开的网址："), QStringLiteral("请输入..."));
+    const QString address = answer ? TrimSpaces(*answer) : QString();
+    if (!address.isEmpty())
+        m_page->load(QUrl(address));
+}
+
+void fWebSearch::closeEvent(QCloseEvent *event)
+{
+    m_walk->stop();
+    m_analysis->stop();
+    if (!m_host->isDownloadWindowLoaded())
+        m_host->showStartupWindow();
+    event->accept();
+}
+
+void fWebSearch::resizeEvent(QResizeEvent *event)
+{
+    QMainWindow::resizeEvent(event);
+    if (!isMinimized())
+        layoutWindow();
+}
+
+void fWebSearch::onBarDragged(int dy)
+{
+    PicBar->move(PicBar->x(), PicBar->y() + dy);
+    m_barTopTwips = searchlayout::toTwips(PicBar->y());
+}
+
+void fWebSearch::layoutWindow()
+{
+    using namespace searchlayout;
+    Input in;
+    in.window = QSize(toTwips(width()), toTwips(height()));
+    in.barTop = m_barTopTwips;
+    in.barHeight = kBarHeightTwips;
+    in.webPanelTop = toTwips(PicPanWeb->y());
+    in.statusBarHeight = toTwips(statusBar()->height());
+    in.listOffset = QPoint(toTwips(kListLeft), toTwips(kListTop));
+    in.progressSize = QSize(toTwips(PicPanPrograss->width()), toTwips(PicPanPrograss->height()));
+    const Result r = arrange(in);
+    const QSize wanted(toPixels(r.window.width()), toPixels(r.window.height()));
+    if (wanted.width() > width() || wanted.height() > height())
+        resize(wanted.expandedTo(size()));
+    m_barTopTwips = r.bar.top();
+    auto px = [](const QRect &t) { return QRect(toPixels(t.x()), toPixels(t.y()), toPixels(t.width()), toPixels(t.height())); };
+    PicBar->setGeometry(px(r.bar));
+    PicPanWeb->setGeometry(px(r.webPanel));
+    WebBrowser1->setGeometry(px(r.browser));
+    PicPanList->setGeometry(px(r.listPanel));
+    ListView1->setGeometry(px(r.list));
+    PicPanPrograss->move(px(r.progress).topLeft());
+}
