@@ -1,5 +1,7 @@
 #pragma once
 
+#include "common/objectalive.h"
+
 #include <QPointer>
 #include <QString>
 #include <QStringList>
@@ -49,12 +51,6 @@ void OpenWebPage(const QString &address, bool newWindow);
 QWidget *LoadedForm(const QString &name);
 bool IsFormLoaded(const QString &name);
 
-// A transfer slot is alive while its guard still points at it.
-template<typename T>
-bool IsObjectAlive(const QPointer<T> &object)
-{
-    return !object.isNull();
-}
 
 // Light green and white bands of bandHeight pixels, one per row, rows bandHeight pixels high.
 void ApplyRowStripes(QAbstractItemView *view, int bandHeight);

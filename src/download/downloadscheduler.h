@@ -1,5 +1,6 @@
 #pragma once
 
+#include "common/objectalive.h"
 #include "download/scheduleroptions.h"
 
 #include <QObject>
@@ -13,12 +14,6 @@ class DownloadListModel;
 class Downloader;
 class SingleConnectionEngine;
 class QNetworkCookieJar;
-
-// A slot object still exists (a destroyed slot is a null QPointer).
-template <class T> bool IsObjectAlive(const QPointer<T> &object)
-{
-    return !object.isNull();
-}
 
 // The queue: Timer_Down picks waiting rows and hands them to the engine of the chosen method;
 // Timer1 keeps house (finished list, busy flag, totals, stalled slots, automatic start).
