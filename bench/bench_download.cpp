@@ -1,0 +1,119 @@
+// Measures the download engines against figures the script compares with curl on the same files.
+//   bench_download single URL DIR            seconds for one file over one connection
+//   bench_download slots DIR URL...          seconds for all files on parallel slots
+//   bench_download rss URL DIR               peak resident growth (KiB) while one file downloads
+//   bench_download tick ROWS DIR             seconds of one scheduler tick over existing files (skip)
+//   bench_download housekeeping ROWS         seconds of one housekeeping tick
+#include "common/clock.h"
+#include "download/downloadlistmodel.h"
+#include "download/downloadscheduler.h"
+#include "settings/sharedoptions.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QTextStream>
+#include <QUrl>
+
+#include <cstdio>
+
+namespace {
+
+long peakRssKiB()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray &line : status.readAll().split('\n')) {
+        if (line.startsWith("VmHWM:"))
+            return line.mid(6).trimmed().split(' ').value(0).toLong();
+    }
+    return -1;
+}
+
+DownloadRow rowFor(const QString &url, const QString &dir, int i)
+{
+    DownloadRow row;
+    row.key = url;
+    row.name = QStringLiteral("bench%1").arg(i);
+    row.type = QStringLiteral("bin");
+    row.folder = dir + u'/';
+    return row;
+}
+
+double runDownloads(const QStringList &urls, const QString &dir, int method)
+{
+    DownloadListModel model;
+    DownloadScheduler scheduler(&model);
+    sharedOptions().DownloadMethod = method;
+    scheduler.options().threadCount = static_cast<int>(std::min<qsizetype>(urls.size(), 6));
+    scheduler.options().policy = DuplicatePolicy::Overwrite;
+    for (int i = 0; i < urls.size(); ++i)
+        model.addRow(rowFor(urls.at(i), dir, i));
+    QElapsedTimer timer;
+    timer.start();
+    while (!model.检测是否下载列表完毕()) {
+        scheduler.tickScheduler();
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+    }
+    const double seconds = timer.nsecsElapsed() / 1e9;
+    for (int i = 0; i < model.count(); ++i) {
+        if (model.row(i).state != RowState::Done) {
+            std::fprintf(stderr, "row %d failed\n", i);
+            return -1;
+        }
+    }
+    return seconds;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    const QStringList args = app.arguments().mid(1);
+    const QString mode = args.value(0);
+    QTextStream out(stdout);
+    if (mode == u"single" && args.size() == 3) {
+        out << runDownloads({args.at(1)}, args.at(2), 1) << Qt::endl;
+    } else if (mode == u"slots" && args.size() >= 3) {
+        out << runDownloads(args.mid(2), args.at(1), 2) << Qt::endl;
+    } else if (mode == u"rss" && args.size() == 3) {
+        const long before = peakRssKiB();
+        if (runDownloads({args.at(1)}, args.at(2), 2) < 0)
+            return 1;
+        out << (peakRssKiB() - before) << Qt::endl;
+    } else if ((mode == u"tick" && args.size() == 3) || (mode == u"housekeeping" && args.size() == 2)) {
+        const int rows = args.at(1).toInt();
+        DownloadListModel model;
+        QList<DownloadRow> list;
+        for (int i = 0; i < rows; ++i) {
+            DownloadRow row = rowFor(QStringLiteral("http://127.0.0.1:1/%1").arg(i), args.value(2), i);
+            if (mode == u"tick")
+                QFile(row.folder + row.name + ".bin").open(QIODevice::WriteOnly);
+            else
+                row.state = i % 2 ? RowState::Done : RowState::Failed;
+            list.append(row);
+        }
+        model.replaceRows(list);
+        DownloadScheduler scheduler(&model);
+        sharedOptions().DownloadMethod = 2;
+        scheduler.options().policy = DuplicatePolicy::Skip;
+        scheduler.options().threadCount = 6;
+        scheduler.options().autoStart = true;
+        QElapsedTimer timer;
+        timer.start();
+        if (mode == u"tick")
+            scheduler.tickScheduler();
+        else
+            scheduler.tickHousekeeping();
+        out << timer.nsecsElapsed() / 1e9 << Qt::endl;
+        if (mode == u"tick" && model.row(rows - 1).state != RowState::Done)
+            return 1;
+    } else {
+        std::fprintf(stderr, "usage: see the comment at the top of bench_download.cpp\n");
+        return 2;
+    }
+    return 0;
+}
