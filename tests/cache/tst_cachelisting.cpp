@@ -368,6 +368,43 @@ private Q_SLOTS:
         QVERIFY(commands.rows().isEmpty());
     }
 
+    void commandsRunOffTheCallersThreadAndCanBeAbandoned()
+    {
+        Machine m;
+        for (int user = 0; user < 20; ++user) {
+            const QString cache = m.cacheOf(QStringLiteral("user%1").arg(user));
+            for (int folder = 0; folder < 10; ++folder) {
+                mkdirs(cache + QStringLiteral("/f%1").arg(folder));
+                for (int file = 0; file < 10; ++file)
+                    fntest::writeFile(cache + QStringLiteral("/f%1/%2.bin").arg(folder).arg(file), "x");
+            }
+        }
+        {
+            CacheCommands commands(m.locations());
+            QSignalSpy changed(&commands, &CacheCommands::listChanged);
+            commands.run(Command::ViewAll);
+            // The caller gets control back at once; the list changes later, in its own event loop.
+            QVERIFY(commands.busy());
+            QVERIFY(commands.rows().isEmpty());
+            QCOMPARE(changed.size(), 0);
+            QVERIFY(changed.wait(20000));
+            QCOMPARE(commands.rows().size(), 2000);
+            QCOMPARE(commands.counter(), QStringLiteral("共有2000 个文件"));
+
+            // Commands asked for while one runs follow in order.
+            QSignalSpy finished(&commands, &CacheCommands::commandFinished);
+            commands.run(Command::ViewMine);
+            commands.run(Command::ViewAll);
+            QTRY_COMPARE_WITH_TIMEOUT(finished.size(), 2, 20000);
+            QCOMPARE(finished.at(0).at(0).value<Command>(), Command::ViewMine);
+            QCOMPARE(commands.tag(), QStringLiteral("所有缓存"));
+
+            // Going away in the middle of a deletion stops it cleanly.
+            commands.run(Command::DeleteAll);
+        }
+        QVERIFY(QFileInfo(m.cacheOf("user0")).isDir());
+    }
+
     void forceDeleteStaysBelowItsRoots()
     {
         Machine m;
