@@ -1,0 +1,825 @@
+#include "download/downloadwindow.h"
+
+// The shell helpers and the scheduler both declare IsObjectAlive; the window needs only the scheduler's.
+#define IsObjectAlive IsObjectAlive_shellhelpers
+#include "common/shellhelpers.h"
+#undef IsObjectAlive
+
+#include "common/browserprofile.h"
+#include "common/filenames.h"
+#include "common/messenger.h"
+#include "download/cookiemirror.h"
+#include "download/downloadlistmodel.h"
+#include "download/downloadscheduler.h"
+#include "download/loginpanel.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLinearGradient>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPainterPath>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QStatusBar>
+#include <QStyledItemDelegate>
+#include <QTreeView>
+#include <QWebEngineProfile>
+#include <QWebEngineView>
+
+namespace {
+
+const QString kCaption = QStringLiteral("文件下载 － 墨枢Folionexus文献资料下载管理器");
+const QString kCloseQuestion = QStringLiteral("正在下载文件或者下载没有完成，要强制关闭窗口吗？");
+const QString kSlogan = QStringLiteral("墨枢软件：文献资料，一键到手");
+const QString kMakerSite = QStringLiteral("https://www.folionexus.com/");
+
+struct MakerPage
+{
+    const char *text;
+    const char *name;
+    const char *address;
+};
+const MakerPage kMakerPages[] = {
+    {"作者网站－墨枢软件", "actMakerSite", "https://www.folionexus.com/"},
+    {"最新版本", "actLatestVersion", "https://www.folionexus.com/download/"},
+    {"软件教程和问答", "actTutorial", "https://www.folionexus.com/help/"},
+    {"软件定制", "actCustom", "https://www.folionexus.com/custom/"},
+    {"给软件作者建议", "actSuggest", "https://www.folionexus.com/feedback/"},
+};
+
+constexpr int kBarHeight = 62;
+constexpr int kRowGap = 6;
+
+// The four state pictures: waiting, downloading, done, failed.
+QIcon stateIcon(int state)
+{
+    QPixmap pixmap(16, 16);
+    pixmap.fill(Qt::transparent);
+    QPainter p(&pixmap);
+    p.setRenderHint(QPainter::Antialiasing);
+    switch (state) {
+    case 1: // a clock face
+        p.setPen(QPen(QColor(110, 110, 110), 1.5));
+        p.setBrush(QColor(235, 235, 235));
+        p.drawEllipse(QRectF(1.5, 1.5, 13, 13));
+        p.drawLine(QPointF(8, 8), QPointF(8, 4));
+        p.drawLine(QPointF(8, 8), QPointF(11, 9));
+        break;
+    case 2: { // an arrow pointing down
+        QPainterPath arrow;
+        arrow.moveTo(5.5, 1);
+        arrow.lineTo(10.5, 1);
+        arrow.lineTo(10.5, 7);
+        arrow.lineTo(14, 7);
+        arrow.lineTo(8, 14.5);
+        arrow.lineTo(2, 7);
+        arrow.lineTo(5.5, 7);
+        arrow.closeSubpath();
+        p.setPen(QPen(QColor(20, 70, 160), 1));
+        p.setBrush(QColor(60, 130, 230));
+        p.drawPath(arrow);
+        break;
+    }
+    case 3: // a tick
+        p.setPen(QPen(QColor(30, 150, 60), 2.6, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+        p.drawPolyline(QPolygonF({QPointF(2.5, 8.5), QPointF(6.5, 12.5), QPointF(13.5, 3.5)}));
+        break;
+    default: // a cross
+        p.setPen(QPen(QColor(210, 40, 40), 2.6, Qt::SolidLine, Qt::RoundCap));
+        p.drawLine(QPointF(3.5, 3.5), QPointF(12.5, 12.5));
+        p.drawLine(QPointF(12.5, 3.5), QPointF(3.5, 12.5));
+        break;
+    }
+    return QIcon(pixmap);
+}
+
+QPixmap barBackground()
+{
+    QPixmap pixmap(64, 64);
+    QPainter p(&pixmap);
+    QLinearGradient gradient(0, 0, 0, 64);
+    gradient.setColorAt(0, QColor(250, 252, 255));
+    gradient.setColorAt(1, QColor(214, 228, 244));
+    p.fillRect(pixmap.rect(), gradient);
+    return pixmap;
+}
+
+QPixmap busyMark()
+{
+    QPixmap pixmap(14, 14);
+    pixmap.fill(Qt::transparent);
+    QPainter p(&pixmap);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setPen(QColor(20, 110, 40));
+    p.setBrush(QColor(40, 200, 70));
+    p.drawEllipse(QRectF(1, 1, 12, 12));
+    return pixmap;
+}
+
+// The percentage column drawn as a progress bar that carries the cell's text.
+class PercentDelegate : public QStyledItemDelegate
+{
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+    void paint(QPainter *painter, const QStyleOptionViewItem &option, const QModelIndex &index) const override
+    {
+        const QString text = index.data().toString();
+        QString digits = text;
+        digits.remove(u'%');
+        double value = 0;
+        if (text.isEmpty() || !text.endsWith(u'%') || !LooksNumeric(digits, &value)) {
+            QStyledItemDelegate::paint(painter, option, index);
+            return;
+        }
+        QStyleOptionViewItem background = option;
+        initStyleOption(&background, index);
+        background.text.clear();
+        QStyle *style = option.widget ? option.widget->style() : QApplication::style();
+        style->drawControl(QStyle::CE_ItemViewItem, &background, painter, option.widget);
+
+        QStyleOptionProgressBar bar;
+        bar.rect = option.rect.adjusted(1, 1, -1, -1);
+        bar.minimum = 0;
+        bar.maximum = 100;
+        bar.progress = std::clamp(static_cast<int>(value), 0, 100);
+        bar.text = text;
+        bar.textVisible = true;
+        bar.textAlignment = Qt::AlignCenter;
+        bar.state = QStyle::State_Enabled | QStyle::State_Horizontal;
+        bar.fontMetrics = option.fontMetrics;
+        bar.palette = option.palette;
+        style->drawControl(QStyle::CE_ProgressBar, &bar, painter, option.widget);
+    }
+};
+
+// Places widgets one after another on a row of the control bar.
+class RowPlacer
+{
+public:
+    RowPlacer(int x, int y, int height) : m_x(x), m_y(y), m_height(height) {}
+    void place(QWidget *widget, int width = -1, int gapAfter = 4)
+    {
+        const int w = width > 0 ? width : widget->sizeHint().width();
+        widget->setGeometry(m_x, m_y + (m_height - std::min(m_height, widget->sizeHint().height())) / 2, w,
+                            std::min(m_height, std::max(widget->sizeHint().height(), 20)));
+        m_x += w + gapAfter;
+    }
+    void skip(int pixels) { m_x += pixels; }
+    int x() const { return m_x; }
+
+private:
+    int m_x;
+    int m_y;
+    int m_height;
+};
+
+} // namespace
+
+DownloadLayout computeDownloadLayout(QSize outerSize, int titleBarHeight, int menuBarHeight, int statusBarHeight,
+                                     int barHeight, int browserTop)
+{
+    const int margin = twipsToPixels(20);
+    DownloadLayout layout;
+    layout.bar = QRect(margin, margin, std::max(0, outerSize.width() - twipsToPixels(300)), barHeight);
+    const int listTop = layout.bar.top() + barHeight;
+    const int listHeight = outerSize.height() - listTop - statusBarHeight - titleBarHeight - menuBarHeight
+        - twipsToPixels(140);
+    layout.list = QRect(margin, listTop, layout.bar.width(), std::max(0, listHeight));
+    const int inset = twipsToPixels(40);
+    layout.browser = QRect(0, browserTop, std::max(0, layout.list.width() - inset),
+                           std::max(0, layout.list.height() - browserTop - inset));
+    return layout;
+}
+
+fFileDownload::fFileDownload(QWidget *parent)
+    : QMainWindow(parent), m_random(QRandomGenerator::global()->generate())
+{
+    setObjectName(QStringLiteral("fFileDownload"));
+    setWindowTitle(kCaption);
+    setAttribute(Qt::WA_DeleteOnClose);
+    resize(900, 560);
+
+    m_model = new DownloadListModel(this);
+    m_scheduler = new DownloadScheduler(m_model, this);
+
+    m_shell.openFile = [this](const QString &path) {
+        OpenWithAssociatedProgram(path, this);
+        return true;
+    };
+    m_shell.showInFolder = [](const QString &path) { return ShowInFolder(path); };
+    m_shell.openFolder = [](const QString &folder) {
+        return shellServices().openUrl && shellServices().openUrl(QUrl::fromLocalFile(folder));
+    };
+    m_shell.openInTextEditor = [](const QString &path) {
+        openInTextEditor(path);
+        return true;
+    };
+    m_shell.openWebPage = [](const QString &address) {
+        OpenWebPage(address, true);
+        return true;
+    };
+
+    auto *central = new QWidget(this);
+    setCentralWidget(central);
+    // The menu and status bars settle their heights after the window's own resize; place again then.
+    central->installEventFilter(this);
+    buildControlBar(central);
+    buildList(central);
+    PicWebBK = new LoginPanel(central);
+    PicWebBK->hide();
+    buildMenus();
+    buildStatusBar();
+    connectScheduler();
+    loadWindow();
+}
+
+fFileDownload::~fFileDownload() = default;
+
+void fFileDownload::buildControlBar(QWidget *central)
+{
+    Picture3 = new QFrame(central);
+    Picture3->setObjectName(QStringLiteral("Picture3"));
+    Picture3->setFrameShape(QFrame::StyledPanel);
+    Image1 = new QLabel(Picture3);
+    Image1->setObjectName(QStringLiteral("Image1"));
+    Image1->setPixmap(barBackground());
+    Image1->setScaledContents(true);
+    Image1->lower();
+    Picture3->installEventFilter(this);
+
+    auto make = [this](auto *widget, const char *name) {
+        widget->setObjectName(QLatin1String(name));
+        return widget;
+    };
+    Label4 = make(new QLabel(QStringLiteral("下载列表："), Picture3), "Label4");
+    Label1 = make(new QLabel(QStringLiteral("记录数：0"), Picture3), "Label1");
+    Label7 = make(new QLabel(QStringLiteral("下载方式："), Picture3), "Label7");
+    Command26 = make(new QPushButton(QStringLiteral("切换"), Picture3), "Command26");
+    Command26->setToolTip(QStringLiteral("更改下载方式"));
+    Label2 = make(new QLabel(QStringLiteral("线程数："), Picture3), "Label2");
+    Combo1 = make(new QComboBox(Picture3), "Combo1");
+    for (int i = 1; i <= DownloadScheduler::MaxSlots; ++i)
+        Combo1->addItem(QString::number(i));
+    Label5 = make(new QLabel(QStringLiteral("两个文件下载间隔：        秒"), Picture3), "Label5");
+    Combo2 = make(new QComboBox(Label5), "Combo2");
+    Command1 = make(new QPushButton(QStringLiteral("网页登录"), Picture3), "Command1");
+
+    Picture1 = make(new QFrame(Picture3), "Picture1");
+    Label8 = make(new QLabel(QStringLiteral("同名文件："), Picture1), "Label8");
+    Option1 = make(new QRadioButton(QStringLiteral("跳过"), Picture1), "Option1");
+    Option2 = make(new QRadioButton(QStringLiteral("覆盖"), Picture1), "Option2");
+    Option3 = make(new QRadioButton(QStringLiteral("重命名"), Picture1), "Option3");
+    Check3 = make(new QCheckBox(QStringLiteral("当有未下载项时，自动启动下载"), Picture3), "Check3");
+    Check4 = make(new QCheckBox(QStringLiteral("自动重新下载："), Picture3), "Check4");
+    Combo4 = make(new QComboBox(Picture3), "Combo4");
+    Combo4->addItems({QStringLiteral("出错项"), QStringLiteral("文件类型为HTM和HTML项"),
+                      QStringLiteral("出错项和文件类型为HTM和HTML项")});
+    Command4 = make(new QPushButton(QStringLiteral("开始下载"), Picture3), "Command4");
+    Command31 = make(new QPushButton(QStringLiteral("停止下载"), Picture3), "Command31");
+    Command31->setToolTip(QStringLiteral("停止下载"));
+    Shape1 = make(new QLabel(Picture3), "Shape1");
+    Shape1->setPixmap(busyMark());
+    Shape1->setToolTip(QStringLiteral("正在下载"));
+    Shape1->hide();
+
+    // The interval list sits in the gap of its label, before "秒"; the gap is widened to hold it.
+    const int comboWidth = 52;
+    QFont gapFont = Label5->font();
+    const QFontMetrics metrics(gapFont);
+    const int gapWidth = metrics.horizontalAdvance(QStringLiteral("        "));
+    if (gapWidth < comboWidth + 4)
+        gapFont.setWordSpacing((comboWidth + 4 - gapWidth) / 8.0 + 0.5);
+    Label5->setFont(gapFont);
+    const int prefix = QFontMetrics(gapFont).horizontalAdvance(QStringLiteral("两个文件下载间隔："));
+
+    const int rowHeight = (kBarHeight - 3 * kRowGap) / 2;
+    RowPlacer first(8, kRowGap, rowHeight);
+    first.place(Label4, -1, 2);
+    first.place(Label1, 86, 10);
+    first.place(Label7, -1, 2);
+    first.place(Command26, 44, 12);
+    first.place(Label2, -1, 2);
+    first.place(Combo1, 46, 12);
+    first.place(Label5, -1, 12);
+    Combo2->setGeometry(prefix + 2, 0, comboWidth, Label5->height());
+    first.place(Command1, -1, 8);
+
+    RowPlacer second(8, 2 * kRowGap + rowHeight, rowHeight);
+    RowPlacer inFrame(0, 0, rowHeight);
+    inFrame.place(Label8, -1, 2);
+    inFrame.place(Option1, -1, 4);
+    inFrame.place(Option2, -1, 4);
+    inFrame.place(Option3, -1, 0);
+    second.place(Picture1, inFrame.x(), 12);
+    second.place(Check3, -1, 12);
+    second.place(Check4, -1, 2);
+    second.place(Combo4, 200, 12);
+    second.place(Command4, 72, 4);
+    second.place(Command31, 72, 10);
+    second.place(Shape1, 14, 0);
+}
+
+void fFileDownload::buildList(QWidget *central)
+{
+    ListView3 = new QTreeView(central);
+    ListView3->setObjectName(QStringLiteral("ListView3"));
+    ListView3->setModel(m_model);
+    ListView3->setRootIsDecorated(false);
+    ListView3->setItemsExpandable(false);
+    ListView3->setUniformRowHeights(true);
+    ListView3->setAllColumnsShowFocus(true);
+    ListView3->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    ListView3->setSelectionBehavior(QAbstractItemView::SelectRows);
+    ListView3->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    ListView3->setToolTip(QStringLiteral("双击鼠标：下载当前项或者打开文件"));
+    ListView3->setContextMenuPolicy(Qt::CustomContextMenu);
+    ListView3->setItemDelegateForColumn(DownloadListModel::ColPercent, new PercentDelegate(ListView3));
+    ListView3->header()->setSectionsClickable(true);
+    ListView3->header()->setSortIndicatorShown(false);
+    ListView3->header()->setStretchLastSection(true);
+    const int widths[] = {280, 50, 80, 80, 90, 240};
+    for (int c = 0; c < DownloadListModel::ColumnCount; ++c)
+        ListView3->setColumnWidth(c, widths[c]);
+
+    m_model->setStateDecorations({QVariant(stateIcon(1)), QVariant(stateIcon(2)), QVariant(stateIcon(3)),
+                                  QVariant(stateIcon(4))});
+
+    connect(ListView3->header(), &QHeaderView::sectionClicked, this, &fFileDownload::sortByHeader);
+    connect(ListView3, &QTreeView::doubleClicked, this, [this](const QModelIndex &index) {
+        if (index.isValid())
+            DoubleClickRow(*m_model, index.row(), m_shell);
+    });
+    connect(ListView3, &QTreeView::clicked, this, [this](const QModelIndex &index) {
+        if (index.isValid())
+            m_panels[1]->setText(RowClickPanelText(*m_model, index.row()));
+    });
+    connect(ListView3, &QWidget::customContextMenuRequested, this, [this](const QPoint &pos) {
+        prepareListMenu();
+        m_listMenu->popup(ListView3->viewport()->mapToGlobal(pos));
+    });
+    connect(m_model, &DownloadListModel::rowsChanged, this, &fFileDownload::refreshRecordCount);
+}
+
+QAction *fFileDownload::addItem(QMenu *menu, const QString &text, const QString &name, void (fFileDownload::*slot)())
+{
+    QAction *item = menu->addAction(text);
+    item->setObjectName(name);
+    if (slot)
+        connect(item, &QAction::triggered, this, slot);
+    return item;
+}
+
+void fFileDownload::buildMenus()
+{
+    m_listMenu = menuBar()->addMenu(QStringLiteral("列表操作(&D)"));
+    m_listMenu->setObjectName(QStringLiteral("mnuList"));
+    QMenu *list = m_listMenu;
+    addItem(list, QStringLiteral("全选"), QStringLiteral("actSelectAll"), &fFileDownload::selectAll);
+    addItem(list, QStringLiteral("全不选"), QStringLiteral("actSelectNone"), &fFileDownload::selectNone);
+    addItem(list, QStringLiteral("随机排序列表(打乱)"), QStringLiteral("actShuffle"), &fFileDownload::shuffle);
+    addItem(list, QStringLiteral("自动调整列宽"), QStringLiteral("actFitColumns"), &fFileDownload::fitColumns);
+    list->addSeparator();
+    QMenu *again = list->addMenu(QStringLiteral("重新下载"));
+    again->menuAction()->setObjectName(QStringLiteral("actRedownload"));
+    addItem(again, QStringLiteral("选中项"), QStringLiteral("actRedownloadSelected"),
+            &fFileDownload::redownloadSelected);
+    addItem(again, QStringLiteral("出错项"), QStringLiteral("actRedownloadFailed"), &fFileDownload::redownloadFailed);
+    addItem(again, QStringLiteral("文件类型为HTM和HTML项"), QStringLiteral("actRedownloadHtml"),
+            &fFileDownload::redownloadHtml);
+    list->addSeparator();
+    QMenu *remove = list->addMenu(QStringLiteral("清除"));
+    remove->menuAction()->setObjectName(QStringLiteral("actRemove"));
+    addItem(remove, QStringLiteral("选中项"), QStringLiteral("actRemoveSelected"), &fFileDownload::removeSelected);
+    addItem(remove, QStringLiteral("全部出错项"), QStringLiteral("actRemoveFailed"), &fFileDownload::removeFailed);
+    addItem(remove, QStringLiteral("完成项"), QStringLiteral("actRemoveDone"), &fFileDownload::removeDone);
+    addItem(list, QStringLiteral("清空"), QStringLiteral("actClearAll"), &fFileDownload::clearAll);
+    list->addSeparator();
+    addItem(list, QStringLiteral("开始下载"), QStringLiteral("actStart"), &fFileDownload::startDownloads);
+    addItem(list, QStringLiteral("停止下载"), QStringLiteral("actStop"), &fFileDownload::stopDownloads);
+    addItem(list, QStringLiteral("取消下载选中项"), QStringLiteral("actCancelSelected"), &fFileDownload::cancelSelected);
+    list->addSeparator();
+    addItem(list, QStringLiteral("打开下载文件"), QStringLiteral("actOpenFile"), &fFileDownload::openFile);
+    addItem(list, QStringLiteral("打开所在文件夹"), QStringLiteral("actOpenFolder"), &fFileDownload::openFolder);
+    addItem(list, QStringLiteral("用记事本打开文件"), QStringLiteral("actOpenInEditor"), &fFileDownload::openInEditor);
+    list->addSeparator();
+    QAction *quit = addItem(list, QStringLiteral("退出本下载窗口"), QStringLiteral("actQuit"), nullptr);
+    connect(quit, &QAction::triggered, this, &QWidget::close);
+
+    QMenu *tools = menuBar()->addMenu(QStringLiteral("工具(&T)"));
+    tools->setObjectName(QStringLiteral("mnuTools"));
+    connect(addItem(tools, QStringLiteral("设置"), QStringLiteral("actSettings"), nullptr), &QAction::triggered, this,
+            &fFileDownload::optionsRequested);
+    addItem(tools, QStringLiteral("检查PDF文件"), QStringLiteral("actCheckPdf"), &fFileDownload::checkPdf);
+    connect(addItem(tools, QStringLiteral("打开网页分析窗口"), QStringLiteral("actSearchWindow"), nullptr),
+            &QAction::triggered, this, &fFileDownload::searchWindowRequested);
+
+    QMenu *help = menuBar()->addMenu(QStringLiteral("帮助(&H)"));
+    help->setObjectName(QStringLiteral("mnuHelp"));
+    connect(addItem(help, QStringLiteral("关于"), QStringLiteral("actAbout"), nullptr), &QAction::triggered, this,
+            &fFileDownload::aboutRequested);
+    help->addSeparator();
+    for (const MakerPage &page : kMakerPages) {
+        QAction *item = addItem(help, QString::fromUtf8(page.text), QLatin1String(page.name), nullptr);
+        const QString address = QLatin1String(page.address);
+        connect(item, &QAction::triggered, this, [this, address] {
+            if (m_shell.openWebPage)
+                m_shell.openWebPage(address);
+        });
+    }
+}
+
+void fFileDownload::buildStatusBar()
+{
+    statusBar()->setObjectName(QStringLiteral("StatusBar1"));
+    for (size_t i = 0; i < m_panels.size(); ++i) {
+        auto *panel = new QLabel(statusBar());
+        panel->setObjectName(QStringLiteral("Panel%1").arg(i + 1));
+        panel->setFrameShape(QFrame::StyledPanel);
+        panel->setMinimumWidth(i == 0 ? 120 : 80);
+        panel->installEventFilter(this);
+        m_panels[i] = panel;
+        statusBar()->addWidget(panel, i == 1 ? 3 : (i == 0 ? 0 : 2));
+    }
+    m_panels[0]->setText(kSlogan);
+    m_panels[0]->setCursor(Qt::PointingHandCursor);
+    m_panels[0]->setToolTip(kMakerSite);
+}
+
+void fFileDownload::connectScheduler()
+{
+    connect(m_scheduler, &DownloadScheduler::panelText, this, [this](int panel, const QString &text) {
+        if (panel >= 1 && panel <= 4)
+            m_panels[static_cast<size_t>(panel - 1)]->setText(text);
+    });
+    connect(m_scheduler, &DownloadScheduler::runningChanged, this, &fFileDownload::onRunningChanged);
+    connect(m_scheduler, &DownloadScheduler::startEnabledChanged, this,
+            [this](bool enabled) { action(QStringLiteral("actStart"))->setEnabled(enabled); });
+    connect(m_scheduler, &DownloadScheduler::methodShown, this, &fFileDownload::onMethodShown);
+    connect(m_scheduler, &DownloadScheduler::housekeepingDone, this, &fFileDownload::onHousekeepingDone);
+    connect(m_scheduler, &DownloadScheduler::webPageReceived, this, &fFileDownload::onWebPageReceived);
+
+    connect(Combo1, &QComboBox::currentIndexChanged, this, [this](int position) {
+        if (position < 0)
+            return;
+        m_scheduler->options().threadPosition = position;
+        m_scheduler->options().threadCount = position + 1;
+    });
+    connect(Combo2, &QComboBox::currentIndexChanged, this, [this](int position) {
+        if (position >= 0)
+            m_scheduler->options().intervalSeconds = Combo2->itemText(position).toInt();
+    });
+    for (QRadioButton *option : {Option1, Option2, Option3})
+        connect(option, &QRadioButton::toggled, this, &fFileDownload::syncPolicy);
+    connect(Check3, &QCheckBox::toggled, this, [this](bool on) { m_scheduler->options().autoStart = on; });
+    connect(Command4, &QPushButton::clicked, this, &fFileDownload::startDownloads);
+    connect(Command31, &QPushButton::clicked, this, &fFileDownload::stopDownloads);
+    connect(Command26, &QPushButton::clicked, this, [this] {
+        m_scheduler->switchMethod();
+        Command4->setEnabled(true);
+    });
+    connect(Command1, &QPushButton::clicked, this, &fFileDownload::webLogin);
+    connect(PicWebBK, &LoginPanel::titleShown, this, [this](const QString &title) { m_panels[2]->setText(title); });
+    connect(PicWebBK, &LoginPanel::loginFinished, this, &fFileDownload::onLoginFinished);
+}
+
+void fFileDownload::loadWindow()
+{
+    m_scheduler->windowLoaded();
+    switch (m_scheduler->options().policy) {
+    case DuplicatePolicy::Skip:
+        Option1->setChecked(true);
+        break;
+    case DuplicatePolicy::Overwrite:
+        Option2->setChecked(true);
+        break;
+    case DuplicatePolicy::Rename:
+        Option3->setChecked(true);
+        break;
+    }
+    Combo2->clear();
+    for (int i = 0; i <= 60; ++i)
+        Combo2->addItem(QString::number(i));
+    Combo2->setCurrentIndex(0);
+    Check4->setChecked(false);
+    Combo4->setCurrentIndex(0);
+    m_cookieMirror = new CookieMirror(programProfile()->cookieStore(), m_scheduler->cookieJar(), this);
+    ApplyRowStripes(ListView3, RowHeight);
+    refreshRecordCount();
+}
+
+void fFileDownload::onMethodShown(int method, bool threadListEnabled, int threadPosition)
+{
+    Label7->setText(QStringLiteral("下载方式：%1").arg(method));
+    Combo1->setEnabled(threadListEnabled);
+    const QSignalBlocker blocker(Combo1);
+    Combo1->setCurrentIndex(threadPosition >= 0 && threadPosition < Combo1->count() ? threadPosition : 0);
+}
+
+void fFileDownload::syncPolicy()
+{
+    if (Option1->isChecked())
+        m_scheduler->options().policy = DuplicatePolicy::Skip;
+    else if (Option2->isChecked())
+        m_scheduler->options().policy = DuplicatePolicy::Overwrite;
+    else if (Option3->isChecked())
+        m_scheduler->options().policy = DuplicatePolicy::Rename;
+}
+
+void fFileDownload::onRunningChanged(bool running)
+{
+    Shape1->setVisible(running);
+    if (running && !m_wasRunning)
+        m_loginRetried.clear();
+    m_wasRunning = running;
+}
+
+void fFileDownload::onHousekeepingDone()
+{
+    if (!Check4->isChecked() || m_scheduler->isRunning())
+        return;
+    runFrozen([this] { AutoRedownload(*m_model, guards(), Combo4->currentIndex()); });
+    m_scheduler->start();
+}
+
+void fFileDownload::onWebPageReceived(int position)
+{
+    if (!PicWebBK->Check2->isChecked() || !m_model->isValidRow(position))
+        return;
+    const QString key = m_model->row(position).key;
+    if (m_loginRetried.contains(key))
+        return;
+    m_loginRetried.insert(key);
+    m_pendingRetries.append(key);
+    if (!PicWebBK->isLoggingIn() && !PicWebBK->PanelLogin(false))
+        m_pendingRetries.clear(); // nothing to log in with: a retry would only fetch the page again
+}
+
+void fFileDownload::onLoginFinished()
+{
+    const QStringList keys = std::exchange(m_pendingRetries, {});
+    for (const QString &key : keys)
+        retryAfterLogin(key);
+}
+
+void fFileDownload::retryAfterLogin(const QString &key)
+{
+    const int position = m_model->positionOfKey(key);
+    if (position < 0)
+        return;
+    const RowState state = m_model->row(position).state;
+    if (state != RowState::Done && state != RowState::Failed)
+        return;
+    ResetRow(*m_model, position);
+    if (!m_userStopped && !m_scheduler->isRunning())
+        m_scheduler->start();
+}
+
+CommandGuards fFileDownload::guards() const
+{
+    CommandGuards g;
+    g.sortGuard = m_scheduler->isRunning() || m_scheduler->DownloadBusy();
+    g.listChangeGuard =
+        m_scheduler->isRunning() || m_scheduler->transferExecuting() || m_scheduler->CountTransferSlots() > 1;
+    g.downloadBusy = m_scheduler->DownloadBusy();
+    return g;
+}
+
+QList<int> fFileDownload::selectedRows() const
+{
+    QList<int> rows;
+    for (const QModelIndex &index : ListView3->selectionModel()->selectedRows())
+        rows.append(index.row());
+    std::sort(rows.begin(), rows.end());
+    return rows;
+}
+
+int fFileDownload::selectedRow() const
+{
+    const QModelIndex current = ListView3->currentIndex();
+    if (current.isValid() && ListView3->selectionModel()->isRowSelected(current.row()))
+        return current.row();
+    const QList<int> rows = selectedRows();
+    return rows.isEmpty() ? -1 : rows.first();
+}
+
+QAction *fFileDownload::action(const QString &objectName) const
+{
+    return findChild<QAction *>(objectName);
+}
+
+void fFileDownload::prepareListMenu()
+{
+    const bool busy = guards().sortGuard;
+    action(QStringLiteral("actRemove"))->setEnabled(!busy);
+    action(QStringLiteral("actClearAll"))->setEnabled(!busy);
+    action(QStringLiteral("actSelectAll"))->setEnabled(!busy);
+    action(QStringLiteral("actStop"))->setEnabled(busy);
+}
+
+QString fFileDownload::panelText(int panel) const
+{
+    return (panel >= 1 && panel <= 4) ? m_panels[static_cast<size_t>(panel - 1)]->text() : QString();
+}
+
+void fFileDownload::refreshRecordCount()
+{
+    Label1->setText(m_model->recordCountText());
+}
+
+void fFileDownload::runFrozen(const std::function<void()> &work)
+{
+    ListView3->setUpdatesEnabled(false);
+    work();
+    m_model->flushChanges();
+    ListView3->setUpdatesEnabled(true);
+    refreshRecordCount();
+}
+
+void fFileDownload::sortByHeader(int column)
+{
+    m_sorter.sortByColumn(*m_model, column, guards());
+    // The header turns its own indicator over on a click; show the list's real order instead.
+    QHeaderView *header = ListView3->header();
+    header->setSortIndicatorShown(m_sorter.column() >= 0);
+    if (m_sorter.column() >= 0)
+        header->setSortIndicator(m_sorter.column(), m_sorter.ascending() ? Qt::AscendingOrder : Qt::DescendingOrder);
+}
+
+void fFileDownload::webLogin()
+{
+    PicWebBK->show();
+    PicWebBK->raise();
+    const int row = selectedRow();
+    if (!PicWebBK->Check2->isChecked() && !PicWebBK->Check1->isChecked() && row >= 0)
+        PicWebBK->openAddress(m_model->row(row).key);
+}
+
+void fFileDownload::selectAll()
+{
+    ListView3->selectAll();
+}
+
+void fFileDownload::selectNone()
+{
+    ListView3->clearSelection();
+}
+
+void fFileDownload::shuffle()
+{
+    ShuffleRows(*m_model, guards(), m_random);
+    refreshRecordCount();
+}
+
+void fFileDownload::fitColumns()
+{
+    for (int c = 0; c < DownloadListModel::ColumnCount; ++c)
+        ListView3->resizeColumnToContents(c);
+}
+
+void fFileDownload::redownloadSelected()
+{
+    const QList<int> rows = selectedRows();
+    runFrozen([&] { RedownloadSelectedRows(*m_model, rows); });
+}
+
+void fFileDownload::redownloadFailed()
+{
+    runFrozen([this] { RedownloadFailedRows(*m_model, guards()); });
+}
+
+void fFileDownload::redownloadHtml()
+{
+    runFrozen([this] { RedownloadHtmlRows(*m_model, guards()); });
+}
+
+void fFileDownload::removeSelected()
+{
+    const QList<int> rows = selectedRows();
+    runFrozen([&] { RemoveSelectedRows(*m_model, guards(), rows); });
+}
+
+void fFileDownload::removeFailed()
+{
+    runFrozen([this] { RemoveFailedRows(*m_model); });
+}
+
+void fFileDownload::removeDone()
+{
+    runFrozen([this] { RemoveDoneRows(*m_model); });
+}
+
+void fFileDownload::clearAll()
+{
+    runFrozen([this] { ClearAllRows(*m_model, guards()); });
+}
+
+void fFileDownload::startDownloads()
+{
+    m_userStopped = false;
+    m_scheduler->start();
+}
+
+void fFileDownload::stopDownloads()
+{
+    m_userStopped = true;
+    m_scheduler->StopDownloads();
+}
+
+void fFileDownload::cancelSelected()
+{
+    const QList<int> rows = selectedRows();
+    runFrozen([&] { CancelSelectedRows(*m_model, guards(), rows); });
+}
+
+void fFileDownload::openFile()
+{
+    OpenDownloadedFile(*m_model, selectedRow(), m_shell);
+}
+
+void fFileDownload::openFolder()
+{
+    OpenContainingFolder(*m_model, selectedRow(), m_shell);
+}
+
+void fFileDownload::openInEditor()
+{
+    OpenInTextEditor(*m_model, selectedRow(), m_shell);
+}
+
+void fFileDownload::checkPdf()
+{
+    CheckPdfFiles(*m_model);
+}
+
+void fFileDownload::placeRegions()
+{
+    if (isMinimized())
+        return;
+    const QSize outer = frameGeometry().size();
+    const int titleBar = std::max(0, frameGeometry().height() - geometry().height());
+    const int menuBar = menuWidget() ? menuWidget()->height() : 0;
+    const DownloadLayout layout = computeDownloadLayout(outer, titleBar, menuBar, statusBar()->height(),
+                                                        kBarHeight, LoginPanel::BrowserTop);
+    Picture3->setGeometry(layout.bar);
+    Image1->setGeometry(0, 0, layout.bar.width(), layout.bar.height());
+    ListView3->setGeometry(layout.list);
+    PicWebBK->setGeometry(layout.list);
+    PicWebBK->WebBrowser1->setGeometry(layout.browser);
+    ApplyRowStripes(ListView3, RowHeight);
+}
+
+void fFileDownload::resizeEvent(QResizeEvent *event)
+{
+    QMainWindow::resizeEvent(event);
+    placeRegions();
+}
+
+void fFileDownload::changeEvent(QEvent *event)
+{
+    QMainWindow::changeEvent(event);
+    if (event->type() == QEvent::ActivationChange && isActiveWindow())
+        refreshRecordCount();
+    else if (event->type() == QEvent::WindowStateChange)
+        placeRegions();
+}
+
+bool fFileDownload::eventFilter(QObject *watched, QEvent *event)
+{
+    if (event->type() == QEvent::MouseButtonRelease) {
+        if (watched == m_panels[0]) {
+            if (m_shell.openWebPage)
+                m_shell.openWebPage(kMakerSite);
+        } else if (watched == m_panels[1]) {
+            // The panel shows a file path after a row click; other texts (the transfer's name) open nothing.
+            const QString text = m_panels[1]->text();
+            if (!text.isEmpty() && FileExists(text) && m_shell.openFile)
+                m_shell.openFile(text);
+        }
+    } else if (event->type() == QEvent::Resize) {
+        if (watched == Picture3)
+            Image1->setGeometry(Picture3->rect());
+        else if (watched == centralWidget())
+            placeRegions();
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+void fFileDownload::closeEvent(QCloseEvent *event)
+{
+    if (m_scheduler->closeNeedsConfirmation() && !askYesNo(MessageIcon::Question, kCloseQuestion)) {
+        event->ignore();
+        return;
+    }
+    PicWebBK->stopTimers();
+    m_scheduler->windowClosing();
+    event->accept();
+    Q_EMIT windowClosed();
+}

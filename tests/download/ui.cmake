@@ -1,0 +1,1 @@
+fn_add_test(tst_downloadwindow SOURCES ${CMAKE_CURRENT_LIST_DIR}/tst_downloadwindow.cpp LIBS fn_downloadui)
