@@ -1,0 +1,679 @@
+#include "common/classify.h"
+#include "demo/demosite.h"
+#include "demo/demositecommand.h"
+#include "demo/minipdf.h"
+#include "testenv.h"
+
+#include <QCryptographicHash>
+#include <QNetworkAccessManager>
+#include <QNetworkCookieJar>
+#include <QNetworkReply>
+#include <QRandomGenerator>
+#include <QRegularExpression>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <csignal>
+#include <cstdio>
+#include <unistd.h>
+
+namespace {
+
+struct Fetched
+{
+    int status = 0;
+    QString mediaType;
+    QVariant contentLength;
+    QByteArray body;
+    QList<QNetworkReply::RawHeaderPair> headers;
+    QNetworkReply::NetworkError error = QNetworkReply::NoError;
+
+    QByteArray header(const QByteArray &name) const
+    {
+        for (const auto &[key, value] : headers) {
+            if (key.compare(name, Qt::CaseInsensitive) == 0)
+                return value;
+        }
+        return QByteArray();
+    }
+};
+
+Fetched collect(QNetworkReply *reply)
+{
+    Fetched f;
+    f.status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    f.mediaType = reply->header(QNetworkRequest::ContentTypeHeader).toString().section(u';', 0, 0).trimmed();
+    f.contentLength = reply->header(QNetworkRequest::ContentLengthHeader);
+    f.body = reply->readAll();
+    f.headers = reply->rawHeaderPairs();
+    f.error = reply->error();
+    reply->deleteLater();
+    return f;
+}
+
+bool waitFor(QNetworkReply *reply, int ms = 20000)
+{
+    if (!reply->isFinished()) {
+        QEventLoop loop;
+        QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+        QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
+        loop.exec();
+    }
+    return reply->isFinished();
+}
+
+Fetched get(QNetworkAccessManager &nam, const QUrl &url)
+{
+    QNetworkReply *reply = nam.get(QNetworkRequest(url));
+    if (!waitFor(reply)) {
+        reply->abort();
+        return Fetched{};
+    }
+    return collect(reply);
+}
+
+Fetched post(QNetworkAccessManager &nam, const QUrl &url, const QByteArray &form)
+{
+    QNetworkRequest request(url);
+    request.setHeader(QNetworkRequest::ContentTypeHeader, QByteArray("application/x-www-form-urlencoded"));
+    QNetworkReply *reply = nam.post(request, form);
+    waitFor(reply);
+    return collect(reply);
+}
+
+// Sends raw bytes and reads until the server closes the connection (or the time is up). The site
+// runs in this thread, so the socket is driven by an event loop, not by blocking waits.
+QByteArray exchange(quint16 port, const QByteArray &request, bool *closed = nullptr, int ms = 10000)
+{
+    QTcpSocket socket;
+    QByteArray answer;
+    QEventLoop loop;
+    QObject::connect(&socket, &QTcpSocket::connected, &loop, [&] { socket.write(request); });
+    QObject::connect(&socket, &QTcpSocket::readyRead, &loop, [&] { answer += socket.readAll(); });
+    QObject::connect(&socket, &QTcpSocket::disconnected, &loop, &QEventLoop::quit);
+    QObject::connect(&socket, &QTcpSocket::errorOccurred, &loop, &QEventLoop::quit);
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    socket.connectToHost(QHostAddress::LocalHost, port);
+    loop.exec();
+    answer += socket.readAll();
+    if (closed)
+        *closed = socket.state() != QAbstractSocket::ConnectedState;
+    return answer;
+}
+
+struct RawAnswer
+{
+    QByteArray statusLine;
+    QList<QPair<QByteArray, QByteArray>> headers;
+    QByteArray body;
+
+    QByteArray header(const QByteArray &name) const
+    {
+        for (const auto &[key, value] : headers) {
+            if (key.compare(name, Qt::CaseInsensitive) == 0)
+                return value;
+        }
+        return QByteArray();
+    }
+    bool has(const QByteArray &name) const
+    {
+        for (const auto &pair : headers) {
+            if (pair.first.compare(name, Qt::CaseInsensitive) == 0)
+                return true;
+        }
+        return false;
+    }
+};
+
+RawAnswer splitAnswer(const QByteArray &raw)
+{
+    RawAnswer answer;
+    const int end = raw.indexOf("\r\n\r\n");
+    if (end < 0)
+        return answer;
+    const QList<QByteArray> lines = raw.left(end).split('\n');
+    answer.statusLine = lines.first().trimmed();
+    for (qsizetype i = 1; i < lines.size(); ++i) {
+        const int colon = lines.at(i).indexOf(':');
+        answer.headers.append({lines.at(i).left(colon).trimmed(), lines.at(i).mid(colon + 1).trimmed()});
+    }
+    answer.body = raw.mid(end + 4);
+    return answer;
+}
+
+// Decodes a chunked body; chunks counts the chunks met. Empty on a framing fault.
+QByteArray dechunk(const QByteArray &body, int *chunks)
+{
+    QByteArray out;
+    qsizetype at = 0;
+    *chunks = 0;
+    for (;;) {
+        const qsizetype lineEnd = body.indexOf("\r\n", at);
+        if (lineEnd < 0)
+            return QByteArray();
+        bool ok = false;
+        const qsizetype size = body.mid(at, lineEnd - at).toLongLong(&ok, 16);
+        if (!ok)
+            return QByteArray();
+        at = lineEnd + 2;
+        if (size == 0)
+            return body.mid(at) == "\r\n" ? out : QByteArray();
+        if (body.mid(at + size, 2) != "\r\n")
+            return QByteArray();
+        out += body.mid(at, size);
+        at += size + 2;
+        ++*chunks;
+    }
+}
+
+QString unescapeHtml(QString text)
+{
+    text.replace(u"&quot;"_qs, u"\""_qs).replace(u"&lt;"_qs, u"<"_qs).replace(u"&gt;"_qs, u">"_qs);
+    return text.replace(u"&#39;"_qs, u"'"_qs).replace(u"&amp;"_qs, u"&"_qs);
+}
+
+// The parts of a result page that the program's extraction reads.
+struct ResultPage
+{
+    int listDivs = 0;
+    int tablesInList = 0;
+    QList<QPair<QString, QString>> links; // address, text of each link inside the list
+    QString nextHref;                     // the ">" link, if any
+};
+
+ResultPage readResultPage(const QString &html)
+{
+    ResultPage page;
+    page.listDivs = html.count(u"class=\"tablelist paperlist\""_qs);
+    const qsizetype start = html.indexOf(u"class=\"tablelist paperlist\""_qs);
+    const qsizetype end = html.indexOf(u"</div>"_qs, start);
+    const QString list = start < 0 ? QString() : html.mid(start, end - start);
+    page.tablesInList = list.count(u"<table"_qs);
+    static const QRegularExpression anchor(u"<a href=\"([^\"]*)\">([^<]*)</a>"_qs);
+    for (auto it = anchor.globalMatch(list); it.hasNext();) {
+        const auto m = it.next();
+        page.links.append({unescapeHtml(m.captured(1)), unescapeHtml(m.captured(2))});
+    }
+    const QString rest = end < 0 ? html : html.mid(end);
+    for (auto it = anchor.globalMatch(rest); it.hasNext();) {
+        const auto m = it.next();
+        if (unescapeHtml(m.captured(2)).trimmed() == u">"_qs)
+            page.nextHref = unescapeHtml(m.captured(1));
+    }
+    return page;
+}
+
+// Checks the parts of a PDF that readers rely on: the header, every cross-reference entry pointing at
+// its object, the content stream length, startxref pointing at the table, and the end marker.
+QString pdfFault(const QByteArray &pdf)
+{
+    if (!pdf.startsWith("%PDF-1."))
+        return u"no header"_qs;
+    if (!pdf.endsWith("%%EOF\n"))
+        return u"no end marker"_qs;
+    const qsizetype sx = pdf.lastIndexOf("startxref\n");
+    const qint64 xref = pdf.mid(sx + 10, pdf.indexOf('\n', sx + 10) - sx - 10).toLongLong();
+    if (pdf.mid(xref, 5) != "xref\n")
+        return u"startxref does not point at the table"_qs;
+    const QList<QByteArray> lines = pdf.mid(xref).split('\n');
+    const int count = lines.at(1).split(' ').at(1).toInt();
+    for (int i = 1; i < count; ++i) {
+        const QByteArray entry = lines.at(2 + i);
+        if (entry.size() != 19) // 20 bytes with the newline
+            return u"entry %1 has the wrong length"_qs.arg(i);
+        const qint64 offset = entry.left(10).toLongLong();
+        // An object must start on a line of its own, not at the end of a comment.
+        if (!pdf.mid(offset).startsWith(QByteArray::number(i) + " 0 obj\n") || pdf.at(offset - 1) != '\n')
+            return u"entry %1 does not point at its object"_qs.arg(i);
+    }
+    static const QRegularExpression lengthPattern(u"/Length (\\d+) >>\nstream\n"_qs);
+    const auto m = lengthPattern.match(QString::fromLatin1(pdf.mid(xref - 2000 > 0 ? xref - 2000 : 0)));
+    if (!m.hasMatch())
+        return u"no content stream"_qs;
+    const qsizetype streamStart = pdf.indexOf("stream\n", pdf.indexOf("/Length ")) + 7;
+    if (pdf.mid(streamStart + m.captured(1).toInt(), 9) != "endstream")
+        return u"stream length is wrong"_qs;
+    return QString();
+}
+
+QString saveTo(const QTemporaryDir &dir, const QString &name, const QByteArray &bytes)
+{
+    const QString path = dir.filePath(name);
+    fntest::writeFile(path, bytes);
+    return path;
+}
+
+} // namespace
+
+class TestDemoSite : public QObject
+{
+    Q_OBJECT
+
+    DemoSite m_site;
+    QNetworkAccessManager m_nam;
+    QTemporaryDir m_dir;
+
+    void reset()
+    {
+        m_site.setPaperCount(25);
+        m_site.setPageSize(10);
+        m_site.setRequireLogin(false);
+        m_site.setAccount(u"demo"_qs);
+        m_site.setPassword(u"demo"_qs);
+        m_site.clearSessions();
+    }
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        QVERIFY(m_site.listen());
+        QVERIFY(m_site.port() != 0);
+    }
+    void init() { reset(); }
+
+    void resultPagesWalkThroughEveryPaper_data()
+    {
+        QTest::addColumn<int>("papers");
+        QTest::addColumn<int>("pageSize");
+        QTest::addColumn<int>("pages");
+        QTest::newRow("25 papers, 10 a page: three pages") << 25 << 10 << 3;
+        QTest::newRow("7 a page: four pages, the last one short") << 25 << 7 << 4;
+        QTest::newRow("two full pages: no empty third page") << 20 << 10 << 2;
+        QTest::newRow("a single page has no next link") << 5 << 10 << 1;
+        QTest::newRow("no papers: one empty page") << 0 << 10 << 1;
+        QTest::newRow("a second round of titles stays distinct") << 60 << 25 << 3;
+    }
+    void resultPagesWalkThroughEveryPaper()
+    {
+        QFETCH(int, papers);
+        QFETCH(int, pageSize);
+        QFETCH(int, pages);
+        m_site.setPaperCount(papers);
+        m_site.setPageSize(pageSize);
+        QCOMPARE(m_site.pageCount(), pages);
+
+        QUrl url = m_site.searchUrl(u"古籍 & <研究>"_qs);
+        QList<int> seen;
+        QSet<QString> titles;
+        for (int page = 1; page <= pages; ++page) {
+            const Fetched f = get(m_nam, url);
+            QCOMPARE(f.status, 200);
+            QCOMPARE(f.mediaType, u"text/html"_qs);
+            const QString html = QString::fromUtf8(f.body);
+            QVERIFY2(!html.contains(u"<研究>"_qs), "the query must be escaped");
+            const ResultPage r = readResultPage(html);
+            QCOMPARE(r.listDivs, 1);
+            QCOMPARE(r.tablesInList, 1);
+            for (const auto &[href, text] : r.links) {
+                const int n = href.section(u'/', -1).toInt();
+                QCOMPARE(href, u"/paper/%1"_qs.arg(n));
+                QCOMPARE(text, m_site.paperTitle(n));
+                QVERIFY(html.contains(m_site.paper(n).englishTitle.toHtmlEscaped()));
+                seen.append(n);
+                titles.insert(text);
+            }
+            QCOMPARE(r.links.size(), std::min(pageSize, papers - (page - 1) * pageSize));
+            if (page == pages) {
+                QVERIFY2(r.nextHref.isEmpty(), "the last page has no next link");
+            } else {
+                QVERIFY2(!r.nextHref.isEmpty(), qPrintable(u"page %1 has no next link"_qs.arg(page)));
+                url = url.resolved(QUrl(r.nextHref));
+            }
+        }
+        QList<int> expected;
+        for (int n = 1; n <= papers; ++n)
+            expected.append(n);
+        QCOMPARE(seen, expected);
+        QCOMPARE(titles.size(), papers);
+    }
+
+    void pagesCarryOtherLinksAndTheSearchForm()
+    {
+        const Fetched home = get(m_nam, m_site.homeUrl());
+        QCOMPARE(home.status, 200);
+        const QString html = QString::fromUtf8(home.body);
+        QVERIFY(html.contains(u"action=\"/search\""_qs));
+        QVERIFY(html.contains(u"name=\"q\""_qs));
+        QVERIFY(html.contains(u"<a href=\"/login\">"_qs));
+        QVERIFY(html.contains(u"<a href=\"/\"><img src=\"/logo.svg\""_qs));
+
+        const Fetched logo = get(m_nam, m_site.homeUrl().resolved(QUrl(u"/logo.svg"_qs)));
+        QCOMPARE(logo.status, 200);
+        QCOMPARE(logo.mediaType, u"image/svg+xml"_qs);
+        for (const char *path : {"/about", "/paper/1", "/search?q=&page=99", "/search?page=x"})
+            QCOMPARE(get(m_nam, m_site.homeUrl().resolved(QUrl(QString::fromLatin1(path)))).status, 200);
+
+        // The paper's own page leads to its file.
+        const Fetched detail = get(m_nam, m_site.paperLink(4));
+        QVERIFY(QString::fromUtf8(detail.body).contains(u"href=\"/paper/4.pdf\""_qs));
+    }
+
+    void everyPaperKindAnswersAsDescribed()
+    {
+        QSet<DemoPaperKind> kinds;
+        QSet<QByteArray> bodies;
+        for (int n = 1; n <= m_site.paperCount(); ++n) {
+            const DemoPaperKind kind = m_site.paperKind(n);
+            kinds.insert(kind);
+            const QString what = u"paper %1 (%2)"_qs.arg(n).arg(demoPaperKindName(kind));
+            const Fetched f = get(m_nam, m_site.paperFileUrl(n));
+            QVERIFY2(f.status == m_site.paperStatus(n), qPrintable(what));
+            QVERIFY2(f.mediaType == m_site.paperMediaType(n), qPrintable(what + u" "_qs + f.mediaType));
+            QVERIFY2(f.body == m_site.paperBytes(n), qPrintable(what));
+            QVERIFY2(f.contentLength.isValid() == m_site.paperHasContentLength(n), qPrintable(what));
+            bodies.insert(f.body);
+
+            const QString path = saveTo(m_dir, u"paper%1"_qs.arg(n), f.body);
+            switch (kind) {
+            case DemoPaperKind::ErrorPage:
+                QCOMPARE(f.status, 200);
+                QVERIFY(f.body.size() <= 5000);
+                QVERIFY(f.body.contains("<TITLE>404 Not Found</TITLE>"));
+                QVERIFY(!IsUsablePage(QString::fromUtf8(f.body)));
+                break;
+            case DemoPaperKind::Missing: QCOMPARE(f.status, 404); break;
+            case DemoPaperKind::Caj: QCOMPARE(SniffPaperType(path), u"CAJ"_qs); break;
+            case DemoPaperKind::Kdh: QCOMPARE(SniffPaperType(path), u"KDH"_qs); break;
+            case DemoPaperKind::Nh: QCOMPARE(SniffPaperType(path), u"NH"_qs); break;
+            default:
+                QCOMPARE(SniffFileType(path), u"PDF"_qs);
+                QCOMPARE(pdfFault(f.body), QString());
+                QVERIFY(f.body.contains(m_site.paper(n).englishTitle.left(20).toLatin1()));
+                break;
+            }
+            if (f.status == 200 && kind != DemoPaperKind::ErrorPage)
+                QVERIFY2(f.body.size() > 5001, qPrintable(what + u" is small enough to pass for an error page"_qs));
+        }
+        QCOMPARE(kinds.size(), 9);
+        QCOMPARE(bodies.size(), m_site.paperCount());
+        QVERIFY2(m_site.papersOfKind(DemoPaperKind::Pdf).size() > m_site.paperCount() / 2, "most papers are plain PDFs");
+    }
+
+    void filesWithoutLengthAreFramedProperly()
+    {
+        const int chunkedPaper = m_site.papersOfKind(DemoPaperKind::ChunkedPdf).value(0);
+        const int unsizedPaper = m_site.papersOfKind(DemoPaperKind::UnsizedPdf).value(0);
+        QVERIFY(chunkedPaper > 0 && unsizedPaper > 0);
+        const auto request = [](int n, const char *version) {
+            return "GET /paper/" + QByteArray::number(n) + ".pdf " + version
+                + "\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n";
+        };
+
+        RawAnswer chunked = splitAnswer(exchange(m_site.port(), request(chunkedPaper, "HTTP/1.1")));
+        QCOMPARE(chunked.header("Transfer-Encoding"), QByteArray("chunked"));
+        QVERIFY(!chunked.has("Content-Length"));
+        int chunks = 0;
+        QCOMPARE(dechunk(chunked.body, &chunks), m_site.paperBytes(chunkedPaper));
+        QVERIFY(chunks > 1);
+
+        // An HTTP/1.0 client cannot read chunks: it gets the body ended by the close.
+        bool closed = false;
+        RawAnswer old = splitAnswer(exchange(m_site.port(), request(chunkedPaper, "HTTP/1.0"), &closed));
+        QVERIFY(closed);
+        QVERIFY(!old.has("Transfer-Encoding") && !old.has("Content-Length"));
+        QCOMPARE(old.body, m_site.paperBytes(chunkedPaper));
+
+        RawAnswer unsized = splitAnswer(
+            exchange(m_site.port(), "GET /paper/" + QByteArray::number(unsizedPaper) + ".pdf HTTP/1.1\r\n\r\n", &closed));
+        QVERIFY2(closed, "a body without length must end with the connection");
+        QVERIFY(!unsized.has("Content-Length") && !unsized.has("Transfer-Encoding"));
+        QCOMPARE(unsized.header("Connection"), QByteArray("close"));
+        QCOMPARE(unsized.body, m_site.paperBytes(unsizedPaper));
+    }
+
+    void pipelinedAndHeadRequestsKeepTheirOrder()
+    {
+        const QByteArray pdf = m_site.paperBytes(1);
+        const QByteArray raw = exchange(m_site.port(),
+                                        "HEAD /paper/1.pdf HTTP/1.1\r\nHost: x\r\n\r\n"
+                                        "GET /paper/1.pdf HTTP/1.1\r\nHost: x\r\n\r\n"
+                                        "GET /nothing HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n");
+        const RawAnswer head = splitAnswer(raw);
+        QCOMPARE(head.statusLine, QByteArray("HTTP/1.1 200 OK"));
+        QCOMPARE(head.header("Content-Length").toLongLong(), pdf.size());
+        const RawAnswer second = splitAnswer(head.body); // a HEAD answer has no body
+        QCOMPARE(second.statusLine, QByteArray("HTTP/1.1 200 OK"));
+        QCOMPARE(second.body.left(pdf.size()), pdf);
+        const RawAnswer third = splitAnswer(second.body.mid(pdf.size()));
+        QCOMPARE(third.statusLine, QByteArray("HTTP/1.1 404 Not Found"));
+        QCOMPARE(third.body.size(), third.header("Content-Length").toLongLong());
+    }
+
+    void unknownAndBadRequestsAreRefused_data()
+    {
+        QTest::addColumn<QByteArray>("request");
+        QTest::addColumn<QByteArray>("status");
+        const auto get = [](const QByteArray &path) { return "GET " + path + " HTTP/1.1\r\nConnection: close\r\n\r\n"; };
+        QTest::newRow("unknown page") << get("/nope") << QByteArray("404");
+        QTest::newRow("paper 0") << get("/paper/0.pdf") << QByteArray("404");
+        QTest::newRow("paper past the last") << get("/paper/26.pdf") << QByteArray("404");
+        QTest::newRow("paper number with a leading zero") << get("/paper/01.pdf") << QByteArray("404");
+        QTest::newRow("paper number that is no number") << get("/paper/abc.pdf") << QByteArray("404");
+        QTest::newRow("paper number too large for an int") << get("/paper/99999999999.pdf") << QByteArray("404");
+        QTest::newRow("path below a file") << get("/paper/1.pdf/x") << QByteArray("404");
+        QTest::newRow("large file not set") << get("/files/large.pdf") << QByteArray("404");
+        QTest::newRow("posting a search") << QByteArray("POST /search HTTP/1.1\r\nContent-Length: 0\r\nConnection: close\r\n\r\n")
+                                          << QByteArray("405");
+        QTest::newRow("garbage request line") << QByteArray("HELLO\r\n\r\n") << QByteArray("400");
+        QTest::newRow("header line without colon") << QByteArray("GET / HTTP/1.1\r\nbroken\r\n\r\n") << QByteArray("400");
+        QTest::newRow("endless head") << "GET / HTTP/1.1\r\nX: " + QByteArray(70000, 'a') << QByteArray("431");
+        QTest::newRow("body too large") << QByteArray("POST /login HTTP/1.1\r\nContent-Length: 9999999\r\n\r\n")
+                                        << QByteArray("413");
+    }
+    void unknownAndBadRequestsAreRefused()
+    {
+        QFETCH(QByteArray, request);
+        QFETCH(QByteArray, status);
+        bool closed = false;
+        const RawAnswer answer = splitAnswer(exchange(m_site.port(), request, &closed));
+        QVERIFY2(answer.statusLine.startsWith("HTTP/1.1 " + status), answer.statusLine.constData());
+        QVERIFY(closed);
+    }
+
+    void generatedPdfsAreWellFormedAtAnySize()
+    {
+        // Sizes around the point where the table's offset gains a digit, and a few others.
+        QList<qint64> sizes = {0, 500, 5002, 65536, 1000000};
+        for (qint64 s = 99930; s < 100010; ++s)
+            sizes.append(s);
+        for (const qint64 size : sizes) {
+            const MiniPdf pdf({u"Line (one) \\ two"_qs, u"中文"_qs}, size);
+            QVERIFY2(pdf.size() >= size && pdf.size() <= std::max<qint64>(size + 1, 1000),
+                     qPrintable(u"%1 for %2"_qs.arg(pdf.size()).arg(size)));
+            const QByteArray bytes = pdf.bytes();
+            QCOMPARE(bytes.size(), pdf.size());
+            QCOMPARE(pdfFault(bytes), QString());
+            QVERIFY(bytes.contains("(Line \\(one\\) \\\\ two) Tj"));
+        }
+
+        // Read piece by piece from any offsets, the file is the same as read whole.
+        const MiniPdf pdf({u"pieces"_qs}, 300000);
+        const QByteArray whole = pdf.bytes();
+        QByteArray pieces;
+        auto *random = QRandomGenerator::global();
+        while (pieces.size() < whole.size())
+            pieces += pdf.read(pieces.size(), random->bounded(1, 5000));
+        QCOMPARE(pieces, whole);
+        QVERIFY(pdf.read(whole.size(), 10).isEmpty());
+        QVERIFY(pdf.read(-1, 10).isEmpty());
+    }
+
+    void loginUnlocksPapersWhenRequired()
+    {
+        const Fetched form = get(m_nam, m_site.loginUrl());
+        static const QRegularExpression input(u"<input type=\"([^\"]*)\"(?: name=\"([^\"]*)\")?"_qs);
+        QStringList inputs;
+        for (auto it = input.globalMatch(QString::fromUtf8(form.body)); it.hasNext();) {
+            const auto m = it.next();
+            inputs.append(m.captured(1) + u':' + m.captured(2));
+        }
+        QCOMPARE(inputs, (QStringList{u"text:username"_qs, u"password:password"_qs, u"submit:"_qs}));
+
+        m_site.setRequireLogin(true);
+        m_site.setAccount(u"张 三"_qs);
+        m_site.setPassword(u"p&ss=1"_qs);
+        QNetworkAccessManager nam;
+        const int n = m_site.papersOfKind(DemoPaperKind::Pdf).first();
+
+        const Fetched locked = get(nam, m_site.paperFileUrl(n));
+        QCOMPARE(locked.status, 200);
+        QCOMPARE(locked.mediaType, u"text/html"_qs);
+        QVERIFY(locked.body != m_site.paperBytes(n));
+        QVERIFY(QString::fromUtf8(locked.body).contains(u"请先登录"_qs));
+
+        const Fetched wrong = post(nam, m_site.loginUrl(), "username=%E5%BC%A0+%E4%B8%89&password=p%26ss%3D2");
+        QVERIFY(wrong.header("Set-Cookie").isEmpty());
+        QVERIFY(!QString::fromUtf8(wrong.body).contains(u"已登录"_qs));
+        QCOMPARE(get(nam, m_site.paperFileUrl(n)).mediaType, u"text/html"_qs);
+
+        const Fetched right = post(nam, m_site.loginUrl(), "username=%E5%BC%A0+%E4%B8%89&password=p%26ss%3D1");
+        QVERIFY(right.header("Set-Cookie").startsWith(m_site.sessionCookieName().toLatin1() + '='));
+        QVERIFY(QString::fromUtf8(right.body).contains(u"已登录"_qs));
+        const Fetched unlocked = get(nam, m_site.paperFileUrl(n));
+        QCOMPARE(unlocked.mediaType, u"application/pdf"_qs);
+        QCOMPARE(unlocked.body, m_site.paperBytes(n));
+
+        // Another client without the cookie is still refused; a made-up cookie does not help.
+        QNetworkAccessManager other;
+        QNetworkRequest forged(m_site.paperFileUrl(n));
+        forged.setRawHeader("Cookie", m_site.sessionCookieName().toLatin1() + "=0123456789abcdef");
+        QNetworkReply *reply = other.get(forged);
+        QVERIFY(waitFor(reply));
+        QCOMPARE(collect(reply).mediaType, u"text/html"_qs);
+
+        // A login by GET form works too; lapsed sessions lock the files again.
+        QUrl byGet = m_site.loginUrl();
+        byGet.setQuery(u"username=%E5%BC%A0%20%E4%B8%89&password=p%26ss%3D1"_qs);
+        QVERIFY(!get(other, byGet).header("Set-Cookie").isEmpty());
+        QCOMPARE(get(other, m_site.paperFileUrl(n)).body, m_site.paperBytes(n));
+        m_site.clearSessions();
+        QCOMPARE(get(other, m_site.paperFileUrl(n)).mediaType, u"text/html"_qs);
+    }
+
+    void connectionsAreKeptAliveAndServedConcurrently()
+    {
+        QNetworkAccessManager nam;
+        const int before = m_site.connectionCount();
+        for (int i = 0; i < 15; ++i)
+            QCOMPARE(get(nam, m_site.searchUrl(QString(), i % 3 + 1)).status, 200);
+        QVERIFY2(m_site.connectionCount() - before <= 2, "sequential requests should reuse the connection");
+
+        m_site.setLargeFileSize(8 * 1024 * 1024);
+        QList<QPair<QNetworkReply *, QByteArray>> replies;
+        for (QNetworkAccessManager *client : {&nam, new QNetworkAccessManager(&nam), new QNetworkAccessManager(&nam)}) {
+            replies.append({client->get(QNetworkRequest(m_site.largeFileUrl())),
+                            m_site.largeFileBytes(0, m_site.largeFileSize())});
+            for (int n = 1; n <= m_site.paperCount(); ++n) {
+                if (m_site.paperStatus(n) == 200)
+                    replies.append({client->get(QNetworkRequest(m_site.paperFileUrl(n))), m_site.paperBytes(n)});
+            }
+        }
+        for (const auto &[reply, expected] : replies) {
+            QVERIFY(waitFor(reply, 60000));
+            QCOMPARE(reply->error(), QNetworkReply::NoError);
+            QVERIFY2(reply->readAll() == expected, qPrintable(reply->url().toString()));
+            reply->deleteLater();
+        }
+        m_site.setLargeFile(QString());
+    }
+
+    void largeFilesStreamWithTheirLength()
+    {
+        // Generated: hashed as it arrives, compared with the site's own bytes.
+        m_site.setLargeFileSize(96LL * 1024 * 1024 + 7);
+        const qint64 size = m_site.largeFileSize();
+        QCOMPARE(size, 96LL * 1024 * 1024 + 7);
+        QCryptographicHash expected(QCryptographicHash::Sha1);
+        for (qint64 at = 0; at < size; at += 4 * 1024 * 1024)
+            expected.addData(m_site.largeFileBytes(at, 4 * 1024 * 1024));
+
+        QNetworkReply *reply = m_nam.get(QNetworkRequest(m_site.largeFileUrl()));
+        QCryptographicHash received(QCryptographicHash::Sha1);
+        qint64 count = 0;
+        QByteArray start;
+        QByteArray end;
+        connect(reply, &QIODevice::readyRead, this, [&] {
+            const QByteArray piece = reply->readAll();
+            if (start.size() < 8)
+                start += piece.left(8);
+            end = (end + piece).right(6);
+            received.addData(piece);
+            count += piece.size();
+        });
+        QVERIFY(waitFor(reply, 120000));
+        QCOMPARE(reply->error(), QNetworkReply::NoError);
+        QCOMPARE(reply->header(QNetworkRequest::ContentLengthHeader).toLongLong(), size);
+        QCOMPARE(reply->header(QNetworkRequest::ContentTypeHeader).toString(), u"application/pdf"_qs);
+        reply->deleteLater();
+        QCOMPARE(count, size);
+        QVERIFY(start.startsWith("%PDF-1.4"));
+        QCOMPARE(end, QByteArray("%%EOF\n"));
+        QCOMPARE(received.result(), expected.result());
+
+        // From disk: exactly the file's bytes.
+        QByteArray random(3 * 1024 * 1024 + 11, Qt::Uninitialized);
+        for (char &c : random)
+            c = char(QRandomGenerator::global()->bounded(256));
+        m_site.setLargeFile(saveTo(m_dir, u"large.bin"_qs, random));
+        QCOMPARE(m_site.largeFileSize(), random.size());
+        const Fetched f = get(m_nam, m_site.largeFileUrl());
+        QCOMPARE(f.contentLength.toLongLong(), random.size());
+        QVERIFY(f.body == random);
+
+        m_site.setLargeFile(m_dir.filePath(u"gone.bin"_qs));
+        QCOMPARE(m_site.largeFileSize(), -1);
+        QCOMPARE(get(m_nam, m_site.largeFileUrl()).status, 404);
+        m_site.setLargeFile(QString());
+    }
+
+    void commandServesUntilStopped()
+    {
+        QCOMPARE(runDemoSiteCommand(70000) != 0, true);
+
+        QTcpServer probe;
+        QVERIFY(probe.listen(QHostAddress::LocalHost));
+        const quint16 port = probe.serverPort();
+        probe.close();
+
+        struct sigaction before = {};
+        ::sigaction(SIGTERM, nullptr, &before);
+
+        const QString outPath = m_dir.filePath(u"stdout.txt"_qs);
+        std::fflush(stdout);
+        const int savedOut = ::dup(1);
+        FILE *out = std::fopen(outPath.toLocal8Bit().constData(), "w");
+        QVERIFY(out);
+        ::dup2(::fileno(out), 1);
+
+        int homeStatus = 0;
+        QNetworkAccessManager nam;
+        QTimer::singleShot(0, &nam, [&] {
+            QNetworkReply *reply = nam.get(QNetworkRequest(QUrl(u"http://127.0.0.1:%1/"_qs.arg(port))));
+            connect(reply, &QNetworkReply::finished, &nam, [&, reply] {
+                homeStatus = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+                reply->deleteLater();
+                std::raise(SIGTERM);
+            });
+        });
+        // Stops the run even if the signal never gets through, so the test fails rather than hangs.
+        QTimer::singleShot(30000, qApp, &QCoreApplication::quit);
+        const int code = runDemoSiteCommand(port);
+
+        std::fflush(stdout);
+        ::dup2(savedOut, 1);
+        ::close(savedOut);
+        std::fclose(out);
+
+        QCOMPARE(code, 0);
+        QCOMPARE(homeStatus, 200);
+        QCOMPARE(fntest::readFile(outPath), u"Demo site: http://127.0.0.1:%1/\n"_qs.arg(port).toUtf8());
+        struct sigaction after = {};
+        ::sigaction(SIGTERM, nullptr, &after);
+        QVERIFY2(after.sa_handler == before.sa_handler, "the stop handler must not outlive the command");
+    }
+};
+
+FN_TEST_MAIN_CORE(TestDemoSite)
+#include "tst_demosite.moc"
