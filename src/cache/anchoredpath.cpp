@@ -1,7 +1,6 @@
 #include "cache/anchoredpath.h"
 
 #include <QFile>
-
 #include <cerrno>
 #include <fcntl.h>
 #include <unistd.h>
@@ -117,7 +116,8 @@ UniqueFd openSubfolder(int folderFd, const QString &name, int *error)
 
 UniqueFd openAnchoredFolder(const AnchoredPath &folder, int *error)
 {
-    UniqueFd current(::open(QFile::encodeName(folder.anchor).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    UniqueFd current(
+        ::open(QFile::encodeName(folder.anchor).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (!current.valid()) {
         if (error)
             *error = errno;

@@ -3,7 +3,6 @@
 #include <QList>
 #include <QString>
 #include <QStringList>
-
 #include <optional>
 
 // A folder reached from a trusted starting folder (opened the ordinary way, links in it allowed) by

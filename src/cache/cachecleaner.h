@@ -5,7 +5,6 @@
 
 #include <QList>
 #include <QStringList>
-
 #include <atomic>
 
 // What the deletions may touch: the current user's cache folder for rows of that listing, the users'

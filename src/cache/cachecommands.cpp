@@ -91,7 +91,6 @@ void CacheCommands::finishRunning()
     if (!m_running)
         Q_EMIT busyChanged(false);
     Q_EMIT commandFinished(command); // last: a receiver may close the viewer
-
 }
 
 void CacheCommands::apply(const CacheListing &listing)

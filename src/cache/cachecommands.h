@@ -6,7 +6,6 @@
 #include <QList>
 #include <QObject>
 #include <QQueue>
-
 #include <atomic>
 #include <memory>
 

@@ -10,8 +10,8 @@ constexpr quint64 Magic = 0xfcfb6d1ba7725c30ULL;
 
 bool isSchemeChar(QChar c)
 {
-    return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z') || (c >= u'0' && c <= u'9') || c == u'+'
-           || c == u'-' || c == u'.';
+    return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z') || (c >= u'0' && c <= u'9') || c == u'+' ||
+           c == u'-' || c == u'.';
 }
 } // namespace
 

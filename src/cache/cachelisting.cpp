@@ -104,12 +104,13 @@ void ListUserCacheFiles(const AnchoredPath &cacheFolder, const QString &userName
     QList<qint64> sizes;
     搜索目录下所有类型文件(cacheFolder, files, true, &sizes, cancel);
     for (qsizetype i = 0; i < files.size(); ++i) {
-        rows.append({kUserRowPrefix + userName, 从文件名和网址提取文件类型(files.at(i)), QString::number(sizes.at(i)),
-                     files.at(i)});
+        rows.append({kUserRowPrefix + userName, 从文件名和网址提取文件类型(files.at(i)),
+                     QString::number(sizes.at(i)), files.at(i)});
     }
 }
 
-CacheListing listAllUsersCaches(const HomeRoots &homes, const QString &relativePath, const std::atomic_bool *cancel)
+CacheListing listAllUsersCaches(const HomeRoots &homes, const QString &relativePath,
+                                const std::atomic_bool *cancel)
 {
     CacheListing listing;
     listing.tag = kAllCachesTag;

@@ -6,7 +6,6 @@
 #include <QPair>
 #include <QString>
 #include <QStringList>
-
 #include <atomic>
 
 class CacheStore;

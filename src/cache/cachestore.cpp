@@ -4,7 +4,6 @@
 #include "cache/forcedelete.h"
 
 #include <QFile>
-
 #include <algorithm>
 #include <cerrno>
 #include <dirent.h>
@@ -122,9 +121,9 @@ qint64 CacheStore::fileLength(const QString &fileName) const
 {
     const UniqueFd folder = openAnchoredFolder(m_folder);
     struct stat st;
-    if (!folder.valid()
-        || ::fstatat(folder.get(), QFile::encodeName(fileName).constData(), &st, AT_SYMLINK_NOFOLLOW) != 0
-        || !S_ISREG(st.st_mode))
+    if (!folder.valid() ||
+        ::fstatat(folder.get(), QFile::encodeName(fileName).constData(), &st, AT_SYMLINK_NOFOLLOW) != 0 ||
+        !S_ISREG(st.st_mode))
         return -1;
     return st.st_size;
 }

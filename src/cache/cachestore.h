@@ -5,7 +5,6 @@
 #include <QHash>
 #include <QList>
 #include <QString>
-
 #include <atomic>
 
 // The browser's cache of one user as a store of entries: address -> local entry file.

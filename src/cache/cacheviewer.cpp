@@ -28,7 +28,8 @@ CacheLocations cacheViewerLocations()
 {
     if (locationOverride())
         return *locationOverride();
-    return {AnchoredPath::lastComponentGuarded(browserCacheFolder()), HomeRoots::system(), browserCacheRelativePath()};
+    return {AnchoredPath::lastComponentGuarded(browserCacheFolder()), HomeRoots::system(),
+            browserCacheRelativePath()};
 }
 
 void setCacheViewerLocations(std::optional<CacheLocations> locations)

@@ -1,7 +1,6 @@
 #include "cache/folderwalk.h"
 
 #include <QFile>
-
 #include <algorithm>
 #include <dirent.h>
 #include <fcntl.h>
@@ -76,7 +75,8 @@ void walk(int folderFd, const QString &folderText, WalkKind kind, bool recursion
     for (const QByteArray &name : subfolders) {
         if (cancel && cancel->load())
             return;
-        const UniqueFd sub(::openat(folderFd, name.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        const UniqueFd sub(
+            ::openat(folderFd, name.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
         if (sub.valid())
             walk(sub.get(), prefix + QFile::decodeName(name), kind, recursion, out, cancel);
     }
@@ -91,8 +91,8 @@ void 搜索纯目录(const AnchoredPath &folder, QStringList &list, bool recursi
         walk(fd.get(), folder.path(), WalkKind::Folders, recursion, {&list, nullptr}, cancel);
 }
 
-void 搜索目录下所有类型文件(const AnchoredPath &folder, QStringList &list, bool recursion, QList<qint64> *sizes,
-                            const std::atomic_bool *cancel)
+void 搜索目录下所有类型文件(const AnchoredPath &folder, QStringList &list, bool recursion,
+                            QList<qint64> *sizes, const std::atomic_bool *cancel)
 {
     const UniqueFd fd = openAnchoredFolder(folder);
     if (fd.valid())

@@ -4,7 +4,6 @@
 
 #include <QList>
 #include <QStringList>
-
 #include <atomic>
 
 // The two walks over a folder. Names of one folder are all read (in name order) before any subfolder

@@ -1,7 +1,6 @@
 #include "cache/forcedelete.h"
 
 #include <QFile>
-
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>

@@ -7,7 +7,6 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <QtEndian>
-
 #include <sys/stat.h>
 #include <unistd.h>
 

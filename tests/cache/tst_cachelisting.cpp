@@ -47,17 +47,27 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("text");
         QTest::addColumn<QString>("type");
-        QTest::newRow("query after the name is cut") << "http://server/dir/paper.pdf?id=3" << "pdf";
+        QTest::newRow("query after the name is cut") << "http://server/dir/paper.pdf?id=3"
+                                                     << "pdf";
         QTest::newRow("only the part between two schemes counts")
-            << "http://server/page.aspx?u=http://other/x.pdf" << "aspx";
-        QTest::newRow("address ending in a folder") << "https://server/dir/" << "";
-        QTest::newRow("extension of 7 characters is no type") << "/tmp/report.abcdefg" << "";
-        QTest::newRow("extension of 6 characters is a type") << "/tmp/report.abcdef" << "abcdef";
-        QTest::newRow("backslash path, fragment cut") << "C:\\a\\b\\page.HTM#top" << "HTM";
-        QTest::newRow("no dot") << "/home/alice/.cache/x/0123456789abcdef_0" << "";
-        QTest::newRow("scheme in capitals") << "HTTP://server/a.JPG" << "JPG";
-        QTest::newRow("dot only in the host") << "http://www.server.com" << "com";
-        QTest::newRow("equals sign stops") << "http://s/a.php=x.y" << "php";
+            << "http://server/page.aspx?u=http://other/x.pdf"
+            << "aspx";
+        QTest::newRow("address ending in a folder") << "https://server/dir/"
+                                                    << "";
+        QTest::newRow("extension of 7 characters is no type") << "/tmp/report.abcdefg"
+                                                              << "";
+        QTest::newRow("extension of 6 characters is a type") << "/tmp/report.abcdef"
+                                                             << "abcdef";
+        QTest::newRow("backslash path, fragment cut") << "C:\\a\\b\\page.HTM#top"
+                                                      << "HTM";
+        QTest::newRow("no dot") << "/home/alice/.cache/x/0123456789abcdef_0"
+                                << "";
+        QTest::newRow("scheme in capitals") << "HTTP://server/a.JPG"
+                                            << "JPG";
+        QTest::newRow("dot only in the host") << "http://www.server.com"
+                                              << "com";
+        QTest::newRow("equals sign stops") << "http://s/a.php=x.y"
+                                           << "php";
     }
     void fileType()
     {
@@ -87,7 +97,8 @@ private Q_SLOTS:
         const QString cache = m.cacheOf(QStringLiteral("alice"));
         mkdirs(cache + "/index-dir");
         mkdirs(m.outside());
-        fntest::writeFile(cache + "/00000000000000a1_0", entryBytes("1/0/http://site/papers/a.pdf?id=1", "12345"));
+        fntest::writeFile(cache + "/00000000000000a1_0",
+                          entryBytes("1/0/http://site/papers/a.pdf?id=1", "12345"));
         fntest::writeFile(cache + "/00000000000000a1_1", "second stream");
         fntest::writeFile(cache + "/00000000000000b2_0", entryBytes("1/0/https://site/Cookie/login.aspx"));
         fntest::writeFile(cache + "/00000000000000c3_0", "not an entry at all, no header");
@@ -141,7 +152,7 @@ private Q_SLOTS:
         mkdirs(alice + "/index-dir");
         mkdirs(bob + "/deep/er");
         mkdirs(bob + "/RECYCLER");
-        mkdirs(m.homes() + "/carol/.cache");     // no browser cache
+        mkdirs(m.homes() + "/carol/.cache"); // no browser cache
         mkdirs(m.outside() + "/dave-cache");
         fntest::writeFile(alice + "/00000000000000a1_0", entryBytes("1/0/http://a/x.pdf", "1234567"));
         fntest::writeFile(alice + "/index-dir/the-real-index", "123456789");
@@ -158,18 +169,17 @@ private Q_SLOTS:
         link(m.outside(), m.homes() + "/erin");
 
         const CacheListing listing = listAllUsersCaches(HomeRoots{{m.homes()}, {}}, kRelative);
-        QCOMPARE(listing.UserFolders, (QStringList{m.homes() + "/alice", m.homes() + "/bob", m.homes() + "/carol",
-                                                   m.homes() + "/dave"}));
-        QCOMPARE(listing.userRows,
-                 (QList<QPair<QString, QString>>{{"alice", alice}, {"bob", bob}}));
+        QCOMPARE(listing.UserFolders, (QStringList{m.homes() + "/alice", m.homes() + "/bob",
+                                                   m.homes() + "/carol", m.homes() + "/dave"}));
+        QCOMPARE(listing.userRows, (QList<QPair<QString, QString>>{{"alice", alice}, {"bob", bob}}));
         QCOMPARE(listing.CacheFolders,
                  (QStringList{alice + "/index-dir", bob + "/RECYCLER", bob + "/deep", bob + "/deep/er"}));
         QCOMPARE(listing.folderRows, listing.CacheFolders);
         QCOMPARE(texts(listing.rows), (QStringList{"用户:alice", "用户:alice", "用户:bob", "用户:bob"}));
-        QCOMPARE(column(listing.rows, 3), (QStringList{alice + "/00000000000000a1_0", alice + "/index-dir/the-real-index",
-                                                       bob + "/RECYCLER/kept.bin", bob + "/deep/er/notes.txt"}));
-        QCOMPARE(column(listing.rows, 2),
-                 (QStringList{QString::number(24 + 18 + 7), "9", "1", "10"}));
+        QCOMPARE(column(listing.rows, 3),
+                 (QStringList{alice + "/00000000000000a1_0", alice + "/index-dir/the-real-index",
+                              bob + "/RECYCLER/kept.bin", bob + "/deep/er/notes.txt"}));
+        QCOMPARE(column(listing.rows, 2), (QStringList{QString::number(24 + 18 + 7), "9", "1", "10"}));
         QCOMPARE(column(listing.rows, 1), (QStringList{"", "", "bin", "txt"}));
         QCOMPARE(listing.counter, QStringLiteral("共有4 个文件"));
         QCOMPARE(listing.tag, QStringLiteral("所有缓存"));
@@ -204,8 +214,10 @@ private Q_SLOTS:
         CacheCommands commands(m.locations());
         const QString cache = m.cacheOf("alice");
         mkdirs(cache);
-        const QList<QPair<QByteArray, int>> entries{{"1/0/http://s/b.PDF", 10}, {"1/0/http://s/a.htm", 9},
-                                                    {"1/0/http://s/c.pdf", 100}, {"1/0/http://s/d.gif", 0}};
+        const QList<QPair<QByteArray, int>> entries{{"1/0/http://s/b.PDF", 10},
+                                                    {"1/0/http://s/a.htm", 9},
+                                                    {"1/0/http://s/c.pdf", 100},
+                                                    {"1/0/http://s/d.gif", 0}};
         int n = 0;
         for (const auto &[key, bodyLength] : entries)
             fntest::writeFile(cache + QStringLiteral("/%1_0").arg(++n, 16, 10, QLatin1Char('0')),
@@ -255,7 +267,8 @@ private Q_SLOTS:
         // Only the last row selected.
         runAndWait(commands, Command::DeleteSelected, {false, false, false, true});
         QVERIFY(!exists(cache + "/00000000000000d4_0"));
-        QCOMPARE(texts(commands.rows()), (QStringList{"http://s/a.pdf", "http://s/COOKIE.aspx", "http://s/c.js"}));
+        QCOMPARE(texts(commands.rows()),
+                 (QStringList{"http://s/a.pdf", "http://s/COOKIE.aspx", "http://s/c.js"}));
 
         runAndWait(commands, Command::DeleteAll);
         QCOMPARE(texts(commands.rows()), QStringList{"http://s/COOKIE.aspx"});
@@ -286,7 +299,8 @@ private Q_SLOTS:
 
         QVERIFY(QFileInfo(alice).isDir());
         QVERIFY(QFileInfo(bob).isDir());
-        QCOMPARE(QDir(alice).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden), QStringList{});
+        QCOMPARE(QDir(alice).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
+                 QStringList{});
         QVERIFY(exists(bob + "/keep/Notes.TXT"));
         QVERIFY(exists(bob + "/readme.txt"));
         QVERIFY(!exists(bob + "/data_0"));
@@ -303,7 +317,8 @@ private Q_SLOTS:
         fntest::writeFile(alice + "/w/file.bin", "x");
         CacheCommands commands(m.locations());
         runAndWait(commands, Command::ViewAll);
-        QCOMPARE(commands.CacheFolders(), (QStringList{alice + "/w", alice + "/x", alice + "/x/y", alice + "/x/y/z"}));
+        QCOMPARE(commands.CacheFolders(),
+                 (QStringList{alice + "/w", alice + "/x", alice + "/x/y", alice + "/x/y/z"}));
         runAndWait(commands, Command::DeleteSelected, {false});
         QVERIFY(exists(alice + "/w/file.bin"));
         QVERIFY(!exists(alice + "/x"));
@@ -334,12 +349,12 @@ private Q_SLOTS:
         link(outside + "/folder", bob + "/linked-folder");
         // A second name of an outside file inside the cache.
         QVERIFY(::link(QFile::encodeName(outside + "/readonly-victim").constData(),
-                       QFile::encodeName(bob + "/hardlink").constData())
-                == 0);
+                       QFile::encodeName(bob + "/hardlink").constData()) == 0);
 
         CacheCommands commands(m.locations("bob"));
         runAndWait(commands, Command::ViewAll);
-        QCOMPARE(column(commands.rows(), 3), (QStringList{bob + "/hardlink", bob + "/chain/inner/b.bin", bob + "/sub/a.bin"}));
+        QCOMPARE(column(commands.rows(), 3),
+                 (QStringList{bob + "/hardlink", bob + "/chain/inner/b.bin", bob + "/sub/a.bin"}));
 
         // Between listing and deletion the listed folders become links to the outside.
         QVERIFY(QDir(bob + "/sub").removeRecursively());

@@ -57,14 +57,15 @@ public:
                 connect(socket, &QTcpSocket::readyRead, socket, [socket] {
                     const QByteArray request = socket->readAll();
                     const QByteArray path = request.split(' ').value(1);
-                    const QByteArray body = path.endsWith(".js")
-                                                ? QByteArray("document.title = 'scripted';")
-                                                : QByteArray("<html><head><script src='app.js'></script></head>"
-                                                             "<body>cached page</body></html>");
+                    const QByteArray body =
+                        path.endsWith(".js") ? QByteArray("document.title = 'scripted';")
+                                             : QByteArray("<html><head><script src='app.js'></script></head>"
+                                                          "<body>cached page</body></html>");
                     const QByteArray type = path.endsWith(".js") ? "application/javascript" : "text/html";
-                    socket->write("HTTP/1.1 200 OK\r\nContent-Type: " + type + "\r\nContent-Length: "
-                                  + QByteArray::number(body.size())
-                                  + "\r\nCache-Control: public, max-age=3600\r\nConnection: close\r\n\r\n" + body);
+                    socket->write("HTTP/1.1 200 OK\r\nContent-Type: " + type +
+                                  "\r\nContent-Length: " + QByteArray::number(body.size()) +
+                                  "\r\nCache-Control: public, max-age=3600\r\nConnection: close\r\n\r\n" +
+                                  body);
                     socket->disconnectFromHost();
                 });
                 connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
@@ -102,9 +103,9 @@ private Q_SLOTS:
         QCOMPARE(viewer->ListView2->columnCount(), 2);
         QCOMPARE(viewer->ListView3->columnCount(), 1);
         QCOMPARE(viewer->ListView1->editTriggers(), QAbstractItemView::NoEditTriggers);
-        const QList<QPair<QString, QString>> buttons{{"Command1", "查看我的缓存"}, {"Command7", "查看所有用户缓存"},
-                                                     {"Command2", "删除所选文件"}, {"Command3", "全部删除"},
-                                                     {"Command6", "复制选中..."}, {"Command4", "关闭"}};
+        const QList<QPair<QString, QString>> buttons{
+            {"Command1", "查看我的缓存"}, {"Command7", "查看所有用户缓存"}, {"Command2", "删除所选文件"},
+            {"Command3", "全部删除"},     {"Command6", "复制选中..."},      {"Command4", "关闭"}};
         for (const auto &[name, caption] : buttons)
             QCOMPARE(viewer->findChild<QPushButton *>(name)->text(), caption);
         QVERIFY(viewer->listTag().isEmpty());
@@ -122,8 +123,10 @@ private Q_SLOTS:
         const QString alice = m.cacheOf("alice"), bob = m.cacheOf("bob");
         mkdirs(alice);
         mkdirs(bob + "/sub");
-        fntest::writeFile(alice + "/00000000000000a1_0", entryBytes("1/0/http://s/big.pdf", QByteArray(100, 'x')));
-        fntest::writeFile(alice + "/00000000000000b2_0", entryBytes("1/0/http://s/small.js", QByteArray(9, 'x')));
+        fntest::writeFile(alice + "/00000000000000a1_0",
+                          entryBytes("1/0/http://s/big.pdf", QByteArray(100, 'x')));
+        fntest::writeFile(alice + "/00000000000000b2_0",
+                          entryBytes("1/0/http://s/small.js", QByteArray(9, 'x')));
         fntest::writeFile(bob + "/sub/one.bin", "1");
         setCacheViewerLocations(m.locations());
         showCacheViewer(nullptr);
@@ -232,7 +235,8 @@ private Q_SLOTS:
             QVERIFY(clickAndWait(viewer, viewer->Command1));
             const QStringList urls = columnTexts(viewer->ListView1, 0);
             QVERIFY(urls.contains(page));
-            QCOMPARE(viewer->ListView1->topLevelItem(int(urls.indexOf(script)))->text(1), QStringLiteral("js"));
+            QCOMPARE(viewer->ListView1->topLevelItem(int(urls.indexOf(script)))->text(1),
+                     QStringLiteral("js"));
             QVERIFY(clickAndWait(viewer, viewer->Command7));
             QCOMPARE(columnTexts(viewer->ListView2, 0), QStringList{QFileInfo(home).fileName()});
             QVERIFY(viewer->ListView1->topLevelItemCount() >= 2);
