@@ -1,16 +1,96 @@
+#include "app/appwindows.h"
+#include "app/startupwindow.h"
+#include "common/messageboxes.h"
 #include "common/messenger.h"
+#include "demo/demosite.h"
+#include "demo/demositecommand.h"
 #include "settings/sharedoptions.h"
 
 #include <QApplication>
-#include <QLabel>
+#include <QCommandLineParser>
+#include <QTextStream>
+
+#include <cstdio>
+#include <unistd.h>
+
+namespace {
+
+// Chromium's sandbox cannot start as root; the browser then runs without it.
+void prepareBrowserEnvironment()
+{
+    if (::geteuid() == 0 && qEnvironmentVariableIsEmpty("QTWEBENGINE_DISABLE_SANDBOX")) {
+        qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
+        std::fputs("folionexus: running as root, so the embedded browser runs without its sandbox\n", stderr);
+    }
+}
+
+bool hasDisplay()
+{
+    const QByteArray platform = qgetenv("QT_QPA_PLATFORM");
+    return !platform.isEmpty() || !qEnvironmentVariableIsEmpty("DISPLAY") ||
+           !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
+}
+
+} // namespace
 
 int main(int argc, char **argv)
 {
+    // The demo site alone needs no display.
+    for (int i = 1; i < argc; ++i) {
+        if (qstrcmp(argv[i], "--demo-site") == 0) {
+            int port = 0;
+            for (int j = 1; j + 1 < argc; ++j) {
+                if (qstrcmp(argv[j], "--port") == 0)
+                    port = QByteArray(argv[j + 1]).toInt();
+            }
+            QCoreApplication app(argc, argv);
+            return runDemoSiteCommand(port);
+        }
+    }
+    if (!hasDisplay()) {
+        std::fputs("folionexus: no display is available (DISPLAY and WAYLAND_DISPLAY are unset).\n"
+                   "  Run it inside a virtual display:  xvfb-run -a folionexus\n",
+                   stderr);
+        return 1;
+    }
+    prepareBrowserEnvironment();
+    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     QApplication app(argc, argv);
+    QApplication::setOrganizationName(QStringLiteral("Folionexus"));
     QApplication::setApplicationName(kAppTitle);
+    QApplication::setApplicationVersion(QStringLiteral("%1.%2.%3")
+                                            .arg(FOLIONEXUS_VERSION_MAJOR)
+                                            .arg(FOLIONEXUS_VERSION_MINOR)
+                                            .arg(FOLIONEXUS_VERSION_PATCH));
+    QApplication::setQuitOnLastWindowClosed(false);
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(kAppTitle);
+    parser.addHelpOption();
+    parser.addVersionOption();
+    const QCommandLineOption home(QStringLiteral("home"), QStringLiteral("Home page of the search window."),
+                                  QStringLiteral("URL"));
+    const QCommandLineOption demo(QStringLiteral("demo"), QStringLiteral("Start on the bundled demo literature site (the default)."));
+    const QCommandLineOption login(QStringLiteral("demo-login"), QStringLiteral("The demo site serves papers only after its login."));
+    parser.addOptions({home, demo, login});
+    parser.process(app);
+
+    installMessageBoxes();
     sharedOptions().loadFromStore();
-    QLabel window(kAppTitle);
-    window.setWindowTitle(kAppTitle);
-    window.show();
+
+    DemoSite site;
+    QUrl homePage = QUrl::fromUserInput(parser.value(home));
+    if (!parser.isSet(home) || parser.isSet(demo)) {
+        site.setRequireLogin(parser.isSet(login));
+        if (!site.listen()) {
+            std::fputs("folionexus: the demo literature site could not start on 127.0.0.1\n", stderr);
+            return 1;
+        }
+        homePage = site.homeUrl();
+        QTextStream(stdout) << "Demo literature site: " << homePage.toString() << Qt::endl;
+    }
+
+    AppWindows windows(homePage);
+    windows.showStartup();
     return QApplication::exec();
 }

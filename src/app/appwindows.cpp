@@ -1,0 +1,122 @@
+#include "app/appwindows.h"
+
+#include "app/aboutwindow.h"
+#include "app/startupwindow.h"
+#include "cache/cacheviewer.h"
+#include "download/downloadlistmodel.h"
+#include "download/downloadwindow.h"
+#include "search/fwebsearch.h"
+#include "settings/optionswindow.h"
+#include "settings/savelocationchooser.h"
+
+#include <QApplication>
+#include <QTimer>
+
+AppWindows::AppWindows(const QUrl &homePage, QObject *parent) : QObject(parent), m_home(homePage)
+{
+    m_cover = new fCover;
+    m_cover->setAttribute(Qt::WA_DeleteOnClose);
+    connect(m_cover, &fCover::batchDownloadRequested, this, [this] { showSearchWindow(); });
+    // Closing the startup window ends the program, whatever else is open.
+    connect(m_cover, &QObject::destroyed, qApp, &QCoreApplication::quit);
+}
+
+AppWindows::~AppWindows()
+{
+    delete m_search.data();
+    delete m_download.data();
+    delete m_cover.data();
+}
+
+void AppWindows::showStartup()
+{
+    if (m_cover)
+        m_cover->show();
+}
+
+fWebSearch *AppWindows::showSearchWindow()
+{
+    if (!m_search) {
+        m_search = new fWebSearch(this, m_home);
+        m_search->setAttribute(Qt::WA_DeleteOnClose);
+    }
+    m_search->show();
+    m_search->raise();
+    m_search->activateWindow();
+    return m_search;
+}
+
+fFileDownload *AppWindows::ensureDownloadWindow()
+{
+    if (!m_download) {
+        m_download = new fFileDownload;
+        m_download->setAttribute(Qt::WA_DeleteOnClose);
+        connect(m_download, &fFileDownload::windowClosed, this, &AppWindows::onDownloadWindowClosed);
+        connect(m_download, &fFileDownload::optionsRequested, this, [this] { showOptions(m_download); });
+        connect(m_download, &fFileDownload::aboutRequested, this, [this] { showAbout(m_download); });
+        connect(m_download, &fFileDownload::searchWindowRequested, this, [this] { showSearchWindow(); });
+    }
+    return m_download;
+}
+
+void AppWindows::onDownloadWindowClosed()
+{
+    m_download = nullptr;
+    // One turn of the event loop first, so a search window closing at the same time is gone.
+    QTimer::singleShot(0, this, [this] {
+        if (!m_search)
+            showStartup();
+    });
+}
+
+DownloadListModel *AppWindows::loadDownloadWindow()
+{
+    return ensureDownloadWindow()->model();
+}
+
+void AppWindows::showDownloadWindow()
+{
+    fFileDownload *window = ensureDownloadWindow();
+    window->model()->flushChanges();
+    if (!window->isVisible())
+        window->show();
+    if (window->isMinimized())
+        window->showMaximized();
+    window->raise();
+}
+
+bool AppWindows::isDownloadWindowLoaded() const
+{
+    return !m_download.isNull();
+}
+
+void AppWindows::showStartupWindow()
+{
+    showStartup();
+}
+
+bool AppWindows::runSaveLocationChooser(QWidget *parent)
+{
+    return ::runSaveLocationChooser(parent);
+}
+
+void AppWindows::showOptions(QWidget *parent)
+{
+    showOptionsWindow(parent);
+}
+
+void AppWindows::showAbout(QWidget *parent)
+{
+    showAboutWindow(parent);
+}
+
+void AppWindows::showCacheViewer(QWidget *parent)
+{
+    ::showCacheViewer(parent);
+}
+
+void AppWindows::clearBrowserCache()
+{
+    // The search window shows the closing message itself.
+    ClearBrowserCache(false);
+}
