@@ -1,12 +1,52 @@
 #include "download/cookiemirror.h"
 
 #include <QNetworkCookie>
+#include <QHash>
 #include <QNetworkCookieJar>
 #include <QWebEngineCookieStore>
+
+namespace {
+
+QByteArray cookieId(const QNetworkCookie &cookie)
+{
+    return cookie.name() + '\n' + cookie.domain().toUtf8() + '\n' + cookie.path().toUtf8();
+}
+
+// The store's cookies as announced so far; a child of the store, found again by its name.
+class CookieRecord : public QObject
+{
+public:
+    explicit CookieRecord(QWebEngineCookieStore *store) : QObject(store)
+    {
+        setObjectName(QStringLiteral("fnCookieRecord"));
+        connect(store, &QWebEngineCookieStore::cookieAdded, this,
+                [this](const QNetworkCookie &c) { cookies.insert(cookieId(c), c); });
+        connect(store, &QWebEngineCookieStore::cookieRemoved, this,
+                [this](const QNetworkCookie &c) { cookies.remove(cookieId(c)); });
+    }
+
+    QHash<QByteArray, QNetworkCookie> cookies;
+};
+
+CookieRecord *recordOf(QWebEngineCookieStore *store)
+{
+    return store->findChild<CookieRecord *>(QStringLiteral("fnCookieRecord"), Qt::FindDirectChildrenOnly);
+}
+
+} // namespace
+
+void CookieMirror::recordCookies(QWebEngineCookieStore *store)
+{
+    if (store && !recordOf(store))
+        new CookieRecord(store);
+}
 
 CookieMirror::CookieMirror(QWebEngineCookieStore *store, QNetworkCookieJar *jar, QObject *parent)
     : QObject(parent), m_jar(jar)
 {
+    recordCookies(store);
+    for (const QNetworkCookie &cookie : std::as_const(recordOf(store)->cookies))
+        onCookieAdded(cookie);
     connect(store, &QWebEngineCookieStore::cookieAdded, this, &CookieMirror::onCookieAdded);
     connect(store, &QWebEngineCookieStore::cookieRemoved, this, &CookieMirror::onCookieRemoved);
     store->loadAllCookies();

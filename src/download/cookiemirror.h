@@ -14,8 +14,14 @@ class CookieMirror : public QObject
     Q_OBJECT
 
 public:
-    // Starts mirroring at once, the cookies the profile already holds included.
+    // Starts mirroring at once, with the cookies the store has announced since recordCookies() was first
+    // called on it, and those it still loads from disk.
     CookieMirror(QWebEngineCookieStore *store, QNetworkCookieJar *jar, QObject *parent = nullptr);
+
+    // The browser announces each cookie once only (asking it to load all cookies again announces none
+    // it already did), so a mirror made later would miss the cookies of earlier browsing. This keeps a
+    // record of the store's cookies from the first call on; call it as soon as the profile exists.
+    static void recordCookies(QWebEngineCookieStore *store);
 
     int mirroredCount() const { return m_mirrored; }
 
