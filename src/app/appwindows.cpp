@@ -34,8 +34,16 @@ void AppWindows::showStartup()
         m_cover->show();
 }
 
+bool AppWindows::isSearchWindowOpen() const
+{
+    // The search window is never hidden while it lives: a hidden one has been closed and is on its way out.
+    return m_search && m_search->isVisible();
+}
+
 fWebSearch *AppWindows::showSearchWindow()
 {
+    if (m_search && !m_search->isVisible())
+        m_search = nullptr;
     if (!m_search) {
         m_search = new fWebSearch(this, m_home);
         m_search->setAttribute(Qt::WA_DeleteOnClose);
@@ -64,7 +72,7 @@ void AppWindows::onDownloadWindowClosed()
     m_download = nullptr;
     // One turn of the event loop first, so a search window closing at the same time is gone.
     QTimer::singleShot(0, this, [this] {
-        if (!m_search)
+        if (!isSearchWindowOpen())
             showStartup();
     });
 }

@@ -27,6 +27,7 @@ public:
     void showStartup();
     // "批量下载" and "打开网页分析窗口": shows the search window, creating it when needed.
     fWebSearch *showSearchWindow();
+    bool isSearchWindowOpen() const;
     fFileDownload *ensureDownloadWindow();
 
     // SearchWindowHost

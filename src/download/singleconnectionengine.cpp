@@ -245,7 +245,16 @@ void SingleConnectionEngine::repairType(QString *path)
     const RenameResult renamed = RenameWithExtension(*path, sniffed);
     if (renamed.ok)
         *path = renamed.path;
-    m_model->setCell(m_position, DownloadListModel::ColType, sniffed);
+    // Names differ in letter case on this file system: when the file kept an extension that differs from
+    // the sniffed type only in case (paper.pdf for "PDF"), the row names that extension so it finds its file.
+    QString type = sniffed;
+    if (!renamed.moved) {
+        QString base;
+        const QString kept = SplitFileName(*path, &base);
+        if (kept.compare(sniffed, Qt::CaseInsensitive) == 0)
+            type = kept;
+    }
+    m_model->setCell(m_position, DownloadListModel::ColType, type);
     m_model->setName(m_position, FileNameFromPath(*path, true));
 }
 

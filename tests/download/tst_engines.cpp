@@ -182,7 +182,8 @@ private Q_SLOTS:
         const int keepName = addRow("/o1.pdf", "kept");
         const int moved = addRow("/o2.pdf", "moved", "caj");
         runToEnd();
-        QCOMPARE(m_model->row(keepName).type, QStringLiteral("PDF"));
+        // The file keeps its name; the row names the extension the file really has.
+        QCOMPARE(m_model->row(keepName).type, QStringLiteral("pdf"));
         QCOMPARE(m_model->row(keepName).name, QStringLiteral("kept"));
         QVERIFY(QFile::exists(folder() + "kept.pdf"));
         QCOMPARE(m_model->row(moved).type, QStringLiteral("PDF"));
