@@ -1,4 +1,5 @@
 #include "app/appwindows.h"
+#include "app/batchmode.h"
 #include "app/startupwindow.h"
 #include "common/messageboxes.h"
 #include "common/messenger.h"
@@ -35,6 +36,11 @@ bool hasDisplay()
 
 int main(int argc, char **argv)
 {
+    // Batch mode runs headless and never opens a window.
+    for (int i = 1; i < argc; ++i) {
+        if (qstrcmp(argv[i], "--batch") == 0)
+            return runBatchCommand(argc, argv);
+    }
     // The demo site alone needs no display.
     for (int i = 1; i < argc; ++i) {
         if (qstrcmp(argv[i], "--demo-site") == 0) {

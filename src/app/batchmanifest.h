@@ -1,0 +1,29 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+
+class DownloadListModel;
+
+// The record a batch run leaves beside the papers: one CSV line per download row.
+namespace batchmanifest {
+
+inline const QString FileName = QStringLiteral("manifest.csv");
+
+QStringList header();
+// The fields of one row: address, name, type, state, size in bytes, file path, source page, SHA-256.
+// Size, path and hash are filled only for a row that ended done with its file on disk.
+QStringList fields(const DownloadListModel &model, int position);
+
+// A field quoted when it holds a comma, a quote, a line break or leading/trailing spaces.
+QString csvField(const QString &text);
+QString csvLine(const QStringList &fields);
+
+// Lower-case hex SHA-256 of a file's content; empty when it cannot be read.
+QString fileSha256(const QString &path);
+
+// Writes the manifest (UTF-8, CRLF line ends) through a temporary file. False with a reason on failure.
+bool write(const QString &path, const DownloadListModel &model, QString *error);
+
+} // namespace batchmanifest

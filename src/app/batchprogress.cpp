@@ -1,0 +1,121 @@
+#include "app/batchprogress.h"
+
+#include "download/downloadlistmodel.h"
+
+#include <utility>
+
+namespace {
+void put(std::FILE *out, const QString &text)
+{
+    std::fputs(text.toUtf8().constData(), out);
+    std::fflush(out);
+}
+
+bool isFinished(RowState state)
+{
+    return state == RowState::Done || state == RowState::Failed;
+}
+} // namespace
+
+BatchProgress::BatchProgress(const DownloadListModel *model, std::FILE *out, bool liveBar, QObject *parent)
+    : QObject(parent), m_model(model), m_out(out), m_liveBar(liveBar)
+{
+    m_timer.setInterval(250);
+    connect(&m_timer, &QTimer::timeout, this, &BatchProgress::refresh);
+}
+
+void BatchProgress::start()
+{
+    m_clock.start();
+    m_timer.start();
+}
+
+void BatchProgress::stop()
+{
+    m_timer.stop();
+    refresh();
+    clearBar();
+}
+
+QString BatchProgress::byteText(qint64 bytes)
+{
+    if (bytes < 1024)
+        return QStringLiteral("%1 B").arg(bytes);
+    if (bytes < 1024 * 1024)
+        return QStringLiteral("%1 KiB").arg(bytes / 1024.0, 0, 'f', 1);
+    return QStringLiteral("%1 MiB").arg(bytes / (1024.0 * 1024.0), 0, 'f', 1);
+}
+
+QString BatchProgress::finishedLine(const DownloadListModel &model, int position)
+{
+    const DownloadRow &row = model.row(position);
+    const QString file = row.type.isEmpty() ? row.name : row.name + u'.' + row.type;
+    const bool done = row.state == RowState::Done;
+    bool numeric = false;
+    const qint64 size = row.size.toLongLong(&numeric);
+    QString detail = numeric ? QStringLiteral("%1 bytes").arg(size) : row.size;
+    if (row.percent == rowtext::Skipped)
+        detail += u' ' + rowtext::Skipped;
+    const QString line = QStringLiteral("%1  %2").arg(done ? QStringLiteral("Done  ") : QStringLiteral("Failed"), file);
+    detail = detail.trimmed();
+    return detail.isEmpty() ? line : line + QStringLiteral("  ") + detail;
+}
+
+qint64 BatchProgress::bytesSoFar() const
+{
+    qint64 total = 0;
+    for (int i = 0; i < m_model->count(); ++i)
+        total += m_model->row(i).downloaded.toLongLong();
+    return total;
+}
+
+void BatchProgress::refresh()
+{
+    bool any = false;
+    for (int i = 0; i < m_model->count(); ++i) {
+        const RowState state = m_model->row(i).state;
+        if (i >= m_seen.size())
+            m_seen.append(0);
+        const int previous = std::exchange(m_seen[i], static_cast<int>(state));
+        if (isFinished(state) && previous != static_cast<int>(state)) {
+            if (!any)
+                clearBar();
+            any = true;
+            put(m_out, finishedLine(*m_model, i) + u'\n');
+        }
+    }
+    if (m_liveBar && m_timer.isActive())
+        drawBar();
+}
+
+void BatchProgress::drawBar()
+{
+    int finished = 0;
+    for (int i = 0; i < m_model->count(); ++i)
+        finished += isFinished(m_model->row(i).state) ? 1 : 0;
+    const qint64 bytes = bytesSoFar();
+    const qint64 ms = m_clock.elapsed();
+    if (ms - m_lastMs >= 1000) {
+        m_speed = (bytes - m_lastBytes) * 1000.0 / double(ms - m_lastMs);
+        m_lastBytes = bytes;
+        m_lastMs = ms;
+    }
+    constexpr int width = 24;
+    const int total = m_model->count();
+    const int filled = total > 0 ? finished * width / total : 0;
+    const QString bar = QString(filled, u'#') + QString(width - filled, u'-');
+    put(m_out, QStringLiteral("\r[%1] %2/%3 files  %4  %5/s\x1b[K")
+                   .arg(bar)
+                   .arg(finished)
+                   .arg(total)
+                   .arg(byteText(bytes), byteText(static_cast<qint64>(qMax(0.0, m_speed)))));
+    m_barShown = true;
+}
+
+void BatchProgress::clearBar()
+{
+    if (!m_barShown)
+        return;
+    put(m_out, QStringLiteral("\r\x1b[K"));
+    m_barShown = false;
+}

@@ -1,0 +1,47 @@
+#pragma once
+
+#include <QElapsedTimer>
+#include <QList>
+#include <QObject>
+#include <QTimer>
+
+#include <cstdio>
+
+class DownloadListModel;
+enum class RowState;
+
+// Reports a batch download on stderr: a line for every file that finishes and, on a terminal, a live
+// bar with files finished out of all, bytes received and speed. Reads the download list only.
+class BatchProgress : public QObject
+{
+    Q_OBJECT
+
+public:
+    BatchProgress(const DownloadListModel *model, std::FILE *out, bool liveBar, QObject *parent = nullptr);
+
+    void start();
+    // Reports what changed since the last look and ends the bar line.
+    void stop();
+    // Reports rows that reached done or failed since the last look.
+    void refresh();
+
+    // "Done    name.pdf  12345 bytes" / "Failed  name.pdf  文件不存在"
+    static QString finishedLine(const DownloadListModel &model, int position);
+    static QString byteText(qint64 bytes);
+
+private:
+    qint64 bytesSoFar() const;
+    void drawBar();
+    void clearBar();
+
+    const DownloadListModel *m_model;
+    std::FILE *m_out;
+    bool m_liveBar;
+    bool m_barShown = false;
+    QList<int> m_seen; // state each row had at the last look
+    QTimer m_timer;
+    QElapsedTimer m_clock;
+    qint64 m_lastBytes = 0;
+    qint64 m_lastMs = 0;
+    double m_speed = 0;
+};

@@ -1,0 +1,274 @@
+#include "app/batchrun.h"
+
+#include "app/batchmanifest.h"
+#include "app/batchprogress.h"
+#include "common/browserprofile.h"
+#include "download/cookiemirror.h"
+#include "download/downloadscheduler.h"
+#include "download/singleconnectionengine.h"
+#include "search/addallwalk.h"
+#include "search/handover.h"
+#include "search/resultpage.h"
+#include "search/webengineresultpage.h"
+#include "settings/sharedoptions.h"
+
+#include <QDir>
+#include <QWebEngineLoadingInfo>
+#include <QWebEngineProfile>
+
+#include <cstdio>
+#include <unistd.h>
+
+namespace {
+void writeStdout(const QString &text)
+{
+    std::fputs(text.toUtf8().constData(), stdout);
+    std::fflush(stdout);
+}
+
+// A field of a tab-separated line: tabs and line breaks would split the record, so they become spaces.
+QString tsvField(QString text)
+{
+    for (QChar &c : text) {
+        if (c == u'\t' || c == u'\n' || c == u'\r')
+            c = u' ';
+    }
+    return text;
+}
+// "connection refused (net::ERR_CONNECTION_REFUSED)" from the browser's error name.
+QString loadErrorText(const QWebEngineLoadingInfo &info)
+{
+    const QString name = info.errorString();
+    if (name.isEmpty())
+        return QStringLiteral("loading was stopped");
+    const QString prefix = QStringLiteral("net::ERR_");
+    if (!name.startsWith(prefix))
+        return name;
+    QString words = name.mid(prefix.size()).toLower();
+    words.replace(u'_', u' ');
+    return QStringLiteral("%1 (%2)").arg(words, name);
+}
+} // namespace
+
+void batchMessage(const QString &text)
+{
+    std::fputs((QStringLiteral("folionexus: ") + text + u'\n').toUtf8().constData(), stderr);
+    std::fflush(stderr);
+}
+
+BatchRun::BatchRun(const BatchOptions &options, QWebEngineProfile *profile, QObject *parent)
+    : QObject(parent),
+      m_options(options),
+      m_page(new SilentWebPage(profile, this)),
+      m_reader(std::make_unique<WebEngineResultPage>(m_page)),
+      m_scheduler(new DownloadScheduler(&m_downloads, this)),
+      m_cookies(new CookieMirror(profile->cookieStore(), m_scheduler->cookieJar(), this)),
+      m_walk(new AddAllWalk(m_reader.get(), &m_candidates, this))
+{
+    m_loadLimit.setSingleShot(true);
+    m_loadLimit.setInterval(LoadLimitMs);
+    connect(&m_loadLimit, &QTimer::timeout, this, [this] {
+        fail(QStringLiteral("the start page %1 did not load within %2 seconds")
+                 .arg(m_options.startPage.toString())
+                 .arg(LoadLimitMs / 1000));
+    });
+    connect(m_page, &QWebEnginePage::loadingChanged, this, &BatchRun::onLoadingChanged);
+    connect(m_page, &QWebEnginePage::loadFinished, m_walk, &AddAllWalk::documentComplete);
+    connect(m_walk, &AddAllWalk::pageExtracted, this, [this](int added) {
+        ++m_pagesTaken;
+        batchMessage(QStringLiteral("page %1: %2 new papers, %3 in all").arg(m_pagesTaken).arg(added).arg(
+            m_candidates.count()));
+    });
+    connect(m_walk, &AddAllWalk::finished, this, &BatchRun::onPagesTaken);
+    m_watch.setInterval(250);
+    connect(&m_watch, &QTimer::timeout, this, &BatchRun::checkDownloads);
+    connect(m_scheduler, &DownloadScheduler::webPageReceived, this, [this](int position) {
+        if (m_downloads.isValidRow(position))
+            batchMessage(QStringLiteral("the server answered %1 with a web page, not a paper file")
+                             .arg(m_downloads.row(position).key));
+    });
+}
+
+BatchRun::~BatchRun()
+{
+    // Everything that reads the two lists or the page goes before them.
+    delete m_progress;
+    delete m_walk;
+    delete m_cookies;
+    delete m_scheduler;
+    m_reader.reset();
+    delete m_page;
+}
+
+void BatchRun::start()
+{
+    // Every shared value this run needs is set here, in memory; the user's stored options are not read.
+    SharedOptions &shared = sharedOptions();
+    shared.DownloadMethod = m_options.method;
+    shared.DuplicateNamePolicy = policyCaption(m_options.policy);
+    shared.UseOriginalFileName = m_options.namesFromLinks;
+    shared.DefaultSaveFolder = m_options.outFolder;
+    shared.PromptSavePathOnExtract = 0;
+    shared.ProxyEnabled = m_options.proxyHost.isEmpty() ? 0 : 1;
+    shared.ProxyAddress = m_options.proxyHost;
+    shared.ProxyPort = m_options.proxyHost.isEmpty() ? QString() : QString::number(m_options.proxyPort);
+
+    m_phase = Phase::Loading;
+    m_loadLimit.start();
+    m_page->load(m_options.startPage);
+}
+
+void BatchRun::onLoadingChanged(const QWebEngineLoadingInfo &info)
+{
+    if (m_phase != Phase::Loading || info.status() == QWebEngineLoadingInfo::LoadStartedStatus)
+        return;
+    m_loadLimit.stop();
+    const QString address = m_options.startPage.toString();
+    if (info.errorDomain() == QWebEngineLoadingInfo::HttpStatusCodeDomain && info.errorCode() >= 400)
+        return fail(QStringLiteral("the start page %1 could not be loaded: the server answered HTTP %2")
+                        .arg(address)
+                        .arg(info.errorCode()));
+    if (info.status() != QWebEngineLoadingInfo::LoadSucceededStatus)
+        return fail(QStringLiteral("the start page %1 could not be loaded: %2").arg(address, loadErrorText(info)));
+    takePages();
+}
+
+void BatchRun::takePages()
+{
+    m_phase = Phase::Taking;
+    if (m_options.pages == BatchOptions::Pages::All) {
+        m_walk->start();
+        return;
+    }
+    m_reader->readPage(this, [this](const PageSnapshot &page) {
+        if (m_phase != Phase::Taking)
+            return;
+        if (page.valid) {
+            ++m_pagesTaken;
+            ExtractResultPage(page, m_candidates, sharedOptions().DefaultSaveFolder);
+        }
+        onPagesTaken();
+    });
+}
+
+void BatchRun::onPagesTaken()
+{
+    if (m_phase != Phase::Taking)
+        return;
+    if (m_candidates.count() == 0)
+        batchMessage(QStringLiteral("no papers found on %1 (the page holds no paper list)")
+                         .arg(m_options.startPage.toString()));
+    if (m_options.listOnly) {
+        printCandidates();
+        return end(0);
+    }
+    handOver();
+    startDownloads();
+}
+
+void BatchRun::printCandidates()
+{
+    QString text;
+    for (int i = 0; i < m_candidates.count(); ++i) {
+        const CandidateRow &row = m_candidates.row(i);
+        text += tsvField(row.title) + u'\t' + tsvField(row.key) + u'\t' + tsvField(row.tag) + u'\n';
+    }
+    writeStdout(text);
+}
+
+void BatchRun::handOver()
+{
+    for (int i = 0; i < m_candidates.count(); ++i) {
+        const bool handed = HandOverCandidate(m_candidates, i, m_downloads);
+        m_candidates.setStatus(i, handed ? candidatetext::Succeeded : candidatetext::Failed);
+    }
+}
+
+void BatchRun::startDownloads()
+{
+    m_phase = Phase::Downloading;
+    if (m_downloads.count() == 0)
+        return endDownloads(0);
+    batchMessage(QStringLiteral("%1 papers to download into %2").arg(m_downloads.count()).arg(m_options.outFolder));
+    SchedulerOptions &options = m_scheduler->options();
+    options.threadCount = m_options.method == 1 ? 1 : m_options.threads;
+    options.threadPosition = options.threadCount - 1;
+    options.intervalSeconds = m_options.intervalSeconds;
+    options.policy = m_options.policy;
+    options.autoStart = false;
+    m_scheduler->singleEngine()->applyProxy();
+    m_progress = new BatchProgress(&m_downloads, stderr, ::isatty(STDERR_FILENO) == 1, this);
+    m_progress->start();
+    m_scheduler->Timer1.start();
+    m_scheduler->start();
+    m_watch.start();
+}
+
+void BatchRun::checkDownloads()
+{
+    if (!m_downloads.检测是否下载列表完毕() || m_scheduler->CountTransferSlots() > 1 ||
+        m_scheduler->transferExecuting())
+        return;
+    bool anyFailed = false;
+    for (int i = 0; i < m_downloads.count(); ++i)
+        anyFailed = anyFailed || m_downloads.row(i).state != RowState::Done;
+    endDownloads(anyFailed ? 2 : 0);
+}
+
+void BatchRun::endDownloads(int exitStatus)
+{
+    m_watch.stop();
+    m_scheduler->Timer1.stop();
+    if (m_progress)
+        m_progress->stop();
+    writeManifestAndTotals(&exitStatus);
+    end(exitStatus);
+}
+
+void BatchRun::writeManifestAndTotals(int *exitStatus)
+{
+    QString error;
+    const QString path = m_options.outFolder + batchmanifest::FileName;
+    if (!batchmanifest::write(path, m_downloads, &error)) {
+        batchMessage(QStringLiteral("the manifest %1 could not be written: %2").arg(path, error));
+        if (*exitStatus == 0)
+            *exitStatus = 2;
+    }
+    writeStdout(m_downloads.totalsText() + u'\n');
+}
+
+void BatchRun::interrupt(int signalNumber)
+{
+    const Phase phase = m_phase;
+    if (phase == Phase::Ended)
+        return;
+    batchMessage(QStringLiteral("interrupted; stopping"));
+    const int exitStatus = 128 + signalNumber;
+    m_loadLimit.stop();
+    m_walk->stop();
+    if (phase != Phase::Downloading) {
+        m_page->triggerAction(QWebEnginePage::Stop);
+        return end(exitStatus);
+    }
+    m_watch.stop();
+    // Stopping destroys the slots and cancels the single transfer: their temporary files go with them.
+    m_scheduler->StopDownloads();
+    m_scheduler->Timer1.stop();
+    if (m_progress)
+        m_progress->stop();
+    int status = exitStatus;
+    writeManifestAndTotals(&status);
+    end(exitStatus);
+}
+
+void BatchRun::fail(const QString &message)
+{
+    batchMessage(message);
+    end(1);
+}
+
+void BatchRun::end(int exitStatus)
+{
+    m_phase = Phase::Ended;
+    Q_EMIT finished(exitStatus);
+}

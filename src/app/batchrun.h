@@ -1,0 +1,75 @@
+#pragma once
+
+#include "app/batchoptions.h"
+#include "download/downloadlistmodel.h"
+#include "search/candidatelistmodel.h"
+
+#include <QObject>
+#include <QTimer>
+
+#include <memory>
+
+class AddAllWalk;
+class BatchProgress;
+class CookieMirror;
+class DownloadScheduler;
+class QWebEngineLoadingInfo;
+class QWebEngineProfile;
+class SilentWebPage;
+class WebEngineResultPage;
+
+// One unattended run: loads the start page in a page of the given profile, takes its papers (and
+// those of the pages after it), hands them over to a download list and lets the scheduler fetch them,
+// then writes the manifest and the totals. Ends with finished(exit status).
+class BatchRun : public QObject
+{
+    Q_OBJECT
+
+public:
+    static constexpr int LoadLimitMs = 30000;
+
+    BatchRun(const BatchOptions &options, QWebEngineProfile *profile, QObject *parent = nullptr);
+    ~BatchRun() override;
+
+    void start();
+    // Ctrl-C or a termination request: transfers stop, the manifest records what was done.
+    void interrupt(int signalNumber);
+
+    const CandidateListModel &candidates() const { return m_candidates; }
+    const DownloadListModel &downloads() const { return m_downloads; }
+
+Q_SIGNALS:
+    void finished(int exitStatus);
+
+private:
+    enum class Phase { Idle, Loading, Taking, Downloading, Ended };
+
+    void onLoadingChanged(const QWebEngineLoadingInfo &info);
+    void takePages();
+    void onPagesTaken();
+    void printCandidates();
+    void handOver();
+    void startDownloads();
+    void checkDownloads();
+    void endDownloads(int exitStatus);
+    void writeManifestAndTotals(int *exitStatus);
+    void fail(const QString &message);
+    void end(int exitStatus);
+
+    BatchOptions m_options;
+    SilentWebPage *m_page;
+    std::unique_ptr<WebEngineResultPage> m_reader;
+    CandidateListModel m_candidates;
+    DownloadListModel m_downloads;
+    DownloadScheduler *m_scheduler;
+    CookieMirror *m_cookies;
+    AddAllWalk *m_walk;
+    BatchProgress *m_progress = nullptr;
+    QTimer m_loadLimit;
+    QTimer m_watch;
+    Phase m_phase = Phase::Idle;
+    int m_pagesTaken = 0;
+};
+
+// A message on stderr, prefixed with the program's name.
+void batchMessage(const QString &text);
