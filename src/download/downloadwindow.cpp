@@ -290,15 +290,13 @@ void fFileDownload::buildControlBar(QWidget *central)
     Shape1->setToolTip(QStringLiteral("正在下载"));
     Shape1->hide();
 
-    // The interval list sits in the gap of its label, before "秒"; the gap is widened to hold it.
-    const int comboWidth = 52;
-    QFont gapFont = Label5->font();
-    const QFontMetrics metrics(gapFont);
-    const int gapWidth = metrics.horizontalAdvance(QStringLiteral("        "));
-    if (gapWidth < comboWidth + 4)
-        gapFont.setWordSpacing((comboWidth + 4 - gapWidth) / 8.0 + 0.5);
-    Label5->setFont(gapFont);
-    const int prefix = QFontMetrics(gapFont).horizontalAdvance(QStringLiteral("两个文件下载间隔："));
+    // The interval list sits in the gap of its label, before "秒", drawn compact to fit the gap.
+    const QFontMetrics metrics(Label5->font());
+    const int prefix = metrics.horizontalAdvance(QStringLiteral("两个文件下载间隔："));
+    const int gapWidth = std::max(28, metrics.horizontalAdvance(QString(8, u' ')));
+    Combo2->setStyleSheet(QStringLiteral("QComboBox { padding: 0px 1px 0px 3px; }"
+                                         "QComboBox::drop-down { width: 10px; border: 0px; }"));
+    const int label5Width = metrics.horizontalAdvance(Label5->text()) + 4;
 
     const int rowHeight = (kBarHeight - 3 * kRowGap) / 2;
     RowPlacer first(8, kRowGap, rowHeight);
@@ -308,8 +306,8 @@ void fFileDownload::buildControlBar(QWidget *central)
     first.place(Command26, 44, 12);
     first.place(Label2, -1, 2);
     first.place(Combo1, 46, 12);
-    first.place(Label5, -1, 12);
-    Combo2->setGeometry(prefix + 2, 0, comboWidth, Label5->height());
+    first.place(Label5, label5Width, 12);
+    Combo2->setGeometry(prefix, 0, gapWidth, Label5->height());
     first.place(Command1, -1, 8);
 
     RowPlacer second(8, 2 * kRowGap + rowHeight, rowHeight);
@@ -318,7 +316,8 @@ void fFileDownload::buildControlBar(QWidget *central)
     inFrame.place(Option1, -1, 4);
     inFrame.place(Option2, -1, 4);
     inFrame.place(Option3, -1, 0);
-    second.place(Picture1, inFrame.x(), 12);
+    Picture1->setGeometry(second.x(), 2 * kRowGap + rowHeight, inFrame.x(), rowHeight);
+    second.skip(inFrame.x() + 12);
     second.place(Check3, -1, 12);
     second.place(Check4, -1, 2);
     second.place(Combo4, 200, 12);

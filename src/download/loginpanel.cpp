@@ -102,7 +102,7 @@ void LoginPanel::buildControls()
     grid->addWidget(Text1, 0, 1, 1, 3);
     grid->addWidget(Command2, 0, 4);
     grid->addWidget(Command5, 0, 5);
-    grid->addWidget(Command3, 0, 6);
+    grid->addWidget(Command3, 0, 7);
     grid->addWidget(label(QStringLiteral("帐号：")), 1, 0);
     grid->addWidget(Text2, 1, 1);
     grid->addWidget(label(QStringLiteral("密码：")), 1, 2);
