@@ -241,7 +241,12 @@ fFileDownload::fFileDownload(QWidget *parent)
     loadWindow();
 }
 
-fFileDownload::~fFileDownload() = default;
+fFileDownload::~fFileDownload()
+{
+    // The engines may still write to rows while they wind down; the list goes after them.
+    delete m_scheduler;
+    m_scheduler = nullptr;
+}
 
 void fFileDownload::buildControlBar(QWidget *central)
 {
