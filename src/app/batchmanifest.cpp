@@ -14,10 +14,14 @@ namespace {
 QString stateName(RowState state)
 {
     switch (state) {
-    case RowState::Waiting: return QStringLiteral("Waiting");
-    case RowState::Downloading: return QStringLiteral("Downloading");
-    case RowState::Done: return QStringLiteral("Done");
-    case RowState::Failed: return QStringLiteral("Failed");
+    case RowState::Waiting:
+        return QStringLiteral("Waiting");
+    case RowState::Downloading:
+        return QStringLiteral("Downloading");
+    case RowState::Done:
+        return QStringLiteral("Done");
+    case RowState::Failed:
+        return QStringLiteral("Failed");
     }
     return QString();
 }
@@ -25,8 +29,8 @@ QString stateName(RowState state)
 
 QStringList header()
 {
-    return {QStringLiteral("address"), QStringLiteral("name"),   QStringLiteral("type"),
-            QStringLiteral("state"),   QStringLiteral("size"),   QStringLiteral("path"),
+    return {QStringLiteral("address"), QStringLiteral("name"),  QStringLiteral("type"),
+            QStringLiteral("state"),   QStringLiteral("size"),  QStringLiteral("path"),
             QStringLiteral("source"),  QStringLiteral("sha256")};
 }
 
@@ -50,7 +54,8 @@ QStringList fields(const DownloadListModel &model, int position)
 QString csvField(const QString &text)
 {
     const bool quote = text.contains(u',') || text.contains(u'"') || text.contains(u'\n') ||
-                       text.contains(u'\r') || (!text.isEmpty() && (text.front().isSpace() || text.back().isSpace()));
+                       text.contains(u'\r') ||
+                       (!text.isEmpty() && (text.front().isSpace() || text.back().isSpace()));
     if (!quote)
         return text;
     QString escaped = text;

@@ -12,7 +12,6 @@
 #include <QSocketNotifier>
 #include <QTemporaryDir>
 #include <QWebEngineProfile>
-
 #include <csignal>
 #include <cstdio>
 #include <memory>
@@ -136,7 +135,8 @@ int runBatchCommand(int argc, char **argv)
     // keeps the user's store as it was by pointing the store at a folder of its own.
     QTemporaryDir settingsFolder;
     if (!settingsFolder.isValid()) {
-        batchMessage(QStringLiteral("no temporary folder could be made: %1").arg(settingsFolder.errorString()));
+        batchMessage(
+            QStringLiteral("no temporary folder could be made: %1").arg(settingsFolder.errorString()));
         return 1;
     }
     QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, settingsFolder.path());

@@ -36,7 +36,8 @@ bool readProxy(const QString &text, BatchOptions *options, QString *error)
     const int colon = static_cast<int>(text.lastIndexOf(u':'));
     int port = 0;
     if (colon <= 0 || !readWholeNumber(text.mid(colon + 1), 1, 65535, &port)) {
-        *error = QStringLiteral("--proxy must be HOST:PORT with a port from 1 to 65535, not \"%1\"").arg(text);
+        *error =
+            QStringLiteral("--proxy must be HOST:PORT with a port from 1 to 65535, not \"%1\"").arg(text);
         return false;
     }
     options->proxyHost = text.left(colon);
@@ -72,7 +73,8 @@ bool readNumbers(const QCommandLineParser &parser, BatchOptions *options, QStrin
         return false;
     }
     if (parser.isSet(QStringLiteral("interval")) &&
-        !readWholeNumber(parser.value(QStringLiteral("interval")), 0, kMaxIntervalSeconds, &options->intervalSeconds)) {
+        !readWholeNumber(parser.value(QStringLiteral("interval")), 0, kMaxIntervalSeconds,
+                         &options->intervalSeconds)) {
         *error = QStringLiteral("--interval must be a whole number of seconds from 0 to %1, not \"%2\"")
                      .arg(kMaxIntervalSeconds)
                      .arg(parser.value(QStringLiteral("interval")));
@@ -87,11 +89,15 @@ bool readChoices(const QCommandLineParser &parser, BatchOptions *options, QStrin
     int method = 1;
     int policy = 2;
     int names = 0;
-    if (!readChoice(parser, QStringLiteral("pages"), {QStringLiteral("one"), QStringLiteral("all")}, &pages, error) ||
-        !readChoice(parser, QStringLiteral("method"), {QStringLiteral("1"), QStringLiteral("2")}, &method, error) ||
+    if (!readChoice(parser, QStringLiteral("pages"), {QStringLiteral("one"), QStringLiteral("all")}, &pages,
+                    error) ||
+        !readChoice(parser, QStringLiteral("method"), {QStringLiteral("1"), QStringLiteral("2")}, &method,
+                    error) ||
         !readChoice(parser, QStringLiteral("policy"),
-                    {QStringLiteral("skip"), QStringLiteral("overwrite"), QStringLiteral("rename")}, &policy, error) ||
-        !readChoice(parser, QStringLiteral("names"), {QStringLiteral("title"), QStringLiteral("link")}, &names, error))
+                    {QStringLiteral("skip"), QStringLiteral("overwrite"), QStringLiteral("rename")}, &policy,
+                    error) ||
+        !readChoice(parser, QStringLiteral("names"), {QStringLiteral("title"), QStringLiteral("link")},
+                    &names, error))
         return false;
     options->pages = pages == 0 ? BatchOptions::Pages::One : BatchOptions::Pages::All;
     options->method = method + 1;
@@ -139,10 +145,10 @@ BatchArguments parseBatchArguments(const QStringList &arguments)
     const auto valued = [](const char *name, const char *valueName) {
         return QCommandLineOption(QString::fromLatin1(name), QString(), QString::fromLatin1(valueName));
     };
-    parser.addOptions({QCommandLineOption(QStringLiteral("batch")), valued("out", "DIR"), valued("pages", "WHICH"),
-                       valued("method", "N"), valued("threads", "N"), valued("interval", "SECONDS"),
-                       valued("policy", "POLICY"), valued("names", "SOURCE"), valued("proxy", "HOST:PORT"),
-                       QCommandLineOption(QStringLiteral("list")),
+    parser.addOptions({QCommandLineOption(QStringLiteral("batch")), valued("out", "DIR"),
+                       valued("pages", "WHICH"), valued("method", "N"), valued("threads", "N"),
+                       valued("interval", "SECONDS"), valued("policy", "POLICY"), valued("names", "SOURCE"),
+                       valued("proxy", "HOST:PORT"), QCommandLineOption(QStringLiteral("list")),
                        QCommandLineOption(QStringList{QStringLiteral("h"), QStringLiteral("help")})});
     // The first entry stands for the program name.
     if (!parser.parse(QStringList{QStringLiteral("folionexus")} + arguments)) {

@@ -56,7 +56,8 @@ QString BatchProgress::finishedLine(const DownloadListModel &model, int position
     QString detail = numeric ? QStringLiteral("%1 bytes").arg(size) : row.size;
     if (row.percent == rowtext::Skipped)
         detail += u' ' + rowtext::Skipped;
-    const QString line = QStringLiteral("%1  %2").arg(done ? QStringLiteral("Done  ") : QStringLiteral("Failed"), file);
+    const QString line =
+        QStringLiteral("%1  %2").arg(done ? QStringLiteral("Done  ") : QStringLiteral("Failed"), file);
     detail = detail.trimmed();
     return detail.isEmpty() ? line : line + QStringLiteral("  ") + detail;
 }

@@ -4,7 +4,6 @@
 #include <QList>
 #include <QObject>
 #include <QTimer>
-
 #include <cstdio>
 
 class DownloadListModel;

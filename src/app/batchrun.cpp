@@ -15,7 +15,6 @@
 #include <QDir>
 #include <QWebEngineLoadingInfo>
 #include <QWebEngineProfile>
-
 #include <cstdio>
 #include <unistd.h>
 
@@ -57,9 +56,7 @@ void batchMessage(const QString &text)
 }
 
 BatchRun::BatchRun(const BatchOptions &options, QWebEngineProfile *profile, QObject *parent)
-    : QObject(parent),
-      m_options(options),
-      m_page(new SilentWebPage(profile, this)),
+    : QObject(parent), m_options(options), m_page(new SilentWebPage(profile, this)),
       m_reader(std::make_unique<WebEngineResultPage>(m_page)),
       m_scheduler(new DownloadScheduler(&m_downloads, this)),
       m_cookies(new CookieMirror(profile->cookieStore(), m_scheduler->cookieJar(), this)),
@@ -76,8 +73,10 @@ BatchRun::BatchRun(const BatchOptions &options, QWebEngineProfile *profile, QObj
     connect(m_page, &QWebEnginePage::loadFinished, m_walk, &AddAllWalk::documentComplete);
     connect(m_walk, &AddAllWalk::pageExtracted, this, [this](int added) {
         ++m_pagesTaken;
-        batchMessage(QStringLiteral("page %1: %2 new papers, %3 in all").arg(m_pagesTaken).arg(added).arg(
-            m_candidates.count()));
+        batchMessage(QStringLiteral("page %1: %2 new papers, %3 in all")
+                         .arg(m_pagesTaken)
+                         .arg(added)
+                         .arg(m_candidates.count()));
     });
     connect(m_walk, &AddAllWalk::finished, this, &BatchRun::onPagesTaken);
     m_watch.setInterval(250);
@@ -129,7 +128,8 @@ void BatchRun::onLoadingChanged(const QWebEngineLoadingInfo &info)
                         .arg(address)
                         .arg(info.errorCode()));
     if (info.status() != QWebEngineLoadingInfo::LoadSucceededStatus)
-        return fail(QStringLiteral("the start page %1 could not be loaded: %2").arg(address, loadErrorText(info)));
+        return fail(
+            QStringLiteral("the start page %1 could not be loaded: %2").arg(address, loadErrorText(info)));
     takePages();
 }
 
@@ -189,7 +189,8 @@ void BatchRun::startDownloads()
     m_phase = Phase::Downloading;
     if (m_downloads.count() == 0)
         return endDownloads(0);
-    batchMessage(QStringLiteral("%1 papers to download into %2").arg(m_downloads.count()).arg(m_options.outFolder));
+    batchMessage(
+        QStringLiteral("%1 papers to download into %2").arg(m_downloads.count()).arg(m_options.outFolder));
     SchedulerOptions &options = m_scheduler->options();
     options.threadCount = m_options.method == 1 ? 1 : m_options.threads;
     options.threadPosition = options.threadCount - 1;

@@ -6,7 +6,6 @@
 
 #include <QObject>
 #include <QTimer>
-
 #include <memory>
 
 class AddAllWalk;

@@ -9,7 +9,6 @@
 #include <QTcpServer>
 #include <QTemporaryDir>
 #include <QtTest>
-
 #include <csignal>
 
 namespace {
@@ -101,6 +100,8 @@ private Q_SLOTS:
     void duplicatePolicyOverExistingFiles_data();
     void duplicatePolicyOverExistingFiles();
     void namesFromLinksWithoutDisplayOrSettings();
+    void threadsAndIntervalPaceTheRequests_data();
+    void threadsAndIntervalPaceTheRequests();
     void badArgumentsAreRefused_data();
     void badArgumentsAreRefused();
     void startPageThatCannotBeLoaded_data();
@@ -111,7 +112,8 @@ private Q_SLOTS:
     void interruptStopsTransfersAndLeavesNoPartialFile();
 
 private:
-    RunResult run(const QStringList &arguments, const QProcessEnvironment &env = QProcessEnvironment::systemEnvironment());
+    RunResult run(const QStringList &arguments,
+                  const QProcessEnvironment &env = QProcessEnvironment::systemEnvironment());
     QList<QStringList> manifestRows(const QString &folder);
     QString out(const QString &name = QStringLiteral("out")) const { return m_work->filePath(name); }
 
@@ -159,12 +161,14 @@ RunResult TestBatch::run(const QStringList &arguments, const QProcessEnvironment
 
 QList<QStringList> TestBatch::manifestRows(const QString &folder)
 {
-    const QList<QStringList> rows = parseCsv(QString::fromUtf8(fntest::readFile(folder + QStringLiteral("/manifest.csv"))));
+    const QList<QStringList> rows =
+        parseCsv(QString::fromUtf8(fntest::readFile(folder + QStringLiteral("/manifest.csv"))));
     if (rows.isEmpty())
         return rows;
-    if (rows.first() != QStringList({QStringLiteral("address"), QStringLiteral("name"), QStringLiteral("type"),
-                                     QStringLiteral("state"), QStringLiteral("size"), QStringLiteral("path"),
-                                     QStringLiteral("source"), QStringLiteral("sha256")}))
+    if (rows.first() !=
+        QStringList({QStringLiteral("address"), QStringLiteral("name"), QStringLiteral("type"),
+                     QStringLiteral("state"), QStringLiteral("size"), QStringLiteral("path"),
+                     QStringLiteral("source"), QStringLiteral("sha256")}))
         return {};
     return rows.mid(1);
 }
@@ -182,8 +186,8 @@ void TestBatch::listPrintsCandidatesWithoutDownloading()
     QFETCH(QString, pages);
     QFETCH(int, expected);
     const QUrl start = m_small.searchUrl(QStringLiteral("x"));
-    const RunResult r = run({QStringLiteral("--list"), QStringLiteral("--pages"), pages, QStringLiteral("--out"), out(),
-                             start.toString()});
+    const RunResult r = run({QStringLiteral("--list"), QStringLiteral("--pages"), pages,
+                             QStringLiteral("--out"), out(), start.toString()});
     QCOMPARE(r.exitCode, 0);
     const QStringList lines = r.out.split(u'\n', Qt::SkipEmptyParts);
     QCOMPARE(lines.size(), expected);
@@ -210,11 +214,12 @@ void TestBatch::downloadsEveryPageAndCountsFailures_data()
     // The parallel slots test small answers for error pages; the single connection keeps a page that
     // came with 200 OK under its own type and says so.
     QTest::newRow("parallel slots, six threads")
-        << QStringLiteral("2") << QStringLiteral("6") << QStringLiteral("总数：17|正在下载：0|等待：0|已完成：15|失败：2")
-        << QList<int>{errorPage, missing} << QList<int>{};
-    QTest::newRow("single connection")
-        << QStringLiteral("1") << QStringLiteral("3") << QStringLiteral("总数：17|正在下载：0|等待：0|已完成：16|失败：1")
-        << QList<int>{missing} << QList<int>{errorPage};
+        << QStringLiteral("2") << QStringLiteral("6")
+        << QStringLiteral("总数：17|正在下载：0|等待：0|已完成：15|失败：2") << QList<int>{errorPage, missing}
+        << QList<int>{};
+    QTest::newRow("single connection") << QStringLiteral("1") << QStringLiteral("3")
+                                       << QStringLiteral("总数：17|正在下载：0|等待：0|已完成：16|失败：1")
+                                       << QList<int>{missing} << QList<int>{errorPage};
 }
 
 void TestBatch::downloadsEveryPageAndCountsFailures()
@@ -224,9 +229,11 @@ void TestBatch::downloadsEveryPageAndCountsFailures()
     QFETCH(QString, totals);
     QFETCH(QList<int>, failed);
     QFETCH(QList<int>, webPages);
-    QCOMPARE(m_full.paperKind(failed.first()), webPages.isEmpty() ? DemoPaperKind::ErrorPage : DemoPaperKind::Missing);
-    const RunResult r = run({QStringLiteral("--out"), out(), QStringLiteral("--method"), method,
-                             QStringLiteral("--threads"), threads, m_full.searchUrl(QStringLiteral("q")).toString()});
+    QCOMPARE(m_full.paperKind(failed.first()),
+             webPages.isEmpty() ? DemoPaperKind::ErrorPage : DemoPaperKind::Missing);
+    const RunResult r =
+        run({QStringLiteral("--out"), out(), QStringLiteral("--method"), method, QStringLiteral("--threads"),
+             threads, m_full.searchUrl(QStringLiteral("q")).toString()});
     QCOMPARE(r.exitCode, 2);
     QCOMPARE(r.out.trimmed(), totals);
 
@@ -278,8 +285,9 @@ void TestBatch::duplicatePolicyOverExistingFiles()
     const QByteArray old = "an older copy";
     QDir().mkpath(out());
     fntest::writeFile(out() + u'/' + title + QStringLiteral(".pdf"), old);
-    const RunResult r = run({QStringLiteral("--out"), out(), QStringLiteral("--pages"), QStringLiteral("one"),
-                             QStringLiteral("--policy"), policy, m_small.searchUrl(QStringLiteral("x")).toString()});
+    const RunResult r =
+        run({QStringLiteral("--out"), out(), QStringLiteral("--pages"), QStringLiteral("one"),
+             QStringLiteral("--policy"), policy, m_small.searchUrl(QStringLiteral("x")).toString()});
     QCOMPARE(r.exitCode, 0);
     const QList<QStringList> rows = manifestRows(out());
     QCOMPARE(rows.size(), 2);
@@ -317,8 +325,9 @@ void TestBatch::namesFromLinksWithoutDisplayOrSettings()
         env.insert(QString::fromLatin1(name), home + u'/' + QString::fromLatin1(name));
     QDir().mkpath(home);
     const QString nested = out(QStringLiteral("new/nested/folder"));
-    const RunResult r = run({QStringLiteral("--out"), nested, QStringLiteral("--names"), QStringLiteral("link"),
-                             QStringLiteral("--method"), QStringLiteral("1"), m_small.searchUrl(QStringLiteral("x")).toString()},
+    const RunResult r = run({QStringLiteral("--out"), nested, QStringLiteral("--names"),
+                             QStringLiteral("link"), QStringLiteral("--method"), QStringLiteral("1"),
+                             m_small.searchUrl(QStringLiteral("x")).toString()},
                             env);
     QCOMPARE(r.exitCode, 0);
     QCOMPARE(filesIn(nested),
@@ -327,10 +336,47 @@ void TestBatch::namesFromLinksWithoutDisplayOrSettings()
     for (int n = 1; n <= 4; ++n)
         QCOMPARE(fntest::readFile(nested + QStringLiteral("/%1.pdf").arg(n)), m_small.paperBytes(n));
     QStringList left;
-    QDirIterator it(home, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden, QDirIterator::Subdirectories);
+    QDirIterator it(home, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden,
+                    QDirIterator::Subdirectories);
     while (it.hasNext())
         left.append(it.next());
     QVERIFY2(left.isEmpty(), qPrintable(left.join(u'\n')));
+}
+
+void TestBatch::threadsAndIntervalPaceTheRequests_data()
+{
+    QTest::addColumn<QString>("threads");
+    QTest::addColumn<QString>("interval");
+    QTest::addColumn<int>("minGapMs");
+    QTest::addColumn<int>("maxGapMs");
+    QTest::newRow("two threads start both files in one tick")
+        << QStringLiteral("2") << QStringLiteral("0") << 0 << 700;
+    QTest::newRow("one thread with 3 s between files")
+        << QStringLiteral("1") << QStringLiteral("3") << 2800 << 6000;
+}
+
+void TestBatch::threadsAndIntervalPaceTheRequests()
+{
+    QFETCH(QString, threads);
+    QFETCH(QString, interval);
+    QFETCH(int, minGapMs);
+    QFETCH(int, maxGapMs);
+    QElapsedTimer clock;
+    clock.start();
+    QList<qint64> fileRequests;
+    const QMetaObject::Connection served =
+        connect(&m_small, &DemoSite::requestServed, this, [&](const QString &path, int) {
+            if (path.endsWith(QStringLiteral(".pdf")))
+                fileRequests.append(clock.elapsed());
+        });
+    const RunResult r = run({QStringLiteral("--out"), out(), QStringLiteral("--pages"), QStringLiteral("one"),
+                             QStringLiteral("--threads"), threads, QStringLiteral("--interval"), interval,
+                             m_small.searchUrl(QStringLiteral("x")).toString()});
+    disconnect(served);
+    QCOMPARE(r.exitCode, 0);
+    QCOMPARE(fileRequests.size(), 2);
+    const qint64 gap = fileRequests.at(1) - fileRequests.at(0);
+    QVERIFY2(gap >= minGapMs && gap <= maxGapMs, qPrintable(QString::number(gap)));
 }
 
 void TestBatch::badArgumentsAreRefused_data()
@@ -339,29 +385,39 @@ void TestBatch::badArgumentsAreRefused_data()
     QTest::addColumn<QString>("message");
     const QString url = QStringLiteral("http://127.0.0.1:9/search");
     const QString o = QStringLiteral("--out");
-    QTest::newRow("no address") << QStringList{o, QStringLiteral("DIR")} << QStringLiteral("address of a result page is missing");
-    QTest::newRow("two addresses") << QStringList{o, QStringLiteral("DIR"), url, url} << QStringLiteral("only one result page");
+    QTest::newRow("no address") << QStringList{o, QStringLiteral("DIR")}
+                                << QStringLiteral("address of a result page is missing");
+    QTest::newRow("two addresses") << QStringList{o, QStringLiteral("DIR"), url, url}
+                                   << QStringLiteral("only one result page");
     QTest::newRow("no folder") << QStringList{url} << QStringLiteral("--out DIR is required");
-    QTest::newRow("seven threads") << QStringList{o, QStringLiteral("DIR"), QStringLiteral("--threads"), QStringLiteral("7"), url}
+    QTest::newRow("seven threads") << QStringList{o, QStringLiteral("DIR"), QStringLiteral("--threads"),
+                                                  QStringLiteral("7"), url}
                                    << QStringLiteral("--threads must be");
-    QTest::newRow("threads not a number") << QStringList{o, QStringLiteral("DIR"), QStringLiteral("--threads"), QStringLiteral("x"), url}
-                                          << QStringLiteral("--threads must be");
-    QTest::newRow("negative interval") << QStringList{o, QStringLiteral("DIR"), QStringLiteral("--interval"), QStringLiteral("-1"), url}
-                                       << QStringLiteral("--interval must be");
-    QTest::newRow("method 3") << QStringList{o, QStringLiteral("DIR"), QStringLiteral("--method"), QStringLiteral("3"), url}
+    QTest::newRow("threads not a number")
+        << QStringList{o, QStringLiteral("DIR"), QStringLiteral("--threads"), QStringLiteral("x"), url}
+        << QStringLiteral("--threads must be");
+    QTest::newRow("negative interval")
+        << QStringList{o, QStringLiteral("DIR"), QStringLiteral("--interval"), QStringLiteral("-1"), url}
+        << QStringLiteral("--interval must be");
+    QTest::newRow("method 3") << QStringList{o, QStringLiteral("DIR"), QStringLiteral("--method"),
+                                             QStringLiteral("3"), url}
                               << QStringLiteral("--method must be one of 1|2");
-    QTest::newRow("unknown policy") << QStringList{o, QStringLiteral("DIR"), QStringLiteral("--policy"), QStringLiteral("keep"), url}
+    QTest::newRow("unknown policy") << QStringList{o, QStringLiteral("DIR"), QStringLiteral("--policy"),
+                                                   QStringLiteral("keep"), url}
                                     << QStringLiteral("--policy must be one of skip|overwrite|rename");
-    QTest::newRow("unknown pages") << QStringList{o, QStringLiteral("DIR"), QStringLiteral("--pages"), QStringLiteral("two"), url}
+    QTest::newRow("unknown pages") << QStringList{o, QStringLiteral("DIR"), QStringLiteral("--pages"),
+                                                  QStringLiteral("two"), url}
                                    << QStringLiteral("--pages must be one of one|all");
-    QTest::newRow("proxy without port") << QStringList{o, QStringLiteral("DIR"), QStringLiteral("--proxy"), QStringLiteral("host"), url}
-                                        << QStringLiteral("--proxy must be HOST:PORT");
-    QTest::newRow("not a web address") << QStringList{o, QStringLiteral("DIR"), QStringLiteral("ftp://example.org/")}
-                                       << QStringLiteral("is not an http:// or https:// address");
+    QTest::newRow("proxy without port")
+        << QStringList{o, QStringLiteral("DIR"), QStringLiteral("--proxy"), QStringLiteral("host"), url}
+        << QStringLiteral("--proxy must be HOST:PORT");
+    QTest::newRow("not a web address")
+        << QStringList{o, QStringLiteral("DIR"), QStringLiteral("ftp://example.org/")}
+        << QStringLiteral("is not an http:// or https:// address");
     QTest::newRow("unknown option") << QStringList{o, QStringLiteral("DIR"), QStringLiteral("--fast"), url}
                                     << QStringLiteral("Unknown option 'fast'");
-    QTest::newRow("folder under a file") << QStringList{o, QStringLiteral("FILE/sub"), url}
-                                         << QStringLiteral("could not be created");
+    QTest::newRow("folder under a file")
+        << QStringList{o, QStringLiteral("FILE/sub"), url} << QStringLiteral("could not be created");
 }
 
 void TestBatch::badArgumentsAreRefused()
@@ -467,8 +523,8 @@ void TestBatch::interruptStopsTransfersAndLeavesNoPartialFile()
 
     QProcess process;
     process.start(QStringLiteral(FOLIONEXUS_EXE),
-                  {QStringLiteral("--batch"), QStringLiteral("--out"), out(), QStringLiteral("--method"), method,
-                   site.url(QStringLiteral("/results")).toString()});
+                  {QStringLiteral("--batch"), QStringLiteral("--out"), out(), QStringLiteral("--method"),
+                   method, site.url(QStringLiteral("/results")).toString()});
     QVERIFY(process.waitForStarted(10000));
     QByteArray err;
     // Interrupt once the small file is in and the large one is arriving.
