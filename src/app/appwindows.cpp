@@ -3,6 +3,8 @@
 #include "app/aboutwindow.h"
 #include "app/startupwindow.h"
 #include "cache/cacheviewer.h"
+#include "common/browserprofile.h"
+#include "download/cookiemirror.h"
 #include "download/downloadlistmodel.h"
 #include "download/downloadwindow.h"
 #include "search/fwebsearch.h"
@@ -11,9 +13,12 @@
 
 #include <QApplication>
 #include <QTimer>
+#include <QWebEngineProfile>
 
 AppWindows::AppWindows(const QUrl &homePage, QObject *parent) : QObject(parent), m_home(homePage)
 {
+    // From the first page on, the browser's cookies are kept for the download window's engines.
+    CookieMirror::recordCookies(programProfile()->cookieStore());
     m_cover = new fCover;
     m_cover->setAttribute(Qt::WA_DeleteOnClose);
     connect(m_cover, &fCover::batchDownloadRequested, this, [this] { showSearchWindow(); });

@@ -1,9 +1,6 @@
 #include "download/downloadwindow.h"
 
-// The shell helpers and the scheduler both declare IsObjectAlive; the window needs only the scheduler's.
-#define IsObjectAlive IsObjectAlive_shellhelpers
 #include "common/shellhelpers.h"
-#undef IsObjectAlive
 
 #include "common/browserprofile.h"
 #include "common/filenames.h"
@@ -448,6 +445,8 @@ void fFileDownload::buildStatusBar()
         panel->setObjectName(QStringLiteral("Panel%1").arg(i + 1));
         panel->setFrameShape(QFrame::StyledPanel);
         panel->setMinimumWidth(i == 0 ? 120 : 80);
+        if (i == 3) // the totals line is read whole: it keeps room for five numbers
+            panel->setMinimumWidth(panel->fontMetrics().horizontalAdvance(QStringLiteral("总数：0000|正在下载：0|等待：0000|已完成：0000|失败：0000")) + 12);
         panel->installEventFilter(this);
         m_panels[i] = panel;
         statusBar()->addWidget(panel, i == 1 ? 3 : (i == 0 ? 0 : 2));
