@@ -113,11 +113,19 @@ class TestSearchWindow : public QObject
 
     void write(const QString &name, const QByteArray &html) { fntest::writeFile(m_dir.path() + u'/' + name, html); }
 
+    // Loads a page and waits until that page (not one whose load it interrupted) has finished.
     bool load(const QUrl &url)
     {
         QSignalSpy loaded(m_window->page(), &QWebEnginePage::loadFinished);
         m_window->page()->load(url);
-        return loaded.wait(20000) && loaded.last().at(0).toBool();
+        QElapsedTimer timer;
+        timer.start();
+        while (timer.elapsed() < 20000) {
+            if (!loaded.isEmpty() && loaded.last().at(0).toBool() && m_window->page()->url() == url)
+                return true;
+            loaded.wait(200);
+        }
+        return false;
     }
 
     QPushButton *button(const char *name) const { return m_window->findChild<QPushButton *>(QLatin1String(name)); }
