@@ -1,12 +1,13 @@
 #include "download/downloader.h"
 
+#include "download/replyhelpers.h"
+
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
 
 namespace {
 constexpr qint64 kPiece = 64 * 1024;
-constexpr qint64 kReadBuffer = 1024 * 1024;
 } // namespace
 
 Downloader::Downloader(QNetworkAccessManager *manager, QObject *parent) : QObject(parent), m_manager(manager)
@@ -64,13 +65,8 @@ void Downloader::startRead(bool fallback)
         finishError();
         return;
     }
-    QNetworkRequest request{QUrl(m_address)};
-    request.setAttribute(QNetworkRequest::CacheLoadControlAttribute, QNetworkRequest::AlwaysNetwork);
-    request.setAttribute(QNetworkRequest::CacheSaveControlAttribute, false);
-    if (fallback)
-        request.setRawHeader("Referer", GetUrlBase(m_address, false).toUtf8());
-    QNetworkReply *reply = m_manager->get(request);
-    reply->setReadBufferSize(kReadBuffer);
+    QNetworkReply *reply =
+        startFreshGet(m_manager, QUrl(m_address), fallback ? GetUrlBase(m_address, false).toUtf8() : QByteArray());
     m_reply = reply;
     connect(reply, &QNetworkReply::metaDataChanged, this, &Downloader::onHeaders);
     connect(reply, &QNetworkReply::readyRead, this, &Downloader::onReadyRead);
@@ -85,8 +81,7 @@ void Downloader::onHeaders()
     const int code = m_reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
     if (code == 0)
         return;
-    if (code >= 300 && code < 400 && m_reply->hasRawHeader("Location") &&
-        !m_reply->isFinished())
+    if (isFollowedRedirect(m_reply, code))
         return;
     m_headersSeen = true;
     m_headerTimer.stop();
@@ -181,12 +176,7 @@ void Downloader::dropReply()
 {
     m_headerTimer.stop();
     m_stallTimer.stop();
-    if (QNetworkReply *reply = m_reply.data()) {
-        m_reply = nullptr;
-        reply->disconnect(this);
-        reply->abort();
-        reply->deleteLater();
-    }
+    releaseReply(m_reply, this);
 }
 
 void Downloader::cleanUp()

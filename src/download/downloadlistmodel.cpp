@@ -32,24 +32,9 @@ QString DownloadListModel::headerText(int column)
 
 QString DownloadListModel::cell(int position, Column column) const
 {
-    const DownloadRow &r = m_rows.at(position);
-    switch (column) {
-    case ColName:
-        return r.name;
-    case ColType:
-        return r.type;
-    case ColSize:
-        return r.size;
-    case ColDownloaded:
-        return r.downloaded;
-    case ColPercent:
-        return r.percent;
-    case ColFolder:
-        return r.folder;
-    case ColumnCount:
-        break;
-    }
-    return {};
+    if (column == ColumnCount)
+        return {};
+    return const_cast<DownloadListModel *>(this)->cellRef(const_cast<DownloadRow &>(m_rows.at(position)), column);
 }
 
 QString &DownloadListModel::cellRef(DownloadRow &r, Column column)

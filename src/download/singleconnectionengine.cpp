@@ -3,6 +3,7 @@
 #include "common/classify.h"
 #include "common/filenames.h"
 #include "download/downloadlistmodel.h"
+#include "download/replyhelpers.h"
 #include "download/targetfile.h"
 
 #include <QNetworkProxy>
@@ -11,7 +12,6 @@
 
 namespace {
 constexpr qint64 kPiece = 64 * 1024;
-constexpr qint64 kReadBuffer = 1024 * 1024;
 } // namespace
 
 SingleConnectionEngine::SingleConnectionEngine(DownloadListModel *model, QNetworkAccessManager *manager,
@@ -97,12 +97,7 @@ void SingleConnectionEngine::Inet下载文件(int position, const QString &addre
     m_path.clear();
     Q_EMIT panelText(2, QStringLiteral("正在下载:") + m_model->row(position).name);
 
-    QNetworkRequest request{QUrl(address)};
-    request.setRawHeader("Referer", SiteRootOf(address).toUtf8());
-    request.setAttribute(QNetworkRequest::CacheLoadControlAttribute, QNetworkRequest::AlwaysNetwork);
-    request.setAttribute(QNetworkRequest::CacheSaveControlAttribute, false);
-    QNetworkReply *reply = m_manager->get(request);
-    reply->setReadBufferSize(kReadBuffer);
+    QNetworkReply *reply = startFreshGet(m_manager, QUrl(address), SiteRootOf(address).toUtf8());
     m_reply = reply;
     connect(reply, &QNetworkReply::metaDataChanged, this, &SingleConnectionEngine::onHeaders);
     connect(reply, &QNetworkReply::readyRead, this, &SingleConnectionEngine::onReadyRead);
@@ -122,8 +117,7 @@ void SingleConnectionEngine::onHeaders()
     const int code = m_reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
     if (code == 0)
         return;
-    if (code >= 300 && code < 400 && m_reply->hasRawHeader("Location") &&
-        !m_reply->isFinished())
+    if (isFollowedRedirect(m_reply, code))
         return; // the manager follows the redirect; the final answer's headers come next
     m_headersSeen = true;
     m_headerTimer.stop();
@@ -297,12 +291,7 @@ void SingleConnectionEngine::endReply()
 {
     m_headerTimer.stop();
     m_stallTimer.stop();
-    if (QNetworkReply *reply = m_reply.data()) {
-        m_reply = nullptr;
-        reply->disconnect(this);
-        reply->abort();
-        reply->deleteLater();
-    }
+    releaseReply(m_reply, this);
 }
 
 void SingleConnectionEngine::cancelBody()

@@ -1,0 +1,36 @@
+#include "download/replyhelpers.h"
+
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QNetworkRequest>
+
+namespace {
+constexpr qint64 kReadBuffer = 1024 * 1024;
+}
+
+QNetworkReply *startFreshGet(QNetworkAccessManager *manager, const QUrl &url, const QByteArray &referer)
+{
+    QNetworkRequest request{url};
+    if (!referer.isEmpty())
+        request.setRawHeader("Referer", referer);
+    request.setAttribute(QNetworkRequest::CacheLoadControlAttribute, QNetworkRequest::AlwaysNetwork);
+    request.setAttribute(QNetworkRequest::CacheSaveControlAttribute, false);
+    QNetworkReply *reply = manager->get(request);
+    reply->setReadBufferSize(kReadBuffer);
+    return reply;
+}
+
+bool isFollowedRedirect(QNetworkReply *reply, int statusCode)
+{
+    return statusCode >= 300 && statusCode < 400 && reply->hasRawHeader("Location") && !reply->isFinished();
+}
+
+void releaseReply(QPointer<QNetworkReply> &reply, QObject *receiver)
+{
+    if (QNetworkReply *r = reply.data()) {
+        reply = nullptr;
+        r->disconnect(receiver);
+        r->abort();
+        r->deleteLater();
+    }
+}
