@@ -17,6 +17,7 @@
 
 #include <QDir>
 #include <QElapsedTimer>
+#include <QTemporaryDir>
 #include <QEventLoop>
 #include <QTimer>
 #include <QWebEngineView>
@@ -61,7 +62,8 @@ int main(int argc, char **argv)
         return request.buttons == MessageButtons::YesNo ? MessageAnswer::Yes : MessageAnswer::Ok;
     });
     sharedOptions().loadFromStore();
-    const QString folder = QDir::tempPath() + QStringLiteral("/folionexus-screens");
+    QTemporaryDir papers;
+    const QString folder = papers.path() + QStringLiteral("/论文");
     // The chooser opens when the rows are taken: it is confirmed with the folder above.
     QTimer chooserAnswer;
     QObject::connect(&chooserAnswer, &QTimer::timeout, [&] {
