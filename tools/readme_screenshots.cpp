@@ -51,6 +51,10 @@ void save(QWidget *window, const QString &path)
 
 int main(int argc, char **argv)
 {
+    // A throw-away profile: the pictures neither read nor change the developer's settings and history.
+    QTemporaryDir profile;
+    for (const char *name : {"XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME"})
+        qputenv(name, (profile.path() + u'/' + QString::fromLatin1(name)).toLocal8Bit());
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     QApplication app(argc, argv);
     QApplication::setQuitOnLastWindowClosed(false);
