@@ -130,6 +130,6 @@ void AppWindows::showCacheViewer(QWidget *parent)
 
 void AppWindows::clearBrowserCache()
 {
-    // The search window shows the closing message itself.
-    ClearBrowserCache(false);
+    // The clean-up runs off the window's thread; its message comes when it has finished.
+    ClearBrowserCache(true);
 }

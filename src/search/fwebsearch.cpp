@@ -195,10 +195,7 @@ void fWebSearch::buildMenus()
     tools->addAction(QStringLiteral("打开下载窗口"), this, [this] { m_host->showDownloadWindow(); });
     tools->addSeparator();
     tools->addAction(QStringLiteral("查看IE浏览器缓存"), this, [this] { m_host->showCacheViewer(this); });
-    tools->addAction(QStringLiteral("清空IE浏览器缓存"), this, [this] {
-        m_host->clearBrowserCache();
-        showMessage(MessageIcon::Information, QStringLiteral("IE缓存清空完毕！"));
-    });
+    tools->addAction(QStringLiteral("清空IE浏览器缓存"), this, [this] { m_host->clearBrowserCache(); });
 
     QMenu *help = menuBar()->addMenu(QStringLiteral("帮助(&H)"));
     help->addAction(QStringLiteral("关于(&A)"), this, [this] { m_host->showAbout(this); });

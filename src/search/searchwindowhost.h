@@ -21,6 +21,7 @@ public:
     virtual void showOptions(QWidget *parent) = 0;
     virtual void showAbout(QWidget *parent) = 0;
     virtual void showCacheViewer(QWidget *parent) = 0;
-    // Lists and deletes this user's and every user's cached files, as the cache viewer's buttons would.
+    // Lists and deletes this user's and every user's cached files, as the cache viewer's buttons would,
+    // and says "IE缓存清空完毕！" once it is done.
     virtual void clearBrowserCache() = 0;
 };

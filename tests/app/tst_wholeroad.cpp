@@ -1,4 +1,5 @@
 #include "app/appwindows.h"
+#include "cache/cacheviewer.h"
 #include "common/browserprofile.h"
 #include "common/filenames.h"
 #include "demo/demosite.h"
@@ -12,6 +13,7 @@
 #include "settings/sharedoptions.h"
 #include "testenv.h"
 
+#include <QAction>
 #include <QComboBox>
 #include <QDir>
 #include <QLineEdit>
@@ -207,6 +209,20 @@ private Q_SLOTS:
         search = openSearch(windows);
         QTRY_COMPARE(search->page()->url(), m_site.homeUrl());
         QCOMPARE(search->candidates()->rowCount(), 0);
+
+        // Emptying the browser cache says so once, when the clean-up has finished. Only this test's own
+        // profile cache is touched: no home folders of real users are walked.
+        CacheLocations onlyOurs = cacheViewerLocations();
+        onlyOurs.homes = HomeRoots{};
+        setCacheViewerLocations(onlyOurs);
+        for (QAction *action : search->findChildren<QAction *>()) {
+            if (action->text() == QStringLiteral("清空IE浏览器缓存"))
+                action->trigger();
+        }
+        QTRY_COMPARE(messages.texts().count(QStringLiteral("IE缓存清空完毕！")), 1);
+        QTest::qWait(100);
+        QCOMPARE(messages.texts().count(QStringLiteral("IE缓存清空完毕！")), 1);
+        setCacheViewerLocations(std::nullopt);
 
         // A download window with a waiting row asks before closing; No keeps it.
         DownloadListModel *model = windows.loadDownloadWindow();
