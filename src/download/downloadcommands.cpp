@@ -13,6 +13,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <functional>
+#include <numeric>
 
 namespace {
 
@@ -96,11 +98,15 @@ void ResetRow(DownloadListModel &model, int position)
     deleteIfPresent(rowFile(model, position));
 }
 
-int RedownloadSelectedRows(DownloadListModel &model, const QList<int> &selected)
+namespace {
+
+// Sends the rows that match back to the queue; the count of rows reset.
+int resetRowsWhere(DownloadListModel &model, const QList<int> &positions,
+                   const std::function<bool(const DownloadRow &)> &match)
 {
     int reset = 0;
-    for (int position : selected) {
-        if (model.isValidRow(position) && isFinished(model.row(position).state)) {
+    for (int position : positions) {
+        if (model.isValidRow(position) && match(model.row(position))) {
             ResetRow(model, position);
             ++reset;
         }
@@ -108,33 +114,34 @@ int RedownloadSelectedRows(DownloadListModel &model, const QList<int> &selected)
     return reset;
 }
 
+QList<int> allPositions(const DownloadListModel &model)
+{
+    QList<int> positions(model.count());
+    std::iota(positions.begin(), positions.end(), 0);
+    return positions;
+}
+
+} // namespace
+
+int RedownloadSelectedRows(DownloadListModel &model, const QList<int> &selected)
+{
+    return resetRowsWhere(model, selected, [](const DownloadRow &row) { return isFinished(row.state); });
+}
+
 int RedownloadFailedRows(DownloadListModel &model, const CommandGuards &guards)
 {
     if (refused(guards.listChangeGuard, commandtext::StopFirst))
         return -1;
-    int reset = 0;
-    for (int i = 0; i < model.count(); ++i) {
-        if (model.row(i).state == RowState::Failed) {
-            ResetRow(model, i);
-            ++reset;
-        }
-    }
-    return reset;
+    return resetRowsWhere(model, allPositions(model),
+                          [](const DownloadRow &row) { return row.state == RowState::Failed; });
 }
 
 int RedownloadHtmlRows(DownloadListModel &model, const CommandGuards &guards)
 {
     if (refused(guards.listChangeGuard, commandtext::StopFirst))
         return -1;
-    int reset = 0;
-    for (int i = 0; i < model.count(); ++i) {
-        const DownloadRow &row = model.row(i);
-        if (isFinished(row.state) && isHtmlType(row.type)) {
-            ResetRow(model, i);
-            ++reset;
-        }
-    }
-    return reset;
+    return resetRowsWhere(model, allPositions(model),
+                          [](const DownloadRow &row) { return isFinished(row.state) && isHtmlType(row.type); });
 }
 
 void AutoRedownload(DownloadListModel &model, const CommandGuards &guards, int choicePosition)
