@@ -30,7 +30,14 @@ void releaseReply(QPointer<QNetworkReply> &reply, QObject *receiver)
     if (QNetworkReply *r = reply.data()) {
         reply = nullptr;
         r->disconnect(receiver);
-        r->abort();
-        r->deleteLater();
+        // Aborted from the event loop, not from inside one of its own signals: the reply may still be
+        // reporting an error status, and an abort in the middle of that would report a second error.
+        QMetaObject::invokeMethod(
+            r,
+            [r] {
+                r->abort();
+                r->deleteLater();
+            },
+            Qt::QueuedConnection);
     }
 }
