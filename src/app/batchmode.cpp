@@ -2,6 +2,7 @@
 
 #include "app/batchoptions.h"
 #include "app/batchrun.h"
+#include "common/stopsignals.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -9,77 +10,13 @@
 #include <QLoggingCategory>
 #include <QNetworkProxy>
 #include <QSettings>
-#include <QSocketNotifier>
 #include <QTemporaryDir>
 #include <QWebEngineProfile>
-#include <csignal>
 #include <cstdio>
 #include <memory>
-#include <sys/socket.h>
 #include <unistd.h>
 
 namespace {
-
-int g_signalPipe[2] = {-1, -1};
-
-// Only write() is safe in a signal handler: the number travels to the event loop through the pipe.
-void onStopSignal(int signalNumber)
-{
-    const char byte = static_cast<char>(signalNumber);
-    [[maybe_unused]] const ssize_t written = ::write(g_signalPipe[1], &byte, 1);
-}
-
-// Hands SIGINT and SIGTERM to the run. After the first one the default action is back, so a second
-// Ctrl-C ends a run that does not stop by itself.
-class StopSignals
-{
-public:
-    explicit StopSignals(BatchRun *run)
-    {
-        if (::socketpair(AF_UNIX, SOCK_STREAM, 0, g_signalPipe) != 0)
-            return;
-        struct sigaction action = {};
-        action.sa_handler = onStopSignal;
-        sigemptyset(&action.sa_mask);
-        action.sa_flags = SA_RESTART;
-        ::sigaction(SIGINT, &action, &m_oldInt);
-        ::sigaction(SIGTERM, &action, &m_oldTerm);
-        m_notifier = std::make_unique<QSocketNotifier>(g_signalPipe[0], QSocketNotifier::Read);
-        QObject::connect(m_notifier.get(), &QSocketNotifier::activated, run, [this, run] {
-            char byte = 0;
-            if (::read(g_signalPipe[0], &byte, 1) != 1)
-                return;
-            restore();
-            run->interrupt(byte);
-        });
-    }
-
-    ~StopSignals()
-    {
-        restore();
-        m_notifier.reset();
-        for (int &fd : g_signalPipe) {
-            if (fd >= 0)
-                ::close(fd);
-            fd = -1;
-        }
-    }
-
-private:
-    void restore()
-    {
-        if (!m_installed)
-            return;
-        ::sigaction(SIGINT, &m_oldInt, nullptr);
-        ::sigaction(SIGTERM, &m_oldTerm, nullptr);
-        m_installed = false;
-    }
-
-    std::unique_ptr<QSocketNotifier> m_notifier;
-    struct sigaction m_oldInt = {};
-    struct sigaction m_oldTerm = {};
-    bool m_installed = true;
-};
 
 // No window is ever shown: the browser draws off screen (also where a display is set, since a
 // forwarded display that has gone away must not break an unattended run).
@@ -157,7 +94,8 @@ int runBatchCommand(int argc, char **argv)
     // Off the record: the run leaves no cookies, cache or history behind.
     QWebEngineProfile profile;
     BatchRun run(options, &profile);
-    StopSignals stopSignals(&run);
+    // A second Ctrl-C ends a run that does not stop by itself.
+    StopSignals stopSignals([&run](int signalNumber) { run.interrupt(signalNumber); });
     QObject::connect(&run, &BatchRun::finished, &app, [](int status) { QCoreApplication::exit(status); });
     QMetaObject::invokeMethod(&run, &BatchRun::start, Qt::QueuedConnection);
     return QGuiApplication::exec();

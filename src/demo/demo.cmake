@@ -8,4 +8,4 @@ add_library(fn_demo STATIC
     ${CMAKE_CURRENT_LIST_DIR}/demosite.cpp ${CMAKE_CURRENT_LIST_DIR}/demosite.h
     ${CMAKE_CURRENT_LIST_DIR}/demositecommand.cpp ${CMAKE_CURRENT_LIST_DIR}/demositecommand.h
     ${CMAKE_CURRENT_LIST_DIR}/minipdf.cpp ${CMAKE_CURRENT_LIST_DIR}/minipdf.h)
-target_link_libraries(fn_demo PUBLIC Qt6::Core Qt6::Network)
+target_link_libraries(fn_demo PUBLIC fn_common Qt6::Core Qt6::Network)
