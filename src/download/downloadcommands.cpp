@@ -199,15 +199,27 @@ bool CancelSelectedRows(DownloadListModel &model, const CommandGuards &guards, c
     return true;
 }
 
-void OpenDownloadedFile(const DownloadListModel &model, int position, const ShellHooks &shell)
+namespace {
+
+// The row's file when it is on disk; otherwise "该文件不存在！" is shown and the text is empty.
+QString fileOrSayMissing(const DownloadListModel &model, int position)
 {
     if (!model.isValidRow(position))
-        return;
+        return {};
     const QString path = rowFile(model, position);
-    if (!FileExists(path)) {
-        showMessage(MessageIcon::Critical, commandtext::FileMissing);
+    if (FileExists(path))
+        return path;
+    showMessage(MessageIcon::Critical, commandtext::FileMissing);
+    return {};
+}
+
+} // namespace
+
+void OpenDownloadedFile(const DownloadListModel &model, int position, const ShellHooks &shell)
+{
+    const QString path = fileOrSayMissing(model, position);
+    if (path.isEmpty())
         return;
-    }
     if (shell.openFile)
         shell.openFile(path);
 }
@@ -228,13 +240,9 @@ void OpenContainingFolder(const DownloadListModel &model, int position, const Sh
 
 void OpenInTextEditor(const DownloadListModel &model, int position, const ShellHooks &shell)
 {
-    if (!model.isValidRow(position))
+    const QString path = fileOrSayMissing(model, position);
+    if (path.isEmpty())
         return;
-    const QString path = rowFile(model, position);
-    if (!FileExists(path)) {
-        showMessage(MessageIcon::Critical, commandtext::FileMissing);
-        return;
-    }
     if (QFileInfo(path).size() > MaxEditorFileBytes) {
         showMessage(MessageIcon::Critical, commandtext::TooBigForEditor);
         return;
