@@ -9,8 +9,6 @@
 #include <QGuiApplication>
 #include <QLoggingCategory>
 #include <QNetworkProxy>
-#include <QSettings>
-#include <QTemporaryDir>
 #include <QWebEngineProfile>
 #include <cstdio>
 #include <memory>
@@ -67,16 +65,6 @@ int runBatchCommand(int argc, char **argv)
     const BatchOptions &options = parsed.options;
     if (!options.listOnly && !prepareOutFolder(options.outFolder))
         return 1;
-
-    // The scheduler keeps the duplicate-name option in the settings store as it runs; a batch run
-    // keeps the user's store as it was by pointing the store at a folder of its own.
-    QTemporaryDir settingsFolder;
-    if (!settingsFolder.isValid()) {
-        batchMessage(
-            QStringLiteral("no temporary folder could be made: %1").arg(settingsFolder.errorString()));
-        return 1;
-    }
-    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, settingsFolder.path());
 
     prepareHeadlessBrowser();
     // The browser's report of its graphics set-up means nothing to a run without a screen.

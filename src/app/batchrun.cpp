@@ -197,6 +197,7 @@ void BatchRun::startDownloads()
     options.intervalSeconds = m_options.intervalSeconds;
     options.policy = m_options.policy;
     options.autoStart = false;
+    options.storePolicy = false; // a batch run leaves the user's settings as they were
     m_scheduler->singleEngine()->applyProxy();
     m_progress = new BatchProgress(&m_downloads, stderr, ::isatty(STDERR_FILENO) == 1, this);
     m_progress->start();

@@ -178,7 +178,8 @@ void DownloadScheduler::StopDownloads()
 void DownloadScheduler::tickScheduler()
 {
     sharedOptions().DuplicateNamePolicy = policyCaption(m_options.policy);
-    WriteSetting(settingkeys::SectionDownload, settingkeys::DuplicateName, sharedOptions().DuplicateNamePolicy);
+    if (m_options.storePolicy)
+        WriteSetting(settingkeys::SectionDownload, settingkeys::DuplicateName, sharedOptions().DuplicateNamePolicy);
     if (m_model->count() == 0) {
         setRunning(false);
         return;

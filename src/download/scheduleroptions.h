@@ -10,4 +10,5 @@ struct SchedulerOptions
     int intervalSeconds = 0; // pause between two files
     DuplicatePolicy policy = DuplicatePolicy::Rename;
     bool autoStart = false; // start when rows are not yet downloaded
+    bool storePolicy = true; // each tick keeps the duplicate-name option in the settings store
 };

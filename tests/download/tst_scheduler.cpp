@@ -95,6 +95,13 @@ private Q_SLOTS:
         m_scheduler->tickScheduler();
         QCOMPARE(ReadSetting(SectionDownload, DuplicateName, "unset"), QStringLiteral("覆盖"));
         QCOMPARE(sharedOptions().DuplicateNamePolicy, QStringLiteral("覆盖"));
+        // An owner that keeps the store untouched (the batch mode) still gets the policy applied.
+        m_scheduler->options().storePolicy = false;
+        m_scheduler->options().policy = DuplicatePolicy::Skip;
+        m_scheduler->tickScheduler();
+        QCOMPARE(sharedOptions().DuplicateNamePolicy, QStringLiteral("跳过"));
+        QCOMPARE(ReadSetting(SectionDownload, DuplicateName, "unset"), QStringLiteral("覆盖"));
+        m_scheduler->options().storePolicy = true;
         // An empty list switches the scheduler off.
         m_scheduler->start();
         m_scheduler->tickScheduler();
