@@ -36,9 +36,8 @@ DownloadScheduler::DownloadScheduler(DownloadListModel *model, QObject *parent)
 
     // Both engines send the cookies of one jar (the login panel fills it).
     auto *singleManager = new QNetworkAccessManager(this);
-    auto *slotManager = new QNetworkAccessManager(this);
-    slotManager->setObjectName(QStringLiteral("slotManager"));
-    for (QNetworkAccessManager *manager : {singleManager, slotManager}) {
+    m_slotManager = new QNetworkAccessManager(this);
+    for (QNetworkAccessManager *manager : {singleManager, m_slotManager}) {
         manager->setCookieJar(m_cookieJar);
         m_cookieJar->setParent(this);
         manager->setRedirectPolicy(QNetworkRequest::NoLessSafeRedirectPolicy);
@@ -260,8 +259,7 @@ void DownloadScheduler::onSingleFinished(int, bool, bool stamped)
 
 void DownloadScheduler::startSlot(int k, int position, const QString &targetPath)
 {
-    auto *manager = findChild<QNetworkAccessManager *>(QStringLiteral("slotManager"));
-    auto *slot = new Downloader(manager, this);
+    auto *slot = new Downloader(m_slotManager, this);
     slot->setTimeouts(m_headerTimeoutMs, m_stallTimeoutMs);
     m_slots[static_cast<size_t>(k)] = slot;
     m_busy = true;

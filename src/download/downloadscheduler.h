@@ -13,6 +13,7 @@
 class DownloadListModel;
 class Downloader;
 class SingleConnectionEngine;
+class QNetworkAccessManager;
 class QNetworkCookieJar;
 
 // The queue: Timer_Down picks waiting rows and hands them to the engine of the chosen method;
@@ -107,6 +108,7 @@ private:
     bool m_busy = false;
     double m_lastFinishTime = 0;
     QNetworkCookieJar *m_cookieJar;
+    QNetworkAccessManager *m_slotManager; // shared by the parallel slots
     SingleConnectionEngine *m_single;
     std::array<QPointer<Downloader>, MaxSlots + 1> m_slots{};
     std::array<int, MaxSlots + 1> m_slotRow{};
