@@ -46,17 +46,18 @@ double runDownloads(const QStringList &urls, const QString &dir, int method)
 {
     DownloadListModel model;
     DownloadScheduler scheduler(&model);
-    sharedOptions().DownloadMethod = method;
+    scheduler.options().method = methodFromNumber(method);
     scheduler.options().threadCount = static_cast<int>(std::min<qsizetype>(urls.size(), 6));
     scheduler.options().policy = DuplicatePolicy::Overwrite;
     for (int i = 0; i < urls.size(); ++i)
         model.addRow(rowFor(urls.at(i), dir, i));
     QElapsedTimer timer;
     timer.start();
-    while (!model.检测是否下载列表完毕()) {
-        scheduler.tickScheduler();
+    bool finished = false;
+    QObject::connect(&scheduler, &DownloadScheduler::queueFinished, [&finished] { finished = true; });
+    scheduler.start();
+    while (!finished)
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
-    }
     const double seconds = timer.nsecsElapsed() / 1e9;
     for (int i = 0; i < model.count(); ++i) {
         if (model.row(i).state != RowState::Done) {
@@ -87,27 +88,27 @@ int main(int argc, char **argv)
     } else if ((mode == u"tick" && args.size() == 3) || (mode == u"housekeeping" && args.size() == 2)) {
         const int rows = args.at(1).toInt();
         DownloadListModel model;
-        QList<DownloadRow> list;
         for (int i = 0; i < rows; ++i) {
             DownloadRow row = rowFor(QStringLiteral("http://127.0.0.1:1/%1").arg(i), args.value(2), i);
             if (mode == u"tick")
                 QFile(row.folder + row.name + ".bin").open(QIODevice::WriteOnly);
             else
                 row.state = i % 2 ? RowState::Done : RowState::Failed;
-            list.append(row);
+            model.addRow(row);
         }
-        model.replaceRows(list);
         DownloadScheduler scheduler(&model);
-        sharedOptions().DownloadMethod = 2;
+        scheduler.options().method = DownloadMethod::Parallel;
         scheduler.options().policy = DuplicatePolicy::Skip;
         scheduler.options().threadCount = 6;
         scheduler.options().autoStart = true;
         QElapsedTimer timer;
         timer.start();
-        if (mode == u"tick")
-            scheduler.tickScheduler();
-        else
+        if (mode == u"tick") {
+            scheduler.start();
+            scheduler.startDue();
+        } else {
             scheduler.tickHousekeeping();
+        }
         out << timer.nsecsElapsed() / 1e9 << Qt::endl;
         if (mode == u"tick" && model.row(rows - 1).state != RowState::Done)
             return 1;

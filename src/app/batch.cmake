@@ -5,5 +5,6 @@ add_library(fn_batch STATIC
     ${CMAKE_CURRENT_LIST_DIR}/batchoptions.cpp ${CMAKE_CURRENT_LIST_DIR}/batchoptions.h
     ${CMAKE_CURRENT_LIST_DIR}/batchprogress.cpp ${CMAKE_CURRENT_LIST_DIR}/batchprogress.h
     ${CMAKE_CURRENT_LIST_DIR}/batchrun.cpp ${CMAKE_CURRENT_LIST_DIR}/batchrun.h)
-target_link_libraries(fn_batch PUBLIC fn_searchui fn_downloadui fn_search fn_engine fn_browser fn_settings
-    Qt6::Gui Qt6::Network Qt6::WebEngineCore)
+# No widgets: the batch mode shows no window.
+target_link_libraries(fn_batch PUBLIC fn_searchpage fn_search fn_session fn_browser fn_settings
+    Qt6::Network Qt6::WebEngineCore)

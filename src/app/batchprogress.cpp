@@ -51,11 +51,12 @@ QString BatchProgress::finishedLine(const DownloadListModel &model, int position
     const DownloadRow &row = model.row(position);
     const QString file = row.type.isEmpty() ? row.name : row.name + u'.' + row.type;
     const bool done = row.state == RowState::Done;
-    bool numeric = false;
-    const qint64 size = row.size.toLongLong(&numeric);
-    QString detail = numeric ? QStringLiteral("%1 bytes").arg(size) : row.size;
-    if (row.percent == rowtext::Skipped)
-        detail += u' ' + rowtext::Skipped;
+    QString detail = row.sizeNote == SizeNote::None && row.size >= 0 ? QStringLiteral("%1 bytes").arg(row.size)
+                                                                     : row.sizeText();
+    if (row.percentNote == PercentNote::Skipped || row.percentNote == PercentNote::Held)
+        detail += u' ' + row.percentText();
+    if (!done && !row.reason.isNone())
+        detail += QStringLiteral("  (") + reasonText(row.reason) + u')';
     const QString line =
         QStringLiteral("%1  %2").arg(done ? QStringLiteral("Done  ") : QStringLiteral("Failed"), file);
     detail = detail.trimmed();
@@ -66,7 +67,7 @@ qint64 BatchProgress::bytesSoFar() const
 {
     qint64 total = 0;
     for (int i = 0; i < m_model->count(); ++i)
-        total += m_model->row(i).downloaded.toLongLong();
+        total += std::max<qint64>(0, m_model->row(i).downloaded);
     return total;
 }
 

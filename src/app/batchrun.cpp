@@ -3,9 +3,8 @@
 #include "app/batchmanifest.h"
 #include "app/batchprogress.h"
 #include "common/browserprofile.h"
-#include "download/cookiemirror.h"
 #include "download/downloadscheduler.h"
-#include "download/singleconnectionengine.h"
+#include "download/downloadsession.h"
 #include "search/addallwalk.h"
 #include "search/handover.h"
 #include "search/resultpage.h"
@@ -58,9 +57,8 @@ void batchMessage(const QString &text)
 BatchRun::BatchRun(const BatchOptions &options, QWebEngineProfile *profile, QObject *parent)
     : QObject(parent), m_options(options), m_page(new SilentWebPage(profile, this)),
       m_reader(std::make_unique<WebEngineResultPage>(m_page)),
-      m_scheduler(new DownloadScheduler(&m_downloads, this)),
-      m_cookies(new CookieMirror(profile->cookieStore(), m_scheduler->cookieJar(), this)),
-      m_walk(new AddAllWalk(m_reader.get(), &m_candidates, this))
+      m_session(new DownloadSession(profile, this)), m_downloads(*m_session->model()),
+      m_scheduler(m_session->scheduler()), m_walk(new AddAllWalk(m_reader.get(), &m_candidates, this))
 {
     m_loadLimit.setSingleShot(true);
     m_loadLimit.setInterval(LoadLimitMs);
@@ -79,12 +77,10 @@ BatchRun::BatchRun(const BatchOptions &options, QWebEngineProfile *profile, QObj
                          .arg(m_candidates.count()));
     });
     connect(m_walk, &AddAllWalk::finished, this, &BatchRun::onPagesTaken);
-    m_watch.setInterval(250);
-    connect(&m_watch, &QTimer::timeout, this, &BatchRun::checkDownloads);
-    connect(m_scheduler, &DownloadScheduler::webPageReceived, this, [this](int position) {
-        if (m_downloads.isValidRow(position))
-            batchMessage(QStringLiteral("the server answered %1 with a web page, not a paper file")
-                             .arg(m_downloads.row(position).key));
+    connect(m_scheduler, &DownloadScheduler::queueFinished, this, &BatchRun::onQueueFinished);
+    connect(m_scheduler, &DownloadScheduler::webPageReceived, this, [this](RowId id) {
+        if (const DownloadRow *row = m_downloads.find(id))
+            batchMessage(QStringLiteral("the server answered %1 with a web page, not a paper file").arg(row->key));
     });
 }
 
@@ -93,24 +89,19 @@ BatchRun::~BatchRun()
     // Everything that reads the two lists or the page goes before them.
     delete m_progress;
     delete m_walk;
-    delete m_cookies;
-    delete m_scheduler;
+    delete m_session;
     m_reader.reset();
     delete m_page;
 }
 
 void BatchRun::start()
 {
-    // Every shared value this run needs is set here, in memory; the user's stored options are not read.
+    // What the hand-over reads is set here, in memory; the user's stored options are not read. The queue
+    // takes its own options when the downloads start.
     SharedOptions &shared = sharedOptions();
-    shared.DownloadMethod = m_options.method;
-    shared.DuplicateNamePolicy = policyCaption(m_options.policy);
     shared.UseOriginalFileName = m_options.namesFromLinks;
     shared.DefaultSaveFolder = m_options.outFolder;
     shared.PromptSavePathOnExtract = 0;
-    shared.ProxyEnabled = m_options.proxyHost.isEmpty() ? 0 : 1;
-    shared.ProxyAddress = m_options.proxyHost;
-    shared.ProxyPort = m_options.proxyHost.isEmpty() ? QString() : QString::number(m_options.proxyPort);
 
     m_phase = Phase::Loading;
     m_loadLimit.start();
@@ -192,25 +183,26 @@ void BatchRun::startDownloads()
     batchMessage(
         QStringLiteral("%1 papers to download into %2").arg(m_downloads.count()).arg(m_options.outFolder));
     SchedulerOptions &options = m_scheduler->options();
-    options.threadCount = m_options.method == 1 ? 1 : m_options.threads;
+    options.method = methodFromNumber(m_options.method);
+    options.threadCount = options.method == DownloadMethod::Single ? 1 : m_options.threads;
     options.threadPosition = options.threadCount - 1;
     options.intervalSeconds = m_options.intervalSeconds;
     options.policy = m_options.policy;
+    options.proxy = {!m_options.proxyHost.isEmpty(), m_options.proxyHost, m_options.proxyPort};
     options.autoStart = false;
     options.storePolicy = false; // a batch run leaves the user's settings as they were
-    m_scheduler->singleEngine()->applyProxy();
     m_progress = new BatchProgress(&m_downloads, stderr, ::isatty(STDERR_FILENO) == 1, this);
     m_progress->start();
-    m_scheduler->Timer1.start();
+    m_scheduler->setHousekeeping(true);
     m_scheduler->start();
-    m_watch.start();
 }
 
-void BatchRun::checkDownloads()
+void BatchRun::onQueueFinished()
 {
-    if (!m_downloads.检测是否下载列表完毕() || m_scheduler->CountTransferSlots() > 1 ||
-        m_scheduler->transferExecuting())
+    if (m_phase != Phase::Downloading)
         return;
+    if (m_interruptStatus != 0)
+        return endDownloads(m_interruptStatus);
     bool anyFailed = false;
     for (int i = 0; i < m_downloads.count(); ++i)
         anyFailed = anyFailed || m_downloads.row(i).state != RowState::Done;
@@ -219,8 +211,7 @@ void BatchRun::checkDownloads()
 
 void BatchRun::endDownloads(int exitStatus)
 {
-    m_watch.stop();
-    m_scheduler->Timer1.stop();
+    m_scheduler->setHousekeeping(false);
     if (m_progress)
         m_progress->stop();
     writeManifestAndTotals(&exitStatus);
@@ -239,6 +230,11 @@ void BatchRun::writeManifestAndTotals(int *exitStatus)
     writeStdout(m_downloads.totalsText() + u'\n');
 }
 
+const DownloadListModel &BatchRun::downloads() const
+{
+    return m_downloads;
+}
+
 void BatchRun::interrupt(int signalNumber)
 {
     const Phase phase = m_phase;
@@ -252,15 +248,12 @@ void BatchRun::interrupt(int signalNumber)
         m_page->triggerAction(QWebEnginePage::Stop);
         return end(exitStatus);
     }
-    m_watch.stop();
-    // Stopping destroys the slots and cancels the single transfer: their temporary files go with them.
+    // Stopping cancels the transfers: their temporary files go with them. A file already whole is put in
+    // place first; the queue then says it has finished, and the manifest follows.
+    m_interruptStatus = exitStatus;
     m_scheduler->StopDownloads();
-    m_scheduler->Timer1.stop();
-    if (m_progress)
-        m_progress->stop();
-    int status = exitStatus;
-    writeManifestAndTotals(&status);
-    end(exitStatus);
+    if (!m_scheduler->anyTransferLive() && m_phase == Phase::Downloading)
+        endDownloads(exitStatus);
 }
 
 void BatchRun::fail(const QString &message)

@@ -10,8 +10,8 @@
 
 class AddAllWalk;
 class BatchProgress;
-class CookieMirror;
 class DownloadScheduler;
+class DownloadSession;
 class QWebEngineLoadingInfo;
 class QWebEngineProfile;
 class SilentWebPage;
@@ -35,7 +35,7 @@ public:
     void interrupt(int signalNumber);
 
     const CandidateListModel &candidates() const { return m_candidates; }
-    const DownloadListModel &downloads() const { return m_downloads; }
+    const DownloadListModel &downloads() const;
 
 Q_SIGNALS:
     void finished(int exitStatus);
@@ -49,7 +49,7 @@ private:
     void printCandidates();
     void handOver();
     void startDownloads();
-    void checkDownloads();
+    void onQueueFinished();
     void endDownloads(int exitStatus);
     void writeManifestAndTotals(int *exitStatus);
     void fail(const QString &message);
@@ -59,13 +59,13 @@ private:
     SilentWebPage *m_page;
     std::unique_ptr<WebEngineResultPage> m_reader;
     CandidateListModel m_candidates;
-    DownloadListModel m_downloads;
+    DownloadSession *m_session;
+    DownloadListModel &m_downloads;
     DownloadScheduler *m_scheduler;
-    CookieMirror *m_cookies;
     AddAllWalk *m_walk;
     BatchProgress *m_progress = nullptr;
     QTimer m_loadLimit;
-    QTimer m_watch;
+    int m_interruptStatus = 0; // the exit status once an interrupt has stopped the transfers
     Phase m_phase = Phase::Idle;
     int m_pagesTaken = 0;
 };

@@ -207,3 +207,35 @@ QString SniffPaperType(const QString &path)
         return QStringLiteral("NH");
     return kPaperUnknown;
 }
+
+bool HasPaperSignature(const QByteArray &head)
+{
+    return head.startsWith("%PDF") || head.startsWith(QByteArray("\xC8\x00\x00\x00", 4)) ||
+           head.startsWith("KDH ") || head.startsWith(QByteArray("CAJ\x00", 4)) ||
+           head.startsWith(QByteArray("HN\x00\x00", 4));
+}
+
+bool LooksLikeWebPage(const QString &mediaType, const QByteArray &head)
+{
+    if (HasPaperSignature(head))
+        return false;
+    const QString media = mediaType.left(mediaType.indexOf(u';')).trimmed().toLower();
+    if (media == u"text/html" || media == u"application/xhtml+xml")
+        return true;
+    // Byte-order marks and white space before the first tag.
+    QByteArray text = head.left(1024);
+    if (text.startsWith("\xEF\xBB\xBF"))
+        text.remove(0, 3);
+    text = text.trimmed().toLower();
+    static const char *const openings[] = {"<!doctype html", "<html", "<head", "<body", "<title", "<meta",
+                                           "<script", "<iframe", "<frameset", "<form", "<div", "<table",
+                                           "<style", "<link", "<center", "<h1", "<p>", "<br"};
+    for (const char *opening : openings) {
+        if (text.startsWith(opening))
+            return true;
+    }
+    // A comment or an XML declaration in front of the page itself.
+    if (text.startsWith("<!--") || text.startsWith("<?xml"))
+        return text.contains("<html") || text.contains("<!doctype html");
+    return false;
+}

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 
 // Names what a server sent or what a saved file holds.
@@ -18,3 +19,10 @@ QString SniffPaperType(const QString &path);
 
 inline const QString kPaperMissing = QStringLiteral("文件不存在");
 inline const QString kPaperUnknown = QStringLiteral("未知类型文件");
+
+// The first bytes of a file in one of the paper formats (PDF, CAJ, KDH, NH).
+bool HasPaperSignature(const QByteArray &head);
+
+// An answer is a web page when its first bytes read as HTML, or when its media type says HTML and the
+// bytes are not a paper's.
+bool LooksLikeWebPage(const QString &mediaType, const QByteArray &head);

@@ -44,23 +44,12 @@ bool isHtmlType(const QString &type)
         || type.compare(QLatin1String("html"), Qt::CaseInsensitive) == 0;
 }
 
-// Keys of the rows at the given positions (keys are unique in the list).
-QSet<QString> keysAt(const DownloadListModel &model, const QList<int> &positions)
-{
-    QSet<QString> keys;
-    for (int position : positions) {
-        if (model.isValidRow(position))
-            keys.insert(model.row(position).key);
-    }
-    return keys;
-}
-
 } // namespace
 
-QString rowFile(const DownloadListModel &model, int position)
+QString rowFile(const DownloadListModel &model, RowId id)
 {
-    const DownloadRow &row = model.row(position);
-    return rowFilePath(withTrailingSlash(row.folder), FitNameForDisk(row.name, row.type), row.type);
+    const DownloadRow *row = model.find(id);
+    return row ? rowFilePath(*row) : QString();
 }
 
 bool ShuffleRows(DownloadListModel &model, const CommandGuards &guards, QRandomGenerator &random)
@@ -77,53 +66,60 @@ bool ShuffleRows(DownloadListModel &model, const CommandGuards &guards, QRandomG
     while (!unmoved.isEmpty() && ++draws <= MaxShuffleDraws)
         moved.append(unmoved.takeAt(random.bounded(static_cast<int>(unmoved.size()))));
     if (!moved.isEmpty()) {
-        QList<DownloadRow> rows;
-        rows.reserve(model.count());
+        QList<RowId> order;
+        order.reserve(model.count());
         for (int i : std::as_const(unmoved))
-            rows.append(model.row(i));
+            order.append(model.idAt(i));
         for (int i : std::as_const(moved))
-            rows.append(model.row(i));
-        model.replaceRows(std::move(rows));
+            order.append(model.idAt(i));
+        model.reorderRows(order);
     }
     showMessage(MessageIcon::Information, commandtext::ShuffleDone);
     return true;
 }
 
-void ResetRow(DownloadListModel &model, int position)
+void ResetRow(DownloadListModel &model, RowId id)
 {
-    if (!model.isValidRow(position))
-        return;
-    model.setState(position, RowState::Waiting);
-    model.clearProgress(position);
-    deleteIfPresent(rowFile(model, position));
+    const QString path = rowFile(model, id);
+    const bool reset = model.update(id, [](DownloadRow &r) {
+        r.state = RowState::Waiting;
+        r.clearProgress();
+        r.reason = {};
+        r.retry = 0;
+    });
+    if (reset)
+        deleteIfPresent(path);
 }
 
 namespace {
 
 // Sends the rows that match back to the queue; the count of rows reset.
-int resetRowsWhere(DownloadListModel &model, const QList<int> &positions,
+int resetRowsWhere(DownloadListModel &model, const QList<RowId> &ids,
                    const std::function<bool(const DownloadRow &)> &match)
 {
     int reset = 0;
-    for (int position : positions) {
-        if (model.isValidRow(position) && match(model.row(position))) {
-            ResetRow(model, position);
+    for (RowId id : ids) {
+        const DownloadRow *row = model.find(id);
+        if (row && match(*row)) {
+            ResetRow(model, id);
             ++reset;
         }
     }
     return reset;
 }
 
-QList<int> allPositions(const DownloadListModel &model)
+QList<RowId> allIds(const DownloadListModel &model)
 {
-    QList<int> positions(model.count());
-    std::iota(positions.begin(), positions.end(), 0);
-    return positions;
+    QList<RowId> ids;
+    ids.reserve(model.count());
+    for (int i = 0; i < model.count(); ++i)
+        ids.append(model.idAt(i));
+    return ids;
 }
 
 } // namespace
 
-int RedownloadSelectedRows(DownloadListModel &model, const QList<int> &selected)
+int RedownloadSelectedRows(DownloadListModel &model, const QList<RowId> &selected)
 {
     return resetRowsWhere(model, selected, [](const DownloadRow &row) { return isFinished(row.state); });
 }
@@ -132,7 +128,7 @@ int RedownloadFailedRows(DownloadListModel &model, const CommandGuards &guards)
 {
     if (refused(guards.listChangeGuard, commandtext::StopFirst))
         return -1;
-    return resetRowsWhere(model, allPositions(model),
+    return resetRowsWhere(model, allIds(model),
                           [](const DownloadRow &row) { return row.state == RowState::Failed; });
 }
 
@@ -140,7 +136,7 @@ int RedownloadHtmlRows(DownloadListModel &model, const CommandGuards &guards)
 {
     if (refused(guards.listChangeGuard, commandtext::StopFirst))
         return -1;
-    return resetRowsWhere(model, allPositions(model),
+    return resetRowsWhere(model, allIds(model),
                           [](const DownloadRow &row) { return isFinished(row.state) && isHtmlType(row.type); });
 }
 
@@ -160,22 +156,24 @@ void AutoRedownload(DownloadListModel &model, const CommandGuards &guards, int c
     }
 }
 
-int RemoveSelectedRows(DownloadListModel &model, const CommandGuards &guards, const QList<int> &selected)
+int RemoveSelectedRows(DownloadListModel &model, const CommandGuards &guards, const QList<RowId> &selected)
 {
     if (refused(guards.listChangeGuard, commandtext::StopFirst))
         return -1;
-    const QSet<QString> keys = keysAt(model, selected);
-    return model.removeRowsIf([&keys](const DownloadRow &row) { return keys.contains(row.key); });
+    const QSet<RowId> ids(selected.cbegin(), selected.cend());
+    return static_cast<int>(model.removeRowsIf([&ids](const DownloadRow &row) { return ids.contains(row.id); }).size());
 }
 
 int RemoveFailedRows(DownloadListModel &model)
 {
-    return model.removeRowsIf([](const DownloadRow &row) { return row.state == RowState::Failed; });
+    return static_cast<int>(
+        model.removeRowsIf([](const DownloadRow &row) { return row.state == RowState::Failed; }).size());
 }
 
 int RemoveDoneRows(DownloadListModel &model)
 {
-    return model.removeRowsIf([](const DownloadRow &row) { return row.state == RowState::Done; });
+    return static_cast<int>(
+        model.removeRowsIf([](const DownloadRow &row) { return row.state == RowState::Done; }).size());
 }
 
 bool ClearAllRows(DownloadListModel &model, const CommandGuards &guards)
@@ -188,13 +186,14 @@ bool ClearAllRows(DownloadListModel &model, const CommandGuards &guards)
     return true;
 }
 
-bool CancelSelectedRows(DownloadListModel &model, const CommandGuards &guards, const QList<int> &selected)
+bool CancelSelectedRows(DownloadListModel &model, const CommandGuards &guards, const QList<RowId> &selected)
 {
     if (refused(guards.downloadBusy, commandtext::StopBeforeSetting, MessageIcon::Critical))
         return false;
-    for (int position : selected) {
-        if (model.isValidRow(position) && model.row(position).state == RowState::Waiting)
-            model.setState(position, RowState::Failed);
+    for (RowId id : selected) {
+        const DownloadRow *row = model.find(id);
+        if (row && row->state == RowState::Waiting)
+            model.setState(id, RowState::Failed);
     }
     return true;
 }
@@ -202,11 +201,11 @@ bool CancelSelectedRows(DownloadListModel &model, const CommandGuards &guards, c
 namespace {
 
 // The row's file when it is on disk; otherwise "该文件不存在！" is shown and the text is empty.
-QString fileOrSayMissing(const DownloadListModel &model, int position)
+QString fileOrSayMissing(const DownloadListModel &model, RowId id)
 {
-    if (!model.isValidRow(position))
+    if (!model.find(id))
         return {};
-    const QString path = rowFile(model, position);
+    const QString path = rowFile(model, id);
     if (FileExists(path))
         return path;
     showMessage(MessageIcon::Critical, commandtext::FileMissing);
@@ -215,32 +214,33 @@ QString fileOrSayMissing(const DownloadListModel &model, int position)
 
 } // namespace
 
-void OpenDownloadedFile(const DownloadListModel &model, int position, const ShellHooks &shell)
+void OpenDownloadedFile(const DownloadListModel &model, RowId id, const ShellHooks &shell)
 {
-    const QString path = fileOrSayMissing(model, position);
+    const QString path = fileOrSayMissing(model, id);
     if (path.isEmpty())
         return;
     if (shell.openFile)
         shell.openFile(path);
 }
 
-void OpenContainingFolder(const DownloadListModel &model, int position, const ShellHooks &shell)
+void OpenContainingFolder(const DownloadListModel &model, RowId id, const ShellHooks &shell)
 {
-    if (!model.isValidRow(position))
+    const DownloadRow *row = model.find(id);
+    if (!row)
         return;
-    const QString path = rowFile(model, position);
+    const QString path = rowFile(model, id);
     if (!FileExists(path)) {
         if (shell.openFolder)
-            shell.openFolder(model.row(position).folder);
+            shell.openFolder(row->folder);
         return;
     }
     if (!shell.showInFolder || !shell.showInFolder(path))
         showMessage(MessageIcon::Critical, commandtext::OpenFailed);
 }
 
-void OpenInTextEditor(const DownloadListModel &model, int position, const ShellHooks &shell)
+void OpenInTextEditor(const DownloadListModel &model, RowId id, const ShellHooks &shell)
 {
-    const QString path = fileOrSayMissing(model, position);
+    const QString path = fileOrSayMissing(model, id);
     if (path.isEmpty())
         return;
     if (QFileInfo(path).size() > MaxEditorFileBytes) {
@@ -251,13 +251,14 @@ void OpenInTextEditor(const DownloadListModel &model, int position, const ShellH
         shell.openInTextEditor(path);
 }
 
-void DoubleClickRow(DownloadListModel &model, int position, const ShellHooks &shell)
+void DoubleClickRow(DownloadListModel &model, RowId id, const ShellHooks &shell)
 {
-    if (!model.isValidRow(position))
+    const DownloadRow *row = model.find(id);
+    if (!row)
         return;
-    switch (model.row(position).state) {
+    switch (row->state) {
     case RowState::Done: {
-        const QString path = rowFile(model, position);
+        const QString path = rowFile(model, id);
         if (!FileExists(path))
             showMessage(MessageIcon::Critical, commandtext::DoubleClickMissing);
         else if (shell.openFile)
@@ -265,7 +266,7 @@ void DoubleClickRow(DownloadListModel &model, int position, const ShellHooks &sh
         break;
     }
     case RowState::Failed:
-        ResetRow(model, position);
+        ResetRow(model, id);
         break;
     case RowState::Waiting:
     case RowState::Downloading:
@@ -273,11 +274,11 @@ void DoubleClickRow(DownloadListModel &model, int position, const ShellHooks &sh
     }
 }
 
-QString RowClickPanelText(const DownloadListModel &model, int position)
+QString RowClickPanelText(const DownloadListModel &model, RowId id)
 {
-    if (!model.isValidRow(position))
+    if (!model.find(id))
         return {};
-    const QString path = rowFile(model, position);
+    const QString path = rowFile(model, id);
     return FileExists(path) ? path : QString();
 }
 
@@ -285,23 +286,25 @@ int CheckPdfFiles(DownloadListModel &model)
 {
     int changed = 0;
     for (int i = 0; i < model.count(); ++i) {
-        const DownloadRow &row = model.row(i);
+        const DownloadRow row = model.row(i);
         if (row.state != RowState::Done || row.type.compare(QLatin1String("pdf"), Qt::CaseInsensitive) != 0)
             continue;
-        const QString path = rowFile(model, i);
+        const QString path = rowFilePath(row);
         const QString answer = SniffPaperType(path);
         if (answer == kPaperMissing || answer == kPaperUnknown
             || answer.compare(QLatin1String("pdf"), Qt::CaseInsensitive) == 0)
             continue;
         const QString newPath = MakeUniquePath(
-            rowFilePath(withTrailingSlash(row.folder), FitNameForDisk(row.name, answer), answer));
+            rowFilePath(withTrailingSlash(row.folder), FitNameForDisk(row.name, answer, 0), answer));
         // The row follows the file only when the file really moved, so row and disk never disagree.
         if (!QFile::rename(path, newPath))
             continue;
         QString baseName;
         SplitFileName(newPath, &baseName);
-        model.setCell(i, DownloadListModel::ColType, answer);
-        model.setName(i, baseName);
+        model.update(row.id, [&](DownloadRow &r) {
+            r.type = answer;
+            r.name = baseName;
+        });
         ++changed;
     }
     return changed;
@@ -309,59 +312,39 @@ int CheckPdfFiles(DownloadListModel &model)
 
 namespace {
 
-bool isNumericColumn(int column)
+QString zeroFilled(qint64 value)
 {
-    return column == DownloadListModel::ColSize || column == DownloadListModel::ColDownloaded
-        || column == DownloadListModel::ColPercent;
+    return QStringLiteral("%1").arg(static_cast<qlonglong>(value), 12, 10, QLatin1Char('0'));
 }
 
-QString cellOf(const DownloadRow &row, DownloadListModel::Column column)
+// The text a column sorts by: numbers as twelve zero-filled digits, other text as the cell shows it.
+QString sortText(const DownloadRow &row, DownloadListModel::Column column)
 {
     switch (column) {
-    case DownloadListModel::ColName:
-        return row.name;
-    case DownloadListModel::ColType:
-        return row.type;
     case DownloadListModel::ColSize:
-        return row.size;
+        if (row.sizeNote == SizeNote::None && row.size >= 0)
+            return zeroFilled(row.size);
+        break;
     case DownloadListModel::ColDownloaded:
-        return row.downloaded;
-    case DownloadListModel::ColPercent:
-        return row.percent;
-    case DownloadListModel::ColFolder:
-    case DownloadListModel::ColumnCount:
+        if (row.downloaded >= 0)
+            return zeroFilled(row.downloaded);
+        break;
+    case DownloadListModel::ColPercent: {
+        QString text = row.percentText();
+        if (text.endsWith(u'%')) {
+            text.chop(1);
+            return zeroFilled(text.toLongLong());
+        }
         break;
     }
-    return row.folder;
-}
-
-// The text a numeric column sorts by: numbers as twelve zero-filled digits, other text as it stands.
-QString sortText(const QString &cell, int column)
-{
-    if (!isNumericColumn(column))
-        return cell;
-    QString text = cell;
-    if (column == DownloadListModel::ColPercent)
-        text.remove(u'%');
-    double value = 0;
-    if (text.isEmpty() || !LooksNumeric(text, &value))
-        return cell;
-    return QStringLiteral("%1").arg(static_cast<qlonglong>(std::llround(value)), 12, 10, QLatin1Char('0'));
-}
-
-// Numbers are written back without leading zeros (percentages with their "%"); other text stays.
-QString plainNumber(const QString &cell, int column)
-{
-    QString text = cell;
-    if (column == DownloadListModel::ColPercent)
-        text.remove(u'%');
-    double value = 0;
-    if (text.isEmpty() || !LooksNumeric(text, &value))
-        return cell;
-    QString number = QString::number(static_cast<qlonglong>(std::llround(value)));
-    if (column == DownloadListModel::ColPercent)
-        number += u'%';
-    return number;
+    case DownloadListModel::ColSpeed:
+        if (row.state == RowState::Downloading && row.speed >= 0)
+            return zeroFilled(row.speed);
+        break;
+    default:
+        break;
+    }
+    return DownloadListModel::cellText(row, column);
 }
 
 } // namespace
@@ -376,14 +359,10 @@ bool HeaderSorter::sortByColumn(DownloadListModel &model, int column, const Comm
     m_ascending = !m_ascending;
     const auto col = static_cast<DownloadListModel::Column>(column);
     const bool ascending = m_ascending;
-    auto key = [col](const DownloadRow &row) { return sortText(cellOf(row, col), col); };
+    auto key = [col](const DownloadRow &row) { return sortText(row, col); };
     model.sortRows([&](const DownloadRow &a, const DownloadRow &b) {
         const int order = QString::compare(key(a), key(b), Qt::CaseInsensitive);
         return ascending ? order < 0 : order > 0;
     });
-    if (isNumericColumn(column)) {
-        for (int i = 0; i < model.count(); ++i)
-            model.setCell(i, col, plainNumber(model.cell(i, col), column));
-    }
     return true;
 }

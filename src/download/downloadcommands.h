@@ -1,11 +1,12 @@
 #pragma once
 
+#include "download/downloadlistmodel.h"
+
 #include <QList>
 #include <QString>
 
 #include <functional>
 
-class DownloadListModel;
 class QRandomGenerator;
 
 // What the list commands ask of the desktop. The window installs the real shell actions; tests record.
@@ -45,15 +46,15 @@ constexpr qint64 MaxEditorFileBytes = 2048LL * 1024;
 enum class AutoRedownloadChoice { Failed = 0, Html = 1, FailedAndHtml = 2 };
 
 // Full path of the row's file (folder with its trailing "/", name, "." and type).
-QString rowFile(const DownloadListModel &model, int position);
+QString rowFile(const DownloadListModel &model, RowId id);
 
 // Moves every row to the end once, in random order (at most 10000 draws). False when refused.
 bool ShuffleRows(DownloadListModel &model, const CommandGuards &guards, QRandomGenerator &random);
 
 // Back to waiting with empty progress cells; the row's file, when present, is deleted.
-void ResetRow(DownloadListModel &model, int position);
+void ResetRow(DownloadListModel &model, RowId id);
 // Done and failed rows among the selected ones are reset.
-int RedownloadSelectedRows(DownloadListModel &model, const QList<int> &selected);
+int RedownloadSelectedRows(DownloadListModel &model, const QList<RowId> &selected);
 // Every failed row is reset; -1 when refused by the guard.
 int RedownloadFailedRows(DownloadListModel &model, const CommandGuards &guards);
 // Every done or failed row of type htm or html is reset; -1 when refused.
@@ -62,25 +63,25 @@ int RedownloadHtmlRows(DownloadListModel &model, const CommandGuards &guards);
 void AutoRedownload(DownloadListModel &model, const CommandGuards &guards, int choicePosition);
 
 // "清除" commands; the count of removed rows, -1 when refused.
-int RemoveSelectedRows(DownloadListModel &model, const CommandGuards &guards, const QList<int> &selected);
+int RemoveSelectedRows(DownloadListModel &model, const CommandGuards &guards, const QList<RowId> &selected);
 int RemoveFailedRows(DownloadListModel &model);
 int RemoveDoneRows(DownloadListModel &model);
 // "清空" after the user's Yes. False when refused or declined.
 bool ClearAllRows(DownloadListModel &model, const CommandGuards &guards);
 
 // "取消下载选中项": selected waiting rows become failed. False when refused.
-bool CancelSelectedRows(DownloadListModel &model, const CommandGuards &guards, const QList<int> &selected);
+bool CancelSelectedRows(DownloadListModel &model, const CommandGuards &guards, const QList<RowId> &selected);
 
-// Opening the current row's file, its folder, or the file in a text editor (position -1: no row).
-void OpenDownloadedFile(const DownloadListModel &model, int position, const ShellHooks &shell);
-void OpenContainingFolder(const DownloadListModel &model, int position, const ShellHooks &shell);
-void OpenInTextEditor(const DownloadListModel &model, int position, const ShellHooks &shell);
+// Opening the current row's file, its folder, or the file in a text editor (RowId::None: no row).
+void OpenDownloadedFile(const DownloadListModel &model, RowId id, const ShellHooks &shell);
+void OpenContainingFolder(const DownloadListModel &model, RowId id, const ShellHooks &shell);
+void OpenInTextEditor(const DownloadListModel &model, RowId id, const ShellHooks &shell);
 
 // Double-click: a done row opens its file; a failed row goes back to the queue.
-void DoubleClickRow(DownloadListModel &model, int position, const ShellHooks &shell);
+void DoubleClickRow(DownloadListModel &model, RowId id, const ShellHooks &shell);
 
 // Text of the second status-bar panel after a click on a row: the file path when the file exists.
-QString RowClickPanelText(const DownloadListModel &model, int position);
+QString RowClickPanelText(const DownloadListModel &model, RowId id);
 
 // Done "pdf" rows whose content is another paper format get that extension. Returns the rows changed.
 int CheckPdfFiles(DownloadListModel &model);

@@ -1,11 +1,67 @@
 #include "download/downloadlistmodel.h"
 
-#include "common/filenames.h"
+#include <QSet>
 
 #include <algorithm>
 
+QString DownloadRow::sizeText() const
+{
+    switch (sizeNote) {
+    case SizeNote::WaitAgain:
+        return rowtext::WaitAgain;
+    case SizeNote::Cancelled:
+        return rowtext::Cancelled;
+    case SizeNote::NotFound:
+        return rowtext::NotFound;
+    case SizeNote::Unknown:
+        return rowtext::UnknownSize;
+    case SizeNote::None:
+        break;
+    }
+    return size >= 0 ? QString::number(size) : QString();
+}
+
+QString DownloadRow::downloadedText() const
+{
+    return downloaded >= 0 ? QString::number(downloaded) : QString();
+}
+
+QString DownloadRow::percentText() const
+{
+    switch (percentNote) {
+    case PercentNote::Full:
+        return rowtext::Full;
+    case PercentNote::Skipped:
+        return rowtext::Skipped;
+    case PercentNote::Held:
+        return rowtext::Held;
+    case PercentNote::None:
+        break;
+    }
+    if (!percentShown || size <= 0 || downloaded < 0)
+        return {};
+    // The whole part of the share, in integers so that large files are exact.
+    return QString::number(downloaded / size * 100 + downloaded % size * 100 / size) + u'%';
+}
+
+bool DownloadRow::progressEmpty() const
+{
+    return sizeText().isEmpty() && downloaded < 0 && percentText().isEmpty();
+}
+
+void DownloadRow::clearProgress()
+{
+    size = -1;
+    sizeNote = SizeNote::None;
+    downloaded = -1;
+    percentShown = false;
+    percentNote = PercentNote::None;
+    speed = -1;
+}
+
 DownloadListModel::DownloadListModel(QObject *parent) : QAbstractTableModel(parent)
 {
+    qRegisterMetaType<RowId>();
     // Six live transfers write progress many times a second; views repaint at most 10 times a second.
     m_flushTimer.setSingleShot(true);
     m_flushTimer.setInterval(100);
@@ -25,19 +81,23 @@ int DownloadListModel::columnCount(const QModelIndex &parent) const
 QString DownloadListModel::headerText(int column)
 {
     static const std::array<QString, ColumnCount> headers{
-        QStringLiteral("名称"),     QStringLiteral("类型"),   QStringLiteral("文件大小"),
-        QStringLiteral("已下载数"), QStringLiteral("百分比"), QStringLiteral("保存路径")};
+        QStringLiteral("名称"),     QStringLiteral("类型"),     QStringLiteral("文件大小"), QStringLiteral("已下载数"),
+        QStringLiteral("百分比"),   QStringLiteral("保存路径"), QStringLiteral("速度")};
     return (column >= 0 && column < ColumnCount) ? headers.at(static_cast<size_t>(column)) : QString();
 }
 
-QString DownloadListModel::cell(int position, Column column) const
+QString DownloadListModel::speedText(qint64 bytesPerSecond)
 {
-    if (column == ColumnCount)
+    if (bytesPerSecond < 0)
         return {};
-    return const_cast<DownloadListModel *>(this)->cellRef(const_cast<DownloadRow &>(m_rows.at(position)), column);
+    if (bytesPerSecond < 1024)
+        return QStringLiteral("%1 B/s").arg(bytesPerSecond);
+    if (bytesPerSecond < 1024 * 1024)
+        return QStringLiteral("%1 KB/s").arg(bytesPerSecond / 1024.0, 0, 'f', 1);
+    return QStringLiteral("%1 MB/s").arg(bytesPerSecond / (1024.0 * 1024.0), 0, 'f', 1);
 }
 
-QString &DownloadListModel::cellRef(DownloadRow &r, Column column)
+QString DownloadListModel::cellText(const DownloadRow &r, Column column)
 {
     switch (column) {
     case ColName:
@@ -45,16 +105,24 @@ QString &DownloadListModel::cellRef(DownloadRow &r, Column column)
     case ColType:
         return r.type;
     case ColSize:
-        return r.size;
+        return r.sizeText();
     case ColDownloaded:
-        return r.downloaded;
+        return r.downloadedText();
     case ColPercent:
-        return r.percent;
+        return r.percentText();
     case ColFolder:
+        return r.folder;
+    case ColSpeed:
+        return r.state == RowState::Downloading ? speedText(r.speed) : QString();
     case ColumnCount:
         break;
     }
-    return r.folder;
+    return {};
+}
+
+QString DownloadListModel::cellText(int position, Column column) const
+{
+    return isValidRow(position) ? cellText(m_rows.at(position), column) : QString();
 }
 
 QVariant DownloadListModel::data(const QModelIndex &index, int role) const
@@ -65,7 +133,7 @@ QVariant DownloadListModel::data(const QModelIndex &index, int role) const
     const auto column = static_cast<Column>(index.column());
     switch (role) {
     case Qt::DisplayRole:
-        return cell(index.row(), column);
+        return cellText(r, column);
     case Qt::DecorationRole:
         if (column == ColName) {
             const int s = static_cast<int>(r.state) - 1;
@@ -73,24 +141,36 @@ QVariant DownloadListModel::data(const QModelIndex &index, int role) const
                 return m_decorations.at(static_cast<size_t>(s));
         }
         return {};
+    case Qt::ToolTipRole:
+        if (r.state == RowState::Failed && !r.reason.isNone())
+            return reasonTextForWindow(r.reason);
+        return {};
     case StateRole:
         return static_cast<int>(r.state);
     case KeyRole:
         return r.key;
     case TagRole:
         return r.tag;
-    case UnderlyingDataRole: {
-        const QString text = cell(index.row(), column);
-        if (column == ColSize || column == ColDownloaded || column == ColPercent) {
-            double value = 0;
-            QString digits = text;
-            if (column == ColPercent)
-                digits.remove(u'%');
-            if (!digits.isEmpty() && LooksNumeric(digits, &value))
-                return value;
+    case IdRole:
+        return QVariant::fromValue(r.id);
+    case ReasonRole:
+        return QVariant::fromValue(r.reason);
+    case UnderlyingDataRole:
+        switch (column) {
+        case ColSize:
+            if (r.sizeNote == SizeNote::None && r.size >= 0)
+                return r.size;
+            break;
+        case ColDownloaded:
+            if (r.downloaded >= 0)
+                return r.downloaded;
+            break;
+        case ColSpeed:
+            return r.speed;
+        default:
+            break;
         }
-        return text;
-    }
+        return cellText(r, column);
     default:
         return {};
     }
@@ -110,46 +190,103 @@ Qt::ItemFlags DownloadListModel::flags(const QModelIndex &index) const
     return Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemNeverHasChildren;
 }
 
-int DownloadListModel::positionOfKey(const QString &key) const
+const DownloadRow *DownloadListModel::find(RowId id) const
 {
-    if (!m_keys.contains(key))
-        return -1;
-    for (int i = 0; i < count(); ++i) {
-        if (m_rows.at(i).key == key)
-            return i;
-    }
-    return -1;
+    const int position = positionOf(id);
+    return position >= 0 ? &m_rows.at(position) : nullptr;
 }
 
-bool DownloadListModel::addRow(const DownloadRow &newRow)
+int DownloadListModel::positionOf(RowId id) const
+{
+    return m_positions.value(id, -1);
+}
+
+QList<RowId> DownloadListModel::idsAt(const QList<int> &positions) const
+{
+    QList<RowId> ids;
+    ids.reserve(positions.size());
+    for (int position : positions) {
+        if (isValidRow(position))
+            ids.append(m_rows.at(position).id);
+    }
+    return ids;
+}
+
+void DownloadListModel::reindex()
+{
+    m_positions.clear();
+    m_positions.reserve(m_rows.size());
+    for (int i = 0; i < count(); ++i)
+        m_positions.insert(m_rows.at(i).id, i);
+}
+
+RowId DownloadListModel::addRow(DownloadRow newRow)
 {
     if (m_keys.contains(newRow.key))
-        return false;
+        return RowId::None;
     flushChanges();
+    newRow.id = static_cast<RowId>(m_nextId++);
     beginInsertRows({}, count(), count());
     m_rows.append(newRow);
-    m_keys.insert(newRow.key, 1);
+    m_keys.insert(newRow.key, newRow.id);
+    m_positions.insert(newRow.id, count() - 1);
     endInsertRows();
     Q_EMIT rowsChanged();
+    return newRow.id;
+}
+
+bool DownloadListModel::update(RowId id, const std::function<void(DownloadRow &)> &change)
+{
+    const int position = positionOf(id);
+    if (position < 0)
+        return false;
+    DownloadRow &r = m_rows[position];
+    const RowState before = r.state;
+    const QString key = r.key;
+    change(r);
+    r.id = id;
+    r.key = key; // the key is the row's address in the list; it never changes
+    markDirty(position);
+    const bool finished = r.state == RowState::Done || r.state == RowState::Failed;
+    if (finished && r.state != before)
+        Q_EMIT rowFinished(id);
     return true;
 }
 
-void DownloadListModel::removeRowAt(int position)
+bool DownloadListModel::setState(RowId id, RowState state)
 {
-    if (!isValidRow(position))
-        return;
-    flushChanges();
-    beginRemoveRows({}, position, position);
-    m_keys.remove(m_rows.at(position).key);
-    m_rows.removeAt(position);
-    endRemoveRows();
-    Q_EMIT rowsChanged();
+    return update(id, [state](DownloadRow &r) { r.state = state; });
 }
 
-int DownloadListModel::removeRowsIf(const std::function<bool(const DownloadRow &)> &match)
+bool DownloadListModel::setName(RowId id, const QString &name)
+{
+    return update(id, [&name](DownloadRow &r) { r.name = name; });
+}
+
+bool DownloadListModel::setType(RowId id, const QString &type)
+{
+    return update(id, [&type](DownloadRow &r) { r.type = type; });
+}
+
+bool DownloadListModel::setFolder(RowId id, const QString &folder)
+{
+    return update(id, [&folder](DownloadRow &r) { r.folder = folder; });
+}
+
+bool DownloadListModel::clearProgress(RowId id)
+{
+    return update(id, [](DownloadRow &r) { r.clearProgress(); });
+}
+
+bool DownloadListModel::removeRow(RowId id)
+{
+    return !removeRowsIf([id](const DownloadRow &r) { return r.id == id; }).isEmpty();
+}
+
+QList<RowId> DownloadListModel::removeRowsIf(const std::function<bool(const DownloadRow &)> &match)
 {
     flushChanges();
-    int removed = 0;
+    QList<RowId> removed;
     for (int i = 0; i < count();) {
         if (!match(m_rows.at(i))) {
             ++i;
@@ -160,14 +297,18 @@ int DownloadListModel::removeRowsIf(const std::function<bool(const DownloadRow &
         while (last + 1 < count() && match(m_rows.at(last + 1)))
             ++last;
         beginRemoveRows({}, i, last);
-        for (int k = i; k <= last; ++k)
+        for (int k = i; k <= last; ++k) {
             m_keys.remove(m_rows.at(k).key);
+            removed.append(m_rows.at(k).id);
+        }
         m_rows.remove(i, last - i + 1);
         endRemoveRows();
-        removed += last - i + 1;
     }
-    if (removed > 0)
+    if (!removed.isEmpty()) {
+        reindex();
         Q_EMIT rowsChanged();
+        Q_EMIT rowsDropped(removed);
+    }
     return removed;
 }
 
@@ -176,11 +317,17 @@ void DownloadListModel::clear()
     flushChanges();
     if (m_rows.isEmpty())
         return;
+    QList<RowId> removed;
+    removed.reserve(m_rows.size());
+    for (const DownloadRow &r : std::as_const(m_rows))
+        removed.append(r.id);
     beginResetModel();
     m_rows.clear();
     m_keys.clear();
+    m_positions.clear();
     endResetModel();
     Q_EMIT rowsChanged();
+    Q_EMIT rowsDropped(removed);
 }
 
 void DownloadListModel::ResetDownloadList()
@@ -188,38 +335,7 @@ void DownloadListModel::ResetDownloadList()
     clear();
 }
 
-void DownloadListModel::setName(int position, const QString &name)
-{
-    setCell(position, ColName, name);
-}
-
-void DownloadListModel::setCell(int position, Column column, const QString &text)
-{
-    if (!isValidRow(position) || column == ColumnCount)
-        return;
-    QString &target = cellRef(m_rows[position], column);
-    if (target == text)
-        return;
-    target = text;
-    markDirty(position, column, column);
-}
-
-void DownloadListModel::setState(int position, RowState state)
-{
-    if (!isValidRow(position) || m_rows.at(position).state == state)
-        return;
-    m_rows[position].state = state;
-    markDirty(position, ColName, ColName);
-}
-
-void DownloadListModel::clearProgress(int position)
-{
-    setCell(position, ColSize, {});
-    setCell(position, ColDownloaded, {});
-    setCell(position, ColPercent, {});
-}
-
-void DownloadListModel::markDirty(int position, int, int)
+void DownloadListModel::markDirty(int position)
 {
     m_dirtyFirst = m_dirtyFirst < 0 ? position : std::min(m_dirtyFirst, position);
     m_dirtyLast = std::max(m_dirtyLast, position);
@@ -248,8 +364,7 @@ void DownloadListModel::sortRows(const std::function<bool(const DownloadRow &, c
     QList<int> order(count());
     for (int i = 0; i < count(); ++i)
         order[i] = i;
-    std::stable_sort(order.begin(), order.end(),
-                     [&](int a, int b) { return less(m_rows.at(a), m_rows.at(b)); });
+    std::stable_sort(order.begin(), order.end(), [&](int a, int b) { return less(m_rows.at(a), m_rows.at(b)); });
     QList<int> newPosition(count());
     QList<DownloadRow> sorted;
     sorted.reserve(count());
@@ -258,6 +373,7 @@ void DownloadListModel::sortRows(const std::function<bool(const DownloadRow &, c
         newPosition[order.at(i)] = i;
     }
     m_rows = std::move(sorted);
+    reindex();
     QModelIndexList after;
     for (const QModelIndex &idx : before)
         after.append(index(newPosition.at(idx.row()), idx.column()));
@@ -265,23 +381,40 @@ void DownloadListModel::sortRows(const std::function<bool(const DownloadRow &, c
     Q_EMIT layoutChanged({}, QAbstractItemModel::VerticalSortHint);
 }
 
-void DownloadListModel::replaceRows(QList<DownloadRow> rows)
+void DownloadListModel::reorderRows(const QList<RowId> &order)
 {
     flushChanges();
+    QList<DownloadRow> rows;
+    rows.reserve(order.size());
+    QSet<RowId> kept;
+    for (RowId id : order) {
+        const int position = positionOf(id);
+        if (position >= 0 && !kept.contains(id)) {
+            rows.append(m_rows.at(position));
+            kept.insert(id);
+        }
+    }
+    QList<RowId> removed;
+    for (const DownloadRow &r : std::as_const(m_rows)) {
+        if (!kept.contains(r.id))
+            removed.append(r.id);
+    }
     beginResetModel();
     m_rows = std::move(rows);
     m_keys.clear();
     for (const DownloadRow &r : std::as_const(m_rows))
-        m_keys.insert(r.key, 1);
+        m_keys.insert(r.key, r.id);
+    reindex();
     endResetModel();
     Q_EMIT rowsChanged();
+    if (!removed.isEmpty())
+        Q_EMIT rowsDropped(removed);
 }
 
 int DownloadListModel::统计未下载项数目() const
 {
-    return static_cast<int>(std::count_if(m_rows.cbegin(), m_rows.cend(), [](const DownloadRow &r) {
-        return r.size.isEmpty() && r.downloaded.isEmpty() && r.percent.isEmpty();
-    }));
+    return static_cast<int>(
+        std::count_if(m_rows.cbegin(), m_rows.cend(), [](const DownloadRow &r) { return r.progressEmpty(); }));
 }
 
 bool DownloadListModel::检测是否下载列表完毕() const
@@ -291,31 +424,42 @@ bool DownloadListModel::检测是否下载列表完毕() const
     });
 }
 
-QString DownloadListModel::totalsText() const
+DownloadListModel::Totals DownloadListModel::totals() const
 {
-    int waiting = 0, downloading = 0, done = 0, failed = 0;
+    Totals t;
+    t.all = count();
     for (const DownloadRow &r : m_rows) {
         switch (r.state) {
         case RowState::Waiting:
-            ++waiting;
+            ++t.waiting;
             break;
         case RowState::Downloading:
-            ++downloading;
+            ++t.downloading;
             break;
         case RowState::Done:
-            ++done;
+            ++t.done;
             break;
         case RowState::Failed:
-            ++failed;
+            ++t.failed;
             break;
         }
     }
+    return t;
+}
+
+QString DownloadListModel::totalsText(const Totals &t)
+{
     return QStringLiteral("总数：%1|正在下载：%2|等待：%3|已完成：%4|失败：%5")
-        .arg(count())
-        .arg(downloading)
-        .arg(waiting)
-        .arg(done)
-        .arg(failed);
+        .arg(t.all)
+        .arg(t.downloading)
+        .arg(t.waiting)
+        .arg(t.done)
+        .arg(t.failed);
+}
+
+QString DownloadListModel::totalsText() const
+{
+    return totalsText(totals());
 }
 
 QString DownloadListModel::recordCountText() const

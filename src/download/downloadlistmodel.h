@@ -1,5 +1,7 @@
 #pragma once
 
+#include "download/failurereason.h"
+
 #include <QAbstractTableModel>
 #include <QHash>
 #include <QList>
@@ -8,23 +10,23 @@
 #include <array>
 #include <functional>
 
+// A row's identity: given when the row is added, never reused, kept through sorting and shuffling.
+enum class RowId : quint64 { None = 0 };
+inline size_t qHash(RowId id, size_t seed = 0)
+{
+    return ::qHash(static_cast<quint64>(id), seed);
+}
+Q_DECLARE_METATYPE(RowId)
+
 // State of a download row, shown as the row's icon (1 waiting, 2 downloading, 3 done, 4 failed).
 enum class RowState { Waiting = 1, Downloading = 2, Done = 3, Failed = 4 };
 
-struct DownloadRow
-{
-    QString key; // the file's address, unique in the list
-    QString name; // file name without folder and extension
-    QString type; // extension without dot
-    QString size;
-    QString downloaded;
-    QString percent;
-    QString folder; // ends in "/" once the scheduler has seen the row
-    QString tag; // result page the link came from
-    RowState state = RowState::Waiting;
-};
+// A text that stands in the size cell instead of a byte count.
+enum class SizeNote { None, WaitAgain, Cancelled, NotFound, Unknown };
+// A text that stands in the percent cell instead of the share downloaded.
+enum class PercentNote { None, Full, Skipped, Held };
 
-// Texts the engines and the scheduler write into the cells.
+// Texts of the cells, made only where the list is shown or printed.
 namespace rowtext {
 inline const QString WaitAgain = QStringLiteral("等待重新下载");
 inline const QString Cancelled = QStringLiteral("下载取消");
@@ -32,16 +34,46 @@ inline const QString NotFound = QStringLiteral("文件不存在");
 inline const QString UnknownSize = QStringLiteral("未知");
 inline const QString Full = QStringLiteral("100%");
 inline const QString Skipped = QStringLiteral("已存在，跳过");
+inline const QString Held = QStringLiteral("已下载过");
 } // namespace rowtext
 
-// The download list: the single store of the download queue. Rows are addressed by position (0-based).
+struct DownloadRow
+{
+    RowId id = RowId::None; // set by the list when the row is added
+    QString key; // the file's address, unique in the list
+    QString name; // file name without folder and extension
+    QString type; // extension without dot
+    QString folder; // ends in "/" once the scheduler has seen the row
+    QString tag; // result page the link came from
+    RowState state = RowState::Waiting;
+    qint64 size = -1; // bytes; -1 leaves the cell empty
+    SizeNote sizeNote = SizeNote::None;
+    qint64 downloaded = -1; // bytes written; -1 leaves the cell empty
+    bool percentShown = false; // the percent cell shows downloaded ÷ size
+    PercentNote percentNote = PercentNote::None;
+    FailureReason reason; // why the last attempt failed
+    qint64 speed = -1; // bytes a second while downloading; -1 unknown
+    int retry = 0; // automatic retries used on this attempt (0: none yet)
+    int retryLimit = 0; // automatic retries allowed; shown while the row waits for one
+
+    QString sizeText() const;
+    QString downloadedText() const;
+    QString percentText() const;
+    // Size, downloaded and percent cells all empty.
+    bool progressEmpty() const;
+    // Empties size, downloaded and percent (and what goes with them).
+    void clearProgress();
+};
+
+// The download list: the single store of the download queue. Rows are found by id; positions
+// (0-based) exist only for the views and for commands taken from them.
 class DownloadListModel : public QAbstractTableModel
 {
     Q_OBJECT
 
 public:
-    enum Column { ColName, ColType, ColSize, ColDownloaded, ColPercent, ColFolder, ColumnCount };
-    enum Role { StateRole = Qt::UserRole + 1, KeyRole, TagRole, UnderlyingDataRole };
+    enum Column { ColName, ColType, ColSize, ColDownloaded, ColPercent, ColFolder, ColSpeed, ColumnCount };
+    enum Role { StateRole = Qt::UserRole + 1, KeyRole, TagRole, UnderlyingDataRole, IdRole, ReasonRole };
 
     explicit DownloadListModel(QObject *parent = nullptr);
 
@@ -55,33 +87,50 @@ public:
     const DownloadRow &row(int position) const { return m_rows.at(position); }
     bool isValidRow(int position) const { return position >= 0 && position < count(); }
     bool containsKey(const QString &key) const { return m_keys.contains(key); }
-    int positionOfKey(const QString &key) const; // -1 when absent (linear)
+    RowId idOfKey(const QString &key) const { return m_keys.value(key, RowId::None); }
+    int positionOfKey(const QString &key) const { return positionOf(idOfKey(key)); }
 
-    // Appends a row; false (and nothing changes) when a row with the same key exists.
-    bool addRow(const DownloadRow &row);
-    void removeRowAt(int position);
-    // Removes every row for which the predicate holds, walking from the first row.
-    int removeRowsIf(const std::function<bool(const DownloadRow &)> &match);
+    // By identity: nullptr / -1 / None when the row is gone.
+    const DownloadRow *find(RowId id) const;
+    int positionOf(RowId id) const;
+    RowId idAt(int position) const { return isValidRow(position) ? m_rows.at(position).id : RowId::None; }
+    QList<RowId> idsAt(const QList<int> &positions) const;
+
+    // Appends a row under a new id; None (and nothing changes) when a row with the same key exists.
+    RowId addRow(DownloadRow row);
+    // Changes the row with this id; false when it is gone. Views hear of it in the next batch.
+    bool update(RowId id, const std::function<void(DownloadRow &)> &change);
+    bool setState(RowId id, RowState state);
+    bool setName(RowId id, const QString &name);
+    bool setType(RowId id, const QString &type);
+    bool setFolder(RowId id, const QString &folder);
+    bool clearProgress(RowId id);
+
+    bool removeRow(RowId id);
+    // Removes every row for which the predicate holds; the ids removed.
+    QList<RowId> removeRowsIf(const std::function<bool(const DownloadRow &)> &match);
     void clear();
-
-    void setName(int position, const QString &name);
-    void setCell(int position, Column column, const QString &text);
-    void setState(int position, RowState state);
-    // Empties size, downloaded and percent.
-    void clearProgress(int position);
-    QString cell(int position, Column column) const;
-
     // Rows reordered by a stable sort on the comparison (one layout change).
     void sortRows(const std::function<bool(const DownloadRow &, const DownloadRow &)> &less);
-    // Replaces every row in one go (used by commands that reorder the whole list).
-    void replaceRows(QList<DownloadRow> rows);
+    // The same rows (same ids) in a new order; rows not among them are removed.
+    void reorderRows(const QList<RowId> &order);
+
+    // The text of a cell as the list shows it.
+    QString cellText(int position, Column column) const;
+    static QString cellText(const DownloadRow &row, Column column);
 
     // Rows whose size, downloaded and percent cells are all empty, whatever their state.
     int 统计未下载项数目() const;
     // True when every row is done or failed (also for an empty list).
     bool 检测是否下载列表完毕() const;
+    struct Totals
+    {
+        int all = 0, waiting = 0, downloading = 0, done = 0, failed = 0;
+    };
+    Totals totals() const;
     // "总数：N|正在下载：d|等待：w|已完成：c|失败：f"
     QString totalsText() const;
+    static QString totalsText(const Totals &totals);
     // "记录数：N"
     QString recordCountText() const;
     // Empties the list (window load).
@@ -94,16 +143,23 @@ public:
     void flushChanges();
 
     static QString headerText(int column);
+    static QString speedText(qint64 bytesPerSecond);
 
 Q_SIGNALS:
     void rowsChanged(); // count changed (record-count label)
+    // Rows left the list (removed or cleared); whoever serves them lets them go.
+    void rowsDropped(const QList<RowId> &ids);
+    // A row reached Done or Failed.
+    void rowFinished(RowId id);
 
 private:
-    QString &cellRef(DownloadRow &row, Column column);
-    void markDirty(int position, int firstColumn, int lastColumn);
+    void markDirty(int position);
+    void reindex();
 
     QList<DownloadRow> m_rows;
-    QHash<QString, int> m_keys; // key -> number of rows holding it (always 1)
+    QHash<QString, RowId> m_keys;
+    QHash<RowId, int> m_positions;
+    quint64 m_nextId = 1;
     std::array<QVariant, 4> m_decorations;
     int m_dirtyFirst = -1;
     int m_dirtyLast = -1;

@@ -1,29 +1,34 @@
 #include "download/downloadscheduler.h"
 
-#include "common/classify.h"
 #include "common/clock.h"
 #include "common/filenames.h"
-#include "common/gbk.h"
 #include "download/downloader.h"
-#include "download/downloadlistmodel.h"
-#include "download/singleconnectionengine.h"
-#include "download/targetfile.h"
+#include "download/partfile.h"
 #include "settings/settingsstore.h"
 
-#include <QFile>
+#include <QDateTime>
 #include <QFileInfo>
 #include <QNetworkAccessManager>
 #include <QNetworkCookieJar>
+#include <QNetworkProxy>
+#include <QSet>
 
 #include <cmath>
 
 namespace {
-constexpr qint64 kSmallFile = 5001;
 
 double now()
 {
     return Clock::current().secondsSinceMidnight();
 }
+
+qint64 monoNow()
+{
+    return Clock::current().monotonicMs();
+}
+
+using Kind = FailureReason::Kind;
+
 } // namespace
 
 DownloadScheduler::DownloadScheduler(DownloadListModel *model, QObject *parent)
@@ -33,39 +38,40 @@ DownloadScheduler::DownloadScheduler(DownloadListModel *model, QObject *parent)
     Timer1.setInterval(1000);
     connect(&Timer_Down, &QTimer::timeout, this, &DownloadScheduler::tickScheduler);
     connect(&Timer1, &QTimer::timeout, this, &DownloadScheduler::tickHousekeeping);
+    m_wake.setSingleShot(true);
+    connect(&m_wake, &QTimer::timeout, this, &DownloadScheduler::startDue);
 
-    // Both engines send the cookies of one jar (the login panel fills it).
-    auto *singleManager = new QNetworkAccessManager(this);
+    // Both methods send the cookies of one jar (the login panel fills it).
+    m_singleManager = new QNetworkAccessManager(this);
     m_slotManager = new QNetworkAccessManager(this);
-    for (QNetworkAccessManager *manager : {singleManager, m_slotManager}) {
+    for (QNetworkAccessManager *manager : {m_singleManager, m_slotManager}) {
         manager->setCookieJar(m_cookieJar);
         m_cookieJar->setParent(this);
-        manager->setRedirectPolicy(QNetworkRequest::NoLessSafeRedirectPolicy);
     }
-    m_single = new SingleConnectionEngine(m_model, singleManager, this);
-    connect(m_single, &SingleConnectionEngine::panelText, this, &DownloadScheduler::panelText);
-    connect(m_single, &SingleConnectionEngine::finished, this, &DownloadScheduler::onSingleFinished);
-    connect(m_single, &SingleConnectionEngine::webPageReceived, this, &DownloadScheduler::webPageReceived);
-    m_slotRow.fill(-1);
-    m_slotStartMs.fill(0);
+    connect(m_model, &DownloadListModel::rowsDropped, this, &DownloadScheduler::onRowsDropped);
+    m_lastFinishMono = monoNow();
 }
 
 DownloadScheduler::~DownloadScheduler()
 {
-    for (int k = 1; k <= MaxSlots; ++k)
-        destroySlot(k);
+    // Transfers wind down without reporting to a list that may be going too.
+    auto drop = [this](Slot &slot) {
+        if (Downloader *t = slot.transfer.data()) {
+            t->disconnect(this);
+            delete t;
+        }
+        slot = Slot{};
+    };
+    drop(m_single);
+    for (Slot &slot : m_slots)
+        drop(slot);
 }
 
-int DownloadScheduler::method() const
-{
-    return sharedOptions().DownloadMethod;
-}
-
-void DownloadScheduler::setTimeouts(int headerTimeoutMs, int stallTimeoutMs)
+void DownloadScheduler::setTimeouts(int headerTimeoutMs, int stallWindowMs, qint64 stallMinBytes)
 {
     m_headerTimeoutMs = headerTimeoutMs;
-    m_stallTimeoutMs = stallTimeoutMs;
-    m_single->setTimeouts(headerTimeoutMs, stallTimeoutMs);
+    m_stallWindowMs = stallWindowMs;
+    m_stallMinBytes = stallMinBytes;
 }
 
 int DownloadScheduler::CountTransferSlots() const
@@ -78,49 +84,91 @@ int DownloadScheduler::CountTransferSlots() const
 
 bool DownloadScheduler::transferExecuting() const
 {
-    return m_single->isExecuting();
+    return !m_single.transfer.isNull();
+}
+
+bool DownloadScheduler::anyTransferLive() const
+{
+    return transferExecuting() || CountTransferSlots() > 1;
 }
 
 bool DownloadScheduler::slotAlive(int k) const
 {
-    return k >= 1 && k <= MaxSlots && IsObjectAlive(m_slots.at(static_cast<size_t>(k)));
+    return k >= 1 && k <= MaxSlots && !m_slots.at(static_cast<size_t>(k)).transfer.isNull();
 }
 
-int DownloadScheduler::SlotRow(int k) const
+RowId DownloadScheduler::SlotRow(int k) const
 {
-    return (k >= 1 && k <= MaxSlots) ? m_slotRow.at(static_cast<size_t>(k)) : -1;
+    return (k >= 1 && k <= MaxSlots) ? m_slots.at(static_cast<size_t>(k)).row : RowId::None;
+}
+
+qint64 DownloadScheduler::SlotStartTime(int k) const
+{
+    return (k >= 1 && k <= MaxSlots) ? m_slots.at(static_cast<size_t>(k)).startMs : 0;
 }
 
 Downloader *DownloadScheduler::slot(int k) const
 {
-    return slotAlive(k) ? m_slots.at(static_cast<size_t>(k)).data() : nullptr;
+    return slotAlive(k) ? m_slots.at(static_cast<size_t>(k)).transfer.data() : nullptr;
 }
 
 void DownloadScheduler::setRunning(bool running)
 {
     if (running == Timer_Down.isActive())
         return;
-    if (running)
+    if (running) {
         Timer_Down.start();
-    else
+    } else {
         Timer_Down.stop();
+        m_wake.stop();
+        m_wakeDueMs = -1;
+    }
     Q_EMIT runningChanged(running);
+}
+
+void DownloadScheduler::setHousekeeping(bool on)
+{
+    if (on)
+        Timer1.start();
+    else
+        Timer1.stop();
 }
 
 void DownloadScheduler::start()
 {
+    if (!isRunning())
+        cleanDeadPartFiles();
     setRunning(true);
+    m_runOpen = true;
+    // The first rows start now, not at the first tick.
+    QTimer::singleShot(0, this, &DownloadScheduler::startDue);
+}
+
+void DownloadScheduler::cleanDeadPartFiles()
+{
+    // Temporary files of runs that ended without cleaning up (killed, crashed, power cut).
+    const qint64 runStart = QDateTime::currentSecsSinceEpoch();
+    QSet<QString> folders;
+    for (int i = 0; i < m_model->count(); ++i) {
+        if (m_model->row(i).state == RowState::Waiting)
+            folders.insert(withTrailingSlash(m_model->row(i).folder));
+    }
+    for (const QString &folder : std::as_const(folders))
+        RemoveDeadPartFiles(folder, runStart);
 }
 
 void DownloadScheduler::windowLoaded()
 {
     using namespace settingkeys;
     m_lastFinishTime = now();
+    m_lastFinishMono = monoNow();
     m_model->ResetDownloadList();
-    sharedOptions().loadDownloadMethod();
+    SharedOptions &shared = sharedOptions();
+    shared.loadDownloadMethod();
+    m_options.method = methodFromNumber(shared.DownloadMethod);
     m_options.threadCount = 1;
     m_options.threadPosition = 0;
-    if (method() != 1) {
+    if (method() != DownloadMethod::Single) {
         int position = 0;
         if (parseStoredInt(ReadSetting(SectionDownload, Threads, DefaultThreadsPosition), &position) &&
             position >= 0 && position < MaxSlots) {
@@ -128,21 +176,33 @@ void DownloadScheduler::windowLoaded()
             m_options.threadCount = position + 1;
         }
     }
-    Q_EMIT methodShown(method(), method() != 1, m_options.threadPosition);
-    sharedOptions().loadDuplicateNamePolicy();
-    m_options.policy = policyFromText(TrimSpaces(sharedOptions().DuplicateNamePolicy));
-    sharedOptions().loadProxy();
-    m_single->applyProxy();
+    Q_EMIT methodShown(method(), method() != DownloadMethod::Single, m_options.threadPosition);
+    shared.loadDuplicateNamePolicy();
+    m_options.policy = policyFromText(TrimSpaces(shared.DuplicateNamePolicy));
+    shared.loadProxy();
+    bool portOk = false;
+    const int port = TrimSpaces(shared.ProxyPort).toInt(&portOk);
+    m_options.proxy = {shared.ProxyEnabled == 1, shared.ProxyAddress, portOk ? quint16(port) : quint16(80)};
+    applyProxy();
     m_options.intervalSeconds = 0;
     Timer1.start();
 }
 
+void DownloadScheduler::applyProxy()
+{
+    const ProxySetting &proxy = m_options.proxy;
+    if (proxy.enabled)
+        m_singleManager->setProxy(QNetworkProxy(QNetworkProxy::HttpProxy, proxy.host, proxy.port));
+    else
+        m_singleManager->setProxy(QNetworkProxy(QNetworkProxy::DefaultProxy));
+}
+
 void DownloadScheduler::switchMethod()
 {
-    sharedOptions().DownloadMethod = method() == 2 ? 1 : 2;
+    m_options.method = method() == DownloadMethod::Parallel ? DownloadMethod::Single : DownloadMethod::Parallel;
     m_options.threadCount = 1;
     m_options.threadPosition = 0;
-    Q_EMIT methodShown(method(), method() != 1, 0);
+    Q_EMIT methodShown(method(), method() != DownloadMethod::Single, 0);
     setRunning(false);
 }
 
@@ -156,7 +216,6 @@ void DownloadScheduler::windowClosing()
     Timer1.stop();
     setRunning(false);
     StopDownloads();
-    m_single->cancelRequest();
     WriteSetting(settingkeys::SectionDownload, settingkeys::Threads, QString::number(m_options.threadPosition));
 }
 
@@ -164,14 +223,33 @@ void DownloadScheduler::StopDownloads()
 {
     setRunning(false);
     m_busy = false;
-    m_single->cancelBody();
+    // A transfer whose file is whole keeps it and ends by itself; every other one ends here, failed.
+    QList<QPointer<Downloader>> live{m_single.transfer};
     for (int k = 1; k <= MaxSlots; ++k)
-        destroySlot(k);
+        live.append(m_slots[static_cast<size_t>(k)].transfer);
+    for (const QPointer<Downloader> &transfer : std::as_const(live)) {
+        if (transfer)
+            transfer->stop();
+    }
     for (int i = 0; i < m_model->count(); ++i) {
-        if (m_model->row(i).state == RowState::Downloading)
-            m_model->setState(i, RowState::Failed);
+        const DownloadRow &row = m_model->row(i);
+        if (row.state != RowState::Downloading || m_reservedBy.contains(row.id))
+            continue;
+        m_model->update(row.id, [](DownloadRow &r) {
+            r.state = RowState::Failed;
+            r.reason = FailureReason::of(Kind::Stopped);
+            r.speed = -1;
+        });
     }
     m_busy = false;
+    checkQueueFinished();
+}
+
+bool DownloadScheduler::intervalPassed() const
+{
+    // More than the pause since the last file's end (on the monotonic clock, so midnight changes nothing).
+    const qint64 pauseMs = static_cast<qint64>(m_options.intervalSeconds) * 1000;
+    return pauseMs <= 0 || monoNow() - m_lastFinishMono > pauseMs;
 }
 
 void DownloadScheduler::tickScheduler()
@@ -181,167 +259,362 @@ void DownloadScheduler::tickScheduler()
         WriteSetting(settingkeys::SectionDownload, settingkeys::DuplicateName, sharedOptions().DuplicateNamePolicy);
     if (m_model->count() == 0) {
         setRunning(false);
+        checkQueueFinished();
         return;
     }
-    if (std::abs(m_lastFinishTime - now()) <= m_options.intervalSeconds)
+    if (!intervalPassed())
         return;
-    if (method() == 1) {
-        if (m_busy)
-            return;
-        const int position = findRow();
-        if (position < 0)
-            return;
-        startRow(position, nullptr);
-        startSingle(position);
-        return;
-    }
-    for (int k = 1; k <= m_options.threadCount && k <= MaxSlots; ++k) {
-        if (slotAlive(k))
-            continue;
-        const int position = findRow();
-        if (position < 0)
-            continue;
-        QString target;
-        startRow(position, &target);
-        m_slotRow[static_cast<size_t>(k)] = position;
-        startSlot(k, position, target);
-    }
+    startWaitingRows(true);
 }
 
-int DownloadScheduler::findRow()
+void DownloadScheduler::startDue()
+{
+    m_wakeDueMs = -1;
+    if (!isRunning())
+        return;
+    if (!intervalPassed()) {
+        scheduleWake();
+        return;
+    }
+    startWaitingRows();
+}
+
+void DownloadScheduler::scheduleWake()
+{
+    if (!isRunning())
+        return;
+    const qint64 due = m_lastFinishMono + static_cast<qint64>(m_options.intervalSeconds) * 1000 + 1;
+    m_wakeDueMs = due;
+    m_wake.start(static_cast<int>(std::clamp<qint64>(due - monoNow(), 0, 3600 * 1000)));
+}
+
+void DownloadScheduler::startWaitingRows(bool tick)
+{
+    // A tick looks for work as such; the other starts belong to a running queue.
+    if (m_starting || (!tick && !isRunning()))
+        return;
+    m_starting = true;
+    if (method() == DownloadMethod::Single) {
+        if (!m_busy && !transferExecuting()) {
+            const RowId id = findRow();
+            if (id != RowId::None) {
+                startRow(id);
+                Inet下载当前文件(id);
+            }
+        }
+    } else {
+        for (int k = 1; k <= m_options.threadCount && k <= MaxSlots; ++k) {
+            if (slotAlive(k))
+                continue;
+            const RowId id = findRow();
+            if (id == RowId::None)
+                break;
+            const QString target = startRow(id);
+            m_slots[static_cast<size_t>(k)].row = id;
+            多线程下载(k, id, target);
+        }
+    }
+    m_starting = false;
+    checkQueueFinished();
+}
+
+RowId DownloadScheduler::findRow()
 {
     for (int i = 0; i < m_model->count(); ++i) {
         const DownloadRow &row = m_model->row(i);
         if (row.state != RowState::Waiting)
             continue;
-        const QString name = CleanFileName(row.name);
-        if (name != row.name)
-            m_model->setName(i, name);
+        const RowId id = row.id;
+        // The name as it may stand on disk; a name that fits is never cut again.
+        QString name = CleanFileName(row.name);
+        const QString type = IsSafeFileType(row.type) ? row.type : QStringLiteral("pdf");
+        name = FitNameForDisk(name, type, 0);
         const QString folder = withTrailingSlash(row.folder);
-        if (folder != row.folder)
-            m_model->setCell(i, DownloadListModel::ColFolder, folder);
-        if (确定是需要下载(*m_model, i, m_options.policy, folder, name, row.type))
-            return i;
-    }
-    return -1;
-}
-
-void DownloadScheduler::startRow(int position, QString *targetPath)
-{
-    m_model->setState(position, RowState::Downloading);
-    m_model->clearProgress(position);
-    const DownloadRow &row = m_model->row(position);
-    QString newName;
-    const QString path = 重命名保存路径(m_options.policy, row.folder, row.name, row.type, &newName);
-    m_model->setName(position, newName);
-    if (targetPath)
-        *targetPath = path;
-}
-
-void DownloadScheduler::startSingle(int position)
-{
-    // Inet下载当前文件: a transfer still under way sends the row back to the queue.
-    if (m_single->isExecuting() || m_busy) {
-        m_model->setState(position, RowState::Waiting);
-        m_model->setCell(position, DownloadListModel::ColSize, rowtext::WaitAgain);
-        return;
-    }
-    m_busy = true;
-    m_single->Inet下载文件(position, m_model->row(position).key, m_options.policy);
-}
-
-void DownloadScheduler::onSingleFinished(int, bool, bool stamped)
-{
-    if (stamped)
-        m_lastFinishTime = now();
-    m_busy = false;
-}
-
-void DownloadScheduler::startSlot(int k, int position, const QString &targetPath)
-{
-    auto *slot = new Downloader(m_slotManager, this);
-    slot->setTimeouts(m_headerTimeoutMs, m_stallTimeoutMs);
-    m_slots[static_cast<size_t>(k)] = slot;
-    m_busy = true;
-    m_model->setState(position, RowState::Downloading);
-    m_model->clearProgress(position);
-    m_slotStartMs[static_cast<size_t>(k)] = Clock::current().monotonicMs();
-    connect(slot, &Downloader::DownloadProgress, this,
-            [this, k](qint64 soFar, qint64 total, const QString &) { onSlotProgress(k, soFar, total); });
-    connect(slot, &Downloader::DownloadError, this, [this, k](const QString &) { onSlotError(k); });
-    connect(slot, &Downloader::DownloadComplete, this,
-            [this, k](qint64 size, const QString &file) { onSlotComplete(k, size, file); });
-    connect(slot, &Downloader::webPageReceived, this, [this, k] { Q_EMIT webPageReceived(SlotRow(k)); });
-    slot->BeginDownload(m_model->row(position).key, targetPath);
-}
-
-void DownloadScheduler::destroySlot(int k)
-{
-    if (!slotAlive(k))
-        return;
-    Downloader *slot = m_slots[static_cast<size_t>(k)].data();
-    m_slots[static_cast<size_t>(k)] = nullptr;
-    slot->disconnect(this);
-    slot->CancelAsyncRead();
-    slot->deleteLater();
-}
-
-void DownloadScheduler::onSlotProgress(int k, qint64 soFar, qint64 total)
-{
-    const int position = SlotRow(k);
-    if (!m_model->isValidRow(position) || total <= 0 || total < soFar)
-        return;
-    m_model->setCell(position, DownloadListModel::ColSize, QString::number(total));
-    m_model->setCell(position, DownloadListModel::ColDownloaded, QString::number(soFar));
-    m_model->setCell(position, DownloadListModel::ColPercent,
-                     QString::number(static_cast<qint64>(static_cast<double>(soFar) / total * 100)) + u'%');
-}
-
-void DownloadScheduler::onSlotError(int k)
-{
-    const int position = SlotRow(k);
-    if (m_model->isValidRow(position))
-        m_model->setState(position, RowState::Failed);
-    destroySlot(k);
-    m_lastFinishTime = now();
-}
-
-void DownloadScheduler::onSlotComplete(int k, qint64, const QString &file)
-{
-    const int position = SlotRow(k);
-    if (m_model->isValidRow(position)) {
-        bool keep = true;
-        if (QFileInfo(file).size() < kSmallFile) {
-            QFile saved(file);
-            const QString text = saved.open(QIODevice::ReadOnly) ? gbk::decode(saved.readAll()) : QString();
-            keep = IsUsablePage(text);
-            if (!keep)
-                m_model->setCell(position, DownloadListModel::ColPercent, QString());
+        if (name != row.name || folder != row.folder || type != row.type)
+            m_model->update(id, [&](DownloadRow &r) {
+                r.name = name;
+                r.folder = folder;
+                r.type = type;
+            });
+        const NeedAnswer answer = 确定是需要下载(m_options.policy, folder, name, type, m_reserved);
+        switch (answer.need) {
+        case Need::Fetch:
+            return id;
+        case Need::Wait:
+            continue;
+        case Need::Skip:
+            m_model->update(id, [&answer](DownloadRow &r) {
+                r.state = RowState::Done;
+                r.size = answer.existingLength;
+                r.sizeNote = SizeNote::None;
+                r.downloaded = answer.existingLength;
+                r.percentShown = false;
+                r.percentNote = PercentNote::Skipped;
+                r.reason = {};
+            });
+            Q_EMIT rowEnded(id);
+            continue;
         }
-        if (keep && m_model->row(position).percent != rowtext::Full)
-            keep = false;
-        m_model->setState(position, keep ? RowState::Done : RowState::Failed);
-        if (!keep)
-            QFile::remove(file); // an error page or an incomplete body is no finished download
     }
-    destroySlot(k);
+    return RowId::None;
+}
+
+QString DownloadScheduler::startRow(RowId id)
+{
+    const DownloadRow *row = m_model->find(id);
+    QString newName;
+    const QString path =
+        重命名保存路径(m_options.policy, row->folder, row->name, row->type, &newName, m_reserved);
+    m_model->update(id, [&newName](DownloadRow &r) {
+        r.state = RowState::Downloading;
+        r.clearProgress();
+        r.reason = {};
+        r.name = newName;
+    });
+    m_reserved.insert(path);
+    m_reservedBy.insert(id, path);
+    return path;
+}
+
+TransferOptions DownloadScheduler::transferOptions(bool single) const
+{
+    TransferOptions options;
+    options.singleConnection = single;
+    options.replaceExisting = m_options.policy == DuplicatePolicy::Overwrite;
+    options.headerTimeoutMs = m_headerTimeoutMs;
+    options.stallWindowMs = m_stallWindowMs;
+    options.stallMinBytes = m_stallMinBytes;
+    return options;
+}
+
+Downloader *DownloadScheduler::makeTransfer(RowId id, bool single)
+{
+    auto *transfer = new Downloader(id, single ? m_singleManager : m_slotManager, transferOptions(single), this);
+    connect(transfer, &Downloader::DownloadProgress, this, &DownloadScheduler::onProgress);
+    connect(transfer, &Downloader::answered, this, &DownloadScheduler::onAnswered);
+    connect(transfer, &Downloader::finished, this, &DownloadScheduler::onFinished);
+    connect(transfer, &Downloader::webPageReceived, this, &DownloadScheduler::webPageReceived);
+    connect(transfer, &Downloader::connectionStateChanged, this,
+            [this](RowId, ConnectionState state, int code, const QString &text) {
+                Q_EMIT panelText(StatusPanel::Connection, Downloader::stateText(state, code, text));
+            });
+    m_speed.insert(id, Speed{monoNow(), 0});
+    return transfer;
+}
+
+void DownloadScheduler::Inet下载当前文件(RowId id)
+{
+    // A transfer still under way sends the row back to the queue.
+    if (transferExecuting() || m_busy) {
+        m_model->update(id, [](DownloadRow &r) {
+            r.state = RowState::Waiting;
+            r.sizeNote = SizeNote::WaitAgain;
+        });
+        m_reserved.remove(m_reservedBy.take(id));
+        return;
+    }
+    m_busy = true;
+    applyProxy();
+    const DownloadRow *row = m_model->find(id);
+    Q_EMIT panelText(StatusPanel::Transfer, QStringLiteral("正在下载:") + row->name);
+    Downloader *transfer = makeTransfer(id, true);
+    m_single = Slot{transfer, id, monoNow()};
+    // The answer's type decides the file's name; the path is reserved for the row until it ends.
+    auto resolve = [this, id](const QString &type, QString *newName) {
+        const DownloadRow *r = m_model->find(id);
+        if (!r)
+            return QString();
+        m_reserved.remove(m_reservedBy.take(id));
+        const QString path = 重命名保存路径(m_options.policy, r->folder, r->name, type, newName, m_reserved);
+        m_reserved.insert(path);
+        m_reservedBy.insert(id, path);
+        return path;
+    };
+    transfer->Inet下载文件(row->key, row->name, row->type, resolve);
+}
+
+void DownloadScheduler::多线程下载(int k, RowId id, const QString &targetPath)
+{
+    Downloader *transfer = makeTransfer(id, false);
+    m_busy = true;
+    Slot &slot = m_slots[static_cast<size_t>(k)];
+    slot = Slot{transfer, id, monoNow()};
+    auto resolveAgain = [this, id](const QString &type, QString *newName) {
+        const DownloadRow *r = m_model->find(id);
+        if (!r || m_options.policy != DuplicatePolicy::Rename)
+            return QString();
+        m_reserved.remove(m_reservedBy.take(id));
+        const QString path = 重命名保存路径(m_options.policy, r->folder, r->name, type, newName, m_reserved);
+        m_reserved.insert(path);
+        m_reservedBy.insert(id, path);
+        return path;
+    };
+    transfer->BeginDownload(m_model->find(id)->key, targetPath, resolveAgain);
+}
+
+void DownloadScheduler::onProgress(RowId id, qint64 received, qint64 total)
+{
+    Speed &speed = m_speed[id];
+    const qint64 at = monoNow();
+    qint64 rate = -1;
+    if (at - speed.atMs >= 500) {
+        rate = (received - speed.bytes) * 1000 / (at - speed.atMs);
+        speed = Speed{at, received};
+    }
+    m_model->update(id, [=](DownloadRow &r) {
+        if (rate >= 0)
+            r.speed = std::max<qint64>(0, rate);
+        if (total <= 0 || total < received)
+            return;
+        r.size = total;
+        r.sizeNote = SizeNote::None;
+        r.downloaded = received;
+        r.percentShown = true;
+    });
+}
+
+void DownloadScheduler::onAnswered(RowId id, qint64 length, const QString &type, const QString &name)
+{
+    m_model->update(id, [&](DownloadRow &r) {
+        r.type = type;
+        r.name = name;
+        r.size = length > 0 ? length : -1;
+        r.sizeNote = length > 0 ? SizeNote::None : SizeNote::Unknown;
+    });
+}
+
+void DownloadScheduler::onFinished(RowId id, const TransferResult &result)
+{
+    auto *transfer = qobject_cast<Downloader *>(sender());
+    const bool single = transfer ? transfer->isSingleConnection() : method() == DownloadMethod::Single;
+    freeSlotOf(transfer);
+    m_reserved.remove(m_reservedBy.take(id));
+    m_speed.remove(id);
+    if (result.done)
+        DownloadComplete(id, result, single);
+    else
+        DownloadError(id, result);
+    if (result.stamped)
+        stampFinish();
+    if (transfer)
+        transfer->deleteLater();
+    Q_EMIT rowEnded(id);
+    // The next row starts now, or when the pause after this file has passed.
+    if (isRunning()) {
+        if (intervalPassed())
+            QTimer::singleShot(0, this, &DownloadScheduler::startDue);
+        else
+            scheduleWake();
+    }
+    checkQueueFinished();
+}
+
+void DownloadScheduler::freeSlotOf(Downloader *transfer)
+{
+    if (!transfer)
+        return;
+    if (m_single.transfer == transfer) {
+        m_single = Slot{};
+        m_busy = false;
+        return;
+    }
+    for (Slot &slot : m_slots) {
+        if (slot.transfer == transfer)
+            slot = Slot{};
+    }
+}
+
+void DownloadScheduler::stampFinish()
+{
     m_lastFinishTime = now();
+    m_lastFinishMono = monoNow();
+}
+
+void DownloadScheduler::DownloadComplete(RowId id, const TransferResult &result, bool single)
+{
+    m_model->update(id, [&](DownloadRow &r) {
+        r.state = RowState::Done;
+        r.reason = {};
+        r.speed = -1;
+        r.name = result.name;
+        r.type = result.type;
+        r.sizeNote = SizeNote::None;
+        r.downloaded = result.received;
+        if (result.total > 0) {
+            r.size = result.total;
+            r.percentShown = true;
+        } else {
+            // An answer without a stated length is complete now: its total is what arrived.
+            r.size = result.received;
+            r.percentShown = !single;
+            r.percentNote = single ? PercentNote::Full : PercentNote::None;
+        }
+    });
+    if (const DownloadRow *row = m_model->find(id); row && result.stamped)
+        Q_EMIT panelText(StatusPanel::Transfer, QStringLiteral("完成下载:") + row->name);
+}
+
+void DownloadScheduler::DownloadError(RowId id, const TransferResult &result)
+{
+    m_model->update(id, [&](DownloadRow &r) {
+        r.state = RowState::Failed;
+        r.reason = result.reason;
+        r.speed = -1;
+        if (result.sizeNote != SizeNote::None)
+            r.sizeNote = result.sizeNote;
+        if (result.clearPercent) {
+            r.percentShown = false;
+            r.percentNote = PercentNote::None;
+        }
+    });
+    if (const DownloadRow *row = m_model->find(id); row && result.stamped && result.answered)
+        Q_EMIT panelText(StatusPanel::Transfer, QStringLiteral("完成下载:") + row->name);
+}
+
+void DownloadScheduler::onRowsDropped(const QList<RowId> &ids)
+{
+    // A row that leaves the list takes its transfer with it: stopped, its file discarded.
+    const QSet<RowId> gone(ids.cbegin(), ids.cend());
+    QList<QPointer<Downloader>> stopping;
+    if (gone.contains(m_single.row))
+        stopping.append(m_single.transfer);
+    for (const Slot &slot : m_slots) {
+        if (slot.transfer && gone.contains(slot.row))
+            stopping.append(slot.transfer);
+    }
+    for (const QPointer<Downloader> &transfer : std::as_const(stopping)) {
+        if (transfer)
+            transfer->abort(FailureReason::of(Kind::Stopped, 0, QStringLiteral("removed from the list")));
+    }
+    checkQueueFinished();
 }
 
 void DownloadScheduler::watchdog(int threadCount)
 {
-    const qint64 nowMs = Clock::current().monotonicMs();
+    const qint64 nowMs = monoNow();
     for (int k = 1; k <= threadCount && k <= MaxSlots; ++k) {
-        if (!slotAlive(k))
+        Slot &slot = m_slots[static_cast<size_t>(k)];
+        if (!slot.transfer || nowMs - slot.startMs < WatchdogSeconds * 1000LL)
             continue;
-        if (nowMs - m_slotStartMs[static_cast<size_t>(k)] < WatchdogSeconds * 1000LL)
+        // A slot that has body bytes is watched by its own stall limit; this catches the ones that never
+        // got under way.
+        if (slot.transfer->hasProgressWithTotal() || slot.transfer->hasBodyBytes() || slot.transfer->isCommitting())
             continue;
-        const int position = SlotRow(k);
-        if (m_model->isValidRow(position) && m_model->row(position).size.isEmpty()) {
-            destroySlot(k);
-            m_model->setState(position, RowState::Failed);
-        }
+        const DownloadRow *row = m_model->find(slot.row);
+        if (row && (row->size >= 0 || row->sizeNote != SizeNote::None))
+            continue;
+        slot.transfer->abort(FailureReason::of(Kind::Timeout, 0,
+                                              QStringLiteral("no progress in %1 seconds").arg(WatchdogSeconds)));
     }
+}
+
+void DownloadScheduler::checkQueueFinished()
+{
+    if (!m_runOpen || anyTransferLive() || !m_model->检测是否下载列表完毕())
+        return;
+    m_runOpen = false;
+    setRunning(false);
+    Q_EMIT queueFinished();
 }
 
 void DownloadScheduler::tickHousekeeping()
@@ -354,7 +627,7 @@ void DownloadScheduler::tickHousekeeping()
         Q_EMIT startEnabledChanged(!isRunning());
     }
     watchdog(m_options.threadCount);
-    if (method() == 1) {
+    if (method() == DownloadMethod::Single) {
         if (!transferExecuting() && !isRunning())
             m_busy = false;
     } else {
@@ -368,7 +641,7 @@ void DownloadScheduler::tickHousekeeping()
         if (!isRunning())
             m_busy = false;
     }
-    Q_EMIT panelText(4, m_model->totalsText());
+    Q_EMIT panelText(StatusPanel::Totals, m_model->totalsText());
     if (m_options.autoStart && m_model->统计未下载项数目() > 0)
         start();
     Q_EMIT housekeepingDone();

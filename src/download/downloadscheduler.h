@@ -1,23 +1,28 @@
 #pragma once
 
-#include "common/objectalive.h"
+#include "download/downloader.h"
+#include "download/downloadlistmodel.h"
 #include "download/scheduleroptions.h"
+#include "download/targetfile.h"
 
+#include <QElapsedTimer>
+#include <QHash>
 #include <QObject>
 #include <QPointer>
 #include <QTimer>
 
 #include <array>
-#include <functional>
 
-class DownloadListModel;
-class Downloader;
-class SingleConnectionEngine;
 class QNetworkAccessManager;
 class QNetworkCookieJar;
 
-// The queue: Timer_Down picks waiting rows and hands them to the engine of the chosen method;
-// Timer1 keeps house (finished list, busy flag, totals, stalled slots, automatic start).
+// The status bar's panels.
+enum class StatusPanel { Slogan = 1, Transfer = 2, Connection = 3, Totals = 4 };
+
+// The queue. A row starts as soon as a transfer slot is free and the pause between files allows;
+// Timer_Down's tick looks for work as well, Timer1 keeps house (finished list, busy flag, totals,
+// stalled slots, automatic start). The scheduler is the only one that writes what transfers report
+// into the list, and it finds the rows by id, so rows may be removed or reordered while they run.
 class DownloadScheduler : public QObject
 {
     Q_OBJECT
@@ -26,22 +31,28 @@ public:
     static constexpr int MaxSlots = 6;
     static constexpr int WatchdogSeconds = 120;
 
+    // A transfer slot: the transfer, the row it serves and when it started.
+    struct Slot
+    {
+        QPointer<Downloader> transfer;
+        RowId row = RowId::None;
+        qint64 startMs = 0; // monotonic
+    };
+
     explicit DownloadScheduler(DownloadListModel *model, QObject *parent = nullptr);
     ~DownloadScheduler() override;
 
     DownloadListModel *model() const { return m_model; }
     SchedulerOptions &options() { return m_options; }
     const SchedulerOptions &options() const { return m_options; }
-
-    // The download method of this run: 1 single connection, anything else parallel slots.
-    int method() const;
+    DownloadMethod method() const { return m_options.method; }
 
     // The queue's part of window load: LastFinishTime, empty list, method and thread position from the
-    // store, duplicate policy, proxy, housekeeping timer on.
+    // store, duplicate policy, proxy, housekeeping on.
     void windowLoaded();
     // Start ("开始下载"): the scheduler runs.
     void start();
-    // Stop ("停止下载"): timer off, transfers cancelled, slots destroyed, downloading rows failed.
+    // Stop ("停止下载"): scheduler off, transfers cancelled (a file already whole is kept), their rows failed.
     void StopDownloads();
     // "切换": toggles the method for this run and stops the scheduler (running transfers go on).
     void switchMethod();
@@ -49,70 +60,107 @@ public:
     bool closeNeedsConfirmation() const;
     // Close steps after any confirmation: timers off, stop, thread position saved.
     void windowClosing();
+    // Housekeeping on or off (batch mode runs it only while it downloads).
+    void setHousekeeping(bool on);
 
     bool isRunning() const { return Timer_Down.isActive(); }
+    bool housekeepingOn() const { return Timer1.isActive(); }
     bool DownloadBusy() const { return m_busy; }
     double LastFinishTime() const { return m_lastFinishTime; }
     // Transfer controls on the window: the template plus each live slot.
     int CountTransferSlots() const;
-    // The single-connection engine has a request under way.
+    // The single connection has a transfer under way.
     bool transferExecuting() const;
+    // Any transfer still under way (also one putting its file in place).
+    bool anyTransferLive() const;
     bool slotAlive(int k) const; // k = 1..6
-    int SlotRow(int k) const; // row position (0-based) slot k serves
-
-    // Engines, for tests and the login hook.
-    SingleConnectionEngine *singleEngine() const { return m_single; }
+    RowId SlotRow(int k) const; // the row slot k serves
+    qint64 SlotStartTime(int k) const; // monotonic ms
     Downloader *slot(int k) const;
+    Downloader *singleTransfer() const { return m_single.transfer.data(); }
     QNetworkCookieJar *cookieJar() const { return m_cookieJar; }
+    // Paths that live transfers are writing.
+    const ReservedPaths &reservedPaths() const { return m_reserved; }
+    // When the next start is due after a pause (monotonic ms), -1 when none is waiting.
+    qint64 nextStartDueMs() const { return m_wakeDueMs; }
 
     // Ticks, public so tests can drive them without waiting.
     void tickScheduler();
     void tickHousekeeping();
+    // Starts what is due now (what the single-shot wake-up runs).
+    void startDue();
 
-    // Limits of the engines (tests shorten them): no answer headers within headerTimeoutMs, or no data for
-    // stallTimeoutMs, fails the row.
-    void setTimeouts(int headerTimeoutMs, int stallTimeoutMs);
-
-    QTimer Timer_Down;
-    QTimer Timer1;
+    // How often Timer_Down looks for work (tests lengthen it to see that starts do not wait for it).
+    void setTickIntervalMs(int ms) { Timer_Down.setInterval(ms); }
+    // Limits of the transfers (tests shorten them).
+    void setTimeouts(int headerTimeoutMs, int stallWindowMs, qint64 stallMinBytes = 1024);
 
 Q_SIGNALS:
-    // Status-bar panel texts (2: file being downloaded, 3: connection state, 4: totals).
-    void panelText(int panel, const QString &text);
+    void panelText(StatusPanel panel, const QString &text);
     // The scheduler went on or off (running mark, "开始下载" item).
     void runningChanged(bool running);
     // The menu item "开始下载" is enabled or not (kept by the housekeeping tick).
     void startEnabledChanged(bool enabled);
     // The method changed by the switch or at load: label "下载方式：N" and the thread list's state.
-    void methodShown(int method, bool threadListEnabled, int threadPosition);
+    void methodShown(DownloadMethod method, bool threadListEnabled, int threadPosition);
     // Last step of each housekeeping tick that was not cut short by live slots.
     void housekeepingDone();
-    // A row's answer turned out to be a web page instead of a file.
-    void webPageReceived(int position);
+    // A row's answer turned out to be a web page instead of a paper.
+    void webPageReceived(RowId id);
+    // A row ended (done or failed) through a transfer or the duplicate rule.
+    void rowEnded(RowId id);
+    // The queue that was started has nothing left: every row done or failed, no transfer live.
+    void queueFinished();
 
 private:
-    int findRow();
-    void startRow(int position, QString *targetPath);
-    void startSingle(int position);
-    void startSlot(int k, int position, const QString &targetPath);
-    void destroySlot(int k);
+    void startWaitingRows(bool tick = false);
+    RowId findRow();
+    bool intervalPassed() const;
+    void scheduleWake();
+    QString startRow(RowId id);
+    void Inet下载当前文件(RowId id);
+    void 多线程下载(int k, RowId id, const QString &targetPath);
+    Downloader *makeTransfer(RowId id, bool single);
+    TransferOptions transferOptions(bool single) const;
+    void applyProxy();
+    void onProgress(RowId id, qint64 received, qint64 total);
+    void onAnswered(RowId id, qint64 length, const QString &type, const QString &name);
+    void onFinished(RowId id, const TransferResult &result);
+    void DownloadComplete(RowId id, const TransferResult &result, bool single);
+    void DownloadError(RowId id, const TransferResult &result);
+    void freeSlotOf(Downloader *transfer);
+    void onRowsDropped(const QList<RowId> &ids);
     void watchdog(int threadCount);
     void setRunning(bool running);
-    void onSlotProgress(int k, qint64 soFar, qint64 total);
-    void onSlotError(int k);
-    void onSlotComplete(int k, qint64 size, const QString &file);
-    void onSingleFinished(int position, bool done, bool stamped);
+    void checkQueueFinished();
+    void stampFinish();
+    void cleanDeadPartFiles();
 
     DownloadListModel *m_model;
     SchedulerOptions m_options;
     bool m_busy = false;
     double m_lastFinishTime = 0;
+    qint64 m_lastFinishMono = 0;
+    bool m_runOpen = false; // a started queue has not yet been announced finished
+    bool m_starting = false; // re-entry guard of startWaitingRows
     QNetworkCookieJar *m_cookieJar;
+    QNetworkAccessManager *m_singleManager;
     QNetworkAccessManager *m_slotManager; // shared by the parallel slots
-    SingleConnectionEngine *m_single;
-    std::array<QPointer<Downloader>, MaxSlots + 1> m_slots{};
-    std::array<int, MaxSlots + 1> m_slotRow{};
-    std::array<qint64, MaxSlots + 1> m_slotStartMs{};
+    Slot m_single;
+    std::array<Slot, MaxSlots + 1> m_slots{}; // element 0 is the template and never transfers
+    ReservedPaths m_reserved;
+    QHash<RowId, QString> m_reservedBy;
+    struct Speed
+    {
+        qint64 atMs = 0;
+        qint64 bytes = 0;
+    };
+    QHash<RowId, Speed> m_speed;
+    QTimer m_wake;
+    qint64 m_wakeDueMs = -1;
     int m_headerTimeoutMs = 30000;
-    int m_stallTimeoutMs = 60000;
+    int m_stallWindowMs = 60000;
+    qint64 m_stallMinBytes = 1024;
+    QTimer Timer_Down; // the scheduler: on exactly while the queue runs
+    QTimer Timer1; // housekeeping
 };

@@ -8,6 +8,7 @@
 #include "download/cookiemirror.h"
 #include "download/downloadlistmodel.h"
 #include "download/downloadscheduler.h"
+#include "download/downloadsession.h"
 #include "download/loginpanel.h"
 
 #include <QApplication>
@@ -204,8 +205,9 @@ fFileDownload::fFileDownload(QWidget *parent)
     setAttribute(Qt::WA_DeleteOnClose);
     resize(900, 560);
 
-    m_model = new DownloadListModel(this);
-    m_scheduler = new DownloadScheduler(m_model, this);
+    m_session = new DownloadSession(programProfile(), this);
+    m_model = m_session->model();
+    m_scheduler = m_session->scheduler();
 
     m_shell.openFile = [this](const QString &path) {
         OpenWithAssociatedProgram(path, this);
@@ -240,9 +242,9 @@ fFileDownload::fFileDownload(QWidget *parent)
 
 fFileDownload::~fFileDownload()
 {
-    // The engines may still write to rows while they wind down; the list goes after them.
-    delete m_scheduler;
-    m_scheduler = nullptr;
+    // The transfers may still write to rows while they wind down; the list goes after them.
+    delete m_session;
+    m_session = nullptr;
 }
 
 void fFileDownload::buildControlBar(QWidget *central)
@@ -356,11 +358,11 @@ void fFileDownload::buildList(QWidget *central)
     connect(ListView3->header(), &QHeaderView::sectionClicked, this, &fFileDownload::sortByHeader);
     connect(ListView3, &QTreeView::doubleClicked, this, [this](const QModelIndex &index) {
         if (index.isValid())
-            DoubleClickRow(*m_model, index.row(), m_shell);
+            DoubleClickRow(*m_model, m_model->idAt(index.row()), m_shell);
     });
     connect(ListView3, &QTreeView::clicked, this, [this](const QModelIndex &index) {
         if (index.isValid())
-            m_panels[1]->setText(RowClickPanelText(*m_model, index.row()));
+            m_panels[1]->setText(RowClickPanelText(*m_model, m_model->idAt(index.row())));
     });
     connect(ListView3, &QWidget::customContextMenuRequested, this, [this](const QPoint &pos) {
         prepareListMenu();
@@ -458,9 +460,8 @@ void fFileDownload::buildStatusBar()
 
 void fFileDownload::connectScheduler()
 {
-    connect(m_scheduler, &DownloadScheduler::panelText, this, [this](int panel, const QString &text) {
-        if (panel >= 1 && panel <= 4)
-            m_panels[static_cast<size_t>(panel - 1)]->setText(text);
+    connect(m_scheduler, &DownloadScheduler::panelText, this, [this](StatusPanel panel, const QString &text) {
+        m_panels[static_cast<size_t>(panel) - 1]->setText(text);
     });
     connect(m_scheduler, &DownloadScheduler::runningChanged, this, &fFileDownload::onRunningChanged);
     connect(m_scheduler, &DownloadScheduler::startEnabledChanged, this,
@@ -513,14 +514,13 @@ void fFileDownload::loadWindow()
     Combo2->setCurrentIndex(0);
     Check4->setChecked(false);
     Combo4->setCurrentIndex(0);
-    m_cookieMirror = new CookieMirror(programProfile()->cookieStore(), m_scheduler->cookieJar(), this);
     ApplyRowStripes(ListView3, RowHeight);
     refreshRecordCount();
 }
 
-void fFileDownload::onMethodShown(int method, bool threadListEnabled, int threadPosition)
+void fFileDownload::onMethodShown(DownloadMethod method, bool threadListEnabled, int threadPosition)
 {
-    Label7->setText(QStringLiteral("下载方式：%1").arg(method));
+    Label7->setText(QStringLiteral("下载方式：%1").arg(methodNumber(method)));
     Combo1->setEnabled(threadListEnabled);
     const QSignalBlocker blocker(Combo1);
     Combo1->setCurrentIndex(threadPosition >= 0 && threadPosition < Combo1->count() ? threadPosition : 0);
@@ -552,11 +552,12 @@ void fFileDownload::onHousekeepingDone()
     m_scheduler->start();
 }
 
-void fFileDownload::onWebPageReceived(int position)
+void fFileDownload::onWebPageReceived(RowId id)
 {
-    if (!PicWebBK->Check2->isChecked() || !m_model->isValidRow(position))
+    const DownloadRow *row = m_model->find(id);
+    if (!PicWebBK->Check2->isChecked() || !row)
         return;
-    const QString key = m_model->row(position).key;
+    const QString key = row->key;
     if (m_loginRetried.contains(key))
         return;
     m_loginRetried.insert(key);
@@ -574,13 +575,11 @@ void fFileDownload::onLoginFinished()
 
 void fFileDownload::retryAfterLogin(const QString &key)
 {
-    const int position = m_model->positionOfKey(key);
-    if (position < 0)
+    const RowId id = m_model->idOfKey(key);
+    const DownloadRow *row = m_model->find(id);
+    if (!row || (row->state != RowState::Done && row->state != RowState::Failed))
         return;
-    const RowState state = m_model->row(position).state;
-    if (state != RowState::Done && state != RowState::Failed)
-        return;
-    ResetRow(*m_model, position);
+    ResetRow(*m_model, id);
     if (!m_userStopped && !m_scheduler->isRunning())
         m_scheduler->start();
 }
@@ -611,6 +610,16 @@ int fFileDownload::selectedRow() const
         return current.row();
     const QList<int> rows = selectedRows();
     return rows.isEmpty() ? -1 : rows.first();
+}
+
+QList<RowId> fFileDownload::selectedIds() const
+{
+    return m_model->idsAt(selectedRows());
+}
+
+RowId fFileDownload::selectedId() const
+{
+    return m_model->idAt(selectedRow());
 }
 
 QAction *fFileDownload::action(const QString &objectName) const
@@ -660,9 +669,9 @@ void fFileDownload::webLogin()
 {
     PicWebBK->show();
     PicWebBK->raise();
-    const int row = selectedRow();
-    if (!PicWebBK->Check2->isChecked() && !PicWebBK->Check1->isChecked() && row >= 0)
-        PicWebBK->openAddress(m_model->row(row).key);
+    const DownloadRow *row = m_model->find(selectedId());
+    if (!PicWebBK->Check2->isChecked() && !PicWebBK->Check1->isChecked() && row)
+        PicWebBK->openAddress(row->key);
 }
 
 void fFileDownload::selectAll()
@@ -689,7 +698,7 @@ void fFileDownload::fitColumns()
 
 void fFileDownload::redownloadSelected()
 {
-    const QList<int> rows = selectedRows();
+    const QList<RowId> rows = selectedIds();
     runFrozen([&] { RedownloadSelectedRows(*m_model, rows); });
 }
 
@@ -705,7 +714,7 @@ void fFileDownload::redownloadHtml()
 
 void fFileDownload::removeSelected()
 {
-    const QList<int> rows = selectedRows();
+    const QList<RowId> rows = selectedIds();
     runFrozen([&] { RemoveSelectedRows(*m_model, guards(), rows); });
 }
 
@@ -738,23 +747,23 @@ void fFileDownload::stopDownloads()
 
 void fFileDownload::cancelSelected()
 {
-    const QList<int> rows = selectedRows();
+    const QList<RowId> rows = selectedIds();
     runFrozen([&] { CancelSelectedRows(*m_model, guards(), rows); });
 }
 
 void fFileDownload::openFile()
 {
-    OpenDownloadedFile(*m_model, selectedRow(), m_shell);
+    OpenDownloadedFile(*m_model, selectedId(), m_shell);
 }
 
 void fFileDownload::openFolder()
 {
-    OpenContainingFolder(*m_model, selectedRow(), m_shell);
+    OpenContainingFolder(*m_model, selectedId(), m_shell);
 }
 
 void fFileDownload::openInEditor()
 {
-    OpenInTextEditor(*m_model, selectedRow(), m_shell);
+    OpenInTextEditor(*m_model, selectedId(), m_shell);
 }
 
 void fFileDownload::checkPdf()
@@ -825,4 +834,9 @@ void fFileDownload::closeEvent(QCloseEvent *event)
     m_scheduler->windowClosing();
     event->accept();
     Q_EMIT windowClosed();
+}
+
+CookieMirror *fFileDownload::cookieMirror() const
+{
+    return m_session->cookieMirror();
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "download/downloadcommands.h"
+#include "download/scheduleroptions.h"
 
 #include <QMainWindow>
 #include <QRandomGenerator>
@@ -13,6 +14,7 @@
 class CookieMirror;
 class DownloadListModel;
 class DownloadScheduler;
+class DownloadSession;
 class LoginPanel;
 class QAction;
 class QCheckBox;
@@ -54,7 +56,8 @@ public:
     DownloadListModel *model() const { return m_model; }
     DownloadScheduler *scheduler() const { return m_scheduler; }
     LoginPanel *loginPanel() const { return PicWebBK; }
-    CookieMirror *cookieMirror() const { return m_cookieMirror; }
+    DownloadSession *session() const { return m_session; }
+    CookieMirror *cookieMirror() const;
 
     // Shell actions of the list commands (tests replace them).
     void setShellHooks(ShellHooks hooks) { m_shell = std::move(hooks); }
@@ -65,6 +68,8 @@ public:
     // Rows whose selection mark is set, and the current row when it is selected (-1: none).
     QList<int> selectedRows() const;
     int selectedRow() const;
+    QList<RowId> selectedIds() const;
+    RowId selectedId() const;
 
     // The menu "列表操作(&D)", also the list's right-click menu.
     QMenu *listMenu() const { return m_listMenu; }
@@ -128,10 +133,10 @@ private:
     QAction *addItem(QMenu *menu, const QString &text, const QString &name, void (fFileDownload::*slot)());
     void refreshRecordCount();
     void syncPolicy();
-    void onMethodShown(int method, bool threadListEnabled, int threadPosition);
+    void onMethodShown(DownloadMethod method, bool threadListEnabled, int threadPosition);
     void onRunningChanged(bool running);
     void onHousekeepingDone();
-    void onWebPageReceived(int position);
+    void onWebPageReceived(RowId id);
     void onLoginFinished();
     void retryAfterLogin(const QString &key);
     // Walks the list with repainting off, as the commands that touch many rows do.
@@ -156,9 +161,9 @@ private:
     void openInEditor();
     void checkPdf();
 
+    DownloadSession *m_session;
     DownloadListModel *m_model;
     DownloadScheduler *m_scheduler;
-    CookieMirror *m_cookieMirror = nullptr;
     HeaderSorter m_sorter;
     ShellHooks m_shell;
     QRandomGenerator m_random;

@@ -1,16 +1,54 @@
 #include "download/partfile.h"
 
-#include <QFileInfo>
+#include <QFile>
+#include <QPointer>
 #include <QRandomGenerator>
+#include <QThreadPool>
 
 #include <cerrno>
-#include <utility>
+#include <csignal>
+#include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
 #include <stdio.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
-const QByteArray kPlaceholder("\x01\x00", 2);
+
+QByteArray encoded(const QString &name)
+{
+    return QFile::encodeName(name);
+}
+
+QString systemError(int error)
+{
+    return QString::fromLocal8Bit(std::strerror(error));
+}
+
+// The pid a temporary name was made by, or 0 when the name is not one of ours.
+pid_t ownerOf(const char *name)
+{
+    const size_t prefix = std::strlen(PartFile::Prefix);
+    if (std::strncmp(name, PartFile::Prefix, prefix) != 0)
+        return 0;
+    char *end = nullptr;
+    const long pid = std::strtol(name + prefix, &end, 10);
+    return (end && *end == '-' && pid > 0) ? static_cast<pid_t>(pid) : 0;
+}
+
+bool processAlive(pid_t pid)
+{
+    return ::kill(pid, 0) == 0 || errno == EPERM;
+}
+
+} // namespace
+
+bool IsPlainFileName(const QString &name)
+{
+    if (name.isEmpty() || name == u"." || name == u".." || name.contains(u'/') || name.contains(QChar(0)))
+        return false;
+    return name.toUtf8().size() <= 255;
 }
 
 PartFile::~PartFile()
@@ -18,86 +56,209 @@ PartFile::~PartFile()
     discard();
 }
 
-bool PartFile::open(const QString &targetPath)
+void PartFile::closeAll()
+{
+    if (m_fd >= 0)
+        ::close(m_fd);
+    if (m_dirFd >= 0)
+        ::close(m_dirFd);
+    m_fd = m_dirFd = -1;
+}
+
+bool PartFile::open(const QString &folder)
 {
     discard();
-    m_target = targetPath;
-    const QString folder = QFileInfo(targetPath).path();
+    m_folder = folder;
+    m_dirFd = ::open(encoded(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (m_dirFd < 0) {
+        m_error = systemError(errno);
+        return false;
+    }
     for (int attempt = 0; attempt < 16; ++attempt) {
-        const QString name = QStringLiteral("%1/.fnpart-%2").arg(folder).arg(QRandomGenerator::global()->generate64(), 16, 16, QChar(u'0'));
-        const int fd = ::open(QFile::encodeName(name).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0644);
+        const QString name = QStringLiteral("%1%2-%3")
+                                 .arg(QLatin1String(Prefix))
+                                 .arg(::getpid())
+                                 .arg(QRandomGenerator::global()->generate64(), 16, 16, QChar(u'0'));
+        const int fd =
+            ::openat(m_dirFd, encoded(name).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0644);
         if (fd < 0) {
             if (errno == EEXIST)
                 continue;
+            m_error = systemError(errno);
+            closeAll();
             return false;
         }
-        m_tempPath = name;
-        if (!m_file.open(fd, QIODevice::WriteOnly, QFileDevice::AutoCloseHandle)) {
-            m_tempPath.clear();
-            ::close(fd);
-            ::unlink(QFile::encodeName(name).constData());
-            return false;
-        }
+        m_fd = fd;
+        m_tempName = name;
         m_written = 0;
+        m_flushed = false;
         return true;
     }
+    m_error = systemError(EEXIST);
+    closeAll();
     return false;
 }
 
-bool PartFile::write(const QByteArray &data)
+bool PartFile::reopen(const QString &folder, const QString &temporaryName)
 {
-    if (!m_file.isOpen())
+    discard();
+    if (!temporaryName.startsWith(QLatin1String(Prefix)) || !IsPlainFileName(temporaryName))
         return false;
-    if (m_file.write(data) != data.size())
+    m_folder = folder;
+    m_dirFd = ::open(encoded(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (m_dirFd < 0) {
+        m_error = systemError(errno);
         return false;
-    m_written += data.size();
+    }
+    const int fd = ::openat(m_dirFd, encoded(temporaryName).constData(), O_WRONLY | O_APPEND | O_CLOEXEC | O_NOFOLLOW);
+    struct stat st {};
+    if (fd < 0 || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        m_error = systemError(fd < 0 ? errno : EINVAL);
+        if (fd >= 0)
+            ::close(fd);
+        closeAll();
+        return false;
+    }
+    m_fd = fd;
+    m_tempName = temporaryName;
+    m_written = st.st_size;
     return true;
 }
 
-bool PartFile::commit()
+bool PartFile::write(const char *data, qint64 length)
 {
-    if (!m_file.isOpen())
+    if (m_fd < 0)
         return false;
-    const bool flushed = m_file.flush();
-    const QString temp = std::exchange(m_tempPath, QString());
-    m_file.close();
-    if (!flushed || m_file.error() != QFileDevice::NoError) {
-        ::unlink(QFile::encodeName(temp).constData());
-        return false;
+    qint64 done = 0;
+    while (done < length) {
+        const ssize_t n = ::write(m_fd, data + done, static_cast<size_t>(length - done));
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            m_error = systemError(errno);
+            return false;
+        }
+        done += n;
     }
-    if (::rename(QFile::encodeName(temp).constData(), QFile::encodeName(m_target).constData()) != 0) {
-        ::unlink(QFile::encodeName(temp).constData());
-        return false;
-    }
+    m_written += length;
     return true;
+}
+
+bool PartFile::truncate()
+{
+    if (m_fd < 0)
+        return false;
+    if (::ftruncate(m_fd, 0) != 0) {
+        m_error = systemError(errno);
+        return false;
+    }
+    m_written = 0;
+    return true;
+}
+
+void PartFile::flush(QObject *receiver, std::function<void(bool ok, const QString &error)> done)
+{
+    if (m_fd < 0) {
+        done(false, QStringLiteral("no data"));
+        return;
+    }
+    // The job owns the file's descriptor from here on; the folder stays with this object.
+    const int fd = std::exchange(m_fd, -1);
+    QPointer<QObject> guard(receiver);
+    QThreadPool::globalInstance()->start([fd, guard, done] {
+        int error = ::fdatasync(fd) == 0 ? 0 : errno;
+        if (::close(fd) != 0 && error == 0)
+            error = errno;
+        if (!guard)
+            return;
+        const QString text = error == 0 ? QString() : systemError(error);
+        QMetaObject::invokeMethod(
+            guard.data(),
+            [guard, done, error, text] {
+                if (guard)
+                    done(error == 0, text);
+            },
+            Qt::QueuedConnection);
+    });
+    m_flushed = true;
+}
+
+PartFile::MoveResult PartFile::moveTo(const QString &fileName, bool replace)
+{
+    MoveResult result;
+    if (m_dirFd < 0 || m_tempName.isEmpty() || !IsPlainFileName(fileName)) {
+        result.error = m_tempName.isEmpty() ? QStringLiteral("no data") : QStringLiteral("not a plain file name");
+        return result;
+    }
+    const QByteArray temp = encoded(m_tempName);
+    const QByteArray target = encoded(fileName);
+    int error = ::renameat2(m_dirFd, temp.constData(), m_dirFd, target.constData(), replace ? 0 : RENAME_NOREPLACE) == 0
+                    ? 0
+                    : errno;
+    // File systems without the no-replace move: a hard link fails the same way on a taken name.
+    if (error == EINVAL && !replace) {
+        error = ::linkat(m_dirFd, temp.constData(), m_dirFd, target.constData(), 0) == 0 ? 0 : errno;
+        if (error == 0)
+            ::unlinkat(m_dirFd, temp.constData(), 0);
+    }
+    if (error == EEXIST && !replace) {
+        result.nameTaken = true;
+        result.error = systemError(error);
+        return result;
+    }
+    if (error != 0) {
+        result.error = systemError(error);
+        discard();
+        return result;
+    }
+    result.ok = true;
+    m_tempName.clear();
+    m_written = 0;
+    closeAll();
+    return result;
 }
 
 void PartFile::discard()
 {
-    m_file.close();
-    if (m_tempPath.isEmpty())
-        return;
-    const QString temp = std::exchange(m_tempPath, QString());
-    ::unlink(QFile::encodeName(temp).constData());
+    m_flushed = false;
+    if (m_dirFd >= 0 && !m_tempName.isEmpty())
+        ::unlinkat(m_dirFd, encoded(m_tempName).constData(), 0);
+    m_tempName.clear();
+    m_written = 0;
+    closeAll();
 }
 
-bool createPlaceholder(const QString &path)
+void PartFile::keep()
 {
-    const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0644);
-    if (fd < 0)
-        return false;
-    const bool ok = ::write(fd, kPlaceholder.constData(), 2) == 2;
-    ::close(fd);
-    return ok;
+    m_flushed = false;
+    m_tempName.clear();
+    m_written = 0;
+    closeAll();
 }
 
-void removePlaceholder(const QString &path)
+int RemoveDeadPartFiles(const QString &folder, qint64 notAfterSecs)
 {
-    QFile file(path);
-    if (QFileInfo(path).isSymLink() || file.size() != 2 || !file.open(QIODevice::ReadOnly))
-        return;
-    const QByteArray content = file.readAll();
-    file.close();
-    if (content == kPlaceholder)
-        ::unlink(QFile::encodeName(path).constData());
+    const int dirFd = ::open(encoded(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dirFd < 0)
+        return 0;
+    DIR *dir = ::fdopendir(dirFd);
+    if (!dir) {
+        ::close(dirFd);
+        return 0;
+    }
+    int removed = 0;
+    while (const dirent *entry = ::readdir(dir)) {
+        const pid_t owner = ownerOf(entry->d_name);
+        if (owner == 0 || owner == ::getpid() || processAlive(owner))
+            continue;
+        struct stat st {};
+        if (::fstatat(dirFd, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode))
+            continue;
+        if (st.st_mtime >= notAfterSecs)
+            continue;
+        if (::unlinkat(dirFd, entry->d_name, 0) == 0)
+            ++removed;
+    }
+    ::closedir(dir);
+    return removed;
 }

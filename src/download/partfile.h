@@ -1,39 +1,75 @@
 #pragma once
 
-#include <QFile>
+#include <QByteArray>
+#include <QObject>
 #include <QString>
 
-// The body of a transfer is written under a temporary name beside its target and moved into place
-// only when complete, so a broken or stopped transfer never leaves a partial file under the name
-// that the skip policy would take for a finished download.
+#include <functional>
+
+// The body of a transfer is written under a temporary name in the target's folder and moved into place
+// only when complete, so a broken or stopped transfer never leaves a partial file under a paper's name.
+// The folder is held open from the start, so the temporary file and the finished one are created in
+// exactly that folder whatever its path comes to name meanwhile, and neither creation follows a link.
 class PartFile
 {
 public:
+    static constexpr const char *Prefix = ".fnpart-";
+
     PartFile() = default;
     ~PartFile(); // discards whatever was not committed
     PartFile(const PartFile &) = delete;
     PartFile &operator=(const PartFile &) = delete;
 
-    // Creates the temporary file in the target's folder.
-    bool open(const QString &targetPath);
-    bool isOpen() const { return m_file.isOpen(); }
-    bool write(const QByteArray &data);
+    // Opens the folder and creates a fresh temporary file in it.
+    bool open(const QString &folder);
+    // Opens an existing temporary file of this program in the folder again, to add to what it holds.
+    bool reopen(const QString &folder, const QString &temporaryName);
+    bool isOpen() const { return m_fd >= 0; }
+    bool write(const char *data, qint64 length);
+    bool write(const QByteArray &data) { return write(data.constData(), data.size()); }
+    // Empties the file (a transfer that starts over).
+    bool truncate();
     qint64 size() const { return m_written; }
-    // Moves the data over the target (replacing what stands there); false when that fails.
-    bool commit();
+    QString folder() const { return m_folder; }
+    QString temporaryName() const { return m_tempName; }
+    // The system's words for the last failure.
+    QString errorText() const { return m_error; }
+
+    // Flushes the data to the disk off the event loop's thread and closes the file; done runs on the
+    // receiver's thread (not at all when the receiver is gone by then).
+    void flush(QObject *receiver, std::function<void(bool ok, const QString &error)> done);
+    bool isFlushed() const { return m_flushed; }
+
+    struct MoveResult
+    {
+        bool ok = false;
+        bool nameTaken = false; // a file of that name is there (only without replace); the data is kept
+        QString error;
+    };
+    // Moves the flushed data to fileName in the folder, replacing a file there only with replace.
+    MoveResult moveTo(const QString &fileName, bool replace);
     // Deletes the temporary file.
     void discard();
-    QString target() const { return m_target; }
-    QString temporaryPath() const { return m_tempPath; }
+    // Lets the temporary file stay on disk (for a later reopen) and forgets it.
+    void keep();
 
 private:
-    QString m_target;
-    QFile m_file;
-    QString m_tempPath;
+    void closeAll();
+
+    int m_dirFd = -1;
+    int m_fd = -1;
+    QString m_folder;
+    QString m_tempName;
     qint64 m_written = 0;
+    bool m_flushed = false;
+    QString m_error;
 };
 
-// A two-byte mark that reserves a target name while its slot runs (created only where no file is).
-bool createPlaceholder(const QString &path);
-// Removes the mark, but only while it is still the mark (never a finished or foreign file).
-void removePlaceholder(const QString &path);
+// A single component that may name a file in a folder: not empty, no "/", not "." or "..", and at most
+// 255 bytes of UTF-8.
+bool IsPlainFileName(const QString &name);
+
+// Removes the temporary files that transfers of runs that have ended (crashed, killed, power cut) left
+// in the folder: only regular files with this program's prefix whose process is gone and which are
+// older than notAfterSecs (seconds since the epoch). Links are never followed. The count removed.
+int RemoveDeadPartFiles(const QString &folder, qint64 notAfterSecs);

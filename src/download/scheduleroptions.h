@@ -2,13 +2,40 @@
 
 #include "settings/sharedoptions.h"
 
-// What the download window's controls say, kept in step with them by the window.
+#include <QString>
+
+// How rows are fetched: one connection at a time, or up to six parallel transfers.
+enum class DownloadMethod { Single = 1, Parallel = 2 };
+
+// The number the program shows and stores for a method ("下载方式：1").
+inline int methodNumber(DownloadMethod method)
+{
+    return method == DownloadMethod::Single ? 1 : 2;
+}
+// Any stored number but 1 selects the parallel transfers.
+inline DownloadMethod methodFromNumber(int number)
+{
+    return number == 1 ? DownloadMethod::Single : DownloadMethod::Parallel;
+}
+
+// An HTTP proxy for the single connection.
+struct ProxySetting
+{
+    bool enabled = false;
+    QString host;
+    quint16 port = 80;
+};
+
+// What the download window's controls say, kept in step with them by the window; batch mode fills it
+// from its command line. The one place the queue reads its options from.
 struct SchedulerOptions
 {
+    DownloadMethod method = DownloadMethod::Parallel;
     int threadCount = 1; // the number shown in the thread-count list (1 to 6)
     int threadPosition = 0; // its position in that list, saved when the window closes
-    int intervalSeconds = 0; // pause between two files
+    int intervalSeconds = 0; // pause from one file's end to the next start
     DuplicatePolicy policy = DuplicatePolicy::Rename;
+    ProxySetting proxy;
     bool autoStart = false; // start when rows are not yet downloaded
     bool storePolicy = true; // each tick keeps the duplicate-name option in the settings store
 };

@@ -13,25 +13,36 @@ QString rowFilePath(const QString &folder, const QString &name, const QString &t
     return type.isEmpty() ? folder + name : folder + name + u'.' + type;
 }
 
+QString rowFilePath(const DownloadRow &row)
+{
+    return rowFilePath(withTrailingSlash(row.folder), row.name, row.type);
+}
+
 QString withTrailingSlash(const QString &folder)
 {
     return folder.endsWith(u'/') ? folder : folder + u'/';
 }
 
-bool 确定是需要下载(DownloadListModel &model, int position, DuplicatePolicy policy, const QString &folder,
-                    const QString &name, const QString &type)
+bool IsSafeFileType(const QString &type)
 {
-    if (!model.isValidRow(position))
+    if (type.isEmpty() || type.size() > 10)
         return false;
-    const QString path = rowFilePath(folder, FitNameForDisk(name, type), type);
-    if (policy != DuplicatePolicy::Skip || !FileExists(path))
-        return true;
-    const QString length = QString::number(QFileInfo(path).size());
-    model.setState(position, RowState::Done);
-    model.setCell(position, DownloadListModel::ColSize, length);
-    model.setCell(position, DownloadListModel::ColDownloaded, length);
-    model.setCell(position, DownloadListModel::ColPercent, rowtext::Skipped);
-    return false;
+    return std::all_of(type.cbegin(), type.cend(), [](QChar c) {
+        return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z') || (c >= u'0' && c <= u'9');
+    });
+}
+
+NeedAnswer 确定是需要下载(DuplicatePolicy policy, const QString &folder, const QString &name, const QString &type,
+                          const ReservedPaths &reserved)
+{
+    const QString path = rowFilePath(folder, name, type);
+    if (policy == DuplicatePolicy::Rename)
+        return {};
+    if (reserved.contains(path))
+        return {Need::Wait};
+    if (policy == DuplicatePolicy::Skip && FileExists(path))
+        return {Need::Skip, QFileInfo(path).size()};
+    return {};
 }
 
 namespace {
@@ -44,13 +55,14 @@ QString counterText(qint64 i)
 } // namespace
 
 QString 重命名保存路径(DuplicatePolicy policy, const QString &folderIn, const QString &nameIn, const QString &type,
-                      QString *newName)
+                      QString *newName, const ReservedPaths &reserved)
 {
     const QString folder = withTrailingSlash(folderIn);
-    QString name = FitNameForDisk(nameIn, type);
+    auto taken = [&reserved](const QString &path) { return reserved.contains(path) || FileExists(path); };
+    QString name = FitNameForDisk(nameIn, type, 0);
     QString path = rowFilePath(folder, name, type);
     QString chosen = name;
-    if (policy != DuplicatePolicy::Overwrite && FileExists(path)) {
+    if (policy != DuplicatePolicy::Overwrite && taken(path)) {
         qint64 i = 0;
         const qsizetype open = name.lastIndexOf(u'[');
         const qsizetype close = name.lastIndexOf(u']');
@@ -64,13 +76,13 @@ QString 重命名保存路径(DuplicatePolicy policy, const QString &folderIn, c
         name.replace(u'[', QStringLiteral("『")).replace(u']', QStringLiteral("』"));
         auto candidateName = [&](qint64 counter) {
             if (counter == 0)
-                return FitNameForDisk(name, type);
+                return FitNameForDisk(name, type, 0);
             const QString suffix = counterText(counter);
             return FitNameForDisk(name, type, static_cast<int>(suffix.toUtf8().size())) + suffix;
         };
         chosen = candidateName(i);
         path = rowFilePath(folder, chosen, type);
-        while (FileExists(path)) {
+        while (taken(path)) {
             ++i;
             chosen = candidateName(i);
             path = rowFilePath(folder, chosen, type);

@@ -1,6 +1,5 @@
 add_library(fn_downloadui STATIC
-    ${CMAKE_CURRENT_LIST_DIR}/cookiemirror.cpp ${CMAKE_CURRENT_LIST_DIR}/cookiemirror.h
     ${CMAKE_CURRENT_LIST_DIR}/loginpanel.cpp ${CMAKE_CURRENT_LIST_DIR}/loginpanel.h
     ${CMAKE_CURRENT_LIST_DIR}/downloadwindow.cpp ${CMAKE_CURRENT_LIST_DIR}/downloadwindow.h)
-target_link_libraries(fn_downloadui PUBLIC fn_downloadcommands fn_engine fn_browser fn_shell
+target_link_libraries(fn_downloadui PUBLIC fn_downloadcommands fn_session fn_browser fn_shell
     Qt6::Widgets Qt6::WebEngineWidgets)

@@ -9,11 +9,16 @@ add_library(fn_search STATIC
     ${CMAKE_CURRENT_LIST_DIR}/searchlayout.cpp ${CMAKE_CURRENT_LIST_DIR}/searchlayout.h)
 target_link_libraries(fn_search PUBLIC fn_download fn_settings fn_common Qt6::Core)
 
+# Result pages read from a browser page (no widgets: the batch mode uses it too).
+add_library(fn_searchpage STATIC
+    ${CMAKE_CURRENT_LIST_DIR}/webengineresultpage.cpp ${CMAKE_CURRENT_LIST_DIR}/webengineresultpage.h)
+target_link_libraries(fn_searchpage PUBLIC fn_search fn_browser Qt6::WebEngineCore)
+
 # The search window on top of the browser and the core above.
 add_library(fn_searchui STATIC
     ${CMAKE_CURRENT_LIST_DIR}/fwebsearch.cpp ${CMAKE_CURRENT_LIST_DIR}/fwebsearch.h
     ${CMAKE_CURRENT_LIST_DIR}/searchdialogs.cpp ${CMAKE_CURRENT_LIST_DIR}/searchdialogs.h
     ${CMAKE_CURRENT_LIST_DIR}/searchwindowhost.h
-    ${CMAKE_CURRENT_LIST_DIR}/splitterbar.cpp ${CMAKE_CURRENT_LIST_DIR}/splitterbar.h
-    ${CMAKE_CURRENT_LIST_DIR}/webengineresultpage.cpp ${CMAKE_CURRENT_LIST_DIR}/webengineresultpage.h)
-target_link_libraries(fn_searchui PUBLIC fn_search fn_browser fn_shell Qt6::Widgets Qt6::WebEngineWidgets)
+    ${CMAKE_CURRENT_LIST_DIR}/splitterbar.cpp ${CMAKE_CURRENT_LIST_DIR}/splitterbar.h)
+target_link_libraries(fn_searchui PUBLIC fn_searchpage fn_search fn_browser fn_shell Qt6::Widgets
+    Qt6::WebEngineWidgets)

@@ -1,2 +1,3 @@
 fn_add_test(tst_engines SOURCES ${CMAKE_CURRENT_LIST_DIR}/tst_engines.cpp LIBS fn_engine)
 fn_add_test(tst_scheduler SOURCES ${CMAKE_CURRENT_LIST_DIR}/tst_scheduler.cpp LIBS fn_engine)
+fn_add_test(tst_hostile SOURCES ${CMAKE_CURRENT_LIST_DIR}/tst_hostile.cpp LIBS fn_engine fn_downloadcommands ZLIB::ZLIB)

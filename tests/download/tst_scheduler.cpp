@@ -31,7 +31,7 @@ class TestScheduler : public QObject
         row.name = name;
         row.type = "pdf";
         row.folder = m_dir->path(); // without the trailing slash: the scheduler adds it
-        QVERIFY(m_model->addRow(row));
+        QVERIFY(m_model->addRow(row) != RowId::None);
     }
 
 private Q_SLOTS:
@@ -64,10 +64,10 @@ private Q_SLOTS:
     void loadReadsTheStoredOptions()
     {
         // A fresh profile: method 2, three threads, rename.
-        QCOMPARE(m_scheduler->method(), 2);
+        QCOMPARE(m_scheduler->method(), ::DownloadMethod::Parallel);
         QCOMPARE(m_scheduler->options().threadCount, 3);
         QCOMPARE(m_scheduler->options().policy, DuplicatePolicy::Rename);
-        QVERIFY(m_scheduler->Timer1.isActive());
+        QVERIFY(m_scheduler->housekeepingOn());
         QVERIFY(!m_scheduler->isRunning());
 
         WriteSetting(SectionDownload, Threads, "9");
@@ -76,12 +76,12 @@ private Q_SLOTS:
         m_scheduler->windowLoaded();
         QCOMPARE(m_scheduler->options().threadCount, 1); // a position beyond the list leaves "1"
         QCOMPARE(m_scheduler->options().policy, DuplicatePolicy::Skip);
-        QCOMPARE(shown.last().at(0).toInt(), 2);
+        QCOMPARE(shown.last().at(0).value<::DownloadMethod>(), ::DownloadMethod::Parallel);
 
-        WriteSetting(SectionSettings, DownloadMethod, "1");
+        WriteSetting(SectionSettings, settingkeys::DownloadMethod, "1");
         WriteSetting(SectionDownload, Threads, "4");
         m_scheduler->windowLoaded();
-        QCOMPARE(shown.last(), QVariantList({1, false, 0}));
+        QCOMPARE(shown.last(), QVariantList({QVariant::fromValue(::DownloadMethod::Single), false, 0}));
         QCOMPARE(m_scheduler->options().threadCount, 1);
         // Closing with method 1 stores position 0.
         m_scheduler->windowClosing();
@@ -120,8 +120,8 @@ private Q_SLOTS:
         m_scheduler->tickScheduler();
         for (int i = 0; i < 3; ++i) {
             QCOMPARE(m_model->row(i).state, RowState::Done);
-            QCOMPARE(m_model->row(i).size, QString::number(100 + i));
-            QCOMPARE(m_model->row(i).percent, QStringLiteral("已存在，跳过"));
+            QCOMPARE(m_model->cellText(i, DownloadListModel::ColSize), QString::number(100 + i));
+            QCOMPARE(m_model->cellText(i, DownloadListModel::ColPercent), QStringLiteral("已存在，跳过"));
             QCOMPARE(m_model->row(i).folder, folder());
         }
         QCOMPARE(m_model->row(3).state, RowState::Downloading);
@@ -158,7 +158,7 @@ private Q_SLOTS:
     void intervalCountsFromTheLastFinish()
     {
         QFETCH(int, method);
-        sharedOptions().DownloadMethod = method;
+        m_scheduler->options().method = ::methodFromNumber(method);
         m_scheduler->options().threadCount = 1;
         m_scheduler->options().intervalSeconds = 5;
         addRow("/p0.pdf", "a");
@@ -187,7 +187,7 @@ private Q_SLOTS:
 
     void singleConnectionIsOneAtATime()
     {
-        sharedOptions().DownloadMethod = 1;
+        m_scheduler->options().method = ::DownloadMethod::Single;
 
         FaultServer::Reply slow = FaultServer::pdf(8000);
         slow.trickleBytes = 2000;
@@ -247,12 +247,12 @@ private Q_SLOTS:
         QSignalSpy shown(m_scheduler, &DownloadScheduler::methodShown);
         m_scheduler->start();
         m_scheduler->switchMethod();
-        QCOMPARE(shown.last(), QVariantList({1, false, 0}));
+        QCOMPARE(shown.last(), QVariantList({QVariant::fromValue(::DownloadMethod::Single), false, 0}));
         QVERIFY(!m_scheduler->isRunning());
         m_scheduler->switchMethod();
-        QCOMPARE(shown.last(), QVariantList({2, true, 0}));
+        QCOMPARE(shown.last(), QVariantList({QVariant::fromValue(::DownloadMethod::Parallel), true, 0}));
         QCOMPARE(m_scheduler->options().threadCount, 1);
-        QCOMPARE(ReadSetting(SectionSettings, DownloadMethod, "unset"), QStringLiteral("unset"));
+        QCOMPARE(ReadSetting(SectionSettings, settingkeys::DownloadMethod, "unset"), QStringLiteral("unset"));
     }
 
     void closeAsksOnlyWhileWorkRemains()
@@ -260,7 +260,7 @@ private Q_SLOTS:
         QVERIFY(!m_scheduler->closeNeedsConfirmation());
         addRow("/p0.pdf", "w");
         QVERIFY(m_scheduler->closeNeedsConfirmation()); // a waiting row, scheduler off
-        m_model->setState(0, RowState::Failed);
+        m_model->setState(m_model->idAt(0), RowState::Failed);
         QVERIFY(!m_scheduler->closeNeedsConfirmation());
         m_scheduler->start();
         QVERIFY(m_scheduler->closeNeedsConfirmation());

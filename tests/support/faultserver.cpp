@@ -36,9 +36,10 @@ FaultServer::Reply FaultServer::pdf(qint64 size, char fill)
     return reply;
 }
 
-bool FaultServer::listen(bool tls)
+bool FaultServer::listen(bool tls, const QString &address)
 {
     m_tls = tls;
+    m_address = address;
     if (tls) {
         auto *server = new QSslServer(this);
         QSslConfiguration config = QSslConfiguration::defaultConfiguration();
@@ -57,7 +58,7 @@ bool FaultServer::listen(bool tls)
         while (QTcpSocket *socket = m_server->nextPendingConnection())
             onConnection(socket);
     });
-    return m_server->listen(QHostAddress::LocalHost, 0);
+    return m_server->listen(QHostAddress(address), 0);
 }
 
 quint16 FaultServer::port() const
@@ -67,7 +68,7 @@ quint16 FaultServer::port() const
 
 QUrl FaultServer::url(const QString &path) const
 {
-    return QUrl(QStringLiteral("%1://127.0.0.1:%2%3").arg(m_tls ? "https" : "http").arg(port()).arg(path));
+    return QUrl(QStringLiteral("%1://%2:%3%4").arg(m_tls ? "https" : "http", m_address).arg(port()).arg(path));
 }
 
 void FaultServer::setReply(const QString &path, const Reply &reply)

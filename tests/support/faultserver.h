@@ -52,9 +52,10 @@ public:
     explicit FaultServer(QObject *parent = nullptr);
     ~FaultServer() override;
 
-    bool listen(bool tls = false);
+    // On 127.0.0.1, or on another loopback address (127.0.0.2 is another host as far as cookies go).
+    bool listen(bool tls = false, const QString &address = QStringLiteral("127.0.0.1"));
     quint16 port() const;
-    QUrl url(const QString &path) const; // http(s)://127.0.0.1:port + path
+    QUrl url(const QString &path) const; // http(s)://address:port + path
 
     void setReply(const QString &path, const Reply &reply);
     static Reply pdf(qint64 size, char fill = 'p');
@@ -71,6 +72,7 @@ private:
 
     QTcpServer *m_server = nullptr;
     bool m_tls = false;
+    QString m_address;
     QHash<QByteArray, Reply> m_replies;
     QList<Request> m_requests;
     QList<QTcpSocket *> m_open;
