@@ -254,7 +254,7 @@ int RemoveDeadPartFiles(const QString &folder, qint64 notAfterSecs)
         struct stat st {};
         if (::fstatat(dirFd, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode))
             continue;
-        if (st.st_mtime >= notAfterSecs)
+        if (st.st_mtime > notAfterSecs)
             continue;
         if (::unlinkat(dirFd, entry->d_name, 0) == 0)
             ++removed;

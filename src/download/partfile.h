@@ -71,5 +71,5 @@ bool IsPlainFileName(const QString &name);
 
 // Removes the temporary files that transfers of runs that have ended (crashed, killed, power cut) left
 // in the folder: only regular files with this program's prefix whose process is gone and which are
-// older than notAfterSecs (seconds since the epoch). Links are never followed. The count removed.
+// not younger than notAfterSecs (seconds since the epoch). Links are never followed. The count removed.
 int RemoveDeadPartFiles(const QString &folder, qint64 notAfterSecs);

@@ -20,6 +20,12 @@ struct RunResult
     QString err;
 };
 
+// The program under test (another build can be named to compare).
+QString program()
+{
+    return qEnvironmentVariable("FN_BATCH_PROGRAM", QStringLiteral(FOLIONEXUS_EXE));
+}
+
 QString sha256(const QByteArray &bytes)
 {
     return QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex());
@@ -110,6 +116,11 @@ private Q_SLOTS:
     void proxyCarriesTheDownloads();
     void interruptStopsTransfersAndLeavesNoPartialFile_data();
     void interruptStopsTransfersAndLeavesNoPartialFile();
+    void hostileAnswersNeverEndDone_data();
+    void hostileAnswersNeverEndDone();
+    void cookiesStayWithTheirHostAcrossRedirects_data();
+    void cookiesStayWithTheirHostAcrossRedirects();
+    void aKilledRunLeavesNothingThatPassesForAPaper();
 
 private:
     RunResult run(const QStringList &arguments,
@@ -143,7 +154,7 @@ RunResult TestBatch::run(const QStringList &arguments, const QProcessEnvironment
 {
     QProcess process;
     process.setProcessEnvironment(env);
-    process.start(QStringLiteral(FOLIONEXUS_EXE), QStringList{QStringLiteral("--batch")} + arguments);
+    process.start(program(), QStringList{QStringLiteral("--batch")} + arguments);
     RunResult result;
     if (!process.waitForStarted(10000))
         return result;
@@ -211,15 +222,14 @@ void TestBatch::downloadsEveryPageAndCountsFailures_data()
     QTest::addColumn<QList<int>>("webPages");
     const int errorPage = 13;
     const int missing = 15;
-    // The parallel slots test small answers for error pages; the single connection keeps a page that
-    // came with 200 OK under its own type and says so.
+    // An error page sent with 200 OK is no paper for either method: it fails, and the run says so.
     QTest::newRow("parallel slots, six threads")
         << QStringLiteral("2") << QStringLiteral("6")
         << QStringLiteral("总数：17|正在下载：0|等待：0|已完成：15|失败：2") << QList<int>{errorPage, missing}
-        << QList<int>{};
+        << QList<int>{errorPage};
     QTest::newRow("single connection") << QStringLiteral("1") << QStringLiteral("3")
-                                       << QStringLiteral("总数：17|正在下载：0|等待：0|已完成：16|失败：1")
-                                       << QList<int>{missing} << QList<int>{errorPage};
+                                       << QStringLiteral("总数：17|正在下载：0|等待：0|已完成：15|失败：2")
+                                       << QList<int>{errorPage, missing} << QList<int>{errorPage};
 }
 
 void TestBatch::downloadsEveryPageAndCountsFailures()
@@ -229,8 +239,7 @@ void TestBatch::downloadsEveryPageAndCountsFailures()
     QFETCH(QString, totals);
     QFETCH(QList<int>, failed);
     QFETCH(QList<int>, webPages);
-    QCOMPARE(m_full.paperKind(failed.first()),
-             webPages.isEmpty() ? DemoPaperKind::ErrorPage : DemoPaperKind::Missing);
+    QCOMPARE(m_full.paperKind(webPages.first()), DemoPaperKind::ErrorPage);
     const RunResult r =
         run({QStringLiteral("--out"), out(), QStringLiteral("--method"), method, QStringLiteral("--threads"),
              threads, m_full.searchUrl(QStringLiteral("q")).toString()});
@@ -248,6 +257,8 @@ void TestBatch::downloadsEveryPageAndCountsFailures()
         if (row.at(3) == u"Failed") {
             failedSeen.append(n);
             QVERIFY(row.at(4).isEmpty() && row.at(5).isEmpty() && row.at(7).isEmpty());
+            if (webPages.contains(n))
+                QVERIFY(r.err.contains(m_full.paperFileUrl(n).toString() + QStringLiteral(" with a web page")));
             continue;
         }
         QCOMPARE(row.at(3), QStringLiteral("Done"));
@@ -258,10 +269,6 @@ void TestBatch::downloadsEveryPageAndCountsFailures()
         QCOMPARE(row.at(7), sha256(sent));
         QCOMPARE(QFileInfo(row.at(5)).absolutePath() + u'/', QDir(out()).absolutePath() + u'/');
         QCOMPARE(QFileInfo(row.at(5)).suffix(), row.at(2));
-        if (webPages.contains(n)) {
-            QCOMPARE(row.at(2), QStringLiteral("html"));
-            QVERIFY(r.err.contains(m_full.paperFileUrl(n).toString() + QStringLiteral(" with a web page")));
-        }
     }
     QCOMPARE(failedSeen, failed);
     // Failed rows leave nothing behind: the folder holds the done files and the manifest only.
@@ -522,7 +529,7 @@ void TestBatch::interruptStopsTransfersAndLeavesNoPartialFile()
     site.setReply(QStringLiteral("/files/large.pdf"), large);
 
     QProcess process;
-    process.start(QStringLiteral(FOLIONEXUS_EXE),
+    process.start(program(),
                   {QStringLiteral("--batch"), QStringLiteral("--out"), out(), QStringLiteral("--method"),
                    method, site.url(QStringLiteral("/results")).toString()});
     QVERIFY(process.waitForStarted(10000));
@@ -545,6 +552,151 @@ void TestBatch::interruptStopsTransfersAndLeavesNoPartialFile()
     QCOMPARE(rows.size(), 2);
     QCOMPARE(rows.at(0).at(3), QStringLiteral("Done"));
     QCOMPARE(rows.at(1).at(3), QStringLiteral("Failed"));
+}
+
+void TestBatch::hostileAnswersNeverEndDone_data()
+{
+    QTest::addColumn<QString>("method");
+    QTest::addColumn<QString>("fault");
+    for (const char *method : {"1", "2"}) {
+        for (const char *fault : {"type climbing out of the folder", "login page sent as a pdf",
+                                  "long login page sent as html", "conflicting lengths", "cut gzip"})
+            QTest::newRow(qPrintable(QStringLiteral("method %1, %2").arg(method).arg(fault)))
+                << QString::fromLatin1(method) << QString::fromLatin1(fault);
+    }
+}
+
+void TestBatch::hostileAnswersNeverEndDone()
+{
+    QFETCH(QString, method);
+    QFETCH(QString, fault);
+    FaultServer site;
+    QVERIFY(site.listen());
+    FaultServer::Reply page;
+    page.contentType = "text/html; charset=utf-8";
+    page.body = resultPage({{QStringLiteral("paper"), QStringLiteral("/files/paper")}});
+    site.setReply(QStringLiteral("/results"), page);
+    const QByteArray victim = "a file outside the folder";
+    fntest::writeFile(out(QStringLiteral("victim")), victim);
+    FaultServer::Reply reply = FaultServer::pdf(20000);
+    if (fault.startsWith(u"type")) {
+        // Long enough to push the name out of the file name, then back up into the parent folder.
+        QByteArray type = "/..";
+        while (type.size() < 280)
+            type += "/.";
+        reply.contentType = type + "/victim";
+    } else if (fault.contains(u"login page")) {
+        reply.contentType = fault.contains(u"html") ? "text/html" : "application/pdf";
+        reply.body = "<html><head><title>Login</title></head><body><form>please log in</form>";
+        while (reply.body.size() < (fault.startsWith(u"long") ? 7000 : 880))
+            reply.body += "<p>.</p>";
+        reply.body += "</body></html>";
+    } else if (fault == u"conflicting lengths") {
+        reply.extraHeaders.append({QByteArray("Content-Length"), QByteArray("5")});
+    } else {
+        // A whole answer whose compressed stream stops half-way.
+        QByteArray paper = "%PDF-1.4\n";
+        for (int i = 0; paper.size() < 60000; ++i)
+            paper += QByteArray::number(i * 2654435761u, 36);
+        reply.body = FaultServer::compressed(paper).left(20000);
+        reply.extraHeaders.append({QByteArray("Content-Encoding"), QByteArray("gzip")});
+    }
+    site.setReply(QStringLiteral("/files/paper.pdf"), reply);
+    const RunResult r = run({QStringLiteral("--out"), out(), QStringLiteral("--method"), method,
+                             QStringLiteral("--policy"), QStringLiteral("overwrite"),
+                             site.url(QStringLiteral("/results")).toString()});
+    QCOMPARE(fntest::readFile(out(QStringLiteral("victim"))), victim);
+    if (fault.startsWith(u"type")) {
+        // The paper itself is fine: it lands in the folder under its own name.
+        QCOMPARE(r.exitCode, 0);
+        QCOMPARE(filesIn(out()), QStringList({QStringLiteral("manifest.csv"), QStringLiteral("paper.pdf")}));
+        QCOMPARE(fntest::readFile(out() + QStringLiteral("/paper.pdf")), reply.body);
+        return;
+    }
+    QCOMPARE(r.exitCode, 2);
+    QCOMPARE(r.out.trimmed(), QStringLiteral("总数：1|正在下载：0|等待：0|已完成：0|失败：1"));
+    QCOMPARE(fntest::readFile(out(QStringLiteral("victim"))), victim);
+    QCOMPARE(filesIn(out()), QStringList{QStringLiteral("manifest.csv")});
+    const QList<QStringList> rows = manifestRows(out());
+    QCOMPARE(rows.size(), 1);
+    QCOMPARE(rows.at(0).at(3), QStringLiteral("Failed"));
+}
+
+void TestBatch::cookiesStayWithTheirHostAcrossRedirects_data()
+{
+    QTest::addColumn<QString>("method");
+    QTest::newRow("single connection") << QStringLiteral("1");
+    QTest::newRow("parallel slots") << QStringLiteral("2");
+}
+
+void TestBatch::cookiesStayWithTheirHostAcrossRedirects()
+{
+    QFETCH(QString, method);
+    FaultServer site;
+    FaultServer mirror;
+    QVERIFY(site.listen());
+    QVERIFY2(mirror.listen(false, QStringLiteral("127.0.0.2")), "a second loopback address");
+    FaultServer::Reply page;
+    page.contentType = "text/html; charset=utf-8";
+    page.body = resultPage({{QStringLiteral("paper"), QStringLiteral("/files/paper")}});
+    page.extraHeaders.append({QByteArray("Set-Cookie"), QByteArray("session=secret; Path=/")});
+    site.setReply(QStringLiteral("/results"), page);
+    FaultServer::Reply moved;
+    moved.status = 302;
+    moved.reason = "Found";
+    moved.body = "";
+    moved.location = mirror.url(QStringLiteral("/files/paper.pdf")).toEncoded();
+    site.setReply(QStringLiteral("/files/paper.pdf"), moved);
+    mirror.setReply(QStringLiteral("/files/paper.pdf"), FaultServer::pdf(9000, 'm'));
+    const RunResult r = run({QStringLiteral("--out"), out(), QStringLiteral("--method"), method,
+                             site.url(QStringLiteral("/results")).toString()});
+    QVERIFY2(r.exitCode == 0, qPrintable(r.err));
+    QCOMPARE(fntest::readFile(out() + QStringLiteral("/paper.pdf")), FaultServer::pdf(9000, 'm').body);
+    // The login cookie went to its own host, and not along the redirect to the other one.
+    QCOMPARE(site.requests().last().headers.value("cookie"), QByteArray("session=secret"));
+    QCOMPARE(mirror.requestCount(QStringLiteral("/files/paper.pdf")), 1);
+    QVERIFY(!mirror.requests().last().headers.contains("cookie"));
+}
+
+void TestBatch::aKilledRunLeavesNothingThatPassesForAPaper()
+{
+    FaultServer site;
+    QVERIFY(site.listen());
+    FaultServer::Reply page;
+    page.contentType = "text/html; charset=utf-8";
+    page.body = resultPage({{QStringLiteral("small"), QStringLiteral("/files/small")},
+                            {QStringLiteral("large"), QStringLiteral("/files/large")}});
+    site.setReply(QStringLiteral("/results"), page);
+    site.setReply(QStringLiteral("/files/small.pdf"), FaultServer::pdf(2000));
+    FaultServer::Reply large = FaultServer::pdf(8 * 1024 * 1024, 'L');
+    large.trickleBytes = 4096;
+    large.trickleMs = 20;
+    site.setReply(QStringLiteral("/files/large.pdf"), large);
+
+    QProcess process;
+    process.start(program(), {QStringLiteral("--batch"), QStringLiteral("--out"), out(), QStringLiteral("--threads"),
+                              QStringLiteral("1"), site.url(QStringLiteral("/results")).toString()});
+    QVERIFY(process.waitForStarted(10000));
+    QByteArray err;
+    QTRY_VERIFY_WITH_TIMEOUT((err += process.readAllStandardError()).contains("Done    small.pdf") &&
+                                 site.requestCount(QStringLiteral("/files/large.pdf")) == 1,
+                             30000);
+    QTest::qWait(300);
+    process.kill();
+    QVERIFY(process.waitForFinished(10000));
+    site.releaseAll();
+    // Nothing stands under the large paper's name.
+    QVERIFY2(!QFileInfo::exists(out() + QStringLiteral("/large.pdf")), qPrintable(filesIn(out()).join(u',')));
+
+    site.setReply(QStringLiteral("/files/large.pdf"), FaultServer::pdf(300000, 'L'));
+    const RunResult r = run({QStringLiteral("--out"), out(), QStringLiteral("--policy"), QStringLiteral("skip"),
+                             site.url(QStringLiteral("/results")).toString()});
+    QVERIFY2(r.exitCode == 0, qPrintable(r.err));
+    QCOMPARE(fntest::readFile(out() + QStringLiteral("/large.pdf")), FaultServer::pdf(300000, 'L').body);
+    QVERIFY(!r.err.contains(QStringLiteral("large.pdf  2 bytes")));
+    // The killed run's temporary file is gone; only the papers and the manifest are left.
+    QCOMPARE(filesIn(out()), QStringList({QStringLiteral("large.pdf"), QStringLiteral("manifest.csv"),
+                                          QStringLiteral("small.pdf")}));
 }
 
 FN_TEST_MAIN_CORE(TestBatch)

@@ -12,28 +12,11 @@
 #include <QNetworkCookieJar>
 #include <QSignalSpy>
 #include <QTemporaryDir>
-#include <zlib.h>
 
 using Reply = FaultServer::Reply;
 using Kind = FailureReason::Kind;
 
 namespace {
-
-// A gzip (or zlib-wrapped deflate) stream of data.
-QByteArray compressed(const QByteArray &data, bool gzip)
-{
-    z_stream z{};
-    deflateInit2(&z, Z_BEST_SPEED, Z_DEFLATED, gzip ? 16 + MAX_WBITS : MAX_WBITS, 8, Z_DEFAULT_STRATEGY);
-    QByteArray out(static_cast<qsizetype>(deflateBound(&z, static_cast<uLong>(data.size()))), '\0');
-    z.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(data.constData()));
-    z.avail_in = static_cast<uInt>(data.size());
-    z.next_out = reinterpret_cast<Bytef *>(out.data());
-    z.avail_out = static_cast<uInt>(out.size());
-    deflate(&z, Z_FINISH);
-    out.truncate(static_cast<qsizetype>(z.total_out));
-    deflateEnd(&z);
-    return out;
-}
 
 // Bytes that do not compress away, so a cut stream really lacks part of the file.
 QByteArray noise(qsizetype size)
@@ -250,7 +233,7 @@ private Q_SLOTS:
             reply.extraHeaders.append(header("Content-Length", "5"));
         } else if (fault == u"cut gzip" || fault == u"cut deflate") {
             const bool gzip = fault == u"cut gzip";
-            reply.body = compressed(paper, gzip);
+            reply.body = FaultServer::compressed(paper, gzip);
             reply.body.truncate(reply.body.size() / 2); // sent whole: only the coded stream is short
             reply.extraHeaders.append(header("Content-Encoding", gzip ? "gzip" : "deflate"));
         } else if (fault == u"cut chunked") {
@@ -283,7 +266,7 @@ private Q_SLOTS:
                 use(method);
                 const QByteArray paper = noise(50000);
                 Reply reply;
-                reply.body = compressed(paper, gzip);
+                reply.body = FaultServer::compressed(paper, gzip);
                 reply.extraHeaders.append(header("Content-Encoding", gzip ? "gzip" : "deflate"));
                 const QString path = QStringLiteral("/z%1%2.pdf").arg(method).arg(gzip);
                 m_server.setReply(path, reply);
@@ -328,7 +311,7 @@ private Q_SLOTS:
         } else if (fault == u"conflicting lengths") {
             reply.extraHeaders.append(header("Content-Length", "7"));
         } else if (fault == u"cut gzip") {
-            reply.body = compressed(noise(90000), true).left(20000);
+            reply.body = FaultServer::compressed(noise(90000), true).left(20000);
             reply.extraHeaders.append(header("Content-Encoding", "gzip"));
         } else if (fault == u"no answer") {
             reply.noAnswer = true;

@@ -12,6 +12,8 @@
 #include <QTcpSocket>
 #include <QTimer>
 
+#include <zlib.h>
+
 namespace {
 
 QByteArray chunk(const QByteArray &data)
@@ -34,6 +36,21 @@ FaultServer::Reply FaultServer::pdf(qint64 size, char fill)
     reply.body = "%PDF-1.4\n" + QByteArray(std::max<qint64>(0, size - 9), fill);
     reply.body.truncate(size);
     return reply;
+}
+
+QByteArray FaultServer::compressed(const QByteArray &data, bool gzip)
+{
+    z_stream z{};
+    deflateInit2(&z, Z_BEST_SPEED, Z_DEFLATED, gzip ? 16 + MAX_WBITS : MAX_WBITS, 8, Z_DEFAULT_STRATEGY);
+    QByteArray out(static_cast<qsizetype>(deflateBound(&z, static_cast<uLong>(data.size()))), '\0');
+    z.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(data.constData()));
+    z.avail_in = static_cast<uInt>(data.size());
+    z.next_out = reinterpret_cast<Bytef *>(out.data());
+    z.avail_out = static_cast<uInt>(out.size());
+    deflate(&z, Z_FINISH);
+    out.truncate(static_cast<qsizetype>(z.total_out));
+    deflateEnd(&z);
+    return out;
 }
 
 bool FaultServer::listen(bool tls, const QString &address)

@@ -59,6 +59,8 @@ public:
 
     void setReply(const QString &path, const Reply &reply);
     static Reply pdf(qint64 size, char fill = 'p');
+    // A gzip (or zlib-wrapped deflate) stream of data, as a server sends a compressed body.
+    static QByteArray compressed(const QByteArray &data, bool gzip = true);
 
     QList<Request> requests() const;
     int requestCount(const QString &path) const;
