@@ -65,6 +65,12 @@ DownloadScheduler::~DownloadScheduler()
     drop(m_single);
     for (Slot &slot : m_slots)
         drop(slot);
+    for (const QPointer<Downloader> &t : std::as_const(m_committing)) {
+        if (t) {
+            t->disconnect(this);
+            delete t.data();
+        }
+    }
 }
 
 void DownloadScheduler::setTimeouts(int headerTimeoutMs, int stallWindowMs, qint64 stallMinBytes)
@@ -89,7 +95,7 @@ bool DownloadScheduler::transferExecuting() const
 
 bool DownloadScheduler::anyTransferLive() const
 {
-    return transferExecuting() || CountTransferSlots() > 1;
+    return transferExecuting() || CountTransferSlots() > 1 || !m_committing.isEmpty();
 }
 
 bool DownloadScheduler::slotAlive(int k) const
@@ -231,6 +237,7 @@ void DownloadScheduler::StopDownloads()
         if (transfer)
             transfer->stop();
     }
+    m_committing.removeAll(nullptr);
     for (int i = 0; i < m_model->count(); ++i) {
         const DownloadRow &row = m_model->row(i);
         if (row.state != RowState::Downloading || m_reservedBy.contains(row.id))
@@ -392,6 +399,7 @@ Downloader *DownloadScheduler::makeTransfer(RowId id, bool single)
     auto *transfer = new Downloader(id, single ? m_singleManager : m_slotManager, transferOptions(single), this);
     connect(transfer, &Downloader::DownloadProgress, this, &DownloadScheduler::onProgress);
     connect(transfer, &Downloader::answered, this, &DownloadScheduler::onAnswered);
+    connect(transfer, &Downloader::bodyReceived, this, &DownloadScheduler::onBodyReceived);
     connect(transfer, &Downloader::finished, this, &DownloadScheduler::onFinished);
     connect(transfer, &Downloader::webPageReceived, this, &DownloadScheduler::webPageReceived);
     connect(transfer, &Downloader::connectionStateChanged, this,
@@ -483,6 +491,18 @@ void DownloadScheduler::onAnswered(RowId id, qint64 length, const QString &type,
     });
 }
 
+void DownloadScheduler::onBodyReceived(RowId)
+{
+    // With no pause between files the slot serves the next row while this file is flushed to the disk.
+    constexpr int MaxCommitting = 32;
+    auto *transfer = qobject_cast<Downloader *>(sender());
+    if (!transfer || m_options.intervalSeconds > 0 || m_committing.size() >= MaxCommitting || !isRunning())
+        return;
+    m_committing.append(transfer);
+    freeSlotOf(transfer);
+    QTimer::singleShot(0, this, &DownloadScheduler::startDue);
+}
+
 void DownloadScheduler::onFinished(RowId id, const TransferResult &result)
 {
     auto *transfer = qobject_cast<Downloader *>(sender());
@@ -513,6 +533,7 @@ void DownloadScheduler::freeSlotOf(Downloader *transfer)
 {
     if (!transfer)
         return;
+    m_committing.removeAll(transfer);
     if (m_single.transfer == transfer) {
         m_single = Slot{};
         m_busy = false;

@@ -125,6 +125,7 @@ private:
     void applyProxy();
     void onProgress(RowId id, qint64 received, qint64 total);
     void onAnswered(RowId id, qint64 length, const QString &type, const QString &name);
+    void onBodyReceived(RowId id);
     void onFinished(RowId id, const TransferResult &result);
     void DownloadComplete(RowId id, const TransferResult &result, bool single);
     void DownloadError(RowId id, const TransferResult &result);
@@ -148,6 +149,8 @@ private:
     QNetworkAccessManager *m_slotManager; // shared by the parallel slots
     Slot m_single;
     std::array<Slot, MaxSlots + 1> m_slots{}; // element 0 is the template and never transfers
+    // Transfers whose body is whole and whose file is being put on disk; their slots serve the next rows.
+    QList<QPointer<Downloader>> m_committing;
     ReservedPaths m_reserved;
     QHash<RowId, QString> m_reservedBy;
     struct Speed

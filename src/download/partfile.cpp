@@ -42,6 +42,19 @@ bool processAlive(pid_t pid)
     return ::kill(pid, 0) == 0 || errno == EPERM;
 }
 
+// Flushes wait on the disk, not on a processor: many may run at once, and the file system then commits
+// them together.
+QThreadPool &flushPool()
+{
+    static QThreadPool *pool = [] {
+        auto *p = new QThreadPool;
+        p->setMaxThreadCount(16);
+        p->setExpiryTimeout(5000);
+        return p;
+    }();
+    return *pool;
+}
+
 } // namespace
 
 bool IsPlainFileName(const QString &name)
@@ -165,7 +178,7 @@ void PartFile::flush(QObject *receiver, std::function<void(bool ok, const QStrin
     // The job owns the file's descriptor from here on; the folder stays with this object.
     const int fd = std::exchange(m_fd, -1);
     QPointer<QObject> guard(receiver);
-    QThreadPool::globalInstance()->start([fd, guard, done] {
+    flushPool().start([fd, guard, done] {
         int error = ::fdatasync(fd) == 0 ? 0 : errno;
         if (::close(fd) != 0 && error == 0)
             error = errno;

@@ -215,7 +215,7 @@ private Q_SLOTS:
         m_scheduler->options().threadCount = 1;
         m_scheduler->setTickIntervalMs(3600 * 1000);
         const RowId first = addPaper(0, false);
-        const RowId second = addPaper(1, false);
+        const RowId second = addPaper(1, true); // still arriving when the pause is set
         const RowId third = addPaper(2, false);
 
         // A pause of 0: the next file starts as soon as one ends, with the clock standing still.
