@@ -102,7 +102,7 @@ int main(int argc, char **argv)
     waitFor([&] { return windows.downloadWindow() && search->AnalysisStopped(); }, 30000);
     fFileDownload *downloads = windows.downloadWindow();
     downloads->resize(1100, 640);
-    sharedOptions().DownloadMethod = 2;
+    downloads->scheduler()->options().method = DownloadMethod::Parallel;
     downloads->scheduler()->options().threadCount = 3;
     downloads->scheduler()->start();
     waitFor([&] { return downloads->model()->检测是否下载列表完毕(); }, 60000);

@@ -165,6 +165,12 @@ QVariant DownloadListModel::data(const QModelIndex &index, int role) const
             if (r.downloaded >= 0)
                 return r.downloaded;
             break;
+        case ColPercent: {
+            const QString text = r.percentText();
+            if (text.endsWith(u'%'))
+                return text.chopped(1).toDouble();
+            break;
+        }
         case ColSpeed:
             return r.speed;
         default:

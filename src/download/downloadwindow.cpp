@@ -348,7 +348,7 @@ void fFileDownload::buildList(QWidget *central)
     ListView3->header()->setSectionsClickable(true);
     ListView3->header()->setSortIndicatorShown(false);
     ListView3->header()->setStretchLastSection(true);
-    const int widths[] = {280, 50, 80, 80, 90, 240};
+    const int widths[] = {280, 50, 80, 80, 90, 240, 90};
     for (int c = 0; c < DownloadListModel::ColumnCount; ++c)
         ListView3->setColumnWidth(c, widths[c]);
 
@@ -539,9 +539,6 @@ void fFileDownload::syncPolicy()
 void fFileDownload::onRunningChanged(bool running)
 {
     Shape1->setVisible(running);
-    if (running && !m_wasRunning)
-        m_loginRetried.clear();
-    m_wasRunning = running;
 }
 
 void fFileDownload::onHousekeepingDone()
@@ -735,6 +732,8 @@ void fFileDownload::clearAll()
 
 void fFileDownload::startDownloads()
 {
+    // A run the user starts gives every row its one more try after a login again.
+    m_loginRetried.clear();
     m_userStopped = false;
     m_scheduler->start();
 }

@@ -171,6 +171,5 @@ private:
     std::array<QLabel *, 4> m_panels{};
     QSet<QString> m_loginRetried; // rows given their one more try after a login, this run
     QStringList m_pendingRetries; // rows waiting for the login that runs now
-    bool m_wasRunning = false;
     bool m_userStopped = false; // the user stopped the run; a login retry does not start it again
 };

@@ -4,6 +4,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QHash>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 
@@ -19,9 +20,9 @@ DownloadRow makeRow(const QString &name, RowState state, const QString &folder =
     row.state = state;
     row.tag = QStringLiteral("page-") + name;
     if (state == RowState::Done || state == RowState::Failed) {
-        row.size = QStringLiteral("10");
-        row.downloaded = QStringLiteral("10");
-        row.percent = QStringLiteral("100%");
+        row.size = 10;
+        row.downloaded = 10;
+        row.percentNote = PercentNote::Full;
     }
     return row;
 }
@@ -38,8 +39,16 @@ QStringList column(const DownloadListModel &model, DownloadListModel::Column c)
 {
     QStringList result;
     for (int i = 0; i < model.count(); ++i)
-        result << model.cell(i, c);
+        result << model.cellText(i, c);
     return result;
+}
+
+// Size, downloaded and percent as the list shows them.
+bool progressCellsEmpty(const DownloadListModel &model, int position)
+{
+    return model.cellText(position, DownloadListModel::ColSize).isEmpty()
+        && model.cellText(position, DownloadListModel::ColDownloaded).isEmpty()
+        && model.cellText(position, DownloadListModel::ColPercent).isEmpty();
 }
 
 // Records every shell action instead of starting a program.
@@ -81,7 +90,7 @@ private Q_SLOTS:
         QVERIFY(!ShuffleRows(model, running, random));
         QCOMPARE(RedownloadFailedRows(model, running), -1);
         QCOMPARE(RedownloadHtmlRows(model, running), -1);
-        QCOMPARE(RemoveSelectedRows(model, running, {0, 1, 2}), -1);
+        QCOMPARE(RemoveSelectedRows(model, running, model.idsAt({0, 1, 2})), -1);
         QVERIFY(!ClearAllRows(model, running));
         QCOMPARE(recorder.messages.size(), 5);
         for (const MessageRequest &m : std::as_const(recorder.messages)) {
@@ -90,7 +99,7 @@ private Q_SLOTS:
         }
         recorder.clear();
 
-        QVERIFY(!CancelSelectedRows(model, running, {1}));
+        QVERIFY(!CancelSelectedRows(model, running, {model.idAt(1)}));
         QCOMPARE(recorder.texts(), QStringList{"停止下载后方可设置！"});
         QCOMPARE(recorder.messages.first().icon, MessageIcon::Critical);
         recorder.clear();
@@ -122,11 +131,12 @@ private Q_SLOTS:
         QCOMPARE(model.count(), 0);
 
         QStringList before;
+        QHash<QString, RowId> idOfName;
         for (int i = 0; i < 60; ++i) {
             DownloadRow row = makeRow(QStringLiteral("r%1").arg(i), i % 3 ? RowState::Done : RowState::Failed,
                                       QStringLiteral("/f%1/").arg(i));
-            row.size = QString::number(i * 7);
-            model.addRow(row);
+            row.size = i * 7;
+            idOfName.insert(row.name, model.addRow(row));
             before << row.name;
         }
         QVERIFY(ShuffleRows(model, idle, random));
@@ -142,7 +152,9 @@ private Q_SLOTS:
             const int n = row.name.mid(1).toInt();
             QCOMPARE(row.key, "http://site/" + row.name);
             QCOMPARE(row.tag, "page-" + row.name);
-            QCOMPARE(row.size, QString::number(n * 7));
+            QCOMPARE(model.cellText(i, DownloadListModel::ColSize), QString::number(n * 7));
+            QCOMPARE(row.id, idOfName.value(row.name)); // a row keeps its identity where it goes
+            QCOMPARE(model.idOfKey(row.key), row.id);
             QCOMPARE(row.folder, QStringLiteral("/f%1/").arg(n));
             QCOMPARE(row.state, n % 3 ? RowState::Done : RowState::Failed);
         }
@@ -155,10 +167,8 @@ private Q_SLOTS:
     {
         fntest::MessageRecorder recorder;
         DownloadListModel model;
-        QList<DownloadRow> rows;
         for (int i = 0; i < 10030; ++i)
-            rows.append(makeRow(QStringLiteral("%1").arg(i, 5, 10, QLatin1Char('0')), RowState::Waiting));
-        model.replaceRows(rows);
+            model.addRow(makeRow(QStringLiteral("%1").arg(i, 5, 10, QLatin1Char('0')), RowState::Waiting));
         QRandomGenerator random(7);
         QVERIFY(ShuffleRows(model, idle, random));
         QCOMPARE(model.count(), 10030);
@@ -183,9 +193,9 @@ private Q_SLOTS:
         for (const QString file : {"done.pdf", "failed.pdf", "page.HTM"})
             fntest::writeFile(folder + file, "x");
 
-        QCOMPARE(RedownloadSelectedRows(model, {0, 2, 5}), 1);
+        QCOMPARE(RedownloadSelectedRows(model, model.idsAt({0, 2, 5})), 1);
         QCOMPARE(model.row(0).state, RowState::Waiting);
-        QVERIFY(model.row(0).size.isEmpty() && model.row(0).downloaded.isEmpty() && model.row(0).percent.isEmpty());
+        QVERIFY(progressCellsEmpty(model, 0));
         QVERIFY(!QFile::exists(folder + "done.pdf"));
         QCOMPARE(model.row(5).state, RowState::Downloading);
 
@@ -235,8 +245,9 @@ private Q_SLOTS:
         const RowState states[] = {RowState::Failed, RowState::Failed, RowState::Done, RowState::Failed,
                                    RowState::Done,   RowState::Done,   RowState::Waiting};
         int n = 0;
+        QList<RowId> ids;
         for (RowState s : states)
-            model.addRow(makeRow(QString::number(n++), s));
+            ids << model.addRow(makeRow(QString::number(n++), s));
         QCOMPARE(RemoveFailedRows(model), 3);
         QCOMPARE(names(model), QStringList({"2", "4", "5", "6"}));
         QCOMPARE(RemoveDoneRows(model), 3);
@@ -244,7 +255,8 @@ private Q_SLOTS:
 
         for (int i = 10; i < 15; ++i)
             model.addRow(makeRow(QString::number(i), RowState::Waiting));
-        QCOMPARE(RemoveSelectedRows(model, idle, {1, 2, 4, 99}), 3);
+        // A row that is no longer listed is passed over.
+        QCOMPARE(RemoveSelectedRows(model, idle, model.idsAt({1, 2, 4}) << ids.at(0)), 3);
         QCOMPARE(names(model), QStringList({"6", "12", "14"}));
 
         recorder.answers = {MessageAnswer::No};
@@ -264,7 +276,7 @@ private Q_SLOTS:
         model.addRow(makeRow("w", RowState::Waiting));
         model.addRow(makeRow("d", RowState::Done));
         model.addRow(makeRow("w2", RowState::Waiting));
-        QVERIFY(CancelSelectedRows(model, idle, {0, 1}));
+        QVERIFY(CancelSelectedRows(model, idle, model.idsAt({0, 1})));
         QCOMPARE(model.row(0).state, RowState::Failed);
         QCOMPARE(model.row(1).state, RowState::Done);
         QCOMPARE(model.row(2).state, RowState::Waiting);
@@ -285,32 +297,32 @@ private Q_SLOTS:
         fntest::writeFile(folder + "big.txt", QByteArray(2048 * 1024 + 1, 'a'));
         RecordingShell shell;
 
-        OpenDownloadedFile(model, -1, shell.hooks());
-        OpenContainingFolder(model, -1, shell.hooks());
-        OpenInTextEditor(model, -1, shell.hooks());
+        OpenDownloadedFile(model, RowId::None, shell.hooks());
+        OpenContainingFolder(model, RowId::None, shell.hooks());
+        OpenInTextEditor(model, RowId::None, shell.hooks());
         QVERIFY(shell.calls.isEmpty() && recorder.messages.isEmpty());
 
-        OpenDownloadedFile(model, 0, shell.hooks());
-        OpenDownloadedFile(model, 1, shell.hooks());
+        OpenDownloadedFile(model, model.idAt(0), shell.hooks());
+        OpenDownloadedFile(model, model.idAt(1), shell.hooks());
         QCOMPARE(shell.calls, QStringList{"file:" + folder + "here.pdf"});
         QCOMPARE(recorder.texts(), QStringList{"该文件不存在！"});
         QCOMPARE(recorder.messages.last().icon, MessageIcon::Critical);
 
         shell.calls.clear();
         recorder.clear();
-        OpenContainingFolder(model, 0, shell.hooks());
-        OpenContainingFolder(model, 1, shell.hooks());
+        OpenContainingFolder(model, model.idAt(0), shell.hooks());
+        OpenContainingFolder(model, model.idAt(1), shell.hooks());
         QCOMPARE(shell.calls, QStringList({"show:" + folder + "here.pdf", "folder:" + folder}));
         QVERIFY(recorder.messages.isEmpty());
         shell.showInFolderWorks = false;
-        OpenContainingFolder(model, 0, shell.hooks());
+        OpenContainingFolder(model, model.idAt(0), shell.hooks());
         QCOMPARE(recorder.texts(), QStringList{"打开失败！"});
 
         shell.calls.clear();
         recorder.clear();
-        OpenInTextEditor(model, 2, shell.hooks());
-        OpenInTextEditor(model, 3, shell.hooks());
-        OpenInTextEditor(model, 1, shell.hooks());
+        OpenInTextEditor(model, model.idAt(2), shell.hooks());
+        OpenInTextEditor(model, model.idAt(3), shell.hooks());
+        OpenInTextEditor(model, model.idAt(1), shell.hooks());
         QCOMPARE(shell.calls, QStringList{"editor:" + folder + "exact.txt"});
         QCOMPARE(recorder.texts(),
                  QStringList({"该文件太大，超过了2M，不便于用记事本打开！", "该文件不存在！"}));
@@ -331,38 +343,60 @@ private Q_SLOTS:
         fntest::writeFile(folder + "busy.pdf", "%PD");
         RecordingShell shell;
 
-        DoubleClickRow(model, 0, shell.hooks());
+        DoubleClickRow(model, model.idAt(0), shell.hooks());
         QCOMPARE(shell.calls, QStringList{"file:" + folder + "ok.pdf"});
-        DoubleClickRow(model, 1, shell.hooks());
+        DoubleClickRow(model, model.idAt(1), shell.hooks());
         QCOMPARE(recorder.texts(), QStringList{"文件不存在！"});
         QCOMPARE(recorder.messages.last().icon, MessageIcon::Critical);
 
-        DoubleClickRow(model, 2, shell.hooks());
+        DoubleClickRow(model, model.idAt(2), shell.hooks());
         QCOMPARE(model.row(2).state, RowState::Waiting);
-        QVERIFY(model.row(2).size.isEmpty() && model.row(2).percent.isEmpty());
+        QVERIFY(progressCellsEmpty(model, 2));
         QVERIFY(!QFile::exists(folder + "partial.pdf"));
 
-        DoubleClickRow(model, 3, shell.hooks());
+        DoubleClickRow(model, model.idAt(3), shell.hooks());
         QCOMPARE(model.row(3).state, RowState::Downloading);
         QVERIFY(QFile::exists(folder + "busy.pdf"));
         QCOMPARE(shell.calls.size(), 1);
 
-        QCOMPARE(RowClickPanelText(model, 0), folder + "ok.pdf");
-        QCOMPARE(RowClickPanelText(model, 1), QString());
+        QCOMPARE(RowClickPanelText(model, model.idAt(0)), folder + "ok.pdf");
+        QCOMPARE(RowClickPanelText(model, model.idAt(1)), QString());
+        QCOMPARE(RowClickPanelText(model, RowId::None), QString());
     }
 
     void numericColumnsSortByValueAndKeepOtherText()
     {
         DownloadListModel model;
-        const QStringList sizes{"1000", "999", "未知", "", "5", "文件不存在", "20000"};
-        const QStringList percents{"100%", "9%", "", "45%", "已存在，跳过", "0%", "10%"};
-        for (int i = 0; i < sizes.size(); ++i) {
+        // Size cells "1000", "999", "未知", "", "5", "文件不存在", "20000"; percent cells "45%", "9%", "100%",
+        // "已存在，跳过", "0%", "", "10%".
+        struct Cells
+        {
+            qint64 size;
+            SizeNote sizeNote;
+            qint64 downloaded;
+            PercentNote percentNote;
+        };
+        const QList<Cells> cells{{1000, SizeNote::None, 450, PercentNote::None},
+                                 {999, SizeNote::None, 90, PercentNote::None},
+                                 {-1, SizeNote::Unknown, 77, PercentNote::Full},
+                                 {-1, SizeNote::None, -1, PercentNote::Skipped},
+                                 {5, SizeNote::None, 0, PercentNote::None},
+                                 {-1, SizeNote::NotFound, -1, PercentNote::None},
+                                 {20000, SizeNote::None, 2000, PercentNote::None}};
+        for (int i = 0; i < cells.size(); ++i) {
             DownloadRow row = makeRow(QStringLiteral("n%1").arg(i), RowState::Done);
-            row.size = sizes.at(i);
-            row.percent = percents.at(i);
+            row.size = cells.at(i).size;
+            row.sizeNote = cells.at(i).sizeNote;
+            row.downloaded = cells.at(i).downloaded;
+            row.percentShown = row.size > 0;
+            row.percentNote = cells.at(i).percentNote;
             row.type = QStringList({"pdf", "B", "a", "caj", "PDF", "nh", "c"}).at(i);
             model.addRow(row);
         }
+        QCOMPARE(column(model, DownloadListModel::ColSize),
+                 QStringList({"1000", "999", "未知", "", "5", "文件不存在", "20000"}));
+        QCOMPARE(column(model, DownloadListModel::ColPercent),
+                 QStringList({"45%", "9%", "100%", "已存在，跳过", "0%", "", "10%"}));
         fntest::MessageRecorder recorder;
         HeaderSorter sorter;
         // The first click after load sorts descending.

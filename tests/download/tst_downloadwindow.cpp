@@ -103,7 +103,7 @@ private Q_SLOTS:
         QVERIFY(window.PicWebBK->isHidden());
         QCOMPARE(window.ListView3->toolTip(), QStringLiteral("双击鼠标：下载当前项或者打开文件"));
         QCOMPARE(window.ListView3->editTriggers(), QAbstractItemView::NoEditTriggers);
-        QCOMPARE(window.ListView3->model()->columnCount(), 6);
+        QCOMPARE(window.ListView3->model()->columnCount(), 7);
         QVERIFY(!window.panelText(1).isEmpty());
         for (const char *name : {"Picture3", "Image1", "Picture1", "Label2", "Label8", "StatusBar1"})
             QVERIFY2(window.findChild<QWidget *>(name), name);
@@ -158,23 +158,25 @@ private Q_SLOTS:
         fntest::MessageRecorder recorder;
         fFileDownload window;
         DownloadListModel *model = window.model();
-        for (const char *size : {"999", "1000", "未知"}) {
-            DownloadRow row = makeRow(QString::fromUtf8(size), RowState::Done);
-            row.size = QString::fromUtf8(size);
+        for (const qint64 size : {999, 1000, -1}) {
+            DownloadRow row = makeRow(QString::number(size), RowState::Done);
+            row.size = size;
+            if (size < 0)
+                row.sizeNote = SizeNote::Unknown; // "未知"
             model->addRow(row);
         }
         window.scheduler()->start();
         window.sortByHeader(DownloadListModel::ColSize);
         QCOMPARE(recorder.texts(), QStringList{"停止下载后方可排序！"});
-        QCOMPARE(model->row(0).size, QStringLiteral("999"));
+        QCOMPARE(model->cellText(0, DownloadListModel::ColSize), QStringLiteral("999"));
         QVERIFY(!window.ListView3->header()->isSortIndicatorShown());
         window.scheduler()->StopDownloads();
 
         recorder.clear();
         window.sortByHeader(DownloadListModel::ColSize);
         QVERIFY(recorder.messages.isEmpty());
-        QCOMPARE(model->row(0).size, QStringLiteral("未知"));
-        QCOMPARE(model->row(1).size, QStringLiteral("1000"));
+        QCOMPARE(model->cellText(0, DownloadListModel::ColSize), QStringLiteral("未知"));
+        QCOMPARE(model->cellText(1, DownloadListModel::ColSize), QStringLiteral("1000"));
         QCOMPARE(window.ListView3->header()->sortIndicatorOrder(), Qt::DescendingOrder);
         QCOMPARE(window.ListView3->header()->sortIndicatorSection(), int(DownloadListModel::ColSize));
     }
@@ -191,8 +193,10 @@ private Q_SLOTS:
 
         window.action("actSelectAll")->trigger();
         QCOMPARE(window.selectedRows(), QList<int>({0, 1, 2, 3, 4}));
+        QCOMPARE(window.selectedIds(), model->idsAt({0, 1, 2, 3, 4}));
         window.action("actSelectNone")->trigger();
         QVERIFY(window.selectedRows().isEmpty());
+        QVERIFY(window.selectedIds().isEmpty());
 
         window.action("actRemoveFailed")->trigger();
         QCOMPARE(model->count(), 3);
@@ -242,9 +246,10 @@ private Q_SLOTS:
         QVERIFY(QTest::qWaitForWindowExposed(&window));
         DownloadListModel *model = window.model();
         model->addRow(makeRow("gone", RowState::Done, dir.path() + "/"));
-        model->addRow(makeRow("broken", RowState::Failed, dir.path() + "/"));
+        DownloadRow broken = makeRow("broken", RowState::Failed, dir.path() + "/");
+        broken.sizeNote = SizeNote::NotFound;
+        model->addRow(broken);
         fntest::writeFile(dir.path() + "/broken.pdf", "%PD");
-        model->setCell(1, DownloadListModel::ColSize, QStringLiteral("文件不存在"));
 
         auto doubleClickRow = [&](int row) {
             const QRect rect = window.ListView3->visualRect(model->index(row, 0));
@@ -255,7 +260,7 @@ private Q_SLOTS:
         QCOMPARE(recorder.texts(), QStringList{"文件不存在！"});
         doubleClickRow(1);
         QCOMPARE(model->row(1).state, RowState::Waiting);
-        QVERIFY(model->row(1).size.isEmpty());
+        QVERIFY(model->cellText(1, DownloadListModel::ColSize).isEmpty());
         QVERIFY(!QFile::exists(dir.path() + "/broken.pdf"));
 
         // A click on a row whose file exists shows its path in the second panel.
@@ -276,7 +281,7 @@ private Q_SLOTS:
         model->addRow(makeRow("a", RowState::Failed));
         model->addRow(makeRow("b", RowState::Done));
         DownloadScheduler *scheduler = window.scheduler();
-        scheduler->Timer1.stop(); // the test drives the ticks
+        scheduler->setHousekeeping(false); // the test drives the ticks
 
         scheduler->tickHousekeeping();
         QVERIFY(!scheduler->isRunning());

@@ -178,7 +178,7 @@ private Q_SLOTS:
         QCOMPARE(downloads.row(0).folder, QStringLiteral("/papers/"));
         QCOMPARE(downloads.row(0).tag, QStringLiteral("http://site/r"));
         QCOMPARE(downloads.row(0).state, RowState::Waiting);
-        QCOMPARE(downloads.row(0).size, QString());
+        QCOMPARE(downloads.cellText(0, DownloadListModel::ColSize), QString());
 
         sharedOptions().UseOriginalFileName = false;
         QVERIFY(加入下载列表(downloads, "http://site/paper/124.pdf", " Deep\r\nlearning: a/b? \n", "pdf", "/own/", ""));
