@@ -3,6 +3,7 @@
 #include <QList>
 #include <QString>
 #include <QTimer>
+#include <QUrl>
 #include <QWidget>
 
 #include <functional>
@@ -12,6 +13,7 @@ class QComboBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
+class QWebEngineLoadingInfo;
 class QWebEngineView;
 class SilentWebPage;
 
@@ -57,7 +59,8 @@ public:
     bool isLoggingIn() const { return m_loginRunning; }
     bool isNavigating() const { return m_navigating; }
 
-    // Shows a page in the panel's browser (the selected row's link when the panel opens).
+    // Shows a page in the panel's browser (the selected row's link when the panel opens). Refused while
+    // a login or a "浏览" waits for its page: the browser is theirs until they end.
     void openAddress(const QString &address);
     // "关闭(隐藏)".
     void closePanel();
@@ -87,20 +90,23 @@ protected:
     void resizeEvent(QResizeEvent *event) override;
 
 private:
-    // A wait that ends when the page has finished loading, or when its time is up.
+    // A wait that ends when the load it started has finished, or when its time is up. A finished load
+    // of another address (the reload timer's, a row's link, a page's own navigation) does not end it.
     struct LoadWait
     {
         QTimer timer;
         std::function<void()> then;
+        QUrl target; // the address the wait's own load asked for; empty: the next load to finish
         bool active = false;
     };
 
     void buildControls();
     void placeBrowser();
     void startGo(std::function<void()> then);
-    void startLoadWait(LoadWait &wait, std::function<void()> then);
+    void startLoadWait(LoadWait &wait, const QUrl &target, std::function<void()> then);
+    bool waiting() const { return m_goWait.active || m_submitWait.active || m_loginRunning; }
     void endLoadWait(LoadWait &wait);
-    void onLoadFinished();
+    void onLoadingChanged(const QWebEngineLoadingInfo &info);
     void fillForm();
     void applyPlan(const LoginPlan &plan);
     void startPause();
