@@ -137,6 +137,13 @@ void LoginPanel::resizeEvent(QResizeEvent *event)
     placeBrowser();
 }
 
+void LoginPanel::showEvent(QShowEvent *event)
+{
+    QWidget::showEvent(event);
+    if (m_addressOffer && Text1->text().trimmed().isEmpty())
+        Text1->setText(m_addressOffer());
+}
+
 void LoginPanel::placeBrowser()
 {
     m_fields->setGeometry(0, 0, width(), BrowserTop);

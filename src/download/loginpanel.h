@@ -68,6 +68,10 @@ public:
 
     bool fieldsComplete() const;
 
+    // Where the address offered in 网址 comes from: asked each time the panel is shown with the box
+    // empty, so the user finds the site's login page there instead of having to know its address.
+    void setAddressOffer(std::function<QString()> offer) { m_addressOffer = std::move(offer); }
+
     QWebEngineView *WebBrowser1;
     QLineEdit *Text1; // address
     QLineEdit *Text2; // account
@@ -88,6 +92,7 @@ Q_SIGNALS:
 
 protected:
     void resizeEvent(QResizeEvent *event) override;
+    void showEvent(QShowEvent *event) override;
 
 private:
     // A wait that ends when the load it started has finished, or when its time is up. A finished load
@@ -114,6 +119,7 @@ private:
     void onAutoLoginToggled(bool on);
     void onReloadToggled(bool on);
 
+    std::function<QString()> m_addressOffer;
     SilentWebPage *m_page;
     QWidget *m_fields;
     LoadWait m_goWait;
