@@ -7,12 +7,14 @@
 #include "download/cookiemirror.h"
 #include "download/downloadlistmodel.h"
 #include "download/downloadwindow.h"
+#include "download/loginpanel.h"
 #include "search/fwebsearch.h"
 #include "settings/optionswindow.h"
 #include "settings/savelocationchooser.h"
 
 #include <QApplication>
 #include <QTimer>
+#include <QWebEnginePage>
 #include <QWebEngineProfile>
 
 AppWindows::AppWindows(const QUrl &homePage, QObject *parent) : QObject(parent), m_home(homePage)
@@ -68,8 +70,26 @@ fFileDownload *AppWindows::ensureDownloadWindow()
         connect(m_download, &fFileDownload::optionsRequested, this, [this] { showOptions(m_download); });
         connect(m_download, &fFileDownload::aboutRequested, this, [this] { showAbout(m_download); });
         connect(m_download, &fFileDownload::searchWindowRequested, this, [this] { showSearchWindow(); });
+        m_download->PicWebBK->setAddressOffer([this] { return offeredLoginAddress(); });
     }
     return m_download;
+}
+
+QString AppWindows::offeredLoginAddress() const
+{
+    const auto isWeb = [](const QUrl &url) {
+        return url.isValid() && (url.scheme() == u"http" || url.scheme() == u"https") &&
+               !url.host().isEmpty();
+    };
+    QUrl site = m_search ? m_search->page()->url() : QUrl();
+    if (!isWeb(site))
+        site = m_home;
+    if (!isWeb(site))
+        return {};
+    const auto origin = QUrl::RemovePath | QUrl::RemoveQuery | QUrl::RemoveFragment | QUrl::RemoveUserInfo;
+    if (isWeb(m_loginPage) && site.adjusted(origin) == m_loginPage.adjusted(origin))
+        return m_loginPage.toString();
+    return site.adjusted(origin).toString() + u'/';
 }
 
 void AppWindows::onDownloadWindowClosed()

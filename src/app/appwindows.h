@@ -24,6 +24,13 @@ public:
     fFileDownload *downloadWindow() const { return m_download; }
     QUrl homePage() const { return m_home; }
 
+    // The login page of the site the program serves itself, offered in the login panel while the
+    // search window shows that site.
+    void setLoginPage(const QUrl &loginPage) { m_loginPage = loginPage; }
+    // What the login panel offers in its address box: that login page, or the root of the site the
+    // search window shows (the home page's when it shows none).
+    QString offeredLoginAddress() const;
+
     void showStartup();
     // "批量下载" and "打开网页分析窗口": shows the search window, creating it when needed.
     fWebSearch *showSearchWindow();
@@ -45,6 +52,7 @@ private:
     void onDownloadWindowClosed();
 
     QUrl m_home;
+    QUrl m_loginPage;
     QPointer<fCover> m_cover;
     QPointer<fWebSearch> m_search;
     QPointer<fFileDownload> m_download;

@@ -1,12 +1,17 @@
 #include "app/batchmanifest.h"
 
+#include "common/safetext.h"
 #include "download/downloadlistmodel.h"
 #include "download/targetfile.h"
 
 #include <QCryptographicHash>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
+#include <QTemporaryFile>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <unistd.h>
 
 namespace batchmanifest {
 
@@ -48,7 +53,11 @@ QStringList fields(const DownloadListModel &model, int position)
             hash = fileSha256(path);
         }
     }
-    return {row.key, row.name, row.type, stateName(row.state), size, path, row.tag, hash};
+    QStringList result{row.key, row.name, row.type, stateName(row.state), size, path, row.tag, hash};
+    // Addresses and names come from the site: no control character of theirs reaches the record.
+    for (QString &field : result)
+        field = ShowableText(field);
+    return result;
 }
 
 QString csvField(const QString &text)
@@ -85,19 +94,36 @@ QString fileSha256(const QString &path)
 
 bool write(const QString &path, const DownloadListModel &model, QString *error)
 {
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly)) {
-        *error = file.errorString();
-        return false;
-    }
     QByteArray text = csvLine(header()).toUtf8();
     for (int i = 0; i < model.count(); ++i)
         text += csvLine(fields(model, i)).toUtf8();
-    file.write(text);
-    if (!file.commit()) {
+
+    // A fresh file beside the target (created exclusively, so no link planted there is followed),
+    // then rename(2), which replaces whatever entry holds the name, a link included, and never writes
+    // through it. QSaveFile would write to the file a link at the target points to.
+    const QFileInfo target(path);
+    QTemporaryFile file(target.absolutePath() + QStringLiteral("/.") + target.fileName() +
+                        QStringLiteral(".XXXXXX"));
+    if (!file.open()) {
         *error = file.errorString();
         return false;
     }
+    file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup |
+                        QFileDevice::ReadOther);
+    if (file.write(text) != text.size() || !file.flush()) {
+        *error = file.errorString();
+        return false;
+    }
+    if (::fsync(file.handle()) != 0) {
+        *error = QString::fromLocal8Bit(std::strerror(errno));
+        return false;
+    }
+    file.close();
+    if (::rename(QFile::encodeName(file.fileName()).constData(), QFile::encodeName(path).constData()) != 0) {
+        *error = QString::fromLocal8Bit(std::strerror(errno));
+        return false;
+    }
+    file.setAutoRemove(false);
     return true;
 }
 

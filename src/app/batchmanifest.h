@@ -23,7 +23,9 @@ QString csvLine(const QStringList &fields);
 // Lower-case hex SHA-256 of a file's content; empty when it cannot be read.
 QString fileSha256(const QString &path);
 
-// Writes the manifest (UTF-8, CRLF line ends) through a temporary file. False with a reason on failure.
+// Writes the manifest (UTF-8, CRLF line ends) to a temporary file in the same folder and renames it
+// into place: whatever held the name before (a symbolic link too) is replaced, never written through.
+// False with a reason on failure.
 bool write(const QString &path, const DownloadListModel &model, QString *error);
 
 } // namespace batchmanifest

@@ -1,5 +1,6 @@
 #include "app/batchprogress.h"
 
+#include "common/safetext.h"
 #include "download/downloadlistmodel.h"
 
 #include <utility>
@@ -60,7 +61,8 @@ QString BatchProgress::finishedLine(const DownloadListModel &model, int position
     const QString line =
         QStringLiteral("%1  %2").arg(done ? QStringLiteral("Done  ") : QStringLiteral("Failed"), file);
     detail = detail.trimmed();
-    return detail.isEmpty() ? line : line + QStringLiteral("  ") + detail;
+    // Names and texts may come from the site; none of their control characters reaches the terminal.
+    return ShowableText(detail.isEmpty() ? line : line + QStringLiteral("  ") + detail);
 }
 
 qint64 BatchProgress::bytesSoFar() const
@@ -120,4 +122,26 @@ void BatchProgress::clearBar()
         return;
     put(m_out, QStringLiteral("\r\x1b[K"));
     m_barShown = false;
+}
+
+QString walkEndMessage(AddAllWalk::End reason, int pagesTaken, const QString &lastPageAddress)
+{
+    const QString walked =
+        QStringLiteral("the walk over result pages ended after %1 page(s): ").arg(pagesTaken);
+    switch (reason) {
+    case AddAllWalk::End::LastPage:
+        return walked + QStringLiteral("the last page has no next-page link");
+    case AddAllWalk::End::Stopped:
+        return walked + QStringLiteral("it was stopped");
+    case AddAllWalk::End::LoadTimedOut:
+        return walked + QStringLiteral("the next page after %1 did not load in time").arg(lastPageAddress);
+    case AddAllWalk::End::Unreadable:
+        return walked + QStringLiteral("the page on show could not be read");
+    case AddAllWalk::End::Revisited:
+        return walked + QStringLiteral("the next-page link of %1 leads back to a page already taken")
+                            .arg(lastPageAddress);
+    case AddAllWalk::End::PageLimit:
+        return walked + QStringLiteral("that is the limit of a walk");
+    }
+    return walked;
 }

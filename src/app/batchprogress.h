@@ -1,5 +1,7 @@
 #pragma once
 
+#include "search/addallwalk.h"
+
 #include <QElapsedTimer>
 #include <QList>
 #include <QObject>
@@ -44,3 +46,6 @@ private:
     qint64 m_lastMs = 0;
     double m_speed = 0;
 };
+
+// The line a batch run prints when its walk over result pages has ended: why it ended.
+QString walkEndMessage(AddAllWalk::End reason, int pagesTaken, const QString &lastPageAddress);

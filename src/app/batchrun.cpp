@@ -3,6 +3,7 @@
 #include "app/batchmanifest.h"
 #include "app/batchprogress.h"
 #include "common/browserprofile.h"
+#include "common/safetext.h"
 #include "download/downloadscheduler.h"
 #include "download/downloadsession.h"
 #include "search/addallwalk.h"
@@ -24,14 +25,11 @@ void writeStdout(const QString &text)
     std::fflush(stdout);
 }
 
-// A field of a tab-separated line: tabs and line breaks would split the record, so they become spaces.
-QString tsvField(QString text)
+// A field of a tab-separated line: tabs and line breaks would split the record, so they become spaces,
+// and no other control character of a page reaches the terminal.
+QString tsvField(const QString &text)
 {
-    for (QChar &c : text) {
-        if (c == u'\t' || c == u'\n' || c == u'\r')
-            c = u' ';
-    }
-    return text;
+    return ShowableText(text);
 }
 // "connection refused (net::ERR_CONNECTION_REFUSED)" from the browser's error name.
 QString loadErrorText(const QWebEngineLoadingInfo &info)
@@ -50,7 +48,7 @@ QString loadErrorText(const QWebEngineLoadingInfo &info)
 
 void batchMessage(const QString &text)
 {
-    std::fputs((QStringLiteral("folionexus: ") + text + u'\n').toUtf8().constData(), stderr);
+    std::fputs((QStringLiteral("folionexus: ") + ShowableText(text) + u'\n').toUtf8().constData(), stderr);
     std::fflush(stderr);
 }
 
@@ -75,6 +73,11 @@ BatchRun::BatchRun(const BatchOptions &options, QWebEngineProfile *profile, QObj
                          .arg(m_pagesTaken)
                          .arg(added)
                          .arg(m_candidates.count()));
+    });
+    connect(m_walk, &AddAllWalk::finished, this, [this] {
+        if (m_phase == Phase::Taking)
+            batchMessage(
+                walkEndMessage(m_walk->endReason(), m_walk->pagesTaken(), m_walk->lastPageAddress()));
     });
     connect(m_walk, &AddAllWalk::finished, this, &BatchRun::onPagesTaken);
     connect(m_scheduler, &DownloadScheduler::queueFinished, this, &BatchRun::onQueueFinished);

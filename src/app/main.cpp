@@ -97,6 +97,8 @@ int main(int argc, char **argv)
     }
 
     AppWindows windows(homePage);
+    if (site.isListening())
+        windows.setLoginPage(site.loginUrl());
     windows.showStartup();
     return QApplication::exec();
 }

@@ -4,6 +4,7 @@
 #include "common/browserprofile.h"
 
 #include <QApplication>
+#include <QPointer>
 
 namespace {
 
@@ -13,10 +14,13 @@ std::optional<CacheLocations> &locationOverride()
     return locations;
 }
 
-fIECache *loadedViewer()
+// The viewer the user sees, or the hidden one that empties the cache: they are never the same window,
+// since a clearing window closes itself when its work is done.
+fIECache *loadedViewer(bool clearing)
 {
     for (QWidget *widget : QApplication::topLevelWidgets()) {
-        if (auto *viewer = qobject_cast<fIECache *>(widget))
+        auto *viewer = qobject_cast<fIECache *>(widget);
+        if (viewer && viewer->isClearing() == clearing)
             return viewer;
     }
     return nullptr;
@@ -39,7 +43,7 @@ void setCacheViewerLocations(std::optional<CacheLocations> locations)
 
 void showCacheViewer(QWidget *parent)
 {
-    fIECache *viewer = loadedViewer();
+    fIECache *viewer = loadedViewer(false);
     if (!viewer)
         viewer = new fIECache(cacheViewerLocations(), parent);
     viewer->setWindowModality(Qt::ApplicationModal);
@@ -50,8 +54,13 @@ void showCacheViewer(QWidget *parent)
 
 void ClearBrowserCache(bool showMessage)
 {
-    fIECache *viewer = loadedViewer();
-    if (!viewer)
+    fIECache *viewer = loadedViewer(true);
+    if (!viewer) {
         viewer = new fIECache(cacheViewerLocations());
+        // Nothing owns the hidden window; when the program ends before it has finished, it goes then,
+        // and its worker is stopped and waited for instead of running on through teardown.
+        QPointer<fIECache> guard(viewer);
+        QObject::connect(qApp, &QCoreApplication::aboutToQuit, qApp, [guard] { delete guard.data(); });
+    }
     viewer->clearCache(showMessage);
 }

@@ -1,6 +1,7 @@
 #include "cache/fiecache.h"
 
 #include "common/messenger.h"
+#include "common/safetext.h"
 
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -8,6 +9,7 @@
 #include <QPushButton>
 #include <QSplitter>
 #include <QTreeWidget>
+#include <QUrl>
 #include <QVBoxLayout>
 
 namespace {
@@ -22,7 +24,22 @@ QTreeWidget *makeList(QWidget *parent, const char *name, const QStringList &head
     list->setEditTriggers(QAbstractItemView::NoEditTriggers);
     list->setSelectionMode(QAbstractItemView::ExtendedSelection);
     list->setSelectionBehavior(QAbstractItemView::SelectRows);
+    // Every column, the last one too, is as wide as its longest text in any row (not only the first
+    // thousand, where Qt stops looking by default); the list scrolls sideways.
+    list->header()->setStretchLastSection(false);
+    list->header()->setResizeContentsPrecision(-1);
+    list->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     return list;
+}
+
+// The address of a cache entry as a person reads it: percent-encoded characters decoded where that
+// keeps its meaning, and no control character of it shown raw. The row itself keeps the real address.
+QString readableAddress(const QString &text)
+{
+    if (text.startsWith(kUserRowPrefix))
+        return ShowableText(text);
+    const QUrl url(text);
+    return ShowableText(url.isValid() && !url.scheme().isEmpty() ? url.toDisplayString() : text);
 }
 
 QPushButton *makeButton(QWidget *parent, const char *name, const QString &caption)
@@ -120,7 +137,8 @@ void fIECache::showRows(const QList<bool> &selected)
     QList<QTreeWidgetItem *> items;
     items.reserve(m_commands->rows().size());
     for (const CacheRow &row : m_commands->rows())
-        items.append(new QTreeWidgetItem(QStringList{row.text, row.type, row.size, row.path}));
+        items.append(new QTreeWidgetItem(QStringList{readableAddress(row.text), ShowableText(row.type),
+                                                     row.size, ShowableText(row.path)}));
     ListView1->addTopLevelItems(items);
     for (qsizetype i = 0; i < selected.size() && i < items.size(); ++i)
         items.at(i)->setSelected(selected.at(i));
@@ -136,10 +154,11 @@ void fIECache::showListing()
         return;
     ListView2->clear();
     for (const auto &[user, folder] : m_commands->userRows())
-        ListView2->addTopLevelItem(new QTreeWidgetItem(QStringList{user, folder}));
+        ListView2->addTopLevelItem(
+            new QTreeWidgetItem(QStringList{ShowableText(user), ShowableText(folder)}));
     ListView3->clear();
     for (const QString &folder : m_commands->folderRows())
-        ListView3->addTopLevelItem(new QTreeWidgetItem(QStringList{folder}));
+        ListView3->addTopLevelItem(new QTreeWidgetItem(QStringList{ShowableText(folder)}));
     fitColumns(ListView2);
     fitColumns(ListView3);
 }

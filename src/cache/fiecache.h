@@ -20,6 +20,8 @@ public:
     // Lists the current user's cache, deletes everything listed, lists all users' caches, deletes
     // everything listed, then closes the window; with showMessage the end is announced.
     void clearCache(bool showMessage);
+    // True from clearCache() until the window closes itself: such a window is never shown to the user.
+    bool isClearing() const { return m_clearing; }
 
     CacheCommands *commands() const { return m_commands; }
     QString listTag() const;

@@ -30,6 +30,36 @@ qsizetype utf8Length(const QString &text)
     return text.toUtf8().size();
 }
 
+// The longest beginning of text that takes at most maxBytes of UTF-8, never splitting a character.
+QString cutToUtf8Bytes(const QString &text, qsizetype maxBytes)
+{
+    if (utf8Length(text) <= maxBytes)
+        return text;
+    qsizetype used = 0;
+    qsizetype i = 0;
+    while (i < text.size()) {
+        const qsizetype step = (text.at(i).isHighSurrogate() && i + 1 < text.size()) ? 2 : 1;
+        const qsizetype len = utf8Length(text.mid(i, step));
+        if (used + len > maxBytes)
+            break;
+        used += len;
+        i += step;
+    }
+    return text.left(i);
+}
+
+// base + counter + "." + extension as one file name that fits MaxFileNameBytes: the base gives way
+// first, the extension only when even an empty base would not fit.
+QString fittedName(const QString &base, const QString &counter, QString extension)
+{
+    const qsizetype counterBytes = utf8Length(counter);
+    if (!extension.isEmpty() && counterBytes + 1 + utf8Length(extension) > MaxFileNameBytes)
+        extension = cutToUtf8Bytes(extension, MaxFileNameBytes - counterBytes - 1);
+    const qsizetype extensionBytes = extension.isEmpty() ? 0 : 1 + utf8Length(extension);
+    const QString name = cutToUtf8Bytes(base, MaxFileNameBytes - counterBytes - extensionBytes) + counter;
+    return extension.isEmpty() ? name : name + u'.' + extension;
+}
+
 } // namespace
 
 QString TrimSpaces(const QString &text)
@@ -121,16 +151,21 @@ QString MakeUniquePath(const QString &path)
         extension = fileName.mid(dot + 1);
         base = fileName.left(dot);
     }
-    base = base.left(100);
+    if (base.size() > 100)
+        base.truncate(base.at(99).isHighSurrogate() ? 99 : 100); // a character is never cut in half
     if (base.endsWith(u']')) {
         const qsizetype open = base.lastIndexOf(u'[');
-        if (open >= 0 && LooksNumeric(base.mid(open + 1, base.size() - open - 2)))
+        // A counter that is the whole base stays: a bare ".pdf" would be a hidden file.
+        if (open > 0 && LooksNumeric(base.mid(open + 1, base.size() - open - 2)))
             base = base.left(open);
     }
-    const QString dotExtension = extension.isEmpty() ? QString() : u'.' + extension;
-    QString candidate = folder + base + dotExtension;
-    for (qint64 n = 1; FileExists(candidate); ++n)
-        candidate = folder + base + u'[' + QStringLiteral("%1").arg(n, 4, 10, QChar(u'0')) + u']' + dotExtension;
+    // The base is cut by characters above; every name tried must also fit on disk in bytes, or the
+    // caller's rename to it fails.
+    QString candidate = folder + fittedName(base, QString(), extension);
+    for (qint64 n = 1; FileExists(candidate); ++n) {
+        const QString counter = u'[' + QStringLiteral("%1").arg(n, 4, 10, QChar(u'0')) + u']';
+        candidate = folder + fittedName(base, counter, extension);
+    }
     return candidate;
 }
 
@@ -191,18 +226,5 @@ QString SiteRootOf(const QString &address)
 QString FitNameForDisk(const QString &name, const QString &extension, int reserveBytes)
 {
     const qsizetype room = MaxFileNameBytes - reserveBytes - 1 - utf8Length(extension);
-    if (utf8Length(name) <= room)
-        return name;
-    QString cut;
-    qsizetype used = 0;
-    for (qsizetype i = 0; i < name.size();) {
-        const qsizetype step = (name.at(i).isHighSurrogate() && i + 1 < name.size()) ? 2 : 1;
-        const qsizetype len = utf8Length(name.mid(i, step));
-        if (used + len > room)
-            break;
-        used += len;
-        cut += name.mid(i, step);
-        i += step;
-    }
-    return cut;
+    return cutToUtf8Bytes(name, std::max<qsizetype>(room, 0));
 }

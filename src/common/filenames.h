@@ -17,7 +17,8 @@ QString FileNameFromPath(const QString &pathOrAddress, bool withoutExtension);
 // Extension of the last path component (at most 6 characters after the last "."), base name through baseName.
 QString SplitFileName(const QString &path, QString *baseName);
 
-// The path itself when free, else the first free name with a four-digit counter: a[0001].pdf, a[0002].pdf, ...
+// The path itself when free, else the first free name with a four-digit counter: a[0001].pdf, a[0002].pdf,
+// ... Every name it gives fits MaxFileNameBytes of UTF-8 (the base name is cut at a character boundary).
 QString MakeUniquePath(const QString &path);
 
 // Result of moving a file to another extension.

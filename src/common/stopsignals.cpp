@@ -26,6 +26,10 @@ StopSignals::StopSignals(std::function<void(int)> onSignal)
     action.sa_flags = SA_RESTART;
     ::sigaction(SIGINT, &action, &m_oldInt);
     ::sigaction(SIGTERM, &action, &m_oldTerm);
+    // A run started under nohup keeps ignoring the hang-up, as it was asked to.
+    ::sigaction(SIGHUP, nullptr, &m_oldHup);
+    if (m_oldHup.sa_handler != SIG_IGN)
+        ::sigaction(SIGHUP, &action, nullptr);
     m_installed = true;
     m_notifier = std::make_unique<QSocketNotifier>(g_signalPipe[0], QSocketNotifier::Read);
     QObject::connect(m_notifier.get(), &QSocketNotifier::activated, [this, onSignal = std::move(onSignal)] {
@@ -54,5 +58,6 @@ void StopSignals::restore()
         return;
     ::sigaction(SIGINT, &m_oldInt, nullptr);
     ::sigaction(SIGTERM, &m_oldTerm, nullptr);
+    ::sigaction(SIGHUP, &m_oldHup, nullptr);
     m_installed = false;
 }

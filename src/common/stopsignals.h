@@ -7,9 +7,9 @@
 
 #include <csignal>
 
-// Routes SIGINT and SIGTERM into the event loop while alive: the handler runs there with the signal's
-// number. From the first signal on the old handlers are back, so a second Ctrl-C ends a program that
-// does not stop by itself; they are back as well when this object goes.
+// Routes SIGINT, SIGTERM and SIGHUP (the terminal went away) into the event loop while alive: the
+// handler runs there with the signal's number. From the first signal on the old handlers are back, so a
+// second Ctrl-C ends a program that does not stop by itself; they are back as well when this object goes.
 class StopSignals
 {
 public:
@@ -26,5 +26,6 @@ private:
     std::unique_ptr<QSocketNotifier> m_notifier;
     struct sigaction m_oldInt = {};
     struct sigaction m_oldTerm = {};
+    struct sigaction m_oldHup = {};
     bool m_installed = false;
 };

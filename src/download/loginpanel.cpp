@@ -12,6 +12,7 @@
 #include <QLineEdit>
 #include <QPointer>
 #include <QPushButton>
+#include <QWebEngineLoadingInfo>
 #include <QWebEngineView>
 
 #include <utility>
@@ -54,7 +55,12 @@ LoginPanel::LoginPanel(QWidget *parent) : QWidget(parent)
 
     Timer2.setObjectName(QStringLiteral("Timer2"));
     Timer2.setInterval(60000);
-    connect(&Timer2, &QTimer::timeout, this, [this] { WebBrowser1->reload(); });
+    // A reload in the middle of a login would replace the page the login is waiting for; the login
+    // itself loads the page anew, which keeps the session alive as well.
+    connect(&Timer2, &QTimer::timeout, this, [this] {
+        if (!waiting())
+            WebBrowser1->reload();
+    });
 
     for (LoadWait *wait : {&m_goWait, &m_submitWait}) {
         wait->timer.setSingleShot(true);
@@ -66,7 +72,7 @@ LoginPanel::LoginPanel(QWidget *parent) : QWidget(parent)
     m_page = new SilentWebPage(programProfile(), WebBrowser1);
     WebBrowser1->setPage(m_page);
     // Pages may ask to close the window; the panel's browser stays (no handler for windowCloseRequested).
-    connect(m_page, &QWebEnginePage::loadFinished, this, &LoginPanel::onLoadFinished);
+    connect(m_page, &QWebEnginePage::loadingChanged, this, &LoginPanel::onLoadingChanged);
     connect(m_page, &QWebEnginePage::titleChanged, this, [this](const QString &title) {
         if (title.trimmed().toLower() != kBlank)
             Q_EMIT titleShown(title);
@@ -131,6 +137,13 @@ void LoginPanel::resizeEvent(QResizeEvent *event)
     placeBrowser();
 }
 
+void LoginPanel::showEvent(QShowEvent *event)
+{
+    QWidget::showEvent(event);
+    if (m_addressOffer && Text1->text().trimmed().isEmpty())
+        Text1->setText(m_addressOffer());
+}
+
 void LoginPanel::placeBrowser()
 {
     m_fields->setGeometry(0, 0, width(), BrowserTop);
@@ -190,24 +203,28 @@ void LoginPanel::startGo(std::function<void()> then)
     }
     Command2->setEnabled(false);
     m_navigating = true;
-    startLoadWait(m_goWait, [this, then = std::move(then)] {
+    const QUrl target = QUrl::fromUserInput(address);
+    startLoadWait(m_goWait, target, [this, then = std::move(then)] {
         Command2->setEnabled(true);
         Q_EMIT goFinished();
         if (then)
             then();
     });
-    m_page->load(QUrl::fromUserInput(address));
+    m_page->load(target);
 }
 
 void LoginPanel::openAddress(const QString &address)
 {
+    if (waiting())
+        return;
     m_navigating = true;
     m_page->load(QUrl::fromUserInput(address));
 }
 
-void LoginPanel::startLoadWait(LoadWait &wait, std::function<void()> then)
+void LoginPanel::startLoadWait(LoadWait &wait, const QUrl &target, std::function<void()> then)
 {
     wait.then = std::move(then);
+    wait.target = target;
     wait.active = true;
     wait.timer.start(m_loadWaitMs);
 }
@@ -222,11 +239,25 @@ void LoginPanel::endLoadWait(LoadWait &wait)
         then();
 }
 
-void LoginPanel::onLoadFinished()
+namespace {
+bool sameAddress(const QUrl &a, const QUrl &b)
 {
+    const auto form = QUrl::StripTrailingSlash | QUrl::NormalizePathSegments | QUrl::RemoveFragment;
+    return a.adjusted(form) == b.adjusted(form);
+}
+} // namespace
+
+void LoginPanel::onLoadingChanged(const QWebEngineLoadingInfo &info)
+{
+    if (info.status() == QWebEngineLoadingInfo::LoadStartedStatus)
+        return;
     m_navigating = false;
-    endLoadWait(m_goWait);
-    endLoadWait(m_submitWait);
+    // The page's requested address stays the one asked for when the site redirects it elsewhere.
+    for (LoadWait *wait : {&m_goWait, &m_submitWait}) {
+        if (wait->active && (wait->target.isEmpty() || sameAddress(m_page->requestedUrl(), wait->target) ||
+                             sameAddress(info.url(), wait->target)))
+            endLoadWait(*wait);
+    }
 }
 
 bool LoginPanel::PanelLogin(bool withMessages)
@@ -273,7 +304,7 @@ void LoginPanel::applyPlan(const LoginPlan &plan)
                  jsString(Text3->text().trimmed()), QString::number(plan.submitIndex));
     if (plan.submitIndex >= 0) {
         m_navigating = true;
-        startLoadWait(m_submitWait, [this] { startPause(); });
+        startLoadWait(m_submitWait, QUrl(), [this] { startPause(); });
         m_page->runJavaScript(script);
         return;
     }

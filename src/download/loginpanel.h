@@ -3,6 +3,7 @@
 #include <QList>
 #include <QString>
 #include <QTimer>
+#include <QUrl>
 #include <QWidget>
 
 #include <functional>
@@ -12,6 +13,7 @@ class QComboBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
+class QWebEngineLoadingInfo;
 class QWebEngineView;
 class SilentWebPage;
 
@@ -57,13 +59,18 @@ public:
     bool isLoggingIn() const { return m_loginRunning; }
     bool isNavigating() const { return m_navigating; }
 
-    // Shows a page in the panel's browser (the selected row's link when the panel opens).
+    // Shows a page in the panel's browser (the selected row's link when the panel opens). Refused while
+    // a login or a "浏览" waits for its page: the browser is theirs until they end.
     void openAddress(const QString &address);
     // "关闭(隐藏)".
     void closePanel();
     void stopTimers();
 
     bool fieldsComplete() const;
+
+    // Where the address offered in 网址 comes from: asked each time the panel is shown with the box
+    // empty, so the user finds the site's login page there instead of having to know its address.
+    void setAddressOffer(std::function<QString()> offer) { m_addressOffer = std::move(offer); }
 
     QWebEngineView *WebBrowser1;
     QLineEdit *Text1; // address
@@ -85,22 +92,26 @@ Q_SIGNALS:
 
 protected:
     void resizeEvent(QResizeEvent *event) override;
+    void showEvent(QShowEvent *event) override;
 
 private:
-    // A wait that ends when the page has finished loading, or when its time is up.
+    // A wait that ends when the load it started has finished, or when its time is up. A finished load
+    // of another address (the reload timer's, a row's link, a page's own navigation) does not end it.
     struct LoadWait
     {
         QTimer timer;
         std::function<void()> then;
+        QUrl target; // the address the wait's own load asked for; empty: the next load to finish
         bool active = false;
     };
 
     void buildControls();
     void placeBrowser();
     void startGo(std::function<void()> then);
-    void startLoadWait(LoadWait &wait, std::function<void()> then);
+    void startLoadWait(LoadWait &wait, const QUrl &target, std::function<void()> then);
+    bool waiting() const { return m_goWait.active || m_submitWait.active || m_loginRunning; }
     void endLoadWait(LoadWait &wait);
-    void onLoadFinished();
+    void onLoadingChanged(const QWebEngineLoadingInfo &info);
     void fillForm();
     void applyPlan(const LoginPlan &plan);
     void startPause();
@@ -108,6 +119,7 @@ private:
     void onAutoLoginToggled(bool on);
     void onReloadToggled(bool on);
 
+    std::function<QString()> m_addressOffer;
     SilentWebPage *m_page;
     QWidget *m_fields;
     LoadWait m_goWait;

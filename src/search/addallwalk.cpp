@@ -5,6 +5,7 @@
 #include "settings/sharedoptions.h"
 
 #include <QPointer>
+#include <QUrl>
 
 #include <cstdlib>
 #include <utility>
@@ -27,12 +28,24 @@ qint64 AddAllWalk::elapsedMs() const
     return std::llabs(Clock::current().monotonicMs() - m_startMs);
 }
 
+namespace {
+// Two addresses of one document (they differ only in the fragment) are one page.
+QString pageKey(const QString &address)
+{
+    return QUrl(address).adjusted(QUrl::RemoveFragment).toString();
+}
+} // namespace
+
 void AddAllWalk::start()
 {
     if (m_walking)
         return;
     m_walking = true;
     m_stopAddAll = false;
+    m_visited.clear();
+    m_pagesTaken = 0;
+    m_lastAddress.clear();
+    m_end = End::LastPage;
     // A turn of the event loop before each page, so a stop click made meanwhile is seen.
     QTimer::singleShot(0, this, &AddAllWalk::walkStep);
 }
@@ -44,19 +57,23 @@ void AddAllWalk::walkStep()
 
 void AddAllWalk::onStepDone(bool followed)
 {
-    if (!followed || m_stopAddAll) {
-        m_walking = false;
-        Q_EMIT finished();
-        return;
-    }
+    if (m_stopAddAll)
+        return endWalk(End::Stopped);
+    if (!followed)
+        return endWalk(m_end);
     QTimer::singleShot(0, this, [this] {
-        if (m_stopAddAll) {
-            m_walking = false;
-            Q_EMIT finished();
-        } else {
+        if (m_stopAddAll)
+            endWalk(End::Stopped);
+        else
             walkStep();
-        }
     });
+}
+
+void AddAllWalk::endWalk(End reason)
+{
+    m_end = reason;
+    m_walking = false;
+    Q_EMIT finished();
 }
 
 void AddAllWalk::下一页(std::function<void(bool)> done)
@@ -67,11 +84,21 @@ void AddAllWalk::下一页(std::function<void(bool)> done)
         if (m_phase != Phase::Reading)
             return;
         if (!page.valid)
-            return endStep(false);
+            return endStep(false, End::Unreadable);
+        if (m_walking) {
+            const QString key = pageKey(page.documentAddress);
+            if (m_visited.contains(key))
+                return endStep(false, End::Revisited);
+            m_visited.insert(key);
+            ++m_pagesTaken;
+            m_lastAddress = page.documentAddress;
+        }
         Q_EMIT pageExtracted(ExtractResultPage(page, *m_list, sharedOptions().DefaultSaveFolder));
         const int next = findNextPageLink(page.anchorTexts);
         if (next < 0)
-            return endStep(false);
+            return endStep(false, End::LastPage);
+        if (m_walking && m_pagesTaken >= m_pageLimit)
+            return endStep(false, End::PageLimit);
         m_startMs = Clock::current().monotonicMs();
         m_pageLoading = true;
         m_browser->clickAnchor(next);
@@ -86,7 +113,7 @@ void AddAllWalk::poll()
         const bool loaded = !m_browser->isBusy() && !m_pageLoading;
         if (!loaded && !m_stopAddAll) {
             if (elapsedMs() > m_loadLimitMs)
-                endStep(false);
+                endStep(false, End::LoadTimedOut);
             return;
         }
         m_startMs = Clock::current().monotonicMs();
@@ -96,10 +123,12 @@ void AddAllWalk::poll()
         endStep(true);
 }
 
-void AddAllWalk::endStep(bool result)
+void AddAllWalk::endStep(bool result, End reason)
 {
     m_poll.stop();
     m_phase = Phase::Idle;
+    if (!result)
+        m_end = reason;
     if (auto done = std::exchange(m_done, {}))
         done(result);
 }

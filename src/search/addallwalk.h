@@ -1,6 +1,8 @@
 #pragma once
 
 #include <QObject>
+#include <QSet>
+#include <QString>
 #include <QTimer>
 
 #include <functional>
@@ -21,12 +23,27 @@ public:
 
 // Takes the page on show into the candidate list, follows its ">" link, waits for the next page and
 // repeats until no next page is found, a next page does not load in time, or a stop is asked for.
-// Every wait is a timer on the event loop; time is read from Clock::current().
+// A walk also ends when a ">" link leads back to a page it has already taken (the links go round in a
+// circle) and after PageLimit pages, so it always ends. Every wait is a timer on the event loop; time
+// is read from Clock::current().
 class AddAllWalk : public QObject
 {
     Q_OBJECT
 
 public:
+    static constexpr int PageLimit = 10000;
+
+    // Why the last walk ended.
+    enum class End {
+        LastPage,     // the page on show has no ">" link
+        Stopped,      // a stop was asked for
+        LoadTimedOut, // the next page did not load in time
+        Unreadable,   // the page on show could not be read
+        Revisited,    // the ">" link led to a page the walk had already taken
+        PageLimit,    // PageLimit pages were taken
+    };
+    Q_ENUM(End)
+
     AddAllWalk(ResultPageBrowser *browser, CandidateListModel *list, QObject *parent = nullptr);
 
     bool isRunning() const { return m_walking; }
@@ -39,7 +56,13 @@ public:
     // Document complete of the browser's own top-level document.
     void documentComplete() { m_pageLoading = false; }
 
+    End endReason() const { return m_end; }
+    // Pages taken by the running or the last walk, and the address of the last one.
+    int pagesTaken() const { return m_pagesTaken; }
+    QString lastPageAddress() const { return m_lastAddress; }
+
     void setWaitLimits(qint64 loadLimitMs, qint64 settleMs);
+    void setPageLimit(int pages) { m_pageLimit = pages; }
     void setPollInterval(int ms) { m_poll.setInterval(ms); }
 
     // One step alone: extract the page on show and follow its next-page link. done(true) when a link
@@ -56,7 +79,8 @@ private:
     void walkStep();
     void onStepDone(bool followed);
     void poll();
-    void endStep(bool result);
+    void endStep(bool result, End reason = End::LastPage);
+    void endWalk(End reason);
     qint64 elapsedMs() const;
 
     ResultPageBrowser *m_browser;
@@ -70,4 +94,9 @@ private:
     qint64 m_loadLimitMs = 30000;
     qint64 m_settleMs = 2000;
     std::function<void(bool)> m_done;
+    End m_end = End::LastPage;
+    QSet<QString> m_visited;
+    QString m_lastAddress;
+    int m_pagesTaken = 0;
+    int m_pageLimit = PageLimit;
 };

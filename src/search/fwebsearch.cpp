@@ -262,8 +262,31 @@ void fWebSearch::toggleAddAll()
     m_walk->start();
 }
 
+namespace {
+QString addAllEndText(AddAllWalk::End reason, int pages)
+{
+    switch (reason) {
+    case AddAllWalk::End::LastPage:
+        return QStringLiteral("加入全部完成：共%1页，已到最后一页").arg(pages);
+    case AddAllWalk::End::Stopped:
+        return QStringLiteral("加入全部已停止：共%1页").arg(pages);
+    case AddAllWalk::End::LoadTimedOut:
+        return QStringLiteral("加入全部结束：下一页没有按时打开（共%1页）").arg(pages);
+    case AddAllWalk::End::Unreadable:
+        return QStringLiteral("加入全部结束：无法读取当前网页（共%1页）").arg(pages);
+    case AddAllWalk::End::Revisited:
+        return QStringLiteral("加入全部结束：下一页链接回到了已加入的网页（共%1页）").arg(pages);
+    case AddAllWalk::End::PageLimit:
+        return QStringLiteral("加入全部结束：已达%1页上限").arg(pages);
+    }
+    return QString();
+}
+} // namespace
+
 void fWebSearch::onAddAllFinished()
 {
+    // Why the walk ended shows in the first panel of the status bar.
+    m_statusPanels[0]->setText(addAllEndText(m_walk->endReason(), m_walk->pagesTaken()));
     m_addAllButton->setStyleSheet(QString());
     m_addAllButton->setText(kAddAllIdle);
     autoSizeColumns();

@@ -1,19 +1,31 @@
 #include "search/handover.h"
 
 #include "common/filenames.h"
+#include "common/safetext.h"
 #include "download/downloadlistmodel.h"
 #include "search/candidatelistmodel.h"
 #include "settings/sharedoptions.h"
 
 namespace {
+// A cleaned name may still start with a dot (" .x" cleans to ".x") or be nothing but dots and spaces;
+// on disk that is a hidden file such as ".pdf". Such a name loses its leading dots and spaces, and
+// what is left of it may be empty, in which case the other source names the file.
+QString visibleName(const QString &cleaned)
+{
+    qsizetype start = 0;
+    while (start < cleaned.size() && (cleaned.at(start) == u'.' || cleaned.at(start) == u' '))
+        ++start;
+    return cleaned.mid(start);
+}
+
 QString nameFromLink(const QString &address)
 {
-    return CleanFileName(FileNameFromPath(address, true));
+    return visibleName(CleanFileName(StripUnsafeControls(FileNameFromPath(address, true))));
 }
 
 QString nameFromTitle(const QString &title)
 {
-    return CleanFileName(TrimSpaces(StripLineBreaks(title)));
+    return visibleName(CleanFileName(TrimSpaces(StripLineBreaks(StripUnsafeControls(title)))));
 }
 } // namespace
 

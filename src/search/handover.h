@@ -6,8 +6,9 @@ class CandidateListModel;
 class DownloadListModel;
 
 // File name (without folder and extension) that a candidate gets in the download list, by the naming
-// rule the save-location chooser set. Never empty: when the chosen source cleans down to nothing,
-// the other source is used, so no file is named only ".pdf".
+// rule the save-location chooser set. Control characters never reach it, and it never starts with a
+// dot: when the chosen source cleans down to nothing (or to dots and spaces), the other source is used,
+// so no file is named ".pdf" or hidden.
 QString DownloadNameFor(const QString &address, const QString &title, const QString &type);
 
 // Adds a waiting download row for a candidate; a row already listed under the address stays as it is.

@@ -12,6 +12,7 @@
 #include <QScreen>
 #include <QStandardPaths>
 #include <QStyle>
+#include <algorithm>
 
 QStringList ParseFolderHistory(const QByteArray &bytes)
 {
@@ -66,6 +67,13 @@ void SaveFolderHistory(QComboBox *box, const QString &path)
     file.commit();
 }
 
+namespace {
+bool onlyDotsAndSpaces(const QString &name)
+{
+    return std::all_of(name.begin(), name.end(), [](QChar c) { return c == u'.' || c == u' '; });
+}
+} // namespace
+
 QString CreateFolderChain(const QString &path)
 {
     const QString absolute = path.trimmed();
@@ -78,7 +86,8 @@ QString CreateFolderChain(const QString &path)
         if (components[i].isEmpty())
             break;
         const QString clean = CleanFileName(components[i]);
-        if (clean.isEmpty()) {
+        // Spaces can shield dots from the cleaning (" .. " cleans to ".."); such a name would climb.
+        if (clean.isEmpty() || onlyDotsAndSpaces(clean)) {
             showMessage(MessageIcon::Critical, QStringLiteral("文件夹名称有误！不能创建文件夹！"));
             break;
         }

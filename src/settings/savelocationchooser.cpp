@@ -84,6 +84,10 @@ void SaveLocationChooser::confirm()
     if (!folder.endsWith(u'/'))
         folder += u'/';
     folder = CreateFolderChain(folder);
+    // The root folder is no place for downloads; an empty or blank box (also one emptied by a failed
+    // OK or filled by a cancelled browse) would otherwise end up there.
+    if (folder == u"/")
+        folder.clear();
     m_folderBox->setEditText(folder);
     if (folder.isEmpty()) {
         showMessage(MessageIcon::Critical, QStringLiteral("文件夹设置错误！"));

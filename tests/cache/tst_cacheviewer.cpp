@@ -5,7 +5,9 @@
 
 #include <QHeaderView>
 #include <QLabel>
+#include <QPointer>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -16,6 +18,16 @@
 using namespace cachefixture;
 
 namespace {
+
+QList<fIECache *> allViewers()
+{
+    QList<fIECache *> viewers;
+    for (QWidget *widget : QApplication::topLevelWidgets()) {
+        if (auto *viewer = qobject_cast<fIECache *>(widget))
+            viewers.append(viewer);
+    }
+    return viewers;
+}
 
 fIECache *loadedViewer()
 {
@@ -83,7 +95,7 @@ class TestCacheViewer : public QObject
 private Q_SLOTS:
     void cleanup()
     {
-        delete loadedViewer();
+        qDeleteAll(allViewers());
         setCacheViewerLocations(std::nullopt);
     }
 
@@ -202,6 +214,100 @@ private Q_SLOTS:
         QVERIFY(recorder.messages.isEmpty());
     }
 
+    void addressesReadableAndColumnsWide()
+    {
+        Machine m;
+        const QString alice = m.cacheOf("alice");
+        mkdirs(alice);
+        const QByteArray encoded = "http://s/" + QByteArray("%E8%AE%BA%E6%96%87%20").repeated(12) +
+                                   "paper.pdf?note=%E2%80%AEfdp&x=%1B%5B2J";
+        fntest::writeFile(alice + "/00000000000000a1_0", entryBytes("1/0/" + encoded));
+        fntest::writeFile(alice + "/00000000000000b2_0", entryBytes("1/0/http://s/kept.js"));
+        setCacheViewerLocations(m.locations());
+        showCacheViewer(nullptr);
+        fIECache *viewer = loadedViewer();
+        QVERIFY(QTest::qWaitForWindowExposed(viewer));
+        QVERIFY(clickAndWait(viewer, viewer->Command1));
+
+        QTreeWidget *list = viewer->ListView1;
+        const QStringList urls = columnTexts(list, 0);
+        const QString decoded =
+            QStringLiteral("http://s/") + QStringLiteral("论文 ").repeated(12) + "paper.pdf";
+        const qsizetype at = urls.indexOf(QRegularExpression(QRegularExpression::escape(decoded) + ".*"));
+        QVERIFY2(at >= 0, qPrintable(urls.join(u'\n')));
+        const QString shown = urls.at(at);
+        for (const QChar c : shown)
+            QVERIFY2(c.unicode() >= 0x20 && c != QChar(0x202E), qPrintable(shown));     // no raw controls
+        QCOMPARE(viewer->commands()->rows().at(at).text, QString::fromLatin1(encoded)); // the entry as it is
+
+        // Every column shows its whole text, the file paths too, at the window's own size.
+        const QFontMetrics metrics(list->font());
+        for (int column = 0; column < list->columnCount(); ++column) {
+            for (int row = 0; row < list->topLevelItemCount(); ++row) {
+                const QString text = list->topLevelItem(row)->text(column);
+                QVERIFY2(list->columnWidth(column) >= metrics.horizontalAdvance(text),
+                         qPrintable(QStringLiteral("column %1: %2").arg(column).arg(text)));
+            }
+        }
+
+        // Deleting the decoded row removes the real entry and its file.
+        list->topLevelItem(int(at))->setSelected(true);
+        QVERIFY(clickAndWait(viewer, viewer->Command2));
+        QVERIFY(!exists(alice + "/00000000000000a1_0"));
+        QCOMPARE(columnTexts(list, 0), QStringList{"http://s/kept.js"});
+    }
+
+    void aLongPathFarDownTheListIsNotCut()
+    {
+        Machine m;
+        const QString bob = m.cacheOf("bob");
+        mkdirs(bob + "/zz");
+        for (int i = 0; i < 1100; ++i)
+            fntest::writeFile(bob + QStringLiteral("/f%1").arg(i), "x");
+        const QString longPath = bob + "/zz/" + QString(120, u'w') + ".bin";
+        fntest::writeFile(longPath, "x"); // listed after every file above it
+        setCacheViewerLocations(m.locations());
+        showCacheViewer(nullptr);
+        fIECache *viewer = loadedViewer();
+        QVERIFY(clickAndWait(viewer, viewer->Command7));
+        QTreeWidget *list = viewer->ListView1;
+        QCOMPARE(list->topLevelItemCount(), 1101);
+        QCOMPARE(list->topLevelItem(1100)->text(3), longPath);
+        QVERIFY(list->columnWidth(3) >= QFontMetrics(list->font()).horizontalAdvance(longPath));
+        QVERIFY(viewer->ListView3->columnWidth(0) >=
+                QFontMetrics(list->font()).horizontalAdvance(bob + "/zz"));
+    }
+
+    void openingTheViewerDuringAClearGetsAWindowOfItsOwn()
+    {
+        Machine m;
+        const QString alice = m.cacheOf("alice");
+        mkdirs(alice);
+        fntest::writeFile(alice + "/00000000000000a1_0", entryBytes("1/0/http://s/x.pdf"));
+        setCacheViewerLocations(m.locations());
+        fntest::MessageRecorder recorder;
+        ClearBrowserCache(true);
+        QPointer<fIECache> clearing = loadedViewer();
+        QVERIFY(clearing && !clearing->isVisible());
+
+        showCacheViewer(nullptr);
+        QCOMPARE(allViewers().size(), 2);
+        fIECache *mine = allViewers().at(allViewers().at(0) == clearing ? 1 : 0);
+        QVERIFY(mine != clearing.data());
+        QVERIFY(mine->isVisible());
+        QTRY_COMPARE_WITH_TIMEOUT(recorder.texts(), QStringList{"IE缓存清空完毕！"}, 20000);
+        QTRY_VERIFY(clearing.isNull());
+        QVERIFY(mine->isVisible()); // the user's window stays open and works
+        QVERIFY(clickAndWait(mine, mine->Command1));
+        QCOMPARE(mine->listTag(), QStringLiteral("我的缓存"));
+
+        // A second clear while one runs joins the hidden window, never the user's.
+        ClearBrowserCache(false);
+        ClearBrowserCache(false);
+        QCOMPARE(allViewers().size(), 2);
+        QTRY_COMPARE_WITH_TIMEOUT(allViewers(), QList<fIECache *>{mine}, 20000);
+    }
+
     void listsAndEmptiesTheBrowsersOwnCache()
     {
         CachingServer server;
@@ -245,6 +351,26 @@ private Q_SLOTS:
             QVERIFY(!columnTexts(viewer->ListView1, 0).contains(page));
             QVERIFY(!listed().contains(page));
         }
+    }
+
+    // Runs last: it ends an event loop of the application.
+    void quittingDuringAClearStopsItsWorker()
+    {
+        Machine m;
+        const QString bob = m.cacheOf("bob");
+        mkdirs(bob + "/a/b");
+        for (int i = 0; i < 50; ++i)
+            fntest::writeFile(bob + QStringLiteral("/a/b/f%1.bin").arg(i), "x");
+        setCacheViewerLocations(m.locations());
+        fntest::MessageRecorder recorder;
+        ClearBrowserCache(true);
+        QPointer<fIECache> clearing = loadedViewer();
+        QVERIFY(clearing && clearing->commands()->busy());
+        QTimer::singleShot(0, qApp, &QCoreApplication::quit);
+        QCoreApplication::exec();
+        // The hidden window went when the program was told to end, and its worker with it.
+        QVERIFY(clearing.isNull());
+        QVERIFY(recorder.messages.isEmpty());
     }
 };
 

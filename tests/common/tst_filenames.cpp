@@ -1,5 +1,6 @@
 #include "common/filenames.h"
 #include "common/gbk.h"
+#include "common/safetext.h"
 #include "testenv.h"
 
 #include <QDir>
@@ -129,6 +130,96 @@ private Q_SLOTS:
         const QString longBase(120, u'n');
         fntest::writeFile(d + longBase + ".pdf", "x");
         QCOMPARE(MakeUniquePath(d + longBase + ".pdf"), d + QString(100, u'n') + ".pdf");
+    }
+
+    void makeUniquePathFitsTheDisk_data()
+    {
+        QTest::addColumn<QString>("existing");
+        QTest::addColumn<QString>("first");
+        const QString wen(QChar(0x6587));                       // 3 bytes of UTF-8
+        const QString smile = QString::fromUcs4(U"\U0001F600"); // 4 bytes, a surrogate pair
+        QTest::newRow("83 Chinese characters: does [0001] still fit 255 bytes?")
+            << wen.repeated(83) + ".pdf" << wen.repeated(81) + "[0001].pdf";
+        QTest::newRow("four-byte characters: is the byte cut made between them?")
+            << wen.repeated(60) + smile.repeated(17) + ".pdf"
+            << wen.repeated(60) + smile.repeated(16) + "[0001].pdf";
+        QTest::newRow("the 100-character cut: does it keep a four-byte character whole?")
+            << "a" + smile.repeated(60) + ".pdf"
+            << "a" + smile.repeated(49) + ".pdf";
+        QTest::newRow("no extension, 255 bytes: does the counter fit?")
+            << wen.repeated(85) << wen.repeated(83) + "[0001]";
+        QTest::newRow("mixed widths: is the cut at a character boundary?")
+            << "ab" + wen.repeated(82) + ".pdf"
+            << "ab" + wen.repeated(81) + "[0001].pdf";
+        QTest::newRow("an extension as long as the name: does the name still fit?")
+            << "a." + QString(252, u'e') << "[0001]." + QString(248, u'e');
+        QTest::newRow("a counter alone: is the answer never the hidden .pdf?") << "[0001].pdf"
+                                                                               << "[0001][0001].pdf";
+    }
+    void makeUniquePathFitsTheDisk()
+    {
+        QFETCH(QString, existing);
+        QFETCH(QString, first);
+        QTemporaryDir dir;
+        const QString d = dir.path() + u'/';
+        QVERIFY(existing.toUtf8().size() <= MaxFileNameBytes);
+        fntest::writeFile(d + existing, "x");
+        QVERIFY(FileExists(d + existing));
+        QString taken = existing;
+        for (int n = 1; n <= 3; ++n) {
+            const QString path = MakeUniquePath(d + taken);
+            QVERIFY(path.startsWith(d));
+            const QString name = path.mid(d.size());
+            QVERIFY2(name.toUtf8().size() <= MaxFileNameBytes,
+                     qPrintable(QString::number(name.toUtf8().size())));
+            QCOMPARE(QString::fromUtf8(name.toUtf8()), name); // no character cut in half
+            if (n == 1)
+                QCOMPARE(name, first);
+            QVERIFY(!FileExists(path));
+            QFile file(path);
+            QVERIFY2(file.open(QIODevice::WriteOnly), qPrintable(file.errorString())); // the disk takes it
+            file.close();
+            taken = name;
+        }
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files).size(), 4);
+    }
+
+    void controlCharactersAtTheEdges_data()
+    {
+        QTest::addColumn<uint>("code");
+        QTest::addColumn<bool>("unsafe");
+        const QList<QPair<uint, bool>> edges{
+            {0x00, true},   {0x1B, true},    {0x1F, true},    {0x20, false},   {0x7E, false},
+            {0x7F, true},   {0x80, true},    {0x9F, true},    {0xA0, false},   {0x061B, false},
+            {0x061C, true}, {0x200D, false}, {0x200E, true},  {0x200F, true},  {0x2029, false},
+            {0x202A, true}, {0x202E, true},  {0x202F, false}, {0x2065, false}, {0x2066, true},
+            {0x2069, true}, {0x206A, false}, {0x6587, false}, {0x1F600, false}};
+        for (const auto &[code, unsafe] : edges)
+            QTest::addRow("U+%04X %s", code, unsafe ? "kept out" : "kept") << code << unsafe;
+    }
+    void controlCharactersAtTheEdges()
+    {
+        QFETCH(uint, code);
+        QFETCH(bool, unsafe);
+        const QString c = QString::fromUcs4(reinterpret_cast<const char32_t *>(&code), 1);
+        QCOMPARE(IsUnsafeControl(code), unsafe);
+        QCOMPARE(StripUnsafeControls("a" + c + "b"), unsafe ? QStringLiteral("ab") : "a" + c + "b");
+        const QString shown = unsafe
+                                  ? (code == 0x09 || code == 0x0A || code == 0x0D ? QStringLiteral(" ")
+                                                                                  : QStringLiteral("\uFFFD"))
+                                  : c;
+        QCOMPARE(ShowableText("a" + c + "b"), "a" + shown + "b");
+    }
+
+    void showableTextForTerminals()
+    {
+        QCOMPARE(ShowableText(QStringLiteral("a\tb\r\nc")), QStringLiteral("a b  c"));
+        QCOMPARE(ShowableText(QStringLiteral("\x1b]0;t\x07x")), QStringLiteral("\uFFFD]0;t\uFFFDx"));
+        // A lone surrogate is left as it is; a pair is one character.
+        const QString lone(QChar(0xD83D));
+        QCOMPARE(StripUnsafeControls(lone + "x"), lone + "x");
+        QCOMPARE(StripUnsafeControls(QString::fromUcs4(U"\U0001F600\u202E")),
+                 QString::fromUcs4(U"\U0001F600"));
     }
 
     void renameWithExtension()

@@ -15,6 +15,7 @@
 #include <QSignalSpy>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QTimer>
 #include <QWebEngineCookieStore>
 #include <QWebEngineProfile>
 #include <QWebEnginePage>
@@ -36,6 +37,7 @@ public:
         pages.insert("/early",
                      "<html><body><form method=get action='/welcome'><input type=submit value=go>"
                      "<input name=userid><input name=passwd></form></body></html>");
+        pages.insert("/row", "<html><head><title>A paper</title></head><body>a paper's page</body></html>");
         pages.insert("/closer", "<html><head><title>closer</title></head><body>"
                                 "<script>setTimeout(function(){window.close();},10);</script>bye</body></html>");
         QVERIFY(server.listen(QHostAddress::LocalHost));
@@ -66,6 +68,22 @@ private:
         const QByteArray target = requestLine.value(1);
         requests << QString::fromUtf8(target);
         const QByteArray path = target.left(target.indexOf('?') < 0 ? target.size() : target.indexOf('?'));
+        if (path == "/slowlogin") {
+            // The login page, a while after it was asked for.
+            QTimer::singleShot(1500, socket, [socket, body = pages.value("/login")] {
+                socket->write(
+                    "HTTP/1.1 200 OK\r\nContent-Type: text/html; charset=utf-8\r\nContent-Length: " +
+                    QByteArray::number(body.size()) + "\r\nConnection: close\r\n\r\n" + body);
+                socket->disconnectFromHost();
+            });
+            return;
+        }
+        if (path == "/moved") {
+            socket->write("HTTP/1.1 302 Found\r\nLocation: /slowlogin\r\nContent-Length: 0\r\nConnection: "
+                          "close\r\n\r\n");
+            socket->disconnectFromHost();
+            return;
+        }
         if (path == "/never") {
             socket->write("HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nContent-Length: 100000\r\n\r\n"
                           "<html><head><title>slow</title></head><body>");
@@ -202,6 +220,50 @@ private Q_SLOTS:
         const QNetworkCookie cookie = window.scheduler()->cookieJar()->cookiesForUrl(fileUrl).first();
         QCOMPARE(cookie.name(), QByteArray("sid"));
         QCOMPARE(cookie.value(), QByteArray("logged-in"));
+    }
+
+    void aWaitEndsOnTheLoadItStarted_data()
+    {
+        QTest::addColumn<QString>("loginPath");
+        QTest::addColumn<QString>("meanwhile");
+        QTest::newRow("the reload timer fires while the login page loads: is the login page still filled?")
+            << "/slowlogin"
+            << "reload";
+        QTest::newRow("a row's link opens while the login page loads: is the login page still filled?")
+            << "/slowlogin"
+            << "row";
+        QTest::newRow("the login address redirects: does the wait end on the page it leads to?") << "/moved"
+                                                                                                 << "nothing";
+    }
+    void aWaitEndsOnTheLoadItStarted()
+    {
+        QFETCH(QString, loginPath);
+        QFETCH(QString, meanwhile);
+        LoginSite site;
+        LoginPanel panel;
+        panel.setWaitLimits(8000, 200);
+        panel.openAddress(site.url("/row")); // the page on show before the login
+        QTRY_COMPARE_WITH_TIMEOUT(panel.WebBrowser1->url(), QUrl(site.url("/row")), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(!panel.isNavigating(), 20000);
+
+        fill(&panel, site.url(loginPath), "dora", "pw");
+        QSignalSpy finished(&panel, &LoginPanel::loginFinished);
+        QVERIFY(panel.PanelLogin(false));
+        QTRY_VERIFY_WITH_TIMEOUT(site.requests.contains("/slowlogin"), 10000);
+        if (meanwhile == u"reload")
+            panel.Timer2.start(10); // its tick reloads the page on show
+        else if (meanwhile == u"row")
+            panel.openAddress(site.url("/row"));
+        QVERIFY(finished.wait(30000));
+        panel.Timer2.stop();
+
+        QString welcome;
+        for (const QString &r : std::as_const(site.requests)) {
+            if (r.startsWith("/welcome"))
+                welcome = r;
+        }
+        QCOMPARE(welcome, QStringLiteral("/welcome?login=&UserName=dora&PassWord=pw&user=after"));
+        QCOMPARE(panel.WebBrowser1->url().path(), QStringLiteral("/welcome"));
     }
 
     void formWithTheButtonFirstIsFilledButNotSent()

@@ -1,5 +1,6 @@
 #include "common/gbk.h"
 #include "download/downloadlistmodel.h"
+#include "search/addallwalk.h"
 #include "search/candidateanalysis.h"
 #include "search/candidateexport.h"
 #include "search/candidatelistmodel.h"
@@ -13,6 +14,7 @@
 #include <QAbstractItemModelTester>
 #include <QSignalSpy>
 #include <QTemporaryDir>
+#include <QTimer>
 
 namespace {
 PageDiv div(const QString &cls, int tables, QList<PageLink> links = {})
@@ -31,6 +33,40 @@ PageSnapshot page(QList<PageDiv> divs)
 
 const QList<PageLink> twoPapers{{QStringLiteral("Paper A"), QStringLiteral("http://site/paper/1")},
                                 {QStringLiteral("Paper B"), QStringLiteral("http://site/paper/2")}};
+
+// Result pages without a browser: page n lists one paper and a ">" link that leads to next(n).
+class ChainOfPages : public ResultPageBrowser
+{
+public:
+    std::function<int(int)> next;
+    std::function<QString(int)> address = [](int n) {
+        return QStringLiteral("http://site/r?page=%1").arg(n);
+    };
+    AddAllWalk *walk = nullptr;
+    int current = 1;
+    int clicks = 0;
+
+    void readPage(QObject *context, std::function<void(const PageSnapshot &)> done) override
+    {
+        PageSnapshot p;
+        p.valid = true;
+        p.documentAddress = address(current);
+        p.divs = {PageDiv{
+            QStringLiteral("tablelist paperlist"),
+            1,
+            {{QStringLiteral("Paper %1").arg(current), QStringLiteral("http://site/p/%1").arg(current)}}}};
+        p.anchorTexts = {QStringLiteral("1"), QStringLiteral(">")};
+        QTimer::singleShot(0, context, [done, p] { done(p); });
+    }
+    void clickAnchor(int anchorIndex) override
+    {
+        QCOMPARE(anchorIndex, 1);
+        ++clicks;
+        current = next(current);
+        walk->documentComplete();
+    }
+    bool isBusy() const override { return false; }
+};
 
 void fill(CandidateListModel &list, int n, const QString &status = {})
 {
@@ -168,6 +204,59 @@ private Q_SLOTS:
         QCOMPARE(findNextPageLink(anchors), found);
     }
 
+    void walkAlwaysEnds_data()
+    {
+        QTest::addColumn<int>("loopBackTo"); // 0: every ">" leads to a new page
+        QTest::addColumn<int>("loopAfter");
+        QTest::addColumn<bool>("fragments");
+        QTest::addColumn<int>("pages");
+        QTest::addColumn<AddAllWalk::End>("reason");
+        QTest::newRow("an endless chain of new pages: does the walk end at 10,000?")
+            << 0 << 0 << false << 10000 << AddAllWalk::End::PageLimit;
+        QTest::newRow("1 -> 2 -> 1: does the walk end back at the first page?")
+            << 1 << 2 << false << 2 << AddAllWalk::End::Revisited;
+        QTest::newRow("a page whose > leads to itself: does it end after one page?")
+            << 1 << 1 << false << 1 << AddAllWalk::End::Revisited;
+        QTest::newRow("a loop from page 40 back to 7: is each page taken once?")
+            << 7 << 40 << false << 40 << AddAllWalk::End::Revisited;
+        QTest::newRow("the same page under another fragment: is it the same page?")
+            << 1 << 2 << true << 2 << AddAllWalk::End::Revisited;
+    }
+    void walkAlwaysEnds()
+    {
+        QFETCH(int, loopBackTo);
+        QFETCH(int, loopAfter);
+        QFETCH(bool, fragments);
+        QFETCH(int, pages);
+        QFETCH(AddAllWalk::End, reason);
+        CandidateListModel list;
+        ChainOfPages browser;
+        browser.next = [&](int n) { return loopBackTo > 0 && n == loopAfter ? loopBackTo : n + 1; };
+        int visits = 0;
+        if (fragments)
+            browser.address = [&](int n) {
+                return QStringLiteral("http://site/r?page=%1#visit%2").arg(n).arg(++visits);
+            };
+        AddAllWalk walk(&browser, &list);
+        browser.walk = &walk;
+        walk.setWaitLimits(30000, 0);
+        walk.setPollInterval(0);
+        QSignalSpy finished(&walk, &AddAllWalk::finished);
+        walk.start();
+        QVERIFY(finished.wait(120000));
+        QCOMPARE(walk.endReason(), reason);
+        QCOMPARE(walk.pagesTaken(), pages);
+        QCOMPARE(list.count(), pages);
+        QCOMPARE(browser.clicks, reason == AddAllWalk::End::PageLimit ? pages - 1 : pages);
+        QVERIFY(!walk.isRunning());
+
+        // A new walk starts afresh: the pages of the last one do not count as visited.
+        browser.current = 1;
+        walk.start();
+        QVERIFY(finished.wait(120000));
+        QCOMPARE(walk.pagesTaken(), pages);
+    }
+
     void handOverNamesTheFileByTheChosenRule()
     {
         DownloadListModel downloads;
@@ -205,6 +294,56 @@ private Q_SLOTS:
         const QString name = DownloadNameFor("http://site/p/1.pdf", QString(200, QChar(0x6587)), "pdf");
         QVERIFY(!name.isEmpty());
         QVERIFY((name + "[001].pdf").toUtf8().size() <= 255);
+    }
+
+    void hostileTitlesNeverMakeBadFileNames_data()
+    {
+        QTest::addColumn<bool>("fromLink");
+        QTest::addColumn<QString>("address");
+        QTest::addColumn<QString>("title");
+        QTest::addColumn<QString>("name");
+        const QString paper = QStringLiteral("http://site/paper/77.pdf");
+        QTest::newRow("dots and spaces only: does the link name the file?") << false << paper << ". . ."
+                                                                            << "77";
+        QTest::newRow("spaces around two dots: does the link name the file?") << false << paper << " .. "
+                                                                              << "77";
+        QTest::newRow("a dot shielded by a space: is the file still visible?") << false << paper << ". .x."
+                                                                               << "x";
+        QTest::newRow("an escape sequence: does ESC stay out of the name?")
+            << false << paper << "[31mRed[0m title"
+            << "[31mRed[0m title";
+        QTest::newRow("tab, DEL and C1 controls: are they removed?") << false << paper
+                                                                     << QStringLiteral("a	b"
+                                                                                       "cde")
+                                                                     << "abcde";
+        QTest::newRow("bidirectional overrides and isolates: are they removed?")
+            << false << paper << QStringLiteral("cod‮fdp.exe‪‫‬‭⁦⁧⁨⁩‎‏؜")
+            << "codfdp.exe";
+        QTest::newRow("a title of controls only: does the link name the file?")
+            << false << paper << QStringLiteral("‮") << "77";
+        QTest::newRow("link names: a link named only by dots gives way to the title")
+            << true << "http://site/paper/. . ..pdf"
+            << "Title"
+            << "Title";
+        QTest::newRow("link names: controls in the link's name are removed")
+            << true
+            << QStringLiteral("http://site/paper/a"
+                              "b‮.pdf")
+            << "Title"
+            << "ab";
+        QTest::newRow("both sources unusable: is the name still not hidden?")
+            << true << "http://site/paper/...pdf"
+            << " . "
+            << "未命名";
+    }
+    void hostileTitlesNeverMakeBadFileNames()
+    {
+        QFETCH(bool, fromLink);
+        QFETCH(QString, address);
+        QFETCH(QString, title);
+        QFETCH(QString, name);
+        sharedOptions().UseOriginalFileName = fromLink;
+        QCOMPARE(DownloadNameFor(address, title, QStringLiteral("pdf")), name);
     }
 
     void analysisHandsOverByCommandAndReports()

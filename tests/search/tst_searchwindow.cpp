@@ -295,6 +295,31 @@ private Q_SLOTS:
         QCOMPARE(m_window->page()->url(), pageUrl("page3.html"));
     }
 
+    void addAllEndsWhenNextPagesGoRound_data()
+    {
+        QTest::addColumn<QString>("start");
+        QTest::addColumn<int>("papers");
+        QTest::newRow("1 -> 2 -> 1: does the walk end back at the first page?") << "round1.html" << 2;
+        QTest::newRow("a page whose > leads to itself: does the walk end after it?") << "itself.html" << 1;
+    }
+    void addAllEndsWhenNextPagesGoRound()
+    {
+        QFETCH(QString, start);
+        QFETCH(int, papers);
+        write("round1.html", resultPage(paper("paper/r1", "Round one"), "<a href='round2.html'>&gt;</a>"));
+        write("round2.html", resultPage(paper("paper/r2", "Round two"), "<a href='round1.html'>&gt;</a>"));
+        write("itself.html", resultPage(paper("paper/it", "Itself"), "<a href='itself.html'>&gt;</a>"));
+        QVERIFY(load(pageUrl(start)));
+        QSignalSpy finished(m_window->addAllWalk(), &AddAllWalk::finished);
+        button("AddAllButton")->click();
+        QVERIFY(finished.wait(30000));
+        QCOMPARE(m_window->addAllWalk()->endReason(), AddAllWalk::End::Revisited);
+        QCOMPARE(button("AddAllButton")->text(), QStringLiteral("加入全部到列表"));
+        QCOMPARE(m_window->candidates()->count(), papers);
+        QCOMPARE(m_window->statusPanelText(1),
+                 QStringLiteral("加入全部结束：下一页链接回到了已加入的网页（共%1页）").arg(papers));
+    }
+
     void addAllStopsWhenAskedAndDoesNotTakeThePageWaitedFor()
     {
         QVERIFY(load(pageUrl("page1.html")));

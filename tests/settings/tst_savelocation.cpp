@@ -166,6 +166,53 @@ private Q_SLOTS:
         QCOMPARE(history(), path(QStringLiteral("d/a\r\n")).toUtf8());
     }
 
+    void okNeverAcceptsTheRootFolder_data()
+    {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<bool>("browseFirst"); // a cancelled browse before OK
+        QTest::addColumn<int>("okPresses");
+        QTest::addColumn<QStringList>("messages");
+        const QString wrong = QStringLiteral("文件夹设置错误！");
+        const QString badName = QStringLiteral("文件夹名称有误！不能创建文件夹！");
+        QTest::newRow("an empty box: is it refused?") << "" << false << 1 << QStringList{wrong};
+        QTest::newRow("a blank box: is it refused?") << "   " << false << 1 << QStringList{wrong};
+        QTest::newRow("the root typed: is it refused?") << "/" << false << 1 << QStringList{wrong};
+        QTest::newRow("OK again after a refused OK: is the emptied box refused too?")
+            << "relative" << false << 2 << QStringList{wrong, wrong};
+        QTest::newRow("a cancelled browse from an empty box: is its / refused?")
+            << "" << true << 1 << QStringList{wrong};
+        QTest::newRow("dots shielded by spaces: is the climb refused?")
+            << "/ .. /" << false << 1 << QStringList{badName, wrong};
+    }
+    void okNeverAcceptsTheRootFolder()
+    {
+        QFETCH(QString, typed);
+        QFETCH(bool, browseFirst);
+        QFETCH(int, okPresses);
+        QFETCH(QStringList, messages);
+        const ShellServices previous = setShellServices(
+            {{}, {}, {}, [](QWidget *, const QString &, const QString &) { return QString(); }});
+        QVERIFY(confirmFolder(path(QStringLiteral("stored"))));
+        fntest::MessageRecorder recorder;
+        {
+            SaveLocationChooser chooser;
+            chooser.folderBox()->setEditText(typed);
+            if (browseFirst)
+                chooser.browse();
+            for (int i = 0; i < okPresses; ++i) {
+                chooser.confirm();
+                QCOMPARE(chooser.result(), int(QDialog::Rejected)); // still open
+            }
+            QVERIFY(chooser.folderBox()->currentText().isEmpty());
+        }
+        setShellServices(previous);
+        QCOMPARE(recorder.texts(), messages);
+        QCOMPARE(recorder.messages.last().icon, MessageIcon::Critical);
+        QCOMPARE(sharedOptions().DefaultSaveFolder, path(QStringLiteral("stored/")));
+        QCOMPARE(ReadSetting(SectionSettings, SaveFolder, QString()), path(QStringLiteral("stored/")));
+        QCOMPARE(history(), path(QStringLiteral("stored\r\n")).toUtf8());
+    }
+
     void cancelKeepsTheStoredFolder()
     {
         QVERIFY(confirmFolder(path(QStringLiteral("kept"))));
