@@ -26,6 +26,8 @@ const QString kSetAsideText =
     QStringLiteral("文献资料库文件已损坏，已改名保存为“%1”，并新建了一个空的资料库。");
 const QString kNewerText = QStringLiteral("文献资料库“%1”由较新版本的本程序建立，这个版本不能使用它。");
 const QString kOpenFailedText = QStringLiteral("无法打开文献资料库“%1”：%2");
+const QString kFailedText = QStringLiteral("文献资料库“%1”读写出错：%2");
+const QString kNotOpenText = QStringLiteral("文献资料库“%1”没有打开。");
 
 // Each step brings the schema from the version before it to its own number. Steps are never changed
 // once released: a file made by any earlier version runs the steps after its own.
@@ -282,7 +284,7 @@ bool PaperLibrary::fail(const QSqlQuery &query)
     case SqliteNotADatabase:
         return failText(kDamagedText.arg(error.databaseText()), Failure::Damaged);
     default:
-        return failText(kOpenFailedText.arg(m_path, error.text()), Failure::Other);
+        return failText((isOpen() ? kFailedText : kOpenFailedText).arg(m_path, error.text()), Failure::Other);
     }
 }
 
@@ -296,7 +298,7 @@ bool PaperLibrary::failText(const QString &text, Failure kind)
 bool PaperLibrary::recordSeen(const QList<SeenPaper> &papers)
 {
     if (!isOpen())
-        return failText(kOpenFailedText.arg(m_path, QStringLiteral("not open")), Failure::Other);
+        return failText(kNotOpenText.arg(m_path), Failure::Other);
     m_lastError.clear();
     if (!beginWrite())
         return false;
@@ -334,7 +336,7 @@ bool PaperLibrary::recordDownload(const DownloadResult &result)
 bool PaperLibrary::recordDownloads(const QList<DownloadResult> &results)
 {
     if (!isOpen())
-        return failText(kOpenFailedText.arg(m_path, QStringLiteral("not open")), Failure::Other);
+        return failText(kNotOpenText.arg(m_path), Failure::Other);
     m_lastError.clear();
     if (!beginWrite())
         return false;
@@ -477,7 +479,7 @@ qint64 PaperLibrary::paperCount()
 bool PaperLibrary::saveQueue(const QList<QueueRow> &rows)
 {
     if (!isOpen())
-        return failText(kOpenFailedText.arg(m_path, QStringLiteral("not open")), Failure::Other);
+        return failText(kNotOpenText.arg(m_path), Failure::Other);
     m_lastError.clear();
     if (!beginWrite())
         return false;
