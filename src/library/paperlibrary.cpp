@@ -350,8 +350,9 @@ bool PaperLibrary::recordDownloads(const QList<DownloadResult> &results)
         " file_path = excluded.file_path, file_size = excluded.file_size, sha256 = excluded.sha256,"
         " downloaded_at = excluded.downloaded_at, outcome = excluded.outcome, reason = excluded.reason,"
         " attempted_at = excluded.attempted_at"));
-    QSqlQuery failed(db);
-    failed.prepare(QStringLiteral(
+    // A failure, or an end without a file, is an attempt: the file of an earlier download stays on record.
+    QSqlQuery attempt(db);
+    attempt.prepare(QStringLiteral(
         "INSERT INTO papers (address, title, outcome, reason, attempted_at) VALUES (?, ?, ?, ?, ?)"
         " ON CONFLICT (address) DO UPDATE SET"
         " title = CASE WHEN title = '' THEN excluded.title ELSE title END,"
@@ -361,7 +362,7 @@ bool PaperLibrary::recordDownloads(const QList<DownloadResult> &results)
             continue;
         const QDateTime when = r.finishedAt.isValid() ? r.finishedAt : QDateTime::currentDateTimeUtc();
         const bool succeeded = r.outcome == DownloadOutcome::Done && !r.filePath.isEmpty();
-        QSqlQuery &q = succeeded ? done : failed;
+        QSqlQuery &q = succeeded ? done : attempt;
         q.addBindValue(r.address);
         q.addBindValue(nonNull(r.title));
         if (succeeded) {
@@ -370,7 +371,7 @@ bool PaperLibrary::recordDownloads(const QList<DownloadResult> &results)
             q.addBindValue(textOrNull(r.sha256.toLower()));
             q.addBindValue(timeValue(when));
         }
-        q.addBindValue(static_cast<int>(succeeded ? DownloadOutcome::Done : DownloadOutcome::Failed));
+        q.addBindValue(static_cast<int>(r.outcome));
         q.addBindValue(nonNull(r.reason));
         q.addBindValue(timeValue(when));
         if (!q.exec()) {
