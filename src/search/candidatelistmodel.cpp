@@ -16,8 +16,9 @@ int CandidateListModel::columnCount(const QModelIndex &parent) const
 
 QString CandidateListModel::headerText(int column)
 {
-    static const std::array<QString, ColumnCount> headers{QStringLiteral("标题"), QStringLiteral("类型"),
-                                                          QStringLiteral("分析状态"), QStringLiteral("保存路径")};
+    static const std::array<QString, ColumnCount> headers{
+        QStringLiteral("标题"),     QStringLiteral("类型"), QStringLiteral("分析状态"),
+        QStringLiteral("保存路径"), QStringLiteral("作者"), QStringLiteral("年份")};
     return (column >= 0 && column < ColumnCount) ? headers.at(static_cast<size_t>(column)) : QString();
 }
 
@@ -38,6 +39,10 @@ QVariant CandidateListModel::data(const QModelIndex &index, int role) const
             return r.status;
         case ColFolder:
             return r.folder;
+        case ColAuthors:
+            return r.metadata().authors();
+        case ColYear:
+            return r.metadata().year();
         }
         return {};
     case KeyRole:
@@ -63,14 +68,14 @@ Qt::ItemFlags CandidateListModel::flags(const QModelIndex &index) const
     return Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemNeverHasChildren;
 }
 
-bool CandidateListModel::加入LV1(const QString &title, const QString &key, const QString &tag, const QString &type,
-                                 const QString &saveFolder)
+bool CandidateListModel::加入LV1(const QString &title, const QString &key, const QString &tag,
+                                 const QString &type, const QString &saveFolder, const PaperCells &cells)
 {
     if (m_keys.contains(key))
         return false;
     const int position = count();
     beginInsertRows({}, position, position);
-    m_rows.append(CandidateRow{key, title, type, QString(), saveFolder, tag});
+    m_rows.append(CandidateRow{key, title, type, QString(), saveFolder, tag, cells});
     m_keys.insert(key, true);
     endInsertRows();
     return true;

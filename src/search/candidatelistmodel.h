@@ -1,20 +1,24 @@
 #pragma once
 
+#include "library/papermetadata.h"
+
 #include <QAbstractTableModel>
 #include <QHash>
 #include <QList>
-
 #include <functional>
 
 // One paper taken from a result page and waiting to be handed over to the download list.
 struct CandidateRow
 {
-    QString key; // the paper's file address (link address + ".pdf"), unique in the list
-    QString title; // the link text exactly as the page gave it
-    QString type; // expected file type, "pdf"
-    QString status; // empty, "成功" or "分析失败"
-    QString folder; // save folder the row was taken with; may be empty
-    QString tag; // address of the result page the link came from
+    QString key;      // the paper's file address (link address + ".pdf"), unique in the list
+    QString title;    // the link text exactly as the page gave it
+    QString type;     // expected file type, "pdf"
+    QString status;   // empty, "成功" or "分析失败"
+    QString folder;   // save folder the row was taken with; may be empty
+    QString tag;      // address of the result page the link came from
+    PaperCells cells; // the other cells of the paper's row on the result page
+
+    PaperMetadata metadata() const { return PaperMetadata{title, cells}; }
 };
 
 namespace candidatetext {
@@ -28,7 +32,8 @@ class CandidateListModel : public QAbstractTableModel
     Q_OBJECT
 
 public:
-    enum Column { ColTitle, ColType, ColStatus, ColFolder, ColumnCount };
+    // The four columns of the list, then what the result page told about the paper.
+    enum Column { ColTitle, ColType, ColStatus, ColFolder, ColAuthors, ColYear, ColumnCount };
     enum Role { KeyRole = Qt::UserRole + 1, TagRole };
 
     explicit CandidateListModel(QObject *parent = nullptr);
@@ -46,7 +51,7 @@ public:
 
     // Adds a row; a key already listed keeps its first row untouched. True when the row was added.
     bool 加入LV1(const QString &title, const QString &key, const QString &tag, const QString &type,
-                 const QString &saveFolder);
+                 const QString &saveFolder, const PaperCells &cells = {});
     void setStatus(int position, const QString &status);
     // Walks from the first row; a removed row's successor is examined next. Returns the number removed.
     int removeRowsIf(const std::function<bool(int position, const CandidateRow &)> &match);

@@ -8,9 +8,40 @@
 QString pageSnapshotScript()
 {
     // Tables are counted per DIV; links are sent only for a DIV with exactly one table, since no other
-    // DIV can yield rows. Nothing else is decided here.
+    // DIV can yield rows. Nothing else is decided here. Each link comes with the other cells of its row
+    // under their column headers, cut to a bounded number and length.
     return QStringLiteral(R"JS(
 (function () {
+    var maxCells = %1, maxText = 2000;
+    function text(el) { return String(el.innerText || '').slice(0, maxText); }
+    // Column headers by column number: the first row holding a TH, else the table head's first row.
+    function headers(table) {
+        var row = null;
+        for (var r = 0; r < table.rows.length && !row; ++r)
+            for (var c = 0; c < table.rows[r].cells.length; ++c)
+                if (table.rows[r].cells[c].tagName === 'TH') { row = table.rows[r]; break; }
+        if (!row && table.tHead && table.tHead.rows.length) row = table.tHead.rows[0];
+        var out = [];
+        if (!row) return { row: null, names: out };
+        for (var i = 0; i < row.cells.length && out.length < 200; ++i) {
+            var span = Math.max(1, Math.min(row.cells[i].colSpan || 1, 50));
+            for (var s = 0; s < span; ++s) out.push(text(row.cells[i]));
+        }
+        return { row: row, names: out };
+    }
+    // The other cells of the link's own row of this table, as [header, text] pairs.
+    function cells(link, table, head) {
+        var row = link.closest('tr');
+        if (!row || row === head.row || row.closest('table') !== table) return [];
+        var out = [], col = 0;
+        for (var i = 0; i < row.cells.length && out.length < maxCells; ++i) {
+            var cell = row.cells[i];
+            var name = col < head.names.length ? head.names[col] : '';
+            col += Math.max(1, Math.min(cell.colSpan || 1, 50));
+            if (!cell.contains(link) && name !== '') out.push([name, text(cell)]);
+        }
+        return out;
+    }
     var out = { url: String(document.URL || ''), divs: [], anchors: [] };
     var divs = document.getElementsByTagName('DIV');
     for (var i = 0; i < divs.length; ++i) {
@@ -18,9 +49,10 @@ QString pageSnapshotScript()
         var tables = d.getElementsByTagName('TABLE');
         var entry = { cls: d.getAttribute('class') || '', tables: tables.length, links: [] };
         if (tables.length === 1) {
+            var head = headers(tables[0]);
             var as = tables[0].getElementsByTagName('A');
             for (var j = 0; j < as.length; ++j)
-                entry.links.push([String(as[j].innerText || ''), String(as[j].href || '')]);
+                entry.links.push([String(as[j].innerText || ''), String(as[j].href || ''), cells(as[j], tables[0], head)]);
         }
         out.divs.push(entry);
     }
@@ -29,8 +61,28 @@ QString pageSnapshotScript()
         out.anchors.push(String(anchors[k].innerText || ''));
     return out;
 })()
-)JS");
+)JS")
+        .arg(MaxPaperCells);
 }
+
+namespace {
+// Header and text of every cell, tidied; cells without a header are left out.
+PaperCells cellsFromScript(const QVariant &value)
+{
+    PaperCells cells;
+    for (const QVariant &c : value.toList()) {
+        const QVariantList pair = c.toList();
+        if (pair.size() != 2)
+            continue;
+        const QString header = TidyCellText(pair.at(0).toString(), MaxHeaderLength);
+        if (!header.isEmpty())
+            cells.append(PaperCell{header, TidyCellText(pair.at(1).toString())});
+        if (cells.size() >= MaxPaperCells)
+            break;
+    }
+    return cells;
+}
+} // namespace
 
 QString clickAnchorScript(int anchorIndex)
 {
@@ -55,9 +107,11 @@ PageSnapshot snapshotFromScriptResult(const QVariant &result)
         div.className = entry.value(QStringLiteral("cls")).toString();
         div.tableCount = entry.value(QStringLiteral("tables")).toInt();
         for (const QVariant &l : entry.value(QStringLiteral("links")).toList()) {
-            const QVariantList pair = l.toList();
-            if (pair.size() == 2)
-                div.tableLinks.append(PageLink{pair.at(0).toString(), pair.at(1).toString()});
+            const QVariantList fields = l.toList();
+            if (fields.size() >= 2)
+                div.tableLinks.append(
+                    PageLink{fields.at(0).toString(), fields.at(1).toString(),
+                             fields.size() >= 3 ? cellsFromScript(fields.at(2)) : PaperCells{}});
         }
         page.divs.append(div);
     }
@@ -89,7 +143,7 @@ int ExtractResultPage(const PageSnapshot &page, CandidateListModel &list, const 
         if (link.text.isEmpty() || link.address.isEmpty())
             continue;
         if (list.加入LV1(link.text, link.address + QStringLiteral(".pdf"), page.documentAddress,
-                         QStringLiteral("pdf"), saveFolder))
+                         QStringLiteral("pdf"), saveFolder, link.cells))
             ++added;
     }
     return added;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "library/papermetadata.h"
+
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -10,14 +12,15 @@ class CandidateListModel;
 // What the page script reads from the document on show: plain data, so the rules below run without a browser.
 struct PageLink
 {
-    QString text; // inner text
-    QString address; // resolved absolute address; empty when the anchor has none
+    QString text;     // inner text
+    QString address;  // resolved absolute address; empty when the anchor has none
+    PaperCells cells; // the other cells of its table row under their column headers
 };
 
 struct PageDiv
 {
-    QString className; // the class attribute as written (empty when absent)
-    int tableCount = 0; // TABLE elements anywhere inside
+    QString className;          // the class attribute as written (empty when absent)
+    int tableCount = 0;         // TABLE elements anywhere inside
     QList<PageLink> tableLinks; // the A elements inside its table, only read when there is exactly one table
 };
 
@@ -25,9 +28,13 @@ struct PageSnapshot
 {
     bool valid = false; // false when no document could be read
     QString documentAddress;
-    QList<PageDiv> divs; // every DIV in document order
+    QList<PageDiv> divs;     // every DIV in document order
     QStringList anchorTexts; // inner text of every A of the document, in document order
 };
+
+// Limits on what a page may hand over about one paper.
+constexpr int MaxPaperCells = 40;
+constexpr int MaxHeaderLength = 200;
 
 // Script run in the page; its result is read by snapshotFromScriptResult.
 QString pageSnapshotScript();

@@ -7,7 +7,7 @@ add_library(fn_search STATIC
     ${CMAKE_CURRENT_LIST_DIR}/handover.cpp ${CMAKE_CURRENT_LIST_DIR}/handover.h
     ${CMAKE_CURRENT_LIST_DIR}/resultpage.cpp ${CMAKE_CURRENT_LIST_DIR}/resultpage.h
     ${CMAKE_CURRENT_LIST_DIR}/searchlayout.cpp ${CMAKE_CURRENT_LIST_DIR}/searchlayout.h)
-target_link_libraries(fn_search PUBLIC fn_download fn_settings fn_common Qt6::Core)
+target_link_libraries(fn_search PUBLIC fn_download fn_library fn_settings fn_common Qt6::Core)
 
 # Result pages read from a browser page (no widgets: the batch mode uses it too).
 add_library(fn_searchpage STATIC

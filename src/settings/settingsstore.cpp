@@ -32,6 +32,19 @@ void WriteSetting(const QString &section, const QString &key, const QString &val
     store.sync();
 }
 
+QString ReadFileNameTemplate()
+{
+    using namespace settingkeys;
+    const QString text = ReadSetting(SectionSettings, FileNameTemplate, DefaultFileNameTemplate);
+    return text.trimmed().isEmpty() ? DefaultFileNameTemplate : text;
+}
+
+bool ReadSkipHeld()
+{
+    using namespace settingkeys;
+    return ReadSetting(SectionDownload, SkipHeld, DefaultSkipHeld).trimmed() == QStringLiteral("1");
+}
+
 QString SettingsFilePath()
 {
     return openStore().fileName();

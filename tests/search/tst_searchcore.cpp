@@ -84,10 +84,7 @@ class TestSearchCore : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    void init()
-    {
-        sharedOptions() = SharedOptions{};
-    }
+    void init() { sharedOptions() = SharedOptions{}; }
 
     void candidateListKeepsFirstOccurrenceAndFollowsTheModelProtocol()
     {
@@ -107,10 +104,13 @@ private Q_SLOTS:
         QStringList headers;
         for (int c = 0; c < list.columnCount(); ++c)
             headers << list.headerData(c, Qt::Horizontal).toString();
-        QCOMPARE(headers, (QStringList{"标题", "类型", "分析状态", "保存路径"}));
+        // The four columns of the list come first; what the page told about the paper follows.
+        QCOMPARE(headers, (QStringList{"标题", "类型", "分析状态", "保存路径", "作者", "年份"}));
 
         fill(list, 5);
-        QCOMPARE(RemoveCandidates(list, RemovalRule::Selected, {}, {"http://site/p/2.pdf", "http://site/p/3.pdf"}), 2);
+        QCOMPARE(
+            RemoveCandidates(list, RemovalRule::Selected, {}, {"http://site/p/2.pdf", "http://site/p/3.pdf"}),
+            2);
         QCOMPARE(list.count(), 4);
         // A removed key can be taken again.
         QVERIFY(list.加入LV1("Again", "http://site/p/2.pdf", "r", "pdf", ""));
@@ -124,13 +124,15 @@ private Q_SLOTS:
         QTest::addColumn<PageSnapshot>("snapshot");
         QTest::addColumn<QStringList>("titles");
         QTest::newRow("class in another letter case matches")
-            << page({div("other", 0), div("TableList PaperList", 1, twoPapers)}) << QStringList{"Paper A", "Paper B"};
+            << page({div("other", 0), div("TableList PaperList", 1, twoPapers)})
+            << QStringList{"Paper A", "Paper B"};
         QTest::newRow("a further class name does not match")
             << page({div("tablelist paperlist wide", 1, twoPapers)}) << QStringList{};
         QTest::newRow("blanks around the class do not match")
             << page({div(" tablelist paperlist", 1, twoPapers)}) << QStringList{};
         QTest::newRow("only the first list is read, even without a table")
-            << page({div("tablelist paperlist", 0), div("tablelist paperlist", 1, twoPapers)}) << QStringList{};
+            << page({div("tablelist paperlist", 0), div("tablelist paperlist", 1, twoPapers)})
+            << QStringList{};
         QTest::newRow("two tables give nothing")
             << page({div("tablelist paperlist", 2, twoPapers)}) << QStringList{};
         QTest::newRow("links without text or address are skipped")
@@ -138,7 +140,8 @@ private Q_SLOTS:
                          {{"", "http://site/img"}, {"No address", ""}, {"  Kept  ", "http://site/paper/9"}})})
             << QStringList{"  Kept  "};
         QTest::newRow("a paper linked twice is one row")
-            << page({div("tablelist paperlist", 1, twoPapers + QList<PageLink>{{"Paper A again", "http://site/paper/1"}})})
+            << page({div("tablelist paperlist", 1,
+                         twoPapers + QList<PageLink>{{"Paper A again", "http://site/paper/1"}})})
             << QStringList{"Paper A", "Paper B"};
         PageSnapshot unreadable;
         QTest::newRow("no document") << unreadable << QStringList{};
@@ -173,7 +176,8 @@ private Q_SLOTS:
         QVariantMap link;
         const QVariantMap result{
             {"url", "http://site/r"},
-            {"divs", QVariantList{QVariantMap{{"cls", "tablelist paperlist"}, {"tables", 1},
+            {"divs", QVariantList{QVariantMap{{"cls", "tablelist paperlist"},
+                                              {"tables", 1},
                                               {"links", QVariantList{QVariantList{"T", "http://site/p"}}}}}},
             {"anchors", QVariantList{"T", ">"}}};
         const PageSnapshot p = snapshotFromScriptResult(result);
@@ -270,7 +274,8 @@ private Q_SLOTS:
         QCOMPARE(downloads.cellText(0, DownloadListModel::ColSize), QString());
 
         sharedOptions().UseOriginalFileName = false;
-        QVERIFY(加入下载列表(downloads, "http://site/paper/124.pdf", " Deep\r\nlearning: a/b? \n", "pdf", "/own/", ""));
+        QVERIFY(加入下载列表(downloads, "http://site/paper/124.pdf", " Deep\r\nlearning: a/b? \n", "pdf",
+                             "/own/", ""));
         QCOMPARE(downloads.row(1).name, QStringLiteral("Deeplearning ab"));
         QCOMPARE(downloads.row(1).folder, QStringLiteral("/own/"));
 
@@ -358,7 +363,8 @@ private Q_SLOTS:
         CandidateAnalysis analysis(&list, hooks);
         QSignalSpy finished(&analysis, &CandidateAnalysis::finished);
         QStringList progress;
-        connect(&analysis, &CandidateAnalysis::progressTextChanged, this, [&](const QString &t) { progress << t; });
+        connect(&analysis, &CandidateAnalysis::progressTextChanged, this,
+                [&](const QString &t) { progress << t; });
         sharedOptions().PromptSavePathOnExtract = 1;
 
         fill(list, 5, candidatetext::Succeeded);
@@ -406,8 +412,10 @@ private Q_SLOTS:
         DownloadListModel downloads;
         bool cancel = true;
         int shown = 0;
-        AnalysisHooks hooks{[&] { sharedOptions().SaveLocationCancelled = cancel; }, [&] { return &downloads; },
-                            [&] { ++shown; }, {}};
+        AnalysisHooks hooks{[&] { sharedOptions().SaveLocationCancelled = cancel; },
+                            [&] { return &downloads; },
+                            [&] { ++shown; },
+                            {}};
         CandidateAnalysis analysis(&list, hooks);
         QSignalSpy finished(&analysis, &CandidateAnalysis::finished);
         sharedOptions().PromptSavePathOnExtract = 0;
@@ -422,8 +430,9 @@ private Q_SLOTS:
 
         // A stop asked for during the first row ends the run after that row.
         cancel = false;
-        connect(&downloads, &QAbstractItemModel::rowsInserted, &analysis, [&] { analysis.stop(); },
-                Qt::SingleShotConnection);
+        connect(
+            &downloads, &QAbstractItemModel::rowsInserted, &analysis, [&] { analysis.stop(); },
+            Qt::SingleShotConnection);
         analysis.start(AnalysisCommand::Unanalysed);
         QVERIFY(finished.wait(5000));
         QCOMPARE(finished.last().at(0).toInt(), 1);
@@ -449,9 +458,9 @@ private Q_SLOTS:
         QTemporaryDir dir;
         const QString path = dir.path() + "/out.txt";
         const qint64 size = writeCandidateExport(list, path);
-        const QByteArray expected = QByteArray("Deep learning for X-") + gbk::encode("【pdf】成功") + "\r\n"
-                                    + gbk::encode("深度学习-【pdf】") + "\r\n" + "Broken-" + gbk::encode("【pdf】分析失败")
-                                    + "\r\n";
+        const QByteArray expected = QByteArray("Deep learning for X-") + gbk::encode("【pdf】成功") + "\r\n" +
+                                    gbk::encode("深度学习-【pdf】") + "\r\n" + "Broken-" +
+                                    gbk::encode("【pdf】分析失败") + "\r\n";
         QCOMPARE(fntest::readFile(path), expected);
         QCOMPARE(size, expected.size());
         QCOMPARE(exportSavedMessage(size), QStringLiteral("保存文件完毕：0.1KB"));

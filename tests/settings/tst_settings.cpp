@@ -11,7 +11,11 @@ class TestSettings : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    void init() { QFile::remove(SettingsFilePath()); sharedOptions() = SharedOptions(); }
+    void init()
+    {
+        QFile::remove(SettingsFilePath());
+        sharedOptions() = SharedOptions();
+    }
 
     void freshProfileGivesTheDefaults()
     {
@@ -43,7 +47,25 @@ private Q_SLOTS:
         QCOMPARE(policyFromText(sharedOptions().DuplicateNamePolicy), DuplicatePolicy::Skip);
         // Written to disk at once: a second store object sees it.
         QSettings raw(SettingsFilePath(), QSettings::IniFormat);
-        QCOMPARE(raw.value(SectionSettings + "/" + settingkeys::DownloadMethod).toString(), QStringLiteral("1"));
+        QCOMPARE(raw.value(SectionSettings + "/" + settingkeys::DownloadMethod).toString(),
+                 QStringLiteral("1"));
+    }
+
+    void paperLibraryOptionsReadAsTypedValues()
+    {
+        QCOMPARE(ReadFileNameTemplate(), QStringLiteral("{标题}"));
+        QCOMPARE(ReadSkipHeld(), false);
+        WriteSetting(SectionSettings, FileNameTemplate, QStringLiteral("{年份}-{作者}-{标题}"));
+        WriteSetting(SectionDownload, SkipHeld, QStringLiteral("1"));
+        QCOMPARE(ReadFileNameTemplate(), QStringLiteral("{年份}-{作者}-{标题}"));
+        QCOMPARE(ReadSkipHeld(), true);
+        // A blank template would name every file alike; anything but "1" leaves skipping off.
+        WriteSetting(SectionSettings, FileNameTemplate, QStringLiteral("   "));
+        WriteSetting(SectionDownload, SkipHeld, QStringLiteral("yes"));
+        QCOMPARE(ReadFileNameTemplate(), QStringLiteral("{标题}"));
+        QCOMPARE(ReadSkipHeld(), false);
+        // The existing keys are untouched by the new ones.
+        QCOMPARE(ReadSetting(SectionDownload, DuplicateName, DefaultPolicy), QStringLiteral("重命名"));
     }
 
     void unreadableNumbersKeepTheValue()

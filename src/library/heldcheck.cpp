@@ -1,0 +1,42 @@
+#include "library/heldcheck.h"
+
+#include "common/filenames.h"
+
+#include <QCryptographicHash>
+#include <QFile>
+#include <QFileInfo>
+
+QString FileSha256(const QString &path, const std::atomic_bool *cancel)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    QByteArray buffer(1 << 16, Qt::Uninitialized);
+    for (;;) {
+        if (cancel && cancel->load())
+            return {};
+        const qint64 n = file.read(buffer.data(), buffer.size());
+        if (n < 0)
+            return {};
+        if (n == 0)
+            break;
+        hash.addData(QByteArrayView(buffer.constData(), n));
+    }
+    return QString::fromLatin1(hash.result().toHex());
+}
+
+HeldVerdict CheckHeldFile(const HeldFile &held, const std::atomic_bool *cancel)
+{
+    if (held.isEmpty() || held.sha256.isEmpty())
+        return HeldVerdict::NotRecorded;
+    if (!FileExists(held.filePath))
+        return HeldVerdict::Missing;
+    // The size settles most changed files without reading them.
+    if (held.size >= 0 && QFileInfo(held.filePath).size() != held.size)
+        return HeldVerdict::Changed;
+    const QString sha = FileSha256(held.filePath, cancel);
+    if (sha.isEmpty())
+        return HeldVerdict::Missing;
+    return sha.compare(held.sha256, Qt::CaseInsensitive) == 0 ? HeldVerdict::Held : HeldVerdict::Changed;
+}

@@ -1,0 +1,89 @@
+#pragma once
+
+#include "library/librarytypes.h"
+
+#include <QList>
+#include <QString>
+#include <optional>
+
+class QSqlDatabase;
+class QSqlQuery;
+
+// Where the library lives unless a caller names another file: beside SaveList.dat in the per-user
+// data folder.
+QString DefaultPaperLibraryPath();
+
+// The paper library: one SQLite file (WAL) with a record per paper seen or downloaded and the saved
+// download queue. One object is the one writer of its process and lives on the thread that opened it;
+// a second program instance on the same file waits for the other's write to end (busy timeout) and,
+// when that takes too long, the call fails with a message saying so.
+class PaperLibrary
+{
+public:
+    static constexpr int SchemaVersion = 2;
+
+    struct OpenResult
+    {
+        bool ok = false;
+        // For the user: why the library cannot be used, or what happened to a damaged file.
+        QString message;
+        QString setAsidePath; // where a damaged file was moved; empty otherwise
+    };
+
+    explicit PaperLibrary(QString path = DefaultPaperLibraryPath());
+    ~PaperLibrary();
+    PaperLibrary(const PaperLibrary &) = delete;
+    PaperLibrary &operator=(const PaperLibrary &) = delete;
+
+    // Opens (creating the folder and the file when missing) and brings the schema up to date. A file
+    // that is not a database or is damaged is renamed with the date and time and a fresh one made.
+    OpenResult open();
+    void close();
+    bool isOpen() const;
+    QString path() const { return m_path; }
+
+    // How long a call waits for another program's write to end. Applies from the next open().
+    void setBusyTimeoutMs(int ms) { m_busyTimeoutMs = ms; }
+
+    // Papers seen on a result page, in one transaction. A paper seen again takes the new title, cells
+    // and page, keeping what was known when the new values are empty; its download stays.
+    bool recordSeen(const QList<SeenPaper> &papers);
+    // How a download ended. A failure leaves the file of an earlier successful download on record.
+    bool recordDownload(const DownloadResult &result);
+    bool recordDownloads(const QList<DownloadResult> &results);
+
+    // The file held for an address; nullopt when none was downloaded (or on a failed read).
+    std::optional<HeldFile> heldFile(const QString &address);
+    std::optional<PaperRecord> record(const QString &address);
+    // Records of the given addresses, in that order; unknown addresses are left out.
+    QList<PaperRecord> records(const QStringList &addresses);
+    // Every paper with a successful download, oldest download first.
+    QList<PaperRecord> downloadedRecords();
+    qint64 paperCount();
+
+    // The download queue replaces the saved one in one transaction.
+    bool saveQueue(const QList<QueueRow> &rows);
+    QList<QueueRow> loadQueue();
+
+    // For the user: why the last call failed (empty after a call that worked).
+    QString lastError() const { return m_lastError; }
+
+private:
+    enum class Failure { None, Busy, Damaged, Other };
+
+    OpenResult openConnection();
+    bool migrate();
+    bool setAsideDamagedFile(OpenResult *result);
+    bool beginWrite();
+    bool commit();
+    void rollback();
+    bool fail(const QSqlQuery &query);
+    bool failText(const QString &text, Failure kind);
+    PaperRecord recordFrom(const QSqlQuery &query) const;
+
+    QString m_path;
+    QString m_connection;
+    int m_busyTimeoutMs = 3000;
+    QString m_lastError;
+    Failure m_lastFailure = Failure::None;
+};

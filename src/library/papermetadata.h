@@ -1,0 +1,40 @@
+#pragma once
+
+#include <QList>
+#include <QString>
+
+// One cell of a paper's row on a result page, under the text of its column's header.
+struct PaperCell
+{
+    QString header;
+    QString text;
+
+    bool operator==(const PaperCell &) const = default;
+};
+using PaperCells = QList<PaperCell>;
+
+// What a result page tells about a paper besides its link: the link's text and the other cells of its
+// row. Sites name their columns differently; the accessors recognise the usual header texts.
+struct PaperMetadata
+{
+    QString title;
+    PaperCells cells;
+
+    // Text of the first cell whose header equals the given one (ignoring case, spaces and a trailing
+    // colon); empty when there is none.
+    QString cell(const QString &header) const;
+
+    QString authors() const;        // as the page wrote them, e.g. "张伟; 王芳"
+    QStringList authorList() const; // split at ";", "；", "、" and "，"
+    QString year() const;           // the first four-digit year in the year or date cell; empty when none
+    QString source() const;         // journal, proceedings or other source
+    QString englishTitle() const;
+};
+
+// A cell's text made safe to keep and show: control characters and line breaks become single spaces,
+// runs of white space collapse, the ends are trimmed, and the result holds at most maxLength characters.
+QString TidyCellText(const QString &text, int maxLength = 2000);
+
+// Cells as stored (a JSON array of [header, text] pairs) and back; unreadable text gives no cells.
+QString CellsToJson(const PaperCells &cells);
+PaperCells CellsFromJson(const QString &json);
