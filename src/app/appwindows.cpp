@@ -135,7 +135,8 @@ bool AppWindows::runSaveLocationChooser(QWidget *parent)
 
 void AppWindows::showOptions(QWidget *parent)
 {
-    showOptionsWindow(parent);
+    if (showOptionsWindow(parent) && m_download)
+        m_download->takeSharedOptions();
 }
 
 void AppWindows::showAbout(QWidget *parent)

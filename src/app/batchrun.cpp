@@ -104,7 +104,7 @@ void BatchRun::start()
     SharedOptions &shared = sharedOptions();
     shared.UseOriginalFileName = m_options.namesFromLinks;
     shared.DefaultSaveFolder = m_options.outFolder;
-    shared.PromptSavePathOnExtract = 0;
+    shared.PromptSavePathOnExtract = false;
 
     m_phase = Phase::Loading;
     m_loadLimit.start();

@@ -171,7 +171,7 @@ void DownloadScheduler::windowLoaded()
     m_model->ResetDownloadList();
     SharedOptions &shared = sharedOptions();
     shared.loadDownloadMethod();
-    m_options.method = methodFromNumber(shared.DownloadMethod);
+    m_options.method = shared.DownloadMethod;
     m_options.threadCount = 1;
     m_options.threadPosition = 0;
     if (method() != DownloadMethod::Single) {
@@ -184,11 +184,9 @@ void DownloadScheduler::windowLoaded()
     }
     Q_EMIT methodShown(method(), method() != DownloadMethod::Single, m_options.threadPosition);
     shared.loadDuplicateNamePolicy();
-    m_options.policy = policyFromText(TrimSpaces(shared.DuplicateNamePolicy));
+    m_options.policy = shared.DuplicateNamePolicy;
     shared.loadProxy();
-    bool portOk = false;
-    const int port = TrimSpaces(shared.ProxyPort).toInt(&portOk);
-    m_options.proxy = {shared.ProxyEnabled == 1, shared.ProxyAddress, portOk ? quint16(port) : quint16(80)};
+    m_options.proxy = {shared.ProxyEnabled, shared.ProxyAddress, shared.proxyPortNumber()};
     applyProxy();
     m_options.intervalSeconds = 0;
     Timer1.start();
@@ -261,9 +259,10 @@ bool DownloadScheduler::intervalPassed() const
 
 void DownloadScheduler::tickScheduler()
 {
-    sharedOptions().DuplicateNamePolicy = policyCaption(m_options.policy);
     if (m_options.storePolicy)
-        WriteSetting(settingkeys::SectionDownload, settingkeys::DuplicateName, sharedOptions().DuplicateNamePolicy);
+        sharedOptions().storeDuplicateNamePolicy(m_options.policy);
+    else
+        sharedOptions().DuplicateNamePolicy = m_options.policy;
     if (m_model->count() == 0) {
         setRunning(false);
         checkQueueFinished();

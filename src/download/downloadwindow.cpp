@@ -835,6 +835,19 @@ void fFileDownload::closeEvent(QCloseEvent *event)
     Q_EMIT windowClosed();
 }
 
+void fFileDownload::takeSharedOptions()
+{
+    const SharedOptions &shared = sharedOptions();
+    SchedulerOptions &options = m_scheduler->options();
+    options.proxy = {shared.ProxyEnabled, shared.ProxyAddress, shared.proxyPortNumber()};
+    if (options.method != shared.DownloadMethod) {
+        options.method = shared.DownloadMethod;
+        onMethodShown(options.method, options.method != DownloadMethod::Single, 0);
+        options.threadCount = 1;
+        options.threadPosition = 0;
+    }
+}
+
 CookieMirror *fFileDownload::cookieMirror() const
 {
     return m_session->cookieMirror();

@@ -80,6 +80,8 @@ public:
     // Commands behind the menu items and list events, callable without a mouse.
     void sortByHeader(int column);
     void webLogin(); // "网页登录"
+    // The options window stored new values: the queue takes the method and the proxy from them.
+    void takeSharedOptions();
 
     QString panelText(int panel) const; // status-bar panel 1..4
 

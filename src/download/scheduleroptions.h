@@ -4,20 +4,6 @@
 
 #include <QString>
 
-// How rows are fetched: one connection at a time, or up to six parallel transfers.
-enum class DownloadMethod { Single = 1, Parallel = 2 };
-
-// The number the program shows and stores for a method ("下载方式：1").
-inline int methodNumber(DownloadMethod method)
-{
-    return method == DownloadMethod::Single ? 1 : 2;
-}
-// Any stored number but 1 selects the parallel transfers.
-inline DownloadMethod methodFromNumber(int number)
-{
-    return number == 1 ? DownloadMethod::Single : DownloadMethod::Parallel;
-}
-
 // An HTTP proxy for the single connection.
 struct ProxySetting
 {

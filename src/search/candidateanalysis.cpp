@@ -42,12 +42,8 @@ void CandidateAnalysis::begin()
 {
     if (m_candidates->count() == 0)
         return finish();
-    if (sharedOptions().PromptSavePathOnExtract == 1) {
-        sharedOptions().SaveLocationCancelled = false;
-    } else if (m_hooks.chooseSaveLocation) {
-        m_hooks.chooseSaveLocation();
-    }
-    if (sharedOptions().SaveLocationCancelled)
+    // The folder was asked for when the rows were taken, or it is asked for now.
+    if (!sharedOptions().PromptSavePathOnExtract && m_hooks.chooseSaveLocation && !m_hooks.chooseSaveLocation())
         return finish();
     m_total = m_candidates->count();
     nextRows();

@@ -14,7 +14,7 @@ enum class AnalysisCommand { Unanalysed, Failed, Selected, All };
 // The outside world an analysis needs; the search window fills these in from its host.
 struct AnalysisHooks
 {
-    std::function<void()> chooseSaveLocation; // modal chooser; sets SaveLocationCancelled
+    std::function<bool()> chooseSaveLocation; // modal chooser; false when it was cancelled
     std::function<DownloadListModel *()> loadDownloadList; // loads the download window if needed
     std::function<void()> showDownloadWindow; // 显示下载窗口
     std::function<bool(int position)> isSelected; // selection of the candidate list

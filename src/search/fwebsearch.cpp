@@ -56,7 +56,7 @@ fWebSearch::fWebSearch(SearchWindowHost *host, const QUrl &homePage, QWidget *pa
     buildControls();
     m_analysis = new CandidateAnalysis(
         m_candidates,
-        AnalysisHooks{[this] { sharedOptions().SaveLocationCancelled = !m_host->runSaveLocationChooser(this); },
+        AnalysisHooks{[this] { return m_host->runSaveLocationChooser(this); },
                       [this] { return m_host->loadDownloadWindow(); }, [this] { m_host->showDownloadWindow(); },
                       [this](int position) { return ListView1->selectionModel()->isRowSelected(position, {}); }},
         this);
@@ -239,7 +239,7 @@ void fWebSearch::autoSizeColumns()
 
 void fWebSearch::addThisPage()
 {
-    if (sharedOptions().PromptSavePathOnExtract == 1)
+    if (sharedOptions().PromptSavePathOnExtract)
         m_host->runSaveLocationChooser(this); // a cancelled chooser does not stop the extraction
     m_pageReader->readPage(this, [this](const PageSnapshot &page) {
         ExtractResultPage(page, *m_candidates, sharedOptions().DefaultSaveFolder);
@@ -257,7 +257,7 @@ void fWebSearch::toggleAddAll()
     }
     m_addAllButton->setText(kAddAllRunning);
     m_addAllButton->setStyleSheet(QStringLiteral("background-color: rgb(255, 0, 0);"));
-    if (sharedOptions().PromptSavePathOnExtract == 1)
+    if (sharedOptions().PromptSavePathOnExtract)
         m_host->runSaveLocationChooser(this); // Cancel does not stop the walk
     m_walk->start();
 }

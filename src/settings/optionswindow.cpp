@@ -79,18 +79,19 @@ OptionsWindow::OptionsWindow(QWidget *parent)
     connect(closeButton, &QPushButton::clicked, this, &OptionsWindow::reject);
 
     const SharedOptions &options = sharedOptions();
-    m_proxyEnabled->setChecked(options.ProxyEnabled == 1);
+    m_proxyEnabled->setChecked(options.ProxyEnabled);
     m_proxyAddress->setText(options.ProxyAddress);
     m_proxyPort->setText(options.ProxyPort);
-    if (options.DownloadMethod == 1)
+    if (options.DownloadMethod == ::DownloadMethod::Single)
         m_methodOne->setChecked(true);
-    else if (options.DownloadMethod == 2)
+    else
         m_methodTwo->setChecked(true);
-    m_promptSavePath->setChecked(options.PromptSavePathOnExtract == 1);
+    m_promptSavePath->setChecked(options.PromptSavePathOnExtract);
 }
 
-void OptionsWindow::showMethodInDownloadWindow(int method)
+void OptionsWindow::showMethodInDownloadWindow(::DownloadMethod chosen)
 {
+    const int method = methodNumber(chosen);
     QWidget *window = LoadedForm(QStringLiteral("fFileDownload"));
     if (!window)
         return;
@@ -113,32 +114,21 @@ void OptionsWindow::showMethodInDownloadWindow(int method)
 void OptionsWindow::confirm()
 {
     SharedOptions &options = sharedOptions();
-    if (m_methodOne->isChecked()) {
-        options.DownloadMethod = 1;
-        showMethodInDownloadWindow(1);
-    } else if (m_methodTwo->isChecked()) {
-        options.DownloadMethod = 2;
-        showMethodInDownloadWindow(2);
-    }
-    WriteSetting(SectionSettings, DownloadMethod, QString::number(options.DownloadMethod));
+    const auto method = m_methodOne->isChecked() ? ::DownloadMethod::Single : ::DownloadMethod::Parallel;
+    options.storeDownloadMethod(method);
+    showMethodInDownloadWindow(method);
 
-    options.ProxyEnabled = m_proxyEnabled->isChecked() ? 1 : 0;
-    WriteSetting(SectionSettings, ProxyEnabled, QString::number(options.ProxyEnabled));
-    options.ProxyAddress = m_proxyAddress->text().trimmed();
-    WriteSetting(SectionSettings, ProxyAddress, options.ProxyAddress);
-    options.ProxyPort = m_proxyPort->text().trimmed();
-    WriteSetting(SectionSettings, ProxyPort, options.ProxyPort);
+    options.storeProxy(m_proxyEnabled->isChecked(), m_proxyAddress->text().trimmed(), m_proxyPort->text().trimmed());
     // Only a warning: the values stay stored as entered.
-    if (options.ProxyEnabled == 1 && (options.ProxyAddress.isEmpty() || !LooksNumeric(options.ProxyPort)))
+    if (options.ProxyEnabled && (options.ProxyAddress.isEmpty() || !LooksNumeric(options.ProxyPort)))
         showMessage(MessageIcon::Critical, QStringLiteral("代理服务器网址或者端口格式不对！"));
 
-    options.PromptSavePathOnExtract = m_promptSavePath->isChecked() ? 1 : 0;
-    WriteSetting(SectionSettings, PromptSavePath, QString::number(options.PromptSavePathOnExtract));
+    options.storePromptSavePath(m_promptSavePath->isChecked());
     accept();
 }
 
-void showOptionsWindow(QWidget *parent)
+bool showOptionsWindow(QWidget *parent)
 {
     OptionsWindow window(parent);
-    window.exec();
+    return window.exec() == QDialog::Accepted;
 }

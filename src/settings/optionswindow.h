@@ -1,5 +1,7 @@
 #pragma once
 
+#include "settings/sharedoptions.h"
+
 #include <QDialog>
 
 class QCheckBox;
@@ -19,7 +21,7 @@ public Q_SLOTS:
     void confirm();
 
 private:
-    void showMethodInDownloadWindow(int method);
+    void showMethodInDownloadWindow(DownloadMethod method);
 
     QRadioButton *m_methodOne;
     QRadioButton *m_methodTwo;
@@ -29,5 +31,5 @@ private:
     QCheckBox *m_promptSavePath;
 };
 
-// Shows the options window and waits until it closes.
-void showOptionsWindow(QWidget *parent);
+// Shows the options window and waits until it closes; true when the user confirmed new values.
+bool showOptionsWindow(QWidget *parent);

@@ -93,9 +93,7 @@ void SaveLocationChooser::confirm()
         showMessage(MessageIcon::Critical, QStringLiteral("文件夹设置错误！"));
         return;
     }
-    options.DefaultSaveFolder = folder.endsWith(u'/') ? folder : folder + u'/';
-    WriteSetting(settingkeys::SectionSettings, settingkeys::SaveFolder, options.DefaultSaveFolder);
-    options.SaveLocationCancelled = false;
+    options.storeSaveFolder(folder.endsWith(u'/') ? folder : folder + u'/');
     m_folderBox->addItem(folder.trimmed());
     SaveFolderHistory(m_folderBox, FolderHistoryPath());
     accept();
@@ -109,7 +107,6 @@ void SaveLocationChooser::browse()
 
 void SaveLocationChooser::reject()
 {
-    sharedOptions().SaveLocationCancelled = true;
     QDialog::reject();
 }
 

@@ -6,8 +6,8 @@ class QComboBox;
 class QRadioButton;
 
 // fSeleFileSavePath: confirms the download folder and how downloaded files are named. OK creates the
-// folder, stores it and records it in the folder history; Cancel, Esc and the close box only mark
-// the choice as cancelled.
+// folder, stores it and records it in the folder history; Cancel, Esc and the close box change nothing
+// and the caller hears that the choice was cancelled.
 class SaveLocationChooser : public QDialog
 {
     Q_OBJECT

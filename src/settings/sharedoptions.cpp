@@ -46,24 +46,30 @@ SharedOptions &sharedOptions()
 
 void SharedOptions::loadDownloadMethod()
 {
-    parseStoredInt(ReadSetting(SectionSettings, settingkeys::DownloadMethod, QStringLiteral("2")), &DownloadMethod);
+    int number = 0;
+    if (parseStoredInt(ReadSetting(SectionSettings, settingkeys::DownloadMethod, QStringLiteral("2")), &number))
+        DownloadMethod = methodFromNumber(number);
 }
 
 void SharedOptions::loadDuplicateNamePolicy()
 {
-    DuplicateNamePolicy = ReadSetting(SectionDownload, DuplicateName, DefaultPolicy);
+    DuplicateNamePolicy = policyFromText(TrimSpaces(ReadSetting(SectionDownload, DuplicateName, DefaultPolicy)));
 }
 
 void SharedOptions::loadProxy()
 {
     ProxyAddress = ReadSetting(SectionSettings, settingkeys::ProxyAddress, QString());
     ProxyPort = ReadSetting(SectionSettings, settingkeys::ProxyPort, QString());
-    parseStoredInt(ReadSetting(SectionSettings, settingkeys::ProxyEnabled, QStringLiteral("0")), &ProxyEnabled);
+    int enabled = 0;
+    if (parseStoredInt(ReadSetting(SectionSettings, settingkeys::ProxyEnabled, QStringLiteral("0")), &enabled))
+        ProxyEnabled = enabled == 1;
 }
 
 void SharedOptions::loadPromptSavePath()
 {
-    parseStoredInt(ReadSetting(SectionSettings, PromptSavePath, QStringLiteral("1")), &PromptSavePathOnExtract);
+    int prompt = 0;
+    if (parseStoredInt(ReadSetting(SectionSettings, PromptSavePath, QStringLiteral("1")), &prompt))
+        PromptSavePathOnExtract = prompt == 1;
 }
 
 void SharedOptions::loadFromStore()
@@ -72,4 +78,45 @@ void SharedOptions::loadFromStore()
     loadDuplicateNamePolicy();
     loadProxy();
     loadPromptSavePath();
+}
+
+void SharedOptions::storeDownloadMethod(::DownloadMethod method)
+{
+    DownloadMethod = method;
+    WriteSetting(SectionSettings, settingkeys::DownloadMethod, QString::number(methodNumber(method)));
+}
+
+void SharedOptions::storeDuplicateNamePolicy(DuplicatePolicy policy)
+{
+    DuplicateNamePolicy = policy;
+    WriteSetting(SectionDownload, DuplicateName, policyCaption(policy));
+}
+
+void SharedOptions::storeProxy(bool enabled, const QString &address, const QString &port)
+{
+    ProxyEnabled = enabled;
+    ProxyAddress = address;
+    ProxyPort = port;
+    WriteSetting(SectionSettings, settingkeys::ProxyEnabled, enabled ? QStringLiteral("1") : QStringLiteral("0"));
+    WriteSetting(SectionSettings, settingkeys::ProxyAddress, address);
+    WriteSetting(SectionSettings, settingkeys::ProxyPort, port);
+}
+
+void SharedOptions::storePromptSavePath(bool prompt)
+{
+    PromptSavePathOnExtract = prompt;
+    WriteSetting(SectionSettings, PromptSavePath, prompt ? QStringLiteral("1") : QStringLiteral("0"));
+}
+
+void SharedOptions::storeSaveFolder(const QString &folder)
+{
+    DefaultSaveFolder = folder;
+    WriteSetting(SectionSettings, SaveFolder, folder);
+}
+
+quint16 SharedOptions::proxyPortNumber() const
+{
+    bool ok = false;
+    const int port = TrimSpaces(ProxyPort).toInt(&ok);
+    return ok && port > 0 && port < 65536 ? static_cast<quint16>(port) : quint16(80);
 }

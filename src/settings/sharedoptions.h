@@ -2,24 +2,39 @@
 
 #include <QString>
 
-// Option values shared by every window of a run.
+// What to do with a file of the same name: skip the row, overwrite the file, or save under name[001].
 enum class DuplicatePolicy { Skip, Overwrite, Rename };
 
 QString policyCaption(DuplicatePolicy policy);
 // The stored text picks skip or overwrite only when it equals their caption; anything else is rename.
 DuplicatePolicy policyFromText(const QString &text);
 
+// How rows are fetched: one connection at a time, or up to six parallel transfers.
+enum class DownloadMethod { Single = 1, Parallel = 2 };
+
+// The number the program shows and stores for a method ("下载方式：1").
+inline int methodNumber(DownloadMethod method)
+{
+    return method == DownloadMethod::Single ? 1 : 2;
+}
+// Any stored number but 1 selects the parallel transfers.
+inline DownloadMethod methodFromNumber(int number)
+{
+    return number == 1 ? DownloadMethod::Single : DownloadMethod::Parallel;
+}
+
+// Option values shared by every window of a run, typed; the texts they are stored as are read and
+// written only here.
 struct SharedOptions
 {
-    int DownloadMethod = 0;
-    QString DuplicateNamePolicy;
-    int ProxyEnabled = 0;
+    ::DownloadMethod DownloadMethod = ::DownloadMethod::Parallel;
+    DuplicatePolicy DuplicateNamePolicy = DuplicatePolicy::Rename;
+    bool ProxyEnabled = false;
     QString ProxyAddress;
-    QString ProxyPort;
+    QString ProxyPort; // as the user typed it
     QString DefaultSaveFolder;
-    int PromptSavePathOnExtract = 0;
+    bool PromptSavePathOnExtract = true;
     bool UseOriginalFileName = false;
-    bool SaveLocationCancelled = false;
 
     // Reads every stored value (the save folder excepted: the chooser reads it when it opens) so the
     // options window never shows or stores a value that was not read.
@@ -30,10 +45,20 @@ struct SharedOptions
     void loadDuplicateNamePolicy();
     void loadProxy();
     void loadPromptSavePath();
+
+    // Each writer stores one value (and keeps it here).
+    void storeDownloadMethod(::DownloadMethod method);
+    void storeDuplicateNamePolicy(DuplicatePolicy policy);
+    void storeProxy(bool enabled, const QString &address, const QString &port);
+    void storePromptSavePath(bool prompt);
+    void storeSaveFolder(const QString &folder);
+
+    // The proxy port as a number (80 when the text is not one).
+    quint16 proxyPortNumber() const;
 };
 
 // The one instance of the run.
 SharedOptions &sharedOptions();
 
-// Whole number as the store holds it; nullopt-like false when the text is not a number.
+// Whole number as the store holds it; false when the text is not a number.
 bool parseStoredInt(const QString &text, int *value);

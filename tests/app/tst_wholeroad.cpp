@@ -103,7 +103,7 @@ class TestWholeRoad : public QObject
         m_site.clearSessions();
         sharedOptions() = SharedOptions();
         sharedOptions().loadFromStore();
-        sharedOptions().PromptSavePathOnExtract = 1;
+        sharedOptions().PromptSavePathOnExtract = true;
 
         AppWindows windows(m_site.homeUrl());
         windows.showStartup();

@@ -358,14 +358,14 @@ private Q_SLOTS:
         int shown = 0;
         int chooserCalls = 0;
         QSet<int> selected;
-        AnalysisHooks hooks{[&] { ++chooserCalls; }, [&] { return &downloads; }, [&] { ++shown; },
+        AnalysisHooks hooks{[&] { return ++chooserCalls > 0; }, [&] { return &downloads; }, [&] { ++shown; },
                             [&](int p) { return selected.contains(p); }};
         CandidateAnalysis analysis(&list, hooks);
         QSignalSpy finished(&analysis, &CandidateAnalysis::finished);
         QStringList progress;
         connect(&analysis, &CandidateAnalysis::progressTextChanged, this,
                 [&](const QString &t) { progress << t; });
-        sharedOptions().PromptSavePathOnExtract = 1;
+        sharedOptions().PromptSavePathOnExtract = true;
 
         fill(list, 5, candidatetext::Succeeded);
         fill(list, 15);
@@ -412,13 +412,13 @@ private Q_SLOTS:
         DownloadListModel downloads;
         bool cancel = true;
         int shown = 0;
-        AnalysisHooks hooks{[&] { sharedOptions().SaveLocationCancelled = cancel; },
+        AnalysisHooks hooks{[&] { return !cancel; },
                             [&] { return &downloads; },
                             [&] { ++shown; },
                             {}};
         CandidateAnalysis analysis(&list, hooks);
         QSignalSpy finished(&analysis, &CandidateAnalysis::finished);
-        sharedOptions().PromptSavePathOnExtract = 0;
+        sharedOptions().PromptSavePathOnExtract = false;
         fill(list, 4);
 
         analysis.start(AnalysisCommand::All);

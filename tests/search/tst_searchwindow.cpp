@@ -60,7 +60,6 @@ public:
             o.DefaultSaveFolder = chooserFolder;
             o.UseOriginalFileName = chooserUsesLinkNames;
         }
-        o.SaveLocationCancelled = !chooserConfirms;
         return chooserConfirms;
     }
     void showOptions(QWidget *) override { calls << "options"; }
@@ -162,7 +161,7 @@ private Q_SLOTS:
         m_window->addAllWalk()->setWaitLimits(30000, 100);
         m_window->show();
         QTRY_COMPARE_WITH_TIMEOUT(m_window->page()->url(), pageUrl("index.html"), 20000);
-        sharedOptions().PromptSavePathOnExtract = 0;
+        sharedOptions().PromptSavePathOnExtract = false;
     }
 
     void cleanup()
@@ -259,7 +258,7 @@ private Q_SLOTS:
     void addThisPageAsksForTheFolderOnlyWhenSetTo()
     {
         QVERIFY(load(pageUrl("page1.html")));
-        sharedOptions().PromptSavePathOnExtract = 1;
+        sharedOptions().PromptSavePathOnExtract = true;
         m_window->addThisPage();
         QTRY_COMPARE_WITH_TIMEOUT(label1(), QStringLiteral("2"), 20000);
         QCOMPARE(m_host.chooserRuns, 1);
@@ -267,7 +266,7 @@ private Q_SLOTS:
         QCOMPARE(m_window->candidates()->row(1).title, QStringLiteral("Second paper"));
 
         QVERIFY(load(pageUrl("page2.html")));
-        sharedOptions().PromptSavePathOnExtract = 0;
+        sharedOptions().PromptSavePathOnExtract = false;
         sharedOptions().DefaultSaveFolder.clear();
         m_window->addThisPage();
         QTRY_COMPARE_WITH_TIMEOUT(label1(), QStringLiteral("3"), 20000);
@@ -380,7 +379,7 @@ private Q_SLOTS:
     {
         // Asked when taking rows: the analysis goes on without asking again, names from the links.
         QVERIFY(load(pageUrl("page1.html")));
-        sharedOptions().PromptSavePathOnExtract = 1;
+        sharedOptions().PromptSavePathOnExtract = true;
         m_host.chooserUsesLinkNames = true;
         m_window->addThisPage();
         QTRY_COMPARE_WITH_TIMEOUT(label1(), QStringLiteral("2"), 20000);
@@ -401,7 +400,7 @@ private Q_SLOTS:
 
         // Asked at analysis: a cancel changes nothing; a confirmation fills empty folders, names from titles.
         QVERIFY(load(pageUrl("page2.html")));
-        sharedOptions().PromptSavePathOnExtract = 0;
+        sharedOptions().PromptSavePathOnExtract = false;
         sharedOptions().DefaultSaveFolder.clear();
         m_window->addThisPage();
         QTRY_COMPARE_WITH_TIMEOUT(label1(), QStringLiteral("3"), 20000);

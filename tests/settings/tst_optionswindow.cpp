@@ -79,14 +79,16 @@ private Q_SLOTS:
         QVERIFY(!c.proxy->isChecked());
         QVERIFY(c.prompt->isChecked());
 
-        sharedOptions().DownloadMethod = 7;
-        sharedOptions().ProxyEnabled = 1;
+        // A stored method other than 1 downloads in parallel, and the window says so.
+        WriteSetting(SectionSettings, settingkeys::DownloadMethod, QStringLiteral("7"));
+        sharedOptions().loadFromStore();
+        sharedOptions().ProxyEnabled = true;
         sharedOptions().ProxyAddress = QStringLiteral("proxy.lan");
         sharedOptions().ProxyPort = QStringLiteral("3128");
-        sharedOptions().PromptSavePathOnExtract = 0;
+        sharedOptions().PromptSavePathOnExtract = false;
         OptionsWindow odd;
         Controls o(&odd);
-        QVERIFY(o.methodOne->isChecked()); // an unknown method leaves the window as built
+        QVERIFY(o.methodTwo->isChecked());
         QVERIFY(o.proxy->isChecked());
         QCOMPARE(o.address->text(), QStringLiteral("proxy.lan"));
         QCOMPARE(o.port->text(), QStringLiteral("3128"));
@@ -108,12 +110,12 @@ private Q_SLOTS:
         QVERIFY(recorder.messages.isEmpty());
 
         const SharedOptions &o = sharedOptions();
-        QCOMPARE(o.DownloadMethod, 1);
-        QCOMPARE(o.ProxyEnabled, 1);
+        QCOMPARE(o.DownloadMethod, ::DownloadMethod::Single);
+        QCOMPARE(o.ProxyEnabled, true);
         QCOMPARE(o.ProxyAddress, QStringLiteral("proxy.lan"));
         QCOMPARE(o.ProxyPort, QStringLiteral("8080"));
-        QCOMPARE(o.PromptSavePathOnExtract, 0);
-        QCOMPARE(stored(DownloadMethod), QStringLiteral("1"));
+        QCOMPARE(o.PromptSavePathOnExtract, false);
+        QCOMPARE(stored(settingkeys::DownloadMethod), QStringLiteral("1"));
         QCOMPARE(stored(ProxyEnabled), QStringLiteral("1"));
         QCOMPARE(stored(ProxyAddress), QStringLiteral("proxy.lan"));
         QCOMPARE(stored(ProxyPort), QStringLiteral("8080"));
@@ -181,7 +183,7 @@ private Q_SLOTS:
         QCOMPARE(sharedOptions().DownloadMethod, before.DownloadMethod);
         QCOMPARE(sharedOptions().ProxyAddress, before.ProxyAddress);
         QCOMPARE(sharedOptions().PromptSavePathOnExtract, before.PromptSavePathOnExtract);
-        QCOMPARE(stored(DownloadMethod), QStringLiteral("<unset>"));
+        QCOMPARE(stored(settingkeys::DownloadMethod), QStringLiteral("<unset>"));
         QCOMPARE(stored(ProxyAddress), QStringLiteral("<unset>"));
     }
 
@@ -205,7 +207,7 @@ private Q_SLOTS:
         QCOMPARE(download.label->text(), QStringLiteral("下载方式：2"));
         QVERIFY(download.threads->isEnabled());
         QCOMPARE(download.threads->currentText(), QStringLiteral("1"));
-        QCOMPARE(stored(DownloadMethod), QStringLiteral("2"));
+        QCOMPARE(stored(settingkeys::DownloadMethod), QStringLiteral("2"));
     }
 
     void methodWithoutDownloadWindow()
@@ -217,8 +219,8 @@ private Q_SLOTS:
         Controls(&w).methodOne->setChecked(true);
         w.confirm();
         QCOMPARE(label->text(), QStringLiteral("x"));
-        QCOMPARE(sharedOptions().DownloadMethod, 1);
-        QCOMPARE(stored(DownloadMethod), QStringLiteral("1"));
+        QCOMPARE(sharedOptions().DownloadMethod, ::DownloadMethod::Single);
+        QCOMPARE(stored(settingkeys::DownloadMethod), QStringLiteral("1"));
     }
 
     void modalEntryPoint()
@@ -229,8 +231,8 @@ private Q_SLOTS:
             w->findChild<QRadioButton *>(QStringLiteral("methodOneOption"))->setChecked(true);
             w->findChild<QPushButton *>(QStringLiteral("okButton"))->click();
         });
-        showOptionsWindow(nullptr);
-        QCOMPARE(sharedOptions().DownloadMethod, 1);
+        QVERIFY(showOptionsWindow(nullptr));
+        QCOMPARE(sharedOptions().DownloadMethod, ::DownloadMethod::Single);
     }
 };
 

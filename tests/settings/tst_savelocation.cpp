@@ -61,7 +61,6 @@ private Q_SLOTS:
         QVERIFY(QFileInfo(folder).isDir());
         QCOMPARE(sharedOptions().DefaultSaveFolder, folder + u'/');
         QCOMPARE(ReadSetting(SectionSettings, SaveFolder, QString()), folder + u'/');
-        QVERIFY(!sharedOptions().SaveLocationCancelled);
         QVERIFY(!sharedOptions().UseOriginalFileName);
         QCOMPARE(history(), folder.toUtf8() + "\r\n");
         QVERIFY(recorder.messages.isEmpty());
@@ -151,7 +150,6 @@ private Q_SLOTS:
         QCOMPARE(history(), path(QStringLiteral("d/a\r\n")).toUtf8());
 
         recorder.clear();
-        sharedOptions().SaveLocationCancelled = true;
         fntest::writeFile(path(QStringLiteral("file")), "x");
         for (const QString &bad : {QStringLiteral("relative"), path(QStringLiteral("file"))}) {
             SaveLocationChooser chooser;
@@ -162,7 +160,6 @@ private Q_SLOTS:
         }
         QCOMPARE(recorder.texts(), QStringList(2, QStringLiteral("文件夹设置错误！")));
         QCOMPARE(sharedOptions().DefaultSaveFolder, path(QStringLiteral("d/a/")));
-        QVERIFY(sharedOptions().SaveLocationCancelled);
         QCOMPARE(history(), path(QStringLiteral("d/a\r\n")).toUtf8());
     }
 
@@ -221,20 +218,21 @@ private Q_SLOTS:
             SaveLocationChooser chooser;
             chooser.folderBox()->setEditText(path(QStringLiteral("typed-but-cancelled")));
             chooser.reject();
+            QCOMPARE(chooser.result(), int(QDialog::Rejected));
         }
-        QVERIFY(sharedOptions().SaveLocationCancelled);
         QCOMPARE(sharedOptions().DefaultSaveFolder, path(QStringLiteral("kept/")));
         QCOMPARE(ReadSetting(SectionSettings, SaveFolder, QString()), path(QStringLiteral("kept/")));
         QCOMPARE(history(), before);
         QVERIFY(!QFileInfo::exists(path(QStringLiteral("typed-but-cancelled"))));
 
         // The close box counts as Cancel.
-        sharedOptions().SaveLocationCancelled = false;
         SaveLocationChooser chooser;
         chooser.show();
         QVERIFY(QTest::qWaitForWindowExposed(&chooser));
+        chooser.setResult(QDialog::Accepted);
         chooser.close();
-        QVERIFY(sharedOptions().SaveLocationCancelled);
+        QCOMPARE(chooser.result(), int(QDialog::Rejected));
+        QCOMPARE(sharedOptions().DefaultSaveFolder, path(QStringLiteral("kept/")));
     }
 
     void namingChoice()
@@ -292,7 +290,6 @@ private Q_SLOTS:
             QApplication::activeModalWidget()->findChild<QPushButton *>(QStringLiteral("cancelButton"))->click();
         });
         QVERIFY(!runSaveLocationChooser(nullptr));
-        QVERIFY(sharedOptions().SaveLocationCancelled);
     }
 
     void dropDownWidth()

@@ -21,11 +21,10 @@ private Q_SLOTS:
     {
         QVERIFY(SettingsFilePath().startsWith(QString::fromLocal8Bit(qgetenv("XDG_CONFIG_HOME"))));
         SharedOptions &o = sharedOptions();
-        QCOMPARE(o.DownloadMethod, 0); // nothing read yet
         o.loadFromStore();
-        QCOMPARE(o.DownloadMethod, 2);
-        QCOMPARE(o.DuplicateNamePolicy, QStringLiteral("重命名"));
-        QCOMPARE(o.ProxyEnabled, 0);
+        QCOMPARE(o.DownloadMethod, ::DownloadMethod::Parallel);
+        QCOMPARE(o.DuplicateNamePolicy, DuplicatePolicy::Rename);
+        QCOMPARE(o.ProxyEnabled, false);
         QCOMPARE(o.ProxyAddress, QString());
         QCOMPARE(o.ProxyPort, QString());
         QCOMPARE(o.PromptSavePathOnExtract, 1);
@@ -42,9 +41,9 @@ private Q_SLOTS:
         // The same key in another section is another value.
         QCOMPARE(ReadSetting(SectionDownload, settingkeys::DownloadMethod, "x"), QStringLiteral("x"));
         sharedOptions().loadFromStore();
-        QCOMPARE(sharedOptions().DownloadMethod, 1);
+        QCOMPARE(sharedOptions().DownloadMethod, ::DownloadMethod::Single);
         QCOMPARE(sharedOptions().ProxyAddress, QStringLiteral("proxy.example"));
-        QCOMPARE(policyFromText(sharedOptions().DuplicateNamePolicy), DuplicatePolicy::Skip);
+        QCOMPARE(sharedOptions().DuplicateNamePolicy, DuplicatePolicy::Skip);
         // Written to disk at once: a second store object sees it.
         QSettings raw(SettingsFilePath(), QSettings::IniFormat);
         QCOMPARE(raw.value(SectionSettings + "/" + settingkeys::DownloadMethod).toString(),
@@ -70,12 +69,12 @@ private Q_SLOTS:
 
     void unreadableNumbersKeepTheValue()
     {
-        sharedOptions().DownloadMethod = 1;
+        sharedOptions().DownloadMethod = ::DownloadMethod::Single;
         WriteSetting(SectionSettings, settingkeys::DownloadMethod, QStringLiteral("two"));
         WriteSetting(SectionSettings, settingkeys::ProxyEnabled, QStringLiteral("yes"));
         sharedOptions().loadFromStore();
-        QCOMPARE(sharedOptions().DownloadMethod, 1);
-        QCOMPARE(sharedOptions().ProxyEnabled, 0);
+        QCOMPARE(sharedOptions().DownloadMethod, ::DownloadMethod::Single);
+        QCOMPARE(sharedOptions().ProxyEnabled, false);
     }
 
     void policyFromStoredText_data()
