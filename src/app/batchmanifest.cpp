@@ -20,7 +20,7 @@ QString stateName(RowState state)
 {
     switch (state) {
     case RowState::Waiting:
-        return QStringLiteral("Waiting");
+        return QStringLiteral("NotAttempted"); // a run that ends leaves waiting rows untried
     case RowState::Downloading:
         return QStringLiteral("Downloading");
     case RowState::Done:
@@ -36,7 +36,7 @@ QStringList header()
 {
     return {QStringLiteral("address"), QStringLiteral("name"),  QStringLiteral("type"),
             QStringLiteral("state"),   QStringLiteral("size"),  QStringLiteral("path"),
-            QStringLiteral("source"),  QStringLiteral("sha256")};
+            QStringLiteral("source"),  QStringLiteral("sha256"), QStringLiteral("reason")};
 }
 
 QStringList fields(const DownloadListModel &model, int position)
@@ -53,7 +53,13 @@ QStringList fields(const DownloadListModel &model, int position)
             hash = fileSha256(path);
         }
     }
-    QStringList result{row.key, row.name, row.type, stateName(row.state), size, path, row.tag, hash};
+    QString reason;
+    if (row.state == RowState::Failed || row.state == RowState::Waiting)
+        reason = reasonText(row.reason);
+    if (row.state == RowState::Done && row.percentNote != PercentNote::None)
+        reason = row.percentNote == PercentNote::Skipped ? QStringLiteral("already there, skipped")
+                                                         : QStringLiteral("downloaded before");
+    QStringList result{row.key, row.name, row.type, stateName(row.state), size, path, row.tag, hash, reason};
     // Addresses and names come from the site: no control character of theirs reaches the record.
     for (QString &field : result)
         field = ShowableText(field);

@@ -12,8 +12,9 @@ namespace batchmanifest {
 inline const QString FileName = QStringLiteral("manifest.csv");
 
 QStringList header();
-// The fields of one row: address, name, type, state, size in bytes, file path, source page, SHA-256.
-// Size, path and hash are filled only for a row that ended done with its file on disk.
+// The fields of one row: address, name, type, state, size in bytes, file path, source page, SHA-256 and
+// the reason. Size, path and hash are filled only for a row that ended done with its file on disk; the
+// reason says why a row failed (or was skipped, or was never tried).
 QStringList fields(const DownloadListModel &model, int position);
 
 // A field quoted when it holds a comma, a quote, a line break or leading/trailing spaces.

@@ -80,6 +80,13 @@ bool readNumbers(const QCommandLineParser &parser, BatchOptions *options, QStrin
                      .arg(parser.value(QStringLiteral("interval")));
         return false;
     }
+    if (parser.isSet(QStringLiteral("retries")) &&
+        !readWholeNumber(parser.value(QStringLiteral("retries")), 0, kMaxRetries, &options->retries)) {
+        *error = QStringLiteral("--retries must be a whole number from 0 to %1, not \"%2\"")
+                     .arg(kMaxRetries)
+                     .arg(parser.value(QStringLiteral("retries")));
+        return false;
+    }
     return true;
 }
 
@@ -89,6 +96,7 @@ bool readChoices(const QCommandLineParser &parser, BatchOptions *options, QStrin
     int method = 1;
     int policy = 2;
     int names = 0;
+    int verification = 0;
     if (!readChoice(parser, QStringLiteral("pages"), {QStringLiteral("one"), QStringLiteral("all")}, &pages,
                     error) ||
         !readChoice(parser, QStringLiteral("method"), {QStringLiteral("1"), QStringLiteral("2")}, &method,
@@ -97,8 +105,12 @@ bool readChoices(const QCommandLineParser &parser, BatchOptions *options, QStrin
                     {QStringLiteral("skip"), QStringLiteral("overwrite"), QStringLiteral("rename")}, &policy,
                     error) ||
         !readChoice(parser, QStringLiteral("names"), {QStringLiteral("title"), QStringLiteral("link")},
-                    &names, error))
+                    &names, error) ||
+        !readChoice(parser, QStringLiteral("on-verification"), {QStringLiteral("stop"), QStringLiteral("wait")},
+                    &verification, error))
         return false;
+    options->onVerification =
+        verification == 0 ? BatchOptions::OnVerification::Stop : BatchOptions::OnVerification::Wait;
     options->pages = pages == 0 ? BatchOptions::Pages::One : BatchOptions::Pages::All;
     options->method = method + 1;
     options->policy = policy == 0 ? DuplicatePolicy::Skip
@@ -130,7 +142,7 @@ QString batchUsage()
     return QStringLiteral(
         "Usage: folionexus --batch --out DIR [--pages one|all] [--method 1|2] [--threads 1-6]\n"
         "                  [--interval SECONDS] [--policy skip|overwrite|rename] [--names title|link]\n"
-        "                  [--proxy HOST:PORT] [--list] URL\n"
+        "                  [--proxy HOST:PORT] [--retries N] [--on-verification stop|wait] [--list] URL\n"
         "Takes the papers of the result page URL (and of every following page with --pages all) and\n"
         "downloads them into DIR, writing DIR/manifest.csv. --list only prints the papers found.\n"
         "Exit status: 0 all files done, 2 some failed, 1 bad arguments or start page not loaded,\n"
@@ -148,7 +160,8 @@ BatchArguments parseBatchArguments(const QStringList &arguments)
     parser.addOptions({QCommandLineOption(QStringLiteral("batch")), valued("out", "DIR"),
                        valued("pages", "WHICH"), valued("method", "N"), valued("threads", "N"),
                        valued("interval", "SECONDS"), valued("policy", "POLICY"), valued("names", "SOURCE"),
-                       valued("proxy", "HOST:PORT"), QCommandLineOption(QStringLiteral("list")),
+                       valued("proxy", "HOST:PORT"), valued("retries", "N"), valued("on-verification", "WHAT"),
+                       QCommandLineOption(QStringLiteral("list")),
                        QCommandLineOption(QStringList{QStringLiteral("h"), QStringLiteral("help")})});
     // The first entry stands for the program name.
     if (!parser.parse(QStringList{QStringLiteral("folionexus")} + arguments)) {

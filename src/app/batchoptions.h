@@ -22,6 +22,10 @@ struct BatchOptions
     QString proxyHost; // empty: no proxy
     quint16 proxyPort = 0;
     bool listOnly = false;
+    int retries = 3; // automatic retries of a passing failure
+    // A site that answers papers with a verification page: stop the run, or wait for the page to go.
+    enum class OnVerification { Stop, Wait };
+    OnVerification onVerification = OnVerification::Stop;
 };
 
 struct BatchArguments
@@ -33,6 +37,7 @@ struct BatchArguments
 };
 
 inline constexpr int kMaxIntervalSeconds = 3600;
+inline constexpr int kMaxRetries = 20;
 
 // Reads the arguments after the program name ("--batch" among them). Nothing on disk is touched.
 BatchArguments parseBatchArguments(const QStringList &arguments);

@@ -92,6 +92,12 @@ void BatchProgress::refresh()
         drawBar();
 }
 
+void BatchProgress::printLine(const QString &line)
+{
+    clearBar();
+    put(m_out, ShowableText(line) + u'\n');
+}
+
 void BatchProgress::drawBar()
 {
     int finished = 0;

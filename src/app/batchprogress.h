@@ -25,6 +25,8 @@ public:
     void stop();
     // Reports rows that reached done or failed since the last look.
     void refresh();
+    // A line of its own between the finished files (the bar is drawn again after it).
+    void printLine(const QString &line);
 
     // "Done    name.pdf  12345 bytes" / "Failed  name.pdf  文件不存在"
     static QString finishedLine(const DownloadListModel &model, int position);

@@ -6,6 +6,7 @@
 #include "common/safetext.h"
 #include "download/downloadscheduler.h"
 #include "download/downloadsession.h"
+#include "download/targetfile.h"
 #include "search/addallwalk.h"
 #include "search/handover.h"
 #include "search/resultpage.h"
@@ -81,6 +82,26 @@ BatchRun::BatchRun(const BatchOptions &options, QWebEngineProfile *profile, QObj
     });
     connect(m_walk, &AddAllWalk::finished, this, &BatchRun::onPagesTaken);
     connect(m_scheduler, &DownloadScheduler::queueFinished, this, &BatchRun::onQueueFinished);
+    connect(m_scheduler, &DownloadScheduler::retryScheduled, this,
+            [this](RowId id, int attempt, int limit, qint64 delayMs) {
+                const DownloadRow *row = m_downloads.find(id);
+                if (!row || !m_progress)
+                    return;
+                m_progress->printLine(QStringLiteral("Retry   %1  (%2/%3 in %4 s: %5)")
+                                          .arg(rowFilePath(*row).section(u'/', -1))
+                                          .arg(attempt)
+                                          .arg(limit)
+                                          .arg((delayMs + 999) / 1000)
+                                          .arg(reasonText(row->reason)));
+            });
+    connect(m_scheduler, &DownloadScheduler::verificationNeeded, this, &BatchRun::onVerificationNeeded);
+    m_verificationProbe.setInterval(VerificationProbeMs);
+    connect(&m_verificationProbe, &QTimer::timeout, this, [this] {
+        if (m_scheduler->isPausedForVerification())
+            m_scheduler->resumeAfterVerification();
+        else
+            m_verificationProbe.stop();
+    });
     connect(m_scheduler, &DownloadScheduler::webPageReceived, this, [this](RowId id) {
         if (const DownloadRow *row = m_downloads.find(id))
             batchMessage(QStringLiteral("the server answered %1 with a web page, not a paper file").arg(row->key));
@@ -193,11 +214,34 @@ void BatchRun::startDownloads()
     options.policy = m_options.policy;
     options.proxy = {!m_options.proxyHost.isEmpty(), m_options.proxyHost, m_options.proxyPort};
     options.autoStart = false;
+    options.retries = m_options.retries;
     options.storePolicy = false; // a batch run leaves the user's settings as they were
     m_progress = new BatchProgress(&m_downloads, stderr, ::isatty(STDERR_FILENO) == 1, this);
     m_progress->start();
     m_scheduler->setHousekeeping(true);
     m_scheduler->start();
+}
+
+void BatchRun::onVerificationNeeded(const QString &, const QUrl &page)
+{
+    if (m_phase != Phase::Downloading)
+        return;
+    const QString address = ShowableText(page.toString());
+    if (m_options.onVerification == BatchOptions::OnVerification::Wait) {
+        batchMessage(QStringLiteral("the site answers papers with a verification page (%1); solve it in a browser: "
+                                    "the run tries again every %2 seconds")
+                         .arg(address)
+                         .arg(VerificationProbeMs / 1000));
+        m_verificationProbe.start();
+        return;
+    }
+    batchMessage(QStringLiteral("the site answers papers with a verification page (%1); stopping, the papers not "
+                                "tried yet are listed as such in the manifest (--on-verification wait waits)")
+                     .arg(address));
+    m_verificationStop = true;
+    m_scheduler->StopDownloads();
+    if (!m_scheduler->anyTransferLive() && m_phase == Phase::Downloading)
+        endDownloads(2);
 }
 
 void BatchRun::onQueueFinished()
@@ -206,6 +250,8 @@ void BatchRun::onQueueFinished()
         return;
     if (m_interruptStatus != 0)
         return endDownloads(m_interruptStatus);
+    if (m_verificationStop)
+        return endDownloads(2);
     bool anyFailed = false;
     for (int i = 0; i < m_downloads.count(); ++i)
         anyFailed = anyFailed || m_downloads.row(i).state != RowState::Done;

@@ -26,6 +26,7 @@ class BatchRun : public QObject
 
 public:
     static constexpr int LoadLimitMs = 30000;
+    static constexpr int VerificationProbeMs = 60000; // how often a waiting run asks again
 
     BatchRun(const BatchOptions &options, QWebEngineProfile *profile, QObject *parent = nullptr);
     ~BatchRun() override;
@@ -50,6 +51,7 @@ private:
     void handOver();
     void startDownloads();
     void onQueueFinished();
+    void onVerificationNeeded(const QString &host, const QUrl &page);
     void endDownloads(int exitStatus);
     void writeManifestAndTotals(int *exitStatus);
     void fail(const QString &message);
@@ -66,6 +68,8 @@ private:
     BatchProgress *m_progress = nullptr;
     QTimer m_loadLimit;
     int m_interruptStatus = 0; // the exit status once an interrupt has stopped the transfers
+    bool m_verificationStop = false; // a verification page ended the run
+    QTimer m_verificationProbe;
     Phase m_phase = Phase::Idle;
     int m_pagesTaken = 0;
 };

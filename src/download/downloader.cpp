@@ -5,7 +5,9 @@
 #include "common/gbk.h"
 #include "download/targetfile.h"
 
+#include <QDateTime>
 #include <QFileInfo>
+#include <QLocale>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
@@ -38,6 +40,54 @@ QList<QByteArray> lengthValues(const QNetworkReply *reply)
 bool isRedirectStatus(int status)
 {
     return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
+}
+
+// Retry-After as seconds or as an HTTP date; -1 when absent or unreadable.
+qint64 retryAfterMs(const QByteArray &value)
+{
+    const QByteArray text = value.trimmed();
+    if (text.isEmpty())
+        return -1;
+    bool numeric = false;
+    const qint64 seconds = text.toLongLong(&numeric);
+    if (numeric)
+        return seconds < 0 ? -1 : seconds * 1000;
+    QDateTime when = QDateTime::fromString(QString::fromLatin1(text), Qt::RFC2822Date);
+    if (!when.isValid()) {
+        // RFC 850 and asctime forms.
+        static const char *const forms[] = {"dddd, dd-MMM-yy HH:mm:ss 'GMT'", "ddd MMM d HH:mm:ss yyyy",
+                                            "ddd, dd MMM yyyy HH:mm:ss 'GMT'"};
+        for (const char *form : forms) {
+            when = QLocale::c().toDateTime(QString::fromLatin1(text).simplified(), QLatin1String(form));
+            if (when.isValid())
+                break;
+        }
+        if (when.isValid() && when.date().year() < 1970)
+            when = when.addYears(100);
+        when.setTimeSpec(Qt::UTC);
+    }
+    if (!when.isValid())
+        return -1;
+    return std::max<qint64>(0, QDateTime::currentDateTimeUtc().msecsTo(when));
+}
+
+// "bytes START-END/TOTAL" (TOTAL may be "*").
+bool parseContentRange(const QByteArray &value, qint64 *start, qint64 *end, qint64 *total)
+{
+    const QByteArray text = value.trimmed();
+    if (!text.startsWith("bytes "))
+        return false;
+    const QList<QByteArray> parts = text.mid(6).split('/');
+    if (parts.size() != 2)
+        return false;
+    const QList<QByteArray> span = parts.at(0).split('-');
+    bool ok1 = false, ok2 = false, ok3 = true;
+    if (span.size() != 2)
+        return false;
+    *start = span.at(0).trimmed().toLongLong(&ok1);
+    *end = span.at(1).trimmed().toLongLong(&ok2);
+    *total = parts.at(1).trimmed() == "*" ? -1 : parts.at(1).trimmed().toLongLong(&ok3);
+    return ok1 && ok2 && ok3 && *start >= 0 && *end >= *start && (*total < 0 || *end < *total);
 }
 
 bool isHtmlType(const QString &type)
@@ -175,6 +225,11 @@ void Downloader::startRequest(const QUrl &url)
     request.setRawHeader("Accept-Encoding", "gzip, deflate");
     if (!m_referer.isEmpty())
         request.setRawHeader("Referer", m_referer);
+    if (m_resume.isValid() && !m_fallback) {
+        // Only the rest, and only of the same file: a changed file comes whole.
+        request.setRawHeader("Range", "bytes=" + QByteArray::number(m_resume.bytes) + '-');
+        request.setRawHeader("If-Range", m_resume.etag.isEmpty() ? m_resume.lastModified : m_resume.etag);
+    }
     QNetworkReply *reply = m_manager->get(request);
     reply->setReadBufferSize(kReadBuffer);
     m_reply = reply;
@@ -231,6 +286,19 @@ bool Downloader::takeAnswer(int status)
 {
     const QString reason = m_reply->attribute(QNetworkRequest::HttpReasonPhraseAttribute).toString();
     m_result.total = -1;
+    m_result.retryAfterMs = retryAfterMs(m_reply->rawHeader("Retry-After"));
+    m_result.finalUrl = m_reply->url();
+    m_etag = m_reply->rawHeader("ETag").trimmed();
+    m_lastModified = m_reply->rawHeader("Last-Modified").trimmed();
+    if (m_resume.isValid()) {
+        if (status == 206)
+            return takeRange(status);
+        if (status >= 200 && status < 300) {
+            // The whole file again (it changed, or the server does not do ranges): start over.
+            PartFile::removeKept(m_resume.folder, m_resume.temporaryName);
+            m_resume = {};
+        }
+    }
     if (m_options.singleConnection) {
         // HTTP/2 answers carry no reason phrase; their 200 is as good as "200 OK".
         const bool http2 = m_reply->attribute(QNetworkRequest::Http2WasUsedAttribute).toBool();
@@ -303,6 +371,79 @@ bool Downloader::takeAnswer(int status)
         return false;
     }
     return true;
+}
+
+bool Downloader::takeRange(int status)
+{
+    // The rest of the kept bytes: exactly from where they end, of the same file.
+    qint64 start = -1, end = -1, total = -1;
+    const bool readable = parseContentRange(m_reply->rawHeader("Content-Range"), &start, &end, &total);
+    const bool sameFile = m_etag.isEmpty() || m_resume.etag.isEmpty() || m_etag == m_resume.etag;
+    const bool sameTotal = m_resume.total < 0 || total < 0 || total == m_resume.total;
+    bool numeric = false;
+    const qint64 length = m_reply->rawHeader("Content-Length").trimmed().toLongLong(&numeric);
+    const bool encoded = BodyDecoder::codingOf(m_reply->rawHeader("Content-Encoding")) != BodyDecoder::Coding::Identity;
+    if (!readable || start != m_resume.bytes || !sameFile || !sameTotal || encoded ||
+        (numeric && length != end - start + 1)) {
+        PartFile::removeKept(m_resume.folder, m_resume.temporaryName);
+        m_resume = {};
+        fail(FailureReason::of(Kind::ShortBody, status, QStringLiteral("the server sent another part of the file")));
+        return false;
+    }
+    if (m_options.singleConnection) {
+        QString newName;
+        const QString path = m_resolve ? m_resolve(m_result.type, &newName) : QString();
+        const QFileInfo target(path);
+        if (path.isEmpty() || withTrailingSlash(target.path()) != withTrailingSlash(m_resume.folder)) {
+            PartFile::removeKept(m_resume.folder, m_resume.temporaryName);
+            m_resume = {};
+            fail(FailureReason::of(Kind::Disk, 0, QStringLiteral("no file name is free")));
+            return false;
+        }
+        m_result.name = newName;
+        m_result.path = path;
+        m_folder = withTrailingSlash(target.path());
+        m_fileName = target.fileName();
+        m_typeFromAnswer = true; // the type was settled by the try that kept the bytes
+        Q_EMIT answered(m_id, total, m_result.type, m_result.name);
+    }
+    if (withTrailingSlash(m_resume.folder) != m_folder || !m_part.reopen(m_folder, m_resume.temporaryName) ||
+        m_part.size() != m_resume.bytes) {
+        m_part.discard();
+        m_resume = {};
+        fail(FailureReason::of(Kind::Disk, 0, QStringLiteral("the kept part of the file is gone")));
+        return false;
+    }
+    if (m_etag.isEmpty())
+        m_etag = m_resume.etag;
+    if (m_lastModified.isEmpty())
+        m_lastModified = m_resume.lastModified;
+    m_head = m_part.readHead(kHeadBytes);
+    m_length = numeric ? length : end - start + 1;
+    m_result.total = total >= 0 ? total : m_resume.total;
+    m_result.resumed = true;
+    m_decoder = std::make_unique<BodyDecoder>(BodyDecoder::Coding::Identity);
+    m_mediaType = QString::fromLatin1(m_reply->rawHeader("Content-Type"));
+    m_mediaType = m_mediaType.left(m_mediaType.indexOf(u';')).trimmed();
+    m_resume = {};
+    return true;
+}
+
+void Downloader::keepForResume()
+{
+    // Only bytes sent as they are, of a file the server names, can be continued later.
+    const bool identity = m_decoder && m_decoder->coding() == BodyDecoder::Coding::Identity;
+    if (!identity || m_part.size() <= 0 || (m_etag.isEmpty() && m_lastModified.isEmpty()))
+        return;
+    ResumePoint point;
+    point.folder = m_part.folder();
+    point.temporaryName = m_part.temporaryName();
+    point.bytes = m_part.size();
+    point.etag = m_etag;
+    point.lastModified = m_lastModified;
+    point.total = m_result.total;
+    m_part.keep();
+    m_result.resume = point;
 }
 
 void Downloader::onReadyRead()
@@ -563,6 +704,12 @@ void Downloader::fail(const FailureReason &reason)
     m_result.done = false;
     m_result.reason = reason;
     m_result.received = m_part.size();
+    const bool transient = reason.kind == Kind::ShortBody || reason.kind == Kind::Stall ||
+                           reason.kind == Kind::Network || reason.kind == Kind::Timeout;
+    if (transient && m_phase == Phase::Receiving)
+        keepForResume();
+    else if (m_resume.isValid())
+        m_result.resume = m_resume; // not asked for yet: still there for the next try
     m_part.discard();
     finish();
 }

@@ -48,6 +48,20 @@ struct TransferOptions
     int maxRedirects = 10;
 };
 
+// What a failed transfer left for the next try: the bytes it kept and how the server named that version
+// of the file, so the next request asks for the rest of the same file only.
+struct ResumePoint
+{
+    QString folder;
+    QString temporaryName;
+    qint64 bytes = 0;
+    QByteArray etag;
+    QByteArray lastModified;
+    qint64 total = -1; // the whole file's length as the server stated it
+
+    bool isValid() const { return !temporaryName.isEmpty() && bytes > 0 && (!etag.isEmpty() || !lastModified.isEmpty()); }
+};
+
 // How a transfer ended: exactly one of these per transfer.
 struct TransferResult
 {
@@ -62,6 +76,10 @@ struct TransferResult
     QString path; // the finished file
     QString name; // the row's name and type that go with the file
     QString type;
+    qint64 retryAfterMs = -1; // the server's Retry-After, -1 when it gave none
+    QUrl finalUrl; // where the answer came from at last (after redirects)
+    ResumePoint resume; // bytes kept for another try (a transient failure only)
+    bool resumed = false; // the answer continued bytes kept by an earlier try
 };
 Q_DECLARE_METATYPE(TransferResult)
 
@@ -83,6 +101,8 @@ public:
 
     // A parallel slot: fetches address into saveFile (folder and name fixed by the caller).
     void BeginDownload(const QString &address, const QString &saveFile, TargetResolver resolveAgain = {});
+    // Continue from bytes an earlier try kept (call before starting).
+    void setResume(const ResumePoint &resume) { m_resume = resume; }
     // The single connection: the answer's media type decides the type, resolve gives the path for it.
     void Inet下载文件(const QString &address, const QString &name, const QString &type, TargetResolver resolve);
 
@@ -137,6 +157,8 @@ private:
     void onFlushed(bool ok, const QString &error);
     void repairType();
     void fail(const FailureReason &reason);
+    bool takeRange(int status);
+    void keepForResume();
     void finish();
     void dropReply();
     void setState(ConnectionState state);
@@ -165,6 +187,9 @@ private:
     qint64 m_wireBytes = 0; // body bytes as sent (before decoding)
     qint64 m_stallMark = 0;
     QByteArray m_head; // the first bytes of the file, to tell what it is
+    ResumePoint m_resume; // asked for with Range; cleared when the server sends the whole file
+    QByteArray m_etag;
+    QByteArray m_lastModified;
     QTimer m_headerTimer;
     QTimer m_stallTimer;
 };

@@ -15,6 +15,8 @@ QString DownloadRow::sizeText() const
         return rowtext::NotFound;
     case SizeNote::Unknown:
         return rowtext::UnknownSize;
+    case SizeNote::RetryWait:
+        return rowtext::retryWait(retry, retryLimit);
     case SizeNote::None:
         break;
     }
@@ -142,7 +144,8 @@ QVariant DownloadListModel::data(const QModelIndex &index, int role) const
         }
         return {};
     case Qt::ToolTipRole:
-        if (r.state == RowState::Failed && !r.reason.isNone())
+        // Why the row failed, or why it waits for another try.
+        if ((r.state == RowState::Failed || r.sizeNote == SizeNote::RetryWait) && !r.reason.isNone())
             return reasonTextForWindow(r.reason);
         return {};
     case StateRole:

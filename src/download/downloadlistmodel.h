@@ -22,7 +22,7 @@ Q_DECLARE_METATYPE(RowId)
 enum class RowState { Waiting = 1, Downloading = 2, Done = 3, Failed = 4 };
 
 // A text that stands in the size cell instead of a byte count.
-enum class SizeNote { None, WaitAgain, Cancelled, NotFound, Unknown };
+enum class SizeNote { None, WaitAgain, Cancelled, NotFound, Unknown, RetryWait };
 // A text that stands in the percent cell instead of the share downloaded.
 enum class PercentNote { None, Full, Skipped, Held };
 
@@ -35,6 +35,11 @@ inline const QString UnknownSize = QStringLiteral("未知");
 inline const QString Full = QStringLiteral("100%");
 inline const QString Skipped = QStringLiteral("已存在，跳过");
 inline const QString Held = QStringLiteral("已下载过");
+// "等待重试 (1/3)": the row waits for its first of three automatic retries.
+inline QString retryWait(int retry, int limit)
+{
+    return QStringLiteral("等待重试 (%1/%2)").arg(retry).arg(limit);
+}
 } // namespace rowtext
 
 struct DownloadRow

@@ -4,6 +4,7 @@
 #include "common/filenames.h"
 #include "download/downloader.h"
 #include "download/partfile.h"
+#include "download/retrypolicy.h"
 #include "settings/settingsstore.h"
 
 #include <QDateTime>
@@ -50,6 +51,7 @@ DownloadScheduler::DownloadScheduler(DownloadListModel *model, QObject *parent)
     }
     connect(m_model, &DownloadListModel::rowsDropped, this, &DownloadScheduler::onRowsDropped);
     m_lastFinishMono = monoNow();
+    m_jitter.seed(QRandomGenerator::global()->generate());
 }
 
 DownloadScheduler::~DownloadScheduler()
@@ -142,6 +144,8 @@ void DownloadScheduler::setHousekeeping(bool on)
 
 void DownloadScheduler::start()
 {
+    if (m_options.jitterSeed != 0)
+        m_jitter.seed(m_options.jitterSeed);
     if (!isRunning())
         cleanDeadPartFiles();
     setRunning(true);
@@ -238,6 +242,16 @@ void DownloadScheduler::StopDownloads()
     m_committing.removeAll(nullptr);
     for (int i = 0; i < m_model->count(); ++i) {
         const DownloadRow &row = m_model->row(i);
+        if (row.state == RowState::Waiting && m_retryAt.contains(row.id)) {
+            // A row waiting for its next try ends with the reason of the last one.
+            const RowId id = row.id;
+            dropRetries(id);
+            m_model->update(id, [](DownloadRow &r) {
+                r.state = RowState::Failed;
+                r.sizeNote = SizeNote::None;
+            });
+            continue;
+        }
         if (row.state != RowState::Downloading || m_reservedBy.contains(row.id))
             continue;
         m_model->update(row.id, [](DownloadRow &r) {
@@ -246,6 +260,8 @@ void DownloadScheduler::StopDownloads()
             r.speed = -1;
         });
     }
+    m_paused = false;
+    m_pausedRows.clear();
     m_busy = false;
     checkQueueFinished();
 }
@@ -289,15 +305,28 @@ void DownloadScheduler::scheduleWake()
 {
     if (!isRunning())
         return;
-    const qint64 due = m_lastFinishMono + static_cast<qint64>(m_options.intervalSeconds) * 1000 + 1;
+    // The end of the pause, or else the first retry or host hold that ends.
+    const qint64 nowMs = monoNow();
+    qint64 due = m_lastFinishMono + static_cast<qint64>(m_options.intervalSeconds) * 1000 + 1;
+    if (due <= nowMs) {
+        due = -1;
+        for (qint64 at : std::as_const(m_retryAt))
+            due = (due < 0 || at < due) ? at : due;
+        for (qint64 until : std::as_const(m_hostHold)) {
+            if (until > nowMs)
+                due = (due < 0 || until < due) ? until : due;
+        }
+        if (due < 0)
+            return;
+    }
     m_wakeDueMs = due;
-    m_wake.start(static_cast<int>(std::clamp<qint64>(due - monoNow(), 0, 3600 * 1000)));
+    m_wake.start(static_cast<int>(std::clamp<qint64>(due - nowMs, 0, 3600 * 1000)));
 }
 
 void DownloadScheduler::startWaitingRows(bool tick)
 {
     // A tick looks for work as such; the other starts belong to a running queue.
-    if (m_starting || (!tick && !isRunning()))
+    if (m_starting || (!tick && !isRunning()) || m_paused)
         return;
     m_starting = true;
     if (method() == DownloadMethod::Single) {
@@ -321,14 +350,36 @@ void DownloadScheduler::startWaitingRows(bool tick)
         }
     }
     m_starting = false;
+    if (!m_retryAt.isEmpty() || !m_hostHold.isEmpty())
+        scheduleWake();
     checkQueueFinished();
+}
+
+qint64 DownloadScheduler::hostHeldUntilMs(const QString &host) const
+{
+    const qint64 until = m_hostHold.value(host, -1);
+    return until > monoNow() ? until : -1;
+}
+
+QString DownloadScheduler::hostOf(const QString &address)
+{
+    const QUrl url(address);
+    return url.host().toLower() + u':' + QString::number(url.port(url.scheme() == u"https" ? 443 : 80));
+}
+
+bool DownloadScheduler::heldBack(const DownloadRow &row, qint64 nowMs) const
+{
+    if (m_retryAt.value(row.id, 0) > nowMs)
+        return true;
+    return !m_hostHold.isEmpty() && m_hostHold.value(hostOf(row.key), 0) > nowMs;
 }
 
 RowId DownloadScheduler::findRow()
 {
+    const qint64 nowMs = monoNow();
     for (int i = 0; i < m_model->count(); ++i) {
         const DownloadRow &row = m_model->row(i);
-        if (row.state != RowState::Waiting)
+        if (row.state != RowState::Waiting || heldBack(row, nowMs))
             continue;
         const RowId id = row.id;
         // The name as it may stand on disk; a name that fits is never cut again.
@@ -371,6 +422,7 @@ QString DownloadScheduler::startRow(RowId id)
     QString newName;
     const QString path =
         重命名保存路径(m_options.policy, row->folder, row->name, row->type, &newName, m_reserved);
+    m_retryAt.remove(id);
     m_model->update(id, [&newName](DownloadRow &r) {
         r.state = RowState::Downloading;
         r.clearProgress();
@@ -406,6 +458,8 @@ Downloader *DownloadScheduler::makeTransfer(RowId id, bool single)
                 Q_EMIT panelText(StatusPanel::Connection, Downloader::stateText(state, code, text));
             });
     m_speed.insert(id, Speed{monoNow(), 0});
+    if (m_resumeFrom.contains(id))
+        transfer->setResume(m_resumeFrom.take(id));
     return transfer;
 }
 
@@ -509,15 +563,19 @@ void DownloadScheduler::onFinished(RowId id, const TransferResult &result)
     freeSlotOf(transfer);
     m_reserved.remove(m_reservedBy.take(id));
     m_speed.remove(id);
-    if (result.done)
+    if (result.done) {
+        m_wallRows.remove(hostOf(result.finalUrl.toString()));
         DownloadComplete(id, result, single);
-    else
+    } else if (!scheduleRetry(id, result)) {
         DownloadError(id, result);
+        noteWall(id, result);
+    }
     if (result.stamped)
         stampFinish();
     if (transfer)
         transfer->deleteLater();
-    Q_EMIT rowEnded(id);
+    if (const DownloadRow *row = m_model->find(id); row && row->state != RowState::Waiting)
+        Q_EMIT rowEnded(id);
     // The next row starts now, or when the pause after this file has passed.
     if (isRunning()) {
         if (intervalPassed())
@@ -526,6 +584,89 @@ void DownloadScheduler::onFinished(RowId id, const TransferResult &result)
             scheduleWake();
     }
     checkQueueFinished();
+}
+
+bool DownloadScheduler::scheduleRetry(RowId id, const TransferResult &result)
+{
+    const DownloadRow *row = m_model->find(id);
+    const qint64 nowMs = monoNow();
+    const int attempt = row ? row->retry + 1 : 0;
+    const qint64 delay = retrypolicy::DelayMs(attempt, result.retryAfterMs, m_jitter.generateDouble() * 2 - 1);
+    const QString host = hostOf(row ? row->key : result.finalUrl.toString());
+    if (retrypolicy::HoldsBackHost(result.reason))
+        m_hostHold[host] = std::max(m_hostHold.value(host, 0), nowMs + delay);
+    const bool again = row && result.reason.kind != FailureReason::Kind::Stopped && attempt <= m_options.retries &&
+                       retrypolicy::IsTransient(result.reason, result.retryAfterMs);
+    if (!again) {
+        dropRetries(id);
+        if (result.resume.isValid())
+            PartFile::removeKept(result.resume.folder, result.resume.temporaryName);
+        return false;
+    }
+    m_retryAt.insert(id, nowMs + delay);
+    if (result.resume.isValid())
+        m_resumeFrom.insert(id, result.resume);
+    const int limit = m_options.retries;
+    m_model->update(id, [&](DownloadRow &r) {
+        r.state = RowState::Waiting;
+        r.clearProgress();
+        r.sizeNote = SizeNote::RetryWait;
+        r.retry = attempt;
+        r.retryLimit = limit;
+        r.reason = result.reason;
+    });
+    Q_EMIT retryScheduled(id, attempt, limit, delay);
+    return true;
+}
+
+void DownloadScheduler::dropRetries(RowId id)
+{
+    m_retryAt.remove(id);
+    const ResumePoint kept = m_resumeFrom.take(id);
+    if (kept.isValid())
+        PartFile::removeKept(kept.folder, kept.temporaryName);
+}
+
+void DownloadScheduler::noteWall(RowId id, const TransferResult &result)
+{
+    const QString host = hostOf(m_model->find(id) ? m_model->find(id)->key : result.finalUrl.toString());
+    if (!retrypolicy::LooksLikeAWall(result.reason, result.retryAfterMs)) {
+        m_wallRows.remove(host);
+        return;
+    }
+    // While a login runs, the page may be the lapsed login itself: it gets its try first.
+    if (m_loginPending && result.reason.kind == FailureReason::Kind::WebPage)
+        return;
+    QList<RowId> &rows = m_wallRows[host];
+    if (!rows.contains(id))
+        rows.append(id);
+    if (rows.size() < 2 || m_paused)
+        return;
+    m_paused = true;
+    m_pausedRows = rows;
+    m_pausePage = result.finalUrl;
+    m_wallRows.remove(host);
+    Q_EMIT verificationNeeded(host, m_pausePage);
+}
+
+void DownloadScheduler::resumeAfterVerification()
+{
+    if (!m_paused)
+        return;
+    m_paused = false;
+    for (RowId id : std::as_const(m_pausedRows)) {
+        const DownloadRow *row = m_model->find(id);
+        if (!row || row->state != RowState::Failed)
+            continue;
+        m_model->update(id, [](DownloadRow &r) {
+            r.state = RowState::Waiting;
+            r.clearProgress();
+            r.reason = {};
+            r.retry = 0;
+        });
+    }
+    m_pausedRows.clear();
+    start();
 }
 
 void DownloadScheduler::freeSlotOf(Downloader *transfer)
@@ -595,6 +736,8 @@ void DownloadScheduler::onRowsDropped(const QList<RowId> &ids)
 {
     // A row that leaves the list takes its transfer with it: stopped, its file discarded.
     const QSet<RowId> gone(ids.cbegin(), ids.cend());
+    for (RowId id : ids)
+        dropRetries(id);
     QList<QPointer<Downloader>> stopping;
     if (gone.contains(m_single.row))
         stopping.append(m_single.transfer);
@@ -630,7 +773,8 @@ void DownloadScheduler::watchdog(int threadCount)
 
 void DownloadScheduler::checkQueueFinished()
 {
-    if (!m_runOpen || anyTransferLive() || !m_model->检测是否下载列表完毕())
+    // The run is over when its last transfer has ended and nothing is left to do, or it was stopped.
+    if (!m_runOpen || anyTransferLive() || m_paused || (isRunning() && !m_model->检测是否下载列表完毕()))
         return;
     m_runOpen = false;
     setRunning(false);

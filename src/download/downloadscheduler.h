@@ -6,6 +6,7 @@
 #include "download/targetfile.h"
 
 #include <QElapsedTimer>
+#include <QRandomGenerator>
 #include <QHash>
 #include <QObject>
 #include <QPointer>
@@ -83,6 +84,19 @@ public:
     const ReservedPaths &reservedPaths() const { return m_reserved; }
     // When the next start is due after a pause (monotonic ms), -1 when none is waiting.
     qint64 nextStartDueMs() const { return m_wakeDueMs; }
+    // When a row waiting for an automatic retry may start again (monotonic ms), -1 when it does not wait.
+    qint64 retryDueMs(RowId id) const { return m_retryAt.value(id, -1); }
+    // Until when starts to a host are held back (monotonic ms), -1 when they are not.
+    qint64 hostHeldUntilMs(const QString &host) const;
+    static QString hostOf(const QString &address);
+
+    // The queue waits for a verification page to be solved (a site that answers papers with a page).
+    bool isPausedForVerification() const { return m_paused; }
+    QUrl verificationPage() const { return m_pausePage; }
+    // The user solved it: the rows that met the page go back to the queue and the queue goes on.
+    void resumeAfterVerification();
+    // A login runs: web pages that arrive meanwhile do not count as a wall.
+    void setLoginPending(bool pending) { m_loginPending = pending; }
 
     // Ticks, public so tests can drive them without waiting.
     void tickScheduler();
@@ -109,8 +123,14 @@ Q_SIGNALS:
     void webPageReceived(RowId id);
     // A row ended (done or failed) through a transfer or the duplicate rule.
     void rowEnded(RowId id);
-    // The queue that was started has nothing left: every row done or failed, no transfer live.
+    // The queue that was started has ended: every row done or failed (or the queue was stopped), and no
+    // transfer is live any more.
     void queueFinished();
+    // A row failed for a passing reason and waits delayMs for its automatic try number `attempt`.
+    void retryScheduled(RowId id, int attempt, int limit, qint64 delayMs);
+    // A host answers papers with web pages (or 403) again and again: the queue pauses until the user has
+    // solved the page (resumeAfterVerification).
+    void verificationNeeded(const QString &host, const QUrl &page);
 
 private:
     void startWaitingRows(bool tick = false);
@@ -134,6 +154,10 @@ private:
     void watchdog(int threadCount);
     void setRunning(bool running);
     void checkQueueFinished();
+    bool scheduleRetry(RowId id, const TransferResult &result);
+    void noteWall(RowId id, const TransferResult &result);
+    void dropRetries(RowId id);
+    bool heldBack(const DownloadRow &row, qint64 nowMs) const;
     void stampFinish();
     void cleanDeadPartFiles();
 
@@ -159,6 +183,15 @@ private:
         qint64 bytes = 0;
     };
     QHash<RowId, Speed> m_speed;
+    QHash<RowId, qint64> m_retryAt; // rows waiting for an automatic retry, and when it is due
+    QHash<RowId, ResumePoint> m_resumeFrom; // bytes kept for a row's next try
+    QHash<QString, qint64> m_hostHold; // hosts that asked to be left alone, and until when
+    QHash<QString, QList<RowId>> m_wallRows; // rows in a row that met a verification page, by host
+    QRandomGenerator m_jitter;
+    bool m_loginPending = false;
+    bool m_paused = false;
+    QList<RowId> m_pausedRows;
+    QUrl m_pausePage;
     QTimer m_wake;
     qint64 m_wakeDueMs = -1;
     int m_headerTimeoutMs = 30000;

@@ -157,6 +157,33 @@ bool PartFile::write(const char *data, qint64 length)
     return true;
 }
 
+QByteArray PartFile::readHead(qint64 maxBytes) const
+{
+    if (m_dirFd < 0 || m_tempName.isEmpty())
+        return {};
+    const int fd = ::openat(m_dirFd, encoded(m_tempName).constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    if (fd < 0)
+        return {};
+    QByteArray head(static_cast<qsizetype>(maxBytes), '\0');
+    const ssize_t n = ::pread(fd, head.data(), static_cast<size_t>(maxBytes), 0);
+    ::close(fd);
+    head.truncate(n > 0 ? static_cast<qsizetype>(n) : 0);
+    return head;
+}
+
+void PartFile::removeKept(const QString &folder, const QString &temporaryName)
+{
+    if (!temporaryName.startsWith(QLatin1String(Prefix)) || !IsPlainFileName(temporaryName))
+        return;
+    const int dirFd = ::open(encoded(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dirFd < 0)
+        return;
+    struct stat st {};
+    if (::fstatat(dirFd, encoded(temporaryName).constData(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode))
+        ::unlinkat(dirFd, encoded(temporaryName).constData(), 0);
+    ::close(dirFd);
+}
+
 bool PartFile::truncate()
 {
     if (m_fd < 0)

@@ -23,5 +23,7 @@ struct SchedulerOptions
     DuplicatePolicy policy = DuplicatePolicy::Rename;
     ProxySetting proxy;
     bool autoStart = false; // start when rows are not yet downloaded
+    int retries = 3; // automatic retries of a transient failure
+    quint32 jitterSeed = 0; // 0: a random spread of the retry pauses; tests fix it
     bool storePolicy = true; // each tick keeps the duplicate-name option in the settings store
 };

@@ -179,7 +179,7 @@ QList<QStringList> TestBatch::manifestRows(const QString &folder)
     if (rows.first() !=
         QStringList({QStringLiteral("address"), QStringLiteral("name"), QStringLiteral("type"),
                      QStringLiteral("state"), QStringLiteral("size"), QStringLiteral("path"),
-                     QStringLiteral("source"), QStringLiteral("sha256")}))
+                     QStringLiteral("source"), QStringLiteral("sha256"), QStringLiteral("reason")}))
         return {};
     return rows.mid(1);
 }
@@ -250,7 +250,7 @@ void TestBatch::downloadsEveryPageAndCountsFailures()
     QCOMPARE(rows.size(), 17);
     QList<int> failedSeen;
     for (const QStringList &row : rows) {
-        QCOMPARE(row.size(), 8);
+        QCOMPARE(row.size(), 9);
         const int n = paperNumber(row.at(0));
         QVERIFY2(n >= 1 && n <= 17, qPrintable(row.at(0)));
         QCOMPARE(QUrl(row.at(6)).query().contains(QStringLiteral("page=2")), n > 10);
@@ -259,9 +259,15 @@ void TestBatch::downloadsEveryPageAndCountsFailures()
             QVERIFY(row.at(4).isEmpty() && row.at(5).isEmpty() && row.at(7).isEmpty());
             if (webPages.contains(n))
                 QVERIFY(r.err.contains(m_full.paperFileUrl(n).toString() + QStringLiteral(" with a web page")));
+            // The reason is in the record, and on the failure's progress line.
+            const QString reason = webPages.contains(n) ? QStringLiteral("web page instead of a paper")
+                                                        : QStringLiteral("HTTP 404 Not Found");
+            QVERIFY2(row.at(8).startsWith(reason), qPrintable(row.at(8)));
+            QVERIFY2(r.err.contains(QStringLiteral("(%1").arg(reason)), qPrintable(r.err));
             continue;
         }
         QCOMPARE(row.at(3), QStringLiteral("Done"));
+        QCOMPARE(row.at(8), QString());
         // Whatever the kind, the file on disk is exactly what the site sent, and the manifest says so.
         const QByteArray sent = m_full.paperBytes(n);
         QCOMPARE(fntest::readFile(row.at(5)), sent);
@@ -475,7 +481,7 @@ void TestBatch::pageWithoutPapersGivesEmptyManifest()
     QVERIFY2(r.err.contains(QStringLiteral("no papers found")), qPrintable(r.err));
     QCOMPARE(r.out.trimmed(), QStringLiteral("总数：0|正在下载：0|等待：0|已完成：0|失败：0"));
     QCOMPARE(fntest::readFile(out() + QStringLiteral("/manifest.csv")),
-             QByteArray("address,name,type,state,size,path,source,sha256\r\n"));
+             QByteArray("address,name,type,state,size,path,source,sha256,reason\r\n"));
 }
 
 void TestBatch::proxyCarriesTheDownloads()
@@ -603,7 +609,8 @@ void TestBatch::hostileAnswersNeverEndDone()
     }
     site.setReply(QStringLiteral("/files/paper.pdf"), reply);
     const RunResult r = run({QStringLiteral("--out"), out(), QStringLiteral("--method"), method,
-                             QStringLiteral("--policy"), QStringLiteral("overwrite"),
+                             QStringLiteral("--retries"), QStringLiteral("0"), QStringLiteral("--policy"),
+                             QStringLiteral("overwrite"),
                              site.url(QStringLiteral("/results")).toString()});
     QCOMPARE(fntest::readFile(out(QStringLiteral("victim"))), victim);
     if (fault.startsWith(u"type")) {

@@ -79,6 +79,7 @@ private Q_SLOTS:
         m_model = new DownloadListModel;
         m_scheduler = new DownloadScheduler(m_model);
         m_scheduler->options().policy = DuplicatePolicy::Rename;
+        m_scheduler->options().retries = 0;
         m_server.clearRequests();
     }
 
