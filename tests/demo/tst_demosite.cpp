@@ -1,9 +1,12 @@
 #include "common/classify.h"
+#include "common/clock.h"
+#include "demo/demoflaky.h"
 #include "demo/demosite.h"
 #include "demo/demositecommand.h"
 #include "demo/minipdf.h"
 #include "testenv.h"
 
+#include <QCommandLineParser>
 #include <QCryptographicHash>
 #include <QNetworkAccessManager>
 #include <QNetworkCookieJar>
@@ -245,6 +248,46 @@ QString saveTo(const QTemporaryDir &dir, const QString &name, const QByteArray &
     return path;
 }
 
+// A GET of a path with extra header lines, over a fresh connection that the server is asked to close.
+RawAnswer rawGet(quint16 port, const QByteArray &path, const QByteArray &extraHeaders = QByteArray(),
+                 bool *closed = nullptr, const QByteArray &version = "HTTP/1.1")
+{
+    return splitAnswer(exchange(port,
+                                "GET " + path + ' ' + version + "\r\nHost: 127.0.0.1\r\n" + extraHeaders +
+                                    "Connection: close\r\n\r\n",
+                                closed));
+}
+
+// The data of the whole chunks at the start of a chunked body; *ended tells whether the last chunk came.
+QByteArray dechunkPrefix(const QByteArray &body, bool *ended)
+{
+    QByteArray out;
+    qsizetype at = 0;
+    *ended = false;
+    for (;;) {
+        const qsizetype lineEnd = body.indexOf("\r\n", at);
+        if (lineEnd < 0)
+            return out;
+        const qsizetype size = body.mid(at, lineEnd - at).toLongLong(nullptr, 16);
+        if (size == 0) {
+            *ended = body.mid(lineEnd + 2) == "\r\n";
+            return out;
+        }
+        if (body.size() < lineEnd + 2 + size + 2)
+            return out + body.mid(lineEnd + 2, size);
+        out += body.mid(lineEnd + 2, size);
+        at = lineEnd + 2 + size + 2;
+    }
+}
+
+// Installs a clock for the life of the guard.
+struct ClockGuard
+{
+    ManualClock clock;
+    Clock *previous = Clock::install(&clock);
+    ~ClockGuard() { Clock::install(previous); }
+};
+
 } // namespace
 
 class TestDemoSite : public QObject
@@ -263,6 +306,41 @@ class TestDemoSite : public QObject
         m_site.setAccount(u"demo"_qs);
         m_site.setPassword(u"demo"_qs);
         m_site.clearSessions();
+        m_site.setPaperLimit(0);
+        m_site.setFlakyPercent(0);
+        m_site.setVerifyAfter(-1);
+        m_site.resetVerification();
+    }
+
+    // One fetch of a paper as a resuming client makes it: everything, or with `have` bytes kept, the
+    // rest with Range and If-Range. *got receives the body bytes that arrived, *whole whether the
+    // answer ended properly.
+    void fetchRest(int n, qint64 have, QByteArray *got, bool *whole)
+    {
+        const QByteArray etag = m_site.paperETag(n);
+        const QByteArray ranged =
+            "Range: bytes=" + QByteArray::number(have) + "-\r\nIf-Range: " + etag + "\r\n";
+        bool closed = false;
+        const RawAnswer answer = rawGet(m_site.port(), "/paper/" + QByteArray::number(n) + ".pdf",
+                                        have > 0 ? ranged : QByteArray(), &closed);
+        QVERIFY(closed);
+        QCOMPARE(answer.header("ETag"), etag);
+        if (have == 0) {
+            QCOMPARE(answer.statusLine, QByteArray("HTTP/1.1 200 OK"));
+        } else {
+            QCOMPARE(answer.statusLine, QByteArray("HTTP/1.1 206 Partial Content"));
+            QVERIFY(answer.header("Content-Range").startsWith("bytes " + QByteArray::number(have) + '-'));
+        }
+        if (answer.header("Transfer-Encoding") == "chunked") {
+            *got = dechunkPrefix(answer.body, whole);
+        } else if (answer.has("Content-Length")) {
+            *got = answer.body;
+            QVERIFY2(got->size() <= answer.header("Content-Length").toLongLong(), "more than announced");
+            *whole = got->size() == answer.header("Content-Length").toLongLong();
+        } else {
+            *got = answer.body;
+            *whole = true; // only the close ends it
+        }
     }
 
 private Q_SLOTS:
@@ -628,9 +706,397 @@ private Q_SLOTS:
         m_site.setLargeFile(QString());
     }
 
+    void paperLimitIsASlidingMinute()
+    {
+        ClockGuard time;
+        m_site.setPaperLimit(2);
+        const auto fetch = [&](int n) { return get(m_nam, m_site.paperFileUrl(n)); };
+        QCOMPARE(fetch(1).status, 200); // at 0 s
+        time.clock.advanceMs(30000);
+        QCOMPARE(fetch(2).status, 200); // at 30 s
+        time.clock.advanceMs(10000);
+
+        // At 40 s two papers lie within the last minute: the next waits until the first leaves it.
+        Fetched refused = fetch(4);
+        QCOMPARE(refused.status, 429);
+        QCOMPARE(refused.header("Retry-After"), QByteArray("20"));
+        QVERIFY(QString::fromUtf8(refused.body).contains(u"20 秒"_qs));
+        QVERIFY(refused.body != m_site.paperBytes(4));
+        // Other pages are not limited, and refused requests take up no room.
+        QCOMPARE(get(m_nam, m_site.paperLink(4)).status, 200);
+        QCOMPARE(get(m_nam, m_site.searchUrl(u"x"_qs)).status, 200);
+        for (int i = 0; i < 3; ++i)
+            QCOMPARE(fetch(4).status, 429);
+
+        // Half a second before the window frees, the wait still says one second, never zero.
+        time.clock.advanceMs(19500);
+        refused = fetch(4);
+        QCOMPARE(refused.status, 429);
+        QCOMPARE(refused.header("Retry-After"), QByteArray("1"));
+        time.clock.advanceMs(500);
+        QCOMPARE(fetch(4).body, m_site.paperBytes(4)); // at 60 s
+
+        // The window slides: the paper of 30 s holds its place until 90 s.
+        refused = fetch(6);
+        QCOMPARE(refused.status, 429);
+        QCOMPARE(refused.header("Retry-After"), QByteArray("30"));
+        time.clock.advanceMs(30000);
+        QCOMPARE(fetch(6).status, 200);
+        QCOMPARE(fetch(8).status, 429);
+        m_site.setPaperLimit(0);
+        QCOMPARE(fetch(8).status, 200);
+    }
+
+    void rangesAnswerExactlyTheAskedBytes_data()
+    {
+        // In the range, SIZE stands for the file's size and LAST for its last offset; in the
+        // expected offsets, a negative number counts from the end (-1 is the last byte).
+        QTest::addColumn<QByteArray>("range");
+        QTest::addColumn<QByteArray>("ifRange"); // ETAG: the file's own
+        QTest::addColumn<int>("status");
+        QTest::addColumn<qint64>("first");
+        QTest::addColumn<qint64>("last");
+        const QByteArray none;
+        QTest::newRow("the rest from an offset") << QByteArray("bytes=100-") << none << 206 << 100LL << -1LL;
+        QTest::newRow("everything as a range") << QByteArray("bytes=0-") << none << 206 << 0LL << -1LL;
+        QTest::newRow("a closed range") << QByteArray("bytes=100-199") << none << 206 << 100LL << 199LL;
+        QTest::newRow("a single byte") << QByteArray("bytes=100-100") << none << 206 << 100LL << 100LL;
+        QTest::newRow("only the last byte") << QByteArray("bytes=LAST-") << none << 206 << -1LL << -1LL;
+        QTest::newRow("an end past the file is cut")
+            << QByteArray("bytes=100-99999999") << none << 206 << 100LL << -1LL;
+        QTest::newRow("an end beyond 64 bits")
+            << QByteArray("bytes=5-99999999999999999999999") << none << 206 << 5LL << -1LL;
+        QTest::newRow("the last 500 bytes") << QByteArray("bytes=-500") << none << 206 << -500LL << -1LL;
+        QTest::newRow("a suffix longer than the file")
+            << QByteArray("bytes=-99999999") << none << 206 << 0LL << -1LL;
+        QTest::newRow("unit in capitals, blanks around")
+            << QByteArray("BYTES= 10-19 ") << none << 206 << 10LL << 19LL;
+        QTest::newRow("starting at the end: 416") << QByteArray("bytes=SIZE-") << none << 416 << 0LL << 0LL;
+        QTest::newRow("starting past the end: 416")
+            << QByteArray("bytes=99999999-99999999") << none << 416 << 0LL << 0LL;
+        QTest::newRow("a start beyond 64 bits: 416")
+            << QByteArray("bytes=99999999999999999999-") << none << 416 << 0LL << 0LL;
+        QTest::newRow("an empty suffix: 416") << QByteArray("bytes=-0") << none << 416 << 0LL << 0LL;
+        for (const char *ignored :
+             {"bytes=200-100", "bytes=0-1,5-6", "bytes=0-1, 0-", "items=0-10", "bytes=abc-", "bytes=-5-10",
+              "bytes=", "bytes=+5-", "bytes 5-", "bytes=5"})
+            QTest::addRow("not served, the whole file: %s", ignored)
+                << QByteArray(ignored) << none << 200 << 0LL << -1LL;
+        QTest::newRow("If-Range with the file's ETag")
+            << QByteArray("bytes=100-") << QByteArray("ETAG") << 206 << 100LL << -1LL;
+        QTest::newRow("If-Range with another ETag: whole")
+            << QByteArray("bytes=100-") << QByteArray("\"0123\"") << 200 << 0LL << -1LL;
+        QTest::newRow("If-Range with the weak ETag: whole")
+            << QByteArray("bytes=100-") << QByteArray("W/ETAG") << 200 << 0LL << -1LL;
+        QTest::newRow("If-Range with a date: whole")
+            << QByteArray("bytes=100-") << QByteArray("Wed, 21 Oct 2015 07:28:00 GMT") << 200 << 0LL << -1LL;
+        QTest::newRow("If-Range with another ETag beats an unsatisfiable range")
+            << QByteArray("bytes=SIZE-") << QByteArray("\"0123\"") << 200 << 0LL << -1LL;
+    }
+    void rangesAnswerExactlyTheAskedBytes()
+    {
+        QFETCH(QByteArray, range);
+        QFETCH(QByteArray, ifRange);
+        QFETCH(int, status);
+        QFETCH(qint64, first);
+        QFETCH(qint64, last);
+        const int n = 1;
+        const QByteArray bytes = m_site.paperBytes(n);
+        const qint64 size = bytes.size();
+        const QByteArray etag = m_site.paperETag(n);
+        range.replace("SIZE", QByteArray::number(size)).replace("LAST", QByteArray::number(size - 1));
+        ifRange.replace("ETAG", etag);
+        QByteArray headers = "Range: " + range + "\r\n";
+        if (!ifRange.isEmpty())
+            headers += "If-Range: " + ifRange + "\r\n";
+        const RawAnswer answer = rawGet(m_site.port(), "/paper/1.pdf", headers);
+
+        QVERIFY2(answer.statusLine.startsWith("HTTP/1.1 " + QByteArray::number(status) + ' '),
+                 answer.statusLine.constData());
+        QCOMPARE(answer.body.size(), answer.header("Content-Length").toLongLong());
+        QCOMPARE(answer.header("ETag"), etag);
+        if (status == 416) {
+            QCOMPARE(answer.header("Content-Range"), "bytes */" + QByteArray::number(size));
+            QVERIFY(!answer.body.contains("%PDF"));
+            return;
+        }
+        QCOMPARE(answer.header("Accept-Ranges"), QByteArray("bytes"));
+        if (status == 200) {
+            QVERIFY(!answer.has("Content-Range"));
+            QVERIFY(answer.body == bytes);
+            return;
+        }
+        first = first < 0 ? size + first : first;
+        last = last < 0 ? size + last : last;
+        QCOMPARE(answer.header("Content-Range"), "bytes " + QByteArray::number(first) + '-' +
+                                                     QByteArray::number(last) + '/' +
+                                                     QByteArray::number(size));
+        QVERIFY(answer.body == bytes.mid(first, last - first + 1));
+    }
+
+    void rangesServeEveryKindOfFile()
+    {
+        QSet<QByteArray> etags;
+        for (int n = 1; n <= m_site.paperCount(); ++n) {
+            const QByteArray path = "/paper/" + QByteArray::number(n) + ".pdf";
+            const qint64 from = m_site.paperBytes(n).size() / 2;
+            const RawAnswer answer =
+                rawGet(m_site.port(), path, "Range: bytes=" + QByteArray::number(from) + "-\r\n");
+            const QString what = u"paper %1 (%2)"_qs.arg(n).arg(demoPaperKindName(m_site.paperKind(n)));
+            if (m_site.paperStatus(n) != 200) {
+                QVERIFY2(answer.statusLine.startsWith("HTTP/1.1 404"), qPrintable(what));
+                QVERIFY2(!answer.has("ETag") && !answer.has("Content-Range"), qPrintable(what));
+                QVERIFY(m_site.paperETag(n).isEmpty());
+                continue;
+            }
+            QVERIFY2(answer.statusLine == "HTTP/1.1 206 Partial Content", qPrintable(what));
+            QByteArray body = answer.body;
+            if (answer.header("Transfer-Encoding") == "chunked") {
+                int chunks = 0;
+                body = dechunk(answer.body, &chunks);
+            }
+            QVERIFY2(body == m_site.paperBytes(n).mid(from), qPrintable(what));
+            // The validator is the same on every request and names these bytes only.
+            QCOMPARE(answer.header("ETag"), m_site.paperETag(n));
+            QCOMPARE(rawGet(m_site.port(), path).header("ETag"), m_site.paperETag(n));
+            etags.insert(answer.header("ETag"));
+        }
+        QCOMPARE(etags.size(), m_site.paperCount() - m_site.papersOfKind(DemoPaperKind::Missing).size());
+
+        // Ranges are for GET: a HEAD tells about the whole file.
+        bool closed = false;
+        const RawAnswer head = splitAnswer(
+            exchange(m_site.port(),
+                     "HEAD /paper/1.pdf HTTP/1.1\r\nRange: bytes=10-\r\nConnection: close\r\n\r\n", &closed));
+        QCOMPARE(head.statusLine, QByteArray("HTTP/1.1 200 OK"));
+        QCOMPARE(head.header("Content-Length").toLongLong(), m_site.paperBytes(1).size());
+
+        // The large file too, generated or from disk.
+        m_site.setLargeFileSize(3 * 1024 * 1024);
+        RawAnswer large = rawGet(m_site.port(), "/files/large.pdf", "Range: bytes=1000000-2500000\r\n");
+        QCOMPARE(large.statusLine, QByteArray("HTTP/1.1 206 Partial Content"));
+        QVERIFY(large.body == m_site.largeFileBytes(1000000, 1500001));
+        const QByteArray etag = large.header("ETag");
+        QVERIFY(etag.startsWith('"') && etag.endsWith('"'));
+        large = rawGet(m_site.port(), "/files/large.pdf", "Range: bytes=-5\r\nIf-Range: " + etag + "\r\n");
+        QCOMPARE(large.body, QByteArray("%EOF\n"));
+        const QByteArray onDisk("0123456789");
+        m_site.setLargeFile(saveTo(m_dir, u"ranged.bin"_qs, onDisk));
+        large = rawGet(m_site.port(), "/files/large.pdf", "Range: bytes=3-5\r\n");
+        QCOMPARE(large.body, QByteArray("345"));
+        QVERIFY(large.header("ETag") != etag);
+        m_site.setLargeFile(QString());
+    }
+
+    void flakyTransfersResumeToIdenticalBytes()
+    {
+        m_site.setFlakySeed(7);
+        m_site.setFlakyPercent(50);
+        const int droppedBefore = m_site.droppedTransfers();
+        const qint64 sentBefore = m_site.paperBytesSent();
+        int resumed = 0;
+        int drops = 0;
+        qint64 received = 0;
+        for (int n = 1; n <= m_site.paperCount(); ++n) {
+            if (m_site.paperStatus(n) != 200)
+                continue;
+            const QString what = u"paper %1 (%2)"_qs.arg(n).arg(demoPaperKindName(m_site.paperKind(n)));
+            QByteArray file;
+            bool whole = false;
+            int attempts = 0;
+            while (!whole) {
+                QVERIFY2(++attempts <= DemoFlaky::kMaxDrops + 1, qPrintable(what + u" never completes"_qs));
+                const qint64 cut = m_site.plannedCut(n, file.size());
+                QByteArray got;
+                fetchRest(n, file.size(), &got, &whole);
+                if (QTest::currentTestFailed())
+                    return;
+                QVERIFY2(!got.isEmpty(), qPrintable(what + u": an answer without a byte"_qs));
+                if (cut >= 0) {
+                    QVERIFY2(!whole, qPrintable(what + u": a dropped answer that looks whole"_qs));
+                    QCOMPARE(file.size() + got.size(), cut);
+                    ++drops;
+                } else {
+                    QVERIFY2(whole, qPrintable(what + u": dropped without warning"_qs));
+                }
+                file += got;
+                received += got.size();
+            }
+            QVERIFY2(file == m_site.paperBytes(n), qPrintable(what));
+            resumed += attempts > 1 ? 1 : 0;
+        }
+        QVERIFY2(resumed >= 3, "half the transfers are dropped: several papers need resuming");
+        QCOMPARE(m_site.droppedTransfers() - droppedBefore, drops);
+        QCOMPARE(m_site.paperBytesSent() - sentBefore, received);
+    }
+
+    void flakyDropsAlwaysMoveOn()
+    {
+        // A client that always starts over still gets the paper: each drop lands past the last one
+        // and after a few drops the paper goes through whole.
+        m_site.setFlakyPercent(100);
+        const QByteArray bytes = m_site.paperBytes(1);
+        qint64 previous = 0;
+        for (int attempt = 1;; ++attempt) {
+            QVERIFY(attempt <= DemoFlaky::kMaxDrops + 1);
+            const qint64 cut = m_site.plannedCut(1);
+            const RawAnswer answer = rawGet(m_site.port(), "/paper/1.pdf");
+            QCOMPARE(answer.header("Content-Length").toLongLong(), bytes.size());
+            if (cut < 0) {
+                QCOMPARE(attempt, DemoFlaky::kMaxDrops + 1);
+                QVERIFY(answer.body == bytes);
+                break;
+            }
+            QVERIFY(cut > previous && cut < bytes.size());
+            QCOMPARE(answer.body.size(), cut);
+            QVERIFY(answer.body == bytes.left(cut));
+            previous = cut;
+        }
+        // Once sent whole, the paper can be dropped again.
+        QVERIFY(m_site.plannedCut(1) > 0);
+
+        // Bodies that only the close ends are never dropped: the client could not tell.
+        const int unsized = m_site.papersOfKind(DemoPaperKind::UnsizedPdf).first();
+        QCOMPARE(m_site.plannedCut(unsized), -1);
+        QCOMPARE(rawGet(m_site.port(), "/paper/" + QByteArray::number(unsized) + ".pdf").body,
+                 m_site.paperBytes(unsized));
+        const int chunked = m_site.papersOfKind(DemoPaperKind::ChunkedPdf).first();
+        bool closed = false;
+        const RawAnswer old = rawGet(m_site.port(), "/paper/" + QByteArray::number(chunked) + ".pdf",
+                                     QByteArray(), &closed, "HTTP/1.0");
+        QCOMPARE(old.body, m_site.paperBytes(chunked));
+
+        // The same seed drops the same transfers; the share dropped is the percentage asked for.
+        const auto firstCuts = [&](quint64 seed, int percent) {
+            m_site.setFlakySeed(seed);
+            m_site.setFlakyPercent(percent);
+            QList<qint64> cuts;
+            for (int n = 1; n <= 2000; ++n)
+                cuts.append(m_site.plannedCut(n));
+            return cuts;
+        };
+        const QList<qint64> tenPercent = firstCuts(11, 10);
+        QCOMPARE(firstCuts(11, 10), tenPercent);
+        QVERIFY(firstCuts(12, 10) != tenPercent);
+        int eligible = 0;
+        for (int n = 1; n <= 2000; ++n)
+            eligible +=
+                m_site.paperStatus(n) == 200 && m_site.paperKind(n) != DemoPaperKind::UnsizedPdf ? 1 : 0;
+        const qsizetype dropped = tenPercent.size() - tenPercent.count(-1);
+        QVERIFY2(dropped > eligible * 7 / 100 && dropped < eligible * 13 / 100,
+                 qPrintable(u"%1 of %2 dropped"_qs.arg(dropped).arg(eligible)));
+        QVERIFY(!firstCuts(11, 0).contains(0) && firstCuts(11, 0).count(-1) == 2000);
+    }
+
+    void verificationPageUntilTheFormIsSubmitted()
+    {
+        m_site.setVerifyAfter(2);
+        QNetworkAccessManager a;
+        QNetworkAccessManager b;
+        QCOMPARE(get(a, m_site.paperFileUrl(1)).body, m_site.paperBytes(1));
+        QCOMPARE(get(b, m_site.paperFileUrl(2)).body, m_site.paperBytes(2));
+        QCOMPARE(m_site.papersServed(), 2);
+
+        // Every client now meets the page, in place of any paper.
+        for (QNetworkAccessManager *client : {&a, &b}) {
+            const Fetched page = get(*client, m_site.paperFileUrl(4));
+            QCOMPARE(page.status, 200);
+            QCOMPARE(page.mediaType, u"text/html"_qs);
+            const QString html = QString::fromUtf8(page.body);
+            QVERIFY(html.contains(u"<h1>请完成验证</h1>"_qs));
+            QVERIFY(html.contains(u"action=\"/verify\""_qs));
+            QVERIFY(html.contains(u"name=\"back\" value=\"/paper/4.pdf\""_qs));
+            QVERIFY(html.contains(u"type=\"submit\""_qs));
+        }
+        QCOMPARE(m_site.papersServed(), 2);
+
+        // Looking at the form is not submitting it.
+        const Fetched look = get(a, m_site.verifyUrl());
+        QVERIFY(look.header("Set-Cookie").isEmpty());
+        QVERIFY(QString::fromUtf8(look.body).contains(u"请完成验证"_qs));
+        QCOMPARE(get(a, m_site.paperFileUrl(4)).mediaType, u"text/html"_qs);
+
+        // Submitting it gives this client its papers back; the other still meets the page.
+        const Fetched done = post(a, m_site.verifyUrl(), "back=%2Fpaper%2F4.pdf&confirm=1");
+        QVERIFY(done.header("Set-Cookie").startsWith(DemoSite::verificationCookieName().toLatin1() + '='));
+        QVERIFY(QString::fromUtf8(done.body).contains(u"验证成功"_qs));
+        QVERIFY(QString::fromUtf8(done.body).contains(u"href=\"/paper/4.pdf\""_qs));
+        QCOMPARE(get(a, m_site.paperFileUrl(4)).body, m_site.paperBytes(4));
+        QCOMPARE(get(a, m_site.paperFileUrl(6)).body, m_site.paperBytes(6));
+        QCOMPARE(get(b, m_site.paperFileUrl(4)).mediaType, u"text/html"_qs);
+        QNetworkRequest forged(m_site.paperFileUrl(4));
+        forged.setRawHeader("Cookie", DemoSite::verificationCookieName().toLatin1() + "=0123456789abcdef");
+        QNetworkAccessManager c;
+        QNetworkReply *reply = c.get(forged);
+        QVERIFY(waitFor(reply));
+        QCOMPARE(collect(reply).mediaType, u"text/html"_qs);
+
+        // A GET submission does as well; the page leads back only within the site.
+        QUrl byGet = m_site.verifyUrl();
+        byGet.setQuery(u"back=http%3A%2F%2Fevil.example%2F&confirm=1"_qs);
+        const Fetched viaGet = get(b, byGet);
+        QVERIFY(!viaGet.header("Set-Cookie").isEmpty());
+        QVERIFY(!viaGet.body.contains("evil"));
+        QVERIFY(viaGet.body.contains("<a href=\"/\">"));
+        QCOMPARE(get(b, m_site.paperFileUrl(4)).body, m_site.paperBytes(4));
+
+        // Starting over forgets who verified; 0 asks from the first paper on.
+        m_site.resetVerification();
+        m_site.setVerifyAfter(0);
+        QCOMPARE(get(a, m_site.paperFileUrl(1)).mediaType, u"text/html"_qs);
+        QCOMPARE(m_site.papersServed(), 0);
+    }
+
+    void commandLineSwitchesAreChecked_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<bool>("valid");
+        QTest::addColumn<QList<int>>("values"); // login (0 or 1), limit, flaky, verify
+        QTest::newRow("none: the site as it always was") << QStringList() << true << QList<int>{0, 0, 0, -1};
+        QTest::newRow("all four")
+            << QStringList{u"--demo-login"_qs, u"--demo-limit"_qs,  u"30"_qs, u"--demo-flaky"_qs,
+                           u"10"_qs,           u"--demo-verify"_qs, u"0"_qs}
+            << true << QList<int>{1, 30, 10, 0};
+        QTest::newRow("written with =")
+            << QStringList{u"--demo-flaky=100"_qs, u"--demo-verify=5"_qs} << true << QList<int>{0, 0, 100, 5};
+        QTest::newRow("a limit of 0 would refuse everything")
+            << QStringList{u"--demo-limit"_qs, u"0"_qs} << false << QList<int>();
+        QTest::newRow("more than 100 %")
+            << QStringList{u"--demo-flaky"_qs, u"101"_qs} << false << QList<int>();
+        QTest::newRow("a fraction") << QStringList{u"--demo-flaky"_qs, u"2.5"_qs} << false << QList<int>();
+        QTest::newRow("a negative count") << QStringList{u"--demo-verify=-1"_qs} << false << QList<int>();
+        QTest::newRow("a word") << QStringList{u"--demo-limit"_qs, u"ten"_qs} << false << QList<int>();
+    }
+    void commandLineSwitchesAreChecked()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(bool, valid);
+        QFETCH(QList<int>, values);
+        QCommandLineParser parser;
+        parser.addOptions(demoSiteOptions());
+        QVERIFY(parser.parse(QStringList{u"folionexus"_qs} + arguments));
+        QString error;
+        const std::optional<DemoSiteSwitches> switches = readDemoSiteSwitches(parser, &error);
+        QCOMPARE(switches.has_value(), valid);
+        if (!valid) {
+            QVERIFY2(error.contains(arguments.first().section(u'=', 0, 0)), qPrintable(error));
+            return;
+        }
+        DemoSite site;
+        applyDemoSiteSwitches(site, *switches);
+        QCOMPARE((QList<int>{site.requireLogin() ? 1 : 0, site.paperLimit(), site.flakyPercent(),
+                             site.verifyAfter()}),
+                 values);
+    }
+
     void commandServesUntilStopped()
     {
         QCOMPARE(runDemoSiteCommand(70000) != 0, true);
+        // Bad arguments end the command before it serves anything.
+        for (const QStringList &bad :
+             {QStringList{u"--port"_qs, u"x"_qs}, QStringList{u"--demo-flaky"_qs, u"200"_qs},
+              QStringList{u"--demo-speed"_qs, u"1"_qs}, QStringList{u"extra"_qs}})
+            QCOMPARE(runDemoSiteCommand(QStringList{u"folionexus"_qs, u"--demo-site"_qs} + bad), 2);
 
         QTcpServer probe;
         QVERIFY(probe.listen(QHostAddress::LocalHost));
@@ -647,19 +1113,27 @@ private Q_SLOTS:
         QVERIFY(out);
         ::dup2(::fileno(out), 1);
 
-        int homeStatus = 0;
+        // The home page, then one paper twice: the switches given on the command line hold.
+        QList<int> statuses;
         QNetworkAccessManager nam;
-        QTimer::singleShot(0, &nam, [&] {
-            QNetworkReply *reply = nam.get(QNetworkRequest(QUrl(u"http://127.0.0.1:%1/"_qs.arg(port))));
+        std::function<void()> next = [&] {
+            static const QStringList paths = {u"/"_qs, u"/paper/1.pdf"_qs, u"/paper/1.pdf"_qs};
+            QNetworkReply *reply = nam.get(
+                QNetworkRequest(QUrl(u"http://127.0.0.1:%1%2"_qs.arg(port).arg(paths.at(statuses.size())))));
             connect(reply, &QNetworkReply::finished, &nam, [&, reply] {
-                homeStatus = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+                statuses.append(reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt());
                 reply->deleteLater();
-                std::raise(SIGTERM);
+                if (statuses.size() < paths.size())
+                    next();
+                else
+                    std::raise(SIGTERM);
             });
-        });
+        };
+        QTimer::singleShot(0, &nam, next);
         // Stops the run even if the signal never gets through, so the test fails rather than hangs.
         QTimer::singleShot(30000, qApp, &QCoreApplication::quit);
-        const int code = runDemoSiteCommand(port);
+        const int code = runDemoSiteCommand({u"folionexus"_qs, u"--demo-site"_qs, u"--port"_qs,
+                                             QString::number(port), u"--demo-limit"_qs, u"1"_qs});
 
         std::fflush(stdout);
         ::dup2(savedOut, 1);
@@ -667,7 +1141,7 @@ private Q_SLOTS:
         std::fclose(out);
 
         QCOMPARE(code, 0);
-        QCOMPARE(homeStatus, 200);
+        QCOMPARE(statuses, (QList<int>{200, 200, 429}));
         QCOMPARE(fntest::readFile(outPath), u"Demo site: http://127.0.0.1:%1/\n"_qs.arg(port).toUtf8());
         struct sigaction after = {};
         ::sigaction(SIGTERM, nullptr, &after);
