@@ -146,21 +146,26 @@ RawAnswer splitAnswer(const QByteArray &raw)
     return answer;
 }
 
-// Decodes a chunked body; chunks counts the chunks met. Empty on a framing fault.
-QByteArray dechunk(const QByteArray &body, int *chunks)
+// Decodes a chunked body; chunks counts the chunks met. Empty on a framing fault; with `ended`, a
+// body cut after a whole chunk gives the chunks so far and *ended tells whether the last one came.
+QByteArray dechunk(const QByteArray &body, int *chunks, bool *ended = nullptr)
 {
     QByteArray out;
     qsizetype at = 0;
     *chunks = 0;
+    if (ended)
+        *ended = false;
     for (;;) {
         const qsizetype lineEnd = body.indexOf("\r\n", at);
         if (lineEnd < 0)
-            return QByteArray();
+            return ended && at == body.size() ? out : QByteArray();
         bool ok = false;
         const qsizetype size = body.mid(at, lineEnd - at).toLongLong(&ok, 16);
         if (!ok)
             return QByteArray();
         at = lineEnd + 2;
+        if (size == 0 && ended)
+            *ended = body.mid(at) == "\r\n";
         if (size == 0)
             return body.mid(at) == "\r\n" ? out : QByteArray();
         if (body.mid(at + size, 2) != "\r\n")
@@ -258,28 +263,6 @@ RawAnswer rawGet(quint16 port, const QByteArray &path, const QByteArray &extraHe
                                 closed));
 }
 
-// The data of the whole chunks at the start of a chunked body; *ended tells whether the last chunk came.
-QByteArray dechunkPrefix(const QByteArray &body, bool *ended)
-{
-    QByteArray out;
-    qsizetype at = 0;
-    *ended = false;
-    for (;;) {
-        const qsizetype lineEnd = body.indexOf("\r\n", at);
-        if (lineEnd < 0)
-            return out;
-        const qsizetype size = body.mid(at, lineEnd - at).toLongLong(nullptr, 16);
-        if (size == 0) {
-            *ended = body.mid(lineEnd + 2) == "\r\n";
-            return out;
-        }
-        if (body.size() < lineEnd + 2 + size + 2)
-            return out + body.mid(lineEnd + 2, size);
-        out += body.mid(lineEnd + 2, size);
-        at = lineEnd + 2 + size + 2;
-    }
-}
-
 // Installs a clock for the life of the guard.
 struct ClockGuard
 {
@@ -312,35 +295,23 @@ class TestDemoSite : public QObject
         m_site.resetVerification();
     }
 
-    // One fetch of a paper as a resuming client makes it: everything, or with `have` bytes kept, the
-    // rest with Range and If-Range. *got receives the body bytes that arrived, *whole whether the
-    // answer ended properly.
-    void fetchRest(int n, qint64 have, QByteArray *got, bool *whole)
+    // A fetch of paper n as a resuming client makes it, keeping `have` bytes: the bytes that came,
+    // and whether the answer ended properly.
+    QPair<QByteArray, bool> fetchRest(int n, qint64 have)
     {
         const QByteArray etag = m_site.paperETag(n);
-        const QByteArray ranged =
-            "Range: bytes=" + QByteArray::number(have) + "-\r\nIf-Range: " + etag + "\r\n";
-        bool closed = false;
-        const RawAnswer answer = rawGet(m_site.port(), "/paper/" + QByteArray::number(n) + ".pdf",
-                                        have > 0 ? ranged : QByteArray(), &closed);
-        QVERIFY(closed);
-        QCOMPARE(answer.header("ETag"), etag);
-        if (have == 0) {
-            QCOMPARE(answer.statusLine, QByteArray("HTTP/1.1 200 OK"));
-        } else {
-            QCOMPARE(answer.statusLine, QByteArray("HTTP/1.1 206 Partial Content"));
-            QVERIFY(answer.header("Content-Range").startsWith("bytes " + QByteArray::number(have) + '-'));
-        }
-        if (answer.header("Transfer-Encoding") == "chunked") {
-            *got = dechunkPrefix(answer.body, whole);
-        } else if (answer.has("Content-Length")) {
-            *got = answer.body;
-            QVERIFY2(got->size() <= answer.header("Content-Length").toLongLong(), "more than announced");
-            *whole = got->size() == answer.header("Content-Length").toLongLong();
-        } else {
-            *got = answer.body;
-            *whole = true; // only the close ends it
-        }
+        const RawAnswer answer =
+            rawGet(m_site.port(), "/paper/" + QByteArray::number(n) + ".pdf",
+                   have > 0 ? "Range: bytes=" + QByteArray::number(have) + "-\r\nIf-Range: " + etag + "\r\n"
+                            : QByteArray());
+        if (answer.statusLine != (have > 0 ? "HTTP/1.1 206 Partial Content" : "HTTP/1.1 200 OK"))
+            return {};
+        bool ended = false;
+        int chunks = 0;
+        if (answer.header("Transfer-Encoding") == "chunked")
+            return {dechunk(answer.body, &chunks, &ended), ended};
+        const bool sized = answer.has("Content-Length");
+        return {answer.body, !sized || answer.body.size() == answer.header("Content-Length").toLongLong()};
     }
 
 private Q_SLOTS:
@@ -711,87 +682,63 @@ private Q_SLOTS:
         ClockGuard time;
         m_site.setPaperLimit(2);
         const auto fetch = [&](int n) { return get(m_nam, m_site.paperFileUrl(n)); };
+        const auto refusedFor = [&](int n) {
+            const Fetched f = fetch(n);
+            return f.status == 429 && f.body != m_site.paperBytes(n) ? f.header("Retry-After")
+                                                                     : QByteArray("served");
+        };
         QCOMPARE(fetch(1).status, 200); // at 0 s
         time.clock.advanceMs(30000);
         QCOMPARE(fetch(2).status, 200); // at 30 s
         time.clock.advanceMs(10000);
-
-        // At 40 s two papers lie within the last minute: the next waits until the first leaves it.
-        Fetched refused = fetch(4);
-        QCOMPARE(refused.status, 429);
-        QCOMPARE(refused.header("Retry-After"), QByteArray("20"));
-        QVERIFY(QString::fromUtf8(refused.body).contains(u"20 秒"_qs));
-        QVERIFY(refused.body != m_site.paperBytes(4));
+        QCOMPARE(refusedFor(4), QByteArray("20")); // until the paper of 0 s leaves the minute
         // Other pages are not limited, and refused requests take up no room.
         QCOMPARE(get(m_nam, m_site.paperLink(4)).status, 200);
-        QCOMPARE(get(m_nam, m_site.searchUrl(u"x"_qs)).status, 200);
-        for (int i = 0; i < 3; ++i)
-            QCOMPARE(fetch(4).status, 429);
-
-        // Half a second before the window frees, the wait still says one second, never zero.
+        QCOMPARE(refusedFor(4), QByteArray("20"));
         time.clock.advanceMs(19500);
-        refused = fetch(4);
-        QCOMPARE(refused.status, 429);
-        QCOMPARE(refused.header("Retry-After"), QByteArray("1"));
+        QCOMPARE(refusedFor(4), QByteArray("1")); // half a second is announced as one, never zero
         time.clock.advanceMs(500);
         QCOMPARE(fetch(4).body, m_site.paperBytes(4)); // at 60 s
-
-        // The window slides: the paper of 30 s holds its place until 90 s.
-        refused = fetch(6);
-        QCOMPARE(refused.status, 429);
-        QCOMPARE(refused.header("Retry-After"), QByteArray("30"));
+        QCOMPARE(refusedFor(6), QByteArray("30"));     // the window slides: 30 s holds its place until 90 s
         time.clock.advanceMs(30000);
-        QCOMPARE(fetch(6).status, 200);
-        QCOMPARE(fetch(8).status, 429);
+        QCOMPARE(refusedFor(6), QByteArray("served"));
         m_site.setPaperLimit(0);
-        QCOMPARE(fetch(8).status, 200);
+        QCOMPARE(refusedFor(8), QByteArray("served"));
     }
 
     void rangesAnswerExactlyTheAskedBytes_data()
     {
-        // In the range, SIZE stands for the file's size and LAST for its last offset; in the
-        // expected offsets, a negative number counts from the end (-1 is the last byte).
+        // SIZE in a range stands for the file's size; a negative offset counts from the end.
         QTest::addColumn<QByteArray>("range");
         QTest::addColumn<QByteArray>("ifRange"); // ETAG: the file's own
         QTest::addColumn<int>("status");
         QTest::addColumn<qint64>("first");
         QTest::addColumn<qint64>("last");
-        const QByteArray none;
-        QTest::newRow("the rest from an offset") << QByteArray("bytes=100-") << none << 206 << 100LL << -1LL;
-        QTest::newRow("everything as a range") << QByteArray("bytes=0-") << none << 206 << 0LL << -1LL;
-        QTest::newRow("a closed range") << QByteArray("bytes=100-199") << none << 206 << 100LL << 199LL;
-        QTest::newRow("a single byte") << QByteArray("bytes=100-100") << none << 206 << 100LL << 100LL;
-        QTest::newRow("only the last byte") << QByteArray("bytes=LAST-") << none << 206 << -1LL << -1LL;
-        QTest::newRow("an end past the file is cut")
-            << QByteArray("bytes=100-99999999") << none << 206 << 100LL << -1LL;
-        QTest::newRow("an end beyond 64 bits")
-            << QByteArray("bytes=5-99999999999999999999999") << none << 206 << 5LL << -1LL;
-        QTest::newRow("the last 500 bytes") << QByteArray("bytes=-500") << none << 206 << -500LL << -1LL;
-        QTest::newRow("a suffix longer than the file")
-            << QByteArray("bytes=-99999999") << none << 206 << 0LL << -1LL;
-        QTest::newRow("unit in capitals, blanks around")
-            << QByteArray("BYTES= 10-19 ") << none << 206 << 10LL << 19LL;
-        QTest::newRow("starting at the end: 416") << QByteArray("bytes=SIZE-") << none << 416 << 0LL << 0LL;
-        QTest::newRow("starting past the end: 416")
-            << QByteArray("bytes=99999999-99999999") << none << 416 << 0LL << 0LL;
-        QTest::newRow("a start beyond 64 bits: 416")
-            << QByteArray("bytes=99999999999999999999-") << none << 416 << 0LL << 0LL;
-        QTest::newRow("an empty suffix: 416") << QByteArray("bytes=-0") << none << 416 << 0LL << 0LL;
-        for (const char *ignored :
-             {"bytes=200-100", "bytes=0-1,5-6", "bytes=0-1, 0-", "items=0-10", "bytes=abc-", "bytes=-5-10",
-              "bytes=", "bytes=+5-", "bytes 5-", "bytes=5"})
+        const auto row = [](const char *name, const char *range, int status, qint64 first = 0,
+                            qint64 last = -1, const char *ifRange = "") {
+            QTest::newRow(name) << QByteArray(range) << QByteArray(ifRange) << status << first << last;
+        };
+        row("the rest from an offset", "bytes=100-", 206, 100);
+        row("everything as a range", "bytes=0-", 206);
+        row("a closed range", "bytes=100-199", 206, 100, 199);
+        row("a single byte", "bytes=100-100", 206, 100, 100);
+        row("an end past the file is cut", "bytes=100-99999999", 206, 100);
+        row("an end beyond 64 bits", "bytes=5-99999999999999999999999", 206, 5);
+        row("the last 500 bytes", "bytes=-500", 206, -500);
+        row("a suffix longer than the file", "bytes=-99999999", 206);
+        row("unit in capitals, blanks around", "BYTES= 10-19 ", 206, 10, 19);
+        row("starting at the end: 416", "bytes=SIZE-", 416);
+        row("a start beyond 64 bits: 416", "bytes=99999999999999999999-", 416);
+        row("an empty suffix: 416", "bytes=-0", 416);
+        for (const char *ignored : {"bytes=200-100", "bytes=0-1,5-6", "items=0-10", "bytes=abc-",
+                                    "bytes=-5-10", "bytes=", "bytes=+5-", "bytes 5-", "bytes=5"})
             QTest::addRow("not served, the whole file: %s", ignored)
-                << QByteArray(ignored) << none << 200 << 0LL << -1LL;
-        QTest::newRow("If-Range with the file's ETag")
-            << QByteArray("bytes=100-") << QByteArray("ETAG") << 206 << 100LL << -1LL;
-        QTest::newRow("If-Range with another ETag: whole")
-            << QByteArray("bytes=100-") << QByteArray("\"0123\"") << 200 << 0LL << -1LL;
-        QTest::newRow("If-Range with the weak ETag: whole")
-            << QByteArray("bytes=100-") << QByteArray("W/ETAG") << 200 << 0LL << -1LL;
-        QTest::newRow("If-Range with a date: whole")
-            << QByteArray("bytes=100-") << QByteArray("Wed, 21 Oct 2015 07:28:00 GMT") << 200 << 0LL << -1LL;
-        QTest::newRow("If-Range with another ETag beats an unsatisfiable range")
-            << QByteArray("bytes=SIZE-") << QByteArray("\"0123\"") << 200 << 0LL << -1LL;
+                << QByteArray(ignored) << QByteArray() << 200 << 0LL << -1LL;
+        row("If-Range with the file's ETag", "bytes=100-", 206, 100, -1, "ETAG");
+        row("If-Range with another ETag", "bytes=100-", 200, 0, -1, "\"0123\"");
+        row("If-Range with the weak ETag", "bytes=100-", 200, 0, -1, "W/ETAG");
+        row("If-Range with a date", "bytes=100-", 200, 0, -1, "Wed, 21 Oct 2015 07:28:00 GMT");
+        row("If-Range with another ETag beats a range past the end", "bytes=SIZE-", 200, 0, -1, "\"0123\"");
     }
     void rangesAnswerExactlyTheAskedBytes()
     {
@@ -800,37 +747,28 @@ private Q_SLOTS:
         QFETCH(int, status);
         QFETCH(qint64, first);
         QFETCH(qint64, last);
-        const int n = 1;
-        const QByteArray bytes = m_site.paperBytes(n);
-        const qint64 size = bytes.size();
-        const QByteArray etag = m_site.paperETag(n);
-        range.replace("SIZE", QByteArray::number(size)).replace("LAST", QByteArray::number(size - 1));
+        const QByteArray bytes = m_site.paperBytes(1);
+        const QByteArray etag = m_site.paperETag(1);
+        range.replace("SIZE", QByteArray::number(bytes.size()));
         ifRange.replace("ETAG", etag);
-        QByteArray headers = "Range: " + range + "\r\n";
-        if (!ifRange.isEmpty())
-            headers += "If-Range: " + ifRange + "\r\n";
-        const RawAnswer answer = rawGet(m_site.port(), "/paper/1.pdf", headers);
-
+        const RawAnswer answer =
+            rawGet(m_site.port(), "/paper/1.pdf",
+                   "Range: " + range + "\r\n" + (ifRange.isEmpty() ? "" : "If-Range: " + ifRange + "\r\n"));
         QVERIFY2(answer.statusLine.startsWith("HTTP/1.1 " + QByteArray::number(status) + ' '),
-                 answer.statusLine.constData());
+                 answer.statusLine);
         QCOMPARE(answer.body.size(), answer.header("Content-Length").toLongLong());
         QCOMPARE(answer.header("ETag"), etag);
+        const QByteArray size = QByteArray::number(bytes.size());
         if (status == 416) {
-            QCOMPARE(answer.header("Content-Range"), "bytes */" + QByteArray::number(size));
+            QCOMPARE(answer.header("Content-Range"), "bytes */" + size);
             QVERIFY(!answer.body.contains("%PDF"));
             return;
         }
         QCOMPARE(answer.header("Accept-Ranges"), QByteArray("bytes"));
-        if (status == 200) {
-            QVERIFY(!answer.has("Content-Range"));
-            QVERIFY(answer.body == bytes);
-            return;
-        }
-        first = first < 0 ? size + first : first;
-        last = last < 0 ? size + last : last;
-        QCOMPARE(answer.header("Content-Range"), "bytes " + QByteArray::number(first) + '-' +
-                                                     QByteArray::number(last) + '/' +
-                                                     QByteArray::number(size));
+        first = first < 0 ? bytes.size() + first : first;
+        last = last < 0 ? bytes.size() + last : last;
+        const QByteArray span = QByteArray::number(first) + '-' + QByteArray::number(last) + '/' + size;
+        QCOMPARE(answer.header("Content-Range"), status == 206 ? "bytes " + span : QByteArray());
         QVERIFY(answer.body == bytes.mid(first, last - first + 1));
     }
 
@@ -842,21 +780,18 @@ private Q_SLOTS:
             const qint64 from = m_site.paperBytes(n).size() / 2;
             const RawAnswer answer =
                 rawGet(m_site.port(), path, "Range: bytes=" + QByteArray::number(from) + "-\r\n");
-            const QString what = u"paper %1 (%2)"_qs.arg(n).arg(demoPaperKindName(m_site.paperKind(n)));
-            if (m_site.paperStatus(n) != 200) {
-                QVERIFY2(answer.statusLine.startsWith("HTTP/1.1 404"), qPrintable(what));
-                QVERIFY2(!answer.has("ETag") && !answer.has("Content-Range"), qPrintable(what));
-                QVERIFY(m_site.paperETag(n).isEmpty());
+            const QByteArray what = demoPaperKindName(m_site.paperKind(n)).toUtf8();
+            if (m_site.paperStatus(n) != 200) { // no ranges on a 404
+                QVERIFY2(answer.statusLine.startsWith("HTTP/1.1 404") && !answer.has("ETag"), what);
                 continue;
             }
-            QVERIFY2(answer.statusLine == "HTTP/1.1 206 Partial Content", qPrintable(what));
-            QByteArray body = answer.body;
-            if (answer.header("Transfer-Encoding") == "chunked") {
-                int chunks = 0;
-                body = dechunk(answer.body, &chunks);
-            }
-            QVERIFY2(body == m_site.paperBytes(n).mid(from), qPrintable(what));
-            // The validator is the same on every request and names these bytes only.
+            QVERIFY2(answer.statusLine == "HTTP/1.1 206 Partial Content", what);
+            int chunks = 0;
+            const bool chunked = answer.header("Transfer-Encoding") == "chunked";
+            QVERIFY2((chunked ? dechunk(answer.body, &chunks) : answer.body) ==
+                         m_site.paperBytes(n).mid(from),
+                     what);
+            // The same validator every time, and one per file.
             QCOMPARE(answer.header("ETag"), m_site.paperETag(n));
             QCOMPARE(rawGet(m_site.port(), path).header("ETag"), m_site.paperETag(n));
             etags.insert(answer.header("ETag"));
@@ -864,27 +799,16 @@ private Q_SLOTS:
         QCOMPARE(etags.size(), m_site.paperCount() - m_site.papersOfKind(DemoPaperKind::Missing).size());
 
         // Ranges are for GET: a HEAD tells about the whole file.
-        bool closed = false;
-        const RawAnswer head = splitAnswer(
-            exchange(m_site.port(),
-                     "HEAD /paper/1.pdf HTTP/1.1\r\nRange: bytes=10-\r\nConnection: close\r\n\r\n", &closed));
+        const RawAnswer head = splitAnswer(exchange(
+            m_site.port(), "HEAD /paper/1.pdf HTTP/1.1\r\nRange: bytes=10-\r\nConnection: close\r\n\r\n"));
         QCOMPARE(head.statusLine, QByteArray("HTTP/1.1 200 OK"));
         QCOMPARE(head.header("Content-Length").toLongLong(), m_site.paperBytes(1).size());
 
-        // The large file too, generated or from disk.
+        // The large file takes ranges as well.
         m_site.setLargeFileSize(3 * 1024 * 1024);
-        RawAnswer large = rawGet(m_site.port(), "/files/large.pdf", "Range: bytes=1000000-2500000\r\n");
-        QCOMPARE(large.statusLine, QByteArray("HTTP/1.1 206 Partial Content"));
+        const RawAnswer large = rawGet(m_site.port(), "/files/large.pdf", "Range: bytes=1000000-2500000\r\n");
         QVERIFY(large.body == m_site.largeFileBytes(1000000, 1500001));
-        const QByteArray etag = large.header("ETag");
-        QVERIFY(etag.startsWith('"') && etag.endsWith('"'));
-        large = rawGet(m_site.port(), "/files/large.pdf", "Range: bytes=-5\r\nIf-Range: " + etag + "\r\n");
-        QCOMPARE(large.body, QByteArray("%EOF\n"));
-        const QByteArray onDisk("0123456789");
-        m_site.setLargeFile(saveTo(m_dir, u"ranged.bin"_qs, onDisk));
-        large = rawGet(m_site.port(), "/files/large.pdf", "Range: bytes=3-5\r\n");
-        QCOMPARE(large.body, QByteArray("345"));
-        QVERIFY(large.header("ETag") != etag);
+        QVERIFY(!large.header("ETag").isEmpty());
         m_site.setLargeFile(QString());
     }
 
@@ -894,98 +818,76 @@ private Q_SLOTS:
         m_site.setFlakyPercent(50);
         const int droppedBefore = m_site.droppedTransfers();
         const qint64 sentBefore = m_site.paperBytesSent();
-        int resumed = 0;
-        int drops = 0;
+        int resumes = 0;
         qint64 received = 0;
         for (int n = 1; n <= m_site.paperCount(); ++n) {
             if (m_site.paperStatus(n) != 200)
                 continue;
-            const QString what = u"paper %1 (%2)"_qs.arg(n).arg(demoPaperKindName(m_site.paperKind(n)));
+            const QByteArray what = "paper " + QByteArray::number(n);
             QByteArray file;
-            bool whole = false;
-            int attempts = 0;
-            while (!whole) {
-                QVERIFY2(++attempts <= DemoFlaky::kMaxDrops + 1, qPrintable(what + u" never completes"_qs));
+            for (bool whole = false; !whole;) {
+                resumes += file.isEmpty() ? 0 : 1;
                 const qint64 cut = m_site.plannedCut(n, file.size());
-                QByteArray got;
-                fetchRest(n, file.size(), &got, &whole);
-                if (QTest::currentTestFailed())
-                    return;
-                QVERIFY2(!got.isEmpty(), qPrintable(what + u": an answer without a byte"_qs));
-                if (cut >= 0) {
-                    QVERIFY2(!whole, qPrintable(what + u": a dropped answer that looks whole"_qs));
+                const auto [got, ended] = fetchRest(n, file.size());
+                QVERIFY2(!got.isEmpty(), what + ": an answer without a byte");
+                // A dropped answer never looks whole, and ends where it was planned to.
+                QCOMPARE(ended, cut < 0);
+                if (cut >= 0)
                     QCOMPARE(file.size() + got.size(), cut);
-                    ++drops;
-                } else {
-                    QVERIFY2(whole, qPrintable(what + u": dropped without warning"_qs));
-                }
                 file += got;
                 received += got.size();
+                whole = ended;
             }
-            QVERIFY2(file == m_site.paperBytes(n), qPrintable(what));
-            resumed += attempts > 1 ? 1 : 0;
+            QVERIFY2(file == m_site.paperBytes(n), what);
         }
-        QVERIFY2(resumed >= 3, "half the transfers are dropped: several papers need resuming");
-        QCOMPARE(m_site.droppedTransfers() - droppedBefore, drops);
+        QVERIFY2(resumes >= 3, "with half the transfers dropped, several papers need resuming");
+        QCOMPARE(m_site.droppedTransfers() - droppedBefore, resumes); // each drop, one resume
         QCOMPARE(m_site.paperBytesSent() - sentBefore, received);
     }
 
     void flakyDropsAlwaysMoveOn()
     {
-        // A client that always starts over still gets the paper: each drop lands past the last one
-        // and after a few drops the paper goes through whole.
+        // A client that always starts over gets the paper too: each drop lands past the last one, and
+        // after a few the paper goes through whole.
         m_site.setFlakyPercent(100);
         const QByteArray bytes = m_site.paperBytes(1);
         qint64 previous = 0;
-        for (int attempt = 1;; ++attempt) {
-            QVERIFY(attempt <= DemoFlaky::kMaxDrops + 1);
+        for (int attempt = 1; attempt <= DemoFlaky::kMaxDrops; ++attempt) {
             const qint64 cut = m_site.plannedCut(1);
-            const RawAnswer answer = rawGet(m_site.port(), "/paper/1.pdf");
-            QCOMPARE(answer.header("Content-Length").toLongLong(), bytes.size());
-            if (cut < 0) {
-                QCOMPARE(attempt, DemoFlaky::kMaxDrops + 1);
-                QVERIFY(answer.body == bytes);
-                break;
-            }
             QVERIFY(cut > previous && cut < bytes.size());
-            QCOMPARE(answer.body.size(), cut);
-            QVERIFY(answer.body == bytes.left(cut));
+            QVERIFY(rawGet(m_site.port(), "/paper/1.pdf").body == bytes.left(cut));
             previous = cut;
         }
-        // Once sent whole, the paper can be dropped again.
-        QVERIFY(m_site.plannedCut(1) > 0);
+        QCOMPARE(m_site.plannedCut(1), -1);
+        QVERIFY(rawGet(m_site.port(), "/paper/1.pdf").body == bytes);
+        QVERIFY(m_site.plannedCut(1) > 0); // once whole, it may be dropped again
 
         // Bodies that only the close ends are never dropped: the client could not tell.
         const int unsized = m_site.papersOfKind(DemoPaperKind::UnsizedPdf).first();
-        QCOMPARE(m_site.plannedCut(unsized), -1);
         QCOMPARE(rawGet(m_site.port(), "/paper/" + QByteArray::number(unsized) + ".pdf").body,
                  m_site.paperBytes(unsized));
         const int chunked = m_site.papersOfKind(DemoPaperKind::ChunkedPdf).first();
-        bool closed = false;
-        const RawAnswer old = rawGet(m_site.port(), "/paper/" + QByteArray::number(chunked) + ".pdf",
-                                     QByteArray(), &closed, "HTTP/1.0");
-        QCOMPARE(old.body, m_site.paperBytes(chunked));
+        QCOMPARE(
+            rawGet(m_site.port(), "/paper/" + QByteArray::number(chunked) + ".pdf", "", nullptr, "HTTP/1.0")
+                .body,
+            m_site.paperBytes(chunked));
 
-        // The same seed drops the same transfers; the share dropped is the percentage asked for.
-        const auto firstCuts = [&](quint64 seed, int percent) {
+        // The same seed drops the same transfers, and about the share asked for.
+        const auto firstCuts = [&](quint64 seed) {
             m_site.setFlakySeed(seed);
-            m_site.setFlakyPercent(percent);
+            m_site.setFlakyPercent(10);
             QList<qint64> cuts;
             for (int n = 1; n <= 2000; ++n)
                 cuts.append(m_site.plannedCut(n));
             return cuts;
         };
-        const QList<qint64> tenPercent = firstCuts(11, 10);
-        QCOMPARE(firstCuts(11, 10), tenPercent);
-        QVERIFY(firstCuts(12, 10) != tenPercent);
-        int eligible = 0;
-        for (int n = 1; n <= 2000; ++n)
-            eligible +=
-                m_site.paperStatus(n) == 200 && m_site.paperKind(n) != DemoPaperKind::UnsizedPdf ? 1 : 0;
-        const qsizetype dropped = tenPercent.size() - tenPercent.count(-1);
-        QVERIFY2(dropped > eligible * 7 / 100 && dropped < eligible * 13 / 100,
-                 qPrintable(u"%1 of %2 dropped"_qs.arg(dropped).arg(eligible)));
-        QVERIFY(!firstCuts(11, 0).contains(0) && firstCuts(11, 0).count(-1) == 2000);
+        const QList<qint64> cuts = firstCuts(11);
+        QCOMPARE(firstCuts(11), cuts);
+        QVERIFY(firstCuts(12) != cuts);
+        const qsizetype dropped = cuts.size() - cuts.count(-1);
+        QVERIFY2(dropped > 2000 * 23 / 25 * 7 / 100 &&
+                     dropped < 2000 * 23 / 25 * 13 / 100, // 23 of 25 may drop
+                 qPrintable(QString::number(dropped)));
     }
 
     void verificationPageUntilTheFormIsSubmitted()
@@ -995,38 +897,32 @@ private Q_SLOTS:
         QNetworkAccessManager b;
         QCOMPARE(get(a, m_site.paperFileUrl(1)).body, m_site.paperBytes(1));
         QCOMPARE(get(b, m_site.paperFileUrl(2)).body, m_site.paperBytes(2));
-        QCOMPARE(m_site.papersServed(), 2);
-
-        // Every client now meets the page, in place of any paper.
-        for (QNetworkAccessManager *client : {&a, &b}) {
-            const Fetched page = get(*client, m_site.paperFileUrl(4));
-            QCOMPARE(page.status, 200);
-            QCOMPARE(page.mediaType, u"text/html"_qs);
-            const QString html = QString::fromUtf8(page.body);
-            QVERIFY(html.contains(u"<h1>请完成验证</h1>"_qs));
-            QVERIFY(html.contains(u"action=\"/verify\""_qs));
-            QVERIFY(html.contains(u"name=\"back\" value=\"/paper/4.pdf\""_qs));
-            QVERIFY(html.contains(u"type=\"submit\""_qs));
-        }
+        const auto pageFor = [&](QNetworkAccessManager &client, int n) {
+            const Fetched f = get(client, m_site.paperFileUrl(n));
+            return f.status == 200 && f.mediaType == u"text/html"_qs &&
+                   QString::fromUtf8(f.body).contains(u"<h1>请完成验证</h1>"_qs);
+        };
+        QVERIFY(pageFor(a, 4) && pageFor(b, 4));
+        const QString html = QString::fromUtf8(get(a, m_site.paperFileUrl(4)).body);
+        QVERIFY(html.contains(u"action=\"/verify\""_qs) && html.contains(u"type=\"submit\""_qs));
+        QVERIFY(html.contains(u"name=\"back\" value=\"/paper/4.pdf\""_qs));
         QCOMPARE(m_site.papersServed(), 2);
 
         // Looking at the form is not submitting it.
-        const Fetched look = get(a, m_site.verifyUrl());
-        QVERIFY(look.header("Set-Cookie").isEmpty());
-        QVERIFY(QString::fromUtf8(look.body).contains(u"请完成验证"_qs));
-        QCOMPARE(get(a, m_site.paperFileUrl(4)).mediaType, u"text/html"_qs);
+        QVERIFY(get(a, m_site.verifyUrl()).header("Set-Cookie").isEmpty());
+        QVERIFY(pageFor(a, 4));
 
-        // Submitting it gives this client its papers back; the other still meets the page.
+        // Submitting it gives this client its papers back; the other one, or a made-up cookie, still
+        // meets the page.
         const Fetched done = post(a, m_site.verifyUrl(), "back=%2Fpaper%2F4.pdf&confirm=1");
         QVERIFY(done.header("Set-Cookie").startsWith(DemoSite::verificationCookieName().toLatin1() + '='));
-        QVERIFY(QString::fromUtf8(done.body).contains(u"验证成功"_qs));
-        QVERIFY(QString::fromUtf8(done.body).contains(u"href=\"/paper/4.pdf\""_qs));
+        QVERIFY(QString::fromUtf8(done.body).contains(u"验证成功"_qs) &&
+                done.body.contains("href=\"/paper/4.pdf\""));
         QCOMPARE(get(a, m_site.paperFileUrl(4)).body, m_site.paperBytes(4));
-        QCOMPARE(get(a, m_site.paperFileUrl(6)).body, m_site.paperBytes(6));
-        QCOMPARE(get(b, m_site.paperFileUrl(4)).mediaType, u"text/html"_qs);
+        QVERIFY(pageFor(b, 4));
+        QNetworkAccessManager c;
         QNetworkRequest forged(m_site.paperFileUrl(4));
         forged.setRawHeader("Cookie", DemoSite::verificationCookieName().toLatin1() + "=0123456789abcdef");
-        QNetworkAccessManager c;
         QNetworkReply *reply = c.get(forged);
         QVERIFY(waitFor(reply));
         QCOMPARE(collect(reply).mediaType, u"text/html"_qs);
@@ -1035,58 +931,41 @@ private Q_SLOTS:
         QUrl byGet = m_site.verifyUrl();
         byGet.setQuery(u"back=http%3A%2F%2Fevil.example%2F&confirm=1"_qs);
         const Fetched viaGet = get(b, byGet);
-        QVERIFY(!viaGet.header("Set-Cookie").isEmpty());
-        QVERIFY(!viaGet.body.contains("evil"));
-        QVERIFY(viaGet.body.contains("<a href=\"/\">"));
+        QVERIFY(!viaGet.body.contains("evil") && viaGet.body.contains("<a href=\"/\">"));
         QCOMPARE(get(b, m_site.paperFileUrl(4)).body, m_site.paperBytes(4));
 
         // Starting over forgets who verified; 0 asks from the first paper on.
         m_site.resetVerification();
         m_site.setVerifyAfter(0);
-        QCOMPARE(get(a, m_site.paperFileUrl(1)).mediaType, u"text/html"_qs);
-        QCOMPARE(m_site.papersServed(), 0);
+        QVERIFY(pageFor(a, 1));
     }
 
-    void commandLineSwitchesAreChecked_data()
-    {
-        QTest::addColumn<QStringList>("arguments");
-        QTest::addColumn<bool>("valid");
-        QTest::addColumn<QList<int>>("values"); // login (0 or 1), limit, flaky, verify
-        QTest::newRow("none: the site as it always was") << QStringList() << true << QList<int>{0, 0, 0, -1};
-        QTest::newRow("all four")
-            << QStringList{u"--demo-login"_qs, u"--demo-limit"_qs,  u"30"_qs, u"--demo-flaky"_qs,
-                           u"10"_qs,           u"--demo-verify"_qs, u"0"_qs}
-            << true << QList<int>{1, 30, 10, 0};
-        QTest::newRow("written with =")
-            << QStringList{u"--demo-flaky=100"_qs, u"--demo-verify=5"_qs} << true << QList<int>{0, 0, 100, 5};
-        QTest::newRow("a limit of 0 would refuse everything")
-            << QStringList{u"--demo-limit"_qs, u"0"_qs} << false << QList<int>();
-        QTest::newRow("more than 100 %")
-            << QStringList{u"--demo-flaky"_qs, u"101"_qs} << false << QList<int>();
-        QTest::newRow("a fraction") << QStringList{u"--demo-flaky"_qs, u"2.5"_qs} << false << QList<int>();
-        QTest::newRow("a negative count") << QStringList{u"--demo-verify=-1"_qs} << false << QList<int>();
-        QTest::newRow("a word") << QStringList{u"--demo-limit"_qs, u"ten"_qs} << false << QList<int>();
-    }
     void commandLineSwitchesAreChecked()
     {
-        QFETCH(QStringList, arguments);
-        QFETCH(bool, valid);
-        QFETCH(QList<int>, values);
-        QCommandLineParser parser;
-        parser.addOptions(demoSiteOptions());
-        QVERIFY(parser.parse(QStringList{u"folionexus"_qs} + arguments));
+        const auto read = [](const QStringList &arguments, QString *error) {
+            QCommandLineParser parser;
+            parser.addOptions(demoSiteOptions());
+            parser.parse(QStringList{u"folionexus"_qs} + arguments);
+            return readDemoSiteSwitches(parser, error);
+        };
         QString error;
-        const std::optional<DemoSiteSwitches> switches = readDemoSiteSwitches(parser, &error);
-        QCOMPARE(switches.has_value(), valid);
-        if (!valid) {
-            QVERIFY2(error.contains(arguments.first().section(u'=', 0, 0)), qPrintable(error));
-            return;
-        }
+        const std::optional<DemoSiteSwitches> all =
+            read({u"--demo-login"_qs, u"--demo-limit=30"_qs, u"--demo-flaky"_qs, u"100"_qs,
+                  u"--demo-verify"_qs, u"0"_qs},
+                 &error);
+        QVERIFY(all);
         DemoSite site;
-        applyDemoSiteSwitches(site, *switches);
-        QCOMPARE((QList<int>{site.requireLogin() ? 1 : 0, site.paperLimit(), site.flakyPercent(),
-                             site.verifyAfter()}),
-                 values);
+        applyDemoSiteSwitches(site, *all);
+        QVERIFY(site.requireLogin());
+        QCOMPARE((QList<int>{site.paperLimit(), site.flakyPercent(), site.verifyAfter()}),
+                 (QList<int>{30, 100, 0}));
+        QCOMPARE(read({}, &error)->verifyAfter, -1);
+        // A limit of 0 would refuse every paper; more than 100 %, fractions and words make no sense.
+        for (const QString &bad : {u"--demo-limit=0"_qs, u"--demo-flaky=101"_qs, u"--demo-flaky=2.5"_qs,
+                                   u"--demo-verify=-1"_qs, u"--demo-limit=ten"_qs}) {
+            QVERIFY2(!read({bad}, &error), qPrintable(bad));
+            QVERIFY2(error.contains(bad.section(u'=', 0, 0)), qPrintable(error));
+        }
     }
 
     void commandServesUntilStopped()
