@@ -43,13 +43,13 @@ RangeAnswer RangeAnswer::read(const QByteArray &range, const QByteArray &ifRange
 {
     RangeAnswer whole;
     whole.size = size;
-    const QByteArray spec = range.trimmed();
-    const qsizetype eq = spec.indexOf('=');
-    if (eq < 0 || spec.left(eq).trimmed().toLower() != "bytes")
+    const QByteArray value = range.trimmed();
+    const qsizetype eq = value.indexOf('=');
+    if (eq < 0 || value.left(eq).trimmed().toLower() != "bytes")
         return whole;
     if (!ifRange.trimmed().isEmpty() && !sameValidator(ifRange.trimmed(), etag, lastModified))
         return whole;
-    const QByteArray set = spec.mid(eq + 1).trimmed();
+    const QByteArray set = value.mid(eq + 1).trimmed();
     if (set.contains(','))
         return whole; // several ranges would need a multipart answer
     const qsizetype dash = set.indexOf('-');

@@ -5,7 +5,7 @@
 // A server's reading of a GET request's Range and If-Range headers for a body of a known size.
 //
 // One range is served: "bytes=N-", "bytes=N-M" (M past the end is cut to the end) and "bytes=-S"
-// (the last S bytes). Anything else (another unit, a malformed spec, several ranges, a reversed
+// (the last S bytes). Anything else (another unit, a malformed range, several ranges, a reversed
 // range) is ignored and the whole body is sent, which a client must always accept. A range that
 // starts at or past the end is unsatisfiable. If-Range holding a validator other than the body's
 // current one (a weak or different ETag, a date other than Last-Modified) also means the whole body.
