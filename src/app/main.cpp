@@ -44,13 +44,8 @@ int main(int argc, char **argv)
     // The demo site alone needs no display.
     for (int i = 1; i < argc; ++i) {
         if (qstrcmp(argv[i], "--demo-site") == 0) {
-            int port = 0;
-            for (int j = 1; j + 1 < argc; ++j) {
-                if (qstrcmp(argv[j], "--port") == 0)
-                    port = QByteArray(argv[j + 1]).toInt();
-            }
             QCoreApplication app(argc, argv);
-            return runDemoSiteCommand(port);
+            return runDemoSiteCommand(QCoreApplication::arguments());
         }
     }
     if (!hasDisplay()) {
@@ -77,9 +72,15 @@ int main(int argc, char **argv)
     const QCommandLineOption home(QStringLiteral("home"), QStringLiteral("Home page of the search window."),
                                   QStringLiteral("URL"));
     const QCommandLineOption demo(QStringLiteral("demo"), QStringLiteral("Start on the bundled demo literature site (the default)."));
-    const QCommandLineOption login(QStringLiteral("demo-login"), QStringLiteral("The demo site serves papers only after its login."));
-    parser.addOptions({home, demo, login});
+    parser.addOptions({home, demo});
+    parser.addOptions(demoSiteOptions());
     parser.process(app);
+    QString switchError;
+    const std::optional<DemoSiteSwitches> switches = readDemoSiteSwitches(parser, &switchError);
+    if (!switches) {
+        std::fprintf(stderr, "folionexus: %s\n", qPrintable(switchError));
+        return 1;
+    }
 
     installMessageBoxes();
     sharedOptions().loadFromStore();
@@ -87,7 +88,7 @@ int main(int argc, char **argv)
     DemoSite site;
     QUrl homePage = QUrl::fromUserInput(parser.value(home));
     if (!parser.isSet(home) || parser.isSet(demo)) {
-        site.setRequireLogin(parser.isSet(login));
+        applyDemoSiteSwitches(site, *switches);
         if (!site.listen()) {
             std::fputs("folionexus: the demo literature site could not start on 127.0.0.1\n", stderr);
             return 1;

@@ -1,6 +1,8 @@
 add_library(fn_demo STATIC
     ${CMAKE_CURRENT_LIST_DIR}/democatalog.cpp ${CMAKE_CURRENT_LIST_DIR}/democatalog.h
     ${CMAKE_CURRENT_LIST_DIR}/demobody.cpp ${CMAKE_CURRENT_LIST_DIR}/demobody.h
+    ${CMAKE_CURRENT_LIST_DIR}/demoflaky.cpp ${CMAKE_CURRENT_LIST_DIR}/demoflaky.h
+    ${CMAKE_CURRENT_LIST_DIR}/demoratelimit.cpp ${CMAKE_CURRENT_LIST_DIR}/demoratelimit.h
     ${CMAKE_CURRENT_LIST_DIR}/democonnection.cpp ${CMAKE_CURRENT_LIST_DIR}/democonnection.h
     ${CMAKE_CURRENT_LIST_DIR}/demohttp.cpp ${CMAKE_CURRENT_LIST_DIR}/demohttp.h
     ${CMAKE_CURRENT_LIST_DIR}/demopages.cpp ${CMAKE_CURRENT_LIST_DIR}/demopages.h

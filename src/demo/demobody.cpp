@@ -31,7 +31,27 @@ std::optional<DemoBody> DemoBody::fromFile(const QString &path)
     return body;
 }
 
+DemoBody DemoBody::slice(qint64 offset, qint64 length) const
+{
+    DemoBody part = *this;
+    part.m_start = m_start + std::clamp<qint64>(offset, 0, size());
+    part.m_length = std::clamp<qint64>(length, 0, size() - (part.m_start - m_start));
+    return part;
+}
+
 qint64 DemoBody::size() const
+{
+    return m_length >= 0 ? m_length : wholeSize() - m_start;
+}
+
+QByteArray DemoBody::read(qint64 offset, qint64 maxLength) const
+{
+    if (offset < 0 || maxLength <= 0 || offset >= size())
+        return QByteArray();
+    return readWhole(m_start + offset, std::min(maxLength, size() - offset));
+}
+
+qint64 DemoBody::wholeSize() const
 {
     if (m_pdf)
         return m_pdf->size();
@@ -40,10 +60,8 @@ qint64 DemoBody::size() const
     return m_bytes.size();
 }
 
-QByteArray DemoBody::read(qint64 offset, qint64 maxLength) const
+QByteArray DemoBody::readWhole(qint64 offset, qint64 maxLength) const
 {
-    if (offset < 0 || maxLength <= 0 || offset >= size())
-        return QByteArray();
     if (m_pdf)
         return m_pdf->read(offset, maxLength);
     if (m_file) {

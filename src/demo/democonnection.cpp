@@ -39,8 +39,8 @@ DemoConnection::DemoConnection(QTcpSocket *socket, Handler handler, QObject *par
 void DemoConnection::readIncoming()
 {
     const QByteArray data = m_socket->readAll();
-    if (m_failStatus != 0)
-        return; // the connection is closing after an error answer
+    if (m_failStatus != 0 || m_closing)
+        return; // the connection is closing
     m_in += data;
     m_idle.start();
     // A pipelined request waits until the answer before it has been sent.
@@ -140,6 +140,8 @@ void DemoConnection::start(const DemoRequest &request, DemoResponse response)
     m_body = request.method == "HEAD" ? DemoBody() : response.body;
     if (request.method == "HEAD")
         m_chunked = false;
+    const bool cuttable = framing != DemoResponse::Framing::Close && response.cutAfter < m_body.size();
+    m_cutAfter = cuttable ? response.cutAfter : -1;
     pump();
 }
 
@@ -149,13 +151,23 @@ void DemoConnection::pump()
     if (m_sending)
         m_idle.start();
     while (m_sending && m_socket->bytesToWrite() < kHighWater) {
+        if (m_cutAfter >= 0 && m_sent >= m_cutAfter) {
+            // Dropped mid-body: what was written still reaches the client, then the connection ends.
+            m_sending = false;
+            m_closing = true;
+            m_socket->disconnectFromHost();
+            return;
+        }
         if (m_sent >= m_body.size()) {
             if (m_chunked)
                 m_socket->write("0\r\n\r\n");
             finishResponse();
             return;
         }
-        const QByteArray piece = m_body.read(m_sent, m_chunked ? kChunk : kPiece);
+        qint64 want = m_chunked ? kChunk : kPiece;
+        if (m_cutAfter >= 0)
+            want = std::min(want, m_cutAfter - m_sent);
+        const QByteArray piece = m_body.read(m_sent, want);
         if (piece.isEmpty()) {
             // The body's source failed midway: the client must not take a short body as whole.
             m_sending = false;
@@ -176,6 +188,7 @@ void DemoConnection::finishResponse()
     m_body = DemoBody();
     m_idle.start();
     if (m_closeAfter) {
+        m_closing = true;
         m_socket->disconnectFromHost();
         return;
     }

@@ -46,5 +46,7 @@ private:
     qint64 m_sent = 0;
     bool m_chunked = false;
     bool m_closeAfter = false;
+    qint64 m_cutAfter = -1;
+    bool m_closing = false; // no further requests are read
     int m_failStatus = 0;
 };

@@ -37,6 +37,9 @@ struct DemoResponse
     QList<QPair<QByteArray, QByteArray>> headers;
     DemoBody body;
     Framing framing = Framing::Length;
+    // Close the connection after this many body bytes, as a dropped transfer does; -1 sends it all.
+    // Never applied to a body that only the close ends, where the client could not tell.
+    qint64 cutAfter = -1;
 
     static DemoResponse html(int status, const QString &page);
     static QByteArray reasonPhrase(int status);

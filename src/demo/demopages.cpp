@@ -147,6 +147,40 @@ QString loginRequired()
                 QStringLiteral("<h1>请先登录</h1>\n<p>下载全文需要先登录。<a href=\"/login\">登录</a></p>\n"));
 }
 
+QString verification(const QString &back)
+{
+    return page(
+        QStringLiteral("请完成验证 - ") + kSiteName,
+        QStringLiteral("<h1>请完成验证</h1>\n"
+                       "<p>检测到下载过于频繁。请点击下面的按钮完成验证，然后继续下载。</p>\n"
+                       "<p class=\"en\">Please confirm that you are a person to go on downloading.</p>\n"
+                       "<form class=\"verify\" action=\"/verify\" method=\"post\">\n"
+                       "<input type=\"hidden\" name=\"back\" value=\"%1\">\n"
+                       "<input type=\"hidden\" name=\"confirm\" value=\"1\">\n"
+                       "<p><input type=\"submit\" id=\"verify\" value=\"完成验证\"></p>\n</form>\n")
+            .arg(esc(back)));
+}
+
+QString verified(const QString &back)
+{
+    return page(QStringLiteral("验证成功 - ") + kSiteName,
+                QStringLiteral("<h1>验证成功</h1>\n<p>现在可以继续下载了。<a href=\"%1\">返回</a></p>\n")
+                    .arg(esc(back)));
+}
+
+QString tooManyRequests(int retryAfterSeconds)
+{
+    return page(QStringLiteral("429 Too Many Requests"),
+                QStringLiteral("<h1>429 Too Many Requests</h1>\n<p>请求过于频繁，请 %1 秒后再试。</p>\n")
+                    .arg(retryAfterSeconds));
+}
+
+QString rangeNotSatisfiable()
+{
+    return page(QStringLiteral("416 Range Not Satisfiable"),
+                QStringLiteral("<h1>416 Range Not Satisfiable</h1>\n"));
+}
+
 QString about()
 {
     return page(QStringLiteral("关于本站 - ") + kSiteName,

@@ -23,6 +23,12 @@ QString login(const QString &message = QString());
 QString loggedIn(const QString &account);
 // Answer to a paper request without a login while the site requires one.
 QString loginRequired();
+// The page put in front of paper files until the visitor confirms; its form (GET or POST to
+// /verify, fields "back" and "confirm", a submit button) leads back to `back` when submitted.
+QString verification(const QString &back);
+QString verified(const QString &back);
+QString tooManyRequests(int retryAfterSeconds);
+QString rangeNotSatisfiable();
 QString about();
 QString notFound();
 QString methodNotAllowed();

@@ -1,10 +1,14 @@
 #include "demo/demosite.h"
 
+#include "common/clock.h"
+#include "common/rangerequest.h"
 #include "demo/democatalog.h"
 #include "demo/democonnection.h"
 #include "demo/demopages.h"
 #include "demo/minipdf.h"
 
+#include <QCryptographicHash>
+#include <QDateTime>
 #include <QFileInfo>
 #include <QRandomGenerator>
 #include <QRegularExpression>
@@ -51,6 +55,54 @@ int paperNumber(const QString &path, bool *file)
 DemoResponse notFound()
 {
     return DemoResponse::html(404, DemoPages::notFound());
+}
+
+QByteArray newToken()
+{
+    return QByteArray::number(QRandomGenerator::system()->generate64(), 16) +
+           QByteArray::number(QRandomGenerator::system()->generate64(), 16);
+}
+
+// The offsets [from, end) of the file that an answer carries.
+struct Span
+{
+    qint64 from = 0;
+    qint64 end = 0;
+};
+
+// Makes the answer carrying a whole file answer the request's byte range, if it asks for one the
+// site serves. Empty when the range cannot be satisfied: the answer is then the 416 page.
+std::optional<Span> answerRange(DemoResponse &response, const DemoRequest &request, const QByteArray &etag)
+{
+    response.headers.emplaceBack("ETag", etag);
+    response.headers.emplaceBack("Accept-Ranges", "bytes");
+    const qint64 size = response.body.size();
+    if (request.method != "GET") // ranges are defined for GET alone
+        return Span{0, size};
+    const RangeAnswer range =
+        RangeAnswer::read(request.header("Range"), request.header("If-Range"), size, etag);
+    switch (range.kind) {
+    case RangeAnswer::Kind::Whole:
+        return Span{0, size};
+    case RangeAnswer::Kind::Unsatisfiable:
+        response = DemoResponse::html(416, DemoPages::rangeNotSatisfiable());
+        response.headers.emplaceBack("Content-Range", range.contentRange());
+        response.headers.emplaceBack("ETag", etag);
+        return std::nullopt;
+    case RangeAnswer::Kind::Partial:
+        response.status = 206;
+        response.headers.emplaceBack("Content-Range", range.contentRange());
+        response.body = response.body.slice(range.first, range.length());
+        return Span{range.first, range.last + 1};
+    }
+    return Span{0, size};
+}
+
+// A paper's own page or file, or the home page: where the verification page leads back to.
+QString localReturn(const QString &path)
+{
+    bool file = false;
+    return paperNumber(path, &file) > 0 ? path : QStringLiteral("/");
 }
 
 } // namespace
@@ -125,6 +177,55 @@ int DemoSite::pageCount() const
     return std::max(1, (m_paperCount + m_pageSize - 1) / m_pageSize);
 }
 
+void DemoSite::setPaperLimit(int perMinute)
+{
+    m_limit.setPerMinute(perMinute);
+    m_limit.clear();
+}
+
+void DemoSite::setFlakyPercent(int percent)
+{
+    m_flaky.setPercent(percent);
+    m_flaky.clear();
+}
+
+void DemoSite::setFlakySeed(quint64 seed)
+{
+    m_flaky.setSeed(seed);
+    m_flaky.clear();
+}
+
+qint64 DemoSite::plannedCut(int number, qint64 from) const
+{
+    DemoRequest get;
+    get.method = "GET";
+    get.version = "HTTP/1.1";
+    if (!mayDrop(number, get))
+        return -1;
+    return m_flaky.plannedCut(number, from, paperBytes(number).size());
+}
+
+void DemoSite::setVerifyAfter(int papers)
+{
+    m_verifyAfter = std::max(-1, papers);
+}
+
+QString DemoSite::verificationCookieName()
+{
+    return QStringLiteral("FNDEMO_VERIFIED");
+}
+
+QUrl DemoSite::verifyUrl() const
+{
+    return siteUrl(QStringLiteral("/verify"));
+}
+
+void DemoSite::resetVerification()
+{
+    m_verified.clear();
+    m_papersServed = 0;
+}
+
 void DemoSite::setRequireLogin(bool require)
 {
     m_requireLogin = require;
@@ -179,6 +280,14 @@ bool DemoSite::paperHasContentLength(int number) const
 {
     const DemoPaperKind kind = paperKind(number);
     return kind != DemoPaperKind::ChunkedPdf && kind != DemoPaperKind::UnsizedPdf;
+}
+
+QByteArray DemoSite::paperETag(int number) const
+{
+    if (paperStatus(number) != 200)
+        return QByteArray();
+    const QByteArray digest = QCryptographicHash::hash(paperBytes(number), QCryptographicHash::Sha1);
+    return '"' + digest.toHex().left(20) + '"';
 }
 
 QList<int> DemoSite::papersOfKind(DemoPaperKind kind) const
@@ -248,9 +357,10 @@ DemoResponse DemoSite::route(const DemoRequest &request)
 {
     const QString path = request.url.path();
     const bool post = request.method == "POST";
-    if (request.method != "GET" && request.method != "HEAD" && !(post && path == QLatin1String("/login"))) {
+    const bool takesForms = path == QLatin1String("/login") || path == QLatin1String("/verify");
+    if (request.method != "GET" && request.method != "HEAD" && !(post && takesForms)) {
         DemoResponse response = DemoResponse::html(405, DemoPages::methodNotAllowed());
-        response.headers.emplaceBack("Allow", path == QLatin1String("/login") ? "GET, HEAD, POST" : "GET, HEAD");
+        response.headers.emplaceBack("Allow", takesForms ? "GET, HEAD, POST" : "GET, HEAD");
         return response;
     }
     if (path == QLatin1String("/") || path == QLatin1String("/index.html"))
@@ -259,6 +369,8 @@ DemoResponse DemoSite::route(const DemoRequest &request)
         return resultPage(request.url);
     if (path == QLatin1String("/login"))
         return loginPage(request);
+    if (path == QLatin1String("/verify"))
+        return verifyPage(request);
     if (path == QLatin1String("/about"))
         return DemoResponse::html(200, DemoPages::about());
     if (path == QLatin1String("/logo.svg")) {
@@ -268,14 +380,14 @@ DemoResponse DemoSite::route(const DemoRequest &request)
         return response;
     }
     if (path == kLargeFilePath)
-        return largeFile();
+        return largeFile(request);
     bool file = false;
     const int number = paperNumber(path, &file);
     if (number < 1 || number > m_paperCount)
         return notFound();
     if (!file)
         return DemoResponse::html(200, DemoPages::paperDetail(paper(number)));
-    return paperFile(number, request);
+    return paperRequest(number, request);
 }
 
 DemoResponse DemoSite::resultPage(const QUrl &url) const
@@ -301,8 +413,7 @@ DemoResponse DemoSite::loginPage(const DemoRequest &request)
         return DemoResponse::html(200, DemoPages::login());
     if (account.value_or(QString()) != m_account || password.value_or(QString()) != m_password)
         return DemoResponse::html(200, DemoPages::login(QStringLiteral("帐号或密码错误，请重新输入。")));
-    const QByteArray token = QByteArray::number(QRandomGenerator::system()->generate64(), 16)
-        + QByteArray::number(QRandomGenerator::system()->generate64(), 16);
+    const QByteArray token = newToken();
     m_sessions.insert(token);
     DemoResponse response = DemoResponse::html(200, DemoPages::loggedIn(m_account));
     response.headers.emplaceBack("Set-Cookie", sessionCookieName().toLatin1() + '=' + token + "; Path=/; HttpOnly");
@@ -315,21 +426,85 @@ bool DemoSite::isLoggedIn(const DemoRequest &request) const
     return !token.isEmpty() && m_sessions.contains(token);
 }
 
-DemoResponse DemoSite::paperFile(int number, const DemoRequest &request) const
+DemoResponse DemoSite::verifyPage(const DemoRequest &request)
 {
+    const QByteArray form = request.method == "POST" ? request.body : queryOf(request.url);
+    const QString back = localReturn(formValue(form, "back").value_or(QString()));
+    if (request.method == "HEAD" || !formValue(form, "confirm"))
+        return DemoResponse::html(200, DemoPages::verification(back));
+    const QByteArray token = newToken();
+    m_verified.insert(token);
+    DemoResponse response = DemoResponse::html(200, DemoPages::verified(back));
+    response.headers.emplaceBack("Set-Cookie",
+                                 verificationCookieName().toLatin1() + '=' + token + "; Path=/; HttpOnly");
+    return response;
+}
+
+bool DemoSite::needsVerification(const DemoRequest &request) const
+{
+    if (m_verifyAfter < 0 || m_papersServed < m_verifyAfter)
+        return false;
+    const QByteArray token = request.cookie(verificationCookieName().toLatin1());
+    return token.isEmpty() || !m_verified.contains(token);
+}
+
+DemoResponse DemoSite::paperRequest(int number, const DemoRequest &request)
+{
+    if (const std::optional<int> wait = m_limit.refuse(Clock::current().monotonicMs())) {
+        DemoResponse response = DemoResponse::html(429, DemoPages::tooManyRequests(*wait));
+        response.headers.emplaceBack("Retry-After", QByteArray::number(*wait));
+        return response;
+    }
+    if (needsVerification(request))
+        return DemoResponse::html(200, DemoPages::verification(request.url.path()));
     if (m_requireLogin && !isLoggedIn(request))
         return DemoResponse::html(200, DemoPages::loginRequired());
+    return paperFile(number, request);
+}
+
+// A dropped transfer must show: never one whose body only the close would end.
+bool DemoSite::mayDrop(int number, const DemoRequest &request) const
+{
+    if (request.method != "GET" || paperStatus(number) != 200)
+        return false;
+    switch (paperKind(number)) {
+    case DemoPaperKind::UnsizedPdf:
+        return false;
+    case DemoPaperKind::ChunkedPdf:
+        return request.version != "HTTP/1.0";
+    default:
+        return true;
+    }
+}
+
+DemoResponse DemoSite::paperFile(int number, const DemoRequest &request)
+{
     DemoResponse response;
     response.status = paperStatus(number);
     const QString mediaType = paperMediaType(number);
     response.contentType = mediaType == QLatin1String("text/html") ? QByteArray("text/html; charset=utf-8")
                                                                    : mediaType.toLatin1();
-    response.body = DemoBody::fromBytes(paperBytes(number));
+    const QByteArray bytes = paperBytes(number);
+    response.body = DemoBody::fromBytes(bytes);
     switch (paperKind(number)) {
     case DemoPaperKind::ChunkedPdf: response.framing = DemoResponse::Framing::Chunked; break;
     case DemoPaperKind::UnsizedPdf: response.framing = DemoResponse::Framing::Close; break;
     default: break;
     }
+    if (response.status != 200)
+        return response;
+    const std::optional<Span> span = answerRange(response, request, paperETag(number));
+    if (!span || request.method != "GET")
+        return response;
+    ++m_papersServed;
+    qint64 cut = -1;
+    if (mayDrop(number, request))
+        cut = m_flaky.startTransfer(number, span->from, span->end, bytes.size());
+    if (cut >= 0) {
+        response.cutAfter = cut - span->from;
+        ++m_droppedTransfers;
+    }
+    m_paperBytesSent += cut >= 0 ? cut - span->from : span->end - span->from;
     return response;
 }
 
@@ -342,7 +517,7 @@ std::optional<DemoBody> DemoSite::largeBody() const
     return std::nullopt;
 }
 
-DemoResponse DemoSite::largeFile() const
+DemoResponse DemoSite::largeFile(const DemoRequest &request) const
 {
     const std::optional<DemoBody> body = largeBody();
     if (!body)
@@ -350,5 +525,9 @@ DemoResponse DemoSite::largeFile() const
     DemoResponse response;
     response.contentType = "application/pdf";
     response.body = *body;
+    QByteArray etag = "\"large-" + QByteArray::number(body->size(), 16);
+    if (!m_largePdf)
+        etag += '-' + QByteArray::number(QFileInfo(m_largePath).lastModified().toMSecsSinceEpoch(), 16);
+    answerRange(response, request, etag + '"');
     return response;
 }

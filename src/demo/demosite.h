@@ -1,7 +1,9 @@
 #pragma once
 
+#include "demo/demoflaky.h"
 #include "demo/demohttp.h"
 #include "demo/demopaper.h"
+#include "demo/demoratelimit.h"
 
 #include <QList>
 #include <QObject>
@@ -19,7 +21,13 @@ class QTcpServer;
 // Pages: "/" (search form and introduction), "/search?q=...&page=N" (result pages with the paper
 // list and a ">" next-page link), "/paper/N" (a paper's page), "/paper/N.pdf" (its file, answered
 // according to the paper's kind), "/login" (form with "username" and "password"; GET or POST),
-// "/about", "/logo.svg" and, when set, the large file at largeFileUrl().
+// "/about", "/logo.svg", "/verify" (see setVerifyAfter) and, when set, the large file at
+// largeFileUrl().
+//
+// Files (papers answered 200 and the large file) carry an ETag and Accept-Ranges: a GET with one
+// byte range is answered 206 with those bytes, one past the end 416, and one whose If-Range names
+// another validator gets the whole file. Three switches make the site push back as busy sites do:
+// a request limit, dropped transfers and a verification page.
 //
 // Papers are numbered 1..paperCount(); the accessors below tell what each one is and what exactly
 // the site sends for it, so tests and benchmarks can check a download against them.
@@ -58,6 +66,40 @@ public:
     // Forgets every login, as when the site's sessions lapse.
     void clearSessions() { m_sessions.clear(); }
 
+    // More than this many paper-file requests (/paper/N.pdf) in any minute are answered
+    // "429 Too Many Requests" with Retry-After, the seconds until a request is admitted again;
+    // 0 for no limit. Refused requests do not count. Time is Clock::current()'s monotonic reading.
+    // Setting it starts a fresh minute.
+    void setPaperLimit(int perMinute);
+    int paperLimit() const { return m_limit.perMinute(); }
+
+    // This percentage of paper transfers is dropped mid-body: the connection closes after part of
+    // the body, deterministically from the seed (see DemoFlaky). A ranged transfer can be dropped
+    // as well, but always further on, so every paper can be completed. Bodies that only the close
+    // would end (UnsizedPdf papers, chunked ones to HTTP/1.0 clients) are never dropped. Setting
+    // either value starts afresh.
+    void setFlakyPercent(int percent);
+    int flakyPercent() const { return m_flaky.percent(); }
+    void setFlakySeed(quint64 seed);
+    // Where the next GET of paper N's bytes from `from` to its end will be dropped, or -1.
+    qint64 plannedCut(int number, qint64 from = 0) const;
+    int droppedTransfers() const { return m_droppedTransfers; }
+    // Body bytes of paper files sent so far (a dropped transfer as far as it went).
+    qint64 paperBytesSent() const { return m_paperBytesSent; }
+
+    // Once this many paper files have been served (to anyone), a paper-file request answers the
+    // verification page (status 200, HTML, headed "请完成验证") unless it carries the cookie that
+    // submitting the page's form (GET or POST /verify with "confirm") sets; verification is kept
+    // per client, by that cookie. -1 (the default) for never; 0 from the first paper on.
+    void setVerifyAfter(int papers);
+    int verifyAfter() const { return m_verifyAfter; }
+    static QString verificationCookieName();
+    QUrl verifyUrl() const;
+    // Paper files served (200 or 206 answers to GET) since the start or resetVerification().
+    int papersServed() const { return m_papersServed; }
+    // Forgets verified clients and counts served papers from zero again.
+    void resetVerification();
+
     DemoPaper paper(int number) const;
     QUrl paperLink(int number) const;     // the address in the result list: /paper/N
     QUrl paperFileUrl(int number) const;  // the link with ".pdf" appended: the file
@@ -67,6 +109,8 @@ public:
     QString paperMediaType(int number) const; // its Content-Type without parameters
     QByteArray paperBytes(int number) const;  // its body, exactly as sent
     bool paperHasContentLength(int number) const;
+    // The strong validator of its file: the same for the same bytes. Empty for a paper answered 404.
+    QByteArray paperETag(int number) const;
     QList<int> papersOfKind(DemoPaperKind kind) const;
 
     // A large file at largeFileUrl(), sent as application/pdf with Content-Length and streamed piece by
@@ -91,8 +135,12 @@ private:
     DemoResponse route(const DemoRequest &request);
     DemoResponse resultPage(const QUrl &url) const;
     DemoResponse loginPage(const DemoRequest &request);
-    DemoResponse paperFile(int number, const DemoRequest &request) const;
-    DemoResponse largeFile() const;
+    DemoResponse verifyPage(const DemoRequest &request);
+    DemoResponse paperRequest(int number, const DemoRequest &request);
+    DemoResponse paperFile(int number, const DemoRequest &request);
+    DemoResponse largeFile(const DemoRequest &request) const;
+    bool needsVerification(const DemoRequest &request) const;
+    bool mayDrop(int number, const DemoRequest &request) const;
     std::optional<DemoBody> largeBody() const;
     bool isLoggedIn(const DemoRequest &request) const;
 
@@ -103,6 +151,13 @@ private:
     QString m_account = QStringLiteral("demo");
     QString m_password = QStringLiteral("demo");
     QSet<QByteArray> m_sessions;
+    DemoRateLimit m_limit;
+    DemoFlaky m_flaky;
+    int m_droppedTransfers = 0;
+    qint64 m_paperBytesSent = 0;
+    int m_verifyAfter = -1;
+    int m_papersServed = 0;
+    QSet<QByteArray> m_verified;
     QString m_largePath;
     std::shared_ptr<const MiniPdf> m_largePdf;
     int m_connectionCount = 0;

@@ -3,12 +3,110 @@
 #include "common/stopsignals.h"
 #include "demo/demosite.h"
 
+#include <QCommandLineParser>
 #include <QCoreApplication>
 
 #include <cstdio>
 #include <memory>
 
-int runDemoSiteCommand(int port)
+namespace {
+
+const QString kLogin = QStringLiteral("demo-login");
+const QString kLimit = QStringLiteral("demo-limit");
+const QString kFlaky = QStringLiteral("demo-flaky");
+const QString kVerify = QStringLiteral("demo-verify");
+
+// The option's whole-number value within [low, high], or `unset` when the option is absent.
+std::optional<int> number(const QCommandLineParser &parser, const QString &name, int low, int high, int unset,
+                          QString *error)
+{
+    if (!parser.isSet(name))
+        return unset;
+    bool ok = false;
+    const int value = parser.value(name).trimmed().toInt(&ok);
+    if (ok && value >= low && value <= high)
+        return value;
+    *error = QStringLiteral("--%1 needs a whole number from %2 to %3, not \"%4\"")
+                 .arg(name)
+                 .arg(low)
+                 .arg(high)
+                 .arg(parser.value(name));
+    return std::nullopt;
+}
+
+} // namespace
+
+QList<QCommandLineOption> demoSiteOptions()
+{
+    return {
+        QCommandLineOption(kLogin, QStringLiteral("The demo site serves papers only after its login.")),
+        QCommandLineOption(kLimit,
+                           QStringLiteral("The demo site answers 429 with Retry-After to more than N paper "
+                                          "requests a minute."),
+                           QStringLiteral("N")),
+        QCommandLineOption(kFlaky,
+                           QStringLiteral("The demo site drops P % of paper transfers mid-body (ranges and "
+                                          "ETags let them resume)."),
+                           QStringLiteral("P")),
+        QCommandLineOption(kVerify,
+                           QStringLiteral("After K papers the demo site answers paper links with a "
+                                          "verification page until its form is submitted in the browser."),
+                           QStringLiteral("K")),
+    };
+}
+
+std::optional<DemoSiteSwitches> readDemoSiteSwitches(const QCommandLineParser &parser, QString *error)
+{
+    DemoSiteSwitches switches;
+    switches.requireLogin = parser.isSet(kLogin);
+    const std::optional<int> limit = number(parser, kLimit, 1, 1000000, 0, error);
+    const std::optional<int> flaky = limit ? number(parser, kFlaky, 0, 100, 0, error) : std::nullopt;
+    const std::optional<int> verify =
+        flaky ? number(parser, kVerify, 0, 1000000000, -1, error) : std::nullopt;
+    if (!verify)
+        return std::nullopt;
+    switches.paperLimit = *limit;
+    switches.flakyPercent = *flaky;
+    switches.verifyAfter = *verify;
+    return switches;
+}
+
+void applyDemoSiteSwitches(DemoSite &site, const DemoSiteSwitches &switches)
+{
+    site.setRequireLogin(switches.requireLogin);
+    site.setPaperLimit(switches.paperLimit);
+    site.setFlakyPercent(switches.flakyPercent);
+    site.setVerifyAfter(switches.verifyAfter);
+}
+
+int runDemoSiteCommand(const QStringList &arguments)
+{
+    QCommandLineParser parser;
+    const QCommandLineOption site(QStringLiteral("demo-site"));
+    const QCommandLineOption port(QStringLiteral("port"), QString(), QStringLiteral("N"),
+                                  QStringLiteral("0"));
+    parser.addOptions({site, port});
+    parser.addOptions(demoSiteOptions());
+    QString error;
+    std::optional<DemoSiteSwitches> switches;
+    if (!parser.parse(arguments))
+        error = parser.errorText();
+    else if (!parser.positionalArguments().isEmpty())
+        error = QStringLiteral("unexpected argument \"%1\"").arg(parser.positionalArguments().first());
+    else
+        switches = readDemoSiteSwitches(parser, &error);
+    bool ok = false;
+    const int portNumber = parser.value(port).toInt(&ok);
+    if (switches && !ok)
+        error = QStringLiteral("--port needs a number, not \"%1\"").arg(parser.value(port));
+    if (!error.isEmpty()) {
+        std::fprintf(stderr, "Demo site: %s\n", qPrintable(error));
+        return 2;
+    }
+    return runDemoSiteCommand(portNumber, *switches);
+}
+
+int runDemoSiteCommand(int port, const DemoSiteSwitches &switches)
 {
     if (port < 0 || port > 65535) {
         std::fprintf(stderr, "Demo site: %d is not a port number (0 to 65535).\n", port);
@@ -22,6 +120,7 @@ int runDemoSiteCommand(int port)
         ownApp = std::make_unique<QCoreApplication>(argc, argv);
 
     DemoSite site;
+    applyDemoSiteSwitches(site, switches);
     if (!site.listen(quint16(port))) {
         std::fprintf(stderr, "Demo site: cannot listen on 127.0.0.1:%d: %s\n", port,
                      qPrintable(site.errorString()));

@@ -1,9 +1,12 @@
 #include "common/classify.h"
+#include "common/clock.h"
+#include "demo/demoflaky.h"
 #include "demo/demosite.h"
 #include "demo/demositecommand.h"
 #include "demo/minipdf.h"
 #include "testenv.h"
 
+#include <QCommandLineParser>
 #include <QCryptographicHash>
 #include <QNetworkAccessManager>
 #include <QNetworkCookieJar>
@@ -143,21 +146,26 @@ RawAnswer splitAnswer(const QByteArray &raw)
     return answer;
 }
 
-// Decodes a chunked body; chunks counts the chunks met. Empty on a framing fault.
-QByteArray dechunk(const QByteArray &body, int *chunks)
+// Decodes a chunked body; chunks counts the chunks met. Empty on a framing fault; with `ended`, a
+// body cut after a whole chunk gives the chunks so far and *ended tells whether the last one came.
+QByteArray dechunk(const QByteArray &body, int *chunks, bool *ended = nullptr)
 {
     QByteArray out;
     qsizetype at = 0;
     *chunks = 0;
+    if (ended)
+        *ended = false;
     for (;;) {
         const qsizetype lineEnd = body.indexOf("\r\n", at);
         if (lineEnd < 0)
-            return QByteArray();
+            return ended && at == body.size() ? out : QByteArray();
         bool ok = false;
         const qsizetype size = body.mid(at, lineEnd - at).toLongLong(&ok, 16);
         if (!ok)
             return QByteArray();
         at = lineEnd + 2;
+        if (size == 0 && ended)
+            *ended = body.mid(at) == "\r\n";
         if (size == 0)
             return body.mid(at) == "\r\n" ? out : QByteArray();
         if (body.mid(at + size, 2) != "\r\n")
@@ -245,6 +253,24 @@ QString saveTo(const QTemporaryDir &dir, const QString &name, const QByteArray &
     return path;
 }
 
+// A GET of a path with extra header lines, over a fresh connection that the server is asked to close.
+RawAnswer rawGet(quint16 port, const QByteArray &path, const QByteArray &extraHeaders = QByteArray(),
+                 bool *closed = nullptr, const QByteArray &version = "HTTP/1.1")
+{
+    return splitAnswer(exchange(port,
+                                "GET " + path + ' ' + version + "\r\nHost: 127.0.0.1\r\n" + extraHeaders +
+                                    "Connection: close\r\n\r\n",
+                                closed));
+}
+
+// Installs a clock for the life of the guard.
+struct ClockGuard
+{
+    ManualClock clock;
+    Clock *previous = Clock::install(&clock);
+    ~ClockGuard() { Clock::install(previous); }
+};
+
 } // namespace
 
 class TestDemoSite : public QObject
@@ -263,6 +289,29 @@ class TestDemoSite : public QObject
         m_site.setAccount(u"demo"_qs);
         m_site.setPassword(u"demo"_qs);
         m_site.clearSessions();
+        m_site.setPaperLimit(0);
+        m_site.setFlakyPercent(0);
+        m_site.setVerifyAfter(-1);
+        m_site.resetVerification();
+    }
+
+    // A fetch of paper n as a resuming client makes it, keeping `have` bytes: the bytes that came,
+    // and whether the answer ended properly.
+    QPair<QByteArray, bool> fetchRest(int n, qint64 have)
+    {
+        const QByteArray etag = m_site.paperETag(n);
+        const RawAnswer answer =
+            rawGet(m_site.port(), "/paper/" + QByteArray::number(n) + ".pdf",
+                   have > 0 ? "Range: bytes=" + QByteArray::number(have) + "-\r\nIf-Range: " + etag + "\r\n"
+                            : QByteArray());
+        if (answer.statusLine != (have > 0 ? "HTTP/1.1 206 Partial Content" : "HTTP/1.1 200 OK"))
+            return {};
+        bool ended = false;
+        int chunks = 0;
+        if (answer.header("Transfer-Encoding") == "chunked")
+            return {dechunk(answer.body, &chunks, &ended), ended};
+        const bool sized = answer.has("Content-Length");
+        return {answer.body, !sized || answer.body.size() == answer.header("Content-Length").toLongLong()};
     }
 
 private Q_SLOTS:
@@ -628,9 +677,305 @@ private Q_SLOTS:
         m_site.setLargeFile(QString());
     }
 
+    void paperLimitIsASlidingMinute()
+    {
+        ClockGuard time;
+        m_site.setPaperLimit(2);
+        const auto fetch = [&](int n) { return get(m_nam, m_site.paperFileUrl(n)); };
+        const auto refusedFor = [&](int n) {
+            const Fetched f = fetch(n);
+            return f.status == 429 && f.body != m_site.paperBytes(n) ? f.header("Retry-After")
+                                                                     : QByteArray("served");
+        };
+        QCOMPARE(fetch(1).status, 200); // at 0 s
+        time.clock.advanceMs(30000);
+        QCOMPARE(fetch(2).status, 200); // at 30 s
+        time.clock.advanceMs(10000);
+        QCOMPARE(refusedFor(4), QByteArray("20")); // until the paper of 0 s leaves the minute
+        // Other pages are not limited, and refused requests take up no room.
+        QCOMPARE(get(m_nam, m_site.paperLink(4)).status, 200);
+        QCOMPARE(refusedFor(4), QByteArray("20"));
+        time.clock.advanceMs(19500);
+        QCOMPARE(refusedFor(4), QByteArray("1")); // half a second is announced as one, never zero
+        time.clock.advanceMs(500);
+        QCOMPARE(fetch(4).body, m_site.paperBytes(4)); // at 60 s
+        QCOMPARE(refusedFor(6), QByteArray("30"));     // the window slides: 30 s holds its place until 90 s
+        time.clock.advanceMs(30000);
+        QCOMPARE(refusedFor(6), QByteArray("served"));
+        m_site.setPaperLimit(0);
+        QCOMPARE(refusedFor(8), QByteArray("served"));
+    }
+
+    void rangesAnswerExactlyTheAskedBytes_data()
+    {
+        // SIZE in a range stands for the file's size; a negative offset counts from the end.
+        QTest::addColumn<QByteArray>("range");
+        QTest::addColumn<QByteArray>("ifRange"); // ETAG: the file's own
+        QTest::addColumn<int>("status");
+        QTest::addColumn<qint64>("first");
+        QTest::addColumn<qint64>("last");
+        const auto row = [](const char *name, const char *range, int status, qint64 first = 0,
+                            qint64 last = -1, const char *ifRange = "") {
+            QTest::newRow(name) << QByteArray(range) << QByteArray(ifRange) << status << first << last;
+        };
+        row("the rest from an offset", "bytes=100-", 206, 100);
+        row("everything as a range", "bytes=0-", 206);
+        row("a closed range", "bytes=100-199", 206, 100, 199);
+        row("a single byte", "bytes=100-100", 206, 100, 100);
+        row("an end past the file is cut", "bytes=100-99999999", 206, 100);
+        row("an end beyond 64 bits", "bytes=5-99999999999999999999999", 206, 5);
+        row("the last 500 bytes", "bytes=-500", 206, -500);
+        row("a suffix longer than the file", "bytes=-99999999", 206);
+        row("unit in capitals, blanks around", "BYTES= 10-19 ", 206, 10, 19);
+        row("starting at the end: 416", "bytes=SIZE-", 416);
+        row("a start beyond 64 bits: 416", "bytes=99999999999999999999-", 416);
+        row("an empty suffix: 416", "bytes=-0", 416);
+        for (const char *ignored : {"bytes=200-100", "bytes=0-1,5-6", "items=0-10", "bytes=abc-",
+                                    "bytes=-5-10", "bytes=", "bytes=+5-", "bytes 5-", "bytes=5"})
+            QTest::addRow("not served, the whole file: %s", ignored)
+                << QByteArray(ignored) << QByteArray() << 200 << 0LL << -1LL;
+        row("If-Range with the file's ETag", "bytes=100-", 206, 100, -1, "ETAG");
+        row("If-Range with another ETag", "bytes=100-", 200, 0, -1, "\"0123\"");
+        row("If-Range with the weak ETag", "bytes=100-", 200, 0, -1, "W/ETAG");
+        row("If-Range with a date", "bytes=100-", 200, 0, -1, "Wed, 21 Oct 2015 07:28:00 GMT");
+        row("If-Range with another ETag beats a range past the end", "bytes=SIZE-", 200, 0, -1, "\"0123\"");
+    }
+    void rangesAnswerExactlyTheAskedBytes()
+    {
+        QFETCH(QByteArray, range);
+        QFETCH(QByteArray, ifRange);
+        QFETCH(int, status);
+        QFETCH(qint64, first);
+        QFETCH(qint64, last);
+        const QByteArray bytes = m_site.paperBytes(1);
+        const QByteArray etag = m_site.paperETag(1);
+        range.replace("SIZE", QByteArray::number(bytes.size()));
+        ifRange.replace("ETAG", etag);
+        const RawAnswer answer =
+            rawGet(m_site.port(), "/paper/1.pdf",
+                   "Range: " + range + "\r\n" + (ifRange.isEmpty() ? "" : "If-Range: " + ifRange + "\r\n"));
+        QVERIFY2(answer.statusLine.startsWith("HTTP/1.1 " + QByteArray::number(status) + ' '),
+                 answer.statusLine);
+        QCOMPARE(answer.body.size(), answer.header("Content-Length").toLongLong());
+        QCOMPARE(answer.header("ETag"), etag);
+        const QByteArray size = QByteArray::number(bytes.size());
+        if (status == 416) {
+            QCOMPARE(answer.header("Content-Range"), "bytes */" + size);
+            QVERIFY(!answer.body.contains("%PDF"));
+            return;
+        }
+        QCOMPARE(answer.header("Accept-Ranges"), QByteArray("bytes"));
+        first = first < 0 ? bytes.size() + first : first;
+        last = last < 0 ? bytes.size() + last : last;
+        const QByteArray span = QByteArray::number(first) + '-' + QByteArray::number(last) + '/' + size;
+        QCOMPARE(answer.header("Content-Range"), status == 206 ? "bytes " + span : QByteArray());
+        QVERIFY(answer.body == bytes.mid(first, last - first + 1));
+    }
+
+    void rangesServeEveryKindOfFile()
+    {
+        QSet<QByteArray> etags;
+        for (int n = 1; n <= m_site.paperCount(); ++n) {
+            const QByteArray path = "/paper/" + QByteArray::number(n) + ".pdf";
+            const qint64 from = m_site.paperBytes(n).size() / 2;
+            const RawAnswer answer =
+                rawGet(m_site.port(), path, "Range: bytes=" + QByteArray::number(from) + "-\r\n");
+            const QByteArray what = demoPaperKindName(m_site.paperKind(n)).toUtf8();
+            if (m_site.paperStatus(n) != 200) { // no ranges on a 404
+                QVERIFY2(answer.statusLine.startsWith("HTTP/1.1 404") && !answer.has("ETag"), what);
+                continue;
+            }
+            QVERIFY2(answer.statusLine == "HTTP/1.1 206 Partial Content", what);
+            int chunks = 0;
+            const bool chunked = answer.header("Transfer-Encoding") == "chunked";
+            QVERIFY2((chunked ? dechunk(answer.body, &chunks) : answer.body) ==
+                         m_site.paperBytes(n).mid(from),
+                     what);
+            // The same validator every time, and one per file.
+            QCOMPARE(answer.header("ETag"), m_site.paperETag(n));
+            QCOMPARE(rawGet(m_site.port(), path).header("ETag"), m_site.paperETag(n));
+            etags.insert(answer.header("ETag"));
+        }
+        QCOMPARE(etags.size(), m_site.paperCount() - m_site.papersOfKind(DemoPaperKind::Missing).size());
+
+        // Ranges are for GET: a HEAD tells about the whole file.
+        const RawAnswer head = splitAnswer(exchange(
+            m_site.port(), "HEAD /paper/1.pdf HTTP/1.1\r\nRange: bytes=10-\r\nConnection: close\r\n\r\n"));
+        QCOMPARE(head.statusLine, QByteArray("HTTP/1.1 200 OK"));
+        QCOMPARE(head.header("Content-Length").toLongLong(), m_site.paperBytes(1).size());
+
+        // The large file takes ranges as well.
+        m_site.setLargeFileSize(3 * 1024 * 1024);
+        const RawAnswer large = rawGet(m_site.port(), "/files/large.pdf", "Range: bytes=1000000-2500000\r\n");
+        QVERIFY(large.body == m_site.largeFileBytes(1000000, 1500001));
+        QVERIFY(!large.header("ETag").isEmpty());
+        m_site.setLargeFile(QString());
+    }
+
+    void flakyTransfersResumeToIdenticalBytes()
+    {
+        m_site.setFlakySeed(7);
+        m_site.setFlakyPercent(50);
+        const int droppedBefore = m_site.droppedTransfers();
+        const qint64 sentBefore = m_site.paperBytesSent();
+        int resumes = 0;
+        qint64 received = 0;
+        for (int n = 1; n <= m_site.paperCount(); ++n) {
+            if (m_site.paperStatus(n) != 200)
+                continue;
+            const QByteArray what = "paper " + QByteArray::number(n);
+            QByteArray file;
+            for (bool whole = false; !whole;) {
+                resumes += file.isEmpty() ? 0 : 1;
+                const qint64 cut = m_site.plannedCut(n, file.size());
+                const auto [got, ended] = fetchRest(n, file.size());
+                QVERIFY2(!got.isEmpty(), what + ": an answer without a byte");
+                // A dropped answer never looks whole, and ends where it was planned to.
+                QCOMPARE(ended, cut < 0);
+                if (cut >= 0)
+                    QCOMPARE(file.size() + got.size(), cut);
+                file += got;
+                received += got.size();
+                whole = ended;
+            }
+            QVERIFY2(file == m_site.paperBytes(n), what);
+        }
+        QVERIFY2(resumes >= 3, "with half the transfers dropped, several papers need resuming");
+        QCOMPARE(m_site.droppedTransfers() - droppedBefore, resumes); // each drop, one resume
+        QCOMPARE(m_site.paperBytesSent() - sentBefore, received);
+    }
+
+    void flakyDropsAlwaysMoveOn()
+    {
+        // A client that always starts over gets the paper too: each drop lands past the last one, and
+        // after a few the paper goes through whole.
+        m_site.setFlakyPercent(100);
+        const QByteArray bytes = m_site.paperBytes(1);
+        qint64 previous = 0;
+        for (int attempt = 1; attempt <= DemoFlaky::kMaxDrops; ++attempt) {
+            const qint64 cut = m_site.plannedCut(1);
+            QVERIFY(cut > previous && cut < bytes.size());
+            QVERIFY(rawGet(m_site.port(), "/paper/1.pdf").body == bytes.left(cut));
+            previous = cut;
+        }
+        QCOMPARE(m_site.plannedCut(1), -1);
+        QVERIFY(rawGet(m_site.port(), "/paper/1.pdf").body == bytes);
+        QVERIFY(m_site.plannedCut(1) > 0); // once whole, it may be dropped again
+
+        // Bodies that only the close ends are never dropped: the client could not tell.
+        const int unsized = m_site.papersOfKind(DemoPaperKind::UnsizedPdf).first();
+        QCOMPARE(rawGet(m_site.port(), "/paper/" + QByteArray::number(unsized) + ".pdf").body,
+                 m_site.paperBytes(unsized));
+        const int chunked = m_site.papersOfKind(DemoPaperKind::ChunkedPdf).first();
+        QCOMPARE(
+            rawGet(m_site.port(), "/paper/" + QByteArray::number(chunked) + ".pdf", "", nullptr, "HTTP/1.0")
+                .body,
+            m_site.paperBytes(chunked));
+
+        // The same seed drops the same transfers, and about the share asked for.
+        const auto firstCuts = [&](quint64 seed) {
+            m_site.setFlakySeed(seed);
+            m_site.setFlakyPercent(10);
+            QList<qint64> cuts;
+            for (int n = 1; n <= 2000; ++n)
+                cuts.append(m_site.plannedCut(n));
+            return cuts;
+        };
+        const QList<qint64> cuts = firstCuts(11);
+        QCOMPARE(firstCuts(11), cuts);
+        QVERIFY(firstCuts(12) != cuts);
+        const qsizetype dropped = cuts.size() - cuts.count(-1);
+        QVERIFY2(dropped > 2000 * 23 / 25 * 7 / 100 &&
+                     dropped < 2000 * 23 / 25 * 13 / 100, // 23 of 25 may drop
+                 qPrintable(QString::number(dropped)));
+    }
+
+    void verificationPageUntilTheFormIsSubmitted()
+    {
+        m_site.setVerifyAfter(2);
+        QNetworkAccessManager a;
+        QNetworkAccessManager b;
+        QCOMPARE(get(a, m_site.paperFileUrl(1)).body, m_site.paperBytes(1));
+        QCOMPARE(get(b, m_site.paperFileUrl(2)).body, m_site.paperBytes(2));
+        const auto pageFor = [&](QNetworkAccessManager &client, int n) {
+            const Fetched f = get(client, m_site.paperFileUrl(n));
+            return f.status == 200 && f.mediaType == u"text/html"_qs &&
+                   QString::fromUtf8(f.body).contains(u"<h1>请完成验证</h1>"_qs);
+        };
+        QVERIFY(pageFor(a, 4) && pageFor(b, 4));
+        const QString html = QString::fromUtf8(get(a, m_site.paperFileUrl(4)).body);
+        QVERIFY(html.contains(u"action=\"/verify\""_qs) && html.contains(u"type=\"submit\""_qs));
+        QVERIFY(html.contains(u"name=\"back\" value=\"/paper/4.pdf\""_qs));
+        QCOMPARE(m_site.papersServed(), 2);
+
+        // Looking at the form is not submitting it.
+        QVERIFY(get(a, m_site.verifyUrl()).header("Set-Cookie").isEmpty());
+        QVERIFY(pageFor(a, 4));
+
+        // Submitting it gives this client its papers back; the other one, or a made-up cookie, still
+        // meets the page.
+        const Fetched done = post(a, m_site.verifyUrl(), "back=%2Fpaper%2F4.pdf&confirm=1");
+        QVERIFY(done.header("Set-Cookie").startsWith(DemoSite::verificationCookieName().toLatin1() + '='));
+        QVERIFY(QString::fromUtf8(done.body).contains(u"验证成功"_qs) &&
+                done.body.contains("href=\"/paper/4.pdf\""));
+        QCOMPARE(get(a, m_site.paperFileUrl(4)).body, m_site.paperBytes(4));
+        QVERIFY(pageFor(b, 4));
+        QNetworkAccessManager c;
+        QNetworkRequest forged(m_site.paperFileUrl(4));
+        forged.setRawHeader("Cookie", DemoSite::verificationCookieName().toLatin1() + "=0123456789abcdef");
+        QNetworkReply *reply = c.get(forged);
+        QVERIFY(waitFor(reply));
+        QCOMPARE(collect(reply).mediaType, u"text/html"_qs);
+
+        // A GET submission does as well; the page leads back only within the site.
+        QUrl byGet = m_site.verifyUrl();
+        byGet.setQuery(u"back=http%3A%2F%2Fevil.example%2F&confirm=1"_qs);
+        const Fetched viaGet = get(b, byGet);
+        QVERIFY(!viaGet.body.contains("evil") && viaGet.body.contains("<a href=\"/\">"));
+        QCOMPARE(get(b, m_site.paperFileUrl(4)).body, m_site.paperBytes(4));
+
+        // Starting over forgets who verified; 0 asks from the first paper on.
+        m_site.resetVerification();
+        m_site.setVerifyAfter(0);
+        QVERIFY(pageFor(a, 1));
+    }
+
+    void commandLineSwitchesAreChecked()
+    {
+        const auto read = [](const QStringList &arguments, QString *error) {
+            QCommandLineParser parser;
+            parser.addOptions(demoSiteOptions());
+            parser.parse(QStringList{u"folionexus"_qs} + arguments);
+            return readDemoSiteSwitches(parser, error);
+        };
+        QString error;
+        const std::optional<DemoSiteSwitches> all =
+            read({u"--demo-login"_qs, u"--demo-limit=30"_qs, u"--demo-flaky"_qs, u"100"_qs,
+                  u"--demo-verify"_qs, u"0"_qs},
+                 &error);
+        QVERIFY(all);
+        DemoSite site;
+        applyDemoSiteSwitches(site, *all);
+        QVERIFY(site.requireLogin());
+        QCOMPARE((QList<int>{site.paperLimit(), site.flakyPercent(), site.verifyAfter()}),
+                 (QList<int>{30, 100, 0}));
+        QCOMPARE(read({}, &error)->verifyAfter, -1);
+        // A limit of 0 would refuse every paper; more than 100 %, fractions and words make no sense.
+        for (const QString &bad : {u"--demo-limit=0"_qs, u"--demo-flaky=101"_qs, u"--demo-flaky=2.5"_qs,
+                                   u"--demo-verify=-1"_qs, u"--demo-limit=ten"_qs}) {
+            QVERIFY2(!read({bad}, &error), qPrintable(bad));
+            QVERIFY2(error.contains(bad.section(u'=', 0, 0)), qPrintable(error));
+        }
+    }
+
     void commandServesUntilStopped()
     {
         QCOMPARE(runDemoSiteCommand(70000) != 0, true);
+        // Bad arguments end the command before it serves anything.
+        for (const QStringList &bad :
+             {QStringList{u"--port"_qs, u"x"_qs}, QStringList{u"--demo-flaky"_qs, u"200"_qs},
+              QStringList{u"--demo-speed"_qs, u"1"_qs}, QStringList{u"extra"_qs}})
+            QCOMPARE(runDemoSiteCommand(QStringList{u"folionexus"_qs, u"--demo-site"_qs} + bad), 2);
 
         QTcpServer probe;
         QVERIFY(probe.listen(QHostAddress::LocalHost));
@@ -647,19 +992,27 @@ private Q_SLOTS:
         QVERIFY(out);
         ::dup2(::fileno(out), 1);
 
-        int homeStatus = 0;
+        // The home page, then one paper twice: the switches given on the command line hold.
+        QList<int> statuses;
         QNetworkAccessManager nam;
-        QTimer::singleShot(0, &nam, [&] {
-            QNetworkReply *reply = nam.get(QNetworkRequest(QUrl(u"http://127.0.0.1:%1/"_qs.arg(port))));
+        std::function<void()> next = [&] {
+            static const QStringList paths = {u"/"_qs, u"/paper/1.pdf"_qs, u"/paper/1.pdf"_qs};
+            QNetworkReply *reply = nam.get(
+                QNetworkRequest(QUrl(u"http://127.0.0.1:%1%2"_qs.arg(port).arg(paths.at(statuses.size())))));
             connect(reply, &QNetworkReply::finished, &nam, [&, reply] {
-                homeStatus = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+                statuses.append(reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt());
                 reply->deleteLater();
-                std::raise(SIGTERM);
+                if (statuses.size() < paths.size())
+                    next();
+                else
+                    std::raise(SIGTERM);
             });
-        });
+        };
+        QTimer::singleShot(0, &nam, next);
         // Stops the run even if the signal never gets through, so the test fails rather than hangs.
         QTimer::singleShot(30000, qApp, &QCoreApplication::quit);
-        const int code = runDemoSiteCommand(port);
+        const int code = runDemoSiteCommand({u"folionexus"_qs, u"--demo-site"_qs, u"--port"_qs,
+                                             QString::number(port), u"--demo-limit"_qs, u"1"_qs});
 
         std::fflush(stdout);
         ::dup2(savedOut, 1);
@@ -667,7 +1020,7 @@ private Q_SLOTS:
         std::fclose(out);
 
         QCOMPARE(code, 0);
-        QCOMPARE(homeStatus, 200);
+        QCOMPARE(statuses, (QList<int>{200, 200, 429}));
         QCOMPARE(fntest::readFile(outPath), u"Demo site: http://127.0.0.1:%1/\n"_qs.arg(port).toUtf8());
         struct sigaction after = {};
         ::sigaction(SIGTERM, nullptr, &after);

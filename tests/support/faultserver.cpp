@@ -1,5 +1,7 @@
 #include "faultserver.h"
 
+#include "common/rangerequest.h"
+
 #include <QDir>
 #include <QFile>
 #include <QPointer>
@@ -90,8 +92,61 @@ QUrl FaultServer::url(const QString &path) const
 
 void FaultServer::setReply(const QString &path, const Reply &reply)
 {
-    m_replies.insert(path.toUtf8(), reply);
+    setReplies(path, {reply});
 }
+
+void FaultServer::setReplies(const QString &path, const QList<Reply> &replies)
+{
+    if (replies.isEmpty())
+        m_scripts.remove(path.toUtf8());
+    else
+        m_scripts.insert(path.toUtf8(), Script{replies, 0});
+}
+
+FaultServer::Reply FaultServer::nextReply(const QByteArray &path)
+{
+    const auto script = m_scripts.find(path);
+    if (script == m_scripts.end()) {
+        Reply missing;
+        missing.status = 404;
+        missing.reason = "Not Found";
+        missing.contentType = "text/html";
+        missing.body = "<html><head><TITLE>404 Not Found</TITLE></head><body>missing</body></html>";
+        return missing;
+    }
+    const int at = std::min<int>(script->served, script->replies.size() - 1);
+    ++script->served;
+    return script->replies.at(at);
+}
+
+namespace {
+
+// Narrows a reply to the byte range the request asks for, as a server that serves ranges does.
+void answerRange(FaultServer::Reply &reply, const FaultServer::Request &request)
+{
+    if (!reply.ranges || reply.status != 200 || request.method != "GET")
+        return;
+    const RangeAnswer range =
+        RangeAnswer::read(request.headers.value("range"), request.headers.value("if-range"),
+                          reply.body.size(), reply.etag, reply.lastModified);
+    switch (range.kind) {
+    case RangeAnswer::Kind::Whole:
+        return;
+    case RangeAnswer::Kind::Partial:
+        reply.status = 206;
+        reply.reason = "Partial Content";
+        reply.body = reply.body.mid(range.first, range.length());
+        break;
+    case RangeAnswer::Kind::Unsatisfiable:
+        reply.status = 416;
+        reply.reason = "Range Not Satisfiable";
+        reply.body.clear();
+        break;
+    }
+    reply.extraHeaders.append({"Content-Range", range.contentRange()});
+}
+
+} // namespace
 
 QList<FaultServer::Request> FaultServer::requests() const
 {
@@ -157,14 +212,7 @@ void FaultServer::onConnection(QTcpSocket *socket)
 
 void FaultServer::serve(QTcpSocket *socket, const Request &request)
 {
-    Reply reply = m_replies.value(request.path);
-    if (!m_replies.contains(request.path)) {
-        reply = Reply();
-        reply.status = 404;
-        reply.reason = "Not Found";
-        reply.contentType = "text/html";
-        reply.body = "<html><head><TITLE>404 Not Found</TITLE></head><body>missing</body></html>";
-    }
+    Reply reply = nextReply(request.path);
     if (reply.noAnswer)
         return;
     if (!reply.requiredCookie.isEmpty() && !request.headers.value("cookie").contains(reply.requiredCookie)) {
@@ -173,7 +221,11 @@ void FaultServer::serve(QTcpSocket *socket, const Request &request)
         reply.chunked = false;
         reply.sendLength = true;
         reply.lengthText.clear();
+        reply.ranges = false;
+        reply.etag.clear();
+        reply.lastModified.clear();
     }
+    answerRange(reply, request);
     QByteArray head = "HTTP/1.1 " + QByteArray::number(reply.status);
     if (!reply.reason.isNull())
         head += " " + reply.reason;
@@ -182,6 +234,12 @@ void FaultServer::serve(QTcpSocket *socket, const Request &request)
         head += "Content-Type: " + reply.contentType + "\r\n";
     if (!reply.location.isEmpty())
         head += "Location: " + reply.location + "\r\n";
+    if (reply.ranges)
+        head += "Accept-Ranges: bytes\r\n";
+    if (!reply.etag.isEmpty())
+        head += "ETag: " + reply.etag + "\r\n";
+    if (!reply.lastModified.isEmpty())
+        head += "Last-Modified: " + reply.lastModified + "\r\n";
     for (const auto &h : reply.extraHeaders)
         head += h.first + ": " + h.second + "\r\n";
     if (reply.chunked)

@@ -14,7 +14,8 @@ class QTcpSocket;
 // A small HTTP/1.1 server on 127.0.0.1 whose answers tests configure path by path, faults included:
 // any status and reason, missing or wrong Content-Length, chunked bodies, a body cut short, a stall,
 // a slow trickle, redirects, cookie-protected files. It also answers requests sent to it as a proxy
-// (absolute addresses in the request line) and can speak TLS with a self-signed certificate.
+// (absolute addresses in the request line) and can speak TLS with a self-signed certificate. A path
+// can answer a sequence of replies (a 503, then the file), and a reply can serve byte ranges.
 class FaultServer : public QObject
 {
     Q_OBJECT
@@ -38,6 +39,14 @@ public:
         QByteArray requiredCookie; // "name=value": without it the answer is the loginPage
         QByteArray loginPage = "<html><head><title>Login</title></head><body>please log in</body></html>";
         QList<QPair<QByteArray, QByteArray>> extraHeaders;
+        // Validators sent with the answer when set; If-Range is compared with them.
+        QByteArray etag;
+        QByteArray lastModified;
+        // A 200 answer to a GET honours one byte range ("bytes=N-", "bytes=N-M", "bytes=-S"): 206
+        // with Content-Range and exactly those bytes, 416 past the end, the whole body (200) for an
+        // If-Range naming another validator or a range it does not serve. Sends Accept-Ranges.
+        // Faults (closeAfter, stallAfter, trickle) count the bytes of the answer actually sent.
+        bool ranges = false;
     };
 
     struct Request
@@ -58,6 +67,9 @@ public:
     QUrl url(const QString &path) const; // http(s)://address:port + path
 
     void setReply(const QString &path, const Reply &reply);
+    // The n-th request to the path gets the n-th reply, and every one after the last gets the last.
+    // Setting replies for a path starts its sequence over.
+    void setReplies(const QString &path, const QList<Reply> &replies);
     static Reply pdf(qint64 size, char fill = 'p');
     // A gzip (or zlib-wrapped deflate) stream of data, as a server sends a compressed body.
     static QByteArray compressed(const QByteArray &data, bool gzip = true);
@@ -71,11 +83,18 @@ public:
 private:
     void onConnection(QTcpSocket *socket);
     void serve(QTcpSocket *socket, const Request &request);
+    Reply nextReply(const QByteArray &path);
+
+    struct Script
+    {
+        QList<Reply> replies;
+        int served = 0;
+    };
 
     QTcpServer *m_server = nullptr;
     bool m_tls = false;
     QString m_address;
-    QHash<QByteArray, Reply> m_replies;
+    QHash<QByteArray, Script> m_scripts;
     QList<Request> m_requests;
     QList<QTcpSocket *> m_open;
 };
