@@ -141,6 +141,44 @@ private Q_SLOTS:
         QVERIFY2(faults.isEmpty(), qPrintable(faults.join(u'\n')));
     }
 
+    void startupWindowComesBackWhereItWasWhollyOnScreen()
+    {
+        fCover *cover = m_windows->startupWindow();
+        m_windows->showStartup();
+        QVERIFY(QTest::qWaitForWindowExposed(cover));
+        const QRect screen = cover->screen()->availableGeometry();
+        QVERIFY(screen.width() > cover->frameGeometry().width() + 40);
+
+        // The road of the report: the search window opens, the download window and then the search
+        // window close.
+        const QPoint place = screen.topLeft() + QPoint(30, 20);
+        cover->move(place);
+        QTRY_VERIFY(cover->batchButton->isEnabled());
+        cover->batchButton->click();
+        QVERIFY(cover->isHidden());
+        fWebSearch *search = m_windows->searchWindow();
+        m_windows->showDownloadWindow();
+        m_windows->downloadWindow()->close();
+        search->close();
+        QTRY_VERIFY(cover->isVisible());
+        QCOMPARE(cover->pos(), place);
+
+        // A window left partly beyond the screen's edge comes back wholly on it, as near as it can.
+        cover->move(screen.right() - 100, screen.bottom() - 50);
+        cover->hide();
+        m_windows->showStartup();
+        QVERIFY(screen.contains(cover->frameGeometry()));
+        QCOMPARE(cover->frameGeometry().right(), screen.right());
+        QCOMPARE(cover->frameGeometry().bottom(), screen.bottom());
+        cover->move(screen.left() - 300, screen.top() + 10);
+        cover->hide();
+        m_windows->showStartup();
+        QCOMPARE(cover->pos(), QPoint(screen.left(), screen.top() + 10));
+
+        // Larger than the screen: its top left corner stays on it.
+        QCOMPARE(fCover::placeOnScreen(QRect(-50, -50, 3000, 2000), QRect(0, 0, 800, 600)), QPoint(0, 0));
+    }
+
     void searchWindow()
     {
         fWebSearch *search = m_windows->showSearchWindow();
