@@ -1,6 +1,5 @@
 #include "app/appwindows.h"
 #include "common/shellhelpers.h"
-#include "download/downloadscheduler.h"
 #include "download/loginpanel.h"
 #include "search/candidatelistmodel.h"
 #include "testenv.h"
@@ -14,6 +13,7 @@
 #include <QRadioButton>
 #include <QScreen>
 #include <QScrollBar>
+#include <QSet>
 #include <QStatusBar>
 #include <QStyle>
 #include <QStyleOptionButton>
@@ -242,12 +242,14 @@ private Q_SLOTS:
         for (const QSize size : {defaultSize, QSize(1, 1)}) {
             showAt(download, size);
             QStringList faults;
-            for (int method : {1, 2}) {
-                if (download->scheduler()->method() != method)
-                    download->Command26->click();
-                QCOMPARE(download->Label7->text(), QStringLiteral("下载方式：%1").arg(method));
+            // The label shows either method's number: both fit.
+            QSet<QString> methods;
+            for (int turn = 0; turn < 2; ++turn) {
+                methods.insert(download->Label7->text());
                 faults << layoutFaults(download, controls);
+                download->Command26->click();
             }
+            QCOMPARE(methods, (QSet<QString>{QStringLiteral("下载方式：1"), QStringLiteral("下载方式：2")}));
             download->Label1->setText(QStringLiteral("记录数：123456"));
             faults << layoutFaults(download, {"Label1"});
             QVERIFY2(faults.isEmpty(),
