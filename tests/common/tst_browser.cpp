@@ -46,7 +46,6 @@ private Q_SLOTS:
     {
         QTest::addColumn<QByteArray>("click");
         QTest::newRow("link with target _blank") << QByteArray("document.getElementById('blank').click()");
-        QTest::newRow("window.open from a script") << QByteArray("window.open('/target.html')");
         QTest::newRow("window.open, then an address")
             << QByteArray("window.open('').location = '/target.html'");
     }
