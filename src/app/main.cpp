@@ -1,5 +1,6 @@
 #include "app/appwindows.h"
 #include "app/batchmode.h"
+#include "app/qtlanguage.h"
 #include "app/startupwindow.h"
 #include "common/messageboxes.h"
 #include "common/messenger.h"
@@ -10,7 +11,6 @@
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QTextStream>
-
 #include <cstdio>
 #include <unistd.h>
 
@@ -55,8 +55,10 @@ int main(int argc, char **argv)
         return 1;
     }
     prepareBrowserEnvironment();
+    quietBrowserEngineLog();
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     QApplication app(argc, argv);
+    installQtTranslations();
     QApplication::setOrganizationName(QStringLiteral("Folionexus"));
     QApplication::setApplicationName(kAppTitle);
     QApplication::setApplicationVersion(QStringLiteral("%1.%2.%3")

@@ -3,12 +3,17 @@
 #include "common/messenger.h"
 #include "common/osname.h"
 
+#include <QGuiApplication>
+#include <QHideEvent>
 #include <QLabel>
 #include <QLinearGradient>
 #include <QPainter>
 #include <QPainterPath>
 #include <QPushButton>
+#include <QScreen>
 #include <QVBoxLayout>
+#include <QWindow>
+#include <algorithm>
 
 fCover::fCover(QWidget *parent) : QWidget(parent)
 {
@@ -46,11 +51,44 @@ fCover::fCover(QWidget *parent) : QWidget(parent)
 
 QString fCover::versionText()
 {
-    return QStringLiteral("版本:%1.%2.%3").arg(FOLIONEXUS_VERSION_MAJOR).arg(FOLIONEXUS_VERSION_MINOR).arg(FOLIONEXUS_VERSION_PATCH);
+    return QStringLiteral("版本:%1.%2.%3")
+        .arg(FOLIONEXUS_VERSION_MAJOR)
+        .arg(FOLIONEXUS_VERSION_MINOR)
+        .arg(FOLIONEXUS_VERSION_PATCH);
+}
+
+QPoint fCover::placeOnScreen(const QRect &frame, const QRect &available)
+{
+    auto within = [](int start, int length, int areaStart, int areaLength) {
+        return std::max(areaStart, std::min(start, areaStart + areaLength - length));
+    };
+    return {within(frame.x(), frame.width(), available.x(), available.width()),
+            within(frame.y(), frame.height(), available.y(), available.height())};
+}
+
+void fCover::hideEvent(QHideEvent *event)
+{
+    QWidget::hideEvent(event);
+    if (!event->spontaneous())
+        m_lastFrame = frameGeometry();
 }
 
 void fCover::showEvent(QShowEvent *event)
 {
+    if (m_loaded && m_lastFrame.isValid()) {
+        // Shown again after the working windows closed: back where it was, wholly on a screen. An
+        // explicit place also keeps the window manager from choosing a new one.
+        const QScreen *target = QGuiApplication::screenAt(m_lastFrame.center());
+        if (!target)
+            target = screen() ? screen() : QGuiApplication::primaryScreen();
+        if (target) {
+            const QPoint place = placeOnScreen(m_lastFrame, target->availableGeometry());
+            move(place);
+            // Even where the place has not changed, the native window is told it was chosen.
+            if (QWindow *handle = windowHandle())
+                handle->setFramePosition(place);
+        }
+    }
     QWidget::showEvent(event);
     if (m_loaded)
         return; // shown again after the working windows closed: no second load
@@ -75,16 +113,20 @@ QPixmap fCover::startupPicture(QSize size)
         QPainterPath page;
         const double lift = i * 6.0;
         page.moveTo(spine);
-        page.cubicTo(spine + QPointF(-40, -40 - lift), spine + QPointF(-90, -30 - lift), spine + QPointF(-110, -10 - lift));
+        page.cubicTo(spine + QPointF(-40, -40 - lift), spine + QPointF(-90, -30 - lift),
+                     spine + QPointF(-110, -10 - lift));
         page.lineTo(spine + QPointF(-110, 50 - lift));
-        page.cubicTo(spine + QPointF(-90, 30 - lift), spine + QPointF(-40, 20 - lift), spine + QPointF(0, 60));
+        page.cubicTo(spine + QPointF(-90, 30 - lift), spine + QPointF(-40, 20 - lift),
+                     spine + QPointF(0, 60));
         page.closeSubpath();
         p.fillPath(page, QColor(255, 255, 255, 40 + i * 25));
         QPainterPath mirror;
         mirror.moveTo(spine);
-        mirror.cubicTo(spine + QPointF(40, -40 - lift), spine + QPointF(90, -30 - lift), spine + QPointF(110, -10 - lift));
+        mirror.cubicTo(spine + QPointF(40, -40 - lift), spine + QPointF(90, -30 - lift),
+                       spine + QPointF(110, -10 - lift));
         mirror.lineTo(spine + QPointF(110, 50 - lift));
-        mirror.cubicTo(spine + QPointF(90, 30 - lift), spine + QPointF(40, 20 - lift), spine + QPointF(0, 60));
+        mirror.cubicTo(spine + QPointF(90, 30 - lift), spine + QPointF(40, 20 - lift),
+                       spine + QPointF(0, 60));
         mirror.closeSubpath();
         p.fillPath(mirror, QColor(255, 255, 255, 40 + i * 25));
     }
@@ -93,12 +135,14 @@ QPixmap fCover::startupPicture(QSize size)
     title.setPointSize(20);
     title.setBold(true);
     p.setFont(title);
-    p.drawText(QRect(24, 40, size.width() - 48, 40), Qt::AlignLeft | Qt::AlignVCenter, QStringLiteral("墨枢 Folionexus"));
+    p.drawText(QRect(24, 40, size.width() - 48, 40), Qt::AlignLeft | Qt::AlignVCenter,
+               QStringLiteral("墨枢 Folionexus"));
     QFont sub = p.font();
     sub.setPointSize(12);
     sub.setBold(false);
     p.setFont(sub);
-    p.drawText(QRect(24, 84, size.width() - 48, 30), Qt::AlignLeft | Qt::AlignVCenter, QStringLiteral("文献资料下载管理器"));
+    p.drawText(QRect(24, 84, size.width() - 48, 30), Qt::AlignLeft | Qt::AlignVCenter,
+               QStringLiteral("文献资料下载管理器"));
     p.setPen(QColor(200, 220, 235));
     p.drawText(QRect(24, 116, size.width() - 48, 24), Qt::AlignLeft | Qt::AlignVCenter,
                QStringLiteral("检索 · 提取 · 批量下载"));

@@ -52,19 +52,36 @@ bool SilentWebPage::javaScriptPrompt(const QUrl &, const QString &, const QStrin
     return false;
 }
 
-void SilentWebPage::javaScriptConsoleMessage(JavaScriptConsoleMessageLevel, const QString &, int, const QString &) {}
+void SilentWebPage::javaScriptConsoleMessage(JavaScriptConsoleMessageLevel, const QString &, int,
+                                             const QString &)
+{
+}
 
 QWebEnginePage *SilentWebPage::createWindow(WebWindowType)
 {
-    // The new page only learns the address it was asked to open; that address is loaded here instead.
-    auto *catcher = new QWebEnginePage(profile(), this);
-    connect(catcher, &QWebEnginePage::urlChanged, this, [this, catcher](const QUrl &url) {
-        if (url.isEmpty() || url == QUrl(QStringLiteral("about:blank")))
-            return;
-        catcher->disconnect(this);
-        catcher->deleteLater();
-        load(url);
-        Q_EMIT newWindowRedirected(url);
-    });
-    return catcher;
+    return new 同一窗口打开(this);
+}
+
+void SilentWebPage::loadInsteadOfNewWindow(const QUrl &url)
+{
+    load(url);
+    Q_EMIT newWindowRedirected(url);
+}
+
+同一窗口打开::同一窗口打开(SilentWebPage *opener)
+    : QWebEnginePage(opener->profile(), opener), m_opener(opener)
+{
+}
+
+bool 同一窗口打开::acceptNavigationRequest(const QUrl &url, NavigationType, bool isMainFrame)
+{
+    // A script's window.open() first shows an empty page; the address comes with the next navigation.
+    if (!isMainFrame || url.isEmpty() || url == QUrl(QStringLiteral("about:blank")))
+        return true;
+    if (!m_done) {
+        m_done = true;
+        m_opener->loadInsteadOfNewWindow(url);
+    }
+    deleteLater();
+    return false;
 }

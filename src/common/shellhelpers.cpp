@@ -14,10 +14,12 @@
 #include <QFileDialog>
 #include <QHeaderView>
 #include <QProcess>
+#include <QStyle>
+#include <QStyleOptionViewItem>
 #include <QStyledItemDelegate>
 #include <QTableView>
 #include <QWidget>
-
+#include <algorithm>
 #include <typeinfo>
 #include <utility>
 
@@ -34,19 +36,18 @@ bool realShowItems(const QString &fileUri)
     // to start, so the request to it is sent without waiting.
     bool available = bus.interface()->isServiceRegistered(kFileManagerService).value();
     if (!available) {
-        const QDBusMessage list = QDBusMessage::createMethodCall(QStringLiteral("org.freedesktop.DBus"),
-                                                                 QStringLiteral("/org/freedesktop/DBus"),
-                                                                 QStringLiteral("org.freedesktop.DBus"),
-                                                                 QStringLiteral("ListActivatableNames"));
+        const QDBusMessage list = QDBusMessage::createMethodCall(
+            QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
+            QStringLiteral("org.freedesktop.DBus"), QStringLiteral("ListActivatableNames"));
         const QDBusMessage reply = bus.call(list, QDBus::Block, 2000);
-        available = reply.type() == QDBusMessage::ReplyMessage && !reply.arguments().isEmpty()
-                    && reply.arguments().constFirst().toStringList().contains(kFileManagerService);
+        available = reply.type() == QDBusMessage::ReplyMessage && !reply.arguments().isEmpty() &&
+                    reply.arguments().constFirst().toStringList().contains(kFileManagerService);
     }
     if (!available)
         return false;
-    QDBusMessage call = QDBusMessage::createMethodCall(kFileManagerService,
-                                                      QStringLiteral("/org/freedesktop/FileManager1"),
-                                                      kFileManagerService, QStringLiteral("ShowItems"));
+    QDBusMessage call =
+        QDBusMessage::createMethodCall(kFileManagerService, QStringLiteral("/org/freedesktop/FileManager1"),
+                                       kFileManagerService, QStringLiteral("ShowItems"));
     call.setArguments({QStringList{fileUri}, QString()});
     return bus.send(call);
 }
@@ -171,7 +172,19 @@ bool IsFormLoaded(const QString &name)
 
 namespace {
 
-// Gives every row of a tree or list view the band height.
+// Height of a row holding one line of text in the option's font. The sample mixes Latin and Chinese
+// script: titles are mostly Chinese, and a Chinese font's line is often taller than a Latin one's.
+int textRowNeed(QStyleOptionViewItem option, const QWidget *widget)
+{
+    option.features = QStyleOptionViewItem::HasDisplay;
+    option.text = QStringLiteral("Ag汉字");
+    option.icon = QIcon();
+    option.decorationSize = QSize();
+    const QStyle *style = widget ? widget->style() : QApplication::style();
+    return style->sizeFromContents(QStyle::CT_ItemViewItem, &option, QSize(), widget).height();
+}
+
+// Gives every row of a tree or list view the band height, or the height its text needs when taller.
 class BandRowDelegate : public QStyledItemDelegate
 {
 public:
@@ -181,7 +194,7 @@ public:
     QSize sizeHint(const QStyleOptionViewItem &option, const QModelIndex &index) const override
     {
         QSize size = QStyledItemDelegate::sizeHint(option, index);
-        size.setHeight(m_height);
+        size.setHeight(std::max({m_height, size.height(), textRowNeed(option, option.widget)}));
         return size;
     }
 
@@ -192,9 +205,11 @@ private:
 void setRowHeight(QAbstractItemView *view, int height)
 {
     if (auto *table = qobject_cast<QTableView *>(view)) {
+        const int rowHeight = StripeRowHeight(view, height);
         table->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
-        table->verticalHeader()->setMinimumSectionSize(qMin(height, table->verticalHeader()->minimumSectionSize()));
-        table->verticalHeader()->setDefaultSectionSize(height);
+        table->verticalHeader()->setMinimumSectionSize(
+            qMin(rowHeight, table->verticalHeader()->minimumSectionSize()));
+        table->verticalHeader()->setDefaultSectionSize(rowHeight);
         return;
     }
     if (auto *band = dynamic_cast<BandRowDelegate *>(view->itemDelegate())) {
@@ -209,6 +224,17 @@ void setRowHeight(QAbstractItemView *view, int height)
 }
 
 } // namespace
+
+int StripeRowHeight(const QAbstractItemView *view, int bandHeight)
+{
+    if (!view)
+        return bandHeight;
+    QStyleOptionViewItem option;
+    option.initFrom(view);
+    option.font = view->font();
+    option.fontMetrics = view->fontMetrics();
+    return std::max(bandHeight, textRowNeed(option, view));
+}
 
 void ApplyRowStripes(QAbstractItemView *view, int bandHeight)
 {

@@ -6,7 +6,6 @@
 #include <QString>
 #include <QStringList>
 #include <QUrl>
-
 #include <functional>
 
 class QAbstractItemView;
@@ -51,9 +50,11 @@ void OpenWebPage(const QString &address, bool newWindow);
 QWidget *LoadedForm(const QString &name);
 bool IsFormLoaded(const QString &name);
 
-
-// Light green and white bands of bandHeight pixels, one per row, rows bandHeight pixels high.
+// Light green and white bands, one per row. A row is bandHeight pixels high, or as high as a line of
+// text in the view's font needs when that is more (see StripeRowHeight).
 void ApplyRowStripes(QAbstractItemView *view, int bandHeight);
+// The height ApplyRowStripes gives a row of text in the view: the larger of bandHeight and the font's need.
+int StripeRowHeight(const QAbstractItemView *view, int bandHeight);
 inline constexpr unsigned kStripeRgb = 0xE7F8ED; // rgb(231, 248, 237)
 
 // Opens the file in the desktop's default text editor, whatever its extension says.

@@ -1,10 +1,9 @@
 #include "download/downloadwindow.h"
 
-#include "common/shellhelpers.h"
-
 #include "common/browserprofile.h"
 #include "common/filenames.h"
 #include "common/messenger.h"
+#include "common/shellhelpers.h"
 #include "download/cookiemirror.h"
 #include "download/downloadlistmodel.h"
 #include "download/downloadscheduler.h"
@@ -26,6 +25,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QStatusBar>
+#include <QStyle>
 #include <QStyledItemDelegate>
 #include <QTreeView>
 #include <QWebEngineProfile>
@@ -52,8 +52,10 @@ const MakerPage kMakerPages[] = {
     {"给软件作者建议", "actSuggest", "https://www.folionexus.com/feedback/"},
 };
 
-constexpr int kBarHeight = 62;
-constexpr int kRowGap = 6;
+constexpr int kRowGap = 6;      // between the rows of the control bar, and above and below them
+constexpr int kBarPadding = 8;  // left and right of the rows
+constexpr int kListMinRows = 5; // the download list always has room for this many rows
+constexpr int kMinWidth = 600;
 
 // The four state pictures: waiting, downloading, done, failed.
 QIcon stateIcon(int state)
@@ -158,26 +160,219 @@ public:
     }
 };
 
-// Places widgets one after another on a row of the control bar.
-class RowPlacer
+// A label whose run of spaces holds a control, as "两个文件下载间隔：        秒" holds the interval list.
+// The text stays as it is; the gap is drawn as wide as the control needs.
+class GapLabel : public QLabel
 {
 public:
-    RowPlacer(int x, int y, int height) : m_x(x), m_y(y), m_height(height) {}
-    void place(QWidget *widget, int width = -1, int gapAfter = 4)
+    using QLabel::QLabel;
+
+    void setGapWidget(QWidget *widget)
     {
-        const int w = width > 0 ? width : widget->sizeHint().width();
-        widget->setGeometry(m_x, m_y + (m_height - std::min(m_height, widget->sizeHint().height())) / 2, w,
-                            std::min(m_height, std::max(widget->sizeHint().height(), 20)));
-        m_x += w + gapAfter;
+        m_gapWidget = widget;
+        updateGeometry();
     }
-    void skip(int pixels) { m_x += pixels; }
-    int x() const { return m_x; }
+
+    QSize sizeHint() const override
+    {
+        const Parts p = parts();
+        const int textWidth = fontMetrics().horizontalAdvance(p.before) + gapWidth(p) +
+                              fontMetrics().horizontalAdvance(p.after);
+        const int height =
+            std::max(fontMetrics().height(), m_gapWidget ? m_gapWidget->sizeHint().height() : 0);
+        return {textWidth + 2 * margin() + 2, height};
+    }
+    QSize minimumSizeHint() const override { return sizeHint(); }
+
+protected:
+    void paintEvent(QPaintEvent *) override
+    {
+        const Parts p = parts();
+        QPainter painter(this);
+        painter.setPen(palette().color(foregroundRole()));
+        QRect area = contentsRect().adjusted(margin(), 0, -margin(), 0);
+        painter.drawText(area, Qt::AlignLeft | Qt::AlignVCenter, p.before);
+        area.setLeft(area.left() + fontMetrics().horizontalAdvance(p.before) + gapWidth(p));
+        painter.drawText(area, Qt::AlignLeft | Qt::AlignVCenter, p.after);
+    }
+
+    void resizeEvent(QResizeEvent *event) override
+    {
+        QLabel::resizeEvent(event);
+        if (!m_gapWidget)
+            return;
+        const Parts p = parts();
+        const int h = std::min(height(), m_gapWidget->sizeHint().height());
+        m_gapWidget->setGeometry(margin() + fontMetrics().horizontalAdvance(p.before), (height() - h) / 2,
+                                 gapWidth(p), h);
+    }
 
 private:
-    int m_x;
-    int m_y;
-    int m_height;
+    struct Parts
+    {
+        QString before;
+        QString gap;
+        QString after;
+    };
+
+    // The text split around its longest run of spaces.
+    Parts parts() const
+    {
+        const QString t = text();
+        qsizetype bestStart = t.size();
+        qsizetype bestLength = 0;
+        for (qsizetype i = 0; i < t.size();) {
+            qsizetype j = i;
+            while (j < t.size() && t.at(j) == u' ')
+                ++j;
+            if (j - i > bestLength) {
+                bestStart = i;
+                bestLength = j - i;
+            }
+            i = j > i ? j : i + 1;
+        }
+        return {t.left(bestStart), t.mid(bestStart, bestLength), t.mid(bestStart + bestLength)};
+    }
+
+    int gapWidth(const Parts &p) const
+    {
+        const int spaces = fontMetrics().horizontalAdvance(p.gap);
+        return m_gapWidget ? std::max(spaces, m_gapWidget->sizeHint().width() + 4) : spaces;
+    }
+
+    QWidget *m_gapWidget = nullptr;
 };
+
+// One control of the control bar with the width it takes and the room left after it.
+struct BarItem
+{
+    QWidget *widget;
+    int width;
+    int gapAfter;
+    int height = 0; // 0: the control's own height
+};
+// Controls that belong together (a label and its control) stay on one row.
+using BarGroup = std::vector<BarItem>;
+
+int itemHeight(const BarItem &item)
+{
+    return item.height > 0 ? item.height : item.widget->sizeHint().height();
+}
+
+int groupWidth(const BarGroup &group)
+{
+    int width = 0;
+    for (const BarItem &item : group)
+        width += item.width + item.gapAfter;
+    return group.empty() ? 0 : width - group.back().gapAfter;
+}
+
+int rowHeightOf(const std::vector<BarGroup> &groups)
+{
+    int height = 0;
+    for (const BarGroup &group : groups)
+        for (const BarItem &item : group)
+            height = std::max(height, itemHeight(item));
+    return height;
+}
+
+// Puts the groups on rows from left to right, starting a row where a group would pass the bar's right
+// edge, and gives the bar's height. With place false only the height is worked out.
+int flowControlBar(const std::vector<BarGroup> &groups, int barWidth, bool place)
+{
+    const int rowHeight = rowHeightOf(groups);
+    int x = kBarPadding;
+    int row = 0;
+    for (const BarGroup &group : groups) {
+        if (x > kBarPadding && x + groupWidth(group) > barWidth - kBarPadding) {
+            ++row;
+            x = kBarPadding;
+        }
+        const int top = kRowGap + row * (rowHeight + kRowGap);
+        for (const BarItem &item : group) {
+            const int h = std::min(rowHeight, itemHeight(item));
+            if (place)
+                item.widget->setGeometry(x, top + (rowHeight - h) / 2, item.width, h);
+            x += item.width + item.gapAfter;
+        }
+    }
+    return (row + 1) * rowHeight + (row + 2) * kRowGap;
+}
+
+// Width a push button needs for its text, and at least its design width.
+int buttonWidth(const QPushButton *button, int designWidth)
+{
+    const QStyle *style = button->style();
+    const int padding = 2 * style->pixelMetric(QStyle::PM_ButtonMargin, nullptr, button) +
+                        2 * style->pixelMetric(QStyle::PM_DefaultFrameWidth, nullptr, button) + 8;
+    return std::max(designWidth, button->fontMetrics().horizontalAdvance(button->text()) + padding);
+}
+
+// Width of a label for the longest text it will show.
+int labelWidth(const QLabel *label, const QStringList &texts)
+{
+    int width = label->sizeHint().width();
+    for (const QString &text : texts)
+        width = std::max(width, label->fontMetrics().horizontalAdvance(text) + 2 * label->margin() + 2);
+    return width;
+}
+
+// The control bar's controls in the groups that stay together on a row, with their widths.
+std::vector<BarGroup> controlBarGroups(fFileDownload &w)
+{
+    // The frame of the duplicate-name options holds its label and options on one line.
+    int inFrame = 0;
+    int frameHeight = 0;
+    const std::initializer_list<QWidget *> framed{w.Label8, w.Option1, w.Option2, w.Option3};
+    for (QWidget *control : framed)
+        frameHeight = std::max(frameHeight, control->sizeHint().height());
+    for (QWidget *control : framed) {
+        const QSize hint = control->sizeHint();
+        control->setGeometry(inFrame, (frameHeight - hint.height()) / 2, hint.width(), hint.height());
+        inFrame += hint.width() + (control == w.Label8 ? 2 : 4);
+    }
+    inFrame -= 4;
+
+    const int label7 = labelWidth(w.Label7, {QStringLiteral("下载方式：0")});
+    const int label1 = labelWidth(w.Label1, {QStringLiteral("记录数：000000")});
+    return {
+        {{w.Label4, w.Label4->sizeHint().width(), 2}, {w.Label1, label1, 10}},
+        {{w.Label7, label7, 2}, {w.Command26, buttonWidth(w.Command26, 44), 12}},
+        {{w.Label2, w.Label2->sizeHint().width(), 2},
+         {w.Combo1, std::max(46, w.Combo1->sizeHint().width()), 12}},
+        {{w.Label5, w.Label5->sizeHint().width(), 12}},
+        {{w.Command1, buttonWidth(w.Command1, 72), 12}},
+        {{w.Command4, buttonWidth(w.Command4, 72), 4},
+         {w.Command31, buttonWidth(w.Command31, 72), 10},
+         {w.Shape1, 14, 12, 14}},
+        {{w.Picture1, inFrame, 12, frameHeight}},
+        {{w.Check3, w.Check3->sizeHint().width(), 12}},
+        {{w.Check4, w.Check4->sizeHint().width(), 2}, {w.Combo4, w.Combo4->sizeHint().width(), 12}},
+    };
+}
+
+// The least size at which the control bar, with its rows wrapped, and five rows of the list fit.
+QSize leastWindowSize(fFileDownload &w)
+{
+    const std::vector<BarGroup> groups = controlBarGroups(w);
+    int widestGroup = 0;
+    for (const BarGroup &group : groups)
+        widestGroup = std::max(widestGroup, groupWidth(group));
+    const int barMargin = twipsToPixels(300);
+    // The status bar at its least width, with room for the whole slogan in its first panel.
+    int statusWidth = w.statusBar()->minimumSizeHint().width();
+    if (const auto *slogan = w.statusBar()->findChild<QLabel *>(QStringLiteral("Panel1")))
+        statusWidth += std::max(0, slogan->sizeHint().width() - slogan->minimumWidth());
+    const int width = std::max({kMinWidth, widestGroup + 2 * kBarPadding + barMargin, statusWidth});
+    const int barHeight = flowControlBar(groups, width - barMargin, false);
+    const int scrollBar = w.ListView3->style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, w.ListView3);
+    const int list = 2 * w.ListView3->frameWidth() + w.ListView3->header()->sizeHint().height() +
+                     kListMinRows * StripeRowHeight(w.ListView3, fFileDownload::RowHeight) + scrollBar;
+    const int menu = w.menuWidget() ? w.menuWidget()->sizeHint().height() : 0;
+    const int height =
+        twipsToPixels(20) + barHeight + list + twipsToPixels(140) + menu + w.statusBar()->sizeHint().height();
+    return {width, height};
+}
 
 } // namespace
 
@@ -272,8 +467,16 @@ void fFileDownload::buildControlBar(QWidget *central)
     Combo1 = make(new QComboBox(Picture3), "Combo1");
     for (int i = 1; i <= DownloadScheduler::MaxSlots; ++i)
         Combo1->addItem(QString::number(i));
-    Label5 = make(new QLabel(QStringLiteral("两个文件下载间隔：        秒"), Picture3), "Label5");
+    auto *intervalLabel =
+        make(new GapLabel(QStringLiteral("两个文件下载间隔：        秒"), Picture3), "Label5");
+    Label5 = intervalLabel;
     Combo2 = make(new QComboBox(Label5), "Combo2");
+    // An ordinary drop-down list of some fifteen entries, as wide as its widest entry (the style's own
+    // popup would cover the whole height of the screen).
+    Combo2->setStyleSheet(QStringLiteral("QComboBox { combobox-popup: 0; }"));
+    Combo2->setMaxVisibleItems(15);
+    Combo2->setSizeAdjustPolicy(QComboBox::AdjustToContents);
+    intervalLabel->setGapWidget(Combo2);
     Command1 = make(new QPushButton(QStringLiteral("网页登录"), Picture3), "Command1");
 
     Picture1 = make(new QFrame(Picture3), "Picture1");
@@ -284,6 +487,7 @@ void fFileDownload::buildControlBar(QWidget *central)
     Check3 = make(new QCheckBox(QStringLiteral("当有未下载项时，自动启动下载"), Picture3), "Check3");
     Check4 = make(new QCheckBox(QStringLiteral("自动重新下载："), Picture3), "Check4");
     Combo4 = make(new QComboBox(Picture3), "Combo4");
+    Combo4->setSizeAdjustPolicy(QComboBox::AdjustToContents);
     Combo4->addItems({QStringLiteral("出错项"), QStringLiteral("文件类型为HTM和HTML项"),
                       QStringLiteral("出错项和文件类型为HTM和HTML项")});
     Command4 = make(new QPushButton(QStringLiteral("开始下载"), Picture3), "Command4");
@@ -293,41 +497,6 @@ void fFileDownload::buildControlBar(QWidget *central)
     Shape1->setPixmap(busyMark());
     Shape1->setToolTip(QStringLiteral("正在下载"));
     Shape1->hide();
-
-    // The interval list sits in the gap of its label, before "秒", drawn compact to fit the gap.
-    const QFontMetrics metrics(Label5->font());
-    const int prefix = metrics.horizontalAdvance(QStringLiteral("两个文件下载间隔："));
-    const int gapWidth = std::max(28, metrics.horizontalAdvance(QString(8, u' ')));
-    Combo2->setStyleSheet(QStringLiteral("QComboBox { padding: 0px 1px 0px 3px; }"
-                                         "QComboBox::drop-down { width: 10px; border: 0px; }"));
-    const int label5Width = metrics.horizontalAdvance(Label5->text()) + 4;
-
-    const int rowHeight = (kBarHeight - 3 * kRowGap) / 2;
-    RowPlacer first(8, kRowGap, rowHeight);
-    first.place(Label4, -1, 2);
-    first.place(Label1, 86, 10);
-    first.place(Label7, -1, 2);
-    first.place(Command26, 44, 12);
-    first.place(Label2, -1, 2);
-    first.place(Combo1, 46, 12);
-    first.place(Label5, label5Width, 12);
-    Combo2->setGeometry(prefix, 0, gapWidth, Label5->height());
-    first.place(Command1, -1, 8);
-
-    RowPlacer second(8, 2 * kRowGap + rowHeight, rowHeight);
-    RowPlacer inFrame(0, 0, rowHeight);
-    inFrame.place(Label8, -1, 2);
-    inFrame.place(Option1, -1, 4);
-    inFrame.place(Option2, -1, 4);
-    inFrame.place(Option3, -1, 0);
-    Picture1->setGeometry(second.x(), 2 * kRowGap + rowHeight, inFrame.x(), rowHeight);
-    second.skip(inFrame.x() + 12);
-    second.place(Check3, -1, 12);
-    second.place(Check4, -1, 2);
-    second.place(Combo4, 200, 12);
-    second.place(Command4, 72, 4);
-    second.place(Command31, 72, 10);
-    second.place(Shape1, 14, 0);
 }
 
 void fFileDownload::buildList(QWidget *central)
@@ -777,8 +946,13 @@ void fFileDownload::placeRegions()
     const QSize outer = frameGeometry().size();
     const int titleBar = std::max(0, frameGeometry().height() - geometry().height());
     const int menuBar = menuWidget() ? menuWidget()->height() : 0;
+    const QSize least = leastWindowSize(*this);
+    if (minimumSize() != least)
+        setMinimumSize(least);
+    const int barHeight =
+        flowControlBar(controlBarGroups(*this), std::max(0, outer.width() - twipsToPixels(300)), true);
     const DownloadLayout layout = computeDownloadLayout(outer, titleBar, menuBar, statusBar()->height(),
-                                                        kBarHeight, LoginPanel::BrowserTop);
+                                                        barHeight, LoginPanel::BrowserTop);
     Picture3->setGeometry(layout.bar);
     Image1->setGeometry(0, 0, layout.bar.width(), layout.bar.height());
     ListView3->setGeometry(layout.list);

@@ -22,6 +22,7 @@
 #include <QMenuBar>
 #include <QPushButton>
 #include <QStatusBar>
+#include <QStyle>
 #include <QTreeView>
 #include <QWebEngineView>
 
@@ -42,6 +43,17 @@ const QString kSuggestionMail = QStringLiteral(
 constexpr int kListLeft = 4;
 constexpr int kListTop = 34;
 constexpr int kBarHeightTwips = 75;
+// The candidate list always has room for this many rows.
+constexpr int kListMinRows = 5;
+constexpr int kRowBand = 13;
+
+int buttonWidthFor(const QPushButton *button, const QString &text)
+{
+    const QStyle *style = button->style();
+    return button->fontMetrics().horizontalAdvance(text) +
+           2 * style->pixelMetric(QStyle::PM_ButtonMargin, nullptr, button) +
+           2 * style->pixelMetric(QStyle::PM_DefaultFrameWidth, nullptr, button) + 8;
+}
 } // namespace
 
 fWebSearch::fWebSearch(SearchWindowHost *host, const QUrl &homePage, QWidget *parent)
@@ -50,6 +62,7 @@ fWebSearch::fWebSearch(SearchWindowHost *host, const QUrl &homePage, QWidget *pa
     setAttribute(Qt::WA_DeleteOnClose);
     setObjectName(QStringLiteral("fWebSearch"));
     setWindowTitle(QStringLiteral("Folionexus数据检索分析-墨枢软件"));
+
     setMinimumSize(searchlayout::toPixels(searchlayout::MinWidth), searchlayout::toPixels(searchlayout::MinHeight));
 
     m_candidates = new CandidateListModel(this);
@@ -88,6 +101,8 @@ void fWebSearch::buildControls()
 {
     auto *central = new QWidget(this);
     setCentralWidget(central);
+    // The menu and status bars settle their heights after the window's own resize; lay out again then.
+    central->installEventFilter(this);
 
     PicPanWeb = new QWidget(central);
     PicPanWeb->setObjectName(QStringLiteral("PicPanWeb"));
@@ -102,22 +117,29 @@ void fWebSearch::buildControls()
     PicPanList = new QWidget(central);
     PicPanList->setObjectName(QStringLiteral("PicPanList"));
     int x = kListLeft;
-    auto addButton = [&](const QString &text, const char *name, int width) {
-        auto *button = new QPushButton(text, PicPanList);
+    // Each control is as wide as its design width, or wider when its text needs more.
+    auto addButton = [&](const QStringList &texts, const char *name, int width) {
+        auto *button = new QPushButton(texts.first(), PicPanList);
         button->setObjectName(QLatin1String(name));
+        for (const QString &text : texts)
+            width = std::max(width, buttonWidthFor(button, text));
         button->setGeometry(x, 4, width, 26);
         x += width + 6;
         return button;
     };
-    m_addPageButton = addButton(QStringLiteral("加入本页到列表"), "AddPageButton", 120);
-    m_addAllButton = addButton(kAddAllIdle, "AddAllButton", 120);
-    m_analyseButton = addButton(QStringLiteral("分析下载"), "AnalyseButton", 90);
-    m_exportButton = addButton(QStringLiteral("导出数据..."), "ExportButton", 90);
+    m_addPageButton = addButton({QStringLiteral("加入本页到列表")}, "AddPageButton", 120);
+    m_addAllButton = addButton({kAddAllIdle, kAddAllRunning}, "AddAllButton", 120);
+    m_analyseButton = addButton({QStringLiteral("分析下载")}, "AnalyseButton", 90);
+    m_exportButton = addButton({QStringLiteral("导出数据...")}, "ExportButton", 90);
     auto *caption = new QLabel(QStringLiteral("待下载列表："), PicPanList);
-    caption->setGeometry(x + 10, 4, 80, 26);
+    caption->setObjectName(QStringLiteral("CountCaption"));
+    caption->setGeometry(x + 10, 4, caption->sizeHint().width(), 26);
     Label1 = new QLabel(QStringLiteral("0"), PicPanList);
     Label1->setObjectName(QStringLiteral("Label1"));
-    Label1->setGeometry(x + 90, 4, 80, 26);
+    // Room for a count of six digits.
+    Label1->setGeometry(
+        caption->geometry().right() + 3, 4,
+        Label1->fontMetrics().horizontalAdvance(QStringLiteral("000000")) + 2 * Label1->margin() + 2, 26);
     connect(m_addPageButton, &QPushButton::clicked, this, &fWebSearch::addThisPage);
     connect(m_addAllButton, &QPushButton::clicked, this, &fWebSearch::toggleAddAll);
     connect(m_analyseButton, &QPushButton::clicked, this, &fWebSearch::analyseAndDownload);
@@ -133,7 +155,7 @@ void fWebSearch::buildControls()
     ListView1->setEditTriggers(QAbstractItemView::NoEditTriggers);
     ListView1->setContextMenuPolicy(Qt::CustomContextMenu);
     ListView1->move(kListLeft, kListTop);
-    ApplyRowStripes(ListView1, 13);
+    ApplyRowStripes(ListView1, kRowBand);
     connect(ListView1, &QWidget::customContextMenuRequested, this,
             [this](const QPoint &pos) { m_menuClear->popup(ListView1->viewport()->mapToGlobal(pos)); });
     connect(m_candidates, &QAbstractItemModel::rowsInserted, this, &fWebSearch::refreshCount);
@@ -407,6 +429,21 @@ void fWebSearch::onBarDragged(int dy)
     m_barTopTwips = searchlayout::toTwips(PicBar->y());
 }
 
+bool fWebSearch::eventFilter(QObject *watched, QEvent *event)
+{
+    if (event->type() == QEvent::Resize && watched == centralWidget() && !isMinimized())
+        layoutWindow();
+    return QMainWindow::eventFilter(watched, event);
+}
+
+int fWebSearch::listMinimumHeight() const
+{
+    const int rows = kListMinRows * StripeRowHeight(ListView1, kRowBand);
+    // A wide title brings in the horizontal scroll bar: the rows keep their room beside it.
+    const int scrollBar = ListView1->style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, ListView1);
+    return 2 * ListView1->frameWidth() + ListView1->header()->sizeHint().height() + rows + scrollBar;
+}
+
 void fWebSearch::layoutWindow()
 {
     using namespace searchlayout;
@@ -418,7 +455,11 @@ void fWebSearch::layoutWindow()
     in.statusBarHeight = toTwips(statusBar()->height());
     in.listOffset = QPoint(toTwips(kListLeft), toTwips(kListTop));
     in.progressSize = QSize(toTwips(PicPanPrograss->width()), toTwips(PicPanPrograss->height()));
+    in.listMinHeight = toTwips(listMinimumHeight());
     const Result r = arrange(in);
+    const QSize least(toPixels(r.minimum.width()), toPixels(r.minimum.height()));
+    if (minimumSize() != least)
+        setMinimumSize(least);
     const QSize wanted(toPixels(r.window.width()), toPixels(r.window.height()));
     if (wanted.width() > width() || wanted.height() > height())
         resize(wanted.expandedTo(size()));

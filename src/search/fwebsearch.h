@@ -56,6 +56,7 @@ public:
 protected:
     void closeEvent(QCloseEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     void buildControls();
@@ -67,6 +68,7 @@ private:
     void onAnalysisStarted();
     void onAnalysisFinished(const QString &resultText);
     void layoutWindow();
+    int listMinimumHeight() const; // pixels: header and five rows of the candidate list
     void onBarDragged(int dy);
 
     SearchWindowHost *m_host;

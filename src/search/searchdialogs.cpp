@@ -2,9 +2,9 @@
 
 #include "common/messenger.h"
 
+#include <QDir>
 #include <QFileDialog>
 #include <QInputDialog>
-
 #include <utility>
 
 namespace searchdialogs {
@@ -39,6 +39,8 @@ QString realSaveFileDialog(QWidget *parent, const QString &proposedPath)
     dialog.setDefaultSuffix(QStringLiteral("txt"));
     if (!proposedPath.isEmpty())
         dialog.selectFile(proposedPath);
+    else
+        dialog.setDirectory(QDir::homePath()); // not wherever the program happened to be started
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return {};
     return dialog.selectedFiles().constFirst();

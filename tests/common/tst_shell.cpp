@@ -31,9 +31,18 @@ struct FakeDesktop
     FakeDesktop()
     {
         previous = setShellServices({
-            [this](const QUrl &url) { opened.append(url); return openUrlWorks; },
-            [this](const QString &program, const QStringList &args) { started.append(QStringList{program} + args); return true; },
-            [this](const QString &uri) { shown.append(uri); return showItemsWorks; },
+            [this](const QUrl &url) {
+                opened.append(url);
+                return openUrlWorks;
+            },
+            [this](const QString &program, const QStringList &args) {
+                started.append(QStringList{program} + args);
+                return true;
+            },
+            [this](const QString &uri) {
+                shown.append(uri);
+                return showItemsWorks;
+            },
             [this](QWidget *owner, const QString &title, const QString &start) {
                 owners.append(owner);
                 dialogs.append({title, start});
@@ -111,7 +120,8 @@ private Q_SLOTS:
         QWidget owner;
         const QString start = path(QStringLiteral("x"));
         QCOMPARE(BrowseForFolder(&owner, start, QStringLiteral("请选择要浏览的文件夹:")), start + u'/');
-        QCOMPARE(desktop.dialogs.first(), (QStringList{QStringLiteral("请选择要浏览的文件夹:"), m_dir.path() + u'/'}));
+        QCOMPARE(desktop.dialogs.first(),
+                 (QStringList{QStringLiteral("请选择要浏览的文件夹:"), m_dir.path() + u'/'}));
         QCOMPARE(desktop.owners.first(), &owner);
 
         desktop.folderAnswer = papers + QStringLiteral("2014");
@@ -129,7 +139,7 @@ private Q_SLOTS:
         OpenWebPage(QStringLiteral("javascript:alert(1)"), false);
         OpenWebPage(QString(), false);
         QCOMPARE(desktop.opened, (QList<QUrl>{QUrl(QStringLiteral("https://example.org/folionexus/")),
-                                             QUrl(QStringLiteral("http://example.org/a"))}));
+                                              QUrl(QStringLiteral("http://example.org/a"))}));
     }
 
     void loadedWindowsByNameIgnoringCase()
@@ -155,34 +165,52 @@ private Q_SLOTS:
     void rowStripes()
     {
         QStandardItemModel model(6, 2);
+        model.setData(model.index(0, 0), QStringLiteral("论文标题 Paper"));
         QTreeView tree;
         tree.setModel(&model);
         tree.resize(300, 200);
-        ApplyRowStripes(&tree, 17);
+        // A band taller than the font needs sets the row height.
+        ApplyRowStripes(&tree, 40);
         tree.show();
         QVERIFY(QTest::qWaitForWindowExposed(&tree));
-        QCOMPARE(tree.visualRect(model.index(0, 0)).height(), 17);
-        QCOMPARE(tree.visualRect(model.index(1, 0)).top(), tree.visualRect(model.index(0, 0)).top() + 17);
+        QCOMPARE(tree.visualRect(model.index(0, 0)).height(), 40);
+        QCOMPARE(tree.visualRect(model.index(1, 0)).top(), tree.visualRect(model.index(0, 0)).top() + 40);
         QVERIFY(tree.alternatingRowColors());
         QCOMPARE(tree.palette().color(QPalette::Base), QColor(231, 248, 237));
         QCOMPARE(tree.palette().color(QPalette::AlternateBase), QColor(Qt::white));
 
-        // Called again on every resize: the height follows, the delegate is not stacked.
-        QAbstractItemDelegate *delegate = tree.itemDelegate();
-        ApplyRowStripes(&tree, 13);
-        QCOMPARE(tree.itemDelegate(), delegate);
-        QTRY_COMPARE(tree.visualRect(model.index(0, 0)).height(), 13);
-
         // The first row is drawn in the green band.
         const QImage shot = tree.viewport()->grab().toImage();
         QCOMPARE(QColor(shot.pixel(tree.viewport()->width() - 3, 5)), QColor(231, 248, 237));
-        QCOMPARE(QColor(shot.pixel(tree.viewport()->width() - 3, 13 + 5)), QColor(Qt::white));
+        QCOMPARE(QColor(shot.pixel(tree.viewport()->width() - 3, 40 + 5)), QColor(Qt::white));
+
+        // Called again on every resize: the height follows, the delegate is not stacked. A band lower
+        // than a line of text gives the row the text's height, so no row is clipped.
+        QAbstractItemDelegate *delegate = tree.itemDelegate();
+        ApplyRowStripes(&tree, 13);
+        QCOMPARE(tree.itemDelegate(), delegate);
+        const int textRow = StripeRowHeight(&tree, 13);
+        QVERIFY(textRow >= tree.fontMetrics().height());
+        QVERIFY(textRow >= 13);
+        QTRY_COMPARE(tree.visualRect(model.index(0, 0)).height(), textRow);
+        QCOMPARE(tree.visualRect(model.index(3, 0)).height(), textRow); // empty rows too
+        QCOMPARE(StripeRowHeight(&tree, textRow + 3), textRow + 3);
+
+        // A larger font makes taller rows, whatever band was asked for.
+        QFont large = tree.font();
+        large.setPointSize(large.pointSize() * 3);
+        tree.setFont(large);
+        ApplyRowStripes(&tree, 13);
+        QTRY_VERIFY(tree.visualRect(model.index(0, 0)).height() >= QFontMetrics(large).height());
+        QCOMPARE(tree.visualRect(model.index(0, 0)).height(), StripeRowHeight(&tree, 13));
 
         QTableView table;
         table.setModel(&model);
         ApplyRowStripes(&table, 13);
-        QCOMPARE(table.verticalHeader()->defaultSectionSize(), 13);
-        QCOMPARE(table.rowHeight(3), 13);
+        QCOMPARE(table.verticalHeader()->defaultSectionSize(), StripeRowHeight(&table, 13));
+        QCOMPARE(table.rowHeight(3), StripeRowHeight(&table, 13));
+        ApplyRowStripes(&table, 50);
+        QCOMPARE(table.rowHeight(3), 50);
 
         // A view that draws its rows with a delegate of its own keeps it.
         QTreeView custom;
@@ -201,20 +229,22 @@ private Q_SLOTS:
         QTest::addColumn<QByteArray>("entry");
         QTest::addColumn<QStringList>("expected");
         const QString f = QStringLiteral("/tmp/a b.pdf");
-        QTest::newRow("%U becomes the file") << QByteArray("[Desktop Entry]\nExec=gedit %U\n") << QStringList{"gedit", f};
+        QTest::newRow("%U becomes the file")
+            << QByteArray("[Desktop Entry]\nExec=gedit %U\n") << QStringList{"gedit", f};
         QTest::newRow("quoted program with options")
             << QByteArray("[Desktop Entry]\nName=Ed\nExec=\"/opt/My Editor/ed\" --new-window %f\n")
             << QStringList{"/opt/My Editor/ed", "--new-window", f};
-        QTest::newRow("icon and caption codes dropped") << QByteArray("[Desktop Entry]\nExec=kwrite %i %c %F\n")
-                                                          << QStringList{"kwrite", f};
-        QTest::newRow("no file code: the file is added") << QByteArray("[Desktop Entry]\nExec=mousepad\n")
-                                                           << QStringList{"mousepad", f};
+        QTest::newRow("icon and caption codes dropped")
+            << QByteArray("[Desktop Entry]\nExec=kwrite %i %c %F\n") << QStringList{"kwrite", f};
+        QTest::newRow("no file code: the file is added")
+            << QByteArray("[Desktop Entry]\nExec=mousepad\n") << QStringList{"mousepad", f};
         QTest::newRow("escaped percent stays") << QByteArray("[Desktop Entry]\nExec=ed --ratio=50%% %f\n")
-                                                 << QStringList{"ed", "--ratio=50%", f};
+                                               << QStringList{"ed", "--ratio=50%", f};
         QTest::newRow("other groups are not read")
-            << QByteArray("[Desktop Action new]\nExec=other %f\n[Desktop Entry]\nExec=xed %U\n") << QStringList{"xed", f};
-        QTest::newRow("terminal editors are not started") << QByteArray("[Desktop Entry]\nExec=vim %F\nTerminal=true\n")
-                                                            << QStringList();
+            << QByteArray("[Desktop Action new]\nExec=other %f\n[Desktop Entry]\nExec=xed %U\n")
+            << QStringList{"xed", f};
+        QTest::newRow("terminal editors are not started")
+            << QByteArray("[Desktop Entry]\nExec=vim %F\nTerminal=true\n") << QStringList();
         QTest::newRow("no Exec line") << QByteArray("[Desktop Entry]\nName=x\n") << QStringList();
     }
 
@@ -233,7 +263,8 @@ private Q_SLOTS:
                  (QStringList{"missing.desktop", "my-editor.desktop"}));
 
         const QString config = QString::fromLocal8Bit(qgetenv("XDG_CONFIG_HOME"));
-        const QString apps = QString::fromLocal8Bit(qgetenv("XDG_DATA_HOME")) + QStringLiteral("/applications");
+        const QString apps =
+            QString::fromLocal8Bit(qgetenv("XDG_DATA_HOME")) + QStringLiteral("/applications");
         QVERIFY(QDir().mkpath(apps));
         const QString program = path(QStringLiteral("my-editor"));
         fntest::writeFile(program, "#!/bin/sh\n");

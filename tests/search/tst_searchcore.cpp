@@ -531,6 +531,32 @@ private Q_SLOTS:
         QCOMPARE(r.list, QRect(60, 480, 9700 - 60 - 50, r.listPanel.height() - 480 - 50));
         QCOMPARE(r.progress.topLeft(), QPoint((9700 - 4000) / 2, (r.listPanel.height() - 900) / 2));
         QCOMPARE(r.progress.size(), in.progressSize);
+
+        // The list's least height: four fifths hold while it fits below, the bar goes higher when not.
+        in.listMinHeight = 200;
+        in.barTop = -1;
+        QCOMPARE(arrange(in).bar.top(), 8000);
+        QVERIFY(arrange(in).list.height() >= 200);
+        in.listMinHeight = 3000;
+        r = arrange(in);
+        QCOMPARE(r.list.height(), 3000);
+        QCOMPARE(r.bar.top(), 10000 - heightBelowBar(in));
+        in.barTop = 7000; // a bar dragged into the list's room goes back up as well
+        QCOMPARE(arrange(in).bar.top(), r.bar.top());
+        in.barTop = 2000;
+        QCOMPARE(arrange(in).bar.top(), 2000);
+
+        // A window too low for the list grows, and its minimum with it.
+        in.window = QSize(9000, 5000);
+        in.webPanelTop = 100;
+        in.listMinHeight = 5000;
+        r = arrange(in);
+        QCOMPARE(r.minimum, QSize(9000, 100 + heightBelowBar(in)));
+        QCOMPARE(r.window, r.minimum);
+        QCOMPARE(r.bar.top(), 100);
+        QCOMPARE(r.list.height(), 5000);
+        in.listMinHeight = 0;
+        QCOMPARE(arrange(in).minimum, QSize(9000, 5000));
     }
 };
 

@@ -551,12 +551,28 @@ private Q_SLOTS:
         QCOMPARE(listPanel->y(), bar->y() + bar->height());
         QCOMPARE(progress->x(), (listPanel->width() - progress->width()) / 2);
 
-        // A bar dragged too low jumps to four fifths of the window's height.
-        QMouseEvent down(QEvent::MouseMove, QPointF(10, 600), bar->mapToGlobal(QPointF(10, 600)), Qt::NoButton,
-                         Qt::LeftButton, Qt::NoModifier);
-        QApplication::sendEvent(bar, &down);
-        QTest::mouseRelease(bar, Qt::LeftButton, {}, QPoint(10, 2));
-        QCOMPARE(bar->y(), 700 * 15 * 4 / 5 / 15);
+        // A bar dragged too low jumps to four fifths of the window's height where the list keeps its
+        // five rows below it, and only so far down as the list keeps them where it would not.
+        auto dragFarDown = [&] {
+            QTest::mousePress(bar, Qt::LeftButton, {}, QPoint(10, 2));
+            QMouseEvent down(QEvent::MouseMove, QPointF(10, 2000), bar->mapToGlobal(QPointF(10, 2000)),
+                             Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
+            QApplication::sendEvent(bar, &down);
+            QTest::mouseRelease(bar, Qt::LeftButton, {}, QPoint(10, 2));
+        };
+        QTreeView *list = m_window->candidateView();
+        const int rowHeight = list->sizeHintForRow(0) > 0 ? list->sizeHintForRow(0) : 0;
+        fillList(1);
+        m_window->resize(900, 1500);
+        QTRY_COMPARE(m_window->height(), 1500);
+        dragFarDown();
+        QCOMPARE(bar->y(), 1500 * 4 / 5);
+        m_window->resize(900, 700);
+        QTRY_COMPARE(m_window->height(), 700);
+        dragFarDown();
+        QVERIFY(bar->y() < 700 * 4 / 5);
+        QVERIFY(list->viewport()->height() >= 5 * std::max(rowHeight, list->sizeHintForRow(0)));
+        QCOMPARE(listPanel->y(), bar->y() + bar->height());
     }
 
     void closingShowsTheStartupWindowOnlyWithoutTheDownloadWindow()
