@@ -56,9 +56,10 @@ QStringList fields(const DownloadListModel &model, int position)
     QString reason;
     if (row.state == RowState::Failed || row.state == RowState::Waiting)
         reason = reasonText(row.reason);
-    if (row.state == RowState::Done && row.percentNote != PercentNote::None)
-        reason = row.percentNote == PercentNote::Skipped ? QStringLiteral("already there, skipped")
-                                                         : QStringLiteral("downloaded before");
+    if (row.state == RowState::Done && row.percentNote == PercentNote::Skipped)
+        reason = QStringLiteral("already there, skipped");
+    if (row.state == RowState::Done && row.percentNote == PercentNote::Held)
+        reason = QStringLiteral("downloaded before");
     QStringList result{row.key, row.name, row.type, stateName(row.state), size, path, row.tag, hash, reason};
     // Addresses and names come from the site: no control character of theirs reaches the record.
     for (QString &field : result)
