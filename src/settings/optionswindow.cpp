@@ -15,6 +15,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSpinBox>
 #include <QVBoxLayout>
 
 using namespace settingkeys;
@@ -39,7 +40,8 @@ OptionsWindow::OptionsWindow(QWidget *parent)
       m_proxyEnabled(named(new QCheckBox(QStringLiteral("下载使用代理服务器"), this), "proxyCheck")),
       m_proxyAddress(named(new QLineEdit(this), "proxyAddressBox")),
       m_proxyPort(named(new QLineEdit(this), "proxyPortBox")),
-      m_promptSavePath(named(new QCheckBox(QStringLiteral("提取网页信息时，提示下载保存路径"), this), "promptSavePathCheck"))
+      m_promptSavePath(named(new QCheckBox(QStringLiteral("提取网页信息时，提示下载保存路径"), this), "promptSavePathCheck")),
+      m_retries(named(new QSpinBox(this), "retriesSpin"))
 {
     setObjectName(QStringLiteral("fOption"));
     setWindowTitle(QStringLiteral("设置"));
@@ -73,6 +75,11 @@ OptionsWindow::OptionsWindow(QWidget *parent)
     layout->addWidget(m_proxyEnabled);
     layout->addLayout(proxy);
     layout->addWidget(m_promptSavePath);
+    auto *retries = new QHBoxLayout;
+    retries->addWidget(new QLabel(QStringLiteral("失败自动重试次数"), this));
+    retries->addWidget(m_retries);
+    retries->addStretch();
+    layout->addLayout(retries);
     layout->addLayout(buttons);
 
     connect(okButton, &QPushButton::clicked, this, &OptionsWindow::confirm);
@@ -87,6 +94,8 @@ OptionsWindow::OptionsWindow(QWidget *parent)
     else
         m_methodTwo->setChecked(true);
     m_promptSavePath->setChecked(options.PromptSavePathOnExtract);
+    m_retries->setRange(SharedOptions::MinRetries, SharedOptions::MaxRetries);
+    m_retries->setValue(options.Retries);
 }
 
 void OptionsWindow::showMethodInDownloadWindow(::DownloadMethod chosen)
@@ -124,6 +133,7 @@ void OptionsWindow::confirm()
         showMessage(MessageIcon::Critical, QStringLiteral("代理服务器网址或者端口格式不对！"));
 
     options.storePromptSavePath(m_promptSavePath->isChecked());
+    options.storeRetries(m_retries->value());
     accept();
 }
 

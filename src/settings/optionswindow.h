@@ -7,6 +7,7 @@
 class QCheckBox;
 class QLineEdit;
 class QRadioButton;
+class QSpinBox;
 
 // fOption: the download method, the proxy for single-connection downloads and whether the save folder
 // is asked for when rows are taken from a result page. Shows the shared values; OK stores them.
@@ -29,6 +30,7 @@ private:
     QLineEdit *m_proxyAddress;
     QLineEdit *m_proxyPort;
     QCheckBox *m_promptSavePath;
+    QSpinBox *m_retries;
 };
 
 // Shows the options window and waits until it closes; true when the user confirmed new values.

@@ -31,9 +31,12 @@ inline const QString LastOpenedFolder = QStringLiteral("最后一次打开的目
 // papers already downloaded and still unchanged on disk not fetched again (section "下载").
 inline const QString FileNameTemplate = QStringLiteral("文件名模板");
 inline const QString SkipHeld = QStringLiteral("跳过已下载过的文献");
+// How often a passing failure is tried again by itself (section "下载").
+inline const QString Retries = QStringLiteral("失败自动重试次数");
 
 inline const QString DefaultThreadsPosition = QStringLiteral("2");
 inline const QString DefaultPolicy = QStringLiteral("重命名");
 inline const QString DefaultFileNameTemplate = QStringLiteral("{标题}"); // the title alone, as before
 inline const QString DefaultSkipHeld = QStringLiteral("0");
+inline const QString DefaultRetries = QStringLiteral("3");
 } // namespace settingkeys

@@ -3,6 +3,7 @@
 #include "common/filenames.h"
 #include "settings/settingsstore.h"
 
+#include <algorithm>
 #include <cmath>
 
 using namespace settingkeys;
@@ -72,12 +73,20 @@ void SharedOptions::loadPromptSavePath()
         PromptSavePathOnExtract = prompt == 1;
 }
 
+void SharedOptions::loadRetries()
+{
+    int retries = 0;
+    if (parseStoredInt(ReadSetting(SectionDownload, settingkeys::Retries, DefaultRetries), &retries))
+        Retries = std::clamp(retries, MinRetries, MaxRetries);
+}
+
 void SharedOptions::loadFromStore()
 {
     loadDownloadMethod();
     loadDuplicateNamePolicy();
     loadProxy();
     loadPromptSavePath();
+    loadRetries();
 }
 
 void SharedOptions::storeDownloadMethod(::DownloadMethod method)
@@ -112,6 +121,12 @@ void SharedOptions::storeSaveFolder(const QString &folder)
 {
     DefaultSaveFolder = folder;
     WriteSetting(SectionSettings, SaveFolder, folder);
+}
+
+void SharedOptions::storeRetries(int retries)
+{
+    Retries = std::clamp(retries, MinRetries, MaxRetries);
+    WriteSetting(SectionDownload, settingkeys::Retries, QString::number(Retries));
 }
 
 quint16 SharedOptions::proxyPortNumber() const

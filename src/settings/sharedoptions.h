@@ -27,6 +27,10 @@ inline DownloadMethod methodFromNumber(int number)
 // written only here.
 struct SharedOptions
 {
+    static constexpr int DefaultRetryCount = 3;
+    static constexpr int MinRetries = 0;
+    static constexpr int MaxRetries = 20;
+
     ::DownloadMethod DownloadMethod = ::DownloadMethod::Parallel;
     DuplicatePolicy DuplicateNamePolicy = DuplicatePolicy::Rename;
     bool ProxyEnabled = false;
@@ -35,6 +39,7 @@ struct SharedOptions
     QString DefaultSaveFolder;
     bool PromptSavePathOnExtract = true;
     bool UseOriginalFileName = false;
+    int Retries = DefaultRetryCount; // automatic retries of a passing failure, MinRetries to MaxRetries
 
     // Reads every stored value (the save folder excepted: the chooser reads it when it opens) so the
     // options window never shows or stores a value that was not read.
@@ -45,6 +50,8 @@ struct SharedOptions
     void loadDuplicateNamePolicy();
     void loadProxy();
     void loadPromptSavePath();
+    // A stored count outside MinRetries..MaxRetries is brought inside.
+    void loadRetries();
 
     // Each writer stores one value (and keeps it here).
     void storeDownloadMethod(::DownloadMethod method);
@@ -52,6 +59,7 @@ struct SharedOptions
     void storeProxy(bool enabled, const QString &address, const QString &port);
     void storePromptSavePath(bool prompt);
     void storeSaveFolder(const QString &folder);
+    void storeRetries(int retries);
 
     // The proxy port as a number (80 when the text is not one).
     quint16 proxyPortNumber() const;

@@ -9,6 +9,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSpinBox>
 #include <QTimer>
 
 using namespace settingkeys;
@@ -23,7 +24,8 @@ struct Controls
           proxy(w->findChild<QCheckBox *>(QStringLiteral("proxyCheck"))),
           address(w->findChild<QLineEdit *>(QStringLiteral("proxyAddressBox"))),
           port(w->findChild<QLineEdit *>(QStringLiteral("proxyPortBox"))),
-          prompt(w->findChild<QCheckBox *>(QStringLiteral("promptSavePathCheck")))
+          prompt(w->findChild<QCheckBox *>(QStringLiteral("promptSavePathCheck"))),
+          retries(w->findChild<QSpinBox *>(QStringLiteral("retriesSpin")))
     {
     }
     QRadioButton *methodOne;
@@ -32,6 +34,7 @@ struct Controls
     QLineEdit *address;
     QLineEdit *port;
     QCheckBox *prompt;
+    QSpinBox *retries;
 };
 
 // Stands in for the download window: the options window finds it by name and reaches its two controls.
@@ -128,6 +131,37 @@ private Q_SLOTS:
         Controls n(&next);
         QVERIFY(n.methodOne->isChecked() && n.proxy->isChecked() && !n.prompt->isChecked());
         QCOMPARE(n.address->text(), QStringLiteral("proxy.lan"));
+    }
+
+    void retryCountIsEditedAndStored()
+    {
+        WriteSetting(SectionDownload, Retries, QStringLiteral("6"));
+        sharedOptions().loadFromStore();
+        OptionsWindow w;
+        Controls c(&w);
+        QVERIFY(c.retries);
+        QCOMPARE(c.retries->value(), 6);
+        QCOMPARE(c.retries->minimum(), 0);
+        QCOMPARE(c.retries->maximum(), 20);
+        // The box's label names the option.
+        bool labelled = false;
+        for (const QLabel *label : w.findChildren<QLabel *>())
+            labelled = labelled || label->text() == QStringLiteral("失败自动重试次数");
+        QVERIFY(labelled);
+
+        c.retries->setValue(0);
+        w.confirm();
+        QCOMPARE(sharedOptions().Retries, 0);
+        QCOMPARE(ReadSetting(SectionDownload, Retries, DefaultRetries), QStringLiteral("0"));
+
+        // Closing without OK keeps the stored count.
+        OptionsWindow again;
+        Controls a(&again);
+        QCOMPARE(a.retries->value(), 0);
+        a.retries->setValue(9);
+        again.reject();
+        QCOMPARE(sharedOptions().Retries, 0);
+        QCOMPARE(ReadSetting(SectionDownload, Retries, DefaultRetries), QStringLiteral("0"));
     }
 
     void proxyCheck_data()

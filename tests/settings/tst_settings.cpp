@@ -67,6 +67,34 @@ private Q_SLOTS:
         QCOMPARE(ReadSetting(SectionDownload, DuplicateName, DefaultPolicy), QStringLiteral("重命名"));
     }
 
+    void retryCountIsKeptInTheDownloadSection_data()
+    {
+        QTest::addColumn<QString>("stored");
+        QTest::addColumn<int>("retries");
+        QTest::newRow("never stored: three") << QString() << 3;
+        QTest::newRow("a count") << "7" << 7;
+        QTest::newRow("none at all") << "0" << 0;
+        QTest::newRow("above the most: the most") << "50" << 20;
+        QTest::newRow("below none: none") << "-2" << 0;
+        QTest::newRow("not a number: as it was") << "many" << 3;
+    }
+    void retryCountIsKeptInTheDownloadSection()
+    {
+        QFETCH(QString, stored);
+        QFETCH(int, retries);
+        if (!stored.isNull())
+            WriteSetting(SectionDownload, Retries, stored);
+        sharedOptions().loadFromStore();
+        QCOMPARE(sharedOptions().Retries, retries);
+
+        sharedOptions().storeRetries(5);
+        QCOMPARE(ReadSetting(SectionDownload, Retries, DefaultRetries), QStringLiteral("5"));
+        QCOMPARE(ReadSetting(SectionSettings, Retries, QStringLiteral("<unset>")), QStringLiteral("<unset>"));
+        sharedOptions() = SharedOptions();
+        sharedOptions().loadRetries();
+        QCOMPARE(sharedOptions().Retries, 5);
+    }
+
     void unreadableNumbersKeepTheValue()
     {
         sharedOptions().DownloadMethod = ::DownloadMethod::Single;
