@@ -457,7 +457,9 @@ Downloader *DownloadScheduler::makeTransfer(RowId id, bool single)
             [this](RowId, ConnectionState state, int code, const QString &text) {
                 Q_EMIT panelText(StatusPanel::Connection, Downloader::stateText(state, code, text));
             });
-    m_speed.insert(id, Speed{monoNow(), 0});
+    // A resumed transfer counts the kept bytes as received: they are no part of its speed.
+    const qint64 kept = m_resumeFrom.contains(id) ? m_resumeFrom.value(id).bytes : 0;
+    m_speed.insert(id, Speed{monoNow(), kept, kept});
     if (m_resumeFrom.contains(id))
         transfer->setResume(m_resumeFrom.take(id));
     return transfer;
@@ -517,10 +519,11 @@ void DownloadScheduler::onProgress(RowId id, qint64 received, qint64 total)
 {
     Speed &speed = m_speed[id];
     const qint64 at = monoNow();
+    speed.latest = received;
     qint64 rate = -1;
     if (at - speed.atMs >= 500) {
         rate = (received - speed.bytes) * 1000 / (at - speed.atMs);
-        speed = Speed{at, received};
+        speed = Speed{at, received, received};
     }
     m_model->update(id, [=](DownloadRow &r) {
         if (rate >= 0)
@@ -771,6 +774,23 @@ void DownloadScheduler::watchdog(int threadCount)
     }
 }
 
+void DownloadScheduler::refreshSpeeds()
+{
+    // A transfer whose bytes stopped coming reports nothing: its speed falls with the time it stays quiet.
+    const qint64 at = monoNow();
+    for (auto it = m_speed.begin(); it != m_speed.end(); ++it) {
+        Speed &speed = it.value();
+        if (at - speed.atMs < 1000)
+            continue;
+        const qint64 rate = std::max<qint64>(0, (speed.latest - speed.bytes) * 1000 / (at - speed.atMs));
+        speed = Speed{at, speed.latest, speed.latest};
+        m_model->update(it.key(), [rate](DownloadRow &r) {
+            if (r.state == RowState::Downloading)
+                r.speed = rate;
+        });
+    }
+}
+
 void DownloadScheduler::checkQueueFinished()
 {
     // The run is over when its last transfer has ended and nothing is left to do, or it was stopped.
@@ -791,6 +811,7 @@ void DownloadScheduler::tickHousekeeping()
         Q_EMIT startEnabledChanged(!isRunning());
     }
     watchdog(m_options.threadCount);
+    refreshSpeeds();
     if (method() == DownloadMethod::Single) {
         if (!transferExecuting() && !isRunning())
             m_busy = false;

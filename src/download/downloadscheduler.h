@@ -152,6 +152,7 @@ private:
     void freeSlotOf(Downloader *transfer);
     void onRowsDropped(const QList<RowId> &ids);
     void watchdog(int threadCount);
+    void refreshSpeeds();
     void setRunning(bool running);
     void checkQueueFinished();
     bool scheduleRetry(RowId id, const TransferResult &result);
@@ -179,8 +180,9 @@ private:
     QHash<RowId, QString> m_reservedBy;
     struct Speed
     {
-        qint64 atMs = 0;
-        qint64 bytes = 0;
+        qint64 atMs = 0;   // start of the measurement
+        qint64 bytes = 0;  // bytes the transfer had then
+        qint64 latest = 0; // bytes it has now
     };
     QHash<RowId, Speed> m_speed;
     QHash<RowId, qint64> m_retryAt; // rows waiting for an automatic retry, and when it is due
