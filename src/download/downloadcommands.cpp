@@ -276,8 +276,14 @@ void DoubleClickRow(DownloadListModel &model, RowId id, const ShellHooks &shell)
 
 QString RowClickPanelText(const DownloadListModel &model, RowId id)
 {
-    if (!model.find(id))
+    const DownloadRow *row = model.find(id);
+    if (!row)
         return {};
+    // A row that failed, or waits to be tried again, says why.
+    if (!row->reason.isNone() && row->state == RowState::Failed)
+        return QStringLiteral("失败原因：") + reasonTextForWindow(row->reason);
+    if (!row->reason.isNone() && row->sizeNote == SizeNote::RetryWait)
+        return row->sizeText() + QStringLiteral("，失败原因：") + reasonTextForWindow(row->reason);
     const QString path = rowFile(model, id);
     return FileExists(path) ? path : QString();
 }

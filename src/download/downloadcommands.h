@@ -80,7 +80,8 @@ void OpenInTextEditor(const DownloadListModel &model, RowId id, const ShellHooks
 // Double-click: a done row opens its file; a failed row goes back to the queue.
 void DoubleClickRow(DownloadListModel &model, RowId id, const ShellHooks &shell);
 
-// Text of the second status-bar panel after a click on a row: the file path when the file exists.
+// Text of the second status-bar panel after a click on a row: why a failed row failed (also while it waits
+// for its next try), else the file path when the file exists.
 QString RowClickPanelText(const DownloadListModel &model, RowId id);
 
 // Done "pdf" rows whose content is another paper format get that extension. Returns the rows changed.
