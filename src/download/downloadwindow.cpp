@@ -1,6 +1,7 @@
 #include "download/downloadwindow.h"
 
 #include "common/browserprofile.h"
+#include "common/desktopnotifier.h"
 #include "common/filenames.h"
 #include "common/messenger.h"
 #include "common/shellhelpers.h"
@@ -9,6 +10,7 @@
 #include "download/downloadscheduler.h"
 #include "download/downloadsession.h"
 #include "download/loginpanel.h"
+#include "settings/sharedoptions.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -392,8 +394,11 @@ DownloadLayout computeDownloadLayout(QSize outerSize, int titleBarHeight, int me
     return layout;
 }
 
+const QString fFileDownload::VerificationText =
+    QStringLiteral("站点需要验证：请在登录面板完成验证后点击继续");
+
 fFileDownload::fFileDownload(QWidget *parent)
-    : QMainWindow(parent), m_random(QRandomGenerator::global()->generate())
+    : QMainWindow(parent), m_random(QRandomGenerator::global()->generate()), m_progress(nullptr)
 {
     setObjectName(QStringLiteral("fFileDownload"));
     setWindowTitle(kCaption);
@@ -403,6 +408,8 @@ fFileDownload::fFileDownload(QWidget *parent)
     m_session = new DownloadSession(programProfile(), this);
     m_model = m_session->model();
     m_scheduler = m_session->scheduler();
+    m_progress = QueueProgress(m_model);
+    m_notifier = new DesktopNotifier(this);
 
     m_shell.openFile = [this](const QString &path) {
         OpenWithAssociatedProgram(path, this);
@@ -625,13 +632,40 @@ void fFileDownload::buildStatusBar()
     m_panels[0]->setText(kSlogan);
     m_panels[0]->setCursor(Qt::PointingHandCursor);
     m_panels[0]->setToolTip(kMakerSite);
+
+    // Beside the connection panel, 继续 for a paused queue and the speed with the time left; the
+    // totals line keeps its panel to itself.
+    cmdContinue = new QPushButton(QStringLiteral("继续"), statusBar());
+    cmdContinue->setObjectName(QStringLiteral("cmdContinue"));
+    cmdContinue->hide();
+    statusBar()->insertWidget(3, cmdContinue);
+    m_speedPanel = new QLabel(statusBar());
+    m_speedPanel->setObjectName(QStringLiteral("PanelSpeed"));
+    m_speedPanel->setFrameShape(QFrame::StyledPanel);
+    m_speedPanel->setMinimumWidth(80);
+    statusBar()->insertWidget(4, m_speedPanel, 2);
 }
 
 void fFileDownload::connectScheduler()
 {
     connect(m_scheduler, &DownloadScheduler::panelText, this, [this](StatusPanel panel, const QString &text) {
-        m_panels[static_cast<size_t>(panel) - 1]->setText(text);
+        // While the queue waits for a verification, the third panel keeps saying so.
+        if (panel != StatusPanel::Connection || !m_scheduler->isPausedForVerification())
+            m_panels[static_cast<size_t>(panel) - 1]->setText(text);
     });
+    connect(m_scheduler, &DownloadScheduler::queueFinished, this, &fFileDownload::onQueueFinished);
+    connect(m_scheduler, &DownloadScheduler::verificationNeeded, this, &fFileDownload::onVerificationNeeded);
+    connect(m_scheduler, &DownloadScheduler::rowEnded, this, &fFileDownload::refreshTotalsSoon);
+    connect(m_model, &DownloadListModel::rowFinished, this, [this](RowId id) {
+        m_progress.noteEnded(id);
+        refreshTotalsSoon();
+    });
+    connect(cmdContinue, &QPushButton::clicked, this, &fFileDownload::continueAfterVerification);
+    m_progressTick.setInterval(1000);
+    connect(&m_progressTick, &QTimer::timeout, this, &fFileDownload::refreshProgress);
+    m_totalsSoon.setSingleShot(true);
+    m_totalsSoon.setInterval(TotalsDelayMs);
+    connect(&m_totalsSoon, &QTimer::timeout, this, &fFileDownload::refreshProgress);
     connect(m_scheduler, &DownloadScheduler::runningChanged, this, &fFileDownload::onRunningChanged);
     connect(m_scheduler, &DownloadScheduler::startEnabledChanged, this,
             [this](bool enabled) { action(QStringLiteral("actStart"))->setEnabled(enabled); });
@@ -659,13 +693,18 @@ void fFileDownload::connectScheduler()
         Command4->setEnabled(true);
     });
     connect(Command1, &QPushButton::clicked, this, &fFileDownload::webLogin);
-    connect(PicWebBK, &LoginPanel::titleShown, this, [this](const QString &title) { m_panels[2]->setText(title); });
+    connect(PicWebBK, &LoginPanel::titleShown, this, [this](const QString &title) {
+        if (!m_scheduler->isPausedForVerification())
+            m_panels[2]->setText(title);
+    });
     connect(PicWebBK, &LoginPanel::loginFinished, this, &fFileDownload::onLoginFinished);
 }
 
 void fFileDownload::loadWindow()
 {
     m_scheduler->windowLoaded();
+    sharedOptions().loadRetries();
+    m_scheduler->options().retries = sharedOptions().Retries;
     switch (m_scheduler->options().policy) {
     case DuplicatePolicy::Skip:
         Option1->setChecked(true);
@@ -708,6 +747,93 @@ void fFileDownload::syncPolicy()
 void fFileDownload::onRunningChanged(bool running)
 {
     Shape1->setVisible(running);
+    if (running && !m_progress.running())
+        beginRun();
+    if (!m_scheduler->isPausedForVerification())
+        cmdContinue->hide();
+}
+
+void fFileDownload::beginRun()
+{
+    m_runStopped = false;
+    m_progress.begin();
+    m_progressTick.start();
+    refreshProgress();
+}
+
+void fFileDownload::refreshTotalsSoon()
+{
+    if (!m_totalsSoon.isActive())
+        m_totalsSoon.start();
+}
+
+void fFileDownload::refreshProgress()
+{
+    m_totalsSoon.stop();
+    m_panels[3]->setText(m_model->totalsText());
+    if (!m_progress.running())
+        return;
+    const QueueProgress::Snapshot snapshot = m_progress.measure();
+    m_speedPanel->setText(progresstext::statusLine(snapshot));
+    setWindowTitle(snapshot.total > 0 ? progresstext::fraction(snapshot) + QStringLiteral(" － ") + kCaption
+                                      : kCaption);
+}
+
+QString fFileDownload::speedText() const
+{
+    return m_speedPanel->text();
+}
+
+bool fFileDownload::autoRedownloadGoesOn() const
+{
+    // With automatic re-download the queue starts again at once with such rows: not the end yet.
+    if (!Check4->isChecked())
+        return false;
+    const auto choice = static_cast<AutoRedownloadChoice>(Combo4->currentIndex());
+    const bool failed = choice != AutoRedownloadChoice::Html;
+    const bool html = choice != AutoRedownloadChoice::Failed;
+    for (int i = 0; i < m_model->count(); ++i) {
+        const DownloadRow &row = m_model->row(i);
+        const bool web = row.type.compare(QLatin1String("htm"), Qt::CaseInsensitive) == 0 ||
+                         row.type.compare(QLatin1String("html"), Qt::CaseInsensitive) == 0;
+        if ((failed && row.state == RowState::Failed) ||
+            (html && web && (row.state == RowState::Done || row.state == RowState::Failed)))
+            return true;
+    }
+    return false;
+}
+
+void fFileDownload::onQueueFinished()
+{
+    cmdContinue->hide();
+    m_progressTick.stop();
+    const bool wasOn = m_progress.running();
+    const QueueProgress::Summary summary = m_progress.finish();
+    m_speedPanel->clear();
+    setWindowTitle(kCaption);
+    m_panels[3]->setText(m_model->totalsText());
+    // A run that ended nothing (an automatic start that found no work) is not worth a word.
+    if (!wasOn || !summary.any() || m_closing)
+        return;
+    m_panels[2]->setText(progresstext::summaryLine(summary, m_runStopped));
+    if (!autoRedownloadGoesOn())
+        m_notifier->notify(progresstext::summaryHead(m_runStopped), progresstext::summaryBody(summary));
+}
+
+void fFileDownload::onVerificationNeeded()
+{
+    m_panels[2]->setText(VerificationText);
+    cmdContinue->show();
+    PicWebBK->show();
+    PicWebBK->raise();
+    PicWebBK->openAddress(m_scheduler->verificationPage().toString());
+}
+
+void fFileDownload::continueAfterVerification()
+{
+    cmdContinue->hide();
+    m_panels[2]->clear();
+    m_scheduler->resumeAfterVerification();
 }
 
 void fFileDownload::onHousekeepingDone()
@@ -728,12 +854,16 @@ void fFileDownload::onWebPageReceived(RowId id)
         return;
     m_loginRetried.insert(key);
     m_pendingRetries.append(key);
-    if (!PicWebBK->isLoggingIn() && !PicWebBK->PanelLogin(false))
+    // While the login runs, pages that come back do not count as a verification wall.
+    if (PicWebBK->isLoggingIn() || PicWebBK->PanelLogin(false))
+        m_scheduler->setLoginPending(true);
+    else
         m_pendingRetries.clear(); // nothing to log in with: a retry would only fetch the page again
 }
 
 void fFileDownload::onLoginFinished()
 {
+    m_scheduler->setLoginPending(false);
     const QStringList keys = std::exchange(m_pendingRetries, {});
     for (const QString &key : keys)
         retryAfterLogin(key);
@@ -910,6 +1040,7 @@ void fFileDownload::startDownloads()
 void fFileDownload::stopDownloads()
 {
     m_userStopped = true;
+    m_runStopped = true;
     m_scheduler->StopDownloads();
 }
 
@@ -936,7 +1067,8 @@ void fFileDownload::openInEditor()
 
 void fFileDownload::checkPdf()
 {
-    CheckPdfFiles(*m_model);
+    const int renamed = CheckPdfFiles(*m_model);
+    m_panels[2]->setText(QStringLiteral("检查PDF文件完成：重命名了 %1 个文件").arg(renamed));
 }
 
 void fFileDownload::placeRegions()
@@ -1004,6 +1136,7 @@ void fFileDownload::closeEvent(QCloseEvent *event)
         return;
     }
     PicWebBK->stopTimers();
+    m_closing = true;
     m_scheduler->windowClosing();
     event->accept();
     Q_EMIT windowClosed();
@@ -1014,6 +1147,7 @@ void fFileDownload::takeSharedOptions()
     const SharedOptions &shared = sharedOptions();
     SchedulerOptions &options = m_scheduler->options();
     options.proxy = {shared.ProxyEnabled, shared.ProxyAddress, shared.proxyPortNumber()};
+    options.retries = shared.Retries;
     if (options.method != shared.DownloadMethod) {
         options.method = shared.DownloadMethod;
         onMethodShown(options.method, options.method != DownloadMethod::Single, 0);

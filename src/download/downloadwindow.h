@@ -1,17 +1,20 @@
 #pragma once
 
 #include "download/downloadcommands.h"
+#include "download/queueprogress.h"
 #include "download/scheduleroptions.h"
 
 #include <QMainWindow>
 #include <QRandomGenerator>
 #include <QRect>
 #include <QSet>
+#include <QTimer>
 
 #include <array>
 #include <functional>
 
 class CookieMirror;
+class DesktopNotifier;
 class DownloadListModel;
 class DownloadScheduler;
 class DownloadSession;
@@ -84,6 +87,16 @@ public:
     void takeSharedOptions();
 
     QString panelText(int panel) const; // status-bar panel 1..4
+    // The status bar's place for the queue's speed and time left (empty while no run is on).
+    QString speedText() const;
+    // Totals, speed, time left and the title's progress, as they stand now (a second's tick does it
+    // while a run is on, and a row's end soon after it ends).
+    void refreshProgress();
+    DesktopNotifier *notifier() const { return m_notifier; }
+
+    // "站点需要验证：请在登录面板完成验证后点击继续"
+    static const QString VerificationText;
+    static constexpr int TotalsDelayMs = 200; // a row's end reaches the totals this soon
 
     // Controls, by the names the program gives them.
     QFrame *Picture3;
@@ -110,6 +123,7 @@ public:
     QLabel *Shape1;
     QTreeView *ListView3;
     LoginPanel *PicWebBK;
+    QPushButton *cmdContinue; // "继续" after a verification page was solved
 
 Q_SIGNALS:
     // The window accepted a close; the program decides which window comes back.
@@ -140,6 +154,12 @@ private:
     void onHousekeepingDone();
     void onWebPageReceived(RowId id);
     void onLoginFinished();
+    void onQueueFinished();
+    void onVerificationNeeded();
+    void continueAfterVerification();
+    void beginRun();
+    void refreshTotalsSoon();
+    bool autoRedownloadGoesOn() const;
     void retryAfterLogin(const QString &key);
     // Walks the list with repainting off, as the commands that touch many rows do.
     void runFrozen(const std::function<void()> &work);
@@ -171,6 +191,13 @@ private:
     QRandomGenerator m_random;
     QMenu *m_listMenu = nullptr;
     std::array<QLabel *, 4> m_panels{};
+    QLabel *m_speedPanel = nullptr;
+    DesktopNotifier *m_notifier = nullptr;
+    QueueProgress m_progress;
+    QTimer m_progressTick; // while a run is on
+    QTimer m_totalsSoon;   // a row ended: the totals follow shortly
+    bool m_closing = false;
+    bool m_runStopped = false;    // the user stopped the run that is on
     QSet<QString> m_loginRetried; // rows given their one more try after a login, this run
     QStringList m_pendingRetries; // rows waiting for the login that runs now
     bool m_userStopped = false; // the user stopped the run; a login retry does not start it again

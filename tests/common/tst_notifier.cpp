@@ -2,75 +2,20 @@
 // message) where there is no bus or no service. The bus is a private one the test starts.
 #include "common/desktopnotifier.h"
 #include "common/messenger.h"
+#include "privatebus.h"
 #include "testenv.h"
 
 #include <QDBusConnectionInterface>
-#include <QProcess>
 #include <QSignalSpy>
-#include <QStandardPaths>
-#include <QTemporaryDir>
-
-namespace {
-
-// Stands in for the desktop's notification service and remembers what it was asked to show.
-class FakeNotifications : public QObject
-{
-    Q_OBJECT
-    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.Notifications")
-
-public:
-    struct Shown
-    {
-        QString app;
-        uint replaces = 0;
-        QString summary;
-        QString body;
-    };
-    QList<Shown> shown;
-
-public Q_SLOTS:
-    uint Notify(const QString &app, uint replaces, const QString &, const QString &summary,
-                const QString &body, const QStringList &, const QVariantMap &, int)
-    {
-        shown.append({app, replaces, summary, body});
-        return 100 + static_cast<uint>(shown.size());
-    }
-};
-
-} // namespace
 
 class TestNotifier : public QObject
 {
     Q_OBJECT
 
-    QTemporaryDir m_dir;
-    QProcess m_daemon;
-    QString m_address;
+    fntest::PrivateBus m_bus;
+    QString m_address = m_bus.address();
 
 private Q_SLOTS:
-    void initTestCase()
-    {
-        const QString daemon = QStandardPaths::findExecutable(QStringLiteral("dbus-daemon"));
-        if (daemon.isEmpty())
-            return; // the tests that need a bus say so
-        m_daemon.start(daemon, {QStringLiteral("--session"), QStringLiteral("--nofork"),
-                                QStringLiteral("--print-address=1"),
-                                QStringLiteral("--address=unix:dir=") + m_dir.path()});
-        QVERIFY(m_daemon.waitForStarted(5000));
-        QTRY_VERIFY(m_daemon.canReadLine());
-        m_address = QString::fromUtf8(m_daemon.readLine()).trimmed();
-        QVERIFY(!m_address.isEmpty());
-    }
-
-    void cleanupTestCase()
-    {
-        if (m_daemon.state() == QProcess::NotRunning)
-            return;
-        m_daemon.terminate();
-        if (!m_daemon.waitForFinished(5000))
-            m_daemon.kill();
-    }
-
     void withoutABusNothingHappens()
     {
         QTest::failOnWarning(QRegularExpression(QStringLiteral(".*")));
@@ -107,10 +52,9 @@ private Q_SLOTS:
     {
         if (m_address.isEmpty())
             QSKIP("dbus-daemon is not installed");
-        QDBusConnection service = QDBusConnection::connectToBus(m_address, QStringLiteral("service"));
-        FakeNotifications fake;
-        QVERIFY(service.registerObject(DesktopNotifier::Path, &fake, QDBusConnection::ExportAllSlots));
-        QVERIFY(service.registerService(DesktopNotifier::Service));
+        QDBusConnection service = m_bus.connect(QStringLiteral("service"));
+        fntest::FakeNotifications fake;
+        QVERIFY(fake.serve(service));
 
         DesktopNotifier notifier;
         notifier.setBus(QDBusConnection::connectToBus(m_address, QStringLiteral("client")));
