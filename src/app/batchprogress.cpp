@@ -19,7 +19,7 @@ bool isFinished(RowState state)
 } // namespace
 
 BatchProgress::BatchProgress(const DownloadListModel *model, std::FILE *out, bool liveBar, QObject *parent)
-    : QObject(parent), m_model(model), m_out(out), m_liveBar(liveBar)
+    : QObject(parent), m_model(model), m_out(out), m_liveBar(liveBar), m_queue(model)
 {
     m_timer.setInterval(250);
     connect(&m_timer, &QTimer::timeout, this, &BatchProgress::refresh);
@@ -27,7 +27,7 @@ BatchProgress::BatchProgress(const DownloadListModel *model, std::FILE *out, boo
 
 void BatchProgress::start()
 {
-    m_clock.start();
+    m_queue.begin();
     m_timer.start();
 }
 
@@ -45,6 +45,17 @@ QString BatchProgress::byteText(qint64 bytes)
     if (bytes < 1024 * 1024)
         return QStringLiteral("%1 KiB").arg(bytes / 1024.0, 0, 'f', 1);
     return QStringLiteral("%1 MiB").arg(bytes / (1024.0 * 1024.0), 0, 'f', 1);
+}
+
+QString BatchProgress::progressText(const QueueProgress::Snapshot &snapshot)
+{
+    const QString left = snapshot.secondsLeft >= 0
+                             ? progresstext::terminalDuration(snapshot.secondsLeft) + QStringLiteral(" left")
+                             : QStringLiteral("time left unknown");
+    return QStringLiteral("%1/%2, %3/s, %4")
+        .arg(snapshot.finished)
+        .arg(snapshot.total)
+        .arg(byteText(snapshot.bytesPerSecond), left);
 }
 
 QString BatchProgress::finishedLine(const DownloadListModel &model, int position)
@@ -75,6 +86,7 @@ qint64 BatchProgress::bytesSoFar() const
 
 void BatchProgress::refresh()
 {
+    const QueueProgress::Snapshot snapshot = m_queue.measure();
     bool any = false;
     for (int i = 0; i < m_model->count(); ++i) {
         const RowState state = m_model->row(i).state;
@@ -85,11 +97,12 @@ void BatchProgress::refresh()
             if (!any)
                 clearBar();
             any = true;
-            put(m_out, finishedLine(*m_model, i) + u'\n');
+            put(m_out, finishedLine(*m_model, i) + QStringLiteral("  [") + progressText(snapshot) +
+                           QStringLiteral("]\n"));
         }
     }
     if (m_liveBar && m_timer.isActive())
-        drawBar();
+        drawBar(snapshot);
 }
 
 void BatchProgress::printLine(const QString &line)
@@ -98,27 +111,19 @@ void BatchProgress::printLine(const QString &line)
     put(m_out, ShowableText(line) + u'\n');
 }
 
-void BatchProgress::drawBar()
+void BatchProgress::drawBar(const QueueProgress::Snapshot &snapshot)
 {
-    int finished = 0;
-    for (int i = 0; i < m_model->count(); ++i)
-        finished += isFinished(m_model->row(i).state) ? 1 : 0;
-    const qint64 bytes = bytesSoFar();
-    const qint64 ms = m_clock.elapsed();
-    if (ms - m_lastMs >= 1000) {
-        m_speed = (bytes - m_lastBytes) * 1000.0 / double(ms - m_lastMs);
-        m_lastBytes = bytes;
-        m_lastMs = ms;
-    }
     constexpr int width = 24;
-    const int total = m_model->count();
-    const int filled = total > 0 ? finished * width / total : 0;
+    const int filled = snapshot.total > 0 ? snapshot.finished * width / snapshot.total : 0;
     const QString bar = QString(filled, u'#') + QString(width - filled, u'-');
-    put(m_out, QStringLiteral("\r[%1] %2/%3 files  %4  %5/s\x1b[K")
+    const QString left = snapshot.secondsLeft >= 0
+                             ? progresstext::terminalDuration(snapshot.secondsLeft) + QStringLiteral(" left")
+                             : QString();
+    put(m_out, QStringLiteral("\r[%1] %2/%3 files  %4  %5/s  %6\x1b[K")
                    .arg(bar)
-                   .arg(finished)
-                   .arg(total)
-                   .arg(byteText(bytes), byteText(static_cast<qint64>(qMax(0.0, m_speed)))));
+                   .arg(snapshot.finished)
+                   .arg(snapshot.total)
+                   .arg(byteText(bytesSoFar()), byteText(snapshot.bytesPerSecond), left));
     m_barShown = true;
 }
 

@@ -1,8 +1,8 @@
 #pragma once
 
+#include "download/queueprogress.h"
 #include "search/addallwalk.h"
 
-#include <QElapsedTimer>
 #include <QList>
 #include <QObject>
 #include <QTimer>
@@ -11,8 +11,9 @@
 class DownloadListModel;
 enum class RowState;
 
-// Reports a batch download on stderr: a line for every file that finishes and, on a terminal, a live
-// bar with files finished out of all, bytes received and speed. Reads the download list only.
+// Reports a batch download on stderr: a line for every file that finishes, with the files finished out of
+// all, the speed and the time left, and, on a terminal, a live bar with the same and the bytes received.
+// Reads the download list only.
 class BatchProgress : public QObject
 {
     Q_OBJECT
@@ -31,10 +32,12 @@ public:
     // "Done    name.pdf  12345 bytes" / "Failed  name.pdf  文件不存在"
     static QString finishedLine(const DownloadListModel &model, int position);
     static QString byteText(qint64 bytes);
+    // "3/25, 1.2 MiB/s, 0:35 left" (or "time left unknown")
+    static QString progressText(const QueueProgress::Snapshot &snapshot);
 
 private:
     qint64 bytesSoFar() const;
-    void drawBar();
+    void drawBar(const QueueProgress::Snapshot &snapshot);
     void clearBar();
 
     const DownloadListModel *m_model;
@@ -43,10 +46,7 @@ private:
     bool m_barShown = false;
     QList<int> m_seen; // state each row had at the last look
     QTimer m_timer;
-    QElapsedTimer m_clock;
-    qint64 m_lastBytes = 0;
-    qint64 m_lastMs = 0;
-    double m_speed = 0;
+    QueueProgress m_queue;
 };
 
 // The line a batch run prints when its walk over result pages has ended: why it ended.
