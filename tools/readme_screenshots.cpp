@@ -1,27 +1,31 @@
 // Opens the program's windows on the demo site, walks the road a user takes (search, add all pages,
-// analyse, download) and saves a picture of each main window into the folder given as argument.
+// analyse, download) and saves a picture of each main window into the folder given as argument; then a
+// failed row with its reason (tooltip and second panel) and the login panel open on the site's login page.
 #include "app/appwindows.h"
+#include "common/browserprofile.h"
 #include "common/messenger.h"
 #include "demo/demosite.h"
 #include "download/downloadlistmodel.h"
 #include "download/downloadscheduler.h"
+#include "download/loginpanel.h"
 #include "search/addallwalk.h"
 #include "search/candidateanalysis.h"
 #include "settings/savelocationchooser.h"
 #include "settings/sharedoptions.h"
 
-#include <QComboBox>
-
 #include <QApplication>
-#include "common/browserprofile.h"
-
+#include <QComboBox>
 #include <QDir>
 #include <QElapsedTimer>
-#include <QTemporaryDir>
 #include <QEventLoop>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QScreen>
+#include <QTemporaryDir>
 #include <QTimer>
+#include <QToolTip>
+#include <QTreeView>
 #include <QWebEngineView>
-
 #include <cstdio>
 
 namespace {
@@ -45,6 +49,56 @@ void save(QWidget *window, const QString &path)
     window->activateWindow();
     pause(800);
     window->grab().save(path);
+}
+
+// The screen where the window is, so that a tooltip over it is in the picture too.
+void saveFromScreen(QWidget *window, const QString &path)
+{
+    pause(800);
+    const QRect frame = window->frameGeometry();
+    window->screen()->grabWindow(0, frame.x(), frame.y(), frame.width(), frame.height()).save(path);
+}
+
+// A failed row (a paper the site no longer has) with its reason in the tooltip and in the second panel.
+void saveFailedRow(fFileDownload *downloads, const QUrl &missing, const QString &path)
+{
+    DownloadRow row;
+    row.key = missing.toString();
+    row.name = QStringLiteral("已撤稿的论文");
+    row.type = QStringLiteral("pdf");
+    row.folder = downloads->model()->row(0).folder;
+    const RowId id = downloads->model()->addRow(row);
+    downloads->scheduler()->start();
+    waitFor([&] { return downloads->model()->find(id)->state == RowState::Failed; }, 30000);
+    const QModelIndex index = downloads->model()->index(downloads->model()->positionOf(id), 0);
+    downloads->ListView3->scrollTo(index);
+    downloads->ListView3->setCurrentIndex(index);
+    const QRect cell = downloads->ListView3->visualRect(index);
+    Q_EMIT downloads->ListView3->clicked(index);
+    downloads->raise();
+    downloads->activateWindow();
+    pause(500);
+    // Above the row, so that it leaves the status bar in sight.
+    QToolTip::showText(
+        downloads->ListView3->viewport()->mapToGlobal(QPoint(cell.left() + 120, cell.top() - 44)),
+        index.data(Qt::ToolTipRole).toString(), downloads->ListView3);
+    saveFromScreen(downloads, path);
+    QToolTip::hideText();
+}
+
+// The login panel over the list, on the site's login page.
+void saveLoginPanel(fFileDownload *downloads, const QUrl &login, const QString &path)
+{
+    downloads->ListView3->clearSelection();
+    downloads->Command1->click();
+    LoginPanel *panel = downloads->PicWebBK;
+    panel->Text1->setText(login.toString());
+    panel->Text2->setText(QStringLiteral("demo"));
+    panel->Text3->setText(QStringLiteral("demo"));
+    panel->Command2->click();
+    waitFor([&] { return panel->WebBrowser1->url() == login && !panel->isNavigating(); }, 15000);
+    pause(1000);
+    save(downloads, path);
 }
 
 } // namespace
@@ -108,5 +162,8 @@ int main(int argc, char **argv)
     waitFor([&] { return downloads->model()->检测是否下载列表完毕(); }, 60000);
     pause(1500);
     save(downloads, out + QStringLiteral("/download.png"));
+    saveFailedRow(downloads, site.homeUrl().resolved(QUrl(QStringLiteral("/files/withdrawn.pdf"))),
+                  out + QStringLiteral("/failed-reason.png"));
+    saveLoginPanel(downloads, site.loginUrl(), out + QStringLiteral("/login-panel.png"));
     return 0;
 }

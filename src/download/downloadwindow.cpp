@@ -643,6 +643,7 @@ void fFileDownload::buildStatusBar()
     m_speedPanel->setObjectName(QStringLiteral("PanelSpeed"));
     m_speedPanel->setFrameShape(QFrame::StyledPanel);
     m_speedPanel->setMinimumWidth(80);
+    m_speedPanel->hide(); // shown while a run is on
     statusBar()->insertWidget(4, m_speedPanel, 2);
 }
 
@@ -758,6 +759,7 @@ void fFileDownload::beginRun()
     m_runStopped = false;
     m_progress.begin();
     m_progressTick.start();
+    m_speedPanel->show();
     refreshProgress();
 }
 
@@ -806,23 +808,29 @@ bool fFileDownload::autoRedownloadGoesOn() const
 void fFileDownload::onQueueFinished()
 {
     cmdContinue->hide();
+    m_panels[2]->setToolTip(QString());
     m_progressTick.stop();
     const bool wasOn = m_progress.running();
     const QueueProgress::Summary summary = m_progress.finish();
     m_speedPanel->clear();
+    m_speedPanel->hide();
     setWindowTitle(kCaption);
     m_panels[3]->setText(m_model->totalsText());
     // A run that ended nothing (an automatic start that found no work) is not worth a word.
     if (!wasOn || !summary.any() || m_closing)
         return;
     m_panels[2]->setText(progresstext::summaryLine(summary, m_runStopped));
+    m_panels[2]->setToolTip(m_panels[2]->text());
     if (!autoRedownloadGoesOn())
         m_notifier->notify(progresstext::summaryHead(m_runStopped), progresstext::summaryBody(summary));
 }
 
 void fFileDownload::onVerificationNeeded()
 {
+    // The panel may be too narrow for the whole request; the speed, nothing while paused, makes room.
     m_panels[2]->setText(VerificationText);
+    m_panels[2]->setToolTip(VerificationText);
+    m_speedPanel->hide();
     cmdContinue->show();
     PicWebBK->show();
     PicWebBK->raise();
@@ -833,6 +841,8 @@ void fFileDownload::continueAfterVerification()
 {
     cmdContinue->hide();
     m_panels[2]->clear();
+    m_panels[2]->setToolTip(QString());
+    m_speedPanel->setVisible(m_progress.running());
     m_scheduler->resumeAfterVerification();
 }
 

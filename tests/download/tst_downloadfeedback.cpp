@@ -124,6 +124,8 @@ private Q_SLOTS:
         QTRY_COMPARE(window.windowTitle(), QStringLiteral("2/3 － ") + kCaption);
         QVERIFY2(window.speedText().startsWith(QStringLiteral("总速度：")), qPrintable(window.speedText()));
         QVERIFY(window.speedText().contains(QStringLiteral("剩余时间：")));
+        const QWidget *speedPanel = window.findChild<QWidget *>(QStringLiteral("PanelSpeed"));
+        QVERIFY(speedPanel && speedPanel->isVisible());
 
         // A click on the failed row says why it failed.
         const QModelIndex failedRow = window.model()->index(1, 0);
@@ -139,6 +141,7 @@ private Q_SLOTS:
         QCOMPARE(window.panelText(4), QStringLiteral("总数：3|正在下载：0|等待：0|已完成：1|失败：2"));
         QCOMPARE(window.windowTitle(), kCaption);
         QVERIFY(window.speedText().isEmpty());
+        QVERIFY(!speedPanel->isVisible()); // its room goes back to the other panels
         if (!m_bus.address().isEmpty()) {
             QTRY_COMPARE(fake.shown.size(), 1);
             QCOMPARE(fake.shown.at(0).summary, QStringLiteral("下载结束"));
@@ -219,6 +222,8 @@ private Q_SLOTS:
         QVERIFY(window.cmdContinue->isVisible());
         QCOMPARE(window.cmdContinue->text(), QStringLiteral("继续"));
         QVERIFY(window.PicWebBK->isVisible());
+        QVERIFY(
+            !window.findChild<QWidget *>(QStringLiteral("PanelSpeed"))->isVisible()); // room for the request
         // The login panel shows the page that came back; its title does not hide what the user must do.
         QTRY_COMPARE_WITH_TIMEOUT(window.PicWebBK->WebBrowser1->url(), scheduler->verificationPage(), 20000);
         QTRY_COMPARE_WITH_TIMEOUT(window.PicWebBK->WebBrowser1->title(), QStringLiteral("请完成验证"), 20000);
