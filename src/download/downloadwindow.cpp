@@ -759,8 +759,9 @@ void fFileDownload::beginRun()
     m_runStopped = false;
     m_progress.begin();
     m_progressTick.start();
-    m_speedPanel->show();
-    refreshProgress();
+    // Shown a moment later: a run that ends at once (an automatic start with nothing to do, every second
+    // while automatic re-download is ticked) leaves the status bar and the title as they were.
+    refreshTotalsSoon();
 }
 
 void fFileDownload::refreshTotalsSoon()
@@ -777,6 +778,7 @@ void fFileDownload::refreshProgress()
         return;
     const QueueProgress::Snapshot snapshot = m_progress.measure();
     m_speedPanel->setText(progresstext::statusLine(snapshot));
+    m_speedPanel->setVisible(!m_scheduler->isPausedForVerification());
     setWindowTitle(snapshot.total > 0 ? progresstext::fraction(snapshot) + QStringLiteral(" － ") + kCaption
                                       : kCaption);
 }
