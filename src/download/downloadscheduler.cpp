@@ -310,8 +310,11 @@ void DownloadScheduler::scheduleWake()
     qint64 due = m_lastFinishMono + static_cast<qint64>(m_options.intervalSeconds) * 1000 + 1;
     if (due <= nowMs) {
         due = -1;
-        for (qint64 at : std::as_const(m_retryAt))
-            due = (due < 0 || at < due) ? at : due;
+        // Retries already due start as soon as a slot frees; only later ones need the wake-up.
+        for (qint64 at : std::as_const(m_retryAt)) {
+            if (at > nowMs)
+                due = (due < 0 || at < due) ? at : due;
+        }
         for (qint64 until : std::as_const(m_hostHold)) {
             if (until > nowMs)
                 due = (due < 0 || until < due) ? until : due;
