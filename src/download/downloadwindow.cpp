@@ -10,6 +10,7 @@
 #include "download/downloadscheduler.h"
 #include "download/downloadsession.h"
 #include "download/loginpanel.h"
+#include "download/queuekeeper.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -238,10 +239,12 @@ fFileDownload::fFileDownload(QWidget *parent)
     buildStatusBar();
     connectScheduler();
     loadWindow();
+    connectLibrary();
 }
 
 fFileDownload::~fFileDownload()
 {
+    releaseLibrary();
     // The transfers may still write to rows while they wind down; the list goes after them.
     delete m_session;
     m_session = nullptr;
@@ -281,6 +284,7 @@ void fFileDownload::buildControlBar(QWidget *central)
     Option1 = make(new QRadioButton(QStringLiteral("跳过"), Picture1), "Option1");
     Option2 = make(new QRadioButton(QStringLiteral("覆盖"), Picture1), "Option2");
     Option3 = make(new QRadioButton(QStringLiteral("重命名"), Picture1), "Option3");
+    CheckSkipHeld = make(new QCheckBox(QStringLiteral("跳过已下载过的文献"), Picture3), "CheckSkipHeld");
     Check3 = make(new QCheckBox(QStringLiteral("当有未下载项时，自动启动下载"), Picture3), "Check3");
     Check4 = make(new QCheckBox(QStringLiteral("自动重新下载："), Picture3), "Check4");
     Combo4 = make(new QComboBox(Picture3), "Combo4");
@@ -322,6 +326,7 @@ void fFileDownload::buildControlBar(QWidget *central)
     inFrame.place(Option3, -1, 0);
     Picture1->setGeometry(second.x(), 2 * kRowGap + rowHeight, inFrame.x(), rowHeight);
     second.skip(inFrame.x() + 12);
+    second.place(CheckSkipHeld, -1, 12);
     second.place(Check3, -1, 12);
     second.place(Check4, -1, 2);
     second.place(Combo4, 200, 12);
@@ -412,6 +417,7 @@ void fFileDownload::buildMenus()
     addItem(list, QStringLiteral("打开下载文件"), QStringLiteral("actOpenFile"), &fFileDownload::openFile);
     addItem(list, QStringLiteral("打开所在文件夹"), QStringLiteral("actOpenFolder"), &fFileDownload::openFolder);
     addItem(list, QStringLiteral("用记事本打开文件"), QStringLiteral("actOpenInEditor"), &fFileDownload::openInEditor);
+    buildExportMenu(list);
     list->addSeparator();
     QAction *quit = addItem(list, QStringLiteral("退出本下载窗口"), QStringLiteral("actQuit"), nullptr);
     connect(quit, &QAction::triggered, this, &QWidget::close);
@@ -831,6 +837,8 @@ void fFileDownload::closeEvent(QCloseEvent *event)
     }
     PicWebBK->stopTimers();
     m_scheduler->windowClosing();
+    if (m_queueKeeper)
+        m_queueKeeper->saveNow();
     event->accept();
     Q_EMIT windowClosed();
 }
