@@ -203,6 +203,10 @@ void BatchRun::takeManifest()
     QString error;
     if (!batchmanifest::read(path, &rows, &error))
         return fail(QStringLiteral("the manifest %1 could not be read: %2").arg(path, error));
+    // The rows keep the names of the first run: a name is only cleaned, as a title would be.
+    SharedOptions &shared = sharedOptions();
+    shared.UseOriginalFileName = false;
+    shared.FileNameTemplate = QStringLiteral("{标题}");
     int again = 0;
     for (const QStringList &fields : std::as_const(rows)) {
         // address, name, type, state, size, path, source page, SHA-256, as the first run wrote them
@@ -215,10 +219,7 @@ void BatchRun::takeManifest()
         row.key = fields.at(0);
         row.type = IsSafeFileType(fields.at(2)) ? fields.at(2) : QStringLiteral("pdf");
         // The same name where it can be had: the scheduler numbers it only if a file took it meanwhile.
-        row.name = CleanFileName(fields.at(1));
-        if (row.name.isEmpty())
-            row.name = DownloadNameFor(row.key, QString(), row.type);
-        row.name = FitNameForDisk(row.name, row.type);
+        row.name = DownloadNameFor(row.key, fields.at(1), row.type);
         row.folder = m_options.outFolder;
         row.tag = IsWebAddress(fields.at(6)) ? fields.at(6) : QString();
         if (fields.at(3) == QStringLiteral("Done")) {
