@@ -56,7 +56,8 @@ int main(int argc, char **argv)
 
     PaperLibrary library(path);
     if (!library.open().ok || library.paperCount() < 100000) {
-        std::fprintf(stderr, "no library of 100,000 papers at %s: run bench_library first\n", qPrintable(path));
+        std::fprintf(stderr, "no library of 100,000 papers at %s: run bench_library first\n",
+                     qPrintable(path));
         return 1;
     }
     const QList<QueueRow> queue = library.loadQueue();
@@ -68,7 +69,8 @@ int main(int argc, char **argv)
     }
     setProgramLibrary(nullptr);
     std::printf("download window start-up without a library: %.3f s\n", median(bare));
-    std::printf("download window start-up, library of %lld papers, %lld-row list restored: %.3f s (goal < 0.5 s)\n",
-                static_cast<long long>(library.paperCount()), static_cast<long long>(queue.size()), median(restored));
+    std::printf(
+        "download window start-up, library of %lld papers, %lld-row list restored: %.3f s (goal < 0.5 s)\n",
+        static_cast<long long>(library.paperCount()), static_cast<long long>(queue.size()), median(restored));
     return 0;
 }

@@ -81,8 +81,9 @@ int runBatchCommand(int argc, char **argv)
     // Chromium reads switches from the application's arguments; the batch options are none of its business.
     static int appArgc = 1;
     static char *appArgv[] = {argv[0], nullptr};
-    std::unique_ptr<QCoreApplication> app = needsBrowser ? std::make_unique<QGuiApplication>(appArgc, appArgv)
-                                                         : std::make_unique<QCoreApplication>(appArgc, appArgv);
+    std::unique_ptr<QCoreApplication> app = needsBrowser
+                                                ? std::make_unique<QGuiApplication>(appArgc, appArgv)
+                                                : std::make_unique<QCoreApplication>(appArgc, appArgv);
     // The same per-user folders as the windows: the paper library is theirs too.
     QCoreApplication::setOrganizationName(QStringLiteral("Folionexus"));
     QCoreApplication::setApplicationName(kAppTitle);
@@ -96,7 +97,8 @@ int runBatchCommand(int argc, char **argv)
         const auto tell = [](bool, const QString &message) { batchMessage(message); };
         if (!openLibraryTelling(*library, tell)) {
             if (options.skipHeld) {
-                batchMessage(QStringLiteral("--skip-held needs the paper library, which could not be opened"));
+                batchMessage(
+                    QStringLiteral("--skip-held needs the paper library, which could not be opened"));
                 return 1;
             }
             batchMessage(QStringLiteral("the run goes on without the paper library"));
@@ -112,7 +114,8 @@ int runBatchCommand(int argc, char **argv)
     run.setLibrary(library.get());
     // A second Ctrl-C ends a run that does not stop by itself.
     StopSignals stopSignals([&run](int signalNumber) { run.interrupt(signalNumber); });
-    QObject::connect(&run, &BatchRun::finished, app.get(), [](int status) { QCoreApplication::exit(status); });
+    QObject::connect(&run, &BatchRun::finished, app.get(),
+                     [](int status) { QCoreApplication::exit(status); });
     QMetaObject::invokeMethod(&run, &BatchRun::start, Qt::QueuedConnection);
     return QCoreApplication::exec();
 }

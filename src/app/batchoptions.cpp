@@ -60,7 +60,8 @@ QString absoluteFolder(const QString &path)
 
 bool readStartPage(const QStringList &positional, BatchOptions *options, QString *error)
 {
-    const int otherSources = (options->inputFile.isEmpty() ? 0 : 1) + (options->resumeFolder.isEmpty() ? 0 : 1);
+    const int otherSources =
+        (options->inputFile.isEmpty() ? 0 : 1) + (options->resumeFolder.isEmpty() ? 0 : 1);
     if (otherSources + (positional.isEmpty() ? 0 : 1) > 1) {
         *error = QStringLiteral("give one of a result page address, --input FILE or --resume DIR, not more");
         return false;
@@ -113,7 +114,8 @@ bool readChoices(const QCommandLineParser &parser, BatchOptions *options, QStrin
     if (parser.value(QStringLiteral("names")).startsWith(templatePrefix)) {
         options->nameTemplate = parser.value(QStringLiteral("names")).mid(templatePrefix.size());
         if (options->nameTemplate.trimmed().isEmpty()) {
-            *error = QStringLiteral("--names template: needs a template, e.g. template:\"{年份}-{作者}-{标题}\"");
+            *error =
+                QStringLiteral("--names template: needs a template, e.g. template:\"{年份}-{作者}-{标题}\"");
             return false;
         }
     }
@@ -126,8 +128,8 @@ bool readChoices(const QCommandLineParser &parser, BatchOptions *options, QStrin
                     error) ||
         (options->nameTemplate.isEmpty() &&
          !readChoice(parser, QStringLiteral("names"),
-                     {QStringLiteral("title"), QStringLiteral("link"), QStringLiteral("template:...")}, &names,
-                     error)))
+                     {QStringLiteral("title"), QStringLiteral("link"), QStringLiteral("template:...")},
+                     &names, error)))
         return false;
     options->pages = pages == 0 ? BatchOptions::Pages::One : BatchOptions::Pages::All;
     options->method = method + 1;
@@ -236,8 +238,8 @@ BatchArguments parseBatchArguments(const QStringList &arguments)
     }
     BatchOptions &options = result.options;
     options.listOnly = parser.isSet(QStringLiteral("list"));
-    if (!readLibraryOptions(parser, &options, &result.error) || !readChoices(parser, &options, &result.error) ||
-        !readNumbers(parser, &options, &result.error) ||
+    if (!readLibraryOptions(parser, &options, &result.error) ||
+        !readChoices(parser, &options, &result.error) || !readNumbers(parser, &options, &result.error) ||
         (parser.isSet(QStringLiteral("proxy")) &&
          !readProxy(parser.value(QStringLiteral("proxy")), &options, &result.error)) ||
         !readOutFolder(parser, &options, &result.error) ||

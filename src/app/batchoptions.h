@@ -14,7 +14,7 @@ struct BatchOptions
     // Where the papers come from: exactly one of a result page, a list of links, or a folder of an
     // earlier run whose unfinished rows run again.
     QUrl startPage;
-    QString inputFile; // absolute
+    QString inputFile;    // absolute
     QString resumeFolder; // absolute, ends in "/"
     QString outFolder; // absolute, ends in "/"; empty only with listOnly
     Pages pages = Pages::All;
@@ -28,8 +28,8 @@ struct BatchOptions
     quint16 proxyPort = 0;
     bool listOnly = false;
     bool useLibrary = true; // the paper library records what the run sees and downloads
-    bool skipHeld = false; // papers downloaded before and unchanged on disk are not fetched again
-    QString risFile; // exports of the papers downloaded; absolute, empty when not asked for
+    bool skipHeld = false;  // papers downloaded before and unchanged on disk are not fetched again
+    QString risFile;        // exports of the papers downloaded; absolute, empty when not asked for
     QString bibtexFile;
 };
 

@@ -13,11 +13,11 @@
 #include "download/targetfile.h"
 #include "library/heldcheck.h"
 #include "library/paperlibrary.h"
-#include "search/linkimporting.h"
-#include "search/seenrecorder.h"
 #include "search/addallwalk.h"
 #include "search/handover.h"
+#include "search/linkimporting.h"
 #include "search/resultpage.h"
+#include "search/seenrecorder.h"
 #include "search/webengineresultpage.h"
 #include "settings/sharedoptions.h"
 
@@ -79,7 +79,8 @@ BatchRun::BatchRun(const BatchOptions &options, QWebEngineProfile *profile, QObj
     connect(m_scheduler, &DownloadScheduler::queueFinished, this, &BatchRun::onQueueFinished);
     connect(m_scheduler, &DownloadScheduler::webPageReceived, this, [this](RowId id) {
         if (const DownloadRow *row = m_downloads.find(id))
-            batchMessage(QStringLiteral("the server answered %1 with a web page, not a paper file").arg(row->key));
+            batchMessage(
+                QStringLiteral("the server answered %1 with a web page, not a paper file").arg(row->key));
     });
     if (!m_page)
         return;
@@ -137,7 +138,8 @@ void BatchRun::start()
     shared.UseOriginalFileName = m_options.namesFromLinks;
     shared.DefaultSaveFolder = m_options.outFolder;
     shared.PromptSavePathOnExtract = false;
-    shared.FileNameTemplate = m_options.nameTemplate.isEmpty() ? QStringLiteral("{标题}") : m_options.nameTemplate;
+    shared.FileNameTemplate =
+        m_options.nameTemplate.isEmpty() ? QStringLiteral("{标题}") : m_options.nameTemplate;
 
     if (!m_options.inputFile.isEmpty())
         return takeLinkList();
@@ -317,8 +319,9 @@ void BatchRun::endDownloads(int exitStatus)
         m_progress->stop();
     // The last files are still being hashed for the library: the run ends once they are on record.
     if (m_recorder && !m_recorder->isIdle()) {
-        connect(m_recorder, &LibraryRecorder::idle, this, [this, exitStatus] { finishRun(exitStatus); },
-                Qt::SingleShotConnection);
+        connect(
+            m_recorder, &LibraryRecorder::idle, this, [this, exitStatus] { finishRun(exitStatus); },
+            Qt::SingleShotConnection);
         return;
     }
     finishRun(exitStatus);

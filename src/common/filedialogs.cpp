@@ -3,7 +3,6 @@
 #include "common/messenger.h"
 
 #include <QFileDialog>
-
 #include <utility>
 
 namespace filedialogs {

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QString>
-
 #include <functional>
 
 class QWidget;
@@ -14,8 +13,8 @@ struct Request
     enum class Kind { Open, Save };
     Kind kind = Kind::Open;
     QString caption;
-    QString startPath; // folder, or folder and proposed name
-    QString filter; // e.g. "RIS (*.ris)"
+    QString startPath;     // folder, or folder and proposed name
+    QString filter;        // e.g. "RIS (*.ris)"
     QString defaultSuffix; // added to a saved name without one
 };
 

@@ -1,8 +1,8 @@
 #pragma once
 
 #include "download/downloader.h"
-#include "download/heldrow.h"
 #include "download/downloadlistmodel.h"
+#include "download/heldrow.h"
 #include "download/scheduleroptions.h"
 #include "download/targetfile.h"
 

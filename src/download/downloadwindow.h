@@ -8,7 +8,6 @@
 #include <QRandomGenerator>
 #include <QRect>
 #include <QSet>
-
 #include <array>
 #include <functional>
 

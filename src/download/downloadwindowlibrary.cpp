@@ -1,10 +1,9 @@
 // The download window's use of the paper library: rows held from earlier downloads, the outcome of
 // every download, the list kept across runs and the exports of the list menu.
-#include "download/downloadwindow.h"
-
 #include "common/filedialogs.h"
 #include "common/messenger.h"
 #include "download/downloadscheduler.h"
+#include "download/downloadwindow.h"
 #include "download/heldrowchecker.h"
 #include "download/libraryrecorder.h"
 #include "download/queuekeeper.h"
@@ -83,9 +82,8 @@ void fFileDownload::buildExportMenu(QMenu *list)
 {
     QMenu *exportMenu = list->addMenu(QStringLiteral("导出"));
     exportMenu->menuAction()->setObjectName(QStringLiteral("actExport"));
-    const std::pair<const char *, ExportFormat> entries[] = {{"RIS…", ExportFormat::Ris},
-                                                             {"BibTeX…", ExportFormat::BibTeX},
-                                                             {"CSV…", ExportFormat::Csv}};
+    const std::pair<const char *, ExportFormat> entries[] = {
+        {"RIS…", ExportFormat::Ris}, {"BibTeX…", ExportFormat::BibTeX}, {"CSV…", ExportFormat::Csv}};
     const char *names[] = {"actExportRis", "actExportBibTeX", "actExportCsv"};
     int i = 0;
     for (const auto &[text, format] : entries) {

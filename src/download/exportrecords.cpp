@@ -26,7 +26,8 @@ PaperRecord exportRecordFor(const DownloadRow &row, const std::optional<PaperRec
     return record;
 }
 
-QList<PaperRecord> exportRecords(const DownloadListModel &model, const QList<RowId> &rows, PaperLibrary *library)
+QList<PaperRecord> exportRecords(const DownloadListModel &model, const QList<RowId> &rows,
+                                 PaperLibrary *library)
 {
     QList<const DownloadRow *> chosen;
     if (rows.isEmpty()) {

@@ -18,7 +18,8 @@ enum class ExportFormat { Ris, BibTeX, Csv };
 PaperRecord exportRecordFor(const DownloadRow &row, const std::optional<PaperRecord> &known);
 
 // The given rows, or every done row when none is given, in list order. The library may be nullptr.
-QList<PaperRecord> exportRecords(const DownloadListModel &model, const QList<RowId> &rows, PaperLibrary *library);
+QList<PaperRecord> exportRecords(const DownloadListModel &model, const QList<RowId> &rows,
+                                 PaperLibrary *library);
 
 QByteArray exportBytes(ExportFormat format, const QList<PaperRecord> &records);
 // "RIS (*.ris)" and so on, and the extension.

@@ -11,7 +11,7 @@ struct HeldAnswer
     enum class Kind {
         NotHeld, // fetch it
         Pending, // the answer is being worked out: pass the row over for now
-        Held, // the file below is the paper, unchanged: the row ends done without a request
+        Held,    // the file below is the paper, unchanged: the row ends done without a request
     };
     Kind kind = Kind::NotHeld;
     QString folder; // with Held: where the file is (ending in "/"), its name and its type

@@ -71,8 +71,8 @@ HeldAnswer HeldRowChecker::check(const DownloadRow &row)
         if (cancel->load())
             return;
         // The destructor waits for this task, so the checker is still there to post to.
-        QMetaObject::invokeMethod(this, [this, id, file, verdict] { onVerdict(id, file, verdict); },
-                                  Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this, [this, id, file, verdict] { onVerdict(id, file, verdict); }, Qt::QueuedConnection);
     });
     return pending;
 }

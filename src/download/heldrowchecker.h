@@ -7,7 +7,6 @@
 #include <QHash>
 #include <QObject>
 #include <QThreadPool>
-
 #include <atomic>
 #include <memory>
 

@@ -69,7 +69,8 @@ DownloadRow downloadRowFrom(const QueueRow &saved)
 
 int unfinishedCount(const QList<QueueRow> &rows)
 {
-    return static_cast<int>(std::count_if(rows.cbegin(), rows.cend(), [](const QueueRow &r) { return !isFinished(r); }));
+    return static_cast<int>(
+        std::count_if(rows.cbegin(), rows.cend(), [](const QueueRow &r) { return !isFinished(r); }));
 }
 
 QueueKeeper::QueueKeeper(PaperLibrary *library, DownloadListModel *model, QObject *parent)

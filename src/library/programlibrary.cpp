@@ -20,7 +20,8 @@ void setProgramLibrary(PaperLibrary *library)
     current() = library;
 }
 
-bool openLibraryTelling(PaperLibrary &library, const std::function<void(bool usable, const QString &message)> &tell)
+bool openLibraryTelling(PaperLibrary &library,
+                        const std::function<void(bool usable, const QString &message)> &tell)
 {
     const PaperLibrary::OpenResult result = library.open();
     if (!result.message.isEmpty() && tell)

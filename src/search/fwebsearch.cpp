@@ -5,23 +5,23 @@
 #include "common/filenames.h"
 #include "common/messenger.h"
 #include "common/shellhelpers.h"
+#include "library/programlibrary.h"
 #include "search/addallwalk.h"
 #include "search/candidateexport.h"
 #include "search/candidatelistmodel.h"
 #include "search/linkimporting.h"
-#include "search/seenrecorder.h"
-#include "library/programlibrary.h"
 #include "search/resultpage.h"
 #include "search/searchdialogs.h"
 #include "search/searchlayout.h"
 #include "search/searchwindowhost.h"
+#include "search/seenrecorder.h"
 #include "search/splitterbar.h"
 #include "search/webengineresultpage.h"
 #include "settings/sharedoptions.h"
 
 #include <QCloseEvent>
-#include <QDir>
 #include <QCursor>
+#include <QDir>
 #include <QHeaderView>
 #include <QLabel>
 #include <QMenuBar>

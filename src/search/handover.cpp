@@ -46,7 +46,8 @@ QString nameFromTemplate(const QString &title, const PaperCells &cells)
 }
 } // namespace
 
-QString DownloadNameFor(const QString &address, const QString &title, const QString &type, const PaperCells &cells)
+QString DownloadNameFor(const QString &address, const QString &title, const QString &type,
+                        const PaperCells &cells)
 {
     const bool fromLink = sharedOptions().UseOriginalFileName;
     QString name = fromLink ? nameFromLink(address) : nameFromTemplate(title, cells);
@@ -57,8 +58,9 @@ QString DownloadNameFor(const QString &address, const QString &title, const QStr
     return FitNameForDisk(name, type);
 }
 
-bool 加入下载列表(DownloadListModel &downloads, const QString &address, const QString &title, const QString &type,
-                  const QString &saveFolder, const QString &sourcePage, const PaperCells &cells)
+bool 加入下载列表(DownloadListModel &downloads, const QString &address, const QString &title,
+                  const QString &type, const QString &saveFolder, const QString &sourcePage,
+                  const PaperCells &cells)
 {
     DownloadRow row;
     row.key = address;

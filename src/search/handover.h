@@ -16,8 +16,9 @@ QString DownloadNameFor(const QString &address, const QString &title, const QStr
                         const PaperCells &cells = {});
 
 // Adds a waiting download row for a candidate; a row already listed under the address stays as it is.
-bool 加入下载列表(DownloadListModel &downloads, const QString &address, const QString &title, const QString &type,
-                  const QString &saveFolder, const QString &sourcePage, const PaperCells &cells = {});
+bool 加入下载列表(DownloadListModel &downloads, const QString &address, const QString &title,
+                  const QString &type, const QString &saveFolder, const QString &sourcePage,
+                  const PaperCells &cells = {});
 
 // The per-row step of an analysis: false only when the candidate row cannot be read.
 bool HandOverCandidate(const CandidateListModel &candidates, int position, DownloadListModel &downloads);

@@ -14,7 +14,8 @@ QString titleFromLink(const QString &address)
 }
 } // namespace
 
-LinkImportOutcome AddImportedLinks(const LinkImport &import, CandidateListModel &list, const QString &saveFolder)
+LinkImportOutcome AddImportedLinks(const LinkImport &import, CandidateListModel &list,
+                                   const QString &saveFolder)
 {
     LinkImportOutcome outcome;
     outcome.problems = import.problems;

@@ -333,10 +333,11 @@ void TestBatch::namesFromLinksWithoutDisplayOrSettings()
     QDir().mkpath(home);
     const QString nested = out(QStringLiteral("new/nested/folder"));
     // The paper library is the one thing a run keeps in the user's folders; without it, nothing is left.
-    const RunResult r = run({QStringLiteral("--out"), nested, QStringLiteral("--names"),
-                             QStringLiteral("link"), QStringLiteral("--method"), QStringLiteral("1"),
-                             QStringLiteral("--no-library"), m_small.searchUrl(QStringLiteral("x")).toString()},
-                            env);
+    const RunResult r =
+        run({QStringLiteral("--out"), nested, QStringLiteral("--names"), QStringLiteral("link"),
+             QStringLiteral("--method"), QStringLiteral("1"), QStringLiteral("--no-library"),
+             m_small.searchUrl(QStringLiteral("x")).toString()},
+            env);
     QCOMPARE(r.exitCode, 0);
     QCOMPARE(filesIn(nested),
              QStringList({QStringLiteral("1.pdf"), QStringLiteral("2.pdf"), QStringLiteral("3.pdf"),

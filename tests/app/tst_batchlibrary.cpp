@@ -30,8 +30,8 @@ QString sha256(const QByteArray &bytes)
 QList<QStringList> manifestRows(const QString &folder)
 {
     QList<QStringList> rows;
-    const QStringList lines =
-        QString::fromUtf8(fntest::readFile(folder + QStringLiteral("/manifest.csv"))).split(QStringLiteral("\r\n"));
+    const QStringList lines = QString::fromUtf8(fntest::readFile(folder + QStringLiteral("/manifest.csv")))
+                                  .split(QStringLiteral("\r\n"));
     for (qsizetype i = 1; i < lines.size(); ++i) {
         if (!lines.at(i).isEmpty())
             rows.append(lines.at(i).split(u','));
@@ -108,9 +108,8 @@ private Q_SLOTS:
         m_site.setPaperCount(4);
         m_site.setPageSize(2);
         QVERIFY(m_site.listen());
-        connect(&m_site, &DemoSite::requestServed, this, [this](const QString &path, int) {
-            m_fileRequests.append(path);
-        });
+        connect(&m_site, &DemoSite::requestServed, this,
+                [this](const QString &path, int) { m_fileRequests.append(path); });
     }
 
     void init()
@@ -123,14 +122,14 @@ private Q_SLOTS:
 
     void aListOfLinksRunsWithoutAPage()
     {
-        const QString list =
-            linkList(QStringLiteral("links.txt"),
-                     m_site.paperTitle(1).toUtf8() + '\t' + m_site.paperFileUrl(1).toEncoded() + "\n" +
-                         m_site.paperFileUrl(2).toEncoded() + "\r\n" + "not a link at all\n" + "# note\n" +
-                         m_site.paperFileUrl(4).toEncoded() + '\t' + "extra" + '\t' + "fields" + '\t' + "x\n");
+        const QString list = linkList(
+            QStringLiteral("links.txt"),
+            m_site.paperTitle(1).toUtf8() + '\t' + m_site.paperFileUrl(1).toEncoded() + "\n" +
+                m_site.paperFileUrl(2).toEncoded() + "\r\n" + "not a link at all\n" + "# note\n" +
+                m_site.paperFileUrl(4).toEncoded() + '\t' + "extra" + '\t' + "fields" + '\t' + "x\n");
         const QString out = path(QStringLiteral("out"));
-        const RunResult r = run({QStringLiteral("--input"), list, QStringLiteral("--out"), out,
-                                 QStringLiteral("--no-library")});
+        const RunResult r = run(
+            {QStringLiteral("--input"), list, QStringLiteral("--out"), out, QStringLiteral("--no-library")});
         QCOMPARE(r.exitCode, 0);
         QCOMPARE(r.out.trimmed(), QStringLiteral("总数：2|正在下载：0|等待：0|已完成：2|失败：0"));
         // The lines not taken are named with their numbers.
@@ -138,15 +137,18 @@ private Q_SLOTS:
         QVERIFY2(r.err.contains(QStringLiteral("第 5 行：多于三个以制表符分开的字段")), qPrintable(r.err));
         QCOMPARE(filesIn(out).size(), 3);
         QCOMPARE(fntest::readFile(out + QStringLiteral("/2.pdf")), m_site.paperBytes(2));
-        QCOMPARE(fntest::readFile(out + u'/' + m_site.paperTitle(1) + QStringLiteral(".pdf")), m_site.paperBytes(1));
+        QCOMPARE(fntest::readFile(out + u'/' + m_site.paperTitle(1) + QStringLiteral(".pdf")),
+                 m_site.paperBytes(1));
         // No result page was asked for and no browser was started: nothing is left in the user's folders.
         for (const QString &served : std::as_const(m_fileRequests))
             QVERIFY2(served.endsWith(QStringLiteral(".pdf")), qPrintable(served));
-        QDirIterator left(home(), QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden, QDirIterator::Subdirectories);
+        QDirIterator left(home(), QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden,
+                          QDirIterator::Subdirectories);
         QVERIFY2(!left.hasNext(), qPrintable(left.next()));
 
         // --list prints the papers of the list as it prints those of a page.
-        const RunResult listed = run({QStringLiteral("--input"), list, QStringLiteral("--list"), QStringLiteral("--no-library")});
+        const RunResult listed =
+            run({QStringLiteral("--input"), list, QStringLiteral("--list"), QStringLiteral("--no-library")});
         QCOMPARE(listed.exitCode, 0);
         QCOMPARE(listed.out.split(u'\n', Qt::SkipEmptyParts).size(), 2);
 
@@ -162,8 +164,8 @@ private Q_SLOTS:
         QDir().mkpath(out);
         fntest::writeFile(out + QStringLiteral("/kept.pdf"), "the first run's file");
         const QString header = QStringLiteral("address,name,type,state,size,path,source,sha256\r\n");
-        const QString manifest = header +
-            m_site.paperFileUrl(1).toString() + QStringLiteral(",kept,pdf,Done,20,") + out +
+        const QString manifest =
+            header + m_site.paperFileUrl(1).toString() + QStringLiteral(",kept,pdf,Done,20,") + out +
             QStringLiteral("/kept.pdf,,x\r\n") + m_site.paperFileUrl(2).toString() +
             QStringLiteral(",my own name,pdf,Failed,,,,\r\n") + m_site.paperFileUrl(4).toString() +
             QStringLiteral(",../../escape,pdf,Downloading,,,,\r\n") +
@@ -194,8 +196,8 @@ private Q_SLOTS:
         QCOMPARE(again.exitCode, 0);
         QVERIFY(m_fileRequests.isEmpty());
 
-        const RunResult noManifest = run({QStringLiteral("--resume"), path(QStringLiteral("empty")),
-                                          QStringLiteral("--no-library")});
+        const RunResult noManifest =
+            run({QStringLiteral("--resume"), path(QStringLiteral("empty")), QStringLiteral("--no-library")});
         QCOMPARE(noManifest.exitCode, 1);
         QVERIFY(noManifest.err.contains(QStringLiteral("manifest")));
     }
@@ -204,7 +206,8 @@ private Q_SLOTS:
     {
         const QString page = m_site.searchUrl(QStringLiteral("x")).toString();
         const QString first = path(QStringLiteral("first"));
-        RunResult r = run({QStringLiteral("--out"), first, QStringLiteral("--pages"), QStringLiteral("one"), page});
+        RunResult r =
+            run({QStringLiteral("--out"), first, QStringLiteral("--pages"), QStringLiteral("one"), page});
         QCOMPARE(r.exitCode, 0);
         QCOMPARE(filesIn(first).size(), 3);
 
@@ -244,7 +247,8 @@ private Q_SLOTS:
                  QStringLiteral("--skip-held"), page});
         QCOMPARE(r.exitCode, 0);
         QCOMPARE(m_fileRequests.filter(QStringLiteral(".pdf")), QStringList{m_site.paperFileUrl(1).path()});
-        QCOMPARE(fntest::readFile(third + u'/' + m_site.paperTitle(1) + QStringLiteral(".pdf")), m_site.paperBytes(1));
+        QCOMPARE(fntest::readFile(third + u'/' + m_site.paperTitle(1) + QStringLiteral(".pdf")),
+                 m_site.paperBytes(1));
         m_fileRequests.clear();
         r = run({QStringLiteral("--out"), path(QStringLiteral("fourth")), QStringLiteral("--pages"),
                  QStringLiteral("one"), page});
@@ -256,14 +260,16 @@ private Q_SLOTS:
         const QString out = path(QStringLiteral("out"));
         const QString ris = path(QStringLiteral("papers.ris"));
         const QString bib = path(QStringLiteral("papers.bib"));
-        const RunResult r = run({QStringLiteral("--out"), out, QStringLiteral("--pages"), QStringLiteral("one"),
-                                 QStringLiteral("--names"), QStringLiteral("template:{年份}-{作者}-{标题}"),
-                                 QStringLiteral("--ris"), ris, QStringLiteral("--bibtex"), bib,
-                                 m_site.searchUrl(QStringLiteral("x")).toString()});
+        const RunResult r =
+            run({QStringLiteral("--out"), out, QStringLiteral("--pages"), QStringLiteral("one"),
+                 QStringLiteral("--names"), QStringLiteral("template:{年份}-{作者}-{标题}"),
+                 QStringLiteral("--ris"), ris, QStringLiteral("--bibtex"), bib,
+                 m_site.searchUrl(QStringLiteral("x")).toString()});
         QCOMPARE(r.exitCode, 0);
-        const QString name = QStringLiteral("%1-%2-%3")
-                                 .arg(m_site.paper(1).year)
-                                 .arg(m_site.paper(1).authors.join(QStringLiteral("; ")), m_site.paperTitle(1));
+        const QString name =
+            QStringLiteral("%1-%2-%3")
+                .arg(m_site.paper(1).year)
+                .arg(m_site.paper(1).authors.join(QStringLiteral("; ")), m_site.paperTitle(1));
         QCOMPARE(fntest::readFile(out + u'/' + name + QStringLiteral(".pdf")), m_site.paperBytes(1));
 
         // The reference files hold both papers with their files and hashes (their formats are checked
@@ -319,8 +325,8 @@ private Q_SLOTS:
         QDir().mkpath(QFileInfo(libraryPath()).absolutePath());
         fntest::writeFile(libraryPath(), QByteArray(8192, 'x'));
         const QString out = path(QStringLiteral("out"));
-        const RunResult r = run({QStringLiteral("--out"), out, QStringLiteral("--pages"), QStringLiteral("one"),
-                                 m_site.searchUrl(QStringLiteral("x")).toString()});
+        const RunResult r = run({QStringLiteral("--out"), out, QStringLiteral("--pages"),
+                                 QStringLiteral("one"), m_site.searchUrl(QStringLiteral("x")).toString()});
         QCOMPARE(r.exitCode, 0);
         QVERIFY2(r.err.contains(QStringLiteral("文献资料库文件已损坏，已改名保存为")), qPrintable(r.err));
         const QStringList aside = QDir(QFileInfo(libraryPath()).absolutePath())
@@ -337,13 +343,15 @@ private Q_SLOTS:
         QTest::addColumn<QString>("message");
         const QString url = QStringLiteral("http://127.0.0.1:9/search");
         QTest::newRow("skip held without the library")
-            << QStringList{"--out", "DIR", "--skip-held", "--no-library", url} << "--skip-held needs the paper library";
-        QTest::newRow("a page and a list") << QStringList{"--out", "DIR", "--input", "x.txt", url}
-                                           << "give one of a result page address, --input FILE or --resume DIR";
-        QTest::newRow("a list and a resume") << QStringList{"--input", "x.txt", "--resume", "DIR"}
-                                             << "give one of a result page address";
-        QTest::newRow("resume into another folder") << QStringList{"--resume", "DIR", "--out", "OTHER"}
-                                                    << "--resume DIR saves into DIR";
+            << QStringList{"--out", "DIR", "--skip-held", "--no-library", url}
+            << "--skip-held needs the paper library";
+        QTest::newRow("a page and a list")
+            << QStringList{"--out", "DIR", "--input", "x.txt", url}
+            << "give one of a result page address, --input FILE or --resume DIR";
+        QTest::newRow("a list and a resume")
+            << QStringList{"--input", "x.txt", "--resume", "DIR"} << "give one of a result page address";
+        QTest::newRow("resume into another folder")
+            << QStringList{"--resume", "DIR", "--out", "OTHER"} << "--resume DIR saves into DIR";
         QTest::newRow("an empty template") << QStringList{"--out", "DIR", "--names", "template:", url}
                                            << "--names template: needs a template";
         QTest::newRow("names of an unknown kind") << QStringList{"--out", "DIR", "--names", "year", url}

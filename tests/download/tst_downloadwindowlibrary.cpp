@@ -77,8 +77,9 @@ private Q_SLOTS:
     void theLastListIsOfferedBack()
     {
         QFETCH(bool, restore);
-        QVERIFY(m_library->saveQueue({savedRow("done", RowState::Done), savedRow("waiting", RowState::Waiting),
-                                      savedRow("failed", RowState::Failed)}));
+        QVERIFY(
+            m_library->saveQueue({savedRow("done", RowState::Done), savedRow("waiting", RowState::Waiting),
+                                  savedRow("failed", RowState::Failed)}));
         fntest::MessageRecorder messages;
         messages.answers = {restore ? MessageAnswer::Yes : MessageAnswer::No};
         QPointer<fFileDownload> window = new fFileDownload;
@@ -119,7 +120,8 @@ private Q_SLOTS:
         QVERIFY(window->heldRowChecker()->isEnabled());
         window->CheckSkipHeld->setChecked(false);
         QVERIFY(!window->heldRowChecker()->isEnabled());
-        QCOMPARE(ReadSetting(QStringLiteral("下载"), QStringLiteral("跳过已下载过的文献"), QString()), QStringLiteral("0"));
+        QCOMPARE(ReadSetting(QStringLiteral("下载"), QStringLiteral("跳过已下载过的文献"), QString()),
+                 QStringLiteral("0"));
         closeWindow(window);
 
         // Without a library nothing can be known to be held: the option cannot be ticked.
@@ -136,11 +138,12 @@ private Q_SLOTS:
         const QString papers = m_dir->path() + QStringLiteral("/papers/");
         QDir().mkpath(papers);
         fntest::writeFile(papers + QStringLiteral("one.pdf"), "%PDF-1.4 one");
-        QVERIFY(m_library->recordSeen({SeenPaper{QStringLiteral("http://site/1"),
-                                                 PaperMetadata{QStringLiteral("第一篇"),
-                                                               {{QStringLiteral("作者"), QStringLiteral("张伟; 王芳")},
-                                                                {QStringLiteral("年份"), QStringLiteral("2019")}}},
-                                                 QStringLiteral("http://site/results")}}));
+        QVERIFY(m_library->recordSeen(
+            {SeenPaper{QStringLiteral("http://site/1"),
+                       PaperMetadata{QStringLiteral("第一篇"),
+                                     {{QStringLiteral("作者"), QStringLiteral("张伟; 王芳")},
+                                      {QStringLiteral("年份"), QStringLiteral("2019")}}},
+                       QStringLiteral("http://site/results")}}));
         QList<filedialogs::Request> asked;
         QString answer;
         const filedialogs::Function previous =
@@ -150,9 +153,9 @@ private Q_SLOTS:
             });
         QPointer<fFileDownload> window = new fFileDownload;
         DownloadListModel *model = window->model();
-        for (const auto &[address, name, state] :
-             {std::tuple{"http://site/1", "one", RowState::Done}, std::tuple{"http://site/2", "two", RowState::Failed},
-              std::tuple{"http://site/3", "three", RowState::Waiting}}) {
+        for (const auto &[address, name, state] : {std::tuple{"http://site/1", "one", RowState::Done},
+                                                   std::tuple{"http://site/2", "two", RowState::Failed},
+                                                   std::tuple{"http://site/3", "three", RowState::Waiting}}) {
             DownloadRow row;
             row.key = QLatin1String(address);
             row.name = QString::fromUtf8(name);
@@ -185,12 +188,14 @@ private Q_SLOTS:
         window->action(QStringLiteral("actExportBibTeX"))->trigger();
         const QString bib = QString::fromUtf8(fntest::readFile(answer));
         QCOMPARE(bib.count(u'@'), 2);
-        QVERIFY(bib.contains(QStringLiteral("http://site/2")) && bib.contains(QStringLiteral("http://site/3")));
+        QVERIFY(bib.contains(QStringLiteral("http://site/2")) &&
+                bib.contains(QStringLiteral("http://site/3")));
         QVERIFY(!bib.contains(QStringLiteral("http://site/1")));
 
         answer = m_dir->path() + QStringLiteral("/chosen.csv");
         window->action(QStringLiteral("actExportCsv"))->trigger();
-        QCOMPARE(QString::fromUtf8(fntest::readFile(answer)).count(QStringLiteral("\r\n")), 3); // header and two rows
+        QCOMPARE(QString::fromUtf8(fntest::readFile(answer)).count(QStringLiteral("\r\n")),
+                 3); // header and two rows
 
         // A cancelled dialog writes nothing; a folder that cannot be written says so.
         const int before = messages.messages.size();

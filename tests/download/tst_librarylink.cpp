@@ -4,10 +4,10 @@
 #include "download/downloadlistmodel.h"
 #include "download/downloadscheduler.h"
 #include "download/exportrecords.h"
-#include "download/targetfile.h"
 #include "download/heldrowchecker.h"
 #include "download/libraryrecorder.h"
 #include "download/queuekeeper.h"
+#include "download/targetfile.h"
 #include "faultserver.h"
 #include "library/paperlibrary.h"
 #include "testenv.h"
@@ -34,8 +34,7 @@ struct Run
     LibraryRecorder recorder;
     HeldRowChecker checker;
 
-    Run(PaperLibrary *library, int method)
-        : recorder(library, &scheduler), checker(library)
+    Run(PaperLibrary *library, int method) : recorder(library, &scheduler), checker(library)
     {
         checker.attach(&scheduler);
         scheduler.options().method = methodFromNumber(method);
@@ -81,7 +80,10 @@ class TestLibraryLink : public QObject
         return path;
     }
     QUrl paper(int n) const { return m_server.url(QStringLiteral("/lib/%1.pdf").arg(n)); }
-    static QByteArray paperBytes(int n) { return QByteArray("%PDF-1.4\n") + QByteArray(30000 + n, char('a' + n)); }
+    static QByteArray paperBytes(int n)
+    {
+        return QByteArray("%PDF-1.4\n") + QByteArray(30000 + n, char('a' + n));
+    }
 
 private Q_SLOTS:
     void initTestCase()
@@ -177,7 +179,8 @@ private Q_SLOTS:
             QCOMPARE(m_server.requestCount(paper(n).path()), 1);
             QCOMPARE(row->percentNote, PercentNote::None);
             QCOMPARE(fntest::readFile(second + QStringLiteral("paper %1.pdf").arg(n)), paperBytes(n));
-            QCOMPARE(m_library->heldFile(paper(n).toString())->filePath, second + QStringLiteral("paper %1.pdf").arg(n));
+            QCOMPARE(m_library->heldFile(paper(n).toString())->filePath,
+                     second + QStringLiteral("paper %1.pdf").arg(n));
         }
         QCOMPARE(fntest::readFile(first + QStringLiteral("paper 2.pdf")), changed);
 
@@ -301,10 +304,10 @@ private Q_SLOTS:
         done.filePath = first + QStringLiteral("a.pdf");
         done.size = 7;
         done.sha256 = sha256("a paper");
-        QVERIFY(m_library->recordSeen({SeenPaper{done.address,
-                                                 PaperMetadata{QStringLiteral("A title"),
-                                                               {{QStringLiteral("作者"), QStringLiteral("张伟")}}},
-                                                 QStringLiteral("http://site/results")}}));
+        QVERIFY(m_library->recordSeen({SeenPaper{
+            done.address,
+            PaperMetadata{QStringLiteral("A title"), {{QStringLiteral("作者"), QStringLiteral("张伟")}}},
+            QStringLiteral("http://site/results")}}));
         QVERIFY(m_library->recordDownload(done));
 
         DownloadListModel model;

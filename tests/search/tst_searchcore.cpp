@@ -1,5 +1,6 @@
 #include "common/gbk.h"
 #include "download/downloadlistmodel.h"
+#include "library/paperlibrary.h"
 #include "search/addallwalk.h"
 #include "search/candidateanalysis.h"
 #include "search/candidateexport.h"
@@ -9,7 +10,6 @@
 #include "search/resultpage.h"
 #include "search/searchlayout.h"
 #include "search/seenrecorder.h"
-#include "library/paperlibrary.h"
 #include "settings/sharedoptions.h"
 #include "testenv.h"
 
@@ -367,7 +367,8 @@ private Q_SLOTS:
         div.className = QStringLiteral("tablelist paperlist");
         div.tableCount = 1;
         for (int n = 1; n <= 3; ++n)
-            div.tableLinks.append(PageLink{QStringLiteral("Paper %1").arg(n), QStringLiteral("http://site/paper/%1").arg(n),
+            div.tableLinks.append(PageLink{QStringLiteral("Paper %1").arg(n),
+                                           QStringLiteral("http://site/paper/%1").arg(n),
                                            {{QStringLiteral("作者"), QStringLiteral("作者%1").arg(n)},
                                             {QStringLiteral("年份"), QStringLiteral("2021")}}});
         page.divs = {div};
@@ -397,15 +398,24 @@ private Q_SLOTS:
         QTest::addColumn<QString>("authors");
         QTest::addColumn<QString>("name");
         const QString title = QStringLiteral(" Deep\r\nlearning: a/b? \n");
-        QTest::newRow("default template: the very name of the title") << "{标题}" << title << "张伟" << "Deeplearning ab";
-        QTest::newRow("blank template: the default") << "  " << title << "张伟" << "Deeplearning ab";
-        QTest::newRow("year, authors, title") << "{年份}-{作者}-{标题}" << "Deep learning" << "张伟; 王芳"
+        QTest::newRow("default template: the very name of the title") << "{标题}" << title << "张伟"
+                                                                      << "Deeplearning ab";
+        QTest::newRow("blank template: the default") << "  " << title << "张伟"
+                                                     << "Deeplearning ab";
+        QTest::newRow("year, authors, title") << "{年份}-{作者}-{标题}"
+                                              << "Deep learning"
+                                              << "张伟; 王芳"
                                               << "2019-张伟; 王芳-Deep learning";
-        QTest::newRow("no authors: their separator goes too") << "{年份}-{作者}-{标题}" << "Deep learning" << ""
+        QTest::newRow("no authors: their separator goes too") << "{年份}-{作者}-{标题}"
+                                                              << "Deep learning"
+                                                              << ""
                                                               << "2019-Deep learning";
         QTest::newRow("hostile cells: no slash, no control reaches the name")
-            << "{作者}_{标题}" << "T" << QStringLiteral("../a/b\x1b[31m\u202e") << "ab [31m_T";
-        QTest::newRow("a template that gives nothing: the title") << "{作者}" << "Only title" << ""
+            << "{作者}_{标题}"
+            << "T" << QStringLiteral("../a/b\x1b[31m\u202e") << "ab [31m_T";
+        QTest::newRow("a template that gives nothing: the title") << "{作者}"
+                                                                  << "Only title"
+                                                                  << ""
                                                                   << "Only title";
     }
     void templateNamesThroughTheHandOver()
@@ -417,8 +427,9 @@ private Q_SLOTS:
         sharedOptions().UseOriginalFileName = false;
         sharedOptions().FileNameTemplate = nameTemplate;
         CandidateListModel list;
-        QVERIFY(list.加入LV1(title, "http://site/paper/9.pdf", "http://site/r", "pdf", "/papers/",
-                             {{QStringLiteral("作者"), authors}, {QStringLiteral("年份"), QStringLiteral("2019-05")}}));
+        QVERIFY(list.加入LV1(
+            title, "http://site/paper/9.pdf", "http://site/r", "pdf", "/papers/",
+            {{QStringLiteral("作者"), authors}, {QStringLiteral("年份"), QStringLiteral("2019-05")}}));
         DownloadListModel downloads;
         QVERIFY(HandOverCandidate(list, 0, downloads));
         sharedOptions().FileNameTemplate = QStringLiteral("{标题}");

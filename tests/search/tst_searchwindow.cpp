@@ -1,11 +1,11 @@
 #include "common/browserprofile.h"
 #include "common/clock.h"
+#include "common/filedialogs.h"
 #include "download/downloadlistmodel.h"
 #include "search/addallwalk.h"
 #include "search/candidatelistmodel.h"
 #include "search/fwebsearch.h"
 #include "search/resultpage.h"
-#include "common/filedialogs.h"
 #include "search/searchdialogs.h"
 #include "search/searchwindowhost.h"
 #include "search/webengineresultpage.h"
@@ -22,7 +22,6 @@
 #include <QTemporaryDir>
 #include <QTreeView>
 #include <QWebEngineView>
-
 #include <memory>
 
 namespace {
@@ -188,8 +187,8 @@ private Q_SLOTS:
         QCOMPARE(bar, (QStringList{"浏览(&B)", "清除(&C)", "工具(&T)", "帮助(&H)"}));
         QCOMPARE(texts(m_window->joinMenu()->actions()), (QStringList{"分析未分析项", "分析失败项", "分析选中项", "分析全部"}));
         QCOMPARE(texts(m_window->menuBar()->actions().at(0)->menu()->actions()),
-                 (QStringList{"打开Folionexus首页", "打开指定网址...", "从文本文件导入链接…", "-", "后退", "前进", "-",
-                              "关闭本窗口"}));
+                 (QStringList{"打开Folionexus首页", "打开指定网址...", "从文本文件导入链接…", "-", "后退",
+                              "前进", "-", "关闭本窗口"}));
         QCOMPARE(texts(m_window->clearMenu()->actions()),
                  (QStringList{"清除选中项", "清除分析成功项", "清除标题含指定字符项", "清除标题不含指定字符项", "清空全部"}));
         QCOMPARE(texts(m_window->menuBar()->actions().at(2)->menu()->actions()),
@@ -515,12 +514,12 @@ private Q_SLOTS:
     {
         fillList(1);
         const QString list = m_dir.path() + QStringLiteral("/links.txt");
-        fntest::writeFile(list, "http://site/p/0.pdf\n"                       // listed already
+        fntest::writeFile(list, "http://site/p/0.pdf\n" // listed already
                                 "Deep learning\thttp://site/paper/7.pdf\n"
-                                "ftp://site/paper/8.pdf\n"                     // line 3: not a web address
+                                "ftp://site/paper/8.pdf\n" // line 3: not a web address
                                 "\n# a comment\n"
-                                "http://site/paper/9\n"                        // titled after its file
-                                "Twice\thttp://site/paper/7.pdf\n"            // line 7: the same address again
+                                "http://site/paper/9\n"            // titled after its file
+                                "Twice\thttp://site/paper/7.pdf\n" // line 7: the same address again
                                 "T\thttp://site/paper/10.pdf\thttp://site/results?page=2\n");
         QList<filedialogs::Request> asked;
         filedialogs::setFunction([&](QWidget *, const filedialogs::Request &request) {
@@ -543,14 +542,16 @@ private Q_SLOTS:
         QCOMPARE(m_messages->messages.size(), 1);
         QCOMPARE(m_messages->messages.first().icon, MessageIcon::Information);
         const QString report = m_messages->texts().first();
-        QVERIFY2(report.startsWith(QStringLiteral("已导入 3 条链接。另有 1 条已在列表中。")), qPrintable(report));
+        QVERIFY2(report.startsWith(QStringLiteral("已导入 3 条链接。另有 1 条已在列表中。")),
+                 qPrintable(report));
         QVERIFY2(report.contains(QStringLiteral("第 3 行：不是 http 或 https 地址：ftp://site/paper/8.pdf")),
                  qPrintable(report));
         QVERIFY2(report.contains(QStringLiteral("第 7 行：")), qPrintable(report));
         QVERIFY(!report.contains(QStringLiteral("第 4 行")) && !report.contains(QStringLiteral("第 5 行")));
 
         // A file that cannot be read adds nothing and says why; a cancelled dialog says nothing.
-        filedialogs::setFunction([&](QWidget *, const filedialogs::Request &) { return list + QStringLiteral(".gone"); });
+        filedialogs::setFunction(
+            [&](QWidget *, const filedialogs::Request &) { return list + QStringLiteral(".gone"); });
         findAction(m_window, "从文本文件导入链接…")->trigger();
         QCOMPARE(c->count(), 4);
         QCOMPARE(m_messages->messages.last().icon, MessageIcon::Critical);

@@ -136,7 +136,9 @@ private Q_SLOTS:
         auto *box = w.findChild<QLineEdit *>(QStringLiteral("fileNameTemplateBox"));
         QVERIFY(box);
         QCOMPARE(box->text(), QStringLiteral("{标题}")); // the title alone, as names were before
-        QVERIFY(w.findChild<QLabel *>(QStringLiteral("fileNameTemplateHint"))->text().contains(QStringLiteral("{作者}")));
+        QVERIFY(w.findChild<QLabel *>(QStringLiteral("fileNameTemplateHint"))
+                    ->text()
+                    .contains(QStringLiteral("{作者}")));
         box->setText(QStringLiteral(" {年份}-{作者}-{标题} "));
         w.confirm();
         QCOMPARE(sharedOptions().FileNameTemplate, QStringLiteral("{年份}-{作者}-{标题}"));
