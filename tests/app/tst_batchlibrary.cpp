@@ -200,6 +200,15 @@ private Q_SLOTS:
             run({QStringLiteral("--resume"), path(QStringLiteral("empty")), QStringLiteral("--no-library")});
         QCOMPARE(noManifest.exitCode, 1);
         QVERIFY(noManifest.err.contains(QStringLiteral("manifest")));
+        // A file that is not a manifest is refused as a whole.
+        const QString other = path(QStringLiteral("other"));
+        QDir().mkpath(other);
+        fntest::writeFile(other + QStringLiteral("/manifest.csv"),
+                          "\"unclosed,quote\r\nhttp://x/1.pdf,a,pdf,Failed\r\n");
+        const RunResult notAManifest =
+            run({QStringLiteral("--resume"), other, QStringLiteral("--no-library")});
+        QCOMPARE(notAManifest.exitCode, 1);
+        QVERIFY2(notAManifest.err.contains(QStringLiteral("header line")), qPrintable(notAManifest.err));
     }
 
     void heldPapersAreSkippedAcrossRunsAndFoldersButNotWhenChanged()
