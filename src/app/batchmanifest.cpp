@@ -99,6 +99,79 @@ QString fileSha256(const QString &path)
     return QString::fromLatin1(hash.result().toHex());
 }
 
+namespace {
+// Fields of CSV text as csvLine writes them: quoted fields may hold commas, quotes and line breaks.
+QList<QStringList> parseCsv(const QString &text)
+{
+    QList<QStringList> rows;
+    QStringList row;
+    QString field;
+    bool quoted = false;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const QChar c = text.at(i);
+        if (quoted) {
+            if (c == u'"' && i + 1 < text.size() && text.at(i + 1) == u'"') {
+                field += u'"';
+                ++i;
+            } else if (c == u'"') {
+                quoted = false;
+            } else {
+                field += c;
+            }
+        } else if (c == u'"') {
+            quoted = true;
+        } else if (c == u',') {
+            row.append(std::exchange(field, QString()));
+        } else if (c == u'\n' || c == u'\r') {
+            if (c == u'\r' && i + 1 < text.size() && text.at(i + 1) == u'\n')
+                ++i;
+            row.append(std::exchange(field, QString()));
+            rows.append(std::exchange(row, QStringList()));
+        } else {
+            field += c;
+        }
+    }
+    if (!field.isEmpty() || !row.isEmpty()) {
+        row.append(field);
+        rows.append(row);
+    }
+    return rows;
+}
+} // namespace
+
+bool read(const QString &path, QList<QStringList> *rows, QString *error)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        *error = file.errorString();
+        return false;
+    }
+    const QByteArray bytes = file.read(MaxReadBytes + 1);
+    if (bytes.size() > MaxReadBytes) {
+        *error = QStringLiteral("it is larger than %1 MiB").arg(MaxReadBytes >> 20);
+        return false;
+    }
+    QList<QStringList> all = parseCsv(QString::fromUtf8(bytes));
+    // Manifests written before the reason column came have the same fields without it.
+    const QStringList fields = header();
+    const QStringList older = fields.mid(0, fields.size() - 1);
+    if (all.isEmpty() || (all.first() != fields && all.first() != older)) {
+        *error = QStringLiteral("it does not start with the manifest's header line");
+        return false;
+    }
+    const qsizetype width = all.first().size();
+    all.removeFirst();
+    rows->clear();
+    for (QStringList row : std::as_const(all)) {
+        if (row.size() != width)
+            continue;
+        while (row.size() < fields.size())
+            row.append(QString());
+        rows->append(row);
+    }
+    return true;
+}
+
 bool write(const QString &path, const DownloadListModel &model, QString *error)
 {
     QByteArray text = csvLine(header()).toUtf8();

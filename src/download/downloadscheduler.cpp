@@ -385,6 +385,8 @@ RowId DownloadScheduler::findRow()
         if (row.state != RowState::Waiting || heldBack(row, nowMs))
             continue;
         const RowId id = row.id;
+        if (m_heldCheck && passHeldRow(id))
+            continue;
         // The name as it may stand on disk; a name that fits is never cut again.
         QString name = CleanFileName(row.name);
         const QString type = IsSafeFileType(row.type) ? row.type : QStringLiteral("pdf");
@@ -417,6 +419,36 @@ RowId DownloadScheduler::findRow()
         }
     }
     return RowId::None;
+}
+
+// True when the row is passed over: its answer is pending, or it ended done on the file it already has.
+bool DownloadScheduler::passHeldRow(RowId id)
+{
+    const HeldAnswer held = m_heldCheck->check(*m_model->find(id));
+    if (held.kind == HeldAnswer::Kind::NotHeld)
+        return false;
+    if (held.kind == HeldAnswer::Kind::Held) {
+        m_model->update(id, [&held](DownloadRow &r) {
+            r.state = RowState::Done;
+            r.folder = held.folder;
+            r.name = held.name;
+            r.type = held.type;
+            r.size = held.size;
+            r.sizeNote = SizeNote::None;
+            r.downloaded = held.size;
+            r.percentShown = false;
+            r.percentNote = PercentNote::Held;
+            r.reason = {};
+        });
+        Q_EMIT rowEnded(id);
+    }
+    return true;
+}
+
+void DownloadScheduler::heldAnswered()
+{
+    if (isRunning())
+        QTimer::singleShot(0, this, &DownloadScheduler::startDue);
 }
 
 QString DownloadScheduler::startRow(RowId id)

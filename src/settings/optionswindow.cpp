@@ -39,7 +39,8 @@ OptionsWindow::OptionsWindow(QWidget *parent)
       m_proxyEnabled(named(new QCheckBox(QStringLiteral("下载使用代理服务器"), this), "proxyCheck")),
       m_proxyAddress(named(new QLineEdit(this), "proxyAddressBox")),
       m_proxyPort(named(new QLineEdit(this), "proxyPortBox")),
-      m_promptSavePath(named(new QCheckBox(QStringLiteral("提取网页信息时，提示下载保存路径"), this), "promptSavePathCheck"))
+      m_promptSavePath(named(new QCheckBox(QStringLiteral("提取网页信息时，提示下载保存路径"), this), "promptSavePathCheck")),
+      m_nameTemplate(named(new QLineEdit(this), "fileNameTemplateBox"))
 {
     setObjectName(QStringLiteral("fOption"));
     setWindowTitle(QStringLiteral("设置"));
@@ -73,6 +74,14 @@ OptionsWindow::OptionsWindow(QWidget *parent)
     layout->addWidget(m_proxyEnabled);
     layout->addLayout(proxy);
     layout->addWidget(m_promptSavePath);
+    auto *names = new QHBoxLayout;
+    names->addWidget(new QLabel(QStringLiteral("文件名模板："), this));
+    names->addWidget(m_nameTemplate);
+    layout->addLayout(names);
+    layout->addWidget(named(new QLabel(QStringLiteral("(可用 {标题} {作者} {年份} {来源}，如：{年份}-{作者}-{标题}；"
+                                                      "留空即用标题)"),
+                                       this),
+                            "fileNameTemplateHint"));
     layout->addLayout(buttons);
 
     connect(okButton, &QPushButton::clicked, this, &OptionsWindow::confirm);
@@ -87,6 +96,7 @@ OptionsWindow::OptionsWindow(QWidget *parent)
     else
         m_methodTwo->setChecked(true);
     m_promptSavePath->setChecked(options.PromptSavePathOnExtract);
+    m_nameTemplate->setText(options.FileNameTemplate);
 }
 
 void OptionsWindow::showMethodInDownloadWindow(::DownloadMethod chosen)
@@ -124,6 +134,7 @@ void OptionsWindow::confirm()
         showMessage(MessageIcon::Critical, QStringLiteral("代理服务器网址或者端口格式不对！"));
 
     options.storePromptSavePath(m_promptSavePath->isChecked());
+    options.storeFileNameTemplate(m_nameTemplate->text().trimmed());
     accept();
 }
 

@@ -29,6 +29,7 @@ private:
     QLineEdit *m_proxyAddress;
     QLineEdit *m_proxyPort;
     QCheckBox *m_promptSavePath;
+    QLineEdit *m_nameTemplate; // "文件名模板"
 };
 
 // Shows the options window and waits until it closes; true when the user confirmed new values.

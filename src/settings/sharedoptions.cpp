@@ -72,12 +72,24 @@ void SharedOptions::loadPromptSavePath()
         PromptSavePathOnExtract = prompt == 1;
 }
 
+void SharedOptions::loadFileNameTemplate()
+{
+    FileNameTemplate = ReadFileNameTemplate();
+}
+
+void SharedOptions::loadSkipHeld()
+{
+    SkipHeld = ReadSkipHeld();
+}
+
 void SharedOptions::loadFromStore()
 {
     loadDownloadMethod();
     loadDuplicateNamePolicy();
     loadProxy();
     loadPromptSavePath();
+    loadFileNameTemplate();
+    loadSkipHeld();
 }
 
 void SharedOptions::storeDownloadMethod(::DownloadMethod method)
@@ -112,6 +124,18 @@ void SharedOptions::storeSaveFolder(const QString &folder)
 {
     DefaultSaveFolder = folder;
     WriteSetting(SectionSettings, SaveFolder, folder);
+}
+
+void SharedOptions::storeFileNameTemplate(const QString &nameTemplate)
+{
+    WriteSetting(SectionSettings, settingkeys::FileNameTemplate, nameTemplate);
+    FileNameTemplate = nameTemplate.trimmed().isEmpty() ? DefaultFileNameTemplate : nameTemplate;
+}
+
+void SharedOptions::storeSkipHeld(bool skip)
+{
+    SkipHeld = skip;
+    WriteSetting(SectionDownload, settingkeys::SkipHeld, skip ? QStringLiteral("1") : QStringLiteral("0"));
 }
 
 quint16 SharedOptions::proxyPortNumber() const

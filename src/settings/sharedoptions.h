@@ -35,6 +35,10 @@ struct SharedOptions
     QString DefaultSaveFolder;
     bool PromptSavePathOnExtract = true;
     bool UseOriginalFileName = false;
+    // Names made from the paper's metadata ("{年份}-{作者}-{标题}"); the default is the title alone.
+    QString FileNameTemplate = QStringLiteral("{标题}");
+    // Papers already downloaded, whose file is still there unchanged, are not fetched again.
+    bool SkipHeld = false;
 
     // Reads every stored value (the save folder excepted: the chooser reads it when it opens) so the
     // options window never shows or stores a value that was not read.
@@ -45,6 +49,8 @@ struct SharedOptions
     void loadDuplicateNamePolicy();
     void loadProxy();
     void loadPromptSavePath();
+    void loadFileNameTemplate();
+    void loadSkipHeld();
 
     // Each writer stores one value (and keeps it here).
     void storeDownloadMethod(::DownloadMethod method);
@@ -52,6 +58,9 @@ struct SharedOptions
     void storeProxy(bool enabled, const QString &address, const QString &port);
     void storePromptSavePath(bool prompt);
     void storeSaveFolder(const QString &folder);
+    // A blank template is stored as typed and stands for the default.
+    void storeFileNameTemplate(const QString &nameTemplate);
+    void storeSkipHeld(bool skip);
 
     // The proxy port as a number (80 when the text is not one).
     quint16 proxyPortNumber() const;

@@ -339,10 +339,12 @@ void TestBatch::namesFromLinksWithoutDisplayOrSettings()
         env.insert(QString::fromLatin1(name), home + u'/' + QString::fromLatin1(name));
     QDir().mkpath(home);
     const QString nested = out(QStringLiteral("new/nested/folder"));
-    const RunResult r = run({QStringLiteral("--out"), nested, QStringLiteral("--names"),
-                             QStringLiteral("link"), QStringLiteral("--method"), QStringLiteral("1"),
-                             m_small.searchUrl(QStringLiteral("x")).toString()},
-                            env);
+    // The paper library is the one thing a run keeps in the user's folders; without it, nothing is left.
+    const RunResult r =
+        run({QStringLiteral("--out"), nested, QStringLiteral("--names"), QStringLiteral("link"),
+             QStringLiteral("--method"), QStringLiteral("1"), QStringLiteral("--no-library"),
+             m_small.searchUrl(QStringLiteral("x")).toString()},
+            env);
     QCOMPARE(r.exitCode, 0);
     QCOMPARE(filesIn(nested),
              QStringList({QStringLiteral("1.pdf"), QStringLiteral("2.pdf"), QStringLiteral("3.pdf"),
