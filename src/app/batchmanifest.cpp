@@ -1,6 +1,7 @@
 #include "app/batchmanifest.h"
 
 #include "common/safetext.h"
+#include "common/sha256.h"
 #include "download/downloadlistmodel.h"
 #include "download/targetfile.h"
 
@@ -50,7 +51,8 @@ QStringList fields(const DownloadListModel &model, int position)
         if (file.isFile()) {
             path = file.absoluteFilePath();
             size = QString::number(file.size());
-            hash = fileSha256(path);
+            // A file this run wrote was hashed as it arrived; any other is read now.
+            hash = !row.sha256.isEmpty() && file.size() == row.downloaded ? row.sha256 : fileSha256(path);
         }
     }
     QString reason;
@@ -90,13 +92,7 @@ QString csvLine(const QStringList &fields)
 
 QString fileSha256(const QString &path)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return QString();
-    QCryptographicHash hash(QCryptographicHash::Sha256);
-    if (!hash.addData(&file))
-        return QString();
-    return QString::fromLatin1(hash.result().toHex());
+    return Sha256OfFile(path);
 }
 
 namespace {

@@ -370,6 +370,7 @@ bool Downloader::takeAnswer(int status)
         fail(FailureReason::of(Kind::Disk, 0, m_part.errorText()));
         return false;
     }
+    m_sha.reset();
     return true;
 }
 
@@ -419,6 +420,15 @@ bool Downloader::takeRange(int status)
     if (m_lastModified.isEmpty())
         m_lastModified = m_resume.lastModified;
     m_head = m_part.readHead(kHeadBytes);
+    // The hash covers the kept bytes too.
+    m_sha.reset();
+    for (qint64 at = 0; at < m_resume.bytes;) {
+        const QByteArray piece = m_part.readAt(at, std::min<qint64>(kPiece, m_resume.bytes - at));
+        if (piece.isEmpty())
+            break;
+        m_sha.addData(piece);
+        at += piece.size();
+    }
     m_length = numeric ? length : end - start + 1;
     m_result.total = total >= 0 ? total : m_resume.total;
     m_result.resumed = true;
@@ -471,6 +481,7 @@ void Downloader::readBody()
             fail(FailureReason::of(Kind::Disk, 0, m_part.errorText()));
             return;
         }
+        m_sha.addData(decoded);
         wrote = true;
     }
     if (!wrote)
@@ -617,6 +628,7 @@ void Downloader::commitFile(const QString &fileName)
         return;
     }
     m_result.path = m_folder + m_fileName;
+    m_result.sha256 = m_sha.hexResult();
     if (m_options.singleConnection && !m_typeFromAnswer)
         repairType();
     m_result.done = true;

@@ -32,6 +32,9 @@ LibraryRecorder::LibraryRecorder(PaperLibrary *library, DownloadScheduler *sched
     : QObject(parent), m_library(library), m_model(scheduler->model())
 {
     m_pool.setMaxThreadCount(1);
+    m_writeSoon.setSingleShot(true);
+    m_writeSoon.setInterval(100);
+    connect(&m_writeSoon, &QTimer::timeout, this, &LibraryRecorder::writeHashed);
     connect(scheduler, &DownloadScheduler::rowEnded, this, &LibraryRecorder::onRowEnded);
 }
 
@@ -54,11 +57,12 @@ void LibraryRecorder::onRowEnded(RowId id)
     ++m_pending;
     if (result->outcome != DownloadOutcome::Done)
         return write(*result);
-    m_pool.start([this, done = *result]() mutable {
+    m_pool.start([this, done = *result, known = row->sha256, length = row->downloaded]() mutable {
         const QFileInfo file(done.filePath);
         if (file.isFile()) {
             done.size = file.size();
-            done.sha256 = FileSha256(done.filePath);
+            // The transfer hashed what it wrote; a file of another length is read again.
+            done.sha256 = !known.isEmpty() && done.size == length ? known : FileSha256(done.filePath);
         }
         // A file that is gone (or unreadable) is an end without a file, not a download on record.
         if (done.sha256.isEmpty())
@@ -67,7 +71,13 @@ void LibraryRecorder::onRowEnded(RowId id)
             const QMutexLocker lock(&m_hashedLock);
             m_hashed.append(done);
         }
-        QMetaObject::invokeMethod(this, &LibraryRecorder::writeHashed, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                if (!m_writeSoon.isActive())
+                    m_writeSoon.start();
+            },
+            Qt::QueuedConnection);
     });
 }
 
@@ -78,8 +88,14 @@ void LibraryRecorder::writeHashed()
         const QMutexLocker lock(&m_hashedLock);
         hashed.swap(m_hashed);
     }
-    for (const DownloadResult &result : std::as_const(hashed))
-        write(result);
+    if (hashed.isEmpty())
+        return;
+    // Everything hashed meanwhile goes in one transaction.
+    if (!m_library->recordDownloads(hashed))
+        Q_EMIT failed(m_library->lastError());
+    m_pending -= static_cast<int>(hashed.size());
+    if (m_pending == 0)
+        Q_EMIT idle();
 }
 
 void LibraryRecorder::write(const DownloadResult &result)

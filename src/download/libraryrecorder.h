@@ -6,6 +6,7 @@
 #include <QMutex>
 #include <QObject>
 #include <QThreadPool>
+#include <QTimer>
 
 class DownloadScheduler;
 class PaperLibrary;
@@ -42,6 +43,7 @@ private:
     QMutex m_hashedLock;
     QList<DownloadResult> m_hashed; // filled by the worker, written on this object's thread
     QThreadPool m_pool;
+    QTimer m_writeSoon; // gathers the files of a busy moment into one write
 };
 
 // The outcome of a row that ended, without the file's hash (read from disk by the caller); nullopt for
