@@ -21,6 +21,7 @@ constexpr qint64 kReadBuffer = 1024 * 1024;
 constexpr qint64 kHeadBytes = 8 * 1024;
 constexpr qint64 kSmallFile = 5001; // smaller answers of a parallel slot are read for error-page markers
 constexpr int kFallbackHeaderMs = 60000;
+constexpr qint64 kBombFloor = 64LL * 1024 * 1024;
 
 using Kind = FailureReason::Kind;
 
@@ -475,6 +476,11 @@ void Downloader::readBody()
         }
         if (decoded.isEmpty())
             continue;
+        // A paper compresses a few times over; a large body that grows a hundredfold is a bomb, not a file.
+        if (m_part.size() + decoded.size() > kBombFloor && m_part.size() + decoded.size() > 100 * m_wireBytes) {
+            fail(FailureReason::of(Kind::ShortBody, 0, QStringLiteral("the compressed body expands too far")));
+            return;
+        }
         if (m_head.size() < kHeadBytes)
             m_head.append(decoded.left(kHeadBytes - m_head.size()));
         if (!m_part.write(decoded)) {
