@@ -6,5 +6,5 @@ add_library(fn_batch STATIC
     ${CMAKE_CURRENT_LIST_DIR}/batchprogress.cpp ${CMAKE_CURRENT_LIST_DIR}/batchprogress.h
     ${CMAKE_CURRENT_LIST_DIR}/batchrun.cpp ${CMAKE_CURRENT_LIST_DIR}/batchrun.h)
 # No widgets: the batch mode shows no window.
-target_link_libraries(fn_batch PUBLIC fn_searchpage fn_search fn_session fn_browser fn_settings
+target_link_libraries(fn_batch PUBLIC fn_searchpage fn_search fn_session fn_downloadlibrary fn_browser fn_settings
     Qt6::Network Qt6::WebEngineCore)

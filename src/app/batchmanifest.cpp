@@ -1,6 +1,7 @@
 #include "app/batchmanifest.h"
 
 #include "common/safetext.h"
+#include "common/sha256.h"
 #include "download/downloadlistmodel.h"
 #include "download/targetfile.h"
 
@@ -50,7 +51,8 @@ QStringList fields(const DownloadListModel &model, int position)
         if (file.isFile()) {
             path = file.absoluteFilePath();
             size = QString::number(file.size());
-            hash = fileSha256(path);
+            // A file this run wrote was hashed as it arrived; any other is read now.
+            hash = !row.sha256.isEmpty() && file.size() == row.downloaded ? row.sha256 : fileSha256(path);
         }
     }
     QString reason;
@@ -90,13 +92,80 @@ QString csvLine(const QStringList &fields)
 
 QString fileSha256(const QString &path)
 {
+    return Sha256OfFile(path);
+}
+
+namespace {
+// Fields of CSV text as csvLine writes them: quoted fields may hold commas, quotes and line breaks.
+QList<QStringList> parseCsv(const QString &text)
+{
+    QList<QStringList> rows;
+    QStringList row;
+    QString field;
+    bool quoted = false;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const QChar c = text.at(i);
+        if (quoted) {
+            if (c == u'"' && i + 1 < text.size() && text.at(i + 1) == u'"') {
+                field += u'"';
+                ++i;
+            } else if (c == u'"') {
+                quoted = false;
+            } else {
+                field += c;
+            }
+        } else if (c == u'"') {
+            quoted = true;
+        } else if (c == u',') {
+            row.append(std::exchange(field, QString()));
+        } else if (c == u'\n' || c == u'\r') {
+            if (c == u'\r' && i + 1 < text.size() && text.at(i + 1) == u'\n')
+                ++i;
+            row.append(std::exchange(field, QString()));
+            rows.append(std::exchange(row, QStringList()));
+        } else {
+            field += c;
+        }
+    }
+    if (!field.isEmpty() || !row.isEmpty()) {
+        row.append(field);
+        rows.append(row);
+    }
+    return rows;
+}
+} // namespace
+
+bool read(const QString &path, QList<QStringList> *rows, QString *error)
+{
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return QString();
-    QCryptographicHash hash(QCryptographicHash::Sha256);
-    if (!hash.addData(&file))
-        return QString();
-    return QString::fromLatin1(hash.result().toHex());
+    if (!file.open(QIODevice::ReadOnly)) {
+        *error = file.errorString();
+        return false;
+    }
+    const QByteArray bytes = file.read(MaxReadBytes + 1);
+    if (bytes.size() > MaxReadBytes) {
+        *error = QStringLiteral("it is larger than %1 MiB").arg(MaxReadBytes >> 20);
+        return false;
+    }
+    QList<QStringList> all = parseCsv(QString::fromUtf8(bytes));
+    // Manifests written before the reason column came have the same fields without it.
+    const QStringList fields = header();
+    const QStringList older = fields.mid(0, fields.size() - 1);
+    if (all.isEmpty() || (all.first() != fields && all.first() != older)) {
+        *error = QStringLiteral("it does not start with the manifest's header line");
+        return false;
+    }
+    const qsizetype width = all.first().size();
+    all.removeFirst();
+    rows->clear();
+    for (QStringList row : std::as_const(all)) {
+        if (row.size() != width)
+            continue;
+        while (row.size() < fields.size())
+            row.append(QString());
+        rows->append(row);
+    }
+    return true;
 }
 
 bool write(const QString &path, const DownloadListModel &model, QString *error)

@@ -24,6 +24,12 @@ QString csvLine(const QStringList &fields);
 // Lower-case hex SHA-256 of a file's content; empty when it cannot be read.
 QString fileSha256(const QString &path);
 
+// The rows of a manifest (header checked, then eight fields a row), read back for a resumed run. False
+// with a reason when the file cannot be read or is not a manifest.
+bool read(const QString &path, QList<QStringList> *rows, QString *error);
+// Largest manifest read back.
+constexpr qint64 MaxReadBytes = 256LL * 1024 * 1024;
+
 // Writes the manifest (UTF-8, CRLF line ends) to a temporary file in the same folder and renames it
 // into place: whatever held the name before (a symbolic link too) is replaced, never written through.
 // False with a reason on failure.

@@ -2,7 +2,10 @@
 
 #include "app/batchoptions.h"
 #include "app/batchrun.h"
+#include "common/messenger.h"
 #include "common/stopsignals.h"
+#include "library/paperlibrary.h"
+#include "library/programlibrary.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -66,25 +69,53 @@ int runBatchCommand(int argc, char **argv)
     if (!options.listOnly && !prepareOutFolder(options.outFolder))
         return 1;
 
-    prepareHeadlessBrowser();
-    // The browser's report of its graphics set-up means nothing to a run without a screen.
-    if (qEnvironmentVariableIsEmpty("QT_LOGGING_RULES"))
-        QLoggingCategory::setFilterRules(QStringLiteral("qt.webenginecontext.info=false"));
-    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    // Only a result page needs the browser; a list of links or a manifest is read without it.
+    const bool needsBrowser = !options.startPage.isEmpty();
+    if (needsBrowser) {
+        prepareHeadlessBrowser();
+        // The browser's report of its graphics set-up means nothing to a run without a screen.
+        if (qEnvironmentVariableIsEmpty("QT_LOGGING_RULES"))
+            QLoggingCategory::setFilterRules(QStringLiteral("qt.webenginecontext.info=false"));
+        QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    }
     // Chromium reads switches from the application's arguments; the batch options are none of its business.
     static int appArgc = 1;
     static char *appArgv[] = {argv[0], nullptr};
-    QGuiApplication app(appArgc, appArgv);
+    std::unique_ptr<QCoreApplication> app = needsBrowser
+                                                ? std::make_unique<QGuiApplication>(appArgc, appArgv)
+                                                : std::make_unique<QCoreApplication>(appArgc, appArgv);
+    // The same per-user folders as the windows: the paper library is theirs too.
+    QCoreApplication::setOrganizationName(QStringLiteral("Folionexus"));
+    QCoreApplication::setApplicationName(kAppTitle);
     if (!options.proxyHost.isEmpty())
         QNetworkProxy::setApplicationProxy(
             QNetworkProxy(QNetworkProxy::HttpProxy, options.proxyHost, options.proxyPort));
 
+    std::unique_ptr<PaperLibrary> library;
+    if (options.useLibrary) {
+        library = std::make_unique<PaperLibrary>();
+        const auto tell = [](bool, const QString &message) { batchMessage(message); };
+        if (!openLibraryTelling(*library, tell)) {
+            if (options.skipHeld) {
+                batchMessage(
+                    QStringLiteral("--skip-held needs the paper library, which could not be opened"));
+                return 1;
+            }
+            batchMessage(QStringLiteral("the run goes on without the paper library"));
+            library.reset();
+        }
+    }
+
     // Off the record: the run leaves no cookies, cache or history behind.
-    QWebEngineProfile profile;
-    BatchRun run(options, &profile);
+    std::unique_ptr<QWebEngineProfile> profile;
+    if (needsBrowser)
+        profile = std::make_unique<QWebEngineProfile>();
+    BatchRun run(options, profile.get());
+    run.setLibrary(library.get());
     // A second Ctrl-C ends a run that does not stop by itself.
     StopSignals stopSignals([&run](int signalNumber) { run.interrupt(signalNumber); });
-    QObject::connect(&run, &BatchRun::finished, &app, [](int status) { QCoreApplication::exit(status); });
+    QObject::connect(&run, &BatchRun::finished, app.get(),
+                     [](int status) { QCoreApplication::exit(status); });
     QMetaObject::invokeMethod(&run, &BatchRun::start, Qt::QueuedConnection);
-    return QGuiApplication::exec();
+    return QCoreApplication::exec();
 }

@@ -45,8 +45,29 @@ bool readProxy(const QString &text, BatchOptions *options, QString *error)
     return true;
 }
 
+QString absolutePath(const QString &path)
+{
+    return QDir::cleanPath(QDir::current().absoluteFilePath(path));
+}
+
+QString absoluteFolder(const QString &path)
+{
+    QString folder = absolutePath(path);
+    if (!folder.endsWith(u'/'))
+        folder += u'/';
+    return folder;
+}
+
 bool readStartPage(const QStringList &positional, BatchOptions *options, QString *error)
 {
+    const int otherSources =
+        (options->inputFile.isEmpty() ? 0 : 1) + (options->resumeFolder.isEmpty() ? 0 : 1);
+    if (otherSources + (positional.isEmpty() ? 0 : 1) > 1) {
+        *error = QStringLiteral("give one of a result page address, --input FILE or --resume DIR, not more");
+        return false;
+    }
+    if (otherSources == 1)
+        return true;
     if (positional.size() != 1) {
         *error = positional.isEmpty() ? QStringLiteral("the address of a result page is missing")
                                       : QStringLiteral("only one result page address is taken, got %1: %2")
@@ -97,6 +118,15 @@ bool readChoices(const QCommandLineParser &parser, BatchOptions *options, QStrin
     int policy = 2;
     int names = 0;
     int verification = 0;
+    const QString templatePrefix = QStringLiteral("template:");
+    if (parser.value(QStringLiteral("names")).startsWith(templatePrefix)) {
+        options->nameTemplate = parser.value(QStringLiteral("names")).mid(templatePrefix.size());
+        if (options->nameTemplate.trimmed().isEmpty()) {
+            *error =
+                QStringLiteral("--names template: needs a template, e.g. template:\"{年份}-{作者}-{标题}\"");
+            return false;
+        }
+    }
     if (!readChoice(parser, QStringLiteral("pages"), {QStringLiteral("one"), QStringLiteral("all")}, &pages,
                     error) ||
         !readChoice(parser, QStringLiteral("method"), {QStringLiteral("1"), QStringLiteral("2")}, &method,
@@ -104,8 +134,10 @@ bool readChoices(const QCommandLineParser &parser, BatchOptions *options, QStrin
         !readChoice(parser, QStringLiteral("policy"),
                     {QStringLiteral("skip"), QStringLiteral("overwrite"), QStringLiteral("rename")}, &policy,
                     error) ||
-        !readChoice(parser, QStringLiteral("names"), {QStringLiteral("title"), QStringLiteral("link")},
-                    &names, error) ||
+        (options->nameTemplate.isEmpty() &&
+         !readChoice(parser, QStringLiteral("names"),
+                     {QStringLiteral("title"), QStringLiteral("link"), QStringLiteral("template:...")},
+                     &names, error)) ||
         !readChoice(parser, QStringLiteral("on-verification"), {QStringLiteral("stop"), QStringLiteral("wait")},
                     &verification, error))
         return false;
@@ -122,16 +154,51 @@ bool readChoices(const QCommandLineParser &parser, BatchOptions *options, QStrin
 bool readOutFolder(const QCommandLineParser &parser, BatchOptions *options, QString *error)
 {
     const QString out = parser.value(QStringLiteral("out"));
+    if (!options->resumeFolder.isEmpty()) {
+        // A resumed run saves where the first one did.
+        if (!out.isEmpty() && absoluteFolder(out) != options->resumeFolder) {
+            *error = QStringLiteral("--resume DIR saves into DIR: leave --out out or name the same folder");
+            return false;
+        }
+        options->outFolder = options->resumeFolder;
+        return true;
+    }
     if (out.isEmpty()) {
         if (options->listOnly)
             return true;
         *error = QStringLiteral("--out DIR is required: the folder the papers are saved in");
         return false;
     }
-    QString folder = QDir::cleanPath(QDir::current().absoluteFilePath(out));
-    if (!folder.endsWith(u'/'))
-        folder += u'/';
-    options->outFolder = folder;
+    options->outFolder = absoluteFolder(out);
+    return true;
+}
+
+bool readLibraryOptions(const QCommandLineParser &parser, BatchOptions *options, QString *error)
+{
+    options->useLibrary = !parser.isSet(QStringLiteral("no-library"));
+    options->skipHeld = parser.isSet(QStringLiteral("skip-held"));
+    if (options->skipHeld && !options->useLibrary) {
+        *error = QStringLiteral("--skip-held needs the paper library: it cannot go with --no-library");
+        return false;
+    }
+    if (parser.isSet(QStringLiteral("input")))
+        options->inputFile = absolutePath(parser.value(QStringLiteral("input")));
+    if (parser.isSet(QStringLiteral("resume")))
+        options->resumeFolder = absoluteFolder(parser.value(QStringLiteral("resume")));
+    if (!options->resumeFolder.isEmpty() && options->listOnly) {
+        *error = QStringLiteral("--list cannot go with --resume: the papers of a resumed run are known");
+        return false;
+    }
+    for (const auto &[name, file] : {std::pair{QStringLiteral("ris"), &options->risFile},
+                                     std::pair{QStringLiteral("bibtex"), &options->bibtexFile}}) {
+        if (!parser.isSet(name))
+            continue;
+        if (parser.value(name).isEmpty()) {
+            *error = QStringLiteral("--%1 needs a file name").arg(name);
+            return false;
+        }
+        *file = absolutePath(parser.value(name));
+    }
     return true;
 }
 
@@ -143,8 +210,16 @@ QString batchUsage()
         "Usage: folionexus --batch --out DIR [--pages one|all] [--method 1|2] [--threads 1-6]\n"
         "                  [--interval SECONDS] [--policy skip|overwrite|rename] [--names title|link]\n"
         "                  [--proxy HOST:PORT] [--retries N] [--on-verification stop|wait] [--list] URL\n"
-        "Takes the papers of the result page URL (and of every following page with --pages all) and\n"
-        "downloads them into DIR, writing DIR/manifest.csv. --list only prints the papers found.\n"
+        "       folionexus --batch --out DIR [options] --input FILE\n"
+        "       folionexus --batch --resume DIR [options]\n"
+        "Other options: --names template:\"{年份}-{作者}-{标题}\", --skip-held, --no-library,\n"
+        "               --ris FILE, --bibtex FILE\n"
+        "Takes the papers of the result page URL (and of every following page with --pages all), or of\n"
+        "the list of links FILE (an address, or title TAB address, per line), and downloads them into DIR,\n"
+        "writing DIR/manifest.csv. --resume runs again the rows of DIR/manifest.csv that are not done.\n"
+        "--list only prints the papers found. --skip-held leaves out papers downloaded before whose file\n"
+        "is still there unchanged. --ris and --bibtex export the papers downloaded. --retries sets the\n"
+        "automatic retries of passing failures (3); --on-verification says what a verification page does.\n"
         "Exit status: 0 all files done, 2 some failed, 1 bad arguments or start page not loaded,\n"
         "130 interrupted.\n");
 }
@@ -162,6 +237,9 @@ BatchArguments parseBatchArguments(const QStringList &arguments)
                        valued("interval", "SECONDS"), valued("policy", "POLICY"), valued("names", "SOURCE"),
                        valued("proxy", "HOST:PORT"), valued("retries", "N"), valued("on-verification", "WHAT"),
                        QCommandLineOption(QStringLiteral("list")),
+                       valued("input", "FILE"), valued("resume", "DIR"), valued("ris", "FILE"),
+                       valued("bibtex", "FILE"), QCommandLineOption(QStringLiteral("no-library")),
+                       QCommandLineOption(QStringLiteral("skip-held")),
                        QCommandLineOption(QStringList{QStringLiteral("h"), QStringLiteral("help")})});
     // The first entry stands for the program name.
     if (!parser.parse(QStringList{QStringLiteral("folionexus")} + arguments)) {
@@ -174,7 +252,8 @@ BatchArguments parseBatchArguments(const QStringList &arguments)
     }
     BatchOptions &options = result.options;
     options.listOnly = parser.isSet(QStringLiteral("list"));
-    if (!readChoices(parser, &options, &result.error) || !readNumbers(parser, &options, &result.error) ||
+    if (!readLibraryOptions(parser, &options, &result.error) ||
+        !readChoices(parser, &options, &result.error) || !readNumbers(parser, &options, &result.error) ||
         (parser.isSet(QStringLiteral("proxy")) &&
          !readProxy(parser.value(QStringLiteral("proxy")), &options, &result.error)) ||
         !readOutFolder(parser, &options, &result.error) ||

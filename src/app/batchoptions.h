@@ -11,7 +11,11 @@ struct BatchOptions
 {
     enum class Pages { One, All };
 
+    // Where the papers come from: exactly one of a result page, a list of links, or a folder of an
+    // earlier run whose unfinished rows run again.
     QUrl startPage;
+    QString inputFile;    // absolute
+    QString resumeFolder; // absolute, ends in "/"
     QString outFolder; // absolute, ends in "/"; empty only with listOnly
     Pages pages = Pages::All;
     int method = 2; // 1 single connection, 2 parallel slots
@@ -19,6 +23,7 @@ struct BatchOptions
     int intervalSeconds = 0;
     DuplicatePolicy policy = DuplicatePolicy::Rename;
     bool namesFromLinks = false;
+    QString nameTemplate; // file names from the papers' metadata; empty: the title alone
     QString proxyHost; // empty: no proxy
     quint16 proxyPort = 0;
     bool listOnly = false;
@@ -26,6 +31,10 @@ struct BatchOptions
     // A site that answers papers with a verification page: stop the run, or wait for the page to go.
     enum class OnVerification { Stop, Wait };
     OnVerification onVerification = OnVerification::Stop;
+    bool useLibrary = true; // the paper library records what the run sees and downloads
+    bool skipHeld = false;  // papers downloaded before and unchanged on disk are not fetched again
+    QString risFile;        // exports of the papers downloaded; absolute, empty when not asked for
+    QString bibtexFile;
 };
 
 struct BatchArguments

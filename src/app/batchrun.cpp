@@ -3,17 +3,26 @@
 #include "app/batchmanifest.h"
 #include "app/batchprogress.h"
 #include "common/browserprofile.h"
+#include "common/filenames.h"
 #include "common/safetext.h"
 #include "download/downloadscheduler.h"
 #include "download/downloadsession.h"
+#include "download/exportrecords.h"
+#include "download/heldrowchecker.h"
+#include "download/libraryrecorder.h"
 #include "download/targetfile.h"
+#include "library/heldcheck.h"
+#include "library/paperlibrary.h"
 #include "search/addallwalk.h"
 #include "search/handover.h"
+#include "search/linkimporting.h"
 #include "search/resultpage.h"
+#include "search/seenrecorder.h"
 #include "search/webengineresultpage.h"
 #include "settings/sharedoptions.h"
 
 #include <QDir>
+#include <QSaveFile>
 #include <QWebEngineLoadingInfo>
 #include <QWebEngineProfile>
 #include <cstdio>
@@ -54,10 +63,11 @@ void batchMessage(const QString &text)
 }
 
 BatchRun::BatchRun(const BatchOptions &options, QWebEngineProfile *profile, QObject *parent)
-    : QObject(parent), m_options(options), m_page(new SilentWebPage(profile, this)),
-      m_reader(std::make_unique<WebEngineResultPage>(m_page)),
+    : QObject(parent), m_options(options), m_page(profile ? new SilentWebPage(profile, this) : nullptr),
+      m_reader(m_page ? std::make_unique<WebEngineResultPage>(m_page) : nullptr),
       m_session(new DownloadSession(profile, this)), m_downloads(*m_session->model()),
-      m_scheduler(m_session->scheduler()), m_walk(new AddAllWalk(m_reader.get(), &m_candidates, this))
+      m_scheduler(m_session->scheduler()),
+      m_walk(m_reader ? new AddAllWalk(m_reader.get(), &m_candidates, this) : nullptr)
 {
     m_loadLimit.setSingleShot(true);
     m_loadLimit.setInterval(LoadLimitMs);
@@ -66,22 +76,12 @@ BatchRun::BatchRun(const BatchOptions &options, QWebEngineProfile *profile, QObj
                  .arg(m_options.startPage.toString())
                  .arg(LoadLimitMs / 1000));
     });
-    connect(m_page, &QWebEnginePage::loadingChanged, this, &BatchRun::onLoadingChanged);
-    connect(m_page, &QWebEnginePage::loadFinished, m_walk, &AddAllWalk::documentComplete);
-    connect(m_walk, &AddAllWalk::pageExtracted, this, [this](int added) {
-        ++m_pagesTaken;
-        batchMessage(QStringLiteral("page %1: %2 new papers, %3 in all")
-                         .arg(m_pagesTaken)
-                         .arg(added)
-                         .arg(m_candidates.count()));
-    });
-    connect(m_walk, &AddAllWalk::finished, this, [this] {
-        if (m_phase == Phase::Taking)
-            batchMessage(
-                walkEndMessage(m_walk->endReason(), m_walk->pagesTaken(), m_walk->lastPageAddress()));
-    });
-    connect(m_walk, &AddAllWalk::finished, this, &BatchRun::onPagesTaken);
     connect(m_scheduler, &DownloadScheduler::queueFinished, this, &BatchRun::onQueueFinished);
+    connect(m_scheduler, &DownloadScheduler::webPageReceived, this, [this](RowId id) {
+        if (const DownloadRow *row = m_downloads.find(id))
+            batchMessage(
+                QStringLiteral("the server answered %1 with a web page, not a paper file").arg(row->key));
+    });
     connect(m_scheduler, &DownloadScheduler::retryScheduled, this,
             [this](RowId id, int attempt, int limit, qint64 delayMs) {
                 const DownloadRow *row = m_downloads.find(id);
@@ -102,10 +102,23 @@ BatchRun::BatchRun(const BatchOptions &options, QWebEngineProfile *profile, QObj
         else
             m_verificationProbe.stop();
     });
-    connect(m_scheduler, &DownloadScheduler::webPageReceived, this, [this](RowId id) {
-        if (const DownloadRow *row = m_downloads.find(id))
-            batchMessage(QStringLiteral("the server answered %1 with a web page, not a paper file").arg(row->key));
+    if (!m_page)
+        return;
+    connect(m_page, &QWebEnginePage::loadingChanged, this, &BatchRun::onLoadingChanged);
+    connect(m_page, &QWebEnginePage::loadFinished, m_walk, &AddAllWalk::documentComplete);
+    connect(m_walk, &AddAllWalk::pageExtracted, this, [this](int added) {
+        ++m_pagesTaken;
+        batchMessage(QStringLiteral("page %1: %2 new papers, %3 in all")
+                         .arg(m_pagesTaken)
+                         .arg(added)
+                         .arg(m_candidates.count()));
     });
+    connect(m_walk, &AddAllWalk::finished, this, [this] {
+        if (m_phase == Phase::Taking)
+            batchMessage(
+                walkEndMessage(m_walk->endReason(), m_walk->pagesTaken(), m_walk->lastPageAddress()));
+    });
+    connect(m_walk, &AddAllWalk::finished, this, &BatchRun::onPagesTaken);
 }
 
 BatchRun::~BatchRun()
@@ -113,9 +126,28 @@ BatchRun::~BatchRun()
     // Everything that reads the two lists or the page goes before them.
     delete m_progress;
     delete m_walk;
+    delete m_heldChecker;
+    delete m_recorder;
+    delete m_seen;
     delete m_session;
     m_reader.reset();
     delete m_page;
+}
+
+void BatchRun::setLibrary(PaperLibrary *library)
+{
+    m_library = library;
+    if (!library)
+        return;
+    m_seen = new SeenRecorder(library, &m_candidates, this);
+    m_recorder = new LibraryRecorder(library, m_scheduler, this);
+    const auto tell = [](const QString &message) { batchMessage(message); };
+    connect(m_seen, &SeenRecorder::failed, this, tell);
+    connect(m_recorder, &LibraryRecorder::failed, this, tell);
+    if (m_options.skipHeld) {
+        m_heldChecker = new HeldRowChecker(library, this);
+        m_heldChecker->attach(m_scheduler);
+    }
 }
 
 void BatchRun::start()
@@ -126,7 +158,13 @@ void BatchRun::start()
     shared.UseOriginalFileName = m_options.namesFromLinks;
     shared.DefaultSaveFolder = m_options.outFolder;
     shared.PromptSavePathOnExtract = false;
+    shared.FileNameTemplate =
+        m_options.nameTemplate.isEmpty() ? QStringLiteral("{标题}") : m_options.nameTemplate;
 
+    if (!m_options.inputFile.isEmpty())
+        return takeLinkList();
+    if (!m_options.resumeFolder.isEmpty())
+        return takeManifest();
     m_phase = Phase::Loading;
     m_loadLimit.start();
     m_page->load(m_options.startPage);
@@ -166,11 +204,70 @@ void BatchRun::takePages()
     });
 }
 
+void BatchRun::takeLinkList()
+{
+    m_phase = Phase::Taking;
+    const LinkImport list = ReadLinkListFile(m_options.inputFile);
+    if (!list.error.isEmpty())
+        return fail(list.error);
+    for (const ImportProblem &problem : list.problems)
+        batchMessage(m_options.inputFile + QStringLiteral(": ") + problem.text());
+    AddImportedLinks(list, m_candidates, sharedOptions().DefaultSaveFolder);
+    batchMessage(QStringLiteral("%1 papers listed in %2").arg(m_candidates.count()).arg(m_options.inputFile));
+    onPagesTaken();
+}
+
+void BatchRun::takeManifest()
+{
+    m_phase = Phase::Taking;
+    const QString path = m_options.resumeFolder + batchmanifest::FileName;
+    QList<QStringList> rows;
+    QString error;
+    if (!batchmanifest::read(path, &rows, &error))
+        return fail(QStringLiteral("the manifest %1 could not be read: %2").arg(path, error));
+    // The rows keep the names of the first run: a name is only cleaned, as a title would be.
+    SharedOptions &shared = sharedOptions();
+    shared.UseOriginalFileName = false;
+    shared.FileNameTemplate = QStringLiteral("{标题}");
+    int again = 0;
+    for (const QStringList &fields : std::as_const(rows)) {
+        // address, name, type, state, size, path, source page, SHA-256, as the first run wrote them
+        if (!IsWebAddress(fields.at(0))) {
+            batchMessage(QStringLiteral("%1: passed over a row whose address is not a web address: %2")
+                             .arg(path, fields.at(0)));
+            continue;
+        }
+        DownloadRow row;
+        row.key = fields.at(0);
+        row.type = IsSafeFileType(fields.at(2)) ? fields.at(2) : QStringLiteral("pdf");
+        // The same name where it can be had: the scheduler numbers it only if a file took it meanwhile.
+        row.name = DownloadNameFor(row.key, fields.at(1), row.type);
+        row.folder = m_options.outFolder;
+        row.tag = IsWebAddress(fields.at(6)) ? fields.at(6) : QString();
+        if (fields.at(3) == QStringLiteral("Done")) {
+            row.state = RowState::Done;
+            bool known = false;
+            const qint64 size = fields.at(4).toLongLong(&known);
+            row.size = row.downloaded = known ? size : -1;
+            row.percentShown = known && size > 0;
+        }
+        if (m_downloads.addRow(row) != RowId::None && row.state != RowState::Done)
+            ++again;
+    }
+    batchMessage(QStringLiteral("%1 of the %2 rows of %3 are not done; downloading them again")
+                     .arg(again)
+                     .arg(m_downloads.count())
+                     .arg(path));
+    startDownloads();
+}
+
 void BatchRun::onPagesTaken()
 {
     if (m_phase != Phase::Taking)
         return;
-    if (m_candidates.count() == 0)
+    if (m_candidates.count() == 0 && !m_options.inputFile.isEmpty())
+        batchMessage(QStringLiteral("no papers listed in %1").arg(m_options.inputFile));
+    else if (m_candidates.count() == 0)
         batchMessage(QStringLiteral("no papers found on %1 (the page holds no paper list)")
                          .arg(m_options.startPage.toString()));
     if (m_options.listOnly) {
@@ -260,11 +357,69 @@ void BatchRun::onQueueFinished()
 
 void BatchRun::endDownloads(int exitStatus)
 {
+    if (std::exchange(m_ending, true))
+        return;
     m_scheduler->setHousekeeping(false);
     if (m_progress)
         m_progress->stop();
+    // The last files are still being hashed for the library: the run ends once they are on record.
+    if (m_recorder && !m_recorder->isIdle()) {
+        connect(
+            m_recorder, &LibraryRecorder::idle, this, [this, exitStatus] { finishRun(exitStatus); },
+            Qt::SingleShotConnection);
+        return;
+    }
+    finishRun(exitStatus);
+}
+
+void BatchRun::finishRun(int exitStatus)
+{
+    if (m_phase == Phase::Ended)
+        return;
     writeManifestAndTotals(&exitStatus);
+    writeExports(&exitStatus);
     end(exitStatus);
+}
+
+void BatchRun::writeExports(int *exitStatus)
+{
+    if (m_options.risFile.isEmpty() && m_options.bibtexFile.isEmpty())
+        return;
+    QHash<QString, int> candidateOf;
+    for (int i = 0; i < m_candidates.count(); ++i)
+        candidateOf.insert(m_candidates.row(i).key, i);
+    QList<PaperRecord> records;
+    for (int i = 0; i < m_downloads.count(); ++i) {
+        const DownloadRow &row = m_downloads.row(i);
+        if (row.state != RowState::Done)
+            continue;
+        std::optional<PaperRecord> known = m_library ? m_library->record(row.key) : std::nullopt;
+        if (!known && candidateOf.contains(row.key)) {
+            const CandidateRow &candidate = m_candidates.row(candidateOf.value(row.key));
+            known = PaperRecord{};
+            known->metadata = candidate.metadata();
+            known->sourcePage = candidate.tag;
+        }
+        PaperRecord record = exportRecordFor(row, known);
+        if (!record.held.filePath.isEmpty() && record.held.sha256.isEmpty())
+            record.held.sha256 = FileSha256(record.held.filePath);
+        records.append(record);
+    }
+    const std::pair<QString, ExportFormat> files[] = {{m_options.risFile, ExportFormat::Ris},
+                                                      {m_options.bibtexFile, ExportFormat::BibTeX}};
+    for (const auto &[path, format] : files) {
+        if (path.isEmpty())
+            continue;
+        const QByteArray bytes = exportBytes(format, records);
+        QSaveFile file(path);
+        if (file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.commit()) {
+            batchMessage(QStringLiteral("%1 papers exported to %2").arg(records.size()).arg(path));
+            continue;
+        }
+        batchMessage(QStringLiteral("the export %1 could not be written: %2").arg(path, file.errorString()));
+        if (*exitStatus == 0)
+            *exitStatus = 2;
+    }
 }
 
 void BatchRun::writeManifestAndTotals(int *exitStatus)
@@ -292,9 +447,11 @@ void BatchRun::interrupt(int signalNumber)
     batchMessage(QStringLiteral("interrupted; stopping"));
     const int exitStatus = 128 + signalNumber;
     m_loadLimit.stop();
-    m_walk->stop();
+    if (m_walk)
+        m_walk->stop();
     if (phase != Phase::Downloading) {
-        m_page->triggerAction(QWebEnginePage::Stop);
+        if (m_page)
+            m_page->triggerAction(QWebEnginePage::Stop);
         return end(exitStatus);
     }
     // Stopping cancels the transfers: their temporary files go with them. A file already whole is put in

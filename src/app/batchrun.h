@@ -12,6 +12,10 @@ class AddAllWalk;
 class BatchProgress;
 class DownloadScheduler;
 class DownloadSession;
+class HeldRowChecker;
+class LibraryRecorder;
+class PaperLibrary;
+class SeenRecorder;
 class QWebEngineLoadingInfo;
 class QWebEngineProfile;
 class SilentWebPage;
@@ -19,7 +23,8 @@ class WebEngineResultPage;
 
 // One unattended run: loads the start page in a page of the given profile, takes its papers (and
 // those of the pages after it), hands them over to a download list and lets the scheduler fetch them,
-// then writes the manifest and the totals. Ends with finished(exit status).
+// then writes the manifest and the totals. Ends with finished(exit status). A run from a list of links
+// or from an earlier run's manifest loads no page and needs no profile (it may be nullptr).
 class BatchRun : public QObject
 {
     Q_OBJECT
@@ -31,6 +36,9 @@ public:
     BatchRun(const BatchOptions &options, QWebEngineProfile *profile, QObject *parent = nullptr);
     ~BatchRun() override;
 
+    // The paper library records what the run sees and downloads (and, when asked, which papers are
+    // held already). Given before start(); without it the run remembers nothing.
+    void setLibrary(PaperLibrary *library);
     void start();
     // Ctrl-C or a termination request: transfers stop, the manifest records what was done.
     void interrupt(int signalNumber);
@@ -46,6 +54,8 @@ private:
 
     void onLoadingChanged(const QWebEngineLoadingInfo &info);
     void takePages();
+    void takeLinkList();
+    void takeManifest();
     void onPagesTaken();
     void printCandidates();
     void handOver();
@@ -53,7 +63,9 @@ private:
     void onQueueFinished();
     void onVerificationNeeded(const QString &host, const QUrl &page);
     void endDownloads(int exitStatus);
+    void finishRun(int exitStatus);
     void writeManifestAndTotals(int *exitStatus);
+    void writeExports(int *exitStatus);
     void fail(const QString &message);
     void end(int exitStatus);
 
@@ -72,6 +84,11 @@ private:
     QTimer m_verificationProbe;
     Phase m_phase = Phase::Idle;
     int m_pagesTaken = 0;
+    bool m_ending = false; // the end waits for the library to record the last outcomes
+    PaperLibrary *m_library = nullptr;
+    SeenRecorder *m_seen = nullptr;
+    LibraryRecorder *m_recorder = nullptr;
+    HeldRowChecker *m_heldChecker = nullptr;
 };
 
 // A message on stderr, prefixed with the program's name.

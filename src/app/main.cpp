@@ -6,6 +6,8 @@
 #include "common/messenger.h"
 #include "demo/demosite.h"
 #include "demo/demositecommand.h"
+#include "library/paperlibrary.h"
+#include "library/programlibrary.h"
 #include "settings/sharedoptions.h"
 
 #include <QApplication>
@@ -86,6 +88,13 @@ int main(int argc, char **argv)
 
     installMessageBoxes();
     sharedOptions().loadFromStore();
+
+    // One library for the whole run, shared by the windows; it outlives them.
+    PaperLibrary library;
+    if (openLibraryTelling(library, [](bool usable, const QString &message) {
+            showMessage(usable ? MessageIcon::Information : MessageIcon::Critical, message);
+        }))
+        setProgramLibrary(&library);
 
     DemoSite site;
     QUrl homePage = QUrl::fromUserInput(parser.value(home));

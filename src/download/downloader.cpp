@@ -21,6 +21,7 @@ constexpr qint64 kReadBuffer = 1024 * 1024;
 constexpr qint64 kHeadBytes = 8 * 1024;
 constexpr qint64 kSmallFile = 5001; // smaller answers of a parallel slot are read for error-page markers
 constexpr int kFallbackHeaderMs = 60000;
+constexpr qint64 kBombFloor = 64LL * 1024 * 1024;
 
 using Kind = FailureReason::Kind;
 
@@ -370,6 +371,7 @@ bool Downloader::takeAnswer(int status)
         fail(FailureReason::of(Kind::Disk, 0, m_part.errorText()));
         return false;
     }
+    m_sha.reset();
     return true;
 }
 
@@ -419,6 +421,15 @@ bool Downloader::takeRange(int status)
     if (m_lastModified.isEmpty())
         m_lastModified = m_resume.lastModified;
     m_head = m_part.readHead(kHeadBytes);
+    // The hash covers the kept bytes too.
+    m_sha.reset();
+    for (qint64 at = 0; at < m_resume.bytes;) {
+        const QByteArray piece = m_part.readAt(at, std::min<qint64>(kPiece, m_resume.bytes - at));
+        if (piece.isEmpty())
+            break;
+        m_sha.addData(piece);
+        at += piece.size();
+    }
     m_length = numeric ? length : end - start + 1;
     m_result.total = total >= 0 ? total : m_resume.total;
     m_result.resumed = true;
@@ -465,12 +476,18 @@ void Downloader::readBody()
         }
         if (decoded.isEmpty())
             continue;
+        // A paper compresses a few times over; a large body that grows a hundredfold is a bomb, not a file.
+        if (m_part.size() + decoded.size() > kBombFloor && m_part.size() + decoded.size() > 100 * m_wireBytes) {
+            fail(FailureReason::of(Kind::ShortBody, 0, QStringLiteral("the compressed body expands too far")));
+            return;
+        }
         if (m_head.size() < kHeadBytes)
             m_head.append(decoded.left(kHeadBytes - m_head.size()));
         if (!m_part.write(decoded)) {
             fail(FailureReason::of(Kind::Disk, 0, m_part.errorText()));
             return;
         }
+        m_sha.addData(decoded);
         wrote = true;
     }
     if (!wrote)
@@ -617,6 +634,7 @@ void Downloader::commitFile(const QString &fileName)
         return;
     }
     m_result.path = m_folder + m_fileName;
+    m_result.sha256 = m_sha.hexResult();
     if (m_options.singleConnection && !m_typeFromAnswer)
         repairType();
     m_result.done = true;

@@ -5,6 +5,7 @@
 #include "download/partfile.h"
 
 #include <QByteArray>
+#include "common/sha256.h"
 #include <QObject>
 #include <QPointer>
 #include <QTimer>
@@ -78,6 +79,7 @@ struct TransferResult
     QString type;
     qint64 retryAfterMs = -1; // the server's Retry-After, -1 when it gave none
     QUrl finalUrl; // where the answer came from at last (after redirects)
+    QString sha256; // of the finished file, hashed as its bytes were written (lower-case hex)
     ResumePoint resume; // bytes kept for another try (a transient failure only)
     bool resumed = false; // the answer continued bytes kept by an earlier try
 };
@@ -187,6 +189,7 @@ private:
     qint64 m_wireBytes = 0; // body bytes as sent (before decoding)
     qint64 m_stallMark = 0;
     QByteArray m_head; // the first bytes of the file, to tell what it is
+    Sha256 m_sha; // of the file's bytes, as they are written
     ResumePoint m_resume; // asked for with Range; cleared when the server sends the whole file
     QByteArray m_etag;
     QByteArray m_lastModified;

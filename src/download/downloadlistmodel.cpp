@@ -53,6 +53,7 @@ bool DownloadRow::progressEmpty() const
 
 void DownloadRow::clearProgress()
 {
+    sha256.clear();
     size = -1;
     sizeNote = SizeNote::None;
     downloaded = -1;

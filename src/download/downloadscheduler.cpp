@@ -310,8 +310,11 @@ void DownloadScheduler::scheduleWake()
     qint64 due = m_lastFinishMono + static_cast<qint64>(m_options.intervalSeconds) * 1000 + 1;
     if (due <= nowMs) {
         due = -1;
-        for (qint64 at : std::as_const(m_retryAt))
-            due = (due < 0 || at < due) ? at : due;
+        // Retries already due start as soon as a slot frees; only later ones need the wake-up.
+        for (qint64 at : std::as_const(m_retryAt)) {
+            if (at > nowMs)
+                due = (due < 0 || at < due) ? at : due;
+        }
         for (qint64 until : std::as_const(m_hostHold)) {
             if (until > nowMs)
                 due = (due < 0 || until < due) ? until : due;
@@ -382,6 +385,8 @@ RowId DownloadScheduler::findRow()
         if (row.state != RowState::Waiting || heldBack(row, nowMs))
             continue;
         const RowId id = row.id;
+        if (m_heldCheck && passHeldRow(id))
+            continue;
         // The name as it may stand on disk; a name that fits is never cut again.
         QString name = CleanFileName(row.name);
         const QString type = IsSafeFileType(row.type) ? row.type : QStringLiteral("pdf");
@@ -414,6 +419,36 @@ RowId DownloadScheduler::findRow()
         }
     }
     return RowId::None;
+}
+
+// True when the row is passed over: its answer is pending, or it ended done on the file it already has.
+bool DownloadScheduler::passHeldRow(RowId id)
+{
+    const HeldAnswer held = m_heldCheck->check(*m_model->find(id));
+    if (held.kind == HeldAnswer::Kind::NotHeld)
+        return false;
+    if (held.kind == HeldAnswer::Kind::Held) {
+        m_model->update(id, [&held](DownloadRow &r) {
+            r.state = RowState::Done;
+            r.folder = held.folder;
+            r.name = held.name;
+            r.type = held.type;
+            r.size = held.size;
+            r.sizeNote = SizeNote::None;
+            r.downloaded = held.size;
+            r.percentShown = false;
+            r.percentNote = PercentNote::Held;
+            r.reason = {};
+        });
+        Q_EMIT rowEnded(id);
+    }
+    return true;
+}
+
+void DownloadScheduler::heldAnswered()
+{
+    if (isRunning())
+        QTimer::singleShot(0, this, &DownloadScheduler::startDue);
 }
 
 QString DownloadScheduler::startRow(RowId id)
@@ -700,6 +735,7 @@ void DownloadScheduler::DownloadComplete(RowId id, const TransferResult &result,
         r.state = RowState::Done;
         r.reason = {};
         r.speed = -1;
+        r.sha256 = result.sha256;
         r.name = result.name;
         r.type = result.type;
         r.sizeNote = SizeNote::None;

@@ -2,6 +2,7 @@
 
 #include "download/downloader.h"
 #include "download/downloadlistmodel.h"
+#include "download/heldrow.h"
 #include "download/scheduleroptions.h"
 #include "download/targetfile.h"
 
@@ -109,6 +110,12 @@ public:
     // Limits of the transfers (tests shorten them).
     void setTimeouts(int headerTimeoutMs, int stallWindowMs, qint64 stallMinBytes = 1024);
 
+    // Rows whose paper is held from an earlier download end without a request; nullptr (the default)
+    // fetches every row. The check is not owned.
+    void setHeldRowCheck(HeldRowCheck *check) { m_heldCheck = check; }
+    // The held-row check has new answers: rows it passed over may start now.
+    void heldAnswered();
+
 Q_SIGNALS:
     void panelText(StatusPanel panel, const QString &text);
     // The scheduler went on or off (running mark, "开始下载" item).
@@ -135,6 +142,7 @@ Q_SIGNALS:
 private:
     void startWaitingRows(bool tick = false);
     RowId findRow();
+    bool passHeldRow(RowId id);
     bool intervalPassed() const;
     void scheduleWake();
     QString startRow(RowId id);
@@ -199,6 +207,7 @@ private:
     int m_headerTimeoutMs = 30000;
     int m_stallWindowMs = 60000;
     qint64 m_stallMinBytes = 1024;
+    HeldRowCheck *m_heldCheck = nullptr;
     QTimer Timer_Down; // the scheduler: on exactly while the queue runs
     QTimer Timer1; // housekeeping
 };

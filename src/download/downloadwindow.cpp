@@ -11,6 +11,7 @@
 #include "download/downloadsession.h"
 #include "download/loginpanel.h"
 #include "settings/sharedoptions.h"
+#include "download/queuekeeper.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -348,6 +349,7 @@ std::vector<BarGroup> controlBarGroups(fFileDownload &w)
          {w.Command31, buttonWidth(w.Command31, 72), 10},
          {w.Shape1, 14, 12, 14}},
         {{w.Picture1, inFrame, 12, frameHeight}},
+        {{w.CheckSkipHeld, w.CheckSkipHeld->sizeHint().width(), 12}},
         {{w.Check3, w.Check3->sizeHint().width(), 12}},
         {{w.Check4, w.Check4->sizeHint().width(), 2}, {w.Combo4, w.Combo4->sizeHint().width(), 12}},
     };
@@ -403,7 +405,7 @@ fFileDownload::fFileDownload(QWidget *parent)
     setObjectName(QStringLiteral("fFileDownload"));
     setWindowTitle(kCaption);
     setAttribute(Qt::WA_DeleteOnClose);
-    resize(900, 560);
+    resize(1000, 600);
 
     m_session = new DownloadSession(programProfile(), this);
     m_model = m_session->model();
@@ -440,10 +442,12 @@ fFileDownload::fFileDownload(QWidget *parent)
     buildStatusBar();
     connectScheduler();
     loadWindow();
+    connectLibrary();
 }
 
 fFileDownload::~fFileDownload()
 {
+    releaseLibrary();
     // The transfers may still write to rows while they wind down; the list goes after them.
     delete m_session;
     m_session = nullptr;
@@ -491,6 +495,7 @@ void fFileDownload::buildControlBar(QWidget *central)
     Option1 = make(new QRadioButton(QStringLiteral("跳过"), Picture1), "Option1");
     Option2 = make(new QRadioButton(QStringLiteral("覆盖"), Picture1), "Option2");
     Option3 = make(new QRadioButton(QStringLiteral("重命名"), Picture1), "Option3");
+    CheckSkipHeld = make(new QCheckBox(QStringLiteral("跳过已下载过的文献"), Picture3), "CheckSkipHeld");
     Check3 = make(new QCheckBox(QStringLiteral("当有未下载项时，自动启动下载"), Picture3), "Check3");
     Check4 = make(new QCheckBox(QStringLiteral("自动重新下载："), Picture3), "Check4");
     Combo4 = make(new QComboBox(Picture3), "Combo4");
@@ -588,6 +593,7 @@ void fFileDownload::buildMenus()
     addItem(list, QStringLiteral("打开下载文件"), QStringLiteral("actOpenFile"), &fFileDownload::openFile);
     addItem(list, QStringLiteral("打开所在文件夹"), QStringLiteral("actOpenFolder"), &fFileDownload::openFolder);
     addItem(list, QStringLiteral("用记事本打开文件"), QStringLiteral("actOpenInEditor"), &fFileDownload::openInEditor);
+    buildExportMenu(list);
     list->addSeparator();
     QAction *quit = addItem(list, QStringLiteral("退出本下载窗口"), QStringLiteral("actQuit"), nullptr);
     connect(quit, &QAction::triggered, this, &QWidget::close);
@@ -1150,6 +1156,8 @@ void fFileDownload::closeEvent(QCloseEvent *event)
     PicWebBK->stopTimers();
     m_closing = true;
     m_scheduler->windowClosing();
+    if (m_queueKeeper)
+        m_queueKeeper->saveNow();
     event->accept();
     Q_EMIT windowClosed();
 }

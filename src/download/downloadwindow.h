@@ -1,6 +1,7 @@
 #pragma once
 
 #include "download/downloadcommands.h"
+#include "download/exportrecords.h"
 #include "download/queueprogress.h"
 #include "download/scheduleroptions.h"
 
@@ -9,7 +10,6 @@
 #include <QRect>
 #include <QSet>
 #include <QTimer>
-
 #include <array>
 #include <functional>
 
@@ -18,7 +18,11 @@ class DesktopNotifier;
 class DownloadListModel;
 class DownloadScheduler;
 class DownloadSession;
+class HeldRowChecker;
+class LibraryRecorder;
 class LoginPanel;
+class PaperLibrary;
+class QueueKeeper;
 class QAction;
 class QCheckBox;
 class QComboBox;
@@ -86,6 +90,13 @@ public:
     // The options window stored new values: the queue takes the method and the proxy from them.
     void takeSharedOptions();
 
+    // The paper library's parts (nullptr when the program runs without a library).
+    HeldRowChecker *heldRowChecker() const { return m_heldChecker; }
+    LibraryRecorder *libraryRecorder() const { return m_recorder; }
+    QueueKeeper *queueKeeper() const { return m_queueKeeper; }
+    // "导出" of the list menu: the selected rows, or every done row when none is selected.
+    void exportRows(ExportFormat format);
+
     QString panelText(int panel) const; // status-bar panel 1..4
     // The status bar's place for the queue's speed and time left (empty while no run is on).
     QString speedText() const;
@@ -115,6 +126,7 @@ public:
     QRadioButton *Option2;
     QRadioButton *Option3;
     QCheckBox *Check3;
+    QCheckBox *CheckSkipHeld; // "跳过已下载过的文献"
     QCheckBox *Check4;
     QComboBox *Combo4;
     QPushButton *Command4;
@@ -163,6 +175,12 @@ private:
     void retryAfterLogin(const QString &key);
     // Walks the list with repainting off, as the commands that touch many rows do.
     void runFrozen(const std::function<void()> &work);
+    // The paper library: held rows, recorded outcomes, the list kept across runs, exports.
+    void connectLibrary();
+    void offerLastList();
+    void releaseLibrary();
+    void buildExportMenu(QMenu *list);
+    void tellLibraryFailure(const QString &message);
 
     void selectAll();
     void selectNone();
@@ -201,4 +219,9 @@ private:
     QSet<QString> m_loginRetried; // rows given their one more try after a login, this run
     QStringList m_pendingRetries; // rows waiting for the login that runs now
     bool m_userStopped = false; // the user stopped the run; a login retry does not start it again
+    PaperLibrary *m_library = nullptr;
+    HeldRowChecker *m_heldChecker = nullptr;
+    LibraryRecorder *m_recorder = nullptr;
+    QueueKeeper *m_queueKeeper = nullptr;
+    bool m_libraryFailureTold = false; // one message a window: a busy library would repeat it for every row
 };

@@ -157,7 +157,7 @@ bool PartFile::write(const char *data, qint64 length)
     return true;
 }
 
-QByteArray PartFile::readHead(qint64 maxBytes) const
+QByteArray PartFile::readAt(qint64 offset, qint64 maxBytes) const
 {
     if (m_dirFd < 0 || m_tempName.isEmpty())
         return {};
@@ -165,7 +165,7 @@ QByteArray PartFile::readHead(qint64 maxBytes) const
     if (fd < 0)
         return {};
     QByteArray head(static_cast<qsizetype>(maxBytes), '\0');
-    const ssize_t n = ::pread(fd, head.data(), static_cast<size_t>(maxBytes), 0);
+    const ssize_t n = ::pread(fd, head.data(), static_cast<size_t>(maxBytes), offset);
     ::close(fd);
     head.truncate(n > 0 ? static_cast<qsizetype>(n) : 0);
     return head;

@@ -29,8 +29,9 @@ public:
     bool write(const QByteArray &data) { return write(data.constData(), data.size()); }
     // Empties the file (a transfer that starts over).
     bool truncate();
-    // The first bytes of what the file holds.
-    QByteArray readHead(qint64 maxBytes) const;
+    // The first bytes of what the file holds, or length bytes from offset.
+    QByteArray readHead(qint64 maxBytes) const { return readAt(0, maxBytes); }
+    QByteArray readAt(qint64 offset, qint64 length) const;
     // Deletes a kept temporary file of this program in the folder (one that no PartFile holds any more).
     static void removeKept(const QString &folder, const QString &temporaryName);
     qint64 size() const { return m_written; }

@@ -1,29 +1,14 @@
 #include "library/heldcheck.h"
 
 #include "common/filenames.h"
+#include "common/sha256.h"
 
-#include <QCryptographicHash>
 #include <QFile>
 #include <QFileInfo>
 
 QString FileSha256(const QString &path, const std::atomic_bool *cancel)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    QCryptographicHash hash(QCryptographicHash::Sha256);
-    QByteArray buffer(1 << 16, Qt::Uninitialized);
-    for (;;) {
-        if (cancel && cancel->load())
-            return {};
-        const qint64 n = file.read(buffer.data(), buffer.size());
-        if (n < 0)
-            return {};
-        if (n == 0)
-            break;
-        hash.addData(QByteArrayView(buffer.constData(), n));
-    }
-    return QString::fromLatin1(hash.result().toHex());
+    return Sha256OfFile(path, cancel);
 }
 
 HeldVerdict CheckHeldFile(const HeldFile &held, const std::atomic_bool *cancel)

@@ -1,22 +1,27 @@
 #include "search/fwebsearch.h"
 
 #include "common/browserprofile.h"
+#include "common/filedialogs.h"
 #include "common/filenames.h"
 #include "common/messenger.h"
 #include "common/shellhelpers.h"
+#include "library/programlibrary.h"
 #include "search/addallwalk.h"
 #include "search/candidateexport.h"
 #include "search/candidatelistmodel.h"
+#include "search/linkimporting.h"
 #include "search/resultpage.h"
 #include "search/searchdialogs.h"
 #include "search/searchlayout.h"
 #include "search/searchwindowhost.h"
+#include "search/seenrecorder.h"
 #include "search/splitterbar.h"
 #include "search/webengineresultpage.h"
 #include "settings/sharedoptions.h"
 
 #include <QCloseEvent>
 #include <QCursor>
+#include <QDir>
 #include <QHeaderView>
 #include <QLabel>
 #include <QMenuBar>
@@ -66,6 +71,8 @@ fWebSearch::fWebSearch(SearchWindowHost *host, const QUrl &homePage, QWidget *pa
     setMinimumSize(searchlayout::toPixels(searchlayout::MinWidth), searchlayout::toPixels(searchlayout::MinHeight));
 
     m_candidates = new CandidateListModel(this);
+    if (PaperLibrary *library = programLibrary())
+        m_seenRecorder = new SeenRecorder(library, m_candidates, this);
     buildControls();
     m_analysis = new CandidateAnalysis(
         m_candidates,
@@ -197,6 +204,7 @@ void fWebSearch::buildMenus()
     QMenu *browse = menuBar()->addMenu(QStringLiteral("浏览(&B)"));
     browse->addAction(QStringLiteral("打开Folionexus首页"), this, [this] { m_page->load(m_homePage); });
     browse->addAction(QStringLiteral("打开指定网址..."), this, &fWebSearch::openGivenAddress);
+    browse->addAction(QStringLiteral("从文本文件导入链接…"), this, &fWebSearch::importLinks);
     browse->addSeparator();
     browse->addAction(QStringLiteral("后退"), this, [this] { m_page->triggerAction(QWebEnginePage::Back); });
     browse->addAction(QStringLiteral("前进"), this, [this] { m_page->triggerAction(QWebEnginePage::Forward); });
@@ -405,6 +413,23 @@ void fWebSearch::openGivenAddress()
     const QString address = answer ? TrimSpaces(*answer) : QString();
     if (!address.isEmpty())
         m_page->load(QUrl(address));
+}
+
+void fWebSearch::importLinks()
+{
+    filedialogs::Request request;
+    request.caption = QStringLiteral("从文本文件导入链接");
+    request.startPath = QDir::homePath();
+    request.filter = QStringLiteral("文本文件 (*.txt *.tsv *.list);;所有文件 (*)");
+    const QString path = filedialogs::choose(this, request);
+    if (path.isEmpty())
+        return;
+    const LinkImportOutcome outcome =
+        AddImportedLinks(ReadLinkListFile(path), *m_candidates, sharedOptions().DefaultSaveFolder);
+    refreshCount();
+    autoSizeColumns();
+    showMessage(outcome.error.isEmpty() ? MessageIcon::Information : MessageIcon::Critical,
+                linkImportReport(outcome));
 }
 
 void fWebSearch::closeEvent(QCloseEvent *event)

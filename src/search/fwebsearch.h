@@ -16,6 +16,7 @@ class QPushButton;
 class QTreeView;
 class QWebEngineView;
 class SearchWindowHost;
+class SeenRecorder;
 class SilentWebPage;
 class SplitterBar;
 class WebEngineResultPage;
@@ -52,6 +53,8 @@ public:
     void clearAll();
     void exportList();
     void openGivenAddress();
+    // "从文本文件导入链接…": one address, or title TAB address, per line into the candidate list.
+    void importLinks();
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -79,6 +82,7 @@ private:
     std::unique_ptr<WebEngineResultPage> m_pageReader;
     AddAllWalk *m_walk = nullptr;
     CandidateAnalysis *m_analysis = nullptr;
+    SeenRecorder *m_seenRecorder = nullptr; // papers taken are kept in the paper library
     int m_barTopTwips = -1;
 
     QWidget *PicPanWeb = nullptr;

@@ -3,6 +3,7 @@
 #include "common/filenames.h"
 #include "common/safetext.h"
 #include "download/downloadlistmodel.h"
+#include "library/nametemplate.h"
 #include "search/candidatelistmodel.h"
 #include "settings/sharedoptions.h"
 
@@ -27,12 +28,29 @@ QString nameFromTitle(const QString &title)
 {
     return visibleName(CleanFileName(TrimSpaces(StripLineBreaks(StripUnsafeControls(title)))));
 }
+
+bool isDefaultTemplate(const QString &nameTemplate)
+{
+    return nameTemplate.trimmed().isEmpty() || nameTemplate.trimmed() == QStringLiteral("{标题}");
+}
+
+// The template filled from the metadata; the default template gives exactly the name of the title.
+QString nameFromTemplate(const QString &title, const PaperCells &cells)
+{
+    const QString nameTemplate = sharedOptions().FileNameTemplate;
+    if (isDefaultTemplate(nameTemplate))
+        return nameFromTitle(title);
+    const QString filled = FillNameTemplate(nameTemplate, PaperMetadata{StripUnsafeControls(title), cells});
+    const QString name = visibleName(CleanFileName(TrimSpaces(StripUnsafeControls(filled))));
+    return name.isEmpty() ? nameFromTitle(title) : name;
+}
 } // namespace
 
-QString DownloadNameFor(const QString &address, const QString &title, const QString &type)
+QString DownloadNameFor(const QString &address, const QString &title, const QString &type,
+                        const PaperCells &cells)
 {
     const bool fromLink = sharedOptions().UseOriginalFileName;
-    QString name = fromLink ? nameFromLink(address) : nameFromTitle(title);
+    QString name = fromLink ? nameFromLink(address) : nameFromTemplate(title, cells);
     if (name.isEmpty())
         name = fromLink ? nameFromTitle(title) : nameFromLink(address);
     if (name.isEmpty())
@@ -40,12 +58,13 @@ QString DownloadNameFor(const QString &address, const QString &title, const QStr
     return FitNameForDisk(name, type);
 }
 
-bool 加入下载列表(DownloadListModel &downloads, const QString &address, const QString &title, const QString &type,
-                  const QString &saveFolder, const QString &sourcePage)
+bool 加入下载列表(DownloadListModel &downloads, const QString &address, const QString &title,
+                  const QString &type, const QString &saveFolder, const QString &sourcePage,
+                  const PaperCells &cells)
 {
     DownloadRow row;
     row.key = address;
-    row.name = DownloadNameFor(address, title, type);
+    row.name = DownloadNameFor(address, title, type, cells);
     row.type = type;
     row.folder = saveFolder.isEmpty() ? sharedOptions().DefaultSaveFolder : saveFolder;
     row.tag = sourcePage;
@@ -59,5 +78,5 @@ bool HandOverCandidate(const CandidateListModel &candidates, int position, Downl
     if (!candidates.isValidRow(position))
         return false;
     const CandidateRow &c = candidates.row(position);
-    return 加入下载列表(downloads, c.key, c.title, c.type, c.folder, c.tag);
+    return 加入下载列表(downloads, c.key, c.title, c.type, c.folder, c.tag, c.cells);
 }

@@ -6,7 +6,9 @@ add_library(fn_search STATIC
     ${CMAKE_CURRENT_LIST_DIR}/candidateremoval.cpp ${CMAKE_CURRENT_LIST_DIR}/candidateremoval.h
     ${CMAKE_CURRENT_LIST_DIR}/handover.cpp ${CMAKE_CURRENT_LIST_DIR}/handover.h
     ${CMAKE_CURRENT_LIST_DIR}/resultpage.cpp ${CMAKE_CURRENT_LIST_DIR}/resultpage.h
-    ${CMAKE_CURRENT_LIST_DIR}/searchlayout.cpp ${CMAKE_CURRENT_LIST_DIR}/searchlayout.h)
+    ${CMAKE_CURRENT_LIST_DIR}/searchlayout.cpp ${CMAKE_CURRENT_LIST_DIR}/searchlayout.h
+    ${CMAKE_CURRENT_LIST_DIR}/seenrecorder.cpp ${CMAKE_CURRENT_LIST_DIR}/seenrecorder.h
+    ${CMAKE_CURRENT_LIST_DIR}/linkimporting.cpp ${CMAKE_CURRENT_LIST_DIR}/linkimporting.h)
 target_link_libraries(fn_search PUBLIC fn_download fn_library fn_settings fn_common Qt6::Core)
 
 # Result pages read from a browser page (no widgets: the batch mode uses it too).

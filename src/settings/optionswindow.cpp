@@ -41,7 +41,8 @@ OptionsWindow::OptionsWindow(QWidget *parent)
       m_proxyAddress(named(new QLineEdit(this), "proxyAddressBox")),
       m_proxyPort(named(new QLineEdit(this), "proxyPortBox")),
       m_promptSavePath(named(new QCheckBox(QStringLiteral("提取网页信息时，提示下载保存路径"), this), "promptSavePathCheck")),
-      m_retries(named(new QSpinBox(this), "retriesSpin"))
+      m_retries(named(new QSpinBox(this), "retriesSpin")),
+      m_nameTemplate(named(new QLineEdit(this), "fileNameTemplateBox"))
 {
     setObjectName(QStringLiteral("fOption"));
     setWindowTitle(QStringLiteral("设置"));
@@ -75,6 +76,14 @@ OptionsWindow::OptionsWindow(QWidget *parent)
     layout->addWidget(m_proxyEnabled);
     layout->addLayout(proxy);
     layout->addWidget(m_promptSavePath);
+    auto *names = new QHBoxLayout;
+    names->addWidget(new QLabel(QStringLiteral("文件名模板："), this));
+    names->addWidget(m_nameTemplate);
+    layout->addLayout(names);
+    layout->addWidget(named(new QLabel(QStringLiteral("(可用 {标题} {作者} {年份} {来源}，如：{年份}-{作者}-{标题}；"
+                                                      "留空即用标题)"),
+                                       this),
+                            "fileNameTemplateHint"));
     auto *retries = new QHBoxLayout;
     retries->addWidget(new QLabel(QStringLiteral("失败自动重试次数"), this));
     retries->addWidget(m_retries);
@@ -96,6 +105,7 @@ OptionsWindow::OptionsWindow(QWidget *parent)
     m_promptSavePath->setChecked(options.PromptSavePathOnExtract);
     m_retries->setRange(SharedOptions::MinRetries, SharedOptions::MaxRetries);
     m_retries->setValue(options.Retries);
+    m_nameTemplate->setText(options.FileNameTemplate);
 }
 
 void OptionsWindow::showMethodInDownloadWindow(::DownloadMethod chosen)
@@ -134,6 +144,7 @@ void OptionsWindow::confirm()
 
     options.storePromptSavePath(m_promptSavePath->isChecked());
     options.storeRetries(m_retries->value());
+    options.storeFileNameTemplate(m_nameTemplate->text().trimmed());
     accept();
 }
 

@@ -31,6 +31,7 @@ private:
     QLineEdit *m_proxyPort;
     QCheckBox *m_promptSavePath;
     QSpinBox *m_retries;
+    QLineEdit *m_nameTemplate; // "文件名模板"
 };
 
 // Shows the options window and waits until it closes; true when the user confirmed new values.

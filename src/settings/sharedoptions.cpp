@@ -80,6 +80,16 @@ void SharedOptions::loadRetries()
         Retries = std::clamp(retries, MinRetries, MaxRetries);
 }
 
+void SharedOptions::loadFileNameTemplate()
+{
+    FileNameTemplate = ReadFileNameTemplate();
+}
+
+void SharedOptions::loadSkipHeld()
+{
+    SkipHeld = ReadSkipHeld();
+}
+
 void SharedOptions::loadFromStore()
 {
     loadDownloadMethod();
@@ -87,6 +97,8 @@ void SharedOptions::loadFromStore()
     loadProxy();
     loadPromptSavePath();
     loadRetries();
+    loadFileNameTemplate();
+    loadSkipHeld();
 }
 
 void SharedOptions::storeDownloadMethod(::DownloadMethod method)
@@ -127,6 +139,18 @@ void SharedOptions::storeRetries(int retries)
 {
     Retries = std::clamp(retries, MinRetries, MaxRetries);
     WriteSetting(SectionDownload, settingkeys::Retries, QString::number(Retries));
+}
+
+void SharedOptions::storeFileNameTemplate(const QString &nameTemplate)
+{
+    WriteSetting(SectionSettings, settingkeys::FileNameTemplate, nameTemplate);
+    FileNameTemplate = nameTemplate.trimmed().isEmpty() ? DefaultFileNameTemplate : nameTemplate;
+}
+
+void SharedOptions::storeSkipHeld(bool skip)
+{
+    SkipHeld = skip;
+    WriteSetting(SectionDownload, settingkeys::SkipHeld, skip ? QStringLiteral("1") : QStringLiteral("0"));
 }
 
 quint16 SharedOptions::proxyPortNumber() const

@@ -40,6 +40,10 @@ struct SharedOptions
     bool PromptSavePathOnExtract = true;
     bool UseOriginalFileName = false;
     int Retries = DefaultRetryCount; // automatic retries of a passing failure, MinRetries to MaxRetries
+    // Names made from the paper's metadata ("{年份}-{作者}-{标题}"); the default is the title alone.
+    QString FileNameTemplate = QStringLiteral("{标题}");
+    // Papers already downloaded, whose file is still there unchanged, are not fetched again.
+    bool SkipHeld = false;
 
     // Reads every stored value (the save folder excepted: the chooser reads it when it opens) so the
     // options window never shows or stores a value that was not read.
@@ -52,6 +56,8 @@ struct SharedOptions
     void loadPromptSavePath();
     // A stored count outside MinRetries..MaxRetries is brought inside.
     void loadRetries();
+    void loadFileNameTemplate();
+    void loadSkipHeld();
 
     // Each writer stores one value (and keeps it here).
     void storeDownloadMethod(::DownloadMethod method);
@@ -60,6 +66,9 @@ struct SharedOptions
     void storePromptSavePath(bool prompt);
     void storeSaveFolder(const QString &folder);
     void storeRetries(int retries);
+    // A blank template is stored as typed and stands for the default.
+    void storeFileNameTemplate(const QString &nameTemplate);
+    void storeSkipHeld(bool skip);
 
     // The proxy port as a number (80 when the text is not one).
     quint16 proxyPortNumber() const;

@@ -121,6 +121,7 @@ private Q_SLOTS:
     void cookiesStayWithTheirHostAcrossRedirects_data();
     void cookiesStayWithTheirHostAcrossRedirects();
     void aKilledRunLeavesNothingThatPassesForAPaper();
+    void aVerificationWallStopsTheRun();
 
 private:
     RunResult run(const QStringList &arguments,
@@ -338,10 +339,12 @@ void TestBatch::namesFromLinksWithoutDisplayOrSettings()
         env.insert(QString::fromLatin1(name), home + u'/' + QString::fromLatin1(name));
     QDir().mkpath(home);
     const QString nested = out(QStringLiteral("new/nested/folder"));
-    const RunResult r = run({QStringLiteral("--out"), nested, QStringLiteral("--names"),
-                             QStringLiteral("link"), QStringLiteral("--method"), QStringLiteral("1"),
-                             m_small.searchUrl(QStringLiteral("x")).toString()},
-                            env);
+    // The paper library is the one thing a run keeps in the user's folders; without it, nothing is left.
+    const RunResult r =
+        run({QStringLiteral("--out"), nested, QStringLiteral("--names"), QStringLiteral("link"),
+             QStringLiteral("--method"), QStringLiteral("1"), QStringLiteral("--no-library"),
+             m_small.searchUrl(QStringLiteral("x")).toString()},
+            env);
     QCOMPARE(r.exitCode, 0);
     QCOMPARE(filesIn(nested),
              QStringList({QStringLiteral("1.pdf"), QStringLiteral("2.pdf"), QStringLiteral("3.pdf"),
@@ -704,6 +707,36 @@ void TestBatch::aKilledRunLeavesNothingThatPassesForAPaper()
     // The killed run's temporary file is gone; only the papers and the manifest are left.
     QCOMPARE(filesIn(out()), QStringList({QStringLiteral("large.pdf"), QStringLiteral("manifest.csv"),
                                           QStringLiteral("small.pdf")}));
+}
+
+void TestBatch::aVerificationWallStopsTheRun()
+{
+    FaultServer site;
+    QVERIFY(site.listen());
+    FaultServer::Reply page;
+    page.contentType = "text/html; charset=utf-8";
+    page.body = resultPage({{QStringLiteral("one"), QStringLiteral("/p/1")},
+                            {QStringLiteral("two"), QStringLiteral("/p/2")},
+                            {QStringLiteral("three"), QStringLiteral("/p/3")}});
+    site.setReply(QStringLiteral("/results"), page);
+    FaultServer::Reply wall;
+    wall.contentType = "text/html";
+    wall.body = "<!DOCTYPE html><html><body><h1>请完成验证</h1><form action=/verify></form></body></html>";
+    for (int n = 1; n <= 3; ++n)
+        site.setReply(QStringLiteral("/p/%1.pdf").arg(n), wall);
+    const RunResult r = run({QStringLiteral("--out"), out(), QStringLiteral("--threads"), QStringLiteral("1"),
+                             site.url(QStringLiteral("/results")).toString()});
+    QCOMPARE(r.exitCode, 2);
+    QVERIFY2(r.err.contains(QStringLiteral("verification page (%1)").arg(site.url(QStringLiteral("/p/2.pdf")).toString())),
+             qPrintable(r.err));
+    QCOMPARE(site.requestCount(QStringLiteral("/p/3.pdf")), 0);
+    const QList<QStringList> rows = manifestRows(out());
+    QCOMPARE(rows.size(), 3);
+    QCOMPARE(rows.at(0).at(3), QStringLiteral("Failed"));
+    QVERIFY(rows.at(0).at(8).startsWith(QStringLiteral("web page instead of a paper")));
+    QCOMPARE(rows.at(1).at(3), QStringLiteral("Failed"));
+    QCOMPARE(rows.at(2).at(3), QStringLiteral("NotAttempted"));
+    QCOMPARE(filesIn(out()), QStringList{QStringLiteral("manifest.csv")});
 }
 
 FN_TEST_MAIN_CORE(TestBatch)

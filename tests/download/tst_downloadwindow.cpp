@@ -72,7 +72,8 @@ private Q_SLOTS:
         QCOMPARE(menuTexts(window.listMenu()),
                  QStringList({"全选", "全不选", "随机排序列表(打乱)", "自动调整列宽", "-", "重新下载", "-", "清除",
                               "清空", "-", "开始下载", "停止下载", "取消下载选中项", "-", "打开下载文件",
-                              "打开所在文件夹", "用记事本打开文件", "-", "退出本下载窗口"}));
+                              "打开所在文件夹", "用记事本打开文件", "导出", "-", "退出本下载窗口"}));
+        QCOMPARE(menuTexts(window.action("actExport")->menu()), QStringList({"RIS…", "BibTeX…", "CSV…"}));
         QCOMPARE(menuTexts(window.action("actRedownload")->menu()),
                  QStringList({"选中项", "出错项", "文件类型为HTM和HTML项"}));
         QCOMPARE(menuTexts(window.action("actRemove")->menu()), QStringList({"选中项", "全部出错项", "完成项"}));

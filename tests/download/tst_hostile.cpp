@@ -216,7 +216,8 @@ private Q_SLOTS:
         QTest::addColumn<QString>("fault");
         for (int method : {1, 2}) {
             for (const char *fault : {"conflicting lengths", "cut gzip", "cut deflate", "cut chunked",
-                                      "trickle below the stall limit", "garbage gzip", "unknown coding"})
+                                      "trickle below the stall limit", "garbage gzip", "unknown coding",
+                                      "gzip bomb"})
                 QTest::newRow(qPrintable(QStringLiteral("method %1, %2").arg(method).arg(fault))) << method << fault;
         }
     }
@@ -246,6 +247,9 @@ private Q_SLOTS:
             reply.trickleMs = 100;
             expected = Kind::Stall;
         } else if (fault == u"garbage gzip") {
+            reply.extraHeaders.append(header("Content-Encoding", "gzip"));
+        } else if (fault == u"gzip bomb") {
+            reply.body = FaultServer::compressed(QByteArray(96 * 1024 * 1024, '\0'));
             reply.extraHeaders.append(header("Content-Encoding", "gzip"));
         } else if (fault == u"unknown coding") {
             reply.extraHeaders.append(header("Content-Encoding", "br"));

@@ -1,5 +1,6 @@
 #include "common/gbk.h"
 #include "download/downloadlistmodel.h"
+#include "library/paperlibrary.h"
 #include "search/addallwalk.h"
 #include "search/candidateanalysis.h"
 #include "search/candidateexport.h"
@@ -8,6 +9,7 @@
 #include "search/handover.h"
 #include "search/resultpage.h"
 #include "search/searchlayout.h"
+#include "search/seenrecorder.h"
 #include "settings/sharedoptions.h"
 #include "testenv.h"
 
@@ -349,6 +351,104 @@ private Q_SLOTS:
         QFETCH(QString, name);
         sharedOptions().UseOriginalFileName = fromLink;
         QCOMPARE(DownloadNameFor(address, title, QStringLiteral("pdf")), name);
+    }
+
+    void papersTakenAreKeptInTheLibrary()
+    {
+        QTemporaryDir dir;
+        PaperLibrary library(dir.path() + QStringLiteral("/PaperLibrary.db"));
+        QVERIFY(library.open().ok);
+        CandidateListModel list;
+        SeenRecorder recorder(&library, &list);
+        PageSnapshot page;
+        page.valid = true;
+        page.documentAddress = QStringLiteral("http://site/results?page=1");
+        PageDiv div;
+        div.className = QStringLiteral("tablelist paperlist");
+        div.tableCount = 1;
+        for (int n = 1; n <= 3; ++n)
+            div.tableLinks.append(PageLink{QStringLiteral("Paper %1").arg(n),
+                                           QStringLiteral("http://site/paper/%1").arg(n),
+                                           {{QStringLiteral("作者"), QStringLiteral("作者%1").arg(n)},
+                                            {QStringLiteral("年份"), QStringLiteral("2021")}}});
+        page.divs = {div};
+        QCOMPARE(ExtractResultPage(page, list, QStringLiteral("/f/")), 3);
+        // One page is one write, at the next turn of the event loop.
+        QCOMPARE(library.paperCount(), 0);
+        QTRY_COMPARE(library.paperCount(), 3);
+        const std::optional<PaperRecord> second = library.record(QStringLiteral("http://site/paper/2.pdf"));
+        QVERIFY(second);
+        QCOMPARE(second->metadata.title, QStringLiteral("Paper 2"));
+        QCOMPARE(second->metadata.authors(), QStringLiteral("作者2"));
+        QCOMPARE(second->metadata.year(), QStringLiteral("2021"));
+        QCOMPARE(second->sourcePage, page.documentAddress);
+
+        // The list keeps a paper's first row; the library is not written for a row the list did not take.
+        page.documentAddress = QStringLiteral("http://site/results?page=2");
+        QCOMPARE(ExtractResultPage(page, list, QStringLiteral("/f/")), 0);
+        recorder.flush();
+        QCOMPARE(library.record(QStringLiteral("http://site/paper/2.pdf"))->sourcePage,
+                 QStringLiteral("http://site/results?page=1"));
+    }
+
+    void templateNamesThroughTheHandOver_data()
+    {
+        QTest::addColumn<QString>("nameTemplate");
+        QTest::addColumn<QString>("title");
+        QTest::addColumn<QString>("authors");
+        QTest::addColumn<QString>("name");
+        const QString title = QStringLiteral(" Deep\r\nlearning: a/b? \n");
+        QTest::newRow("default template: the very name of the title") << "{标题}" << title << "张伟"
+                                                                      << "Deeplearning ab";
+        QTest::newRow("blank template: the default") << "  " << title << "张伟"
+                                                     << "Deeplearning ab";
+        QTest::newRow("year, authors, title") << "{年份}-{作者}-{标题}"
+                                              << "Deep learning"
+                                              << "张伟; 王芳"
+                                              << "2019-张伟; 王芳-Deep learning";
+        QTest::newRow("no authors: their separator goes too") << "{年份}-{作者}-{标题}"
+                                                              << "Deep learning"
+                                                              << ""
+                                                              << "2019-Deep learning";
+        QTest::newRow("hostile cells: no slash, no control reaches the name")
+            << "{作者}_{标题}"
+            << "T" << QStringLiteral("../a/b\x1b[31m\u202e") << "ab [31m_T";
+        QTest::newRow("a template that gives nothing: the title") << "{作者}"
+                                                                  << "Only title"
+                                                                  << ""
+                                                                  << "Only title";
+    }
+    void templateNamesThroughTheHandOver()
+    {
+        QFETCH(QString, nameTemplate);
+        QFETCH(QString, title);
+        QFETCH(QString, authors);
+        QFETCH(QString, name);
+        sharedOptions().UseOriginalFileName = false;
+        sharedOptions().FileNameTemplate = nameTemplate;
+        CandidateListModel list;
+        QVERIFY(list.加入LV1(
+            title, "http://site/paper/9.pdf", "http://site/r", "pdf", "/papers/",
+            {{QStringLiteral("作者"), authors}, {QStringLiteral("年份"), QStringLiteral("2019-05")}}));
+        DownloadListModel downloads;
+        QVERIFY(HandOverCandidate(list, 0, downloads));
+        sharedOptions().FileNameTemplate = QStringLiteral("{标题}");
+        QCOMPARE(downloads.row(0).name, name);
+    }
+
+    void templateNamesFitTheDisk()
+    {
+        // At the 255-byte edge: the name leaves room for a counter and the extension, cut whole characters.
+        sharedOptions().UseOriginalFileName = false;
+        sharedOptions().FileNameTemplate = QStringLiteral("{作者}-{标题}");
+        for (int authors : {60, 80, 81, 82, 120}) {
+            const QString name = DownloadNameFor("http://site/p/1.pdf", QStringLiteral("题名"), "pdf",
+                                                 {{QStringLiteral("作者"), QString(authors, QChar(0x5F20))}});
+            QVERIFY(!name.isEmpty());
+            QVERIFY2((name + "[001].pdf").toUtf8().size() <= 255, qPrintable(QString::number(authors)));
+            QVERIFY(name.startsWith(QString(std::min(authors, 60), QChar(0x5F20))));
+        }
+        sharedOptions().FileNameTemplate = QStringLiteral("{标题}");
     }
 
     void analysisHandsOverByCommandAndReports()

@@ -1,5 +1,6 @@
 #include "common/browserprofile.h"
 #include "common/clock.h"
+#include "common/filedialogs.h"
 #include "download/downloadlistmodel.h"
 #include "search/addallwalk.h"
 #include "search/candidatelistmodel.h"
@@ -21,7 +22,6 @@
 #include <QTemporaryDir>
 #include <QTreeView>
 #include <QWebEngineView>
-
 #include <memory>
 
 namespace {
@@ -168,6 +168,7 @@ private Q_SLOTS:
     {
         searchdialogs::setInputBox({});
         searchdialogs::setSaveFileDialog({});
+        filedialogs::setFunction({});
         Clock::install(nullptr);
         delete m_window;
         delete m_messages;
@@ -186,7 +187,8 @@ private Q_SLOTS:
         QCOMPARE(bar, (QStringList{"浏览(&B)", "清除(&C)", "工具(&T)", "帮助(&H)"}));
         QCOMPARE(texts(m_window->joinMenu()->actions()), (QStringList{"分析未分析项", "分析失败项", "分析选中项", "分析全部"}));
         QCOMPARE(texts(m_window->menuBar()->actions().at(0)->menu()->actions()),
-                 (QStringList{"打开Folionexus首页", "打开指定网址...", "-", "后退", "前进", "-", "关闭本窗口"}));
+                 (QStringList{"打开Folionexus首页", "打开指定网址...", "从文本文件导入链接…", "-", "后退",
+                              "前进", "-", "关闭本窗口"}));
         QCOMPARE(texts(m_window->clearMenu()->actions()),
                  (QStringList{"清除选中项", "清除分析成功项", "清除标题含指定字符项", "清除标题不含指定字符项", "清空全部"}));
         QCOMPARE(texts(m_window->menuBar()->actions().at(2)->menu()->actions()),
@@ -506,6 +508,57 @@ private Q_SLOTS:
         button("ExportButton")->click();
         QCOMPARE(offered, (QStringList{"", "", m_dir.path() + "/export.txt"}));
         QCOMPARE(m_messages->messages.size(), 1); // a failed write says nothing
+    }
+
+    void importTakesEveryGoodLineAndNamesTheBadOnes()
+    {
+        fillList(1);
+        const QString list = m_dir.path() + QStringLiteral("/links.txt");
+        fntest::writeFile(list, "http://site/p/0.pdf\n" // listed already
+                                "Deep learning\thttp://site/paper/7.pdf\n"
+                                "ftp://site/paper/8.pdf\n" // line 3: not a web address
+                                "\n# a comment\n"
+                                "http://site/paper/9\n"            // titled after its file
+                                "Twice\thttp://site/paper/7.pdf\n" // line 7: the same address again
+                                "T\thttp://site/paper/10.pdf\thttp://site/results?page=2\n");
+        QList<filedialogs::Request> asked;
+        filedialogs::setFunction([&](QWidget *, const filedialogs::Request &request) {
+            asked.append(request);
+            return list;
+        });
+        sharedOptions().DefaultSaveFolder = QStringLiteral("/papers/");
+        findAction(m_window, "从文本文件导入链接…")->trigger();
+        QCOMPARE(asked.size(), 1);
+        QCOMPARE(asked.first().kind, filedialogs::Request::Kind::Open);
+        CandidateListModel *c = m_window->candidates();
+        QCOMPARE(c->count(), 4);
+        QCOMPARE(label1(), QStringLiteral("4"));
+        QCOMPARE(c->row(1).title, QStringLiteral("Deep learning"));
+        QCOMPARE(c->row(1).key, QStringLiteral("http://site/paper/7.pdf"));
+        QCOMPARE(c->row(1).type, QStringLiteral("pdf"));
+        QCOMPARE(c->row(1).folder, QStringLiteral("/papers/"));
+        QCOMPARE(c->row(2).title, QStringLiteral("9"));
+        QCOMPARE(c->row(3).tag, QStringLiteral("http://site/results?page=2"));
+        QCOMPARE(m_messages->messages.size(), 1);
+        QCOMPARE(m_messages->messages.first().icon, MessageIcon::Information);
+        const QString report = m_messages->texts().first();
+        QVERIFY2(report.startsWith(QStringLiteral("已导入 3 条链接。另有 1 条已在列表中。")),
+                 qPrintable(report));
+        QVERIFY2(report.contains(QStringLiteral("第 3 行：不是 http 或 https 地址：ftp://site/paper/8.pdf")),
+                 qPrintable(report));
+        QVERIFY2(report.contains(QStringLiteral("第 7 行：")), qPrintable(report));
+        QVERIFY(!report.contains(QStringLiteral("第 4 行")) && !report.contains(QStringLiteral("第 5 行")));
+
+        // A file that cannot be read adds nothing and says why; a cancelled dialog says nothing.
+        filedialogs::setFunction(
+            [&](QWidget *, const filedialogs::Request &) { return list + QStringLiteral(".gone"); });
+        findAction(m_window, "从文本文件导入链接…")->trigger();
+        QCOMPARE(c->count(), 4);
+        QCOMPARE(m_messages->messages.last().icon, MessageIcon::Critical);
+        QVERIFY(m_messages->texts().last().contains(QStringLiteral("links.txt.gone")));
+        filedialogs::setFunction([&](QWidget *, const filedialogs::Request &) { return QString(); });
+        findAction(m_window, "从文本文件导入链接…")->trigger();
+        QCOMPARE(m_messages->messages.size(), 2);
     }
 
     void openGivenAddressTakesTheTypedText()

@@ -164,6 +164,33 @@ private Q_SLOTS:
         QCOMPARE(ReadSetting(SectionDownload, Retries, DefaultRetries), QStringLiteral("0"));
     }
 
+    void fileNameTemplateIsShownAndStored()
+    {
+        OptionsWindow w;
+        auto *box = w.findChild<QLineEdit *>(QStringLiteral("fileNameTemplateBox"));
+        QVERIFY(box);
+        QCOMPARE(box->text(), QStringLiteral("{标题}")); // the title alone, as names were before
+        QVERIFY(w.findChild<QLabel *>(QStringLiteral("fileNameTemplateHint"))
+                    ->text()
+                    .contains(QStringLiteral("{作者}")));
+        box->setText(QStringLiteral(" {年份}-{作者}-{标题} "));
+        w.confirm();
+        QCOMPARE(sharedOptions().FileNameTemplate, QStringLiteral("{年份}-{作者}-{标题}"));
+        QCOMPARE(stored(settingkeys::FileNameTemplate), QStringLiteral("{年份}-{作者}-{标题}"));
+        sharedOptions() = SharedOptions();
+        sharedOptions().loadFromStore();
+        QCOMPARE(sharedOptions().FileNameTemplate, QStringLiteral("{年份}-{作者}-{标题}"));
+
+        // An emptied box stores the empty text, which stands for the default.
+        OptionsWindow again;
+        again.findChild<QLineEdit *>(QStringLiteral("fileNameTemplateBox"))->clear();
+        again.confirm();
+        QCOMPARE(stored(settingkeys::FileNameTemplate), QString());
+        QCOMPARE(sharedOptions().FileNameTemplate, QStringLiteral("{标题}"));
+        sharedOptions().loadFromStore();
+        QCOMPARE(sharedOptions().FileNameTemplate, QStringLiteral("{标题}"));
+    }
+
     void proxyCheck_data()
     {
         QTest::addColumn<bool>("enabled");

@@ -1,0 +1,66 @@
+// A thousand papers from the demo site while one transfer in ten is cut in the middle: every paper must
+// end complete and identical, and resuming must keep the bytes sent close to the bytes of the papers.
+//   bench_flaky DIR [PERCENT]
+#include "demo/demosite.h"
+#include "download/downloadlistmodel.h"
+#include "download/downloadscheduler.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QFile>
+#include <QTextStream>
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    const QStringList args = app.arguments().mid(1);
+    if (args.isEmpty()) {
+        std::fprintf(stderr, "usage: bench_flaky DIR [PERCENT]\n");
+        return 2;
+    }
+    const QString dir = args.at(0) + u'/';
+    QDir().mkpath(dir);
+    DemoSite site;
+    site.setPaperCount(1000);
+    site.setFlakyPercent(args.value(1, QStringLiteral("10")).toInt());
+    if (!site.listen())
+        return 1;
+    DownloadListModel model;
+    QList<int> papers;
+    qint64 total = 0;
+    for (int n = 1; n <= site.paperCount(); ++n) {
+        if (site.paperStatus(n) != 200 || site.paperKind(n) == DemoPaperKind::ErrorPage)
+            continue; // the site's broken entries are no papers to count
+        papers.append(n);
+        total += site.paperBytes(n).size();
+        DownloadRow row;
+        row.key = site.paperFileUrl(n).toString();
+        row.name = QStringLiteral("p%1").arg(n);
+        row.type = QStringLiteral("pdf");
+        row.folder = dir;
+        model.addRow(row);
+    }
+    DownloadScheduler scheduler(&model);
+    scheduler.options().method = DownloadMethod::Parallel;
+    scheduler.options().threadCount = 6;
+    scheduler.options().retries = 10;
+    QEventLoop loop;
+    QObject::connect(&scheduler, &DownloadScheduler::queueFinished, &loop, &QEventLoop::quit);
+    QElapsedTimer clock;
+    clock.start();
+    scheduler.start();
+    loop.exec();
+    int identical = 0;
+    for (int i = 0; i < model.count(); ++i) {
+        const DownloadRow &row = model.row(i);
+        QFile file(dir + row.name + u'.' + row.type);
+        const int n = papers.at(i);
+        if (row.state == RowState::Done && file.open(QIODevice::ReadOnly) && file.readAll() == site.paperBytes(n))
+            ++identical;
+    }
+    QTextStream(stdout) << identical << ' ' << model.count() << ' ' << site.droppedTransfers() << ' '
+                        << site.paperBytesSent() << ' ' << total << ' ' << clock.elapsed() / 1000.0 << Qt::endl;
+    return identical == model.count() ? 0 : 1;
+}

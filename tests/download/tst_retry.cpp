@@ -1,0 +1,313 @@
+// Sites that push back: passing failures are tried again after a backoff or the server's Retry-After,
+// a busy host is left alone, a broken body continues where it stopped, and a wall of web pages pauses the
+// queue. The clock is moved by hand, so no test sleeps through a backoff.
+#include "common/clock.h"
+#include "download/downloadlistmodel.h"
+#include "download/downloadscheduler.h"
+#include "download/retrypolicy.h"
+#include "faultserver.h"
+#include "testenv.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QLocale>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+
+using Reply = FaultServer::Reply;
+using Kind = FailureReason::Kind;
+
+namespace {
+
+Reply status(int code, const QByteArray &reason, const QByteArray &retryAfter = {})
+{
+    Reply reply;
+    reply.status = code;
+    reply.reason = reason;
+    reply.contentType = "text/plain";
+    reply.body = reason;
+    if (!retryAfter.isEmpty())
+        reply.extraHeaders.append({QByteArray("Retry-After"), retryAfter});
+    return reply;
+}
+
+Reply rangedPaper(qint64 size, char fill, const QByteArray &etag, qint64 closeAfter = -1)
+{
+    Reply reply = FaultServer::pdf(size, fill);
+    reply.ranges = true;
+    reply.etag = etag;
+    reply.closeAfter = closeAfter;
+    return reply;
+}
+
+} // namespace
+
+class TestRetry : public QObject
+{
+    Q_OBJECT
+
+    FaultServer m_server;
+    ManualClock m_clock;
+    QTemporaryDir *m_dir = nullptr;
+    DownloadListModel *m_model = nullptr;
+    DownloadScheduler *m_scheduler = nullptr;
+
+    QString folder() const { return m_dir->path() + u'/'; }
+
+    RowId addRow(const QString &address, const QString &name)
+    {
+        DownloadRow row;
+        row.key = address.startsWith(u'/') ? m_server.url(address).toString() : address;
+        row.name = name;
+        row.type = QStringLiteral("pdf");
+        row.folder = folder();
+        return m_model->addRow(row);
+    }
+    const DownloadRow &row(RowId id) const { return *m_model->find(id); }
+
+    QStringList entries() const
+    {
+        return QDir(folder()).entryList(QDir::Files | QDir::Hidden | QDir::System, QDir::Name);
+    }
+
+    // Waits until no transfer runs; rows then are done, failed, or waiting for a later try.
+    void settle()
+    {
+        QTRY_VERIFY_WITH_TIMEOUT(!m_scheduler->anyTransferLive() && m_model->totals().downloading == 0, 20000);
+    }
+
+    // Moves the clock to the row's next try and lets the queue start what is due.
+    void advanceToRetry(RowId id)
+    {
+        const qint64 due = m_scheduler->retryDueMs(id);
+        QVERIFY(due > 0);
+        m_clock.advanceMs(due - m_clock.monotonicMs() + 1);
+        m_scheduler->startDue();
+    }
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        QVERIFY(m_server.listen());
+        Clock::install(&m_clock);
+    }
+    void cleanupTestCase() { Clock::install(nullptr); }
+
+    void init()
+    {
+        m_dir = new QTemporaryDir;
+        m_model = new DownloadListModel;
+        m_scheduler = new DownloadScheduler(m_model);
+        m_scheduler->setTimeouts(3000, 1000);
+        m_scheduler->setTickIntervalMs(3600 * 1000); // only the moves of the clock start rows
+        m_scheduler->options().threadCount = 1;
+        m_scheduler->options().retries = 3;
+        m_server.clearRequests();
+    }
+    void cleanup()
+    {
+        m_server.releaseAll();
+        delete m_scheduler;
+        delete m_model;
+        delete m_dir;
+    }
+
+    void backoffAndRetryAfter_data()
+    {
+        QTest::addColumn<int>("method");
+        QTest::addColumn<QByteArray>("retryAfter");
+        QTest::addColumn<qint64>("lowMs");
+        QTest::addColumn<qint64>("highMs");
+        for (int method : {1, 2}) {
+            const QString m = QStringLiteral("method %1, ").arg(method);
+            QTest::newRow(qPrintable(m + "no Retry-After: 2 s ±20 %")) << method << QByteArray() << 1600LL << 2400LL;
+            QTest::newRow(qPrintable(m + "Retry-After in seconds")) << method << QByteArray("7") << 7000LL << 7000LL;
+            const QByteArray date = QLocale::c()
+                                        .toString(QDateTime::currentDateTimeUtc().addSecs(20),
+                                                  QStringLiteral("ddd, dd MMM yyyy HH:mm:ss 'GMT'"))
+                                        .toLatin1();
+            QTest::newRow(qPrintable(m + "Retry-After as an HTTP date")) << method << date << 18000LL << 20000LL;
+            QTest::newRow(qPrintable(m + "Retry-After beyond an hour")) << method << QByteArray("86400") << 3600000LL
+                                                                        << 3600000LL;
+        }
+    }
+    void backoffAndRetryAfter()
+    {
+        QFETCH(int, method);
+        QFETCH(QByteArray, retryAfter);
+        QFETCH(qint64, lowMs);
+        QFETCH(qint64, highMs);
+        m_scheduler->options().method = methodFromNumber(method);
+        const Reply paper = FaultServer::pdf(9000, 'r');
+        m_server.setReplies("/busy.pdf", {status(503, "Service Unavailable", retryAfter), paper});
+        QSignalSpy retries(m_scheduler, &DownloadScheduler::retryScheduled);
+        const RowId id = addRow("/busy.pdf", "busy");
+        const qint64 start = m_clock.monotonicMs();
+        m_scheduler->start();
+        QTRY_COMPARE(retries.count(), 1);
+        settle();
+        // The row waits, says so, and keeps the reason.
+        QCOMPARE(row(id).state, RowState::Waiting);
+        QCOMPARE(m_model->cellText(m_model->positionOf(id), DownloadListModel::ColSize), QStringLiteral("等待重试 (1/3)"));
+        QCOMPARE(row(id).reason, FailureReason::of(Kind::HttpStatus, 503, QStringLiteral("Service Unavailable")));
+        QVERIFY(m_model->data(m_model->index(m_model->positionOf(id), 0), Qt::ToolTipRole).toString().contains(u"503"));
+        const qint64 delay = m_scheduler->retryDueMs(id) - start;
+        QVERIFY2(delay >= lowMs && delay <= highMs, qPrintable(QString::number(delay)));
+        // Not a moment early; then the second answer is the paper.
+        m_clock.advanceMs(delay - 2);
+        m_scheduler->startDue();
+        QCOMPARE(row(id).state, RowState::Waiting);
+        advanceToRetry(id);
+        QTRY_COMPARE(row(id).state, RowState::Done);
+        QCOMPARE(fntest::readFile(folder() + QStringLiteral("busy.pdf")), paper.body);
+        QCOMPARE(m_server.requestCount(QStringLiteral("/busy.pdf")), 2);
+    }
+
+    void backoffDoublesAndRetriesEnd()
+    {
+        m_scheduler->options().retries = 3;
+        m_server.setReplies("/down.pdf", {status(500, "Internal Server Error")});
+        const RowId id = addRow("/down.pdf", "down");
+        m_scheduler->start();
+        qint64 previous = 0;
+        for (int attempt = 1; attempt <= 3; ++attempt) {
+            QTRY_VERIFY(row(id).retry == attempt && !m_scheduler->anyTransferLive());
+            const qint64 delay = m_scheduler->retryDueMs(id) - m_clock.monotonicMs();
+            const qint64 base = 1000LL << attempt;
+            QVERIFY2(delay >= base * 8 / 10 && delay <= base * 12 / 10, qPrintable(QString::number(delay)));
+            QVERIFY(delay > previous);
+            previous = delay;
+            advanceToRetry(id);
+        }
+        settle();
+        QCOMPARE(row(id).state, RowState::Failed);
+        QCOMPARE(row(id).reason.code, 500);
+        QCOMPARE(m_server.requestCount(QStringLiteral("/down.pdf")), 4);
+        QVERIFY(entries().isEmpty());
+        QCOMPARE(retrypolicy::DelayMs(12, -1, 1.0), retrypolicy::MaxBackoffMs * 12 / 10);
+    }
+
+    void permanentFailuresAreNotTriedAgain_data()
+    {
+        QTest::addColumn<QByteArray>("what");
+        QTest::newRow("404") << QByteArray("404");
+        QTest::newRow("410") << QByteArray("410");
+        QTest::newRow("403 without Retry-After") << QByteArray("403");
+        QTest::newRow("a web page") << QByteArray("page");
+    }
+    void permanentFailuresAreNotTriedAgain()
+    {
+        QFETCH(QByteArray, what);
+        Reply reply = status(what.toInt(), "No");
+        if (what == "page") {
+            reply = FaultServer::pdf(3000);
+            reply.contentType = "text/html";
+            reply.body = "<html><body>please sign in</body></html>";
+        }
+        m_server.setReplies("/gone.pdf", {reply, FaultServer::pdf(5000)});
+        const RowId id = addRow("/gone.pdf", "gone");
+        m_scheduler->start();
+        QTRY_COMPARE(row(id).state, RowState::Failed);
+        settle();
+        QCOMPARE(m_scheduler->retryDueMs(id), -1);
+        QCOMPARE(m_server.requestCount(QStringLiteral("/gone.pdf")), 1);
+    }
+
+    void aBrokenBodyContinuesWithOneRangeRequest_data()
+    {
+        QTest::addColumn<int>("method");
+        QTest::addColumn<bool>("changed");
+        for (int method : {1, 2}) {
+            QTest::newRow(qPrintable(QStringLiteral("method %1, same file").arg(method))) << method << false;
+            QTest::newRow(qPrintable(QStringLiteral("method %1, the file changed").arg(method))) << method << true;
+        }
+    }
+    void aBrokenBodyContinuesWithOneRangeRequest()
+    {
+        QFETCH(int, method);
+        QFETCH(bool, changed);
+        m_scheduler->options().method = methodFromNumber(method);
+        const Reply whole = rangedPaper(100000, 'a', "\"v1\"");
+        const Reply newer = rangedPaper(90000, 'b', "\"v2\"");
+        m_server.setReplies("/big.pdf", {rangedPaper(100000, 'a', "\"v1\"", 40000), changed ? newer : whole});
+        const RowId id = addRow("/big.pdf", "big");
+        m_scheduler->start();
+        QTRY_COMPARE(row(id).retry, 1);
+        settle();
+        QCOMPARE(row(id).reason.kind, Kind::ShortBody);
+        // The bytes that came stay in a temporary file, and nothing under the paper's name.
+        QCOMPARE(entries().size(), 1);
+        QVERIFY(entries().first().startsWith(QStringLiteral(".fnpart-")));
+        advanceToRetry(id);
+        QTRY_COMPARE(row(id).state, RowState::Done);
+        QCOMPARE(fntest::readFile(folder() + QStringLiteral("big.pdf")), changed ? newer.body : whole.body);
+        QCOMPARE(entries(), QStringList{QStringLiteral("big.pdf")});
+        const QList<FaultServer::Request> requests = m_server.requests();
+        QCOMPARE(requests.size(), 2);
+        QVERIFY(!requests.first().headers.contains("range"));
+        QCOMPARE(requests.last().headers.value("range"), QByteArray("bytes=40000-"));
+        QCOMPARE(requests.last().headers.value("if-range"), QByteArray("\"v1\""));
+        QCOMPARE(row(id).size, changed ? 90000 : 100000);
+    }
+
+    void aBusyHostHoldsBackOnlyItself()
+    {
+        FaultServer other;
+        QVERIFY(other.listen(false, QStringLiteral("127.0.0.2")));
+        other.setReply("/b.pdf", FaultServer::pdf(4000, 'o'));
+        m_server.setReplies("/a1.pdf", {status(429, "Too Many Requests", "30"), FaultServer::pdf(4000, '1')});
+        m_server.setReply("/a2.pdf", FaultServer::pdf(4000, '2'));
+        const RowId a1 = addRow("/a1.pdf", "a1");
+        const RowId a2 = addRow("/a2.pdf", "a2");
+        const RowId b = addRow(other.url("/b.pdf").toString(), "b");
+        m_scheduler->start();
+        // The other host goes on; this one waits for its 30 seconds, the row that was not refused too.
+        QTRY_COMPARE(row(b).state, RowState::Done);
+        settle();
+        QCOMPARE(row(a1).state, RowState::Waiting);
+        QCOMPARE(row(a2).state, RowState::Waiting);
+        QCOMPARE(m_server.requestCount(QStringLiteral("/a2.pdf")), 0);
+        const QString host = DownloadScheduler::hostOf(row(a1).key);
+        QCOMPARE(m_scheduler->hostHeldUntilMs(host), m_scheduler->retryDueMs(a1));
+        QCOMPARE(m_scheduler->hostHeldUntilMs(DownloadScheduler::hostOf(row(b).key)), -1);
+        m_clock.advanceMs(29000);
+        m_scheduler->startDue();
+        QCOMPARE(m_server.requestCount(QStringLiteral("/a2.pdf")), 0);
+        advanceToRetry(a1);
+        QTRY_VERIFY(row(a1).state == RowState::Done && row(a2).state == RowState::Done);
+    }
+
+    void aWallOfPagesPausesTheQueue()
+    {
+        Reply page;
+        page.contentType = "text/html";
+        page.body = "<!DOCTYPE html><html><body><form action=/verify>请完成验证</form></body></html>";
+        // The site puts up its page for every paper until it has been solved.
+        for (const char *path : {"/w1.pdf", "/w2.pdf"})
+            m_server.setReplies(QString::fromLatin1(path), {page, FaultServer::pdf(5000)});
+        m_server.setReply("/w3.pdf", FaultServer::pdf(5000));
+        const RowId w1 = addRow("/w1.pdf", "w1");
+        const RowId w2 = addRow("/w2.pdf", "w2");
+        const RowId w3 = addRow("/w3.pdf", "w3");
+        QSignalSpy wall(m_scheduler, &DownloadScheduler::verificationNeeded);
+        QSignalSpy finished(m_scheduler, &DownloadScheduler::queueFinished);
+        m_scheduler->start();
+        QTRY_COMPARE(wall.count(), 1);
+        settle();
+        QVERIFY(m_scheduler->isPausedForVerification());
+        QCOMPARE(wall.first().at(1).toUrl(), m_server.url(QStringLiteral("/w2.pdf")));
+        QCOMPARE(row(w1).state, RowState::Failed);
+        QCOMPARE(row(w2).state, RowState::Failed);
+        QCOMPARE(row(w3).state, RowState::Waiting); // not asked while the queue waits
+        QCOMPARE(m_server.requestCount(QStringLiteral("/w3.pdf")), 0);
+        QCOMPARE(finished.count(), 0);
+        // The user solved the page: the rows that met it go back and everything downloads.
+        m_scheduler->resumeAfterVerification();
+        QTRY_COMPARE(finished.count(), 1);
+        QCOMPARE(m_model->totals().done, 3);
+        QVERIFY(!m_scheduler->isPausedForVerification());
+    }
+};
+
+FN_TEST_MAIN_CORE(TestRetry)
+#include "tst_retry.moc"
