@@ -648,7 +648,10 @@ void fFileDownload::buildStatusBar()
     m_speedPanel = new QLabel(statusBar());
     m_speedPanel->setObjectName(QStringLiteral("PanelSpeed"));
     m_speedPanel->setFrameShape(QFrame::StyledPanel);
-    m_speedPanel->setMinimumWidth(80);
+    // Room for a usual reading, so that it is not the one panel squeezed while a run is on.
+    m_speedPanel->setMinimumWidth(
+        m_speedPanel->fontMetrics().horizontalAdvance(QStringLiteral("总速度 999.9 KB/s，剩余 59分59秒")) +
+        12);
     m_speedPanel->hide(); // shown while a run is on
     statusBar()->insertWidget(4, m_speedPanel, 2);
 }

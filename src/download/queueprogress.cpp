@@ -135,7 +135,7 @@ QString duration(qint64 seconds)
 QString statusLine(const QueueProgress::Snapshot &snapshot)
 {
     const QString left = snapshot.secondsLeft >= 0 ? duration(snapshot.secondsLeft) : QStringLiteral("未知");
-    return QStringLiteral("总速度：%1  剩余时间：%2")
+    return QStringLiteral("总速度 %1，剩余 %2")
         .arg(DownloadListModel::speedText(snapshot.bytesPerSecond), left);
 }
 

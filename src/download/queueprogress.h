@@ -62,7 +62,7 @@ private:
 namespace progresstext {
 // "45秒", "3分05秒", "1小时02分05秒"
 QString duration(qint64 seconds);
-// "总速度：1.2 MB/s  剩余时间：3分05秒" (剩余时间：未知 when it cannot be told)
+// "总速度 1.2 MB/s，剩余 3分05秒" ("剩余 未知" when it cannot be told)
 QString statusLine(const QueueProgress::Snapshot &snapshot);
 // "12/25"
 QString fraction(const QueueProgress::Snapshot &snapshot);

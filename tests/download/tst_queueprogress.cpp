@@ -57,7 +57,7 @@ private Q_SLOTS:
         // 6000 bytes of the big file, and the two rows of unknown size at the mean known size (5500).
         QCOMPARE(s.bytesLeft, 6000 + 2 * 5500);
         QCOMPARE(s.secondsLeft, 12); // 17000 / 1500, rounded up
-        QCOMPARE(progresstext::statusLine(s), QStringLiteral("总速度：1.5 KB/s  剩余时间：12秒"));
+        QCOMPARE(progresstext::statusLine(s), QStringLiteral("总速度 1.5 KB/s，剩余 12秒"));
         QCOMPARE(progresstext::fraction(s), QStringLiteral("2/5"));
 
         // The speed follows a change over a few seconds instead of jumping with it.
@@ -82,7 +82,7 @@ private Q_SLOTS:
         s = progress.measure();
         QCOMPARE(s.bytesPerSecond, 0);
         QCOMPARE(s.secondsLeft, -1);
-        QCOMPARE(progresstext::statusLine(s), QStringLiteral("总速度：0 B/s  剩余时间：未知"));
+        QCOMPARE(progresstext::statusLine(s), QStringLiteral("总速度 0 B/s，剩余 未知"));
     }
 
     void timeLeftIsUnknownWithNothingToGoBy()
