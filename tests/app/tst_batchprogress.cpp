@@ -20,6 +20,14 @@ QString readAll(std::FILE *file)
     return QString::fromUtf8(bytes);
 }
 
+// The program's clock for the length of a test, whatever way the test ends.
+struct ManualClockInstalled
+{
+    ManualClock clock;
+    ManualClockInstalled() { Clock::install(&clock); }
+    ~ManualClockInstalled() { Clock::install(nullptr); }
+};
+
 } // namespace
 
 class TestBatchProgress : public QObject
@@ -29,8 +37,7 @@ class TestBatchProgress : public QObject
 private Q_SLOTS:
     void linesAndBarTellSpeedAndTimeLeft()
     {
-        ManualClock clock;
-        Clock::install(&clock);
+        ManualClockInstalled installed;
         DownloadListModel model;
         QList<RowId> ids;
         for (const char *name : {"a", "b", "c"}) {
@@ -76,7 +83,6 @@ private Q_SLOTS:
                  qPrintable(readAll(out)));
         progress.stop();
         std::fclose(out);
-        Clock::install(nullptr);
     }
 };
 

@@ -46,6 +46,14 @@ Reply notFound()
     return reply;
 }
 
+// The program's clock for the length of a test, whatever way the test ends.
+struct ManualClockInstalled
+{
+    ManualClock clock;
+    ManualClockInstalled() { Clock::install(&clock); }
+    ~ManualClockInstalled() { Clock::install(nullptr); }
+};
+
 RowId addPaper(fFileDownload &window, const FaultServer &server, const QString &name, const QString &folder)
 {
     DownloadRow row;
@@ -98,8 +106,8 @@ private Q_SLOTS:
 
     void aRunTellsItsProgressAndItsEnd()
     {
-        ManualClock clock;
-        Clock::install(&clock);
+        ManualClockInstalled installed;
+        ManualClock &clock = installed.clock;
         QTemporaryDir dir;
         m_server.setReply("/good.pdf", FaultServer::pdf(3000));
         m_server.setReply("/missing.pdf", notFound());
@@ -147,7 +155,6 @@ private Q_SLOTS:
             QCOMPARE(fake.shown.at(0).summary, QStringLiteral("下载结束"));
             QCOMPARE(fake.shown.at(0).body, QStringLiteral("完成 1 个，失败 2 个，用时 3分05秒"));
         }
-        Clock::install(nullptr);
     }
 
     void stoppedRunsSayStoppedAndIdleRunsSayNothing()

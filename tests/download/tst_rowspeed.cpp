@@ -8,6 +8,18 @@
 
 #include <QTemporaryDir>
 
+namespace {
+
+// The program's clock for the length of a test, whatever way the test ends.
+struct ManualClockInstalled
+{
+    ManualClock clock;
+    ManualClockInstalled() { Clock::install(&clock); }
+    ~ManualClockInstalled() { Clock::install(nullptr); }
+};
+
+} // namespace
+
 class TestRowSpeed : public QObject
 {
     Q_OBJECT
@@ -15,8 +27,8 @@ class TestRowSpeed : public QObject
 private Q_SLOTS:
     void speedFollowsTheBytesAndFallsWhenTheyStop()
     {
-        ManualClock clock;
-        Clock::install(&clock);
+        ManualClockInstalled installed;
+        ManualClock &clock = installed.clock;
         FaultServer server;
         QVERIFY(server.listen());
         // Both send 4096 bytes and then nothing more; one of them never said how long it is.
@@ -67,7 +79,6 @@ private Q_SLOTS:
         scheduler.StopDownloads();
         QCOMPARE(model.cellText(model.positionOf(ids.at(0)), DownloadListModel::ColSpeed), QString());
         server.releaseAll();
-        Clock::install(nullptr);
     }
 };
 
