@@ -260,7 +260,6 @@ private Q_SLOTS:
     {
         fntest::MessageRecorder recorder;
         QTemporaryDir dir;
-        m_server.setReply("/login", webPage("登录"));
         Reply form = webPage("登录");
         form.body = "<html><head><title>登录</title></head><body><form method=get action='/welcome'>"
                     "<input name=UserName><input type=password name=PassWord><input type=submit value=go>"
