@@ -27,5 +27,26 @@ private:
     std::unique_ptr<Context> m_context;
 };
 
+// SHA-256 of a stream that may be large: the first megabyte is hashed at once, the rest on a thread of its
+// own while more arrives, so a big paper is hashed alongside its download rather than on the event loop.
+class StreamSha256
+{
+public:
+    StreamSha256();
+    ~StreamSha256();
+    StreamSha256(const StreamSha256 &) = delete;
+    StreamSha256 &operator=(const StreamSha256 &) = delete;
+
+    void add(const QByteArray &piece);
+    // Waits for what was added to be hashed; the lower-case hex digest. Any thread may call it once.
+    QString finish();
+
+private:
+    struct Worker;
+    Sha256 m_hash;
+    qint64 m_inline = 0;
+    std::unique_ptr<Worker> m_worker;
+};
+
 // Lower-case hex SHA-256 of a file's content; empty when it cannot be read (or when cancel turns true).
 QString Sha256OfFile(const QString &path, const std::atomic_bool *cancel = nullptr);

@@ -371,7 +371,7 @@ bool Downloader::takeAnswer(int status)
         fail(FailureReason::of(Kind::Disk, 0, m_part.errorText()));
         return false;
     }
-    m_sha.reset();
+    m_sha = std::make_shared<StreamSha256>();
     return true;
 }
 
@@ -422,12 +422,12 @@ bool Downloader::takeRange(int status)
         m_lastModified = m_resume.lastModified;
     m_head = m_part.readHead(kHeadBytes);
     // The hash covers the kept bytes too.
-    m_sha.reset();
+    m_sha = std::make_shared<StreamSha256>();
     for (qint64 at = 0; at < m_resume.bytes;) {
         const QByteArray piece = m_part.readAt(at, std::min<qint64>(kPiece, m_resume.bytes - at));
         if (piece.isEmpty())
             break;
-        m_sha.addData(piece);
+        m_sha->add(piece);
         at += piece.size();
     }
     m_length = numeric ? length : end - start + 1;
@@ -487,7 +487,7 @@ void Downloader::readBody()
             fail(FailureReason::of(Kind::Disk, 0, m_part.errorText()));
             return;
         }
-        m_sha.addData(decoded);
+        m_sha->add(decoded);
         wrote = true;
     }
     if (!wrote)
@@ -599,7 +599,10 @@ void Downloader::completeBody()
     }
     m_phase = Phase::Committing;
     Q_EMIT bodyReceived(m_id);
-    m_part.flush(this, [this](bool ok, const QString &error) { onFlushed(ok, error); });
+    m_shaResult = std::make_shared<QString>();
+    m_part.flush(
+        this, [this](bool ok, const QString &error) { onFlushed(ok, error); },
+        [sha = m_sha, result = m_shaResult] { *result = sha->finish(); });
 }
 
 void Downloader::onFlushed(bool ok, const QString &error)
@@ -634,7 +637,7 @@ void Downloader::commitFile(const QString &fileName)
         return;
     }
     m_result.path = m_folder + m_fileName;
-    m_result.sha256 = m_sha.hexResult();
+    m_result.sha256 = m_shaResult ? *m_shaResult : QString();
     if (m_options.singleConnection && !m_typeFromAnswer)
         repairType();
     m_result.done = true;

@@ -189,7 +189,8 @@ private:
     qint64 m_wireBytes = 0; // body bytes as sent (before decoding)
     qint64 m_stallMark = 0;
     QByteArray m_head; // the first bytes of the file, to tell what it is
-    Sha256 m_sha; // of the file's bytes, as they are written
+    std::shared_ptr<StreamSha256> m_sha = std::make_shared<StreamSha256>(); // of the file's bytes, as they are written
+    std::shared_ptr<QString> m_shaResult; // filled where the file is flushed
     ResumePoint m_resume; // asked for with Range; cleared when the server sends the whole file
     QByteArray m_etag;
     QByteArray m_lastModified;

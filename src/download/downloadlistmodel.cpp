@@ -28,9 +28,9 @@ QString DownloadRow::downloadedText() const
     return downloaded >= 0 ? QString::number(downloaded) : QString();
 }
 
-QString DownloadRow::percentText() const
+QString percentNoteText(PercentNote note)
 {
-    switch (percentNote) {
+    switch (note) {
     case PercentNote::Full:
         return rowtext::Full;
     case PercentNote::Skipped:
@@ -40,6 +40,13 @@ QString DownloadRow::percentText() const
     case PercentNote::None:
         break;
     }
+    return {};
+}
+
+QString DownloadRow::percentText() const
+{
+    if (percentNote != PercentNote::None)
+        return percentNoteText(percentNote);
     if (!percentShown || size <= 0 || downloaded < 0)
         return {};
     // The whole part of the share, in integers so that large files are exact.

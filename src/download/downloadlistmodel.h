@@ -42,6 +42,9 @@ inline QString retryWait(int retry, int limit)
 }
 } // namespace rowtext
 
+// The text of a percent note ("100%", "已存在，跳过", "已下载过"); empty for none.
+QString percentNoteText(PercentNote note);
+
 struct DownloadRow
 {
     RowId id = RowId::None; // set by the list when the row is added

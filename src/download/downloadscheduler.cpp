@@ -518,16 +518,7 @@ void DownloadScheduler::Inet下载当前文件(RowId id)
     Downloader *transfer = makeTransfer(id, true);
     m_single = Slot{transfer, id, monoNow()};
     // The answer's type decides the file's name; the path is reserved for the row until it ends.
-    auto resolve = [this, id](const QString &type, QString *newName) {
-        const DownloadRow *r = m_model->find(id);
-        if (!r)
-            return QString();
-        m_reserved.remove(m_reservedBy.take(id));
-        const QString path = 重命名保存路径(m_options.policy, r->folder, r->name, type, newName, m_reserved);
-        m_reserved.insert(path);
-        m_reservedBy.insert(id, path);
-        return path;
-    };
+    auto resolve = [this, id](const QString &type, QString *newName) { return reserveTarget(id, type, newName); };
     transfer->Inet下载文件(row->key, row->name, row->type, resolve);
 }
 
@@ -537,17 +528,23 @@ void DownloadScheduler::多线程下载(int k, RowId id, const QString &targetPa
     m_busy = true;
     Slot &slot = m_slots[static_cast<size_t>(k)];
     slot = Slot{transfer, id, monoNow()};
+    // Another program took the name meanwhile: under the rename rule the next free one.
     auto resolveAgain = [this, id](const QString &type, QString *newName) {
-        const DownloadRow *r = m_model->find(id);
-        if (!r || m_options.policy != DuplicatePolicy::Rename)
-            return QString();
-        m_reserved.remove(m_reservedBy.take(id));
-        const QString path = 重命名保存路径(m_options.policy, r->folder, r->name, type, newName, m_reserved);
-        m_reserved.insert(path);
-        m_reservedBy.insert(id, path);
-        return path;
+        return m_options.policy == DuplicatePolicy::Rename ? reserveTarget(id, type, newName) : QString();
     };
     transfer->BeginDownload(m_model->find(id)->key, targetPath, resolveAgain);
+}
+
+QString DownloadScheduler::reserveTarget(RowId id, const QString &type, QString *newName)
+{
+    const DownloadRow *row = m_model->find(id);
+    if (!row)
+        return {};
+    m_reserved.remove(m_reservedBy.take(id));
+    const QString path = 重命名保存路径(m_options.policy, row->folder, row->name, type, newName, m_reserved);
+    m_reserved.insert(path);
+    m_reservedBy.insert(id, path);
+    return path;
 }
 
 void DownloadScheduler::onProgress(RowId id, qint64 received, qint64 total)

@@ -149,6 +149,8 @@ private:
     void Inet下载当前文件(RowId id);
     void 多线程下载(int k, RowId id, const QString &targetPath);
     Downloader *makeTransfer(RowId id, bool single);
+    // The target for the row's file of this type, reserved for it until its transfer ends.
+    QString reserveTarget(RowId id, const QString &type, QString *newName);
     TransferOptions transferOptions(bool single) const;
     void applyProxy();
     void onProgress(RowId id, qint64 received, qint64 total);

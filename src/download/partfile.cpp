@@ -21,6 +21,8 @@ QByteArray encoded(const QString &name)
     return QFile::encodeName(name);
 }
 
+constexpr qint64 kWriteBackChunk = 8LL * 1024 * 1024;
+
 QString systemError(int error)
 {
     return QString::fromLocal8Bit(std::strerror(error));
@@ -104,6 +106,7 @@ bool PartFile::open(const QString &folder)
         m_fd = fd;
         m_tempName = name;
         m_written = 0;
+        m_syncedUpTo = 0;
         m_flushed = false;
         return true;
     }
@@ -135,6 +138,7 @@ bool PartFile::reopen(const QString &folder, const QString &temporaryName)
     m_fd = fd;
     m_tempName = temporaryName;
     m_written = st.st_size;
+    m_syncedUpTo = 0;
     return true;
 }
 
@@ -154,6 +158,12 @@ bool PartFile::write(const char *data, qint64 length)
         done += n;
     }
     m_written += length;
+    // Large files start on their way to the disk while they arrive, so the flush at the end finds
+    // little left to write.
+    if (m_written - m_syncedUpTo >= kWriteBackChunk) {
+        ::sync_file_range(m_fd, m_syncedUpTo, m_written - m_syncedUpTo, SYNC_FILE_RANGE_WRITE);
+        m_syncedUpTo = m_written;
+    }
     return true;
 }
 
@@ -196,7 +206,8 @@ bool PartFile::truncate()
     return true;
 }
 
-void PartFile::flush(QObject *receiver, std::function<void(bool ok, const QString &error)> done)
+void PartFile::flush(QObject *receiver, std::function<void(bool ok, const QString &error)> done,
+                     std::function<void()> alongside)
 {
     if (m_fd < 0) {
         done(false, QStringLiteral("no data"));
@@ -205,10 +216,12 @@ void PartFile::flush(QObject *receiver, std::function<void(bool ok, const QStrin
     // The job owns the file's descriptor from here on; the folder stays with this object.
     const int fd = std::exchange(m_fd, -1);
     QPointer<QObject> guard(receiver);
-    flushPool().start([fd, guard, done] {
+    flushPool().start([fd, guard, done, alongside] {
         int error = ::fdatasync(fd) == 0 ? 0 : errno;
         if (::close(fd) != 0 && error == 0)
             error = errno;
+        if (alongside)
+            alongside();
         if (!guard)
             return;
         const QString text = error == 0 ? QString() : systemError(error);

@@ -42,7 +42,9 @@ public:
 
     // Flushes the data to the disk off the event loop's thread and closes the file; done runs on the
     // receiver's thread (not at all when the receiver is gone by then).
-    void flush(QObject *receiver, std::function<void(bool ok, const QString &error)> done);
+    // alongside runs on that thread too, before done is called.
+    void flush(QObject *receiver, std::function<void(bool ok, const QString &error)> done,
+               std::function<void()> alongside = {});
     bool isFlushed() const { return m_flushed; }
 
     struct MoveResult
@@ -66,6 +68,7 @@ private:
     QString m_folder;
     QString m_tempName;
     qint64 m_written = 0;
+    qint64 m_syncedUpTo = 0; // bytes already sent on their way to the disk
     bool m_flushed = false;
     QString m_error;
 };

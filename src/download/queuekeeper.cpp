@@ -12,17 +12,7 @@ bool isFinished(const QueueRow &row)
 // The note of a finished row: the text its percent cell showed instead of the share.
 QString noteOf(const DownloadRow &row)
 {
-    switch (row.percentNote) {
-    case PercentNote::Full:
-        return rowtext::Full;
-    case PercentNote::Skipped:
-        return rowtext::Skipped;
-    case PercentNote::Held:
-        return rowtext::Held;
-    case PercentNote::None:
-        break;
-    }
-    return {};
+    return percentNoteText(row.percentNote);
 }
 
 PercentNote percentNoteFrom(const QString &note)
