@@ -19,7 +19,6 @@
 #include <QTextStream>
 #include <QTimer>
 #include <QUrl>
-
 #include <cstdio>
 
 namespace {

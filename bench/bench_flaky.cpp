@@ -57,10 +57,12 @@ int main(int argc, char **argv)
         const DownloadRow &row = model.row(i);
         QFile file(dir + row.name + u'.' + row.type);
         const int n = papers.at(i);
-        if (row.state == RowState::Done && file.open(QIODevice::ReadOnly) && file.readAll() == site.paperBytes(n))
+        if (row.state == RowState::Done && file.open(QIODevice::ReadOnly) &&
+            file.readAll() == site.paperBytes(n))
             ++identical;
     }
     QTextStream(stdout) << identical << ' ' << model.count() << ' ' << site.droppedTransfers() << ' '
-                        << site.paperBytesSent() << ' ' << total << ' ' << clock.elapsed() / 1000.0 << Qt::endl;
+                        << site.paperBytesSent() << ' ' << total << ' ' << clock.elapsed() / 1000.0
+                        << Qt::endl;
     return identical == model.count() ? 0 : 1;
 }

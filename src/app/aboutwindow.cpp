@@ -15,11 +15,8 @@
 #include <QVBoxLayout>
 
 AboutWindow::AboutWindow(QWidget *parent)
-    : QDialog(parent),
-      lsoftname(new QLabel(this)),
-      lblVersion(new QLabel(this)),
-      Text1(new QPlainTextEdit(this)),
-      Timer1(new QTimer(this))
+    : QDialog(parent), lsoftname(new QLabel(this)), lblVersion(new QLabel(this)),
+      Text1(new QPlainTextEdit(this)), Timer1(new QTimer(this))
 {
     setObjectName(QStringLiteral("frmAbout"));
     lsoftname->setObjectName(QStringLiteral("lsoftname"));
@@ -93,9 +90,12 @@ void AboutWindow::copyInformation()
 
 QStringList systemInformationPrograms()
 {
-    return {QStringLiteral("hardinfo"),           QStringLiteral("hardinfo2"),
-            QStringLiteral("gnome-system-monitor"), QStringLiteral("kinfocenter"),
-            QStringLiteral("mate-system-monitor"),  QStringLiteral("xfce4-taskmanager")};
+    return {QStringLiteral("hardinfo"),
+            QStringLiteral("hardinfo2"),
+            QStringLiteral("gnome-system-monitor"),
+            QStringLiteral("kinfocenter"),
+            QStringLiteral("mate-system-monitor"),
+            QStringLiteral("xfce4-taskmanager")};
 }
 
 QString findSystemInformationProgram()

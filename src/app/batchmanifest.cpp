@@ -35,8 +35,8 @@ QString stateName(RowState state)
 
 QStringList header()
 {
-    return {QStringLiteral("address"), QStringLiteral("name"),  QStringLiteral("type"),
-            QStringLiteral("state"),   QStringLiteral("size"),  QStringLiteral("path"),
+    return {QStringLiteral("address"), QStringLiteral("name"),   QStringLiteral("type"),
+            QStringLiteral("state"),   QStringLiteral("size"),   QStringLiteral("path"),
             QStringLiteral("source"),  QStringLiteral("sha256"), QStringLiteral("reason")};
 }
 

@@ -138,8 +138,8 @@ bool readChoices(const QCommandLineParser &parser, BatchOptions *options, QStrin
          !readChoice(parser, QStringLiteral("names"),
                      {QStringLiteral("title"), QStringLiteral("link"), QStringLiteral("template:...")},
                      &names, error)) ||
-        !readChoice(parser, QStringLiteral("on-verification"), {QStringLiteral("stop"), QStringLiteral("wait")},
-                    &verification, error))
+        !readChoice(parser, QStringLiteral("on-verification"),
+                    {QStringLiteral("stop"), QStringLiteral("wait")}, &verification, error))
         return false;
     options->onVerification =
         verification == 0 ? BatchOptions::OnVerification::Stop : BatchOptions::OnVerification::Wait;
@@ -235,8 +235,8 @@ BatchArguments parseBatchArguments(const QStringList &arguments)
     parser.addOptions({QCommandLineOption(QStringLiteral("batch")), valued("out", "DIR"),
                        valued("pages", "WHICH"), valued("method", "N"), valued("threads", "N"),
                        valued("interval", "SECONDS"), valued("policy", "POLICY"), valued("names", "SOURCE"),
-                       valued("proxy", "HOST:PORT"), valued("retries", "N"), valued("on-verification", "WHAT"),
-                       QCommandLineOption(QStringLiteral("list")),
+                       valued("proxy", "HOST:PORT"), valued("retries", "N"),
+                       valued("on-verification", "WHAT"), QCommandLineOption(QStringLiteral("list")),
                        valued("input", "FILE"), valued("resume", "DIR"), valued("ris", "FILE"),
                        valued("bibtex", "FILE"), QCommandLineOption(QStringLiteral("no-library")),
                        QCommandLineOption(QStringLiteral("skip-held")),

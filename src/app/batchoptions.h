@@ -16,7 +16,7 @@ struct BatchOptions
     QUrl startPage;
     QString inputFile;    // absolute
     QString resumeFolder; // absolute, ends in "/"
-    QString outFolder; // absolute, ends in "/"; empty only with listOnly
+    QString outFolder;    // absolute, ends in "/"; empty only with listOnly
     Pages pages = Pages::All;
     int method = 2; // 1 single connection, 2 parallel slots
     int threads = 3;
@@ -24,7 +24,7 @@ struct BatchOptions
     DuplicatePolicy policy = DuplicatePolicy::Rename;
     bool namesFromLinks = false;
     QString nameTemplate; // file names from the papers' metadata; empty: the title alone
-    QString proxyHost; // empty: no proxy
+    QString proxyHost;    // empty: no proxy
     quint16 proxyPort = 0;
     bool listOnly = false;
     int retries = 3; // automatic retries of a passing failure

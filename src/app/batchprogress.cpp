@@ -63,8 +63,9 @@ QString BatchProgress::finishedLine(const DownloadListModel &model, int position
     const DownloadRow &row = model.row(position);
     const QString file = row.type.isEmpty() ? row.name : row.name + u'.' + row.type;
     const bool done = row.state == RowState::Done;
-    QString detail = row.sizeNote == SizeNote::None && row.size >= 0 ? QStringLiteral("%1 bytes").arg(row.size)
-                                                                     : row.sizeText();
+    QString detail = row.sizeNote == SizeNote::None && row.size >= 0
+                         ? QStringLiteral("%1 bytes").arg(row.size)
+                         : row.sizeText();
     if (row.percentNote == PercentNote::Skipped || row.percentNote == PercentNote::Held)
         detail += u' ' + row.percentText();
     if (!done && !row.reason.isNone())

@@ -325,16 +325,18 @@ void BatchRun::onVerificationNeeded(const QString &, const QUrl &page)
         return;
     const QString address = ShowableText(page.toString());
     if (m_options.onVerification == BatchOptions::OnVerification::Wait) {
-        batchMessage(QStringLiteral("the site answers papers with a verification page (%1); solve it in a browser: "
-                                    "the run tries again every %2 seconds")
-                         .arg(address)
-                         .arg(VerificationProbeMs / 1000));
+        batchMessage(
+            QStringLiteral("the site answers papers with a verification page (%1); solve it in a browser: "
+                           "the run tries again every %2 seconds")
+                .arg(address)
+                .arg(VerificationProbeMs / 1000));
         m_verificationProbe.start();
         return;
     }
-    batchMessage(QStringLiteral("the site answers papers with a verification page (%1); stopping, the papers not "
-                                "tried yet are listed as such in the manifest (--on-verification wait waits)")
-                     .arg(address));
+    batchMessage(
+        QStringLiteral("the site answers papers with a verification page (%1); stopping, the papers not "
+                       "tried yet are listed as such in the manifest (--on-verification wait waits)")
+            .arg(address));
     m_verificationStop = true;
     m_scheduler->StopDownloads();
     if (!m_scheduler->anyTransferLive() && m_phase == Phase::Downloading)

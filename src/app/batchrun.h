@@ -79,7 +79,7 @@ private:
     AddAllWalk *m_walk;
     BatchProgress *m_progress = nullptr;
     QTimer m_loadLimit;
-    int m_interruptStatus = 0; // the exit status once an interrupt has stopped the transfers
+    int m_interruptStatus = 0;       // the exit status once an interrupt has stopped the transfers
     bool m_verificationStop = false; // a verification page ended the run
     QTimer m_verificationProbe;
     Phase m_phase = Phase::Idle;

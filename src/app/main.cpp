@@ -75,7 +75,8 @@ int main(int argc, char **argv)
     parser.addVersionOption();
     const QCommandLineOption home(QStringLiteral("home"), QStringLiteral("Home page of the search window."),
                                   QStringLiteral("URL"));
-    const QCommandLineOption demo(QStringLiteral("demo"), QStringLiteral("Start on the bundled demo literature site (the default)."));
+    const QCommandLineOption demo(QStringLiteral("demo"),
+                                  QStringLiteral("Start on the bundled demo literature site (the default)."));
     parser.addOptions({home, demo});
     parser.addOptions(demoSiteOptions());
     parser.process(app);

@@ -6,7 +6,6 @@
 #include <QFile>
 #include <QHash>
 #include <QStringList>
-
 #include <array>
 
 namespace {
@@ -63,8 +62,9 @@ constexpr std::array kMediaTypes{
 
 bool isKnownMajor(const QString &major)
 {
-    static const QStringList majors{QStringLiteral("application"), QStringLiteral("text"), QStringLiteral("image"),
-                                    QStringLiteral("video"), QStringLiteral("audio")};
+    static const QStringList majors{QStringLiteral("application"), QStringLiteral("text"),
+                                    QStringLiteral("image"), QStringLiteral("video"),
+                                    QStringLiteral("audio")};
     return majors.contains(major);
 }
 
@@ -227,9 +227,9 @@ bool LooksLikeWebPage(const QString &mediaType, const QByteArray &head)
     if (text.startsWith("\xEF\xBB\xBF"))
         text.remove(0, 3);
     text = text.trimmed().toLower();
-    static const char *const openings[] = {"<!doctype html", "<html", "<head", "<body", "<title", "<meta",
-                                           "<script", "<iframe", "<frameset", "<form", "<div", "<table",
-                                           "<style", "<link", "<center", "<h1", "<p>", "<br"};
+    static const char *const openings[] = {
+        "<!doctype html", "<html", "<head",  "<body",  "<title", "<meta",   "<script", "<iframe", "<frameset",
+        "<form",          "<div",  "<table", "<style", "<link",  "<center", "<h1",     "<p>",     "<br"};
     for (const char *opening : openings) {
         if (text.startsWith(opening))
             return true;

@@ -9,7 +9,10 @@ class SystemClock : public Clock
 {
 public:
     SystemClock() { m_timer.start(); }
-    double secondsSinceMidnight() const override { return QTime::currentTime().msecsSinceStartOfDay() / 1000.0; }
+    double secondsSinceMidnight() const override
+    {
+        return QTime::currentTime().msecsSinceStartOfDay() / 1000.0;
+    }
     qint64 monotonicMs() const override { return m_timer.elapsed(); }
 
 private:

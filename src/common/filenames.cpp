@@ -6,7 +6,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
-
 #include <sys/stat.h>
 
 namespace {
@@ -178,7 +177,8 @@ RenameResult RenameWithExtension(const QString &path, const QString &newExtensio
     const QString extension = dot >= 0 ? fileName.mid(dot + 1) : QString();
     if (!extension.isEmpty() && extension.compare(newExtension, Qt::CaseInsensitive) == 0)
         return {path, false, true};
-    QString target = dot >= 0 ? folder + fileName.left(dot) + u'.' + newExtension : path + u'.' + newExtension;
+    QString target =
+        dot >= 0 ? folder + fileName.left(dot) + u'.' + newExtension : path + u'.' + newExtension;
     if (FileExists(target))
         target = MakeUniquePath(target);
     // rename(2) would replace a file that appeared meanwhile; QFile::rename refuses to.

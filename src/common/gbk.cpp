@@ -1,8 +1,7 @@
 #include "common/gbk.h"
 
-#include <iconv.h>
-
 #include <cerrno>
+#include <iconv.h>
 #include <vector>
 
 namespace {

@@ -26,7 +26,8 @@ MessageAnswer showBox(const MessageRequest &request)
 {
     const bool yesNo = request.buttons == MessageButtons::YesNo;
     QMessageBox box(boxIcon(request.icon), kAppTitle, request.text,
-                    yesNo ? QMessageBox::Yes | QMessageBox::No : QMessageBox::Ok, QApplication::activeWindow());
+                    yesNo ? QMessageBox::Yes | QMessageBox::No : QMessageBox::Ok,
+                    QApplication::activeWindow());
     if (yesNo)
         return box.exec() == QMessageBox::Yes ? MessageAnswer::Yes : MessageAnswer::No;
     box.exec();

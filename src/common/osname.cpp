@@ -2,9 +2,7 @@
 
 #include <QFile>
 #include <QSysInfo>
-
 #include <array>
-
 #include <sys/utsname.h>
 
 QString EditionWord(std::uint32_t editionCode)
@@ -176,7 +174,8 @@ namespace {
 QString unquoteValue(QString value)
 {
     value = value.trimmed();
-    if (value.size() >= 2 && (value.front() == u'"' || value.front() == u'\'') && value.back() == value.front()) {
+    if (value.size() >= 2 && (value.front() == u'"' || value.front() == u'\'') &&
+        value.back() == value.front()) {
         const bool doubleQuoted = value.front() == u'"';
         value = value.mid(1, value.size() - 2);
         if (doubleQuoted) {

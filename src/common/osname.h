@@ -2,7 +2,6 @@
 
 #include <QByteArray>
 #include <QString>
-
 #include <cstdint>
 
 // The extended version record of the Windows family, kept so the long system names of that family

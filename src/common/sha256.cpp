@@ -1,13 +1,11 @@
 #include "common/sha256.h"
 
 #include <QFile>
-
 #include <condition_variable>
 #include <deque>
 #include <mutex>
-#include <thread>
-
 #include <openssl/evp.h>
+#include <thread>
 
 struct Sha256::Context
 {

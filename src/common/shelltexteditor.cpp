@@ -111,8 +111,8 @@ QStringList DesktopExecCommand(const QByteArray &desktopFile, const QString &fil
     QStringList command;
     bool fileGiven = false;
     for (const QString &part : parts) {
-        if (part == QLatin1String("%f") || part == QLatin1String("%F") || part == QLatin1String("%u")
-            || part == QLatin1String("%U")) {
+        if (part == QLatin1String("%f") || part == QLatin1String("%F") || part == QLatin1String("%u") ||
+            part == QLatin1String("%U")) {
             command.append(filePath);
             fileGiven = true;
             continue;
@@ -146,7 +146,8 @@ namespace {
 QStringList mimeAppsFiles()
 {
     QStringList files;
-    const QStringList desktops = QString::fromLocal8Bit(qgetenv("XDG_CURRENT_DESKTOP")).toLower().split(u':', Qt::SkipEmptyParts);
+    const QStringList desktops =
+        QString::fromLocal8Bit(qgetenv("XDG_CURRENT_DESKTOP")).toLower().split(u':', Qt::SkipEmptyParts);
     for (const QString &dir : QStandardPaths::standardLocations(QStandardPaths::GenericConfigLocation)) {
         for (const QString &desktop : desktops)
             files.append(dir + u'/' + desktop + QStringLiteral("-mimeapps.list"));

@@ -1,11 +1,9 @@
 #pragma once
 
 #include <QSocketNotifier>
-
+#include <csignal>
 #include <functional>
 #include <memory>
-
-#include <csignal>
 
 // Routes SIGINT, SIGTERM and SIGHUP (the terminal went away) into the event loop while alive: the
 // handler runs there with the signal's number. From the first signal on the old handlers are back, so a

@@ -3,7 +3,6 @@
 #include "demo/minipdf.h"
 
 #include <QFile>
-
 #include <algorithm>
 
 DemoBody DemoBody::fromBytes(const QByteArray &bytes)

@@ -2,7 +2,6 @@
 
 #include "demo/minipdf.h"
 
-
 #include <array>
 
 namespace {
@@ -16,25 +15,34 @@ struct TitlePair
 // Titles of the first round of papers; later rounds reuse them with a part number. A few carry
 // characters that cannot stand in a file name, and one is very long, because real titles do.
 constexpr std::array<TitlePair, 25> kTitles = {{
-    {"基于深度学习的古籍文字识别方法研究", "Recognition of Characters in Ancient Books Based on Deep Learning"},
-    {"长江中下游地区水稻种植结构的时空演变", "Spatio-temporal Evolution of Rice Planting in the Middle and Lower Yangtze"},
+    {"基于深度学习的古籍文字识别方法研究",
+     "Recognition of Characters in Ancient Books Based on Deep Learning"},
+    {"长江中下游地区水稻种植结构的时空演变",
+     "Spatio-temporal Evolution of Rice Planting in the Middle and Lower Yangtze"},
     {"城市更新中的历史街区保护策略", "Conservation Strategies for Historic Districts in Urban Renewal"},
     {"C/C++ 程序的静态分析: 方法与工具", "Static Analysis of C/C++ Programs: Methods and Tools"},
     {"宋代书院教育制度考论", "A Study of the Academy Education System in the Song Dynasty"},
     {"高寒草甸土壤有机碳对增温的响应", "Response of Soil Organic Carbon in Alpine Meadows to Warming"},
     {"人工智能能否替代人工翻译？——基于语料库的对比分析",
      "Can Artificial Intelligence Replace Human Translators? A Corpus-based Comparison"},
-    {"锂离子电池正极材料的表面改性研究进展", "Advances in Surface Modification of Cathode Materials for Lithium-ion Batteries"},
+    {"锂离子电池正极材料的表面改性研究进展",
+     "Advances in Surface Modification of Cathode Materials for Lithium-ion Batteries"},
     {"数字经济对区域创新效率的影响", "The Impact of the Digital Economy on Regional Innovation Efficiency"},
-    {"《红楼梦》英译本中的文化负载词翻译", "Translating Culture-loaded Words in English Versions of Dream of the Red Chamber"},
-    {"老年人慢性病共病与医疗费用负担", "Multimorbidity of Chronic Diseases and Medical Cost Burden among Older Adults"},
+    {"《红楼梦》英译本中的文化负载词翻译",
+     "Translating Culture-loaded Words in English Versions of Dream of the Red Chamber"},
+    {"老年人慢性病共病与医疗费用负担",
+     "Multimorbidity of Chronic Diseases and Medical Cost Burden among Older Adults"},
     {"黄土高原植被恢复的水文效应", "Hydrological Effects of Vegetation Restoration on the Loess Plateau"},
-    {"\"双碳\"目标下电力系统的低碳转型路径", "Low-carbon Transition Paths of the Power System under the Dual Carbon Goals"},
-    {"明清时期江南市镇的商业网络", "Commercial Networks of Market Towns in Jiangnan during the Ming and Qing"},
+    {"\"双碳\"目标下电力系统的低碳转型路径",
+     "Low-carbon Transition Paths of the Power System under the Dual Carbon Goals"},
+    {"明清时期江南市镇的商业网络",
+     "Commercial Networks of Market Towns in Jiangnan during the Ming and Qing"},
     {"基于图神经网络的交通流量预测", "Traffic Flow Forecasting with Graph Neural Networks"},
-    {"乡村振兴背景下的农村电商发展模式", "Development Models of Rural E-commerce in the Context of Rural Revitalization"},
+    {"乡村振兴背景下的农村电商发展模式",
+     "Development Models of Rural E-commerce in the Context of Rural Revitalization"},
     {"中学数学课堂中的提问策略研究", "Questioning Strategies in Secondary School Mathematics Classrooms"},
-    {"青藏高原冻土退化对基础设施的影响", "Effects of Permafrost Degradation on Infrastructure of the Qinghai-Tibet Plateau"},
+    {"青藏高原冻土退化对基础设施的影响",
+     "Effects of Permafrost Degradation on Infrastructure of the Qinghai-Tibet Plateau"},
     {"网络舆情传播的演化博弈分析", "An Evolutionary Game Analysis of Online Public Opinion Spreading"},
     {"中药复方治疗2型糖尿病的网络药理学研究",
      "A Network Pharmacology Study of Chinese Herbal Formulas for Type 2 Diabetes"},
@@ -57,15 +65,24 @@ constexpr std::array<const char *, 6> kSources = {"中国科学", "地理学报"
 DemoPaperKind kindInRound(int place)
 {
     switch (place) {
-    case 3: return DemoPaperKind::Caj;
-    case 5: return DemoPaperKind::OctetStreamPdf;
-    case 7: return DemoPaperKind::Kdh;
-    case 9: return DemoPaperKind::ChunkedPdf;
-    case 11: return DemoPaperKind::Nh;
-    case 13: return DemoPaperKind::ErrorPage;
-    case 15: return DemoPaperKind::Missing;
-    case 17: return DemoPaperKind::UnsizedPdf;
-    default: return DemoPaperKind::Pdf;
+    case 3:
+        return DemoPaperKind::Caj;
+    case 5:
+        return DemoPaperKind::OctetStreamPdf;
+    case 7:
+        return DemoPaperKind::Kdh;
+    case 9:
+        return DemoPaperKind::ChunkedPdf;
+    case 11:
+        return DemoPaperKind::Nh;
+    case 13:
+        return DemoPaperKind::ErrorPage;
+    case 15:
+        return DemoPaperKind::Missing;
+    case 17:
+        return DemoPaperKind::UnsizedPdf;
+    default:
+        return DemoPaperKind::Pdf;
     }
 }
 
@@ -90,8 +107,8 @@ QStringList pageLines(const DemoPaper &paper)
 // filler up to a size above the error-page limit.
 QByteArray readerFile(const QByteArray &magic, const DemoPaper &paper, int size)
 {
-    QByteArray bytes = magic + "Folionexus demo full text " + QByteArray::number(paper.number) + ": "
-        + paper.title.toUtf8() + '\n';
+    QByteArray bytes = magic + "Folionexus demo full text " + QByteArray::number(paper.number) + ": " +
+                       paper.title.toUtf8() + '\n';
     bytes += MiniPdf::padding(0, size - bytes.size(), size - bytes.size());
     return bytes;
 }
@@ -114,12 +131,18 @@ QByteArray buildBody(int number)
     // Sizes differ from paper to paper so a mixed-up file shows.
     const int size = DemoCatalog::kSmallestFile + (number * 389) % 4000;
     switch (p.kind) {
-    case DemoPaperKind::Caj: return readerFile(QByteArray("\xC8\x00\x00\x00", 4), p, size);
-    case DemoPaperKind::Kdh: return readerFile("KDH ", p, size);
-    case DemoPaperKind::Nh: return readerFile(QByteArray("HN\x00\x00", 4), p, size);
-    case DemoPaperKind::ErrorPage: return errorPageBody();
-    case DemoPaperKind::Missing: return missingBody();
-    default: return MiniPdf(pageLines(p), size).bytes();
+    case DemoPaperKind::Caj:
+        return readerFile(QByteArray("\xC8\x00\x00\x00", 4), p, size);
+    case DemoPaperKind::Kdh:
+        return readerFile("KDH ", p, size);
+    case DemoPaperKind::Nh:
+        return readerFile(QByteArray("HN\x00\x00", 4), p, size);
+    case DemoPaperKind::ErrorPage:
+        return errorPageBody();
+    case DemoPaperKind::Missing:
+        return missingBody();
+    default:
+        return MiniPdf(pageLines(p), size).bytes();
     }
 }
 
@@ -128,15 +151,24 @@ QByteArray buildBody(int number)
 QString demoPaperKindName(DemoPaperKind kind)
 {
     switch (kind) {
-    case DemoPaperKind::Pdf: return QStringLiteral("pdf");
-    case DemoPaperKind::OctetStreamPdf: return QStringLiteral("octet-stream pdf");
-    case DemoPaperKind::Caj: return QStringLiteral("caj");
-    case DemoPaperKind::Kdh: return QStringLiteral("kdh");
-    case DemoPaperKind::Nh: return QStringLiteral("nh");
-    case DemoPaperKind::ChunkedPdf: return QStringLiteral("chunked pdf");
-    case DemoPaperKind::UnsizedPdf: return QStringLiteral("close-delimited pdf");
-    case DemoPaperKind::ErrorPage: return QStringLiteral("error page");
-    case DemoPaperKind::Missing: return QStringLiteral("missing");
+    case DemoPaperKind::Pdf:
+        return QStringLiteral("pdf");
+    case DemoPaperKind::OctetStreamPdf:
+        return QStringLiteral("octet-stream pdf");
+    case DemoPaperKind::Caj:
+        return QStringLiteral("caj");
+    case DemoPaperKind::Kdh:
+        return QStringLiteral("kdh");
+    case DemoPaperKind::Nh:
+        return QStringLiteral("nh");
+    case DemoPaperKind::ChunkedPdf:
+        return QStringLiteral("chunked pdf");
+    case DemoPaperKind::UnsizedPdf:
+        return QStringLiteral("close-delimited pdf");
+    case DemoPaperKind::ErrorPage:
+        return QStringLiteral("error page");
+    case DemoPaperKind::Missing:
+        return QStringLiteral("missing");
     }
     return QString();
 }
@@ -179,11 +211,15 @@ QString mediaType(int number)
 {
     switch (kindOf(number)) {
     case DemoPaperKind::OctetStreamPdf:
-    case DemoPaperKind::Nh: return QStringLiteral("application/octet-stream");
-    case DemoPaperKind::Kdh: return QStringLiteral("application/kdh");
+    case DemoPaperKind::Nh:
+        return QStringLiteral("application/octet-stream");
+    case DemoPaperKind::Kdh:
+        return QStringLiteral("application/kdh");
     case DemoPaperKind::ErrorPage:
-    case DemoPaperKind::Missing: return QStringLiteral("text/html");
-    default: return QStringLiteral("application/pdf");
+    case DemoPaperKind::Missing:
+        return QStringLiteral("text/html");
+    default:
+        return QStringLiteral("application/pdf");
     }
 }
 

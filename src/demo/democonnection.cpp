@@ -21,9 +21,7 @@ bool wantsKeepAlive(const DemoRequest &request)
 } // namespace
 
 DemoConnection::DemoConnection(QTcpSocket *socket, Handler handler, QObject *parent)
-    : QObject(parent)
-    , m_socket(socket)
-    , m_handler(std::move(handler))
+    : QObject(parent), m_socket(socket), m_handler(std::move(handler))
 {
     m_socket->setParent(this);
     m_idle.setSingleShot(true);
@@ -113,8 +111,8 @@ void DemoConnection::start(const DemoRequest &request, DemoResponse response)
     if (framing == DemoResponse::Framing::Chunked && http10)
         framing = DemoResponse::Framing::Close;
 
-    QByteArray head = "HTTP/1.1 " + QByteArray::number(response.status) + ' '
-        + DemoResponse::reasonPhrase(response.status) + "\r\nServer: FolionexusDemo/1.0\r\n";
+    QByteArray head = "HTTP/1.1 " + QByteArray::number(response.status) + ' ' +
+                      DemoResponse::reasonPhrase(response.status) + "\r\nServer: FolionexusDemo/1.0\r\n";
     if (!response.contentType.isEmpty())
         head += "Content-Type: " + response.contentType + "\r\n";
     for (const auto &[name, value] : response.headers)
@@ -204,6 +202,6 @@ void DemoConnection::fail(int status)
     request.method = "GET";
     request.headers.emplaceBack("Connection", "close");
     m_in.clear();
-    start(request, DemoResponse::html(status, QStringLiteral("<html><head><title>%1</title></head></html>\n")
-                                                  .arg(status)));
+    start(request, DemoResponse::html(
+                       status, QStringLiteral("<html><head><title>%1</title></head></html>\n").arg(status)));
 }

@@ -4,7 +4,6 @@
 
 #include <QObject>
 #include <QTimer>
-
 #include <functional>
 
 class QTcpSocket;

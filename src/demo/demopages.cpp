@@ -51,8 +51,9 @@ QString pager(const QString &query, int current, int pageCount)
         html += pagerLink(query, current - 1, QStringLiteral("&lt;")) + QLatin1Char(' ');
     }
     for (int n = 1; n <= pageCount; ++n)
-        html += (n == current ? QStringLiteral("<b>%1</b>").arg(n) : pagerLink(query, n, QString::number(n)))
-            + QLatin1Char(' ');
+        html +=
+            (n == current ? QStringLiteral("<b>%1</b>").arg(n) : pagerLink(query, n, QString::number(n))) +
+            QLatin1Char(' ');
     if (current < pageCount) {
         html += pagerLink(query, current + 1, QStringLiteral(" &gt; ")) + QLatin1Char(' ');
         html += pagerLink(query, pageCount, QStringLiteral("末页"));
@@ -82,17 +83,18 @@ QString searchPath(const QString &query, int page)
 
 QString home()
 {
-    return page(kSiteName,
-                QStringLiteral(
-                    "<h1>%1</h1>\n%2"
-                    "<p>这是墨枢Folionexus自带的演示文献站点，运行在本机上。检索任意词语即可得到一组示例论文，"
-                    "在检索窗口中可以把结果页的论文加入列表并批量下载。演示帐号和密码都是 demo。</p>\n"
-                    "<p>This is the demo literature site that comes with Folionexus and runs on this computer. "
-                    "Search for anything to get a list of sample papers; the search window can add them to "
-                    "its list and download them in a batch. The demo account and password are both "
-                    "\"demo\".</p>\n"
-                    "<p><a href=\"/search?q=\">浏览全部文献</a> · <a href=\"/login\">登录</a></p>\n")
-                    .arg(kSiteName, searchForm(QString())));
+    return page(
+        kSiteName,
+        QStringLiteral(
+            "<h1>%1</h1>\n%2"
+            "<p>这是墨枢Folionexus自带的演示文献站点，运行在本机上。检索任意词语即可得到一组示例论文，"
+            "在检索窗口中可以把结果页的论文加入列表并批量下载。演示帐号和密码都是 demo。</p>\n"
+            "<p>This is the demo literature site that comes with Folionexus and runs on this computer. "
+            "Search for anything to get a list of sample papers; the search window can add them to "
+            "its list and download them in a batch. The demo account and password are both "
+            "\"demo\".</p>\n"
+            "<p><a href=\"/search?q=\">浏览全部文献</a> · <a href=\"/login\">登录</a></p>\n")
+            .arg(kSiteName, searchForm(QString())));
 }
 
 QString results(const QString &query, int current, int pageCount, int total, const QList<DemoPaper> &papers)
@@ -100,16 +102,17 @@ QString results(const QString &query, int current, int pageCount, int total, con
     QString rows;
     for (const DemoPaper &paper : papers)
         rows += paperRow(paper);
-    const QString shown = query.trimmed().isEmpty() ? QStringLiteral("全部文献")
-                                                    : QStringLiteral("检索词：%1").arg(esc(query));
-    return page(QStringLiteral("检索结果 - ") + kSiteName,
-                searchForm(query)
-                    + QStringLiteral("<p class=\"summary\">%1，共 %2 条结果，第 %3/%4 页</p>\n")
-                          .arg(shown, QString::number(total), QString::number(current), QString::number(pageCount))
-                    + QStringLiteral("<div class=\"tablelist paperlist\">\n<table>\n"
-                                     "<tr><th>序号</th><th>题名</th><th>Title</th><th>作者</th><th>来源</th>"
-                                     "<th>年份</th></tr>\n")
-                    + rows + QStringLiteral("</table>\n</div>\n") + pager(query, current, pageCount));
+    const QString shown =
+        query.trimmed().isEmpty() ? QStringLiteral("全部文献") : QStringLiteral("检索词：%1").arg(esc(query));
+    return page(
+        QStringLiteral("检索结果 - ") + kSiteName,
+        searchForm(query) +
+            QStringLiteral("<p class=\"summary\">%1，共 %2 条结果，第 %3/%4 页</p>\n")
+                .arg(shown, QString::number(total), QString::number(current), QString::number(pageCount)) +
+            QStringLiteral("<div class=\"tablelist paperlist\">\n<table>\n"
+                           "<tr><th>序号</th><th>题名</th><th>Title</th><th>作者</th><th>来源</th>"
+                           "<th>年份</th></tr>\n") +
+            rows + QStringLiteral("</table>\n</div>\n") + pager(query, current, pageCount));
 }
 
 QString paperDetail(const DemoPaper &paper)
@@ -117,13 +120,15 @@ QString paperDetail(const DemoPaper &paper)
     return page(paper.title + QStringLiteral(" - ") + kSiteName,
                 QStringLiteral("<h1>%1</h1>\n<p class=\"en\">%2</p>\n<p>作者：%3</p>\n<p>来源：%4，%5</p>\n"
                                "<p><a href=\"/paper/%6.pdf\">下载全文</a></p>\n")
-                    .arg(esc(paper.title), esc(paper.englishTitle), esc(paper.authors.join(QStringLiteral("; "))),
-                         esc(paper.source), QString::number(paper.year), QString::number(paper.number)));
+                    .arg(esc(paper.title), esc(paper.englishTitle),
+                         esc(paper.authors.join(QStringLiteral("; "))), esc(paper.source),
+                         QString::number(paper.year), QString::number(paper.number)));
 }
 
 QString login(const QString &message)
 {
-    const QString note = message.isEmpty() ? QString() : QStringLiteral("<p class=\"error\">%1</p>\n").arg(esc(message));
+    const QString note =
+        message.isEmpty() ? QString() : QStringLiteral("<p class=\"error\">%1</p>\n").arg(esc(message));
     return page(QStringLiteral("登录 - ") + kSiteName,
                 QStringLiteral("<h1>用户登录</h1>\n%1"
                                "<form class=\"login\" action=\"/login\" method=\"post\">\n"
@@ -143,8 +148,9 @@ QString loggedIn(const QString &account)
 
 QString loginRequired()
 {
-    return page(QStringLiteral("请先登录 - ") + kSiteName,
-                QStringLiteral("<h1>请先登录</h1>\n<p>下载全文需要先登录。<a href=\"/login\">登录</a></p>\n"));
+    return page(
+        QStringLiteral("请先登录 - ") + kSiteName,
+        QStringLiteral("<h1>请先登录</h1>\n<p>下载全文需要先登录。<a href=\"/login\">登录</a></p>\n"));
 }
 
 QString verification(const QString &back)
@@ -184,18 +190,21 @@ QString rangeNotSatisfiable()
 QString about()
 {
     return page(QStringLiteral("关于本站 - ") + kSiteName,
-                QStringLiteral("<h1>关于本站</h1>\n<p>本站的论文均为演示用的示例文件，题名、作者和内容都是虚构的。</p>\n"
-                               "<p>All papers on this site are made-up samples for trying the program out.</p>\n"));
+                QStringLiteral(
+                    "<h1>关于本站</h1>\n<p>本站的论文均为演示用的示例文件，题名、作者和内容都是虚构的。</p>\n"
+                    "<p>All papers on this site are made-up samples for trying the program out.</p>\n"));
 }
 
 QString notFound()
 {
-    return page(QStringLiteral("404 Not Found"), QStringLiteral("<h1>404 Not Found</h1>\n<p>页面不存在。</p>\n"));
+    return page(QStringLiteral("404 Not Found"),
+                QStringLiteral("<h1>404 Not Found</h1>\n<p>页面不存在。</p>\n"));
 }
 
 QString methodNotAllowed()
 {
-    return page(QStringLiteral("405 Method Not Allowed"), QStringLiteral("<h1>405 Method Not Allowed</h1>\n"));
+    return page(QStringLiteral("405 Method Not Allowed"),
+                QStringLiteral("<h1>405 Method Not Allowed</h1>\n"));
 }
 
 QByteArray logo()

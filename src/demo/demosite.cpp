@@ -14,7 +14,6 @@
 #include <QRegularExpression>
 #include <QTcpServer>
 #include <QTcpSocket>
-
 #include <optional>
 
 namespace {
@@ -107,9 +106,7 @@ QString localReturn(const QString &path)
 
 } // namespace
 
-DemoSite::DemoSite(QObject *parent)
-    : QObject(parent)
-    , m_server(new QTcpServer(this))
+DemoSite::DemoSite(QObject *parent) : QObject(parent), m_server(new QTcpServer(this))
 {
     connect(m_server, &QTcpServer::newConnection, this, &DemoSite::acceptConnections);
 }
@@ -309,10 +306,10 @@ void DemoSite::setLargeFile(const QString &path)
 void DemoSite::setLargeFileSize(qint64 bytes)
 {
     m_largePath.clear();
-    m_largePdf = std::make_shared<const MiniPdf>(
-        QStringList{QStringLiteral("Folionexus Demo Library - large file"),
-                    QStringLiteral("%1 bytes").arg(bytes)},
-        bytes);
+    m_largePdf =
+        std::make_shared<const MiniPdf>(QStringList{QStringLiteral("Folionexus Demo Library - large file"),
+                                                    QStringLiteral("%1 bytes").arg(bytes)},
+                                        bytes);
 }
 
 QUrl DemoSite::largeFileUrl() const
@@ -416,7 +413,8 @@ DemoResponse DemoSite::loginPage(const DemoRequest &request)
     const QByteArray token = newToken();
     m_sessions.insert(token);
     DemoResponse response = DemoResponse::html(200, DemoPages::loggedIn(m_account));
-    response.headers.emplaceBack("Set-Cookie", sessionCookieName().toLatin1() + '=' + token + "; Path=/; HttpOnly");
+    response.headers.emplaceBack("Set-Cookie",
+                                 sessionCookieName().toLatin1() + '=' + token + "; Path=/; HttpOnly");
     return response;
 }
 
@@ -487,9 +485,14 @@ DemoResponse DemoSite::paperFile(int number, const DemoRequest &request)
     const QByteArray bytes = paperBytes(number);
     response.body = DemoBody::fromBytes(bytes);
     switch (paperKind(number)) {
-    case DemoPaperKind::ChunkedPdf: response.framing = DemoResponse::Framing::Chunked; break;
-    case DemoPaperKind::UnsizedPdf: response.framing = DemoResponse::Framing::Close; break;
-    default: break;
+    case DemoPaperKind::ChunkedPdf:
+        response.framing = DemoResponse::Framing::Chunked;
+        break;
+    case DemoPaperKind::UnsizedPdf:
+        response.framing = DemoResponse::Framing::Close;
+        break;
+    default:
+        break;
     }
     if (response.status != 200)
         return response;

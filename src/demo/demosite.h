@@ -9,7 +9,6 @@
 #include <QObject>
 #include <QSet>
 #include <QUrl>
-
 #include <memory>
 #include <optional>
 
@@ -105,7 +104,7 @@ public:
     QUrl paperFileUrl(int number) const;  // the link with ".pdf" appended: the file
     QString paperTitle(int number) const; // the link's text
     DemoPaperKind paperKind(int number) const;
-    int paperStatus(int number) const;       // the HTTP status of the file's answer
+    int paperStatus(int number) const;        // the HTTP status of the file's answer
     QString paperMediaType(int number) const; // its Content-Type without parameters
     QByteArray paperBytes(int number) const;  // its body, exactly as sent
     bool paperHasContentLength(int number) const;

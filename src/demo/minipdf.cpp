@@ -1,7 +1,6 @@
 #include "demo/minipdf.h"
 
 #include <QList>
-
 #include <algorithm>
 #include <cstring>
 
@@ -65,8 +64,7 @@ QByteArray xrefEntry(qint64 offset, bool free = false)
 } // namespace
 
 MiniPdf::MiniPdf(const QStringList &lines, qint64 minimumSize)
-    : m_head("%PDF-1.4\n%\xE2\xE3\xCF\xD3\n")
-    , m_content(contentStream(lines))
+    : m_head("%PDF-1.4\n%\xE2\xE3\xCF\xD3\n"), m_content(contentStream(lines))
 {
     m_tail = tailFor(0);
     // The trailer's last offset grows by a digit now and then, so settle the padding in a few rounds.

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QByteArray>
-
 #include <memory>
 
 // Undoes the content coding of an answer's body as it streams in (none, gzip or deflate), and says at the

@@ -1,7 +1,7 @@
 #include "download/cookiemirror.h"
 
-#include <QNetworkCookie>
 #include <QHash>
+#include <QNetworkCookie>
 #include <QNetworkCookieJar>
 #include <QWebEngineCookieStore>
 

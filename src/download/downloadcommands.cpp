@@ -10,7 +10,6 @@
 #include <QFileInfo>
 #include <QRandomGenerator>
 #include <QSet>
-
 #include <algorithm>
 #include <cmath>
 #include <functional>
@@ -40,8 +39,8 @@ bool isFinished(RowState state)
 
 bool isHtmlType(const QString &type)
 {
-    return type.compare(QLatin1String("htm"), Qt::CaseInsensitive) == 0
-        || type.compare(QLatin1String("html"), Qt::CaseInsensitive) == 0;
+    return type.compare(QLatin1String("htm"), Qt::CaseInsensitive) == 0 ||
+           type.compare(QLatin1String("html"), Qt::CaseInsensitive) == 0;
 }
 
 } // namespace
@@ -136,8 +135,9 @@ int RedownloadHtmlRows(DownloadListModel &model, const CommandGuards &guards)
 {
     if (refused(guards.listChangeGuard, commandtext::StopFirst))
         return -1;
-    return resetRowsWhere(model, allIds(model),
-                          [](const DownloadRow &row) { return isFinished(row.state) && isHtmlType(row.type); });
+    return resetRowsWhere(model, allIds(model), [](const DownloadRow &row) {
+        return isFinished(row.state) && isHtmlType(row.type);
+    });
 }
 
 void AutoRedownload(DownloadListModel &model, const CommandGuards &guards, int choicePosition)
@@ -161,7 +161,8 @@ int RemoveSelectedRows(DownloadListModel &model, const CommandGuards &guards, co
     if (refused(guards.listChangeGuard, commandtext::StopFirst))
         return -1;
     const QSet<RowId> ids(selected.cbegin(), selected.cend());
-    return static_cast<int>(model.removeRowsIf([&ids](const DownloadRow &row) { return ids.contains(row.id); }).size());
+    return static_cast<int>(
+        model.removeRowsIf([&ids](const DownloadRow &row) { return ids.contains(row.id); }).size());
 }
 
 int RemoveFailedRows(DownloadListModel &model)
@@ -297,8 +298,8 @@ int CheckPdfFiles(DownloadListModel &model)
             continue;
         const QString path = rowFilePath(row);
         const QString answer = SniffPaperType(path);
-        if (answer == kPaperMissing || answer == kPaperUnknown
-            || answer.compare(QLatin1String("pdf"), Qt::CaseInsensitive) == 0)
+        if (answer == kPaperMissing || answer == kPaperUnknown ||
+            answer.compare(QLatin1String("pdf"), Qt::CaseInsensitive) == 0)
             continue;
         const QString newPath = MakeUniquePath(
             rowFilePath(withTrailingSlash(row.folder), FitNameForDisk(row.name, answer, 0), answer));

@@ -4,7 +4,6 @@
 
 #include <QList>
 #include <QString>
-
 #include <functional>
 
 class QRandomGenerator;
@@ -12,7 +11,7 @@ class QRandomGenerator;
 // What the list commands ask of the desktop. The window installs the real shell actions; tests record.
 struct ShellHooks
 {
-    std::function<bool(const QString &path)> openFile; // with its associated program
+    std::function<bool(const QString &path)> openFile;     // with its associated program
     std::function<bool(const QString &path)> showInFolder; // the folder, with the file selected
     std::function<bool(const QString &folder)> openFolder; // the folder itself
     std::function<bool(const QString &path)> openInTextEditor;
@@ -22,7 +21,7 @@ struct ShellHooks
 // The two busy tests, read from the scheduler when a command starts.
 struct CommandGuards
 {
-    bool sortGuard = false; // the scheduler runs or a download is busy
+    bool sortGuard = false;       // the scheduler runs or a download is busy
     bool listChangeGuard = false; // the scheduler runs or a transfer is still live
     bool downloadBusy = false;
 };

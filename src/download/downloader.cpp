@@ -98,7 +98,8 @@ bool isHtmlType(const QString &type)
 
 } // namespace
 
-Downloader::Downloader(RowId id, QNetworkAccessManager *manager, const TransferOptions &options, QObject *parent)
+Downloader::Downloader(RowId id, QNetworkAccessManager *manager, const TransferOptions &options,
+                       QObject *parent)
     : QObject(parent), m_id(id), m_manager(manager), m_options(options)
 {
     qRegisterMetaType<TransferResult>();
@@ -197,7 +198,8 @@ void Downloader::BeginDownload(const QString &address, const QString &saveFile, 
     startRequest(m_address);
 }
 
-void Downloader::Inet下载文件(const QString &address, const QString &name, const QString &type, TargetResolver resolve)
+void Downloader::Inet下载文件(const QString &address, const QString &name, const QString &type,
+                              TargetResolver resolve)
 {
     m_resolve = std::move(resolve);
     m_result.name = name;
@@ -267,7 +269,8 @@ bool Downloader::followRedirect(int status)
 {
     const QUrl next = m_reply->url().resolved(QUrl::fromEncoded(m_reply->rawHeader("Location").trimmed()));
     if (++m_redirects > m_options.maxRedirects) {
-        fail(FailureReason::of(Kind::Redirect, status, QStringLiteral("more than %1 redirects").arg(m_options.maxRedirects)));
+        fail(FailureReason::of(Kind::Redirect, status,
+                               QStringLiteral("more than %1 redirects").arg(m_options.maxRedirects)));
         return false;
     }
     const QString scheme = next.scheme().toLower();
@@ -303,8 +306,9 @@ bool Downloader::takeAnswer(int status)
     if (m_options.singleConnection) {
         // HTTP/2 answers carry no reason phrase; their 200 is as good as "200 OK".
         const bool http2 = m_reply->attribute(QNetworkRequest::Http2WasUsedAttribute).toBool();
-        const QString line =
-            QStringLiteral("HTTP/1.1 %1 %2").arg(status).arg(http2 && status == 200 ? QStringLiteral("OK") : reason);
+        const QString line = QStringLiteral("HTTP/1.1 %1 %2")
+                                 .arg(status)
+                                 .arg(http2 && status == 200 ? QStringLiteral("OK") : reason);
         if (!acceptsStatusLine(line)) {
             m_result.sizeNote = SizeNote::NotFound;
             fail(FailureReason::of(Kind::HttpStatus, status, reason));
@@ -384,12 +388,14 @@ bool Downloader::takeRange(int status)
     const bool sameTotal = m_resume.total < 0 || total < 0 || total == m_resume.total;
     bool numeric = false;
     const qint64 length = m_reply->rawHeader("Content-Length").trimmed().toLongLong(&numeric);
-    const bool encoded = BodyDecoder::codingOf(m_reply->rawHeader("Content-Encoding")) != BodyDecoder::Coding::Identity;
+    const bool encoded =
+        BodyDecoder::codingOf(m_reply->rawHeader("Content-Encoding")) != BodyDecoder::Coding::Identity;
     if (!readable || start != m_resume.bytes || !sameFile || !sameTotal || encoded ||
         (numeric && length != end - start + 1)) {
         PartFile::removeKept(m_resume.folder, m_resume.temporaryName);
         m_resume = {};
-        fail(FailureReason::of(Kind::ShortBody, status, QStringLiteral("the server sent another part of the file")));
+        fail(FailureReason::of(Kind::ShortBody, status,
+                               QStringLiteral("the server sent another part of the file")));
         return false;
     }
     if (m_options.singleConnection) {
@@ -477,8 +483,10 @@ void Downloader::readBody()
         if (decoded.isEmpty())
             continue;
         // A paper compresses a few times over; a large body that grows a hundredfold is a bomb, not a file.
-        if (m_part.size() + decoded.size() > kBombFloor && m_part.size() + decoded.size() > 100 * m_wireBytes) {
-            fail(FailureReason::of(Kind::ShortBody, 0, QStringLiteral("the compressed body expands too far")));
+        if (m_part.size() + decoded.size() > kBombFloor &&
+            m_part.size() + decoded.size() > 100 * m_wireBytes) {
+            fail(
+                FailureReason::of(Kind::ShortBody, 0, QStringLiteral("the compressed body expands too far")));
             return;
         }
         if (m_head.size() < kHeadBytes)
@@ -624,7 +632,8 @@ void Downloader::commitFile(const QString &fileName)
         QString newName;
         const QString path = m_resolve(m_result.type, &newName);
         const QFileInfo target(path);
-        if (!path.isEmpty() && withTrailingSlash(target.path()) == m_folder && target.fileName() != fileName) {
+        if (!path.isEmpty() && withTrailingSlash(target.path()) == m_folder &&
+            target.fileName() != fileName) {
             m_result.path = path;
             m_result.name = newName;
             m_fileName = target.fileName();
@@ -668,8 +677,9 @@ void Downloader::repairType()
 void Downloader::onHeaderTimeout()
 {
     if (m_phase == Phase::Requesting)
-        fail(FailureReason::of(Kind::Timeout, 0,
-                               QStringLiteral("no answer within %1 seconds").arg(m_headerTimer.interval() / 1000)));
+        fail(FailureReason::of(
+            Kind::Timeout, 0,
+            QStringLiteral("no answer within %1 seconds").arg(m_headerTimer.interval() / 1000)));
 }
 
 void Downloader::onStallCheck()
@@ -695,7 +705,8 @@ void Downloader::stop(const FailureReason &reason)
     case Phase::Receiving:
         if (m_reply)
             readBody();
-        if (m_phase == Phase::Receiving && m_length >= 0 && m_wireBytes == m_length && m_decoder->complete()) {
+        if (m_phase == Phase::Receiving && m_length >= 0 && m_wireBytes == m_length &&
+            m_decoder->complete()) {
             completeBody();
             return;
         }

@@ -1,16 +1,15 @@
 #pragma once
 
+#include "common/sha256.h"
 #include "download/bodydecoder.h"
 #include "download/downloadlistmodel.h"
 #include "download/partfile.h"
 
 #include <QByteArray>
-#include "common/sha256.h"
 #include <QObject>
 #include <QPointer>
 #include <QTimer>
 #include <QUrl>
-
 #include <functional>
 #include <memory>
 
@@ -41,10 +40,10 @@ enum class ConnectionState {
 struct TransferOptions
 {
     bool singleConnection = false;
-    bool expectPaper = true; // a web page in the answer is a failure, not a file
+    bool expectPaper = true;      // a web page in the answer is a failure, not a file
     bool replaceExisting = false; // the file may replace one of the same name (overwrite)
-    int headerTimeoutMs = 30000; // no answer within this time fails the transfer
-    int stallWindowMs = 60000; // fewer than stallMinBytes within this time is a stall
+    int headerTimeoutMs = 30000;  // no answer within this time fails the transfer
+    int stallWindowMs = 60000;    // fewer than stallMinBytes within this time is a stall
     qint64 stallMinBytes = 1024;
     int maxRedirects = 10;
 };
@@ -60,28 +59,31 @@ struct ResumePoint
     QByteArray lastModified;
     qint64 total = -1; // the whole file's length as the server stated it
 
-    bool isValid() const { return !temporaryName.isEmpty() && bytes > 0 && (!etag.isEmpty() || !lastModified.isEmpty()); }
+    bool isValid() const
+    {
+        return !temporaryName.isEmpty() && bytes > 0 && (!etag.isEmpty() || !lastModified.isEmpty());
+    }
 };
 
 // How a transfer ended: exactly one of these per transfer.
 struct TransferResult
 {
     bool done = false;
-    FailureReason reason; // when not done
-    bool answered = false; // the server's answer (status and headers) arrived
-    bool stamped = true; // the end counts as a file's end for the pause between files
+    FailureReason reason;               // when not done
+    bool answered = false;              // the server's answer (status and headers) arrived
+    bool stamped = true;                // the end counts as a file's end for the pause between files
     SizeNote sizeNote = SizeNote::None; // a text for the size cell
-    bool clearPercent = false; // the percent cell is emptied
-    qint64 received = 0; // bytes of the file
-    qint64 total = -1; // the length the answer stated for the file, -1 none
-    QString path; // the finished file
-    QString name; // the row's name and type that go with the file
+    bool clearPercent = false;          // the percent cell is emptied
+    qint64 received = 0;                // bytes of the file
+    qint64 total = -1;                  // the length the answer stated for the file, -1 none
+    QString path;                       // the finished file
+    QString name;                       // the row's name and type that go with the file
     QString type;
     qint64 retryAfterMs = -1; // the server's Retry-After, -1 when it gave none
-    QUrl finalUrl; // where the answer came from at last (after redirects)
-    QString sha256; // of the finished file, hashed as its bytes were written (lower-case hex)
-    ResumePoint resume; // bytes kept for another try (a transient failure only)
-    bool resumed = false; // the answer continued bytes kept by an earlier try
+    QUrl finalUrl;            // where the answer came from at last (after redirects)
+    QString sha256;           // of the finished file, hashed as its bytes were written (lower-case hex)
+    ResumePoint resume;       // bytes kept for another try (a transient failure only)
+    bool resumed = false;     // the answer continued bytes kept by an earlier try
 };
 Q_DECLARE_METATYPE(TransferResult)
 
@@ -96,7 +98,8 @@ public:
     // it; the caller keeps the path for this transfer until it has ended.
     using TargetResolver = std::function<QString(const QString &type, QString *newName)>;
 
-    Downloader(RowId id, QNetworkAccessManager *manager, const TransferOptions &options, QObject *parent = nullptr);
+    Downloader(RowId id, QNetworkAccessManager *manager, const TransferOptions &options,
+               QObject *parent = nullptr);
     ~Downloader() override; // a destroyed transfer cancels its request and leaves no file behind
 
     RowId id() const { return m_id; }
@@ -106,7 +109,8 @@ public:
     // Continue from bytes an earlier try kept (call before starting).
     void setResume(const ResumePoint &resume) { m_resume = resume; }
     // The single connection: the answer's media type decides the type, resolve gives the path for it.
-    void Inet下载文件(const QString &address, const QString &name, const QString &type, TargetResolver resolve);
+    void Inet下载文件(const QString &address, const QString &name, const QString &type,
+                      TargetResolver resolve);
 
     // Stops the transfer unless the whole file is in: then it is kept and the transfer ends done.
     void stop(const FailureReason &reason = FailureReason::of(FailureReason::Kind::Stopped));
@@ -185,11 +189,12 @@ private:
     bool m_fallback = false;
     bool m_progressWithTotal = false;
     int m_redirects = 0;
-    qint64 m_length = -1; // stated length of the body as sent
+    qint64 m_length = -1;   // stated length of the body as sent
     qint64 m_wireBytes = 0; // body bytes as sent (before decoding)
     qint64 m_stallMark = 0;
     QByteArray m_head; // the first bytes of the file, to tell what it is
-    std::shared_ptr<StreamSha256> m_sha = std::make_shared<StreamSha256>(); // of the file's bytes, as they are written
+    std::shared_ptr<StreamSha256> m_sha =
+        std::make_shared<StreamSha256>(); // of the file's bytes, as they are written
     std::shared_ptr<QString> m_shaResult; // filled where the file is flushed
     ResumePoint m_resume; // asked for with Range; cleared when the server sends the whole file
     QByteArray m_etag;

@@ -1,7 +1,6 @@
 #include "download/downloadlistmodel.h"
 
 #include <QSet>
-
 #include <algorithm>
 
 QString DownloadRow::sizeText() const
@@ -91,8 +90,9 @@ int DownloadListModel::columnCount(const QModelIndex &parent) const
 QString DownloadListModel::headerText(int column)
 {
     static const std::array<QString, ColumnCount> headers{
-        QStringLiteral("名称"),     QStringLiteral("类型"),     QStringLiteral("文件大小"), QStringLiteral("已下载数"),
-        QStringLiteral("百分比"),   QStringLiteral("保存路径"), QStringLiteral("速度")};
+        QStringLiteral("名称"),     QStringLiteral("类型"),   QStringLiteral("文件大小"),
+        QStringLiteral("已下载数"), QStringLiteral("百分比"), QStringLiteral("保存路径"),
+        QStringLiteral("速度")};
     return (column >= 0 && column < ColumnCount) ? headers.at(static_cast<size_t>(column)) : QString();
 }
 
@@ -381,7 +381,8 @@ void DownloadListModel::sortRows(const std::function<bool(const DownloadRow &, c
     QList<int> order(count());
     for (int i = 0; i < count(); ++i)
         order[i] = i;
-    std::stable_sort(order.begin(), order.end(), [&](int a, int b) { return less(m_rows.at(a), m_rows.at(b)); });
+    std::stable_sort(order.begin(), order.end(),
+                     [&](int a, int b) { return less(m_rows.at(a), m_rows.at(b)); });
     QList<int> newPosition(count());
     QList<DownloadRow> sorted;
     sorted.reserve(count());
@@ -430,8 +431,8 @@ void DownloadListModel::reorderRows(const QList<RowId> &order)
 
 int DownloadListModel::统计未下载项数目() const
 {
-    return static_cast<int>(
-        std::count_if(m_rows.cbegin(), m_rows.cend(), [](const DownloadRow &r) { return r.progressEmpty(); }));
+    return static_cast<int>(std::count_if(m_rows.cbegin(), m_rows.cend(),
+                                          [](const DownloadRow &r) { return r.progressEmpty(); }));
 }
 
 bool DownloadListModel::检测是否下载列表完毕() const

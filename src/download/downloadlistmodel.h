@@ -6,7 +6,6 @@
 #include <QHash>
 #include <QList>
 #include <QTimer>
-
 #include <array>
 #include <functional>
 
@@ -48,22 +47,22 @@ QString percentNoteText(PercentNote note);
 struct DownloadRow
 {
     RowId id = RowId::None; // set by the list when the row is added
-    QString key; // the file's address, unique in the list
-    QString name; // file name without folder and extension
-    QString type; // extension without dot
-    QString folder; // ends in "/" once the scheduler has seen the row
-    QString tag; // result page the link came from
+    QString key;            // the file's address, unique in the list
+    QString name;           // file name without folder and extension
+    QString type;           // extension without dot
+    QString folder;         // ends in "/" once the scheduler has seen the row
+    QString tag;            // result page the link came from
     RowState state = RowState::Waiting;
     qint64 size = -1; // bytes; -1 leaves the cell empty
     SizeNote sizeNote = SizeNote::None;
-    qint64 downloaded = -1; // bytes written; -1 leaves the cell empty
+    qint64 downloaded = -1;    // bytes written; -1 leaves the cell empty
     bool percentShown = false; // the percent cell shows downloaded ÷ size
     PercentNote percentNote = PercentNote::None;
     FailureReason reason; // why the last attempt failed
-    qint64 speed = -1; // bytes a second while downloading; -1 unknown
-    int retry = 0; // automatic retries used on this attempt (0: none yet)
-    int retryLimit = 0; // automatic retries allowed; shown while the row waits for one
-    QString sha256; // of the file a transfer finished (lower-case hex), empty otherwise
+    qint64 speed = -1;    // bytes a second while downloading; -1 unknown
+    int retry = 0;        // automatic retries used on this attempt (0: none yet)
+    int retryLimit = 0;   // automatic retries allowed; shown while the row waits for one
+    QString sha256;       // of the file a transfer finished (lower-case hex), empty otherwise
 
     QString sizeText() const;
     QString downloadedText() const;

@@ -13,7 +13,6 @@
 #include <QNetworkCookieJar>
 #include <QNetworkProxy>
 #include <QSet>
-
 #include <cmath>
 
 namespace {
@@ -207,7 +206,8 @@ void DownloadScheduler::applyProxy()
 
 void DownloadScheduler::switchMethod()
 {
-    m_options.method = method() == DownloadMethod::Parallel ? DownloadMethod::Single : DownloadMethod::Parallel;
+    m_options.method =
+        method() == DownloadMethod::Parallel ? DownloadMethod::Single : DownloadMethod::Parallel;
     m_options.threadCount = 1;
     m_options.threadPosition = 0;
     Q_EMIT methodShown(method(), method() != DownloadMethod::Single, 0);
@@ -224,7 +224,8 @@ void DownloadScheduler::windowClosing()
     Timer1.stop();
     setRunning(false);
     StopDownloads();
-    WriteSetting(settingkeys::SectionDownload, settingkeys::Threads, QString::number(m_options.threadPosition));
+    WriteSetting(settingkeys::SectionDownload, settingkeys::Threads,
+                 QString::number(m_options.threadPosition));
 }
 
 void DownloadScheduler::StopDownloads()
@@ -482,7 +483,8 @@ TransferOptions DownloadScheduler::transferOptions(bool single) const
 
 Downloader *DownloadScheduler::makeTransfer(RowId id, bool single)
 {
-    auto *transfer = new Downloader(id, single ? m_singleManager : m_slotManager, transferOptions(single), this);
+    auto *transfer =
+        new Downloader(id, single ? m_singleManager : m_slotManager, transferOptions(single), this);
     connect(transfer, &Downloader::DownloadProgress, this, &DownloadScheduler::onProgress);
     connect(transfer, &Downloader::answered, this, &DownloadScheduler::onAnswered);
     connect(transfer, &Downloader::bodyReceived, this, &DownloadScheduler::onBodyReceived);
@@ -518,7 +520,9 @@ void DownloadScheduler::Inet下载当前文件(RowId id)
     Downloader *transfer = makeTransfer(id, true);
     m_single = Slot{transfer, id, monoNow()};
     // The answer's type decides the file's name; the path is reserved for the row until it ends.
-    auto resolve = [this, id](const QString &type, QString *newName) { return reserveTarget(id, type, newName); };
+    auto resolve = [this, id](const QString &type, QString *newName) {
+        return reserveTarget(id, type, newName);
+    };
     transfer->Inet下载文件(row->key, row->name, row->type, resolve);
 }
 
@@ -626,11 +630,13 @@ bool DownloadScheduler::scheduleRetry(RowId id, const TransferResult &result)
     const DownloadRow *row = m_model->find(id);
     const qint64 nowMs = monoNow();
     const int attempt = row ? row->retry + 1 : 0;
-    const qint64 delay = retrypolicy::DelayMs(attempt, result.retryAfterMs, m_jitter.generateDouble() * 2 - 1);
+    const qint64 delay =
+        retrypolicy::DelayMs(attempt, result.retryAfterMs, m_jitter.generateDouble() * 2 - 1);
     const QString host = hostOf(row ? row->key : result.finalUrl.toString());
     if (retrypolicy::HoldsBackHost(result.reason))
         m_hostHold[host] = std::max(m_hostHold.value(host, 0), nowMs + delay);
-    const bool again = row && result.reason.kind != FailureReason::Kind::Stopped && attempt <= m_options.retries &&
+    const bool again = row && result.reason.kind != FailureReason::Kind::Stopped &&
+                       attempt <= m_options.retries &&
                        retrypolicy::IsTransient(result.reason, result.retryAfterMs);
     if (!again) {
         dropRetries(id);
@@ -797,13 +803,14 @@ void DownloadScheduler::watchdog(int threadCount)
             continue;
         // A slot that has body bytes is watched by its own stall limit; this catches the ones that never
         // got under way.
-        if (slot.transfer->hasProgressWithTotal() || slot.transfer->hasBodyBytes() || slot.transfer->isCommitting())
+        if (slot.transfer->hasProgressWithTotal() || slot.transfer->hasBodyBytes() ||
+            slot.transfer->isCommitting())
             continue;
         const DownloadRow *row = m_model->find(slot.row);
         if (row && (row->size >= 0 || row->sizeNote != SizeNote::None))
             continue;
-        slot.transfer->abort(FailureReason::of(Kind::Timeout, 0,
-                                              QStringLiteral("no progress in %1 seconds").arg(WatchdogSeconds)));
+        slot.transfer->abort(FailureReason::of(
+            Kind::Timeout, 0, QStringLiteral("no progress in %1 seconds").arg(WatchdogSeconds)));
     }
 }
 

@@ -7,12 +7,11 @@
 #include "download/targetfile.h"
 
 #include <QElapsedTimer>
-#include <QRandomGenerator>
 #include <QHash>
 #include <QObject>
 #include <QPointer>
+#include <QRandomGenerator>
 #include <QTimer>
-
 #include <array>
 
 class QNetworkAccessManager;
@@ -54,7 +53,8 @@ public:
     void windowLoaded();
     // Start ("开始下载"): the scheduler runs.
     void start();
-    // Stop ("停止下载"): scheduler off, transfers cancelled (a file already whole is kept), their rows failed.
+    // Stop ("停止下载"): scheduler off, transfers cancelled (a file already whole is kept), their rows
+    // failed.
     void StopDownloads();
     // "切换": toggles the method for this run and stops the scheduler (running transfers go on).
     void switchMethod();
@@ -75,8 +75,8 @@ public:
     bool transferExecuting() const;
     // Any transfer still under way (also one putting its file in place).
     bool anyTransferLive() const;
-    bool slotAlive(int k) const; // k = 1..6
-    RowId SlotRow(int k) const; // the row slot k serves
+    bool slotAlive(int k) const;       // k = 1..6
+    RowId SlotRow(int k) const;        // the row slot k serves
     qint64 SlotStartTime(int k) const; // monotonic ms
     Downloader *slot(int k) const;
     Downloader *singleTransfer() const { return m_single.transfer.data(); }
@@ -177,7 +177,7 @@ private:
     bool m_busy = false;
     double m_lastFinishTime = 0;
     qint64 m_lastFinishMono = 0;
-    bool m_runOpen = false; // a started queue has not yet been announced finished
+    bool m_runOpen = false;  // a started queue has not yet been announced finished
     bool m_starting = false; // re-entry guard of startWaitingRows
     QNetworkCookieJar *m_cookieJar;
     QNetworkAccessManager *m_singleManager;
@@ -195,9 +195,9 @@ private:
         qint64 latest = 0; // bytes it has now
     };
     QHash<RowId, Speed> m_speed;
-    QHash<RowId, qint64> m_retryAt; // rows waiting for an automatic retry, and when it is due
-    QHash<RowId, ResumePoint> m_resumeFrom; // bytes kept for a row's next try
-    QHash<QString, qint64> m_hostHold; // hosts that asked to be left alone, and until when
+    QHash<RowId, qint64> m_retryAt;          // rows waiting for an automatic retry, and when it is due
+    QHash<RowId, ResumePoint> m_resumeFrom;  // bytes kept for a row's next try
+    QHash<QString, qint64> m_hostHold;       // hosts that asked to be left alone, and until when
     QHash<QString, QList<RowId>> m_wallRows; // rows in a row that met a verification page, by host
     QRandomGenerator m_jitter;
     bool m_loginPending = false;
@@ -211,5 +211,5 @@ private:
     qint64 m_stallMinBytes = 1024;
     HeldRowCheck *m_heldCheck = nullptr;
     QTimer Timer_Down; // the scheduler: on exactly while the queue runs
-    QTimer Timer1; // housekeeping
+    QTimer Timer1;     // housekeeping
 };

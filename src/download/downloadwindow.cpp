@@ -10,8 +10,8 @@
 #include "download/downloadscheduler.h"
 #include "download/downloadsession.h"
 #include "download/loginpanel.h"
-#include "settings/sharedoptions.h"
 #include "download/queuekeeper.h"
+#include "settings/sharedoptions.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -380,15 +380,15 @@ QSize leastWindowSize(fFileDownload &w)
 
 } // namespace
 
-DownloadLayout computeDownloadLayout(QSize outerSize, int titleBarHeight, int menuBarHeight, int statusBarHeight,
-                                     int barHeight, int browserTop)
+DownloadLayout computeDownloadLayout(QSize outerSize, int titleBarHeight, int menuBarHeight,
+                                     int statusBarHeight, int barHeight, int browserTop)
 {
     const int margin = twipsToPixels(20);
     DownloadLayout layout;
     layout.bar = QRect(margin, margin, std::max(0, outerSize.width() - twipsToPixels(300)), barHeight);
     const int listTop = layout.bar.top() + barHeight;
-    const int listHeight = outerSize.height() - listTop - statusBarHeight - titleBarHeight - menuBarHeight
-        - twipsToPixels(140);
+    const int listHeight =
+        outerSize.height() - listTop - statusBarHeight - titleBarHeight - menuBarHeight - twipsToPixels(140);
     layout.list = QRect(margin, listTop, layout.bar.width(), std::max(0, listHeight));
     const int inset = twipsToPixels(40);
     layout.browser = QRect(0, browserTop, std::max(0, layout.list.width() - inset),
@@ -533,8 +533,8 @@ void fFileDownload::buildList(QWidget *central)
     for (int c = 0; c < DownloadListModel::ColumnCount; ++c)
         ListView3->setColumnWidth(c, widths[c]);
 
-    m_model->setStateDecorations({QVariant(stateIcon(1)), QVariant(stateIcon(2)), QVariant(stateIcon(3)),
-                                  QVariant(stateIcon(4))});
+    m_model->setStateDecorations(
+        {QVariant(stateIcon(1)), QVariant(stateIcon(2)), QVariant(stateIcon(3)), QVariant(stateIcon(4))});
 
     connect(ListView3->header(), &QHeaderView::sectionClicked, this, &fFileDownload::sortByHeader);
     connect(ListView3, &QTreeView::doubleClicked, this, [this](const QModelIndex &index) {
@@ -552,7 +552,8 @@ void fFileDownload::buildList(QWidget *central)
     connect(m_model, &DownloadListModel::rowsChanged, this, &fFileDownload::refreshRecordCount);
 }
 
-QAction *fFileDownload::addItem(QMenu *menu, const QString &text, const QString &name, void (fFileDownload::*slot)())
+QAction *fFileDownload::addItem(QMenu *menu, const QString &text, const QString &name,
+                                void (fFileDownload::*slot)())
 {
     QAction *item = menu->addAction(text);
     item->setObjectName(name);
@@ -568,31 +569,39 @@ void fFileDownload::buildMenus()
     QMenu *list = m_listMenu;
     addItem(list, QStringLiteral("全选"), QStringLiteral("actSelectAll"), &fFileDownload::selectAll);
     addItem(list, QStringLiteral("全不选"), QStringLiteral("actSelectNone"), &fFileDownload::selectNone);
-    addItem(list, QStringLiteral("随机排序列表(打乱)"), QStringLiteral("actShuffle"), &fFileDownload::shuffle);
-    addItem(list, QStringLiteral("自动调整列宽"), QStringLiteral("actFitColumns"), &fFileDownload::fitColumns);
+    addItem(list, QStringLiteral("随机排序列表(打乱)"), QStringLiteral("actShuffle"),
+            &fFileDownload::shuffle);
+    addItem(list, QStringLiteral("自动调整列宽"), QStringLiteral("actFitColumns"),
+            &fFileDownload::fitColumns);
     list->addSeparator();
     QMenu *again = list->addMenu(QStringLiteral("重新下载"));
     again->menuAction()->setObjectName(QStringLiteral("actRedownload"));
     addItem(again, QStringLiteral("选中项"), QStringLiteral("actRedownloadSelected"),
             &fFileDownload::redownloadSelected);
-    addItem(again, QStringLiteral("出错项"), QStringLiteral("actRedownloadFailed"), &fFileDownload::redownloadFailed);
+    addItem(again, QStringLiteral("出错项"), QStringLiteral("actRedownloadFailed"),
+            &fFileDownload::redownloadFailed);
     addItem(again, QStringLiteral("文件类型为HTM和HTML项"), QStringLiteral("actRedownloadHtml"),
             &fFileDownload::redownloadHtml);
     list->addSeparator();
     QMenu *remove = list->addMenu(QStringLiteral("清除"));
     remove->menuAction()->setObjectName(QStringLiteral("actRemove"));
-    addItem(remove, QStringLiteral("选中项"), QStringLiteral("actRemoveSelected"), &fFileDownload::removeSelected);
-    addItem(remove, QStringLiteral("全部出错项"), QStringLiteral("actRemoveFailed"), &fFileDownload::removeFailed);
+    addItem(remove, QStringLiteral("选中项"), QStringLiteral("actRemoveSelected"),
+            &fFileDownload::removeSelected);
+    addItem(remove, QStringLiteral("全部出错项"), QStringLiteral("actRemoveFailed"),
+            &fFileDownload::removeFailed);
     addItem(remove, QStringLiteral("完成项"), QStringLiteral("actRemoveDone"), &fFileDownload::removeDone);
     addItem(list, QStringLiteral("清空"), QStringLiteral("actClearAll"), &fFileDownload::clearAll);
     list->addSeparator();
     addItem(list, QStringLiteral("开始下载"), QStringLiteral("actStart"), &fFileDownload::startDownloads);
     addItem(list, QStringLiteral("停止下载"), QStringLiteral("actStop"), &fFileDownload::stopDownloads);
-    addItem(list, QStringLiteral("取消下载选中项"), QStringLiteral("actCancelSelected"), &fFileDownload::cancelSelected);
+    addItem(list, QStringLiteral("取消下载选中项"), QStringLiteral("actCancelSelected"),
+            &fFileDownload::cancelSelected);
     list->addSeparator();
     addItem(list, QStringLiteral("打开下载文件"), QStringLiteral("actOpenFile"), &fFileDownload::openFile);
-    addItem(list, QStringLiteral("打开所在文件夹"), QStringLiteral("actOpenFolder"), &fFileDownload::openFolder);
-    addItem(list, QStringLiteral("用记事本打开文件"), QStringLiteral("actOpenInEditor"), &fFileDownload::openInEditor);
+    addItem(list, QStringLiteral("打开所在文件夹"), QStringLiteral("actOpenFolder"),
+            &fFileDownload::openFolder);
+    addItem(list, QStringLiteral("用记事本打开文件"), QStringLiteral("actOpenInEditor"),
+            &fFileDownload::openInEditor);
     buildExportMenu(list);
     list->addSeparator();
     QAction *quit = addItem(list, QStringLiteral("退出本下载窗口"), QStringLiteral("actQuit"), nullptr);
@@ -600,16 +609,16 @@ void fFileDownload::buildMenus()
 
     QMenu *tools = menuBar()->addMenu(QStringLiteral("工具(&T)"));
     tools->setObjectName(QStringLiteral("mnuTools"));
-    connect(addItem(tools, QStringLiteral("设置"), QStringLiteral("actSettings"), nullptr), &QAction::triggered, this,
-            &fFileDownload::optionsRequested);
+    connect(addItem(tools, QStringLiteral("设置"), QStringLiteral("actSettings"), nullptr),
+            &QAction::triggered, this, &fFileDownload::optionsRequested);
     addItem(tools, QStringLiteral("检查PDF文件"), QStringLiteral("actCheckPdf"), &fFileDownload::checkPdf);
     connect(addItem(tools, QStringLiteral("打开网页分析窗口"), QStringLiteral("actSearchWindow"), nullptr),
             &QAction::triggered, this, &fFileDownload::searchWindowRequested);
 
     QMenu *help = menuBar()->addMenu(QStringLiteral("帮助(&H)"));
     help->setObjectName(QStringLiteral("mnuHelp"));
-    connect(addItem(help, QStringLiteral("关于"), QStringLiteral("actAbout"), nullptr), &QAction::triggered, this,
-            &fFileDownload::aboutRequested);
+    connect(addItem(help, QStringLiteral("关于"), QStringLiteral("actAbout"), nullptr), &QAction::triggered,
+            this, &fFileDownload::aboutRequested);
     help->addSeparator();
     for (const MakerPage &page : kMakerPages) {
         QAction *item = addItem(help, QString::fromUtf8(page.text), QLatin1String(page.name), nullptr);
@@ -630,7 +639,9 @@ void fFileDownload::buildStatusBar()
         panel->setFrameShape(QFrame::StyledPanel);
         panel->setMinimumWidth(i == 0 ? 120 : 80);
         if (i == 3) // the totals line is read whole: it keeps room for five numbers
-            panel->setMinimumWidth(panel->fontMetrics().horizontalAdvance(QStringLiteral("总数：0000|正在下载：0|等待：0000|已完成：0000|失败：0000")) + 12);
+            panel->setMinimumWidth(panel->fontMetrics().horizontalAdvance(QStringLiteral(
+                                       "总数：0000|正在下载：0|等待：0000|已完成：0000|失败：0000")) +
+                                   12);
         panel->installEventFilter(this);
         m_panels[i] = panel;
         statusBar()->addWidget(panel, i == 1 ? 3 : (i == 0 ? 0 : 2));
@@ -979,7 +990,8 @@ void fFileDownload::sortByHeader(int column)
     QHeaderView *header = ListView3->header();
     header->setSortIndicatorShown(m_sorter.column() >= 0);
     if (m_sorter.column() >= 0)
-        header->setSortIndicator(m_sorter.column(), m_sorter.ascending() ? Qt::AscendingOrder : Qt::DescendingOrder);
+        header->setSortIndicator(m_sorter.column(),
+                                 m_sorter.ascending() ? Qt::AscendingOrder : Qt::DescendingOrder);
 }
 
 void fFileDownload::webLogin()

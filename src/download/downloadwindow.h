@@ -37,7 +37,7 @@ class QTreeView;
 struct DownloadLayout
 {
     QRect bar;
-    QRect list; // the login panel covers exactly this rectangle
+    QRect list;    // the login panel covers exactly this rectangle
     QRect browser; // inside the login panel
 };
 // Lengths of the layout in twips, 15 twips to the pixel.
@@ -45,8 +45,8 @@ constexpr int twipsToPixels(int twips)
 {
     return (twips + 7) / 15;
 }
-DownloadLayout computeDownloadLayout(QSize outerSize, int titleBarHeight, int menuBarHeight, int statusBarHeight,
-                                     int barHeight, int browserTop);
+DownloadLayout computeDownloadLayout(QSize outerSize, int titleBarHeight, int menuBarHeight,
+                                     int statusBarHeight, int barHeight, int browserTop);
 
 // The download window: the download list with its commands, the queue's controls, the login panel.
 // The scheduler does the downloading; the window keeps its options in step with the controls.
@@ -140,8 +140,8 @@ public:
 Q_SIGNALS:
     // The window accepted a close; the program decides which window comes back.
     void windowClosed();
-    void optionsRequested(); // "设置"
-    void aboutRequested(); // "关于"
+    void optionsRequested();      // "设置"
+    void aboutRequested();        // "关于"
     void searchWindowRequested(); // "打开网页分析窗口"
 
 protected:
@@ -218,7 +218,7 @@ private:
     bool m_runStopped = false;    // the user stopped the run that is on
     QSet<QString> m_loginRetried; // rows given their one more try after a login, this run
     QStringList m_pendingRetries; // rows waiting for the login that runs now
-    bool m_userStopped = false; // the user stopped the run; a login retry does not start it again
+    bool m_userStopped = false;   // the user stopped the run; a login retry does not start it again
     PaperLibrary *m_library = nullptr;
     HeldRowChecker *m_heldChecker = nullptr;
     LibraryRecorder *m_recorder = nullptr;

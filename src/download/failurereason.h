@@ -9,16 +9,16 @@ struct FailureReason
 {
     enum class Kind {
         None,
-        HttpStatus, // code = the status, detail = its reason phrase
-        Network, // code = the network error, detail = its text
-        Timeout, // no answer in time
-        Stall, // the body stopped arriving (too few bytes in the stall window)
-        ShortBody, // the body ended before its framing said it was complete
-        Disk, // the file could not be written; detail = the system's words
-        WebPage, // a web page (or an error page) came where a paper was expected
+        HttpStatus,  // code = the status, detail = its reason phrase
+        Network,     // code = the network error, detail = its text
+        Timeout,     // no answer in time
+        Stall,       // the body stopped arriving (too few bytes in the stall window)
+        ShortBody,   // the body ended before its framing said it was complete
+        Disk,        // the file could not be written; detail = the system's words
+        WebPage,     // a web page (or an error page) came where a paper was expected
         Certificate, // the server's certificate is not trusted; detail = why
-        Redirect, // too many redirects, or one to a less safe address
-        Stopped, // the user stopped it
+        Redirect,    // too many redirects, or one to a less safe address
+        Stopped,     // the user stopped it
     };
 
     Kind kind = Kind::None;

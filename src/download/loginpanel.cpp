@@ -6,15 +6,14 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QGridLayout>
-#include <QJsonDocument>
 #include <QJsonArray>
+#include <QJsonDocument>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPointer>
 #include <QPushButton>
 #include <QWebEngineLoadingInfo>
 #include <QWebEngineView>
-
 #include <utility>
 
 namespace {
@@ -25,10 +24,12 @@ const QString kBlank = QStringLiteral("about:blank");
 // 40 twips at 15 twips per pixel, rounded.
 constexpr int kBrowserInset = 3;
 
-const QString kListInputs = QStringLiteral(
-    "(function(){var r=[];var a=document.getElementsByTagName('INPUT');"
-    "for(var i=0;i<a.length;i++){try{r.push([String(a[i].name||''),String(a[i].getAttribute('type')||a[i].type||'')]);}"
-    "catch(e){r.push(['',''])}}return r;})()");
+const QString kListInputs =
+    QStringLiteral("(function(){var r=[];var a=document.getElementsByTagName('INPUT');"
+                   "for(var "
+                   "i=0;i<a.length;i++){try{r.push([String(a[i].name||''),String(a[i].getAttribute('type')||"
+                   "a[i].type||'')]);}"
+                   "catch(e){r.push(['',''])}}return r;})()");
 
 QString jsString(const QString &text)
 {
@@ -160,8 +161,8 @@ void LoginPanel::setWaitLimits(int loadWaitMs, int pauseMs)
 
 bool LoginPanel::fieldsComplete() const
 {
-    return !Text1->text().trimmed().isEmpty() && !Text2->text().trimmed().isEmpty()
-        && !Text3->text().trimmed().isEmpty();
+    return !Text1->text().trimmed().isEmpty() && !Text2->text().trimmed().isEmpty() &&
+           !Text3->text().trimmed().isEmpty();
 }
 
 LoginPlan LoginPanel::planLogin(const QList<LoginInput> &inputs)
@@ -297,11 +298,13 @@ void LoginPanel::fillForm()
 void LoginPanel::applyPlan(const LoginPlan &plan)
 {
     const QString script =
-        QStringLiteral("(function(){var a=document.getElementsByTagName('INPUT');"
-                       "function put(list,v){list.forEach(function(i){try{a[i].value=v;}catch(e){}});}"
-                       "put(%1,%2);put(%3,%4);var s=%5;if(s>=0){try{a[s].click();}catch(e){}}return true;})()")
-            .arg(jsIndexes(plan.accountFields), jsString(Text2->text().trimmed()), jsIndexes(plan.passwordFields),
-                 jsString(Text3->text().trimmed()), QString::number(plan.submitIndex));
+        QStringLiteral(
+            "(function(){var a=document.getElementsByTagName('INPUT');"
+            "function put(list,v){list.forEach(function(i){try{a[i].value=v;}catch(e){}});}"
+            "put(%1,%2);put(%3,%4);var s=%5;if(s>=0){try{a[s].click();}catch(e){}}return true;})()")
+            .arg(jsIndexes(plan.accountFields), jsString(Text2->text().trimmed()),
+                 jsIndexes(plan.passwordFields), jsString(Text3->text().trimmed()),
+                 QString::number(plan.submitIndex));
     if (plan.submitIndex >= 0) {
         m_navigating = true;
         startLoadWait(m_submitWait, QUrl(), [this] { startPause(); });

@@ -5,7 +5,6 @@
 #include <QTimer>
 #include <QUrl>
 #include <QWidget>
-
 #include <functional>
 
 class QCheckBox;
@@ -73,14 +72,14 @@ public:
     void setAddressOffer(std::function<QString()> offer) { m_addressOffer = std::move(offer); }
 
     QWebEngineView *WebBrowser1;
-    QLineEdit *Text1; // address
-    QLineEdit *Text2; // account
-    QLineEdit *Text3; // password
+    QLineEdit *Text1;      // address
+    QLineEdit *Text2;      // account
+    QLineEdit *Text3;      // password
     QPushButton *Command2; // "浏览"
     QPushButton *Command5; // "测试登录"
-    QCheckBox *Check2; // "自动登录"
+    QCheckBox *Check2;     // "自动登录"
     QComboBox *Combo3;
-    QCheckBox *Check1; // "自动刷新(每分钟)"
+    QCheckBox *Check1;     // "自动刷新(每分钟)"
     QPushButton *Command3; // "关闭(隐藏)"
     QTimer Timer2;
 

@@ -4,7 +4,6 @@
 #include <QPointer>
 #include <QRandomGenerator>
 #include <QThreadPool>
-
 #include <cerrno>
 #include <csignal>
 #include <cstring>
@@ -94,8 +93,8 @@ bool PartFile::open(const QString &folder)
                                  .arg(QLatin1String(Prefix))
                                  .arg(::getpid())
                                  .arg(QRandomGenerator::global()->generate64(), 16, 16, QChar(u'0'));
-        const int fd =
-            ::openat(m_dirFd, encoded(name).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0644);
+        const int fd = ::openat(m_dirFd, encoded(name).constData(),
+                                O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0644);
         if (fd < 0) {
             if (errno == EEXIST)
                 continue;
@@ -126,8 +125,11 @@ bool PartFile::reopen(const QString &folder, const QString &temporaryName)
         m_error = systemError(errno);
         return false;
     }
-    const int fd = ::openat(m_dirFd, encoded(temporaryName).constData(), O_WRONLY | O_APPEND | O_CLOEXEC | O_NOFOLLOW);
-    struct stat st {};
+    const int fd =
+        ::openat(m_dirFd, encoded(temporaryName).constData(), O_WRONLY | O_APPEND | O_CLOEXEC | O_NOFOLLOW);
+    struct stat st
+    {
+    };
     if (fd < 0 || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
         m_error = systemError(fd < 0 ? errno : EINVAL);
         if (fd >= 0)
@@ -188,8 +190,11 @@ void PartFile::removeKept(const QString &folder, const QString &temporaryName)
     const int dirFd = ::open(encoded(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dirFd < 0)
         return;
-    struct stat st {};
-    if (::fstatat(dirFd, encoded(temporaryName).constData(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode))
+    struct stat st
+    {
+    };
+    if (::fstatat(dirFd, encoded(temporaryName).constData(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+        S_ISREG(st.st_mode))
         ::unlinkat(dirFd, encoded(temporaryName).constData(), 0);
     ::close(dirFd);
 }
@@ -240,12 +245,14 @@ PartFile::MoveResult PartFile::moveTo(const QString &fileName, bool replace)
 {
     MoveResult result;
     if (m_dirFd < 0 || m_tempName.isEmpty() || !IsPlainFileName(fileName)) {
-        result.error = m_tempName.isEmpty() ? QStringLiteral("no data") : QStringLiteral("not a plain file name");
+        result.error =
+            m_tempName.isEmpty() ? QStringLiteral("no data") : QStringLiteral("not a plain file name");
         return result;
     }
     const QByteArray temp = encoded(m_tempName);
     const QByteArray target = encoded(fileName);
-    int error = ::renameat2(m_dirFd, temp.constData(), m_dirFd, target.constData(), replace ? 0 : RENAME_NOREPLACE) == 0
+    int error = ::renameat2(m_dirFd, temp.constData(), m_dirFd, target.constData(),
+                            replace ? 0 : RENAME_NOREPLACE) == 0
                     ? 0
                     : errno;
     // File systems without the no-replace move: a hard link fails the same way on a taken name.
@@ -304,7 +311,9 @@ int RemoveDeadPartFiles(const QString &folder, qint64 notAfterSecs)
         const pid_t owner = ownerOf(entry->d_name);
         if (owner == 0 || owner == ::getpid() || processAlive(owner))
             continue;
-        struct stat st {};
+        struct stat st
+        {
+        };
         if (::fstatat(dirFd, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode))
             continue;
         if (st.st_mtime > notAfterSecs)

@@ -3,7 +3,6 @@
 #include <QByteArray>
 #include <QObject>
 #include <QString>
-
 #include <functional>
 
 // The body of a transfer is written under a temporary name in the target's folder and moved into place

@@ -1,7 +1,6 @@
 #include "download/retrypolicy.h"
 
 #include <QNetworkReply>
-
 #include <algorithm>
 #include <cmath>
 

@@ -4,7 +4,6 @@
 #include "download/downloadlistmodel.h"
 
 #include <QFileInfo>
-
 #include <algorithm>
 #include <cmath>
 
@@ -32,8 +31,8 @@ bool IsSafeFileType(const QString &type)
     });
 }
 
-NeedAnswer 确定是需要下载(DuplicatePolicy policy, const QString &folder, const QString &name, const QString &type,
-                          const ReservedPaths &reserved)
+NeedAnswer 确定是需要下载(DuplicatePolicy policy, const QString &folder, const QString &name,
+                          const QString &type, const ReservedPaths &reserved)
 {
     const QString path = rowFilePath(folder, name, type);
     if (policy == DuplicatePolicy::Rename)
@@ -54,8 +53,8 @@ QString counterText(qint64 i)
 
 } // namespace
 
-QString 重命名保存路径(DuplicatePolicy policy, const QString &folderIn, const QString &nameIn, const QString &type,
-                      QString *newName, const ReservedPaths &reserved)
+QString 重命名保存路径(DuplicatePolicy policy, const QString &folderIn, const QString &nameIn,
+                       const QString &type, QString *newName, const ReservedPaths &reserved)
 {
     const QString folder = withTrailingSlash(folderIn);
     auto taken = [&reserved](const QString &path) { return reserved.contains(path) || FileExists(path); };

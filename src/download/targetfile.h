@@ -22,8 +22,8 @@ bool IsSafeFileType(const QString &type);
 // What to do with a waiting row whose target is folder + name + "." + type.
 enum class Need {
     Fetch, // download it
-    Skip, // the file is there and the policy is skip: the row is done as it stands
-    Wait, // a live transfer is writing that very file: ask again when it has ended
+    Skip,  // the file is there and the policy is skip: the row is done as it stands
+    Wait,  // a live transfer is writing that very file: ask again when it has ended
 };
 struct NeedAnswer
 {
@@ -33,12 +33,12 @@ struct NeedAnswer
 // Paths that live transfers are writing; they count as taken although no file shows yet.
 using ReservedPaths = QSet<QString>;
 
-NeedAnswer 确定是需要下载(DuplicatePolicy policy, const QString &folder, const QString &name, const QString &type,
-                          const ReservedPaths &reserved);
+NeedAnswer 确定是需要下载(DuplicatePolicy policy, const QString &folder, const QString &name,
+                          const QString &type, const ReservedPaths &reserved);
 
 // Target path under the policy and, through newName, the row name that goes with it. Except under
 // overwrite, an existing or reserved file makes the name continue as name[001], name[002], ... (three
 // digits, counting on from a number already in brackets; other brackets become 『 and 』). Names are cut
 // so that the file name fits in 255 bytes of UTF-8 with its counter and extension.
-QString 重命名保存路径(DuplicatePolicy policy, const QString &folder, const QString &name, const QString &type,
-                      QString *newName, const ReservedPaths &reserved = {});
+QString 重命名保存路径(DuplicatePolicy policy, const QString &folder, const QString &name,
+                       const QString &type, QString *newName, const ReservedPaths &reserved = {});

@@ -6,7 +6,6 @@
 
 #include <QPointer>
 #include <QUrl>
-
 #include <cstdlib>
 #include <utility>
 

@@ -4,7 +4,6 @@
 #include <QSet>
 #include <QString>
 #include <QTimer>
-
 #include <functional>
 
 class CandidateListModel;

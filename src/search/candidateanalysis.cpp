@@ -43,7 +43,8 @@ void CandidateAnalysis::begin()
     if (m_candidates->count() == 0)
         return finish();
     // The folder was asked for when the rows were taken, or it is asked for now.
-    if (!sharedOptions().PromptSavePathOnExtract && m_hooks.chooseSaveLocation && !m_hooks.chooseSaveLocation())
+    if (!sharedOptions().PromptSavePathOnExtract && m_hooks.chooseSaveLocation &&
+        !m_hooks.chooseSaveLocation())
         return finish();
     m_total = m_candidates->count();
     nextRows();
@@ -73,7 +74,8 @@ void CandidateAnalysis::nextRows()
 {
     while (m_next < m_total) {
         const int position = m_next++;
-        const QString title = m_candidates->isValidRow(position) ? m_candidates->row(position).title : QString();
+        const QString title =
+            m_candidates->isValidRow(position) ? m_candidates->row(position).title : QString();
         Q_EMIT progressTextChanged(rowProgressText(position + 1, m_total, title));
         if (!rowMeetsRule(position))
             continue;

@@ -2,7 +2,6 @@
 
 #include <QObject>
 #include <QPointer>
-
 #include <functional>
 
 class CandidateListModel;
@@ -14,10 +13,10 @@ enum class AnalysisCommand { Unanalysed, Failed, Selected, All };
 // The outside world an analysis needs; the search window fills these in from its host.
 struct AnalysisHooks
 {
-    std::function<bool()> chooseSaveLocation; // modal chooser; false when it was cancelled
+    std::function<bool()> chooseSaveLocation;              // modal chooser; false when it was cancelled
     std::function<DownloadListModel *()> loadDownloadList; // loads the download window if needed
-    std::function<void()> showDownloadWindow; // 显示下载窗口
-    std::function<bool(int position)> isSelected; // selection of the candidate list
+    std::function<void()> showDownloadWindow;              // 显示下载窗口
+    std::function<bool(int position)> isSelected;          // selection of the candidate list
 };
 
 // The analysis loop: hands the rows a command picks over to the download list, one row per turn of

@@ -5,7 +5,6 @@
 
 #include <QFile>
 #include <QSaveFile>
-
 #include <cmath>
 
 QByteArray candidateExportBytes(const CandidateListModel &list)
@@ -13,7 +12,8 @@ QByteArray candidateExportBytes(const CandidateListModel &list)
     QString text;
     for (int i = 0; i < list.count(); ++i) {
         const CandidateRow &row = list.row(i);
-        text += row.title + QStringLiteral("-【") + row.type + QStringLiteral("】") + row.status + QStringLiteral("\r\n");
+        text += row.title + QStringLiteral("-【") + row.type + QStringLiteral("】") + row.status +
+                QStringLiteral("\r\n");
     }
     return gbk::encode(text);
 }
@@ -37,11 +37,12 @@ QString formatThousandsOneDecimal(double value)
     QString whole = QString::number(tenths / 10);
     for (qsizetype pos = whole.size() - 3; pos > 0; pos -= 3)
         whole.insert(pos, u',');
-    return (negative && tenths != 0 ? QStringLiteral("-") : QString()) + whole + u'.' + QString::number(tenths % 10);
+    return (negative && tenths != 0 ? QStringLiteral("-") : QString()) + whole + u'.' +
+           QString::number(tenths % 10);
 }
 
 QString exportSavedMessage(qint64 bytes)
 {
-    return QStringLiteral("保存文件完毕：") + formatThousandsOneDecimal(static_cast<double>(bytes) / 1024.0)
-           + QStringLiteral("KB");
+    return QStringLiteral("保存文件完毕：") + formatThousandsOneDecimal(static_cast<double>(bytes) / 1024.0) +
+           QStringLiteral("KB");
 }

@@ -2,7 +2,8 @@
 
 #include "search/candidatelistmodel.h"
 
-int RemoveCandidates(CandidateListModel &list, RemovalRule rule, const QString &text, const QSet<QString> &selectedKeys)
+int RemoveCandidates(CandidateListModel &list, RemovalRule rule, const QString &text,
+                     const QSet<QString> &selectedKeys)
 {
     return list.removeRowsIf([&](int, const CandidateRow &row) {
         switch (rule) {

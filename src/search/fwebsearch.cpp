@@ -40,9 +40,10 @@ const QString kBusyAnalysing = QStringLiteral("正在分析，不能清除！");
 const QString kMakerSite = QStringLiteral("https://www.folionexus.example/");
 const QString kLatestVersion = QStringLiteral("https://www.folionexus.example/download/");
 const QString kCustomSoftware = QStringLiteral("https://www.folionexus.example/custom/");
-const QString kSuggestionMail = QStringLiteral(
-    "mailto:support@folionexus.example?subject=%E8%BD%AF%E4%BB%B6%E5%BB%BA%E8%AE%AE"
-    "&body=%E8%BD%AF%E4%BB%B6%E7%89%88%E6%9C%AC%EF%BC%9A%0D%0A%E5%BB%BA%E8%AE%AE%E5%86%85%E5%AE%B9%EF%BC%9A%0D%0A");
+const QString kSuggestionMail =
+    QStringLiteral("mailto:support@folionexus.example?subject=%E8%BD%AF%E4%BB%B6%E5%BB%BA%E8%AE%AE"
+                   "&body=%E8%BD%AF%E4%BB%B6%E7%89%88%E6%9C%AC%EF%BC%9A%0D%0A%E5%BB%BA%E8%AE%AE%E5%86%85%E5%"
+                   "AE%B9%EF%BC%9A%0D%0A");
 
 // Places of the controls inside the list panel, in pixels.
 constexpr int kListLeft = 4;
@@ -68,7 +69,8 @@ fWebSearch::fWebSearch(SearchWindowHost *host, const QUrl &homePage, QWidget *pa
     setObjectName(QStringLiteral("fWebSearch"));
     setWindowTitle(QStringLiteral("Folionexus数据检索分析-墨枢软件"));
 
-    setMinimumSize(searchlayout::toPixels(searchlayout::MinWidth), searchlayout::toPixels(searchlayout::MinHeight));
+    setMinimumSize(searchlayout::toPixels(searchlayout::MinWidth),
+                   searchlayout::toPixels(searchlayout::MinHeight));
 
     m_candidates = new CandidateListModel(this);
     if (PaperLibrary *library = programLibrary())
@@ -76,9 +78,10 @@ fWebSearch::fWebSearch(SearchWindowHost *host, const QUrl &homePage, QWidget *pa
     buildControls();
     m_analysis = new CandidateAnalysis(
         m_candidates,
-        AnalysisHooks{[this] { return m_host->runSaveLocationChooser(this); },
-                      [this] { return m_host->loadDownloadWindow(); }, [this] { m_host->showDownloadWindow(); },
-                      [this](int position) { return ListView1->selectionModel()->isRowSelected(position, {}); }},
+        AnalysisHooks{
+            [this] { return m_host->runSaveLocationChooser(this); },
+            [this] { return m_host->loadDownloadWindow(); }, [this] { m_host->showDownloadWindow(); },
+            [this](int position) { return ListView1->selectionModel()->isRowSelected(position, {}); }},
         this);
     connect(m_analysis, &CandidateAnalysis::started, this, &fWebSearch::onAnalysisStarted);
     connect(m_analysis, &CandidateAnalysis::progressTextChanged, this, [this](const QString &text) {
@@ -207,13 +210,15 @@ void fWebSearch::buildMenus()
     browse->addAction(QStringLiteral("从文本文件导入链接…"), this, &fWebSearch::importLinks);
     browse->addSeparator();
     browse->addAction(QStringLiteral("后退"), this, [this] { m_page->triggerAction(QWebEnginePage::Back); });
-    browse->addAction(QStringLiteral("前进"), this, [this] { m_page->triggerAction(QWebEnginePage::Forward); });
+    browse->addAction(QStringLiteral("前进"), this,
+                      [this] { m_page->triggerAction(QWebEnginePage::Forward); });
     browse->addSeparator();
     browse->addAction(QStringLiteral("关闭本窗口"), this, &QWidget::close);
 
     m_menuClear = menuBar()->addMenu(QStringLiteral("清除(&C)"));
     m_menuClear->addAction(QStringLiteral("清除选中项"), this, [this] { removeRows(RemovalRule::Selected); });
-    m_menuClear->addAction(QStringLiteral("清除分析成功项"), this, [this] { removeRows(RemovalRule::Succeeded); });
+    m_menuClear->addAction(QStringLiteral("清除分析成功项"), this,
+                           [this] { removeRows(RemovalRule::Succeeded); });
     m_menuClear->addAction(QStringLiteral("清除标题含指定字符项"), this,
                            [this] { removeRows(RemovalRule::TitleContains); });
     m_menuClear->addAction(QStringLiteral("清除标题不含指定字符项"), this,
@@ -364,7 +369,8 @@ void fWebSearch::removeRows(RemovalRule rule)
     }
     QString text;
     if (rule == RemovalRule::TitleContains || rule == RemovalRule::TitleLacks) {
-        const std::optional<QString> answer = searchdialogs::inputBox(this, QStringLiteral("请输入指定字符："), QString());
+        const std::optional<QString> answer =
+            searchdialogs::inputBox(this, QStringLiteral("请输入指定字符："), QString());
         if (!answer || answer->isEmpty())
             return;
         text = *answer;
@@ -489,7 +495,9 @@ void fWebSearch::layoutWindow()
     if (wanted.width() > width() || wanted.height() > height())
         resize(wanted.expandedTo(size()));
     m_barTopTwips = r.bar.top();
-    auto px = [](const QRect &t) { return QRect(toPixels(t.x()), toPixels(t.y()), toPixels(t.width()), toPixels(t.height())); };
+    auto px = [](const QRect &t) {
+        return QRect(toPixels(t.x()), toPixels(t.y()), toPixels(t.width()), toPixels(t.height()));
+    };
     PicBar->setGeometry(px(r.bar));
     PicPanWeb->setGeometry(px(r.webPanel));
     WebBrowser1->setGeometry(px(r.browser));

@@ -5,7 +5,6 @@
 
 #include <QMainWindow>
 #include <QUrl>
-
 #include <memory>
 
 class AddAllWalk;

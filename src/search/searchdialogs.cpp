@@ -24,8 +24,8 @@ SaveFileFunction &saveFileFunction()
 std::optional<QString> realInputBox(QWidget *parent, const QString &prompt, const QString &title)
 {
     bool ok = false;
-    const QString text =
-        QInputDialog::getText(parent, title.isEmpty() ? kAppTitle : title, prompt, QLineEdit::Normal, QString(), &ok);
+    const QString text = QInputDialog::getText(parent, title.isEmpty() ? kAppTitle : title, prompt,
+                                               QLineEdit::Normal, QString(), &ok);
     if (!ok)
         return std::nullopt;
     return text;

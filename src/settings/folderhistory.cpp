@@ -120,7 +120,8 @@ void FitDropDownWidth(QComboBox *box)
 
 QString FolderHistoryPath()
 {
-    return QStandardPaths::writableLocation(QStandardPaths::AppDataLocation) + QStringLiteral("/SaveList.dat");
+    return QStandardPaths::writableLocation(QStandardPaths::AppDataLocation) +
+           QStringLiteral("/SaveList.dat");
 }
 
 QString DefaultSaveFolderSetting()

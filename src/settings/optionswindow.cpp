@@ -22,8 +22,7 @@ using namespace settingkeys;
 
 namespace {
 
-template<typename W>
-W *named(W *widget, const char *name)
+template <typename W> W *named(W *widget, const char *name)
 {
     widget->setObjectName(QString::fromLatin1(name));
     return widget;
@@ -33,14 +32,16 @@ W *named(W *widget, const char *name)
 
 OptionsWindow::OptionsWindow(QWidget *parent)
     : QDialog(parent),
-      m_methodOne(named(new QRadioButton(QStringLiteral("下载方式一 (支持HTTP，单线程，代理服务器下载)"), this),
-                        "methodOneOption")),
+      m_methodOne(
+          named(new QRadioButton(QStringLiteral("下载方式一 (支持HTTP，单线程，代理服务器下载)"), this),
+                "methodOneOption")),
       m_methodTwo(named(new QRadioButton(QStringLiteral("下载方式二 (支持HTTP，多线程下载)"), this),
                         "methodTwoOption")),
       m_proxyEnabled(named(new QCheckBox(QStringLiteral("下载使用代理服务器"), this), "proxyCheck")),
       m_proxyAddress(named(new QLineEdit(this), "proxyAddressBox")),
       m_proxyPort(named(new QLineEdit(this), "proxyPortBox")),
-      m_promptSavePath(named(new QCheckBox(QStringLiteral("提取网页信息时，提示下载保存路径"), this), "promptSavePathCheck")),
+      m_promptSavePath(named(new QCheckBox(QStringLiteral("提取网页信息时，提示下载保存路径"), this),
+                             "promptSavePathCheck")),
       m_retries(named(new QSpinBox(this), "retriesSpin")),
       m_nameTemplate(named(new QLineEdit(this), "fileNameTemplateBox"))
 {
@@ -80,10 +81,11 @@ OptionsWindow::OptionsWindow(QWidget *parent)
     names->addWidget(new QLabel(QStringLiteral("文件名模板："), this));
     names->addWidget(m_nameTemplate);
     layout->addLayout(names);
-    layout->addWidget(named(new QLabel(QStringLiteral("(可用 {标题} {作者} {年份} {来源}，如：{年份}-{作者}-{标题}；"
-                                                      "留空即用标题)"),
-                                       this),
-                            "fileNameTemplateHint"));
+    layout->addWidget(
+        named(new QLabel(QStringLiteral("(可用 {标题} {作者} {年份} {来源}，如：{年份}-{作者}-{标题}；"
+                                        "留空即用标题)"),
+                         this),
+              "fileNameTemplateHint"));
     auto *retries = new QHBoxLayout;
     retries->addWidget(new QLabel(QStringLiteral("失败自动重试次数"), this));
     retries->addWidget(m_retries);
@@ -137,7 +139,8 @@ void OptionsWindow::confirm()
     options.storeDownloadMethod(method);
     showMethodInDownloadWindow(method);
 
-    options.storeProxy(m_proxyEnabled->isChecked(), m_proxyAddress->text().trimmed(), m_proxyPort->text().trimmed());
+    options.storeProxy(m_proxyEnabled->isChecked(), m_proxyAddress->text().trimmed(),
+                       m_proxyPort->text().trimmed());
     // Only a warning: the values stay stored as entered.
     if (options.ProxyEnabled && (options.ProxyAddress.isEmpty() || !LooksNumeric(options.ProxyPort)))
         showMessage(MessageIcon::Critical, QStringLiteral("代理服务器网址或者端口格式不对！"));

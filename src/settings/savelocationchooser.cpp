@@ -15,8 +15,7 @@
 #include <QRadioButton>
 
 SaveLocationChooser::SaveLocationChooser(QWidget *parent)
-    : QDialog(parent),
-      m_folderBox(new QComboBox(this)),
+    : QDialog(parent), m_folderBox(new QComboBox(this)),
       m_originalName(new QRadioButton(QStringLiteral("原文件名"), this)),
       m_titleName(new QRadioButton(QStringLiteral("文章标题名称"), this))
 {

@@ -48,13 +48,15 @@ SharedOptions &sharedOptions()
 void SharedOptions::loadDownloadMethod()
 {
     int number = 0;
-    if (parseStoredInt(ReadSetting(SectionSettings, settingkeys::DownloadMethod, QStringLiteral("2")), &number))
+    if (parseStoredInt(ReadSetting(SectionSettings, settingkeys::DownloadMethod, QStringLiteral("2")),
+                       &number))
         DownloadMethod = methodFromNumber(number);
 }
 
 void SharedOptions::loadDuplicateNamePolicy()
 {
-    DuplicateNamePolicy = policyFromText(TrimSpaces(ReadSetting(SectionDownload, DuplicateName, DefaultPolicy)));
+    DuplicateNamePolicy =
+        policyFromText(TrimSpaces(ReadSetting(SectionDownload, DuplicateName, DefaultPolicy)));
 }
 
 void SharedOptions::loadProxy()
@@ -62,7 +64,8 @@ void SharedOptions::loadProxy()
     ProxyAddress = ReadSetting(SectionSettings, settingkeys::ProxyAddress, QString());
     ProxyPort = ReadSetting(SectionSettings, settingkeys::ProxyPort, QString());
     int enabled = 0;
-    if (parseStoredInt(ReadSetting(SectionSettings, settingkeys::ProxyEnabled, QStringLiteral("0")), &enabled))
+    if (parseStoredInt(ReadSetting(SectionSettings, settingkeys::ProxyEnabled, QStringLiteral("0")),
+                       &enabled))
         ProxyEnabled = enabled == 1;
 }
 
@@ -118,7 +121,8 @@ void SharedOptions::storeProxy(bool enabled, const QString &address, const QStri
     ProxyEnabled = enabled;
     ProxyAddress = address;
     ProxyPort = port;
-    WriteSetting(SectionSettings, settingkeys::ProxyEnabled, enabled ? QStringLiteral("1") : QStringLiteral("0"));
+    WriteSetting(SectionSettings, settingkeys::ProxyEnabled,
+                 enabled ? QStringLiteral("1") : QStringLiteral("0"));
     WriteSetting(SectionSettings, settingkeys::ProxyAddress, address);
     WriteSetting(SectionSettings, settingkeys::ProxyPort, port);
 }

@@ -48,8 +48,12 @@ private Q_SLOTS:
         QCOMPARE(about.windowTitle(), QStringLiteral("关于『墨枢Folionexus文献资料下载管理器』 "));
         QCOMPARE(about.findChild<QLabel *>(QStringLiteral("lsoftname"))->text(), kAppTitle);
         QCOMPARE(about.findChild<QLabel *>(QStringLiteral("lblVersion"))->text(),
-                 QStringLiteral("版本 %1.%2.%3").arg(FOLIONEXUS_VERSION_MAJOR).arg(FOLIONEXUS_VERSION_MINOR).arg(FOLIONEXUS_VERSION_PATCH));
-        QVERIFY(about.findChild<QPushButton *>(QStringLiteral("cmdSysInfo"))->text() == QStringLiteral("系统信息(&S)..."));
+                 QStringLiteral("版本 %1.%2.%3")
+                     .arg(FOLIONEXUS_VERSION_MAJOR)
+                     .arg(FOLIONEXUS_VERSION_MINOR)
+                     .arg(FOLIONEXUS_VERSION_PATCH));
+        QVERIFY(about.findChild<QPushButton *>(QStringLiteral("cmdSysInfo"))->text() ==
+                QStringLiteral("系统信息(&S)..."));
     }
 
     void copiesTheInformationBeforeAndAfterTheTick()

@@ -259,7 +259,8 @@ void TestBatch::downloadsEveryPageAndCountsFailures()
             failedSeen.append(n);
             QVERIFY(row.at(4).isEmpty() && row.at(5).isEmpty() && row.at(7).isEmpty());
             if (webPages.contains(n))
-                QVERIFY(r.err.contains(m_full.paperFileUrl(n).toString() + QStringLiteral(" with a web page")));
+                QVERIFY(
+                    r.err.contains(m_full.paperFileUrl(n).toString() + QStringLiteral(" with a web page")));
             // The reason is in the record, and on the failure's progress line.
             const QString reason = webPages.contains(n) ? QStringLiteral("web page instead of a paper")
                                                         : QStringLiteral("HTTP 404 Not Found");
@@ -613,8 +614,7 @@ void TestBatch::hostileAnswersNeverEndDone()
     site.setReply(QStringLiteral("/files/paper.pdf"), reply);
     const RunResult r = run({QStringLiteral("--out"), out(), QStringLiteral("--method"), method,
                              QStringLiteral("--retries"), QStringLiteral("0"), QStringLiteral("--policy"),
-                             QStringLiteral("overwrite"),
-                             site.url(QStringLiteral("/results")).toString()});
+                             QStringLiteral("overwrite"), site.url(QStringLiteral("/results")).toString()});
     QCOMPARE(fntest::readFile(out(QStringLiteral("victim"))), victim);
     if (fault.startsWith(u"type")) {
         // The paper itself is fine: it lands in the folder under its own name.
@@ -684,8 +684,9 @@ void TestBatch::aKilledRunLeavesNothingThatPassesForAPaper()
     site.setReply(QStringLiteral("/files/large.pdf"), large);
 
     QProcess process;
-    process.start(program(), {QStringLiteral("--batch"), QStringLiteral("--out"), out(), QStringLiteral("--threads"),
-                              QStringLiteral("1"), site.url(QStringLiteral("/results")).toString()});
+    process.start(program(),
+                  {QStringLiteral("--batch"), QStringLiteral("--out"), out(), QStringLiteral("--threads"),
+                   QStringLiteral("1"), site.url(QStringLiteral("/results")).toString()});
     QVERIFY(process.waitForStarted(10000));
     QByteArray err;
     QTRY_VERIFY_WITH_TIMEOUT((err += process.readAllStandardError()).contains("Done    small.pdf") &&
@@ -699,8 +700,8 @@ void TestBatch::aKilledRunLeavesNothingThatPassesForAPaper()
     QVERIFY2(!QFileInfo::exists(out() + QStringLiteral("/large.pdf")), qPrintable(filesIn(out()).join(u',')));
 
     site.setReply(QStringLiteral("/files/large.pdf"), FaultServer::pdf(300000, 'L'));
-    const RunResult r = run({QStringLiteral("--out"), out(), QStringLiteral("--policy"), QStringLiteral("skip"),
-                             site.url(QStringLiteral("/results")).toString()});
+    const RunResult r = run({QStringLiteral("--out"), out(), QStringLiteral("--policy"),
+                             QStringLiteral("skip"), site.url(QStringLiteral("/results")).toString()});
     QVERIFY2(r.exitCode == 0, qPrintable(r.err));
     QCOMPARE(fntest::readFile(out() + QStringLiteral("/large.pdf")), FaultServer::pdf(300000, 'L').body);
     QVERIFY(!r.err.contains(QStringLiteral("large.pdf  2 bytes")));
@@ -727,8 +728,10 @@ void TestBatch::aVerificationWallStopsTheRun()
     const RunResult r = run({QStringLiteral("--out"), out(), QStringLiteral("--threads"), QStringLiteral("1"),
                              site.url(QStringLiteral("/results")).toString()});
     QCOMPARE(r.exitCode, 2);
-    QVERIFY2(r.err.contains(QStringLiteral("verification page (%1)").arg(site.url(QStringLiteral("/p/2.pdf")).toString())),
-             qPrintable(r.err));
+    QVERIFY2(
+        r.err.contains(
+            QStringLiteral("verification page (%1)").arg(site.url(QStringLiteral("/p/2.pdf")).toString())),
+        qPrintable(r.err));
     QCOMPARE(site.requestCount(QStringLiteral("/p/3.pdf")), 0);
     const QList<QStringList> rows = manifestRows(out());
     QCOMPARE(rows.size(), 3);

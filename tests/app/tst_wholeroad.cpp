@@ -71,8 +71,8 @@ class TestWholeRoad : public QObject
         const QUrl results = m_site.searchUrl(QStringLiteral("纳米"));
         search->page()->load(results);
         // The home page's own load may finish first: wait for the result page's.
-        QTRY_VERIFY_WITH_TIMEOUT(!loaded.isEmpty() && loaded.last().at(0).toBool() && search->page()->url() == results,
-                                 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            !loaded.isEmpty() && loaded.last().at(0).toBool() && search->page()->url() == results, 20000);
     }
 
     // What a finished row must look like for a paper of each kind, per engine.
@@ -149,7 +149,8 @@ class TestWholeRoad : public QObject
             QVERIFY(position >= 0);
             const DownloadRow &row = model->row(position);
             const Expected expected = expectedFor(m_site.paperKind(n), method);
-            const QString what = QStringLiteral("paper %1 (%2)").arg(n).arg(demoPaperKindName(m_site.paperKind(n)));
+            const QString what =
+                QStringLiteral("paper %1 (%2)").arg(n).arg(demoPaperKindName(m_site.paperKind(n)));
             QVERIFY2(row.state == expected.state, qPrintable(what));
             const QString name = namesFromLinks ? QString::number(n) : CleanFileName(m_site.paperTitle(n));
             QCOMPARE(row.name, name);

@@ -23,23 +23,40 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("mediaType");
         QTest::addColumn<QString>("extension");
-        QTest::newRow("pdf") << "application/pdf" << "pdf";
-        QTest::newRow("pdf in mixed case") << "Application/PDF" << "pdf";
-        QTest::newRow("tiff shortened") << "image/tiff" << "tif";
-        QTest::newRow("x-png") << "image/x-png" << "png";
-        QTest::newRow("text/plain is plain, not txt") << "text/plain" << "plain";
-        QTest::newRow("html is its subtype") << "text/html" << "html";
-        QTest::newRow("octet-stream gives nothing") << "application/octet-stream" << "";
-        QTest::newRow("wildcard gives the major type") << "video/*" << "video";
-        QTest::newRow("empty subtype gives the major type") << "image/" << "image";
-        QTest::newRow("unknown subtype unchanged") << "application/msword" << "application/msword";
-        QTest::newRow("no slash unchanged") << "pdf" << "pdf";
-        QTest::newRow("two slashes unchanged") << "a/b/c" << "a/b/c";
-        QTest::newRow("empty") << "" << "";
-        QTest::newRow("spaces inside the subtype") << "audio/ x - wav" << "wav";
-        QTest::newRow("unknown major unchanged") << "Model/VRML" << "Model/VRML";
-        QTest::newRow("caj") << "application/caj" << "caj";
-        QTest::newRow("mpeg4") << "video/mpeg4" << "mp4";
+        QTest::newRow("pdf") << "application/pdf"
+                             << "pdf";
+        QTest::newRow("pdf in mixed case") << "Application/PDF"
+                                           << "pdf";
+        QTest::newRow("tiff shortened") << "image/tiff"
+                                        << "tif";
+        QTest::newRow("x-png") << "image/x-png"
+                               << "png";
+        QTest::newRow("text/plain is plain, not txt") << "text/plain"
+                                                      << "plain";
+        QTest::newRow("html is its subtype") << "text/html"
+                                             << "html";
+        QTest::newRow("octet-stream gives nothing") << "application/octet-stream"
+                                                    << "";
+        QTest::newRow("wildcard gives the major type") << "video/*"
+                                                       << "video";
+        QTest::newRow("empty subtype gives the major type") << "image/"
+                                                            << "image";
+        QTest::newRow("unknown subtype unchanged") << "application/msword"
+                                                   << "application/msword";
+        QTest::newRow("no slash unchanged") << "pdf"
+                                            << "pdf";
+        QTest::newRow("two slashes unchanged") << "a/b/c"
+                                               << "a/b/c";
+        QTest::newRow("empty") << ""
+                               << "";
+        QTest::newRow("spaces inside the subtype") << "audio/ x - wav"
+                                                   << "wav";
+        QTest::newRow("unknown major unchanged") << "Model/VRML"
+                                                 << "Model/VRML";
+        QTest::newRow("caj") << "application/caj"
+                             << "caj";
+        QTest::newRow("mpeg4") << "video/mpeg4"
+                               << "mp4";
     }
     void mediaTypes()
     {

@@ -16,14 +16,21 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("input");
         QTest::addColumn<QString>("expected");
-        QTest::newRow("the nine forbidden characters vanish") << "a\\b/c:d*e?f<g>h|i\"j" << "abcdefghij";
-        QTest::newRow("edge dots go") << "..name.." << "name";
-        QTest::newRow("spaces shield edge dots") << " .x. " << ".x.";
-        QTest::newRow("title and subtitle joined on CR LF") << "Title\r\nSubtitle" << "TitleSubtitle";
+        QTest::newRow("the nine forbidden characters vanish") << "a\\b/c:d*e?f<g>h|i\"j"
+                                                              << "abcdefghij";
+        QTest::newRow("edge dots go") << "..name.."
+                                      << "name";
+        QTest::newRow("spaces shield edge dots") << " .x. "
+                                                 << ".x.";
+        QTest::newRow("title and subtitle joined on CR LF") << "Title\r\nSubtitle"
+                                                            << "TitleSubtitle";
         QTest::newRow("lone CR, LF and NUL removed") << QString::fromUtf16(u"a\rb\nc\0d", 7) << "abcd";
-        QTest::newRow("tab kept") << "a\tb" << "a\tb";
-        QTest::newRow("only removed characters") << "??**" << "";
-        QTest::newRow("inner dots stay") << "v1.2 final" << "v1.2 final";
+        QTest::newRow("tab kept") << "a\tb"
+                                  << "a\tb";
+        QTest::newRow("only removed characters") << "??**"
+                                                 << "";
+        QTest::newRow("inner dots stay") << "v1.2 final"
+                                         << "v1.2 final";
     }
     void cleanFileName()
     {
@@ -66,23 +73,26 @@ private Q_SLOTS:
     void longTitleBecomesACreatableFile()
     {
         QTemporaryDir dir;
-        const QString name = FitNameForDisk(CleanFileName(QString(200, QChar(0x6587))), QStringLiteral("pdf"));
+        const QString name =
+            FitNameForDisk(CleanFileName(QString(200, QChar(0x6587))), QStringLiteral("pdf"));
         QVERIFY(name.toUtf8().size() + 5 + 4 <= 255);
         QFile file(dir.path() + u'/' + name + QStringLiteral("[999].pdf"));
         QVERIFY2(file.open(QIODevice::WriteOnly), qPrintable(file.errorString()));
         // Short names are left alone; a four-byte character is never split.
         QCOMPARE(FitNameForDisk(QStringLiteral("paper"), QStringLiteral("pdf")), QStringLiteral("paper"));
-        const QString cut = FitNameForDisk(QString(100, u'x') + QString(100, QChar(0xD83D)).replace(
-                                               QChar(0xD83D), QStringLiteral("😀")),
-                                           QStringLiteral("pdf"));
+        const QString cut = FitNameForDisk(
+            QString(100, u'x') + QString(100, QChar(0xD83D)).replace(QChar(0xD83D), QStringLiteral("😀")),
+            QStringLiteral("pdf"));
         QVERIFY(cut.toUtf8().size() <= 245);
         QVERIFY(!cut.back().isHighSurrogate());
     }
 
     void fileNameFromPath()
     {
-        QCOMPARE(FileNameFromPath(QStringLiteral("http://server/a/paper.pdf"), true), QStringLiteral("paper"));
-        QCOMPARE(FileNameFromPath(QStringLiteral("http://server/a/paper.pdf"), false), QStringLiteral("paper.pdf"));
+        QCOMPARE(FileNameFromPath(QStringLiteral("http://server/a/paper.pdf"), true),
+                 QStringLiteral("paper"));
+        QCOMPARE(FileNameFromPath(QStringLiteral("http://server/a/paper.pdf"), false),
+                 QStringLiteral("paper.pdf"));
         QCOMPARE(FileNameFromPath(QStringLiteral("bare"), true), QStringLiteral("bare"));
         QCOMPARE(FileNameFromPath(QStringLiteral("c:\\d\\ x.y.pdf "), true), QStringLiteral("x.y"));
         QCOMPARE(FileNameFromPath(QStringLiteral("http://s/view?id=3"), true), QStringLiteral("view?id=3"));
@@ -262,12 +272,18 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("address");
         QTest::addColumn<QString>("root");
-        QTest::newRow("path dropped") << "http://server/x/y" << "http://server";
-        QTest::newRow("host only") << "http://server" << "http://server";
-        QTest::newRow("slash right after scheme") << "file:///x" << "file:///x";
-        QTest::newRow("no scheme") << "server/x" << "server";
-        QTest::newRow("slash at third character") << "ab/x" << "ab/x";
-        QTest::newRow("port kept") << "http://127.0.0.1:8080/p.pdf" << "http://127.0.0.1:8080";
+        QTest::newRow("path dropped") << "http://server/x/y"
+                                      << "http://server";
+        QTest::newRow("host only") << "http://server"
+                                   << "http://server";
+        QTest::newRow("slash right after scheme") << "file:///x"
+                                                  << "file:///x";
+        QTest::newRow("no scheme") << "server/x"
+                                   << "server";
+        QTest::newRow("slash at third character") << "ab/x"
+                                                  << "ab/x";
+        QTest::newRow("port kept") << "http://127.0.0.1:8080/p.pdf"
+                                   << "http://127.0.0.1:8080";
     }
     void siteRootOf()
     {

@@ -45,11 +45,13 @@ private Q_SLOTS:
         row("2003 other", 2, 5, 2, 16, 3, 0, 0, 0, "Windows Server 2003");
         row("5.3 blank but keeps its service pack", 2, 5, 3, 0, 1, 0, 1, 0, " Service Pack 1");
         row("Vista", 2, 6, 0, 0, 1, 3, 2, 0, "Windows Vista Home Premium Edition Service Pack 2");
-        row("Server 2008", 2, 6, 0, 0, 3, 8, 0, 0, "Windows Server 2008 Server Datacenter Edition (full installation)");
+        row("Server 2008", 2, 6, 0, 0, 3, 8, 0, 0,
+            "Windows Server 2008 Server Datacenter Edition (full installation)");
         row("7 with SP1", 2, 6, 1, 0, 1, 1, 1, 0, "Windows 7 Ultimate Edition Service Pack 1");
         row("7 unknown edition keeps the space", 2, 6, 1, 0, 1, 11, 0, 0, "Windows 7 ");
         row("domain controller is not a server", 2, 6, 1, 0, 2, 4, 0, 0, "Windows 7 Enterprise Edition");
-        row("2008 R2", 2, 6, 1, 0, 3, 10, 0, 0, "Windows Server 2008 R2 Server Enterprise Edition (full installation)");
+        row("2008 R2", 2, 6, 1, 0, 3, 10, 0, 0,
+            "Windows Server 2008 R2 Server Enterprise Edition (full installation)");
         row("8 without edition", 2, 6, 2, 0, 3, 1, 0, 0, "Windows 8");
         row("8.1 is the edition word alone", 2, 6, 3, 0, 1, 28, 0, 0, "Ultimate Edition (N)");
         row("unlicensed", 2, 6, 3, 0, 1, kUnlicensedEdition, 0, 0, "Not activated product");
@@ -94,12 +96,17 @@ private Q_SLOTS:
     {
         QTest::addColumn<QByteArray>("file");
         QTest::addColumn<QString>("expected");
-        QTest::newRow("double quoted") << QByteArray("NAME=\"Debian GNU/Linux\"\nPRETTY_NAME=\"Debian GNU/Linux 12 (bookworm)\"\nID=debian\n")
-                                       << QStringLiteral("Debian GNU/Linux 12 (bookworm)");
-        QTest::newRow("single quoted") << QByteArray("PRETTY_NAME='Fedora Linux 39'\n") << QStringLiteral("Fedora Linux 39");
+        QTest::newRow("double quoted")
+            << QByteArray(
+                   "NAME=\"Debian GNU/Linux\"\nPRETTY_NAME=\"Debian GNU/Linux 12 (bookworm)\"\nID=debian\n")
+            << QStringLiteral("Debian GNU/Linux 12 (bookworm)");
+        QTest::newRow("single quoted")
+            << QByteArray("PRETTY_NAME='Fedora Linux 39'\n") << QStringLiteral("Fedora Linux 39");
         QTest::newRow("bare value") << QByteArray("PRETTY_NAME=Arch\n") << QStringLiteral("Arch");
-        QTest::newRow("escaped quote") << QByteArray("PRETTY_NAME=\"My \\\"Linux\\\" 1\"\n") << QStringLiteral("My \"Linux\" 1");
-        QTest::newRow("NAME when no pretty name") << QByteArray("NAME=\"Alpine Linux\"\n") << QStringLiteral("Alpine Linux");
+        QTest::newRow("escaped quote")
+            << QByteArray("PRETTY_NAME=\"My \\\"Linux\\\" 1\"\n") << QStringLiteral("My \"Linux\" 1");
+        QTest::newRow("NAME when no pretty name")
+            << QByteArray("NAME=\"Alpine Linux\"\n") << QStringLiteral("Alpine Linux");
         QTest::newRow("empty file") << QByteArray() << QString();
     }
 
@@ -112,14 +119,17 @@ private Q_SLOTS:
 
     void linuxNameHasTheVersionShape()
     {
-        QCOMPARE(LinuxOperatingSystemName(QStringLiteral("Debian GNU/Linux 12 (bookworm)"), QStringLiteral("6.1.0-18-amd64\n")),
+        QCOMPARE(LinuxOperatingSystemName(QStringLiteral("Debian GNU/Linux 12 (bookworm)"),
+                                          QStringLiteral("6.1.0-18-amd64\n")),
                  QStringLiteral("Debian GNU/Linux 12 (bookworm) [Version: 6.1.0-18-amd64]"));
-        QCOMPARE(LinuxOperatingSystemName(QString(), QStringLiteral("6.1")), QStringLiteral("Linux [Version: 6.1]"));
+        QCOMPARE(LinuxOperatingSystemName(QString(), QStringLiteral("6.1")),
+                 QStringLiteral("Linux [Version: 6.1]"));
     }
 
     void descriptionNamesTheWidth()
     {
-        QCOMPARE(DescribeSystem(QStringLiteral("X [Version: 1]"), 64), QStringLiteral("X [Version: 1][64位]"));
+        QCOMPARE(DescribeSystem(QStringLiteral("X [Version: 1]"), 64),
+                 QStringLiteral("X [Version: 1][64位]"));
         QCOMPARE(DescribeSystem(QStringLiteral("X"), 32), QStringLiteral("X[32位]"));
         QCOMPARE(DescribeSystem(QStringLiteral("X"), 0), QStringLiteral("X[32位]")); // width unknown
     }

@@ -17,7 +17,6 @@
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTimer>
-
 #include <csignal>
 #include <cstdio>
 #include <unistd.h>
@@ -422,10 +421,18 @@ private Q_SLOTS:
                 QVERIFY(f.body.contains("<TITLE>404 Not Found</TITLE>"));
                 QVERIFY(!IsUsablePage(QString::fromUtf8(f.body)));
                 break;
-            case DemoPaperKind::Missing: QCOMPARE(f.status, 404); break;
-            case DemoPaperKind::Caj: QCOMPARE(SniffPaperType(path), u"CAJ"_qs); break;
-            case DemoPaperKind::Kdh: QCOMPARE(SniffPaperType(path), u"KDH"_qs); break;
-            case DemoPaperKind::Nh: QCOMPARE(SniffPaperType(path), u"NH"_qs); break;
+            case DemoPaperKind::Missing:
+                QCOMPARE(f.status, 404);
+                break;
+            case DemoPaperKind::Caj:
+                QCOMPARE(SniffPaperType(path), u"CAJ"_qs);
+                break;
+            case DemoPaperKind::Kdh:
+                QCOMPARE(SniffPaperType(path), u"KDH"_qs);
+                break;
+            case DemoPaperKind::Nh:
+                QCOMPARE(SniffPaperType(path), u"NH"_qs);
+                break;
             default:
                 QCOMPARE(SniffFileType(path), u"PDF"_qs);
                 QCOMPARE(pdfFault(f.body), QString());
@@ -433,11 +440,13 @@ private Q_SLOTS:
                 break;
             }
             if (f.status == 200 && kind != DemoPaperKind::ErrorPage)
-                QVERIFY2(f.body.size() > 5001, qPrintable(what + u" is small enough to pass for an error page"_qs));
+                QVERIFY2(f.body.size() > 5001,
+                         qPrintable(what + u" is small enough to pass for an error page"_qs));
         }
         QCOMPARE(kinds.size(), 9);
         QCOMPARE(bodies.size(), m_site.paperCount());
-        QVERIFY2(m_site.papersOfKind(DemoPaperKind::Pdf).size() > m_site.paperCount() / 2, "most papers are plain PDFs");
+        QVERIFY2(m_site.papersOfKind(DemoPaperKind::Pdf).size() > m_site.paperCount() / 2,
+                 "most papers are plain PDFs");
     }
 
     void filesWithoutLengthAreFramedProperly()
@@ -446,8 +455,8 @@ private Q_SLOTS:
         const int unsizedPaper = m_site.papersOfKind(DemoPaperKind::UnsizedPdf).value(0);
         QVERIFY(chunkedPaper > 0 && unsizedPaper > 0);
         const auto request = [](int n, const char *version) {
-            return "GET /paper/" + QByteArray::number(n) + ".pdf " + version
-                + "\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n";
+            return "GET /paper/" + QByteArray::number(n) + ".pdf " + version +
+                   "\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n";
         };
 
         RawAnswer chunked = splitAnswer(exchange(m_site.port(), request(chunkedPaper, "HTTP/1.1")));
@@ -465,7 +474,8 @@ private Q_SLOTS:
         QCOMPARE(old.body, m_site.paperBytes(chunkedPaper));
 
         RawAnswer unsized = splitAnswer(
-            exchange(m_site.port(), "GET /paper/" + QByteArray::number(unsizedPaper) + ".pdf HTTP/1.1\r\n\r\n", &closed));
+            exchange(m_site.port(),
+                     "GET /paper/" + QByteArray::number(unsizedPaper) + ".pdf HTTP/1.1\r\n\r\n", &closed));
         QVERIFY2(closed, "a body without length must end with the connection");
         QVERIFY(!unsized.has("Content-Length") && !unsized.has("Transfer-Encoding"));
         QCOMPARE(unsized.header("Connection"), QByteArray("close"));
@@ -475,10 +485,10 @@ private Q_SLOTS:
     void pipelinedAndHeadRequestsKeepTheirOrder()
     {
         const QByteArray pdf = m_site.paperBytes(1);
-        const QByteArray raw = exchange(m_site.port(),
-                                        "HEAD /paper/1.pdf HTTP/1.1\r\nHost: x\r\n\r\n"
-                                        "GET /paper/1.pdf HTTP/1.1\r\nHost: x\r\n\r\n"
-                                        "GET /nothing HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n");
+        const QByteArray raw =
+            exchange(m_site.port(), "HEAD /paper/1.pdf HTTP/1.1\r\nHost: x\r\n\r\n"
+                                    "GET /paper/1.pdf HTTP/1.1\r\nHost: x\r\n\r\n"
+                                    "GET /nothing HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n");
         const RawAnswer head = splitAnswer(raw);
         QCOMPARE(head.statusLine, QByteArray("HTTP/1.1 200 OK"));
         QCOMPARE(head.header("Content-Length").toLongLong(), pdf.size());
@@ -494,22 +504,28 @@ private Q_SLOTS:
     {
         QTest::addColumn<QByteArray>("request");
         QTest::addColumn<QByteArray>("status");
-        const auto get = [](const QByteArray &path) { return "GET " + path + " HTTP/1.1\r\nConnection: close\r\n\r\n"; };
+        const auto get = [](const QByteArray &path) {
+            return "GET " + path + " HTTP/1.1\r\nConnection: close\r\n\r\n";
+        };
         QTest::newRow("unknown page") << get("/nope") << QByteArray("404");
         QTest::newRow("paper 0") << get("/paper/0.pdf") << QByteArray("404");
         QTest::newRow("paper past the last") << get("/paper/26.pdf") << QByteArray("404");
         QTest::newRow("paper number with a leading zero") << get("/paper/01.pdf") << QByteArray("404");
         QTest::newRow("paper number that is no number") << get("/paper/abc.pdf") << QByteArray("404");
-        QTest::newRow("paper number too large for an int") << get("/paper/99999999999.pdf") << QByteArray("404");
+        QTest::newRow("paper number too large for an int")
+            << get("/paper/99999999999.pdf") << QByteArray("404");
         QTest::newRow("path below a file") << get("/paper/1.pdf/x") << QByteArray("404");
         QTest::newRow("large file not set") << get("/files/large.pdf") << QByteArray("404");
-        QTest::newRow("posting a search") << QByteArray("POST /search HTTP/1.1\r\nContent-Length: 0\r\nConnection: close\r\n\r\n")
-                                          << QByteArray("405");
+        QTest::newRow("posting a search")
+            << QByteArray("POST /search HTTP/1.1\r\nContent-Length: 0\r\nConnection: close\r\n\r\n")
+            << QByteArray("405");
         QTest::newRow("garbage request line") << QByteArray("HELLO\r\n\r\n") << QByteArray("400");
-        QTest::newRow("header line without colon") << QByteArray("GET / HTTP/1.1\r\nbroken\r\n\r\n") << QByteArray("400");
-        QTest::newRow("endless head") << "GET / HTTP/1.1\r\nX: " + QByteArray(70000, 'a') << QByteArray("431");
-        QTest::newRow("body too large") << QByteArray("POST /login HTTP/1.1\r\nContent-Length: 9999999\r\n\r\n")
-                                        << QByteArray("413");
+        QTest::newRow("header line without colon")
+            << QByteArray("GET / HTTP/1.1\r\nbroken\r\n\r\n") << QByteArray("400");
+        QTest::newRow("endless head")
+            << "GET / HTTP/1.1\r\nX: " + QByteArray(70000, 'a') << QByteArray("431");
+        QTest::newRow("body too large")
+            << QByteArray("POST /login HTTP/1.1\r\nContent-Length: 9999999\r\n\r\n") << QByteArray("413");
     }
     void unknownAndBadRequestsAreRefused()
     {
@@ -572,12 +588,14 @@ private Q_SLOTS:
         QVERIFY(locked.body != m_site.paperBytes(n));
         QVERIFY(QString::fromUtf8(locked.body).contains(u"请先登录"_qs));
 
-        const Fetched wrong = post(nam, m_site.loginUrl(), "username=%E5%BC%A0+%E4%B8%89&password=p%26ss%3D2");
+        const Fetched wrong =
+            post(nam, m_site.loginUrl(), "username=%E5%BC%A0+%E4%B8%89&password=p%26ss%3D2");
         QVERIFY(wrong.header("Set-Cookie").isEmpty());
         QVERIFY(!QString::fromUtf8(wrong.body).contains(u"已登录"_qs));
         QCOMPARE(get(nam, m_site.paperFileUrl(n)).mediaType, u"text/html"_qs);
 
-        const Fetched right = post(nam, m_site.loginUrl(), "username=%E5%BC%A0+%E4%B8%89&password=p%26ss%3D1");
+        const Fetched right =
+            post(nam, m_site.loginUrl(), "username=%E5%BC%A0+%E4%B8%89&password=p%26ss%3D1");
         QVERIFY(right.header("Set-Cookie").startsWith(m_site.sessionCookieName().toLatin1() + '='));
         QVERIFY(QString::fromUtf8(right.body).contains(u"已登录"_qs));
         const Fetched unlocked = get(nam, m_site.paperFileUrl(n));
@@ -611,12 +629,14 @@ private Q_SLOTS:
 
         m_site.setLargeFileSize(8 * 1024 * 1024);
         QList<QPair<QNetworkReply *, QByteArray>> replies;
-        for (QNetworkAccessManager *client : {&nam, new QNetworkAccessManager(&nam), new QNetworkAccessManager(&nam)}) {
+        for (QNetworkAccessManager *client :
+             {&nam, new QNetworkAccessManager(&nam), new QNetworkAccessManager(&nam)}) {
             replies.append({client->get(QNetworkRequest(m_site.largeFileUrl())),
                             m_site.largeFileBytes(0, m_site.largeFileSize())});
             for (int n = 1; n <= m_site.paperCount(); ++n) {
                 if (m_site.paperStatus(n) == 200)
-                    replies.append({client->get(QNetworkRequest(m_site.paperFileUrl(n))), m_site.paperBytes(n)});
+                    replies.append(
+                        {client->get(QNetworkRequest(m_site.paperFileUrl(n))), m_site.paperBytes(n)});
             }
         }
         for (const auto &[reply, expected] : replies) {

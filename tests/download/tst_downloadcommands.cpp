@@ -10,7 +10,8 @@
 
 namespace {
 
-DownloadRow makeRow(const QString &name, RowState state, const QString &folder = {}, const QString &type = "pdf")
+DownloadRow makeRow(const QString &name, RowState state, const QString &folder = {},
+                    const QString &type = "pdf")
 {
     DownloadRow row;
     row.key = QStringLiteral("http://site/") + name;
@@ -46,9 +47,9 @@ QStringList column(const DownloadListModel &model, DownloadListModel::Column c)
 // Size, downloaded and percent as the list shows them.
 bool progressCellsEmpty(const DownloadListModel &model, int position)
 {
-    return model.cellText(position, DownloadListModel::ColSize).isEmpty()
-        && model.cellText(position, DownloadListModel::ColDownloaded).isEmpty()
-        && model.cellText(position, DownloadListModel::ColPercent).isEmpty();
+    return model.cellText(position, DownloadListModel::ColSize).isEmpty() &&
+           model.cellText(position, DownloadListModel::ColDownloaded).isEmpty() &&
+           model.cellText(position, DownloadListModel::ColPercent).isEmpty();
 }
 
 // Records every shell action instead of starting a program.
@@ -59,11 +60,26 @@ struct RecordingShell
     ShellHooks hooks()
     {
         ShellHooks h;
-        h.openFile = [this](const QString &p) { calls << "file:" + p; return true; };
-        h.showInFolder = [this](const QString &p) { calls << "show:" + p; return showInFolderWorks; };
-        h.openFolder = [this](const QString &p) { calls << "folder:" + p; return true; };
-        h.openInTextEditor = [this](const QString &p) { calls << "editor:" + p; return true; };
-        h.openWebPage = [this](const QString &p) { calls << "web:" + p; return true; };
+        h.openFile = [this](const QString &p) {
+            calls << "file:" + p;
+            return true;
+        };
+        h.showInFolder = [this](const QString &p) {
+            calls << "show:" + p;
+            return showInFolderWorks;
+        };
+        h.openFolder = [this](const QString &p) {
+            calls << "folder:" + p;
+            return true;
+        };
+        h.openInTextEditor = [this](const QString &p) {
+            calls << "editor:" + p;
+            return true;
+        };
+        h.openWebPage = [this](const QString &p) {
+            calls << "web:" + p;
+            return true;
+        };
         return h;
     }
 };
@@ -242,7 +258,7 @@ private Q_SLOTS:
     {
         fntest::MessageRecorder recorder;
         DownloadListModel model;
-        const RowState states[] = {RowState::Failed, RowState::Failed, RowState::Done, RowState::Failed,
+        const RowState states[] = {RowState::Failed, RowState::Failed, RowState::Done,   RowState::Failed,
                                    RowState::Done,   RowState::Done,   RowState::Waiting};
         int n = 0;
         QList<RowId> ids;
@@ -367,8 +383,8 @@ private Q_SLOTS:
     void numericColumnsSortByValueAndKeepOtherText()
     {
         DownloadListModel model;
-        // Size cells "1000", "999", "未知", "", "5", "文件不存在", "20000"; percent cells "45%", "9%", "100%",
-        // "已存在，跳过", "0%", "", "10%".
+        // Size cells "1000", "999", "未知", "", "5", "文件不存在", "20000"; percent cells "45%", "9%",
+        // "100%", "已存在，跳过", "0%", "", "10%".
         struct Cells
         {
             qint64 size;
@@ -376,13 +392,11 @@ private Q_SLOTS:
             qint64 downloaded;
             PercentNote percentNote;
         };
-        const QList<Cells> cells{{1000, SizeNote::None, 450, PercentNote::None},
-                                 {999, SizeNote::None, 90, PercentNote::None},
-                                 {-1, SizeNote::Unknown, 77, PercentNote::Full},
-                                 {-1, SizeNote::None, -1, PercentNote::Skipped},
-                                 {5, SizeNote::None, 0, PercentNote::None},
-                                 {-1, SizeNote::NotFound, -1, PercentNote::None},
-                                 {20000, SizeNote::None, 2000, PercentNote::None}};
+        const QList<Cells> cells{
+            {1000, SizeNote::None, 450, PercentNote::None},  {999, SizeNote::None, 90, PercentNote::None},
+            {-1, SizeNote::Unknown, 77, PercentNote::Full},  {-1, SizeNote::None, -1, PercentNote::Skipped},
+            {5, SizeNote::None, 0, PercentNote::None},       {-1, SizeNote::NotFound, -1, PercentNote::None},
+            {20000, SizeNote::None, 2000, PercentNote::None}};
         for (int i = 0; i < cells.size(); ++i) {
             DownloadRow row = makeRow(QStringLiteral("n%1").arg(i), RowState::Done);
             row.size = cells.at(i).size;

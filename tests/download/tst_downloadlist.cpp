@@ -56,13 +56,15 @@ private Q_SLOTS:
         QStringList headers;
         for (int c = 0; c < model.columnCount(); ++c)
             headers << model.headerData(c, Qt::Horizontal).toString();
-        QCOMPARE(headers, QStringList({"名称", "类型", "文件大小", "已下载数", "百分比", "保存路径", "速度"}));
+        QCOMPARE(headers,
+                 QStringList({"名称", "类型", "文件大小", "已下载数", "百分比", "保存路径", "速度"}));
         DownloadRow row = makeRow(QStringLiteral("http://s/a.pdf"));
         row.folder = QStringLiteral("/tmp/x/");
         row.tag = QStringLiteral("http://s/results");
         const RowId id = model.addRow(row);
         QVERIFY(!(model.flags(model.index(0, 0)) & Qt::ItemIsEditable));
-        QCOMPARE(model.data(model.index(0, DownloadListModel::ColFolder)).toString(), QStringLiteral("/tmp/x/"));
+        QCOMPARE(model.data(model.index(0, DownloadListModel::ColFolder)).toString(),
+                 QStringLiteral("/tmp/x/"));
         QCOMPARE(model.data(model.index(0, 0), DownloadListModel::TagRole).toString(), row.tag);
         QCOMPARE(model.data(model.index(0, 0), DownloadListModel::StateRole).toInt(), 1);
         model.setStateDecorations({QVariant(1), QVariant(2), QVariant(3), QVariant(4)});
@@ -242,10 +244,12 @@ private Q_SLOTS:
         row.sizeNote = SizeNote::Unknown;
         model.addRow(row);
         QCOMPARE(model.cellText(0, DownloadListModel::ColPercent), QStringLiteral("45%"));
-        QCOMPARE(model.data(model.index(0, DownloadListModel::ColPercent), DownloadListModel::UnderlyingDataRole),
-                 QVariant(45.0));
-        QCOMPARE(model.data(model.index(0, DownloadListModel::ColSize), DownloadListModel::UnderlyingDataRole),
-                 QVariant(rowtext::UnknownSize));
+        QCOMPARE(
+            model.data(model.index(0, DownloadListModel::ColPercent), DownloadListModel::UnderlyingDataRole),
+            QVariant(45.0));
+        QCOMPARE(
+            model.data(model.index(0, DownloadListModel::ColSize), DownloadListModel::UnderlyingDataRole),
+            QVariant(rowtext::UnknownSize));
     }
 
     // --- target file and duplicate-name rule ---
@@ -279,10 +283,12 @@ private Q_SLOTS:
         QCOMPARE(确定是需要下载(DuplicatePolicy::Rename, f, "paper", "pdf", reserved).need, Need::Fetch);
         QCOMPARE(确定是需要下载(DuplicatePolicy::Skip, f, "other", "pdf", reserved).need, Need::Fetch);
         QString name;
-        QCOMPARE(重命名保存路径(DuplicatePolicy::Rename, f, "paper", "pdf", &name, reserved), f + "paper[001].pdf");
+        QCOMPARE(重命名保存路径(DuplicatePolicy::Rename, f, "paper", "pdf", &name, reserved),
+                 f + "paper[001].pdf");
         QCOMPARE(name, QStringLiteral("paper[001]"));
         fntest::writeFile(f + "paper[001].pdf", "x");
-        QCOMPARE(重命名保存路径(DuplicatePolicy::Rename, f, "paper", "pdf", &name, reserved), f + "paper[002].pdf");
+        QCOMPARE(重命名保存路径(DuplicatePolicy::Rename, f, "paper", "pdf", &name, reserved),
+                 f + "paper[002].pdf");
         // Nothing is written while a name is only being chosen.
         QVERIFY(!QFile::exists(f + "paper.pdf"));
     }
@@ -302,17 +308,21 @@ private Q_SLOTS:
         QTemporaryDir dir;
         const QString folder = dir.path(); // no trailing slash: one is added
         QString name;
-        QCOMPARE(重命名保存路径(DuplicatePolicy::Rename, folder, "paper", "pdf", &name), folder + "/paper.pdf");
+        QCOMPARE(重命名保存路径(DuplicatePolicy::Rename, folder, "paper", "pdf", &name),
+                 folder + "/paper.pdf");
         QCOMPARE(name, QStringLiteral("paper"));
 
         fntest::writeFile(folder + "/paper.pdf", "1");
         fntest::writeFile(folder + "/paper[001].pdf", "2");
-        QCOMPARE(重命名保存路径(DuplicatePolicy::Rename, folder, "paper", "pdf", &name), folder + "/paper[002].pdf");
+        QCOMPARE(重命名保存路径(DuplicatePolicy::Rename, folder, "paper", "pdf", &name),
+                 folder + "/paper[002].pdf");
         QCOMPARE(name, QStringLiteral("paper[002]"));
         // Skip resolves names the same way as rename (only overwrite keeps the name).
-        QCOMPARE(重命名保存路径(DuplicatePolicy::Skip, folder, "paper", "pdf", &name), folder + "/paper[002].pdf");
+        QCOMPARE(重命名保存路径(DuplicatePolicy::Skip, folder, "paper", "pdf", &name),
+                 folder + "/paper[002].pdf");
 
-        QCOMPARE(重命名保存路径(DuplicatePolicy::Overwrite, folder, "paper", "pdf", &name), folder + "/paper.pdf");
+        QCOMPARE(重命名保存路径(DuplicatePolicy::Overwrite, folder, "paper", "pdf", &name),
+                 folder + "/paper.pdf");
         QCOMPARE(name, QStringLiteral("paper"));
     }
 
@@ -327,7 +337,8 @@ private Q_SLOTS:
         QCOMPARE(name, QStringLiteral("paper[008]"));
 
         fntest::writeFile(f + "paper[003].pdf", "x");
-        QCOMPARE(重命名保存路径(DuplicatePolicy::Rename, f, "paper[003]", "pdf", &name), f + "paper[004].pdf");
+        QCOMPARE(重命名保存路径(DuplicatePolicy::Rename, f, "paper[003]", "pdf", &name),
+                 f + "paper[004].pdf");
 
         // Brackets around text become corner brackets; counting starts only when that name is taken.
         fntest::writeFile(f + "a[b].pdf", "x");
@@ -356,7 +367,8 @@ private Q_SLOTS:
         QVERIFY(FileExists(second));
         QVERIFY(name.toUtf8().size() + 4 <= 255);
         // The skip rule looks at the name the row holds, which the queue has fitted to the disk before.
-        QCOMPARE(确定是需要下载(DuplicatePolicy::Skip, f, FitNameForDisk(title, "pdf", 0), "pdf", {}).need, Need::Skip);
+        QCOMPARE(确定是需要下载(DuplicatePolicy::Skip, f, FitNameForDisk(title, "pdf", 0), "pdf", {}).need,
+                 Need::Skip);
     }
 };
 

@@ -69,14 +69,31 @@ private Q_SLOTS:
         for (const QAction *m : window.menuBar()->actions())
             menus << m->text();
         QCOMPARE(menus, QStringList({"列表操作(&D)", "工具(&T)", "帮助(&H)"}));
-        QCOMPARE(menuTexts(window.listMenu()),
-                 QStringList({"全选", "全不选", "随机排序列表(打乱)", "自动调整列宽", "-", "重新下载", "-", "清除",
-                              "清空", "-", "开始下载", "停止下载", "取消下载选中项", "-", "打开下载文件",
-                              "打开所在文件夹", "用记事本打开文件", "导出", "-", "退出本下载窗口"}));
+        QCOMPARE(menuTexts(window.listMenu()), QStringList({"全选",
+                                                            "全不选",
+                                                            "随机排序列表(打乱)",
+                                                            "自动调整列宽",
+                                                            "-",
+                                                            "重新下载",
+                                                            "-",
+                                                            "清除",
+                                                            "清空",
+                                                            "-",
+                                                            "开始下载",
+                                                            "停止下载",
+                                                            "取消下载选中项",
+                                                            "-",
+                                                            "打开下载文件",
+                                                            "打开所在文件夹",
+                                                            "用记事本打开文件",
+                                                            "导出",
+                                                            "-",
+                                                            "退出本下载窗口"}));
         QCOMPARE(menuTexts(window.action("actExport")->menu()), QStringList({"RIS…", "BibTeX…", "CSV…"}));
         QCOMPARE(menuTexts(window.action("actRedownload")->menu()),
                  QStringList({"选中项", "出错项", "文件类型为HTM和HTML项"}));
-        QCOMPARE(menuTexts(window.action("actRemove")->menu()), QStringList({"选中项", "全部出错项", "完成项"}));
+        QCOMPARE(menuTexts(window.action("actRemove")->menu()),
+                 QStringList({"选中项", "全部出错项", "完成项"}));
         QCOMPARE(menuTexts(window.menuBar()->actions().at(1)->menu()),
                  QStringList({"设置", "检查PDF文件", "打开网页分析窗口"}));
         QCOMPARE(menuTexts(window.menuBar()->actions().at(2)->menu()),
@@ -189,7 +206,8 @@ private Q_SLOTS:
         fFileDownload window;
         DownloadListModel *model = window.model();
         for (int i = 0; i < 5; ++i)
-            model->addRow(makeRow(QString::number(i), i % 2 ? RowState::Failed : RowState::Done, dir.path() + "/"));
+            model->addRow(
+                makeRow(QString::number(i), i % 2 ? RowState::Failed : RowState::Done, dir.path() + "/"));
         QCOMPARE(window.Label1->text(), QStringLiteral("记录数：5"));
 
         window.action("actSelectAll")->trigger();
@@ -229,7 +247,10 @@ private Q_SLOTS:
 
         QStringList pages;
         ShellHooks hooks;
-        hooks.openWebPage = [&pages](const QString &a) { pages << a; return true; };
+        hooks.openWebPage = [&pages](const QString &a) {
+            pages << a;
+            return true;
+        };
         window.setShellHooks(hooks);
         window.action("actMakerSite")->trigger();
         window.action("actSuggest")->trigger();

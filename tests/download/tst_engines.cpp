@@ -201,7 +201,8 @@ private Q_SLOTS:
         QTest::addColumn<QString>("fault");
         for (int method : {1, 2}) {
             for (const char *fault : {"short body", "stall", "no answer", "untrusted tls", "missing folder"})
-                QTest::newRow(qPrintable(QStringLiteral("method %1, %2").arg(method).arg(fault))) << method << fault;
+                QTest::newRow(qPrintable(QStringLiteral("method %1, %2").arg(method).arg(fault)))
+                    << method << fault;
         }
     }
     void brokenBodiesNeverCountAsDone()
@@ -353,9 +354,12 @@ private Q_SLOTS:
         QTest::addColumn<bool>("done");
         QTest::newRow("404 page without markers") << 404 << QByteArray("<html>gone</html>") << false;
         QTest::newRow("500") << 500 << QByteArray(9000, 'x') << false;
-        QTest::newRow("error page sent as 200") << 200 << QByteArray("<html><TITLE>404 Not Found</TITLE></html>") << false;
-        QTest::newRow("error marker in lower case") << 200 << QByteArray("<title>404 not found</title>") << false;
-        QTest::newRow("GBK error page") << 200 << QByteArray("<title>HTTP 404 \xce\xb4\xd5\xd2\xb5\xbd</title>") << false;
+        QTest::newRow("error page sent as 200")
+            << 200 << QByteArray("<html><TITLE>404 Not Found</TITLE></html>") << false;
+        QTest::newRow("error marker in lower case")
+            << 200 << QByteArray("<title>404 not found</title>") << false;
+        QTest::newRow("GBK error page")
+            << 200 << QByteArray("<title>HTTP 404 \xce\xb4\xd5\xd2\xb5\xbd</title>") << false;
         QTest::newRow("small real paper") << 200 << QByteArray("%PDF-1.4 tiny") << true;
         // Text that is not a web page but carries a marker: read for markers only below 5001 bytes.
         QTest::newRow("marker in 5000 bytes of text")

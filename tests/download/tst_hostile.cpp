@@ -1,8 +1,8 @@
 // Servers that lie, cut, stall, redirect and send web pages: nothing escapes the folder, nothing leaks to
 // another host, nothing incomplete or wrong is called done, and an existing file survives every failure.
+#include "common/filenames.h"
 #include "download/downloadcommands.h"
 #include "download/downloadlistmodel.h"
-#include "common/filenames.h"
 #include "download/downloadscheduler.h"
 #include "faultserver.h"
 #include "testenv.h"
@@ -131,9 +131,10 @@ private Q_SLOTS:
             QTest::newRow(qPrintable(m + "more slashes")) << method << slashes << sniffed;
             QTest::newRow(qPrintable(m + "dot-dot subtype")) << method << dotdot << sniffed;
             QTest::newRow(qPrintable(m + "300 characters")) << method << longType << sniffed;
-            QTest::newRow(qPrintable(m + "x-download")) << method << QByteArray("application/x-download") << sniffed;
-            QTest::newRow(qPrintable(m + "plain pdf")) << method << QByteArray("application/pdf")
-                                                       << QStringLiteral("pdf");
+            QTest::newRow(qPrintable(m + "x-download"))
+                << method << QByteArray("application/x-download") << sniffed;
+            QTest::newRow(qPrintable(m + "plain pdf"))
+                << method << QByteArray("application/pdf") << QStringLiteral("pdf");
         }
     }
     void mediaTypesNeverShapeAPathOutsideTheFolder()
@@ -165,9 +166,11 @@ private Q_SLOTS:
         QTest::addColumn<int>("size");
         for (int method : {1, 2}) {
             for (int size : {894, 4000, 12000}) {
-                QTest::newRow(qPrintable(QStringLiteral("method %1, %2 bytes sent as html").arg(method).arg(size)))
+                QTest::newRow(
+                    qPrintable(QStringLiteral("method %1, %2 bytes sent as html").arg(method).arg(size)))
                     << method << QByteArray("text/html; charset=utf-8") << size;
-                QTest::newRow(qPrintable(QStringLiteral("method %1, %2 bytes sent as a pdf").arg(method).arg(size)))
+                QTest::newRow(
+                    qPrintable(QStringLiteral("method %1, %2 bytes sent as a pdf").arg(method).arg(size)))
                     << method << QByteArray("application/pdf") << size;
             }
             QTest::newRow(qPrintable(QStringLiteral("method %1, sent as octet-stream").arg(method)))
@@ -204,7 +207,8 @@ private Q_SLOTS:
             Reply pdf = FaultServer::pdf(9000);
             pdf.contentType = "text/html";
             m_server.setReply(QStringLiteral("/mislabelled%1.pdf").arg(method), pdf);
-            const RowId id = addRow(QStringLiteral("/mislabelled%1.pdf").arg(method), QStringLiteral("m%1").arg(method));
+            const RowId id =
+                addRow(QStringLiteral("/mislabelled%1.pdf").arg(method), QStringLiteral("m%1").arg(method));
             runToEnd();
             QCOMPARE(row(id).state, RowState::Done);
         }
@@ -215,10 +219,11 @@ private Q_SLOTS:
         QTest::addColumn<int>("method");
         QTest::addColumn<QString>("fault");
         for (int method : {1, 2}) {
-            for (const char *fault : {"conflicting lengths", "cut gzip", "cut deflate", "cut chunked",
-                                      "trickle below the stall limit", "garbage gzip", "unknown coding",
-                                      "gzip bomb"})
-                QTest::newRow(qPrintable(QStringLiteral("method %1, %2").arg(method).arg(fault))) << method << fault;
+            for (const char *fault :
+                 {"conflicting lengths", "cut gzip", "cut deflate", "cut chunked",
+                  "trickle below the stall limit", "garbage gzip", "unknown coding", "gzip bomb"})
+                QTest::newRow(qPrintable(QStringLiteral("method %1, %2").arg(method).arg(fault)))
+                    << method << fault;
         }
     }
     void incompleteBodiesAreNeverDone()
@@ -289,9 +294,10 @@ private Q_SLOTS:
         QTest::addColumn<int>("method");
         QTest::addColumn<QString>("fault");
         for (int method : {1, 2}) {
-            for (const char *fault : {"error page", "404", "cut body", "stall", "conflicting lengths", "cut gzip",
-                                      "no answer", "stop"})
-                QTest::newRow(qPrintable(QStringLiteral("method %1, %2").arg(method).arg(fault))) << method << fault;
+            for (const char *fault : {"error page", "404", "cut body", "stall", "conflicting lengths",
+                                      "cut gzip", "no answer", "stop"})
+                QTest::newRow(qPrintable(QStringLiteral("method %1, %2").arg(method).arg(fault)))
+                    << method << fault;
         }
     }
     void anExistingFileSurvivesEveryFailedReplacement()

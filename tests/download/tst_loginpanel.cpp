@@ -1,9 +1,9 @@
+#include "common/browserprofile.h"
 #include "download/cookiemirror.h"
 #include "download/downloadlistmodel.h"
 #include "download/downloadscheduler.h"
 #include "download/downloadwindow.h"
 #include "download/loginpanel.h"
-#include "common/browserprofile.h"
 #include "testenv.h"
 
 #include <QCheckBox>
@@ -17,8 +17,8 @@
 #include <QTcpSocket>
 #include <QTimer>
 #include <QWebEngineCookieStore>
-#include <QWebEngineProfile>
 #include <QWebEnginePage>
+#include <QWebEngineProfile>
 #include <QWebEngineView>
 
 namespace {
@@ -34,12 +34,12 @@ public:
                      "<html><head><title>Site login</title></head><body><form method=get action='/welcome'>"
                      "<input name=login value=''><input name=UserName><input type=password name=PassWord>"
                      "<input type=SUBMIT value=go><input name=user value=after></form></body></html>");
-        pages.insert("/early",
-                     "<html><body><form method=get action='/welcome'><input type=submit value=go>"
-                     "<input name=userid><input name=passwd></form></body></html>");
+        pages.insert("/early", "<html><body><form method=get action='/welcome'><input type=submit value=go>"
+                               "<input name=userid><input name=passwd></form></body></html>");
         pages.insert("/row", "<html><head><title>A paper</title></head><body>a paper's page</body></html>");
-        pages.insert("/closer", "<html><head><title>closer</title></head><body>"
-                                "<script>setTimeout(function(){window.close();},10);</script>bye</body></html>");
+        pages.insert("/closer",
+                     "<html><head><title>closer</title></head><body>"
+                     "<script>setTimeout(function(){window.close();},10);</script>bye</body></html>");
         QVERIFY(server.listen(QHostAddress::LocalHost));
         connect(&server, &QTcpServer::newConnection, this, [this] {
             while (QTcpSocket *socket = server.nextPendingConnection())
@@ -148,8 +148,11 @@ class TestLoginPanel : public QObject
 private Q_SLOTS:
     void formRuleFillsKnownNamesAndSubmitsOnlyAfterTwoFields()
     {
-        LoginPlan plan = LoginPanel::planLogin(inputs(
-            {{"login", "text"}, {"UserName", "text"}, {"PassWord", "password"}, {"go", "SUBMIT"}, {"user", "text"}}));
+        LoginPlan plan = LoginPanel::planLogin(inputs({{"login", "text"},
+                                                       {"UserName", "text"},
+                                                       {"PassWord", "password"},
+                                                       {"go", "SUBMIT"},
+                                                       {"user", "text"}}));
         QCOMPARE(plan.accountFields, QList<int>{1});
         QCOMPARE(plan.passwordFields, QList<int>{2});
         QCOMPARE(plan.submitIndex, 3); // the walk ends there: the later "user" stays untouched
@@ -362,9 +365,9 @@ private Q_SLOTS:
         QVERIFY(finished.wait(30000));
         QCOMPARE(finished.count(), 1);
         QCOMPARE(model->row(0).state, RowState::Waiting);
-        QVERIFY(model->cellText(0, DownloadListModel::ColSize).isEmpty()
-                && model->cellText(0, DownloadListModel::ColDownloaded).isEmpty()
-                && model->cellText(0, DownloadListModel::ColPercent).isEmpty());
+        QVERIFY(model->cellText(0, DownloadListModel::ColSize).isEmpty() &&
+                model->cellText(0, DownloadListModel::ColDownloaded).isEmpty() &&
+                model->cellText(0, DownloadListModel::ColPercent).isEmpty());
 
         // Once per row in a run: the row comes back as a page again in the same run, no second login.
         model->setState(id, RowState::Done);

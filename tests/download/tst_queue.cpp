@@ -49,7 +49,10 @@ class TestQueue : public QObject
         return m_model->addRow(row);
     }
 
-    static int paperNumber(const DownloadRow &row) { return row.key.section(u'/', -1).section(u'.', 0, 0).toInt(); }
+    static int paperNumber(const DownloadRow &row)
+    {
+        return row.key.section(u'/', -1).section(u'.', 0, 0).toInt();
+    }
 
     QStringList entries() const
     {
@@ -98,7 +101,8 @@ private Q_SLOTS:
         for (int method : {1, 2}) {
             for (const char *change : {"clear failed and done rows above", "sort descending", "shuffle",
                                        "remove a running row", "clear the list"})
-                QTest::newRow(qPrintable(QStringLiteral("method %1, %2").arg(method).arg(change))) << method << change;
+                QTest::newRow(qPrintable(QStringLiteral("method %1, %2").arg(method).arg(change)))
+                    << method << change;
         }
     }
     void rowsMayLeaveOrMoveWhileTheyRun()
@@ -114,7 +118,8 @@ private Q_SLOTS:
         QSignalSpy finished(m_scheduler, &DownloadScheduler::queueFinished);
         m_scheduler->start();
         // Change the list while transfers are under way.
-        QTRY_VERIFY(m_model->totals().downloading > 0 && m_model->row(m_model->count() - 1).state == RowState::Waiting);
+        QTRY_VERIFY(m_model->totals().downloading > 0 &&
+                    m_model->row(m_model->count() - 1).state == RowState::Waiting);
         RowId running = RowId::None;
         for (int i = 0; i < m_model->count() && running == RowId::None; ++i) {
             if (m_model->row(i).state == RowState::Downloading)

@@ -73,7 +73,8 @@ class TestRetry : public QObject
     // Waits until no transfer runs; rows then are done, failed, or waiting for a later try.
     void settle()
     {
-        QTRY_VERIFY_WITH_TIMEOUT(!m_scheduler->anyTransferLive() && m_model->totals().downloading == 0, 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(!m_scheduler->anyTransferLive() && m_model->totals().downloading == 0,
+                                 20000);
     }
 
     // Moves the clock to the row's next try and lets the queue start what is due.
@@ -120,15 +121,18 @@ private Q_SLOTS:
         QTest::addColumn<qint64>("highMs");
         for (int method : {1, 2}) {
             const QString m = QStringLiteral("method %1, ").arg(method);
-            QTest::newRow(qPrintable(m + "no Retry-After: 2 s ±20 %")) << method << QByteArray() << 1600LL << 2400LL;
-            QTest::newRow(qPrintable(m + "Retry-After in seconds")) << method << QByteArray("7") << 7000LL << 7000LL;
+            QTest::newRow(qPrintable(m + "no Retry-After: 2 s ±20 %"))
+                << method << QByteArray() << 1600LL << 2400LL;
+            QTest::newRow(qPrintable(m + "Retry-After in seconds"))
+                << method << QByteArray("7") << 7000LL << 7000LL;
             const QByteArray date = QLocale::c()
                                         .toString(QDateTime::currentDateTimeUtc().addSecs(20),
                                                   QStringLiteral("ddd, dd MMM yyyy HH:mm:ss 'GMT'"))
                                         .toLatin1();
-            QTest::newRow(qPrintable(m + "Retry-After as an HTTP date")) << method << date << 18000LL << 20000LL;
-            QTest::newRow(qPrintable(m + "Retry-After beyond an hour")) << method << QByteArray("86400") << 3600000LL
-                                                                        << 3600000LL;
+            QTest::newRow(qPrintable(m + "Retry-After as an HTTP date"))
+                << method << date << 18000LL << 20000LL;
+            QTest::newRow(qPrintable(m + "Retry-After beyond an hour"))
+                << method << QByteArray("86400") << 3600000LL << 3600000LL;
         }
     }
     void backoffAndRetryAfter()
@@ -148,9 +152,13 @@ private Q_SLOTS:
         settle();
         // The row waits, says so, and keeps the reason.
         QCOMPARE(row(id).state, RowState::Waiting);
-        QCOMPARE(m_model->cellText(m_model->positionOf(id), DownloadListModel::ColSize), QStringLiteral("等待重试 (1/3)"));
-        QCOMPARE(row(id).reason, FailureReason::of(Kind::HttpStatus, 503, QStringLiteral("Service Unavailable")));
-        QVERIFY(m_model->data(m_model->index(m_model->positionOf(id), 0), Qt::ToolTipRole).toString().contains(u"503"));
+        QCOMPARE(m_model->cellText(m_model->positionOf(id), DownloadListModel::ColSize),
+                 QStringLiteral("等待重试 (1/3)"));
+        QCOMPARE(row(id).reason,
+                 FailureReason::of(Kind::HttpStatus, 503, QStringLiteral("Service Unavailable")));
+        QVERIFY(m_model->data(m_model->index(m_model->positionOf(id), 0), Qt::ToolTipRole)
+                    .toString()
+                    .contains(u"503"));
         const qint64 delay = m_scheduler->retryDueMs(id) - start;
         QVERIFY2(delay >= lowMs && delay <= highMs, qPrintable(QString::number(delay)));
         // Not a moment early; then the second answer is the paper.
@@ -219,7 +227,8 @@ private Q_SLOTS:
         QTest::addColumn<bool>("changed");
         for (int method : {1, 2}) {
             QTest::newRow(qPrintable(QStringLiteral("method %1, same file").arg(method))) << method << false;
-            QTest::newRow(qPrintable(QStringLiteral("method %1, the file changed").arg(method))) << method << true;
+            QTest::newRow(qPrintable(QStringLiteral("method %1, the file changed").arg(method)))
+                << method << true;
         }
     }
     void aBrokenBodyContinuesWithOneRangeRequest()

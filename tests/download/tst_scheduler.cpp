@@ -215,7 +215,8 @@ private Q_SLOTS:
         m_scheduler->start();
         m_scheduler->tickHousekeeping();
         QVERIFY(!m_scheduler->isRunning());
-        QCOMPARE(panels.last().at(1).toString(), QStringLiteral("总数：1|正在下载：0|等待：0|已完成：1|失败：0"));
+        QCOMPARE(panels.last().at(1).toString(),
+                 QStringLiteral("总数：1|正在下载：0|等待：0|已完成：1|失败：0"));
 
         // A stop fails the running rows; automatic start picks up rows not yet downloaded.
         FaultServer::Reply stall = FaultServer::pdf(90000);

@@ -512,10 +512,7 @@ private Q_SLOTS:
         DownloadListModel downloads;
         bool cancel = true;
         int shown = 0;
-        AnalysisHooks hooks{[&] { return !cancel; },
-                            [&] { return &downloads; },
-                            [&] { ++shown; },
-                            {}};
+        AnalysisHooks hooks{[&] { return !cancel; }, [&] { return &downloads; }, [&] { ++shown; }, {}};
         CandidateAnalysis analysis(&list, hooks);
         QSignalSpy finished(&analysis, &CandidateAnalysis::finished);
         sharedOptions().PromptSavePathOnExtract = false;

@@ -72,8 +72,8 @@ QByteArray resultPage(const QByteArray &papers, const QByteArray &next)
 {
     return "<html><head><meta charset='utf-8'><title>results</title></head><body>"
            "<div class='head'><a href='index.html'>home</a></div>"
-           "<div class='TableList PaperList'><table>"
-           + papers + "</table></div><div class='pager'><a href='x.html'>1</a>" + next + "</body></html>";
+           "<div class='TableList PaperList'><table>" +
+           papers + "</table></div><div class='pager'><a href='x.html'>1</a>" + next + "</body></html>";
 }
 
 QByteArray paper(const QByteArray &href, const QByteArray &title)
@@ -110,7 +110,10 @@ class TestSearchWindow : public QObject
 
     QUrl pageUrl(const QString &name) const { return QUrl::fromLocalFile(m_dir.path() + u'/' + name); }
 
-    void write(const QString &name, const QByteArray &html) { fntest::writeFile(m_dir.path() + u'/' + name, html); }
+    void write(const QString &name, const QByteArray &html)
+    {
+        fntest::writeFile(m_dir.path() + u'/' + name, html);
+    }
 
     // Loads a page and waits until that page (not one whose load it interrupted) has finished.
     bool load(const QUrl &url)
@@ -127,14 +130,18 @@ class TestSearchWindow : public QObject
         return false;
     }
 
-    QPushButton *button(const char *name) const { return m_window->findChild<QPushButton *>(QLatin1String(name)); }
+    QPushButton *button(const char *name) const
+    {
+        return m_window->findChild<QPushButton *>(QLatin1String(name));
+    }
     QString label1() const { return m_window->findChild<QLabel *>(QStringLiteral("Label1"))->text(); }
 
     void fillList(int n)
     {
         for (int i = 0; i < n; ++i)
-            m_window->candidates()->加入LV1(QStringLiteral("Row %1").arg(i), QStringLiteral("http://site/p/%1.pdf").arg(i),
-                                            "http://site/r", "pdf", "");
+            m_window->candidates()->加入LV1(QStringLiteral("Row %1").arg(i),
+                                            QStringLiteral("http://site/p/%1.pdf").arg(i), "http://site/r",
+                                            "pdf", "");
     }
 
 private Q_SLOTS:
@@ -142,14 +149,17 @@ private Q_SLOTS:
     {
         QVERIFY(m_dir.isValid());
         write("index.html", "<html><body>home</body></html>");
-        write("page1.html", resultPage(paper("paper/1", "First paper") + paper("paper/2", "Second\npaper")
-                                           + "<tr><td><a href='paper/img'><img src='none.png'></a></td></tr>"
-                                           + "<tr><td><a>No address</a></td></tr>" + paper("paper/1", "First again"),
-                                       "<a href='page2.html'> &gt; </a><a href='page3.html'>&gt;&gt;</a>"));
+        write("page1.html",
+              resultPage(paper("paper/1", "First paper") + paper("paper/2", "Second\npaper") +
+                             "<tr><td><a href='paper/img'><img src='none.png'></a></td></tr>" +
+                             "<tr><td><a>No address</a></td></tr>" + paper("paper/1", "First again"),
+                         "<a href='page2.html'> &gt; </a><a href='page3.html'>&gt;&gt;</a>"));
         write("page2.html", resultPage(paper("paper/3", "Third") + paper("paper/1", "First once more"),
                                        "<a href='page3.html'>&gt;</a>"));
-        write("page3.html", resultPage(paper("paper/4", "Fourth"), "<a href='page1.html'>&gt; first page</a>"));
-        write("blank_target.html", "<html><body><a id='go' target='_blank' href='page3.html'>open</a></body></html>");
+        write("page3.html",
+              resultPage(paper("paper/4", "Fourth"), "<a href='page1.html'>&gt; first page</a>"));
+        write("blank_target.html",
+              "<html><body><a id='go' target='_blank' href='page3.html'>open</a></body></html>");
     }
 
     void init()
@@ -185,16 +195,19 @@ private Q_SLOTS:
         for (QAction *a : m_window->menuBar()->actions())
             bar << a->text();
         QCOMPARE(bar, (QStringList{"浏览(&B)", "清除(&C)", "工具(&T)", "帮助(&H)"}));
-        QCOMPARE(texts(m_window->joinMenu()->actions()), (QStringList{"分析未分析项", "分析失败项", "分析选中项", "分析全部"}));
+        QCOMPARE(texts(m_window->joinMenu()->actions()),
+                 (QStringList{"分析未分析项", "分析失败项", "分析选中项", "分析全部"}));
         QCOMPARE(texts(m_window->menuBar()->actions().at(0)->menu()->actions()),
                  (QStringList{"打开Folionexus首页", "打开指定网址...", "从文本文件导入链接…", "-", "后退",
                               "前进", "-", "关闭本窗口"}));
         QCOMPARE(texts(m_window->clearMenu()->actions()),
-                 (QStringList{"清除选中项", "清除分析成功项", "清除标题含指定字符项", "清除标题不含指定字符项", "清空全部"}));
+                 (QStringList{"清除选中项", "清除分析成功项", "清除标题含指定字符项",
+                              "清除标题不含指定字符项", "清空全部"}));
         QCOMPARE(texts(m_window->menuBar()->actions().at(2)->menu()->actions()),
                  (QStringList{"设置", "打开下载窗口", "-", "查看IE浏览器缓存", "清空IE浏览器缓存"}));
-        QCOMPARE(texts(m_window->menuBar()->actions().at(3)->menu()->actions()),
-                 (QStringList{"关于(&A)", "-", "作者网站－墨枢软件", "最新版本", "软件定制", "给软件作者建议"}));
+        QCOMPARE(
+            texts(m_window->menuBar()->actions().at(3)->menu()->actions()),
+            (QStringList{"关于(&A)", "-", "作者网站－墨枢软件", "最新版本", "软件定制", "给软件作者建议"}));
 
         findAction(m_window, "清空IE浏览器缓存")->trigger();
         findAction(m_window, "设置")->trigger();
@@ -209,24 +222,28 @@ private Q_SLOTS:
         QTest::addColumn<QStringList>("titles");
         const QByteArray two = paper("p/1", "A") + paper("p/2", "B");
         QTest::newRow("list inside a wrapper, other letter case")
-            << QByteArray("<div class='wrap'><div class='TABLELIST paperList'><table>" + two + "</table></div></div>")
+            << QByteArray("<div class='wrap'><div class='TABLELIST paperList'><table>" + two +
+                          "</table></div></div>")
             << QStringList{"A", "B"};
         QTest::newRow("a further class name")
-            << QByteArray("<div class='tablelist paperlist wide'><table>" + two + "</table></div>") << QStringList{};
+            << QByteArray("<div class='tablelist paperlist wide'><table>" + two + "</table></div>")
+            << QStringList{};
         QTest::newRow("two lists, the first without a table")
-            << QByteArray("<div class='tablelist paperlist'>none</div><div class='tablelist paperlist'><table>" + two
-                          + "</table></div>")
+            << QByteArray(
+                   "<div class='tablelist paperlist'>none</div><div class='tablelist paperlist'><table>" +
+                   two + "</table></div>")
             << QStringList{};
-        QTest::newRow("two tables")
-            << QByteArray("<div class='tablelist paperlist'><table>" + two + "</table><table></table></div>")
-            << QStringList{};
+        QTest::newRow("two tables") << QByteArray("<div class='tablelist paperlist'><table>" + two +
+                                                  "</table><table></table></div>")
+                                    << QStringList{};
         QTest::newRow("nested table")
-            << QByteArray("<div class='tablelist paperlist'><table><tr><td><table>" + two + "</table></td></tr></table></div>")
+            << QByteArray("<div class='tablelist paperlist'><table><tr><td><table>" + two +
+                          "</table></td></tr></table></div>")
             << QStringList{};
         QTest::newRow("links without text or address, duplicates")
-            << QByteArray("<div class='tablelist paperlist'><table>" + paper("p/1", "A")
-                          + "<tr><td><a href='p/9'><img src='x.png'></a><a name='n'>Named</a></td></tr>" + paper("p/1", "A2")
-                          + "</table></div>")
+            << QByteArray("<div class='tablelist paperlist'><table>" + paper("p/1", "A") +
+                          "<tr><td><a href='p/9'><img src='x.png'></a><a name='n'>Named</a></td></tr>" +
+                          paper("p/1", "A2") + "</table></div>")
             << QStringList{"A"};
     }
 
@@ -346,8 +363,8 @@ private Q_SLOTS:
                 held << s;
         });
         write("stall.html", resultPage(paper("paper/8", "Eighth"),
-                                       "<a href='http://127.0.0.1:" + QByteArray::number(server.serverPort())
-                                           + "/never'>&gt;</a>"));
+                                       "<a href='http://127.0.0.1:" +
+                                           QByteArray::number(server.serverPort()) + "/never'>&gt;</a>"));
         QVERIFY(load(pageUrl("stall.html")));
         ManualClock clock;
         Clock::install(&clock);
@@ -438,10 +455,11 @@ private Q_SLOTS:
         CandidateListModel *list = m_window->candidates();
         QStringList prompts;
         QString answer;
-        searchdialogs::setInputBox([&](QWidget *, const QString &prompt, const QString &title) -> std::optional<QString> {
-            prompts << prompt + u'|' + title;
-            return answer;
-        });
+        searchdialogs::setInputBox(
+            [&](QWidget *, const QString &prompt, const QString &title) -> std::optional<QString> {
+                prompts << prompt + u'|' + title;
+                return answer;
+            });
         // On an empty list the text is asked for first, then nothing happens.
         answer = "x";
         findAction(m_window, "清除标题含指定字符项")->trigger();
@@ -461,8 +479,10 @@ private Q_SLOTS:
         QCOMPARE(label1(), QStringLiteral("3"));
 
         QTreeView *view = m_window->candidateView();
-        view->selectionModel()->select(list->index(1, 0), QItemSelectionModel::Select | QItemSelectionModel::Rows);
-        view->selectionModel()->select(list->index(2, 0), QItemSelectionModel::Select | QItemSelectionModel::Rows);
+        view->selectionModel()->select(list->index(1, 0),
+                                       QItemSelectionModel::Select | QItemSelectionModel::Rows);
+        view->selectionModel()->select(list->index(2, 0),
+                                       QItemSelectionModel::Select | QItemSelectionModel::Rows);
         findAction(m_window, "清除选中项")->trigger();
         QCOMPARE(list->count(), 1);
         QCOMPARE(list->row(0).title, QStringLiteral("Paper"));
@@ -501,8 +521,9 @@ private Q_SLOTS:
         QVERIFY(m_messages->messages.isEmpty());
         chosen = m_dir.path() + "/export.txt";
         button("ExportButton")->click();
-        QCOMPARE(fntest::readFile(chosen), QByteArray("Row 0-\xa1\xbepdf\xa1\xbf\xb3\xc9\xb9\xa6\r\nRow 1-\xa1\xbepdf\xa1\xbf\r\n"
-                                                      "Row 2-\xa1\xbepdf\xa1\xbf\r\n"));
+        QCOMPARE(fntest::readFile(chosen),
+                 QByteArray("Row 0-\xa1\xbepdf\xa1\xbf\xb3\xc9\xb9\xa6\r\nRow 1-\xa1\xbepdf\xa1\xbf\r\n"
+                            "Row 2-\xa1\xbepdf\xa1\xbf\r\n"));
         QCOMPARE(m_messages->texts(), (QStringList{"保存文件完毕：0.0KB"})); // 42 bytes
         chosen = m_dir.path() + "/no/such/folder/export.txt";
         button("ExportButton")->click();
@@ -565,10 +586,11 @@ private Q_SLOTS:
     {
         QString answer = "   ";
         QStringList asked;
-        searchdialogs::setInputBox([&](QWidget *, const QString &prompt, const QString &title) -> std::optional<QString> {
-            asked << prompt + u'|' + title;
-            return answer;
-        });
+        searchdialogs::setInputBox(
+            [&](QWidget *, const QString &prompt, const QString &title) -> std::optional<QString> {
+                asked << prompt + u'|' + title;
+                return answer;
+            });
         findAction(m_window, "打开指定网址...")->trigger();
         QCOMPARE(asked, (QStringList{"请输入需要打开的网址：|请输入..."}));
         QTest::qWait(200);
@@ -594,8 +616,8 @@ private Q_SLOTS:
         QCOMPARE(progress->x(), (listPanel->width() - progress->width()) / 2);
         const QRect webBefore = web->geometry();
         QTest::mousePress(bar, Qt::LeftButton, {}, QPoint(10, 2));
-        QMouseEvent move(QEvent::MouseMove, QPointF(10, -40), bar->mapToGlobal(QPointF(10, -40)), Qt::NoButton,
-                         Qt::LeftButton, Qt::NoModifier);
+        QMouseEvent move(QEvent::MouseMove, QPointF(10, -40), bar->mapToGlobal(QPointF(10, -40)),
+                         Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
         QApplication::sendEvent(bar, &move);
         QCOMPARE(web->geometry(), webBefore);
         QCOMPARE(bar->y(), webBefore.height() - 40);

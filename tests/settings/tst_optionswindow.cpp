@@ -197,13 +197,20 @@ private Q_SLOTS:
         QTest::addColumn<QString>("address");
         QTest::addColumn<QString>("port");
         QTest::addColumn<bool>("warned");
-        QTest::newRow("ticked, empty address: warned") << true << "" << "80" << true;
-        QTest::newRow("ticked, blank address: warned") << true << "   " << "80" << true;
-        QTest::newRow("ticked, port with letters: warned") << true << "proxy" << "80a" << true;
-        QTest::newRow("ticked, empty port: warned") << true << "proxy" << "" << true;
-        QTest::newRow("ticked, both fine: quiet") << true << "10.0.0.1" << "3128" << false;
-        QTest::newRow("unticked, empty address: quiet") << false << "" << "" << false;
-        QTest::newRow("unticked, port with letters: quiet") << false << "proxy" << "80a" << false;
+        QTest::newRow("ticked, empty address: warned") << true << ""
+                                                       << "80" << true;
+        QTest::newRow("ticked, blank address: warned") << true << "   "
+                                                       << "80" << true;
+        QTest::newRow("ticked, port with letters: warned") << true << "proxy"
+                                                           << "80a" << true;
+        QTest::newRow("ticked, empty port: warned") << true << "proxy"
+                                                    << "" << true;
+        QTest::newRow("ticked, both fine: quiet") << true << "10.0.0.1"
+                                                  << "3128" << false;
+        QTest::newRow("unticked, empty address: quiet") << false << ""
+                                                        << "" << false;
+        QTest::newRow("unticked, port with letters: quiet") << false << "proxy"
+                                                            << "80a" << false;
     }
 
     void proxyCheck()

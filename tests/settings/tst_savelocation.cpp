@@ -120,8 +120,9 @@ private Q_SLOTS:
         fntest::MessageRecorder recorder;
         QCOMPARE(CreateFolderChain(path(QStringLiteral("a/b/c/"))), path(QStringLiteral("a/b/c")));
         QVERIFY(QFileInfo(path(QStringLiteral("a/b/c"))).isDir());
-        QCOMPARE(CreateFolderChain(QStringLiteral(" ") + path(QStringLiteral("a/ b /")) + QStringLiteral(" ")),
-                 path(QStringLiteral("a/b")));
+        QCOMPARE(
+            CreateFolderChain(QStringLiteral(" ") + path(QStringLiteral("a/ b /")) + QStringLiteral(" ")),
+            path(QStringLiteral("a/b")));
         QCOMPARE(CreateFolderChain(QStringLiteral("/")), QStringLiteral("/"));
         QVERIFY(recorder.messages.isEmpty());
 
@@ -259,10 +260,11 @@ private Q_SLOTS:
     {
         QString answer;
         QStringList asked;
-        const ShellServices previous = setShellServices({{}, {}, {}, [&](QWidget *, const QString &title, const QString &start) {
-                                                             asked << title << start;
-                                                             return answer;
-                                                         }});
+        const ShellServices previous =
+            setShellServices({{}, {}, {}, [&](QWidget *, const QString &title, const QString &start) {
+                                  asked << title << start;
+                                  return answer;
+                              }});
         QVERIFY(QDir().mkpath(path(QStringLiteral("p/2014"))));
         SaveLocationChooser chooser;
         chooser.folderBox()->setEditText(path(QStringLiteral("p/2014")));
@@ -287,7 +289,9 @@ private Q_SLOTS:
         QCOMPARE(sharedOptions().DefaultSaveFolder, path(QStringLiteral("modal/")));
 
         QTimer::singleShot(0, this, [] {
-            QApplication::activeModalWidget()->findChild<QPushButton *>(QStringLiteral("cancelButton"))->click();
+            QApplication::activeModalWidget()
+                ->findChild<QPushButton *>(QStringLiteral("cancelButton"))
+                ->click();
         });
         QVERIFY(!runSaveLocationChooser(nullptr));
     }
@@ -298,18 +302,21 @@ private Q_SLOTS:
         window.move(0, 0);
         auto *box = new QComboBox(&window);
         box->resize(80, 24);
-        box->addItems({QStringLiteral("/short"), QStringLiteral("/a much longer folder name"), QStringLiteral("/a much longer folder nam2")});
+        box->addItems({QStringLiteral("/short"), QStringLiteral("/a much longer folder name"),
+                       QStringLiteral("/a much longer folder nam2")});
         window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&window));
         FitDropDownWidth(box);
-        const int longest = box->fontMetrics().horizontalAdvance(QStringLiteral("/a much longer folder name"));
+        const int longest =
+            box->fontMetrics().horizontalAdvance(QStringLiteral("/a much longer folder name"));
         QCOMPARE(box->view()->minimumWidth(), longest + 7);
         QCOMPARE(box->width(), 80); // the closed control keeps its size
 
         for (int i = 0; i < 6; ++i)
             box->addItem(QStringLiteral("/x"));
         FitDropDownWidth(box);
-        QCOMPARE(box->view()->minimumWidth(), longest + 7 + box->style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, box));
+        QCOMPARE(box->view()->minimumWidth(),
+                 longest + 7 + box->style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, box));
 
         box->addItem(QString(2000, u'w'));
         FitDropDownWidth(box);

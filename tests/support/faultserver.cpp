@@ -13,7 +13,6 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTimer>
-
 #include <zlib.h>
 
 namespace {
@@ -87,7 +86,8 @@ quint16 FaultServer::port() const
 
 QUrl FaultServer::url(const QString &path) const
 {
-    return QUrl(QStringLiteral("%1://%2:%3%4").arg(m_tls ? "https" : "http", m_address).arg(port()).arg(path));
+    return QUrl(
+        QStringLiteral("%1://%2:%3%4").arg(m_tls ? "https" : "http", m_address).arg(port()).arg(path));
 }
 
 void FaultServer::setReply(const QString &path, const Reply &reply)
@@ -203,7 +203,8 @@ void FaultServer::onConnection(QTcpSocket *socket)
         for (qsizetype i = 1; i < lines.size(); ++i) {
             const qsizetype colon = lines.at(i).indexOf(':');
             if (colon > 0)
-                request.headers.insert(lines.at(i).left(colon).trimmed().toLower(), lines.at(i).mid(colon + 1).trimmed());
+                request.headers.insert(lines.at(i).left(colon).trimmed().toLower(),
+                                       lines.at(i).mid(colon + 1).trimmed());
         }
         m_requests.append(request);
         serve(socket, request);
@@ -245,7 +246,9 @@ void FaultServer::serve(QTcpSocket *socket, const Request &request)
     if (reply.chunked)
         head += "Transfer-Encoding: chunked\r\n";
     else if (reply.sendLength)
-        head += "Content-Length: " + (reply.lengthText.isEmpty() ? QByteArray::number(reply.body.size()) : reply.lengthText) + "\r\n";
+        head += "Content-Length: " +
+                (reply.lengthText.isEmpty() ? QByteArray::number(reply.body.size()) : reply.lengthText) +
+                "\r\n";
     head += "\r\n";
     socket->write(head);
 

@@ -30,12 +30,12 @@ public:
         bool sendLength = true;
         QByteArray lengthText; // overrides the Content-Length value when not empty
         bool chunked = false;
-        qint64 closeAfter = -1; // close the connection after this many body bytes
-        qint64 stallAfter = -1; // stop sending (connection stays open) after this many body bytes
-        int trickleBytes = 0; // send the body this many bytes at a time...
-        int trickleMs = 0; // ...every this many milliseconds
-        bool noAnswer = false; // read the request and never answer
-        QByteArray location; // redirect target
+        qint64 closeAfter = -1;    // close the connection after this many body bytes
+        qint64 stallAfter = -1;    // stop sending (connection stays open) after this many body bytes
+        int trickleBytes = 0;      // send the body this many bytes at a time...
+        int trickleMs = 0;         // ...every this many milliseconds
+        bool noAnswer = false;     // read the request and never answer
+        QByteArray location;       // redirect target
         QByteArray requiredCookie; // "name=value": without it the answer is the loginPage
         QByteArray loginPage = "<html><head><title>Login</title></head><body>please log in</body></html>";
         QList<QPair<QByteArray, QByteArray>> extraHeaders;

@@ -38,21 +38,21 @@ QByteArray readFile(const QString &path);
 
 } // namespace fntest
 
-#define FN_TEST_MAIN_CORE(TestObject)                                                                          \
-    int main(int argc, char **argv)                                                                            \
-    {                                                                                                          \
-        fntest::isolateUserFolders();                                                                          \
-        QCoreApplication app(argc, argv);                                                                      \
-        TestObject tc;                                                                                         \
-        return QTest::qExec(&tc, argc, argv);                                                                  \
+#define FN_TEST_MAIN_CORE(TestObject)                                                                        \
+    int main(int argc, char **argv)                                                                          \
+    {                                                                                                        \
+        fntest::isolateUserFolders();                                                                        \
+        QCoreApplication app(argc, argv);                                                                    \
+        TestObject tc;                                                                                       \
+        return QTest::qExec(&tc, argc, argv);                                                                \
     }
 
-#define FN_TEST_MAIN_GUI(TestObject)                                                                           \
-    int main(int argc, char **argv)                                                                            \
-    {                                                                                                          \
-        fntest::isolateUserFolders();                                                                          \
-        QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);                                            \
-        QApplication app(argc, argv);                                                                          \
-        TestObject tc;                                                                                         \
-        return QTest::qExec(&tc, argc, argv);                                                                  \
+#define FN_TEST_MAIN_GUI(TestObject)                                                                         \
+    int main(int argc, char **argv)                                                                          \
+    {                                                                                                        \
+        fntest::isolateUserFolders();                                                                        \
+        QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);                                          \
+        QApplication app(argc, argv);                                                                        \
+        TestObject tc;                                                                                       \
+        return QTest::qExec(&tc, argc, argv);                                                                \
     }
