@@ -51,8 +51,7 @@ QStringList fields(const DownloadListModel &model, int position)
         if (file.isFile()) {
             path = file.absoluteFilePath();
             size = QString::number(file.size());
-            // A file this run wrote was hashed as it arrived; any other is read now.
-            hash = !row.sha256.isEmpty() && file.size() == row.downloaded ? row.sha256 : fileSha256(path);
+            hash = fileSha256(path);
         }
     }
     QString reason;

@@ -16,8 +16,8 @@
 
 namespace {
 
-constexpr qint64 kPiece = 64 * 1024;
-constexpr qint64 kReadBuffer = 1024 * 1024;
+constexpr qint64 kPiece = 256 * 1024;
+constexpr qint64 kReadBuffer = 4 * 1024 * 1024;
 constexpr qint64 kHeadBytes = 8 * 1024;
 constexpr qint64 kSmallFile = 5001; // smaller answers of a parallel slot are read for error-page markers
 constexpr int kFallbackHeaderMs = 60000;
@@ -375,7 +375,6 @@ bool Downloader::takeAnswer(int status)
         fail(FailureReason::of(Kind::Disk, 0, m_part.errorText()));
         return false;
     }
-    m_sha = std::make_shared<StreamSha256>();
     return true;
 }
 
@@ -427,15 +426,6 @@ bool Downloader::takeRange(int status)
     if (m_lastModified.isEmpty())
         m_lastModified = m_resume.lastModified;
     m_head = m_part.readHead(kHeadBytes);
-    // The hash covers the kept bytes too.
-    m_sha = std::make_shared<StreamSha256>();
-    for (qint64 at = 0; at < m_resume.bytes;) {
-        const QByteArray piece = m_part.readAt(at, std::min<qint64>(kPiece, m_resume.bytes - at));
-        if (piece.isEmpty())
-            break;
-        m_sha->add(piece);
-        at += piece.size();
-    }
     m_length = numeric ? length : end - start + 1;
     m_result.total = total >= 0 ? total : m_resume.total;
     m_result.resumed = true;
@@ -495,7 +485,6 @@ void Downloader::readBody()
             fail(FailureReason::of(Kind::Disk, 0, m_part.errorText()));
             return;
         }
-        m_sha->add(decoded);
         wrote = true;
     }
     if (!wrote)
@@ -607,10 +596,7 @@ void Downloader::completeBody()
     }
     m_phase = Phase::Committing;
     Q_EMIT bodyReceived(m_id);
-    m_shaResult = std::make_shared<QString>();
-    m_part.flush(
-        this, [this](bool ok, const QString &error) { onFlushed(ok, error); },
-        [sha = m_sha, result = m_shaResult] { *result = sha->finish(); });
+    m_part.flush(this, [this](bool ok, const QString &error) { onFlushed(ok, error); });
 }
 
 void Downloader::onFlushed(bool ok, const QString &error)
@@ -646,7 +632,6 @@ void Downloader::commitFile(const QString &fileName)
         return;
     }
     m_result.path = m_folder + m_fileName;
-    m_result.sha256 = m_shaResult ? *m_shaResult : QString();
     if (m_options.singleConnection && !m_typeFromAnswer)
         repairType();
     m_result.done = true;

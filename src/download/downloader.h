@@ -1,6 +1,5 @@
 #pragma once
 
-#include "common/sha256.h"
 #include "download/bodydecoder.h"
 #include "download/downloadlistmodel.h"
 #include "download/partfile.h"
@@ -81,7 +80,6 @@ struct TransferResult
     QString type;
     qint64 retryAfterMs = -1; // the server's Retry-After, -1 when it gave none
     QUrl finalUrl;            // where the answer came from at last (after redirects)
-    QString sha256;           // of the finished file, hashed as its bytes were written (lower-case hex)
     ResumePoint resume;       // bytes kept for another try (a transient failure only)
     bool resumed = false;     // the answer continued bytes kept by an earlier try
 };
@@ -192,10 +190,7 @@ private:
     qint64 m_length = -1;   // stated length of the body as sent
     qint64 m_wireBytes = 0; // body bytes as sent (before decoding)
     qint64 m_stallMark = 0;
-    QByteArray m_head; // the first bytes of the file, to tell what it is
-    std::shared_ptr<StreamSha256> m_sha =
-        std::make_shared<StreamSha256>(); // of the file's bytes, as they are written
-    std::shared_ptr<QString> m_shaResult; // filled where the file is flushed
+    QByteArray m_head;    // the first bytes of the file, to tell what it is
     ResumePoint m_resume; // asked for with Range; cleared when the server sends the whole file
     QByteArray m_etag;
     QByteArray m_lastModified;

@@ -59,7 +59,6 @@ bool DownloadRow::progressEmpty() const
 
 void DownloadRow::clearProgress()
 {
-    sha256.clear();
     size = -1;
     sizeNote = SizeNote::None;
     downloaded = -1;

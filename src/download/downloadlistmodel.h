@@ -62,7 +62,6 @@ struct DownloadRow
     qint64 speed = -1;    // bytes a second while downloading; -1 unknown
     int retry = 0;        // automatic retries used on this attempt (0: none yet)
     int retryLimit = 0;   // automatic retries allowed; shown while the row waits for one
-    QString sha256;       // of the file a transfer finished (lower-case hex), empty otherwise
 
     QString sizeText() const;
     QString downloadedText() const;

@@ -738,7 +738,6 @@ void DownloadScheduler::DownloadComplete(RowId id, const TransferResult &result,
         r.state = RowState::Done;
         r.reason = {};
         r.speed = -1;
-        r.sha256 = result.sha256;
         r.name = result.name;
         r.type = result.type;
         r.sizeNote = SizeNote::None;

@@ -57,12 +57,11 @@ void LibraryRecorder::onRowEnded(RowId id)
     ++m_pending;
     if (result->outcome != DownloadOutcome::Done)
         return write(*result);
-    m_pool.start([this, done = *result, known = row->sha256, length = row->downloaded]() mutable {
+    m_pool.start([this, done = *result]() mutable {
         const QFileInfo file(done.filePath);
         if (file.isFile()) {
             done.size = file.size();
-            // The transfer hashed what it wrote; a file of another length is read again.
-            done.sha256 = !known.isEmpty() && done.size == length ? known : FileSha256(done.filePath);
+            done.sha256 = FileSha256(done.filePath);
         }
         // A file that is gone (or unreadable) is an end without a file, not a download on record.
         if (done.sha256.isEmpty())

@@ -211,8 +211,7 @@ bool PartFile::truncate()
     return true;
 }
 
-void PartFile::flush(QObject *receiver, std::function<void(bool ok, const QString &error)> done,
-                     std::function<void()> alongside)
+void PartFile::flush(QObject *receiver, std::function<void(bool ok, const QString &error)> done)
 {
     if (m_fd < 0) {
         done(false, QStringLiteral("no data"));
@@ -221,12 +220,10 @@ void PartFile::flush(QObject *receiver, std::function<void(bool ok, const QStrin
     // The job owns the file's descriptor from here on; the folder stays with this object.
     const int fd = std::exchange(m_fd, -1);
     QPointer<QObject> guard(receiver);
-    flushPool().start([fd, guard, done, alongside] {
+    flushPool().start([fd, guard, done] {
         int error = ::fdatasync(fd) == 0 ? 0 : errno;
         if (::close(fd) != 0 && error == 0)
             error = errno;
-        if (alongside)
-            alongside();
         if (!guard)
             return;
         const QString text = error == 0 ? QString() : systemError(error);

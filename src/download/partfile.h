@@ -41,9 +41,7 @@ public:
 
     // Flushes the data to the disk off the event loop's thread and closes the file; done runs on the
     // receiver's thread (not at all when the receiver is gone by then).
-    // alongside runs on that thread too, before done is called.
-    void flush(QObject *receiver, std::function<void(bool ok, const QString &error)> done,
-               std::function<void()> alongside = {});
+    void flush(QObject *receiver, std::function<void(bool ok, const QString &error)> done);
     bool isFlushed() const { return m_flushed; }
 
     struct MoveResult
