@@ -80,6 +80,20 @@ QStringList filesIn(const QString &folder)
     return QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System, QDir::Name);
 }
 
+QByteArray resultPage(const QList<QPair<QString, QString>> &links);
+
+// The site's result page at /results, listing the links (and setting a cookie).
+void serveResults(FaultServer &site, const QList<QPair<QString, QString>> &links,
+                  const QByteArray &cookie = {})
+{
+    FaultServer::Reply page;
+    page.contentType = "text/html; charset=utf-8";
+    page.body = resultPage(links);
+    if (!cookie.isEmpty())
+        page.extraHeaders.append({QByteArray("Set-Cookie"), cookie});
+    site.setReply(QStringLiteral("/results"), page);
+}
+
 QByteArray resultPage(const QList<QPair<QString, QString>> &links)
 {
     QByteArray html = "<html><head><meta charset='utf-8'><title>results</title></head><body>"
@@ -493,11 +507,8 @@ void TestBatch::proxyCarriesTheDownloads()
     // The papers sit on a host that only the proxy knows; the same local server plays both parts.
     FaultServer server;
     QVERIFY(server.listen());
-    FaultServer::Reply page;
-    page.contentType = "text/html; charset=utf-8";
-    page.body = resultPage({{QStringLiteral("甲"), QStringLiteral("http://papers.invalid/p/a")},
-                            {QStringLiteral("乙"), QStringLiteral("http://papers.invalid/p/b")}});
-    server.setReply(QStringLiteral("/results"), page);
+    serveResults(server, {{QStringLiteral("甲"), QStringLiteral("http://papers.invalid/p/a")},
+                          {QStringLiteral("乙"), QStringLiteral("http://papers.invalid/p/b")}});
     server.setReply(QStringLiteral("/p/a.pdf"), FaultServer::pdf(3000, 'a'));
     server.setReply(QStringLiteral("/p/b.pdf"), FaultServer::pdf(4000, 'b'));
     for (const QString &method : {QStringLiteral("1"), QStringLiteral("2")}) {
@@ -527,11 +538,8 @@ void TestBatch::interruptStopsTransfersAndLeavesNoPartialFile()
     QFETCH(QString, method);
     FaultServer site;
     QVERIFY(site.listen());
-    FaultServer::Reply page;
-    page.contentType = "text/html; charset=utf-8";
-    page.body = resultPage({{QStringLiteral("small"), QStringLiteral("/files/small")},
-                            {QStringLiteral("large"), QStringLiteral("/files/large")}});
-    site.setReply(QStringLiteral("/results"), page);
+    serveResults(site, {{QStringLiteral("small"), QStringLiteral("/files/small")},
+                        {QStringLiteral("large"), QStringLiteral("/files/large")}});
     site.setReply(QStringLiteral("/files/small.pdf"), FaultServer::pdf(2000));
     FaultServer::Reply large = FaultServer::pdf(20 * 1024 * 1024);
     large.trickleBytes = 4096;
@@ -582,10 +590,7 @@ void TestBatch::hostileAnswersNeverEndDone()
     QFETCH(QString, fault);
     FaultServer site;
     QVERIFY(site.listen());
-    FaultServer::Reply page;
-    page.contentType = "text/html; charset=utf-8";
-    page.body = resultPage({{QStringLiteral("paper"), QStringLiteral("/files/paper")}});
-    site.setReply(QStringLiteral("/results"), page);
+    serveResults(site, {{QStringLiteral("paper"), QStringLiteral("/files/paper")}});
     const QByteArray victim = "a file outside the folder";
     fntest::writeFile(out(QStringLiteral("victim")), victim);
     FaultServer::Reply reply = FaultServer::pdf(20000);
@@ -646,11 +651,7 @@ void TestBatch::cookiesStayWithTheirHostAcrossRedirects()
     FaultServer mirror;
     QVERIFY(site.listen());
     QVERIFY2(mirror.listen(false, QStringLiteral("127.0.0.2")), "a second loopback address");
-    FaultServer::Reply page;
-    page.contentType = "text/html; charset=utf-8";
-    page.body = resultPage({{QStringLiteral("paper"), QStringLiteral("/files/paper")}});
-    page.extraHeaders.append({QByteArray("Set-Cookie"), QByteArray("session=secret; Path=/")});
-    site.setReply(QStringLiteral("/results"), page);
+    serveResults(site, {{QStringLiteral("paper"), QStringLiteral("/files/paper")}}, "session=secret; Path=/");
     FaultServer::Reply moved;
     moved.status = 302;
     moved.reason = "Found";
@@ -672,11 +673,8 @@ void TestBatch::aKilledRunLeavesNothingThatPassesForAPaper()
 {
     FaultServer site;
     QVERIFY(site.listen());
-    FaultServer::Reply page;
-    page.contentType = "text/html; charset=utf-8";
-    page.body = resultPage({{QStringLiteral("small"), QStringLiteral("/files/small")},
-                            {QStringLiteral("large"), QStringLiteral("/files/large")}});
-    site.setReply(QStringLiteral("/results"), page);
+    serveResults(site, {{QStringLiteral("small"), QStringLiteral("/files/small")},
+                        {QStringLiteral("large"), QStringLiteral("/files/large")}});
     site.setReply(QStringLiteral("/files/small.pdf"), FaultServer::pdf(2000));
     FaultServer::Reply large = FaultServer::pdf(8 * 1024 * 1024, 'L');
     large.trickleBytes = 4096;
@@ -714,12 +712,9 @@ void TestBatch::aVerificationWallStopsTheRun()
 {
     FaultServer site;
     QVERIFY(site.listen());
-    FaultServer::Reply page;
-    page.contentType = "text/html; charset=utf-8";
-    page.body = resultPage({{QStringLiteral("one"), QStringLiteral("/p/1")},
-                            {QStringLiteral("two"), QStringLiteral("/p/2")},
-                            {QStringLiteral("three"), QStringLiteral("/p/3")}});
-    site.setReply(QStringLiteral("/results"), page);
+    serveResults(site, {{QStringLiteral("one"), QStringLiteral("/p/1")},
+                        {QStringLiteral("two"), QStringLiteral("/p/2")},
+                        {QStringLiteral("three"), QStringLiteral("/p/3")}});
     FaultServer::Reply wall;
     wall.contentType = "text/html";
     wall.body = "<!DOCTYPE html><html><body><h1>请完成验证</h1><form action=/verify></form></body></html>";
