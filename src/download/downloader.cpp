@@ -564,16 +564,7 @@ void Downloader::completeBody()
     const qint64 received = m_part.size();
     if (received == 0) {
         if (!m_options.singleConnection && !m_fallback) {
-            // Nothing arrived although the answer was fine: ask once more on a request of its own,
-            // naming the site as referrer.
-            m_fallback = true;
-            m_part.discard();
-            m_decoder.reset();
-            m_length = -1;
-            m_wireBytes = 0;
-            m_phase = Phase::Requesting;
-            m_referer = GetUrlBase(m_address.toString(), false).toUtf8();
-            startRequest(m_address);
+            DownloadWithInet();
             return;
         }
         fail(FailureReason::of(Kind::ShortBody, 0, QStringLiteral("the answer is empty")));
@@ -597,6 +588,20 @@ void Downloader::completeBody()
     m_phase = Phase::Committing;
     Q_EMIT bodyReceived(m_id);
     m_part.flush(this, [this](bool ok, const QString &error) { onFlushed(ok, error); });
+}
+
+void Downloader::DownloadWithInet()
+{
+    // Nothing arrived although the answer was fine: ask once more on a request of its own, naming the
+    // site as referrer.
+    m_fallback = true;
+    m_part.discard();
+    m_decoder.reset();
+    m_length = -1;
+    m_wireBytes = 0;
+    m_phase = Phase::Requesting;
+    m_referer = GetUrlBase(m_address.toString(), false).toUtf8();
+    startRequest(m_address);
 }
 
 void Downloader::onFlushed(bool ok, const QString &error)

@@ -157,6 +157,7 @@ private:
     bool followRedirect(int status);
     void readBody();
     void completeBody();
+    void DownloadWithInet();
     void commitFile(const QString &fileName);
     void onFlushed(bool ok, const QString &error);
     void repairType();

@@ -840,6 +840,11 @@ void DownloadScheduler::checkQueueFinished()
     Q_EMIT queueFinished();
 }
 
+void DownloadScheduler::UpdateStatusSummary()
+{
+    Q_EMIT panelText(StatusPanel::Totals, m_model->totalsText());
+}
+
 void DownloadScheduler::tickHousekeeping()
 {
     Q_EMIT runningChanged(isRunning());
@@ -865,7 +870,7 @@ void DownloadScheduler::tickHousekeeping()
         if (!isRunning())
             m_busy = false;
     }
-    Q_EMIT panelText(StatusPanel::Totals, m_model->totalsText());
+    UpdateStatusSummary();
     if (m_options.autoStart && m_model->统计未下载项数目() > 0)
         start();
     Q_EMIT housekeepingDone();

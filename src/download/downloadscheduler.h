@@ -104,6 +104,8 @@ public:
     void tickHousekeeping();
     // Starts what is due now (what the single-shot wake-up runs).
     void startDue();
+    // The totals line in the status bar's fourth panel.
+    void UpdateStatusSummary();
 
     // How often Timer_Down looks for work (tests lengthen it to see that starts do not wait for it).
     void setTickIntervalMs(int ms) { Timer_Down.setInterval(ms); }

@@ -793,7 +793,7 @@ void fFileDownload::refreshTotalsSoon()
 void fFileDownload::refreshProgress()
 {
     m_totalsSoon.stop();
-    m_panels[3]->setText(m_model->totalsText());
+    m_scheduler->UpdateStatusSummary();
     if (!m_progress.running())
         return;
     const QueueProgress::Snapshot snapshot = m_progress.measure();
@@ -837,7 +837,7 @@ void fFileDownload::onQueueFinished()
     m_speedPanel->clear();
     m_speedPanel->hide();
     setWindowTitle(kCaption);
-    m_panels[3]->setText(m_model->totalsText());
+    m_scheduler->UpdateStatusSummary();
     // A run that ended nothing (an automatic start that found no work) is not worth a word.
     if (!wasOn || !summary.any() || m_closing)
         return;
