@@ -295,12 +295,17 @@ bool PaperLibrary::failText(const QString &text, Failure kind)
     return false;
 }
 
-bool PaperLibrary::recordSeen(const QList<SeenPaper> &papers)
+bool PaperLibrary::openWrite()
 {
     if (!isOpen())
         return failText(kNotOpenText.arg(m_path), Failure::Other);
     m_lastError.clear();
-    if (!beginWrite())
+    return beginWrite();
+}
+
+bool PaperLibrary::recordSeen(const QList<SeenPaper> &papers)
+{
+    if (!openWrite())
         return false;
     QSqlQuery q(QSqlDatabase::database(m_connection, false));
     q.prepare(QStringLiteral(
@@ -335,10 +340,7 @@ bool PaperLibrary::recordDownload(const DownloadResult &result)
 
 bool PaperLibrary::recordDownloads(const QList<DownloadResult> &results)
 {
-    if (!isOpen())
-        return failText(kNotOpenText.arg(m_path), Failure::Other);
-    m_lastError.clear();
-    if (!beginWrite())
+    if (!openWrite())
         return false;
     QSqlDatabase db = QSqlDatabase::database(m_connection, false);
     QSqlQuery done(db);
@@ -479,10 +481,7 @@ qint64 PaperLibrary::paperCount()
 
 bool PaperLibrary::saveQueue(const QList<QueueRow> &rows)
 {
-    if (!isOpen())
-        return failText(kNotOpenText.arg(m_path), Failure::Other);
-    m_lastError.clear();
-    if (!beginWrite())
+    if (!openWrite())
         return false;
     QSqlQuery q(QSqlDatabase::database(m_connection, false));
     if (!q.exec(QStringLiteral("DELETE FROM queue"))) {

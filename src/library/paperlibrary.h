@@ -75,6 +75,8 @@ private:
     bool migrate();
     bool setAsideDamagedFile(OpenResult *result);
     bool beginWrite();
+    // The library is open and a write transaction has begun; otherwise the reason is in lastError().
+    bool openWrite();
     bool commit();
     void rollback();
     bool fail(const QSqlQuery &query);
