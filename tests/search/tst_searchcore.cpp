@@ -466,6 +466,7 @@ private Q_SLOTS:
         connect(&analysis, &CandidateAnalysis::progressTextChanged, this,
                 [&](const QString &t) { progress << t; });
         sharedOptions().PromptSavePathOnExtract = true;
+        sharedOptions().DefaultSaveFolder = QStringLiteral("/papers/"); // chosen when the rows were taken
 
         fill(list, 5, candidatetext::Succeeded);
         fill(list, 15);
@@ -512,11 +513,48 @@ private Q_SLOTS:
         DownloadListModel downloads;
         bool cancel = true;
         int shown = 0;
-        AnalysisHooks hooks{[&] { return !cancel; }, [&] { return &downloads; }, [&] { ++shown; }, {}};
+        int asked = 0;
+        const auto chooser = [&] {
+            ++asked;
+            if (!cancel)
+                sharedOptions().DefaultSaveFolder = QStringLiteral("/papers/");
+            return !cancel;
+        };
+        AnalysisHooks hooks{chooser, [&] { return &downloads; }, [&] { ++shown; }, {}};
         CandidateAnalysis analysis(&list, hooks);
         QSignalSpy finished(&analysis, &CandidateAnalysis::finished);
-        sharedOptions().PromptSavePathOnExtract = false;
         fill(list, 4);
+
+        // Rows without a folder are asked for whatever the option says; rows that have one are not.
+        sharedOptions().PromptSavePathOnExtract = true;
+        analysis.start(AnalysisCommand::All);
+        QVERIFY(finished.wait(5000));
+        QCOMPARE(asked, 1);
+        QCOMPARE(downloads.count(), 0);
+        list.加入LV1("Foldered", "http://site/f.pdf", "r", "pdf", "/f/");
+        list.setStatus(0, candidatetext::Failed);
+        list.setStatus(1, candidatetext::Failed);
+        analysis.start(AnalysisCommand::Unanalysed); // rows 2, 3 without a folder, 4 with one
+        QVERIFY(finished.wait(5000));
+        QCOMPARE(asked, 2);
+        QCOMPARE(downloads.count(), 0);
+        list.setStatus(2, candidatetext::Failed);
+        list.setStatus(3, candidatetext::Failed);
+        analysis.start(AnalysisCommand::Unanalysed); // only the row with a folder is left to take
+        QVERIFY(finished.wait(5000));
+        QCOMPARE(asked, 2);
+        QCOMPARE(downloads.count(), 1);
+        QCOMPARE(downloads.row(0).folder, QStringLiteral("/f/"));
+        // A hand-over that is not asked first never lists a row without a folder.
+        QVERIFY(!HandOverCandidate(list, 0, downloads));
+        QCOMPARE(downloads.count(), 1);
+        list.removeRowsIf([](int, const CandidateRow &row) { return !row.folder.isEmpty(); });
+        for (int i = 0; i < list.count(); ++i)
+            list.setStatus(i, QString());
+        downloads.clear();
+        shown = 0;
+
+        sharedOptions().PromptSavePathOnExtract = false;
 
         analysis.start(AnalysisCommand::All);
         QVERIFY(finished.wait(5000));
