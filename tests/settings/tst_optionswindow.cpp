@@ -276,12 +276,6 @@ private Q_SLOTS:
         QVERIFY(download.threads->isEnabled());
         QCOMPARE(download.threads->currentText(), QStringLiteral("1"));
         QCOMPARE(stored(settingkeys::DownloadMethod), QStringLiteral("2"));
-
-        // OK that keeps method two keeps the count the user set since.
-        download.threads->setCurrentIndex(3);
-        OptionsWindow(nullptr).confirm();
-        QCOMPARE(download.threads->currentText(), QStringLiteral("4"));
-        QVERIFY(download.threads->isEnabled());
     }
 
     void methodWithoutDownloadWindow()
