@@ -208,6 +208,8 @@ void DownloadScheduler::switchMethod()
 {
     m_options.method =
         method() == DownloadMethod::Parallel ? DownloadMethod::Single : DownloadMethod::Parallel;
+    // The shared value follows, unstored, so the options window shows and keeps the method in force.
+    sharedOptions().DownloadMethod = m_options.method;
     m_options.threadCount = 1;
     m_options.threadPosition = 0;
     Q_EMIT methodShown(method(), method() != DownloadMethod::Single, 0);

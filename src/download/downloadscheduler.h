@@ -56,7 +56,8 @@ public:
     // Stop ("停止下载"): scheduler off, transfers cancelled (a file already whole is kept), their rows
     // failed.
     void StopDownloads();
-    // "切换": toggles the method for this run and stops the scheduler (running transfers go on).
+    // "切换": toggles the method for this run (also the shared value, which is not stored) and stops the
+    // scheduler (running transfers go on).
     void switchMethod();
     // The close check: true while something runs or rows are not finished.
     bool closeNeedsConfirmation() const;

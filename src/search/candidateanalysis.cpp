@@ -42,12 +42,25 @@ void CandidateAnalysis::begin()
 {
     if (m_candidates->count() == 0)
         return finish();
-    // The folder was asked for when the rows were taken, or it is asked for now.
-    if (!sharedOptions().PromptSavePathOnExtract && m_hooks.chooseSaveLocation &&
-        !m_hooks.chooseSaveLocation())
+    // The folder was asked for when the rows were taken, or it is asked for now. Rows that came in
+    // without one (imported links, a fresh profile) are asked for whatever the option says: no row goes
+    // to the download list without a folder the user chose.
+    const bool ask = !sharedOptions().PromptSavePathOnExtract || someRowLacksAFolder();
+    if (ask && !(m_hooks.chooseSaveLocation && m_hooks.chooseSaveLocation()))
         return finish();
     m_total = m_candidates->count();
     nextRows();
+}
+
+bool CandidateAnalysis::someRowLacksAFolder() const
+{
+    if (!sharedOptions().DefaultSaveFolder.trimmed().isEmpty())
+        return false; // rows without a folder take the one the chooser confirmed, now or in an earlier run
+    for (int position = 0; position < m_candidates->count(); ++position) {
+        if (rowMeetsRule(position) && m_candidates->row(position).folder.trimmed().isEmpty())
+            return true;
+    }
+    return false;
 }
 
 bool CandidateAnalysis::rowMeetsRule(int position) const

@@ -13,7 +13,8 @@ enum class AnalysisCommand { Unanalysed, Failed, Selected, All };
 // The outside world an analysis needs; the search window fills these in from its host.
 struct AnalysisHooks
 {
-    std::function<bool()> chooseSaveLocation;              // modal chooser; false when it was cancelled
+    // The modal chooser: false when it was cancelled; when confirmed, DefaultSaveFolder holds the folder.
+    std::function<bool()> chooseSaveLocation;
     std::function<DownloadListModel *()> loadDownloadList; // loads the download window if needed
     std::function<void()> showDownloadWindow;              // 显示下载窗口
     std::function<bool(int position)> isSelected;          // selection of the candidate list
@@ -48,6 +49,7 @@ private:
     void begin();
     void nextRows();
     bool rowMeetsRule(int position) const;
+    bool someRowLacksAFolder() const;
     void finish();
 
     CandidateListModel *m_candidates;

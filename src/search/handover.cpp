@@ -62,11 +62,16 @@ bool 加入下载列表(DownloadListModel &downloads, const QString &address, co
                   const QString &type, const QString &saveFolder, const QString &sourcePage,
                   const PaperCells &cells)
 {
+    const QString folder = saveFolder.trimmed().isEmpty() ? sharedOptions().DefaultSaveFolder : saveFolder;
+    // A row without a folder would be written wherever the queue happened to be; the analysis asks for
+    // one before it gets here, so this only stops a caller that did not.
+    if (folder.trimmed().isEmpty())
+        return false;
     DownloadRow row;
     row.key = address;
     row.name = DownloadNameFor(address, title, type, cells);
     row.type = type;
-    row.folder = saveFolder.isEmpty() ? sharedOptions().DefaultSaveFolder : saveFolder;
+    row.folder = folder;
     row.tag = sourcePage;
     row.state = RowState::Waiting;
     downloads.addRow(row); // an address already listed keeps its row

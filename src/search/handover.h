@@ -16,9 +16,10 @@ QString DownloadNameFor(const QString &address, const QString &title, const QStr
                         const PaperCells &cells = {});
 
 // Adds a waiting download row for a candidate; a row already listed under the address stays as it is.
+// An empty save folder takes DefaultSaveFolder; false, and no row, when that is empty too.
 bool 加入下载列表(DownloadListModel &downloads, const QString &address, const QString &title,
                   const QString &type, const QString &saveFolder, const QString &sourcePage,
                   const PaperCells &cells = {});
 
-// The per-row step of an analysis: false only when the candidate row cannot be read.
+// The per-row step of an analysis: false when the candidate row cannot be read or has no folder to go to.
 bool HandOverCandidate(const CandidateListModel &candidates, int position, DownloadListModel &downloads);

@@ -85,6 +85,13 @@ QString CreateFolderChain(const QString &path)
         // An empty component ends the walk; the trailing "/" of a folder gives one.
         if (components[i].isEmpty())
             break;
+        // A folder that is already there is taken as it is ("Notes: 2024" is a good name on this disk);
+        // only names still to be created are cleaned. "." and ".." are never taken: they would climb.
+        const QString asIs = result + u'/' + components[i];
+        if (!onlyDotsAndSpaces(components[i]) && QFileInfo::exists(asIs)) {
+            result = asIs;
+            continue;
+        }
         const QString clean = CleanFileName(components[i]);
         // Spaces can shield dots from the cleaning (" .. " cleans to ".."); such a name would climb.
         if (clean.isEmpty() || onlyDotsAndSpaces(clean)) {

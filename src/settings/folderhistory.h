@@ -23,8 +23,9 @@ void LoadFolderHistory(QComboBox *box, const QString &path);
 // Writes the list's entries, in list order, over the file (and creates its folder).
 void SaveFolderHistory(QComboBox *box, const QString &path);
 
-// Creates an absolute folder and its missing parents, each component cleaned as a file name. A component
-// left empty by cleaning stops the walk with "文件夹名称有误！不能创建文件夹！". Returns the folder that
+// Creates an absolute folder and its missing parents, each missing component cleaned as a file name (one
+// that exists is taken as it is). A component left empty by cleaning stops the walk with
+// "文件夹名称有误！不能创建文件夹！". Returns the folder that
 // exists at the end of the walk (without a trailing "/", except the root "/"), or empty text when there is
 // none (a relative path, a walk that ends on a file, or a folder that could not be created).
 QString CreateFolderChain(const QString &path);

@@ -110,7 +110,7 @@ OptionsWindow::OptionsWindow(QWidget *parent)
     m_nameTemplate->setText(options.FileNameTemplate);
 }
 
-void OptionsWindow::showMethodInDownloadWindow(::DownloadMethod chosen)
+void OptionsWindow::showMethodInDownloadWindow(::DownloadMethod chosen, bool changed)
 {
     const int method = methodNumber(chosen);
     QWidget *window = LoadedForm(QStringLiteral("fFileDownload"));
@@ -122,9 +122,10 @@ void OptionsWindow::showMethodInDownloadWindow(::DownloadMethod chosen)
     if (!threads)
         return;
     threads->setEnabled(method == 2);
-    if (method != 2)
+    if (method != 2 || !changed)
         return;
-    // A new multi-connection run starts with one transfer; the user raises it in the download window.
+    // A switch to several connections starts with one transfer; the user raises it in the download
+    // window. A confirmation that keeps the method keeps the user's count.
     const int one = threads->findText(QStringLiteral("1"));
     if (one >= 0)
         threads->setCurrentIndex(one);
@@ -136,8 +137,9 @@ void OptionsWindow::confirm()
 {
     SharedOptions &options = sharedOptions();
     const auto method = m_methodOne->isChecked() ? ::DownloadMethod::Single : ::DownloadMethod::Parallel;
+    const bool changed = method != options.DownloadMethod;
     options.storeDownloadMethod(method);
-    showMethodInDownloadWindow(method);
+    showMethodInDownloadWindow(method, changed);
 
     options.storeProxy(m_proxyEnabled->isChecked(), m_proxyAddress->text().trimmed(),
                        m_proxyPort->text().trimmed());

@@ -10,7 +10,8 @@ class QRadioButton;
 class QSpinBox;
 
 // fOption: the download method, the proxy for single-connection downloads and whether the save folder
-// is asked for when rows are taken from a result page. Shows the shared values; OK stores them.
+// is asked for when rows are taken from a result page. Shows the shared values (the method in force,
+// after a switch in the download window too); OK stores them.
 class OptionsWindow : public QDialog
 {
     Q_OBJECT
@@ -22,7 +23,7 @@ public Q_SLOTS:
     void confirm();
 
 private:
-    void showMethodInDownloadWindow(DownloadMethod method);
+    void showMethodInDownloadWindow(DownloadMethod method, bool changed);
 
     QRadioButton *m_methodOne;
     QRadioButton *m_methodTwo;

@@ -63,9 +63,13 @@ SaveLocationChooser::SaveLocationChooser(QWidget *parent)
     if (options.UseOriginalFileName)
         m_originalName->setChecked(true);
     LoadFolderHistory(m_folderBox, FolderHistoryPath());
-    options.DefaultSaveFolder =
-        ReadSetting(settingkeys::SectionSettings, settingkeys::SaveFolder, DefaultSaveFolderSetting());
-    m_folderBox->setEditText(options.DefaultSaveFolder);
+    // The proposed folder of a fresh profile is only a proposal: until a folder has been confirmed, a
+    // cancelled chooser leaves the rows without one, and they are asked for again when handed over.
+    const QString stored = ReadSetting(settingkeys::SectionSettings, settingkeys::SaveFolder, QString());
+    if (!stored.trimmed().isEmpty())
+        options.DefaultSaveFolder = stored;
+    m_folderBox->setEditText(options.DefaultSaveFolder.isEmpty() ? DefaultSaveFolderSetting()
+                                                                 : options.DefaultSaveFolder);
 }
 
 void SaveLocationChooser::showEvent(QShowEvent *event)

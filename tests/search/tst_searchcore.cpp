@@ -466,6 +466,7 @@ private Q_SLOTS:
         connect(&analysis, &CandidateAnalysis::progressTextChanged, this,
                 [&](const QString &t) { progress << t; });
         sharedOptions().PromptSavePathOnExtract = true;
+        sharedOptions().DefaultSaveFolder = QStringLiteral("/papers/"); // chosen when the rows were taken
 
         fill(list, 5, candidatetext::Succeeded);
         fill(list, 15);
@@ -512,11 +513,27 @@ private Q_SLOTS:
         DownloadListModel downloads;
         bool cancel = true;
         int shown = 0;
-        AnalysisHooks hooks{[&] { return !cancel; }, [&] { return &downloads; }, [&] { ++shown; }, {}};
+        int asked = 0;
+        const auto chooser = [&] {
+            ++asked;
+            if (!cancel)
+                sharedOptions().DefaultSaveFolder = QStringLiteral("/papers/");
+            return !cancel;
+        };
+        AnalysisHooks hooks{chooser, [&] { return &downloads; }, [&] { ++shown; }, {}};
         CandidateAnalysis analysis(&list, hooks);
         QSignalSpy finished(&analysis, &CandidateAnalysis::finished);
-        sharedOptions().PromptSavePathOnExtract = false;
         fill(list, 4);
+
+        // Rows without a folder are asked for whatever the option says, and never listed without one.
+        sharedOptions().PromptSavePathOnExtract = true;
+        analysis.start(AnalysisCommand::All);
+        QVERIFY(finished.wait(5000));
+        QCOMPARE(asked, 1);
+        QVERIFY(!HandOverCandidate(list, 0, downloads));
+        QCOMPARE(downloads.count(), 0);
+        shown = 0;
+        sharedOptions().PromptSavePathOnExtract = false;
 
         analysis.start(AnalysisCommand::All);
         QVERIFY(finished.wait(5000));

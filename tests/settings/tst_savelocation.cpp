@@ -54,7 +54,7 @@ private Q_SLOTS:
             QVERIFY(chooser.windowFlags() & Qt::WindowStaysOnTopHint);
             QCOMPARE(chooser.folderBox()->currentText(), folder);
             QCOMPARE(chooser.folderBox()->count(), 0);
-            QCOMPARE(sharedOptions().DefaultSaveFolder, folder); // read when the window opens
+            QCOMPARE(sharedOptions().DefaultSaveFolder, QString()); // proposed, not yet chosen
             chooser.confirm();
             QCOMPARE(chooser.result(), int(QDialog::Accepted));
         }
@@ -142,6 +142,32 @@ private Q_SLOTS:
         QVERIFY(recorder.messages.isEmpty());
     }
 
+    void existingFoldersAreTakenAsTheyAre()
+    {
+        fntest::MessageRecorder recorder;
+        const QString notes = path(QStringLiteral("Notes: 2024"));
+        QVERIFY(QDir().mkpath(notes));
+        const ShellServices previous = setShellServices(
+            {{}, {}, {}, [&](QWidget *, const QString &, const QString &) { return notes; }});
+        {
+            SaveLocationChooser chooser;
+            chooser.browse();
+            chooser.confirm();
+            QCOMPARE(chooser.result(), int(QDialog::Accepted));
+        }
+        setShellServices(previous);
+        QCOMPARE(sharedOptions().DefaultSaveFolder, notes + u'/');
+        QCOMPARE(ReadSetting(SectionSettings, SaveFolder, QString()), notes + u'/');
+        QCOMPARE(history(), notes.toUtf8() + "\r\n");
+        QVERIFY(!QFileInfo::exists(path(QStringLiteral("Notes 2024"))));
+
+        // Below it, only what is still to be created is cleaned.
+        QCOMPARE(CreateFolderChain(notes + QStringLiteral("/New: *sub?/x|y/")),
+                 notes + QStringLiteral("/New sub/xy"));
+        QVERIFY(QFileInfo(notes + QStringLiteral("/New sub/xy")).isDir());
+        QVERIFY(recorder.messages.isEmpty());
+    }
+
     void confirmingUnusableFolders()
     {
         fntest::MessageRecorder recorder;
@@ -213,6 +239,13 @@ private Q_SLOTS:
 
     void cancelKeepsTheStoredFolder()
     {
+        // Before any folder was confirmed, a cancel leaves none: the proposed one was not chosen.
+        {
+            SaveLocationChooser chooser;
+            chooser.reject();
+        }
+        QCOMPARE(sharedOptions().DefaultSaveFolder, QString());
+
         QVERIFY(confirmFolder(path(QStringLiteral("kept"))));
         const QByteArray before = history();
         {
