@@ -396,6 +396,8 @@ void BatchRun::finishRun(int exitStatus)
 {
     if (m_phase == Phase::Ended)
         return;
+    if (m_interruptStatus != 0)
+        exitStatus = m_interruptStatus;
     if (m_seen)
         m_seen->finish();
     writeManifestAndTotals(&exitStatus);
@@ -468,6 +470,13 @@ void BatchRun::interrupt(int signalNumber)
         return;
     batchMessage(QStringLiteral("interrupted; stopping"));
     const int exitStatus = 128 + signalNumber;
+    if (m_ending) {
+        // Only the library is still waited for: what it does not take now is named, and the run ends.
+        m_interruptStatus = exitStatus;
+        if (m_recorder)
+            m_recorder->hurry();
+        return;
+    }
     m_loadLimit.stop();
     if (m_walk)
         m_walk->stop();

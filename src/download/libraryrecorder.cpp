@@ -110,6 +110,14 @@ void LibraryRecorder::finish()
         writeUnwritten();
 }
 
+void LibraryRecorder::hurry()
+{
+    m_busyTries = BusyRetries;
+    if (m_writeSoon.isActive())
+        m_writeSoon.stop();
+    finish();
+}
+
 void LibraryRecorder::writeUnwritten()
 {
     {

@@ -36,6 +36,8 @@ public:
     // No more rows will end: what is waiting is written now (a busy library is waited for as above) and
     // what cannot be is given up and named. idle() follows.
     void finish();
+    // As finish(), but a busy library is not waited for any more: the program is being stopped.
+    void hurry();
 
 Q_SIGNALS:
     // The last outcome waiting was written (or given up).

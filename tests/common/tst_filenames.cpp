@@ -232,6 +232,32 @@ private Q_SLOTS:
                  QString::fromUcs4(U"\U0001F600"));
     }
 
+    void credentialsLeaveAddresses_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("user and password") << "http://alice:pw@host/a.pdf"
+                                           << "http://host/a.pdf";
+        QTest::newRow("user alone, with a port, no path") << "HTTPS://alice@host:8080"
+                                                          << "HTTPS://host:8080";
+        QTest::newRow("an @ in the password: the last one ends it") << "http://a:p@ss@host/x?y=1"
+                                                                    << "http://host/x?y=1";
+        QTest::newRow("an @ in the path or query is no credential") << "http://host/x@y.pdf?m=a@b#c@d"
+                                                                    << "http://host/x@y.pdf?m=a@b#c@d";
+        QTest::newRow("every address of a message")
+            << "GET http://u:1@a/x failed, then https://v:2@b/y: see c@d"
+            << "GET http://a/x failed, then https://b/y: see c@d";
+        QTest::newRow("an address given inside another") << "http://h/go?to=http://u:p@x/"
+                                                         << "http://h/go?to=http://x/";
+    }
+    void credentialsLeaveAddresses()
+    {
+        QFETCH(QString, text);
+        QFETCH(QString, shown);
+        QCOMPARE(WithoutCredentials(text), shown);
+        QCOMPARE(WithoutCredentials(shown), shown);
+    }
+
     void renameWithExtension()
     {
         QTemporaryDir dir;
