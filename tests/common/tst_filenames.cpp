@@ -236,19 +236,15 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("text");
         QTest::addColumn<QString>("shown");
-        QTest::newRow("user and password") << "http://alice:pw@host/a.pdf"
-                                           << "http://host/a.pdf";
-        QTest::newRow("user alone, with a port, no path") << "HTTPS://alice@host:8080"
-                                                          << "HTTPS://host:8080";
-        QTest::newRow("an @ in the password: the last one ends it") << "http://a:p@ss@host/x?y=1"
-                                                                    << "http://host/x?y=1";
-        QTest::newRow("an @ in the path or query is no credential") << "http://host/x@y.pdf?m=a@b#c@d"
-                                                                    << "http://host/x@y.pdf?m=a@b#c@d";
-        QTest::newRow("every address of a message")
-            << "GET http://u:1@a/x failed, then https://v:2@b/y: see c@d"
-            << "GET http://a/x failed, then https://b/y: see c@d";
-        QTest::newRow("an address given inside another") << "http://h/go?to=http://u:p@x/"
-                                                         << "http://h/go?to=http://x/";
+        QTest::newRow("user alone, a port, no path") << "HTTPS://alice@host:8080"
+                                                     << "HTTPS://host:8080";
+        QTest::newRow("an @ in the password") << "http://a:p@ss@host/x?y=1"
+                                              << "http://host/x?y=1";
+        QTest::newRow("an @ in the path or query") << "http://h/x@y.pdf?m=a@b#c@d"
+                                                   << "http://h/x@y.pdf?m=a@b#c@d";
+        QTest::newRow("every address of a message, one inside another")
+            << "GET http://u:1@a/x?to=http://v:2@b/ failed: see c@d"
+            << "GET http://a/x?to=http://b/ failed: see c@d";
     }
     void credentialsLeaveAddresses()
     {
