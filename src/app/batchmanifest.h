@@ -14,7 +14,8 @@ inline const QString FileName = QStringLiteral("manifest.csv");
 QStringList header();
 // The fields of one row: address, name, type, state, size in bytes, file path, source page, SHA-256 and
 // the reason. Size, path and hash are filled only for a row that ended done with its file on disk; the
-// reason says why a row failed (or was skipped, or was never tried).
+// reason says why a row failed (or was skipped, or was never tried). Addresses go without the user name
+// and password a link may carry.
 QStringList fields(const DownloadListModel &model, int position);
 
 // A field quoted when it holds a comma, a quote, a line break or leading/trailing spaces; one that a

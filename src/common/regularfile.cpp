@@ -1,6 +1,7 @@
 #include "common/regularfile.h"
 
 #include <QFile>
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
