@@ -1,11 +1,12 @@
 #include "app/batchmanifest.h"
 
+#include "common/csv.h"
+#include "common/regularfile.h"
 #include "common/safetext.h"
 #include "common/sha256.h"
 #include "download/downloadlistmodel.h"
 #include "download/targetfile.h"
 
-#include <QCryptographicHash>
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryFile>
@@ -62,31 +63,21 @@ QStringList fields(const DownloadListModel &model, int position)
     if (row.state == RowState::Done && row.percentNote == PercentNote::Held)
         reason = QStringLiteral("downloaded before");
     QStringList result{row.key, row.name, row.type, stateName(row.state), size, path, row.tag, hash, reason};
-    // Addresses and names come from the site: no control character of theirs reaches the record.
+    // Addresses and names come from the site: no control character of theirs reaches the record, and no
+    // password that an address carried.
     for (QString &field : result)
-        field = ShowableText(field);
+        field = ShowableText(WithoutCredentials(field));
     return result;
 }
 
 QString csvField(const QString &text)
 {
-    const bool quote = text.contains(u',') || text.contains(u'"') || text.contains(u'\n') ||
-                       text.contains(u'\r') ||
-                       (!text.isEmpty() && (text.front().isSpace() || text.back().isSpace()));
-    if (!quote)
-        return text;
-    QString escaped = text;
-    escaped.replace(QStringLiteral("\""), QStringLiteral("\"\""));
-    return u'"' + escaped + u'"';
+    return csv::field(text);
 }
 
 QString csvLine(const QStringList &fields)
 {
-    QStringList quoted;
-    quoted.reserve(fields.size());
-    for (const QString &field : fields)
-        quoted.append(csvField(field));
-    return quoted.join(u',') + QStringLiteral("\r\n");
+    return csv::line(fields);
 }
 
 QString fileSha256(const QString &path)
@@ -94,74 +85,52 @@ QString fileSha256(const QString &path)
     return Sha256OfFile(path);
 }
 
-namespace {
-// Fields of CSV text as csvLine writes them: quoted fields may hold commas, quotes and line breaks.
-QList<QStringList> parseCsv(const QString &text)
+bool read(const QString &path, QList<Row> *rows, QString *error)
 {
-    QList<QStringList> rows;
-    QStringList row;
-    QString field;
-    bool quoted = false;
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        const QChar c = text.at(i);
-        if (quoted) {
-            if (c == u'"' && i + 1 < text.size() && text.at(i + 1) == u'"') {
-                field += u'"';
-                ++i;
-            } else if (c == u'"') {
-                quoted = false;
-            } else {
-                field += c;
-            }
-        } else if (c == u'"') {
-            quoted = true;
-        } else if (c == u',') {
-            row.append(std::exchange(field, QString()));
-        } else if (c == u'\n' || c == u'\r') {
-            if (c == u'\r' && i + 1 < text.size() && text.at(i + 1) == u'\n')
-                ++i;
-            row.append(std::exchange(field, QString()));
-            rows.append(std::exchange(row, QStringList()));
-        } else {
-            field += c;
-        }
-    }
-    if (!field.isEmpty() || !row.isEmpty()) {
-        row.append(field);
-        rows.append(row);
-    }
-    return rows;
-}
-} // namespace
-
-bool read(const QString &path, QList<QStringList> *rows, QString *error)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        *error = file.errorString();
+    const RegularFileRead file = ReadRegularFile(path, MaxReadBytes);
+    switch (file.failure) {
+    case RegularFileRead::Failure::None:
+        break;
+    case RegularFileRead::Failure::CannotOpen:
+        *error = file.systemError;
         return false;
-    }
-    const QByteArray bytes = file.read(MaxReadBytes + 1);
-    if (bytes.size() > MaxReadBytes) {
+    case RegularFileRead::Failure::NotRegular:
+        *error = QStringLiteral("it is not a regular file (a folder, a pipe or a device)");
+        return false;
+    case RegularFileRead::Failure::TooLarge:
         *error = QStringLiteral("it is larger than %1 MiB").arg(MaxReadBytes >> 20);
         return false;
     }
-    QList<QStringList> all = parseCsv(QString::fromUtf8(bytes));
+    csv::ParseError broken;
+    QList<csv::Record> all = csv::parse(QString::fromUtf8(file.bytes), &broken);
+    if (broken) {
+        *error = broken.text();
+        return false;
+    }
     // Manifests written before the reason column came have the same fields without it.
     const QStringList fields = header();
     const QStringList older = fields.mid(0, fields.size() - 1);
-    if (all.isEmpty() || (all.first() != fields && all.first() != older)) {
+    if (all.isEmpty() || (all.first().cells != fields && all.first().cells != older)) {
         *error = QStringLiteral("it does not start with the manifest's header line");
         return false;
     }
-    const qsizetype width = all.first().size();
+    const qsizetype width = all.first().cells.size();
     all.removeFirst();
     rows->clear();
-    for (QStringList row : std::as_const(all)) {
-        if (row.size() != width)
-            continue;
-        while (row.size() < fields.size())
-            row.append(QString());
+    for (const csv::Record &record : std::as_const(all)) {
+        // A row cut short or run together with the next one cannot be trusted, nor can what follows it.
+        if (record.cells.size() != width) {
+            *error = QStringLiteral("line %1: %2 fields where the header has %3")
+                         .arg(record.line)
+                         .arg(record.cells.size())
+                         .arg(width);
+            return false;
+        }
+        Row row{record.line, {}};
+        for (const QString &cell : record.cells)
+            row.fields.append(csv::restored(cell));
+        while (row.fields.size() < fields.size())
+            row.fields.append(QString());
         rows->append(row);
     }
     return true;

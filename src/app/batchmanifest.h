@@ -14,19 +14,28 @@ inline const QString FileName = QStringLiteral("manifest.csv");
 QStringList header();
 // The fields of one row: address, name, type, state, size in bytes, file path, source page, SHA-256 and
 // the reason. Size, path and hash are filled only for a row that ended done with its file on disk; the
-// reason says why a row failed (or was skipped, or was never tried).
+// reason says why a row failed (or was skipped, or was never tried). Addresses go without the user name
+// and password a link may carry.
 QStringList fields(const DownloadListModel &model, int position);
 
-// A field quoted when it holds a comma, a quote, a line break or leading/trailing spaces.
+// A field quoted when it holds a comma, a quote, a line break or leading/trailing spaces; one that a
+// spreadsheet would take for a formula is neutralised (and read back as it was).
 QString csvField(const QString &text);
 QString csvLine(const QStringList &fields);
 
 // Lower-case hex SHA-256 of a file's content; empty when it cannot be read.
 QString fileSha256(const QString &path);
 
-// The rows of a manifest (header checked, then eight fields a row), read back for a resumed run. False
-// with a reason when the file cannot be read or is not a manifest.
-bool read(const QString &path, QList<QStringList> *rows, QString *error);
+struct Row
+{
+    int line = 0;       // where it starts in the file
+    QStringList fields; // as fields() gave them, nine (the reason empty in older manifests)
+};
+
+// The rows of a manifest, read back for a resumed run. Only a regular file is read, and only whole:
+// false with a reason (naming the line where it breaks) when it cannot be read, is not a manifest, or a
+// row is broken, so that no row after the break is lost without a word.
+bool read(const QString &path, QList<Row> *rows, QString *error);
 // Largest manifest read back.
 constexpr qint64 MaxReadBytes = 256LL * 1024 * 1024;
 

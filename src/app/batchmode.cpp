@@ -68,6 +68,10 @@ int runBatchCommand(int argc, char **argv)
     const BatchOptions &options = parsed.options;
     if (!options.listOnly && !prepareOutFolder(options.outFolder))
         return 1;
+    if (const QString conflict = outputConflict(options); !conflict.isEmpty()) {
+        batchMessage(conflict);
+        return 1;
+    }
 
     // Only a result page needs the browser; a list of links or a manifest is read without it.
     const bool needsBrowser = !options.startPage.isEmpty();

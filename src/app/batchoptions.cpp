@@ -1,7 +1,11 @@
 #include "app/batchoptions.h"
 
+#include "app/batchmanifest.h"
+
 #include <QCommandLineParser>
 #include <QDir>
+#include <QFileInfo>
+#include <sys/stat.h>
 
 namespace {
 
@@ -202,7 +206,60 @@ bool readLibraryOptions(const QCommandLineParser &parser, BatchOptions *options,
     return true;
 }
 
+// Where a write to the path lands: links followed (a dangling one too), the folder in its canonical
+// spelling.
+QString landingPath(const QString &path)
+{
+    QString current = QDir::cleanPath(path);
+    for (int hops = 0; hops < 40 && QFileInfo(current).isSymLink(); ++hops)
+        current = QDir::cleanPath(QFileInfo(current).symLinkTarget());
+    const QFileInfo info(current);
+    const QString folder = QFileInfo(info.absolutePath()).canonicalFilePath();
+    return (folder.isEmpty() ? info.absolutePath() : folder) + u'/' + info.fileName();
+}
+
+bool sameFile(const QString &a, const QString &b)
+{
+    if (landingPath(a) == landingPath(b))
+        return true;
+    // Two names of one file (a hard link).
+    struct stat first = {};
+    struct stat second = {};
+    return ::stat(QFile::encodeName(a).constData(), &first) == 0 &&
+           ::stat(QFile::encodeName(b).constData(), &second) == 0 && first.st_dev == second.st_dev &&
+           first.st_ino == second.st_ino;
+}
+
 } // namespace
+
+QString outputConflict(const BatchOptions &options)
+{
+    struct Named
+    {
+        QString what;
+        QString path;
+        bool written;
+    };
+    QList<Named> files;
+    if (!options.outFolder.isEmpty() && !options.listOnly)
+        files.append({QStringLiteral("the manifest"), options.outFolder + batchmanifest::FileName, true});
+    if (!options.inputFile.isEmpty())
+        files.append({QStringLiteral("--input"), options.inputFile, false});
+    if (!options.risFile.isEmpty())
+        files.append({QStringLiteral("--ris"), options.risFile, true});
+    if (!options.bibtexFile.isEmpty())
+        files.append({QStringLiteral("--bibtex"), options.bibtexFile, true});
+    // The manifest comes first and the exports last, so every pair with an export in second place is
+    // looked at: an export must land on neither the manifest nor the list of links nor the other export.
+    for (qsizetype i = 0; i < files.size(); ++i) {
+        for (qsizetype j = i + 1; j < files.size(); ++j) {
+            if (files.at(j).written && sameFile(files.at(i).path, files.at(j).path))
+                return QStringLiteral("%1 and %2 name one file (%3): each needs a file of its own")
+                    .arg(files.at(i).what, files.at(j).what, files.at(j).path);
+        }
+    }
+    return QString();
+}
 
 QString batchUsage()
 {

@@ -51,4 +51,8 @@ inline constexpr int kMaxRetries = 20;
 // Reads the arguments after the program name ("--batch" among them). Nothing on disk is touched.
 BatchArguments parseBatchArguments(const QStringList &arguments);
 
+// Why the files the run writes cannot be told apart: an export naming the manifest, the list of links
+// or the other export, by any spelling or link. Empty when they are all distinct. Looks at the disk.
+QString outputConflict(const BatchOptions &options);
+
 QString batchUsage();

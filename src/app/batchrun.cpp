@@ -36,10 +36,10 @@ void writeStdout(const QString &text)
 }
 
 // A field of a tab-separated line: tabs and line breaks would split the record, so they become spaces,
-// and no other control character of a page reaches the terminal.
+// and no other control character of a page reaches the terminal, nor a password of an address.
 QString tsvField(const QString &text)
 {
-    return ShowableText(text);
+    return ShowableText(WithoutCredentials(text));
 }
 // "connection refused (net::ERR_CONNECTION_REFUSED)" from the browser's error name.
 QString loadErrorText(const QWebEngineLoadingInfo &info)
@@ -58,7 +58,8 @@ QString loadErrorText(const QWebEngineLoadingInfo &info)
 
 void batchMessage(const QString &text)
 {
-    std::fputs((QStringLiteral("folionexus: ") + ShowableText(text) + u'\n').toUtf8().constData(), stderr);
+    const QString line = QStringLiteral("folionexus: ") + ShowableText(WithoutCredentials(text)) + u'\n';
+    std::fputs(line.toUtf8().constData(), stderr);
     std::fflush(stderr);
 }
 
@@ -221,7 +222,7 @@ void BatchRun::takeManifest()
 {
     m_phase = Phase::Taking;
     const QString path = m_options.resumeFolder + batchmanifest::FileName;
-    QList<QStringList> rows;
+    QList<batchmanifest::Row> rows;
     QString error;
     if (!batchmanifest::read(path, &rows, &error))
         return fail(QStringLiteral("the manifest %1 could not be read: %2").arg(path, error));
@@ -230,28 +231,24 @@ void BatchRun::takeManifest()
     shared.UseOriginalFileName = false;
     shared.FileNameTemplate = QStringLiteral("{标题}");
     int again = 0;
-    for (const QStringList &fields : std::as_const(rows)) {
+    QHash<QString, int> lineOf;
+    for (const batchmanifest::Row &manifestRow : std::as_const(rows)) {
         // address, name, type, state, size, path, source page, SHA-256, as the first run wrote them
+        const QStringList &fields = manifestRow.fields;
+        const QString where = QStringLiteral("%1: line %2").arg(path).arg(manifestRow.line);
         if (!IsWebAddress(fields.at(0))) {
             batchMessage(QStringLiteral("%1: passed over a row whose address is not a web address: %2")
-                             .arg(path, fields.at(0)));
+                             .arg(where, fields.at(0)));
             continue;
         }
-        DownloadRow row;
-        row.key = fields.at(0);
-        row.type = IsSafeFileType(fields.at(2)) ? fields.at(2) : QStringLiteral("pdf");
-        // The same name where it can be had: the scheduler numbers it only if a file took it meanwhile.
-        row.name = DownloadNameFor(row.key, fields.at(1), row.type);
-        row.folder = m_options.outFolder;
-        row.tag = IsWebAddress(fields.at(6)) ? fields.at(6) : QString();
-        if (fields.at(3) == QStringLiteral("Done")) {
-            row.state = RowState::Done;
-            bool known = false;
-            const qint64 size = fields.at(4).toLongLong(&known);
-            row.size = row.downloaded = known ? size : -1;
-            row.percentShown = known && size > 0;
+        if (lineOf.contains(fields.at(0))) {
+            batchMessage(QStringLiteral("%1: passed over a row whose address is listed on line %2 already")
+                             .arg(where)
+                             .arg(lineOf.value(fields.at(0))));
+            continue;
         }
-        if (m_downloads.addRow(row) != RowId::None && row.state != RowState::Done)
+        lineOf.insert(fields.at(0), manifestRow.line);
+        if (m_downloads.addRow(rowFromManifest(fields)) != RowId::None && fields.at(3) != u"Done")
             ++again;
     }
     batchMessage(QStringLiteral("%1 of the %2 rows of %3 are not done; downloading them again")
@@ -259,6 +256,25 @@ void BatchRun::takeManifest()
                      .arg(m_downloads.count())
                      .arg(path));
     startDownloads();
+}
+
+DownloadRow BatchRun::rowFromManifest(const QStringList &fields) const
+{
+    DownloadRow row;
+    row.key = fields.at(0);
+    row.type = IsSafeFileType(fields.at(2)) ? fields.at(2) : QStringLiteral("pdf");
+    // The same name where it can be had: the scheduler numbers it only if a file took it meanwhile.
+    row.name = DownloadNameFor(row.key, fields.at(1), row.type);
+    row.folder = m_options.outFolder;
+    row.tag = IsWebAddress(fields.at(6)) ? fields.at(6) : QString();
+    if (fields.at(3) == QStringLiteral("Done")) {
+        row.state = RowState::Done;
+        bool known = false;
+        const qint64 size = fields.at(4).toLongLong(&known);
+        row.size = row.downloaded = known ? size : -1;
+        row.percentShown = known && size > 0;
+    }
+    return row;
 }
 
 void BatchRun::onPagesTaken()
@@ -364,11 +380,13 @@ void BatchRun::endDownloads(int exitStatus)
     m_scheduler->setHousekeeping(false);
     if (m_progress)
         m_progress->stop();
-    // The last files are still being hashed for the library: the run ends once they are on record.
+    // The last files are still being hashed for the library, or the library is busy: the run ends once
+    // they are on record (or given up, and named).
     if (m_recorder && !m_recorder->isIdle()) {
         connect(
             m_recorder, &LibraryRecorder::idle, this, [this, exitStatus] { finishRun(exitStatus); },
             Qt::SingleShotConnection);
+        m_recorder->finish();
         return;
     }
     finishRun(exitStatus);
@@ -378,6 +396,10 @@ void BatchRun::finishRun(int exitStatus)
 {
     if (m_phase == Phase::Ended)
         return;
+    if (m_interruptStatus != 0)
+        exitStatus = m_interruptStatus;
+    if (m_seen)
+        m_seen->finish();
     writeManifestAndTotals(&exitStatus);
     writeExports(&exitStatus);
     end(exitStatus);
@@ -448,6 +470,13 @@ void BatchRun::interrupt(int signalNumber)
         return;
     batchMessage(QStringLiteral("interrupted; stopping"));
     const int exitStatus = 128 + signalNumber;
+    if (m_ending) {
+        // Only the library is still waited for: what it does not take now is named, and the run ends.
+        m_interruptStatus = exitStatus;
+        if (m_recorder)
+            m_recorder->hurry();
+        return;
+    }
     m_loadLimit.stop();
     if (m_walk)
         m_walk->stop();

@@ -56,6 +56,7 @@ private:
     void takePages();
     void takeLinkList();
     void takeManifest();
+    DownloadRow rowFromManifest(const QStringList &fields) const;
     void onPagesTaken();
     void printCandidates();
     void handOver();

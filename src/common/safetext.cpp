@@ -1,5 +1,6 @@
 #include "common/safetext.h"
 
+#include <QRegularExpression>
 #include <QStringView>
 
 namespace {
@@ -43,4 +44,16 @@ QString ShowableText(const QString &text)
             return QString(u' ');
         return QString(QChar(0xFFFD));
     });
+}
+
+QString WithoutCredentials(const QString &text)
+{
+    if (!text.contains(u'@'))
+        return text;
+    // As a URL parser reads it: the authority ends at the first "/", "?" or "#", and the credentials
+    // at its last "@".
+    static const QRegularExpression userInfo(QStringLiteral("([A-Za-z][A-Za-z0-9+.-]*://)[^/?#\\s]*@"));
+    QString out = text;
+    out.replace(userInfo, QStringLiteral("\\1"));
+    return out;
 }

@@ -16,3 +16,9 @@ QString StripUnsafeControls(const QString &text);
 // The text for a terminal line or a record field: tab, LF and CR become a space, every other unsafe
 // character becomes U+FFFD, so what was there still shows without acting on the terminal.
 QString ShowableText(const QString &text);
+
+// The text with the user name and password taken out of every address in it
+// ("http://alice:pw@host/x" becomes "http://host/x"), for everything that shows or stores an address.
+// Addresses without them come back exactly as they were, so a stored key stays the same for the same
+// link with or without its credentials.
+QString WithoutCredentials(const QString &text);

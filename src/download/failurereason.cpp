@@ -1,10 +1,13 @@
 #include "download/failurereason.h"
 
+#include "common/safetext.h"
+
 namespace {
 
+// The system's words may quote the address, password and all.
 QString withDetail(const QString &head, const QString &detail, const QString &separator)
 {
-    return detail.isEmpty() ? head : head + separator + detail;
+    return detail.isEmpty() ? head : head + separator + WithoutCredentials(detail);
 }
 
 } // namespace

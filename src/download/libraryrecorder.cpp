@@ -1,5 +1,6 @@
 #include "download/libraryrecorder.h"
 
+#include "common/safetext.h"
 #include "download/downloadscheduler.h"
 #include "download/failurereason.h"
 #include "download/targetfile.h"
@@ -28,13 +29,24 @@ std::optional<DownloadResult> downloadResultFor(const DownloadRow &row)
     return result;
 }
 
+QString unrecordedText(const QList<DownloadResult> &results, const QString &why)
+{
+    constexpr int Named = 3;
+    QStringList addresses;
+    for (qsizetype i = 0; i < results.size() && i < Named; ++i)
+        addresses.append(WithoutCredentials(results.at(i).address));
+    const QString more = results.size() > Named ? QStringLiteral(" 等") : QString();
+    return QStringLiteral("%1 篇文献的下载结果没有记入文献资料库（%2）：%3%4")
+        .arg(results.size())
+        .arg(why, addresses.join(QStringLiteral("、")), more);
+}
+
 LibraryRecorder::LibraryRecorder(PaperLibrary *library, DownloadScheduler *scheduler, QObject *parent)
     : QObject(parent), m_library(library), m_model(scheduler->model())
 {
     m_pool.setMaxThreadCount(1);
     m_writeSoon.setSingleShot(true);
-    m_writeSoon.setInterval(100);
-    connect(&m_writeSoon, &QTimer::timeout, this, &LibraryRecorder::writeHashed);
+    connect(&m_writeSoon, &QTimer::timeout, this, &LibraryRecorder::writeUnwritten);
     connect(scheduler, &DownloadScheduler::rowEnded, this, &LibraryRecorder::onRowEnded);
 }
 
@@ -43,7 +55,9 @@ LibraryRecorder::~LibraryRecorder()
     // A file that has arrived is on record even when the window closes right after it.
     m_pool.waitForDone();
     blockSignals(true); // whoever listened may be going too
-    writeHashed();
+    m_finishing = true;
+    m_busyTries = BusyRetries; // one last try, no waiting for another
+    writeUnwritten();
 }
 
 void LibraryRecorder::onRowEnded(RowId id)
@@ -54,9 +68,13 @@ void LibraryRecorder::onRowEnded(RowId id)
     std::optional<DownloadResult> result = downloadResultFor(*row);
     if (!result)
         return;
-    ++m_pending;
-    if (result->outcome != DownloadOutcome::Done)
-        return write(*result);
+    if (result->outcome != DownloadOutcome::Done) {
+        m_unwritten.append(*result);
+        if (!m_writeSoon.isActive())
+            m_writeSoon.start(WriteDelayMs);
+        return;
+    }
+    ++m_hashing;
     m_pool.start([this, done = *result]() mutable {
         const QFileInfo file(done.filePath);
         if (file.isFile()) {
@@ -70,37 +88,71 @@ void LibraryRecorder::onRowEnded(RowId id)
             const QMutexLocker lock(&m_hashedLock);
             m_hashed.append(done);
         }
-        QMetaObject::invokeMethod(
-            this,
-            [this] {
-                if (!m_writeSoon.isActive())
-                    m_writeSoon.start();
-            },
-            Qt::QueuedConnection);
+        QMetaObject::invokeMethod(this, &LibraryRecorder::takeHashed, Qt::QueuedConnection);
     });
 }
 
-void LibraryRecorder::writeHashed()
+void LibraryRecorder::takeHashed()
 {
-    QList<DownloadResult> hashed;
-    {
-        const QMutexLocker lock(&m_hashedLock);
-        hashed.swap(m_hashed);
-    }
-    if (hashed.isEmpty())
-        return;
-    // Everything hashed meanwhile goes in one transaction.
-    if (!m_library->recordDownloads(hashed))
-        Q_EMIT failed(m_library->lastError());
-    m_pending -= static_cast<int>(hashed.size());
-    if (m_pending == 0)
-        Q_EMIT idle();
+    const QMutexLocker lock(&m_hashedLock);
+    m_hashing -= static_cast<int>(m_hashed.size());
+    m_unwritten.append(m_hashed);
+    m_hashed.clear();
+    if (!m_writeSoon.isActive())
+        m_writeSoon.start(WriteDelayMs);
 }
 
-void LibraryRecorder::write(const DownloadResult &result)
+void LibraryRecorder::finish()
 {
-    if (!m_library->recordDownload(result))
-        Q_EMIT failed(m_library->lastError());
-    if (--m_pending == 0)
+    m_finishing = true;
+    // Hashing under way, or a busy library waited for, writes when it is done.
+    if (m_hashing == 0 && !m_writeSoon.isActive())
+        writeUnwritten();
+}
+
+void LibraryRecorder::hurry()
+{
+    m_busyTries = BusyRetries;
+    if (m_writeSoon.isActive())
+        m_writeSoon.stop();
+    finish();
+}
+
+void LibraryRecorder::writeUnwritten()
+{
+    {
+        // The destructor comes here without the event loop.
+        const QMutexLocker lock(&m_hashedLock);
+        m_hashing -= static_cast<int>(m_hashed.size());
+        m_unwritten.append(m_hashed);
+        m_hashed.clear();
+    }
+    if (m_unwritten.isEmpty() || m_library->recordDownloads(m_unwritten)) {
+        m_unwritten.clear();
+        m_busyTries = 0;
+        if (m_hashing == 0)
+            Q_EMIT idle();
+        return;
+    }
+    const QString why = m_library->lastError();
+    const bool busy = m_library->lastFailureWasBusy();
+    // Another program kept writing: a little later, waiting longer each time.
+    if (busy && m_busyTries < BusyRetries) {
+        m_writeSoon.start(FirstRetryMs << m_busyTries++);
+        return;
+    }
+    if (busy || m_finishing)
+        return giveUp(why);
+    // The library cannot be written now: kept for the next outcome, or the end; said once.
+    if (std::exchange(m_lastTold, why) != why)
+        Q_EMIT failed(why);
+}
+
+void LibraryRecorder::giveUp(const QString &why)
+{
+    Q_EMIT failed(unrecordedText(m_unwritten, why));
+    m_unwritten.clear();
+    m_busyTries = 0;
+    if (m_hashing == 0)
         Q_EMIT idle();
 }

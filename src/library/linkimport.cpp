@@ -1,8 +1,9 @@
 #include "library/linkimport.h"
 
 #include "common/gbk.h"
+#include "common/regularfile.h"
+#include "common/safetext.h"
 
-#include <QFile>
 #include <QSet>
 #include <QStringDecoder>
 #include <QUrl>
@@ -23,12 +24,13 @@ QString decodeText(const QByteArray &bytes)
 // The start of a line as it may be shown in a message: no controls, not too long.
 QString excerptOf(const QString &line)
 {
-    QString out = line.left(120);
+    const QString shown = WithoutCredentials(line);
+    QString out = shown.left(120);
     for (QChar &c : out) {
         if (c.unicode() < 0x20 || c.unicode() == 0x7f || c.category() == QChar::Other_Format)
             c = u' ';
     }
-    return line.size() > 120 ? out + QStringLiteral("…") : out;
+    return shown.size() > 120 ? out + QStringLiteral("…") : out;
 }
 
 QString titleText(const QString &field)
@@ -134,19 +136,21 @@ LinkImport ParseLinkList(const QByteArray &bytes)
 
 LinkImport ReadLinkListFile(const QString &path)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        LinkImport result;
-        result.error = QStringLiteral("无法读取文件“%1”：%2").arg(path, file.errorString());
-        return result;
-    }
-    // Read with a limit rather than trusting the size: a pipe or a device reports none.
-    const QByteArray bytes = file.read(MaxImportFileBytes + 1);
-    if (bytes.size() > MaxImportFileBytes) {
-        LinkImport result;
+    const RegularFileRead file = ReadRegularFile(path, MaxImportFileBytes);
+    LinkImport result;
+    switch (file.failure) {
+    case RegularFileRead::Failure::None:
+        return ParseLinkList(file.bytes);
+    case RegularFileRead::Failure::CannotOpen:
+        result.error = QStringLiteral("无法读取文件“%1”：%2").arg(path, file.systemError);
+        break;
+    case RegularFileRead::Failure::NotRegular:
+        result.error = QStringLiteral("“%1”不是普通文件（是文件夹、管道或设备），没有读取。").arg(path);
+        break;
+    case RegularFileRead::Failure::TooLarge:
         result.error =
             QStringLiteral("文件“%1”太大（超过 %2 MB），没有读取。").arg(path).arg(MaxImportFileBytes >> 20);
-        return result;
+        break;
     }
-    return ParseLinkList(bytes);
+    return result;
 }

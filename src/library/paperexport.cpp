@@ -1,5 +1,8 @@
 #include "library/paperexport.h"
 
+#include "common/csv.h"
+#include "common/safetext.h"
+
 #include <QCryptographicHash>
 #include <QSet>
 #include <QUrl>
@@ -40,7 +43,7 @@ Fields fieldsOf(const PaperRecord &r)
     }
     f.year = oneLine(r.metadata.year());
     f.source = oneLine(r.metadata.source()).simplified();
-    f.address = oneLine(r.address);
+    f.address = oneLine(WithoutCredentials(r.address));
     f.file = oneLine(r.held.filePath);
     f.sha256 = oneLine(r.held.sha256).toLower();
     return f;
@@ -171,17 +174,6 @@ void bibField(QString &out, const char *name, const QString &value)
         QStringLiteral("  ") + QLatin1String(name) + QStringLiteral(" = {") + value + QStringLiteral("},\n");
 }
 
-// ---- CSV
-
-QString csvCell(const QString &text)
-{
-    QString value = text;
-    if (!value.isEmpty() && QStringLiteral("=+-@").contains(value.front()))
-        value.prepend(u'\'');
-    value.replace(u'"', QStringLiteral("\"\""));
-    return u'"' + value + u'"';
-}
-
 } // namespace
 
 QByteArray ExportRis(const QList<PaperRecord> &records)
@@ -229,17 +221,12 @@ QByteArray ExportCsv(const QList<PaperRecord> &records)
     const QStringList header{QStringLiteral("标题"),   QStringLiteral("作者"), QStringLiteral("年份"),
                              QStringLiteral("来源"),   QStringLiteral("地址"), QStringLiteral("本地文件"),
                              QStringLiteral("SHA-256")};
-    QStringList cells;
-    for (const QString &h : header)
-        cells.append(csvCell(h));
-    out += cells.join(u',') + QStringLiteral("\r\n");
+    out += csv::line(header, csv::Quoting::Always);
     for (const PaperRecord &r : records) {
         const Fields f = fieldsOf(r);
-        cells.clear();
-        for (const QString &value :
-             {f.title, f.authors.join(QStringLiteral("; ")), f.year, f.source, f.address, f.file, f.sha256})
-            cells.append(csvCell(value));
-        out += cells.join(u',') + QStringLiteral("\r\n");
+        out += csv::line(
+            {f.title, f.authors.join(QStringLiteral("; ")), f.year, f.source, f.address, f.file, f.sha256},
+            csv::Quoting::Always);
     }
     return out.toUtf8();
 }

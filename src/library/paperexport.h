@@ -18,4 +18,5 @@ QByteArray ExportBibTeX(const QList<PaperRecord> &records);
 
 // CSV with a header row, CR LF line ends and a byte-order mark so spreadsheet programs read UTF-8.
 // A cell that a spreadsheet would take for a formula (starting with =, +, -, @) gets a leading "'".
+// Addresses are written without the user name and password they may carry, in all three formats.
 QByteArray ExportCsv(const QList<PaperRecord> &records);

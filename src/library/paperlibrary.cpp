@@ -1,20 +1,28 @@
 #include "library/paperlibrary.h"
 
+#include "common/safetext.h"
+
 #include <QAtomicInteger>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QStandardPaths>
+#include <QThread>
 #include <QVariant>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
 // SQLite's primary result codes that matter here.
 constexpr int SqliteBusy = 5;
 constexpr int SqliteLocked = 6;
+constexpr int SqliteReadOnly = 8;
+constexpr int SqliteCantOpen = 14;
 constexpr int SqliteCorrupt = 11;
 constexpr int SqliteNotADatabase = 26;
 
@@ -28,6 +36,12 @@ const QString kNewerText = QStringLiteral("文献资料库“%1”由较新版�
 const QString kOpenFailedText = QStringLiteral("无法打开文献资料库“%1”：%2");
 const QString kFailedText = QStringLiteral("文献资料库“%1”读写出错：%2");
 const QString kNotOpenText = QStringLiteral("文献资料库“%1”没有打开。");
+const QString kReadOnlyText =
+    QStringLiteral("文献资料库不能写入：“%1”是只读的。把它改为可写后，程序会再次写入资料库。");
+const QString kNotAFileText = QStringLiteral("文献资料库“%1”不是普通文件，不能使用。");
+
+// Between two tries of a write that SQLite refused at once as busy.
+constexpr int BusyRetryPauseMs = 20;
 
 // Each step brings the schema from the version before it to its own number. Steps are never changed
 // once released: a file made by any earlier version runs the steps after its own.
@@ -99,6 +113,11 @@ QString uniqueConnectionName()
     return QStringLiteral("fn-paper-library-%1").arg(++counter);
 }
 
+bool isWritable(const QString &path)
+{
+    return ::access(QFile::encodeName(path).constData(), W_OK) == 0;
+}
+
 QString freeSetAsidePath(const QString &path)
 {
     const QString stamp = QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
@@ -143,7 +162,14 @@ void PaperLibrary::close()
 PaperLibrary::OpenResult PaperLibrary::open()
 {
     close();
+    QElapsedTimer waited;
+    waited.start();
     OpenResult result = openConnection();
+    // Another program making the file at the same moment: its first write is waited for.
+    while (!result.ok && m_lastFailure == Failure::Busy && waited.elapsed() < m_busyTimeoutMs) {
+        QThread::msleep(BusyRetryPauseMs);
+        result = openConnection();
+    }
     if (result.ok || m_lastFailure != Failure::Damaged)
         return result;
     if (!setAsideDamagedFile(&result))
@@ -161,6 +187,13 @@ PaperLibrary::OpenResult PaperLibrary::openConnection()
     m_lastError.clear();
     m_lastFailure = Failure::None;
     QDir().mkpath(QFileInfo(m_path).absolutePath());
+    // A pipe or a device at the library's name would block the program for ever.
+    struct stat info = {};
+    if (::stat(QFile::encodeName(m_path).constData(), &info) == 0 && !S_ISREG(info.st_mode)) {
+        failText(kNotAFileText.arg(m_path), Failure::Other);
+        return {false, m_lastError, {}};
+    }
+    repairJournalModes();
     m_connection = uniqueConnectionName();
     const bool ready = [this] {
         QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), m_connection);
@@ -198,35 +231,31 @@ bool PaperLibrary::migrate()
     if (!q.exec(QStringLiteral("PRAGMA user_version")) || !q.next())
         return fail(q);
     int version = q.value(0).toInt();
+    // A statement left open keeps a read going, and SQLite will not wait for the write lock of a
+    // connection that reads: it would answer busy at once.
+    q.finish();
     if (version > SchemaVersion)
         return failText(kNewerText.arg(m_path), Failure::Other);
     while (version < SchemaVersion) {
-        if (!beginWrite())
-            return false;
-        // Another instance may have migrated the file while this one waited for the write lock.
-        if (!q.exec(QStringLiteral("PRAGMA user_version")) || !q.next()) {
-            rollback();
-            return fail(q);
-        }
-        version = q.value(0).toInt();
-        if (version >= SchemaVersion) {
-            rollback();
-            break;
-        }
-        for (const QString &statement : kMigrations.at(version)) {
-            if (!q.exec(statement)) {
-                fail(q);
-                rollback();
-                return false;
+        const auto step = [this, &version](QSqlDatabase &db) {
+            QSqlQuery q(db);
+            // Another instance may have migrated the file while this one waited for the write lock.
+            if (!q.exec(QStringLiteral("PRAGMA user_version")) || !q.next())
+                return fail(q);
+            version = q.value(0).toInt();
+            q.finish();
+            if (version >= SchemaVersion)
+                return true;
+            for (const QString &statement : kMigrations.at(version)) {
+                if (!q.exec(statement))
+                    return fail(q);
             }
-        }
-        ++version;
-        if (!q.exec(QStringLiteral("PRAGMA user_version = %1").arg(version))) {
-            fail(q);
-            rollback();
-            return false;
-        }
-        if (!commit())
+            ++version;
+            return q.exec(QStringLiteral("PRAGMA user_version = %1").arg(version)) || fail(q);
+        };
+        // Opening is under way: a read-only file is not opened again from here.
+        const bool stepped = writeTransaction(step, false);
+        if (!stepped)
             return false;
     }
     return true;
@@ -283,9 +312,94 @@ bool PaperLibrary::fail(const QSqlQuery &query)
     case SqliteCorrupt:
     case SqliteNotADatabase:
         return failText(kDamagedText.arg(error.databaseText()), Failure::Damaged);
+    case SqliteReadOnly:
+        return failText(kReadOnlyText.arg(unwritableFile().isEmpty() ? m_path : unwritableFile()),
+                        Failure::ReadOnly);
+    case SqliteCantOpen:
+        if (!unwritableFile().isEmpty())
+            return failText(kReadOnlyText.arg(unwritableFile()), Failure::ReadOnly);
+        break;
     default:
-        return failText((isOpen() ? kFailedText : kOpenFailedText).arg(m_path, error.text()), Failure::Other);
+        break;
     }
+    return failText((isOpen() ? kFailedText : kOpenFailedText).arg(m_path, error.text()), Failure::Other);
+}
+
+bool PaperLibrary::writeTransaction(const std::function<bool(QSqlDatabase &)> &statements, bool mayReopen)
+{
+    if (!isOpen())
+        return failText(kNotOpenText.arg(m_path), Failure::Other);
+    QElapsedTimer waited;
+    waited.start();
+    for (;;) {
+        m_lastError.clear();
+        m_lastFailure = Failure::None;
+        QSqlDatabase db = QSqlDatabase::database(m_connection, false);
+        if (beginWrite()) {
+            if (statements(db) && commit())
+                return true;
+            rollback();
+        }
+        // The files were made writable since the connection was opened read-only.
+        if (m_lastFailure == Failure::ReadOnly && mayReopen) {
+            mayReopen = false;
+            if (reopenWritable())
+                continue;
+            return false;
+        }
+        // SQLite answers busy at once, without waiting, where waiting could deadlock two writers; the
+        // whole transaction is tried again then, for as long as a write is meant to wait.
+        if (m_lastFailure != Failure::Busy || waited.elapsed() >= m_busyTimeoutMs)
+            return false;
+        QThread::msleep(BusyRetryPauseMs);
+    }
+}
+
+QString PaperLibrary::unwritableFile() const
+{
+    if (QFileInfo::exists(m_path) && !isWritable(m_path))
+        return m_path;
+    bool journalMissing = false;
+    for (const QString &suffix : {QStringLiteral("-wal"), QStringLiteral("-shm")}) {
+        const QString journal = m_path + suffix;
+        if (!QFileInfo::exists(journal))
+            journalMissing = true;
+        else if (!isWritable(journal))
+            return journal;
+    }
+    const QString folder = QFileInfo(m_path).absolutePath();
+    return journalMissing && !isWritable(folder) ? folder : QString();
+}
+
+void PaperLibrary::repairJournalModes() const
+{
+    // SQLite gives the -wal and -shm files the database file's permissions when it makes them. Made
+    // while the database was read-only, they would keep it unwritable after the user made the database
+    // itself writable again; they get its permissions back then (only this user's own files).
+    struct stat database = {};
+    const QByteArray path = QFile::encodeName(m_path);
+    if (::stat(path.constData(), &database) != 0 || !isWritable(m_path))
+        return;
+    for (const char *suffix : {"-wal", "-shm"}) {
+        const QByteArray journal = path + suffix;
+        struct stat info = {};
+        if (::lstat(journal.constData(), &info) == 0 && S_ISREG(info.st_mode) && info.st_uid == ::geteuid() &&
+            ::access(journal.constData(), W_OK) != 0)
+            ::chmod(journal.constData(), (database.st_mode | info.st_mode) & 0666);
+    }
+}
+
+bool PaperLibrary::reopenWritable()
+{
+    repairJournalModes();
+    if (!unwritableFile().isEmpty())
+        return false;
+    const QString readOnly = m_lastError;
+    close();
+    if (openConnection().ok)
+        return true;
+    m_lastError = readOnly + u'\n' + m_lastError;
+    return false;
 }
 
 bool PaperLibrary::failText(const QString &text, Failure kind)
@@ -295,42 +409,32 @@ bool PaperLibrary::failText(const QString &text, Failure kind)
     return false;
 }
 
-bool PaperLibrary::openWrite()
-{
-    if (!isOpen())
-        return failText(kNotOpenText.arg(m_path), Failure::Other);
-    m_lastError.clear();
-    return beginWrite();
-}
-
 bool PaperLibrary::recordSeen(const QList<SeenPaper> &papers)
 {
-    if (!openWrite())
-        return false;
-    QSqlQuery q(QSqlDatabase::database(m_connection, false));
-    q.prepare(QStringLiteral(
-        "INSERT INTO papers (address, title, cells, source_page, seen_at) VALUES (?, ?, ?, ?, ?)"
-        " ON CONFLICT (address) DO UPDATE SET"
-        " title = CASE WHEN excluded.title <> '' THEN excluded.title ELSE title END,"
-        " cells = CASE WHEN excluded.cells <> '[]' THEN excluded.cells ELSE cells END,"
-        " source_page = CASE WHEN excluded.source_page <> '' THEN excluded.source_page ELSE source_page END,"
-        " seen_at = excluded.seen_at"));
     const qint64 now = QDateTime::currentMSecsSinceEpoch();
-    for (const SeenPaper &p : papers) {
-        if (p.address.isEmpty())
-            continue;
-        q.addBindValue(p.address);
-        q.addBindValue(nonNull(p.metadata.title));
-        q.addBindValue(CellsToJson(p.metadata.cells));
-        q.addBindValue(nonNull(p.sourcePage));
-        q.addBindValue(now);
-        if (!q.exec()) {
-            fail(q);
-            rollback();
-            return false;
+    return writeTransaction([this, &papers, now](QSqlDatabase &db) {
+        QSqlQuery q(db);
+        q.prepare(QStringLiteral(
+            "INSERT INTO papers (address, title, cells, source_page, seen_at) VALUES (?, ?, ?, ?, ?)"
+            " ON CONFLICT (address) DO UPDATE SET"
+            " title = CASE WHEN excluded.title <> '' THEN excluded.title ELSE title END,"
+            " cells = CASE WHEN excluded.cells <> '[]' THEN excluded.cells ELSE cells END,"
+            " source_page = CASE WHEN excluded.source_page <> '' THEN excluded.source_page ELSE source_page "
+            "END,"
+            " seen_at = excluded.seen_at"));
+        for (const SeenPaper &p : papers) {
+            if (p.address.isEmpty())
+                continue;
+            q.addBindValue(WithoutCredentials(p.address));
+            q.addBindValue(nonNull(p.metadata.title));
+            q.addBindValue(CellsToJson(p.metadata.cells));
+            q.addBindValue(nonNull(WithoutCredentials(p.sourcePage)));
+            q.addBindValue(now);
+            if (!q.exec())
+                return fail(q);
         }
-    }
-    return commit();
+        return true;
+    });
 }
 
 bool PaperLibrary::recordDownload(const DownloadResult &result)
@@ -340,49 +444,47 @@ bool PaperLibrary::recordDownload(const DownloadResult &result)
 
 bool PaperLibrary::recordDownloads(const QList<DownloadResult> &results)
 {
-    if (!openWrite())
-        return false;
-    QSqlDatabase db = QSqlDatabase::database(m_connection, false);
-    QSqlQuery done(db);
-    done.prepare(QStringLiteral(
-        "INSERT INTO papers (address, title, file_path, file_size, sha256, downloaded_at, outcome, reason,"
-        " attempted_at) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?)"
-        " ON CONFLICT (address) DO UPDATE SET"
-        " title = CASE WHEN title = '' THEN excluded.title ELSE title END,"
-        " file_path = excluded.file_path, file_size = excluded.file_size, sha256 = excluded.sha256,"
-        " downloaded_at = excluded.downloaded_at, outcome = excluded.outcome, reason = excluded.reason,"
-        " attempted_at = excluded.attempted_at"));
-    // A failure, or an end without a file, is an attempt: the file of an earlier download stays on record.
-    QSqlQuery attempt(db);
-    attempt.prepare(QStringLiteral(
-        "INSERT INTO papers (address, title, outcome, reason, attempted_at) VALUES (?, ?, ?, ?, ?)"
-        " ON CONFLICT (address) DO UPDATE SET"
-        " title = CASE WHEN title = '' THEN excluded.title ELSE title END,"
-        " outcome = excluded.outcome, reason = excluded.reason, attempted_at = excluded.attempted_at"));
-    for (const DownloadResult &r : results) {
-        if (r.address.isEmpty())
-            continue;
-        const QDateTime when = r.finishedAt.isValid() ? r.finishedAt : QDateTime::currentDateTimeUtc();
-        const bool succeeded = r.outcome == DownloadOutcome::Done && !r.filePath.isEmpty();
-        QSqlQuery &q = succeeded ? done : attempt;
-        q.addBindValue(r.address);
-        q.addBindValue(nonNull(r.title));
-        if (succeeded) {
-            q.addBindValue(r.filePath);
-            q.addBindValue(r.size);
-            q.addBindValue(textOrNull(r.sha256.toLower()));
+    return writeTransaction([this, &results](QSqlDatabase &db) {
+        QSqlQuery done(db);
+        done.prepare(QStringLiteral(
+            "INSERT INTO papers (address, title, file_path, file_size, sha256, downloaded_at, outcome, "
+            "reason,"
+            " attempted_at) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?)"
+            " ON CONFLICT (address) DO UPDATE SET"
+            " title = CASE WHEN title = '' THEN excluded.title ELSE title END,"
+            " file_path = excluded.file_path, file_size = excluded.file_size, sha256 = excluded.sha256,"
+            " downloaded_at = excluded.downloaded_at, outcome = excluded.outcome, reason = excluded.reason,"
+            " attempted_at = excluded.attempted_at"));
+        // A failure, or an end without a file, is an attempt: the file of an earlier download stays on
+        // record.
+        QSqlQuery attempt(db);
+        attempt.prepare(QStringLiteral(
+            "INSERT INTO papers (address, title, outcome, reason, attempted_at) VALUES (?, ?, ?, ?, ?)"
+            " ON CONFLICT (address) DO UPDATE SET"
+            " title = CASE WHEN title = '' THEN excluded.title ELSE title END,"
+            " outcome = excluded.outcome, reason = excluded.reason, attempted_at = excluded.attempted_at"));
+        for (const DownloadResult &r : results) {
+            if (r.address.isEmpty())
+                continue;
+            const QDateTime when = r.finishedAt.isValid() ? r.finishedAt : QDateTime::currentDateTimeUtc();
+            const bool succeeded = r.outcome == DownloadOutcome::Done && !r.filePath.isEmpty();
+            QSqlQuery &q = succeeded ? done : attempt;
+            q.addBindValue(WithoutCredentials(r.address));
+            q.addBindValue(nonNull(r.title));
+            if (succeeded) {
+                q.addBindValue(r.filePath);
+                q.addBindValue(r.size);
+                q.addBindValue(textOrNull(r.sha256.toLower()));
+                q.addBindValue(timeValue(when));
+            }
+            q.addBindValue(static_cast<int>(r.outcome));
+            q.addBindValue(nonNull(WithoutCredentials(r.reason)));
             q.addBindValue(timeValue(when));
+            if (!q.exec())
+                return fail(q);
         }
-        q.addBindValue(static_cast<int>(r.outcome));
-        q.addBindValue(nonNull(r.reason));
-        q.addBindValue(timeValue(when));
-        if (!q.exec()) {
-            fail(q);
-            rollback();
-            return false;
-        }
-    }
-    return commit();
+        return true;
+    });
 }
 
 std::optional<HeldFile> PaperLibrary::heldFile(const QString &address)
@@ -393,7 +495,7 @@ std::optional<HeldFile> PaperLibrary::heldFile(const QString &address)
     q.setForwardOnly(true);
     q.prepare(QStringLiteral("SELECT file_path, file_size, sha256, downloaded_at FROM papers"
                              " WHERE address = ? AND file_path IS NOT NULL"));
-    q.addBindValue(address);
+    q.addBindValue(WithoutCredentials(address));
     if (!q.exec()) {
         fail(q);
         return std::nullopt;
@@ -438,7 +540,7 @@ QList<PaperRecord> PaperLibrary::records(const QStringList &addresses)
     q.setForwardOnly(true);
     q.prepare(QStringLiteral("SELECT %1 FROM papers WHERE address = ?").arg(kRecordColumns));
     for (const QString &address : addresses) {
-        q.addBindValue(address);
+        q.addBindValue(WithoutCredentials(address));
         if (!q.exec()) {
             fail(q);
             return out;
@@ -481,36 +583,30 @@ qint64 PaperLibrary::paperCount()
 
 bool PaperLibrary::saveQueue(const QList<QueueRow> &rows)
 {
-    if (!openWrite())
-        return false;
-    QSqlQuery q(QSqlDatabase::database(m_connection, false));
-    if (!q.exec(QStringLiteral("DELETE FROM queue"))) {
-        fail(q);
-        rollback();
-        return false;
-    }
-    q.prepare(
-        QStringLiteral("INSERT INTO queue (position, address, name, type, folder, tag, state, total_bytes,"
-                       " received_bytes, note) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"));
-    for (qsizetype i = 0; i < rows.size(); ++i) {
-        const QueueRow &r = rows.at(i);
-        q.addBindValue(i);
-        q.addBindValue(nonNull(r.address));
-        q.addBindValue(nonNull(r.name));
-        q.addBindValue(nonNull(r.type));
-        q.addBindValue(nonNull(r.folder));
-        q.addBindValue(nonNull(r.tag));
-        q.addBindValue(r.state);
-        q.addBindValue(r.totalBytes);
-        q.addBindValue(r.receivedBytes);
-        q.addBindValue(nonNull(r.note));
-        if (!q.exec()) {
-            fail(q);
-            rollback();
-            return false;
+    return writeTransaction([this, &rows](QSqlDatabase &db) {
+        QSqlQuery q(db);
+        if (!q.exec(QStringLiteral("DELETE FROM queue")))
+            return fail(q);
+        q.prepare(QStringLiteral(
+            "INSERT INTO queue (position, address, name, type, folder, tag, state, total_bytes,"
+            " received_bytes, note) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"));
+        for (qsizetype i = 0; i < rows.size(); ++i) {
+            const QueueRow &r = rows.at(i);
+            q.addBindValue(i);
+            q.addBindValue(nonNull(WithoutCredentials(r.address)));
+            q.addBindValue(nonNull(r.name));
+            q.addBindValue(nonNull(r.type));
+            q.addBindValue(nonNull(r.folder));
+            q.addBindValue(nonNull(WithoutCredentials(r.tag)));
+            q.addBindValue(r.state);
+            q.addBindValue(r.totalBytes);
+            q.addBindValue(r.receivedBytes);
+            q.addBindValue(nonNull(r.note));
+            if (!q.exec())
+                return fail(q);
         }
-    }
-    return commit();
+        return true;
+    });
 }
 
 QList<QueueRow> PaperLibrary::loadQueue()

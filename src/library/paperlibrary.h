@@ -4,6 +4,7 @@
 
 #include <QList>
 #include <QString>
+#include <functional>
 #include <optional>
 
 class QSqlDatabase;
@@ -14,9 +15,12 @@ class QSqlQuery;
 QString DefaultPaperLibraryPath();
 
 // The paper library: one SQLite file (WAL) with a record per paper seen or downloaded and the saved
-// download queue. One object is the one writer of its process and lives on the thread that opened it;
-// a second program instance on the same file waits for the other's write to end (busy timeout) and,
-// when that takes too long, the call fails with a message saying so.
+// download queue. Addresses are kept, and looked up, without the user name and password they may
+// carry: a paper stored from a link with them is found again by the same link. One object is the one
+// writer of its process and lives on the thread that opened it; a second program instance on the same
+// file waits for the other's write to end (busy timeout) and, when that takes too long, the call fails
+// with a message saying so. A library that cannot be written
+// because a file is read-only says which file, and is written again once that file is writable.
 class PaperLibrary
 {
 public:
@@ -67,16 +71,26 @@ public:
 
     // For the user: why the last call failed (empty after a call that worked).
     QString lastError() const { return m_lastError; }
+    // The last call failed because another program kept writing for longer than the wait: the same
+    // call may go through a little later.
+    bool lastFailureWasBusy() const { return m_lastFailure == Failure::Busy; }
 
 private:
-    enum class Failure { None, Busy, Damaged, Other };
+    enum class Failure { None, Busy, ReadOnly, Damaged, Other };
 
     OpenResult openConnection();
     bool migrate();
     bool setAsideDamagedFile(OpenResult *result);
     bool beginWrite();
-    // The library is open and a write transaction has begun; otherwise the reason is in lastError().
-    bool openWrite();
+    // Runs the statements (which say why they failed through fail()) in one write transaction, tried
+    // again while SQLite answers busy within the busy timeout, and once more on a connection opened
+    // afresh when the files have been made writable since.
+    bool writeTransaction(const std::function<bool(QSqlDatabase &)> &statements, bool mayReopen = true);
+    // The file (the database, a journal file, or the folder where one must be made) that keeps the
+    // library from being written; empty when there is none.
+    QString unwritableFile() const;
+    void repairJournalModes() const;
+    bool reopenWritable();
     bool commit();
     void rollback();
     bool fail(const QSqlQuery &query);

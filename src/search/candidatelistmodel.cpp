@@ -1,5 +1,7 @@
 #include "search/candidatelistmodel.h"
 
+#include "common/safetext.h"
+
 #include <array>
 
 CandidateListModel::CandidateListModel(QObject *parent) : QAbstractTableModel(parent) {}
@@ -32,7 +34,7 @@ QVariant CandidateListModel::data(const QModelIndex &index, int role) const
     case Qt::ToolTipRole:
         switch (index.column()) {
         case ColTitle:
-            return r.title;
+            return WithoutCredentials(r.title);
         case ColType:
             return r.type;
         case ColStatus:

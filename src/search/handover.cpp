@@ -21,7 +21,9 @@ QString visibleName(const QString &cleaned)
 
 QString nameFromLink(const QString &address)
 {
-    return visibleName(CleanFileName(StripUnsafeControls(FileNameFromPath(address, true))));
+    // An address without a path would give its host, and with it a password it carried.
+    const QString shown = WithoutCredentials(address);
+    return visibleName(CleanFileName(StripUnsafeControls(FileNameFromPath(shown, true))));
 }
 
 QString nameFromTitle(const QString &title)

@@ -1,6 +1,7 @@
 #include "search/linkimporting.h"
 
 #include "common/filenames.h"
+#include "common/safetext.h"
 #include "search/candidatelistmodel.h"
 
 namespace {
@@ -9,8 +10,9 @@ constexpr int MaxReportedLines = 20;
 
 QString titleFromLink(const QString &address)
 {
-    const QString name = TrimSpaces(FileNameFromPath(address, true));
-    return name.isEmpty() ? address : name;
+    const QString shown = WithoutCredentials(address);
+    const QString name = TrimSpaces(FileNameFromPath(shown, true));
+    return name.isEmpty() ? shown : name;
 }
 } // namespace
 

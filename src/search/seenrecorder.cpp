@@ -3,11 +3,11 @@
 #include "library/paperlibrary.h"
 #include "search/candidatelistmodel.h"
 
-#include <QTimer>
-
 SeenRecorder::SeenRecorder(PaperLibrary *library, CandidateListModel *candidates, QObject *parent)
     : QObject(parent), m_library(library), m_candidates(candidates)
 {
+    m_retry.setSingleShot(true);
+    connect(&m_retry, &QTimer::timeout, this, &SeenRecorder::flush);
     connect(candidates, &QAbstractItemModel::rowsInserted, this,
             [this](const QModelIndex &, int first, int last) { onRowsInserted(first, last); });
 }
@@ -15,7 +15,7 @@ SeenRecorder::SeenRecorder(PaperLibrary *library, CandidateListModel *candidates
 SeenRecorder::~SeenRecorder()
 {
     blockSignals(true);
-    flush();
+    finish();
 }
 
 void SeenRecorder::onRowsInserted(int first, int last)
@@ -32,9 +32,28 @@ void SeenRecorder::onRowsInserted(int first, int last)
 
 void SeenRecorder::flush()
 {
-    if (m_waiting.isEmpty())
+    if (m_waiting.isEmpty() || (m_retry.isActive() && !m_finishing))
         return;
-    const QList<SeenPaper> papers = std::exchange(m_waiting, {});
-    if (!m_library->recordSeen(papers))
-        Q_EMIT failed(m_library->lastError());
+    m_retry.stop();
+    if (m_library->recordSeen(m_waiting)) {
+        m_waiting.clear();
+        m_busyTries = 0;
+        return;
+    }
+    // Another program kept writing: a little later, waiting longer each time.
+    if (m_library->lastFailureWasBusy() && !m_finishing && m_busyTries < BusyRetries) {
+        m_retry.start(FirstRetryMs << m_busyTries++);
+        return;
+    }
+    Q_EMIT failed(QStringLiteral("%1 篇文献没有记入文献资料库（%2）")
+                      .arg(m_waiting.size())
+                      .arg(m_library->lastError()));
+    m_waiting.clear();
+    m_busyTries = 0;
+}
+
+void SeenRecorder::finish()
+{
+    m_finishing = true;
+    flush();
 }

@@ -200,7 +200,7 @@ private Q_SLOTS:
             run({QStringLiteral("--resume"), path(QStringLiteral("empty")), QStringLiteral("--no-library")});
         QCOMPARE(noManifest.exitCode, 1);
         QVERIFY(noManifest.err.contains(QStringLiteral("manifest")));
-        // A file that is not a manifest is refused as a whole.
+        // A file that is not a manifest is refused as a whole, naming where it breaks.
         const QString other = path(QStringLiteral("other"));
         QDir().mkpath(other);
         fntest::writeFile(other + QStringLiteral("/manifest.csv"),
@@ -208,7 +208,12 @@ private Q_SLOTS:
         const RunResult notAManifest =
             run({QStringLiteral("--resume"), other, QStringLiteral("--no-library")});
         QCOMPARE(notAManifest.exitCode, 1);
-        QVERIFY2(notAManifest.err.contains(QStringLiteral("header line")), qPrintable(notAManifest.err));
+        QVERIFY2(notAManifest.err.contains(QStringLiteral("line 1: a quoted cell that is never closed")),
+                 qPrintable(notAManifest.err));
+        fntest::writeFile(other + QStringLiteral("/manifest.csv"), "title,author\r\nx,y\r\n");
+        const RunResult otherCsv = run({QStringLiteral("--resume"), other, QStringLiteral("--no-library")});
+        QCOMPARE(otherCsv.exitCode, 1);
+        QVERIFY2(otherCsv.err.contains(QStringLiteral("header line")), qPrintable(otherCsv.err));
     }
 
     void heldPapersAreSkippedAcrossRunsAndFoldersButNotWhenChanged()

@@ -232,6 +232,28 @@ private Q_SLOTS:
                  QString::fromUcs4(U"\U0001F600"));
     }
 
+    void credentialsLeaveAddresses_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("user alone, a port, no path") << "HTTPS://alice@host:8080"
+                                                     << "HTTPS://host:8080";
+        QTest::newRow("an @ in the password") << "http://a:p@ss@host/x?y=1"
+                                              << "http://host/x?y=1";
+        QTest::newRow("an @ in the path or query") << "http://h/x@y.pdf?m=a@b#c@d"
+                                                   << "http://h/x@y.pdf?m=a@b#c@d";
+        QTest::newRow("every address of a message, one inside another")
+            << "GET http://u:1@a/x?to=http://v:2@b/ failed: see c@d"
+            << "GET http://a/x?to=http://b/ failed: see c@d";
+    }
+    void credentialsLeaveAddresses()
+    {
+        QFETCH(QString, text);
+        QFETCH(QString, shown);
+        QCOMPARE(WithoutCredentials(text), shown);
+        QCOMPARE(WithoutCredentials(shown), shown);
+    }
+
     void renameWithExtension()
     {
         QTemporaryDir dir;
