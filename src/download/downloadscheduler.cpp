@@ -709,10 +709,13 @@ void DownloadScheduler::noteWall(RowId id, const TransferResult &result)
     // A row that meets the page while the queue waits for it goes back with the others on 继续.
     if (wall && m_paused && !m_pausedRows.contains(id))
         m_pausedRows.append(id);
-    // While a login runs, the page may be the lapsed login itself: it gets its try first.
-    const bool loginsTry = m_loginPending && result.reason.kind == FailureReason::Kind::WebPage;
-    settleAnswer(id, !wall ? Answer::Passed : (loginsTry ? Answer::Uncounted : Answer::Wall),
-                 result.finalUrl);
+    Answer answer = wall ? Answer::Wall : Answer::Passed;
+    // While a login runs, the page may be the lapsed login itself: it gets its try first. A transfer that
+    // was stopped or removed brought no answer of the site at all.
+    if ((wall && m_loginPending && result.reason.kind == FailureReason::Kind::WebPage) ||
+        result.reason.kind == FailureReason::Kind::Stopped)
+        answer = Answer::Uncounted;
+    settleAnswer(id, answer, result.finalUrl);
 }
 
 void DownloadScheduler::settleAnswer(RowId id, WallWatch::Answer answer, const QUrl &page)
