@@ -142,6 +142,9 @@ int RedownloadHtmlRows(DownloadListModel &model, const CommandGuards &guards)
 
 void AutoRedownload(DownloadListModel &model, const CommandGuards &guards, int choicePosition)
 {
+    // It runs from a timer: a guard that holds skips it without a word, never with a message box.
+    if (guards.listChangeGuard)
+        return;
     switch (static_cast<AutoRedownloadChoice>(choicePosition)) {
     case AutoRedownloadChoice::Failed:
         RedownloadFailedRows(model, guards);

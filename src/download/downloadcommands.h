@@ -58,7 +58,8 @@ int RedownloadSelectedRows(DownloadListModel &model, const QList<RowId> &selecte
 int RedownloadFailedRows(DownloadListModel &model, const CommandGuards &guards);
 // Every done or failed row of type htm or html is reset; -1 when refused.
 int RedownloadHtmlRows(DownloadListModel &model, const CommandGuards &guards);
-// The automatic re-download: the chosen commands run; the caller then starts the scheduler.
+// The automatic re-download: the chosen commands run; the caller then starts the scheduler. While the
+// list-change guard holds it does nothing and says nothing.
 void AutoRedownload(DownloadListModel &model, const CommandGuards &guards, int choicePosition);
 
 // "清除" commands; the count of removed rows, -1 when refused.

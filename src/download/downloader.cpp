@@ -91,9 +91,12 @@ bool parseContentRange(const QByteArray &value, qint64 *start, qint64 *end, qint
     return ok1 && ok2 && ok3 && *start >= 0 && *end >= *start && (*total < 0 || *end < *total);
 }
 
-bool isHtmlType(const QString &type)
+// Scheme, host and port: where a Referer that names the file's site may go.
+bool sameOrigin(const QUrl &a, const QUrl &b)
 {
-    return type.compare(u"htm", Qt::CaseInsensitive) == 0 || type.compare(u"html", Qt::CaseInsensitive) == 0;
+    const int port = a.scheme().compare(u"https", Qt::CaseInsensitive) == 0 ? 443 : 80;
+    return a.scheme().compare(b.scheme(), Qt::CaseInsensitive) == 0 &&
+           a.host().compare(b.host(), Qt::CaseInsensitive) == 0 && a.port(port) == b.port(port);
 }
 
 } // namespace
@@ -192,7 +195,6 @@ void Downloader::BeginDownload(const QString &address, const QString &saveFile, 
     m_result.type = SplitFileName(saveFile, &base);
     m_result.name = FileNameFromPath(saveFile, true);
     m_result.path = saveFile;
-    m_expectedType = m_result.type;
     m_address = QUrl(address);
     m_phase = Phase::Requesting;
     startRequest(m_address);
@@ -204,10 +206,9 @@ void Downloader::Inet下载文件(const QString &address, const QString &name, c
     m_resolve = std::move(resolve);
     m_result.name = name;
     m_result.type = type;
-    m_expectedType = type;
     m_address = QUrl(address);
-    // The Referer names the file's own site.
-    m_referer = SiteRootOf(address).toUtf8();
+    // The Referer names the file's own site, never a user name or password written into the link.
+    m_referer = SiteRootOf(WithoutUserInfo(address)).toUtf8();
     m_phase = Phase::Requesting;
     setState(ConnectionState::Resolving);
     setState(ConnectionState::Connecting);
@@ -226,7 +227,8 @@ void Downloader::startRequest(const QUrl &url)
     request.setAttribute(QNetworkRequest::CacheSaveControlAttribute, false);
     // The body is decoded here, so that a compressed stream that stops early is seen for what it is.
     request.setRawHeader("Accept-Encoding", "gzip, deflate");
-    if (!m_referer.isEmpty())
+    // The site is named only to itself: a redirect to another host takes no Referer along.
+    if (!m_referer.isEmpty() && sameOrigin(url, m_address))
         request.setRawHeader("Referer", m_referer);
     if (m_resume.isValid() && !m_fallback) {
         // Only the rest, and only of the same file: a changed file comes whole.
@@ -397,7 +399,24 @@ bool Downloader::takeRange(int status)
                                QStringLiteral("the server sent another part of the file")));
         return false;
     }
+    // The kept part and the range make a whole file only against a known length: the one this answer
+    // states, or else the one the first try stated.
+    const qint64 fileTotal = total >= 0 ? total : m_resume.total;
+    if (fileTotal < 0 || end >= fileTotal) {
+        PartFile::removeKept(m_resume.folder, m_resume.temporaryName);
+        m_resume = {};
+        fail(FailureReason::of(Kind::ShortBody, status,
+                               QStringLiteral("the length of the whole file is not known")));
+        return false;
+    }
+    m_mediaType = QString::fromLatin1(m_reply->rawHeader("Content-Type"));
+    m_mediaType = m_mediaType.left(m_mediaType.indexOf(u';')).trimmed();
     if (m_options.singleConnection) {
+        // The type comes from this answer as from a whole one; the row keeps none from a failed try.
+        const QString extension = MediaTypeToExtension(m_mediaType);
+        m_typeFromAnswer = IsSafeFileType(extension);
+        if (m_typeFromAnswer)
+            m_result.type = extension;
         QString newName;
         const QString path = m_resolve ? m_resolve(m_result.type, &newName) : QString();
         const QFileInfo target(path);
@@ -411,8 +430,7 @@ bool Downloader::takeRange(int status)
         m_result.path = path;
         m_folder = withTrailingSlash(target.path());
         m_fileName = target.fileName();
-        m_typeFromAnswer = true; // the type was settled by the try that kept the bytes
-        Q_EMIT answered(m_id, total, m_result.type, m_result.name);
+        Q_EMIT answered(m_id, fileTotal, m_result.type, m_result.name);
     }
     if (withTrailingSlash(m_resume.folder) != m_folder || !m_part.reopen(m_folder, m_resume.temporaryName) ||
         m_part.size() != m_resume.bytes) {
@@ -427,11 +445,9 @@ bool Downloader::takeRange(int status)
         m_lastModified = m_resume.lastModified;
     m_head = m_part.readHead(kHeadBytes);
     m_length = numeric ? length : end - start + 1;
-    m_result.total = total >= 0 ? total : m_resume.total;
+    m_result.total = fileTotal;
     m_result.resumed = true;
     m_decoder = std::make_unique<BodyDecoder>(BodyDecoder::Coding::Identity);
-    m_mediaType = QString::fromLatin1(m_reply->rawHeader("Content-Type"));
-    m_mediaType = m_mediaType.left(m_mediaType.indexOf(u';')).trimmed();
     m_resume = {};
     return true;
 }
@@ -562,6 +578,13 @@ void Downloader::completeBody()
         return;
     }
     const qint64 received = m_part.size();
+    if (m_result.resumed && received != m_result.total) {
+        // The range arrived whole but stops short of the file's end: what came is kept for the rest.
+        fail(FailureReason::of(
+            Kind::ShortBody, 0,
+            QStringLiteral("%1 of %2 bytes of the file arrived").arg(received).arg(m_result.total)));
+        return;
+    }
     if (received == 0) {
         if (!m_options.singleConnection && !m_fallback) {
             DownloadWithInet();
@@ -573,7 +596,8 @@ void Downloader::completeBody()
     m_result.received = received;
     setState(ConnectionState::Complete);
     dropReply();
-    if (m_options.expectPaper && !isHtmlType(m_expectedType) && LooksLikeWebPage(m_mediaType, m_head)) {
+    // Whatever type the row had or an earlier answer named, a page is never the paper.
+    if (m_options.expectPaper && LooksLikeWebPage(m_mediaType, m_head)) {
         Q_EMIT webPageReceived(m_id);
         fail(FailureReason::of(Kind::WebPage));
         return;
@@ -600,7 +624,7 @@ void Downloader::DownloadWithInet()
     m_length = -1;
     m_wireBytes = 0;
     m_phase = Phase::Requesting;
-    m_referer = GetUrlBase(m_address.toString(), false).toUtf8();
+    m_referer = GetUrlBase(m_address.adjusted(QUrl::RemoveUserInfo).toString(), false).toUtf8();
     startRequest(m_address);
 }
 

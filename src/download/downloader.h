@@ -183,7 +183,6 @@ private:
     QString m_folder;
     QString m_fileName; // name of the finished file in the folder
     QString m_mediaType;
-    QString m_expectedType; // the row's type before the answer: a web page is expected only as htm/html
     bool m_typeFromAnswer = false; // the media type named the type (no repair from the content)
     bool m_fallback = false;
     bool m_progressWithTotal = false;

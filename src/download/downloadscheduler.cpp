@@ -145,8 +145,10 @@ void DownloadScheduler::start()
 {
     if (m_options.jitterSeed != 0)
         m_jitter.seed(m_options.jitterSeed);
-    if (!isRunning())
+    if (!isRunning()) {
         cleanDeadPartFiles();
+        dropIdleHolds();
+    }
     setRunning(true);
     m_runOpen = true;
     // The first rows start now, not at the first tick.
@@ -265,6 +267,9 @@ void DownloadScheduler::StopDownloads()
     }
     m_paused = false;
     m_pausedRows.clear();
+    // A new run starts afresh: no host is held back, no wall is half counted.
+    m_hostHold.clear();
+    m_walls.clear();
     m_busy = false;
     checkQueueFinished();
 }
@@ -373,6 +378,17 @@ QString DownloadScheduler::hostOf(const QString &address)
     return url.host().toLower() + u':' + QString::number(url.port(url.scheme() == u"https" ? 443 : 80));
 }
 
+void DownloadScheduler::dropIdleHolds()
+{
+    // A hold stands behind a retry that follows; with no row of the host waiting for one it has no reason.
+    QSet<QString> waiting;
+    for (auto it = m_retryAt.cbegin(); it != m_retryAt.cend(); ++it) {
+        if (const DownloadRow *row = m_model->find(it.key()))
+            waiting.insert(hostOf(row->key));
+    }
+    m_hostHold.removeIf([&waiting](const auto &hold) { return !waiting.contains(hold.key()); });
+}
+
 bool DownloadScheduler::heldBack(const DownloadRow &row, qint64 nowMs) const
 {
     if (m_retryAt.value(row.id, 0) > nowMs)
@@ -461,6 +477,7 @@ QString DownloadScheduler::startRow(RowId id)
     const QString path =
         重命名保存路径(m_options.policy, row->folder, row->name, row->type, &newName, m_reserved);
     m_retryAt.remove(id);
+    m_walls.started(id, hostOf(row->key));
     m_model->update(id, [&newName](DownloadRow &r) {
         r.state = RowState::Downloading;
         r.clearProgress();
@@ -513,6 +530,7 @@ void DownloadScheduler::Inet下载当前文件(RowId id)
             r.sizeNote = SizeNote::WaitAgain;
         });
         m_reserved.remove(m_reservedBy.take(id));
+        m_walls.answered(id, WallWatch::Answer::Uncounted);
         return;
     }
     m_busy = true;
@@ -577,6 +595,9 @@ void DownloadScheduler::onProgress(RowId id, qint64 received, qint64 total)
 
 void DownloadScheduler::onAnswered(RowId id, qint64 length, const QString &type, const QString &name)
 {
+    // The answer's type and name show while it arrives; the row gets them back if the try fails.
+    if (const DownloadRow *row = m_model->find(id); row && !m_beforeAnswer.contains(id))
+        m_beforeAnswer.insert(id, {row->name, row->type});
     m_model->update(id, [&](DownloadRow &r) {
         r.type = type;
         r.name = name;
@@ -585,8 +606,11 @@ void DownloadScheduler::onAnswered(RowId id, qint64 length, const QString &type,
     });
 }
 
-void DownloadScheduler::onBodyReceived(RowId)
+void DownloadScheduler::onBodyReceived(RowId id)
 {
+    // A paper came through: settled now, before the slot may take the next row, so that a wall met by a
+    // later request is never forgotten when this file reaches the disk.
+    settleAnswer(id, WallWatch::Answer::Passed);
     // With no pause between files the slot serves the next row while this file is flushed to the disk.
     constexpr int MaxCommitting = 32;
     auto *transfer = qobject_cast<Downloader *>(sender());
@@ -604,10 +628,20 @@ void DownloadScheduler::onFinished(RowId id, const TransferResult &result)
     freeSlotOf(transfer);
     m_reserved.remove(m_reservedBy.take(id));
     m_speed.remove(id);
+    const auto before = m_beforeAnswer.take(id);
+    if (!result.done && !before.second.isEmpty()) {
+        // A type learnt from an answer that failed is not the paper's.
+        m_model->update(id, [&before](DownloadRow &r) {
+            r.name = before.first;
+            r.type = before.second;
+        });
+    }
     if (result.done) {
-        m_wallRows.remove(hostOf(result.finalUrl.toString()));
+        settleAnswer(id, WallWatch::Answer::Passed);
         DownloadComplete(id, result, single);
-    } else if (!scheduleRetry(id, result)) {
+    } else if (scheduleRetry(id, result)) {
+        settleAnswer(id, WallWatch::Answer::Uncounted);
+    } else {
         DownloadError(id, result);
         noteWall(id, result);
     }
@@ -634,12 +668,12 @@ bool DownloadScheduler::scheduleRetry(RowId id, const TransferResult &result)
     const int attempt = row ? row->retry + 1 : 0;
     const qint64 delay =
         retrypolicy::DelayMs(attempt, result.retryAfterMs, m_jitter.generateDouble() * 2 - 1);
-    const QString host = hostOf(row ? row->key : result.finalUrl.toString());
-    if (retrypolicy::HoldsBackHost(result.reason))
-        m_hostHold[host] = std::max(m_hostHold.value(host, 0), nowMs + delay);
     const bool again = row && result.reason.kind != FailureReason::Kind::Stopped &&
                        attempt <= m_options.retries &&
                        retrypolicy::IsTransient(result.reason, result.retryAfterMs);
+    // The host is left alone for as long as its latest answer asked, and only while a retry is to follow.
+    if (again && retrypolicy::HoldsBackHost(result.reason))
+        m_hostHold.insert(hostOf(row->key), nowMs + delay);
     if (!again) {
         dropRetries(id);
         if (result.resume.isValid())
@@ -672,24 +706,28 @@ void DownloadScheduler::dropRetries(RowId id)
 
 void DownloadScheduler::noteWall(RowId id, const TransferResult &result)
 {
-    const QString host = hostOf(m_model->find(id) ? m_model->find(id)->key : result.finalUrl.toString());
-    if (!retrypolicy::LooksLikeAWall(result.reason, result.retryAfterMs)) {
-        m_wallRows.remove(host);
-        return;
-    }
-    // While a login runs, the page may be the lapsed login itself: it gets its try first.
-    if (m_loginPending && result.reason.kind == FailureReason::Kind::WebPage)
-        return;
-    QList<RowId> &rows = m_wallRows[host];
-    if (!rows.contains(id))
-        rows.append(id);
-    if (rows.size() < 2 || m_paused)
+    using Answer = WallWatch::Answer;
+    const bool wall = retrypolicy::LooksLikeAWall(result.reason, result.retryAfterMs);
+    // A row that meets the page while the queue waits for it goes back with the others on 继续.
+    if (wall && m_paused && !m_pausedRows.contains(id))
+        m_pausedRows.append(id);
+    Answer answer = wall ? Answer::Wall : Answer::Passed;
+    // While a login runs, the page may be the lapsed login itself: it gets its try first. A transfer that
+    // was stopped or removed brought no answer of the site at all.
+    if ((wall && m_loginPending && result.reason.kind == FailureReason::Kind::WebPage) ||
+        result.reason.kind == FailureReason::Kind::Stopped)
+        answer = Answer::Uncounted;
+    settleAnswer(id, answer, result.finalUrl);
+}
+
+void DownloadScheduler::settleAnswer(RowId id, WallWatch::Answer answer, const QUrl &page)
+{
+    if (!m_walls.answered(id, answer, page) || m_paused)
         return;
     m_paused = true;
-    m_pausedRows = rows;
-    m_pausePage = result.finalUrl;
-    m_wallRows.remove(host);
-    Q_EMIT verificationNeeded(host, m_pausePage);
+    m_pausedRows = m_walls.wallRows();
+    m_pausePage = m_walls.page();
+    Q_EMIT verificationNeeded(m_walls.host(), m_pausePage);
 }
 
 void DownloadScheduler::resumeAfterVerification()
@@ -709,6 +747,7 @@ void DownloadScheduler::resumeAfterVerification()
         });
     }
     m_pausedRows.clear();
+    m_walls.clear();
     start();
 }
 
@@ -779,8 +818,10 @@ void DownloadScheduler::onRowsDropped(const QList<RowId> &ids)
 {
     // A row that leaves the list takes its transfer with it: stopped, its file discarded.
     const QSet<RowId> gone(ids.cbegin(), ids.cend());
-    for (RowId id : ids)
+    for (RowId id : ids) {
         dropRetries(id);
+        m_beforeAnswer.remove(id);
+    }
     QList<QPointer<Downloader>> stopping;
     if (gone.contains(m_single.row))
         stopping.append(m_single.transfer);

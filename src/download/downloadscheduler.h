@@ -5,6 +5,7 @@
 #include "download/heldrow.h"
 #include "download/scheduleroptions.h"
 #include "download/targetfile.h"
+#include "download/wallwatch.h"
 
 #include <QElapsedTimer>
 #include <QHash>
@@ -170,6 +171,8 @@ private:
     void checkQueueFinished();
     bool scheduleRetry(RowId id, const TransferResult &result);
     void noteWall(RowId id, const TransferResult &result);
+    void settleAnswer(RowId id, WallWatch::Answer answer, const QUrl &page = {});
+    void dropIdleHolds();
     void dropRetries(RowId id);
     bool heldBack(const DownloadRow &row, qint64 nowMs) const;
     void stampFinish();
@@ -198,10 +201,11 @@ private:
         qint64 latest = 0; // bytes it has now
     };
     QHash<RowId, Speed> m_speed;
-    QHash<RowId, qint64> m_retryAt;          // rows waiting for an automatic retry, and when it is due
-    QHash<RowId, ResumePoint> m_resumeFrom;  // bytes kept for a row's next try
-    QHash<QString, qint64> m_hostHold;       // hosts that asked to be left alone, and until when
-    QHash<QString, QList<RowId>> m_wallRows; // rows in a row that met a verification page, by host
+    QHash<RowId, qint64> m_retryAt;         // rows waiting for an automatic retry, and when it is due
+    QHash<RowId, ResumePoint> m_resumeFrom; // bytes kept for a row's next try
+    QHash<QString, qint64> m_hostHold;      // hosts that asked to be left alone, and until when
+    WallWatch m_walls;                      // answers that may add up to a verification wall
+    QHash<RowId, QPair<QString, QString>> m_beforeAnswer; // name and type of a row before its answer
     QRandomGenerator m_jitter;
     bool m_loginPending = false;
     bool m_paused = false;

@@ -856,7 +856,10 @@ void fFileDownload::onVerificationNeeded()
     cmdContinue->show();
     PicWebBK->show();
     PicWebBK->raise();
-    PicWebBK->openAddress(m_scheduler->verificationPage().toString());
+    // A login that has the browser keeps it until it ends; the page follows then.
+    m_wallAfterLogin = PicWebBK->isLoggingIn();
+    if (!m_wallAfterLogin)
+        PicWebBK->openAddress(m_scheduler->verificationPage().toString());
 }
 
 void fFileDownload::continueAfterVerification()
@@ -879,7 +882,8 @@ void fFileDownload::onHousekeepingDone()
 void fFileDownload::onWebPageReceived(RowId id)
 {
     const DownloadRow *row = m_model->find(id);
-    if (!PicWebBK->Check2->isChecked() || !row)
+    // While the queue waits for a verification, the panel's browser shows that page: no login replaces it.
+    if (!PicWebBK->Check2->isChecked() || !row || m_scheduler->isPausedForVerification())
         return;
     const QString key = row->key;
     if (m_loginRetried.contains(key))
@@ -899,6 +903,9 @@ void fFileDownload::onLoginFinished()
     const QStringList keys = std::exchange(m_pendingRetries, {});
     for (const QString &key : keys)
         retryAfterLogin(key);
+    // A wall met while the login had the browser is shown now.
+    if (std::exchange(m_wallAfterLogin, false) && m_scheduler->isPausedForVerification())
+        PicWebBK->openAddress(m_scheduler->verificationPage().toString());
 }
 
 void fFileDownload::retryAfterLogin(const QString &key)

@@ -215,10 +215,11 @@ private:
     QTimer m_progressTick; // while a run is on
     QTimer m_totalsSoon;   // a row ended: the totals follow shortly
     bool m_closing = false;
-    bool m_runStopped = false;    // the user stopped the run that is on
-    QSet<QString> m_loginRetried; // rows given their one more try after a login, this run
-    QStringList m_pendingRetries; // rows waiting for the login that runs now
-    bool m_userStopped = false;   // the user stopped the run; a login retry does not start it again
+    bool m_runStopped = false;     // the user stopped the run that is on
+    QSet<QString> m_loginRetried;  // rows given their one more try after a login, this run
+    QStringList m_pendingRetries;  // rows waiting for the login that runs now
+    bool m_userStopped = false;    // the user stopped the run; a login retry does not start it again
+    bool m_wallAfterLogin = false; // a verification page waits for the login that has the browser
     PaperLibrary *m_library = nullptr;
     HeldRowChecker *m_heldChecker = nullptr;
     LibraryRecorder *m_recorder = nullptr;

@@ -4,6 +4,7 @@ add_library(fn_engine STATIC
     ${CMAKE_CURRENT_LIST_DIR}/downloadscheduler.cpp ${CMAKE_CURRENT_LIST_DIR}/downloadscheduler.h
     ${CMAKE_CURRENT_LIST_DIR}/partfile.cpp ${CMAKE_CURRENT_LIST_DIR}/partfile.h
     ${CMAKE_CURRENT_LIST_DIR}/retrypolicy.cpp ${CMAKE_CURRENT_LIST_DIR}/retrypolicy.h
+    ${CMAKE_CURRENT_LIST_DIR}/wallwatch.cpp ${CMAKE_CURRENT_LIST_DIR}/wallwatch.h
     ${CMAKE_CURRENT_LIST_DIR}/heldrow.h ${CMAKE_CURRENT_LIST_DIR}/scheduleroptions.h)
 target_link_libraries(fn_engine PUBLIC fn_download fn_settings fn_common Qt6::Network ZLIB::ZLIB)
 

@@ -1,7 +1,8 @@
 // What the download window tells the user of a run, through the real window and queue on a local
 // server: the reason of a failed row, totals that follow the rows, speed and time left, the summary at
 // the end (with its desktop notification and the title's progress), the pause for a verification page
-// and its 继续, the retry count from the options, and the PDF check's count.
+// and its 继续 (which no automatic login hides), the retry count from the options, the PDF check's count,
+// and an automatic re-download that never opens a message box.
 #include "common/clock.h"
 #include "common/desktopnotifier.h"
 #include "download/downloadlistmodel.h"
@@ -294,6 +295,87 @@ private Q_SLOTS:
         window.Command31->click();
         QVERIFY(window.cmdContinue->isHidden());
         QVERIFY(recorder.messages.isEmpty());
+    }
+
+    void noAutomaticLoginHidesTheVerificationPage()
+    {
+        fntest::MessageRecorder recorder;
+        QTemporaryDir dir;
+        Reply form = webPage("登录");
+        form.body = "<html><head><title>登录</title></head><body><form method=get action='/welcome'>"
+                    "<input name=UserName><input type=password name=PassWord><input type=submit value=go>"
+                    "</form></body></html>";
+        form.answerDelayMs = 2000; // the walls come while the login waits for its page
+        m_server.setReply("/login", form);
+        m_server.setReply("/welcome", webPage("欢迎"));
+        Reply wall = notFound();
+        wall.status = 403;
+        wall.reason = "Forbidden";
+        wall.answerDelayMs = 500;
+        Reply late = webPage("请登录");
+        late.answerDelayMs = 6000; // still under way when the login is over
+        const QList<Reply> replies{webPage("请登录"), wall, wall, late};
+        fFileDownload window;
+        notifyTo(window, nullptr);
+        window.show();
+        LoginPanel *panel = window.PicWebBK;
+        panel->setWaitLimits(15000, 100);
+        panel->Text1->setText(m_server.url("/login").toString());
+        panel->Text2->setText(QStringLiteral("alice"));
+        panel->Text3->setText(QStringLiteral("pw"));
+        panel->Check2->setChecked(true);
+        window.Combo1->setCurrentIndex(3);
+        for (int i = 0; i < 4; ++i) {
+            m_server.setReply(QStringLiteral("/x%1.pdf").arg(i), replies.at(i));
+            addPaper(window, m_server, QStringLiteral("x%1").arg(i), dir.path() + u'/');
+        }
+        DownloadScheduler *scheduler = window.scheduler();
+        QSignalSpy logins(panel, &LoginPanel::loginFinished);
+        window.Command4->click();
+        // The walls met while the login ran are shown once it is over.
+        QVERIFY(logins.wait(30000));
+        QVERIFY(scheduler->isPausedForVerification());
+        QTRY_COMPARE_WITH_TIMEOUT(panel->WebBrowser1->url(), scheduler->verificationPage(), 20000);
+        // The page that comes back to the row still under way starts no login over it.
+        QTRY_COMPARE_WITH_TIMEOUT(window.model()->row(3).state, RowState::Failed, 20000);
+        QVERIFY(!panel->isLoggingIn());
+        QCOMPARE(m_server.requestCount("/login"), 1);
+        QCOMPARE(window.panelText(3), fFileDownload::VerificationText);
+        // Solved: 继续 takes every row again, the one that met the page late as well.
+        for (int i = 0; i < 4; ++i)
+            m_server.setReply(QStringLiteral("/x%1.pdf").arg(i), FaultServer::pdf(6000));
+        window.cmdContinue->click();
+        QTRY_COMPARE_WITH_TIMEOUT(window.model()->totals().done, 4, 20000);
+        QVERIFY(recorder.messages.isEmpty());
+    }
+
+    void automaticRedownloadNeverOpensAMessageFromTheTimer()
+    {
+        fntest::MessageRecorder recorder;
+        QTemporaryDir dir;
+        Reply stalled = FaultServer::pdf(50000);
+        stalled.stallAfter = 1000;
+        fFileDownload window;
+        notifyTo(window, nullptr);
+        DownloadScheduler *scheduler = window.scheduler();
+        scheduler->setHousekeeping(false); // the ticks below stand for the window's timer
+        window.Combo1->setCurrentIndex(2);
+        for (const char *name : {"s1", "s2", "s3"}) {
+            m_server.setReply(QStringLiteral("/%1.pdf").arg(QLatin1String(name)), stalled);
+            addPaper(window, m_server, name, dir.path() + u'/');
+        }
+        const RowId failed = addPaper(window, m_server, "failed", dir.path() + u'/');
+        window.model()->setState(failed, RowState::Failed);
+        window.Check4->setChecked(true);
+        window.Command4->click();
+        QTRY_COMPARE(window.model()->totals().downloading, 3);
+        // 切换 with the three transfers running: every tick meets the busy list and says nothing of it.
+        window.Command26->click();
+        for (int tick = 0; tick < 3; ++tick)
+            scheduler->tickHousekeeping();
+        QVERIFY2(recorder.messages.isEmpty(), qPrintable(recorder.texts().join(u'\n')));
+        QCOMPARE(window.model()->find(failed)->state, RowState::Failed);
+        window.Command31->click();
     }
 
     void retryCountComesFromTheOptions()

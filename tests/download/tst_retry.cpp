@@ -1,7 +1,9 @@
 // Sites that push back: passing failures are tried again after a backoff or the server's Retry-After,
-// a busy host is left alone, a broken body continues where it stopped, and a wall of web pages pauses the
-// queue. The clock is moved by hand, so no test sleeps through a backoff.
+// a busy host is left alone while a retry follows, a broken body continues where it stopped (and is whole
+// only with the rest of the file), a page is never a paper on any try, and a wall of web pages pauses the
+// queue before anything more is asked. The clock is moved by hand, so no test sleeps through a backoff.
 #include "common/clock.h"
+#include "download/downloadcommands.h"
 #include "download/downloadlistmodel.h"
 #include "download/downloadscheduler.h"
 #include "download/retrypolicy.h"
@@ -315,6 +317,190 @@ private Q_SLOTS:
         QTRY_COMPARE(finished.count(), 1);
         QCOMPARE(m_model->totals().done, 3);
         QVERIFY(!m_scheduler->isPausedForVerification());
+    }
+
+    void aPageIsNoPaperOnAnyTry_data()
+    {
+        QTest::addColumn<int>("method");
+        QTest::addColumn<bool>("retried");
+        for (int method : {1, 2}) {
+            QTest::newRow(qPrintable(QStringLiteral("method %1, downloaded again").arg(method)))
+                << method << false;
+            QTest::newRow(qPrintable(QStringLiteral("method %1, after a broken page").arg(method)))
+                << method << true;
+        }
+    }
+    void aPageIsNoPaperOnAnyTry()
+    {
+        QFETCH(int, method);
+        QFETCH(bool, retried);
+        m_scheduler->options().method = methodFromNumber(method);
+        Reply page = status(200, "OK");
+        page.contentType = "text/html";
+        page.body = "<html><body>please log in</body></html>";
+        Reply broken = page;
+        broken.closeAfter = 10; // a passing failure after the answer named its type
+        m_server.setReplies("/p.pdf", {retried ? broken : page, page});
+        const RowId id = addRow("/p.pdf", "p");
+        m_scheduler->start();
+        if (retried) {
+            QTRY_COMPARE(row(id).retry, 1);
+            settle();
+            advanceToRetry(id);
+        } else {
+            QTRY_COMPARE(row(id).state, RowState::Failed);
+            ResetRow(*m_model, id);
+            m_scheduler->start();
+        }
+        QTRY_COMPARE(m_server.requestCount("/p.pdf"), 2);
+        settle();
+        QCOMPARE(row(id).reason.kind, Kind::WebPage);
+        QCOMPARE(row(id).name + u'.' + row(id).type, QStringLiteral("p.pdf")); // nothing kept of the page
+        QVERIFY(entries().isEmpty());
+    }
+
+    void aRangeShortOfTheEndIsNoFile_data()
+    {
+        QTest::addColumn<int>("method");
+        QTest::addColumn<QByteArray>("total"); // as the range states it; "none" when the first try said none
+        for (int method : {1, 2}) {
+            for (const char *total : {"100000", "*", "none"})
+                QTest::newRow(qPrintable(QStringLiteral("method %1, total %2").arg(method).arg(total)))
+                    << method << QByteArray(total);
+        }
+    }
+    void aRangeShortOfTheEndIsNoFile()
+    {
+        QFETCH(int, method);
+        QFETCH(QByteArray, total);
+        m_scheduler->options().method = methodFromNumber(method);
+        const Reply whole = rangedPaper(100000, 'a', "\"v1\"");
+        Reply cut = rangedPaper(100000, 'a', "\"v1\"", 40000);
+        cut.chunked = total == "none";
+        Reply part = status(206, "Partial Content");
+        part.contentType = "application/pdf";
+        part.body = whole.body.mid(40000, 20000);
+        part.etag = whole.etag;
+        part.extraHeaders = {{"Content-Range", "bytes 40000-59999/" + (total == "none" ? "*" : total)}};
+        m_server.setReplies("/big.pdf", {cut, part, whole});
+        const RowId id = addRow("/big.pdf", "big");
+        m_scheduler->start();
+        for (int attempt = 1; attempt <= 2; ++attempt) {
+            QTRY_COMPARE(row(id).retry, attempt);
+            settle();
+            QVERIFY(!QFile::exists(folder() + QStringLiteral("big.pdf")));
+            advanceToRetry(id);
+        }
+        QTRY_COMPARE(row(id).state, RowState::Done);
+        QCOMPARE(fntest::readFile(folder() + QStringLiteral("big.pdf")), whole.body);
+        // What came is continued against a known length only; without one the file comes whole.
+        QCOMPARE(m_server.requests().at(2).headers.value("range"),
+                 total == "none" ? QByteArray() : QByteArray("bytes=60000-"));
+    }
+
+    void aHostIsHeldOnlyWhileARetryFollows()
+    {
+        const QString host = DownloadScheduler::hostOf(m_server.url("/").toString());
+        m_server.setReply("/next.pdf", FaultServer::pdf(4000));
+        // Retries off, or the last try used up: the answer holds nothing back.
+        for (int retries : {0, 1}) {
+            m_model->clear();
+            m_scheduler->options().retries = retries;
+            m_server.setReplies("/busy.pdf", {status(429, "Too Many", "5"), status(503, "Busy", "3600")});
+            const RowId busy = addRow("/busy.pdf", "busy");
+            const RowId next = addRow("/next.pdf", "next");
+            m_scheduler->start();
+            if (retries > 0) {
+                QTRY_COMPARE(row(busy).retry, 1);
+                settle();
+                advanceToRetry(busy);
+            }
+            QTRY_COMPARE(row(next).state, RowState::Done);
+            QCOMPARE(row(busy).state, RowState::Failed);
+            QCOMPARE(m_scheduler->hostHeldUntilMs(host), -1);
+        }
+        // A retry follows: a day's Retry-After holds the site for the hour it is capped at, until Stop.
+        m_scheduler->options().retries = 2;
+        m_server.setReplies("/busy.pdf", {status(429, "Too Many", "86400"), FaultServer::pdf(5000)});
+        const RowId busy = m_model->idAt(0);
+        const RowId next = m_model->idAt(1);
+        ResetRow(*m_model, busy);
+        ResetRow(*m_model, next);
+        m_scheduler->start();
+        QTRY_COMPARE(row(busy).retry, 1);
+        settle();
+        QCOMPARE(m_scheduler->hostHeldUntilMs(host), m_clock.monotonicMs() + 3600 * 1000);
+        QCOMPARE(row(next).state, RowState::Waiting);
+        m_scheduler->StopDownloads();
+        ResetRow(*m_model, busy);
+        m_scheduler->start(); // nothing waits for the hold that Stop ended
+        QTRY_COMPARE(m_model->totals().done, 2);
+    }
+
+    void aWallStopsTheQueueBeforeAnythingMoreIsAsked_data()
+    {
+        // By letter: p a paper, s a paper that takes a while, w a 403 at once, W a 403 that takes a while.
+        QTest::addColumn<int>("method");
+        QTest::addColumn<int>("threads");
+        QTest::addColumn<QByteArray>("rows");
+        QTest::newRow("method 1, one thread") << 1 << 1 << QByteArray("ppwwp");
+        QTest::newRow("method 2, one thread") << 2 << 1 << QByteArray("ppwwp");
+        QTest::newRow("a slow paper ends between two walls") << 2 << 2 << QByteArray("swWWp");
+        QTest::newRow("three threads, a row meets the wall after the pause") << 2 << 3 << QByteArray("wwWpp");
+    }
+    void aWallStopsTheQueueBeforeAnythingMoreIsAsked()
+    {
+        QFETCH(int, method);
+        QFETCH(int, threads);
+        QFETCH(QByteArray, rows);
+        m_scheduler->options().method = methodFromNumber(method);
+        m_scheduler->options().threadCount = threads;
+        m_scheduler->setTimeouts(5000, 2000);
+        const QString last = QStringLiteral("/r%1.pdf").arg(rows.size() - 1);
+        for (int i = 0; i < rows.size(); ++i) {
+            Reply reply =
+                rows.at(i) == 'w' || rows.at(i) == 'W' ? status(403, "Forbidden") : FaultServer::pdf(6000);
+            reply.answerDelayMs = rows.at(i) == 'W' ? 2500 : 0;
+            reply.trickleBytes = rows.at(i) == 's' ? 1000 : 0;
+            reply.trickleMs = 100;
+            m_server.setReply(QStringLiteral("/r%1.pdf").arg(i), reply);
+            addRow(QStringLiteral("/r%1.pdf").arg(i), QStringLiteral("r%1").arg(i));
+        }
+        QSignalSpy wall(m_scheduler, &DownloadScheduler::verificationNeeded);
+        m_scheduler->start();
+        QTRY_COMPARE_WITH_TIMEOUT(wall.count(), 1, 20000);
+        settle();
+        QCOMPARE(m_server.requestCount(last), 0); // nothing asked after the second wall
+        QCOMPARE(m_model->totals().failed, static_cast<int>(rows.count('w') + rows.count('W')));
+        // Solved: 继续 brings back every row that met the wall, the one that met it late as well.
+        for (int i = 0; i < rows.size(); ++i)
+            m_server.setReply(QStringLiteral("/r%1.pdf").arg(i), FaultServer::pdf(6000));
+        m_scheduler->resumeAfterVerification();
+        QTRY_COMPARE_WITH_TIMEOUT(m_model->totals().done, static_cast<int>(rows.size()), 20000);
+        QCOMPARE(wall.count(), 1);
+    }
+
+    void aPasswordInALinkNeverTravelsInAReferer()
+    {
+        FaultServer other;
+        QVERIFY2(other.listen(false, QStringLiteral("127.0.0.2")), "a second loopback address");
+        other.setReply("/elsewhere.pdf", FaultServer::pdf(8000));
+        Reply moved = status(302, "Found");
+        moved.location = other.url("/elsewhere.pdf").toEncoded();
+        const QByteArray site = QStringLiteral("http://127.0.0.1:%1").arg(m_server.port()).toUtf8();
+        // Method 2 names the site in the second request it makes for an empty answer.
+        for (int method : {1, 2}) {
+            m_scheduler->options().method = methodFromNumber(method);
+            QUrl link = m_server.url(QStringLiteral("/cred%1.pdf").arg(method));
+            m_server.setReplies(link.path(),
+                                method == 1 ? QList<Reply>{moved} : QList<Reply>{FaultServer::pdf(0), moved});
+            link.setUserInfo(QStringLiteral("alice:pw"));
+            const RowId id = addRow(link.toString(), QStringLiteral("cred%1").arg(method));
+            m_scheduler->start();
+            QTRY_COMPARE(row(id).state, RowState::Done);
+            QCOMPARE(m_server.requests().last().headers.value("referer"), method == 1 ? site : site + '/');
+            QVERIFY(!other.requests().last().headers.contains("referer")); // nor to another host
+        }
     }
 };
 

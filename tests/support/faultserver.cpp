@@ -213,9 +213,19 @@ void FaultServer::onConnection(QTcpSocket *socket)
 
 void FaultServer::serve(QTcpSocket *socket, const Request &request)
 {
-    Reply reply = nextReply(request.path);
+    const Reply reply = nextReply(request.path);
     if (reply.noAnswer)
         return;
+    if (reply.answerDelayMs > 0) {
+        QTimer::singleShot(reply.answerDelayMs, socket,
+                           [this, socket, request, reply] { answer(socket, request, reply); });
+        return;
+    }
+    answer(socket, request, reply);
+}
+
+void FaultServer::answer(QTcpSocket *socket, const Request &request, Reply reply)
+{
     if (!reply.requiredCookie.isEmpty() && !request.headers.value("cookie").contains(reply.requiredCookie)) {
         reply.contentType = "text/html";
         reply.body = reply.loginPage;

@@ -35,6 +35,7 @@ public:
         int trickleBytes = 0;      // send the body this many bytes at a time...
         int trickleMs = 0;         // ...every this many milliseconds
         bool noAnswer = false;     // read the request and never answer
+        int answerDelayMs = 0;     // read the request and answer this much later
         QByteArray location;       // redirect target
         QByteArray requiredCookie; // "name=value": without it the answer is the loginPage
         QByteArray loginPage = "<html><head><title>Login</title></head><body>please log in</body></html>";
@@ -83,6 +84,7 @@ public:
 private:
     void onConnection(QTcpSocket *socket);
     void serve(QTcpSocket *socket, const Request &request);
+    void answer(QTcpSocket *socket, const Request &request, Reply reply);
     Reply nextReply(const QByteArray &path);
 
     struct Script
