@@ -35,6 +35,8 @@ QString reasonText(const FailureReason &reason)
         return withDetail(QStringLiteral("bad redirect"), reason.detail, QStringLiteral(": "));
     case Kind::Stopped:
         return QStringLiteral("stopped");
+    case Kind::NoFolder:
+        return QStringLiteral("no save folder was chosen");
     }
     return {};
 }
@@ -75,6 +77,9 @@ QString reasonTextForWindow(const FailureReason &reason)
         break;
     case Kind::Stopped:
         head = QStringLiteral("已停止");
+        break;
+    case Kind::NoFolder:
+        head = QStringLiteral("没有选择保存文件夹");
         break;
     }
     return head + QStringLiteral("（") + reasonText(reason) + QStringLiteral("）");
