@@ -49,7 +49,8 @@ QStringList fields(const DownloadListModel &model, int position)
     QString hash;
     if (row.state == RowState::Done) {
         const QFileInfo file(rowFilePath(row.folder, row.name, row.type));
-        if (file.isFile()) {
+        // A link is never the paper: its target, wherever it is, is neither measured nor hashed.
+        if (file.isFile() && !file.isSymLink()) {
             path = file.absoluteFilePath();
             size = QString::number(file.size());
             hash = fileSha256(path);

@@ -22,6 +22,7 @@
 #include "settings/sharedoptions.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QSaveFile>
 #include <QWebEngineLoadingInfo>
 #include <QWebEngineProfile>
@@ -142,6 +143,7 @@ void BatchRun::setLibrary(PaperLibrary *library)
         return;
     m_seen = new SeenRecorder(library, &m_candidates, this);
     m_recorder = new LibraryRecorder(library, m_scheduler, this);
+    AttachForeignFileTest(m_scheduler, library);
     const auto tell = [](const QString &message) { batchMessage(message); };
     connect(m_seen, &SeenRecorder::failed, this, tell);
     connect(m_recorder, &LibraryRecorder::failed, this, tell);
@@ -273,6 +275,12 @@ DownloadRow BatchRun::rowFromManifest(const QStringList &fields) const
         const qint64 size = fields.at(4).toLongLong(&known);
         row.size = row.downloaded = known ? size : -1;
         row.percentShown = known && size > 0;
+        // The file the first run wrote for the row is still the row's while it is there as recorded.
+        const QString path = rowFilePath(row);
+        const FileIdentity file = IdentityOf(path);
+        if (known && file.size == size && fields.at(8).isEmpty() &&
+            QFileInfo(fields.at(5)).absoluteFilePath() == QFileInfo(path).absoluteFilePath())
+            row.owned = OwnedFile{path, file};
     }
     return row;
 }

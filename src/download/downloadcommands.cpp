@@ -6,7 +6,6 @@
 #include "download/downloadlistmodel.h"
 #include "download/targetfile.h"
 
-#include <QFile>
 #include <QFileInfo>
 #include <QRandomGenerator>
 #include <QSet>
@@ -24,12 +23,6 @@ bool refused(bool guard, const QString &text, MessageIcon icon = MessageIcon::In
     if (guard)
         showMessage(icon, text);
     return guard;
-}
-
-void deleteIfPresent(const QString &path)
-{
-    if (FileExists(path))
-        QFile::remove(path);
 }
 
 bool isFinished(RowState state)
@@ -79,15 +72,23 @@ bool ShuffleRows(DownloadListModel &model, const CommandGuards &guards, QRandomG
 
 void ResetRow(DownloadListModel &model, RowId id)
 {
-    const QString path = rowFile(model, id);
-    const bool reset = model.update(id, [](DownloadRow &r) {
+    const DownloadRow *row = model.find(id);
+    if (!row)
+        return;
+    // Only the file the row wrote itself goes, and only while it is still that file. A row held from an
+    // earlier download pointed at that download's file, maybe in another folder: it goes back to its own.
+    RemoveOwnedFile(row->owned);
+    model.update(id, [](DownloadRow &r) {
+        if (r.percentNote == PercentNote::Held) {
+            r.name = r.givenName;
+            r.folder = r.givenFolder;
+        }
         r.state = RowState::Waiting;
         r.clearProgress();
         r.reason = {};
         r.retry = 0;
+        r.owned = {};
     });
-    if (reset)
-        deleteIfPresent(path);
 }
 
 namespace {
@@ -194,10 +195,15 @@ bool CancelSelectedRows(DownloadListModel &model, const CommandGuards &guards, c
 {
     if (refused(guards.downloadBusy, commandtext::StopBeforeSetting, MessageIcon::Critical))
         return false;
+    // The queue hears of it by the rows' end: a row that waited for its next try lets that try go.
     for (RowId id : selected) {
         const DownloadRow *row = model.find(id);
         if (row && row->state == RowState::Waiting)
-            model.setState(id, RowState::Failed);
+            model.update(id, [](DownloadRow &r) {
+                r.state = RowState::Failed;
+                if (r.sizeNote == SizeNote::RetryWait)
+                    r.sizeNote = SizeNote::None;
+            });
     }
     return true;
 }
@@ -299,7 +305,10 @@ int CheckPdfFiles(DownloadListModel &model)
         const DownloadRow row = model.row(i);
         if (row.state != RowState::Done || row.type.compare(QLatin1String("pdf"), Qt::CaseInsensitive) != 0)
             continue;
+        // Only a file the row wrote itself is renamed: not one it was skipped on, nor one held from before.
         const QString path = rowFilePath(row);
+        if (row.owned.path != path || !IsStillOwned(row.owned))
+            continue;
         const QString answer = SniffPaperType(path);
         if (answer == kPaperMissing || answer == kPaperUnknown ||
             answer.compare(QLatin1String("pdf"), Qt::CaseInsensitive) == 0)
@@ -307,13 +316,15 @@ int CheckPdfFiles(DownloadListModel &model)
         const QString newPath = MakeUniquePath(
             rowFilePath(withTrailingSlash(row.folder), FitNameForDisk(row.name, answer, 0), answer));
         // The row follows the file only when the file really moved, so row and disk never disagree.
-        if (!QFile::rename(path, newPath))
+        const OwnedFile moved = MoveOwnedFile(row.owned, newPath);
+        if (moved.isNone())
             continue;
         QString baseName;
         SplitFileName(newPath, &baseName);
         model.update(row.id, [&](DownloadRow &r) {
             r.type = answer;
             r.name = baseName;
+            r.owned = moved;
         });
         ++changed;
     }

@@ -661,6 +661,7 @@ void Downloader::commitFile(const QString &fileName)
         return;
     }
     m_result.path = m_folder + m_fileName;
+    m_result.identity = moved.identity;
     if (m_options.singleConnection && !m_typeFromAnswer)
         repairType();
     m_result.done = true;

@@ -232,8 +232,45 @@ void DownloadListModel::reindex()
 {
     m_positions.clear();
     m_positions.reserve(m_rows.size());
-    for (int i = 0; i < count(); ++i)
-        m_positions.insert(m_rows.at(i).id, i);
+    m_owners.clear();
+    for (int i = 0; i < count(); ++i) {
+        const DownloadRow &r = m_rows.at(i);
+        m_positions.insert(r.id, i);
+        if (!r.owned.isNone())
+            m_owners.insert(r.owned.path, r.id);
+    }
+}
+
+void DownloadListModel::noteOwner(RowId id, const QString &before)
+{
+    if (!before.isEmpty() && m_owners.value(before) == id)
+        m_owners.remove(before);
+    const int position = positionOf(id);
+    const OwnedFile &owned = m_rows.at(position).owned;
+    if (owned.isNone())
+        return;
+    // One file, one writer: a row that wrote at this path before holds an older file that is gone.
+    const RowId earlier = m_owners.value(owned.path, RowId::None);
+    if (const int at = positionOf(earlier); at >= 0 && earlier != id) {
+        m_rows[at].owned = {};
+        markDirty(at);
+    }
+    m_owners.insert(owned.path, id);
+    m_retired.remove(owned.path);
+}
+
+void DownloadListModel::retire(const DownloadRow &row)
+{
+    if (!row.owned.isNone())
+        m_retired.insert(row.owned.path, Retired{row.owned.identity, row.key});
+}
+
+bool DownloadListModel::fileWrittenByAnother(const QString &path, const QString &key) const
+{
+    if (const DownloadRow *owner = find(m_owners.value(path, RowId::None)))
+        return owner->key != key && IsStillOwned(owner->owned);
+    const auto retired = m_retired.constFind(path);
+    return retired != m_retired.cend() && retired->key != key && IdentityOf(path) == retired->identity;
 }
 
 RowId DownloadListModel::addRow(DownloadRow newRow)
@@ -242,10 +279,16 @@ RowId DownloadListModel::addRow(DownloadRow newRow)
         return RowId::None;
     flushChanges();
     newRow.id = static_cast<RowId>(m_nextId++);
+    if (newRow.givenName.isEmpty())
+        newRow.givenName = newRow.name;
+    if (newRow.givenFolder.isEmpty())
+        newRow.givenFolder = newRow.folder;
     beginInsertRows({}, count(), count());
     m_rows.append(newRow);
     m_keys.insert(newRow.key, newRow.id);
     m_positions.insert(newRow.id, count() - 1);
+    if (!newRow.owned.isNone())
+        noteOwner(newRow.id, {});
     endInsertRows();
     Q_EMIT rowsChanged();
     return newRow.id;
@@ -259,10 +302,13 @@ bool DownloadListModel::update(RowId id, const std::function<void(DownloadRow &)
     DownloadRow &r = m_rows[position];
     const RowState before = r.state;
     const QString key = r.key;
+    const OwnedFile owned = r.owned;
     change(r);
     r.id = id;
     r.key = key; // the key is the row's address in the list; it never changes
     markDirty(position);
+    if (!(r.owned == owned))
+        noteOwner(id, owned.path);
     const bool finished = r.state == RowState::Done || r.state == RowState::Failed;
     if (finished && r.state != before)
         Q_EMIT rowFinished(id);
@@ -316,6 +362,7 @@ QList<RowId> DownloadListModel::removeRowsIf(const std::function<bool(const Down
         for (int k = i; k <= last; ++k) {
             m_keys.remove(m_rows.at(k).key);
             removed.append(m_rows.at(k).id);
+            retire(m_rows.at(k));
         }
         m_rows.remove(i, last - i + 1);
         endRemoveRows();
@@ -335,12 +382,15 @@ void DownloadListModel::clear()
         return;
     QList<RowId> removed;
     removed.reserve(m_rows.size());
-    for (const DownloadRow &r : std::as_const(m_rows))
+    for (const DownloadRow &r : std::as_const(m_rows)) {
         removed.append(r.id);
+        retire(r);
+    }
     beginResetModel();
     m_rows.clear();
     m_keys.clear();
     m_positions.clear();
+    m_owners.clear();
     endResetModel();
     Q_EMIT rowsChanged();
     Q_EMIT rowsDropped(removed);
@@ -413,8 +463,10 @@ void DownloadListModel::reorderRows(const QList<RowId> &order)
     }
     QList<RowId> removed;
     for (const DownloadRow &r : std::as_const(m_rows)) {
-        if (!kept.contains(r.id))
+        if (!kept.contains(r.id)) {
             removed.append(r.id);
+            retire(r);
+        }
     }
     beginResetModel();
     m_rows = std::move(rows);

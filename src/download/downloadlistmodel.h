@@ -1,6 +1,7 @@
 #pragma once
 
 #include "download/failurereason.h"
+#include "download/ownedfile.h"
 
 #include <QAbstractTableModel>
 #include <QHash>
@@ -62,6 +63,10 @@ struct DownloadRow
     qint64 speed = -1;    // bytes a second while downloading; -1 unknown
     int retry = 0;        // automatic retries used on this attempt (0: none yet)
     int retryLimit = 0;   // automatic retries allowed; shown while the row waits for one
+    OwnedFile owned;      // the file this row wrote itself in this list (none until it has)
+    // The name and folder the row was handed over with: every fresh start takes its name from them.
+    QString givenName;
+    QString givenFolder;
 
     QString sizeText() const;
     QString downloadedText() const;
@@ -113,6 +118,10 @@ public:
     bool setFolder(RowId id, const QString &folder);
     bool clearProgress(RowId id);
 
+    // Whether the file at path is one that another row of this list wrote (a row since removed counts, a
+    // row of the same address does not) and that is still there as it was written.
+    bool fileWrittenByAnother(const QString &path, const QString &key) const;
+
     bool removeRow(RowId id);
     // Removes every row for which the predicate holds; the ids removed.
     QList<RowId> removeRowsIf(const std::function<bool(const DownloadRow &)> &match);
@@ -162,10 +171,20 @@ Q_SIGNALS:
 private:
     void markDirty(int position);
     void reindex();
+    void noteOwner(RowId id, const QString &before);
+    // Rows that leave the list keep their claim on the files they wrote.
+    void retire(const DownloadRow &row);
 
     QList<DownloadRow> m_rows;
     QHash<QString, RowId> m_keys;
     QHash<RowId, int> m_positions;
+    QHash<QString, RowId> m_owners; // path of an owned file -> the row that wrote it
+    struct Retired
+    {
+        FileIdentity identity;
+        QString key;
+    };
+    QHash<QString, Retired> m_retired; // files written by rows no longer listed
     quint64 m_nextId = 1;
     std::array<QVariant, 4> m_decorations;
     int m_dirtyFirst = -1;

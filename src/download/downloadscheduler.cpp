@@ -49,6 +49,7 @@ DownloadScheduler::DownloadScheduler(DownloadListModel *model, QObject *parent)
         m_cookieJar->setParent(this);
     }
     connect(m_model, &DownloadListModel::rowsDropped, this, &DownloadScheduler::onRowsDropped);
+    connect(m_model, &DownloadListModel::rowFinished, this, &DownloadScheduler::onRowFinished);
     m_lastFinishMono = monoNow();
     m_jitter.seed(QRandomGenerator::global()->generate());
 }
@@ -406,8 +407,13 @@ RowId DownloadScheduler::findRow()
         const RowId id = row.id;
         if (m_heldCheck && passHeldRow(id))
             continue;
-        // The name as it may stand on disk; a name that fits is never cut again.
-        QString name = CleanFileName(row.name);
+        if (TrimSpaces(row.folder).isEmpty()) {
+            failWithoutFolder(id);
+            continue;
+        }
+        // The name as it may stand on disk; a name that fits is never cut again. Every start begins from
+        // the name the row was handed over with: a name it had on a try that wrote nothing is no claim.
+        QString name = CleanFileName(row.givenName.isEmpty() ? row.name : row.givenName);
         const QString type = IsSafeFileType(row.type) ? row.type : QStringLiteral("pdf");
         name = FitNameForDisk(name, type, 0);
         const QString folder = withTrailingSlash(row.folder);
@@ -417,7 +423,8 @@ RowId DownloadScheduler::findRow()
                 r.folder = folder;
                 r.type = type;
             });
-        const NeedAnswer answer = 确定是需要下载(m_options.policy, folder, name, type, m_reserved);
+        const NeedAnswer answer =
+            确定是需要下载(m_options.policy, folder, name, type, m_reserved, claimsFor(row.key));
         switch (answer.need) {
         case Need::Fetch:
             return id;
@@ -470,12 +477,39 @@ void DownloadScheduler::heldAnswered()
         QTimer::singleShot(0, this, &DownloadScheduler::startDue);
 }
 
+void DownloadScheduler::failWithoutFolder(RowId id)
+{
+    // An empty folder is no folder: it never becomes the root of the file system.
+    m_model->update(id, [](DownloadRow &r) {
+        r.state = RowState::Failed;
+        r.reason = FailureReason::of(Kind::NoFolder);
+    });
+    Q_EMIT rowEnded(id);
+}
+
+ClaimTest DownloadScheduler::claimsFor(const QString &key) const
+{
+    return [this, key](const QString &path) {
+        return m_model->fileWrittenByAnother(path, key) || (m_foreignFile && m_foreignFile(path, key));
+    };
+}
+
+void DownloadScheduler::onRowFinished(RowId id)
+{
+    // A row that waited for its next try was settled from outside (cancelled): the bytes it kept and its
+    // retry go with it, and a list that it leaves finished ends the run.
+    if (!m_retryAt.contains(id) && !m_resumeFrom.contains(id))
+        return;
+    dropRetries(id);
+    QTimer::singleShot(0, this, &DownloadScheduler::checkQueueFinished);
+}
+
 QString DownloadScheduler::startRow(RowId id)
 {
     const DownloadRow *row = m_model->find(id);
     QString newName;
-    const QString path =
-        重命名保存路径(m_options.policy, row->folder, row->name, row->type, &newName, m_reserved);
+    const QString path = 重命名保存路径(m_options.policy, row->folder, row->name, row->type, &newName,
+                                        m_reserved, claimsFor(row->key));
     m_retryAt.remove(id);
     m_walls.started(id, hostOf(row->key));
     m_model->update(id, [&newName](DownloadRow &r) {
@@ -565,7 +599,8 @@ QString DownloadScheduler::reserveTarget(RowId id, const QString &type, QString 
     if (!row)
         return {};
     m_reserved.remove(m_reservedBy.take(id));
-    const QString path = 重命名保存路径(m_options.policy, row->folder, row->name, type, newName, m_reserved);
+    const QString path = 重命名保存路径(m_options.policy, row->folder, row->name, type, newName, m_reserved,
+                                        claimsFor(row->key));
     m_reserved.insert(path);
     m_reservedBy.insert(id, path);
     return path;
@@ -781,6 +816,7 @@ void DownloadScheduler::DownloadComplete(RowId id, const TransferResult &result,
         r.speed = -1;
         r.name = result.name;
         r.type = result.type;
+        r.owned = OwnedFile{rowFilePath(r), result.identity};
         r.sizeNote = SizeNote::None;
         r.downloaded = result.received;
         if (result.total > 0) {
@@ -893,6 +929,7 @@ void DownloadScheduler::tickHousekeeping()
     Q_EMIT runningChanged(isRunning());
     if (m_model->检测是否下载列表完毕()) {
         setRunning(false);
+        checkQueueFinished();
         Q_EMIT startEnabledChanged(true);
     } else {
         Q_EMIT startEnabledChanged(!isRunning());

@@ -119,6 +119,10 @@ public:
     void setHeldRowCheck(HeldRowCheck *check) { m_heldCheck = check; }
     // The held-row check has new answers: rows it passed over may start now.
     void heldAnswered();
+    // Whether a file on disk is the paper of another address as far as the paper library knows; such a
+    // file is never skipped on nor replaced. Unset (the default) asks nobody.
+    using ForeignFileTest = std::function<bool(const QString &path, const QString &address)>;
+    void setForeignFileTest(ForeignFileTest test) { m_foreignFile = std::move(test); }
 
 Q_SIGNALS:
     void panelText(StatusPanel panel, const QString &text);
@@ -150,6 +154,10 @@ private:
     bool intervalPassed() const;
     void scheduleWake();
     QString startRow(RowId id);
+    // Files at a path that are another paper's, for the row of this address.
+    ClaimTest claimsFor(const QString &key) const;
+    void onRowFinished(RowId id);
+    void failWithoutFolder(RowId id);
     void Inet下载当前文件(RowId id);
     void 多线程下载(int k, RowId id, const QString &targetPath);
     Downloader *makeTransfer(RowId id, bool single);
@@ -217,6 +225,7 @@ private:
     int m_stallWindowMs = 60000;
     qint64 m_stallMinBytes = 1024;
     HeldRowCheck *m_heldCheck = nullptr;
+    ForeignFileTest m_foreignFile;
     QTimer Timer_Down; // the scheduler: on exactly while the queue runs
     QTimer Timer1;     // housekeeping
 };

@@ -38,6 +38,7 @@ void fFileDownload::connectLibrary()
     }
     m_heldChecker = new HeldRowChecker(m_library, this);
     m_heldChecker->attach(m_scheduler);
+    AttachForeignFileTest(m_scheduler, m_library);
     m_heldChecker->setEnabled(CheckSkipHeld->isChecked());
     connect(CheckSkipHeld, &QCheckBox::toggled, this, [this](bool on) {
         sharedOptions().storeSkipHeld(on);
@@ -63,6 +64,7 @@ void fFileDownload::releaseLibrary()
 {
     if (m_queueKeeper)
         m_queueKeeper->detach();
+    AttachForeignFileTest(m_scheduler, nullptr);
     // The recorder writes what it has hashed; the checker's hashing is only given up.
     delete std::exchange(m_heldChecker, nullptr);
     delete std::exchange(m_recorder, nullptr);

@@ -38,6 +38,8 @@ QString reasonText(const FailureReason &reason)
         return withDetail(QStringLiteral("bad redirect"), reason.detail, QStringLiteral(": "));
     case Kind::Stopped:
         return QStringLiteral("stopped");
+    case Kind::NoFolder:
+        return QStringLiteral("no save folder was chosen");
     }
     return {};
 }
@@ -78,6 +80,9 @@ QString reasonTextForWindow(const FailureReason &reason)
         break;
     case Kind::Stopped:
         head = QStringLiteral("已停止");
+        break;
+    case Kind::NoFolder:
+        head = QStringLiteral("没有选择保存文件夹");
         break;
     }
     return head + QStringLiteral("（") + reasonText(reason) + QStringLiteral("）");

@@ -19,6 +19,7 @@ struct FailureReason
         Certificate, // the server's certificate is not trusted; detail = why
         Redirect,    // too many redirects, or one to a less safe address
         Stopped,     // the user stopped it
+        NoFolder,    // the row names no folder to save into
     };
 
     Kind kind = Kind::None;

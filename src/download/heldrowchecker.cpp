@@ -1,10 +1,12 @@
 #include "download/heldrowchecker.h"
 
+#include "common/safetext.h"
 #include "download/downloadscheduler.h"
 #include "library/paperlibrary.h"
 
 #include <QFileInfo>
 #include <QTimer>
+#include <algorithm>
 
 HeldAnswer heldAnswerFor(const HeldFile &held)
 {
@@ -19,6 +21,30 @@ HeldAnswer heldAnswerFor(const HeldFile &held)
     answer.name = answer.type.isEmpty() ? file.fileName() : file.completeBaseName();
     answer.size = held.size;
     return answer;
+}
+
+bool LibraryHoldsForAnother(PaperLibrary *library, const QString &path, const QString &address)
+{
+    const FileIdentity file = IdentityOf(path);
+    if (!library || !file.isValid())
+        return false;
+    const QList<HeldFile> held = library->heldFilesAt(QFileInfo(path).absoluteFilePath());
+    const auto last = std::max_element(held.cbegin(), held.cend(), [](const HeldFile &a, const HeldFile &b) {
+        return a.downloadedAt < b.downloadedAt;
+    });
+    // The library keeps addresses without their credentials.
+    return last != held.cend() && last->address != WithoutCredentials(address) && last->size == file.size;
+}
+
+void AttachForeignFileTest(DownloadScheduler *scheduler, PaperLibrary *library)
+{
+    if (!library) {
+        scheduler->setForeignFileTest({});
+        return;
+    }
+    scheduler->setForeignFileTest([library](const QString &path, const QString &address) {
+        return LibraryHoldsForAnother(library, path, address);
+    });
 }
 
 HeldRowChecker::HeldRowChecker(PaperLibrary *library, QObject *parent)

@@ -77,7 +77,7 @@ void LibraryRecorder::onRowEnded(RowId id)
     ++m_hashing;
     m_pool.start([this, done = *result]() mutable {
         const QFileInfo file(done.filePath);
-        if (file.isFile()) {
+        if (file.isFile() && !file.isSymLink()) {
             done.size = file.size();
             done.sha256 = FileSha256(done.filePath);
         }

@@ -248,6 +248,13 @@ PartFile::MoveResult PartFile::moveTo(const QString &fileName, bool replace)
     }
     const QByteArray temp = encoded(m_tempName);
     const QByteArray target = encoded(fileName);
+    // The file keeps its identity through the move: it is taken from the temporary file, which only
+    // this transfer ever held.
+    struct stat st
+    {
+    };
+    if (::fstatat(m_dirFd, temp.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0)
+        result.identity = IdentityOfStatus(st);
     int error = ::renameat2(m_dirFd, temp.constData(), m_dirFd, target.constData(),
                             replace ? 0 : RENAME_NOREPLACE) == 0
                     ? 0

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "download/ownedfile.h"
+
 #include <QByteArray>
 #include <QObject>
 #include <QString>
@@ -49,6 +51,7 @@ public:
         bool ok = false;
         bool nameTaken = false; // a file of that name is there (only without replace); the data is kept
         QString error;
+        FileIdentity identity; // of the file now under that name
     };
     // Moves the flushed data to fileName in the folder, replacing a file there only with replace.
     MoveResult moveTo(const QString &fileName, bool replace);

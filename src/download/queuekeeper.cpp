@@ -30,11 +30,26 @@ PercentNote percentNoteFrom(const QString &note)
 
 QueueRow queueRowFrom(const DownloadRow &row)
 {
-    QueueRow saved{row.key, row.name, row.type, row.folder, row.tag, static_cast<int>(row.state), -1, 0, {}};
+    QueueRow saved;
+    saved.address = row.key;
+    saved.name = row.name;
+    saved.type = row.type;
+    saved.folder = row.folder;
+    saved.tag = row.tag;
+    saved.state = static_cast<int>(row.state);
+    saved.givenName = row.givenName;
+    saved.givenFolder = row.givenFolder;
     if (row.state == RowState::Done) {
         saved.totalBytes = row.size;
         saved.receivedBytes = std::max<qint64>(0, row.downloaded);
         saved.note = noteOf(row);
+        if (!row.owned.isNone()) {
+            saved.filePath = row.owned.path;
+            saved.fileDevice = static_cast<qint64>(row.owned.identity.device);
+            saved.fileInode = static_cast<qint64>(row.owned.identity.inode);
+            saved.fileSize = row.owned.identity.size;
+            saved.fileModifiedNs = row.owned.identity.modifiedNs;
+        }
     }
     return saved;
 }
@@ -47,6 +62,8 @@ DownloadRow downloadRowFrom(const QueueRow &saved)
     row.type = saved.type;
     row.folder = saved.folder;
     row.tag = saved.tag;
+    row.givenName = saved.givenName;
+    row.givenFolder = saved.givenFolder;
     if (!isFinished(saved))
         return row; // waiting, with empty progress cells
     row.state = RowState::Done;
@@ -54,6 +71,12 @@ DownloadRow downloadRowFrom(const QueueRow &saved)
     row.downloaded = saved.receivedBytes;
     row.percentNote = percentNoteFrom(saved.note);
     row.percentShown = row.percentNote == PercentNote::None && row.size > 0;
+    // The row still owns the file it wrote only while that very file is there.
+    const OwnedFile owned{saved.filePath,
+                          {static_cast<quint64>(saved.fileDevice), static_cast<quint64>(saved.fileInode),
+                           saved.fileSize, saved.fileModifiedNs}};
+    if (IsStillOwned(owned))
+        row.owned = owned;
     return row;
 }
 

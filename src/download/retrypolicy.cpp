@@ -53,6 +53,7 @@ bool IsTransient(const FailureReason &reason, qint64 retryAfterMs)
     case Kind::Certificate:
     case Kind::Redirect:
     case Kind::Stopped:
+    case Kind::NoFolder:
         break;
     }
     return false;

@@ -2,8 +2,8 @@
 
 #include "common/filenames.h"
 #include "download/downloadlistmodel.h"
+#include "download/ownedfile.h"
 
-#include <QFileInfo>
 #include <algorithm>
 #include <cmath>
 
@@ -32,16 +32,24 @@ bool IsSafeFileType(const QString &type)
 }
 
 NeedAnswer 确定是需要下载(DuplicatePolicy policy, const QString &folder, const QString &name,
-                          const QString &type, const ReservedPaths &reserved)
+                          const QString &type, const ReservedPaths &reserved, const ClaimTest &claimed)
 {
     const QString path = rowFilePath(folder, name, type);
     if (policy == DuplicatePolicy::Rename)
         return {};
     if (reserved.contains(path))
         return {Need::Wait};
-    if (policy == DuplicatePolicy::Skip && FileExists(path))
-        return {Need::Skip, QFileInfo(path).size()};
+    if (policy == DuplicatePolicy::Skip && EntryAt(path) == PathEntry::File && !(claimed && claimed(path)))
+        return {Need::Skip, IdentityOf(path).size};
     return {};
+}
+
+bool MayReplace(const QString &path, const ReservedPaths &reserved, const ClaimTest &claimed)
+{
+    if (reserved.contains(path))
+        return false;
+    const PathEntry entry = EntryAt(path);
+    return entry == PathEntry::None || (entry == PathEntry::File && !(claimed && claimed(path)));
 }
 
 namespace {
@@ -54,14 +62,19 @@ QString counterText(qint64 i)
 } // namespace
 
 QString 重命名保存路径(DuplicatePolicy policy, const QString &folderIn, const QString &nameIn,
-                       const QString &type, QString *newName, const ReservedPaths &reserved)
+                       const QString &type, QString *newName, const ReservedPaths &reserved,
+                       const ClaimTest &claimed)
 {
     const QString folder = withTrailingSlash(folderIn);
-    auto taken = [&reserved](const QString &path) { return reserved.contains(path) || FileExists(path); };
+    auto taken = [&reserved](const QString &path) {
+        return reserved.contains(path) || EntryAt(path) != PathEntry::None;
+    };
     QString name = FitNameForDisk(nameIn, type, 0);
     QString path = rowFilePath(folder, name, type);
     QString chosen = name;
-    if (policy != DuplicatePolicy::Overwrite && taken(path)) {
+    const bool counted =
+        policy == DuplicatePolicy::Overwrite ? !MayReplace(path, reserved, claimed) : taken(path);
+    if (counted) {
         qint64 i = 0;
         const qsizetype open = name.lastIndexOf(u'[');
         const qsizetype close = name.lastIndexOf(u']');

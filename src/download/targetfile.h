@@ -4,6 +4,7 @@
 
 #include <QSet>
 #include <QString>
+#include <functional>
 
 struct DownloadRow;
 
@@ -32,13 +33,25 @@ struct NeedAnswer
 };
 // Paths that live transfers are writing; they count as taken although no file shows yet.
 using ReservedPaths = QSet<QString>;
+// Whether the plain file at a path belongs to another paper: another row of the list wrote it, or the
+// paper library holds it for another address. Such a file is never skipped on nor replaced.
+using ClaimTest = std::function<bool(const QString &path)>;
 
+// Under skip and overwrite, a file already at the target is this paper only when it is a plain file that
+// no one else claims; a link, a folder or anything else there, or another paper's file, is no reason to
+// skip: the row is fetched, and 重命名保存路径 gives it a free name.
 NeedAnswer 确定是需要下载(DuplicatePolicy policy, const QString &folder, const QString &name,
-                          const QString &type, const ReservedPaths &reserved);
+                          const QString &type, const ReservedPaths &reserved, const ClaimTest &claimed = {});
 
-// Target path under the policy and, through newName, the row name that goes with it. Except under
-// overwrite, an existing or reserved file makes the name continue as name[001], name[002], ... (three
-// digits, counting on from a number already in brackets; other brackets become 『 and 』). Names are cut
-// so that the file name fits in 255 bytes of UTF-8 with its counter and extension.
+// Target path under the policy and, through newName, the row name that goes with it. A name is taken by
+// a reserved path or by anything that stands there (a link too, even one that leads nowhere). Except
+// under overwrite, a taken name continues as name[001], name[002], ... (three digits, counting on from a
+// number already in brackets; other brackets become 『 and 』); under overwrite only a plain file that no
+// one else claims is replaced, and any other taken name continues the same way. Names are cut so that the
+// file name fits in 255 bytes of UTF-8 with its counter and extension.
 QString 重命名保存路径(DuplicatePolicy policy, const QString &folder, const QString &name,
-                       const QString &type, QString *newName, const ReservedPaths &reserved = {});
+                       const QString &type, QString *newName, const ReservedPaths &reserved = {},
+                       const ClaimTest &claimed = {});
+
+// Under overwrite, the path may be replaced: a plain file no one else claims, or nothing at all.
+bool MayReplace(const QString &path, const ReservedPaths &reserved, const ClaimTest &claimed);

@@ -15,10 +15,11 @@ HeldVerdict CheckHeldFile(const HeldFile &held, const std::atomic_bool *cancel)
 {
     if (held.isEmpty() || held.sha256.isEmpty())
         return HeldVerdict::NotRecorded;
-    if (!FileExists(held.filePath))
+    const QFileInfo file(held.filePath);
+    if (file.isSymLink() || !file.isFile())
         return HeldVerdict::Missing;
     // The size settles most changed files without reading them.
-    if (held.size >= 0 && QFileInfo(held.filePath).size() != held.size)
+    if (held.size >= 0 && file.size() != held.size)
         return HeldVerdict::Changed;
     const QString sha = FileSha256(held.filePath, cancel);
     if (sha.isEmpty())

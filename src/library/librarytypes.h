@@ -67,6 +67,14 @@ struct QueueRow
     qint64 totalBytes = -1; // -1 while unknown
     qint64 receivedBytes = 0;
     QString note; // the text the row showed besides its numbers (a reason, "等待重新下载", ...)
+    QString givenName = {}; // the name and folder the row was handed over with
+    QString givenFolder = {};
+    // The file the row wrote itself, and which file that was (path empty: none).
+    QString filePath = {};
+    qint64 fileDevice = 0;
+    qint64 fileInode = 0;
+    qint64 fileSize = -1;
+    qint64 fileModifiedNs = 0;
 
     bool operator==(const QueueRow &) const = default;
 };

@@ -73,6 +73,16 @@ const QList<QStringList> kMigrations = {
                     " received_bytes INTEGER NOT NULL DEFAULT 0,"
                     " note TEXT NOT NULL DEFAULT '')"),
      QStringLiteral("CREATE INDEX papers_downloaded ON papers (downloaded_at) WHERE file_path IS NOT NULL")},
+    // 3: which file a queued row wrote itself, and the name and folder it was handed over with; papers
+    // found by their file
+    {QStringLiteral("ALTER TABLE queue ADD COLUMN given_name TEXT NOT NULL DEFAULT ''"),
+     QStringLiteral("ALTER TABLE queue ADD COLUMN given_folder TEXT NOT NULL DEFAULT ''"),
+     QStringLiteral("ALTER TABLE queue ADD COLUMN file_path TEXT NOT NULL DEFAULT ''"),
+     QStringLiteral("ALTER TABLE queue ADD COLUMN file_device INTEGER NOT NULL DEFAULT 0"),
+     QStringLiteral("ALTER TABLE queue ADD COLUMN file_inode INTEGER NOT NULL DEFAULT 0"),
+     QStringLiteral("ALTER TABLE queue ADD COLUMN file_size INTEGER NOT NULL DEFAULT -1"),
+     QStringLiteral("ALTER TABLE queue ADD COLUMN file_modified INTEGER NOT NULL DEFAULT 0"),
+     QStringLiteral("CREATE INDEX papers_file ON papers (file_path) WHERE file_path IS NOT NULL")},
 };
 
 const QString kRecordColumns =
@@ -506,6 +516,26 @@ std::optional<HeldFile> PaperLibrary::heldFile(const QString &address)
                     timeFrom(q.value(3))};
 }
 
+QList<HeldFile> PaperLibrary::heldFilesAt(const QString &filePath)
+{
+    QList<HeldFile> held;
+    if (!isOpen() || filePath.isEmpty())
+        return held;
+    QSqlQuery q(QSqlDatabase::database(m_connection, false));
+    q.setForwardOnly(true);
+    q.prepare(
+        QStringLiteral("SELECT address, file_size, sha256, downloaded_at FROM papers WHERE file_path = ?"));
+    q.addBindValue(filePath);
+    if (!q.exec()) {
+        fail(q);
+        return held;
+    }
+    while (q.next())
+        held.append(HeldFile{q.value(0).toString(), filePath, q.value(1).toLongLong(), q.value(2).toString(),
+                             timeFrom(q.value(3))});
+    return held;
+}
+
 PaperRecord PaperLibrary::recordFrom(const QSqlQuery &q) const
 {
     PaperRecord r;
@@ -588,8 +618,10 @@ bool PaperLibrary::saveQueue(const QList<QueueRow> &rows)
         if (!q.exec(QStringLiteral("DELETE FROM queue")))
             return fail(q);
         q.prepare(QStringLiteral(
-            "INSERT INTO queue (position, address, name, type, folder, tag, state, total_bytes,"
-            " received_bytes, note) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"));
+            "INSERT INTO queue (position, address, name, type, folder, tag, state, total_bytes, "
+            "received_bytes,"
+            " note, given_name, given_folder, file_path, file_device, file_inode, file_size, file_modified)"
+            " VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"));
         for (qsizetype i = 0; i < rows.size(); ++i) {
             const QueueRow &r = rows.at(i);
             q.addBindValue(i);
@@ -602,6 +634,13 @@ bool PaperLibrary::saveQueue(const QList<QueueRow> &rows)
             q.addBindValue(r.totalBytes);
             q.addBindValue(r.receivedBytes);
             q.addBindValue(nonNull(r.note));
+            q.addBindValue(nonNull(r.givenName));
+            q.addBindValue(nonNull(r.givenFolder));
+            q.addBindValue(nonNull(r.filePath));
+            q.addBindValue(r.fileDevice);
+            q.addBindValue(r.fileInode);
+            q.addBindValue(r.fileSize);
+            q.addBindValue(r.fileModifiedNs);
             if (!q.exec())
                 return fail(q);
         }
@@ -616,16 +655,20 @@ QList<QueueRow> PaperLibrary::loadQueue()
         return rows;
     QSqlQuery q(QSqlDatabase::database(m_connection, false));
     q.setForwardOnly(true);
-    if (!q.exec(
-            QStringLiteral("SELECT address, name, type, folder, tag, state, total_bytes, received_bytes, note"
-                           " FROM queue ORDER BY position"))) {
+    if (!q.exec(QStringLiteral(
+            "SELECT address, name, type, folder, tag, state, total_bytes, received_bytes, note, given_name,"
+            " given_folder, file_path, file_device, file_inode, file_size, file_modified FROM queue"
+            " ORDER BY position"))) {
         fail(q);
         return rows;
     }
     while (q.next()) {
         rows.append(QueueRow{q.value(0).toString(), q.value(1).toString(), q.value(2).toString(),
                              q.value(3).toString(), q.value(4).toString(), q.value(5).toInt(),
-                             q.value(6).toLongLong(), q.value(7).toLongLong(), q.value(8).toString()});
+                             q.value(6).toLongLong(), q.value(7).toLongLong(), q.value(8).toString(),
+                             q.value(9).toString(), q.value(10).toString(), q.value(11).toString(),
+                             q.value(12).toLongLong(), q.value(13).toLongLong(), q.value(14).toLongLong(),
+                             q.value(15).toLongLong()});
     }
     return rows;
 }

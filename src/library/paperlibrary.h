@@ -24,7 +24,7 @@ QString DefaultPaperLibraryPath();
 class PaperLibrary
 {
 public:
-    static constexpr int SchemaVersion = 2;
+    static constexpr int SchemaVersion = 3;
 
     struct OpenResult
     {
@@ -58,6 +58,8 @@ public:
 
     // The file held for an address; nullopt when none was downloaded (or on a failed read).
     std::optional<HeldFile> heldFile(const QString &address);
+    // The papers whose held file is at this path (absolute, as recorded).
+    QList<HeldFile> heldFilesAt(const QString &filePath);
     std::optional<PaperRecord> record(const QString &address);
     // Records of the given addresses, in that order; unknown addresses are left out.
     QList<PaperRecord> records(const QStringList &addresses);

@@ -1,6 +1,7 @@
 #include "faultserver.h"
 #include "testenv.h"
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFileInfo>
 #include <QProcess>
@@ -152,6 +153,34 @@ private Q_SLOTS:
         // Nothing of the temporary file stays behind.
         QCOMPARE(QDir(out()).entryList(QDir::Files | QDir::Hidden | QDir::System, QDir::Name),
                  (QStringList{"manifest.csv", "paper.pdf"}));
+    }
+
+    void aLinkAtAPapersNameIsNeverThePaper()
+    {
+        // Under skip, a link planted where a paper would go is not the paper: the paper is fetched under
+        // a free name, and the manifest measures and hashes that file, never what the link points at.
+        const FaultServer::Reply paper = FaultServer::pdf(3000, 'l');
+        m_site.setReply("/p/linked.pdf", paper);
+        QVERIFY(QDir().mkpath(out()));
+        const QString outside = m_work->filePath("secret.pdf");
+        fntest::writeFile(outside, "%PDF-1.4 not the paper, and not the program's to read");
+        QVERIFY(QFile::link(outside, out("paper.pdf")));
+        const QString list = m_work->filePath("links.txt");
+        fntest::writeFile(list, "paper\t" + m_site.url("/p/linked.pdf").toEncoded() + "\n");
+
+        const RunResult r = run({"--input", list, "--out", out(), "--policy", "skip", "--no-library"});
+        QCOMPARE(r.exitCode, 0);
+        QCOMPARE(m_site.requestCount("/p/linked.pdf"), 1);
+        QCOMPARE(fntest::readFile(out("paper[001].pdf")), paper.body);
+        QVERIFY(QFileInfo(out("paper.pdf")).isSymLink());
+        QCOMPARE(fntest::readFile(outside),
+                 QByteArray("%PDF-1.4 not the paper, and not the program's to read"));
+        const QByteArray manifest = fntest::readFile(out("manifest.csv"));
+        QVERIFY2(manifest.contains(",Done,3000," + QFile::encodeName(out("paper[001].pdf")) + ","),
+                 manifest.constData());
+        QVERIFY(manifest.contains(QCryptographicHash::hash(paper.body, QCryptographicHash::Sha256).toHex()));
+        QVERIFY(!manifest.contains("already there"));
+        QVERIFY(!manifest.contains(QFile::encodeName(outside)));
     }
 
     void hangUpEndsARunLikeTerminate_data()

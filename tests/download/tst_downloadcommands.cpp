@@ -4,6 +4,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QHash>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
@@ -83,6 +84,13 @@ struct RecordingShell
         return h;
     }
 };
+
+// The row wrote the file that stands at its path itself.
+void own(DownloadListModel &model, RowId id)
+{
+    const QString path = rowFile(model, id);
+    model.update(id, [&path](DownloadRow &r) { r.owned = OwnedFile{path, IdentityOf(path)}; });
+}
 
 const CommandGuards running{true, true, true};
 const CommandGuards idle{};
@@ -208,6 +216,8 @@ private Q_SLOTS:
         model.addRow(makeRow("page3", RowState::Downloading, folder, "html"));
         for (const QString file : {"done.pdf", "failed.pdf", "page.HTM"})
             fntest::writeFile(folder + file, "x");
+        own(model, model.idAt(0));
+        own(model, model.idAt(3));
 
         QCOMPARE(RedownloadSelectedRows(model, model.idsAt({0, 2, 5})), 1);
         QCOMPARE(model.row(0).state, RowState::Waiting);
@@ -221,10 +231,50 @@ private Q_SLOTS:
         QVERIFY(!QFile::exists(folder + "page.HTM"));
         QCOMPARE(model.row(1).state, RowState::Failed); // a failed pdf is not a web page
 
+        // A failed row wrote nothing: the file under its name is someone else's.
         QCOMPARE(RedownloadFailedRows(model, idle), 1);
         QCOMPARE(model.row(1).state, RowState::Waiting);
-        QVERIFY(!QFile::exists(folder + "failed.pdf"));
+        QVERIFY(QFile::exists(folder + "failed.pdf"));
         QVERIFY(recorder.messages.isEmpty());
+    }
+
+    void aResetTakesOnlyTheFileTheRowStillOwns()
+    {
+        // A reset deletes the file the row wrote, and only while that very file is there: not a link put
+        // in its place, not the file a held row points at in another folder.
+        QTemporaryDir dir;
+        const QString folder = dir.path() + "/in/";
+        const QString elsewhere = dir.path() + "/elsewhere/";
+        QVERIFY(QDir().mkpath(folder) && QDir().mkpath(elsewhere));
+        DownloadListModel model;
+        const RowId mine = model.addRow(makeRow("mine", RowState::Done, folder));
+        const RowId linked = model.addRow(makeRow("linked", RowState::Done, folder));
+        const RowId held = model.addRow(makeRow("held", RowState::Waiting, folder));
+        for (const QString name : {"mine", "linked"}) {
+            fntest::writeFile(folder + name + ".pdf", "written by the row");
+            own(model, model.idAt(name == "mine" ? 0 : 1));
+        }
+        fntest::writeFile(elsewhere + "target.pdf", "outside");
+        QVERIFY(QFile::remove(folder + "linked.pdf"));
+        QVERIFY(QFile::link(elsewhere + "target.pdf", folder + "linked.pdf"));
+        fntest::writeFile(elsewhere + "earlier.pdf", "held");
+        model.update(held, [&](DownloadRow &r) {
+            r.state = RowState::Done;
+            r.folder = elsewhere;
+            r.name = "earlier";
+            r.percentNote = PercentNote::Held;
+        });
+
+        QCOMPARE(RedownloadSelectedRows(model, {mine, linked, held}), 3);
+        QVERIFY(!QFile::exists(folder + "mine.pdf"));
+        QVERIFY(QFileInfo(folder + "linked.pdf").isSymLink());
+        QCOMPARE(fntest::readFile(elsewhere + "target.pdf"), QByteArray("outside"));
+        QCOMPARE(fntest::readFile(elsewhere + "earlier.pdf"), QByteArray("held"));
+        // The held row is back in its own folder under its own name, and no row owns a file any more.
+        QCOMPARE(model.find(held)->folder, folder);
+        QCOMPARE(model.find(held)->name, QStringLiteral("held"));
+        for (int i = 0; i < model.count(); ++i)
+            QVERIFY(model.row(i).state == RowState::Waiting && model.row(i).owned.isNone());
     }
 
     void automaticRedownloadFollowsTheChoice_data()
@@ -365,10 +415,11 @@ private Q_SLOTS:
         QCOMPARE(recorder.texts(), QStringList{"文件不存在！"});
         QCOMPARE(recorder.messages.last().icon, MessageIcon::Critical);
 
+        // A failed transfer leaves no file under the row's name: what is there is not the row's to delete.
         DoubleClickRow(model, model.idAt(2), shell.hooks());
         QCOMPARE(model.row(2).state, RowState::Waiting);
         QVERIFY(progressCellsEmpty(model, 2));
-        QVERIFY(!QFile::exists(folder + "partial.pdf"));
+        QVERIFY(QFile::exists(folder + "partial.pdf"));
 
         DoubleClickRow(model, model.idAt(3), shell.hooks());
         QCOMPARE(model.row(3).state, RowState::Downloading);
@@ -462,6 +513,11 @@ private Q_SLOTS:
         fntest::writeFile(folder + "taken.pdf", caj);
         fntest::writeFile(folder + "taken.CAJ", "already here");
         fntest::writeFile(folder + "junk.pdf", "<html>");
+        for (int i = 0; i < model.count(); ++i)
+            own(model, model.idAt(i));
+        // A row that ended on a file that was already there does not own it: its file is not renamed.
+        model.addRow(makeRow("skipped", RowState::Done, folder));
+        fntest::writeFile(folder + "skipped.pdf", caj);
 
         QCOMPARE(CheckPdfFiles(model), 4);
         QCOMPARE(model.row(0).type, QStringLiteral("CAJ"));
@@ -479,9 +535,13 @@ private Q_SLOTS:
         QCOMPARE(fntest::readFile(folder + model.row(6).name + ".CAJ"), caj);
         QCOMPARE(fntest::readFile(folder + "taken.CAJ"), QByteArray("already here"));
         // Rows left alone.
-        for (int i : {3, 4, 5, 7, 8})
+        for (int i : {3, 4, 5, 7, 8, 9})
             QCOMPARE(model.row(i).type, i == 5 ? QStringLiteral("caj") : QStringLiteral("pdf"));
         QVERIFY(QFile::exists(folder + "failedcaj.pdf"));
+        QCOMPARE(fntest::readFile(folder + "skipped.pdf"), caj);
+        // A renamed file stays the row's own.
+        QCOMPARE(model.row(0).owned.path, folder + "caj.CAJ");
+        QVERIFY(IsStillOwned(model.row(0).owned));
     }
 
     void pdfCheckLeavesTheRowWhenTheFileCannotMove()
@@ -491,6 +551,7 @@ private Q_SLOTS:
         DownloadListModel model;
         model.addRow(makeRow("blocked", RowState::Done, folder));
         fntest::writeFile(folder + "blocked.pdf", QByteArray("\xC8\x00\x00\x00", 4));
+        own(model, model.idAt(0));
         // A folder of the new name is not a taken file name, but nothing can be moved onto it.
         QVERIFY(QDir().mkdir(folder + "blocked.CAJ"));
         QCOMPARE(CheckPdfFiles(model), 0);

@@ -406,6 +406,8 @@ private Q_SLOTS:
         QTemporaryDir dir;
         fFileDownload window;
         notifyTo(window, nullptr);
+        fntest::writeFile(dir.filePath("caj.pdf"), QByteArray("\xC8\x00\x00\x00 rest of a caj file", 24));
+        fntest::writeFile(dir.filePath("real.pdf"), "%PDF-1.4");
         for (const char *name : {"caj", "real"}) {
             DownloadRow row;
             row.key = QStringLiteral("http://127.0.0.1:1/%1.pdf").arg(name);
@@ -413,10 +415,9 @@ private Q_SLOTS:
             row.type = QStringLiteral("pdf");
             row.folder = dir.path() + u'/';
             row.state = RowState::Done;
+            row.owned = OwnedFile{rowFilePath(row), IdentityOf(rowFilePath(row))}; // the rows wrote them
             window.model()->addRow(row);
         }
-        fntest::writeFile(dir.filePath("caj.pdf"), QByteArray("\xC8\x00\x00\x00 rest of a caj file", 24));
-        fntest::writeFile(dir.filePath("real.pdf"), "%PDF-1.4");
         window.action("actCheckPdf")->trigger();
         QCOMPARE(window.panelText(3), QStringLiteral("检查PDF文件完成：重命名了 1 个文件"));
         window.action("actCheckPdf")->trigger();

@@ -1,6 +1,7 @@
 // The queue with the paper library: papers held from an earlier run end without a request (in another
 // folder too, and not once their file changed or went), every outcome is on record with its hash or its
 // reason, the list is kept across runs, and exports name each row's own file.
+#include "download/downloadcommands.h"
 #include "download/downloadlistmodel.h"
 #include "download/downloadscheduler.h"
 #include "download/exportrecords.h"
@@ -16,6 +17,8 @@
 #include <QDir>
 #include <QSignalSpy>
 #include <QTemporaryDir>
+
+Q_DECLARE_METATYPE(DuplicatePolicy)
 
 using Reply = FaultServer::Reply;
 
@@ -195,6 +198,56 @@ private Q_SLOTS:
         none.add(paper(4), QStringLiteral("paper 4"), folder("fourth"));
         QVERIFY(none.runToEnd());
         QCOMPARE(m_server.requestCount(paper(4).path()), 1);
+    }
+
+    void filesOfEarlierRunsAreKnownByWhoWroteThem_data()
+    {
+        QTest::addColumn<DuplicatePolicy>("policy");
+        QTest::newRow("skip") << DuplicatePolicy::Skip;
+        QTest::newRow("overwrite") << DuplicatePolicy::Overwrite;
+    }
+    void filesOfEarlierRunsAreKnownByWhoWroteThem()
+    {
+        // An earlier run wrote paper 1 as "same.pdf" and paper 2 as "own2.pdf". The saved list still knows
+        // the rows' files while they are the same; the library keeps another paper of the name off paper
+        // 1's file, and paper 1 itself is still skipped or fetched over it as the policy says.
+        QFETCH(DuplicatePolicy, policy);
+        const QString where = folder("shared");
+        {
+            Run run(m_library.get(), 2);
+            QueueKeeper keeper(m_library.get(), &run.model);
+            run.add(paper(1), QStringLiteral("same"), where);
+            run.add(paper(2), QStringLiteral("own2"), where);
+            QVERIFY(run.runToEnd());
+            QVERIFY(keeper.saveNow());
+        }
+        QByteArray other = paperBytes(2);
+        other[other.size() - 1] = 'z';
+        QVERIFY(QFile::remove(where + QStringLiteral("own2.pdf")));
+        fntest::writeFile(where + QStringLiteral("own2.pdf"), other); // same length, maybe the same inode
+        DownloadListModel model;
+        QueueKeeper keeper(m_library.get(), &model);
+        QCOMPARE(keeper.restore(), 2);
+        QCOMPARE(model.row(0).owned.path, where + QStringLiteral("same.pdf"));
+        QVERIFY(IsStillOwned(model.row(0).owned));
+        QVERIFY(model.row(1).owned.isNone());
+        QCOMPARE(RedownloadSelectedRows(model, {model.idAt(1)}), 1);
+        QCOMPARE(fntest::readFile(where + QStringLiteral("own2.pdf")), other);
+
+        m_server.clearRequests();
+        Run again(m_library.get(), 2);
+        again.checker.setEnabled(false);
+        AttachForeignFileTest(&again.scheduler, m_library.get());
+        again.scheduler.options().policy = policy;
+        const RowId another = again.add(paper(3), QStringLiteral("same"), where);
+        const RowId itself = again.add(paper(1), QStringLiteral("same"), where);
+        QVERIFY(again.runToEnd());
+        QCOMPARE(again.model.find(another)->percentNote, PercentNote::None);
+        QCOMPARE(again.model.find(another)->name, QStringLiteral("same[001]"));
+        QCOMPARE(fntest::readFile(where + QStringLiteral("same[001].pdf")), paperBytes(3));
+        QCOMPARE(again.model.find(itself)->name, QStringLiteral("same"));
+        QCOMPARE(m_server.requestCount(paper(1).path()), policy == DuplicatePolicy::Skip ? 0 : 1);
+        QCOMPARE(fntest::readFile(where + QStringLiteral("same.pdf")), paperBytes(1));
     }
 
     void aRemovedRowOrAStoppedQueueLeavesNothingHanging()
