@@ -6,10 +6,10 @@
 //   bench_download housekeeping ROWS         seconds of one housekeeping tick
 //   bench_download lateness DIR URL...       worst lateness (ms) of a 10 ms timer while the files download
 //                                            on six slots over a list of 10,000 rows
-#include "common/clock.h"
-#include "download/downloadlistmodel.h"
-#include "download/downloadscheduler.h"
-#include "settings/sharedoptions.h"
+#include "core/common/clock.h"
+#include "core/queue/downloadlistmodel.h"
+#include "core/settings/sharedoptions.h"
+#include "core/transfer/downloadscheduler.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -1,9 +1,9 @@
 // A thousand papers from the demo site while one transfer in ten is cut in the middle: every paper must
 // end complete and identical, and resuming must keep the bytes sent close to the bytes of the papers.
 //   bench_flaky DIR [PERCENT]
+#include "core/queue/downloadlistmodel.h"
+#include "core/transfer/downloadscheduler.h"
 #include "demo/demosite.h"
-#include "download/downloadlistmodel.h"
-#include "download/downloadscheduler.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -1,8 +1,8 @@
 // The paper library at the size of a long-used installation: 100,000 papers, half of them downloaded.
 //   bench_library [DIR]      builds the library in DIR (a temporary folder by default) and prints
 //                            one line per figure with its goal.
-#include "library/heldcheck.h"
-#include "library/paperlibrary.h"
+#include "core/library/heldcheck.h"
+#include "core/library/paperlibrary.h"
 
 #include <QCoreApplication>
 #include <QDir>

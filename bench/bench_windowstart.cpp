@@ -1,11 +1,11 @@
 // Start-up of the download window on a long-used library: the window opens, asks whether the last list
 // (10,000 rows) comes back, and shows it.
 //   bench_windowstart DIR     DIR holds the library bench_library built (run that first with DIR).
-#include "common/messenger.h"
-#include "download/downloadlistmodel.h"
-#include "download/downloadwindow.h"
-#include "library/paperlibrary.h"
-#include "library/programlibrary.h"
+#include "core/common/messenger.h"
+#include "core/library/paperlibrary.h"
+#include "core/library/programlibrary.h"
+#include "core/queue/downloadlistmodel.h"
+#include "ui/downloadwindow.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

@@ -1,17 +1,17 @@
 // Opens the program's windows on the demo site, walks the road a user takes (search, add all pages,
 // analyse, download) and saves a picture of each main window into the folder given as argument; then a
 // failed row with its reason (tooltip and second panel) and the login panel open on the site's login page.
-#include "app/appwindows.h"
-#include "common/browserprofile.h"
-#include "common/messenger.h"
+#include "browser/browserprofile.h"
+#include "core/common/messenger.h"
+#include "core/queue/downloadlistmodel.h"
+#include "core/search/addallwalk.h"
+#include "core/search/candidateanalysis.h"
+#include "core/settings/sharedoptions.h"
+#include "core/transfer/downloadscheduler.h"
 #include "demo/demosite.h"
-#include "download/downloadlistmodel.h"
-#include "download/downloadscheduler.h"
-#include "download/loginpanel.h"
-#include "search/addallwalk.h"
-#include "search/candidateanalysis.h"
-#include "settings/savelocationchooser.h"
-#include "settings/sharedoptions.h"
+#include "ui/appwindows.h"
+#include "ui/loginpanel.h"
+#include "ui/savelocationchooser.h"
 
 #include <QApplication>
 #include <QComboBox>

@@ -1,14 +1,14 @@
-#include "app/appwindows.h"
-#include "app/batchmode.h"
 #include "app/qtlanguage.h"
-#include "app/startupwindow.h"
-#include "common/messageboxes.h"
-#include "common/messenger.h"
+#include "batch/batchmode.h"
+#include "core/common/messenger.h"
+#include "core/library/paperlibrary.h"
+#include "core/library/programlibrary.h"
+#include "core/settings/sharedoptions.h"
 #include "demo/demosite.h"
 #include "demo/demositecommand.h"
-#include "library/paperlibrary.h"
-#include "library/programlibrary.h"
-#include "settings/sharedoptions.h"
+#include "desktop/messageboxes.h"
+#include "ui/appwindows.h"
+#include "ui/startupwindow.h"
 
 #include <QApplication>
 #include <QCommandLineParser>

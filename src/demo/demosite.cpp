@@ -1,7 +1,7 @@
 #include "demo/demosite.h"
 
-#include "common/clock.h"
-#include "common/rangerequest.h"
+#include "core/common/clock.h"
+#include "core/common/rangerequest.h"
 #include "demo/democatalog.h"
 #include "demo/democonnection.h"
 #include "demo/demopages.h"

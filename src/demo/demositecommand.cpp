@@ -1,6 +1,6 @@
 #include "demo/demositecommand.h"
 
-#include "common/stopsignals.h"
+#include "core/common/stopsignals.h"
 #include "demo/demosite.h"
 
 #include <QCommandLineParser>

@@ -1,6 +1,6 @@
 #include "app/qtlanguage.h"
-#include "search/searchdialogs.h"
 #include "testenv.h"
+#include "ui/searchdialogs.h"
 
 #include <QDir>
 #include <QFileDialog>

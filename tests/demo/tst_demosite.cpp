@@ -1,5 +1,5 @@
-#include "common/classify.h"
-#include "common/clock.h"
+#include "core/common/classify.h"
+#include "core/common/clock.h"
 #include "demo/demoflaky.h"
 #include "demo/demosite.h"
 #include "demo/demositecommand.h"

@@ -1,6 +1,6 @@
 #include "faultserver.h"
 
-#include "common/rangerequest.h"
+#include "core/common/rangerequest.h"
 
 #include <QDir>
 #include <QFile>

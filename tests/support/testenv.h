@@ -1,6 +1,6 @@
 #pragma once
 
-#include "common/messenger.h"
+#include "core/common/messenger.h"
 
 #include <QApplication>
 #include <QList>

@@ -1,0 +1,175 @@
+#include "batch/batchmanifest.h"
+
+#include "core/common/csv.h"
+#include "core/common/regularfile.h"
+#include "core/common/safetext.h"
+#include "core/common/sha256.h"
+#include "core/queue/downloadlistmodel.h"
+#include "core/queue/targetfile.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryFile>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <unistd.h>
+
+namespace batchmanifest {
+
+namespace {
+QString stateName(RowState state)
+{
+    switch (state) {
+    case RowState::Waiting:
+        return QStringLiteral("NotAttempted"); // a run that ends leaves waiting rows untried
+    case RowState::Downloading:
+        return QStringLiteral("Downloading");
+    case RowState::Done:
+        return QStringLiteral("Done");
+    case RowState::Failed:
+        return QStringLiteral("Failed");
+    }
+    return QString();
+}
+} // namespace
+
+QStringList header()
+{
+    return {QStringLiteral("address"), QStringLiteral("name"),   QStringLiteral("type"),
+            QStringLiteral("state"),   QStringLiteral("size"),   QStringLiteral("path"),
+            QStringLiteral("source"),  QStringLiteral("sha256"), QStringLiteral("reason")};
+}
+
+QStringList fields(const DownloadListModel &model, int position)
+{
+    const DownloadRow &row = model.row(position);
+    QString size;
+    QString path;
+    QString hash;
+    if (row.state == RowState::Done) {
+        const QFileInfo file(rowFilePath(row.folder, row.name, row.type));
+        // A link is never the paper: its target, wherever it is, is neither measured nor hashed.
+        if (file.isFile() && !file.isSymLink()) {
+            path = file.absoluteFilePath();
+            size = QString::number(file.size());
+            hash = fileSha256(path);
+        }
+    }
+    QString reason;
+    if (row.state == RowState::Failed || row.state == RowState::Waiting)
+        reason = reasonText(row.reason);
+    if (row.state == RowState::Done && row.percentNote == PercentNote::Skipped)
+        reason = QStringLiteral("already there, skipped");
+    if (row.state == RowState::Done && row.percentNote == PercentNote::Held)
+        reason = QStringLiteral("downloaded before");
+    QStringList result{row.key, row.name, row.type, stateName(row.state), size, path, row.tag, hash, reason};
+    // Addresses and names come from the site: no control character of theirs reaches the record, and no
+    // password that an address carried.
+    for (QString &field : result)
+        field = ShowableText(WithoutCredentials(field));
+    return result;
+}
+
+QString csvField(const QString &text)
+{
+    return csv::field(text);
+}
+
+QString csvLine(const QStringList &fields)
+{
+    return csv::line(fields);
+}
+
+QString fileSha256(const QString &path)
+{
+    return Sha256OfFile(path);
+}
+
+bool read(const QString &path, QList<Row> *rows, QString *error)
+{
+    const RegularFileRead file = ReadRegularFile(path, MaxReadBytes);
+    switch (file.failure) {
+    case RegularFileRead::Failure::None:
+        break;
+    case RegularFileRead::Failure::CannotOpen:
+        *error = file.systemError;
+        return false;
+    case RegularFileRead::Failure::NotRegular:
+        *error = QStringLiteral("it is not a regular file (a folder, a pipe or a device)");
+        return false;
+    case RegularFileRead::Failure::TooLarge:
+        *error = QStringLiteral("it is larger than %1 MiB").arg(MaxReadBytes >> 20);
+        return false;
+    }
+    csv::ParseError broken;
+    QList<csv::Record> all = csv::parse(QString::fromUtf8(file.bytes), &broken);
+    if (broken) {
+        *error = broken.text();
+        return false;
+    }
+    // Manifests written before the reason column came have the same fields without it.
+    const QStringList fields = header();
+    const QStringList older = fields.mid(0, fields.size() - 1);
+    if (all.isEmpty() || (all.first().cells != fields && all.first().cells != older)) {
+        *error = QStringLiteral("it does not start with the manifest's header line");
+        return false;
+    }
+    const qsizetype width = all.first().cells.size();
+    all.removeFirst();
+    rows->clear();
+    for (const csv::Record &record : std::as_const(all)) {
+        // A row cut short or run together with the next one cannot be trusted, nor can what follows it.
+        if (record.cells.size() != width) {
+            *error = QStringLiteral("line %1: %2 fields where the header has %3")
+                         .arg(record.line)
+                         .arg(record.cells.size())
+                         .arg(width);
+            return false;
+        }
+        Row row{record.line, {}};
+        for (const QString &cell : record.cells)
+            row.fields.append(csv::restored(cell));
+        while (row.fields.size() < fields.size())
+            row.fields.append(QString());
+        rows->append(row);
+    }
+    return true;
+}
+
+bool write(const QString &path, const DownloadListModel &model, QString *error)
+{
+    QByteArray text = csvLine(header()).toUtf8();
+    for (int i = 0; i < model.count(); ++i)
+        text += csvLine(fields(model, i)).toUtf8();
+
+    // A fresh file beside the target (created exclusively, so no link planted there is followed),
+    // then rename(2), which replaces whatever entry holds the name, a link included, and never writes
+    // through it. QSaveFile would write to the file a link at the target points to.
+    const QFileInfo target(path);
+    QTemporaryFile file(target.absolutePath() + QStringLiteral("/.") + target.fileName() +
+                        QStringLiteral(".XXXXXX"));
+    if (!file.open()) {
+        *error = file.errorString();
+        return false;
+    }
+    file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup |
+                        QFileDevice::ReadOther);
+    if (file.write(text) != text.size() || !file.flush()) {
+        *error = file.errorString();
+        return false;
+    }
+    if (::fsync(file.handle()) != 0) {
+        *error = QString::fromLocal8Bit(std::strerror(errno));
+        return false;
+    }
+    file.close();
+    if (::rename(QFile::encodeName(file.fileName()).constData(), QFile::encodeName(path).constData()) != 0) {
+        *error = QString::fromLocal8Bit(std::strerror(errno));
+        return false;
+    }
+    file.setAutoRemove(false);
+    return true;
+}
+
+} // namespace batchmanifest

@@ -1,0 +1,125 @@
+#include "batch/batchmode.h"
+
+#include "batch/batchoptions.h"
+#include "batch/batchrun.h"
+#include "core/common/messenger.h"
+#include "core/common/stopsignals.h"
+#include "core/library/paperlibrary.h"
+#include "core/library/programlibrary.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QLoggingCategory>
+#include <QNetworkProxy>
+#include <QWebEngineProfile>
+#include <cstdio>
+#include <memory>
+#include <unistd.h>
+
+namespace {
+
+// No window is ever shown: the browser draws off screen (also where a display is set, since a
+// forwarded display that has gone away must not break an unattended run).
+void prepareHeadlessBrowser()
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    if (qEnvironmentVariableIsEmpty("QTWEBENGINE_CHROMIUM_FLAGS"))
+        qputenv("QTWEBENGINE_CHROMIUM_FLAGS", "--disable-gpu");
+    // Chromium's sandbox cannot start as root.
+    if (::geteuid() == 0 && qEnvironmentVariableIsEmpty("QTWEBENGINE_DISABLE_SANDBOX")) {
+        qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
+        batchMessage(QStringLiteral("running as root, so the embedded browser runs without its sandbox"));
+    }
+}
+
+bool prepareOutFolder(const QString &folder)
+{
+    if (!QDir().mkpath(folder)) {
+        batchMessage(QStringLiteral("the folder %1 could not be created").arg(folder));
+        return false;
+    }
+    const QFileInfo info(folder);
+    if (!info.isDir() || !info.isWritable()) {
+        batchMessage(QStringLiteral("the folder %1 cannot be written to").arg(folder));
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+int runBatchCommand(int argc, char **argv)
+{
+    QStringList arguments;
+    for (int i = 1; i < argc; ++i)
+        arguments.append(QString::fromLocal8Bit(argv[i]));
+    const BatchArguments parsed = parseBatchArguments(arguments);
+    if (parsed.helpAsked) {
+        std::fputs(batchUsage().toUtf8().constData(), stdout);
+        return 0;
+    }
+    if (!parsed.ok) {
+        batchMessage(parsed.error);
+        std::fputs(batchUsage().toUtf8().constData(), stderr);
+        return 1;
+    }
+    const BatchOptions &options = parsed.options;
+    if (!options.listOnly && !prepareOutFolder(options.outFolder))
+        return 1;
+    if (const QString conflict = outputConflict(options); !conflict.isEmpty()) {
+        batchMessage(conflict);
+        return 1;
+    }
+
+    // Only a result page needs the browser; a list of links or a manifest is read without it.
+    const bool needsBrowser = !options.startPage.isEmpty();
+    if (needsBrowser) {
+        prepareHeadlessBrowser();
+        // The browser's report of its graphics set-up means nothing to a run without a screen.
+        if (qEnvironmentVariableIsEmpty("QT_LOGGING_RULES"))
+            QLoggingCategory::setFilterRules(QStringLiteral("qt.webenginecontext.info=false"));
+        QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    }
+    // Chromium reads switches from the application's arguments; the batch options are none of its business.
+    static int appArgc = 1;
+    static char *appArgv[] = {argv[0], nullptr};
+    std::unique_ptr<QCoreApplication> app = needsBrowser
+                                                ? std::make_unique<QGuiApplication>(appArgc, appArgv)
+                                                : std::make_unique<QCoreApplication>(appArgc, appArgv);
+    // The same per-user folders as the windows: the paper library is theirs too.
+    QCoreApplication::setOrganizationName(QStringLiteral("Folionexus"));
+    QCoreApplication::setApplicationName(kAppTitle);
+    if (!options.proxyHost.isEmpty())
+        QNetworkProxy::setApplicationProxy(
+            QNetworkProxy(QNetworkProxy::HttpProxy, options.proxyHost, options.proxyPort));
+
+    std::unique_ptr<PaperLibrary> library;
+    if (options.useLibrary) {
+        library = std::make_unique<PaperLibrary>();
+        const auto tell = [](bool, const QString &message) { batchMessage(message); };
+        if (!openLibraryTelling(*library, tell)) {
+            if (options.skipHeld) {
+                batchMessage(
+                    QStringLiteral("--skip-held needs the paper library, which could not be opened"));
+                return 1;
+            }
+            batchMessage(QStringLiteral("the run goes on without the paper library"));
+            library.reset();
+        }
+    }
+
+    // Off the record: the run leaves no cookies, cache or history behind.
+    std::unique_ptr<QWebEngineProfile> profile;
+    if (needsBrowser)
+        profile = std::make_unique<QWebEngineProfile>();
+    BatchRun run(options, profile.get());
+    run.setLibrary(library.get());
+    // A second Ctrl-C ends a run that does not stop by itself.
+    StopSignals stopSignals([&run](int signalNumber) { run.interrupt(signalNumber); });
+    QObject::connect(&run, &BatchRun::finished, app.get(),
+                     [](int status) { QCoreApplication::exit(status); });
+    QMetaObject::invokeMethod(&run, &BatchRun::start, Qt::QueuedConnection);
+    return QCoreApplication::exec();
+}

@@ -1,0 +1,58 @@
+#pragma once
+
+#include "core/settings/sharedoptions.h"
+
+#include <QString>
+#include <QStringList>
+#include <QUrl>
+
+// What a batch run was asked to do on the command line.
+struct BatchOptions
+{
+    enum class Pages { One, All };
+
+    // Where the papers come from: exactly one of a result page, a list of links, or a folder of an
+    // earlier run whose unfinished rows run again.
+    QUrl startPage;
+    QString inputFile;    // absolute
+    QString resumeFolder; // absolute, ends in "/"
+    QString outFolder;    // absolute, ends in "/"; empty only with listOnly
+    Pages pages = Pages::All;
+    int method = 2; // 1 single connection, 2 parallel slots
+    int threads = 3;
+    int intervalSeconds = 0;
+    DuplicatePolicy policy = DuplicatePolicy::Rename;
+    bool namesFromLinks = false;
+    QString nameTemplate; // file names from the papers' metadata; empty: the title alone
+    QString proxyHost;    // empty: no proxy
+    quint16 proxyPort = 0;
+    bool listOnly = false;
+    int retries = 3; // automatic retries of a passing failure
+    // A site that answers papers with a verification page: stop the run, or wait for the page to go.
+    enum class OnVerification { Stop, Wait };
+    OnVerification onVerification = OnVerification::Stop;
+    bool useLibrary = true; // the paper library records what the run sees and downloads
+    bool skipHeld = false;  // papers downloaded before and unchanged on disk are not fetched again
+    QString risFile;        // exports of the papers downloaded; absolute, empty when not asked for
+    QString bibtexFile;
+};
+
+struct BatchArguments
+{
+    bool ok = false;
+    bool helpAsked = false;
+    QString error; // why the arguments were refused
+    BatchOptions options;
+};
+
+inline constexpr int kMaxIntervalSeconds = 3600;
+inline constexpr int kMaxRetries = 20;
+
+// Reads the arguments after the program name ("--batch" among them). Nothing on disk is touched.
+BatchArguments parseBatchArguments(const QStringList &arguments);
+
+// Why the files the run writes cannot be told apart: an export naming the manifest, the list of links
+// or the other export, by any spelling or link. Empty when they are all distinct. Looks at the disk.
+QString outputConflict(const BatchOptions &options);
+
+QString batchUsage();

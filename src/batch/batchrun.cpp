@@ -1,0 +1,516 @@
+#include "batch/batchrun.h"
+
+#include "batch/batchmanifest.h"
+#include "batch/batchprogress.h"
+#include "browser/browserprofile.h"
+#include "browser/cookiemirror.h"
+#include "browser/webengineresultpage.h"
+#include "core/common/filenames.h"
+#include "core/common/safetext.h"
+#include "core/library/heldcheck.h"
+#include "core/library/paperlibrary.h"
+#include "core/queue/downloadsession.h"
+#include "core/queue/exportrecords.h"
+#include "core/queue/heldrowchecker.h"
+#include "core/queue/libraryrecorder.h"
+#include "core/queue/targetfile.h"
+#include "core/search/addallwalk.h"
+#include "core/search/handover.h"
+#include "core/search/linkimporting.h"
+#include "core/search/resultpage.h"
+#include "core/search/seenrecorder.h"
+#include "core/settings/sharedoptions.h"
+#include "core/transfer/downloadscheduler.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QSaveFile>
+#include <QWebEngineLoadingInfo>
+#include <QWebEngineProfile>
+#include <cstdio>
+#include <unistd.h>
+
+namespace {
+void writeStdout(const QString &text)
+{
+    std::fputs(text.toUtf8().constData(), stdout);
+    std::fflush(stdout);
+}
+
+// A field of a tab-separated line: tabs and line breaks would split the record, so they become spaces,
+// and no other control character of a page reaches the terminal, nor a password of an address.
+QString tsvField(const QString &text)
+{
+    return ShowableText(WithoutCredentials(text));
+}
+// "connection refused (net::ERR_CONNECTION_REFUSED)" from the browser's error name.
+QString loadErrorText(const QWebEngineLoadingInfo &info)
+{
+    const QString name = info.errorString();
+    if (name.isEmpty())
+        return QStringLiteral("loading was stopped");
+    const QString prefix = QStringLiteral("net::ERR_");
+    if (!name.startsWith(prefix))
+        return name;
+    QString words = name.mid(prefix.size()).toLower();
+    words.replace(u'_', u' ');
+    return QStringLiteral("%1 (%2)").arg(words, name);
+}
+} // namespace
+
+void batchMessage(const QString &text)
+{
+    const QString line = QStringLiteral("folionexus: ") + ShowableText(WithoutCredentials(text)) + u'\n';
+    std::fputs(line.toUtf8().constData(), stderr);
+    std::fflush(stderr);
+}
+
+BatchRun::BatchRun(const BatchOptions &options, QWebEngineProfile *profile, QObject *parent)
+    : QObject(parent), m_options(options), m_page(profile ? new SilentWebPage(profile, this) : nullptr),
+      m_reader(m_page ? std::make_unique<WebEngineResultPage>(m_page) : nullptr),
+      m_session(new DownloadSession(this)), m_downloads(*m_session->model()),
+      m_scheduler(m_session->scheduler()),
+      m_walk(m_reader ? new AddAllWalk(m_reader.get(), &m_candidates, this) : nullptr)
+{
+    mirrorBrowserCookies(m_session, profile);
+    m_loadLimit.setSingleShot(true);
+    m_loadLimit.setInterval(LoadLimitMs);
+    connect(&m_loadLimit, &QTimer::timeout, this, [this] {
+        fail(QStringLiteral("the start page %1 did not load within %2 seconds")
+                 .arg(m_options.startPage.toString())
+                 .arg(LoadLimitMs / 1000));
+    });
+    connect(m_scheduler, &DownloadScheduler::queueFinished, this, &BatchRun::onQueueFinished);
+    connect(m_scheduler, &DownloadScheduler::webPageReceived, this, [this](RowId id) {
+        if (const DownloadRow *row = m_downloads.find(id))
+            batchMessage(
+                QStringLiteral("the server answered %1 with a web page, not a paper file").arg(row->key));
+    });
+    connect(m_scheduler, &DownloadScheduler::retryScheduled, this,
+            [this](RowId id, int attempt, int limit, qint64 delayMs) {
+                const DownloadRow *row = m_downloads.find(id);
+                if (!row || !m_progress)
+                    return;
+                m_progress->printLine(QStringLiteral("Retry   %1  (%2/%3 in %4 s: %5)")
+                                          .arg(rowFilePath(*row).section(u'/', -1))
+                                          .arg(attempt)
+                                          .arg(limit)
+                                          .arg((delayMs + 999) / 1000)
+                                          .arg(reasonText(row->reason)));
+            });
+    connect(m_scheduler, &DownloadScheduler::verificationNeeded, this, &BatchRun::onVerificationNeeded);
+    m_verificationProbe.setInterval(VerificationProbeMs);
+    connect(&m_verificationProbe, &QTimer::timeout, this, [this] {
+        if (m_scheduler->isPausedForVerification())
+            m_scheduler->resumeAfterVerification();
+        else
+            m_verificationProbe.stop();
+    });
+    if (!m_page)
+        return;
+    connect(m_page, &QWebEnginePage::loadingChanged, this, &BatchRun::onLoadingChanged);
+    connect(m_page, &QWebEnginePage::loadFinished, m_walk, &AddAllWalk::documentComplete);
+    connect(m_walk, &AddAllWalk::pageExtracted, this, [this](int added) {
+        ++m_pagesTaken;
+        batchMessage(QStringLiteral("page %1: %2 new papers, %3 in all")
+                         .arg(m_pagesTaken)
+                         .arg(added)
+                         .arg(m_candidates.count()));
+    });
+    connect(m_walk, &AddAllWalk::finished, this, [this] {
+        if (m_phase == Phase::Taking)
+            batchMessage(
+                walkEndMessage(m_walk->endReason(), m_walk->pagesTaken(), m_walk->lastPageAddress()));
+    });
+    connect(m_walk, &AddAllWalk::finished, this, &BatchRun::onPagesTaken);
+}
+
+BatchRun::~BatchRun()
+{
+    // Everything that reads the two lists or the page goes before them.
+    delete m_progress;
+    delete m_walk;
+    delete m_heldChecker;
+    delete m_recorder;
+    delete m_seen;
+    delete m_session;
+    m_reader.reset();
+    delete m_page;
+}
+
+void BatchRun::setLibrary(PaperLibrary *library)
+{
+    m_library = library;
+    if (!library)
+        return;
+    m_seen = new SeenRecorder(library, &m_candidates, this);
+    m_recorder = new LibraryRecorder(library, m_scheduler, this);
+    AttachForeignFileTest(m_scheduler, library);
+    const auto tell = [](const QString &message) { batchMessage(message); };
+    connect(m_seen, &SeenRecorder::failed, this, tell);
+    connect(m_recorder, &LibraryRecorder::failed, this, tell);
+    if (m_options.skipHeld) {
+        m_heldChecker = new HeldRowChecker(library, this);
+        m_heldChecker->attach(m_scheduler);
+    }
+}
+
+void BatchRun::start()
+{
+    // What the hand-over reads is set here, in memory; the user's stored options are not read. The queue
+    // takes its own options when the downloads start.
+    SharedOptions &shared = sharedOptions();
+    shared.UseOriginalFileName = m_options.namesFromLinks;
+    shared.DefaultSaveFolder = m_options.outFolder;
+    shared.PromptSavePathOnExtract = false;
+    shared.FileNameTemplate =
+        m_options.nameTemplate.isEmpty() ? QStringLiteral("{标题}") : m_options.nameTemplate;
+
+    if (!m_options.inputFile.isEmpty())
+        return takeLinkList();
+    if (!m_options.resumeFolder.isEmpty())
+        return takeManifest();
+    m_phase = Phase::Loading;
+    m_loadLimit.start();
+    m_page->load(m_options.startPage);
+}
+
+void BatchRun::onLoadingChanged(const QWebEngineLoadingInfo &info)
+{
+    if (m_phase != Phase::Loading || info.status() == QWebEngineLoadingInfo::LoadStartedStatus)
+        return;
+    m_loadLimit.stop();
+    const QString address = m_options.startPage.toString();
+    if (info.errorDomain() == QWebEngineLoadingInfo::HttpStatusCodeDomain && info.errorCode() >= 400)
+        return fail(QStringLiteral("the start page %1 could not be loaded: the server answered HTTP %2")
+                        .arg(address)
+                        .arg(info.errorCode()));
+    if (info.status() != QWebEngineLoadingInfo::LoadSucceededStatus)
+        return fail(
+            QStringLiteral("the start page %1 could not be loaded: %2").arg(address, loadErrorText(info)));
+    takePages();
+}
+
+void BatchRun::takePages()
+{
+    m_phase = Phase::Taking;
+    if (m_options.pages == BatchOptions::Pages::All) {
+        m_walk->start();
+        return;
+    }
+    m_reader->readPage(this, [this](const PageSnapshot &page) {
+        if (m_phase != Phase::Taking)
+            return;
+        if (page.valid) {
+            ++m_pagesTaken;
+            ExtractResultPage(page, m_candidates, sharedOptions().DefaultSaveFolder);
+        }
+        onPagesTaken();
+    });
+}
+
+void BatchRun::takeLinkList()
+{
+    m_phase = Phase::Taking;
+    const LinkImport list = ReadLinkListFile(m_options.inputFile);
+    if (!list.error.isEmpty())
+        return fail(list.error);
+    for (const ImportProblem &problem : list.problems)
+        batchMessage(m_options.inputFile + QStringLiteral(": ") + problem.text());
+    AddImportedLinks(list, m_candidates, sharedOptions().DefaultSaveFolder);
+    batchMessage(QStringLiteral("%1 papers listed in %2").arg(m_candidates.count()).arg(m_options.inputFile));
+    onPagesTaken();
+}
+
+void BatchRun::takeManifest()
+{
+    m_phase = Phase::Taking;
+    const QString path = m_options.resumeFolder + batchmanifest::FileName;
+    QList<batchmanifest::Row> rows;
+    QString error;
+    if (!batchmanifest::read(path, &rows, &error))
+        return fail(QStringLiteral("the manifest %1 could not be read: %2").arg(path, error));
+    // The rows keep the names of the first run: a name is only cleaned, as a title would be.
+    SharedOptions &shared = sharedOptions();
+    shared.UseOriginalFileName = false;
+    shared.FileNameTemplate = QStringLiteral("{标题}");
+    int again = 0;
+    QHash<QString, int> lineOf;
+    for (const batchmanifest::Row &manifestRow : std::as_const(rows)) {
+        // address, name, type, state, size, path, source page, SHA-256, as the first run wrote them
+        const QStringList &fields = manifestRow.fields;
+        const QString where = QStringLiteral("%1: line %2").arg(path).arg(manifestRow.line);
+        if (!IsWebAddress(fields.at(0))) {
+            batchMessage(QStringLiteral("%1: passed over a row whose address is not a web address: %2")
+                             .arg(where, fields.at(0)));
+            continue;
+        }
+        if (lineOf.contains(fields.at(0))) {
+            batchMessage(QStringLiteral("%1: passed over a row whose address is listed on line %2 already")
+                             .arg(where)
+                             .arg(lineOf.value(fields.at(0))));
+            continue;
+        }
+        lineOf.insert(fields.at(0), manifestRow.line);
+        if (m_downloads.addRow(rowFromManifest(fields)) != RowId::None && fields.at(3) != u"Done")
+            ++again;
+    }
+    batchMessage(QStringLiteral("%1 of the %2 rows of %3 are not done; downloading them again")
+                     .arg(again)
+                     .arg(m_downloads.count())
+                     .arg(path));
+    startDownloads();
+}
+
+DownloadRow BatchRun::rowFromManifest(const QStringList &fields) const
+{
+    DownloadRow row;
+    row.key = fields.at(0);
+    row.type = IsSafeFileType(fields.at(2)) ? fields.at(2) : QStringLiteral("pdf");
+    // The same name where it can be had: the scheduler numbers it only if a file took it meanwhile.
+    row.name = DownloadNameFor(row.key, fields.at(1), row.type);
+    row.folder = m_options.outFolder;
+    row.tag = IsWebAddress(fields.at(6)) ? fields.at(6) : QString();
+    if (fields.at(3) == QStringLiteral("Done")) {
+        row.state = RowState::Done;
+        bool known = false;
+        const qint64 size = fields.at(4).toLongLong(&known);
+        row.size = row.downloaded = known ? size : -1;
+        row.percentShown = known && size > 0;
+        // The file the first run wrote for the row is still the row's while it is there as recorded.
+        const QString path = rowFilePath(row);
+        const FileIdentity file = IdentityOf(path);
+        if (known && file.size == size && fields.at(8).isEmpty() &&
+            QFileInfo(fields.at(5)).absoluteFilePath() == QFileInfo(path).absoluteFilePath())
+            row.owned = OwnedFile{path, file};
+    }
+    return row;
+}
+
+void BatchRun::onPagesTaken()
+{
+    if (m_phase != Phase::Taking)
+        return;
+    if (m_candidates.count() == 0 && !m_options.inputFile.isEmpty())
+        batchMessage(QStringLiteral("no papers listed in %1").arg(m_options.inputFile));
+    else if (m_candidates.count() == 0)
+        batchMessage(QStringLiteral("no papers found on %1 (the page holds no paper list)")
+                         .arg(m_options.startPage.toString()));
+    if (m_options.listOnly) {
+        printCandidates();
+        return end(0);
+    }
+    handOver();
+    startDownloads();
+}
+
+void BatchRun::printCandidates()
+{
+    QString text;
+    for (int i = 0; i < m_candidates.count(); ++i) {
+        const CandidateRow &row = m_candidates.row(i);
+        text += tsvField(row.title) + u'\t' + tsvField(row.key) + u'\t' + tsvField(row.tag) + u'\n';
+    }
+    writeStdout(text);
+}
+
+void BatchRun::handOver()
+{
+    for (int i = 0; i < m_candidates.count(); ++i) {
+        const bool handed = HandOverCandidate(m_candidates, i, m_downloads);
+        m_candidates.setStatus(i, handed ? candidatetext::Succeeded : candidatetext::Failed);
+    }
+}
+
+void BatchRun::startDownloads()
+{
+    m_phase = Phase::Downloading;
+    if (m_downloads.count() == 0)
+        return endDownloads(0);
+    batchMessage(
+        QStringLiteral("%1 papers to download into %2").arg(m_downloads.count()).arg(m_options.outFolder));
+    SchedulerOptions &options = m_scheduler->options();
+    options.method = methodFromNumber(m_options.method);
+    options.threadCount = options.method == DownloadMethod::Single ? 1 : m_options.threads;
+    options.threadPosition = options.threadCount - 1;
+    options.intervalSeconds = m_options.intervalSeconds;
+    options.policy = m_options.policy;
+    options.proxy = {!m_options.proxyHost.isEmpty(), m_options.proxyHost, m_options.proxyPort};
+    options.autoStart = false;
+    options.retries = m_options.retries;
+    options.storePolicy = false; // a batch run leaves the user's settings as they were
+    m_progress = new BatchProgress(&m_downloads, stderr, ::isatty(STDERR_FILENO) == 1, this);
+    m_progress->start();
+    m_scheduler->setHousekeeping(true);
+    m_scheduler->start();
+}
+
+void BatchRun::onVerificationNeeded(const QString &, const QUrl &page)
+{
+    if (m_phase != Phase::Downloading)
+        return;
+    const QString address = ShowableText(page.toString());
+    if (m_options.onVerification == BatchOptions::OnVerification::Wait) {
+        batchMessage(
+            QStringLiteral("the site answers papers with a verification page (%1); solve it in a browser: "
+                           "the run tries again every %2 seconds")
+                .arg(address)
+                .arg(VerificationProbeMs / 1000));
+        m_verificationProbe.start();
+        return;
+    }
+    batchMessage(
+        QStringLiteral("the site answers papers with a verification page (%1); stopping, the papers not "
+                       "tried yet are listed as such in the manifest (--on-verification wait waits)")
+            .arg(address));
+    m_verificationStop = true;
+    m_scheduler->StopDownloads();
+    if (!m_scheduler->anyTransferLive() && m_phase == Phase::Downloading)
+        endDownloads(2);
+}
+
+void BatchRun::onQueueFinished()
+{
+    if (m_phase != Phase::Downloading)
+        return;
+    if (m_interruptStatus != 0)
+        return endDownloads(m_interruptStatus);
+    if (m_verificationStop)
+        return endDownloads(2);
+    bool anyFailed = false;
+    for (int i = 0; i < m_downloads.count(); ++i)
+        anyFailed = anyFailed || m_downloads.row(i).state != RowState::Done;
+    endDownloads(anyFailed ? 2 : 0);
+}
+
+void BatchRun::endDownloads(int exitStatus)
+{
+    if (std::exchange(m_ending, true))
+        return;
+    m_scheduler->setHousekeeping(false);
+    if (m_progress)
+        m_progress->stop();
+    // The last files are still being hashed for the library, or the library is busy: the run ends once
+    // they are on record (or given up, and named).
+    if (m_recorder && !m_recorder->isIdle()) {
+        connect(
+            m_recorder, &LibraryRecorder::idle, this, [this, exitStatus] { finishRun(exitStatus); },
+            Qt::SingleShotConnection);
+        m_recorder->finish();
+        return;
+    }
+    finishRun(exitStatus);
+}
+
+void BatchRun::finishRun(int exitStatus)
+{
+    if (m_phase == Phase::Ended)
+        return;
+    if (m_interruptStatus != 0)
+        exitStatus = m_interruptStatus;
+    if (m_seen)
+        m_seen->finish();
+    writeManifestAndTotals(&exitStatus);
+    writeExports(&exitStatus);
+    end(exitStatus);
+}
+
+void BatchRun::writeExports(int *exitStatus)
+{
+    if (m_options.risFile.isEmpty() && m_options.bibtexFile.isEmpty())
+        return;
+    QHash<QString, int> candidateOf;
+    for (int i = 0; i < m_candidates.count(); ++i)
+        candidateOf.insert(m_candidates.row(i).key, i);
+    QList<PaperRecord> records;
+    for (int i = 0; i < m_downloads.count(); ++i) {
+        const DownloadRow &row = m_downloads.row(i);
+        if (row.state != RowState::Done)
+            continue;
+        std::optional<PaperRecord> known = m_library ? m_library->record(row.key) : std::nullopt;
+        if (!known && candidateOf.contains(row.key)) {
+            const CandidateRow &candidate = m_candidates.row(candidateOf.value(row.key));
+            known = PaperRecord{};
+            known->metadata = candidate.metadata();
+            known->sourcePage = candidate.tag;
+        }
+        PaperRecord record = exportRecordFor(row, known);
+        if (!record.held.filePath.isEmpty() && record.held.sha256.isEmpty())
+            record.held.sha256 = FileSha256(record.held.filePath);
+        records.append(record);
+    }
+    const std::pair<QString, ExportFormat> files[] = {{m_options.risFile, ExportFormat::Ris},
+                                                      {m_options.bibtexFile, ExportFormat::BibTeX}};
+    for (const auto &[path, format] : files) {
+        if (path.isEmpty())
+            continue;
+        const QByteArray bytes = exportBytes(format, records);
+        QSaveFile file(path);
+        if (file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.commit()) {
+            batchMessage(QStringLiteral("%1 papers exported to %2").arg(records.size()).arg(path));
+            continue;
+        }
+        batchMessage(QStringLiteral("the export %1 could not be written: %2").arg(path, file.errorString()));
+        if (*exitStatus == 0)
+            *exitStatus = 2;
+    }
+}
+
+void BatchRun::writeManifestAndTotals(int *exitStatus)
+{
+    QString error;
+    const QString path = m_options.outFolder + batchmanifest::FileName;
+    if (!batchmanifest::write(path, m_downloads, &error)) {
+        batchMessage(QStringLiteral("the manifest %1 could not be written: %2").arg(path, error));
+        if (*exitStatus == 0)
+            *exitStatus = 2;
+    }
+    writeStdout(m_downloads.totalsText() + u'\n');
+}
+
+const DownloadListModel &BatchRun::downloads() const
+{
+    return m_downloads;
+}
+
+void BatchRun::interrupt(int signalNumber)
+{
+    const Phase phase = m_phase;
+    if (phase == Phase::Ended)
+        return;
+    batchMessage(QStringLiteral("interrupted; stopping"));
+    const int exitStatus = 128 + signalNumber;
+    if (m_ending) {
+        // Only the library is still waited for: what it does not take now is named, and the run ends.
+        m_interruptStatus = exitStatus;
+        if (m_recorder)
+            m_recorder->hurry();
+        return;
+    }
+    m_loadLimit.stop();
+    if (m_walk)
+        m_walk->stop();
+    if (phase != Phase::Downloading) {
+        if (m_page)
+            m_page->triggerAction(QWebEnginePage::Stop);
+        return end(exitStatus);
+    }
+    // Stopping cancels the transfers: their temporary files go with them. A file already whole is put in
+    // place first; the queue then says it has finished, and the manifest follows.
+    m_interruptStatus = exitStatus;
+    m_scheduler->StopDownloads();
+    if (!m_scheduler->anyTransferLive() && m_phase == Phase::Downloading)
+        endDownloads(exitStatus);
+}
+
+void BatchRun::fail(const QString &message)
+{
+    batchMessage(message);
+    end(1);
+}
+
+void BatchRun::end(int exitStatus)
+{
+    m_phase = Phase::Ended;
+    Q_EMIT finished(exitStatus);
+}

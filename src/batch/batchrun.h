@@ -1,0 +1,96 @@
+#pragma once
+
+#include "batch/batchoptions.h"
+#include "core/queue/downloadlistmodel.h"
+#include "core/search/candidatelistmodel.h"
+
+#include <QObject>
+#include <QTimer>
+#include <memory>
+
+class AddAllWalk;
+class BatchProgress;
+class DownloadScheduler;
+class DownloadSession;
+class HeldRowChecker;
+class LibraryRecorder;
+class PaperLibrary;
+class SeenRecorder;
+class QWebEngineLoadingInfo;
+class QWebEngineProfile;
+class SilentWebPage;
+class WebEngineResultPage;
+
+// One unattended run: loads the start page in a page of the given profile, takes its papers (and
+// those of the pages after it), hands them over to a download list and lets the scheduler fetch them,
+// then writes the manifest and the totals. Ends with finished(exit status). A run from a list of links
+// or from an earlier run's manifest loads no page and needs no profile (it may be nullptr).
+class BatchRun : public QObject
+{
+    Q_OBJECT
+
+public:
+    static constexpr int LoadLimitMs = 30000;
+    static constexpr int VerificationProbeMs = 60000; // how often a waiting run asks again
+
+    BatchRun(const BatchOptions &options, QWebEngineProfile *profile, QObject *parent = nullptr);
+    ~BatchRun() override;
+
+    // The paper library records what the run sees and downloads (and, when asked, which papers are
+    // held already). Given before start(); without it the run remembers nothing.
+    void setLibrary(PaperLibrary *library);
+    void start();
+    // Ctrl-C or a termination request: transfers stop, the manifest records what was done.
+    void interrupt(int signalNumber);
+
+    const CandidateListModel &candidates() const { return m_candidates; }
+    const DownloadListModel &downloads() const;
+
+Q_SIGNALS:
+    void finished(int exitStatus);
+
+private:
+    enum class Phase { Idle, Loading, Taking, Downloading, Ended };
+
+    void onLoadingChanged(const QWebEngineLoadingInfo &info);
+    void takePages();
+    void takeLinkList();
+    void takeManifest();
+    DownloadRow rowFromManifest(const QStringList &fields) const;
+    void onPagesTaken();
+    void printCandidates();
+    void handOver();
+    void startDownloads();
+    void onQueueFinished();
+    void onVerificationNeeded(const QString &host, const QUrl &page);
+    void endDownloads(int exitStatus);
+    void finishRun(int exitStatus);
+    void writeManifestAndTotals(int *exitStatus);
+    void writeExports(int *exitStatus);
+    void fail(const QString &message);
+    void end(int exitStatus);
+
+    BatchOptions m_options;
+    SilentWebPage *m_page;
+    std::unique_ptr<WebEngineResultPage> m_reader;
+    CandidateListModel m_candidates;
+    DownloadSession *m_session;
+    DownloadListModel &m_downloads;
+    DownloadScheduler *m_scheduler;
+    AddAllWalk *m_walk;
+    BatchProgress *m_progress = nullptr;
+    QTimer m_loadLimit;
+    int m_interruptStatus = 0;       // the exit status once an interrupt has stopped the transfers
+    bool m_verificationStop = false; // a verification page ended the run
+    QTimer m_verificationProbe;
+    Phase m_phase = Phase::Idle;
+    int m_pagesTaken = 0;
+    bool m_ending = false; // the end waits for the library to record the last outcomes
+    PaperLibrary *m_library = nullptr;
+    SeenRecorder *m_seen = nullptr;
+    LibraryRecorder *m_recorder = nullptr;
+    HeldRowChecker *m_heldChecker = nullptr;
+};
+
+// A message on stderr, prefixed with the program's name.
+void batchMessage(const QString &text);

@@ -1,0 +1,145 @@
+#include "core/common/csv.h"
+
+namespace csv {
+
+namespace {
+
+bool isFormulaStart(QChar c)
+{
+    return c == u'=' || c == u'+' || c == u'-' || c == u'@' || c == u'\t' || c == u'\r';
+}
+
+// The cell starts with apostrophes (at least `least` of them) and then a formula character.
+bool startsWithApostrophesThenFormula(const QString &cell, qsizetype least)
+{
+    qsizetype i = 0;
+    while (i < cell.size() && cell.at(i) == u'\'')
+        ++i;
+    return i >= least && i < cell.size() && isFormulaStart(cell.at(i));
+}
+
+bool needsQuotes(const QString &cell)
+{
+    return cell.contains(u',') || cell.contains(u'"') || cell.contains(u'\n') || cell.contains(u'\r') ||
+           (!cell.isEmpty() && (cell.front().isSpace() || cell.back().isSpace()));
+}
+
+bool isLineEnd(QChar c)
+{
+    return c == u'\n' || c == u'\r';
+}
+
+} // namespace
+
+QString neutralised(const QString &cell)
+{
+    return startsWithApostrophesThenFormula(cell, 0) ? u'\'' + cell : cell;
+}
+
+QString restored(const QString &cell)
+{
+    return startsWithApostrophesThenFormula(cell, 1) ? cell.mid(1) : cell;
+}
+
+QString field(const QString &cell, Quoting quoting)
+{
+    const QString value = neutralised(cell);
+    if (quoting == Quoting::AsNeeded && !needsQuotes(value))
+        return value;
+    QString escaped = value;
+    escaped.replace(QStringLiteral("\""), QStringLiteral("\"\""));
+    return u'"' + escaped + u'"';
+}
+
+QString line(const QStringList &cells, Quoting quoting)
+{
+    QStringList written;
+    written.reserve(cells.size());
+    for (const QString &cell : cells)
+        written.append(field(cell, quoting));
+    return written.join(u',') + QStringLiteral("\r\n");
+}
+
+QString ParseError::text() const
+{
+    switch (kind) {
+    case Kind::None:
+        break;
+    case Kind::QuoteInsideCell:
+        return QStringLiteral("line %1: a quote in the middle of a cell that is not quoted").arg(line);
+    case Kind::TextAfterQuote:
+        return QStringLiteral("line %1: text after the closing quote of a cell").arg(line);
+    case Kind::UnclosedQuote:
+        return QStringLiteral("line %1: a quoted cell that is never closed").arg(line);
+    }
+    return QString();
+}
+
+QList<Record> parse(const QString &text, ParseError *error)
+{
+    *error = ParseError{};
+    QList<Record> records;
+    Record record{1, {}};
+    QString cell;
+    int lineNumber = 1;
+    bool lineEmpty = true; // nothing read since the record began
+    const qsizetype n = text.size();
+    const auto fail = [&](ParseError::Kind kind, int where) {
+        *error = ParseError{kind, where};
+        return QList<Record>();
+    };
+    for (qsizetype i = 0; i < n; ++i) {
+        const QChar c = text.at(i);
+        if (isLineEnd(c)) {
+            if (c == u'\r' && i + 1 < n && text.at(i + 1) == u'\n')
+                ++i;
+            if (!lineEmpty) {
+                record.cells.append(std::exchange(cell, QString()));
+                records.append(std::exchange(record, Record{}));
+            }
+            ++lineNumber;
+            record.line = lineNumber;
+            lineEmpty = true;
+            continue;
+        }
+        lineEmpty = false;
+        if (c == u',') {
+            record.cells.append(std::exchange(cell, QString()));
+            continue;
+        }
+        if (c != u'"') {
+            cell += c;
+            continue;
+        }
+        if (!cell.isEmpty())
+            return fail(ParseError::Kind::QuoteInsideCell, lineNumber);
+        // A quoted cell: up to the quote that is not doubled, line breaks and all.
+        const int opened = lineNumber;
+        bool closed = false;
+        for (++i; i < n; ++i) {
+            const QChar q = text.at(i);
+            if (q == u'"' && i + 1 < n && text.at(i + 1) == u'"') {
+                cell += u'"';
+                ++i;
+            } else if (q == u'"') {
+                closed = true;
+                break;
+            } else {
+                if (q == u'\n' || (q == u'\r' && !(i + 1 < n && text.at(i + 1) == u'\n')))
+                    ++lineNumber;
+                cell += q;
+            }
+        }
+        if (!closed)
+            return fail(ParseError::Kind::UnclosedQuote, opened);
+        if (i + 1 < n && text.at(i + 1) != u',' && !isLineEnd(text.at(i + 1)))
+            return fail(ParseError::Kind::TextAfterQuote, lineNumber);
+    }
+    if (!lineEmpty) {
+        record.cells.append(cell);
+        records.append(record);
+    }
+    return records;
+}
+
+} // namespace csv

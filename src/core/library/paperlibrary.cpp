@@ -1,0 +1,674 @@
+#include "core/library/paperlibrary.h"
+
+#include "core/common/safetext.h"
+
+#include <QAtomicInteger>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QStandardPaths>
+#include <QThread>
+#include <QVariant>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+// SQLite's primary result codes that matter here.
+constexpr int SqliteBusy = 5;
+constexpr int SqliteLocked = 6;
+constexpr int SqliteReadOnly = 8;
+constexpr int SqliteCantOpen = 14;
+constexpr int SqliteCorrupt = 11;
+constexpr int SqliteNotADatabase = 26;
+
+const QString kBusyText = QStringLiteral(
+    "文献资料库正被另一个正在运行的本程序使用，等待 %1 秒后仍未空闲，这次操作没有完成。请稍后再试。");
+const QString kDamagedText =
+    QStringLiteral("文献资料库文件已损坏（%1）。下次启动程序时会把它改名保存并新建资料库。");
+const QString kSetAsideText =
+    QStringLiteral("文献资料库文件已损坏，已改名保存为“%1”，并新建了一个空的资料库。");
+const QString kNewerText = QStringLiteral("文献资料库“%1”由较新版本的本程序建立，这个版本不能使用它。");
+const QString kOpenFailedText = QStringLiteral("无法打开文献资料库“%1”：%2");
+const QString kFailedText = QStringLiteral("文献资料库“%1”读写出错：%2");
+const QString kNotOpenText = QStringLiteral("文献资料库“%1”没有打开。");
+const QString kReadOnlyText =
+    QStringLiteral("文献资料库不能写入：“%1”是只读的。把它改为可写后，程序会再次写入资料库。");
+const QString kNotAFileText = QStringLiteral("文献资料库“%1”不是普通文件，不能使用。");
+
+// Between two tries of a write that SQLite refused at once as busy.
+constexpr int BusyRetryPauseMs = 20;
+
+// Each step brings the schema from the version before it to its own number. Steps are never changed
+// once released: a file made by any earlier version runs the steps after its own.
+const QList<QStringList> kMigrations = {
+    // 1: the papers
+    {QStringLiteral("CREATE TABLE papers ("
+                    " address TEXT PRIMARY KEY NOT NULL,"
+                    " title TEXT NOT NULL DEFAULT '',"
+                    " cells TEXT NOT NULL DEFAULT '[]',"
+                    " source_page TEXT NOT NULL DEFAULT '',"
+                    " seen_at INTEGER,"
+                    " file_path TEXT,"
+                    " file_size INTEGER,"
+                    " sha256 TEXT,"
+                    " downloaded_at INTEGER,"
+                    " outcome INTEGER NOT NULL DEFAULT 0,"
+                    " reason TEXT NOT NULL DEFAULT '',"
+                    " attempted_at INTEGER)")},
+    // 2: the download queue; downloaded papers found without a scan
+    {QStringLiteral("CREATE TABLE queue ("
+                    " position INTEGER PRIMARY KEY,"
+                    " address TEXT NOT NULL,"
+                    " name TEXT NOT NULL DEFAULT '',"
+                    " type TEXT NOT NULL DEFAULT '',"
+                    " folder TEXT NOT NULL DEFAULT '',"
+                    " tag TEXT NOT NULL DEFAULT '',"
+                    " state INTEGER NOT NULL DEFAULT 1,"
+                    " total_bytes INTEGER NOT NULL DEFAULT -1,"
+                    " received_bytes INTEGER NOT NULL DEFAULT 0,"
+                    " note TEXT NOT NULL DEFAULT '')"),
+     QStringLiteral("CREATE INDEX papers_downloaded ON papers (downloaded_at) WHERE file_path IS NOT NULL")},
+    // 3: which file a queued row wrote itself, and the name and folder it was handed over with; papers
+    // found by their file
+    {QStringLiteral("ALTER TABLE queue ADD COLUMN given_name TEXT NOT NULL DEFAULT ''"),
+     QStringLiteral("ALTER TABLE queue ADD COLUMN given_folder TEXT NOT NULL DEFAULT ''"),
+     QStringLiteral("ALTER TABLE queue ADD COLUMN file_path TEXT NOT NULL DEFAULT ''"),
+     QStringLiteral("ALTER TABLE queue ADD COLUMN file_device INTEGER NOT NULL DEFAULT 0"),
+     QStringLiteral("ALTER TABLE queue ADD COLUMN file_inode INTEGER NOT NULL DEFAULT 0"),
+     QStringLiteral("ALTER TABLE queue ADD COLUMN file_size INTEGER NOT NULL DEFAULT -1"),
+     QStringLiteral("ALTER TABLE queue ADD COLUMN file_modified INTEGER NOT NULL DEFAULT 0"),
+     QStringLiteral("CREATE INDEX papers_file ON papers (file_path) WHERE file_path IS NOT NULL")},
+};
+
+const QString kRecordColumns =
+    QStringLiteral("address, title, cells, source_page, seen_at, file_path, file_size, "
+                   "sha256, downloaded_at, outcome, reason, attempted_at");
+
+int sqliteCode(const QSqlError &error)
+{
+    bool ok = false;
+    const int code = error.nativeErrorCode().toInt(&ok);
+    return ok ? (code & 0xff) : -1;
+}
+
+QVariant timeValue(const QDateTime &time)
+{
+    return time.isValid() ? QVariant(time.toMSecsSinceEpoch()) : QVariant(QMetaType(QMetaType::LongLong));
+}
+
+QDateTime timeFrom(const QVariant &value)
+{
+    return value.isNull() ? QDateTime() : QDateTime::fromMSecsSinceEpoch(value.toLongLong(), Qt::UTC);
+}
+
+QVariant textOrNull(const QString &text)
+{
+    return text.isNull() ? QVariant(QMetaType(QMetaType::QString)) : QVariant(text);
+}
+
+// Text columns are NOT NULL: a null QString would bind as NULL.
+QString nonNull(const QString &text)
+{
+    return text.isNull() ? QStringLiteral("") : text;
+}
+
+QString uniqueConnectionName()
+{
+    static QAtomicInteger<quint64> counter;
+    return QStringLiteral("fn-paper-library-%1").arg(++counter);
+}
+
+bool isWritable(const QString &path)
+{
+    return ::access(QFile::encodeName(path).constData(), W_OK) == 0;
+}
+
+QString freeSetAsidePath(const QString &path)
+{
+    const QString stamp = QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
+    QString candidate = path + QStringLiteral(".damaged-") + stamp;
+    for (int n = 2; QFileInfo::exists(candidate); ++n)
+        candidate = path + QStringLiteral(".damaged-%1-%2").arg(stamp).arg(n);
+    return candidate;
+}
+
+} // namespace
+
+QString DefaultPaperLibraryPath()
+{
+    return QStandardPaths::writableLocation(QStandardPaths::AppDataLocation) +
+           QStringLiteral("/PaperLibrary.db");
+}
+
+PaperLibrary::PaperLibrary(QString path) : m_path(std::move(path)) {}
+
+PaperLibrary::~PaperLibrary()
+{
+    close();
+}
+
+bool PaperLibrary::isOpen() const
+{
+    return !m_connection.isEmpty() && QSqlDatabase::database(m_connection, false).isOpen();
+}
+
+void PaperLibrary::close()
+{
+    if (m_connection.isEmpty())
+        return;
+    {
+        QSqlDatabase db = QSqlDatabase::database(m_connection, false);
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(m_connection);
+    m_connection.clear();
+}
+
+PaperLibrary::OpenResult PaperLibrary::open()
+{
+    close();
+    QElapsedTimer waited;
+    waited.start();
+    OpenResult result = openConnection();
+    // Another program making the file at the same moment: its first write is waited for.
+    while (!result.ok && m_lastFailure == Failure::Busy && waited.elapsed() < m_busyTimeoutMs) {
+        QThread::msleep(BusyRetryPauseMs);
+        result = openConnection();
+    }
+    if (result.ok || m_lastFailure != Failure::Damaged)
+        return result;
+    if (!setAsideDamagedFile(&result))
+        return result;
+    const QString setAsideMessage = result.message;
+    const QString setAsidePath = result.setAsidePath;
+    result = openConnection();
+    result.setAsidePath = setAsidePath;
+    result.message = result.ok ? setAsideMessage : setAsideMessage + u'\n' + result.message;
+    return result;
+}
+
+PaperLibrary::OpenResult PaperLibrary::openConnection()
+{
+    m_lastError.clear();
+    m_lastFailure = Failure::None;
+    QDir().mkpath(QFileInfo(m_path).absolutePath());
+    // A pipe or a device at the library's name would block the program for ever.
+    struct stat info = {};
+    if (::stat(QFile::encodeName(m_path).constData(), &info) == 0 && !S_ISREG(info.st_mode)) {
+        failText(kNotAFileText.arg(m_path), Failure::Other);
+        return {false, m_lastError, {}};
+    }
+    repairJournalModes();
+    m_connection = uniqueConnectionName();
+    const bool ready = [this] {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), m_connection);
+        db.setDatabaseName(m_path);
+        db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(m_busyTimeoutMs));
+        if (!db.open())
+            return failText(kOpenFailedText.arg(m_path, db.lastError().text()), Failure::Other);
+        // The first statement reads the file: one that is not a database fails here. A file of a newer
+        // version is left exactly as it is. quick_check finds damaged pages before a write could spread
+        // the damage.
+        QSqlQuery q(db);
+        if (!q.exec(QStringLiteral("PRAGMA user_version")) || !q.next())
+            return fail(q);
+        if (q.value(0).toInt() > SchemaVersion)
+            return failText(kNewerText.arg(m_path), Failure::Other);
+        if (!q.exec(QStringLiteral("PRAGMA journal_mode=WAL")) ||
+            !q.exec(QStringLiteral("PRAGMA synchronous=NORMAL")) ||
+            !q.exec(QStringLiteral("PRAGMA quick_check(1)")) || !q.next())
+            return fail(q);
+        const QString check = q.value(0).toString();
+        if (check != QStringLiteral("ok"))
+            return failText(kDamagedText.arg(check), Failure::Damaged);
+        return true;
+    }();
+    if (!ready || !migrate()) {
+        close();
+        return {false, m_lastError, {}};
+    }
+    return {true, {}, {}};
+}
+
+bool PaperLibrary::migrate()
+{
+    QSqlQuery q(QSqlDatabase::database(m_connection, false));
+    if (!q.exec(QStringLiteral("PRAGMA user_version")) || !q.next())
+        return fail(q);
+    int version = q.value(0).toInt();
+    // A statement left open keeps a read going, and SQLite will not wait for the write lock of a
+    // connection that reads: it would answer busy at once.
+    q.finish();
+    if (version > SchemaVersion)
+        return failText(kNewerText.arg(m_path), Failure::Other);
+    while (version < SchemaVersion) {
+        const auto step = [this, &version](QSqlDatabase &db) {
+            QSqlQuery q(db);
+            // Another instance may have migrated the file while this one waited for the write lock.
+            if (!q.exec(QStringLiteral("PRAGMA user_version")) || !q.next())
+                return fail(q);
+            version = q.value(0).toInt();
+            q.finish();
+            if (version >= SchemaVersion)
+                return true;
+            for (const QString &statement : kMigrations.at(version)) {
+                if (!q.exec(statement))
+                    return fail(q);
+            }
+            ++version;
+            return q.exec(QStringLiteral("PRAGMA user_version = %1").arg(version)) || fail(q);
+        };
+        // Opening is under way: a read-only file is not opened again from here.
+        const bool stepped = writeTransaction(step, false);
+        if (!stepped)
+            return false;
+    }
+    return true;
+}
+
+bool PaperLibrary::setAsideDamagedFile(OpenResult *result)
+{
+    close();
+    const QString target = freeSetAsidePath(m_path);
+    if (!QFile::rename(m_path, target)) {
+        result->message = kOpenFailedText.arg(m_path, m_lastError);
+        return false;
+    }
+    // The journal files belong to the damaged file and go with it, so the new file does not read them.
+    for (const QString &suffix : {QStringLiteral("-wal"), QStringLiteral("-shm")}) {
+        if (QFileInfo::exists(m_path + suffix))
+            QFile::rename(m_path + suffix, target + suffix);
+    }
+    result->setAsidePath = target;
+    result->message = kSetAsideText.arg(target);
+    return true;
+}
+
+bool PaperLibrary::beginWrite()
+{
+    QSqlQuery q(QSqlDatabase::database(m_connection, false));
+    // IMMEDIATE takes the write lock now, so a second instance waits here rather than failing half-way.
+    return q.exec(QStringLiteral("BEGIN IMMEDIATE")) || fail(q);
+}
+
+bool PaperLibrary::commit()
+{
+    QSqlQuery q(QSqlDatabase::database(m_connection, false));
+    if (q.exec(QStringLiteral("COMMIT")))
+        return true;
+    fail(q);
+    rollback();
+    return false;
+}
+
+void PaperLibrary::rollback()
+{
+    QSqlQuery q(QSqlDatabase::database(m_connection, false));
+    q.exec(QStringLiteral("ROLLBACK"));
+}
+
+bool PaperLibrary::fail(const QSqlQuery &query)
+{
+    const QSqlError error = query.lastError();
+    switch (sqliteCode(error)) {
+    case SqliteBusy:
+    case SqliteLocked:
+        return failText(kBusyText.arg(m_busyTimeoutMs / 1000.0, 0, 'g', 3), Failure::Busy);
+    case SqliteCorrupt:
+    case SqliteNotADatabase:
+        return failText(kDamagedText.arg(error.databaseText()), Failure::Damaged);
+    case SqliteReadOnly:
+        return failText(kReadOnlyText.arg(unwritableFile().isEmpty() ? m_path : unwritableFile()),
+                        Failure::ReadOnly);
+    case SqliteCantOpen:
+        if (!unwritableFile().isEmpty())
+            return failText(kReadOnlyText.arg(unwritableFile()), Failure::ReadOnly);
+        break;
+    default:
+        break;
+    }
+    return failText((isOpen() ? kFailedText : kOpenFailedText).arg(m_path, error.text()), Failure::Other);
+}
+
+bool PaperLibrary::writeTransaction(const std::function<bool(QSqlDatabase &)> &statements, bool mayReopen)
+{
+    if (!isOpen())
+        return failText(kNotOpenText.arg(m_path), Failure::Other);
+    QElapsedTimer waited;
+    waited.start();
+    for (;;) {
+        m_lastError.clear();
+        m_lastFailure = Failure::None;
+        QSqlDatabase db = QSqlDatabase::database(m_connection, false);
+        if (beginWrite()) {
+            if (statements(db) && commit())
+                return true;
+            rollback();
+        }
+        // The files were made writable since the connection was opened read-only.
+        if (m_lastFailure == Failure::ReadOnly && mayReopen) {
+            mayReopen = false;
+            if (reopenWritable())
+                continue;
+            return false;
+        }
+        // SQLite answers busy at once, without waiting, where waiting could deadlock two writers; the
+        // whole transaction is tried again then, for as long as a write is meant to wait.
+        if (m_lastFailure != Failure::Busy || waited.elapsed() >= m_busyTimeoutMs)
+            return false;
+        QThread::msleep(BusyRetryPauseMs);
+    }
+}
+
+QString PaperLibrary::unwritableFile() const
+{
+    if (QFileInfo::exists(m_path) && !isWritable(m_path))
+        return m_path;
+    bool journalMissing = false;
+    for (const QString &suffix : {QStringLiteral("-wal"), QStringLiteral("-shm")}) {
+        const QString journal = m_path + suffix;
+        if (!QFileInfo::exists(journal))
+            journalMissing = true;
+        else if (!isWritable(journal))
+            return journal;
+    }
+    const QString folder = QFileInfo(m_path).absolutePath();
+    return journalMissing && !isWritable(folder) ? folder : QString();
+}
+
+void PaperLibrary::repairJournalModes() const
+{
+    // SQLite gives the -wal and -shm files the database file's permissions when it makes them. Made
+    // while the database was read-only, they would keep it unwritable after the user made the database
+    // itself writable again; they get its permissions back then (only this user's own files).
+    struct stat database = {};
+    const QByteArray path = QFile::encodeName(m_path);
+    if (::stat(path.constData(), &database) != 0 || !isWritable(m_path))
+        return;
+    for (const char *suffix : {"-wal", "-shm"}) {
+        const QByteArray journal = path + suffix;
+        struct stat info = {};
+        if (::lstat(journal.constData(), &info) == 0 && S_ISREG(info.st_mode) && info.st_uid == ::geteuid() &&
+            ::access(journal.constData(), W_OK) != 0)
+            ::chmod(journal.constData(), (database.st_mode | info.st_mode) & 0666);
+    }
+}
+
+bool PaperLibrary::reopenWritable()
+{
+    repairJournalModes();
+    if (!unwritableFile().isEmpty())
+        return false;
+    const QString readOnly = m_lastError;
+    close();
+    if (openConnection().ok)
+        return true;
+    m_lastError = readOnly + u'\n' + m_lastError;
+    return false;
+}
+
+bool PaperLibrary::failText(const QString &text, Failure kind)
+{
+    m_lastError = text;
+    m_lastFailure = kind;
+    return false;
+}
+
+bool PaperLibrary::recordSeen(const QList<SeenPaper> &papers)
+{
+    const qint64 now = QDateTime::currentMSecsSinceEpoch();
+    return writeTransaction([this, &papers, now](QSqlDatabase &db) {
+        QSqlQuery q(db);
+        q.prepare(QStringLiteral(
+            "INSERT INTO papers (address, title, cells, source_page, seen_at) VALUES (?, ?, ?, ?, ?)"
+            " ON CONFLICT (address) DO UPDATE SET"
+            " title = CASE WHEN excluded.title <> '' THEN excluded.title ELSE title END,"
+            " cells = CASE WHEN excluded.cells <> '[]' THEN excluded.cells ELSE cells END,"
+            " source_page = CASE WHEN excluded.source_page <> '' THEN excluded.source_page ELSE source_page "
+            "END,"
+            " seen_at = excluded.seen_at"));
+        for (const SeenPaper &p : papers) {
+            if (p.address.isEmpty())
+                continue;
+            q.addBindValue(WithoutCredentials(p.address));
+            q.addBindValue(nonNull(p.metadata.title));
+            q.addBindValue(CellsToJson(p.metadata.cells));
+            q.addBindValue(nonNull(WithoutCredentials(p.sourcePage)));
+            q.addBindValue(now);
+            if (!q.exec())
+                return fail(q);
+        }
+        return true;
+    });
+}
+
+bool PaperLibrary::recordDownload(const DownloadResult &result)
+{
+    return recordDownloads({result});
+}
+
+bool PaperLibrary::recordDownloads(const QList<DownloadResult> &results)
+{
+    return writeTransaction([this, &results](QSqlDatabase &db) {
+        QSqlQuery done(db);
+        done.prepare(QStringLiteral(
+            "INSERT INTO papers (address, title, file_path, file_size, sha256, downloaded_at, outcome, "
+            "reason,"
+            " attempted_at) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?)"
+            " ON CONFLICT (address) DO UPDATE SET"
+            " title = CASE WHEN title = '' THEN excluded.title ELSE title END,"
+            " file_path = excluded.file_path, file_size = excluded.file_size, sha256 = excluded.sha256,"
+            " downloaded_at = excluded.downloaded_at, outcome = excluded.outcome, reason = excluded.reason,"
+            " attempted_at = excluded.attempted_at"));
+        // A failure, or an end without a file, is an attempt: the file of an earlier download stays on
+        // record.
+        QSqlQuery attempt(db);
+        attempt.prepare(QStringLiteral(
+            "INSERT INTO papers (address, title, outcome, reason, attempted_at) VALUES (?, ?, ?, ?, ?)"
+            " ON CONFLICT (address) DO UPDATE SET"
+            " title = CASE WHEN title = '' THEN excluded.title ELSE title END,"
+            " outcome = excluded.outcome, reason = excluded.reason, attempted_at = excluded.attempted_at"));
+        for (const DownloadResult &r : results) {
+            if (r.address.isEmpty())
+                continue;
+            const QDateTime when = r.finishedAt.isValid() ? r.finishedAt : QDateTime::currentDateTimeUtc();
+            const bool succeeded = r.outcome == DownloadOutcome::Done && !r.filePath.isEmpty();
+            QSqlQuery &q = succeeded ? done : attempt;
+            q.addBindValue(WithoutCredentials(r.address));
+            q.addBindValue(nonNull(r.title));
+            if (succeeded) {
+                q.addBindValue(r.filePath);
+                q.addBindValue(r.size);
+                q.addBindValue(textOrNull(r.sha256.toLower()));
+                q.addBindValue(timeValue(when));
+            }
+            q.addBindValue(static_cast<int>(r.outcome));
+            q.addBindValue(nonNull(WithoutCredentials(r.reason)));
+            q.addBindValue(timeValue(when));
+            if (!q.exec())
+                return fail(q);
+        }
+        return true;
+    });
+}
+
+std::optional<HeldFile> PaperLibrary::heldFile(const QString &address)
+{
+    if (!isOpen())
+        return std::nullopt;
+    QSqlQuery q(QSqlDatabase::database(m_connection, false));
+    q.setForwardOnly(true);
+    q.prepare(QStringLiteral("SELECT file_path, file_size, sha256, downloaded_at FROM papers"
+                             " WHERE address = ? AND file_path IS NOT NULL"));
+    q.addBindValue(WithoutCredentials(address));
+    if (!q.exec()) {
+        fail(q);
+        return std::nullopt;
+    }
+    if (!q.next())
+        return std::nullopt;
+    return HeldFile{address, q.value(0).toString(), q.value(1).toLongLong(), q.value(2).toString(),
+                    timeFrom(q.value(3))};
+}
+
+QList<HeldFile> PaperLibrary::heldFilesAt(const QString &filePath)
+{
+    QList<HeldFile> held;
+    if (!isOpen() || filePath.isEmpty())
+        return held;
+    QSqlQuery q(QSqlDatabase::database(m_connection, false));
+    q.setForwardOnly(true);
+    q.prepare(
+        QStringLiteral("SELECT address, file_size, sha256, downloaded_at FROM papers WHERE file_path = ?"));
+    q.addBindValue(filePath);
+    if (!q.exec()) {
+        fail(q);
+        return held;
+    }
+    while (q.next())
+        held.append(HeldFile{q.value(0).toString(), filePath, q.value(1).toLongLong(), q.value(2).toString(),
+                             timeFrom(q.value(3))});
+    return held;
+}
+
+PaperRecord PaperLibrary::recordFrom(const QSqlQuery &q) const
+{
+    PaperRecord r;
+    r.address = q.value(0).toString();
+    r.metadata.title = q.value(1).toString();
+    r.metadata.cells = CellsFromJson(q.value(2).toString());
+    r.sourcePage = q.value(3).toString();
+    r.seenAt = timeFrom(q.value(4));
+    if (!q.value(5).isNull())
+        r.held = HeldFile{r.address, q.value(5).toString(), q.value(6).toLongLong(), q.value(7).toString(),
+                          timeFrom(q.value(8))};
+    r.lastOutcome = static_cast<DownloadOutcome>(q.value(9).toInt());
+    r.lastReason = q.value(10).toString();
+    r.lastAttemptAt = timeFrom(q.value(11));
+    return r;
+}
+
+std::optional<PaperRecord> PaperLibrary::record(const QString &address)
+{
+    const QList<PaperRecord> found = records({address});
+    if (found.isEmpty())
+        return std::nullopt;
+    return found.first();
+}
+
+QList<PaperRecord> PaperLibrary::records(const QStringList &addresses)
+{
+    QList<PaperRecord> out;
+    if (!isOpen())
+        return out;
+    QSqlQuery q(QSqlDatabase::database(m_connection, false));
+    q.setForwardOnly(true);
+    q.prepare(QStringLiteral("SELECT %1 FROM papers WHERE address = ?").arg(kRecordColumns));
+    for (const QString &address : addresses) {
+        q.addBindValue(WithoutCredentials(address));
+        if (!q.exec()) {
+            fail(q);
+            return out;
+        }
+        if (q.next())
+            out.append(recordFrom(q));
+    }
+    return out;
+}
+
+QList<PaperRecord> PaperLibrary::downloadedRecords()
+{
+    QList<PaperRecord> out;
+    if (!isOpen())
+        return out;
+    QSqlQuery q(QSqlDatabase::database(m_connection, false));
+    q.setForwardOnly(true);
+    if (!q.exec(QStringLiteral(
+                    "SELECT %1 FROM papers WHERE file_path IS NOT NULL ORDER BY downloaded_at, address")
+                    .arg(kRecordColumns))) {
+        fail(q);
+        return out;
+    }
+    while (q.next())
+        out.append(recordFrom(q));
+    return out;
+}
+
+qint64 PaperLibrary::paperCount()
+{
+    if (!isOpen())
+        return -1;
+    QSqlQuery q(QSqlDatabase::database(m_connection, false));
+    if (!q.exec(QStringLiteral("SELECT count(*) FROM papers")) || !q.next()) {
+        fail(q);
+        return -1;
+    }
+    return q.value(0).toLongLong();
+}
+
+bool PaperLibrary::saveQueue(const QList<QueueRow> &rows)
+{
+    return writeTransaction([this, &rows](QSqlDatabase &db) {
+        QSqlQuery q(db);
+        if (!q.exec(QStringLiteral("DELETE FROM queue")))
+            return fail(q);
+        q.prepare(QStringLiteral(
+            "INSERT INTO queue (position, address, name, type, folder, tag, state, total_bytes, "
+            "received_bytes,"
+            " note, given_name, given_folder, file_path, file_device, file_inode, file_size, file_modified)"
+            " VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"));
+        for (qsizetype i = 0; i < rows.size(); ++i) {
+            const QueueRow &r = rows.at(i);
+            q.addBindValue(i);
+            q.addBindValue(nonNull(WithoutCredentials(r.address)));
+            q.addBindValue(nonNull(r.name));
+            q.addBindValue(nonNull(r.type));
+            q.addBindValue(nonNull(r.folder));
+            q.addBindValue(nonNull(WithoutCredentials(r.tag)));
+            q.addBindValue(r.state);
+            q.addBindValue(r.totalBytes);
+            q.addBindValue(r.receivedBytes);
+            q.addBindValue(nonNull(r.note));
+            q.addBindValue(nonNull(r.givenName));
+            q.addBindValue(nonNull(r.givenFolder));
+            q.addBindValue(nonNull(r.filePath));
+            q.addBindValue(r.fileDevice);
+            q.addBindValue(r.fileInode);
+            q.addBindValue(r.fileSize);
+            q.addBindValue(r.fileModifiedNs);
+            if (!q.exec())
+                return fail(q);
+        }
+        return true;
+    });
+}
+
+QList<QueueRow> PaperLibrary::loadQueue()
+{
+    QList<QueueRow> rows;
+    if (!isOpen())
+        return rows;
+    QSqlQuery q(QSqlDatabase::database(m_connection, false));
+    q.setForwardOnly(true);
+    if (!q.exec(QStringLiteral(
+            "SELECT address, name, type, folder, tag, state, total_bytes, received_bytes, note, given_name,"
+            " given_folder, file_path, file_device, file_inode, file_size, file_modified FROM queue"
+            " ORDER BY position"))) {
+        fail(q);
+        return rows;
+    }
+    while (q.next()) {
+        rows.append(QueueRow{q.value(0).toString(), q.value(1).toString(), q.value(2).toString(),
+                             q.value(3).toString(), q.value(4).toString(), q.value(5).toInt(),
+                             q.value(6).toLongLong(), q.value(7).toLongLong(), q.value(8).toString(),
+                             q.value(9).toString(), q.value(10).toString(), q.value(11).toString(),
+                             q.value(12).toLongLong(), q.value(13).toLongLong(), q.value(14).toLongLong(),
+                             q.value(15).toLongLong()});
+    }
+    return rows;
+}

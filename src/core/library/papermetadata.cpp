@@ -1,0 +1,128 @@
+#include "core/library/papermetadata.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QRegularExpression>
+
+namespace {
+
+QString headerKey(const QString &header)
+{
+    QString key = header.simplified().toLower();
+    key.remove(u' ');
+    while (key.endsWith(u':') || key.endsWith(u'：'))
+        key.chop(1);
+    return key;
+}
+
+// The first cell whose header is one of the names (already in headerKey form).
+QString cellNamed(const PaperCells &cells, std::initializer_list<const char16_t *> names)
+{
+    for (const PaperCell &c : cells) {
+        const QString key = headerKey(c.header);
+        for (const char16_t *name : names) {
+            if (key == QStringView(name))
+                return c.text;
+        }
+    }
+    return {};
+}
+
+bool isSpaceLike(QChar c)
+{
+    return c.isSpace() || c.category() == QChar::Other_Control || c.category() == QChar::Other_Format ||
+           c == QChar::LineSeparator || c == QChar::ParagraphSeparator;
+}
+
+} // namespace
+
+QString PaperMetadata::cell(const QString &header) const
+{
+    const QString wanted = headerKey(header);
+    for (const PaperCell &c : cells) {
+        if (headerKey(c.header) == wanted)
+            return c.text;
+    }
+    return {};
+}
+
+QString PaperMetadata::authors() const
+{
+    return cellNamed(cells, {u"作者", u"著者", u"作者名", u"责任者", u"author", u"authors", u"creator"});
+}
+
+QStringList PaperMetadata::authorList() const
+{
+    static const QRegularExpression separators(QStringLiteral("[;；、，]"));
+    QStringList names;
+    for (const QString &part : authors().split(separators)) {
+        const QString name = part.trimmed();
+        if (!name.isEmpty())
+            names.append(name);
+    }
+    return names;
+}
+
+QString PaperMetadata::year() const
+{
+    static const QRegularExpression fourDigits(QStringLiteral("(?<!\\d)(1[5-9]\\d\\d|2\\d\\d\\d)(?!\\d)"));
+    const QString text = cellNamed(cells, {u"年份", u"年", u"年度", u"出版年", u"发表年份", u"发表时间",
+                                           u"出版时间", u"时间", u"日期", u"year", u"date", u"published"});
+    const QRegularExpressionMatch m = fourDigits.match(text);
+    return m.hasMatch() ? m.captured(1) : QString();
+}
+
+QString PaperMetadata::source() const
+{
+    return cellNamed(cells, {u"来源", u"刊名", u"期刊", u"出处", u"出版物", u"文献来源", u"source",
+                             u"journal", u"publication"});
+}
+
+QString PaperMetadata::englishTitle() const
+{
+    return cellNamed(cells, {u"title", u"英文题名", u"英文标题", u"英文篇名", u"englishtitle"});
+}
+
+QString TidyCellText(const QString &text, int maxLength)
+{
+    QString out;
+    out.reserve(std::min<qsizetype>(text.size(), maxLength));
+    bool pendingSpace = false;
+    for (QChar c : text) {
+        if (isSpaceLike(c)) {
+            pendingSpace = !out.isEmpty();
+            continue;
+        }
+        if (pendingSpace) {
+            out += u' ';
+            pendingSpace = false;
+        }
+        out += c;
+        if (out.size() >= maxLength)
+            break;
+    }
+    // A surrogate pair cut in half by the limit would not survive a round trip through UTF-8.
+    if (!out.isEmpty() && out.back().isHighSurrogate())
+        out.chop(1);
+    return out;
+}
+
+QString CellsToJson(const PaperCells &cells)
+{
+    QJsonArray array;
+    for (const PaperCell &c : cells)
+        array.append(QJsonArray{c.header, c.text});
+    return QString::fromUtf8(QJsonDocument(array).toJson(QJsonDocument::Compact));
+}
+
+PaperCells CellsFromJson(const QString &json)
+{
+    PaperCells cells;
+    const QJsonDocument doc = QJsonDocument::fromJson(json.toUtf8());
+    for (const QJsonValue &v : doc.array()) {
+        const QJsonArray pair = v.toArray();
+        if (pair.size() == 2)
+            cells.append(PaperCell{pair.at(0).toString(), pair.at(1).toString()});
+    }
+    return cells;
+}

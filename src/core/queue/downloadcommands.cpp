@@ -1,0 +1,389 @@
+#include "core/queue/downloadcommands.h"
+
+#include "core/common/classify.h"
+#include "core/common/filenames.h"
+#include "core/common/messenger.h"
+#include "core/queue/downloadlistmodel.h"
+#include "core/queue/targetfile.h"
+
+#include <QFileInfo>
+#include <QRandomGenerator>
+#include <QSet>
+#include <algorithm>
+#include <cmath>
+#include <functional>
+#include <numeric>
+
+namespace {
+
+constexpr int MaxShuffleDraws = 10000;
+
+bool refused(bool guard, const QString &text, MessageIcon icon = MessageIcon::Information)
+{
+    if (guard)
+        showMessage(icon, text);
+    return guard;
+}
+
+bool isFinished(RowState state)
+{
+    return state == RowState::Done || state == RowState::Failed;
+}
+
+bool isHtmlType(const QString &type)
+{
+    return type.compare(QLatin1String("htm"), Qt::CaseInsensitive) == 0 ||
+           type.compare(QLatin1String("html"), Qt::CaseInsensitive) == 0;
+}
+
+} // namespace
+
+QString rowFile(const DownloadListModel &model, RowId id)
+{
+    const DownloadRow *row = model.find(id);
+    return row ? rowFilePath(*row) : QString();
+}
+
+bool ShuffleRows(DownloadListModel &model, const CommandGuards &guards, QRandomGenerator &random)
+{
+    if (refused(guards.listChangeGuard, commandtext::StopFirst))
+        return false;
+    // Each draw takes one of the rows not yet moved and puts it at the end. Rows never drawn (only in
+    // lists longer than the draw limit) keep their order at the top.
+    QList<int> unmoved(model.count());
+    for (int i = 0; i < model.count(); ++i)
+        unmoved[i] = i;
+    QList<int> moved;
+    int draws = 0;
+    while (!unmoved.isEmpty() && ++draws <= MaxShuffleDraws)
+        moved.append(unmoved.takeAt(random.bounded(static_cast<int>(unmoved.size()))));
+    if (!moved.isEmpty()) {
+        QList<RowId> order;
+        order.reserve(model.count());
+        for (int i : std::as_const(unmoved))
+            order.append(model.idAt(i));
+        for (int i : std::as_const(moved))
+            order.append(model.idAt(i));
+        model.reorderRows(order);
+    }
+    showMessage(MessageIcon::Information, commandtext::ShuffleDone);
+    return true;
+}
+
+void ResetRow(DownloadListModel &model, RowId id)
+{
+    const DownloadRow *row = model.find(id);
+    if (!row)
+        return;
+    // Only the file the row wrote itself goes, and only while it is still that file. A row held from an
+    // earlier download pointed at that download's file, maybe in another folder: it goes back to its own.
+    RemoveOwnedFile(row->owned);
+    model.update(id, [](DownloadRow &r) {
+        if (r.percentNote == PercentNote::Held) {
+            r.name = r.givenName;
+            r.folder = r.givenFolder;
+        }
+        r.state = RowState::Waiting;
+        r.clearProgress();
+        r.reason = {};
+        r.retry = 0;
+        r.owned = {};
+    });
+}
+
+namespace {
+
+// Sends the rows that match back to the queue; the count of rows reset.
+int resetRowsWhere(DownloadListModel &model, const QList<RowId> &ids,
+                   const std::function<bool(const DownloadRow &)> &match)
+{
+    int reset = 0;
+    for (RowId id : ids) {
+        const DownloadRow *row = model.find(id);
+        if (row && match(*row)) {
+            ResetRow(model, id);
+            ++reset;
+        }
+    }
+    return reset;
+}
+
+QList<RowId> allIds(const DownloadListModel &model)
+{
+    QList<RowId> ids;
+    ids.reserve(model.count());
+    for (int i = 0; i < model.count(); ++i)
+        ids.append(model.idAt(i));
+    return ids;
+}
+
+} // namespace
+
+int RedownloadSelectedRows(DownloadListModel &model, const QList<RowId> &selected)
+{
+    return resetRowsWhere(model, selected, [](const DownloadRow &row) { return isFinished(row.state); });
+}
+
+int RedownloadFailedRows(DownloadListModel &model, const CommandGuards &guards)
+{
+    if (refused(guards.listChangeGuard, commandtext::StopFirst))
+        return -1;
+    return resetRowsWhere(model, allIds(model),
+                          [](const DownloadRow &row) { return row.state == RowState::Failed; });
+}
+
+int RedownloadHtmlRows(DownloadListModel &model, const CommandGuards &guards)
+{
+    if (refused(guards.listChangeGuard, commandtext::StopFirst))
+        return -1;
+    return resetRowsWhere(model, allIds(model), [](const DownloadRow &row) {
+        return isFinished(row.state) && isHtmlType(row.type);
+    });
+}
+
+void AutoRedownload(DownloadListModel &model, const CommandGuards &guards, int choicePosition)
+{
+    // It runs from a timer: a guard that holds skips it without a word, never with a message box.
+    if (guards.listChangeGuard)
+        return;
+    switch (static_cast<AutoRedownloadChoice>(choicePosition)) {
+    case AutoRedownloadChoice::Failed:
+        RedownloadFailedRows(model, guards);
+        break;
+    case AutoRedownloadChoice::Html:
+        RedownloadHtmlRows(model, guards);
+        break;
+    case AutoRedownloadChoice::FailedAndHtml:
+        RedownloadFailedRows(model, guards);
+        RedownloadHtmlRows(model, guards);
+        break;
+    }
+}
+
+int RemoveSelectedRows(DownloadListModel &model, const CommandGuards &guards, const QList<RowId> &selected)
+{
+    if (refused(guards.listChangeGuard, commandtext::StopFirst))
+        return -1;
+    const QSet<RowId> ids(selected.cbegin(), selected.cend());
+    return static_cast<int>(
+        model.removeRowsIf([&ids](const DownloadRow &row) { return ids.contains(row.id); }).size());
+}
+
+int RemoveFailedRows(DownloadListModel &model)
+{
+    return static_cast<int>(
+        model.removeRowsIf([](const DownloadRow &row) { return row.state == RowState::Failed; }).size());
+}
+
+int RemoveDoneRows(DownloadListModel &model)
+{
+    return static_cast<int>(
+        model.removeRowsIf([](const DownloadRow &row) { return row.state == RowState::Done; }).size());
+}
+
+bool ClearAllRows(DownloadListModel &model, const CommandGuards &guards)
+{
+    if (refused(guards.listChangeGuard, commandtext::StopFirst))
+        return false;
+    if (!askYesNo(MessageIcon::None, commandtext::ClearAllQuestion))
+        return false;
+    model.clear();
+    return true;
+}
+
+bool CancelSelectedRows(DownloadListModel &model, const CommandGuards &guards, const QList<RowId> &selected)
+{
+    if (refused(guards.downloadBusy, commandtext::StopBeforeSetting, MessageIcon::Critical))
+        return false;
+    // The queue hears of it by the rows' end: a row that waited for its next try lets that try go.
+    for (RowId id : selected) {
+        const DownloadRow *row = model.find(id);
+        if (row && row->state == RowState::Waiting)
+            model.update(id, [](DownloadRow &r) {
+                r.state = RowState::Failed;
+                if (r.sizeNote == SizeNote::RetryWait)
+                    r.sizeNote = SizeNote::None;
+            });
+    }
+    return true;
+}
+
+namespace {
+
+// The row's file when it is on disk; otherwise "该文件不存在！" is shown and the text is empty.
+QString fileOrSayMissing(const DownloadListModel &model, RowId id)
+{
+    if (!model.find(id))
+        return {};
+    const QString path = rowFile(model, id);
+    if (FileExists(path))
+        return path;
+    showMessage(MessageIcon::Critical, commandtext::FileMissing);
+    return {};
+}
+
+} // namespace
+
+void OpenDownloadedFile(const DownloadListModel &model, RowId id, const ShellHooks &shell)
+{
+    const QString path = fileOrSayMissing(model, id);
+    if (path.isEmpty())
+        return;
+    if (shell.openFile)
+        shell.openFile(path);
+}
+
+void OpenContainingFolder(const DownloadListModel &model, RowId id, const ShellHooks &shell)
+{
+    const DownloadRow *row = model.find(id);
+    if (!row)
+        return;
+    const QString path = rowFile(model, id);
+    if (!FileExists(path)) {
+        if (shell.openFolder)
+            shell.openFolder(row->folder);
+        return;
+    }
+    if (!shell.showInFolder || !shell.showInFolder(path))
+        showMessage(MessageIcon::Critical, commandtext::OpenFailed);
+}
+
+void OpenInTextEditor(const DownloadListModel &model, RowId id, const ShellHooks &shell)
+{
+    const QString path = fileOrSayMissing(model, id);
+    if (path.isEmpty())
+        return;
+    if (QFileInfo(path).size() > MaxEditorFileBytes) {
+        showMessage(MessageIcon::Critical, commandtext::TooBigForEditor);
+        return;
+    }
+    if (shell.openInTextEditor)
+        shell.openInTextEditor(path);
+}
+
+void DoubleClickRow(DownloadListModel &model, RowId id, const ShellHooks &shell)
+{
+    const DownloadRow *row = model.find(id);
+    if (!row)
+        return;
+    switch (row->state) {
+    case RowState::Done: {
+        const QString path = rowFile(model, id);
+        if (!FileExists(path))
+            showMessage(MessageIcon::Critical, commandtext::DoubleClickMissing);
+        else if (shell.openFile)
+            shell.openFile(path);
+        break;
+    }
+    case RowState::Failed:
+        ResetRow(model, id);
+        break;
+    case RowState::Waiting:
+    case RowState::Downloading:
+        break;
+    }
+}
+
+QString RowClickPanelText(const DownloadListModel &model, RowId id)
+{
+    const DownloadRow *row = model.find(id);
+    if (!row)
+        return {};
+    // A row that failed, or waits to be tried again, says why.
+    if (!row->reason.isNone() && row->state == RowState::Failed)
+        return QStringLiteral("失败原因：") + reasonTextForWindow(row->reason);
+    if (!row->reason.isNone() && row->sizeNote == SizeNote::RetryWait)
+        return row->sizeText() + QStringLiteral("，失败原因：") + reasonTextForWindow(row->reason);
+    const QString path = rowFile(model, id);
+    return FileExists(path) ? path : QString();
+}
+
+int CheckPdfFiles(DownloadListModel &model)
+{
+    int changed = 0;
+    for (int i = 0; i < model.count(); ++i) {
+        const DownloadRow row = model.row(i);
+        if (row.state != RowState::Done || row.type.compare(QLatin1String("pdf"), Qt::CaseInsensitive) != 0)
+            continue;
+        // Only a file the row wrote itself is renamed: not one it was skipped on, nor one held from before.
+        const QString path = rowFilePath(row);
+        if (row.owned.path != path || !IsStillOwned(row.owned))
+            continue;
+        const QString answer = SniffPaperType(path);
+        if (answer == kPaperMissing || answer == kPaperUnknown ||
+            answer.compare(QLatin1String("pdf"), Qt::CaseInsensitive) == 0)
+            continue;
+        const QString newPath = MakeUniquePath(
+            rowFilePath(withTrailingSlash(row.folder), FitNameForDisk(row.name, answer, 0), answer));
+        // The row follows the file only when the file really moved, so row and disk never disagree.
+        const OwnedFile moved = MoveOwnedFile(row.owned, newPath);
+        if (moved.isNone())
+            continue;
+        QString baseName;
+        SplitFileName(newPath, &baseName);
+        model.update(row.id, [&](DownloadRow &r) {
+            r.type = answer;
+            r.name = baseName;
+            r.owned = moved;
+        });
+        ++changed;
+    }
+    return changed;
+}
+
+namespace {
+
+QString zeroFilled(qint64 value)
+{
+    return QStringLiteral("%1").arg(static_cast<qlonglong>(value), 12, 10, QLatin1Char('0'));
+}
+
+// The text a column sorts by: numbers as twelve zero-filled digits, other text as the cell shows it.
+QString sortText(const DownloadRow &row, DownloadListModel::Column column)
+{
+    switch (column) {
+    case DownloadListModel::ColSize:
+        if (row.sizeNote == SizeNote::None && row.size >= 0)
+            return zeroFilled(row.size);
+        break;
+    case DownloadListModel::ColDownloaded:
+        if (row.downloaded >= 0)
+            return zeroFilled(row.downloaded);
+        break;
+    case DownloadListModel::ColPercent: {
+        QString text = row.percentText();
+        if (text.endsWith(u'%')) {
+            text.chop(1);
+            return zeroFilled(text.toLongLong());
+        }
+        break;
+    }
+    case DownloadListModel::ColSpeed:
+        if (row.state == RowState::Downloading && row.speed >= 0)
+            return zeroFilled(row.speed);
+        break;
+    default:
+        break;
+    }
+    return DownloadListModel::cellText(row, column);
+}
+
+} // namespace
+
+bool HeaderSorter::sortByColumn(DownloadListModel &model, int column, const CommandGuards &guards)
+{
+    if (refused(guards.sortGuard, commandtext::StopBeforeSorting))
+        return false;
+    if (column < 0 || column >= DownloadListModel::ColumnCount)
+        return false;
+    m_column = column;
+    m_ascending = !m_ascending;
+    const auto col = static_cast<DownloadListModel::Column>(column);
+    const bool ascending = m_ascending;
+    auto key = [col](const DownloadRow &row) { return sortText(row, col); };
+    model.sortRows([&](const DownloadRow &a, const DownloadRow &b) {
+        const int order = QString::compare(key(a), key(b), Qt::CaseInsensitive);
+        return ascending ? order < 0 : order > 0;
+    });
+    return true;
+}

@@ -1,0 +1,104 @@
+#pragma once
+
+#include "core/queue/downloadlistmodel.h"
+
+#include <QList>
+#include <QString>
+#include <functional>
+
+class QRandomGenerator;
+
+// What the list commands ask of the desktop. The window installs the real shell actions; tests record.
+struct ShellHooks
+{
+    std::function<bool(const QString &path)> openFile;     // with its associated program
+    std::function<bool(const QString &path)> showInFolder; // the folder, with the file selected
+    std::function<bool(const QString &folder)> openFolder; // the folder itself
+    std::function<bool(const QString &path)> openInTextEditor;
+    std::function<bool(const QString &address)> openWebPage;
+};
+
+// The two busy tests, read from the scheduler when a command starts.
+struct CommandGuards
+{
+    bool sortGuard = false;       // the scheduler runs or a download is busy
+    bool listChangeGuard = false; // the scheduler runs or a transfer is still live
+    bool downloadBusy = false;
+};
+
+namespace commandtext {
+inline const QString StopFirst = QStringLiteral("停止下载以后，才能执行此操作！");
+inline const QString ShuffleDone = QStringLiteral("随机排序完成！");
+inline const QString ClearAllQuestion = QStringLiteral("您确定要清空列表的所有信息吗？");
+inline const QString StopBeforeSetting = QStringLiteral("停止下载后方可设置！");
+inline const QString StopBeforeSorting = QStringLiteral("停止下载后方可排序！");
+inline const QString FileMissing = QStringLiteral("该文件不存在！");
+inline const QString OpenFailed = QStringLiteral("打开失败！");
+inline const QString TooBigForEditor = QStringLiteral("该文件太大，超过了2M，不便于用记事本打开！");
+inline const QString DoubleClickMissing = QStringLiteral("文件不存在！");
+} // namespace commandtext
+
+// Largest file handed to the text editor.
+constexpr qint64 MaxEditorFileBytes = 2048LL * 1024;
+
+// Which rows the automatic re-download resets, by the position of its list.
+enum class AutoRedownloadChoice { Failed = 0, Html = 1, FailedAndHtml = 2 };
+
+// Full path of the row's file (folder with its trailing "/", name, "." and type).
+QString rowFile(const DownloadListModel &model, RowId id);
+
+// Moves every row to the end once, in random order (at most 10000 draws). False when refused.
+bool ShuffleRows(DownloadListModel &model, const CommandGuards &guards, QRandomGenerator &random);
+
+// Back to waiting with empty progress cells; the row's file, when present, is deleted.
+void ResetRow(DownloadListModel &model, RowId id);
+// Done and failed rows among the selected ones are reset.
+int RedownloadSelectedRows(DownloadListModel &model, const QList<RowId> &selected);
+// Every failed row is reset; -1 when refused by the guard.
+int RedownloadFailedRows(DownloadListModel &model, const CommandGuards &guards);
+// Every done or failed row of type htm or html is reset; -1 when refused.
+int RedownloadHtmlRows(DownloadListModel &model, const CommandGuards &guards);
+// The automatic re-download: the chosen commands run; the caller then starts the scheduler. While the
+// list-change guard holds it does nothing and says nothing.
+void AutoRedownload(DownloadListModel &model, const CommandGuards &guards, int choicePosition);
+
+// "清除" commands; the count of removed rows, -1 when refused.
+int RemoveSelectedRows(DownloadListModel &model, const CommandGuards &guards, const QList<RowId> &selected);
+int RemoveFailedRows(DownloadListModel &model);
+int RemoveDoneRows(DownloadListModel &model);
+// "清空" after the user's Yes. False when refused or declined.
+bool ClearAllRows(DownloadListModel &model, const CommandGuards &guards);
+
+// "取消下载选中项": selected waiting rows become failed. False when refused.
+bool CancelSelectedRows(DownloadListModel &model, const CommandGuards &guards, const QList<RowId> &selected);
+
+// Opening the current row's file, its folder, or the file in a text editor (RowId::None: no row).
+void OpenDownloadedFile(const DownloadListModel &model, RowId id, const ShellHooks &shell);
+void OpenContainingFolder(const DownloadListModel &model, RowId id, const ShellHooks &shell);
+void OpenInTextEditor(const DownloadListModel &model, RowId id, const ShellHooks &shell);
+
+// Double-click: a done row opens its file; a failed row goes back to the queue.
+void DoubleClickRow(DownloadListModel &model, RowId id, const ShellHooks &shell);
+
+// Text of the second status-bar panel after a click on a row: why a failed row failed (also while it waits
+// for its next try), else the file path when the file exists.
+QString RowClickPanelText(const DownloadListModel &model, RowId id);
+
+// Done "pdf" rows whose content is another paper format get that extension. Returns the rows changed.
+int CheckPdfFiles(DownloadListModel &model);
+
+// Sorting by a header click. The direction turns over with every click, whatever the column; the list
+// starts ascending, so the first click sorts descending.
+class HeaderSorter
+{
+public:
+    // False when refused (a run is active); nothing changes then.
+    bool sortByColumn(DownloadListModel &model, int column, const CommandGuards &guards);
+
+    bool ascending() const { return m_ascending; }
+    int column() const { return m_column; }
+
+private:
+    bool m_ascending = true;
+    int m_column = -1;
+};

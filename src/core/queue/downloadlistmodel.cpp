@@ -1,0 +1,544 @@
+#include "core/queue/downloadlistmodel.h"
+
+#include <QSet>
+#include <algorithm>
+
+QString DownloadRow::sizeText() const
+{
+    switch (sizeNote) {
+    case SizeNote::WaitAgain:
+        return rowtext::WaitAgain;
+    case SizeNote::Cancelled:
+        return rowtext::Cancelled;
+    case SizeNote::NotFound:
+        return rowtext::NotFound;
+    case SizeNote::Unknown:
+        return rowtext::UnknownSize;
+    case SizeNote::RetryWait:
+        return rowtext::retryWait(retry, retryLimit);
+    case SizeNote::None:
+        break;
+    }
+    return size >= 0 ? QString::number(size) : QString();
+}
+
+QString DownloadRow::downloadedText() const
+{
+    return downloaded >= 0 ? QString::number(downloaded) : QString();
+}
+
+QString percentNoteText(PercentNote note)
+{
+    switch (note) {
+    case PercentNote::Full:
+        return rowtext::Full;
+    case PercentNote::Skipped:
+        return rowtext::Skipped;
+    case PercentNote::Held:
+        return rowtext::Held;
+    case PercentNote::None:
+        break;
+    }
+    return {};
+}
+
+QString DownloadRow::percentText() const
+{
+    if (percentNote != PercentNote::None)
+        return percentNoteText(percentNote);
+    if (!percentShown || size <= 0 || downloaded < 0)
+        return {};
+    // The whole part of the share, in integers so that large files are exact.
+    return QString::number(downloaded / size * 100 + downloaded % size * 100 / size) + u'%';
+}
+
+bool DownloadRow::progressEmpty() const
+{
+    return sizeText().isEmpty() && downloaded < 0 && percentText().isEmpty();
+}
+
+void DownloadRow::clearProgress()
+{
+    size = -1;
+    sizeNote = SizeNote::None;
+    downloaded = -1;
+    percentShown = false;
+    percentNote = PercentNote::None;
+    speed = -1;
+}
+
+DownloadListModel::DownloadListModel(QObject *parent) : QAbstractTableModel(parent)
+{
+    qRegisterMetaType<RowId>();
+    // Six live transfers write progress many times a second; views repaint at most 10 times a second.
+    m_flushTimer.setSingleShot(true);
+    m_flushTimer.setInterval(100);
+    connect(&m_flushTimer, &QTimer::timeout, this, &DownloadListModel::flushChanges);
+}
+
+int DownloadListModel::rowCount(const QModelIndex &parent) const
+{
+    return parent.isValid() ? 0 : count();
+}
+
+int DownloadListModel::columnCount(const QModelIndex &parent) const
+{
+    return parent.isValid() ? 0 : ColumnCount;
+}
+
+QString DownloadListModel::headerText(int column)
+{
+    static const std::array<QString, ColumnCount> headers{
+        QStringLiteral("名称"),     QStringLiteral("类型"),   QStringLiteral("文件大小"),
+        QStringLiteral("已下载数"), QStringLiteral("百分比"), QStringLiteral("保存路径"),
+        QStringLiteral("速度")};
+    return (column >= 0 && column < ColumnCount) ? headers.at(static_cast<size_t>(column)) : QString();
+}
+
+QString DownloadListModel::speedText(qint64 bytesPerSecond)
+{
+    if (bytesPerSecond < 0)
+        return {};
+    if (bytesPerSecond < 1024)
+        return QStringLiteral("%1 B/s").arg(bytesPerSecond);
+    if (bytesPerSecond < 1024 * 1024)
+        return QStringLiteral("%1 KB/s").arg(bytesPerSecond / 1024.0, 0, 'f', 1);
+    return QStringLiteral("%1 MB/s").arg(bytesPerSecond / (1024.0 * 1024.0), 0, 'f', 1);
+}
+
+QString DownloadListModel::cellText(const DownloadRow &r, Column column)
+{
+    switch (column) {
+    case ColName:
+        return r.name;
+    case ColType:
+        return r.type;
+    case ColSize:
+        return r.sizeText();
+    case ColDownloaded:
+        return r.downloadedText();
+    case ColPercent:
+        return r.percentText();
+    case ColFolder:
+        return r.folder;
+    case ColSpeed:
+        return r.state == RowState::Downloading ? speedText(r.speed) : QString();
+    case ColumnCount:
+        break;
+    }
+    return {};
+}
+
+QString DownloadListModel::cellText(int position, Column column) const
+{
+    return isValidRow(position) ? cellText(m_rows.at(position), column) : QString();
+}
+
+QVariant DownloadListModel::data(const QModelIndex &index, int role) const
+{
+    if (!index.isValid() || index.row() >= count() || index.column() >= ColumnCount)
+        return {};
+    const DownloadRow &r = m_rows.at(index.row());
+    const auto column = static_cast<Column>(index.column());
+    switch (role) {
+    case Qt::DisplayRole:
+        return cellText(r, column);
+    case Qt::DecorationRole:
+        if (column == ColName) {
+            const int s = static_cast<int>(r.state) - 1;
+            if (s >= 0 && s < 4)
+                return m_decorations.at(static_cast<size_t>(s));
+        }
+        return {};
+    case Qt::ToolTipRole:
+        // Why the row failed, or why it waits for another try.
+        if ((r.state == RowState::Failed || r.sizeNote == SizeNote::RetryWait) && !r.reason.isNone())
+            return reasonTextForWindow(r.reason);
+        return {};
+    case StateRole:
+        return static_cast<int>(r.state);
+    case KeyRole:
+        return r.key;
+    case TagRole:
+        return r.tag;
+    case IdRole:
+        return QVariant::fromValue(r.id);
+    case ReasonRole:
+        return QVariant::fromValue(r.reason);
+    case UnderlyingDataRole:
+        switch (column) {
+        case ColSize:
+            if (r.sizeNote == SizeNote::None && r.size >= 0)
+                return r.size;
+            break;
+        case ColDownloaded:
+            if (r.downloaded >= 0)
+                return r.downloaded;
+            break;
+        case ColPercent: {
+            const QString text = r.percentText();
+            if (text.endsWith(u'%'))
+                return text.chopped(1).toDouble();
+            break;
+        }
+        case ColSpeed:
+            return r.speed;
+        default:
+            break;
+        }
+        return cellText(r, column);
+    default:
+        return {};
+    }
+}
+
+QVariant DownloadListModel::headerData(int section, Qt::Orientation orientation, int role) const
+{
+    if (orientation == Qt::Horizontal && role == Qt::DisplayRole)
+        return headerText(section);
+    return {};
+}
+
+Qt::ItemFlags DownloadListModel::flags(const QModelIndex &index) const
+{
+    if (!index.isValid())
+        return Qt::NoItemFlags;
+    return Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemNeverHasChildren;
+}
+
+const DownloadRow *DownloadListModel::find(RowId id) const
+{
+    const int position = positionOf(id);
+    return position >= 0 ? &m_rows.at(position) : nullptr;
+}
+
+int DownloadListModel::positionOf(RowId id) const
+{
+    return m_positions.value(id, -1);
+}
+
+QList<RowId> DownloadListModel::idsAt(const QList<int> &positions) const
+{
+    QList<RowId> ids;
+    ids.reserve(positions.size());
+    for (int position : positions) {
+        if (isValidRow(position))
+            ids.append(m_rows.at(position).id);
+    }
+    return ids;
+}
+
+void DownloadListModel::reindex()
+{
+    m_positions.clear();
+    m_positions.reserve(m_rows.size());
+    m_owners.clear();
+    for (int i = 0; i < count(); ++i) {
+        const DownloadRow &r = m_rows.at(i);
+        m_positions.insert(r.id, i);
+        if (!r.owned.isNone())
+            m_owners.insert(r.owned.path, r.id);
+    }
+}
+
+void DownloadListModel::noteOwner(RowId id, const QString &before)
+{
+    if (!before.isEmpty() && m_owners.value(before) == id)
+        m_owners.remove(before);
+    const int position = positionOf(id);
+    const OwnedFile &owned = m_rows.at(position).owned;
+    if (owned.isNone())
+        return;
+    // One file, one writer: a row that wrote at this path before holds an older file that is gone.
+    const RowId earlier = m_owners.value(owned.path, RowId::None);
+    if (const int at = positionOf(earlier); at >= 0 && earlier != id) {
+        m_rows[at].owned = {};
+        markDirty(at);
+    }
+    m_owners.insert(owned.path, id);
+    m_retired.remove(owned.path);
+}
+
+void DownloadListModel::retire(const DownloadRow &row)
+{
+    if (!row.owned.isNone())
+        m_retired.insert(row.owned.path, Retired{row.owned.identity, row.key});
+}
+
+bool DownloadListModel::fileWrittenByAnother(const QString &path, const QString &key) const
+{
+    if (const DownloadRow *owner = find(m_owners.value(path, RowId::None)))
+        return owner->key != key && IsStillOwned(owner->owned);
+    const auto retired = m_retired.constFind(path);
+    return retired != m_retired.cend() && retired->key != key && IdentityOf(path) == retired->identity;
+}
+
+RowId DownloadListModel::addRow(DownloadRow newRow)
+{
+    if (m_keys.contains(newRow.key))
+        return RowId::None;
+    flushChanges();
+    newRow.id = static_cast<RowId>(m_nextId++);
+    if (newRow.givenName.isEmpty())
+        newRow.givenName = newRow.name;
+    if (newRow.givenFolder.isEmpty())
+        newRow.givenFolder = newRow.folder;
+    beginInsertRows({}, count(), count());
+    m_rows.append(newRow);
+    m_keys.insert(newRow.key, newRow.id);
+    m_positions.insert(newRow.id, count() - 1);
+    if (!newRow.owned.isNone())
+        noteOwner(newRow.id, {});
+    endInsertRows();
+    Q_EMIT rowsChanged();
+    return newRow.id;
+}
+
+bool DownloadListModel::update(RowId id, const std::function<void(DownloadRow &)> &change)
+{
+    const int position = positionOf(id);
+    if (position < 0)
+        return false;
+    DownloadRow &r = m_rows[position];
+    const RowState before = r.state;
+    const QString key = r.key;
+    const OwnedFile owned = r.owned;
+    change(r);
+    r.id = id;
+    r.key = key; // the key is the row's address in the list; it never changes
+    markDirty(position);
+    if (!(r.owned == owned))
+        noteOwner(id, owned.path);
+    const bool finished = r.state == RowState::Done || r.state == RowState::Failed;
+    if (finished && r.state != before)
+        Q_EMIT rowFinished(id);
+    return true;
+}
+
+bool DownloadListModel::setState(RowId id, RowState state)
+{
+    return update(id, [state](DownloadRow &r) { r.state = state; });
+}
+
+bool DownloadListModel::setName(RowId id, const QString &name)
+{
+    return update(id, [&name](DownloadRow &r) { r.name = name; });
+}
+
+bool DownloadListModel::setType(RowId id, const QString &type)
+{
+    return update(id, [&type](DownloadRow &r) { r.type = type; });
+}
+
+bool DownloadListModel::setFolder(RowId id, const QString &folder)
+{
+    return update(id, [&folder](DownloadRow &r) { r.folder = folder; });
+}
+
+bool DownloadListModel::clearProgress(RowId id)
+{
+    return update(id, [](DownloadRow &r) { r.clearProgress(); });
+}
+
+bool DownloadListModel::removeRow(RowId id)
+{
+    return !removeRowsIf([id](const DownloadRow &r) { return r.id == id; }).isEmpty();
+}
+
+QList<RowId> DownloadListModel::removeRowsIf(const std::function<bool(const DownloadRow &)> &match)
+{
+    flushChanges();
+    QList<RowId> removed;
+    for (int i = 0; i < count();) {
+        if (!match(m_rows.at(i))) {
+            ++i;
+            continue;
+        }
+        // Remove a whole run of matching rows with one notification.
+        int last = i;
+        while (last + 1 < count() && match(m_rows.at(last + 1)))
+            ++last;
+        beginRemoveRows({}, i, last);
+        for (int k = i; k <= last; ++k) {
+            m_keys.remove(m_rows.at(k).key);
+            removed.append(m_rows.at(k).id);
+            retire(m_rows.at(k));
+        }
+        m_rows.remove(i, last - i + 1);
+        endRemoveRows();
+    }
+    if (!removed.isEmpty()) {
+        reindex();
+        Q_EMIT rowsChanged();
+        Q_EMIT rowsDropped(removed);
+    }
+    return removed;
+}
+
+void DownloadListModel::clear()
+{
+    flushChanges();
+    if (m_rows.isEmpty())
+        return;
+    QList<RowId> removed;
+    removed.reserve(m_rows.size());
+    for (const DownloadRow &r : std::as_const(m_rows)) {
+        removed.append(r.id);
+        retire(r);
+    }
+    beginResetModel();
+    m_rows.clear();
+    m_keys.clear();
+    m_positions.clear();
+    m_owners.clear();
+    endResetModel();
+    Q_EMIT rowsChanged();
+    Q_EMIT rowsDropped(removed);
+}
+
+void DownloadListModel::ResetDownloadList()
+{
+    clear();
+}
+
+void DownloadListModel::markDirty(int position)
+{
+    m_dirtyFirst = m_dirtyFirst < 0 ? position : std::min(m_dirtyFirst, position);
+    m_dirtyLast = std::max(m_dirtyLast, position);
+    if (!m_flushTimer.isActive())
+        m_flushTimer.start();
+}
+
+void DownloadListModel::flushChanges()
+{
+    m_flushTimer.stop();
+    if (m_dirtyFirst < 0)
+        return;
+    const int first = std::min(m_dirtyFirst, count() - 1);
+    const int last = std::min(m_dirtyLast, count() - 1);
+    m_dirtyFirst = m_dirtyLast = -1;
+    if (first < 0 || last < first)
+        return;
+    Q_EMIT dataChanged(index(first, 0), index(last, ColumnCount - 1));
+}
+
+void DownloadListModel::sortRows(const std::function<bool(const DownloadRow &, const DownloadRow &)> &less)
+{
+    flushChanges();
+    Q_EMIT layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
+    const QModelIndexList before = persistentIndexList();
+    QList<int> order(count());
+    for (int i = 0; i < count(); ++i)
+        order[i] = i;
+    std::stable_sort(order.begin(), order.end(),
+                     [&](int a, int b) { return less(m_rows.at(a), m_rows.at(b)); });
+    QList<int> newPosition(count());
+    QList<DownloadRow> sorted;
+    sorted.reserve(count());
+    for (int i = 0; i < count(); ++i) {
+        sorted.append(m_rows.at(order.at(i)));
+        newPosition[order.at(i)] = i;
+    }
+    m_rows = std::move(sorted);
+    reindex();
+    QModelIndexList after;
+    for (const QModelIndex &idx : before)
+        after.append(index(newPosition.at(idx.row()), idx.column()));
+    changePersistentIndexList(before, after);
+    Q_EMIT layoutChanged({}, QAbstractItemModel::VerticalSortHint);
+}
+
+void DownloadListModel::reorderRows(const QList<RowId> &order)
+{
+    flushChanges();
+    QList<DownloadRow> rows;
+    rows.reserve(order.size());
+    QSet<RowId> kept;
+    for (RowId id : order) {
+        const int position = positionOf(id);
+        if (position >= 0 && !kept.contains(id)) {
+            rows.append(m_rows.at(position));
+            kept.insert(id);
+        }
+    }
+    QList<RowId> removed;
+    for (const DownloadRow &r : std::as_const(m_rows)) {
+        if (!kept.contains(r.id)) {
+            removed.append(r.id);
+            retire(r);
+        }
+    }
+    beginResetModel();
+    m_rows = std::move(rows);
+    m_keys.clear();
+    for (const DownloadRow &r : std::as_const(m_rows))
+        m_keys.insert(r.key, r.id);
+    reindex();
+    endResetModel();
+    Q_EMIT rowsChanged();
+    if (!removed.isEmpty())
+        Q_EMIT rowsDropped(removed);
+}
+
+int DownloadListModel::统计未下载项数目() const
+{
+    return static_cast<int>(std::count_if(m_rows.cbegin(), m_rows.cend(),
+                                          [](const DownloadRow &r) { return r.progressEmpty(); }));
+}
+
+bool DownloadListModel::检测是否下载列表完毕() const
+{
+    return std::all_of(m_rows.cbegin(), m_rows.cend(), [](const DownloadRow &r) {
+        return r.state == RowState::Done || r.state == RowState::Failed;
+    });
+}
+
+DownloadListModel::Totals DownloadListModel::totals() const
+{
+    Totals t;
+    t.all = count();
+    for (const DownloadRow &r : m_rows) {
+        switch (r.state) {
+        case RowState::Waiting:
+            ++t.waiting;
+            break;
+        case RowState::Downloading:
+            ++t.downloading;
+            break;
+        case RowState::Done:
+            ++t.done;
+            break;
+        case RowState::Failed:
+            ++t.failed;
+            break;
+        }
+    }
+    return t;
+}
+
+QString DownloadListModel::totalsText(const Totals &t)
+{
+    return QStringLiteral("总数：%1|正在下载：%2|等待：%3|已完成：%4|失败：%5")
+        .arg(t.all)
+        .arg(t.downloading)
+        .arg(t.waiting)
+        .arg(t.done)
+        .arg(t.failed);
+}
+
+QString DownloadListModel::totalsText() const
+{
+    return totalsText(totals());
+}
+
+QString DownloadListModel::recordCountText() const
+{
+    return QStringLiteral("记录数：%1").arg(count());
+}
+
+void DownloadListModel::setStateDecorations(const std::array<QVariant, 4> &decorations)
+{
+    m_decorations = decorations;
+    if (count() > 0)
+        Q_EMIT dataChanged(index(0, ColName), index(count() - 1, ColName), {Qt::DecorationRole});
+}

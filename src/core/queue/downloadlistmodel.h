@@ -1,0 +1,193 @@
+#pragma once
+
+#include "core/queue/failurereason.h"
+#include "core/queue/ownedfile.h"
+
+#include <QAbstractTableModel>
+#include <QHash>
+#include <QList>
+#include <QTimer>
+#include <array>
+#include <functional>
+
+// A row's identity: given when the row is added, never reused, kept through sorting and shuffling.
+enum class RowId : quint64 { None = 0 };
+inline size_t qHash(RowId id, size_t seed = 0)
+{
+    return ::qHash(static_cast<quint64>(id), seed);
+}
+Q_DECLARE_METATYPE(RowId)
+
+// State of a download row, shown as the row's icon (1 waiting, 2 downloading, 3 done, 4 failed).
+enum class RowState { Waiting = 1, Downloading = 2, Done = 3, Failed = 4 };
+
+// A text that stands in the size cell instead of a byte count.
+enum class SizeNote { None, WaitAgain, Cancelled, NotFound, Unknown, RetryWait };
+// A text that stands in the percent cell instead of the share downloaded.
+enum class PercentNote { None, Full, Skipped, Held };
+
+// Texts of the cells, made only where the list is shown or printed.
+namespace rowtext {
+inline const QString WaitAgain = QStringLiteral("等待重新下载");
+inline const QString Cancelled = QStringLiteral("下载取消");
+inline const QString NotFound = QStringLiteral("文件不存在");
+inline const QString UnknownSize = QStringLiteral("未知");
+inline const QString Full = QStringLiteral("100%");
+inline const QString Skipped = QStringLiteral("已存在，跳过");
+inline const QString Held = QStringLiteral("已下载过");
+// "等待重试 (1/3)": the row waits for its first of three automatic retries.
+inline QString retryWait(int retry, int limit)
+{
+    return QStringLiteral("等待重试 (%1/%2)").arg(retry).arg(limit);
+}
+} // namespace rowtext
+
+// The text of a percent note ("100%", "已存在，跳过", "已下载过"); empty for none.
+QString percentNoteText(PercentNote note);
+
+struct DownloadRow
+{
+    RowId id = RowId::None; // set by the list when the row is added
+    QString key;            // the file's address, unique in the list
+    QString name;           // file name without folder and extension
+    QString type;           // extension without dot
+    QString folder;         // ends in "/" once the scheduler has seen the row
+    QString tag;            // result page the link came from
+    RowState state = RowState::Waiting;
+    qint64 size = -1; // bytes; -1 leaves the cell empty
+    SizeNote sizeNote = SizeNote::None;
+    qint64 downloaded = -1;    // bytes written; -1 leaves the cell empty
+    bool percentShown = false; // the percent cell shows downloaded ÷ size
+    PercentNote percentNote = PercentNote::None;
+    FailureReason reason; // why the last attempt failed
+    qint64 speed = -1;    // bytes a second while downloading; -1 unknown
+    int retry = 0;        // automatic retries used on this attempt (0: none yet)
+    int retryLimit = 0;   // automatic retries allowed; shown while the row waits for one
+    OwnedFile owned;      // the file this row wrote itself in this list (none until it has)
+    // The name and folder the row was handed over with: every fresh start takes its name from them.
+    QString givenName;
+    QString givenFolder;
+
+    QString sizeText() const;
+    QString downloadedText() const;
+    QString percentText() const;
+    // Size, downloaded and percent cells all empty.
+    bool progressEmpty() const;
+    // Empties size, downloaded and percent (and what goes with them).
+    void clearProgress();
+};
+
+// The download list: the single store of the download queue. Rows are found by id; positions
+// (0-based) exist only for the views and for commands taken from them.
+class DownloadListModel : public QAbstractTableModel
+{
+    Q_OBJECT
+
+public:
+    enum Column { ColName, ColType, ColSize, ColDownloaded, ColPercent, ColFolder, ColSpeed, ColumnCount };
+    enum Role { StateRole = Qt::UserRole + 1, KeyRole, TagRole, UnderlyingDataRole, IdRole, ReasonRole };
+
+    explicit DownloadListModel(QObject *parent = nullptr);
+
+    int rowCount(const QModelIndex &parent = {}) const override;
+    int columnCount(const QModelIndex &parent = {}) const override;
+    QVariant data(const QModelIndex &index, int role = Qt::DisplayRole) const override;
+    QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
+    Qt::ItemFlags flags(const QModelIndex &index) const override;
+
+    int count() const { return static_cast<int>(m_rows.size()); }
+    const DownloadRow &row(int position) const { return m_rows.at(position); }
+    bool isValidRow(int position) const { return position >= 0 && position < count(); }
+    bool containsKey(const QString &key) const { return m_keys.contains(key); }
+    RowId idOfKey(const QString &key) const { return m_keys.value(key, RowId::None); }
+    int positionOfKey(const QString &key) const { return positionOf(idOfKey(key)); }
+
+    // By identity: nullptr / -1 / None when the row is gone.
+    const DownloadRow *find(RowId id) const;
+    int positionOf(RowId id) const;
+    RowId idAt(int position) const { return isValidRow(position) ? m_rows.at(position).id : RowId::None; }
+    QList<RowId> idsAt(const QList<int> &positions) const;
+
+    // Appends a row under a new id; None (and nothing changes) when a row with the same key exists.
+    RowId addRow(DownloadRow row);
+    // Changes the row with this id; false when it is gone. Views hear of it in the next batch.
+    bool update(RowId id, const std::function<void(DownloadRow &)> &change);
+    bool setState(RowId id, RowState state);
+    bool setName(RowId id, const QString &name);
+    bool setType(RowId id, const QString &type);
+    bool setFolder(RowId id, const QString &folder);
+    bool clearProgress(RowId id);
+
+    // Whether the file at path is one that another row of this list wrote (a row since removed counts, a
+    // row of the same address does not) and that is still there as it was written.
+    bool fileWrittenByAnother(const QString &path, const QString &key) const;
+
+    bool removeRow(RowId id);
+    // Removes every row for which the predicate holds; the ids removed.
+    QList<RowId> removeRowsIf(const std::function<bool(const DownloadRow &)> &match);
+    void clear();
+    // Rows reordered by a stable sort on the comparison (one layout change).
+    void sortRows(const std::function<bool(const DownloadRow &, const DownloadRow &)> &less);
+    // The same rows (same ids) in a new order; rows not among them are removed.
+    void reorderRows(const QList<RowId> &order);
+
+    // The text of a cell as the list shows it.
+    QString cellText(int position, Column column) const;
+    static QString cellText(const DownloadRow &row, Column column);
+
+    // Rows whose size, downloaded and percent cells are all empty, whatever their state.
+    int 统计未下载项数目() const;
+    // True when every row is done or failed (also for an empty list).
+    bool 检测是否下载列表完毕() const;
+    struct Totals
+    {
+        int all = 0, waiting = 0, downloading = 0, done = 0, failed = 0;
+    };
+    Totals totals() const;
+    // "总数：N|正在下载：d|等待：w|已完成：c|失败：f"
+    QString totalsText() const;
+    static QString totalsText(const Totals &totals);
+    // "记录数：N"
+    QString recordCountText() const;
+    // Empties the list (window load).
+    void ResetDownloadList();
+
+    // Pictures for the four states, installed by the window (the model itself stays free of Gui).
+    void setStateDecorations(const std::array<QVariant, 4> &decorations);
+
+    // Sends pending cell changes to the views now.
+    void flushChanges();
+
+    static QString headerText(int column);
+    static QString speedText(qint64 bytesPerSecond);
+
+Q_SIGNALS:
+    void rowsChanged(); // count changed (record-count label)
+    // Rows left the list (removed or cleared); whoever serves them lets them go.
+    void rowsDropped(const QList<RowId> &ids);
+    // A row reached Done or Failed.
+    void rowFinished(RowId id);
+
+private:
+    void markDirty(int position);
+    void reindex();
+    void noteOwner(RowId id, const QString &before);
+    // Rows that leave the list keep their claim on the files they wrote.
+    void retire(const DownloadRow &row);
+
+    QList<DownloadRow> m_rows;
+    QHash<QString, RowId> m_keys;
+    QHash<RowId, int> m_positions;
+    QHash<QString, RowId> m_owners; // path of an owned file -> the row that wrote it
+    struct Retired
+    {
+        FileIdentity identity;
+        QString key;
+    };
+    QHash<QString, Retired> m_retired; // files written by rows no longer listed
+    quint64 m_nextId = 1;
+    std::array<QVariant, 4> m_decorations;
+    int m_dirtyFirst = -1;
+    int m_dirtyLast = -1;
+    QTimer m_flushTimer;
+};

@@ -1,0 +1,88 @@
+#include "core/queue/exportrecords.h"
+
+#include "core/library/paperexport.h"
+#include "core/library/paperlibrary.h"
+#include "core/queue/targetfile.h"
+
+#include <QFileInfo>
+
+PaperRecord exportRecordFor(const DownloadRow &row, const std::optional<PaperRecord> &known)
+{
+    PaperRecord record = known.value_or(PaperRecord{});
+    record.address = row.key;
+    if (record.metadata.title.isEmpty())
+        record.metadata.title = row.name;
+    if (record.sourcePage.isEmpty())
+        record.sourcePage = row.tag;
+    if (row.state != RowState::Done)
+        return record;
+    const QFileInfo file(rowFilePath(row));
+    if (!file.isFile())
+        return record;
+    const QString path = file.absoluteFilePath();
+    // The hash on record belongs to the file on record; another file of the row's goes without one.
+    if (record.held.filePath != path || record.held.size != file.size())
+        record.held = HeldFile{row.key, path, file.size(), {}, {}};
+    return record;
+}
+
+QList<PaperRecord> exportRecords(const DownloadListModel &model, const QList<RowId> &rows,
+                                 PaperLibrary *library)
+{
+    QList<const DownloadRow *> chosen;
+    if (rows.isEmpty()) {
+        for (int i = 0; i < model.count(); ++i) {
+            if (model.row(i).state == RowState::Done)
+                chosen.append(&model.row(i));
+        }
+    } else {
+        for (RowId id : rows) {
+            if (const DownloadRow *row = model.find(id))
+                chosen.append(row);
+        }
+    }
+    QList<PaperRecord> records;
+    records.reserve(chosen.size());
+    for (const DownloadRow *row : std::as_const(chosen))
+        records.append(exportRecordFor(*row, library ? library->record(row->key) : std::nullopt));
+    return records;
+}
+
+QByteArray exportBytes(ExportFormat format, const QList<PaperRecord> &records)
+{
+    switch (format) {
+    case ExportFormat::Ris:
+        return ExportRis(records);
+    case ExportFormat::BibTeX:
+        return ExportBibTeX(records);
+    case ExportFormat::Csv:
+        break;
+    }
+    return ExportCsv(records);
+}
+
+QString exportFilter(ExportFormat format)
+{
+    switch (format) {
+    case ExportFormat::Ris:
+        return QStringLiteral("RIS (*.ris)");
+    case ExportFormat::BibTeX:
+        return QStringLiteral("BibTeX (*.bib)");
+    case ExportFormat::Csv:
+        break;
+    }
+    return QStringLiteral("CSV (*.csv)");
+}
+
+QString exportSuffix(ExportFormat format)
+{
+    switch (format) {
+    case ExportFormat::Ris:
+        return QStringLiteral("ris");
+    case ExportFormat::BibTeX:
+        return QStringLiteral("bib");
+    case ExportFormat::Csv:
+        break;
+    }
+    return QStringLiteral("csv");
+}

@@ -1,0 +1,27 @@
+#pragma once
+
+#include "core/library/librarytypes.h"
+#include "core/queue/downloadlistmodel.h"
+
+#include <QByteArray>
+#include <QList>
+#include <optional>
+
+class PaperLibrary;
+
+// Reference-manager files of download rows.
+enum class ExportFormat { Ris, BibTeX, Csv };
+
+// The record a row is exported as: what the library knows of the paper (title, cells, source page,
+// the file it holds), with the row's own file when the row ended done and the file is there. A paper
+// the library does not know is named by the row.
+PaperRecord exportRecordFor(const DownloadRow &row, const std::optional<PaperRecord> &known);
+
+// The given rows, or every done row when none is given, in list order. The library may be nullptr.
+QList<PaperRecord> exportRecords(const DownloadListModel &model, const QList<RowId> &rows,
+                                 PaperLibrary *library);
+
+QByteArray exportBytes(ExportFormat format, const QList<PaperRecord> &records);
+// "RIS (*.ris)" and so on, and the extension.
+QString exportFilter(ExportFormat format);
+QString exportSuffix(ExportFormat format);

@@ -1,0 +1,158 @@
+#include "core/queue/libraryrecorder.h"
+
+#include "core/common/safetext.h"
+#include "core/library/heldcheck.h"
+#include "core/library/paperlibrary.h"
+#include "core/queue/failurereason.h"
+#include "core/queue/targetfile.h"
+#include "core/transfer/downloadscheduler.h"
+
+#include <QDateTime>
+#include <QFileInfo>
+
+std::optional<DownloadResult> downloadResultFor(const DownloadRow &row)
+{
+    DownloadResult result;
+    result.address = row.key;
+    result.title = row.name;
+    result.finishedAt = QDateTime::currentDateTimeUtc();
+    if (row.state == RowState::Failed) {
+        result.outcome = DownloadOutcome::Failed;
+        result.reason = reasonText(row.reason);
+        return result;
+    }
+    if (row.state != RowState::Done || row.percentNote == PercentNote::Skipped ||
+        row.percentNote == PercentNote::Held)
+        return std::nullopt;
+    result.outcome = DownloadOutcome::Done;
+    result.filePath = QFileInfo(rowFilePath(row)).absoluteFilePath();
+    return result;
+}
+
+QString unrecordedText(const QList<DownloadResult> &results, const QString &why)
+{
+    constexpr int Named = 3;
+    QStringList addresses;
+    for (qsizetype i = 0; i < results.size() && i < Named; ++i)
+        addresses.append(WithoutCredentials(results.at(i).address));
+    const QString more = results.size() > Named ? QStringLiteral(" 等") : QString();
+    return QStringLiteral("%1 篇文献的下载结果没有记入文献资料库（%2）：%3%4")
+        .arg(results.size())
+        .arg(why, addresses.join(QStringLiteral("、")), more);
+}
+
+LibraryRecorder::LibraryRecorder(PaperLibrary *library, DownloadScheduler *scheduler, QObject *parent)
+    : QObject(parent), m_library(library), m_model(scheduler->model())
+{
+    m_pool.setMaxThreadCount(1);
+    m_writeSoon.setSingleShot(true);
+    connect(&m_writeSoon, &QTimer::timeout, this, &LibraryRecorder::writeUnwritten);
+    connect(scheduler, &DownloadScheduler::rowEnded, this, &LibraryRecorder::onRowEnded);
+}
+
+LibraryRecorder::~LibraryRecorder()
+{
+    // A file that has arrived is on record even when the window closes right after it.
+    m_pool.waitForDone();
+    blockSignals(true); // whoever listened may be going too
+    m_finishing = true;
+    m_busyTries = BusyRetries; // one last try, no waiting for another
+    writeUnwritten();
+}
+
+void LibraryRecorder::onRowEnded(RowId id)
+{
+    const DownloadRow *row = m_model->find(id);
+    if (!row || !m_library)
+        return;
+    std::optional<DownloadResult> result = downloadResultFor(*row);
+    if (!result)
+        return;
+    if (result->outcome != DownloadOutcome::Done) {
+        m_unwritten.append(*result);
+        if (!m_writeSoon.isActive())
+            m_writeSoon.start(WriteDelayMs);
+        return;
+    }
+    ++m_hashing;
+    m_pool.start([this, done = *result]() mutable {
+        const QFileInfo file(done.filePath);
+        if (file.isFile() && !file.isSymLink()) {
+            done.size = file.size();
+            done.sha256 = FileSha256(done.filePath);
+        }
+        // A file that is gone (or unreadable) is an end without a file, not a download on record.
+        if (done.sha256.isEmpty())
+            done.filePath.clear();
+        {
+            const QMutexLocker lock(&m_hashedLock);
+            m_hashed.append(done);
+        }
+        QMetaObject::invokeMethod(this, &LibraryRecorder::takeHashed, Qt::QueuedConnection);
+    });
+}
+
+void LibraryRecorder::takeHashed()
+{
+    const QMutexLocker lock(&m_hashedLock);
+    m_hashing -= static_cast<int>(m_hashed.size());
+    m_unwritten.append(m_hashed);
+    m_hashed.clear();
+    if (!m_writeSoon.isActive())
+        m_writeSoon.start(WriteDelayMs);
+}
+
+void LibraryRecorder::finish()
+{
+    m_finishing = true;
+    // Hashing under way, or a busy library waited for, writes when it is done.
+    if (m_hashing == 0 && !m_writeSoon.isActive())
+        writeUnwritten();
+}
+
+void LibraryRecorder::hurry()
+{
+    m_busyTries = BusyRetries;
+    if (m_writeSoon.isActive())
+        m_writeSoon.stop();
+    finish();
+}
+
+void LibraryRecorder::writeUnwritten()
+{
+    {
+        // The destructor comes here without the event loop.
+        const QMutexLocker lock(&m_hashedLock);
+        m_hashing -= static_cast<int>(m_hashed.size());
+        m_unwritten.append(m_hashed);
+        m_hashed.clear();
+    }
+    if (m_unwritten.isEmpty() || m_library->recordDownloads(m_unwritten)) {
+        m_unwritten.clear();
+        m_busyTries = 0;
+        if (m_hashing == 0)
+            Q_EMIT idle();
+        return;
+    }
+    const QString why = m_library->lastError();
+    const bool busy = m_library->lastFailureWasBusy();
+    // Another program kept writing: a little later, waiting longer each time.
+    if (busy && m_busyTries < BusyRetries) {
+        m_writeSoon.start(FirstRetryMs << m_busyTries++);
+        return;
+    }
+    if (busy || m_finishing)
+        return giveUp(why);
+    // The library cannot be written now: kept for the next outcome, or the end; said once.
+    if (std::exchange(m_lastTold, why) != why)
+        Q_EMIT failed(why);
+}
+
+void LibraryRecorder::giveUp(const QString &why)
+{
+    Q_EMIT failed(unrecordedText(m_unwritten, why));
+    m_unwritten.clear();
+    m_busyTries = 0;
+    if (m_hashing == 0)
+        Q_EMIT idle();
+}

@@ -1,0 +1,176 @@
+#include "core/queue/queueprogress.h"
+
+#include "core/common/clock.h"
+
+#include <cmath>
+
+namespace {
+
+qint64 monoNow()
+{
+    return Clock::current().monotonicMs();
+}
+
+bool isFinished(const DownloadRow &row)
+{
+    return row.state == RowState::Done || row.state == RowState::Failed;
+}
+
+// The file's whole length, when the row knows it.
+qint64 knownSize(const DownloadRow &row)
+{
+    return row.sizeNote == SizeNote::None && row.size > 0 ? row.size : -1;
+}
+
+} // namespace
+
+QueueProgress::QueueProgress(const DownloadListModel *model) : m_model(model) {}
+
+void QueueProgress::begin()
+{
+    m_running = true;
+    m_startMs = monoNow();
+    m_ended.clear();
+    m_speed = -1;
+}
+
+qint64 QueueProgress::elapsedMs() const
+{
+    return m_running ? std::max<qint64>(0, monoNow() - m_startMs) : 0;
+}
+
+void QueueProgress::noteEnded(RowId id)
+{
+    if (m_running)
+        m_ended.insert(id);
+}
+
+QueueProgress::Summary QueueProgress::finish()
+{
+    Summary summary;
+    summary.elapsedMs = elapsedMs();
+    for (RowId id : std::as_const(m_ended)) {
+        const DownloadRow *row = m_model->find(id);
+        if (row && row->state == RowState::Done)
+            ++summary.done;
+        else if (row && row->state == RowState::Failed)
+            ++summary.failed;
+    }
+    m_running = false;
+    m_ended.clear();
+    m_speed = -1;
+    return summary;
+}
+
+qint64 QueueProgress::smoothedSpeed(qint64 rowSpeeds, bool anyDownloading)
+{
+    const qint64 now = monoNow();
+    if (m_speed < 0 || !anyDownloading) {
+        // Nothing to smooth with, or no transfer at all: the reading as it is.
+        m_speed = static_cast<double>(rowSpeeds);
+    } else {
+        const double share = 1.0 - std::exp(-static_cast<double>(now - m_speedAtMs) / SmoothingMs);
+        m_speed += share * (static_cast<double>(rowSpeeds) - m_speed);
+    }
+    m_speedAtMs = now;
+    return std::llround(m_speed);
+}
+
+QueueProgress::Snapshot QueueProgress::measure()
+{
+    Snapshot s;
+    s.total = m_model->count();
+    qint64 rowSpeeds = 0;
+    bool anyDownloading = false;
+    qint64 sizesKnown = 0;
+    int rowsKnown = 0;
+    qint64 knownLeft = 0;
+    int unknownLeft = 0;
+    for (int i = 0; i < m_model->count(); ++i) {
+        const DownloadRow &row = m_model->row(i);
+        const qint64 size = knownSize(row);
+        if (size > 0) {
+            sizesKnown += size;
+            ++rowsKnown;
+        }
+        if (isFinished(row)) {
+            ++s.finished;
+            continue;
+        }
+        if (row.state == RowState::Downloading) {
+            anyDownloading = true;
+            rowSpeeds += std::max<qint64>(0, row.speed);
+        }
+        if (size > 0)
+            knownLeft += std::max<qint64>(0, size - std::max<qint64>(0, row.downloaded));
+        else
+            ++unknownLeft;
+    }
+    s.bytesPerSecond = smoothedSpeed(rowSpeeds, anyDownloading);
+    if (unknownLeft == 0)
+        s.bytesLeft = knownLeft;
+    else if (rowsKnown > 0)
+        s.bytesLeft = knownLeft + unknownLeft * (sizesKnown / rowsKnown);
+    if (s.bytesLeft >= 0 && s.bytesPerSecond > 0)
+        s.secondsLeft = (s.bytesLeft + s.bytesPerSecond - 1) / s.bytesPerSecond;
+    return s;
+}
+
+namespace progresstext {
+
+QString duration(qint64 seconds)
+{
+    seconds = std::max<qint64>(0, seconds);
+    const qint64 h = seconds / 3600;
+    const qint64 m = seconds % 3600 / 60;
+    const qint64 sec = seconds % 60;
+    auto two = [](qint64 n) { return QStringLiteral("%1").arg(n, 2, 10, QLatin1Char('0')); };
+    if (h > 0)
+        return QStringLiteral("%1小时%2分%3秒").arg(h).arg(two(m), two(sec));
+    if (m > 0)
+        return QStringLiteral("%1分%2秒").arg(m).arg(two(sec));
+    return QStringLiteral("%1秒").arg(sec);
+}
+
+QString statusLine(const QueueProgress::Snapshot &snapshot)
+{
+    const QString left = snapshot.secondsLeft >= 0 ? duration(snapshot.secondsLeft) : QStringLiteral("未知");
+    return QStringLiteral("总速度 %1，剩余 %2")
+        .arg(DownloadListModel::speedText(snapshot.bytesPerSecond), left);
+}
+
+QString fraction(const QueueProgress::Snapshot &snapshot)
+{
+    return QStringLiteral("%1/%2").arg(snapshot.finished).arg(snapshot.total);
+}
+
+QString summaryBody(const QueueProgress::Summary &summary)
+{
+    return QStringLiteral("完成 %1 个，失败 %2 个，用时 %3")
+        .arg(summary.done)
+        .arg(summary.failed)
+        .arg(duration((summary.elapsedMs + 500) / 1000));
+}
+
+QString summaryHead(bool stopped)
+{
+    return stopped ? QStringLiteral("下载停止") : QStringLiteral("下载结束");
+}
+
+QString summaryLine(const QueueProgress::Summary &summary, bool stopped)
+{
+    return summaryHead(stopped) + QStringLiteral("：") + summaryBody(summary);
+}
+
+QString terminalDuration(qint64 seconds)
+{
+    if (seconds < 0)
+        return QStringLiteral("?");
+    const qint64 h = seconds / 3600;
+    const QString ms = QStringLiteral("%1:%2")
+                           .arg(seconds % 3600 / 60, h > 0 ? 2 : 1, 10, QLatin1Char('0'))
+                           .arg(seconds % 60, 2, 10, QLatin1Char('0'));
+    return h > 0 ? QStringLiteral("%1:%2").arg(h).arg(ms) : ms;
+}
+
+} // namespace progresstext

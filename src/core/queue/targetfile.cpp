@@ -1,0 +1,106 @@
+#include "core/queue/targetfile.h"
+
+#include "core/common/filenames.h"
+#include "core/queue/downloadlistmodel.h"
+#include "core/queue/ownedfile.h"
+
+#include <algorithm>
+#include <cmath>
+
+QString rowFilePath(const QString &folder, const QString &name, const QString &type)
+{
+    return type.isEmpty() ? folder + name : folder + name + u'.' + type;
+}
+
+QString rowFilePath(const DownloadRow &row)
+{
+    return rowFilePath(withTrailingSlash(row.folder), row.name, row.type);
+}
+
+QString withTrailingSlash(const QString &folder)
+{
+    return folder.endsWith(u'/') ? folder : folder + u'/';
+}
+
+bool IsSafeFileType(const QString &type)
+{
+    if (type.isEmpty() || type.size() > 10)
+        return false;
+    return std::all_of(type.cbegin(), type.cend(), [](QChar c) {
+        return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z') || (c >= u'0' && c <= u'9');
+    });
+}
+
+NeedAnswer 确定是需要下载(DuplicatePolicy policy, const QString &folder, const QString &name,
+                          const QString &type, const ReservedPaths &reserved, const ClaimTest &claimed)
+{
+    const QString path = rowFilePath(folder, name, type);
+    if (policy == DuplicatePolicy::Rename)
+        return {};
+    if (reserved.contains(path))
+        return {Need::Wait};
+    if (policy == DuplicatePolicy::Skip && EntryAt(path) == PathEntry::File && !(claimed && claimed(path)))
+        return {Need::Skip, IdentityOf(path).size};
+    return {};
+}
+
+bool MayReplace(const QString &path, const ReservedPaths &reserved, const ClaimTest &claimed)
+{
+    if (reserved.contains(path))
+        return false;
+    const PathEntry entry = EntryAt(path);
+    return entry == PathEntry::None || (entry == PathEntry::File && !(claimed && claimed(path)));
+}
+
+namespace {
+
+QString counterText(qint64 i)
+{
+    return u'[' + QStringLiteral("%1").arg(i, 3, 10, QChar(u'0')) + u']';
+}
+
+} // namespace
+
+QString 重命名保存路径(DuplicatePolicy policy, const QString &folderIn, const QString &nameIn,
+                       const QString &type, QString *newName, const ReservedPaths &reserved,
+                       const ClaimTest &claimed)
+{
+    const QString folder = withTrailingSlash(folderIn);
+    auto taken = [&reserved](const QString &path) {
+        return reserved.contains(path) || EntryAt(path) != PathEntry::None;
+    };
+    QString name = FitNameForDisk(nameIn, type, 0);
+    QString path = rowFilePath(folder, name, type);
+    QString chosen = name;
+    const bool counted =
+        policy == DuplicatePolicy::Overwrite ? !MayReplace(path, reserved, claimed) : taken(path);
+    if (counted) {
+        qint64 i = 0;
+        const qsizetype open = name.lastIndexOf(u'[');
+        const qsizetype close = name.lastIndexOf(u']');
+        if (open >= 0 && close > open) {
+            double number = 0;
+            if (LooksNumeric(TrimSpaces(name.mid(open + 1, close - open - 1)), &number)) {
+                i = static_cast<qint64>(std::clamp(std::trunc(number), 0.0, 999999999.0));
+                name = name.left(open);
+            }
+        }
+        name.replace(u'[', QStringLiteral("『")).replace(u']', QStringLiteral("』"));
+        auto candidateName = [&](qint64 counter) {
+            if (counter == 0)
+                return FitNameForDisk(name, type, 0);
+            const QString suffix = counterText(counter);
+            return FitNameForDisk(name, type, static_cast<int>(suffix.toUtf8().size())) + suffix;
+        };
+        chosen = candidateName(i);
+        path = rowFilePath(folder, chosen, type);
+        while (taken(path)) {
+            ++i;
+            chosen = candidateName(i);
+            path = rowFilePath(folder, chosen, type);
+        }
+    }
+    if (newName)
+        *newName = chosen;
+    return path;
+}

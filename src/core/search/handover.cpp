@@ -1,0 +1,89 @@
+#include "core/search/handover.h"
+
+#include "core/common/filenames.h"
+#include "core/common/safetext.h"
+#include "core/library/nametemplate.h"
+#include "core/queue/downloadlistmodel.h"
+#include "core/search/candidatelistmodel.h"
+#include "core/settings/sharedoptions.h"
+
+namespace {
+// A cleaned name may still start with a dot (" .x" cleans to ".x") or be nothing but dots and spaces;
+// on disk that is a hidden file such as ".pdf". Such a name loses its leading dots and spaces, and
+// what is left of it may be empty, in which case the other source names the file.
+QString visibleName(const QString &cleaned)
+{
+    qsizetype start = 0;
+    while (start < cleaned.size() && (cleaned.at(start) == u'.' || cleaned.at(start) == u' '))
+        ++start;
+    return cleaned.mid(start);
+}
+
+QString nameFromLink(const QString &address)
+{
+    // An address without a path would give its host, and with it a password it carried.
+    const QString shown = WithoutCredentials(address);
+    return visibleName(CleanFileName(StripUnsafeControls(FileNameFromPath(shown, true))));
+}
+
+QString nameFromTitle(const QString &title)
+{
+    return visibleName(CleanFileName(TrimSpaces(StripLineBreaks(StripUnsafeControls(title)))));
+}
+
+bool isDefaultTemplate(const QString &nameTemplate)
+{
+    return nameTemplate.trimmed().isEmpty() || nameTemplate.trimmed() == QStringLiteral("{标题}");
+}
+
+// The template filled from the metadata; the default template gives exactly the name of the title.
+QString nameFromTemplate(const QString &title, const PaperCells &cells)
+{
+    const QString nameTemplate = sharedOptions().FileNameTemplate;
+    if (isDefaultTemplate(nameTemplate))
+        return nameFromTitle(title);
+    const QString filled = FillNameTemplate(nameTemplate, PaperMetadata{StripUnsafeControls(title), cells});
+    const QString name = visibleName(CleanFileName(TrimSpaces(StripUnsafeControls(filled))));
+    return name.isEmpty() ? nameFromTitle(title) : name;
+}
+} // namespace
+
+QString DownloadNameFor(const QString &address, const QString &title, const QString &type,
+                        const PaperCells &cells)
+{
+    const bool fromLink = sharedOptions().UseOriginalFileName;
+    QString name = fromLink ? nameFromLink(address) : nameFromTemplate(title, cells);
+    if (name.isEmpty())
+        name = fromLink ? nameFromTitle(title) : nameFromLink(address);
+    if (name.isEmpty())
+        name = QStringLiteral("未命名");
+    return FitNameForDisk(name, type);
+}
+
+bool 加入下载列表(DownloadListModel &downloads, const QString &address, const QString &title,
+                  const QString &type, const QString &saveFolder, const QString &sourcePage,
+                  const PaperCells &cells)
+{
+    const QString folder = saveFolder.trimmed().isEmpty() ? sharedOptions().DefaultSaveFolder : saveFolder;
+    // A row without a folder would be written wherever the queue happened to be; the analysis asks for
+    // one before it gets here, so this only stops a caller that did not.
+    if (folder.trimmed().isEmpty())
+        return false;
+    DownloadRow row;
+    row.key = address;
+    row.name = DownloadNameFor(address, title, type, cells);
+    row.type = type;
+    row.folder = folder;
+    row.tag = sourcePage;
+    row.state = RowState::Waiting;
+    downloads.addRow(row); // an address already listed keeps its row
+    return true;
+}
+
+bool HandOverCandidate(const CandidateListModel &candidates, int position, DownloadListModel &downloads)
+{
+    if (!candidates.isValidRow(position))
+        return false;
+    const CandidateRow &c = candidates.row(position);
+    return 加入下载列表(downloads, c.key, c.title, c.type, c.folder, c.tag, c.cells);
+}

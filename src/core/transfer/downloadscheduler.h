@@ -1,0 +1,231 @@
+#pragma once
+
+#include "core/queue/downloadlistmodel.h"
+#include "core/queue/heldrow.h"
+#include "core/queue/targetfile.h"
+#include "core/transfer/downloader.h"
+#include "core/transfer/scheduleroptions.h"
+#include "core/transfer/wallwatch.h"
+
+#include <QElapsedTimer>
+#include <QHash>
+#include <QObject>
+#include <QPointer>
+#include <QRandomGenerator>
+#include <QTimer>
+#include <array>
+
+class QNetworkAccessManager;
+class QNetworkCookieJar;
+
+// The status bar's panels.
+enum class StatusPanel { Slogan = 1, Transfer = 2, Connection = 3, Totals = 4 };
+
+// The queue. A row starts as soon as a transfer slot is free and the pause between files allows;
+// Timer_Down's tick looks for work as well, Timer1 keeps house (finished list, busy flag, totals,
+// stalled slots, automatic start). The scheduler is the only one that writes what transfers report
+// into the list, and it finds the rows by id, so rows may be removed or reordered while they run.
+class DownloadScheduler : public QObject
+{
+    Q_OBJECT
+
+public:
+    static constexpr int MaxSlots = 6;
+    static constexpr int WatchdogSeconds = 120;
+
+    // A transfer slot: the transfer, the row it serves and when it started.
+    struct Slot
+    {
+        QPointer<Downloader> transfer;
+        RowId row = RowId::None;
+        qint64 startMs = 0; // monotonic
+    };
+
+    explicit DownloadScheduler(DownloadListModel *model, QObject *parent = nullptr);
+    ~DownloadScheduler() override;
+
+    DownloadListModel *model() const { return m_model; }
+    SchedulerOptions &options() { return m_options; }
+    const SchedulerOptions &options() const { return m_options; }
+    DownloadMethod method() const { return m_options.method; }
+
+    // The queue's part of window load: LastFinishTime, empty list, method and thread position from the
+    // store, duplicate policy, proxy, housekeeping on.
+    void windowLoaded();
+    // Start ("开始下载"): the scheduler runs.
+    void start();
+    // Stop ("停止下载"): scheduler off, transfers cancelled (a file already whole is kept), their rows
+    // failed.
+    void StopDownloads();
+    // "切换": toggles the method for this run (also the shared value, which is not stored) and stops the
+    // scheduler (running transfers go on).
+    void switchMethod();
+    // The close check: true while something runs or rows are not finished.
+    bool closeNeedsConfirmation() const;
+    // Close steps after any confirmation: timers off, stop, thread position saved.
+    void windowClosing();
+    // Housekeeping on or off (batch mode runs it only while it downloads).
+    void setHousekeeping(bool on);
+
+    bool isRunning() const { return Timer_Down.isActive(); }
+    bool housekeepingOn() const { return Timer1.isActive(); }
+    bool DownloadBusy() const { return m_busy; }
+    double LastFinishTime() const { return m_lastFinishTime; }
+    // Transfer controls on the window: the template plus each live slot.
+    int CountTransferSlots() const;
+    // The single connection has a transfer under way.
+    bool transferExecuting() const;
+    // Any transfer still under way (also one putting its file in place).
+    bool anyTransferLive() const;
+    bool slotAlive(int k) const;       // k = 1..6
+    RowId SlotRow(int k) const;        // the row slot k serves
+    qint64 SlotStartTime(int k) const; // monotonic ms
+    Downloader *slot(int k) const;
+    Downloader *singleTransfer() const { return m_single.transfer.data(); }
+    QNetworkCookieJar *cookieJar() const { return m_cookieJar; }
+    // Paths that live transfers are writing.
+    const ReservedPaths &reservedPaths() const { return m_reserved; }
+    // When the next start is due after a pause (monotonic ms), -1 when none is waiting.
+    qint64 nextStartDueMs() const { return m_wakeDueMs; }
+    // When a row waiting for an automatic retry may start again (monotonic ms), -1 when it does not wait.
+    qint64 retryDueMs(RowId id) const { return m_retryAt.value(id, -1); }
+    // Until when starts to a host are held back (monotonic ms), -1 when they are not.
+    qint64 hostHeldUntilMs(const QString &host) const;
+    static QString hostOf(const QString &address);
+
+    // The queue waits for a verification page to be solved (a site that answers papers with a page).
+    bool isPausedForVerification() const { return m_paused; }
+    QUrl verificationPage() const { return m_pausePage; }
+    // The user solved it: the rows that met the page go back to the queue and the queue goes on.
+    void resumeAfterVerification();
+    // A login runs: web pages that arrive meanwhile do not count as a wall.
+    void setLoginPending(bool pending) { m_loginPending = pending; }
+
+    // Ticks, public so tests can drive them without waiting.
+    void tickScheduler();
+    void tickHousekeeping();
+    // Starts what is due now (what the single-shot wake-up runs).
+    void startDue();
+    // The totals line in the status bar's fourth panel.
+    void UpdateStatusSummary();
+
+    // How often Timer_Down looks for work (tests lengthen it to see that starts do not wait for it).
+    void setTickIntervalMs(int ms) { Timer_Down.setInterval(ms); }
+    // Limits of the transfers (tests shorten them).
+    void setTimeouts(int headerTimeoutMs, int stallWindowMs, qint64 stallMinBytes = 1024);
+
+    // Rows whose paper is held from an earlier download end without a request; nullptr (the default)
+    // fetches every row. The check is not owned.
+    void setHeldRowCheck(HeldRowCheck *check) { m_heldCheck = check; }
+    // The held-row check has new answers: rows it passed over may start now.
+    void heldAnswered();
+    // Whether a file on disk is the paper of another address as far as the paper library knows; such a
+    // file is never skipped on nor replaced. Unset (the default) asks nobody.
+    using ForeignFileTest = std::function<bool(const QString &path, const QString &address)>;
+    void setForeignFileTest(ForeignFileTest test) { m_foreignFile = std::move(test); }
+
+Q_SIGNALS:
+    void panelText(StatusPanel panel, const QString &text);
+    // The scheduler went on or off (running mark, "开始下载" item).
+    void runningChanged(bool running);
+    // The menu item "开始下载" is enabled or not (kept by the housekeeping tick).
+    void startEnabledChanged(bool enabled);
+    // The method changed by the switch or at load: label "下载方式：N" and the thread list's state.
+    void methodShown(DownloadMethod method, bool threadListEnabled, int threadPosition);
+    // Last step of each housekeeping tick that was not cut short by live slots.
+    void housekeepingDone();
+    // A row's answer turned out to be a web page instead of a paper.
+    void webPageReceived(RowId id);
+    // A row ended (done or failed) through a transfer or the duplicate rule.
+    void rowEnded(RowId id);
+    // The queue that was started has ended: every row done or failed (or the queue was stopped), and no
+    // transfer is live any more.
+    void queueFinished();
+    // A row failed for a passing reason and waits delayMs for its automatic try number `attempt`.
+    void retryScheduled(RowId id, int attempt, int limit, qint64 delayMs);
+    // A host answers papers with web pages (or 403) again and again: the queue pauses until the user has
+    // solved the page (resumeAfterVerification).
+    void verificationNeeded(const QString &host, const QUrl &page);
+
+private:
+    void startWaitingRows(bool tick = false);
+    RowId findRow();
+    bool passHeldRow(RowId id);
+    bool intervalPassed() const;
+    void scheduleWake();
+    QString startRow(RowId id);
+    // Files at a path that are another paper's, for the row of this address.
+    ClaimTest claimsFor(const QString &key) const;
+    void onRowFinished(RowId id);
+    void failWithoutFolder(RowId id);
+    void Inet下载当前文件(RowId id);
+    void 多线程下载(int k, RowId id, const QString &targetPath);
+    Downloader *makeTransfer(RowId id, bool single);
+    // The target for the row's file of this type, reserved for it until its transfer ends.
+    QString reserveTarget(RowId id, const QString &type, QString *newName);
+    TransferOptions transferOptions(bool single) const;
+    void applyProxy();
+    void onProgress(RowId id, qint64 received, qint64 total);
+    void onAnswered(RowId id, qint64 length, const QString &type, const QString &name);
+    void onBodyReceived(RowId id);
+    void onFinished(RowId id, const TransferResult &result);
+    void DownloadComplete(RowId id, const TransferResult &result, bool single);
+    void DownloadError(RowId id, const TransferResult &result);
+    void freeSlotOf(Downloader *transfer);
+    void onRowsDropped(const QList<RowId> &ids);
+    void watchdog(int threadCount);
+    void refreshSpeeds();
+    void setRunning(bool running);
+    void checkQueueFinished();
+    bool scheduleRetry(RowId id, const TransferResult &result);
+    void noteWall(RowId id, const TransferResult &result);
+    void settleAnswer(RowId id, WallWatch::Answer answer, const QUrl &page = {});
+    void dropIdleHolds();
+    void dropRetries(RowId id);
+    bool heldBack(const DownloadRow &row, qint64 nowMs) const;
+    void stampFinish();
+    void cleanDeadPartFiles();
+
+    DownloadListModel *m_model;
+    SchedulerOptions m_options;
+    bool m_busy = false;
+    double m_lastFinishTime = 0;
+    qint64 m_lastFinishMono = 0;
+    bool m_runOpen = false;  // a started queue has not yet been announced finished
+    bool m_starting = false; // re-entry guard of startWaitingRows
+    QNetworkCookieJar *m_cookieJar;
+    QNetworkAccessManager *m_singleManager;
+    QNetworkAccessManager *m_slotManager; // shared by the parallel slots
+    Slot m_single;
+    std::array<Slot, MaxSlots + 1> m_slots{}; // element 0 is the template and never transfers
+    // Transfers whose body is whole and whose file is being put on disk; their slots serve the next rows.
+    QList<QPointer<Downloader>> m_committing;
+    ReservedPaths m_reserved;
+    QHash<RowId, QString> m_reservedBy;
+    struct Speed
+    {
+        qint64 atMs = 0;   // start of the measurement
+        qint64 bytes = 0;  // bytes the transfer had then
+        qint64 latest = 0; // bytes it has now
+    };
+    QHash<RowId, Speed> m_speed;
+    QHash<RowId, qint64> m_retryAt;         // rows waiting for an automatic retry, and when it is due
+    QHash<RowId, ResumePoint> m_resumeFrom; // bytes kept for a row's next try
+    QHash<QString, qint64> m_hostHold;      // hosts that asked to be left alone, and until when
+    WallWatch m_walls;                      // answers that may add up to a verification wall
+    QHash<RowId, QPair<QString, QString>> m_beforeAnswer; // name and type of a row before its answer
+    QRandomGenerator m_jitter;
+    bool m_loginPending = false;
+    bool m_paused = false;
+    QList<RowId> m_pausedRows;
+    QUrl m_pausePage;
+    QTimer m_wake;
+    qint64 m_wakeDueMs = -1;
+    int m_headerTimeoutMs = 30000;
+    int m_stallWindowMs = 60000;
+    qint64 m_stallMinBytes = 1024;
+    HeldRowCheck *m_heldCheck = nullptr;
+    ForeignFileTest m_foreignFile;
+    QTimer Timer_Down; // the scheduler: on exactly while the queue runs
+    QTimer Timer1;     // housekeeping
+};

@@ -1,0 +1,83 @@
+#pragma once
+
+#include "core/queue/ownedfile.h"
+
+#include <QByteArray>
+#include <QObject>
+#include <QString>
+#include <functional>
+
+// The body of a transfer is written under a temporary name in the target's folder and moved into place
+// only when complete, so a broken or stopped transfer never leaves a partial file under a paper's name.
+// The folder is held open from the start, so the temporary file and the finished one are created in
+// exactly that folder whatever its path comes to name meanwhile, and neither creation follows a link.
+class PartFile
+{
+public:
+    static constexpr const char *Prefix = ".fnpart-";
+
+    PartFile() = default;
+    ~PartFile(); // discards whatever was not committed
+    PartFile(const PartFile &) = delete;
+    PartFile &operator=(const PartFile &) = delete;
+
+    // Opens the folder and creates a fresh temporary file in it.
+    bool open(const QString &folder);
+    // Opens an existing temporary file of this program in the folder again, to add to what it holds.
+    bool reopen(const QString &folder, const QString &temporaryName);
+    bool isOpen() const { return m_fd >= 0; }
+    bool write(const char *data, qint64 length);
+    bool write(const QByteArray &data) { return write(data.constData(), data.size()); }
+    // Empties the file (a transfer that starts over).
+    bool truncate();
+    // The first bytes of what the file holds, or length bytes from offset.
+    QByteArray readHead(qint64 maxBytes) const { return readAt(0, maxBytes); }
+    QByteArray readAt(qint64 offset, qint64 length) const;
+    // Deletes a kept temporary file of this program in the folder (one that no PartFile holds any more).
+    static void removeKept(const QString &folder, const QString &temporaryName);
+    qint64 size() const { return m_written; }
+    QString folder() const { return m_folder; }
+    QString temporaryName() const { return m_tempName; }
+    // The system's words for the last failure.
+    QString errorText() const { return m_error; }
+
+    // Flushes the data to the disk off the event loop's thread and closes the file; done runs on the
+    // receiver's thread (not at all when the receiver is gone by then).
+    void flush(QObject *receiver, std::function<void(bool ok, const QString &error)> done);
+    bool isFlushed() const { return m_flushed; }
+
+    struct MoveResult
+    {
+        bool ok = false;
+        bool nameTaken = false; // a file of that name is there (only without replace); the data is kept
+        QString error;
+        FileIdentity identity; // of the file now under that name
+    };
+    // Moves the flushed data to fileName in the folder, replacing a file there only with replace.
+    MoveResult moveTo(const QString &fileName, bool replace);
+    // Deletes the temporary file.
+    void discard();
+    // Lets the temporary file stay on disk (for a later reopen) and forgets it.
+    void keep();
+
+private:
+    void closeAll();
+
+    int m_dirFd = -1;
+    int m_fd = -1;
+    QString m_folder;
+    QString m_tempName;
+    qint64 m_written = 0;
+    qint64 m_syncedUpTo = 0; // bytes already sent on their way to the disk
+    bool m_flushed = false;
+    QString m_error;
+};
+
+// A single component that may name a file in a folder: not empty, no "/", not "." or "..", and at most
+// 255 bytes of UTF-8.
+bool IsPlainFileName(const QString &name);
+
+// Removes the temporary files that transfers of runs that have ended (crashed, killed, power cut) left
+// in the folder: only regular files with this program's prefix whose process is gone and which are
+// not younger than notAfterSecs (seconds since the epoch). Links are never followed. The count removed.
+int RemoveDeadPartFiles(const QString &folder, qint64 notAfterSecs);

@@ -1,0 +1,83 @@
+#include "core/transfer/retrypolicy.h"
+
+#include <QNetworkReply>
+#include <algorithm>
+#include <cmath>
+
+namespace retrypolicy {
+
+using Kind = FailureReason::Kind;
+
+bool IsTransient(const FailureReason &reason, qint64 retryAfterMs)
+{
+    switch (reason.kind) {
+    case Kind::Timeout:
+    case Kind::Stall:
+    case Kind::ShortBody:
+        return true;
+    case Kind::HttpStatus:
+        switch (reason.code) {
+        case 408:
+        case 429:
+        case 500:
+        case 502:
+        case 503:
+        case 504:
+            return true;
+        case 403:
+            return retryAfterMs >= 0;
+        default:
+            return false;
+        }
+    case Kind::Network:
+        switch (static_cast<QNetworkReply::NetworkError>(reason.code)) {
+        case QNetworkReply::ConnectionRefusedError:
+        case QNetworkReply::RemoteHostClosedError:
+        case QNetworkReply::TimeoutError:
+        case QNetworkReply::TemporaryNetworkFailureError:
+        case QNetworkReply::NetworkSessionFailedError:
+        case QNetworkReply::UnknownNetworkError:
+        case QNetworkReply::ProxyConnectionRefusedError:
+        case QNetworkReply::ProxyConnectionClosedError:
+        case QNetworkReply::ProxyTimeoutError:
+        case QNetworkReply::UnknownServerError:
+        case QNetworkReply::InternalServerError:
+        case QNetworkReply::ServiceUnavailableError:
+            return true;
+        default:
+            return false;
+        }
+    case Kind::None:
+    case Kind::Disk:
+    case Kind::WebPage:
+    case Kind::Certificate:
+    case Kind::Redirect:
+    case Kind::Stopped:
+    case Kind::NoFolder:
+        break;
+    }
+    return false;
+}
+
+qint64 DelayMs(int attempt, qint64 retryAfterMs, double jitter)
+{
+    if (retryAfterMs >= 0)
+        return std::min(retryAfterMs, MaxRetryAfterMs);
+    const int doublings = std::clamp(attempt, 1, 30);
+    const double base = std::min<double>(std::ldexp(1000.0, doublings), MaxBackoffMs);
+    const double spread = 1.0 + 0.2 * std::clamp(jitter, -1.0, 1.0);
+    return static_cast<qint64>(std::llround(base * spread));
+}
+
+bool HoldsBackHost(const FailureReason &reason)
+{
+    return reason.kind == Kind::HttpStatus && (reason.code == 429 || reason.code == 503);
+}
+
+bool LooksLikeAWall(const FailureReason &reason, qint64 retryAfterMs)
+{
+    return reason.kind == Kind::WebPage ||
+           (reason.kind == Kind::HttpStatus && reason.code == 403 && retryAfterMs < 0);
+}
+
+} // namespace retrypolicy

@@ -1,0 +1,156 @@
+#include "ui/appwindows.h"
+
+#include "browser/browserprofile.h"
+#include "browser/cookiemirror.h"
+#include "core/queue/downloadlistmodel.h"
+#include "ui/aboutwindow.h"
+#include "ui/cacheviewer.h"
+#include "ui/downloadwindow.h"
+#include "ui/fwebsearch.h"
+#include "ui/loginpanel.h"
+#include "ui/optionswindow.h"
+#include "ui/savelocationchooser.h"
+#include "ui/startupwindow.h"
+
+#include <QApplication>
+#include <QTimer>
+#include <QWebEnginePage>
+#include <QWebEngineProfile>
+
+AppWindows::AppWindows(const QUrl &homePage, QObject *parent) : QObject(parent), m_home(homePage)
+{
+    // From the first page on, the browser's cookies are kept for the download window's engines.
+    CookieMirror::recordCookies(programProfile()->cookieStore());
+    m_cover = new fCover;
+    m_cover->setAttribute(Qt::WA_DeleteOnClose);
+    connect(m_cover, &fCover::batchDownloadRequested, this, [this] { showSearchWindow(); });
+    // Closing the startup window ends the program, whatever else is open.
+    connect(m_cover, &QObject::destroyed, qApp, &QCoreApplication::quit);
+}
+
+AppWindows::~AppWindows()
+{
+    delete m_search.data();
+    delete m_download.data();
+    delete m_cover.data();
+}
+
+void AppWindows::showStartup()
+{
+    if (m_cover)
+        m_cover->show();
+}
+
+bool AppWindows::isSearchWindowOpen() const
+{
+    // The search window is never hidden while it lives: a hidden one has been closed and is on its way out.
+    return m_search && m_search->isVisible();
+}
+
+fWebSearch *AppWindows::showSearchWindow()
+{
+    if (m_search && !m_search->isVisible())
+        m_search = nullptr;
+    if (!m_search) {
+        m_search = new fWebSearch(this, m_home);
+        m_search->setAttribute(Qt::WA_DeleteOnClose);
+    }
+    m_search->show();
+    m_search->raise();
+    m_search->activateWindow();
+    return m_search;
+}
+
+fFileDownload *AppWindows::ensureDownloadWindow()
+{
+    if (!m_download) {
+        m_download = new fFileDownload;
+        m_download->setAttribute(Qt::WA_DeleteOnClose);
+        connect(m_download, &fFileDownload::windowClosed, this, &AppWindows::onDownloadWindowClosed);
+        connect(m_download, &fFileDownload::optionsRequested, this, [this] { showOptions(m_download); });
+        connect(m_download, &fFileDownload::aboutRequested, this, [this] { showAbout(m_download); });
+        connect(m_download, &fFileDownload::searchWindowRequested, this, [this] { showSearchWindow(); });
+        m_download->PicWebBK->setAddressOffer([this] { return offeredLoginAddress(); });
+    }
+    return m_download;
+}
+
+QString AppWindows::offeredLoginAddress() const
+{
+    const auto isWeb = [](const QUrl &url) {
+        return url.isValid() && (url.scheme() == u"http" || url.scheme() == u"https") &&
+               !url.host().isEmpty();
+    };
+    QUrl site = m_search ? m_search->page()->url() : QUrl();
+    if (!isWeb(site))
+        site = m_home;
+    if (!isWeb(site))
+        return {};
+    const auto origin = QUrl::RemovePath | QUrl::RemoveQuery | QUrl::RemoveFragment | QUrl::RemoveUserInfo;
+    if (isWeb(m_loginPage) && site.adjusted(origin) == m_loginPage.adjusted(origin))
+        return m_loginPage.toString();
+    return site.adjusted(origin).toString() + u'/';
+}
+
+void AppWindows::onDownloadWindowClosed()
+{
+    m_download = nullptr;
+    // One turn of the event loop first, so a search window closing at the same time is gone.
+    QTimer::singleShot(0, this, [this] {
+        if (!isSearchWindowOpen())
+            showStartup();
+    });
+}
+
+DownloadListModel *AppWindows::loadDownloadWindow()
+{
+    return ensureDownloadWindow()->model();
+}
+
+void AppWindows::showDownloadWindow()
+{
+    fFileDownload *window = ensureDownloadWindow();
+    window->model()->flushChanges();
+    if (!window->isVisible())
+        window->show();
+    if (window->isMinimized())
+        window->showMaximized();
+    window->raise();
+}
+
+bool AppWindows::isDownloadWindowLoaded() const
+{
+    return !m_download.isNull();
+}
+
+void AppWindows::showStartupWindow()
+{
+    showStartup();
+}
+
+bool AppWindows::runSaveLocationChooser(QWidget *parent)
+{
+    return ::runSaveLocationChooser(parent);
+}
+
+void AppWindows::showOptions(QWidget *parent)
+{
+    if (showOptionsWindow(parent) && m_download)
+        m_download->takeSharedOptions();
+}
+
+void AppWindows::showAbout(QWidget *parent)
+{
+    showAboutWindow(parent);
+}
+
+void AppWindows::showCacheViewer(QWidget *parent)
+{
+    ::showCacheViewer(parent);
+}
+
+void AppWindows::clearBrowserCache()
+{
+    // The clean-up runs off the window's thread; its message comes when it has finished.
+    ClearBrowserCache(true);
+}

@@ -1,0 +1,59 @@
+#pragma once
+
+#include "ui/downloadwindow.h"
+#include "ui/fwebsearch.h"
+#include "ui/searchwindowhost.h"
+#include "ui/startupwindow.h"
+
+#include <QObject>
+#include <QPointer>
+#include <QUrl>
+
+// Creates, shows and closes the program's windows: each exists at most once, is created when first
+// used and afresh after it closed; the startup window comes back when the last working window closes.
+class AppWindows : public QObject, public SearchWindowHost
+{
+    Q_OBJECT
+
+public:
+    explicit AppWindows(const QUrl &homePage, QObject *parent = nullptr);
+    ~AppWindows() override;
+
+    fCover *startupWindow() const { return m_cover; }
+    fWebSearch *searchWindow() const { return m_search; }
+    fFileDownload *downloadWindow() const { return m_download; }
+    QUrl homePage() const { return m_home; }
+
+    // The login page of the site the program serves itself, offered in the login panel while the
+    // search window shows that site.
+    void setLoginPage(const QUrl &loginPage) { m_loginPage = loginPage; }
+    // What the login panel offers in its address box: that login page, or the root of the site the
+    // search window shows (the home page's when it shows none).
+    QString offeredLoginAddress() const;
+
+    void showStartup();
+    // "批量下载" and "打开网页分析窗口": shows the search window, creating it when needed.
+    fWebSearch *showSearchWindow();
+    bool isSearchWindowOpen() const;
+    fFileDownload *ensureDownloadWindow();
+
+    // SearchWindowHost
+    DownloadListModel *loadDownloadWindow() override;
+    void showDownloadWindow() override;
+    bool isDownloadWindowLoaded() const override;
+    void showStartupWindow() override;
+    bool runSaveLocationChooser(QWidget *parent) override;
+    void showOptions(QWidget *parent) override;
+    void showAbout(QWidget *parent) override;
+    void showCacheViewer(QWidget *parent) override;
+    void clearBrowserCache() override;
+
+private:
+    void onDownloadWindowClosed();
+
+    QUrl m_home;
+    QUrl m_loginPage;
+    QPointer<fCover> m_cover;
+    QPointer<fWebSearch> m_search;
+    QPointer<fFileDownload> m_download;
+};

@@ -1,0 +1,19 @@
+#pragma once
+
+#include "core/cache/cachecommands.h"
+
+#include <optional>
+
+class QWidget;
+
+// Opens the browser cache viewer, modal, without blocking the caller; an open viewer is raised.
+void showCacheViewer(QWidget *parent);
+
+// Empties the browser cache without showing the viewer: the viewer's listings and deletions run in the
+// background, the viewer is closed, and with showMessage "IE缓存清空完毕！" is shown at the end.
+void ClearBrowserCache(bool showMessage);
+
+// The caches the viewer works on: the program's browser profile and every user's home folder, unless
+// other places were set (tests set folders of their own; nullopt goes back to the real ones).
+CacheLocations cacheViewerLocations();
+void setCacheViewerLocations(std::optional<CacheLocations> locations);

@@ -1,0 +1,121 @@
+// The download window's use of the paper library: rows held from earlier downloads, the outcome of
+// every download, the list kept across runs and the exports of the list menu.
+#include "core/common/messenger.h"
+#include "core/library/programlibrary.h"
+#include "core/queue/heldrowchecker.h"
+#include "core/queue/libraryrecorder.h"
+#include "core/queue/queuekeeper.h"
+#include "core/settings/sharedoptions.h"
+#include "core/transfer/downloadscheduler.h"
+#include "desktop/filedialogs.h"
+#include "ui/downloadwindow.h"
+
+#include <QCheckBox>
+#include <QDir>
+#include <QLabel>
+#include <QMenu>
+#include <QSaveFile>
+#include <QTimer>
+
+namespace {
+const QString kRestoreQuestion = QStringLiteral("上次还有 %1 个文件未下载完成，是否恢复？");
+const QString kNoLibraryTip = QStringLiteral("文献资料库没有打开，无法知道哪些文献已下载过");
+const QString kNothingToExport = QStringLiteral("没有可导出的文献：请选中要导出的行，或者先完成下载。");
+const QString kExportFailed = QStringLiteral("无法写入文件“%1”：%2");
+const QString kExported = QStringLiteral("已导出 %1 篇文献到“%2”。");
+} // namespace
+
+void fFileDownload::connectLibrary()
+{
+    SharedOptions &shared = sharedOptions();
+    shared.loadSkipHeld();
+    CheckSkipHeld->setChecked(shared.SkipHeld);
+    m_library = programLibrary();
+    if (!m_library) {
+        CheckSkipHeld->setEnabled(false);
+        CheckSkipHeld->setToolTip(kNoLibraryTip);
+        return;
+    }
+    m_heldChecker = new HeldRowChecker(m_library, this);
+    m_heldChecker->attach(m_scheduler);
+    AttachForeignFileTest(m_scheduler, m_library);
+    m_heldChecker->setEnabled(CheckSkipHeld->isChecked());
+    connect(CheckSkipHeld, &QCheckBox::toggled, this, [this](bool on) {
+        sharedOptions().storeSkipHeld(on);
+        m_heldChecker->setEnabled(on);
+    });
+    m_recorder = new LibraryRecorder(m_library, m_scheduler, this);
+    connect(m_recorder, &LibraryRecorder::failed, this, &fFileDownload::tellLibraryFailure);
+    m_queueKeeper = new QueueKeeper(m_library, m_model, this);
+    connect(m_queueKeeper, &QueueKeeper::failed, this, &fFileDownload::tellLibraryFailure);
+    offerLastList();
+}
+
+void fFileDownload::offerLastList()
+{
+    const int unfinished = unfinishedCount(m_queueKeeper->savedRows());
+    if (unfinished == 0)
+        return;
+    if (askYesNo(MessageIcon::Question, kRestoreQuestion.arg(unfinished)))
+        runFrozen([this] { m_queueKeeper->restore(); });
+}
+
+void fFileDownload::releaseLibrary()
+{
+    if (m_queueKeeper)
+        m_queueKeeper->detach();
+    AttachForeignFileTest(m_scheduler, nullptr);
+    // The recorder writes what it has hashed; the checker's hashing is only given up.
+    delete std::exchange(m_heldChecker, nullptr);
+    delete std::exchange(m_recorder, nullptr);
+    delete std::exchange(m_queueKeeper, nullptr);
+}
+
+void fFileDownload::tellLibraryFailure(const QString &message)
+{
+    m_panels[2]->setText(message);
+    if (std::exchange(m_libraryFailureTold, true))
+        return;
+    // Not from inside the queue's signal: the message box waits for the user.
+    QTimer::singleShot(0, this, [message] { showMessage(MessageIcon::Critical, message); });
+}
+
+void fFileDownload::buildExportMenu(QMenu *list)
+{
+    QMenu *exportMenu = list->addMenu(QStringLiteral("导出"));
+    exportMenu->menuAction()->setObjectName(QStringLiteral("actExport"));
+    const std::pair<const char *, ExportFormat> entries[] = {
+        {"RIS…", ExportFormat::Ris}, {"BibTeX…", ExportFormat::BibTeX}, {"CSV…", ExportFormat::Csv}};
+    const char *names[] = {"actExportRis", "actExportBibTeX", "actExportCsv"};
+    int i = 0;
+    for (const auto &[text, format] : entries) {
+        QAction *item = exportMenu->addAction(QString::fromUtf8(text));
+        item->setObjectName(QLatin1String(names[i++]));
+        connect(item, &QAction::triggered, this, [this, f = format] { exportRows(f); });
+    }
+}
+
+void fFileDownload::exportRows(ExportFormat format)
+{
+    const QList<PaperRecord> records = exportRecords(*m_model, selectedIds(), m_library);
+    if (records.isEmpty()) {
+        showMessage(MessageIcon::Information, kNothingToExport);
+        return;
+    }
+    filedialogs::Request request;
+    request.kind = filedialogs::Request::Kind::Save;
+    request.caption = QStringLiteral("导出");
+    request.startPath = QDir::homePath() + QStringLiteral("/文献.") + exportSuffix(format);
+    request.filter = exportFilter(format);
+    request.defaultSuffix = exportSuffix(format);
+    const QString path = filedialogs::choose(this, request);
+    if (path.isEmpty())
+        return;
+    QSaveFile file(path);
+    const QByteArray bytes = exportBytes(format, records);
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit()) {
+        showMessage(MessageIcon::Critical, kExportFailed.arg(path, file.errorString()));
+        return;
+    }
+    showMessage(MessageIcon::Information, kExported.arg(records.size()).arg(path));
+}

@@ -1,0 +1,137 @@
+#include "ui/folderhistory.h"
+
+#include "core/common/filenames.h"
+#include "core/common/gbk.h"
+#include "core/common/messenger.h"
+
+#include <QAbstractItemView>
+#include <QComboBox>
+#include <QDir>
+#include <QFileInfo>
+#include <QSaveFile>
+#include <QScreen>
+#include <QStandardPaths>
+#include <QStyle>
+#include <algorithm>
+
+QStringList ParseFolderHistory(const QByteArray &bytes)
+{
+    QString text = gbk::decode(bytes);
+    text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    text.replace(u'\r', u'\n');
+    QStringList folders;
+    int counted = 0;
+    for (const QString &raw : text.split(u'\n')) {
+        const QString line = raw.trimmed();
+        if (line.isEmpty())
+            continue;
+        if (++counted > kFolderHistoryLines)
+            break;
+        if (!folders.contains(line, Qt::CaseInsensitive))
+            folders.append(line);
+    }
+    return folders;
+}
+
+QByteArray FormatFolderHistory(const QStringList &folders)
+{
+    if (folders.isEmpty())
+        return QByteArrayLiteral("\r\n");
+    QByteArray bytes;
+    for (const QString &folder : folders)
+        bytes += gbk::encode(folder) + "\r\n";
+    return bytes;
+}
+
+void LoadFolderHistory(QComboBox *box, const QString &path)
+{
+    QFile file(path);
+    if (!file.exists())
+        return;
+    box->clear();
+    if (file.open(QIODevice::ReadOnly))
+        box->addItems(ParseFolderHistory(file.readAll()));
+}
+
+void SaveFolderHistory(QComboBox *box, const QString &path)
+{
+    QStringList folders;
+    for (int i = 0; i < box->count(); ++i)
+        folders.append(box->itemText(i));
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    // Written aside and moved into place, so a full disk never leaves half a history behind.
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return;
+    file.write(FormatFolderHistory(folders));
+    file.commit();
+}
+
+namespace {
+bool onlyDotsAndSpaces(const QString &name)
+{
+    return std::all_of(name.begin(), name.end(), [](QChar c) { return c == u'.' || c == u' '; });
+}
+} // namespace
+
+QString CreateFolderChain(const QString &path)
+{
+    const QString absolute = path.trimmed();
+    if (!absolute.startsWith(u'/'))
+        return {};
+    const QStringList components = absolute.split(u'/');
+    QString result; // empty stands for the root
+    for (qsizetype i = 1; i < components.size(); ++i) {
+        // An empty component ends the walk; the trailing "/" of a folder gives one.
+        if (components[i].isEmpty())
+            break;
+        // A folder that is already there is taken as it is ("Notes: 2024" is a good name on this disk);
+        // only names still to be created are cleaned. "." and ".." are never taken: they would climb.
+        const QString asIs = result + u'/' + components[i];
+        if (!onlyDotsAndSpaces(components[i]) && QFileInfo::exists(asIs)) {
+            result = asIs;
+            continue;
+        }
+        const QString clean = CleanFileName(components[i]);
+        // Spaces can shield dots from the cleaning (" .. " cleans to ".."); such a name would climb.
+        if (clean.isEmpty() || onlyDotsAndSpaces(clean)) {
+            showMessage(MessageIcon::Critical, QStringLiteral("文件夹名称有误！不能创建文件夹！"));
+            break;
+        }
+        result += u'/' + clean;
+        if (!QFileInfo::exists(result))
+            QDir().mkdir(result);
+    }
+    if (result.isEmpty())
+        result = QStringLiteral("/");
+    // Only a folder will do: a file at the end of the walk cannot take downloads.
+    return FolderExists(result) ? result : QString();
+}
+
+void FitDropDownWidth(QComboBox *box)
+{
+    QString longest;
+    for (int i = 0; i < box->count(); ++i) {
+        if (box->itemText(i).size() > longest.size())
+            longest = box->itemText(i);
+    }
+    int width = box->fontMetrics().horizontalAdvance(longest) + 7;
+    if (box->count() > 8)
+        width += box->style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, box);
+    if (const QScreen *screen = box->screen()) {
+        const int room = screen->geometry().right() + 1 - box->mapToGlobal(QPoint(0, 0)).x();
+        width = qMin(width, qMax(room, 0));
+    }
+    box->view()->setMinimumWidth(width);
+}
+
+QString FolderHistoryPath()
+{
+    return QStandardPaths::writableLocation(QStandardPaths::AppDataLocation) +
+           QStringLiteral("/SaveList.dat");
+}
+
+QString DefaultSaveFolderSetting()
+{
+    return QDir::homePath() + QStringLiteral("/12345");
+}

@@ -1,0 +1,507 @@
+#include "ui/fwebsearch.h"
+
+#include "browser/browserprofile.h"
+#include "browser/webengineresultpage.h"
+#include "core/common/filenames.h"
+#include "core/common/messenger.h"
+#include "core/library/programlibrary.h"
+#include "core/search/addallwalk.h"
+#include "core/search/candidateexport.h"
+#include "core/search/candidatelistmodel.h"
+#include "core/search/linkimporting.h"
+#include "core/search/resultpage.h"
+#include "core/search/searchlayout.h"
+#include "core/search/seenrecorder.h"
+#include "core/settings/sharedoptions.h"
+#include "desktop/filedialogs.h"
+#include "desktop/shellhelpers.h"
+#include "ui/searchdialogs.h"
+#include "ui/searchwindowhost.h"
+#include "ui/splitterbar.h"
+
+#include <QCloseEvent>
+#include <QCursor>
+#include <QDir>
+#include <QHeaderView>
+#include <QLabel>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QStatusBar>
+#include <QStyle>
+#include <QTreeView>
+#include <QWebEngineView>
+
+namespace {
+const QString kAddAllIdle = QStringLiteral("加入全部到列表");
+const QString kAddAllRunning = QStringLiteral("停止加入全部");
+const QString kBusyAnalysing = QStringLiteral("正在分析，不能清除！");
+
+// The maker's pages and mail.
+const QString kMakerSite = QStringLiteral("https://www.folionexus.example/");
+const QString kLatestVersion = QStringLiteral("https://www.folionexus.example/download/");
+const QString kCustomSoftware = QStringLiteral("https://www.folionexus.example/custom/");
+const QString kSuggestionMail =
+    QStringLiteral("mailto:support@folionexus.example?subject=%E8%BD%AF%E4%BB%B6%E5%BB%BA%E8%AE%AE"
+                   "&body=%E8%BD%AF%E4%BB%B6%E7%89%88%E6%9C%AC%EF%BC%9A%0D%0A%E5%BB%BA%E8%AE%AE%E5%86%85%E5%"
+                   "AE%B9%EF%BC%9A%0D%0A");
+
+// Places of the controls inside the list panel, in pixels.
+constexpr int kListLeft = 4;
+constexpr int kListTop = 34;
+constexpr int kBarHeightTwips = 75;
+// The candidate list always has room for this many rows.
+constexpr int kListMinRows = 5;
+constexpr int kRowBand = 13;
+
+int buttonWidthFor(const QPushButton *button, const QString &text)
+{
+    const QStyle *style = button->style();
+    return button->fontMetrics().horizontalAdvance(text) +
+           2 * style->pixelMetric(QStyle::PM_ButtonMargin, nullptr, button) +
+           2 * style->pixelMetric(QStyle::PM_DefaultFrameWidth, nullptr, button) + 8;
+}
+} // namespace
+
+fWebSearch::fWebSearch(SearchWindowHost *host, const QUrl &homePage, QWidget *parent)
+    : QMainWindow(parent), m_host(host), m_homePage(homePage)
+{
+    setAttribute(Qt::WA_DeleteOnClose);
+    setObjectName(QStringLiteral("fWebSearch"));
+    setWindowTitle(QStringLiteral("Folionexus数据检索分析-墨枢软件"));
+
+    setMinimumSize(searchlayout::toPixels(searchlayout::MinWidth),
+                   searchlayout::toPixels(searchlayout::MinHeight));
+
+    m_candidates = new CandidateListModel(this);
+    if (PaperLibrary *library = programLibrary())
+        m_seenRecorder = new SeenRecorder(library, m_candidates, this);
+    buildControls();
+    m_analysis = new CandidateAnalysis(
+        m_candidates,
+        AnalysisHooks{
+            [this] { return m_host->runSaveLocationChooser(this); },
+            [this] { return m_host->loadDownloadWindow(); }, [this] { m_host->showDownloadWindow(); },
+            [this](int position) { return ListView1->selectionModel()->isRowSelected(position, {}); }},
+        this);
+    connect(m_analysis, &CandidateAnalysis::started, this, &fWebSearch::onAnalysisStarted);
+    connect(m_analysis, &CandidateAnalysis::progressTextChanged, this, [this](const QString &text) {
+        Label11->setText(text);
+        Label11->repaint();
+    });
+    connect(m_analysis, &CandidateAnalysis::finished, this,
+            [this](int, const QString &resultText) { onAnalysisFinished(resultText); });
+    buildMenus();
+
+    sharedOptions().loadPromptSavePath();
+    connectBrowser();
+    m_page->load(QUrl(QStringLiteral("about:blank")));
+    // The home page is opened once the window has had a turn of the event loop to show itself.
+    QTimer::singleShot(0, this, [this] { m_page->load(m_homePage); });
+    resize(900, 640);
+}
+
+fWebSearch::~fWebSearch()
+{
+    // The walk reads the page through the reader; both go before the page does.
+    delete m_walk;
+    m_walk = nullptr;
+}
+
+void fWebSearch::buildControls()
+{
+    auto *central = new QWidget(this);
+    setCentralWidget(central);
+    // The menu and status bars settle their heights after the window's own resize; lay out again then.
+    central->installEventFilter(this);
+
+    PicPanWeb = new QWidget(central);
+    PicPanWeb->setObjectName(QStringLiteral("PicPanWeb"));
+    WebBrowser1 = new QWebEngineView(PicPanWeb);
+    WebBrowser1->setObjectName(QStringLiteral("WebBrowser1"));
+
+    PicBar = new SplitterBar(central);
+    PicBar->setObjectName(QStringLiteral("PicBar"));
+    connect(PicBar, &SplitterBar::dragged, this, &fWebSearch::onBarDragged);
+    connect(PicBar, &SplitterBar::released, this, &fWebSearch::layoutWindow);
+
+    PicPanList = new QWidget(central);
+    PicPanList->setObjectName(QStringLiteral("PicPanList"));
+    int x = kListLeft;
+    // Each control is as wide as its design width, or wider when its text needs more.
+    auto addButton = [&](const QStringList &texts, const char *name, int width) {
+        auto *button = new QPushButton(texts.first(), PicPanList);
+        button->setObjectName(QLatin1String(name));
+        for (const QString &text : texts)
+            width = std::max(width, buttonWidthFor(button, text));
+        button->setGeometry(x, 4, width, 26);
+        x += width + 6;
+        return button;
+    };
+    m_addPageButton = addButton({QStringLiteral("加入本页到列表")}, "AddPageButton", 120);
+    m_addAllButton = addButton({kAddAllIdle, kAddAllRunning}, "AddAllButton", 120);
+    m_analyseButton = addButton({QStringLiteral("分析下载")}, "AnalyseButton", 90);
+    m_exportButton = addButton({QStringLiteral("导出数据...")}, "ExportButton", 90);
+    auto *caption = new QLabel(QStringLiteral("待下载列表："), PicPanList);
+    caption->setObjectName(QStringLiteral("CountCaption"));
+    caption->setGeometry(x + 10, 4, caption->sizeHint().width(), 26);
+    Label1 = new QLabel(QStringLiteral("0"), PicPanList);
+    Label1->setObjectName(QStringLiteral("Label1"));
+    // Room for a count of six digits.
+    Label1->setGeometry(
+        caption->geometry().right() + 3, 4,
+        Label1->fontMetrics().horizontalAdvance(QStringLiteral("000000")) + 2 * Label1->margin() + 2, 26);
+    connect(m_addPageButton, &QPushButton::clicked, this, &fWebSearch::addThisPage);
+    connect(m_addAllButton, &QPushButton::clicked, this, &fWebSearch::toggleAddAll);
+    connect(m_analyseButton, &QPushButton::clicked, this, &fWebSearch::analyseAndDownload);
+    connect(m_exportButton, &QPushButton::clicked, this, &fWebSearch::exportList);
+
+    ListView1 = new QTreeView(PicPanList);
+    ListView1->setObjectName(QStringLiteral("ListView1"));
+    ListView1->setModel(m_candidates);
+    ListView1->setRootIsDecorated(false);
+    ListView1->setUniformRowHeights(true);
+    ListView1->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    ListView1->setSelectionBehavior(QAbstractItemView::SelectRows);
+    ListView1->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    ListView1->setContextMenuPolicy(Qt::CustomContextMenu);
+    ListView1->move(kListLeft, kListTop);
+    ApplyRowStripes(ListView1, kRowBand);
+    connect(ListView1, &QWidget::customContextMenuRequested, this,
+            [this](const QPoint &pos) { m_menuClear->popup(ListView1->viewport()->mapToGlobal(pos)); });
+    connect(m_candidates, &QAbstractItemModel::rowsInserted, this, &fWebSearch::refreshCount);
+
+    PicPanPrograss = new QFrame(PicPanList);
+    PicPanPrograss->setObjectName(QStringLiteral("PicPanPrograss"));
+    static_cast<QFrame *>(PicPanPrograss)->setFrameShape(QFrame::Box);
+    PicPanPrograss->setAutoFillBackground(true);
+    PicPanPrograss->resize(420, 64);
+    Label11 = new QLabel(QStringLiteral("正在分析，请稍候..."), PicPanPrograss);
+    Label11->setObjectName(QStringLiteral("Label11"));
+    Label11->setGeometry(8, 6, 404, 24);
+    m_stopButton = new QPushButton(QStringLiteral("停止"), PicPanPrograss);
+    m_stopButton->setObjectName(QStringLiteral("StopButton"));
+    m_stopButton->setGeometry(170, 34, 80, 24);
+    connect(m_stopButton, &QPushButton::clicked, this, [this] { m_analysis->stop(); });
+    PicPanPrograss->hide();
+
+    auto *bar = statusBar();
+    bar->setObjectName(QStringLiteral("StatusBar1"));
+    for (int i = 0; i < 3; ++i) {
+        m_statusPanels[i] = new QLabel(bar);
+        bar->addWidget(m_statusPanels[i], i == 1 ? 1 : 0);
+    }
+    m_statusPanels[2]->setMinimumWidth(160);
+}
+
+void fWebSearch::buildMenus()
+{
+    // "加入" is kept out of the menu bar: it is the popup of the button "分析下载".
+    m_menuJoin = new QMenu(QStringLiteral("加入"), this);
+    const std::pair<const char *, AnalysisCommand> joins[] = {{"分析未分析项", AnalysisCommand::Unanalysed},
+                                                              {"分析失败项", AnalysisCommand::Failed},
+                                                              {"分析选中项", AnalysisCommand::Selected},
+                                                              {"分析全部", AnalysisCommand::All}};
+    for (const auto &[text, command] : joins)
+        m_menuJoin->addAction(QString::fromUtf8(text), this, [this, c = command] { startAnalysis(c); });
+
+    QMenu *browse = menuBar()->addMenu(QStringLiteral("浏览(&B)"));
+    browse->addAction(QStringLiteral("打开Folionexus首页"), this, [this] { m_page->load(m_homePage); });
+    browse->addAction(QStringLiteral("打开指定网址..."), this, &fWebSearch::openGivenAddress);
+    browse->addAction(QStringLiteral("从文本文件导入链接…"), this, &fWebSearch::importLinks);
+    browse->addSeparator();
+    browse->addAction(QStringLiteral("后退"), this, [this] { m_page->triggerAction(QWebEnginePage::Back); });
+    browse->addAction(QStringLiteral("前进"), this,
+                      [this] { m_page->triggerAction(QWebEnginePage::Forward); });
+    browse->addSeparator();
+    browse->addAction(QStringLiteral("关闭本窗口"), this, &QWidget::close);
+
+    m_menuClear = menuBar()->addMenu(QStringLiteral("清除(&C)"));
+    m_menuClear->addAction(QStringLiteral("清除选中项"), this, [this] { removeRows(RemovalRule::Selected); });
+    m_menuClear->addAction(QStringLiteral("清除分析成功项"), this,
+                           [this] { removeRows(RemovalRule::Succeeded); });
+    m_menuClear->addAction(QStringLiteral("清除标题含指定字符项"), this,
+                           [this] { removeRows(RemovalRule::TitleContains); });
+    m_menuClear->addAction(QStringLiteral("清除标题不含指定字符项"), this,
+                           [this] { removeRows(RemovalRule::TitleLacks); });
+    m_menuClear->addAction(QStringLiteral("清空全部"), this, &fWebSearch::clearAll);
+
+    QMenu *tools = menuBar()->addMenu(QStringLiteral("工具(&T)"));
+    tools->addAction(QStringLiteral("设置"), this, [this] { m_host->showOptions(this); });
+    tools->addAction(QStringLiteral("打开下载窗口"), this, [this] { m_host->showDownloadWindow(); });
+    tools->addSeparator();
+    tools->addAction(QStringLiteral("查看IE浏览器缓存"), this, [this] { m_host->showCacheViewer(this); });
+    tools->addAction(QStringLiteral("清空IE浏览器缓存"), this, [this] { m_host->clearBrowserCache(); });
+
+    QMenu *help = menuBar()->addMenu(QStringLiteral("帮助(&H)"));
+    help->addAction(QStringLiteral("关于(&A)"), this, [this] { m_host->showAbout(this); });
+    help->addSeparator();
+    help->addAction(QStringLiteral("作者网站－墨枢软件"), this, [] { OpenWebPage(kMakerSite, true); });
+    help->addAction(QStringLiteral("最新版本"), this, [] { OpenWebPage(kLatestVersion, true); });
+    help->addAction(QStringLiteral("软件定制"), this, [] { OpenWebPage(kCustomSoftware, true); });
+    help->addAction(QStringLiteral("给软件作者建议"), this,
+                    [] { shellServices().openUrl(QUrl(kSuggestionMail, QUrl::StrictMode)); });
+}
+
+void fWebSearch::connectBrowser()
+{
+    m_page = new SilentWebPage(programProfile(), WebBrowser1);
+    WebBrowser1->setPage(m_page);
+    // A page's request to close the window is refused: windowCloseRequested is left unanswered.
+    connect(m_page, &QWebEnginePage::linkHovered, this,
+            [this](const QString &text) { m_statusPanels[1]->setText(text); });
+    m_pageReader = std::make_unique<WebEngineResultPage>(m_page);
+    m_walk = new AddAllWalk(m_pageReader.get(), m_candidates, this);
+    connect(m_page, &QWebEnginePage::loadFinished, m_walk, &AddAllWalk::documentComplete);
+    connect(m_walk, &AddAllWalk::pageExtracted, this, &fWebSearch::refreshCount);
+    connect(m_walk, &AddAllWalk::finished, this, &fWebSearch::onAddAllFinished);
+}
+
+QString fWebSearch::statusPanelText(int panel) const
+{
+    return (panel >= 1 && panel <= 3) ? m_statusPanels[panel - 1]->text() : QString();
+}
+
+void fWebSearch::refreshCount()
+{
+    Label1->setText(QString::number(m_candidates->count()));
+}
+
+void fWebSearch::autoSizeColumns()
+{
+    for (int c = 0; c < m_candidates->columnCount(); ++c)
+        ListView1->resizeColumnToContents(c);
+}
+
+void fWebSearch::addThisPage()
+{
+    if (sharedOptions().PromptSavePathOnExtract)
+        m_host->runSaveLocationChooser(this); // a cancelled chooser does not stop the extraction
+    m_pageReader->readPage(this, [this](const PageSnapshot &page) {
+        ExtractResultPage(page, *m_candidates, sharedOptions().DefaultSaveFolder);
+        refreshCount();
+        autoSizeColumns();
+    });
+}
+
+void fWebSearch::toggleAddAll()
+{
+    if (m_addAllButton->text() != kAddAllIdle) {
+        m_walk->stop();
+        autoSizeColumns();
+        return;
+    }
+    m_addAllButton->setText(kAddAllRunning);
+    m_addAllButton->setStyleSheet(QStringLiteral("background-color: rgb(255, 0, 0);"));
+    if (sharedOptions().PromptSavePathOnExtract)
+        m_host->runSaveLocationChooser(this); // Cancel does not stop the walk
+    m_walk->start();
+}
+
+namespace {
+QString addAllEndText(AddAllWalk::End reason, int pages)
+{
+    switch (reason) {
+    case AddAllWalk::End::LastPage:
+        return QStringLiteral("加入全部完成：共%1页，已到最后一页").arg(pages);
+    case AddAllWalk::End::Stopped:
+        return QStringLiteral("加入全部已停止：共%1页").arg(pages);
+    case AddAllWalk::End::LoadTimedOut:
+        return QStringLiteral("加入全部结束：下一页没有按时打开（共%1页）").arg(pages);
+    case AddAllWalk::End::Unreadable:
+        return QStringLiteral("加入全部结束：无法读取当前网页（共%1页）").arg(pages);
+    case AddAllWalk::End::Revisited:
+        return QStringLiteral("加入全部结束：下一页链接回到了已加入的网页（共%1页）").arg(pages);
+    case AddAllWalk::End::PageLimit:
+        return QStringLiteral("加入全部结束：已达%1页上限").arg(pages);
+    }
+    return QString();
+}
+} // namespace
+
+void fWebSearch::onAddAllFinished()
+{
+    // Why the walk ended shows in the first panel of the status bar.
+    m_statusPanels[0]->setText(addAllEndText(m_walk->endReason(), m_walk->pagesTaken()));
+    m_addAllButton->setStyleSheet(QString());
+    m_addAllButton->setText(kAddAllIdle);
+    autoSizeColumns();
+}
+
+void fWebSearch::analyseAndDownload()
+{
+    m_analyseButton->setEnabled(false);
+    if (m_candidates->count() == 0) {
+        showMessage(MessageIcon::Information, QStringLiteral("列表没有数据哦！"));
+    } else if (!ListView1->selectionModel()->hasSelection()) {
+        startAnalysis(AnalysisCommand::All);
+    } else {
+        m_menuJoin->exec(QCursor::pos());
+    }
+    // A started analysis gives the button back when it ends.
+    if (!m_analysis->isRunning())
+        m_analyseButton->setEnabled(true);
+}
+
+void fWebSearch::startAnalysis(AnalysisCommand command)
+{
+    m_analyseButton->setEnabled(false);
+    m_analysis->start(command);
+}
+
+void fWebSearch::onAnalysisStarted()
+{
+    PicPanPrograss->show();
+    PicPanPrograss->raise();
+}
+
+void fWebSearch::onAnalysisFinished(const QString &resultText)
+{
+    PicPanPrograss->hide();
+    m_statusPanels[2]->setText(resultText);
+    m_analyseButton->setEnabled(true);
+}
+
+void fWebSearch::removeRows(RemovalRule rule)
+{
+    if (!m_analysis->AnalysisStopped()) {
+        showMessage(MessageIcon::Critical, kBusyAnalysing);
+        return;
+    }
+    QString text;
+    if (rule == RemovalRule::TitleContains || rule == RemovalRule::TitleLacks) {
+        const std::optional<QString> answer =
+            searchdialogs::inputBox(this, QStringLiteral("请输入指定字符："), QString());
+        if (!answer || answer->isEmpty())
+            return;
+        text = *answer;
+    }
+    if (m_candidates->count() == 0)
+        return;
+    QSet<QString> selectedKeys;
+    for (const QModelIndex &index : ListView1->selectionModel()->selectedRows())
+        selectedKeys.insert(m_candidates->row(index.row()).key);
+    ListView1->setUpdatesEnabled(false);
+    RemoveCandidates(*m_candidates, rule, text, selectedKeys);
+    ListView1->setUpdatesEnabled(true);
+    refreshCount();
+}
+
+void fWebSearch::clearAll()
+{
+    if (!m_analysis->AnalysisStopped()) {
+        showMessage(MessageIcon::Critical, kBusyAnalysing);
+        return;
+    }
+    if (!askYesNo(MessageIcon::Question, QStringLiteral("您确定要清空辛辛苦苦搜索的列表数据吗？")))
+        return;
+    m_candidates->clear();
+    refreshCount();
+}
+
+void fWebSearch::exportList()
+{
+    if (m_candidates->count() == 0)
+        return;
+    const QString path = searchdialogs::saveFileDialog(this, m_lastExportPath);
+    if (path.isEmpty())
+        return;
+    m_lastExportPath = path;
+    const qint64 size = writeCandidateExport(*m_candidates, path);
+    if (size < 0)
+        return;
+    showMessage(MessageIcon::Information, exportSavedMessage(size));
+}
+
+void fWebSearch::openGivenAddress()
+{
+    const std::optional<QString> answer =
+        searchdialogs::inputBox(this, QStringLiteral("请输入需要打开的网址："), QStringLiteral("请输入..."));
+    const QString address = answer ? TrimSpaces(*answer) : QString();
+    if (!address.isEmpty())
+        m_page->load(QUrl(address));
+}
+
+void fWebSearch::importLinks()
+{
+    filedialogs::Request request;
+    request.caption = QStringLiteral("从文本文件导入链接");
+    request.startPath = QDir::homePath();
+    request.filter = QStringLiteral("文本文件 (*.txt *.tsv *.list);;所有文件 (*)");
+    const QString path = filedialogs::choose(this, request);
+    if (path.isEmpty())
+        return;
+    const LinkImportOutcome outcome =
+        AddImportedLinks(ReadLinkListFile(path), *m_candidates, sharedOptions().DefaultSaveFolder);
+    refreshCount();
+    autoSizeColumns();
+    showMessage(outcome.error.isEmpty() ? MessageIcon::Information : MessageIcon::Critical,
+                linkImportReport(outcome));
+}
+
+void fWebSearch::closeEvent(QCloseEvent *event)
+{
+    m_walk->stop();
+    m_analysis->stop();
+    if (!m_host->isDownloadWindowLoaded())
+        m_host->showStartupWindow();
+    event->accept();
+}
+
+void fWebSearch::resizeEvent(QResizeEvent *event)
+{
+    QMainWindow::resizeEvent(event);
+    if (!isMinimized())
+        layoutWindow();
+}
+
+void fWebSearch::onBarDragged(int dy)
+{
+    PicBar->move(PicBar->x(), PicBar->y() + dy);
+    m_barTopTwips = searchlayout::toTwips(PicBar->y());
+}
+
+bool fWebSearch::eventFilter(QObject *watched, QEvent *event)
+{
+    if (event->type() == QEvent::Resize && watched == centralWidget() && !isMinimized())
+        layoutWindow();
+    return QMainWindow::eventFilter(watched, event);
+}
+
+int fWebSearch::listMinimumHeight() const
+{
+    const int rows = kListMinRows * StripeRowHeight(ListView1, kRowBand);
+    // A wide title brings in the horizontal scroll bar: the rows keep their room beside it.
+    const int scrollBar = ListView1->style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, ListView1);
+    return 2 * ListView1->frameWidth() + ListView1->header()->sizeHint().height() + rows + scrollBar;
+}
+
+void fWebSearch::layoutWindow()
+{
+    using namespace searchlayout;
+    Input in;
+    in.window = QSize(toTwips(width()), toTwips(height()));
+    in.barTop = m_barTopTwips;
+    in.barHeight = kBarHeightTwips;
+    in.webPanelTop = toTwips(PicPanWeb->y());
+    in.statusBarHeight = toTwips(statusBar()->height());
+    in.listOffset = QPoint(toTwips(kListLeft), toTwips(kListTop));
+    in.progressSize = QSize(toTwips(PicPanPrograss->width()), toTwips(PicPanPrograss->height()));
+    in.listMinHeight = toTwips(listMinimumHeight());
+    const Result r = arrange(in);
+    const QSize least(toPixels(r.minimum.width()), toPixels(r.minimum.height()));
+    if (minimumSize() != least)
+        setMinimumSize(least);
+    const QSize wanted(toPixels(r.window.width()), toPixels(r.window.height()));
+    if (wanted.width() > width() || wanted.height() > height())
+        resize(wanted.expandedTo(size()));
+    m_barTopTwips = r.bar.top();
+    auto px = [](const QRect &t) {
+        return QRect(toPixels(t.x()), toPixels(t.y()), toPixels(t.width()), toPixels(t.height()));
+    };
+    PicBar->setGeometry(px(r.bar));
+    PicPanWeb->setGeometry(px(r.webPanel));
+    WebBrowser1->setGeometry(px(r.browser));
+    PicPanList->setGeometry(px(r.listPanel));
+    ListView1->setGeometry(px(r.list));
+    PicPanPrograss->move(px(r.progress).topLeft());
+}

@@ -1,0 +1,160 @@
+#include "ui/optionswindow.h"
+
+#include "core/common/filenames.h"
+#include "core/common/messenger.h"
+#include "core/settings/settingsstore.h"
+#include "core/settings/sharedoptions.h"
+#include "desktop/shellhelpers.h"
+
+#include <QButtonGroup>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSpinBox>
+#include <QVBoxLayout>
+
+using namespace settingkeys;
+
+namespace {
+
+template <typename W> W *named(W *widget, const char *name)
+{
+    widget->setObjectName(QString::fromLatin1(name));
+    return widget;
+}
+
+} // namespace
+
+OptionsWindow::OptionsWindow(QWidget *parent)
+    : QDialog(parent),
+      m_methodOne(
+          named(new QRadioButton(QStringLiteral("下载方式一 (支持HTTP，单线程，代理服务器下载)"), this),
+                "methodOneOption")),
+      m_methodTwo(named(new QRadioButton(QStringLiteral("下载方式二 (支持HTTP，多线程下载)"), this),
+                        "methodTwoOption")),
+      m_proxyEnabled(named(new QCheckBox(QStringLiteral("下载使用代理服务器"), this), "proxyCheck")),
+      m_proxyAddress(named(new QLineEdit(this), "proxyAddressBox")),
+      m_proxyPort(named(new QLineEdit(this), "proxyPortBox")),
+      m_promptSavePath(named(new QCheckBox(QStringLiteral("提取网页信息时，提示下载保存路径"), this),
+                             "promptSavePathCheck")),
+      m_retries(named(new QSpinBox(this), "retriesSpin")),
+      m_nameTemplate(named(new QLineEdit(this), "fileNameTemplateBox"))
+{
+    setObjectName(QStringLiteral("fOption"));
+    setWindowTitle(QStringLiteral("设置"));
+
+    auto *methods = new QButtonGroup(this);
+    methods->addButton(m_methodOne);
+    methods->addButton(m_methodTwo);
+    m_methodOne->setChecked(true);
+
+    auto *okButton = named(new QPushButton(QStringLiteral("确定"), this), "okButton");
+    okButton->setDefault(true);
+    auto *closeButton = named(new QPushButton(QStringLiteral("关闭"), this), "closeButton");
+
+    auto *proxy = new QGridLayout;
+    proxy->addWidget(new QLabel(QStringLiteral("地址："), this), 0, 0);
+    proxy->addWidget(m_proxyAddress, 0, 1);
+    proxy->addWidget(new QLabel(QStringLiteral("(如：proxy.example.com 或者 192.168.0.1)"), this), 0, 2);
+    proxy->addWidget(new QLabel(QStringLiteral("端口："), this), 1, 0);
+    proxy->addWidget(m_proxyPort, 1, 1);
+    proxy->addWidget(new QLabel(QStringLiteral("(如：3128 或者 80 等等)"), this), 1, 2);
+
+    auto *buttons = new QHBoxLayout;
+    buttons->addStretch();
+    buttons->addWidget(okButton);
+    buttons->addWidget(closeButton);
+
+    auto *layout = new QVBoxLayout(this);
+    layout->addWidget(new QLabel(QStringLiteral("下载方式："), this));
+    layout->addWidget(m_methodOne);
+    layout->addWidget(m_methodTwo);
+    layout->addWidget(m_proxyEnabled);
+    layout->addLayout(proxy);
+    layout->addWidget(m_promptSavePath);
+    auto *names = new QHBoxLayout;
+    names->addWidget(new QLabel(QStringLiteral("文件名模板："), this));
+    names->addWidget(m_nameTemplate);
+    layout->addLayout(names);
+    layout->addWidget(
+        named(new QLabel(QStringLiteral("(可用 {标题} {作者} {年份} {来源}，如：{年份}-{作者}-{标题}；"
+                                        "留空即用标题)"),
+                         this),
+              "fileNameTemplateHint"));
+    auto *retries = new QHBoxLayout;
+    retries->addWidget(new QLabel(QStringLiteral("失败自动重试次数"), this));
+    retries->addWidget(m_retries);
+    retries->addStretch();
+    layout->addLayout(retries);
+    layout->addLayout(buttons);
+
+    connect(okButton, &QPushButton::clicked, this, &OptionsWindow::confirm);
+    connect(closeButton, &QPushButton::clicked, this, &OptionsWindow::reject);
+
+    const SharedOptions &options = sharedOptions();
+    m_proxyEnabled->setChecked(options.ProxyEnabled);
+    m_proxyAddress->setText(options.ProxyAddress);
+    m_proxyPort->setText(options.ProxyPort);
+    if (options.DownloadMethod == ::DownloadMethod::Single)
+        m_methodOne->setChecked(true);
+    else
+        m_methodTwo->setChecked(true);
+    m_promptSavePath->setChecked(options.PromptSavePathOnExtract);
+    m_retries->setRange(SharedOptions::MinRetries, SharedOptions::MaxRetries);
+    m_retries->setValue(options.Retries);
+    m_nameTemplate->setText(options.FileNameTemplate);
+}
+
+void OptionsWindow::showMethodInDownloadWindow(::DownloadMethod chosen, bool changed)
+{
+    const int method = methodNumber(chosen);
+    QWidget *window = LoadedForm(QStringLiteral("fFileDownload"));
+    if (!window)
+        return;
+    if (auto *label = window->findChild<QLabel *>(QStringLiteral("Label7")))
+        label->setText(QStringLiteral("下载方式：") + QString::number(method));
+    auto *threads = window->findChild<QComboBox *>(QStringLiteral("Combo1"));
+    if (!threads)
+        return;
+    threads->setEnabled(method == 2);
+    if (method != 2 || !changed)
+        return;
+    // A switch to several connections starts with one transfer; the user raises it in the download
+    // window. A confirmation that keeps the method keeps the user's count.
+    const int one = threads->findText(QStringLiteral("1"));
+    if (one >= 0)
+        threads->setCurrentIndex(one);
+    else if (threads->isEditable())
+        threads->setEditText(QStringLiteral("1"));
+}
+
+void OptionsWindow::confirm()
+{
+    SharedOptions &options = sharedOptions();
+    const auto method = m_methodOne->isChecked() ? ::DownloadMethod::Single : ::DownloadMethod::Parallel;
+    const bool changed = method != options.DownloadMethod;
+    options.storeDownloadMethod(method);
+    showMethodInDownloadWindow(method, changed);
+
+    options.storeProxy(m_proxyEnabled->isChecked(), m_proxyAddress->text().trimmed(),
+                       m_proxyPort->text().trimmed());
+    // Only a warning: the values stay stored as entered.
+    if (options.ProxyEnabled && (options.ProxyAddress.isEmpty() || !LooksNumeric(options.ProxyPort)))
+        showMessage(MessageIcon::Critical, QStringLiteral("代理服务器网址或者端口格式不对！"));
+
+    options.storePromptSavePath(m_promptSavePath->isChecked());
+    options.storeRetries(m_retries->value());
+    options.storeFileNameTemplate(m_nameTemplate->text().trimmed());
+    accept();
+}
+
+bool showOptionsWindow(QWidget *parent)
+{
+    OptionsWindow window(parent);
+    return window.exec() == QDialog::Accepted;
+}

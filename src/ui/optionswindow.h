@@ -1,0 +1,39 @@
+#pragma once
+
+#include "core/settings/sharedoptions.h"
+
+#include <QDialog>
+
+class QCheckBox;
+class QLineEdit;
+class QRadioButton;
+class QSpinBox;
+
+// fOption: the download method, the proxy for single-connection downloads and whether the save folder
+// is asked for when rows are taken from a result page. Shows the shared values (the method in force,
+// after a switch in the download window too); OK stores them.
+class OptionsWindow : public QDialog
+{
+    Q_OBJECT
+
+public:
+    explicit OptionsWindow(QWidget *parent = nullptr);
+
+public Q_SLOTS:
+    void confirm();
+
+private:
+    void showMethodInDownloadWindow(DownloadMethod method, bool changed);
+
+    QRadioButton *m_methodOne;
+    QRadioButton *m_methodTwo;
+    QCheckBox *m_proxyEnabled;
+    QLineEdit *m_proxyAddress;
+    QLineEdit *m_proxyPort;
+    QCheckBox *m_promptSavePath;
+    QSpinBox *m_retries;
+    QLineEdit *m_nameTemplate; // "文件名模板"
+};
+
+// Shows the options window and waits until it closes; true when the user confirmed new values.
+bool showOptionsWindow(QWidget *parent);

@@ -1,0 +1,120 @@
+#include "ui/savelocationchooser.h"
+
+#include "core/common/messenger.h"
+#include "core/settings/settingsstore.h"
+#include "core/settings/sharedoptions.h"
+#include "desktop/shellhelpers.h"
+#include "ui/folderhistory.h"
+
+#include <QButtonGroup>
+#include <QComboBox>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPushButton>
+#include <QRadioButton>
+
+SaveLocationChooser::SaveLocationChooser(QWidget *parent)
+    : QDialog(parent), m_folderBox(new QComboBox(this)),
+      m_originalName(new QRadioButton(QStringLiteral("原文件名"), this)),
+      m_titleName(new QRadioButton(QStringLiteral("文章标题名称"), this))
+{
+    setObjectName(QStringLiteral("fSeleFileSavePath"));
+    setWindowTitle(QStringLiteral("选择下载保存路径－墨枢软件"));
+    setWindowFlag(Qt::WindowStaysOnTopHint);
+
+    m_folderBox->setObjectName(QStringLiteral("folderBox"));
+    m_folderBox->setEditable(true);
+    m_folderBox->setInsertPolicy(QComboBox::NoInsert);
+    m_folderBox->setMinimumWidth(320);
+    m_originalName->setObjectName(QStringLiteral("originalNameOption"));
+    m_titleName->setObjectName(QStringLiteral("titleNameOption"));
+    auto *naming = new QButtonGroup(this);
+    naming->addButton(m_originalName);
+    naming->addButton(m_titleName);
+    m_titleName->setChecked(true);
+
+    auto *browseButton = new QPushButton(QStringLiteral("..."), this);
+    browseButton->setObjectName(QStringLiteral("browseButton"));
+    auto *okButton = new QPushButton(QStringLiteral("确定"), this);
+    okButton->setObjectName(QStringLiteral("okButton"));
+    okButton->setDefault(true);
+    auto *cancelButton = new QPushButton(QStringLiteral("取消"), this);
+    cancelButton->setObjectName(QStringLiteral("cancelButton"));
+
+    auto *grid = new QGridLayout(this);
+    grid->addWidget(new QLabel(QStringLiteral("保存到文件夹："), this), 0, 0);
+    grid->addWidget(m_folderBox, 0, 1, 1, 2);
+    grid->addWidget(browseButton, 0, 3);
+    grid->addWidget(new QLabel(QStringLiteral("保存文件名为："), this), 1, 0);
+    grid->addWidget(m_originalName, 1, 1);
+    grid->addWidget(m_titleName, 1, 2);
+    auto *buttons = new QHBoxLayout;
+    buttons->addStretch();
+    buttons->addWidget(okButton);
+    buttons->addWidget(cancelButton);
+    grid->addLayout(buttons, 2, 0, 1, 4);
+
+    connect(okButton, &QPushButton::clicked, this, &SaveLocationChooser::confirm);
+    connect(cancelButton, &QPushButton::clicked, this, &SaveLocationChooser::reject);
+    connect(browseButton, &QPushButton::clicked, this, &SaveLocationChooser::browse);
+
+    SharedOptions &options = sharedOptions();
+    if (options.UseOriginalFileName)
+        m_originalName->setChecked(true);
+    LoadFolderHistory(m_folderBox, FolderHistoryPath());
+    // The proposed folder of a fresh profile is only a proposal: until a folder has been confirmed, a
+    // cancelled chooser leaves the rows without one, and they are asked for again when handed over.
+    const QString stored = ReadSetting(settingkeys::SectionSettings, settingkeys::SaveFolder, QString());
+    if (!stored.trimmed().isEmpty())
+        options.DefaultSaveFolder = stored;
+    m_folderBox->setEditText(options.DefaultSaveFolder.isEmpty() ? DefaultSaveFolderSetting()
+                                                                 : options.DefaultSaveFolder);
+}
+
+void SaveLocationChooser::showEvent(QShowEvent *event)
+{
+    QDialog::showEvent(event);
+    // The room to the screen's edge is known only once the window has its place.
+    FitDropDownWidth(m_folderBox);
+}
+
+void SaveLocationChooser::confirm()
+{
+    SharedOptions &options = sharedOptions();
+    options.UseOriginalFileName = m_originalName->isChecked();
+    QString folder = m_folderBox->currentText();
+    if (!folder.endsWith(u'/'))
+        folder += u'/';
+    folder = CreateFolderChain(folder);
+    // The root folder is no place for downloads; an empty or blank box (also one emptied by a failed
+    // OK or filled by a cancelled browse) would otherwise end up there.
+    if (folder == u"/")
+        folder.clear();
+    m_folderBox->setEditText(folder);
+    if (folder.isEmpty()) {
+        showMessage(MessageIcon::Critical, QStringLiteral("文件夹设置错误！"));
+        return;
+    }
+    options.storeSaveFolder(folder.endsWith(u'/') ? folder : folder + u'/');
+    m_folderBox->addItem(folder.trimmed());
+    SaveFolderHistory(m_folderBox, FolderHistoryPath());
+    accept();
+}
+
+void SaveLocationChooser::browse()
+{
+    m_folderBox->setEditText(
+        BrowseForFolder(this, m_folderBox->currentText(), QStringLiteral("请选择要浏览的文件夹:")));
+}
+
+void SaveLocationChooser::reject()
+{
+    QDialog::reject();
+}
+
+bool runSaveLocationChooser(QWidget *parent)
+{
+    SaveLocationChooser chooser(parent);
+    return chooser.exec() == QDialog::Accepted;
+}

@@ -1,1 +1,0 @@
-fn_add_test(tst_about SOURCES ${CMAKE_CURRENT_LIST_DIR}/tst_about.cpp LIBS fn_about)

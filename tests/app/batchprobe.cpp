@@ -1,8 +1,0 @@
-// The batch mode on its own, linked the way the build allows it: if this links and runs without the
-// widget library, the batch mode needs no widgets.
-#include "app/batchmode.h"
-
-int main(int argc, char **argv)
-{
-    return runBatchCommand(argc, argv);
-}

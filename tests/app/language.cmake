@@ -1,5 +1,0 @@
-add_executable(logruleprobe ${CMAKE_CURRENT_LIST_DIR}/logruleprobe.cpp)
-target_link_libraries(logruleprobe PRIVATE fn_language)
-fn_add_test(tst_language SOURCES ${CMAKE_CURRENT_LIST_DIR}/tst_language.cpp LIBS fn_language fn_searchui)
-target_compile_definitions(tst_language PRIVATE FN_LOG_RULE_PROBE="$<TARGET_FILE:logruleprobe>")
-add_dependencies(tst_language logruleprobe)

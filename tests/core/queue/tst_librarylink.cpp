@@ -1,0 +1,400 @@
+// The queue with the paper library: papers held from an earlier run end without a request (in another
+// folder too, and not once their file changed or went), every outcome is on record with its hash or its
+// reason, the list is kept across runs, and exports name each row's own file.
+#include "core/library/paperlibrary.h"
+#include "core/queue/downloadcommands.h"
+#include "core/queue/downloadlistmodel.h"
+#include "core/queue/exportrecords.h"
+#include "core/queue/heldrowchecker.h"
+#include "core/queue/libraryrecorder.h"
+#include "core/queue/queuekeeper.h"
+#include "core/queue/targetfile.h"
+#include "core/transfer/downloadscheduler.h"
+#include "faultserver.h"
+#include "testenv.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+
+Q_DECLARE_METATYPE(DuplicatePolicy)
+
+using Reply = FaultServer::Reply;
+
+namespace {
+
+QString sha256(const QByteArray &bytes)
+{
+    return QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex());
+}
+
+// One run of the queue as a window or a batch run makes it, on the library given.
+struct Run
+{
+    DownloadListModel model;
+    DownloadScheduler scheduler{&model};
+    LibraryRecorder recorder;
+    HeldRowChecker checker;
+
+    Run(PaperLibrary *library, int method) : recorder(library, &scheduler), checker(library)
+    {
+        checker.attach(&scheduler);
+        scheduler.options().method = methodFromNumber(method);
+        scheduler.options().threadCount = method == 1 ? 1 : 3;
+        scheduler.options().storePolicy = false;
+    }
+
+    RowId add(const QUrl &address, const QString &name, const QString &folder)
+    {
+        DownloadRow row;
+        row.key = address.toString();
+        row.name = name;
+        row.type = QStringLiteral("pdf");
+        row.folder = folder;
+        return model.addRow(row);
+    }
+
+    // Starts the queue and waits until every row has ended and its outcome is on record.
+    bool runToEnd()
+    {
+        QSignalSpy finished(&scheduler, &DownloadScheduler::queueFinished);
+        scheduler.start();
+        if (!finished.wait(20000) && finished.isEmpty())
+            return false;
+        return QTest::qWaitFor([this] { return recorder.isIdle() && checker.pendingCount() == 0; }, 20000);
+    }
+};
+
+} // namespace
+
+class TestLibraryLink : public QObject
+{
+    Q_OBJECT
+
+    FaultServer m_server;
+    std::unique_ptr<QTemporaryDir> m_dir;
+    std::unique_ptr<PaperLibrary> m_library;
+
+    QString folder(const char *name) const
+    {
+        const QString path = m_dir->path() + u'/' + QLatin1String(name) + u'/';
+        QDir().mkpath(path);
+        return path;
+    }
+    QUrl paper(int n) const { return m_server.url(QStringLiteral("/lib/%1.pdf").arg(n)); }
+    static QByteArray paperBytes(int n)
+    {
+        return QByteArray("%PDF-1.4\n") + QByteArray(30000 + n, char('a' + n));
+    }
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        QVERIFY(m_server.listen());
+        for (int n = 1; n <= 4; ++n) {
+            Reply reply;
+            reply.body = paperBytes(n);
+            m_server.setReply(QStringLiteral("/lib/%1.pdf").arg(n), reply);
+        }
+        Reply missing;
+        missing.status = 404;
+        missing.reason = "Not Found";
+        missing.contentType = "text/html";
+        missing.body = "<html>no such paper</html>";
+        m_server.setReply(QStringLiteral("/lib/404.pdf"), missing);
+    }
+
+    void init()
+    {
+        m_dir = std::make_unique<QTemporaryDir>();
+        m_library = std::make_unique<PaperLibrary>(m_dir->path() + QStringLiteral("/lib/PaperLibrary.db"));
+        QVERIFY(m_library->open().ok);
+        m_server.clearRequests();
+    }
+
+    void cleanup()
+    {
+        m_library.reset();
+        m_dir.reset();
+    }
+
+    void heldPapersEndWithoutARequestAcrossRunsAndFolders_data()
+    {
+        QTest::addColumn<int>("method");
+        QTest::newRow("single connection") << 1;
+        QTest::newRow("parallel slots") << 2;
+    }
+    void heldPapersEndWithoutARequestAcrossRunsAndFolders()
+    {
+        QFETCH(int, method);
+        const QString first = folder("first");
+        const QString second = folder("second");
+        {
+            // The first run: an empty library holds nothing, so every row is fetched and recorded.
+            Run run(m_library.get(), method);
+            for (int n = 1; n <= 4; ++n)
+                run.add(paper(n), QStringLiteral("paper %1").arg(n), first);
+            run.add(m_server.url(QStringLiteral("/lib/404.pdf")), QStringLiteral("gone"), first);
+            QVERIFY(run.runToEnd());
+            QCOMPARE(run.model.totals().done, 4);
+        }
+        for (int n = 1; n <= 4; ++n) {
+            const std::optional<HeldFile> held = m_library->heldFile(paper(n).toString());
+            QVERIFY(held);
+            QCOMPARE(held->filePath, first + QStringLiteral("paper %1.pdf").arg(n));
+            QCOMPARE(held->sha256, sha256(paperBytes(n)));
+            QCOMPARE(held->size, paperBytes(n).size());
+        }
+        const std::optional<PaperRecord> failed = m_library->record(m_server.url("/lib/404.pdf").toString());
+        QVERIFY(failed && failed->held.isEmpty());
+        QCOMPARE(failed->lastOutcome, DownloadOutcome::Failed);
+        QVERIFY2(failed->lastReason.contains(QStringLiteral("404")), qPrintable(failed->lastReason));
+
+        // Between the runs paper 2 changes (same length, other bytes) and paper 3 goes.
+        QByteArray changed = paperBytes(2);
+        changed[changed.size() - 1] = 'z';
+        fntest::writeFile(first + QStringLiteral("paper 2.pdf"), changed);
+        QVERIFY(QFile::remove(first + QStringLiteral("paper 3.pdf")));
+        m_server.clearRequests();
+
+        Run again(m_library.get(), method);
+        QList<RowId> ids;
+        for (int n = 1; n <= 4; ++n)
+            ids.append(again.add(paper(n), QStringLiteral("paper %1").arg(n), second));
+        QSignalSpy ended(&again.scheduler, &DownloadScheduler::rowEnded);
+        QVERIFY(again.runToEnd());
+        QCOMPARE(again.model.totals().done, 4);
+        QCOMPARE(ended.count(), 4);
+        for (int n : {1, 4}) {
+            // Held: done on the file of the first run, in its folder, without a request.
+            const DownloadRow *row = again.model.find(ids.at(n - 1));
+            QCOMPARE(m_server.requestCount(paper(n).path()), 0);
+            QCOMPARE(row->percentNote, PercentNote::Held);
+            QCOMPARE(row->percentText(), QStringLiteral("已下载过"));
+            QCOMPARE(rowFilePath(*row), first + QStringLiteral("paper %1.pdf").arg(n));
+            QCOMPARE(row->size, paperBytes(n).size());
+            QVERIFY(!QFileInfo::exists(second + QStringLiteral("paper %1.pdf").arg(n)));
+        }
+        for (int n : {2, 3}) {
+            // Changed or gone: fetched again into the new folder, and that file is on record now.
+            const DownloadRow *row = again.model.find(ids.at(n - 1));
+            QCOMPARE(m_server.requestCount(paper(n).path()), 1);
+            QCOMPARE(row->percentNote, PercentNote::None);
+            QCOMPARE(fntest::readFile(second + QStringLiteral("paper %1.pdf").arg(n)), paperBytes(n));
+            QCOMPARE(m_library->heldFile(paper(n).toString())->filePath,
+                     second + QStringLiteral("paper %1.pdf").arg(n));
+        }
+        QCOMPARE(fntest::readFile(first + QStringLiteral("paper 2.pdf")), changed);
+
+        // Without the option (or without a library) the same rows are fetched as ever.
+        m_server.clearRequests();
+        Run off(m_library.get(), method);
+        off.checker.setEnabled(false);
+        off.add(paper(1), QStringLiteral("paper 1"), folder("third"));
+        QVERIFY(off.runToEnd());
+        QCOMPARE(m_server.requestCount(paper(1).path()), 1);
+        Run none(nullptr, method);
+        none.add(paper(4), QStringLiteral("paper 4"), folder("fourth"));
+        QVERIFY(none.runToEnd());
+        QCOMPARE(m_server.requestCount(paper(4).path()), 1);
+    }
+
+    void filesOfEarlierRunsAreKnownByWhoWroteThem_data()
+    {
+        QTest::addColumn<DuplicatePolicy>("policy");
+        QTest::newRow("skip") << DuplicatePolicy::Skip;
+        QTest::newRow("overwrite") << DuplicatePolicy::Overwrite;
+    }
+    void filesOfEarlierRunsAreKnownByWhoWroteThem()
+    {
+        // An earlier run wrote paper 1 as "same.pdf" and paper 2 as "own2.pdf". The saved list still knows
+        // the rows' files while they are the same; the library keeps another paper of the name off paper
+        // 1's file, and paper 1 itself is still skipped or fetched over it as the policy says.
+        QFETCH(DuplicatePolicy, policy);
+        const QString where = folder("shared");
+        {
+            Run run(m_library.get(), 2);
+            QueueKeeper keeper(m_library.get(), &run.model);
+            run.add(paper(1), QStringLiteral("same"), where);
+            run.add(paper(2), QStringLiteral("own2"), where);
+            QVERIFY(run.runToEnd());
+            QVERIFY(keeper.saveNow());
+        }
+        QByteArray other = paperBytes(2);
+        other[other.size() - 1] = 'z';
+        QVERIFY(QFile::remove(where + QStringLiteral("own2.pdf")));
+        fntest::writeFile(where + QStringLiteral("own2.pdf"), other); // same length, maybe the same inode
+        DownloadListModel model;
+        QueueKeeper keeper(m_library.get(), &model);
+        QCOMPARE(keeper.restore(), 2);
+        QCOMPARE(model.row(0).owned.path, where + QStringLiteral("same.pdf"));
+        QVERIFY(IsStillOwned(model.row(0).owned));
+        QVERIFY(model.row(1).owned.isNone());
+        QCOMPARE(RedownloadSelectedRows(model, {model.idAt(1)}), 1);
+        QCOMPARE(fntest::readFile(where + QStringLiteral("own2.pdf")), other);
+
+        m_server.clearRequests();
+        Run again(m_library.get(), 2);
+        again.checker.setEnabled(false);
+        AttachForeignFileTest(&again.scheduler, m_library.get());
+        again.scheduler.options().policy = policy;
+        const RowId another = again.add(paper(3), QStringLiteral("same"), where);
+        const RowId itself = again.add(paper(1), QStringLiteral("same"), where);
+        QVERIFY(again.runToEnd());
+        QCOMPARE(again.model.find(another)->percentNote, PercentNote::None);
+        QCOMPARE(again.model.find(another)->name, QStringLiteral("same[001]"));
+        QCOMPARE(fntest::readFile(where + QStringLiteral("same[001].pdf")), paperBytes(3));
+        QCOMPARE(again.model.find(itself)->name, QStringLiteral("same"));
+        QCOMPARE(m_server.requestCount(paper(1).path()), policy == DuplicatePolicy::Skip ? 0 : 1);
+        QCOMPARE(fntest::readFile(where + QStringLiteral("same.pdf")), paperBytes(1));
+    }
+
+    void aRemovedRowOrAStoppedQueueLeavesNothingHanging()
+    {
+        // A row whose file is being hashed may leave the list; the answer finds nobody and is dropped.
+        const QString first = folder("first");
+        fntest::writeFile(first + QStringLiteral("big.pdf"), QByteArray(8 << 20, 'b'));
+        DownloadResult done;
+        done.address = paper(1).toString();
+        done.filePath = first + QStringLiteral("big.pdf");
+        done.size = 8 << 20;
+        done.sha256 = sha256(QByteArray(8 << 20, 'b'));
+        QVERIFY(m_library->recordDownload(done));
+        Run run(m_library.get(), 2);
+        const RowId id = run.add(paper(1), QStringLiteral("big"), folder("second"));
+        run.scheduler.start();
+        QTRY_VERIFY(run.checker.pendingCount() == 1 || run.model.find(id)->state == RowState::Done);
+        QVERIFY(run.model.removeRow(id));
+        QTRY_COMPARE(run.checker.pendingCount(), 0);
+        QCOMPARE(m_server.requestCount(paper(1).path()), 0);
+        QCOMPARE(run.model.count(), 0);
+    }
+
+    void theListIsKeptAcrossRuns()
+    {
+        const QString where = folder("kept");
+        QList<RowId> ids;
+        {
+            DownloadListModel model;
+            QueueKeeper keeper(m_library.get(), &model);
+            QVERIFY(keeper.savedRows().isEmpty());
+            QSignalSpy saved(&keeper, &QueueKeeper::saved);
+            for (const char *name : {"waiting", "running", "done", "skipped", "failed"}) {
+                DownloadRow row;
+                row.key = QStringLiteral("http://site/") + QLatin1String(name);
+                row.name = QLatin1String(name);
+                row.type = QStringLiteral("pdf");
+                row.folder = where;
+                ids.append(model.addRow(row));
+            }
+            model.update(ids[1], [](DownloadRow &r) {
+                r.state = RowState::Downloading;
+                r.size = 1000;
+                r.downloaded = 10;
+                r.percentShown = true;
+            });
+            model.update(ids[2], [](DownloadRow &r) {
+                r.state = RowState::Done;
+                r.size = r.downloaded = 1000;
+                r.percentShown = true;
+            });
+            model.update(ids[3], [](DownloadRow &r) {
+                r.state = RowState::Done;
+                r.size = r.downloaded = 77;
+                r.percentNote = PercentNote::Skipped;
+            });
+            model.update(ids[4], [](DownloadRow &r) {
+                r.state = RowState::Failed;
+                r.sizeNote = SizeNote::NotFound;
+            });
+            // The changes are saved together a moment later, not one by one.
+            QVERIFY(keeper.hasUnsavedChange());
+            QVERIFY(m_library->loadQueue().isEmpty());
+            QVERIFY(saved.wait(5000));
+            QCOMPARE(saved.count(), 1);
+            QCOMPARE(m_library->loadQueue().size(), 5);
+
+            // Progress alone is not worth a write: it is not kept.
+            model.update(ids[1], [](DownloadRow &r) { r.downloaded = 500; });
+            model.flushChanges();
+            QVERIFY(keeper.saveNow());
+            QCOMPARE(saved.count(), 1);
+            model.removeRow(ids[0]);
+            QVERIFY(keeper.saveNow());
+            QCOMPARE(saved.count(), 2);
+        }
+        const QList<QueueRow> saved = m_library->loadQueue();
+        QCOMPARE(saved.size(), 4);
+        QCOMPARE(unfinishedCount(saved), 2);
+
+        DownloadListModel model;
+        QueueKeeper keeper(m_library.get(), &model);
+        QCOMPARE(keeper.restore(), 4);
+        QCOMPARE(model.count(), 4);
+        QStringList shown;
+        for (int i = 0; i < model.count(); ++i) {
+            const DownloadRow &row = model.row(i);
+            shown << QStringLiteral("%1 %2 %3 %4 %5")
+                         .arg(row.name)
+                         .arg(static_cast<int>(row.state))
+                         .arg(row.sizeText(), row.downloadedText(), row.percentText());
+            QCOMPARE(row.folder, where);
+        }
+        // Unfinished rows come back waiting with empty cells; finished ones as they were.
+        QCOMPARE(shown, QStringList({"running 1   ", "done 3 1000 1000 100%", "skipped 3 77 77 已存在，跳过",
+                                     "failed 1   "}));
+        // A row already listed keeps its row.
+        QCOMPARE(keeper.restore(), 0);
+    }
+
+    void exportsNameEachRowsOwnFile()
+    {
+        const QString first = folder("first");
+        fntest::writeFile(first + QStringLiteral("a.pdf"), "a paper");
+        DownloadResult done;
+        done.address = QStringLiteral("http://site/a");
+        done.filePath = first + QStringLiteral("a.pdf");
+        done.size = 7;
+        done.sha256 = sha256("a paper");
+        QVERIFY(m_library->recordSeen({SeenPaper{
+            done.address,
+            PaperMetadata{QStringLiteral("A title"), {{QStringLiteral("作者"), QStringLiteral("张伟")}}},
+            QStringLiteral("http://site/results")}}));
+        QVERIFY(m_library->recordDownload(done));
+
+        DownloadListModel model;
+        DownloadRow row;
+        row.key = done.address;
+        row.name = QStringLiteral("a");
+        row.type = QStringLiteral("pdf");
+        row.folder = first;
+        row.state = RowState::Done;
+        const RowId a = model.addRow(row);
+        row.key = QStringLiteral("http://site/b");
+        row.name = QStringLiteral("b");
+        row.state = RowState::Failed;
+        const RowId b = model.addRow(row);
+
+        // Every done row when none is chosen: the library's metadata with the hash of the same file.
+        QList<PaperRecord> records = exportRecords(model, {}, m_library.get());
+        QCOMPARE(records.size(), 1);
+        QCOMPARE(records.first().metadata.title, QStringLiteral("A title"));
+        QCOMPARE(records.first().metadata.authors(), QStringLiteral("张伟"));
+        QCOMPARE(records.first().held.filePath, first + QStringLiteral("a.pdf"));
+        QCOMPARE(records.first().held.sha256, done.sha256);
+        QVERIFY(exportBytes(ExportFormat::Ris, records).contains("SHA-256: " + done.sha256.toLatin1()));
+
+        // Chosen rows, done or not; a row whose file is another than the one on record has no hash.
+        fntest::writeFile(first + QStringLiteral("a.pdf"), "another paper");
+        records = exportRecords(model, {b, a}, m_library.get());
+        QCOMPARE(records.size(), 2);
+        QCOMPARE(records.at(0).metadata.title, QStringLiteral("b"));
+        QVERIFY(records.at(0).held.isEmpty());
+        QCOMPARE(records.at(1).held.filePath, first + QStringLiteral("a.pdf"));
+        QVERIFY(records.at(1).held.sha256.isEmpty());
+    }
+};
+
+FN_TEST_MAIN_CORE(TestLibraryLink)
+#include "tst_librarylink.moc"

@@ -1,0 +1,510 @@
+#include "core/common/clock.h"
+#include "core/queue/downloadlistmodel.h"
+#include "core/settings/sharedoptions.h"
+#include "core/transfer/downloader.h"
+#include "core/transfer/downloadscheduler.h"
+#include "faultserver.h"
+#include "testenv.h"
+
+#include <QDir>
+#include <QNetworkCookie>
+#include <QNetworkCookieJar>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+
+using Reply = FaultServer::Reply;
+
+class TestEngines : public QObject
+{
+    Q_OBJECT
+
+    FaultServer m_server;
+    QTemporaryDir *m_dir = nullptr;
+    DownloadListModel *m_model = nullptr;
+    DownloadScheduler *m_scheduler = nullptr;
+
+    QString folder() const { return m_dir->path() + u'/'; }
+
+    int addRow(const QString &path, const QString &name, const QString &type = QStringLiteral("pdf"))
+    {
+        DownloadRow row;
+        row.key = m_server.url(path).toString();
+        row.name = name;
+        row.type = type;
+        row.folder = folder();
+        m_model->addRow(row);
+        return m_model->count() - 1;
+    }
+
+    // Files in the folder other than the ones named: no leftovers of any kind.
+    QStringList folderEntries() const
+    {
+        return QDir(m_dir->path()).entryList(QDir::Files | QDir::Hidden | QDir::System, QDir::Name);
+    }
+
+    void useMethod(int method, int threads = 1)
+    {
+        m_scheduler->options().method = methodFromNumber(method);
+        m_scheduler->options().threadCount = threads;
+    }
+
+    // Runs the queue until no row waits or downloads and no transfer is left.
+    void runToEnd(int timeoutMs = 20000)
+    {
+        m_scheduler->start();
+        QTRY_VERIFY2_WITH_TIMEOUT(m_model->检测是否下载列表完毕() && !m_scheduler->anyTransferLive(),
+                                  qPrintable(m_model->totalsText()), timeoutMs);
+        QCOMPARE(m_scheduler->CountTransferSlots(), 1);
+    }
+
+    // Starts what the queue would start now, without waiting for the event loop.
+    void startNow()
+    {
+        m_scheduler->start();
+        m_scheduler->startDue();
+    }
+
+private Q_SLOTS:
+    void initTestCase() { QVERIFY(m_server.listen()); }
+
+    void init()
+    {
+        m_dir = new QTemporaryDir;
+        m_model = new DownloadListModel;
+        m_scheduler = new DownloadScheduler(m_model);
+        m_scheduler->setTimeouts(2000, 1500);
+        m_scheduler->options().retries = 0; // each answer is judged on its own here
+        m_scheduler->options().proxy = {};
+        m_scheduler->options().policy = DuplicatePolicy::Rename;
+        m_server.clearRequests();
+    }
+
+    void cleanup()
+    {
+        m_server.releaseAll();
+        delete m_scheduler;
+        delete m_model;
+        delete m_dir;
+    }
+
+    // --- one connection at a time ---
+
+    void singleConnectionDownloadsWithRefererAndProgress()
+    {
+        useMethod(1);
+        const Reply pdf = FaultServer::pdf(300000);
+        m_server.setReply("/a/paper.pdf", pdf);
+        const int r = addRow("/a/paper.pdf", "paper");
+        QSignalSpy panels(m_scheduler, &DownloadScheduler::panelText);
+        runToEnd();
+        QCOMPARE(m_model->row(r).state, RowState::Done);
+        QCOMPARE(fntest::readFile(folder() + "paper.pdf"), pdf.body);
+        QCOMPARE(m_model->cellText(r, DownloadListModel::ColSize), QStringLiteral("300000"));
+        QCOMPARE(m_model->cellText(r, DownloadListModel::ColDownloaded), QStringLiteral("300000"));
+        QCOMPARE(m_model->cellText(r, DownloadListModel::ColPercent), QStringLiteral("100%"));
+        QCOMPARE(m_server.requests().last().headers.value("referer"),
+                 QStringLiteral("http://127.0.0.1:%1").arg(m_server.port()).toUtf8());
+        QStringList texts;
+        for (const auto &args : panels)
+            texts << args.at(1).toString();
+        QVERIFY(texts.contains(QStringLiteral("正在下载:paper")));
+        QVERIFY(texts.contains(QStringLiteral("完成下载:paper")));
+        QVERIFY(texts.contains(QStringLiteral("12 该请求已经完成，并且所有数据均已接收到。")));
+        QCOMPARE(folderEntries(), QStringList{"paper.pdf"});
+        QVERIFY(qAbs(m_scheduler->LastFinishTime() - Clock::current().secondsSinceMidnight()) < 5);
+    }
+
+    void singleConnectionTakesOnly200Ok_data()
+    {
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QByteArray>("reason");
+        QTest::addColumn<bool>("accepted");
+        QTest::newRow("200 OK") << 200 << QByteArray("OK") << true;
+        QTest::newRow("200 ok in lower case") << 200 << QByteArray("ok") << true;
+        QTest::newRow("200 without reason") << 200 << QByteArray() << false;
+        QTest::newRow("206") << 206 << QByteArray("Partial Content") << false;
+        QTest::newRow("404") << 404 << QByteArray("Not Found") << false;
+        QTest::newRow("500") << 500 << QByteArray("Internal Server Error") << false;
+    }
+    void singleConnectionTakesOnly200Ok()
+    {
+        QFETCH(int, status);
+        QFETCH(QByteArray, reason);
+        QFETCH(bool, accepted);
+        useMethod(1);
+        Reply reply = FaultServer::pdf(6000);
+        reply.status = status;
+        reply.reason = reason;
+        m_server.setReply("/s.pdf", reply);
+        const int r = addRow("/s.pdf", "s");
+        runToEnd();
+        QCOMPARE(m_model->row(r).state, accepted ? RowState::Done : RowState::Failed);
+        if (!accepted) {
+            QCOMPARE(m_model->cellText(r, DownloadListModel::ColSize), QStringLiteral("文件不存在"));
+            QVERIFY(folderEntries().isEmpty());
+        }
+    }
+
+    void singleConnectionWithoutUsableLength_data()
+    {
+        QTest::addColumn<QByteArray>("lengthText");
+        QTest::addColumn<bool>("chunked");
+        QTest::newRow("no Content-Length") << QByteArray() << false;
+        QTest::newRow("chunked") << QByteArray() << true;
+        QTest::newRow("non-numeric") << QByteArray("abc") << false;
+    }
+    void singleConnectionWithoutUsableLength()
+    {
+        QFETCH(QByteArray, lengthText);
+        QFETCH(bool, chunked);
+        useMethod(1);
+        Reply reply = FaultServer::pdf(20000);
+        reply.chunked = chunked;
+        reply.sendLength = !lengthText.isEmpty();
+        reply.lengthText = lengthText;
+        if (!lengthText.isEmpty())
+            reply.closeAfter = reply.body.size(); // the connection end marks the body's end
+        m_server.setReply("/u.pdf", reply);
+        const int r = addRow("/u.pdf", "u");
+        runToEnd();
+        if (!lengthText.isEmpty() && m_model->row(r).state == RowState::Failed)
+            QSKIP("the HTTP stack refuses a non-numeric length itself");
+        QCOMPARE(m_model->row(r).state, RowState::Done);
+        QCOMPARE(m_model->cellText(r, DownloadListModel::ColSize), QStringLiteral("20000"));
+        QCOMPARE(m_model->cellText(r, DownloadListModel::ColPercent), QStringLiteral("100%"));
+        QCOMPARE(fntest::readFile(folder() + "u.pdf"), reply.body);
+    }
+
+    void unstatedTypeIsSniffed()
+    {
+        useMethod(1);
+        Reply reply = FaultServer::pdf(8000);
+        reply.contentType = "application/octet-stream";
+        m_server.setReply("/o1.pdf", reply);
+        m_server.setReply("/o2.pdf", reply);
+        const int keepName = addRow("/o1.pdf", "kept");
+        const int moved = addRow("/o2.pdf", "moved", "caj");
+        runToEnd();
+        // The file keeps its name; the row names the extension the file really has.
+        QCOMPARE(m_model->row(keepName).type, QStringLiteral("pdf"));
+        QCOMPARE(m_model->row(keepName).name, QStringLiteral("kept"));
+        QVERIFY(QFile::exists(folder() + "kept.pdf"));
+        QCOMPARE(m_model->row(moved).type, QStringLiteral("PDF"));
+        QCOMPARE(m_model->row(moved).name, QStringLiteral("moved"));
+        QVERIFY(QFile::exists(folder() + "moved.PDF"));
+        QVERIFY(!QFile::exists(folder() + "moved.caj"));
+    }
+
+    void brokenBodiesNeverCountAsDone_data()
+    {
+        QTest::addColumn<int>("method");
+        QTest::addColumn<QString>("fault");
+        for (int method : {1, 2}) {
+            for (const char *fault : {"short body", "stall", "no answer", "untrusted tls", "missing folder"})
+                QTest::newRow(qPrintable(QStringLiteral("method %1, %2").arg(method).arg(fault)))
+                    << method << fault;
+        }
+    }
+    void brokenBodiesNeverCountAsDone()
+    {
+        QFETCH(int, method);
+        QFETCH(QString, fault);
+        useMethod(method);
+        Reply reply = FaultServer::pdf(200000);
+        FaultServer tls;
+        QString address = m_server.url("/b.pdf").toString();
+        if (fault == "short body")
+            reply.closeAfter = 70000;
+        else if (fault == "stall")
+            reply.stallAfter = 70000;
+        else if (fault == "no answer")
+            reply.noAnswer = true;
+        m_server.setReply("/b.pdf", reply);
+        if (fault == "untrusted tls") {
+            QVERIFY(tls.listen(true));
+            tls.setReply("/b.pdf", reply);
+            address = tls.url("/b.pdf").toString();
+        }
+        DownloadRow row;
+        row.key = address;
+        row.name = "b";
+        row.type = "pdf";
+        row.folder = fault == "missing folder" ? folder() + "nothere/" : folder();
+        m_model->addRow(row);
+        runToEnd();
+        QCOMPARE(m_model->row(0).state, RowState::Failed);
+        QVERIFY2(folderEntries().isEmpty(), qPrintable(folderEntries().join(',')));
+    }
+
+    void stopMidBodyCancels()
+    {
+        useMethod(1);
+        Reply reply = FaultServer::pdf(400000);
+        reply.stallAfter = 100000;
+        m_server.setReply("/c.pdf", reply);
+        const int r = addRow("/c.pdf", "c");
+        startNow();
+        QTRY_VERIFY(!m_model->cellText(r, DownloadListModel::ColDownloaded).isEmpty());
+        const double stamp = m_scheduler->LastFinishTime();
+        m_scheduler->StopDownloads();
+        QCOMPARE(m_model->row(r).state, RowState::Failed);
+        QCOMPARE(m_model->cellText(r, DownloadListModel::ColSize), QStringLiteral("下载取消"));
+        QVERIFY(!m_scheduler->DownloadBusy());
+        QCOMPARE(m_scheduler->LastFinishTime(), stamp);
+        QVERIFY(folderEntries().isEmpty());
+    }
+
+    void overwriteReplacesOnlyWhenComplete_data()
+    {
+        QTest::addColumn<int>("method");
+        QTest::newRow("single connection") << 1;
+        QTest::newRow("parallel slots") << 2;
+    }
+    void overwriteReplacesOnlyWhenComplete()
+    {
+        QFETCH(int, method);
+        useMethod(method);
+        m_scheduler->options().policy = DuplicatePolicy::Overwrite;
+        fntest::writeFile(folder() + "old.pdf", "previous paper");
+        fntest::writeFile(folder() + "kept.pdf", "previous paper");
+        const Reply good = FaultServer::pdf(9000, 'n');
+        Reply broken = FaultServer::pdf(90000);
+        broken.closeAfter = 1000;
+        m_server.setReply("/old.pdf", good);
+        m_server.setReply("/kept.pdf", broken);
+        addRow("/old.pdf", "old");
+        addRow("/kept.pdf", "kept");
+        runToEnd();
+        QCOMPARE(m_model->row(0).state, RowState::Done);
+        QCOMPARE(m_model->row(0).name, QStringLiteral("old"));
+        QCOMPARE(fntest::readFile(folder() + "old.pdf"), good.body);
+        QCOMPARE(m_model->row(1).state, RowState::Failed);
+        QCOMPARE(fntest::readFile(folder() + "kept.pdf"), QByteArray("previous paper"));
+        QCOMPARE(folderEntries(), QStringList({"kept.pdf", "old.pdf"}));
+    }
+
+    void loginCookiesReachBothEngines_data() { overwriteReplacesOnlyWhenComplete_data(); }
+    void loginCookiesReachBothEngines()
+    {
+        QFETCH(int, method);
+        useMethod(method);
+        Reply reply = FaultServer::pdf(7000);
+        reply.requiredCookie = "session=ok";
+        m_server.setReply("/p.pdf", reply);
+        QSignalSpy pages(m_scheduler, &DownloadScheduler::webPageReceived);
+        addRow("/p.pdf", "nocookie");
+        runToEnd();
+        QVERIFY(pages.count() >= 1);
+        // The login page is no paper: the row fails and nothing of the page stays on disk.
+        QCOMPARE(m_model->row(0).state, RowState::Failed);
+        QCOMPARE(m_model->row(0).reason.kind, FailureReason::Kind::WebPage);
+        QVERIFY2(folderEntries().isEmpty(), qPrintable(folderEntries().join(',')));
+
+        QNetworkCookie cookie("session", "ok");
+        cookie.setDomain("127.0.0.1");
+        cookie.setPath("/");
+        m_scheduler->cookieJar()->insertCookie(cookie);
+        m_model->clear();
+        addRow("/p.pdf", "withcookie");
+        runToEnd();
+        QCOMPARE(m_model->row(0).state, RowState::Done);
+        QCOMPARE(fntest::readFile(folder() + "withcookie.pdf"), reply.body);
+    }
+
+    void proxyCarriesSingleConnectionTransfers()
+    {
+        useMethod(1);
+        m_scheduler->options().proxy = {true, "127.0.0.1", m_server.port()};
+        const Reply pdf = FaultServer::pdf(6000);
+        m_server.setReply("/via/proxy.pdf", pdf);
+        DownloadRow row;
+        row.key = "http://papers.invalid/via/proxy.pdf";
+        row.name = "proxied";
+        row.type = "pdf";
+        row.folder = folder();
+        m_model->addRow(row);
+        runToEnd();
+        QCOMPARE(m_model->row(0).state, RowState::Done);
+        QVERIFY(m_server.requests().last().proxied);
+        QCOMPARE(fntest::readFile(folder() + "proxied.pdf"), pdf.body);
+    }
+
+    void redirectsAreFollowed()
+    {
+        useMethod(2);
+        Reply moved;
+        moved.status = 302;
+        moved.reason = "Found";
+        moved.location = m_server.url("/real.pdf").toEncoded();
+        moved.body = "";
+        m_server.setReply("/moved.pdf", moved);
+        m_server.setReply("/real.pdf", FaultServer::pdf(12000));
+        addRow("/moved.pdf", "moved");
+        runToEnd();
+        QCOMPARE(m_model->row(0).state, RowState::Done);
+        QCOMPARE(QFileInfo(folder() + "moved.pdf").size(), 12000);
+    }
+
+    // --- parallel slots ---
+
+    void slotsJudgeStatusAndSmallFiles_data()
+    {
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QByteArray>("body");
+        QTest::addColumn<bool>("done");
+        QTest::newRow("404 page without markers") << 404 << QByteArray("<html>gone</html>") << false;
+        QTest::newRow("500") << 500 << QByteArray(9000, 'x') << false;
+        QTest::newRow("error page sent as 200")
+            << 200 << QByteArray("<html><TITLE>404 Not Found</TITLE></html>") << false;
+        QTest::newRow("error marker in lower case")
+            << 200 << QByteArray("<title>404 not found</title>") << false;
+        QTest::newRow("GBK error page")
+            << 200 << QByteArray("<title>HTTP 404 \xce\xb4\xd5\xd2\xb5\xbd</title>") << false;
+        QTest::newRow("small real paper") << 200 << QByteArray("%PDF-1.4 tiny") << true;
+        // Text that is not a web page but carries a marker: read for markers only below 5001 bytes.
+        QTest::newRow("marker in 5000 bytes of text")
+            << 200 << QByteArray("log: <TITLE>404 Not Found</TITLE>") + QByteArray(5000 - 33, ' ') << false;
+        QTest::newRow("5001 bytes are not examined")
+            << 200 << QByteArray("log: <TITLE>404 Not Found</TITLE>") + QByteArray(5001 - 33, ' ') << true;
+    }
+    void slotsJudgeStatusAndSmallFiles()
+    {
+        QFETCH(int, status);
+        QFETCH(QByteArray, body);
+        QFETCH(bool, done);
+        useMethod(2, 3);
+        Reply reply;
+        reply.status = status;
+        reply.reason = status == 200 ? "OK" : "Error";
+        reply.body = body;
+        m_server.setReply("/m.pdf", reply);
+        addRow("/m.pdf", "m");
+        runToEnd();
+        QCOMPARE(m_model->row(0).state, done ? RowState::Done : RowState::Failed);
+        QCOMPARE(folderEntries(), done ? QStringList{"m.pdf"} : QStringList{});
+        if (done) {
+            QCOMPARE(fntest::readFile(folder() + "m.pdf"), body);
+            QCOMPARE(m_model->cellText(0, DownloadListModel::ColPercent), QStringLiteral("100%"));
+        }
+    }
+
+    void slotsWithoutStatedLengthAndTheFallback()
+    {
+        useMethod(2, 2);
+        Reply chunked = FaultServer::pdf(30000);
+        chunked.chunked = true;
+        m_server.setReply("/chunked.pdf", chunked);
+        Reply empty;
+        empty.body = "";
+        m_server.setReply("/empty.pdf", empty);
+        addRow("/chunked.pdf", "chunked");
+        addRow("/empty.pdf", "empty");
+        runToEnd();
+        QCOMPARE(m_model->row(0).state, RowState::Done);
+        QCOMPARE(m_model->cellText(0, DownloadListModel::ColSize), QStringLiteral("30000"));
+        QCOMPARE(fntest::readFile(folder() + "chunked.pdf"), chunked.body);
+        // Nothing arrived: asked once more naming the site, then failed without leaving a file.
+        QCOMPARE(m_server.requestCount("/empty.pdf"), 2);
+        QCOMPARE(m_server.requests().last().headers.value("referer"),
+                 QStringLiteral("http://127.0.0.1:%1/").arg(m_server.port()).toUtf8());
+        QCOMPARE(m_model->row(1).state, RowState::Failed);
+        QCOMPARE(folderEntries(), QStringList{"chunked.pdf"});
+    }
+
+    void threeThreadsOverSixRowsAndPlaceholders()
+    {
+        useMethod(2, 3);
+        Reply slow = FaultServer::pdf(20000);
+        slow.trickleBytes = 5000;
+        slow.trickleMs = 100;
+        for (int i = 0; i < 6; ++i)
+            m_server.setReply(QStringLiteral("/t%1.pdf").arg(i), slow);
+        for (int i = 0; i < 6; ++i)
+            addRow(QStringLiteral("/t%1.pdf").arg(i), "same");
+        startNow();
+        QCOMPARE(m_scheduler->CountTransferSlots(), 4);
+        QCOMPARE(m_model->totalsText(), QStringLiteral("总数：6|正在下载：3|等待：3|已完成：0|失败：0"));
+        // The running slots reserve their names, so the waiting rows get the next numbers.
+        QCOMPARE(m_model->row(1).name, QStringLiteral("same[001]"));
+        QCOMPARE(m_model->row(2).name, QStringLiteral("same[002]"));
+        QCOMPARE(m_scheduler->SlotRow(3), m_model->idAt(2));
+        runToEnd();
+        QCOMPARE(m_model->totalsText(), QStringLiteral("总数：6|正在下载：0|等待：0|已完成：6|失败：0"));
+        QCOMPARE(folderEntries().size(), 6);
+        for (int i = 0; i < 6; ++i)
+            QCOMPARE(QFileInfo(folder() + m_model->row(i).name + ".pdf").size(), 20000);
+    }
+
+    void stopDestroysEverySlot()
+    {
+        useMethod(2, 3);
+        Reply stall = FaultServer::pdf(50000);
+        stall.stallAfter = 10000;
+        for (int i = 0; i < 3; ++i) {
+            m_server.setReply(QStringLiteral("/s%1.pdf").arg(i), stall);
+            addRow(QStringLiteral("/s%1.pdf").arg(i), QStringLiteral("s%1").arg(i));
+        }
+        startNow();
+        QTRY_COMPARE(m_model->cellText(2, DownloadListModel::ColDownloaded), QStringLiteral("10000"));
+        m_scheduler->StopDownloads();
+        QCOMPARE(m_scheduler->CountTransferSlots(), 1);
+        QCOMPARE(m_model->totalsText(), QStringLiteral("总数：3|正在下载：0|等待：0|已完成：0|失败：3"));
+        QVERIFY2(folderEntries().isEmpty(), qPrintable(folderEntries().join(',')));
+    }
+
+    void watchdogEndsSlotsThatNeverGotGoing()
+    {
+        ManualClock clock;
+        Clock *previous = Clock::install(&clock);
+        useMethod(2, 2);
+        m_scheduler->setTimeouts(600000, 600000);
+        Reply silent;
+        silent.noAnswer = true;
+        m_server.setReply("/silent.pdf", silent);
+        Reply stalled = FaultServer::pdf(50000);
+        stalled.stallAfter = 1000;
+        m_server.setReply("/slow.pdf", stalled);
+        addRow("/silent.pdf", "silent");
+        addRow("/slow.pdf", "slow");
+        startNow();
+        QTRY_COMPARE(m_model->cellText(1, DownloadListModel::ColDownloaded), QStringLiteral("1000"));
+        clock.advanceMs(119000);
+        m_scheduler->tickHousekeeping();
+        QCOMPARE(m_scheduler->CountTransferSlots(), 3);
+        clock.advanceMs(1000);
+        m_scheduler->tickHousekeeping();
+        QCOMPARE(m_model->row(0).state, RowState::Failed);
+        QCOMPARE(m_model->row(1).state, RowState::Downloading); // its size is known: never ended here
+        QCOMPARE(m_scheduler->CountTransferSlots(), 2);
+        QVERIFY(!QFile::exists(folder() + "silent.pdf"));
+        Clock::install(previous);
+    }
+
+    void slotRowsBeyond32767()
+    {
+        useMethod(2, 1);
+        for (int i = 0; i < 40000; ++i) {
+            DownloadRow row;
+            row.key = QStringLiteral("done-%1").arg(i);
+            row.state = RowState::Done;
+            m_model->addRow(row);
+        }
+        m_server.setReply("/far.pdf", FaultServer::pdf(6000));
+        const int r = addRow("/far.pdf", "far");
+        QCOMPARE(r, 40000);
+        runToEnd();
+        QCOMPARE(m_model->row(r).state, RowState::Done);
+        QCOMPARE(m_model->cellText(r, DownloadListModel::ColPercent), QStringLiteral("100%"));
+    }
+
+    void urlBase()
+    {
+        QCOMPARE(Downloader::GetUrlBase("http://h/a/b.pdf?x=1/2", false), QStringLiteral("http://h/"));
+        QCOMPARE(Downloader::GetUrlBase("h", false), QStringLiteral("http://h/"));
+        QCOMPARE(Downloader::GetUrlBase("http://h/a/b.pdf?x=1/2", true), QStringLiteral("http://h/a/"));
+        QCOMPARE(Downloader::GetUrlBase("https://h:8/", true), QStringLiteral("https://h:8/"));
+    }
+};
+
+FN_TEST_MAIN_CORE(TestEngines)
+#include "tst_engines.moc"

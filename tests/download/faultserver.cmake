@@ -1,1 +1,0 @@
-fn_add_test(tst_faultserver SOURCES ${CMAKE_CURRENT_LIST_DIR}/tst_faultserver.cpp LIBS fn_common)

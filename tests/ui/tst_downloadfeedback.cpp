@@ -1,0 +1,429 @@
+// What the download window tells the user of a run, through the real window and queue on a local
+// server: the reason of a failed row, totals that follow the rows, speed and time left, the summary at
+// the end (with its desktop notification and the title's progress), the pause for a verification page
+// and its 继续 (which no automatic login hides), the retry count from the options, the PDF check's count,
+// and an automatic re-download that never opens a message box.
+#include "core/common/clock.h"
+#include "core/queue/downloadlistmodel.h"
+#include "core/settings/settingsstore.h"
+#include "core/settings/sharedoptions.h"
+#include "core/transfer/downloadscheduler.h"
+#include "desktop/desktopnotifier.h"
+#include "faultserver.h"
+#include "privatebus.h"
+#include "testenv.h"
+#include "ui/downloadwindow.h"
+#include "ui/loginpanel.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTreeView>
+#include <QWebEngineView>
+
+using Reply = FaultServer::Reply;
+
+namespace {
+
+const QString kCaption = QStringLiteral("文件下载 － 墨枢Folionexus文献资料下载管理器");
+
+Reply webPage(const QByteArray &title)
+{
+    Reply page;
+    page.contentType = "text/html; charset=utf-8";
+    page.body = "<html><head><title>" + title + "</title></head><body>" + title + "</body></html>";
+    return page;
+}
+
+Reply notFound()
+{
+    Reply reply = webPage("Not Found");
+    reply.status = 404;
+    reply.reason = "Not Found";
+    return reply;
+}
+
+// The program's clock for the length of a test, whatever way the test ends.
+struct ManualClockInstalled
+{
+    ManualClock clock;
+    ManualClockInstalled() { Clock::install(&clock); }
+    ~ManualClockInstalled() { Clock::install(nullptr); }
+};
+
+RowId addPaper(fFileDownload &window, const FaultServer &server, const QString &name, const QString &folder)
+{
+    DownloadRow row;
+    row.key = server.url(QStringLiteral("/%1.pdf").arg(name)).toString();
+    row.name = name;
+    row.type = QStringLiteral("pdf");
+    row.folder = folder;
+    return window.model()->addRow(row);
+}
+
+} // namespace
+
+class TestDownloadFeedback : public QObject
+{
+    Q_OBJECT
+
+    FaultServer m_server;
+    fntest::PrivateBus m_bus;
+    int m_connections = 0;
+    QStringList m_busNames; // connections of the running test, closed after it
+
+    // The window's notifications go to a stand-in service on the test's own bus (or nowhere).
+    void notifyTo(fFileDownload &window, fntest::FakeNotifications *fake)
+    {
+        if (m_bus.address().isEmpty() || !fake) {
+            window.notifier()->setBus(QDBusConnection(QStringLiteral("no bus")));
+            return;
+        }
+        const QString n = QString::number(++m_connections);
+        m_busNames << QStringLiteral("service") + n << QStringLiteral("window") + n;
+        QVERIFY(fake->serve(m_bus.connect(m_busNames.at(0))));
+        window.notifier()->setBus(m_bus.connect(m_busNames.at(1)));
+    }
+
+private Q_SLOTS:
+    void initTestCase() { QVERIFY(m_server.listen()); }
+
+    void init()
+    {
+        QFile::remove(SettingsFilePath());
+        sharedOptions() = SharedOptions();
+        m_server.clearRequests();
+    }
+    void cleanup()
+    {
+        m_server.releaseAll();
+        for (const QString &name : std::exchange(m_busNames, {}))
+            QDBusConnection::disconnectFromBus(name);
+    }
+
+    void aRunTellsItsProgressAndItsEnd()
+    {
+        ManualClockInstalled installed;
+        ManualClock &clock = installed.clock;
+        QTemporaryDir dir;
+        m_server.setReply("/good.pdf", FaultServer::pdf(3000));
+        m_server.setReply("/missing.pdf", notFound());
+        Reply stalled = FaultServer::pdf(8192);
+        stalled.stallAfter = 100;
+        m_server.setReply("/stalled.pdf", stalled);
+
+        fntest::FakeNotifications fake;
+        fFileDownload window;
+        notifyTo(window, &fake);
+        window.show();
+        window.scheduler()->options().retries = 0;
+        window.Combo1->setCurrentIndex(2);
+        for (const char *name : {"good", "missing", "stalled"})
+            addPaper(window, m_server, name, dir.path() + u'/');
+        QCOMPARE(window.windowTitle(), kCaption);
+        QVERIFY(window.speedText().isEmpty());
+
+        window.Command4->click();
+        // The totals follow the rows that ended while a transfer is still live, and so does the title.
+        QTRY_COMPARE(window.panelText(4), QStringLiteral("总数：3|正在下载：1|等待：0|已完成：1|失败：1"));
+        QTRY_COMPARE(window.windowTitle(), QStringLiteral("2/3 － ") + kCaption);
+        QVERIFY2(window.speedText().startsWith(QStringLiteral("总速度 ")), qPrintable(window.speedText()));
+        QVERIFY(window.speedText().contains(QStringLiteral("，剩余 ")));
+        const QWidget *speedPanel = window.findChild<QWidget *>(QStringLiteral("PanelSpeed"));
+        QVERIFY(speedPanel && speedPanel->isVisible());
+
+        // A click on the failed row says why it failed.
+        const QModelIndex failedRow = window.model()->index(1, 0);
+        QTest::mouseClick(window.ListView3->viewport(), Qt::LeftButton, {},
+                          window.ListView3->visualRect(failedRow).center());
+        QCOMPARE(window.panelText(2), QStringLiteral("失败原因：服务器答复错误（HTTP 404 Not Found）"));
+        QCOMPARE(failedRow.data(Qt::ToolTipRole).toString(),
+                 QStringLiteral("服务器答复错误（HTTP 404 Not Found）"));
+
+        clock.advanceMs(185 * 1000);
+        m_server.releaseAll(); // the stalled file breaks off
+        QTRY_COMPARE(window.panelText(3), QStringLiteral("下载结束：完成 1 个，失败 2 个，用时 3分05秒"));
+        QCOMPARE(window.panelText(4), QStringLiteral("总数：3|正在下载：0|等待：0|已完成：1|失败：2"));
+        QCOMPARE(window.windowTitle(), kCaption);
+        QVERIFY(window.speedText().isEmpty());
+        QVERIFY(!speedPanel->isVisible()); // its room goes back to the other panels
+        if (!m_bus.address().isEmpty()) {
+            QTRY_COMPARE(fake.shown.size(), 1);
+            QCOMPARE(fake.shown.at(0).summary, QStringLiteral("下载结束"));
+            QCOMPARE(fake.shown.at(0).body, QStringLiteral("完成 1 个，失败 2 个，用时 3分05秒"));
+        }
+    }
+
+    void stoppedRunsSayStoppedAndIdleRunsSayNothing()
+    {
+        QTemporaryDir dir;
+        Reply stalled = FaultServer::pdf(8192);
+        stalled.stallAfter = 4096;
+        m_server.setReply("/stalled.pdf", stalled);
+        m_server.setReply("/missing.pdf", notFound());
+        fntest::FakeNotifications fake;
+        fFileDownload window;
+        notifyTo(window, &fake);
+        DownloadScheduler *scheduler = window.scheduler();
+        scheduler->options().retries = 0;
+        addPaper(window, m_server, "stalled", dir.path() + u'/');
+        window.Command4->click();
+        QTRY_COMPARE(window.model()->totals().downloading, 1);
+        window.Command31->click();
+        QTRY_VERIFY(window.panelText(3).startsWith(QStringLiteral("下载停止：完成 0 个，失败 1 个，用时 ")));
+        const bool bus = !m_bus.address().isEmpty();
+        if (bus) {
+            QTRY_COMPARE(fake.shown.size(), 1);
+            QCOMPARE(fake.shown.at(0).summary, QStringLiteral("下载停止"));
+        }
+
+        // Automatic re-download starts a run every second that finds nothing to do: not a word of it.
+        scheduler->setHousekeeping(false);
+        window.model()->clear();
+        DownloadRow done;
+        done.key = QStringLiteral("http://127.0.0.1:1/done.pdf");
+        done.name = QStringLiteral("done");
+        done.state = RowState::Done;
+        window.model()->addRow(done);
+        window.Check4->setChecked(true);
+        window.Combo4->setCurrentIndex(0);
+        QSignalSpy finished(scheduler, &DownloadScheduler::queueFinished);
+        QSignalSpy titles(&window, &QWidget::windowTitleChanged);
+        scheduler->tickHousekeeping();
+        QVERIFY(finished.wait(5000));
+        QVERIFY(window.panelText(3).startsWith(QStringLiteral("下载停止")));
+        QVERIFY(titles.isEmpty()); // the title does not flicker with every such round
+        QVERIFY(window.findChild<QWidget *>(QStringLiteral("PanelSpeed"))->isHidden());
+
+        // A failed row that the automatic re-download takes again: the panel tells of the run, the desktop
+        // is not told of every round.
+        addPaper(window, m_server, "missing", dir.path() + u'/');
+        window.model()->setState(window.model()->idAt(1), RowState::Failed);
+        scheduler->tickHousekeeping();
+        QVERIFY(finished.wait(5000));
+        QCOMPARE(window.panelText(3), QStringLiteral("下载结束：完成 0 个，失败 1 个，用时 0秒"));
+        QCOMPARE(m_server.requestCount("/missing.pdf"), 1);
+        if (bus) {
+            // Messages on one connection arrive in order: a probe sent now comes right after the stop's.
+            QVERIFY(window.notifier()->notify(QStringLiteral("probe"), QString()));
+            QTRY_COMPARE(fake.shown.size(), 2);
+            QCOMPARE(fake.shown.at(1).summary, QStringLiteral("probe"));
+        }
+    }
+
+    void verificationPausesUntilContinue()
+    {
+        QTemporaryDir dir;
+        for (const char *path : {"/v1.pdf", "/v2.pdf"})
+            m_server.setReplies(path, {webPage("请完成验证")});
+        fFileDownload window;
+        notifyTo(window, nullptr);
+        window.show();
+        DownloadScheduler *scheduler = window.scheduler();
+        window.Combo1->setCurrentIndex(1);
+        const RowId first = addPaper(window, m_server, "v1", dir.path() + u'/');
+        const RowId second = addPaper(window, m_server, "v2", dir.path() + u'/');
+        QVERIFY(window.cmdContinue->isHidden());
+
+        QSignalSpy paused(scheduler, &DownloadScheduler::verificationNeeded);
+        window.Command4->click();
+        QVERIFY(paused.wait(15000));
+        QCOMPARE(window.panelText(3), fFileDownload::VerificationText);
+        QCOMPARE(window.panelText(3), QStringLiteral("站点需要验证：请在登录面板完成验证后点击继续"));
+        QVERIFY(window.cmdContinue->isVisible());
+        QCOMPARE(window.cmdContinue->text(), QStringLiteral("继续"));
+        QVERIFY(window.PicWebBK->isVisible());
+        QVERIFY(
+            !window.findChild<QWidget *>(QStringLiteral("PanelSpeed"))->isVisible()); // room for the request
+        // The login panel shows the page that came back; its title does not hide what the user must do.
+        QTRY_COMPARE_WITH_TIMEOUT(window.PicWebBK->WebBrowser1->url(), scheduler->verificationPage(), 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(window.PicWebBK->WebBrowser1->title(), QStringLiteral("请完成验证"), 20000);
+        QCOMPARE(window.panelText(3), fFileDownload::VerificationText);
+
+        // Solved: the site serves the papers now, and 继续 takes the paused rows.
+        m_server.setReply("/v1.pdf", FaultServer::pdf(5000, 'x'));
+        m_server.setReply("/v2.pdf", FaultServer::pdf(6000, 'y'));
+        window.cmdContinue->click();
+        QVERIFY(window.cmdContinue->isHidden());
+        QVERIFY(!scheduler->isPausedForVerification());
+        QTRY_VERIFY(window.model()->find(first)->state == RowState::Done &&
+                    window.model()->find(second)->state == RowState::Done);
+        QCOMPARE(fntest::readFile(dir.filePath("v1.pdf")), FaultServer::pdf(5000, 'x').body);
+        QCOMPARE(fntest::readFile(dir.filePath("v2.pdf")), FaultServer::pdf(6000, 'y').body);
+        QTRY_VERIFY(window.panelText(3).startsWith(QStringLiteral("下载结束：完成 2 个，失败 0 个，用时 ")));
+    }
+
+    void aLapsedLoginGetsItsTryBeforeTheQueuePauses()
+    {
+        fntest::MessageRecorder recorder;
+        QTemporaryDir dir;
+        Reply form = webPage("登录");
+        form.body = "<html><head><title>登录</title></head><body><form method=get action='/welcome'>"
+                    "<input name=UserName><input type=password name=PassWord><input type=submit value=go>"
+                    "</form></body></html>";
+        m_server.setReply("/login", form);
+        m_server.setReply("/welcome", webPage("欢迎"));
+        for (const char *path : {"/w1.pdf", "/w2.pdf"})
+            m_server.setReply(path, webPage("请登录"));
+        fFileDownload window;
+        notifyTo(window, nullptr);
+        window.show();
+        LoginPanel *panel = window.PicWebBK;
+        panel->setWaitLimits(15000, 100);
+        panel->Text1->setText(m_server.url("/login").toString());
+        panel->Text2->setText(QStringLiteral("alice"));
+        panel->Text3->setText(QStringLiteral("pw"));
+        panel->Check2->setChecked(true);
+        QVERIFY(panel->Check2->isChecked());
+        window.Combo1->setCurrentIndex(0);
+        addPaper(window, m_server, "w1", dir.path() + u'/');
+        addPaper(window, m_server, "w2", dir.path() + u'/');
+
+        QSignalSpy logins(panel, &LoginPanel::loginFinished);
+        QSignalSpy paused(window.scheduler(), &DownloadScheduler::verificationNeeded);
+        window.Command4->click();
+        QVERIFY(paused.wait(30000));
+        // The two pages that came while the login ran did not count; the two after it did.
+        QCOMPARE(logins.count(), 1);
+        QCOMPARE(m_server.requestCount("/w1.pdf"), 2);
+        QCOMPARE(m_server.requestCount("/w2.pdf"), 2);
+        QCOMPARE(window.panelText(3), fFileDownload::VerificationText);
+        window.Command31->click();
+        QVERIFY(window.cmdContinue->isHidden());
+        QVERIFY(recorder.messages.isEmpty());
+    }
+
+    void noAutomaticLoginHidesTheVerificationPage()
+    {
+        fntest::MessageRecorder recorder;
+        QTemporaryDir dir;
+        Reply form = webPage("登录");
+        form.body = "<html><head><title>登录</title></head><body><form method=get action='/welcome'>"
+                    "<input name=UserName><input type=password name=PassWord><input type=submit value=go>"
+                    "</form></body></html>";
+        form.answerDelayMs = 2000; // the walls come while the login waits for its page
+        m_server.setReply("/login", form);
+        m_server.setReply("/welcome", webPage("欢迎"));
+        Reply wall = notFound();
+        wall.status = 403;
+        wall.reason = "Forbidden";
+        wall.answerDelayMs = 500;
+        Reply late = webPage("请登录");
+        late.answerDelayMs = 6000; // still under way when the login is over
+        const QList<Reply> replies{webPage("请登录"), wall, wall, late};
+        fFileDownload window;
+        notifyTo(window, nullptr);
+        window.show();
+        LoginPanel *panel = window.PicWebBK;
+        panel->setWaitLimits(15000, 100);
+        panel->Text1->setText(m_server.url("/login").toString());
+        panel->Text2->setText(QStringLiteral("alice"));
+        panel->Text3->setText(QStringLiteral("pw"));
+        panel->Check2->setChecked(true);
+        window.Combo1->setCurrentIndex(3);
+        for (int i = 0; i < 4; ++i) {
+            m_server.setReply(QStringLiteral("/x%1.pdf").arg(i), replies.at(i));
+            addPaper(window, m_server, QStringLiteral("x%1").arg(i), dir.path() + u'/');
+        }
+        DownloadScheduler *scheduler = window.scheduler();
+        QSignalSpy logins(panel, &LoginPanel::loginFinished);
+        window.Command4->click();
+        // The walls met while the login ran are shown once it is over.
+        QVERIFY(logins.wait(30000));
+        QVERIFY(scheduler->isPausedForVerification());
+        QTRY_COMPARE_WITH_TIMEOUT(panel->WebBrowser1->url(), scheduler->verificationPage(), 20000);
+        // The page that comes back to the row still under way starts no login over it.
+        QTRY_COMPARE_WITH_TIMEOUT(window.model()->row(3).state, RowState::Failed, 20000);
+        QVERIFY(!panel->isLoggingIn());
+        QCOMPARE(m_server.requestCount("/login"), 1);
+        QCOMPARE(window.panelText(3), fFileDownload::VerificationText);
+        // Solved: 继续 takes every row again, the one that met the page late as well.
+        for (int i = 0; i < 4; ++i)
+            m_server.setReply(QStringLiteral("/x%1.pdf").arg(i), FaultServer::pdf(6000));
+        window.cmdContinue->click();
+        QTRY_COMPARE_WITH_TIMEOUT(window.model()->totals().done, 4, 20000);
+        QVERIFY(recorder.messages.isEmpty());
+    }
+
+    void automaticRedownloadNeverOpensAMessageFromTheTimer()
+    {
+        fntest::MessageRecorder recorder;
+        QTemporaryDir dir;
+        Reply stalled = FaultServer::pdf(50000);
+        stalled.stallAfter = 1000;
+        fFileDownload window;
+        notifyTo(window, nullptr);
+        DownloadScheduler *scheduler = window.scheduler();
+        scheduler->setHousekeeping(false); // the ticks below stand for the window's timer
+        window.Combo1->setCurrentIndex(2);
+        for (const char *name : {"s1", "s2", "s3"}) {
+            m_server.setReply(QStringLiteral("/%1.pdf").arg(QLatin1String(name)), stalled);
+            addPaper(window, m_server, name, dir.path() + u'/');
+        }
+        const RowId failed = addPaper(window, m_server, "failed", dir.path() + u'/');
+        window.model()->setState(failed, RowState::Failed);
+        window.Check4->setChecked(true);
+        window.Command4->click();
+        QTRY_COMPARE(window.model()->totals().downloading, 3);
+        // 切换 with the three transfers running: every tick meets the busy list and says nothing of it.
+        window.Command26->click();
+        for (int tick = 0; tick < 3; ++tick)
+            scheduler->tickHousekeeping();
+        QVERIFY2(recorder.messages.isEmpty(), qPrintable(recorder.texts().join(u'\n')));
+        QCOMPARE(window.model()->find(failed)->state, RowState::Failed);
+        window.Command31->click();
+    }
+
+    void retryCountComesFromTheOptions()
+    {
+        QTemporaryDir dir;
+        WriteSetting(settingkeys::SectionDownload, settingkeys::Retries, QStringLiteral("1"));
+        Reply busy = webPage("busy");
+        busy.status = 503;
+        busy.reason = "Service Unavailable";
+        m_server.setReply("/busy.pdf", busy);
+        fFileDownload window;
+        notifyTo(window, nullptr);
+        DownloadScheduler *scheduler = window.scheduler();
+        QCOMPARE(scheduler->options().retries, 1);
+        const RowId id = addPaper(window, m_server, "busy", dir.path() + u'/');
+        window.Command4->click();
+        QTRY_COMPARE(window.model()->find(id)->sizeText(), QStringLiteral("等待重试 (1/1)"));
+        window.Command31->click();
+
+        // New values from the options window reach the queue at once.
+        sharedOptions().storeRetries(6);
+        window.takeSharedOptions();
+        QCOMPARE(scheduler->options().retries, 6);
+    }
+
+    void pdfCheckSaysHowManyFilesItRenamed()
+    {
+        QTemporaryDir dir;
+        fFileDownload window;
+        notifyTo(window, nullptr);
+        fntest::writeFile(dir.filePath("caj.pdf"), QByteArray("\xC8\x00\x00\x00 rest of a caj file", 24));
+        fntest::writeFile(dir.filePath("real.pdf"), "%PDF-1.4");
+        for (const char *name : {"caj", "real"}) {
+            DownloadRow row;
+            row.key = QStringLiteral("http://127.0.0.1:1/%1.pdf").arg(name);
+            row.name = name;
+            row.type = QStringLiteral("pdf");
+            row.folder = dir.path() + u'/';
+            row.state = RowState::Done;
+            row.owned = OwnedFile{rowFilePath(row), IdentityOf(rowFilePath(row))}; // the rows wrote them
+            window.model()->addRow(row);
+        }
+        window.action("actCheckPdf")->trigger();
+        QCOMPARE(window.panelText(3), QStringLiteral("检查PDF文件完成：重命名了 1 个文件"));
+        window.action("actCheckPdf")->trigger();
+        QCOMPARE(window.panelText(3), QStringLiteral("检查PDF文件完成：重命名了 0 个文件"));
+    }
+};
+
+FN_TEST_MAIN_GUI(TestDownloadFeedback)
+#include "tst_downloadfeedback.moc"

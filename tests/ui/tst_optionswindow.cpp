@@ -1,0 +1,308 @@
+#include "core/settings/settingsstore.h"
+#include "core/settings/sharedoptions.h"
+#include "testenv.h"
+#include "ui/optionswindow.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSpinBox>
+#include <QTimer>
+
+using namespace settingkeys;
+
+namespace {
+
+struct Controls
+{
+    explicit Controls(QWidget *w)
+        : methodOne(w->findChild<QRadioButton *>(QStringLiteral("methodOneOption"))),
+          methodTwo(w->findChild<QRadioButton *>(QStringLiteral("methodTwoOption"))),
+          proxy(w->findChild<QCheckBox *>(QStringLiteral("proxyCheck"))),
+          address(w->findChild<QLineEdit *>(QStringLiteral("proxyAddressBox"))),
+          port(w->findChild<QLineEdit *>(QStringLiteral("proxyPortBox"))),
+          prompt(w->findChild<QCheckBox *>(QStringLiteral("promptSavePathCheck"))),
+          retries(w->findChild<QSpinBox *>(QStringLiteral("retriesSpin")))
+    {
+    }
+    QRadioButton *methodOne;
+    QRadioButton *methodTwo;
+    QCheckBox *proxy;
+    QLineEdit *address;
+    QLineEdit *port;
+    QCheckBox *prompt;
+    QSpinBox *retries;
+};
+
+// Stands in for the download window: the options window finds it by name and reaches its two controls.
+struct FakeDownloadWindow
+{
+    QWidget window;
+    QLabel *label = new QLabel(QStringLiteral("下载方式：2"), &window);
+    QComboBox *threads = new QComboBox(&window);
+    FakeDownloadWindow()
+    {
+        window.setObjectName(QStringLiteral("fFileDownload"));
+        label->setObjectName(QStringLiteral("Label7"));
+        threads->setObjectName(QStringLiteral("Combo1"));
+        threads->addItems({"1", "2", "3", "4", "5", "6"});
+        threads->setCurrentIndex(4);
+    }
+};
+
+QString stored(const QString &key)
+{
+    return ReadSetting(SectionSettings, key, QStringLiteral("<unset>"));
+}
+
+} // namespace
+
+class TestOptionsWindow : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void init()
+    {
+        QFile::remove(SettingsFilePath());
+        sharedOptions() = SharedOptions();
+        sharedOptions().loadFromStore();
+    }
+
+    void showsTheValuesReadAtStart()
+    {
+        OptionsWindow fresh;
+        QCOMPARE(fresh.objectName(), QStringLiteral("fOption"));
+        QCOMPARE(fresh.windowTitle(), QStringLiteral("设置"));
+        Controls c(&fresh);
+        QVERIFY(c.methodTwo->isChecked()); // a fresh profile downloads with several connections
+        QVERIFY(!c.proxy->isChecked());
+        QVERIFY(c.prompt->isChecked());
+
+        // A stored method other than 1 downloads in parallel, and the window says so.
+        WriteSetting(SectionSettings, settingkeys::DownloadMethod, QStringLiteral("7"));
+        sharedOptions().loadFromStore();
+        sharedOptions().ProxyEnabled = true;
+        sharedOptions().ProxyAddress = QStringLiteral("proxy.lan");
+        sharedOptions().ProxyPort = QStringLiteral("3128");
+        sharedOptions().PromptSavePathOnExtract = false;
+        OptionsWindow odd;
+        Controls o(&odd);
+        QVERIFY(o.methodTwo->isChecked());
+        QVERIFY(o.proxy->isChecked());
+        QCOMPARE(o.address->text(), QStringLiteral("proxy.lan"));
+        QCOMPARE(o.port->text(), QStringLiteral("3128"));
+        QVERIFY(!o.prompt->isChecked());
+    }
+
+    void okStoresEveryValue()
+    {
+        fntest::MessageRecorder recorder;
+        OptionsWindow w;
+        Controls c(&w);
+        c.methodOne->setChecked(true);
+        c.proxy->setChecked(true);
+        c.address->setText(QStringLiteral("  proxy.lan "));
+        c.port->setText(QStringLiteral(" 8080  "));
+        c.prompt->setChecked(false);
+        w.confirm();
+        QCOMPARE(w.result(), int(QDialog::Accepted));
+        QVERIFY(recorder.messages.isEmpty());
+
+        const SharedOptions &o = sharedOptions();
+        QCOMPARE(o.DownloadMethod, ::DownloadMethod::Single);
+        QCOMPARE(o.ProxyEnabled, true);
+        QCOMPARE(o.ProxyAddress, QStringLiteral("proxy.lan"));
+        QCOMPARE(o.ProxyPort, QStringLiteral("8080"));
+        QCOMPARE(o.PromptSavePathOnExtract, false);
+        QCOMPARE(stored(settingkeys::DownloadMethod), QStringLiteral("1"));
+        QCOMPARE(stored(ProxyEnabled), QStringLiteral("1"));
+        QCOMPARE(stored(ProxyAddress), QStringLiteral("proxy.lan"));
+        QCOMPARE(stored(ProxyPort), QStringLiteral("8080"));
+        QCOMPARE(stored(PromptSavePath), QStringLiteral("0"));
+
+        // The next run reads back what was confirmed.
+        sharedOptions() = SharedOptions();
+        sharedOptions().loadFromStore();
+        OptionsWindow next;
+        Controls n(&next);
+        QVERIFY(n.methodOne->isChecked() && n.proxy->isChecked() && !n.prompt->isChecked());
+        QCOMPARE(n.address->text(), QStringLiteral("proxy.lan"));
+    }
+
+    void retryCountIsEditedAndStored()
+    {
+        WriteSetting(SectionDownload, Retries, QStringLiteral("6"));
+        sharedOptions().loadFromStore();
+        OptionsWindow w;
+        Controls c(&w);
+        QVERIFY(c.retries);
+        QCOMPARE(c.retries->value(), 6);
+        QCOMPARE(c.retries->minimum(), 0);
+        QCOMPARE(c.retries->maximum(), 20);
+        // The box's label names the option.
+        bool labelled = false;
+        for (const QLabel *label : w.findChildren<QLabel *>())
+            labelled = labelled || label->text() == QStringLiteral("失败自动重试次数");
+        QVERIFY(labelled);
+
+        c.retries->setValue(0);
+        w.confirm();
+        QCOMPARE(sharedOptions().Retries, 0);
+        QCOMPARE(ReadSetting(SectionDownload, Retries, DefaultRetries), QStringLiteral("0"));
+
+        // Closing without OK keeps the stored count.
+        OptionsWindow again;
+        Controls a(&again);
+        QCOMPARE(a.retries->value(), 0);
+        a.retries->setValue(9);
+        again.reject();
+        QCOMPARE(sharedOptions().Retries, 0);
+        QCOMPARE(ReadSetting(SectionDownload, Retries, DefaultRetries), QStringLiteral("0"));
+    }
+
+    void fileNameTemplateIsShownAndStored()
+    {
+        OptionsWindow w;
+        auto *box = w.findChild<QLineEdit *>(QStringLiteral("fileNameTemplateBox"));
+        QVERIFY(box);
+        QCOMPARE(box->text(), QStringLiteral("{标题}")); // the title alone, as names were before
+        QVERIFY(w.findChild<QLabel *>(QStringLiteral("fileNameTemplateHint"))
+                    ->text()
+                    .contains(QStringLiteral("{作者}")));
+        box->setText(QStringLiteral(" {年份}-{作者}-{标题} "));
+        w.confirm();
+        QCOMPARE(sharedOptions().FileNameTemplate, QStringLiteral("{年份}-{作者}-{标题}"));
+        QCOMPARE(stored(settingkeys::FileNameTemplate), QStringLiteral("{年份}-{作者}-{标题}"));
+        sharedOptions() = SharedOptions();
+        sharedOptions().loadFromStore();
+        QCOMPARE(sharedOptions().FileNameTemplate, QStringLiteral("{年份}-{作者}-{标题}"));
+
+        // An emptied box stores the empty text, which stands for the default.
+        OptionsWindow again;
+        again.findChild<QLineEdit *>(QStringLiteral("fileNameTemplateBox"))->clear();
+        again.confirm();
+        QCOMPARE(stored(settingkeys::FileNameTemplate), QString());
+        QCOMPARE(sharedOptions().FileNameTemplate, QStringLiteral("{标题}"));
+        sharedOptions().loadFromStore();
+        QCOMPARE(sharedOptions().FileNameTemplate, QStringLiteral("{标题}"));
+    }
+
+    void proxyCheck_data()
+    {
+        QTest::addColumn<bool>("enabled");
+        QTest::addColumn<QString>("address");
+        QTest::addColumn<QString>("port");
+        QTest::addColumn<bool>("warned");
+        QTest::newRow("ticked, empty address: warned") << true << ""
+                                                       << "80" << true;
+        QTest::newRow("ticked, blank address: warned") << true << "   "
+                                                       << "80" << true;
+        QTest::newRow("ticked, port with letters: warned") << true << "proxy"
+                                                           << "80a" << true;
+        QTest::newRow("ticked, empty port: warned") << true << "proxy"
+                                                    << "" << true;
+        QTest::newRow("ticked, both fine: quiet") << true << "10.0.0.1"
+                                                  << "3128" << false;
+        QTest::newRow("unticked, empty address: quiet") << false << ""
+                                                        << "" << false;
+        QTest::newRow("unticked, port with letters: quiet") << false << "proxy"
+                                                            << "80a" << false;
+    }
+
+    void proxyCheck()
+    {
+        QFETCH(bool, enabled);
+        QFETCH(QString, address);
+        QFETCH(QString, port);
+        QFETCH(bool, warned);
+        fntest::MessageRecorder recorder;
+        OptionsWindow w;
+        Controls c(&w);
+        c.proxy->setChecked(enabled);
+        c.address->setText(address);
+        c.port->setText(port);
+        w.confirm();
+        QCOMPARE(recorder.saw(QStringLiteral("代理服务器网址或者端口格式不对！")), warned);
+        if (warned)
+            QCOMPARE(recorder.messages.first().icon, MessageIcon::Critical);
+        // A warning does not stop OK: the values are stored as entered and the window closes.
+        QCOMPARE(w.result(), int(QDialog::Accepted));
+        QCOMPARE(stored(ProxyAddress), address.trimmed());
+        QCOMPARE(stored(ProxyPort), port.trimmed());
+        QCOMPARE(stored(ProxyEnabled), enabled ? QStringLiteral("1") : QStringLiteral("0"));
+        QCOMPARE(stored(PromptSavePath), QStringLiteral("1"));
+    }
+
+    void closeChangesNothing()
+    {
+        const SharedOptions before = sharedOptions();
+        OptionsWindow w;
+        Controls c(&w);
+        c.methodOne->setChecked(true);
+        c.proxy->setChecked(true);
+        c.address->setText(QStringLiteral("edited"));
+        c.prompt->setChecked(false);
+        w.findChild<QPushButton *>(QStringLiteral("closeButton"))->click();
+        QCOMPARE(w.result(), int(QDialog::Rejected));
+        QCOMPARE(sharedOptions().DownloadMethod, before.DownloadMethod);
+        QCOMPARE(sharedOptions().ProxyAddress, before.ProxyAddress);
+        QCOMPARE(sharedOptions().PromptSavePathOnExtract, before.PromptSavePathOnExtract);
+        QCOMPARE(stored(settingkeys::DownloadMethod), QStringLiteral("<unset>"));
+        QCOMPARE(stored(ProxyAddress), QStringLiteral("<unset>"));
+    }
+
+    void methodReachesAnOpenDownloadWindow()
+    {
+        FakeDownloadWindow download;
+        {
+            OptionsWindow w;
+            Controls(&w).methodOne->setChecked(true);
+            w.confirm();
+        }
+        QCOMPARE(download.label->text(), QStringLiteral("下载方式：1"));
+        QVERIFY(!download.threads->isEnabled());
+        QCOMPARE(download.threads->currentText(), QStringLiteral("5")); // left where it was
+
+        {
+            OptionsWindow w;
+            Controls(&w).methodTwo->setChecked(true);
+            w.confirm();
+        }
+        QCOMPARE(download.label->text(), QStringLiteral("下载方式：2"));
+        QVERIFY(download.threads->isEnabled());
+        QCOMPARE(download.threads->currentText(), QStringLiteral("1"));
+        QCOMPARE(stored(settingkeys::DownloadMethod), QStringLiteral("2"));
+    }
+
+    void methodWithoutDownloadWindow()
+    {
+        QWidget other; // another window with controls of the same names is not touched
+        auto *label = new QLabel(QStringLiteral("x"), &other);
+        label->setObjectName(QStringLiteral("Label7"));
+        OptionsWindow w;
+        Controls(&w).methodOne->setChecked(true);
+        w.confirm();
+        QCOMPARE(label->text(), QStringLiteral("x"));
+        QCOMPARE(sharedOptions().DownloadMethod, ::DownloadMethod::Single);
+        QCOMPARE(stored(settingkeys::DownloadMethod), QStringLiteral("1"));
+    }
+
+    void modalEntryPoint()
+    {
+        QTimer::singleShot(0, this, [] {
+            QWidget *w = QApplication::activeModalWidget();
+            QVERIFY(w && w->objectName() == QStringLiteral("fOption"));
+            w->findChild<QRadioButton *>(QStringLiteral("methodOneOption"))->setChecked(true);
+            w->findChild<QPushButton *>(QStringLiteral("okButton"))->click();
+        });
+        QVERIFY(showOptionsWindow(nullptr));
+        QCOMPARE(sharedOptions().DownloadMethod, ::DownloadMethod::Single);
+    }
+};
+
+FN_TEST_MAIN_GUI(TestOptionsWindow)
+#include "tst_optionswindow.moc"

@@ -1,0 +1,362 @@
+#include "core/common/gbk.h"
+#include "core/settings/settingsstore.h"
+#include "core/settings/sharedoptions.h"
+#include "desktop/shellhelpers.h"
+#include "testenv.h"
+#include "ui/folderhistory.h"
+#include "ui/savelocationchooser.h"
+
+#include <QAbstractItemView>
+#include <QComboBox>
+#include <QDir>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScreen>
+#include <QStyle>
+#include <QTimer>
+
+using namespace settingkeys;
+
+class TestSaveLocation : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir m_dir;
+    QString path(const QString &name) const { return m_dir.path() + u'/' + name; }
+    static QByteArray history() { return fntest::readFile(FolderHistoryPath()); }
+
+    // Opens the chooser the way a caller does, types a folder and confirms it.
+    static bool confirmFolder(const QString &folder)
+    {
+        SaveLocationChooser chooser;
+        chooser.folderBox()->setEditText(folder);
+        chooser.confirm();
+        return chooser.result() == QDialog::Accepted;
+    }
+
+private Q_SLOTS:
+    void init()
+    {
+        QFile::remove(SettingsFilePath());
+        QFile::remove(FolderHistoryPath());
+        sharedOptions() = SharedOptions();
+    }
+
+    void firstUseCreatesTheDefaultFolder()
+    {
+        fntest::MessageRecorder recorder;
+        const QString folder = QDir::homePath() + QStringLiteral("/12345");
+        QDir(folder).removeRecursively();
+        {
+            SaveLocationChooser chooser;
+            QCOMPARE(chooser.objectName(), QStringLiteral("fSeleFileSavePath"));
+            QCOMPARE(chooser.windowTitle(), QStringLiteral("选择下载保存路径－墨枢软件"));
+            QVERIFY(chooser.windowFlags() & Qt::WindowStaysOnTopHint);
+            QCOMPARE(chooser.folderBox()->currentText(), folder);
+            QCOMPARE(chooser.folderBox()->count(), 0);
+            QCOMPARE(sharedOptions().DefaultSaveFolder, QString()); // proposed, not yet chosen
+            chooser.confirm();
+            QCOMPARE(chooser.result(), int(QDialog::Accepted));
+        }
+        QVERIFY(QFileInfo(folder).isDir());
+        QCOMPARE(sharedOptions().DefaultSaveFolder, folder + u'/');
+        QCOMPARE(ReadSetting(SectionSettings, SaveFolder, QString()), folder + u'/');
+        QVERIFY(!sharedOptions().UseOriginalFileName);
+        QCOMPARE(history(), folder.toUtf8() + "\r\n");
+        QVERIFY(recorder.messages.isEmpty());
+    }
+
+    void historyIsGbkWithDuplicatesOnDiskOnly()
+    {
+        const QString papers = path(QStringLiteral("论文"));
+        QVERIFY(confirmFolder(papers + u'/'));
+        QVERIFY(confirmFolder(papers));
+        const QByteArray line = gbk::encode(papers) + "\r\n";
+        QVERIFY(line.contains("\xC2\xDB\xCE\xC4")); // 论文 in GBK, not UTF-8
+        QCOMPARE(history(), line + line);
+
+        SaveLocationChooser chooser;
+        QCOMPARE(chooser.folderBox()->count(), 1);
+        QCOMPARE(chooser.folderBox()->itemText(0), papers);
+        QCOMPARE(chooser.folderBox()->currentText(), papers + u'/'); // the stored folder, not the history
+    }
+
+    void readingTheHistory()
+    {
+        QCOMPARE(ParseFolderHistory("/a/X\r\n  /b  \r\n\r\n/A/x\r\n/B\n/c\r/d"),
+                 (QStringList{"/a/X", "/b", "/c", "/d"}));
+        QCOMPARE(ParseFolderHistory("\r\n"), QStringList());
+
+        QByteArray many = "\r\n\r\n";
+        for (int i = 1; i <= 105; ++i)
+            many += "/f" + QByteArray::number(i) + (i % 10 == 0 ? "\r\n\r\n" : "\r\n");
+        const QStringList first = ParseFolderHistory(many);
+        QCOMPARE(first.size(), 100);
+        QCOMPARE(first.last(), QStringLiteral("/f100"));
+
+        // Duplicates count toward the limit.
+        QByteArray repeated;
+        for (int i = 0; i < 100; ++i)
+            repeated += "/same\r\n";
+        repeated += "/late\r\n";
+        QCOMPARE(ParseFolderHistory(repeated), QStringList{"/same"});
+
+        QComboBox box;
+        box.addItem(QStringLiteral("kept"));
+        LoadFolderHistory(&box, path(QStringLiteral("no-such-file.dat")));
+        QCOMPARE(box.count(), 1); // a missing file changes nothing
+        fntest::writeFile(path(QStringLiteral("h.dat")), gbk::encode(QStringLiteral("/数据\r\n/数据\r\n")));
+        LoadFolderHistory(&box, path(QStringLiteral("h.dat")));
+        QCOMPARE(box.count(), 1);
+        QCOMPARE(box.itemText(0), QStringLiteral("/数据"));
+
+        box.clear();
+        SaveFolderHistory(&box, path(QStringLiteral("sub/empty.dat")));
+        QCOMPARE(fntest::readFile(path(QStringLiteral("sub/empty.dat"))), QByteArray("\r\n"));
+    }
+
+    void creatingFolderChains()
+    {
+        fntest::MessageRecorder recorder;
+        QCOMPARE(CreateFolderChain(path(QStringLiteral("a/b/c/"))), path(QStringLiteral("a/b/c")));
+        QVERIFY(QFileInfo(path(QStringLiteral("a/b/c"))).isDir());
+        QCOMPARE(
+            CreateFolderChain(QStringLiteral(" ") + path(QStringLiteral("a/ b /")) + QStringLiteral(" ")),
+            path(QStringLiteral("a/b")));
+        QCOMPARE(CreateFolderChain(QStringLiteral("/")), QStringLiteral("/"));
+        QVERIFY(recorder.messages.isEmpty());
+
+        // Unusable components: the walk stops there with a message, and never climbs out with "..".
+        QCOMPARE(CreateFolderChain(path(QStringLiteral("a/???/b/"))), path(QStringLiteral("a")));
+        QCOMPARE(CreateFolderChain(path(QStringLiteral("a/../../x/"))), path(QStringLiteral("a")));
+        QCOMPARE(recorder.texts(), QStringList(2, QStringLiteral("文件夹名称有误！不能创建文件夹！")));
+        QCOMPARE(recorder.messages.first().icon, MessageIcon::Critical);
+        QVERIFY(!QFileInfo::exists(path(QStringLiteral("a/b/b"))));
+
+        recorder.clear();
+        QCOMPARE(CreateFolderChain(QStringLiteral("relative/folder/")), QString());
+        QCOMPARE(CreateFolderChain(QString()), QString());
+        fntest::writeFile(path(QStringLiteral("plain.txt")), "x");
+        QCOMPARE(CreateFolderChain(path(QStringLiteral("plain.txt/"))), QString());
+        QCOMPARE(CreateFolderChain(path(QStringLiteral("plain.txt/inner/"))), QString());
+        QVERIFY(recorder.messages.isEmpty());
+    }
+
+    void existingFoldersAreTakenAsTheyAre()
+    {
+        fntest::MessageRecorder recorder;
+        const QString notes = path(QStringLiteral("Notes: 2024"));
+        QVERIFY(QDir().mkpath(notes));
+        const ShellServices previous = setShellServices(
+            {{}, {}, {}, [&](QWidget *, const QString &, const QString &) { return notes; }});
+        {
+            SaveLocationChooser chooser;
+            chooser.browse();
+            chooser.confirm();
+            QCOMPARE(chooser.result(), int(QDialog::Accepted));
+        }
+        setShellServices(previous);
+        QCOMPARE(sharedOptions().DefaultSaveFolder, notes + u'/');
+        QCOMPARE(ReadSetting(SectionSettings, SaveFolder, QString()), notes + u'/');
+        QCOMPARE(history(), notes.toUtf8() + "\r\n");
+        QVERIFY(!QFileInfo::exists(path(QStringLiteral("Notes 2024"))));
+
+        // Below it, only what is still to be created is cleaned.
+        QCOMPARE(CreateFolderChain(notes + QStringLiteral("/New: *sub?/x|y/")),
+                 notes + QStringLiteral("/New sub/xy"));
+        QVERIFY(QFileInfo(notes + QStringLiteral("/New sub/xy")).isDir());
+        QVERIFY(recorder.messages.isEmpty());
+    }
+
+    void confirmingUnusableFolders()
+    {
+        fntest::MessageRecorder recorder;
+        QVERIFY(confirmFolder(path(QStringLiteral("d/a/??*/b"))));
+        QCOMPARE(recorder.texts(), QStringList{QStringLiteral("文件夹名称有误！不能创建文件夹！")});
+        QCOMPARE(sharedOptions().DefaultSaveFolder, path(QStringLiteral("d/a/")));
+        QCOMPARE(history(), path(QStringLiteral("d/a\r\n")).toUtf8());
+
+        recorder.clear();
+        fntest::writeFile(path(QStringLiteral("file")), "x");
+        for (const QString &bad : {QStringLiteral("relative"), path(QStringLiteral("file"))}) {
+            SaveLocationChooser chooser;
+            chooser.folderBox()->setEditText(bad);
+            chooser.confirm();
+            QCOMPARE(chooser.result(), int(QDialog::Rejected)); // still open, may be corrected
+            QCOMPARE(chooser.folderBox()->currentText(), QString());
+        }
+        QCOMPARE(recorder.texts(), QStringList(2, QStringLiteral("文件夹设置错误！")));
+        QCOMPARE(sharedOptions().DefaultSaveFolder, path(QStringLiteral("d/a/")));
+        QCOMPARE(history(), path(QStringLiteral("d/a\r\n")).toUtf8());
+    }
+
+    void okNeverAcceptsTheRootFolder_data()
+    {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<bool>("browseFirst"); // a cancelled browse before OK
+        QTest::addColumn<int>("okPresses");
+        QTest::addColumn<QStringList>("messages");
+        const QString wrong = QStringLiteral("文件夹设置错误！");
+        const QString badName = QStringLiteral("文件夹名称有误！不能创建文件夹！");
+        QTest::newRow("an empty box: is it refused?") << "" << false << 1 << QStringList{wrong};
+        QTest::newRow("a blank box: is it refused?") << "   " << false << 1 << QStringList{wrong};
+        QTest::newRow("the root typed: is it refused?") << "/" << false << 1 << QStringList{wrong};
+        QTest::newRow("OK again after a refused OK: is the emptied box refused too?")
+            << "relative" << false << 2 << QStringList{wrong, wrong};
+        QTest::newRow("a cancelled browse from an empty box: is its / refused?")
+            << "" << true << 1 << QStringList{wrong};
+        QTest::newRow("dots shielded by spaces: is the climb refused?")
+            << "/ .. /" << false << 1 << QStringList{badName, wrong};
+    }
+    void okNeverAcceptsTheRootFolder()
+    {
+        QFETCH(QString, typed);
+        QFETCH(bool, browseFirst);
+        QFETCH(int, okPresses);
+        QFETCH(QStringList, messages);
+        const ShellServices previous = setShellServices(
+            {{}, {}, {}, [](QWidget *, const QString &, const QString &) { return QString(); }});
+        QVERIFY(confirmFolder(path(QStringLiteral("stored"))));
+        fntest::MessageRecorder recorder;
+        {
+            SaveLocationChooser chooser;
+            chooser.folderBox()->setEditText(typed);
+            if (browseFirst)
+                chooser.browse();
+            for (int i = 0; i < okPresses; ++i) {
+                chooser.confirm();
+                QCOMPARE(chooser.result(), int(QDialog::Rejected)); // still open
+            }
+            QVERIFY(chooser.folderBox()->currentText().isEmpty());
+        }
+        setShellServices(previous);
+        QCOMPARE(recorder.texts(), messages);
+        QCOMPARE(recorder.messages.last().icon, MessageIcon::Critical);
+        QCOMPARE(sharedOptions().DefaultSaveFolder, path(QStringLiteral("stored/")));
+        QCOMPARE(ReadSetting(SectionSettings, SaveFolder, QString()), path(QStringLiteral("stored/")));
+        QCOMPARE(history(), path(QStringLiteral("stored\r\n")).toUtf8());
+    }
+
+    void cancelKeepsTheStoredFolder()
+    {
+        // Before any folder was confirmed, a cancel leaves none: the proposed one was not chosen.
+        {
+            SaveLocationChooser chooser;
+            chooser.reject();
+        }
+        QCOMPARE(sharedOptions().DefaultSaveFolder, QString());
+
+        QVERIFY(confirmFolder(path(QStringLiteral("kept"))));
+        const QByteArray before = history();
+        {
+            SaveLocationChooser chooser;
+            chooser.folderBox()->setEditText(path(QStringLiteral("typed-but-cancelled")));
+            chooser.reject();
+            QCOMPARE(chooser.result(), int(QDialog::Rejected));
+        }
+        QCOMPARE(sharedOptions().DefaultSaveFolder, path(QStringLiteral("kept/")));
+        QCOMPARE(ReadSetting(SectionSettings, SaveFolder, QString()), path(QStringLiteral("kept/")));
+        QCOMPARE(history(), before);
+        QVERIFY(!QFileInfo::exists(path(QStringLiteral("typed-but-cancelled"))));
+
+        // The close box counts as Cancel.
+        SaveLocationChooser chooser;
+        chooser.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&chooser));
+        chooser.setResult(QDialog::Accepted);
+        chooser.close();
+        QCOMPARE(chooser.result(), int(QDialog::Rejected));
+        QCOMPARE(sharedOptions().DefaultSaveFolder, path(QStringLiteral("kept/")));
+    }
+
+    void namingChoice()
+    {
+        sharedOptions().UseOriginalFileName = true;
+        SaveLocationChooser chooser;
+        auto *original = chooser.findChild<QRadioButton *>(QStringLiteral("originalNameOption"));
+        auto *title = chooser.findChild<QRadioButton *>(QStringLiteral("titleNameOption"));
+        QVERIFY(original->isChecked());
+        title->setChecked(true);
+        chooser.reject();
+        QVERIFY(sharedOptions().UseOriginalFileName); // Cancel sets nothing but the flag
+
+        SaveLocationChooser again;
+        again.findChild<QRadioButton *>(QStringLiteral("titleNameOption"))->setChecked(true);
+        again.folderBox()->setEditText(path(QStringLiteral("n")));
+        again.confirm();
+        QVERIFY(!sharedOptions().UseOriginalFileName);
+        SaveLocationChooser third;
+        QVERIFY(third.findChild<QRadioButton *>(QStringLiteral("titleNameOption"))->isChecked());
+    }
+
+    void browsingReplacesTheText()
+    {
+        QString answer;
+        QStringList asked;
+        const ShellServices previous =
+            setShellServices({{}, {}, {}, [&](QWidget *, const QString &title, const QString &start) {
+                                  asked << title << start;
+                                  return answer;
+                              }});
+        QVERIFY(QDir().mkpath(path(QStringLiteral("p/2014"))));
+        SaveLocationChooser chooser;
+        chooser.folderBox()->setEditText(path(QStringLiteral("p/2014")));
+        chooser.browse(); // cancelled
+        QCOMPARE(chooser.folderBox()->currentText(), path(QStringLiteral("p/2014/")));
+        QCOMPARE(asked, (QStringList{QStringLiteral("请选择要浏览的文件夹:"), path(QStringLiteral("p/"))}));
+        answer = path(QStringLiteral("chosen"));
+        chooser.browse();
+        QCOMPARE(chooser.folderBox()->currentText(), path(QStringLiteral("chosen/")));
+        setShellServices(previous);
+    }
+
+    void modalRunAnswersTheCaller()
+    {
+        WriteSetting(SectionSettings, SaveFolder, path(QStringLiteral("modal")) + u'/');
+        QTimer::singleShot(0, this, [] {
+            QWidget *w = QApplication::activeModalWidget();
+            QVERIFY(w && w->objectName() == QStringLiteral("fSeleFileSavePath"));
+            w->findChild<QPushButton *>(QStringLiteral("okButton"))->click();
+        });
+        QVERIFY(runSaveLocationChooser(nullptr));
+        QCOMPARE(sharedOptions().DefaultSaveFolder, path(QStringLiteral("modal/")));
+
+        QTimer::singleShot(0, this, [] {
+            QApplication::activeModalWidget()
+                ->findChild<QPushButton *>(QStringLiteral("cancelButton"))
+                ->click();
+        });
+        QVERIFY(!runSaveLocationChooser(nullptr));
+    }
+
+    void dropDownWidth()
+    {
+        QWidget window;
+        window.move(0, 0);
+        auto *box = new QComboBox(&window);
+        box->resize(80, 24);
+        box->addItems({QStringLiteral("/short"), QStringLiteral("/a much longer folder name"),
+                       QStringLiteral("/a much longer folder nam2")});
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        FitDropDownWidth(box);
+        const int longest =
+            box->fontMetrics().horizontalAdvance(QStringLiteral("/a much longer folder name"));
+        QCOMPARE(box->view()->minimumWidth(), longest + 7);
+        QCOMPARE(box->width(), 80); // the closed control keeps its size
+
+        for (int i = 0; i < 6; ++i)
+            box->addItem(QStringLiteral("/x"));
+        FitDropDownWidth(box);
+        QCOMPARE(box->view()->minimumWidth(),
+                 longest + 7 + box->style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, box));
+
+        box->addItem(QString(2000, u'w'));
+        FitDropDownWidth(box);
+        const int room = box->screen()->geometry().right() + 1 - box->mapToGlobal(QPoint(0, 0)).x();
+        QCOMPARE(box->view()->minimumWidth(), room);
+    }
+};
+
+FN_TEST_MAIN_GUI(TestSaveLocation)
+#include "tst_savelocation.moc"
