@@ -12,6 +12,7 @@
 
 #include <QApplication>
 #include <QCommandLineParser>
+#include <QStandardPaths>
 #include <QTextStream>
 #include <cstdio>
 #include <unistd.h>
@@ -101,7 +102,10 @@ int main(int argc, char **argv)
     QUrl homePage = QUrl::fromUserInput(parser.value(home));
     if (!parser.isSet(home) || parser.isSet(demo)) {
         applyDemoSiteSwitches(site, *switches);
-        if (!site.listen()) {
+        // The same port as last time when it is free, so a restored list still reaches the site.
+        const QString portFile =
+            QStandardPaths::writableLocation(QStandardPaths::AppDataLocation) + QStringLiteral("/demo-port");
+        if (!site.listenAtRememberedPort(portFile)) {
             std::fputs("folionexus: the demo literature site could not start on 127.0.0.1\n", stderr);
             return 1;
         }

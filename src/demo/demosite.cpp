@@ -9,9 +9,12 @@
 
 #include <QCryptographicHash>
 #include <QDateTime>
+#include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QRandomGenerator>
 #include <QRegularExpression>
+#include <QSaveFile>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <optional>
@@ -117,6 +120,30 @@ bool DemoSite::listen(quint16 port)
 {
     m_server->close();
     return m_server->listen(QHostAddress::LocalHost, port);
+}
+
+bool DemoSite::listenAtRememberedPort(const QString &portFile)
+{
+    QFile file(portFile);
+    bool known = false;
+    quint16 remembered = 0;
+    if (file.size() < 64 && file.open(QIODevice::ReadOnly)) {
+        const uint value = file.readAll().trimmed().toUInt(&known);
+        known = known && value >= 1024 && value <= 65535;
+        remembered = known ? quint16(value) : 0;
+        file.close();
+    }
+    if (!(known && listen(remembered)) && !listen(0))
+        return false;
+    if (port() != remembered) {
+        QDir().mkpath(QFileInfo(portFile).absolutePath());
+        QSaveFile out(portFile);
+        if (out.open(QIODevice::WriteOnly)) {
+            out.write(QByteArray::number(port()) + '\n');
+            out.commit();
+        }
+    }
+    return true;
 }
 
 void DemoSite::close()

@@ -40,6 +40,9 @@ public:
 
     // Listens on 127.0.0.1 at the port, or at a free one for 0. Stops listening first when it already was.
     bool listen(quint16 port = 0);
+    // Listens at the port written in the file when it is free, else at a free one, and writes the port
+    // taken back into the file: addresses of a list saved in one run still reach the site in the next.
+    bool listenAtRememberedPort(const QString &portFile);
     void close();
     bool isListening() const;
     quint16 port() const;

@@ -11,9 +11,11 @@
 #include <QDBusMessage>
 #include <QDesktopServices>
 #include <QDir>
+#include <QFile>
 #include <QFileDialog>
 #include <QHeaderView>
 #include <QProcess>
+#include <QStandardPaths>
 #include <QStyle>
 #include <QStyleOptionViewItem>
 #include <QStyledItemDelegate>
@@ -57,6 +59,53 @@ QString realChooseFolder(QWidget *owner, const QString &title, const QString &st
     return QFileDialog::getExistingDirectory(owner, title, startFolder, QFileDialog::ShowDirsOnly);
 }
 
+// A browser is there when the user named one, a desktop file is the default handler of web
+// addresses, or a known browser is on the PATH. xdg-open alone is no browser: without one it starts,
+// fails and shows nothing.
+bool realWebBrowserAvailable()
+{
+    if (!qEnvironmentVariableIsEmpty("BROWSER"))
+        return true;
+    QStringList lists;
+    for (const QString &folder : QStandardPaths::standardLocations(QStandardPaths::ConfigLocation))
+        lists << folder + QStringLiteral("/mimeapps.list");
+    for (const QString &folder : QStandardPaths::standardLocations(QStandardPaths::GenericDataLocation))
+        lists << folder + QStringLiteral("/applications/mimeapps.list")
+              << folder + QStringLiteral("/applications/defaults.list");
+    for (const QString &path : std::as_const(lists)) {
+        QFile file(path);
+        if (file.size() > 1 << 20 || !file.open(QIODevice::ReadOnly))
+            continue;
+        const QByteArray text = file.readAll();
+        if (text.contains("x-scheme-handler/https=") || text.contains("x-scheme-handler/http="))
+            return true;
+    }
+    static const char *const browsers[] = {"x-www-browser",
+                                           "firefox",
+                                           "firefox-esr",
+                                           "chromium",
+                                           "chromium-browser",
+                                           "google-chrome",
+                                           "google-chrome-stable",
+                                           "microsoft-edge",
+                                           "brave-browser",
+                                           "opera",
+                                           "vivaldi",
+                                           "epiphany",
+                                           "konqueror",
+                                           "falkon",
+                                           "midori",
+                                           "qutebrowser",
+                                           "librewolf",
+                                           "palemoon",
+                                           "seamonkey"};
+    for (const char *name : browsers) {
+        if (!QStandardPaths::findExecutable(QString::fromLatin1(name)).isEmpty())
+            return true;
+    }
+    return false;
+}
+
 ShellServices realServices()
 {
     return {
@@ -66,6 +115,7 @@ ShellServices realServices()
         },
         realShowItems,
         realChooseFolder,
+        realWebBrowserAvailable,
     };
 }
 
@@ -80,6 +130,9 @@ ShellServices &installed()
 ShellServices setShellServices(ShellServices services)
 {
     const ShellServices real = realServices();
+    if (!services.webBrowserAvailable)
+        services.webBrowserAvailable =
+            services.openUrl ? std::function<bool()>([] { return true; }) : real.webBrowserAvailable;
     if (!services.openUrl)
         services.openUrl = real.openUrl;
     if (!services.startDetached)
@@ -151,8 +204,17 @@ void OpenWebPage(const QString &address, bool newWindow)
     const QString scheme = url.scheme().toLower();
     if (!url.isValid() || (scheme != QLatin1String("http") && scheme != QLatin1String("https")))
         return;
-    if (!shellServices().openUrl(url))
-        shellServices().startDetached(QStringLiteral("xdg-open"), {url.toString(QUrl::FullyEncoded)});
+    const QString shown = url.toString(QUrl::FullyEncoded);
+    const bool opened =
+        shellServices().webBrowserAvailable() &&
+        (shellServices().openUrl(url) || shellServices().startDetached(QStringLiteral("xdg-open"), {shown}));
+    if (!opened)
+        showMessage(MessageIcon::Information, NoBrowserMessage(shown));
+}
+
+QString NoBrowserMessage(const QString &address)
+{
+    return QStringLiteral("没有找到网页浏览器，请在浏览器中打开这个网址：\n") + address;
 }
 
 QWidget *LoadedForm(const QString &name)

@@ -23,6 +23,9 @@ struct ShellServices
     std::function<bool(const QString &fileUri)> showItems;
     // Folder dialog starting at startFolder; the chosen folder, or empty text when cancelled.
     std::function<QString(QWidget *owner, const QString &title, const QString &startFolder)> chooseFolder;
+    // Whether a web browser is there to take an address. Left empty beside a replaced openUrl, the
+    // replacement is taken to be one.
+    std::function<bool()> webBrowserAvailable;
 };
 
 // Installs services (members left empty get the real ones) and returns those it replaces.
@@ -43,8 +46,12 @@ QString FolderToPreselect(const QString &startPath);
 QString BrowseForFolder(QWidget *owner, const QString &startPath, const QString &title);
 
 // Opens a web page (http or https only) in the user's browser. The browser decides about windows and
-// tabs; newWindow is kept for the callers that ask for one. Failures are ignored.
+// tabs; newWindow is kept for the callers that ask for one. Without a browser, or when the desktop
+// refuses the address, a message shows the address so that it can be opened by hand.
 void OpenWebPage(const QString &address, bool newWindow);
+
+// What OpenWebPage says when no browser takes the address.
+QString NoBrowserMessage(const QString &address);
 
 // The loaded top-level window whose objectName equals name ignoring letter case, or nullptr.
 QWidget *LoadedForm(const QString &name);

@@ -440,6 +440,13 @@ void fWebSearch::importLinks()
 
 void fWebSearch::closeEvent(QCloseEvent *event)
 {
+    // The window takes its candidate list with it: a list that is not empty is not lost without a word.
+    if (m_candidates->rowCount() > 0 &&
+        !askYesNo(MessageIcon::Question,
+                  QStringLiteral("关闭窗口将清空辛辛苦苦搜索的列表数据，您确定要关闭吗？"))) {
+        event->ignore();
+        return;
+    }
     m_walk->stop();
     m_analysis->stop();
     if (!m_host->isDownloadWindowLoaded())

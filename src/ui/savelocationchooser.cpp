@@ -1,5 +1,6 @@
 #include "ui/savelocationchooser.h"
 
+#include "core/common/folderaccess.h"
 #include "core/common/messenger.h"
 #include "core/settings/settingsstore.h"
 #include "core/settings/sharedoptions.h"
@@ -79,11 +80,33 @@ void SaveLocationChooser::showEvent(QShowEvent *event)
     FitDropDownWidth(m_folderBox);
 }
 
+namespace {
+
+QString folderAccessReason(FolderAccess access)
+{
+    switch (access) {
+    case FolderAccess::Writable:
+        break;
+    case FolderAccess::Missing:
+        return QStringLiteral("不存在且无法创建");
+    case FolderAccess::NotAFolder:
+        return QStringLiteral("不是文件夹");
+    case FolderAccess::NotWritable:
+        return QStringLiteral("没有写入权限");
+    case FolderAccess::Full:
+        return QStringLiteral("磁盘空间不足");
+    }
+    return {};
+}
+
+} // namespace
+
 void SaveLocationChooser::confirm()
 {
     SharedOptions &options = sharedOptions();
     options.UseOriginalFileName = m_originalName->isChecked();
-    QString folder = m_folderBox->currentText();
+    const QString typed = m_folderBox->currentText().trimmed();
+    QString folder = typed;
     if (!folder.endsWith(u'/'))
         folder += u'/';
     folder = CreateFolderChain(folder);
@@ -93,7 +116,18 @@ void SaveLocationChooser::confirm()
         folder.clear();
     m_folderBox->setEditText(folder);
     if (folder.isEmpty()) {
-        showMessage(MessageIcon::Critical, QStringLiteral("文件夹设置错误！"));
+        // An absolute path says why it failed; a blank or relative box has nothing more to say.
+        QString reason;
+        if (typed.startsWith(u'/') && typed != u"/")
+            reason = folderAccessReason(ProbeFolderAccess(typed));
+        showMessage(MessageIcon::Critical, reason.isEmpty() ? QStringLiteral("文件夹设置错误！")
+                                                            : QStringLiteral("文件夹设置错误！\n") + reason);
+        return;
+    }
+    // A folder that takes no file would fail every row of the list one by one: refuse it here.
+    const FolderAccess access = ProbeFolderAccess(folder);
+    if (access != FolderAccess::Writable) {
+        showMessage(MessageIcon::Critical, QStringLiteral("文件夹设置错误！\n") + folderAccessReason(access));
         return;
     }
     options.storeSaveFolder(folder.endsWith(u'/') ? folder : folder + u'/');

@@ -1046,6 +1046,42 @@ private Q_SLOTS:
         ::sigaction(SIGTERM, nullptr, &after);
         QVERIFY2(after.sa_handler == before.sa_handler, "the stop handler must not outlive the command");
     }
+
+    // The site comes back on the port of the last start while that port is free; a taken port, or a file
+    // that holds no port, gives a free one, which is remembered in its place.
+    void theSiteKeepsItsPortAcrossStarts()
+    {
+        QTemporaryDir dir;
+        const QString file = dir.path() + u"/state/demo-port"_qs;
+        quint16 first = 0;
+        {
+            DemoSite site;
+            QVERIFY(site.listenAtRememberedPort(file));
+            first = site.port();
+            QCOMPARE(fntest::readFile(file).trimmed(), QByteArray::number(first));
+        }
+        {
+            DemoSite again;
+            QVERIFY(again.listenAtRememberedPort(file));
+            QCOMPARE(again.port(), first);
+        }
+        QTcpServer squatter;
+        QVERIFY(squatter.listen(QHostAddress::LocalHost, first));
+        {
+            DemoSite moved;
+            QVERIFY(moved.listenAtRememberedPort(file));
+            QVERIFY(moved.port() != first);
+            QCOMPARE(fntest::readFile(file).trimmed(), QByteArray::number(moved.port()));
+        }
+        for (const QByteArray &junk :
+             {QByteArray("http"), QByteArray("80"), QByteArray("70000"), QByteArray()}) {
+            fntest::writeFile(file, junk);
+            DemoSite site;
+            QVERIFY(site.listenAtRememberedPort(file));
+            QVERIFY(site.port() >= 1024);
+            QCOMPARE(fntest::readFile(file).trimmed(), QByteArray::number(site.port()));
+        }
+    }
 };
 
 FN_TEST_MAIN_CORE(TestDemoSite)

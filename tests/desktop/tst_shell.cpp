@@ -142,6 +142,30 @@ private Q_SLOTS:
                                               QUrl(QStringLiteral("http://example.org/a"))}));
     }
 
+    // Without a browser, or when neither the desktop nor xdg-open takes the address, the user is told
+    // and given the address; nothing is opened.
+    void aWebPageWithoutABrowserShowsItsAddress()
+    {
+        fntest::MessageRecorder recorder;
+        const QString address = QStringLiteral("https://www.folionexus.com/download/");
+        {
+            FakeDesktop desktop;
+            ShellServices none = shellServices();
+            none.webBrowserAvailable = [] { return false; };
+            const ShellServices fake = setShellServices(none);
+            OpenWebPage(address, true);
+            QVERIFY(desktop.opened.isEmpty());
+            QVERIFY(desktop.started.isEmpty());
+            setShellServices(fake);
+
+            desktop.openUrlWorks = false;
+            OpenWebPage(address, true); // the desktop refuses; xdg-open is the second try
+            QCOMPARE(desktop.started.size(), 1);
+        }
+        QCOMPARE(recorder.texts(), QStringList{NoBrowserMessage(address)});
+        QVERIFY(recorder.texts().first().endsWith(address));
+    }
+
     void loadedWindowsByNameIgnoringCase()
     {
         auto *window = new QWidget;

@@ -9,8 +9,10 @@
 #include <QAbstractItemView>
 #include <QComboBox>
 #include <QDir>
+#include <QProcess>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScopeGuard>
 #include <QScreen>
 #include <QStyle>
 #include <QTimer>
@@ -185,9 +187,52 @@ private Q_SLOTS:
             QCOMPARE(chooser.result(), int(QDialog::Rejected)); // still open, may be corrected
             QCOMPARE(chooser.folderBox()->currentText(), QString());
         }
-        QCOMPARE(recorder.texts(), QStringList(2, QStringLiteral("文件夹设置错误！")));
+        QCOMPARE(recorder.texts(), (QStringList{QStringLiteral("文件夹设置错误！"),
+                                                QStringLiteral("文件夹设置错误！\n不是文件夹")}));
         QCOMPARE(sharedOptions().DefaultSaveFolder, path(QStringLiteral("d/a/")));
         QCOMPARE(history(), path(QStringLiteral("d/a\r\n")).toUtf8());
+    }
+
+    // A folder that takes no file is refused at OK with the reason, not accepted to fail every row later.
+    // Read-only and full file systems are real mounts (root only; skipped where mounting is not allowed).
+    void okRefusesAFolderThatTakesNoFile()
+    {
+        const QString readOnly = path(QStringLiteral("ro"));
+        const QString full = path(QStringLiteral("full"));
+        QDir().mkpath(readOnly);
+        QDir().mkpath(full);
+        if (QProcess::execute(QStringLiteral("mount"),
+                              {"-t", "tmpfs", "-o", "ro,size=64k", "tmpfs", readOnly}) != 0)
+            QSKIP("mounting a read-only file system is not allowed here");
+        auto unmount = qScopeGuard([&] { QProcess::execute(QStringLiteral("umount"), {readOnly}); });
+        fntest::MessageRecorder recorder;
+        for (const QString &typed : {readOnly, readOnly + QStringLiteral("/new/deeper")}) {
+            SaveLocationChooser chooser;
+            chooser.folderBox()->setEditText(typed);
+            chooser.confirm();
+            QCOMPARE(chooser.result(), int(QDialog::Rejected));
+        }
+        QCOMPARE(recorder.texts(), (QStringList{QStringLiteral("文件夹设置错误！\n没有写入权限"),
+                                                QStringLiteral("文件夹设置错误！\n不存在且无法创建")}));
+        QVERIFY(QDir(readOnly).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden).isEmpty());
+
+        // A file system with no room left: the probe's byte does not fit.
+        if (QProcess::execute(QStringLiteral("mount"), {"-t", "tmpfs", "-o", "size=16k", "tmpfs", full}) != 0)
+            QSKIP("mounting a file system is not allowed here");
+        auto unmountFull = qScopeGuard([&] { QProcess::execute(QStringLiteral("umount"), {full}); });
+        QFile filler(full + QStringLiteral("/filler"));
+        QVERIFY(filler.open(QIODevice::WriteOnly));
+        const QByteArray block(4096, 'x');
+        while (filler.write(block) == block.size() && filler.flush()) {
+        }
+        filler.close();
+        recorder.clear();
+        SaveLocationChooser chooser;
+        chooser.folderBox()->setEditText(full);
+        chooser.confirm();
+        QCOMPARE(chooser.result(), int(QDialog::Rejected));
+        QCOMPARE(recorder.texts(), QStringList{QStringLiteral("文件夹设置错误！\n磁盘空间不足")});
+        QVERIFY(!sharedOptions().DefaultSaveFolder.startsWith(full));
     }
 
     void okNeverAcceptsTheRootFolder_data()
@@ -206,7 +251,7 @@ private Q_SLOTS:
         QTest::newRow("a cancelled browse from an empty box: is its / refused?")
             << "" << true << 1 << QStringList{wrong};
         QTest::newRow("dots shielded by spaces: is the climb refused?")
-            << "/ .. /" << false << 1 << QStringList{badName, wrong};
+            << "/ .. /" << false << 1 << QStringList{badName, wrong + QStringLiteral("\n不存在且无法创建")};
     }
     void okNeverAcceptsTheRootFolder()
     {

@@ -662,6 +662,25 @@ private Q_SLOTS:
         findAction(m_window, "关闭本窗口")->trigger();
         QTRY_VERIFY(m_window.isNull());
         QCOMPARE(m_host.startupShown, 1);
+        QVERIFY(m_messages->messages.isEmpty()); // an empty list goes without a question
+    }
+
+    // A list that is not empty goes only when the user says so, as with 清空全部.
+    void closingAskBeforeTheCandidateListIsLost()
+    {
+        const QString question = QStringLiteral("关闭窗口将清空辛辛苦苦搜索的列表数据，您确定要关闭吗？");
+        fillList(3);
+        m_messages->answers = {MessageAnswer::No};
+        findAction(m_window, "关闭本窗口")->trigger();
+        QCoreApplication::processEvents();
+        QVERIFY(!m_window.isNull());
+        QVERIFY(m_window->isVisible());
+        QCOMPARE(m_window->candidateView()->model()->rowCount(), 3);
+        QCOMPARE(m_messages->texts(), QStringList{question});
+
+        m_window->close(); // answered Yes
+        QTRY_VERIFY(m_window.isNull());
+        QCOMPARE(m_messages->texts(), QStringList(2, question));
     }
 };
 
