@@ -49,7 +49,7 @@ FolderAccess ProbeFolderAccess(const QString &folder)
     do {
         written = ::write(fd, &byte, 1);
     } while (written < 0 && errno == EINTR);
-    if (written != 1 || ::fdatasync(fd) != 0)
+    if (written != 1)
         result = fromError(errno);
     ::close(fd);
     ::unlink(path.constData());

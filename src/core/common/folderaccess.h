@@ -12,6 +12,7 @@ enum class FolderAccess {
     Full,        // a file can be created but no byte fits (no space, or the quota is used up)
 };
 
-// Creates a small probe file in the folder, writes a byte, flushes and removes it. Never follows a
+// Creates a small probe file in the folder, writes a byte and removes it (no flush: it runs when a
+// folder is confirmed, on the window's thread; a full disk refuses the byte itself). Never follows a
 // symbolic link at the probe's name (the probe is made with O_EXCL and O_NOFOLLOW).
 FolderAccess ProbeFolderAccess(const QString &folder);
