@@ -14,12 +14,14 @@
 #include "testenv.h"
 #include "ui/downloadwindow.h"
 #include "ui/loginpanel.h"
+#include "ui/optionswindow.h"
 
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTreeView>
@@ -399,6 +401,37 @@ private Q_SLOTS:
         sharedOptions().storeRetries(6);
         window.takeSharedOptions();
         QCOMPARE(scheduler->options().retries, 6);
+    }
+
+    // 设置 › 确定 keeps the thread count the user chose unless the method really changes to several
+    // connections; the count then starts at one.
+    void confirmingTheOptionsKeepsTheThreadCount()
+    {
+        fFileDownload window;
+        notifyTo(window, nullptr);
+        DownloadScheduler *scheduler = window.scheduler();
+        QCOMPARE(scheduler->options().method, DownloadMethod::Parallel);
+        window.Combo1->setCurrentIndex(4);
+        for (int press = 0; press < 3; ++press) {
+            OptionsWindow options;
+            options.confirm();
+            window.takeSharedOptions();
+            QCOMPARE(window.Combo1->currentIndex(), 4);
+            QCOMPARE(scheduler->options().threadCount, 5);
+        }
+        // To one connection and back: the way back starts with one transfer.
+        for (const bool single : {true, false}) {
+            OptionsWindow options;
+            options
+                .findChild<QRadioButton *>(single ? QStringLiteral("methodOneOption")
+                                                  : QStringLiteral("methodTwoOption"))
+                ->setChecked(true);
+            options.confirm();
+            window.takeSharedOptions();
+        }
+        QCOMPARE(scheduler->options().method, DownloadMethod::Parallel);
+        QCOMPARE(window.Combo1->currentIndex(), 0);
+        QCOMPARE(scheduler->options().threadCount, 1);
     }
 
     void pdfCheckSaysHowManyFilesItRenamed()
