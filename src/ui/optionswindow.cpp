@@ -2,6 +2,7 @@
 
 #include "core/common/filenames.h"
 #include "core/common/messenger.h"
+#include "core/library/nametemplate.h"
 #include "core/settings/settingsstore.h"
 #include "core/settings/sharedoptions.h"
 #include "desktop/shellhelpers.h"
@@ -43,7 +44,8 @@ OptionsWindow::OptionsWindow(QWidget *parent)
       m_promptSavePath(named(new QCheckBox(QStringLiteral("提取网页信息时，提示下载保存路径"), this),
                              "promptSavePathCheck")),
       m_retries(named(new QSpinBox(this), "retriesSpin")),
-      m_nameTemplate(named(new QLineEdit(this), "fileNameTemplateBox"))
+      m_nameTemplate(named(new QLineEdit(this), "fileNameTemplateBox")),
+      m_namePreview(named(new QLabel(this), "fileNameTemplatePreview"))
 {
     setObjectName(QStringLiteral("fOption"));
     setWindowTitle(QStringLiteral("设置"));
@@ -86,6 +88,11 @@ OptionsWindow::OptionsWindow(QWidget *parent)
                                         "留空即用标题)"),
                          this),
               "fileNameTemplateHint"));
+    m_namePreview->setTextFormat(Qt::PlainText);
+    m_namePreview->setWordWrap(true);
+    layout->addWidget(m_namePreview);
+    connect(m_nameTemplate, &QLineEdit::textChanged, this,
+            [this](const QString &text) { m_namePreview->setText(NameTemplatePreview(text)); });
     auto *retries = new QHBoxLayout;
     retries->addWidget(new QLabel(QStringLiteral("失败自动重试次数"), this));
     retries->addWidget(m_retries);
@@ -108,6 +115,23 @@ OptionsWindow::OptionsWindow(QWidget *parent)
     m_retries->setRange(SharedOptions::MinRetries, SharedOptions::MaxRetries);
     m_retries->setValue(options.Retries);
     m_nameTemplate->setText(options.FileNameTemplate);
+    m_namePreview->setText(NameTemplatePreview(m_nameTemplate->text()));
+}
+
+QString NameTemplatePreview(const QString &nameTemplate)
+{
+    PaperMetadata sample;
+    sample.title = QStringLiteral("深度学习在文献检索中的应用");
+    sample.cells = {{QStringLiteral("作者"), QStringLiteral("张伟; 王芳")},
+                    {QStringLiteral("年份"), QStringLiteral("2021")},
+                    {QStringLiteral("来源"), QStringLiteral("情报学报")},
+                    {QStringLiteral("英文标题"), QStringLiteral("Deep learning for literature retrieval")}};
+    const QString used = nameTemplate.trimmed().isEmpty() ? QStringLiteral("{标题}") : nameTemplate.trimmed();
+    // The download falls back to the title when the template gives nothing; the preview says so instead.
+    if (CleanFileName(FillNameTemplate(used, sample)).trimmed().isEmpty())
+        return QStringLiteral("模板不能生成文件名");
+    return QStringLiteral("示例：") + TemplateFileName(used, sample, QStringLiteral("pdf")) +
+           QStringLiteral(".pdf");
 }
 
 void OptionsWindow::showMethodInDownloadWindow(::DownloadMethod chosen, bool changed)

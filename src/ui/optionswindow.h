@@ -5,6 +5,7 @@
 #include <QDialog>
 
 class QCheckBox;
+class QLabel;
 class QLineEdit;
 class QRadioButton;
 class QSpinBox;
@@ -33,7 +34,12 @@ private:
     QCheckBox *m_promptSavePath;
     QSpinBox *m_retries;
     QLineEdit *m_nameTemplate; // "文件名模板"
+    QLabel *m_namePreview;     // the name the template gives a sample paper
 };
+
+// What the options window shows under the file-name template: the name it gives a sample paper, or
+// "模板不能生成文件名" when it gives none that can be used (an empty template stands for the title).
+QString NameTemplatePreview(const QString &nameTemplate);
 
 // Shows the options window and waits until it closes; true when the user confirmed new values.
 bool showOptionsWindow(QWidget *parent);

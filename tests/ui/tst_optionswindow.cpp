@@ -98,6 +98,30 @@ private Q_SLOTS:
         QVERIFY(!o.prompt->isChecked());
     }
 
+    // The preview follows the template as it is typed and says when it gives no name at all.
+    void theTemplateShowsTheNameItGives()
+    {
+        OptionsWindow w;
+        auto *box = w.findChild<QLineEdit *>(QStringLiteral("fileNameTemplateBox"));
+        auto *preview = w.findChild<QLabel *>(QStringLiteral("fileNameTemplatePreview"));
+        QVERIFY(box && preview);
+        QCOMPARE(preview->text(), QStringLiteral("示例：深度学习在文献检索中的应用.pdf"));
+        const QList<std::pair<QString, QString>> cases = {
+            {QStringLiteral("{年份}-{作者}-{标题}"),
+             QStringLiteral("示例：2021-张伟; 王芳-深度学习在文献检索中的应用.pdf")},
+            {QStringLiteral("{年份}-{期号}-{来源}"), QStringLiteral("示例：2021-情报学报.pdf")},
+            {QStringLiteral("   "), QStringLiteral("示例：深度学习在文献检索中的应用.pdf")},
+            {QStringLiteral("{期号}"), QStringLiteral("模板不能生成文件名")},
+            {QStringLiteral("///"), QStringLiteral("模板不能生成文件名")},
+            {QStringLiteral("{{}}"), QStringLiteral("示例：{}.pdf")},
+        };
+        for (const auto &[typed, shown] : cases) {
+            box->selectAll();
+            box->insert(typed); // as typed or pasted
+            QCOMPARE(preview->text(), shown);
+        }
+    }
+
     void okStoresEveryValue()
     {
         fntest::MessageRecorder recorder;
