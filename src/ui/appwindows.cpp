@@ -19,8 +19,6 @@
 
 AppWindows::AppWindows(const QUrl &homePage, QObject *parent) : QObject(parent), m_home(homePage)
 {
-    // From the first page on, the browser's cookies are kept for the download window's engines.
-    CookieMirror::recordCookies(programProfile()->cookieStore());
     m_cover = new fCover;
     m_cover->setAttribute(Qt::WA_DeleteOnClose);
     connect(m_cover, &fCover::batchDownloadRequested, this, [this] { showSearchWindow(); });
@@ -33,6 +31,13 @@ AppWindows::~AppWindows()
     delete m_search.data();
     delete m_download.data();
     delete m_cover.data();
+}
+
+void AppWindows::startBrowser()
+{
+    // From the first page on, the browser's cookies are kept for the download window's engines (once:
+    // the record is made for the first window only).
+    CookieMirror::recordCookies(programProfile()->cookieStore());
 }
 
 void AppWindows::showStartup()
@@ -52,6 +57,7 @@ fWebSearch *AppWindows::showSearchWindow()
     if (m_search && !m_search->isVisible())
         m_search = nullptr;
     if (!m_search) {
+        startBrowser();
         m_search = new fWebSearch(this, m_home);
         m_search->setAttribute(Qt::WA_DeleteOnClose);
     }
@@ -64,6 +70,7 @@ fWebSearch *AppWindows::showSearchWindow()
 fFileDownload *AppWindows::ensureDownloadWindow()
 {
     if (!m_download) {
+        startBrowser();
         m_download = new fFileDownload;
         m_download->setAttribute(Qt::WA_DeleteOnClose);
         connect(m_download, &fFileDownload::windowClosed, this, &AppWindows::onDownloadWindowClosed);

@@ -50,6 +50,9 @@ public:
 
 private:
     void onDownloadWindowClosed();
+    // Starts the browser engine for the first window that shows a page; the startup and options windows
+    // open without it.
+    void startBrowser();
 
     QUrl m_home;
     QUrl m_loginPage;

@@ -265,6 +265,48 @@ private Q_SLOTS:
         m_site.releaseAll();
     }
 
+    // A run from a list of links starts no browser engine: while it waits on its link it has no child
+    // process. A run from a result page starts one, as the page is shown to the engine.
+    void aListOfLinksStartsNoBrowser()
+    {
+        const auto children = [](qint64 parent) {
+            QStringList names;
+            for (const QString &entry : QDir("/proc").entryList(QDir::Dirs)) {
+                const QByteArray stat = fntest::readFile("/proc/" + entry + "/stat");
+                const qsizetype close = stat.lastIndexOf(')');
+                // pid (comm) state ppid ...
+                const QList<QByteArray> fields = stat.mid(close + 2).split(' ');
+                if (close > 0 && fields.size() > 1 && fields.at(1).toLongLong() == parent)
+                    names.append(
+                        QString::fromUtf8(stat.mid(stat.indexOf('(') + 1, close - stat.indexOf('(') - 1)));
+            }
+            return names;
+        };
+        FaultServer::Reply held;
+        held.noAnswer = true;
+        m_site.setReply("/held.pdf", held);
+        QProcess *process =
+            launch({"--input", writeList("l.txt", {link("/held.pdf")}), "--out", path("o"), "--no-library"});
+        QVERIFY(process->waitForStarted(10000));
+        QVERIFY(QTest::qWaitFor([&] { return m_site.requestCount("/held.pdf") == 1; }, 20000));
+        QTest::qWait(500);
+        QCOMPARE(children(process->processId()), QStringList());
+        ::kill(static_cast<pid_t>(process->processId()), SIGTERM);
+        finish(process);
+
+        FaultServer::Reply page = FaultServer::pdf(0);
+        page.contentType = "text/html";
+        page.body = "<html><body><a href=\"/held.pdf\">paper</a></body></html>";
+        m_site.setReply("/results", page);
+        process = launch({"--out", path("o2"), "--no-library", link("/results")});
+        QVERIFY(process->waitForStarted(10000));
+        QVERIFY(QTest::qWaitFor([&] { return children(process->processId()).contains("QtWebEngineProc"); },
+                                60000));
+        ::kill(static_cast<pid_t>(process->processId()), SIGTERM);
+        finish(process);
+        m_site.releaseAll();
+    }
+
     void exportsNeverLandOnAnotherFileOfTheRun_data()
     {
         QTest::addColumn<QString>("ris");

@@ -4,14 +4,20 @@
 #include <QPointer>
 #include <QRandomGenerator>
 #include <QThreadPool>
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
+#include <mutex>
 #include <stdio.h>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -54,6 +60,96 @@ QThreadPool &flushPool()
         return p;
     }();
     return *pool;
+}
+
+std::atomic<qint64> flushesMade{0};
+std::atomic<int> groupWindowMs{3};
+
+// Files that finish close together are flushed together: the first waits a few milliseconds for others,
+// then one flush of their file system puts them all on the disk, and every file reports at once. Files
+// that finish while a group is being flushed form the next group. A file alone is flushed by itself, so
+// it does not wait on whatever else the file system holds.
+class FlushGroups
+{
+public:
+    struct Request
+    {
+        int fd = -1;
+        std::function<void(int error)> report; // called on a worker thread with 0 or an errno
+    };
+
+    void add(Request request)
+    {
+        std::lock_guard lock(m_mutex);
+        m_pending.push_back(std::move(request));
+        if (m_running)
+            return;
+        m_running = true;
+        flushPool().start([this] { run(); });
+    }
+
+private:
+    void run()
+    {
+        std::this_thread::sleep_for(std::chrono::milliseconds(groupWindowMs.load()));
+        for (;;) {
+            std::vector<Request> group;
+            {
+                std::lock_guard lock(m_mutex);
+                group.swap(m_pending);
+                if (group.empty()) {
+                    m_running = false;
+                    return;
+                }
+            }
+            flushGroup(group);
+        }
+    }
+
+    static void flushGroup(std::vector<Request> &group)
+    {
+        std::vector<int> errors(group.size(), 0);
+        if (group.size() == 1) {
+            ++flushesMade;
+            if (::fdatasync(group.front().fd) != 0)
+                errors.front() = errno;
+        } else {
+            // One flush for each file system the group's files are on (almost always a single one).
+            std::vector<std::pair<dev_t, int>> flushed; // a file system and the error of its flush
+            for (size_t i = 0; i < group.size(); ++i) {
+                struct stat st
+                {
+                };
+                if (::fstat(group[i].fd, &st) != 0) {
+                    errors[i] = errno;
+                    continue;
+                }
+                auto it = std::find_if(flushed.begin(), flushed.end(),
+                                       [&st](const auto &entry) { return entry.first == st.st_dev; });
+                if (it == flushed.end()) {
+                    ++flushesMade;
+                    flushed.emplace_back(st.st_dev, ::syncfs(group[i].fd) == 0 ? 0 : errno);
+                    it = flushed.end() - 1;
+                }
+                errors[i] = it->second;
+            }
+        }
+        for (size_t i = 0; i < group.size(); ++i) {
+            if (::close(group[i].fd) != 0 && errors[i] == 0)
+                errors[i] = errno;
+            group[i].report(errors[i]);
+        }
+    }
+
+    std::mutex m_mutex;
+    std::vector<Request> m_pending;
+    bool m_running = false;
+};
+
+FlushGroups &flushGroups()
+{
+    static auto *groups = new FlushGroups;
+    return *groups;
 }
 
 } // namespace
@@ -217,25 +313,32 @@ void PartFile::flush(QObject *receiver, std::function<void(bool ok, const QStrin
         done(false, QStringLiteral("no data"));
         return;
     }
-    // The job owns the file's descriptor from here on; the folder stays with this object.
+    // The flush owns the file's descriptor from here on; the folder stays with this object.
     const int fd = std::exchange(m_fd, -1);
     QPointer<QObject> guard(receiver);
-    flushPool().start([fd, guard, done] {
-        int error = ::fdatasync(fd) == 0 ? 0 : errno;
-        if (::close(fd) != 0 && error == 0)
-            error = errno;
-        if (!guard)
-            return;
-        const QString text = error == 0 ? QString() : systemError(error);
-        QMetaObject::invokeMethod(
-            guard.data(),
-            [guard, done, error, text] {
-                if (guard)
-                    done(error == 0, text);
-            },
-            Qt::QueuedConnection);
-    });
+    flushGroups().add({fd, [guard, done](int error) {
+                           if (!guard)
+                               return;
+                           const QString text = error == 0 ? QString() : systemError(error);
+                           QMetaObject::invokeMethod(
+                               guard.data(),
+                               [guard, done, error, text] {
+                                   if (guard)
+                                       done(error == 0, text);
+                               },
+                               Qt::QueuedConnection);
+                       }});
     m_flushed = true;
+}
+
+qint64 PartFile::flushCount()
+{
+    return flushesMade.load();
+}
+
+void PartFile::setGroupWindow(int milliseconds)
+{
+    groupWindowMs.store(std::max(0, milliseconds));
 }
 
 PartFile::MoveResult PartFile::moveTo(const QString &fileName, bool replace)

@@ -1,0 +1,100 @@
+#include "core/transfer/partfile.h"
+#include "testenv.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <memory>
+#include <vector>
+
+class TestPartFile : public QObject
+{
+    Q_OBJECT
+
+    static QStringList entries(const QString &folder)
+    {
+        return QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System, QDir::Name);
+    }
+
+private Q_SLOTS:
+    // Files that finish together share their flushes, and each one still reaches its name whole; a
+    // file that finishes alone is flushed on its own.
+    void filesThatFinishTogetherShareOneFlush()
+    {
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        constexpr int count = 40;
+        std::vector<std::unique_ptr<PartFile>> files;
+        QObject receiver;
+        int moved = 0;
+        const qint64 before = PartFile::flushCount();
+        for (int i = 0; i < count; ++i) {
+            auto file = std::make_unique<PartFile>();
+            QVERIFY(file->open(dir.path()));
+            QVERIFY(file->write(QByteArray(10000 + i, char('A' + i % 26))));
+            PartFile *raw = file.get();
+            raw->flush(&receiver, [raw, i, &moved](bool ok, const QString &error) {
+                QVERIFY2(ok, qPrintable(error));
+                QVERIFY(raw->moveTo(QStringLiteral("p%1.pdf").arg(i, 2, 10, QChar(u'0')), false).ok);
+                ++moved;
+            });
+            files.push_back(std::move(file));
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(moved, count, 20000);
+        const qint64 flushes = PartFile::flushCount() - before;
+        QVERIFY2(flushes >= 1 && flushes <= count / 8, qPrintable(QString::number(flushes)));
+        const QStringList names = entries(dir.path());
+        QCOMPARE(names.size(), count);
+        for (int i = 0; i < count; ++i) {
+            QCOMPARE(names.at(i), QStringLiteral("p%1.pdf").arg(i, 2, 10, QChar(u'0')));
+            QCOMPARE(fntest::readFile(dir.path() + u'/' + names.at(i)),
+                     QByteArray(10000 + i, char('A' + i % 26)));
+        }
+
+        PartFile alone;
+        QVERIFY(alone.open(dir.path()));
+        QVERIFY(alone.write("%PDF-1.4 alone"));
+        const qint64 beforeAlone = PartFile::flushCount();
+        bool done = false;
+        alone.flush(&receiver, [&done](bool ok, const QString &) { done = ok; });
+        QTRY_VERIFY(done);
+        QCOMPARE(PartFile::flushCount() - beforeAlone, 1);
+    }
+
+    // A process killed while its files wait on their group's flush leaves no file under a paper's name,
+    // only temporary files, and the next run's clean-up removes every one of them.
+    void aKillDuringAGroupLeavesOnlyTemporaryFiles()
+    {
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        QProcess probe;
+        probe.start(QStringLiteral(PARTFILE_PROBE),
+                    {dir.path(), QStringLiteral("25"), QStringLiteral("60000")});
+        QVERIFY(probe.waitForStarted(10000));
+        QByteArray said;
+        QTRY_VERIFY_WITH_TIMEOUT((said += probe.readAllStandardOutput()).contains("flushing\n"), 20000);
+        probe.kill();
+        QVERIFY(probe.waitForFinished(10000));
+        QCOMPARE(said, QByteArray("flushing\n"));
+        const QStringList left = entries(dir.path());
+        QCOMPARE(left.size(), 25);
+        for (const QString &name : left)
+            QVERIFY2(name.startsWith(QLatin1String(PartFile::Prefix)), qPrintable(name));
+        QCOMPARE(RemoveDeadPartFiles(dir.path(), QDateTime::currentSecsSinceEpoch() + 1), 25);
+        QVERIFY(entries(dir.path()).isEmpty());
+
+        // The same files with the usual window all reach their names.
+        QProcess whole;
+        whole.start(QStringLiteral(PARTFILE_PROBE), {dir.path(), QStringLiteral("25"), QStringLiteral("3")});
+        QVERIFY(whole.waitForFinished(20000));
+        QCOMPARE(whole.exitCode(), 0);
+        QCOMPARE(whole.readAllStandardOutput().count(".pdf\n"), 25);
+        QCOMPARE(entries(dir.path()).size(), 25);
+        for (const QString &name : entries(dir.path()))
+            QVERIFY2(name.startsWith(u"paper"), qPrintable(name));
+    }
+};
+
+FN_TEST_MAIN_CORE(TestPartFile)
+#include "tst_partfile.moc"
