@@ -164,7 +164,7 @@ void BatchRun::start()
     shared.DefaultSaveFolder = m_options.outFolder;
     shared.PromptSavePathOnExtract = false;
     shared.FileNameTemplate =
-        m_options.nameTemplate.isEmpty() ? QStringLiteral("{标题}") : m_options.nameTemplate;
+        m_options.nameTemplate.isEmpty() ? settingdefaults::FileNameTemplate : m_options.nameTemplate;
 
     if (!m_options.inputFile.isEmpty())
         return takeLinkList();
@@ -233,7 +233,7 @@ void BatchRun::takeManifest()
     // The rows keep the names of the first run: a name is only cleaned, as a title would be.
     SharedOptions &shared = sharedOptions();
     shared.UseOriginalFileName = false;
-    shared.FileNameTemplate = QStringLiteral("{标题}");
+    shared.FileNameTemplate = settingdefaults::FileNameTemplate;
     int again = 0;
     QHash<QString, int> lineOf;
     for (const batchmanifest::Row &manifestRow : std::as_const(rows)) {

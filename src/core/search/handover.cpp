@@ -33,7 +33,7 @@ QString nameFromTitle(const QString &title)
 
 bool isDefaultTemplate(const QString &nameTemplate)
 {
-    return nameTemplate.trimmed().isEmpty() || nameTemplate.trimmed() == QStringLiteral("{标题}");
+    return nameTemplate.trimmed().isEmpty() || nameTemplate.trimmed() == settingdefaults::FileNameTemplate;
 }
 
 // The template filled from the metadata; the default template gives exactly the name of the title.

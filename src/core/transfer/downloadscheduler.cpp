@@ -182,8 +182,7 @@ void DownloadScheduler::windowLoaded()
     m_options.threadPosition = 0;
     if (method() != DownloadMethod::Single) {
         int position = 0;
-        if (parseStoredInt(ReadSetting(SectionDownload, Threads, DefaultThreadsPosition), &position) &&
-            position >= 0 && position < MaxSlots) {
+        if (ReadSettingNumber(Threads, &position) && position >= 0 && position < MaxSlots) {
             m_options.threadPosition = position;
             m_options.threadCount = position + 1;
         }
@@ -229,8 +228,7 @@ void DownloadScheduler::windowClosing()
     Timer1.stop();
     setRunning(false);
     StopDownloads();
-    WriteSetting(settingkeys::SectionDownload, settingkeys::Threads,
-                 QString::number(m_options.threadPosition));
+    WriteSetting(settingkeys::Threads, QString::number(m_options.threadPosition));
 }
 
 void DownloadScheduler::StopDownloads()
