@@ -145,7 +145,12 @@ void SharedOptions::storeSkipHeld(bool skip)
 
 quint16 SharedOptions::proxyPortNumber() const
 {
+    return proxyPortFromText(ProxyPort);
+}
+
+quint16 proxyPortFromText(const QString &text)
+{
     bool ok = false;
-    const int port = TrimSpaces(ProxyPort).toInt(&ok);
+    const int port = TrimSpaces(text).toInt(&ok);
     return ok && port > 0 && port < 65536 ? static_cast<quint16>(port) : quint16(80);
 }

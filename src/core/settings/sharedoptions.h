@@ -55,5 +55,8 @@ struct SharedOptions
     quint16 proxyPortNumber() const;
 };
 
+// The port of a proxy as typed (80 when the text is not one).
+quint16 proxyPortFromText(const QString &text);
+
 // The one instance of the run.
 SharedOptions &sharedOptions();

@@ -94,12 +94,10 @@ private Q_SLOTS:
         QCOMPARE(ReadSetting(SectionDownload, DuplicateName.name, "unset"), QStringLiteral("unset"));
         m_scheduler->tickScheduler();
         QCOMPARE(ReadSetting(SectionDownload, DuplicateName.name, "unset"), QStringLiteral("覆盖"));
-        QCOMPARE(sharedOptions().DuplicateNamePolicy, DuplicatePolicy::Overwrite);
         // An owner that keeps the store untouched (the batch mode) still gets the policy applied.
         m_scheduler->options().storePolicy = false;
         m_scheduler->options().policy = DuplicatePolicy::Skip;
         m_scheduler->tickScheduler();
-        QCOMPARE(sharedOptions().DuplicateNamePolicy, DuplicatePolicy::Skip);
         QCOMPARE(ReadSetting(SectionDownload, DuplicateName.name, "unset"), QStringLiteral("覆盖"));
         m_scheduler->options().storePolicy = true;
         // An empty list switches the scheduler off.
