@@ -264,21 +264,30 @@ QString outputConflict(const BatchOptions &options)
 QString batchUsage()
 {
     return QStringLiteral(
-        "Usage: folionexus --batch --out DIR [--pages one|all] [--method 1|2] [--threads 1-6]\n"
-        "                  [--interval SECONDS] [--policy skip|overwrite|rename] [--names title|link]\n"
-        "                  [--proxy HOST:PORT] [--retries N] [--on-verification stop|wait] [--list] URL\n"
-        "       folionexus --batch --out DIR [options] --input FILE\n"
-        "       folionexus --batch --resume DIR [options]\n"
-        "Other options: --names template:\"{年份}-{作者}-{标题}\", --skip-held, --no-library,\n"
-        "               --ris FILE, --bibtex FILE\n"
-        "Takes the papers of the result page URL (and of every following page with --pages all), or of\n"
-        "the list of links FILE (an address, or title TAB address, per line), and downloads them into DIR,\n"
-        "writing DIR/manifest.csv. --resume runs again the rows of DIR/manifest.csv that are not done.\n"
-        "--list only prints the papers found. --skip-held leaves out papers downloaded before whose file\n"
-        "is still there unchanged. --ris and --bibtex export the papers downloaded. --retries sets the\n"
-        "automatic retries of passing failures (3); --on-verification says what a verification page does.\n"
-        "Exit status: 0 all files done, 2 some failed, 1 bad arguments or start page not loaded,\n"
-        "130 interrupted.\n");
+               "Usage: folionexus --batch --out DIR [--pages one|all] [--method 1|2] [--threads 1-6]\n"
+               "                  [--interval SECONDS] [--policy skip|overwrite|rename] [--names "
+               "title|link]\n"
+               "                  [--proxy HOST:PORT] [--retries N] [--on-verification stop|wait] [--list] "
+               "URL\n"
+               "       folionexus --batch --out DIR [options] --input FILE\n"
+               "       folionexus --batch --resume DIR [options]\n"
+               "Other options: --names template:\"{年份}-{作者}-{标题}\", --skip-held, --no-library,\n"
+               "               --ris FILE, --bibtex FILE\n"
+               "Takes the papers of the result page URL (and of every following page with --pages all), or "
+               "of\n"
+               "the list of links FILE (an address, or title TAB address, per line), and downloads them into "
+               "DIR,\n"
+               "writing DIR/manifest.csv. --resume runs again the rows of DIR/manifest.csv that are not "
+               "done.\n"
+               "--list only prints the papers found. --skip-held leaves out papers downloaded before whose "
+               "file\n"
+               "is still there unchanged. --ris and --bibtex export the papers downloaded. --retries sets "
+               "the\n"
+               "automatic retries of passing failures (%1); --on-verification says what a verification page "
+               "does.\n"
+               "Exit status: 0 all files done, 2 some failed, 1 bad arguments or start page not loaded,\n"
+               "130 interrupted.\n")
+        .arg(settingdefaults::Retries);
 }
 
 BatchArguments parseBatchArguments(const QStringList &arguments)

@@ -18,16 +18,16 @@ struct BatchOptions
     QString resumeFolder; // absolute, ends in "/"
     QString outFolder;    // absolute, ends in "/"; empty only with listOnly
     Pages pages = Pages::All;
-    int method = 2; // 1 single connection, 2 parallel slots
-    int threads = 3;
+    int method = methodNumber(settingdefaults::Method); // 1 single connection, 2 parallel slots
+    int threads = settingdefaults::ThreadCount;
     int intervalSeconds = 0;
-    DuplicatePolicy policy = DuplicatePolicy::Rename;
+    DuplicatePolicy policy = settingdefaults::Policy;
     bool namesFromLinks = false;
     QString nameTemplate; // file names from the papers' metadata; empty: the title alone
     QString proxyHost;    // empty: no proxy
     quint16 proxyPort = 0;
     bool listOnly = false;
-    int retries = 3; // automatic retries of a passing failure
+    int retries = settingdefaults::Retries; // automatic retries of a passing failure
     // A site that answers papers with a verification page: stop the run, or wait for the page to go.
     enum class OnVerification { Stop, Wait };
     OnVerification onVerification = OnVerification::Stop;
@@ -46,7 +46,7 @@ struct BatchArguments
 };
 
 inline constexpr int kMaxIntervalSeconds = 3600;
-inline constexpr int kMaxRetries = 20;
+inline constexpr int kMaxRetries = settingdefaults::MaxRetries;
 
 // Reads the arguments after the program name ("--batch" among them). Nothing on disk is touched.
 BatchArguments parseBatchArguments(const QStringList &arguments);

@@ -19,7 +19,6 @@
 #include "core/search/linkimporting.h"
 #include "core/search/resultpage.h"
 #include "core/search/seenrecorder.h"
-#include "core/settings/sharedoptions.h"
 #include "core/transfer/downloadscheduler.h"
 
 #include <QDir>
@@ -157,14 +156,14 @@ void BatchRun::setLibrary(PaperLibrary *library)
 
 void BatchRun::start()
 {
-    // What the hand-over reads is set here, in memory; the user's stored options are not read. The queue
-    // takes its own options when the downloads start.
-    SharedOptions &shared = sharedOptions();
-    shared.UseOriginalFileName = m_options.namesFromLinks;
-    shared.DefaultSaveFolder = m_options.outFolder;
-    shared.PromptSavePathOnExtract = false;
-    shared.FileNameTemplate =
-        m_options.nameTemplate.isEmpty() ? QStringLiteral("{标题}") : m_options.nameTemplate;
+    // The hand-over follows the command line; the user's stored options are not read. The queue takes its
+    // own options when the downloads start.
+    m_handOver.namesFromLinks = m_options.namesFromLinks;
+    m_handOver.defaultFolder = m_options.outFolder;
+    if (!m_options.nameTemplate.isEmpty())
+        m_handOver.nameTemplate = m_options.nameTemplate;
+    if (m_walk)
+        m_walk->setSaveFolder(m_options.outFolder);
 
     if (!m_options.inputFile.isEmpty())
         return takeLinkList();
@@ -203,7 +202,7 @@ void BatchRun::takePages()
             return;
         if (page.valid) {
             ++m_pagesTaken;
-            ExtractResultPage(page, m_candidates, sharedOptions().DefaultSaveFolder);
+            ExtractResultPage(page, m_candidates, m_options.outFolder);
         }
         onPagesTaken();
     });
@@ -217,7 +216,7 @@ void BatchRun::takeLinkList()
         return fail(list.error);
     for (const ImportProblem &problem : list.problems)
         batchMessage(m_options.inputFile + QStringLiteral(": ") + problem.text());
-    AddImportedLinks(list, m_candidates, sharedOptions().DefaultSaveFolder);
+    AddImportedLinks(list, m_candidates, m_options.outFolder);
     batchMessage(QStringLiteral("%1 papers listed in %2").arg(m_candidates.count()).arg(m_options.inputFile));
     onPagesTaken();
 }
@@ -230,10 +229,6 @@ void BatchRun::takeManifest()
     QString error;
     if (!batchmanifest::read(path, &rows, &error))
         return fail(QStringLiteral("the manifest %1 could not be read: %2").arg(path, error));
-    // The rows keep the names of the first run: a name is only cleaned, as a title would be.
-    SharedOptions &shared = sharedOptions();
-    shared.UseOriginalFileName = false;
-    shared.FileNameTemplate = QStringLiteral("{标题}");
     int again = 0;
     QHash<QString, int> lineOf;
     for (const batchmanifest::Row &manifestRow : std::as_const(rows)) {
@@ -267,8 +262,9 @@ DownloadRow BatchRun::rowFromManifest(const QStringList &fields) const
     DownloadRow row;
     row.key = fields.at(0);
     row.type = IsSafeFileType(fields.at(2)) ? fields.at(2) : QStringLiteral("pdf");
-    // The same name where it can be had: the scheduler numbers it only if a file took it meanwhile.
-    row.name = DownloadNameFor(row.key, fields.at(1), row.type);
+    // The same name where it can be had: the scheduler numbers it only if a file took it meanwhile. The
+    // name is only cleaned, as a title would be.
+    row.name = DownloadNameFor(row.key, fields.at(1), row.type, HandOverOptions{});
     row.folder = m_options.outFolder;
     row.tag = IsWebAddress(fields.at(6)) ? fields.at(6) : QString();
     if (fields.at(3) == QStringLiteral("Done")) {
@@ -317,7 +313,7 @@ void BatchRun::printCandidates()
 void BatchRun::handOver()
 {
     for (int i = 0; i < m_candidates.count(); ++i) {
-        const bool handed = HandOverCandidate(m_candidates, i, m_downloads);
+        const bool handed = HandOverCandidate(m_candidates, i, m_downloads, m_handOver);
         m_candidates.setStatus(i, handed ? candidatetext::Succeeded : candidatetext::Failed);
     }
 }

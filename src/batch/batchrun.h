@@ -3,6 +3,7 @@
 #include "batch/batchoptions.h"
 #include "core/queue/downloadlistmodel.h"
 #include "core/search/candidatelistmodel.h"
+#include "core/search/handover.h"
 
 #include <QObject>
 #include <QTimer>
@@ -74,6 +75,7 @@ private:
     SilentWebPage *m_page;
     std::unique_ptr<WebEngineResultPage> m_reader;
     CandidateListModel m_candidates;
+    HandOverOptions m_handOver;
     DownloadSession *m_session;
     DownloadListModel &m_downloads;
     DownloadScheduler *m_scheduler;

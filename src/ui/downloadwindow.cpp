@@ -750,6 +750,8 @@ void fFileDownload::loadWindow()
 
 void fFileDownload::onMethodShown(DownloadMethod method, bool threadListEnabled, int threadPosition)
 {
+    // The user's options follow, unstored, so the options window shows and keeps the method in force.
+    sharedOptions().DownloadMethod = method;
     Label7->setText(QStringLiteral("下载方式：%1").arg(methodNumber(method)));
     Combo1->setEnabled(threadListEnabled);
     const QSignalBlocker blocker(Combo1);

@@ -81,7 +81,9 @@ fWebSearch::fWebSearch(SearchWindowHost *host, const QUrl &homePage, QWidget *pa
         AnalysisHooks{
             [this] { return m_host->runSaveLocationChooser(this); },
             [this] { return m_host->loadDownloadWindow(); }, [this] { m_host->showDownloadWindow(); },
-            [this](int position) { return ListView1->selectionModel()->isRowSelected(position, {}); }},
+            [this](int position) { return ListView1->selectionModel()->isRowSelected(position, {}); },
+            [] { return handOverOptionsOf(sharedOptions()); },
+            [] { return sharedOptions().PromptSavePathOnExtract; }},
         this);
     connect(m_analysis, &CandidateAnalysis::started, this, &fWebSearch::onAnalysisStarted);
     connect(m_analysis, &CandidateAnalysis::progressTextChanged, this, [this](const QString &text) {
@@ -294,6 +296,7 @@ void fWebSearch::toggleAddAll()
     m_addAllButton->setStyleSheet(QStringLiteral("background-color: rgb(255, 0, 0);"));
     if (sharedOptions().PromptSavePathOnExtract)
         m_host->runSaveLocationChooser(this); // Cancel does not stop the walk
+    m_walk->setSaveFolder(sharedOptions().DefaultSaveFolder);
     m_walk->start();
 }
 

@@ -66,7 +66,7 @@ SaveLocationChooser::SaveLocationChooser(QWidget *parent)
     LoadFolderHistory(m_folderBox, FolderHistoryPath());
     // The proposed folder of a fresh profile is only a proposal: until a folder has been confirmed, a
     // cancelled chooser leaves the rows without one, and they are asked for again when handed over.
-    const QString stored = ReadSetting(settingkeys::SectionSettings, settingkeys::SaveFolder, QString());
+    const QString stored = ReadSetting(settingkeys::SaveFolder);
     if (!stored.trimmed().isEmpty())
         options.DefaultSaveFolder = stored;
     m_folderBox->setEditText(options.DefaultSaveFolder.isEmpty() ? DefaultSaveFolderSetting()

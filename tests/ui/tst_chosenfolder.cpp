@@ -207,7 +207,7 @@ private Q_SLOTS:
         QVERIFY(methodOneShown);
         QCOMPARE(download->Label7->text(), QStringLiteral("下载方式：1"));
         QCOMPARE(download->scheduler()->method(), DownloadMethod::Single);
-        QCOMPARE(ReadSetting(settingkeys::SectionSettings, settingkeys::DownloadMethod, QString()),
+        QCOMPARE(ReadSetting(settingkeys::SectionSettings, settingkeys::DownloadMethod.name, QString()),
                  QStringLiteral("1"));
         QVERIFY(messages.messages.isEmpty());
 

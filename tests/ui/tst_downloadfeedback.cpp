@@ -383,7 +383,7 @@ private Q_SLOTS:
     void retryCountComesFromTheOptions()
     {
         QTemporaryDir dir;
-        WriteSetting(settingkeys::SectionDownload, settingkeys::Retries, QStringLiteral("1"));
+        WriteSetting(settingkeys::SectionDownload, settingkeys::Retries.name, QStringLiteral("1"));
         Reply busy = webPage("busy");
         busy.status = 503;
         busy.reason = "Service Unavailable";

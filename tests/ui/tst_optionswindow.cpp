@@ -53,9 +53,9 @@ struct FakeDownloadWindow
     }
 };
 
-QString stored(const QString &key)
+QString stored(const SettingKey &key)
 {
-    return ReadSetting(SectionSettings, key, QStringLiteral("<unset>"));
+    return ReadSetting(key.section, key.name, QStringLiteral("<unset>"));
 }
 
 } // namespace
@@ -83,7 +83,7 @@ private Q_SLOTS:
         QVERIFY(c.prompt->isChecked());
 
         // A stored method other than 1 downloads in parallel, and the window says so.
-        WriteSetting(SectionSettings, settingkeys::DownloadMethod, QStringLiteral("7"));
+        WriteSetting(SectionSettings, settingkeys::DownloadMethod.name, QStringLiteral("7"));
         sharedOptions().loadFromStore();
         sharedOptions().ProxyEnabled = true;
         sharedOptions().ProxyAddress = QStringLiteral("proxy.lan");
@@ -159,7 +159,7 @@ private Q_SLOTS:
 
     void retryCountIsEditedAndStored()
     {
-        WriteSetting(SectionDownload, Retries, QStringLiteral("6"));
+        WriteSetting(SectionDownload, Retries.name, QStringLiteral("6"));
         sharedOptions().loadFromStore();
         OptionsWindow w;
         Controls c(&w);
@@ -176,7 +176,7 @@ private Q_SLOTS:
         c.retries->setValue(0);
         w.confirm();
         QCOMPARE(sharedOptions().Retries, 0);
-        QCOMPARE(ReadSetting(SectionDownload, Retries, DefaultRetries), QStringLiteral("0"));
+        QCOMPARE(ReadSetting(SectionDownload, Retries.name, Retries.defaultText), QStringLiteral("0"));
 
         // Closing without OK keeps the stored count.
         OptionsWindow again;
@@ -185,7 +185,7 @@ private Q_SLOTS:
         a.retries->setValue(9);
         again.reject();
         QCOMPARE(sharedOptions().Retries, 0);
-        QCOMPARE(ReadSetting(SectionDownload, Retries, DefaultRetries), QStringLiteral("0"));
+        QCOMPARE(ReadSetting(SectionDownload, Retries.name, Retries.defaultText), QStringLiteral("0"));
     }
 
     void fileNameTemplateIsShownAndStored()

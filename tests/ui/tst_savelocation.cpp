@@ -62,7 +62,7 @@ private Q_SLOTS:
         }
         QVERIFY(QFileInfo(folder).isDir());
         QCOMPARE(sharedOptions().DefaultSaveFolder, folder + u'/');
-        QCOMPARE(ReadSetting(SectionSettings, SaveFolder, QString()), folder + u'/');
+        QCOMPARE(ReadSetting(SectionSettings, SaveFolder.name, QString()), folder + u'/');
         QVERIFY(!sharedOptions().UseOriginalFileName);
         QCOMPARE(history(), folder.toUtf8() + "\r\n");
         QVERIFY(recorder.messages.isEmpty());
@@ -159,7 +159,7 @@ private Q_SLOTS:
         }
         setShellServices(previous);
         QCOMPARE(sharedOptions().DefaultSaveFolder, notes + u'/');
-        QCOMPARE(ReadSetting(SectionSettings, SaveFolder, QString()), notes + u'/');
+        QCOMPARE(ReadSetting(SectionSettings, SaveFolder.name, QString()), notes + u'/');
         QCOMPARE(history(), notes.toUtf8() + "\r\n");
         QVERIFY(!QFileInfo::exists(path(QStringLiteral("Notes 2024"))));
 
@@ -278,7 +278,7 @@ private Q_SLOTS:
         QCOMPARE(recorder.texts(), messages);
         QCOMPARE(recorder.messages.last().icon, MessageIcon::Critical);
         QCOMPARE(sharedOptions().DefaultSaveFolder, path(QStringLiteral("stored/")));
-        QCOMPARE(ReadSetting(SectionSettings, SaveFolder, QString()), path(QStringLiteral("stored/")));
+        QCOMPARE(ReadSetting(SectionSettings, SaveFolder.name, QString()), path(QStringLiteral("stored/")));
         QCOMPARE(history(), path(QStringLiteral("stored\r\n")).toUtf8());
     }
 
@@ -300,7 +300,7 @@ private Q_SLOTS:
             QCOMPARE(chooser.result(), int(QDialog::Rejected));
         }
         QCOMPARE(sharedOptions().DefaultSaveFolder, path(QStringLiteral("kept/")));
-        QCOMPARE(ReadSetting(SectionSettings, SaveFolder, QString()), path(QStringLiteral("kept/")));
+        QCOMPARE(ReadSetting(SectionSettings, SaveFolder.name, QString()), path(QStringLiteral("kept/")));
         QCOMPARE(history(), before);
         QVERIFY(!QFileInfo::exists(path(QStringLiteral("typed-but-cancelled"))));
 
@@ -357,7 +357,7 @@ private Q_SLOTS:
 
     void modalRunAnswersTheCaller()
     {
-        WriteSetting(SectionSettings, SaveFolder, path(QStringLiteral("modal")) + u'/');
+        WriteSetting(SectionSettings, SaveFolder.name, path(QStringLiteral("modal")) + u'/');
         QTimer::singleShot(0, this, [] {
             QWidget *w = QApplication::activeModalWidget();
             QVERIFY(w && w->objectName() == QStringLiteral("fSeleFileSavePath"));

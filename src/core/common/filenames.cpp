@@ -223,23 +223,6 @@ QString SiteRootOf(const QString &address)
     return address;
 }
 
-QString WithoutUserInfo(const QString &address)
-{
-    const qsizetype scheme = address.indexOf(QStringLiteral("://"));
-    const qsizetype start = scheme >= 0 ? scheme + 3 : 0;
-    // The host part ends where the path, the query or the fragment begins.
-    qsizetype end = address.size();
-    for (const QChar mark : {u'/', u'\\', u'?', u'#'}) {
-        const qsizetype at = address.indexOf(mark, start);
-        if (at >= 0 && at < end)
-            end = at;
-    }
-    const qsizetype at = end > start ? address.lastIndexOf(u'@', end - 1) : -1;
-    if (at < start)
-        return address;
-    return address.left(start) + address.mid(at + 1);
-}
-
 QString FitNameForDisk(const QString &name, const QString &extension, int reserveBytes)
 {
     const qsizetype room = MaxFileNameBytes - reserveBytes - 1 - utf8Length(extension);

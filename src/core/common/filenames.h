@@ -36,9 +36,6 @@ bool FolderExists(const QString &path);
 
 // scheme://host of an address (the whole address when there is no "/" after the host).
 QString SiteRootOf(const QString &address);
-// The address without a user name and password in front of its host ("http://alice:pw@h/x" gives
-// "http://h/x"); anything else stays as it is.
-QString WithoutUserInfo(const QString &address);
 
 // Trims only U+0020 at both ends, nothing else.
 QString TrimSpaces(const QString &text);

@@ -50,9 +50,9 @@ QString WithoutCredentials(const QString &text)
 {
     if (!text.contains(u'@'))
         return text;
-    // As a URL parser reads it: the authority ends at the first "/", "?" or "#", and the credentials
-    // at its last "@".
-    static const QRegularExpression userInfo(QStringLiteral("([A-Za-z][A-Za-z0-9+.-]*://)[^/?#\\s]*@"));
+    // As a URL parser reads a web address: the authority ends at the first "/", "\\", "?" or "#", and
+    // the credentials at its last "@".
+    static const QRegularExpression userInfo(QStringLiteral("([A-Za-z][A-Za-z0-9+.-]*://)[^/\\\\?#\\s]*@"));
     QString out = text;
     out.replace(userInfo, QStringLiteral("\\1"));
     return out;

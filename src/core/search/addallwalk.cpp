@@ -2,7 +2,6 @@
 
 #include "core/common/clock.h"
 #include "core/search/resultpage.h"
-#include "core/settings/sharedoptions.h"
 
 #include <QPointer>
 #include <QUrl>
@@ -92,7 +91,7 @@ void AddAllWalk::下一页(std::function<void(bool)> done)
             ++m_pagesTaken;
             m_lastAddress = page.documentAddress;
         }
-        Q_EMIT pageExtracted(ExtractResultPage(page, *m_list, sharedOptions().DefaultSaveFolder));
+        Q_EMIT pageExtracted(ExtractResultPage(page, *m_list, m_saveFolder));
         const int next = findNextPageLink(page.anchorTexts);
         if (next < 0)
             return endStep(false, End::LastPage);

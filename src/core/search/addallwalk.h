@@ -51,6 +51,8 @@ public:
 
     void start();
     void stop() { m_stopAddAll = true; }
+    // The folder that rows taken by the walk get; set before a walk starts.
+    void setSaveFolder(const QString &folder) { m_saveFolder = folder; }
 
     // Document complete of the browser's own top-level document.
     void documentComplete() { m_pageLoading = false; }
@@ -96,6 +98,7 @@ private:
     End m_end = End::LastPage;
     QSet<QString> m_visited;
     QString m_lastAddress;
+    QString m_saveFolder;
     int m_pagesTaken = 0;
     int m_pageLimit = PageLimit;
 };

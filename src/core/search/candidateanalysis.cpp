@@ -3,7 +3,6 @@
 #include "core/queue/downloadlistmodel.h"
 #include "core/search/candidatelistmodel.h"
 #include "core/search/handover.h"
-#include "core/settings/sharedoptions.h"
 
 #include <QTimer>
 
@@ -45,16 +44,22 @@ void CandidateAnalysis::begin()
     // The folder was asked for when the rows were taken, or it is asked for now. Rows that came in
     // without one (imported links, a fresh profile) are asked for whatever the option says: no row goes
     // to the download list without a folder the user chose.
-    const bool ask = !sharedOptions().PromptSavePathOnExtract || someRowLacksAFolder();
+    const bool askedWhenTaken = m_hooks.folderAskedWhenTaken && m_hooks.folderAskedWhenTaken();
+    const bool ask = !askedWhenTaken || someRowLacksAFolder();
     if (ask && !(m_hooks.chooseSaveLocation && m_hooks.chooseSaveLocation()))
         return finish();
     m_total = m_candidates->count();
     nextRows();
 }
 
+HandOverOptions CandidateAnalysis::handOverOptions() const
+{
+    return m_hooks.handOverOptions ? m_hooks.handOverOptions() : HandOverOptions{};
+}
+
 bool CandidateAnalysis::someRowLacksAFolder() const
 {
-    if (!sharedOptions().DefaultSaveFolder.trimmed().isEmpty())
+    if (!handOverOptions().defaultFolder.trimmed().isEmpty())
         return false; // rows without a folder take the one the chooser confirmed, now or in an earlier run
     for (int position = 0; position < m_candidates->count(); ++position) {
         if (rowMeetsRule(position) && m_candidates->row(position).folder.trimmed().isEmpty())
@@ -95,7 +100,7 @@ void CandidateAnalysis::nextRows()
         if (m_command != AnalysisCommand::Unanalysed)
             m_candidates->setStatus(position, QString());
         DownloadListModel *downloads = m_hooks.loadDownloadList ? m_hooks.loadDownloadList() : nullptr;
-        if (downloads && HandOverCandidate(*m_candidates, position, *downloads)) {
+        if (downloads && HandOverCandidate(*m_candidates, position, *downloads, handOverOptions())) {
             m_candidates->setStatus(position, candidatetext::Succeeded);
             ++m_successes;
         } else {

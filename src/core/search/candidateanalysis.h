@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/search/handover.h"
+
 #include <QObject>
 #include <QPointer>
 #include <functional>
@@ -13,11 +15,15 @@ enum class AnalysisCommand { Unanalysed, Failed, Selected, All };
 // The outside world an analysis needs; the search window fills these in from its host.
 struct AnalysisHooks
 {
-    // The modal chooser: false when it was cancelled; when confirmed, DefaultSaveFolder holds the folder.
+    // The modal chooser: false when it was cancelled; when confirmed, handOverOptions gives its folder.
     std::function<bool()> chooseSaveLocation;
     std::function<DownloadListModel *()> loadDownloadList; // loads the download window if needed
     std::function<void()> showDownloadWindow;              // 显示下载窗口
     std::function<bool(int position)> isSelected;          // selection of the candidate list
+    // The naming rule and default folder in force, asked for again after the chooser has run.
+    std::function<HandOverOptions()> handOverOptions;
+    // Whether the folder was asked for when the rows were taken from the pages.
+    std::function<bool()> folderAskedWhenTaken;
 };
 
 // The analysis loop: hands the rows a command picks over to the download list, one row per turn of
@@ -50,6 +56,7 @@ private:
     void nextRows();
     bool rowMeetsRule(int position) const;
     bool someRowLacksAFolder() const;
+    HandOverOptions handOverOptions() const;
     void finish();
 
     CandidateListModel *m_candidates;

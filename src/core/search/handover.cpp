@@ -33,13 +33,12 @@ QString nameFromTitle(const QString &title)
 
 bool isDefaultTemplate(const QString &nameTemplate)
 {
-    return nameTemplate.trimmed().isEmpty() || nameTemplate.trimmed() == QStringLiteral("{标题}");
+    return nameTemplate.trimmed().isEmpty() || nameTemplate.trimmed() == settingdefaults::FileNameTemplate;
 }
 
 // The template filled from the metadata; the default template gives exactly the name of the title.
-QString nameFromTemplate(const QString &title, const PaperCells &cells)
+QString nameFromTemplate(const QString &nameTemplate, const QString &title, const PaperCells &cells)
 {
-    const QString nameTemplate = sharedOptions().FileNameTemplate;
     if (isDefaultTemplate(nameTemplate))
         return nameFromTitle(title);
     const QString filled = FillNameTemplate(nameTemplate, PaperMetadata{StripUnsafeControls(title), cells});
@@ -49,10 +48,10 @@ QString nameFromTemplate(const QString &title, const PaperCells &cells)
 } // namespace
 
 QString DownloadNameFor(const QString &address, const QString &title, const QString &type,
-                        const PaperCells &cells)
+                        const HandOverOptions &options, const PaperCells &cells)
 {
-    const bool fromLink = sharedOptions().UseOriginalFileName;
-    QString name = fromLink ? nameFromLink(address) : nameFromTemplate(title, cells);
+    const bool fromLink = options.namesFromLinks;
+    QString name = fromLink ? nameFromLink(address) : nameFromTemplate(options.nameTemplate, title, cells);
     if (name.isEmpty())
         name = fromLink ? nameFromTitle(title) : nameFromLink(address);
     if (name.isEmpty())
@@ -62,16 +61,16 @@ QString DownloadNameFor(const QString &address, const QString &title, const QStr
 
 bool 加入下载列表(DownloadListModel &downloads, const QString &address, const QString &title,
                   const QString &type, const QString &saveFolder, const QString &sourcePage,
-                  const PaperCells &cells)
+                  const HandOverOptions &options, const PaperCells &cells)
 {
-    const QString folder = saveFolder.trimmed().isEmpty() ? sharedOptions().DefaultSaveFolder : saveFolder;
+    const QString folder = saveFolder.trimmed().isEmpty() ? options.defaultFolder : saveFolder;
     // A row without a folder would be written wherever the queue happened to be; the analysis asks for
     // one before it gets here, so this only stops a caller that did not.
     if (folder.trimmed().isEmpty())
         return false;
     DownloadRow row;
     row.key = address;
-    row.name = DownloadNameFor(address, title, type, cells);
+    row.name = DownloadNameFor(address, title, type, options, cells);
     row.type = type;
     row.folder = folder;
     row.tag = sourcePage;
@@ -80,10 +79,16 @@ bool 加入下载列表(DownloadListModel &downloads, const QString &address, co
     return true;
 }
 
-bool HandOverCandidate(const CandidateListModel &candidates, int position, DownloadListModel &downloads)
+HandOverOptions handOverOptionsOf(const SharedOptions &options)
+{
+    return HandOverOptions{options.UseOriginalFileName, options.FileNameTemplate, options.DefaultSaveFolder};
+}
+
+bool HandOverCandidate(const CandidateListModel &candidates, int position, DownloadListModel &downloads,
+                       const HandOverOptions &options)
 {
     if (!candidates.isValidRow(position))
         return false;
     const CandidateRow &c = candidates.row(position);
-    return 加入下载列表(downloads, c.key, c.title, c.type, c.folder, c.tag, c.cells);
+    return 加入下载列表(downloads, c.key, c.title, c.type, c.folder, c.tag, options, c.cells);
 }

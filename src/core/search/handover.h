@@ -1,11 +1,26 @@
 #pragma once
 
 #include "core/library/papermetadata.h"
+#include "core/settings/settingkeys.h"
 
 #include <QString>
 
 class CandidateListModel;
+struct SharedOptions;
 class DownloadListModel;
+
+// How the hand-over names and places the rows it adds: the window takes these from the user's options
+// and the save-location chooser, the batch mode from its command line.
+struct HandOverOptions
+{
+    bool namesFromLinks = false; // the file name in the link rather than the title
+    // Names made from the paper's metadata ("{年份}-{作者}-{标题}"); blank stands for the default.
+    QString nameTemplate = settingdefaults::FileNameTemplate;
+    QString defaultFolder; // where rows taken without a folder of their own go
+};
+
+// The hand-over as the user's options and the chooser set it.
+HandOverOptions handOverOptionsOf(const SharedOptions &options);
 
 // File name (without folder and extension) that a candidate gets in the download list, by the naming
 // rule the save-location chooser set. Control characters never reach it, and it never starts with a
@@ -13,13 +28,14 @@ class DownloadListModel;
 // so no file is named ".pdf" or hidden. Names from titles follow the file-name template, filled from the
 // title and the cells of the paper's row; the default template names the file after the title alone.
 QString DownloadNameFor(const QString &address, const QString &title, const QString &type,
-                        const PaperCells &cells = {});
+                        const HandOverOptions &options, const PaperCells &cells = {});
 
 // Adds a waiting download row for a candidate; a row already listed under the address stays as it is.
-// An empty save folder takes DefaultSaveFolder; false, and no row, when that is empty too.
+// An empty save folder takes the options' default folder; false, and no row, when that is empty too.
 bool 加入下载列表(DownloadListModel &downloads, const QString &address, const QString &title,
                   const QString &type, const QString &saveFolder, const QString &sourcePage,
-                  const PaperCells &cells = {});
+                  const HandOverOptions &options, const PaperCells &cells = {});
 
 // The per-row step of an analysis: false when the candidate row cannot be read or has no folder to go to.
-bool HandOverCandidate(const CandidateListModel &candidates, int position, DownloadListModel &downloads);
+bool HandOverCandidate(const CandidateListModel &candidates, int position, DownloadListModel &downloads,
+                       const HandOverOptions &options);

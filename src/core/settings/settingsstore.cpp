@@ -1,8 +1,10 @@
 #include "core/settings/settingsstore.h"
 
+#include "core/common/filenames.h"
 #include "core/common/messenger.h"
 
 #include <QSettings>
+#include <cmath>
 
 namespace {
 
@@ -32,17 +34,39 @@ void WriteSetting(const QString &section, const QString &key, const QString &val
     store.sync();
 }
 
+QString ReadSetting(const SettingKey &key)
+{
+    return ReadSetting(key.section, key.name, key.defaultText);
+}
+
+void WriteSetting(const SettingKey &key, const QString &value)
+{
+    WriteSetting(key.section, key.name, value);
+}
+
+bool ReadSettingNumber(const SettingKey &key, int *value)
+{
+    return parseStoredInt(ReadSetting(key), value);
+}
+
+bool parseStoredInt(const QString &text, int *value)
+{
+    double number = 0;
+    if (!LooksNumeric(text, &number) || std::abs(number) > 32767)
+        return false;
+    *value = static_cast<int>(std::lround(number));
+    return true;
+}
+
 QString ReadFileNameTemplate()
 {
-    using namespace settingkeys;
-    const QString text = ReadSetting(SectionSettings, FileNameTemplate, DefaultFileNameTemplate);
-    return text.trimmed().isEmpty() ? DefaultFileNameTemplate : text;
+    const QString text = ReadSetting(settingkeys::FileNameTemplate);
+    return text.trimmed().isEmpty() ? settingdefaults::FileNameTemplate : text;
 }
 
 bool ReadSkipHeld()
 {
-    using namespace settingkeys;
-    return ReadSetting(SectionDownload, SkipHeld, DefaultSkipHeld).trimmed() == QStringLiteral("1");
+    return ReadSetting(settingkeys::SkipHeld).trimmed() == QStringLiteral("1");
 }
 
 QString SettingsFilePath()

@@ -4,7 +4,6 @@
 #include "core/settings/settingsstore.h"
 
 #include <algorithm>
-#include <cmath>
 
 using namespace settingkeys;
 
@@ -30,15 +29,6 @@ DuplicatePolicy policyFromText(const QString &text)
     return DuplicatePolicy::Rename;
 }
 
-bool parseStoredInt(const QString &text, int *value)
-{
-    double number = 0;
-    if (!LooksNumeric(text, &number) || std::abs(number) > 32767)
-        return false;
-    *value = static_cast<int>(std::lround(number));
-    return true;
-}
-
 SharedOptions &sharedOptions()
 {
     static SharedOptions options;
@@ -48,38 +38,35 @@ SharedOptions &sharedOptions()
 void SharedOptions::loadDownloadMethod()
 {
     int number = 0;
-    if (parseStoredInt(ReadSetting(SectionSettings, settingkeys::DownloadMethod, QStringLiteral("2")),
-                       &number))
+    if (ReadSettingNumber(settingkeys::DownloadMethod, &number))
         DownloadMethod = methodFromNumber(number);
 }
 
 void SharedOptions::loadDuplicateNamePolicy()
 {
-    DuplicateNamePolicy =
-        policyFromText(TrimSpaces(ReadSetting(SectionDownload, DuplicateName, DefaultPolicy)));
+    DuplicateNamePolicy = policyFromText(TrimSpaces(ReadSetting(DuplicateName)));
 }
 
 void SharedOptions::loadProxy()
 {
-    ProxyAddress = ReadSetting(SectionSettings, settingkeys::ProxyAddress, QString());
-    ProxyPort = ReadSetting(SectionSettings, settingkeys::ProxyPort, QString());
+    ProxyAddress = ReadSetting(settingkeys::ProxyAddress);
+    ProxyPort = ReadSetting(settingkeys::ProxyPort);
     int enabled = 0;
-    if (parseStoredInt(ReadSetting(SectionSettings, settingkeys::ProxyEnabled, QStringLiteral("0")),
-                       &enabled))
+    if (ReadSettingNumber(settingkeys::ProxyEnabled, &enabled))
         ProxyEnabled = enabled == 1;
 }
 
 void SharedOptions::loadPromptSavePath()
 {
     int prompt = 0;
-    if (parseStoredInt(ReadSetting(SectionSettings, PromptSavePath, QStringLiteral("1")), &prompt))
+    if (ReadSettingNumber(PromptSavePath, &prompt))
         PromptSavePathOnExtract = prompt == 1;
 }
 
 void SharedOptions::loadRetries()
 {
     int retries = 0;
-    if (parseStoredInt(ReadSetting(SectionDownload, settingkeys::Retries, DefaultRetries), &retries))
+    if (ReadSettingNumber(settingkeys::Retries, &retries))
         Retries = std::clamp(retries, MinRetries, MaxRetries);
 }
 
@@ -107,13 +94,13 @@ void SharedOptions::loadFromStore()
 void SharedOptions::storeDownloadMethod(::DownloadMethod method)
 {
     DownloadMethod = method;
-    WriteSetting(SectionSettings, settingkeys::DownloadMethod, QString::number(methodNumber(method)));
+    WriteSetting(settingkeys::DownloadMethod, QString::number(methodNumber(method)));
 }
 
 void SharedOptions::storeDuplicateNamePolicy(DuplicatePolicy policy)
 {
     DuplicateNamePolicy = policy;
-    WriteSetting(SectionDownload, DuplicateName, policyCaption(policy));
+    WriteSetting(DuplicateName, policyCaption(policy));
 }
 
 void SharedOptions::storeProxy(bool enabled, const QString &address, const QString &port)
@@ -121,45 +108,49 @@ void SharedOptions::storeProxy(bool enabled, const QString &address, const QStri
     ProxyEnabled = enabled;
     ProxyAddress = address;
     ProxyPort = port;
-    WriteSetting(SectionSettings, settingkeys::ProxyEnabled,
-                 enabled ? QStringLiteral("1") : QStringLiteral("0"));
-    WriteSetting(SectionSettings, settingkeys::ProxyAddress, address);
-    WriteSetting(SectionSettings, settingkeys::ProxyPort, port);
+    WriteSetting(settingkeys::ProxyEnabled, flagText(enabled));
+    WriteSetting(settingkeys::ProxyAddress, address);
+    WriteSetting(settingkeys::ProxyPort, port);
 }
 
 void SharedOptions::storePromptSavePath(bool prompt)
 {
     PromptSavePathOnExtract = prompt;
-    WriteSetting(SectionSettings, PromptSavePath, prompt ? QStringLiteral("1") : QStringLiteral("0"));
+    WriteSetting(PromptSavePath, flagText(prompt));
 }
 
 void SharedOptions::storeSaveFolder(const QString &folder)
 {
     DefaultSaveFolder = folder;
-    WriteSetting(SectionSettings, SaveFolder, folder);
+    WriteSetting(SaveFolder, folder);
 }
 
 void SharedOptions::storeRetries(int retries)
 {
     Retries = std::clamp(retries, MinRetries, MaxRetries);
-    WriteSetting(SectionDownload, settingkeys::Retries, QString::number(Retries));
+    WriteSetting(settingkeys::Retries, QString::number(Retries));
 }
 
 void SharedOptions::storeFileNameTemplate(const QString &nameTemplate)
 {
-    WriteSetting(SectionSettings, settingkeys::FileNameTemplate, nameTemplate);
-    FileNameTemplate = nameTemplate.trimmed().isEmpty() ? DefaultFileNameTemplate : nameTemplate;
+    WriteSetting(settingkeys::FileNameTemplate, nameTemplate);
+    FileNameTemplate = nameTemplate.trimmed().isEmpty() ? settingdefaults::FileNameTemplate : nameTemplate;
 }
 
 void SharedOptions::storeSkipHeld(bool skip)
 {
     SkipHeld = skip;
-    WriteSetting(SectionDownload, settingkeys::SkipHeld, skip ? QStringLiteral("1") : QStringLiteral("0"));
+    WriteSetting(settingkeys::SkipHeld, flagText(skip));
 }
 
 quint16 SharedOptions::proxyPortNumber() const
 {
+    return proxyPortFromText(ProxyPort);
+}
+
+quint16 proxyPortFromText(const QString &text)
+{
     bool ok = false;
-    const int port = TrimSpaces(ProxyPort).toInt(&ok);
+    const int port = TrimSpaces(text).toInt(&ok);
     return ok && port > 0 && port < 65536 ? static_cast<quint16>(port) : quint16(80);
 }

@@ -1,49 +1,30 @@
 #pragma once
 
+#include "core/settings/settingkeys.h"
+
 #include <QString>
-
-// What to do with a file of the same name: skip the row, overwrite the file, or save under name[001].
-enum class DuplicatePolicy { Skip, Overwrite, Rename };
-
-QString policyCaption(DuplicatePolicy policy);
-// The stored text picks skip or overwrite only when it equals their caption; anything else is rename.
-DuplicatePolicy policyFromText(const QString &text);
-
-// How rows are fetched: one connection at a time, or up to six parallel transfers.
-enum class DownloadMethod { Single = 1, Parallel = 2 };
-
-// The number the program shows and stores for a method ("下载方式：1").
-inline int methodNumber(DownloadMethod method)
-{
-    return method == DownloadMethod::Single ? 1 : 2;
-}
-// Any stored number but 1 selects the parallel transfers.
-inline DownloadMethod methodFromNumber(int number)
-{
-    return number == 1 ? DownloadMethod::Single : DownloadMethod::Parallel;
-}
 
 // Option values shared by every window of a run, typed; the texts they are stored as are read and
 // written only here.
 struct SharedOptions
 {
-    static constexpr int DefaultRetryCount = 3;
-    static constexpr int MinRetries = 0;
-    static constexpr int MaxRetries = 20;
+    static constexpr int MinRetries = settingdefaults::MinRetries;
+    static constexpr int MaxRetries = settingdefaults::MaxRetries;
 
-    ::DownloadMethod DownloadMethod = ::DownloadMethod::Parallel;
-    DuplicatePolicy DuplicateNamePolicy = DuplicatePolicy::Rename;
-    bool ProxyEnabled = false;
+    ::DownloadMethod DownloadMethod = settingdefaults::Method;
+    DuplicatePolicy DuplicateNamePolicy = settingdefaults::Policy;
+    bool ProxyEnabled = settingdefaults::ProxyEnabled;
     QString ProxyAddress;
     QString ProxyPort; // as the user typed it
     QString DefaultSaveFolder;
-    bool PromptSavePathOnExtract = true;
+    bool PromptSavePathOnExtract = settingdefaults::PromptSavePath;
     bool UseOriginalFileName = false;
-    int Retries = DefaultRetryCount; // automatic retries of a passing failure, MinRetries to MaxRetries
+    int Retries =
+        settingdefaults::Retries; // automatic retries of a passing failure, MinRetries to MaxRetries
     // Names made from the paper's metadata ("{年份}-{作者}-{标题}"); the default is the title alone.
-    QString FileNameTemplate = QStringLiteral("{标题}");
+    QString FileNameTemplate = settingdefaults::FileNameTemplate;
     // Papers already downloaded, whose file is still there unchanged, are not fetched again.
-    bool SkipHeld = false;
+    bool SkipHeld = settingdefaults::SkipHeld;
 
     // Reads every stored value (the save folder excepted: the chooser reads it when it opens) so the
     // options window never shows or stores a value that was not read.
@@ -74,8 +55,8 @@ struct SharedOptions
     quint16 proxyPortNumber() const;
 };
 
+// The port of a proxy as typed (80 when the text is not one).
+quint16 proxyPortFromText(const QString &text);
+
 // The one instance of the run.
 SharedOptions &sharedOptions();
-
-// Whole number as the store holds it; false when the text is not a number.
-bool parseStoredInt(const QString &text, int *value);

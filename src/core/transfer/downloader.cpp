@@ -3,6 +3,7 @@
 #include "core/common/classify.h"
 #include "core/common/filenames.h"
 #include "core/common/gbk.h"
+#include "core/common/safetext.h"
 #include "core/queue/targetfile.h"
 
 #include <QDateTime>
@@ -208,7 +209,7 @@ void Downloader::Inet下载文件(const QString &address, const QString &name, c
     m_result.type = type;
     m_address = QUrl(address);
     // The Referer names the file's own site, never a user name or password written into the link.
-    m_referer = SiteRootOf(WithoutUserInfo(address)).toUtf8();
+    m_referer = SiteRootOf(WithoutCredentials(address)).toUtf8();
     m_phase = Phase::Requesting;
     setState(ConnectionState::Resolving);
     setState(ConnectionState::Connecting);

@@ -175,27 +175,34 @@ void DownloadScheduler::windowLoaded()
     m_lastFinishTime = now();
     m_lastFinishMono = monoNow();
     m_model->ResetDownloadList();
-    SharedOptions &shared = sharedOptions();
-    shared.loadDownloadMethod();
-    m_options.method = shared.DownloadMethod;
+    int number = 0;
+    if (ReadSettingNumber(settingkeys::DownloadMethod, &number))
+        m_options.method = methodFromNumber(number);
     m_options.threadCount = 1;
     m_options.threadPosition = 0;
     if (method() != DownloadMethod::Single) {
         int position = 0;
-        if (parseStoredInt(ReadSetting(SectionDownload, Threads, DefaultThreadsPosition), &position) &&
-            position >= 0 && position < MaxSlots) {
+        if (ReadSettingNumber(Threads, &position) && position >= 0 && position < MaxSlots) {
             m_options.threadPosition = position;
             m_options.threadCount = position + 1;
         }
     }
     Q_EMIT methodShown(method(), method() != DownloadMethod::Single, m_options.threadPosition);
-    shared.loadDuplicateNamePolicy();
-    m_options.policy = shared.DuplicateNamePolicy;
-    shared.loadProxy();
-    m_options.proxy = {shared.ProxyEnabled, shared.ProxyAddress, shared.proxyPortNumber()};
+    m_options.policy = policyFromText(TrimSpaces(ReadSetting(DuplicateName)));
+    loadProxy();
     applyProxy();
     m_options.intervalSeconds = 0;
     Timer1.start();
+}
+
+void DownloadScheduler::loadProxy()
+{
+    ProxySetting &proxy = m_options.proxy;
+    proxy.host = ReadSetting(settingkeys::ProxyAddress);
+    proxy.port = proxyPortFromText(ReadSetting(settingkeys::ProxyPort));
+    int enabled = 0;
+    if (ReadSettingNumber(settingkeys::ProxyEnabled, &enabled))
+        proxy.enabled = enabled == 1;
 }
 
 void DownloadScheduler::applyProxy()
@@ -211,8 +218,6 @@ void DownloadScheduler::switchMethod()
 {
     m_options.method =
         method() == DownloadMethod::Parallel ? DownloadMethod::Single : DownloadMethod::Parallel;
-    // The shared value follows, unstored, so the options window shows and keeps the method in force.
-    sharedOptions().DownloadMethod = m_options.method;
     m_options.threadCount = 1;
     m_options.threadPosition = 0;
     Q_EMIT methodShown(method(), method() != DownloadMethod::Single, 0);
@@ -229,8 +234,7 @@ void DownloadScheduler::windowClosing()
     Timer1.stop();
     setRunning(false);
     StopDownloads();
-    WriteSetting(settingkeys::SectionDownload, settingkeys::Threads,
-                 QString::number(m_options.threadPosition));
+    WriteSetting(settingkeys::Threads, QString::number(m_options.threadPosition));
 }
 
 void DownloadScheduler::StopDownloads()
@@ -285,9 +289,7 @@ bool DownloadScheduler::intervalPassed() const
 void DownloadScheduler::tickScheduler()
 {
     if (m_options.storePolicy)
-        sharedOptions().storeDuplicateNamePolicy(m_options.policy);
-    else
-        sharedOptions().DuplicateNamePolicy = m_options.policy;
+        WriteSetting(settingkeys::DuplicateName, policyCaption(m_options.policy));
     if (m_model->count() == 0) {
         setRunning(false);
         checkQueueFinished();

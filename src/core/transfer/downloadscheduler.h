@@ -164,6 +164,7 @@ private:
     // The target for the row's file of this type, reserved for it until its transfer ends.
     QString reserveTarget(RowId id, const QString &type, QString *newName);
     TransferOptions transferOptions(bool single) const;
+    void loadProxy();
     void applyProxy();
     void onProgress(RowId id, qint64 received, qint64 total);
     void onAnswered(RowId id, qint64 length, const QString &type, const QString &name);

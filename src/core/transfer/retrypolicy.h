@@ -9,7 +9,6 @@ namespace retrypolicy {
 
 inline constexpr qint64 MaxBackoffMs = 5 * 60 * 1000;
 inline constexpr qint64 MaxRetryAfterMs = 60 * 60 * 1000;
-inline constexpr int DefaultRetries = 3;
 
 // A failure that another try may well not meet: connections refused or reset, time-outs, stalls, short
 // bodies, and the statuses 408, 429, 500, 502, 503 and 504 (403 only when the server says when to come

@@ -16,14 +16,14 @@ struct ProxySetting
 // from its command line. The one place the queue reads its options from.
 struct SchedulerOptions
 {
-    DownloadMethod method = DownloadMethod::Parallel;
+    DownloadMethod method = settingdefaults::Method;
     int threadCount = 1;     // the number shown in the thread-count list (1 to 6)
     int threadPosition = 0;  // its position in that list, saved when the window closes
     int intervalSeconds = 0; // pause from one file's end to the next start
-    DuplicatePolicy policy = DuplicatePolicy::Rename;
+    DuplicatePolicy policy = settingdefaults::Policy;
     ProxySetting proxy;
-    bool autoStart = false;  // start when rows are not yet downloaded
-    int retries = 3;         // automatic retries of a transient failure
-    quint32 jitterSeed = 0;  // 0: a random spread of the retry pauses; tests fix it
-    bool storePolicy = true; // each tick keeps the duplicate-name option in the settings store
+    bool autoStart = false;                 // start when rows are not yet downloaded
+    int retries = settingdefaults::Retries; // automatic retries of a transient failure
+    quint32 jitterSeed = 0;                 // 0: a random spread of the retry pauses; tests fix it
+    bool storePolicy = true;                // each tick keeps the duplicate-name option in the settings store
 };

@@ -242,6 +242,8 @@ private Q_SLOTS:
                                               << "http://host/x?y=1";
         QTest::newRow("an @ in the path or query") << "http://h/x@y.pdf?m=a@b#c@d"
                                                    << "http://h/x@y.pdf?m=a@b#c@d";
+        QTest::newRow("a backslash ends the host as a slash does") << "http://u:p@h\\x@y.pdf"
+                                                                   << "http://h\\x@y.pdf";
         QTest::newRow("every address of a message, one inside another")
             << "GET http://u:1@a/x?to=http://v:2@b/ failed: see c@d"
             << "GET http://a/x?to=http://b/ failed: see c@d";

@@ -10,7 +10,6 @@
 #include "core/search/resultpage.h"
 #include "core/search/searchlayout.h"
 #include "core/search/seenrecorder.h"
-#include "core/settings/sharedoptions.h"
 #include "testenv.h"
 
 #include <QAbstractItemModelTester>
@@ -86,7 +85,6 @@ class TestSearchCore : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    void init() { sharedOptions() = SharedOptions{}; }
 
     void candidateListKeepsFirstOccurrenceAndFollowsTheModelProtocol()
     {
@@ -247,12 +245,14 @@ private Q_SLOTS:
         browser.walk = &walk;
         walk.setWaitLimits(30000, 0);
         walk.setPollInterval(0);
+        walk.setSaveFolder(QStringLiteral("/walk/"));
         QSignalSpy finished(&walk, &AddAllWalk::finished);
         walk.start();
         QVERIFY(finished.wait(120000));
         QCOMPARE(walk.endReason(), reason);
         QCOMPARE(walk.pagesTaken(), pages);
         QCOMPARE(list.count(), pages);
+        QCOMPARE(list.row(pages - 1).folder, QStringLiteral("/walk/")); // the folder the walk was given
         QCOMPARE(browser.clicks, reason == AddAllWalk::End::PageLimit ? pages - 1 : pages);
         QVERIFY(!walk.isRunning());
 
@@ -266,39 +266,44 @@ private Q_SLOTS:
     void handOverNamesTheFileByTheChosenRule()
     {
         DownloadListModel downloads;
-        sharedOptions().DefaultSaveFolder = QStringLiteral("/papers/");
-        sharedOptions().UseOriginalFileName = true;
-        QVERIFY(加入下载列表(downloads, "http://site/paper/123.pdf", "Title", "pdf", "", "http://site/r"));
+        HandOverOptions options;
+        options.defaultFolder = QStringLiteral("/papers/");
+        options.namesFromLinks = true;
+        QVERIFY(加入下载列表(downloads, "http://site/paper/123.pdf", "Title", "pdf", "", "http://site/r",
+                             options));
         QCOMPARE(downloads.row(0).name, QStringLiteral("123"));
         QCOMPARE(downloads.row(0).folder, QStringLiteral("/papers/"));
         QCOMPARE(downloads.row(0).tag, QStringLiteral("http://site/r"));
         QCOMPARE(downloads.row(0).state, RowState::Waiting);
         QCOMPARE(downloads.cellText(0, DownloadListModel::ColSize), QString());
 
-        sharedOptions().UseOriginalFileName = false;
+        options.namesFromLinks = false;
         QVERIFY(加入下载列表(downloads, "http://site/paper/124.pdf", " Deep\r\nlearning: a/b? \n", "pdf",
-                             "/own/", ""));
+                             "/own/", "", options));
         QCOMPARE(downloads.row(1).name, QStringLiteral("Deeplearning ab"));
         QCOMPARE(downloads.row(1).folder, QStringLiteral("/own/"));
 
         // An address already listed keeps its row and still counts as handed over.
-        QVERIFY(加入下载列表(downloads, "http://site/paper/124.pdf", "Other", "pdf", "/x/", ""));
+        QVERIFY(加入下载列表(downloads, "http://site/paper/124.pdf", "Other", "pdf", "/x/", "", options));
         QCOMPARE(downloads.count(), 2);
         QCOMPARE(downloads.row(1).name, QStringLiteral("Deeplearning ab"));
     }
 
     void aNameNeverCleansDownToNothing()
     {
-        sharedOptions().UseOriginalFileName = false;
-        QCOMPARE(DownloadNameFor("http://site/paper/77.pdf", "...", "pdf"), QStringLiteral("77"));
-        QCOMPARE(DownloadNameFor("http://site/paper/77.pdf", "\r\n  ", "pdf"), QStringLiteral("77"));
-        sharedOptions().UseOriginalFileName = true;
-        QCOMPARE(DownloadNameFor("http://site/paper/.pdf", "Title", "pdf"), QStringLiteral("Title"));
-        QVERIFY(!DownloadNameFor("http://site/paper/.pdf", "???", "pdf").isEmpty());
+        HandOverOptions fromTitle;
+        HandOverOptions fromLink;
+        fromLink.namesFromLinks = true;
+        QCOMPARE(DownloadNameFor("http://site/paper/77.pdf", "...", "pdf", fromTitle), QStringLiteral("77"));
+        QCOMPARE(DownloadNameFor("http://site/paper/77.pdf", "\r\n  ", "pdf", fromTitle),
+                 QStringLiteral("77"));
+        QCOMPARE(DownloadNameFor("http://site/paper/.pdf", "Title", "pdf", fromLink),
+                 QStringLiteral("Title"));
+        QVERIFY(!DownloadNameFor("http://site/paper/.pdf", "???", "pdf", fromLink).isEmpty());
 
         // A long Chinese title must still fit a file name on disk with a counter and the extension.
-        sharedOptions().UseOriginalFileName = false;
-        const QString name = DownloadNameFor("http://site/p/1.pdf", QString(200, QChar(0x6587)), "pdf");
+        const QString name =
+            DownloadNameFor("http://site/p/1.pdf", QString(200, QChar(0x6587)), "pdf", fromTitle);
         QVERIFY(!name.isEmpty());
         QVERIFY((name + "[001].pdf").toUtf8().size() <= 255);
     }
@@ -349,8 +354,9 @@ private Q_SLOTS:
         QFETCH(QString, address);
         QFETCH(QString, title);
         QFETCH(QString, name);
-        sharedOptions().UseOriginalFileName = fromLink;
-        QCOMPARE(DownloadNameFor(address, title, QStringLiteral("pdf")), name);
+        HandOverOptions options;
+        options.namesFromLinks = fromLink;
+        QCOMPARE(DownloadNameFor(address, title, QStringLiteral("pdf"), options), name);
     }
 
     void papersTakenAreKeptInTheLibrary()
@@ -424,31 +430,30 @@ private Q_SLOTS:
         QFETCH(QString, title);
         QFETCH(QString, authors);
         QFETCH(QString, name);
-        sharedOptions().UseOriginalFileName = false;
-        sharedOptions().FileNameTemplate = nameTemplate;
+        HandOverOptions options;
+        options.nameTemplate = nameTemplate;
         CandidateListModel list;
         QVERIFY(list.加入LV1(
             title, "http://site/paper/9.pdf", "http://site/r", "pdf", "/papers/",
             {{QStringLiteral("作者"), authors}, {QStringLiteral("年份"), QStringLiteral("2019-05")}}));
         DownloadListModel downloads;
-        QVERIFY(HandOverCandidate(list, 0, downloads));
-        sharedOptions().FileNameTemplate = QStringLiteral("{标题}");
+        QVERIFY(HandOverCandidate(list, 0, downloads, options));
         QCOMPARE(downloads.row(0).name, name);
     }
 
     void templateNamesFitTheDisk()
     {
         // At the 255-byte edge: the name leaves room for a counter and the extension, cut whole characters.
-        sharedOptions().UseOriginalFileName = false;
-        sharedOptions().FileNameTemplate = QStringLiteral("{作者}-{标题}");
+        HandOverOptions options;
+        options.nameTemplate = QStringLiteral("{作者}-{标题}");
         for (int authors : {60, 80, 81, 82, 120}) {
-            const QString name = DownloadNameFor("http://site/p/1.pdf", QStringLiteral("题名"), "pdf",
-                                                 {{QStringLiteral("作者"), QString(authors, QChar(0x5F20))}});
+            const QString name =
+                DownloadNameFor("http://site/p/1.pdf", QStringLiteral("题名"), "pdf", options,
+                                {{QStringLiteral("作者"), QString(authors, QChar(0x5F20))}});
             QVERIFY(!name.isEmpty());
             QVERIFY2((name + "[001].pdf").toUtf8().size() <= 255, qPrintable(QString::number(authors)));
             QVERIFY(name.startsWith(QString(std::min(authors, 60), QChar(0x5F20))));
         }
-        sharedOptions().FileNameTemplate = QStringLiteral("{标题}");
     }
 
     void analysisHandsOverByCommandAndReports()
@@ -458,15 +463,16 @@ private Q_SLOTS:
         int shown = 0;
         int chooserCalls = 0;
         QSet<int> selected;
-        AnalysisHooks hooks{[&] { return ++chooserCalls > 0; }, [&] { return &downloads; }, [&] { ++shown; },
-                            [&](int p) { return selected.contains(p); }};
+        HandOverOptions handOver;
+        handOver.defaultFolder = QStringLiteral("/papers/"); // chosen when the rows were taken
+        AnalysisHooks hooks{
+            [&] { return ++chooserCalls > 0; },          [&] { return &downloads; }, [&] { ++shown; },
+            [&](int p) { return selected.contains(p); }, [&] { return handOver; },   [] { return true; }};
         CandidateAnalysis analysis(&list, hooks);
         QSignalSpy finished(&analysis, &CandidateAnalysis::finished);
         QStringList progress;
         connect(&analysis, &CandidateAnalysis::progressTextChanged, this,
                 [&](const QString &t) { progress << t; });
-        sharedOptions().PromptSavePathOnExtract = true;
-        sharedOptions().DefaultSaveFolder = QStringLiteral("/papers/"); // chosen when the rows were taken
 
         fill(list, 5, candidatetext::Succeeded);
         fill(list, 15);
@@ -514,26 +520,28 @@ private Q_SLOTS:
         bool cancel = true;
         int shown = 0;
         int asked = 0;
+        HandOverOptions handOver;
+        bool askedWhenTaken = true;
         const auto chooser = [&] {
             ++asked;
             if (!cancel)
-                sharedOptions().DefaultSaveFolder = QStringLiteral("/papers/");
+                handOver.defaultFolder = QStringLiteral("/papers/");
             return !cancel;
         };
-        AnalysisHooks hooks{chooser, [&] { return &downloads; }, [&] { ++shown; }, {}};
+        AnalysisHooks hooks{chooser, [&] { return &downloads; }, [&] { ++shown; },
+                            {},      [&] { return handOver; },   [&] { return askedWhenTaken; }};
         CandidateAnalysis analysis(&list, hooks);
         QSignalSpy finished(&analysis, &CandidateAnalysis::finished);
         fill(list, 4);
 
         // Rows without a folder are asked for whatever the option says, and never listed without one.
-        sharedOptions().PromptSavePathOnExtract = true;
         analysis.start(AnalysisCommand::All);
         QVERIFY(finished.wait(5000));
         QCOMPARE(asked, 1);
-        QVERIFY(!HandOverCandidate(list, 0, downloads));
+        QVERIFY(!HandOverCandidate(list, 0, downloads, handOver));
         QCOMPARE(downloads.count(), 0);
         shown = 0;
-        sharedOptions().PromptSavePathOnExtract = false;
+        askedWhenTaken = false;
 
         analysis.start(AnalysisCommand::All);
         QVERIFY(finished.wait(5000));

@@ -3,6 +3,7 @@
 #include "testenv.h"
 
 #include <QFile>
+#include <QSet>
 
 using namespace settingkeys;
 
@@ -29,24 +30,57 @@ private Q_SLOTS:
         QCOMPARE(o.ProxyPort, QString());
         QCOMPARE(o.PromptSavePathOnExtract, 1);
         QCOMPARE(o.DefaultSaveFolder, QString()); // read only by the chooser
-        QCOMPARE(ReadSetting(SectionDownload, Threads, DefaultThreadsPosition), QStringLiteral("2"));
+        QCOMPARE(ReadSetting(SectionDownload, Threads.name, Threads.defaultText), QStringLiteral("2"));
+    }
+
+    void everyKeyHasItsOwnPlaceAndAReadableDefault()
+    {
+        QSet<QString> places;
+        for (const SettingKey *key : settingkeys::all()) {
+            const QString place = key->section + u'/' + key->name;
+            QVERIFY2(!places.contains(place), qPrintable(place));
+            places.insert(place);
+            int number = 0;
+            if (key->type == SettingType::WholeNumber || key->type == SettingType::Flag)
+                QVERIFY2(parseStoredInt(key->defaultText, &number), qPrintable(place));
+            if (key->type == SettingType::Choice)
+                QCOMPARE(policyCaption(policyFromText(key->defaultText)), key->defaultText);
+        }
+        // A file without a value reads as the values a fresh run starts with.
+        SharedOptions loaded;
+        loaded.DownloadMethod = ::DownloadMethod::Single;
+        loaded.DuplicateNamePolicy = DuplicatePolicy::Skip;
+        loaded.ProxyEnabled = true;
+        loaded.PromptSavePathOnExtract = false;
+        loaded.Retries = 11;
+        loaded.FileNameTemplate = QStringLiteral("{作者}");
+        loaded.SkipHeld = true;
+        loaded.loadFromStore();
+        const SharedOptions fresh;
+        QCOMPARE(loaded.DownloadMethod, fresh.DownloadMethod);
+        QCOMPARE(loaded.DuplicateNamePolicy, fresh.DuplicateNamePolicy);
+        QCOMPARE(loaded.ProxyEnabled, fresh.ProxyEnabled);
+        QCOMPARE(loaded.PromptSavePathOnExtract, fresh.PromptSavePathOnExtract);
+        QCOMPARE(loaded.Retries, fresh.Retries);
+        QCOMPARE(loaded.FileNameTemplate, fresh.FileNameTemplate);
+        QCOMPARE(loaded.SkipHeld, fresh.SkipHeld);
     }
 
     void valuesPersistAsTextUnderSections()
     {
-        WriteSetting(SectionSettings, settingkeys::DownloadMethod, QStringLiteral("1"));
-        WriteSetting(SectionSettings, settingkeys::ProxyAddress, QStringLiteral("proxy.example"));
-        WriteSetting(SectionDownload, DuplicateName, QStringLiteral("跳过"));
-        QCOMPARE(ReadSetting(SectionSettings, settingkeys::DownloadMethod, "2"), QStringLiteral("1"));
+        WriteSetting(SectionSettings, settingkeys::DownloadMethod.name, QStringLiteral("1"));
+        WriteSetting(SectionSettings, settingkeys::ProxyAddress.name, QStringLiteral("proxy.example"));
+        WriteSetting(SectionDownload, DuplicateName.name, QStringLiteral("跳过"));
+        QCOMPARE(ReadSetting(SectionSettings, settingkeys::DownloadMethod.name, "2"), QStringLiteral("1"));
         // The same key in another section is another value.
-        QCOMPARE(ReadSetting(SectionDownload, settingkeys::DownloadMethod, "x"), QStringLiteral("x"));
+        QCOMPARE(ReadSetting(SectionDownload, settingkeys::DownloadMethod.name, "x"), QStringLiteral("x"));
         sharedOptions().loadFromStore();
         QCOMPARE(sharedOptions().DownloadMethod, ::DownloadMethod::Single);
         QCOMPARE(sharedOptions().ProxyAddress, QStringLiteral("proxy.example"));
         QCOMPARE(sharedOptions().DuplicateNamePolicy, DuplicatePolicy::Skip);
         // Written to disk at once: a second store object sees it.
         QSettings raw(SettingsFilePath(), QSettings::IniFormat);
-        QCOMPARE(raw.value(SectionSettings + "/" + settingkeys::DownloadMethod).toString(),
+        QCOMPARE(raw.value(SectionSettings + "/" + settingkeys::DownloadMethod.name).toString(),
                  QStringLiteral("1"));
     }
 
@@ -54,17 +88,18 @@ private Q_SLOTS:
     {
         QCOMPARE(ReadFileNameTemplate(), QStringLiteral("{标题}"));
         QCOMPARE(ReadSkipHeld(), false);
-        WriteSetting(SectionSettings, FileNameTemplate, QStringLiteral("{年份}-{作者}-{标题}"));
-        WriteSetting(SectionDownload, SkipHeld, QStringLiteral("1"));
+        WriteSetting(SectionSettings, FileNameTemplate.name, QStringLiteral("{年份}-{作者}-{标题}"));
+        WriteSetting(SectionDownload, SkipHeld.name, QStringLiteral("1"));
         QCOMPARE(ReadFileNameTemplate(), QStringLiteral("{年份}-{作者}-{标题}"));
         QCOMPARE(ReadSkipHeld(), true);
         // A blank template would name every file alike; anything but "1" leaves skipping off.
-        WriteSetting(SectionSettings, FileNameTemplate, QStringLiteral("   "));
-        WriteSetting(SectionDownload, SkipHeld, QStringLiteral("yes"));
+        WriteSetting(SectionSettings, FileNameTemplate.name, QStringLiteral("   "));
+        WriteSetting(SectionDownload, SkipHeld.name, QStringLiteral("yes"));
         QCOMPARE(ReadFileNameTemplate(), QStringLiteral("{标题}"));
         QCOMPARE(ReadSkipHeld(), false);
         // The existing keys are untouched by the new ones.
-        QCOMPARE(ReadSetting(SectionDownload, DuplicateName, DefaultPolicy), QStringLiteral("重命名"));
+        QCOMPARE(ReadSetting(SectionDownload, DuplicateName.name, DuplicateName.defaultText),
+                 QStringLiteral("重命名"));
     }
 
     void retryCountIsKeptInTheDownloadSection_data()
@@ -83,13 +118,14 @@ private Q_SLOTS:
         QFETCH(QString, stored);
         QFETCH(int, retries);
         if (!stored.isNull())
-            WriteSetting(SectionDownload, Retries, stored);
+            WriteSetting(SectionDownload, Retries.name, stored);
         sharedOptions().loadFromStore();
         QCOMPARE(sharedOptions().Retries, retries);
 
         sharedOptions().storeRetries(5);
-        QCOMPARE(ReadSetting(SectionDownload, Retries, DefaultRetries), QStringLiteral("5"));
-        QCOMPARE(ReadSetting(SectionSettings, Retries, QStringLiteral("<unset>")), QStringLiteral("<unset>"));
+        QCOMPARE(ReadSetting(SectionDownload, Retries.name, Retries.defaultText), QStringLiteral("5"));
+        QCOMPARE(ReadSetting(SectionSettings, Retries.name, QStringLiteral("<unset>")),
+                 QStringLiteral("<unset>"));
         sharedOptions() = SharedOptions();
         sharedOptions().loadRetries();
         QCOMPARE(sharedOptions().Retries, 5);
@@ -98,8 +134,8 @@ private Q_SLOTS:
     void unreadableNumbersKeepTheValue()
     {
         sharedOptions().DownloadMethod = ::DownloadMethod::Single;
-        WriteSetting(SectionSettings, settingkeys::DownloadMethod, QStringLiteral("two"));
-        WriteSetting(SectionSettings, settingkeys::ProxyEnabled, QStringLiteral("yes"));
+        WriteSetting(SectionSettings, settingkeys::DownloadMethod.name, QStringLiteral("two"));
+        WriteSetting(SectionSettings, settingkeys::ProxyEnabled.name, QStringLiteral("yes"));
         sharedOptions().loadFromStore();
         QCOMPARE(sharedOptions().DownloadMethod, ::DownloadMethod::Single);
         QCOMPARE(sharedOptions().ProxyEnabled, false);

@@ -70,37 +70,35 @@ private Q_SLOTS:
         QVERIFY(m_scheduler->housekeepingOn());
         QVERIFY(!m_scheduler->isRunning());
 
-        WriteSetting(SectionDownload, Threads, "9");
-        WriteSetting(SectionDownload, DuplicateName, "跳过");
+        WriteSetting(SectionDownload, Threads.name, "9");
+        WriteSetting(SectionDownload, DuplicateName.name, "跳过");
         QSignalSpy shown(m_scheduler, &DownloadScheduler::methodShown);
         m_scheduler->windowLoaded();
         QCOMPARE(m_scheduler->options().threadCount, 1); // a position beyond the list leaves "1"
         QCOMPARE(m_scheduler->options().policy, DuplicatePolicy::Skip);
         QCOMPARE(shown.last().at(0).value<::DownloadMethod>(), ::DownloadMethod::Parallel);
 
-        WriteSetting(SectionSettings, settingkeys::DownloadMethod, "1");
-        WriteSetting(SectionDownload, Threads, "4");
+        WriteSetting(SectionSettings, settingkeys::DownloadMethod.name, "1");
+        WriteSetting(SectionDownload, Threads.name, "4");
         m_scheduler->windowLoaded();
         QCOMPARE(shown.last(), QVariantList({QVariant::fromValue(::DownloadMethod::Single), false, 0}));
         QCOMPARE(m_scheduler->options().threadCount, 1);
         // Closing with method 1 stores position 0.
         m_scheduler->windowClosing();
-        QCOMPARE(ReadSetting(SectionDownload, Threads, "x"), QStringLiteral("0"));
+        QCOMPARE(ReadSetting(SectionDownload, Threads.name, "x"), QStringLiteral("0"));
     }
 
     void policyIsStoredOnlyByATick()
     {
         m_scheduler->options().policy = DuplicatePolicy::Overwrite;
-        QCOMPARE(ReadSetting(SectionDownload, DuplicateName, "unset"), QStringLiteral("unset"));
+        QCOMPARE(ReadSetting(SectionDownload, DuplicateName.name, "unset"), QStringLiteral("unset"));
         m_scheduler->tickScheduler();
-        QCOMPARE(ReadSetting(SectionDownload, DuplicateName, "unset"), QStringLiteral("覆盖"));
-        QCOMPARE(sharedOptions().DuplicateNamePolicy, DuplicatePolicy::Overwrite);
+        QCOMPARE(ReadSetting(SectionDownload, DuplicateName.name, "unset"), QStringLiteral("覆盖"));
         // An owner that keeps the store untouched (the batch mode) still gets the policy applied.
         m_scheduler->options().storePolicy = false;
         m_scheduler->options().policy = DuplicatePolicy::Skip;
         m_scheduler->tickScheduler();
-        QCOMPARE(sharedOptions().DuplicateNamePolicy, DuplicatePolicy::Skip);
-        QCOMPARE(ReadSetting(SectionDownload, DuplicateName, "unset"), QStringLiteral("覆盖"));
+        QCOMPARE(ReadSetting(SectionDownload, DuplicateName.name, "unset"), QStringLiteral("覆盖"));
         m_scheduler->options().storePolicy = true;
         // An empty list switches the scheduler off.
         m_scheduler->start();
@@ -253,7 +251,8 @@ private Q_SLOTS:
         m_scheduler->switchMethod();
         QCOMPARE(shown.last(), QVariantList({QVariant::fromValue(::DownloadMethod::Parallel), true, 0}));
         QCOMPARE(m_scheduler->options().threadCount, 1);
-        QCOMPARE(ReadSetting(SectionSettings, settingkeys::DownloadMethod, "unset"), QStringLiteral("unset"));
+        QCOMPARE(ReadSetting(SectionSettings, settingkeys::DownloadMethod.name, "unset"),
+                 QStringLiteral("unset"));
     }
 
     void closeAsksOnlyWhileWorkRemains()
