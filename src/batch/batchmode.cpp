@@ -2,10 +2,12 @@
 
 #include "batch/batchoptions.h"
 #include "batch/batchrun.h"
+#include "batch/rulescheck.h"
 #include "core/common/messenger.h"
 #include "core/common/stopsignals.h"
 #include "core/library/paperlibrary.h"
 #include "core/library/programlibrary.h"
+#include "core/sites/siterules.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -66,7 +68,9 @@ int runBatchCommand(int argc, char **argv)
         return 1;
     }
     const BatchOptions &options = parsed.options;
-    if (!options.listOnly && !prepareOutFolder(options.outFolder))
+    if (!options.checkRulesPage.isEmpty()) {
+        // Nothing is written.
+    } else if (!options.listOnly && !prepareOutFolder(options.outFolder))
         return 1;
     if (const QString conflict = outputConflict(options); !conflict.isEmpty()) {
         batchMessage(conflict);
@@ -74,7 +78,8 @@ int runBatchCommand(int argc, char **argv)
     }
 
     // Only a result page needs the browser; a list of links or a manifest is read without it.
-    const bool needsBrowser = !options.startPage.isEmpty();
+    const bool checkOnly = !options.checkRulesPage.isEmpty();
+    const bool needsBrowser = !options.startPage.isEmpty() || checkOnly;
     if (needsBrowser) {
         prepareHeadlessBrowser();
         // The browser's report of its graphics set-up means nothing to a run without a screen.
@@ -95,6 +100,24 @@ int runBatchCommand(int argc, char **argv)
         QNetworkProxy::setApplicationProxy(
             QNetworkProxy(QNetworkProxy::HttpProxy, options.proxyHost, options.proxyPort));
 
+    // The rules for the result pages: a file given for the run, else the user's and the built-in ones.
+    SiteRulesCatalog rules;
+    rules.loadUserFolder(SiteRulesCatalog::userFolder());
+    for (const SiteRulesError &refused : rules.refused())
+        batchMessage(refused.message() + QStringLiteral("; the file is left out"));
+    if (!options.siteRulesFile.isEmpty() && !rules.addGivenFile(options.siteRulesFile)) {
+        batchMessage(rules.refused().constLast().message());
+        return 1;
+    }
+    if (checkOnly) {
+        QWebEngineProfile checkProfile;
+        RulesCheck check(options.checkRulesPage, &checkProfile, &rules);
+        QObject::connect(&check, &RulesCheck::finished, app.get(),
+                         [](int status) { QCoreApplication::exit(status); });
+        QMetaObject::invokeMethod(&check, &RulesCheck::start, Qt::QueuedConnection);
+        return QCoreApplication::exec();
+    }
+
     std::unique_ptr<PaperLibrary> library;
     if (options.useLibrary) {
         library = std::make_unique<PaperLibrary>();
@@ -114,7 +137,7 @@ int runBatchCommand(int argc, char **argv)
     std::unique_ptr<QWebEngineProfile> profile;
     if (needsBrowser)
         profile = std::make_unique<QWebEngineProfile>();
-    BatchRun run(options, profile.get());
+    BatchRun run(options, profile.get(), nullptr, &rules);
     run.setLibrary(library.get());
     // A second Ctrl-C ends a run that does not stop by itself.
     StopSignals stopSignals([&run](int signalNumber) { run.interrupt(signalNumber); });

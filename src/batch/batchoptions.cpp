@@ -62,6 +62,30 @@ QString absoluteFolder(const QString &path)
     return folder;
 }
 
+bool isWebAddress(const QUrl &url)
+{
+    const QString scheme = url.scheme().toLower();
+    return url.isValid() && (scheme == u"http" || scheme == u"https") && !url.host().isEmpty();
+}
+
+// --check-rules URL stands alone: nothing is downloaded, so no folder and no other source is taken.
+bool readRulesCheck(const QCommandLineParser &parser, BatchOptions *options, QString *error)
+{
+    const QUrl url(parser.value(QStringLiteral("check-rules")), QUrl::StrictMode);
+    if (!isWebAddress(url)) {
+        *error = QStringLiteral("--check-rules needs an http:// or https:// address, not \"%1\"")
+                     .arg(parser.value(QStringLiteral("check-rules")));
+        return false;
+    }
+    if (!parser.positionalArguments().isEmpty() || parser.isSet(QStringLiteral("input")) ||
+        parser.isSet(QStringLiteral("resume"))) {
+        *error = QStringLiteral("--check-rules URL takes no other page, --input or --resume");
+        return false;
+    }
+    options->checkRulesPage = url;
+    return true;
+}
+
 bool readStartPage(const QStringList &positional, BatchOptions *options, QString *error)
 {
     const int otherSources =
@@ -272,7 +296,8 @@ QString batchUsage()
                "       folionexus --batch --out DIR [options] --input FILE\n"
                "       folionexus --batch --resume DIR [options]\n"
                "Other options: --names template:\"{年份}-{作者}-{标题}\", --skip-held, --no-library,\n"
-               "               --ris FILE, --bibtex FILE\n"
+               "               --ris FILE, --bibtex FILE, --site-rules FILE\n"
+               "       folionexus --batch [--site-rules FILE] --check-rules URL\n"
                "Takes the papers of the result page URL (and of every following page with --pages all), or "
                "of\n"
                "the list of links FILE (an address, or title TAB address, per line), and downloads them into "
@@ -285,6 +310,11 @@ QString batchUsage()
                "the\n"
                "automatic retries of passing failures (%1); --on-verification says what a verification page "
                "does.\n"
+               "--site-rules FILE reads the result pages by the rules of FILE instead of those picked by "
+               "the\n"
+               "page's host. --check-rules URL prints what the rules find on the page and exits 0 when it "
+               "lists\n"
+               "at least one paper, 3 when none.\n"
                "Exit status: 0 all files done, 2 some failed, 1 bad arguments or start page not loaded,\n"
                "130 interrupted.\n")
         .arg(settingdefaults::Retries);
@@ -298,14 +328,26 @@ BatchArguments parseBatchArguments(const QStringList &arguments)
     const auto valued = [](const char *name, const char *valueName) {
         return QCommandLineOption(QString::fromLatin1(name), QString(), QString::fromLatin1(valueName));
     };
-    parser.addOptions({QCommandLineOption(QStringLiteral("batch")), valued("out", "DIR"),
-                       valued("pages", "WHICH"), valued("method", "N"), valued("threads", "N"),
-                       valued("interval", "SECONDS"), valued("policy", "POLICY"), valued("names", "SOURCE"),
-                       valued("proxy", "HOST:PORT"), valued("retries", "N"),
-                       valued("on-verification", "WHAT"), QCommandLineOption(QStringLiteral("list")),
-                       valued("input", "FILE"), valued("resume", "DIR"), valued("ris", "FILE"),
-                       valued("bibtex", "FILE"), QCommandLineOption(QStringLiteral("no-library")),
+    parser.addOptions({QCommandLineOption(QStringLiteral("batch")),
+                       valued("out", "DIR"),
+                       valued("pages", "WHICH"),
+                       valued("method", "N"),
+                       valued("threads", "N"),
+                       valued("interval", "SECONDS"),
+                       valued("policy", "POLICY"),
+                       valued("names", "SOURCE"),
+                       valued("proxy", "HOST:PORT"),
+                       valued("retries", "N"),
+                       valued("on-verification", "WHAT"),
+                       QCommandLineOption(QStringLiteral("list")),
+                       valued("input", "FILE"),
+                       valued("resume", "DIR"),
+                       valued("ris", "FILE"),
+                       valued("bibtex", "FILE"),
+                       QCommandLineOption(QStringLiteral("no-library")),
                        QCommandLineOption(QStringLiteral("skip-held")),
+                       valued("site-rules", "FILE"),
+                       valued("check-rules", "URL"),
                        QCommandLineOption(QStringList{QStringLiteral("h"), QStringLiteral("help")})});
     // The first entry stands for the program name.
     if (!parser.parse(QStringList{QStringLiteral("folionexus")} + arguments)) {
@@ -317,6 +359,17 @@ BatchArguments parseBatchArguments(const QStringList &arguments)
         return result;
     }
     BatchOptions &options = result.options;
+    if (parser.isSet(QStringLiteral("site-rules"))) {
+        if (parser.value(QStringLiteral("site-rules")).isEmpty()) {
+            result.error = QStringLiteral("--site-rules needs a file name");
+            return result;
+        }
+        options.siteRulesFile = absolutePath(parser.value(QStringLiteral("site-rules")));
+    }
+    if (parser.isSet(QStringLiteral("check-rules"))) {
+        result.ok = readRulesCheck(parser, &options, &result.error);
+        return result;
+    }
     options.listOnly = parser.isSet(QStringLiteral("list"));
     if (!readLibraryOptions(parser, &options, &result.error) ||
         !readChoices(parser, &options, &result.error) || !readNumbers(parser, &options, &result.error) ||

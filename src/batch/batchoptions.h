@@ -35,6 +35,8 @@ struct BatchOptions
     bool skipHeld = false;  // papers downloaded before and unchanged on disk are not fetched again
     QString risFile;        // exports of the papers downloaded; absolute, empty when not asked for
     QString bibtexFile;
+    QString siteRulesFile; // absolute; empty: the rules are picked by the pages' hosts
+    QUrl checkRulesPage;   // when set, the run only tells what the rules find on this page
 };
 
 struct BatchArguments

@@ -64,9 +64,10 @@ void batchMessage(const QString &text)
     std::fflush(stderr);
 }
 
-BatchRun::BatchRun(const BatchOptions &options, QWebEngineProfile *profile, QObject *parent)
+BatchRun::BatchRun(const BatchOptions &options, QWebEngineProfile *profile, QObject *parent,
+                   const SiteRulesCatalog *rules)
     : QObject(parent), m_options(options), m_page(profile ? new SilentWebPage(profile, this) : nullptr),
-      m_reader(m_page ? std::make_unique<WebEngineResultPage>(m_page) : nullptr),
+      m_reader(m_page ? std::make_unique<WebEngineResultPage>(m_page, rules) : nullptr),
       m_session(new DownloadSession(this)), m_downloads(*m_session->model()),
       m_scheduler(m_session->scheduler()),
       m_walk(m_reader ? new AddAllWalk(m_reader.get(), &m_candidates, this) : nullptr)

@@ -19,6 +19,7 @@ class PaperLibrary;
 class SeenRecorder;
 class QWebEngineLoadingInfo;
 class QWebEngineProfile;
+class SiteRulesCatalog;
 class SilentWebPage;
 class WebEngineResultPage;
 
@@ -34,7 +35,9 @@ public:
     static constexpr int LoadLimitMs = 30000;
     static constexpr int VerificationProbeMs = 60000; // how often a waiting run asks again
 
-    BatchRun(const BatchOptions &options, QWebEngineProfile *profile, QObject *parent = nullptr);
+    // Result pages are read by the rules the catalog picks (the program's own when none is given).
+    BatchRun(const BatchOptions &options, QWebEngineProfile *profile, QObject *parent = nullptr,
+             const SiteRulesCatalog *rules = nullptr);
     ~BatchRun() override;
 
     // The paper library records what the run sees and downloads (and, when asked, which papers are

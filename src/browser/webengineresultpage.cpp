@@ -1,9 +1,21 @@
 #include "browser/webengineresultpage.h"
 
 #include "core/search/resultpage.h"
+#include "core/sites/siterules.h"
 
 #include <QTimer>
 #include <QWebEnginePage>
+#include <memory>
+
+const SiteRulesCatalog &WebEngineResultPage::catalog() const
+{
+    return m_catalog ? *m_catalog : programSiteRules();
+}
+
+const SiteRules &WebEngineResultPage::rules() const
+{
+    return catalog().pick(m_page ? m_page->url() : QUrl());
+}
 
 void WebEngineResultPage::readPage(QObject *context, std::function<void(const PageSnapshot &)> done)
 {
@@ -12,9 +24,13 @@ void WebEngineResultPage::readPage(QObject *context, std::function<void(const Pa
         QTimer::singleShot(0, context, [done] { done(PageSnapshot{}); });
         return;
     }
-    m_page->runJavaScript(pageSnapshotScript(), [guard, done](const QVariant &result) {
-        if (guard)
-            done(snapshotFromScriptResult(result));
+    auto used = std::make_shared<const SiteRules>(rules());
+    m_page->runJavaScript(pageRulesScript(*used), [guard, done, used](const QVariant &result) {
+        if (!guard)
+            return;
+        PageSnapshot page = snapshotFromScriptResult(result);
+        page.rules = used;
+        done(page);
     });
 }
 

@@ -5,17 +5,29 @@
 #include <QPointer>
 
 class QWebEnginePage;
+class SiteRulesCatalog;
+struct SiteRules;
 
-// The add-all walk's view of a QWebEnginePage: the document is read by a script that returns plain data.
+// The add-all walk's view of a QWebEnginePage: the document is read by a script that returns plain data,
+// following the rules that the catalog picks for the page's address.
 class WebEngineResultPage : public ResultPageBrowser
 {
 public:
-    explicit WebEngineResultPage(QWebEnginePage *page) : m_page(page) {}
+    // Without a catalog, the program's own (built-in files and the user's folder).
+    explicit WebEngineResultPage(QWebEnginePage *page, const SiteRulesCatalog *catalog = nullptr)
+        : m_page(page), m_catalog(catalog)
+    {
+    }
 
     void readPage(QObject *context, std::function<void(const PageSnapshot &)> done) override;
     void clickAnchor(int anchorIndex) override;
     bool isBusy() const override;
 
+    // The rules for the page on show.
+    const SiteRules &rules() const;
+    const SiteRulesCatalog &catalog() const;
+
 private:
     QPointer<QWebEnginePage> m_page;
+    const SiteRulesCatalog *m_catalog;
 };

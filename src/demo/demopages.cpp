@@ -81,6 +81,11 @@ QString searchPath(const QString &query, int page)
     return path;
 }
 
+QString cardsSearchPath(const QString &query, int page)
+{
+    return QStringLiteral("/cards") + searchPath(query, page);
+}
+
 QString home()
 {
     return page(
@@ -113,6 +118,32 @@ QString results(const QString &query, int current, int pageCount, int total, con
                            "<tr><th>序号</th><th>题名</th><th>Title</th><th>作者</th><th>来源</th>"
                            "<th>年份</th></tr>\n") +
             rows + QStringLiteral("</table>\n</div>\n") + pager(query, current, pageCount));
+}
+
+QString cardResults(const QString &query, int current, int pageCount, int total,
+                    const QList<DemoPaper> &papers)
+{
+    QString cards;
+    for (const DemoPaper &paper : papers)
+        cards += QStringLiteral(
+                     "<article class=\"paper-card\">\n<h3><a href=\"/paper/%1\">%2</a></h3>\n"
+                     "<div class=\"authors\">%3</div>\n<div class=\"meta\"><span class=\"year\">%4</span>"
+                     " · <span class=\"venue\">%5</span></div>\n</article>\n")
+                     .arg(QString::number(paper.number), esc(paper.title),
+                          esc(paper.authors.join(QStringLiteral("; "))), QString::number(paper.year),
+                          esc(paper.source));
+    QString nav = QStringLiteral("<nav class=\"pages\">第 %1/%2 页").arg(current).arg(pageCount);
+    if (current > 1)
+        nav += QStringLiteral(" <a rel=\"prev\" href=\"%1\">上一页</a>")
+                   .arg(esc(cardsSearchPath(query, current - 1)));
+    if (current < pageCount)
+        nav += QStringLiteral(" <a rel=\"next\" href=\"%1\">下一页</a>")
+                   .arg(esc(cardsSearchPath(query, current + 1)));
+    nav += QStringLiteral("</nav>\n");
+    return page(
+        QStringLiteral("检索结果 - ") + kSiteName,
+        QStringLiteral("<p class=\"summary\">共 %1 条结果</p>\n<section class=\"cards\">\n").arg(total) +
+            cards + QStringLiteral("</section>\n") + nav);
 }
 
 QString paperDetail(const DemoPaper &paper)

@@ -16,6 +16,11 @@ QString home();
 // a next-page link with the text ">" on every page but the last.
 QString results(const QString &query, int page, int pageCount, int total, const QList<DemoPaper> &papers);
 
+// The same result page in the cards layout: each paper an <article class="paper-card"> with the title
+// link in its <h3> and the authors, year and venue in elements of their own; the next page is the
+// link with rel="next" and the text "下一页".
+QString cardResults(const QString &query, int page, int pageCount, int total, const QList<DemoPaper> &papers);
+
 QString paperDetail(const DemoPaper &paper);
 
 // The login form: inputs "username", "password" and a submit input, in this order.
@@ -34,6 +39,7 @@ QString notFound();
 QString methodNotAllowed();
 
 QString searchPath(const QString &query, int page);
+QString cardsSearchPath(const QString &query, int page);
 
 // The site's logo, an SVG image.
 QByteArray logo();

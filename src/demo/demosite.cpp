@@ -173,6 +173,8 @@ QUrl DemoSite::siteUrl(const QString &pathAndQuery) const
 
 QUrl DemoSite::homeUrl() const
 {
+    if (m_cardsLayout)
+        return siteUrl(DemoPages::cardsSearchPath(QString(), 1));
     return siteUrl(QStringLiteral("/"));
 }
 
@@ -389,7 +391,7 @@ DemoResponse DemoSite::route(const DemoRequest &request)
     }
     if (path == QLatin1String("/") || path == QLatin1String("/index.html"))
         return DemoResponse::html(200, DemoPages::home());
-    if (path == QLatin1String("/search"))
+    if (path == QLatin1String("/search") || path == QLatin1String("/cards/search"))
         return resultPage(request.url);
     if (path == QLatin1String("/login"))
         return loginPage(request);
@@ -425,6 +427,9 @@ DemoResponse DemoSite::resultPage(const QUrl &url) const
     const int first = (page - 1) * m_pageSize + 1;
     for (int n = first; n < first + m_pageSize && n <= m_paperCount; ++n)
         papers.append(paper(n));
+    if (url.path().startsWith(QLatin1String("/cards/")))
+        return DemoResponse::html(200,
+                                  DemoPages::cardResults(words, page, pageCount(), m_paperCount, papers));
     return DemoResponse::html(200, DemoPages::results(words, page, pageCount(), m_paperCount, papers));
 }
 

@@ -59,6 +59,9 @@ public:
     int pageCount() const;
 
     void setRequireLogin(bool require);
+    // The cards layout: the home address is the first result page in cards ("/cards/search?q=").
+    // Both layouts are always served.
+    void setCardsLayout(bool cards) { m_cardsLayout = cards; }
     bool requireLogin() const { return m_requireLogin; }
     void setAccount(const QString &account) { m_account = account; }
     QString account() const { return m_account; }
@@ -148,6 +151,7 @@ private:
 
     QTcpServer *m_server;
     int m_pageSize = 10;
+    bool m_cardsLayout = false;
     int m_paperCount = 25;
     bool m_requireLogin = false;
     QString m_account = QStringLiteral("demo");

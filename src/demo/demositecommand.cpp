@@ -14,6 +14,7 @@ const QString kLogin = QStringLiteral("demo-login");
 const QString kLimit = QStringLiteral("demo-limit");
 const QString kFlaky = QStringLiteral("demo-flaky");
 const QString kVerify = QStringLiteral("demo-verify");
+const QString kLayout = QStringLiteral("demo-layout");
 
 // The option's whole-number value within [low, high], or `unset` when the option is absent.
 std::optional<int> number(const QCommandLineParser &parser, const QString &name, int low, int high, int unset,
@@ -51,6 +52,10 @@ QList<QCommandLineOption> demoSiteOptions()
                            QStringLiteral("After K papers the demo site answers paper links with a "
                                           "verification page until its form is submitted in the browser."),
                            QStringLiteral("K")),
+        QCommandLineOption(kLayout,
+                           QStringLiteral("Result pages of the demo site as \"tables\" (the default) or as "
+                                          "\"cards\"."),
+                           QStringLiteral("LAYOUT")),
     };
 }
 
@@ -64,6 +69,13 @@ std::optional<DemoSiteSwitches> readDemoSiteSwitches(const QCommandLineParser &p
         flaky ? number(parser, kVerify, 0, 1000000000, -1, error) : std::nullopt;
     if (!verify)
         return std::nullopt;
+    const QString layout = parser.value(kLayout).trimmed();
+    if (parser.isSet(kLayout) && layout != u"cards" && layout != u"tables") {
+        *error =
+            QStringLiteral("--%1 is \"tables\" or \"cards\", not \"%2\"").arg(kLayout, parser.value(kLayout));
+        return std::nullopt;
+    }
+    switches.cardsLayout = layout == u"cards";
     switches.paperLimit = *limit;
     switches.flakyPercent = *flaky;
     switches.verifyAfter = *verify;
@@ -76,6 +88,7 @@ void applyDemoSiteSwitches(DemoSite &site, const DemoSiteSwitches &switches)
     site.setPaperLimit(switches.paperLimit);
     site.setFlakyPercent(switches.flakyPercent);
     site.setVerifyAfter(switches.verifyAfter);
+    site.setCardsLayout(switches.cardsLayout);
 }
 
 int runDemoSiteCommand(const QStringList &arguments)
@@ -131,6 +144,8 @@ int runDemoSiteCommand(int port, const DemoSiteSwitches &switches)
         return 1;
     }
     std::printf("Demo site: http://127.0.0.1:%u/\n", unsigned(site.port()));
+    if (switches.cardsLayout)
+        std::printf("Result pages in cards: %s\n", qPrintable(site.homeUrl().toString()));
     std::fflush(stdout);
     QCoreApplication::exec();
     return 0;

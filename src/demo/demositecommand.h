@@ -15,6 +15,7 @@ struct DemoSiteSwitches
     int paperLimit = 0;        // --demo-limit N: paper requests a minute, 0 for no limit
     int flakyPercent = 0;      // --demo-flaky P: percentage of paper transfers dropped
     int verifyAfter = -1;      // --demo-verify K: papers before the verification page, -1 for never
+    bool cardsLayout = false;  // --demo-layout cards: result pages as cards
 };
 
 // --demo-login, --demo-limit N, --demo-flaky P and --demo-verify K, for any command line that starts

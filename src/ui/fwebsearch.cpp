@@ -9,6 +9,7 @@
 #include "core/search/candidateexport.h"
 #include "core/search/candidatelistmodel.h"
 #include "core/search/linkimporting.h"
+#include "core/search/pagecheck.h"
 #include "core/search/resultpage.h"
 #include "core/search/searchlayout.h"
 #include "core/search/seenrecorder.h"
@@ -233,6 +234,9 @@ void fWebSearch::buildMenus()
     tools->addSeparator();
     tools->addAction(QStringLiteral("查看IE浏览器缓存"), this, [this] { m_host->showCacheViewer(this); });
     tools->addAction(QStringLiteral("清空IE浏览器缓存"), this, [this] { m_host->clearBrowserCache(); });
+    tools->addSeparator();
+    tools->addAction(QStringLiteral("站点规则…"), this, &fWebSearch::showSiteRules);
+    tools->addAction(QStringLiteral("检查本页"), this, &fWebSearch::checkThisPage);
 
     QMenu *help = menuBar()->addMenu(QStringLiteral("帮助(&H)"));
     help->addAction(QStringLiteral("关于(&A)"), this, [this] { m_host->showAbout(this); });
@@ -282,6 +286,36 @@ void fWebSearch::addThisPage()
         ExtractResultPage(page, *m_candidates, sharedOptions().DefaultSaveFolder);
         refreshCount();
         autoSizeColumns();
+        tellRejectedSelectors(page);
+    });
+}
+
+void fWebSearch::tellRejectedSelectors(const PageSnapshot &page)
+{
+    const PageCheck check = CheckResultPage(page);
+    if (check.rejected.isEmpty())
+        return;
+    showMessage(MessageIcon::Critical, QStringLiteral("站点规则文件 %1 中有浏览器不接受的选择器：\n%2")
+                                           .arg(check.rulesFile, check.rejected.join(u'\n')));
+}
+
+void fWebSearch::showSiteRules()
+{
+    QString text = rulesSourceText(m_pageReader->rules());
+    text += QStringLiteral("用户规则文件夹：%1\n").arg(SiteRulesCatalog::userFolder());
+    const QList<SiteRulesError> &refused = m_pageReader->catalog().refused();
+    if (!refused.isEmpty()) {
+        text += QStringLiteral("未采用的规则文件：\n");
+        for (const SiteRulesError &error : refused)
+            text += error.message() + u'\n';
+    }
+    showMessage(MessageIcon::Information, text);
+}
+
+void fWebSearch::checkThisPage()
+{
+    m_pageReader->readPage(this, [](const PageSnapshot &page) {
+        showMessage(MessageIcon::Information, pageCheckText(CheckResultPage(page)));
     });
 }
 

@@ -8,6 +8,7 @@
 #include <memory>
 
 class AddAllWalk;
+struct PageSnapshot;
 class CandidateListModel;
 class QLabel;
 class QMenu;
@@ -54,6 +55,10 @@ public:
     void openGivenAddress();
     // "从文本文件导入链接…": one address, or title TAB address, per line into the candidate list.
     void importLinks();
+    // "站点规则…": which rules apply to the page on show and where they come from.
+    void showSiteRules();
+    // "检查本页": what the rules find on the page on show.
+    void checkThisPage();
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -66,6 +71,7 @@ private:
     void connectBrowser();
     void refreshCount();
     void autoSizeColumns();
+    void tellRejectedSelectors(const PageSnapshot &page);
     void onAddAllFinished();
     void onAnalysisStarted();
     void onAnalysisFinished(const QString &resultText);

@@ -92,7 +92,7 @@ void AddAllWalk::下一页(std::function<void(bool)> done)
             m_lastAddress = page.documentAddress;
         }
         Q_EMIT pageExtracted(ExtractResultPage(page, *m_list, m_saveFolder));
-        const int next = findNextPageLink(page.anchorTexts);
+        const int next = nextPageAnchor(page);
         if (next < 0)
             return endStep(false, End::LastPage);
         if (m_walking && m_pagesTaken >= m_pageLimit)

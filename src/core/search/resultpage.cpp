@@ -2,18 +2,40 @@
 
 #include "core/common/filenames.h"
 #include "core/search/candidatelistmodel.h"
+#include "core/sites/siterules.h"
 
+#include <QJsonArray>
+#include <QJsonDocument>
 #include <QVariantMap>
 
-QString pageSnapshotScript()
+QString pageRulesScript(const SiteRules &rules)
 {
-    // Tables are counted per DIV; links are sent only for a DIV with exactly one table, since no other
-    // DIV can yield rows. Nothing else is decided here. Each link comes with the other cells of its row
-    // under their column headers, cut to a bounded number and length.
+    // The rules come in as one JSON value; nothing of them is code. Every selector is tried on an empty
+    // fragment first, so a selector the browser refuses is reported and no paper is read by half the
+    // rules. Each link comes with its metadata: the other cells of its table row under their column
+    // headers, or the text of each field's element inside the item, cut to a bounded number and length.
+    const QByteArray arguments =
+        QJsonDocument(QJsonArray{rules.pageArguments()}).toJson(QJsonDocument::Compact);
     return QStringLiteral(R"JS(
-(function () {
+(function (rules) {
     var maxCells = %1, maxText = 2000;
+    var out = { url: String(document.URL || ''), anchors: [], next: -1, unmatched: [], rejected: [] };
+    if (!rules.listClass) out.items = [];
     function text(el) { return String(el.innerText || '').slice(0, maxText); }
+    var probe = document.createDocumentFragment();
+    function check(selector, field) {
+        if (!selector) return;
+        try { probe.querySelector(selector); } catch (e) { out.rejected.push(field); }
+    }
+    check(rules.list, 'papers.list');
+    check(rules.item, 'papers.item');
+    check(rules.link, 'papers.link');
+    check(rules.title, 'papers.title');
+    check(rules.next, 'nextPage');
+    for (var f = 0; f < rules.fields.length; ++f) check(rules.fields[f][1], 'metadata.fields.' + rules.fields[f][0]);
+    var anchors = document.getElementsByTagName('A');
+    for (var k = 0; k < anchors.length; ++k) out.anchors.push(String(anchors[k].innerText || ''));
+    if (out.rejected.length) return out;
     // Column headers by column number: the first row holding a TH, else the table head's first row.
     function headers(table) {
         var row = null;
@@ -21,48 +43,102 @@ QString pageSnapshotScript()
             for (var c = 0; c < table.rows[r].cells.length; ++c)
                 if (table.rows[r].cells[c].tagName === 'TH') { row = table.rows[r]; break; }
         if (!row && table.tHead && table.tHead.rows.length) row = table.tHead.rows[0];
-        var out = [];
-        if (!row) return { row: null, names: out };
-        for (var i = 0; i < row.cells.length && out.length < 200; ++i) {
+        var names = [];
+        if (!row) return { row: null, names: names };
+        for (var i = 0; i < row.cells.length && names.length < 200; ++i) {
             var span = Math.max(1, Math.min(row.cells[i].colSpan || 1, 50));
-            for (var s = 0; s < span; ++s) out.push(text(row.cells[i]));
+            for (var s = 0; s < span; ++s) names.push(text(row.cells[i]));
         }
-        return { row: row, names: out };
+        return { row: row, names: names };
     }
-    // The other cells of the link's own row of this table, as [header, text] pairs.
-    function cells(link, table, head) {
+    // The other cells of the link's own row of its table, as [header, text] pairs.
+    var heads = [];
+    function columns(link) {
+        var table = link.closest('table');
+        if (!table) return [];
+        var head = null;
+        for (var h = 0; h < heads.length && !head; ++h) if (heads[h].table === table) head = heads[h].head;
+        if (!head) { head = headers(table); heads.push({ table: table, head: head }); }
         var row = link.closest('tr');
         if (!row || row === head.row || row.closest('table') !== table) return [];
-        var out = [], col = 0;
-        for (var i = 0; i < row.cells.length && out.length < maxCells; ++i) {
+        var cells = [], col = 0;
+        for (var i = 0; i < row.cells.length && cells.length < maxCells; ++i) {
             var cell = row.cells[i];
             var name = col < head.names.length ? head.names[col] : '';
             col += Math.max(1, Math.min(cell.colSpan || 1, 50));
-            if (!cell.contains(link) && name !== '') out.push([name, text(cell)]);
+            if (!cell.contains(link) && name !== '') cells.push([name, text(cell)]);
         }
-        return out;
+        return cells;
     }
-    var out = { url: String(document.URL || ''), divs: [], anchors: [] };
-    var divs = document.getElementsByTagName('DIV');
-    for (var i = 0; i < divs.length; ++i) {
-        var d = divs[i];
-        var tables = d.getElementsByTagName('TABLE');
-        var entry = { cls: d.getAttribute('class') || '', tables: tables.length, links: [] };
-        if (tables.length === 1) {
-            var head = headers(tables[0]);
-            var as = tables[0].getElementsByTagName('A');
-            for (var j = 0; j < as.length; ++j)
-                entry.links.push([String(as[j].innerText || ''), String(as[j].href || ''), cells(as[j], tables[0], head)]);
+    function address(el) {
+        if (typeof el.href === 'string') return el.href;
+        var href = el.getAttribute('href');
+        if (!href) return '';
+        try { return String(new URL(href, document.baseURI)); } catch (e) { return ''; }
+    }
+    if (rules.listClass) {
+        // The classic table list: every DIV with its class and table count, and the links of the one
+        // table of each DIV that has exactly one; which DIV is the list is decided by the program.
+        out.divs = [];
+        var divs = document.getElementsByTagName('DIV');
+        for (var d = 0; d < divs.length; ++d) {
+            var tables = divs[d].getElementsByTagName('TABLE');
+            var entry = { cls: divs[d].getAttribute('class') || '', tables: tables.length, links: [] };
+            if (tables.length === 1) {
+                var as = tables[0].getElementsByTagName('A');
+                for (var j = 0; j < as.length && j < rules.maxItems; ++j)
+                    entry.links.push([String(as[j].innerText || ''), String(as[j].href || ''),
+                                      rules.columns ? columns(as[j]) : []]);
+            }
+            out.divs.push(entry);
         }
-        out.divs.push(entry);
     }
-    var anchors = document.getElementsByTagName('A');
-    for (var k = 0; k < anchors.length; ++k)
-        out.anchors.push(String(anchors[k].innerText || ''));
+    var root = rules.listClass ? null : document;
+    if (root && rules.list) {
+        root = document.querySelector(rules.list);
+        if (!root) out.unmatched.push('papers.list');
+        else if (rules.listTables >= 0 && root.getElementsByTagName('TABLE').length !== rules.listTables) {
+            out.unmatched.push('papers.listTables');
+            root = null;
+        }
+    }
+    if (root) {
+        var items = root.querySelectorAll(rules.item);
+        var seen = { link: false, title: false };
+        for (var i = 0; i < items.length && out.items.length < rules.maxItems; ++i) {
+            var item = items[i];
+            var link = rules.link ? item.querySelector(rules.link) : item;
+            if (!link) continue;
+            seen.link = true;
+            var titled = rules.title ? item.querySelector(rules.title) : link;
+            if (titled) seen.title = true;
+            var cells = [];
+            if (rules.columns) cells = columns(link);
+            for (var f = 0; f < rules.fields.length && cells.length < maxCells; ++f) {
+                var el = item.querySelector(rules.fields[f][1]);
+                if (el) { cells.push([rules.fields[f][0], text(el)]); seen['f' + f] = true; }
+            }
+            out.items.push([titled ? String(titled.innerText || '') : '', address(link), cells]);
+        }
+        if (!items.length) out.unmatched.push('papers.item');
+        else {
+            if (rules.link && !seen.link) out.unmatched.push('papers.link');
+            if (rules.title && !seen.title) out.unmatched.push('papers.title');
+            for (var f = 0; f < rules.fields.length; ++f)
+                if (!seen['f' + f]) out.unmatched.push('metadata.fields.' + rules.fields[f][0]);
+        }
+    }
+    if (rules.next) {
+        var next = document.querySelector(rules.next);
+        if (next && next.tagName !== 'A') next = next.closest('a');
+        out.next = next ? Array.prototype.indexOf.call(anchors, next) : -1;
+        if (!next) out.unmatched.push('nextPage');
+    }
     return out;
-})()
+})(%2[0])
 )JS")
-        .arg(MaxPaperCells);
+        .arg(MaxPaperCells)
+        .arg(QString::fromUtf8(arguments));
 }
 
 namespace {
@@ -97,10 +173,29 @@ PageSnapshot snapshotFromScriptResult(const QVariant &result)
     if (result.typeId() != QMetaType::QVariantMap)
         return page;
     const QVariantMap map = result.toMap();
-    if (!map.contains(QStringLiteral("divs")) || !map.contains(QStringLiteral("anchors")))
+    const bool byRules = map.contains(QStringLiteral("items"));
+    if ((!byRules && !map.contains(QStringLiteral("divs"))) || !map.contains(QStringLiteral("anchors")))
         return page;
     page.valid = true;
     page.documentAddress = map.value(QStringLiteral("url")).toString();
+    if (byRules) {
+        page.itemsRead = true;
+        const QVariantList items = map.value(QStringLiteral("items")).toList();
+        for (const QVariant &l : items) {
+            const QVariantList fields = l.toList();
+            if (fields.size() >= 2)
+                page.items.append(
+                    PageLink{fields.at(0).toString(), fields.at(1).toString(),
+                             fields.size() >= 3 ? cellsFromScript(fields.at(2)) : PaperCells{}});
+            if (page.items.size() >= SiteRules::MaxItems)
+                break;
+        }
+    }
+    bool ok = false;
+    const int next = map.value(QStringLiteral("next"), -1).toInt(&ok);
+    page.nextAnchor = ok ? next : -1;
+    page.unmatched = map.value(QStringLiteral("unmatched")).toStringList();
+    page.rejected = map.value(QStringLiteral("rejected")).toStringList();
     for (const QVariant &d : map.value(QStringLiteral("divs")).toList()) {
         const QVariantMap entry = d.toMap();
         PageDiv div;
@@ -120,30 +215,50 @@ PageSnapshot snapshotFromScriptResult(const QVariant &result)
     return page;
 }
 
-int findPaperListDiv(const PageSnapshot &page)
+int findListDiv(const PageSnapshot &page, const QString &listClass)
 {
-    static const QString paperList = QStringLiteral("tablelist paperlist");
+    const QString wanted = listClass.toLower();
     for (int i = 0; i < page.divs.size(); ++i) {
-        if (page.divs.at(i).className.toLower() == paperList)
+        if (page.divs.at(i).className.toLower() == wanted)
             return i;
     }
     return -1;
 }
 
+int findPaperListDiv(const PageSnapshot &page)
+{
+    return findListDiv(page, QStringLiteral("tablelist paperlist"));
+}
+
+const SiteRules &pageRules(const PageSnapshot &page)
+{
+    return page.rules ? *page.rules : builtInSiteRules();
+}
+
+QList<PageLink> paperLinks(const PageSnapshot &page)
+{
+    if (!page.rejected.isEmpty())
+        return {};
+    if (page.itemsRead)
+        return page.items;
+    const int found = findListDiv(page, pageRules(page).listClass);
+    if (found < 0 || page.divs.at(found).tableCount != 1)
+        return {};
+    return page.divs.at(found).tableLinks;
+}
+
 int ExtractResultPage(const PageSnapshot &page, CandidateListModel &list, const QString &saveFolder)
 {
-    const int found = findPaperListDiv(page);
-    if (found < 0)
-        return 0;
-    const PageDiv &div = page.divs.at(found);
-    if (div.tableCount != 1)
-        return 0;
+    const SiteRules &rules = pageRules(page);
     int added = 0;
-    for (const PageLink &link : div.tableLinks) {
+    for (const PageLink &link : paperLinks(page)) {
         if (link.text.isEmpty() || link.address.isEmpty())
             continue;
-        if (list.加入LV1(link.text, link.address + QStringLiteral(".pdf"), page.documentAddress,
-                         QStringLiteral("pdf"), saveFolder, link.cells))
+        const QString file = rules.fileAddress(link.address);
+        if (file.isEmpty())
+            continue;
+        if (list.加入LV1(link.text, file, page.documentAddress, QStringLiteral("pdf"), saveFolder,
+                         link.cells))
             ++added;
     }
     return added;
@@ -151,9 +266,20 @@ int ExtractResultPage(const PageSnapshot &page, CandidateListModel &list, const 
 
 int findNextPageLink(const QStringList &anchorTexts)
 {
-    for (int i = 0; i < anchorTexts.size(); ++i) {
-        if (TrimSpaces(anchorTexts.at(i).toLower()).left(7) == QStringLiteral(">"))
-            return i;
+    return builtInSiteRules().nextLinkByText(anchorTexts);
+}
+
+int nextPageAnchor(const PageSnapshot &page)
+{
+    const SiteRules &rules = pageRules(page);
+    switch (rules.next) {
+    case SiteRules::NextRule::None:
+        return -1;
+    case SiteRules::NextRule::Text:
+        return rules.nextLinkByText(page.anchorTexts);
+    case SiteRules::NextRule::Selector:
+    case SiteRules::NextRule::RelNext:
+        return page.rejected.isEmpty() && page.nextAnchor < page.anchorTexts.size() ? page.nextAnchor : -1;
     }
     return -1;
 }

@@ -6,6 +6,9 @@
 #include <QString>
 #include <QStringList>
 #include <QVariant>
+#include <memory>
+
+struct SiteRules;
 
 class CandidateListModel;
 
@@ -28,26 +31,49 @@ struct PageSnapshot
 {
     bool valid = false; // false when no document could be read
     QString documentAddress;
-    QList<PageDiv> divs;     // every DIV in document order
+    QList<PageDiv> divs;     // every DIV in document order (a page read without a site's rules)
     QStringList anchorTexts; // inner text of every A of the document, in document order
+
+    // A page read by a site's rules: the rules, the papers' links in document order, the next-page link
+    // as a position among the document's anchors (-1: none), the fields whose selectors matched nothing
+    // and those the browser refused. A page with a refused selector yields no paper.
+    std::shared_ptr<const SiteRules> rules;
+    bool itemsRead = false;
+    QList<PageLink> items;
+    int nextAnchor = -1;
+    QStringList unmatched;
+    QStringList rejected;
 };
 
 // Limits on what a page may hand over about one paper.
 constexpr int MaxPaperCells = 40;
 constexpr int MaxHeaderLength = 200;
 
-// Script run in the page; its result is read by snapshotFromScriptResult.
-QString pageSnapshotScript();
+// Script run in the page with the rules' selectors and texts as JSON values; its result is read by
+// snapshotFromScriptResult. The script's code is the same for every site.
+QString pageRulesScript(const SiteRules &rules);
 // Script that clicks the A element at the given position of the document's anchors.
 QString clickAnchorScript(int anchorIndex);
 
 PageSnapshot snapshotFromScriptResult(const QVariant &result);
 
-// Position of the first DIV whose class, lower-cased, is exactly "tablelist paperlist"; -1 when none.
+// Position of the first DIV whose class, lower-cased, is exactly the given class lower-cased; -1 when none.
+int findListDiv(const PageSnapshot &page, const QString &listClass);
+// The same for "tablelist paperlist".
 int findPaperListDiv(const PageSnapshot &page);
 
-// Takes the papers of the page into the list with the given save folder. Returns the number of rows added.
+// The rules the page was read by; the built-in site's rules for a page read without any.
+const SiteRules &pageRules(const PageSnapshot &page);
+
+// The paper links of the page: those the rules read, or for a page read as its DIVs, the links of the one
+// table of the first DIV whose class, lower-cased, is exactly "tablelist paperlist".
+QList<PageLink> paperLinks(const PageSnapshot &page);
+
+// Takes the papers of the page into the list with the given save folder, file addresses made by the
+// page's rules. Returns the number of rows added.
 int ExtractResultPage(const PageSnapshot &page, CandidateListModel &list, const QString &saveFolder);
 
 // Position of the first anchor whose text, lower-cased and trimmed of spaces, is exactly ">"; -1 when none.
 int findNextPageLink(const QStringList &anchorTexts);
+// Position among the document's anchors of the next-page link that the page's rules find; -1 when none.
+int nextPageAnchor(const PageSnapshot &page);

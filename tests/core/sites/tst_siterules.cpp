@@ -1,0 +1,155 @@
+#include "core/common/classify.h"
+#include "core/sites/siterules.h"
+#include "testenv.h"
+
+#include <QTemporaryDir>
+
+namespace {
+
+QByteArray cardsRules(const QString &hosts, const QString &name = QStringLiteral("Cards"))
+{
+    return QStringLiteral(R"({"format": 1, "name": "%1", "hosts": %2,
+        "papers": {"item": "article", "link": "h3 a"},
+        "fileAddress": {"pattern": "/abs/", "replacement": "/pdf/"},
+        "nextPage": {"rel": "next"}})")
+        .arg(name, hosts)
+        .toUtf8();
+}
+
+} // namespace
+
+class TestSiteRules : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void builtInSiteKeepsTheProgramsOwnRules()
+    {
+        for (const char *file :
+             {":/siterules/folionexus.json", ":/siterules/demo.json", ":/siterules/demo-cards.json"}) {
+            const SiteRulesRead read =
+                readSiteRulesFile(QString::fromLatin1(file), SiteRules::Origin::BuiltIn);
+            QVERIFY2(read.rules, qPrintable(read.error.message()));
+        }
+        const SiteRulesCatalog catalog;
+        QCOMPARE(catalog.builtIn().size(), 3);
+        const SiteRules &site = builtInSiteRules();
+        QCOMPARE(site.origin, SiteRules::Origin::BuiltIn);
+        QVERIFY(site.hosts.isEmpty());
+        QCOMPARE(site.listTables, 1);
+        QCOMPARE(site.fileAddress(QStringLiteral("http://site/paper/123")),
+                 QStringLiteral("http://site/paper/123.pdf"));
+        QCOMPARE(site.metadata, SiteRules::MetadataRule::Columns);
+        QCOMPARE(site.nextLinkByText({"1", ">>", "> more", "  >  ", ">"}), 3);
+        // The texts that mark a small answer as not a paper are those the transfers refuse.
+        QCOMPARE(site.notPaperMarkers.size(), 11);
+        for (const QString &marker : site.notPaperMarkers)
+            QVERIFY2(!IsUsablePage(QStringLiteral("<html>") + marker.toLower()), qPrintable(marker));
+
+        // A replacement never makes anything but an http(s) address.
+        SiteRules replace =
+            *parseSiteRules(cardsRules(QStringLiteral("[]")), "x", SiteRules::Origin::GivenFile).rules;
+        QCOMPARE(replace.fileAddress("https://h/abs/1/abs/2"), QStringLiteral("https://h/pdf/1/pdf/2"));
+        QCOMPARE(replace.fileAddress("javascript:alert(1)"), QString());
+        QCOMPARE(replace.fileAddress("file:///srv/abs/1"), QString());
+    }
+
+    void malformedFilesAreRefusedNamingFileAndField_data()
+    {
+        QTest::addColumn<QByteArray>("json");
+        QTest::addColumn<QString>("field");
+        QTest::addColumn<SiteRulesError::Reason>("reason");
+        using R = SiteRulesError::Reason;
+        const QByteArray good = cardsRules(QStringLiteral("[\"a.org\"]"));
+        auto with = [&](const char *from, const char *to) {
+            QByteArray b = good;
+            return b.replace(from, to);
+        };
+        QTest::newRow("bad JSON") << QByteArray("{\"format\": 1,") << QString() << R::BadJson;
+        QTest::newRow("not an object") << QByteArray("[1]") << QString() << R::BadJson;
+        QTest::newRow("unknown version")
+            << with("\"format\": 1", "\"format\": 2") << "format" << R::UnknownVersion;
+        QTest::newRow("no version") << with("\"format\": 1,", "") << "format" << R::MissingField;
+        QTest::newRow("hosts not a list") << with("[\"a.org\"]", "\"a.org\"") << "hosts" << R::WrongType;
+        QTest::newRow("a host that is no host")
+            << with("[\"a.org\"]", "[\"*.a/b\"]") << "hosts" << R::BadValue;
+        QTest::newRow("item a number")
+            << with("\"item\": \"article\"", "\"item\": 3") << "papers.item" << R::WrongType;
+        QTest::newRow("no item") << with("\"item\": \"article\", ", "") << "papers.item" << R::MissingField;
+        QTest::newRow("invalid regex")
+            << with("\"/abs/\"", "\"(abs\"") << "fileAddress.pattern" << R::BadRegex;
+        QTest::newRow("replacement to a script") << with("\"/pdf/\"", "\"javascript:alert(1)//\"")
+                                                 << "fileAddress.replacement" << R::NotHttpAddress;
+        QTest::newRow("anchored replacement without http")
+            << with("\"/abs/\"", "\"^https?://\"") << "fileAddress.replacement" << R::NotHttpAddress;
+        QTest::newRow("two next-page rules")
+            << with("{\"rel\": \"next\"}", "{\"rel\": \"next\", \"text\": \">\"}") << "nextPage"
+            << R::BadValue;
+        QTest::newRow("field list of texts")
+            << with("\"nextPage\"", "\"metadata\": {\"fields\": [\".a\"]}, \"nextPage\"")
+            << "metadata.fields[0]" << R::WrongType;
+        QTest::newRow("login page of another scheme")
+            << with("\"nextPage\"", "\"login\": {\"page\": \"ftp://a.org/\"}, \"nextPage\"") << "login.page"
+            << R::NotHttpAddress;
+    }
+
+    void malformedFilesAreRefusedNamingFileAndField()
+    {
+        QFETCH(QByteArray, json);
+        QFETCH(QString, field);
+        QFETCH(SiteRulesError::Reason, reason);
+        const SiteRulesRead read =
+            parseSiteRules(json, QStringLiteral("/rules/a.json"), SiteRules::Origin::UserFolder);
+        QVERIFY(!read.rules);
+        QCOMPARE(read.error.field, field);
+        QCOMPARE(read.error.reason, reason);
+        QVERIFY(read.error.message().contains(QStringLiteral("/rules/a.json")));
+        QVERIFY(read.error.message().contains(field));
+    }
+
+    void rulesArePickedUserFirstByHostWithTheBuiltInSiteLast()
+    {
+        fntest::isolateUserFolders();
+        QTemporaryDir dir;
+        fntest::writeFile(dir.filePath("a-local.json"), cardsRules(R"(["127.0.0.1"])", "Mine"));
+        fntest::writeFile(dir.filePath("b-wild.json"), cardsRules(R"(["*.example.org"])", "Wild"));
+        fntest::writeFile(dir.filePath("c-broken.json"), cardsRules(R"(["broken.org"])").replace("1,", "9,"));
+        fntest::writeFile(dir.filePath("notes.txt"), "not rules");
+        SiteRulesCatalog catalog;
+        catalog.loadUserFolder(dir.path());
+        QCOMPARE(catalog.user().size(), 2);
+        QCOMPARE(catalog.refused().size(), 1);
+        QVERIFY(catalog.refused().first().file.endsWith("c-broken.json"));
+
+        auto picked = [&](const char *address) {
+            return catalog.pick(QUrl(QString::fromLatin1(address))).name;
+        };
+        // A user's file wins over the built-in demo files for the same host, even over a longer path.
+        QCOMPARE(picked("http://127.0.0.1:8080/search?q=x"), QStringLiteral("Mine"));
+        QCOMPARE(picked("http://127.0.0.1:8080/cards/search"), QStringLiteral("Mine"));
+        QCOMPARE(picked("https://journals.example.org/list"), QStringLiteral("Wild"));
+        QCOMPARE(picked("https://example.org/list"), QStringLiteral("Wild"));
+        // No rules for these: the built-in site's.
+        QCOMPARE(picked("https://badexample.org/"), builtInSiteRules().name);
+        QCOMPARE(picked("https://broken.org/"), builtInSiteRules().name);
+        QCOMPARE(picked("about:blank"), builtInSiteRules().name);
+
+        // Without a user file the built-in demo files split the demo site by path.
+        const SiteRulesCatalog plain;
+        QCOMPARE(plain.pick(QUrl("http://localhost:1/cards/search?q=")).pathPrefix,
+                 QStringLiteral("/cards/"));
+        QCOMPARE(plain.pick(QUrl("http://localhost:1/search?q=")).pathPrefix, QString());
+        QVERIFY(plain.pick(QUrl("http://localhost:1/search?q=")).name != builtInSiteRules().name);
+
+        // Rules given for a run come first; a broken given file is refused and changes nothing.
+        QVERIFY(!catalog.addGivenFile(dir.filePath("c-broken.json")));
+        QVERIFY(!catalog.addGivenFile(dir.filePath("missing.json")));
+        QCOMPARE(catalog.refused().size(), 3);
+        QCOMPARE(picked("https://example.org/list"), QStringLiteral("Wild"));
+        QVERIFY(catalog.addGivenFile(dir.filePath("a-local.json")));
+        QCOMPARE(picked("https://example.org/list"), QStringLiteral("Mine"));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestSiteRules)
+#include "tst_siterules.moc"

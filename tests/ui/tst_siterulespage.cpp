@@ -1,0 +1,109 @@
+#include "browser/browserprofile.h"
+#include "core/search/addallwalk.h"
+#include "core/search/candidatelistmodel.h"
+#include "core/settings/sharedoptions.h"
+#include "demo/demosite.h"
+#include "testenv.h"
+#include "ui/fwebsearch.h"
+#include "ui/searchwindowhost.h"
+
+#include <QMenuBar>
+#include <QPointer>
+#include <QSignalSpy>
+#include <QWebEnginePage>
+#include <memory>
+
+namespace {
+
+class Host : public SearchWindowHost
+{
+public:
+    DownloadListModel *loadDownloadWindow() override { return nullptr; }
+    void showDownloadWindow() override {}
+    bool isDownloadWindowLoaded() const override { return false; }
+    void showStartupWindow() override {}
+    bool runSaveLocationChooser(QWidget *) override { return true; }
+    void showOptions(QWidget *) override {}
+    void showAbout(QWidget *) override {}
+    void showCacheViewer(QWidget *) override {}
+    void clearBrowserCache() override {}
+};
+
+QAction *findAction(QWidget *window, const QString &text)
+{
+    for (QAction *a : window->findChildren<QAction *>())
+        if (a->text() == text)
+            return a;
+    return nullptr;
+}
+
+} // namespace
+
+// The search window on the demo site's cards layout: the rules picked for the page's address take the
+// papers with their metadata over every page, and the two rules commands tell what applies and finds.
+class TestSiteRulesPage : public QObject
+{
+    Q_OBJECT
+
+    DemoSite m_site;
+    Host m_host;
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        m_site.setPaperCount(7);
+        m_site.setPageSize(3);
+        m_site.setCardsLayout(true);
+        QVERIFY(m_site.listen());
+    }
+
+    void cardsAreTakenByTheirRulesAndChecked()
+    {
+        sharedOptions() = SharedOptions{};
+        sharedOptions().PromptSavePathOnExtract = false;
+        fntest::MessageRecorder messages;
+        QPointer<fWebSearch> window = new fWebSearch(&m_host, m_site.homeUrl());
+        window->addAllWalk()->setWaitLimits(30000, 100);
+        window->show();
+        QTRY_VERIFY_WITH_TIMEOUT(window->page()->url() == m_site.homeUrl() && !window->page()->isLoading(),
+                                 20000);
+
+        QSignalSpy finished(window->addAllWalk(), &AddAllWalk::finished);
+        window->toggleAddAll();
+        QVERIFY(finished.wait(60000));
+        QCOMPARE(window->addAllWalk()->endReason(), AddAllWalk::End::LastPage);
+        QCOMPARE(window->addAllWalk()->pagesTaken(), 3);
+        CandidateListModel &list = *window->candidates();
+        QCOMPARE(list.count(), 7);
+        for (int n = 1; n <= 7; ++n) {
+            const DemoPaper paper = m_site.paper(n);
+            const CandidateRow &row = list.row(n - 1);
+            QCOMPARE(row.title, paper.title);
+            QCOMPARE(row.key, m_site.paperFileUrl(n).toString());
+            QCOMPARE(row.metadata().authorList(), paper.authors);
+            QCOMPARE(row.metadata().year(), QString::number(paper.year));
+            QCOMPARE(row.metadata().source(), paper.source);
+        }
+
+        // On the last page: one paper, no next page.
+        findAction(window, QStringLiteral("检查本页"))->trigger();
+        QTRY_COMPARE_WITH_TIMEOUT(messages.messages.size(), 1, 20000);
+        const QString check = messages.messages.first().text;
+        QVERIFY2(check.contains(QStringLiteral("找到论文：1 篇")), qPrintable(check));
+        QVERIFY(check.contains(m_site.paper(7).title));
+        QVERIFY(check.contains(QStringLiteral("下一页：未找到")));
+        QVERIFY(check.contains(QStringLiteral("未匹配任何元素：nextPage (a[rel~=\"next\" i])")));
+
+        findAction(window, QStringLiteral("站点规则…"))->trigger();
+        QCOMPARE(messages.messages.size(), 2);
+        const QString source = messages.messages.last().text;
+        QVERIFY2(source.contains(QStringLiteral("站点规则：墨枢演示文献库（卡片）")), qPrintable(source));
+        QVERIFY(source.contains(QStringLiteral("内置")));
+        QVERIFY(source.contains(QStringLiteral(":/siterules/demo-cards.json")));
+        QVERIFY(source.contains(QStringLiteral("路径 /cards/")));
+        delete window;
+    }
+};
+
+FN_TEST_MAIN_GUI(TestSiteRulesPage)
+#include "tst_siterulespage.moc"
