@@ -1,5 +1,7 @@
 #include "core/library/papermetadata.h"
 
+#include "core/library/landingpage.h"
+
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QRegularExpression>
@@ -74,8 +76,65 @@ QString PaperMetadata::year() const
 
 QString PaperMetadata::source() const
 {
-    return cellNamed(cells, {u"来源", u"刊名", u"期刊", u"出处", u"出版物", u"文献来源", u"source",
-                             u"journal", u"publication"});
+    return cellNamed(cells, {u"来源", u"刊名", u"期刊", u"出处", u"出版物", u"文献来源", u"会议", u"source",
+                             u"journal", u"publication", u"conference"});
+}
+
+QString PaperMetadata::doi() const
+{
+    return DoiOf(cellNamed(cells, {u"doi"}));
+}
+
+QString PaperMetadata::volume() const
+{
+    return cellNamed(cells, {u"卷", u"卷号", u"volume"});
+}
+
+QString PaperMetadata::issue() const
+{
+    return cellNamed(cells, {u"期", u"期号", u"issue", u"number"});
+}
+
+QString PaperMetadata::firstPage() const
+{
+    return cellNamed(cells, {u"起始页", u"firstpage"});
+}
+
+QString PaperMetadata::lastPage() const
+{
+    return cellNamed(cells, {u"结束页", u"lastpage"});
+}
+
+QString PaperMetadata::publisher() const
+{
+    return cellNamed(cells, {u"出版者", u"出版社", u"publisher"});
+}
+
+QString PaperMetadata::language() const
+{
+    return cellNamed(cells, {u"语言", u"language"});
+}
+
+QString PaperMetadata::abstractText() const
+{
+    return cellNamed(cells, {u"摘要", u"abstract"});
+}
+
+QStringList PaperMetadata::keywordList() const
+{
+    static const QRegularExpression separators(QStringLiteral("[;；]"));
+    QStringList words;
+    for (const QString &part : cellNamed(cells, {u"关键词", u"keywords"}).split(separators)) {
+        if (!part.trimmed().isEmpty())
+            words.append(part.trimmed());
+    }
+    return words;
+}
+
+bool PaperMetadata::isConference() const
+{
+    const QString conference = cellNamed(cells, {u"会议", u"conference"});
+    return !conference.isEmpty() && source() == conference;
 }
 
 QString PaperMetadata::englishTitle() const

@@ -29,6 +29,17 @@ struct PaperMetadata
     QString year() const;           // the first four-digit year in the year or date cell; empty when none
     QString source() const;         // journal, proceedings or other source
     QString englishTitle() const;
+    // What a paper's own page may declare besides (see landingpage.h); empty when unknown.
+    QString doi() const; // only a value of the DOI's form, without "doi:" or a resolver before it
+    QString volume() const;
+    QString issue() const;
+    QString firstPage() const;
+    QString lastPage() const;
+    QString publisher() const;
+    QString language() const;
+    QString abstractText() const;
+    QStringList keywordList() const;
+    bool isConference() const; // the source is a conference's proceedings
 };
 
 // A cell's text made safe to keep and show: control characters and line breaks become single spaces,

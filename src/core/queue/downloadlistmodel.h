@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/library/papermetadata.h"
 #include "core/queue/failurereason.h"
 #include "core/queue/ownedfile.h"
 
@@ -67,6 +68,11 @@ struct DownloadRow
     // The name and folder the row was handed over with: every fresh start takes its name from them.
     QString givenName;
     QString givenFolder;
+    // The paper's own web page the row went through and the full-text address it named (both empty
+    // while the address answered with the file itself), and what such pages declared about the paper.
+    QString landingPage;
+    QString fileAddress;
+    PaperMetadata declared;
 
     QString sizeText() const;
     QString downloadedText() const;

@@ -40,6 +40,9 @@ QString reasonText(const FailureReason &reason)
         return QStringLiteral("stopped");
     case Kind::NoFolder:
         return QStringLiteral("no save folder was chosen");
+    case Kind::LandingWithoutFullText:
+        return withDetail(QStringLiteral("landing page without full text"), reason.detail,
+                          QStringLiteral(": "));
     }
     return {};
 }
@@ -83,6 +86,9 @@ QString reasonTextForWindow(const FailureReason &reason)
         break;
     case Kind::NoFolder:
         head = QStringLiteral("没有选择保存文件夹");
+        break;
+    case Kind::LandingWithoutFullText:
+        head = QStringLiteral("文献页面没有给出全文");
         break;
     }
     return head + QStringLiteral("（") + reasonText(reason) + QStringLiteral("）");

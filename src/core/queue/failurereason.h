@@ -9,17 +9,18 @@ struct FailureReason
 {
     enum class Kind {
         None,
-        HttpStatus,  // code = the status, detail = its reason phrase
-        Network,     // code = the network error, detail = its text
-        Timeout,     // no answer in time
-        Stall,       // the body stopped arriving (too few bytes in the stall window)
-        ShortBody,   // the body ended before its framing said it was complete
-        Disk,        // the file could not be written; detail = the system's words
-        WebPage,     // a web page (or an error page) came where a paper was expected
-        Certificate, // the server's certificate is not trusted; detail = why
-        Redirect,    // too many redirects, or one to a less safe address
-        Stopped,     // the user stopped it
-        NoFolder,    // the row names no folder to save into
+        HttpStatus,             // code = the status, detail = its reason phrase
+        Network,                // code = the network error, detail = its text
+        Timeout,                // no answer in time
+        Stall,                  // the body stopped arriving (too few bytes in the stall window)
+        ShortBody,              // the body ended before its framing said it was complete
+        Disk,                   // the file could not be written; detail = the system's words
+        WebPage,                // a web page (or an error page) came where a paper was expected
+        Certificate,            // the server's certificate is not trusted; detail = why
+        Redirect,               // too many redirects, or one to a less safe address
+        Stopped,                // the user stopped it
+        NoFolder,               // the row names no folder to save into
+        LandingWithoutFullText, // a paper's own web page came that names no full text to fetch
     };
 
     Kind kind = Kind::None;

@@ -236,6 +236,7 @@ void Downloader::startRequest(const QUrl &url)
         request.setRawHeader("Range", "bytes=" + QByteArray::number(m_resume.bytes) + '-');
         request.setRawHeader("If-Range", m_resume.etag.isEmpty() ? m_resume.lastModified : m_resume.etag);
     }
+    m_result.requested.append(url);
     QNetworkReply *reply = m_manager->get(request);
     reply->setReadBufferSize(kReadBuffer);
     m_reply = reply;
@@ -498,11 +499,23 @@ void Downloader::readBody()
         }
         if (m_head.size() < kHeadBytes)
             m_head.append(decoded.left(kHeadBytes - m_head.size()));
+        if (m_options.expectPaper && m_page.size() < LandingPageReadLimit)
+            m_page.append(decoded.left(LandingPageReadLimit - m_page.size()));
         if (!m_part.write(decoded)) {
             fail(FailureReason::of(Kind::Disk, 0, m_part.errorText()));
             return;
         }
         wrote = true;
+        if (pageIsWhole()) {
+            // A web page is never the paper: once as much of it as is ever read is in, the rest is not
+            // waited for (a page of many megabytes ends as soon as one that ends early).
+            m_headerTimer.stop();
+            m_stallTimer.stop();
+            m_result.received = m_part.size();
+            dropReply();
+            endAsWebPage();
+            return;
+        }
     }
     if (!wrote)
         return;
@@ -599,8 +612,7 @@ void Downloader::completeBody()
     dropReply();
     // Whatever type the row had or an earlier answer named, a page is never the paper.
     if (m_options.expectPaper && LooksLikeWebPage(m_mediaType, m_head)) {
-        Q_EMIT webPageReceived(m_id);
-        fail(FailureReason::of(Kind::WebPage));
+        endAsWebPage();
         return;
     }
     if (!m_options.singleConnection && received < kSmallFile && !IsUsablePage(gbk::decode(m_head))) {
@@ -615,12 +627,36 @@ void Downloader::completeBody()
     m_part.flush(this, [this](bool ok, const QString &error) { onFlushed(ok, error); });
 }
 
+bool Downloader::pageIsWhole() const
+{
+    return m_options.expectPaper && m_page.size() >= LandingPageReadLimit && m_head.size() >= kHeadBytes &&
+           LooksLikeWebPage(m_mediaType, m_head);
+}
+
+void Downloader::endAsWebPage()
+{
+    // The page may be a paper's own page that names its full text; what it declares goes with the result.
+    m_result.pageRead = true;
+    m_result.landing = ReadLandingPage(m_page, m_result.finalUrl.isValid() ? m_result.finalUrl : m_address);
+    m_page.clear();
+    if (m_result.landing.namesFullText()) {
+        fail(FailureReason::of(Kind::WebPage));
+        return;
+    }
+    Q_EMIT webPageReceived(m_id);
+    if (m_result.landing.declaresPaper || m_result.landing.refusedTarget)
+        fail(FailureReason::of(Kind::LandingWithoutFullText));
+    else
+        fail(FailureReason::of(Kind::WebPage));
+}
+
 void Downloader::DownloadWithInet()
 {
     // Nothing arrived although the answer was fine: ask once more on a request of its own, naming the
     // site as referrer.
     m_fallback = true;
     m_part.discard();
+    m_page.clear();
     m_decoder.reset();
     m_length = -1;
     m_wireBytes = 0;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/library/landingpage.h"
 #include "core/queue/downloadlistmodel.h"
 #include "core/transfer/bodydecoder.h"
 #include "core/transfer/partfile.h"
@@ -83,6 +84,9 @@ struct TransferResult
     QUrl finalUrl;            // where the answer came from at last (after redirects)
     ResumePoint resume;       // bytes kept for another try (a transient failure only)
     bool resumed = false;     // the answer continued bytes kept by an earlier try
+    QList<QUrl> requested;    // every address asked for, redirects included
+    bool pageRead = false;    // a web page came and was read for its full text and metadata
+    LandingPage landing;      // what that page declares
 };
 Q_DECLARE_METATYPE(TransferResult)
 
@@ -158,6 +162,8 @@ private:
     bool followRedirect(int status);
     void readBody();
     void completeBody();
+    bool pageIsWhole() const;
+    void endAsWebPage();
     void DownloadWithInet();
     void commitFile(const QString &fileName);
     void onFlushed(bool ok, const QString &error);
@@ -192,6 +198,7 @@ private:
     qint64 m_wireBytes = 0; // body bytes as sent (before decoding)
     qint64 m_stallMark = 0;
     QByteArray m_head;    // the first bytes of the file, to tell what it is
+    QByteArray m_page;    // the first bytes of a body that may be a web page, read for a full text
     ResumePoint m_resume; // asked for with Range; cleared when the server sends the whole file
     QByteArray m_etag;
     QByteArray m_lastModified;

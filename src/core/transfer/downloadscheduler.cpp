@@ -387,7 +387,7 @@ void DownloadScheduler::dropIdleHolds()
     QSet<QString> waiting;
     for (auto it = m_retryAt.cbegin(); it != m_retryAt.cend(); ++it) {
         if (const DownloadRow *row = m_model->find(it.key()))
-            waiting.insert(hostOf(row->key));
+            waiting.insert(hostOf(addressOf(*row)));
     }
     m_hostHold.removeIf([&waiting](const auto &hold) { return !waiting.contains(hold.key()); });
 }
@@ -396,7 +396,13 @@ bool DownloadScheduler::heldBack(const DownloadRow &row, qint64 nowMs) const
 {
     if (m_retryAt.value(row.id, 0) > nowMs)
         return true;
-    return !m_hostHold.isEmpty() && m_hostHold.value(hostOf(row.key), 0) > nowMs;
+    return !m_hostHold.isEmpty() && m_hostHold.value(hostOf(addressOf(row)), 0) > nowMs;
+}
+
+QString DownloadScheduler::addressOf(const DownloadRow &row) const
+{
+    const auto it = m_landing.constFind(row.id);
+    return it != m_landing.cend() && !it->next.isEmpty() ? it->next : row.key;
 }
 
 RowId DownloadScheduler::findRow()
@@ -513,8 +519,15 @@ QString DownloadScheduler::startRow(RowId id)
     const QString path = 重命名保存路径(m_options.policy, row->folder, row->name, row->type, &newName,
                                         m_reserved, claimsFor(row->key));
     m_retryAt.remove(id);
-    m_walls.started(id, hostOf(row->key));
-    m_model->update(id, [&newName](DownloadRow &r) {
+    m_walls.started(id, hostOf(addressOf(*row)));
+    const bool fresh = !m_landing.contains(id);
+    m_model->update(id, [&newName, fresh](DownloadRow &r) {
+        if (fresh) {
+            // A new start asks for the row's own address again; what pages of it named is learnt anew.
+            r.landingPage.clear();
+            r.fileAddress.clear();
+            r.declared = {};
+        }
         r.state = RowState::Downloading;
         r.clearProgress();
         r.reason = {};
@@ -579,7 +592,7 @@ void DownloadScheduler::Inet下载当前文件(RowId id)
     auto resolve = [this, id](const QString &type, QString *newName) {
         return reserveTarget(id, type, newName);
     };
-    transfer->Inet下载文件(row->key, row->name, row->type, resolve);
+    transfer->Inet下载文件(addressOf(*row), row->name, row->type, resolve);
 }
 
 void DownloadScheduler::多线程下载(int k, RowId id, const QString &targetPath)
@@ -592,7 +605,7 @@ void DownloadScheduler::多线程下载(int k, RowId id, const QString &targetPa
     auto resolveAgain = [this, id](const QString &type, QString *newName) {
         return m_options.policy == DuplicatePolicy::Rename ? reserveTarget(id, type, newName) : QString();
     };
-    transfer->BeginDownload(m_model->find(id)->key, targetPath, resolveAgain);
+    transfer->BeginDownload(addressOf(*m_model->find(id)), targetPath, resolveAgain);
 }
 
 QString DownloadScheduler::reserveTarget(RowId id, const QString &type, QString *newName)
@@ -658,8 +671,9 @@ void DownloadScheduler::onBodyReceived(RowId id)
     QTimer::singleShot(0, this, &DownloadScheduler::startDue);
 }
 
-void DownloadScheduler::onFinished(RowId id, const TransferResult &result)
+void DownloadScheduler::onFinished(RowId id, const TransferResult &answer)
 {
+    TransferResult result = answer;
     auto *transfer = qobject_cast<Downloader *>(sender());
     const bool single = transfer ? transfer->isSingleConnection() : method() == DownloadMethod::Single;
     freeSlotOf(transfer);
@@ -673,21 +687,31 @@ void DownloadScheduler::onFinished(RowId id, const TransferResult &result)
             r.type = before.second;
         });
     }
-    if (result.done) {
+    const bool follows = !result.done && result.pageRead && followLandingPage(id, &result);
+    if (follows) {
+        // A page that names its full text is the way to the paper, not a wall in front of it.
+        settleAnswer(id, WallWatch::Answer::Uncounted);
+    } else if (result.done) {
         settleAnswer(id, WallWatch::Answer::Passed);
         DownloadComplete(id, result, single);
     } else if (scheduleRetry(id, result)) {
         settleAnswer(id, WallWatch::Answer::Uncounted);
     } else {
         DownloadError(id, result);
-        noteWall(id, result);
+        if (result.pageRead && result.landing.namesFullText())
+            settleAnswer(id, WallWatch::Answer::Uncounted);
+        else
+            noteWall(id, result);
     }
-    if (result.stamped)
+    // A web page on the way to the paper is no file: the pause between files does not start with it.
+    if (result.stamped && !follows)
         stampFinish();
     if (transfer)
         transfer->deleteLater();
-    if (const DownloadRow *row = m_model->find(id); row && row->state != RowState::Waiting)
+    if (const DownloadRow *row = m_model->find(id); row && row->state != RowState::Waiting) {
+        m_landing.remove(id);
         Q_EMIT rowEnded(id);
+    }
     // The next row starts now, or when the pause after this file has passed.
     if (isRunning()) {
         if (intervalPassed())
@@ -710,7 +734,7 @@ bool DownloadScheduler::scheduleRetry(RowId id, const TransferResult &result)
                        retrypolicy::IsTransient(result.reason, result.retryAfterMs);
     // The host is left alone for as long as its latest answer asked, and only while a retry is to follow.
     if (again && retrypolicy::HoldsBackHost(result.reason))
-        m_hostHold.insert(hostOf(row->key), nowMs + delay);
+        m_hostHold.insert(hostOf(addressOf(*row)), nowMs + delay);
     if (!again) {
         dropRetries(id);
         if (result.resume.isValid())
@@ -733,6 +757,67 @@ bool DownloadScheduler::scheduleRetry(RowId id, const TransferResult &result)
     return true;
 }
 
+namespace {
+
+// One form of an address for telling whether it was asked for already.
+QString fetchedForm(const QUrl &url)
+{
+    return url.adjusted(QUrl::RemoveFragment | QUrl::NormalizePathSegments | QUrl::RemoveUserInfo)
+        .toString(QUrl::FullyEncoded);
+}
+
+} // namespace
+
+// The answer was a web page: when it is a paper's own page that names its full text, the row goes on to
+// that address as a transfer of its own (true). Otherwise the reason says why the row ends here.
+bool DownloadScheduler::followLandingPage(RowId id, TransferResult *result)
+{
+    const DownloadRow *row = m_model->find(id);
+    if (!row)
+        return false;
+    LandingTrail &trail = m_landing[id];
+    if (trail.pages == 0)
+        trail.fetched.insert(fetchedForm(QUrl(row->key)));
+    for (const QUrl &url : std::as_const(result->requested))
+        trail.fetched.insert(fetchedForm(url));
+    const LandingPage &page = result->landing;
+    if (!page.metadata.title.isEmpty() || !page.metadata.cells.isEmpty()) {
+        m_model->update(id,
+                        [&page](DownloadRow &r) { r.declared = MergedMetadata(r.declared, page.metadata); });
+    }
+    if (!page.namesFullText()) {
+        // The full text a page named came as a page again.
+        if (trail.pages > 0)
+            result->reason =
+                FailureReason::of(Kind::WebPage, 0, QStringLiteral("the full text is a web page"));
+        return false;
+    }
+    if (trail.fetched.contains(fetchedForm(page.fullText))) {
+        result->reason =
+            FailureReason::of(Kind::LandingWithoutFullText, 0,
+                              QStringLiteral("its full text leads back to a page already fetched"));
+        return false;
+    }
+    if (trail.pages >= MaxLandingPages) {
+        result->reason = FailureReason::of(
+            Kind::WebPage, 0, QStringLiteral("more than %1 landing pages in a row").arg(MaxLandingPages));
+        return false;
+    }
+    ++trail.pages;
+    trail.next = page.fullText.toString(QUrl::FullyEncoded);
+    const QString landing =
+        (result->finalUrl.isValid() ? result->finalUrl : QUrl(addressOf(*row))).toString(QUrl::FullyEncoded);
+    const QString next = trail.next;
+    m_model->update(id, [&landing, &next](DownloadRow &r) {
+        r.state = RowState::Waiting;
+        r.clearProgress();
+        r.reason = {};
+        r.landingPage = landing;
+        r.fileAddress = next;
+    });
+    return true;
+}
+
 void DownloadScheduler::dropRetries(RowId id)
 {
     m_retryAt.remove(id);
@@ -751,7 +836,8 @@ void DownloadScheduler::noteWall(RowId id, const TransferResult &result)
     Answer answer = wall ? Answer::Wall : Answer::Passed;
     // While a login runs, the page may be the lapsed login itself: it gets its try first. A transfer that
     // was stopped or removed brought no answer of the site at all.
-    if ((wall && m_loginPending && result.reason.kind == FailureReason::Kind::WebPage) ||
+    if ((wall && m_loginPending &&
+         (result.reason.kind == Kind::WebPage || result.reason.kind == Kind::LandingWithoutFullText)) ||
         result.reason.kind == FailureReason::Kind::Stopped)
         answer = Answer::Uncounted;
     settleAnswer(id, answer, result.finalUrl);
@@ -859,6 +945,7 @@ void DownloadScheduler::onRowsDropped(const QList<RowId> &ids)
     for (RowId id : ids) {
         dropRetries(id);
         m_beforeAnswer.remove(id);
+        m_landing.remove(id);
     }
     QList<QPointer<Downloader>> stopping;
     if (gone.contains(m_single.row))

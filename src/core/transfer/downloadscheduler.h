@@ -12,6 +12,7 @@
 #include <QObject>
 #include <QPointer>
 #include <QRandomGenerator>
+#include <QSet>
 #include <QTimer>
 #include <array>
 
@@ -32,6 +33,8 @@ class DownloadScheduler : public QObject
 public:
     static constexpr int MaxSlots = 6;
     static constexpr int WatchdogSeconds = 120;
+    // A row goes through at most this many of a paper's own web pages on the way to its full text.
+    static constexpr int MaxLandingPages = 2;
 
     // A transfer slot: the transfer, the row it serves and when it started.
     struct Slot
@@ -92,6 +95,8 @@ public:
     // Until when starts to a host are held back (monotonic ms), -1 when they are not.
     qint64 hostHeldUntilMs(const QString &host) const;
     static QString hostOf(const QString &address);
+    // The address the row's next transfer asks for: its own, or the full text a page of it named.
+    QString addressOf(const DownloadRow &row) const;
 
     // The queue waits for a verification page to be solved (a site that answers papers with a page).
     bool isPausedForVerification() const { return m_paused; }
@@ -180,6 +185,7 @@ private:
     void checkQueueFinished();
     bool scheduleRetry(RowId id, const TransferResult &result);
     void noteWall(RowId id, const TransferResult &result);
+    bool followLandingPage(RowId id, TransferResult *result);
     void settleAnswer(RowId id, WallWatch::Answer answer, const QUrl &page = {});
     void dropIdleHolds();
     void dropRetries(RowId id);
@@ -215,6 +221,14 @@ private:
     QHash<QString, qint64> m_hostHold;      // hosts that asked to be left alone, and until when
     WallWatch m_walls;                      // answers that may add up to a verification wall
     QHash<RowId, QPair<QString, QString>> m_beforeAnswer; // name and type of a row before its answer
+    // Rows on their way from a paper's web page to its full text.
+    struct LandingTrail
+    {
+        QString next;          // the full-text address the next transfer asks for
+        int pages = 0;         // web pages gone through
+        QSet<QString> fetched; // every address asked for so far
+    };
+    QHash<RowId, LandingTrail> m_landing;
     QRandomGenerator m_jitter;
     bool m_loginPending = false;
     bool m_paused = false;

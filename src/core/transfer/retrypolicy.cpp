@@ -50,6 +50,7 @@ bool IsTransient(const FailureReason &reason, qint64 retryAfterMs)
     case Kind::None:
     case Kind::Disk:
     case Kind::WebPage:
+    case Kind::LandingWithoutFullText:
     case Kind::Certificate:
     case Kind::Redirect:
     case Kind::Stopped:
@@ -76,7 +77,7 @@ bool HoldsBackHost(const FailureReason &reason)
 
 bool LooksLikeAWall(const FailureReason &reason, qint64 retryAfterMs)
 {
-    return reason.kind == Kind::WebPage ||
+    return reason.kind == Kind::WebPage || reason.kind == Kind::LandingWithoutFullText ||
            (reason.kind == Kind::HttpStatus && reason.code == 403 && retryAfterMs < 0);
 }
 

@@ -1,0 +1,426 @@
+#include "core/library/landingpage.h"
+
+#include "core/common/gbk.h"
+
+#include <QHash>
+#include <QRegularExpression>
+
+namespace {
+
+constexpr int kMaxValues = 500; // of one name (authors, keywords); more are not a paper's
+constexpr int kAbstractLength = 10000;
+
+bool isSpace(char c)
+{
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f';
+}
+
+char lower(char c)
+{
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + ('a' - 'A')) : c;
+}
+
+// The text starts at position i with the word (ASCII, any letter case).
+bool startsWithWord(QByteArrayView text, qsizetype i, QByteArrayView word)
+{
+    if (i + word.size() > text.size())
+        return false;
+    for (qsizetype k = 0; k < word.size(); ++k) {
+        if (lower(text[i + k]) != word[k])
+            return false;
+    }
+    return true;
+}
+
+// First position at or after from where the word starts (ASCII, any case); -1 when none.
+qsizetype findWord(QByteArrayView text, qsizetype from, QByteArrayView word)
+{
+    for (qsizetype i = from; i + word.size() <= text.size(); ++i) {
+        if (lower(text[i]) == word[0] && startsWithWord(text, i, word))
+            return i;
+    }
+    return -1;
+}
+
+const QHash<QString, QChar> &namedEntities()
+{
+    static const QHash<QString, QChar> names{
+        {QStringLiteral("amp"), u'&'},    {QStringLiteral("lt"), u'<'},     {QStringLiteral("gt"), u'>'},
+        {QStringLiteral("quot"), u'"'},   {QStringLiteral("apos"), u'\''},  {QStringLiteral("nbsp"), u' '},
+        {QStringLiteral("ndash"), u'–'},  {QStringLiteral("mdash"), u'—'},  {QStringLiteral("hellip"), u'…'},
+        {QStringLiteral("rsquo"), u'’'},  {QStringLiteral("lsquo"), u'‘'},  {QStringLiteral("ldquo"), u'“'},
+        {QStringLiteral("rdquo"), u'”'},  {QStringLiteral("uuml"), u'ü'},   {QStringLiteral("ouml"), u'ö'},
+        {QStringLiteral("auml"), u'ä'},   {QStringLiteral("eacute"), u'é'}, {QStringLiteral("egrave"), u'è'},
+        {QStringLiteral("aacute"), u'á'}, {QStringLiteral("iacute"), u'í'}, {QStringLiteral("oacute"), u'ó'},
+        {QStringLiteral("uacute"), u'ú'}, {QStringLiteral("ccedil"), u'ç'}, {QStringLiteral("ntilde"), u'ñ'},
+        {QStringLiteral("szlig"), u'ß'},  {QStringLiteral("copy"), u'©'},   {QStringLiteral("reg"), u'®'},
+    };
+    return names;
+}
+
+// Character references decoded; an unknown or broken one stays as it was written.
+QString decodeEntities(const QString &text)
+{
+    if (!text.contains(u'&'))
+        return text;
+    QString out;
+    out.reserve(text.size());
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const QChar c = text.at(i);
+        const qsizetype semicolon = c == u'&' ? text.indexOf(u';', i + 1) : -1;
+        if (semicolon < 0 || semicolon - i > 12) {
+            out += c;
+            continue;
+        }
+        const QStringView name = QStringView(text).mid(i + 1, semicolon - i - 1);
+        if (name.startsWith(u'#')) {
+            bool ok = false;
+            const bool hex = name.size() > 1 && (name.at(1) == u'x' || name.at(1) == u'X');
+            const uint code = hex ? name.mid(2).toUInt(&ok, 16) : name.mid(1).toUInt(&ok, 10);
+            if (ok && code > 0 && code <= 0x10FFFF && (code < 0xD800 || code > 0xDFFF)) {
+                const char32_t wide = code;
+                out += QString::fromUcs4(&wide, 1);
+                i = semicolon;
+                continue;
+            }
+        } else if (const auto it = namedEntities().constFind(name.toString()); it != namedEntities().cend()) {
+            out += it.value();
+            i = semicolon;
+            continue;
+        }
+        out += c;
+    }
+    return out;
+}
+
+struct Tag
+{
+    QByteArray name;                          // "meta" or "link"
+    QHash<QByteArray, QByteArray> attributes; // names in lower case, values as written
+};
+
+// Reads the attributes of a tag whose name ends at i; returns the position after its ">" (or the end).
+qsizetype readAttributes(QByteArrayView text, qsizetype i, Tag *tag)
+{
+    const qsizetype n = text.size();
+    while (i < n) {
+        while (i < n && (isSpace(text[i]) || text[i] == '/'))
+            ++i;
+        if (i >= n)
+            break;
+        if (text[i] == '>')
+            return i + 1;
+        const qsizetype nameStart = i;
+        while (i < n && !isSpace(text[i]) && text[i] != '=' && text[i] != '>' && text[i] != '/')
+            ++i;
+        QByteArray name = text.sliced(nameStart, i - nameStart).toByteArray().toLower();
+        while (i < n && isSpace(text[i]))
+            ++i;
+        QByteArray value;
+        if (i < n && text[i] == '=') {
+            ++i;
+            while (i < n && isSpace(text[i]))
+                ++i;
+            if (i < n && (text[i] == '"' || text[i] == '\'')) {
+                const char quote = text[i];
+                const qsizetype end = text.indexOf(quote, i + 1);
+                const qsizetype stop = end < 0 ? n : end;
+                value = text.sliced(i + 1, stop - i - 1).toByteArray();
+                i = end < 0 ? n : end + 1;
+            } else {
+                const qsizetype valueStart = i;
+                while (i < n && !isSpace(text[i]) && text[i] != '>')
+                    ++i;
+                value = text.sliced(valueStart, i - valueStart).toByteArray();
+                // "<meta name=x content=y/>": the slash closes the tag (an address keeps its own).
+                if (i < n && text[i] == '>' && value.endsWith('/') && value.count('/') == 1)
+                    value.chop(1);
+            }
+        }
+        if (!name.isEmpty() && !tag->attributes.contains(name))
+            tag->attributes.insert(name, value);
+    }
+    return n;
+}
+
+// What one name of the page declares, in the order the tags stand.
+using Declared = QHash<QString, QStringList>;
+
+QString firstOf(const Declared &d, std::initializer_list<const char *> names)
+{
+    for (const char *name : names) {
+        for (const QString &value : d.value(QLatin1String(name))) {
+            if (!value.isEmpty())
+                return value;
+        }
+    }
+    return {};
+}
+
+// Every value of the first name that has any (authors, keywords).
+QStringList allOf(const Declared &d, std::initializer_list<const char *> names)
+{
+    for (const char *name : names) {
+        QStringList values;
+        for (const QString &value : d.value(QLatin1String(name))) {
+            if (!value.isEmpty())
+                values.append(value);
+        }
+        if (!values.isEmpty())
+            return values;
+    }
+    return {};
+}
+
+QString firstDoi(const Declared &d, std::initializer_list<const char *> names)
+{
+    for (const char *name : names) {
+        for (const QString &value : d.value(QLatin1String(name))) {
+            const QString doi = DoiOf(value);
+            if (!doi.isEmpty())
+                return doi;
+        }
+    }
+    return {};
+}
+
+// Pages of this field come in UTF-8 or in the Chinese code pages; the page says which in its head.
+bool inChineseCodePage(QByteArrayView page)
+{
+    static const QRegularExpression gb(QStringLiteral("charset\\s*=\\s*[\"']?\\s*(gb2312|gbk|gb18030)"),
+                                       QRegularExpression::CaseInsensitiveOption);
+    return gb.match(QString::fromLatin1(page.first(std::min<qsizetype>(page.size(), 4096)))).hasMatch();
+}
+
+bool isScholarlyName(const QString &name)
+{
+    return name.startsWith(u"citation_") || name.startsWith(u"dc.") || name.startsWith(u"dcterms.") ||
+           name.startsWith(u"prism.");
+}
+
+} // namespace
+
+QString DoiOf(const QString &text)
+{
+    // "10." and a registrant code of four to nine digits, "/" and a suffix without spaces.
+    static const QRegularExpression doi(QStringLiteral("(?<![0-9A-Za-z])(10\\.\\d{4,9}(?:\\.\\d+)*/\\S+)"));
+    const QRegularExpressionMatch m = doi.match(text);
+    if (!m.hasMatch())
+        return {};
+    QString value = m.captured(1);
+    // Closing punctuation of the sentence or tag it sits in is not part of it; a bracket is, when the
+    // DOI opened it.
+    while (!value.isEmpty()) {
+        const QChar last = value.back();
+        const QChar opening = last == u')' ? u'(' : last == u']' ? u'[' : last == u'}' ? u'{' : QChar();
+        if (QStringLiteral(".,;:>\"'").contains(last) ||
+            (!opening.isNull() && value.count(opening) < value.count(last)))
+            value.chop(1);
+        else
+            break;
+    }
+    return value.contains(u'/') && !value.endsWith(u'/') ? value : QString();
+}
+
+LandingPage ReadLandingPage(const QByteArray &pageIn, const QUrl &pageAddress)
+{
+    LandingPage result;
+    const QByteArrayView page = QByteArrayView(pageIn).first(std::min(pageIn.size(), LandingPageReadLimit));
+    Declared declared;
+    QByteArray citationPdf;
+    bool citationPdfSeen = false;
+    QByteArray alternatePdf;
+    bool alternateSeen = false;
+    QByteArray baseHref;
+
+    const bool chinese = inChineseCodePage(page);
+    auto text = [chinese](const QByteArray &raw) {
+        return chinese ? gbk::decode(raw) : QString::fromUtf8(raw);
+    };
+    const qsizetype n = page.size();
+    qsizetype i = 0;
+    while (i < n) {
+        const qsizetype open = page.indexOf('<', i);
+        if (open < 0 || open + 1 >= n)
+            break;
+        i = open + 1;
+        if (startsWithWord(page, i, "!--")) {
+            const qsizetype end = page.indexOf("-->", i + 3);
+            i = end < 0 ? n : end + 3;
+            continue;
+        }
+        // The tags that matter stand in the head; the body is not read.
+        if (startsWithWord(page, i, "/head"))
+            break;
+        for (const char *raw : {"script", "style"}) {
+            const QByteArrayView word(raw);
+            if (startsWithWord(page, i, word) && i + word.size() < n &&
+                (isSpace(page[i + word.size()]) || page[i + word.size()] == '>')) {
+                const QByteArray close = "</" + QByteArray(raw);
+                const qsizetype end = findWord(page, i, close);
+                i = end < 0 ? n : end + close.size();
+                break;
+            }
+        }
+        if (i >= n)
+            break;
+        QByteArrayView kind;
+        for (QByteArrayView word : {QByteArrayView("meta"), QByteArrayView("link"), QByteArrayView("base")}) {
+            if (startsWithWord(page, i, word) && i + 4 < n &&
+                (isSpace(page[i + 4]) || page[i + 4] == '/' || page[i + 4] == '>'))
+                kind = word;
+        }
+        if (kind.isEmpty())
+            continue;
+        Tag tag;
+        i = readAttributes(page, i + 4, &tag);
+        if (kind == "base") {
+            if (baseHref.isEmpty())
+                baseHref = tag.attributes.value("href");
+            continue;
+        }
+        if (kind == "link") {
+            const QList<QByteArray> rels = tag.attributes.value("rel").toLower().simplified().split(' ');
+            const QByteArray type = tag.attributes.value("type").trimmed().toLower();
+            if (!alternateSeen && rels.contains("alternate") && type.startsWith("application/pdf") &&
+                tag.attributes.contains("href")) {
+                alternatePdf = tag.attributes.value("href");
+                alternateSeen = true;
+            }
+            continue;
+        }
+        QByteArray nameBytes = tag.attributes.value("name");
+        if (nameBytes.trimmed().isEmpty())
+            nameBytes = tag.attributes.value("property");
+        const QString name = QString::fromLatin1(nameBytes).trimmed().toLower();
+        if (name.isEmpty() || !tag.attributes.contains("content"))
+            continue;
+        if (name == u"citation_pdf_url") {
+            if (!citationPdfSeen) {
+                citationPdf = tag.attributes.value("content");
+                citationPdfSeen = true;
+            }
+            continue;
+        }
+        if (!isScholarlyName(name) && name != u"og:title")
+            continue;
+        result.declaresPaper = result.declaresPaper || isScholarlyName(name);
+        QStringList &values = declared[name];
+        if (values.size() < kMaxValues)
+            values.append(text(tag.attributes.value("content")));
+    }
+
+    // Values are decoded only for the names that are read, so a flood of tags costs no text work.
+    auto decoded = [&text](const QByteArray &raw) { return TidyCellText(decodeEntities(text(raw))); };
+    for (auto it = declared.begin(); it != declared.end(); ++it) {
+        const int length =
+            it.key().contains(u"abstract") || it.key().contains(u"description") ? kAbstractLength : 2000;
+        for (QString &value : it.value())
+            value = TidyCellText(decodeEntities(value), length);
+    }
+
+    const QByteArray pointer =
+        citationPdfSeen && !decoded(citationPdf).isEmpty() ? citationPdf : alternatePdf;
+    const QString target = decoded(pointer).trimmed();
+    if (!target.isEmpty()) {
+        QUrl base = pageAddress;
+        if (!baseHref.isEmpty()) {
+            const QUrl declaredBase = pageAddress.resolved(QUrl(decoded(baseHref)));
+            const QString scheme = declaredBase.scheme().toLower();
+            if (scheme == u"http" || scheme == u"https")
+                base = declaredBase;
+        }
+        const QUrl resolved = base.resolved(QUrl(target)).adjusted(QUrl::RemoveFragment);
+        const QString scheme = resolved.scheme().toLower();
+        if (resolved.isValid() && !resolved.host().isEmpty() && (scheme == u"http" || scheme == u"https"))
+            result.fullText = resolved;
+        else
+            result.refusedTarget = true;
+    }
+
+    // The metadata: citation_* first, then Dublin Core, then PRISM; og:title for the title only.
+    PaperMetadata &m = result.metadata;
+    m.title = firstOf(declared, {"citation_title", "dc.title", "dcterms.title", "prism.title", "og:title"});
+    auto add = [&m](const QString &header, const QString &value) {
+        if (!value.isEmpty())
+            m.cells.append(PaperCell{header, value});
+    };
+    QStringList authors = allOf(declared, {"citation_author", "dc.creator", "dcterms.creator"});
+    if (authors.isEmpty()) {
+        // Some pages list every author in one tag.
+        const QString joined = firstOf(declared, {"citation_authors"});
+        for (const QString &name : joined.split(u';'))
+            if (!name.trimmed().isEmpty())
+                authors.append(name.trimmed());
+    }
+    // Names are kept apart by "; " in the cell; a name never carries one of its own.
+    for (QString &name : authors)
+        name.replace(u';', u',');
+    add(landingcell::Authors, authors.join(QStringLiteral("; ")));
+    add(landingcell::Date,
+        firstOf(declared, {"citation_publication_date", "citation_date", "citation_online_date",
+                           "citation_year", "citation_cover_date", "dc.date", "dc.date.issued",
+                           "dcterms.issued", "dcterms.date", "prism.publicationdate", "prism.coverdate"}));
+    const QString conference = firstOf(declared, {"citation_conference_title", "citation_conference"});
+    const QString source = firstOf(
+        declared, {"citation_journal_title", "citation_inbook_title", "citation_book_title",
+                   "citation_dissertation_institution", "citation_technical_report_institution", "dc.source",
+                   "dc.relation.ispartof", "dcterms.ispartof", "dcterms.source", "prism.publicationname"});
+    if (!conference.isEmpty())
+        add(landingcell::Conference, conference);
+    else
+        add(landingcell::Source, source);
+    QString doi = firstDoi(declared, {"citation_doi"});
+    if (doi.isEmpty())
+        doi = firstDoi(declared, {"dc.identifier", "dcterms.identifier", "dc.identifier.doi"});
+    if (doi.isEmpty())
+        doi = firstDoi(declared, {"prism.doi", "prism.url"});
+    add(landingcell::Doi, doi);
+    add(landingcell::Volume, firstOf(declared, {"citation_volume", "dc.citation.volume", "prism.volume"}));
+    add(landingcell::Issue,
+        firstOf(declared, {"citation_issue", "dc.citation.issue", "prism.number", "prism.issueidentifier"}));
+    add(landingcell::FirstPage,
+        firstOf(declared, {"citation_firstpage", "dc.citation.spage", "prism.startingpage"}));
+    add(landingcell::LastPage,
+        firstOf(declared, {"citation_lastpage", "dc.citation.epage", "prism.endingpage"}));
+    add(landingcell::Publisher,
+        firstOf(declared, {"citation_publisher", "dc.publisher", "dcterms.publisher", "prism.publisher"}));
+    add(landingcell::Language, firstOf(declared, {"citation_language", "dc.language", "dcterms.language"}));
+    add(landingcell::Abstract, firstOf(declared, {"citation_abstract", "dc.description", "dcterms.abstract",
+                                                  "dcterms.description", "prism.teaser"}));
+    QStringList keywords;
+    const QStringList keywordTags = allOf(declared, {"citation_keywords", "citation_keyword", "dc.subject",
+                                                     "dcterms.subject", "prism.keyword"});
+    static const QRegularExpression keywordSeparators(QStringLiteral("[;；]"));
+    for (const QString &tag : keywordTags) {
+        for (const QString &word : tag.split(keywordSeparators)) {
+            if (!word.trimmed().isEmpty() && keywords.size() < kMaxValues)
+                keywords.append(word.trimmed());
+        }
+    }
+    add(landingcell::Keywords, keywords.join(QStringLiteral("; ")));
+    return result;
+}
+
+PaperMetadata MergedMetadata(const PaperMetadata &kept, const PaperMetadata &declared)
+{
+    PaperMetadata merged = kept;
+    if (TidyCellText(merged.title).isEmpty())
+        merged.title = declared.title;
+    for (const PaperCell &cell : declared.cells) {
+        bool has = false;
+        if (cell.header == landingcell::Authors)
+            has = !kept.authors().isEmpty();
+        else if (cell.header == landingcell::Date)
+            has = !kept.year().isEmpty();
+        else if (cell.header == landingcell::Source || cell.header == landingcell::Conference)
+            has = !kept.source().isEmpty();
+        else if (cell.header == landingcell::Doi)
+            has = !kept.doi().isEmpty();
+        else
+            has = !kept.cell(cell.header).trimmed().isEmpty();
+        if (!has)
+            merged.cells.append(cell);
+    }
+    return merged;
+}

@@ -1,0 +1,400 @@
+// Addresses that answer with the paper's own web page: the page is read for its full text and what it
+// declares, the full text is fetched under every rule a transfer keeps, and a page never leads the row
+// in circles, off http(s), to another host's cookies or into the verification pause.
+#include "core/library/landingpage.h"
+#include "core/queue/downloadlistmodel.h"
+#include "core/transfer/downloadscheduler.h"
+#include "faultserver.h"
+#include "testenv.h"
+
+#include <QDir>
+#include <QNetworkCookie>
+#include <QNetworkCookieJar>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+
+using Reply = FaultServer::Reply;
+using Kind = FailureReason::Kind;
+
+namespace {
+
+Reply html(const QByteArray &head, const QByteArray &body = "<p>abstract and references</p>")
+{
+    Reply reply;
+    reply.contentType = "text/html; charset=utf-8";
+    reply.body = "<!DOCTYPE html><html><head><title>A paper</title>" + head + "</head><body>" + body +
+                 "</body></html>";
+    return reply;
+}
+
+QByteArray pdfPointer(const QByteArray &address)
+{
+    return "<meta name=\"citation_title\" content=\"A paper\"><meta name=\"citation_pdf_url\" content=\"" +
+           address + "\">";
+}
+
+} // namespace
+
+class TestLanding : public QObject
+{
+    Q_OBJECT
+
+    FaultServer m_server;
+    FaultServer m_other; // another host as far as cookies go
+    FaultServer m_third;
+    FaultServer m_fourth;
+    QTemporaryDir *m_dir = nullptr;
+    DownloadListModel *m_model = nullptr;
+    DownloadScheduler *m_scheduler = nullptr;
+
+    QString folder() const { return m_dir->path() + QStringLiteral("/in/"); }
+
+    RowId addRow(const QString &path, const QString &name)
+    {
+        DownloadRow row;
+        row.key = path.startsWith(u'/') ? m_server.url(path).toString() : path;
+        row.name = name;
+        row.type = QStringLiteral("pdf");
+        row.folder = folder();
+        return m_model->addRow(row);
+    }
+    const DownloadRow &row(RowId id) const { return *m_model->find(id); }
+
+    void runToEnd(int method, int threads = 1)
+    {
+        m_scheduler->options().method = methodFromNumber(method);
+        m_scheduler->options().threadCount = threads;
+        QSignalSpy finished(m_scheduler, &DownloadScheduler::queueFinished);
+        m_scheduler->start();
+        QTRY_VERIFY2_WITH_TIMEOUT(finished.count() == 1, qPrintable(m_model->totalsText()), 30000);
+        QVERIFY(!m_scheduler->anyTransferLive());
+    }
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        QVERIFY(m_server.listen());
+        QVERIFY(m_other.listen(false, QStringLiteral("127.0.0.2")));
+        QVERIFY(m_third.listen(false, QStringLiteral("127.0.0.3")));
+        QVERIFY(m_fourth.listen(false, QStringLiteral("127.0.0.4")));
+    }
+
+    void init()
+    {
+        m_dir = new QTemporaryDir;
+        QDir().mkpath(folder());
+        m_model = new DownloadListModel;
+        m_scheduler = new DownloadScheduler(m_model);
+        m_scheduler->setTimeouts(5000, 2000);
+        m_scheduler->options().policy = DuplicatePolicy::Rename;
+        m_scheduler->options().retries = 0;
+        m_server.clearRequests();
+        m_other.clearRequests();
+        m_third.clearRequests();
+        m_fourth.clearRequests();
+    }
+
+    void cleanup()
+    {
+        m_server.releaseAll();
+        delete m_scheduler;
+        delete m_model;
+        delete m_dir;
+    }
+
+    void findsTheFullTextTheWayPagesWriteIt_data()
+    {
+        QTest::addColumn<QByteArray>("head");
+        QTest::addColumn<QString>("fullText"); // empty: none to fetch
+        QTest::addColumn<bool>("refused");
+        QTest::newRow("quoted") << QByteArray(
+                                       "<meta name=\"citation_pdf_url\" content=\"http://x.org/a.pdf\">")
+                                << QStringLiteral("http://x.org/a.pdf") << false;
+        QTest::newRow("unquoted, content first, mixed case")
+            << QByteArray("<META CONTENT=http://x.org/a.pdf NAME=Citation_PDF_URL/>")
+            << QStringLiteral("http://x.org/a.pdf") << false;
+        QTest::newRow("property, single quotes")
+            << QByteArray("<meta property='citation_pdf_url' content='https://x.org/b'>")
+            << QStringLiteral("https://x.org/b") << false;
+        QTest::newRow("entities in the value")
+            << QByteArray("<meta name=\"citation_pdf_url\" content=\"/get?id=7&amp;type=pdf&#38;v=2\">")
+            << QStringLiteral("http://example.org/get?id=7&type=pdf&v=2") << false;
+        QTest::newRow("relative to the page")
+            << QByteArray("<meta name=\"citation_pdf_url\" content=\"../files/42.pdf\">")
+            << QStringLiteral("http://example.org/files/42.pdf") << false;
+        QTest::newRow("relative to the base") << QByteArray("<base href=\"https://cdn.example.org/d/\"><meta "
+                                                            "name=\"citation_pdf_url\" content=\"42\">")
+                                              << QStringLiteral("https://cdn.example.org/d/42") << false;
+        QTest::newRow("two tags: the first wins")
+            << QByteArray("<meta name=\"citation_pdf_url\" content=\"/one.pdf\"><meta "
+                          "name=\"citation_pdf_url\" content=\"/two.pdf\">")
+            << QStringLiteral("http://example.org/one.pdf") << false;
+        QTest::newRow("citation tag before the link, wherever they stand")
+            << QByteArray("<link rel=\"alternate\" type=\"application/pdf\" href=\"/link.pdf\"><meta "
+                          "name=\"citation_pdf_url\" content=\"/meta.pdf\">")
+            << QStringLiteral("http://example.org/meta.pdf") << false;
+        QTest::newRow("link rel=alternate")
+            << QByteArray("<link type=\"application/pdf\" rel=\"Alternate nofollow\" href=\"/download/42\">")
+            << QStringLiteral("http://example.org/download/42") << false;
+        QTest::newRow("a link of another type is no full text")
+            << QByteArray("<link rel=\"alternate\" type=\"application/rss+xml\" href=\"/feed\">") << QString()
+            << false;
+        QTest::newRow("no tag") << QByteArray("<meta name=\"description\" content=\"x\">") << QString()
+                                << false;
+        QTest::newRow("commented out or in a script")
+            << QByteArray(
+                   "<!-- <meta name=\"citation_pdf_url\" content=\"/c.pdf\"> --><script>var s = '<meta "
+                   "name=\"citation_pdf_url\" content=\"/s.pdf\">';</script>")
+            << QString() << false;
+        QTest::newRow("after the head")
+            << QByteArray("</head><body><meta name=citation_pdf_url content=/b.pdf>") << QString() << false;
+        QTest::newRow("file:") << QByteArray(
+                                      "<meta name=\"citation_pdf_url\" content=\"file:///etc/passwd\">")
+                               << QString() << true;
+        QTest::newRow("javascript:")
+            << QByteArray("<meta name=\"citation_pdf_url\" content=\"javascript:alert(1)\">") << QString()
+            << true;
+        QTest::newRow("data:") << QByteArray("<link rel=\"alternate\" type=\"application/pdf\" "
+                                             "href=\"data:application/pdf;base64,JVBERg==\">")
+                               << QString() << true;
+    }
+    void findsTheFullTextTheWayPagesWriteIt()
+    {
+        QFETCH(QByteArray, head);
+        QFETCH(QString, fullText);
+        QFETCH(bool, refused);
+        const LandingPage page =
+            ReadLandingPage("<html><head>" + head + "</head><body></body></html>",
+                            QUrl(QStringLiteral("http://example.org/article/42?lang=en")));
+        QCOMPARE(page.fullText.toString(), fullText);
+        QCOMPARE(page.namesFullText(), !fullText.isEmpty());
+        QCOMPARE(page.refusedTarget, refused);
+    }
+
+    void readsTheMetadataInItsOrder()
+    {
+        // citation_* before Dublin Core before PRISM; og:title only for a title nobody else gives.
+        const QByteArray head =
+            "<meta name=\"DC.title\" content=\"Dublin title\"><meta name=\"citation_title\" "
+            "content=\"Caf&eacute; &amp; Tea: a study\">"
+            "<meta name=\"citation_author\" content=\"Zhang, Wei\"><meta name=\"citation_author\" "
+            "content=\"Smith; John\">"
+            "<meta name=\"citation_author\" content=\"Alder, Ann\"><meta name=\"DC.creator\" "
+            "content=\"Nobody\">"
+            "<meta name=\"citation_publication_date\" content=\"2021/03/04\"><meta "
+            "name=citation_journal_title content=\"Journal of Tests\">"
+            "<meta name=\"DC.identifier\" content=\"doi:10.1234/dc.5\">"
+            "<meta name=\"citation_doi\" content=\"https://doi.org/10.5555/ABC-1(2)\">"
+            "<meta name=\"prism.volume\" content=\"12\"><meta name=\"citation_issue\" content=\"3\">"
+            "<meta name=\"citation_firstpage\" content=\"101\"><meta name=\"prism.endingpage\" "
+            "content=\"117\">"
+            "<meta name=\"DC.publisher\" content=\"Test Press\"><meta name=\"dc.language\" content=\"en\">"
+            "<meta name=\"dcterms.abstract\" content=\"Line one&#10;line &lt;two&gt;\">"
+            "<meta name=\"citation_keywords\" content=\"tests; parsing\"><meta name=\"citation_keywords\" "
+            "content=\"html\">"
+            "<meta property=\"og:title\" content=\"Social title\">";
+        const PaperMetadata m =
+            ReadLandingPage("<head>" + head, QUrl(QStringLiteral("http://x.org/p"))).metadata;
+        QCOMPARE(m.title, QStringLiteral("Café & Tea: a study"));
+        QCOMPARE(m.authorList(), (QStringList{QStringLiteral("Zhang, Wei"), QStringLiteral("Smith, John"),
+                                              QStringLiteral("Alder, Ann")}));
+        QCOMPARE(m.year(), QStringLiteral("2021"));
+        QCOMPARE(m.source(), QStringLiteral("Journal of Tests"));
+        QVERIFY(!m.isConference());
+        QCOMPARE(m.doi(), QStringLiteral("10.5555/ABC-1(2)"));
+        QCOMPARE(m.volume(), QStringLiteral("12"));
+        QCOMPARE(m.issue(), QStringLiteral("3"));
+        QCOMPARE(m.firstPage(), QStringLiteral("101"));
+        QCOMPARE(m.lastPage(), QStringLiteral("117"));
+        QCOMPARE(m.publisher(), QStringLiteral("Test Press"));
+        QCOMPARE(m.language(), QStringLiteral("en"));
+        QCOMPARE(m.abstractText(), QStringLiteral("Line one line <two>"));
+        QCOMPARE(m.keywordList(),
+                 (QStringList{QStringLiteral("tests"), QStringLiteral("parsing"), QStringLiteral("html")}));
+
+        // Dublin Core alone: the identifier is a DOI with or without its prefix, or no DOI at all.
+        const PaperMetadata dc =
+            ReadLandingPage(
+                "<meta name=\"dc.identifier\" content=\"urn:isbn:978-3-16\"><meta name=\"DC.Identifier\" "
+                "content=\"DOI: 10.1000/xyz.9.\">"
+                "<meta name=\"dc.title\" content=\"Dublin\"><meta property=\"og:title\" content=\"Social\">"
+                "<meta name=\"citation_conference_title\" content=\"Conf on Tests\">",
+                QUrl(QStringLiteral("http://x.org/p")))
+                .metadata;
+        QCOMPARE(dc.title, QStringLiteral("Dublin"));
+        QCOMPARE(dc.doi(), QStringLiteral("10.1000/xyz.9"));
+        QVERIFY(dc.isConference());
+        const LandingPage og = ReadLandingPage("<meta property=\"og:title\" content=\"Social\"><meta "
+                                               "name=\"dc.identifier\" content=\"hdl:123/456\">",
+                                               QUrl(QStringLiteral("http://x.org/p")));
+        QCOMPARE(og.metadata.title, QStringLiteral("Social"));
+        QVERIFY(og.metadata.doi().isEmpty());
+        for (const char *notDoi : {"10.12/x", "doi:", "110.1234/x", "10.1234"})
+            QVERIFY2(DoiOf(QString::fromLatin1(notDoi)).isEmpty(), notDoi);
+        QCOMPARE(DoiOf(QStringLiteral("see http://dx.doi.org/10.1093/ajae/aaq063.")),
+                 QStringLiteral("10.1093/ajae/aaq063"));
+
+        // What the result page gave stays; the page fills what is empty and adds the rest.
+        PaperMetadata kept;
+        kept.cells = {{QStringLiteral("作者"), QStringLiteral("张伟")},
+                      {QStringLiteral("来源"), QStringLiteral("测试学报")}};
+        const PaperMetadata merged = MergedMetadata(kept, m);
+        QCOMPARE(merged.title, m.title);
+        QCOMPARE(merged.authorList(), QStringList{QStringLiteral("张伟")});
+        QCOMPARE(merged.source(), QStringLiteral("测试学报"));
+        QCOMPARE(merged.doi(), m.doi());
+        QCOMPARE(merged.year(), QStringLiteral("2021"));
+    }
+
+    void aFloodOfTagsOrAHugePageIsReadOnlyInPart()
+    {
+        QByteArray flood = "<html><head>";
+        for (int i = 0; i < 100000; ++i)
+            flood += "<meta name=citation_keywords content=k" + QByteArray::number(i) + '>';
+        const QByteArray tail = "<meta name=citation_pdf_url content=/late.pdf>";
+        const LandingPage beyond = ReadLandingPage(flood + tail, QUrl(QStringLiteral("http://x.org/")));
+        QVERIFY(flood.size() > LandingPageReadLimit);
+        QVERIFY(!beyond.namesFullText()); // past the part that is read
+        QVERIFY(beyond.metadata.keywordList().size() <= 500);
+        const LandingPage within =
+            ReadLandingPage(flood.left(600000) + '>' + tail, QUrl(QStringLiteral("http://x.org/")));
+        QCOMPARE(within.fullText.toString(), QStringLiteral("http://x.org/late.pdf"));
+    }
+
+    void followsTheFullTextUnderEveryRule_data()
+    {
+        QTest::addColumn<int>("method");
+        QTest::newRow("single connection") << 1;
+        QTest::newRow("parallel slots") << 2;
+    }
+    void followsTheFullTextUnderEveryRule()
+    {
+        QFETCH(int, method);
+        const Reply paper = FaultServer::pdf(40000);
+        m_server.setReply(QStringLiteral("/f/paper.pdf"), paper);
+        // A full-text address without ".pdf", behind a redirect, relative to the page.
+        m_server.setReply(QStringLiteral("/f/get"), [] {
+            Reply r;
+            r.status = 302;
+            r.reason = "Found";
+            r.location = "/f/paper.pdf";
+            return r;
+        }());
+        m_server.setReply(QStringLiteral("/l/direct"), html(pdfPointer("../f/get")));
+        m_server.setReply(QStringLiteral("/l/link"),
+                          html("<link rel=\"alternate\" type=\"application/pdf\" href=\"/f/paper.pdf\">"));
+        // A chain of two pages, and one of three.
+        m_server.setReply(QStringLiteral("/l/two"), html(pdfPointer("/l/direct")));
+        m_server.setReply(QStringLiteral("/l/three"), html(pdfPointer("/l/two")));
+        // Loops: a page that names itself, two that name each other.
+        m_server.setReply(QStringLiteral("/l/self"), html(pdfPointer("/l/self#top")));
+        m_server.setReply(QStringLiteral("/l/a"), html(pdfPointer("/l/b")));
+        m_server.setReply(QStringLiteral("/l/b"), html(pdfPointer("/l/a")));
+        // A paper's page without a full text; a page whose full text is a page again; a plain page;
+        // a full text off http(s). Each on a host of its own, as these may add up to a wall.
+        m_other.setReply(QStringLiteral("/l/nofull"), html("<meta name=citation_title content=Lonely>"));
+        m_third.setReply(QStringLiteral("/l/again"), html(pdfPointer("/plain")));
+        m_third.setReply(QStringLiteral("/plain"), html(""));
+        m_fourth.setReply(QStringLiteral("/plain"), html(""));
+        m_server.setReply(QStringLiteral("/l/script"), html(pdfPointer("javascript:void(0)")));
+
+        const RowId direct = addRow(QStringLiteral("/l/direct"), QStringLiteral("direct"));
+        const RowId link = addRow(QStringLiteral("/l/link"), QStringLiteral("link"));
+        const RowId two = addRow(QStringLiteral("/l/two"), QStringLiteral("two"));
+        const RowId three = addRow(QStringLiteral("/l/three"), QStringLiteral("three"));
+        const RowId self = addRow(QStringLiteral("/l/self"), QStringLiteral("self"));
+        const RowId loop = addRow(QStringLiteral("/l/a"), QStringLiteral("loop"));
+        const RowId nofull =
+            addRow(m_other.url(QStringLiteral("/l/nofull")).toString(), QStringLiteral("nofull"));
+        const RowId again =
+            addRow(m_third.url(QStringLiteral("/l/again")).toString(), QStringLiteral("again"));
+        const RowId plain =
+            addRow(m_fourth.url(QStringLiteral("/plain")).toString(), QStringLiteral("plain"));
+        const RowId script = addRow(QStringLiteral("/l/script"), QStringLiteral("script"));
+        m_scheduler->options().intervalSeconds = 0;
+        QSignalSpy wall(m_scheduler, &DownloadScheduler::verificationNeeded);
+        runToEnd(method, 3);
+
+        for (RowId id : {direct, link, two}) {
+            QCOMPARE(row(id).state, RowState::Done);
+            QCOMPARE(fntest::readFile(folder() + row(id).name + QStringLiteral(".pdf")), paper.body);
+            QCOMPARE(row(id).fileAddress,
+                     m_server.url(id == link ? QStringLiteral("/f/paper.pdf") : QStringLiteral("/f/get"))
+                         .toString());
+            QCOMPARE(row(id).declared.title, id == link ? QString() : QStringLiteral("A paper"));
+        }
+        QCOMPARE(row(direct).landingPage, m_server.url(QStringLiteral("/l/direct")).toString());
+        QCOMPARE(row(two).landingPage, m_server.url(QStringLiteral("/l/direct")).toString());
+        const QList<QPair<RowId, Kind>> failures{{three, Kind::WebPage},
+                                                 {self, Kind::LandingWithoutFullText},
+                                                 {loop, Kind::LandingWithoutFullText},
+                                                 {nofull, Kind::LandingWithoutFullText},
+                                                 {again, Kind::WebPage},
+                                                 {plain, Kind::WebPage},
+                                                 {script, Kind::LandingWithoutFullText}};
+        for (const auto &[id, kind] : failures) {
+            QCOMPARE(row(id).state, RowState::Failed);
+            QVERIFY2(row(id).reason.kind == kind,
+                     qPrintable(row(id).name + u' ' + reasonText(row(id).reason)));
+        }
+        QVERIFY(reasonText(row(nofull).reason).startsWith(QStringLiteral("landing page without full text")));
+        QCOMPARE(row(nofull).declared.title, QStringLiteral("Lonely"));
+        // No address asked twice by one row, nothing but the three papers in the folder.
+        QCOMPARE(m_server.requestCount(QStringLiteral("/l/self")), 1);
+        QCOMPARE(m_server.requestCount(QStringLiteral("/l/a")), 1);
+        QCOMPARE(m_server.requestCount(QStringLiteral("/l/b")), 1);
+        QCOMPARE(QDir(folder()).entryList(QDir::Files | QDir::Hidden).size(), 3);
+        // Pages that name their full text, loops included, are no wall.
+        QCOMPARE(wall.count(), 0);
+    }
+
+    void landingPagesNeverPauseTheQueue()
+    {
+        QList<RowId> ids;
+        for (int i = 0; i < 6; ++i) {
+            const QString path = QStringLiteral("/q/page%1").arg(i);
+            m_server.setReply(path, html(pdfPointer("/q/paper" + QByteArray::number(i))));
+            m_server.setReply(QStringLiteral("/q/paper%1").arg(i), FaultServer::pdf(3000));
+            ids.append(addRow(path, QStringLiteral("q%1").arg(i)));
+        }
+        QSignalSpy wall(m_scheduler, &DownloadScheduler::verificationNeeded);
+        runToEnd(2, 2);
+        QCOMPARE(wall.count(), 0);
+        for (RowId id : ids)
+            QCOMPARE(row(id).state, RowState::Done);
+    }
+
+    void cookiesStayWithTheirHostAndHugePagesEndEarly()
+    {
+        // The page's host set a cookie; the full text sits on another host and never gets it.
+        QNetworkCookie cookie("session", "secret");
+        cookie.setDomain(QStringLiteral("127.0.0.1"));
+        cookie.setPath(QStringLiteral("/"));
+        m_scheduler->cookieJar()->setCookiesFromUrl({cookie}, m_server.url(QStringLiteral("/")));
+        Reply guarded = html(pdfPointer(m_other.url(QStringLiteral("/paper")).toEncoded()));
+        guarded.requiredCookie = "session=secret";
+        m_server.setReply(QStringLiteral("/c/page"), guarded);
+        m_other.setReply(QStringLiteral("/paper"), FaultServer::pdf(5000));
+        // Fifty megabytes of page with its pointer past what is read.
+        Reply huge;
+        huge.contentType = "text/html";
+        huge.body =
+            "<html><head><title>x</title>" + QByteArray(50 * 1024 * 1024, ' ') + pdfPointer("/c/none");
+        m_server.setReply(QStringLiteral("/c/huge"), huge);
+        const RowId across = addRow(QStringLiteral("/c/page"), QStringLiteral("across"));
+        const RowId big = addRow(QStringLiteral("/c/huge"), QStringLiteral("big"));
+        runToEnd(1);
+
+        QCOMPARE(row(across).state, RowState::Done);
+        const QList<FaultServer::Request> asked = m_other.requests();
+        QCOMPARE(asked.size(), 1);
+        QVERIFY(!asked.first().headers.contains("cookie"));
+        QVERIFY(m_server.requests().first().headers.value("cookie").contains("session=secret"));
+        QCOMPARE(row(big).state, RowState::Failed);
+        QCOMPARE(row(big).reason.kind, Kind::WebPage);
+        QCOMPARE(QDir(folder()).entryList(QDir::Files | QDir::Hidden).size(), 1);
+    }
+};
+
+FN_TEST_MAIN_CORE(TestLanding)
+#include "tst_landing.moc"
