@@ -169,8 +169,14 @@ class TestWholeRoad : public QObject
 
         QTRY_VERIFY(!downloads->scheduler()->isRunning()); // the housekeeping tick ends the run
         // Closing the search window leaves the download window; closing that brings the startup window back.
-        search->close();
-        QTRY_VERIFY(!windows.isSearchWindowOpen());
+        // Its candidate list is not empty, so it asks first.
+        {
+            fntest::MessageRecorder closing;
+            search->close();
+            QTRY_VERIFY(!windows.isSearchWindowOpen());
+            QCOMPARE(closing.texts(),
+                     QStringList{QStringLiteral("关闭窗口将清空辛辛苦苦搜索的列表数据，您确定要关闭吗？")});
+        }
         QTest::qWait(50);
         QVERIFY(!windows.startupWindow()->isVisible());
         downloads->close();
