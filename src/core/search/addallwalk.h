@@ -3,6 +3,7 @@
 #include <QObject>
 #include <QSet>
 #include <QString>
+#include <QStringList>
 #include <QTimer>
 #include <functional>
 
@@ -58,6 +59,9 @@ public:
     End endReason() const { return m_end; }
     // Pages taken by the running or the last walk, and the address of the last one.
     int pagesTaken() const { return m_pagesTaken; }
+    // Fields of the rules file whose selectors the browser refused on the last page read (none taken).
+    QStringList rejectedSelectors() const { return m_rejected; }
+    QString rejectingFile() const { return m_rejectingFile; }
     QString lastPageAddress() const { return m_lastAddress; }
 
     void setWaitLimits(qint64 loadLimitMs, qint64 settleMs);
@@ -96,6 +100,8 @@ private:
     End m_end = End::LastPage;
     QSet<QString> m_visited;
     QString m_lastAddress;
+    QStringList m_rejected;
+    QString m_rejectingFile;
     int m_pagesTaken = 0;
     int m_pageLimit = PageLimit;
 };

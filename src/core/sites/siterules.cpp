@@ -165,6 +165,23 @@ QString SiteRules::fileAddress(const QString &linkAddress) const
     return out;
 }
 
+bool SiteRules::marksNotPaper(const QString &text) const
+{
+    for (const QString &marker : notPaperMarkers) {
+        if (!marker.isEmpty() && text.contains(marker, Qt::CaseInsensitive))
+            return true;
+    }
+    return false;
+}
+
+QUrl SiteRules::loginPageFor(const QUrl &page) const
+{
+    if (loginPage.isEmpty())
+        return {};
+    const QUrl address = page.resolved(loginPage);
+    return isHttpAddress(address.toString()) ? address : QUrl();
+}
+
 int SiteRules::nextLinkByText(const QStringList &anchorTexts) const
 {
     if (next != NextRule::Text)

@@ -4,6 +4,7 @@
 #include "core/common/filenames.h"
 #include "core/common/gbk.h"
 #include "core/queue/targetfile.h"
+#include "core/sites/siterules.h"
 
 #include <QDateTime>
 #include <QFileInfo>
@@ -602,8 +603,10 @@ void Downloader::completeBody()
         fail(FailureReason::of(Kind::WebPage));
         return;
     }
-    if (!m_options.singleConnection && received < kSmallFile && !IsUsablePage(gbk::decode(m_head))) {
-        // A small answer with an error page's marks: no file of it stays.
+    if (!m_options.singleConnection && received < kSmallFile &&
+        (!IsUsablePage(gbk::decode(m_head)) ||
+         programSiteRules().pick(m_address).marksNotPaper(gbk::decode(m_head)))) {
+        // A small answer with an error page's marks, or with one its site's rules name: no file of it stays.
         m_result.clearPercent = true;
         Q_EMIT webPageReceived(m_id);
         fail(FailureReason::of(Kind::WebPage, 0, QStringLiteral("error page")));
