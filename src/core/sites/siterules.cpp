@@ -104,8 +104,9 @@ bool isHttpAddress(const QString &address)
     return url.isValid() && (scheme == u"http" || scheme == u"https") && !url.host().isEmpty();
 }
 
-// A replacement that can put another scheme in front of the address, or one that cannot leave an
-// http(s) address (the pattern takes the start of the address and puts no http(s) back).
+// False for a replacement that names another scheme than http(s), and for one that cannot leave an
+// http(s) address (the pattern takes the start of the address and puts no http(s) back). Whatever a
+// replacement makes is checked again for every address (SiteRules::fileAddress).
 bool replacementLeavesHttp(const QString &pattern, const QString &replacement)
 {
     static const QRegularExpression scheme(QStringLiteral("(^|[^a-z0-9+.-])([a-z][a-z0-9+.-]*):"),
@@ -119,7 +120,7 @@ bool replacementLeavesHttp(const QString &pattern, const QString &replacement)
     if (pattern.startsWith(u'^')) {
         const QString lower = replacement.toLower();
         return lower.startsWith(u"http://") || lower.startsWith(u"https://") || lower.startsWith(u"\\0") ||
-               lower.startsWith(u"$0") || lower.startsWith(u"\\1") || lower.startsWith(u"$1");
+               lower.startsWith(u"\\1");
     }
     return true;
 }

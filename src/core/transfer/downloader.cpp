@@ -168,6 +168,15 @@ QString Downloader::stateText(ConnectionState state, int code, const QString &te
     return QStringLiteral("%1:%2").arg(code).arg(text);
 }
 
+bool Downloader::isUsableSmallAnswer() const
+{
+    if (!IsUsablePage(gbk::decode(m_head)))
+        return false;
+    // A site's own texts come in its own encoding: GBK or UTF-8.
+    const SiteRules &rules = programSiteRules().pick(m_address);
+    return !rules.marksNotPaper(gbk::decode(m_head)) && !rules.marksNotPaper(QString::fromUtf8(m_head));
+}
+
 bool Downloader::acceptsStatusLine(const QString &statusLine)
 {
     return statusLine.right(7).toUpper() == u" 200 OK";
@@ -603,9 +612,7 @@ void Downloader::completeBody()
         fail(FailureReason::of(Kind::WebPage));
         return;
     }
-    if (!m_options.singleConnection && received < kSmallFile &&
-        (!IsUsablePage(gbk::decode(m_head)) ||
-         programSiteRules().pick(m_address).marksNotPaper(gbk::decode(m_head)))) {
+    if (!m_options.singleConnection && received < kSmallFile && !isUsableSmallAnswer()) {
         // A small answer with an error page's marks, or with one its site's rules name: no file of it stays.
         m_result.clearPercent = true;
         Q_EMIT webPageReceived(m_id);
