@@ -300,6 +300,8 @@ void fWebSearch::tellRejectedSelectors(const QString &file, const QStringList &f
 
 void fWebSearch::showSiteRules()
 {
+    // The user's folder is read again, so a file just written or mended counts at once.
+    programSiteRules().loadUserFolder(SiteRulesCatalog::userFolder());
     QString text = rulesSourceText(m_pageReader->rules());
     text += QStringLiteral("用户规则文件夹：%1\n").arg(SiteRulesCatalog::userFolder());
     const QList<SiteRulesError> &refused = m_pageReader->catalog().refused();
@@ -313,6 +315,7 @@ void fWebSearch::showSiteRules()
 
 void fWebSearch::checkThisPage()
 {
+    programSiteRules().loadUserFolder(SiteRulesCatalog::userFolder());
     m_pageReader->readPage(this, [](const PageSnapshot &page) {
         showMessage(MessageIcon::Information, pageCheckText(CheckResultPage(page)));
     });

@@ -35,6 +35,10 @@ const char *const kRefusedRules =
     R"({"format": 1, "name": "Mine", "hosts": ["127.0.0.1"], "pathPrefix": "/search",
     "papers": {"item": "tr[[", "link": "a"}})";
 
+const char *const kMendedRules =
+    R"({"format": 1, "name": "Mended", "hosts": ["127.0.0.1"], "pathPrefix": "/search",
+    "papers": {"listClass": "tablelist paperlist"}, "fileAddress": {"suffix": ".pdf"}})";
+
 QAction *findAction(QWidget *window, const QString &text)
 {
     for (QAction *a : window->findChildren<QAction *>())
@@ -90,6 +94,15 @@ private Q_SLOTS:
         QVERIFY2(source.contains(QStringLiteral("站点规则：Mine")), qPrintable(source));
         QVERIFY(source.contains(QStringLiteral("用户规则文件夹")));
         QVERIFY(source.contains(QStringLiteral("zz-bad.json")));
+
+        // Mended, the file counts at the next check without a restart.
+        fntest::writeFile(SiteRulesCatalog::userFolder() + "/mine.json", kMendedRules);
+        findAction(window, QStringLiteral("检查本页"))->trigger();
+        QTRY_COMPARE_WITH_TIMEOUT(messages.messages.size(), 3, 20000);
+        const QString check = messages.messages.last().text;
+        QVERIFY2(check.contains(QStringLiteral("站点规则：Mended")), qPrintable(check));
+        QVERIFY(check.contains(QStringLiteral("找到论文：3 篇")));
+        QVERIFY(check.contains(m_site.paperFileUrl(1).toString()));
         delete window;
     }
 

@@ -466,15 +466,18 @@ QString SiteRulesCatalog::userFolder()
 void SiteRulesCatalog::loadUserFolder(const QString &folder)
 {
     m_user.clear();
+    m_refused.removeIf([](const SiteRulesError &e) { return e.origin == SiteRules::Origin::UserFolder; });
     const QDir dir(folder);
     const QStringList names =
         dir.entryList({QStringLiteral("*.json")}, QDir::Files | QDir::Readable | QDir::Hidden, QDir::Name);
     for (const QString &name : names) {
         SiteRulesRead read = readSiteRulesFile(dir.filePath(name), SiteRules::Origin::UserFolder);
-        if (read.rules)
+        if (read.rules) {
             m_user.append(*read.rules);
-        else
+        } else {
+            read.error.origin = SiteRules::Origin::UserFolder;
             m_refused.append(read.error);
+        }
     }
 }
 
@@ -482,6 +485,7 @@ bool SiteRulesCatalog::addGivenFile(const QString &path)
 {
     SiteRulesRead read = readSiteRulesFile(path, SiteRules::Origin::GivenFile);
     if (!read.rules) {
+        read.error.origin = SiteRules::Origin::GivenFile;
         m_refused.append(read.error);
         return false;
     }

@@ -98,6 +98,7 @@ struct SiteRulesError
     QString field;
     Reason reason = Reason::BadValue;
     QString detail;
+    SiteRules::Origin origin = SiteRules::Origin::BuiltIn;
 
     QString message() const;
 };
@@ -119,7 +120,7 @@ class SiteRulesCatalog
 public:
     SiteRulesCatalog(); // the built-in files only
 
-    // Reads every "*.json" file of the folder, in name order.
+    // Reads every "*.json" file of the folder, in name order, in place of what an earlier call read.
     void loadUserFolder(const QString &folder);
     // Rules given for one run: they come before all others.
     bool addGivenFile(const QString &path);
