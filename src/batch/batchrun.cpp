@@ -19,6 +19,7 @@
 #include "core/search/linkimporting.h"
 #include "core/search/resultpage.h"
 #include "core/search/seenrecorder.h"
+#include "core/sites/siterules.h"
 #include "core/transfer/downloadscheduler.h"
 
 #include <QDir>
@@ -118,9 +119,11 @@ BatchRun::BatchRun(const BatchOptions &options, QWebEngineProfile *profile, QObj
                          .arg(m_candidates.count()));
     });
     connect(m_walk, &AddAllWalk::finished, this, [this] {
-        if (m_phase == Phase::Taking)
-            batchMessage(
-                walkEndMessage(m_walk->endReason(), m_walk->pagesTaken(), m_walk->lastPageAddress()));
+        if (m_phase != Phase::Taking)
+            return;
+        if (!m_walk->rejectedSelectors().isEmpty())
+            tellRejected(m_walk->rejectingFile(), m_walk->rejectedSelectors());
+        batchMessage(walkEndMessage(m_walk->endReason(), m_walk->pagesTaken(), m_walk->lastPageAddress()));
     });
     connect(m_walk, &AddAllWalk::finished, this, &BatchRun::onPagesTaken);
 }
@@ -204,9 +207,19 @@ void BatchRun::takePages()
         if (page.valid) {
             ++m_pagesTaken;
             ExtractResultPage(page, m_candidates, m_options.outFolder);
+            if (!page.rejected.isEmpty())
+                tellRejected(pageRules(page).file, page.rejected);
         }
         onPagesTaken();
     });
+}
+
+void BatchRun::tellRejected(const QString &file, const QStringList &fields)
+{
+    for (const QString &field : fields)
+        batchMessage(QStringLiteral("the browser refuses the selector %1 of the site rules %2; no paper was "
+                                    "taken by them")
+                         .arg(field, file));
 }
 
 void BatchRun::takeLinkList()

@@ -59,6 +59,7 @@ private:
     void onLoadingChanged(const QWebEngineLoadingInfo &info);
     void takePages();
     void takeLinkList();
+    void tellRejected(const QString &file, const QStringList &fields);
     void takeManifest();
     DownloadRow rowFromManifest(const QStringList &fields) const;
     void onPagesTaken();

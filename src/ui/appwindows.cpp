@@ -3,6 +3,7 @@
 #include "browser/browserprofile.h"
 #include "browser/cookiemirror.h"
 #include "core/queue/downloadlistmodel.h"
+#include "core/sites/siterules.h"
 #include "ui/aboutwindow.h"
 #include "ui/cacheviewer.h"
 #include "ui/downloadwindow.h"
@@ -96,6 +97,10 @@ QString AppWindows::offeredLoginAddress() const
     const auto origin = QUrl::RemovePath | QUrl::RemoveQuery | QUrl::RemoveFragment | QUrl::RemoveUserInfo;
     if (isWeb(m_loginPage) && site.adjusted(origin) == m_loginPage.adjusted(origin))
         return m_loginPage.toString();
+    // The login page that the site's rules name, when it is on the same site.
+    const QUrl fromRules = programSiteRules().pick(site).loginPageFor(site);
+    if (isWeb(fromRules) && site.adjusted(origin) == fromRules.adjusted(origin))
+        return fromRules.toString();
     return site.adjusted(origin).toString() + u'/';
 }
 

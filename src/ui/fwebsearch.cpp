@@ -14,6 +14,7 @@
 #include "core/search/searchlayout.h"
 #include "core/search/seenrecorder.h"
 #include "core/settings/sharedoptions.h"
+#include "core/sites/siterules.h"
 #include "desktop/filedialogs.h"
 #include "desktop/shellhelpers.h"
 #include "ui/searchdialogs.h"
@@ -286,21 +287,23 @@ void fWebSearch::addThisPage()
         ExtractResultPage(page, *m_candidates, sharedOptions().DefaultSaveFolder);
         refreshCount();
         autoSizeColumns();
-        tellRejectedSelectors(page);
+        tellRejectedSelectors(pageRules(page).file, page.rejected);
     });
 }
 
-void fWebSearch::tellRejectedSelectors(const PageSnapshot &page)
+void fWebSearch::tellRejectedSelectors(const QString &file, const QStringList &fields)
 {
-    const PageCheck check = CheckResultPage(page);
-    if (check.rejected.isEmpty())
+    if (fields.isEmpty())
         return;
-    showMessage(MessageIcon::Critical, QStringLiteral("站点规则文件 %1 中有浏览器不接受的选择器：\n%2")
-                                           .arg(check.rulesFile, check.rejected.join(u'\n')));
+    showMessage(MessageIcon::Critical,
+                QStringLiteral("站点规则文件 %1 中有浏览器不接受的选择器，本页没有加入论文：\n%2")
+                    .arg(file, fields.join(u'\n')));
 }
 
 void fWebSearch::showSiteRules()
 {
+    // The user's folder is read again, so a file just written or mended counts at once.
+    programSiteRules().loadUserFolder(SiteRulesCatalog::userFolder());
     QString text = rulesSourceText(m_pageReader->rules());
     text += QStringLiteral("用户规则文件夹：%1\n").arg(SiteRulesCatalog::userFolder());
     const QList<SiteRulesError> &refused = m_pageReader->catalog().refused();
@@ -314,6 +317,7 @@ void fWebSearch::showSiteRules()
 
 void fWebSearch::checkThisPage()
 {
+    programSiteRules().loadUserFolder(SiteRulesCatalog::userFolder());
     m_pageReader->readPage(this, [](const PageSnapshot &page) {
         showMessage(MessageIcon::Information, pageCheckText(CheckResultPage(page)));
     });
@@ -362,6 +366,7 @@ void fWebSearch::onAddAllFinished()
     m_addAllButton->setStyleSheet(QString());
     m_addAllButton->setText(kAddAllIdle);
     autoSizeColumns();
+    tellRejectedSelectors(m_walk->rejectingFile(), m_walk->rejectedSelectors());
 }
 
 void fWebSearch::analyseAndDownload()

@@ -8,7 +8,6 @@
 #include <memory>
 
 class AddAllWalk;
-struct PageSnapshot;
 class CandidateListModel;
 class QLabel;
 class QMenu;
@@ -71,7 +70,7 @@ private:
     void connectBrowser();
     void refreshCount();
     void autoSizeColumns();
-    void tellRejectedSelectors(const PageSnapshot &page);
+    void tellRejectedSelectors(const QString &file, const QStringList &fields);
     void onAddAllFinished();
     void onAnalysisStarted();
     void onAnalysisFinished(const QString &resultText);

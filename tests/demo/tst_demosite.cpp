@@ -971,7 +971,7 @@ private Q_SLOTS:
         QString error;
         const std::optional<DemoSiteSwitches> all =
             read({u"--demo-login"_qs, u"--demo-limit=30"_qs, u"--demo-flaky"_qs, u"100"_qs,
-                  u"--demo-verify"_qs, u"0"_qs},
+                  u"--demo-verify"_qs, u"0"_qs, u"--demo-layout"_qs, u"cards"_qs},
                  &error);
         QVERIFY(all);
         DemoSite site;
@@ -979,10 +979,12 @@ private Q_SLOTS:
         QVERIFY(site.requireLogin());
         QCOMPARE((QList<int>{site.paperLimit(), site.flakyPercent(), site.verifyAfter()}),
                  (QList<int>{30, 100, 0}));
+        QCOMPARE(site.homeUrl().path(), u"/cards/search"_qs);
         QCOMPARE(read({}, &error)->verifyAfter, -1);
         // A limit of 0 would refuse every paper; more than 100 %, fractions and words make no sense.
-        for (const QString &bad : {u"--demo-limit=0"_qs, u"--demo-flaky=101"_qs, u"--demo-flaky=2.5"_qs,
-                                   u"--demo-verify=-1"_qs, u"--demo-limit=ten"_qs}) {
+        for (const QString &bad :
+             {u"--demo-limit=0"_qs, u"--demo-flaky=101"_qs, u"--demo-flaky=2.5"_qs, u"--demo-verify=-1"_qs,
+              u"--demo-limit=ten"_qs, u"--demo-layout=grid"_qs}) {
             QVERIFY2(!read({bad}, &error), qPrintable(bad));
             QVERIFY2(error.contains(bad.section(u'=', 0, 0)), qPrintable(error));
         }

@@ -76,6 +76,25 @@ private Q_SLOTS:
         download->webLogin();
         QCOMPARE(panel->Text1->text(), QStringLiteral("http://127.0.0.1:%1/").arg(other.serverPort()));
     }
+
+    void panelOffersTheLoginPageThatTheSitesRulesName()
+    {
+        AppWindows windows(m_site.homeUrl()); // no login page given
+        fWebSearch *search = windows.showSearchWindow();
+        QTRY_COMPARE_WITH_TIMEOUT(search->page()->url(), m_site.homeUrl(), 20000);
+        QVERIFY(load(search, m_site.homeUrl().resolved(QUrl(QStringLiteral("/cards/search?q=")))));
+        fFileDownload *download = windows.ensureDownloadWindow();
+        download->show();
+        LoginPanel *panel = download->PicWebBK;
+        download->webLogin();
+        QCOMPARE(panel->Text1->text(), m_site.loginUrl().toString());
+        // The rules of the table pages name no login page: the site's root is offered.
+        panel->Command3->click();
+        QVERIFY(load(search, m_site.searchUrl(QStringLiteral("x"))));
+        download->webLogin();
+        QCOMPARE(panel->Text1->text(), m_site.homeUrl().resolved(QUrl(QStringLiteral("/"))).toString());
+        panel->Command3->click();
+    }
 };
 
 FN_TEST_MAIN_GUI(TestLoginOffer)

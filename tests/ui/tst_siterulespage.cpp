@@ -2,11 +2,13 @@
 #include "core/search/addallwalk.h"
 #include "core/search/candidatelistmodel.h"
 #include "core/settings/sharedoptions.h"
+#include "core/sites/siterules.h"
 #include "demo/demosite.h"
 #include "testenv.h"
 #include "ui/fwebsearch.h"
 #include "ui/searchwindowhost.h"
 
+#include <QDir>
 #include <QMenuBar>
 #include <QPointer>
 #include <QSignalSpy>
@@ -28,6 +30,14 @@ public:
     void showCacheViewer(QWidget *) override {}
     void clearBrowserCache() override {}
 };
+
+const char *const kRefusedRules =
+    R"({"format": 1, "name": "Mine", "hosts": ["127.0.0.1"], "pathPrefix": "/search",
+    "papers": {"item": "tr[[", "link": "a"}})";
+
+const char *const kMendedRules =
+    R"({"format": 1, "name": "Mended", "hosts": ["127.0.0.1"], "pathPrefix": "/search",
+    "papers": {"listClass": "tablelist paperlist"}, "fileAddress": {"suffix": ".pdf"}})";
 
 QAction *findAction(QWidget *window, const QString &text)
 {
@@ -55,6 +65,45 @@ private Q_SLOTS:
         m_site.setPageSize(3);
         m_site.setCardsLayout(true);
         QVERIFY(m_site.listen());
+        // The user's rules for the demo site's table pages win over the built-in ones, but hold a
+        // selector the browser refuses; a file that is no JSON at all is left out.
+        const QString folder = SiteRulesCatalog::userFolder();
+        QVERIFY(QDir().mkpath(folder));
+        fntest::writeFile(folder + "/mine.json", kRefusedRules);
+        fntest::writeFile(folder + "/zz-bad.json", "{\"format\": 1,");
+    }
+
+    void aRefusedSelectorIsToldAndNoPaperTaken()
+    {
+        sharedOptions() = SharedOptions{};
+        sharedOptions().PromptSavePathOnExtract = false;
+        fntest::MessageRecorder messages;
+        const QUrl tables = m_site.searchUrl(QString());
+        QPointer<fWebSearch> window = new fWebSearch(&m_host, tables);
+        window->show();
+        QTRY_VERIFY_WITH_TIMEOUT(window->page()->url() == tables && !window->page()->isLoading(), 20000);
+        window->addThisPage();
+        QTRY_COMPARE_WITH_TIMEOUT(messages.messages.size(), 1, 20000);
+        QCOMPARE(messages.messages.first().icon, MessageIcon::Critical);
+        QVERIFY(messages.messages.first().text.contains(SiteRulesCatalog::userFolder() + "/mine.json"));
+        QVERIFY(messages.messages.first().text.contains("papers.item"));
+        QCOMPARE(window->candidates()->count(), 0);
+
+        findAction(window, QStringLiteral("站点规则…"))->trigger();
+        const QString source = messages.messages.last().text;
+        QVERIFY2(source.contains(QStringLiteral("站点规则：Mine")), qPrintable(source));
+        QVERIFY(source.contains(QStringLiteral("用户规则文件夹")));
+        QVERIFY(source.contains(QStringLiteral("zz-bad.json")));
+
+        // Mended, the file counts at the next check without a restart.
+        fntest::writeFile(SiteRulesCatalog::userFolder() + "/mine.json", kMendedRules);
+        findAction(window, QStringLiteral("检查本页"))->trigger();
+        QTRY_COMPARE_WITH_TIMEOUT(messages.messages.size(), 3, 20000);
+        const QString check = messages.messages.last().text;
+        QVERIFY2(check.contains(QStringLiteral("站点规则：Mended")), qPrintable(check));
+        QVERIFY(check.contains(QStringLiteral("找到论文：3 篇")));
+        QVERIFY(check.contains(m_site.paperFileUrl(1).toString()));
+        delete window;
     }
 
     void cardsAreTakenByTheirRulesAndChecked()

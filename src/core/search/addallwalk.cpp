@@ -2,6 +2,7 @@
 
 #include "core/common/clock.h"
 #include "core/search/resultpage.h"
+#include "core/sites/siterules.h"
 
 #include <QPointer>
 #include <QUrl>
@@ -83,6 +84,8 @@ void AddAllWalk::下一页(std::function<void(bool)> done)
             return;
         if (!page.valid)
             return endStep(false, End::Unreadable);
+        m_rejected = page.rejected;
+        m_rejectingFile = pageRules(page).file;
         if (m_walking) {
             const QString key = pageKey(page.documentAddress);
             if (m_visited.contains(key))

@@ -3,6 +3,7 @@
 #include <QObject>
 #include <QSet>
 #include <QString>
+#include <QStringList>
 #include <QTimer>
 #include <functional>
 
@@ -60,6 +61,9 @@ public:
     End endReason() const { return m_end; }
     // Pages taken by the running or the last walk, and the address of the last one.
     int pagesTaken() const { return m_pagesTaken; }
+    // Fields of the rules file whose selectors the browser refused on the last page read (none taken).
+    QStringList rejectedSelectors() const { return m_rejected; }
+    QString rejectingFile() const { return m_rejectingFile; }
     QString lastPageAddress() const { return m_lastAddress; }
 
     void setWaitLimits(qint64 loadLimitMs, qint64 settleMs);
@@ -99,6 +103,8 @@ private:
     QSet<QString> m_visited;
     QString m_lastAddress;
     QString m_saveFolder;
+    QStringList m_rejected;
+    QString m_rejectingFile;
     int m_pagesTaken = 0;
     int m_pageLimit = PageLimit;
 };

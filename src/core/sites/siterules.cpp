@@ -104,8 +104,9 @@ bool isHttpAddress(const QString &address)
     return url.isValid() && (scheme == u"http" || scheme == u"https") && !url.host().isEmpty();
 }
 
-// A replacement that can put another scheme in front of the address, or one that cannot leave an
-// http(s) address (the pattern takes the start of the address and puts no http(s) back).
+// False for a replacement that names another scheme than http(s), and for one that cannot leave an
+// http(s) address (the pattern takes the start of the address and puts no http(s) back). Whatever a
+// replacement makes is checked again for every address (SiteRules::fileAddress).
 bool replacementLeavesHttp(const QString &pattern, const QString &replacement)
 {
     static const QRegularExpression scheme(QStringLiteral("(^|[^a-z0-9+.-])([a-z][a-z0-9+.-]*):"),
@@ -119,7 +120,7 @@ bool replacementLeavesHttp(const QString &pattern, const QString &replacement)
     if (pattern.startsWith(u'^')) {
         const QString lower = replacement.toLower();
         return lower.startsWith(u"http://") || lower.startsWith(u"https://") || lower.startsWith(u"\\0") ||
-               lower.startsWith(u"$0") || lower.startsWith(u"\\1") || lower.startsWith(u"$1");
+               lower.startsWith(u"\\1");
     }
     return true;
 }
@@ -163,6 +164,23 @@ QString SiteRules::fileAddress(const QString &linkAddress) const
         return isHttpAddress(out) ? out : QString();
     }
     return out;
+}
+
+bool SiteRules::marksNotPaper(const QString &text) const
+{
+    for (const QString &marker : notPaperMarkers) {
+        if (!marker.isEmpty() && text.contains(marker, Qt::CaseInsensitive))
+            return true;
+    }
+    return false;
+}
+
+QUrl SiteRules::loginPageFor(const QUrl &page) const
+{
+    if (loginPage.isEmpty())
+        return {};
+    const QUrl address = page.resolved(loginPage);
+    return isHttpAddress(address.toString()) ? address : QUrl();
 }
 
 int SiteRules::nextLinkByText(const QStringList &anchorTexts) const
@@ -448,15 +466,18 @@ QString SiteRulesCatalog::userFolder()
 void SiteRulesCatalog::loadUserFolder(const QString &folder)
 {
     m_user.clear();
+    m_refused.removeIf([](const SiteRulesError &e) { return e.origin == SiteRules::Origin::UserFolder; });
     const QDir dir(folder);
     const QStringList names =
         dir.entryList({QStringLiteral("*.json")}, QDir::Files | QDir::Readable | QDir::Hidden, QDir::Name);
     for (const QString &name : names) {
         SiteRulesRead read = readSiteRulesFile(dir.filePath(name), SiteRules::Origin::UserFolder);
-        if (read.rules)
+        if (read.rules) {
             m_user.append(*read.rules);
-        else
+        } else {
+            read.error.origin = SiteRules::Origin::UserFolder;
             m_refused.append(read.error);
+        }
     }
 }
 
@@ -464,6 +485,7 @@ bool SiteRulesCatalog::addGivenFile(const QString &path)
 {
     SiteRulesRead read = readSiteRulesFile(path, SiteRules::Origin::GivenFile);
     if (!read.rules) {
+        read.error.origin = SiteRules::Origin::GivenFile;
         m_refused.append(read.error);
         return false;
     }

@@ -67,6 +67,10 @@ struct SiteRules
     bool appliesTo(const QUrl &address) const;
     // The file address for a paper link; empty when the rule makes no http(s) address of it.
     QString fileAddress(const QString &linkAddress) const;
+    // True when the text holds one of the texts that mark a page as not a paper (letter case aside).
+    bool marksNotPaper(const QString &text) const;
+    // The login page as an address on the site of the given page; empty when the rules name none.
+    QUrl loginPageFor(const QUrl &page) const;
     // The selectors and texts the page script needs, as JSON values.
     QJsonObject pageArguments() const;
     // Position of the first anchor whose lower-cased text, trimmed of spaces, equals the next-page text.
@@ -94,6 +98,7 @@ struct SiteRulesError
     QString field;
     Reason reason = Reason::BadValue;
     QString detail;
+    SiteRules::Origin origin = SiteRules::Origin::BuiltIn;
 
     QString message() const;
 };
@@ -115,7 +120,7 @@ class SiteRulesCatalog
 public:
     SiteRulesCatalog(); // the built-in files only
 
-    // Reads every "*.json" file of the folder, in name order.
+    // Reads every "*.json" file of the folder, in name order, in place of what an earlier call read.
     void loadUserFolder(const QString &folder);
     // Rules given for one run: they come before all others.
     bool addGivenFile(const QString &path);

@@ -5,6 +5,7 @@
 #include "core/common/gbk.h"
 #include "core/common/safetext.h"
 #include "core/queue/targetfile.h"
+#include "core/sites/siterules.h"
 
 #include <QDateTime>
 #include <QFileInfo>
@@ -166,6 +167,15 @@ QString Downloader::stateText(ConnectionState state, int code, const QString &te
         return QStringLiteral("12 该请求已经完成，并且所有数据均已接收到。");
     }
     return QStringLiteral("%1:%2").arg(code).arg(text);
+}
+
+bool Downloader::isUsableSmallAnswer() const
+{
+    if (!IsUsablePage(gbk::decode(m_head)))
+        return false;
+    // A site's own texts come in its own encoding: GBK or UTF-8.
+    const SiteRules &rules = programSiteRules().pick(m_address);
+    return !rules.marksNotPaper(gbk::decode(m_head)) && !rules.marksNotPaper(QString::fromUtf8(m_head));
 }
 
 bool Downloader::acceptsStatusLine(const QString &statusLine)
@@ -615,8 +625,8 @@ void Downloader::completeBody()
         endAsWebPage();
         return;
     }
-    if (!m_options.singleConnection && received < kSmallFile && !IsUsablePage(gbk::decode(m_head))) {
-        // A small answer with an error page's marks: no file of it stays.
+    if (!m_options.singleConnection && received < kSmallFile && !isUsableSmallAnswer()) {
+        // A small answer with an error page's marks, or with one its site's rules name: no file of it stays.
         m_result.clearPercent = true;
         Q_EMIT webPageReceived(m_id);
         fail(FailureReason::of(Kind::WebPage, 0, QStringLiteral("error page")));

@@ -150,6 +150,8 @@ Q_SIGNALS:
     void finished(RowId id, const TransferResult &result);
 
 private:
+    // A small answer without the marks of an error page or of a page its site's rules name.
+    bool isUsableSmallAnswer() const;
     enum class Phase { Idle, Requesting, Receiving, Committing, Finished };
 
     void startRequest(const QUrl &url);

@@ -46,6 +46,14 @@ private Q_SLOTS:
         for (const QString &marker : site.notPaperMarkers)
             QVERIFY2(!IsUsablePage(QStringLiteral("<html>") + marker.toLower()), qPrintable(marker));
 
+        QVERIFY(site.marksNotPaper("<html><title>HTTP 404 未找到</title>"));
+        QVERIFY(!site.marksNotPaper("%PDF-1.4"));
+        QVERIFY(site.loginPageFor(QUrl("https://lit.example/search")).isEmpty());
+        const SiteRules &cards = catalog.pick(QUrl("http://127.0.0.1:5/cards/search?q="));
+        QCOMPARE(cards.loginPageFor(QUrl("http://127.0.0.1:5/cards/search?q=")),
+                 QUrl("http://127.0.0.1:5/login"));
+        QVERIFY(cards.marksNotPaper("<body><H1>请先登录</H1>"));
+
         // A replacement never makes anything but an http(s) address.
         SiteRules replace =
             *parseSiteRules(cardsRules(QStringLiteral("[]")), "x", SiteRules::Origin::GivenFile).rules;

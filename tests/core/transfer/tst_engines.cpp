@@ -361,6 +361,9 @@ private Q_SLOTS:
         QTest::newRow("GBK error page")
             << 200 << QByteArray("<title>HTTP 404 \xce\xb4\xd5\xd2\xb5\xbd</title>") << false;
         QTest::newRow("small real paper") << 200 << QByteArray("%PDF-1.4 tiny") << true;
+        // The rules of the local site (the demo site's) name its login page's heading as not a paper.
+        QTest::newRow("a marker of the site's rules")
+            << 200 << QByteArray("note: <h1>\xe8\xaf\xb7\xe5\x85\x88\xe7\x99\xbb\xe5\xbd\x95</h1>") << false;
         // Text that is not a web page but carries a marker: read for markers only below 5001 bytes.
         QTest::newRow("marker in 5000 bytes of text")
             << 200 << QByteArray("log: <TITLE>404 Not Found</TITLE>") + QByteArray(5000 - 33, ' ') << false;
