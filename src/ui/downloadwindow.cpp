@@ -544,7 +544,7 @@ void fFileDownload::buildList(QWidget *central)
     });
     connect(ListView3, &QTreeView::clicked, this, [this](const QModelIndex &index) {
         if (index.isValid())
-            m_panels[1]->setText(RowClickPanelText(*m_model, m_model->idAt(index.row())));
+            panel(StatusPanel::Transfer)->setText(RowClickPanelText(*m_model, m_model->idAt(index.row())));
     });
     connect(ListView3, &QWidget::customContextMenuRequested, this, [this](const QPoint &pos) {
         prepareListMenu();
@@ -635,21 +635,21 @@ void fFileDownload::buildStatusBar()
 {
     statusBar()->setObjectName(QStringLiteral("StatusBar1"));
     for (size_t i = 0; i < m_panels.size(); ++i) {
-        auto *panel = new QLabel(statusBar());
-        panel->setObjectName(QStringLiteral("Panel%1").arg(i + 1));
-        panel->setFrameShape(QFrame::StyledPanel);
-        panel->setMinimumWidth(i == 0 ? 120 : 80);
+        auto *label = new QLabel(statusBar());
+        label->setObjectName(QStringLiteral("Panel%1").arg(i + 1));
+        label->setFrameShape(QFrame::StyledPanel);
+        label->setMinimumWidth(i == 0 ? 120 : 80);
         if (i == 3) // the totals line is read whole: it keeps room for five numbers
-            panel->setMinimumWidth(panel->fontMetrics().horizontalAdvance(QStringLiteral(
+            label->setMinimumWidth(label->fontMetrics().horizontalAdvance(QStringLiteral(
                                        "总数：0000|正在下载：0|等待：0000|已完成：0000|失败：0000")) +
                                    12);
-        panel->installEventFilter(this);
-        m_panels[i] = panel;
-        statusBar()->addWidget(panel, i == 1 ? 3 : (i == 0 ? 0 : 2));
+        label->installEventFilter(this);
+        m_panels[i] = label;
+        statusBar()->addWidget(label, i == 1 ? 3 : (i == 0 ? 0 : 2));
     }
-    m_panels[0]->setText(kSlogan);
-    m_panels[0]->setCursor(Qt::PointingHandCursor);
-    m_panels[0]->setToolTip(kMakerSite);
+    panel(StatusPanel::Slogan)->setText(kSlogan);
+    panel(StatusPanel::Slogan)->setCursor(Qt::PointingHandCursor);
+    panel(StatusPanel::Slogan)->setToolTip(kMakerSite);
 
     // Beside the connection panel, 继续 for a paused queue and the speed with the time left; the
     // totals line keeps its panel to itself.
@@ -670,11 +670,21 @@ void fFileDownload::buildStatusBar()
 
 void fFileDownload::connectScheduler()
 {
-    connect(m_scheduler, &DownloadScheduler::panelText, this, [this](StatusPanel panel, const QString &text) {
-        // While the queue waits for a verification, the third panel keeps saying so.
-        if (panel != StatusPanel::Connection || !m_scheduler->isPausedForVerification())
-            m_panels[static_cast<size_t>(panel) - 1]->setText(text);
-    });
+    connect(m_scheduler, &DownloadScheduler::transferNoted, this,
+            [this](TransferNote note, const QString &name) {
+                panel(StatusPanel::Transfer)
+                    ->setText((note == TransferNote::Started ? QStringLiteral("正在下载:")
+                                                             : QStringLiteral("完成下载:")) +
+                              name);
+            });
+    connect(m_scheduler, &DownloadScheduler::connectionStateChanged, this,
+            [this](ConnectionState state, int code, const QString &text) {
+                // While the queue waits for a verification, the connection panel keeps saying so.
+                if (!m_scheduler->isPausedForVerification())
+                    panel(StatusPanel::Connection)->setText(Downloader::stateText(state, code, text));
+            });
+    connect(m_scheduler, &DownloadScheduler::totalsChanged, this,
+            [this] { panel(StatusPanel::Totals)->setText(m_model->totalsText()); });
     connect(m_scheduler, &DownloadScheduler::queueFinished, this, &fFileDownload::onQueueFinished);
     connect(m_scheduler, &DownloadScheduler::verificationNeeded, this, &fFileDownload::onVerificationNeeded);
     connect(m_scheduler, &DownloadScheduler::rowEnded, this, &fFileDownload::refreshTotalsSoon);
@@ -703,7 +713,7 @@ void fFileDownload::connectScheduler()
     });
     connect(Combo2, &QComboBox::currentIndexChanged, this, [this](int position) {
         if (position >= 0)
-            m_scheduler->options().intervalSeconds = Combo2->itemText(position).toInt();
+            m_scheduler->options().intervalSeconds = Combo2->itemData(position).toInt();
     });
     for (QRadioButton *option : {Option1, Option2, Option3})
         connect(option, &QRadioButton::toggled, this, &fFileDownload::syncPolicy);
@@ -717,7 +727,7 @@ void fFileDownload::connectScheduler()
     connect(Command1, &QPushButton::clicked, this, &fFileDownload::webLogin);
     connect(PicWebBK, &LoginPanel::titleShown, this, [this](const QString &title) {
         if (!m_scheduler->isPausedForVerification())
-            m_panels[2]->setText(title);
+            panel(StatusPanel::Connection)->setText(title);
     });
     connect(PicWebBK, &LoginPanel::loginFinished, this, &fFileDownload::onLoginFinished);
 }
@@ -740,7 +750,7 @@ void fFileDownload::loadWindow()
     }
     Combo2->clear();
     for (int i = 0; i <= 60; ++i)
-        Combo2->addItem(QString::number(i));
+        Combo2->addItem(QString::number(i), i);
     Combo2->setCurrentIndex(0);
     Check4->setChecked(false);
     Combo4->setCurrentIndex(0);
@@ -833,7 +843,7 @@ bool fFileDownload::autoRedownloadGoesOn() const
 void fFileDownload::onQueueFinished()
 {
     cmdContinue->hide();
-    m_panels[2]->setToolTip(QString());
+    panel(StatusPanel::Connection)->setToolTip(QString());
     m_progressTick.stop();
     const bool wasOn = m_progress.running();
     const QueueProgress::Summary summary = m_progress.finish();
@@ -844,8 +854,8 @@ void fFileDownload::onQueueFinished()
     // A run that ended nothing (an automatic start that found no work) is not worth a word.
     if (!wasOn || !summary.any() || m_closing)
         return;
-    m_panels[2]->setText(progresstext::summaryLine(summary, m_runStopped));
-    m_panels[2]->setToolTip(m_panels[2]->text());
+    panel(StatusPanel::Connection)->setText(progresstext::summaryLine(summary, m_runStopped));
+    panel(StatusPanel::Connection)->setToolTip(panel(StatusPanel::Connection)->text());
     if (!autoRedownloadGoesOn())
         m_notifier->notify(progresstext::summaryHead(m_runStopped), progresstext::summaryBody(summary));
 }
@@ -853,8 +863,8 @@ void fFileDownload::onQueueFinished()
 void fFileDownload::onVerificationNeeded()
 {
     // The panel may be too narrow for the whole request; the speed, nothing while paused, makes room.
-    m_panels[2]->setText(VerificationText);
-    m_panels[2]->setToolTip(VerificationText);
+    panel(StatusPanel::Connection)->setText(VerificationText);
+    panel(StatusPanel::Connection)->setToolTip(VerificationText);
     m_speedPanel->hide();
     cmdContinue->show();
     PicWebBK->show();
@@ -868,8 +878,8 @@ void fFileDownload::onVerificationNeeded()
 void fFileDownload::continueAfterVerification()
 {
     cmdContinue->hide();
-    m_panels[2]->clear();
-    m_panels[2]->setToolTip(QString());
+    panel(StatusPanel::Connection)->clear();
+    panel(StatusPanel::Connection)->setToolTip(QString());
     m_speedPanel->setVisible(m_progress.running());
     m_scheduler->resumeAfterVerification();
 }
@@ -1111,7 +1121,8 @@ void fFileDownload::openInEditor()
 void fFileDownload::checkPdf()
 {
     const int renamed = CheckPdfFiles(*m_model);
-    m_panels[2]->setText(QStringLiteral("检查PDF文件完成：重命名了 %1 个文件").arg(renamed));
+    panel(StatusPanel::Connection)
+        ->setText(QStringLiteral("检查PDF文件完成：重命名了 %1 个文件").arg(renamed));
 }
 
 void fFileDownload::placeRegions()
@@ -1154,12 +1165,12 @@ void fFileDownload::changeEvent(QEvent *event)
 bool fFileDownload::eventFilter(QObject *watched, QEvent *event)
 {
     if (event->type() == QEvent::MouseButtonRelease) {
-        if (watched == m_panels[0]) {
+        if (watched == panel(StatusPanel::Slogan)) {
             if (m_shell.openWebPage)
                 m_shell.openWebPage(kMakerSite);
-        } else if (watched == m_panels[1]) {
+        } else if (watched == panel(StatusPanel::Transfer)) {
             // The panel shows a file path after a row click; other texts (the transfer's name) open nothing.
-            const QString text = m_panels[1]->text();
+            const QString text = panel(StatusPanel::Transfer)->text();
             if (!text.isEmpty() && FileExists(text) && m_shell.openFile)
                 m_shell.openFile(text);
         }

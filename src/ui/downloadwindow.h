@@ -33,6 +33,9 @@ class QPushButton;
 class QRadioButton;
 class QTreeView;
 
+// The status bar's panels, numbered from the left.
+enum class StatusPanel { Slogan = 1, Transfer = 2, Connection = 3, Totals = 4 };
+
 // Where the regions of the download window go for a window of the given outer size (all in pixels).
 struct DownloadLayout
 {
@@ -208,6 +211,8 @@ private:
     ShellHooks m_shell;
     QRandomGenerator m_random;
     QMenu *m_listMenu = nullptr;
+    QLabel *panel(StatusPanel which) const { return m_panels[static_cast<size_t>(which) - 1]; }
+
     std::array<QLabel *, 4> m_panels{};
     QLabel *m_speedPanel = nullptr;
     DesktopNotifier *m_notifier = nullptr;

@@ -547,7 +547,7 @@ Downloader *DownloadScheduler::makeTransfer(RowId id, bool single)
     connect(transfer, &Downloader::webPageReceived, this, &DownloadScheduler::webPageReceived);
     connect(transfer, &Downloader::connectionStateChanged, this,
             [this](RowId, ConnectionState state, int code, const QString &text) {
-                Q_EMIT panelText(StatusPanel::Connection, Downloader::stateText(state, code, text));
+                Q_EMIT connectionStateChanged(state, code, text);
             });
     // A resumed transfer counts the kept bytes as received: they are no part of its speed.
     const qint64 kept = m_resumeFrom.contains(id) ? m_resumeFrom.value(id).bytes : 0;
@@ -572,7 +572,7 @@ void DownloadScheduler::Inet下载当前文件(RowId id)
     m_busy = true;
     applyProxy();
     const DownloadRow *row = m_model->find(id);
-    Q_EMIT panelText(StatusPanel::Transfer, QStringLiteral("正在下载:") + row->name);
+    Q_EMIT transferNoted(TransferNote::Started, row->name);
     Downloader *transfer = makeTransfer(id, true);
     m_single = Slot{transfer, id, monoNow()};
     // The answer's type decides the file's name; the path is reserved for the row until it ends.
@@ -832,7 +832,7 @@ void DownloadScheduler::DownloadComplete(RowId id, const TransferResult &result,
         }
     });
     if (const DownloadRow *row = m_model->find(id); row && result.stamped)
-        Q_EMIT panelText(StatusPanel::Transfer, QStringLiteral("完成下载:") + row->name);
+        Q_EMIT transferNoted(TransferNote::Ended, row->name);
 }
 
 void DownloadScheduler::DownloadError(RowId id, const TransferResult &result)
@@ -849,7 +849,7 @@ void DownloadScheduler::DownloadError(RowId id, const TransferResult &result)
         }
     });
     if (const DownloadRow *row = m_model->find(id); row && result.stamped && result.answered)
-        Q_EMIT panelText(StatusPanel::Transfer, QStringLiteral("完成下载:") + row->name);
+        Q_EMIT transferNoted(TransferNote::Ended, row->name);
 }
 
 void DownloadScheduler::onRowsDropped(const QList<RowId> &ids)
@@ -923,7 +923,7 @@ void DownloadScheduler::checkQueueFinished()
 
 void DownloadScheduler::UpdateStatusSummary()
 {
-    Q_EMIT panelText(StatusPanel::Totals, m_model->totalsText());
+    Q_EMIT totalsChanged();
 }
 
 void DownloadScheduler::tickHousekeeping()

@@ -95,7 +95,8 @@ private Q_SLOTS:
         const Reply pdf = FaultServer::pdf(300000);
         m_server.setReply("/a/paper.pdf", pdf);
         const int r = addRow("/a/paper.pdf", "paper");
-        QSignalSpy panels(m_scheduler, &DownloadScheduler::panelText);
+        QSignalSpy notes(m_scheduler, &DownloadScheduler::transferNoted);
+        QSignalSpy states(m_scheduler, &DownloadScheduler::connectionStateChanged);
         runToEnd();
         QCOMPARE(m_model->row(r).state, RowState::Done);
         QCOMPARE(fntest::readFile(folder() + "paper.pdf"), pdf.body);
@@ -104,11 +105,15 @@ private Q_SLOTS:
         QCOMPARE(m_model->cellText(r, DownloadListModel::ColPercent), QStringLiteral("100%"));
         QCOMPARE(m_server.requests().last().headers.value("referer"),
                  QStringLiteral("http://127.0.0.1:%1").arg(m_server.port()).toUtf8());
+        QCOMPARE(notes.size(), 2);
+        QCOMPARE(notes.first(),
+                 QVariantList({QVariant::fromValue(TransferNote::Started), QStringLiteral("paper")}));
+        QCOMPARE(notes.last(),
+                 QVariantList({QVariant::fromValue(TransferNote::Ended), QStringLiteral("paper")}));
         QStringList texts;
-        for (const auto &args : panels)
-            texts << args.at(1).toString();
-        QVERIFY(texts.contains(QStringLiteral("正在下载:paper")));
-        QVERIFY(texts.contains(QStringLiteral("完成下载:paper")));
+        for (const auto &args : states)
+            texts << Downloader::stateText(args.at(0).value<ConnectionState>(), args.at(1).toInt(),
+                                           args.at(2).toString());
         QVERIFY(texts.contains(QStringLiteral("12 该请求已经完成，并且所有数据均已接收到。")));
         QCOMPARE(folderEntries(), QStringList{"paper.pdf"});
         QVERIFY(qAbs(m_scheduler->LastFinishTime() - Clock::current().secondsSinceMidnight()) < 5);

@@ -199,6 +199,35 @@ private Q_SLOTS:
         QCOMPARE(m_model->totals().failed, 1);
     }
 
+    void onlyAWholeOkIsAFileOnOneConnection()
+    {
+        // The single connection takes 200 "OK" alone: a reason phrase that merely ends like one is no
+        // success, whatever the status.
+        use(1);
+        struct Case
+        {
+            int status;
+            QByteArray reason;
+            RowState state;
+        };
+        const QList<Case> cases{{404, "Gone 200 OK", RowState::Failed},
+                                {200, "Not 200 OK", RowState::Failed},
+                                {200, "ok", RowState::Done}};
+        QList<RowId> ids;
+        for (int i = 0; i < cases.size(); ++i) {
+            Reply reply = FaultServer::pdf(4000 + i);
+            reply.status = cases.at(i).status;
+            reply.reason = cases.at(i).reason;
+            const QString path = QStringLiteral("/status%1.pdf").arg(i);
+            m_server.setReply(path, reply);
+            ids.append(addRow(path, QStringLiteral("status%1").arg(i)));
+        }
+        runToEnd();
+        for (int i = 0; i < cases.size(); ++i)
+            QCOMPARE(row(ids.at(i)).state, cases.at(i).state);
+        QCOMPARE(entries(), QStringList{QStringLiteral("status2.pdf")});
+    }
+
     void aPaperSentAsHtmlIsStillAPaper()
     {
         // Servers that label everything text/html: the content shows it is a paper.
