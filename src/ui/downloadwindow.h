@@ -108,6 +108,8 @@ public:
     void refreshProgress();
     DesktopNotifier *notifier() const { return m_notifier; }
 
+    // The window's caption; a run shows its progress in front of it.
+    static const QString Caption;
     // "站点需要验证：请在登录面板完成验证后点击继续"
     static const QString VerificationText;
     static constexpr int TotalsDelayMs = 200; // a row's end reaches the totals this soon
