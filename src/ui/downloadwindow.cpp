@@ -133,11 +133,11 @@ public:
 
     void paint(QPainter *painter, const QStyleOptionViewItem &option, const QModelIndex &index) const override
     {
+        // The list gives the share as a number only when the cell shows one.
+        const QVariant share = index.data(DownloadListModel::UnderlyingDataRole);
         const QString text = index.data().toString();
-        QString digits = text;
-        digits.remove(u'%');
-        double value = 0;
-        if (text.isEmpty() || !text.endsWith(u'%') || !LooksNumeric(digits, &value)) {
+        const double value = share.toDouble();
+        if (share.typeId() != QMetaType::Double) {
             QStyledItemDelegate::paint(painter, option, index);
             return;
         }
