@@ -36,7 +36,6 @@
 
 namespace {
 
-const QString kCaption = QStringLiteral("文件下载 － 墨枢Folionexus文献资料下载管理器");
 const QString kCloseQuestion = QStringLiteral("正在下载文件或者下载没有完成，要强制关闭窗口吗？");
 const QString kSlogan = QStringLiteral("墨枢软件：文献资料，一键到手");
 const QString kMakerSite = QStringLiteral("https://www.folionexus.com/");
@@ -134,11 +133,11 @@ public:
 
     void paint(QPainter *painter, const QStyleOptionViewItem &option, const QModelIndex &index) const override
     {
+        // The list gives the share as a number only when the cell shows one.
+        const QVariant share = index.data(DownloadListModel::UnderlyingDataRole);
         const QString text = index.data().toString();
-        QString digits = text;
-        digits.remove(u'%');
-        double value = 0;
-        if (text.isEmpty() || !text.endsWith(u'%') || !LooksNumeric(digits, &value)) {
+        const double value = share.toDouble();
+        if (share.typeId() != QMetaType::Double) {
             QStyledItemDelegate::paint(painter, option, index);
             return;
         }
@@ -396,6 +395,7 @@ DownloadLayout computeDownloadLayout(QSize outerSize, int titleBarHeight, int me
     return layout;
 }
 
+const QString fFileDownload::Caption = QStringLiteral("文件下载 － 墨枢Folionexus文献资料下载管理器");
 const QString fFileDownload::VerificationText =
     QStringLiteral("站点需要验证：请在登录面板完成验证后点击继续");
 
@@ -403,7 +403,7 @@ fFileDownload::fFileDownload(QWidget *parent)
     : QMainWindow(parent), m_random(QRandomGenerator::global()->generate()), m_progress(nullptr)
 {
     setObjectName(QStringLiteral("fFileDownload"));
-    setWindowTitle(kCaption);
+    setWindowTitle(Caption);
     setAttribute(Qt::WA_DeleteOnClose);
     resize(1000, 600);
 
@@ -544,7 +544,7 @@ void fFileDownload::buildList(QWidget *central)
     });
     connect(ListView3, &QTreeView::clicked, this, [this](const QModelIndex &index) {
         if (index.isValid())
-            m_panels[1]->setText(RowClickPanelText(*m_model, m_model->idAt(index.row())));
+            panel(StatusPanel::Transfer)->setText(RowClickPanelText(*m_model, m_model->idAt(index.row())));
     });
     connect(ListView3, &QWidget::customContextMenuRequested, this, [this](const QPoint &pos) {
         prepareListMenu();
@@ -635,21 +635,21 @@ void fFileDownload::buildStatusBar()
 {
     statusBar()->setObjectName(QStringLiteral("StatusBar1"));
     for (size_t i = 0; i < m_panels.size(); ++i) {
-        auto *panel = new QLabel(statusBar());
-        panel->setObjectName(QStringLiteral("Panel%1").arg(i + 1));
-        panel->setFrameShape(QFrame::StyledPanel);
-        panel->setMinimumWidth(i == 0 ? 120 : 80);
+        auto *label = new QLabel(statusBar());
+        label->setObjectName(QStringLiteral("Panel%1").arg(i + 1));
+        label->setFrameShape(QFrame::StyledPanel);
+        label->setMinimumWidth(i == 0 ? 120 : 80);
         if (i == 3) // the totals line is read whole: it keeps room for five numbers
-            panel->setMinimumWidth(panel->fontMetrics().horizontalAdvance(QStringLiteral(
+            label->setMinimumWidth(label->fontMetrics().horizontalAdvance(QStringLiteral(
                                        "总数：0000|正在下载：0|等待：0000|已完成：0000|失败：0000")) +
                                    12);
-        panel->installEventFilter(this);
-        m_panels[i] = panel;
-        statusBar()->addWidget(panel, i == 1 ? 3 : (i == 0 ? 0 : 2));
+        label->installEventFilter(this);
+        m_panels[i] = label;
+        statusBar()->addWidget(label, i == 1 ? 3 : (i == 0 ? 0 : 2));
     }
-    m_panels[0]->setText(kSlogan);
-    m_panels[0]->setCursor(Qt::PointingHandCursor);
-    m_panels[0]->setToolTip(kMakerSite);
+    panel(StatusPanel::Slogan)->setText(kSlogan);
+    panel(StatusPanel::Slogan)->setCursor(Qt::PointingHandCursor);
+    panel(StatusPanel::Slogan)->setToolTip(kMakerSite);
 
     // Beside the connection panel, 继续 for a paused queue and the speed with the time left; the
     // totals line keeps its panel to itself.
@@ -666,452 +666,6 @@ void fFileDownload::buildStatusBar()
         12);
     m_speedPanel->hide(); // shown while a run is on
     statusBar()->insertWidget(4, m_speedPanel, 2);
-}
-
-void fFileDownload::connectScheduler()
-{
-    connect(m_scheduler, &DownloadScheduler::panelText, this, [this](StatusPanel panel, const QString &text) {
-        // While the queue waits for a verification, the third panel keeps saying so.
-        if (panel != StatusPanel::Connection || !m_scheduler->isPausedForVerification())
-            m_panels[static_cast<size_t>(panel) - 1]->setText(text);
-    });
-    connect(m_scheduler, &DownloadScheduler::queueFinished, this, &fFileDownload::onQueueFinished);
-    connect(m_scheduler, &DownloadScheduler::verificationNeeded, this, &fFileDownload::onVerificationNeeded);
-    connect(m_scheduler, &DownloadScheduler::rowEnded, this, &fFileDownload::refreshTotalsSoon);
-    connect(m_model, &DownloadListModel::rowFinished, this, [this](RowId id) {
-        m_progress.noteEnded(id);
-        refreshTotalsSoon();
-    });
-    connect(cmdContinue, &QPushButton::clicked, this, &fFileDownload::continueAfterVerification);
-    m_progressTick.setInterval(1000);
-    connect(&m_progressTick, &QTimer::timeout, this, &fFileDownload::refreshProgress);
-    m_totalsSoon.setSingleShot(true);
-    m_totalsSoon.setInterval(TotalsDelayMs);
-    connect(&m_totalsSoon, &QTimer::timeout, this, &fFileDownload::refreshProgress);
-    connect(m_scheduler, &DownloadScheduler::runningChanged, this, &fFileDownload::onRunningChanged);
-    connect(m_scheduler, &DownloadScheduler::startEnabledChanged, this,
-            [this](bool enabled) { action(QStringLiteral("actStart"))->setEnabled(enabled); });
-    connect(m_scheduler, &DownloadScheduler::methodShown, this, &fFileDownload::onMethodShown);
-    connect(m_scheduler, &DownloadScheduler::housekeepingDone, this, &fFileDownload::onHousekeepingDone);
-    connect(m_scheduler, &DownloadScheduler::webPageReceived, this, &fFileDownload::onWebPageReceived);
-
-    connect(Combo1, &QComboBox::currentIndexChanged, this, [this](int position) {
-        if (position < 0)
-            return;
-        m_scheduler->options().threadPosition = position;
-        m_scheduler->options().threadCount = position + 1;
-    });
-    connect(Combo2, &QComboBox::currentIndexChanged, this, [this](int position) {
-        if (position >= 0)
-            m_scheduler->options().intervalSeconds = Combo2->itemText(position).toInt();
-    });
-    for (QRadioButton *option : {Option1, Option2, Option3})
-        connect(option, &QRadioButton::toggled, this, &fFileDownload::syncPolicy);
-    connect(Check3, &QCheckBox::toggled, this, [this](bool on) { m_scheduler->options().autoStart = on; });
-    connect(Command4, &QPushButton::clicked, this, &fFileDownload::startDownloads);
-    connect(Command31, &QPushButton::clicked, this, &fFileDownload::stopDownloads);
-    connect(Command26, &QPushButton::clicked, this, [this] {
-        m_scheduler->switchMethod();
-        Command4->setEnabled(true);
-    });
-    connect(Command1, &QPushButton::clicked, this, &fFileDownload::webLogin);
-    connect(PicWebBK, &LoginPanel::titleShown, this, [this](const QString &title) {
-        if (!m_scheduler->isPausedForVerification())
-            m_panels[2]->setText(title);
-    });
-    connect(PicWebBK, &LoginPanel::loginFinished, this, &fFileDownload::onLoginFinished);
-}
-
-void fFileDownload::loadWindow()
-{
-    m_scheduler->windowLoaded();
-    sharedOptions().loadRetries();
-    m_scheduler->options().retries = sharedOptions().Retries;
-    switch (m_scheduler->options().policy) {
-    case DuplicatePolicy::Skip:
-        Option1->setChecked(true);
-        break;
-    case DuplicatePolicy::Overwrite:
-        Option2->setChecked(true);
-        break;
-    case DuplicatePolicy::Rename:
-        Option3->setChecked(true);
-        break;
-    }
-    Combo2->clear();
-    for (int i = 0; i <= 60; ++i)
-        Combo2->addItem(QString::number(i));
-    Combo2->setCurrentIndex(0);
-    Check4->setChecked(false);
-    Combo4->setCurrentIndex(0);
-    ApplyRowStripes(ListView3, RowHeight);
-    refreshRecordCount();
-}
-
-void fFileDownload::onMethodShown(DownloadMethod method, bool threadListEnabled, int threadPosition)
-{
-    // The user's options follow, unstored, so the options window shows and keeps the method in force.
-    sharedOptions().DownloadMethod = method;
-    Label7->setText(QStringLiteral("下载方式：%1").arg(methodNumber(method)));
-    Combo1->setEnabled(threadListEnabled);
-    const QSignalBlocker blocker(Combo1);
-    Combo1->setCurrentIndex(threadPosition >= 0 && threadPosition < Combo1->count() ? threadPosition : 0);
-}
-
-void fFileDownload::syncPolicy()
-{
-    if (Option1->isChecked())
-        m_scheduler->options().policy = DuplicatePolicy::Skip;
-    else if (Option2->isChecked())
-        m_scheduler->options().policy = DuplicatePolicy::Overwrite;
-    else if (Option3->isChecked())
-        m_scheduler->options().policy = DuplicatePolicy::Rename;
-}
-
-void fFileDownload::onRunningChanged(bool running)
-{
-    Shape1->setVisible(running);
-    if (running && !m_progress.running())
-        beginRun();
-    if (!m_scheduler->isPausedForVerification())
-        cmdContinue->hide();
-}
-
-void fFileDownload::beginRun()
-{
-    m_runStopped = false;
-    m_progress.begin();
-    m_progressTick.start();
-    // Shown a moment later: a run that ends at once (an automatic start with nothing to do, every second
-    // while automatic re-download is ticked) leaves the status bar and the title as they were.
-    refreshTotalsSoon();
-}
-
-void fFileDownload::refreshTotalsSoon()
-{
-    if (!m_totalsSoon.isActive())
-        m_totalsSoon.start();
-}
-
-void fFileDownload::refreshProgress()
-{
-    m_totalsSoon.stop();
-    m_scheduler->UpdateStatusSummary();
-    if (!m_progress.running())
-        return;
-    const QueueProgress::Snapshot snapshot = m_progress.measure();
-    m_speedPanel->setText(progresstext::statusLine(snapshot));
-    m_speedPanel->setVisible(!m_scheduler->isPausedForVerification());
-    setWindowTitle(snapshot.total > 0 ? progresstext::fraction(snapshot) + QStringLiteral(" － ") + kCaption
-                                      : kCaption);
-}
-
-QString fFileDownload::speedText() const
-{
-    return m_speedPanel->text();
-}
-
-bool fFileDownload::autoRedownloadGoesOn() const
-{
-    // With automatic re-download the queue starts again at once with such rows: not the end yet.
-    if (!Check4->isChecked())
-        return false;
-    const auto choice = static_cast<AutoRedownloadChoice>(Combo4->currentIndex());
-    const bool failed = choice != AutoRedownloadChoice::Html;
-    const bool html = choice != AutoRedownloadChoice::Failed;
-    for (int i = 0; i < m_model->count(); ++i) {
-        const DownloadRow &row = m_model->row(i);
-        const bool web = row.type.compare(QLatin1String("htm"), Qt::CaseInsensitive) == 0 ||
-                         row.type.compare(QLatin1String("html"), Qt::CaseInsensitive) == 0;
-        if ((failed && row.state == RowState::Failed) ||
-            (html && web && (row.state == RowState::Done || row.state == RowState::Failed)))
-            return true;
-    }
-    return false;
-}
-
-void fFileDownload::onQueueFinished()
-{
-    cmdContinue->hide();
-    m_panels[2]->setToolTip(QString());
-    m_progressTick.stop();
-    const bool wasOn = m_progress.running();
-    const QueueProgress::Summary summary = m_progress.finish();
-    m_speedPanel->clear();
-    m_speedPanel->hide();
-    setWindowTitle(kCaption);
-    m_scheduler->UpdateStatusSummary();
-    // A run that ended nothing (an automatic start that found no work) is not worth a word.
-    if (!wasOn || !summary.any() || m_closing)
-        return;
-    m_panels[2]->setText(progresstext::summaryLine(summary, m_runStopped));
-    m_panels[2]->setToolTip(m_panels[2]->text());
-    if (!autoRedownloadGoesOn())
-        m_notifier->notify(progresstext::summaryHead(m_runStopped), progresstext::summaryBody(summary));
-}
-
-void fFileDownload::onVerificationNeeded()
-{
-    // The panel may be too narrow for the whole request; the speed, nothing while paused, makes room.
-    m_panels[2]->setText(VerificationText);
-    m_panels[2]->setToolTip(VerificationText);
-    m_speedPanel->hide();
-    cmdContinue->show();
-    PicWebBK->show();
-    PicWebBK->raise();
-    // A login that has the browser keeps it until it ends; the page follows then.
-    m_wallAfterLogin = PicWebBK->isLoggingIn();
-    if (!m_wallAfterLogin)
-        PicWebBK->openAddress(m_scheduler->verificationPage().toString());
-}
-
-void fFileDownload::continueAfterVerification()
-{
-    cmdContinue->hide();
-    m_panels[2]->clear();
-    m_panels[2]->setToolTip(QString());
-    m_speedPanel->setVisible(m_progress.running());
-    m_scheduler->resumeAfterVerification();
-}
-
-void fFileDownload::onHousekeepingDone()
-{
-    if (!Check4->isChecked() || m_scheduler->isRunning())
-        return;
-    runFrozen([this] { AutoRedownload(*m_model, guards(), Combo4->currentIndex()); });
-    m_scheduler->start();
-}
-
-void fFileDownload::onWebPageReceived(RowId id)
-{
-    const DownloadRow *row = m_model->find(id);
-    // While the queue waits for a verification, the panel's browser shows that page: no login replaces it.
-    if (!PicWebBK->Check2->isChecked() || !row || m_scheduler->isPausedForVerification())
-        return;
-    const QString key = row->key;
-    if (m_loginRetried.contains(key))
-        return;
-    m_loginRetried.insert(key);
-    m_pendingRetries.append(key);
-    // While the login runs, pages that come back do not count as a verification wall.
-    if (PicWebBK->isLoggingIn() || PicWebBK->PanelLogin(false))
-        m_scheduler->setLoginPending(true);
-    else
-        m_pendingRetries.clear(); // nothing to log in with: a retry would only fetch the page again
-}
-
-void fFileDownload::onLoginFinished()
-{
-    m_scheduler->setLoginPending(false);
-    const QStringList keys = std::exchange(m_pendingRetries, {});
-    for (const QString &key : keys)
-        retryAfterLogin(key);
-    // A wall met while the login had the browser is shown now.
-    if (std::exchange(m_wallAfterLogin, false) && m_scheduler->isPausedForVerification())
-        PicWebBK->openAddress(m_scheduler->verificationPage().toString());
-}
-
-void fFileDownload::retryAfterLogin(const QString &key)
-{
-    const RowId id = m_model->idOfKey(key);
-    const DownloadRow *row = m_model->find(id);
-    if (!row || (row->state != RowState::Done && row->state != RowState::Failed))
-        return;
-    ResetRow(*m_model, id);
-    if (!m_userStopped && !m_scheduler->isRunning())
-        m_scheduler->start();
-}
-
-CommandGuards fFileDownload::guards() const
-{
-    CommandGuards g;
-    g.sortGuard = m_scheduler->isRunning() || m_scheduler->DownloadBusy();
-    g.listChangeGuard =
-        m_scheduler->isRunning() || m_scheduler->transferExecuting() || m_scheduler->CountTransferSlots() > 1;
-    g.downloadBusy = m_scheduler->DownloadBusy();
-    return g;
-}
-
-QList<int> fFileDownload::selectedRows() const
-{
-    QList<int> rows;
-    for (const QModelIndex &index : ListView3->selectionModel()->selectedRows())
-        rows.append(index.row());
-    std::sort(rows.begin(), rows.end());
-    return rows;
-}
-
-int fFileDownload::selectedRow() const
-{
-    const QModelIndex current = ListView3->currentIndex();
-    if (current.isValid() && ListView3->selectionModel()->isRowSelected(current.row()))
-        return current.row();
-    const QList<int> rows = selectedRows();
-    return rows.isEmpty() ? -1 : rows.first();
-}
-
-QList<RowId> fFileDownload::selectedIds() const
-{
-    return m_model->idsAt(selectedRows());
-}
-
-RowId fFileDownload::selectedId() const
-{
-    return m_model->idAt(selectedRow());
-}
-
-QAction *fFileDownload::action(const QString &objectName) const
-{
-    return findChild<QAction *>(objectName);
-}
-
-void fFileDownload::prepareListMenu()
-{
-    const bool busy = guards().sortGuard;
-    action(QStringLiteral("actRemove"))->setEnabled(!busy);
-    action(QStringLiteral("actClearAll"))->setEnabled(!busy);
-    action(QStringLiteral("actSelectAll"))->setEnabled(!busy);
-    action(QStringLiteral("actStop"))->setEnabled(busy);
-}
-
-QString fFileDownload::panelText(int panel) const
-{
-    return (panel >= 1 && panel <= 4) ? m_panels[static_cast<size_t>(panel - 1)]->text() : QString();
-}
-
-void fFileDownload::refreshRecordCount()
-{
-    Label1->setText(m_model->recordCountText());
-}
-
-void fFileDownload::runFrozen(const std::function<void()> &work)
-{
-    ListView3->setUpdatesEnabled(false);
-    work();
-    m_model->flushChanges();
-    ListView3->setUpdatesEnabled(true);
-    refreshRecordCount();
-}
-
-void fFileDownload::sortByHeader(int column)
-{
-    m_sorter.sortByColumn(*m_model, column, guards());
-    // The header turns its own indicator over on a click; show the list's real order instead.
-    QHeaderView *header = ListView3->header();
-    header->setSortIndicatorShown(m_sorter.column() >= 0);
-    if (m_sorter.column() >= 0)
-        header->setSortIndicator(m_sorter.column(),
-                                 m_sorter.ascending() ? Qt::AscendingOrder : Qt::DescendingOrder);
-}
-
-void fFileDownload::webLogin()
-{
-    PicWebBK->show();
-    PicWebBK->raise();
-    const DownloadRow *row = m_model->find(selectedId());
-    if (!PicWebBK->Check2->isChecked() && !PicWebBK->Check1->isChecked() && row)
-        PicWebBK->openAddress(row->key);
-}
-
-void fFileDownload::selectAll()
-{
-    ListView3->selectAll();
-}
-
-void fFileDownload::selectNone()
-{
-    ListView3->clearSelection();
-}
-
-void fFileDownload::shuffle()
-{
-    ShuffleRows(*m_model, guards(), m_random);
-    refreshRecordCount();
-}
-
-void fFileDownload::fitColumns()
-{
-    for (int c = 0; c < DownloadListModel::ColumnCount; ++c)
-        ListView3->resizeColumnToContents(c);
-}
-
-void fFileDownload::redownloadSelected()
-{
-    const QList<RowId> rows = selectedIds();
-    runFrozen([&] { RedownloadSelectedRows(*m_model, rows); });
-}
-
-void fFileDownload::redownloadFailed()
-{
-    runFrozen([this] { RedownloadFailedRows(*m_model, guards()); });
-}
-
-void fFileDownload::redownloadHtml()
-{
-    runFrozen([this] { RedownloadHtmlRows(*m_model, guards()); });
-}
-
-void fFileDownload::removeSelected()
-{
-    const QList<RowId> rows = selectedIds();
-    runFrozen([&] { RemoveSelectedRows(*m_model, guards(), rows); });
-}
-
-void fFileDownload::removeFailed()
-{
-    runFrozen([this] { RemoveFailedRows(*m_model); });
-}
-
-void fFileDownload::removeDone()
-{
-    runFrozen([this] { RemoveDoneRows(*m_model); });
-}
-
-void fFileDownload::clearAll()
-{
-    runFrozen([this] { ClearAllRows(*m_model, guards()); });
-}
-
-void fFileDownload::startDownloads()
-{
-    // A run the user starts gives every row its one more try after a login again.
-    m_loginRetried.clear();
-    m_userStopped = false;
-    m_scheduler->start();
-}
-
-void fFileDownload::stopDownloads()
-{
-    m_userStopped = true;
-    m_runStopped = true;
-    m_scheduler->StopDownloads();
-}
-
-void fFileDownload::cancelSelected()
-{
-    const QList<RowId> rows = selectedIds();
-    runFrozen([&] { CancelSelectedRows(*m_model, guards(), rows); });
-}
-
-void fFileDownload::openFile()
-{
-    OpenDownloadedFile(*m_model, selectedId(), m_shell);
-}
-
-void fFileDownload::openFolder()
-{
-    OpenContainingFolder(*m_model, selectedId(), m_shell);
-}
-
-void fFileDownload::openInEditor()
-{
-    OpenInTextEditor(*m_model, selectedId(), m_shell);
-}
-
-void fFileDownload::checkPdf()
-{
-    const int renamed = CheckPdfFiles(*m_model);
-    m_panels[2]->setText(QStringLiteral("检查PDF文件完成：重命名了 %1 个文件").arg(renamed));
 }
 
 void fFileDownload::placeRegions()
@@ -1154,12 +708,12 @@ void fFileDownload::changeEvent(QEvent *event)
 bool fFileDownload::eventFilter(QObject *watched, QEvent *event)
 {
     if (event->type() == QEvent::MouseButtonRelease) {
-        if (watched == m_panels[0]) {
+        if (watched == panel(StatusPanel::Slogan)) {
             if (m_shell.openWebPage)
                 m_shell.openWebPage(kMakerSite);
-        } else if (watched == m_panels[1]) {
+        } else if (watched == panel(StatusPanel::Transfer)) {
             // The panel shows a file path after a row click; other texts (the transfer's name) open nothing.
-            const QString text = m_panels[1]->text();
+            const QString text = panel(StatusPanel::Transfer)->text();
             if (!text.isEmpty() && FileExists(text) && m_shell.openFile)
                 m_shell.openFile(text);
         }

@@ -33,6 +33,9 @@ class QPushButton;
 class QRadioButton;
 class QTreeView;
 
+// The status bar's panels, numbered from the left.
+enum class StatusPanel { Slogan = 1, Transfer = 2, Connection = 3, Totals = 4 };
+
 // Where the regions of the download window go for a window of the given outer size (all in pixels).
 struct DownloadLayout
 {
@@ -105,6 +108,8 @@ public:
     void refreshProgress();
     DesktopNotifier *notifier() const { return m_notifier; }
 
+    // The window's caption; a run shows its progress in front of it.
+    static const QString Caption;
     // "站点需要验证：请在登录面板完成验证后点击继续"
     static const QString VerificationText;
     static constexpr int TotalsDelayMs = 200; // a row's end reaches the totals this soon
@@ -208,6 +213,8 @@ private:
     ShellHooks m_shell;
     QRandomGenerator m_random;
     QMenu *m_listMenu = nullptr;
+    QLabel *panel(StatusPanel which) const { return m_panels[static_cast<size_t>(which) - 1]; }
+
     std::array<QLabel *, 4> m_panels{};
     QLabel *m_speedPanel = nullptr;
     DesktopNotifier *m_notifier = nullptr;

@@ -73,7 +73,7 @@ void fFileDownload::releaseLibrary()
 
 void fFileDownload::tellLibraryFailure(const QString &message)
 {
-    m_panels[2]->setText(message);
+    panel(StatusPanel::Connection)->setText(message);
     if (std::exchange(m_libraryFailureTold, true))
         return;
     // Not from inside the queue's signal: the message box waits for the user.

@@ -138,7 +138,7 @@ void fIECache::showRows(const QList<bool> &selected)
     items.reserve(m_commands->rows().size());
     for (const CacheRow &row : m_commands->rows())
         items.append(new QTreeWidgetItem(QStringList{readableAddress(row.text), ShowableText(row.type),
-                                                     row.size, ShowableText(row.path)}));
+                                                     row.sizeText(), ShowableText(row.path)}));
     ListView1->addTopLevelItems(items);
     for (qsizetype i = 0; i < selected.size() && i < items.size(); ++i)
         items.at(i)->setSelected(selected.at(i));

@@ -327,7 +327,7 @@ private Q_SLOTS:
             auto listed = [&] {
                 QStringList addresses;
                 for (const CacheRow &row : GetCacheURLList(mine).rows) {
-                    if (!row.path.isEmpty() && row.size.toLongLong() > 0)
+                    if (!row.path.isEmpty() && row.size > 0)
                         addresses.append(row.text);
                 }
                 return addresses;

@@ -29,7 +29,7 @@ CacheListing GetCacheURLList(const AnchoredPath &cacheFolder, const std::atomic_
     CacheStore store(cacheFolder);
     const bool ok = store.load(cancel);
     for (const CacheStore::Entry &entry : store.entries())
-        listing.rows.append({entry.address, 从文件名和网址提取文件类型(entry.address), {}, {}});
+        listing.rows.append({entry.address, 从文件名和网址提取文件类型(entry.address), -1, {}});
     if (!ok) {
         listing.counter = errorCountText(listing.rows.size());
         return listing;
@@ -49,7 +49,7 @@ void 判断文件在缓存中文件路径(QList<CacheRow> &rows, const CacheStor
         if (length < 0)
             continue;
         row.path = localFile;
-        row.size = QString::number(length);
+        row.size = length;
     }
 }
 
@@ -104,8 +104,8 @@ void ListUserCacheFiles(const AnchoredPath &cacheFolder, const QString &userName
     QList<qint64> sizes;
     搜索目录下所有类型文件(cacheFolder, files, true, &sizes, cancel);
     for (qsizetype i = 0; i < files.size(); ++i) {
-        rows.append({kUserRowPrefix + userName, 从文件名和网址提取文件类型(files.at(i)),
-                     QString::number(sizes.at(i)), files.at(i)});
+        rows.append(
+            {kUserRowPrefix + userName, 从文件名和网址提取文件类型(files.at(i)), sizes.at(i), files.at(i)});
     }
 }
 
@@ -130,16 +130,17 @@ QString sortKey(const CacheRow &row, int column)
         return row.text;
     case 1:
         return row.type;
-    case kSizeColumn: {
-        if (row.size.isEmpty())
-            return row.size;
-        bool ok = false;
-        const qint64 value = row.size.toLongLong(&ok);
-        return ok ? QStringLiteral("%1").arg(value, 12, 10, QLatin1Char('0')) : row.size;
-    }
     default:
         return row.path;
     }
+}
+
+// Rows without a file come first, then the lengths from the smallest.
+int compareRows(const CacheRow &a, const CacheRow &b, int column, const QString &keyA, const QString &keyB)
+{
+    if (column == kSizeColumn)
+        return a.size < b.size ? -1 : (a.size > b.size ? 1 : 0);
+    return keyA.compare(keyB, Qt::CaseInsensitive);
 }
 
 } // namespace
@@ -151,9 +152,9 @@ QList<qsizetype> sortCacheRows(QList<CacheRow> &rows, int column, bool descendin
     QStringList keys;
     keys.reserve(rows.size());
     for (const CacheRow &row : rows)
-        keys.append(sortKey(row, column));
+        keys.append(column == kSizeColumn ? QString() : sortKey(row, column));
     std::stable_sort(order.begin(), order.end(), [&](qsizetype a, qsizetype b) {
-        const int c = keys.at(a).compare(keys.at(b), Qt::CaseInsensitive);
+        const int c = compareRows(rows.at(a), rows.at(b), column, keys.at(a), keys.at(b));
         return descending ? c > 0 : c < 0;
     });
     QList<CacheRow> sorted;

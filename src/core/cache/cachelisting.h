@@ -15,8 +15,11 @@ struct CacheRow
 {
     QString text; // the address, or "用户:" + user name
     QString type;
-    QString size; // decimal length of the local file, empty without one
-    QString path; // the local file, empty without one
+    qint64 size = -1; // length of the local file, -1 without one
+    QString path;     // the local file, empty without one
+
+    // The length as the list shows it: decimal, empty without a file.
+    QString sizeText() const { return size < 0 ? QString() : QString::number(size); }
 
     bool operator==(const CacheRow &other) const = default;
 };

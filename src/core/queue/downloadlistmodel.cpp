@@ -42,14 +42,27 @@ QString percentNoteText(PercentNote note)
     return {};
 }
 
+namespace {
+
+// The whole percent the row's cell shows (100 for the finished note), -1 when it shows none.
+qint64 shownPercent(const DownloadRow &row)
+{
+    if (row.percentNote == PercentNote::Full)
+        return 100;
+    if (row.percentNote != PercentNote::None || !row.percentShown || row.size <= 0 || row.downloaded < 0)
+        return -1;
+    // The whole part of the share, in integers so that large files are exact.
+    return row.downloaded / row.size * 100 + row.downloaded % row.size * 100 / row.size;
+}
+
+} // namespace
+
 QString DownloadRow::percentText() const
 {
     if (percentNote != PercentNote::None)
         return percentNoteText(percentNote);
-    if (!percentShown || size <= 0 || downloaded < 0)
-        return {};
-    // The whole part of the share, in integers so that large files are exact.
-    return QString::number(downloaded / size * 100 + downloaded % size * 100 / size) + u'%';
+    const qint64 share = shownPercent(*this);
+    return share < 0 ? QString() : QString::number(share) + u'%';
 }
 
 bool DownloadRow::progressEmpty() const
@@ -175,12 +188,10 @@ QVariant DownloadListModel::data(const QModelIndex &index, int role) const
             if (r.downloaded >= 0)
                 return r.downloaded;
             break;
-        case ColPercent: {
-            const QString text = r.percentText();
-            if (text.endsWith(u'%'))
-                return text.chopped(1).toDouble();
+        case ColPercent:
+            if (const qint64 share = shownPercent(r); share >= 0)
+                return static_cast<double>(share);
             break;
-        }
         case ColSpeed:
             return r.speed;
         default:

@@ -178,9 +178,9 @@ bool Downloader::isUsableSmallAnswer() const
     return !rules.marksNotPaper(gbk::decode(m_head)) && !rules.marksNotPaper(QString::fromUtf8(m_head));
 }
 
-bool Downloader::acceptsStatusLine(const QString &statusLine)
+bool Downloader::acceptsStatus(int status, const QString &reason, bool http2)
 {
-    return statusLine.right(7).toUpper() == u" 200 OK";
+    return status == 200 && (http2 || reason.compare(QStringLiteral("OK"), Qt::CaseInsensitive) == 0);
 }
 
 void Downloader::setState(ConnectionState state)
@@ -318,12 +318,8 @@ bool Downloader::takeAnswer(int status)
         }
     }
     if (m_options.singleConnection) {
-        // HTTP/2 answers carry no reason phrase; their 200 is as good as "200 OK".
         const bool http2 = m_reply->attribute(QNetworkRequest::Http2WasUsedAttribute).toBool();
-        const QString line = QStringLiteral("HTTP/1.1 %1 %2")
-                                 .arg(status)
-                                 .arg(http2 && status == 200 ? QStringLiteral("OK") : reason);
-        if (!acceptsStatusLine(line)) {
+        if (!acceptsStatus(status, reason, http2)) {
             m_result.sizeNote = SizeNote::NotFound;
             fail(FailureReason::of(Kind::HttpStatus, status, reason));
             return false;

@@ -133,8 +133,8 @@ public:
     // query (folder mode true).
     static QString GetUrlBase(const QString &address, bool folderMode);
     static QString stateText(ConnectionState state, int code = 0, const QString &text = QString());
-    // The status line as the single connection judges it, e.g. "HTTP/1.1 200 OK".
-    static bool acceptsStatusLine(const QString &statusLine);
+    // The single connection takes only 200 with the reason "OK" (HTTP/2 answers carry no reason).
+    static bool acceptsStatus(int status, const QString &reason, bool http2);
 
 Q_SIGNALS:
     // Bytes of the file so far and the total the answer stated (-1 when it stated none).

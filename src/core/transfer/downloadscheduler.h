@@ -19,8 +19,8 @@
 class QNetworkAccessManager;
 class QNetworkCookieJar;
 
-// The status bar's panels.
-enum class StatusPanel { Slogan = 1, Transfer = 2, Connection = 3, Totals = 4 };
+// What became of the single connection's transfer of a row.
+enum class TransferNote { Started, Ended };
 
 // The queue. A row starts as soon as a transfer slot is free and the pause between files allows;
 // Timer_Down's tick looks for work as well, Timer1 keeps house (finished list, busy flag, totals,
@@ -130,7 +130,12 @@ public:
     void setForeignFileTest(ForeignFileTest test) { m_foreignFile = std::move(test); }
 
 Q_SIGNALS:
-    void panelText(StatusPanel panel, const QString &text);
+    // The single connection began a row's transfer, or ended one that the server answered.
+    void transferNoted(TransferNote note, const QString &name);
+    // The single connection's state as its transfer reports it (code: the HTTP status, 0 before one).
+    void connectionStateChanged(ConnectionState state, int code, const QString &text);
+    // The counts of the list are due to be shown again.
+    void totalsChanged();
     // The scheduler went on or off (running mark, "开始下载" item).
     void runningChanged(bool running);
     // The menu item "开始下载" is enabled or not (kept by the housekeeping tick).

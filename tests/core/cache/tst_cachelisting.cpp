@@ -32,7 +32,7 @@ QStringList column(const QList<CacheRow> &rows, int index)
 {
     QStringList result;
     for (const CacheRow &row : rows)
-        result.append(index == 1 ? row.type : index == 2 ? row.size : row.path);
+        result.append(index == 1 ? row.type : index == 2 ? row.sizeText() : row.path);
     return result;
 }
 
@@ -114,7 +114,7 @@ private Q_SLOTS:
         QCOMPARE(column(listing.rows, 1), (QStringList{"pdf", "aspx"}));
         const QString first = cache + "/00000000000000a1_0";
         QCOMPARE(listing.rows.at(0).path, first);
-        QCOMPARE(listing.rows.at(0).size, QString::number(QFileInfo(first).size()));
+        QCOMPARE(listing.rows.at(0).size, QFileInfo(first).size());
         QCOMPARE(listing.counter, QStringLiteral("共有2 个文件"));
         QCOMPARE(listing.tag, QStringLiteral("我的缓存"));
     }
@@ -227,7 +227,7 @@ private Q_SLOTS:
         auto sizes = [&] {
             QList<int> result;
             for (const CacheRow &row : commands.rows())
-                result.append(row.size.toInt() - header);
+                result.append(static_cast<int>(row.size) - header);
             return result;
         };
         commands.sortByColumn(kSizeColumn); // first click: descending
@@ -240,7 +240,7 @@ private Q_SLOTS:
         commands.sortByColumn(1);
         QCOMPARE(column(commands.rows(), 1), (QStringList{"gif", "htm", "PDF", "pdf"}));
 
-        QList<CacheRow> withEmpty{{"x", "", "", ""}, {"y", "", "9", ""}, {"z", "", "10", ""}};
+        QList<CacheRow> withEmpty{{"x", "", -1, ""}, {"y", "", 9, ""}, {"z", "", 10, ""}};
         sortCacheRows(withEmpty, kSizeColumn, false);
         QCOMPARE(texts(withEmpty), (QStringList{"x", "y", "z"}));
     }

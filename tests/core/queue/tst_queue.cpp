@@ -1,11 +1,13 @@
-// The queue by identity: rows may be removed, sorted, shuffled and cleared while they download, and every
-// byte, state and file still goes to its own row; rows start as soon as a slot frees, in list order,
-// with the pause counted from each file's end.
+// The queue by identity: rows may be removed, sorted, shuffled and cleared
+// while they download, and every byte, state and file still goes to its own
+// row; rows start as soon as a slot frees, in list order, with the pause
+// counted from each file's end.
 #include "core/common/clock.h"
 #include "core/queue/downloadcommands.h"
 #include "core/queue/downloadlistmodel.h"
 #include "core/transfer/downloadscheduler.h"
 #include "faultserver.h"
+#include "queuefixture.h"
 #include "testenv.h"
 
 #include <QDir>
@@ -23,11 +25,11 @@ class TestQueue : public QObject
     Q_OBJECT
 
     FaultServer m_server;
-    QTemporaryDir *m_dir = nullptr;
+    std::unique_ptr<QueueFixture> m_queue;
     DownloadListModel *m_model = nullptr;
     DownloadScheduler *m_scheduler = nullptr;
 
-    QString folder() const { return m_dir->path() + u'/'; }
+    QString folder() const { return m_queue->folder(); }
 
     static Reply paperFor(int n, bool slow)
     {
@@ -62,25 +64,16 @@ class TestQueue : public QObject
         row.folder = rowFolder;
         return m_model->addRow(row);
     }
-    const DownloadRow &row(RowId id) const { return *m_model->find(id); }
+    const DownloadRow &row(RowId id) const { return m_queue->row(id); }
 
-    void runToEnd()
-    {
-        QSignalSpy finished(m_scheduler, &DownloadScheduler::queueFinished);
-        m_scheduler->start();
-        QTRY_VERIFY2_WITH_TIMEOUT(finished.count() == 1, qPrintable(m_model->totalsText()), 20000);
-        QVERIFY(!m_scheduler->anyTransferLive());
-    }
+    void runToEnd() { m_queue->runToEnd(); }
 
     static int paperNumber(const DownloadRow &row)
     {
         return row.key.section(u'/', -1).section(u'.', 0, 0).toInt();
     }
 
-    QStringList entries() const
-    {
-        return QDir(folder()).entryList(QDir::Files | QDir::Hidden | QDir::System, QDir::Name);
-    }
+    QStringList entries() const { return m_queue->files(); }
 
     void use(int method)
     {
@@ -101,21 +94,12 @@ private Q_SLOTS:
 
     void init()
     {
-        m_dir = new QTemporaryDir;
-        m_model = new DownloadListModel;
-        m_scheduler = new DownloadScheduler(m_model);
-        m_scheduler->options().policy = DuplicatePolicy::Rename;
-        m_scheduler->options().retries = 0;
-        m_server.clearRequests();
+        m_queue = std::make_unique<QueueFixture>(m_server);
+        m_model = m_queue->model();
+        m_scheduler = m_queue->scheduler();
     }
 
-    void cleanup()
-    {
-        m_server.releaseAll();
-        delete m_scheduler;
-        delete m_model;
-        delete m_dir;
-    }
+    void cleanup() { m_queue.reset(); }
 
     void rowsMayLeaveOrMoveWhileTheyRun_data()
     {
@@ -200,9 +184,10 @@ private Q_SLOTS:
     }
     void aRowThatFailedNeverTakesTheFileAnotherRowFinished()
     {
-        // The first row fails and lets go of its name; a second paper of the same title finishes under it.
-        // Sending the first row again deletes nothing and replaces nothing: it gets a name of its own. A
-        // row without a folder fails, with its reason, instead of saving into the root of the disk.
+        // The first row fails and lets go of its name; a second paper of the same
+        // title finishes under it. Sending the first row again deletes nothing and
+        // replaces nothing: it gets a name of its own. A row without a folder
+        // fails, with its reason, instead of saving into the root of the disk.
         QFETCH(int, method);
         QFETCH(QString, again);
         use(method);
@@ -268,10 +253,11 @@ private Q_SLOTS:
     }
     void aNameSomeoneElseHoldsIsNeverThisPaper()
     {
-        // Equal titles (or a name template whose fields came out empty), or a link planted at the name:
-        // the paper is neither "skipped" on what is there nor written over it or through it, but saved
-        // under a free name. A file that was there before the run, and that no row wrote, is still
-        // skipped or replaced as the policy says.
+        // Equal titles (or a name template whose fields came out empty), or a link
+        // planted at the name: the paper is neither "skipped" on what is there nor
+        // written over it or through it, but saved under a free name. A file that
+        // was there before the run, and that no row wrote, is still skipped or
+        // replaced as the policy says.
         QFETCH(int, method);
         QFETCH(int, threads);
         QFETCH(DuplicatePolicy, policy);
@@ -279,7 +265,7 @@ private Q_SLOTS:
         use(method);
         m_scheduler->options().threadCount = threads;
         m_scheduler->options().policy = policy;
-        const QString outside = m_dir->path() + QStringLiteral("/outside.pdf");
+        const QString outside = m_queue->root() + QStringLiteral("outside.pdf");
         QDir().mkpath(folder() + QStringLiteral("in"));
         const QString in = folder() + QStringLiteral("in/");
         const Reply first = paperFor(3, true);
@@ -337,8 +323,9 @@ private Q_SLOTS:
     }
     void cancelDuringARetryWaitEndsTheRun()
     {
-        // "取消下载选中项" on a row waiting for its next try: the bytes it kept go, its try never comes, and
-        // the run that it leaves finished ends as any run does.
+        // "取消下载选中项" on a row waiting for its next try: the bytes it kept go,
+        // its try never comes, and the run that it leaves finished ends as any run
+        // does.
         QFETCH(int, method);
         ManualClock clock;
         const auto restore = qScopeGuard([previous = Clock::install(&clock)] { Clock::install(previous); });
@@ -437,13 +424,15 @@ private Q_SLOTS:
         const RowId second = addPaper(1, true); // still arriving when the pause is set
         const RowId third = addPaper(2, false);
 
-        // A pause of 0: the next file starts as soon as one ends, with the clock standing still.
+        // A pause of 0: the next file starts as soon as one ends, with the clock
+        // standing still.
         m_scheduler->options().intervalSeconds = 0;
         m_scheduler->start();
         QTRY_COMPARE(m_model->find(first)->state, RowState::Done);
         QTRY_VERIFY(m_model->find(second)->state != RowState::Waiting);
 
-        // A pause of 2 s: the next start is due 2 s after the end, and not a moment before.
+        // A pause of 2 s: the next start is due 2 s after the end, and not a moment
+        // before.
         m_scheduler->options().intervalSeconds = 2;
         QTRY_COMPARE(m_model->find(second)->state, RowState::Done);
         const qint64 end = clock.monotonicMs();

@@ -4,6 +4,7 @@
 #include "core/transfer/downloader.h"
 #include "core/transfer/downloadscheduler.h"
 #include "faultserver.h"
+#include "queuefixture.h"
 #include "testenv.h"
 
 #include <QDir>
@@ -19,34 +20,22 @@ class TestEngines : public QObject
     Q_OBJECT
 
     FaultServer m_server;
-    QTemporaryDir *m_dir = nullptr;
+    std::unique_ptr<QueueFixture> m_queue;
     DownloadListModel *m_model = nullptr;
     DownloadScheduler *m_scheduler = nullptr;
 
-    QString folder() const { return m_dir->path() + u'/'; }
+    QString folder() const { return m_queue->folder(); }
 
     int addRow(const QString &path, const QString &name, const QString &type = QStringLiteral("pdf"))
     {
-        DownloadRow row;
-        row.key = m_server.url(path).toString();
-        row.name = name;
-        row.type = type;
-        row.folder = folder();
-        m_model->addRow(row);
+        m_queue->addRow(path, name, type);
         return m_model->count() - 1;
     }
 
     // Files in the folder other than the ones named: no leftovers of any kind.
-    QStringList folderEntries() const
-    {
-        return QDir(m_dir->path()).entryList(QDir::Files | QDir::Hidden | QDir::System, QDir::Name);
-    }
+    QStringList folderEntries() const { return m_queue->files(); }
 
-    void useMethod(int method, int threads = 1)
-    {
-        m_scheduler->options().method = methodFromNumber(method);
-        m_scheduler->options().threadCount = threads;
-    }
+    void useMethod(int method, int threads = 1) { m_queue->use(method, threads); }
 
     // Runs the queue until no row waits or downloads and no transfer is left.
     void runToEnd(int timeoutMs = 20000)
@@ -69,23 +58,14 @@ private Q_SLOTS:
 
     void init()
     {
-        m_dir = new QTemporaryDir;
-        m_model = new DownloadListModel;
-        m_scheduler = new DownloadScheduler(m_model);
+        m_queue = std::make_unique<QueueFixture>(m_server);
+        m_model = m_queue->model();
+        m_scheduler = m_queue->scheduler();
         m_scheduler->setTimeouts(2000, 1500);
-        m_scheduler->options().retries = 0; // each answer is judged on its own here
         m_scheduler->options().proxy = {};
-        m_scheduler->options().policy = DuplicatePolicy::Rename;
-        m_server.clearRequests();
     }
 
-    void cleanup()
-    {
-        m_server.releaseAll();
-        delete m_scheduler;
-        delete m_model;
-        delete m_dir;
-    }
+    void cleanup() { m_queue.reset(); }
 
     // --- one connection at a time ---
 
@@ -95,7 +75,8 @@ private Q_SLOTS:
         const Reply pdf = FaultServer::pdf(300000);
         m_server.setReply("/a/paper.pdf", pdf);
         const int r = addRow("/a/paper.pdf", "paper");
-        QSignalSpy panels(m_scheduler, &DownloadScheduler::panelText);
+        QSignalSpy notes(m_scheduler, &DownloadScheduler::transferNoted);
+        QSignalSpy states(m_scheduler, &DownloadScheduler::connectionStateChanged);
         runToEnd();
         QCOMPARE(m_model->row(r).state, RowState::Done);
         QCOMPARE(fntest::readFile(folder() + "paper.pdf"), pdf.body);
@@ -104,11 +85,15 @@ private Q_SLOTS:
         QCOMPARE(m_model->cellText(r, DownloadListModel::ColPercent), QStringLiteral("100%"));
         QCOMPARE(m_server.requests().last().headers.value("referer"),
                  QStringLiteral("http://127.0.0.1:%1").arg(m_server.port()).toUtf8());
+        QCOMPARE(notes.size(), 2);
+        QCOMPARE(notes.first(),
+                 QVariantList({QVariant::fromValue(TransferNote::Started), QStringLiteral("paper")}));
+        QCOMPARE(notes.last(),
+                 QVariantList({QVariant::fromValue(TransferNote::Ended), QStringLiteral("paper")}));
         QStringList texts;
-        for (const auto &args : panels)
-            texts << args.at(1).toString();
-        QVERIFY(texts.contains(QStringLiteral("正在下载:paper")));
-        QVERIFY(texts.contains(QStringLiteral("完成下载:paper")));
+        for (const auto &args : states)
+            texts << Downloader::stateText(args.at(0).value<ConnectionState>(), args.at(1).toInt(),
+                                           args.at(2).toString());
         QVERIFY(texts.contains(QStringLiteral("12 该请求已经完成，并且所有数据均已接收到。")));
         QCOMPARE(folderEntries(), QStringList{"paper.pdf"});
         QVERIFY(qAbs(m_scheduler->LastFinishTime() - Clock::current().secondsSinceMidnight()) < 5);
@@ -295,7 +280,8 @@ private Q_SLOTS:
         addRow("/p.pdf", "nocookie");
         runToEnd();
         QVERIFY(pages.count() >= 1);
-        // The login page is no paper: the row fails and nothing of the page stays on disk.
+        // The login page is no paper: the row fails and nothing of the page stays
+        // on disk.
         QCOMPARE(m_model->row(0).state, RowState::Failed);
         QCOMPARE(m_model->row(0).reason.kind, FailureReason::Kind::WebPage);
         QVERIFY2(folderEntries().isEmpty(), qPrintable(folderEntries().join(',')));
@@ -406,7 +392,8 @@ private Q_SLOTS:
         QCOMPARE(m_model->row(0).state, RowState::Done);
         QCOMPARE(m_model->cellText(0, DownloadListModel::ColSize), QStringLiteral("30000"));
         QCOMPARE(fntest::readFile(folder() + "chunked.pdf"), chunked.body);
-        // Nothing arrived: asked once more naming the site, then failed without leaving a file.
+        // Nothing arrived: asked once more naming the site, then failed without
+        // leaving a file.
         QCOMPARE(m_server.requestCount("/empty.pdf"), 2);
         QCOMPARE(m_server.requests().last().headers.value("referer"),
                  QStringLiteral("http://127.0.0.1:%1/").arg(m_server.port()).toUtf8());
@@ -427,7 +414,8 @@ private Q_SLOTS:
         startNow();
         QCOMPARE(m_scheduler->CountTransferSlots(), 4);
         QCOMPARE(m_model->totalsText(), QStringLiteral("总数：6|正在下载：3|等待：3|已完成：0|失败：0"));
-        // The running slots reserve their names, so the waiting rows get the next numbers.
+        // The running slots reserve their names, so the waiting rows get the next
+        // numbers.
         QCOMPARE(m_model->row(1).name, QStringLiteral("same[001]"));
         QCOMPARE(m_model->row(2).name, QStringLiteral("same[002]"));
         QCOMPARE(m_scheduler->SlotRow(3), m_model->idAt(2));
@@ -477,7 +465,8 @@ private Q_SLOTS:
         clock.advanceMs(1000);
         m_scheduler->tickHousekeeping();
         QCOMPARE(m_model->row(0).state, RowState::Failed);
-        QCOMPARE(m_model->row(1).state, RowState::Downloading); // its size is known: never ended here
+        QCOMPARE(m_model->row(1).state,
+                 RowState::Downloading); // its size is known: never ended here
         QCOMPARE(m_scheduler->CountTransferSlots(), 2);
         QVERIFY(!QFile::exists(folder() + "silent.pdf"));
         Clock::install(previous);

@@ -1,13 +1,16 @@
-// Sites that push back: passing failures are tried again after a backoff or the server's Retry-After,
-// a busy host is left alone while a retry follows, a broken body continues where it stopped (and is whole
-// only with the rest of the file), a page is never a paper on any try, and a wall of web pages pauses the
-// queue before anything more is asked. The clock is moved by hand, so no test sleeps through a backoff.
+// Sites that push back: passing failures are tried again after a backoff or the
+// server's Retry-After, a busy host is left alone while a retry follows, a
+// broken body continues where it stopped (and is whole only with the rest of
+// the file), a page is never a paper on any try, and a wall of web pages pauses
+// the queue before anything more is asked. The clock is moved by hand, so no
+// test sleeps through a backoff.
 #include "core/common/clock.h"
 #include "core/queue/downloadcommands.h"
 #include "core/queue/downloadlistmodel.h"
 #include "core/transfer/downloadscheduler.h"
 #include "core/transfer/retrypolicy.h"
 #include "faultserver.h"
+#include "queuefixture.h"
 #include "testenv.h"
 
 #include <QDateTime>
@@ -50,29 +53,19 @@ class TestRetry : public QObject
 
     FaultServer m_server;
     ManualClock m_clock;
-    QTemporaryDir *m_dir = nullptr;
+    std::unique_ptr<QueueFixture> m_queue;
     DownloadListModel *m_model = nullptr;
     DownloadScheduler *m_scheduler = nullptr;
 
-    QString folder() const { return m_dir->path() + u'/'; }
+    QString folder() const { return m_queue->folder(); }
 
-    RowId addRow(const QString &address, const QString &name)
-    {
-        DownloadRow row;
-        row.key = address.startsWith(u'/') ? m_server.url(address).toString() : address;
-        row.name = name;
-        row.type = QStringLiteral("pdf");
-        row.folder = folder();
-        return m_model->addRow(row);
-    }
-    const DownloadRow &row(RowId id) const { return *m_model->find(id); }
+    RowId addRow(const QString &address, const QString &name) { return m_queue->addRow(address, name); }
+    const DownloadRow &row(RowId id) const { return m_queue->row(id); }
 
-    QStringList entries() const
-    {
-        return QDir(folder()).entryList(QDir::Files | QDir::Hidden | QDir::System, QDir::Name);
-    }
+    QStringList entries() const { return m_queue->files(); }
 
-    // Waits until no transfer runs; rows then are done, failed, or waiting for a later try.
+    // Waits until no transfer runs; rows then are done, failed, or waiting for a
+    // later try.
     void settle()
     {
         QTRY_VERIFY_WITH_TIMEOUT(!m_scheduler->anyTransferLive() && m_model->totals().downloading == 0,
@@ -98,22 +91,15 @@ private Q_SLOTS:
 
     void init()
     {
-        m_dir = new QTemporaryDir;
-        m_model = new DownloadListModel;
-        m_scheduler = new DownloadScheduler(m_model);
+        m_queue = std::make_unique<QueueFixture>(m_server);
+        m_model = m_queue->model();
+        m_scheduler = m_queue->scheduler();
         m_scheduler->setTimeouts(3000, 1000);
         m_scheduler->setTickIntervalMs(3600 * 1000); // only the moves of the clock start rows
         m_scheduler->options().threadCount = 1;
         m_scheduler->options().retries = 3;
-        m_server.clearRequests();
     }
-    void cleanup()
-    {
-        m_server.releaseAll();
-        delete m_scheduler;
-        delete m_model;
-        delete m_dir;
-    }
+    void cleanup() { m_queue.reset(); }
 
     void backoffAndRetryAfter_data()
     {
@@ -246,7 +232,8 @@ private Q_SLOTS:
         QTRY_COMPARE(row(id).retry, 1);
         settle();
         QCOMPARE(row(id).reason.kind, Kind::ShortBody);
-        // The bytes that came stay in a temporary file, and nothing under the paper's name.
+        // The bytes that came stay in a temporary file, and nothing under the
+        // paper's name.
         QCOMPARE(entries().size(), 1);
         QVERIFY(entries().first().startsWith(QStringLiteral(".fnpart-")));
         advanceToRetry(id);
@@ -272,7 +259,8 @@ private Q_SLOTS:
         const RowId a2 = addRow("/a2.pdf", "a2");
         const RowId b = addRow(other.url("/b.pdf").toString(), "b");
         m_scheduler->start();
-        // The other host goes on; this one waits for its 30 seconds, the row that was not refused too.
+        // The other host goes on; this one waits for its 30 seconds, the row that
+        // was not refused too.
         QTRY_COMPARE(row(b).state, RowState::Done);
         settle();
         QCOMPARE(row(a1).state, RowState::Waiting);
@@ -292,7 +280,8 @@ private Q_SLOTS:
     {
         Reply page;
         page.contentType = "text/html";
-        page.body = "<!DOCTYPE html><html><body><form action=/verify>请完成验证</form></body></html>";
+        page.body = "<!DOCTYPE html><html><body><form "
+                    "action=/verify>请完成验证</form></body></html>";
         // The site puts up its page for every paper until it has been solved.
         for (const char *path : {"/w1.pdf", "/w2.pdf"})
             m_server.setReplies(QString::fromLatin1(path), {page, FaultServer::pdf(5000)});
@@ -309,10 +298,12 @@ private Q_SLOTS:
         QCOMPARE(wall.first().at(1).toUrl(), m_server.url(QStringLiteral("/w2.pdf")));
         QCOMPARE(row(w1).state, RowState::Failed);
         QCOMPARE(row(w2).state, RowState::Failed);
-        QCOMPARE(row(w3).state, RowState::Waiting); // not asked while the queue waits
+        QCOMPARE(row(w3).state,
+                 RowState::Waiting); // not asked while the queue waits
         QCOMPARE(m_server.requestCount(QStringLiteral("/w3.pdf")), 0);
         QCOMPARE(finished.count(), 0);
-        // The user solved the page: the rows that met it go back and everything downloads.
+        // The user solved the page: the rows that met it go back and everything
+        // downloads.
         m_scheduler->resumeAfterVerification();
         QTRY_COMPARE(finished.count(), 1);
         QCOMPARE(m_model->totals().done, 3);
@@ -355,7 +346,8 @@ private Q_SLOTS:
         QTRY_COMPARE(m_server.requestCount("/p.pdf"), 2);
         settle();
         QCOMPARE(row(id).reason.kind, Kind::WebPage);
-        QCOMPARE(row(id).name + u'.' + row(id).type, QStringLiteral("p.pdf")); // nothing kept of the page
+        QCOMPARE(row(id).name + u'.' + row(id).type,
+                 QStringLiteral("p.pdf")); // nothing kept of the page
         QVERIFY(entries().isEmpty());
     }
 
@@ -393,7 +385,8 @@ private Q_SLOTS:
         }
         QTRY_COMPARE(row(id).state, RowState::Done);
         QCOMPARE(fntest::readFile(folder() + QStringLiteral("big.pdf")), whole.body);
-        // What came is continued against a known length only; without one the file comes whole.
+        // What came is continued against a known length only; without one the file
+        // comes whole.
         QCOMPARE(m_server.requests().at(2).headers.value("range"),
                  total == "none" ? QByteArray() : QByteArray("bytes=60000-"));
     }
@@ -419,7 +412,8 @@ private Q_SLOTS:
             QCOMPARE(row(busy).state, RowState::Failed);
             QCOMPARE(m_scheduler->hostHeldUntilMs(host), -1);
         }
-        // A retry follows: a day's Retry-After holds the site for the hour it is capped at, until Stop.
+        // A retry follows: a day's Retry-After holds the site for the hour it is
+        // capped at, until Stop.
         m_scheduler->options().retries = 2;
         m_server.setReplies("/busy.pdf", {status(429, "Too Many", "86400"), FaultServer::pdf(5000)});
         const RowId busy = m_model->idAt(0);
@@ -439,7 +433,8 @@ private Q_SLOTS:
 
     void aWallStopsTheQueueBeforeAnythingMoreIsAsked_data()
     {
-        // By letter: p a paper, s a paper that takes a while, w a 403 at once, W a 403 that takes a while.
+        // By letter: p a paper, s a paper that takes a while, w a 403 at once, W a
+        // 403 that takes a while.
         QTest::addColumn<int>("method");
         QTest::addColumn<int>("threads");
         QTest::addColumn<QByteArray>("rows");
@@ -470,9 +465,11 @@ private Q_SLOTS:
         m_scheduler->start();
         QTRY_COMPARE_WITH_TIMEOUT(wall.count(), 1, 20000);
         settle();
-        QCOMPARE(m_server.requestCount(last), 0); // nothing asked after the second wall
+        QCOMPARE(m_server.requestCount(last),
+                 0); // nothing asked after the second wall
         QCOMPARE(m_model->totals().failed, static_cast<int>(rows.count('w') + rows.count('W')));
-        // Solved: 继续 brings back every row that met the wall, the one that met it late as well.
+        // Solved: 继续 brings back every row that met the wall, the one that met it
+        // late as well.
         for (int i = 0; i < rows.size(); ++i)
             m_server.setReply(QStringLiteral("/r%1.pdf").arg(i), FaultServer::pdf(6000));
         m_scheduler->resumeAfterVerification();
@@ -488,7 +485,8 @@ private Q_SLOTS:
         Reply moved = status(302, "Found");
         moved.location = other.url("/elsewhere.pdf").toEncoded();
         const QByteArray site = QStringLiteral("http://127.0.0.1:%1").arg(m_server.port()).toUtf8();
-        // Method 2 names the site in the second request it makes for an empty answer.
+        // Method 2 names the site in the second request it makes for an empty
+        // answer.
         for (int method : {1, 2}) {
             m_scheduler->options().method = methodFromNumber(method);
             QUrl link = m_server.url(QStringLiteral("/cred%1.pdf").arg(method));

@@ -1,0 +1,359 @@
+#include "core/common/clock.h"
+#include "core/common/filenames.h"
+#include "core/settings/settingsstore.h"
+#include "core/transfer/downloader.h"
+#include "core/transfer/downloadscheduler.h"
+#include "core/transfer/partfile.h"
+#include "core/transfer/retrypolicy.h"
+
+#include <QDateTime>
+#include <QFileInfo>
+#include <QNetworkAccessManager>
+#include <QNetworkCookieJar>
+#include <QNetworkProxy>
+#include <QSet>
+#include <cmath>
+
+// What a transfer reports: progress, the answer, and its end (done, failed,
+// tried again or a wall).
+
+namespace {
+
+double now()
+{
+    return Clock::current().secondsSinceMidnight();
+}
+
+qint64 monoNow()
+{
+    return Clock::current().monotonicMs();
+}
+
+using Kind = FailureReason::Kind;
+
+} // namespace
+
+void DownloadScheduler::onProgress(RowId id, qint64 received, qint64 total)
+{
+    Speed &speed = m_speed[id];
+    const qint64 at = monoNow();
+    speed.latest = received;
+    qint64 rate = -1;
+    if (at - speed.atMs >= 500) {
+        rate = (received - speed.bytes) * 1000 / (at - speed.atMs);
+        speed = Speed{at, received, received};
+    }
+    m_model->update(id, [=](DownloadRow &r) {
+        if (rate >= 0)
+            r.speed = std::max<qint64>(0, rate);
+        if (total <= 0 || total < received)
+            return;
+        r.size = total;
+        r.sizeNote = SizeNote::None;
+        r.downloaded = received;
+        r.percentShown = true;
+    });
+}
+
+void DownloadScheduler::onAnswered(RowId id, qint64 length, const QString &type, const QString &name)
+{
+    // The answer's type and name show while it arrives; the row gets them back if
+    // the try fails.
+    if (const DownloadRow *row = m_model->find(id); row && !m_beforeAnswer.contains(id))
+        m_beforeAnswer.insert(id, {row->name, row->type});
+    m_model->update(id, [&](DownloadRow &r) {
+        r.type = type;
+        r.name = name;
+        r.size = length > 0 ? length : -1;
+        r.sizeNote = length > 0 ? SizeNote::None : SizeNote::Unknown;
+    });
+}
+
+void DownloadScheduler::onBodyReceived(RowId id)
+{
+    // A paper came through: settled now, before the slot may take the next row,
+    // so that a wall met by a later request is never forgotten when this file
+    // reaches the disk.
+    settleAnswer(id, WallWatch::Answer::Passed);
+    // With no pause between files the slot serves the next row while this file is
+    // flushed to the disk.
+    constexpr int MaxCommitting = 32;
+    auto *transfer = qobject_cast<Downloader *>(sender());
+    if (!transfer || m_options.intervalSeconds > 0 || m_committing.size() >= MaxCommitting || !isRunning())
+        return;
+    m_committing.append(transfer);
+    freeSlotOf(transfer);
+    QTimer::singleShot(0, this, &DownloadScheduler::startDue);
+}
+
+void DownloadScheduler::onFinished(RowId id, const TransferResult &answer)
+{
+    TransferResult result = answer;
+    auto *transfer = qobject_cast<Downloader *>(sender());
+    const bool single = transfer ? transfer->isSingleConnection() : method() == DownloadMethod::Single;
+    freeSlotOf(transfer);
+    m_reserved.remove(m_reservedBy.take(id));
+    m_speed.remove(id);
+    const auto before = m_beforeAnswer.take(id);
+    if (!result.done && !before.second.isEmpty()) {
+        // A type learnt from an answer that failed is not the paper's.
+        m_model->update(id, [&before](DownloadRow &r) {
+            r.name = before.first;
+            r.type = before.second;
+        });
+    }
+    const bool follows = !result.done && result.pageRead && followLandingPage(id, &result);
+    if (follows) {
+        // A page that names its full text is the way to the paper, not a wall in front of it.
+        settleAnswer(id, WallWatch::Answer::Uncounted);
+    } else if (result.done) {
+        settleAnswer(id, WallWatch::Answer::Passed);
+        DownloadComplete(id, result, single);
+    } else if (scheduleRetry(id, result)) {
+        settleAnswer(id, WallWatch::Answer::Uncounted);
+    } else {
+        DownloadError(id, result);
+        if (result.pageRead && result.landing.namesFullText())
+            settleAnswer(id, WallWatch::Answer::Uncounted);
+        else
+            noteWall(id, result);
+    }
+    // A web page on the way to the paper is no file: the pause between files does not start with it.
+    if (result.stamped && !follows)
+        stampFinish();
+    if (transfer)
+        transfer->deleteLater();
+    if (const DownloadRow *row = m_model->find(id); row && row->state != RowState::Waiting) {
+        m_landing.remove(id);
+        Q_EMIT rowEnded(id);
+    }
+    // The next row starts now, or when the pause after this file has passed.
+    if (isRunning()) {
+        if (intervalPassed())
+            QTimer::singleShot(0, this, &DownloadScheduler::startDue);
+        else
+            scheduleWake();
+    }
+    checkQueueFinished();
+}
+
+bool DownloadScheduler::scheduleRetry(RowId id, const TransferResult &result)
+{
+    const DownloadRow *row = m_model->find(id);
+    const qint64 nowMs = monoNow();
+    const int attempt = row ? row->retry + 1 : 0;
+    const qint64 delay =
+        retrypolicy::DelayMs(attempt, result.retryAfterMs, m_jitter.generateDouble() * 2 - 1);
+    const bool again = row && result.reason.kind != FailureReason::Kind::Stopped &&
+                       attempt <= m_options.retries &&
+                       retrypolicy::IsTransient(result.reason, result.retryAfterMs);
+    // The host is left alone for as long as its latest answer asked, and only
+    // while a retry is to follow.
+    if (again && retrypolicy::HoldsBackHost(result.reason))
+        m_hostHold.insert(hostOf(addressOf(*row)), nowMs + delay);
+    if (!again) {
+        dropRetries(id);
+        if (result.resume.isValid())
+            PartFile::removeKept(result.resume.folder, result.resume.temporaryName);
+        return false;
+    }
+    m_retryAt.insert(id, nowMs + delay);
+    if (result.resume.isValid())
+        m_resumeFrom.insert(id, result.resume);
+    const int limit = m_options.retries;
+    m_model->update(id, [&](DownloadRow &r) {
+        r.state = RowState::Waiting;
+        r.clearProgress();
+        r.sizeNote = SizeNote::RetryWait;
+        r.retry = attempt;
+        r.retryLimit = limit;
+        r.reason = result.reason;
+    });
+    Q_EMIT retryScheduled(id, attempt, limit, delay);
+    return true;
+}
+
+namespace {
+
+// One form of an address for telling whether it was asked for already.
+QString fetchedForm(const QUrl &url)
+{
+    return url.adjusted(QUrl::RemoveFragment | QUrl::NormalizePathSegments | QUrl::RemoveUserInfo)
+        .toString(QUrl::FullyEncoded);
+}
+
+} // namespace
+
+// The answer was a web page: when it is a paper's own page that names its full text, the row goes on to
+// that address as a transfer of its own (true). Otherwise the reason says why the row ends here.
+bool DownloadScheduler::followLandingPage(RowId id, TransferResult *result)
+{
+    const DownloadRow *row = m_model->find(id);
+    if (!row)
+        return false;
+    LandingTrail &trail = m_landing[id];
+    if (trail.pages == 0)
+        trail.fetched.insert(fetchedForm(QUrl(row->key)));
+    for (const QUrl &url : std::as_const(result->requested))
+        trail.fetched.insert(fetchedForm(url));
+    const LandingPage &page = result->landing;
+    if (!page.metadata.title.isEmpty() || !page.metadata.cells.isEmpty()) {
+        m_model->update(id,
+                        [&page](DownloadRow &r) { r.declared = MergedMetadata(r.declared, page.metadata); });
+    }
+    if (!page.namesFullText()) {
+        // The full text a page named came as a page again.
+        if (trail.pages > 0)
+            result->reason =
+                FailureReason::of(Kind::WebPage, 0, QStringLiteral("the full text is a web page"));
+        return false;
+    }
+    if (trail.fetched.contains(fetchedForm(page.fullText))) {
+        result->reason =
+            FailureReason::of(Kind::LandingWithoutFullText, 0,
+                              QStringLiteral("its full text leads back to a page already fetched"));
+        return false;
+    }
+    if (trail.pages >= MaxLandingPages) {
+        result->reason = FailureReason::of(
+            Kind::WebPage, 0, QStringLiteral("more than %1 landing pages in a row").arg(MaxLandingPages));
+        return false;
+    }
+    ++trail.pages;
+    trail.next = page.fullText.toString(QUrl::FullyEncoded);
+    const QString landing =
+        (result->finalUrl.isValid() ? result->finalUrl : QUrl(addressOf(*row))).toString(QUrl::FullyEncoded);
+    const QString next = trail.next;
+    m_model->update(id, [&landing, &next](DownloadRow &r) {
+        r.state = RowState::Waiting;
+        r.clearProgress();
+        r.reason = {};
+        r.landingPage = landing;
+        r.fileAddress = next;
+    });
+    return true;
+}
+
+void DownloadScheduler::dropRetries(RowId id)
+{
+    m_retryAt.remove(id);
+    const ResumePoint kept = m_resumeFrom.take(id);
+    if (kept.isValid())
+        PartFile::removeKept(kept.folder, kept.temporaryName);
+}
+
+void DownloadScheduler::noteWall(RowId id, const TransferResult &result)
+{
+    using Answer = WallWatch::Answer;
+    const bool wall = retrypolicy::LooksLikeAWall(result.reason, result.retryAfterMs);
+    // A row that meets the page while the queue waits for it goes back with the
+    // others on 继续.
+    if (wall && m_paused && !m_pausedRows.contains(id))
+        m_pausedRows.append(id);
+    Answer answer = wall ? Answer::Wall : Answer::Passed;
+    // While a login runs, the page may be the lapsed login itself: it gets its
+    // try first. A transfer that was stopped or removed brought no answer of the
+    // site at all.
+    if ((wall && m_loginPending &&
+         (result.reason.kind == FailureReason::Kind::WebPage ||
+          result.reason.kind == FailureReason::Kind::LandingWithoutFullText)) ||
+        result.reason.kind == FailureReason::Kind::Stopped)
+        answer = Answer::Uncounted;
+    settleAnswer(id, answer, result.finalUrl);
+}
+
+void DownloadScheduler::settleAnswer(RowId id, WallWatch::Answer answer, const QUrl &page)
+{
+    if (!m_walls.answered(id, answer, page) || m_paused)
+        return;
+    m_paused = true;
+    m_pausedRows = m_walls.wallRows();
+    m_pausePage = m_walls.page();
+    Q_EMIT verificationNeeded(m_walls.host(), m_pausePage);
+}
+
+void DownloadScheduler::resumeAfterVerification()
+{
+    if (!m_paused)
+        return;
+    m_paused = false;
+    for (RowId id : std::as_const(m_pausedRows)) {
+        const DownloadRow *row = m_model->find(id);
+        if (!row || row->state != RowState::Failed)
+            continue;
+        m_model->update(id, [](DownloadRow &r) {
+            r.state = RowState::Waiting;
+            r.clearProgress();
+            r.reason = {};
+            r.retry = 0;
+        });
+    }
+    m_pausedRows.clear();
+    m_walls.clear();
+    start();
+}
+
+void DownloadScheduler::freeSlotOf(Downloader *transfer)
+{
+    if (!transfer)
+        return;
+    m_committing.removeAll(transfer);
+    if (m_single.transfer == transfer) {
+        m_single = Slot{};
+        m_busy = false;
+        return;
+    }
+    for (Slot &slot : m_slots) {
+        if (slot.transfer == transfer)
+            slot = Slot{};
+    }
+}
+
+void DownloadScheduler::stampFinish()
+{
+    m_lastFinishTime = now();
+    m_lastFinishMono = monoNow();
+}
+
+void DownloadScheduler::DownloadComplete(RowId id, const TransferResult &result, bool single)
+{
+    m_model->update(id, [&](DownloadRow &r) {
+        r.state = RowState::Done;
+        r.reason = {};
+        r.speed = -1;
+        r.name = result.name;
+        r.type = result.type;
+        r.owned = OwnedFile{rowFilePath(r), result.identity};
+        r.sizeNote = SizeNote::None;
+        r.downloaded = result.received;
+        if (result.total > 0) {
+            r.size = result.total;
+            r.percentShown = true;
+        } else {
+            // An answer without a stated length is complete now: its total is what
+            // arrived.
+            r.size = result.received;
+            r.percentShown = !single;
+            r.percentNote = single ? PercentNote::Full : PercentNote::None;
+        }
+    });
+    if (const DownloadRow *row = m_model->find(id); row && result.stamped)
+        Q_EMIT transferNoted(TransferNote::Ended, row->name);
+}
+
+void DownloadScheduler::DownloadError(RowId id, const TransferResult &result)
+{
+    m_model->update(id, [&](DownloadRow &r) {
+        r.state = RowState::Failed;
+        r.reason = result.reason;
+        r.speed = -1;
+        if (result.sizeNote != SizeNote::None)
+            r.sizeNote = result.sizeNote;
+        if (result.clearPercent) {
+            r.percentShown = false;
+            r.percentNote = PercentNote::None;
+        }
+    });
+    if (const DownloadRow *row = m_model->find(id); row && result.stamped && result.answered)
+        Q_EMIT transferNoted(TransferNote::Ended, row->name);
+}

@@ -1,0 +1,207 @@
+#include "core/queue/downloadlistmodel.h"
+#include "core/transfer/downloadscheduler.h"
+#include "ui/downloadwindow.h"
+#include "ui/loginpanel.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QHeaderView>
+#include <QItemSelectionModel>
+#include <QLabel>
+#include <QTreeView>
+
+// The list commands of the menus and buttons: each works on the selection or the whole list through
+// the list's own commands.
+
+CommandGuards fFileDownload::guards() const
+{
+    CommandGuards g;
+    g.sortGuard = m_scheduler->isRunning() || m_scheduler->DownloadBusy();
+    g.listChangeGuard =
+        m_scheduler->isRunning() || m_scheduler->transferExecuting() || m_scheduler->CountTransferSlots() > 1;
+    g.downloadBusy = m_scheduler->DownloadBusy();
+    return g;
+}
+
+QList<int> fFileDownload::selectedRows() const
+{
+    QList<int> rows;
+    for (const QModelIndex &index : ListView3->selectionModel()->selectedRows())
+        rows.append(index.row());
+    std::sort(rows.begin(), rows.end());
+    return rows;
+}
+
+int fFileDownload::selectedRow() const
+{
+    const QModelIndex current = ListView3->currentIndex();
+    if (current.isValid() && ListView3->selectionModel()->isRowSelected(current.row()))
+        return current.row();
+    const QList<int> rows = selectedRows();
+    return rows.isEmpty() ? -1 : rows.first();
+}
+
+QList<RowId> fFileDownload::selectedIds() const
+{
+    return m_model->idsAt(selectedRows());
+}
+
+RowId fFileDownload::selectedId() const
+{
+    return m_model->idAt(selectedRow());
+}
+
+QAction *fFileDownload::action(const QString &objectName) const
+{
+    return findChild<QAction *>(objectName);
+}
+
+void fFileDownload::prepareListMenu()
+{
+    const bool busy = guards().sortGuard;
+    action(QStringLiteral("actRemove"))->setEnabled(!busy);
+    action(QStringLiteral("actClearAll"))->setEnabled(!busy);
+    action(QStringLiteral("actSelectAll"))->setEnabled(!busy);
+    action(QStringLiteral("actStop"))->setEnabled(busy);
+}
+
+QString fFileDownload::panelText(int panel) const
+{
+    return (panel >= 1 && panel <= 4) ? m_panels[static_cast<size_t>(panel - 1)]->text() : QString();
+}
+
+void fFileDownload::refreshRecordCount()
+{
+    Label1->setText(m_model->recordCountText());
+}
+
+void fFileDownload::runFrozen(const std::function<void()> &work)
+{
+    ListView3->setUpdatesEnabled(false);
+    work();
+    m_model->flushChanges();
+    ListView3->setUpdatesEnabled(true);
+    refreshRecordCount();
+}
+
+void fFileDownload::sortByHeader(int column)
+{
+    m_sorter.sortByColumn(*m_model, column, guards());
+    // The header turns its own indicator over on a click; show the list's real order instead.
+    QHeaderView *header = ListView3->header();
+    header->setSortIndicatorShown(m_sorter.column() >= 0);
+    if (m_sorter.column() >= 0)
+        header->setSortIndicator(m_sorter.column(),
+                                 m_sorter.ascending() ? Qt::AscendingOrder : Qt::DescendingOrder);
+}
+
+void fFileDownload::webLogin()
+{
+    PicWebBK->show();
+    PicWebBK->raise();
+    const DownloadRow *row = m_model->find(selectedId());
+    if (!PicWebBK->Check2->isChecked() && !PicWebBK->Check1->isChecked() && row)
+        PicWebBK->openAddress(row->key);
+}
+
+void fFileDownload::selectAll()
+{
+    ListView3->selectAll();
+}
+
+void fFileDownload::selectNone()
+{
+    ListView3->clearSelection();
+}
+
+void fFileDownload::shuffle()
+{
+    ShuffleRows(*m_model, guards(), m_random);
+    refreshRecordCount();
+}
+
+void fFileDownload::fitColumns()
+{
+    for (int c = 0; c < DownloadListModel::ColumnCount; ++c)
+        ListView3->resizeColumnToContents(c);
+}
+
+void fFileDownload::redownloadSelected()
+{
+    const QList<RowId> rows = selectedIds();
+    runFrozen([&] { RedownloadSelectedRows(*m_model, rows); });
+}
+
+void fFileDownload::redownloadFailed()
+{
+    runFrozen([this] { RedownloadFailedRows(*m_model, guards()); });
+}
+
+void fFileDownload::redownloadHtml()
+{
+    runFrozen([this] { RedownloadHtmlRows(*m_model, guards()); });
+}
+
+void fFileDownload::removeSelected()
+{
+    const QList<RowId> rows = selectedIds();
+    runFrozen([&] { RemoveSelectedRows(*m_model, guards(), rows); });
+}
+
+void fFileDownload::removeFailed()
+{
+    runFrozen([this] { RemoveFailedRows(*m_model); });
+}
+
+void fFileDownload::removeDone()
+{
+    runFrozen([this] { RemoveDoneRows(*m_model); });
+}
+
+void fFileDownload::clearAll()
+{
+    runFrozen([this] { ClearAllRows(*m_model, guards()); });
+}
+
+void fFileDownload::startDownloads()
+{
+    // A run the user starts gives every row its one more try after a login again.
+    m_loginRetried.clear();
+    m_userStopped = false;
+    m_scheduler->start();
+}
+
+void fFileDownload::stopDownloads()
+{
+    m_userStopped = true;
+    m_runStopped = true;
+    m_scheduler->StopDownloads();
+}
+
+void fFileDownload::cancelSelected()
+{
+    const QList<RowId> rows = selectedIds();
+    runFrozen([&] { CancelSelectedRows(*m_model, guards(), rows); });
+}
+
+void fFileDownload::openFile()
+{
+    OpenDownloadedFile(*m_model, selectedId(), m_shell);
+}
+
+void fFileDownload::openFolder()
+{
+    OpenContainingFolder(*m_model, selectedId(), m_shell);
+}
+
+void fFileDownload::openInEditor()
+{
+    OpenInTextEditor(*m_model, selectedId(), m_shell);
+}
+
+void fFileDownload::checkPdf()
+{
+    const int renamed = CheckPdfFiles(*m_model);
+    panel(StatusPanel::Connection)
+        ->setText(QStringLiteral("检查PDF文件完成：重命名了 %1 个文件").arg(renamed));
+}

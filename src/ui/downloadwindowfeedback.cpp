@@ -1,0 +1,282 @@
+#include "core/queue/downloadlistmodel.h"
+#include "core/settings/sharedoptions.h"
+#include "core/transfer/downloadscheduler.h"
+#include "desktop/desktopnotifier.h"
+#include "desktop/shellhelpers.h"
+#include "ui/downloadwindow.h"
+#include "ui/loginpanel.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTreeView>
+
+// The window's side of the queue: what the scheduler, the progress and the login panel report is shown
+// here, and the options on the control bar are kept in step with the scheduler.
+
+void fFileDownload::connectScheduler()
+{
+    connect(m_scheduler, &DownloadScheduler::transferNoted, this,
+            [this](TransferNote note, const QString &name) {
+                panel(StatusPanel::Transfer)
+                    ->setText((note == TransferNote::Started ? QStringLiteral("正在下载:")
+                                                             : QStringLiteral("完成下载:")) +
+                              name);
+            });
+    connect(m_scheduler, &DownloadScheduler::connectionStateChanged, this,
+            [this](ConnectionState state, int code, const QString &text) {
+                // While the queue waits for a verification, the connection panel keeps saying so.
+                if (!m_scheduler->isPausedForVerification())
+                    panel(StatusPanel::Connection)->setText(Downloader::stateText(state, code, text));
+            });
+    connect(m_scheduler, &DownloadScheduler::totalsChanged, this,
+            [this] { panel(StatusPanel::Totals)->setText(m_model->totalsText()); });
+    connect(m_scheduler, &DownloadScheduler::queueFinished, this, &fFileDownload::onQueueFinished);
+    connect(m_scheduler, &DownloadScheduler::verificationNeeded, this, &fFileDownload::onVerificationNeeded);
+    connect(m_scheduler, &DownloadScheduler::rowEnded, this, &fFileDownload::refreshTotalsSoon);
+    connect(m_model, &DownloadListModel::rowFinished, this, [this](RowId id) {
+        m_progress.noteEnded(id);
+        refreshTotalsSoon();
+    });
+    connect(cmdContinue, &QPushButton::clicked, this, &fFileDownload::continueAfterVerification);
+    m_progressTick.setInterval(1000);
+    connect(&m_progressTick, &QTimer::timeout, this, &fFileDownload::refreshProgress);
+    m_totalsSoon.setSingleShot(true);
+    m_totalsSoon.setInterval(TotalsDelayMs);
+    connect(&m_totalsSoon, &QTimer::timeout, this, &fFileDownload::refreshProgress);
+    connect(m_scheduler, &DownloadScheduler::runningChanged, this, &fFileDownload::onRunningChanged);
+    connect(m_scheduler, &DownloadScheduler::startEnabledChanged, this,
+            [this](bool enabled) { action(QStringLiteral("actStart"))->setEnabled(enabled); });
+    connect(m_scheduler, &DownloadScheduler::methodShown, this, &fFileDownload::onMethodShown);
+    connect(m_scheduler, &DownloadScheduler::housekeepingDone, this, &fFileDownload::onHousekeepingDone);
+    connect(m_scheduler, &DownloadScheduler::webPageReceived, this, &fFileDownload::onWebPageReceived);
+
+    connect(Combo1, &QComboBox::currentIndexChanged, this, [this](int position) {
+        if (position < 0)
+            return;
+        m_scheduler->options().threadPosition = position;
+        m_scheduler->options().threadCount = position + 1;
+    });
+    connect(Combo2, &QComboBox::currentIndexChanged, this, [this](int position) {
+        if (position >= 0)
+            m_scheduler->options().intervalSeconds = Combo2->itemData(position).toInt();
+    });
+    for (QRadioButton *option : {Option1, Option2, Option3})
+        connect(option, &QRadioButton::toggled, this, &fFileDownload::syncPolicy);
+    connect(Check3, &QCheckBox::toggled, this, [this](bool on) { m_scheduler->options().autoStart = on; });
+    connect(Command4, &QPushButton::clicked, this, &fFileDownload::startDownloads);
+    connect(Command31, &QPushButton::clicked, this, &fFileDownload::stopDownloads);
+    connect(Command26, &QPushButton::clicked, this, [this] {
+        m_scheduler->switchMethod();
+        Command4->setEnabled(true);
+    });
+    connect(Command1, &QPushButton::clicked, this, &fFileDownload::webLogin);
+    connect(PicWebBK, &LoginPanel::titleShown, this, [this](const QString &title) {
+        if (!m_scheduler->isPausedForVerification())
+            panel(StatusPanel::Connection)->setText(title);
+    });
+    connect(PicWebBK, &LoginPanel::loginFinished, this, &fFileDownload::onLoginFinished);
+}
+
+void fFileDownload::loadWindow()
+{
+    m_scheduler->windowLoaded();
+    sharedOptions().loadRetries();
+    m_scheduler->options().retries = sharedOptions().Retries;
+    switch (m_scheduler->options().policy) {
+    case DuplicatePolicy::Skip:
+        Option1->setChecked(true);
+        break;
+    case DuplicatePolicy::Overwrite:
+        Option2->setChecked(true);
+        break;
+    case DuplicatePolicy::Rename:
+        Option3->setChecked(true);
+        break;
+    }
+    Combo2->clear();
+    for (int i = 0; i <= 60; ++i)
+        Combo2->addItem(QString::number(i), i);
+    Combo2->setCurrentIndex(0);
+    Check4->setChecked(false);
+    Combo4->setCurrentIndex(0);
+    ApplyRowStripes(ListView3, RowHeight);
+    refreshRecordCount();
+}
+
+void fFileDownload::onMethodShown(DownloadMethod method, bool threadListEnabled, int threadPosition)
+{
+    // The user's options follow, unstored, so the options window shows and keeps the method in force.
+    sharedOptions().DownloadMethod = method;
+    Label7->setText(QStringLiteral("下载方式：%1").arg(methodNumber(method)));
+    Combo1->setEnabled(threadListEnabled);
+    const QSignalBlocker blocker(Combo1);
+    Combo1->setCurrentIndex(threadPosition >= 0 && threadPosition < Combo1->count() ? threadPosition : 0);
+}
+
+void fFileDownload::syncPolicy()
+{
+    if (Option1->isChecked())
+        m_scheduler->options().policy = DuplicatePolicy::Skip;
+    else if (Option2->isChecked())
+        m_scheduler->options().policy = DuplicatePolicy::Overwrite;
+    else if (Option3->isChecked())
+        m_scheduler->options().policy = DuplicatePolicy::Rename;
+}
+
+void fFileDownload::onRunningChanged(bool running)
+{
+    Shape1->setVisible(running);
+    if (running && !m_progress.running())
+        beginRun();
+    if (!m_scheduler->isPausedForVerification())
+        cmdContinue->hide();
+}
+
+void fFileDownload::beginRun()
+{
+    m_runStopped = false;
+    m_progress.begin();
+    m_progressTick.start();
+    // Shown a moment later: a run that ends at once (an automatic start with nothing to do, every second
+    // while automatic re-download is ticked) leaves the status bar and the title as they were.
+    refreshTotalsSoon();
+}
+
+void fFileDownload::refreshTotalsSoon()
+{
+    if (!m_totalsSoon.isActive())
+        m_totalsSoon.start();
+}
+
+void fFileDownload::refreshProgress()
+{
+    m_totalsSoon.stop();
+    m_scheduler->UpdateStatusSummary();
+    if (!m_progress.running())
+        return;
+    const QueueProgress::Snapshot snapshot = m_progress.measure();
+    m_speedPanel->setText(progresstext::statusLine(snapshot));
+    m_speedPanel->setVisible(!m_scheduler->isPausedForVerification());
+    setWindowTitle(snapshot.total > 0 ? progresstext::fraction(snapshot) + QStringLiteral(" － ") + Caption
+                                      : Caption);
+}
+
+QString fFileDownload::speedText() const
+{
+    return m_speedPanel->text();
+}
+
+bool fFileDownload::autoRedownloadGoesOn() const
+{
+    // With automatic re-download the queue starts again at once with such rows: not the end yet.
+    if (!Check4->isChecked())
+        return false;
+    const auto choice = static_cast<AutoRedownloadChoice>(Combo4->currentIndex());
+    const bool failed = choice != AutoRedownloadChoice::Html;
+    const bool html = choice != AutoRedownloadChoice::Failed;
+    for (int i = 0; i < m_model->count(); ++i) {
+        const DownloadRow &row = m_model->row(i);
+        const bool web = row.type.compare(QLatin1String("htm"), Qt::CaseInsensitive) == 0 ||
+                         row.type.compare(QLatin1String("html"), Qt::CaseInsensitive) == 0;
+        if ((failed && row.state == RowState::Failed) ||
+            (html && web && (row.state == RowState::Done || row.state == RowState::Failed)))
+            return true;
+    }
+    return false;
+}
+
+void fFileDownload::onQueueFinished()
+{
+    cmdContinue->hide();
+    panel(StatusPanel::Connection)->setToolTip(QString());
+    m_progressTick.stop();
+    const bool wasOn = m_progress.running();
+    const QueueProgress::Summary summary = m_progress.finish();
+    m_speedPanel->clear();
+    m_speedPanel->hide();
+    setWindowTitle(Caption);
+    m_scheduler->UpdateStatusSummary();
+    // A run that ended nothing (an automatic start that found no work) is not worth a word.
+    if (!wasOn || !summary.any() || m_closing)
+        return;
+    panel(StatusPanel::Connection)->setText(progresstext::summaryLine(summary, m_runStopped));
+    panel(StatusPanel::Connection)->setToolTip(panel(StatusPanel::Connection)->text());
+    if (!autoRedownloadGoesOn())
+        m_notifier->notify(progresstext::summaryHead(m_runStopped), progresstext::summaryBody(summary));
+}
+
+void fFileDownload::onVerificationNeeded()
+{
+    // The panel may be too narrow for the whole request; the speed, nothing while paused, makes room.
+    panel(StatusPanel::Connection)->setText(VerificationText);
+    panel(StatusPanel::Connection)->setToolTip(VerificationText);
+    m_speedPanel->hide();
+    cmdContinue->show();
+    PicWebBK->show();
+    PicWebBK->raise();
+    // A login that has the browser keeps it until it ends; the page follows then.
+    m_wallAfterLogin = PicWebBK->isLoggingIn();
+    if (!m_wallAfterLogin)
+        PicWebBK->openAddress(m_scheduler->verificationPage().toString());
+}
+
+void fFileDownload::continueAfterVerification()
+{
+    cmdContinue->hide();
+    panel(StatusPanel::Connection)->clear();
+    panel(StatusPanel::Connection)->setToolTip(QString());
+    m_speedPanel->setVisible(m_progress.running());
+    m_scheduler->resumeAfterVerification();
+}
+
+void fFileDownload::onHousekeepingDone()
+{
+    if (!Check4->isChecked() || m_scheduler->isRunning())
+        return;
+    runFrozen([this] { AutoRedownload(*m_model, guards(), Combo4->currentIndex()); });
+    m_scheduler->start();
+}
+
+void fFileDownload::onWebPageReceived(RowId id)
+{
+    const DownloadRow *row = m_model->find(id);
+    // While the queue waits for a verification, the panel's browser shows that page: no login replaces it.
+    if (!PicWebBK->Check2->isChecked() || !row || m_scheduler->isPausedForVerification())
+        return;
+    const QString key = row->key;
+    if (m_loginRetried.contains(key))
+        return;
+    m_loginRetried.insert(key);
+    m_pendingRetries.append(key);
+    // While the login runs, pages that come back do not count as a verification wall.
+    if (PicWebBK->isLoggingIn() || PicWebBK->PanelLogin(false))
+        m_scheduler->setLoginPending(true);
+    else
+        m_pendingRetries.clear(); // nothing to log in with: a retry would only fetch the page again
+}
+
+void fFileDownload::onLoginFinished()
+{
+    m_scheduler->setLoginPending(false);
+    const QStringList keys = std::exchange(m_pendingRetries, {});
+    for (const QString &key : keys)
+        retryAfterLogin(key);
+    // A wall met while the login had the browser is shown now.
+    if (std::exchange(m_wallAfterLogin, false) && m_scheduler->isPausedForVerification())
+        PicWebBK->openAddress(m_scheduler->verificationPage().toString());
+}
+
+void fFileDownload::retryAfterLogin(const QString &key)
+{
+    const RowId id = m_model->idOfKey(key);
+    const DownloadRow *row = m_model->find(id);
+    if (!row || (row->state != RowState::Done && row->state != RowState::Failed))
+        return;
+    ResetRow(*m_model, id);
+    if (!m_userStopped && !m_scheduler->isRunning())
+        m_scheduler->start();
+}
