@@ -498,8 +498,15 @@ void Downloader::readBody()
         }
         if (m_head.size() < kHeadBytes)
             m_head.append(decoded.left(kHeadBytes - m_head.size()));
-        if (m_options.expectPaper && m_page.size() < LandingPageReadLimit)
-            m_page.append(decoded.left(LandingPageReadLimit - m_page.size()));
+        if (m_options.expectPaper && !m_notPage) {
+            // Kept only while the body may still be a web page.
+            if (m_head.size() >= kHeadBytes && !LooksLikeWebPage(m_mediaType, m_head)) {
+                m_notPage = true;
+                m_page = QByteArray();
+            } else if (m_page.size() < LandingPageReadLimit) {
+                m_page.append(decoded.left(LandingPageReadLimit - m_page.size()));
+            }
+        }
         if (!m_part.write(decoded)) {
             fail(FailureReason::of(Kind::Disk, 0, m_part.errorText()));
             return;
@@ -628,8 +635,8 @@ void Downloader::completeBody()
 
 bool Downloader::pageIsWhole() const
 {
-    return m_options.expectPaper && m_page.size() >= LandingPageReadLimit && m_head.size() >= kHeadBytes &&
-           LooksLikeWebPage(m_mediaType, m_head);
+    return m_options.expectPaper && !m_notPage && m_page.size() >= LandingPageReadLimit &&
+           m_head.size() >= kHeadBytes && LooksLikeWebPage(m_mediaType, m_head);
 }
 
 void Downloader::endAsWebPage()
@@ -656,6 +663,7 @@ void Downloader::DownloadWithInet()
     m_fallback = true;
     m_part.discard();
     m_page.clear();
+    m_notPage = false;
     m_decoder.reset();
     m_length = -1;
     m_wireBytes = 0;

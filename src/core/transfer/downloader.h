@@ -199,6 +199,7 @@ private:
     qint64 m_stallMark = 0;
     QByteArray m_head;    // the first bytes of the file, to tell what it is
     QByteArray m_page;    // the first bytes of a body that may be a web page, read for a full text
+    bool m_notPage = false; // the body's head shows it is no web page
     ResumePoint m_resume; // asked for with Range; cleared when the server sends the whole file
     QByteArray m_etag;
     QByteArray m_lastModified;

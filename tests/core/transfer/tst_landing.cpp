@@ -324,6 +324,13 @@ private Q_SLOTS:
             QCOMPARE(row(id).declared.title, id == link ? QString() : QStringLiteral("A paper"));
         }
         QCOMPARE(row(direct).landingPage, m_server.url(QStringLiteral("/l/direct")).toString());
+        const QString tip =
+            m_model->data(m_model->index(m_model->positionOf(direct), 0), Qt::ToolTipRole).toString();
+        QVERIFY2(tip.contains(row(direct).landingPage) && tip.contains(row(direct).fileAddress),
+                 qPrintable(tip));
+        // Rows known by their address alone are named after the declared title; the others keep theirs.
+        QVERIFY(row(direct).name.startsWith(QStringLiteral("A paper")));
+        QCOMPARE(row(link).name, QStringLiteral("link"));
         QCOMPARE(row(two).landingPage, m_server.url(QStringLiteral("/l/direct")).toString());
         const QList<QPair<RowId, Kind>> failures{{three, Kind::WebPage},
                                                  {self, Kind::LandingWithoutFullText},
@@ -386,6 +393,7 @@ private Q_SLOTS:
         runToEnd(1);
 
         QCOMPARE(row(across).state, RowState::Done);
+        QCOMPARE(row(across).name, QStringLiteral("across"));
         const QList<FaultServer::Request> asked = m_other.requests();
         QCOMPARE(asked.size(), 1);
         QVERIFY(!asked.first().headers.contains("cookie"));
