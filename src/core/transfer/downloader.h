@@ -197,10 +197,10 @@ private:
     qint64 m_length = -1;   // stated length of the body as sent
     qint64 m_wireBytes = 0; // body bytes as sent (before decoding)
     qint64 m_stallMark = 0;
-    QByteArray m_head;    // the first bytes of the file, to tell what it is
-    QByteArray m_page;    // the first bytes of a body that may be a web page, read for a full text
+    QByteArray m_head;      // the first bytes of the file, to tell what it is
+    QByteArray m_page;      // the first bytes of a body that may be a web page, read for a full text
     bool m_notPage = false; // the body's head shows it is no web page
-    ResumePoint m_resume; // asked for with Range; cleared when the server sends the whole file
+    ResumePoint m_resume;   // asked for with Range; cleared when the server sends the whole file
     QByteArray m_etag;
     QByteArray m_lastModified;
     QTimer m_headerTimer;
