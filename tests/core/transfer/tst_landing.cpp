@@ -298,6 +298,15 @@ private Q_SLOTS:
         m_fourth.setReply(QStringLiteral("/plain"), html(""));
         m_server.setReply(QStringLiteral("/l/script"), html(pdfPointer("javascript:void(0)")));
 
+        // Papers that call themselves web pages are papers all the same, small or large.
+        Reply small = FaultServer::pdf(3000, 's');
+        small.contentType = "text/html";
+        Reply large = FaultServer::pdf(300000, 'L');
+        large.contentType = "text/html; charset=utf-8";
+        m_server.setReply(QStringLiteral("/m/small"), small);
+        m_server.setReply(QStringLiteral("/m/large"), large);
+        const RowId mislabelledSmall = addRow(QStringLiteral("/m/small"), QStringLiteral("small"));
+        const RowId mislabelledLarge = addRow(QStringLiteral("/m/large"), QStringLiteral("large"));
         const RowId direct = addRow(QStringLiteral("/l/direct"), QStringLiteral("direct"));
         const RowId link = addRow(QStringLiteral("/l/link"), QStringLiteral("link"));
         const RowId two = addRow(QStringLiteral("/l/two"), QStringLiteral("two"));
@@ -322,6 +331,11 @@ private Q_SLOTS:
                      m_server.url(id == link ? QStringLiteral("/f/paper.pdf") : QStringLiteral("/f/get"))
                          .toString());
             QCOMPARE(row(id).declared.title, id == link ? QString() : QStringLiteral("A paper"));
+        }
+        for (const auto &[id, reply] :
+             {qMakePair(mislabelledSmall, small), qMakePair(mislabelledLarge, large)}) {
+            QCOMPARE(row(id).state, RowState::Done);
+            QCOMPARE(fntest::readFile(folder() + row(id).name + u'.' + row(id).type), reply.body);
         }
         QCOMPARE(row(direct).landingPage, m_server.url(QStringLiteral("/l/direct")).toString());
         const QString tip =
@@ -350,7 +364,7 @@ private Q_SLOTS:
         QCOMPARE(m_server.requestCount(QStringLiteral("/l/self")), 1);
         QCOMPARE(m_server.requestCount(QStringLiteral("/l/a")), 1);
         QCOMPARE(m_server.requestCount(QStringLiteral("/l/b")), 1);
-        QCOMPARE(QDir(folder()).entryList(QDir::Files | QDir::Hidden).size(), 3);
+        QCOMPARE(QDir(folder()).entryList(QDir::Files | QDir::Hidden).size(), 5);
         // Pages that name their full text, loops included, are no wall.
         QCOMPARE(wall.count(), 0);
     }
