@@ -36,9 +36,10 @@ QString stateName(RowState state)
 
 QStringList header()
 {
-    return {QStringLiteral("address"), QStringLiteral("name"),   QStringLiteral("type"),
-            QStringLiteral("state"),   QStringLiteral("size"),   QStringLiteral("path"),
-            QStringLiteral("source"),  QStringLiteral("sha256"), QStringLiteral("reason")};
+    return {QStringLiteral("address"),     QStringLiteral("name"),   QStringLiteral("type"),
+            QStringLiteral("state"),       QStringLiteral("size"),   QStringLiteral("path"),
+            QStringLiteral("source"),      QStringLiteral("sha256"), QStringLiteral("reason"),
+            QStringLiteral("file_address")};
 }
 
 QStringList fields(const DownloadListModel &model, int position)
@@ -63,7 +64,8 @@ QStringList fields(const DownloadListModel &model, int position)
         reason = QStringLiteral("already there, skipped");
     if (row.state == RowState::Done && row.percentNote == PercentNote::Held)
         reason = QStringLiteral("downloaded before");
-    QStringList result{row.key, row.name, row.type, stateName(row.state), size, path, row.tag, hash, reason};
+    QStringList result{row.key, row.name, row.type, stateName(row.state), size, path,
+                       row.tag, hash,     reason,   row.fileAddress};
     // Addresses and names come from the site: no control character of theirs reaches the record, and no
     // password that an address carried.
     for (QString &field : result)
@@ -108,10 +110,13 @@ bool read(const QString &path, QList<Row> *rows, QString *error)
         *error = broken.text();
         return false;
     }
-    // Manifests written before the reason column came have the same fields without it.
+    // Manifests written before the file address and the reason columns came have the same fields
+    // without them.
     const QStringList fields = header();
     const QStringList older = fields.mid(0, fields.size() - 1);
-    if (all.isEmpty() || (all.first().cells != fields && all.first().cells != older)) {
+    const QStringList oldest = fields.mid(0, fields.size() - 2);
+    if (all.isEmpty() ||
+        (all.first().cells != fields && all.first().cells != older && all.first().cells != oldest)) {
         *error = QStringLiteral("it does not start with the manifest's header line");
         return false;
     }

@@ -29,7 +29,7 @@ QString fileSha256(const QString &path);
 struct Row
 {
     int line = 0;       // where it starts in the file
-    QStringList fields; // as fields() gave them, nine (the reason empty in older manifests)
+    QStringList fields; // as fields() gave them, ten (reason and file address empty in older manifests)
 };
 
 // The rows of a manifest, read back for a resumed run. Only a regular file is read, and only whole:

@@ -156,6 +156,41 @@ QString paperDetail(const DemoPaper &paper)
                          QString::number(paper.year), QString::number(paper.number)));
 }
 
+QString landingPage(const DemoPaper &paper, const QString &fullTextTags)
+{
+    QString tags = QStringLiteral("<meta name=\"citation_title\" content=\"%1\">\n").arg(esc(paper.title));
+    for (const QString &author : paper.authors)
+        tags += QStringLiteral("<meta name=\"citation_author\" content=\"%1\">\n").arg(esc(author));
+    const QString number = QString::number(paper.number);
+    tags +=
+        QStringLiteral("<meta name=\"citation_publication_date\" content=\"%1/03/01\">\n"
+                       "<meta name=\"citation_journal_title\" content=\"%2\">\n"
+                       "<meta name=\"DC.identifier\" content=\"doi:10.5555/demo.%3\">\n"
+                       "<meta name=\"prism.volume\" content=\"%4\">\n"
+                       "<meta name=\"citation_issue\" content=\"%5\">\n"
+                       "<meta name=\"citation_firstpage\" content=\"%6\">\n"
+                       "<meta name=\"citation_lastpage\" content=\"%7\">\n"
+                       "<meta name=\"DC.publisher\" content=\"演示出版社\">\n"
+                       "<meta name=\"citation_language\" content=\"zh\">\n"
+                       "<meta name=\"citation_keywords\" content=\"演示; 文献\">\n"
+                       "<meta name=\"DC.description\" content=\"%8\">\n")
+            .arg(QString::number(paper.year), esc(paper.source), number, QString::number(paper.year - 1990),
+                 QString::number(paper.number % 12 + 1), QString::number(paper.number * 10 + 1),
+                 QString::number(paper.number * 10 + 9), esc(paper.englishTitle));
+    tags += QStringLiteral("<meta property=\"og:title\" content=\"%1\">\n").arg(esc(paper.title));
+    const QString head =
+        QStringLiteral("<!DOCTYPE html>\n<html lang=\"zh-CN\">\n<head>\n<meta charset=\"utf-8\">\n"
+                       "<title>%1 - %2</title>\n")
+            .arg(esc(paper.title), kSiteName) +
+        tags + fullTextTags + QStringLiteral("</head>\n");
+    const QString body =
+        QStringLiteral("<body>\n<h1>%1</h1>\n<p class=\"en\">%2</p>\n<p>作者：%3</p>\n"
+                       "<p>来源：%4，%5</p>\n<h2>摘要</h2>\n<p>%2</p>\n</body>\n</html>\n")
+            .arg(esc(paper.title), esc(paper.englishTitle), esc(paper.authors.join(QStringLiteral("; "))),
+                 esc(paper.source), QString::number(paper.year));
+    return head + body;
+}
+
 QString login(const QString &message)
 {
     const QString note =

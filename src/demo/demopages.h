@@ -22,6 +22,9 @@ QString results(const QString &query, int page, int pageCount, int total, const 
 QString cardResults(const QString &query, int page, int pageCount, int total, const QList<DemoPaper> &papers);
 
 QString paperDetail(const DemoPaper &paper);
+// The paper's own page as publishers write it, naming its full text and metadata in the standard tags
+// of its head (fullText empty: a page that names none).
+QString landingPage(const DemoPaper &paper, const QString &fullTextTags);
 
 // The login form: inputs "username", "password" and a submit input, in this order.
 QString login(const QString &message = QString());

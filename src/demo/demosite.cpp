@@ -407,13 +407,60 @@ DemoResponse DemoSite::route(const DemoRequest &request)
     }
     if (path == kLargeFilePath)
         return largeFile(request);
+    if (m_landingPages) {
+        // The full texts the landing pages name.
+        static const QRegularExpression fullText(
+            QStringLiteral("^/fulltext/([1-9][0-9]{0,8})(?:\\.pdf|/download)$"));
+        const QRegularExpressionMatch match = fullText.match(path);
+        const int number = match.hasMatch() ? match.captured(1).toInt() : 0;
+        if (number >= 1 && number <= m_paperCount && landingFileUrl(number).path() == path)
+            return paperRequest(number, request);
+    }
     bool file = false;
     const int number = paperNumber(path, &file);
     if (number < 1 || number > m_paperCount)
         return notFound();
     if (!file)
         return DemoResponse::html(200, DemoPages::paperDetail(paper(number)));
+    if (m_landingPages)
+        return landingPage(number);
     return paperRequest(number, request);
+}
+
+QUrl DemoSite::landingFileUrl(int number) const
+{
+    if (number == 5)
+        return {};
+    return siteUrl(number % 5 == 4 ? QStringLiteral("/fulltext/%1/download").arg(number)
+                                   : QStringLiteral("/fulltext/%1.pdf").arg(number));
+}
+
+DemoResponse DemoSite::landingPage(int number) const
+{
+    // The ways publishers name the full text, in turn.
+    const QString n = QString::number(number);
+    QString tags;
+    switch (number % 5) {
+    case 1:
+        tags = QStringLiteral("<meta name=\"citation_pdf_url\" content=\"%1\">\n")
+                   .arg(landingFileUrl(number).toString());
+        break;
+    case 2:
+        tags = QStringLiteral("<link rel=\"alternate\" type=\"application/pdf\" href=\"/fulltext/%1.pdf\">\n")
+                   .arg(n);
+        break;
+    case 3:
+        tags = QStringLiteral("<meta content=\"../fulltext/%1.pdf\" property=\"citation_pdf_url\">\n").arg(n);
+        break;
+    case 4:
+        tags = QStringLiteral("<META NAME=citation_pdf_url CONTENT=/fulltext/%1/download>\n").arg(n);
+        break;
+    default:
+        if (number != 5)
+            tags = QStringLiteral("<meta name='citation_pdf_url' content='/fulltext/%1.pdf'>\n").arg(n);
+        break;
+    }
+    return DemoResponse::html(200, DemoPages::landingPage(paper(number), tags));
 }
 
 DemoResponse DemoSite::resultPage(const QUrl &url) const

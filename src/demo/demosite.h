@@ -105,6 +105,13 @@ public:
     // Forgets verified clients and counts served papers from zero again.
     void resetVerification();
 
+    // Paper links answer the paper's own page (its landing page) instead of its file; the page names the
+    // full text in one of the ways publishers do (landingFileUrl) or, for paper 5, not at all.
+    void setLandingPages(bool on) { m_landingPages = on; }
+    bool landingPages() const { return m_landingPages; }
+    // The full-text address paper N's landing page names; empty for the page that names none.
+    QUrl landingFileUrl(int number) const;
+
     DemoPaper paper(int number) const;
     QUrl paperLink(int number) const;     // the address in the result list: /paper/N
     QUrl paperFileUrl(int number) const;  // the link with ".pdf" appended: the file
@@ -143,6 +150,7 @@ private:
     DemoResponse verifyPage(const DemoRequest &request);
     DemoResponse paperRequest(int number, const DemoRequest &request);
     DemoResponse paperFile(int number, const DemoRequest &request);
+    DemoResponse landingPage(int number) const;
     DemoResponse largeFile(const DemoRequest &request) const;
     bool needsVerification(const DemoRequest &request) const;
     bool mayDrop(int number, const DemoRequest &request) const;
@@ -162,6 +170,7 @@ private:
     int m_droppedTransfers = 0;
     qint64 m_paperBytesSent = 0;
     int m_verifyAfter = -1;
+    bool m_landingPages = false;
     int m_papersServed = 0;
     QSet<QByteArray> m_verified;
     QString m_largePath;

@@ -15,6 +15,7 @@ const QString kLimit = QStringLiteral("demo-limit");
 const QString kFlaky = QStringLiteral("demo-flaky");
 const QString kVerify = QStringLiteral("demo-verify");
 const QString kLayout = QStringLiteral("demo-layout");
+const QString kLanding = QStringLiteral("demo-landing");
 
 // The option's whole-number value within [low, high], or `unset` when the option is absent.
 std::optional<int> number(const QCommandLineParser &parser, const QString &name, int low, int high, int unset,
@@ -56,6 +57,9 @@ QList<QCommandLineOption> demoSiteOptions()
                            QStringLiteral("Result pages of the demo site as \"tables\" (the default) or as "
                                           "\"cards\"."),
                            QStringLiteral("LAYOUT")),
+        QCommandLineOption(kLanding,
+                           QStringLiteral("Paper links of the demo site lead to the papers' own pages, "
+                                          "which name the full text in the standard tags.")),
     };
 }
 
@@ -63,6 +67,7 @@ std::optional<DemoSiteSwitches> readDemoSiteSwitches(const QCommandLineParser &p
 {
     DemoSiteSwitches switches;
     switches.requireLogin = parser.isSet(kLogin);
+    switches.landingPages = parser.isSet(kLanding);
     const std::optional<int> limit = number(parser, kLimit, 1, 1000000, 0, error);
     const std::optional<int> flaky = limit ? number(parser, kFlaky, 0, 100, 0, error) : std::nullopt;
     const std::optional<int> verify =
@@ -89,6 +94,7 @@ void applyDemoSiteSwitches(DemoSite &site, const DemoSiteSwitches &switches)
     site.setFlakyPercent(switches.flakyPercent);
     site.setVerifyAfter(switches.verifyAfter);
     site.setCardsLayout(switches.cardsLayout);
+    site.setLandingPages(switches.landingPages);
 }
 
 int runDemoSiteCommand(const QStringList &arguments)

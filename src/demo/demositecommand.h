@@ -16,10 +16,11 @@ struct DemoSiteSwitches
     int flakyPercent = 0;      // --demo-flaky P: percentage of paper transfers dropped
     int verifyAfter = -1;      // --demo-verify K: papers before the verification page, -1 for never
     bool cardsLayout = false;  // --demo-layout cards: result pages as cards
+    bool landingPages = false; // --demo-landing: paper links lead to the papers' own pages
 };
 
-// --demo-login, --demo-limit N, --demo-flaky P and --demo-verify K, for any command line that starts
-// the demo site.
+// --demo-login, --demo-limit N, --demo-flaky P, --demo-verify K, --demo-layout and --demo-landing, for any
+// command line that starts the demo site.
 QList<QCommandLineOption> demoSiteOptions();
 // The switches a parsed command line sets; empty, with the reason in *error, for a value out of range.
 std::optional<DemoSiteSwitches> readDemoSiteSwitches(const QCommandLineParser &parser, QString *error);

@@ -747,6 +747,7 @@ void fFileDownload::takeSharedOptions()
     SchedulerOptions &options = m_scheduler->options();
     options.proxy = {shared.ProxyEnabled, shared.ProxyAddress, shared.proxyPortNumber()};
     options.retries = shared.Retries;
+    options.namesFromLinks = shared.UseOriginalFileName;
     if (options.method != shared.DownloadMethod) {
         options.method = shared.DownloadMethod;
         onMethodShown(options.method, options.method != DownloadMethod::Single, 0);

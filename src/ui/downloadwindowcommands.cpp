@@ -168,6 +168,7 @@ void fFileDownload::startDownloads()
     // A run the user starts gives every row its one more try after a login again.
     m_loginRetried.clear();
     m_userStopped = false;
+    m_scheduler->options().namesFromLinks = sharedOptions().UseOriginalFileName;
     m_scheduler->start();
 }
 

@@ -194,7 +194,8 @@ QList<QStringList> TestBatch::manifestRows(const QString &folder)
     if (rows.first() !=
         QStringList({QStringLiteral("address"), QStringLiteral("name"), QStringLiteral("type"),
                      QStringLiteral("state"), QStringLiteral("size"), QStringLiteral("path"),
-                     QStringLiteral("source"), QStringLiteral("sha256"), QStringLiteral("reason")}))
+                     QStringLiteral("source"), QStringLiteral("sha256"), QStringLiteral("reason"),
+                     QStringLiteral("file_address")}))
         return {};
     return rows.mid(1);
 }
@@ -265,7 +266,7 @@ void TestBatch::downloadsEveryPageAndCountsFailures()
     QCOMPARE(rows.size(), 17);
     QList<int> failedSeen;
     for (const QStringList &row : rows) {
-        QCOMPARE(row.size(), 9);
+        QCOMPARE(row.size(), 10);
         const int n = paperNumber(row.at(0));
         QVERIFY2(n >= 1 && n <= 17, qPrintable(row.at(0)));
         QCOMPARE(QUrl(row.at(6)).query().contains(QStringLiteral("page=2")), n > 10);
@@ -499,7 +500,7 @@ void TestBatch::pageWithoutPapersGivesEmptyManifest()
     QVERIFY2(r.err.contains(QStringLiteral("no papers found")), qPrintable(r.err));
     QCOMPARE(r.out.trimmed(), QStringLiteral("总数：0|正在下载：0|等待：0|已完成：0|失败：0"));
     QCOMPARE(fntest::readFile(out() + QStringLiteral("/manifest.csv")),
-             QByteArray("address,name,type,state,size,path,source,sha256,reason\r\n"));
+             QByteArray("address,name,type,state,size,path,source,sha256,reason,file_address\r\n"));
 }
 
 void TestBatch::proxyCarriesTheDownloads()

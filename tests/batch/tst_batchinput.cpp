@@ -106,6 +106,30 @@ private Q_SLOTS:
         m_asNobody = false;
     }
 
+    void anAddressThatIsAPapersPageBringsItsFullTextAndMetadata()
+    {
+        FaultServer::Reply page;
+        page.contentType = "text/html";
+        page.body =
+            "<html><head><meta name=citation_title content=\"Soil &amp; Water\"><meta name=citation_doi "
+            "content=\"doi:10.5555/sw.1\"><meta name=citation_volume content=4><meta "
+            "name=citation_pdf_url content=\"../files/1\"></head><body>Abstract</body></html>";
+        m_site.setReply("/landing/1", page);
+        m_site.setReply("/files/1", FaultServer::pdf(4000));
+        const QString ris = path("papers.ris");
+        const RunResult r =
+            run({"--out", path("out"), "--input", writeList("links.txt", {link("/landing/1")}), "--ris", ris,
+                 "--method", "1"});
+        QCOMPARE(r.exitCode, 0);
+        // Known by its address alone, the paper is named after the title its page declares.
+        QVERIFY2(QFileInfo::exists(path("out/Soil & Water.pdf")), r.err.constData());
+        const QString manifest = QString::fromUtf8(fntest::readFile(path("out/manifest.csv")));
+        QVERIFY2(manifest.contains(",Done,") && manifest.contains(link("/files/1")), qPrintable(manifest));
+        const QString exported = QString::fromUtf8(fntest::readFile(ris));
+        for (const char *line : {"TI  - Soil & Water", "DO  - 10.5555/sw.1", "VL  - 4"})
+            QVERIFY2(exported.contains(QString::fromUtf8(line)), qPrintable(exported));
+    }
+
     void aPasswordInALinkIsUsedButNeverShownNorStored()
     {
         FaultServer::Reply challenge = status(401, "Unauthorized");

@@ -125,11 +125,12 @@ private Q_SLOTS:
         QString error;
         QVERIFY2(batchmanifest::write(manifest, model, &error), qPrintable(error));
         const QStringList lines = QString::fromUtf8(fntest::readFile(manifest)).split(QStringLiteral("\r\n"));
-        QCOMPARE(lines.at(0).section(u',', -1), QStringLiteral("reason"));
+        QCOMPARE(lines.at(0).section(u',', -2, -2), QStringLiteral("reason"));
         const QStringList fields = batchmanifest::fields(model, 0);
-        QCOMPARE(fields.last(), reasonText(failed->reason));
-        QVERIFY(fields.last().startsWith(english));
-        QVERIFY(lines.at(1).contains(batchmanifest::csvField(fields.last())));
+        const QString reason = fields.at(fields.size() - 2);
+        QCOMPARE(reason, reasonText(failed->reason));
+        QVERIFY(reason.startsWith(english));
+        QVERIFY(lines.at(1).contains(batchmanifest::csvField(reason)));
         m_plain.releaseAll();
     }
 

@@ -1,5 +1,6 @@
 #include "core/common/classify.h"
 #include "core/common/clock.h"
+#include "core/library/landingpage.h"
 #include "demo/demoflaky.h"
 #include "demo/demosite.h"
 #include "demo/demositecommand.h"
@@ -292,6 +293,7 @@ class TestDemoSite : public QObject
         m_site.setFlakyPercent(0);
         m_site.setVerifyAfter(-1);
         m_site.resetVerification();
+        m_site.setLandingPages(false);
     }
 
     // A fetch of paper n as a resuming client makes it, keeping `have` bytes: the bytes that came,
@@ -447,6 +449,42 @@ private Q_SLOTS:
         QCOMPARE(bodies.size(), m_site.paperCount());
         QVERIFY2(m_site.papersOfKind(DemoPaperKind::Pdf).size() > m_site.paperCount() / 2,
                  "most papers are plain PDFs");
+    }
+
+    void landingPagesNameTheFullTextInEveryWay()
+    {
+        m_site.setLandingPages(true);
+        QSet<QString> shapes;
+        for (int n = 1; n <= 10; ++n) {
+            const Fetched page = get(m_nam, m_site.paperFileUrl(n));
+            QCOMPARE(page.status, 200);
+            QCOMPARE(page.mediaType, u"text/html"_qs);
+            const LandingPage landing = ReadLandingPage(page.body, m_site.paperFileUrl(n));
+            QCOMPARE(landing.fullText, m_site.landingFileUrl(n));
+            QCOMPARE(landing.metadata.title, m_site.paperTitle(n));
+            QCOMPARE(landing.metadata.doi(), u"10.5555/demo.%1"_qs.arg(n));
+            QCOMPARE(landing.metadata.authorList(), m_site.paper(n).authors);
+            if (n == 5)
+                continue; // the one page without a full text
+            const QByteArray head = page.body.left(page.body.indexOf("</head>"));
+            for (const char *shape :
+                 {"<link rel=\"alternate\"", "property=\"citation_pdf_url\"", "NAME=citation_pdf_url",
+                  "name='citation_pdf_url'", "name=\"citation_pdf_url\" content=\"http"}) {
+                if (head.contains(shape))
+                    shapes.insert(QString::fromLatin1(shape));
+            }
+            if (!m_site.landingFileUrl(n).path().endsWith(u".pdf"_qs))
+                shapes.insert(u"without .pdf"_qs);
+            const Fetched file = get(m_nam, m_site.landingFileUrl(n));
+            QCOMPARE(file.status, m_site.paperStatus(n));
+            QVERIFY(file.body == m_site.paperBytes(n));
+        }
+        QCOMPARE(shapes.size(), 6);
+        // Full-text addresses exist only for landing pages that name them.
+        QCOMPARE(get(m_nam, QUrl(m_site.homeUrl().resolved(QUrl(u"/fulltext/5.pdf"_qs)))).status, 404);
+        QCOMPARE(get(m_nam, QUrl(m_site.homeUrl().resolved(QUrl(u"/fulltext/4.pdf"_qs)))).status, 404);
+        m_site.setLandingPages(false);
+        QCOMPARE(get(m_nam, m_site.landingFileUrl(1)).status, 404);
     }
 
     void filesWithoutLengthAreFramedProperly()

@@ -27,6 +27,9 @@ struct DownloadResult
     QString filePath;
     qint64 size = -1;
     QString sha256; // lower-case hex
+    // What the paper's own web page declared, and the full-text address it named (empty: none met).
+    PaperMetadata declared = {};
+    QString fileAddress = {};
 };
 
 // The file the library holds for a paper: its last successful download.
@@ -52,6 +55,7 @@ struct PaperRecord
     DownloadOutcome lastOutcome = DownloadOutcome::None;
     QString lastReason;
     QDateTime lastAttemptAt;
+    QString fileAddress; // the full text a landing page named; empty when the address was the file
 };
 
 // One row of the download queue as it is kept across runs. States use the download list's numbers

@@ -46,8 +46,14 @@ QString fieldValue(const QString &name, const PaperMetadata &m)
         value = m.authors();
     else if (name == QStringLiteral("年份") || name == QStringLiteral("年"))
         value = m.year();
-    else if (name == QStringLiteral("来源"))
+    else if (name == QStringLiteral("来源") || name == QStringLiteral("期刊"))
         value = m.source();
+    else if (name.compare(QStringLiteral("DOI"), Qt::CaseInsensitive) == 0)
+        value = QString(m.doi()).replace(u'/', u'_'); // a DOI's "/" would read as a folder
+    else if (name == QStringLiteral("卷"))
+        value = m.volume();
+    else if (name == QStringLiteral("期"))
+        value = m.issue();
     else if (name == QStringLiteral("英文标题"))
         value = m.englishTitle();
     else

@@ -6,7 +6,8 @@
 
 // File names made from a template such as "{年份}-{作者}-{标题}".
 //
-// Fields: {标题} (the title), {作者}, {年份}, {来源}, {英文标题}, or any header text of the result page's
+// Fields: {标题} (the title), {作者}, {年份}, {来源} (also {期刊}), {英文标题}, {DOI} (its "/" written as
+// "_"), {卷} (volume), {期} (issue), or any header text of the result page's
 // table ({序号}, {Title}, ...). A field that is unknown or empty counts as missing: the separator text
 // between two fields is written only between two fields that are both written, so "{年份}-{作者}-{标题}"
 // without authors gives "2019-title" and without a year "authors-title". Text before the first field and

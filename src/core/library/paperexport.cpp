@@ -30,6 +30,24 @@ struct Fields
     QString address;
     QString file;
     QString sha256;
+    QString doi;
+    QString volume;
+    QString issue;
+    QString firstPage;
+    QString lastPage;
+    QString publisher;
+    QString language;
+    QString abstract;
+    QStringList keywords;
+    bool conference = false;
+
+    // "101-117", or the one page known.
+    QString pages() const
+    {
+        if (firstPage.isEmpty() || lastPage.isEmpty())
+            return firstPage.isEmpty() ? lastPage : firstPage;
+        return firstPage + u'-' + lastPage;
+    }
 };
 
 Fields fieldsOf(const PaperRecord &r)
@@ -46,6 +64,21 @@ Fields fieldsOf(const PaperRecord &r)
     f.address = oneLine(WithoutCredentials(r.address));
     f.file = oneLine(r.held.filePath);
     f.sha256 = oneLine(r.held.sha256).toLower();
+    const PaperMetadata &m = r.metadata;
+    f.doi = oneLine(m.doi());
+    f.volume = oneLine(m.volume()).simplified();
+    f.issue = oneLine(m.issue()).simplified();
+    f.firstPage = oneLine(m.firstPage()).simplified();
+    f.lastPage = oneLine(m.lastPage()).simplified();
+    f.publisher = oneLine(m.publisher()).simplified();
+    f.language = oneLine(m.language()).simplified();
+    f.abstract = oneLine(m.abstractText()).simplified();
+    for (const QString &word : m.keywordList()) {
+        const QString keyword = oneLine(word).simplified();
+        if (!keyword.isEmpty())
+            f.keywords.append(keyword);
+    }
+    f.conference = !f.source.isEmpty() && m.isConference();
     return f;
 }
 
@@ -181,12 +214,25 @@ QByteArray ExportRis(const QList<PaperRecord> &records)
     QString out;
     for (const PaperRecord &r : records) {
         const Fields f = fieldsOf(r);
-        risLine(out, "TY", f.source.isEmpty() ? QStringLiteral("GEN") : QStringLiteral("JOUR"));
+        risLine(out, "TY",
+                f.conference         ? QStringLiteral("CPAPER")
+                : f.source.isEmpty() ? QStringLiteral("GEN")
+                                     : QStringLiteral("JOUR"));
         risLine(out, "TI", f.title);
         for (const QString &a : f.authors)
             risLine(out, "AU", a);
         risLine(out, "PY", f.year);
         risLine(out, "T2", f.source);
+        risLine(out, "DO", f.doi);
+        risLine(out, "VL", f.volume);
+        risLine(out, "IS", f.issue);
+        risLine(out, "SP", f.firstPage);
+        risLine(out, "EP", f.lastPage);
+        risLine(out, "PB", f.publisher);
+        risLine(out, "LA", f.language);
+        risLine(out, "AB", f.abstract);
+        for (const QString &k : f.keywords)
+            risLine(out, "KW", k);
         risLine(out, "UR", f.address);
         risLine(out, "L1", f.file);
         risLine(out, "N1", shaNote(f.sha256));
@@ -201,12 +247,25 @@ QByteArray ExportBibTeX(const QList<PaperRecord> &records)
     QSet<QString> keys;
     for (const PaperRecord &r : records) {
         const Fields f = fieldsOf(r);
-        out += (f.source.isEmpty() ? QStringLiteral("@misc{") : QStringLiteral("@article{")) +
+        out += (f.conference         ? QStringLiteral("@inproceedings{")
+                : f.source.isEmpty() ? QStringLiteral("@misc{")
+                                     : QStringLiteral("@article{")) +
                bibKey(f, keys) + QStringLiteral(",\n");
         bibField(out, "title", latexEscaped(f.title));
         bibField(out, "author", authorField(f.authors));
         bibField(out, "year", latexEscaped(f.year));
-        bibField(out, "journal", latexEscaped(f.source));
+        bibField(out, f.conference ? "booktitle" : "journal", latexEscaped(f.source));
+        bibField(out, "volume", latexEscaped(f.volume));
+        bibField(out, "number", latexEscaped(f.issue));
+        bibField(out, "pages",
+                 latexEscaped(f.firstPage.isEmpty() || f.lastPage.isEmpty()
+                                  ? f.pages()
+                                  : f.firstPage + QStringLiteral("--") + f.lastPage));
+        bibField(out, "publisher", latexEscaped(f.publisher));
+        bibField(out, "language", latexEscaped(f.language));
+        bibField(out, "abstract", latexEscaped(f.abstract));
+        bibField(out, "keywords", latexEscaped(f.keywords.join(QStringLiteral(", "))));
+        bibField(out, "doi", verbatimValue(f.doi));
         bibField(out, "url", verbatimValue(f.address));
         bibField(out, "file", verbatimValue(f.file));
         bibField(out, "note", latexEscaped(shaNote(f.sha256)));
@@ -218,15 +277,18 @@ QByteArray ExportBibTeX(const QList<PaperRecord> &records)
 QByteArray ExportCsv(const QList<PaperRecord> &records)
 {
     QString out = QStringLiteral("\uFEFF");
-    const QStringList header{QStringLiteral("标题"),   QStringLiteral("作者"), QStringLiteral("年份"),
-                             QStringLiteral("来源"),   QStringLiteral("地址"), QStringLiteral("本地文件"),
-                             QStringLiteral("SHA-256")};
+    const QStringList header{QStringLiteral("标题"),    QStringLiteral("作者"), QStringLiteral("年份"),
+                             QStringLiteral("来源"),    QStringLiteral("地址"), QStringLiteral("本地文件"),
+                             QStringLiteral("SHA-256"), QStringLiteral("DOI"),  QStringLiteral("卷"),
+                             QStringLiteral("期"),      QStringLiteral("页码"), QStringLiteral("出版者"),
+                             QStringLiteral("语言"),    QStringLiteral("摘要"), QStringLiteral("关键词")};
     out += csv::line(header, csv::Quoting::Always);
     for (const PaperRecord &r : records) {
         const Fields f = fieldsOf(r);
-        out += csv::line(
-            {f.title, f.authors.join(QStringLiteral("; ")), f.year, f.source, f.address, f.file, f.sha256},
-            csv::Quoting::Always);
+        out += csv::line({f.title, f.authors.join(QStringLiteral("; ")), f.year, f.source, f.address, f.file,
+                          f.sha256, f.doi, f.volume, f.issue, f.pages(), f.publisher, f.language, f.abstract,
+                          f.keywords.join(QStringLiteral("; "))},
+                         csv::Quoting::Always);
     }
     return out.toUtf8();
 }

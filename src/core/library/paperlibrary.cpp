@@ -1,6 +1,8 @@
 #include "core/library/paperlibrary.h"
 
+#include "core/common/filenames.h"
 #include "core/common/safetext.h"
+#include "core/library/landingpage.h"
 
 #include <QAtomicInteger>
 #include <QDir>
@@ -83,11 +85,17 @@ const QList<QStringList> kMigrations = {
      QStringLiteral("ALTER TABLE queue ADD COLUMN file_size INTEGER NOT NULL DEFAULT -1"),
      QStringLiteral("ALTER TABLE queue ADD COLUMN file_modified INTEGER NOT NULL DEFAULT 0"),
      QStringLiteral("CREATE INDEX papers_file ON papers (file_path) WHERE file_path IS NOT NULL")},
+    // 4: what the paper's own web page declared (kept apart from the result page's cells, which stay
+    // first), and the full-text address it named
+    {QStringLiteral("ALTER TABLE papers ADD COLUMN declared_title TEXT NOT NULL DEFAULT ''"),
+     QStringLiteral("ALTER TABLE papers ADD COLUMN declared_cells TEXT NOT NULL DEFAULT '[]'"),
+     QStringLiteral("ALTER TABLE papers ADD COLUMN file_address TEXT NOT NULL DEFAULT ''")},
 };
 
 const QString kRecordColumns =
     QStringLiteral("address, title, cells, source_page, seen_at, file_path, file_size, "
-                   "sha256, downloaded_at, outcome, reason, attempted_at");
+                   "sha256, downloaded_at, outcome, reason, attempted_at, declared_title, declared_cells, "
+                   "file_address");
 
 int sqliteCode(const QSqlError &error)
 {
@@ -452,6 +460,15 @@ bool PaperLibrary::recordDownload(const DownloadResult &result)
     return recordDownloads({result});
 }
 
+// What a download learnt from the paper's own page replaces what an earlier one learnt; a download that
+// met no such page leaves it.
+#define DECLARED_UPDATE                                                                                      \
+    " declared_title = CASE WHEN excluded.declared_cells <> '[]' OR excluded.declared_title <> ''"           \
+    " THEN excluded.declared_title ELSE declared_title END,"                                                 \
+    " declared_cells = CASE WHEN excluded.declared_cells <> '[]' OR excluded.declared_title <> ''"           \
+    " THEN excluded.declared_cells ELSE declared_cells END,"                                                 \
+    " file_address = CASE WHEN excluded.file_address <> '' THEN excluded.file_address ELSE file_address END"
+
 bool PaperLibrary::recordDownloads(const QList<DownloadResult> &results)
 {
     return writeTransaction([this, &results](QSqlDatabase &db) {
@@ -459,20 +476,24 @@ bool PaperLibrary::recordDownloads(const QList<DownloadResult> &results)
         done.prepare(QStringLiteral(
             "INSERT INTO papers (address, title, file_path, file_size, sha256, downloaded_at, outcome, "
             "reason,"
-            " attempted_at) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?)"
+            " attempted_at, declared_title, declared_cells, file_address) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, "
+            "?,"
+            " ?, ?)"
             " ON CONFLICT (address) DO UPDATE SET"
             " title = CASE WHEN title = '' THEN excluded.title ELSE title END,"
             " file_path = excluded.file_path, file_size = excluded.file_size, sha256 = excluded.sha256,"
             " downloaded_at = excluded.downloaded_at, outcome = excluded.outcome, reason = excluded.reason,"
-            " attempted_at = excluded.attempted_at"));
+            " attempted_at = excluded.attempted_at," DECLARED_UPDATE));
         // A failure, or an end without a file, is an attempt: the file of an earlier download stays on
         // record.
         QSqlQuery attempt(db);
-        attempt.prepare(QStringLiteral(
-            "INSERT INTO papers (address, title, outcome, reason, attempted_at) VALUES (?, ?, ?, ?, ?)"
-            " ON CONFLICT (address) DO UPDATE SET"
-            " title = CASE WHEN title = '' THEN excluded.title ELSE title END,"
-            " outcome = excluded.outcome, reason = excluded.reason, attempted_at = excluded.attempted_at"));
+        attempt.prepare(QStringLiteral("INSERT INTO papers (address, title, outcome, reason, attempted_at, "
+                                       "declared_title, declared_cells,"
+                                       " file_address) VALUES (?, ?, ?, ?, ?, ?, ?, ?)"
+                                       " ON CONFLICT (address) DO UPDATE SET"
+                                       " title = CASE WHEN title = '' THEN excluded.title ELSE title END,"
+                                       " outcome = excluded.outcome, reason = excluded.reason, attempted_at "
+                                       "= excluded.attempted_at," DECLARED_UPDATE));
         for (const DownloadResult &r : results) {
             if (r.address.isEmpty())
                 continue;
@@ -490,6 +511,9 @@ bool PaperLibrary::recordDownloads(const QList<DownloadResult> &results)
             q.addBindValue(static_cast<int>(r.outcome));
             q.addBindValue(nonNull(WithoutCredentials(r.reason)));
             q.addBindValue(timeValue(when));
+            q.addBindValue(nonNull(r.declared.title));
+            q.addBindValue(CellsToJson(r.declared.cells));
+            q.addBindValue(nonNull(WithoutCredentials(r.fileAddress)));
             if (!q.exec())
                 return fail(q);
         }
@@ -550,6 +574,15 @@ PaperRecord PaperLibrary::recordFrom(const QSqlQuery &q) const
     r.lastOutcome = static_cast<DownloadOutcome>(q.value(9).toInt());
     r.lastReason = q.value(10).toString();
     r.lastAttemptAt = timeFrom(q.value(11));
+    PaperMetadata declared;
+    declared.title = q.value(12).toString();
+    declared.cells = CellsFromJson(q.value(13).toString());
+    // A paper listed by its address alone carries the link's file name as its title: the title its own
+    // page declares is the better one.
+    if (!declared.title.isEmpty() && r.metadata.title == TrimSpaces(FileNameFromPath(r.address, true)))
+        r.metadata.title.clear();
+    r.metadata = MergedMetadata(r.metadata, declared);
+    r.fileAddress = q.value(14).toString();
     return r;
 }
 

@@ -24,7 +24,7 @@ QString DefaultPaperLibraryPath();
 class PaperLibrary
 {
 public:
-    static constexpr int SchemaVersion = 3;
+    static constexpr int SchemaVersion = 4;
 
     struct OpenResult
     {

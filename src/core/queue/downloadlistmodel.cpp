@@ -1,5 +1,7 @@
 #include "core/queue/downloadlistmodel.h"
 
+#include "core/common/safetext.h"
+
 #include <QSet>
 #include <algorithm>
 
@@ -163,11 +165,17 @@ QVariant DownloadListModel::data(const QModelIndex &index, int role) const
                 return m_decorations.at(static_cast<size_t>(s));
         }
         return {};
-    case Qt::ToolTipRole:
-        // Why the row failed, or why it waits for another try.
+    case Qt::ToolTipRole: {
+        // Why the row failed, or why it waits for another try; and the paper's page it went through.
+        QStringList lines;
         if ((r.state == RowState::Failed || r.sizeNote == SizeNote::RetryWait) && !r.reason.isNone())
-            return reasonTextForWindow(r.reason);
-        return {};
+            lines.append(reasonTextForWindow(r.reason));
+        if (!r.landingPage.isEmpty()) {
+            lines.append(QStringLiteral("文献页面：") + ShowableText(WithoutCredentials(r.landingPage)));
+            lines.append(QStringLiteral("全文地址：") + ShowableText(WithoutCredentials(r.fileAddress)));
+        }
+        return lines.isEmpty() ? QVariant() : QVariant(lines.join(u'\n'));
+    }
     case StateRole:
         return static_cast<int>(r.state);
     case KeyRole:

@@ -16,6 +16,8 @@ std::optional<DownloadResult> downloadResultFor(const DownloadRow &row)
     result.address = row.key;
     result.title = row.name;
     result.finishedAt = QDateTime::currentDateTimeUtc();
+    result.declared = row.declared;
+    result.fileAddress = row.fileAddress;
     if (row.state == RowState::Failed) {
         result.outcome = DownloadOutcome::Failed;
         result.reason = reasonText(row.reason);

@@ -381,10 +381,58 @@ bool Downloader::takeAnswer(int status)
         m_fileName = target.fileName();
         Q_EMIT answered(m_id, m_result.total, m_result.type, m_result.name);
     }
+    // An answer that calls itself a web page is held in memory until its first bytes tell: a page never
+    // becomes a file, and making and removing a file for each one costs more than the page itself.
+    const QString media = m_mediaType.toLower();
+    if (m_options.expectPaper && (media == u"text/html" || media == u"application/xhtml+xml")) {
+        m_deferred = true;
+        return true;
+    }
     if (!m_part.open(m_folder)) {
         fail(FailureReason::of(Kind::Disk, 0, m_part.errorText()));
         return false;
     }
+    return true;
+}
+
+qint64 Downloader::bodySize() const
+{
+    return m_deferred ? m_heldBytes : m_part.size();
+}
+
+bool Downloader::writeBody(const QByteArray &decoded)
+{
+    if (m_deferred) {
+        m_heldBytes += decoded.size();
+        if (m_head.size() < kHeadBytes) {
+            m_held.append(decoded);
+            return true;
+        }
+        if (LooksLikeWebPage(m_mediaType, m_head)) {
+            m_held = QByteArray(); // what is read of it is in m_page
+            return true;
+        }
+        m_heldBytes -= decoded.size();
+        if (!putHeldOnDisk())
+            return false;
+    }
+    if (!m_part.write(decoded)) {
+        fail(FailureReason::of(Kind::Disk, 0, m_part.errorText()));
+        return false;
+    }
+    return true;
+}
+
+bool Downloader::putHeldOnDisk()
+{
+    // Not a page after all: the file starts with the bytes held so far.
+    m_deferred = false;
+    if (!m_part.open(m_folder) || !m_part.write(m_held)) {
+        fail(FailureReason::of(Kind::Disk, 0, m_part.errorText()));
+        return false;
+    }
+    m_held = QByteArray();
+    m_heldBytes = 0;
     return true;
 }
 
@@ -497,27 +545,31 @@ void Downloader::readBody()
         if (decoded.isEmpty())
             continue;
         // A paper compresses a few times over; a large body that grows a hundredfold is a bomb, not a file.
-        if (m_part.size() + decoded.size() > kBombFloor &&
-            m_part.size() + decoded.size() > 100 * m_wireBytes) {
+        if (bodySize() + decoded.size() > kBombFloor && bodySize() + decoded.size() > 100 * m_wireBytes) {
             fail(
                 FailureReason::of(Kind::ShortBody, 0, QStringLiteral("the compressed body expands too far")));
             return;
         }
         if (m_head.size() < kHeadBytes)
             m_head.append(decoded.left(kHeadBytes - m_head.size()));
-        if (m_options.expectPaper && m_page.size() < LandingPageReadLimit)
-            m_page.append(decoded.left(LandingPageReadLimit - m_page.size()));
-        if (!m_part.write(decoded)) {
-            fail(FailureReason::of(Kind::Disk, 0, m_part.errorText()));
-            return;
+        if (m_options.expectPaper && !m_notPage) {
+            // Kept only while the body may still be a web page.
+            if (m_head.size() >= kHeadBytes && !LooksLikeWebPage(m_mediaType, m_head)) {
+                m_notPage = true;
+                m_page = QByteArray();
+            } else if (m_page.size() < LandingPageReadLimit) {
+                m_page.append(decoded.left(LandingPageReadLimit - m_page.size()));
+            }
         }
+        if (!writeBody(decoded))
+            return;
         wrote = true;
         if (pageIsWhole()) {
             // A web page is never the paper: once as much of it as is ever read is in, the rest is not
             // waited for (a page of many megabytes ends as soon as one that ends early).
             m_headerTimer.stop();
             m_stallTimer.stop();
-            m_result.received = m_part.size();
+            m_result.received = bodySize();
             dropReply();
             endAsWebPage();
             return;
@@ -525,7 +577,7 @@ void Downloader::readBody()
     }
     if (!wrote)
         return;
-    m_result.received = m_part.size();
+    m_result.received = bodySize();
     if (m_result.total > 0)
         m_progressWithTotal = true;
     Q_EMIT DownloadProgress(m_id, m_result.received, m_result.total);
@@ -597,7 +649,7 @@ void Downloader::completeBody()
         fail(FailureReason::of(Kind::ShortBody, 0, QStringLiteral("the compressed body ended early")));
         return;
     }
-    const qint64 received = m_part.size();
+    const qint64 received = bodySize();
     if (m_result.resumed && received != m_result.total) {
         // The range arrived whole but stops short of the file's end: what came is kept for the rest.
         fail(FailureReason::of(
@@ -628,6 +680,8 @@ void Downloader::completeBody()
         fail(FailureReason::of(Kind::WebPage, 0, QStringLiteral("error page")));
         return;
     }
+    if (m_deferred && !putHeldOnDisk())
+        return;
     m_phase = Phase::Committing;
     Q_EMIT bodyReceived(m_id);
     m_part.flush(this, [this](bool ok, const QString &error) { onFlushed(ok, error); });
@@ -635,8 +689,8 @@ void Downloader::completeBody()
 
 bool Downloader::pageIsWhole() const
 {
-    return m_options.expectPaper && m_page.size() >= LandingPageReadLimit && m_head.size() >= kHeadBytes &&
-           LooksLikeWebPage(m_mediaType, m_head);
+    return m_options.expectPaper && !m_notPage && m_page.size() >= LandingPageReadLimit &&
+           m_head.size() >= kHeadBytes && LooksLikeWebPage(m_mediaType, m_head);
 }
 
 void Downloader::endAsWebPage()
@@ -663,6 +717,10 @@ void Downloader::DownloadWithInet()
     m_fallback = true;
     m_part.discard();
     m_page.clear();
+    m_notPage = false;
+    m_deferred = false;
+    m_held.clear();
+    m_heldBytes = 0;
     m_decoder.reset();
     m_length = -1;
     m_wireBytes = 0;
@@ -793,7 +851,7 @@ void Downloader::fail(const FailureReason &reason)
         return;
     m_result.done = false;
     m_result.reason = reason;
-    m_result.received = m_part.size();
+    m_result.received = bodySize();
     const bool transient = reason.kind == Kind::ShortBody || reason.kind == Kind::Stall ||
                            reason.kind == Kind::Network || reason.kind == Kind::Timeout;
     if (transient && m_phase == Phase::Receiving)

@@ -165,6 +165,9 @@ private:
     void readBody();
     void completeBody();
     bool pageIsWhole() const;
+    qint64 bodySize() const;
+    bool writeBody(const QByteArray &decoded);
+    bool putHeldOnDisk();
     void endAsWebPage();
     void DownloadWithInet();
     void commitFile(const QString &fileName);
@@ -199,8 +202,12 @@ private:
     qint64 m_length = -1;   // stated length of the body as sent
     qint64 m_wireBytes = 0; // body bytes as sent (before decoding)
     qint64 m_stallMark = 0;
-    QByteArray m_head;    // the first bytes of the file, to tell what it is
-    QByteArray m_page;    // the first bytes of a body that may be a web page, read for a full text
+    QByteArray m_head;       // the first bytes of the file, to tell what it is
+    QByteArray m_page;       // the first bytes of a body that may be a web page, read for a full text
+    bool m_notPage = false;  // the body's head shows it is no web page
+    bool m_deferred = false; // the body is held in memory until it shows whether it is a web page
+    QByteArray m_held;       // its bytes so far (until its head is in)
+    qint64 m_heldBytes = 0;
     ResumePoint m_resume; // asked for with Range; cleared when the server sends the whole file
     QByteArray m_etag;
     QByteArray m_lastModified;

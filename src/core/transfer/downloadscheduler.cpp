@@ -2,7 +2,9 @@
 
 #include "core/common/clock.h"
 #include "core/common/filenames.h"
+#include "core/common/safetext.h"
 #include "core/settings/settingsstore.h"
+#include "core/settings/sharedoptions.h"
 #include "core/transfer/downloader.h"
 #include "core/transfer/partfile.h"
 #include "core/transfer/retrypolicy.h"

@@ -1,5 +1,6 @@
 #include "core/common/clock.h"
 #include "core/common/filenames.h"
+#include "core/common/safetext.h"
 #include "core/settings/settingsstore.h"
 #include "core/transfer/downloader.h"
 #include "core/transfer/downloadscheduler.h"
@@ -198,8 +199,20 @@ bool DownloadScheduler::followLandingPage(RowId id, TransferResult *result)
         trail.fetched.insert(fetchedForm(url));
     const LandingPage &page = result->landing;
     if (!page.metadata.title.isEmpty() || !page.metadata.cells.isEmpty()) {
-        m_model->update(id,
-                        [&page](DownloadRow &r) { r.declared = MergedMetadata(r.declared, page.metadata); });
+        // A paper known by its address alone is named after the title its page declares.
+        QString titled;
+        if (!m_options.namesFromLinks && row->declared.title.isEmpty() &&
+            CleanFileName(row->givenName) ==
+                CleanFileName(TrimSpaces(FileNameFromPath(WithoutCredentials(row->key), true))))
+            titled =
+                FitNameForDisk(CleanFileName(TrimSpaces(StripLineBreaks(page.metadata.title))), row->type, 0);
+        m_model->update(id, [&page, &titled](DownloadRow &r) {
+            r.declared = MergedMetadata(r.declared, page.metadata);
+            if (!titled.isEmpty()) {
+                r.name = titled;
+                r.givenName = titled;
+            }
+        });
     }
     if (!page.namesFullText()) {
         // The full text a page named came as a page again.

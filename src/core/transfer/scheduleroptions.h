@@ -26,4 +26,5 @@ struct SchedulerOptions
     int retries = settingdefaults::Retries; // automatic retries of a transient failure
     quint32 jitterSeed = 0;                 // 0: a random spread of the retry pauses; tests fix it
     bool storePolicy = true;                // each tick keeps the duplicate-name option in the settings store
+    bool namesFromLinks = false;            // rows are named after their links: a declared title renames none
 };

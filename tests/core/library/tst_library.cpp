@@ -153,6 +153,43 @@ private Q_SLOTS:
         QCOMPARE(downloaded.at(0).address, QStringLiteral("http://s/1.pdf"));
     }
 
+    void whatAPaperPageDeclaredStaysBesideTheResultPage()
+    {
+        PaperLibrary library(freshPath());
+        QVERIFY(library.open().ok);
+        const PaperCells cells{{"作者", "张伟"}, {"来源", "测试学报"}};
+        QVERIFY(
+            library.recordSeen({seen("http://s/landing", "结果页标题", cells), seen("http://s/bare", "")}));
+        DownloadResult result = done("http://s/landing", writeFile("l.pdf", "%PDF-1.4 landing"));
+        result.declared.title = "Declared title";
+        result.declared.cells = {{"作者", "Zhang, Wei"}, {"DOI", "10.1234/abc"}, {"卷", "7"}};
+        result.fileAddress = "http://s/files/7.pdf";
+        DownloadResult bare = result;
+        bare.address = "http://s/bare";
+        QVERIFY(library.recordDownloads({result, bare}));
+
+        auto check = [&library](const QString &title) {
+            const std::optional<PaperRecord> r = library.record("http://s/landing");
+            QVERIFY(r);
+            QCOMPARE(r->metadata.title, title);
+            QCOMPARE(r->metadata.authors(), QStringLiteral("张伟"));
+            QCOMPARE(r->metadata.source(), QStringLiteral("测试学报"));
+            QCOMPARE(r->metadata.doi(), QStringLiteral("10.1234/abc"));
+            QCOMPARE(r->metadata.volume(), QStringLiteral("7"));
+            QCOMPARE(r->fileAddress, QStringLiteral("http://s/files/7.pdf"));
+        };
+        check(QStringLiteral("结果页标题"));
+        // Seen again on a result page, and a later try that met no page: what the page declared stays.
+        QVERIFY(library.recordSeen({seen("http://s/landing", "新标题", cells)}));
+        DownloadResult failed;
+        failed.address = "http://s/landing";
+        failed.outcome = DownloadOutcome::Failed;
+        QVERIFY(library.recordDownload(failed));
+        check(QStringLiteral("新标题"));
+        // A paper known by its address alone takes the declared title.
+        QCOMPARE(library.record("http://s/bare")->metadata.title, QStringLiteral("Declared title"));
+    }
+
     void aVersionOneFileOpensInThisVersion()
     {
         const QString path = freshPath();

@@ -1,4 +1,5 @@
 #include "core/common/filenames.h"
+#include "core/library/landingpage.h"
 #include "core/library/linkimport.h"
 #include "core/library/nametemplate.h"
 #include "core/library/paperexport.h"
@@ -173,6 +174,88 @@ private Q_SLOTS:
                  (QPair<QString, QString>{"TI", "C:\\path 100% $5 #1 a_b ~x^2 & \"quoted\" end"}));
     }
 
+    void declaredMetadataReachesEveryFormat()
+    {
+        // A conference paper and a journal article as their own pages declare them; the journal article's
+        // result page gave a title and source of its own, which stay.
+        const QByteArray conferencePage =
+            "<head><meta name=citation_title content=\"Fast &amp; Safe\"><meta name=citation_author "
+            "content=\"Li, Na\"><meta name=citation_author content=\"Ng, Andrew\"><meta "
+            "name=citation_conference_title content=\"Proc. Test Conf. 2022\"><meta name=citation_date "
+            "content=2022-05-01><meta name=citation_firstpage content=7><meta name=citation_lastpage "
+            "content=9><meta name=citation_publisher content=ACM><meta name=citation_doi "
+            "content=\"doi:10.1145/3500_1.2\"><meta name=citation_language content=en>";
+        const QByteArray journalPage =
+            "<head><meta name=DC.title content=\"Ignored title\"><meta name=DC.identifier "
+            "content=\"https://doi.org/10.1016/j.x.2020.01.002\"><meta name=prism.volume content=12><meta "
+            "name=prism.number content=3><meta name=dc.subject content=\"soil; water\"><meta "
+            "name=DC.description content=\"It {works}.\"><meta name=dc.identifier content=urn:x>";
+        PaperRecord conference;
+        conference.address = QStringLiteral("https://c/landing");
+        conference.metadata = ReadLandingPage(conferencePage, QUrl(conference.address)).metadata;
+        PaperRecord journal = paperRecord("https://j/42", "结果页标题", "", "2020", "土壤学报");
+        journal.metadata =
+            MergedMetadata(journal.metadata, ReadLandingPage(journalPage, QUrl(journal.address)).metadata);
+        const QList<PaperRecord> records{conference, journal};
+
+        const QString ris = QString::fromUtf8(ExportRis(records));
+        for (const char *line : {"TY  - CPAPER",
+                                 "TI  - Fast & Safe",
+                                 "AU  - Li, Na",
+                                 "AU  - Ng, Andrew",
+                                 "PY  - 2022",
+                                 "T2  - Proc. Test Conf. 2022",
+                                 "DO  - 10.1145/3500_1.2",
+                                 "SP  - 7",
+                                 "EP  - 9",
+                                 "PB  - ACM",
+                                 "LA  - en",
+                                 "TY  - JOUR",
+                                 "TI  - 结果页标题",
+                                 "T2  - 土壤学报",
+                                 "DO  - 10.1016/j.x.2020.01.002",
+                                 "VL  - 12",
+                                 "IS  - 3",
+                                 "KW  - soil",
+                                 "KW  - water",
+                                 "AB  - It {works}."})
+            QVERIFY2(ris.contains(QString::fromUtf8(line) + QStringLiteral("\r\n")), line);
+        QVERIFY(!ris.contains(QStringLiteral("urn:x")));
+
+        const QString path = m_dir.path() + "/declared.bib";
+        fntest::writeFile(path, ExportBibTeX(records));
+        QString error;
+        const QString out = runPython(QStringLiteral("import sys, json, bibtexparser\n"
+                                                     "with open(sys.argv[1], encoding='utf-8') as f:\n"
+                                                     "    db = bibtexparser.load(f)\n"
+                                                     "print(json.dumps(db.entries, ensure_ascii=False))\n"),
+                                      path, &error);
+        QVERIFY2(!out.isEmpty(), qPrintable(error));
+        const QJsonArray entries = QJsonDocument::fromJson(out.toUtf8()).array();
+        QCOMPARE(entries.size(), 2);
+        const QJsonObject c = entries.at(0).toObject();
+        QCOMPARE(c.value("ENTRYTYPE").toString(), QStringLiteral("inproceedings"));
+        QCOMPARE(c.value("booktitle").toString(), QStringLiteral("Proc. Test Conf. 2022"));
+        QVERIFY(!c.contains("journal"));
+        QCOMPARE(c.value("title").toString(), QStringLiteral("Fast \\& Safe"));
+        QCOMPARE(c.value("doi").toString(), QStringLiteral("10.1145/3500_1.2"));
+        QCOMPARE(c.value("pages").toString(), QStringLiteral("7--9"));
+        QCOMPARE(c.value("publisher").toString(), QStringLiteral("ACM"));
+        const QJsonObject j = entries.at(1).toObject();
+        QCOMPARE(j.value("ENTRYTYPE").toString(), QStringLiteral("article"));
+        QCOMPARE(j.value("journal").toString(), QStringLiteral("土壤学报"));
+        QCOMPARE(j.value("volume").toString(), QStringLiteral("12"));
+        QCOMPARE(j.value("number").toString(), QStringLiteral("3"));
+        QCOMPARE(j.value("doi").toString(), QStringLiteral("10.1016/j.x.2020.01.002"));
+
+        // The name template takes the same values; a DOI's "/" never makes a folder.
+        const QString name = TemplateFileName(QStringLiteral("{期刊}_{卷}({期})_{DOI}"), journal.metadata,
+                                              QStringLiteral("pdf"));
+        QCOMPARE(name, QStringLiteral("土壤学报_12(3)_10.1016_j.x.2020.01.002"));
+        QCOMPARE(TemplateFileName(QStringLiteral("{DOI}-{标题}"), conference.metadata, QStringLiteral("pdf")),
+                 QStringLiteral("10.1145_3500_1.2-Fast & Safe"));
+    }
+
     void csvIsReadBackByARealParser()
     {
         const QString path = m_dir.path() + "/papers.csv";
@@ -194,10 +277,11 @@ private Q_SLOTS:
                 cells << v.toString();
             return cells;
         };
-        QCOMPARE(row(0), (QStringList{"标题", "作者", "年份", "来源", "地址", "本地文件", "SHA-256"}));
-        QCOMPARE(row(1),
-                 (QStringList{"基于深度学习的古籍文字识别方法研究", "张伟; 王芳", "2019", "计算机学报",
-                              "https://s/1.pdf", "/home/u/论文/基于深度学习.pdf", kSha}));
+        QCOMPARE(row(0), (QStringList{"标题", "作者", "年份", "来源", "地址", "本地文件", "SHA-256", "DOI",
+                                      "卷", "期", "页码", "出版者", "语言", "摘要", "关键词"}));
+        QCOMPARE(row(1), (QStringList{"基于深度学习的古籍文字识别方法研究", "张伟; 王芳", "2019",
+                                      "计算机学报", "https://s/1.pdf", "/home/u/论文/基于深度学习.pdf", kSha,
+                                      "", "", "", "", "", "", "", ""}));
         QCOMPARE(row(3).at(3), QStringLiteral("Journal \"Q\""));
         // What a spreadsheet would run as a formula is kept as text.
         QCOMPARE(row(5).mid(0, 4), (QStringList{"'=HYPERLINK(\"http://evil\")", "'-2+3", "", "'@source"}));

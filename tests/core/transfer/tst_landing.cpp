@@ -298,6 +298,15 @@ private Q_SLOTS:
         m_fourth.setReply(QStringLiteral("/plain"), html(""));
         m_server.setReply(QStringLiteral("/l/script"), html(pdfPointer("javascript:void(0)")));
 
+        // Papers that call themselves web pages are papers all the same, small or large.
+        Reply small = FaultServer::pdf(3000, 's');
+        small.contentType = "text/html";
+        Reply large = FaultServer::pdf(300000, 'L');
+        large.contentType = "text/html; charset=utf-8";
+        m_server.setReply(QStringLiteral("/m/small"), small);
+        m_server.setReply(QStringLiteral("/m/large"), large);
+        const RowId mislabelledSmall = addRow(QStringLiteral("/m/small"), QStringLiteral("small"));
+        const RowId mislabelledLarge = addRow(QStringLiteral("/m/large"), QStringLiteral("large"));
         const RowId direct = addRow(QStringLiteral("/l/direct"), QStringLiteral("direct"));
         const RowId link = addRow(QStringLiteral("/l/link"), QStringLiteral("link"));
         const RowId two = addRow(QStringLiteral("/l/two"), QStringLiteral("two"));
@@ -323,7 +332,19 @@ private Q_SLOTS:
                          .toString());
             QCOMPARE(row(id).declared.title, id == link ? QString() : QStringLiteral("A paper"));
         }
+        for (const auto &[id, reply] :
+             {qMakePair(mislabelledSmall, small), qMakePair(mislabelledLarge, large)}) {
+            QCOMPARE(row(id).state, RowState::Done);
+            QCOMPARE(fntest::readFile(folder() + row(id).name + u'.' + row(id).type), reply.body);
+        }
         QCOMPARE(row(direct).landingPage, m_server.url(QStringLiteral("/l/direct")).toString());
+        const QString tip =
+            m_model->data(m_model->index(m_model->positionOf(direct), 0), Qt::ToolTipRole).toString();
+        QVERIFY2(tip.contains(row(direct).landingPage) && tip.contains(row(direct).fileAddress),
+                 qPrintable(tip));
+        // Rows known by their address alone are named after the declared title; the others keep theirs.
+        QVERIFY(row(direct).name.startsWith(QStringLiteral("A paper")));
+        QCOMPARE(row(link).name, QStringLiteral("link"));
         QCOMPARE(row(two).landingPage, m_server.url(QStringLiteral("/l/direct")).toString());
         const QList<QPair<RowId, Kind>> failures{{three, Kind::WebPage},
                                                  {self, Kind::LandingWithoutFullText},
@@ -343,7 +364,7 @@ private Q_SLOTS:
         QCOMPARE(m_server.requestCount(QStringLiteral("/l/self")), 1);
         QCOMPARE(m_server.requestCount(QStringLiteral("/l/a")), 1);
         QCOMPARE(m_server.requestCount(QStringLiteral("/l/b")), 1);
-        QCOMPARE(QDir(folder()).entryList(QDir::Files | QDir::Hidden).size(), 3);
+        QCOMPARE(QDir(folder()).entryList(QDir::Files | QDir::Hidden).size(), 5);
         // Pages that name their full text, loops included, are no wall.
         QCOMPARE(wall.count(), 0);
     }
@@ -386,6 +407,7 @@ private Q_SLOTS:
         runToEnd(1);
 
         QCOMPARE(row(across).state, RowState::Done);
+        QCOMPARE(row(across).name, QStringLiteral("across"));
         const QList<FaultServer::Request> asked = m_other.requests();
         QCOMPARE(asked.size(), 1);
         QVERIFY(!asked.first().headers.contains("cookie"));
