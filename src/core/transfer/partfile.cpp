@@ -65,12 +65,12 @@ QThreadPool &flushPool()
 }
 
 std::atomic<qint64> flushesMade{0};
-std::atomic<int> groupWindowMs{3};
+std::atomic<int> groupWindowMs{0};
 
-// Files that finish close together are flushed together: the first waits a few milliseconds for others,
-// then one flush of their file system puts them all on the disk, and every file reports at once. Files
-// that finish while a group is being flushed form the next group. A file alone is flushed by itself, so
-// it does not wait on whatever else the file system holds.
+// Files that finish close together are flushed together: the files that finished while the last flush
+// ran form the next group, and one flush of their file system puts them all on the disk, after which
+// every file reports at once. A file that finds no flush running is flushed at once and by itself, so
+// a file alone waits neither for company nor on whatever else the file system holds.
 class FlushGroups
 {
 public:
@@ -93,7 +93,8 @@ public:
 private:
     void run()
     {
-        std::this_thread::sleep_for(std::chrono::milliseconds(groupWindowMs.load()));
+        if (const int window = groupWindowMs.load(); window > 0)
+            std::this_thread::sleep_for(std::chrono::milliseconds(window));
         for (;;) {
             std::vector<Request> group;
             {

@@ -50,12 +50,12 @@ public:
     QString errorText() const;
 
     // Flushes the data to the disk off the event loop's thread and closes the file; done runs on the
-    // receiver's thread (not at all when the receiver is gone by then). Files that finish within a few
-    // milliseconds of each other share one flush of their file system and report together.
+    // receiver's thread (not at all when the receiver is gone by then). Files that finish while another
+    // flush runs share the next flush of their file system and report together.
     void flush(QObject *receiver, std::function<void(bool ok, const QString &error)> done);
     // Flushes made so far by this process (a group counts once).
     static qint64 flushCount();
-    // How long the first file of a group waits for others (3 ms unless set).
+    // How long the first file of a group waits for others (not at all unless set).
     static void setGroupWindow(int milliseconds);
     bool isFlushed() const { return m_flushed; }
 
