@@ -240,6 +240,14 @@ struct PartFile::Lane : std::enable_shared_from_this<PartFile::Lane>
             postDrained();
     }
 
+    // No word of the backlog goes out any more (its receiver is going away).
+    void forgetNotify()
+    {
+        std::lock_guard lock(mutex);
+        drainNotify = nullptr;
+        drainReceiver = nullptr;
+    }
+
     void run()
     {
         for (;;) {
@@ -368,6 +376,7 @@ void PartFile::closeAll(bool removeTemporary)
     if (removeTemporary && m_dirFd >= 0 && !m_tempName.isEmpty())
         ::unlinkat(m_dirFd, encoded(m_tempName).constData(), 0);
     if (m_lane) {
+        m_lane->forgetNotify();
         if (removeTemporary)
             m_lane->dropWrites();
         Lane::Op close;
@@ -555,6 +564,7 @@ void PartFile::flush(QObject *receiver, std::function<void(bool ok, const QStrin
             },
             Qt::QueuedConnection);
     };
+    m_lane->forgetNotify();
     m_lane->push(std::move(op));
     m_lane.reset();
     m_open = false;
