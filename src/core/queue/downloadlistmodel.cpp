@@ -301,6 +301,8 @@ QList<RowId> DownloadListModel::addRows(QList<DownloadRow> rows)
     QList<RowId> added;
     const int first = count();
     int fresh = 0;
+    m_keys.reserve(m_keys.size() + rows.size());
+    m_positions.reserve(m_positions.size() + rows.size());
     std::vector<bool> taken(rows.size(), false);
     for (qsizetype i = 0; i < rows.size(); ++i) {
         if (!m_keys.contains(rows.at(i).key)) {
