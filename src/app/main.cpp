@@ -14,6 +14,7 @@
 #include <QCommandLineParser>
 #include <QStandardPaths>
 #include <QTextStream>
+#include <QTimer>
 #include <cstdio>
 #include <unistd.h>
 
@@ -91,12 +92,9 @@ int main(int argc, char **argv)
     installMessageBoxes();
     sharedOptions().loadFromStore();
 
-    // One library for the whole run, shared by the windows; it outlives them.
+    // One library for the whole run, shared by the windows; it outlives them. It opens once the
+    // startup window is on its way to the screen, which needs none of it.
     PaperLibrary library;
-    if (openLibraryTelling(library, [](bool usable, const QString &message) {
-            showMessage(usable ? MessageIcon::Information : MessageIcon::Critical, message);
-        }))
-        setProgramLibrary(&library);
 
     DemoSite site;
     QUrl homePage = QUrl::fromUserInput(parser.value(home));
@@ -117,5 +115,11 @@ int main(int argc, char **argv)
     if (site.isListening())
         windows.setLoginPage(site.loginUrl());
     windows.showStartup();
+    QTimer::singleShot(0, &windows, [&library] {
+        if (openLibraryTelling(library, [](bool usable, const QString &message) {
+                showMessage(usable ? MessageIcon::Information : MessageIcon::Critical, message);
+            }))
+            setProgramLibrary(&library);
+    });
     return QApplication::exec();
 }

@@ -9,6 +9,7 @@
 #include <QItemSelectionModel>
 #include <QLabel>
 #include <QTreeView>
+#include <algorithm>
 
 // The list commands of the menus and buttons: each works on the selection or the whole list through
 // the list's own commands.
@@ -25,10 +26,24 @@ CommandGuards fFileDownload::guards() const
 
 QList<int> fFileDownload::selectedRows() const
 {
+    // Whole rows are selected, so the selection's ranges name them; read that way a selection of every
+    // row of a long list costs a few milliseconds.
     QList<int> rows;
-    for (const QModelIndex &index : ListView3->selectionModel()->selectedRows())
-        rows.append(index.row());
+    const int lastColumn = m_model->columnCount() - 1;
+    const QItemSelection selection = ListView3->selectionModel()->selection();
+    for (const QItemSelectionRange &range : selection) {
+        if (range.left() != 0 || range.right() != lastColumn) {
+            // Part of a row (selected in code): only rows with every cell selected count.
+            rows.clear();
+            for (const QModelIndex &index : ListView3->selectionModel()->selectedRows())
+                rows.append(index.row());
+            break;
+        }
+        for (int row = range.top(); row <= range.bottom(); ++row)
+            rows.append(row);
+    }
     std::sort(rows.begin(), rows.end());
+    rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
     return rows;
 }
 

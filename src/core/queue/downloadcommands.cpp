@@ -379,11 +379,6 @@ bool HeaderSorter::sortByColumn(DownloadListModel &model, int column, const Comm
     m_column = column;
     m_ascending = !m_ascending;
     const auto col = static_cast<DownloadListModel::Column>(column);
-    const bool ascending = m_ascending;
-    auto key = [col](const DownloadRow &row) { return sortText(row, col); };
-    model.sortRows([&](const DownloadRow &a, const DownloadRow &b) {
-        const int order = QString::compare(key(a), key(b), Qt::CaseInsensitive);
-        return ascending ? order < 0 : order > 0;
-    });
+    model.sortRowsByText([col](const DownloadRow &row) { return sortText(row, col); }, m_ascending);
     return true;
 }

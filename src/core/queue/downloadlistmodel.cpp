@@ -4,6 +4,7 @@
 
 #include <QSet>
 #include <algorithm>
+#include <vector>
 
 QString DownloadRow::sizeText() const
 {
@@ -313,6 +314,49 @@ RowId DownloadListModel::addRow(DownloadRow newRow)
     return newRow.id;
 }
 
+QList<RowId> DownloadListModel::addRows(QList<DownloadRow> rows)
+{
+    flushChanges();
+    QList<RowId> added;
+    const int first = count();
+    int fresh = 0;
+    m_keys.reserve(m_keys.size() + rows.size());
+    m_positions.reserve(m_positions.size() + rows.size());
+    std::vector<bool> taken(rows.size(), false);
+    for (qsizetype i = 0; i < rows.size(); ++i) {
+        if (!m_keys.contains(rows.at(i).key)) {
+            m_keys.insert(rows.at(i).key, RowId::None); // held: a later row of the same key is left out
+            taken[i] = true;
+            ++fresh;
+        }
+    }
+    if (fresh == 0)
+        return added;
+    added.reserve(fresh);
+    beginInsertRows({}, first, first + fresh - 1);
+    m_rows.reserve(first + fresh);
+    for (qsizetype i = 0; i < rows.size(); ++i) {
+        if (!taken[i])
+            continue;
+        DownloadRow &row = rows[i];
+        row.id = static_cast<RowId>(m_nextId++);
+        if (row.givenName.isEmpty())
+            row.givenName = row.name;
+        if (row.givenFolder.isEmpty())
+            row.givenFolder = row.folder;
+        m_keys.insert(row.key, row.id);
+        m_positions.insert(row.id, count());
+        added.append(row.id);
+        const bool owned = !row.owned.isNone();
+        m_rows.append(std::move(row));
+        if (owned)
+            noteOwner(added.last(), {});
+    }
+    endInsertRows();
+    Q_EMIT rowsChanged();
+    return added;
+}
+
 bool DownloadListModel::update(RowId id, const std::function<void(DownloadRow &)> &change)
 {
     const int position = positionOf(id);
@@ -444,23 +488,47 @@ void DownloadListModel::flushChanges()
 void DownloadListModel::sortRows(const std::function<bool(const DownloadRow &, const DownloadRow &)> &less)
 {
     flushChanges();
-    Q_EMIT layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
-    const QModelIndexList before = persistentIndexList();
     QList<int> order(count());
     for (int i = 0; i < count(); ++i)
         order[i] = i;
     std::stable_sort(order.begin(), order.end(),
                      [&](int a, int b) { return less(m_rows.at(a), m_rows.at(b)); });
+    applyOrder(order);
+}
+
+void DownloadListModel::sortRowsByText(const std::function<QString(const DownloadRow &)> &key, bool ascending)
+{
+    flushChanges();
+    QList<QString> keys;
+    keys.reserve(count());
+    QList<int> order(count());
+    // Folded once here, the texts then compare as plain strings, which is many times faster.
+    for (int i = 0; i < count(); ++i) {
+        keys.append(key(m_rows.at(i)).toCaseFolded());
+        order[i] = i;
+    }
+    std::stable_sort(order.begin(), order.end(), [&](int a, int b) {
+        const int compared = QString::compare(keys.at(a), keys.at(b), Qt::CaseSensitive);
+        return ascending ? compared < 0 : compared > 0;
+    });
+    applyOrder(order);
+}
+
+void DownloadListModel::applyOrder(const QList<int> &order)
+{
+    Q_EMIT layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
+    const QModelIndexList before = persistentIndexList();
     QList<int> newPosition(count());
     QList<DownloadRow> sorted;
     sorted.reserve(count());
     for (int i = 0; i < count(); ++i) {
-        sorted.append(m_rows.at(order.at(i)));
+        sorted.append(std::move(m_rows[order.at(i)]));
         newPosition[order.at(i)] = i;
     }
     m_rows = std::move(sorted);
     reindex();
     QModelIndexList after;
+    after.reserve(before.size());
     for (const QModelIndex &idx : before)
         after.append(index(newPosition.at(idx.row()), idx.column()));
     changePersistentIndexList(before, after);

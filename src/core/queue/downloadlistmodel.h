@@ -116,6 +116,8 @@ public:
 
     // Appends a row under a new id; None (and nothing changes) when a row with the same key exists.
     RowId addRow(DownloadRow row);
+    // Appends rows as addRow does, with one notification for all of them; the ids of those added.
+    QList<RowId> addRows(QList<DownloadRow> rows);
     // Changes the row with this id; false when it is gone. Views hear of it in the next batch.
     bool update(RowId id, const std::function<void(DownloadRow &)> &change);
     bool setState(RowId id, RowState state);
@@ -134,6 +136,8 @@ public:
     void clear();
     // Rows reordered by a stable sort on the comparison (one layout change).
     void sortRows(const std::function<bool(const DownloadRow &, const DownloadRow &)> &less);
+    // Rows reordered by a stable sort on a text taken once from each row, compared without regard to case.
+    void sortRowsByText(const std::function<QString(const DownloadRow &)> &key, bool ascending);
     // The same rows (same ids) in a new order; rows not among them are removed.
     void reorderRows(const QList<RowId> &order);
 
@@ -177,6 +181,8 @@ Q_SIGNALS:
 private:
     void markDirty(int position);
     void reindex();
+    // Puts the rows in this order of their present positions (one layout change).
+    void applyOrder(const QList<int> &order);
     void noteOwner(RowId id, const QString &before);
     // Rows that leave the list keep their claim on the files they wrote.
     void retire(const DownloadRow &row);

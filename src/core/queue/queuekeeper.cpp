@@ -121,9 +121,11 @@ int QueueKeeper::restore()
 {
     if (!m_model)
         return 0;
-    int added = 0;
+    QList<DownloadRow> rows;
+    rows.reserve(m_loaded.size());
     for (const QueueRow &saved : std::as_const(m_loaded))
-        added += m_model->addRow(downloadRowFrom(saved)) != RowId::None ? 1 : 0;
+        rows.append(downloadRowFrom(saved));
+    const int added = static_cast<int>(m_model->addRows(std::move(rows)).size());
     m_model->flushChanges();
     return added;
 }

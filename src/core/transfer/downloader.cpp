@@ -24,6 +24,9 @@ constexpr qint64 kHeadBytes = 8 * 1024;
 constexpr qint64 kSmallFile = 5001; // smaller answers of a parallel slot are read for error-page markers
 constexpr int kFallbackHeaderMs = 60000;
 constexpr qint64 kBombFloor = 64LL * 1024 * 1024;
+// At most this much of a body waits for the disk; beyond it the answer is left unread until the disk
+// has caught up (the connection then waits too).
+constexpr qint64 kDiskBacklog = 8LL * 1024 * 1024;
 
 using Kind = FailureReason::Kind;
 
@@ -525,17 +528,31 @@ void Downloader::keepForResume()
     m_result.resume = point;
 }
 
+void Downloader::onDiskCaughtUp()
+{
+    if (m_phase != Phase::Receiving || !m_reply)
+        return;
+    if (m_reply->isFinished())
+        onReplyFinished();
+    else
+        readBody();
+}
+
 void Downloader::onReadyRead()
 {
     if (m_phase == Phase::Receiving)
         readBody();
 }
 
-void Downloader::readBody()
+void Downloader::readBody(bool all)
 {
     bool wrote = false;
     QByteArray decoded;
     while (m_reply && m_phase == Phase::Receiving && m_reply->bytesAvailable() > 0) {
+        if (!all && m_part.backlog() >= kDiskBacklog) {
+            m_part.whenBacklogBelow(kDiskBacklog / 2, this, [this] { onDiskCaughtUp(); });
+            break;
+        }
         const QByteArray piece = m_reply->read(kPiece);
         m_wireBytes += piece.size();
         if (!m_decoder->feed(piece, &decoded)) {
@@ -603,6 +620,8 @@ void Downloader::onReplyFinished()
     readBody();
     if (m_phase != Phase::Receiving)
         return;
+    if (m_reply->bytesAvailable() > 0)
+        return; // the rest is read when the disk has caught up
     if (m_reply->error() != QNetworkReply::NoError) {
         setState(ConnectionState::Error);
         const FailureReason network = replyFailure();
@@ -820,7 +839,7 @@ void Downloader::stop(const FailureReason &reason)
         return; // the whole file is in; it is being put in place
     case Phase::Receiving:
         if (m_reply)
-            readBody();
+            readBody(true);
         if (m_phase == Phase::Receiving && m_length >= 0 && m_wireBytes == m_length &&
             m_decoder->complete()) {
             completeBody();

@@ -162,7 +162,9 @@ private:
     void onStallCheck();
     bool takeAnswer(int status);
     bool followRedirect(int status);
-    void readBody();
+    // Reads what the answer holds into the file; without all, stops while the disk is behind.
+    void readBody(bool all = false);
+    void onDiskCaughtUp();
     void completeBody();
     bool pageIsWhole() const;
     qint64 bodySize() const;

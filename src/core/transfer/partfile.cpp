@@ -8,8 +8,10 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <condition_variable>
 #include <csignal>
 #include <cstring>
+#include <deque>
 #include <dirent.h>
 #include <fcntl.h>
 #include <mutex>
@@ -63,12 +65,12 @@ QThreadPool &flushPool()
 }
 
 std::atomic<qint64> flushesMade{0};
-std::atomic<int> groupWindowMs{3};
+std::atomic<int> groupWindowMs{0};
 
-// Files that finish close together are flushed together: the first waits a few milliseconds for others,
-// then one flush of their file system puts them all on the disk, and every file reports at once. Files
-// that finish while a group is being flushed form the next group. A file alone is flushed by itself, so
-// it does not wait on whatever else the file system holds.
+// Files that finish close together are flushed together: the files that finished while the last flush
+// ran form the next group, and one flush of their file system puts them all on the disk, after which
+// every file reports at once. A file that finds no flush running is flushed at once and by itself, so
+// a file alone waits neither for company nor on whatever else the file system holds.
 class FlushGroups
 {
 public:
@@ -91,7 +93,8 @@ public:
 private:
     void run()
     {
-        std::this_thread::sleep_for(std::chrono::milliseconds(groupWindowMs.load()));
+        if (const int window = groupWindowMs.load(); window > 0)
+            std::this_thread::sleep_for(std::chrono::milliseconds(window));
         for (;;) {
             std::vector<Request> group;
             {
@@ -152,7 +155,207 @@ FlushGroups &flushGroups()
     return *groups;
 }
 
+// The disk work of the files being written: one lane per file, on threads of their own, so the event
+// loop's thread never waits for the page cache or the disk.
+QThreadPool &writePool()
+{
+    static QThreadPool *pool = [] {
+        auto *p = new QThreadPool;
+        p->setMaxThreadCount(8);
+        p->setExpiryTimeout(5000);
+        return p;
+    }();
+    return *pool;
+}
+
 } // namespace
+
+// The writes of one file, done in the order they were asked for on a worker thread. The lane owns the
+// file's descriptor until it hands it to a flush or closes it.
+struct PartFile::Lane : std::enable_shared_from_this<PartFile::Lane>
+{
+    struct Op
+    {
+        enum Kind { Write, Truncate, Flush, Close } kind = Write;
+        QByteArray data;
+        FlushGroups::Request flush; // with Flush
+        int dirFd = -1;             // with Close: removes name from this folder (and closes it)
+        QByteArray name;
+    };
+
+    explicit Lane(int descriptor, qint64 written) : fd(descriptor), writtenOut(written), syncedUpTo(written)
+    {
+    }
+
+    void push(Op op)
+    {
+        std::lock_guard lock(mutex);
+        queued += op.data.size();
+        ops.push_back(std::move(op));
+        if (running)
+            return;
+        running = true;
+        writePool().start([self = shared_from_this()] { self->run(); });
+    }
+
+    // Drops the writes not yet made (the file is being thrown away).
+    void dropWrites()
+    {
+        std::lock_guard lock(mutex);
+        for (auto it = ops.begin(); it != ops.end();) {
+            if (it->kind == Op::Write || it->kind == Op::Truncate) {
+                queued -= it->data.size();
+                it = ops.erase(it);
+            } else {
+                ++it;
+            }
+        }
+    }
+
+    qint64 backlog() const
+    {
+        std::lock_guard lock(mutex);
+        return queued;
+    }
+
+    int lastError() const
+    {
+        std::lock_guard lock(mutex);
+        return error;
+    }
+
+    void waitIdle()
+    {
+        std::unique_lock lock(mutex);
+        idle.wait(lock, [this] { return !running; });
+    }
+
+    void notifyBelow(qint64 mark, QObject *receiver, std::function<void()> notify)
+    {
+        std::lock_guard lock(mutex);
+        drainMark = mark;
+        drainReceiver = receiver;
+        drainNotify = std::move(notify);
+        if (queued <= drainMark)
+            postDrained();
+    }
+
+    // No word of the backlog goes out any more (its receiver is going away).
+    void forgetNotify()
+    {
+        std::lock_guard lock(mutex);
+        drainNotify = nullptr;
+        drainReceiver = nullptr;
+    }
+
+    void run()
+    {
+        for (;;) {
+            Op op;
+            {
+                std::lock_guard lock(mutex);
+                if (ops.empty()) {
+                    running = false;
+                    idle.notify_all();
+                    return;
+                }
+                op = std::move(ops.front());
+                ops.pop_front();
+            }
+            const int failure = perform(op);
+            std::lock_guard lock(mutex);
+            queued -= op.data.size();
+            if (failure != 0 && error == 0)
+                error = failure;
+            if (drainNotify && queued <= drainMark)
+                postDrained();
+        }
+    }
+
+    // With the mutex held.
+    void postDrained()
+    {
+        QPointer<QObject> receiver = drainReceiver;
+        std::function<void()> notify = std::exchange(drainNotify, nullptr);
+        if (!receiver || !notify)
+            return;
+        QMetaObject::invokeMethod(
+            receiver.data(),
+            [receiver, notify] {
+                if (receiver)
+                    notify();
+            },
+            Qt::QueuedConnection);
+    }
+
+    // The errno of a failure, or 0.
+    int perform(Op &op)
+    {
+        switch (op.kind) {
+        case Op::Write: {
+            if (fd < 0 || lastError() != 0)
+                return 0;
+            const char *data = op.data.constData();
+            const qint64 length = op.data.size();
+            qint64 done = 0;
+            while (done < length) {
+                const ssize_t n = ::write(fd, data + done, static_cast<size_t>(length - done));
+                if (n < 0) {
+                    if (errno == EINTR)
+                        continue;
+                    return errno;
+                }
+                done += n;
+            }
+            writtenOut += length;
+            // Large files start on their way to the disk while they arrive, so the flush at the end
+            // finds little left to write.
+            if (writtenOut - syncedUpTo >= kWriteBackChunk) {
+                ::sync_file_range(fd, syncedUpTo, writtenOut - syncedUpTo, SYNC_FILE_RANGE_WRITE);
+                syncedUpTo = writtenOut;
+            }
+            return 0;
+        }
+        case Op::Truncate:
+            if (fd < 0)
+                return 0;
+            writtenOut = syncedUpTo = 0;
+            return ::ftruncate(fd, 0) == 0 && ::lseek(fd, 0, SEEK_SET) == 0 ? 0 : errno;
+        case Op::Flush: {
+            const int failure = lastError();
+            const int descriptor = std::exchange(fd, -1);
+            if (failure != 0 || descriptor < 0) {
+                if (descriptor >= 0)
+                    ::close(descriptor);
+                op.flush.report(failure != 0 ? failure : EBADF);
+                return 0;
+            }
+            op.flush.fd = descriptor;
+            flushGroups().add(std::move(op.flush));
+            return 0;
+        }
+        case Op::Close:
+            if (fd >= 0)
+                ::close(std::exchange(fd, -1));
+            return 0;
+        }
+        return 0;
+    }
+
+    mutable std::mutex mutex;
+    std::condition_variable idle;
+    std::deque<Op> ops;
+    bool running = false;
+    qint64 queued = 0; // bytes asked for and not yet written
+    int error = 0;     // the first failure; every later write is dropped
+    QPointer<QObject> drainReceiver;
+    std::function<void()> drainNotify;
+    qint64 drainMark = 0;
+    // Touched by the worker only.
+    int fd;
+    qint64 writtenOut;
+    qint64 syncedUpTo;
+};
 
 bool IsPlainFileName(const QString &name)
 {
@@ -166,13 +369,24 @@ PartFile::~PartFile()
     discard();
 }
 
-void PartFile::closeAll()
+void PartFile::closeAll(bool removeTemporary)
 {
-    if (m_fd >= 0)
-        ::close(m_fd);
+    // The name goes at once, so nothing of a discarded file is ever seen again; writes still queued for
+    // it are dropped, and the descriptor is closed after the write under way.
+    if (removeTemporary && m_dirFd >= 0 && !m_tempName.isEmpty())
+        ::unlinkat(m_dirFd, encoded(m_tempName).constData(), 0);
+    if (m_lane) {
+        m_lane->forgetNotify();
+        if (removeTemporary)
+            m_lane->dropWrites();
+        Lane::Op close;
+        close.kind = Lane::Op::Close;
+        m_lane->push(std::move(close));
+        m_lane.reset();
+    }
     if (m_dirFd >= 0)
-        ::close(m_dirFd);
-    m_fd = m_dirFd = -1;
+        ::close(std::exchange(m_dirFd, -1));
+    m_open = false;
 }
 
 bool PartFile::open(const QString &folder)
@@ -198,10 +412,10 @@ bool PartFile::open(const QString &folder)
             closeAll();
             return false;
         }
-        m_fd = fd;
+        m_lane = std::make_shared<Lane>(fd, 0);
+        m_open = true;
         m_tempName = name;
         m_written = 0;
-        m_syncedUpTo = 0;
         m_flushed = false;
         return true;
     }
@@ -233,42 +447,64 @@ bool PartFile::reopen(const QString &folder, const QString &temporaryName)
         closeAll();
         return false;
     }
-    m_fd = fd;
+    m_lane = std::make_shared<Lane>(fd, st.st_size);
+    m_open = true;
     m_tempName = temporaryName;
     m_written = st.st_size;
-    m_syncedUpTo = 0;
     return true;
 }
 
 bool PartFile::write(const char *data, qint64 length)
 {
-    if (m_fd < 0)
+    return write(QByteArray(data, static_cast<qsizetype>(length)));
+}
+
+bool PartFile::write(const QByteArray &data)
+{
+    if (!m_lane || !m_open)
         return false;
-    qint64 done = 0;
-    while (done < length) {
-        const ssize_t n = ::write(m_fd, data + done, static_cast<size_t>(length - done));
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            m_error = systemError(errno);
-            return false;
-        }
-        done += n;
+    if (const int error = m_lane->lastError(); error != 0) {
+        m_error = systemError(error);
+        return false;
     }
-    m_written += length;
-    // Large files start on their way to the disk while they arrive, so the flush at the end finds
-    // little left to write.
-    if (m_written - m_syncedUpTo >= kWriteBackChunk) {
-        ::sync_file_range(m_fd, m_syncedUpTo, m_written - m_syncedUpTo, SYNC_FILE_RANGE_WRITE);
-        m_syncedUpTo = m_written;
-    }
+    if (data.isEmpty())
+        return true;
+    Lane::Op op;
+    op.data = data;
+    m_lane->push(std::move(op));
+    m_written += data.size();
     return true;
+}
+
+qint64 PartFile::backlog() const
+{
+    return m_lane ? m_lane->backlog() : 0;
+}
+
+void PartFile::whenBacklogBelow(qint64 bytes, QObject *receiver, std::function<void()> notify)
+{
+    if (m_lane)
+        m_lane->notifyBelow(bytes, receiver, std::move(notify));
+    else
+        QMetaObject::invokeMethod(receiver, std::move(notify), Qt::QueuedConnection);
+}
+
+QString PartFile::errorText() const
+{
+    if (m_lane) {
+        if (const int error = m_lane->lastError(); error != 0)
+            return systemError(error);
+    }
+    return m_error;
 }
 
 QByteArray PartFile::readAt(qint64 offset, qint64 maxBytes) const
 {
     if (m_dirFd < 0 || m_tempName.isEmpty())
         return {};
+    // What is asked for must be in the file first (a short wait: the lane holds a few MiB at most).
+    if (m_lane)
+        m_lane->waitIdle();
     const int fd = ::openat(m_dirFd, encoded(m_tempName).constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
     if (fd < 0)
         return {};
@@ -297,37 +533,41 @@ void PartFile::removeKept(const QString &folder, const QString &temporaryName)
 
 bool PartFile::truncate()
 {
-    if (m_fd < 0)
+    if (!m_lane || !m_open)
         return false;
-    if (::ftruncate(m_fd, 0) != 0) {
-        m_error = systemError(errno);
-        return false;
-    }
+    Lane::Op op;
+    op.kind = Lane::Op::Truncate;
+    m_lane->push(std::move(op));
     m_written = 0;
     return true;
 }
 
 void PartFile::flush(QObject *receiver, std::function<void(bool ok, const QString &error)> done)
 {
-    if (m_fd < 0) {
+    if (!m_lane || !m_open) {
         done(false, QStringLiteral("no data"));
         return;
     }
-    // The flush owns the file's descriptor from here on; the folder stays with this object.
-    const int fd = std::exchange(m_fd, -1);
+    // After the last write the flush takes the file's descriptor; the folder stays with this object.
     QPointer<QObject> guard(receiver);
-    flushGroups().add({fd, [guard, done](int error) {
-                           if (!guard)
-                               return;
-                           const QString text = error == 0 ? QString() : systemError(error);
-                           QMetaObject::invokeMethod(
-                               guard.data(),
-                               [guard, done, error, text] {
-                                   if (guard)
-                                       done(error == 0, text);
-                               },
-                               Qt::QueuedConnection);
-                       }});
+    Lane::Op op;
+    op.kind = Lane::Op::Flush;
+    op.flush.report = [guard, done](int error) {
+        if (!guard)
+            return;
+        const QString text = error == 0 ? QString() : systemError(error);
+        QMetaObject::invokeMethod(
+            guard.data(),
+            [guard, done, error, text] {
+                if (guard)
+                    done(error == 0, text);
+            },
+            Qt::QueuedConnection);
+    };
+    m_lane->forgetNotify();
+    m_lane->push(std::move(op));
+    m_lane.reset();
+    m_open = false;
     m_flushed = true;
 }
 
@@ -381,26 +621,24 @@ PartFile::MoveResult PartFile::moveTo(const QString &fileName, bool replace)
     result.ok = true;
     m_tempName.clear();
     m_written = 0;
-    closeAll();
+    closeAll(false);
     return result;
 }
 
 void PartFile::discard()
 {
     m_flushed = false;
-    if (m_dirFd >= 0 && !m_tempName.isEmpty())
-        ::unlinkat(m_dirFd, encoded(m_tempName).constData(), 0);
+    closeAll(true);
     m_tempName.clear();
     m_written = 0;
-    closeAll();
 }
 
 void PartFile::keep()
 {
     m_flushed = false;
+    closeAll(false);
     m_tempName.clear();
     m_written = 0;
-    closeAll();
 }
 
 int RemoveDeadPartFiles(const QString &folder, qint64 notAfterSecs)

@@ -6,6 +6,7 @@
 #include <QObject>
 #include <QString>
 #include <functional>
+#include <memory>
 
 // The body of a transfer is written under a temporary name in the target's folder and moved into place
 // only when complete, so a broken or stopped transfer never leaves a partial file under a paper's name.
@@ -25,9 +26,16 @@ public:
     bool open(const QString &folder);
     // Opens an existing temporary file of this program in the folder again, to add to what it holds.
     bool reopen(const QString &folder, const QString &temporaryName);
-    bool isOpen() const { return m_fd >= 0; }
+    bool isOpen() const { return m_open; }
+    // Writes go to the disk in order on a worker thread; a failure shows in the next write, or in the
+    // flush at the end.
     bool write(const char *data, qint64 length);
-    bool write(const QByteArray &data) { return write(data.constData(), data.size()); }
+    bool write(const QByteArray &data);
+    // Bytes handed to write that are not in the file yet.
+    qint64 backlog() const;
+    // Calls notify on the receiver's thread once the backlog is at most bytes (once; not when the
+    // receiver is gone).
+    void whenBacklogBelow(qint64 bytes, QObject *receiver, std::function<void()> notify);
     // Empties the file (a transfer that starts over).
     bool truncate();
     // The first bytes of what the file holds, or length bytes from offset.
@@ -39,15 +47,15 @@ public:
     QString folder() const { return m_folder; }
     QString temporaryName() const { return m_tempName; }
     // The system's words for the last failure.
-    QString errorText() const { return m_error; }
+    QString errorText() const;
 
     // Flushes the data to the disk off the event loop's thread and closes the file; done runs on the
-    // receiver's thread (not at all when the receiver is gone by then). Files that finish within a few
-    // milliseconds of each other share one flush of their file system and report together.
+    // receiver's thread (not at all when the receiver is gone by then). Files that finish while another
+    // flush runs share the next flush of their file system and report together.
     void flush(QObject *receiver, std::function<void(bool ok, const QString &error)> done);
     // Flushes made so far by this process (a group counts once).
     static qint64 flushCount();
-    // How long the first file of a group waits for others (3 ms unless set).
+    // How long the first file of a group waits for others (not at all unless set).
     static void setGroupWindow(int milliseconds);
     bool isFlushed() const { return m_flushed; }
 
@@ -66,14 +74,16 @@ public:
     void keep();
 
 private:
-    void closeAll();
+    struct Lane;
+    // Closes the file and the folder, removing the temporary file with removeTemporary.
+    void closeAll(bool removeTemporary = false);
 
     int m_dirFd = -1;
-    int m_fd = -1;
+    std::shared_ptr<Lane> m_lane; // the file's writes, while it is open
+    bool m_open = false;
     QString m_folder;
     QString m_tempName;
     qint64 m_written = 0;
-    qint64 m_syncedUpTo = 0; // bytes already sent on their way to the disk
     bool m_flushed = false;
     QString m_error;
 };

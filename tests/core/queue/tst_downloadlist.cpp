@@ -89,6 +89,58 @@ private Q_SLOTS:
         QCOMPARE(model.positionOfKey(QStringLiteral("b")), -1);
     }
 
+    // Rows added together: one notification, keys unique against the list and among themselves, and
+    // the list after it as addRow one by one would have left it.
+    void rowsAddedTogether()
+    {
+        DownloadListModel model;
+        QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
+        model.addRow(makeRow(QStringLiteral("a")));
+        QSignalSpy inserted(&model, &QAbstractItemModel::rowsInserted);
+        QSignalSpy changed(&model, &DownloadListModel::rowsChanged);
+        const QList<RowId> added =
+            model.addRows({makeRow(QStringLiteral("b")), makeRow(QStringLiteral("a")),
+                           makeRow(QStringLiteral("c")), makeRow(QStringLiteral("b")), makeRow(QString())});
+        QCOMPARE(added.size(), 3);
+        QCOMPARE(inserted.count(), 1);
+        QCOMPARE(changed.count(), 1);
+        QCOMPARE(model.count(), 4);
+        QCOMPARE(model.row(1).key, QStringLiteral("b"));
+        QCOMPARE(model.row(2).key, QStringLiteral("c"));
+        QCOMPARE(model.row(3).key, QString());
+        for (int i = 1; i < 4; ++i) {
+            QCOMPARE(model.idAt(i), added.at(i - 1));
+            QCOMPARE(model.positionOf(added.at(i - 1)), i);
+            QCOMPARE(model.row(i).givenName, model.row(i).name);
+        }
+        QCOMPARE(model.idOfKey(QStringLiteral("c")), added.at(1));
+        QVERIFY(model.addRows({makeRow(QStringLiteral("a"))}).isEmpty());
+        QCOMPARE(inserted.count(), 1);
+    }
+
+    // Sorting by a text: without regard to case, stable among equal texts, either way round.
+    void sortByTextIgnoresCaseAndKeepsTies()
+    {
+        DownloadListModel model;
+        for (const char *key : {"b2", "B1", "a", "c", "b3", "A0"}) {
+            DownloadRow row = makeRow(QString::fromLatin1(key));
+            row.name = QString::fromLatin1(key).left(1);
+            model.addRow(row);
+        }
+        const auto keys = [&model] {
+            QStringList list;
+            for (int i = 0; i < model.count(); ++i)
+                list << model.row(i).key;
+            return list;
+        };
+        model.sortRowsByText([](const DownloadRow &r) { return r.name; }, true);
+        QCOMPARE(keys(), QStringList({"a", "A0", "b2", "B1", "b3", "c"}));
+        model.sortRowsByText([](const DownloadRow &r) { return r.name; }, false);
+        QCOMPARE(keys(), QStringList({"c", "b2", "B1", "b3", "a", "A0"}));
+        for (int i = 0; i < model.count(); ++i)
+            QCOMPARE(model.positionOfKey(model.row(i).key), i);
+    }
+
     void rowsKeepTheirIdentity()
     {
         DownloadListModel model;
