@@ -5,6 +5,7 @@
 #include "core/common/filenames.h"
 #include "core/common/messenger.h"
 #include "core/queue/downloadlistmodel.h"
+#include "core/queue/downloadqueue.h"
 #include "core/queue/downloadsession.h"
 #include "core/queue/queuekeeper.h"
 #include "core/settings/sharedoptions.h"
@@ -409,6 +410,7 @@ fFileDownload::fFileDownload(QWidget *parent)
 
     m_session = new DownloadSession(this);
     mirrorBrowserCookies(m_session, programProfile());
+    m_queue = m_session->queue();
     m_model = m_session->model();
     m_scheduler = m_session->scheduler();
     m_progress = QueueProgress(m_model);
@@ -448,8 +450,7 @@ fFileDownload::fFileDownload(QWidget *parent)
 
 fFileDownload::~fFileDownload()
 {
-    releaseLibrary();
-    // The transfers may still write to rows while they wind down; the list goes after them.
+    // The queue's library hooks, its transfers and its rows go in that order.
     delete m_session;
     m_session = nullptr;
 }
@@ -735,8 +736,8 @@ void fFileDownload::closeEvent(QCloseEvent *event)
     PicWebBK->stopTimers();
     m_closing = true;
     m_scheduler->windowClosing();
-    if (m_queueKeeper)
-        m_queueKeeper->saveNow();
+    if (queueKeeper())
+        queueKeeper()->saveNow();
     event->accept();
     Q_EMIT windowClosed();
 }

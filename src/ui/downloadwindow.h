@@ -16,6 +16,7 @@
 class CookieMirror;
 class DesktopNotifier;
 class DownloadListModel;
+class DownloadQueue;
 class DownloadScheduler;
 class DownloadSession;
 class HeldRowChecker;
@@ -67,6 +68,7 @@ public:
     DownloadScheduler *scheduler() const { return m_scheduler; }
     LoginPanel *loginPanel() const { return PicWebBK; }
     DownloadSession *session() const { return m_session; }
+    DownloadQueue *queue() const { return m_queue; }
     CookieMirror *cookieMirror() const;
 
     // Shell actions of the list commands (tests replace them).
@@ -94,9 +96,9 @@ public:
     void takeSharedOptions();
 
     // The paper library's parts (nullptr when the program runs without a library).
-    HeldRowChecker *heldRowChecker() const { return m_heldChecker; }
-    LibraryRecorder *libraryRecorder() const { return m_recorder; }
-    QueueKeeper *queueKeeper() const { return m_queueKeeper; }
+    HeldRowChecker *heldRowChecker() const;
+    LibraryRecorder *libraryRecorder() const;
+    QueueKeeper *queueKeeper() const;
     // "导出" of the list menu: the selected rows, or every done row when none is selected.
     void exportRows(ExportFormat format);
 
@@ -169,7 +171,6 @@ private:
     void onMethodShown(DownloadMethod method, bool threadListEnabled, int threadPosition);
     void onRunningChanged(bool running);
     void onHousekeepingDone();
-    void onWebPageReceived(RowId id);
     void onLoginFinished();
     void onQueueFinished();
     void onVerificationNeeded();
@@ -177,13 +178,11 @@ private:
     void beginRun();
     void refreshTotalsSoon();
     bool autoRedownloadGoesOn() const;
-    void retryAfterLogin(const QString &key);
     // Walks the list with repainting off, as the commands that touch many rows do.
     void runFrozen(const std::function<void()> &work);
     // The paper library: held rows, recorded outcomes, the list kept across runs, exports.
     void connectLibrary();
     void offerLastList();
-    void releaseLibrary();
     void buildExportMenu(QMenu *list);
     void tellLibraryFailure(const QString &message);
 
@@ -207,6 +206,7 @@ private:
     void checkPdf();
 
     DownloadSession *m_session;
+    DownloadQueue *m_queue;
     DownloadListModel *m_model;
     DownloadScheduler *m_scheduler;
     HeaderSorter m_sorter;
@@ -222,14 +222,7 @@ private:
     QTimer m_progressTick; // while a run is on
     QTimer m_totalsSoon;   // a row ended: the totals follow shortly
     bool m_closing = false;
-    bool m_runStopped = false;     // the user stopped the run that is on
-    QSet<QString> m_loginRetried;  // rows given their one more try after a login, this run
-    QStringList m_pendingRetries;  // rows waiting for the login that runs now
-    bool m_userStopped = false;    // the user stopped the run; a login retry does not start it again
-    bool m_wallAfterLogin = false; // a verification page waits for the login that has the browser
-    PaperLibrary *m_library = nullptr;
-    HeldRowChecker *m_heldChecker = nullptr;
-    LibraryRecorder *m_recorder = nullptr;
-    QueueKeeper *m_queueKeeper = nullptr;
+    bool m_runStopped = false;         // the user stopped the run that is on
+    bool m_wallAfterLogin = false;     // a verification page waits for the login that has the browser
     bool m_libraryFailureTold = false; // one message a window: a busy library would repeat it for every row
 };

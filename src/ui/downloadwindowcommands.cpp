@@ -1,4 +1,5 @@
 #include "core/queue/downloadlistmodel.h"
+#include "core/queue/downloadqueue.h"
 #include "core/transfer/downloadscheduler.h"
 #include "ui/downloadwindow.h"
 #include "ui/loginpanel.h"
@@ -165,17 +166,13 @@ void fFileDownload::clearAll()
 
 void fFileDownload::startDownloads()
 {
-    // A run the user starts gives every row its one more try after a login again.
-    m_loginRetried.clear();
-    m_userStopped = false;
-    m_scheduler->start();
+    m_queue->start();
 }
 
 void fFileDownload::stopDownloads()
 {
-    m_userStopped = true;
     m_runStopped = true;
-    m_scheduler->StopDownloads();
+    m_queue->stop();
 }
 
 void fFileDownload::cancelSelected()
