@@ -103,7 +103,7 @@ BatchRun::BatchRun(const BatchOptions &options, QWebEngineProfile *profile, QObj
     m_verificationProbe.setInterval(VerificationProbeMs);
     connect(&m_verificationProbe, &QTimer::timeout, this, [this] {
         if (m_scheduler->isPausedForVerification())
-            m_scheduler->resumeAfterVerification();
+            m_queue->resume();
         else
             m_verificationProbe.stop();
     });
@@ -255,7 +255,7 @@ void BatchRun::takeManifest()
             continue;
         }
         lineOf.insert(fields.at(0), manifestRow.line);
-        if (m_downloads.addRow(rowFromManifest(fields)) != RowId::None && fields.at(3) != u"Done")
+        if (m_queue->enqueue(rowFromManifest(fields)) != RowId::None && fields.at(3) != u"Done")
             ++again;
     }
     batchMessage(QStringLiteral("%1 of the %2 rows of %3 are not done; downloading them again")
@@ -321,7 +321,7 @@ void BatchRun::printCandidates()
 void BatchRun::handOver()
 {
     for (int i = 0; i < m_candidates.count(); ++i) {
-        const bool handed = HandOverCandidate(m_candidates, i, m_downloads, m_handOver);
+        const bool handed = m_queue->enqueue(m_candidates, i, m_handOver);
         m_candidates.setStatus(i, handed ? candidatetext::Succeeded : candidatetext::Failed);
     }
 }

@@ -400,8 +400,7 @@ const QString fFileDownload::Caption = QStringLiteral("文件下载 － 墨枢Fo
 const QString fFileDownload::VerificationText =
     QStringLiteral("站点需要验证：请在登录面板完成验证后点击继续");
 
-fFileDownload::fFileDownload(QWidget *parent)
-    : QMainWindow(parent), m_random(QRandomGenerator::global()->generate()), m_progress(nullptr)
+fFileDownload::fFileDownload(QWidget *parent) : QMainWindow(parent), m_progress(nullptr)
 {
     setObjectName(QStringLiteral("fFileDownload"));
     setWindowTitle(Caption);
@@ -541,7 +540,7 @@ void fFileDownload::buildList(QWidget *central)
     connect(ListView3->header(), &QHeaderView::sectionClicked, this, &fFileDownload::sortByHeader);
     connect(ListView3, &QTreeView::doubleClicked, this, [this](const QModelIndex &index) {
         if (index.isValid())
-            DoubleClickRow(*m_model, m_model->idAt(index.row()), m_shell);
+            m_queue->doubleClick(m_model->idAt(index.row()), m_shell);
     });
     connect(ListView3, &QTreeView::clicked, this, [this](const QModelIndex &index) {
         if (index.isValid())

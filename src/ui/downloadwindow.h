@@ -6,7 +6,6 @@
 #include "core/transfer/scheduleroptions.h"
 
 #include <QMainWindow>
-#include <QRandomGenerator>
 #include <QRect>
 #include <QSet>
 #include <QTimer>
@@ -209,9 +208,7 @@ private:
     DownloadQueue *m_queue;
     DownloadListModel *m_model;
     DownloadScheduler *m_scheduler;
-    HeaderSorter m_sorter;
     ShellHooks m_shell;
-    QRandomGenerator m_random;
     QMenu *m_listMenu = nullptr;
     QLabel *panel(StatusPanel which) const { return m_panels[static_cast<size_t>(which) - 1]; }
 

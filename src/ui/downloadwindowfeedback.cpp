@@ -232,14 +232,14 @@ void fFileDownload::continueAfterVerification()
     panel(StatusPanel::Connection)->clear();
     panel(StatusPanel::Connection)->setToolTip(QString());
     m_speedPanel->setVisible(m_progress.running());
-    m_scheduler->resumeAfterVerification();
+    m_queue->resume();
 }
 
 void fFileDownload::onHousekeepingDone()
 {
     if (!Check4->isChecked() || m_scheduler->isRunning())
         return;
-    runFrozen([this] { AutoRedownload(*m_model, guards(), Combo4->currentIndex()); });
+    runFrozen([this] { m_queue->autoRedownload(static_cast<AutoRedownloadChoice>(Combo4->currentIndex())); });
     m_scheduler->start();
 }
 

@@ -50,7 +50,7 @@ void fFileDownload::offerLastList()
     if (unfinished == 0)
         return;
     if (askYesNo(MessageIcon::Question, kRestoreQuestion.arg(unfinished)))
-        runFrozen([this] { queueKeeper()->restore(); });
+        runFrozen([this] { m_queue->restore(); });
 }
 
 HeldRowChecker *fFileDownload::heldRowChecker() const

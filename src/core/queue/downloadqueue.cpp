@@ -4,10 +4,12 @@
 #include "core/queue/heldrowchecker.h"
 #include "core/queue/libraryrecorder.h"
 #include "core/queue/queuekeeper.h"
+#include "core/search/handover.h"
 #include "core/transfer/downloadscheduler.h"
 
 DownloadQueue::DownloadQueue(QObject *parent)
-    : QObject(parent), m_model(new DownloadListModel(this)), m_scheduler(new DownloadScheduler(m_model, this))
+    : QObject(parent), m_model(new DownloadListModel(this)),
+      m_scheduler(new DownloadScheduler(m_model, this)), m_random(QRandomGenerator::global()->generate())
 {
     connect(m_scheduler, &DownloadScheduler::rowEnded, this, &DownloadQueue::rowEnded);
     connect(m_scheduler, &DownloadScheduler::queueFinished, this, &DownloadQueue::queueFinished);
@@ -105,7 +107,114 @@ void DownloadQueue::retryAfterLogin(const QString &key)
     const DownloadRow *row = m_model->find(id);
     if (!row || (row->state != RowState::Done && row->state != RowState::Failed))
         return;
-    ResetRow(*m_model, id);
+    reset(id);
     if (!m_userStopped && !m_scheduler->isRunning())
         m_scheduler->start();
+}
+
+void DownloadQueue::resume()
+{
+    m_scheduler->resumeAfterVerification();
+}
+
+CommandGuards DownloadQueue::guards() const
+{
+    CommandGuards g;
+    g.sortGuard = m_scheduler->isRunning() || m_scheduler->DownloadBusy();
+    g.listChangeGuard =
+        m_scheduler->isRunning() || m_scheduler->transferExecuting() || m_scheduler->CountTransferSlots() > 1;
+    g.downloadBusy = m_scheduler->DownloadBusy();
+    return g;
+}
+
+RowId DownloadQueue::enqueue(const DownloadRow &row)
+{
+    return m_model->addRow(row);
+}
+
+bool DownloadQueue::enqueue(const CandidateListModel &candidates, int position,
+                            const HandOverOptions &options)
+{
+    return HandOverCandidate(candidates, position, *m_model, options);
+}
+
+int DownloadQueue::restore()
+{
+    if (!m_keeper)
+        return 0;
+    int added = 0;
+    for (const QueueRow &saved : m_keeper->savedRows())
+        added += enqueue(downloadRowFrom(saved)) != RowId::None ? 1 : 0;
+    m_model->flushChanges();
+    return added;
+}
+
+void DownloadQueue::reset(RowId id)
+{
+    ResetRow(*m_model, id);
+}
+
+int DownloadQueue::redownloadSelected(const QList<RowId> &selected)
+{
+    return RedownloadSelectedRows(*m_model, selected);
+}
+
+int DownloadQueue::redownloadFailed()
+{
+    return RedownloadFailedRows(*m_model, guards());
+}
+
+int DownloadQueue::redownloadHtml()
+{
+    return RedownloadHtmlRows(*m_model, guards());
+}
+
+void DownloadQueue::autoRedownload(AutoRedownloadChoice choice)
+{
+    AutoRedownload(*m_model, guards(), static_cast<int>(choice));
+}
+
+int DownloadQueue::removeSelected(const QList<RowId> &selected)
+{
+    return RemoveSelectedRows(*m_model, guards(), selected);
+}
+
+int DownloadQueue::removeFailed()
+{
+    return RemoveFailedRows(*m_model);
+}
+
+int DownloadQueue::removeDone()
+{
+    return RemoveDoneRows(*m_model);
+}
+
+bool DownloadQueue::clearAll()
+{
+    return ClearAllRows(*m_model, guards());
+}
+
+bool DownloadQueue::shuffle()
+{
+    return ShuffleRows(*m_model, guards(), m_random);
+}
+
+bool DownloadQueue::sortByColumn(int column)
+{
+    return m_sorter.sortByColumn(*m_model, column, guards());
+}
+
+bool DownloadQueue::cancel(const QList<RowId> &selected)
+{
+    return CancelSelectedRows(*m_model, guards(), selected);
+}
+
+void DownloadQueue::doubleClick(RowId id, const ShellHooks &shell)
+{
+    DoubleClickRow(*m_model, id, shell);
+}
+
+int DownloadQueue::checkPdfFiles()
+{
+    return CheckPdfFiles(*m_model);
 }

@@ -1,23 +1,28 @@
 #pragma once
 
+#include "core/queue/downloadcommands.h"
 #include "core/queue/downloadlistmodel.h"
 
 #include <QObject>
+#include <QRandomGenerator>
 #include <QSet>
 #include <QStringList>
 #include <QUrl>
 #include <functional>
 
+class CandidateListModel;
 class DownloadScheduler;
 class HeldRowChecker;
 class LibraryRecorder;
 class PaperLibrary;
 class QueueKeeper;
+struct HandOverOptions;
 
 // The one owner of the download list and its life: the rows, the scheduler that fetches them, the
 // paper library's hooks (held rows passed over, every outcome recorded, the list kept across runs) and
 // the one more try a row gets after an automatic login. The download window and the batch mode drive it
-// and show what it signals; neither wires these pieces itself.
+// and show what it signals; neither wires these pieces itself. The list commands of the menus, the
+// hand-over and the list kept from the last run change the rows through the queue's operations.
 class DownloadQueue : public QObject
 {
     Q_OBJECT
@@ -56,6 +61,41 @@ public:
     void setLoginHooks(LoginHooks hooks) { m_login = std::move(hooks); }
     // The login that the queue waited for has ended: the rows that met a web page try once more.
     void loginFinished();
+    // The user solved the verification page: the rows that met it go back to the queue and it goes on.
+    void resume();
+
+    // The busy tests of the list commands, as they stand now.
+    CommandGuards guards() const;
+
+    // A waiting row for the paper; RowId::None when its address is listed already.
+    RowId enqueue(const DownloadRow &row);
+    // A candidate of a result page, named and placed as the options say; false when it cannot be read
+    // or has no folder to go to.
+    bool enqueue(const CandidateListModel &candidates, int position, const HandOverOptions &options);
+    // The list kept from the last run back in the list; the number of rows added.
+    int restore();
+
+    // Back to waiting (the commands of "重新下载"); the number of rows reset, -1 when refused.
+    void reset(RowId id);
+    int redownloadSelected(const QList<RowId> &selected);
+    int redownloadFailed();
+    int redownloadHtml();
+    void autoRedownload(AutoRedownloadChoice choice);
+    // "清除" and "清空"; the number of rows removed, -1 when refused.
+    int removeSelected(const QList<RowId> &selected);
+    int removeFailed();
+    int removeDone();
+    bool clearAll();
+    // "随机排序列表(打乱)" and a header click; false when refused.
+    bool shuffle();
+    bool sortByColumn(int column);
+    const HeaderSorter &sorter() const { return m_sorter; }
+    // "取消下载选中项": selected waiting rows become failed.
+    bool cancel(const QList<RowId> &selected);
+    // Double-click: a done row opens its file, a failed one goes back to the queue.
+    void doubleClick(RowId id, const ShellHooks &shell);
+    // "检查PDF文件": the number of rows whose type was mended.
+    int checkPdfFiles();
 
 Q_SIGNALS:
     void rowEnded(RowId id);
@@ -76,6 +116,8 @@ private:
     LibraryRecorder *m_recorder = nullptr;
     QueueKeeper *m_keeper = nullptr;
     LoginHooks m_login;
+    HeaderSorter m_sorter;
+    QRandomGenerator m_random;
     QSet<QString> m_loginRetried; // rows given their one more try after a login, this run
     QStringList m_pendingRetries; // rows waiting for the login that runs now
     bool m_userStopped = false;

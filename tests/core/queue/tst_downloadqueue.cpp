@@ -1,6 +1,6 @@
 // The queue as the window and the batch mode drive it: a row answered with a web page gets one more
 // try after an automatic login (once a run, and not when the user stopped the run meanwhile), and the
-// paper library's hooks come and go with the queue.
+// paper library's hooks (and the list kept across runs) come and go with the queue.
 #include "core/library/paperlibrary.h"
 #include "core/queue/downloadqueue.h"
 #include "core/queue/heldrowchecker.h"
@@ -117,8 +117,10 @@ private Q_SLOTS:
             QVERIFY(!queue.queueKeeper());
             queue.attachLibrary(&library, true, true);
             QCOMPARE(queue.queueKeeper()->savedRows().size(), 1);
-            QCOMPARE(queue.queueKeeper()->restore(), 1);
+            QCOMPARE(queue.restore(), 1);
             QCOMPARE(queue.model()->row(0).key, kept);
+            QCOMPARE(queue.restore(), 0); // an address listed already keeps its row
+            QCOMPARE(queue.model()->count(), 1);
 
             queue.releaseLibrary();
             QVERIFY(!queue.library() && !queue.heldRowChecker() && !queue.libraryRecorder() &&
