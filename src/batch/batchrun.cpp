@@ -373,7 +373,7 @@ void BatchRun::onVerificationNeeded(const QString &, const QUrl &page)
         endDownloads(2);
 }
 
-void BatchRun::onQueueFinished()
+void BatchRun::onQueueFinished(const DownloadListModel::Totals &totals)
 {
     if (m_phase != Phase::Downloading)
         return;
@@ -381,10 +381,7 @@ void BatchRun::onQueueFinished()
         return endDownloads(m_interruptStatus);
     if (m_verificationStop)
         return endDownloads(2);
-    bool anyFailed = false;
-    for (int i = 0; i < m_downloads.count(); ++i)
-        anyFailed = anyFailed || m_downloads.row(i).state != RowState::Done;
-    endDownloads(anyFailed ? 2 : 0);
+    endDownloads(totals.done < totals.all ? 2 : 0);
 }
 
 void BatchRun::endDownloads(int exitStatus)

@@ -65,7 +65,7 @@ private:
     void printCandidates();
     void handOver();
     void startDownloads();
-    void onQueueFinished();
+    void onQueueFinished(const DownloadListModel::Totals &totals);
     void onVerificationNeeded(const QString &host, const QUrl &page);
     void endDownloads(int exitStatus);
     void finishRun(int exitStatus);

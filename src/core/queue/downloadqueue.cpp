@@ -12,7 +12,8 @@ DownloadQueue::DownloadQueue(QObject *parent)
       m_scheduler(new DownloadScheduler(m_model, this)), m_random(QRandomGenerator::global()->generate())
 {
     connect(m_scheduler, &DownloadScheduler::rowEnded, this, &DownloadQueue::rowEnded);
-    connect(m_scheduler, &DownloadScheduler::queueFinished, this, &DownloadQueue::queueFinished);
+    connect(m_scheduler, &DownloadScheduler::queueFinished, this,
+            [this] { Q_EMIT queueFinished(m_model->totals()); });
     connect(m_scheduler, &DownloadScheduler::verificationNeeded, this, &DownloadQueue::verificationNeeded);
     connect(m_scheduler, &DownloadScheduler::webPageReceived, this, &DownloadQueue::onWebPageReceived);
 }

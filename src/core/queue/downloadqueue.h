@@ -10,6 +10,8 @@
 #include <QUrl>
 #include <functional>
 
+Q_DECLARE_METATYPE(DownloadListModel::Totals)
+
 class CandidateListModel;
 class DownloadScheduler;
 class HeldRowChecker;
@@ -100,7 +102,9 @@ public:
 Q_SIGNALS:
     void rowEnded(RowId id);
     void webPageReceived(RowId id);
-    void queueFinished();
+    // The run has ended (every row done or failed, or the run was stopped) and no transfer is live;
+    // the list's counts as they stand then.
+    void queueFinished(const DownloadListModel::Totals &totals);
     void verificationNeeded(const QString &host, const QUrl &page);
     // The library did not take outcomes or the list; the text is the library's, for the user.
     void libraryFailed(const QString &message);

@@ -106,6 +106,9 @@ private Q_SLOTS:
             QSignalSpy finished(&queue, &DownloadQueue::queueFinished);
             queue.start();
             QVERIFY(finished.wait(20000));
+            const auto totals = finished.first().first().value<DownloadListModel::Totals>();
+            QCOMPARE(totals.all, 1);
+            QCOMPARE(totals.done, 1);
             QVERIFY(QTest::qWaitFor([&] { return queue.libraryRecorder()->isIdle(); }, 20000));
             QVERIFY(library.heldFile(kept).has_value());
             QVERIFY(queue.queueKeeper()->saveNow());
