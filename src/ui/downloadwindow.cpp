@@ -735,8 +735,8 @@ void fFileDownload::closeEvent(QCloseEvent *event)
     PicWebBK->stopTimers();
     m_closing = true;
     m_scheduler->windowClosing();
-    if (queueKeeper())
-        queueKeeper()->saveNow();
+    if (QueueKeeper *keeper = m_queue->queueKeeper())
+        keeper->saveNow();
     event->accept();
     Q_EMIT windowClosed();
 }

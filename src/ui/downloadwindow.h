@@ -18,11 +18,7 @@ class DownloadListModel;
 class DownloadQueue;
 class DownloadScheduler;
 class DownloadSession;
-class HeldRowChecker;
-class LibraryRecorder;
 class LoginPanel;
-class PaperLibrary;
-class QueueKeeper;
 class QAction;
 class QCheckBox;
 class QComboBox;
@@ -74,8 +70,6 @@ public:
     void setShellHooks(ShellHooks hooks) { m_shell = std::move(hooks); }
     const ShellHooks &shellHooks() const { return m_shell; }
 
-    // The busy tests of the list commands, as they stand now.
-    CommandGuards guards() const;
     // Rows whose selection mark is set, and the current row when it is selected (-1: none).
     QList<int> selectedRows() const;
     int selectedRow() const;
@@ -94,10 +88,6 @@ public:
     // The options window stored new values: the queue takes the method and the proxy from them.
     void takeSharedOptions();
 
-    // The paper library's parts (nullptr when the program runs without a library).
-    HeldRowChecker *heldRowChecker() const;
-    LibraryRecorder *libraryRecorder() const;
-    QueueKeeper *queueKeeper() const;
     // "导出" of the list menu: the selected rows, or every done row when none is selected.
     void exportRows(ExportFormat format);
 

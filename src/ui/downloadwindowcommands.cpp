@@ -14,11 +14,6 @@
 // The list commands of the menus and buttons: each works on the selection or the whole list through
 // the queue's operations.
 
-CommandGuards fFileDownload::guards() const
-{
-    return m_queue->guards();
-}
-
 QList<int> fFileDownload::selectedRows() const
 {
     QList<int> rows;
@@ -54,7 +49,7 @@ QAction *fFileDownload::action(const QString &objectName) const
 
 void fFileDownload::prepareListMenu()
 {
-    const bool busy = guards().sortGuard;
+    const bool busy = m_queue->guards().sortGuard;
     action(QStringLiteral("actRemove"))->setEnabled(!busy);
     action(QStringLiteral("actClearAll"))->setEnabled(!busy);
     action(QStringLiteral("actSelectAll"))->setEnabled(!busy);

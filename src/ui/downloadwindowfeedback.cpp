@@ -20,20 +20,19 @@
 
 void fFileDownload::connectScheduler()
 {
-    connect(m_scheduler, &DownloadScheduler::transferNoted, this,
-            [this](TransferNote note, const QString &name) {
-                panel(StatusPanel::Transfer)
-                    ->setText((note == TransferNote::Started ? QStringLiteral("正在下载:")
-                                                             : QStringLiteral("完成下载:")) +
-                              name);
-            });
-    connect(m_scheduler, &DownloadScheduler::connectionStateChanged, this,
+    connect(m_queue, &DownloadQueue::transferNoted, this, [this](TransferNote note, const QString &name) {
+        panel(StatusPanel::Transfer)
+            ->setText(
+                (note == TransferNote::Started ? QStringLiteral("正在下载:") : QStringLiteral("完成下载:")) +
+                name);
+    });
+    connect(m_queue, &DownloadQueue::connectionStateChanged, this,
             [this](ConnectionState state, int code, const QString &text) {
                 // While the queue waits for a verification, the connection panel keeps saying so.
                 if (!m_scheduler->isPausedForVerification())
                     panel(StatusPanel::Connection)->setText(Downloader::stateText(state, code, text));
             });
-    connect(m_scheduler, &DownloadScheduler::totalsChanged, this,
+    connect(m_queue, &DownloadQueue::totalsChanged, this,
             [this] { panel(StatusPanel::Totals)->setText(m_model->totalsText()); });
     connect(m_queue, &DownloadQueue::queueFinished, this, &fFileDownload::onQueueFinished);
     connect(m_queue, &DownloadQueue::verificationNeeded, this, &fFileDownload::onVerificationNeeded);
@@ -48,11 +47,11 @@ void fFileDownload::connectScheduler()
     m_totalsSoon.setSingleShot(true);
     m_totalsSoon.setInterval(TotalsDelayMs);
     connect(&m_totalsSoon, &QTimer::timeout, this, &fFileDownload::refreshProgress);
-    connect(m_scheduler, &DownloadScheduler::runningChanged, this, &fFileDownload::onRunningChanged);
-    connect(m_scheduler, &DownloadScheduler::startEnabledChanged, this,
+    connect(m_queue, &DownloadQueue::runningChanged, this, &fFileDownload::onRunningChanged);
+    connect(m_queue, &DownloadQueue::startEnabledChanged, this,
             [this](bool enabled) { action(QStringLiteral("actStart"))->setEnabled(enabled); });
-    connect(m_scheduler, &DownloadScheduler::methodShown, this, &fFileDownload::onMethodShown);
-    connect(m_scheduler, &DownloadScheduler::housekeepingDone, this, &fFileDownload::onHousekeepingDone);
+    connect(m_queue, &DownloadQueue::methodShown, this, &fFileDownload::onMethodShown);
+    connect(m_queue, &DownloadQueue::housekeepingDone, this, &fFileDownload::onHousekeepingDone);
     m_queue->setLoginHooks({[this] { return PicWebBK->Check2->isChecked(); },
                             [this] { return PicWebBK->isLoggingIn() || PicWebBK->PanelLogin(false); }});
 

@@ -46,26 +46,11 @@ void fFileDownload::connectLibrary()
 
 void fFileDownload::offerLastList()
 {
-    const int unfinished = unfinishedCount(queueKeeper()->savedRows());
+    const int unfinished = unfinishedCount(m_queue->queueKeeper()->savedRows());
     if (unfinished == 0)
         return;
     if (askYesNo(MessageIcon::Question, kRestoreQuestion.arg(unfinished)))
         runFrozen([this] { m_queue->restore(); });
-}
-
-HeldRowChecker *fFileDownload::heldRowChecker() const
-{
-    return m_queue->heldRowChecker();
-}
-
-LibraryRecorder *fFileDownload::libraryRecorder() const
-{
-    return m_queue->libraryRecorder();
-}
-
-QueueKeeper *fFileDownload::queueKeeper() const
-{
-    return m_queue->queueKeeper();
 }
 
 void fFileDownload::tellLibraryFailure(const QString &message)

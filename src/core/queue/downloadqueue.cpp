@@ -11,6 +11,15 @@ DownloadQueue::DownloadQueue(QObject *parent)
     : QObject(parent), m_model(new DownloadListModel(this)),
       m_scheduler(new DownloadScheduler(m_model, this)), m_random(QRandomGenerator::global()->generate())
 {
+    connect(m_scheduler, &DownloadScheduler::transferNoted, this, &DownloadQueue::transferNoted);
+    connect(m_scheduler, &DownloadScheduler::connectionStateChanged, this,
+            &DownloadQueue::connectionStateChanged);
+    connect(m_scheduler, &DownloadScheduler::totalsChanged, this, &DownloadQueue::totalsChanged);
+    connect(m_scheduler, &DownloadScheduler::runningChanged, this, &DownloadQueue::runningChanged);
+    connect(m_scheduler, &DownloadScheduler::startEnabledChanged, this, &DownloadQueue::startEnabledChanged);
+    connect(m_scheduler, &DownloadScheduler::methodShown, this, &DownloadQueue::methodShown);
+    connect(m_scheduler, &DownloadScheduler::housekeepingDone, this, &DownloadQueue::housekeepingDone);
+    connect(m_scheduler, &DownloadScheduler::retryScheduled, this, &DownloadQueue::retryScheduled);
     connect(m_scheduler, &DownloadScheduler::rowEnded, this, &DownloadQueue::rowEnded);
     connect(m_scheduler, &DownloadScheduler::queueFinished, this,
             [this] { Q_EMIT queueFinished(m_model->totals()); });

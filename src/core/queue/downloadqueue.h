@@ -2,6 +2,7 @@
 
 #include "core/queue/downloadcommands.h"
 #include "core/queue/downloadlistmodel.h"
+#include "core/transfer/downloadscheduler.h"
 
 #include <QObject>
 #include <QRandomGenerator>
@@ -13,7 +14,6 @@
 Q_DECLARE_METATYPE(DownloadListModel::Totals)
 
 class CandidateListModel;
-class DownloadScheduler;
 class HeldRowChecker;
 class LibraryRecorder;
 class PaperLibrary;
@@ -100,6 +100,15 @@ public:
     int checkPdfFiles();
 
 Q_SIGNALS:
+    // What the scheduler reports, for the window's controls and status bar and the batch mode's lines.
+    void transferNoted(TransferNote note, const QString &name);
+    void connectionStateChanged(ConnectionState state, int code, const QString &text);
+    void totalsChanged();
+    void runningChanged(bool running);
+    void startEnabledChanged(bool enabled);
+    void methodShown(DownloadMethod method, bool threadListEnabled, int threadPosition);
+    void housekeepingDone();
+    void retryScheduled(RowId id, int attempt, int limit, qint64 delayMs);
     void rowEnded(RowId id);
     void webPageReceived(RowId id);
     // The run has ended (every row done or failed, or the run was stopped) and no transfer is live;
