@@ -9,9 +9,9 @@
 #include "core/common/safetext.h"
 #include "core/library/heldcheck.h"
 #include "core/library/paperlibrary.h"
+#include "core/queue/downloadqueue.h"
 #include "core/queue/downloadsession.h"
 #include "core/queue/exportrecords.h"
-#include "core/queue/heldrowchecker.h"
 #include "core/queue/libraryrecorder.h"
 #include "core/queue/targetfile.h"
 #include "core/search/addallwalk.h"
@@ -69,7 +69,7 @@ BatchRun::BatchRun(const BatchOptions &options, QWebEngineProfile *profile, QObj
                    const SiteRulesCatalog *rules)
     : QObject(parent), m_options(options), m_page(profile ? new SilentWebPage(profile, this) : nullptr),
       m_reader(m_page ? std::make_unique<WebEngineResultPage>(m_page, rules) : nullptr),
-      m_session(new DownloadSession(this)), m_downloads(*m_session->model()),
+      m_session(new DownloadSession(this)), m_queue(m_session->queue()), m_downloads(*m_session->model()),
       m_scheduler(m_session->scheduler()),
       m_walk(m_reader ? new AddAllWalk(m_reader.get(), &m_candidates, this) : nullptr)
 {
@@ -81,13 +81,13 @@ BatchRun::BatchRun(const BatchOptions &options, QWebEngineProfile *profile, QObj
                  .arg(m_options.startPage.toString())
                  .arg(LoadLimitMs / 1000));
     });
-    connect(m_scheduler, &DownloadScheduler::queueFinished, this, &BatchRun::onQueueFinished);
-    connect(m_scheduler, &DownloadScheduler::webPageReceived, this, [this](RowId id) {
+    connect(m_queue, &DownloadQueue::queueFinished, this, &BatchRun::onQueueFinished);
+    connect(m_queue, &DownloadQueue::webPageReceived, this, [this](RowId id) {
         if (const DownloadRow *row = m_downloads.find(id))
             batchMessage(
                 QStringLiteral("the server answered %1 with a web page, not a paper file").arg(row->key));
     });
-    connect(m_scheduler, &DownloadScheduler::retryScheduled, this,
+    connect(m_queue, &DownloadQueue::retryScheduled, this,
             [this](RowId id, int attempt, int limit, qint64 delayMs) {
                 const DownloadRow *row = m_downloads.find(id);
                 if (!row || !m_progress)
@@ -99,11 +99,11 @@ BatchRun::BatchRun(const BatchOptions &options, QWebEngineProfile *profile, QObj
                                           .arg((delayMs + 999) / 1000)
                                           .arg(reasonText(row->reason)));
             });
-    connect(m_scheduler, &DownloadScheduler::verificationNeeded, this, &BatchRun::onVerificationNeeded);
+    connect(m_queue, &DownloadQueue::verificationNeeded, this, &BatchRun::onVerificationNeeded);
     m_verificationProbe.setInterval(VerificationProbeMs);
     connect(&m_verificationProbe, &QTimer::timeout, this, [this] {
         if (m_scheduler->isPausedForVerification())
-            m_scheduler->resumeAfterVerification();
+            m_queue->resume();
         else
             m_verificationProbe.stop();
     });
@@ -133,8 +133,6 @@ BatchRun::~BatchRun()
     // Everything that reads the two lists or the page goes before them.
     delete m_progress;
     delete m_walk;
-    delete m_heldChecker;
-    delete m_recorder;
     delete m_seen;
     delete m_session;
     m_reader.reset();
@@ -147,15 +145,11 @@ void BatchRun::setLibrary(PaperLibrary *library)
     if (!library)
         return;
     m_seen = new SeenRecorder(library, &m_candidates, this);
-    m_recorder = new LibraryRecorder(library, m_scheduler, this);
-    AttachForeignFileTest(m_scheduler, library);
+    // The list of a run is its manifest: the library does not keep it.
+    m_queue->attachLibrary(library, m_options.skipHeld, false);
     const auto tell = [](const QString &message) { batchMessage(message); };
     connect(m_seen, &SeenRecorder::failed, this, tell);
-    connect(m_recorder, &LibraryRecorder::failed, this, tell);
-    if (m_options.skipHeld) {
-        m_heldChecker = new HeldRowChecker(library, this);
-        m_heldChecker->attach(m_scheduler);
-    }
+    connect(m_queue, &DownloadQueue::libraryFailed, this, tell);
 }
 
 void BatchRun::start()
@@ -261,7 +255,7 @@ void BatchRun::takeManifest()
             continue;
         }
         lineOf.insert(fields.at(0), manifestRow.line);
-        if (m_downloads.addRow(rowFromManifest(fields)) != RowId::None && fields.at(3) != u"Done")
+        if (m_queue->enqueue(rowFromManifest(fields)) != RowId::None && fields.at(3) != u"Done")
             ++again;
     }
     batchMessage(QStringLiteral("%1 of the %2 rows of %3 are not done; downloading them again")
@@ -327,7 +321,7 @@ void BatchRun::printCandidates()
 void BatchRun::handOver()
 {
     for (int i = 0; i < m_candidates.count(); ++i) {
-        const bool handed = HandOverCandidate(m_candidates, i, m_downloads, m_handOver);
+        const bool handed = m_queue->enqueue(m_candidates, i, m_handOver);
         m_candidates.setStatus(i, handed ? candidatetext::Succeeded : candidatetext::Failed);
     }
 }
@@ -353,7 +347,7 @@ void BatchRun::startDownloads()
     m_progress = new BatchProgress(&m_downloads, stderr, ::isatty(STDERR_FILENO) == 1, this);
     m_progress->start();
     m_scheduler->setHousekeeping(true);
-    m_scheduler->start();
+    m_queue->start();
 }
 
 void BatchRun::onVerificationNeeded(const QString &, const QUrl &page)
@@ -375,12 +369,12 @@ void BatchRun::onVerificationNeeded(const QString &, const QUrl &page)
                        "tried yet are listed as such in the manifest (--on-verification wait waits)")
             .arg(address));
     m_verificationStop = true;
-    m_scheduler->StopDownloads();
+    m_queue->stop();
     if (!m_scheduler->anyTransferLive() && m_phase == Phase::Downloading)
         endDownloads(2);
 }
 
-void BatchRun::onQueueFinished()
+void BatchRun::onQueueFinished(const DownloadListModel::Totals &totals)
 {
     if (m_phase != Phase::Downloading)
         return;
@@ -388,10 +382,7 @@ void BatchRun::onQueueFinished()
         return endDownloads(m_interruptStatus);
     if (m_verificationStop)
         return endDownloads(2);
-    bool anyFailed = false;
-    for (int i = 0; i < m_downloads.count(); ++i)
-        anyFailed = anyFailed || m_downloads.row(i).state != RowState::Done;
-    endDownloads(anyFailed ? 2 : 0);
+    endDownloads(totals.done < totals.all ? 2 : 0);
 }
 
 void BatchRun::endDownloads(int exitStatus)
@@ -403,11 +394,12 @@ void BatchRun::endDownloads(int exitStatus)
         m_progress->stop();
     // The last files are still being hashed for the library, or the library is busy: the run ends once
     // they are on record (or given up, and named).
-    if (m_recorder && !m_recorder->isIdle()) {
+    LibraryRecorder *recorder = m_queue->libraryRecorder();
+    if (recorder && !recorder->isIdle()) {
         connect(
-            m_recorder, &LibraryRecorder::idle, this, [this, exitStatus] { finishRun(exitStatus); },
+            recorder, &LibraryRecorder::idle, this, [this, exitStatus] { finishRun(exitStatus); },
             Qt::SingleShotConnection);
-        m_recorder->finish();
+        recorder->finish();
         return;
     }
     finishRun(exitStatus);
@@ -494,8 +486,8 @@ void BatchRun::interrupt(int signalNumber)
     if (m_ending) {
         // Only the library is still waited for: what it does not take now is named, and the run ends.
         m_interruptStatus = exitStatus;
-        if (m_recorder)
-            m_recorder->hurry();
+        if (LibraryRecorder *recorder = m_queue->libraryRecorder())
+            recorder->hurry();
         return;
     }
     m_loadLimit.stop();
@@ -509,7 +501,7 @@ void BatchRun::interrupt(int signalNumber)
     // Stopping cancels the transfers: their temporary files go with them. A file already whole is put in
     // place first; the queue then says it has finished, and the manifest follows.
     m_interruptStatus = exitStatus;
-    m_scheduler->StopDownloads();
+    m_queue->stop();
     if (!m_scheduler->anyTransferLive() && m_phase == Phase::Downloading)
         endDownloads(exitStatus);
 }

@@ -11,10 +11,9 @@
 
 class AddAllWalk;
 class BatchProgress;
+class DownloadQueue;
 class DownloadScheduler;
 class DownloadSession;
-class HeldRowChecker;
-class LibraryRecorder;
 class PaperLibrary;
 class SeenRecorder;
 class QWebEngineLoadingInfo;
@@ -66,7 +65,7 @@ private:
     void printCandidates();
     void handOver();
     void startDownloads();
-    void onQueueFinished();
+    void onQueueFinished(const DownloadListModel::Totals &totals);
     void onVerificationNeeded(const QString &host, const QUrl &page);
     void endDownloads(int exitStatus);
     void finishRun(int exitStatus);
@@ -81,6 +80,7 @@ private:
     CandidateListModel m_candidates;
     HandOverOptions m_handOver;
     DownloadSession *m_session;
+    DownloadQueue *m_queue;
     DownloadListModel &m_downloads;
     DownloadScheduler *m_scheduler;
     AddAllWalk *m_walk;
@@ -94,8 +94,6 @@ private:
     bool m_ending = false; // the end waits for the library to record the last outcomes
     PaperLibrary *m_library = nullptr;
     SeenRecorder *m_seen = nullptr;
-    LibraryRecorder *m_recorder = nullptr;
-    HeldRowChecker *m_heldChecker = nullptr;
 };
 
 // A message on stderr, prefixed with the program's name.

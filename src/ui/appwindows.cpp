@@ -3,6 +3,7 @@
 #include "browser/browserprofile.h"
 #include "browser/cookiemirror.h"
 #include "core/queue/downloadlistmodel.h"
+#include "core/queue/downloadqueue.h"
 #include "core/sites/siterules.h"
 #include "ui/aboutwindow.h"
 #include "ui/cacheviewer.h"
@@ -114,9 +115,9 @@ void AppWindows::onDownloadWindowClosed()
     });
 }
 
-DownloadListModel *AppWindows::loadDownloadWindow()
+DownloadQueue *AppWindows::loadDownloadWindow()
 {
-    return ensureDownloadWindow()->model();
+    return ensureDownloadWindow()->queue();
 }
 
 void AppWindows::showDownloadWindow()

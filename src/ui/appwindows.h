@@ -38,7 +38,7 @@ public:
     fFileDownload *ensureDownloadWindow();
 
     // SearchWindowHost
-    DownloadListModel *loadDownloadWindow() override;
+    DownloadQueue *loadDownloadWindow() override;
     void showDownloadWindow() override;
     bool isDownloadWindowLoaded() const override;
     void showStartupWindow() override;

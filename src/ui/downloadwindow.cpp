@@ -5,6 +5,7 @@
 #include "core/common/filenames.h"
 #include "core/common/messenger.h"
 #include "core/queue/downloadlistmodel.h"
+#include "core/queue/downloadqueue.h"
 #include "core/queue/downloadsession.h"
 #include "core/queue/queuekeeper.h"
 #include "core/settings/sharedoptions.h"
@@ -399,8 +400,7 @@ const QString fFileDownload::Caption = QStringLiteral("文件下载 － 墨枢Fo
 const QString fFileDownload::VerificationText =
     QStringLiteral("站点需要验证：请在登录面板完成验证后点击继续");
 
-fFileDownload::fFileDownload(QWidget *parent)
-    : QMainWindow(parent), m_random(QRandomGenerator::global()->generate()), m_progress(nullptr)
+fFileDownload::fFileDownload(QWidget *parent) : QMainWindow(parent), m_progress(nullptr)
 {
     setObjectName(QStringLiteral("fFileDownload"));
     setWindowTitle(Caption);
@@ -409,6 +409,7 @@ fFileDownload::fFileDownload(QWidget *parent)
 
     m_session = new DownloadSession(this);
     mirrorBrowserCookies(m_session, programProfile());
+    m_queue = m_session->queue();
     m_model = m_session->model();
     m_scheduler = m_session->scheduler();
     m_progress = QueueProgress(m_model);
@@ -448,8 +449,7 @@ fFileDownload::fFileDownload(QWidget *parent)
 
 fFileDownload::~fFileDownload()
 {
-    releaseLibrary();
-    // The transfers may still write to rows while they wind down; the list goes after them.
+    // The queue's library hooks, its transfers and its rows go in that order.
     delete m_session;
     m_session = nullptr;
 }
@@ -540,7 +540,7 @@ void fFileDownload::buildList(QWidget *central)
     connect(ListView3->header(), &QHeaderView::sectionClicked, this, &fFileDownload::sortByHeader);
     connect(ListView3, &QTreeView::doubleClicked, this, [this](const QModelIndex &index) {
         if (index.isValid())
-            DoubleClickRow(*m_model, m_model->idAt(index.row()), m_shell);
+            m_queue->doubleClick(m_model->idAt(index.row()), m_shell);
     });
     connect(ListView3, &QTreeView::clicked, this, [this](const QModelIndex &index) {
         if (index.isValid())
@@ -735,8 +735,8 @@ void fFileDownload::closeEvent(QCloseEvent *event)
     PicWebBK->stopTimers();
     m_closing = true;
     m_scheduler->windowClosing();
-    if (m_queueKeeper)
-        m_queueKeeper->saveNow();
+    if (QueueKeeper *keeper = m_queue->queueKeeper())
+        keeper->saveNow();
     event->accept();
     Q_EMIT windowClosed();
 }

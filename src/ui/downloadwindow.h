@@ -6,7 +6,6 @@
 #include "core/transfer/scheduleroptions.h"
 
 #include <QMainWindow>
-#include <QRandomGenerator>
 #include <QRect>
 #include <QSet>
 #include <QTimer>
@@ -16,13 +15,10 @@
 class CookieMirror;
 class DesktopNotifier;
 class DownloadListModel;
+class DownloadQueue;
 class DownloadScheduler;
 class DownloadSession;
-class HeldRowChecker;
-class LibraryRecorder;
 class LoginPanel;
-class PaperLibrary;
-class QueueKeeper;
 class QAction;
 class QCheckBox;
 class QComboBox;
@@ -67,14 +63,13 @@ public:
     DownloadScheduler *scheduler() const { return m_scheduler; }
     LoginPanel *loginPanel() const { return PicWebBK; }
     DownloadSession *session() const { return m_session; }
+    DownloadQueue *queue() const { return m_queue; }
     CookieMirror *cookieMirror() const;
 
     // Shell actions of the list commands (tests replace them).
     void setShellHooks(ShellHooks hooks) { m_shell = std::move(hooks); }
     const ShellHooks &shellHooks() const { return m_shell; }
 
-    // The busy tests of the list commands, as they stand now.
-    CommandGuards guards() const;
     // Rows whose selection mark is set, and the current row when it is selected (-1: none).
     QList<int> selectedRows() const;
     int selectedRow() const;
@@ -93,10 +88,6 @@ public:
     // The options window stored new values: the queue takes the method and the proxy from them.
     void takeSharedOptions();
 
-    // The paper library's parts (nullptr when the program runs without a library).
-    HeldRowChecker *heldRowChecker() const { return m_heldChecker; }
-    LibraryRecorder *libraryRecorder() const { return m_recorder; }
-    QueueKeeper *queueKeeper() const { return m_queueKeeper; }
     // "导出" of the list menu: the selected rows, or every done row when none is selected.
     void exportRows(ExportFormat format);
 
@@ -169,7 +160,6 @@ private:
     void onMethodShown(DownloadMethod method, bool threadListEnabled, int threadPosition);
     void onRunningChanged(bool running);
     void onHousekeepingDone();
-    void onWebPageReceived(RowId id);
     void onLoginFinished();
     void onQueueFinished();
     void onVerificationNeeded();
@@ -177,13 +167,11 @@ private:
     void beginRun();
     void refreshTotalsSoon();
     bool autoRedownloadGoesOn() const;
-    void retryAfterLogin(const QString &key);
     // Walks the list with repainting off, as the commands that touch many rows do.
     void runFrozen(const std::function<void()> &work);
     // The paper library: held rows, recorded outcomes, the list kept across runs, exports.
     void connectLibrary();
     void offerLastList();
-    void releaseLibrary();
     void buildExportMenu(QMenu *list);
     void tellLibraryFailure(const QString &message);
 
@@ -207,11 +195,10 @@ private:
     void checkPdf();
 
     DownloadSession *m_session;
+    DownloadQueue *m_queue;
     DownloadListModel *m_model;
     DownloadScheduler *m_scheduler;
-    HeaderSorter m_sorter;
     ShellHooks m_shell;
-    QRandomGenerator m_random;
     QMenu *m_listMenu = nullptr;
     QLabel *panel(StatusPanel which) const { return m_panels[static_cast<size_t>(which) - 1]; }
 
@@ -222,14 +209,7 @@ private:
     QTimer m_progressTick; // while a run is on
     QTimer m_totalsSoon;   // a row ended: the totals follow shortly
     bool m_closing = false;
-    bool m_runStopped = false;     // the user stopped the run that is on
-    QSet<QString> m_loginRetried;  // rows given their one more try after a login, this run
-    QStringList m_pendingRetries;  // rows waiting for the login that runs now
-    bool m_userStopped = false;    // the user stopped the run; a login retry does not start it again
-    bool m_wallAfterLogin = false; // a verification page waits for the login that has the browser
-    PaperLibrary *m_library = nullptr;
-    HeldRowChecker *m_heldChecker = nullptr;
-    LibraryRecorder *m_recorder = nullptr;
-    QueueKeeper *m_queueKeeper = nullptr;
+    bool m_runStopped = false;         // the user stopped the run that is on
+    bool m_wallAfterLogin = false;     // a verification page waits for the login that has the browser
     bool m_libraryFailureTold = false; // one message a window: a busy library would repeat it for every row
 };

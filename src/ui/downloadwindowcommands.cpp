@@ -1,4 +1,5 @@
 #include "core/queue/downloadlistmodel.h"
+#include "core/queue/downloadqueue.h"
 #include "core/transfer/downloadscheduler.h"
 #include "ui/downloadwindow.h"
 #include "ui/loginpanel.h"
@@ -12,17 +13,7 @@
 #include <algorithm>
 
 // The list commands of the menus and buttons: each works on the selection or the whole list through
-// the list's own commands.
-
-CommandGuards fFileDownload::guards() const
-{
-    CommandGuards g;
-    g.sortGuard = m_scheduler->isRunning() || m_scheduler->DownloadBusy();
-    g.listChangeGuard =
-        m_scheduler->isRunning() || m_scheduler->transferExecuting() || m_scheduler->CountTransferSlots() > 1;
-    g.downloadBusy = m_scheduler->DownloadBusy();
-    return g;
-}
+// the queue's operations.
 
 QList<int> fFileDownload::selectedRows() const
 {
@@ -73,7 +64,7 @@ QAction *fFileDownload::action(const QString &objectName) const
 
 void fFileDownload::prepareListMenu()
 {
-    const bool busy = guards().sortGuard;
+    const bool busy = m_queue->guards().sortGuard;
     action(QStringLiteral("actRemove"))->setEnabled(!busy);
     action(QStringLiteral("actClearAll"))->setEnabled(!busy);
     action(QStringLiteral("actSelectAll"))->setEnabled(!busy);
@@ -101,13 +92,14 @@ void fFileDownload::runFrozen(const std::function<void()> &work)
 
 void fFileDownload::sortByHeader(int column)
 {
-    m_sorter.sortByColumn(*m_model, column, guards());
+    m_queue->sortByColumn(column);
     // The header turns its own indicator over on a click; show the list's real order instead.
+    const HeaderSorter &sorter = m_queue->sorter();
     QHeaderView *header = ListView3->header();
-    header->setSortIndicatorShown(m_sorter.column() >= 0);
-    if (m_sorter.column() >= 0)
-        header->setSortIndicator(m_sorter.column(),
-                                 m_sorter.ascending() ? Qt::AscendingOrder : Qt::DescendingOrder);
+    header->setSortIndicatorShown(sorter.column() >= 0);
+    if (sorter.column() >= 0)
+        header->setSortIndicator(sorter.column(),
+                                 sorter.ascending() ? Qt::AscendingOrder : Qt::DescendingOrder);
 }
 
 void fFileDownload::webLogin()
@@ -131,7 +123,7 @@ void fFileDownload::selectNone()
 
 void fFileDownload::shuffle()
 {
-    ShuffleRows(*m_model, guards(), m_random);
+    m_queue->shuffle();
     refreshRecordCount();
 }
 
@@ -144,60 +136,56 @@ void fFileDownload::fitColumns()
 void fFileDownload::redownloadSelected()
 {
     const QList<RowId> rows = selectedIds();
-    runFrozen([&] { RedownloadSelectedRows(*m_model, rows); });
+    runFrozen([&] { m_queue->redownloadSelected(rows); });
 }
 
 void fFileDownload::redownloadFailed()
 {
-    runFrozen([this] { RedownloadFailedRows(*m_model, guards()); });
+    runFrozen([this] { m_queue->redownloadFailed(); });
 }
 
 void fFileDownload::redownloadHtml()
 {
-    runFrozen([this] { RedownloadHtmlRows(*m_model, guards()); });
+    runFrozen([this] { m_queue->redownloadHtml(); });
 }
 
 void fFileDownload::removeSelected()
 {
     const QList<RowId> rows = selectedIds();
-    runFrozen([&] { RemoveSelectedRows(*m_model, guards(), rows); });
+    runFrozen([&] { m_queue->removeSelected(rows); });
 }
 
 void fFileDownload::removeFailed()
 {
-    runFrozen([this] { RemoveFailedRows(*m_model); });
+    runFrozen([this] { m_queue->removeFailed(); });
 }
 
 void fFileDownload::removeDone()
 {
-    runFrozen([this] { RemoveDoneRows(*m_model); });
+    runFrozen([this] { m_queue->removeDone(); });
 }
 
 void fFileDownload::clearAll()
 {
-    runFrozen([this] { ClearAllRows(*m_model, guards()); });
+    runFrozen([this] { m_queue->clearAll(); });
 }
 
 void fFileDownload::startDownloads()
 {
-    // A run the user starts gives every row its one more try after a login again.
-    m_loginRetried.clear();
-    m_userStopped = false;
     m_scheduler->options().namesFromLinks = sharedOptions().UseOriginalFileName;
-    m_scheduler->start();
+    m_queue->start();
 }
 
 void fFileDownload::stopDownloads()
 {
-    m_userStopped = true;
     m_runStopped = true;
-    m_scheduler->StopDownloads();
+    m_queue->stop();
 }
 
 void fFileDownload::cancelSelected()
 {
     const QList<RowId> rows = selectedIds();
-    runFrozen([&] { CancelSelectedRows(*m_model, guards(), rows); });
+    runFrozen([&] { m_queue->cancel(rows); });
 }
 
 void fFileDownload::openFile()
@@ -217,7 +205,7 @@ void fFileDownload::openInEditor()
 
 void fFileDownload::checkPdf()
 {
-    const int renamed = CheckPdfFiles(*m_model);
+    const int renamed = m_queue->checkPdfFiles();
     panel(StatusPanel::Connection)
         ->setText(QStringLiteral("检查PDF文件完成：重命名了 %1 个文件").arg(renamed));
 }

@@ -1,4 +1,5 @@
 #include "core/queue/downloadlistmodel.h"
+#include "core/queue/downloadqueue.h"
 #include "core/settings/sharedoptions.h"
 #include "core/transfer/downloadscheduler.h"
 #include "desktop/desktopnotifier.h"
@@ -19,24 +20,23 @@
 
 void fFileDownload::connectScheduler()
 {
-    connect(m_scheduler, &DownloadScheduler::transferNoted, this,
-            [this](TransferNote note, const QString &name) {
-                panel(StatusPanel::Transfer)
-                    ->setText((note == TransferNote::Started ? QStringLiteral("正在下载:")
-                                                             : QStringLiteral("完成下载:")) +
-                              name);
-            });
-    connect(m_scheduler, &DownloadScheduler::connectionStateChanged, this,
+    connect(m_queue, &DownloadQueue::transferNoted, this, [this](TransferNote note, const QString &name) {
+        panel(StatusPanel::Transfer)
+            ->setText(
+                (note == TransferNote::Started ? QStringLiteral("正在下载:") : QStringLiteral("完成下载:")) +
+                name);
+    });
+    connect(m_queue, &DownloadQueue::connectionStateChanged, this,
             [this](ConnectionState state, int code, const QString &text) {
                 // While the queue waits for a verification, the connection panel keeps saying so.
                 if (!m_scheduler->isPausedForVerification())
                     panel(StatusPanel::Connection)->setText(Downloader::stateText(state, code, text));
             });
-    connect(m_scheduler, &DownloadScheduler::totalsChanged, this,
+    connect(m_queue, &DownloadQueue::totalsChanged, this,
             [this] { panel(StatusPanel::Totals)->setText(m_model->totalsText()); });
-    connect(m_scheduler, &DownloadScheduler::queueFinished, this, &fFileDownload::onQueueFinished);
-    connect(m_scheduler, &DownloadScheduler::verificationNeeded, this, &fFileDownload::onVerificationNeeded);
-    connect(m_scheduler, &DownloadScheduler::rowEnded, this, &fFileDownload::refreshTotalsSoon);
+    connect(m_queue, &DownloadQueue::queueFinished, this, &fFileDownload::onQueueFinished);
+    connect(m_queue, &DownloadQueue::verificationNeeded, this, &fFileDownload::onVerificationNeeded);
+    connect(m_queue, &DownloadQueue::rowEnded, this, &fFileDownload::refreshTotalsSoon);
     connect(m_model, &DownloadListModel::rowFinished, this, [this](RowId id) {
         m_progress.noteEnded(id);
         refreshTotalsSoon();
@@ -47,12 +47,13 @@ void fFileDownload::connectScheduler()
     m_totalsSoon.setSingleShot(true);
     m_totalsSoon.setInterval(TotalsDelayMs);
     connect(&m_totalsSoon, &QTimer::timeout, this, &fFileDownload::refreshProgress);
-    connect(m_scheduler, &DownloadScheduler::runningChanged, this, &fFileDownload::onRunningChanged);
-    connect(m_scheduler, &DownloadScheduler::startEnabledChanged, this,
+    connect(m_queue, &DownloadQueue::runningChanged, this, &fFileDownload::onRunningChanged);
+    connect(m_queue, &DownloadQueue::startEnabledChanged, this,
             [this](bool enabled) { action(QStringLiteral("actStart"))->setEnabled(enabled); });
-    connect(m_scheduler, &DownloadScheduler::methodShown, this, &fFileDownload::onMethodShown);
-    connect(m_scheduler, &DownloadScheduler::housekeepingDone, this, &fFileDownload::onHousekeepingDone);
-    connect(m_scheduler, &DownloadScheduler::webPageReceived, this, &fFileDownload::onWebPageReceived);
+    connect(m_queue, &DownloadQueue::methodShown, this, &fFileDownload::onMethodShown);
+    connect(m_queue, &DownloadQueue::housekeepingDone, this, &fFileDownload::onHousekeepingDone);
+    m_queue->setLoginHooks({[this] { return PicWebBK->Check2->isChecked(); },
+                            [this] { return PicWebBK->isLoggingIn() || PicWebBK->PanelLogin(false); }});
 
     connect(Combo1, &QComboBox::currentIndexChanged, this, [this](int position) {
         if (position < 0)
@@ -230,53 +231,21 @@ void fFileDownload::continueAfterVerification()
     panel(StatusPanel::Connection)->clear();
     panel(StatusPanel::Connection)->setToolTip(QString());
     m_speedPanel->setVisible(m_progress.running());
-    m_scheduler->resumeAfterVerification();
+    m_queue->resume();
 }
 
 void fFileDownload::onHousekeepingDone()
 {
     if (!Check4->isChecked() || m_scheduler->isRunning())
         return;
-    runFrozen([this] { AutoRedownload(*m_model, guards(), Combo4->currentIndex()); });
+    runFrozen([this] { m_queue->autoRedownload(static_cast<AutoRedownloadChoice>(Combo4->currentIndex())); });
     m_scheduler->start();
-}
-
-void fFileDownload::onWebPageReceived(RowId id)
-{
-    const DownloadRow *row = m_model->find(id);
-    // While the queue waits for a verification, the panel's browser shows that page: no login replaces it.
-    if (!PicWebBK->Check2->isChecked() || !row || m_scheduler->isPausedForVerification())
-        return;
-    const QString key = row->key;
-    if (m_loginRetried.contains(key))
-        return;
-    m_loginRetried.insert(key);
-    m_pendingRetries.append(key);
-    // While the login runs, pages that come back do not count as a verification wall.
-    if (PicWebBK->isLoggingIn() || PicWebBK->PanelLogin(false))
-        m_scheduler->setLoginPending(true);
-    else
-        m_pendingRetries.clear(); // nothing to log in with: a retry would only fetch the page again
 }
 
 void fFileDownload::onLoginFinished()
 {
-    m_scheduler->setLoginPending(false);
-    const QStringList keys = std::exchange(m_pendingRetries, {});
-    for (const QString &key : keys)
-        retryAfterLogin(key);
+    m_queue->loginFinished();
     // A wall met while the login had the browser is shown now.
     if (std::exchange(m_wallAfterLogin, false) && m_scheduler->isPausedForVerification())
         PicWebBK->openAddress(m_scheduler->verificationPage().toString());
-}
-
-void fFileDownload::retryAfterLogin(const QString &key)
-{
-    const RowId id = m_model->idOfKey(key);
-    const DownloadRow *row = m_model->find(id);
-    if (!row || (row->state != RowState::Done && row->state != RowState::Failed))
-        return;
-    ResetRow(*m_model, id);
-    if (!m_userStopped && !m_scheduler->isRunning())
-        m_scheduler->start();
 }

@@ -2,8 +2,7 @@
 // every download, the list kept across runs and the exports of the list menu.
 #include "core/common/messenger.h"
 #include "core/library/programlibrary.h"
-#include "core/queue/heldrowchecker.h"
-#include "core/queue/libraryrecorder.h"
+#include "core/queue/downloadqueue.h"
 #include "core/queue/queuekeeper.h"
 #include "core/settings/sharedoptions.h"
 #include "core/transfer/downloadscheduler.h"
@@ -30,45 +29,28 @@ void fFileDownload::connectLibrary()
     SharedOptions &shared = sharedOptions();
     shared.loadSkipHeld();
     CheckSkipHeld->setChecked(shared.SkipHeld);
-    m_library = programLibrary();
-    if (!m_library) {
+    PaperLibrary *library = programLibrary();
+    if (!library) {
         CheckSkipHeld->setEnabled(false);
         CheckSkipHeld->setToolTip(kNoLibraryTip);
         return;
     }
-    m_heldChecker = new HeldRowChecker(m_library, this);
-    m_heldChecker->attach(m_scheduler);
-    AttachForeignFileTest(m_scheduler, m_library);
-    m_heldChecker->setEnabled(CheckSkipHeld->isChecked());
+    m_queue->attachLibrary(library, CheckSkipHeld->isChecked(), true);
     connect(CheckSkipHeld, &QCheckBox::toggled, this, [this](bool on) {
         sharedOptions().storeSkipHeld(on);
-        m_heldChecker->setEnabled(on);
+        m_queue->setSkipHeld(on);
     });
-    m_recorder = new LibraryRecorder(m_library, m_scheduler, this);
-    connect(m_recorder, &LibraryRecorder::failed, this, &fFileDownload::tellLibraryFailure);
-    m_queueKeeper = new QueueKeeper(m_library, m_model, this);
-    connect(m_queueKeeper, &QueueKeeper::failed, this, &fFileDownload::tellLibraryFailure);
+    connect(m_queue, &DownloadQueue::libraryFailed, this, &fFileDownload::tellLibraryFailure);
     offerLastList();
 }
 
 void fFileDownload::offerLastList()
 {
-    const int unfinished = unfinishedCount(m_queueKeeper->savedRows());
+    const int unfinished = unfinishedCount(m_queue->queueKeeper()->savedRows());
     if (unfinished == 0)
         return;
     if (askYesNo(MessageIcon::Question, kRestoreQuestion.arg(unfinished)))
-        runFrozen([this] { m_queueKeeper->restore(); });
-}
-
-void fFileDownload::releaseLibrary()
-{
-    if (m_queueKeeper)
-        m_queueKeeper->detach();
-    AttachForeignFileTest(m_scheduler, nullptr);
-    // The recorder writes what it has hashed; the checker's hashing is only given up.
-    delete std::exchange(m_heldChecker, nullptr);
-    delete std::exchange(m_recorder, nullptr);
-    delete std::exchange(m_queueKeeper, nullptr);
+        runFrozen([this] { m_queue->restore(); });
 }
 
 void fFileDownload::tellLibraryFailure(const QString &message)
@@ -97,7 +79,7 @@ void fFileDownload::buildExportMenu(QMenu *list)
 
 void fFileDownload::exportRows(ExportFormat format)
 {
-    const QList<PaperRecord> records = exportRecords(*m_model, selectedIds(), m_library);
+    const QList<PaperRecord> records = exportRecords(*m_model, selectedIds(), m_queue->library());
     if (records.isEmpty()) {
         showMessage(MessageIcon::Information, kNothingToExport);
         return;

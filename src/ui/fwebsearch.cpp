@@ -5,6 +5,7 @@
 #include "core/common/filenames.h"
 #include "core/common/messenger.h"
 #include "core/library/programlibrary.h"
+#include "core/queue/downloadqueue.h"
 #include "core/search/addallwalk.h"
 #include "core/search/candidateexport.h"
 #include "core/search/candidatelistmodel.h"
@@ -82,7 +83,11 @@ fWebSearch::fWebSearch(SearchWindowHost *host, const QUrl &homePage, QWidget *pa
         m_candidates,
         AnalysisHooks{
             [this] { return m_host->runSaveLocationChooser(this); },
-            [this] { return m_host->loadDownloadWindow(); }, [this] { m_host->showDownloadWindow(); },
+            [this](const CandidateListModel &candidates, int position, const HandOverOptions &options) {
+                DownloadQueue *queue = m_host->loadDownloadWindow();
+                return queue && queue->enqueue(candidates, position, options);
+            },
+            [this] { m_host->showDownloadWindow(); },
             [this](int position) { return ListView1->selectionModel()->isRowSelected(position, {}); },
             [] { return handOverOptionsOf(sharedOptions()); },
             [] { return sharedOptions().PromptSavePathOnExtract; }},

@@ -1,6 +1,6 @@
 #pragma once
 
-class DownloadListModel;
+class DownloadQueue;
 class QWidget;
 
 // What the search window needs from the rest of the program: the download window, the startup window
@@ -10,8 +10,8 @@ class SearchWindowHost
 public:
     virtual ~SearchWindowHost() = default;
 
-    // Loads the download window without showing it (its load routine runs once) and returns its list.
-    virtual DownloadListModel *loadDownloadWindow() = 0;
+    // Loads the download window without showing it (its load routine runs once) and returns its queue.
+    virtual DownloadQueue *loadDownloadWindow() = 0;
     // Loads it when needed, repaints its list, shows it when hidden, and maximizes it when minimized.
     virtual void showDownloadWindow() = 0;
     virtual bool isDownloadWindowLoaded() const = 0;

@@ -1,6 +1,7 @@
 #include "browser/browserprofile.h"
 #include "core/common/filenames.h"
 #include "core/queue/downloadlistmodel.h"
+#include "core/queue/downloadqueue.h"
 #include "core/search/addallwalk.h"
 #include "core/search/candidateanalysis.h"
 #include "core/search/candidatelistmodel.h"
@@ -232,7 +233,7 @@ private Q_SLOTS:
         setCacheViewerLocations(std::nullopt);
 
         // A download window with a waiting row asks before closing; No keeps it.
-        DownloadListModel *model = windows.loadDownloadWindow();
+        DownloadListModel *model = windows.loadDownloadWindow()->model();
         DownloadRow row;
         row.key = m_site.paperFileUrl(1).toString();
         row.name = "waiting";

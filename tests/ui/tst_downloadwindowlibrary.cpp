@@ -3,6 +3,7 @@
 #include "core/library/paperlibrary.h"
 #include "core/library/programlibrary.h"
 #include "core/queue/downloadlistmodel.h"
+#include "core/queue/downloadqueue.h"
 #include "core/queue/heldrowchecker.h"
 #include "core/queue/queuekeeper.h"
 #include "core/settings/settingsstore.h"
@@ -117,9 +118,9 @@ private Q_SLOTS:
         QVERIFY(window->CheckSkipHeld->isChecked());
         QVERIFY(window->CheckSkipHeld->isEnabled());
         QCOMPARE(window->CheckSkipHeld->text(), QStringLiteral("跳过已下载过的文献"));
-        QVERIFY(window->heldRowChecker()->isEnabled());
+        QVERIFY(window->queue()->heldRowChecker()->isEnabled());
         window->CheckSkipHeld->setChecked(false);
-        QVERIFY(!window->heldRowChecker()->isEnabled());
+        QVERIFY(!window->queue()->heldRowChecker()->isEnabled());
         QCOMPARE(ReadSetting(QStringLiteral("下载"), QStringLiteral("跳过已下载过的文献"), QString()),
                  QStringLiteral("0"));
         closeWindow(window);
@@ -128,7 +129,7 @@ private Q_SLOTS:
         setProgramLibrary(nullptr);
         window = new fFileDownload;
         QVERIFY(!window->CheckSkipHeld->isEnabled());
-        QVERIFY(!window->heldRowChecker());
+        QVERIFY(!window->queue()->heldRowChecker());
         closeWindow(window);
     }
 

@@ -2,6 +2,7 @@
 #include "browser/webengineresultpage.h"
 #include "core/common/clock.h"
 #include "core/queue/downloadlistmodel.h"
+#include "core/queue/downloadqueue.h"
 #include "core/search/addallwalk.h"
 #include "core/search/candidatelistmodel.h"
 #include "core/search/resultpage.h"
@@ -30,7 +31,7 @@ namespace {
 class TestHost : public SearchWindowHost
 {
 public:
-    std::unique_ptr<DownloadListModel> downloads;
+    std::unique_ptr<DownloadQueue> downloads;
     int downloadShown = 0;
     int startupShown = 0;
     int chooserRuns = 0;
@@ -39,10 +40,10 @@ public:
     bool chooserUsesLinkNames = false;
     QStringList calls;
 
-    DownloadListModel *loadDownloadWindow() override
+    DownloadQueue *loadDownloadWindow() override
     {
         if (!downloads)
-            downloads = std::make_unique<DownloadListModel>();
+            downloads = std::make_unique<DownloadQueue>();
         return downloads.get();
     }
     void showDownloadWindow() override
@@ -411,7 +412,7 @@ private Q_SLOTS:
         QCOMPARE(m_host.chooserRuns, 1);
         QCOMPARE(m_window->statusPanelText(3), QStringLiteral("本次分析成功：2条"));
         QVERIFY(m_window->findChild<QWidget *>("PicPanPrograss")->isHidden());
-        DownloadListModel *downloads = m_host.downloads.get();
+        DownloadListModel *downloads = m_host.downloads->model();
         QCOMPARE(downloads->count(), 2);
         QCOMPARE(downloads->row(1).name, QStringLiteral("2"));
         QCOMPARE(downloads->row(1).folder, QStringLiteral("/chosen/"));

@@ -20,7 +20,7 @@ namespace {
 class Host : public SearchWindowHost
 {
 public:
-    DownloadListModel *loadDownloadWindow() override { return nullptr; }
+    DownloadQueue *loadDownloadWindow() override { return nullptr; }
     void showDownloadWindow() override {}
     bool isDownloadWindowLoaded() const override { return false; }
     void showStartupWindow() override {}

@@ -1,23 +1,29 @@
 #include "core/queue/downloadsession.h"
 
-#include "core/queue/downloadlistmodel.h"
+#include "core/queue/downloadqueue.h"
 #include "core/transfer/downloadscheduler.h"
 
-DownloadSession::DownloadSession(QObject *parent)
-    : QObject(parent), m_model(new DownloadListModel(this)), m_scheduler(new DownloadScheduler(m_model, this))
-{
-}
+DownloadSession::DownloadSession(QObject *parent) : QObject(parent), m_queue(new DownloadQueue(this)) {}
 
 DownloadSession::~DownloadSession()
 {
     delete m_cookieMirrorObject;
-    delete m_scheduler;
-    delete m_model;
+    delete m_queue;
+}
+
+DownloadListModel *DownloadSession::model() const
+{
+    return m_queue->model();
+}
+
+DownloadScheduler *DownloadSession::scheduler() const
+{
+    return m_queue->scheduler();
 }
 
 QNetworkCookieJar *DownloadSession::cookieJar() const
 {
-    return m_scheduler->cookieJar();
+    return m_queue->scheduler()->cookieJar();
 }
 
 void DownloadSession::setCookieMirror(CookieMirror *mirror, QObject *object)

@@ -4,23 +4,25 @@
 
 class CookieMirror;
 class DownloadListModel;
+class DownloadQueue;
 class DownloadScheduler;
 class QNetworkCookieJar;
 
-// One download queue with everything it needs: the list, the scheduler with its transfers and the cookie
-// jar they send from. Where a browser is around, a mirror that fills the jar from the browser's cookies
-// is handed to the session, which keeps it for as long as the jar lives. The download window and the batch
-// mode each make one.
+// One download queue with everything it needs: the queue (its rows, the scheduler with its transfers)
+// and the cookie jar they send from. Where a browser is around, a mirror that fills the jar from the
+// browser's cookies is handed to the session, which keeps it for as long as the jar lives. The download
+// window and the batch mode each make one.
 class DownloadSession : public QObject
 {
     Q_OBJECT
 
 public:
     explicit DownloadSession(QObject *parent = nullptr);
-    ~DownloadSession() override; // the transfers go before the list they write to
+    ~DownloadSession() override; // the cookie mirror goes before the queue and its jar
 
-    DownloadListModel *model() const { return m_model; }
-    DownloadScheduler *scheduler() const { return m_scheduler; }
+    DownloadQueue *queue() const { return m_queue; }
+    DownloadListModel *model() const;
+    DownloadScheduler *scheduler() const;
     QNetworkCookieJar *cookieJar() const;
 
     // The mirror goes before the jar it writes to. `object` is the mirror itself, as a QObject.
@@ -28,8 +30,7 @@ public:
     CookieMirror *cookieMirror() const { return m_cookieMirror; }
 
 private:
-    DownloadListModel *m_model;
-    DownloadScheduler *m_scheduler;
+    DownloadQueue *m_queue;
     CookieMirror *m_cookieMirror = nullptr;
     QObject *m_cookieMirrorObject = nullptr;
 };

@@ -99,8 +99,7 @@ void CandidateAnalysis::nextRows()
             continue;
         if (m_command != AnalysisCommand::Unanalysed)
             m_candidates->setStatus(position, QString());
-        DownloadListModel *downloads = m_hooks.loadDownloadList ? m_hooks.loadDownloadList() : nullptr;
-        if (downloads && HandOverCandidate(*m_candidates, position, *downloads, handOverOptions())) {
+        if (m_hooks.handOver && m_hooks.handOver(*m_candidates, position, handOverOptions())) {
             m_candidates->setStatus(position, candidatetext::Succeeded);
             ++m_successes;
         } else {

@@ -7,7 +7,6 @@
 #include <functional>
 
 class CandidateListModel;
-class DownloadListModel;
 
 // Which candidate rows an analysis hands over.
 enum class AnalysisCommand { Unanalysed, Failed, Selected, All };
@@ -17,9 +16,11 @@ struct AnalysisHooks
 {
     // The modal chooser: false when it was cancelled; when confirmed, handOverOptions gives its folder.
     std::function<bool()> chooseSaveLocation;
-    std::function<DownloadListModel *()> loadDownloadList; // loads the download window if needed
-    std::function<void()> showDownloadWindow;              // 显示下载窗口
-    std::function<bool(int position)> isSelected;          // selection of the candidate list
+    // Loads the download window if needed and hands the candidate to its queue; false when no row was
+    // added.
+    std::function<bool(const CandidateListModel &, int position, const HandOverOptions &)> handOver;
+    std::function<void()> showDownloadWindow;     // 显示下载窗口
+    std::function<bool(int position)> isSelected; // selection of the candidate list
     // The naming rule and default folder in force, asked for again after the chooser has run.
     std::function<HandOverOptions()> handOverOptions;
     // Whether the folder was asked for when the rows were taken from the pages.

@@ -465,9 +465,14 @@ private Q_SLOTS:
         QSet<int> selected;
         HandOverOptions handOver;
         handOver.defaultFolder = QStringLiteral("/papers/"); // chosen when the rows were taken
-        AnalysisHooks hooks{
-            [&] { return ++chooserCalls > 0; },          [&] { return &downloads; }, [&] { ++shown; },
-            [&](int p) { return selected.contains(p); }, [&] { return handOver; },   [] { return true; }};
+        AnalysisHooks hooks{[&] { return ++chooserCalls > 0; },
+                            [&](const CandidateListModel &c, int p, const HandOverOptions &o) {
+                                return HandOverCandidate(c, p, downloads, o);
+                            },
+                            [&] { ++shown; },
+                            [&](int p) { return selected.contains(p); },
+                            [&] { return handOver; },
+                            [] { return true; }};
         CandidateAnalysis analysis(&list, hooks);
         QSignalSpy finished(&analysis, &CandidateAnalysis::finished);
         QStringList progress;
@@ -528,8 +533,14 @@ private Q_SLOTS:
                 handOver.defaultFolder = QStringLiteral("/papers/");
             return !cancel;
         };
-        AnalysisHooks hooks{chooser, [&] { return &downloads; }, [&] { ++shown; },
-                            {},      [&] { return handOver; },   [&] { return askedWhenTaken; }};
+        AnalysisHooks hooks{chooser,
+                            [&](const CandidateListModel &c, int p, const HandOverOptions &o) {
+                                return HandOverCandidate(c, p, downloads, o);
+                            },
+                            [&] { ++shown; },
+                            {},
+                            [&] { return handOver; },
+                            [&] { return askedWhenTaken; }};
         CandidateAnalysis analysis(&list, hooks);
         QSignalSpy finished(&analysis, &CandidateAnalysis::finished);
         fill(list, 4);

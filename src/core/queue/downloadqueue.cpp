@@ -1,0 +1,230 @@
+#include "core/queue/downloadqueue.h"
+
+#include "core/queue/downloadcommands.h"
+#include "core/queue/heldrowchecker.h"
+#include "core/queue/libraryrecorder.h"
+#include "core/queue/queuekeeper.h"
+#include "core/search/handover.h"
+#include "core/transfer/downloadscheduler.h"
+
+DownloadQueue::DownloadQueue(QObject *parent)
+    : QObject(parent), m_model(new DownloadListModel(this)),
+      m_scheduler(new DownloadScheduler(m_model, this)), m_random(QRandomGenerator::global()->generate())
+{
+    connect(m_scheduler, &DownloadScheduler::transferNoted, this, &DownloadQueue::transferNoted);
+    connect(m_scheduler, &DownloadScheduler::connectionStateChanged, this,
+            &DownloadQueue::connectionStateChanged);
+    connect(m_scheduler, &DownloadScheduler::totalsChanged, this, &DownloadQueue::totalsChanged);
+    connect(m_scheduler, &DownloadScheduler::runningChanged, this, &DownloadQueue::runningChanged);
+    connect(m_scheduler, &DownloadScheduler::startEnabledChanged, this, &DownloadQueue::startEnabledChanged);
+    connect(m_scheduler, &DownloadScheduler::methodShown, this, &DownloadQueue::methodShown);
+    connect(m_scheduler, &DownloadScheduler::housekeepingDone, this, &DownloadQueue::housekeepingDone);
+    connect(m_scheduler, &DownloadScheduler::retryScheduled, this, &DownloadQueue::retryScheduled);
+    connect(m_scheduler, &DownloadScheduler::rowEnded, this, &DownloadQueue::rowEnded);
+    connect(m_scheduler, &DownloadScheduler::queueFinished, this,
+            [this] { Q_EMIT queueFinished(m_model->totals()); });
+    connect(m_scheduler, &DownloadScheduler::verificationNeeded, this, &DownloadQueue::verificationNeeded);
+    connect(m_scheduler, &DownloadScheduler::webPageReceived, this, &DownloadQueue::onWebPageReceived);
+}
+
+DownloadQueue::~DownloadQueue()
+{
+    releaseLibrary();
+    // The transfers may still write to rows while they wind down; the rows go after them.
+    delete m_scheduler;
+    delete m_model;
+}
+
+void DownloadQueue::attachLibrary(PaperLibrary *library, bool skipHeld, bool keepList)
+{
+    releaseLibrary();
+    m_library = library;
+    if (!library)
+        return;
+    m_heldChecker = new HeldRowChecker(library, this);
+    m_heldChecker->attach(m_scheduler);
+    m_heldChecker->setEnabled(skipHeld);
+    AttachForeignFileTest(m_scheduler, library);
+    m_recorder = new LibraryRecorder(library, m_scheduler, this);
+    connect(m_recorder, &LibraryRecorder::failed, this, &DownloadQueue::libraryFailed);
+    if (!keepList)
+        return;
+    m_keeper = new QueueKeeper(library, m_model, this);
+    connect(m_keeper, &QueueKeeper::failed, this, &DownloadQueue::libraryFailed);
+}
+
+void DownloadQueue::releaseLibrary()
+{
+    if (m_keeper)
+        m_keeper->detach();
+    AttachForeignFileTest(m_scheduler, nullptr);
+    // The recorder writes what it has hashed; the checker's hashing is only given up.
+    delete std::exchange(m_heldChecker, nullptr);
+    delete std::exchange(m_recorder, nullptr);
+    delete std::exchange(m_keeper, nullptr);
+    m_library = nullptr;
+}
+
+void DownloadQueue::setSkipHeld(bool on)
+{
+    if (m_heldChecker)
+        m_heldChecker->setEnabled(on);
+}
+
+void DownloadQueue::start()
+{
+    m_loginRetried.clear();
+    m_userStopped = false;
+    m_scheduler->start();
+}
+
+void DownloadQueue::stop()
+{
+    m_userStopped = true;
+    m_scheduler->StopDownloads();
+}
+
+void DownloadQueue::onWebPageReceived(RowId id)
+{
+    Q_EMIT webPageReceived(id);
+    const DownloadRow *row = m_model->find(id);
+    // While the queue waits for a verification, the browser shows that page: no login replaces it.
+    if (!row || !m_login.enabled || !m_login.enabled() || m_scheduler->isPausedForVerification())
+        return;
+    const QString key = row->key;
+    if (m_loginRetried.contains(key))
+        return;
+    m_loginRetried.insert(key);
+    m_pendingRetries.append(key);
+    // While the login runs, pages that come back do not count as a verification wall.
+    if (m_login.begin && m_login.begin())
+        m_scheduler->setLoginPending(true);
+    else
+        m_pendingRetries.clear(); // nothing to log in with: a retry would only fetch the page again
+}
+
+void DownloadQueue::loginFinished()
+{
+    m_scheduler->setLoginPending(false);
+    const QStringList keys = std::exchange(m_pendingRetries, {});
+    for (const QString &key : keys)
+        retryAfterLogin(key);
+}
+
+void DownloadQueue::retryAfterLogin(const QString &key)
+{
+    const RowId id = m_model->idOfKey(key);
+    const DownloadRow *row = m_model->find(id);
+    if (!row || (row->state != RowState::Done && row->state != RowState::Failed))
+        return;
+    reset(id);
+    if (!m_userStopped && !m_scheduler->isRunning())
+        m_scheduler->start();
+}
+
+void DownloadQueue::resume()
+{
+    m_scheduler->resumeAfterVerification();
+}
+
+CommandGuards DownloadQueue::guards() const
+{
+    CommandGuards g;
+    g.sortGuard = m_scheduler->isRunning() || m_scheduler->DownloadBusy();
+    g.listChangeGuard =
+        m_scheduler->isRunning() || m_scheduler->transferExecuting() || m_scheduler->CountTransferSlots() > 1;
+    g.downloadBusy = m_scheduler->DownloadBusy();
+    return g;
+}
+
+RowId DownloadQueue::enqueue(const DownloadRow &row)
+{
+    return m_model->addRow(row);
+}
+
+bool DownloadQueue::enqueue(const CandidateListModel &candidates, int position,
+                            const HandOverOptions &options)
+{
+    return HandOverCandidate(candidates, position, *m_model, options);
+}
+
+int DownloadQueue::restore()
+{
+    if (!m_keeper)
+        return 0;
+    int added = 0;
+    for (const QueueRow &saved : m_keeper->savedRows())
+        added += enqueue(downloadRowFrom(saved)) != RowId::None ? 1 : 0;
+    m_model->flushChanges();
+    return added;
+}
+
+void DownloadQueue::reset(RowId id)
+{
+    ResetRow(*m_model, id);
+}
+
+int DownloadQueue::redownloadSelected(const QList<RowId> &selected)
+{
+    return RedownloadSelectedRows(*m_model, selected);
+}
+
+int DownloadQueue::redownloadFailed()
+{
+    return RedownloadFailedRows(*m_model, guards());
+}
+
+int DownloadQueue::redownloadHtml()
+{
+    return RedownloadHtmlRows(*m_model, guards());
+}
+
+void DownloadQueue::autoRedownload(AutoRedownloadChoice choice)
+{
+    AutoRedownload(*m_model, guards(), static_cast<int>(choice));
+}
+
+int DownloadQueue::removeSelected(const QList<RowId> &selected)
+{
+    return RemoveSelectedRows(*m_model, guards(), selected);
+}
+
+int DownloadQueue::removeFailed()
+{
+    return RemoveFailedRows(*m_model);
+}
+
+int DownloadQueue::removeDone()
+{
+    return RemoveDoneRows(*m_model);
+}
+
+bool DownloadQueue::clearAll()
+{
+    return ClearAllRows(*m_model, guards());
+}
+
+bool DownloadQueue::shuffle()
+{
+    return ShuffleRows(*m_model, guards(), m_random);
+}
+
+bool DownloadQueue::sortByColumn(int column)
+{
+    return m_sorter.sortByColumn(*m_model, column, guards());
+}
+
+bool DownloadQueue::cancel(const QList<RowId> &selected)
+{
+    return CancelSelectedRows(*m_model, guards(), selected);
+}
+
+void DownloadQueue::doubleClick(RowId id, const ShellHooks &shell)
+{
+    DoubleClickRow(*m_model, id, shell);
+}
+
+int DownloadQueue::checkPdfFiles()
+{
+    return CheckPdfFiles(*m_model);
+}

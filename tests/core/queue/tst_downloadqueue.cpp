@@ -1,0 +1,136 @@
+// The queue as the window and the batch mode drive it: a row answered with a web page gets one more
+// try after an automatic login (once a run, and not when the user stopped the run meanwhile), and the
+// paper library's hooks (and the list kept across runs) come and go with the queue.
+#include "core/library/paperlibrary.h"
+#include "core/queue/downloadqueue.h"
+#include "core/queue/heldrowchecker.h"
+#include "core/queue/libraryrecorder.h"
+#include "core/queue/queuekeeper.h"
+#include "core/transfer/downloadscheduler.h"
+#include "faultserver.h"
+#include "testenv.h"
+
+#include <QSignalSpy>
+#include <QTemporaryDir>
+
+class TestDownloadQueue : public QObject
+{
+    Q_OBJECT
+
+    FaultServer m_server;
+    QTemporaryDir m_dir;
+
+    RowId addRow(DownloadQueue &queue, const QString &path, RowState state)
+    {
+        DownloadRow row;
+        row.key = m_server.url(path).toString();
+        row.name = path.section(u'/', -1).section(u'.', 0, 0);
+        row.type = QStringLiteral("pdf");
+        row.folder = m_dir.path() + u'/';
+        row.state = state;
+        return queue.model()->addRow(row);
+    }
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        QVERIFY(m_server.listen());
+        QVERIFY(m_dir.isValid());
+        m_server.setReply(QStringLiteral("/kept.pdf"), FaultServer::pdf(20000));
+    }
+
+    void aRowAnsweredWithAPageTriesOnceMoreAfterTheLogin()
+    {
+        DownloadQueue queue;
+        queue.scheduler()->setHousekeeping(false);
+        queue.scheduler()->options().retries = 0;
+        bool loginOn = true;
+        bool canLogIn = true;
+        int logins = 0;
+        queue.setLoginHooks({[&] { return loginOn; },
+                             [&] {
+                                 ++logins;
+                                 return canLogIn;
+                             }});
+        QSignalSpy pages(&queue, &DownloadQueue::webPageReceived);
+        const RowId first = addRow(queue, QStringLiteral("/missing/1.pdf"), RowState::Failed);
+        const RowId second = addRow(queue, QStringLiteral("/missing/2.pdf"), RowState::Failed);
+
+        // One login for the row however often its page comes back; the row then waits and the run starts.
+        Q_EMIT queue.scheduler()->webPageReceived(first);
+        Q_EMIT queue.scheduler()->webPageReceived(first);
+        QCOMPARE(pages.count(), 2);
+        QCOMPARE(logins, 1);
+        queue.loginFinished();
+        QCOMPARE(queue.model()->find(first)->state, RowState::Waiting);
+        QVERIFY(queue.scheduler()->isRunning());
+
+        // The user stops the run while the login goes on: the row waits, the run stays stopped.
+        queue.stop();
+        Q_EMIT queue.scheduler()->webPageReceived(second);
+        QCOMPARE(logins, 2);
+        queue.loginFinished();
+        QCOMPARE(queue.model()->find(second)->state, RowState::Waiting);
+        QVERIFY(!queue.scheduler()->isRunning());
+
+        // Nothing to log in with, or automatic login off: the row stays as it ended.
+        queue.model()->setState(first, RowState::Failed);
+        queue.model()->setState(second, RowState::Failed);
+        queue.start();
+        queue.stop();
+        canLogIn = false;
+        Q_EMIT queue.scheduler()->webPageReceived(first);
+        QCOMPARE(logins, 3); // a run the user starts gives every row its try again
+        queue.loginFinished();
+        QCOMPARE(queue.model()->find(first)->state, RowState::Failed);
+        loginOn = false;
+        Q_EMIT queue.scheduler()->webPageReceived(second);
+        QCOMPARE(logins, 3);
+    }
+
+    void theLibraryHooksComeAndGoWithTheQueue()
+    {
+        PaperLibrary library(m_dir.path() + QStringLiteral("/lib/PaperLibrary.db"));
+        QVERIFY(library.open().ok);
+        const QString kept = m_server.url(QStringLiteral("/kept.pdf")).toString();
+        {
+            DownloadQueue queue;
+            queue.attachLibrary(&library, false, true);
+            QVERIFY(queue.heldRowChecker() && !queue.heldRowChecker()->isEnabled());
+            queue.setSkipHeld(true);
+            QVERIFY(queue.heldRowChecker()->isEnabled());
+            QVERIFY(queue.libraryRecorder() && queue.queueKeeper());
+
+            // An outcome reaches the library through the queue's own recorder.
+            addRow(queue, QStringLiteral("/kept.pdf"), RowState::Waiting);
+            QSignalSpy finished(&queue, &DownloadQueue::queueFinished);
+            queue.start();
+            QVERIFY(finished.wait(20000));
+            const auto totals = finished.first().first().value<DownloadListModel::Totals>();
+            QCOMPARE(totals.all, 1);
+            QCOMPARE(totals.done, 1);
+            QVERIFY(QTest::qWaitFor([&] { return queue.libraryRecorder()->isIdle(); }, 20000));
+            QVERIFY(library.heldFile(kept).has_value());
+            QVERIFY(queue.queueKeeper()->saveNow());
+        }
+        {
+            // The next queue finds the list kept; one without keepList leaves it alone.
+            DownloadQueue queue;
+            queue.attachLibrary(&library, true, false);
+            QVERIFY(!queue.queueKeeper());
+            queue.attachLibrary(&library, true, true);
+            QCOMPARE(queue.queueKeeper()->savedRows().size(), 1);
+            QCOMPARE(queue.restore(), 1);
+            QCOMPARE(queue.model()->row(0).key, kept);
+            QCOMPARE(queue.restore(), 0); // an address listed already keeps its row
+            QCOMPARE(queue.model()->count(), 1);
+
+            queue.releaseLibrary();
+            QVERIFY(!queue.library() && !queue.heldRowChecker() && !queue.libraryRecorder() &&
+                    !queue.queueKeeper());
+        }
+    }
+};
+
+FN_TEST_MAIN_CORE(TestDownloadQueue)
+#include "tst_downloadqueue.moc"
