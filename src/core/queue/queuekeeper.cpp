@@ -117,17 +117,6 @@ void QueueKeeper::detach()
     m_model = nullptr;
 }
 
-int QueueKeeper::restore()
-{
-    if (!m_model)
-        return 0;
-    int added = 0;
-    for (const QueueRow &saved : std::as_const(m_loaded))
-        added += m_model->addRow(downloadRowFrom(saved)) != RowId::None ? 1 : 0;
-    m_model->flushChanges();
-    return added;
-}
-
 void QueueKeeper::onChanged()
 {
     m_changed = true;
