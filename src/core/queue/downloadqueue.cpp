@@ -152,9 +152,13 @@ int DownloadQueue::restore()
 {
     if (!m_keeper)
         return 0;
-    int added = 0;
-    for (const QueueRow &saved : m_keeper->savedRows())
-        added += enqueue(downloadRowFrom(saved)) != RowId::None ? 1 : 0;
+    // A long list comes back in one insertion.
+    const QList<QueueRow> saved = m_keeper->savedRows();
+    QList<DownloadRow> rows;
+    rows.reserve(saved.size());
+    for (const QueueRow &row : saved)
+        rows.append(downloadRowFrom(row));
+    const int added = static_cast<int>(m_model->addRows(std::move(rows)).size());
     m_model->flushChanges();
     return added;
 }

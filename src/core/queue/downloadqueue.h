@@ -74,7 +74,8 @@ public:
     // A candidate of a result page, named and placed as the options say; false when it cannot be read
     // or has no folder to go to.
     bool enqueue(const CandidateListModel &candidates, int position, const HandOverOptions &options);
-    // The list kept from the last run back in the list; the number of rows added.
+    // The list kept from the last run back in the list: unfinished rows waiting, finished ones as they
+    // were. The number of rows added (an address already listed keeps its row).
     int restore();
 
     // Back to waiting (the commands of "重新下载"); the number of rows reset, -1 when refused.

@@ -117,19 +117,6 @@ void QueueKeeper::detach()
     m_model = nullptr;
 }
 
-int QueueKeeper::restore()
-{
-    if (!m_model)
-        return 0;
-    QList<DownloadRow> rows;
-    rows.reserve(m_loaded.size());
-    for (const QueueRow &saved : std::as_const(m_loaded))
-        rows.append(downloadRowFrom(saved));
-    const int added = static_cast<int>(m_model->addRows(std::move(rows)).size());
-    m_model->flushChanges();
-    return added;
-}
-
 void QueueKeeper::onChanged()
 {
     m_changed = true;

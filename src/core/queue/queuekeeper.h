@@ -11,7 +11,7 @@ class PaperLibrary;
 // Keeps the download list in the paper library across runs: saved as it changes (at most once a
 // second) and whenever asked (the window's close). What a saved row keeps: its address, name, type,
 // folder, source page and state, and for a finished row the numbers and the note it showed. Progress of
-// unfinished rows is not kept: such a row starts afresh when it comes back.
+// unfinished rows is not kept: such a row starts afresh when the queue restores it.
 class QueueKeeper : public QObject
 {
     Q_OBJECT
@@ -24,9 +24,6 @@ public:
 
     // The list the library held when this keeper was made.
     const QList<QueueRow> &savedRows() const { return m_loaded; }
-    // Puts the saved rows into the list: unfinished ones waiting, finished ones as they were.
-    // Returns the number of rows added (an address already listed keeps its row).
-    int restore();
     // Saves the list now when it differs from what was saved last; false when the write failed.
     bool saveNow();
     bool hasUnsavedChange() const { return m_changed; }

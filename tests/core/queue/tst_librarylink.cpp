@@ -4,6 +4,7 @@
 #include "core/library/paperlibrary.h"
 #include "core/queue/downloadcommands.h"
 #include "core/queue/downloadlistmodel.h"
+#include "core/queue/downloadqueue.h"
 #include "core/queue/exportrecords.h"
 #include "core/queue/heldrowchecker.h"
 #include "core/queue/libraryrecorder.h"
@@ -225,9 +226,10 @@ private Q_SLOTS:
         other[other.size() - 1] = 'z';
         QVERIFY(QFile::remove(where + QStringLiteral("own2.pdf")));
         fntest::writeFile(where + QStringLiteral("own2.pdf"), other); // same length, maybe the same inode
-        DownloadListModel model;
-        QueueKeeper keeper(m_library.get(), &model);
-        QCOMPARE(keeper.restore(), 2);
+        DownloadQueue queue;
+        queue.attachLibrary(m_library.get(), false, true);
+        DownloadListModel &model = *queue.model();
+        QCOMPARE(queue.restore(), 2);
         QCOMPARE(model.row(0).owned.path, where + QStringLiteral("same.pdf"));
         QVERIFY(IsStillOwned(model.row(0).owned));
         QVERIFY(model.row(1).owned.isNone());
@@ -328,9 +330,10 @@ private Q_SLOTS:
         QCOMPARE(saved.size(), 4);
         QCOMPARE(unfinishedCount(saved), 2);
 
-        DownloadListModel model;
-        QueueKeeper keeper(m_library.get(), &model);
-        QCOMPARE(keeper.restore(), 4);
+        DownloadQueue queue;
+        queue.attachLibrary(m_library.get(), false, true);
+        const DownloadListModel &model = *queue.model();
+        QCOMPARE(queue.restore(), 4);
         QCOMPARE(model.count(), 4);
         QStringList shown;
         for (int i = 0; i < model.count(); ++i) {
@@ -345,7 +348,7 @@ private Q_SLOTS:
         QCOMPARE(shown, QStringList({"running 1   ", "done 3 1000 1000 100%", "skipped 3 77 77 已存在，跳过",
                                      "failed 1   "}));
         // A row already listed keeps its row.
-        QCOMPARE(keeper.restore(), 0);
+        QCOMPARE(queue.restore(), 0);
     }
 
     void exportsNameEachRowsOwnFile()
