@@ -48,7 +48,8 @@ void fFileDownload::connectLibrary()
     connect(m_recorder, &LibraryRecorder::failed, this, &fFileDownload::tellLibraryFailure);
     m_queueKeeper = new QueueKeeper(m_library, m_model, this);
     connect(m_queueKeeper, &QueueKeeper::failed, this, &fFileDownload::tellLibraryFailure);
-    offerLastList();
+    // The last list is offered once it has been read, which happens beside the window's opening.
+    connect(m_queueKeeper, &QueueKeeper::loaded, this, &fFileDownload::offerLastList);
 }
 
 void fFileDownload::offerLastList()
