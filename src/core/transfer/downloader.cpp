@@ -553,7 +553,11 @@ void Downloader::readBody(bool all)
             m_part.whenBacklogBelow(kDiskBacklog / 2, this, [this] { onDiskCaughtUp(); });
             break;
         }
-        const QByteArray piece = m_reply->read(kPiece);
+        QByteArray piece = PartFile::buffer(std::min(kPiece, m_reply->bytesAvailable()));
+        const qint64 read = m_reply->read(piece.data(), piece.size());
+        if (read <= 0)
+            break;
+        piece.resize(read);
         m_wireBytes += piece.size();
         if (!m_decoder->feed(piece, &decoded)) {
             fail(FailureReason::of(Kind::ShortBody, 0, QStringLiteral("the compressed body is damaged")));

@@ -168,6 +168,52 @@ QThreadPool &writePool()
     return *pool;
 }
 
+// Read buffers that the lanes hand back once their bytes are written, for the next reads: a large read
+// then neither allocates nor faults in fresh pages on the event loop's thread. Only buffers no one else
+// holds any more are handed out again.
+class SpareBuffers
+{
+public:
+    static constexpr qsizetype Smallest = 64 * 1024; // below this an allocation is cheap
+    static constexpr qsizetype Largest = 1024 * 1024;
+    static constexpr size_t Kept = 24;
+
+    QByteArray take(qsizetype size)
+    {
+        if (size >= Smallest && size <= Largest) {
+            std::lock_guard lock(m_mutex);
+            for (auto it = m_spare.begin(); it != m_spare.end(); ++it) {
+                if (it->isDetached() && it->capacity() >= size) {
+                    QByteArray buffer = std::move(*it);
+                    m_spare.erase(it);
+                    buffer.resize(size);
+                    return buffer;
+                }
+            }
+        }
+        return QByteArray(size, Qt::Uninitialized);
+    }
+
+    void give(QByteArray &&buffer)
+    {
+        if (buffer.capacity() < Smallest || buffer.capacity() > Largest)
+            return;
+        std::lock_guard lock(m_mutex);
+        if (m_spare.size() < Kept)
+            m_spare.push_back(std::move(buffer));
+    }
+
+private:
+    std::mutex m_mutex;
+    std::vector<QByteArray> m_spare;
+};
+
+SpareBuffers &spareBuffers()
+{
+    static auto *spares = new SpareBuffers;
+    return *spares;
+}
+
 } // namespace
 
 // The writes of one file, done in the order they were asked for on a worker thread. The lane owns the
@@ -263,8 +309,11 @@ struct PartFile::Lane : std::enable_shared_from_this<PartFile::Lane>
                 ops.pop_front();
             }
             const int failure = perform(op);
+            const qsizetype done = op.data.size();
+            if (op.kind == Op::Write)
+                spareBuffers().give(std::move(op.data));
             std::lock_guard lock(mutex);
-            queued -= op.data.size();
+            queued -= done;
             if (failure != 0 && error == 0)
                 error = failure;
             if (drainNotify && queued <= drainMark)
@@ -474,6 +523,11 @@ bool PartFile::write(const QByteArray &data)
     m_lane->push(std::move(op));
     m_written += data.size();
     return true;
+}
+
+QByteArray PartFile::buffer(qsizetype size)
+{
+    return spareBuffers().take(size);
 }
 
 qint64 PartFile::backlog() const

@@ -31,6 +31,9 @@ public:
     // flush at the end.
     bool write(const char *data, qint64 length);
     bool write(const QByteArray &data);
+    // An array of size bytes to read into and hand to write: large ones come from the arrays earlier
+    // writes are done with, when any is free.
+    static QByteArray buffer(qsizetype size);
     // Bytes handed to write that are not in the file yet.
     qint64 backlog() const;
     // Calls notify on the receiver's thread once the backlog is at most bytes (once; not when the

@@ -4,6 +4,7 @@
 #include <QDateTime>
 #include <QDir>
 #include <QProcess>
+#include <QSet>
 #include <QTemporaryDir>
 #include <memory>
 #include <vector>
@@ -63,6 +64,48 @@ private Q_SLOTS:
         alone.flush(&receiver, [&done](bool ok, const QString &) { done = ok; });
         QTRY_VERIFY(done);
         QCOMPARE(PartFile::flushCount() - beforeAlone, 1);
+    }
+
+    // Read buffers come back once written, but never while anyone still holds their bytes, and what a
+    // reused buffer held before never reaches the next file.
+    void writtenBuffersAreReusedOnlyWhenNobodyHoldsThem()
+    {
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        constexpr qsizetype piece = 256 * 1024;
+        PartFile file;
+        QVERIFY(file.open(dir.path()));
+        QByteArray kept = PartFile::buffer(piece);
+        kept.fill('k');
+        const char *keptBytes = kept.constData();
+        QVERIFY(file.write(kept));
+        QTRY_COMPARE(file.backlog(), 0);
+        QByteArray expected = kept;
+        QSet<const char *> taken;
+        QList<QByteArray> held;
+        for (int i = 0; i < 4; ++i) {
+            held.append(PartFile::buffer(piece));
+            taken.insert(held.last().constData());
+        }
+        QVERIFY(!taken.contains(keptBytes)); // "kept" still shares it
+        QCOMPARE(kept, QByteArray(piece, 'k'));
+
+        held.clear();
+        kept = QByteArray();
+        expected.detach();
+        QByteArray next = PartFile::buffer(piece / 2);
+        QCOMPARE(next.size(), piece / 2);
+        QVERIFY(next.constData() == keptBytes); // free again: no fresh memory for this read
+        next.fill('n');
+        QVERIFY(file.write(next));
+        next = QByteArray();
+        expected += QByteArray(piece / 2, 'n');
+        QObject receiver;
+        bool flushed = false;
+        file.flush(&receiver, [&flushed](bool ok, const QString &) { flushed = ok; });
+        QTRY_VERIFY(flushed);
+        QVERIFY(file.moveTo(QStringLiteral("whole.pdf"), false).ok);
+        QCOMPARE(fntest::readFile(dir.path() + QStringLiteral("/whole.pdf")), expected);
     }
 
     // A process killed while its files wait on their group's flush leaves no file under a paper's name,
