@@ -735,8 +735,13 @@ void fFileDownload::closeEvent(QCloseEvent *event)
     PicWebBK->stopTimers();
     m_closing = true;
     m_scheduler->windowClosing();
-    if (m_queueKeeper)
-        m_queueKeeper->saveNow();
+    if (m_queueKeeper) {
+        // A list still being read is kept as it was saved, with what this window holds before it.
+        if (m_queueKeeper->isLoading())
+            m_queueKeeper->detach();
+        else
+            m_queueKeeper->saveNow();
+    }
     event->accept();
     Q_EMIT windowClosed();
 }

@@ -113,6 +113,18 @@ private Q_SLOTS:
         closeWindow(window);
     }
 
+    void aWindowClosedBeforeTheListIsReadKeepsIt()
+    {
+        const QList<QueueRow> saved{savedRow("done", RowState::Done), savedRow("waiting", RowState::Waiting)};
+        QVERIFY(m_library->saveQueue(saved));
+        fntest::MessageRecorder messages;
+        QPointer<fFileDownload> window = new fFileDownload;
+        QVERIFY(window->queueKeeper()->isLoading());
+        closeWindow(window);
+        QCOMPARE(messages.texts(), QStringList{}); // nobody is asked about it on the way out
+        QCOMPARE(m_library->loadQueue(), saved);
+    }
+
     void theSkipOptionIsStoredAndDrivesTheCheck()
     {
         sharedOptions().storeSkipHeld(true);
