@@ -71,6 +71,11 @@ public:
     };
     // Moves the flushed data to fileName in the folder, replacing a file there only with replace.
     MoveResult moveTo(const QString &fileName, bool replace);
+    // Flushes as flush does and then moves the file as moveTo does, both off the event loop's thread;
+    // done runs on the receiver's thread (not when the receiver is gone). A failed flush or move leaves
+    // no file under the name; a taken name keeps the data here for moveTo with another name.
+    void flushAndMove(const QString &fileName, bool replace, QObject *receiver,
+                      std::function<void(const MoveResult &result)> done);
     // Deletes the temporary file.
     void discard();
     // Lets the temporary file stay on disk (for a later reopen) and forgets it.
@@ -80,6 +85,8 @@ private:
     struct Lane;
     // Closes the file and the folder, removing the temporary file with removeTemporary.
     void closeAll(bool removeTemporary = false);
+    // Follows a move made of the temporary file.
+    void tookMove(const MoveResult &result);
 
     int m_dirFd = -1;
     std::shared_ptr<Lane> m_lane; // the file's writes, while it is open
@@ -89,6 +96,7 @@ private:
     qint64 m_written = 0;
     bool m_flushed = false;
     QString m_error;
+    std::shared_ptr<bool> m_alive = std::make_shared<bool>(true); // for work that ends after this object
 };
 
 // A single component that may name a file in a folder: not empty, no "/", not "." or "..", and at most
