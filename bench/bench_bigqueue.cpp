@@ -13,6 +13,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QTemporaryDir>
+#include <QThread>
 #include <algorithm>
 #include <cstdio>
 #include <functional>
@@ -135,14 +136,28 @@ int main(int argc, char **argv)
         queue.append(QueueRow{address(i), title(i), QStringLiteral("pdf"),
                               QStringLiteral("/home/user/papers/"), QString(), 1, -1, 0, QString()});
     setProgramLibrary(&library);
-    QList<double> restores;
+    // The list is read beside the opening and handed to the window when it is there: the GUI thread's
+    // share is the opening and every event it handles until the rows are in, its waits left out.
+    QList<double> restores, restoreWalls, restoreStalls;
     for (int round = 0; round < 3; ++round) {
         library.saveQueue(queue);
         fFileDownload *window = nullptr;
-        restores.append(timed([&] {
+        QElapsedTimer wall;
+        wall.start();
+        double busy = timed([&] {
             window = new fFileDownload;
             window->show();
-        }));
+        });
+        double longest = busy;
+        while (window->model()->count() < kRows && wall.elapsed() < 60000) {
+            QThread::msleep(1);
+            const double stretch = timed([] {});
+            busy += stretch;
+            longest = std::max(longest, stretch);
+        }
+        restoreWalls.append(wall.nsecsElapsed() / 1e6);
+        restores.append(busy);
+        restoreStalls.append(longest);
         if (window->model()->count() != kRows)
             std::fprintf(stderr, "%d rows restored\n", window->model()->count());
         window->setAttribute(Qt::WA_DeleteOnClose, false);
@@ -152,7 +167,9 @@ int main(int argc, char **argv)
 
     print("100,000 rows: sorting on the GUI thread", sorts, "< 300 ms");
     print("100,000 rows: selecting all and removing them", removals, "< 300 ms");
-    print("100,000 rows: the window opening with the list restored", restores, "< 300 ms");
+    print("100,000 rows: the window opening with the list restored, GUI thread", restores, "< 300 ms");
+    print("  its longest stretch without a return to the event loop", restoreStalls, "none");
+    print("  until the rows are in the list", restoreWalls, "none, the list is read beside the GUI thread");
     print("the same window opening without a list", bare, "none, for comparison");
     std::printf("100,000 rows: memory per row %ld bytes (goal < 2048 bytes)\n", perRowBytes);
     return 0;

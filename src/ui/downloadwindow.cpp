@@ -735,8 +735,13 @@ void fFileDownload::closeEvent(QCloseEvent *event)
     PicWebBK->stopTimers();
     m_closing = true;
     m_scheduler->windowClosing();
-    if (QueueKeeper *keeper = m_queue->queueKeeper())
-        keeper->saveNow();
+    if (QueueKeeper *keeper = m_queue->queueKeeper()) {
+        // A list still being read is kept as it was saved, with what this window holds before it.
+        if (keeper->isLoading())
+            keeper->detach();
+        else
+            keeper->saveNow();
+    }
     event->accept();
     Q_EMIT windowClosed();
 }

@@ -41,7 +41,9 @@ void fFileDownload::connectLibrary()
         m_queue->setSkipHeld(on);
     });
     connect(m_queue, &DownloadQueue::libraryFailed, this, &fFileDownload::tellLibraryFailure);
-    offerLastList();
+    // The last list is offered once it has been read, which happens beside the window's opening.
+    if (QueueKeeper *keeper = m_queue->queueKeeper())
+        connect(keeper, &QueueKeeper::loaded, this, &fFileDownload::offerLastList);
 }
 
 void fFileDownload::offerLastList()

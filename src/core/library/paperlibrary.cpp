@@ -681,27 +681,54 @@ bool PaperLibrary::saveQueue(const QList<QueueRow> &rows)
     });
 }
 
+bool PaperLibrary::readQueueRows(QSqlQuery &q, QList<QueueRow> *rows)
+{
+    q.setForwardOnly(true);
+    if (!q.exec(QStringLiteral(
+            "SELECT address, name, type, folder, tag, state, total_bytes, received_bytes, note, given_name,"
+            " given_folder, file_path, file_device, file_inode, file_size, file_modified FROM queue"
+            " ORDER BY position")))
+        return false;
+    while (q.next()) {
+        rows->append(QueueRow{q.value(0).toString(), q.value(1).toString(), q.value(2).toString(),
+                              q.value(3).toString(), q.value(4).toString(), q.value(5).toInt(),
+                              q.value(6).toLongLong(), q.value(7).toLongLong(), q.value(8).toString(),
+                              q.value(9).toString(), q.value(10).toString(), q.value(11).toString(),
+                              q.value(12).toLongLong(), q.value(13).toLongLong(), q.value(14).toLongLong(),
+                              q.value(15).toLongLong()});
+    }
+    return q.isActive() && !q.lastError().isValid();
+}
+
 QList<QueueRow> PaperLibrary::loadQueue()
 {
     QList<QueueRow> rows;
     if (!isOpen())
         return rows;
     QSqlQuery q(QSqlDatabase::database(m_connection, false));
-    q.setForwardOnly(true);
-    if (!q.exec(QStringLiteral(
-            "SELECT address, name, type, folder, tag, state, total_bytes, received_bytes, note, given_name,"
-            " given_folder, file_path, file_device, file_inode, file_size, file_modified FROM queue"
-            " ORDER BY position"))) {
+    if (!readQueueRows(q, &rows)) {
         fail(q);
-        return rows;
+        return {};
     }
-    while (q.next()) {
-        rows.append(QueueRow{q.value(0).toString(), q.value(1).toString(), q.value(2).toString(),
-                             q.value(3).toString(), q.value(4).toString(), q.value(5).toInt(),
-                             q.value(6).toLongLong(), q.value(7).toLongLong(), q.value(8).toString(),
-                             q.value(9).toString(), q.value(10).toString(), q.value(11).toString(),
-                             q.value(12).toLongLong(), q.value(13).toLongLong(), q.value(14).toLongLong(),
-                             q.value(15).toLongLong()});
+    return rows;
+}
+
+std::optional<QList<QueueRow>> PaperLibrary::readQueue(const QString &path)
+{
+    std::optional<QList<QueueRow>> rows;
+    const QString connection = uniqueConnectionName();
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connection);
+        db.setDatabaseName(path);
+        db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY;QSQLITE_BUSY_TIMEOUT=3000"));
+        if (db.open()) {
+            QSqlQuery q(db);
+            QList<QueueRow> read;
+            if (readQueueRows(q, &read))
+                rows = std::move(read);
+        }
+        db.close();
     }
+    QSqlDatabase::removeDatabase(connection);
     return rows;
 }

@@ -70,6 +70,10 @@ public:
     // The download queue replaces the saved one in one transaction.
     bool saveQueue(const QList<QueueRow> &rows);
     QList<QueueRow> loadQueue();
+    // The saved queue read on a connection of its own, opened read-only on the calling thread and
+    // closed before returning, so any thread may call it while the library object is in use elsewhere.
+    // nullopt when the file cannot be read that way.
+    static std::optional<QList<QueueRow>> readQueue(const QString &path);
 
     // For the user: why the last call failed (empty after a call that worked).
     QString lastError() const { return m_lastError; }
@@ -98,6 +102,7 @@ private:
     bool fail(const QSqlQuery &query);
     bool failText(const QString &text, Failure kind);
     PaperRecord recordFrom(const QSqlQuery &query) const;
+    static bool readQueueRows(QSqlQuery &query, QList<QueueRow> *rows);
 
     QString m_path;
     QString m_connection;

@@ -153,12 +153,7 @@ int DownloadQueue::restore()
     if (!m_keeper)
         return 0;
     // A long list comes back in one insertion.
-    const QList<QueueRow> saved = m_keeper->savedRows();
-    QList<DownloadRow> rows;
-    rows.reserve(saved.size());
-    for (const QueueRow &row : saved)
-        rows.append(downloadRowFrom(row));
-    const int added = static_cast<int>(m_model->addRows(std::move(rows)).size());
+    const int added = static_cast<int>(m_model->addRows(m_keeper->takeSavedRows()).size());
     m_model->flushChanges();
     return added;
 }

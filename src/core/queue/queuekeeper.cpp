@@ -2,6 +2,9 @@
 
 #include "core/library/paperlibrary.h"
 
+#include <QSet>
+#include <QThread>
+
 namespace {
 
 bool isFinished(const QueueRow &row)
@@ -86,11 +89,29 @@ int unfinishedCount(const QList<QueueRow> &rows)
         std::count_if(rows.cbegin(), rows.cend(), [](const QueueRow &r) { return !isFinished(r); }));
 }
 
+struct QueueKeeper::Loading
+{
+    std::optional<QList<QueueRow>> saved;
+    QList<DownloadRow> rows;
+};
+
 QueueKeeper::QueueKeeper(PaperLibrary *library, DownloadListModel *model, QObject *parent)
     : QObject(parent), m_library(library), m_model(model)
 {
-    if (m_library)
-        m_loaded = m_saved = m_library->loadQueue();
+    if (m_library && m_library->isOpen()) {
+        m_loading = true;
+        m_read = std::make_shared<Loading>();
+        m_reader = QThread::create([read = m_read, path = m_library->path()] {
+            read->saved = PaperLibrary::readQueue(path);
+            if (!read->saved)
+                return;
+            read->rows.reserve(read->saved->size());
+            for (const QueueRow &saved : std::as_const(*read->saved))
+                read->rows.append(downloadRowFrom(saved));
+        });
+        connect(m_reader, &QThread::finished, this, [this] { finishLoading(true); });
+        m_reader->start();
+    }
     m_delay.setSingleShot(true);
     m_delay.setInterval(SaveDelayMs);
     connect(&m_delay, &QTimer::timeout, this, &QueueKeeper::saveNow);
@@ -105,36 +126,121 @@ QueueKeeper::QueueKeeper(PaperLibrary *library, DownloadListModel *model, QObjec
 QueueKeeper::~QueueKeeper()
 {
     detach();
+    if (m_reader) {
+        m_reader->wait();
+        delete m_reader;
+    }
+}
+
+void QueueKeeper::finishLoading(bool announce)
+{
+    if (!m_loading)
+        return;
+    m_reader->wait();
+    m_loading = false;
+    if (m_read->saved) {
+        m_loaded = std::move(*m_read->saved);
+        m_prepared = std::move(m_read->rows);
+    } else {
+        // Not readable on a connection of its own: the library's connection says why.
+        m_loaded = m_library->loadQueue();
+    }
+    m_read.reset();
+    m_saved = m_loaded;
+    if (!announce)
+        return;
+    Q_EMIT loaded();
+    // Changes made while the list was read are saved now that the saved list is known.
+    if (m_changed && m_model && !m_delay.isActive())
+        m_delay.start();
+}
+
+const QList<QueueRow> &QueueKeeper::savedRows()
+{
+    finishLoading(true);
+    return m_loaded;
 }
 
 void QueueKeeper::detach()
 {
     if (!m_model)
         return;
-    saveNow();
+    if (m_loading) {
+        finishLoading(false);
+        // The user has not been asked about the saved rows yet: they stay, after the list's own.
+        write(withSavedRows(listRows()));
+    } else {
+        saveNow();
+    }
     m_model->disconnect(this);
     m_delay.stop();
     m_model = nullptr;
 }
 
+QList<DownloadRow> QueueKeeper::takeSavedRows()
+{
+    finishLoading(true);
+    QList<DownloadRow> rows = std::move(m_prepared);
+    m_prepared.clear();
+    if (rows.size() != m_loaded.size()) {
+        rows.clear();
+        rows.reserve(m_loaded.size());
+        for (const QueueRow &saved : std::as_const(m_loaded))
+            rows.append(downloadRowFrom(saved));
+    }
+    return rows;
+}
+
 void QueueKeeper::onChanged()
 {
     m_changed = true;
-    // At most one save a second, however fast the list changes.
-    if (!m_delay.isActive())
+    // At most one save a second, however fast the list changes; none before the saved list is in.
+    if (!m_loading && !m_delay.isActive())
         m_delay.start();
 }
 
 bool QueueKeeper::saveNow()
 {
     m_delay.stop();
-    m_changed = false;
-    if (!m_library || !m_model)
+    if (m_loading) {
+        // The saved list is still being read: writing now would replace it with what the list holds.
+        m_changed = true;
+        return true;
+    }
+    if (!m_library || !m_model) {
+        m_changed = false;
         return false;
+    }
+    return write(listRows());
+}
+
+QList<QueueRow> QueueKeeper::listRows() const
+{
     QList<QueueRow> rows;
     rows.reserve(m_model->count());
     for (int i = 0; i < m_model->count(); ++i)
         rows.append(queueRowFrom(m_model->row(i)));
+    return rows;
+}
+
+QList<QueueRow> QueueKeeper::withSavedRows(QList<QueueRow> rows) const
+{
+    QSet<QString> listed;
+    listed.reserve(rows.size());
+    for (const QueueRow &row : std::as_const(rows))
+        listed.insert(row.address);
+    for (const QueueRow &saved : m_loaded) {
+        if (!listed.contains(saved.address))
+            rows.append(saved);
+    }
+    return rows;
+}
+
+bool QueueKeeper::write(QList<QueueRow> rows)
+{
+    m_changed = false;
+    if (!m_library)
+        return false;
     // Progress of running rows is not kept, so a list that only moves its byte counts is not written.
     if (rows == m_saved)
         return true;

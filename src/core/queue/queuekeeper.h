@@ -5,13 +5,18 @@
 
 #include <QObject>
 #include <QTimer>
+#include <memory>
 
 class PaperLibrary;
+class QThread;
 
 // Keeps the download list in the paper library across runs: saved as it changes (at most once a
 // second) and whenever asked (the window's close). What a saved row keeps: its address, name, type,
 // folder, source page and state, and for a finished row the numbers and the note it showed. Progress of
-// unfinished rows is not kept: such a row starts afresh when the queue restores it.
+// unfinished rows is not kept: such a row starts afresh when it comes back.
+// The saved list is read on a thread of its own (with the checks of the files its rows own), and
+// loaded() tells when it is there. Until then nothing is written: a save waits for the read, and a keeper
+// detached while reading keeps the saved rows, after those of the list, rather than the list alone.
 class QueueKeeper : public QObject
 {
     Q_OBJECT
@@ -22,8 +27,12 @@ public:
     QueueKeeper(PaperLibrary *library, DownloadListModel *model, QObject *parent = nullptr);
     ~QueueKeeper() override; // a change not yet saved is saved
 
-    // The list the library held when this keeper was made.
-    const QList<QueueRow> &savedRows() const { return m_loaded; }
+    bool isLoading() const { return m_loading; }
+    // The list the library held when this keeper was made (waiting for the read when it is not done).
+    const QList<QueueRow> &savedRows();
+    // The saved rows as list rows, unfinished ones waiting and finished ones as they were, with the checks
+    // of the files they own made on the reading thread; the queue puts them into the list in one go.
+    QList<DownloadRow> takeSavedRows();
     // Saves the list now when it differs from what was saved last; false when the write failed.
     bool saveNow();
     bool hasUnsavedChange() const { return m_changed; }
@@ -31,16 +40,30 @@ public:
     void detach();
 
 Q_SIGNALS:
+    // The saved list has been read (not emitted when the keeper is detached first).
+    void loaded();
     void saved();
     // A write failed; the text is the library's, for the user.
     void failed(const QString &message);
 
 private:
+    struct Loading;
+
     void onChanged();
+    // Takes the rows read (waiting for the reader when it is still at work).
+    void finishLoading(bool announce);
+    QList<QueueRow> listRows() const;
+    // The rows followed by the saved rows whose address they do not hold.
+    QList<QueueRow> withSavedRows(QList<QueueRow> rows) const;
+    bool write(QList<QueueRow> rows);
 
     PaperLibrary *m_library;
     DownloadListModel *m_model;
+    std::shared_ptr<Loading> m_read;
+    QThread *m_reader = nullptr;
+    bool m_loading = false;
     QList<QueueRow> m_loaded;
+    QList<DownloadRow> m_prepared; // m_loaded as rows of the list, until they are restored
     QList<QueueRow> m_saved;
     QTimer m_delay;
     bool m_changed = false;

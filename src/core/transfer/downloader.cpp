@@ -553,7 +553,11 @@ void Downloader::readBody(bool all)
             m_part.whenBacklogBelow(kDiskBacklog / 2, this, [this] { onDiskCaughtUp(); });
             break;
         }
-        const QByteArray piece = m_reply->read(kPiece);
+        QByteArray piece = PartFile::buffer(std::min(kPiece, m_reply->bytesAvailable()));
+        const qint64 read = m_reply->read(piece.data(), piece.size());
+        if (read <= 0)
+            break;
+        piece.resize(read);
         m_wireBytes += piece.size();
         if (!m_decoder->feed(piece, &decoded)) {
             fail(FailureReason::of(Kind::ShortBody, 0, QStringLiteral("the compressed body is damaged")));
@@ -703,7 +707,8 @@ void Downloader::completeBody()
         return;
     m_phase = Phase::Committing;
     Q_EMIT bodyReceived(m_id);
-    m_part.flush(this, [this](bool ok, const QString &error) { onFlushed(ok, error); });
+    m_part.flushAndMove(m_fileName, m_options.replaceExisting, this,
+                        [this](const PartFile::MoveResult &moved) { onMoved(moved); });
 }
 
 bool Downloader::pageIsWhole() const
@@ -748,27 +753,17 @@ void Downloader::DownloadWithInet()
     startRequest(m_address);
 }
 
-void Downloader::onFlushed(bool ok, const QString &error)
+void Downloader::onMoved(PartFile::MoveResult moved)
 {
     if (m_phase != Phase::Committing)
         return;
-    if (!ok) {
-        fail(FailureReason::of(Kind::Disk, 0, error));
-        return;
-    }
-    commitFile(m_fileName);
-}
-
-void Downloader::commitFile(const QString &fileName)
-{
-    PartFile::MoveResult moved = m_part.moveTo(fileName, m_options.replaceExisting);
     if (moved.nameTaken && m_resolve) {
         // Another program took the name meanwhile: the next free name under the same rule.
         QString newName;
         const QString path = m_resolve(m_result.type, &newName);
         const QFileInfo target(path);
         if (!path.isEmpty() && withTrailingSlash(target.path()) == m_folder &&
-            target.fileName() != fileName) {
+            target.fileName() != m_fileName) {
             m_result.path = path;
             m_result.name = newName;
             m_fileName = target.fileName();

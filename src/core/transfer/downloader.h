@@ -172,8 +172,8 @@ private:
     bool putHeldOnDisk();
     void endAsWebPage();
     void DownloadWithInet();
-    void commitFile(const QString &fileName);
-    void onFlushed(bool ok, const QString &error);
+    // The file is flushed and under its name, or why not.
+    void onMoved(PartFile::MoveResult moved);
     void repairType();
     void fail(const FailureReason &reason);
     bool takeRange(int status);

@@ -82,8 +82,9 @@ void DownloadScheduler::onBodyReceived(RowId id)
     auto *transfer = qobject_cast<Downloader *>(sender());
     if (!transfer || m_options.intervalSeconds > 0 || m_committing.size() >= MaxCommitting || !isRunning())
         return;
-    m_committing.append(transfer);
+    // Freed first: freeing a slot also forgets a transfer that was committing.
     freeSlotOf(transfer);
+    m_committing.append(transfer);
     QTimer::singleShot(0, this, &DownloadScheduler::startDue);
 }
 

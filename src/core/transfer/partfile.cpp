@@ -168,6 +168,52 @@ QThreadPool &writePool()
     return *pool;
 }
 
+// Read buffers that the lanes hand back once their bytes are written, for the next reads: a large read
+// then neither allocates nor faults in fresh pages on the event loop's thread. Only buffers no one else
+// holds any more are handed out again.
+class SpareBuffers
+{
+public:
+    static constexpr qsizetype Smallest = 64 * 1024; // below this an allocation is cheap
+    static constexpr qsizetype Largest = 1024 * 1024;
+    static constexpr size_t Kept = 24;
+
+    QByteArray take(qsizetype size)
+    {
+        if (size >= Smallest && size <= Largest) {
+            std::lock_guard lock(m_mutex);
+            for (auto it = m_spare.begin(); it != m_spare.end(); ++it) {
+                if (it->isDetached() && it->capacity() >= size) {
+                    QByteArray buffer = std::move(*it);
+                    m_spare.erase(it);
+                    buffer.resize(size);
+                    return buffer;
+                }
+            }
+        }
+        return QByteArray(size, Qt::Uninitialized);
+    }
+
+    void give(QByteArray &&buffer)
+    {
+        if (buffer.capacity() < Smallest || buffer.capacity() > Largest)
+            return;
+        std::lock_guard lock(m_mutex);
+        if (m_spare.size() < Kept)
+            m_spare.push_back(std::move(buffer));
+    }
+
+private:
+    std::mutex m_mutex;
+    std::vector<QByteArray> m_spare;
+};
+
+SpareBuffers &spareBuffers()
+{
+    static auto *spares = new SpareBuffers;
+    return *spares;
+}
+
 } // namespace
 
 // The writes of one file, done in the order they were asked for on a worker thread. The lane owns the
@@ -263,8 +309,11 @@ struct PartFile::Lane : std::enable_shared_from_this<PartFile::Lane>
                 ops.pop_front();
             }
             const int failure = perform(op);
+            const qsizetype done = op.data.size();
+            if (op.kind == Op::Write)
+                spareBuffers().give(std::move(op.data));
             std::lock_guard lock(mutex);
-            queued -= op.data.size();
+            queued -= done;
             if (failure != 0 && error == 0)
                 error = failure;
             if (drainNotify && queued <= drainMark)
@@ -476,6 +525,11 @@ bool PartFile::write(const QByteArray &data)
     return true;
 }
 
+QByteArray PartFile::buffer(qsizetype size)
+{
+    return spareBuffers().take(size);
+}
+
 qint64 PartFile::backlog() const
 {
     return m_lane ? m_lane->backlog() : 0;
@@ -581,48 +635,111 @@ void PartFile::setGroupWindow(int milliseconds)
     groupWindowMs.store(std::max(0, milliseconds));
 }
 
+namespace {
+
+// Moves temp to target in the folder, replacing a file there only with replace; the identity is taken
+// from the temporary file, which only its own transfer ever held.
+PartFile::MoveResult renameInFolder(int dirFd, const QByteArray &temp, const QByteArray &target, bool replace)
+{
+    PartFile::MoveResult result;
+    struct stat st
+    {
+    };
+    if (::fstatat(dirFd, temp.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0)
+        result.identity = IdentityOfStatus(st);
+    int error =
+        ::renameat2(dirFd, temp.constData(), dirFd, target.constData(), replace ? 0 : RENAME_NOREPLACE) == 0
+            ? 0
+            : errno;
+    // File systems without the no-replace move: a hard link fails the same way on a taken name.
+    if (error == EINVAL && !replace) {
+        error = ::linkat(dirFd, temp.constData(), dirFd, target.constData(), 0) == 0 ? 0 : errno;
+        if (error == 0)
+            ::unlinkat(dirFd, temp.constData(), 0);
+    }
+    result.ok = error == 0;
+    result.nameTaken = error == EEXIST && !replace;
+    if (error != 0)
+        result.error = systemError(error);
+    return result;
+}
+
+} // namespace
+
 PartFile::MoveResult PartFile::moveTo(const QString &fileName, bool replace)
 {
-    MoveResult result;
     if (m_dirFd < 0 || m_tempName.isEmpty() || !IsPlainFileName(fileName)) {
+        MoveResult result;
         result.error =
             m_tempName.isEmpty() ? QStringLiteral("no data") : QStringLiteral("not a plain file name");
         return result;
     }
-    const QByteArray temp = encoded(m_tempName);
-    const QByteArray target = encoded(fileName);
-    // The file keeps its identity through the move: it is taken from the temporary file, which only
-    // this transfer ever held.
-    struct stat st
-    {
-    };
-    if (::fstatat(m_dirFd, temp.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0)
-        result.identity = IdentityOfStatus(st);
-    int error = ::renameat2(m_dirFd, temp.constData(), m_dirFd, target.constData(),
-                            replace ? 0 : RENAME_NOREPLACE) == 0
-                    ? 0
-                    : errno;
-    // File systems without the no-replace move: a hard link fails the same way on a taken name.
-    if (error == EINVAL && !replace) {
-        error = ::linkat(m_dirFd, temp.constData(), m_dirFd, target.constData(), 0) == 0 ? 0 : errno;
-        if (error == 0)
-            ::unlinkat(m_dirFd, temp.constData(), 0);
-    }
-    if (error == EEXIST && !replace) {
-        result.nameTaken = true;
-        result.error = systemError(error);
-        return result;
-    }
-    if (error != 0) {
-        result.error = systemError(error);
+    const MoveResult result = renameInFolder(m_dirFd, encoded(m_tempName), encoded(fileName), replace);
+    tookMove(result);
+    return result;
+}
+
+void PartFile::tookMove(const MoveResult &result)
+{
+    if (result.nameTaken)
+        return; // the data stays for another name
+    if (!result.ok) {
         discard();
-        return result;
+        return;
     }
-    result.ok = true;
     m_tempName.clear();
     m_written = 0;
     closeAll(false);
-    return result;
+}
+
+void PartFile::flushAndMove(const QString &fileName, bool replace, QObject *receiver,
+                            std::function<void(const MoveResult &result)> done)
+{
+    MoveResult refused;
+    if (!m_lane || !m_open || m_dirFd < 0)
+        refused.error = QStringLiteral("no data");
+    else if (!IsPlainFileName(fileName))
+        refused.error = QStringLiteral("not a plain file name");
+    // The worker moves the file in a folder descriptor of its own: this one may be closed meanwhile.
+    const int dirFd = refused.error.isEmpty() ? ::fcntl(m_dirFd, F_DUPFD_CLOEXEC, 0) : -1;
+    if (refused.error.isEmpty() && dirFd < 0)
+        refused.error = systemError(errno);
+    if (!refused.error.isEmpty()) {
+        done(refused);
+        return;
+    }
+    QPointer<QObject> guard(receiver);
+    std::weak_ptr<bool> alive = m_alive;
+    Lane::Op op;
+    op.kind = Lane::Op::Flush;
+    op.flush.report = [this, guard, alive, done, dirFd, tempName = m_tempName, target = encoded(fileName),
+                       replace](int error) {
+        // Only bytes that are on the disk ever get the name.
+        MoveResult result;
+        if (error == 0)
+            result = renameInFolder(dirFd, encoded(tempName), target, replace);
+        else
+            result.error = systemError(error);
+        ::close(dirFd);
+        if (!guard)
+            return;
+        QMetaObject::invokeMethod(
+            guard.data(),
+            [this, guard, alive, done, tempName, result] {
+                if (!guard)
+                    return;
+                // This object follows the move first, unless it is gone or holds another file by now.
+                if (!alive.expired() && m_tempName == tempName)
+                    tookMove(result);
+                done(result);
+            },
+            Qt::QueuedConnection);
+    };
+    m_lane->forgetNotify();
+    m_lane->push(std::move(op));
+    m_lane.reset();
+    m_open = false;
+    m_flushed = true;
 }
 
 void PartFile::discard()

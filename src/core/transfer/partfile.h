@@ -31,6 +31,9 @@ public:
     // flush at the end.
     bool write(const char *data, qint64 length);
     bool write(const QByteArray &data);
+    // An array of size bytes to read into and hand to write: large ones come from the arrays earlier
+    // writes are done with, when any is free.
+    static QByteArray buffer(qsizetype size);
     // Bytes handed to write that are not in the file yet.
     qint64 backlog() const;
     // Calls notify on the receiver's thread once the backlog is at most bytes (once; not when the
@@ -68,6 +71,11 @@ public:
     };
     // Moves the flushed data to fileName in the folder, replacing a file there only with replace.
     MoveResult moveTo(const QString &fileName, bool replace);
+    // Flushes as flush does and then moves the file as moveTo does, both off the event loop's thread;
+    // done runs on the receiver's thread (not when the receiver is gone). A failed flush or move leaves
+    // no file under the name; a taken name keeps the data here for moveTo with another name.
+    void flushAndMove(const QString &fileName, bool replace, QObject *receiver,
+                      std::function<void(const MoveResult &result)> done);
     // Deletes the temporary file.
     void discard();
     // Lets the temporary file stay on disk (for a later reopen) and forgets it.
@@ -77,6 +85,8 @@ private:
     struct Lane;
     // Closes the file and the folder, removing the temporary file with removeTemporary.
     void closeAll(bool removeTemporary = false);
+    // Follows a move made of the temporary file.
+    void tookMove(const MoveResult &result);
 
     int m_dirFd = -1;
     std::shared_ptr<Lane> m_lane; // the file's writes, while it is open
@@ -86,6 +96,7 @@ private:
     qint64 m_written = 0;
     bool m_flushed = false;
     QString m_error;
+    std::shared_ptr<bool> m_alive = std::make_shared<bool>(true); // for work that ends after this object
 };
 
 // A single component that may name a file in a folder: not empty, no "/", not "." or "..", and at most

@@ -351,6 +351,79 @@ private Q_SLOTS:
         QCOMPARE(queue.restore(), 0);
     }
 
+    void aListStillBeingReadIsNeverOverwritten()
+    {
+        // Nothing is written while the saved list is read; a keeper let go before the read is taken in
+        // keeps the saved rows after the list's own, so neither a save nor a close loses them.
+        auto savedRow = [](const QString &name, RowState state) {
+            QueueRow row;
+            row.address = QStringLiteral("http://site/") + name;
+            row.name = name;
+            row.type = QStringLiteral("pdf");
+            row.folder = QStringLiteral("/papers/");
+            row.state = static_cast<int>(state);
+            if (state == RowState::Done)
+                row.totalBytes = row.receivedBytes = 42;
+            return row;
+        };
+        const QList<QueueRow> before{savedRow(QStringLiteral("a"), RowState::Waiting),
+                                     savedRow(QStringLiteral("b"), RowState::Waiting),
+                                     savedRow(QStringLiteral("c"), RowState::Done)};
+        QVERIFY(m_library->saveQueue(before));
+        auto addresses = [](const QList<QueueRow> &rows) {
+            QStringList list;
+            for (const QueueRow &row : rows)
+                list << row.address.section(u'/', -1);
+            return list;
+        };
+        {
+            DownloadListModel model;
+            QueueKeeper keeper(m_library.get(), &model);
+            QSignalSpy loaded(&keeper, &QueueKeeper::loaded);
+            // The read is taken in on the event loop, which has not run yet.
+            QVERIFY(keeper.isLoading());
+            DownloadRow added;
+            added.key = QStringLiteral("http://site/d");
+            added.name = QStringLiteral("d");
+            added.type = QStringLiteral("pdf");
+            model.addRow(added);
+            added.key = QStringLiteral("http://site/b");
+            added.name = QStringLiteral("b again");
+            model.addRow(added);
+            model.flushChanges();
+            QVERIFY(keeper.saveNow());
+            QCOMPARE(m_library->loadQueue(), before);
+            keeper.detach();
+            QCOMPARE(loaded.count(), 0); // nobody is asked about a list that is going
+        }
+        const QList<QueueRow> kept = m_library->loadQueue();
+        QCOMPARE(addresses(kept), QStringList({"d", "b", "a", "c"}));
+        QCOMPARE(kept.at(1).name, QStringLiteral("b again"));
+
+        // Read in the background: the rows come into the list in one insertion, and changes made while
+        // reading are saved once the read is in.
+        DownloadListModel model;
+        QueueKeeper keeper(m_library.get(), &model);
+        QSignalSpy loaded(&keeper, &QueueKeeper::loaded);
+        QSignalSpy saved(&keeper, &QueueKeeper::saved);
+        QSignalSpy inserted(&model, &QAbstractItemModel::rowsInserted);
+        DownloadRow added;
+        added.key = QStringLiteral("http://site/e");
+        added.name = QStringLiteral("e");
+        model.addRow(added);
+        model.flushChanges();
+        QVERIFY(loaded.wait(5000));
+        QVERIFY(!keeper.isLoading());
+        QCOMPARE(addresses(keeper.savedRows()), QStringList({"d", "b", "a", "c"}));
+        QVERIFY(saved.wait(5000));
+        QCOMPARE(addresses(m_library->loadQueue()), QStringList{"e"});
+        inserted.clear();
+        QCOMPARE(model.addRows(keeper.takeSavedRows()).size(), 4); // as the queue puts them back
+        QCOMPARE(inserted.count(), 1);
+        QCOMPARE(model.row(4).state, RowState::Done);
+        QCOMPARE(model.row(4).sizeText(), QStringLiteral("42"));
+    }
+
     void exportsNameEachRowsOwnFile()
     {
         const QString first = folder("first");

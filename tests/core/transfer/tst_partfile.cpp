@@ -4,8 +4,10 @@
 #include <QDateTime>
 #include <QDir>
 #include <QProcess>
+#include <QSet>
 #include <QTemporaryDir>
 #include <memory>
+#include <optional>
 #include <vector>
 
 class TestPartFile : public QObject
@@ -63,6 +65,102 @@ private Q_SLOTS:
         alone.flush(&receiver, [&done](bool ok, const QString &) { done = ok; });
         QTRY_VERIFY(done);
         QCOMPARE(PartFile::flushCount() - beforeAlone, 1);
+    }
+
+    // The move after the flush happens off the event loop's thread: the name gets the whole file, a taken
+    // name is left alone with the data kept for another, and a file given up meanwhile never leaves part
+    // of itself behind.
+    void aFlushedFileIsMovedInPlaceOnTheWorker()
+    {
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        const QByteArray body(300000, 'b');
+        QObject receiver;
+        std::optional<PartFile::MoveResult> result;
+        auto take = [&result](const PartFile::MoveResult &moved) { result = moved; };
+
+        PartFile part;
+        QVERIFY(part.open(dir.path()));
+        QVERIFY(part.write(body));
+        part.flushAndMove(QStringLiteral("paper.pdf"), false, &receiver, take);
+        QTRY_VERIFY(result);
+        QVERIFY2(result->ok, qPrintable(result->error));
+        QCOMPARE(entries(dir.path()), QStringList{"paper.pdf"});
+        QCOMPARE(fntest::readFile(dir.filePath(QStringLiteral("paper.pdf"))), body);
+        QCOMPARE(result->identity.size, body.size());
+        QVERIFY(part.temporaryName().isEmpty());
+
+        result.reset();
+        PartFile second;
+        QVERIFY(second.open(dir.path()));
+        QVERIFY(second.write("%PDF-1.4 second"));
+        second.flushAndMove(QStringLiteral("paper.pdf"), false, &receiver, take);
+        QTRY_VERIFY(result);
+        QVERIFY(!result->ok);
+        QVERIFY(result->nameTaken);
+        QCOMPARE(fntest::readFile(dir.filePath(QStringLiteral("paper.pdf"))), body);
+        QVERIFY(second.moveTo(QStringLiteral("paper (2).pdf"), false).ok);
+        QCOMPARE(fntest::readFile(dir.filePath(QStringLiteral("paper (2).pdf"))),
+                 QByteArray("%PDF-1.4 second"));
+
+        result.reset();
+        PartFile::setGroupWindow(50);
+        {
+            PartFile gone;
+            QVERIFY(gone.open(dir.path()));
+            QVERIFY(gone.write(body));
+            gone.flushAndMove(QStringLiteral("gone.pdf"), false, &receiver, take);
+        }
+        QTRY_VERIFY(result);
+        PartFile::setGroupWindow(0);
+        QStringList expected{"paper (2).pdf", "paper.pdf"};
+        if (result->ok)
+            expected.prepend(QStringLiteral("gone.pdf"));
+        QCOMPARE(entries(dir.path()), expected);
+        if (result->ok)
+            QCOMPARE(fntest::readFile(dir.filePath(QStringLiteral("gone.pdf"))), body);
+    }
+
+    // Read buffers come back once written, but never while anyone still holds their bytes, and what a
+    // reused buffer held before never reaches the next file.
+    void writtenBuffersAreReusedOnlyWhenNobodyHoldsThem()
+    {
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        constexpr qsizetype piece = 256 * 1024;
+        PartFile file;
+        QVERIFY(file.open(dir.path()));
+        QByteArray kept = PartFile::buffer(piece);
+        kept.fill('k');
+        const char *keptBytes = kept.constData();
+        QVERIFY(file.write(kept));
+        QTRY_COMPARE(file.backlog(), 0);
+        QByteArray expected = kept;
+        QSet<const char *> taken;
+        QList<QByteArray> held;
+        for (int i = 0; i < 4; ++i) {
+            held.append(PartFile::buffer(piece));
+            taken.insert(held.last().constData());
+        }
+        QVERIFY(!taken.contains(keptBytes)); // "kept" still shares it
+        QCOMPARE(kept, QByteArray(piece, 'k'));
+
+        held.clear();
+        kept = QByteArray();
+        expected.detach();
+        QByteArray next = PartFile::buffer(piece / 2);
+        QCOMPARE(next.size(), piece / 2);
+        QVERIFY(next.constData() == keptBytes); // free again: no fresh memory for this read
+        next.fill('n');
+        QVERIFY(file.write(next));
+        next = QByteArray();
+        expected += QByteArray(piece / 2, 'n');
+        QObject receiver;
+        bool flushed = false;
+        file.flush(&receiver, [&flushed](bool ok, const QString &) { flushed = ok; });
+        QTRY_VERIFY(flushed);
+        QVERIFY(file.moveTo(QStringLiteral("whole.pdf"), false).ok);
+        QCOMPARE(fntest::readFile(dir.path() + QStringLiteral("/whole.pdf")), expected);
     }
 
     // A process killed while its files wait on their group's flush leaves no file under a paper's name,

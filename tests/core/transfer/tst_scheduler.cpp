@@ -2,7 +2,9 @@
 #include "core/queue/downloadlistmodel.h"
 #include "core/settings/settingsstore.h"
 #include "core/settings/sharedoptions.h"
+#include "core/transfer/downloader.h"
 #include "core/transfer/downloadscheduler.h"
+#include "core/transfer/partfile.h"
 #include "faultserver.h"
 #include "testenv.h"
 
@@ -200,6 +202,37 @@ private Q_SLOTS:
         QCOMPARE(m_model->row(1).state, RowState::Waiting);
         QTRY_COMPARE(m_model->row(0).state, RowState::Done);
         QVERIFY(!m_scheduler->DownloadBusy());
+    }
+
+    void aStopLetsAWholeFileReachItsNameBeforeTheRunEnds_data()
+    {
+        QTest::addColumn<int>("method");
+        QTest::newRow("one connection") << 1;
+        QTest::newRow("slots") << 2;
+    }
+    void aStopLetsAWholeFileReachItsNameBeforeTheRunEnds()
+    {
+        // The slot is free while the file goes to the disk, but the run is not over until it is there.
+        QFETCH(int, method);
+        m_scheduler->options().method = methodFromNumber(method);
+        m_scheduler->options().threadCount = 1;
+        PartFile::setGroupWindow(300); // a flush that takes a while
+        addRow("/p3.pdf", "whole");
+        QSignalSpy finished(m_scheduler, &DownloadScheduler::queueFinished);
+        m_clock.advanceMs(2000);
+        m_scheduler->start();
+        m_scheduler->tickScheduler();
+        Downloader *transfer = method == 1 ? m_scheduler->singleTransfer() : m_scheduler->slot(1);
+        QVERIFY(transfer);
+        QSignalSpy body(transfer, &Downloader::bodyReceived);
+        QVERIFY(body.wait(5000));
+        QVERIFY(m_scheduler->anyTransferLive());
+        m_scheduler->StopDownloads();
+        QCOMPARE(finished.count(), 0);
+        QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 1, 5000);
+        PartFile::setGroupWindow(0);
+        QCOMPARE(m_model->row(0).state, RowState::Done);
+        QCOMPARE(fntest::readFile(folder() + QStringLiteral("whole.pdf")).size(), 6003);
     }
 
     void housekeepingStopsFinishedListsAndRestartsAutomatically()
