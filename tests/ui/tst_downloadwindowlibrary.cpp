@@ -85,7 +85,7 @@ private Q_SLOTS:
         messages.answers = {restore ? MessageAnswer::Yes : MessageAnswer::No};
         QPointer<fFileDownload> window = new fFileDownload;
         // The list is read beside the window's opening and offered once it is in.
-        QTRY_VERIFY(!window->queueKeeper()->isLoading());
+        QTRY_VERIFY(!window->queue()->queueKeeper()->isLoading());
         QCOMPARE(messages.texts(), QStringList{"上次还有 2 个文件未下载完成，是否恢复？"});
         QCOMPARE(messages.messages.first().icon, MessageIcon::Question);
         QCOMPARE(messages.messages.first().buttons, MessageButtons::YesNo);
@@ -108,7 +108,7 @@ private Q_SLOTS:
         messages.clear();
         messages.answers = {MessageAnswer::No};
         window = new fFileDownload;
-        QTRY_VERIFY(!window->queueKeeper()->isLoading());
+        QTRY_VERIFY(!window->queue()->queueKeeper()->isLoading());
         QCOMPARE(messages.texts(),
                  restore ? QStringList{"上次还有 2 个文件未下载完成，是否恢复？"} : QStringList{});
         closeWindow(window);
@@ -120,7 +120,7 @@ private Q_SLOTS:
         QVERIFY(m_library->saveQueue(saved));
         fntest::MessageRecorder messages;
         QPointer<fFileDownload> window = new fFileDownload;
-        QVERIFY(window->queueKeeper()->isLoading());
+        QVERIFY(window->queue()->queueKeeper()->isLoading());
         closeWindow(window);
         QCOMPARE(messages.texts(), QStringList{}); // nobody is asked about it on the way out
         QCOMPARE(m_library->loadQueue(), saved);
