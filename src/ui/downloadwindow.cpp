@@ -671,6 +671,8 @@ void fFileDownload::buildStatusBar()
 void fFileDownload::connectScheduler()
 {
     connect(m_scheduler, &DownloadScheduler::panelText, this, [this](StatusPanel panel, const QString &text) {
+        if (panel == StatusPanel::Transfer)
+            m_transferTextStale = false;
         // While the queue waits for a verification, the third panel keeps saying so.
         if (panel != StatusPanel::Connection || !m_scheduler->isPausedForVerification())
             m_panels[static_cast<size_t>(panel) - 1]->setText(text);
@@ -680,6 +682,12 @@ void fFileDownload::connectScheduler()
     connect(m_scheduler, &DownloadScheduler::rowEnded, this, &fFileDownload::refreshTotalsSoon);
     connect(m_model, &DownloadListModel::rowFinished, this, [this](RowId id) {
         m_progress.noteEnded(id);
+        // "完成下载:" of an earlier run's row would read as this run's success when its rows fail.
+        const DownloadRow *row = m_model->find(id);
+        if (m_transferTextStale && row && row->state == RowState::Failed) {
+            m_transferTextStale = false;
+            m_panels[1]->clear();
+        }
         refreshTotalsSoon();
     });
     connect(cmdContinue, &QPushButton::clicked, this, &fFileDownload::continueAfterVerification);
@@ -780,6 +788,7 @@ void fFileDownload::onRunningChanged(bool running)
 void fFileDownload::beginRun()
 {
     m_runStopped = false;
+    m_transferTextStale = true;
     m_progress.begin();
     m_progressTick.start();
     // Shown a moment later: a run that ends at once (an automatic start with nothing to do, every second

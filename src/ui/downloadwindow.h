@@ -215,6 +215,8 @@ private:
     QTimer m_progressTick; // while a run is on
     QTimer m_totalsSoon;   // a row ended: the totals follow shortly
     bool m_closing = false;
+    // Panel 2 still names a row of an earlier run.
+    bool m_transferTextStale = false;
     bool m_runStopped = false;     // the user stopped the run that is on
     QSet<QString> m_loginRetried;  // rows given their one more try after a login, this run
     QStringList m_pendingRetries;  // rows waiting for the login that runs now

@@ -28,6 +28,7 @@ void CandidateAnalysis::start(AnalysisCommand command)
     m_running = true;
     m_command = command;
     m_successes = 0;
+    m_tally = {};
     m_total = 0;
     m_next = 0;
     Q_EMIT progressTextChanged(QStringLiteral("正在分析,请稍候..."));
@@ -100,7 +101,8 @@ void CandidateAnalysis::nextRows()
         if (m_command != AnalysisCommand::Unanalysed)
             m_candidates->setStatus(position, QString());
         DownloadListModel *downloads = m_hooks.loadDownloadList ? m_hooks.loadDownloadList() : nullptr;
-        if (downloads && HandOverCandidate(*m_candidates, position, *downloads, handOverOptions())) {
+        if (downloads &&
+            HandOverCandidate(*m_candidates, position, *downloads, handOverOptions(), &m_tally)) {
             m_candidates->setStatus(position, candidatetext::Succeeded);
             ++m_successes;
         } else {

@@ -43,6 +43,9 @@ public:
     // Asks a running analysis to end after the row being handed over.
     void stop() { m_stopped = true; }
 
+    // What the last analysis did with the rows it handed over (kept until the next one starts).
+    const HandOverTally &tally() const { return m_tally; }
+
     static QString rowProgressText(int i, int n, const QString &title);
     static QString resultText(int successCount);
 
@@ -67,4 +70,5 @@ private:
     int m_total = 0;
     int m_next = 0;
     int m_successes = 0;
+    HandOverTally m_tally;
 };

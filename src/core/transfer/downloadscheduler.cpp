@@ -934,8 +934,9 @@ void DownloadScheduler::DownloadError(RowId id, const TransferResult &result)
             r.percentNote = PercentNote::None;
         }
     });
+    // A failed row is never named as finished.
     if (const DownloadRow *row = m_model->find(id); row && result.stamped && result.answered)
-        Q_EMIT panelText(StatusPanel::Transfer, QStringLiteral("完成下载:") + row->name);
+        Q_EMIT panelText(StatusPanel::Transfer, QStringLiteral("下载失败:") + row->name);
 }
 
 void DownloadScheduler::onRowsDropped(const QList<RowId> &ids)
