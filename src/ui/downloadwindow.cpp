@@ -398,6 +398,7 @@ DownloadLayout computeDownloadLayout(QSize outerSize, int titleBarHeight, int me
 
 const QString fFileDownload::VerificationText =
     QStringLiteral("站点需要验证：请在登录面板完成验证后点击继续");
+const QString fFileDownload::LoginText = QStringLiteral("站点要求登录：请在登录面板登录后点击继续");
 
 fFileDownload::fFileDownload(QWidget *parent)
     : QMainWindow(parent), m_random(QRandomGenerator::global()->generate()), m_progress(nullptr)
@@ -862,8 +863,9 @@ void fFileDownload::onQueueFinished()
 void fFileDownload::onVerificationNeeded()
 {
     // The panel may be too narrow for the whole request; the speed, nothing while paused, makes room.
-    m_panels[2]->setText(VerificationText);
-    m_panels[2]->setToolTip(VerificationText);
+    const QString &text = m_scheduler->pauseKind() == PauseKind::Login ? LoginText : VerificationText;
+    m_panels[2]->setText(text);
+    m_panels[2]->setToolTip(text);
     m_speedPanel->hide();
     cmdContinue->show();
     PicWebBK->show();

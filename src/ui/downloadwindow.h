@@ -107,6 +107,8 @@ public:
 
     // "站点需要验证：请在登录面板完成验证后点击继续"
     static const QString VerificationText;
+    // "站点要求登录：请在登录面板登录后点击继续", when the page that came back is a login page
+    static const QString LoginText;
     static constexpr int TotalsDelayMs = 200; // a row's end reaches the totals this soon
 
     // Controls, by the names the program gives them.

@@ -298,6 +298,27 @@ private Q_SLOTS:
         QTRY_VERIFY(window.panelText(3).startsWith(QStringLiteral("下载结束：完成 2 个，失败 0 个，用时 ")));
     }
 
+    void aLoginPagePausesWithALoginRequest()
+    {
+        QTemporaryDir dir;
+        Reply login = webPage("登录");
+        login.body.replace("</body>", "<form><INPUT name=pw Type='Password'></form></body>");
+        for (const char *path : {"/l1.pdf", "/l2.pdf"})
+            m_server.setReplies(path, {login});
+        fFileDownload window;
+        notifyTo(window, nullptr);
+        window.show();
+        addPaper(window, m_server, "l1", dir.path() + u'/');
+        addPaper(window, m_server, "l2", dir.path() + u'/');
+        QSignalSpy paused(window.scheduler(), &DownloadScheduler::verificationNeeded);
+        window.Command4->click();
+        QVERIFY(paused.wait(15000));
+        QCOMPARE(paused.at(0).at(2).value<PauseKind>(), PauseKind::Login);
+        QCOMPARE(window.panelText(3), QStringLiteral("站点要求登录：请在登录面板登录后点击继续"));
+        QVERIFY(window.cmdContinue->isVisible());
+        window.Command31->click();
+    }
+
     void aLapsedLoginGetsItsTryBeforeTheQueuePauses()
     {
         fntest::MessageRecorder recorder;

@@ -5,6 +5,7 @@
 #include "core/common/gbk.h"
 #include "core/common/safetext.h"
 #include "core/queue/targetfile.h"
+#include "core/sites/loginpage.h"
 #include "core/sites/siterules.h"
 
 #include <QDateTime>
@@ -628,6 +629,7 @@ void Downloader::completeBody()
     if (!m_options.singleConnection && received < kSmallFile && !isUsableSmallAnswer()) {
         // A small answer with an error page's marks, or with one its site's rules name: no file of it stays.
         m_result.clearPercent = true;
+        m_result.loginPage = LooksLikeLoginPage(m_page, pageAddress(), programSiteRules().pick(m_address));
         Q_EMIT webPageReceived(m_id);
         fail(FailureReason::of(Kind::WebPage, 0, QStringLiteral("error page")));
         return;
@@ -635,6 +637,11 @@ void Downloader::completeBody()
     m_phase = Phase::Committing;
     Q_EMIT bodyReceived(m_id);
     m_part.flush(this, [this](bool ok, const QString &error) { onFlushed(ok, error); });
+}
+
+QUrl Downloader::pageAddress() const
+{
+    return m_result.finalUrl.isValid() ? m_result.finalUrl : m_address;
 }
 
 bool Downloader::pageIsWhole() const
@@ -647,7 +654,8 @@ void Downloader::endAsWebPage()
 {
     // The page may be a paper's own page that names its full text; what it declares goes with the result.
     m_result.pageRead = true;
-    m_result.landing = ReadLandingPage(m_page, m_result.finalUrl.isValid() ? m_result.finalUrl : m_address);
+    m_result.landing = ReadLandingPage(m_page, pageAddress());
+    m_result.loginPage = LooksLikeLoginPage(m_page, pageAddress(), programSiteRules().pick(m_address));
     m_page.clear();
     if (m_result.landing.namesFullText()) {
         fail(FailureReason::of(Kind::WebPage));

@@ -22,6 +22,9 @@ class QNetworkCookieJar;
 // The status bar's panels.
 enum class StatusPanel { Slogan = 1, Transfer = 2, Connection = 3, Totals = 4 };
 
+// What the page that paused the queue asks of the user.
+enum class PauseKind { Verification, Login };
+
 // The queue. A row starts as soon as a transfer slot is free and the pause between files allows;
 // Timer_Down's tick looks for work as well, Timer1 keeps house (finished list, busy flag, totals,
 // stalled slots, automatic start). The scheduler is the only one that writes what transfers report
@@ -101,6 +104,7 @@ public:
     // The queue waits for a verification page to be solved (a site that answers papers with a page).
     bool isPausedForVerification() const { return m_paused; }
     QUrl verificationPage() const { return m_pausePage; }
+    PauseKind pauseKind() const { return m_pauseKind; }
     // The user solved it: the rows that met the page go back to the queue and the queue goes on.
     void resumeAfterVerification();
     // A login runs: web pages that arrive meanwhile do not count as a wall.
@@ -150,7 +154,7 @@ Q_SIGNALS:
     void retryScheduled(RowId id, int attempt, int limit, qint64 delayMs);
     // A host answers papers with web pages (or 403) again and again: the queue pauses until the user has
     // solved the page (resumeAfterVerification).
-    void verificationNeeded(const QString &host, const QUrl &page);
+    void verificationNeeded(const QString &host, const QUrl &page, PauseKind kind);
 
 private:
     void startWaitingRows(bool tick = false);
@@ -234,6 +238,8 @@ private:
     bool m_paused = false;
     QList<RowId> m_pausedRows;
     QUrl m_pausePage;
+    PauseKind m_pauseKind = PauseKind::Verification;
+    QSet<RowId> m_loginWalls; // rows whose wall was a login page, this run
     QTimer m_wake;
     qint64 m_wakeDueMs = -1;
     int m_headerTimeoutMs = 30000;
