@@ -399,6 +399,7 @@ DownloadLayout computeDownloadLayout(QSize outerSize, int titleBarHeight, int me
 const QString fFileDownload::Caption = QStringLiteral("文件下载 － 墨枢Folionexus文献资料下载管理器");
 const QString fFileDownload::VerificationText =
     QStringLiteral("站点需要验证：请在登录面板完成验证后点击继续");
+const QString fFileDownload::LoginText = QStringLiteral("站点要求登录：请在登录面板登录后点击继续");
 
 fFileDownload::fFileDownload(QWidget *parent) : QMainWindow(parent), m_progress(nullptr)
 {

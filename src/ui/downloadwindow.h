@@ -103,6 +103,8 @@ public:
     static const QString Caption;
     // "站点需要验证：请在登录面板完成验证后点击继续"
     static const QString VerificationText;
+    // "站点要求登录：请在登录面板登录后点击继续", when the page that came back is a login page
+    static const QString LoginText;
     static constexpr int TotalsDelayMs = 200; // a row's end reaches the totals this soon
 
     // Controls, by the names the program gives them.
@@ -209,6 +211,8 @@ private:
     QTimer m_progressTick; // while a run is on
     QTimer m_totalsSoon;   // a row ended: the totals follow shortly
     bool m_closing = false;
+    // Panel 2 still names a row of an earlier run.
+    bool m_transferTextStale = false;
     bool m_runStopped = false;         // the user stopped the run that is on
     bool m_wallAfterLogin = false;     // a verification page waits for the login that has the browser
     bool m_libraryFailureTold = false; // one message a window: a busy library would repeat it for every row

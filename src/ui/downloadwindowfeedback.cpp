@@ -21,10 +21,20 @@
 void fFileDownload::connectScheduler()
 {
     connect(m_queue, &DownloadQueue::transferNoted, this, [this](TransferNote note, const QString &name) {
-        panel(StatusPanel::Transfer)
-            ->setText(
-                (note == TransferNote::Started ? QStringLiteral("正在下载:") : QStringLiteral("完成下载:")) +
-                name);
+        m_transferTextStale = false;
+        QString said;
+        switch (note) {
+        case TransferNote::Started:
+            said = QStringLiteral("正在下载:");
+            break;
+        case TransferNote::Ended:
+            said = QStringLiteral("完成下载:");
+            break;
+        case TransferNote::Failed:
+            said = QStringLiteral("下载失败:");
+            break;
+        }
+        panel(StatusPanel::Transfer)->setText(said + name);
     });
     connect(m_queue, &DownloadQueue::connectionStateChanged, this,
             [this](ConnectionState state, int code, const QString &text) {
@@ -39,6 +49,12 @@ void fFileDownload::connectScheduler()
     connect(m_queue, &DownloadQueue::rowEnded, this, &fFileDownload::refreshTotalsSoon);
     connect(m_model, &DownloadListModel::rowFinished, this, [this](RowId id) {
         m_progress.noteEnded(id);
+        // "完成下载:" of an earlier run's row would read as this run's success when its rows fail.
+        const DownloadRow *row = m_model->find(id);
+        if (m_transferTextStale && row && row->state == RowState::Failed) {
+            m_transferTextStale = false;
+            m_panels[1]->clear();
+        }
         refreshTotalsSoon();
     });
     connect(cmdContinue, &QPushButton::clicked, this, &fFileDownload::continueAfterVerification);
@@ -140,6 +156,7 @@ void fFileDownload::onRunningChanged(bool running)
 void fFileDownload::beginRun()
 {
     m_runStopped = false;
+    m_transferTextStale = true;
     m_progress.begin();
     m_progressTick.start();
     // Shown a moment later: a run that ends at once (an automatic start with nothing to do, every second
@@ -213,8 +230,9 @@ void fFileDownload::onQueueFinished()
 void fFileDownload::onVerificationNeeded()
 {
     // The panel may be too narrow for the whole request; the speed, nothing while paused, makes room.
-    panel(StatusPanel::Connection)->setText(VerificationText);
-    panel(StatusPanel::Connection)->setToolTip(VerificationText);
+    const QString &text = m_scheduler->pauseKind() == PauseKind::Login ? LoginText : VerificationText;
+    panel(StatusPanel::Connection)->setText(text);
+    panel(StatusPanel::Connection)->setToolTip(text);
     m_speedPanel->hide();
     cmdContinue->show();
     PicWebBK->show();

@@ -83,9 +83,10 @@ fWebSearch::fWebSearch(SearchWindowHost *host, const QUrl &homePage, QWidget *pa
         m_candidates,
         AnalysisHooks{
             [this] { return m_host->runSaveLocationChooser(this); },
-            [this](const CandidateListModel &candidates, int position, const HandOverOptions &options) {
+            [this](const CandidateListModel &candidates, int position, const HandOverOptions &options,
+                   HandOverTally *tally) {
                 DownloadQueue *queue = m_host->loadDownloadWindow();
-                return queue && queue->enqueue(candidates, position, options);
+                return queue && queue->enqueue(candidates, position, options, tally);
             },
             [this] { m_host->showDownloadWindow(); },
             [this](int position) { return ListView1->selectionModel()->isRowSelected(position, {}); },
@@ -404,8 +405,30 @@ void fWebSearch::onAnalysisStarted()
 void fWebSearch::onAnalysisFinished(const QString &resultText)
 {
     PicPanPrograss->hide();
-    m_statusPanels[2]->setText(resultText);
     m_analyseButton->setEnabled(true);
+    const HandOverTally &tally = m_analysis->tally();
+    if (tally.alreadyThere == 0) {
+        m_statusPanels[2]->setText(resultText);
+        return;
+    }
+    // Papers handed over again (to fetch them into another folder, say) are not listed twice: say so,
+    // and offer to send the rows that have not finished to the folder chosen now.
+    QString text =
+        tally.added > 0 ? CandidateAnalysis::resultText(tally.added) + QStringLiteral("，") : QString();
+    text += QStringLiteral("%1 篇已在下载列表中").arg(tally.alreadyThere);
+    if (!tally.movable.isEmpty()) {
+        const QString question =
+            QStringLiteral("%1 篇已在下载列表中，其中 %2 篇尚未完成。\n要把这 %2 篇移到新选择的文件夹吗？"
+                           "已完成的不会移动。")
+                .arg(tally.alreadyThere)
+                .arg(tally.movable.size());
+        if (askYesNo(MessageIcon::Question, question)) {
+            DownloadQueue *queue = m_host->loadDownloadWindow();
+            const int moved = queue ? queue->moveToChosenFolders(tally.movable) : 0;
+            text += QStringLiteral("，已移动 %1 篇").arg(moved);
+        }
+    }
+    m_statusPanels[2]->setText(text);
 }
 
 void fWebSearch::removeRows(RemovalRule rule)

@@ -132,7 +132,7 @@ private Q_SLOTS:
         window.Command4->click();
         // The totals follow the rows that ended while a transfer is still live, and so does the title.
         QTRY_COMPARE(window.panelText(4), QStringLiteral("总数：3|正在下载：1|等待：0|已完成：1|失败：1"));
-        QTRY_COMPARE(window.windowTitle(), QStringLiteral("2/3 － ") + kCaption);
+        QTRY_COMPARE(window.windowTitle(), QStringLiteral("1/3，失败 1 － ") + kCaption);
         QVERIFY2(window.speedText().startsWith(QStringLiteral("总速度 ")), qPrintable(window.speedText()));
         QVERIFY(window.speedText().contains(QStringLiteral("，剩余 ")));
         const QWidget *speedPanel = window.findChild<QWidget *>(QStringLiteral("PanelSpeed"));
@@ -217,6 +217,45 @@ private Q_SLOTS:
         }
     }
 
+    void onlyAFinishedRowIsNamedAsFinished()
+    {
+        QTemporaryDir dir;
+        m_server.setReply("/good.pdf", FaultServer::pdf(3000));
+        m_server.setReply("/missing.pdf", notFound());
+        fFileDownload window;
+        notifyTo(window, nullptr);
+        window.show();
+        window.scheduler()->options().retries = 0;
+        auto runToEnd = [&window] {
+            QSignalSpy finished(window.scheduler(), &DownloadScheduler::queueFinished);
+            window.Command4->click();
+            QVERIFY(finished.wait(15000));
+        };
+        const QString good = QStringLiteral("good");
+        addPaper(window, m_server, good, dir.path() + u'/');
+        runToEnd();
+        QCOMPARE(window.panelText(2), QStringLiteral("完成下载:good"));
+
+        // A run in which every row fails, without any answer of a server: the earlier run's row is not
+        // named as if this run had finished it.
+        DownloadRow refused;
+        refused.key = QStringLiteral("http://127.0.0.1:1/refused.pdf");
+        refused.name = QStringLiteral("refused");
+        refused.type = QStringLiteral("pdf");
+        refused.folder = dir.path() + u'/';
+        const RowId refusedId = window.model()->addRow(refused);
+        runToEnd();
+        QCOMPARE(window.model()->find(refusedId)->state, RowState::Failed);
+        QVERIFY2(!window.panelText(2).startsWith(QStringLiteral("完成下载:")),
+                 qPrintable(window.panelText(2)));
+
+        // A row the server answered with an error page failed, and is named as failed.
+        addPaper(window, m_server, "missing", dir.path() + u'/');
+        runToEnd();
+        QCOMPARE(window.panelText(2), QStringLiteral("下载失败:missing"));
+        QCOMPARE(window.windowTitle(), kCaption);
+    }
+
     void verificationPausesUntilContinue()
     {
         QTemporaryDir dir;
@@ -257,6 +296,27 @@ private Q_SLOTS:
         QCOMPARE(fntest::readFile(dir.filePath("v1.pdf")), FaultServer::pdf(5000, 'x').body);
         QCOMPARE(fntest::readFile(dir.filePath("v2.pdf")), FaultServer::pdf(6000, 'y').body);
         QTRY_VERIFY(window.panelText(3).startsWith(QStringLiteral("下载结束：完成 2 个，失败 0 个，用时 ")));
+    }
+
+    void aLoginPagePausesWithALoginRequest()
+    {
+        QTemporaryDir dir;
+        Reply login = webPage("登录");
+        login.body.replace("</body>", "<form><INPUT name=pw Type='Password'></form></body>");
+        for (const char *path : {"/l1.pdf", "/l2.pdf"})
+            m_server.setReplies(path, {login});
+        fFileDownload window;
+        notifyTo(window, nullptr);
+        window.show();
+        addPaper(window, m_server, "l1", dir.path() + u'/');
+        addPaper(window, m_server, "l2", dir.path() + u'/');
+        QSignalSpy paused(window.scheduler(), &DownloadScheduler::verificationNeeded);
+        window.Command4->click();
+        QVERIFY(paused.wait(15000));
+        QCOMPARE(paused.at(0).at(2).value<PauseKind>(), PauseKind::Login);
+        QCOMPARE(window.panelText(3), QStringLiteral("站点要求登录：请在登录面板登录后点击继续"));
+        QVERIFY(window.cmdContinue->isVisible());
+        window.Command31->click();
     }
 
     void aLapsedLoginGetsItsTryBeforeTheQueuePauses()

@@ -444,6 +444,59 @@ private Q_SLOTS:
         QCOMPARE(downloads->row(0).folder, QStringLiteral("/chosen/"));
     }
 
+    void handingOverAgainCountsTheListedRowsAndMovesOnlyUnfinishedOnes()
+    {
+        fillList(4);
+        m_host.chooserFolder = QStringLiteral("/first/");
+        QSignalSpy finished(m_window->analysis(), &CandidateAnalysis::finished);
+        m_window->startAnalysis(AnalysisCommand::All);
+        QVERIFY(finished.wait(5000));
+        DownloadListModel *downloads = m_host.downloads.get();
+        QCOMPARE(downloads->count(), 4);
+        // One row finished, one failed, one under way, one still waiting.
+        downloads->setState(downloads->idAt(0), RowState::Done);
+        downloads->setState(downloads->idAt(1), RowState::Failed);
+        downloads->setState(downloads->idAt(2), RowState::Downloading);
+        fillList(6); // rows 0-3 again, and two new ones
+
+        // Declined: the list says how many were there already and how many are new; nothing moves.
+        m_host.chooserFolder = QStringLiteral("/second/");
+        m_messages->answers = {MessageAnswer::No};
+        m_window->startAnalysis(AnalysisCommand::All);
+        QVERIFY(finished.wait(5000));
+        QCOMPARE(m_messages->messages.size(), 1);
+        QVERIFY(m_messages->messages.at(0).text.contains(
+            QStringLiteral("4 篇已在下载列表中，其中 2 篇尚未完成")));
+        QCOMPARE(m_window->statusPanelText(3), QStringLiteral("本次分析成功：2条，4 篇已在下载列表中"));
+        QCOMPARE(downloads->count(), 6);
+        QCOMPARE(downloads->row(4).folder, QStringLiteral("/second/"));
+        for (int i = 0; i < 4; ++i)
+            QCOMPARE(downloads->row(i).folder, QStringLiteral("/first/"));
+
+        // Accepted: the failed and the waiting row move (and start afresh there); the finished row and
+        // the one under way stay. Nothing new: only the count of the listed ones.
+        m_host.chooserFolder = QStringLiteral("/third/");
+        m_messages->clear();
+        m_messages->answers = {MessageAnswer::Yes};
+        m_window->startAnalysis(AnalysisCommand::All);
+        QVERIFY(finished.wait(5000));
+        QCOMPARE(m_messages->messages.size(), 1);
+        QCOMPARE(m_window->statusPanelText(3), QStringLiteral("6 篇已在下载列表中，已移动 4 篇"));
+        QCOMPARE(downloads->count(), 6);
+        const QStringList expected{"/first/", "/third/", "/first/", "/third/", "/third/", "/third/"};
+        for (int i = 0; i < 6; ++i) {
+            QCOMPARE(downloads->row(i).folder, expected.at(i));
+            QCOMPARE(downloads->row(i).givenFolder, expected.at(i));
+        }
+
+        // Everything already in the chosen folder: nothing to ask.
+        m_messages->clear();
+        m_window->startAnalysis(AnalysisCommand::All);
+        QVERIFY(finished.wait(5000));
+        QVERIFY(m_messages->messages.isEmpty());
+        QCOMPARE(m_window->statusPanelText(3), QStringLiteral("6 篇已在下载列表中"));
+    }
+
     void analyseButtonWithAnEmptyList()
     {
         button("AnalyseButton")->click();

@@ -131,10 +131,15 @@ QString DownloadListModel::cellText(const DownloadRow &r, Column column)
         return r.type;
     case ColSize:
         return r.sizeText();
+    // A failed row keeps no bytes (what a failed try wrote is gone, or kept only while a retry waits):
+    // it shows none, and no share that would draw as a finished bar, whatever its last try reached.
     case ColDownloaded:
-        return r.downloadedText();
+        return r.state == RowState::Failed ? QString() : r.downloadedText();
     case ColPercent:
-        return r.percentText();
+        return r.state == RowState::Failed &&
+                       (r.percentNote == PercentNote::None || r.percentNote == PercentNote::Full)
+                   ? QString()
+                   : r.percentText();
     case ColFolder:
         return r.folder;
     case ColSpeed:

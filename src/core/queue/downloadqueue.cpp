@@ -143,9 +143,14 @@ RowId DownloadQueue::enqueue(const DownloadRow &row)
 }
 
 bool DownloadQueue::enqueue(const CandidateListModel &candidates, int position,
-                            const HandOverOptions &options)
+                            const HandOverOptions &options, HandOverTally *tally)
 {
-    return HandOverCandidate(candidates, position, *m_model, options);
+    return HandOverCandidate(candidates, position, *m_model, options, tally);
+}
+
+int DownloadQueue::moveToChosenFolders(const QList<MovableRow> &rows)
+{
+    return MoveToChosenFolders(*m_model, rows);
 }
 
 int DownloadQueue::restore()

@@ -19,6 +19,8 @@ class LibraryRecorder;
 class PaperLibrary;
 class QueueKeeper;
 struct HandOverOptions;
+struct HandOverTally;
+struct MovableRow;
 
 // The one owner of the download list and its life: the rows, the scheduler that fetches them, the
 // paper library's hooks (held rows passed over, every outcome recorded, the list kept across runs) and
@@ -73,7 +75,10 @@ public:
     RowId enqueue(const DownloadRow &row);
     // A candidate of a result page, named and placed as the options say; false when it cannot be read
     // or has no folder to go to.
-    bool enqueue(const CandidateListModel &candidates, int position, const HandOverOptions &options);
+    bool enqueue(const CandidateListModel &candidates, int position, const HandOverOptions &options,
+                 HandOverTally *tally = nullptr);
+    // Rows handed over again, sent to the folder chosen now; a row that has finished or started stays.
+    int moveToChosenFolders(const QList<MovableRow> &rows);
     // The list kept from the last run back in the list: unfinished rows waiting, finished ones as they
     // were. The number of rows added (an address already listed keeps its row).
     int restore();

@@ -95,6 +95,8 @@ QueueProgress::Snapshot QueueProgress::measure()
         }
         if (isFinished(row)) {
             ++s.finished;
+            if (row.state == RowState::Failed)
+                ++s.failed;
             continue;
         }
         if (row.state == RowState::Downloading) {
@@ -141,7 +143,9 @@ QString statusLine(const QueueProgress::Snapshot &snapshot)
 
 QString fraction(const QueueProgress::Snapshot &snapshot)
 {
-    return QStringLiteral("%1/%2").arg(snapshot.finished).arg(snapshot.total);
+    // A failed row is not done: the title agrees with the status bar's counts.
+    const QString done = QStringLiteral("%1/%2").arg(snapshot.finished - snapshot.failed).arg(snapshot.total);
+    return snapshot.failed > 0 ? done + QStringLiteral("，失败 %1").arg(snapshot.failed) : done;
 }
 
 QString summaryBody(const QueueProgress::Summary &summary)

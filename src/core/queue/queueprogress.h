@@ -21,6 +21,7 @@ public:
         qint64 bytesLeft = -1;     // of the rows not yet finished; -1 when no size is known to go by
         qint64 secondsLeft = -1;   // -1: unknown (no speed, or nothing to go by)
         int finished = 0;          // rows done or failed
+        int failed = 0;            // of those, the failed ones
         int total = 0;
     };
 
@@ -64,7 +65,7 @@ namespace progresstext {
 QString duration(qint64 seconds);
 // "总速度 1.2 MB/s，剩余 3分05秒" ("剩余 未知" when it cannot be told)
 QString statusLine(const QueueProgress::Snapshot &snapshot);
-// "12/25"
+// Rows done of all, and the failed ones beside it when there are any: "12/25", "18/25，失败 2"
 QString fraction(const QueueProgress::Snapshot &snapshot);
 // "完成 12 个，失败 1 个，用时 3分05秒"
 QString summaryBody(const QueueProgress::Summary &summary);

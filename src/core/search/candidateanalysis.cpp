@@ -28,6 +28,7 @@ void CandidateAnalysis::start(AnalysisCommand command)
     m_running = true;
     m_command = command;
     m_successes = 0;
+    m_tally = {};
     m_total = 0;
     m_next = 0;
     Q_EMIT progressTextChanged(QStringLiteral("正在分析,请稍候..."));
@@ -99,7 +100,7 @@ void CandidateAnalysis::nextRows()
             continue;
         if (m_command != AnalysisCommand::Unanalysed)
             m_candidates->setStatus(position, QString());
-        if (m_hooks.handOver && m_hooks.handOver(*m_candidates, position, handOverOptions())) {
+        if (m_hooks.handOver && m_hooks.handOver(*m_candidates, position, handOverOptions(), &m_tally)) {
             m_candidates->setStatus(position, candidatetext::Succeeded);
             ++m_successes;
         } else {

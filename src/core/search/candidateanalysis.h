@@ -18,7 +18,9 @@ struct AnalysisHooks
     std::function<bool()> chooseSaveLocation;
     // Loads the download window if needed and hands the candidate to its queue; false when no row was
     // added.
-    std::function<bool(const CandidateListModel &, int position, const HandOverOptions &)> handOver;
+    std::function<bool(const CandidateListModel &, int position, const HandOverOptions &,
+                       HandOverTally *tally)>
+        handOver;
     std::function<void()> showDownloadWindow;     // 显示下载窗口
     std::function<bool(int position)> isSelected; // selection of the candidate list
     // The naming rule and default folder in force, asked for again after the chooser has run.
@@ -44,6 +46,9 @@ public:
     // Asks a running analysis to end after the row being handed over.
     void stop() { m_stopped = true; }
 
+    // What the last analysis did with the rows it handed over (kept until the next one starts).
+    const HandOverTally &tally() const { return m_tally; }
+
     static QString rowProgressText(int i, int n, const QString &title);
     static QString resultText(int successCount);
 
@@ -68,4 +73,5 @@ private:
     int m_total = 0;
     int m_next = 0;
     int m_successes = 0;
+    HandOverTally m_tally;
 };

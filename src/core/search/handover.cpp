@@ -7,6 +7,8 @@
 #include "core/search/candidatelistmodel.h"
 #include "core/settings/sharedoptions.h"
 
+#include <QDir>
+
 namespace {
 // A cleaned name may still start with a dot (" .x" cleans to ".x") or be nothing but dots and spaces;
 // on disk that is a hidden file such as ".pdf". Such a name loses its leading dots and spaces, and
@@ -45,6 +47,20 @@ QString nameFromTemplate(const QString &nameTemplate, const QString &title, cons
     const QString name = visibleName(CleanFileName(TrimSpaces(StripUnsafeControls(filled))));
     return name.isEmpty() ? nameFromTitle(title) : name;
 }
+
+bool sameFolder(const QString &a, const QString &b)
+{
+    return QDir::cleanPath(a.trimmed()) == QDir::cleanPath(b.trimmed());
+}
+
+// A row that may change its folder: not finished, not under way, and holding no bytes kept for a retry
+// (those lie in its present folder).
+bool mayMove(const DownloadRow &row)
+{
+    if (row.state == RowState::Failed)
+        return true;
+    return row.state == RowState::Waiting && row.sizeNote != SizeNote::RetryWait;
+}
 } // namespace
 
 QString DownloadNameFor(const QString &address, const QString &title, const QString &type,
@@ -61,13 +77,21 @@ QString DownloadNameFor(const QString &address, const QString &title, const QStr
 
 bool 加入下载列表(DownloadListModel &downloads, const QString &address, const QString &title,
                   const QString &type, const QString &saveFolder, const QString &sourcePage,
-                  const HandOverOptions &options, const PaperCells &cells)
+                  const HandOverOptions &options, const PaperCells &cells, HandOverTally *tally)
 {
     const QString folder = saveFolder.trimmed().isEmpty() ? options.defaultFolder : saveFolder;
     // A row without a folder would be written wherever the queue happened to be; the analysis asks for
     // one before it gets here, so this only stops a caller that did not.
     if (folder.trimmed().isEmpty())
         return false;
+    if (const DownloadRow *listed = downloads.find(downloads.idOfKey(address))) {
+        if (tally) {
+            ++tally->alreadyThere;
+            if (mayMove(*listed) && !sameFolder(listed->folder, folder))
+                tally->movable.append(MovableRow{listed->id, folder});
+        }
+        return true;
+    }
     DownloadRow row;
     row.key = address;
     row.name = DownloadNameFor(address, title, type, options, cells);
@@ -75,8 +99,27 @@ bool 加入下载列表(DownloadListModel &downloads, const QString &address, co
     row.folder = folder;
     row.tag = sourcePage;
     row.state = RowState::Waiting;
-    downloads.addRow(row); // an address already listed keeps its row
+    downloads.addRow(row);
+    if (tally)
+        ++tally->added;
     return true;
+}
+
+int MoveToChosenFolders(DownloadListModel &downloads, const QList<MovableRow> &rows)
+{
+    int moved = 0;
+    for (const MovableRow &m : rows) {
+        const DownloadRow *row = downloads.find(m.id);
+        if (!row || !mayMove(*row) || sameFolder(row->folder, m.folder))
+            continue;
+        // A fresh start takes its folder from the one the row was handed over with: both change.
+        downloads.update(m.id, [&m](DownloadRow &r) {
+            r.folder = m.folder;
+            r.givenFolder = m.folder;
+        });
+        ++moved;
+    }
+    return moved;
 }
 
 HandOverOptions handOverOptionsOf(const SharedOptions &options)
@@ -85,10 +128,10 @@ HandOverOptions handOverOptionsOf(const SharedOptions &options)
 }
 
 bool HandOverCandidate(const CandidateListModel &candidates, int position, DownloadListModel &downloads,
-                       const HandOverOptions &options)
+                       const HandOverOptions &options, HandOverTally *tally)
 {
     if (!candidates.isValidRow(position))
         return false;
     const CandidateRow &c = candidates.row(position);
-    return 加入下载列表(downloads, c.key, c.title, c.type, c.folder, c.tag, options, c.cells);
+    return 加入下载列表(downloads, c.key, c.title, c.type, c.folder, c.tag, options, c.cells, tally);
 }

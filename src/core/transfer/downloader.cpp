@@ -5,6 +5,7 @@
 #include "core/common/gbk.h"
 #include "core/common/safetext.h"
 #include "core/queue/targetfile.h"
+#include "core/sites/loginpage.h"
 #include "core/sites/siterules.h"
 
 #include <QDateTime>
@@ -699,6 +700,7 @@ void Downloader::completeBody()
     if (!m_options.singleConnection && received < kSmallFile && !isUsableSmallAnswer()) {
         // A small answer with an error page's marks, or with one its site's rules name: no file of it stays.
         m_result.clearPercent = true;
+        m_result.loginPage = LooksLikeLoginPage(m_page, pageAddress(), programSiteRules().pick(m_address));
         Q_EMIT webPageReceived(m_id);
         fail(FailureReason::of(Kind::WebPage, 0, QStringLiteral("error page")));
         return;
@@ -711,6 +713,11 @@ void Downloader::completeBody()
                         [this](const PartFile::MoveResult &moved) { onMoved(moved); });
 }
 
+QUrl Downloader::pageAddress() const
+{
+    return m_result.finalUrl.isValid() ? m_result.finalUrl : m_address;
+}
+
 bool Downloader::pageIsWhole() const
 {
     return m_options.expectPaper && !m_notPage && m_page.size() >= LandingPageReadLimit &&
@@ -721,7 +728,8 @@ void Downloader::endAsWebPage()
 {
     // The page may be a paper's own page that names its full text; what it declares goes with the result.
     m_result.pageRead = true;
-    m_result.landing = ReadLandingPage(m_page, m_result.finalUrl.isValid() ? m_result.finalUrl : m_address);
+    m_result.landing = ReadLandingPage(m_page, pageAddress());
+    m_result.loginPage = LooksLikeLoginPage(m_page, pageAddress(), programSiteRules().pick(m_address));
     m_page.clear();
     if (m_result.landing.namesFullText()) {
         fail(FailureReason::of(Kind::WebPage));

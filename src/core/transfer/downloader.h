@@ -87,6 +87,7 @@ struct TransferResult
     QList<QUrl> requested;    // every address asked for, redirects included
     bool pageRead = false;    // a web page came and was read for its full text and metadata
     LandingPage landing;      // what that page declares
+    bool loginPage = false;   // the web page that came is a login page (not a verification)
 };
 Q_DECLARE_METATYPE(TransferResult)
 
@@ -170,6 +171,7 @@ private:
     qint64 bodySize() const;
     bool writeBody(const QByteArray &decoded);
     bool putHeldOnDisk();
+    QUrl pageAddress() const; // where the answer came from at last
     void endAsWebPage();
     void DownloadWithInet();
     // The file is flushed and under its name, or why not.

@@ -279,6 +279,7 @@ void DownloadScheduler::StopDownloads()
     // A new run starts afresh: no host is held back, no wall is half counted.
     m_hostHold.clear();
     m_walls.clear();
+    m_loginWalls.clear();
     m_busy = false;
     checkQueueFinished();
 }

@@ -20,7 +20,10 @@ class QNetworkAccessManager;
 class QNetworkCookieJar;
 
 // What became of the single connection's transfer of a row.
-enum class TransferNote { Started, Ended };
+enum class TransferNote { Started, Ended, Failed };
+
+// What the page that paused the queue asks of the user.
+enum class PauseKind { Verification, Login };
 
 // The queue. A row starts as soon as a transfer slot is free and the pause between files allows;
 // Timer_Down's tick looks for work as well, Timer1 keeps house (finished list, busy flag, totals,
@@ -101,6 +104,7 @@ public:
     // The queue waits for a verification page to be solved (a site that answers papers with a page).
     bool isPausedForVerification() const { return m_paused; }
     QUrl verificationPage() const { return m_pausePage; }
+    PauseKind pauseKind() const { return m_pauseKind; }
     // The user solved it: the rows that met the page go back to the queue and the queue goes on.
     void resumeAfterVerification();
     // A login runs: web pages that arrive meanwhile do not count as a wall.
@@ -155,7 +159,7 @@ Q_SIGNALS:
     void retryScheduled(RowId id, int attempt, int limit, qint64 delayMs);
     // A host answers papers with web pages (or 403) again and again: the queue pauses until the user has
     // solved the page (resumeAfterVerification).
-    void verificationNeeded(const QString &host, const QUrl &page);
+    void verificationNeeded(const QString &host, const QUrl &page, PauseKind kind);
 
 private:
     void startWaitingRows(bool tick = false);
@@ -239,6 +243,8 @@ private:
     bool m_paused = false;
     QList<RowId> m_pausedRows;
     QUrl m_pausePage;
+    PauseKind m_pauseKind = PauseKind::Verification;
+    QSet<RowId> m_loginWalls; // rows whose wall was a login page, this run
     QTimer m_wake;
     qint64 m_wakeDueMs = -1;
     int m_headerTimeoutMs = 30000;

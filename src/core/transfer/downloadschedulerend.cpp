@@ -260,6 +260,10 @@ void DownloadScheduler::noteWall(RowId id, const TransferResult &result)
 {
     using Answer = WallWatch::Answer;
     const bool wall = retrypolicy::LooksLikeAWall(result.reason, result.retryAfterMs);
+    if (wall && result.loginPage)
+        m_loginWalls.insert(id);
+    else
+        m_loginWalls.remove(id);
     // A row that meets the page while the queue waits for it goes back with the
     // others on 继续.
     if (wall && m_paused && !m_pausedRows.contains(id))
@@ -283,7 +287,13 @@ void DownloadScheduler::settleAnswer(RowId id, WallWatch::Answer answer, const Q
     m_paused = true;
     m_pausedRows = m_walls.wallRows();
     m_pausePage = m_walls.page();
-    Q_EMIT verificationNeeded(m_walls.host(), m_pausePage);
+    // A login page among the pages met asks for a login; otherwise the site asks for its check.
+    m_pauseKind = PauseKind::Verification;
+    for (RowId row : std::as_const(m_pausedRows)) {
+        if (m_loginWalls.contains(row))
+            m_pauseKind = PauseKind::Login;
+    }
+    Q_EMIT verificationNeeded(m_walls.host(), m_pausePage, m_pauseKind);
 }
 
 void DownloadScheduler::resumeAfterVerification()
@@ -304,6 +314,7 @@ void DownloadScheduler::resumeAfterVerification()
     }
     m_pausedRows.clear();
     m_walls.clear();
+    m_loginWalls.clear();
     start();
 }
 
@@ -368,6 +379,7 @@ void DownloadScheduler::DownloadError(RowId id, const TransferResult &result)
             r.percentNote = PercentNote::None;
         }
     });
+    // A failed row is never named as finished.
     if (const DownloadRow *row = m_model->find(id); row && result.stamped && result.answered)
-        Q_EMIT transferNoted(TransferNote::Ended, row->name);
+        Q_EMIT transferNoted(TransferNote::Failed, row->name);
 }

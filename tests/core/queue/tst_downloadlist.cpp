@@ -286,6 +286,34 @@ private Q_SLOTS:
         QCOMPARE(row.sizeText() + row.downloadedText() + row.percentText(), QString());
     }
 
+    void aFailedRowShowsNoBytesNorAFinishedShare()
+    {
+        // A web page that came whole where the paper was expected: the try reached 100%, the row holds
+        // nothing. A short body of a resumed try: its numbers were the file's, yet nothing is kept.
+        DownloadListModel model;
+        for (auto [size, got, note] : {std::tuple{qint64(7945), qint64(7945), PercentNote::None},
+                                       std::tuple{qint64(7945), qint64(6140), PercentNote::None},
+                                       std::tuple{qint64(2921), qint64(2921), PercentNote::Full}}) {
+            DownloadRow row =
+                makeRow(QString::number(got) + QString::number(int(note)), RowState::Downloading);
+            row.size = size;
+            row.downloaded = got;
+            row.percentShown = true;
+            row.percentNote = note;
+            const RowId id = model.addRow(row);
+            const int at = model.positionOf(id);
+            QVERIFY(!model.cellText(at, DownloadListModel::ColPercent).isEmpty());
+            model.setState(id, RowState::Failed);
+            QCOMPARE(model.cellText(at, DownloadListModel::ColDownloaded), QString());
+            QCOMPARE(model.data(model.index(at, DownloadListModel::ColPercent)).toString(), QString());
+            QCOMPARE(model.cellText(at, DownloadListModel::ColSize), QString::number(size));
+        }
+        // Tried again and done, the row shows its bytes once more.
+        model.setState(model.idAt(0), RowState::Done);
+        QCOMPARE(model.cellText(0, DownloadListModel::ColPercent), QStringLiteral("100%"));
+        QCOMPARE(model.cellText(0, DownloadListModel::ColDownloaded), QStringLiteral("7945"));
+    }
+
     void numericSortValue()
     {
         DownloadListModel model;

@@ -58,7 +58,11 @@ private Q_SLOTS:
         QCOMPARE(s.bytesLeft, 6000 + 2 * 5500);
         QCOMPARE(s.secondsLeft, 12); // 17000 / 1500, rounded up
         QCOMPARE(progresstext::statusLine(s), QStringLiteral("总速度 1.5 KB/s，剩余 12秒"));
-        QCOMPARE(progresstext::fraction(s), QStringLiteral("2/5"));
+        // The failed row is not counted as done; it stands beside the count.
+        QCOMPARE(progresstext::fraction(s), QStringLiteral("1/5，失败 1"));
+        model.setState(model.idOfKey(QStringLiteral("failed")), RowState::Waiting);
+        QCOMPARE(progresstext::fraction(progress.measure()), QStringLiteral("1/5"));
+        model.setState(model.idOfKey(QStringLiteral("failed")), RowState::Failed);
 
         // The speed follows a change over a few seconds instead of jumping with it.
         setSpeed(model, "big", 4000);

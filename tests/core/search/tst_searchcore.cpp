@@ -466,9 +466,8 @@ private Q_SLOTS:
         HandOverOptions handOver;
         handOver.defaultFolder = QStringLiteral("/papers/"); // chosen when the rows were taken
         AnalysisHooks hooks{[&] { return ++chooserCalls > 0; },
-                            [&](const CandidateListModel &c, int p, const HandOverOptions &o) {
-                                return HandOverCandidate(c, p, downloads, o);
-                            },
+                            [&](const CandidateListModel &c, int p, const HandOverOptions &o,
+                                HandOverTally *t) { return HandOverCandidate(c, p, downloads, o, t); },
                             [&] { ++shown; },
                             [&](int p) { return selected.contains(p); },
                             [&] { return handOver; },
@@ -534,9 +533,8 @@ private Q_SLOTS:
             return !cancel;
         };
         AnalysisHooks hooks{chooser,
-                            [&](const CandidateListModel &c, int p, const HandOverOptions &o) {
-                                return HandOverCandidate(c, p, downloads, o);
-                            },
+                            [&](const CandidateListModel &c, int p, const HandOverOptions &o,
+                                HandOverTally *t) { return HandOverCandidate(c, p, downloads, o, t); },
                             [&] { ++shown; },
                             {},
                             [&] { return handOver; },

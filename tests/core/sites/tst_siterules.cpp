@@ -1,4 +1,5 @@
 #include "core/common/classify.h"
+#include "core/sites/loginpage.h"
 #include "core/sites/siterules.h"
 #include "testenv.h"
 
@@ -113,6 +114,27 @@ private Q_SLOTS:
         QCOMPARE(read.error.reason, reason);
         QVERIFY(read.error.message().contains(QStringLiteral("/rules/a.json")));
         QVERIFY(read.error.message().contains(field));
+    }
+
+    void loginPagesAreToldFromOtherPages()
+    {
+        const SiteRules &site = builtInSiteRules();
+        const QUrl somewhere("https://lit.example/paper/1");
+        // A password field, in any letter case and quoting.
+        for (const char *page :
+             {"<form><input type=\"password\" name=p></form>", "<FORM><INPUT NAME=p TYPE=PASSWORD></FORM>",
+              "<input name='p'\n  type = 'Password' />", "<input class=x type=password>"})
+            QVERIFY2(LooksLikeLoginPage(page, somewhere, site), page);
+        // A page that only speaks of passwords, or has another field, asks for no login.
+        for (const char *page : {"<p>Forgot your password?</p><input type=text name=password>",
+                                 "<input type=passwords>", "<a type=password>", "<title>请完成验证</title>"})
+            QVERIFY2(!LooksLikeLoginPage(page, somewhere, site), page);
+
+        // The login page that a site's rules name counts whatever it shows.
+        const SiteRulesCatalog catalog;
+        const SiteRules &cards = catalog.pick(QUrl("http://127.0.0.1:5/cards/search?q="));
+        QVERIFY(LooksLikeLoginPage("<h1>x</h1>", QUrl("http://127.0.0.1:5/login?next=/p/1"), cards));
+        QVERIFY(!LooksLikeLoginPage("<h1>x</h1>", QUrl("http://127.0.0.1:5/verify"), cards));
     }
 
     void rulesArePickedUserFirstByHostWithTheBuiltInSiteLast()

@@ -1,0 +1,39 @@
+#include "core/sites/loginpage.h"
+
+#include "core/sites/siterules.h"
+
+#include <QRegularExpression>
+
+namespace {
+
+bool holdsPasswordField(const QByteArray &page)
+{
+    // The page's markup is ASCII where it matters; Latin-1 keeps every byte, whatever the page's code page.
+    static const QRegularExpression field(
+        QStringLiteral(
+            R"(<input\b[^>]*?\stype\s*=\s*(?:"\s*password\s*"|'\s*password\s*'|password(?=[\s/>])))"),
+        QRegularExpression::CaseInsensitiveOption);
+    return field.match(QString::fromLatin1(page)).hasMatch();
+}
+
+bool isRulesLoginPage(const QUrl &address, const SiteRules &rules)
+{
+    const QUrl login = rules.loginPageFor(address);
+    if (login.isEmpty() || !address.isValid())
+        return false;
+    auto bare = [](const QUrl &url) {
+        return url.adjusted(QUrl::RemoveQuery | QUrl::RemoveFragment | QUrl::RemoveUserInfo |
+                            QUrl::StripTrailingSlash | QUrl::NormalizePathSegments);
+    };
+    const QUrl a = bare(address);
+    const QUrl b = bare(login);
+    return a.host().compare(b.host(), Qt::CaseInsensitive) == 0 && a.port() == b.port() &&
+           a.path() == b.path();
+}
+
+} // namespace
+
+bool LooksLikeLoginPage(const QByteArray &page, const QUrl &address, const SiteRules &rules)
+{
+    return holdsPasswordField(page) || isRulesLoginPage(address, rules);
+}
