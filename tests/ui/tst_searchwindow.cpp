@@ -451,7 +451,7 @@ private Q_SLOTS:
         QSignalSpy finished(m_window->analysis(), &CandidateAnalysis::finished);
         m_window->startAnalysis(AnalysisCommand::All);
         QVERIFY(finished.wait(5000));
-        DownloadListModel *downloads = m_host.downloads.get();
+        DownloadListModel *downloads = m_host.downloads->model();
         QCOMPARE(downloads->count(), 4);
         // One row finished, one failed, one under way, one still waiting.
         downloads->setState(downloads->idAt(0), RowState::Done);
