@@ -8,6 +8,7 @@
 #include "core/transfer/downloader.h"
 #include "core/transfer/partfile.h"
 #include "core/transfer/retrypolicy.h"
+#include "core/transfer/schedulertime.h"
 
 #include <QDateTime>
 #include <QFileInfo>
@@ -17,21 +18,9 @@
 #include <QSet>
 #include <cmath>
 
-namespace {
-
-double now()
-{
-    return Clock::current().secondsSinceMidnight();
-}
-
-qint64 monoNow()
-{
-    return Clock::current().monotonicMs();
-}
-
 using Kind = FailureReason::Kind;
-
-} // namespace
+using schedulertime::monoNow;
+using schedulertime::now;
 
 DownloadScheduler::DownloadScheduler(DownloadListModel *model, QObject *parent)
     : QObject(parent), m_model(model), m_cookieJar(new QNetworkCookieJar(this))

@@ -6,6 +6,7 @@
 #include "core/transfer/downloadscheduler.h"
 #include "core/transfer/partfile.h"
 #include "core/transfer/retrypolicy.h"
+#include "core/transfer/schedulertime.h"
 
 #include <QDateTime>
 #include <QFileInfo>
@@ -18,21 +19,9 @@
 // What a transfer reports: progress, the answer, and its end (done, failed,
 // tried again or a wall).
 
-namespace {
-
-double now()
-{
-    return Clock::current().secondsSinceMidnight();
-}
-
-qint64 monoNow()
-{
-    return Clock::current().monotonicMs();
-}
-
 using Kind = FailureReason::Kind;
-
-} // namespace
+using schedulertime::monoNow;
+using schedulertime::now;
 
 void DownloadScheduler::onProgress(RowId id, qint64 received, qint64 total)
 {

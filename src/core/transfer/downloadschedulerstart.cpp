@@ -5,6 +5,7 @@
 #include "core/transfer/downloadscheduler.h"
 #include "core/transfer/partfile.h"
 #include "core/transfer/retrypolicy.h"
+#include "core/transfer/schedulertime.h"
 
 #include <QDateTime>
 #include <QFileInfo>
@@ -16,16 +17,8 @@
 
 // Choosing the next row and starting its transfer.
 
-namespace {
-
-qint64 monoNow()
-{
-    return Clock::current().monotonicMs();
-}
-
 using Kind = FailureReason::Kind;
-
-} // namespace
+using schedulertime::monoNow;
 
 void DownloadScheduler::startWaitingRows(bool tick)
 {

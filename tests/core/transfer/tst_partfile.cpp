@@ -30,8 +30,9 @@ private Q_SLOTS:
         std::vector<std::unique_ptr<PartFile>> files;
         QObject receiver;
         int moved = 0;
-        // A window makes the group certain however fast this disk flushes.
-        PartFile::setGroupWindow(20);
+        // A window makes the group certain however fast this disk flushes, and wide enough that a loaded
+        // machine still writes all forty inside it.
+        PartFile::setGroupWindow(3000);
         const qint64 before = PartFile::flushCount();
         for (int i = 0; i < count; ++i) {
             auto file = std::make_unique<PartFile>();
