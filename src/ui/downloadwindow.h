@@ -105,6 +105,8 @@ public:
     static const QString VerificationText;
     // "站点要求登录：请在登录面板登录后点击继续", when the page that came back is a login page
     static const QString LoginText;
+    // "下载已暂停：磁盘空间不足，处理后点击继续", when the disk refused a file for a reason the user can mend
+    static QString diskPauseText(DiskFault fault);
     static constexpr int TotalsDelayMs = 200; // a row's end reaches the totals this soon
 
     // Controls, by the names the program gives them.
@@ -165,6 +167,7 @@ private:
     void onLoginFinished();
     void onQueueFinished();
     void onVerificationNeeded();
+    void onDiskPaused();
     void continueAfterVerification();
     void beginRun();
     void refreshTotalsSoon();

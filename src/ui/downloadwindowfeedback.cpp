@@ -46,6 +46,7 @@ void fFileDownload::connectScheduler()
             [this] { panel(StatusPanel::Totals)->setText(m_model->totalsText()); });
     connect(m_queue, &DownloadQueue::queueFinished, this, &fFileDownload::onQueueFinished);
     connect(m_queue, &DownloadQueue::verificationNeeded, this, &fFileDownload::onVerificationNeeded);
+    connect(m_queue, &DownloadQueue::diskPaused, this, &fFileDownload::onDiskPaused);
     connect(m_queue, &DownloadQueue::rowEnded, this, &fFileDownload::refreshTotalsSoon);
     connect(m_model, &DownloadListModel::rowFinished, this, [this](RowId id) {
         m_progress.noteEnded(id);
@@ -177,7 +178,10 @@ void fFileDownload::refreshProgress()
     if (!m_progress.running())
         return;
     const QueueProgress::Snapshot snapshot = m_progress.measure();
-    m_speedPanel->setText(progresstext::statusLine(snapshot));
+    // A queue that only waits out busy hosts says for how long, not that it moves at 0 B/s.
+    const qint64 hostWait = m_scheduler->hostWaitMs();
+    m_speedPanel->setText(hostWait >= 0 ? progresstext::hostWait(hostWait)
+                                        : progresstext::statusLine(snapshot));
     m_speedPanel->setVisible(!m_scheduler->isPausedForVerification());
     setWindowTitle(snapshot.total > 0 ? progresstext::fraction(snapshot) + QStringLiteral(" － ") + Caption
                                       : Caption);
@@ -241,6 +245,40 @@ void fFileDownload::onVerificationNeeded()
     m_wallAfterLogin = PicWebBK->isLoggingIn();
     if (!m_wallAfterLogin)
         PicWebBK->openAddress(m_scheduler->verificationPage().toString());
+}
+
+QString fFileDownload::diskPauseText(DiskFault fault)
+{
+    QString why;
+    switch (fault) {
+    case DiskFault::NoSpace:
+        why = QStringLiteral("磁盘空间不足");
+        break;
+    case DiskFault::ReadOnly:
+        why = QStringLiteral("磁盘只读");
+        break;
+    case DiskFault::NoPermission:
+        why = QStringLiteral("没有写入权限");
+        break;
+    case DiskFault::Quota:
+        why = QStringLiteral("超出磁盘配额");
+        break;
+    case DiskFault::None:
+    case DiskFault::Other:
+        why = QStringLiteral("磁盘错误");
+        break;
+    }
+    return QStringLiteral("下载已暂停：%1，处理后点击继续").arg(why);
+}
+
+void fFileDownload::onDiskPaused()
+{
+    // Shown where a verification's request is; 继续 tries again, and a disk still not mended pauses again.
+    const QString text = diskPauseText(m_scheduler->pauseDiskFault());
+    panel(StatusPanel::Connection)->setText(text);
+    panel(StatusPanel::Connection)->setToolTip(text);
+    m_speedPanel->hide();
+    cmdContinue->show();
 }
 
 void fFileDownload::continueAfterVerification()

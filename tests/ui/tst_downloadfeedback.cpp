@@ -1,8 +1,8 @@
 // What the download window tells the user of a run, through the real window and queue on a local
 // server: the reason of a failed row, totals that follow the rows, speed and time left, the summary at
 // the end (with its desktop notification and the title's progress), the pause for a verification page
-// and its 继续 (which no automatic login hides), the retry count from the options, the PDF check's count,
-// and an automatic re-download that never opens a message box.
+// and its 继续 (which no automatic login hides), what a wait waits for, the retry count from the
+// options, the PDF check's count, and an automatic re-download that never opens a message box.
 #include "core/common/clock.h"
 #include "core/queue/downloadlistmodel.h"
 #include "core/settings/settingsstore.h"
@@ -20,8 +20,10 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLineEdit>
+#include <QProcess>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTreeView>
@@ -296,6 +298,66 @@ private Q_SLOTS:
         QCOMPARE(fntest::readFile(dir.filePath("v1.pdf")), FaultServer::pdf(5000, 'x').body);
         QCOMPARE(fntest::readFile(dir.filePath("v2.pdf")), FaultServer::pdf(6000, 'y').body);
         QTRY_VERIFY(window.panelText(3).startsWith(QStringLiteral("下载结束：完成 2 个，失败 0 个，用时 ")));
+    }
+
+    // Waits say what they wait for: a busy host's hold in the status bar instead of a speed of 0, with the
+    // waiting row's state readable in its column; and a disk that refuses files pauses the queue with its
+    // reason and 继续, instead of failing the list (a real read-only mount: root only).
+    void waitsSayWhatTheyWaitFor()
+    {
+        ManualClockInstalled installed;
+        QTemporaryDir dir;
+        Reply busy = webPage("busy");
+        busy.status = 429;
+        busy.reason = "Too Many Requests";
+        busy.extraHeaders.append({QByteArray("Retry-After"), QByteArray("42")});
+        Reply slow = FaultServer::pdf(20000, 's');
+        slow.trickleBytes = 1000;
+        slow.trickleMs = 50;
+        m_server.setReplies("/busy.pdf", {busy, slow});
+        fFileDownload window;
+        notifyTo(window, nullptr);
+        window.show();
+        DownloadScheduler *scheduler = window.scheduler();
+        scheduler->options().retries = 2;
+        const RowId id = addPaper(window, m_server, "busy", dir.path() + u'/');
+        window.Command4->click();
+        QTRY_VERIFY(window.model()->find(id)->retry == 1 && !scheduler->anyTransferLive());
+        window.refreshProgress();
+        QCOMPARE(window.speedText(), QStringLiteral("站点要求等待：42 秒后继续"));
+        const QModelIndex size = window.model()->index(0, DownloadListModel::ColSize);
+        QVERIFY(window.ListView3->fontMetrics().horizontalAdvance(size.data().toString()) + 8 <=
+                window.ListView3->columnWidth(DownloadListModel::ColSize));
+        QCOMPARE(window.model()->index(0, 0).data(Qt::ToolTipRole).toString(),
+                 QStringLiteral("将在 42 秒后重试（HTTP 429 Too Many Requests）"));
+        // Once the row runs, the usual line is back.
+        installed.clock.advanceMs(42001);
+        scheduler->startDue();
+        QTRY_COMPARE(window.model()->find(id)->state, RowState::Downloading);
+        window.refreshProgress();
+        QVERIFY2(window.speedText().startsWith(QStringLiteral("总速度 ")), qPrintable(window.speedText()));
+        QTRY_COMPARE_WITH_TIMEOUT(window.model()->find(id)->state, RowState::Done, 15000);
+
+        const QString readOnly = dir.filePath(QStringLiteral("ro"));
+        QDir().mkpath(readOnly);
+        if (QProcess::execute(QStringLiteral("mount"),
+                              {"-t", "tmpfs", "-o", "ro,size=64k", "tmpfs", readOnly}) != 0)
+            QSKIP("mounting a file system is not allowed here");
+        auto unmount = qScopeGuard([&] { QProcess::execute(QStringLiteral("umount"), {readOnly}); });
+        m_server.setReply("/r1.pdf", FaultServer::pdf(5000, '1'));
+        m_server.setReply("/r2.pdf", FaultServer::pdf(5000, '2'));
+        const RowId r1 = addPaper(window, m_server, "r1", readOnly + u'/');
+        const RowId r2 = addPaper(window, m_server, "r2", readOnly + u'/');
+        window.Command4->click();
+        QTRY_COMPARE(window.panelText(3), QStringLiteral("下载已暂停：磁盘只读，处理后点击继续"));
+        QVERIFY(window.cmdContinue->isVisible());
+        QCOMPARE(window.model()->find(r1)->state, RowState::Waiting);
+        QCOMPARE(window.model()->find(r2)->state, RowState::Waiting);
+        QCOMPARE(QProcess::execute(QStringLiteral("mount"), {"-o", "remount,rw", readOnly}), 0);
+        window.cmdContinue->click();
+        QTRY_VERIFY(window.model()->find(r1)->state == RowState::Done &&
+                    window.model()->find(r2)->state == RowState::Done);
+        QVERIFY(window.cmdContinue->isHidden());
     }
 
     void aLoginPagePausesWithALoginRequest()

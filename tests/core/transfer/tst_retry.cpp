@@ -7,6 +7,7 @@
 #include "core/common/clock.h"
 #include "core/queue/downloadcommands.h"
 #include "core/queue/downloadlistmodel.h"
+#include "core/queue/queueprogress.h"
 #include "core/transfer/downloadscheduler.h"
 #include "core/transfer/retrypolicy.h"
 #include "faultserver.h"
@@ -16,6 +17,9 @@
 #include <QDateTime>
 #include <QDir>
 #include <QLocale>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 
@@ -141,7 +145,7 @@ private Q_SLOTS:
         // The row waits, says so, and keeps the reason.
         QCOMPARE(row(id).state, RowState::Waiting);
         QCOMPARE(m_model->cellText(m_model->positionOf(id), DownloadListModel::ColSize),
-                 QStringLiteral("等待重试 (1/3)"));
+                 QStringLiteral("重试 1/3"));
         QCOMPARE(row(id).reason,
                  FailureReason::of(Kind::HttpStatus, 503, QStringLiteral("Service Unavailable")));
         QVERIFY(m_model->data(m_model->index(m_model->positionOf(id), 0), Qt::ToolTipRole)
@@ -274,6 +278,123 @@ private Q_SLOTS:
         QCOMPARE(m_server.requestCount(QStringLiteral("/a2.pdf")), 0);
         advanceToRetry(a1);
         QTRY_VERIFY(row(a1).state == RowState::Done && row(a2).state == RowState::Done);
+    }
+
+    // A waiting row says what it waits for and for how long, on the program's clock; while the queue
+    // only waits out a busy host, the time left of its hold is what there is to tell.
+    void aWaitSaysWhyAndHowLong()
+    {
+        m_server.setReplies("/a1.pdf", {status(429, "Slow Down", "42"), FaultServer::pdf(4000, '1')});
+        m_server.setReply("/a2.pdf", FaultServer::pdf(4000, '2'));
+        const RowId a1 = addRow("/a1.pdf", "a1");
+        const RowId a2 = addRow("/a2.pdf", "a2");
+        // Nothing listens on port 1: the connection is refused.
+        const RowId refused = addRow(QStringLiteral("http://127.0.0.1:1/r.pdf"), "r");
+        const auto tip = [this](RowId id) {
+            return m_model->data(m_model->index(m_model->positionOf(id), 0), Qt::ToolTipRole).toString();
+        };
+        m_scheduler->start();
+        QTRY_VERIFY(row(a1).retry == 1 && row(refused).retry == 1);
+        settle();
+        // The status's standard phrase, whatever the server called it; a network failure in its words.
+        QCOMPARE(tip(a1), QStringLiteral("将在 42 秒后重试（HTTP 429 Too Many Requests）"));
+        QVERIFY2(tip(refused).contains(QRegularExpression(QStringLiteral("^将在 [23] 秒后重试（网络错误："))),
+                 qPrintable(tip(refused)));
+        QVERIFY(tip(a2).isEmpty());
+        // A row that waits for its own retry is no host's hold.
+        QCOMPARE(m_scheduler->hostWaitMs(), -1);
+        m_model->removeRow(refused);
+        QCOMPARE(m_scheduler->hostWaitMs(), 42000);
+        QCOMPARE(progresstext::hostWait(m_scheduler->hostWaitMs()),
+                 QStringLiteral("站点要求等待：42 秒后继续"));
+        // Seconds are rounded up: a wait that has not ended never reads 0.
+        m_clock.advanceMs(40500);
+        m_scheduler->startDue();
+        QCOMPARE(tip(a1), QStringLiteral("将在 2 秒后重试（HTTP 429 Too Many Requests）"));
+        QCOMPARE(progresstext::hostWait(m_scheduler->hostWaitMs()),
+                 QStringLiteral("站点要求等待：2 秒后继续"));
+        m_clock.advanceMs(1499);
+        QCOMPARE(tip(a1), QStringLiteral("将在 1 秒后重试（HTTP 429 Too Many Requests）"));
+        // As soon as something runs, the queue no longer only waits.
+        advanceToRetry(a1);
+        QCOMPARE(m_scheduler->hostWaitMs(), -1);
+        QTRY_VERIFY(row(a1).state == RowState::Done && row(a2).state == RowState::Done);
+        QCOMPARE(m_scheduler->hostWaitMs(), -1);
+    }
+
+    // A disk that cannot take a file pauses the queue instead of failing the list row by row; nothing
+    // partial stays under a paper's name, 继续 before the disk is mended pauses again, and after it the
+    // rest of the list comes. Real mounts (root only; skipped where mounting is not allowed).
+    void aDiskToMendPausesTheQueue_data()
+    {
+        QTest::addColumn<int>("method");
+        QTest::addColumn<bool>("readOnly");
+        for (int method : {1, 2}) {
+            QTest::newRow(qPrintable(QStringLiteral("method %1, disk full").arg(method))) << method << false;
+            QTest::newRow(qPrintable(QStringLiteral("method %1, read-only").arg(method))) << method << true;
+        }
+    }
+    void aDiskToMendPausesTheQueue()
+    {
+        QFETCH(int, method);
+        QFETCH(bool, readOnly);
+        m_scheduler->options().method = methodFromNumber(method);
+        const QString mountPoint = folder();
+        // 64 KiB: the first two papers fit, the third does not.
+        if (QProcess::execute(
+                QStringLiteral("mount"),
+                {"-t", "tmpfs", "-o", readOnly ? "ro,size=256k" : "size=64k", "tmpfs", mountPoint}) != 0)
+            QSKIP("mounting a file system is not allowed here");
+        auto unmount = qScopeGuard([&] { QProcess::execute(QStringLiteral("umount"), {mountPoint}); });
+        const qint64 sizes[] = {20000, 30000, 30000, 20000};
+        QList<RowId> ids;
+        for (int i = 0; i < 4; ++i) {
+            m_server.setReply(QStringLiteral("/d%1.pdf").arg(i), FaultServer::pdf(sizes[i], char('a' + i)));
+            ids.append(addRow(QStringLiteral("/d%1.pdf").arg(i), QStringLiteral("d%1").arg(i)));
+        }
+        const int meets = readOnly ? 0 : 2; // the row that meets the fault
+        QSignalSpy paused(m_scheduler, &DownloadScheduler::diskPaused);
+        QSignalSpy finished(m_scheduler, &DownloadScheduler::queueFinished);
+        const auto checkPaused = [&](int times) {
+            QTRY_COMPARE(paused.count(), times);
+            settle();
+            QVERIFY(m_scheduler->isPausedForVerification());
+            QCOMPARE(m_scheduler->pauseKind(), PauseKind::Disk);
+            const DiskFault fault = readOnly ? DiskFault::ReadOnly : DiskFault::NoSpace;
+            QCOMPARE(paused.last().at(0).value<DiskFault>(), fault);
+            QCOMPARE(m_scheduler->pauseDiskFault(), fault);
+            QCOMPARE(m_model->totals().failed, 0);
+            QCOMPARE(m_model->totals().done, meets);
+            QCOMPARE(m_model->totals().waiting, 4 - meets);
+            QCOMPARE(m_server.requestCount(QStringLiteral("/d%1.pdf").arg(meets)), times);
+            // The next row may have started while the last file went to the disk: it waits as well.
+            QVERIFY(m_server.requestCount(QStringLiteral("/d%1.pdf").arg(meets + 1)) <= times);
+            QStringList written;
+            for (int i = 0; i < meets; ++i)
+                written.append(QStringLiteral("d%1.pdf").arg(i));
+            QCOMPARE(entries(), written); // neither a part nor a partial paper
+            QCOMPARE(finished.count(), 0);
+        };
+        m_scheduler->start();
+        checkPaused(1);
+        // 继续 with nothing mended: the same row pauses the queue again, and nothing is lost.
+        m_scheduler->resumeAfterVerification();
+        checkPaused(2);
+        if (readOnly) {
+            QCOMPARE(QProcess::execute(QStringLiteral("mount"), {"-o", "remount,rw", mountPoint}), 0);
+        } else {
+            QVERIFY(QFile::remove(folder() + QStringLiteral("d0.pdf")));
+            QVERIFY(QFile::remove(folder() + QStringLiteral("d1.pdf")));
+        }
+        m_scheduler->resumeAfterVerification();
+        QTRY_COMPARE(finished.count(), 1);
+        QVERIFY(!m_scheduler->isPausedForVerification());
+        for (int i = meets; i < 4; ++i) {
+            QCOMPARE(row(ids.at(i)).state, RowState::Done);
+            QCOMPARE(fntest::readFile(folder() + QStringLiteral("d%1.pdf").arg(i)),
+                     FaultServer::pdf(sizes[i], char('a' + i)).body);
+        }
+        QCOMPARE(paused.count(), 2);
     }
 
     void aWallOfPagesPausesTheQueue()
