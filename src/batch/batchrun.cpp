@@ -405,9 +405,21 @@ void BatchRun::onDiskPaused(DiskFault fault, const QString &folder)
                        "listed as such in the manifest")
             .arg(QDir::toNativeSeparators(folder), why));
     m_pauseStop = true;
+    endAfterLiveTransfers();
+}
+
+void BatchRun::endAfterLiveTransfers()
+{
+    // Transfers under way end first: each finishes its paper, or meets the disk as well and waits, so no
+    // paper is cut off as stopped. Nothing new starts meanwhile.
+    if (m_phase != Phase::Downloading)
+        return;
+    if (m_scheduler->anyTransferLive()) {
+        QTimer::singleShot(50, this, &BatchRun::endAfterLiveTransfers);
+        return;
+    }
     m_queue->stop();
-    if (!m_scheduler->anyTransferLive() && m_phase == Phase::Downloading)
-        endDownloads(2);
+    endDownloads(2);
 }
 
 void BatchRun::onQueueFinished(const DownloadListModel::Totals &totals)

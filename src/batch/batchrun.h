@@ -68,6 +68,7 @@ private:
     void onQueueFinished(const DownloadListModel::Totals &totals);
     void onVerificationNeeded(const QString &host, const QUrl &page);
     void onDiskPaused(DiskFault fault, const QString &folder);
+    void endAfterLiveTransfers();
     void endDownloads(int exitStatus);
     void finishRun(int exitStatus);
     void writeManifestAndTotals(int *exitStatus);

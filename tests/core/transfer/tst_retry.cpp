@@ -352,9 +352,10 @@ private Q_SLOTS:
             m_server.setReply(QStringLiteral("/d%1.pdf").arg(i), FaultServer::pdf(sizes[i], char('a' + i)));
             ids.append(addRow(QStringLiteral("/d%1.pdf").arg(i), QStringLiteral("d%1").arg(i)));
         }
-        const int meets = readOnly ? 0 : 2; // the row that meets the fault
+        const int fit = readOnly ? 0 : 2; // the papers that fit
         QSignalSpy paused(m_scheduler, &DownloadScheduler::diskPaused);
         QSignalSpy finished(m_scheduler, &DownloadScheduler::queueFinished);
+        QStringList written;
         const auto checkPaused = [&](int times) {
             QTRY_COMPARE(paused.count(), times);
             settle();
@@ -364,35 +365,41 @@ private Q_SLOTS:
             QCOMPARE(paused.last().at(0).value<DiskFault>(), fault);
             QCOMPARE(m_scheduler->pauseDiskFault(), fault);
             QCOMPARE(m_model->totals().failed, 0);
-            QCOMPARE(m_model->totals().done, meets);
-            QCOMPARE(m_model->totals().waiting, 4 - meets);
-            QCOMPARE(m_server.requestCount(QStringLiteral("/d%1.pdf").arg(meets)), times);
-            // The next row may have started while the last file went to the disk: it waits as well.
-            QVERIFY(m_server.requestCount(QStringLiteral("/d%1.pdf").arg(meets + 1)) <= times);
-            QStringList written;
-            for (int i = 0; i < meets; ++i)
-                written.append(QStringLiteral("d%1.pdf").arg(i));
+            QCOMPARE(m_model->totals().done, fit);
+            QCOMPARE(m_model->totals().waiting, 4 - fit);
+            // Each pause asks for the row that met the fault, and at most the one that started while the
+            // last file went to the disk.
+            int asked = 0;
+            for (int i = 0; i < 4; ++i)
+                asked += m_server.requestCount(QStringLiteral("/d%1.pdf").arg(i));
+            QVERIFY2(asked <= fit + 2 * times, qPrintable(QString::number(asked)));
+            written.clear();
+            for (RowId id : std::as_const(ids)) {
+                if (row(id).state == RowState::Done)
+                    written.append(row(id).name + QStringLiteral(".pdf"));
+            }
             QCOMPARE(entries(), written); // neither a part nor a partial paper
             QCOMPARE(finished.count(), 0);
         };
         m_scheduler->start();
         checkPaused(1);
-        // 继续 with nothing mended: the same row pauses the queue again, and nothing is lost.
+        // 继续 with nothing mended: a row pauses the queue again, and nothing is lost.
         m_scheduler->resumeAfterVerification();
         checkPaused(2);
         if (readOnly) {
             QCOMPARE(QProcess::execute(QStringLiteral("mount"), {"-o", "remount,rw", mountPoint}), 0);
         } else {
-            QVERIFY(QFile::remove(folder() + QStringLiteral("d0.pdf")));
-            QVERIFY(QFile::remove(folder() + QStringLiteral("d1.pdf")));
+            for (const QString &paper : std::as_const(written))
+                QVERIFY(QFile::remove(folder() + paper));
         }
         m_scheduler->resumeAfterVerification();
         QTRY_COMPARE(finished.count(), 1);
         QVERIFY(!m_scheduler->isPausedForVerification());
-        for (int i = meets; i < 4; ++i) {
+        for (int i = 0; i < 4; ++i) {
             QCOMPARE(row(ids.at(i)).state, RowState::Done);
-            QCOMPARE(fntest::readFile(folder() + QStringLiteral("d%1.pdf").arg(i)),
-                     FaultServer::pdf(sizes[i], char('a' + i)).body);
+            const QString name = QStringLiteral("d%1.pdf").arg(i);
+            if (!written.contains(name))
+                QCOMPARE(fntest::readFile(folder() + name), FaultServer::pdf(sizes[i], char('a' + i)).body);
         }
         QCOMPARE(paused.count(), 2);
     }
