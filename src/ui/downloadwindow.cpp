@@ -13,6 +13,7 @@
 #include "desktop/desktopnotifier.h"
 #include "desktop/shellhelpers.h"
 #include "ui/loginpanel.h"
+#include "ui/messagebar.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -439,6 +440,10 @@ fFileDownload::fFileDownload(QWidget *parent) : QMainWindow(parent), m_progress(
     central->installEventFilter(this);
     buildControlBar(central);
     buildList(central);
+    m_messageBar = new MessageBar(central);
+    cmdContinue = m_messageBar->actionButton();
+    cmdContinue->setObjectName(QStringLiteral("cmdContinue"));
+    connect(m_messageBar, &MessageBar::changed, this, &fFileDownload::placeRegions);
     PicWebBK = new LoginPanel(central);
     PicWebBK->hide();
     buildMenus();
@@ -652,12 +657,7 @@ void fFileDownload::buildStatusBar()
     panel(StatusPanel::Slogan)->setCursor(Qt::PointingHandCursor);
     panel(StatusPanel::Slogan)->setToolTip(kMakerSite);
 
-    // Beside the connection panel, 继续 for a paused queue and the speed with the time left; the
-    // totals line keeps its panel to itself.
-    cmdContinue = new QPushButton(QStringLiteral("继续"), statusBar());
-    cmdContinue->setObjectName(QStringLiteral("cmdContinue"));
-    cmdContinue->hide();
-    statusBar()->insertWidget(3, cmdContinue);
+    // Beside the connection panel, the speed with the time left; the totals line keeps its panel to itself.
     m_speedPanel = new QLabel(statusBar());
     m_speedPanel->setObjectName(QStringLiteral("PanelSpeed"));
     m_speedPanel->setFrameShape(QFrame::StyledPanel);
@@ -666,7 +666,7 @@ void fFileDownload::buildStatusBar()
         m_speedPanel->fontMetrics().horizontalAdvance(QStringLiteral("总速度 999.9 KB/s，剩余 59分59秒")) +
         12);
     m_speedPanel->hide(); // shown while a run is on
-    statusBar()->insertWidget(4, m_speedPanel, 2);
+    statusBar()->insertWidget(3, m_speedPanel, 2);
 }
 
 void fFileDownload::placeRegions()
@@ -681,10 +681,15 @@ void fFileDownload::placeRegions()
         setMinimumSize(least);
     const int barHeight =
         flowControlBar(controlBarGroups(*this), std::max(0, outer.width() - twipsToPixels(300)), true);
+    // A message goes between the control bar and the list, which gives it the room.
+    const int listWidth = std::max(0, outer.width() - twipsToPixels(300));
+    const int messageHeight = m_messageBar->hasMessage() ? m_messageBar->heightForWidth(listWidth) : 0;
     const DownloadLayout layout = computeDownloadLayout(outer, titleBar, menuBar, statusBar()->height(),
-                                                        barHeight, LoginPanel::BrowserTop);
-    Picture3->setGeometry(layout.bar);
-    Image1->setGeometry(0, 0, layout.bar.width(), layout.bar.height());
+                                                        barHeight + messageHeight, LoginPanel::BrowserTop);
+    Picture3->setGeometry(layout.bar.adjusted(0, 0, 0, -messageHeight));
+    m_messageBar->setGeometry(layout.list.left(), layout.list.top() - messageHeight, listWidth,
+                              messageHeight);
+    Image1->setGeometry(0, 0, layout.bar.width(), barHeight);
     ListView3->setGeometry(layout.list);
     PicWebBK->setGeometry(layout.list);
     PicWebBK->WebBrowser1->setGeometry(layout.browser);

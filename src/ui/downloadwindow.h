@@ -19,6 +19,7 @@ class DownloadQueue;
 class DownloadScheduler;
 class DownloadSession;
 class LoginPanel;
+class MessageBar;
 class QAction;
 class QCheckBox;
 class QComboBox;
@@ -98,6 +99,8 @@ public:
     // while a run is on, and a row's end soon after it ends).
     void refreshProgress();
     DesktopNotifier *notifier() const { return m_notifier; }
+    // The band above the list with the pause, the end of a run and a command's result, read whole.
+    MessageBar *messageBar() const { return m_messageBar; }
 
     // The window's caption; a run shows its progress in front of it.
     static const QString Caption;
@@ -133,7 +136,7 @@ public:
     QLabel *Shape1;
     QTreeView *ListView3;
     LoginPanel *PicWebBK;
-    QPushButton *cmdContinue; // "继续" after a verification page was solved
+    QPushButton *cmdContinue; // "继续" of the message bar, after a verification page was solved
 
 Q_SIGNALS:
     // The window accepted a close; the program decides which window comes back.
@@ -166,6 +169,7 @@ private:
     void onQueueFinished();
     void onVerificationNeeded();
     void continueAfterVerification();
+    void clearPauseMessage(); // the pause is over: its message goes, any other stays
     void beginRun();
     void refreshTotalsSoon();
     bool autoRedownloadGoesOn() const;
@@ -206,6 +210,7 @@ private:
 
     std::array<QLabel *, 4> m_panels{};
     QLabel *m_speedPanel = nullptr;
+    MessageBar *m_messageBar = nullptr;
     DesktopNotifier *m_notifier = nullptr;
     QueueProgress m_progress;
     QTimer m_progressTick; // while a run is on

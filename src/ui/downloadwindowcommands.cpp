@@ -3,6 +3,7 @@
 #include "core/transfer/downloadscheduler.h"
 #include "ui/downloadwindow.h"
 #include "ui/loginpanel.h"
+#include "ui/messagebar.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -206,6 +207,7 @@ void fFileDownload::openInEditor()
 void fFileDownload::checkPdf()
 {
     const int renamed = m_queue->checkPdfFiles();
-    panel(StatusPanel::Connection)
-        ->setText(QStringLiteral("检查PDF文件完成：重命名了 %1 个文件").arg(renamed));
+    const QString result = QStringLiteral("检查PDF文件完成：重命名了 %1 个文件").arg(renamed);
+    panel(StatusPanel::Connection)->setText(result);
+    m_messageBar->showMessage(MessageBar::Kind::Information, result);
 }

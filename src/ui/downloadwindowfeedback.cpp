@@ -6,6 +6,7 @@
 #include "desktop/shellhelpers.h"
 #include "ui/downloadwindow.h"
 #include "ui/loginpanel.h"
+#include "ui/messagebar.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -150,13 +151,20 @@ void fFileDownload::onRunningChanged(bool running)
     if (running && !m_progress.running())
         beginRun();
     if (!m_scheduler->isPausedForVerification())
-        cmdContinue->hide();
+        clearPauseMessage();
+}
+
+void fFileDownload::clearPauseMessage()
+{
+    if (cmdContinue->isVisibleTo(m_messageBar))
+        m_messageBar->clearMessage();
 }
 
 void fFileDownload::beginRun()
 {
     m_runStopped = false;
     m_transferTextStale = true;
+    m_messageBar->clearMessage(); // an earlier run's end or check is over
     m_progress.begin();
     m_progressTick.start();
     // Shown a moment later: a run that ends at once (an automatic start with nothing to do, every second
@@ -209,7 +217,7 @@ bool fFileDownload::autoRedownloadGoesOn() const
 
 void fFileDownload::onQueueFinished()
 {
-    cmdContinue->hide();
+    clearPauseMessage();
     panel(StatusPanel::Connection)->setToolTip(QString());
     m_progressTick.stop();
     const bool wasOn = m_progress.running();
@@ -221,8 +229,11 @@ void fFileDownload::onQueueFinished()
     // A run that ended nothing (an automatic start that found no work) is not worth a word.
     if (!wasOn || !summary.any() || m_closing)
         return;
-    panel(StatusPanel::Connection)->setText(progresstext::summaryLine(summary, m_runStopped));
-    panel(StatusPanel::Connection)->setToolTip(panel(StatusPanel::Connection)->text());
+    const QString line = progresstext::summaryLine(summary, m_runStopped);
+    panel(StatusPanel::Connection)->setText(line);
+    panel(StatusPanel::Connection)->setToolTip(line);
+    m_messageBar->showMessage(
+        summary.failed > 0 || m_runStopped ? MessageBar::Kind::Warning : MessageBar::Kind::Success, line);
     if (!autoRedownloadGoesOn())
         m_notifier->notify(progresstext::summaryHead(m_runStopped), progresstext::summaryBody(summary));
 }
@@ -234,7 +245,7 @@ void fFileDownload::onVerificationNeeded()
     panel(StatusPanel::Connection)->setText(text);
     panel(StatusPanel::Connection)->setToolTip(text);
     m_speedPanel->hide();
-    cmdContinue->show();
+    m_messageBar->showMessage(MessageBar::Kind::Warning, text, QStringLiteral("继续"));
     PicWebBK->show();
     PicWebBK->raise();
     // A login that has the browser keeps it until it ends; the page follows then.
@@ -245,7 +256,7 @@ void fFileDownload::onVerificationNeeded()
 
 void fFileDownload::continueAfterVerification()
 {
-    cmdContinue->hide();
+    clearPauseMessage();
     panel(StatusPanel::Connection)->clear();
     panel(StatusPanel::Connection)->setToolTip(QString());
     m_speedPanel->setVisible(m_progress.running());

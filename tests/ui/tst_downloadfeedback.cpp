@@ -14,16 +14,19 @@
 #include "testenv.h"
 #include "ui/downloadwindow.h"
 #include "ui/loginpanel.h"
+#include "ui/messagebar.h"
 #include "ui/optionswindow.h"
 
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSignalSpy>
 #include <QTemporaryDir>
+#include <QToolButton>
 #include <QTreeView>
 #include <QWebEngineView>
 
@@ -65,6 +68,30 @@ RowId addPaper(fFileDownload &window, const FaultServer &server, const QString &
     row.type = QStringLiteral("pdf");
     row.folder = folder;
     return window.model()->addRow(row);
+}
+
+// What keeps the message bar from showing the given text whole: the bar is there, inside the window and
+// above the list, and its label has the height its wrapped lines need.
+QString messageFault(const fFileDownload &window, const QString &text)
+{
+    const MessageBar *bar = window.messageBar();
+    const QLabel *label = bar->textLabel();
+    if (!bar->isVisible())
+        return QStringLiteral("no message");
+    if (label->text() != text)
+        return QStringLiteral("says %1").arg(label->text());
+    const int needed = label->heightForWidth(label->width());
+    if (label->width() <= 0 || label->height() < needed)
+        return QStringLiteral("%1 px high for %2 px at %3 px")
+            .arg(label->height())
+            .arg(needed)
+            .arg(label->width());
+    if (!window.centralWidget()->rect().contains(bar->geometry()))
+        return QStringLiteral("outside the window");
+    if (bar->geometry().bottom() >= window.ListView3->y() ||
+        window.PicWebBK->geometry() != window.ListView3->geometry())
+        return QStringLiteral("over the list");
+    return {};
 }
 
 } // namespace
@@ -296,6 +323,64 @@ private Q_SLOTS:
         QCOMPARE(fntest::readFile(dir.filePath("v1.pdf")), FaultServer::pdf(5000, 'x').body);
         QCOMPARE(fntest::readFile(dir.filePath("v2.pdf")), FaultServer::pdf(6000, 'y').body);
         QTRY_VERIFY(window.panelText(3).startsWith(QStringLiteral("下载结束：完成 2 个，失败 0 个，用时 ")));
+    }
+
+    // The pause, the end of the run and the PDF check are read whole in the bar above the list, at the
+    // default size and at the least; the bar's 继续 resumes the queue, and the bar goes when it is closed.
+    void theMessageBarShowsEachMessageWhole()
+    {
+        QTemporaryDir dir;
+        for (const char *path : {"/w1.pdf", "/w2.pdf"})
+            m_server.setReplies(path, {webPage("请完成验证")});
+        m_server.setReply("/gone.pdf", notFound());
+        fFileDownload window;
+        notifyTo(window, nullptr);
+        window.show();
+        QCOMPARE(window.size(), QSize(1000, 600));
+        window.scheduler()->options().retries = 0;
+        window.Combo1->setCurrentIndex(1);
+        for (const char *name : {"w1", "w2", "gone"})
+            addPaper(window, m_server, name, dir.path() + u'/');
+        const int listTop = window.ListView3->y();
+        QVERIFY(window.messageBar()->isHidden());
+
+        QSignalSpy paused(window.scheduler(), &DownloadScheduler::verificationNeeded);
+        window.Command4->click();
+        QVERIFY(paused.wait(15000));
+        QTRY_VERIFY2(messageFault(window, fFileDownload::VerificationText).isEmpty(),
+                     qPrintable(messageFault(window, fFileDownload::VerificationText)));
+        QCOMPARE(window.messageBar()->kind(), MessageBar::Kind::Warning);
+        QVERIFY(window.messageBar()->closeButton()->isHidden()); // the pause ends by 继续 or 停止
+        QCOMPARE(window.messageBar()->actionButton(), window.cmdContinue);
+
+        m_server.setReply("/w1.pdf", FaultServer::pdf(5000));
+        m_server.setReply("/w2.pdf", FaultServer::pdf(5000));
+        window.messageBar()->actionButton()->click();
+        QVERIFY(!window.scheduler()->isPausedForVerification());
+        QTRY_VERIFY(window.panelText(3).startsWith(QStringLiteral("下载结束：完成 2 个，失败 1 个，用时 ")));
+        const QString summary = window.panelText(3);
+        for (const QSize size : {QSize(1000, 600), QSize(1, 1)}) {
+            window.resize(size);
+            QTRY_VERIFY2(messageFault(window, summary).isEmpty(), qPrintable(messageFault(window, summary)));
+        }
+        QCOMPARE(window.messageBar()->kind(), MessageBar::Kind::Warning); // one failed
+        QVERIFY(window.cmdContinue->isHidden());
+        window.resize(1000, 600);
+        window.messageBar()->closeButton()->click();
+        QVERIFY(window.messageBar()->isHidden());
+        QTRY_COMPARE(window.ListView3->y(), listTop);
+        QCOMPARE(window.panelText(3), summary); // the status bar keeps it
+
+        window.action("actCheckPdf")->trigger();
+        const QString checked = QStringLiteral("检查PDF文件完成：重命名了 0 个文件");
+        QTRY_VERIFY2(messageFault(window, checked).isEmpty(), qPrintable(messageFault(window, checked)));
+        // A new run starts with nothing left over from the last.
+        m_server.setReply("/again.pdf", FaultServer::pdf(4000));
+        addPaper(window, m_server, "again", dir.path() + u'/');
+        window.Command4->click();
+        QVERIFY(window.messageBar()->isHidden());
+        QTRY_VERIFY(window.messageBar()->text().startsWith(QStringLiteral("下载结束：完成 1 个，失败 0 个")));
+        QCOMPARE(window.messageBar()->kind(), MessageBar::Kind::Success);
     }
 
     void aLoginPagePausesWithALoginRequest()
