@@ -14,6 +14,7 @@
 #include "desktop/shellhelpers.h"
 #include "ui/loginpanel.h"
 #include "ui/messagebar.h"
+#include "ui/statuspanellabel.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -640,33 +641,34 @@ void fFileDownload::buildMenus()
 void fFileDownload::buildStatusBar()
 {
     statusBar()->setObjectName(QStringLiteral("StatusBar1"));
+    // Each panel is as wide as what it holds; the second takes the room left over, and a panel with
+    // nothing to say takes none.
     for (size_t i = 0; i < m_panels.size(); ++i) {
-        auto *label = new QLabel(statusBar());
+        auto *label = new StatusPanelLabel(80, statusBar());
         label->setObjectName(QStringLiteral("Panel%1").arg(i + 1));
-        label->setFrameShape(QFrame::StyledPanel);
-        label->setMinimumWidth(i == 0 ? 120 : 80);
+        if (i == 0)
+            label->setMinimumWidth(120);
         if (i == 3) // the totals line is read whole: it keeps room for five numbers
             label->setMinimumWidth(label->fontMetrics().horizontalAdvance(QStringLiteral(
                                        "总数：0000|正在下载：0|等待：0000|已完成：0000|失败：0000")) +
                                    12);
         label->installEventFilter(this);
         m_panels[i] = label;
-        statusBar()->addWidget(label, i == 1 ? 3 : (i == 0 ? 0 : 2));
+        statusBar()->addWidget(label, i == 1 ? 1 : 0);
     }
     panel(StatusPanel::Slogan)->setText(kSlogan);
     panel(StatusPanel::Slogan)->setCursor(Qt::PointingHandCursor);
     panel(StatusPanel::Slogan)->setToolTip(kMakerSite);
 
     // Beside the connection panel, the speed with the time left; the totals line keeps its panel to itself.
-    m_speedPanel = new QLabel(statusBar());
-    m_speedPanel->setObjectName(QStringLiteral("PanelSpeed"));
-    m_speedPanel->setFrameShape(QFrame::StyledPanel);
     // Room for a usual reading, so that it is not the one panel squeezed while a run is on.
-    m_speedPanel->setMinimumWidth(
-        m_speedPanel->fontMetrics().horizontalAdvance(QStringLiteral("总速度 999.9 KB/s，剩余 59分59秒")) +
-        12);
+    const int usualReading =
+        fontMetrics().horizontalAdvance(QStringLiteral("总速度 999.9 KB/s，剩余 59分59秒")) + 12;
+    m_speedPanel = new StatusPanelLabel(usualReading, statusBar());
+    m_speedPanel->setObjectName(QStringLiteral("PanelSpeed"));
+    m_speedPanel->setMinimumWidth(usualReading);
     m_speedPanel->hide(); // shown while a run is on
-    statusBar()->insertWidget(3, m_speedPanel, 2);
+    statusBar()->insertWidget(3, m_speedPanel);
 }
 
 void fFileDownload::placeRegions()

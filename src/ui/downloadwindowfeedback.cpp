@@ -218,7 +218,6 @@ bool fFileDownload::autoRedownloadGoesOn() const
 void fFileDownload::onQueueFinished()
 {
     clearPauseMessage();
-    panel(StatusPanel::Connection)->setToolTip(QString());
     m_progressTick.stop();
     const bool wasOn = m_progress.running();
     const QueueProgress::Summary summary = m_progress.finish();
@@ -231,7 +230,6 @@ void fFileDownload::onQueueFinished()
         return;
     const QString line = progresstext::summaryLine(summary, m_runStopped);
     panel(StatusPanel::Connection)->setText(line);
-    panel(StatusPanel::Connection)->setToolTip(line);
     m_messageBar->showMessage(
         summary.failed > 0 || m_runStopped ? MessageBar::Kind::Warning : MessageBar::Kind::Success, line);
     if (!autoRedownloadGoesOn())
@@ -243,7 +241,6 @@ void fFileDownload::onVerificationNeeded()
     // The panel may be too narrow for the whole request; the speed, nothing while paused, makes room.
     const QString &text = m_scheduler->pauseKind() == PauseKind::Login ? LoginText : VerificationText;
     panel(StatusPanel::Connection)->setText(text);
-    panel(StatusPanel::Connection)->setToolTip(text);
     m_speedPanel->hide();
     m_messageBar->showMessage(MessageBar::Kind::Warning, text, QStringLiteral("继续"));
     PicWebBK->show();
@@ -258,7 +255,6 @@ void fFileDownload::continueAfterVerification()
 {
     clearPauseMessage();
     panel(StatusPanel::Connection)->clear();
-    panel(StatusPanel::Connection)->setToolTip(QString());
     m_speedPanel->setVisible(m_progress.running());
     m_queue->resume();
 }

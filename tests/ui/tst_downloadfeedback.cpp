@@ -16,6 +16,7 @@
 #include "ui/loginpanel.h"
 #include "ui/messagebar.h"
 #include "ui/optionswindow.h"
+#include "ui/statuspanellabel.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -381,6 +382,58 @@ private Q_SLOTS:
         QVERIFY(window.messageBar()->isHidden());
         QTRY_VERIFY(window.messageBar()->text().startsWith(QStringLiteral("下载结束：完成 1 个，失败 0 个")));
         QCOMPARE(window.messageBar()->kind(), MessageBar::Kind::Success);
+    }
+
+    // Each panel is as wide as its text where there is room; a text that cannot fit is elided at the end
+    // and its tooltip is the whole text, which the panel still gives back; an empty panel takes no room.
+    void statusPanelsFitWhatTheyHold()
+    {
+        fFileDownload window;
+        notifyTo(window, nullptr);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        auto panelLabel = [&window](int n) {
+            return window.findChild<StatusPanelLabel *>(QStringLiteral("Panel%1").arg(n));
+        };
+        auto settle = [] {
+            QCoreApplication::sendPostedEvents();
+            QCoreApplication::processEvents();
+        };
+        // Shown whole, or elided with the whole text in its tooltip; either way read back whole.
+        auto readable = [&](int n, const QString &text) {
+            const StatusPanelLabel *label = panelLabel(n);
+            const QString shown = label->shownText();
+            if (window.panelText(n) != text ||
+                label->fontMetrics().horizontalAdvance(shown) >= label->width())
+                return false;
+            return shown == text ? label->toolTip().isEmpty()
+                                 : shown.endsWith(QChar(0x2026)) && text.startsWith(shown.chopped(1)) &&
+                                       label->toolTip() == text;
+        };
+        const QString reason = QStringLiteral("失败原因：服务器答复错误（HTTP 404 Not Found）");
+        panelLabel(2)->setText(reason);
+        settle();
+        QCOMPARE(panelLabel(3)->width(), 0); // nothing to say, no room taken
+        QCOMPARE(panelLabel(2)->shownText(), reason);
+        QTRY_VERIFY(readable(2, reason));
+        QCOMPARE(panelLabel(1)->shownText(), window.panelText(1));
+        QCOMPARE(panelLabel(1)->toolTip(), QStringLiteral("https://www.folionexus.com/"));
+
+        const QString summary = QStringLiteral("下载结束：完成 23 个，失败 2 个，用时 3分05秒");
+        const QString path = QStringLiteral("/home/user/文献/") +
+                             QStringLiteral("一篇标题很长的论文 ").repeated(12) + QStringLiteral(".pdf");
+        panelLabel(3)->setText(summary);
+        for (const QString &text : {reason, path}) {
+            panelLabel(2)->setText(text);
+            settle();
+            QTRY_VERIFY(readable(2, text) && readable(3, summary));
+        }
+        QVERIFY(panelLabel(2)->shownText() != path);
+        panelLabel(2)->setText(QStringLiteral("下载失败:a"));
+        panelLabel(3)->clear();
+        settle();
+        QTRY_VERIFY(readable(2, QStringLiteral("下载失败:a")));
+        QCOMPARE(panelLabel(1)->toolTip(), QStringLiteral("https://www.folionexus.com/"));
     }
 
     void aLoginPagePausesWithALoginRequest()
