@@ -641,8 +641,9 @@ void fFileDownload::buildMenus()
 void fFileDownload::buildStatusBar()
 {
     statusBar()->setObjectName(QStringLiteral("StatusBar1"));
-    // Each panel is as wide as what it holds; the second takes the room left over, and a panel with
-    // nothing to say takes none.
+    // Each panel is as wide as what it holds, and a panel with nothing to say takes none. The third takes
+    // the room left over and is the first to give way: what it says at length (a pause, the end of a run)
+    // the message bar shows whole, while the second holds what the user clicked for.
     for (size_t i = 0; i < m_panels.size(); ++i) {
         auto *label = new StatusPanelLabel(80, statusBar());
         label->setObjectName(QStringLiteral("Panel%1").arg(i + 1));
@@ -654,7 +655,7 @@ void fFileDownload::buildStatusBar()
                                    12);
         label->installEventFilter(this);
         m_panels[i] = label;
-        statusBar()->addWidget(label, i == 1 ? 1 : 0);
+        statusBar()->addWidget(label, i == 2 ? 1 : 0);
     }
     panel(StatusPanel::Slogan)->setText(kSlogan);
     panel(StatusPanel::Slogan)->setCursor(Qt::PointingHandCursor);
