@@ -1,0 +1,271 @@
+#include "ui/downloadfeedback.h"
+
+#include "core/common/filenames.h"
+#include "core/queue/downloadlistmodel.h"
+#include "core/queue/downloadqueue.h"
+#include "core/transfer/downloadscheduler.h"
+#include "desktop/desktopnotifier.h"
+#include "ui/downloadwindow.h"
+#include "ui/loginpanel.h"
+#include "ui/messagebar.h"
+#include "ui/statuspanellabel.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QEvent>
+#include <QPushButton>
+#include <QStatusBar>
+
+// The window's side of the queue: what the scheduler, the progress and the login panel report is shown
+// here.
+
+namespace {
+const QString kSlogan = QStringLiteral("墨枢软件：文献资料，一键到手");
+const QString kMakerSite = QStringLiteral("https://www.folionexus.com/");
+} // namespace
+
+DownloadFeedback::DownloadFeedback(fFileDownload &window)
+    : QObject(&window), m_window(window), m_queue(window.queue()), m_model(window.model()),
+      m_scheduler(window.scheduler()), m_progress(window.model())
+{
+    m_notifier = new DesktopNotifier(this);
+    m_messageBar = new MessageBar(window.centralWidget());
+    window.cmdContinue = m_messageBar->actionButton();
+    window.cmdContinue->setObjectName(QStringLiteral("cmdContinue"));
+    buildStatusBar();
+    connectScheduler();
+}
+
+void DownloadFeedback::buildStatusBar()
+{
+    m_window.statusBar()->setObjectName(QStringLiteral("StatusBar1"));
+    // Each panel is as wide as what it holds, and a panel with nothing to say takes none. The third takes
+    // the room left over and is the first to give way: what it says at length (a pause, the end of a run)
+    // the message bar shows whole, while the second holds what the user clicked for.
+    for (size_t i = 0; i < m_panels.size(); ++i) {
+        auto *label = new StatusPanelLabel(80, m_window.statusBar());
+        label->setObjectName(QStringLiteral("Panel%1").arg(i + 1));
+        if (i == 0)
+            label->setMinimumWidth(120);
+        if (i == 3) // the totals line is read whole: it keeps room for five numbers
+            label->setMinimumWidth(label->fontMetrics().horizontalAdvance(QStringLiteral(
+                                       "总数：0000|正在下载：0|等待：0000|已完成：0000|失败：0000")) +
+                                   12);
+        label->installEventFilter(this);
+        m_panels[i] = label;
+        m_window.statusBar()->addWidget(label, i == 2 ? 1 : 0);
+    }
+    panel(StatusPanel::Slogan)->setText(kSlogan);
+    panel(StatusPanel::Slogan)->setCursor(Qt::PointingHandCursor);
+    panel(StatusPanel::Slogan)->setToolTip(kMakerSite);
+
+    // Beside the connection panel, the speed with the time left; the totals line keeps its panel to itself.
+    // Room for a usual reading, so that it is not the one panel squeezed while a run is on.
+    const int usualReading =
+        m_window.fontMetrics().horizontalAdvance(QStringLiteral("总速度 999.9 KB/s，剩余 59分59秒")) + 12;
+    m_speedPanel = new StatusPanelLabel(usualReading, m_window.statusBar());
+    m_speedPanel->setObjectName(QStringLiteral("PanelSpeed"));
+    m_speedPanel->setMinimumWidth(usualReading);
+    m_speedPanel->hide(); // shown while a run is on
+    m_window.statusBar()->insertWidget(3, m_speedPanel);
+}
+
+void DownloadFeedback::tellResult(const QString &text)
+{
+    panel(StatusPanel::Connection)->setText(text);
+    m_messageBar->showMessage(MessageBar::Kind::Information, text);
+}
+
+bool DownloadFeedback::eventFilter(QObject *watched, QEvent *event)
+{
+    if (event->type() != QEvent::MouseButtonRelease)
+        return false;
+    const ShellHooks &shell = m_window.shellHooks();
+    if (watched == panel(StatusPanel::Slogan)) {
+        if (shell.openWebPage)
+            shell.openWebPage(kMakerSite);
+    } else if (watched == panel(StatusPanel::Transfer)) {
+        // The panel shows a file path after a row click; other texts (the transfer's name) open nothing.
+        const QString text = panel(StatusPanel::Transfer)->text();
+        if (!text.isEmpty() && FileExists(text) && shell.openFile)
+            shell.openFile(text);
+    }
+    return false;
+}
+
+void DownloadFeedback::connectScheduler()
+{
+    connect(m_queue, &DownloadQueue::transferNoted, this, [this](TransferNote note, const QString &name) {
+        m_transferTextStale = false;
+        QString said;
+        switch (note) {
+        case TransferNote::Started:
+            said = QStringLiteral("正在下载:");
+            break;
+        case TransferNote::Ended:
+            said = QStringLiteral("完成下载:");
+            break;
+        case TransferNote::Failed:
+            said = QStringLiteral("下载失败:");
+            break;
+        }
+        panel(StatusPanel::Transfer)->setText(said + name);
+    });
+    connect(m_queue, &DownloadQueue::connectionStateChanged, this,
+            [this](ConnectionState state, int code, const QString &text) {
+                // While the queue waits for a verification, the connection panel keeps saying so.
+                if (!m_scheduler->isPausedForVerification())
+                    panel(StatusPanel::Connection)->setText(Downloader::stateText(state, code, text));
+            });
+    connect(m_queue, &DownloadQueue::totalsChanged, this,
+            [this] { panel(StatusPanel::Totals)->setText(m_model->totalsText()); });
+    connect(m_queue, &DownloadQueue::queueFinished, this, &DownloadFeedback::onQueueFinished);
+    connect(m_queue, &DownloadQueue::verificationNeeded, this, &DownloadFeedback::onVerificationNeeded);
+    connect(m_queue, &DownloadQueue::rowEnded, this, &DownloadFeedback::refreshTotalsSoon);
+    connect(m_model, &DownloadListModel::rowFinished, this, [this](RowId id) {
+        m_progress.noteEnded(id);
+        // "完成下载:" of an earlier run's row would read as this run's success when its rows fail.
+        const DownloadRow *row = m_model->find(id);
+        if (m_transferTextStale && row && row->state == RowState::Failed) {
+            m_transferTextStale = false;
+            m_panels[1]->clear();
+        }
+        refreshTotalsSoon();
+    });
+    connect(m_window.cmdContinue, &QPushButton::clicked, this, &DownloadFeedback::continueAfterVerification);
+    m_progressTick.setInterval(1000);
+    connect(&m_progressTick, &QTimer::timeout, this, &DownloadFeedback::refreshProgress);
+    m_totalsSoon.setSingleShot(true);
+    m_totalsSoon.setInterval(fFileDownload::TotalsDelayMs);
+    connect(&m_totalsSoon, &QTimer::timeout, this, &DownloadFeedback::refreshProgress);
+    connect(m_queue, &DownloadQueue::runningChanged, this, &DownloadFeedback::onRunningChanged);
+    connect(m_window.PicWebBK, &LoginPanel::titleShown, this, [this](const QString &title) {
+        if (!m_scheduler->isPausedForVerification())
+            panel(StatusPanel::Connection)->setText(title);
+    });
+    connect(m_window.PicWebBK, &LoginPanel::loginFinished, this, &DownloadFeedback::onLoginFinished);
+}
+
+void DownloadFeedback::onRunningChanged(bool running)
+{
+    m_window.Shape1->setVisible(running);
+    if (running && !m_progress.running())
+        beginRun();
+    if (!m_scheduler->isPausedForVerification())
+        clearPauseMessage();
+}
+
+void DownloadFeedback::clearPauseMessage()
+{
+    if (m_window.cmdContinue->isVisibleTo(m_messageBar))
+        m_messageBar->clearMessage();
+}
+
+void DownloadFeedback::beginRun()
+{
+    m_runStopped = false;
+    m_transferTextStale = true;
+    m_messageBar->clearMessage(); // an earlier run's end or check is over
+    m_progress.begin();
+    m_progressTick.start();
+    // Shown a moment later: a run that ends at once (an automatic start with nothing to do, every second
+    // while automatic re-download is ticked) leaves the status bar and the title as they were.
+    refreshTotalsSoon();
+}
+
+void DownloadFeedback::refreshTotalsSoon()
+{
+    if (!m_totalsSoon.isActive())
+        m_totalsSoon.start();
+}
+
+void DownloadFeedback::refreshProgress()
+{
+    m_totalsSoon.stop();
+    m_scheduler->UpdateStatusSummary();
+    if (!m_progress.running())
+        return;
+    const QueueProgress::Snapshot snapshot = m_progress.measure();
+    m_speedPanel->setText(progresstext::statusLine(snapshot));
+    m_speedPanel->setVisible(!m_scheduler->isPausedForVerification());
+    m_window.setWindowTitle(snapshot.total > 0 ? progresstext::fraction(snapshot) + QStringLiteral(" － ") +
+                                                     fFileDownload::Caption
+                                               : fFileDownload::Caption);
+}
+
+QString DownloadFeedback::speedText() const
+{
+    return m_speedPanel->text();
+}
+
+bool DownloadFeedback::autoRedownloadGoesOn() const
+{
+    // With automatic re-download the queue starts again at once with such rows: not the end yet.
+    if (!m_window.Check4->isChecked())
+        return false;
+    const auto choice = static_cast<AutoRedownloadChoice>(m_window.Combo4->currentIndex());
+    const bool failed = choice != AutoRedownloadChoice::Html;
+    const bool html = choice != AutoRedownloadChoice::Failed;
+    for (int i = 0; i < m_model->count(); ++i) {
+        const DownloadRow &row = m_model->row(i);
+        const bool web = row.type.compare(QLatin1String("htm"), Qt::CaseInsensitive) == 0 ||
+                         row.type.compare(QLatin1String("html"), Qt::CaseInsensitive) == 0;
+        if ((failed && row.state == RowState::Failed) ||
+            (html && web && (row.state == RowState::Done || row.state == RowState::Failed)))
+            return true;
+    }
+    return false;
+}
+
+void DownloadFeedback::onQueueFinished()
+{
+    clearPauseMessage();
+    m_progressTick.stop();
+    const bool wasOn = m_progress.running();
+    const QueueProgress::Summary summary = m_progress.finish();
+    m_speedPanel->clear();
+    m_speedPanel->hide();
+    m_window.setWindowTitle(fFileDownload::Caption);
+    m_scheduler->UpdateStatusSummary();
+    // A run that ended nothing (an automatic start that found no work) is not worth a word.
+    if (!wasOn || !summary.any() || m_closing)
+        return;
+    const QString line = progresstext::summaryLine(summary, m_runStopped);
+    panel(StatusPanel::Connection)->setText(line);
+    m_messageBar->showMessage(
+        summary.failed > 0 || m_runStopped ? MessageBar::Kind::Warning : MessageBar::Kind::Success, line);
+    if (!autoRedownloadGoesOn())
+        m_notifier->notify(progresstext::summaryHead(m_runStopped), progresstext::summaryBody(summary));
+}
+
+void DownloadFeedback::onVerificationNeeded()
+{
+    // The panel may be too narrow for the whole request; the speed, nothing while paused, makes room.
+    const QString &text = m_scheduler->pauseKind() == PauseKind::Login ? fFileDownload::LoginText
+                                                                       : fFileDownload::VerificationText;
+    panel(StatusPanel::Connection)->setText(text);
+    m_speedPanel->hide();
+    m_messageBar->showMessage(MessageBar::Kind::Warning, text, QStringLiteral("继续"));
+    m_window.PicWebBK->show();
+    m_window.PicWebBK->raise();
+    // A login that has the browser keeps it until it ends; the page follows then.
+    m_wallAfterLogin = m_window.PicWebBK->isLoggingIn();
+    if (!m_wallAfterLogin)
+        m_window.PicWebBK->openAddress(m_scheduler->verificationPage().toString());
+}
+
+void DownloadFeedback::continueAfterVerification()
+{
+    clearPauseMessage();
+    panel(StatusPanel::Connection)->clear();
+    m_speedPanel->setVisible(m_progress.running());
+    m_queue->resume();
+}
+
+void DownloadFeedback::onLoginFinished()
+{
+    m_queue->loginFinished();
+    // A wall met while the login had the browser is shown now.
+    if (std::exchange(m_wallAfterLogin, false) && m_scheduler->isPausedForVerification())
+        m_window.PicWebBK->openAddress(m_scheduler->verificationPage().toString());
+}
