@@ -165,7 +165,7 @@ void DownloadFeedback::beginRun()
 {
     m_runStopped = false;
     m_transferTextStale = true;
-    m_messageBar->clearMessage(); // an earlier run's end or check is over
+    m_messageStale = true;
     m_progress.begin();
     m_progressTick.start();
     // Shown a moment later: a run that ends at once (an automatic start with nothing to do, every second
@@ -185,6 +185,9 @@ void DownloadFeedback::refreshProgress()
     m_scheduler->UpdateStatusSummary();
     if (!m_progress.running())
         return;
+    // The run goes on: an earlier run's end or a command's result is over (a pause stays).
+    if (std::exchange(m_messageStale, false) && !m_window.cmdContinue->isVisibleTo(m_messageBar))
+        m_messageBar->clearMessage();
     const QueueProgress::Snapshot snapshot = m_progress.measure();
     m_speedPanel->setText(progresstext::statusLine(snapshot));
     m_speedPanel->setVisible(!m_scheduler->isPausedForVerification());

@@ -70,5 +70,6 @@ private:
     // Panel 2 still names a row of an earlier run.
     bool m_transferTextStale = false;
     bool m_runStopped = false;     // the user stopped the run that is on
+    bool m_messageStale = false;   // the message bar tells of an earlier run
     bool m_wallAfterLogin = false; // a verification page waits for the login that has the browser
 };

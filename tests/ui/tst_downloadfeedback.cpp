@@ -227,6 +227,7 @@ private Q_SLOTS:
         QVERIFY(finished.wait(5000));
         QVERIFY(window.panelText(3).startsWith(QStringLiteral("下载停止")));
         QVERIFY(titles.isEmpty()); // the title does not flicker with every such round
+        QVERIFY(window.messageBar()->text().startsWith(QStringLiteral("下载停止"))); // nor does the message
         QVERIFY(window.findChild<QWidget *>(QStringLiteral("PanelSpeed"))->isHidden());
 
         // A failed row that the automatic re-download takes again: the panel tells of the run, the desktop
@@ -376,10 +377,12 @@ private Q_SLOTS:
         const QString checked = QStringLiteral("检查PDF文件完成：重命名了 0 个文件");
         QTRY_VERIFY2(messageFault(window, checked).isEmpty(), qPrintable(messageFault(window, checked)));
         // A new run starts with nothing left over from the last.
-        m_server.setReply("/again.pdf", FaultServer::pdf(4000));
+        Reply slow = FaultServer::pdf(4000);
+        slow.answerDelayMs = 1500;
+        m_server.setReply("/again.pdf", slow);
         addPaper(window, m_server, "again", dir.path() + u'/');
         window.Command4->click();
-        QVERIFY(window.messageBar()->isHidden());
+        QTRY_VERIFY(window.messageBar()->isHidden());
         QTRY_VERIFY(window.messageBar()->text().startsWith(QStringLiteral("下载结束：完成 1 个，失败 0 个")));
         QCOMPARE(window.messageBar()->kind(), MessageBar::Kind::Success);
     }
