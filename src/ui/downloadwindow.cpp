@@ -357,8 +357,11 @@ QSize leastWindowSize(fFileDownload &w)
     const int list = 2 * w.ListView3->frameWidth() + w.ListView3->header()->sizeHint().height() +
                      kListMinRows * StripeRowHeight(w.ListView3, fFileDownload::RowHeight) + scrollBar;
     const int menu = w.menuWidget() ? w.menuWidget()->sizeHint().height() : 0;
-    const int height =
-        twipsToPixels(20) + barHeight + list + twipsToPixels(140) + menu + w.statusBar()->sizeHint().height();
+    // A message above the list takes its room from the window, not from the list's five rows.
+    const MessageBar *message = w.messageBar();
+    const int messageHeight = message->hasMessage() ? message->heightForWidth(width - barMargin) : 0;
+    const int height = twipsToPixels(20) + barHeight + messageHeight + list + twipsToPixels(140) + menu +
+                       w.statusBar()->sizeHint().height();
     return {width, height};
 }
 

@@ -9,6 +9,7 @@
 #include "core/settings/sharedoptions.h"
 #include "core/transfer/downloadscheduler.h"
 #include "desktop/desktopnotifier.h"
+#include "desktop/shellhelpers.h"
 #include "faultserver.h"
 #include "privatebus.h"
 #include "testenv.h"
@@ -364,6 +365,8 @@ private Q_SLOTS:
         for (const QSize size : {QSize(1000, 600), QSize(1, 1)}) {
             window.resize(size);
             QTRY_VERIFY2(messageFault(window, summary).isEmpty(), qPrintable(messageFault(window, summary)));
+            QVERIFY(window.ListView3->viewport()->height() >=
+                    5 * StripeRowHeight(window.ListView3, fFileDownload::RowHeight));
         }
         QCOMPARE(window.messageBar()->kind(), MessageBar::Kind::Warning); // one failed
         QVERIFY(window.cmdContinue->isHidden());
