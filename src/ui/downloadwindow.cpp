@@ -9,9 +9,9 @@
 #include "core/queue/queuekeeper.h"
 #include "core/transfer/downloadscheduler.h"
 #include "desktop/shellhelpers.h"
-#include "ui/downloadfeedback.h"
-#include "ui/downloadlibraryactions.h"
-#include "ui/downloadlistcommands.h"
+#include "ui/downloadwindowcommands.h"
+#include "ui/downloadwindowfeedback.h"
+#include "ui/downloadwindowlibrary.h"
 #include "ui/loginpanel.h"
 #include "ui/messagebar.h"
 #include "ui/queuecontrols.h"
@@ -426,10 +426,10 @@ fFileDownload::fFileDownload(QWidget *parent) : QMainWindow(parent)
     buildList(central);
     PicWebBK = new LoginPanel(central);
     PicWebBK->hide();
-    m_feedback = new DownloadFeedback(*this);
+    m_feedback = new DownloadWindowFeedback(*this);
     connect(m_feedback->messageBar(), &MessageBar::changed, this, &fFileDownload::placeRegions);
-    m_commands = new DownloadListCommands(*this, *m_feedback);
-    m_library = new DownloadLibraryActions(*this, *m_commands, *m_feedback);
+    m_commands = new DownloadWindowCommands(*this, *m_feedback);
+    m_library = new DownloadWindowLibrary(*this, *m_commands, *m_feedback);
     m_commands->buildMenus(*m_library);
     m_controls = new QueueControls(*this, *m_commands);
     ApplyRowStripes(ListView3, RowHeight);

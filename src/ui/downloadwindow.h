@@ -13,9 +13,9 @@
 #include <functional>
 
 class DesktopNotifier;
-class DownloadFeedback;
-class DownloadLibraryActions;
-class DownloadListCommands;
+class DownloadWindowFeedback;
+class DownloadWindowLibrary;
+class DownloadWindowCommands;
 class DownloadListModel;
 class DownloadQueue;
 class DownloadScheduler;
@@ -53,8 +53,8 @@ DownloadLayout computeDownloadLayout(QSize outerSize, int titleBarHeight, int me
 
 // The download window: the download list with its commands, the queue's controls, the login panel.
 // The scheduler does the downloading; the window lays out its regions and owns the collaborators that
-// do the rest: what the queue reports (DownloadFeedback), the menus and list commands
-// (DownloadListCommands), the control bar's options (QueueControls) and the paper library's actions.
+// do the rest: what the queue reports (DownloadWindowFeedback), the menus and list commands
+// (DownloadWindowCommands), the control bar's options (QueueControls) and the paper library's actions.
 class fFileDownload : public QMainWindow
 {
     Q_OBJECT
@@ -157,8 +157,8 @@ private:
     DownloadListModel *m_model;
     DownloadScheduler *m_scheduler;
     ShellHooks m_shell;
-    DownloadFeedback *m_feedback = nullptr;
-    DownloadListCommands *m_commands = nullptr;
+    DownloadWindowFeedback *m_feedback = nullptr;
+    DownloadWindowCommands *m_commands = nullptr;
     QueueControls *m_controls = nullptr;
-    DownloadLibraryActions *m_library = nullptr;
+    DownloadWindowLibrary *m_library = nullptr;
 };

@@ -3,8 +3,8 @@
 #include "core/queue/downloadqueue.h"
 #include "core/settings/sharedoptions.h"
 #include "core/transfer/downloadscheduler.h"
-#include "ui/downloadlistcommands.h"
 #include "ui/downloadwindow.h"
+#include "ui/downloadwindowcommands.h"
 #include "ui/loginpanel.h"
 
 #include <QCheckBox>
@@ -13,7 +13,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 
-QueueControls::QueueControls(fFileDownload &window, DownloadListCommands &commands)
+QueueControls::QueueControls(fFileDownload &window, DownloadWindowCommands &commands)
     : QObject(&window), m_window(window), m_commands(commands), m_scheduler(window.scheduler())
 {
     connect(m_window.queue(), &DownloadQueue::methodShown, this, &QueueControls::onMethodShown);

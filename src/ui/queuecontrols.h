@@ -4,7 +4,7 @@
 
 #include <QObject>
 
-class DownloadListCommands;
+class DownloadWindowCommands;
 class DownloadScheduler;
 class fFileDownload;
 
@@ -15,7 +15,7 @@ class QueueControls : public QObject
     Q_OBJECT
 
 public:
-    QueueControls(fFileDownload &window, DownloadListCommands &commands);
+    QueueControls(fFileDownload &window, DownloadWindowCommands &commands);
 
     // The options window stored new values: the queue takes the method and the proxy from them.
     void takeSharedOptions();
@@ -27,6 +27,6 @@ private:
     void onHousekeepingDone();
 
     fFileDownload &m_window;
-    DownloadListCommands &m_commands;
+    DownloadWindowCommands &m_commands;
     DownloadScheduler *m_scheduler;
 };

@@ -6,8 +6,8 @@
 #include <functional>
 
 enum class RowId : quint64;
-class DownloadFeedback;
-class DownloadLibraryActions;
+class DownloadWindowFeedback;
+class DownloadWindowLibrary;
 class DownloadListModel;
 class DownloadQueue;
 class DownloadScheduler;
@@ -18,15 +18,15 @@ class fFileDownload;
 // The download window's commands: the menus (the list menu is also the list's right-click menu), the
 // buttons that start and stop the queue, and what a click on the list does. Each command works on the
 // selection or the whole list through the queue's operations.
-class DownloadListCommands : public QObject
+class DownloadWindowCommands : public QObject
 {
     Q_OBJECT
 
 public:
-    DownloadListCommands(fFileDownload &window, DownloadFeedback &feedback);
+    DownloadWindowCommands(fFileDownload &window, DownloadWindowFeedback &feedback);
 
     // The window's menu bar; the library adds its export menu to the list menu.
-    void buildMenus(DownloadLibraryActions &library);
+    void buildMenus(DownloadWindowLibrary &library);
     QMenu *listMenu() const { return m_listMenu; }
     // The right-click: enables four items from the sort guard (the menu is shown by the caller).
     void prepareListMenu();
@@ -45,7 +45,7 @@ public:
 
 private:
     QAction *addItem(QMenu *menu, const QString &text, const QString &name,
-                     void (DownloadListCommands::*slot)());
+                     void (DownloadWindowCommands::*slot)());
     void connectList();
     void selectAll();
     void selectNone();
@@ -67,7 +67,7 @@ private:
     void checkPdf();
 
     fFileDownload &m_window;
-    DownloadFeedback &m_feedback;
+    DownloadWindowFeedback &m_feedback;
     DownloadQueue *m_queue;
     DownloadListModel *m_model;
     DownloadScheduler *m_scheduler;

@@ -1,4 +1,4 @@
-#include "ui/downloadfeedback.h"
+#include "ui/downloadwindowfeedback.h"
 
 #include "core/common/filenames.h"
 #include "core/queue/downloadlistmodel.h"
@@ -24,7 +24,7 @@ const QString kSlogan = QStringLiteral("墨枢软件：文献资料，一键到�
 const QString kMakerSite = QStringLiteral("https://www.folionexus.com/");
 } // namespace
 
-DownloadFeedback::DownloadFeedback(fFileDownload &window)
+DownloadWindowFeedback::DownloadWindowFeedback(fFileDownload &window)
     : QObject(&window), m_window(window), m_queue(window.queue()), m_model(window.model()),
       m_scheduler(window.scheduler()), m_progress(window.model())
 {
@@ -36,7 +36,7 @@ DownloadFeedback::DownloadFeedback(fFileDownload &window)
     connectScheduler();
 }
 
-void DownloadFeedback::buildStatusBar()
+void DownloadWindowFeedback::buildStatusBar()
 {
     m_window.statusBar()->setObjectName(QStringLiteral("StatusBar1"));
     // Each panel is as wide as what it holds, and a panel with nothing to say takes none. The third takes
@@ -70,13 +70,13 @@ void DownloadFeedback::buildStatusBar()
     m_window.statusBar()->insertWidget(3, m_speedPanel);
 }
 
-void DownloadFeedback::tellResult(const QString &text)
+void DownloadWindowFeedback::tellResult(const QString &text)
 {
     panel(StatusPanel::Connection)->setText(text);
     m_messageBar->showMessage(MessageBar::Kind::Information, text);
 }
 
-bool DownloadFeedback::eventFilter(QObject *watched, QEvent *event)
+bool DownloadWindowFeedback::eventFilter(QObject *watched, QEvent *event)
 {
     if (event->type() != QEvent::MouseButtonRelease)
         return false;
@@ -93,7 +93,7 @@ bool DownloadFeedback::eventFilter(QObject *watched, QEvent *event)
     return false;
 }
 
-void DownloadFeedback::connectScheduler()
+void DownloadWindowFeedback::connectScheduler()
 {
     connect(m_queue, &DownloadQueue::transferNoted, this, [this](TransferNote note, const QString &name) {
         m_transferTextStale = false;
@@ -119,9 +119,9 @@ void DownloadFeedback::connectScheduler()
             });
     connect(m_queue, &DownloadQueue::totalsChanged, this,
             [this] { panel(StatusPanel::Totals)->setText(m_model->totalsText()); });
-    connect(m_queue, &DownloadQueue::queueFinished, this, &DownloadFeedback::onQueueFinished);
-    connect(m_queue, &DownloadQueue::verificationNeeded, this, &DownloadFeedback::onVerificationNeeded);
-    connect(m_queue, &DownloadQueue::rowEnded, this, &DownloadFeedback::refreshTotalsSoon);
+    connect(m_queue, &DownloadQueue::queueFinished, this, &DownloadWindowFeedback::onQueueFinished);
+    connect(m_queue, &DownloadQueue::verificationNeeded, this, &DownloadWindowFeedback::onVerificationNeeded);
+    connect(m_queue, &DownloadQueue::rowEnded, this, &DownloadWindowFeedback::refreshTotalsSoon);
     connect(m_model, &DownloadListModel::rowFinished, this, [this](RowId id) {
         m_progress.noteEnded(id);
         // "完成下载:" of an earlier run's row would read as this run's success when its rows fail.
@@ -132,21 +132,22 @@ void DownloadFeedback::connectScheduler()
         }
         refreshTotalsSoon();
     });
-    connect(m_window.cmdContinue, &QPushButton::clicked, this, &DownloadFeedback::continueAfterVerification);
+    connect(m_window.cmdContinue, &QPushButton::clicked, this,
+            &DownloadWindowFeedback::continueAfterVerification);
     m_progressTick.setInterval(1000);
-    connect(&m_progressTick, &QTimer::timeout, this, &DownloadFeedback::refreshProgress);
+    connect(&m_progressTick, &QTimer::timeout, this, &DownloadWindowFeedback::refreshProgress);
     m_totalsSoon.setSingleShot(true);
     m_totalsSoon.setInterval(fFileDownload::TotalsDelayMs);
-    connect(&m_totalsSoon, &QTimer::timeout, this, &DownloadFeedback::refreshProgress);
-    connect(m_queue, &DownloadQueue::runningChanged, this, &DownloadFeedback::onRunningChanged);
+    connect(&m_totalsSoon, &QTimer::timeout, this, &DownloadWindowFeedback::refreshProgress);
+    connect(m_queue, &DownloadQueue::runningChanged, this, &DownloadWindowFeedback::onRunningChanged);
     connect(m_window.PicWebBK, &LoginPanel::titleShown, this, [this](const QString &title) {
         if (!m_scheduler->isPausedForVerification())
             panel(StatusPanel::Connection)->setText(title);
     });
-    connect(m_window.PicWebBK, &LoginPanel::loginFinished, this, &DownloadFeedback::onLoginFinished);
+    connect(m_window.PicWebBK, &LoginPanel::loginFinished, this, &DownloadWindowFeedback::onLoginFinished);
 }
 
-void DownloadFeedback::onRunningChanged(bool running)
+void DownloadWindowFeedback::onRunningChanged(bool running)
 {
     m_window.Shape1->setVisible(running);
     if (running && !m_progress.running())
@@ -155,13 +156,13 @@ void DownloadFeedback::onRunningChanged(bool running)
         clearPauseMessage();
 }
 
-void DownloadFeedback::clearPauseMessage()
+void DownloadWindowFeedback::clearPauseMessage()
 {
     if (m_window.cmdContinue->isVisibleTo(m_messageBar))
         m_messageBar->clearMessage();
 }
 
-void DownloadFeedback::beginRun()
+void DownloadWindowFeedback::beginRun()
 {
     m_runStopped = false;
     m_transferTextStale = true;
@@ -173,13 +174,13 @@ void DownloadFeedback::beginRun()
     refreshTotalsSoon();
 }
 
-void DownloadFeedback::refreshTotalsSoon()
+void DownloadWindowFeedback::refreshTotalsSoon()
 {
     if (!m_totalsSoon.isActive())
         m_totalsSoon.start();
 }
 
-void DownloadFeedback::refreshProgress()
+void DownloadWindowFeedback::refreshProgress()
 {
     m_totalsSoon.stop();
     m_scheduler->UpdateStatusSummary();
@@ -196,12 +197,12 @@ void DownloadFeedback::refreshProgress()
                                                : fFileDownload::Caption);
 }
 
-QString DownloadFeedback::speedText() const
+QString DownloadWindowFeedback::speedText() const
 {
     return m_speedPanel->text();
 }
 
-bool DownloadFeedback::autoRedownloadGoesOn() const
+bool DownloadWindowFeedback::autoRedownloadGoesOn() const
 {
     // With automatic re-download the queue starts again at once with such rows: not the end yet.
     if (!m_window.Check4->isChecked())
@@ -220,7 +221,7 @@ bool DownloadFeedback::autoRedownloadGoesOn() const
     return false;
 }
 
-void DownloadFeedback::onQueueFinished()
+void DownloadWindowFeedback::onQueueFinished()
 {
     clearPauseMessage();
     m_progressTick.stop();
@@ -241,7 +242,7 @@ void DownloadFeedback::onQueueFinished()
         m_notifier->notify(progresstext::summaryHead(m_runStopped), progresstext::summaryBody(summary));
 }
 
-void DownloadFeedback::onVerificationNeeded()
+void DownloadWindowFeedback::onVerificationNeeded()
 {
     // The panel may be too narrow for the whole request; the speed, nothing while paused, makes room.
     const QString &text = m_scheduler->pauseKind() == PauseKind::Login ? fFileDownload::LoginText
@@ -257,7 +258,7 @@ void DownloadFeedback::onVerificationNeeded()
         m_window.PicWebBK->openAddress(m_scheduler->verificationPage().toString());
 }
 
-void DownloadFeedback::continueAfterVerification()
+void DownloadWindowFeedback::continueAfterVerification()
 {
     clearPauseMessage();
     panel(StatusPanel::Connection)->clear();
@@ -265,7 +266,7 @@ void DownloadFeedback::continueAfterVerification()
     m_queue->resume();
 }
 
-void DownloadFeedback::onLoginFinished()
+void DownloadWindowFeedback::onLoginFinished()
 {
     m_queue->loginFinished();
     // A wall met while the login had the browser is shown now.

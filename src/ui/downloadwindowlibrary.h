@@ -4,20 +4,21 @@
 
 #include <QObject>
 
-class DownloadFeedback;
-class DownloadListCommands;
+class DownloadWindowFeedback;
+class DownloadWindowCommands;
 class DownloadQueue;
 class QMenu;
 class fFileDownload;
 
 // The download window's use of the paper library: rows held from earlier downloads, the outcome of
 // every download, the list kept across runs and the exports of the list menu.
-class DownloadLibraryActions : public QObject
+class DownloadWindowLibrary : public QObject
 {
     Q_OBJECT
 
 public:
-    DownloadLibraryActions(fFileDownload &window, DownloadListCommands &commands, DownloadFeedback &feedback);
+    DownloadWindowLibrary(fFileDownload &window, DownloadWindowCommands &commands,
+                          DownloadWindowFeedback &feedback);
 
     // Ties the queue to the library (once the window has loaded its options) and offers the last list.
     void connectLibrary();
@@ -30,8 +31,8 @@ private:
     void tellLibraryFailure(const QString &message);
 
     fFileDownload &m_window;
-    DownloadListCommands &m_commands;
-    DownloadFeedback &m_feedback;
+    DownloadWindowCommands &m_commands;
+    DownloadWindowFeedback &m_feedback;
     DownloadQueue *m_queue;
     bool m_libraryFailureTold = false; // one message a window: a busy library would repeat it for every row
 };

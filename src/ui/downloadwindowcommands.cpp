@@ -1,11 +1,11 @@
-#include "ui/downloadlistcommands.h"
+#include "ui/downloadwindowcommands.h"
 
 #include "core/queue/downloadlistmodel.h"
 #include "core/queue/downloadqueue.h"
 #include "core/transfer/downloadscheduler.h"
-#include "ui/downloadfeedback.h"
-#include "ui/downloadlibraryactions.h"
 #include "ui/downloadwindow.h"
+#include "ui/downloadwindowfeedback.h"
+#include "ui/downloadwindowlibrary.h"
 #include "ui/loginpanel.h"
 
 #include <QAction>
@@ -40,20 +40,20 @@ const MakerPage kMakerPages[] = {
 
 } // namespace
 
-DownloadListCommands::DownloadListCommands(fFileDownload &window, DownloadFeedback &feedback)
+DownloadWindowCommands::DownloadWindowCommands(fFileDownload &window, DownloadWindowFeedback &feedback)
     : QObject(&window), m_window(window), m_feedback(feedback), m_queue(window.queue()),
       m_model(window.model()), m_scheduler(window.scheduler())
 {
-    connect(window.Command4, &QPushButton::clicked, this, &DownloadListCommands::startDownloads);
-    connect(window.Command31, &QPushButton::clicked, this, &DownloadListCommands::stopDownloads);
-    connect(window.Command1, &QPushButton::clicked, this, &DownloadListCommands::webLogin);
+    connect(window.Command4, &QPushButton::clicked, this, &DownloadWindowCommands::startDownloads);
+    connect(window.Command31, &QPushButton::clicked, this, &DownloadWindowCommands::stopDownloads);
+    connect(window.Command1, &QPushButton::clicked, this, &DownloadWindowCommands::webLogin);
     connectList();
 }
 
-void DownloadListCommands::connectList()
+void DownloadWindowCommands::connectList()
 {
     connect(m_window.ListView3->header(), &QHeaderView::sectionClicked, this,
-            &DownloadListCommands::sortByHeader);
+            &DownloadWindowCommands::sortByHeader);
     connect(m_window.ListView3, &QTreeView::doubleClicked, this, [this](const QModelIndex &index) {
         if (index.isValid())
             m_queue->doubleClick(m_model->idAt(index.row()), m_window.shellHooks());
@@ -67,10 +67,10 @@ void DownloadListCommands::connectList()
         prepareListMenu();
         m_listMenu->popup(m_window.ListView3->viewport()->mapToGlobal(pos));
     });
-    connect(m_model, &DownloadListModel::rowsChanged, this, &DownloadListCommands::refreshRecordCount);
+    connect(m_model, &DownloadListModel::rowsChanged, this, &DownloadWindowCommands::refreshRecordCount);
 }
 
-QList<int> DownloadListCommands::selectedRows() const
+QList<int> DownloadWindowCommands::selectedRows() const
 {
     // Whole rows are selected, so the selection's ranges name them; read that way a selection of every
     // row of a long list costs a few milliseconds.
@@ -93,7 +93,7 @@ QList<int> DownloadListCommands::selectedRows() const
     return rows;
 }
 
-int DownloadListCommands::selectedRow() const
+int DownloadWindowCommands::selectedRow() const
 {
     const QModelIndex current = m_window.ListView3->currentIndex();
     if (current.isValid() && m_window.ListView3->selectionModel()->isRowSelected(current.row()))
@@ -102,17 +102,17 @@ int DownloadListCommands::selectedRow() const
     return rows.isEmpty() ? -1 : rows.first();
 }
 
-QList<RowId> DownloadListCommands::selectedIds() const
+QList<RowId> DownloadWindowCommands::selectedIds() const
 {
     return m_model->idsAt(selectedRows());
 }
 
-RowId DownloadListCommands::selectedId() const
+RowId DownloadWindowCommands::selectedId() const
 {
     return m_model->idAt(selectedRow());
 }
 
-void DownloadListCommands::prepareListMenu()
+void DownloadWindowCommands::prepareListMenu()
 {
     const bool busy = m_queue->guards().sortGuard;
     m_window.action(QStringLiteral("actRemove"))->setEnabled(!busy);
@@ -121,12 +121,12 @@ void DownloadListCommands::prepareListMenu()
     m_window.action(QStringLiteral("actStop"))->setEnabled(busy);
 }
 
-void DownloadListCommands::refreshRecordCount()
+void DownloadWindowCommands::refreshRecordCount()
 {
     m_window.Label1->setText(m_model->recordCountText());
 }
 
-void DownloadListCommands::runFrozen(const std::function<void()> &work)
+void DownloadWindowCommands::runFrozen(const std::function<void()> &work)
 {
     m_window.ListView3->setUpdatesEnabled(false);
     work();
@@ -135,7 +135,7 @@ void DownloadListCommands::runFrozen(const std::function<void()> &work)
     refreshRecordCount();
 }
 
-void DownloadListCommands::sortByHeader(int column)
+void DownloadWindowCommands::sortByHeader(int column)
 {
     m_queue->sortByColumn(column);
     // The header turns its own indicator over on a click; show the list's real order instead.
@@ -147,7 +147,7 @@ void DownloadListCommands::sortByHeader(int column)
                                  sorter.ascending() ? Qt::AscendingOrder : Qt::DescendingOrder);
 }
 
-void DownloadListCommands::webLogin()
+void DownloadWindowCommands::webLogin()
 {
     m_window.PicWebBK->show();
     m_window.PicWebBK->raise();
@@ -156,107 +156,107 @@ void DownloadListCommands::webLogin()
         m_window.PicWebBK->openAddress(row->key);
 }
 
-void DownloadListCommands::selectAll()
+void DownloadWindowCommands::selectAll()
 {
     m_window.ListView3->selectAll();
 }
 
-void DownloadListCommands::selectNone()
+void DownloadWindowCommands::selectNone()
 {
     m_window.ListView3->clearSelection();
 }
 
-void DownloadListCommands::shuffle()
+void DownloadWindowCommands::shuffle()
 {
     m_queue->shuffle();
     refreshRecordCount();
 }
 
-void DownloadListCommands::fitColumns()
+void DownloadWindowCommands::fitColumns()
 {
     for (int c = 0; c < DownloadListModel::ColumnCount; ++c)
         m_window.ListView3->resizeColumnToContents(c);
 }
 
-void DownloadListCommands::redownloadSelected()
+void DownloadWindowCommands::redownloadSelected()
 {
     const QList<RowId> rows = selectedIds();
     runFrozen([&] { m_queue->redownloadSelected(rows); });
 }
 
-void DownloadListCommands::redownloadFailed()
+void DownloadWindowCommands::redownloadFailed()
 {
     runFrozen([this] { m_queue->redownloadFailed(); });
 }
 
-void DownloadListCommands::redownloadHtml()
+void DownloadWindowCommands::redownloadHtml()
 {
     runFrozen([this] { m_queue->redownloadHtml(); });
 }
 
-void DownloadListCommands::removeSelected()
+void DownloadWindowCommands::removeSelected()
 {
     const QList<RowId> rows = selectedIds();
     runFrozen([&] { m_queue->removeSelected(rows); });
 }
 
-void DownloadListCommands::removeFailed()
+void DownloadWindowCommands::removeFailed()
 {
     runFrozen([this] { m_queue->removeFailed(); });
 }
 
-void DownloadListCommands::removeDone()
+void DownloadWindowCommands::removeDone()
 {
     runFrozen([this] { m_queue->removeDone(); });
 }
 
-void DownloadListCommands::clearAll()
+void DownloadWindowCommands::clearAll()
 {
     runFrozen([this] { m_queue->clearAll(); });
 }
 
-void DownloadListCommands::startDownloads()
+void DownloadWindowCommands::startDownloads()
 {
     m_scheduler->options().namesFromLinks = sharedOptions().UseOriginalFileName;
     m_queue->start();
 }
 
-void DownloadListCommands::stopDownloads()
+void DownloadWindowCommands::stopDownloads()
 {
     m_feedback.noteRunStopped();
     m_queue->stop();
 }
 
-void DownloadListCommands::cancelSelected()
+void DownloadWindowCommands::cancelSelected()
 {
     const QList<RowId> rows = selectedIds();
     runFrozen([&] { m_queue->cancel(rows); });
 }
 
-void DownloadListCommands::openFile()
+void DownloadWindowCommands::openFile()
 {
     OpenDownloadedFile(*m_model, selectedId(), m_window.shellHooks());
 }
 
-void DownloadListCommands::openFolder()
+void DownloadWindowCommands::openFolder()
 {
     OpenContainingFolder(*m_model, selectedId(), m_window.shellHooks());
 }
 
-void DownloadListCommands::openInEditor()
+void DownloadWindowCommands::openInEditor()
 {
     OpenInTextEditor(*m_model, selectedId(), m_window.shellHooks());
 }
 
-void DownloadListCommands::checkPdf()
+void DownloadWindowCommands::checkPdf()
 {
     const int renamed = m_queue->checkPdfFiles();
     const QString result = QStringLiteral("检查PDF文件完成：重命名了 %1 个文件").arg(renamed);
     m_feedback.tellResult(result);
 }
 
-QAction *DownloadListCommands::addItem(QMenu *menu, const QString &text, const QString &name,
-                                       void (DownloadListCommands::*slot)())
+QAction *DownloadWindowCommands::addItem(QMenu *menu, const QString &text, const QString &name,
+                                         void (DownloadWindowCommands::*slot)())
 {
     QAction *item = menu->addAction(text);
     item->setObjectName(name);
@@ -265,51 +265,51 @@ QAction *DownloadListCommands::addItem(QMenu *menu, const QString &text, const Q
     return item;
 }
 
-void DownloadListCommands::buildMenus(DownloadLibraryActions &library)
+void DownloadWindowCommands::buildMenus(DownloadWindowLibrary &library)
 {
     m_listMenu = m_window.menuBar()->addMenu(QStringLiteral("列表操作(&D)"));
     m_listMenu->setObjectName(QStringLiteral("mnuList"));
     QMenu *list = m_listMenu;
-    addItem(list, QStringLiteral("全选"), QStringLiteral("actSelectAll"), &DownloadListCommands::selectAll);
+    addItem(list, QStringLiteral("全选"), QStringLiteral("actSelectAll"), &DownloadWindowCommands::selectAll);
     addItem(list, QStringLiteral("全不选"), QStringLiteral("actSelectNone"),
-            &DownloadListCommands::selectNone);
+            &DownloadWindowCommands::selectNone);
     addItem(list, QStringLiteral("随机排序列表(打乱)"), QStringLiteral("actShuffle"),
-            &DownloadListCommands::shuffle);
+            &DownloadWindowCommands::shuffle);
     addItem(list, QStringLiteral("自动调整列宽"), QStringLiteral("actFitColumns"),
-            &DownloadListCommands::fitColumns);
+            &DownloadWindowCommands::fitColumns);
     list->addSeparator();
     QMenu *again = list->addMenu(QStringLiteral("重新下载"));
     again->menuAction()->setObjectName(QStringLiteral("actRedownload"));
     addItem(again, QStringLiteral("选中项"), QStringLiteral("actRedownloadSelected"),
-            &DownloadListCommands::redownloadSelected);
+            &DownloadWindowCommands::redownloadSelected);
     addItem(again, QStringLiteral("出错项"), QStringLiteral("actRedownloadFailed"),
-            &DownloadListCommands::redownloadFailed);
+            &DownloadWindowCommands::redownloadFailed);
     addItem(again, QStringLiteral("文件类型为HTM和HTML项"), QStringLiteral("actRedownloadHtml"),
-            &DownloadListCommands::redownloadHtml);
+            &DownloadWindowCommands::redownloadHtml);
     list->addSeparator();
     QMenu *remove = list->addMenu(QStringLiteral("清除"));
     remove->menuAction()->setObjectName(QStringLiteral("actRemove"));
     addItem(remove, QStringLiteral("选中项"), QStringLiteral("actRemoveSelected"),
-            &DownloadListCommands::removeSelected);
+            &DownloadWindowCommands::removeSelected);
     addItem(remove, QStringLiteral("全部出错项"), QStringLiteral("actRemoveFailed"),
-            &DownloadListCommands::removeFailed);
+            &DownloadWindowCommands::removeFailed);
     addItem(remove, QStringLiteral("完成项"), QStringLiteral("actRemoveDone"),
-            &DownloadListCommands::removeDone);
-    addItem(list, QStringLiteral("清空"), QStringLiteral("actClearAll"), &DownloadListCommands::clearAll);
+            &DownloadWindowCommands::removeDone);
+    addItem(list, QStringLiteral("清空"), QStringLiteral("actClearAll"), &DownloadWindowCommands::clearAll);
     list->addSeparator();
     addItem(list, QStringLiteral("开始下载"), QStringLiteral("actStart"),
-            &DownloadListCommands::startDownloads);
+            &DownloadWindowCommands::startDownloads);
     addItem(list, QStringLiteral("停止下载"), QStringLiteral("actStop"),
-            &DownloadListCommands::stopDownloads);
+            &DownloadWindowCommands::stopDownloads);
     addItem(list, QStringLiteral("取消下载选中项"), QStringLiteral("actCancelSelected"),
-            &DownloadListCommands::cancelSelected);
+            &DownloadWindowCommands::cancelSelected);
     list->addSeparator();
     addItem(list, QStringLiteral("打开下载文件"), QStringLiteral("actOpenFile"),
-            &DownloadListCommands::openFile);
+            &DownloadWindowCommands::openFile);
     addItem(list, QStringLiteral("打开所在文件夹"), QStringLiteral("actOpenFolder"),
-            &DownloadListCommands::openFolder);
+            &DownloadWindowCommands::openFolder);
     addItem(list, QStringLiteral("用记事本打开文件"), QStringLiteral("actOpenInEditor"),
-            &DownloadListCommands::openInEditor);
+            &DownloadWindowCommands::openInEditor);
     library.buildExportMenu(list);
     list->addSeparator();
     QAction *quit = addItem(list, QStringLiteral("退出本下载窗口"), QStringLiteral("actQuit"), nullptr);
@@ -323,7 +323,7 @@ void DownloadListCommands::buildMenus(DownloadLibraryActions &library)
     connect(addItem(tools, QStringLiteral("设置"), QStringLiteral("actSettings"), nullptr),
             &QAction::triggered, &m_window, &fFileDownload::optionsRequested);
     addItem(tools, QStringLiteral("检查PDF文件"), QStringLiteral("actCheckPdf"),
-            &DownloadListCommands::checkPdf);
+            &DownloadWindowCommands::checkPdf);
     connect(addItem(tools, QStringLiteral("打开网页分析窗口"), QStringLiteral("actSearchWindow"), nullptr),
             &QAction::triggered, &m_window, &fFileDownload::searchWindowRequested);
 

@@ -1,6 +1,6 @@
 // The download window's use of the paper library: rows held from earlier downloads, the outcome of
 // every download, the list kept across runs and the exports of the list menu.
-#include "ui/downloadlibraryactions.h"
+#include "ui/downloadwindowlibrary.h"
 
 #include "core/common/messenger.h"
 #include "core/library/programlibrary.h"
@@ -9,9 +9,9 @@
 #include "core/settings/sharedoptions.h"
 #include "core/transfer/downloadscheduler.h"
 #include "desktop/filedialogs.h"
-#include "ui/downloadfeedback.h"
-#include "ui/downloadlistcommands.h"
 #include "ui/downloadwindow.h"
+#include "ui/downloadwindowcommands.h"
+#include "ui/downloadwindowfeedback.h"
 
 #include <QCheckBox>
 #include <QDir>
@@ -28,13 +28,13 @@ const QString kExportFailed = QStringLiteral("无法写入文件“%1”：%2");
 const QString kExported = QStringLiteral("已导出 %1 篇文献到“%2”。");
 } // namespace
 
-DownloadLibraryActions::DownloadLibraryActions(fFileDownload &window, DownloadListCommands &commands,
-                                               DownloadFeedback &feedback)
+DownloadWindowLibrary::DownloadWindowLibrary(fFileDownload &window, DownloadWindowCommands &commands,
+                                             DownloadWindowFeedback &feedback)
     : QObject(&window), m_window(window), m_commands(commands), m_feedback(feedback), m_queue(window.queue())
 {
 }
 
-void DownloadLibraryActions::connectLibrary()
+void DownloadWindowLibrary::connectLibrary()
 {
     SharedOptions &shared = sharedOptions();
     shared.loadSkipHeld();
@@ -50,13 +50,13 @@ void DownloadLibraryActions::connectLibrary()
         sharedOptions().storeSkipHeld(on);
         m_queue->setSkipHeld(on);
     });
-    connect(m_queue, &DownloadQueue::libraryFailed, this, &DownloadLibraryActions::tellLibraryFailure);
+    connect(m_queue, &DownloadQueue::libraryFailed, this, &DownloadWindowLibrary::tellLibraryFailure);
     // The last list is offered once it has been read, which happens beside the window's opening.
     if (QueueKeeper *keeper = m_queue->queueKeeper())
-        connect(keeper, &QueueKeeper::loaded, this, &DownloadLibraryActions::offerLastList);
+        connect(keeper, &QueueKeeper::loaded, this, &DownloadWindowLibrary::offerLastList);
 }
 
-void DownloadLibraryActions::offerLastList()
+void DownloadWindowLibrary::offerLastList()
 {
     const int unfinished = unfinishedCount(m_queue->queueKeeper()->savedRows());
     if (unfinished == 0)
@@ -65,7 +65,7 @@ void DownloadLibraryActions::offerLastList()
         m_commands.runFrozen([this] { m_queue->restore(); });
 }
 
-void DownloadLibraryActions::tellLibraryFailure(const QString &message)
+void DownloadWindowLibrary::tellLibraryFailure(const QString &message)
 {
     m_feedback.panel(StatusPanel::Connection)->setText(message);
     if (std::exchange(m_libraryFailureTold, true))
@@ -74,7 +74,7 @@ void DownloadLibraryActions::tellLibraryFailure(const QString &message)
     QTimer::singleShot(0, this, [message] { showMessage(MessageIcon::Critical, message); });
 }
 
-void DownloadLibraryActions::buildExportMenu(QMenu *list)
+void DownloadWindowLibrary::buildExportMenu(QMenu *list)
 {
     QMenu *exportMenu = list->addMenu(QStringLiteral("导出"));
     exportMenu->menuAction()->setObjectName(QStringLiteral("actExport"));
@@ -89,7 +89,7 @@ void DownloadLibraryActions::buildExportMenu(QMenu *list)
     }
 }
 
-void DownloadLibraryActions::exportRows(ExportFormat format)
+void DownloadWindowLibrary::exportRows(ExportFormat format)
 {
     const QList<PaperRecord> records =
         exportRecords(*m_window.model(), m_commands.selectedIds(), m_queue->library());

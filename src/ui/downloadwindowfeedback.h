@@ -18,12 +18,12 @@ enum class StatusPanel;
 // What the download window tells of the queue: the status bar's panels with the speed, the title's
 // progress, the message bar (the pause with its 继续, the end of a run, a command's result) and the
 // desktop notice at the end. It builds the status bar and the message bar of the window it is given.
-class DownloadFeedback : public QObject
+class DownloadWindowFeedback : public QObject
 {
     Q_OBJECT
 
 public:
-    explicit DownloadFeedback(fFileDownload &window);
+    explicit DownloadWindowFeedback(fFileDownload &window);
 
     QLabel *panel(StatusPanel which) const { return m_panels[static_cast<size_t>(which) - 1]; }
     QString speedText() const;
