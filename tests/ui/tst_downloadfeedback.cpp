@@ -2,7 +2,8 @@
 // server: the reason of a failed row, totals that follow the rows, speed and time left, the summary at
 // the end (with its desktop notification and the title's progress), the pause for a verification page
 // and its 继续 (which no automatic login hides), the retry count from the options, the PDF check's count,
-// and an automatic re-download that never opens a message box.
+// an automatic re-download that never opens a message box, the message bar that shows the long
+// messages whole at the default size, and status panels that elide what they cannot hold.
 #include "core/common/clock.h"
 #include "core/queue/downloadlistmodel.h"
 #include "core/settings/settingsstore.h"
