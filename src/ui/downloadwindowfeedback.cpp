@@ -159,8 +159,12 @@ void DownloadWindowFeedback::onRunningChanged(bool running)
 
 void DownloadWindowFeedback::clearPauseMessage()
 {
-    if (m_window.cmdContinue->isVisibleTo(m_messageBar))
-        m_messageBar->clearMessage();
+    if (!m_window.cmdContinue->isVisibleTo(m_messageBar))
+        return;
+    // The connection panel told of the pause too; a stop that ends nothing leaves no word of it behind.
+    if (panel(StatusPanel::Connection)->text() == m_messageBar->text())
+        panel(StatusPanel::Connection)->clear();
+    m_messageBar->clearMessage();
 }
 
 void DownloadWindowFeedback::beginRun()

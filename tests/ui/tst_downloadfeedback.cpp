@@ -365,10 +365,17 @@ private Q_SLOTS:
         const RowId r1 = addPaper(window, m_server, "r1", readOnly + u'/');
         const RowId r2 = addPaper(window, m_server, "r2", readOnly + u'/');
         window.Command4->click();
-        QTRY_COMPARE(window.panelText(3), QStringLiteral("下载已暂停：磁盘只读，处理后点击继续"));
+        const QString readOnlyText = QStringLiteral("下载已暂停：磁盘只读，处理后点击继续");
+        QTRY_COMPARE(window.panelText(3), readOnlyText);
         QVERIFY(window.cmdContinue->isVisible());
         QCOMPARE(window.model()->find(r1)->state, RowState::Waiting);
         QCOMPARE(window.model()->find(r2)->state, RowState::Waiting);
+        // 停止 ends the pause, though the run ended nothing: no word of it stays behind.
+        window.Command31->click();
+        QTRY_VERIFY(window.cmdContinue->isHidden());
+        QVERIFY(window.panelText(3) != readOnlyText && window.messageBar()->text() != readOnlyText);
+        window.Command4->click();
+        QTRY_COMPARE(window.panelText(3), readOnlyText);
         QCOMPARE(QProcess::execute(QStringLiteral("mount"), {"-o", "remount,rw", readOnly}), 0);
         window.cmdContinue->click();
         QTRY_VERIFY(window.model()->find(r1)->state == RowState::Done &&
