@@ -136,6 +136,15 @@ void fWebSearch::buildControls()
 
     PicPanList = new QWidget(central);
     PicPanList->setObjectName(QStringLiteral("PicPanList"));
+    buildListButtons();
+    buildListView();
+    buildProgressPanel();
+    buildStatusBar();
+}
+
+// The row of commands above the list, and the count of papers in it.
+void fWebSearch::buildListButtons()
+{
     int x = kListLeft;
     // Each control is as wide as its design width, or wider when its text needs more.
     auto addButton = [&](const QStringList &texts, const char *name, int width) {
@@ -164,7 +173,10 @@ void fWebSearch::buildControls()
     connect(m_addAllButton, &QPushButton::clicked, this, &fWebSearch::toggleAddAll);
     connect(m_analyseButton, &QPushButton::clicked, this, &fWebSearch::analyseAndDownload);
     connect(m_exportButton, &QPushButton::clicked, this, &fWebSearch::exportList);
+}
 
+void fWebSearch::buildListView()
+{
     ListView1 = new QTreeView(PicPanList);
     ListView1->setObjectName(QStringLiteral("ListView1"));
     ListView1->setModel(m_candidates);
@@ -179,7 +191,11 @@ void fWebSearch::buildControls()
     connect(ListView1, &QWidget::customContextMenuRequested, this,
             [this](const QPoint &pos) { m_menuClear->popup(ListView1->viewport()->mapToGlobal(pos)); });
     connect(m_candidates, &QAbstractItemModel::rowsInserted, this, &fWebSearch::refreshCount);
+}
 
+// The panel shown over the list while the papers are analysed, with its stop button.
+void fWebSearch::buildProgressPanel()
+{
     PicPanPrograss = new QFrame(PicPanList);
     PicPanPrograss->setObjectName(QStringLiteral("PicPanPrograss"));
     static_cast<QFrame *>(PicPanPrograss)->setFrameShape(QFrame::Box);
@@ -193,7 +209,10 @@ void fWebSearch::buildControls()
     m_stopButton->setGeometry(170, 34, 80, 24);
     connect(m_stopButton, &QPushButton::clicked, this, [this] { m_analysis->stop(); });
     PicPanPrograss->hide();
+}
 
+void fWebSearch::buildStatusBar()
+{
     auto *bar = statusBar();
     bar->setObjectName(QStringLiteral("StatusBar1"));
     for (int i = 0; i < 3; ++i) {
