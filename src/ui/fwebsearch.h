@@ -67,9 +67,6 @@ protected:
 private:
     void buildControls();
     void buildListButtons();
-    void buildListView();
-    void buildProgressPanel();
-    void buildStatusBar();
     void buildMenus();
     void connectBrowser();
     void refreshCount();
