@@ -24,7 +24,7 @@ int main(int argc, char **argv)
     QDir().mkpath(dir);
     DemoSite site;
     site.setPaperCount(1000);
-    site.setFlakyPercent(args.value(1, QStringLiteral("10")).toInt());
+    site.faults().setFlakyPercent(args.value(1, QStringLiteral("10")).toInt());
     if (!site.listen())
         return 1;
     DownloadListModel model;
@@ -61,8 +61,8 @@ int main(int argc, char **argv)
             file.readAll() == site.paperBytes(n))
             ++identical;
     }
-    QTextStream(stdout) << identical << ' ' << model.count() << ' ' << site.droppedTransfers() << ' '
-                        << site.paperBytesSent() << ' ' << total << ' ' << clock.elapsed() / 1000.0
+    QTextStream(stdout) << identical << ' ' << model.count() << ' ' << site.faults().droppedTransfers() << ' '
+                        << site.faults().paperBytesSent() << ' ' << total << ' ' << clock.elapsed() / 1000.0
                         << Qt::endl;
     return identical == model.count() ? 0 : 1;
 }

@@ -16,6 +16,7 @@
 #include <QTextStream>
 #include <QTimer>
 #include <cstdio>
+#include <optional>
 #include <unistd.h>
 
 namespace {
@@ -36,33 +37,24 @@ bool hasDisplay()
            !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
 }
 
-} // namespace
-
-int main(int argc, char **argv)
+// The commands that open no window: batch mode, which runs headless, and the demo site alone.
+std::optional<int> runWindowlessCommand(int argc, char **argv)
 {
-    // Batch mode runs headless and never opens a window.
     for (int i = 1; i < argc; ++i) {
         if (qstrcmp(argv[i], "--batch") == 0)
             return runBatchCommand(argc, argv);
     }
-    // The demo site alone needs no display.
     for (int i = 1; i < argc; ++i) {
         if (qstrcmp(argv[i], "--demo-site") == 0) {
             QCoreApplication app(argc, argv);
             return runDemoSiteCommand(QCoreApplication::arguments());
         }
     }
-    if (!hasDisplay()) {
-        std::fputs("folionexus: no display is available (DISPLAY and WAYLAND_DISPLAY are unset).\n"
-                   "  Run it inside a virtual display:  xvfb-run -a folionexus\n",
-                   stderr);
-        return 1;
-    }
-    prepareBrowserEnvironment();
-    quietBrowserEngineLog();
-    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
-    QApplication app(argc, argv);
-    installQtTranslations();
+    return std::nullopt;
+}
+
+void nameApplication()
+{
     QApplication::setOrganizationName(QStringLiteral("Folionexus"));
     QApplication::setApplicationName(kAppTitle);
     QApplication::setApplicationVersion(QStringLiteral("%1.%2.%3")
@@ -70,7 +62,19 @@ int main(int argc, char **argv)
                                             .arg(FOLIONEXUS_VERSION_MINOR)
                                             .arg(FOLIONEXUS_VERSION_PATCH));
     QApplication::setQuitOnLastWindowClosed(false);
+}
 
+// Where the search window starts, as the command line says.
+struct StartPlace
+{
+    QUrl homePage;
+    bool demoSite = true;
+    DemoSiteSwitches switches;
+};
+
+// Empty, after saying why on stderr, for a wrong demo switch; help and version end the program here.
+std::optional<StartPlace> readCommandLine(const QApplication &app)
+{
     QCommandLineParser parser;
     parser.setApplicationDescription(kAppTitle);
     parser.addHelpOption();
@@ -86,8 +90,48 @@ int main(int argc, char **argv)
     const std::optional<DemoSiteSwitches> switches = readDemoSiteSwitches(parser, &switchError);
     if (!switches) {
         std::fprintf(stderr, "folionexus: %s\n", qPrintable(switchError));
+        return std::nullopt;
+    }
+    return StartPlace{QUrl::fromUserInput(parser.value(home)), !parser.isSet(home) || parser.isSet(demo),
+                      *switches};
+}
+
+// Starts the demo site on the same port as last time when it is free, so a restored list still
+// reaches it; false when it cannot listen at all.
+bool startDemoSite(DemoSite &site, const DemoSiteSwitches &switches)
+{
+    applyDemoSiteSwitches(site, switches);
+    const QString portFile =
+        QStandardPaths::writableLocation(QStandardPaths::AppDataLocation) + QStringLiteral("/demo-port");
+    if (!site.listenAtRememberedPort(portFile)) {
+        std::fputs("folionexus: the demo literature site could not start on 127.0.0.1\n", stderr);
+        return false;
+    }
+    QTextStream(stdout) << "Demo literature site: " << site.homeUrl().toString() << Qt::endl;
+    return true;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    if (const std::optional<int> status = runWindowlessCommand(argc, argv))
+        return *status;
+    if (!hasDisplay()) {
+        std::fputs("folionexus: no display is available (DISPLAY and WAYLAND_DISPLAY are unset).\n"
+                   "  Run it inside a virtual display:  xvfb-run -a folionexus\n",
+                   stderr);
         return 1;
     }
+    prepareBrowserEnvironment();
+    quietBrowserEngineLog();
+    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    QApplication app(argc, argv);
+    installQtTranslations();
+    nameApplication();
+    const std::optional<StartPlace> start = readCommandLine(app);
+    if (!start)
+        return 1;
 
     installMessageBoxes();
     sharedOptions().loadFromStore();
@@ -97,18 +141,11 @@ int main(int argc, char **argv)
     PaperLibrary library;
 
     DemoSite site;
-    QUrl homePage = QUrl::fromUserInput(parser.value(home));
-    if (!parser.isSet(home) || parser.isSet(demo)) {
-        applyDemoSiteSwitches(site, *switches);
-        // The same port as last time when it is free, so a restored list still reaches the site.
-        const QString portFile =
-            QStandardPaths::writableLocation(QStandardPaths::AppDataLocation) + QStringLiteral("/demo-port");
-        if (!site.listenAtRememberedPort(portFile)) {
-            std::fputs("folionexus: the demo literature site could not start on 127.0.0.1\n", stderr);
+    QUrl homePage = start->homePage;
+    if (start->demoSite) {
+        if (!startDemoSite(site, start->switches))
             return 1;
-        }
         homePage = site.homeUrl();
-        QTextStream(stdout) << "Demo literature site: " << homePage.toString() << Qt::endl;
     }
 
     AppWindows windows(homePage);

@@ -17,6 +17,7 @@
 #include <QWebEngineProfile>
 #include <cstdio>
 #include <memory>
+#include <optional>
 #include <unistd.h>
 
 namespace {
@@ -50,14 +51,10 @@ bool prepareOutFolder(const QString &folder)
     return true;
 }
 
-} // namespace
-
-int runBatchCommand(int argc, char **argv)
+// The exit status when the run ends before it starts: help asked, a wrong command line, an output
+// folder that cannot be written or outputs that clash.
+std::optional<int> endsBeforeStart(const BatchArguments &parsed)
 {
-    QStringList arguments;
-    for (int i = 1; i < argc; ++i)
-        arguments.append(QString::fromLocal8Bit(argv[i]));
-    const BatchArguments parsed = parseBatchArguments(arguments);
     if (parsed.helpAsked) {
         std::fputs(batchUsage().toUtf8().constData(), stdout);
         return 0;
@@ -76,10 +73,12 @@ int runBatchCommand(int argc, char **argv)
         batchMessage(conflict);
         return 1;
     }
+    return std::nullopt;
+}
 
-    // Only a result page needs the browser; a list of links or a manifest is read without it.
-    const bool checkOnly = !options.checkRulesPage.isEmpty();
-    const bool needsBrowser = !options.startPage.isEmpty() || checkOnly;
+std::unique_ptr<QCoreApplication> makeApplication(const BatchOptions &options, bool needsBrowser,
+                                                  char *programName)
+{
     if (needsBrowser) {
         prepareHeadlessBrowser();
         // The browser's report of its graphics set-up means nothing to a run without a screen.
@@ -89,7 +88,7 @@ int runBatchCommand(int argc, char **argv)
     }
     // Chromium reads switches from the application's arguments; the batch options are none of its business.
     static int appArgc = 1;
-    static char *appArgv[] = {argv[0], nullptr};
+    static char *appArgv[] = {programName, nullptr};
     std::unique_ptr<QCoreApplication> app = needsBrowser
                                                 ? std::make_unique<QGuiApplication>(appArgc, appArgv)
                                                 : std::make_unique<QCoreApplication>(appArgc, appArgv);
@@ -99,50 +98,92 @@ int runBatchCommand(int argc, char **argv)
     if (!options.proxyHost.isEmpty())
         QNetworkProxy::setApplicationProxy(
             QNetworkProxy(QNetworkProxy::HttpProxy, options.proxyHost, options.proxyPort));
+    return app;
+}
 
-    // The rules for the result pages: a file given for the run, else the user's and the built-in ones.
-    SiteRulesCatalog rules;
+// The rules for the result pages: a file given for the run, else the user's and the built-in ones.
+// False when the given file is refused.
+bool loadSiteRules(const BatchOptions &options, SiteRulesCatalog &rules)
+{
     rules.loadUserFolder(SiteRulesCatalog::userFolder());
     for (const SiteRulesError &refused : rules.refused())
         batchMessage(refused.message() + QStringLiteral("; the file is left out"));
     if (!options.siteRulesFile.isEmpty() && !rules.addGivenFile(options.siteRulesFile)) {
         batchMessage(rules.refused().constLast().message());
-        return 1;
+        return false;
     }
-    if (checkOnly) {
-        QWebEngineProfile checkProfile;
-        RulesCheck check(options.checkRulesPage, &checkProfile, &rules);
-        QObject::connect(&check, &RulesCheck::finished, app.get(),
-                         [](int status) { QCoreApplication::exit(status); });
-        QMetaObject::invokeMethod(&check, &RulesCheck::start, Qt::QueuedConnection);
-        return QCoreApplication::exec();
-    }
+    return true;
+}
 
-    std::unique_ptr<PaperLibrary> library;
-    if (options.useLibrary) {
-        library = std::make_unique<PaperLibrary>();
-        const auto tell = [](bool, const QString &message) { batchMessage(message); };
-        if (!openLibraryTelling(*library, tell)) {
-            if (options.skipHeld) {
-                batchMessage(
-                    QStringLiteral("--skip-held needs the paper library, which could not be opened"));
-                return 1;
-            }
-            batchMessage(QStringLiteral("the run goes on without the paper library"));
-            library.reset();
-        }
-    }
+int checkRulesPage(const BatchOptions &options, SiteRulesCatalog &rules)
+{
+    QWebEngineProfile checkProfile;
+    RulesCheck check(options.checkRulesPage, &checkProfile, &rules);
+    QObject::connect(&check, &RulesCheck::finished, QCoreApplication::instance(),
+                     [](int status) { QCoreApplication::exit(status); });
+    QMetaObject::invokeMethod(&check, &RulesCheck::start, Qt::QueuedConnection);
+    return QCoreApplication::exec();
+}
 
+// The paper library for the run, or none when it is not used or cannot be opened; false when the run
+// cannot go on without it.
+bool openRunLibrary(const BatchOptions &options, std::unique_ptr<PaperLibrary> &library)
+{
+    if (!options.useLibrary)
+        return true;
+    library = std::make_unique<PaperLibrary>();
+    const auto tell = [](bool, const QString &message) { batchMessage(message); };
+    if (openLibraryTelling(*library, tell))
+        return true;
+    if (options.skipHeld) {
+        batchMessage(QStringLiteral("--skip-held needs the paper library, which could not be opened"));
+        return false;
+    }
+    batchMessage(QStringLiteral("the run goes on without the paper library"));
+    library.reset();
+    return true;
+}
+
+int runDownloads(const BatchOptions &options, bool needsBrowser, SiteRulesCatalog &rules,
+                 PaperLibrary *library)
+{
     // Off the record: the run leaves no cookies, cache or history behind.
     std::unique_ptr<QWebEngineProfile> profile;
     if (needsBrowser)
         profile = std::make_unique<QWebEngineProfile>();
     BatchRun run(options, profile.get(), nullptr, &rules);
-    run.setLibrary(library.get());
+    run.setLibrary(library);
     // A second Ctrl-C ends a run that does not stop by itself.
     StopSignals stopSignals([&run](int signalNumber) { run.interrupt(signalNumber); });
-    QObject::connect(&run, &BatchRun::finished, app.get(),
+    QObject::connect(&run, &BatchRun::finished, QCoreApplication::instance(),
                      [](int status) { QCoreApplication::exit(status); });
     QMetaObject::invokeMethod(&run, &BatchRun::start, Qt::QueuedConnection);
     return QCoreApplication::exec();
+}
+
+} // namespace
+
+int runBatchCommand(int argc, char **argv)
+{
+    QStringList arguments;
+    for (int i = 1; i < argc; ++i)
+        arguments.append(QString::fromLocal8Bit(argv[i]));
+    const BatchArguments parsed = parseBatchArguments(arguments);
+    if (const std::optional<int> status = endsBeforeStart(parsed))
+        return *status;
+    const BatchOptions &options = parsed.options;
+
+    // Only a result page needs the browser; a list of links or a manifest is read without it.
+    const bool checkOnly = !options.checkRulesPage.isEmpty();
+    const bool needsBrowser = !options.startPage.isEmpty() || checkOnly;
+    const std::unique_ptr<QCoreApplication> app = makeApplication(options, needsBrowser, argv[0]);
+    SiteRulesCatalog rules;
+    if (!loadSiteRules(options, rules))
+        return 1;
+    if (checkOnly)
+        return checkRulesPage(options, rules);
+    std::unique_ptr<PaperLibrary> library;
+    if (!openRunLibrary(options, library))
+        return 1;
+    return runDownloads(options, needsBrowser, rules, library.get());
 }

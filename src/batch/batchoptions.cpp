@@ -320,11 +320,11 @@ QString batchUsage()
         .arg(settingdefaults::Retries);
 }
 
-BatchArguments parseBatchArguments(const QStringList &arguments)
+namespace {
+
+// The options batch mode knows; none of them has a description, as batchUsage() tells them all.
+void addBatchOptions(QCommandLineParser &parser)
 {
-    BatchArguments result;
-    QCommandLineParser parser;
-    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
     const auto valued = [](const char *name, const char *valueName) {
         return QCommandLineOption(QString::fromLatin1(name), QString(), QString::fromLatin1(valueName));
     };
@@ -349,6 +349,16 @@ BatchArguments parseBatchArguments(const QStringList &arguments)
                        valued("site-rules", "FILE"),
                        valued("check-rules", "URL"),
                        QCommandLineOption(QStringList{QStringLiteral("h"), QStringLiteral("help")})});
+}
+
+} // namespace
+
+BatchArguments parseBatchArguments(const QStringList &arguments)
+{
+    BatchArguments result;
+    QCommandLineParser parser;
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    addBatchOptions(parser);
     // The first entry stands for the program name.
     if (!parser.parse(QStringList{QStringLiteral("folionexus")} + arguments)) {
         result.error = parser.errorText();

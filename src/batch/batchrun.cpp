@@ -81,6 +81,14 @@ BatchRun::BatchRun(const BatchOptions &options, QWebEngineProfile *profile, QObj
                  .arg(m_options.startPage.toString())
                  .arg(LoadLimitMs / 1000));
     });
+    connectQueue();
+    if (m_page)
+        connectPage();
+}
+
+// What the queue tells the run, and the probe that resumes it once a verification is done.
+void BatchRun::connectQueue()
+{
     connect(m_queue, &DownloadQueue::queueFinished, this, &BatchRun::onQueueFinished);
     connect(m_queue, &DownloadQueue::webPageReceived, this, [this](RowId id) {
         if (const DownloadRow *row = m_downloads.find(id))
@@ -108,8 +116,11 @@ BatchRun::BatchRun(const BatchOptions &options, QWebEngineProfile *profile, QObj
         else
             m_verificationProbe.stop();
     });
-    if (!m_page)
-        return;
+}
+
+// The start page's loading and the walk over its result pages.
+void BatchRun::connectPage()
+{
     connect(m_page, &QWebEnginePage::loadingChanged, this, &BatchRun::onLoadingChanged);
     connect(m_page, &QWebEnginePage::loadFinished, m_walk, &AddAllWalk::documentComplete);
     connect(m_walk, &AddAllWalk::pageExtracted, this, [this](int added) {

@@ -55,6 +55,8 @@ Q_SIGNALS:
 private:
     enum class Phase { Idle, Loading, Taking, Downloading, Ended };
 
+    void connectQueue();
+    void connectPage();
     void onLoadingChanged(const QWebEngineLoadingInfo &info);
     void takePages();
     void takeLinkList();

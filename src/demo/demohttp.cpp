@@ -1,5 +1,10 @@
 #include "demo/demohttp.h"
 
+#include "core/common/rangerequest.h"
+#include "demo/demopages.h"
+
+#include <QRandomGenerator>
+
 QByteArray DemoRequest::header(const QByteArray &name) const
 {
     for (const auto &[key, value] : headers) {
@@ -21,6 +26,30 @@ QByteArray DemoRequest::cookie(const QByteArray &name) const
         }
     }
     return QByteArray();
+}
+
+QByteArray DemoRequest::form() const
+{
+    return method == "POST" ? body : url.query(QUrl::FullyEncoded).toLatin1();
+}
+
+std::optional<QString> demoFormValue(const QByteArray &encoded, const QByteArray &key)
+{
+    for (const QByteArray &pair : encoded.split('&')) {
+        const int eq = pair.indexOf('=');
+        const QByteArray name = eq < 0 ? pair : pair.left(eq);
+        if (QByteArray::fromPercentEncoding(QByteArray(name).replace('+', ' ')) != key)
+            continue;
+        const QByteArray value = eq < 0 ? QByteArray() : pair.mid(eq + 1);
+        return QString::fromUtf8(QByteArray::fromPercentEncoding(QByteArray(value).replace('+', ' ')));
+    }
+    return std::nullopt;
+}
+
+QByteArray demoToken()
+{
+    return QByteArray::number(QRandomGenerator::system()->generate64(), 16) +
+           QByteArray::number(QRandomGenerator::system()->generate64(), 16);
 }
 
 DemoResponse DemoResponse::html(int status, const QString &page)
@@ -60,4 +89,31 @@ QByteArray DemoResponse::reasonPhrase(int status)
     default:
         return "Unknown";
     }
+}
+
+std::optional<DemoSpan> answerByteRange(DemoResponse &response, const DemoRequest &request,
+                                        const QByteArray &etag)
+{
+    response.headers.emplaceBack("ETag", etag);
+    response.headers.emplaceBack("Accept-Ranges", "bytes");
+    const qint64 size = response.body.size();
+    if (request.method != "GET") // ranges are defined for GET alone
+        return DemoSpan{0, size, size};
+    const RangeAnswer range =
+        RangeAnswer::read(request.header("Range"), request.header("If-Range"), size, etag);
+    switch (range.kind) {
+    case RangeAnswer::Kind::Whole:
+        return DemoSpan{0, size, size};
+    case RangeAnswer::Kind::Unsatisfiable:
+        response = DemoResponse::html(416, DemoPages::rangeNotSatisfiable());
+        response.headers.emplaceBack("Content-Range", range.contentRange());
+        response.headers.emplaceBack("ETag", etag);
+        return std::nullopt;
+    case RangeAnswer::Kind::Partial:
+        response.status = 206;
+        response.headers.emplaceBack("Content-Range", range.contentRange());
+        response.body = response.body.slice(range.first, range.length());
+        return DemoSpan{range.first, range.last + 1, size};
+    }
+    return DemoSpan{0, size, size};
 }

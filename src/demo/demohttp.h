@@ -6,6 +6,7 @@
 #include <QList>
 #include <QPair>
 #include <QUrl>
+#include <optional>
 
 // A request as the demo site's connections read it.
 struct DemoRequest
@@ -20,7 +21,14 @@ struct DemoRequest
     QByteArray header(const QByteArray &name) const;
     // Value of the named cookie in the Cookie headers, or empty.
     QByteArray cookie(const QByteArray &name) const;
+    // The x-www-form-urlencoded fields it carries: the posted body of a POST, the query otherwise.
+    QByteArray form() const;
 };
+
+// Value of a field of an x-www-form-urlencoded text (a query or a posted form).
+std::optional<QString> demoFormValue(const QByteArray &encoded, const QByteArray &key);
+// A fresh random value for a cookie that names a session.
+QByteArray demoToken();
 
 // An answer of the demo site. Content-Length, Transfer-Encoding and Connection are added by the
 // connection according to the framing.
@@ -44,3 +52,16 @@ struct DemoResponse
     static DemoResponse html(int status, const QString &page);
     static QByteArray reasonPhrase(int status);
 };
+
+// The offsets [from, end) of a file of `size` bytes that an answer carries.
+struct DemoSpan
+{
+    qint64 from = 0;
+    qint64 end = 0;
+    qint64 size = 0;
+};
+
+// Gives the answer carrying a whole file its validator and makes it answer the request's byte range, if it
+// asks for one the site serves. Empty when the range cannot be satisfied: the answer is then the 416 page.
+std::optional<DemoSpan> answerByteRange(DemoResponse &response, const DemoRequest &request,
+                                        const QByteArray &etag);

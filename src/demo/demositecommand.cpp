@@ -89,12 +89,12 @@ std::optional<DemoSiteSwitches> readDemoSiteSwitches(const QCommandLineParser &p
 
 void applyDemoSiteSwitches(DemoSite &site, const DemoSiteSwitches &switches)
 {
-    site.setRequireLogin(switches.requireLogin);
-    site.setPaperLimit(switches.paperLimit);
-    site.setFlakyPercent(switches.flakyPercent);
-    site.setVerifyAfter(switches.verifyAfter);
+    site.login().setRequireLogin(switches.requireLogin);
+    site.faults().setPaperLimit(switches.paperLimit);
+    site.faults().setFlakyPercent(switches.flakyPercent);
+    site.faults().setVerifyAfter(switches.verifyAfter);
     site.setCardsLayout(switches.cardsLayout);
-    site.setLandingPages(switches.landingPages);
+    site.catalog().setLandingPages(switches.landingPages);
 }
 
 int runDemoSiteCommand(const QStringList &arguments)

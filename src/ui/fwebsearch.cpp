@@ -63,6 +63,59 @@ int buttonWidthFor(const QPushButton *button, const QString &text)
            2 * style->pixelMetric(QStyle::PM_ButtonMargin, nullptr, button) +
            2 * style->pixelMetric(QStyle::PM_DefaultFrameWidth, nullptr, button) + 8;
 }
+
+QTreeView *makeCandidateView(QWidget *parent, QAbstractItemModel *candidates)
+{
+    auto *view = new QTreeView(parent);
+    view->setObjectName(QStringLiteral("ListView1"));
+    view->setModel(candidates);
+    view->setRootIsDecorated(false);
+    view->setUniformRowHeights(true);
+    view->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    view->setSelectionBehavior(QAbstractItemView::SelectRows);
+    view->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    view->setContextMenuPolicy(Qt::CustomContextMenu);
+    view->move(kListLeft, kListTop);
+    ApplyRowStripes(view, kRowBand);
+    return view;
+}
+
+// The panel shown over the list while the papers are analysed, hidden until then.
+struct ProgressPanel
+{
+    QFrame *frame;
+    QLabel *text;
+    QPushButton *stop;
+};
+
+ProgressPanel makeProgressPanel(QWidget *parent)
+{
+    auto *frame = new QFrame(parent);
+    frame->setObjectName(QStringLiteral("PicPanPrograss"));
+    frame->setFrameShape(QFrame::Box);
+    frame->setAutoFillBackground(true);
+    frame->resize(420, 64);
+    auto *text = new QLabel(QStringLiteral("正在分析，请稍候..."), frame);
+    text->setObjectName(QStringLiteral("Label11"));
+    text->setGeometry(8, 6, 404, 24);
+    auto *stop = new QPushButton(QStringLiteral("停止"), frame);
+    stop->setObjectName(QStringLiteral("StopButton"));
+    stop->setGeometry(170, 34, 80, 24);
+    frame->hide();
+    return {frame, text, stop};
+}
+
+// Three panels; the middle one takes the room the others leave.
+void addStatusPanels(QStatusBar *bar, QLabel *(&panels)[3])
+{
+    bar->setObjectName(QStringLiteral("StatusBar1"));
+    for (int i = 0; i < 3; ++i) {
+        panels[i] = new QLabel(bar);
+        bar->addWidget(panels[i], i == 1 ? 1 : 0);
+    }
+    panels[2]->setMinimumWidth(160);
+}
+
 } // namespace
 
 fWebSearch::fWebSearch(SearchWindowHost *host, const QUrl &homePage, QWidget *parent)
@@ -136,6 +189,22 @@ void fWebSearch::buildControls()
 
     PicPanList = new QWidget(central);
     PicPanList->setObjectName(QStringLiteral("PicPanList"));
+    buildListButtons();
+    ListView1 = makeCandidateView(PicPanList, m_candidates);
+    connect(ListView1, &QWidget::customContextMenuRequested, this,
+            [this](const QPoint &pos) { m_menuClear->popup(ListView1->viewport()->mapToGlobal(pos)); });
+    connect(m_candidates, &QAbstractItemModel::rowsInserted, this, &fWebSearch::refreshCount);
+    const ProgressPanel progress = makeProgressPanel(PicPanList);
+    PicPanPrograss = progress.frame;
+    Label11 = progress.text;
+    m_stopButton = progress.stop;
+    connect(m_stopButton, &QPushButton::clicked, this, [this] { m_analysis->stop(); });
+    addStatusPanels(statusBar(), m_statusPanels);
+}
+
+// The row of commands above the list, and the count of papers in it.
+void fWebSearch::buildListButtons()
+{
     int x = kListLeft;
     // Each control is as wide as its design width, or wider when its text needs more.
     auto addButton = [&](const QStringList &texts, const char *name, int width) {
@@ -164,43 +233,6 @@ void fWebSearch::buildControls()
     connect(m_addAllButton, &QPushButton::clicked, this, &fWebSearch::toggleAddAll);
     connect(m_analyseButton, &QPushButton::clicked, this, &fWebSearch::analyseAndDownload);
     connect(m_exportButton, &QPushButton::clicked, this, &fWebSearch::exportList);
-
-    ListView1 = new QTreeView(PicPanList);
-    ListView1->setObjectName(QStringLiteral("ListView1"));
-    ListView1->setModel(m_candidates);
-    ListView1->setRootIsDecorated(false);
-    ListView1->setUniformRowHeights(true);
-    ListView1->setSelectionMode(QAbstractItemView::ExtendedSelection);
-    ListView1->setSelectionBehavior(QAbstractItemView::SelectRows);
-    ListView1->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    ListView1->setContextMenuPolicy(Qt::CustomContextMenu);
-    ListView1->move(kListLeft, kListTop);
-    ApplyRowStripes(ListView1, kRowBand);
-    connect(ListView1, &QWidget::customContextMenuRequested, this,
-            [this](const QPoint &pos) { m_menuClear->popup(ListView1->viewport()->mapToGlobal(pos)); });
-    connect(m_candidates, &QAbstractItemModel::rowsInserted, this, &fWebSearch::refreshCount);
-
-    PicPanPrograss = new QFrame(PicPanList);
-    PicPanPrograss->setObjectName(QStringLiteral("PicPanPrograss"));
-    static_cast<QFrame *>(PicPanPrograss)->setFrameShape(QFrame::Box);
-    PicPanPrograss->setAutoFillBackground(true);
-    PicPanPrograss->resize(420, 64);
-    Label11 = new QLabel(QStringLiteral("正在分析，请稍候..."), PicPanPrograss);
-    Label11->setObjectName(QStringLiteral("Label11"));
-    Label11->setGeometry(8, 6, 404, 24);
-    m_stopButton = new QPushButton(QStringLiteral("停止"), PicPanPrograss);
-    m_stopButton->setObjectName(QStringLiteral("StopButton"));
-    m_stopButton->setGeometry(170, 34, 80, 24);
-    connect(m_stopButton, &QPushButton::clicked, this, [this] { m_analysis->stop(); });
-    PicPanPrograss->hide();
-
-    auto *bar = statusBar();
-    bar->setObjectName(QStringLiteral("StatusBar1"));
-    for (int i = 0; i < 3; ++i) {
-        m_statusPanels[i] = new QLabel(bar);
-        bar->addWidget(m_statusPanels[i], i == 1 ? 1 : 0);
-    }
-    m_statusPanels[2]->setMinimumWidth(160);
 }
 
 void fWebSearch::buildMenus()

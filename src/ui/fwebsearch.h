@@ -66,6 +66,7 @@ protected:
 
 private:
     void buildControls();
+    void buildListButtons();
     void buildMenus();
     void connectBrowser();
     void refreshCount();

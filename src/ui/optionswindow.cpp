@@ -29,6 +29,19 @@ template <typename W> W *named(W *widget, const char *name)
     return widget;
 }
 
+// The proxy's address and port, each with an example beside it.
+QGridLayout *proxyRows(QWidget *owner, QLineEdit *address, QLineEdit *port)
+{
+    auto *proxy = new QGridLayout;
+    proxy->addWidget(new QLabel(QStringLiteral("地址："), owner), 0, 0);
+    proxy->addWidget(address, 0, 1);
+    proxy->addWidget(new QLabel(QStringLiteral("(如：proxy.example.com 或者 192.168.0.1)"), owner), 0, 2);
+    proxy->addWidget(new QLabel(QStringLiteral("端口："), owner), 1, 0);
+    proxy->addWidget(port, 1, 1);
+    proxy->addWidget(new QLabel(QStringLiteral("(如：3128 或者 80 等等)"), owner), 1, 2);
+    return proxy;
+}
+
 } // namespace
 
 OptionsWindow::OptionsWindow(QWidget *parent)
@@ -55,17 +68,17 @@ OptionsWindow::OptionsWindow(QWidget *parent)
     methods->addButton(m_methodTwo);
     m_methodOne->setChecked(true);
 
+    layOut();
+    showOptions();
+}
+
+void OptionsWindow::layOut()
+{
     auto *okButton = named(new QPushButton(QStringLiteral("确定"), this), "okButton");
     okButton->setDefault(true);
     auto *closeButton = named(new QPushButton(QStringLiteral("关闭"), this), "closeButton");
 
-    auto *proxy = new QGridLayout;
-    proxy->addWidget(new QLabel(QStringLiteral("地址："), this), 0, 0);
-    proxy->addWidget(m_proxyAddress, 0, 1);
-    proxy->addWidget(new QLabel(QStringLiteral("(如：proxy.example.com 或者 192.168.0.1)"), this), 0, 2);
-    proxy->addWidget(new QLabel(QStringLiteral("端口："), this), 1, 0);
-    proxy->addWidget(m_proxyPort, 1, 1);
-    proxy->addWidget(new QLabel(QStringLiteral("(如：3128 或者 80 等等)"), this), 1, 2);
+    QGridLayout *proxy = proxyRows(this, m_proxyAddress, m_proxyPort);
 
     auto *buttons = new QHBoxLayout;
     buttons->addStretch();
@@ -102,7 +115,10 @@ OptionsWindow::OptionsWindow(QWidget *parent)
 
     connect(okButton, &QPushButton::clicked, this, &OptionsWindow::confirm);
     connect(closeButton, &QPushButton::clicked, this, &OptionsWindow::reject);
+}
 
+void OptionsWindow::showOptions()
+{
     const SharedOptions &options = sharedOptions();
     m_proxyEnabled->setChecked(options.ProxyEnabled);
     m_proxyAddress->setText(options.ProxyAddress);

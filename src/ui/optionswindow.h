@@ -24,6 +24,8 @@ public Q_SLOTS:
     void confirm();
 
 private:
+    void layOut();
+    void showOptions();
     void showMethodInDownloadWindow(DownloadMethod method, bool changed);
 
     QRadioButton *m_methodOne;

@@ -100,8 +100,8 @@ class TestWholeRoad : public QObject
     {
         QTemporaryDir dir;
         const QString folder = dir.path() + QStringLiteral("/论文/下载");
-        m_site.setRequireLogin(login);
-        m_site.clearSessions();
+        m_site.login().setRequireLogin(login);
+        m_site.login().clearSessions();
         sharedOptions() = SharedOptions();
         sharedOptions().loadFromStore();
         sharedOptions().PromptSavePathOnExtract = true;
@@ -132,8 +132,8 @@ class TestWholeRoad : public QObject
             LoginPanel *panel = downloads->loginPanel();
             panel->setWaitLimits(8000, 300);
             panel->Text1->setText(m_site.loginUrl().toString());
-            panel->Text2->setText(m_site.account());
-            panel->Text3->setText(m_site.password());
+            panel->Text2->setText(m_site.login().account());
+            panel->Text3->setText(m_site.login().password());
             QSignalSpy loggedIn(panel, &LoginPanel::loginFinished);
             QVERIFY(panel->PanelLogin(true));
             QVERIFY(loggedIn.wait(30000));

@@ -19,13 +19,13 @@ private Q_SLOTS:
     {
         DemoSite site;
         QVERIFY(site.listen());
-        site.setVerifyAfter(0);
+        site.faults().setVerifyAfter(0);
 
         QWebEngineProfile profile; // off the record: nothing stays behind
         QByteArray verified;
         connect(profile.cookieStore(), &QWebEngineCookieStore::cookieAdded, this,
                 [&](const QNetworkCookie &cookie) {
-                    if (cookie.name() == DemoSite::verificationCookieName().toLatin1())
+                    if (cookie.name() == DemoFaults::verificationCookieName().toLatin1())
                         verified = cookie.value();
                 });
         QWebEnginePage page(&profile);
@@ -34,7 +34,7 @@ private Q_SLOTS:
         QVERIFY(loaded.wait(30000));
         QCOMPARE(loaded.takeFirst().at(0).toBool(), true);
         QTRY_COMPARE_WITH_TIMEOUT(page.title(), u"请完成验证 - 墨枢演示文献库"_qs, 10000);
-        QCOMPARE(site.papersServed(), 0);
+        QCOMPARE(site.faults().papersServed(), 0);
 
         QSignalSpy served(&site, &DemoSite::requestServed);
         page.runJavaScript(u"document.getElementById('verify').click()"_qs);
@@ -48,7 +48,7 @@ private Q_SLOTS:
         // The browser's cookie is what unlocks the papers, for any client that carries it.
         QNetworkAccessManager nam;
         QNetworkRequest request(site.paperFileUrl(1));
-        request.setRawHeader("Cookie", DemoSite::verificationCookieName().toLatin1() + '=' + verified);
+        request.setRawHeader("Cookie", DemoFaults::verificationCookieName().toLatin1() + '=' + verified);
         QNetworkReply *reply = nam.get(request);
         QSignalSpy finished(reply, &QNetworkReply::finished);
         QVERIFY(finished.wait(10000));

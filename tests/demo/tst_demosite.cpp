@@ -285,22 +285,22 @@ class TestDemoSite : public QObject
     {
         m_site.setPaperCount(25);
         m_site.setPageSize(10);
-        m_site.setRequireLogin(false);
-        m_site.setAccount(u"demo"_qs);
-        m_site.setPassword(u"demo"_qs);
-        m_site.clearSessions();
-        m_site.setPaperLimit(0);
-        m_site.setFlakyPercent(0);
-        m_site.setVerifyAfter(-1);
-        m_site.resetVerification();
-        m_site.setLandingPages(false);
+        m_site.login().setRequireLogin(false);
+        m_site.login().setAccount(u"demo"_qs);
+        m_site.login().setPassword(u"demo"_qs);
+        m_site.login().clearSessions();
+        m_site.faults().setPaperLimit(0);
+        m_site.faults().setFlakyPercent(0);
+        m_site.faults().setVerifyAfter(-1);
+        m_site.faults().resetVerification();
+        m_site.catalog().setLandingPages(false);
     }
 
     // A fetch of paper n as a resuming client makes it, keeping `have` bytes: the bytes that came,
     // and whether the answer ended properly.
     QPair<QByteArray, bool> fetchRest(int n, qint64 have)
     {
-        const QByteArray etag = m_site.paperETag(n);
+        const QByteArray etag = m_site.catalog().paperETag(n);
         const RawAnswer answer =
             rawGet(m_site.port(), "/paper/" + QByteArray::number(n) + ".pdf",
                    have > 0 ? "Range: bytes=" + QByteArray::number(have) + "-\r\nIf-Range: " + etag + "\r\n"
@@ -342,7 +342,7 @@ private Q_SLOTS:
         QFETCH(int, pages);
         m_site.setPaperCount(papers);
         m_site.setPageSize(pageSize);
-        QCOMPARE(m_site.pageCount(), pages);
+        QCOMPARE(m_site.catalog().pageCount(), pages);
 
         QUrl url = m_site.searchUrl(u"古籍 & <研究>"_qs);
         QList<int> seen;
@@ -410,9 +410,11 @@ private Q_SLOTS:
             const QString what = u"paper %1 (%2)"_qs.arg(n).arg(demoPaperKindName(kind));
             const Fetched f = get(m_nam, m_site.paperFileUrl(n));
             QVERIFY2(f.status == m_site.paperStatus(n), qPrintable(what));
-            QVERIFY2(f.mediaType == m_site.paperMediaType(n), qPrintable(what + u" "_qs + f.mediaType));
+            QVERIFY2(f.mediaType == m_site.catalog().paperMediaType(n),
+                     qPrintable(what + u" "_qs + f.mediaType));
             QVERIFY2(f.body == m_site.paperBytes(n), qPrintable(what));
-            QVERIFY2(f.contentLength.isValid() == m_site.paperHasContentLength(n), qPrintable(what));
+            QVERIFY2(f.contentLength.isValid() == m_site.catalog().paperHasContentLength(n),
+                     qPrintable(what));
             bodies.insert(f.body);
 
             const QString path = saveTo(m_dir, u"paper%1"_qs.arg(n), f.body);
@@ -447,13 +449,13 @@ private Q_SLOTS:
         }
         QCOMPARE(kinds.size(), 9);
         QCOMPARE(bodies.size(), m_site.paperCount());
-        QVERIFY2(m_site.papersOfKind(DemoPaperKind::Pdf).size() > m_site.paperCount() / 2,
+        QVERIFY2(m_site.catalog().papersOfKind(DemoPaperKind::Pdf).size() > m_site.paperCount() / 2,
                  "most papers are plain PDFs");
     }
 
     void landingPagesNameTheFullTextInEveryWay()
     {
-        m_site.setLandingPages(true);
+        m_site.catalog().setLandingPages(true);
         QSet<QString> shapes;
         for (int n = 1; n <= 10; ++n) {
             const Fetched page = get(m_nam, m_site.paperFileUrl(n));
@@ -483,14 +485,14 @@ private Q_SLOTS:
         // Full-text addresses exist only for landing pages that name them.
         QCOMPARE(get(m_nam, QUrl(m_site.homeUrl().resolved(QUrl(u"/fulltext/5.pdf"_qs)))).status, 404);
         QCOMPARE(get(m_nam, QUrl(m_site.homeUrl().resolved(QUrl(u"/fulltext/4.pdf"_qs)))).status, 404);
-        m_site.setLandingPages(false);
+        m_site.catalog().setLandingPages(false);
         QCOMPARE(get(m_nam, m_site.landingFileUrl(1)).status, 404);
     }
 
     void filesWithoutLengthAreFramedProperly()
     {
-        const int chunkedPaper = m_site.papersOfKind(DemoPaperKind::ChunkedPdf).value(0);
-        const int unsizedPaper = m_site.papersOfKind(DemoPaperKind::UnsizedPdf).value(0);
+        const int chunkedPaper = m_site.catalog().papersOfKind(DemoPaperKind::ChunkedPdf).value(0);
+        const int unsizedPaper = m_site.catalog().papersOfKind(DemoPaperKind::UnsizedPdf).value(0);
         QVERIFY(chunkedPaper > 0 && unsizedPaper > 0);
         const auto request = [](int n, const char *version) {
             return "GET /paper/" + QByteArray::number(n) + ".pdf " + version +
@@ -614,11 +616,11 @@ private Q_SLOTS:
         }
         QCOMPARE(inputs, (QStringList{u"text:username"_qs, u"password:password"_qs, u"submit:"_qs}));
 
-        m_site.setRequireLogin(true);
-        m_site.setAccount(u"张 三"_qs);
-        m_site.setPassword(u"p&ss=1"_qs);
+        m_site.login().setRequireLogin(true);
+        m_site.login().setAccount(u"张 三"_qs);
+        m_site.login().setPassword(u"p&ss=1"_qs);
         QNetworkAccessManager nam;
-        const int n = m_site.papersOfKind(DemoPaperKind::Pdf).first();
+        const int n = m_site.catalog().papersOfKind(DemoPaperKind::Pdf).first();
 
         const Fetched locked = get(nam, m_site.paperFileUrl(n));
         QCOMPARE(locked.status, 200);
@@ -634,7 +636,7 @@ private Q_SLOTS:
 
         const Fetched right =
             post(nam, m_site.loginUrl(), "username=%E5%BC%A0+%E4%B8%89&password=p%26ss%3D1");
-        QVERIFY(right.header("Set-Cookie").startsWith(m_site.sessionCookieName().toLatin1() + '='));
+        QVERIFY(right.header("Set-Cookie").startsWith(DemoLogin::sessionCookieName().toLatin1() + '='));
         QVERIFY(QString::fromUtf8(right.body).contains(u"已登录"_qs));
         const Fetched unlocked = get(nam, m_site.paperFileUrl(n));
         QCOMPARE(unlocked.mediaType, u"application/pdf"_qs);
@@ -643,7 +645,7 @@ private Q_SLOTS:
         // Another client without the cookie is still refused; a made-up cookie does not help.
         QNetworkAccessManager other;
         QNetworkRequest forged(m_site.paperFileUrl(n));
-        forged.setRawHeader("Cookie", m_site.sessionCookieName().toLatin1() + "=0123456789abcdef");
+        forged.setRawHeader("Cookie", DemoLogin::sessionCookieName().toLatin1() + "=0123456789abcdef");
         QNetworkReply *reply = other.get(forged);
         QVERIFY(waitFor(reply));
         QCOMPARE(collect(reply).mediaType, u"text/html"_qs);
@@ -653,7 +655,7 @@ private Q_SLOTS:
         byGet.setQuery(u"username=%E5%BC%A0%20%E4%B8%89&password=p%26ss%3D1"_qs);
         QVERIFY(!get(other, byGet).header("Set-Cookie").isEmpty());
         QCOMPARE(get(other, m_site.paperFileUrl(n)).body, m_site.paperBytes(n));
-        m_site.clearSessions();
+        m_site.login().clearSessions();
         QCOMPARE(get(other, m_site.paperFileUrl(n)).mediaType, u"text/html"_qs);
     }
 
@@ -665,12 +667,12 @@ private Q_SLOTS:
             QCOMPARE(get(nam, m_site.searchUrl(QString(), i % 3 + 1)).status, 200);
         QVERIFY2(m_site.connectionCount() - before <= 2, "sequential requests should reuse the connection");
 
-        m_site.setLargeFileSize(8 * 1024 * 1024);
+        m_site.largeFile().setSize(8 * 1024 * 1024);
         QList<QPair<QNetworkReply *, QByteArray>> replies;
         for (QNetworkAccessManager *client :
              {&nam, new QNetworkAccessManager(&nam), new QNetworkAccessManager(&nam)}) {
             replies.append({client->get(QNetworkRequest(m_site.largeFileUrl())),
-                            m_site.largeFileBytes(0, m_site.largeFileSize())});
+                            m_site.largeFile().bytes(0, m_site.largeFile().size())});
             for (int n = 1; n <= m_site.paperCount(); ++n) {
                 if (m_site.paperStatus(n) == 200)
                     replies.append(
@@ -683,18 +685,18 @@ private Q_SLOTS:
             QVERIFY2(reply->readAll() == expected, qPrintable(reply->url().toString()));
             reply->deleteLater();
         }
-        m_site.setLargeFile(QString());
+        m_site.largeFile().setFile(QString());
     }
 
     void largeFilesStreamWithTheirLength()
     {
         // Generated: hashed as it arrives, compared with the site's own bytes.
-        m_site.setLargeFileSize(96LL * 1024 * 1024 + 7);
-        const qint64 size = m_site.largeFileSize();
+        m_site.largeFile().setSize(96LL * 1024 * 1024 + 7);
+        const qint64 size = m_site.largeFile().size();
         QCOMPARE(size, 96LL * 1024 * 1024 + 7);
         QCryptographicHash expected(QCryptographicHash::Sha1);
         for (qint64 at = 0; at < size; at += 4 * 1024 * 1024)
-            expected.addData(m_site.largeFileBytes(at, 4 * 1024 * 1024));
+            expected.addData(m_site.largeFile().bytes(at, 4 * 1024 * 1024));
 
         QNetworkReply *reply = m_nam.get(QNetworkRequest(m_site.largeFileUrl()));
         QCryptographicHash received(QCryptographicHash::Sha1);
@@ -723,22 +725,22 @@ private Q_SLOTS:
         QByteArray random(3 * 1024 * 1024 + 11, Qt::Uninitialized);
         for (char &c : random)
             c = char(QRandomGenerator::global()->bounded(256));
-        m_site.setLargeFile(saveTo(m_dir, u"large.bin"_qs, random));
-        QCOMPARE(m_site.largeFileSize(), random.size());
+        m_site.largeFile().setFile(saveTo(m_dir, u"large.bin"_qs, random));
+        QCOMPARE(m_site.largeFile().size(), random.size());
         const Fetched f = get(m_nam, m_site.largeFileUrl());
         QCOMPARE(f.contentLength.toLongLong(), random.size());
         QVERIFY(f.body == random);
 
-        m_site.setLargeFile(m_dir.filePath(u"gone.bin"_qs));
-        QCOMPARE(m_site.largeFileSize(), -1);
+        m_site.largeFile().setFile(m_dir.filePath(u"gone.bin"_qs));
+        QCOMPARE(m_site.largeFile().size(), -1);
         QCOMPARE(get(m_nam, m_site.largeFileUrl()).status, 404);
-        m_site.setLargeFile(QString());
+        m_site.largeFile().setFile(QString());
     }
 
     void paperLimitIsASlidingMinute()
     {
         ClockGuard time;
-        m_site.setPaperLimit(2);
+        m_site.faults().setPaperLimit(2);
         const auto fetch = [&](int n) { return get(m_nam, m_site.paperFileUrl(n)); };
         const auto refusedFor = [&](int n) {
             const Fetched f = fetch(n);
@@ -760,7 +762,7 @@ private Q_SLOTS:
         QCOMPARE(refusedFor(6), QByteArray("30"));     // the window slides: 30 s holds its place until 90 s
         time.clock.advanceMs(30000);
         QCOMPARE(refusedFor(6), QByteArray("served"));
-        m_site.setPaperLimit(0);
+        m_site.faults().setPaperLimit(0);
         QCOMPARE(refusedFor(8), QByteArray("served"));
     }
 
@@ -806,7 +808,7 @@ private Q_SLOTS:
         QFETCH(qint64, first);
         QFETCH(qint64, last);
         const QByteArray bytes = m_site.paperBytes(1);
-        const QByteArray etag = m_site.paperETag(1);
+        const QByteArray etag = m_site.catalog().paperETag(1);
         range.replace("SIZE", QByteArray::number(bytes.size()));
         ifRange.replace("ETAG", etag);
         const RawAnswer answer =
@@ -850,11 +852,12 @@ private Q_SLOTS:
                          m_site.paperBytes(n).mid(from),
                      what);
             // The same validator every time, and one per file.
-            QCOMPARE(answer.header("ETag"), m_site.paperETag(n));
-            QCOMPARE(rawGet(m_site.port(), path).header("ETag"), m_site.paperETag(n));
+            QCOMPARE(answer.header("ETag"), m_site.catalog().paperETag(n));
+            QCOMPARE(rawGet(m_site.port(), path).header("ETag"), m_site.catalog().paperETag(n));
             etags.insert(answer.header("ETag"));
         }
-        QCOMPARE(etags.size(), m_site.paperCount() - m_site.papersOfKind(DemoPaperKind::Missing).size());
+        QCOMPARE(etags.size(),
+                 m_site.paperCount() - m_site.catalog().papersOfKind(DemoPaperKind::Missing).size());
 
         // Ranges are for GET: a HEAD tells about the whole file.
         const RawAnswer head = splitAnswer(exchange(
@@ -863,19 +866,19 @@ private Q_SLOTS:
         QCOMPARE(head.header("Content-Length").toLongLong(), m_site.paperBytes(1).size());
 
         // The large file takes ranges as well.
-        m_site.setLargeFileSize(3 * 1024 * 1024);
+        m_site.largeFile().setSize(3 * 1024 * 1024);
         const RawAnswer large = rawGet(m_site.port(), "/files/large.pdf", "Range: bytes=1000000-2500000\r\n");
-        QVERIFY(large.body == m_site.largeFileBytes(1000000, 1500001));
+        QVERIFY(large.body == m_site.largeFile().bytes(1000000, 1500001));
         QVERIFY(!large.header("ETag").isEmpty());
-        m_site.setLargeFile(QString());
+        m_site.largeFile().setFile(QString());
     }
 
     void flakyTransfersResumeToIdenticalBytes()
     {
-        m_site.setFlakySeed(7);
-        m_site.setFlakyPercent(50);
-        const int droppedBefore = m_site.droppedTransfers();
-        const qint64 sentBefore = m_site.paperBytesSent();
+        m_site.faults().setFlakySeed(7);
+        m_site.faults().setFlakyPercent(50);
+        const int droppedBefore = m_site.faults().droppedTransfers();
+        const qint64 sentBefore = m_site.faults().paperBytesSent();
         int resumes = 0;
         qint64 received = 0;
         for (int n = 1; n <= m_site.paperCount(); ++n) {
@@ -885,7 +888,7 @@ private Q_SLOTS:
             QByteArray file;
             for (bool whole = false; !whole;) {
                 resumes += file.isEmpty() ? 0 : 1;
-                const qint64 cut = m_site.plannedCut(n, file.size());
+                const qint64 cut = m_site.faults().plannedCut(n, file.size());
                 const auto [got, ended] = fetchRest(n, file.size());
                 QVERIFY2(!got.isEmpty(), what + ": an answer without a byte");
                 // A dropped answer never looks whole, and ends where it was planned to.
@@ -899,32 +902,32 @@ private Q_SLOTS:
             QVERIFY2(file == m_site.paperBytes(n), what);
         }
         QVERIFY2(resumes >= 3, "with half the transfers dropped, several papers need resuming");
-        QCOMPARE(m_site.droppedTransfers() - droppedBefore, resumes); // each drop, one resume
-        QCOMPARE(m_site.paperBytesSent() - sentBefore, received);
+        QCOMPARE(m_site.faults().droppedTransfers() - droppedBefore, resumes); // each drop, one resume
+        QCOMPARE(m_site.faults().paperBytesSent() - sentBefore, received);
     }
 
     void flakyDropsAlwaysMoveOn()
     {
         // A client that always starts over gets the paper too: each drop lands past the last one, and
         // after a few the paper goes through whole.
-        m_site.setFlakyPercent(100);
+        m_site.faults().setFlakyPercent(100);
         const QByteArray bytes = m_site.paperBytes(1);
         qint64 previous = 0;
         for (int attempt = 1; attempt <= DemoFlaky::kMaxDrops; ++attempt) {
-            const qint64 cut = m_site.plannedCut(1);
+            const qint64 cut = m_site.faults().plannedCut(1);
             QVERIFY(cut > previous && cut < bytes.size());
             QVERIFY(rawGet(m_site.port(), "/paper/1.pdf").body == bytes.left(cut));
             previous = cut;
         }
-        QCOMPARE(m_site.plannedCut(1), -1);
+        QCOMPARE(m_site.faults().plannedCut(1), -1);
         QVERIFY(rawGet(m_site.port(), "/paper/1.pdf").body == bytes);
-        QVERIFY(m_site.plannedCut(1) > 0); // once whole, it may be dropped again
+        QVERIFY(m_site.faults().plannedCut(1) > 0); // once whole, it may be dropped again
 
         // Bodies that only the close ends are never dropped: the client could not tell.
-        const int unsized = m_site.papersOfKind(DemoPaperKind::UnsizedPdf).first();
+        const int unsized = m_site.catalog().papersOfKind(DemoPaperKind::UnsizedPdf).first();
         QCOMPARE(rawGet(m_site.port(), "/paper/" + QByteArray::number(unsized) + ".pdf").body,
                  m_site.paperBytes(unsized));
-        const int chunked = m_site.papersOfKind(DemoPaperKind::ChunkedPdf).first();
+        const int chunked = m_site.catalog().papersOfKind(DemoPaperKind::ChunkedPdf).first();
         QCOMPARE(
             rawGet(m_site.port(), "/paper/" + QByteArray::number(chunked) + ".pdf", "", nullptr, "HTTP/1.0")
                 .body,
@@ -932,11 +935,11 @@ private Q_SLOTS:
 
         // The same seed drops the same transfers, and about the share asked for.
         const auto firstCuts = [&](quint64 seed) {
-            m_site.setFlakySeed(seed);
-            m_site.setFlakyPercent(10);
+            m_site.faults().setFlakySeed(seed);
+            m_site.faults().setFlakyPercent(10);
             QList<qint64> cuts;
             for (int n = 1; n <= 2000; ++n)
-                cuts.append(m_site.plannedCut(n));
+                cuts.append(m_site.faults().plannedCut(n));
             return cuts;
         };
         const QList<qint64> cuts = firstCuts(11);
@@ -950,7 +953,7 @@ private Q_SLOTS:
 
     void verificationPageUntilTheFormIsSubmitted()
     {
-        m_site.setVerifyAfter(2);
+        m_site.faults().setVerifyAfter(2);
         QNetworkAccessManager a;
         QNetworkAccessManager b;
         QCOMPARE(get(a, m_site.paperFileUrl(1)).body, m_site.paperBytes(1));
@@ -964,7 +967,7 @@ private Q_SLOTS:
         const QString html = QString::fromUtf8(get(a, m_site.paperFileUrl(4)).body);
         QVERIFY(html.contains(u"action=\"/verify\""_qs) && html.contains(u"type=\"submit\""_qs));
         QVERIFY(html.contains(u"name=\"back\" value=\"/paper/4.pdf\""_qs));
-        QCOMPARE(m_site.papersServed(), 2);
+        QCOMPARE(m_site.faults().papersServed(), 2);
 
         // Looking at the form is not submitting it.
         QVERIFY(get(a, m_site.verifyUrl()).header("Set-Cookie").isEmpty());
@@ -973,14 +976,14 @@ private Q_SLOTS:
         // Submitting it gives this client its papers back; the other one, or a made-up cookie, still
         // meets the page.
         const Fetched done = post(a, m_site.verifyUrl(), "back=%2Fpaper%2F4.pdf&confirm=1");
-        QVERIFY(done.header("Set-Cookie").startsWith(DemoSite::verificationCookieName().toLatin1() + '='));
+        QVERIFY(done.header("Set-Cookie").startsWith(DemoFaults::verificationCookieName().toLatin1() + '='));
         QVERIFY(QString::fromUtf8(done.body).contains(u"验证成功"_qs) &&
                 done.body.contains("href=\"/paper/4.pdf\""));
         QCOMPARE(get(a, m_site.paperFileUrl(4)).body, m_site.paperBytes(4));
         QVERIFY(pageFor(b, 4));
         QNetworkAccessManager c;
         QNetworkRequest forged(m_site.paperFileUrl(4));
-        forged.setRawHeader("Cookie", DemoSite::verificationCookieName().toLatin1() + "=0123456789abcdef");
+        forged.setRawHeader("Cookie", DemoFaults::verificationCookieName().toLatin1() + "=0123456789abcdef");
         QNetworkReply *reply = c.get(forged);
         QVERIFY(waitFor(reply));
         QCOMPARE(collect(reply).mediaType, u"text/html"_qs);
@@ -993,8 +996,8 @@ private Q_SLOTS:
         QCOMPARE(get(b, m_site.paperFileUrl(4)).body, m_site.paperBytes(4));
 
         // Starting over forgets who verified; 0 asks from the first paper on.
-        m_site.resetVerification();
-        m_site.setVerifyAfter(0);
+        m_site.faults().resetVerification();
+        m_site.faults().setVerifyAfter(0);
         QVERIFY(pageFor(a, 1));
     }
 
@@ -1014,8 +1017,9 @@ private Q_SLOTS:
         QVERIFY(all);
         DemoSite site;
         applyDemoSiteSwitches(site, *all);
-        QVERIFY(site.requireLogin());
-        QCOMPARE((QList<int>{site.paperLimit(), site.flakyPercent(), site.verifyAfter()}),
+        QVERIFY(site.login().requireLogin());
+        QCOMPARE((QList<int>{site.faults().paperLimit(), site.faults().flakyPercent(),
+                             site.faults().verifyAfter()}),
                  (QList<int>{30, 100, 0}));
         QCOMPARE(site.homeUrl().path(), u"/cards/search"_qs);
         QCOMPARE(read({}, &error)->verifyAfter, -1);

@@ -75,6 +75,31 @@ QString ParseError::text() const
     return QString();
 }
 
+namespace {
+
+// A quoted cell whose opening quote stands at i: up to the quote that is not doubled, line breaks and
+// all, each counted in *lineNumber. Returns the position of the closing quote, or -1 when none closes it.
+qsizetype readQuotedCell(const QString &text, qsizetype i, QString *cell, int *lineNumber)
+{
+    const qsizetype n = text.size();
+    for (++i; i < n; ++i) {
+        const QChar q = text.at(i);
+        if (q == u'"' && i + 1 < n && text.at(i + 1) == u'"') {
+            *cell += u'"';
+            ++i;
+        } else if (q == u'"') {
+            return i;
+        } else {
+            if (q == u'\n' || (q == u'\r' && !(i + 1 < n && text.at(i + 1) == u'\n')))
+                ++*lineNumber;
+            *cell += q;
+        }
+    }
+    return -1;
+}
+
+} // namespace
+
 QList<Record> parse(const QString &text, ParseError *error)
 {
     *error = ParseError{};
@@ -113,24 +138,9 @@ QList<Record> parse(const QString &text, ParseError *error)
         }
         if (!cell.isEmpty())
             return fail(ParseError::Kind::QuoteInsideCell, lineNumber);
-        // A quoted cell: up to the quote that is not doubled, line breaks and all.
         const int opened = lineNumber;
-        bool closed = false;
-        for (++i; i < n; ++i) {
-            const QChar q = text.at(i);
-            if (q == u'"' && i + 1 < n && text.at(i + 1) == u'"') {
-                cell += u'"';
-                ++i;
-            } else if (q == u'"') {
-                closed = true;
-                break;
-            } else {
-                if (q == u'\n' || (q == u'\r' && !(i + 1 < n && text.at(i + 1) == u'\n')))
-                    ++lineNumber;
-                cell += q;
-            }
-        }
-        if (!closed)
+        i = readQuotedCell(text, i, &cell, &lineNumber);
+        if (i < 0)
             return fail(ParseError::Kind::UnclosedQuote, opened);
         if (i + 1 < n && text.at(i + 1) != u',' && !isLineEnd(text.at(i + 1)))
             return fail(ParseError::Kind::TextAfterQuote, lineNumber);

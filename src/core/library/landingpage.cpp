@@ -222,21 +222,106 @@ QString DoiOf(const QString &text)
     return value.contains(u'/') && !value.endsWith(u'/') ? value : QString();
 }
 
-LandingPage ReadLandingPage(const QByteArray &pageIn, const QUrl &pageAddress)
+namespace {
+
+QString textOf(const QByteArray &raw, bool chinese)
 {
-    LandingPage result;
-    const QByteArrayView page = QByteArrayView(pageIn).first(std::min(pageIn.size(), LandingPageReadLimit));
-    Declared declared;
+    return chinese ? gbk::decode(raw) : QString::fromUtf8(raw);
+}
+
+// A value as the page means it: its code page, character references and spacing undone.
+QString decodedValue(const QByteArray &raw, bool chinese)
+{
+    return TidyCellText(decodeEntities(textOf(raw, chinese)));
+}
+
+// What the tags of the head declare, as read.
+struct HeadTags
+{
+    Declared declared; // scholarly names and og:title, in the page's text
     QByteArray citationPdf;
     bool citationPdfSeen = false;
     QByteArray alternatePdf;
     bool alternateSeen = false;
     QByteArray baseHref;
+    bool declaresPaper = false;
+};
 
-    const bool chinese = inChineseCodePage(page);
-    auto text = [chinese](const QByteArray &raw) {
-        return chinese ? gbk::decode(raw) : QString::fromUtf8(raw);
-    };
+// Past the text of a script or style element whose name starts at i, or i when none starts there.
+qsizetype pastScriptOrStyle(QByteArrayView page, qsizetype i)
+{
+    const qsizetype n = page.size();
+    for (const char *raw : {"script", "style"}) {
+        const QByteArrayView word(raw);
+        if (startsWithWord(page, i, word) && i + word.size() < n &&
+            (isSpace(page[i + word.size()]) || page[i + word.size()] == '>')) {
+            const QByteArray close = "</" + QByteArray(raw);
+            const qsizetype end = findWord(page, i, close);
+            return end < 0 ? n : end + close.size();
+        }
+    }
+    return i;
+}
+
+// "meta", "link" or "base" when a tag of that name starts at i; empty for any other.
+QByteArrayView headTagKind(QByteArrayView page, qsizetype i)
+{
+    const qsizetype n = page.size();
+    QByteArrayView kind;
+    for (QByteArrayView word : {QByteArrayView("meta"), QByteArrayView("link"), QByteArrayView("base")}) {
+        if (startsWithWord(page, i, word) && i + 4 < n &&
+            (isSpace(page[i + 4]) || page[i + 4] == '/' || page[i + 4] == '>'))
+            kind = word;
+    }
+    return kind;
+}
+
+void takeMeta(const Tag &tag, bool chinese, HeadTags *head)
+{
+    QByteArray nameBytes = tag.attributes.value("name");
+    if (nameBytes.trimmed().isEmpty())
+        nameBytes = tag.attributes.value("property");
+    const QString name = QString::fromLatin1(nameBytes).trimmed().toLower();
+    if (name.isEmpty() || !tag.attributes.contains("content"))
+        return;
+    if (name == u"citation_pdf_url") {
+        if (!head->citationPdfSeen) {
+            head->citationPdf = tag.attributes.value("content");
+            head->citationPdfSeen = true;
+        }
+        return;
+    }
+    if (!isScholarlyName(name) && name != u"og:title")
+        return;
+    head->declaresPaper = head->declaresPaper || isScholarlyName(name);
+    QStringList &values = head->declared[name];
+    if (values.size() < kMaxValues)
+        values.append(textOf(tag.attributes.value("content"), chinese));
+}
+
+void takeTag(QByteArrayView kind, const Tag &tag, bool chinese, HeadTags *head)
+{
+    if (kind == "base") {
+        if (head->baseHref.isEmpty())
+            head->baseHref = tag.attributes.value("href");
+        return;
+    }
+    if (kind == "link") {
+        const QList<QByteArray> rels = tag.attributes.value("rel").toLower().simplified().split(' ');
+        const QByteArray type = tag.attributes.value("type").trimmed().toLower();
+        if (!head->alternateSeen && rels.contains("alternate") && type.startsWith("application/pdf") &&
+            tag.attributes.contains("href")) {
+            head->alternatePdf = tag.attributes.value("href");
+            head->alternateSeen = true;
+        }
+        return;
+    }
+    takeMeta(tag, chinese, head);
+}
+
+HeadTags readHead(QByteArrayView page, bool chinese)
+{
+    HeadTags head;
     const qsizetype n = page.size();
     qsizetype i = 0;
     while (i < n) {
@@ -252,99 +337,52 @@ LandingPage ReadLandingPage(const QByteArray &pageIn, const QUrl &pageAddress)
         // The tags that matter stand in the head; the body is not read.
         if (startsWithWord(page, i, "/head"))
             break;
-        for (const char *raw : {"script", "style"}) {
-            const QByteArrayView word(raw);
-            if (startsWithWord(page, i, word) && i + word.size() < n &&
-                (isSpace(page[i + word.size()]) || page[i + word.size()] == '>')) {
-                const QByteArray close = "</" + QByteArray(raw);
-                const qsizetype end = findWord(page, i, close);
-                i = end < 0 ? n : end + close.size();
-                break;
-            }
-        }
+        i = pastScriptOrStyle(page, i);
         if (i >= n)
             break;
-        QByteArrayView kind;
-        for (QByteArrayView word : {QByteArrayView("meta"), QByteArrayView("link"), QByteArrayView("base")}) {
-            if (startsWithWord(page, i, word) && i + 4 < n &&
-                (isSpace(page[i + 4]) || page[i + 4] == '/' || page[i + 4] == '>'))
-                kind = word;
-        }
+        const QByteArrayView kind = headTagKind(page, i);
         if (kind.isEmpty())
             continue;
         Tag tag;
         i = readAttributes(page, i + 4, &tag);
-        if (kind == "base") {
-            if (baseHref.isEmpty())
-                baseHref = tag.attributes.value("href");
-            continue;
-        }
-        if (kind == "link") {
-            const QList<QByteArray> rels = tag.attributes.value("rel").toLower().simplified().split(' ');
-            const QByteArray type = tag.attributes.value("type").trimmed().toLower();
-            if (!alternateSeen && rels.contains("alternate") && type.startsWith("application/pdf") &&
-                tag.attributes.contains("href")) {
-                alternatePdf = tag.attributes.value("href");
-                alternateSeen = true;
-            }
-            continue;
-        }
-        QByteArray nameBytes = tag.attributes.value("name");
-        if (nameBytes.trimmed().isEmpty())
-            nameBytes = tag.attributes.value("property");
-        const QString name = QString::fromLatin1(nameBytes).trimmed().toLower();
-        if (name.isEmpty() || !tag.attributes.contains("content"))
-            continue;
-        if (name == u"citation_pdf_url") {
-            if (!citationPdfSeen) {
-                citationPdf = tag.attributes.value("content");
-                citationPdfSeen = true;
-            }
-            continue;
-        }
-        if (!isScholarlyName(name) && name != u"og:title")
-            continue;
-        result.declaresPaper = result.declaresPaper || isScholarlyName(name);
-        QStringList &values = declared[name];
-        if (values.size() < kMaxValues)
-            values.append(text(tag.attributes.value("content")));
+        takeTag(kind, tag, chinese, &head);
     }
-
     // Values are decoded only for the names that are read, so a flood of tags costs no text work.
-    auto decoded = [&text](const QByteArray &raw) { return TidyCellText(decodeEntities(text(raw))); };
-    for (auto it = declared.begin(); it != declared.end(); ++it) {
+    for (auto it = head.declared.begin(); it != head.declared.end(); ++it) {
         const int length =
             it.key().contains(u"abstract") || it.key().contains(u"description") ? kAbstractLength : 2000;
         for (QString &value : it.value())
             value = TidyCellText(decodeEntities(value), length);
     }
+    return head;
+}
 
-    const QByteArray pointer =
-        citationPdfSeen && !decoded(citationPdf).isEmpty() ? citationPdf : alternatePdf;
-    const QString target = decoded(pointer).trimmed();
-    if (!target.isEmpty()) {
-        QUrl base = pageAddress;
-        if (!baseHref.isEmpty()) {
-            const QUrl declaredBase = pageAddress.resolved(QUrl(decoded(baseHref)));
-            const QString scheme = declaredBase.scheme().toLower();
-            if (scheme == u"http" || scheme == u"https")
-                base = declaredBase;
-        }
-        const QUrl resolved = base.resolved(QUrl(target)).adjusted(QUrl::RemoveFragment);
-        const QString scheme = resolved.scheme().toLower();
-        if (resolved.isValid() && !resolved.host().isEmpty() && (scheme == u"http" || scheme == u"https"))
-            result.fullText = resolved;
-        else
-            result.refusedTarget = true;
+// The full text the head names, resolved against the page (and its <base>); only http and https pass.
+void resolveFullText(const HeadTags &head, const QUrl &pageAddress, bool chinese, LandingPage *result)
+{
+    const QByteArray pointer = head.citationPdfSeen && !decodedValue(head.citationPdf, chinese).isEmpty()
+                                   ? head.citationPdf
+                                   : head.alternatePdf;
+    const QString target = decodedValue(pointer, chinese).trimmed();
+    if (target.isEmpty())
+        return;
+    QUrl base = pageAddress;
+    if (!head.baseHref.isEmpty()) {
+        const QUrl declaredBase = pageAddress.resolved(QUrl(decodedValue(head.baseHref, chinese)));
+        const QString scheme = declaredBase.scheme().toLower();
+        if (scheme == u"http" || scheme == u"https")
+            base = declaredBase;
     }
+    const QUrl resolved = base.resolved(QUrl(target)).adjusted(QUrl::RemoveFragment);
+    const QString scheme = resolved.scheme().toLower();
+    if (resolved.isValid() && !resolved.host().isEmpty() && (scheme == u"http" || scheme == u"https"))
+        result->fullText = resolved;
+    else
+        result->refusedTarget = true;
+}
 
-    // The metadata: citation_* first, then Dublin Core, then PRISM; og:title for the title only.
-    PaperMetadata &m = result.metadata;
-    m.title = firstOf(declared, {"citation_title", "dc.title", "dcterms.title", "prism.title", "og:title"});
-    auto add = [&m](const QString &header, const QString &value) {
-        if (!value.isEmpty())
-            m.cells.append(PaperCell{header, value});
-    };
+QStringList declaredAuthors(const Declared &declared)
+{
     QStringList authors = allOf(declared, {"citation_author", "dc.creator", "dcterms.creator"});
     if (authors.isEmpty()) {
         // Some pages list every author in one tag.
@@ -356,7 +394,44 @@ LandingPage ReadLandingPage(const QByteArray &pageIn, const QUrl &pageAddress)
     // Names are kept apart by "; " in the cell; a name never carries one of its own.
     for (QString &name : authors)
         name.replace(u';', u',');
-    add(landingcell::Authors, authors.join(QStringLiteral("; ")));
+    return authors;
+}
+
+QString declaredDoi(const Declared &declared)
+{
+    QString doi = firstDoi(declared, {"citation_doi"});
+    if (doi.isEmpty())
+        doi = firstDoi(declared, {"dc.identifier", "dcterms.identifier", "dc.identifier.doi"});
+    if (doi.isEmpty())
+        doi = firstDoi(declared, {"prism.doi", "prism.url"});
+    return doi;
+}
+
+QStringList declaredKeywords(const Declared &declared)
+{
+    QStringList keywords;
+    const QStringList keywordTags = allOf(declared, {"citation_keywords", "citation_keyword", "dc.subject",
+                                                     "dcterms.subject", "prism.keyword"});
+    static const QRegularExpression keywordSeparators(QStringLiteral("[;；]"));
+    for (const QString &tag : keywordTags) {
+        for (const QString &word : tag.split(keywordSeparators)) {
+            if (!word.trimmed().isEmpty() && keywords.size() < kMaxValues)
+                keywords.append(word.trimmed());
+        }
+    }
+    return keywords;
+}
+
+// The metadata: citation_* first, then Dublin Core, then PRISM; og:title for the title only.
+PaperMetadata declaredMetadata(const Declared &declared)
+{
+    PaperMetadata m;
+    m.title = firstOf(declared, {"citation_title", "dc.title", "dcterms.title", "prism.title", "og:title"});
+    auto add = [&m](const QString &header, const QString &value) {
+        if (!value.isEmpty())
+            m.cells.append(PaperCell{header, value});
+    };
+    add(landingcell::Authors, declaredAuthors(declared).join(QStringLiteral("; ")));
     add(landingcell::Date,
         firstOf(declared, {"citation_publication_date", "citation_date", "citation_online_date",
                            "citation_year", "citation_cover_date", "dc.date", "dc.date.issued",
@@ -370,12 +445,7 @@ LandingPage ReadLandingPage(const QByteArray &pageIn, const QUrl &pageAddress)
         add(landingcell::Conference, conference);
     else
         add(landingcell::Source, source);
-    QString doi = firstDoi(declared, {"citation_doi"});
-    if (doi.isEmpty())
-        doi = firstDoi(declared, {"dc.identifier", "dcterms.identifier", "dc.identifier.doi"});
-    if (doi.isEmpty())
-        doi = firstDoi(declared, {"prism.doi", "prism.url"});
-    add(landingcell::Doi, doi);
+    add(landingcell::Doi, declaredDoi(declared));
     add(landingcell::Volume, firstOf(declared, {"citation_volume", "dc.citation.volume", "prism.volume"}));
     add(landingcell::Issue,
         firstOf(declared, {"citation_issue", "dc.citation.issue", "prism.number", "prism.issueidentifier"}));
@@ -388,17 +458,21 @@ LandingPage ReadLandingPage(const QByteArray &pageIn, const QUrl &pageAddress)
     add(landingcell::Language, firstOf(declared, {"citation_language", "dc.language", "dcterms.language"}));
     add(landingcell::Abstract, firstOf(declared, {"citation_abstract", "dc.description", "dcterms.abstract",
                                                   "dcterms.description", "prism.teaser"}));
-    QStringList keywords;
-    const QStringList keywordTags = allOf(declared, {"citation_keywords", "citation_keyword", "dc.subject",
-                                                     "dcterms.subject", "prism.keyword"});
-    static const QRegularExpression keywordSeparators(QStringLiteral("[;；]"));
-    for (const QString &tag : keywordTags) {
-        for (const QString &word : tag.split(keywordSeparators)) {
-            if (!word.trimmed().isEmpty() && keywords.size() < kMaxValues)
-                keywords.append(word.trimmed());
-        }
-    }
-    add(landingcell::Keywords, keywords.join(QStringLiteral("; ")));
+    add(landingcell::Keywords, declaredKeywords(declared).join(QStringLiteral("; ")));
+    return m;
+}
+
+} // namespace
+
+LandingPage ReadLandingPage(const QByteArray &pageIn, const QUrl &pageAddress)
+{
+    const QByteArrayView page = QByteArrayView(pageIn).first(std::min(pageIn.size(), LandingPageReadLimit));
+    const bool chinese = inChineseCodePage(page);
+    const HeadTags head = readHead(page, chinese);
+    LandingPage result;
+    result.declaresPaper = head.declaresPaper;
+    resolveFullText(head, pageAddress, chinese, &result);
+    result.metadata = declaredMetadata(head.declared);
     return result;
 }
 

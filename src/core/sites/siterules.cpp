@@ -279,26 +279,12 @@ QString SiteRulesError::message() const
     return text;
 }
 
-SiteRulesRead parseSiteRules(const QByteArray &json, const QString &file, SiteRules::Origin origin)
-{
-    using Reason = SiteRulesError::Reason;
-    QJsonParseError parseError;
-    const QJsonDocument doc = QJsonDocument::fromJson(json, &parseError);
-    if (parseError.error != QJsonParseError::NoError || !doc.isObject())
-        return {std::nullopt,
-                SiteRulesError{
-                    file,
-                    {},
-                    Reason::BadJson,
-                    parseError.error != QJsonParseError::NoError
-                        ? QStringLiteral("%1, offset %2").arg(parseError.errorString()).arg(parseError.offset)
-                        : QStringLiteral("not an object")}};
-    const QJsonObject root = doc.object();
-    Reader r(file);
-    SiteRules rules;
-    rules.file = file;
-    rules.origin = origin;
+namespace {
 
+using Reason = SiteRulesError::Reason;
+
+void readFormat(const QJsonObject &root, Reader &r)
+{
     const QJsonValue version = root.value(QStringLiteral("format"));
     if (version.isUndefined())
         r.fail(QStringLiteral("format"), Reason::MissingField);
@@ -306,7 +292,11 @@ SiteRulesRead parseSiteRules(const QByteArray &json, const QString &file, SiteRu
         r.fail(QStringLiteral("format"), Reason::WrongType, QStringLiteral("number"));
     else if (version.toDouble() != SiteRules::FormatVersion)
         r.fail(QStringLiteral("format"), Reason::UnknownVersion, QString::number(version.toDouble()));
+}
 
+// The name and the addresses the rules apply to.
+void readSite(const QJsonObject &root, Reader &r, SiteRules &rules)
+{
     rules.name = r.text(root, QStringLiteral("name"), QStringLiteral("name"), true);
     for (const QString &h : r.texts(root, QStringLiteral("hosts"), QStringLiteral("hosts"))) {
         const QString host = h.trimmed().toLower();
@@ -318,7 +308,10 @@ SiteRulesRead parseSiteRules(const QByteArray &json, const QString &file, SiteRu
     rules.pathPrefix = r.text(root, QStringLiteral("pathPrefix"), QStringLiteral("pathPrefix"));
     if (!rules.pathPrefix.isEmpty() && !rules.pathPrefix.startsWith(u'/'))
         r.fail(QStringLiteral("pathPrefix"), Reason::BadValue, QStringLiteral("starts with /"));
+}
 
+void readPapers(const QJsonObject &root, Reader &r, SiteRules &rules)
+{
     const QJsonObject papers = r.object(root, QStringLiteral("papers"), QStringLiteral("papers"), true);
     rules.listClass = r.text(papers, QStringLiteral("listClass"), QStringLiteral("papers.listClass"));
     rules.list = r.text(papers, QStringLiteral("list"), QStringLiteral("papers.list"));
@@ -340,7 +333,10 @@ SiteRulesRead parseSiteRules(const QByteArray &json, const QString &file, SiteRu
     rules.item = r.text(papers, QStringLiteral("item"), QStringLiteral("papers.item"), !classic);
     rules.link = r.text(papers, QStringLiteral("link"), QStringLiteral("papers.link"));
     rules.title = r.text(papers, QStringLiteral("title"), QStringLiteral("papers.title"));
+}
 
+void readFileAddress(const QJsonObject &root, Reader &r, SiteRules &rules)
+{
     const QJsonObject address =
         r.object(root, QStringLiteral("fileAddress"), QStringLiteral("fileAddress"), false);
     const bool hasSuffix = address.contains(QStringLiteral("suffix"));
@@ -365,7 +361,10 @@ SiteRulesRead parseSiteRules(const QByteArray &json, const QString &file, SiteRu
         else if (!r.failed() && !replacementLeavesHttp(pattern, rules.replacement))
             r.fail(QStringLiteral("fileAddress.replacement"), Reason::NotHttpAddress, rules.replacement);
     }
+}
 
+void readNextPage(const QJsonObject &root, Reader &r, SiteRules &rules)
+{
     const QJsonObject next = r.object(root, QStringLiteral("nextPage"), QStringLiteral("nextPage"), false);
     int nextKinds = 0;
     if (next.contains(QStringLiteral("selector"))) {
@@ -387,7 +386,31 @@ SiteRulesRead parseSiteRules(const QByteArray &json, const QString &file, SiteRu
     }
     if (nextKinds > 1)
         r.fail(QStringLiteral("nextPage"), Reason::BadValue, QStringLiteral("one of selector, text, rel"));
+}
 
+void readFields(const QJsonValue &fields, Reader &r, SiteRules &rules)
+{
+    if (!fields.isArray())
+        r.fail(QStringLiteral("metadata.fields"), Reason::WrongType, QStringLiteral("list"));
+    const QJsonArray list = fields.toArray();
+    for (int i = 0; i < list.size() && !r.failed(); ++i) {
+        const QString path = QStringLiteral("metadata.fields[%1]").arg(i);
+        if (!list.at(i).isObject()) {
+            r.fail(path, Reason::WrongType, QStringLiteral("object"));
+            break;
+        }
+        const QJsonObject f = list.at(i).toObject();
+        SiteRules::Field field;
+        field.name = r.text(f, QStringLiteral("name"), path + QStringLiteral(".name"), true).trimmed();
+        field.selector = r.text(f, QStringLiteral("selector"), path + QStringLiteral(".selector"), true);
+        rules.fields.append(field);
+    }
+    if (!list.isEmpty())
+        rules.metadata = SiteRules::MetadataRule::Fields;
+}
+
+void readMetadata(const QJsonObject &root, Reader &r, SiteRules &rules)
+{
     const QJsonObject metadata =
         r.object(root, QStringLiteral("metadata"), QStringLiteral("metadata"), false);
     const QJsonValue columns = metadata.value(QStringLiteral("columns"));
@@ -400,25 +423,12 @@ SiteRulesRead parseSiteRules(const QByteArray &json, const QString &file, SiteRu
         if (rules.metadata == SiteRules::MetadataRule::Columns)
             r.fail(QStringLiteral("metadata"), Reason::BadValue,
                    QStringLiteral("columns or fields, not both"));
-        if (!fields.isArray())
-            r.fail(QStringLiteral("metadata.fields"), Reason::WrongType, QStringLiteral("list"));
-        const QJsonArray list = fields.toArray();
-        for (int i = 0; i < list.size() && !r.failed(); ++i) {
-            const QString path = QStringLiteral("metadata.fields[%1]").arg(i);
-            if (!list.at(i).isObject()) {
-                r.fail(path, Reason::WrongType, QStringLiteral("object"));
-                break;
-            }
-            const QJsonObject f = list.at(i).toObject();
-            SiteRules::Field field;
-            field.name = r.text(f, QStringLiteral("name"), path + QStringLiteral(".name"), true).trimmed();
-            field.selector = r.text(f, QStringLiteral("selector"), path + QStringLiteral(".selector"), true);
-            rules.fields.append(field);
-        }
-        if (!list.isEmpty())
-            rules.metadata = SiteRules::MetadataRule::Fields;
+        readFields(fields, r, rules);
     }
+}
 
+void readLogin(const QJsonObject &root, Reader &r, SiteRules &rules)
+{
     const QJsonObject login = r.object(root, QStringLiteral("login"), QStringLiteral("login"), false);
     const QString loginPage = r.text(login, QStringLiteral("page"), QStringLiteral("login.page"));
     if (!loginPage.isEmpty()) {
@@ -427,7 +437,35 @@ SiteRulesRead parseSiteRules(const QByteArray &json, const QString &file, SiteRu
             r.fail(QStringLiteral("login.page"), Reason::NotHttpAddress, loginPage);
     }
     rules.notPaperMarkers = r.texts(login, QStringLiteral("notPaper"), QStringLiteral("login.notPaper"));
+}
 
+} // namespace
+
+SiteRulesRead parseSiteRules(const QByteArray &json, const QString &file, SiteRules::Origin origin)
+{
+    QJsonParseError parseError;
+    const QJsonDocument doc = QJsonDocument::fromJson(json, &parseError);
+    if (parseError.error != QJsonParseError::NoError || !doc.isObject())
+        return {std::nullopt,
+                SiteRulesError{
+                    file,
+                    {},
+                    Reason::BadJson,
+                    parseError.error != QJsonParseError::NoError
+                        ? QStringLiteral("%1, offset %2").arg(parseError.errorString()).arg(parseError.offset)
+                        : QStringLiteral("not an object")}};
+    const QJsonObject root = doc.object();
+    Reader r(file);
+    SiteRules rules;
+    rules.file = file;
+    rules.origin = origin;
+    readFormat(root, r);
+    readSite(root, r, rules);
+    readPapers(root, r, rules);
+    readFileAddress(root, r, rules);
+    readNextPage(root, r, rules);
+    readMetadata(root, r, rules);
+    readLogin(root, r, rules);
     if (r.failed())
         return {std::nullopt, r.error()};
     return {std::move(rules), {}};

@@ -1,0 +1,33 @@
+#include "demo/demologin.h"
+
+#include "demo/demopages.h"
+
+QString DemoLogin::sessionCookieName()
+{
+    return QStringLiteral("FNDEMO_SESSION");
+}
+
+DemoResponse DemoLogin::answer(const DemoRequest &request)
+{
+    const QByteArray form = request.form();
+    const std::optional<QString> account = demoFormValue(form, "username");
+    const std::optional<QString> password = demoFormValue(form, "password");
+    if (!account && !password)
+        return DemoResponse::html(200, DemoPages::login());
+    if (account.value_or(QString()) != m_account || password.value_or(QString()) != m_password)
+        return DemoResponse::html(200, DemoPages::login(QStringLiteral("帐号或密码错误，请重新输入。")));
+    const QByteArray token = demoToken();
+    m_sessions.insert(token);
+    DemoResponse response = DemoResponse::html(200, DemoPages::loggedIn(m_account));
+    response.headers.emplaceBack("Set-Cookie",
+                                 sessionCookieName().toLatin1() + '=' + token + "; Path=/; HttpOnly");
+    return response;
+}
+
+bool DemoLogin::refuses(const DemoRequest &request) const
+{
+    if (!m_requireLogin)
+        return false;
+    const QByteArray token = request.cookie(sessionCookieName().toLatin1());
+    return token.isEmpty() || !m_sessions.contains(token);
+}
