@@ -108,7 +108,7 @@ void saveLoginPanel(fFileDownload *downloads, const QUrl &login, const QString &
 // The site asks for a verification: the queue pauses and says so above the list, with 继续.
 void saveVerificationPause(fFileDownload *downloads, DemoSite &site, const QString &path)
 {
-    site.setVerifyAfter(1);
+    site.faults().setVerifyAfter(1);
     // Three finished papers once more (the duplicate-name rule gives them new names).
     downloads->ListView3->clearSelection();
     for (int row = 0; row < 3; ++row)
