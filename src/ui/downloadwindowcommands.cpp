@@ -267,6 +267,13 @@ QAction *DownloadWindowCommands::addItem(QMenu *menu, const QString &text, const
 
 void DownloadWindowCommands::buildMenus(DownloadWindowLibrary &library)
 {
+    buildListMenu(library);
+    buildToolsMenu();
+    buildHelpMenu();
+}
+
+void DownloadWindowCommands::buildListMenu(DownloadWindowLibrary &library)
+{
     m_listMenu = m_window.menuBar()->addMenu(QStringLiteral("列表操作(&D)"));
     m_listMenu->setObjectName(QStringLiteral("mnuList"));
     QMenu *list = m_listMenu;
@@ -317,7 +324,10 @@ void DownloadWindowCommands::buildMenus(DownloadWindowLibrary &library)
 
     connect(m_queue, &DownloadQueue::startEnabledChanged, this,
             [this](bool enabled) { m_window.action(QStringLiteral("actStart"))->setEnabled(enabled); });
+}
 
+void DownloadWindowCommands::buildToolsMenu()
+{
     QMenu *tools = m_window.menuBar()->addMenu(QStringLiteral("工具(&T)"));
     tools->setObjectName(QStringLiteral("mnuTools"));
     connect(addItem(tools, QStringLiteral("设置"), QStringLiteral("actSettings"), nullptr),
@@ -326,7 +336,10 @@ void DownloadWindowCommands::buildMenus(DownloadWindowLibrary &library)
             &DownloadWindowCommands::checkPdf);
     connect(addItem(tools, QStringLiteral("打开网页分析窗口"), QStringLiteral("actSearchWindow"), nullptr),
             &QAction::triggered, &m_window, &fFileDownload::searchWindowRequested);
+}
 
+void DownloadWindowCommands::buildHelpMenu()
+{
     QMenu *help = m_window.menuBar()->addMenu(QStringLiteral("帮助(&H)"));
     help->setObjectName(QStringLiteral("mnuHelp"));
     connect(addItem(help, QStringLiteral("关于"), QStringLiteral("actAbout"), nullptr), &QAction::triggered,

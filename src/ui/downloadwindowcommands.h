@@ -46,6 +46,9 @@ public:
 private:
     QAction *addItem(QMenu *menu, const QString &text, const QString &name,
                      void (DownloadWindowCommands::*slot)());
+    void buildListMenu(DownloadWindowLibrary &library);
+    void buildToolsMenu();
+    void buildHelpMenu();
     void connectList();
     void selectAll();
     void selectNone();
