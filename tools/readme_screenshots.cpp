@@ -4,6 +4,7 @@
 #include "browser/browserprofile.h"
 #include "core/common/messenger.h"
 #include "core/queue/downloadlistmodel.h"
+#include "core/queue/downloadqueue.h"
 #include "core/search/addallwalk.h"
 #include "core/search/candidateanalysis.h"
 #include "core/settings/sharedoptions.h"
@@ -67,7 +68,7 @@ void saveFailedRow(fFileDownload *downloads, const QUrl &missing, const QString 
     row.name = QStringLiteral("已撤稿的论文");
     row.type = QStringLiteral("pdf");
     row.folder = downloads->model()->row(0).folder;
-    const RowId id = downloads->model()->addRow(row);
+    const RowId id = downloads->queue()->enqueue(row);
     downloads->scheduler()->start();
     waitFor([&] { return downloads->model()->find(id)->state == RowState::Failed; }, 30000);
     const QModelIndex index = downloads->model()->index(downloads->model()->positionOf(id), 0);

@@ -9,6 +9,7 @@
 #include "core/transfer/downloadscheduler.h"
 #include "demo/demosite.h"
 #include "testenv.h"
+#include "testrows.h"
 #include "ui/appwindows.h"
 #include "ui/cacheviewer.h"
 #include "ui/loginpanel.h"
@@ -238,7 +239,7 @@ private Q_SLOTS:
         row.key = m_site.paperFileUrl(1).toString();
         row.name = "waiting";
         row.type = "pdf";
-        model->addRow(row);
+        TestRows::of(*model).addRow(row);
         windows.showDownloadWindow();
         fFileDownload *downloads = windows.downloadWindow();
         messages.answers = {MessageAnswer::No};

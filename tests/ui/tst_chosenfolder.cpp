@@ -1,5 +1,6 @@
 #include "browser/browserprofile.h"
 #include "core/queue/downloadlistmodel.h"
+#include "core/queue/downloadqueue.h"
 #include "core/search/candidatelistmodel.h"
 #include "core/settings/settingsstore.h"
 #include "core/settings/sharedoptions.h"
@@ -218,7 +219,7 @@ private Q_SLOTS:
         row.name = QStringLiteral("one");
         row.type = QStringLiteral("pdf");
         row.folder = m_dir.path() + u'/';
-        download->model()->addRow(row);
+        download->queue()->enqueue(row);
         download->Command4->click();
         QTRY_VERIFY_WITH_TIMEOUT(asked.startsWith("GET http://papers.invalid/one.pdf HTTP/1.1\r\n"), 20000);
         QTRY_VERIFY_WITH_TIMEOUT(download->model()->检测是否下载列表完毕(), 20000);

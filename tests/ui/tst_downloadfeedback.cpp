@@ -5,6 +5,7 @@
 // and an automatic re-download that never opens a message box.
 #include "core/common/clock.h"
 #include "core/queue/downloadlistmodel.h"
+#include "core/queue/downloadqueue.h"
 #include "core/settings/settingsstore.h"
 #include "core/settings/sharedoptions.h"
 #include "core/transfer/downloadscheduler.h"
@@ -12,6 +13,7 @@
 #include "faultserver.h"
 #include "privatebus.h"
 #include "testenv.h"
+#include "testrows.h"
 #include "ui/downloadwindow.h"
 #include "ui/loginpanel.h"
 #include "ui/optionswindow.h"
@@ -64,7 +66,7 @@ RowId addPaper(fFileDownload &window, const FaultServer &server, const QString &
     row.name = name;
     row.type = QStringLiteral("pdf");
     row.folder = folder;
-    return window.model()->addRow(row);
+    return window.queue()->enqueue(row);
 }
 
 } // namespace
@@ -185,12 +187,12 @@ private Q_SLOTS:
 
         // Automatic re-download starts a run every second that finds nothing to do: not a word of it.
         scheduler->setHousekeeping(false);
-        window.model()->clear();
+        TestRows::of(*window.model()).clear();
         DownloadRow done;
         done.key = QStringLiteral("http://127.0.0.1:1/done.pdf");
         done.name = QStringLiteral("done");
         done.state = RowState::Done;
-        window.model()->addRow(done);
+        window.queue()->enqueue(done);
         window.Check4->setChecked(true);
         window.Combo4->setCurrentIndex(0);
         QSignalSpy finished(scheduler, &DownloadScheduler::queueFinished);
@@ -204,7 +206,7 @@ private Q_SLOTS:
         // A failed row that the automatic re-download takes again: the panel tells of the run, the desktop
         // is not told of every round.
         addPaper(window, m_server, "missing", dir.path() + u'/');
-        window.model()->setState(window.model()->idAt(1), RowState::Failed);
+        TestRows::of(*window.model()).setState(window.model()->idAt(1), RowState::Failed);
         scheduler->tickHousekeeping();
         QVERIFY(finished.wait(5000));
         QCOMPARE(window.panelText(3), QStringLiteral("下载结束：完成 0 个，失败 1 个，用时 0秒"));
@@ -243,7 +245,7 @@ private Q_SLOTS:
         refused.name = QStringLiteral("refused");
         refused.type = QStringLiteral("pdf");
         refused.folder = dir.path() + u'/';
-        const RowId refusedId = window.model()->addRow(refused);
+        const RowId refusedId = window.queue()->enqueue(refused);
         runToEnd();
         QCOMPARE(window.model()->find(refusedId)->state, RowState::Failed);
         QVERIFY2(!window.panelText(2).startsWith(QStringLiteral("完成下载:")),
@@ -427,7 +429,7 @@ private Q_SLOTS:
             addPaper(window, m_server, name, dir.path() + u'/');
         }
         const RowId failed = addPaper(window, m_server, "failed", dir.path() + u'/');
-        window.model()->setState(failed, RowState::Failed);
+        TestRows::of(*window.model()).setState(failed, RowState::Failed);
         window.Check4->setChecked(true);
         window.Command4->click();
         QTRY_COMPARE(window.model()->totals().downloading, 3);
@@ -509,7 +511,7 @@ private Q_SLOTS:
             row.folder = dir.path() + u'/';
             row.state = RowState::Done;
             row.owned = OwnedFile{rowFilePath(row), IdentityOf(rowFilePath(row))}; // the rows wrote them
-            window.model()->addRow(row);
+            window.queue()->enqueue(row);
         }
         window.action("actCheckPdf")->trigger();
         QCOMPARE(window.panelText(3), QStringLiteral("检查PDF文件完成：重命名了 1 个文件"));

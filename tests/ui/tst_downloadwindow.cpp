@@ -1,6 +1,8 @@
 #include "core/queue/downloadlistmodel.h"
+#include "core/queue/downloadqueue.h"
 #include "core/transfer/downloadscheduler.h"
 #include "testenv.h"
+#include "testrows.h"
 #include "ui/downloadwindow.h"
 #include "ui/loginpanel.h"
 
@@ -181,7 +183,7 @@ private Q_SLOTS:
             row.size = size;
             if (size < 0)
                 row.sizeNote = SizeNote::Unknown; // "未知"
-            model->addRow(row);
+            TestRows::of(*model).addRow(row);
         }
         window.scheduler()->start();
         window.sortByHeader(DownloadListModel::ColSize);
@@ -206,7 +208,7 @@ private Q_SLOTS:
         fFileDownload window;
         DownloadListModel *model = window.model();
         for (int i = 0; i < 5; ++i)
-            model->addRow(
+            TestRows::of(*model).addRow(
                 makeRow(QString::number(i), i % 2 ? RowState::Failed : RowState::Done, dir.path() + "/"));
         QCOMPARE(window.Label1->text(), QStringLiteral("记录数：5"));
 
@@ -267,10 +269,10 @@ private Q_SLOTS:
         window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&window));
         DownloadListModel *model = window.model();
-        model->addRow(makeRow("gone", RowState::Done, dir.path() + "/"));
+        TestRows::of(*model).addRow(makeRow("gone", RowState::Done, dir.path() + "/"));
         DownloadRow broken = makeRow("broken", RowState::Failed, dir.path() + "/");
         broken.sizeNote = SizeNote::NotFound;
-        model->addRow(broken);
+        TestRows::of(*model).addRow(broken);
         fntest::writeFile(dir.path() + "/broken.pdf", "%PD");
 
         auto doubleClickRow = [&](int row) {
@@ -301,8 +303,8 @@ private Q_SLOTS:
         fntest::MessageRecorder recorder;
         fFileDownload window;
         DownloadListModel *model = window.model();
-        model->addRow(makeRow("a", RowState::Failed));
-        model->addRow(makeRow("b", RowState::Done));
+        TestRows::of(*model).addRow(makeRow("a", RowState::Failed));
+        TestRows::of(*model).addRow(makeRow("b", RowState::Done));
         DownloadScheduler *scheduler = window.scheduler();
         scheduler->setHousekeeping(false); // the test drives the ticks
 
@@ -336,7 +338,7 @@ private Q_SLOTS:
         }
         QPointer<fFileDownload> window = new fFileDownload;
         window->show();
-        window->model()->addRow(makeRow("waiting", RowState::Waiting));
+        window->queue()->enqueue(makeRow("waiting", RowState::Waiting));
         QSignalSpy closed(window.data(), &fFileDownload::windowClosed);
         recorder.answers = {MessageAnswer::No};
         QVERIFY(!window->close());

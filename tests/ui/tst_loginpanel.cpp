@@ -3,6 +3,7 @@
 #include "core/queue/downloadlistmodel.h"
 #include "core/transfer/downloadscheduler.h"
 #include "testenv.h"
+#include "testrows.h"
 #include "ui/downloadwindow.h"
 #include "ui/loginpanel.h"
 
@@ -353,7 +354,7 @@ private Q_SLOTS:
         row.size = row.downloaded = 300;
         row.percentNote = PercentNote::Full;
         row.state = RowState::Done;
-        const RowId id = model->addRow(row);
+        const RowId id = TestRows::of(*model).addRow(row);
         DownloadScheduler *scheduler = window.scheduler();
         scheduler->setHousekeeping(false);
 
@@ -370,7 +371,7 @@ private Q_SLOTS:
                 model->cellText(0, DownloadListModel::ColPercent).isEmpty());
 
         // Once per row in a run: the row comes back as a page again in the same run, no second login.
-        model->setState(id, RowState::Done);
+        TestRows::of(*model).setState(id, RowState::Done);
         Q_EMIT scheduler->webPageReceived(id);
         QVERIFY(!panel->isLoggingIn());
         scheduler->StopDownloads();

@@ -9,6 +9,7 @@
 #include "core/settings/sharedoptions.h"
 #include "desktop/filedialogs.h"
 #include "testenv.h"
+#include "testrows.h"
 #include "ui/fwebsearch.h"
 #include "ui/searchdialogs.h"
 #include "ui/searchwindowhost.h"
@@ -454,9 +455,9 @@ private Q_SLOTS:
         DownloadListModel *downloads = m_host.downloads->model();
         QCOMPARE(downloads->count(), 4);
         // One row finished, one failed, one under way, one still waiting.
-        downloads->setState(downloads->idAt(0), RowState::Done);
-        downloads->setState(downloads->idAt(1), RowState::Failed);
-        downloads->setState(downloads->idAt(2), RowState::Downloading);
+        TestRows::of(*downloads).setState(downloads->idAt(0), RowState::Done);
+        TestRows::of(*downloads).setState(downloads->idAt(1), RowState::Failed);
+        TestRows::of(*downloads).setState(downloads->idAt(2), RowState::Downloading);
         fillList(6); // rows 0-3 again, and two new ones
 
         // Declined: the list says how many were there already and how many are new; nothing moves.

@@ -8,8 +8,8 @@
 #include "core/transfer/downloadscheduler.h"
 
 DownloadQueue::DownloadQueue(QObject *parent)
-    : QObject(parent), m_model(new DownloadListModel(this)),
-      m_scheduler(new DownloadScheduler(m_model, this)), m_random(QRandomGenerator::global()->generate())
+    : QObject(parent), m_model(new DownloadListModel(this)), m_rows(*m_model),
+      m_scheduler(new DownloadScheduler(m_rows, this)), m_random(QRandomGenerator::global()->generate())
 {
     connect(m_scheduler, &DownloadScheduler::transferNoted, this, &DownloadQueue::transferNoted);
     connect(m_scheduler, &DownloadScheduler::connectionStateChanged, this,
@@ -139,18 +139,18 @@ CommandGuards DownloadQueue::guards() const
 
 RowId DownloadQueue::enqueue(const DownloadRow &row)
 {
-    return m_model->addRow(row);
+    return m_rows.addRow(row);
 }
 
 bool DownloadQueue::enqueue(const CandidateListModel &candidates, int position,
                             const HandOverOptions &options, HandOverTally *tally)
 {
-    return HandOverCandidate(candidates, position, *m_model, options, tally);
+    return HandOverCandidate(candidates, position, m_rows, options, tally);
 }
 
 int DownloadQueue::moveToChosenFolders(const QList<MovableRow> &rows)
 {
-    return MoveToChosenFolders(*m_model, rows);
+    return MoveToChosenFolders(m_rows, rows);
 }
 
 int DownloadQueue::restore()
@@ -158,77 +158,77 @@ int DownloadQueue::restore()
     if (!m_keeper)
         return 0;
     // A long list comes back in one insertion.
-    const int added = static_cast<int>(m_model->addRows(m_keeper->takeSavedRows()).size());
+    const int added = static_cast<int>(m_rows.addRows(m_keeper->takeSavedRows()).size());
     m_model->flushChanges();
     return added;
 }
 
 void DownloadQueue::reset(RowId id)
 {
-    ResetRow(*m_model, id);
+    ResetRow(m_rows, id);
 }
 
 int DownloadQueue::redownloadSelected(const QList<RowId> &selected)
 {
-    return RedownloadSelectedRows(*m_model, selected);
+    return RedownloadSelectedRows(m_rows, selected);
 }
 
 int DownloadQueue::redownloadFailed()
 {
-    return RedownloadFailedRows(*m_model, guards());
+    return RedownloadFailedRows(m_rows, guards());
 }
 
 int DownloadQueue::redownloadHtml()
 {
-    return RedownloadHtmlRows(*m_model, guards());
+    return RedownloadHtmlRows(m_rows, guards());
 }
 
 void DownloadQueue::autoRedownload(AutoRedownloadChoice choice)
 {
-    AutoRedownload(*m_model, guards(), static_cast<int>(choice));
+    AutoRedownload(m_rows, guards(), static_cast<int>(choice));
 }
 
 int DownloadQueue::removeSelected(const QList<RowId> &selected)
 {
-    return RemoveSelectedRows(*m_model, guards(), selected);
+    return RemoveSelectedRows(m_rows, guards(), selected);
 }
 
 int DownloadQueue::removeFailed()
 {
-    return RemoveFailedRows(*m_model);
+    return RemoveFailedRows(m_rows);
 }
 
 int DownloadQueue::removeDone()
 {
-    return RemoveDoneRows(*m_model);
+    return RemoveDoneRows(m_rows);
 }
 
 bool DownloadQueue::clearAll()
 {
-    return ClearAllRows(*m_model, guards());
+    return ClearAllRows(m_rows, guards());
 }
 
 bool DownloadQueue::shuffle()
 {
-    return ShuffleRows(*m_model, guards(), m_random);
+    return ShuffleRows(m_rows, guards(), m_random);
 }
 
 bool DownloadQueue::sortByColumn(int column)
 {
-    return m_sorter.sortByColumn(*m_model, column, guards());
+    return m_sorter.sortByColumn(m_rows, column, guards());
 }
 
 bool DownloadQueue::cancel(const QList<RowId> &selected)
 {
-    return CancelSelectedRows(*m_model, guards(), selected);
+    return CancelSelectedRows(m_rows, guards(), selected);
 }
 
 void DownloadQueue::doubleClick(RowId id, const ShellHooks &shell)
 {
-    DoubleClickRow(*m_model, id, shell);
+    DoubleClickRow(m_rows, id, shell);
 }
 
 int DownloadQueue::checkPdfFiles()
 {
-    return CheckPdfFiles(*m_model);
+    return CheckPdfFiles(m_rows);
 }

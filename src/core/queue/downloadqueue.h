@@ -129,6 +129,7 @@ private:
     void retryAfterLogin(const QString &key);
 
     DownloadListModel *m_model;
+    RowWriter m_rows; // the list's one writer, lent to the scheduler, the commands and the hand-over
     DownloadScheduler *m_scheduler;
     PaperLibrary *m_library = nullptr;
     HeldRowChecker *m_heldChecker = nullptr;

@@ -9,6 +9,7 @@
 #include "core/transfer/downloadscheduler.h"
 #include "faultserver.h"
 #include "testenv.h"
+#include "testrows.h"
 
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -28,7 +29,7 @@ class TestDownloadQueue : public QObject
         row.type = QStringLiteral("pdf");
         row.folder = m_dir.path() + u'/';
         row.state = state;
-        return queue.model()->addRow(row);
+        return queue.enqueue(row);
     }
 
 private Q_SLOTS:
@@ -74,8 +75,8 @@ private Q_SLOTS:
         QVERIFY(!queue.scheduler()->isRunning());
 
         // Nothing to log in with, or automatic login off: the row stays as it ended.
-        queue.model()->setState(first, RowState::Failed);
-        queue.model()->setState(second, RowState::Failed);
+        TestRows::of(*queue.model()).setState(first, RowState::Failed);
+        TestRows::of(*queue.model()).setState(second, RowState::Failed);
         queue.start();
         queue.stop();
         canLogIn = false;
