@@ -69,7 +69,7 @@ void saveFailedRow(fFileDownload *downloads, const QUrl &missing, const QString 
     row.type = QStringLiteral("pdf");
     row.folder = downloads->model()->row(0).folder;
     const RowId id = downloads->queue()->enqueue(row);
-    downloads->scheduler()->start();
+    downloads->queue()->start();
     waitFor([&] { return downloads->model()->find(id)->state == RowState::Failed; }, 30000);
     const QModelIndex index = downloads->model()->index(downloads->model()->positionOf(id), 0);
     downloads->ListView3->scrollTo(index);
@@ -120,7 +120,7 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "message: %s\n", qPrintable(request.text));
         return request.buttons == MessageButtons::YesNo ? MessageAnswer::Yes : MessageAnswer::Ok;
     });
-    sharedOptions().loadFromStore();
+    OptionStore::loadFromStore();
     QTemporaryDir papers;
     const QString folder = papers.path() + QStringLiteral("/论文");
     // The chooser opens when the rows are taken: it is confirmed with the folder above.
@@ -157,9 +157,11 @@ int main(int argc, char **argv)
     waitFor([&] { return windows.downloadWindow() && search->AnalysisStopped(); }, 30000);
     fFileDownload *downloads = windows.downloadWindow();
     downloads->resize(1100, 640);
-    downloads->scheduler()->options().method = DownloadMethod::Parallel;
-    downloads->scheduler()->options().threadCount = 3;
-    downloads->scheduler()->start();
+    downloads->queue()->changeOptions([](SchedulerOptions &options) {
+        options.method = DownloadMethod::Parallel;
+        options.threadCount = 3;
+    });
+    downloads->queue()->start();
     waitFor([&] { return downloads->model()->检测是否下载列表完毕(); }, 60000);
     pause(1500);
     save(downloads, out + QStringLiteral("/download.png"));

@@ -735,7 +735,7 @@ void fFileDownload::closeEvent(QCloseEvent *event)
     }
     PicWebBK->stopTimers();
     m_closing = true;
-    m_scheduler->windowClosing();
+    m_queue->close();
     if (QueueKeeper *keeper = m_queue->queueKeeper()) {
         // A list still being read is kept as it was saved, with what this window holds before it.
         if (keeper->isLoading())
@@ -750,16 +750,19 @@ void fFileDownload::closeEvent(QCloseEvent *event)
 void fFileDownload::takeSharedOptions()
 {
     const SharedOptions &shared = sharedOptions();
-    SchedulerOptions &options = m_scheduler->options();
-    options.proxy = {shared.ProxyEnabled, shared.ProxyAddress, shared.proxyPortNumber()};
-    options.retries = shared.Retries;
-    options.namesFromLinks = shared.UseOriginalFileName;
-    if (options.method != shared.DownloadMethod) {
-        options.method = shared.DownloadMethod;
-        onMethodShown(options.method, options.method != DownloadMethod::Single, 0);
-        options.threadCount = 1;
-        options.threadPosition = 0;
-    }
+    const bool methodChanged = m_queue->options().method != shared.DownloadMethod;
+    m_queue->changeOptions([&shared, methodChanged](SchedulerOptions &options) {
+        options.proxy = {shared.ProxyEnabled, shared.ProxyAddress, shared.proxyPortNumber()};
+        options.retries = shared.Retries;
+        options.namesFromLinks = shared.UseOriginalFileName;
+        if (methodChanged) {
+            options.method = shared.DownloadMethod;
+            options.threadCount = 1;
+            options.threadPosition = 0;
+        }
+    });
+    if (methodChanged)
+        onMethodShown(shared.DownloadMethod, shared.DownloadMethod != DownloadMethod::Single, 0);
 }
 
 CookieMirror *fFileDownload::cookieMirror() const

@@ -60,7 +60,7 @@ public:
     ~fFileDownload() override;
 
     DownloadListModel *model() const { return m_model; }
-    DownloadScheduler *scheduler() const { return m_scheduler; }
+    const DownloadScheduler *scheduler() const { return m_scheduler; }
     LoginPanel *loginPanel() const { return PicWebBK; }
     DownloadSession *session() const { return m_session; }
     DownloadQueue *queue() const { return m_queue; }
@@ -199,7 +199,7 @@ private:
     DownloadSession *m_session;
     DownloadQueue *m_queue;
     DownloadListModel *m_model;
-    DownloadScheduler *m_scheduler;
+    const DownloadScheduler *m_scheduler;
     ShellHooks m_shell;
     QMenu *m_listMenu = nullptr;
     QLabel *panel(StatusPanel which) const { return m_panels[static_cast<size_t>(which) - 1]; }

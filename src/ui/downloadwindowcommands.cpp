@@ -172,7 +172,8 @@ void fFileDownload::clearAll()
 
 void fFileDownload::startDownloads()
 {
-    m_scheduler->options().namesFromLinks = sharedOptions().UseOriginalFileName;
+    m_queue->changeOptions(
+        [](SchedulerOptions &options) { options.namesFromLinks = sharedOptions().UseOriginalFileName; });
     m_queue->start();
 }
 

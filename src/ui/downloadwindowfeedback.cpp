@@ -74,20 +74,27 @@ void fFileDownload::connectScheduler()
     connect(Combo1, &QComboBox::currentIndexChanged, this, [this](int position) {
         if (position < 0)
             return;
-        m_scheduler->options().threadPosition = position;
-        m_scheduler->options().threadCount = position + 1;
+        m_queue->changeOptions([position](SchedulerOptions &options) {
+            options.threadPosition = position;
+            options.threadCount = position + 1;
+        });
     });
     connect(Combo2, &QComboBox::currentIndexChanged, this, [this](int position) {
-        if (position >= 0)
-            m_scheduler->options().intervalSeconds = Combo2->itemData(position).toInt();
+        if (position >= 0) {
+            const int seconds = Combo2->itemData(position).toInt();
+            m_queue->changeOptions(
+                [seconds](SchedulerOptions &options) { options.intervalSeconds = seconds; });
+        }
     });
     for (QRadioButton *option : {Option1, Option2, Option3})
         connect(option, &QRadioButton::toggled, this, &fFileDownload::syncPolicy);
-    connect(Check3, &QCheckBox::toggled, this, [this](bool on) { m_scheduler->options().autoStart = on; });
+    connect(Check3, &QCheckBox::toggled, this, [this](bool on) {
+        m_queue->changeOptions([on](SchedulerOptions &options) { options.autoStart = on; });
+    });
     connect(Command4, &QPushButton::clicked, this, &fFileDownload::startDownloads);
     connect(Command31, &QPushButton::clicked, this, &fFileDownload::stopDownloads);
     connect(Command26, &QPushButton::clicked, this, [this] {
-        m_scheduler->switchMethod();
+        m_queue->switchMethod();
         Command4->setEnabled(true);
     });
     connect(Command1, &QPushButton::clicked, this, &fFileDownload::webLogin);
@@ -100,10 +107,10 @@ void fFileDownload::connectScheduler()
 
 void fFileDownload::loadWindow()
 {
-    m_scheduler->windowLoaded();
-    sharedOptions().loadRetries();
-    m_scheduler->options().retries = sharedOptions().Retries;
-    switch (m_scheduler->options().policy) {
+    m_queue->load();
+    OptionStore::loadRetries();
+    m_queue->changeOptions([](SchedulerOptions &options) { options.retries = sharedOptions().Retries; });
+    switch (m_queue->options().policy) {
     case DuplicatePolicy::Skip:
         Option1->setChecked(true);
         break;
@@ -127,7 +134,7 @@ void fFileDownload::loadWindow()
 void fFileDownload::onMethodShown(DownloadMethod method, bool threadListEnabled, int threadPosition)
 {
     // The user's options follow, unstored, so the options window shows and keeps the method in force.
-    sharedOptions().DownloadMethod = method;
+    OptionStore::setMethodInForce(method);
     Label7->setText(QStringLiteral("下载方式：%1").arg(methodNumber(method)));
     Combo1->setEnabled(threadListEnabled);
     const QSignalBlocker blocker(Combo1);
@@ -136,12 +143,14 @@ void fFileDownload::onMethodShown(DownloadMethod method, bool threadListEnabled,
 
 void fFileDownload::syncPolicy()
 {
+    DuplicatePolicy policy = m_queue->options().policy;
     if (Option1->isChecked())
-        m_scheduler->options().policy = DuplicatePolicy::Skip;
+        policy = DuplicatePolicy::Skip;
     else if (Option2->isChecked())
-        m_scheduler->options().policy = DuplicatePolicy::Overwrite;
+        policy = DuplicatePolicy::Overwrite;
     else if (Option3->isChecked())
-        m_scheduler->options().policy = DuplicatePolicy::Rename;
+        policy = DuplicatePolicy::Rename;
+    m_queue->changeOptions([policy](SchedulerOptions &options) { options.policy = policy; });
 }
 
 void fFileDownload::onRunningChanged(bool running)
@@ -173,7 +182,7 @@ void fFileDownload::refreshTotalsSoon()
 void fFileDownload::refreshProgress()
 {
     m_totalsSoon.stop();
-    m_scheduler->UpdateStatusSummary();
+    m_queue->refreshTotals();
     if (!m_progress.running())
         return;
     const QueueProgress::Snapshot snapshot = m_progress.measure();
@@ -217,7 +226,7 @@ void fFileDownload::onQueueFinished()
     m_speedPanel->clear();
     m_speedPanel->hide();
     setWindowTitle(Caption);
-    m_scheduler->UpdateStatusSummary();
+    m_queue->refreshTotals();
     // A run that ended nothing (an automatic start that found no work) is not worth a word.
     if (!wasOn || !summary.any() || m_closing)
         return;
@@ -257,7 +266,7 @@ void fFileDownload::onHousekeepingDone()
     if (!Check4->isChecked() || m_scheduler->isRunning())
         return;
     runFrozen([this] { m_queue->autoRedownload(static_cast<AutoRedownloadChoice>(Combo4->currentIndex())); });
-    m_scheduler->start();
+    m_queue->continueRun();
 }
 
 void fFileDownload::onLoginFinished()

@@ -26,9 +26,8 @@ const QString kExported = QStringLiteral("已导出 %1 篇文献到“%2”。")
 
 void fFileDownload::connectLibrary()
 {
-    SharedOptions &shared = sharedOptions();
-    shared.loadSkipHeld();
-    CheckSkipHeld->setChecked(shared.SkipHeld);
+    OptionStore::loadSkipHeld();
+    CheckSkipHeld->setChecked(sharedOptions().SkipHeld);
     PaperLibrary *library = programLibrary();
     if (!library) {
         CheckSkipHeld->setEnabled(false);
@@ -37,7 +36,7 @@ void fFileDownload::connectLibrary()
     }
     m_queue->attachLibrary(library, CheckSkipHeld->isChecked(), true);
     connect(CheckSkipHeld, &QCheckBox::toggled, this, [this](bool on) {
-        sharedOptions().storeSkipHeld(on);
+        OptionStore::storeSkipHeld(on);
         m_queue->setSkipHeld(on);
     });
     connect(m_queue, &DownloadQueue::libraryFailed, this, &fFileDownload::tellLibraryFailure);

@@ -13,6 +13,7 @@
 #include "faultserver.h"
 #include "privatebus.h"
 #include "testenv.h"
+#include "testoptions.h"
 #include "testrows.h"
 #include "ui/downloadwindow.h"
 #include "ui/loginpanel.h"
@@ -99,7 +100,7 @@ private Q_SLOTS:
     void init()
     {
         QFile::remove(SettingsFilePath());
-        sharedOptions() = SharedOptions();
+        TestOptions::edit() = SharedOptions();
         m_server.clearRequests();
     }
     void cleanup()
@@ -124,7 +125,7 @@ private Q_SLOTS:
         fFileDownload window;
         notifyTo(window, &fake);
         window.show();
-        window.scheduler()->options().retries = 0;
+        SchedulerAccess::of(window.queue())->options().retries = 0;
         window.Combo1->setCurrentIndex(2);
         for (const char *name : {"good", "missing", "stalled"})
             addPaper(window, m_server, name, dir.path() + u'/');
@@ -172,7 +173,7 @@ private Q_SLOTS:
         fntest::FakeNotifications fake;
         fFileDownload window;
         notifyTo(window, &fake);
-        DownloadScheduler *scheduler = window.scheduler();
+        DownloadScheduler *scheduler = SchedulerAccess::of(window.queue());
         scheduler->options().retries = 0;
         addPaper(window, m_server, "stalled", dir.path() + u'/');
         window.Command4->click();
@@ -227,9 +228,9 @@ private Q_SLOTS:
         fFileDownload window;
         notifyTo(window, nullptr);
         window.show();
-        window.scheduler()->options().retries = 0;
+        SchedulerAccess::of(window.queue())->options().retries = 0;
         auto runToEnd = [&window] {
-            QSignalSpy finished(window.scheduler(), &DownloadScheduler::queueFinished);
+            QSignalSpy finished(SchedulerAccess::of(window.queue()), &DownloadScheduler::queueFinished);
             window.Command4->click();
             QVERIFY(finished.wait(15000));
         };
@@ -266,7 +267,7 @@ private Q_SLOTS:
         fFileDownload window;
         notifyTo(window, nullptr);
         window.show();
-        DownloadScheduler *scheduler = window.scheduler();
+        DownloadScheduler *scheduler = SchedulerAccess::of(window.queue());
         window.Combo1->setCurrentIndex(1);
         const RowId first = addPaper(window, m_server, "v1", dir.path() + u'/');
         const RowId second = addPaper(window, m_server, "v2", dir.path() + u'/');
@@ -312,7 +313,7 @@ private Q_SLOTS:
         window.show();
         addPaper(window, m_server, "l1", dir.path() + u'/');
         addPaper(window, m_server, "l2", dir.path() + u'/');
-        QSignalSpy paused(window.scheduler(), &DownloadScheduler::verificationNeeded);
+        QSignalSpy paused(SchedulerAccess::of(window.queue()), &DownloadScheduler::verificationNeeded);
         window.Command4->click();
         QVERIFY(paused.wait(15000));
         QCOMPARE(paused.at(0).at(2).value<PauseKind>(), PauseKind::Login);
@@ -348,7 +349,7 @@ private Q_SLOTS:
         addPaper(window, m_server, "w2", dir.path() + u'/');
 
         QSignalSpy logins(panel, &LoginPanel::loginFinished);
-        QSignalSpy paused(window.scheduler(), &DownloadScheduler::verificationNeeded);
+        QSignalSpy paused(SchedulerAccess::of(window.queue()), &DownloadScheduler::verificationNeeded);
         window.Command4->click();
         QVERIFY(paused.wait(30000));
         // The two pages that came while the login ran did not count; the two after it did.
@@ -393,7 +394,7 @@ private Q_SLOTS:
             m_server.setReply(QStringLiteral("/x%1.pdf").arg(i), replies.at(i));
             addPaper(window, m_server, QStringLiteral("x%1").arg(i), dir.path() + u'/');
         }
-        DownloadScheduler *scheduler = window.scheduler();
+        DownloadScheduler *scheduler = SchedulerAccess::of(window.queue());
         QSignalSpy logins(panel, &LoginPanel::loginFinished);
         window.Command4->click();
         // The walls met while the login ran are shown once it is over.
@@ -421,7 +422,7 @@ private Q_SLOTS:
         stalled.stallAfter = 1000;
         fFileDownload window;
         notifyTo(window, nullptr);
-        DownloadScheduler *scheduler = window.scheduler();
+        DownloadScheduler *scheduler = SchedulerAccess::of(window.queue());
         scheduler->setHousekeeping(false); // the ticks below stand for the window's timer
         window.Combo1->setCurrentIndex(2);
         for (const char *name : {"s1", "s2", "s3"}) {
@@ -452,7 +453,7 @@ private Q_SLOTS:
         m_server.setReply("/busy.pdf", busy);
         fFileDownload window;
         notifyTo(window, nullptr);
-        DownloadScheduler *scheduler = window.scheduler();
+        DownloadScheduler *scheduler = SchedulerAccess::of(window.queue());
         QCOMPARE(scheduler->options().retries, 1);
         const RowId id = addPaper(window, m_server, "busy", dir.path() + u'/');
         window.Command4->click();
@@ -460,7 +461,7 @@ private Q_SLOTS:
         window.Command31->click();
 
         // New values from the options window reach the queue at once.
-        sharedOptions().storeRetries(6);
+        OptionStore::storeRetries(6);
         window.takeSharedOptions();
         QCOMPARE(scheduler->options().retries, 6);
     }
@@ -471,7 +472,7 @@ private Q_SLOTS:
     {
         fFileDownload window;
         notifyTo(window, nullptr);
-        DownloadScheduler *scheduler = window.scheduler();
+        DownloadScheduler *scheduler = SchedulerAccess::of(window.queue());
         QCOMPARE(scheduler->options().method, DownloadMethod::Parallel);
         window.Combo1->setCurrentIndex(4);
         for (int press = 0; press < 3; ++press) {

@@ -132,7 +132,7 @@ private Q_SLOTS:
     void controlsKeepTheSchedulerOptionsInStep()
     {
         fFileDownload window;
-        SchedulerOptions &options = window.scheduler()->options();
+        SchedulerOptions &options = SchedulerAccess::of(window.queue())->options();
         window.Combo1->setCurrentIndex(3);
         QCOMPARE(options.threadCount, 4);
         QCOMPARE(options.threadPosition, 3);
@@ -164,13 +164,13 @@ private Q_SLOTS:
         QVERIFY(window.action("actClearAll")->isEnabled());
         QVERIFY(window.action("actSelectAll")->isEnabled());
         QVERIFY(!window.action("actStop")->isEnabled());
-        window.scheduler()->start();
+        SchedulerAccess::of(window.queue())->start();
         window.prepareListMenu();
         QVERIFY(!window.action("actRemove")->isEnabled());
         QVERIFY(!window.action("actClearAll")->isEnabled());
         QVERIFY(!window.action("actSelectAll")->isEnabled());
         QVERIFY(window.action("actStop")->isEnabled());
-        window.scheduler()->StopDownloads();
+        SchedulerAccess::of(window.queue())->StopDownloads();
     }
 
     void headerClicksSortOnlyWhileIdle()
@@ -185,12 +185,12 @@ private Q_SLOTS:
                 row.sizeNote = SizeNote::Unknown; // "未知"
             TestRows::of(*model).addRow(row);
         }
-        window.scheduler()->start();
+        SchedulerAccess::of(window.queue())->start();
         window.sortByHeader(DownloadListModel::ColSize);
         QCOMPARE(recorder.texts(), QStringList{"停止下载后方可排序！"});
         QCOMPARE(model->cellText(0, DownloadListModel::ColSize), QStringLiteral("999"));
         QVERIFY(!window.ListView3->header()->isSortIndicatorShown());
-        window.scheduler()->StopDownloads();
+        SchedulerAccess::of(window.queue())->StopDownloads();
 
         recorder.clear();
         window.sortByHeader(DownloadListModel::ColSize);
@@ -305,7 +305,7 @@ private Q_SLOTS:
         DownloadListModel *model = window.model();
         TestRows::of(*model).addRow(makeRow("a", RowState::Failed));
         TestRows::of(*model).addRow(makeRow("b", RowState::Done));
-        DownloadScheduler *scheduler = window.scheduler();
+        DownloadScheduler *scheduler = SchedulerAccess::of(window.queue());
         scheduler->setHousekeeping(false); // the test drives the ticks
 
         scheduler->tickHousekeeping();
@@ -346,7 +346,7 @@ private Q_SLOTS:
         QCOMPARE(recorder.messages.last().icon, MessageIcon::Question);
         QVERIFY(window->isVisible());
         QCOMPARE(closed.count(), 0);
-        window->scheduler()->start();
+        SchedulerAccess::of(window->queue())->start();
         QVERIFY(window->close()); // answered Yes
         QCOMPARE(closed.count(), 1);
         QTRY_VERIFY(window.isNull());

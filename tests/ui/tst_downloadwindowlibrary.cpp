@@ -129,7 +129,7 @@ private Q_SLOTS:
 
     void theSkipOptionIsStoredAndDrivesTheCheck()
     {
-        sharedOptions().storeSkipHeld(true);
+        OptionStore::storeSkipHeld(true);
         QPointer<fFileDownload> window = new fFileDownload;
         QVERIFY(window->CheckSkipHeld->isChecked());
         QVERIFY(window->CheckSkipHeld->isEnabled());

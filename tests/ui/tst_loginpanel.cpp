@@ -220,8 +220,10 @@ private Q_SLOTS:
         QCOMPARE(window.panelText(3), QStringLiteral("Welcome"));
 
         const QUrl fileUrl(site.url("/papers/a.pdf"));
-        QTRY_VERIFY_WITH_TIMEOUT(!window.scheduler()->cookieJar()->cookiesForUrl(fileUrl).isEmpty(), 10000);
-        const QNetworkCookie cookie = window.scheduler()->cookieJar()->cookiesForUrl(fileUrl).first();
+        QTRY_VERIFY_WITH_TIMEOUT(
+            !SchedulerAccess::of(window.queue())->cookieJar()->cookiesForUrl(fileUrl).isEmpty(), 10000);
+        const QNetworkCookie cookie =
+            SchedulerAccess::of(window.queue())->cookieJar()->cookiesForUrl(fileUrl).first();
         QCOMPARE(cookie.name(), QByteArray("sid"));
         QCOMPARE(cookie.value(), QByteArray("logged-in"));
     }
@@ -355,7 +357,7 @@ private Q_SLOTS:
         row.percentNote = PercentNote::Full;
         row.state = RowState::Done;
         const RowId id = TestRows::of(*model).addRow(row);
-        DownloadScheduler *scheduler = window.scheduler();
+        DownloadScheduler *scheduler = SchedulerAccess::of(window.queue());
         scheduler->setHousekeeping(false);
 
         QSignalSpy finished(panel, &LoginPanel::loginFinished);

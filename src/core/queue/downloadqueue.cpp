@@ -78,6 +78,41 @@ void DownloadQueue::start()
     m_scheduler->start();
 }
 
+void DownloadQueue::continueRun()
+{
+    m_scheduler->start();
+}
+
+void DownloadQueue::changeOptions(const std::function<void(SchedulerOptions &)> &change)
+{
+    change(m_scheduler->options());
+}
+
+void DownloadQueue::load()
+{
+    m_scheduler->windowLoaded();
+}
+
+void DownloadQueue::close()
+{
+    m_scheduler->windowClosing();
+}
+
+void DownloadQueue::switchMethod()
+{
+    m_scheduler->switchMethod();
+}
+
+void DownloadQueue::setHousekeeping(bool on)
+{
+    m_scheduler->setHousekeeping(on);
+}
+
+void DownloadQueue::refreshTotals()
+{
+    m_scheduler->UpdateStatusSummary();
+}
+
 void DownloadQueue::stop()
 {
     m_userStopped = true;

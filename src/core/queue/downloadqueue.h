@@ -44,7 +44,8 @@ public:
     ~DownloadQueue() override; // the library's hooks, then the transfers, then the rows
 
     DownloadListModel *model() const { return m_model; }
-    DownloadScheduler *scheduler() const { return m_scheduler; }
+    // The scheduler to watch (its state and signals); it is driven only through the queue's operations.
+    const DownloadScheduler *scheduler() const { return m_scheduler; }
 
     // The paper library: rows held from earlier downloads are passed over while skipHeld is on, every
     // outcome is recorded, and with keepList the list itself is kept across runs.
@@ -57,8 +58,25 @@ public:
     QueueKeeper *queueKeeper() const { return m_keeper; }
     void setSkipHeld(bool on);
 
+    // What the scheduler works with (method, threads, interval, duplicate names, proxy, retries...); the
+    // window keeps it in step with its controls, the batch mode sets it from its arguments.
+    const SchedulerOptions &options() const { return m_scheduler->options(); }
+    void changeOptions(const std::function<void(SchedulerOptions &)> &change);
+    // The window has loaded: an empty list, the method and options as stored, housekeeping on.
+    void load();
+    // The window closes (after any confirmation): timers off, transfers stopped, thread position kept.
+    void close();
+    // "切换": the other method for this run; the scheduler stops while running transfers go on.
+    void switchMethod();
+    // Housekeeping on or off (the batch mode keeps it on only while it downloads).
+    void setHousekeeping(bool on);
+    // The counts of the list shown again (totalsChanged).
+    void refreshTotals();
+
     // A run the user starts: every row may have its one more try after a login again.
     void start();
+    // The scheduler goes on within the same run (automatic re-download): rows keep their tries.
+    void continueRun();
     // The user stops the run: a login that ends later does not start it again.
     void stop();
 
@@ -125,6 +143,7 @@ Q_SIGNALS:
     void libraryFailed(const QString &message);
 
 private:
+    friend struct SchedulerAccess;
     void onWebPageReceived(RowId id);
     void retryAfterLogin(const QString &key);
 

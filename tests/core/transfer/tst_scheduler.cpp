@@ -7,6 +7,7 @@
 #include "core/transfer/partfile.h"
 #include "faultserver.h"
 #include "testenv.h"
+#include "testoptions.h"
 #include "testrows.h"
 
 #include <QFile>
@@ -50,7 +51,7 @@ private Q_SLOTS:
     void init()
     {
         QFile::remove(SettingsFilePath());
-        sharedOptions() = SharedOptions();
+        TestOptions::edit() = SharedOptions();
         m_dir = new QTemporaryDir;
         m_model = new DownloadListModel;
         m_scheduler = new DownloadScheduler(TestRows::of(*m_model));
