@@ -87,7 +87,7 @@ BatchRun::BatchRun(const BatchOptions &options, QWebEngineProfile *profile, QObj
             batchMessage(
                 QStringLiteral("the server answered %1 with a web page, not a paper file").arg(row->key));
     });
-    connect(m_queue, &DownloadQueue::retryScheduled, this,
+    connect(m_queue->scheduler(), &DownloadScheduler::retryScheduled, this,
             [this](RowId id, int attempt, int limit, qint64 delayMs) {
                 const DownloadRow *row = m_downloads.find(id);
                 if (!row || !m_progress)

@@ -541,7 +541,7 @@ void fFileDownload::buildList(QWidget *central)
     connect(ListView3->header(), &QHeaderView::sectionClicked, this, &fFileDownload::sortByHeader);
     connect(ListView3, &QTreeView::doubleClicked, this, [this](const QModelIndex &index) {
         if (index.isValid())
-            m_queue->doubleClick(m_model->idAt(index.row()), m_shell);
+            m_queue->commands().doubleClick(m_model->idAt(index.row()), m_shell);
     });
     connect(ListView3, &QTreeView::clicked, this, [this](const QModelIndex &index) {
         if (index.isValid())

@@ -64,7 +64,7 @@ QAction *fFileDownload::action(const QString &objectName) const
 
 void fFileDownload::prepareListMenu()
 {
-    const bool busy = m_queue->guards().sortGuard;
+    const bool busy = m_queue->commands().guards().sortGuard;
     action(QStringLiteral("actRemove"))->setEnabled(!busy);
     action(QStringLiteral("actClearAll"))->setEnabled(!busy);
     action(QStringLiteral("actSelectAll"))->setEnabled(!busy);
@@ -92,9 +92,9 @@ void fFileDownload::runFrozen(const std::function<void()> &work)
 
 void fFileDownload::sortByHeader(int column)
 {
-    m_queue->sortByColumn(column);
+    m_queue->commands().sortByColumn(column);
     // The header turns its own indicator over on a click; show the list's real order instead.
-    const HeaderSorter &sorter = m_queue->sorter();
+    const HeaderSorter &sorter = m_queue->commands().sorter();
     QHeaderView *header = ListView3->header();
     header->setSortIndicatorShown(sorter.column() >= 0);
     if (sorter.column() >= 0)
@@ -123,7 +123,7 @@ void fFileDownload::selectNone()
 
 void fFileDownload::shuffle()
 {
-    m_queue->shuffle();
+    m_queue->commands().shuffle();
     refreshRecordCount();
 }
 
@@ -136,38 +136,38 @@ void fFileDownload::fitColumns()
 void fFileDownload::redownloadSelected()
 {
     const QList<RowId> rows = selectedIds();
-    runFrozen([&] { m_queue->redownloadSelected(rows); });
+    runFrozen([&] { m_queue->commands().redownloadSelected(rows); });
 }
 
 void fFileDownload::redownloadFailed()
 {
-    runFrozen([this] { m_queue->redownloadFailed(); });
+    runFrozen([this] { m_queue->commands().redownloadFailed(); });
 }
 
 void fFileDownload::redownloadHtml()
 {
-    runFrozen([this] { m_queue->redownloadHtml(); });
+    runFrozen([this] { m_queue->commands().redownloadHtml(); });
 }
 
 void fFileDownload::removeSelected()
 {
     const QList<RowId> rows = selectedIds();
-    runFrozen([&] { m_queue->removeSelected(rows); });
+    runFrozen([&] { m_queue->commands().removeSelected(rows); });
 }
 
 void fFileDownload::removeFailed()
 {
-    runFrozen([this] { m_queue->removeFailed(); });
+    runFrozen([this] { m_queue->commands().removeFailed(); });
 }
 
 void fFileDownload::removeDone()
 {
-    runFrozen([this] { m_queue->removeDone(); });
+    runFrozen([this] { m_queue->commands().removeDone(); });
 }
 
 void fFileDownload::clearAll()
 {
-    runFrozen([this] { m_queue->clearAll(); });
+    runFrozen([this] { m_queue->commands().clearAll(); });
 }
 
 void fFileDownload::startDownloads()
@@ -186,7 +186,7 @@ void fFileDownload::stopDownloads()
 void fFileDownload::cancelSelected()
 {
     const QList<RowId> rows = selectedIds();
-    runFrozen([&] { m_queue->cancel(rows); });
+    runFrozen([&] { m_queue->commands().cancel(rows); });
 }
 
 void fFileDownload::openFile()
@@ -206,7 +206,7 @@ void fFileDownload::openInEditor()
 
 void fFileDownload::checkPdf()
 {
-    const int renamed = m_queue->checkPdfFiles();
+    const int renamed = m_queue->commands().checkPdfFiles();
     panel(StatusPanel::Connection)
         ->setText(QStringLiteral("检查PDF文件完成：重命名了 %1 个文件").arg(renamed));
 }

@@ -20,33 +20,34 @@
 
 void fFileDownload::connectScheduler()
 {
-    connect(m_queue, &DownloadQueue::transferNoted, this, [this](TransferNote note, const QString &name) {
-        m_transferTextStale = false;
-        QString said;
-        switch (note) {
-        case TransferNote::Started:
-            said = QStringLiteral("正在下载:");
-            break;
-        case TransferNote::Ended:
-            said = QStringLiteral("完成下载:");
-            break;
-        case TransferNote::Failed:
-            said = QStringLiteral("下载失败:");
-            break;
-        }
-        panel(StatusPanel::Transfer)->setText(said + name);
-    });
-    connect(m_queue, &DownloadQueue::connectionStateChanged, this,
+    connect(m_queue->scheduler(), &DownloadScheduler::transferNoted, this,
+            [this](TransferNote note, const QString &name) {
+                m_transferTextStale = false;
+                QString said;
+                switch (note) {
+                case TransferNote::Started:
+                    said = QStringLiteral("正在下载:");
+                    break;
+                case TransferNote::Ended:
+                    said = QStringLiteral("完成下载:");
+                    break;
+                case TransferNote::Failed:
+                    said = QStringLiteral("下载失败:");
+                    break;
+                }
+                panel(StatusPanel::Transfer)->setText(said + name);
+            });
+    connect(m_queue->scheduler(), &DownloadScheduler::connectionStateChanged, this,
             [this](ConnectionState state, int code, const QString &text) {
                 // While the queue waits for a verification, the connection panel keeps saying so.
                 if (!m_scheduler->isPausedForVerification())
                     panel(StatusPanel::Connection)->setText(Downloader::stateText(state, code, text));
             });
-    connect(m_queue, &DownloadQueue::totalsChanged, this,
+    connect(m_queue->scheduler(), &DownloadScheduler::totalsChanged, this,
             [this] { panel(StatusPanel::Totals)->setText(m_model->totalsText()); });
     connect(m_queue, &DownloadQueue::queueFinished, this, &fFileDownload::onQueueFinished);
     connect(m_queue, &DownloadQueue::verificationNeeded, this, &fFileDownload::onVerificationNeeded);
-    connect(m_queue, &DownloadQueue::rowEnded, this, &fFileDownload::refreshTotalsSoon);
+    connect(m_queue->scheduler(), &DownloadScheduler::rowEnded, this, &fFileDownload::refreshTotalsSoon);
     connect(m_model, &DownloadListModel::rowFinished, this, [this](RowId id) {
         m_progress.noteEnded(id);
         // "完成下载:" of an earlier run's row would read as this run's success when its rows fail.
@@ -63,11 +64,12 @@ void fFileDownload::connectScheduler()
     m_totalsSoon.setSingleShot(true);
     m_totalsSoon.setInterval(TotalsDelayMs);
     connect(&m_totalsSoon, &QTimer::timeout, this, &fFileDownload::refreshProgress);
-    connect(m_queue, &DownloadQueue::runningChanged, this, &fFileDownload::onRunningChanged);
-    connect(m_queue, &DownloadQueue::startEnabledChanged, this,
+    connect(m_queue->scheduler(), &DownloadScheduler::runningChanged, this, &fFileDownload::onRunningChanged);
+    connect(m_queue->scheduler(), &DownloadScheduler::startEnabledChanged, this,
             [this](bool enabled) { action(QStringLiteral("actStart"))->setEnabled(enabled); });
-    connect(m_queue, &DownloadQueue::methodShown, this, &fFileDownload::onMethodShown);
-    connect(m_queue, &DownloadQueue::housekeepingDone, this, &fFileDownload::onHousekeepingDone);
+    connect(m_queue->scheduler(), &DownloadScheduler::methodShown, this, &fFileDownload::onMethodShown);
+    connect(m_queue->scheduler(), &DownloadScheduler::housekeepingDone, this,
+            &fFileDownload::onHousekeepingDone);
     m_queue->setLoginHooks({[this] { return PicWebBK->Check2->isChecked(); },
                             [this] { return PicWebBK->isLoggingIn() || PicWebBK->PanelLogin(false); }});
 
@@ -265,7 +267,9 @@ void fFileDownload::onHousekeepingDone()
 {
     if (!Check4->isChecked() || m_scheduler->isRunning())
         return;
-    runFrozen([this] { m_queue->autoRedownload(static_cast<AutoRedownloadChoice>(Combo4->currentIndex())); });
+    runFrozen([this] {
+        m_queue->commands().autoRedownload(static_cast<AutoRedownloadChoice>(Combo4->currentIndex()));
+    });
     m_queue->continueRun();
 }
 

@@ -9,18 +9,8 @@
 
 DownloadQueue::DownloadQueue(QObject *parent)
     : QObject(parent), m_model(new DownloadListModel(this)), m_rows(*m_model),
-      m_scheduler(new DownloadScheduler(m_rows, this)), m_random(QRandomGenerator::global()->generate())
+      m_scheduler(new DownloadScheduler(m_rows, this)), m_commands(m_rows, m_scheduler)
 {
-    connect(m_scheduler, &DownloadScheduler::transferNoted, this, &DownloadQueue::transferNoted);
-    connect(m_scheduler, &DownloadScheduler::connectionStateChanged, this,
-            &DownloadQueue::connectionStateChanged);
-    connect(m_scheduler, &DownloadScheduler::totalsChanged, this, &DownloadQueue::totalsChanged);
-    connect(m_scheduler, &DownloadScheduler::runningChanged, this, &DownloadQueue::runningChanged);
-    connect(m_scheduler, &DownloadScheduler::startEnabledChanged, this, &DownloadQueue::startEnabledChanged);
-    connect(m_scheduler, &DownloadScheduler::methodShown, this, &DownloadQueue::methodShown);
-    connect(m_scheduler, &DownloadScheduler::housekeepingDone, this, &DownloadQueue::housekeepingDone);
-    connect(m_scheduler, &DownloadScheduler::retryScheduled, this, &DownloadQueue::retryScheduled);
-    connect(m_scheduler, &DownloadScheduler::rowEnded, this, &DownloadQueue::rowEnded);
     connect(m_scheduler, &DownloadScheduler::queueFinished, this,
             [this] { Q_EMIT queueFinished(m_model->totals()); });
     connect(m_scheduler, &DownloadScheduler::verificationNeeded, this, &DownloadQueue::verificationNeeded);
@@ -152,7 +142,7 @@ void DownloadQueue::retryAfterLogin(const QString &key)
     const DownloadRow *row = m_model->find(id);
     if (!row || (row->state != RowState::Done && row->state != RowState::Failed))
         return;
-    reset(id);
+    m_commands.reset(id);
     if (!m_userStopped && !m_scheduler->isRunning())
         m_scheduler->start();
 }
@@ -160,16 +150,6 @@ void DownloadQueue::retryAfterLogin(const QString &key)
 void DownloadQueue::resume()
 {
     m_scheduler->resumeAfterVerification();
-}
-
-CommandGuards DownloadQueue::guards() const
-{
-    CommandGuards g;
-    g.sortGuard = m_scheduler->isRunning() || m_scheduler->DownloadBusy();
-    g.listChangeGuard =
-        m_scheduler->isRunning() || m_scheduler->transferExecuting() || m_scheduler->CountTransferSlots() > 1;
-    g.downloadBusy = m_scheduler->DownloadBusy();
-    return g;
 }
 
 RowId DownloadQueue::enqueue(const DownloadRow &row)
@@ -196,74 +176,4 @@ int DownloadQueue::restore()
     const int added = static_cast<int>(m_rows.addRows(m_keeper->takeSavedRows()).size());
     m_model->flushChanges();
     return added;
-}
-
-void DownloadQueue::reset(RowId id)
-{
-    ResetRow(m_rows, id);
-}
-
-int DownloadQueue::redownloadSelected(const QList<RowId> &selected)
-{
-    return RedownloadSelectedRows(m_rows, selected);
-}
-
-int DownloadQueue::redownloadFailed()
-{
-    return RedownloadFailedRows(m_rows, guards());
-}
-
-int DownloadQueue::redownloadHtml()
-{
-    return RedownloadHtmlRows(m_rows, guards());
-}
-
-void DownloadQueue::autoRedownload(AutoRedownloadChoice choice)
-{
-    AutoRedownload(m_rows, guards(), static_cast<int>(choice));
-}
-
-int DownloadQueue::removeSelected(const QList<RowId> &selected)
-{
-    return RemoveSelectedRows(m_rows, guards(), selected);
-}
-
-int DownloadQueue::removeFailed()
-{
-    return RemoveFailedRows(m_rows);
-}
-
-int DownloadQueue::removeDone()
-{
-    return RemoveDoneRows(m_rows);
-}
-
-bool DownloadQueue::clearAll()
-{
-    return ClearAllRows(m_rows, guards());
-}
-
-bool DownloadQueue::shuffle()
-{
-    return ShuffleRows(m_rows, guards(), m_random);
-}
-
-bool DownloadQueue::sortByColumn(int column)
-{
-    return m_sorter.sortByColumn(m_rows, column, guards());
-}
-
-bool DownloadQueue::cancel(const QList<RowId> &selected)
-{
-    return CancelSelectedRows(m_rows, guards(), selected);
-}
-
-void DownloadQueue::doubleClick(RowId id, const ShellHooks &shell)
-{
-    DoubleClickRow(m_rows, id, shell);
-}
-
-int DownloadQueue::checkPdfFiles()
-{
-    return CheckPdfFiles(m_rows);
 }

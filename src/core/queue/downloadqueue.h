@@ -1,11 +1,10 @@
 #pragma once
 
-#include "core/queue/downloadcommands.h"
 #include "core/queue/downloadlistmodel.h"
+#include "core/queue/queuecommands.h"
 #include "core/transfer/downloadscheduler.h"
 
 #include <QObject>
-#include <QRandomGenerator>
 #include <QSet>
 #include <QStringList>
 #include <QUrl>
@@ -86,9 +85,6 @@ public:
     // The user solved the verification page: the rows that met it go back to the queue and it goes on.
     void resume();
 
-    // The busy tests of the list commands, as they stand now.
-    CommandGuards guards() const;
-
     // A waiting row for the paper; RowId::None when its address is listed already.
     RowId enqueue(const DownloadRow &row);
     // A candidate of a result page, named and placed as the options say; false when it cannot be read
@@ -101,39 +97,12 @@ public:
     // were. The number of rows added (an address already listed keeps its row).
     int restore();
 
-    // Back to waiting (the commands of "重新下载"); the number of rows reset, -1 when refused.
-    void reset(RowId id);
-    int redownloadSelected(const QList<RowId> &selected);
-    int redownloadFailed();
-    int redownloadHtml();
-    void autoRedownload(AutoRedownloadChoice choice);
-    // "清除" and "清空"; the number of rows removed, -1 when refused.
-    int removeSelected(const QList<RowId> &selected);
-    int removeFailed();
-    int removeDone();
-    bool clearAll();
-    // "随机排序列表(打乱)" and a header click; false when refused.
-    bool shuffle();
-    bool sortByColumn(int column);
-    const HeaderSorter &sorter() const { return m_sorter; }
-    // "取消下载选中项": selected waiting rows become failed.
-    bool cancel(const QList<RowId> &selected);
-    // Double-click: a done row opens its file, a failed one goes back to the queue.
-    void doubleClick(RowId id, const ShellHooks &shell);
-    // "检查PDF文件": the number of rows whose type was mended.
-    int checkPdfFiles();
+    // The list commands of the menus and the list's clicks.
+    QueueCommands &commands() { return m_commands; }
 
 Q_SIGNALS:
-    // What the scheduler reports, for the window's controls and status bar and the batch mode's lines.
-    void transferNoted(TransferNote note, const QString &name);
-    void connectionStateChanged(ConnectionState state, int code, const QString &text);
-    void totalsChanged();
-    void runningChanged(bool running);
-    void startEnabledChanged(bool enabled);
-    void methodShown(DownloadMethod method, bool threadListEnabled, int threadPosition);
-    void housekeepingDone();
-    void retryScheduled(RowId id, int attempt, int limit, qint64 delayMs);
-    void rowEnded(RowId id);
+    // What the scheduler reports for the window's controls and status bar and the batch mode's lines
+    // comes from scheduler() itself; the queue adds what only it knows.
     void webPageReceived(RowId id);
     // The run has ended (every row done or failed, or the run was stopped) and no transfer is live;
     // the list's counts as they stand then.
@@ -155,8 +124,7 @@ private:
     LibraryRecorder *m_recorder = nullptr;
     QueueKeeper *m_keeper = nullptr;
     LoginHooks m_login;
-    HeaderSorter m_sorter;
-    QRandomGenerator m_random;
+    QueueCommands m_commands;
     QSet<QString> m_loginRetried; // rows given their one more try after a login, this run
     QStringList m_pendingRetries; // rows waiting for the login that runs now
     bool m_userStopped = false;
