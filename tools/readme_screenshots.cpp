@@ -1,6 +1,8 @@
 // Opens the program's windows on the demo site, walks the road a user takes (search, add all pages,
 // analyse, download) and saves a picture of each main window into the folder given as argument; then a
-// failed row with its reason (tooltip and second panel) and the login panel open on the site's login page.
+// failed row with its reason (tooltip and second panel), the login panel open on the site's login page and
+// a queue paused by the site's verification page, with its 继续 in the message bar. Every window has its
+// default size.
 #include "browser/browserprofile.h"
 #include "core/common/messenger.h"
 #include "core/queue/downloadlistmodel.h"
@@ -14,11 +16,13 @@
 #include "ui/loginpanel.h"
 #include "ui/savelocationchooser.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QComboBox>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QItemSelectionModel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QScreen>
@@ -102,6 +106,24 @@ void saveLoginPanel(fFileDownload *downloads, const QUrl &login, const QString &
     save(downloads, path);
 }
 
+// The site asks for a verification: the queue pauses and says so above the list, with 继续.
+void saveVerificationPause(fFileDownload *downloads, DemoSite &site, const QString &path)
+{
+    site.setVerifyAfter(1);
+    // Three finished papers once more (the duplicate-name rule gives them new names).
+    downloads->ListView3->clearSelection();
+    for (int row = 0; row < 3; ++row)
+        downloads->ListView3->selectionModel()->select(
+            downloads->model()->index(row, 0), QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    downloads->action(QStringLiteral("actRedownloadSelected"))->trigger();
+    downloads->queue()->start();
+    waitFor([&] { return downloads->scheduler()->isPausedForVerification(); }, 30000);
+    LoginPanel *panel = downloads->PicWebBK;
+    waitFor([&] { return !panel->isNavigating() && !panel->WebBrowser1->title().isEmpty(); }, 15000);
+    pause(1000);
+    save(downloads, path);
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -142,7 +164,6 @@ int main(int argc, char **argv)
 
     fWebSearch *search = windows.showSearchWindow();
     windows.startupWindow()->hide();
-    search->resize(1100, 760);
     waitFor([&] { return search->page()->url() == site.homeUrl(); }, 15000);
     search->page()->load(site.searchUrl(QStringLiteral("纳米材料")));
     pause(2000);
@@ -156,7 +177,6 @@ int main(int argc, char **argv)
     search->startAnalysis(AnalysisCommand::All);
     waitFor([&] { return windows.downloadWindow() && search->AnalysisStopped(); }, 30000);
     fFileDownload *downloads = windows.downloadWindow();
-    downloads->resize(1100, 640);
     downloads->queue()->changeOptions([](SchedulerOptions &options) {
         options.method = DownloadMethod::Parallel;
         options.threadCount = 3;
@@ -168,5 +188,6 @@ int main(int argc, char **argv)
     saveFailedRow(downloads, site.homeUrl().resolved(QUrl(QStringLiteral("/files/withdrawn.pdf"))),
                   out + QStringLiteral("/failed-reason.png"));
     saveLoginPanel(downloads, site.loginUrl(), out + QStringLiteral("/login-panel.png"));
+    saveVerificationPause(downloads, site, out + QStringLiteral("/verification-pause.png"));
     return 0;
 }

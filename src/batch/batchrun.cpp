@@ -100,6 +100,7 @@ BatchRun::BatchRun(const BatchOptions &options, QWebEngineProfile *profile, QObj
                                           .arg(reasonText(row->reason)));
             });
     connect(m_queue, &DownloadQueue::verificationNeeded, this, &BatchRun::onVerificationNeeded);
+    connect(m_queue, &DownloadQueue::diskPaused, this, &BatchRun::onDiskPaused);
     m_verificationProbe.setInterval(VerificationProbeMs);
     connect(&m_verificationProbe, &QTimer::timeout, this, [this] {
         if (m_scheduler->isPausedForVerification())
@@ -369,10 +370,57 @@ void BatchRun::onVerificationNeeded(const QString &, const QUrl &page)
         QStringLiteral("the site answers papers with a verification page (%1); stopping, the papers not "
                        "tried yet are listed as such in the manifest (--on-verification wait waits)")
             .arg(address));
-    m_verificationStop = true;
+    m_pauseStop = true;
     m_queue->stop();
     if (!m_scheduler->anyTransferLive() && m_phase == Phase::Downloading)
         endDownloads(2);
+}
+
+void BatchRun::onDiskPaused(DiskFault fault, const QString &folder)
+{
+    if (m_phase != Phase::Downloading)
+        return;
+    // Nobody is there to mend the disk and press 继续: the run ends, and the papers not downloaded yet
+    // are in the manifest for a later run.
+    QString why;
+    switch (fault) {
+    case DiskFault::NoSpace:
+        why = QStringLiteral("the disk is full");
+        break;
+    case DiskFault::ReadOnly:
+        why = QStringLiteral("the file system is read-only");
+        break;
+    case DiskFault::NoPermission:
+        why = QStringLiteral("there is no permission to write there");
+        break;
+    case DiskFault::Quota:
+        why = QStringLiteral("the disk quota is used up");
+        break;
+    case DiskFault::None:
+    case DiskFault::Other:
+        why = QStringLiteral("the disk refused the file");
+        break;
+    }
+    batchMessage(
+        QStringLiteral("papers cannot be saved in %1: %2; stopping, the papers not downloaded yet are "
+                       "listed as such in the manifest")
+            .arg(QDir::toNativeSeparators(folder), why));
+    m_pauseStop = true;
+    endAfterLiveTransfers();
+}
+
+void BatchRun::endAfterLiveTransfers()
+{
+    // Transfers under way end first: each finishes its paper, or meets the disk as well and waits, so no
+    // paper is cut off as stopped. Nothing new starts meanwhile.
+    if (m_phase != Phase::Downloading)
+        return;
+    if (m_scheduler->anyTransferLive()) {
+        QTimer::singleShot(50, this, &BatchRun::endAfterLiveTransfers);
+        return;
+    }
+    m_queue->stop();
+    endDownloads(2);
 }
 
 void BatchRun::onQueueFinished(const DownloadListModel::Totals &totals)
@@ -381,7 +429,7 @@ void BatchRun::onQueueFinished(const DownloadListModel::Totals &totals)
         return;
     if (m_interruptStatus != 0)
         return endDownloads(m_interruptStatus);
-    if (m_verificationStop)
+    if (m_pauseStop)
         return endDownloads(2);
     endDownloads(totals.done < totals.all ? 2 : 0);
 }

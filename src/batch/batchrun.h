@@ -67,6 +67,8 @@ private:
     void startDownloads();
     void onQueueFinished(const DownloadListModel::Totals &totals);
     void onVerificationNeeded(const QString &host, const QUrl &page);
+    void onDiskPaused(DiskFault fault, const QString &folder);
+    void endAfterLiveTransfers();
     void endDownloads(int exitStatus);
     void finishRun(int exitStatus);
     void writeManifestAndTotals(int *exitStatus);
@@ -86,8 +88,8 @@ private:
     AddAllWalk *m_walk;
     BatchProgress *m_progress = nullptr;
     QTimer m_loadLimit;
-    int m_interruptStatus = 0;       // the exit status once an interrupt has stopped the transfers
-    bool m_verificationStop = false; // a verification page ended the run
+    int m_interruptStatus = 0; // the exit status once an interrupt has stopped the transfers
+    bool m_pauseStop = false;  // a verification page, or a disk the user has to mend, ended the run
     QTimer m_verificationProbe;
     Phase m_phase = Phase::Idle;
     int m_pagesTaken = 0;

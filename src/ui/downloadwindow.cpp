@@ -2,17 +2,19 @@
 
 #include "browser/browserprofile.h"
 #include "browser/cookiemirror.h"
-#include "core/common/filenames.h"
 #include "core/common/messenger.h"
 #include "core/queue/downloadlistmodel.h"
 #include "core/queue/downloadqueue.h"
 #include "core/queue/downloadsession.h"
 #include "core/queue/queuekeeper.h"
-#include "core/settings/sharedoptions.h"
 #include "core/transfer/downloadscheduler.h"
-#include "desktop/desktopnotifier.h"
 #include "desktop/shellhelpers.h"
+#include "ui/downloadwindowcommands.h"
+#include "ui/downloadwindowfeedback.h"
+#include "ui/downloadwindowlibrary.h"
 #include "ui/loginpanel.h"
+#include "ui/messagebar.h"
+#include "ui/queuecontrols.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -21,9 +23,7 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QLinearGradient>
-#include <QMenu>
 #include <QMenuBar>
-#include <QMouseEvent>
 #include <QPainter>
 #include <QPainterPath>
 #include <QPushButton>
@@ -38,22 +38,6 @@
 namespace {
 
 const QString kCloseQuestion = QStringLiteral("正在下载文件或者下载没有完成，要强制关闭窗口吗？");
-const QString kSlogan = QStringLiteral("墨枢软件：文献资料，一键到手");
-const QString kMakerSite = QStringLiteral("https://www.folionexus.com/");
-
-struct MakerPage
-{
-    const char *text;
-    const char *name;
-    const char *address;
-};
-const MakerPage kMakerPages[] = {
-    {"作者网站－墨枢软件", "actMakerSite", "https://www.folionexus.com/"},
-    {"最新版本", "actLatestVersion", "https://www.folionexus.com/download/"},
-    {"软件教程和问答", "actTutorial", "https://www.folionexus.com/help/"},
-    {"软件定制", "actCustom", "https://www.folionexus.com/custom/"},
-    {"给软件作者建议", "actSuggest", "https://www.folionexus.com/feedback/"},
-};
 
 constexpr int kRowGap = 6;      // between the rows of the control bar, and above and below them
 constexpr int kBarPadding = 8;  // left and right of the rows
@@ -373,8 +357,11 @@ QSize leastWindowSize(fFileDownload &w)
     const int list = 2 * w.ListView3->frameWidth() + w.ListView3->header()->sizeHint().height() +
                      kListMinRows * StripeRowHeight(w.ListView3, fFileDownload::RowHeight) + scrollBar;
     const int menu = w.menuWidget() ? w.menuWidget()->sizeHint().height() : 0;
-    const int height =
-        twipsToPixels(20) + barHeight + list + twipsToPixels(140) + menu + w.statusBar()->sizeHint().height();
+    // A message above the list takes its room from the window, not from the list's five rows.
+    const MessageBar *message = w.messageBar();
+    const int messageHeight = message->hasMessage() ? message->heightForWidth(width - barMargin) : 0;
+    const int height = twipsToPixels(20) + barHeight + messageHeight + list + twipsToPixels(140) + menu +
+                       w.statusBar()->sizeHint().height();
     return {width, height};
 }
 
@@ -401,7 +388,7 @@ const QString fFileDownload::VerificationText =
     QStringLiteral("站点需要验证：请在登录面板完成验证后点击继续");
 const QString fFileDownload::LoginText = QStringLiteral("站点要求登录：请在登录面板登录后点击继续");
 
-fFileDownload::fFileDownload(QWidget *parent) : QMainWindow(parent), m_progress(nullptr)
+fFileDownload::fFileDownload(QWidget *parent) : QMainWindow(parent)
 {
     setObjectName(QStringLiteral("fFileDownload"));
     setWindowTitle(Caption);
@@ -413,8 +400,6 @@ fFileDownload::fFileDownload(QWidget *parent) : QMainWindow(parent), m_progress(
     m_queue = m_session->queue();
     m_model = m_session->model();
     m_scheduler = m_session->scheduler();
-    m_progress = QueueProgress(m_model);
-    m_notifier = new DesktopNotifier(this);
 
     m_shell.openFile = [this](const QString &path) {
         OpenWithAssociatedProgram(path, this);
@@ -441,11 +426,15 @@ fFileDownload::fFileDownload(QWidget *parent) : QMainWindow(parent), m_progress(
     buildList(central);
     PicWebBK = new LoginPanel(central);
     PicWebBK->hide();
-    buildMenus();
-    buildStatusBar();
-    connectScheduler();
-    loadWindow();
-    connectLibrary();
+    m_feedback = new DownloadWindowFeedback(*this);
+    connect(m_feedback->messageBar(), &MessageBar::changed, this, &fFileDownload::placeRegions);
+    m_commands = new DownloadWindowCommands(*this, *m_feedback);
+    m_library = new DownloadWindowLibrary(*this, *m_commands, *m_feedback);
+    m_commands->buildMenus(*m_library);
+    m_controls = new QueueControls(*this, *m_commands);
+    ApplyRowStripes(ListView3, RowHeight);
+    m_commands->refreshRecordCount();
+    m_library->connectLibrary();
 }
 
 fFileDownload::~fFileDownload()
@@ -537,136 +526,6 @@ void fFileDownload::buildList(QWidget *central)
 
     m_model->setStateDecorations(
         {QVariant(stateIcon(1)), QVariant(stateIcon(2)), QVariant(stateIcon(3)), QVariant(stateIcon(4))});
-
-    connect(ListView3->header(), &QHeaderView::sectionClicked, this, &fFileDownload::sortByHeader);
-    connect(ListView3, &QTreeView::doubleClicked, this, [this](const QModelIndex &index) {
-        if (index.isValid())
-            m_queue->commands().doubleClick(m_model->idAt(index.row()), m_shell);
-    });
-    connect(ListView3, &QTreeView::clicked, this, [this](const QModelIndex &index) {
-        if (index.isValid())
-            panel(StatusPanel::Transfer)->setText(RowClickPanelText(*m_model, m_model->idAt(index.row())));
-    });
-    connect(ListView3, &QWidget::customContextMenuRequested, this, [this](const QPoint &pos) {
-        prepareListMenu();
-        m_listMenu->popup(ListView3->viewport()->mapToGlobal(pos));
-    });
-    connect(m_model, &DownloadListModel::rowsChanged, this, &fFileDownload::refreshRecordCount);
-}
-
-QAction *fFileDownload::addItem(QMenu *menu, const QString &text, const QString &name,
-                                void (fFileDownload::*slot)())
-{
-    QAction *item = menu->addAction(text);
-    item->setObjectName(name);
-    if (slot)
-        connect(item, &QAction::triggered, this, slot);
-    return item;
-}
-
-void fFileDownload::buildMenus()
-{
-    m_listMenu = menuBar()->addMenu(QStringLiteral("列表操作(&D)"));
-    m_listMenu->setObjectName(QStringLiteral("mnuList"));
-    QMenu *list = m_listMenu;
-    addItem(list, QStringLiteral("全选"), QStringLiteral("actSelectAll"), &fFileDownload::selectAll);
-    addItem(list, QStringLiteral("全不选"), QStringLiteral("actSelectNone"), &fFileDownload::selectNone);
-    addItem(list, QStringLiteral("随机排序列表(打乱)"), QStringLiteral("actShuffle"),
-            &fFileDownload::shuffle);
-    addItem(list, QStringLiteral("自动调整列宽"), QStringLiteral("actFitColumns"),
-            &fFileDownload::fitColumns);
-    list->addSeparator();
-    QMenu *again = list->addMenu(QStringLiteral("重新下载"));
-    again->menuAction()->setObjectName(QStringLiteral("actRedownload"));
-    addItem(again, QStringLiteral("选中项"), QStringLiteral("actRedownloadSelected"),
-            &fFileDownload::redownloadSelected);
-    addItem(again, QStringLiteral("出错项"), QStringLiteral("actRedownloadFailed"),
-            &fFileDownload::redownloadFailed);
-    addItem(again, QStringLiteral("文件类型为HTM和HTML项"), QStringLiteral("actRedownloadHtml"),
-            &fFileDownload::redownloadHtml);
-    list->addSeparator();
-    QMenu *remove = list->addMenu(QStringLiteral("清除"));
-    remove->menuAction()->setObjectName(QStringLiteral("actRemove"));
-    addItem(remove, QStringLiteral("选中项"), QStringLiteral("actRemoveSelected"),
-            &fFileDownload::removeSelected);
-    addItem(remove, QStringLiteral("全部出错项"), QStringLiteral("actRemoveFailed"),
-            &fFileDownload::removeFailed);
-    addItem(remove, QStringLiteral("完成项"), QStringLiteral("actRemoveDone"), &fFileDownload::removeDone);
-    addItem(list, QStringLiteral("清空"), QStringLiteral("actClearAll"), &fFileDownload::clearAll);
-    list->addSeparator();
-    addItem(list, QStringLiteral("开始下载"), QStringLiteral("actStart"), &fFileDownload::startDownloads);
-    addItem(list, QStringLiteral("停止下载"), QStringLiteral("actStop"), &fFileDownload::stopDownloads);
-    addItem(list, QStringLiteral("取消下载选中项"), QStringLiteral("actCancelSelected"),
-            &fFileDownload::cancelSelected);
-    list->addSeparator();
-    addItem(list, QStringLiteral("打开下载文件"), QStringLiteral("actOpenFile"), &fFileDownload::openFile);
-    addItem(list, QStringLiteral("打开所在文件夹"), QStringLiteral("actOpenFolder"),
-            &fFileDownload::openFolder);
-    addItem(list, QStringLiteral("用记事本打开文件"), QStringLiteral("actOpenInEditor"),
-            &fFileDownload::openInEditor);
-    buildExportMenu(list);
-    list->addSeparator();
-    QAction *quit = addItem(list, QStringLiteral("退出本下载窗口"), QStringLiteral("actQuit"), nullptr);
-    connect(quit, &QAction::triggered, this, &QWidget::close);
-
-    QMenu *tools = menuBar()->addMenu(QStringLiteral("工具(&T)"));
-    tools->setObjectName(QStringLiteral("mnuTools"));
-    connect(addItem(tools, QStringLiteral("设置"), QStringLiteral("actSettings"), nullptr),
-            &QAction::triggered, this, &fFileDownload::optionsRequested);
-    addItem(tools, QStringLiteral("检查PDF文件"), QStringLiteral("actCheckPdf"), &fFileDownload::checkPdf);
-    connect(addItem(tools, QStringLiteral("打开网页分析窗口"), QStringLiteral("actSearchWindow"), nullptr),
-            &QAction::triggered, this, &fFileDownload::searchWindowRequested);
-
-    QMenu *help = menuBar()->addMenu(QStringLiteral("帮助(&H)"));
-    help->setObjectName(QStringLiteral("mnuHelp"));
-    connect(addItem(help, QStringLiteral("关于"), QStringLiteral("actAbout"), nullptr), &QAction::triggered,
-            this, &fFileDownload::aboutRequested);
-    help->addSeparator();
-    for (const MakerPage &page : kMakerPages) {
-        QAction *item = addItem(help, QString::fromUtf8(page.text), QLatin1String(page.name), nullptr);
-        const QString address = QLatin1String(page.address);
-        connect(item, &QAction::triggered, this, [this, address] {
-            if (m_shell.openWebPage)
-                m_shell.openWebPage(address);
-        });
-    }
-}
-
-void fFileDownload::buildStatusBar()
-{
-    statusBar()->setObjectName(QStringLiteral("StatusBar1"));
-    for (size_t i = 0; i < m_panels.size(); ++i) {
-        auto *label = new QLabel(statusBar());
-        label->setObjectName(QStringLiteral("Panel%1").arg(i + 1));
-        label->setFrameShape(QFrame::StyledPanel);
-        label->setMinimumWidth(i == 0 ? 120 : 80);
-        if (i == 3) // the totals line is read whole: it keeps room for five numbers
-            label->setMinimumWidth(label->fontMetrics().horizontalAdvance(QStringLiteral(
-                                       "总数：0000|正在下载：0|等待：0000|已完成：0000|失败：0000")) +
-                                   12);
-        label->installEventFilter(this);
-        m_panels[i] = label;
-        statusBar()->addWidget(label, i == 1 ? 3 : (i == 0 ? 0 : 2));
-    }
-    panel(StatusPanel::Slogan)->setText(kSlogan);
-    panel(StatusPanel::Slogan)->setCursor(Qt::PointingHandCursor);
-    panel(StatusPanel::Slogan)->setToolTip(kMakerSite);
-
-    // Beside the connection panel, 继续 for a paused queue and the speed with the time left; the
-    // totals line keeps its panel to itself.
-    cmdContinue = new QPushButton(QStringLiteral("继续"), statusBar());
-    cmdContinue->setObjectName(QStringLiteral("cmdContinue"));
-    cmdContinue->hide();
-    statusBar()->insertWidget(3, cmdContinue);
-    m_speedPanel = new QLabel(statusBar());
-    m_speedPanel->setObjectName(QStringLiteral("PanelSpeed"));
-    m_speedPanel->setFrameShape(QFrame::StyledPanel);
-    // Room for a usual reading, so that it is not the one panel squeezed while a run is on.
-    m_speedPanel->setMinimumWidth(
-        m_speedPanel->fontMetrics().horizontalAdvance(QStringLiteral("总速度 999.9 KB/s，剩余 59分59秒")) +
-        12);
-    m_speedPanel->hide(); // shown while a run is on
-    statusBar()->insertWidget(4, m_speedPanel, 2);
 }
 
 void fFileDownload::placeRegions()
@@ -681,10 +540,15 @@ void fFileDownload::placeRegions()
         setMinimumSize(least);
     const int barHeight =
         flowControlBar(controlBarGroups(*this), std::max(0, outer.width() - twipsToPixels(300)), true);
+    // A message goes between the control bar and the list, which gives it the room.
+    const int listWidth = std::max(0, outer.width() - twipsToPixels(300));
+    MessageBar *message = m_feedback->messageBar();
+    const int messageHeight = message->hasMessage() ? message->heightForWidth(listWidth) : 0;
     const DownloadLayout layout = computeDownloadLayout(outer, titleBar, menuBar, statusBar()->height(),
-                                                        barHeight, LoginPanel::BrowserTop);
-    Picture3->setGeometry(layout.bar);
-    Image1->setGeometry(0, 0, layout.bar.width(), layout.bar.height());
+                                                        barHeight + messageHeight, LoginPanel::BrowserTop);
+    Picture3->setGeometry(layout.bar.adjusted(0, 0, 0, -messageHeight));
+    message->setGeometry(layout.list.left(), layout.list.top() - messageHeight, listWidth, messageHeight);
+    Image1->setGeometry(0, 0, layout.bar.width(), barHeight);
     ListView3->setGeometry(layout.list);
     PicWebBK->setGeometry(layout.list);
     PicWebBK->WebBrowser1->setGeometry(layout.browser);
@@ -701,24 +565,14 @@ void fFileDownload::changeEvent(QEvent *event)
 {
     QMainWindow::changeEvent(event);
     if (event->type() == QEvent::ActivationChange && isActiveWindow())
-        refreshRecordCount();
+        m_commands->refreshRecordCount();
     else if (event->type() == QEvent::WindowStateChange)
         placeRegions();
 }
 
 bool fFileDownload::eventFilter(QObject *watched, QEvent *event)
 {
-    if (event->type() == QEvent::MouseButtonRelease) {
-        if (watched == panel(StatusPanel::Slogan)) {
-            if (m_shell.openWebPage)
-                m_shell.openWebPage(kMakerSite);
-        } else if (watched == panel(StatusPanel::Transfer)) {
-            // The panel shows a file path after a row click; other texts (the transfer's name) open nothing.
-            const QString text = panel(StatusPanel::Transfer)->text();
-            if (!text.isEmpty() && FileExists(text) && m_shell.openFile)
-                m_shell.openFile(text);
-        }
-    } else if (event->type() == QEvent::Resize) {
+    if (event->type() == QEvent::Resize) {
         if (watched == Picture3)
             Image1->setGeometry(Picture3->rect());
         else if (watched == centralWidget())
@@ -734,7 +588,7 @@ void fFileDownload::closeEvent(QCloseEvent *event)
         return;
     }
     PicWebBK->stopTimers();
-    m_closing = true;
+    m_feedback->windowClosing();
     m_queue->close();
     if (QueueKeeper *keeper = m_queue->queueKeeper()) {
         // A list still being read is kept as it was saved, with what this window holds before it.
@@ -749,23 +603,63 @@ void fFileDownload::closeEvent(QCloseEvent *event)
 
 void fFileDownload::takeSharedOptions()
 {
-    const SharedOptions &shared = sharedOptions();
-    const bool methodChanged = m_queue->options().method != shared.DownloadMethod;
-    m_queue->changeOptions([&shared, methodChanged](SchedulerOptions &options) {
-        options.proxy = {shared.ProxyEnabled, shared.ProxyAddress, shared.proxyPortNumber()};
-        options.retries = shared.Retries;
-        options.namesFromLinks = shared.UseOriginalFileName;
-        if (methodChanged) {
-            options.method = shared.DownloadMethod;
-            options.threadCount = 1;
-            options.threadPosition = 0;
-        }
-    });
-    if (methodChanged)
-        onMethodShown(shared.DownloadMethod, shared.DownloadMethod != DownloadMethod::Single, 0);
+    m_controls->takeSharedOptions();
 }
 
-CookieMirror *fFileDownload::cookieMirror() const
+// What the collaborators own, reached through the window by the program and its tests.
+
+QList<int> fFileDownload::selectedRows() const
 {
-    return m_session->cookieMirror();
+    return m_commands->selectedRows();
+}
+
+QList<RowId> fFileDownload::selectedIds() const
+{
+    return m_commands->selectedIds();
+}
+
+QMenu *fFileDownload::listMenu() const
+{
+    return m_commands->listMenu();
+}
+
+QAction *fFileDownload::action(const QString &objectName) const
+{
+    return findChild<QAction *>(objectName);
+}
+
+void fFileDownload::prepareListMenu()
+{
+    m_commands->prepareListMenu();
+}
+
+void fFileDownload::sortByHeader(int column)
+{
+    m_commands->sortByHeader(column);
+}
+
+void fFileDownload::webLogin()
+{
+    m_commands->webLogin();
+}
+
+QString fFileDownload::panelText(int panel) const
+{
+    return (panel >= 1 && panel <= 4) ? m_feedback->panel(static_cast<StatusPanel>(panel))->text()
+                                      : QString();
+}
+
+QString fFileDownload::speedText() const
+{
+    return m_feedback->speedText();
+}
+
+DesktopNotifier *fFileDownload::notifier() const
+{
+    return m_feedback->notifier();
+}
+
+MessageBar *fFileDownload::messageBar() const
+{
+    return m_feedback->messageBar();
 }

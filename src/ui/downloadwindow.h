@@ -12,13 +12,16 @@
 #include <array>
 #include <functional>
 
-class CookieMirror;
 class DesktopNotifier;
+class DownloadWindowFeedback;
+class DownloadWindowLibrary;
+class DownloadWindowCommands;
 class DownloadListModel;
 class DownloadQueue;
 class DownloadScheduler;
 class DownloadSession;
 class LoginPanel;
+class MessageBar;
 class QAction;
 class QCheckBox;
 class QComboBox;
@@ -28,6 +31,7 @@ class QMenu;
 class QPushButton;
 class QRadioButton;
 class QTreeView;
+class QueueControls;
 
 // The status bar's panels, numbered from the left.
 enum class StatusPanel { Slogan = 1, Transfer = 2, Connection = 3, Totals = 4 };
@@ -48,7 +52,9 @@ DownloadLayout computeDownloadLayout(QSize outerSize, int titleBarHeight, int me
                                      int statusBarHeight, int barHeight, int browserTop);
 
 // The download window: the download list with its commands, the queue's controls, the login panel.
-// The scheduler does the downloading; the window keeps its options in step with the controls.
+// The scheduler does the downloading; the window lays out its regions and owns the collaborators that
+// do the rest: what the queue reports (DownloadWindowFeedback), the menus and list commands
+// (DownloadWindowCommands), the control bar's options (QueueControls) and the paper library's actions.
 class fFileDownload : public QMainWindow
 {
     Q_OBJECT
@@ -64,40 +70,33 @@ public:
     LoginPanel *loginPanel() const { return PicWebBK; }
     DownloadSession *session() const { return m_session; }
     DownloadQueue *queue() const { return m_queue; }
-    CookieMirror *cookieMirror() const;
 
     // Shell actions of the list commands (tests replace them).
     void setShellHooks(ShellHooks hooks) { m_shell = std::move(hooks); }
     const ShellHooks &shellHooks() const { return m_shell; }
 
-    // Rows whose selection mark is set, and the current row when it is selected (-1: none).
+    // Rows whose selection mark is set.
     QList<int> selectedRows() const;
-    int selectedRow() const;
     QList<RowId> selectedIds() const;
-    RowId selectedId() const;
 
     // The menu "列表操作(&D)", also the list's right-click menu.
-    QMenu *listMenu() const { return m_listMenu; }
+    QMenu *listMenu() const;
     QAction *action(const QString &objectName) const;
     // The right-click: enables four items from the sort guard (the menu is shown by the caller).
     void prepareListMenu();
 
-    // Commands behind the menu items and list events, callable without a mouse.
+    // Commands behind list events, callable without a mouse.
     void sortByHeader(int column);
     void webLogin(); // "网页登录"
     // The options window stored new values: the queue takes the method and the proxy from them.
     void takeSharedOptions();
 
-    // "导出" of the list menu: the selected rows, or every done row when none is selected.
-    void exportRows(ExportFormat format);
-
     QString panelText(int panel) const; // status-bar panel 1..4
     // The status bar's place for the queue's speed and time left (empty while no run is on).
     QString speedText() const;
-    // Totals, speed, time left and the title's progress, as they stand now (a second's tick does it
-    // while a run is on, and a row's end soon after it ends).
-    void refreshProgress();
-    DesktopNotifier *notifier() const { return m_notifier; }
+    DesktopNotifier *notifier() const;
+    // The band above the list with the pause, the end of a run and a command's result, read whole.
+    MessageBar *messageBar() const;
 
     // The window's caption; a run shows its progress in front of it.
     static const QString Caption;
@@ -105,6 +104,8 @@ public:
     static const QString VerificationText;
     // "站点要求登录：请在登录面板登录后点击继续", when the page that came back is a login page
     static const QString LoginText;
+    // "下载已暂停：磁盘空间不足，处理后点击继续", when the disk refused a file for a reason the user can mend
+    static QString diskPauseText(DiskFault fault);
     static constexpr int TotalsDelayMs = 200; // a row's end reaches the totals this soon
 
     // Controls, by the names the program gives them.
@@ -133,7 +134,7 @@ public:
     QLabel *Shape1;
     QTreeView *ListView3;
     LoginPanel *PicWebBK;
-    QPushButton *cmdContinue; // "继续" after a verification page was solved
+    QPushButton *cmdContinue; // "继续" of the message bar, after a verification page was solved
 
 Q_SIGNALS:
     // The window accepted a close; the program decides which window comes back.
@@ -151,69 +152,15 @@ protected:
 private:
     void buildControlBar(QWidget *central);
     void buildList(QWidget *central);
-    void buildMenus();
-    void buildStatusBar();
-    void connectScheduler();
-    void loadWindow();
     void placeRegions();
-    QAction *addItem(QMenu *menu, const QString &text, const QString &name, void (fFileDownload::*slot)());
-    void refreshRecordCount();
-    void syncPolicy();
-    void onMethodShown(DownloadMethod method, bool threadListEnabled, int threadPosition);
-    void onRunningChanged(bool running);
-    void onHousekeepingDone();
-    void onLoginFinished();
-    void onQueueFinished();
-    void onVerificationNeeded();
-    void continueAfterVerification();
-    void beginRun();
-    void refreshTotalsSoon();
-    bool autoRedownloadGoesOn() const;
-    // Walks the list with repainting off, as the commands that touch many rows do.
-    void runFrozen(const std::function<void()> &work);
-    // The paper library: held rows, recorded outcomes, the list kept across runs, exports.
-    void connectLibrary();
-    void offerLastList();
-    void buildExportMenu(QMenu *list);
-    void tellLibraryFailure(const QString &message);
-
-    void selectAll();
-    void selectNone();
-    void shuffle();
-    void fitColumns();
-    void redownloadSelected();
-    void redownloadFailed();
-    void redownloadHtml();
-    void removeSelected();
-    void removeFailed();
-    void removeDone();
-    void clearAll();
-    void startDownloads();
-    void stopDownloads();
-    void cancelSelected();
-    void openFile();
-    void openFolder();
-    void openInEditor();
-    void checkPdf();
 
     DownloadSession *m_session;
     DownloadQueue *m_queue;
     DownloadListModel *m_model;
     const DownloadScheduler *m_scheduler;
     ShellHooks m_shell;
-    QMenu *m_listMenu = nullptr;
-    QLabel *panel(StatusPanel which) const { return m_panels[static_cast<size_t>(which) - 1]; }
-
-    std::array<QLabel *, 4> m_panels{};
-    QLabel *m_speedPanel = nullptr;
-    DesktopNotifier *m_notifier = nullptr;
-    QueueProgress m_progress;
-    QTimer m_progressTick; // while a run is on
-    QTimer m_totalsSoon;   // a row ended: the totals follow shortly
-    bool m_closing = false;
-    // Panel 2 still names a row of an earlier run.
-    bool m_transferTextStale = false;
-    bool m_runStopped = false;         // the user stopped the run that is on
-    bool m_wallAfterLogin = false;     // a verification page waits for the login that has the browser
-    bool m_libraryFailureTold = false; // one message a window: a busy library would repeat it for every row
+    DownloadWindowFeedback *m_feedback = nullptr;
+    DownloadWindowCommands *m_commands = nullptr;
+    QueueControls *m_controls = nullptr;
+    DownloadWindowLibrary *m_library = nullptr;
 };

@@ -1,7 +1,11 @@
+#include "ui/downloadwindowcommands.h"
+
 #include "core/queue/downloadlistmodel.h"
 #include "core/queue/downloadqueue.h"
 #include "core/transfer/downloadscheduler.h"
 #include "ui/downloadwindow.h"
+#include "ui/downloadwindowfeedback.h"
+#include "ui/downloadwindowlibrary.h"
 #include "ui/loginpanel.h"
 
 #include <QAction>
@@ -9,24 +13,75 @@
 #include <QHeaderView>
 #include <QItemSelectionModel>
 #include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPushButton>
 #include <QTreeView>
 #include <algorithm>
 
 // The list commands of the menus and buttons: each works on the selection or the whole list through
 // the queue's operations.
 
-QList<int> fFileDownload::selectedRows() const
+namespace {
+
+struct MakerPage
+{
+    const char *text;
+    const char *name;
+    const char *address;
+};
+const MakerPage kMakerPages[] = {
+    {"作者网站－墨枢软件", "actMakerSite", "https://www.folionexus.com/"},
+    {"最新版本", "actLatestVersion", "https://www.folionexus.com/download/"},
+    {"软件教程和问答", "actTutorial", "https://www.folionexus.com/help/"},
+    {"软件定制", "actCustom", "https://www.folionexus.com/custom/"},
+    {"给软件作者建议", "actSuggest", "https://www.folionexus.com/feedback/"},
+};
+
+} // namespace
+
+DownloadWindowCommands::DownloadWindowCommands(fFileDownload &window, DownloadWindowFeedback &feedback)
+    : QObject(&window), m_window(window), m_feedback(feedback), m_queue(window.queue()),
+      m_model(window.model()), m_scheduler(window.scheduler())
+{
+    connect(window.Command4, &QPushButton::clicked, this, &DownloadWindowCommands::startDownloads);
+    connect(window.Command31, &QPushButton::clicked, this, &DownloadWindowCommands::stopDownloads);
+    connect(window.Command1, &QPushButton::clicked, this, &DownloadWindowCommands::webLogin);
+    connectList();
+}
+
+void DownloadWindowCommands::connectList()
+{
+    connect(m_window.ListView3->header(), &QHeaderView::sectionClicked, this,
+            &DownloadWindowCommands::sortByHeader);
+    connect(m_window.ListView3, &QTreeView::doubleClicked, this, [this](const QModelIndex &index) {
+        if (index.isValid())
+            m_queue->commands().doubleClick(m_model->idAt(index.row()), m_window.shellHooks());
+    });
+    connect(m_window.ListView3, &QTreeView::clicked, this, [this](const QModelIndex &index) {
+        if (index.isValid())
+            m_feedback.panel(StatusPanel::Transfer)
+                ->setText(RowClickPanelText(*m_model, m_model->idAt(index.row())));
+    });
+    connect(m_window.ListView3, &QWidget::customContextMenuRequested, this, [this](const QPoint &pos) {
+        prepareListMenu();
+        m_listMenu->popup(m_window.ListView3->viewport()->mapToGlobal(pos));
+    });
+    connect(m_model, &DownloadListModel::rowsChanged, this, &DownloadWindowCommands::refreshRecordCount);
+}
+
+QList<int> DownloadWindowCommands::selectedRows() const
 {
     // Whole rows are selected, so the selection's ranges name them; read that way a selection of every
     // row of a long list costs a few milliseconds.
     QList<int> rows;
     const int lastColumn = m_model->columnCount() - 1;
-    const QItemSelection selection = ListView3->selectionModel()->selection();
+    const QItemSelection selection = m_window.ListView3->selectionModel()->selection();
     for (const QItemSelectionRange &range : selection) {
         if (range.left() != 0 || range.right() != lastColumn) {
             // Part of a row (selected in code): only rows with every cell selected count.
             rows.clear();
-            for (const QModelIndex &index : ListView3->selectionModel()->selectedRows())
+            for (const QModelIndex &index : m_window.ListView3->selectionModel()->selectedRows())
                 rows.append(index.row());
             break;
         }
@@ -38,175 +93,252 @@ QList<int> fFileDownload::selectedRows() const
     return rows;
 }
 
-int fFileDownload::selectedRow() const
+int DownloadWindowCommands::selectedRow() const
 {
-    const QModelIndex current = ListView3->currentIndex();
-    if (current.isValid() && ListView3->selectionModel()->isRowSelected(current.row()))
+    const QModelIndex current = m_window.ListView3->currentIndex();
+    if (current.isValid() && m_window.ListView3->selectionModel()->isRowSelected(current.row()))
         return current.row();
     const QList<int> rows = selectedRows();
     return rows.isEmpty() ? -1 : rows.first();
 }
 
-QList<RowId> fFileDownload::selectedIds() const
+QList<RowId> DownloadWindowCommands::selectedIds() const
 {
     return m_model->idsAt(selectedRows());
 }
 
-RowId fFileDownload::selectedId() const
+RowId DownloadWindowCommands::selectedId() const
 {
     return m_model->idAt(selectedRow());
 }
 
-QAction *fFileDownload::action(const QString &objectName) const
-{
-    return findChild<QAction *>(objectName);
-}
-
-void fFileDownload::prepareListMenu()
+void DownloadWindowCommands::prepareListMenu()
 {
     const bool busy = m_queue->commands().guards().sortGuard;
-    action(QStringLiteral("actRemove"))->setEnabled(!busy);
-    action(QStringLiteral("actClearAll"))->setEnabled(!busy);
-    action(QStringLiteral("actSelectAll"))->setEnabled(!busy);
-    action(QStringLiteral("actStop"))->setEnabled(busy);
+    m_window.action(QStringLiteral("actRemove"))->setEnabled(!busy);
+    m_window.action(QStringLiteral("actClearAll"))->setEnabled(!busy);
+    m_window.action(QStringLiteral("actSelectAll"))->setEnabled(!busy);
+    m_window.action(QStringLiteral("actStop"))->setEnabled(busy);
 }
 
-QString fFileDownload::panelText(int panel) const
+void DownloadWindowCommands::refreshRecordCount()
 {
-    return (panel >= 1 && panel <= 4) ? m_panels[static_cast<size_t>(panel - 1)]->text() : QString();
+    m_window.Label1->setText(m_model->recordCountText());
 }
 
-void fFileDownload::refreshRecordCount()
+void DownloadWindowCommands::runFrozen(const std::function<void()> &work)
 {
-    Label1->setText(m_model->recordCountText());
-}
-
-void fFileDownload::runFrozen(const std::function<void()> &work)
-{
-    ListView3->setUpdatesEnabled(false);
+    m_window.ListView3->setUpdatesEnabled(false);
     work();
     m_model->flushChanges();
-    ListView3->setUpdatesEnabled(true);
+    m_window.ListView3->setUpdatesEnabled(true);
     refreshRecordCount();
 }
 
-void fFileDownload::sortByHeader(int column)
+void DownloadWindowCommands::sortByHeader(int column)
 {
     m_queue->commands().sortByColumn(column);
     // The header turns its own indicator over on a click; show the list's real order instead.
     const HeaderSorter &sorter = m_queue->commands().sorter();
-    QHeaderView *header = ListView3->header();
+    QHeaderView *header = m_window.ListView3->header();
     header->setSortIndicatorShown(sorter.column() >= 0);
     if (sorter.column() >= 0)
         header->setSortIndicator(sorter.column(),
                                  sorter.ascending() ? Qt::AscendingOrder : Qt::DescendingOrder);
 }
 
-void fFileDownload::webLogin()
+void DownloadWindowCommands::webLogin()
 {
-    PicWebBK->show();
-    PicWebBK->raise();
+    m_window.PicWebBK->show();
+    m_window.PicWebBK->raise();
     const DownloadRow *row = m_model->find(selectedId());
-    if (!PicWebBK->Check2->isChecked() && !PicWebBK->Check1->isChecked() && row)
-        PicWebBK->openAddress(row->key);
+    if (!m_window.PicWebBK->Check2->isChecked() && !m_window.PicWebBK->Check1->isChecked() && row)
+        m_window.PicWebBK->openAddress(row->key);
 }
 
-void fFileDownload::selectAll()
+void DownloadWindowCommands::selectAll()
 {
-    ListView3->selectAll();
+    m_window.ListView3->selectAll();
 }
 
-void fFileDownload::selectNone()
+void DownloadWindowCommands::selectNone()
 {
-    ListView3->clearSelection();
+    m_window.ListView3->clearSelection();
 }
 
-void fFileDownload::shuffle()
+void DownloadWindowCommands::shuffle()
 {
     m_queue->commands().shuffle();
     refreshRecordCount();
 }
 
-void fFileDownload::fitColumns()
+void DownloadWindowCommands::fitColumns()
 {
     for (int c = 0; c < DownloadListModel::ColumnCount; ++c)
-        ListView3->resizeColumnToContents(c);
+        m_window.ListView3->resizeColumnToContents(c);
 }
 
-void fFileDownload::redownloadSelected()
+void DownloadWindowCommands::redownloadSelected()
 {
     const QList<RowId> rows = selectedIds();
     runFrozen([&] { m_queue->commands().redownloadSelected(rows); });
 }
 
-void fFileDownload::redownloadFailed()
+void DownloadWindowCommands::redownloadFailed()
 {
     runFrozen([this] { m_queue->commands().redownloadFailed(); });
 }
 
-void fFileDownload::redownloadHtml()
+void DownloadWindowCommands::redownloadHtml()
 {
     runFrozen([this] { m_queue->commands().redownloadHtml(); });
 }
 
-void fFileDownload::removeSelected()
+void DownloadWindowCommands::removeSelected()
 {
     const QList<RowId> rows = selectedIds();
     runFrozen([&] { m_queue->commands().removeSelected(rows); });
 }
 
-void fFileDownload::removeFailed()
+void DownloadWindowCommands::removeFailed()
 {
     runFrozen([this] { m_queue->commands().removeFailed(); });
 }
 
-void fFileDownload::removeDone()
+void DownloadWindowCommands::removeDone()
 {
     runFrozen([this] { m_queue->commands().removeDone(); });
 }
 
-void fFileDownload::clearAll()
+void DownloadWindowCommands::clearAll()
 {
     runFrozen([this] { m_queue->commands().clearAll(); });
 }
 
-void fFileDownload::startDownloads()
+void DownloadWindowCommands::startDownloads()
 {
     m_queue->changeOptions(
         [](SchedulerOptions &options) { options.namesFromLinks = sharedOptions().UseOriginalFileName; });
     m_queue->start();
 }
 
-void fFileDownload::stopDownloads()
+void DownloadWindowCommands::stopDownloads()
 {
-    m_runStopped = true;
+    m_feedback.noteRunStopped();
     m_queue->stop();
 }
 
-void fFileDownload::cancelSelected()
+void DownloadWindowCommands::cancelSelected()
 {
     const QList<RowId> rows = selectedIds();
     runFrozen([&] { m_queue->commands().cancel(rows); });
 }
 
-void fFileDownload::openFile()
+void DownloadWindowCommands::openFile()
 {
-    OpenDownloadedFile(*m_model, selectedId(), m_shell);
+    OpenDownloadedFile(*m_model, selectedId(), m_window.shellHooks());
 }
 
-void fFileDownload::openFolder()
+void DownloadWindowCommands::openFolder()
 {
-    OpenContainingFolder(*m_model, selectedId(), m_shell);
+    OpenContainingFolder(*m_model, selectedId(), m_window.shellHooks());
 }
 
-void fFileDownload::openInEditor()
+void DownloadWindowCommands::openInEditor()
 {
-    OpenInTextEditor(*m_model, selectedId(), m_shell);
+    OpenInTextEditor(*m_model, selectedId(), m_window.shellHooks());
 }
 
-void fFileDownload::checkPdf()
+void DownloadWindowCommands::checkPdf()
 {
     const int renamed = m_queue->commands().checkPdfFiles();
-    panel(StatusPanel::Connection)
-        ->setText(QStringLiteral("检查PDF文件完成：重命名了 %1 个文件").arg(renamed));
+    const QString result = QStringLiteral("检查PDF文件完成：重命名了 %1 个文件").arg(renamed);
+    m_feedback.tellResult(result);
+}
+
+QAction *DownloadWindowCommands::addItem(QMenu *menu, const QString &text, const QString &name,
+                                         void (DownloadWindowCommands::*slot)())
+{
+    QAction *item = menu->addAction(text);
+    item->setObjectName(name);
+    if (slot)
+        connect(item, &QAction::triggered, this, slot);
+    return item;
+}
+
+void DownloadWindowCommands::buildMenus(DownloadWindowLibrary &library)
+{
+    m_listMenu = m_window.menuBar()->addMenu(QStringLiteral("列表操作(&D)"));
+    m_listMenu->setObjectName(QStringLiteral("mnuList"));
+    QMenu *list = m_listMenu;
+    addItem(list, QStringLiteral("全选"), QStringLiteral("actSelectAll"), &DownloadWindowCommands::selectAll);
+    addItem(list, QStringLiteral("全不选"), QStringLiteral("actSelectNone"),
+            &DownloadWindowCommands::selectNone);
+    addItem(list, QStringLiteral("随机排序列表(打乱)"), QStringLiteral("actShuffle"),
+            &DownloadWindowCommands::shuffle);
+    addItem(list, QStringLiteral("自动调整列宽"), QStringLiteral("actFitColumns"),
+            &DownloadWindowCommands::fitColumns);
+    list->addSeparator();
+    QMenu *again = list->addMenu(QStringLiteral("重新下载"));
+    again->menuAction()->setObjectName(QStringLiteral("actRedownload"));
+    addItem(again, QStringLiteral("选中项"), QStringLiteral("actRedownloadSelected"),
+            &DownloadWindowCommands::redownloadSelected);
+    addItem(again, QStringLiteral("出错项"), QStringLiteral("actRedownloadFailed"),
+            &DownloadWindowCommands::redownloadFailed);
+    addItem(again, QStringLiteral("文件类型为HTM和HTML项"), QStringLiteral("actRedownloadHtml"),
+            &DownloadWindowCommands::redownloadHtml);
+    list->addSeparator();
+    QMenu *remove = list->addMenu(QStringLiteral("清除"));
+    remove->menuAction()->setObjectName(QStringLiteral("actRemove"));
+    addItem(remove, QStringLiteral("选中项"), QStringLiteral("actRemoveSelected"),
+            &DownloadWindowCommands::removeSelected);
+    addItem(remove, QStringLiteral("全部出错项"), QStringLiteral("actRemoveFailed"),
+            &DownloadWindowCommands::removeFailed);
+    addItem(remove, QStringLiteral("完成项"), QStringLiteral("actRemoveDone"),
+            &DownloadWindowCommands::removeDone);
+    addItem(list, QStringLiteral("清空"), QStringLiteral("actClearAll"), &DownloadWindowCommands::clearAll);
+    list->addSeparator();
+    addItem(list, QStringLiteral("开始下载"), QStringLiteral("actStart"),
+            &DownloadWindowCommands::startDownloads);
+    addItem(list, QStringLiteral("停止下载"), QStringLiteral("actStop"),
+            &DownloadWindowCommands::stopDownloads);
+    addItem(list, QStringLiteral("取消下载选中项"), QStringLiteral("actCancelSelected"),
+            &DownloadWindowCommands::cancelSelected);
+    list->addSeparator();
+    addItem(list, QStringLiteral("打开下载文件"), QStringLiteral("actOpenFile"),
+            &DownloadWindowCommands::openFile);
+    addItem(list, QStringLiteral("打开所在文件夹"), QStringLiteral("actOpenFolder"),
+            &DownloadWindowCommands::openFolder);
+    addItem(list, QStringLiteral("用记事本打开文件"), QStringLiteral("actOpenInEditor"),
+            &DownloadWindowCommands::openInEditor);
+    library.buildExportMenu(list);
+    list->addSeparator();
+    QAction *quit = addItem(list, QStringLiteral("退出本下载窗口"), QStringLiteral("actQuit"), nullptr);
+    connect(quit, &QAction::triggered, &m_window, &QWidget::close);
+
+    connect(m_queue->scheduler(), &DownloadScheduler::startEnabledChanged, this,
+            [this](bool enabled) { m_window.action(QStringLiteral("actStart"))->setEnabled(enabled); });
+
+    QMenu *tools = m_window.menuBar()->addMenu(QStringLiteral("工具(&T)"));
+    tools->setObjectName(QStringLiteral("mnuTools"));
+    connect(addItem(tools, QStringLiteral("设置"), QStringLiteral("actSettings"), nullptr),
+            &QAction::triggered, &m_window, &fFileDownload::optionsRequested);
+    addItem(tools, QStringLiteral("检查PDF文件"), QStringLiteral("actCheckPdf"),
+            &DownloadWindowCommands::checkPdf);
+    connect(addItem(tools, QStringLiteral("打开网页分析窗口"), QStringLiteral("actSearchWindow"), nullptr),
+            &QAction::triggered, &m_window, &fFileDownload::searchWindowRequested);
+
+    QMenu *help = m_window.menuBar()->addMenu(QStringLiteral("帮助(&H)"));
+    help->setObjectName(QStringLiteral("mnuHelp"));
+    connect(addItem(help, QStringLiteral("关于"), QStringLiteral("actAbout"), nullptr), &QAction::triggered,
+            &m_window, &fFileDownload::aboutRequested);
+    help->addSeparator();
+    for (const MakerPage &page : kMakerPages) {
+        QAction *item = addItem(help, QString::fromUtf8(page.text), QLatin1String(page.name), nullptr);
+        const QString address = QLatin1String(page.address);
+        connect(item, &QAction::triggered, this, [this, address] {
+            if (m_window.shellHooks().openWebPage)
+                m_window.shellHooks().openWebPage(address);
+        });
+    }
 }

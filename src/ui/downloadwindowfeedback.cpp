@@ -1,24 +1,99 @@
+#include "ui/downloadwindowfeedback.h"
+
+#include "core/common/filenames.h"
 #include "core/queue/downloadlistmodel.h"
 #include "core/queue/downloadqueue.h"
-#include "core/settings/sharedoptions.h"
 #include "core/transfer/downloadscheduler.h"
 #include "desktop/desktopnotifier.h"
-#include "desktop/shellhelpers.h"
 #include "ui/downloadwindow.h"
 #include "ui/loginpanel.h"
+#include "ui/messagebar.h"
+#include "ui/statuspanellabel.h"
 
-#include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
-#include <QLabel>
+#include <QEvent>
 #include <QPushButton>
-#include <QRadioButton>
-#include <QTreeView>
+#include <QStatusBar>
 
 // The window's side of the queue: what the scheduler, the progress and the login panel report is shown
-// here, and the options on the control bar are kept in step with the scheduler.
+// here.
 
-void fFileDownload::connectScheduler()
+namespace {
+const QString kSlogan = QStringLiteral("墨枢软件：文献资料，一键到手");
+const QString kMakerSite = QStringLiteral("https://www.folionexus.com/");
+} // namespace
+
+DownloadWindowFeedback::DownloadWindowFeedback(fFileDownload &window)
+    : QObject(&window), m_window(window), m_queue(window.queue()), m_model(window.model()),
+      m_scheduler(window.scheduler()), m_progress(window.model())
+{
+    m_notifier = new DesktopNotifier(this);
+    m_messageBar = new MessageBar(window.centralWidget());
+    window.cmdContinue = m_messageBar->actionButton();
+    window.cmdContinue->setObjectName(QStringLiteral("cmdContinue"));
+    buildStatusBar();
+    connectScheduler();
+}
+
+void DownloadWindowFeedback::buildStatusBar()
+{
+    m_window.statusBar()->setObjectName(QStringLiteral("StatusBar1"));
+    // Each panel is as wide as what it holds, and a panel with nothing to say takes none. The third takes
+    // the room left over and is the first to give way: what it says at length (a pause, the end of a run)
+    // the message bar shows whole, while the second holds what the user clicked for.
+    for (size_t i = 0; i < m_panels.size(); ++i) {
+        auto *label = new StatusPanelLabel(80, m_window.statusBar());
+        label->setObjectName(QStringLiteral("Panel%1").arg(i + 1));
+        if (i == 0)
+            label->setMinimumWidth(120);
+        if (i == 3) // the totals line is read whole: it keeps room for five numbers
+            label->setMinimumWidth(label->fontMetrics().horizontalAdvance(QStringLiteral(
+                                       "总数：0000|正在下载：0|等待：0000|已完成：0000|失败：0000")) +
+                                   12);
+        label->installEventFilter(this);
+        m_panels[i] = label;
+        m_window.statusBar()->addWidget(label, i == 2 ? 1 : 0);
+    }
+    panel(StatusPanel::Slogan)->setText(kSlogan);
+    panel(StatusPanel::Slogan)->setCursor(Qt::PointingHandCursor);
+    panel(StatusPanel::Slogan)->setToolTip(kMakerSite);
+
+    // Beside the connection panel, the speed with the time left; the totals line keeps its panel to itself.
+    // Room for a usual reading, so that it is not the one panel squeezed while a run is on.
+    const int usualReading =
+        m_window.fontMetrics().horizontalAdvance(QStringLiteral("总速度 999.9 KB/s，剩余 59分59秒")) + 12;
+    m_speedPanel = new StatusPanelLabel(usualReading, m_window.statusBar());
+    m_speedPanel->setObjectName(QStringLiteral("PanelSpeed"));
+    m_speedPanel->setMinimumWidth(usualReading);
+    m_speedPanel->hide(); // shown while a run is on
+    m_window.statusBar()->insertWidget(3, m_speedPanel);
+}
+
+void DownloadWindowFeedback::tellResult(const QString &text)
+{
+    panel(StatusPanel::Connection)->setText(text);
+    m_messageBar->showMessage(MessageBar::Kind::Information, text);
+}
+
+bool DownloadWindowFeedback::eventFilter(QObject *watched, QEvent *event)
+{
+    if (event->type() != QEvent::MouseButtonRelease)
+        return false;
+    const ShellHooks &shell = m_window.shellHooks();
+    if (watched == panel(StatusPanel::Slogan)) {
+        if (shell.openWebPage)
+            shell.openWebPage(kMakerSite);
+    } else if (watched == panel(StatusPanel::Transfer)) {
+        // The panel shows a file path after a row click; other texts (the transfer's name) open nothing.
+        const QString text = panel(StatusPanel::Transfer)->text();
+        if (!text.isEmpty() && FileExists(text) && shell.openFile)
+            shell.openFile(text);
+    }
+    return false;
+}
+
+void DownloadWindowFeedback::connectScheduler()
 {
     connect(m_queue->scheduler(), &DownloadScheduler::transferNoted, this,
             [this](TransferNote note, const QString &name) {
@@ -45,9 +120,11 @@ void fFileDownload::connectScheduler()
             });
     connect(m_queue->scheduler(), &DownloadScheduler::totalsChanged, this,
             [this] { panel(StatusPanel::Totals)->setText(m_model->totalsText()); });
-    connect(m_queue, &DownloadQueue::queueFinished, this, &fFileDownload::onQueueFinished);
-    connect(m_queue, &DownloadQueue::verificationNeeded, this, &fFileDownload::onVerificationNeeded);
-    connect(m_queue->scheduler(), &DownloadScheduler::rowEnded, this, &fFileDownload::refreshTotalsSoon);
+    connect(m_queue, &DownloadQueue::queueFinished, this, &DownloadWindowFeedback::onQueueFinished);
+    connect(m_queue, &DownloadQueue::verificationNeeded, this, &DownloadWindowFeedback::onVerificationNeeded);
+    connect(m_queue->scheduler(), &DownloadScheduler::rowEnded, this,
+            &DownloadWindowFeedback::refreshTotalsSoon);
+    connect(m_queue, &DownloadQueue::diskPaused, this, &DownloadWindowFeedback::onDiskPaused);
     connect(m_model, &DownloadListModel::rowFinished, this, [this](RowId id) {
         m_progress.noteEnded(id);
         // "完成下载:" of an earlier run's row would read as this run's success when its rows fail.
@@ -58,116 +135,46 @@ void fFileDownload::connectScheduler()
         }
         refreshTotalsSoon();
     });
-    connect(cmdContinue, &QPushButton::clicked, this, &fFileDownload::continueAfterVerification);
+    connect(m_window.cmdContinue, &QPushButton::clicked, this,
+            &DownloadWindowFeedback::continueAfterVerification);
     m_progressTick.setInterval(1000);
-    connect(&m_progressTick, &QTimer::timeout, this, &fFileDownload::refreshProgress);
+    connect(&m_progressTick, &QTimer::timeout, this, &DownloadWindowFeedback::refreshProgress);
     m_totalsSoon.setSingleShot(true);
-    m_totalsSoon.setInterval(TotalsDelayMs);
-    connect(&m_totalsSoon, &QTimer::timeout, this, &fFileDownload::refreshProgress);
-    connect(m_queue->scheduler(), &DownloadScheduler::runningChanged, this, &fFileDownload::onRunningChanged);
-    connect(m_queue->scheduler(), &DownloadScheduler::startEnabledChanged, this,
-            [this](bool enabled) { action(QStringLiteral("actStart"))->setEnabled(enabled); });
-    connect(m_queue->scheduler(), &DownloadScheduler::methodShown, this, &fFileDownload::onMethodShown);
-    connect(m_queue->scheduler(), &DownloadScheduler::housekeepingDone, this,
-            &fFileDownload::onHousekeepingDone);
-    m_queue->setLoginHooks({[this] { return PicWebBK->Check2->isChecked(); },
-                            [this] { return PicWebBK->isLoggingIn() || PicWebBK->PanelLogin(false); }});
-
-    connect(Combo1, &QComboBox::currentIndexChanged, this, [this](int position) {
-        if (position < 0)
-            return;
-        m_queue->changeOptions([position](SchedulerOptions &options) {
-            options.threadPosition = position;
-            options.threadCount = position + 1;
-        });
-    });
-    connect(Combo2, &QComboBox::currentIndexChanged, this, [this](int position) {
-        if (position >= 0) {
-            const int seconds = Combo2->itemData(position).toInt();
-            m_queue->changeOptions(
-                [seconds](SchedulerOptions &options) { options.intervalSeconds = seconds; });
-        }
-    });
-    for (QRadioButton *option : {Option1, Option2, Option3})
-        connect(option, &QRadioButton::toggled, this, &fFileDownload::syncPolicy);
-    connect(Check3, &QCheckBox::toggled, this, [this](bool on) {
-        m_queue->changeOptions([on](SchedulerOptions &options) { options.autoStart = on; });
-    });
-    connect(Command4, &QPushButton::clicked, this, &fFileDownload::startDownloads);
-    connect(Command31, &QPushButton::clicked, this, &fFileDownload::stopDownloads);
-    connect(Command26, &QPushButton::clicked, this, [this] {
-        m_queue->switchMethod();
-        Command4->setEnabled(true);
-    });
-    connect(Command1, &QPushButton::clicked, this, &fFileDownload::webLogin);
-    connect(PicWebBK, &LoginPanel::titleShown, this, [this](const QString &title) {
+    m_totalsSoon.setInterval(fFileDownload::TotalsDelayMs);
+    connect(&m_totalsSoon, &QTimer::timeout, this, &DownloadWindowFeedback::refreshProgress);
+    connect(m_queue->scheduler(), &DownloadScheduler::runningChanged, this,
+            &DownloadWindowFeedback::onRunningChanged);
+    connect(m_window.PicWebBK, &LoginPanel::titleShown, this, [this](const QString &title) {
         if (!m_scheduler->isPausedForVerification())
             panel(StatusPanel::Connection)->setText(title);
     });
-    connect(PicWebBK, &LoginPanel::loginFinished, this, &fFileDownload::onLoginFinished);
+    connect(m_window.PicWebBK, &LoginPanel::loginFinished, this, &DownloadWindowFeedback::onLoginFinished);
 }
 
-void fFileDownload::loadWindow()
+void DownloadWindowFeedback::onRunningChanged(bool running)
 {
-    m_queue->load();
-    OptionStore::loadRetries();
-    m_queue->changeOptions([](SchedulerOptions &options) { options.retries = sharedOptions().Retries; });
-    switch (m_queue->options().policy) {
-    case DuplicatePolicy::Skip:
-        Option1->setChecked(true);
-        break;
-    case DuplicatePolicy::Overwrite:
-        Option2->setChecked(true);
-        break;
-    case DuplicatePolicy::Rename:
-        Option3->setChecked(true);
-        break;
-    }
-    Combo2->clear();
-    for (int i = 0; i <= 60; ++i)
-        Combo2->addItem(QString::number(i), i);
-    Combo2->setCurrentIndex(0);
-    Check4->setChecked(false);
-    Combo4->setCurrentIndex(0);
-    ApplyRowStripes(ListView3, RowHeight);
-    refreshRecordCount();
-}
-
-void fFileDownload::onMethodShown(DownloadMethod method, bool threadListEnabled, int threadPosition)
-{
-    // The user's options follow, unstored, so the options window shows and keeps the method in force.
-    OptionStore::setMethodInForce(method);
-    Label7->setText(QStringLiteral("下载方式：%1").arg(methodNumber(method)));
-    Combo1->setEnabled(threadListEnabled);
-    const QSignalBlocker blocker(Combo1);
-    Combo1->setCurrentIndex(threadPosition >= 0 && threadPosition < Combo1->count() ? threadPosition : 0);
-}
-
-void fFileDownload::syncPolicy()
-{
-    DuplicatePolicy policy = m_queue->options().policy;
-    if (Option1->isChecked())
-        policy = DuplicatePolicy::Skip;
-    else if (Option2->isChecked())
-        policy = DuplicatePolicy::Overwrite;
-    else if (Option3->isChecked())
-        policy = DuplicatePolicy::Rename;
-    m_queue->changeOptions([policy](SchedulerOptions &options) { options.policy = policy; });
-}
-
-void fFileDownload::onRunningChanged(bool running)
-{
-    Shape1->setVisible(running);
+    m_window.Shape1->setVisible(running);
     if (running && !m_progress.running())
         beginRun();
     if (!m_scheduler->isPausedForVerification())
-        cmdContinue->hide();
+        clearPauseMessage();
 }
 
-void fFileDownload::beginRun()
+void DownloadWindowFeedback::clearPauseMessage()
+{
+    if (!m_window.cmdContinue->isVisibleTo(m_messageBar))
+        return;
+    // The connection panel told of the pause too; a stop that ends nothing leaves no word of it behind.
+    if (panel(StatusPanel::Connection)->text() == m_messageBar->text())
+        panel(StatusPanel::Connection)->clear();
+    m_messageBar->clearMessage();
+}
+
+void DownloadWindowFeedback::beginRun()
 {
     m_runStopped = false;
     m_transferTextStale = true;
+    m_messageStale = true;
     m_progress.begin();
     m_progressTick.start();
     // Shown a moment later: a run that ends at once (an automatic start with nothing to do, every second
@@ -175,36 +182,43 @@ void fFileDownload::beginRun()
     refreshTotalsSoon();
 }
 
-void fFileDownload::refreshTotalsSoon()
+void DownloadWindowFeedback::refreshTotalsSoon()
 {
     if (!m_totalsSoon.isActive())
         m_totalsSoon.start();
 }
 
-void fFileDownload::refreshProgress()
+void DownloadWindowFeedback::refreshProgress()
 {
     m_totalsSoon.stop();
     m_queue->refreshTotals();
     if (!m_progress.running())
         return;
+    // The run goes on: an earlier run's end or a command's result is over (a pause stays).
+    if (std::exchange(m_messageStale, false) && !m_window.cmdContinue->isVisibleTo(m_messageBar))
+        m_messageBar->clearMessage();
     const QueueProgress::Snapshot snapshot = m_progress.measure();
-    m_speedPanel->setText(progresstext::statusLine(snapshot));
+    // A queue that only waits out busy hosts says for how long, not that it moves at 0 B/s.
+    const qint64 hostWait = m_scheduler->hostWaitMs();
+    m_speedPanel->setText(hostWait >= 0 ? progresstext::hostWait(hostWait)
+                                        : progresstext::statusLine(snapshot));
     m_speedPanel->setVisible(!m_scheduler->isPausedForVerification());
-    setWindowTitle(snapshot.total > 0 ? progresstext::fraction(snapshot) + QStringLiteral(" － ") + Caption
-                                      : Caption);
+    m_window.setWindowTitle(snapshot.total > 0 ? progresstext::fraction(snapshot) + QStringLiteral(" － ") +
+                                                     fFileDownload::Caption
+                                               : fFileDownload::Caption);
 }
 
-QString fFileDownload::speedText() const
+QString DownloadWindowFeedback::speedText() const
 {
     return m_speedPanel->text();
 }
 
-bool fFileDownload::autoRedownloadGoesOn() const
+bool DownloadWindowFeedback::autoRedownloadGoesOn() const
 {
     // With automatic re-download the queue starts again at once with such rows: not the end yet.
-    if (!Check4->isChecked())
+    if (!m_window.Check4->isChecked())
         return false;
-    const auto choice = static_cast<AutoRedownloadChoice>(Combo4->currentIndex());
+    const auto choice = static_cast<AutoRedownloadChoice>(m_window.Combo4->currentIndex());
     const bool failed = choice != AutoRedownloadChoice::Html;
     const bool html = choice != AutoRedownloadChoice::Failed;
     for (int i = 0; i < m_model->count(); ++i) {
@@ -218,65 +232,88 @@ bool fFileDownload::autoRedownloadGoesOn() const
     return false;
 }
 
-void fFileDownload::onQueueFinished()
+void DownloadWindowFeedback::onQueueFinished()
 {
-    cmdContinue->hide();
-    panel(StatusPanel::Connection)->setToolTip(QString());
+    clearPauseMessage();
     m_progressTick.stop();
     const bool wasOn = m_progress.running();
     const QueueProgress::Summary summary = m_progress.finish();
     m_speedPanel->clear();
     m_speedPanel->hide();
-    setWindowTitle(Caption);
+    m_window.setWindowTitle(fFileDownload::Caption);
     m_queue->refreshTotals();
     // A run that ended nothing (an automatic start that found no work) is not worth a word.
     if (!wasOn || !summary.any() || m_closing)
         return;
-    panel(StatusPanel::Connection)->setText(progresstext::summaryLine(summary, m_runStopped));
-    panel(StatusPanel::Connection)->setToolTip(panel(StatusPanel::Connection)->text());
+    const QString line = progresstext::summaryLine(summary, m_runStopped);
+    panel(StatusPanel::Connection)->setText(line);
+    m_messageBar->showMessage(
+        summary.failed > 0 || m_runStopped ? MessageBar::Kind::Warning : MessageBar::Kind::Success, line);
     if (!autoRedownloadGoesOn())
         m_notifier->notify(progresstext::summaryHead(m_runStopped), progresstext::summaryBody(summary));
 }
 
-void fFileDownload::onVerificationNeeded()
+void DownloadWindowFeedback::onVerificationNeeded()
 {
     // The panel may be too narrow for the whole request; the speed, nothing while paused, makes room.
-    const QString &text = m_scheduler->pauseKind() == PauseKind::Login ? LoginText : VerificationText;
+    const QString &text = m_scheduler->pauseKind() == PauseKind::Login ? fFileDownload::LoginText
+                                                                       : fFileDownload::VerificationText;
     panel(StatusPanel::Connection)->setText(text);
-    panel(StatusPanel::Connection)->setToolTip(text);
     m_speedPanel->hide();
-    cmdContinue->show();
-    PicWebBK->show();
-    PicWebBK->raise();
+    m_messageBar->showMessage(MessageBar::Kind::Warning, text, QStringLiteral("继续"));
+    m_window.PicWebBK->show();
+    m_window.PicWebBK->raise();
     // A login that has the browser keeps it until it ends; the page follows then.
-    m_wallAfterLogin = PicWebBK->isLoggingIn();
+    m_wallAfterLogin = m_window.PicWebBK->isLoggingIn();
     if (!m_wallAfterLogin)
-        PicWebBK->openAddress(m_scheduler->verificationPage().toString());
+        m_window.PicWebBK->openAddress(m_scheduler->verificationPage().toString());
 }
 
-void fFileDownload::continueAfterVerification()
+QString fFileDownload::diskPauseText(DiskFault fault)
 {
-    cmdContinue->hide();
+    QString why;
+    switch (fault) {
+    case DiskFault::NoSpace:
+        why = QStringLiteral("磁盘空间不足");
+        break;
+    case DiskFault::ReadOnly:
+        why = QStringLiteral("磁盘只读");
+        break;
+    case DiskFault::NoPermission:
+        why = QStringLiteral("没有写入权限");
+        break;
+    case DiskFault::Quota:
+        why = QStringLiteral("超出磁盘配额");
+        break;
+    case DiskFault::None:
+    case DiskFault::Other:
+        why = QStringLiteral("磁盘错误");
+        break;
+    }
+    return QStringLiteral("下载已暂停：%1，处理后点击继续").arg(why);
+}
+
+void DownloadWindowFeedback::onDiskPaused()
+{
+    // Shown where a verification's request is; 继续 tries again, and a disk still not mended pauses again.
+    const QString text = fFileDownload::diskPauseText(m_scheduler->pauseDiskFault());
+    panel(StatusPanel::Connection)->setText(text);
+    m_speedPanel->hide();
+    m_messageBar->showMessage(MessageBar::Kind::Warning, text, QStringLiteral("继续"));
+}
+
+void DownloadWindowFeedback::continueAfterVerification()
+{
+    clearPauseMessage();
     panel(StatusPanel::Connection)->clear();
-    panel(StatusPanel::Connection)->setToolTip(QString());
     m_speedPanel->setVisible(m_progress.running());
     m_queue->resume();
 }
 
-void fFileDownload::onHousekeepingDone()
-{
-    if (!Check4->isChecked() || m_scheduler->isRunning())
-        return;
-    runFrozen([this] {
-        m_queue->commands().autoRedownload(static_cast<AutoRedownloadChoice>(Combo4->currentIndex()));
-    });
-    m_queue->continueRun();
-}
-
-void fFileDownload::onLoginFinished()
+void DownloadWindowFeedback::onLoginFinished()
 {
     m_queue->loginFinished();
     // A wall met while the login had the browser is shown now.
     if (std::exchange(m_wallAfterLogin, false) && m_scheduler->isPausedForVerification())
-        PicWebBK->openAddress(m_scheduler->verificationPage().toString());
+        m_window.PicWebBK->openAddress(m_scheduler->verificationPage().toString());
 }

@@ -1,5 +1,7 @@
 // The download window's use of the paper library: rows held from earlier downloads, the outcome of
 // every download, the list kept across runs and the exports of the list menu.
+#include "ui/downloadwindowlibrary.h"
+
 #include "core/common/messenger.h"
 #include "core/library/programlibrary.h"
 #include "core/queue/downloadqueue.h"
@@ -8,6 +10,8 @@
 #include "core/transfer/downloadscheduler.h"
 #include "desktop/filedialogs.h"
 #include "ui/downloadwindow.h"
+#include "ui/downloadwindowcommands.h"
+#include "ui/downloadwindowfeedback.h"
 
 #include <QCheckBox>
 #include <QDir>
@@ -24,46 +28,52 @@ const QString kExportFailed = QStringLiteral("无法写入文件“%1”：%2");
 const QString kExported = QStringLiteral("已导出 %1 篇文献到“%2”。");
 } // namespace
 
-void fFileDownload::connectLibrary()
+DownloadWindowLibrary::DownloadWindowLibrary(fFileDownload &window, DownloadWindowCommands &commands,
+                                             DownloadWindowFeedback &feedback)
+    : QObject(&window), m_window(window), m_commands(commands), m_feedback(feedback), m_queue(window.queue())
+{
+}
+
+void DownloadWindowLibrary::connectLibrary()
 {
     OptionStore::loadSkipHeld();
-    CheckSkipHeld->setChecked(sharedOptions().SkipHeld);
+    m_window.CheckSkipHeld->setChecked(sharedOptions().SkipHeld);
     PaperLibrary *library = programLibrary();
     if (!library) {
-        CheckSkipHeld->setEnabled(false);
-        CheckSkipHeld->setToolTip(kNoLibraryTip);
+        m_window.CheckSkipHeld->setEnabled(false);
+        m_window.CheckSkipHeld->setToolTip(kNoLibraryTip);
         return;
     }
-    m_queue->attachLibrary(library, CheckSkipHeld->isChecked(), true);
-    connect(CheckSkipHeld, &QCheckBox::toggled, this, [this](bool on) {
+    m_queue->attachLibrary(library, m_window.CheckSkipHeld->isChecked(), true);
+    connect(m_window.CheckSkipHeld, &QCheckBox::toggled, this, [this](bool on) {
         OptionStore::storeSkipHeld(on);
         m_queue->setSkipHeld(on);
     });
-    connect(m_queue, &DownloadQueue::libraryFailed, this, &fFileDownload::tellLibraryFailure);
+    connect(m_queue, &DownloadQueue::libraryFailed, this, &DownloadWindowLibrary::tellLibraryFailure);
     // The last list is offered once it has been read, which happens beside the window's opening.
     if (QueueKeeper *keeper = m_queue->queueKeeper())
-        connect(keeper, &QueueKeeper::loaded, this, &fFileDownload::offerLastList);
+        connect(keeper, &QueueKeeper::loaded, this, &DownloadWindowLibrary::offerLastList);
 }
 
-void fFileDownload::offerLastList()
+void DownloadWindowLibrary::offerLastList()
 {
     const int unfinished = unfinishedCount(m_queue->queueKeeper()->savedRows());
     if (unfinished == 0)
         return;
     if (askYesNo(MessageIcon::Question, kRestoreQuestion.arg(unfinished)))
-        runFrozen([this] { m_queue->restore(); });
+        m_commands.runFrozen([this] { m_queue->restore(); });
 }
 
-void fFileDownload::tellLibraryFailure(const QString &message)
+void DownloadWindowLibrary::tellLibraryFailure(const QString &message)
 {
-    panel(StatusPanel::Connection)->setText(message);
+    m_feedback.panel(StatusPanel::Connection)->setText(message);
     if (std::exchange(m_libraryFailureTold, true))
         return;
     // Not from inside the queue's signal: the message box waits for the user.
     QTimer::singleShot(0, this, [message] { showMessage(MessageIcon::Critical, message); });
 }
 
-void fFileDownload::buildExportMenu(QMenu *list)
+void DownloadWindowLibrary::buildExportMenu(QMenu *list)
 {
     QMenu *exportMenu = list->addMenu(QStringLiteral("导出"));
     exportMenu->menuAction()->setObjectName(QStringLiteral("actExport"));
@@ -78,9 +88,10 @@ void fFileDownload::buildExportMenu(QMenu *list)
     }
 }
 
-void fFileDownload::exportRows(ExportFormat format)
+void DownloadWindowLibrary::exportRows(ExportFormat format)
 {
-    const QList<PaperRecord> records = exportRecords(*m_model, selectedIds(), m_queue->library());
+    const QList<PaperRecord> records =
+        exportRecords(*m_window.model(), m_commands.selectedIds(), m_queue->library());
     if (records.isEmpty()) {
         showMessage(MessageIcon::Information, kNothingToExport);
         return;
@@ -91,7 +102,7 @@ void fFileDownload::exportRows(ExportFormat format)
     request.startPath = QDir::homePath() + QStringLiteral("/文献.") + exportSuffix(format);
     request.filter = exportFilter(format);
     request.defaultSuffix = exportSuffix(format);
-    const QString path = filedialogs::choose(this, request);
+    const QString path = filedialogs::choose(&m_window, request);
     if (path.isEmpty())
         return;
     QSaveFile file(path);

@@ -291,6 +291,43 @@ private Q_SLOTS:
 
     // A run from a list of links starts no browser engine: while it waits on its link it has no child
     // process. A run from a result page starts one, as the page is shown to the engine.
+    // A disk that fills up during a run ends it with the reason and a failing exit, instead of failing the
+    // rest of the list: the papers not downloaded are listed as not tried, and a later run takes them once
+    // there is room (a real mount: root only).
+    void aFullDiskEndsTheRunAndLeavesTheRestForLater()
+    {
+        const QString out = path("out");
+        QDir().mkpath(out);
+        if (QProcess::execute("mount", {"-t", "tmpfs", "-o", "size=64k", "tmpfs", out}) != 0)
+            QSKIP("mounting a file system is not allowed here");
+        auto unmount = qScopeGuard([&] { QProcess::execute("umount", {out}); });
+        QStringList lines;
+        const int sizes[] = {20000, 30000, 30000, 20000}; // the third does not fit
+        for (int i = 0; i < 4; ++i) {
+            m_site.setReply(QString("/full/%1.pdf").arg(i), FaultServer::pdf(sizes[i], char('a' + i)));
+            lines.append(QString("d%1\t%2").arg(i).arg(link(QString("/full/%1.pdf").arg(i))));
+        }
+        const RunResult r =
+            run({"--input", writeList("l.txt", lines), "--out", out, "--no-library", "--threads", "1"});
+        QCOMPARE(r.exitCode, 2);
+        QVERIFY2(r.err.contains("the disk is full"), r.err.constData());
+        const QByteArray manifest = fntest::readFile(out + "/manifest.csv");
+        QCOMPARE(manifest.count(",Done,"), 2);
+        QCOMPARE(manifest.count(",NotAttempted,"), 2);
+        QVERIFY(!manifest.contains(",Failed,"));
+        const QStringList papers = QDir(out).entryList({"*.pdf", ".*"}, QDir::Files | QDir::Hidden);
+        QCOMPARE(papers.size(), 2); // the papers done, and no part of another
+        for (const QString &paper : papers)
+            QVERIFY(QFile::remove(out + '/' + paper));
+        QCOMPARE(run({"--resume", out, "--no-library", "--threads", "1"}).exitCode, 0);
+        QCOMPARE(fntest::readFile(out + "/manifest.csv").count(",Done,"), 4);
+        for (int i = 0; i < 4; ++i) {
+            if (!papers.contains(QString("d%1.pdf").arg(i)))
+                QCOMPARE(fntest::readFile(out + QString("/d%1.pdf").arg(i)),
+                         FaultServer::pdf(sizes[i], char('a' + i)).body);
+        }
+    }
+
     void aListOfLinksStartsNoBrowser()
     {
         const auto children = [](qint64 parent) {

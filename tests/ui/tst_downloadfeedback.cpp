@@ -1,8 +1,9 @@
 // What the download window tells the user of a run, through the real window and queue on a local
 // server: the reason of a failed row, totals that follow the rows, speed and time left, the summary at
 // the end (with its desktop notification and the title's progress), the pause for a verification page
-// and its 继续 (which no automatic login hides), the retry count from the options, the PDF check's count,
-// and an automatic re-download that never opens a message box.
+// and its 继续 (which no automatic login hides), what a wait waits for, the retry count from the options,
+// the PDF check's count, an automatic re-download that never opens a message box, the message bar that
+// shows the long messages whole at the default size, and status panels that elide what they cannot hold.
 #include "core/common/clock.h"
 #include "core/queue/downloadlistmodel.h"
 #include "core/queue/downloadqueue.h"
@@ -10,6 +11,7 @@
 #include "core/settings/sharedoptions.h"
 #include "core/transfer/downloadscheduler.h"
 #include "desktop/desktopnotifier.h"
+#include "desktop/shellhelpers.h"
 #include "faultserver.h"
 #include "privatebus.h"
 #include "testenv.h"
@@ -17,16 +19,22 @@
 #include "testrows.h"
 #include "ui/downloadwindow.h"
 #include "ui/loginpanel.h"
+#include "ui/messagebar.h"
 #include "ui/optionswindow.h"
+#include "ui/statuspanellabel.h"
 
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QLabel>
 #include <QLineEdit>
+#include <QProcess>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTemporaryDir>
+#include <QToolButton>
 #include <QTreeView>
 #include <QWebEngineView>
 
@@ -68,6 +76,30 @@ RowId addPaper(fFileDownload &window, const FaultServer &server, const QString &
     row.type = QStringLiteral("pdf");
     row.folder = folder;
     return window.queue()->enqueue(row);
+}
+
+// What keeps the message bar from showing the given text whole: the bar is there, inside the window and
+// above the list, and its label has the height its wrapped lines need.
+QString messageFault(const fFileDownload &window, const QString &text)
+{
+    const MessageBar *bar = window.messageBar();
+    const QLabel *label = bar->textLabel();
+    if (!bar->isVisible())
+        return QStringLiteral("no message");
+    if (label->text() != text)
+        return QStringLiteral("says %1").arg(label->text());
+    const int needed = label->heightForWidth(label->width());
+    if (label->width() <= 0 || label->height() < needed)
+        return QStringLiteral("%1 px high for %2 px at %3 px")
+            .arg(label->height())
+            .arg(needed)
+            .arg(label->width());
+    if (!window.centralWidget()->rect().contains(bar->geometry()))
+        return QStringLiteral("outside the window");
+    if (bar->geometry().bottom() >= window.ListView3->y() ||
+        window.PicWebBK->geometry() != window.ListView3->geometry())
+        return QStringLiteral("over the list");
+    return {};
 }
 
 } // namespace
@@ -202,6 +234,7 @@ private Q_SLOTS:
         QVERIFY(finished.wait(5000));
         QVERIFY(window.panelText(3).startsWith(QStringLiteral("下载停止")));
         QVERIFY(titles.isEmpty()); // the title does not flicker with every such round
+        QVERIFY(window.messageBar()->text().startsWith(QStringLiteral("下载停止"))); // nor does the message
         QVERIFY(window.findChild<QWidget *>(QStringLiteral("PanelSpeed"))->isHidden());
 
         // A failed row that the automatic re-download takes again: the panel tells of the run, the desktop
@@ -299,6 +332,175 @@ private Q_SLOTS:
         QCOMPARE(fntest::readFile(dir.filePath("v1.pdf")), FaultServer::pdf(5000, 'x').body);
         QCOMPARE(fntest::readFile(dir.filePath("v2.pdf")), FaultServer::pdf(6000, 'y').body);
         QTRY_VERIFY(window.panelText(3).startsWith(QStringLiteral("下载结束：完成 2 个，失败 0 个，用时 ")));
+    }
+
+    // Waits say what they wait for: a busy host's hold in the status bar instead of a speed of 0, and a disk
+    // that refuses files pauses the queue with its reason and 继续 instead of failing the list (a real
+    // read-only mount: root only).
+    void waitsSayWhatTheyWaitFor()
+    {
+        ManualClockInstalled installed;
+        QTemporaryDir dir;
+        Reply busy = webPage("busy");
+        busy.status = 429;
+        busy.reason = "Too Many Requests";
+        busy.extraHeaders.append({QByteArray("Retry-After"), QByteArray("42")});
+        m_server.setReply("/busy.pdf", busy);
+        fFileDownload window;
+        notifyTo(window, nullptr);
+        window.show();
+        DownloadScheduler *scheduler = SchedulerAccess::of(window.queue());
+        scheduler->options().retries = 2;
+        const RowId id = addPaper(window, m_server, "busy", dir.path() + u'/');
+        window.Command4->click();
+        QTRY_VERIFY(window.model()->find(id)->retry == 1 && !scheduler->anyTransferLive());
+        QTRY_COMPARE(window.speedText(), QStringLiteral("站点要求等待：42 秒后继续"));
+        window.Command31->click();
+
+        const QString readOnly = dir.filePath(QStringLiteral("ro"));
+        QDir().mkpath(readOnly);
+        if (QProcess::execute(QStringLiteral("mount"),
+                              {"-t", "tmpfs", "-o", "ro,size=64k", "tmpfs", readOnly}) != 0)
+            QSKIP("mounting a file system is not allowed here");
+        auto unmount = qScopeGuard([&] { QProcess::execute(QStringLiteral("umount"), {readOnly}); });
+        m_server.setReply("/r1.pdf", FaultServer::pdf(5000, '1'));
+        m_server.setReply("/r2.pdf", FaultServer::pdf(5000, '2'));
+        const RowId r1 = addPaper(window, m_server, "r1", readOnly + u'/');
+        const RowId r2 = addPaper(window, m_server, "r2", readOnly + u'/');
+        window.Command4->click();
+        const QString readOnlyText = QStringLiteral("下载已暂停：磁盘只读，处理后点击继续");
+        QTRY_COMPARE(window.panelText(3), readOnlyText);
+        QVERIFY(window.cmdContinue->isVisible());
+        QCOMPARE(window.model()->find(r1)->state, RowState::Waiting);
+        QCOMPARE(window.model()->find(r2)->state, RowState::Waiting);
+        // 停止 ends the pause, though the run ended nothing: no word of it stays behind.
+        window.Command31->click();
+        QTRY_VERIFY(window.cmdContinue->isHidden());
+        QVERIFY(window.panelText(3) != readOnlyText && window.messageBar()->text() != readOnlyText);
+        window.Command4->click();
+        QTRY_COMPARE(window.panelText(3), readOnlyText);
+        QCOMPARE(QProcess::execute(QStringLiteral("mount"), {"-o", "remount,rw", readOnly}), 0);
+        window.cmdContinue->click();
+        QTRY_VERIFY(window.model()->find(r1)->state == RowState::Done &&
+                    window.model()->find(r2)->state == RowState::Done);
+        QVERIFY(window.cmdContinue->isHidden());
+    }
+
+    // The pause, the end of the run and the PDF check are read whole in the bar above the list, at the
+    // default size and at the least; the bar's 继续 resumes the queue, and the bar goes when it is closed.
+    void theMessageBarShowsEachMessageWhole()
+    {
+        QTemporaryDir dir;
+        for (const char *path : {"/w1.pdf", "/w2.pdf"})
+            m_server.setReplies(path, {webPage("请完成验证")});
+        m_server.setReply("/gone.pdf", notFound());
+        fFileDownload window;
+        notifyTo(window, nullptr);
+        window.show();
+        QCOMPARE(window.size(), QSize(1000, 600));
+        SchedulerAccess::of(window.queue())->options().retries = 0;
+        window.Combo1->setCurrentIndex(1);
+        for (const char *name : {"w1", "w2", "gone"})
+            addPaper(window, m_server, name, dir.path() + u'/');
+        const int listTop = window.ListView3->y();
+        QVERIFY(window.messageBar()->isHidden());
+
+        QSignalSpy paused(window.scheduler(), &DownloadScheduler::verificationNeeded);
+        window.Command4->click();
+        QVERIFY(paused.wait(15000));
+        QTRY_VERIFY2(messageFault(window, fFileDownload::VerificationText).isEmpty(),
+                     qPrintable(messageFault(window, fFileDownload::VerificationText)));
+        QCOMPARE(window.messageBar()->kind(), MessageBar::Kind::Warning);
+        QVERIFY(window.messageBar()->closeButton()->isHidden()); // the pause ends by 继续 or 停止
+        QCOMPARE(window.messageBar()->actionButton(), window.cmdContinue);
+
+        m_server.setReply("/w1.pdf", FaultServer::pdf(5000));
+        m_server.setReply("/w2.pdf", FaultServer::pdf(5000));
+        window.messageBar()->actionButton()->click();
+        QVERIFY(!window.scheduler()->isPausedForVerification());
+        QTRY_VERIFY(window.panelText(3).startsWith(QStringLiteral("下载结束：完成 2 个，失败 1 个，用时 ")));
+        const QString summary = window.panelText(3);
+        for (const QSize size : {QSize(1000, 600), QSize(1, 1)}) {
+            window.resize(size);
+            QTRY_VERIFY2(messageFault(window, summary).isEmpty(), qPrintable(messageFault(window, summary)));
+            QVERIFY(window.ListView3->viewport()->height() >=
+                    5 * StripeRowHeight(window.ListView3, fFileDownload::RowHeight));
+        }
+        QCOMPARE(window.messageBar()->kind(), MessageBar::Kind::Warning); // one failed
+        QVERIFY(window.cmdContinue->isHidden());
+        window.resize(1000, 600);
+        window.messageBar()->closeButton()->click();
+        QVERIFY(window.messageBar()->isHidden());
+        QTRY_COMPARE(window.ListView3->y(), listTop);
+        QCOMPARE(window.panelText(3), summary); // the status bar keeps it
+
+        window.action("actCheckPdf")->trigger();
+        const QString checked = QStringLiteral("检查PDF文件完成：重命名了 0 个文件");
+        QTRY_VERIFY2(messageFault(window, checked).isEmpty(), qPrintable(messageFault(window, checked)));
+        // A new run starts with nothing left over from the last.
+        Reply slow = FaultServer::pdf(4000);
+        slow.answerDelayMs = 1500;
+        m_server.setReply("/again.pdf", slow);
+        addPaper(window, m_server, "again", dir.path() + u'/');
+        window.Command4->click();
+        QTRY_VERIFY(window.messageBar()->isHidden());
+        QTRY_VERIFY(window.messageBar()->text().startsWith(QStringLiteral("下载结束：完成 1 个，失败 0 个")));
+        QCOMPARE(window.messageBar()->kind(), MessageBar::Kind::Success);
+    }
+
+    // Each panel is as wide as its text where there is room; a text that cannot fit is elided at the end
+    // and its tooltip is the whole text, which the panel still gives back.
+    void statusPanelsFitWhatTheyHold()
+    {
+        fFileDownload window;
+        notifyTo(window, nullptr);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        auto panelLabel = [&window](int n) {
+            return window.findChild<StatusPanelLabel *>(QStringLiteral("Panel%1").arg(n));
+        };
+        auto settle = [] {
+            QCoreApplication::sendPostedEvents();
+            QCoreApplication::processEvents();
+        };
+        // Shown whole, or elided with the whole text in its tooltip; either way read back whole.
+        auto readable = [&](int n, const QString &text) {
+            const StatusPanelLabel *label = panelLabel(n);
+            const QString shown = label->shownText();
+            if (window.panelText(n) != text ||
+                label->fontMetrics().horizontalAdvance(shown) >= label->width())
+                return false;
+            return shown == text ? label->toolTip().isEmpty()
+                                 : shown.endsWith(QChar(0x2026)) && text.startsWith(shown.chopped(1)) &&
+                                       label->toolTip() == text;
+        };
+        const QString reason = QStringLiteral("失败原因：服务器答复错误（HTTP 404 Not Found）");
+        panelLabel(2)->setText(reason);
+        settle();
+        QVERIFY(panelLabel(3)->shownText().isEmpty());
+        QCOMPARE(panelLabel(2)->shownText(), reason);
+        QTRY_VERIFY(readable(2, reason));
+        QCOMPARE(panelLabel(1)->shownText(), window.panelText(1));
+        QCOMPARE(panelLabel(1)->toolTip(), QStringLiteral("https://www.folionexus.com/"));
+
+        const QString summary = QStringLiteral("下载结束：完成 23 个，失败 2 个，用时 3分05秒");
+        const QString path = QStringLiteral("/home/user/文献/") +
+                             QStringLiteral("一篇标题很长的论文 ").repeated(12) + QStringLiteral(".pdf");
+        panelLabel(3)->setText(summary);
+        for (const QString &text : {reason, path}) {
+            panelLabel(2)->setText(text);
+            settle();
+            QTRY_VERIFY(readable(2, text) && readable(3, summary));
+            // The reason a row failed goes before the summary, which the message bar has whole.
+            if (text == reason)
+                QCOMPARE(panelLabel(2)->shownText(), reason);
+        }
+        QVERIFY(panelLabel(2)->shownText() != path);
+        panelLabel(2)->setText(QStringLiteral("下载失败:a"));
+        panelLabel(3)->clear();
+        settle();
+        QTRY_VERIFY(readable(2, QStringLiteral("下载失败:a")));
+        QCOMPARE(panelLabel(1)->toolTip(), QStringLiteral("https://www.folionexus.com/"));
     }
 
     void aLoginPagePausesWithALoginRequest()

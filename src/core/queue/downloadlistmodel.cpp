@@ -1,5 +1,6 @@
 #include "core/queue/downloadlistmodel.h"
 
+#include "core/common/clock.h"
 #include "core/common/safetext.h"
 
 #include <QSet>
@@ -130,7 +131,8 @@ QString DownloadListModel::cellText(const DownloadRow &r, Column column)
     case ColType:
         return r.type;
     case ColSize:
-        return r.sizeText();
+        return r.sizeNote == SizeNote::RetryWait ? rowtext::retryWaitShort(r.retry, r.retryLimit)
+                                                 : r.sizeText();
     // A failed row keeps no bytes (what a failed try wrote is gone, or kept only while a retry waits):
     // it shows none, and no share that would draw as a finished bar, whatever its last try reached.
     case ColDownloaded:
@@ -174,8 +176,14 @@ QVariant DownloadListModel::data(const QModelIndex &index, int role) const
     case Qt::ToolTipRole: {
         // Why the row failed, or why it waits for another try; and the paper's page it went through.
         QStringList lines;
-        if ((r.state == RowState::Failed || r.sizeNote == SizeNote::RetryWait) && !r.reason.isNone())
+        if (r.state == RowState::Waiting && r.sizeNote == SizeNote::RetryWait && !r.reason.isNone() &&
+            r.retryDueMs >= 0) {
+            // Whole seconds, rounded up: a wait that has not ended never reads 0.
+            const qint64 leftMs = std::max<qint64>(0, r.retryDueMs - Clock::current().monotonicMs());
+            lines.append(rowtext::retryIn((leftMs + 999) / 1000, waitReasonText(r.reason)));
+        } else if ((r.state == RowState::Failed || r.sizeNote == SizeNote::RetryWait) && !r.reason.isNone()) {
             lines.append(reasonTextForWindow(r.reason));
+        }
         if (!r.landingPage.isEmpty()) {
             lines.append(QStringLiteral("文献页面：") + ShowableText(WithoutCredentials(r.landingPage)));
             lines.append(QStringLiteral("全文地址：") + ShowableText(WithoutCredentials(r.fileAddress)));

@@ -41,6 +41,16 @@ inline QString retryWait(int retry, int limit)
 {
     return QStringLiteral("等待重试 (%1/%2)").arg(retry).arg(limit);
 }
+// "重试 1/3": the same in the list's size cell, which is too narrow for the whole note.
+inline QString retryWaitShort(int retry, int limit)
+{
+    return QStringLiteral("重试 %1/%2").arg(retry).arg(limit);
+}
+// "将在 42 秒后重试（HTTP 429 Too Many Requests）": what a waiting row waits for, and how long.
+inline QString retryIn(qint64 seconds, const QString &reason)
+{
+    return QStringLiteral("将在 %1 秒后重试（%2）").arg(seconds).arg(reason);
+}
 } // namespace rowtext
 
 // The text of a percent note ("100%", "已存在，跳过", "已下载过"); empty for none.
@@ -65,6 +75,8 @@ struct DownloadRow
     int retry = 0;        // automatic retries used on this attempt (0: none yet)
     int retryLimit = 0;   // automatic retries allowed; shown while the row waits for one
     OwnedFile owned;      // the file this row wrote itself in this list (none until it has)
+    // When the retry the row waits for may start (monotonic ms on the program's clock); -1 unknown.
+    qint64 retryDueMs = -1;
     // The name and folder the row was handed over with: every fresh start takes its name from them.
     QString givenName;
     QString givenFolder;
@@ -74,6 +86,7 @@ struct DownloadRow
     QString fileAddress;
     PaperMetadata declared;
 
+    // The size cell's text in full (the list itself shows a waiting row's note short: cellText).
     QString sizeText() const;
     QString downloadedText() const;
     QString percentText() const;

@@ -14,6 +14,7 @@ DownloadQueue::DownloadQueue(QObject *parent)
     connect(m_scheduler, &DownloadScheduler::queueFinished, this,
             [this] { Q_EMIT queueFinished(m_model->totals()); });
     connect(m_scheduler, &DownloadScheduler::verificationNeeded, this, &DownloadQueue::verificationNeeded);
+    connect(m_scheduler, &DownloadScheduler::diskPaused, this, &DownloadQueue::diskPaused);
     connect(m_scheduler, &DownloadScheduler::webPageReceived, this, &DownloadQueue::onWebPageReceived);
 }
 

@@ -108,6 +108,7 @@ Q_SIGNALS:
     // the list's counts as they stand then.
     void queueFinished(const DownloadListModel::Totals &totals);
     void verificationNeeded(const QString &host, const QUrl &page);
+    void diskPaused(DiskFault fault, const QString &folder);
     // The library did not take outcomes or the list; the text is the library's, for the user.
     void libraryFailed(const QString &message);
 

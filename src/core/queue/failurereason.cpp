@@ -2,6 +2,9 @@
 
 #include "core/common/safetext.h"
 
+#include <cerrno>
+#include <utility>
+
 namespace {
 
 // The system's words may quote the address, password and all.
@@ -11,6 +14,25 @@ QString withDetail(const QString &head, const QString &detail, const QString &se
 }
 
 } // namespace
+
+DiskFault diskFaultOf(const FailureReason &reason)
+{
+    if (reason.kind != FailureReason::Kind::Disk)
+        return DiskFault::None;
+    switch (reason.code) {
+    case ENOSPC:
+        return DiskFault::NoSpace;
+    case EROFS:
+        return DiskFault::ReadOnly;
+    case EACCES:
+    case EPERM:
+        return DiskFault::NoPermission;
+    case EDQUOT:
+        return DiskFault::Quota;
+    default:
+        return DiskFault::Other;
+    }
+}
 
 QString reasonText(const FailureReason &reason)
 {
@@ -47,7 +69,9 @@ QString reasonText(const FailureReason &reason)
     return {};
 }
 
-QString reasonTextForWindow(const FailureReason &reason)
+namespace {
+
+QString windowHead(const FailureReason &reason)
 {
     using Kind = FailureReason::Kind;
     QString head;
@@ -91,5 +115,72 @@ QString reasonTextForWindow(const FailureReason &reason)
         head = QStringLiteral("文献页面没有给出全文");
         break;
     }
-    return head + QStringLiteral("（") + reasonText(reason) + QStringLiteral("）");
+    return head;
+}
+
+} // namespace
+
+QString reasonTextForWindow(const FailureReason &reason)
+{
+    if (reason.isNone())
+        return {};
+    return windowHead(reason) + QStringLiteral("（") + reasonText(reason) + QStringLiteral("）");
+}
+
+QString httpStatusPhrase(int status)
+{
+    static constexpr std::pair<int, const char *> phrases[] = {
+        {400, "Bad Request"},
+        {401, "Unauthorized"},
+        {402, "Payment Required"},
+        {403, "Forbidden"},
+        {404, "Not Found"},
+        {405, "Method Not Allowed"},
+        {406, "Not Acceptable"},
+        {407, "Proxy Authentication Required"},
+        {408, "Request Timeout"},
+        {409, "Conflict"},
+        {410, "Gone"},
+        {411, "Length Required"},
+        {412, "Precondition Failed"},
+        {413, "Content Too Large"},
+        {414, "URI Too Long"},
+        {415, "Unsupported Media Type"},
+        {416, "Range Not Satisfiable"},
+        {417, "Expectation Failed"},
+        {421, "Misdirected Request"},
+        {422, "Unprocessable Content"},
+        {425, "Too Early"},
+        {426, "Upgrade Required"},
+        {428, "Precondition Required"},
+        {429, "Too Many Requests"},
+        {431, "Request Header Fields Too Large"},
+        {451, "Unavailable For Legal Reasons"},
+        {500, "Internal Server Error"},
+        {501, "Not Implemented"},
+        {502, "Bad Gateway"},
+        {503, "Service Unavailable"},
+        {504, "Gateway Timeout"},
+        {505, "HTTP Version Not Supported"},
+        {507, "Insufficient Storage"},
+        {511, "Network Authentication Required"},
+    };
+    for (const auto &[code, phrase] : phrases) {
+        if (code == status)
+            return QString::fromLatin1(phrase);
+    }
+    return {};
+}
+
+QString waitReasonText(const FailureReason &reason)
+{
+    if (reason.isNone())
+        return {};
+    if (reason.kind == FailureReason::Kind::HttpStatus) {
+        const QString phrase = httpStatusPhrase(reason.code);
+        return phrase.isEmpty() ? withDetail(QStringLiteral("HTTP %1").arg(reason.code), reason.detail,
+                                             QStringLiteral(" "))
+                                : QStringLiteral("HTTP %1 %2").arg(reason.code).arg(phrase);
+    }
+    return withDetail(windowHead(reason), reason.detail, QStringLiteral("："));
 }

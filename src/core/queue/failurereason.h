@@ -14,7 +14,7 @@ struct FailureReason
         Timeout,                // no answer in time
         Stall,                  // the body stopped arriving (too few bytes in the stall window)
         ShortBody,              // the body ended before its framing said it was complete
-        Disk,                   // the file could not be written; detail = the system's words
+        Disk,                   // the file could not be written; code = errno, detail = its words
         WebPage,                // a web page (or an error page) came where a paper was expected
         Certificate,            // the server's certificate is not trusted; detail = why
         Redirect,               // too many redirects, or one to a less safe address
@@ -37,7 +37,20 @@ struct FailureReason
 };
 Q_DECLARE_METATYPE(FailureReason)
 
+// What kept a file from the disk, as far as the user can mend it: no space left, a read-only file system,
+// no permission to write, the disk quota used up. Other covers the rest (no free name, a lost part).
+enum class DiskFault { None, NoSpace, ReadOnly, NoPermission, Quota, Other };
+Q_DECLARE_METATYPE(DiskFault)
+// The fault of a disk failure (None for any other reason).
+DiskFault diskFaultOf(const FailureReason &reason);
+
 // "HTTP 404 Not Found", "web page instead of a paper", ... (for the manifest, the terminal and logs).
 QString reasonText(const FailureReason &reason);
 // The same for the window, in the program's language, with the English words after it.
 QString reasonTextForWindow(const FailureReason &reason);
+// What a row waits out, for the window: "HTTP 429 Too Many Requests" (the status with its standard
+// phrase, whatever words the server chose), or for any other failure its words ("网络错误：Connection
+// refused").
+QString waitReasonText(const FailureReason &reason);
+// The standard reason phrase of an HTTP status ("Too Many Requests"); empty for a status without one.
+QString httpStatusPhrase(int status);

@@ -141,6 +141,11 @@ QString statusLine(const QueueProgress::Snapshot &snapshot)
         .arg(DownloadListModel::speedText(snapshot.bytesPerSecond), left);
 }
 
+QString hostWait(qint64 ms)
+{
+    return QStringLiteral("站点要求等待：%1 秒后继续").arg((std::max<qint64>(0, ms) + 999) / 1000);
+}
+
 QString fraction(const QueueProgress::Snapshot &snapshot)
 {
     // A failed row is not done: the title agrees with the status bar's counts.

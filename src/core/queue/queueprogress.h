@@ -65,6 +65,9 @@ namespace progresstext {
 QString duration(qint64 seconds);
 // "总速度 1.2 MB/s，剩余 3分05秒" ("剩余 未知" when it cannot be told)
 QString statusLine(const QueueProgress::Snapshot &snapshot);
+// "站点要求等待：42 秒后继续": instead of the speed while the queue only waits out busy hosts (seconds
+// rounded up).
+QString hostWait(qint64 ms);
 // Rows done of all, and the failed ones beside it when there are any: "12/25", "18/25，失败 2"
 QString fraction(const QueueProgress::Snapshot &snapshot);
 // "完成 12 个，失败 1 个，用时 3分05秒"

@@ -367,7 +367,7 @@ bool Downloader::takeAnswer(int status)
         return true;
     }
     if (!m_part.open(m_folder)) {
-        fail(FailureReason::of(Kind::Disk, 0, m_part.errorText()));
+        fail(FailureReason::of(Kind::Disk, m_part.errorCode(), m_part.errorText()));
         return false;
     }
     return true;

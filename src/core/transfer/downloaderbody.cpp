@@ -69,7 +69,7 @@ bool Downloader::writeBody(const QByteArray &decoded)
             return false;
     }
     if (!m_part.write(decoded)) {
-        fail(FailureReason::of(Kind::Disk, 0, m_part.errorText()));
+        fail(FailureReason::of(Kind::Disk, m_part.errorCode(), m_part.errorText()));
         return false;
     }
     return true;
@@ -80,7 +80,7 @@ bool Downloader::putHeldOnDisk()
     // Not a page after all: the file starts with the bytes held so far.
     m_deferred = false;
     if (!m_part.open(m_folder) || !m_part.write(m_held)) {
-        fail(FailureReason::of(Kind::Disk, 0, m_part.errorText()));
+        fail(FailureReason::of(Kind::Disk, m_part.errorCode(), m_part.errorText()));
         return false;
     }
     m_held = QByteArray();
@@ -428,7 +428,7 @@ void Downloader::onMoved(PartFile::MoveResult moved)
     }
     if (!moved.ok) {
         m_part.discard();
-        fail(FailureReason::of(Kind::Disk, 0, moved.error));
+        fail(FailureReason::of(Kind::Disk, moved.errorCode, moved.error));
         return;
     }
     m_result.path = m_folder + m_fileName;

@@ -23,8 +23,9 @@ class QNetworkCookieJar;
 // What became of the single connection's transfer of a row.
 enum class TransferNote { Started, Ended, Failed };
 
-// What the page that paused the queue asks of the user.
-enum class PauseKind { Verification, Login };
+// What the queue waits for the user to do: solve a verification page, log in, or mend the disk (free
+// space, make the folder writable).
+enum class PauseKind { Verification, Login, Disk };
 
 // The queue. A row starts as soon as a transfer slot is free and the pause between files allows;
 // Timer_Down's tick looks for work as well, Timer1 keeps house (finished list, busy flag, totals,
@@ -99,6 +100,9 @@ public:
     qint64 retryDueMs(RowId id) const { return m_retryAt.value(id, -1); }
     // Until when starts to a host are held back (monotonic ms), -1 when they are not.
     qint64 hostHeldUntilMs(const QString &host) const;
+    // While nothing transfers and every waiting row waits for a host that asked to be left alone: how
+    // long until the first of those holds ends (ms). -1 otherwise.
+    qint64 hostWaitMs() const;
     static QString hostOf(const QString &address);
     // The address the row's next transfer asks for: its own, or the full text a page of it named.
     QString addressOf(const DownloadRow &row) const;
@@ -107,6 +111,11 @@ public:
     bool isPausedForVerification() const { return m_paused; }
     QUrl verificationPage() const { return m_pausePage; }
     PauseKind pauseKind() const { return m_pauseKind; }
+    // What the disk refused, while the queue is paused for it.
+    DiskFault pauseDiskFault() const
+    {
+        return m_paused && m_pauseKind == PauseKind::Disk ? m_diskFault : DiskFault::None;
+    }
     // The user solved it: the rows that met the page go back to the queue and the queue goes on.
     void resumeAfterVerification();
     // A login runs: web pages that arrive meanwhile do not count as a wall.
@@ -162,6 +171,10 @@ Q_SIGNALS:
     // A host answers papers with web pages (or 403) again and again: the queue pauses until the user has
     // solved the page (resumeAfterVerification).
     void verificationNeeded(const QString &host, const QUrl &page, PauseKind kind);
+    // A file could not be written for a reason the user can mend: the row went back to waiting and the
+    // queue pauses until the user has mended it (resumeAfterVerification). A row that meets it again then
+    // pauses the queue again.
+    void diskPaused(DiskFault fault, const QString &folder);
 
 private:
     void startWaitingRows(bool tick = false);
@@ -201,6 +214,10 @@ private:
     void dropIdleHolds();
     void dropRetries(RowId id);
     bool heldBack(const DownloadRow &row, qint64 nowMs) const;
+    // Rows waiting for a retry show when it can start: their own time, or their host's hold if later.
+    void showRetriesDue();
+    // A disk fault the user can mend: the row waits again and the queue pauses (true).
+    bool pauseForDisk(RowId id, const TransferResult &result);
     void stampFinish();
     void cleanDeadPartFiles();
 
@@ -247,6 +264,7 @@ private:
     QList<RowId> m_pausedRows;
     QUrl m_pausePage;
     PauseKind m_pauseKind = PauseKind::Verification;
+    DiskFault m_diskFault = DiskFault::None;
     QSet<RowId> m_loginWalls; // rows whose wall was a login page, this run
     QTimer m_wake;
     qint64 m_wakeDueMs = -1;

@@ -100,7 +100,7 @@ void DownloadScheduler::onFinished(RowId id, const TransferResult &answer)
     } else if (result.done) {
         settleAnswer(id, WallWatch::Answer::Passed);
         DownloadComplete(id, result, single);
-    } else if (scheduleRetry(id, result)) {
+    } else if (pauseForDisk(id, result) || scheduleRetry(id, result)) {
         settleAnswer(id, WallWatch::Answer::Uncounted);
     } else {
         DownloadError(id, result);
@@ -160,6 +160,7 @@ bool DownloadScheduler::scheduleRetry(RowId id, const TransferResult &result)
         r.retryLimit = limit;
         r.reason = result.reason;
     });
+    showRetriesDue();
     Q_EMIT retryScheduled(id, attempt, limit, delay);
     return true;
 }

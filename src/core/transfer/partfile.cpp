@@ -444,7 +444,7 @@ bool PartFile::open(const QString &folder)
     m_folder = folder;
     m_dirFd = ::open(encoded(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (m_dirFd < 0) {
-        m_error = systemError(errno);
+        setError(errno);
         return false;
     }
     for (int attempt = 0; attempt < 16; ++attempt) {
@@ -457,7 +457,7 @@ bool PartFile::open(const QString &folder)
         if (fd < 0) {
             if (errno == EEXIST)
                 continue;
-            m_error = systemError(errno);
+            setError(errno);
             closeAll();
             return false;
         }
@@ -468,7 +468,7 @@ bool PartFile::open(const QString &folder)
         m_flushed = false;
         return true;
     }
-    m_error = systemError(EEXIST);
+    setError(EEXIST);
     closeAll();
     return false;
 }
@@ -481,7 +481,7 @@ bool PartFile::reopen(const QString &folder, const QString &temporaryName)
     m_folder = folder;
     m_dirFd = ::open(encoded(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (m_dirFd < 0) {
-        m_error = systemError(errno);
+        setError(errno);
         return false;
     }
     const int fd =
@@ -490,7 +490,7 @@ bool PartFile::reopen(const QString &folder, const QString &temporaryName)
     {
     };
     if (fd < 0 || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        m_error = systemError(fd < 0 ? errno : EINVAL);
+        setError(fd < 0 ? errno : EINVAL);
         if (fd >= 0)
             ::close(fd);
         closeAll();
@@ -513,7 +513,7 @@ bool PartFile::write(const QByteArray &data)
     if (!m_lane || !m_open)
         return false;
     if (const int error = m_lane->lastError(); error != 0) {
-        m_error = systemError(error);
+        setError(error);
         return false;
     }
     if (data.isEmpty())
@@ -541,6 +541,21 @@ void PartFile::whenBacklogBelow(qint64 bytes, QObject *receiver, std::function<v
         m_lane->notifyBelow(bytes, receiver, std::move(notify));
     else
         QMetaObject::invokeMethod(receiver, std::move(notify), Qt::QueuedConnection);
+}
+
+void PartFile::setError(int error)
+{
+    m_errorCode = error;
+    m_error = systemError(error);
+}
+
+int PartFile::errorCode() const
+{
+    if (m_lane) {
+        if (const int error = m_lane->lastError(); error != 0)
+            return error;
+    }
+    return m_errorCode;
 }
 
 QString PartFile::errorText() const
@@ -659,8 +674,10 @@ PartFile::MoveResult renameInFolder(int dirFd, const QByteArray &temp, const QBy
     }
     result.ok = error == 0;
     result.nameTaken = error == EEXIST && !replace;
-    if (error != 0)
+    if (error != 0) {
         result.error = systemError(error);
+        result.errorCode = error;
+    }
     return result;
 }
 
@@ -702,8 +719,10 @@ void PartFile::flushAndMove(const QString &fileName, bool replace, QObject *rece
         refused.error = QStringLiteral("not a plain file name");
     // The worker moves the file in a folder descriptor of its own: this one may be closed meanwhile.
     const int dirFd = refused.error.isEmpty() ? ::fcntl(m_dirFd, F_DUPFD_CLOEXEC, 0) : -1;
-    if (refused.error.isEmpty() && dirFd < 0)
-        refused.error = systemError(errno);
+    if (refused.error.isEmpty() && dirFd < 0) {
+        refused.errorCode = errno;
+        refused.error = systemError(refused.errorCode);
+    }
     if (!refused.error.isEmpty()) {
         done(refused);
         return;
@@ -716,10 +735,12 @@ void PartFile::flushAndMove(const QString &fileName, bool replace, QObject *rece
                        replace](int error) {
         // Only bytes that are on the disk ever get the name.
         MoveResult result;
-        if (error == 0)
+        if (error == 0) {
             result = renameInFolder(dirFd, encoded(tempName), target, replace);
-        else
+        } else {
             result.error = systemError(error);
+            result.errorCode = error;
+        }
         ::close(dirFd);
         if (!guard)
             return;

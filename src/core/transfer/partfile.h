@@ -49,8 +49,9 @@ public:
     qint64 size() const { return m_written; }
     QString folder() const { return m_folder; }
     QString temporaryName() const { return m_tempName; }
-    // The system's words for the last failure.
+    // The system's words for the last failure, and its errno (0 when the system named none).
     QString errorText() const;
+    int errorCode() const;
 
     // Flushes the data to the disk off the event loop's thread and closes the file; done runs on the
     // receiver's thread (not at all when the receiver is gone by then). Files that finish while another
@@ -67,6 +68,7 @@ public:
         bool ok = false;
         bool nameTaken = false; // a file of that name is there (only without replace); the data is kept
         QString error;
+        int errorCode = 0;     // the errno of a failure the system reported
         FileIdentity identity; // of the file now under that name
     };
     // Moves the flushed data to fileName in the folder, replacing a file there only with replace.
@@ -87,6 +89,7 @@ private:
     void closeAll(bool removeTemporary = false);
     // Follows a move made of the temporary file.
     void tookMove(const MoveResult &result);
+    void setError(int error);
 
     int m_dirFd = -1;
     std::shared_ptr<Lane> m_lane; // the file's writes, while it is open
@@ -96,6 +99,7 @@ private:
     qint64 m_written = 0;
     bool m_flushed = false;
     QString m_error;
+    int m_errorCode = 0;
     std::shared_ptr<bool> m_alive = std::make_shared<bool>(true); // for work that ends after this object
 };
 

@@ -7,6 +7,7 @@
 #include "core/common/clock.h"
 #include "core/queue/downloadcommands.h"
 #include "core/queue/downloadlistmodel.h"
+#include "core/queue/queueprogress.h"
 #include "core/transfer/downloadscheduler.h"
 #include "core/transfer/retrypolicy.h"
 #include "faultserver.h"
@@ -17,6 +18,9 @@
 #include <QDateTime>
 #include <QDir>
 #include <QLocale>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 
@@ -142,7 +146,7 @@ private Q_SLOTS:
         // The row waits, says so, and keeps the reason.
         QCOMPARE(row(id).state, RowState::Waiting);
         QCOMPARE(m_model->cellText(m_model->positionOf(id), DownloadListModel::ColSize),
-                 QStringLiteral("等待重试 (1/3)"));
+                 QStringLiteral("重试 1/3"));
         QCOMPARE(row(id).reason,
                  FailureReason::of(Kind::HttpStatus, 503, QStringLiteral("Service Unavailable")));
         QVERIFY(m_model->data(m_model->index(m_model->positionOf(id), 0), Qt::ToolTipRole)
@@ -275,6 +279,108 @@ private Q_SLOTS:
         QCOMPARE(m_server.requestCount(QStringLiteral("/a2.pdf")), 0);
         advanceToRetry(a1);
         QTRY_VERIFY(row(a1).state == RowState::Done && row(a2).state == RowState::Done);
+    }
+
+    // A waiting row says what it waits for and for how long, on the program's clock; while the queue
+    // only waits out a busy host, the time left of its hold is what there is to tell.
+    void aWaitSaysWhyAndHowLong()
+    {
+        m_server.setReplies("/a1.pdf", {status(429, "Slow Down", "42"), FaultServer::pdf(4000, '1')});
+        m_server.setReply("/a2.pdf", FaultServer::pdf(4000, '2'));
+        const RowId a1 = addRow("/a1.pdf", "a1");
+        const RowId a2 = addRow("/a2.pdf", "a2");
+        // Nothing listens on port 1: the connection is refused.
+        const RowId refused = addRow(QStringLiteral("http://127.0.0.1:1/r.pdf"), "r");
+        const auto tip = [this](RowId id) {
+            return m_model->data(m_model->index(m_model->positionOf(id), 0), Qt::ToolTipRole).toString();
+        };
+        m_scheduler->start();
+        QTRY_VERIFY(row(a1).retry == 1 && row(refused).retry == 1);
+        settle();
+        // The status's standard phrase, whatever the server called it; a network failure in its words.
+        QCOMPARE(tip(a1), QStringLiteral("将在 42 秒后重试（HTTP 429 Too Many Requests）"));
+        QVERIFY2(tip(refused).contains(QRegularExpression(QStringLiteral("^将在 [23] 秒后重试（网络错误："))),
+                 qPrintable(tip(refused)));
+        QVERIFY(tip(a2).isEmpty());
+        // A row that waits for its own retry is no host's hold.
+        QCOMPARE(m_scheduler->hostWaitMs(), -1);
+        TestRows::of(*m_model).removeRow(refused);
+        QCOMPARE(m_scheduler->hostWaitMs(), 42000);
+        QCOMPARE(progresstext::hostWait(m_scheduler->hostWaitMs()),
+                 QStringLiteral("站点要求等待：42 秒后继续"));
+        // Seconds are rounded up: a wait that has not ended never reads 0.
+        m_clock.advanceMs(40500);
+        m_scheduler->startDue();
+        QCOMPARE(tip(a1), QStringLiteral("将在 2 秒后重试（HTTP 429 Too Many Requests）"));
+        QCOMPARE(progresstext::hostWait(m_scheduler->hostWaitMs()),
+                 QStringLiteral("站点要求等待：2 秒后继续"));
+        m_clock.advanceMs(1499);
+        QCOMPARE(tip(a1), QStringLiteral("将在 1 秒后重试（HTTP 429 Too Many Requests）"));
+        // As soon as something runs, the queue no longer only waits.
+        advanceToRetry(a1);
+        QCOMPARE(m_scheduler->hostWaitMs(), -1);
+        QTRY_VERIFY(row(a1).state == RowState::Done && row(a2).state == RowState::Done);
+        QCOMPARE(m_scheduler->hostWaitMs(), -1);
+    }
+
+    // A full disk pauses the queue instead of failing the list row by row; nothing partial stays under a
+    // paper's name, 继续 before room is made pauses again, and after it the rest of the list comes. A real
+    // mount (root only; skipped where mounting is not allowed).
+    void aFullDiskPausesTheQueue_data()
+    {
+        QTest::addColumn<int>("method");
+        QTest::newRow("method 1") << 1;
+        QTest::newRow("method 2") << 2;
+    }
+    void aFullDiskPausesTheQueue()
+    {
+        QFETCH(int, method);
+        m_scheduler->options().method = methodFromNumber(method);
+        const QString mountPoint = folder();
+        // 64 KiB: the first two papers fit, the third does not.
+        if (QProcess::execute(QStringLiteral("mount"),
+                              {"-t", "tmpfs", "-o", "size=64k", "tmpfs", mountPoint}) != 0)
+            QSKIP("mounting a file system is not allowed here");
+        auto unmount = qScopeGuard([&] { QProcess::execute(QStringLiteral("umount"), {mountPoint}); });
+        const qint64 sizes[] = {20000, 30000, 30000, 20000};
+        QList<RowId> ids;
+        for (int i = 0; i < 4; ++i) {
+            m_server.setReply(QStringLiteral("/d%1.pdf").arg(i), FaultServer::pdf(sizes[i], char('a' + i)));
+            ids.append(addRow(QStringLiteral("/d%1.pdf").arg(i), QStringLiteral("d%1").arg(i)));
+        }
+        QSignalSpy paused(m_scheduler, &DownloadScheduler::diskPaused);
+        QSignalSpy finished(m_scheduler, &DownloadScheduler::queueFinished);
+        QStringList written;
+        const auto checkPaused = [&](int times) {
+            QTRY_COMPARE(paused.count(), times);
+            settle();
+            QCOMPARE(paused.last().at(0).value<DiskFault>(), DiskFault::NoSpace);
+            QCOMPARE(m_scheduler->pauseDiskFault(), DiskFault::NoSpace);
+            QCOMPARE(m_model->totals().failed, 0);
+            QCOMPARE(m_model->totals().waiting, 2);
+            written.clear();
+            for (RowId id : std::as_const(ids)) {
+                if (row(id).state == RowState::Done)
+                    written.append(row(id).name + QStringLiteral(".pdf"));
+            }
+            QCOMPARE(entries(), written); // neither a part nor a partial paper
+            QCOMPARE(finished.count(), 0);
+        };
+        m_scheduler->start();
+        checkPaused(1);
+        m_scheduler->resumeAfterVerification();
+        checkPaused(2);
+        for (const QString &paper : std::as_const(written))
+            QVERIFY(QFile::remove(folder() + paper));
+        m_scheduler->resumeAfterVerification();
+        QTRY_COMPARE(finished.count(), 1);
+        QCOMPARE(m_model->totals().done, 4);
+        for (int i = 0; i < 4; ++i) {
+            const QString name = QStringLiteral("d%1.pdf").arg(i);
+            if (!written.contains(name))
+                QCOMPARE(fntest::readFile(folder() + name), FaultServer::pdf(sizes[i], char('a' + i)).body);
+        }
+        QCOMPARE(paused.count(), 2);
     }
 
     void aWallOfPagesPausesTheQueue()

@@ -1,0 +1,75 @@
+#pragma once
+
+#include <QList>
+#include <QObject>
+#include <QtGlobal>
+#include <functional>
+
+enum class RowId : quint64;
+class DownloadWindowFeedback;
+class DownloadWindowLibrary;
+class DownloadListModel;
+class DownloadQueue;
+class DownloadScheduler;
+class QAction;
+class QMenu;
+class fFileDownload;
+
+// The download window's commands: the menus (the list menu is also the list's right-click menu), the
+// buttons that start and stop the queue, and what a click on the list does. Each command works on the
+// selection or the whole list through the queue's operations.
+class DownloadWindowCommands : public QObject
+{
+    Q_OBJECT
+
+public:
+    DownloadWindowCommands(fFileDownload &window, DownloadWindowFeedback &feedback);
+
+    // The window's menu bar; the library adds its export menu to the list menu.
+    void buildMenus(DownloadWindowLibrary &library);
+    QMenu *listMenu() const { return m_listMenu; }
+    // The right-click: enables four items from the sort guard (the menu is shown by the caller).
+    void prepareListMenu();
+
+    // Rows whose selection mark is set, and the current row when it is selected (-1: none).
+    QList<int> selectedRows() const;
+    int selectedRow() const;
+    QList<RowId> selectedIds() const;
+    RowId selectedId() const;
+
+    void sortByHeader(int column);
+    void webLogin(); // "网页登录"
+    void refreshRecordCount();
+    // Walks the list with repainting off, as the commands that touch many rows do.
+    void runFrozen(const std::function<void()> &work);
+
+private:
+    QAction *addItem(QMenu *menu, const QString &text, const QString &name,
+                     void (DownloadWindowCommands::*slot)());
+    void connectList();
+    void selectAll();
+    void selectNone();
+    void shuffle();
+    void fitColumns();
+    void redownloadSelected();
+    void redownloadFailed();
+    void redownloadHtml();
+    void removeSelected();
+    void removeFailed();
+    void removeDone();
+    void clearAll();
+    void startDownloads();
+    void stopDownloads();
+    void cancelSelected();
+    void openFile();
+    void openFolder();
+    void openInEditor();
+    void checkPdf();
+
+    fFileDownload &m_window;
+    DownloadWindowFeedback &m_feedback;
+    DownloadQueue *m_queue;
+    DownloadListModel *m_model;
+    const DownloadScheduler *m_scheduler;
+    QMenu *m_listMenu = nullptr;
+};

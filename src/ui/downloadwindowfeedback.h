@@ -1,0 +1,76 @@
+#pragma once
+
+#include "core/queue/queueprogress.h"
+
+#include <QObject>
+#include <QTimer>
+#include <array>
+
+class DesktopNotifier;
+class DownloadListModel;
+class DownloadQueue;
+class DownloadScheduler;
+class MessageBar;
+class QLabel;
+class fFileDownload;
+enum class StatusPanel;
+
+// What the download window tells of the queue: the status bar's panels with the speed, the title's
+// progress, the message bar (the pause with its 继续, the end of a run, a command's result) and the
+// desktop notice at the end. It builds the status bar and the message bar of the window it is given.
+class DownloadWindowFeedback : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit DownloadWindowFeedback(fFileDownload &window);
+
+    QLabel *panel(StatusPanel which) const { return m_panels[static_cast<size_t>(which) - 1]; }
+    QString speedText() const;
+    MessageBar *messageBar() const { return m_messageBar; }
+    DesktopNotifier *notifier() const { return m_notifier; }
+    // Totals, speed, time left and the title's progress, as they stand now.
+    void refreshProgress();
+
+    // The user stopped the run that is on: its end says so.
+    void noteRunStopped() { m_runStopped = true; }
+    // A command's result, in the connection panel and, whole, in the message bar.
+    void tellResult(const QString &text);
+    // The window goes: the end of its run is not worth a word.
+    void windowClosing() { m_closing = true; }
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    void buildStatusBar();
+    void connectScheduler();
+    void onRunningChanged(bool running);
+    void onQueueFinished();
+    void onVerificationNeeded();
+    void onDiskPaused();
+    void onLoginFinished();
+    void continueAfterVerification();
+    void clearPauseMessage(); // the pause is over: its message goes, any other stays
+    void beginRun();
+    void refreshTotalsSoon();
+    bool autoRedownloadGoesOn() const;
+
+    fFileDownload &m_window;
+    DownloadQueue *m_queue;
+    DownloadListModel *m_model;
+    const DownloadScheduler *m_scheduler;
+    std::array<QLabel *, 4> m_panels{};
+    QLabel *m_speedPanel = nullptr;
+    MessageBar *m_messageBar = nullptr;
+    DesktopNotifier *m_notifier = nullptr;
+    QueueProgress m_progress;
+    QTimer m_progressTick; // while a run is on
+    QTimer m_totalsSoon;   // a row ended: the totals follow shortly
+    bool m_closing = false;
+    // Panel 2 still names a row of an earlier run.
+    bool m_transferTextStale = false;
+    bool m_runStopped = false;     // the user stopped the run that is on
+    bool m_messageStale = false;   // the message bar tells of an earlier run
+    bool m_wallAfterLogin = false; // a verification page waits for the login that has the browser
+};
