@@ -6,6 +6,7 @@
 #include "core/library/paperlibrary.h"
 #include "core/library/programlibrary.h"
 #include "core/queue/downloadlistmodel.h"
+#include "testrows.h"
 #include "ui/downloadwindow.h"
 
 #include <QAction>
@@ -57,7 +58,7 @@ void fill(DownloadListModel &model)
         row.tag = QStringLiteral("https://www.example-literature.org/search?q=x&page=%1").arg(i / 20 + 1);
         row.state = i % 3 == 0 ? RowState::Done : RowState::Waiting;
         row.size = i % 3 == 0 ? 1234567 + i : -1;
-        model.addRow(row);
+        TestRows::of(model).addRow(row);
     }
     model.flushChanges();
     QCoreApplication::processEvents();

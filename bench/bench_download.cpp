@@ -10,6 +10,7 @@
 #include "core/queue/downloadlistmodel.h"
 #include "core/settings/sharedoptions.h"
 #include "core/transfer/downloadscheduler.h"
+#include "testrows.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -48,12 +49,12 @@ DownloadRow rowFor(const QString &url, const QString &dir, int i)
 double runDownloads(const QStringList &urls, const QString &dir, int method)
 {
     DownloadListModel model;
-    DownloadScheduler scheduler(&model);
+    DownloadScheduler scheduler(TestRows::of(model));
     scheduler.options().method = methodFromNumber(method);
     scheduler.options().threadCount = static_cast<int>(std::min<qsizetype>(urls.size(), 6));
     scheduler.options().policy = DuplicatePolicy::Overwrite;
     for (int i = 0; i < urls.size(); ++i)
-        model.addRow(rowFor(urls.at(i), dir, i));
+        TestRows::of(model).addRow(rowFor(urls.at(i), dir, i));
     QElapsedTimer timer;
     timer.start();
     QEventLoop loop;
@@ -78,11 +79,11 @@ double timerLateness(const QStringList &urls, const QString &dir)
     for (int i = 0; model.count() < 10000 - urls.size(); ++i) {
         DownloadRow row = rowFor(QStringLiteral("http://127.0.0.1:1/done%1").arg(i), dir, i);
         row.state = RowState::Done;
-        model.addRow(row);
+        TestRows::of(model).addRow(row);
     }
     for (int i = 0; i < urls.size(); ++i)
-        model.addRow(rowFor(urls.at(i), dir, 100000 + i));
-    DownloadScheduler scheduler(&model);
+        TestRows::of(model).addRow(rowFor(urls.at(i), dir, 100000 + i));
+    DownloadScheduler scheduler(TestRows::of(model));
     scheduler.options().method = DownloadMethod::Parallel;
     scheduler.options().threadCount = 6;
     scheduler.options().policy = DuplicatePolicy::Overwrite;
@@ -136,9 +137,9 @@ int main(int argc, char **argv)
                 QFile(row.folder + row.name + ".bin").open(QIODevice::WriteOnly);
             else
                 row.state = i % 2 ? RowState::Done : RowState::Failed;
-            model.addRow(row);
+            TestRows::of(model).addRow(row);
         }
-        DownloadScheduler scheduler(&model);
+        DownloadScheduler scheduler(TestRows::of(model));
         scheduler.options().method = DownloadMethod::Parallel;
         scheduler.options().policy = DuplicatePolicy::Skip;
         scheduler.options().threadCount = 6;

@@ -4,6 +4,7 @@
 #include "core/queue/downloadlistmodel.h"
 #include "core/transfer/downloadscheduler.h"
 #include "demo/demosite.h"
+#include "testrows.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -40,9 +41,9 @@ int main(int argc, char **argv)
         row.name = QStringLiteral("p%1").arg(n);
         row.type = QStringLiteral("pdf");
         row.folder = dir;
-        model.addRow(row);
+        TestRows::of(model).addRow(row);
     }
-    DownloadScheduler scheduler(&model);
+    DownloadScheduler scheduler(TestRows::of(model));
     scheduler.options().method = DownloadMethod::Parallel;
     scheduler.options().threadCount = 6;
     scheduler.options().retries = 10;

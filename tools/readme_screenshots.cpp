@@ -6,6 +6,7 @@
 #include "browser/browserprofile.h"
 #include "core/common/messenger.h"
 #include "core/queue/downloadlistmodel.h"
+#include "core/queue/downloadqueue.h"
 #include "core/search/addallwalk.h"
 #include "core/search/candidateanalysis.h"
 #include "core/settings/sharedoptions.h"
@@ -71,8 +72,8 @@ void saveFailedRow(fFileDownload *downloads, const QUrl &missing, const QString 
     row.name = QStringLiteral("已撤稿的论文");
     row.type = QStringLiteral("pdf");
     row.folder = downloads->model()->row(0).folder;
-    const RowId id = downloads->model()->addRow(row);
-    downloads->scheduler()->start();
+    const RowId id = downloads->queue()->enqueue(row);
+    downloads->queue()->start();
     waitFor([&] { return downloads->model()->find(id)->state == RowState::Failed; }, 30000);
     const QModelIndex index = downloads->model()->index(downloads->model()->positionOf(id), 0);
     downloads->ListView3->scrollTo(index);
@@ -115,7 +116,7 @@ void saveVerificationPause(fFileDownload *downloads, DemoSite &site, const QStri
         downloads->ListView3->selectionModel()->select(
             downloads->model()->index(row, 0), QItemSelectionModel::Select | QItemSelectionModel::Rows);
     downloads->action(QStringLiteral("actRedownloadSelected"))->trigger();
-    downloads->scheduler()->start();
+    downloads->queue()->start();
     waitFor([&] { return downloads->scheduler()->isPausedForVerification(); }, 30000);
     LoginPanel *panel = downloads->PicWebBK;
     waitFor([&] { return !panel->isNavigating() && !panel->WebBrowser1->title().isEmpty(); }, 15000);
@@ -141,7 +142,7 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "message: %s\n", qPrintable(request.text));
         return request.buttons == MessageButtons::YesNo ? MessageAnswer::Yes : MessageAnswer::Ok;
     });
-    sharedOptions().loadFromStore();
+    OptionStore::loadFromStore();
     QTemporaryDir papers;
     const QString folder = papers.path() + QStringLiteral("/论文");
     // The chooser opens when the rows are taken: it is confirmed with the folder above.
@@ -176,9 +177,11 @@ int main(int argc, char **argv)
     search->startAnalysis(AnalysisCommand::All);
     waitFor([&] { return windows.downloadWindow() && search->AnalysisStopped(); }, 30000);
     fFileDownload *downloads = windows.downloadWindow();
-    downloads->scheduler()->options().method = DownloadMethod::Parallel;
-    downloads->scheduler()->options().threadCount = 3;
-    downloads->scheduler()->start();
+    downloads->queue()->changeOptions([](SchedulerOptions &options) {
+        options.method = DownloadMethod::Parallel;
+        options.threadCount = 3;
+    });
+    downloads->queue()->start();
     waitFor([&] { return downloads->model()->检测是否下载列表完毕(); }, 60000);
     pause(1500);
     save(downloads, out + QStringLiteral("/download.png"));

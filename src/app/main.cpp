@@ -134,7 +134,7 @@ int main(int argc, char **argv)
         return 1;
 
     installMessageBoxes();
-    sharedOptions().loadFromStore();
+    OptionStore::loadFromStore();
 
     // One library for the whole run, shared by the windows; it outlives them. It opens once the
     // startup window is on its way to the screen, which needs none of it.

@@ -95,7 +95,7 @@ void BatchRun::connectQueue()
             batchMessage(
                 QStringLiteral("the server answered %1 with a web page, not a paper file").arg(row->key));
     });
-    connect(m_queue, &DownloadQueue::retryScheduled, this,
+    connect(m_queue->scheduler(), &DownloadScheduler::retryScheduled, this,
             [this](RowId id, int attempt, int limit, qint64 delayMs) {
                 const DownloadRow *row = m_downloads.find(id);
                 if (!row || !m_progress)
@@ -345,20 +345,21 @@ void BatchRun::startDownloads()
         return endDownloads(0);
     batchMessage(
         QStringLiteral("%1 papers to download into %2").arg(m_downloads.count()).arg(m_options.outFolder));
-    SchedulerOptions &options = m_scheduler->options();
-    options.method = methodFromNumber(m_options.method);
-    options.threadCount = options.method == DownloadMethod::Single ? 1 : m_options.threads;
-    options.threadPosition = options.threadCount - 1;
-    options.intervalSeconds = m_options.intervalSeconds;
-    options.policy = m_options.policy;
-    options.proxy = {!m_options.proxyHost.isEmpty(), m_options.proxyHost, m_options.proxyPort};
-    options.autoStart = false;
-    options.retries = m_options.retries;
-    options.storePolicy = false; // a batch run leaves the user's settings as they were
-    options.namesFromLinks = m_options.namesFromLinks;
+    m_queue->changeOptions([this](SchedulerOptions &options) {
+        options.method = methodFromNumber(m_options.method);
+        options.threadCount = options.method == DownloadMethod::Single ? 1 : m_options.threads;
+        options.threadPosition = options.threadCount - 1;
+        options.intervalSeconds = m_options.intervalSeconds;
+        options.policy = m_options.policy;
+        options.proxy = {!m_options.proxyHost.isEmpty(), m_options.proxyHost, m_options.proxyPort};
+        options.autoStart = false;
+        options.retries = m_options.retries;
+        options.storePolicy = false; // a batch run leaves the user's settings as they were
+        options.namesFromLinks = m_options.namesFromLinks;
+    });
     m_progress = new BatchProgress(&m_downloads, stderr, ::isatty(STDERR_FILENO) == 1, this);
     m_progress->start();
-    m_scheduler->setHousekeeping(true);
+    m_queue->setHousekeeping(true);
     m_queue->start();
 }
 
@@ -448,7 +449,7 @@ void BatchRun::endDownloads(int exitStatus)
 {
     if (std::exchange(m_ending, true))
         return;
-    m_scheduler->setHousekeeping(false);
+    m_queue->setHousekeeping(false);
     if (m_progress)
         m_progress->stop();
     // The last files are still being hashed for the library, or the library is busy: the run ends once

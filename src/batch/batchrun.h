@@ -86,7 +86,7 @@ private:
     DownloadSession *m_session;
     DownloadQueue *m_queue;
     DownloadListModel &m_downloads;
-    DownloadScheduler *m_scheduler;
+    const DownloadScheduler *m_scheduler;
     AddAllWalk *m_walk;
     BatchProgress *m_progress = nullptr;
     QTimer m_loadLimit;

@@ -589,7 +589,7 @@ void fFileDownload::closeEvent(QCloseEvent *event)
     }
     PicWebBK->stopTimers();
     m_feedback->windowClosing();
-    m_scheduler->windowClosing();
+    m_queue->close();
     if (QueueKeeper *keeper = m_queue->queueKeeper()) {
         // A list still being read is kept as it was saved, with what this window holds before it.
         if (keeper->isLoading())

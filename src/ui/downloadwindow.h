@@ -66,7 +66,7 @@ public:
     ~fFileDownload() override;
 
     DownloadListModel *model() const { return m_model; }
-    DownloadScheduler *scheduler() const { return m_scheduler; }
+    const DownloadScheduler *scheduler() const { return m_scheduler; }
     LoginPanel *loginPanel() const { return PicWebBK; }
     DownloadSession *session() const { return m_session; }
     DownloadQueue *queue() const { return m_queue; }
@@ -157,7 +157,7 @@ private:
     DownloadSession *m_session;
     DownloadQueue *m_queue;
     DownloadListModel *m_model;
-    DownloadScheduler *m_scheduler;
+    const DownloadScheduler *m_scheduler;
     ShellHooks m_shell;
     DownloadWindowFeedback *m_feedback = nullptr;
     DownloadWindowCommands *m_commands = nullptr;

@@ -56,7 +56,7 @@ void DownloadWindowCommands::connectList()
             &DownloadWindowCommands::sortByHeader);
     connect(m_window.ListView3, &QTreeView::doubleClicked, this, [this](const QModelIndex &index) {
         if (index.isValid())
-            m_queue->doubleClick(m_model->idAt(index.row()), m_window.shellHooks());
+            m_queue->commands().doubleClick(m_model->idAt(index.row()), m_window.shellHooks());
     });
     connect(m_window.ListView3, &QTreeView::clicked, this, [this](const QModelIndex &index) {
         if (index.isValid())
@@ -114,7 +114,7 @@ RowId DownloadWindowCommands::selectedId() const
 
 void DownloadWindowCommands::prepareListMenu()
 {
-    const bool busy = m_queue->guards().sortGuard;
+    const bool busy = m_queue->commands().guards().sortGuard;
     m_window.action(QStringLiteral("actRemove"))->setEnabled(!busy);
     m_window.action(QStringLiteral("actClearAll"))->setEnabled(!busy);
     m_window.action(QStringLiteral("actSelectAll"))->setEnabled(!busy);
@@ -137,9 +137,9 @@ void DownloadWindowCommands::runFrozen(const std::function<void()> &work)
 
 void DownloadWindowCommands::sortByHeader(int column)
 {
-    m_queue->sortByColumn(column);
+    m_queue->commands().sortByColumn(column);
     // The header turns its own indicator over on a click; show the list's real order instead.
-    const HeaderSorter &sorter = m_queue->sorter();
+    const HeaderSorter &sorter = m_queue->commands().sorter();
     QHeaderView *header = m_window.ListView3->header();
     header->setSortIndicatorShown(sorter.column() >= 0);
     if (sorter.column() >= 0)
@@ -168,7 +168,7 @@ void DownloadWindowCommands::selectNone()
 
 void DownloadWindowCommands::shuffle()
 {
-    m_queue->shuffle();
+    m_queue->commands().shuffle();
     refreshRecordCount();
 }
 
@@ -181,43 +181,44 @@ void DownloadWindowCommands::fitColumns()
 void DownloadWindowCommands::redownloadSelected()
 {
     const QList<RowId> rows = selectedIds();
-    runFrozen([&] { m_queue->redownloadSelected(rows); });
+    runFrozen([&] { m_queue->commands().redownloadSelected(rows); });
 }
 
 void DownloadWindowCommands::redownloadFailed()
 {
-    runFrozen([this] { m_queue->redownloadFailed(); });
+    runFrozen([this] { m_queue->commands().redownloadFailed(); });
 }
 
 void DownloadWindowCommands::redownloadHtml()
 {
-    runFrozen([this] { m_queue->redownloadHtml(); });
+    runFrozen([this] { m_queue->commands().redownloadHtml(); });
 }
 
 void DownloadWindowCommands::removeSelected()
 {
     const QList<RowId> rows = selectedIds();
-    runFrozen([&] { m_queue->removeSelected(rows); });
+    runFrozen([&] { m_queue->commands().removeSelected(rows); });
 }
 
 void DownloadWindowCommands::removeFailed()
 {
-    runFrozen([this] { m_queue->removeFailed(); });
+    runFrozen([this] { m_queue->commands().removeFailed(); });
 }
 
 void DownloadWindowCommands::removeDone()
 {
-    runFrozen([this] { m_queue->removeDone(); });
+    runFrozen([this] { m_queue->commands().removeDone(); });
 }
 
 void DownloadWindowCommands::clearAll()
 {
-    runFrozen([this] { m_queue->clearAll(); });
+    runFrozen([this] { m_queue->commands().clearAll(); });
 }
 
 void DownloadWindowCommands::startDownloads()
 {
-    m_scheduler->options().namesFromLinks = sharedOptions().UseOriginalFileName;
+    m_queue->changeOptions(
+        [](SchedulerOptions &options) { options.namesFromLinks = sharedOptions().UseOriginalFileName; });
     m_queue->start();
 }
 
@@ -230,7 +231,7 @@ void DownloadWindowCommands::stopDownloads()
 void DownloadWindowCommands::cancelSelected()
 {
     const QList<RowId> rows = selectedIds();
-    runFrozen([&] { m_queue->cancel(rows); });
+    runFrozen([&] { m_queue->commands().cancel(rows); });
 }
 
 void DownloadWindowCommands::openFile()
@@ -250,7 +251,7 @@ void DownloadWindowCommands::openInEditor()
 
 void DownloadWindowCommands::checkPdf()
 {
-    const int renamed = m_queue->checkPdfFiles();
+    const int renamed = m_queue->commands().checkPdfFiles();
     const QString result = QStringLiteral("检查PDF文件完成：重命名了 %1 个文件").arg(renamed);
     m_feedback.tellResult(result);
 }
@@ -322,7 +323,7 @@ void DownloadWindowCommands::buildListMenu(DownloadWindowLibrary &library)
     QAction *quit = addItem(list, QStringLiteral("退出本下载窗口"), QStringLiteral("actQuit"), nullptr);
     connect(quit, &QAction::triggered, &m_window, &QWidget::close);
 
-    connect(m_queue, &DownloadQueue::startEnabledChanged, this,
+    connect(m_queue->scheduler(), &DownloadScheduler::startEnabledChanged, this,
             [this](bool enabled) { m_window.action(QStringLiteral("actStart"))->setEnabled(enabled); });
 }
 

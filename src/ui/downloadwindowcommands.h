@@ -73,6 +73,6 @@ private:
     DownloadWindowFeedback &m_feedback;
     DownloadQueue *m_queue;
     DownloadListModel *m_model;
-    DownloadScheduler *m_scheduler;
+    const DownloadScheduler *m_scheduler;
     QMenu *m_listMenu = nullptr;
 };

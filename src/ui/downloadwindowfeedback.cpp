@@ -95,33 +95,35 @@ bool DownloadWindowFeedback::eventFilter(QObject *watched, QEvent *event)
 
 void DownloadWindowFeedback::connectScheduler()
 {
-    connect(m_queue, &DownloadQueue::transferNoted, this, [this](TransferNote note, const QString &name) {
-        m_transferTextStale = false;
-        QString said;
-        switch (note) {
-        case TransferNote::Started:
-            said = QStringLiteral("正在下载:");
-            break;
-        case TransferNote::Ended:
-            said = QStringLiteral("完成下载:");
-            break;
-        case TransferNote::Failed:
-            said = QStringLiteral("下载失败:");
-            break;
-        }
-        panel(StatusPanel::Transfer)->setText(said + name);
-    });
-    connect(m_queue, &DownloadQueue::connectionStateChanged, this,
+    connect(m_queue->scheduler(), &DownloadScheduler::transferNoted, this,
+            [this](TransferNote note, const QString &name) {
+                m_transferTextStale = false;
+                QString said;
+                switch (note) {
+                case TransferNote::Started:
+                    said = QStringLiteral("正在下载:");
+                    break;
+                case TransferNote::Ended:
+                    said = QStringLiteral("完成下载:");
+                    break;
+                case TransferNote::Failed:
+                    said = QStringLiteral("下载失败:");
+                    break;
+                }
+                panel(StatusPanel::Transfer)->setText(said + name);
+            });
+    connect(m_queue->scheduler(), &DownloadScheduler::connectionStateChanged, this,
             [this](ConnectionState state, int code, const QString &text) {
                 // While the queue waits for a verification, the connection panel keeps saying so.
                 if (!m_scheduler->isPausedForVerification())
                     panel(StatusPanel::Connection)->setText(Downloader::stateText(state, code, text));
             });
-    connect(m_queue, &DownloadQueue::totalsChanged, this,
+    connect(m_queue->scheduler(), &DownloadScheduler::totalsChanged, this,
             [this] { panel(StatusPanel::Totals)->setText(m_model->totalsText()); });
     connect(m_queue, &DownloadQueue::queueFinished, this, &DownloadWindowFeedback::onQueueFinished);
     connect(m_queue, &DownloadQueue::verificationNeeded, this, &DownloadWindowFeedback::onVerificationNeeded);
-    connect(m_queue, &DownloadQueue::rowEnded, this, &DownloadWindowFeedback::refreshTotalsSoon);
+    connect(m_queue->scheduler(), &DownloadScheduler::rowEnded, this,
+            &DownloadWindowFeedback::refreshTotalsSoon);
     connect(m_queue, &DownloadQueue::diskPaused, this, &DownloadWindowFeedback::onDiskPaused);
     connect(m_model, &DownloadListModel::rowFinished, this, [this](RowId id) {
         m_progress.noteEnded(id);
@@ -140,7 +142,8 @@ void DownloadWindowFeedback::connectScheduler()
     m_totalsSoon.setSingleShot(true);
     m_totalsSoon.setInterval(fFileDownload::TotalsDelayMs);
     connect(&m_totalsSoon, &QTimer::timeout, this, &DownloadWindowFeedback::refreshProgress);
-    connect(m_queue, &DownloadQueue::runningChanged, this, &DownloadWindowFeedback::onRunningChanged);
+    connect(m_queue->scheduler(), &DownloadScheduler::runningChanged, this,
+            &DownloadWindowFeedback::onRunningChanged);
     connect(m_window.PicWebBK, &LoginPanel::titleShown, this, [this](const QString &title) {
         if (!m_scheduler->isPausedForVerification())
             panel(StatusPanel::Connection)->setText(title);
@@ -188,7 +191,7 @@ void DownloadWindowFeedback::refreshTotalsSoon()
 void DownloadWindowFeedback::refreshProgress()
 {
     m_totalsSoon.stop();
-    m_scheduler->UpdateStatusSummary();
+    m_queue->refreshTotals();
     if (!m_progress.running())
         return;
     // The run goes on: an earlier run's end or a command's result is over (a pause stays).
@@ -238,7 +241,7 @@ void DownloadWindowFeedback::onQueueFinished()
     m_speedPanel->clear();
     m_speedPanel->hide();
     m_window.setWindowTitle(fFileDownload::Caption);
-    m_scheduler->UpdateStatusSummary();
+    m_queue->refreshTotals();
     // A run that ended nothing (an automatic start that found no work) is not worth a word.
     if (!wasOn || !summary.any() || m_closing)
         return;

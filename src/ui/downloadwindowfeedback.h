@@ -59,7 +59,7 @@ private:
     fFileDownload &m_window;
     DownloadQueue *m_queue;
     DownloadListModel *m_model;
-    DownloadScheduler *m_scheduler;
+    const DownloadScheduler *m_scheduler;
     std::array<QLabel *, 4> m_panels{};
     QLabel *m_speedPanel = nullptr;
     MessageBar *m_messageBar = nullptr;

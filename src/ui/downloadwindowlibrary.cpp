@@ -36,9 +36,8 @@ DownloadWindowLibrary::DownloadWindowLibrary(fFileDownload &window, DownloadWind
 
 void DownloadWindowLibrary::connectLibrary()
 {
-    SharedOptions &shared = sharedOptions();
-    shared.loadSkipHeld();
-    m_window.CheckSkipHeld->setChecked(shared.SkipHeld);
+    OptionStore::loadSkipHeld();
+    m_window.CheckSkipHeld->setChecked(sharedOptions().SkipHeld);
     PaperLibrary *library = programLibrary();
     if (!library) {
         m_window.CheckSkipHeld->setEnabled(false);
@@ -47,7 +46,7 @@ void DownloadWindowLibrary::connectLibrary()
     }
     m_queue->attachLibrary(library, m_window.CheckSkipHeld->isChecked(), true);
     connect(m_window.CheckSkipHeld, &QCheckBox::toggled, this, [this](bool on) {
-        sharedOptions().storeSkipHeld(on);
+        OptionStore::storeSkipHeld(on);
         m_queue->setSkipHeld(on);
     });
     connect(m_queue, &DownloadQueue::libraryFailed, this, &DownloadWindowLibrary::tellLibraryFailure);

@@ -155,7 +155,7 @@ fWebSearch::fWebSearch(SearchWindowHost *host, const QUrl &homePage, QWidget *pa
             [this](int, const QString &resultText) { onAnalysisFinished(resultText); });
     buildMenus();
 
-    sharedOptions().loadPromptSavePath();
+    OptionStore::loadPromptSavePath();
     connectBrowser();
     m_page->load(QUrl(QStringLiteral("about:blank")));
     // The home page is opened once the window has had a turn of the event loop to show itself.

@@ -175,21 +175,21 @@ void OptionsWindow::showMethodInDownloadWindow(::DownloadMethod chosen, bool cha
 
 void OptionsWindow::confirm()
 {
-    SharedOptions &options = sharedOptions();
+    const SharedOptions &options = sharedOptions();
     const auto method = m_methodOne->isChecked() ? ::DownloadMethod::Single : ::DownloadMethod::Parallel;
     const bool changed = method != options.DownloadMethod;
-    options.storeDownloadMethod(method);
+    OptionStore::storeDownloadMethod(method);
     showMethodInDownloadWindow(method, changed);
 
-    options.storeProxy(m_proxyEnabled->isChecked(), m_proxyAddress->text().trimmed(),
-                       m_proxyPort->text().trimmed());
+    OptionStore::storeProxy(m_proxyEnabled->isChecked(), m_proxyAddress->text().trimmed(),
+                            m_proxyPort->text().trimmed());
     // Only a warning: the values stay stored as entered.
     if (options.ProxyEnabled && (options.ProxyAddress.isEmpty() || !LooksNumeric(options.ProxyPort)))
         showMessage(MessageIcon::Critical, QStringLiteral("代理服务器网址或者端口格式不对！"));
 
-    options.storePromptSavePath(m_promptSavePath->isChecked());
-    options.storeRetries(m_retries->value());
-    options.storeFileNameTemplate(m_nameTemplate->text().trimmed());
+    OptionStore::storePromptSavePath(m_promptSavePath->isChecked());
+    OptionStore::storeRetries(m_retries->value());
+    OptionStore::storeFileNameTemplate(m_nameTemplate->text().trimmed());
     accept();
 }
 

@@ -16,8 +16,10 @@
 QueueControls::QueueControls(fFileDownload &window, DownloadWindowCommands &commands)
     : QObject(&window), m_window(window), m_commands(commands), m_scheduler(window.scheduler())
 {
-    connect(m_window.queue(), &DownloadQueue::methodShown, this, &QueueControls::onMethodShown);
-    connect(m_window.queue(), &DownloadQueue::housekeepingDone, this, &QueueControls::onHousekeepingDone);
+    connect(m_window.queue()->scheduler(), &DownloadScheduler::methodShown, this,
+            &QueueControls::onMethodShown);
+    connect(m_window.queue()->scheduler(), &DownloadScheduler::housekeepingDone, this,
+            &QueueControls::onHousekeepingDone);
     m_window.queue()->setLoginHooks(
         {[this] { return m_window.PicWebBK->Check2->isChecked(); },
          [this] { return m_window.PicWebBK->isLoggingIn() || m_window.PicWebBK->PanelLogin(false); }});
@@ -25,19 +27,25 @@ QueueControls::QueueControls(fFileDownload &window, DownloadWindowCommands &comm
     connect(m_window.Combo1, &QComboBox::currentIndexChanged, this, [this](int position) {
         if (position < 0)
             return;
-        m_scheduler->options().threadPosition = position;
-        m_scheduler->options().threadCount = position + 1;
+        m_window.queue()->changeOptions([position](SchedulerOptions &options) {
+            options.threadPosition = position;
+            options.threadCount = position + 1;
+        });
     });
     connect(m_window.Combo2, &QComboBox::currentIndexChanged, this, [this](int position) {
-        if (position >= 0)
-            m_scheduler->options().intervalSeconds = m_window.Combo2->itemData(position).toInt();
+        if (position >= 0) {
+            const int seconds = m_window.Combo2->itemData(position).toInt();
+            m_window.queue()->changeOptions(
+                [seconds](SchedulerOptions &options) { options.intervalSeconds = seconds; });
+        }
     });
     for (QRadioButton *option : {m_window.Option1, m_window.Option2, m_window.Option3})
         connect(option, &QRadioButton::toggled, this, &QueueControls::syncPolicy);
-    connect(m_window.Check3, &QCheckBox::toggled, this,
-            [this](bool on) { m_scheduler->options().autoStart = on; });
+    connect(m_window.Check3, &QCheckBox::toggled, this, [this](bool on) {
+        m_window.queue()->changeOptions([on](SchedulerOptions &options) { options.autoStart = on; });
+    });
     connect(m_window.Command26, &QPushButton::clicked, this, [this] {
-        m_scheduler->switchMethod();
+        m_window.queue()->switchMethod();
         m_window.Command4->setEnabled(true);
     });
     loadWindow();
@@ -45,10 +53,11 @@ QueueControls::QueueControls(fFileDownload &window, DownloadWindowCommands &comm
 
 void QueueControls::loadWindow()
 {
-    m_scheduler->windowLoaded();
-    sharedOptions().loadRetries();
-    m_scheduler->options().retries = sharedOptions().Retries;
-    switch (m_scheduler->options().policy) {
+    m_window.queue()->load();
+    OptionStore::loadRetries();
+    m_window.queue()->changeOptions(
+        [](SchedulerOptions &options) { options.retries = sharedOptions().Retries; });
+    switch (m_window.queue()->options().policy) {
     case DuplicatePolicy::Skip:
         m_window.Option1->setChecked(true);
         break;
@@ -70,7 +79,7 @@ void QueueControls::loadWindow()
 void QueueControls::onMethodShown(DownloadMethod method, bool threadListEnabled, int threadPosition)
 {
     // The user's options follow, unstored, so the options window shows and keeps the method in force.
-    sharedOptions().DownloadMethod = method;
+    OptionStore::setMethodInForce(method);
     m_window.Label7->setText(QStringLiteral("下载方式：%1").arg(methodNumber(method)));
     m_window.Combo1->setEnabled(threadListEnabled);
     const QSignalBlocker blocker(m_window.Combo1);
@@ -80,12 +89,14 @@ void QueueControls::onMethodShown(DownloadMethod method, bool threadListEnabled,
 
 void QueueControls::syncPolicy()
 {
+    DuplicatePolicy policy = m_window.queue()->options().policy;
     if (m_window.Option1->isChecked())
-        m_scheduler->options().policy = DuplicatePolicy::Skip;
+        policy = DuplicatePolicy::Skip;
     else if (m_window.Option2->isChecked())
-        m_scheduler->options().policy = DuplicatePolicy::Overwrite;
+        policy = DuplicatePolicy::Overwrite;
     else if (m_window.Option3->isChecked())
-        m_scheduler->options().policy = DuplicatePolicy::Rename;
+        policy = DuplicatePolicy::Rename;
+    m_window.queue()->changeOptions([policy](SchedulerOptions &options) { options.policy = policy; });
 }
 
 void QueueControls::onHousekeepingDone()
@@ -93,22 +104,26 @@ void QueueControls::onHousekeepingDone()
     if (!m_window.Check4->isChecked() || m_scheduler->isRunning())
         return;
     m_commands.runFrozen([this] {
-        m_window.queue()->autoRedownload(static_cast<AutoRedownloadChoice>(m_window.Combo4->currentIndex()));
+        m_window.queue()->commands().autoRedownload(
+            static_cast<AutoRedownloadChoice>(m_window.Combo4->currentIndex()));
     });
-    m_scheduler->start();
+    m_window.queue()->continueRun();
 }
 
 void QueueControls::takeSharedOptions()
 {
     const SharedOptions &shared = sharedOptions();
-    SchedulerOptions &options = m_scheduler->options();
-    options.proxy = {shared.ProxyEnabled, shared.ProxyAddress, shared.proxyPortNumber()};
-    options.retries = shared.Retries;
-    options.namesFromLinks = shared.UseOriginalFileName;
-    if (options.method != shared.DownloadMethod) {
-        options.method = shared.DownloadMethod;
-        onMethodShown(options.method, options.method != DownloadMethod::Single, 0);
-        options.threadCount = 1;
-        options.threadPosition = 0;
-    }
+    const bool methodChanged = m_window.queue()->options().method != shared.DownloadMethod;
+    m_window.queue()->changeOptions([&shared, methodChanged](SchedulerOptions &options) {
+        options.proxy = {shared.ProxyEnabled, shared.ProxyAddress, shared.proxyPortNumber()};
+        options.retries = shared.Retries;
+        options.namesFromLinks = shared.UseOriginalFileName;
+        if (methodChanged) {
+            options.method = shared.DownloadMethod;
+            options.threadCount = 1;
+            options.threadPosition = 0;
+        }
+    });
+    if (methodChanged)
+        onMethodShown(shared.DownloadMethod, shared.DownloadMethod != DownloadMethod::Single, 0);
 }

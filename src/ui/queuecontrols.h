@@ -28,5 +28,5 @@ private:
 
     fFileDownload &m_window;
     DownloadWindowCommands &m_commands;
-    DownloadScheduler *m_scheduler;
+    const DownloadScheduler *m_scheduler;
 };

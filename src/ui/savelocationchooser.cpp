@@ -60,15 +60,13 @@ SaveLocationChooser::SaveLocationChooser(QWidget *parent)
     connect(cancelButton, &QPushButton::clicked, this, &SaveLocationChooser::reject);
     connect(browseButton, &QPushButton::clicked, this, &SaveLocationChooser::browse);
 
-    SharedOptions &options = sharedOptions();
+    const SharedOptions &options = sharedOptions();
     if (options.UseOriginalFileName)
         m_originalName->setChecked(true);
     LoadFolderHistory(m_folderBox, FolderHistoryPath());
     // The proposed folder of a fresh profile is only a proposal: until a folder has been confirmed, a
     // cancelled chooser leaves the rows without one, and they are asked for again when handed over.
-    const QString stored = ReadSetting(settingkeys::SaveFolder);
-    if (!stored.trimmed().isEmpty())
-        options.DefaultSaveFolder = stored;
+    OptionStore::loadSaveFolder();
     m_folderBox->setEditText(options.DefaultSaveFolder.isEmpty() ? DefaultSaveFolderSetting()
                                                                  : options.DefaultSaveFolder);
 }
@@ -103,8 +101,7 @@ QString folderAccessReason(FolderAccess access)
 
 void SaveLocationChooser::confirm()
 {
-    SharedOptions &options = sharedOptions();
-    options.UseOriginalFileName = m_originalName->isChecked();
+    OptionStore::setUseOriginalFileName(m_originalName->isChecked());
     const QString typed = m_folderBox->currentText().trimmed();
     QString folder = typed;
     if (!folder.endsWith(u'/'))
@@ -130,7 +127,7 @@ void SaveLocationChooser::confirm()
         showMessage(MessageIcon::Critical, QStringLiteral("文件夹设置错误！\n") + folderAccessReason(access));
         return;
     }
-    options.storeSaveFolder(folder.endsWith(u'/') ? folder : folder + u'/');
+    OptionStore::storeSaveFolder(folder.endsWith(u'/') ? folder : folder + u'/');
     m_folderBox->addItem(folder.trimmed());
     SaveFolderHistory(m_folderBox, FolderHistoryPath());
     accept();

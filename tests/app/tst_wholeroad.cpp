@@ -9,6 +9,8 @@
 #include "core/transfer/downloadscheduler.h"
 #include "demo/demosite.h"
 #include "testenv.h"
+#include "testoptions.h"
+#include "testrows.h"
 #include "ui/appwindows.h"
 #include "ui/cacheviewer.h"
 #include "ui/loginpanel.h"
@@ -102,9 +104,9 @@ class TestWholeRoad : public QObject
         const QString folder = dir.path() + QStringLiteral("/论文/下载");
         m_site.login().setRequireLogin(login);
         m_site.login().clearSessions();
-        sharedOptions() = SharedOptions();
-        sharedOptions().loadFromStore();
-        sharedOptions().PromptSavePathOnExtract = true;
+        TestOptions::edit() = SharedOptions();
+        OptionStore::loadFromStore();
+        TestOptions::edit().PromptSavePathOnExtract = true;
 
         AppWindows windows(m_site.homeUrl());
         windows.showStartup();
@@ -139,11 +141,11 @@ class TestWholeRoad : public QObject
             QVERIFY(loggedIn.wait(30000));
         }
 
-        downloads->scheduler()->options().method = methodFromNumber(method);
-        downloads->scheduler()->options().threadCount = method == 1 ? 1 : 3;
-        downloads->scheduler()->start();
+        SchedulerAccess::of(downloads->queue())->options().method = methodFromNumber(method);
+        SchedulerAccess::of(downloads->queue())->options().threadCount = method == 1 ? 1 : 3;
+        SchedulerAccess::of(downloads->queue())->start();
         QTRY_VERIFY_WITH_TIMEOUT(model->检测是否下载列表完毕(), 120000);
-        QTRY_COMPARE(downloads->scheduler()->CountTransferSlots(), 1);
+        QTRY_COMPARE(SchedulerAccess::of(downloads->queue())->CountTransferSlots(), 1);
 
         for (int n = 1; n <= m_site.paperCount(); ++n) {
             const int position = model->positionOfKey(m_site.paperFileUrl(n).toString());
@@ -168,7 +170,8 @@ class TestWholeRoad : public QObject
         for (const QString &entry : QDir(folder).entryList(QDir::Files | QDir::Hidden))
             QVERIFY2(!entry.startsWith(u'.'), qPrintable(entry));
 
-        QTRY_VERIFY(!downloads->scheduler()->isRunning()); // the housekeeping tick ends the run
+        QTRY_VERIFY(
+            !SchedulerAccess::of(downloads->queue())->isRunning()); // the housekeeping tick ends the run
         // Closing the search window leaves the download window; closing that brings the startup window back.
         // Its candidate list is not empty, so it asks first.
         {
@@ -238,7 +241,7 @@ private Q_SLOTS:
         row.key = m_site.paperFileUrl(1).toString();
         row.name = "waiting";
         row.type = "pdf";
-        model->addRow(row);
+        TestRows::of(*model).addRow(row);
         windows.showDownloadWindow();
         fFileDownload *downloads = windows.downloadWindow();
         messages.answers = {MessageAnswer::No};

@@ -4,6 +4,7 @@
 #include "core/common/clock.h"
 #include "core/queue/downloadlistmodel.h"
 #include "testenv.h"
+#include "testrows.h"
 
 #include <cstdio>
 
@@ -45,18 +46,18 @@ private Q_SLOTS:
             row.key = QStringLiteral("http://127.0.0.1:1/%1.pdf").arg(name);
             row.name = name;
             row.type = QStringLiteral("pdf");
-            ids << model.addRow(row);
+            ids << TestRows::of(model).addRow(row);
         }
         std::FILE *out = std::tmpfile();
         QVERIFY(out);
         BatchProgress progress(&model, out, true);
         progress.start();
-        model.update(ids.at(0), [](DownloadRow &r) {
+        TestRows::of(model).update(ids.at(0), [](DownloadRow &r) {
             r.state = RowState::Done;
             r.size = r.downloaded = 1000;
             r.percentShown = true;
         });
-        model.update(ids.at(1), [](DownloadRow &r) {
+        TestRows::of(model).update(ids.at(1), [](DownloadRow &r) {
             r.state = RowState::Downloading;
             r.size = 3000;
             r.downloaded = 1000;
@@ -72,7 +73,7 @@ private Q_SLOTS:
                  qPrintable(text));
 
         // Nothing moving: the time left cannot be told.
-        model.update(ids.at(1), [](DownloadRow &r) {
+        TestRows::of(model).update(ids.at(1), [](DownloadRow &r) {
             r.state = RowState::Failed;
             r.speed = -1;
             r.reason = FailureReason::of(FailureReason::Kind::Stall, 0, QStringLiteral("60 s"));

@@ -7,6 +7,7 @@
 #include "core/transfer/downloadscheduler.h"
 #include "faultserver.h"
 #include "testenv.h"
+#include "testrows.h"
 
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -92,7 +93,7 @@ private Q_SLOTS:
         const QString folder = unwritableFolder ? dir.filePath("file/papers/") : dir.path() + u'/';
 
         DownloadListModel model;
-        DownloadScheduler scheduler(&model);
+        DownloadScheduler scheduler(TestRows::of(model));
         scheduler.options().retries = 0;
         scheduler.setTimeouts(1500, 400, 1024);
         DownloadRow row;
@@ -100,7 +101,7 @@ private Q_SLOTS:
         row.name = QStringLiteral("paper");
         row.type = QStringLiteral("pdf");
         row.folder = folder;
-        const RowId id = model.addRow(row);
+        const RowId id = TestRows::of(model).addRow(row);
         QSignalSpy finished(&scheduler, &DownloadScheduler::queueFinished);
         scheduler.start();
         QVERIFY(finished.wait(10000));
@@ -144,11 +145,11 @@ private Q_SLOTS:
         row.retry = 1;
         row.retryLimit = 3;
         row.reason = FailureReason::of(Kind::HttpStatus, 503, QStringLiteral("Service Unavailable"));
-        const RowId id = model.addRow(row);
+        const RowId id = TestRows::of(model).addRow(row);
         QCOMPARE(RowClickPanelText(model, id),
                  QStringLiteral("等待重试 (1/3)，失败原因：服务器答复错误（HTTP 503 Service Unavailable）"));
         // A failed row without a known reason (cancelled by the user) shows its file as before.
-        model.update(id, [](DownloadRow &r) {
+        TestRows::of(model).update(id, [](DownloadRow &r) {
             r.state = RowState::Failed;
             r.sizeNote = SizeNote::None;
             r.reason = {};

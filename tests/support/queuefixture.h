@@ -3,6 +3,7 @@
 #include "core/queue/downloadlistmodel.h"
 #include "core/transfer/downloadscheduler.h"
 #include "faultserver.h"
+#include "testrows.h"
 
 #include <QDir>
 #include <QSignalSpy>
@@ -22,7 +23,7 @@ public:
         : m_server(server),
           m_folder(m_dir.path() + u'/' + (subfolder.isEmpty() ? QString() : subfolder + u'/')),
           m_model(std::make_unique<DownloadListModel>()),
-          m_scheduler(std::make_unique<DownloadScheduler>(m_model.get()))
+          m_scheduler(std::make_unique<DownloadScheduler>(TestRows::of(*m_model)))
     {
         QDir().mkpath(m_folder);
         m_scheduler->options().policy = DuplicatePolicy::Rename;
@@ -53,7 +54,7 @@ public:
         row.name = name;
         row.type = type;
         row.folder = m_folder;
-        return m_model->addRow(row);
+        return TestRows::of(*m_model).addRow(row);
     }
     const DownloadRow &row(RowId id) const { return *m_model->find(id); }
 

@@ -1,5 +1,6 @@
 #include "browser/browserprofile.h"
 #include "core/queue/downloadlistmodel.h"
+#include "core/queue/downloadqueue.h"
 #include "core/search/candidatelistmodel.h"
 #include "core/settings/settingsstore.h"
 #include "core/settings/sharedoptions.h"
@@ -7,6 +8,8 @@
 #include "demo/demosite.h"
 #include "desktop/filedialogs.h"
 #include "testenv.h"
+#include "testoptions.h"
+#include "testrows.h"
 #include "ui/appwindows.h"
 #include "ui/folderhistory.h"
 #include "ui/savelocationchooser.h"
@@ -84,8 +87,8 @@ private Q_SLOTS:
         // A fresh profile: nothing stored, no folder history.
         QFile::remove(SettingsFilePath());
         QFile::remove(FolderHistoryPath());
-        sharedOptions() = SharedOptions();
-        sharedOptions().loadFromStore();
+        TestOptions::edit() = SharedOptions();
+        OptionStore::loadFromStore();
     }
 
     void rowsWithoutAFolderAreAskedForAtHandOver()
@@ -177,7 +180,7 @@ private Q_SLOTS:
         AppWindows windows(m_site.homeUrl());
         fFileDownload *download = windows.ensureDownloadWindow();
         download->show();
-        SchedulerOptions &options = download->scheduler()->options();
+        SchedulerOptions &options = SchedulerAccess::of(download->queue())->options();
         QCOMPARE(download->Combo1->currentText(), QStringLiteral("3"));
 
         // OK with nothing changed keeps the thread count.
@@ -207,7 +210,7 @@ private Q_SLOTS:
         download->action(QStringLiteral("actSettings"))->trigger();
         QVERIFY(methodOneShown);
         QCOMPARE(download->Label7->text(), QStringLiteral("下载方式：1"));
-        QCOMPARE(download->scheduler()->method(), DownloadMethod::Single);
+        QCOMPARE(SchedulerAccess::of(download->queue())->method(), DownloadMethod::Single);
         QCOMPARE(ReadSetting(settingkeys::SectionSettings, settingkeys::DownloadMethod.name, QString()),
                  QStringLiteral("1"));
         QVERIFY(messages.messages.isEmpty());
@@ -218,11 +221,11 @@ private Q_SLOTS:
         row.name = QStringLiteral("one");
         row.type = QStringLiteral("pdf");
         row.folder = m_dir.path() + u'/';
-        download->model()->addRow(row);
+        download->queue()->enqueue(row);
         download->Command4->click();
         QTRY_VERIFY_WITH_TIMEOUT(asked.startsWith("GET http://papers.invalid/one.pdf HTTP/1.1\r\n"), 20000);
         QTRY_VERIFY_WITH_TIMEOUT(download->model()->检测是否下载列表完毕(), 20000);
-        download->scheduler()->StopDownloads();
+        SchedulerAccess::of(download->queue())->StopDownloads();
         download->close();
     }
 };

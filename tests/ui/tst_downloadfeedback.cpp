@@ -6,6 +6,7 @@
 // shows the long messages whole at the default size, and status panels that elide what they cannot hold.
 #include "core/common/clock.h"
 #include "core/queue/downloadlistmodel.h"
+#include "core/queue/downloadqueue.h"
 #include "core/settings/settingsstore.h"
 #include "core/settings/sharedoptions.h"
 #include "core/transfer/downloadscheduler.h"
@@ -14,6 +15,8 @@
 #include "faultserver.h"
 #include "privatebus.h"
 #include "testenv.h"
+#include "testoptions.h"
+#include "testrows.h"
 #include "ui/downloadwindow.h"
 #include "ui/loginpanel.h"
 #include "ui/messagebar.h"
@@ -72,7 +75,7 @@ RowId addPaper(fFileDownload &window, const FaultServer &server, const QString &
     row.name = name;
     row.type = QStringLiteral("pdf");
     row.folder = folder;
-    return window.model()->addRow(row);
+    return window.queue()->enqueue(row);
 }
 
 // What keeps the message bar from showing the given text whole: the bar is there, inside the window and
@@ -129,7 +132,7 @@ private Q_SLOTS:
     void init()
     {
         QFile::remove(SettingsFilePath());
-        sharedOptions() = SharedOptions();
+        TestOptions::edit() = SharedOptions();
         m_server.clearRequests();
     }
     void cleanup()
@@ -154,7 +157,7 @@ private Q_SLOTS:
         fFileDownload window;
         notifyTo(window, &fake);
         window.show();
-        window.scheduler()->options().retries = 0;
+        SchedulerAccess::of(window.queue())->options().retries = 0;
         window.Combo1->setCurrentIndex(2);
         for (const char *name : {"good", "missing", "stalled"})
             addPaper(window, m_server, name, dir.path() + u'/');
@@ -202,7 +205,7 @@ private Q_SLOTS:
         fntest::FakeNotifications fake;
         fFileDownload window;
         notifyTo(window, &fake);
-        DownloadScheduler *scheduler = window.scheduler();
+        DownloadScheduler *scheduler = SchedulerAccess::of(window.queue());
         scheduler->options().retries = 0;
         addPaper(window, m_server, "stalled", dir.path() + u'/');
         window.Command4->click();
@@ -217,12 +220,12 @@ private Q_SLOTS:
 
         // Automatic re-download starts a run every second that finds nothing to do: not a word of it.
         scheduler->setHousekeeping(false);
-        window.model()->clear();
+        TestRows::of(*window.model()).clear();
         DownloadRow done;
         done.key = QStringLiteral("http://127.0.0.1:1/done.pdf");
         done.name = QStringLiteral("done");
         done.state = RowState::Done;
-        window.model()->addRow(done);
+        window.queue()->enqueue(done);
         window.Check4->setChecked(true);
         window.Combo4->setCurrentIndex(0);
         QSignalSpy finished(scheduler, &DownloadScheduler::queueFinished);
@@ -237,7 +240,7 @@ private Q_SLOTS:
         // A failed row that the automatic re-download takes again: the panel tells of the run, the desktop
         // is not told of every round.
         addPaper(window, m_server, "missing", dir.path() + u'/');
-        window.model()->setState(window.model()->idAt(1), RowState::Failed);
+        TestRows::of(*window.model()).setState(window.model()->idAt(1), RowState::Failed);
         scheduler->tickHousekeeping();
         QVERIFY(finished.wait(5000));
         QCOMPARE(window.panelText(3), QStringLiteral("下载结束：完成 0 个，失败 1 个，用时 0秒"));
@@ -258,9 +261,9 @@ private Q_SLOTS:
         fFileDownload window;
         notifyTo(window, nullptr);
         window.show();
-        window.scheduler()->options().retries = 0;
+        SchedulerAccess::of(window.queue())->options().retries = 0;
         auto runToEnd = [&window] {
-            QSignalSpy finished(window.scheduler(), &DownloadScheduler::queueFinished);
+            QSignalSpy finished(SchedulerAccess::of(window.queue()), &DownloadScheduler::queueFinished);
             window.Command4->click();
             QVERIFY(finished.wait(15000));
         };
@@ -276,7 +279,7 @@ private Q_SLOTS:
         refused.name = QStringLiteral("refused");
         refused.type = QStringLiteral("pdf");
         refused.folder = dir.path() + u'/';
-        const RowId refusedId = window.model()->addRow(refused);
+        const RowId refusedId = window.queue()->enqueue(refused);
         runToEnd();
         QCOMPARE(window.model()->find(refusedId)->state, RowState::Failed);
         QVERIFY2(!window.panelText(2).startsWith(QStringLiteral("完成下载:")),
@@ -297,7 +300,7 @@ private Q_SLOTS:
         fFileDownload window;
         notifyTo(window, nullptr);
         window.show();
-        DownloadScheduler *scheduler = window.scheduler();
+        DownloadScheduler *scheduler = SchedulerAccess::of(window.queue());
         window.Combo1->setCurrentIndex(1);
         const RowId first = addPaper(window, m_server, "v1", dir.path() + u'/');
         const RowId second = addPaper(window, m_server, "v2", dir.path() + u'/');
@@ -346,7 +349,7 @@ private Q_SLOTS:
         fFileDownload window;
         notifyTo(window, nullptr);
         window.show();
-        DownloadScheduler *scheduler = window.scheduler();
+        DownloadScheduler *scheduler = SchedulerAccess::of(window.queue());
         scheduler->options().retries = 2;
         const RowId id = addPaper(window, m_server, "busy", dir.path() + u'/');
         window.Command4->click();
@@ -395,7 +398,7 @@ private Q_SLOTS:
         notifyTo(window, nullptr);
         window.show();
         QCOMPARE(window.size(), QSize(1000, 600));
-        window.scheduler()->options().retries = 0;
+        SchedulerAccess::of(window.queue())->options().retries = 0;
         window.Combo1->setCurrentIndex(1);
         for (const char *name : {"w1", "w2", "gone"})
             addPaper(window, m_server, name, dir.path() + u'/');
@@ -512,7 +515,7 @@ private Q_SLOTS:
         window.show();
         addPaper(window, m_server, "l1", dir.path() + u'/');
         addPaper(window, m_server, "l2", dir.path() + u'/');
-        QSignalSpy paused(window.scheduler(), &DownloadScheduler::verificationNeeded);
+        QSignalSpy paused(SchedulerAccess::of(window.queue()), &DownloadScheduler::verificationNeeded);
         window.Command4->click();
         QVERIFY(paused.wait(15000));
         QCOMPARE(paused.at(0).at(2).value<PauseKind>(), PauseKind::Login);
@@ -548,7 +551,7 @@ private Q_SLOTS:
         addPaper(window, m_server, "w2", dir.path() + u'/');
 
         QSignalSpy logins(panel, &LoginPanel::loginFinished);
-        QSignalSpy paused(window.scheduler(), &DownloadScheduler::verificationNeeded);
+        QSignalSpy paused(SchedulerAccess::of(window.queue()), &DownloadScheduler::verificationNeeded);
         window.Command4->click();
         QVERIFY(paused.wait(30000));
         // The two pages that came while the login ran did not count; the two after it did.
@@ -593,7 +596,7 @@ private Q_SLOTS:
             m_server.setReply(QStringLiteral("/x%1.pdf").arg(i), replies.at(i));
             addPaper(window, m_server, QStringLiteral("x%1").arg(i), dir.path() + u'/');
         }
-        DownloadScheduler *scheduler = window.scheduler();
+        DownloadScheduler *scheduler = SchedulerAccess::of(window.queue());
         QSignalSpy logins(panel, &LoginPanel::loginFinished);
         window.Command4->click();
         // The walls met while the login ran are shown once it is over.
@@ -621,7 +624,7 @@ private Q_SLOTS:
         stalled.stallAfter = 1000;
         fFileDownload window;
         notifyTo(window, nullptr);
-        DownloadScheduler *scheduler = window.scheduler();
+        DownloadScheduler *scheduler = SchedulerAccess::of(window.queue());
         scheduler->setHousekeeping(false); // the ticks below stand for the window's timer
         window.Combo1->setCurrentIndex(2);
         for (const char *name : {"s1", "s2", "s3"}) {
@@ -629,7 +632,7 @@ private Q_SLOTS:
             addPaper(window, m_server, name, dir.path() + u'/');
         }
         const RowId failed = addPaper(window, m_server, "failed", dir.path() + u'/');
-        window.model()->setState(failed, RowState::Failed);
+        TestRows::of(*window.model()).setState(failed, RowState::Failed);
         window.Check4->setChecked(true);
         window.Command4->click();
         QTRY_COMPARE(window.model()->totals().downloading, 3);
@@ -652,7 +655,7 @@ private Q_SLOTS:
         m_server.setReply("/busy.pdf", busy);
         fFileDownload window;
         notifyTo(window, nullptr);
-        DownloadScheduler *scheduler = window.scheduler();
+        DownloadScheduler *scheduler = SchedulerAccess::of(window.queue());
         QCOMPARE(scheduler->options().retries, 1);
         const RowId id = addPaper(window, m_server, "busy", dir.path() + u'/');
         window.Command4->click();
@@ -660,7 +663,7 @@ private Q_SLOTS:
         window.Command31->click();
 
         // New values from the options window reach the queue at once.
-        sharedOptions().storeRetries(6);
+        OptionStore::storeRetries(6);
         window.takeSharedOptions();
         QCOMPARE(scheduler->options().retries, 6);
     }
@@ -671,7 +674,7 @@ private Q_SLOTS:
     {
         fFileDownload window;
         notifyTo(window, nullptr);
-        DownloadScheduler *scheduler = window.scheduler();
+        DownloadScheduler *scheduler = SchedulerAccess::of(window.queue());
         QCOMPARE(scheduler->options().method, DownloadMethod::Parallel);
         window.Combo1->setCurrentIndex(4);
         for (int press = 0; press < 3; ++press) {
@@ -711,7 +714,7 @@ private Q_SLOTS:
             row.folder = dir.path() + u'/';
             row.state = RowState::Done;
             row.owned = OwnedFile{rowFilePath(row), IdentityOf(rowFilePath(row))}; // the rows wrote them
-            window.model()->addRow(row);
+            window.queue()->enqueue(row);
         }
         window.action("actCheckPdf")->trigger();
         QCOMPARE(window.panelText(3), QStringLiteral("检查PDF文件完成：重命名了 1 个文件"));

@@ -1,6 +1,8 @@
 #include "core/queue/downloadlistmodel.h"
+#include "core/queue/downloadqueue.h"
 #include "core/transfer/downloadscheduler.h"
 #include "testenv.h"
+#include "testrows.h"
 #include "ui/downloadwindow.h"
 #include "ui/loginpanel.h"
 
@@ -130,7 +132,7 @@ private Q_SLOTS:
     void controlsKeepTheSchedulerOptionsInStep()
     {
         fFileDownload window;
-        SchedulerOptions &options = window.scheduler()->options();
+        SchedulerOptions &options = SchedulerAccess::of(window.queue())->options();
         window.Combo1->setCurrentIndex(3);
         QCOMPARE(options.threadCount, 4);
         QCOMPARE(options.threadPosition, 3);
@@ -162,13 +164,13 @@ private Q_SLOTS:
         QVERIFY(window.action("actClearAll")->isEnabled());
         QVERIFY(window.action("actSelectAll")->isEnabled());
         QVERIFY(!window.action("actStop")->isEnabled());
-        window.scheduler()->start();
+        SchedulerAccess::of(window.queue())->start();
         window.prepareListMenu();
         QVERIFY(!window.action("actRemove")->isEnabled());
         QVERIFY(!window.action("actClearAll")->isEnabled());
         QVERIFY(!window.action("actSelectAll")->isEnabled());
         QVERIFY(window.action("actStop")->isEnabled());
-        window.scheduler()->StopDownloads();
+        SchedulerAccess::of(window.queue())->StopDownloads();
     }
 
     void headerClicksSortOnlyWhileIdle()
@@ -181,14 +183,14 @@ private Q_SLOTS:
             row.size = size;
             if (size < 0)
                 row.sizeNote = SizeNote::Unknown; // "未知"
-            model->addRow(row);
+            TestRows::of(*model).addRow(row);
         }
-        window.scheduler()->start();
+        SchedulerAccess::of(window.queue())->start();
         window.sortByHeader(DownloadListModel::ColSize);
         QCOMPARE(recorder.texts(), QStringList{"停止下载后方可排序！"});
         QCOMPARE(model->cellText(0, DownloadListModel::ColSize), QStringLiteral("999"));
         QVERIFY(!window.ListView3->header()->isSortIndicatorShown());
-        window.scheduler()->StopDownloads();
+        SchedulerAccess::of(window.queue())->StopDownloads();
 
         recorder.clear();
         window.sortByHeader(DownloadListModel::ColSize);
@@ -206,7 +208,7 @@ private Q_SLOTS:
         fFileDownload window;
         DownloadListModel *model = window.model();
         for (int i = 0; i < 5; ++i)
-            model->addRow(
+            TestRows::of(*model).addRow(
                 makeRow(QString::number(i), i % 2 ? RowState::Failed : RowState::Done, dir.path() + "/"));
         QCOMPARE(window.Label1->text(), QStringLiteral("记录数：5"));
 
@@ -267,10 +269,10 @@ private Q_SLOTS:
         window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&window));
         DownloadListModel *model = window.model();
-        model->addRow(makeRow("gone", RowState::Done, dir.path() + "/"));
+        TestRows::of(*model).addRow(makeRow("gone", RowState::Done, dir.path() + "/"));
         DownloadRow broken = makeRow("broken", RowState::Failed, dir.path() + "/");
         broken.sizeNote = SizeNote::NotFound;
-        model->addRow(broken);
+        TestRows::of(*model).addRow(broken);
         fntest::writeFile(dir.path() + "/broken.pdf", "%PD");
 
         auto doubleClickRow = [&](int row) {
@@ -301,9 +303,9 @@ private Q_SLOTS:
         fntest::MessageRecorder recorder;
         fFileDownload window;
         DownloadListModel *model = window.model();
-        model->addRow(makeRow("a", RowState::Failed));
-        model->addRow(makeRow("b", RowState::Done));
-        DownloadScheduler *scheduler = window.scheduler();
+        TestRows::of(*model).addRow(makeRow("a", RowState::Failed));
+        TestRows::of(*model).addRow(makeRow("b", RowState::Done));
+        DownloadScheduler *scheduler = SchedulerAccess::of(window.queue());
         scheduler->setHousekeeping(false); // the test drives the ticks
 
         scheduler->tickHousekeeping();
@@ -336,7 +338,7 @@ private Q_SLOTS:
         }
         QPointer<fFileDownload> window = new fFileDownload;
         window->show();
-        window->model()->addRow(makeRow("waiting", RowState::Waiting));
+        window->queue()->enqueue(makeRow("waiting", RowState::Waiting));
         QSignalSpy closed(window.data(), &fFileDownload::windowClosed);
         recorder.answers = {MessageAnswer::No};
         QVERIFY(!window->close());
@@ -344,7 +346,7 @@ private Q_SLOTS:
         QCOMPARE(recorder.messages.last().icon, MessageIcon::Question);
         QVERIFY(window->isVisible());
         QCOMPARE(closed.count(), 0);
-        window->scheduler()->start();
+        SchedulerAccess::of(window->queue())->start();
         QVERIFY(window->close()); // answered Yes
         QCOMPARE(closed.count(), 1);
         QTRY_VERIFY(window.isNull());

@@ -11,6 +11,7 @@
 #include "core/transfer/downloadscheduler.h"
 #include "desktop/filedialogs.h"
 #include "testenv.h"
+#include "testrows.h"
 #include "ui/downloadwindow.h"
 
 #include <QAction>
@@ -128,7 +129,7 @@ private Q_SLOTS:
 
     void theSkipOptionIsStoredAndDrivesTheCheck()
     {
-        sharedOptions().storeSkipHeld(true);
+        OptionStore::storeSkipHeld(true);
         QPointer<fFileDownload> window = new fFileDownload;
         QVERIFY(window->CheckSkipHeld->isChecked());
         QVERIFY(window->CheckSkipHeld->isEnabled());
@@ -178,7 +179,7 @@ private Q_SLOTS:
             row.type = QStringLiteral("pdf");
             row.folder = papers;
             row.state = state;
-            model->addRow(row);
+            TestRows::of(*model).addRow(row);
         }
 
         // No row selected: every done row, into the file the dialog gave, which starts in the home folder.
@@ -225,7 +226,7 @@ private Q_SLOTS:
 
         // Nothing to export: no done row and none selected.
         window->ListView3->clearSelection();
-        model->clear();
+        TestRows::of(*model).clear();
         answer = m_dir->path() + QStringLiteral("/empty.ris");
         window->action(QStringLiteral("actExportRis"))->trigger();
         QVERIFY(!QFileInfo::exists(answer));

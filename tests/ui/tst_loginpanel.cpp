@@ -3,6 +3,7 @@
 #include "core/queue/downloadlistmodel.h"
 #include "core/transfer/downloadscheduler.h"
 #include "testenv.h"
+#include "testrows.h"
 #include "ui/downloadwindow.h"
 #include "ui/loginpanel.h"
 
@@ -219,8 +220,10 @@ private Q_SLOTS:
         QCOMPARE(window.panelText(3), QStringLiteral("Welcome"));
 
         const QUrl fileUrl(site.url("/papers/a.pdf"));
-        QTRY_VERIFY_WITH_TIMEOUT(!window.scheduler()->cookieJar()->cookiesForUrl(fileUrl).isEmpty(), 10000);
-        const QNetworkCookie cookie = window.scheduler()->cookieJar()->cookiesForUrl(fileUrl).first();
+        QTRY_VERIFY_WITH_TIMEOUT(
+            !SchedulerAccess::of(window.queue())->cookieJar()->cookiesForUrl(fileUrl).isEmpty(), 10000);
+        const QNetworkCookie cookie =
+            SchedulerAccess::of(window.queue())->cookieJar()->cookiesForUrl(fileUrl).first();
         QCOMPARE(cookie.name(), QByteArray("sid"));
         QCOMPARE(cookie.value(), QByteArray("logged-in"));
     }
@@ -353,8 +356,8 @@ private Q_SLOTS:
         row.size = row.downloaded = 300;
         row.percentNote = PercentNote::Full;
         row.state = RowState::Done;
-        const RowId id = model->addRow(row);
-        DownloadScheduler *scheduler = window.scheduler();
+        const RowId id = TestRows::of(*model).addRow(row);
+        DownloadScheduler *scheduler = SchedulerAccess::of(window.queue());
         scheduler->setHousekeeping(false);
 
         QSignalSpy finished(panel, &LoginPanel::loginFinished);
@@ -370,7 +373,7 @@ private Q_SLOTS:
                 model->cellText(0, DownloadListModel::ColPercent).isEmpty());
 
         // Once per row in a run: the row comes back as a page again in the same run, no second login.
-        model->setState(id, RowState::Done);
+        TestRows::of(*model).setState(id, RowState::Done);
         Q_EMIT scheduler->webPageReceived(id);
         QVERIFY(!panel->isLoggingIn());
         scheduler->StopDownloads();

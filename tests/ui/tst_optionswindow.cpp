@@ -1,6 +1,7 @@
 #include "core/settings/settingsstore.h"
 #include "core/settings/sharedoptions.h"
 #include "testenv.h"
+#include "testoptions.h"
 #include "ui/optionswindow.h"
 
 #include <QCheckBox>
@@ -68,8 +69,8 @@ private Q_SLOTS:
     void init()
     {
         QFile::remove(SettingsFilePath());
-        sharedOptions() = SharedOptions();
-        sharedOptions().loadFromStore();
+        TestOptions::edit() = SharedOptions();
+        OptionStore::loadFromStore();
     }
 
     void showsTheValuesReadAtStart()
@@ -84,11 +85,11 @@ private Q_SLOTS:
 
         // A stored method other than 1 downloads in parallel, and the window says so.
         WriteSetting(SectionSettings, settingkeys::DownloadMethod.name, QStringLiteral("7"));
-        sharedOptions().loadFromStore();
-        sharedOptions().ProxyEnabled = true;
-        sharedOptions().ProxyAddress = QStringLiteral("proxy.lan");
-        sharedOptions().ProxyPort = QStringLiteral("3128");
-        sharedOptions().PromptSavePathOnExtract = false;
+        OptionStore::loadFromStore();
+        TestOptions::edit().ProxyEnabled = true;
+        TestOptions::edit().ProxyAddress = QStringLiteral("proxy.lan");
+        TestOptions::edit().ProxyPort = QStringLiteral("3128");
+        TestOptions::edit().PromptSavePathOnExtract = false;
         OptionsWindow odd;
         Controls o(&odd);
         QVERIFY(o.methodTwo->isChecked());
@@ -149,8 +150,8 @@ private Q_SLOTS:
         QCOMPARE(stored(PromptSavePath), QStringLiteral("0"));
 
         // The next run reads back what was confirmed.
-        sharedOptions() = SharedOptions();
-        sharedOptions().loadFromStore();
+        TestOptions::edit() = SharedOptions();
+        OptionStore::loadFromStore();
         OptionsWindow next;
         Controls n(&next);
         QVERIFY(n.methodOne->isChecked() && n.proxy->isChecked() && !n.prompt->isChecked());
@@ -160,7 +161,7 @@ private Q_SLOTS:
     void retryCountIsEditedAndStored()
     {
         WriteSetting(SectionDownload, Retries.name, QStringLiteral("6"));
-        sharedOptions().loadFromStore();
+        OptionStore::loadFromStore();
         OptionsWindow w;
         Controls c(&w);
         QVERIFY(c.retries);
@@ -201,8 +202,8 @@ private Q_SLOTS:
         w.confirm();
         QCOMPARE(sharedOptions().FileNameTemplate, QStringLiteral("{年份}-{作者}-{标题}"));
         QCOMPARE(stored(settingkeys::FileNameTemplate), QStringLiteral("{年份}-{作者}-{标题}"));
-        sharedOptions() = SharedOptions();
-        sharedOptions().loadFromStore();
+        TestOptions::edit() = SharedOptions();
+        OptionStore::loadFromStore();
         QCOMPARE(sharedOptions().FileNameTemplate, QStringLiteral("{年份}-{作者}-{标题}"));
 
         // An emptied box stores the empty text, which stands for the default.
@@ -211,7 +212,7 @@ private Q_SLOTS:
         again.confirm();
         QCOMPARE(stored(settingkeys::FileNameTemplate), QString());
         QCOMPARE(sharedOptions().FileNameTemplate, QStringLiteral("{标题}"));
-        sharedOptions().loadFromStore();
+        OptionStore::loadFromStore();
         QCOMPARE(sharedOptions().FileNameTemplate, QStringLiteral("{标题}"));
     }
 

@@ -3,6 +3,7 @@
 #include "core/settings/sharedoptions.h"
 #include "desktop/shellhelpers.h"
 #include "testenv.h"
+#include "testoptions.h"
 #include "ui/folderhistory.h"
 #include "ui/savelocationchooser.h"
 
@@ -41,7 +42,7 @@ private Q_SLOTS:
     {
         QFile::remove(SettingsFilePath());
         QFile::remove(FolderHistoryPath());
-        sharedOptions() = SharedOptions();
+        TestOptions::edit() = SharedOptions();
     }
 
     void firstUseCreatesTheDefaultFolder()
@@ -316,7 +317,7 @@ private Q_SLOTS:
 
     void namingChoice()
     {
-        sharedOptions().UseOriginalFileName = true;
+        TestOptions::edit().UseOriginalFileName = true;
         SaveLocationChooser chooser;
         auto *original = chooser.findChild<QRadioButton *>(QStringLiteral("originalNameOption"));
         auto *title = chooser.findChild<QRadioButton *>(QStringLiteral("titleNameOption"));

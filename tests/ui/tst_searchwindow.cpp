@@ -9,6 +9,8 @@
 #include "core/settings/sharedoptions.h"
 #include "desktop/filedialogs.h"
 #include "testenv.h"
+#include "testoptions.h"
+#include "testrows.h"
 #include "ui/fwebsearch.h"
 #include "ui/searchdialogs.h"
 #include "ui/searchwindowhost.h"
@@ -56,7 +58,7 @@ public:
     bool runSaveLocationChooser(QWidget *) override
     {
         ++chooserRuns;
-        SharedOptions &o = sharedOptions();
+        SharedOptions &o = TestOptions::edit();
         if (chooserConfirms) {
             o.DefaultSaveFolder = chooserFolder;
             o.UseOriginalFileName = chooserUsesLinkNames;
@@ -165,14 +167,14 @@ private Q_SLOTS:
 
     void init()
     {
-        sharedOptions() = SharedOptions{};
+        TestOptions::edit() = SharedOptions{};
         m_host = TestHost{};
         m_messages = new fntest::MessageRecorder;
         m_window = new fWebSearch(&m_host, pageUrl("index.html"));
         m_window->addAllWalk()->setWaitLimits(30000, 100);
         m_window->show();
         QTRY_COMPARE_WITH_TIMEOUT(m_window->page()->url(), pageUrl("index.html"), 20000);
-        sharedOptions().PromptSavePathOnExtract = false;
+        TestOptions::edit().PromptSavePathOnExtract = false;
     }
 
     void cleanup()
@@ -279,7 +281,7 @@ private Q_SLOTS:
     void addThisPageAsksForTheFolderOnlyWhenSetTo()
     {
         QVERIFY(load(pageUrl("page1.html")));
-        sharedOptions().PromptSavePathOnExtract = true;
+        TestOptions::edit().PromptSavePathOnExtract = true;
         m_window->addThisPage();
         QTRY_COMPARE_WITH_TIMEOUT(label1(), QStringLiteral("2"), 20000);
         QCOMPARE(m_host.chooserRuns, 1);
@@ -287,8 +289,8 @@ private Q_SLOTS:
         QCOMPARE(m_window->candidates()->row(1).title, QStringLiteral("Second paper"));
 
         QVERIFY(load(pageUrl("page2.html")));
-        sharedOptions().PromptSavePathOnExtract = false;
-        sharedOptions().DefaultSaveFolder.clear();
+        TestOptions::edit().PromptSavePathOnExtract = false;
+        TestOptions::edit().DefaultSaveFolder.clear();
         m_window->addThisPage();
         QTRY_COMPARE_WITH_TIMEOUT(label1(), QStringLiteral("3"), 20000);
         QCOMPARE(m_host.chooserRuns, 1);
@@ -400,7 +402,7 @@ private Q_SLOTS:
     {
         // Asked when taking rows: the analysis goes on without asking again, names from the links.
         QVERIFY(load(pageUrl("page1.html")));
-        sharedOptions().PromptSavePathOnExtract = true;
+        TestOptions::edit().PromptSavePathOnExtract = true;
         m_host.chooserUsesLinkNames = true;
         m_window->addThisPage();
         QTRY_COMPARE_WITH_TIMEOUT(label1(), QStringLiteral("2"), 20000);
@@ -421,8 +423,8 @@ private Q_SLOTS:
 
         // Asked at analysis: a cancel changes nothing; a confirmation fills empty folders, names from titles.
         QVERIFY(load(pageUrl("page2.html")));
-        sharedOptions().PromptSavePathOnExtract = false;
-        sharedOptions().DefaultSaveFolder.clear();
+        TestOptions::edit().PromptSavePathOnExtract = false;
+        TestOptions::edit().DefaultSaveFolder.clear();
         m_window->addThisPage();
         QTRY_COMPARE_WITH_TIMEOUT(label1(), QStringLiteral("3"), 20000);
         m_host.chooserConfirms = false;
@@ -454,9 +456,9 @@ private Q_SLOTS:
         DownloadListModel *downloads = m_host.downloads->model();
         QCOMPARE(downloads->count(), 4);
         // One row finished, one failed, one under way, one still waiting.
-        downloads->setState(downloads->idAt(0), RowState::Done);
-        downloads->setState(downloads->idAt(1), RowState::Failed);
-        downloads->setState(downloads->idAt(2), RowState::Downloading);
+        TestRows::of(*downloads).setState(downloads->idAt(0), RowState::Done);
+        TestRows::of(*downloads).setState(downloads->idAt(1), RowState::Failed);
+        TestRows::of(*downloads).setState(downloads->idAt(2), RowState::Downloading);
         fillList(6); // rows 0-3 again, and two new ones
 
         // Declined: the list says how many were there already and how many are new; nothing moves.
@@ -602,7 +604,7 @@ private Q_SLOTS:
             asked.append(request);
             return list;
         });
-        sharedOptions().DefaultSaveFolder = QStringLiteral("/papers/");
+        TestOptions::edit().DefaultSaveFolder = QStringLiteral("/papers/");
         findAction(m_window, "从文本文件导入链接…")->trigger();
         QCOMPARE(asked.size(), 1);
         QCOMPARE(asked.first().kind, filedialogs::Request::Kind::Open);

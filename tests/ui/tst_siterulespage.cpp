@@ -5,6 +5,7 @@
 #include "core/sites/siterules.h"
 #include "demo/demosite.h"
 #include "testenv.h"
+#include "testoptions.h"
 #include "ui/fwebsearch.h"
 #include "ui/searchwindowhost.h"
 
@@ -75,8 +76,8 @@ private Q_SLOTS:
 
     void aRefusedSelectorIsToldAndNoPaperTaken()
     {
-        sharedOptions() = SharedOptions{};
-        sharedOptions().PromptSavePathOnExtract = false;
+        TestOptions::edit() = SharedOptions{};
+        TestOptions::edit().PromptSavePathOnExtract = false;
         fntest::MessageRecorder messages;
         const QUrl tables = m_site.searchUrl(QString());
         QPointer<fWebSearch> window = new fWebSearch(&m_host, tables);
@@ -108,8 +109,8 @@ private Q_SLOTS:
 
     void cardsAreTakenByTheirRulesAndChecked()
     {
-        sharedOptions() = SharedOptions{};
-        sharedOptions().PromptSavePathOnExtract = false;
+        TestOptions::edit() = SharedOptions{};
+        TestOptions::edit().PromptSavePathOnExtract = false;
         fntest::MessageRecorder messages;
         QPointer<fWebSearch> window = new fWebSearch(&m_host, m_site.homeUrl());
         window->addAllWalk()->setWaitLimits(30000, 100);

@@ -44,8 +44,9 @@ QString rowFile(const DownloadListModel &model, RowId id)
     return row ? rowFilePath(*row) : QString();
 }
 
-bool ShuffleRows(DownloadListModel &model, const CommandGuards &guards, QRandomGenerator &random)
+bool ShuffleRows(const RowWriter &rows, const CommandGuards &guards, QRandomGenerator &random)
 {
+    const DownloadListModel &model = rows.list();
     if (refused(guards.listChangeGuard, commandtext::StopFirst))
         return false;
     // Each draw takes one of the rows not yet moved and puts it at the end. Rows never drawn (only in
@@ -64,21 +65,22 @@ bool ShuffleRows(DownloadListModel &model, const CommandGuards &guards, QRandomG
             order.append(model.idAt(i));
         for (int i : std::as_const(moved))
             order.append(model.idAt(i));
-        model.reorderRows(order);
+        rows.reorderRows(order);
     }
     showMessage(MessageIcon::Information, commandtext::ShuffleDone);
     return true;
 }
 
-void ResetRow(DownloadListModel &model, RowId id)
+void ResetRow(const RowWriter &rows, RowId id)
 {
+    const DownloadListModel &model = rows.list();
     const DownloadRow *row = model.find(id);
     if (!row)
         return;
     // Only the file the row wrote itself goes, and only while it is still that file. A row held from an
     // earlier download pointed at that download's file, maybe in another folder: it goes back to its own.
     RemoveOwnedFile(row->owned);
-    model.update(id, [](DownloadRow &r) {
+    rows.update(id, [](DownloadRow &r) {
         if (r.percentNote == PercentNote::Held) {
             r.name = r.givenName;
             r.folder = r.givenFolder;
@@ -94,14 +96,15 @@ void ResetRow(DownloadListModel &model, RowId id)
 namespace {
 
 // Sends the rows that match back to the queue; the count of rows reset.
-int resetRowsWhere(DownloadListModel &model, const QList<RowId> &ids,
+int resetRowsWhere(const RowWriter &rows, const QList<RowId> &ids,
                    const std::function<bool(const DownloadRow &)> &match)
 {
+    const DownloadListModel &model = rows.list();
     int reset = 0;
     for (RowId id : ids) {
         const DownloadRow *row = model.find(id);
         if (row && match(*row)) {
-            ResetRow(model, id);
+            ResetRow(rows, id);
             ++reset;
         }
     }
@@ -119,87 +122,90 @@ QList<RowId> allIds(const DownloadListModel &model)
 
 } // namespace
 
-int RedownloadSelectedRows(DownloadListModel &model, const QList<RowId> &selected)
+int RedownloadSelectedRows(const RowWriter &rows, const QList<RowId> &selected)
 {
-    return resetRowsWhere(model, selected, [](const DownloadRow &row) { return isFinished(row.state); });
+    return resetRowsWhere(rows, selected, [](const DownloadRow &row) { return isFinished(row.state); });
 }
 
-int RedownloadFailedRows(DownloadListModel &model, const CommandGuards &guards)
+int RedownloadFailedRows(const RowWriter &rows, const CommandGuards &guards)
 {
+    const DownloadListModel &model = rows.list();
     if (refused(guards.listChangeGuard, commandtext::StopFirst))
         return -1;
-    return resetRowsWhere(model, allIds(model),
+    return resetRowsWhere(rows, allIds(model),
                           [](const DownloadRow &row) { return row.state == RowState::Failed; });
 }
 
-int RedownloadHtmlRows(DownloadListModel &model, const CommandGuards &guards)
+int RedownloadHtmlRows(const RowWriter &rows, const CommandGuards &guards)
 {
+    const DownloadListModel &model = rows.list();
     if (refused(guards.listChangeGuard, commandtext::StopFirst))
         return -1;
-    return resetRowsWhere(model, allIds(model), [](const DownloadRow &row) {
+    return resetRowsWhere(rows, allIds(model), [](const DownloadRow &row) {
         return isFinished(row.state) && isHtmlType(row.type);
     });
 }
 
-void AutoRedownload(DownloadListModel &model, const CommandGuards &guards, int choicePosition)
+void AutoRedownload(const RowWriter &rows, const CommandGuards &guards, int choicePosition)
 {
     // It runs from a timer: a guard that holds skips it without a word, never with a message box.
     if (guards.listChangeGuard)
         return;
     switch (static_cast<AutoRedownloadChoice>(choicePosition)) {
     case AutoRedownloadChoice::Failed:
-        RedownloadFailedRows(model, guards);
+        RedownloadFailedRows(rows, guards);
         break;
     case AutoRedownloadChoice::Html:
-        RedownloadHtmlRows(model, guards);
+        RedownloadHtmlRows(rows, guards);
         break;
     case AutoRedownloadChoice::FailedAndHtml:
-        RedownloadFailedRows(model, guards);
-        RedownloadHtmlRows(model, guards);
+        RedownloadFailedRows(rows, guards);
+        RedownloadHtmlRows(rows, guards);
         break;
     }
 }
 
-int RemoveSelectedRows(DownloadListModel &model, const CommandGuards &guards, const QList<RowId> &selected)
+int RemoveSelectedRows(const RowWriter &rows, const CommandGuards &guards, const QList<RowId> &selected)
 {
     if (refused(guards.listChangeGuard, commandtext::StopFirst))
         return -1;
     const QSet<RowId> ids(selected.cbegin(), selected.cend());
     return static_cast<int>(
-        model.removeRowsIf([&ids](const DownloadRow &row) { return ids.contains(row.id); }).size());
+        rows.removeRowsIf([&ids](const DownloadRow &row) { return ids.contains(row.id); }).size());
 }
 
-int RemoveFailedRows(DownloadListModel &model)
+int RemoveFailedRows(const RowWriter &rows)
 {
     return static_cast<int>(
-        model.removeRowsIf([](const DownloadRow &row) { return row.state == RowState::Failed; }).size());
+        rows.removeRowsIf([](const DownloadRow &row) { return row.state == RowState::Failed; }).size());
 }
 
-int RemoveDoneRows(DownloadListModel &model)
+int RemoveDoneRows(const RowWriter &rows)
 {
     return static_cast<int>(
-        model.removeRowsIf([](const DownloadRow &row) { return row.state == RowState::Done; }).size());
+        rows.removeRowsIf([](const DownloadRow &row) { return row.state == RowState::Done; }).size());
 }
 
-bool ClearAllRows(DownloadListModel &model, const CommandGuards &guards)
+bool ClearAllRows(const RowWriter &rows, const CommandGuards &guards)
 {
     if (refused(guards.listChangeGuard, commandtext::StopFirst))
         return false;
     if (!askYesNo(MessageIcon::None, commandtext::ClearAllQuestion))
         return false;
-    model.clear();
+    rows.clear();
     return true;
 }
 
-bool CancelSelectedRows(DownloadListModel &model, const CommandGuards &guards, const QList<RowId> &selected)
+bool CancelSelectedRows(const RowWriter &rows, const CommandGuards &guards, const QList<RowId> &selected)
 {
+    const DownloadListModel &model = rows.list();
     if (refused(guards.downloadBusy, commandtext::StopBeforeSetting, MessageIcon::Critical))
         return false;
     // The queue hears of it by the rows' end: a row that waited for its next try lets that try go.
     for (RowId id : selected) {
         const DownloadRow *row = model.find(id);
         if (row && row->state == RowState::Waiting)
-            model.update(id, [](DownloadRow &r) {
+            rows.update(id, [](DownloadRow &r) {
                 r.state = RowState::Failed;
                 if (r.sizeNote == SizeNote::RetryWait)
                     r.sizeNote = SizeNote::None;
@@ -261,8 +267,9 @@ void OpenInTextEditor(const DownloadListModel &model, RowId id, const ShellHooks
         shell.openInTextEditor(path);
 }
 
-void DoubleClickRow(DownloadListModel &model, RowId id, const ShellHooks &shell)
+void DoubleClickRow(const RowWriter &rows, RowId id, const ShellHooks &shell)
 {
+    const DownloadListModel &model = rows.list();
     const DownloadRow *row = model.find(id);
     if (!row)
         return;
@@ -276,7 +283,7 @@ void DoubleClickRow(DownloadListModel &model, RowId id, const ShellHooks &shell)
         break;
     }
     case RowState::Failed:
-        ResetRow(model, id);
+        ResetRow(rows, id);
         break;
     case RowState::Waiting:
     case RowState::Downloading:
@@ -298,8 +305,9 @@ QString RowClickPanelText(const DownloadListModel &model, RowId id)
     return FileExists(path) ? path : QString();
 }
 
-int CheckPdfFiles(DownloadListModel &model)
+int CheckPdfFiles(const RowWriter &rows)
 {
+    const DownloadListModel &model = rows.list();
     int changed = 0;
     for (int i = 0; i < model.count(); ++i) {
         const DownloadRow row = model.row(i);
@@ -321,7 +329,7 @@ int CheckPdfFiles(DownloadListModel &model)
             continue;
         QString baseName;
         SplitFileName(newPath, &baseName);
-        model.update(row.id, [&](DownloadRow &r) {
+        rows.update(row.id, [&](DownloadRow &r) {
             r.type = answer;
             r.name = baseName;
             r.owned = moved;
@@ -370,7 +378,7 @@ QString sortText(const DownloadRow &row, DownloadListModel::Column column)
 
 } // namespace
 
-bool HeaderSorter::sortByColumn(DownloadListModel &model, int column, const CommandGuards &guards)
+bool HeaderSorter::sortByColumn(const RowWriter &rows, int column, const CommandGuards &guards)
 {
     if (refused(guards.sortGuard, commandtext::StopBeforeSorting))
         return false;
@@ -379,6 +387,6 @@ bool HeaderSorter::sortByColumn(DownloadListModel &model, int column, const Comm
     m_column = column;
     m_ascending = !m_ascending;
     const auto col = static_cast<DownloadListModel::Column>(column);
-    model.sortRowsByText([col](const DownloadRow &row) { return sortText(row, col); }, m_ascending);
+    rows.sortRowsByText([col](const DownloadRow &row) { return sortText(row, col); }, m_ascending);
     return true;
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/queue/downloadlistmodel.h"
+#include "core/queue/rowwriter.h"
 
 #include <QList>
 #include <QString>
@@ -48,29 +49,29 @@ enum class AutoRedownloadChoice { Failed = 0, Html = 1, FailedAndHtml = 2 };
 QString rowFile(const DownloadListModel &model, RowId id);
 
 // Moves every row to the end once, in random order (at most 10000 draws). False when refused.
-bool ShuffleRows(DownloadListModel &model, const CommandGuards &guards, QRandomGenerator &random);
+bool ShuffleRows(const RowWriter &rows, const CommandGuards &guards, QRandomGenerator &random);
 
 // Back to waiting with empty progress cells; the row's file, when present, is deleted.
-void ResetRow(DownloadListModel &model, RowId id);
+void ResetRow(const RowWriter &rows, RowId id);
 // Done and failed rows among the selected ones are reset.
-int RedownloadSelectedRows(DownloadListModel &model, const QList<RowId> &selected);
+int RedownloadSelectedRows(const RowWriter &rows, const QList<RowId> &selected);
 // Every failed row is reset; -1 when refused by the guard.
-int RedownloadFailedRows(DownloadListModel &model, const CommandGuards &guards);
+int RedownloadFailedRows(const RowWriter &rows, const CommandGuards &guards);
 // Every done or failed row of type htm or html is reset; -1 when refused.
-int RedownloadHtmlRows(DownloadListModel &model, const CommandGuards &guards);
+int RedownloadHtmlRows(const RowWriter &rows, const CommandGuards &guards);
 // The automatic re-download: the chosen commands run; the caller then starts the scheduler. While the
 // list-change guard holds it does nothing and says nothing.
-void AutoRedownload(DownloadListModel &model, const CommandGuards &guards, int choicePosition);
+void AutoRedownload(const RowWriter &rows, const CommandGuards &guards, int choicePosition);
 
 // "清除" commands; the count of removed rows, -1 when refused.
-int RemoveSelectedRows(DownloadListModel &model, const CommandGuards &guards, const QList<RowId> &selected);
-int RemoveFailedRows(DownloadListModel &model);
-int RemoveDoneRows(DownloadListModel &model);
+int RemoveSelectedRows(const RowWriter &rows, const CommandGuards &guards, const QList<RowId> &selected);
+int RemoveFailedRows(const RowWriter &rows);
+int RemoveDoneRows(const RowWriter &rows);
 // "清空" after the user's Yes. False when refused or declined.
-bool ClearAllRows(DownloadListModel &model, const CommandGuards &guards);
+bool ClearAllRows(const RowWriter &rows, const CommandGuards &guards);
 
 // "取消下载选中项": selected waiting rows become failed. False when refused.
-bool CancelSelectedRows(DownloadListModel &model, const CommandGuards &guards, const QList<RowId> &selected);
+bool CancelSelectedRows(const RowWriter &rows, const CommandGuards &guards, const QList<RowId> &selected);
 
 // Opening the current row's file, its folder, or the file in a text editor (RowId::None: no row).
 void OpenDownloadedFile(const DownloadListModel &model, RowId id, const ShellHooks &shell);
@@ -78,14 +79,14 @@ void OpenContainingFolder(const DownloadListModel &model, RowId id, const ShellH
 void OpenInTextEditor(const DownloadListModel &model, RowId id, const ShellHooks &shell);
 
 // Double-click: a done row opens its file; a failed row goes back to the queue.
-void DoubleClickRow(DownloadListModel &model, RowId id, const ShellHooks &shell);
+void DoubleClickRow(const RowWriter &rows, RowId id, const ShellHooks &shell);
 
 // Text of the second status-bar panel after a click on a row: why a failed row failed (also while it waits
 // for its next try), else the file path when the file exists.
 QString RowClickPanelText(const DownloadListModel &model, RowId id);
 
 // Done "pdf" rows whose content is another paper format get that extension. Returns the rows changed.
-int CheckPdfFiles(DownloadListModel &model);
+int CheckPdfFiles(const RowWriter &rows);
 
 // Sorting by a header click. The direction turns over with every click, whatever the column; the list
 // starts ascending, so the first click sorts descending.
@@ -93,7 +94,7 @@ class HeaderSorter
 {
 public:
     // False when refused (a run is active); nothing changes then.
-    bool sortByColumn(DownloadListModel &model, int column, const CommandGuards &guards);
+    bool sortByColumn(const RowWriter &rows, int column, const CommandGuards &guards);
 
     bool ascending() const { return m_ascending; }
     int column() const { return m_column; }

@@ -97,7 +97,8 @@ struct DownloadRow
 };
 
 // The download list: the single store of the download queue. Rows are found by id; positions
-// (0-based) exist only for the views and for commands taken from them.
+// (0-based) exist only for the views and for commands taken from them. The model only shows the rows;
+// they change through the RowWriter that the queue holds.
 class DownloadListModel : public QAbstractTableModel
 {
     Q_OBJECT
@@ -127,32 +128,9 @@ public:
     RowId idAt(int position) const { return isValidRow(position) ? m_rows.at(position).id : RowId::None; }
     QList<RowId> idsAt(const QList<int> &positions) const;
 
-    // Appends a row under a new id; None (and nothing changes) when a row with the same key exists.
-    RowId addRow(DownloadRow row);
-    // Appends rows as addRow does, with one notification for all of them; the ids of those added.
-    QList<RowId> addRows(QList<DownloadRow> rows);
-    // Changes the row with this id; false when it is gone. Views hear of it in the next batch.
-    bool update(RowId id, const std::function<void(DownloadRow &)> &change);
-    bool setState(RowId id, RowState state);
-    bool setName(RowId id, const QString &name);
-    bool setType(RowId id, const QString &type);
-    bool setFolder(RowId id, const QString &folder);
-    bool clearProgress(RowId id);
-
     // Whether the file at path is one that another row of this list wrote (a row since removed counts, a
     // row of the same address does not) and that is still there as it was written.
     bool fileWrittenByAnother(const QString &path, const QString &key) const;
-
-    bool removeRow(RowId id);
-    // Removes every row for which the predicate holds; the ids removed.
-    QList<RowId> removeRowsIf(const std::function<bool(const DownloadRow &)> &match);
-    void clear();
-    // Rows reordered by a stable sort on the comparison (one layout change).
-    void sortRows(const std::function<bool(const DownloadRow &, const DownloadRow &)> &less);
-    // Rows reordered by a stable sort on a text taken once from each row, compared without regard to case.
-    void sortRowsByText(const std::function<QString(const DownloadRow &)> &key, bool ascending);
-    // The same rows (same ids) in a new order; rows not among them are removed.
-    void reorderRows(const QList<RowId> &order);
 
     // The text of a cell as the list shows it.
     QString cellText(int position, Column column) const;
@@ -172,8 +150,6 @@ public:
     static QString totalsText(const Totals &totals);
     // "记录数：N"
     QString recordCountText() const;
-    // Empties the list (window load).
-    void ResetDownloadList();
 
     // Pictures for the four states, installed by the window (the model itself stays free of Gui).
     void setStateDecorations(const std::array<QVariant, 4> &decorations);
@@ -192,13 +168,8 @@ Q_SIGNALS:
     void rowFinished(RowId id);
 
 private:
+    friend class RowWriter; // the rows' one writer
     void markDirty(int position);
-    void reindex();
-    // Puts the rows in this order of their present positions (one layout change).
-    void applyOrder(const QList<int> &order);
-    void noteOwner(RowId id, const QString &before);
-    // Rows that leave the list keep their claim on the files they wrote.
-    void retire(const DownloadRow &row);
 
     QList<DownloadRow> m_rows;
     QHash<QString, RowId> m_keys;

@@ -8,19 +8,9 @@
 #include "core/transfer/downloadscheduler.h"
 
 DownloadQueue::DownloadQueue(QObject *parent)
-    : QObject(parent), m_model(new DownloadListModel(this)),
-      m_scheduler(new DownloadScheduler(m_model, this)), m_random(QRandomGenerator::global()->generate())
+    : QObject(parent), m_model(new DownloadListModel(this)), m_rows(*m_model),
+      m_scheduler(new DownloadScheduler(m_rows, this)), m_commands(m_rows, m_scheduler)
 {
-    connect(m_scheduler, &DownloadScheduler::transferNoted, this, &DownloadQueue::transferNoted);
-    connect(m_scheduler, &DownloadScheduler::connectionStateChanged, this,
-            &DownloadQueue::connectionStateChanged);
-    connect(m_scheduler, &DownloadScheduler::totalsChanged, this, &DownloadQueue::totalsChanged);
-    connect(m_scheduler, &DownloadScheduler::runningChanged, this, &DownloadQueue::runningChanged);
-    connect(m_scheduler, &DownloadScheduler::startEnabledChanged, this, &DownloadQueue::startEnabledChanged);
-    connect(m_scheduler, &DownloadScheduler::methodShown, this, &DownloadQueue::methodShown);
-    connect(m_scheduler, &DownloadScheduler::housekeepingDone, this, &DownloadQueue::housekeepingDone);
-    connect(m_scheduler, &DownloadScheduler::retryScheduled, this, &DownloadQueue::retryScheduled);
-    connect(m_scheduler, &DownloadScheduler::rowEnded, this, &DownloadQueue::rowEnded);
     connect(m_scheduler, &DownloadScheduler::queueFinished, this,
             [this] { Q_EMIT queueFinished(m_model->totals()); });
     connect(m_scheduler, &DownloadScheduler::verificationNeeded, this, &DownloadQueue::verificationNeeded);
@@ -79,6 +69,41 @@ void DownloadQueue::start()
     m_scheduler->start();
 }
 
+void DownloadQueue::continueRun()
+{
+    m_scheduler->start();
+}
+
+void DownloadQueue::changeOptions(const std::function<void(SchedulerOptions &)> &change)
+{
+    change(m_scheduler->options());
+}
+
+void DownloadQueue::load()
+{
+    m_scheduler->windowLoaded();
+}
+
+void DownloadQueue::close()
+{
+    m_scheduler->windowClosing();
+}
+
+void DownloadQueue::switchMethod()
+{
+    m_scheduler->switchMethod();
+}
+
+void DownloadQueue::setHousekeeping(bool on)
+{
+    m_scheduler->setHousekeeping(on);
+}
+
+void DownloadQueue::refreshTotals()
+{
+    m_scheduler->UpdateStatusSummary();
+}
+
 void DownloadQueue::stop()
 {
     m_userStopped = true;
@@ -118,7 +143,7 @@ void DownloadQueue::retryAfterLogin(const QString &key)
     const DownloadRow *row = m_model->find(id);
     if (!row || (row->state != RowState::Done && row->state != RowState::Failed))
         return;
-    reset(id);
+    m_commands.reset(id);
     if (!m_userStopped && !m_scheduler->isRunning())
         m_scheduler->start();
 }
@@ -128,30 +153,20 @@ void DownloadQueue::resume()
     m_scheduler->resumeAfterVerification();
 }
 
-CommandGuards DownloadQueue::guards() const
-{
-    CommandGuards g;
-    g.sortGuard = m_scheduler->isRunning() || m_scheduler->DownloadBusy();
-    g.listChangeGuard =
-        m_scheduler->isRunning() || m_scheduler->transferExecuting() || m_scheduler->CountTransferSlots() > 1;
-    g.downloadBusy = m_scheduler->DownloadBusy();
-    return g;
-}
-
 RowId DownloadQueue::enqueue(const DownloadRow &row)
 {
-    return m_model->addRow(row);
+    return m_rows.addRow(row);
 }
 
 bool DownloadQueue::enqueue(const CandidateListModel &candidates, int position,
                             const HandOverOptions &options, HandOverTally *tally)
 {
-    return HandOverCandidate(candidates, position, *m_model, options, tally);
+    return HandOverCandidate(candidates, position, m_rows, options, tally);
 }
 
 int DownloadQueue::moveToChosenFolders(const QList<MovableRow> &rows)
 {
-    return MoveToChosenFolders(*m_model, rows);
+    return MoveToChosenFolders(m_rows, rows);
 }
 
 int DownloadQueue::restore()
@@ -159,77 +174,7 @@ int DownloadQueue::restore()
     if (!m_keeper)
         return 0;
     // A long list comes back in one insertion.
-    const int added = static_cast<int>(m_model->addRows(m_keeper->takeSavedRows()).size());
+    const int added = static_cast<int>(m_rows.addRows(m_keeper->takeSavedRows()).size());
     m_model->flushChanges();
     return added;
-}
-
-void DownloadQueue::reset(RowId id)
-{
-    ResetRow(*m_model, id);
-}
-
-int DownloadQueue::redownloadSelected(const QList<RowId> &selected)
-{
-    return RedownloadSelectedRows(*m_model, selected);
-}
-
-int DownloadQueue::redownloadFailed()
-{
-    return RedownloadFailedRows(*m_model, guards());
-}
-
-int DownloadQueue::redownloadHtml()
-{
-    return RedownloadHtmlRows(*m_model, guards());
-}
-
-void DownloadQueue::autoRedownload(AutoRedownloadChoice choice)
-{
-    AutoRedownload(*m_model, guards(), static_cast<int>(choice));
-}
-
-int DownloadQueue::removeSelected(const QList<RowId> &selected)
-{
-    return RemoveSelectedRows(*m_model, guards(), selected);
-}
-
-int DownloadQueue::removeFailed()
-{
-    return RemoveFailedRows(*m_model);
-}
-
-int DownloadQueue::removeDone()
-{
-    return RemoveDoneRows(*m_model);
-}
-
-bool DownloadQueue::clearAll()
-{
-    return ClearAllRows(*m_model, guards());
-}
-
-bool DownloadQueue::shuffle()
-{
-    return ShuffleRows(*m_model, guards(), m_random);
-}
-
-bool DownloadQueue::sortByColumn(int column)
-{
-    return m_sorter.sortByColumn(*m_model, column, guards());
-}
-
-bool DownloadQueue::cancel(const QList<RowId> &selected)
-{
-    return CancelSelectedRows(*m_model, guards(), selected);
-}
-
-void DownloadQueue::doubleClick(RowId id, const ShellHooks &shell)
-{
-    DoubleClickRow(*m_model, id, shell);
-}
-
-int DownloadQueue::checkPdfFiles()
-{
-    return CheckPdfFiles(*m_model);
 }

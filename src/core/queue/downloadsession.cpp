@@ -16,7 +16,7 @@ DownloadListModel *DownloadSession::model() const
     return m_queue->model();
 }
 
-DownloadScheduler *DownloadSession::scheduler() const
+const DownloadScheduler *DownloadSession::scheduler() const
 {
     return m_queue->scheduler();
 }

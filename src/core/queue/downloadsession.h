@@ -22,7 +22,7 @@ public:
 
     DownloadQueue *queue() const { return m_queue; }
     DownloadListModel *model() const;
-    DownloadScheduler *scheduler() const;
+    const DownloadScheduler *scheduler() const;
     QNetworkCookieJar *cookieJar() const;
 
     // The mirror goes before the jar it writes to. `object` is the mirror itself, as a QObject.

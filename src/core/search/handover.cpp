@@ -3,7 +3,7 @@
 #include "core/common/filenames.h"
 #include "core/common/safetext.h"
 #include "core/library/nametemplate.h"
-#include "core/queue/downloadlistmodel.h"
+#include "core/queue/rowwriter.h"
 #include "core/search/candidatelistmodel.h"
 #include "core/settings/sharedoptions.h"
 
@@ -75,7 +75,7 @@ QString DownloadNameFor(const QString &address, const QString &title, const QStr
     return FitNameForDisk(name, type);
 }
 
-bool 加入下载列表(DownloadListModel &downloads, const QString &address, const QString &title,
+bool 加入下载列表(const RowWriter &downloads, const QString &address, const QString &title,
                   const QString &type, const QString &saveFolder, const QString &sourcePage,
                   const HandOverOptions &options, const PaperCells &cells, HandOverTally *tally)
 {
@@ -84,7 +84,7 @@ bool 加入下载列表(DownloadListModel &downloads, const QString &address, co
     // one before it gets here, so this only stops a caller that did not.
     if (folder.trimmed().isEmpty())
         return false;
-    if (const DownloadRow *listed = downloads.find(downloads.idOfKey(address))) {
+    if (const DownloadRow *listed = downloads.list().find(downloads.list().idOfKey(address))) {
         if (tally) {
             ++tally->alreadyThere;
             if (mayMove(*listed) && !sameFolder(listed->folder, folder))
@@ -105,11 +105,11 @@ bool 加入下载列表(DownloadListModel &downloads, const QString &address, co
     return true;
 }
 
-int MoveToChosenFolders(DownloadListModel &downloads, const QList<MovableRow> &rows)
+int MoveToChosenFolders(const RowWriter &downloads, const QList<MovableRow> &rows)
 {
     int moved = 0;
     for (const MovableRow &m : rows) {
-        const DownloadRow *row = downloads.find(m.id);
+        const DownloadRow *row = downloads.list().find(m.id);
         if (!row || !mayMove(*row) || sameFolder(row->folder, m.folder))
             continue;
         // A fresh start takes its folder from the one the row was handed over with: both change.
@@ -127,7 +127,7 @@ HandOverOptions handOverOptionsOf(const SharedOptions &options)
     return HandOverOptions{options.UseOriginalFileName, options.FileNameTemplate, options.DefaultSaveFolder};
 }
 
-bool HandOverCandidate(const CandidateListModel &candidates, int position, DownloadListModel &downloads,
+bool HandOverCandidate(const CandidateListModel &candidates, int position, const RowWriter &downloads,
                        const HandOverOptions &options, HandOverTally *tally)
 {
     if (!candidates.isValidRow(position))

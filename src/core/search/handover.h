@@ -10,7 +10,7 @@ enum class RowId : quint64;
 
 class CandidateListModel;
 struct SharedOptions;
-class DownloadListModel;
+class RowWriter;
 
 // How the hand-over names and places the rows it adds: the window takes these from the user's options
 // and the save-location chooser, the batch mode from its command line.
@@ -52,16 +52,16 @@ struct HandOverTally
 
 // Moves the rows to the folders the hand-over chose for them. A row that has finished or started in the
 // meantime stays where it is: its file is, or is being, written in its own folder. The number moved.
-int MoveToChosenFolders(DownloadListModel &downloads, const QList<MovableRow> &rows);
+int MoveToChosenFolders(const RowWriter &downloads, const QList<MovableRow> &rows);
 
 // Adds a waiting download row for a candidate; a row already listed under the address stays as it is.
 // An empty save folder takes the options' default folder; false, and no row, when that is empty too.
-bool 加入下载列表(DownloadListModel &downloads, const QString &address, const QString &title,
+bool 加入下载列表(const RowWriter &downloads, const QString &address, const QString &title,
                   const QString &type, const QString &saveFolder, const QString &sourcePage,
                   const HandOverOptions &options, const PaperCells &cells = {},
                   HandOverTally *tally = nullptr);
 
 // The per-row step of an analysis: false when the candidate row cannot be read or has no folder to go to.
 // The tally, when given, counts what became of the row.
-bool HandOverCandidate(const CandidateListModel &candidates, int position, DownloadListModel &downloads,
+bool HandOverCandidate(const CandidateListModel &candidates, int position, const RowWriter &downloads,
                        const HandOverOptions &options, HandOverTally *tally = nullptr);

@@ -29,58 +29,71 @@ DuplicatePolicy policyFromText(const QString &text)
     return DuplicatePolicy::Rename;
 }
 
-SharedOptions &sharedOptions()
+SharedOptions &OptionStore::options()
 {
     static SharedOptions options;
     return options;
 }
 
-void SharedOptions::loadDownloadMethod()
+const SharedOptions &sharedOptions()
+{
+    return OptionStore::options();
+}
+
+void OptionStore::loadDownloadMethod()
 {
     int number = 0;
     if (ReadSettingNumber(settingkeys::DownloadMethod, &number))
-        DownloadMethod = methodFromNumber(number);
+        options().DownloadMethod = methodFromNumber(number);
 }
 
-void SharedOptions::loadDuplicateNamePolicy()
+void OptionStore::loadDuplicateNamePolicy()
 {
-    DuplicateNamePolicy = policyFromText(TrimSpaces(ReadSetting(DuplicateName)));
+    options().DuplicateNamePolicy = policyFromText(TrimSpaces(ReadSetting(DuplicateName)));
 }
 
-void SharedOptions::loadProxy()
+void OptionStore::loadProxy()
 {
-    ProxyAddress = ReadSetting(settingkeys::ProxyAddress);
-    ProxyPort = ReadSetting(settingkeys::ProxyPort);
+    SharedOptions &o = options();
+    o.ProxyAddress = ReadSetting(settingkeys::ProxyAddress);
+    o.ProxyPort = ReadSetting(settingkeys::ProxyPort);
     int enabled = 0;
     if (ReadSettingNumber(settingkeys::ProxyEnabled, &enabled))
-        ProxyEnabled = enabled == 1;
+        o.ProxyEnabled = enabled == 1;
 }
 
-void SharedOptions::loadPromptSavePath()
+void OptionStore::loadPromptSavePath()
 {
     int prompt = 0;
     if (ReadSettingNumber(PromptSavePath, &prompt))
-        PromptSavePathOnExtract = prompt == 1;
+        options().PromptSavePathOnExtract = prompt == 1;
 }
 
-void SharedOptions::loadRetries()
+void OptionStore::loadRetries()
 {
     int retries = 0;
     if (ReadSettingNumber(settingkeys::Retries, &retries))
-        Retries = std::clamp(retries, MinRetries, MaxRetries);
+        options().Retries = std::clamp(retries, SharedOptions::MinRetries, SharedOptions::MaxRetries);
 }
 
-void SharedOptions::loadFileNameTemplate()
+void OptionStore::loadFileNameTemplate()
 {
-    FileNameTemplate = ReadFileNameTemplate();
+    options().FileNameTemplate = ReadFileNameTemplate();
 }
 
-void SharedOptions::loadSkipHeld()
+void OptionStore::loadSkipHeld()
 {
-    SkipHeld = ReadSkipHeld();
+    options().SkipHeld = ReadSkipHeld();
 }
 
-void SharedOptions::loadFromStore()
+void OptionStore::loadSaveFolder()
+{
+    const QString stored = ReadSetting(SaveFolder);
+    if (!stored.trimmed().isEmpty())
+        options().DefaultSaveFolder = stored;
+}
+
+void OptionStore::loadFromStore()
 {
     loadDownloadMethod();
     loadDuplicateNamePolicy();
@@ -91,56 +104,68 @@ void SharedOptions::loadFromStore()
     loadSkipHeld();
 }
 
-void SharedOptions::storeDownloadMethod(::DownloadMethod method)
+void OptionStore::storeDownloadMethod(::DownloadMethod method)
 {
-    DownloadMethod = method;
+    options().DownloadMethod = method;
     WriteSetting(settingkeys::DownloadMethod, QString::number(methodNumber(method)));
 }
 
-void SharedOptions::storeDuplicateNamePolicy(DuplicatePolicy policy)
+void OptionStore::storeDuplicateNamePolicy(DuplicatePolicy policy)
 {
-    DuplicateNamePolicy = policy;
+    options().DuplicateNamePolicy = policy;
     WriteSetting(DuplicateName, policyCaption(policy));
 }
 
-void SharedOptions::storeProxy(bool enabled, const QString &address, const QString &port)
+void OptionStore::storeProxy(bool enabled, const QString &address, const QString &port)
 {
-    ProxyEnabled = enabled;
-    ProxyAddress = address;
-    ProxyPort = port;
+    SharedOptions &o = options();
+    o.ProxyEnabled = enabled;
+    o.ProxyAddress = address;
+    o.ProxyPort = port;
     WriteSetting(settingkeys::ProxyEnabled, flagText(enabled));
     WriteSetting(settingkeys::ProxyAddress, address);
     WriteSetting(settingkeys::ProxyPort, port);
 }
 
-void SharedOptions::storePromptSavePath(bool prompt)
+void OptionStore::storePromptSavePath(bool prompt)
 {
-    PromptSavePathOnExtract = prompt;
+    options().PromptSavePathOnExtract = prompt;
     WriteSetting(PromptSavePath, flagText(prompt));
 }
 
-void SharedOptions::storeSaveFolder(const QString &folder)
+void OptionStore::storeSaveFolder(const QString &folder)
 {
-    DefaultSaveFolder = folder;
+    options().DefaultSaveFolder = folder;
     WriteSetting(SaveFolder, folder);
 }
 
-void SharedOptions::storeRetries(int retries)
+void OptionStore::storeRetries(int retries)
 {
-    Retries = std::clamp(retries, MinRetries, MaxRetries);
-    WriteSetting(settingkeys::Retries, QString::number(Retries));
+    options().Retries = std::clamp(retries, SharedOptions::MinRetries, SharedOptions::MaxRetries);
+    WriteSetting(settingkeys::Retries, QString::number(options().Retries));
 }
 
-void SharedOptions::storeFileNameTemplate(const QString &nameTemplate)
+void OptionStore::storeFileNameTemplate(const QString &nameTemplate)
 {
     WriteSetting(settingkeys::FileNameTemplate, nameTemplate);
-    FileNameTemplate = nameTemplate.trimmed().isEmpty() ? settingdefaults::FileNameTemplate : nameTemplate;
+    options().FileNameTemplate =
+        nameTemplate.trimmed().isEmpty() ? settingdefaults::FileNameTemplate : nameTemplate;
 }
 
-void SharedOptions::storeSkipHeld(bool skip)
+void OptionStore::storeSkipHeld(bool skip)
 {
-    SkipHeld = skip;
+    options().SkipHeld = skip;
     WriteSetting(settingkeys::SkipHeld, flagText(skip));
+}
+
+void OptionStore::setMethodInForce(::DownloadMethod method)
+{
+    options().DownloadMethod = method;
+}
+
+void OptionStore::setUseOriginalFileName(bool fromLinks)
+{
+    options().UseOriginalFileName = fromLinks;
 }
 
 quint16 SharedOptions::proxyPortNumber() const

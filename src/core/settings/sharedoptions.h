@@ -5,7 +5,7 @@
 #include <QString>
 
 // Option values shared by every window of a run, typed; the texts they are stored as are read and
-// written only here.
+// written only by OptionStore.
 struct SharedOptions
 {
     static constexpr int MinRetries = settingdefaults::MinRetries;
@@ -26,31 +26,6 @@ struct SharedOptions
     // Papers already downloaded, whose file is still there unchanged, are not fetched again.
     bool SkipHeld = settingdefaults::SkipHeld;
 
-    // Reads every stored value (the save folder excepted: the chooser reads it when it opens) so the
-    // options window never shows or stores a value that was not read.
-    void loadFromStore();
-    // Each loader reads one value, as the window that owns it does when it loads. A stored text that is
-    // not a number leaves the value as it was.
-    void loadDownloadMethod();
-    void loadDuplicateNamePolicy();
-    void loadProxy();
-    void loadPromptSavePath();
-    // A stored count outside MinRetries..MaxRetries is brought inside.
-    void loadRetries();
-    void loadFileNameTemplate();
-    void loadSkipHeld();
-
-    // Each writer stores one value (and keeps it here).
-    void storeDownloadMethod(::DownloadMethod method);
-    void storeDuplicateNamePolicy(DuplicatePolicy policy);
-    void storeProxy(bool enabled, const QString &address, const QString &port);
-    void storePromptSavePath(bool prompt);
-    void storeSaveFolder(const QString &folder);
-    void storeRetries(int retries);
-    // A blank template is stored as typed and stands for the default.
-    void storeFileNameTemplate(const QString &nameTemplate);
-    void storeSkipHeld(bool skip);
-
     // The proxy port as a number (80 when the text is not one).
     quint16 proxyPortNumber() const;
 };
@@ -58,5 +33,50 @@ struct SharedOptions
 // The port of a proxy as typed (80 when the text is not one).
 quint16 proxyPortFromText(const QString &text);
 
-// The one instance of the run.
-SharedOptions &sharedOptions();
+// The options of this run as last read or stored: a snapshot that changes only through OptionStore.
+const SharedOptions &sharedOptions();
+
+struct TestOptions;
+
+// The one writer of the run's options: each function reads or stores values in the settings and brings
+// the snapshot up to date with them.
+class OptionStore
+{
+public:
+    // Reads every stored value (the save folder excepted: the chooser reads it when it opens) so the
+    // options window never shows or stores a value that was not read.
+    static void loadFromStore();
+    // Each loader reads one value, as the window that owns it does when it loads. A stored text that is
+    // not a number leaves the value as it was.
+    static void loadDownloadMethod();
+    static void loadDuplicateNamePolicy();
+    static void loadProxy();
+    static void loadPromptSavePath();
+    // A stored count outside MinRetries..MaxRetries is brought inside.
+    static void loadRetries();
+    static void loadFileNameTemplate();
+    static void loadSkipHeld();
+    // The stored save folder, when one is stored (a blank one leaves the folder proposed so far).
+    static void loadSaveFolder();
+
+    // Each writer stores one value (and keeps it in the snapshot).
+    static void storeDownloadMethod(::DownloadMethod method);
+    static void storeDuplicateNamePolicy(DuplicatePolicy policy);
+    static void storeProxy(bool enabled, const QString &address, const QString &port);
+    static void storePromptSavePath(bool prompt);
+    static void storeSaveFolder(const QString &folder);
+    static void storeRetries(int retries);
+    // A blank template is stored as typed and stands for the default.
+    static void storeFileNameTemplate(const QString &nameTemplate);
+    static void storeSkipHeld(bool skip);
+
+    // Values of this run only, never stored: the method in force after the download window switched
+    // it, and whether names come from the links (the save location chooser asks each time).
+    static void setMethodInForce(::DownloadMethod method);
+    static void setUseOriginalFileName(bool fromLinks);
+
+private:
+    friend struct TestOptions;
+    friend const SharedOptions &sharedOptions();
+    static SharedOptions &options();
+};

@@ -22,8 +22,8 @@ using Kind = FailureReason::Kind;
 using schedulertime::monoNow;
 using schedulertime::now;
 
-DownloadScheduler::DownloadScheduler(DownloadListModel *model, QObject *parent)
-    : QObject(parent), m_model(model), m_cookieJar(new QNetworkCookieJar(this))
+DownloadScheduler::DownloadScheduler(RowWriter rows, QObject *parent)
+    : QObject(parent), m_rows(rows), m_model(rows.model()), m_cookieJar(new QNetworkCookieJar(this))
 {
     Timer_Down.setInterval(1000);
     Timer1.setInterval(1000);
@@ -166,7 +166,7 @@ void DownloadScheduler::windowLoaded()
     using namespace settingkeys;
     m_lastFinishTime = now();
     m_lastFinishMono = monoNow();
-    m_model->ResetDownloadList();
+    m_rows.ResetDownloadList();
     int number = 0;
     if (ReadSettingNumber(settingkeys::DownloadMethod, &number))
         m_options.method = methodFromNumber(number);
@@ -249,7 +249,7 @@ void DownloadScheduler::StopDownloads()
             // A row waiting for its next try ends with the reason of the last one.
             const RowId id = row.id;
             dropRetries(id);
-            m_model->update(id, [](DownloadRow &r) {
+            m_rows.update(id, [](DownloadRow &r) {
                 r.state = RowState::Failed;
                 r.sizeNote = SizeNote::None;
             });
@@ -257,7 +257,7 @@ void DownloadScheduler::StopDownloads()
         }
         if (row.state != RowState::Downloading || m_reservedBy.contains(row.id))
             continue;
-        m_model->update(row.id, [](DownloadRow &r) {
+        m_rows.update(row.id, [](DownloadRow &r) {
             r.state = RowState::Failed;
             r.reason = FailureReason::of(Kind::Stopped);
             r.speed = -1;
@@ -388,7 +388,7 @@ void DownloadScheduler::refreshSpeeds()
             continue;
         const qint64 rate = std::max<qint64>(0, (speed.latest - speed.bytes) * 1000 / (at - speed.atMs));
         speed = Speed{at, speed.latest, speed.latest};
-        m_model->update(it.key(), [rate](DownloadRow &r) {
+        m_rows.update(it.key(), [rate](DownloadRow &r) {
             if (r.state == RowState::Downloading)
                 r.speed = rate;
         });

@@ -2,6 +2,7 @@
 
 #include "core/queue/downloadlistmodel.h"
 #include "core/queue/heldrow.h"
+#include "core/queue/rowwriter.h"
 #include "core/queue/targetfile.h"
 #include "core/transfer/downloader.h"
 #include "core/transfer/scheduleroptions.h"
@@ -48,7 +49,8 @@ public:
         qint64 startMs = 0; // monotonic
     };
 
-    explicit DownloadScheduler(DownloadListModel *model, QObject *parent = nullptr);
+    // The scheduler writes what transfers report into the rows through the writer it is given.
+    explicit DownloadScheduler(RowWriter rows, QObject *parent = nullptr);
     ~DownloadScheduler() override;
 
     DownloadListModel *model() const { return m_model; }
@@ -219,6 +221,7 @@ private:
     void stampFinish();
     void cleanDeadPartFiles();
 
+    RowWriter m_rows;
     DownloadListModel *m_model;
     SchedulerOptions m_options;
     bool m_busy = false;

@@ -33,7 +33,7 @@ void DownloadScheduler::onProgress(RowId id, qint64 received, qint64 total)
         rate = (received - speed.bytes) * 1000 / (at - speed.atMs);
         speed = Speed{at, received, received};
     }
-    m_model->update(id, [=](DownloadRow &r) {
+    m_rows.update(id, [=](DownloadRow &r) {
         if (rate >= 0)
             r.speed = std::max<qint64>(0, rate);
         if (total <= 0 || total < received)
@@ -51,7 +51,7 @@ void DownloadScheduler::onAnswered(RowId id, qint64 length, const QString &type,
     // the try fails.
     if (const DownloadRow *row = m_model->find(id); row && !m_beforeAnswer.contains(id))
         m_beforeAnswer.insert(id, {row->name, row->type});
-    m_model->update(id, [&](DownloadRow &r) {
+    m_rows.update(id, [&](DownloadRow &r) {
         r.type = type;
         r.name = name;
         r.size = length > 0 ? length : -1;
@@ -88,7 +88,7 @@ void DownloadScheduler::onFinished(RowId id, const TransferResult &answer)
     const auto before = m_beforeAnswer.take(id);
     if (!result.done && !before.second.isEmpty()) {
         // A type learnt from an answer that failed is not the paper's.
-        m_model->update(id, [&before](DownloadRow &r) {
+        m_rows.update(id, [&before](DownloadRow &r) {
             r.name = before.first;
             r.type = before.second;
         });
@@ -152,7 +152,7 @@ bool DownloadScheduler::scheduleRetry(RowId id, const TransferResult &result)
     if (result.resume.isValid())
         m_resumeFrom.insert(id, result.resume);
     const int limit = m_options.retries;
-    m_model->update(id, [&](DownloadRow &r) {
+    m_rows.update(id, [&](DownloadRow &r) {
         r.state = RowState::Waiting;
         r.clearProgress();
         r.sizeNote = SizeNote::RetryWait;
@@ -197,7 +197,7 @@ bool DownloadScheduler::followLandingPage(RowId id, TransferResult *result)
                 CleanFileName(TrimSpaces(FileNameFromPath(WithoutCredentials(row->key), true))))
             titled =
                 FitNameForDisk(CleanFileName(TrimSpaces(StripLineBreaks(page.metadata.title))), row->type, 0);
-        m_model->update(id, [&page, &titled](DownloadRow &r) {
+        m_rows.update(id, [&page, &titled](DownloadRow &r) {
             r.declared = MergedMetadata(r.declared, page.metadata);
             if (!titled.isEmpty()) {
                 r.name = titled;
@@ -228,7 +228,7 @@ bool DownloadScheduler::followLandingPage(RowId id, TransferResult *result)
     const QString landing =
         (result->finalUrl.isValid() ? result->finalUrl : QUrl(addressOf(*row))).toString(QUrl::FullyEncoded);
     const QString next = trail.next;
-    m_model->update(id, [&landing, &next](DownloadRow &r) {
+    m_rows.update(id, [&landing, &next](DownloadRow &r) {
         r.state = RowState::Waiting;
         r.clearProgress();
         r.reason = {};
@@ -295,7 +295,7 @@ void DownloadScheduler::resumeAfterVerification()
         const DownloadRow *row = m_model->find(id);
         if (!row || row->state != RowState::Failed)
             continue;
-        m_model->update(id, [](DownloadRow &r) {
+        m_rows.update(id, [](DownloadRow &r) {
             r.state = RowState::Waiting;
             r.clearProgress();
             r.reason = {};
@@ -332,7 +332,7 @@ void DownloadScheduler::stampFinish()
 
 void DownloadScheduler::DownloadComplete(RowId id, const TransferResult &result, bool single)
 {
-    m_model->update(id, [&](DownloadRow &r) {
+    m_rows.update(id, [&](DownloadRow &r) {
         r.state = RowState::Done;
         r.reason = {};
         r.speed = -1;
@@ -358,7 +358,7 @@ void DownloadScheduler::DownloadComplete(RowId id, const TransferResult &result,
 
 void DownloadScheduler::DownloadError(RowId id, const TransferResult &result)
 {
-    m_model->update(id, [&](DownloadRow &r) {
+    m_rows.update(id, [&](DownloadRow &r) {
         r.state = RowState::Failed;
         r.reason = result.reason;
         r.speed = -1;

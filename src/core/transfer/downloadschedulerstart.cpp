@@ -111,7 +111,7 @@ RowId DownloadScheduler::findRow()
         name = FitNameForDisk(name, type, 0);
         const QString folder = withTrailingSlash(row.folder);
         if (name != row.name || folder != row.folder || type != row.type)
-            m_model->update(id, [&](DownloadRow &r) {
+            m_rows.update(id, [&](DownloadRow &r) {
                 r.name = name;
                 r.folder = folder;
                 r.type = type;
@@ -124,7 +124,7 @@ RowId DownloadScheduler::findRow()
         case Need::Wait:
             continue;
         case Need::Skip:
-            m_model->update(id, [&answer](DownloadRow &r) {
+            m_rows.update(id, [&answer](DownloadRow &r) {
                 r.state = RowState::Done;
                 r.size = answer.existingLength;
                 r.sizeNote = SizeNote::None;
@@ -148,7 +148,7 @@ bool DownloadScheduler::passHeldRow(RowId id)
     if (held.kind == HeldAnswer::Kind::NotHeld)
         return false;
     if (held.kind == HeldAnswer::Kind::Held) {
-        m_model->update(id, [&held](DownloadRow &r) {
+        m_rows.update(id, [&held](DownloadRow &r) {
             r.state = RowState::Done;
             r.folder = held.folder;
             r.name = held.name;
@@ -174,7 +174,7 @@ void DownloadScheduler::heldAnswered()
 void DownloadScheduler::failWithoutFolder(RowId id)
 {
     // An empty folder is no folder: it never becomes the root of the file system.
-    m_model->update(id, [](DownloadRow &r) {
+    m_rows.update(id, [](DownloadRow &r) {
         r.state = RowState::Failed;
         r.reason = FailureReason::of(Kind::NoFolder);
     });
@@ -208,7 +208,7 @@ QString DownloadScheduler::startRow(RowId id)
     m_retryAt.remove(id);
     m_walls.started(id, hostOf(addressOf(*row)));
     const bool fresh = !m_landing.contains(id);
-    m_model->update(id, [&newName, fresh](DownloadRow &r) {
+    m_rows.update(id, [&newName, fresh](DownloadRow &r) {
         if (fresh) {
             // A new start asks for the row's own address again; what pages of it named is learnt anew.
             r.landingPage.clear();
@@ -262,7 +262,7 @@ void DownloadScheduler::Inet下载当前文件(RowId id)
 {
     // A transfer still under way sends the row back to the queue.
     if (transferExecuting() || m_busy) {
-        m_model->update(id, [](DownloadRow &r) {
+        m_rows.update(id, [](DownloadRow &r) {
             r.state = RowState::Waiting;
             r.sizeNote = SizeNote::WaitAgain;
         });

@@ -16,7 +16,7 @@ void DownloadScheduler::showRetriesDue()
             continue;
         const qint64 due = std::max(it.value(), m_hostHold.value(hostOf(addressOf(*row)), -1));
         if (row->retryDueMs != due)
-            m_model->update(it.key(), [due](DownloadRow &r) { r.retryDueMs = due; });
+            m_rows.update(it.key(), [due](DownloadRow &r) { r.retryDueMs = due; });
     }
 }
 
@@ -51,7 +51,7 @@ bool DownloadScheduler::pauseForDisk(RowId id, const TransferResult &result)
     if (result.resume.isValid())
         PartFile::removeKept(result.resume.folder, result.resume.temporaryName);
     const QString folder = row->folder;
-    m_model->update(id, [](DownloadRow &r) {
+    m_rows.update(id, [](DownloadRow &r) {
         r.state = RowState::Waiting;
         r.clearProgress();
         r.reason = {};

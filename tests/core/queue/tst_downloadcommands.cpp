@@ -1,6 +1,7 @@
 #include "core/queue/downloadcommands.h"
 #include "core/queue/downloadlistmodel.h"
 #include "testenv.h"
+#include "testrows.h"
 
 #include <QDir>
 #include <QFile>
@@ -89,7 +90,7 @@ struct RecordingShell
 void own(DownloadListModel &model, RowId id)
 {
     const QString path = rowFile(model, id);
-    model.update(id, [&path](DownloadRow &r) { r.owned = OwnedFile{path, IdentityOf(path)}; });
+    TestRows::of(model).update(id, [&path](DownloadRow &r) { r.owned = OwnedFile{path, IdentityOf(path)}; });
 }
 
 const CommandGuards running{true, true, true};
@@ -106,16 +107,16 @@ private Q_SLOTS:
     {
         fntest::MessageRecorder recorder;
         DownloadListModel model;
-        model.addRow(makeRow("a", RowState::Failed));
-        model.addRow(makeRow("b", RowState::Waiting));
-        model.addRow(makeRow("c", RowState::Done, {}, "html"));
+        TestRows::of(model).addRow(makeRow("a", RowState::Failed));
+        TestRows::of(model).addRow(makeRow("b", RowState::Waiting));
+        TestRows::of(model).addRow(makeRow("c", RowState::Done, {}, "html"));
         QRandomGenerator random(1);
 
-        QVERIFY(!ShuffleRows(model, running, random));
-        QCOMPARE(RedownloadFailedRows(model, running), -1);
-        QCOMPARE(RedownloadHtmlRows(model, running), -1);
-        QCOMPARE(RemoveSelectedRows(model, running, model.idsAt({0, 1, 2})), -1);
-        QVERIFY(!ClearAllRows(model, running));
+        QVERIFY(!ShuffleRows(TestRows::of(model), running, random));
+        QCOMPARE(RedownloadFailedRows(TestRows::of(model), running), -1);
+        QCOMPARE(RedownloadHtmlRows(TestRows::of(model), running), -1);
+        QCOMPARE(RemoveSelectedRows(TestRows::of(model), running, model.idsAt({0, 1, 2})), -1);
+        QVERIFY(!ClearAllRows(TestRows::of(model), running));
         QCOMPARE(recorder.messages.size(), 5);
         for (const MessageRequest &m : std::as_const(recorder.messages)) {
             QCOMPARE(m.text, QStringLiteral("停止下载以后，才能执行此操作！"));
@@ -123,13 +124,13 @@ private Q_SLOTS:
         }
         recorder.clear();
 
-        QVERIFY(!CancelSelectedRows(model, running, {model.idAt(1)}));
+        QVERIFY(!CancelSelectedRows(TestRows::of(model), running, {model.idAt(1)}));
         QCOMPARE(recorder.texts(), QStringList{"停止下载后方可设置！"});
         QCOMPARE(recorder.messages.first().icon, MessageIcon::Critical);
         recorder.clear();
 
         HeaderSorter sorter;
-        QVERIFY(!sorter.sortByColumn(model, DownloadListModel::ColName, running));
+        QVERIFY(!sorter.sortByColumn(TestRows::of(model), DownloadListModel::ColName, running));
         QCOMPARE(recorder.texts(), QStringList{"停止下载后方可排序！"});
         QCOMPARE(recorder.messages.first().icon, MessageIcon::Information);
         QVERIFY(sorter.ascending()); // a refused click does not turn the direction over
@@ -141,7 +142,7 @@ private Q_SLOTS:
 
         // Removing failed or completed rows is allowed while a run is active.
         recorder.clear();
-        QCOMPARE(RemoveFailedRows(model), 1);
+        QCOMPARE(RemoveFailedRows(TestRows::of(model)), 1);
         QVERIFY(recorder.messages.isEmpty());
     }
 
@@ -150,7 +151,7 @@ private Q_SLOTS:
         fntest::MessageRecorder recorder;
         DownloadListModel model;
         QRandomGenerator random(42);
-        QVERIFY(ShuffleRows(model, idle, random));
+        QVERIFY(ShuffleRows(TestRows::of(model), idle, random));
         QCOMPARE(recorder.texts(), QStringList{"随机排序完成！"});
         QCOMPARE(model.count(), 0);
 
@@ -160,10 +161,10 @@ private Q_SLOTS:
             DownloadRow row = makeRow(QStringLiteral("r%1").arg(i), i % 3 ? RowState::Done : RowState::Failed,
                                       QStringLiteral("/f%1/").arg(i));
             row.size = i * 7;
-            idOfName.insert(row.name, model.addRow(row));
+            idOfName.insert(row.name, TestRows::of(model).addRow(row));
             before << row.name;
         }
-        QVERIFY(ShuffleRows(model, idle, random));
+        QVERIFY(ShuffleRows(TestRows::of(model), idle, random));
         QStringList after = names(model);
         QVERIFY(after != before);
         QStringList sorted = after;
@@ -183,7 +184,7 @@ private Q_SLOTS:
             QCOMPARE(row.state, n % 3 ? RowState::Done : RowState::Failed);
         }
         // Two shuffles from the one generator differ (no re-seeding from a coarse clock).
-        QVERIFY(ShuffleRows(model, idle, random));
+        QVERIFY(ShuffleRows(TestRows::of(model), idle, random));
         QVERIFY(names(model) != after);
     }
 
@@ -192,9 +193,10 @@ private Q_SLOTS:
         fntest::MessageRecorder recorder;
         DownloadListModel model;
         for (int i = 0; i < 10030; ++i)
-            model.addRow(makeRow(QStringLiteral("%1").arg(i, 5, 10, QLatin1Char('0')), RowState::Waiting));
+            TestRows::of(model).addRow(
+                makeRow(QStringLiteral("%1").arg(i, 5, 10, QLatin1Char('0')), RowState::Waiting));
         QRandomGenerator random(7);
-        QVERIFY(ShuffleRows(model, idle, random));
+        QVERIFY(ShuffleRows(TestRows::of(model), idle, random));
         QCOMPARE(model.count(), 10030);
         const QStringList top = names(model).mid(0, 30);
         QStringList sortedTop = top;
@@ -208,31 +210,31 @@ private Q_SLOTS:
         QTemporaryDir dir;
         const QString folder = dir.path() + "/";
         DownloadListModel model;
-        model.addRow(makeRow("done", RowState::Done, folder));
-        model.addRow(makeRow("failed", RowState::Failed, folder));
-        model.addRow(makeRow("waiting", RowState::Waiting, folder));
-        model.addRow(makeRow("page", RowState::Done, folder, "HTM"));
-        model.addRow(makeRow("page2", RowState::Failed, folder, "Html"));
-        model.addRow(makeRow("page3", RowState::Downloading, folder, "html"));
+        TestRows::of(model).addRow(makeRow("done", RowState::Done, folder));
+        TestRows::of(model).addRow(makeRow("failed", RowState::Failed, folder));
+        TestRows::of(model).addRow(makeRow("waiting", RowState::Waiting, folder));
+        TestRows::of(model).addRow(makeRow("page", RowState::Done, folder, "HTM"));
+        TestRows::of(model).addRow(makeRow("page2", RowState::Failed, folder, "Html"));
+        TestRows::of(model).addRow(makeRow("page3", RowState::Downloading, folder, "html"));
         for (const QString file : {"done.pdf", "failed.pdf", "page.HTM"})
             fntest::writeFile(folder + file, "x");
         own(model, model.idAt(0));
         own(model, model.idAt(3));
 
-        QCOMPARE(RedownloadSelectedRows(model, model.idsAt({0, 2, 5})), 1);
+        QCOMPARE(RedownloadSelectedRows(TestRows::of(model), model.idsAt({0, 2, 5})), 1);
         QCOMPARE(model.row(0).state, RowState::Waiting);
         QVERIFY(progressCellsEmpty(model, 0));
         QVERIFY(!QFile::exists(folder + "done.pdf"));
         QCOMPARE(model.row(5).state, RowState::Downloading);
 
-        QCOMPARE(RedownloadHtmlRows(model, idle), 2);
+        QCOMPARE(RedownloadHtmlRows(TestRows::of(model), idle), 2);
         QCOMPARE(model.row(3).state, RowState::Waiting);
         QCOMPARE(model.row(4).state, RowState::Waiting);
         QVERIFY(!QFile::exists(folder + "page.HTM"));
         QCOMPARE(model.row(1).state, RowState::Failed); // a failed pdf is not a web page
 
         // A failed row wrote nothing: the file under its name is someone else's.
-        QCOMPARE(RedownloadFailedRows(model, idle), 1);
+        QCOMPARE(RedownloadFailedRows(TestRows::of(model), idle), 1);
         QCOMPARE(model.row(1).state, RowState::Waiting);
         QVERIFY(QFile::exists(folder + "failed.pdf"));
         QVERIFY(recorder.messages.isEmpty());
@@ -247,9 +249,9 @@ private Q_SLOTS:
         const QString elsewhere = dir.path() + "/elsewhere/";
         QVERIFY(QDir().mkpath(folder) && QDir().mkpath(elsewhere));
         DownloadListModel model;
-        const RowId mine = model.addRow(makeRow("mine", RowState::Done, folder));
-        const RowId linked = model.addRow(makeRow("linked", RowState::Done, folder));
-        const RowId held = model.addRow(makeRow("held", RowState::Waiting, folder));
+        const RowId mine = TestRows::of(model).addRow(makeRow("mine", RowState::Done, folder));
+        const RowId linked = TestRows::of(model).addRow(makeRow("linked", RowState::Done, folder));
+        const RowId held = TestRows::of(model).addRow(makeRow("held", RowState::Waiting, folder));
         for (const QString name : {"mine", "linked"}) {
             fntest::writeFile(folder + name + ".pdf", "written by the row");
             own(model, model.idAt(name == "mine" ? 0 : 1));
@@ -258,14 +260,14 @@ private Q_SLOTS:
         QVERIFY(QFile::remove(folder + "linked.pdf"));
         QVERIFY(QFile::link(elsewhere + "target.pdf", folder + "linked.pdf"));
         fntest::writeFile(elsewhere + "earlier.pdf", "held");
-        model.update(held, [&](DownloadRow &r) {
+        TestRows::of(model).update(held, [&](DownloadRow &r) {
             r.state = RowState::Done;
             r.folder = elsewhere;
             r.name = "earlier";
             r.percentNote = PercentNote::Held;
         });
 
-        QCOMPARE(RedownloadSelectedRows(model, {mine, linked, held}), 3);
+        QCOMPARE(RedownloadSelectedRows(TestRows::of(model), {mine, linked, held}), 3);
         QVERIFY(!QFile::exists(folder + "mine.pdf"));
         QVERIFY(QFileInfo(folder + "linked.pdf").isSymLink());
         QCOMPARE(fntest::readFile(elsewhere + "target.pdf"), QByteArray("outside"));
@@ -291,11 +293,11 @@ private Q_SLOTS:
         QFETCH(int, choice);
         QFETCH(QList<int>, waitingAfter);
         DownloadListModel model;
-        model.addRow(makeRow("failed", RowState::Failed));
-        model.addRow(makeRow("page", RowState::Done, {}, "html"));
-        model.addRow(makeRow("waiting", RowState::Waiting));
-        model.addRow(makeRow("done", RowState::Done));
-        AutoRedownload(model, idle, choice);
+        TestRows::of(model).addRow(makeRow("failed", RowState::Failed));
+        TestRows::of(model).addRow(makeRow("page", RowState::Done, {}, "html"));
+        TestRows::of(model).addRow(makeRow("waiting", RowState::Waiting));
+        TestRows::of(model).addRow(makeRow("done", RowState::Done));
+        AutoRedownload(TestRows::of(model), idle, choice);
         QList<int> waiting;
         for (int i = 0; i < model.count(); ++i) {
             if (model.row(i).state == RowState::Waiting)
@@ -313,36 +315,36 @@ private Q_SLOTS:
         int n = 0;
         QList<RowId> ids;
         for (RowState s : states)
-            ids << model.addRow(makeRow(QString::number(n++), s));
-        QCOMPARE(RemoveFailedRows(model), 3);
+            ids << TestRows::of(model).addRow(makeRow(QString::number(n++), s));
+        QCOMPARE(RemoveFailedRows(TestRows::of(model)), 3);
         QCOMPARE(names(model), QStringList({"2", "4", "5", "6"}));
-        QCOMPARE(RemoveDoneRows(model), 3);
+        QCOMPARE(RemoveDoneRows(TestRows::of(model)), 3);
         QCOMPARE(names(model), QStringList({"6"}));
 
         for (int i = 10; i < 15; ++i)
-            model.addRow(makeRow(QString::number(i), RowState::Waiting));
+            TestRows::of(model).addRow(makeRow(QString::number(i), RowState::Waiting));
         // A row that is no longer listed is passed over.
-        QCOMPARE(RemoveSelectedRows(model, idle, model.idsAt({1, 2, 4}) << ids.at(0)), 3);
+        QCOMPARE(RemoveSelectedRows(TestRows::of(model), idle, model.idsAt({1, 2, 4}) << ids.at(0)), 3);
         QCOMPARE(names(model), QStringList({"6", "12", "14"}));
 
         recorder.answers = {MessageAnswer::No};
-        QVERIFY(!ClearAllRows(model, idle));
+        QVERIFY(!ClearAllRows(TestRows::of(model), idle));
         QCOMPARE(model.count(), 3);
         QCOMPARE(recorder.messages.last().text, QStringLiteral("您确定要清空列表的所有信息吗？"));
         QCOMPARE(recorder.messages.last().icon, MessageIcon::None);
         QCOMPARE(recorder.messages.last().buttons, MessageButtons::YesNo);
         recorder.answers = {MessageAnswer::Yes};
-        QVERIFY(ClearAllRows(model, idle));
+        QVERIFY(ClearAllRows(TestRows::of(model), idle));
         QCOMPARE(model.count(), 0);
     }
 
     void cancelSelectedFailsOnlyWaitingRows()
     {
         DownloadListModel model;
-        model.addRow(makeRow("w", RowState::Waiting));
-        model.addRow(makeRow("d", RowState::Done));
-        model.addRow(makeRow("w2", RowState::Waiting));
-        QVERIFY(CancelSelectedRows(model, idle, model.idsAt({0, 1})));
+        TestRows::of(model).addRow(makeRow("w", RowState::Waiting));
+        TestRows::of(model).addRow(makeRow("d", RowState::Done));
+        TestRows::of(model).addRow(makeRow("w2", RowState::Waiting));
+        QVERIFY(CancelSelectedRows(TestRows::of(model), idle, model.idsAt({0, 1})));
         QCOMPARE(model.row(0).state, RowState::Failed);
         QCOMPARE(model.row(1).state, RowState::Done);
         QCOMPARE(model.row(2).state, RowState::Waiting);
@@ -354,10 +356,10 @@ private Q_SLOTS:
         QTemporaryDir dir;
         const QString folder = dir.path() + "/";
         DownloadListModel model;
-        model.addRow(makeRow("here", RowState::Done, folder));
-        model.addRow(makeRow("gone", RowState::Done, folder));
-        model.addRow(makeRow("exact", RowState::Done, folder, "txt"));
-        model.addRow(makeRow("big", RowState::Done, folder, "txt"));
+        TestRows::of(model).addRow(makeRow("here", RowState::Done, folder));
+        TestRows::of(model).addRow(makeRow("gone", RowState::Done, folder));
+        TestRows::of(model).addRow(makeRow("exact", RowState::Done, folder, "txt"));
+        TestRows::of(model).addRow(makeRow("big", RowState::Done, folder, "txt"));
         fntest::writeFile(folder + "here.pdf", "%PDF");
         fntest::writeFile(folder + "exact.txt", QByteArray(2048 * 1024, 'a'));
         fntest::writeFile(folder + "big.txt", QByteArray(2048 * 1024 + 1, 'a'));
@@ -400,28 +402,28 @@ private Q_SLOTS:
         QTemporaryDir dir;
         const QString folder = dir.path() + "/";
         DownloadListModel model;
-        model.addRow(makeRow("ok", RowState::Done, folder));
-        model.addRow(makeRow("deleted", RowState::Done, folder));
-        model.addRow(makeRow("partial", RowState::Failed, folder));
-        model.addRow(makeRow("busy", RowState::Downloading, folder));
+        TestRows::of(model).addRow(makeRow("ok", RowState::Done, folder));
+        TestRows::of(model).addRow(makeRow("deleted", RowState::Done, folder));
+        TestRows::of(model).addRow(makeRow("partial", RowState::Failed, folder));
+        TestRows::of(model).addRow(makeRow("busy", RowState::Downloading, folder));
         fntest::writeFile(folder + "ok.pdf", "%PDF");
         fntest::writeFile(folder + "partial.pdf", "%PD");
         fntest::writeFile(folder + "busy.pdf", "%PD");
         RecordingShell shell;
 
-        DoubleClickRow(model, model.idAt(0), shell.hooks());
+        DoubleClickRow(TestRows::of(model), model.idAt(0), shell.hooks());
         QCOMPARE(shell.calls, QStringList{"file:" + folder + "ok.pdf"});
-        DoubleClickRow(model, model.idAt(1), shell.hooks());
+        DoubleClickRow(TestRows::of(model), model.idAt(1), shell.hooks());
         QCOMPARE(recorder.texts(), QStringList{"文件不存在！"});
         QCOMPARE(recorder.messages.last().icon, MessageIcon::Critical);
 
         // A failed transfer leaves no file under the row's name: what is there is not the row's to delete.
-        DoubleClickRow(model, model.idAt(2), shell.hooks());
+        DoubleClickRow(TestRows::of(model), model.idAt(2), shell.hooks());
         QCOMPARE(model.row(2).state, RowState::Waiting);
         QVERIFY(progressCellsEmpty(model, 2));
         QVERIFY(QFile::exists(folder + "partial.pdf"));
 
-        DoubleClickRow(model, model.idAt(3), shell.hooks());
+        DoubleClickRow(TestRows::of(model), model.idAt(3), shell.hooks());
         QCOMPARE(model.row(3).state, RowState::Downloading);
         QVERIFY(QFile::exists(folder + "busy.pdf"));
         QCOMPARE(shell.calls.size(), 1);
@@ -456,7 +458,7 @@ private Q_SLOTS:
             row.percentShown = row.size > 0;
             row.percentNote = cells.at(i).percentNote;
             row.type = QStringList({"pdf", "B", "a", "caj", "PDF", "nh", "c"}).at(i);
-            model.addRow(row);
+            TestRows::of(model).addRow(row);
         }
         QCOMPARE(column(model, DownloadListModel::ColSize),
                  QStringList({"1000", "999", "未知", "", "5", "文件不存在", "20000"}));
@@ -465,23 +467,23 @@ private Q_SLOTS:
         fntest::MessageRecorder recorder;
         HeaderSorter sorter;
         // The first click after load sorts descending.
-        QVERIFY(sorter.sortByColumn(model, DownloadListModel::ColSize, idle));
+        QVERIFY(sorter.sortByColumn(TestRows::of(model), DownloadListModel::ColSize, idle));
         QVERIFY(!sorter.ascending());
         QCOMPARE(column(model, DownloadListModel::ColSize),
                  QStringList({"未知", "文件不存在", "20000", "1000", "999", "5", ""}));
         // The next click, on another column, turns the direction over.
-        QVERIFY(sorter.sortByColumn(model, DownloadListModel::ColPercent, idle));
+        QVERIFY(sorter.sortByColumn(TestRows::of(model), DownloadListModel::ColPercent, idle));
         QVERIFY(sorter.ascending());
         QCOMPARE(column(model, DownloadListModel::ColPercent),
                  QStringList({"", "0%", "9%", "10%", "45%", "100%", "已存在，跳过"}));
-        QVERIFY(sorter.sortByColumn(model, DownloadListModel::ColSize, idle));
+        QVERIFY(sorter.sortByColumn(TestRows::of(model), DownloadListModel::ColSize, idle));
         QCOMPARE(column(model, DownloadListModel::ColSize),
                  QStringList({"未知", "文件不存在", "20000", "1000", "999", "5", ""}));
-        QVERIFY(sorter.sortByColumn(model, DownloadListModel::ColSize, idle));
+        QVERIFY(sorter.sortByColumn(TestRows::of(model), DownloadListModel::ColSize, idle));
         QCOMPARE(column(model, DownloadListModel::ColSize),
                  QStringList({"", "5", "999", "1000", "20000", "文件不存在", "未知"}));
         // Text columns sort by their text, ignoring letter case.
-        QVERIFY(sorter.sortByColumn(model, DownloadListModel::ColType, idle));
+        QVERIFY(sorter.sortByColumn(TestRows::of(model), DownloadListModel::ColType, idle));
         QVERIFY(!sorter.ascending());
         const QStringList types = column(model, DownloadListModel::ColType);
         for (int i = 1; i < types.size(); ++i)
@@ -494,15 +496,15 @@ private Q_SLOTS:
         QTemporaryDir dir;
         const QString folder = dir.path() + "/";
         DownloadListModel model;
-        model.addRow(makeRow("caj", RowState::Done, folder));
-        model.addRow(makeRow("kdh", RowState::Done, folder, "PDF"));
-        model.addRow(makeRow("nh", RowState::Done, folder));
-        model.addRow(makeRow("real", RowState::Done, folder));
-        model.addRow(makeRow("failedcaj", RowState::Failed, folder));
-        model.addRow(makeRow("other", RowState::Done, folder, "caj"));
-        model.addRow(makeRow("taken", RowState::Done, folder));
-        model.addRow(makeRow("missing", RowState::Done, folder));
-        model.addRow(makeRow("junk", RowState::Done, folder));
+        TestRows::of(model).addRow(makeRow("caj", RowState::Done, folder));
+        TestRows::of(model).addRow(makeRow("kdh", RowState::Done, folder, "PDF"));
+        TestRows::of(model).addRow(makeRow("nh", RowState::Done, folder));
+        TestRows::of(model).addRow(makeRow("real", RowState::Done, folder));
+        TestRows::of(model).addRow(makeRow("failedcaj", RowState::Failed, folder));
+        TestRows::of(model).addRow(makeRow("other", RowState::Done, folder, "caj"));
+        TestRows::of(model).addRow(makeRow("taken", RowState::Done, folder));
+        TestRows::of(model).addRow(makeRow("missing", RowState::Done, folder));
+        TestRows::of(model).addRow(makeRow("junk", RowState::Done, folder));
         const QByteArray caj("\xC8\x00\x00\x00 rest of a caj file", 24);
         fntest::writeFile(folder + "caj.pdf", caj);
         fntest::writeFile(folder + "kdh.PDF", "KDH 1.0 body");
@@ -516,10 +518,10 @@ private Q_SLOTS:
         for (int i = 0; i < model.count(); ++i)
             own(model, model.idAt(i));
         // A row that ended on a file that was already there does not own it: its file is not renamed.
-        model.addRow(makeRow("skipped", RowState::Done, folder));
+        TestRows::of(model).addRow(makeRow("skipped", RowState::Done, folder));
         fntest::writeFile(folder + "skipped.pdf", caj);
 
-        QCOMPARE(CheckPdfFiles(model), 4);
+        QCOMPARE(CheckPdfFiles(TestRows::of(model)), 4);
         QCOMPARE(model.row(0).type, QStringLiteral("CAJ"));
         QCOMPARE(model.row(0).name, QStringLiteral("caj"));
         QCOMPARE(fntest::readFile(folder + "caj.CAJ"), caj);
@@ -549,12 +551,12 @@ private Q_SLOTS:
         QTemporaryDir dir;
         const QString folder = dir.path() + "/";
         DownloadListModel model;
-        model.addRow(makeRow("blocked", RowState::Done, folder));
+        TestRows::of(model).addRow(makeRow("blocked", RowState::Done, folder));
         fntest::writeFile(folder + "blocked.pdf", QByteArray("\xC8\x00\x00\x00", 4));
         own(model, model.idAt(0));
         // A folder of the new name is not a taken file name, but nothing can be moved onto it.
         QVERIFY(QDir().mkdir(folder + "blocked.CAJ"));
-        QCOMPARE(CheckPdfFiles(model), 0);
+        QCOMPARE(CheckPdfFiles(TestRows::of(model)), 0);
         QCOMPARE(model.row(0).type, QStringLiteral("pdf"));
         QCOMPARE(model.row(0).name, QStringLiteral("blocked"));
         QVERIFY(QFile::exists(folder + "blocked.pdf"));

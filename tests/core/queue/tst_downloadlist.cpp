@@ -2,6 +2,7 @@
 #include "core/queue/downloadlistmodel.h"
 #include "core/queue/targetfile.h"
 #include "testenv.h"
+#include "testrows.h"
 
 #include <QAbstractItemModelTester>
 #include <QSignalSpy>
@@ -31,22 +32,23 @@ private Q_SLOTS:
         DownloadListModel model;
         QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
         for (int i = 0; i < 20; ++i)
-            QVERIFY(model.addRow(makeRow(QStringLiteral("k%1").arg(i))) != RowId::None);
-        QVERIFY(model.update(model.idAt(3), [](DownloadRow &r) { r.size = 100; }));
+            QVERIFY(TestRows::of(model).addRow(makeRow(QStringLiteral("k%1").arg(i))) != RowId::None);
+        QVERIFY(TestRows::of(model).update(model.idAt(3), [](DownloadRow &r) { r.size = 100; }));
         model.flushChanges();
-        const QList<RowId> removed =
-            model.removeRowsIf([](const DownloadRow &r) { return r.key.endsWith(u'1') || r.key == u"k2"; });
+        const QList<RowId> removed = TestRows::of(model).removeRowsIf(
+            [](const DownloadRow &r) { return r.key.endsWith(u'1') || r.key == u"k2"; });
         QCOMPARE(removed.size(), 3);
         QCOMPARE(model.count(), 17);
-        model.sortRows([](const DownloadRow &a, const DownloadRow &b) { return a.key > b.key; });
+        TestRows::of(model).sortRows(
+            [](const DownloadRow &a, const DownloadRow &b) { return a.key > b.key; });
         QCOMPARE(model.row(0).key, QStringLiteral("k9"));
-        QVERIFY(model.removeRow(model.idAt(0)));
+        QVERIFY(TestRows::of(model).removeRow(model.idAt(0)));
         QList<RowId> reversed;
         for (int i = model.count() - 1; i >= 0; --i)
             reversed << model.idAt(i);
-        model.reorderRows(reversed);
+        TestRows::of(model).reorderRows(reversed);
         QCOMPARE(model.row(0).key, QStringLiteral("k0"));
-        model.clear();
+        TestRows::of(model).clear();
         QCOMPARE(model.count(), 0);
     }
 
@@ -61,14 +63,14 @@ private Q_SLOTS:
         DownloadRow row = makeRow(QStringLiteral("http://s/a.pdf"));
         row.folder = QStringLiteral("/tmp/x/");
         row.tag = QStringLiteral("http://s/results");
-        const RowId id = model.addRow(row);
+        const RowId id = TestRows::of(model).addRow(row);
         QVERIFY(!(model.flags(model.index(0, 0)) & Qt::ItemIsEditable));
         QCOMPARE(model.data(model.index(0, DownloadListModel::ColFolder)).toString(),
                  QStringLiteral("/tmp/x/"));
         QCOMPARE(model.data(model.index(0, 0), DownloadListModel::TagRole).toString(), row.tag);
         QCOMPARE(model.data(model.index(0, 0), DownloadListModel::StateRole).toInt(), 1);
         model.setStateDecorations({QVariant(1), QVariant(2), QVariant(3), QVariant(4)});
-        model.setState(id, RowState::Failed);
+        TestRows::of(model).setState(id, RowState::Failed);
         QCOMPARE(model.data(model.index(0, 0), Qt::DecorationRole).toInt(), 4);
     }
 
@@ -76,13 +78,13 @@ private Q_SLOTS:
     {
         DownloadListModel model;
         QSignalSpy changed(&model, &DownloadListModel::rowsChanged);
-        const RowId first = model.addRow(makeRow(QStringLiteral("a")));
+        const RowId first = TestRows::of(model).addRow(makeRow(QStringLiteral("a")));
         QVERIFY(first != RowId::None);
-        QCOMPARE(model.addRow(makeRow(QStringLiteral("a"))), RowId::None);
+        QCOMPARE(TestRows::of(model).addRow(makeRow(QStringLiteral("a"))), RowId::None);
         QCOMPARE(model.count(), 1);
         QCOMPARE(changed.count(), 1);
-        QVERIFY(model.removeRow(first));
-        const RowId again = model.addRow(makeRow(QStringLiteral("a"))); // the key is free again
+        QVERIFY(TestRows::of(model).removeRow(first));
+        const RowId again = TestRows::of(model).addRow(makeRow(QStringLiteral("a"))); // the key is free again
         QVERIFY(again != RowId::None);
         QVERIFY(again != first); // ids are never given twice
         QCOMPARE(model.positionOfKey(QStringLiteral("a")), 0);
@@ -95,12 +97,12 @@ private Q_SLOTS:
     {
         DownloadListModel model;
         QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
-        model.addRow(makeRow(QStringLiteral("a")));
+        TestRows::of(model).addRow(makeRow(QStringLiteral("a")));
         QSignalSpy inserted(&model, &QAbstractItemModel::rowsInserted);
         QSignalSpy changed(&model, &DownloadListModel::rowsChanged);
-        const QList<RowId> added =
-            model.addRows({makeRow(QStringLiteral("b")), makeRow(QStringLiteral("a")),
-                           makeRow(QStringLiteral("c")), makeRow(QStringLiteral("b")), makeRow(QString())});
+        const QList<RowId> added = TestRows::of(model).addRows(
+            {makeRow(QStringLiteral("b")), makeRow(QStringLiteral("a")), makeRow(QStringLiteral("c")),
+             makeRow(QStringLiteral("b")), makeRow(QString())});
         QCOMPARE(added.size(), 3);
         QCOMPARE(inserted.count(), 1);
         QCOMPARE(changed.count(), 1);
@@ -114,7 +116,7 @@ private Q_SLOTS:
             QCOMPARE(model.row(i).givenName, model.row(i).name);
         }
         QCOMPARE(model.idOfKey(QStringLiteral("c")), added.at(1));
-        QVERIFY(model.addRows({makeRow(QStringLiteral("a"))}).isEmpty());
+        QVERIFY(TestRows::of(model).addRows({makeRow(QStringLiteral("a"))}).isEmpty());
         QCOMPARE(inserted.count(), 1);
     }
 
@@ -125,7 +127,7 @@ private Q_SLOTS:
         for (const char *key : {"b2", "B1", "a", "c", "b3", "A0"}) {
             DownloadRow row = makeRow(QString::fromLatin1(key));
             row.name = QString::fromLatin1(key).left(1);
-            model.addRow(row);
+            TestRows::of(model).addRow(row);
         }
         const auto keys = [&model] {
             QStringList list;
@@ -133,9 +135,9 @@ private Q_SLOTS:
                 list << model.row(i).key;
             return list;
         };
-        model.sortRowsByText([](const DownloadRow &r) { return r.name; }, true);
+        TestRows::of(model).sortRowsByText([](const DownloadRow &r) { return r.name; }, true);
         QCOMPARE(keys(), QStringList({"a", "A0", "b2", "B1", "b3", "c"}));
-        model.sortRowsByText([](const DownloadRow &r) { return r.name; }, false);
+        TestRows::of(model).sortRowsByText([](const DownloadRow &r) { return r.name; }, false);
         QCOMPARE(keys(), QStringList({"c", "b2", "B1", "b3", "a", "A0"}));
         for (int i = 0; i < model.count(); ++i)
             QCOMPARE(model.positionOfKey(model.row(i).key), i);
@@ -148,19 +150,20 @@ private Q_SLOTS:
         QSignalSpy finished(&model, &DownloadListModel::rowFinished);
         QList<RowId> ids;
         for (const char *key : {"a", "b", "c", "d"})
-            ids << model.addRow(makeRow(QString::fromUtf8(key)));
+            ids << TestRows::of(model).addRow(makeRow(QString::fromUtf8(key)));
         QCOMPARE(model.idsAt({3, 0, 9}), QList<RowId>({ids.at(3), ids.at(0)}));
         QCOMPARE(model.idOfKey(QStringLiteral("c")), ids.at(2));
         QCOMPARE(model.idOfKey(QStringLiteral("x")), RowId::None);
         QCOMPARE(model.idAt(4), RowId::None);
 
         // Sorting and reordering move rows, not identities.
-        model.sortRows([](const DownloadRow &x, const DownloadRow &y) { return x.key > y.key; });
+        TestRows::of(model).sortRows(
+            [](const DownloadRow &x, const DownloadRow &y) { return x.key > y.key; });
         QCOMPARE(model.positionOf(ids.at(0)), 3);
         QCOMPARE(model.find(ids.at(0))->key, QStringLiteral("a"));
-        QVERIFY(model.update(ids.at(0), [](DownloadRow &r) { r.downloaded = 7; }));
+        QVERIFY(TestRows::of(model).update(ids.at(0), [](DownloadRow &r) { r.downloaded = 7; }));
         QCOMPARE(model.cellText(3, DownloadListModel::ColDownloaded), QStringLiteral("7"));
-        model.reorderRows({ids.at(1), ids.at(0), ids.at(2)}); // "d" is left out: it goes
+        TestRows::of(model).reorderRows({ids.at(1), ids.at(0), ids.at(2)}); // "d" is left out: it goes
         QCOMPARE(model.count(), 3);
         QCOMPARE(model.positionOf(ids.at(1)), 0);
         QCOMPARE(model.row(1).key, QStringLiteral("a"));
@@ -170,30 +173,30 @@ private Q_SLOTS:
         QVERIFY(!model.containsKey(QStringLiteral("d")));
 
         // A row that is gone is found no more and cannot be changed.
-        QVERIFY(model.removeRow(ids.at(0)));
+        QVERIFY(TestRows::of(model).removeRow(ids.at(0)));
         QVERIFY(!model.find(ids.at(0)));
-        QVERIFY(!model.update(ids.at(0), [](DownloadRow &r) { r.name = "x"; }));
-        QVERIFY(!model.setState(ids.at(0), RowState::Done));
-        QVERIFY(!model.removeRow(ids.at(0)));
+        QVERIFY(!TestRows::of(model).update(ids.at(0), [](DownloadRow &r) { r.name = "x"; }));
+        QVERIFY(!TestRows::of(model).setState(ids.at(0), RowState::Done));
+        QVERIFY(!TestRows::of(model).removeRow(ids.at(0)));
         QCOMPARE(dropped.last().at(0).value<QList<RowId>>(), QList<RowId>{ids.at(0)});
         QCOMPARE(model.positionOf(ids.at(2)), 1); // positions follow the removal
 
         // The key is the row's address: a change cannot move it to another key.
-        model.update(ids.at(2), [](DownloadRow &r) { r.key = QStringLiteral("b"); });
+        TestRows::of(model).update(ids.at(2), [](DownloadRow &r) { r.key = QStringLiteral("b"); });
         QCOMPARE(model.find(ids.at(2))->key, QStringLiteral("c"));
         QCOMPARE(model.idOfKey(QStringLiteral("b")), ids.at(1));
 
         // Reaching done or failed is announced once per change of state.
-        QVERIFY(model.setState(ids.at(1), RowState::Downloading));
+        QVERIFY(TestRows::of(model).setState(ids.at(1), RowState::Downloading));
         QCOMPARE(finished.count(), 0);
-        model.setState(ids.at(1), RowState::Done);
-        model.setName(ids.at(1), QStringLiteral("renamed"));
-        model.setState(ids.at(2), RowState::Failed);
+        TestRows::of(model).setState(ids.at(1), RowState::Done);
+        TestRows::of(model).setName(ids.at(1), QStringLiteral("renamed"));
+        TestRows::of(model).setState(ids.at(2), RowState::Failed);
         QCOMPARE(finished.count(), 2);
         QCOMPARE(finished.at(0).at(0).value<RowId>(), ids.at(1));
         QCOMPARE(finished.at(1).at(0).value<RowId>(), ids.at(2));
 
-        model.clear();
+        TestRows::of(model).clear();
         QCOMPARE(dropped.last().at(0).value<QList<RowId>>(), QList<RowId>({ids.at(1), ids.at(2)}));
     }
 
@@ -215,7 +218,7 @@ private Q_SLOTS:
         QList<RowId> ids;
         for (const DownloadRow &r : {skipped, again, makeRow("failed-empty", RowState::Failed),
                                      makeRow("new", RowState::Waiting), running})
-            ids << model.addRow(r);
+            ids << TestRows::of(model).addRow(r);
         QCOMPARE(model.cellText(0, DownloadListModel::ColSize), QStringLiteral("10"));
         QCOMPARE(model.cellText(0, DownloadListModel::ColDownloaded), QStringLiteral("10"));
         QCOMPARE(model.cellText(0, DownloadListModel::ColPercent), QStringLiteral("已存在，跳过"));
@@ -227,24 +230,24 @@ private Q_SLOTS:
         QCOMPARE(model.totalsText(), QStringLiteral("总数：5|正在下载：1|等待：2|已完成：1|失败：1"));
         QCOMPARE(model.recordCountText(), QStringLiteral("记录数：5"));
 
-        model.setState(ids.at(1), RowState::Failed);
-        model.setState(ids.at(3), RowState::Done);
+        TestRows::of(model).setState(ids.at(1), RowState::Failed);
+        TestRows::of(model).setState(ids.at(3), RowState::Done);
         QVERIFY(!model.检测是否下载列表完毕());
-        model.setState(ids.at(4), RowState::Done);
+        TestRows::of(model).setState(ids.at(4), RowState::Done);
         QVERIFY(model.检测是否下载列表完毕());
-        model.ResetDownloadList();
+        TestRows::of(model).ResetDownloadList();
         QCOMPARE(model.count(), 0);
     }
 
     void progressReachesViewsInBatches()
     {
         DownloadListModel model;
-        const RowId a = model.addRow(makeRow("a"));
-        const RowId b = model.addRow(makeRow("b"));
+        const RowId a = TestRows::of(model).addRow(makeRow("a"));
+        const RowId b = TestRows::of(model).addRow(makeRow("b"));
         QSignalSpy spy(&model, &DownloadListModel::dataChanged);
         for (int i = 0; i < 500; ++i) {
-            model.update(a, [i](DownloadRow &r) { r.downloaded = i; });
-            model.update(b, [i](DownloadRow &r) { r.downloaded = i; });
+            TestRows::of(model).update(a, [i](DownloadRow &r) { r.downloaded = i; });
+            TestRows::of(model).update(b, [i](DownloadRow &r) { r.downloaded = i; });
         }
         QCOMPARE(spy.count(), 0);
         QTRY_COMPARE(spy.count(), 1);
@@ -300,16 +303,16 @@ private Q_SLOTS:
             row.downloaded = got;
             row.percentShown = true;
             row.percentNote = note;
-            const RowId id = model.addRow(row);
+            const RowId id = TestRows::of(model).addRow(row);
             const int at = model.positionOf(id);
             QVERIFY(!model.cellText(at, DownloadListModel::ColPercent).isEmpty());
-            model.setState(id, RowState::Failed);
+            TestRows::of(model).setState(id, RowState::Failed);
             QCOMPARE(model.cellText(at, DownloadListModel::ColDownloaded), QString());
             QCOMPARE(model.data(model.index(at, DownloadListModel::ColPercent)).toString(), QString());
             QCOMPARE(model.cellText(at, DownloadListModel::ColSize), QString::number(size));
         }
         // Tried again and done, the row shows its bytes once more.
-        model.setState(model.idAt(0), RowState::Done);
+        TestRows::of(model).setState(model.idAt(0), RowState::Done);
         QCOMPARE(model.cellText(0, DownloadListModel::ColPercent), QStringLiteral("100%"));
         QCOMPARE(model.cellText(0, DownloadListModel::ColDownloaded), QStringLiteral("7945"));
     }
@@ -322,7 +325,7 @@ private Q_SLOTS:
         row.downloaded = 45;
         row.percentShown = true;
         row.sizeNote = SizeNote::Unknown;
-        model.addRow(row);
+        TestRows::of(model).addRow(row);
         QCOMPARE(model.cellText(0, DownloadListModel::ColPercent), QStringLiteral("45%"));
         QCOMPARE(
             model.data(model.index(0, DownloadListModel::ColPercent), DownloadListModel::UnderlyingDataRole),

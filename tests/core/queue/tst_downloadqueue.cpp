@@ -9,6 +9,7 @@
 #include "core/transfer/downloadscheduler.h"
 #include "faultserver.h"
 #include "testenv.h"
+#include "testrows.h"
 
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -28,7 +29,7 @@ class TestDownloadQueue : public QObject
         row.type = QStringLiteral("pdf");
         row.folder = m_dir.path() + u'/';
         row.state = state;
-        return queue.model()->addRow(row);
+        return queue.enqueue(row);
     }
 
 private Q_SLOTS:
@@ -42,8 +43,8 @@ private Q_SLOTS:
     void aRowAnsweredWithAPageTriesOnceMoreAfterTheLogin()
     {
         DownloadQueue queue;
-        queue.scheduler()->setHousekeeping(false);
-        queue.scheduler()->options().retries = 0;
+        SchedulerAccess::of(queue)->setHousekeeping(false);
+        SchedulerAccess::of(queue)->options().retries = 0;
         bool loginOn = true;
         bool canLogIn = true;
         int logins = 0;
@@ -57,34 +58,34 @@ private Q_SLOTS:
         const RowId second = addRow(queue, QStringLiteral("/missing/2.pdf"), RowState::Failed);
 
         // One login for the row however often its page comes back; the row then waits and the run starts.
-        Q_EMIT queue.scheduler()->webPageReceived(first);
-        Q_EMIT queue.scheduler()->webPageReceived(first);
+        Q_EMIT SchedulerAccess::of(queue)->webPageReceived(first);
+        Q_EMIT SchedulerAccess::of(queue)->webPageReceived(first);
         QCOMPARE(pages.count(), 2);
         QCOMPARE(logins, 1);
         queue.loginFinished();
         QCOMPARE(queue.model()->find(first)->state, RowState::Waiting);
-        QVERIFY(queue.scheduler()->isRunning());
+        QVERIFY(SchedulerAccess::of(queue)->isRunning());
 
         // The user stops the run while the login goes on: the row waits, the run stays stopped.
         queue.stop();
-        Q_EMIT queue.scheduler()->webPageReceived(second);
+        Q_EMIT SchedulerAccess::of(queue)->webPageReceived(second);
         QCOMPARE(logins, 2);
         queue.loginFinished();
         QCOMPARE(queue.model()->find(second)->state, RowState::Waiting);
-        QVERIFY(!queue.scheduler()->isRunning());
+        QVERIFY(!SchedulerAccess::of(queue)->isRunning());
 
         // Nothing to log in with, or automatic login off: the row stays as it ended.
-        queue.model()->setState(first, RowState::Failed);
-        queue.model()->setState(second, RowState::Failed);
+        TestRows::of(*queue.model()).setState(first, RowState::Failed);
+        TestRows::of(*queue.model()).setState(second, RowState::Failed);
         queue.start();
         queue.stop();
         canLogIn = false;
-        Q_EMIT queue.scheduler()->webPageReceived(first);
+        Q_EMIT SchedulerAccess::of(queue)->webPageReceived(first);
         QCOMPARE(logins, 3); // a run the user starts gives every row its try again
         queue.loginFinished();
         QCOMPARE(queue.model()->find(first)->state, RowState::Failed);
         loginOn = false;
-        Q_EMIT queue.scheduler()->webPageReceived(second);
+        Q_EMIT SchedulerAccess::of(queue)->webPageReceived(second);
         QCOMPARE(logins, 3);
     }
 

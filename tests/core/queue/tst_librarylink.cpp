@@ -13,6 +13,7 @@
 #include "core/transfer/downloadscheduler.h"
 #include "faultserver.h"
 #include "testenv.h"
+#include "testrows.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -34,7 +35,7 @@ QString sha256(const QByteArray &bytes)
 struct Run
 {
     DownloadListModel model;
-    DownloadScheduler scheduler{&model};
+    DownloadScheduler scheduler{TestRows::of(model)};
     LibraryRecorder recorder;
     HeldRowChecker checker;
 
@@ -53,7 +54,7 @@ struct Run
         row.name = name;
         row.type = QStringLiteral("pdf");
         row.folder = folder;
-        return model.addRow(row);
+        return TestRows::of(model).addRow(row);
     }
 
     // Starts the queue and waits until every row has ended and its outcome is on record.
@@ -233,7 +234,7 @@ private Q_SLOTS:
         QCOMPARE(model.row(0).owned.path, where + QStringLiteral("same.pdf"));
         QVERIFY(IsStillOwned(model.row(0).owned));
         QVERIFY(model.row(1).owned.isNone());
-        QCOMPARE(RedownloadSelectedRows(model, {model.idAt(1)}), 1);
+        QCOMPARE(RedownloadSelectedRows(TestRows::of(model), {model.idAt(1)}), 1);
         QCOMPARE(fntest::readFile(where + QStringLiteral("own2.pdf")), other);
 
         m_server.clearRequests();
@@ -267,7 +268,7 @@ private Q_SLOTS:
         const RowId id = run.add(paper(1), QStringLiteral("big"), folder("second"));
         run.scheduler.start();
         QTRY_VERIFY(run.checker.pendingCount() == 1 || run.model.find(id)->state == RowState::Done);
-        QVERIFY(run.model.removeRow(id));
+        QVERIFY(TestRows::of(run.model).removeRow(id));
         QTRY_COMPARE(run.checker.pendingCount(), 0);
         QCOMPARE(m_server.requestCount(paper(1).path()), 0);
         QCOMPARE(run.model.count(), 0);
@@ -288,25 +289,25 @@ private Q_SLOTS:
                 row.name = QLatin1String(name);
                 row.type = QStringLiteral("pdf");
                 row.folder = where;
-                ids.append(model.addRow(row));
+                ids.append(TestRows::of(model).addRow(row));
             }
-            model.update(ids[1], [](DownloadRow &r) {
+            TestRows::of(model).update(ids[1], [](DownloadRow &r) {
                 r.state = RowState::Downloading;
                 r.size = 1000;
                 r.downloaded = 10;
                 r.percentShown = true;
             });
-            model.update(ids[2], [](DownloadRow &r) {
+            TestRows::of(model).update(ids[2], [](DownloadRow &r) {
                 r.state = RowState::Done;
                 r.size = r.downloaded = 1000;
                 r.percentShown = true;
             });
-            model.update(ids[3], [](DownloadRow &r) {
+            TestRows::of(model).update(ids[3], [](DownloadRow &r) {
                 r.state = RowState::Done;
                 r.size = r.downloaded = 77;
                 r.percentNote = PercentNote::Skipped;
             });
-            model.update(ids[4], [](DownloadRow &r) {
+            TestRows::of(model).update(ids[4], [](DownloadRow &r) {
                 r.state = RowState::Failed;
                 r.sizeNote = SizeNote::NotFound;
             });
@@ -318,11 +319,11 @@ private Q_SLOTS:
             QCOMPARE(m_library->loadQueue().size(), 5);
 
             // Progress alone is not worth a write: it is not kept.
-            model.update(ids[1], [](DownloadRow &r) { r.downloaded = 500; });
+            TestRows::of(model).update(ids[1], [](DownloadRow &r) { r.downloaded = 500; });
             model.flushChanges();
             QVERIFY(keeper.saveNow());
             QCOMPARE(saved.count(), 1);
-            model.removeRow(ids[0]);
+            TestRows::of(model).removeRow(ids[0]);
             QVERIFY(keeper.saveNow());
             QCOMPARE(saved.count(), 2);
         }
@@ -386,10 +387,10 @@ private Q_SLOTS:
             added.key = QStringLiteral("http://site/d");
             added.name = QStringLiteral("d");
             added.type = QStringLiteral("pdf");
-            model.addRow(added);
+            TestRows::of(model).addRow(added);
             added.key = QStringLiteral("http://site/b");
             added.name = QStringLiteral("b again");
-            model.addRow(added);
+            TestRows::of(model).addRow(added);
             model.flushChanges();
             QVERIFY(keeper.saveNow());
             QCOMPARE(m_library->loadQueue(), before);
@@ -410,7 +411,7 @@ private Q_SLOTS:
         DownloadRow added;
         added.key = QStringLiteral("http://site/e");
         added.name = QStringLiteral("e");
-        model.addRow(added);
+        TestRows::of(model).addRow(added);
         model.flushChanges();
         QVERIFY(loaded.wait(5000));
         QVERIFY(!keeper.isLoading());
@@ -418,7 +419,8 @@ private Q_SLOTS:
         QVERIFY(saved.wait(5000));
         QCOMPARE(addresses(m_library->loadQueue()), QStringList{"e"});
         inserted.clear();
-        QCOMPARE(model.addRows(keeper.takeSavedRows()).size(), 4); // as the queue puts them back
+        QCOMPARE(TestRows::of(model).addRows(keeper.takeSavedRows()).size(),
+                 4); // as the queue puts them back
         QCOMPARE(inserted.count(), 1);
         QCOMPARE(model.row(4).state, RowState::Done);
         QCOMPARE(model.row(4).sizeText(), QStringLiteral("42"));
@@ -446,11 +448,11 @@ private Q_SLOTS:
         row.type = QStringLiteral("pdf");
         row.folder = first;
         row.state = RowState::Done;
-        const RowId a = model.addRow(row);
+        const RowId a = TestRows::of(model).addRow(row);
         row.key = QStringLiteral("http://site/b");
         row.name = QStringLiteral("b");
         row.state = RowState::Failed;
-        const RowId b = model.addRow(row);
+        const RowId b = TestRows::of(model).addRow(row);
 
         // Every done row when none is chosen: the library's metadata with the hash of the same file.
         QList<PaperRecord> records = exportRecords(model, {}, m_library.get());

@@ -9,6 +9,7 @@
 #include "faultserver.h"
 #include "queuefixture.h"
 #include "testenv.h"
+#include "testrows.h"
 
 #include <QDir>
 #include <QRandomGenerator>
@@ -51,7 +52,7 @@ class TestQueue : public QObject
         row.type = QStringLiteral("pdf");
         row.folder = folder();
         row.state = state;
-        return m_model->addRow(row);
+        return TestRows::of(*m_model).addRow(row);
     }
 
     // A row of its own name and address, whatever the server answers there.
@@ -62,7 +63,7 @@ class TestQueue : public QObject
         row.name = name;
         row.type = QStringLiteral("pdf");
         row.folder = rowFolder;
-        return m_model->addRow(row);
+        return TestRows::of(*m_model).addRow(row);
     }
     const DownloadRow &row(RowId id) const { return m_queue->row(id); }
 
@@ -135,15 +136,16 @@ private Q_SLOTS:
         QTRY_VERIFY(m_model->find(running)->downloaded > 0);
         QRandomGenerator random(7);
         if (change == u"clear failed and done rows above") {
-            QCOMPARE(RemoveFailedRows(*m_model) + RemoveDoneRows(*m_model), 2);
+            QCOMPARE(RemoveFailedRows(TestRows::of(*m_model)) + RemoveDoneRows(TestRows::of(*m_model)), 2);
         } else if (change == u"sort descending") {
-            m_model->sortRows([](const DownloadRow &a, const DownloadRow &b) { return a.name > b.name; });
+            TestRows::of(*m_model).sortRows(
+                [](const DownloadRow &a, const DownloadRow &b) { return a.name > b.name; });
         } else if (change == u"shuffle") {
-            QVERIFY(ShuffleRows(*m_model, CommandGuards{}, random));
+            QVERIFY(ShuffleRows(TestRows::of(*m_model), CommandGuards{}, random));
         } else if (change == u"remove a running row") {
-            QVERIFY(m_model->removeRow(running));
+            QVERIFY(TestRows::of(*m_model).removeRow(running));
         } else {
-            m_model->clear();
+            TestRows::of(*m_model).clear();
         }
         QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 1, 20000);
         QVERIFY(!m_scheduler->anyTransferLive());
@@ -213,13 +215,14 @@ private Q_SLOTS:
         QVERIFY(reasonTextForWindow(row(nowhere).reason).startsWith(QStringLiteral("没有选择保存文件夹")));
 
         if (again == u"failed rows")
-            QCOMPARE(RedownloadFailedRows(*m_model, CommandGuards{}), 2);
+            QCOMPARE(RedownloadFailedRows(TestRows::of(*m_model), CommandGuards{}), 2);
         else if (again == u"selected rows")
-            QCOMPARE(RedownloadSelectedRows(*m_model, {a}), 1);
+            QCOMPARE(RedownloadSelectedRows(TestRows::of(*m_model), {a}), 1);
         else if (again == u"double-click")
-            DoubleClickRow(*m_model, a, ShellHooks{});
+            DoubleClickRow(TestRows::of(*m_model), a, ShellHooks{});
         else
-            AutoRedownload(*m_model, CommandGuards{}, static_cast<int>(AutoRedownloadChoice::Failed));
+            AutoRedownload(TestRows::of(*m_model), CommandGuards{},
+                           static_cast<int>(AutoRedownloadChoice::Failed));
         QCOMPARE(row(a).state, RowState::Waiting);
         QCOMPARE(fntest::readFile(folder() + QStringLiteral("same.pdf")), second.body);
         runToEnd();
@@ -307,7 +310,7 @@ private Q_SLOTS:
         if (writer == RowId::None)
             return;
         // A row cleared from the list still speaks for the file it wrote.
-        QCOMPARE(RemoveSelectedRows(*m_model, CommandGuards{}, {writer}), 1);
+        QCOMPARE(RemoveSelectedRows(TestRows::of(*m_model), CommandGuards{}, {writer}), 1);
         m_server.setReply("/one/6.pdf", paperFor(6, false));
         const RowId later = addNamed("/one/6.pdf", "2021-", in);
         runToEnd();
@@ -347,7 +350,7 @@ private Q_SLOTS:
         QTRY_COMPARE(row(fine).state, RowState::Done);
         QVERIFY(entries().first().startsWith(QStringLiteral(".fnpart-")));
 
-        QVERIFY(CancelSelectedRows(*m_model, CommandGuards{}, {waiting}));
+        QVERIFY(CancelSelectedRows(TestRows::of(*m_model), CommandGuards{}, {waiting}));
         QCOMPARE(row(waiting).state, RowState::Failed);
         QVERIFY(!row(waiting).sizeText().startsWith(QStringLiteral("等待重试")));
         QTRY_COMPARE(finished.count(), 1);
@@ -387,7 +390,7 @@ private Q_SLOTS:
         for (int method : {1, 2}) {
             use(method);
             m_scheduler->options().threadCount = 1;
-            m_model->clear();
+            TestRows::of(*m_model).clear();
             m_server.clearRequests();
             QDir(folder()).removeRecursively();
             QDir().mkpath(folder());
@@ -396,7 +399,8 @@ private Q_SLOTS:
             // Rows already on disk are settled on the way without a request.
             fntest::writeFile(folder() + QStringLiteral("paper1.pdf"), "there");
             fntest::writeFile(folder() + QStringLiteral("paper4.pdf"), "there");
-            m_model->sortRows([](const DownloadRow &a, const DownloadRow &b) { return a.name > b.name; });
+            TestRows::of(*m_model).sortRows(
+                [](const DownloadRow &a, const DownloadRow &b) { return a.name > b.name; });
             QSignalSpy finished(m_scheduler, &DownloadScheduler::queueFinished);
             m_scheduler->start();
             QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 1, 20000);

@@ -3,6 +3,7 @@
 #include "core/queue/downloadlistmodel.h"
 #include "core/queue/queueprogress.h"
 #include "testenv.h"
+#include "testrows.h"
 
 namespace {
 
@@ -22,7 +23,7 @@ DownloadRow row(const QString &key, RowState state, qint64 size = -1, qint64 dow
 
 void setSpeed(DownloadListModel &model, const QString &key, qint64 speed)
 {
-    model.update(model.idOfKey(key), [speed](DownloadRow &r) { r.speed = speed; });
+    TestRows::of(model).update(model.idOfKey(key), [speed](DownloadRow &r) { r.speed = speed; });
 }
 
 } // namespace
@@ -40,13 +41,13 @@ private Q_SLOTS:
     void speedAndTimeLeftFromTheSizesKnownSoFar()
     {
         DownloadListModel model;
-        model.addRow(row("done", RowState::Done, 1000, 1000));
-        model.addRow(row("big", RowState::Downloading, 10000, 4000, 1000));
+        TestRows::of(model).addRow(row("done", RowState::Done, 1000, 1000));
+        TestRows::of(model).addRow(row("big", RowState::Downloading, 10000, 4000, 1000));
         DownloadRow unsized = row("unsized", RowState::Downloading, -1, -1, 500);
         unsized.sizeNote = SizeNote::Unknown; // no length in the answer
-        model.addRow(unsized);
-        model.addRow(row("waiting", RowState::Waiting));
-        model.addRow(row("failed", RowState::Failed));
+        TestRows::of(model).addRow(unsized);
+        TestRows::of(model).addRow(row("waiting", RowState::Waiting));
+        TestRows::of(model).addRow(row("failed", RowState::Failed));
 
         QueueProgress progress(&model);
         progress.begin();
@@ -60,9 +61,9 @@ private Q_SLOTS:
         QCOMPARE(progresstext::statusLine(s), QStringLiteral("总速度 1.5 KB/s，剩余 12秒"));
         // The failed row is not counted as done; it stands beside the count.
         QCOMPARE(progresstext::fraction(s), QStringLiteral("1/5，失败 1"));
-        model.setState(model.idOfKey(QStringLiteral("failed")), RowState::Waiting);
+        TestRows::of(model).setState(model.idOfKey(QStringLiteral("failed")), RowState::Waiting);
         QCOMPARE(progresstext::fraction(progress.measure()), QStringLiteral("1/5"));
-        model.setState(model.idOfKey(QStringLiteral("failed")), RowState::Failed);
+        TestRows::of(model).setState(model.idOfKey(QStringLiteral("failed")), RowState::Failed);
 
         // The speed follows a change over a few seconds instead of jumping with it.
         setSpeed(model, "big", 4000);
@@ -81,8 +82,9 @@ private Q_SLOTS:
         QVERIFY(s.bytesPerSecond > 0 && s.bytesPerSecond < 4500);
 
         // No transfer at all: no speed, and so no time left.
-        model.update(model.idOfKey("big"), [](DownloadRow &r) { r.state = RowState::Waiting; });
-        model.update(model.idOfKey("unsized"), [](DownloadRow &r) { r.state = RowState::Failed; });
+        TestRows::of(model).update(model.idOfKey("big"), [](DownloadRow &r) { r.state = RowState::Waiting; });
+        TestRows::of(model).update(model.idOfKey("unsized"),
+                                   [](DownloadRow &r) { r.state = RowState::Failed; });
         s = progress.measure();
         QCOMPARE(s.bytesPerSecond, 0);
         QCOMPARE(s.secondsLeft, -1);
@@ -92,8 +94,8 @@ private Q_SLOTS:
     void timeLeftIsUnknownWithNothingToGoBy()
     {
         DownloadListModel model;
-        model.addRow(row("a", RowState::Downloading, -1, -1, 2048));
-        model.addRow(row("b", RowState::Waiting));
+        TestRows::of(model).addRow(row("a", RowState::Downloading, -1, -1, 2048));
+        TestRows::of(model).addRow(row("b", RowState::Waiting));
         QueueProgress progress(&model);
         progress.begin();
         QueueProgress::Snapshot s = progress.measure();
@@ -102,11 +104,11 @@ private Q_SLOTS:
         QCOMPARE(s.secondsLeft, -1);
 
         // Once every row still to come has a size, nothing is estimated.
-        model.update(model.idOfKey("a"), [](DownloadRow &r) {
+        TestRows::of(model).update(model.idOfKey("a"), [](DownloadRow &r) {
             r.size = 4096;
             r.downloaded = 1024;
         });
-        model.update(model.idOfKey("b"), [](DownloadRow &r) { r.state = RowState::Done; });
+        TestRows::of(model).update(model.idOfKey("b"), [](DownloadRow &r) { r.state = RowState::Done; });
         s = progress.measure();
         QCOMPARE(s.bytesLeft, 3072);
         QCOMPARE(s.secondsLeft, 2);
@@ -115,11 +117,11 @@ private Q_SLOTS:
     void summaryCountsTheRowsTheRunEnded()
     {
         DownloadListModel model;
-        const RowId before = model.addRow(row("before", RowState::Done, 10, 10));
-        const RowId done = model.addRow(row("done", RowState::Done, 10, 10));
-        const RowId failed = model.addRow(row("failed", RowState::Failed));
-        const RowId again = model.addRow(row("again", RowState::Failed));
-        const RowId gone = model.addRow(row("gone", RowState::Done));
+        const RowId before = TestRows::of(model).addRow(row("before", RowState::Done, 10, 10));
+        const RowId done = TestRows::of(model).addRow(row("done", RowState::Done, 10, 10));
+        const RowId failed = TestRows::of(model).addRow(row("failed", RowState::Failed));
+        const RowId again = TestRows::of(model).addRow(row("again", RowState::Failed));
+        const RowId gone = TestRows::of(model).addRow(row("gone", RowState::Done));
 
         QueueProgress progress(&model);
         progress.noteEnded(before); // no run yet: not counted
@@ -128,9 +130,9 @@ private Q_SLOTS:
         QVERIFY(progress.running());
         for (RowId id : {done, failed, again, gone})
             progress.noteEnded(id);
-        progress.noteEnded(done);                 // a row ends once however often it is told
-        model.setState(again, RowState::Waiting); // sent back to the queue afterwards
-        model.removeRow(gone);
+        progress.noteEnded(done);                               // a row ends once however often it is told
+        TestRows::of(model).setState(again, RowState::Waiting); // sent back to the queue afterwards
+        TestRows::of(model).removeRow(gone);
         m_clock.advanceMs(185 * 1000 + 300);
         QCOMPARE(progress.elapsedMs(), 185300);
 

@@ -11,6 +11,7 @@
 #include "core/search/searchlayout.h"
 #include "core/search/seenrecorder.h"
 #include "testenv.h"
+#include "testrows.h"
 
 #include <QAbstractItemModelTester>
 #include <QSignalSpy>
@@ -269,8 +270,8 @@ private Q_SLOTS:
         HandOverOptions options;
         options.defaultFolder = QStringLiteral("/papers/");
         options.namesFromLinks = true;
-        QVERIFY(加入下载列表(downloads, "http://site/paper/123.pdf", "Title", "pdf", "", "http://site/r",
-                             options));
+        QVERIFY(加入下载列表(TestRows::of(downloads), "http://site/paper/123.pdf", "Title", "pdf", "",
+                             "http://site/r", options));
         QCOMPARE(downloads.row(0).name, QStringLiteral("123"));
         QCOMPARE(downloads.row(0).folder, QStringLiteral("/papers/"));
         QCOMPARE(downloads.row(0).tag, QStringLiteral("http://site/r"));
@@ -278,13 +279,14 @@ private Q_SLOTS:
         QCOMPARE(downloads.cellText(0, DownloadListModel::ColSize), QString());
 
         options.namesFromLinks = false;
-        QVERIFY(加入下载列表(downloads, "http://site/paper/124.pdf", " Deep\r\nlearning: a/b? \n", "pdf",
-                             "/own/", "", options));
+        QVERIFY(加入下载列表(TestRows::of(downloads), "http://site/paper/124.pdf",
+                             " Deep\r\nlearning: a/b? \n", "pdf", "/own/", "", options));
         QCOMPARE(downloads.row(1).name, QStringLiteral("Deeplearning ab"));
         QCOMPARE(downloads.row(1).folder, QStringLiteral("/own/"));
 
         // An address already listed keeps its row and still counts as handed over.
-        QVERIFY(加入下载列表(downloads, "http://site/paper/124.pdf", "Other", "pdf", "/x/", "", options));
+        QVERIFY(加入下载列表(TestRows::of(downloads), "http://site/paper/124.pdf", "Other", "pdf", "/x/", "",
+                             options));
         QCOMPARE(downloads.count(), 2);
         QCOMPARE(downloads.row(1).name, QStringLiteral("Deeplearning ab"));
     }
@@ -437,7 +439,7 @@ private Q_SLOTS:
             title, "http://site/paper/9.pdf", "http://site/r", "pdf", "/papers/",
             {{QStringLiteral("作者"), authors}, {QStringLiteral("年份"), QStringLiteral("2019-05")}}));
         DownloadListModel downloads;
-        QVERIFY(HandOverCandidate(list, 0, downloads, options));
+        QVERIFY(HandOverCandidate(list, 0, TestRows::of(downloads), options));
         QCOMPARE(downloads.row(0).name, name);
     }
 
@@ -465,13 +467,15 @@ private Q_SLOTS:
         QSet<int> selected;
         HandOverOptions handOver;
         handOver.defaultFolder = QStringLiteral("/papers/"); // chosen when the rows were taken
-        AnalysisHooks hooks{[&] { return ++chooserCalls > 0; },
-                            [&](const CandidateListModel &c, int p, const HandOverOptions &o,
-                                HandOverTally *t) { return HandOverCandidate(c, p, downloads, o, t); },
-                            [&] { ++shown; },
-                            [&](int p) { return selected.contains(p); },
-                            [&] { return handOver; },
-                            [] { return true; }};
+        AnalysisHooks hooks{
+            [&] { return ++chooserCalls > 0; },
+            [&](const CandidateListModel &c, int p, const HandOverOptions &o, HandOverTally *t) {
+                return HandOverCandidate(c, p, TestRows::of(downloads), o, t);
+            },
+            [&] { ++shown; },
+            [&](int p) { return selected.contains(p); },
+            [&] { return handOver; },
+            [] { return true; }};
         CandidateAnalysis analysis(&list, hooks);
         QSignalSpy finished(&analysis, &CandidateAnalysis::finished);
         QStringList progress;
@@ -532,13 +536,15 @@ private Q_SLOTS:
                 handOver.defaultFolder = QStringLiteral("/papers/");
             return !cancel;
         };
-        AnalysisHooks hooks{chooser,
-                            [&](const CandidateListModel &c, int p, const HandOverOptions &o,
-                                HandOverTally *t) { return HandOverCandidate(c, p, downloads, o, t); },
-                            [&] { ++shown; },
-                            {},
-                            [&] { return handOver; },
-                            [&] { return askedWhenTaken; }};
+        AnalysisHooks hooks{
+            chooser,
+            [&](const CandidateListModel &c, int p, const HandOverOptions &o, HandOverTally *t) {
+                return HandOverCandidate(c, p, TestRows::of(downloads), o, t);
+            },
+            [&] { ++shown; },
+            {},
+            [&] { return handOver; },
+            [&] { return askedWhenTaken; }};
         CandidateAnalysis analysis(&list, hooks);
         QSignalSpy finished(&analysis, &CandidateAnalysis::finished);
         fill(list, 4);
@@ -547,7 +553,7 @@ private Q_SLOTS:
         analysis.start(AnalysisCommand::All);
         QVERIFY(finished.wait(5000));
         QCOMPARE(asked, 1);
-        QVERIFY(!HandOverCandidate(list, 0, downloads, handOver));
+        QVERIFY(!HandOverCandidate(list, 0, TestRows::of(downloads), handOver));
         QCOMPARE(downloads.count(), 0);
         shown = 0;
         askedWhenTaken = false;

@@ -1,6 +1,7 @@
 #include "core/settings/settingsstore.h"
 #include "core/settings/sharedoptions.h"
 #include "testenv.h"
+#include "testoptions.h"
 
 #include <QFile>
 #include <QSet>
@@ -15,14 +16,14 @@ private Q_SLOTS:
     void init()
     {
         QFile::remove(SettingsFilePath());
-        sharedOptions() = SharedOptions();
+        TestOptions::edit() = SharedOptions();
     }
 
     void freshProfileGivesTheDefaults()
     {
         QVERIFY(SettingsFilePath().startsWith(QString::fromLocal8Bit(qgetenv("XDG_CONFIG_HOME"))));
-        SharedOptions &o = sharedOptions();
-        o.loadFromStore();
+        OptionStore::loadFromStore();
+        const SharedOptions &o = sharedOptions();
         QCOMPARE(o.DownloadMethod, ::DownloadMethod::Parallel);
         QCOMPARE(o.DuplicateNamePolicy, DuplicatePolicy::Rename);
         QCOMPARE(o.ProxyEnabled, false);
@@ -47,7 +48,7 @@ private Q_SLOTS:
                 QCOMPARE(policyCaption(policyFromText(key->defaultText)), key->defaultText);
         }
         // A file without a value reads as the values a fresh run starts with.
-        SharedOptions loaded;
+        SharedOptions &loaded = TestOptions::edit();
         loaded.DownloadMethod = ::DownloadMethod::Single;
         loaded.DuplicateNamePolicy = DuplicatePolicy::Skip;
         loaded.ProxyEnabled = true;
@@ -55,7 +56,7 @@ private Q_SLOTS:
         loaded.Retries = 11;
         loaded.FileNameTemplate = QStringLiteral("{作者}");
         loaded.SkipHeld = true;
-        loaded.loadFromStore();
+        OptionStore::loadFromStore();
         const SharedOptions fresh;
         QCOMPARE(loaded.DownloadMethod, fresh.DownloadMethod);
         QCOMPARE(loaded.DuplicateNamePolicy, fresh.DuplicateNamePolicy);
@@ -74,7 +75,7 @@ private Q_SLOTS:
         QCOMPARE(ReadSetting(SectionSettings, settingkeys::DownloadMethod.name, "2"), QStringLiteral("1"));
         // The same key in another section is another value.
         QCOMPARE(ReadSetting(SectionDownload, settingkeys::DownloadMethod.name, "x"), QStringLiteral("x"));
-        sharedOptions().loadFromStore();
+        OptionStore::loadFromStore();
         QCOMPARE(sharedOptions().DownloadMethod, ::DownloadMethod::Single);
         QCOMPARE(sharedOptions().ProxyAddress, QStringLiteral("proxy.example"));
         QCOMPARE(sharedOptions().DuplicateNamePolicy, DuplicatePolicy::Skip);
@@ -119,24 +120,24 @@ private Q_SLOTS:
         QFETCH(int, retries);
         if (!stored.isNull())
             WriteSetting(SectionDownload, Retries.name, stored);
-        sharedOptions().loadFromStore();
+        OptionStore::loadFromStore();
         QCOMPARE(sharedOptions().Retries, retries);
 
-        sharedOptions().storeRetries(5);
+        OptionStore::storeRetries(5);
         QCOMPARE(ReadSetting(SectionDownload, Retries.name, Retries.defaultText), QStringLiteral("5"));
         QCOMPARE(ReadSetting(SectionSettings, Retries.name, QStringLiteral("<unset>")),
                  QStringLiteral("<unset>"));
-        sharedOptions() = SharedOptions();
-        sharedOptions().loadRetries();
+        TestOptions::edit() = SharedOptions();
+        OptionStore::loadRetries();
         QCOMPARE(sharedOptions().Retries, 5);
     }
 
     void unreadableNumbersKeepTheValue()
     {
-        sharedOptions().DownloadMethod = ::DownloadMethod::Single;
+        TestOptions::edit().DownloadMethod = ::DownloadMethod::Single;
         WriteSetting(SectionSettings, settingkeys::DownloadMethod.name, QStringLiteral("two"));
         WriteSetting(SectionSettings, settingkeys::ProxyEnabled.name, QStringLiteral("yes"));
-        sharedOptions().loadFromStore();
+        OptionStore::loadFromStore();
         QCOMPARE(sharedOptions().DownloadMethod, ::DownloadMethod::Single);
         QCOMPARE(sharedOptions().ProxyEnabled, false);
     }

@@ -6,6 +6,7 @@
 #include "faultserver.h"
 #include "queuefixture.h"
 #include "testenv.h"
+#include "testrows.h"
 
 #include <QDir>
 #include <QNetworkCookie>
@@ -215,7 +216,7 @@ private Q_SLOTS:
         row.name = "b";
         row.type = "pdf";
         row.folder = fault == "missing folder" ? folder() + "nothere/" : folder();
-        m_model->addRow(row);
+        TestRows::of(*m_model).addRow(row);
         runToEnd();
         QCOMPARE(m_model->row(0).state, RowState::Failed);
         QVERIFY2(folderEntries().isEmpty(), qPrintable(folderEntries().join(',')));
@@ -290,7 +291,7 @@ private Q_SLOTS:
         cookie.setDomain("127.0.0.1");
         cookie.setPath("/");
         m_scheduler->cookieJar()->insertCookie(cookie);
-        m_model->clear();
+        TestRows::of(*m_model).clear();
         addRow("/p.pdf", "withcookie");
         runToEnd();
         QCOMPARE(m_model->row(0).state, RowState::Done);
@@ -308,7 +309,7 @@ private Q_SLOTS:
         row.name = "proxied";
         row.type = "pdf";
         row.folder = folder();
-        m_model->addRow(row);
+        TestRows::of(*m_model).addRow(row);
         runToEnd();
         QCOMPARE(m_model->row(0).state, RowState::Done);
         QVERIFY(m_server.requests().last().proxied);
@@ -479,7 +480,7 @@ private Q_SLOTS:
             DownloadRow row;
             row.key = QStringLiteral("done-%1").arg(i);
             row.state = RowState::Done;
-            m_model->addRow(row);
+            TestRows::of(*m_model).addRow(row);
         }
         m_server.setReply("/far.pdf", FaultServer::pdf(6000));
         const int r = addRow("/far.pdf", "far");

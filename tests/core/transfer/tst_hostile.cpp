@@ -8,6 +8,7 @@
 #include "faultserver.h"
 #include "queuefixture.h"
 #include "testenv.h"
+#include "testrows.h"
 
 #include <QDir>
 #include <QNetworkCookie>
@@ -453,7 +454,7 @@ private Q_SLOTS:
         QCOMPARE(fntest::readFile(rowFilePath(row(first))), FaultServer::pdf(6000, 'a').body);
         QCOMPARE(fntest::readFile(rowFile(*m_model, second)), FaultServer::pdf(7000, 'b').body);
         QCOMPARE(RowClickPanelText(*m_model, second), rowFilePath(row(second)));
-        ResetRow(*m_model, second);
+        ResetRow(TestRows::of(*m_model), second);
         QVERIFY(QFile::exists(rowFilePath(row(first))));
         QVERIFY(!QFile::exists(rowFilePath(row(second))));
         runToEnd();

@@ -6,6 +6,7 @@
 #include "core/transfer/downloadscheduler.h"
 #include "faultserver.h"
 #include "testenv.h"
+#include "testrows.h"
 
 #include <QDir>
 #include <QNetworkCookie>
@@ -56,7 +57,7 @@ class TestLanding : public QObject
         row.name = name;
         row.type = QStringLiteral("pdf");
         row.folder = folder();
-        return m_model->addRow(row);
+        return TestRows::of(*m_model).addRow(row);
     }
     const DownloadRow &row(RowId id) const { return *m_model->find(id); }
 
@@ -84,7 +85,7 @@ private Q_SLOTS:
         m_dir = new QTemporaryDir;
         QDir().mkpath(folder());
         m_model = new DownloadListModel;
-        m_scheduler = new DownloadScheduler(m_model);
+        m_scheduler = new DownloadScheduler(TestRows::of(*m_model));
         m_scheduler->setTimeouts(5000, 2000);
         m_scheduler->options().policy = DuplicatePolicy::Rename;
         m_scheduler->options().retries = 0;

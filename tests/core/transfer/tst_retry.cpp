@@ -13,6 +13,7 @@
 #include "faultserver.h"
 #include "queuefixture.h"
 #include "testenv.h"
+#include "testrows.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -303,7 +304,7 @@ private Q_SLOTS:
         QVERIFY(tip(a2).isEmpty());
         // A row that waits for its own retry is no host's hold.
         QCOMPARE(m_scheduler->hostWaitMs(), -1);
-        m_model->removeRow(refused);
+        TestRows::of(*m_model).removeRow(refused);
         QCOMPARE(m_scheduler->hostWaitMs(), 42000);
         QCOMPARE(progresstext::hostWait(m_scheduler->hostWaitMs()),
                  QStringLiteral("站点要求等待：42 秒后继续"));
@@ -446,7 +447,7 @@ private Q_SLOTS:
             advanceToRetry(id);
         } else {
             QTRY_COMPARE(row(id).state, RowState::Failed);
-            ResetRow(*m_model, id);
+            ResetRow(TestRows::of(*m_model), id);
             m_scheduler->start();
         }
         QTRY_COMPARE(m_server.requestCount("/p.pdf"), 2);
@@ -503,7 +504,7 @@ private Q_SLOTS:
         m_server.setReply("/next.pdf", FaultServer::pdf(4000));
         // Retries off, or the last try used up: the answer holds nothing back.
         for (int retries : {0, 1}) {
-            m_model->clear();
+            TestRows::of(*m_model).clear();
             m_scheduler->options().retries = retries;
             m_server.setReplies("/busy.pdf", {status(429, "Too Many", "5"), status(503, "Busy", "3600")});
             const RowId busy = addRow("/busy.pdf", "busy");
@@ -524,15 +525,15 @@ private Q_SLOTS:
         m_server.setReplies("/busy.pdf", {status(429, "Too Many", "86400"), FaultServer::pdf(5000)});
         const RowId busy = m_model->idAt(0);
         const RowId next = m_model->idAt(1);
-        ResetRow(*m_model, busy);
-        ResetRow(*m_model, next);
+        ResetRow(TestRows::of(*m_model), busy);
+        ResetRow(TestRows::of(*m_model), next);
         m_scheduler->start();
         QTRY_COMPARE(row(busy).retry, 1);
         settle();
         QCOMPARE(m_scheduler->hostHeldUntilMs(host), m_clock.monotonicMs() + 3600 * 1000);
         QCOMPARE(row(next).state, RowState::Waiting);
         m_scheduler->StopDownloads();
-        ResetRow(*m_model, busy);
+        ResetRow(TestRows::of(*m_model), busy);
         m_scheduler->start(); // nothing waits for the hold that Stop ended
         QTRY_COMPARE(m_model->totals().done, 2);
     }

@@ -5,6 +5,7 @@
 #include "core/transfer/downloadscheduler.h"
 #include "faultserver.h"
 #include "testenv.h"
+#include "testrows.h"
 
 #include <QTemporaryDir>
 
@@ -42,7 +43,7 @@ private Q_SLOTS:
 
         QTemporaryDir dir;
         DownloadListModel model;
-        DownloadScheduler scheduler(&model);
+        DownloadScheduler scheduler(TestRows::of(model));
         scheduler.options().threadCount = 2;
         scheduler.options().retries = 0;
         QList<RowId> ids;
@@ -52,7 +53,7 @@ private Q_SLOTS:
             row.name = name;
             row.type = "pdf";
             row.folder = dir.path() + u'/';
-            ids << model.addRow(row);
+            ids << TestRows::of(model).addRow(row);
         }
         scheduler.start();
         QTRY_VERIFY(scheduler.slot(1) && scheduler.slot(1)->hasBodyBytes() && scheduler.slot(2) &&

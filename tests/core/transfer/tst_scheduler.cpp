@@ -7,6 +7,8 @@
 #include "core/transfer/partfile.h"
 #include "faultserver.h"
 #include "testenv.h"
+#include "testoptions.h"
+#include "testrows.h"
 
 #include <QFile>
 #include <QSignalSpy>
@@ -33,7 +35,7 @@ class TestScheduler : public QObject
         row.name = name;
         row.type = "pdf";
         row.folder = m_dir->path(); // without the trailing slash: the scheduler adds it
-        QVERIFY(m_model->addRow(row) != RowId::None);
+        QVERIFY(TestRows::of(*m_model).addRow(row) != RowId::None);
     }
 
 private Q_SLOTS:
@@ -49,10 +51,10 @@ private Q_SLOTS:
     void init()
     {
         QFile::remove(SettingsFilePath());
-        sharedOptions() = SharedOptions();
+        TestOptions::edit() = SharedOptions();
         m_dir = new QTemporaryDir;
         m_model = new DownloadListModel;
-        m_scheduler = new DownloadScheduler(m_model);
+        m_scheduler = new DownloadScheduler(TestRows::of(*m_model));
         m_scheduler->windowLoaded();
         m_clock.advanceMs(1000); // ticks within the same instant as the last finish wait
     }
@@ -242,7 +244,7 @@ private Q_SLOTS:
         DownloadRow done;
         done.key = "done";
         done.state = RowState::Done;
-        m_model->addRow(done);
+        TestRows::of(*m_model).addRow(done);
         m_scheduler->start();
         m_scheduler->tickHousekeeping();
         QVERIFY(!m_scheduler->isRunning());
@@ -293,7 +295,7 @@ private Q_SLOTS:
         QVERIFY(!m_scheduler->closeNeedsConfirmation());
         addRow("/p0.pdf", "w");
         QVERIFY(m_scheduler->closeNeedsConfirmation()); // a waiting row, scheduler off
-        m_model->setState(m_model->idAt(0), RowState::Failed);
+        TestRows::of(*m_model).setState(m_model->idAt(0), RowState::Failed);
         QVERIFY(!m_scheduler->closeNeedsConfirmation());
         m_scheduler->start();
         QVERIFY(m_scheduler->closeNeedsConfirmation());

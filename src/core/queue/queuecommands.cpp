@@ -1,0 +1,88 @@
+#include "core/queue/queuecommands.h"
+
+#include "core/transfer/downloadscheduler.h"
+
+QueueCommands::QueueCommands(RowWriter rows, const DownloadScheduler *scheduler)
+    : m_rows(rows), m_scheduler(scheduler), m_random(QRandomGenerator::global()->generate())
+{
+}
+
+CommandGuards QueueCommands::guards() const
+{
+    CommandGuards g;
+    g.sortGuard = m_scheduler->isRunning() || m_scheduler->DownloadBusy();
+    g.listChangeGuard =
+        m_scheduler->isRunning() || m_scheduler->transferExecuting() || m_scheduler->CountTransferSlots() > 1;
+    g.downloadBusy = m_scheduler->DownloadBusy();
+    return g;
+}
+
+void QueueCommands::reset(RowId id)
+{
+    ResetRow(m_rows, id);
+}
+
+int QueueCommands::redownloadSelected(const QList<RowId> &selected)
+{
+    return RedownloadSelectedRows(m_rows, selected);
+}
+
+int QueueCommands::redownloadFailed()
+{
+    return RedownloadFailedRows(m_rows, guards());
+}
+
+int QueueCommands::redownloadHtml()
+{
+    return RedownloadHtmlRows(m_rows, guards());
+}
+
+void QueueCommands::autoRedownload(AutoRedownloadChoice choice)
+{
+    AutoRedownload(m_rows, guards(), static_cast<int>(choice));
+}
+
+int QueueCommands::removeSelected(const QList<RowId> &selected)
+{
+    return RemoveSelectedRows(m_rows, guards(), selected);
+}
+
+int QueueCommands::removeFailed()
+{
+    return RemoveFailedRows(m_rows);
+}
+
+int QueueCommands::removeDone()
+{
+    return RemoveDoneRows(m_rows);
+}
+
+bool QueueCommands::clearAll()
+{
+    return ClearAllRows(m_rows, guards());
+}
+
+bool QueueCommands::shuffle()
+{
+    return ShuffleRows(m_rows, guards(), m_random);
+}
+
+bool QueueCommands::sortByColumn(int column)
+{
+    return m_sorter.sortByColumn(m_rows, column, guards());
+}
+
+bool QueueCommands::cancel(const QList<RowId> &selected)
+{
+    return CancelSelectedRows(m_rows, guards(), selected);
+}
+
+void QueueCommands::doubleClick(RowId id, const ShellHooks &shell)
+{
+    DoubleClickRow(m_rows, id, shell);
+}
+
+int QueueCommands::checkPdfFiles()
+{
+    return CheckPdfFiles(m_rows);
+}
