@@ -4,6 +4,7 @@
 #include "core/library/paperlibrary.h"
 #include "core/library/programlibrary.h"
 #include "core/settings/sharedoptions.h"
+#include "core/transfer/partfile.h"
 #include "demo/demosite.h"
 #include "demo/demositecommand.h"
 #include "desktop/messageboxes.h"
@@ -19,6 +20,9 @@
 #include <unistd.h>
 
 namespace {
+
+// How long the end of the program waits for temporary files still being written or removed.
+constexpr int kDiskWorkAtEndMs = 10000;
 
 // Chromium's sandbox cannot start as root; the browser then runs without it.
 void prepareBrowserEnvironment()
@@ -42,8 +46,11 @@ int main(int argc, char **argv)
 {
     // Batch mode runs headless and never opens a window.
     for (int i = 1; i < argc; ++i) {
-        if (qstrcmp(argv[i], "--batch") == 0)
-            return runBatchCommand(argc, argv);
+        if (qstrcmp(argv[i], "--batch") == 0) {
+            const int status = runBatchCommand(argc, argv);
+            PartFile::waitForDiskWork(kDiskWorkAtEndMs);
+            return status;
+        }
     }
     // The demo site alone needs no display.
     for (int i = 1; i < argc; ++i) {
@@ -121,5 +128,7 @@ int main(int argc, char **argv)
             }))
             setProgramLibrary(&library);
     });
-    return QApplication::exec();
+    const int status = QApplication::exec();
+    PartFile::waitForDiskWork(kDiskWorkAtEndMs);
+    return status;
 }

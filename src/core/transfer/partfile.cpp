@@ -1,5 +1,6 @@
 #include "core/transfer/partfile.h"
 
+#include <QDeadlineTimer>
 #include <QFile>
 #include <QPointer>
 #include <QRandomGenerator>
@@ -222,15 +223,23 @@ struct PartFile::Lane : std::enable_shared_from_this<PartFile::Lane>
 {
     struct Op
     {
-        enum Kind { Write, Truncate, Flush, Close } kind = Write;
+        enum Kind { Create, Write, Truncate, Flush, Close } kind = Write;
         QByteArray data;
         FlushGroups::Request flush; // with Flush
-        int dirFd = -1;             // with Close: removes name from this folder (and closes it)
-        QByteArray name;
+        QByteArray name;            // with Create: the file made; with Close: the file removed
     };
 
-    explicit Lane(int descriptor, qint64 written) : fd(descriptor), writtenOut(written), syncedUpTo(written)
+    // The lane owns folder, a descriptor of the file's folder, and closes it when the file is closed.
+    Lane(int folder, int descriptor, qint64 written)
+        : dirFd(folder), fd(descriptor), owned(descriptor >= 0), writtenOut(written), syncedUpTo(written)
     {
+    }
+    ~Lane()
+    {
+        if (fd >= 0)
+            ::close(fd);
+        if (dirFd >= 0)
+            ::close(dirFd);
     }
 
     void push(Op op)
@@ -249,7 +258,7 @@ struct PartFile::Lane : std::enable_shared_from_this<PartFile::Lane>
     {
         std::lock_guard lock(mutex);
         for (auto it = ops.begin(); it != ops.end();) {
-            if (it->kind == Op::Write || it->kind == Op::Truncate) {
+            if (it->kind == Op::Write || it->kind == Op::Truncate || it->kind == Op::Create) {
                 queued -= it->data.size();
                 it = ops.erase(it);
             } else {
@@ -341,6 +350,13 @@ struct PartFile::Lane : std::enable_shared_from_this<PartFile::Lane>
     int perform(Op &op)
     {
         switch (op.kind) {
+        case Op::Create:
+            // A name no other file has: the folder is this program's own temporary namespace, and a
+            // file already there under it is never written into.
+            fd = ::openat(dirFd, op.name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW,
+                          0644);
+            owned = fd >= 0;
+            return fd < 0 ? errno : 0;
         case Op::Write: {
             if (fd < 0 || lastError() != 0)
                 return 0;
@@ -386,6 +402,10 @@ struct PartFile::Lane : std::enable_shared_from_this<PartFile::Lane>
         case Op::Close:
             if (fd >= 0)
                 ::close(std::exchange(fd, -1));
+            if (owned && !op.name.isEmpty() && dirFd >= 0)
+                ::unlinkat(dirFd, op.name.constData(), 0);
+            if (dirFd >= 0)
+                ::close(std::exchange(dirFd, -1));
             return 0;
         }
         return 0;
@@ -401,7 +421,9 @@ struct PartFile::Lane : std::enable_shared_from_this<PartFile::Lane>
     std::function<void()> drainNotify;
     qint64 drainMark = 0;
     // Touched by the worker only.
+    int dirFd;
     int fd;
+    bool owned; // the file under the name is this lane's (made or opened again by it)
     qint64 writtenOut;
     qint64 syncedUpTo;
 };
@@ -420,18 +442,28 @@ PartFile::~PartFile()
 
 void PartFile::closeAll(bool removeTemporary)
 {
-    // The name goes at once, so nothing of a discarded file is ever seen again; writes still queued for
-    // it are dropped, and the descriptor is closed after the write under way.
-    if (removeTemporary && m_dirFd >= 0 && !m_tempName.isEmpty())
-        ::unlinkat(m_dirFd, encoded(m_tempName).constData(), 0);
+    // The name goes on the worker right after the write under way (writes still queued for it are
+    // dropped), so the event loop's thread never waits on the folder; a kill before that leaves only a
+    // temporary file, which the next run removes.
     if (m_lane) {
         m_lane->forgetNotify();
         if (removeTemporary)
             m_lane->dropWrites();
         Lane::Op close;
         close.kind = Lane::Op::Close;
+        if (removeTemporary)
+            close.name = encoded(m_tempName);
         m_lane->push(std::move(close));
         m_lane.reset();
+    } else if (removeTemporary && m_dirFd >= 0 && !m_tempName.isEmpty()) {
+        // A flushed file that did not get its name.
+        const int dirFd = ::fcntl(m_dirFd, F_DUPFD_CLOEXEC, 0);
+        if (dirFd >= 0) {
+            writePool().start([dirFd, name = encoded(m_tempName)] {
+                ::unlinkat(dirFd, name.constData(), 0);
+                ::close(dirFd);
+            });
+        }
     }
     if (m_dirFd >= 0)
         ::close(std::exchange(m_dirFd, -1));
@@ -447,30 +479,28 @@ bool PartFile::open(const QString &folder)
         m_error = systemError(errno);
         return false;
     }
-    for (int attempt = 0; attempt < 16; ++attempt) {
-        const QString name = QStringLiteral("%1%2-%3")
-                                 .arg(QLatin1String(Prefix))
-                                 .arg(::getpid())
-                                 .arg(QRandomGenerator::global()->generate64(), 16, 16, QChar(u'0'));
-        const int fd = ::openat(m_dirFd, encoded(name).constData(),
-                                O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0644);
-        if (fd < 0) {
-            if (errno == EEXIST)
-                continue;
-            m_error = systemError(errno);
-            closeAll();
-            return false;
-        }
-        m_lane = std::make_shared<Lane>(fd, 0);
-        m_open = true;
-        m_tempName = name;
-        m_written = 0;
-        m_flushed = false;
-        return true;
+    // The file is made on the worker, before the first write: creating it waits for the file system's
+    // journal, which the event loop's thread must not. A failure shows in the next write or the flush.
+    const int laneDir = ::fcntl(m_dirFd, F_DUPFD_CLOEXEC, 0);
+    if (laneDir < 0) {
+        m_error = systemError(errno);
+        closeAll();
+        return false;
     }
-    m_error = systemError(EEXIST);
-    closeAll();
-    return false;
+    const QString name = QStringLiteral("%1%2-%3")
+                             .arg(QLatin1String(Prefix))
+                             .arg(::getpid())
+                             .arg(QRandomGenerator::global()->generate64(), 16, 16, QChar(u'0'));
+    m_lane = std::make_shared<Lane>(laneDir, -1, 0);
+    Lane::Op create;
+    create.kind = Lane::Op::Create;
+    create.name = encoded(name);
+    m_lane->push(std::move(create));
+    m_open = true;
+    m_tempName = name;
+    m_written = 0;
+    m_flushed = false;
+    return true;
 }
 
 bool PartFile::reopen(const QString &folder, const QString &temporaryName)
@@ -496,7 +526,7 @@ bool PartFile::reopen(const QString &folder, const QString &temporaryName)
         closeAll();
         return false;
     }
-    m_lane = std::make_shared<Lane>(fd, st.st_size);
+    m_lane = std::make_shared<Lane>(::fcntl(m_dirFd, F_DUPFD_CLOEXEC, 0), fd, st.st_size);
     m_open = true;
     m_tempName = temporaryName;
     m_written = st.st_size;
@@ -628,6 +658,20 @@ void PartFile::flush(QObject *receiver, std::function<void(bool ok, const QStrin
 qint64 PartFile::flushCount()
 {
     return flushesMade.load();
+}
+
+bool PartFile::waitForDiskWork(int msecs)
+{
+    QDeadlineTimer deadline(msecs);
+    // A flush may hand a removal to the writers and a writer a flush to the flushers: both until quiet.
+    for (;;) {
+        const bool writes = writePool().waitForDone(static_cast<int>(deadline.remainingTime()));
+        const bool flushes = flushPool().waitForDone(static_cast<int>(deadline.remainingTime()));
+        if (!writes || !flushes)
+            return false;
+        if (writePool().activeThreadCount() == 0 && flushPool().activeThreadCount() == 0)
+            return true;
+    }
 }
 
 void PartFile::setGroupWindow(int milliseconds)

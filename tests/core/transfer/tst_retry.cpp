@@ -179,7 +179,7 @@ private Q_SLOTS:
         QCOMPARE(row(id).state, RowState::Failed);
         QCOMPARE(row(id).reason.code, 500);
         QCOMPARE(m_server.requestCount(QStringLiteral("/down.pdf")), 4);
-        QVERIFY(entries().isEmpty());
+        QTRY_VERIFY(entries().isEmpty());
         QCOMPARE(retrypolicy::DelayMs(12, -1, 1.0), retrypolicy::MaxBackoffMs * 12 / 10);
     }
 
@@ -234,12 +234,12 @@ private Q_SLOTS:
         QCOMPARE(row(id).reason.kind, Kind::ShortBody);
         // The bytes that came stay in a temporary file, and nothing under the
         // paper's name.
-        QCOMPARE(entries().size(), 1);
+        QTRY_COMPARE(entries().size(), 1);
         QVERIFY(entries().first().startsWith(QStringLiteral(".fnpart-")));
         advanceToRetry(id);
         QTRY_COMPARE(row(id).state, RowState::Done);
         QCOMPARE(fntest::readFile(folder() + QStringLiteral("big.pdf")), changed ? newer.body : whole.body);
-        QCOMPARE(entries(), QStringList{QStringLiteral("big.pdf")});
+        QTRY_COMPARE(entries(), QStringList{QStringLiteral("big.pdf")});
         const QList<FaultServer::Request> requests = m_server.requests();
         QCOMPARE(requests.size(), 2);
         QVERIFY(!requests.first().headers.contains("range"));
@@ -348,7 +348,7 @@ private Q_SLOTS:
         QCOMPARE(row(id).reason.kind, Kind::WebPage);
         QCOMPARE(row(id).name + u'.' + row(id).type,
                  QStringLiteral("p.pdf")); // nothing kept of the page
-        QVERIFY(entries().isEmpty());
+        QTRY_VERIFY(entries().isEmpty());
     }
 
     void aRangeShortOfTheEndIsNoFile_data()
