@@ -79,9 +79,15 @@ void LibraryRecorder::onRowEnded(RowId id)
     ++m_hashing;
     m_pool.start([this, done = *result]() mutable {
         const QFileInfo file(done.filePath);
+        KnownFile known;
         if (file.isFile() && !file.isSymLink()) {
+            known.identity = IdentityOf(done.filePath);
             done.size = file.size();
             done.sha256 = FileSha256(done.filePath);
+            // The hash names the file only when it did not change while it was read.
+            if (IdentityOf(done.filePath) != known.identity)
+                known.identity = {};
+            known.sha256 = done.sha256;
         }
         // A file that is gone (or unreadable) is an end without a file, not a download on record.
         if (done.sha256.isEmpty())
@@ -89,17 +95,39 @@ void LibraryRecorder::onRowEnded(RowId id)
         {
             const QMutexLocker lock(&m_hashedLock);
             m_hashed.append(done);
+            m_hashedFiles.append(known);
         }
         QMetaObject::invokeMethod(this, &LibraryRecorder::takeHashed, Qt::QueuedConnection);
     });
 }
 
+void LibraryRecorder::takeHashedLocked()
+{
+    m_hashing -= static_cast<int>(m_hashed.size());
+    if (m_keepHashes) {
+        for (qsizetype i = 0; i < m_hashed.size(); ++i) {
+            const KnownFile &known = m_hashedFiles.at(i);
+            if (known.identity.isValid() && !known.sha256.isEmpty())
+                m_known.insert(m_hashed.at(i).filePath, known);
+        }
+    }
+    m_unwritten.append(m_hashed);
+    m_hashed.clear();
+    m_hashedFiles.clear();
+}
+
+QString LibraryRecorder::knownSha256(const QString &path) const
+{
+    const auto it = m_known.constFind(path);
+    if (it == m_known.cend() || IdentityOf(path) != it->identity)
+        return {};
+    return it->sha256;
+}
+
 void LibraryRecorder::takeHashed()
 {
     const QMutexLocker lock(&m_hashedLock);
-    m_hashing -= static_cast<int>(m_hashed.size());
-    m_unwritten.append(m_hashed);
-    m_hashed.clear();
+    takeHashedLocked();
     if (!m_writeSoon.isActive())
         m_writeSoon.start(WriteDelayMs);
 }
@@ -125,9 +153,7 @@ void LibraryRecorder::writeUnwritten()
     {
         // The destructor comes here without the event loop.
         const QMutexLocker lock(&m_hashedLock);
-        m_hashing -= static_cast<int>(m_hashed.size());
-        m_unwritten.append(m_hashed);
-        m_hashed.clear();
+        takeHashedLocked();
     }
     if (m_unwritten.isEmpty() || m_library->recordDownloads(m_unwritten)) {
         m_unwritten.clear();

@@ -2,7 +2,9 @@
 
 #include "core/library/librarytypes.h"
 #include "core/queue/downloadlistmodel.h"
+#include "core/queue/ownedfile.h"
 
+#include <QHash>
 #include <QMutex>
 #include <QObject>
 #include <QThreadPool>
@@ -38,6 +40,12 @@ public:
     void finish();
     // As finish(), but a busy library is not waited for any more: the program is being stopped.
     void hurry();
+    // Keeps the hash of every file it records, for knownSha256() (off by default: a long session would
+    // keep one for each of its files).
+    void setKeepHashes(bool keep) { m_keepHashes = keep; }
+    // The SHA-256 of the file at an absolute path as recorded, while the very same file is there; empty
+    // when it was not hashed here (or not kept, or is not the same file any more).
+    QString knownSha256(const QString &path) const;
 
 Q_SIGNALS:
     // The last outcome waiting was written (or given up).
@@ -51,6 +59,8 @@ private:
 
     void onRowEnded(RowId id);
     void takeHashed();
+    // Moves what the worker hashed to m_unwritten (with m_hashedLock held).
+    void takeHashedLocked();
     void writeUnwritten();
     void giveUp(const QString &why);
 
@@ -58,7 +68,15 @@ private:
     DownloadListModel *m_model;
     int m_hashing = 0;
     QMutex m_hashedLock;
+    struct KnownFile
+    {
+        FileIdentity identity;
+        QString sha256;
+    };
     QList<DownloadResult> m_hashed;    // filled by the worker, written on this object's thread
+    QList<KnownFile> m_hashedFiles;    // with m_hashed: the file each hash is of (invalid when it changed)
+    QHash<QString, KnownFile> m_known; // by path, with m_keepHashes
+    bool m_keepHashes = false;
     QList<DownloadResult> m_unwritten; // waiting for the library
     int m_busyTries = 0;
     bool m_finishing = false;

@@ -201,6 +201,34 @@ private Q_SLOTS:
         QCOMPARE(m_server.requestCount(paper(4).path()), 1);
     }
 
+    // The hashes taken for the library are handed on (to a batch run's manifest) only for the very file
+    // that was hashed: a file changed or replaced since is read again by whoever asks.
+    void recordedHashesAreKnownOnlyForTheSameFile()
+    {
+        const QString here = folder("known");
+        Run run(m_library.get(), 2);
+        run.recorder.setKeepHashes(true);
+        for (int n = 1; n <= 3; ++n)
+            run.add(paper(n), QStringLiteral("k%1").arg(n), here);
+        QVERIFY(run.runToEnd());
+        for (int n = 1; n <= 3; ++n)
+            QCOMPARE(run.recorder.knownSha256(here + QStringLiteral("k%1.pdf").arg(n)),
+                     sha256(paperBytes(n)));
+        QByteArray changed = paperBytes(1);
+        changed[changed.size() - 1] = 'z';
+        fntest::writeFile(here + QStringLiteral("k1.pdf"), changed);
+        QVERIFY(QFile::remove(here + QStringLiteral("k2.pdf")));
+        QVERIFY(QFile::copy(here + QStringLiteral("k3.pdf"), here + QStringLiteral("k2.pdf")));
+        QCOMPARE(run.recorder.knownSha256(here + QStringLiteral("k1.pdf")), QString());
+        QCOMPARE(run.recorder.knownSha256(here + QStringLiteral("k2.pdf")), QString());
+        QCOMPARE(run.recorder.knownSha256(here + QStringLiteral("k3.pdf")), sha256(paperBytes(3)));
+
+        Run unkept(m_library.get(), 2);
+        unkept.add(paper(4), QStringLiteral("k4"), here);
+        QVERIFY(unkept.runToEnd());
+        QCOMPARE(unkept.recorder.knownSha256(here + QStringLiteral("k4.pdf")), QString());
+    }
+
     void filesOfEarlierRunsAreKnownByWhoWroteThem_data()
     {
         QTest::addColumn<DuplicatePolicy>("policy");
