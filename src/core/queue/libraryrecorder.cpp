@@ -56,6 +56,7 @@ LibraryRecorder::~LibraryRecorder()
 {
     // A file that has arrived is on record even when the window closes right after it.
     m_pool.waitForDone();
+    stopWriter();
     blockSignals(true); // whoever listened may be going too
     m_finishing = true;
     m_busyTries = BusyRetries; // one last try, no waiting for another
@@ -155,15 +156,103 @@ void LibraryRecorder::writeUnwritten()
         const QMutexLocker lock(&m_hashedLock);
         takeHashedLocked();
     }
-    if (m_unwritten.isEmpty() || m_library->recordDownloads(m_unwritten)) {
-        m_unwritten.clear();
+    if (!m_writing.isEmpty())
+        return; // the writer's answer goes on with the rest
+    if (m_unwritten.isEmpty()) {
         m_busyTries = 0;
         if (m_hashing == 0)
             Q_EMIT idle();
         return;
     }
-    const QString why = m_library->lastError();
-    const bool busy = m_library->lastFailureWasBusy();
+    // The writer's own connection needs the library open; without it (and at the end, when the thread
+    // is gone) the write is made here, and fails or opens it again as the library decides.
+    if (!m_library->isOpen() || m_writerStopped) {
+        if (m_library->recordDownloads(m_unwritten)) {
+            onWrittenHere();
+            return;
+        }
+        writeFailed(m_library->lastError(), m_library->lastFailureWasBusy());
+        return;
+    }
+    if (!m_writerThread) {
+        m_writerThread = new QThread(this);
+        m_writerThread->setObjectName(QStringLiteral("library writer"));
+        m_writer = new QObject;
+        m_writer->moveToThread(m_writerThread);
+        m_writerThread->start();
+    }
+    m_writing = std::exchange(m_unwritten, {});
+    m_writeOutcome.store(0);
+    QMetaObject::invokeMethod(
+        m_writer, [this, batch = m_writing, path = m_library->path(), busyMs = m_library->busyTimeoutMs()] {
+            QString why;
+            bool busy = false;
+            if (!m_writerLibrary) {
+                m_writerLibrary = std::make_unique<PaperLibrary>(path);
+                m_writerLibrary->setBusyTimeoutMs(busyMs);
+            }
+            bool ok = m_writerLibrary->isOpen() || m_writerLibrary->open().ok;
+            if (ok)
+                ok = m_writerLibrary->recordDownloads(batch);
+            if (!ok) {
+                why = m_writerLibrary->lastError();
+                busy = m_writerLibrary->lastFailureWasBusy();
+            }
+            m_writeOutcome.store(ok ? 1 : 2);
+            QMetaObject::invokeMethod(
+                this, [this, ok, why, busy] { onWritten(ok, why, busy); }, Qt::QueuedConnection);
+        });
+}
+
+void LibraryRecorder::onWrittenHere()
+{
+    m_unwritten.clear();
+    m_busyTries = 0;
+    if (m_hashing == 0)
+        Q_EMIT idle();
+}
+
+void LibraryRecorder::onWritten(bool ok, const QString &why, bool busy)
+{
+    if (m_writing.isEmpty())
+        return; // taken by stopWriter meanwhile
+    if (ok) {
+        m_writing.clear();
+        m_busyTries = 0;
+        // Outcomes that came in meanwhile follow at once at the end, else with the next gathering.
+        if (!m_unwritten.isEmpty()) {
+            if (m_finishing || !m_writeSoon.isActive())
+                writeUnwritten();
+            return;
+        }
+        if (m_hashing == 0)
+            Q_EMIT idle();
+        return;
+    }
+    m_unwritten = std::exchange(m_writing, {}) + m_unwritten;
+    writeFailed(why, busy);
+}
+
+void LibraryRecorder::stopWriter()
+{
+    m_writerStopped = true;
+    if (!m_writerThread)
+        return;
+    QMetaObject::invokeMethod(m_writer, [this] { m_writerLibrary.reset(); });
+    m_writerThread->quit();
+    m_writerThread->wait();
+    delete std::exchange(m_writer, nullptr);
+    delete std::exchange(m_writerThread, nullptr);
+    if (!m_writing.isEmpty()) {
+        if (m_writeOutcome.load() == 1)
+            m_writing.clear();
+        else
+            m_unwritten = std::exchange(m_writing, {}) + m_unwritten;
+    }
+}
+
+void LibraryRecorder::writeFailed(const QString &why, bool busy)
+{
     // Another program kept writing: a little later, waiting longer each time.
     if (busy && m_busyTries < BusyRetries) {
         m_writeSoon.start(FirstRetryMs << m_busyTries++);

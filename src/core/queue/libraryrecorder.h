@@ -7,14 +7,19 @@
 #include <QHash>
 #include <QMutex>
 #include <QObject>
+#include <QThread>
 #include <QThreadPool>
 #include <QTimer>
+#include <atomic>
+#include <memory>
 
 class DownloadScheduler;
 class PaperLibrary;
 
 // Writes how every download ended into the paper library, when the scheduler says a row has ended: a
 // finished file with its path, size and SHA-256 (hashed on a worker thread), a failure with its reason.
+// The writes go through a connection of their own on a thread of their own, so that the event loop's
+// thread never waits on the disk or on another program's write; their answers come back as events.
 // Rows that ended on a file already there (the duplicate rule's skip, or a paper held from before) were
 // not downloaded and are not recorded.
 //
@@ -34,7 +39,7 @@ public:
     ~LibraryRecorder() override; // hashing under way is finished and written first
 
     // No outcome is waiting for its hash or its write.
-    bool isIdle() const { return m_hashing == 0 && m_unwritten.isEmpty(); }
+    bool isIdle() const { return m_hashing == 0 && m_unwritten.isEmpty() && m_writing.isEmpty(); }
     // No more rows will end: what is waiting is written now (a busy library is waited for as above) and
     // what cannot be is given up and named. idle() follows.
     void finish();
@@ -62,6 +67,14 @@ private:
     // Moves what the worker hashed to m_unwritten (with m_hashedLock held).
     void takeHashedLocked();
     void writeUnwritten();
+    // The writer's answer for m_writing.
+    void onWritten(bool ok, const QString &why, bool busy);
+    // After m_unwritten was written on this object's thread.
+    void onWrittenHere();
+    // After a write that failed for why (busy: another program kept writing).
+    void writeFailed(const QString &why, bool busy);
+    // Ends the writer's thread once its write under way is done; what it did not write is unwritten again.
+    void stopWriter();
     void giveUp(const QString &why);
 
     PaperLibrary *m_library;
@@ -82,7 +95,13 @@ private:
     bool m_finishing = false;
     QString m_lastTold;
     QThreadPool m_pool;
-    QTimer m_writeSoon; // gathers the outcomes of a busy moment into one write
+    QThread *m_writerThread = nullptr;
+    QObject *m_writer = nullptr;                   // lives on m_writerThread
+    std::unique_ptr<PaperLibrary> m_writerLibrary; // opened and used on m_writerThread only
+    QList<DownloadResult> m_writing;               // handed to the writer and not answered yet
+    std::atomic<int> m_writeOutcome{0};            // of m_writing: 0 not yet, 1 written, 2 failed
+    bool m_writerStopped = false;                  // writes are made on this object's thread from now
+    QTimer m_writeSoon;                            // gathers the outcomes of a busy moment into one write
 };
 
 // The outcome of a row that ended, without the file's hash (read from disk by the caller); nullopt for

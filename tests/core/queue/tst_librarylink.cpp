@@ -16,7 +16,10 @@
 
 #include <QCryptographicHash>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QSignalSpy>
+#include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QTemporaryDir>
 
 Q_DECLARE_METATYPE(DuplicatePolicy)
@@ -227,6 +230,53 @@ private Q_SLOTS:
         unkept.add(paper(4), QStringLiteral("k4"), here);
         QVERIFY(unkept.runToEnd());
         QCOMPARE(unkept.recorder.knownSha256(here + QStringLiteral("k4.pdf")), QString());
+    }
+
+    // The library's writes never hold up the queue's thread: while another program holds the write lock
+    // the papers still finish and the thread goes on, and their outcomes are on record once the lock is
+    // released. A recorder that goes away right after the last paper (the window closes) writes them all
+    // the same.
+    void outcomesReachTheLibraryOffTheEventLoopAndAfterTheEnd()
+    {
+        const QString here = folder("late");
+        m_library->setBusyTimeoutMs(20000);
+        {
+            QSqlDatabase holder =
+                QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("holder"));
+            holder.setDatabaseName(m_library->path());
+            QVERIFY(holder.open());
+            QVERIFY(QSqlQuery(holder).exec(QStringLiteral("BEGIN IMMEDIATE")));
+            Run run(m_library.get(), 2);
+            run.add(paper(1), QStringLiteral("l1"), here);
+            run.add(paper(2), QStringLiteral("l2"), here);
+            QSignalSpy finished(&run.scheduler, &DownloadScheduler::queueFinished);
+            run.scheduler.start();
+            QVERIFY(finished.wait(20000));
+            QElapsedTimer held;
+            held.start();
+            QTest::qWait(500); // the write waits on the lock meanwhile, on its own thread
+            QVERIFY2(held.elapsed() < 10000, qPrintable(QString::number(held.elapsed())));
+            QVERIFY(!run.recorder.isIdle());
+            QVERIFY(!m_library->heldFile(paper(1).toString()));
+            QVERIFY(QSqlQuery(holder).exec(QStringLiteral("COMMIT")));
+            QVERIFY(QTest::qWaitFor([&run] { return run.recorder.isIdle(); }, 20000));
+            holder.close();
+        }
+        QSqlDatabase::removeDatabase(QStringLiteral("holder"));
+        {
+            Run run(m_library.get(), 2);
+            run.add(paper(3), QStringLiteral("l3"), here);
+            run.add(paper(4), QStringLiteral("l4"), here);
+            QSignalSpy finished(&run.scheduler, &DownloadScheduler::queueFinished);
+            run.scheduler.start();
+            QVERIFY(finished.wait(20000));
+        }
+        for (int n = 1; n <= 4; ++n) {
+            const std::optional<HeldFile> held = m_library->heldFile(paper(n).toString());
+            QVERIFY2(held, qPrintable(QString::number(n)));
+            QCOMPARE(held->filePath, here + QStringLiteral("l%1.pdf").arg(n));
+            QCOMPARE(held->sha256, sha256(paperBytes(n)));
+        }
     }
 
     void filesOfEarlierRunsAreKnownByWhoWroteThem_data()
