@@ -238,7 +238,9 @@ void LibraryRecorder::stopWriter()
     m_writerStopped = true;
     if (!m_writerThread)
         return;
-    QMetaObject::invokeMethod(m_writer, [this] { m_writerLibrary.reset(); });
+    // After the write handed over, the connection is closed on its own thread; only then does it stop.
+    QMetaObject::invokeMethod(
+        m_writer, [this] { m_writerLibrary.reset(); }, Qt::BlockingQueuedConnection);
     m_writerThread->quit();
     m_writerThread->wait();
     delete std::exchange(m_writer, nullptr);

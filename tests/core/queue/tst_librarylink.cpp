@@ -279,6 +279,42 @@ private Q_SLOTS:
         }
     }
 
+    // The timed save of the list waits on another program's write lock on its own thread, and the save at
+    // the close comes after it: the library ends with the list as it was last, never an older one.
+    void theListIsSavedOffTheEventLoopAndTheLastSaveWins()
+    {
+        m_library->setBusyTimeoutMs(20000);
+        DownloadListModel model;
+        QueueKeeper keeper(m_library.get(), &model);
+        QVERIFY(keeper.savedRows().isEmpty());
+        QSqlDatabase holder = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("holder"));
+        holder.setDatabaseName(m_library->path());
+        QVERIFY(holder.open());
+        QVERIFY(QSqlQuery(holder).exec(QStringLiteral("BEGIN IMMEDIATE")));
+        DownloadRow row;
+        row.key = QStringLiteral("http://site/first");
+        row.name = QStringLiteral("first");
+        const RowId first = model.addRow(row);
+        model.flushChanges();
+        QElapsedTimer held;
+        held.start();
+        QTest::qWait(QueueKeeper::SaveDelayMs + 500); // the timed save starts and waits on the lock
+        QVERIFY2(held.elapsed() < 10000, qPrintable(QString::number(held.elapsed())));
+        model.removeRow(first);
+        row.key = QStringLiteral("http://site/second");
+        row.name = QStringLiteral("second");
+        model.addRow(row);
+        model.flushChanges();
+        QVERIFY(QSqlQuery(holder).exec(QStringLiteral("COMMIT")));
+        holder.close();
+        QVERIFY(keeper.saveNow());
+        QTest::qWait(50); // the earlier save's answer arrives and counts for nothing
+        QCOMPARE(m_library->loadQueue().size(), 1);
+        QCOMPARE(m_library->loadQueue().first().address, QStringLiteral("http://site/second"));
+        holder = QSqlDatabase();
+        QSqlDatabase::removeDatabase(QStringLiteral("holder"));
+    }
+
     void filesOfEarlierRunsAreKnownByWhoWroteThem_data()
     {
         QTest::addColumn<DuplicatePolicy>("policy");
