@@ -4,6 +4,7 @@
 #include "core/library/paperlibrary.h"
 #include "core/library/programlibrary.h"
 #include "core/settings/sharedoptions.h"
+#include "core/transfer/partfile.h"
 #include "demo/demosite.h"
 #include "demo/demositecommand.h"
 #include "desktop/messageboxes.h"
@@ -20,6 +21,9 @@
 #include <unistd.h>
 
 namespace {
+
+// How long the end of the program waits for temporary files still being written or removed.
+constexpr int kDiskWorkAtEndMs = 10000;
 
 // Chromium's sandbox cannot start as root; the browser then runs without it.
 void prepareBrowserEnvironment()
@@ -41,8 +45,11 @@ bool hasDisplay()
 std::optional<int> runWindowlessCommand(int argc, char **argv)
 {
     for (int i = 1; i < argc; ++i) {
-        if (qstrcmp(argv[i], "--batch") == 0)
-            return runBatchCommand(argc, argv);
+        if (qstrcmp(argv[i], "--batch") == 0) {
+            const int status = runBatchCommand(argc, argv);
+            PartFile::waitForDiskWork(kDiskWorkAtEndMs);
+            return status;
+        }
     }
     for (int i = 1; i < argc; ++i) {
         if (qstrcmp(argv[i], "--demo-site") == 0) {
@@ -158,5 +165,7 @@ int main(int argc, char **argv)
             }))
             setProgramLibrary(&library);
     });
-    return QApplication::exec();
+    const int status = QApplication::exec();
+    PartFile::waitForDiskWork(kDiskWorkAtEndMs);
+    return status;
 }

@@ -42,7 +42,7 @@ QStringList header()
             QStringLiteral("file_address")};
 }
 
-QStringList fields(const DownloadListModel &model, int position)
+QStringList fields(const DownloadListModel &model, int position, const KnownHash &known)
 {
     const DownloadRow &row = model.row(position);
     QString size;
@@ -54,7 +54,9 @@ QStringList fields(const DownloadListModel &model, int position)
         if (file.isFile() && !file.isSymLink()) {
             path = file.absoluteFilePath();
             size = QString::number(file.size());
-            hash = fileSha256(path);
+            hash = known ? known(path) : QString();
+            if (hash.isEmpty())
+                hash = fileSha256(path);
         }
     }
     QString reason;
@@ -142,11 +144,11 @@ bool read(const QString &path, QList<Row> *rows, QString *error)
     return true;
 }
 
-bool write(const QString &path, const DownloadListModel &model, QString *error)
+bool write(const QString &path, const DownloadListModel &model, QString *error, const KnownHash &known)
 {
     QByteArray text = csvLine(header()).toUtf8();
     for (int i = 0; i < model.count(); ++i)
-        text += csvLine(fields(model, i)).toUtf8();
+        text += csvLine(fields(model, i, known)).toUtf8();
 
     // A fresh file beside the target (created exclusively, so no link planted there is followed),
     // then rename(2), which replaces whatever entry holds the name, a link included, and never writes

@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
+#include <functional>
 
 class DownloadListModel;
 
@@ -12,11 +13,14 @@ namespace batchmanifest {
 inline const QString FileName = QStringLiteral("manifest.csv");
 
 QStringList header();
+// The SHA-256 of the plain file at an absolute path when it is known already (hashed while the run went
+// on, and the very same file still), or empty: the file is then read and hashed.
+using KnownHash = std::function<QString(const QString &path)>;
 // The fields of one row: address, name, type, state, size in bytes, file path, source page, SHA-256 and
 // the reason. Size, path and hash are filled only for a row that ended done with its file on disk; the
 // reason says why a row failed (or was skipped, or was never tried). Addresses go without the user name
 // and password a link may carry.
-QStringList fields(const DownloadListModel &model, int position);
+QStringList fields(const DownloadListModel &model, int position, const KnownHash &known = {});
 
 // A field quoted when it holds a comma, a quote, a line break or leading/trailing spaces; one that a
 // spreadsheet would take for a formula is neutralised (and read back as it was).
@@ -42,6 +46,6 @@ constexpr qint64 MaxReadBytes = 256LL * 1024 * 1024;
 // Writes the manifest (UTF-8, CRLF line ends) to a temporary file in the same folder and renames it
 // into place: whatever held the name before (a symbolic link too) is replaced, never written through.
 // False with a reason on failure.
-bool write(const QString &path, const DownloadListModel &model, QString *error);
+bool write(const QString &path, const DownloadListModel &model, QString *error, const KnownHash &known = {});
 
 } // namespace batchmanifest

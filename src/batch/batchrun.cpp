@@ -159,6 +159,9 @@ void BatchRun::setLibrary(PaperLibrary *library)
     m_seen = new SeenRecorder(library, &m_candidates, this);
     // The list of a run is its manifest: the library does not keep it.
     m_queue->attachLibrary(library, m_options.skipHeld, false);
+    // The manifest names the hash of each file the library recorded, without reading them all again.
+    if (LibraryRecorder *recorder = m_queue->libraryRecorder())
+        recorder->setKeepHashes(true);
     const auto tell = [](const QString &message) { batchMessage(message); };
     connect(m_seen, &SeenRecorder::failed, this, tell);
     connect(m_queue, &DownloadQueue::libraryFailed, this, tell);
@@ -523,7 +526,10 @@ void BatchRun::writeManifestAndTotals(int *exitStatus)
 {
     QString error;
     const QString path = m_options.outFolder + batchmanifest::FileName;
-    if (!batchmanifest::write(path, m_downloads, &error)) {
+    batchmanifest::KnownHash known;
+    if (const LibraryRecorder *recorder = m_queue->libraryRecorder())
+        known = [recorder](const QString &file) { return recorder->knownSha256(file); };
+    if (!batchmanifest::write(path, m_downloads, &error, known)) {
         batchMessage(QStringLiteral("the manifest %1 could not be written: %2").arg(path, error));
         if (*exitStatus == 0)
             *exitStatus = 2;

@@ -48,6 +48,7 @@ public:
 
     // How long a call waits for another program's write to end. Applies from the next open().
     void setBusyTimeoutMs(int ms) { m_busyTimeoutMs = ms; }
+    int busyTimeoutMs() const { return m_busyTimeoutMs; }
 
     // Papers seen on a result page, in one transaction. A paper seen again takes the new title, cells
     // and page, keeping what was known when the new values are empty; its download stays.

@@ -56,6 +56,7 @@ LibraryRecorder::~LibraryRecorder()
 {
     // A file that has arrived is on record even when the window closes right after it.
     m_pool.waitForDone();
+    stopWriter();
     blockSignals(true); // whoever listened may be going too
     m_finishing = true;
     m_busyTries = BusyRetries; // one last try, no waiting for another
@@ -79,9 +80,15 @@ void LibraryRecorder::onRowEnded(RowId id)
     ++m_hashing;
     m_pool.start([this, done = *result]() mutable {
         const QFileInfo file(done.filePath);
+        KnownFile known;
         if (file.isFile() && !file.isSymLink()) {
+            known.identity = IdentityOf(done.filePath);
             done.size = file.size();
             done.sha256 = FileSha256(done.filePath);
+            // The hash names the file only when it did not change while it was read.
+            if (IdentityOf(done.filePath) != known.identity)
+                known.identity = {};
+            known.sha256 = done.sha256;
         }
         // A file that is gone (or unreadable) is an end without a file, not a download on record.
         if (done.sha256.isEmpty())
@@ -89,17 +96,39 @@ void LibraryRecorder::onRowEnded(RowId id)
         {
             const QMutexLocker lock(&m_hashedLock);
             m_hashed.append(done);
+            m_hashedFiles.append(known);
         }
         QMetaObject::invokeMethod(this, &LibraryRecorder::takeHashed, Qt::QueuedConnection);
     });
 }
 
+void LibraryRecorder::takeHashedLocked()
+{
+    m_hashing -= static_cast<int>(m_hashed.size());
+    if (m_keepHashes) {
+        for (qsizetype i = 0; i < m_hashed.size(); ++i) {
+            const KnownFile &known = m_hashedFiles.at(i);
+            if (known.identity.isValid() && !known.sha256.isEmpty())
+                m_known.insert(m_hashed.at(i).filePath, known);
+        }
+    }
+    m_unwritten.append(m_hashed);
+    m_hashed.clear();
+    m_hashedFiles.clear();
+}
+
+QString LibraryRecorder::knownSha256(const QString &path) const
+{
+    const auto it = m_known.constFind(path);
+    if (it == m_known.cend() || IdentityOf(path) != it->identity)
+        return {};
+    return it->sha256;
+}
+
 void LibraryRecorder::takeHashed()
 {
     const QMutexLocker lock(&m_hashedLock);
-    m_hashing -= static_cast<int>(m_hashed.size());
-    m_unwritten.append(m_hashed);
-    m_hashed.clear();
+    takeHashedLocked();
     if (!m_writeSoon.isActive())
         m_writeSoon.start(WriteDelayMs);
 }
@@ -125,19 +154,107 @@ void LibraryRecorder::writeUnwritten()
     {
         // The destructor comes here without the event loop.
         const QMutexLocker lock(&m_hashedLock);
-        m_hashing -= static_cast<int>(m_hashed.size());
-        m_unwritten.append(m_hashed);
-        m_hashed.clear();
+        takeHashedLocked();
     }
-    if (m_unwritten.isEmpty() || m_library->recordDownloads(m_unwritten)) {
-        m_unwritten.clear();
+    if (!m_writing.isEmpty())
+        return; // the writer's answer goes on with the rest
+    if (m_unwritten.isEmpty()) {
         m_busyTries = 0;
         if (m_hashing == 0)
             Q_EMIT idle();
         return;
     }
-    const QString why = m_library->lastError();
-    const bool busy = m_library->lastFailureWasBusy();
+    // The writer's own connection needs the library open; without it (and at the end, when the thread
+    // is gone) the write is made here, and fails or opens it again as the library decides.
+    if (!m_library->isOpen() || m_writerStopped) {
+        if (m_library->recordDownloads(m_unwritten)) {
+            onWrittenHere();
+            return;
+        }
+        writeFailed(m_library->lastError(), m_library->lastFailureWasBusy());
+        return;
+    }
+    if (!m_writerThread) {
+        m_writerThread = new QThread(this);
+        m_writerThread->setObjectName(QStringLiteral("library writer"));
+        m_writer = new QObject;
+        m_writer->moveToThread(m_writerThread);
+        m_writerThread->start();
+    }
+    m_writing = std::exchange(m_unwritten, {});
+    m_writeOutcome.store(0);
+    QMetaObject::invokeMethod(
+        m_writer, [this, batch = m_writing, path = m_library->path(), busyMs = m_library->busyTimeoutMs()] {
+            QString why;
+            bool busy = false;
+            if (!m_writerLibrary) {
+                m_writerLibrary = std::make_unique<PaperLibrary>(path);
+                m_writerLibrary->setBusyTimeoutMs(busyMs);
+            }
+            bool ok = m_writerLibrary->isOpen() || m_writerLibrary->open().ok;
+            if (ok)
+                ok = m_writerLibrary->recordDownloads(batch);
+            if (!ok) {
+                why = m_writerLibrary->lastError();
+                busy = m_writerLibrary->lastFailureWasBusy();
+            }
+            m_writeOutcome.store(ok ? 1 : 2);
+            QMetaObject::invokeMethod(
+                this, [this, ok, why, busy] { onWritten(ok, why, busy); }, Qt::QueuedConnection);
+        });
+}
+
+void LibraryRecorder::onWrittenHere()
+{
+    m_unwritten.clear();
+    m_busyTries = 0;
+    if (m_hashing == 0)
+        Q_EMIT idle();
+}
+
+void LibraryRecorder::onWritten(bool ok, const QString &why, bool busy)
+{
+    if (m_writing.isEmpty())
+        return; // taken by stopWriter meanwhile
+    if (ok) {
+        m_writing.clear();
+        m_busyTries = 0;
+        // Outcomes that came in meanwhile follow at once at the end, else with the next gathering.
+        if (!m_unwritten.isEmpty()) {
+            if (m_finishing || !m_writeSoon.isActive())
+                writeUnwritten();
+            return;
+        }
+        if (m_hashing == 0)
+            Q_EMIT idle();
+        return;
+    }
+    m_unwritten = std::exchange(m_writing, {}) + m_unwritten;
+    writeFailed(why, busy);
+}
+
+void LibraryRecorder::stopWriter()
+{
+    m_writerStopped = true;
+    if (!m_writerThread)
+        return;
+    // After the write handed over, the connection is closed on its own thread; only then does it stop.
+    QMetaObject::invokeMethod(
+        m_writer, [this] { m_writerLibrary.reset(); }, Qt::BlockingQueuedConnection);
+    m_writerThread->quit();
+    m_writerThread->wait();
+    delete std::exchange(m_writer, nullptr);
+    delete std::exchange(m_writerThread, nullptr);
+    if (!m_writing.isEmpty()) {
+        if (m_writeOutcome.load() == 1)
+            m_writing.clear();
+        else
+            m_unwritten = std::exchange(m_writing, {}) + m_unwritten;
+    }
+}
+
+void LibraryRecorder::writeFailed(const QString &why, bool busy)
+{
     // Another program kept writing: a little later, waiting longer each time.
     if (busy && m_busyTries < BusyRetries) {
         m_writeSoon.start(FirstRetryMs << m_busyTries++);

@@ -2,17 +2,24 @@
 
 #include "core/library/librarytypes.h"
 #include "core/queue/downloadlistmodel.h"
+#include "core/queue/ownedfile.h"
 
+#include <QHash>
 #include <QMutex>
 #include <QObject>
+#include <QThread>
 #include <QThreadPool>
 #include <QTimer>
+#include <atomic>
+#include <memory>
 
 class DownloadScheduler;
 class PaperLibrary;
 
 // Writes how every download ended into the paper library, when the scheduler says a row has ended: a
 // finished file with its path, size and SHA-256 (hashed on a worker thread), a failure with its reason.
+// The writes go through a connection of their own on a thread of their own, so that the event loop's
+// thread never waits on the disk or on another program's write; their answers come back as events.
 // Rows that ended on a file already there (the duplicate rule's skip, or a paper held from before) were
 // not downloaded and are not recorded.
 //
@@ -32,12 +39,18 @@ public:
     ~LibraryRecorder() override; // hashing under way is finished and written first
 
     // No outcome is waiting for its hash or its write.
-    bool isIdle() const { return m_hashing == 0 && m_unwritten.isEmpty(); }
+    bool isIdle() const { return m_hashing == 0 && m_unwritten.isEmpty() && m_writing.isEmpty(); }
     // No more rows will end: what is waiting is written now (a busy library is waited for as above) and
     // what cannot be is given up and named. idle() follows.
     void finish();
     // As finish(), but a busy library is not waited for any more: the program is being stopped.
     void hurry();
+    // Keeps the hash of every file it records, for knownSha256() (off by default: a long session would
+    // keep one for each of its files).
+    void setKeepHashes(bool keep) { m_keepHashes = keep; }
+    // The SHA-256 of the file at an absolute path as recorded, while the very same file is there; empty
+    // when it was not hashed here (or not kept, or is not the same file any more).
+    QString knownSha256(const QString &path) const;
 
 Q_SIGNALS:
     // The last outcome waiting was written (or given up).
@@ -51,20 +64,44 @@ private:
 
     void onRowEnded(RowId id);
     void takeHashed();
+    // Moves what the worker hashed to m_unwritten (with m_hashedLock held).
+    void takeHashedLocked();
     void writeUnwritten();
+    // The writer's answer for m_writing.
+    void onWritten(bool ok, const QString &why, bool busy);
+    // After m_unwritten was written on this object's thread.
+    void onWrittenHere();
+    // After a write that failed for why (busy: another program kept writing).
+    void writeFailed(const QString &why, bool busy);
+    // Ends the writer's thread once its write under way is done; what it did not write is unwritten again.
+    void stopWriter();
     void giveUp(const QString &why);
 
     PaperLibrary *m_library;
     DownloadListModel *m_model;
     int m_hashing = 0;
     QMutex m_hashedLock;
+    struct KnownFile
+    {
+        FileIdentity identity;
+        QString sha256;
+    };
     QList<DownloadResult> m_hashed;    // filled by the worker, written on this object's thread
+    QList<KnownFile> m_hashedFiles;    // with m_hashed: the file each hash is of (invalid when it changed)
+    QHash<QString, KnownFile> m_known; // by path, with m_keepHashes
+    bool m_keepHashes = false;
     QList<DownloadResult> m_unwritten; // waiting for the library
     int m_busyTries = 0;
     bool m_finishing = false;
     QString m_lastTold;
     QThreadPool m_pool;
-    QTimer m_writeSoon; // gathers the outcomes of a busy moment into one write
+    QThread *m_writerThread = nullptr;
+    QObject *m_writer = nullptr;                   // lives on m_writerThread
+    std::unique_ptr<PaperLibrary> m_writerLibrary; // opened and used on m_writerThread only
+    QList<DownloadResult> m_writing;               // handed to the writer and not answered yet
+    std::atomic<int> m_writeOutcome{0};            // of m_writing: 0 not yet, 1 written, 2 failed
+    bool m_writerStopped = false;                  // writes are made on this object's thread from now
+    QTimer m_writeSoon;                            // gathers the outcomes of a busy moment into one write
 };
 
 // The outcome of a row that ended, without the file's hash (read from disk by the caller); nullopt for

@@ -114,7 +114,7 @@ QueueKeeper::QueueKeeper(PaperLibrary *library, DownloadListModel *model, QObjec
     }
     m_delay.setSingleShot(true);
     m_delay.setInterval(SaveDelayMs);
-    connect(&m_delay, &QTimer::timeout, this, &QueueKeeper::saveNow);
+    connect(&m_delay, &QTimer::timeout, this, &QueueKeeper::saveLater);
     connect(m_model, &QAbstractItemModel::dataChanged, this, &QueueKeeper::onChanged);
     connect(m_model, &QAbstractItemModel::rowsInserted, this, &QueueKeeper::onChanged);
     connect(m_model, &QAbstractItemModel::rowsRemoved, this, &QueueKeeper::onChanged);
@@ -165,6 +165,7 @@ void QueueKeeper::detach()
 {
     if (!m_model)
         return;
+    waitForSaveLater();
     if (m_loading) {
         finishLoading(false);
         // The user has not been asked about the saved rows yet: they stay, after the list's own.
@@ -199,8 +200,66 @@ void QueueKeeper::onChanged()
         m_delay.start();
 }
 
+void QueueKeeper::saveLater()
+{
+    if (m_loading || !m_library || !m_model) {
+        saveNow();
+        return;
+    }
+    if (m_writing) {
+        // After the save under way, with what the list holds then.
+        m_changed = true;
+        return;
+    }
+    QList<QueueRow> rows = listRows();
+    m_changed = false;
+    if (rows == m_saved && !m_savedUnknown)
+        return;
+    if (!m_library->isOpen()) {
+        write(std::move(rows)); // the library's connection says why it cannot
+        return;
+    }
+    if (!m_writer)
+        m_writer = std::make_unique<LibraryThread>(m_library->path(), m_library->busyTimeoutMs());
+    m_writing = true;
+    const int generation = ++m_generation;
+    m_writer->run([rows](PaperLibrary &library) { return library.saveQueue(rows); }, this,
+                  [this, generation, rows](const LibraryThread::Answer &answer) {
+                      onSavedLater(generation, rows, answer);
+                  });
+}
+
+void QueueKeeper::onSavedLater(int generation, const QList<QueueRow> &rows,
+                               const LibraryThread::Answer &answer)
+{
+    if (generation != m_generation)
+        return;
+    m_writing = false;
+    if (answer.ok) {
+        m_saved = rows;
+        m_savedUnknown = false;
+        Q_EMIT saved();
+    } else {
+        Q_EMIT failed(answer.error);
+    }
+    if (m_changed && m_model && !m_delay.isActive())
+        m_delay.start();
+}
+
+void QueueKeeper::waitForSaveLater()
+{
+    if (!m_writing)
+        return;
+    m_writer->wait();
+    ++m_generation;
+    m_writing = false;
+    // Whether it wrote is not known here: the next save writes the list whatever was saved before.
+    m_savedUnknown = true;
+}
+
 bool QueueKeeper::saveNow()
 {
+    waitForSaveLater();
     m_delay.stop();
     if (m_loading) {
         // The saved list is still being read: writing now would replace it with what the list holds.
@@ -242,13 +301,14 @@ bool QueueKeeper::write(QList<QueueRow> rows)
     if (!m_library)
         return false;
     // Progress of running rows is not kept, so a list that only moves its byte counts is not written.
-    if (rows == m_saved)
+    if (rows == m_saved && !m_savedUnknown)
         return true;
     if (!m_library->saveQueue(rows)) {
         Q_EMIT failed(m_library->lastError());
         return false;
     }
     m_saved = std::move(rows);
+    m_savedUnknown = false;
     Q_EMIT saved();
     return true;
 }

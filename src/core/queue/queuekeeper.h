@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/library/librarythread.h"
 #include "core/library/librarytypes.h"
 #include "core/queue/downloadlistmodel.h"
 
@@ -11,7 +12,8 @@ class PaperLibrary;
 class QThread;
 
 // Keeps the download list in the paper library across runs: saved as it changes (at most once a
-// second) and whenever asked (the window's close). What a saved row keeps: its address, name, type,
+// second, on a thread and connection of its own) and whenever asked (the window's close, which waits for
+// the write). What a saved row keeps: its address, name, type,
 // folder, source page and state, and for a finished row the numbers and the note it showed. Progress of
 // unfinished rows is not kept: such a row starts afresh when it comes back.
 // The saved list is read on a thread of its own (with the checks of the files its rows own), and
@@ -56,6 +58,11 @@ private:
     // The rows followed by the saved rows whose address they do not hold.
     QList<QueueRow> withSavedRows(QList<QueueRow> rows) const;
     bool write(QList<QueueRow> rows);
+    // The save a second after a change: written on the library's thread, the answer coming back later.
+    void saveLater();
+    void onSavedLater(int generation, const QList<QueueRow> &rows, const LibraryThread::Answer &answer);
+    // Waits for a save under way; its answer no longer counts (a save made here follows it).
+    void waitForSaveLater();
 
     PaperLibrary *m_library;
     DownloadListModel *m_model;
@@ -67,6 +74,10 @@ private:
     QList<QueueRow> m_saved;
     QTimer m_delay;
     bool m_changed = false;
+    std::unique_ptr<LibraryThread> m_writer;
+    bool m_writing = false;      // a save is on the library's thread
+    int m_generation = 0;        // of the save under way; an answer of an earlier one is not taken
+    bool m_savedUnknown = false; // a save was waited for without its answer: m_saved may not be what is saved
 };
 
 // A row as it is saved, and as it comes back (a new id is given when it is added).

@@ -1,5 +1,8 @@
 #include "core/transfer/partfile.h"
 
+#include "core/transfer/diskworkers.h"
+
+#include <QDeadlineTimer>
 #include <QFile>
 #include <QPointer>
 #include <QRandomGenerator>
@@ -51,169 +54,6 @@ bool processAlive(pid_t pid)
     return ::kill(pid, 0) == 0 || errno == EPERM;
 }
 
-// Flushes wait on the disk, not on a processor: many may run at once, and the file system then commits
-// them together.
-QThreadPool &flushPool()
-{
-    static QThreadPool *pool = [] {
-        auto *p = new QThreadPool;
-        p->setMaxThreadCount(16);
-        p->setExpiryTimeout(5000);
-        return p;
-    }();
-    return *pool;
-}
-
-std::atomic<qint64> flushesMade{0};
-std::atomic<int> groupWindowMs{0};
-
-// Files that finish close together are flushed together: the files that finished while the last flush
-// ran form the next group, and one flush of their file system puts them all on the disk, after which
-// every file reports at once. A file that finds no flush running is flushed at once and by itself, so
-// a file alone waits neither for company nor on whatever else the file system holds.
-class FlushGroups
-{
-public:
-    struct Request
-    {
-        int fd = -1;
-        std::function<void(int error)> report; // called on a worker thread with 0 or an errno
-    };
-
-    void add(Request request)
-    {
-        std::lock_guard lock(m_mutex);
-        m_pending.push_back(std::move(request));
-        if (m_running)
-            return;
-        m_running = true;
-        flushPool().start([this] { run(); });
-    }
-
-private:
-    void run()
-    {
-        if (const int window = groupWindowMs.load(); window > 0)
-            std::this_thread::sleep_for(std::chrono::milliseconds(window));
-        for (;;) {
-            std::vector<Request> group;
-            {
-                std::lock_guard lock(m_mutex);
-                group.swap(m_pending);
-                if (group.empty()) {
-                    m_running = false;
-                    return;
-                }
-            }
-            flushGroup(group);
-        }
-    }
-
-    static void flushGroup(std::vector<Request> &group)
-    {
-        std::vector<int> errors(group.size(), 0);
-        if (group.size() == 1) {
-            ++flushesMade;
-            if (::fdatasync(group.front().fd) != 0)
-                errors.front() = errno;
-        } else {
-            // One flush for each file system the group's files are on (almost always a single one).
-            std::vector<std::pair<dev_t, int>> flushed; // a file system and the error of its flush
-            for (size_t i = 0; i < group.size(); ++i) {
-                struct stat st
-                {
-                };
-                if (::fstat(group[i].fd, &st) != 0) {
-                    errors[i] = errno;
-                    continue;
-                }
-                auto it = std::find_if(flushed.begin(), flushed.end(),
-                                       [&st](const auto &entry) { return entry.first == st.st_dev; });
-                if (it == flushed.end()) {
-                    ++flushesMade;
-                    flushed.emplace_back(st.st_dev, ::syncfs(group[i].fd) == 0 ? 0 : errno);
-                    it = flushed.end() - 1;
-                }
-                errors[i] = it->second;
-            }
-        }
-        for (size_t i = 0; i < group.size(); ++i) {
-            if (::close(group[i].fd) != 0 && errors[i] == 0)
-                errors[i] = errno;
-            group[i].report(errors[i]);
-        }
-    }
-
-    std::mutex m_mutex;
-    std::vector<Request> m_pending;
-    bool m_running = false;
-};
-
-FlushGroups &flushGroups()
-{
-    static auto *groups = new FlushGroups;
-    return *groups;
-}
-
-// The disk work of the files being written: one lane per file, on threads of their own, so the event
-// loop's thread never waits for the page cache or the disk.
-QThreadPool &writePool()
-{
-    static QThreadPool *pool = [] {
-        auto *p = new QThreadPool;
-        p->setMaxThreadCount(8);
-        p->setExpiryTimeout(5000);
-        return p;
-    }();
-    return *pool;
-}
-
-// Read buffers that the lanes hand back once their bytes are written, for the next reads: a large read
-// then neither allocates nor faults in fresh pages on the event loop's thread. Only buffers no one else
-// holds any more are handed out again.
-class SpareBuffers
-{
-public:
-    static constexpr qsizetype Smallest = 64 * 1024; // below this an allocation is cheap
-    static constexpr qsizetype Largest = 1024 * 1024;
-    static constexpr size_t Kept = 24;
-
-    QByteArray take(qsizetype size)
-    {
-        if (size >= Smallest && size <= Largest) {
-            std::lock_guard lock(m_mutex);
-            for (auto it = m_spare.begin(); it != m_spare.end(); ++it) {
-                if (it->isDetached() && it->capacity() >= size) {
-                    QByteArray buffer = std::move(*it);
-                    m_spare.erase(it);
-                    buffer.resize(size);
-                    return buffer;
-                }
-            }
-        }
-        return QByteArray(size, Qt::Uninitialized);
-    }
-
-    void give(QByteArray &&buffer)
-    {
-        if (buffer.capacity() < Smallest || buffer.capacity() > Largest)
-            return;
-        std::lock_guard lock(m_mutex);
-        if (m_spare.size() < Kept)
-            m_spare.push_back(std::move(buffer));
-    }
-
-private:
-    std::mutex m_mutex;
-    std::vector<QByteArray> m_spare;
-};
-
-SpareBuffers &spareBuffers()
-{
-    static auto *spares = new SpareBuffers;
-    return *spares;
-}
-
 } // namespace
 
 // The writes of one file, done in the order they were asked for on a worker thread. The lane owns the
@@ -222,15 +62,23 @@ struct PartFile::Lane : std::enable_shared_from_this<PartFile::Lane>
 {
     struct Op
     {
-        enum Kind { Write, Truncate, Flush, Close } kind = Write;
+        enum Kind { Create, Write, Truncate, Flush, Close } kind = Write;
         QByteArray data;
-        FlushGroups::Request flush; // with Flush
-        int dirFd = -1;             // with Close: removes name from this folder (and closes it)
-        QByteArray name;
+        diskwork::FlushRequest flush; // with Flush
+        QByteArray name;              // with Create: the file made; with Close: the file removed
     };
 
-    explicit Lane(int descriptor, qint64 written) : fd(descriptor), writtenOut(written), syncedUpTo(written)
+    // The lane owns folder, a descriptor of the file's folder, and closes it when the file is closed.
+    Lane(int folder, int descriptor, qint64 written)
+        : dirFd(folder), fd(descriptor), owned(descriptor >= 0), writtenOut(written), syncedUpTo(written)
     {
+    }
+    ~Lane()
+    {
+        if (fd >= 0)
+            ::close(fd);
+        if (dirFd >= 0)
+            ::close(dirFd);
     }
 
     void push(Op op)
@@ -241,7 +89,7 @@ struct PartFile::Lane : std::enable_shared_from_this<PartFile::Lane>
         if (running)
             return;
         running = true;
-        writePool().start([self = shared_from_this()] { self->run(); });
+        diskwork::writePool().start([self = shared_from_this()] { self->run(); });
     }
 
     // Drops the writes not yet made (the file is being thrown away).
@@ -249,7 +97,7 @@ struct PartFile::Lane : std::enable_shared_from_this<PartFile::Lane>
     {
         std::lock_guard lock(mutex);
         for (auto it = ops.begin(); it != ops.end();) {
-            if (it->kind == Op::Write || it->kind == Op::Truncate) {
+            if (it->kind == Op::Write || it->kind == Op::Truncate || it->kind == Op::Create) {
                 queued -= it->data.size();
                 it = ops.erase(it);
             } else {
@@ -311,7 +159,7 @@ struct PartFile::Lane : std::enable_shared_from_this<PartFile::Lane>
             const int failure = perform(op);
             const qsizetype done = op.data.size();
             if (op.kind == Op::Write)
-                spareBuffers().give(std::move(op.data));
+                diskwork::spareBuffers().give(std::move(op.data));
             std::lock_guard lock(mutex);
             queued -= done;
             if (failure != 0 && error == 0)
@@ -341,6 +189,13 @@ struct PartFile::Lane : std::enable_shared_from_this<PartFile::Lane>
     int perform(Op &op)
     {
         switch (op.kind) {
+        case Op::Create:
+            // A name no other file has: the folder is this program's own temporary namespace, and a
+            // file already there under it is never written into.
+            fd = ::openat(dirFd, op.name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW,
+                          0644);
+            owned = fd >= 0;
+            return fd < 0 ? errno : 0;
         case Op::Write: {
             if (fd < 0 || lastError() != 0)
                 return 0;
@@ -380,12 +235,16 @@ struct PartFile::Lane : std::enable_shared_from_this<PartFile::Lane>
                 return 0;
             }
             op.flush.fd = descriptor;
-            flushGroups().add(std::move(op.flush));
+            diskwork::flushGroups().add(std::move(op.flush));
             return 0;
         }
         case Op::Close:
             if (fd >= 0)
                 ::close(std::exchange(fd, -1));
+            if (owned && !op.name.isEmpty() && dirFd >= 0)
+                ::unlinkat(dirFd, op.name.constData(), 0);
+            if (dirFd >= 0)
+                ::close(std::exchange(dirFd, -1));
             return 0;
         }
         return 0;
@@ -401,7 +260,9 @@ struct PartFile::Lane : std::enable_shared_from_this<PartFile::Lane>
     std::function<void()> drainNotify;
     qint64 drainMark = 0;
     // Touched by the worker only.
+    int dirFd;
     int fd;
+    bool owned; // the file under the name is this lane's (made or opened again by it)
     qint64 writtenOut;
     qint64 syncedUpTo;
 };
@@ -420,18 +281,28 @@ PartFile::~PartFile()
 
 void PartFile::closeAll(bool removeTemporary)
 {
-    // The name goes at once, so nothing of a discarded file is ever seen again; writes still queued for
-    // it are dropped, and the descriptor is closed after the write under way.
-    if (removeTemporary && m_dirFd >= 0 && !m_tempName.isEmpty())
-        ::unlinkat(m_dirFd, encoded(m_tempName).constData(), 0);
+    // The name goes on the worker right after the write under way (writes still queued for it are
+    // dropped), so the event loop's thread never waits on the folder; a kill before that leaves only a
+    // temporary file, which the next run removes.
     if (m_lane) {
         m_lane->forgetNotify();
         if (removeTemporary)
             m_lane->dropWrites();
         Lane::Op close;
         close.kind = Lane::Op::Close;
+        if (removeTemporary)
+            close.name = encoded(m_tempName);
         m_lane->push(std::move(close));
         m_lane.reset();
+    } else if (removeTemporary && m_dirFd >= 0 && !m_tempName.isEmpty()) {
+        // A flushed file that did not get its name.
+        const int dirFd = ::fcntl(m_dirFd, F_DUPFD_CLOEXEC, 0);
+        if (dirFd >= 0) {
+            diskwork::writePool().start([dirFd, name = encoded(m_tempName)] {
+                ::unlinkat(dirFd, name.constData(), 0);
+                ::close(dirFd);
+            });
+        }
     }
     if (m_dirFd >= 0)
         ::close(std::exchange(m_dirFd, -1));
@@ -447,30 +318,28 @@ bool PartFile::open(const QString &folder)
         setError(errno);
         return false;
     }
-    for (int attempt = 0; attempt < 16; ++attempt) {
-        const QString name = QStringLiteral("%1%2-%3")
-                                 .arg(QLatin1String(Prefix))
-                                 .arg(::getpid())
-                                 .arg(QRandomGenerator::global()->generate64(), 16, 16, QChar(u'0'));
-        const int fd = ::openat(m_dirFd, encoded(name).constData(),
-                                O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0644);
-        if (fd < 0) {
-            if (errno == EEXIST)
-                continue;
-            setError(errno);
-            closeAll();
-            return false;
-        }
-        m_lane = std::make_shared<Lane>(fd, 0);
-        m_open = true;
-        m_tempName = name;
-        m_written = 0;
-        m_flushed = false;
-        return true;
+    // The file is made on the worker, before the first write: creating it waits for the file system's
+    // journal, which the event loop's thread must not. A failure shows in the next write or the flush.
+    const int laneDir = ::fcntl(m_dirFd, F_DUPFD_CLOEXEC, 0);
+    if (laneDir < 0) {
+        setError(errno);
+        closeAll();
+        return false;
     }
-    setError(EEXIST);
-    closeAll();
-    return false;
+    const QString name = QStringLiteral("%1%2-%3")
+                             .arg(QLatin1String(Prefix))
+                             .arg(::getpid())
+                             .arg(QRandomGenerator::global()->generate64(), 16, 16, QChar(u'0'));
+    m_lane = std::make_shared<Lane>(laneDir, -1, 0);
+    Lane::Op create;
+    create.kind = Lane::Op::Create;
+    create.name = encoded(name);
+    m_lane->push(std::move(create));
+    m_open = true;
+    m_tempName = name;
+    m_written = 0;
+    m_flushed = false;
+    return true;
 }
 
 bool PartFile::reopen(const QString &folder, const QString &temporaryName)
@@ -496,7 +365,7 @@ bool PartFile::reopen(const QString &folder, const QString &temporaryName)
         closeAll();
         return false;
     }
-    m_lane = std::make_shared<Lane>(fd, st.st_size);
+    m_lane = std::make_shared<Lane>(::fcntl(m_dirFd, F_DUPFD_CLOEXEC, 0), fd, st.st_size);
     m_open = true;
     m_tempName = temporaryName;
     m_written = st.st_size;
@@ -527,7 +396,7 @@ bool PartFile::write(const QByteArray &data)
 
 QByteArray PartFile::buffer(qsizetype size)
 {
-    return spareBuffers().take(size);
+    return diskwork::spareBuffers().take(size);
 }
 
 qint64 PartFile::backlog() const
@@ -642,12 +511,26 @@ void PartFile::flush(QObject *receiver, std::function<void(bool ok, const QStrin
 
 qint64 PartFile::flushCount()
 {
-    return flushesMade.load();
+    return diskwork::flushesMade.load();
+}
+
+bool PartFile::waitForDiskWork(int msecs)
+{
+    QDeadlineTimer deadline(msecs);
+    // A flush may hand a removal to the writers and a writer a flush to the flushers: both until quiet.
+    for (;;) {
+        const bool writes = diskwork::writePool().waitForDone(static_cast<int>(deadline.remainingTime()));
+        const bool flushes = diskwork::flushPool().waitForDone(static_cast<int>(deadline.remainingTime()));
+        if (!writes || !flushes)
+            return false;
+        if (diskwork::writePool().activeThreadCount() == 0 && diskwork::flushPool().activeThreadCount() == 0)
+            return true;
+    }
 }
 
 void PartFile::setGroupWindow(int milliseconds)
 {
-    groupWindowMs.store(std::max(0, milliseconds));
+    diskwork::groupWindowMs.store(std::max(0, milliseconds));
 }
 
 namespace {

@@ -57,6 +57,9 @@ public:
     // receiver's thread (not at all when the receiver is gone by then). Files that finish while another
     // flush runs share the next flush of their file system and report together.
     void flush(QObject *receiver, std::function<void(bool ok, const QString &error)> done);
+    // Waits (at most msecs) for the disk work handed to the workers: temporary files still being made,
+    // written, flushed or removed. For the end of the program, so that it leaves nothing behind.
+    static bool waitForDiskWork(int msecs);
     // Flushes made so far by this process (a group counts once).
     static qint64 flushCount();
     // How long the first file of a group waits for others (not at all unless set).

@@ -17,7 +17,10 @@
 
 #include <QCryptographicHash>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QSignalSpy>
+#include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QTemporaryDir>
 
 Q_DECLARE_METATYPE(DuplicatePolicy)
@@ -200,6 +203,117 @@ private Q_SLOTS:
         none.add(paper(4), QStringLiteral("paper 4"), folder("fourth"));
         QVERIFY(none.runToEnd());
         QCOMPARE(m_server.requestCount(paper(4).path()), 1);
+    }
+
+    // The hashes taken for the library are handed on (to a batch run's manifest) only for the very file
+    // that was hashed: a file changed or replaced since is read again by whoever asks.
+    void recordedHashesAreKnownOnlyForTheSameFile()
+    {
+        const QString here = folder("known");
+        Run run(m_library.get(), 2);
+        run.recorder.setKeepHashes(true);
+        for (int n = 1; n <= 3; ++n)
+            run.add(paper(n), QStringLiteral("k%1").arg(n), here);
+        QVERIFY(run.runToEnd());
+        for (int n = 1; n <= 3; ++n)
+            QCOMPARE(run.recorder.knownSha256(here + QStringLiteral("k%1.pdf").arg(n)),
+                     sha256(paperBytes(n)));
+        QByteArray changed = paperBytes(1);
+        changed[changed.size() - 1] = 'z';
+        fntest::writeFile(here + QStringLiteral("k1.pdf"), changed);
+        QVERIFY(QFile::remove(here + QStringLiteral("k2.pdf")));
+        QVERIFY(QFile::copy(here + QStringLiteral("k3.pdf"), here + QStringLiteral("k2.pdf")));
+        QCOMPARE(run.recorder.knownSha256(here + QStringLiteral("k1.pdf")), QString());
+        QCOMPARE(run.recorder.knownSha256(here + QStringLiteral("k2.pdf")), QString());
+        QCOMPARE(run.recorder.knownSha256(here + QStringLiteral("k3.pdf")), sha256(paperBytes(3)));
+
+        Run unkept(m_library.get(), 2);
+        unkept.add(paper(4), QStringLiteral("k4"), here);
+        QVERIFY(unkept.runToEnd());
+        QCOMPARE(unkept.recorder.knownSha256(here + QStringLiteral("k4.pdf")), QString());
+    }
+
+    // The library's writes never hold up the queue's thread: while another program holds the write lock
+    // the papers still finish and the thread goes on, and their outcomes are on record once the lock is
+    // released. A recorder that goes away right after the last paper (the window closes) writes them all
+    // the same.
+    void outcomesReachTheLibraryOffTheEventLoopAndAfterTheEnd()
+    {
+        const QString here = folder("late");
+        m_library->setBusyTimeoutMs(20000);
+        {
+            QSqlDatabase holder =
+                QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("holder"));
+            holder.setDatabaseName(m_library->path());
+            QVERIFY(holder.open());
+            QVERIFY(QSqlQuery(holder).exec(QStringLiteral("BEGIN IMMEDIATE")));
+            Run run(m_library.get(), 2);
+            run.add(paper(1), QStringLiteral("l1"), here);
+            run.add(paper(2), QStringLiteral("l2"), here);
+            QSignalSpy finished(&run.scheduler, &DownloadScheduler::queueFinished);
+            run.scheduler.start();
+            QVERIFY(finished.wait(20000));
+            QElapsedTimer held;
+            held.start();
+            QTest::qWait(500); // the write waits on the lock meanwhile, on its own thread
+            QVERIFY2(held.elapsed() < 10000, qPrintable(QString::number(held.elapsed())));
+            QVERIFY(!run.recorder.isIdle());
+            QVERIFY(!m_library->heldFile(paper(1).toString()));
+            QVERIFY(QSqlQuery(holder).exec(QStringLiteral("COMMIT")));
+            QVERIFY(QTest::qWaitFor([&run] { return run.recorder.isIdle(); }, 20000));
+            holder.close();
+        }
+        QSqlDatabase::removeDatabase(QStringLiteral("holder"));
+        {
+            Run run(m_library.get(), 2);
+            run.add(paper(3), QStringLiteral("l3"), here);
+            run.add(paper(4), QStringLiteral("l4"), here);
+            QSignalSpy finished(&run.scheduler, &DownloadScheduler::queueFinished);
+            run.scheduler.start();
+            QVERIFY(finished.wait(20000));
+        }
+        for (int n = 1; n <= 4; ++n) {
+            const std::optional<HeldFile> held = m_library->heldFile(paper(n).toString());
+            QVERIFY2(held, qPrintable(QString::number(n)));
+            QCOMPARE(held->filePath, here + QStringLiteral("l%1.pdf").arg(n));
+            QCOMPARE(held->sha256, sha256(paperBytes(n)));
+        }
+    }
+
+    // The timed save of the list waits on another program's write lock on its own thread, and the save at
+    // the close comes after it: the library ends with the list as it was last, never an older one.
+    void theListIsSavedOffTheEventLoopAndTheLastSaveWins()
+    {
+        m_library->setBusyTimeoutMs(20000);
+        DownloadListModel model;
+        QueueKeeper keeper(m_library.get(), &model);
+        QVERIFY(keeper.savedRows().isEmpty());
+        QSqlDatabase holder = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("holder"));
+        holder.setDatabaseName(m_library->path());
+        QVERIFY(holder.open());
+        QVERIFY(QSqlQuery(holder).exec(QStringLiteral("BEGIN IMMEDIATE")));
+        DownloadRow row;
+        row.key = QStringLiteral("http://site/first");
+        row.name = QStringLiteral("first");
+        const RowId first = TestRows::of(model).addRow(row);
+        model.flushChanges();
+        QElapsedTimer held;
+        held.start();
+        QTest::qWait(QueueKeeper::SaveDelayMs + 500); // the timed save starts and waits on the lock
+        QVERIFY2(held.elapsed() < 10000, qPrintable(QString::number(held.elapsed())));
+        TestRows::of(model).removeRow(first);
+        row.key = QStringLiteral("http://site/second");
+        row.name = QStringLiteral("second");
+        TestRows::of(model).addRow(row);
+        model.flushChanges();
+        QVERIFY(QSqlQuery(holder).exec(QStringLiteral("COMMIT")));
+        holder.close();
+        QVERIFY(keeper.saveNow());
+        QTest::qWait(50); // the earlier save's answer arrives and counts for nothing
+        QCOMPARE(m_library->loadQueue().size(), 1);
+        QCOMPARE(m_library->loadQueue().first().address, QStringLiteral("http://site/second"));
+        holder = QSqlDatabase();
+        QSqlDatabase::removeDatabase(QStringLiteral("holder"));
     }
 
     void filesOfEarlierRunsAreKnownByWhoWroteThem_data()

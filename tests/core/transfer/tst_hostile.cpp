@@ -136,7 +136,7 @@ private Q_SLOTS:
         runToEnd();
         QCOMPARE(row(id).state, RowState::Done);
         QCOMPARE(row(id).type, type);
-        QCOMPARE(entries(), QStringList{QStringLiteral("paper.") + type});
+        QTRY_COMPARE(entries(), QStringList{QStringLiteral("paper.") + type});
         QCOMPARE(fntest::readFile(folder() + QStringLiteral("paper.") + type), reply.body);
         QCOMPARE(fntest::readFile(outside() + QStringLiteral("escaped")), victim);
         QCOMPARE(QDir(outside()).entryList(QDir::Files).size(), 1);
@@ -178,7 +178,7 @@ private Q_SLOTS:
         QCOMPARE(reasonText(row(id).reason).left(27), QStringLiteral("web page instead of a paper"));
         QCOMPARE(pages.count(), 1);
         QCOMPARE(pages.first().first().value<RowId>(), id);
-        QVERIFY2(entries().isEmpty(), qPrintable(entries().join(u',')));
+        QTRY_VERIFY2(entries().isEmpty(), qPrintable(entries().join(u',')));
         QCOMPARE(m_model->totals().failed, 1);
     }
 
@@ -208,7 +208,7 @@ private Q_SLOTS:
         runToEnd();
         for (int i = 0; i < cases.size(); ++i)
             QCOMPARE(row(ids.at(i)).state, cases.at(i).state);
-        QCOMPARE(entries(), QStringList{QStringLiteral("status2.pdf")});
+        QTRY_COMPARE(entries(), QStringList{QStringLiteral("status2.pdf")});
     }
 
     void aPaperSentAsHtmlIsStillAPaper()
@@ -279,7 +279,7 @@ private Q_SLOTS:
         QCOMPARE(row(id).state, RowState::Failed);
         if (fault != u"cut chunked") // the network layer may name that one itself
             QCOMPARE(row(id).reason.kind, expected);
-        QVERIFY2(entries().isEmpty(), qPrintable(entries().join(u',')));
+        QTRY_VERIFY2(entries().isEmpty(), qPrintable(entries().join(u',')));
     }
 
     void wholeCompressedBodiesArriveDecoded()
@@ -352,7 +352,7 @@ private Q_SLOTS:
         }
         QCOMPARE(row(id).state, RowState::Failed);
         QCOMPARE(fntest::readFile(folder() + QStringLiteral("kept.pdf")), good);
-        QCOMPARE(entries(), QStringList{QStringLiteral("kept.pdf")});
+        QTRY_COMPARE(entries(), QStringList{QStringLiteral("kept.pdf")});
     }
 
     void aStopAfterTheLastByteKeepsTheFile()
@@ -459,7 +459,7 @@ private Q_SLOTS:
         QVERIFY(!QFile::exists(rowFilePath(row(second))));
         runToEnd();
         QCOMPARE(row(second).state, RowState::Done);
-        QCOMPARE(entries().size(), 2);
+        QTRY_COMPARE(entries().size(), 2);
     }
 
     void namesOfLiveTransfersAreReservedWithoutMarks()
@@ -482,7 +482,7 @@ private Q_SLOTS:
         QCOMPARE(names.at(1), QStringLiteral("same[001].pdf"));
         QVERIFY2(names.at(0).startsWith(QStringLiteral(".fnpart-")), qPrintable(names.at(0)));
         m_scheduler->StopDownloads();
-        QCOMPARE(entries(), QStringList{QStringLiteral("same[001].pdf")});
+        QTRY_COMPARE(entries(), QStringList{QStringLiteral("same[001].pdf")});
     }
 };
 

@@ -164,6 +164,43 @@ private Q_SLOTS:
         QCOMPARE(fntest::readFile(dir.path() + QStringLiteral("/whole.pdf")), expected);
     }
 
+    // Temporary files are made, filled and removed on the workers in the order they were asked for: a
+    // file given up before its worker made it leaves nothing, one given up while it is written leaves
+    // nothing, and the others reach their names whole.
+    void temporaryFilesAreMadeAndRemovedInOrderOffTheEventLoop()
+    {
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        QObject receiver;
+        int moved = 0;
+        std::vector<std::unique_ptr<PartFile>> kept;
+        for (int i = 0; i < 30; ++i) {
+            auto file = std::make_unique<PartFile>();
+            QVERIFY(file->open(dir.path()));
+            QVERIFY(file->write(QByteArray(70000, char('a' + i % 26))));
+            if (i % 3 == 0) {
+                file->discard();
+                continue;
+            }
+            if (i % 3 == 1) {
+                file.reset(); // the transfer is gone
+                continue;
+            }
+            file->flushAndMove(QStringLiteral("p%1.pdf").arg(i, 2, 10, QChar(u'0')), false, &receiver,
+                               [&moved](const PartFile::MoveResult &result) { moved += result.ok ? 1 : 0; });
+            kept.push_back(std::move(file));
+        }
+        QTRY_COMPARE(moved, 10);
+        QVERIFY(PartFile::waitForDiskWork(20000));
+        QStringList expected;
+        for (int i = 2; i < 30; i += 3)
+            expected.append(QStringLiteral("p%1.pdf").arg(i, 2, 10, QChar(u'0')));
+        QCOMPARE(entries(dir.path()), expected);
+        for (int i = 2; i < 30; i += 3)
+            QCOMPARE(fntest::readFile(dir.filePath(expected.at(i / 3))),
+                     QByteArray(70000, char('a' + i % 26)));
+    }
+
     // A process killed while its files wait on their group's flush leaves no file under a paper's name,
     // only temporary files, and the next run's clean-up removes every one of them.
     void aKillDuringAGroupLeavesOnlyTemporaryFiles()

@@ -1,0 +1,69 @@
+#include "core/library/librarythread.h"
+
+#include "core/library/paperlibrary.h"
+
+#include <QSemaphore>
+#include <QThread>
+
+// Lives on the thread; the library is opened, used and closed there only.
+struct LibraryThread::Worker
+{
+    QObject context;
+    std::unique_ptr<PaperLibrary> library;
+};
+
+LibraryThread::LibraryThread(QString path, int busyTimeoutMs)
+    : m_path(std::move(path)), m_busyTimeoutMs(busyTimeoutMs)
+{
+}
+
+LibraryThread::~LibraryThread()
+{
+    if (!m_thread)
+        return;
+    // After the work handed over, the connection is closed on its own thread; only then does it stop.
+    QMetaObject::invokeMethod(
+        &m_worker->context, [worker = m_worker] { worker->library.reset(); }, Qt::BlockingQueuedConnection);
+    m_thread->quit();
+    m_thread->wait();
+    delete m_thread;
+}
+
+void LibraryThread::run(std::function<bool(PaperLibrary &)> work, QObject *receiver,
+                        std::function<void(Answer)> done)
+{
+    if (!m_thread) {
+        m_worker = std::make_shared<Worker>();
+        m_thread = new QThread;
+        m_thread->setObjectName(QStringLiteral("library writer"));
+        m_worker->context.moveToThread(m_thread);
+        m_thread->start();
+    }
+    // The receiver outlives the work: it owns this object, whose end waits for it.
+    QMetaObject::invokeMethod(&m_worker->context, [worker = m_worker, path = m_path, busyMs = m_busyTimeoutMs,
+                                                   work = std::move(work), receiver, done = std::move(done)] {
+        if (!worker->library) {
+            worker->library = std::make_unique<PaperLibrary>(path);
+            worker->library->setBusyTimeoutMs(busyMs);
+        }
+        Answer answer;
+        answer.ok = worker->library->isOpen() || worker->library->open().ok;
+        if (answer.ok)
+            answer.ok = work(*worker->library);
+        if (!answer.ok) {
+            answer.error = worker->library->lastError();
+            answer.busy = worker->library->lastFailureWasBusy();
+        }
+        QMetaObject::invokeMethod(
+            receiver, [done, answer] { done(answer); }, Qt::QueuedConnection);
+    });
+}
+
+void LibraryThread::wait()
+{
+    if (!m_thread)
+        return;
+    QSemaphore reached;
+    QMetaObject::invokeMethod(&m_worker->context, [&reached] { reached.release(); });
+    reached.acquire();
+}

@@ -1,0 +1,41 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+#include <functional>
+#include <memory>
+
+class PaperLibrary;
+class QThread;
+
+// A connection of its own to the paper library on a thread of its own: the work handed to it runs there
+// in the order it was handed over, so that the event loop's thread never waits on the disk or on another
+// program's write, and each answer comes back as an event.
+class LibraryThread
+{
+public:
+    struct Answer
+    {
+        bool ok = false;
+        QString error;     // the library's words, for the user
+        bool busy = false; // another program kept writing
+    };
+
+    LibraryThread(QString path, int busyTimeoutMs);
+    ~LibraryThread(); // the work handed over is done first
+    LibraryThread(const LibraryThread &) = delete;
+    LibraryThread &operator=(const LibraryThread &) = delete;
+
+    // Runs work on the thread with the library open; done gets the answer on the receiver's thread. The
+    // receiver owns this object (an answer that arrives after the receiver is gone is dropped).
+    void run(std::function<bool(PaperLibrary &)> work, QObject *receiver, std::function<void(Answer)> done);
+    // Waits until the work handed over so far is done.
+    void wait();
+
+private:
+    struct Worker;
+    QString m_path;
+    int m_busyTimeoutMs;
+    QThread *m_thread = nullptr;
+    std::shared_ptr<Worker> m_worker;
+};

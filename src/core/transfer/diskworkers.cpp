@@ -1,0 +1,137 @@
+#include "core/transfer/diskworkers.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
+
+namespace diskwork {
+
+QThreadPool &flushPool()
+{
+    static QThreadPool *pool = [] {
+        auto *p = new QThreadPool;
+        p->setMaxThreadCount(16);
+        p->setExpiryTimeout(5000);
+        return p;
+    }();
+    return *pool;
+}
+
+std::atomic<qint64> flushesMade{0};
+std::atomic<int> groupWindowMs{0};
+
+FlushGroups &flushGroups()
+{
+    static auto *groups = new FlushGroups;
+    return *groups;
+}
+
+QThreadPool &writePool()
+{
+    static QThreadPool *pool = [] {
+        auto *p = new QThreadPool;
+        p->setMaxThreadCount(8);
+        p->setExpiryTimeout(5000);
+        return p;
+    }();
+    return *pool;
+}
+
+SpareBuffers &spareBuffers()
+{
+    static auto *spares = new SpareBuffers;
+    return *spares;
+}
+
+void FlushGroups::add(Request request)
+{
+    std::lock_guard lock(m_mutex);
+    m_pending.push_back(std::move(request));
+    if (m_running)
+        return;
+    m_running = true;
+    flushPool().start([this] { run(); });
+}
+
+void FlushGroups::run()
+{
+    if (const int window = groupWindowMs.load(); window > 0)
+        std::this_thread::sleep_for(std::chrono::milliseconds(window));
+    for (;;) {
+        std::vector<Request> group;
+        {
+            std::lock_guard lock(m_mutex);
+            group.swap(m_pending);
+            if (group.empty()) {
+                m_running = false;
+                return;
+            }
+        }
+        flushGroup(group);
+    }
+}
+
+void FlushGroups::flushGroup(std::vector<Request> &group)
+{
+    std::vector<int> errors(group.size(), 0);
+    if (group.size() == 1) {
+        ++flushesMade;
+        if (::fdatasync(group.front().fd) != 0)
+            errors.front() = errno;
+    } else {
+        // One flush for each file system the group's files are on (almost always a single one).
+        std::vector<std::pair<dev_t, int>> flushed; // a file system and the error of its flush
+        for (size_t i = 0; i < group.size(); ++i) {
+            struct stat st
+            {
+            };
+            if (::fstat(group[i].fd, &st) != 0) {
+                errors[i] = errno;
+                continue;
+            }
+            auto it = std::find_if(flushed.begin(), flushed.end(),
+                                   [&st](const auto &entry) { return entry.first == st.st_dev; });
+            if (it == flushed.end()) {
+                ++flushesMade;
+                flushed.emplace_back(st.st_dev, ::syncfs(group[i].fd) == 0 ? 0 : errno);
+                it = flushed.end() - 1;
+            }
+            errors[i] = it->second;
+        }
+    }
+    for (size_t i = 0; i < group.size(); ++i) {
+        if (::close(group[i].fd) != 0 && errors[i] == 0)
+            errors[i] = errno;
+        group[i].report(errors[i]);
+    }
+}
+
+QByteArray SpareBuffers::take(qsizetype size)
+{
+    if (size >= Smallest && size <= Largest) {
+        std::lock_guard lock(m_mutex);
+        for (auto it = m_spare.begin(); it != m_spare.end(); ++it) {
+            if (it->isDetached() && it->capacity() >= size) {
+                QByteArray buffer = std::move(*it);
+                m_spare.erase(it);
+                buffer.resize(size);
+                return buffer;
+            }
+        }
+    }
+    return QByteArray(size, Qt::Uninitialized);
+}
+
+void SpareBuffers::give(QByteArray &&buffer)
+{
+    if (buffer.capacity() < Smallest || buffer.capacity() > Largest)
+        return;
+    std::lock_guard lock(m_mutex);
+    if (m_spare.size() < Kept)
+        m_spare.push_back(std::move(buffer));
+}
+
+} // namespace diskwork
