@@ -157,6 +157,53 @@ QString DownloadListModel::cellText(int position, Column column) const
     return isValidRow(position) ? cellText(m_rows.at(position), column) : QString();
 }
 
+namespace {
+
+// Why the row failed, or why it waits for another try; and the paper's page it went through.
+QVariant toolTipOf(const DownloadRow &r)
+{
+    QStringList lines;
+    if (r.state == RowState::Waiting && r.sizeNote == SizeNote::RetryWait && !r.reason.isNone() &&
+        r.retryDueMs >= 0) {
+        // Whole seconds, rounded up: a wait that has not ended never reads 0.
+        const qint64 leftMs = std::max<qint64>(0, r.retryDueMs - Clock::current().monotonicMs());
+        lines.append(rowtext::retryIn((leftMs + 999) / 1000, waitReasonText(r.reason)));
+    } else if ((r.state == RowState::Failed || r.sizeNote == SizeNote::RetryWait) && !r.reason.isNone()) {
+        lines.append(reasonTextForWindow(r.reason));
+    }
+    if (!r.landingPage.isEmpty()) {
+        lines.append(QStringLiteral("文献页面：") + ShowableText(WithoutCredentials(r.landingPage)));
+        lines.append(QStringLiteral("全文地址：") + ShowableText(WithoutCredentials(r.fileAddress)));
+    }
+    return lines.isEmpty() ? QVariant() : QVariant(lines.join(u'\n'));
+}
+
+// The cell's value for sorting: numbers where the column holds one, else its text.
+QVariant underlyingValueOf(const DownloadRow &r, DownloadListModel::Column column)
+{
+    switch (column) {
+    case DownloadListModel::ColSize:
+        if (r.sizeNote == SizeNote::None && r.size >= 0)
+            return r.size;
+        break;
+    case DownloadListModel::ColDownloaded:
+        if (r.downloaded >= 0)
+            return r.downloaded;
+        break;
+    case DownloadListModel::ColPercent:
+        if (const qint64 share = shownPercent(r); share >= 0)
+            return static_cast<double>(share);
+        break;
+    case DownloadListModel::ColSpeed:
+        return r.speed;
+    default:
+        break;
+    }
+    return DownloadListModel::cellText(r, column);
+}
+
+} // namespace
+
 QVariant DownloadListModel::data(const QModelIndex &index, int role) const
 {
     if (!index.isValid() || index.row() >= count() || index.column() >= ColumnCount)
@@ -173,23 +220,8 @@ QVariant DownloadListModel::data(const QModelIndex &index, int role) const
                 return m_decorations.at(static_cast<size_t>(s));
         }
         return {};
-    case Qt::ToolTipRole: {
-        // Why the row failed, or why it waits for another try; and the paper's page it went through.
-        QStringList lines;
-        if (r.state == RowState::Waiting && r.sizeNote == SizeNote::RetryWait && !r.reason.isNone() &&
-            r.retryDueMs >= 0) {
-            // Whole seconds, rounded up: a wait that has not ended never reads 0.
-            const qint64 leftMs = std::max<qint64>(0, r.retryDueMs - Clock::current().monotonicMs());
-            lines.append(rowtext::retryIn((leftMs + 999) / 1000, waitReasonText(r.reason)));
-        } else if ((r.state == RowState::Failed || r.sizeNote == SizeNote::RetryWait) && !r.reason.isNone()) {
-            lines.append(reasonTextForWindow(r.reason));
-        }
-        if (!r.landingPage.isEmpty()) {
-            lines.append(QStringLiteral("文献页面：") + ShowableText(WithoutCredentials(r.landingPage)));
-            lines.append(QStringLiteral("全文地址：") + ShowableText(WithoutCredentials(r.fileAddress)));
-        }
-        return lines.isEmpty() ? QVariant() : QVariant(lines.join(u'\n'));
-    }
+    case Qt::ToolTipRole:
+        return toolTipOf(r);
     case StateRole:
         return static_cast<int>(r.state);
     case KeyRole:
@@ -201,25 +233,7 @@ QVariant DownloadListModel::data(const QModelIndex &index, int role) const
     case ReasonRole:
         return QVariant::fromValue(r.reason);
     case UnderlyingDataRole:
-        switch (column) {
-        case ColSize:
-            if (r.sizeNote == SizeNote::None && r.size >= 0)
-                return r.size;
-            break;
-        case ColDownloaded:
-            if (r.downloaded >= 0)
-                return r.downloaded;
-            break;
-        case ColPercent:
-            if (const qint64 share = shownPercent(r); share >= 0)
-                return static_cast<double>(share);
-            break;
-        case ColSpeed:
-            return r.speed;
-        default:
-            break;
-        }
-        return cellText(r, column);
+        return underlyingValueOf(r, column);
     default:
         return {};
     }

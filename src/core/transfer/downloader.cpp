@@ -14,7 +14,6 @@
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
-#include <QSet>
 #include <QSslError>
 
 namespace {
@@ -23,19 +22,6 @@ constexpr qint64 kReadBuffer = 4 * 1024 * 1024;
 constexpr int kFallbackHeaderMs = 60000;
 
 using Kind = FailureReason::Kind;
-
-// Every value the answer gives for its length (repeated headers, or values joined by commas).
-QList<QByteArray> lengthValues(const QNetworkReply *reply)
-{
-    QList<QByteArray> values;
-    for (const auto &[name, value] : reply->rawHeaderPairs()) {
-        if (name.compare("content-length", Qt::CaseInsensitive) != 0)
-            continue;
-        for (const QByteArray &part : value.split(','))
-            values.append(part.trimmed());
-    }
-    return values;
-}
 
 bool isRedirectStatus(int status)
 {
@@ -88,14 +74,30 @@ Downloader::Downloader(RowId id, QNetworkAccessManager *manager, const TransferO
     qRegisterMetaType<TransferResult>();
     m_headerTimer.setSingleShot(true);
     m_stallTimer.setInterval(options.stallWindowMs);
-    connect(&m_headerTimer, &QTimer::timeout, this, &Downloader::onHeaderTimeout);
-    connect(&m_stallTimer, &QTimer::timeout, this, &Downloader::onStallCheck);
+    connect(&m_headerTimer, &QTimer::timeout, this, [this] {
+        if (m_phase == Phase::Requesting)
+            fail(FailureReason::of(
+                Kind::Timeout, 0,
+                QStringLiteral("no answer within %1 seconds").arg(m_headerTimer.interval() / 1000)));
+    });
+    connect(&m_stallTimer, &QTimer::timeout, this, [this] {
+        if (m_phase != Phase::Receiving)
+            return;
+        if (m_body.wireBytes - m_stallMark < m_options.stallMinBytes) {
+            fail(FailureReason::of(Kind::Stall, 0,
+                                   QStringLiteral("less than %1 bytes in %2 seconds")
+                                       .arg(m_options.stallMinBytes)
+                                       .arg(m_options.stallWindowMs / 1000.0)));
+            return;
+        }
+        m_stallMark = m_body.wireBytes;
+    });
 }
 
 Downloader::~Downloader()
 {
     dropReply();
-    m_part.discard();
+    m_body.part.discard();
 }
 
 QString Downloader::GetUrlBase(const QString &addressIn, bool folderMode)
@@ -145,15 +147,6 @@ QString Downloader::stateText(ConnectionState state, int code, const QString &te
         return QStringLiteral("12 该请求已经完成，并且所有数据均已接收到。");
     }
     return QStringLiteral("%1:%2").arg(code).arg(text);
-}
-
-bool Downloader::isUsableSmallAnswer() const
-{
-    if (!IsUsablePage(gbk::decode(m_head)))
-        return false;
-    // A site's own texts come in its own encoding: GBK or UTF-8.
-    const SiteRules &rules = programSiteRules().pick(m_address);
-    return !rules.marksNotPaper(gbk::decode(m_head)) && !rules.marksNotPaper(QString::fromUtf8(m_head));
 }
 
 bool Downloader::acceptsStatus(int status, const QString &reason, bool http2)
@@ -219,17 +212,21 @@ void Downloader::startRequest(const QUrl &url)
     // The site is named only to itself: a redirect to another host takes no Referer along.
     if (!m_referer.isEmpty() && sameOrigin(url, m_address))
         request.setRawHeader("Referer", m_referer);
-    if (m_resume.isValid() && !m_fallback) {
+    const ResumePoint &resume = m_body.resume;
+    if (resume.isValid() && !m_fallback) {
         // Only the rest, and only of the same file: a changed file comes whole.
-        request.setRawHeader("Range", "bytes=" + QByteArray::number(m_resume.bytes) + '-');
-        request.setRawHeader("If-Range", m_resume.etag.isEmpty() ? m_resume.lastModified : m_resume.etag);
+        request.setRawHeader("Range", "bytes=" + QByteArray::number(resume.bytes) + '-');
+        request.setRawHeader("If-Range", resume.etag.isEmpty() ? resume.lastModified : resume.etag);
     }
     m_result.requested.append(url);
     QNetworkReply *reply = m_manager->get(request);
     reply->setReadBufferSize(kReadBuffer);
     m_reply = reply;
     connect(reply, &QNetworkReply::metaDataChanged, this, &Downloader::onMetaData);
-    connect(reply, &QNetworkReply::readyRead, this, &Downloader::onReadyRead);
+    connect(reply, &QNetworkReply::readyRead, this, [this] {
+        if (m_phase == Phase::Receiving)
+            readBody();
+    });
     connect(reply, &QNetworkReply::finished, this, &Downloader::onReplyFinished);
     connect(reply, &QNetworkReply::encrypted, this, [this] { setState(ConnectionState::Connected); });
     m_headerTimer.start(m_fallback ? kFallbackHeaderMs : m_options.headerTimeoutMs);
@@ -284,15 +281,14 @@ bool Downloader::takeAnswer(int status)
     m_result.total = -1;
     m_result.retryAfterMs = retryAfterMs(m_reply->rawHeader("Retry-After"));
     m_result.finalUrl = m_reply->url();
-    m_etag = m_reply->rawHeader("ETag").trimmed();
-    m_lastModified = m_reply->rawHeader("Last-Modified").trimmed();
-    if (m_resume.isValid()) {
+    m_body.takeValidators(m_reply);
+    if (m_body.resume.isValid()) {
         if (status == 206)
             return takeRange(status);
         if (status >= 200 && status < 300) {
             // The whole file again (it changed, or the server does not do ranges): start over.
-            PartFile::removeKept(m_resume.folder, m_resume.temporaryName);
-            m_resume = {};
+            PartFile::removeKept(m_body.resume.folder, m_body.resume.temporaryName);
+            m_body.resume = {};
         }
     }
     if (m_options.singleConnection) {
@@ -307,92 +303,51 @@ bool Downloader::takeAnswer(int status)
         fail(FailureReason::of(Kind::HttpStatus, status, reason));
         return false;
     }
-
-    // The body is whole only when one agreed length is reached exactly.
-    QSet<qint64> lengths;
-    bool unreadable = false;
-    for (const QByteArray &value : lengthValues(m_reply)) {
-        bool numeric = false;
-        const qint64 length = value.toLongLong(&numeric);
-        if (numeric && length >= 0)
-            lengths.insert(length);
-        else
-            unreadable = true;
-    }
-    if (lengths.size() > 1 || (unreadable && !lengths.isEmpty())) {
-        fail(FailureReason::of(Kind::ShortBody, 0, QStringLiteral("the answer states conflicting lengths")));
-        return false;
-    }
-    m_length = lengths.isEmpty() ? -1 : *lengths.cbegin();
-
-    m_decoder = std::make_unique<BodyDecoder>(BodyDecoder::codingOf(m_reply->rawHeader("Content-Encoding")));
-    if (m_decoder->coding() == BodyDecoder::Coding::Unsupported) {
-        fail(FailureReason::of(Kind::Network, 0,
-                               QStringLiteral("unsupported content coding %1")
-                                   .arg(QString::fromLatin1(m_reply->rawHeader("Content-Encoding")))));
+    if (const FailureReason failure = m_body.takeLengthAndCoding(m_reply); !failure.isNone()) {
+        fail(failure);
         return false;
     }
     // The file's own length is known only when the body is sent as it is.
-    if (m_decoder->coding() == BodyDecoder::Coding::Identity && m_length > 0)
-        m_result.total = m_length;
-
-    QString mediaType = QString::fromLatin1(m_reply->rawHeader("Content-Type"));
-    mediaType = mediaType.left(mediaType.indexOf(u';')).trimmed();
-    m_mediaType = mediaType;
-    if (m_options.singleConnection) {
-        // A type from the server may become part of the path only as a short plain token; anything else
-        // leaves the row's type and the content decides after the download.
-        const QString extension = MediaTypeToExtension(mediaType);
-        m_typeFromAnswer = IsSafeFileType(extension);
-        if (m_typeFromAnswer)
-            m_result.type = extension;
-        QString newName;
-        const QString path = m_resolve ? m_resolve(m_result.type, &newName) : QString();
-        if (path.isEmpty()) {
-            fail(FailureReason::of(Kind::Disk, 0, QStringLiteral("no file name is free")));
-            return false;
-        }
-        m_result.name = newName;
-        m_result.path = path;
-        const QFileInfo target(path);
-        m_folder = withTrailingSlash(target.path());
-        m_fileName = target.fileName();
-        Q_EMIT answered(m_id, m_result.total, m_result.type, m_result.name);
+    if (m_body.decoder->coding() == BodyDecoder::Coding::Identity && m_body.length > 0)
+        m_result.total = m_body.length;
+    m_body.takeMediaType(m_reply);
+    if (m_options.singleConnection && !takeTarget(m_result.total)) {
+        fail(FailureReason::of(Kind::Disk, 0, QStringLiteral("no file name is free")));
+        return false;
     }
     // An answer that calls itself a web page is held in memory until its first bytes tell: a page never
     // becomes a file, and making and removing a file for each one costs more than the page itself.
-    const QString media = m_mediaType.toLower();
+    const QString media = m_body.mediaType.toLower();
     if (m_options.expectPaper && (media == u"text/html" || media == u"application/xhtml+xml")) {
-        m_deferred = true;
+        m_body.deferred = true;
         return true;
     }
-    if (!m_part.open(m_folder)) {
-        fail(FailureReason::of(Kind::Disk, m_part.errorCode(), m_part.errorText()));
+    if (!m_body.part.open(m_folder)) {
+        fail(FailureReason::of(Kind::Disk, m_body.part.errorCode(), m_body.part.errorText()));
         return false;
     }
     return true;
 }
 
-void Downloader::onHeaderTimeout()
+bool Downloader::takeTarget(qint64 total, const QString *keptFolder)
 {
-    if (m_phase == Phase::Requesting)
-        fail(FailureReason::of(
-            Kind::Timeout, 0,
-            QStringLiteral("no answer within %1 seconds").arg(m_headerTimer.interval() / 1000)));
-}
-
-void Downloader::onStallCheck()
-{
-    if (m_phase != Phase::Receiving)
-        return;
-    if (m_wireBytes - m_stallMark < m_options.stallMinBytes) {
-        fail(FailureReason::of(Kind::Stall, 0,
-                               QStringLiteral("less than %1 bytes in %2 seconds")
-                                   .arg(m_options.stallMinBytes)
-                                   .arg(m_options.stallWindowMs / 1000.0)));
-        return;
-    }
-    m_stallMark = m_wireBytes;
+    // A type from the server may become part of the path only as a short plain token; anything else
+    // leaves the row's type and the content decides after the download.
+    const QString extension = MediaTypeToExtension(m_body.mediaType);
+    m_typeFromAnswer = IsSafeFileType(extension);
+    if (m_typeFromAnswer)
+        m_result.type = extension;
+    QString newName;
+    const QString path = m_resolve ? m_resolve(m_result.type, &newName) : QString();
+    const QFileInfo target(path);
+    if (path.isEmpty() || (keptFolder && withTrailingSlash(target.path()) != withTrailingSlash(*keptFolder)))
+        return false;
+    m_result.name = newName;
+    m_result.path = path;
+    m_folder = withTrailingSlash(target.path());
+    m_fileName = target.fileName();
+    Q_EMIT answered(m_id, total, m_result.type, m_result.name);
+    return true;
 }
 
 void Downloader::stop(const FailureReason &reason)
@@ -404,8 +359,7 @@ void Downloader::stop(const FailureReason &reason)
     case Phase::Receiving:
         if (m_reply)
             readBody(true);
-        if (m_phase == Phase::Receiving && m_length >= 0 && m_wireBytes == m_length &&
-            m_decoder->complete()) {
+        if (m_phase == Phase::Receiving && m_body.isWhole()) {
             completeBody();
             return;
         }
@@ -434,14 +388,14 @@ void Downloader::fail(const FailureReason &reason)
         return;
     m_result.done = false;
     m_result.reason = reason;
-    m_result.received = bodySize();
+    m_result.received = m_body.size();
     const bool transient = reason.kind == Kind::ShortBody || reason.kind == Kind::Stall ||
                            reason.kind == Kind::Network || reason.kind == Kind::Timeout;
     if (transient && m_phase == Phase::Receiving)
-        keepForResume();
-    else if (m_resume.isValid())
-        m_result.resume = m_resume; // not asked for yet: still there for the next try
-    m_part.discard();
+        m_body.keepForResume(m_result.total, &m_result.resume);
+    else if (m_body.resume.isValid())
+        m_result.resume = m_body.resume; // not asked for yet: still there for the next try
+    m_body.part.discard();
     finish();
 }
 

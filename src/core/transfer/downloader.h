@@ -2,8 +2,7 @@
 
 #include "core/library/landingpage.h"
 #include "core/queue/downloadlistmodel.h"
-#include "core/transfer/bodydecoder.h"
-#include "core/transfer/partfile.h"
+#include "core/transfer/transferbody.h"
 
 #include <QByteArray>
 #include <QObject>
@@ -46,23 +45,6 @@ struct TransferOptions
     int stallWindowMs = 60000;    // fewer than stallMinBytes within this time is a stall
     qint64 stallMinBytes = 1024;
     int maxRedirects = 10;
-};
-
-// What a failed transfer left for the next try: the bytes it kept and how the server named that version
-// of the file, so the next request asks for the rest of the same file only.
-struct ResumePoint
-{
-    QString folder;
-    QString temporaryName;
-    qint64 bytes = 0;
-    QByteArray etag;
-    QByteArray lastModified;
-    qint64 total = -1; // the whole file's length as the server stated it
-
-    bool isValid() const
-    {
-        return !temporaryName.isEmpty() && bytes > 0 && (!etag.isEmpty() || !lastModified.isEmpty());
-    }
 };
 
 // How a transfer ended: exactly one of these per transfer.
@@ -111,7 +93,7 @@ public:
     // A parallel slot: fetches address into saveFile (folder and name fixed by the caller).
     void BeginDownload(const QString &address, const QString &saveFile, TargetResolver resolveAgain = {});
     // Continue from bytes an earlier try kept (call before starting).
-    void setResume(const ResumePoint &resume) { m_resume = resume; }
+    void setResume(const ResumePoint &resume) { m_body.resume = resume; }
     // The single connection: the answer's media type decides the type, resolve gives the path for it.
     void Inet下载文件(const QString &address, const QString &name, const QString &type,
                       TargetResolver resolve);
@@ -123,7 +105,7 @@ public:
     bool isFinished() const { return m_phase == Phase::Finished; }
     bool isSingleConnection() const { return m_options.singleConnection; }
     // Some of the body has arrived.
-    bool hasBodyBytes() const { return m_wireBytes > 0; }
+    bool hasBodyBytes() const { return m_body.wireBytes > 0; }
     // The answer's headers are in and the body is being written.
     bool isReceiving() const { return m_phase == Phase::Receiving; }
     // The body is complete and being put on disk.
@@ -151,70 +133,46 @@ Q_SIGNALS:
     void finished(RowId id, const TransferResult &result);
 
 private:
-    // A small answer without the marks of an error page or of a page its site's rules name.
-    bool isUsableSmallAnswer() const;
     enum class Phase { Idle, Requesting, Receiving, Committing, Finished };
 
     void startRequest(const QUrl &url);
     void onMetaData();
-    void onReadyRead();
     void onReplyFinished();
-    void onHeaderTimeout();
-    void onStallCheck();
-    bool takeAnswer(int status);
     bool followRedirect(int status);
+    bool takeAnswer(int status);
+    bool takeRange(int status);
+    // The single connection's file: the type from the answer, and the path and name the resolver gives
+    // for it (in keptFolder when that is given); false when there is none.
+    bool takeTarget(qint64 total, const QString *keptFolder = nullptr);
     // Reads what the answer holds into the file; without all, stops while the disk is behind.
     void readBody(bool all = false);
-    void onDiskCaughtUp();
     void completeBody();
-    bool pageIsWhole() const;
-    qint64 bodySize() const;
-    bool writeBody(const QByteArray &decoded);
-    bool putHeldOnDisk();
-    QUrl pageAddress() const; // where the answer came from at last
     void endAsWebPage();
     void DownloadWithInet();
     // The file is flushed and under its name, or why not.
     void onMoved(PartFile::MoveResult moved);
-    void repairType();
     void fail(const FailureReason &reason);
-    bool takeRange(int status);
-    void keepForResume();
     void finish();
     void dropReply();
     void setState(ConnectionState state);
-    FailureReason replyFailure() const;
 
     RowId m_id;
     QNetworkAccessManager *m_manager;
     TransferOptions m_options;
     TargetResolver m_resolve;
     QPointer<QNetworkReply> m_reply;
-    PartFile m_part;
-    std::unique_ptr<BodyDecoder> m_decoder;
+    TransferBody m_body;
     Phase m_phase = Phase::Idle;
     TransferResult m_result;
     QUrl m_address;
     QByteArray m_referer;
     QString m_folder;
-    QString m_fileName; // name of the finished file in the folder
-    QString m_mediaType;
+    QString m_fileName;            // name of the finished file in the folder
     bool m_typeFromAnswer = false; // the media type named the type (no repair from the content)
     bool m_fallback = false;
     bool m_progressWithTotal = false;
     int m_redirects = 0;
-    qint64 m_length = -1;   // stated length of the body as sent
-    qint64 m_wireBytes = 0; // body bytes as sent (before decoding)
     qint64 m_stallMark = 0;
-    QByteArray m_head;       // the first bytes of the file, to tell what it is
-    QByteArray m_page;       // the first bytes of a body that may be a web page, read for a full text
-    bool m_notPage = false;  // the body's head shows it is no web page
-    bool m_deferred = false; // the body is held in memory until it shows whether it is a web page
-    QByteArray m_held;       // its bytes so far (until its head is in)
-    qint64 m_heldBytes = 0;
-    ResumePoint m_resume; // asked for with Range; cleared when the server sends the whole file
-    QByteArray m_etag;
-    QByteArray m_lastModified;
     QTimer m_headerTimer;
     QTimer m_stallTimer;
 };
