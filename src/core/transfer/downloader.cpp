@@ -2,11 +2,8 @@
 
 #include "core/common/classify.h"
 #include "core/common/filenames.h"
-#include "core/common/gbk.h"
 #include "core/common/safetext.h"
 #include "core/queue/targetfile.h"
-#include "core/sites/loginpage.h"
-#include "core/sites/siterules.h"
 
 #include <QDateTime>
 #include <QFileInfo>

@@ -1,6 +1,5 @@
 #include "core/common/classify.h"
 #include "core/common/filenames.h"
-#include "core/common/gbk.h"
 #include "core/common/safetext.h"
 #include "core/queue/targetfile.h"
 #include "core/sites/loginpage.h"
@@ -24,6 +23,13 @@ constexpr qint64 kDiskBacklog = 8LL * 1024 * 1024;
 
 using Kind = FailureReason::Kind;
 
+// Where the answer came from at last.
+QUrl pageAddress(const TransferResult &result, const QUrl &address)
+{
+    return result.finalUrl.isValid() ? result.finalUrl : address;
+}
+
+// Why the reply failed; none when it did not.
 FailureReason replyFailure(const QNetworkReply *reply)
 {
     if (!reply || reply->error() == QNetworkReply::NoError)
@@ -39,7 +45,7 @@ FailureReason replyFailure(const QNetworkReply *reply)
     }
 }
 
-// Whatever type the file has, a name from its content (the single connection when the answer named none).
+// Names the finished file after the type its content shows (the answer named no type it could take).
 void repairType(TransferResult &result)
 {
     const QString sniffed = SniffFileType(result.path);
@@ -218,17 +224,16 @@ void Downloader::completeBody()
     if (!m_options.singleConnection && received < kSmallFile && !m_body.isUsableSmallAnswer(m_address)) {
         // A small answer with an error page's marks, or with one its site's rules name: no file of it stays.
         m_result.clearPercent = true;
-        const QUrl pageAddress = m_result.finalUrl.isValid() ? m_result.finalUrl : m_address;
-        m_result.loginPage = LooksLikeLoginPage(m_body.page, pageAddress, programSiteRules().pick(m_address));
+        m_result.loginPage = LooksLikeLoginPage(m_body.page, pageAddress(m_result, m_address),
+                                                programSiteRules().pick(m_address));
         Q_EMIT webPageReceived(m_id);
         fail(FailureReason::of(Kind::WebPage, 0, QStringLiteral("error page")));
         return;
     }
-    if (m_body.deferred) {
-        if (const FailureReason failure = m_body.putHeldOnDisk(m_folder); !failure.isNone()) {
-            fail(failure);
-            return;
-        }
+    if (const FailureReason held = m_body.deferred ? m_body.putHeldOnDisk(m_folder) : FailureReason();
+        !held.isNone()) {
+        fail(held);
+        return;
     }
     m_phase = Phase::Committing;
     Q_EMIT bodyReceived(m_id);
@@ -239,10 +244,10 @@ void Downloader::completeBody()
 void Downloader::endAsWebPage()
 {
     // The page may be a paper's own page that names its full text; what it declares goes with the result.
-    const QUrl pageAddress = m_result.finalUrl.isValid() ? m_result.finalUrl : m_address;
+    const QUrl address = pageAddress(m_result, m_address);
     m_result.pageRead = true;
-    m_result.landing = ReadLandingPage(m_body.page, pageAddress);
-    m_result.loginPage = LooksLikeLoginPage(m_body.page, pageAddress, programSiteRules().pick(m_address));
+    m_result.landing = ReadLandingPage(m_body.page, address);
+    m_result.loginPage = LooksLikeLoginPage(m_body.page, address, programSiteRules().pick(m_address));
     m_body.page.clear();
     if (m_result.landing.namesFullText()) {
         fail(FailureReason::of(Kind::WebPage));
