@@ -199,7 +199,7 @@ void DownloadWindowFeedback::refreshProgress()
         m_messageBar->clearMessage();
     const QueueProgress::Snapshot snapshot = m_progress.measure();
     // A queue that only waits out busy hosts says for how long, not that it moves at 0 B/s.
-    const qint64 hostWait = m_scheduler->hostWaitMs();
+    const qint64 hostWait = m_scheduler->retries().hostWaitMs();
     m_speedPanel->setText(hostWait >= 0 ? progresstext::hostWait(hostWait)
                                         : progresstext::statusLine(snapshot));
     m_speedPanel->setVisible(!m_scheduler->isPausedForVerification());

@@ -23,7 +23,8 @@ using schedulertime::monoNow;
 using schedulertime::now;
 
 DownloadScheduler::DownloadScheduler(RowWriter rows, QObject *parent)
-    : QObject(parent), m_rows(rows), m_model(rows.model()), m_cookieJar(new QNetworkCookieJar(this))
+    : QObject(parent), m_rows(rows), m_model(rows.model()), m_cookieJar(new QNetworkCookieJar(this)),
+      m_landing(rows), m_retries(rows, m_landing)
 {
     Timer_Down.setInterval(1000);
     Timer1.setInterval(1000);
@@ -42,7 +43,7 @@ DownloadScheduler::DownloadScheduler(RowWriter rows, QObject *parent)
     connect(m_model, &DownloadListModel::rowsDropped, this, &DownloadScheduler::onRowsDropped);
     connect(m_model, &DownloadListModel::rowFinished, this, &DownloadScheduler::onRowFinished);
     m_lastFinishMono = monoNow();
-    m_jitter.seed(QRandomGenerator::global()->generate());
+    m_retries.setQueueBusy([this] { return m_paused || anyTransferLive(); });
 }
 
 DownloadScheduler::~DownloadScheduler()
@@ -136,10 +137,10 @@ void DownloadScheduler::setHousekeeping(bool on)
 void DownloadScheduler::start()
 {
     if (m_options.jitterSeed != 0)
-        m_jitter.seed(m_options.jitterSeed);
+        m_retries.seed(m_options.jitterSeed);
     if (!isRunning()) {
         cleanDeadPartFiles();
-        dropIdleHolds();
+        m_retries.dropIdleHolds();
     }
     setRunning(true);
     m_runOpen = true;
@@ -245,10 +246,10 @@ void DownloadScheduler::StopDownloads()
     m_committing.removeAll(nullptr);
     for (int i = 0; i < m_model->count(); ++i) {
         const DownloadRow &row = m_model->row(i);
-        if (row.state == RowState::Waiting && m_retryAt.contains(row.id)) {
+        if (row.state == RowState::Waiting && m_retries.waits(row.id)) {
             // A row waiting for its next try ends with the reason of the last one.
             const RowId id = row.id;
-            dropRetries(id);
+            m_retries.drop(id);
             m_rows.update(id, [](DownloadRow &r) {
                 r.state = RowState::Failed;
                 r.sizeNote = SizeNote::None;
@@ -266,7 +267,7 @@ void DownloadScheduler::StopDownloads()
     m_paused = false;
     m_pausedRows.clear();
     // A new run starts afresh: no host is held back, no wall is half counted.
-    m_hostHold.clear();
+    m_retries.clearHolds();
     m_walls.clear();
     m_loginWalls.clear();
     m_busy = false;
@@ -315,17 +316,9 @@ void DownloadScheduler::scheduleWake()
     const qint64 nowMs = monoNow();
     qint64 due = m_lastFinishMono + static_cast<qint64>(m_options.intervalSeconds) * 1000 + 1;
     if (due <= nowMs) {
-        due = -1;
         // Retries already due start as soon as a slot frees; only later ones need
         // the wake-up.
-        for (qint64 at : std::as_const(m_retryAt)) {
-            if (at > nowMs)
-                due = (due < 0 || at < due) ? at : due;
-        }
-        for (qint64 until : std::as_const(m_hostHold)) {
-            if (until > nowMs)
-                due = (due < 0 || until < due) ? until : due;
-        }
+        due = m_retries.nextEndAfter(nowMs);
         if (due < 0)
             return;
     }
@@ -339,7 +332,7 @@ void DownloadScheduler::onRowsDropped(const QList<RowId> &ids)
     // discarded.
     const QSet<RowId> gone(ids.cbegin(), ids.cend());
     for (RowId id : ids) {
-        dropRetries(id);
+        m_retries.drop(id);
         m_beforeAnswer.remove(id);
         m_landing.remove(id);
     }

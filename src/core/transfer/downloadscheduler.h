@@ -5,6 +5,8 @@
 #include "core/queue/rowwriter.h"
 #include "core/queue/targetfile.h"
 #include "core/transfer/downloader.h"
+#include "core/transfer/landingtrails.h"
+#include "core/transfer/retrybook.h"
 #include "core/transfer/scheduleroptions.h"
 #include "core/transfer/wallwatch.h"
 
@@ -38,8 +40,6 @@ class DownloadScheduler : public QObject
 public:
     static constexpr int MaxSlots = 6;
     static constexpr int WatchdogSeconds = 120;
-    // A row goes through at most this many of a paper's own web pages on the way to its full text.
-    static constexpr int MaxLandingPages = 2;
 
     // A transfer slot: the transfer, the row it serves and when it started.
     struct Slot
@@ -96,16 +96,8 @@ public:
     const ReservedPaths &reservedPaths() const { return m_reserved; }
     // When the next start is due after a pause (monotonic ms), -1 when none is waiting.
     qint64 nextStartDueMs() const { return m_wakeDueMs; }
-    // When a row waiting for an automatic retry may start again (monotonic ms), -1 when it does not wait.
-    qint64 retryDueMs(RowId id) const { return m_retryAt.value(id, -1); }
-    // Until when starts to a host are held back (monotonic ms), -1 when they are not.
-    qint64 hostHeldUntilMs(const QString &host) const;
-    // While nothing transfers and every waiting row waits for a host that asked to be left alone: how
-    // long until the first of those holds ends (ms). -1 otherwise.
-    qint64 hostWaitMs() const;
-    static QString hostOf(const QString &address);
-    // The address the row's next transfer asks for: its own, or the full text a page of it named.
-    QString addressOf(const DownloadRow &row) const;
+    // Rows waiting for an automatic retry and the hosts held back meanwhile.
+    const RetryBook &retries() const { return m_retries; }
 
     // The queue waits for a verification page to be solved (a site that answers papers with a page).
     bool isPausedForVerification() const { return m_paused; }
@@ -209,13 +201,7 @@ private:
     void checkQueueFinished();
     bool scheduleRetry(RowId id, const TransferResult &result);
     void noteWall(RowId id, const TransferResult &result);
-    bool followLandingPage(RowId id, TransferResult *result);
     void settleAnswer(RowId id, WallWatch::Answer answer, const QUrl &page = {});
-    void dropIdleHolds();
-    void dropRetries(RowId id);
-    bool heldBack(const DownloadRow &row, qint64 nowMs) const;
-    // Rows waiting for a retry show when it can start: their own time, or their host's hold if later.
-    void showRetriesDue();
     // A disk fault the user can mend: the row waits again and the queue pauses (true).
     bool pauseForDisk(RowId id, const TransferResult &result);
     void stampFinish();
@@ -245,20 +231,10 @@ private:
         qint64 latest = 0; // bytes it has now
     };
     QHash<RowId, Speed> m_speed;
-    QHash<RowId, qint64> m_retryAt;         // rows waiting for an automatic retry, and when it is due
-    QHash<RowId, ResumePoint> m_resumeFrom; // bytes kept for a row's next try
-    QHash<QString, qint64> m_hostHold;      // hosts that asked to be left alone, and until when
-    WallWatch m_walls;                      // answers that may add up to a verification wall
+    WallWatch m_walls;                                    // answers that may add up to a verification wall
     QHash<RowId, QPair<QString, QString>> m_beforeAnswer; // name and type of a row before its answer
-    // Rows on their way from a paper's web page to its full text.
-    struct LandingTrail
-    {
-        QString next;          // the full-text address the next transfer asks for
-        int pages = 0;         // web pages gone through
-        QSet<QString> fetched; // every address asked for so far
-    };
-    QHash<RowId, LandingTrail> m_landing;
-    QRandomGenerator m_jitter;
+    LandingTrails m_landing; // rows on their way from a paper's web page to its full text
+    RetryBook m_retries;
     bool m_loginPending = false;
     bool m_paused = false;
     QList<RowId> m_pausedRows;

@@ -93,7 +93,8 @@ void DownloadScheduler::onFinished(RowId id, const TransferResult &answer)
             r.type = before.second;
         });
     }
-    const bool follows = !result.done && result.pageRead && followLandingPage(id, &result);
+    const bool follows =
+        !result.done && result.pageRead && m_landing.follow(id, &result, m_options.namesFromLinks);
     if (follows) {
         // A page that names its full text is the way to the paper, not a wall in front of it.
         settleAnswer(id, WallWatch::Answer::Uncounted);
@@ -130,120 +131,10 @@ void DownloadScheduler::onFinished(RowId id, const TransferResult &answer)
 
 bool DownloadScheduler::scheduleRetry(RowId id, const TransferResult &result)
 {
-    const DownloadRow *row = m_model->find(id);
-    const qint64 nowMs = monoNow();
-    const int attempt = row ? row->retry + 1 : 0;
-    const qint64 delay =
-        retrypolicy::DelayMs(attempt, result.retryAfterMs, m_jitter.generateDouble() * 2 - 1);
-    const bool again = row && result.reason.kind != FailureReason::Kind::Stopped &&
-                       attempt <= m_options.retries &&
-                       retrypolicy::IsTransient(result.reason, result.retryAfterMs);
-    // The host is left alone for as long as its latest answer asked, and only
-    // while a retry is to follow.
-    if (again && retrypolicy::HoldsBackHost(result.reason))
-        m_hostHold.insert(hostOf(addressOf(*row)), nowMs + delay);
-    if (!again) {
-        dropRetries(id);
-        if (result.resume.isValid())
-            PartFile::removeKept(result.resume.folder, result.resume.temporaryName);
-        return false;
-    }
-    m_retryAt.insert(id, nowMs + delay);
-    if (result.resume.isValid())
-        m_resumeFrom.insert(id, result.resume);
-    const int limit = m_options.retries;
-    m_rows.update(id, [&](DownloadRow &r) {
-        r.state = RowState::Waiting;
-        r.clearProgress();
-        r.sizeNote = SizeNote::RetryWait;
-        r.retry = attempt;
-        r.retryLimit = limit;
-        r.reason = result.reason;
-    });
-    showRetriesDue();
-    Q_EMIT retryScheduled(id, attempt, limit, delay);
-    return true;
-}
-
-namespace {
-
-// One form of an address for telling whether it was asked for already.
-QString fetchedForm(const QUrl &url)
-{
-    return url.adjusted(QUrl::RemoveFragment | QUrl::NormalizePathSegments | QUrl::RemoveUserInfo)
-        .toString(QUrl::FullyEncoded);
-}
-
-} // namespace
-
-// The answer was a web page: when it is a paper's own page that names its full text, the row goes on to
-// that address as a transfer of its own (true). Otherwise the reason says why the row ends here.
-bool DownloadScheduler::followLandingPage(RowId id, TransferResult *result)
-{
-    const DownloadRow *row = m_model->find(id);
-    if (!row)
-        return false;
-    LandingTrail &trail = m_landing[id];
-    if (trail.pages == 0)
-        trail.fetched.insert(fetchedForm(QUrl(row->key)));
-    for (const QUrl &url : std::as_const(result->requested))
-        trail.fetched.insert(fetchedForm(url));
-    const LandingPage &page = result->landing;
-    if (!page.metadata.title.isEmpty() || !page.metadata.cells.isEmpty()) {
-        // A paper known by its address alone is named after the title its page declares.
-        QString titled;
-        if (!m_options.namesFromLinks && row->declared.title.isEmpty() &&
-            CleanFileName(row->givenName) ==
-                CleanFileName(TrimSpaces(FileNameFromPath(WithoutCredentials(row->key), true))))
-            titled =
-                FitNameForDisk(CleanFileName(TrimSpaces(StripLineBreaks(page.metadata.title))), row->type, 0);
-        m_rows.update(id, [&page, &titled](DownloadRow &r) {
-            r.declared = MergedMetadata(r.declared, page.metadata);
-            if (!titled.isEmpty()) {
-                r.name = titled;
-                r.givenName = titled;
-            }
-        });
-    }
-    if (!page.namesFullText()) {
-        // The full text a page named came as a page again.
-        if (trail.pages > 0)
-            result->reason =
-                FailureReason::of(Kind::WebPage, 0, QStringLiteral("the full text is a web page"));
-        return false;
-    }
-    if (trail.fetched.contains(fetchedForm(page.fullText))) {
-        result->reason =
-            FailureReason::of(Kind::LandingWithoutFullText, 0,
-                              QStringLiteral("its full text leads back to a page already fetched"));
-        return false;
-    }
-    if (trail.pages >= MaxLandingPages) {
-        result->reason = FailureReason::of(
-            Kind::WebPage, 0, QStringLiteral("more than %1 landing pages in a row").arg(MaxLandingPages));
-        return false;
-    }
-    ++trail.pages;
-    trail.next = page.fullText.toString(QUrl::FullyEncoded);
-    const QString landing =
-        (result->finalUrl.isValid() ? result->finalUrl : QUrl(addressOf(*row))).toString(QUrl::FullyEncoded);
-    const QString next = trail.next;
-    m_rows.update(id, [&landing, &next](DownloadRow &r) {
-        r.state = RowState::Waiting;
-        r.clearProgress();
-        r.reason = {};
-        r.landingPage = landing;
-        r.fileAddress = next;
-    });
-    return true;
-}
-
-void DownloadScheduler::dropRetries(RowId id)
-{
-    m_retryAt.remove(id);
-    const ResumePoint kept = m_resumeFrom.take(id);
-    if (kept.isValid())
-        PartFile::removeKept(kept.folder, kept.temporaryName);
+    const RetryBook::Outcome retry = m_retries.schedule(id, result, m_options.retries);
+    if (retry.again)
+        Q_EMIT retryScheduled(id, retry.attempt, m_options.retries, retry.delayMs);
+    return retry.again;
 }
 
 void DownloadScheduler::noteWall(RowId id, const TransferResult &result)

@@ -47,46 +47,9 @@ void DownloadScheduler::startWaitingRows(bool tick)
         }
     }
     m_starting = false;
-    if (!m_retryAt.isEmpty() || !m_hostHold.isEmpty())
+    if (m_retries.anyPending())
         scheduleWake();
     checkQueueFinished();
-}
-
-qint64 DownloadScheduler::hostHeldUntilMs(const QString &host) const
-{
-    const qint64 until = m_hostHold.value(host, -1);
-    return until > monoNow() ? until : -1;
-}
-
-QString DownloadScheduler::hostOf(const QString &address)
-{
-    const QUrl url(address);
-    return url.host().toLower() + u':' + QString::number(url.port(url.scheme() == u"https" ? 443 : 80));
-}
-
-void DownloadScheduler::dropIdleHolds()
-{
-    // A hold stands behind a retry that follows; with no row of the host waiting
-    // for one it has no reason.
-    QSet<QString> waiting;
-    for (auto it = m_retryAt.cbegin(); it != m_retryAt.cend(); ++it) {
-        if (const DownloadRow *row = m_model->find(it.key()))
-            waiting.insert(hostOf(addressOf(*row)));
-    }
-    m_hostHold.removeIf([&waiting](const auto &hold) { return !waiting.contains(hold.key()); });
-}
-
-bool DownloadScheduler::heldBack(const DownloadRow &row, qint64 nowMs) const
-{
-    if (m_retryAt.value(row.id, 0) > nowMs)
-        return true;
-    return !m_hostHold.isEmpty() && m_hostHold.value(hostOf(addressOf(row)), 0) > nowMs;
-}
-
-QString DownloadScheduler::addressOf(const DownloadRow &row) const
-{
-    const auto it = m_landing.constFind(row.id);
-    return it != m_landing.cend() && !it->next.isEmpty() ? it->next : row.key;
 }
 
 RowId DownloadScheduler::findRow()
@@ -94,7 +57,7 @@ RowId DownloadScheduler::findRow()
     const qint64 nowMs = monoNow();
     for (int i = 0; i < m_model->count(); ++i) {
         const DownloadRow &row = m_model->row(i);
-        if (row.state != RowState::Waiting || heldBack(row, nowMs))
+        if (row.state != RowState::Waiting || m_retries.heldBack(row, nowMs))
             continue;
         const RowId id = row.id;
         if (m_heldCheck && passHeldRow(id))
@@ -193,9 +156,9 @@ void DownloadScheduler::onRowFinished(RowId id)
     // A row that waited for its next try was settled from outside (cancelled):
     // the bytes it kept and its retry go with it, and a list that it leaves
     // finished ends the run.
-    if (!m_retryAt.contains(id) && !m_resumeFrom.contains(id))
+    if (!m_retries.waits(id) && !m_retries.keeps(id))
         return;
-    dropRetries(id);
+    m_retries.drop(id);
     QTimer::singleShot(0, this, &DownloadScheduler::checkQueueFinished);
 }
 
@@ -205,9 +168,9 @@ QString DownloadScheduler::startRow(RowId id)
     QString newName;
     const QString path = 重命名保存路径(m_options.policy, row->folder, row->name, row->type, &newName,
                                         m_reserved, claimsFor(row->key));
-    m_retryAt.remove(id);
-    m_walls.started(id, hostOf(addressOf(*row)));
-    const bool fresh = !m_landing.contains(id);
+    m_retries.started(id);
+    m_walls.started(id, RetryBook::hostOf(m_landing.addressOf(*row)));
+    const bool fresh = !m_landing.onTrail(id);
     m_rows.update(id, [&newName, fresh](DownloadRow &r) {
         if (fresh) {
             // A new start asks for the row's own address again; what pages of it named is learnt anew.
@@ -251,10 +214,11 @@ Downloader *DownloadScheduler::makeTransfer(RowId id, bool single)
             });
     // A resumed transfer counts the kept bytes as received: they are no part of
     // its speed.
-    const qint64 kept = m_resumeFrom.contains(id) ? m_resumeFrom.value(id).bytes : 0;
+    const bool resumes = m_retries.keeps(id);
+    const qint64 kept = resumes ? m_retries.keptBytes(id) : 0;
     m_speed.insert(id, Speed{monoNow(), kept, kept});
-    if (m_resumeFrom.contains(id))
-        transfer->setResume(m_resumeFrom.take(id));
+    if (resumes)
+        transfer->setResume(m_retries.takeResume(id));
     return transfer;
 }
 
@@ -281,7 +245,7 @@ void DownloadScheduler::Inet下载当前文件(RowId id)
     auto resolve = [this, id](const QString &type, QString *newName) {
         return reserveTarget(id, type, newName);
     };
-    transfer->Inet下载文件(addressOf(*row), row->name, row->type, resolve);
+    transfer->Inet下载文件(m_landing.addressOf(*row), row->name, row->type, resolve);
 }
 
 void DownloadScheduler::多线程下载(int k, RowId id, const QString &targetPath)
@@ -295,7 +259,7 @@ void DownloadScheduler::多线程下载(int k, RowId id, const QString &targetPa
     auto resolveAgain = [this, id](const QString &type, QString *newName) {
         return m_options.policy == DuplicatePolicy::Rename ? reserveTarget(id, type, newName) : QString();
     };
-    transfer->BeginDownload(addressOf(*m_model->find(id)), targetPath, resolveAgain);
+    transfer->BeginDownload(m_landing.addressOf(*m_model->find(id)), targetPath, resolveAgain);
 }
 
 QString DownloadScheduler::reserveTarget(RowId id, const QString &type, QString *newName)
