@@ -111,7 +111,7 @@ void BatchRun::connectQueue()
     connect(m_queue, &DownloadQueue::diskPaused, this, &BatchRun::onDiskPaused);
     m_verificationProbe.setInterval(VerificationProbeMs);
     connect(&m_verificationProbe, &QTimer::timeout, this, [this] {
-        if (m_scheduler->isPausedForVerification())
+        if (m_scheduler->pause().isPausedForVerification())
             m_queue->resume();
         else
             m_verificationProbe.stop();

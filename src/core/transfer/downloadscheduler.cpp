@@ -24,7 +24,7 @@ using schedulertime::now;
 
 DownloadScheduler::DownloadScheduler(RowWriter rows, QObject *parent)
     : QObject(parent), m_rows(rows), m_model(rows.model()), m_cookieJar(new QNetworkCookieJar(this)),
-      m_landing(rows), m_retries(rows, m_landing)
+      m_landing(rows), m_retries(rows, m_landing), m_pause(rows, m_retries)
 {
     Timer_Down.setInterval(1000);
     Timer1.setInterval(1000);
@@ -43,7 +43,7 @@ DownloadScheduler::DownloadScheduler(RowWriter rows, QObject *parent)
     connect(m_model, &DownloadListModel::rowsDropped, this, &DownloadScheduler::onRowsDropped);
     connect(m_model, &DownloadListModel::rowFinished, this, &DownloadScheduler::onRowFinished);
     m_lastFinishMono = monoNow();
-    m_retries.setQueueBusy([this] { return m_paused || anyTransferLive(); });
+    m_retries.setQueueBusy([this] { return m_pause.isPausedForVerification() || anyTransferLive(); });
 }
 
 DownloadScheduler::~DownloadScheduler()
@@ -264,12 +264,9 @@ void DownloadScheduler::StopDownloads()
             r.speed = -1;
         });
     }
-    m_paused = false;
-    m_pausedRows.clear();
     // A new run starts afresh: no host is held back, no wall is half counted.
+    m_pause.clear();
     m_retries.clearHolds();
-    m_walls.clear();
-    m_loginWalls.clear();
     m_busy = false;
     checkQueueFinished();
 }
@@ -392,7 +389,8 @@ void DownloadScheduler::checkQueueFinished()
 {
     // The run is over when its last transfer has ended and nothing is left to do,
     // or it was stopped.
-    if (!m_runOpen || anyTransferLive() || m_paused || (isRunning() && !m_model->检测是否下载列表完毕()))
+    if (!m_runOpen || anyTransferLive() || m_pause.isPausedForVerification() ||
+        (isRunning() && !m_model->检测是否下载列表完毕()))
         return;
     m_runOpen = false;
     setRunning(false);

@@ -6,6 +6,7 @@
 #include "core/queue/targetfile.h"
 #include "core/transfer/downloader.h"
 #include "core/transfer/landingtrails.h"
+#include "core/transfer/queuepause.h"
 #include "core/transfer/retrybook.h"
 #include "core/transfer/scheduleroptions.h"
 #include "core/transfer/wallwatch.h"
@@ -24,10 +25,6 @@ class QNetworkCookieJar;
 
 // What became of the single connection's transfer of a row.
 enum class TransferNote { Started, Ended, Failed };
-
-// What the queue waits for the user to do: solve a verification page, log in, or mend the disk (free
-// space, make the folder writable).
-enum class PauseKind { Verification, Login, Disk };
 
 // The queue. A row starts as soon as a transfer slot is free and the pause between files allows;
 // Timer_Down's tick looks for work as well, Timer1 keeps house (finished list, busy flag, totals,
@@ -99,19 +96,11 @@ public:
     // Rows waiting for an automatic retry and the hosts held back meanwhile.
     const RetryBook &retries() const { return m_retries; }
 
-    // The queue waits for a verification page to be solved (a site that answers papers with a page).
-    bool isPausedForVerification() const { return m_paused; }
-    QUrl verificationPage() const { return m_pausePage; }
-    PauseKind pauseKind() const { return m_pauseKind; }
-    // What the disk refused, while the queue is paused for it.
-    DiskFault pauseDiskFault() const
-    {
-        return m_paused && m_pauseKind == PauseKind::Disk ? m_diskFault : DiskFault::None;
-    }
+    // The queue's pause for a verification page, a login or the disk.
+    QueuePause &pause() { return m_pause; }
+    const QueuePause &pause() const { return m_pause; }
     // The user solved it: the rows that met the page go back to the queue and the queue goes on.
     void resumeAfterVerification();
-    // A login runs: web pages that arrive meanwhile do not count as a wall.
-    void setLoginPending(bool pending) { m_loginPending = pending; }
 
     // Ticks, public so tests can drive them without waiting.
     void tickScheduler();
@@ -160,13 +149,6 @@ Q_SIGNALS:
     void queueFinished();
     // A row failed for a passing reason and waits delayMs for its automatic try number `attempt`.
     void retryScheduled(RowId id, int attempt, int limit, qint64 delayMs);
-    // A host answers papers with web pages (or 403) again and again: the queue pauses until the user has
-    // solved the page (resumeAfterVerification).
-    void verificationNeeded(const QString &host, const QUrl &page, PauseKind kind);
-    // A file could not be written for a reason the user can mend: the row went back to waiting and the
-    // queue pauses until the user has mended it (resumeAfterVerification). A row that meets it again then
-    // pauses the queue again.
-    void diskPaused(DiskFault fault, const QString &folder);
 
 private:
     void startWaitingRows(bool tick = false);
@@ -200,10 +182,6 @@ private:
     void setRunning(bool running);
     void checkQueueFinished();
     bool scheduleRetry(RowId id, const TransferResult &result);
-    void noteWall(RowId id, const TransferResult &result);
-    void settleAnswer(RowId id, WallWatch::Answer answer, const QUrl &page = {});
-    // A disk fault the user can mend: the row waits again and the queue pauses (true).
-    bool pauseForDisk(RowId id, const TransferResult &result);
     void stampFinish();
     void cleanDeadPartFiles();
 
@@ -231,17 +209,10 @@ private:
         qint64 latest = 0; // bytes it has now
     };
     QHash<RowId, Speed> m_speed;
-    WallWatch m_walls;                                    // answers that may add up to a verification wall
     QHash<RowId, QPair<QString, QString>> m_beforeAnswer; // name and type of a row before its answer
     LandingTrails m_landing; // rows on their way from a paper's web page to its full text
     RetryBook m_retries;
-    bool m_loginPending = false;
-    bool m_paused = false;
-    QList<RowId> m_pausedRows;
-    QUrl m_pausePage;
-    PauseKind m_pauseKind = PauseKind::Verification;
-    DiskFault m_diskFault = DiskFault::None;
-    QSet<RowId> m_loginWalls; // rows whose wall was a login page, this run
+    QueuePause m_pause;
     QTimer m_wake;
     qint64 m_wakeDueMs = -1;
     int m_headerTimeoutMs = 30000;

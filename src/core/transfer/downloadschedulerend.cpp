@@ -64,7 +64,7 @@ void DownloadScheduler::onBodyReceived(RowId id)
     // A paper came through: settled now, before the slot may take the next row,
     // so that a wall met by a later request is never forgotten when this file
     // reaches the disk.
-    settleAnswer(id, WallWatch::Answer::Passed);
+    m_pause.settleAnswer(id, WallWatch::Answer::Passed);
     // With no pause between files the slot serves the next row while this file is
     // flushed to the disk.
     constexpr int MaxCommitting = 32;
@@ -97,18 +97,18 @@ void DownloadScheduler::onFinished(RowId id, const TransferResult &answer)
         !result.done && result.pageRead && m_landing.follow(id, &result, m_options.namesFromLinks);
     if (follows) {
         // A page that names its full text is the way to the paper, not a wall in front of it.
-        settleAnswer(id, WallWatch::Answer::Uncounted);
+        m_pause.settleAnswer(id, WallWatch::Answer::Uncounted);
     } else if (result.done) {
-        settleAnswer(id, WallWatch::Answer::Passed);
+        m_pause.settleAnswer(id, WallWatch::Answer::Passed);
         DownloadComplete(id, result, single);
-    } else if (pauseForDisk(id, result) || scheduleRetry(id, result)) {
-        settleAnswer(id, WallWatch::Answer::Uncounted);
+    } else if (m_pause.pauseForDisk(id, result) || scheduleRetry(id, result)) {
+        m_pause.settleAnswer(id, WallWatch::Answer::Uncounted);
     } else {
         DownloadError(id, result);
         if (result.pageRead && result.landing.namesFullText())
-            settleAnswer(id, WallWatch::Answer::Uncounted);
+            m_pause.settleAnswer(id, WallWatch::Answer::Uncounted);
         else
-            noteWall(id, result);
+            m_pause.noteWall(id, result);
     }
     // A web page on the way to the paper is no file: the pause between files does not start with it.
     if (result.stamped && !follows)
@@ -137,66 +137,10 @@ bool DownloadScheduler::scheduleRetry(RowId id, const TransferResult &result)
     return retry.again;
 }
 
-void DownloadScheduler::noteWall(RowId id, const TransferResult &result)
-{
-    using Answer = WallWatch::Answer;
-    const bool wall = retrypolicy::LooksLikeAWall(result.reason, result.retryAfterMs);
-    if (wall && result.loginPage)
-        m_loginWalls.insert(id);
-    else
-        m_loginWalls.remove(id);
-    // A row that meets the page while the queue waits for it goes back with the
-    // others on 继续.
-    if (wall && m_paused && !m_pausedRows.contains(id))
-        m_pausedRows.append(id);
-    Answer answer = wall ? Answer::Wall : Answer::Passed;
-    // While a login runs, the page may be the lapsed login itself: it gets its
-    // try first. A transfer that was stopped or removed brought no answer of the
-    // site at all.
-    if ((wall && m_loginPending &&
-         (result.reason.kind == FailureReason::Kind::WebPage ||
-          result.reason.kind == FailureReason::Kind::LandingWithoutFullText)) ||
-        result.reason.kind == FailureReason::Kind::Stopped)
-        answer = Answer::Uncounted;
-    settleAnswer(id, answer, result.finalUrl);
-}
-
-void DownloadScheduler::settleAnswer(RowId id, WallWatch::Answer answer, const QUrl &page)
-{
-    if (!m_walls.answered(id, answer, page) || m_paused)
-        return;
-    m_paused = true;
-    m_pausedRows = m_walls.wallRows();
-    m_pausePage = m_walls.page();
-    // A login page among the pages met asks for a login; otherwise the site asks for its check.
-    m_pauseKind = PauseKind::Verification;
-    for (RowId row : std::as_const(m_pausedRows)) {
-        if (m_loginWalls.contains(row))
-            m_pauseKind = PauseKind::Login;
-    }
-    Q_EMIT verificationNeeded(m_walls.host(), m_pausePage, m_pauseKind);
-}
-
 void DownloadScheduler::resumeAfterVerification()
 {
-    if (!m_paused)
-        return;
-    m_paused = false;
-    for (RowId id : std::as_const(m_pausedRows)) {
-        const DownloadRow *row = m_model->find(id);
-        if (!row || row->state != RowState::Failed)
-            continue;
-        m_rows.update(id, [](DownloadRow &r) {
-            r.state = RowState::Waiting;
-            r.clearProgress();
-            r.reason = {};
-            r.retry = 0;
-        });
-    }
-    m_pausedRows.clear();
-    m_walls.clear();
-    m_loginWalls.clear();
-    start();
+    if (m_pause.resume())
+        start();
 }
 
 void DownloadScheduler::freeSlotOf(Downloader *transfer)

@@ -23,7 +23,7 @@ using schedulertime::monoNow;
 void DownloadScheduler::startWaitingRows(bool tick)
 {
     // A tick looks for work as such; the other starts belong to a running queue.
-    if (m_starting || (!tick && !isRunning()) || m_paused)
+    if (m_starting || (!tick && !isRunning()) || m_pause.isPausedForVerification())
         return;
     m_starting = true;
     if (method() == DownloadMethod::Single) {
@@ -169,7 +169,7 @@ QString DownloadScheduler::startRow(RowId id)
     const QString path = 重命名保存路径(m_options.policy, row->folder, row->name, row->type, &newName,
                                         m_reserved, claimsFor(row->key));
     m_retries.started(id);
-    m_walls.started(id, RetryBook::hostOf(m_landing.addressOf(*row)));
+    m_pause.started(id, RetryBook::hostOf(m_landing.addressOf(*row)));
     const bool fresh = !m_landing.onTrail(id);
     m_rows.update(id, [&newName, fresh](DownloadRow &r) {
         if (fresh) {
@@ -231,7 +231,7 @@ void DownloadScheduler::Inet下载当前文件(RowId id)
             r.sizeNote = SizeNote::WaitAgain;
         });
         m_reserved.remove(m_reservedBy.take(id));
-        m_walls.answered(id, WallWatch::Answer::Uncounted);
+        m_pause.withdrawn(id);
         return;
     }
     m_busy = true;

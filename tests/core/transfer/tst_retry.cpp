@@ -348,14 +348,14 @@ private Q_SLOTS:
             m_server.setReply(QStringLiteral("/d%1.pdf").arg(i), FaultServer::pdf(sizes[i], char('a' + i)));
             ids.append(addRow(QStringLiteral("/d%1.pdf").arg(i), QStringLiteral("d%1").arg(i)));
         }
-        QSignalSpy paused(m_scheduler, &DownloadScheduler::diskPaused);
+        QSignalSpy paused(&m_scheduler->pause(), &QueuePause::diskPaused);
         QSignalSpy finished(m_scheduler, &DownloadScheduler::queueFinished);
         QStringList written;
         const auto checkPaused = [&](int times) {
             QTRY_COMPARE(paused.count(), times);
             settle();
             QCOMPARE(paused.last().at(0).value<DiskFault>(), DiskFault::NoSpace);
-            QCOMPARE(m_scheduler->pauseDiskFault(), DiskFault::NoSpace);
+            QCOMPARE(m_scheduler->pause().pauseDiskFault(), DiskFault::NoSpace);
             QCOMPARE(m_model->totals().failed, 0);
             QCOMPARE(m_model->totals().waiting, 2);
             written.clear();
@@ -396,12 +396,12 @@ private Q_SLOTS:
         const RowId w1 = addRow("/w1.pdf", "w1");
         const RowId w2 = addRow("/w2.pdf", "w2");
         const RowId w3 = addRow("/w3.pdf", "w3");
-        QSignalSpy wall(m_scheduler, &DownloadScheduler::verificationNeeded);
+        QSignalSpy wall(&m_scheduler->pause(), &QueuePause::verificationNeeded);
         QSignalSpy finished(m_scheduler, &DownloadScheduler::queueFinished);
         m_scheduler->start();
         QTRY_COMPARE(wall.count(), 1);
         settle();
-        QVERIFY(m_scheduler->isPausedForVerification());
+        QVERIFY(m_scheduler->pause().isPausedForVerification());
         QCOMPARE(wall.first().at(1).toUrl(), m_server.url(QStringLiteral("/w2.pdf")));
         QCOMPARE(row(w1).state, RowState::Failed);
         QCOMPARE(row(w2).state, RowState::Failed);
@@ -414,7 +414,7 @@ private Q_SLOTS:
         m_scheduler->resumeAfterVerification();
         QTRY_COMPARE(finished.count(), 1);
         QCOMPARE(m_model->totals().done, 3);
-        QVERIFY(!m_scheduler->isPausedForVerification());
+        QVERIFY(!m_scheduler->pause().isPausedForVerification());
     }
 
     void aPageIsNoPaperOnAnyTry_data()
@@ -568,7 +568,7 @@ private Q_SLOTS:
             m_server.setReply(QStringLiteral("/r%1.pdf").arg(i), reply);
             addRow(QStringLiteral("/r%1.pdf").arg(i), QStringLiteral("r%1").arg(i));
         }
-        QSignalSpy wall(m_scheduler, &DownloadScheduler::verificationNeeded);
+        QSignalSpy wall(&m_scheduler->pause(), &QueuePause::verificationNeeded);
         m_scheduler->start();
         QTRY_COMPARE_WITH_TIMEOUT(wall.count(), 1, 20000);
         settle();
