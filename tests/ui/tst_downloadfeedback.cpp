@@ -354,7 +354,7 @@ private Q_SLOTS:
         scheduler->options().retries = 2;
         const RowId id = addPaper(window, m_server, "busy", dir.path() + u'/');
         window.Command4->click();
-        QTRY_VERIFY(window.model()->find(id)->retry == 1 && !scheduler->anyTransferLive());
+        QTRY_VERIFY(window.model()->find(id)->retry == 1 && !scheduler->transfers().anyTransferLive());
         QTRY_COMPARE(window.speedText(), QStringLiteral("站点要求等待：42 秒后继续"));
         window.Command31->click();
 

@@ -24,7 +24,7 @@ using schedulertime::now;
 
 DownloadScheduler::DownloadScheduler(RowWriter rows, QObject *parent)
     : QObject(parent), m_rows(rows), m_model(rows.model()), m_cookieJar(new QNetworkCookieJar(this)),
-      m_landing(rows), m_retries(rows, m_landing), m_pause(rows, m_retries)
+      m_transfers(rows), m_landing(rows), m_retries(rows, m_landing), m_pause(rows, m_retries)
 {
     Timer_Down.setInterval(1000);
     Timer1.setInterval(1000);
@@ -43,28 +43,14 @@ DownloadScheduler::DownloadScheduler(RowWriter rows, QObject *parent)
     connect(m_model, &DownloadListModel::rowsDropped, this, &DownloadScheduler::onRowsDropped);
     connect(m_model, &DownloadListModel::rowFinished, this, &DownloadScheduler::onRowFinished);
     m_lastFinishMono = monoNow();
-    m_retries.setQueueBusy([this] { return m_pause.isPausedForVerification() || anyTransferLive(); });
+    m_retries.setQueueBusy(
+        [this] { return m_pause.isPausedForVerification() || m_transfers.anyTransferLive(); });
 }
 
 DownloadScheduler::~DownloadScheduler()
 {
     // Transfers wind down without reporting to a list that may be going too.
-    auto drop = [this](Slot &slot) {
-        if (Downloader *t = slot.transfer.data()) {
-            t->disconnect(this);
-            delete t;
-        }
-        slot = Slot{};
-    };
-    drop(m_single);
-    for (Slot &slot : m_slots)
-        drop(slot);
-    for (const QPointer<Downloader> &t : std::as_const(m_committing)) {
-        if (t) {
-            t->disconnect(this);
-            delete t.data();
-        }
-    }
+    m_transfers.dropAll(this);
 }
 
 void DownloadScheduler::setTimeouts(int headerTimeoutMs, int stallWindowMs, qint64 stallMinBytes)
@@ -76,40 +62,17 @@ void DownloadScheduler::setTimeouts(int headerTimeoutMs, int stallWindowMs, qint
 
 int DownloadScheduler::CountTransferSlots() const
 {
-    int n = 1; // the template the slots are made from
-    for (int k = 1; k <= MaxSlots; ++k)
-        n += slotAlive(k) ? 1 : 0;
-    return n;
-}
-
-bool DownloadScheduler::transferExecuting() const
-{
-    return !m_single.transfer.isNull();
-}
-
-bool DownloadScheduler::anyTransferLive() const
-{
-    return transferExecuting() || CountTransferSlots() > 1 || !m_committing.isEmpty();
-}
-
-bool DownloadScheduler::slotAlive(int k) const
-{
-    return k >= 1 && k <= MaxSlots && !m_slots.at(static_cast<size_t>(k)).transfer.isNull();
+    return m_transfers.count();
 }
 
 RowId DownloadScheduler::SlotRow(int k) const
 {
-    return (k >= 1 && k <= MaxSlots) ? m_slots.at(static_cast<size_t>(k)).row : RowId::None;
+    return (k >= 1 && k <= MaxSlots) ? m_transfers.at(k).row : RowId::None;
 }
 
 qint64 DownloadScheduler::SlotStartTime(int k) const
 {
-    return (k >= 1 && k <= MaxSlots) ? m_slots.at(static_cast<size_t>(k)).startMs : 0;
-}
-
-Downloader *DownloadScheduler::slot(int k) const
-{
-    return slotAlive(k) ? m_slots.at(static_cast<size_t>(k)).transfer.data() : nullptr;
+    return (k >= 1 && k <= MaxSlots) ? m_transfers.at(k).startMs : 0;
 }
 
 void DownloadScheduler::setRunning(bool running)
@@ -219,7 +182,8 @@ void DownloadScheduler::switchMethod()
 
 bool DownloadScheduler::closeNeedsConfirmation() const
 {
-    return transferExecuting() || CountTransferSlots() > 1 || !m_model->检测是否下载列表完毕() || isRunning();
+    return m_transfers.transferExecuting() || CountTransferSlots() > 1 || !m_model->检测是否下载列表完毕() ||
+           isRunning();
 }
 
 void DownloadScheduler::windowClosing()
@@ -236,14 +200,12 @@ void DownloadScheduler::StopDownloads()
     m_busy = false;
     // A transfer whose file is whole keeps it and ends by itself; every other one
     // ends here, failed.
-    QList<QPointer<Downloader>> live{m_single.transfer};
-    for (int k = 1; k <= MaxSlots; ++k)
-        live.append(m_slots[static_cast<size_t>(k)].transfer);
-    for (const QPointer<Downloader> &transfer : std::as_const(live)) {
+    const QList<QPointer<Downloader>> live = m_transfers.live();
+    for (const QPointer<Downloader> &transfer : live) {
         if (transfer)
             transfer->stop();
     }
-    m_committing.removeAll(nullptr);
+    m_transfers.forgetEnded();
     for (int i = 0; i < m_model->count(); ++i) {
         const DownloadRow &row = m_model->row(i);
         if (row.state == RowState::Waiting && m_retries.waits(row.id)) {
@@ -334,9 +296,10 @@ void DownloadScheduler::onRowsDropped(const QList<RowId> &ids)
         m_landing.remove(id);
     }
     QList<QPointer<Downloader>> stopping;
-    if (gone.contains(m_single.row))
-        stopping.append(m_single.transfer);
-    for (const Slot &slot : m_slots) {
+    if (gone.contains(m_transfers.single().row))
+        stopping.append(m_transfers.single().transfer);
+    for (int k = 0; k <= MaxSlots; ++k) {
+        const TransferSlots::Slot &slot = m_transfers.at(k);
         if (slot.transfer && gone.contains(slot.row))
             stopping.append(slot.transfer);
     }
@@ -347,49 +310,11 @@ void DownloadScheduler::onRowsDropped(const QList<RowId> &ids)
     checkQueueFinished();
 }
 
-void DownloadScheduler::watchdog(int threadCount)
-{
-    const qint64 nowMs = monoNow();
-    for (int k = 1; k <= threadCount && k <= MaxSlots; ++k) {
-        Slot &slot = m_slots[static_cast<size_t>(k)];
-        if (!slot.transfer || nowMs - slot.startMs < WatchdogSeconds * 1000LL)
-            continue;
-        // A slot that has body bytes is watched by its own stall limit; this
-        // catches the ones that never got under way.
-        if (slot.transfer->hasProgressWithTotal() || slot.transfer->hasBodyBytes() ||
-            slot.transfer->isCommitting())
-            continue;
-        const DownloadRow *row = m_model->find(slot.row);
-        if (row && (row->size >= 0 || row->sizeNote != SizeNote::None))
-            continue;
-        slot.transfer->abort(FailureReason::of(
-            Kind::Timeout, 0, QStringLiteral("no progress in %1 seconds").arg(WatchdogSeconds)));
-    }
-}
-
-void DownloadScheduler::refreshSpeeds()
-{
-    // A transfer whose bytes stopped coming reports nothing: its speed falls with
-    // the time it stays quiet.
-    const qint64 at = monoNow();
-    for (auto it = m_speed.begin(); it != m_speed.end(); ++it) {
-        Speed &speed = it.value();
-        if (at - speed.atMs < 1000)
-            continue;
-        const qint64 rate = std::max<qint64>(0, (speed.latest - speed.bytes) * 1000 / (at - speed.atMs));
-        speed = Speed{at, speed.latest, speed.latest};
-        m_rows.update(it.key(), [rate](DownloadRow &r) {
-            if (r.state == RowState::Downloading)
-                r.speed = rate;
-        });
-    }
-}
-
 void DownloadScheduler::checkQueueFinished()
 {
     // The run is over when its last transfer has ended and nothing is left to do,
     // or it was stopped.
-    if (!m_runOpen || anyTransferLive() || m_pause.isPausedForVerification() ||
+    if (!m_runOpen || m_transfers.anyTransferLive() || m_pause.isPausedForVerification() ||
         (isRunning() && !m_model->检测是否下载列表完毕()))
         return;
     m_runOpen = false;
@@ -412,15 +337,15 @@ void DownloadScheduler::tickHousekeeping()
     } else {
         Q_EMIT startEnabledChanged(!isRunning());
     }
-    watchdog(m_options.threadCount);
-    refreshSpeeds();
+    m_transfers.watchdog(m_options.threadCount);
+    m_transfers.refreshSpeeds();
     if (method() == DownloadMethod::Single) {
-        if (!transferExecuting() && !isRunning())
+        if (!m_transfers.transferExecuting() && !isRunning())
             m_busy = false;
     } else {
         bool anySlot = false;
         for (int k = 1; k <= m_options.threadCount && k <= MaxSlots; ++k)
-            anySlot = anySlot || slotAlive(k);
+            anySlot = anySlot || m_transfers.slotAlive(k);
         if (anySlot) {
             m_busy = true;
             return;

@@ -9,6 +9,7 @@
 #include "core/transfer/queuepause.h"
 #include "core/transfer/retrybook.h"
 #include "core/transfer/scheduleroptions.h"
+#include "core/transfer/transferslots.h"
 #include "core/transfer/wallwatch.h"
 
 #include <QElapsedTimer>
@@ -35,16 +36,7 @@ class DownloadScheduler : public QObject
     Q_OBJECT
 
 public:
-    static constexpr int MaxSlots = 6;
-    static constexpr int WatchdogSeconds = 120;
-
-    // A transfer slot: the transfer, the row it serves and when it started.
-    struct Slot
-    {
-        QPointer<Downloader> transfer;
-        RowId row = RowId::None;
-        qint64 startMs = 0; // monotonic
-    };
+    static constexpr int MaxSlots = TransferSlots::MaxSlots;
 
     // The scheduler writes what transfers report into the rows through the writer it is given.
     explicit DownloadScheduler(RowWriter rows, QObject *parent = nullptr);
@@ -79,15 +71,10 @@ public:
     double LastFinishTime() const { return m_lastFinishTime; }
     // Transfer controls on the window: the template plus each live slot.
     int CountTransferSlots() const;
-    // The single connection has a transfer under way.
-    bool transferExecuting() const;
-    // Any transfer still under way (also one putting its file in place).
-    bool anyTransferLive() const;
-    bool slotAlive(int k) const;       // k = 1..6
+    // The transfers under way, slot by slot.
+    const TransferSlots &transfers() const { return m_transfers; }
     RowId SlotRow(int k) const;        // the row slot k serves
     qint64 SlotStartTime(int k) const; // monotonic ms
-    Downloader *slot(int k) const;
-    Downloader *singleTransfer() const { return m_single.transfer.data(); }
     QNetworkCookieJar *cookieJar() const { return m_cookieJar; }
     // Paths that live transfers are writing.
     const ReservedPaths &reservedPaths() const { return m_reserved; }
@@ -175,10 +162,7 @@ private:
     void onFinished(RowId id, const TransferResult &result);
     void DownloadComplete(RowId id, const TransferResult &result, bool single);
     void DownloadError(RowId id, const TransferResult &result);
-    void freeSlotOf(Downloader *transfer);
     void onRowsDropped(const QList<RowId> &ids);
-    void watchdog(int threadCount);
-    void refreshSpeeds();
     void setRunning(bool running);
     void checkQueueFinished();
     bool scheduleRetry(RowId id, const TransferResult &result);
@@ -196,19 +180,9 @@ private:
     QNetworkCookieJar *m_cookieJar;
     QNetworkAccessManager *m_singleManager;
     QNetworkAccessManager *m_slotManager; // shared by the parallel slots
-    Slot m_single;
-    std::array<Slot, MaxSlots + 1> m_slots{}; // element 0 is the template and never transfers
-    // Transfers whose body is whole and whose file is being put on disk; their slots serve the next rows.
-    QList<QPointer<Downloader>> m_committing;
+    TransferSlots m_transfers;
     ReservedPaths m_reserved;
     QHash<RowId, QString> m_reservedBy;
-    struct Speed
-    {
-        qint64 atMs = 0;   // start of the measurement
-        qint64 bytes = 0;  // bytes the transfer had then
-        qint64 latest = 0; // bytes it has now
-    };
-    QHash<RowId, Speed> m_speed;
     QHash<RowId, QPair<QString, QString>> m_beforeAnswer; // name and type of a row before its answer
     LandingTrails m_landing; // rows on their way from a paper's web page to its full text
     RetryBook m_retries;

@@ -25,14 +25,7 @@ using schedulertime::now;
 
 void DownloadScheduler::onProgress(RowId id, qint64 received, qint64 total)
 {
-    Speed &speed = m_speed[id];
-    const qint64 at = monoNow();
-    speed.latest = received;
-    qint64 rate = -1;
-    if (at - speed.atMs >= 500) {
-        rate = (received - speed.bytes) * 1000 / (at - speed.atMs);
-        speed = Speed{at, received, received};
-    }
+    const qint64 rate = m_transfers.noteBytes(id, received);
     m_rows.update(id, [=](DownloadRow &r) {
         if (rate >= 0)
             r.speed = std::max<qint64>(0, rate);
@@ -67,13 +60,14 @@ void DownloadScheduler::onBodyReceived(RowId id)
     m_pause.settleAnswer(id, WallWatch::Answer::Passed);
     // With no pause between files the slot serves the next row while this file is
     // flushed to the disk.
-    constexpr int MaxCommitting = 32;
     auto *transfer = qobject_cast<Downloader *>(sender());
-    if (!transfer || m_options.intervalSeconds > 0 || m_committing.size() >= MaxCommitting || !isRunning())
+    if (!transfer || m_options.intervalSeconds > 0 || !isRunning())
         return;
-    // Freed first: freeing a slot also forgets a transfer that was committing.
-    freeSlotOf(transfer);
-    m_committing.append(transfer);
+    const bool single = m_transfers.single().transfer == transfer;
+    if (!m_transfers.commit(transfer))
+        return;
+    if (single)
+        m_busy = false;
     QTimer::singleShot(0, this, &DownloadScheduler::startDue);
 }
 
@@ -82,9 +76,10 @@ void DownloadScheduler::onFinished(RowId id, const TransferResult &answer)
     TransferResult result = answer;
     auto *transfer = qobject_cast<Downloader *>(sender());
     const bool single = transfer ? transfer->isSingleConnection() : method() == DownloadMethod::Single;
-    freeSlotOf(transfer);
+    if (m_transfers.free(transfer))
+        m_busy = false;
     m_reserved.remove(m_reservedBy.take(id));
-    m_speed.remove(id);
+    m_transfers.endSpeed(id);
     const auto before = m_beforeAnswer.take(id);
     if (!result.done && !before.second.isEmpty()) {
         // A type learnt from an answer that failed is not the paper's.
@@ -141,22 +136,6 @@ void DownloadScheduler::resumeAfterVerification()
 {
     if (m_pause.resume())
         start();
-}
-
-void DownloadScheduler::freeSlotOf(Downloader *transfer)
-{
-    if (!transfer)
-        return;
-    m_committing.removeAll(transfer);
-    if (m_single.transfer == transfer) {
-        m_single = Slot{};
-        m_busy = false;
-        return;
-    }
-    for (Slot &slot : m_slots) {
-        if (slot.transfer == transfer)
-            slot = Slot{};
-    }
 }
 
 void DownloadScheduler::stampFinish()

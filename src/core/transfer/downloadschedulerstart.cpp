@@ -27,7 +27,7 @@ void DownloadScheduler::startWaitingRows(bool tick)
         return;
     m_starting = true;
     if (method() == DownloadMethod::Single) {
-        if (!m_busy && !transferExecuting()) {
+        if (!m_busy && !m_transfers.transferExecuting()) {
             const RowId id = findRow();
             if (id != RowId::None) {
                 startRow(id);
@@ -36,13 +36,13 @@ void DownloadScheduler::startWaitingRows(bool tick)
         }
     } else {
         for (int k = 1; k <= m_options.threadCount && k <= MaxSlots; ++k) {
-            if (slotAlive(k))
+            if (m_transfers.slotAlive(k))
                 continue;
             const RowId id = findRow();
             if (id == RowId::None)
                 break;
             const QString target = startRow(id);
-            m_slots[static_cast<size_t>(k)].row = id;
+            m_transfers.at(k).row = id;
             多线程下载(k, id, target);
         }
     }
@@ -212,11 +212,9 @@ Downloader *DownloadScheduler::makeTransfer(RowId id, bool single)
             [this](RowId, ConnectionState state, int code, const QString &text) {
                 Q_EMIT connectionStateChanged(state, code, text);
             });
-    // A resumed transfer counts the kept bytes as received: they are no part of
-    // its speed.
     const bool resumes = m_retries.keeps(id);
     const qint64 kept = resumes ? m_retries.keptBytes(id) : 0;
-    m_speed.insert(id, Speed{monoNow(), kept, kept});
+    m_transfers.startSpeed(id, kept);
     if (resumes)
         transfer->setResume(m_retries.takeResume(id));
     return transfer;
@@ -225,7 +223,7 @@ Downloader *DownloadScheduler::makeTransfer(RowId id, bool single)
 void DownloadScheduler::Inet下载当前文件(RowId id)
 {
     // A transfer still under way sends the row back to the queue.
-    if (transferExecuting() || m_busy) {
+    if (m_transfers.transferExecuting() || m_busy) {
         m_rows.update(id, [](DownloadRow &r) {
             r.state = RowState::Waiting;
             r.sizeNote = SizeNote::WaitAgain;
@@ -239,7 +237,7 @@ void DownloadScheduler::Inet下载当前文件(RowId id)
     const DownloadRow *row = m_model->find(id);
     Q_EMIT transferNoted(TransferNote::Started, row->name);
     Downloader *transfer = makeTransfer(id, true);
-    m_single = Slot{transfer, id, monoNow()};
+    m_transfers.single() = TransferSlots::Slot{transfer, id, monoNow()};
     // The answer's type decides the file's name; the path is reserved for the row
     // until it ends.
     auto resolve = [this, id](const QString &type, QString *newName) {
@@ -252,8 +250,7 @@ void DownloadScheduler::多线程下载(int k, RowId id, const QString &targetPa
 {
     Downloader *transfer = makeTransfer(id, false);
     m_busy = true;
-    Slot &slot = m_slots[static_cast<size_t>(k)];
-    slot = Slot{transfer, id, monoNow()};
+    m_transfers.at(k) = TransferSlots::Slot{transfer, id, monoNow()};
     // Another program took the name meanwhile: under the rename rule the next
     // free one.
     auto resolveAgain = [this, id](const QString &type, QString *newName) {

@@ -68,7 +68,7 @@ class TestLanding : public QObject
         QSignalSpy finished(m_scheduler, &DownloadScheduler::queueFinished);
         m_scheduler->start();
         QTRY_VERIFY2_WITH_TIMEOUT(finished.count() == 1, qPrintable(m_model->totalsText()), 30000);
-        QVERIFY(!m_scheduler->anyTransferLive());
+        QVERIFY(!m_scheduler->transfers().anyTransferLive());
     }
 
 private Q_SLOTS:

@@ -73,8 +73,8 @@ class TestRetry : public QObject
     // later try.
     void settle()
     {
-        QTRY_VERIFY_WITH_TIMEOUT(!m_scheduler->anyTransferLive() && m_model->totals().downloading == 0,
-                                 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            !m_scheduler->transfers().anyTransferLive() && m_model->totals().downloading == 0, 20000);
     }
 
     // Moves the clock to the row's next try and lets the queue start what is due.
@@ -172,7 +172,7 @@ private Q_SLOTS:
         m_scheduler->start();
         qint64 previous = 0;
         for (int attempt = 1; attempt <= 3; ++attempt) {
-            QTRY_VERIFY(row(id).retry == attempt && !m_scheduler->anyTransferLive());
+            QTRY_VERIFY(row(id).retry == attempt && !m_scheduler->transfers().anyTransferLive());
             const qint64 delay = m_scheduler->retries().retryDueMs(id) - m_clock.monotonicMs();
             const qint64 base = 1000LL << attempt;
             QVERIFY2(delay >= base * 8 / 10 && delay <= base * 12 / 10, qPrintable(QString::number(delay)));
