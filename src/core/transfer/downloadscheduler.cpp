@@ -24,7 +24,8 @@ using schedulertime::now;
 
 DownloadScheduler::DownloadScheduler(RowWriter rows, QObject *parent)
     : QObject(parent), m_rows(rows), m_model(rows.model()), m_cookieJar(new QNetworkCookieJar(this)),
-      m_transfers(rows), m_landing(rows), m_retries(rows, m_landing), m_pause(rows, m_retries)
+      m_transfers(rows), m_landing(rows), m_retries(rows, m_landing), m_pause(rows, m_retries),
+      m_picker(rows, m_retries, [this](RowId id) { Q_EMIT rowEnded(id); })
 {
     Timer_Down.setInterval(1000);
     Timer1.setInterval(1000);
@@ -218,7 +219,7 @@ void DownloadScheduler::StopDownloads()
             });
             continue;
         }
-        if (row.state != RowState::Downloading || m_reservedBy.contains(row.id))
+        if (row.state != RowState::Downloading || m_picker.reserving(row.id))
             continue;
         m_rows.update(row.id, [](DownloadRow &r) {
             r.state = RowState::Failed;

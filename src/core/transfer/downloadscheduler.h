@@ -8,6 +8,7 @@
 #include "core/transfer/landingtrails.h"
 #include "core/transfer/queuepause.h"
 #include "core/transfer/retrybook.h"
+#include "core/transfer/rowpicker.h"
 #include "core/transfer/scheduleroptions.h"
 #include "core/transfer/transferslots.h"
 #include "core/transfer/wallwatch.h"
@@ -76,8 +77,8 @@ public:
     RowId SlotRow(int k) const;        // the row slot k serves
     qint64 SlotStartTime(int k) const; // monotonic ms
     QNetworkCookieJar *cookieJar() const { return m_cookieJar; }
-    // Paths that live transfers are writing.
-    const ReservedPaths &reservedPaths() const { return m_reserved; }
+    // Which row starts next, the held-row check and the paths that live transfers are writing.
+    RowPicker &picker() { return m_picker; }
     // When the next start is due after a pause (monotonic ms), -1 when none is waiting.
     qint64 nextStartDueMs() const { return m_wakeDueMs; }
     // Rows waiting for an automatic retry and the hosts held back meanwhile.
@@ -102,15 +103,8 @@ public:
     // Limits of the transfers (tests shorten them).
     void setTimeouts(int headerTimeoutMs, int stallWindowMs, qint64 stallMinBytes = 1024);
 
-    // Rows whose paper is held from an earlier download end without a request; nullptr (the default)
-    // fetches every row. The check is not owned.
-    void setHeldRowCheck(HeldRowCheck *check) { m_heldCheck = check; }
     // The held-row check has new answers: rows it passed over may start now.
     void heldAnswered();
-    // Whether a file on disk is the paper of another address as far as the paper library knows; such a
-    // file is never skipped on nor replaced. Unset (the default) asks nobody.
-    using ForeignFileTest = std::function<bool(const QString &path, const QString &address)>;
-    void setForeignFileTest(ForeignFileTest test) { m_foreignFile = std::move(test); }
 
 Q_SIGNALS:
     // The single connection began a row's transfer, or ended one that the server answered.
@@ -139,20 +133,13 @@ Q_SIGNALS:
 
 private:
     void startWaitingRows(bool tick = false);
-    RowId findRow();
-    bool passHeldRow(RowId id);
     bool intervalPassed() const;
     void scheduleWake();
     QString startRow(RowId id);
-    // Files at a path that are another paper's, for the row of this address.
-    ClaimTest claimsFor(const QString &key) const;
     void onRowFinished(RowId id);
-    void failWithoutFolder(RowId id);
     void Inet下载当前文件(RowId id);
     void 多线程下载(int k, RowId id, const QString &targetPath);
     Downloader *makeTransfer(RowId id, bool single);
-    // The target for the row's file of this type, reserved for it until its transfer ends.
-    QString reserveTarget(RowId id, const QString &type, QString *newName);
     TransferOptions transferOptions(bool single) const;
     void loadProxy();
     void applyProxy();
@@ -181,19 +168,16 @@ private:
     QNetworkAccessManager *m_singleManager;
     QNetworkAccessManager *m_slotManager; // shared by the parallel slots
     TransferSlots m_transfers;
-    ReservedPaths m_reserved;
-    QHash<RowId, QString> m_reservedBy;
     QHash<RowId, QPair<QString, QString>> m_beforeAnswer; // name and type of a row before its answer
     LandingTrails m_landing; // rows on their way from a paper's web page to its full text
     RetryBook m_retries;
     QueuePause m_pause;
+    RowPicker m_picker;
     QTimer m_wake;
     qint64 m_wakeDueMs = -1;
     int m_headerTimeoutMs = 30000;
     int m_stallWindowMs = 60000;
     qint64 m_stallMinBytes = 1024;
-    HeldRowCheck *m_heldCheck = nullptr;
-    ForeignFileTest m_foreignFile;
     QTimer Timer_Down; // the scheduler: on exactly while the queue runs
     QTimer Timer1;     // housekeeping
 };

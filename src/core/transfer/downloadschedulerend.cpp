@@ -78,7 +78,7 @@ void DownloadScheduler::onFinished(RowId id, const TransferResult &answer)
     const bool single = transfer ? transfer->isSingleConnection() : method() == DownloadMethod::Single;
     if (m_transfers.free(transfer))
         m_busy = false;
-    m_reserved.remove(m_reservedBy.take(id));
+    m_picker.release(id);
     m_transfers.endSpeed(id);
     const auto before = m_beforeAnswer.take(id);
     if (!result.done && !before.second.isEmpty()) {

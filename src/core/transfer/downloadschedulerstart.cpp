@@ -28,7 +28,7 @@ void DownloadScheduler::startWaitingRows(bool tick)
     m_starting = true;
     if (method() == DownloadMethod::Single) {
         if (!m_busy && !m_transfers.transferExecuting()) {
-            const RowId id = findRow();
+            const RowId id = m_picker.findRow(m_options.policy);
             if (id != RowId::None) {
                 startRow(id);
                 Inet下载当前文件(id);
@@ -38,7 +38,7 @@ void DownloadScheduler::startWaitingRows(bool tick)
         for (int k = 1; k <= m_options.threadCount && k <= MaxSlots; ++k) {
             if (m_transfers.slotAlive(k))
                 continue;
-            const RowId id = findRow();
+            const RowId id = m_picker.findRow(m_options.policy);
             if (id == RowId::None)
                 break;
             const QString target = startRow(id);
@@ -52,103 +52,10 @@ void DownloadScheduler::startWaitingRows(bool tick)
     checkQueueFinished();
 }
 
-RowId DownloadScheduler::findRow()
-{
-    const qint64 nowMs = monoNow();
-    for (int i = 0; i < m_model->count(); ++i) {
-        const DownloadRow &row = m_model->row(i);
-        if (row.state != RowState::Waiting || m_retries.heldBack(row, nowMs))
-            continue;
-        const RowId id = row.id;
-        if (m_heldCheck && passHeldRow(id))
-            continue;
-        if (TrimSpaces(row.folder).isEmpty()) {
-            failWithoutFolder(id);
-            continue;
-        }
-        // The name as it may stand on disk; a name that fits is never cut again.
-        // Every start begins from the name the row was handed over with: a name it
-        // had on a try that wrote nothing is no claim.
-        QString name = CleanFileName(row.givenName.isEmpty() ? row.name : row.givenName);
-        const QString type = IsSafeFileType(row.type) ? row.type : QStringLiteral("pdf");
-        name = FitNameForDisk(name, type, 0);
-        const QString folder = withTrailingSlash(row.folder);
-        if (name != row.name || folder != row.folder || type != row.type)
-            m_rows.update(id, [&](DownloadRow &r) {
-                r.name = name;
-                r.folder = folder;
-                r.type = type;
-            });
-        const NeedAnswer answer =
-            确定是需要下载(m_options.policy, folder, name, type, m_reserved, claimsFor(row.key));
-        switch (answer.need) {
-        case Need::Fetch:
-            return id;
-        case Need::Wait:
-            continue;
-        case Need::Skip:
-            m_rows.update(id, [&answer](DownloadRow &r) {
-                r.state = RowState::Done;
-                r.size = answer.existingLength;
-                r.sizeNote = SizeNote::None;
-                r.downloaded = answer.existingLength;
-                r.percentShown = false;
-                r.percentNote = PercentNote::Skipped;
-                r.reason = {};
-            });
-            Q_EMIT rowEnded(id);
-            continue;
-        }
-    }
-    return RowId::None;
-}
-
-// True when the row is passed over: its answer is pending, or it ended done on
-// the file it already has.
-bool DownloadScheduler::passHeldRow(RowId id)
-{
-    const HeldAnswer held = m_heldCheck->check(*m_model->find(id));
-    if (held.kind == HeldAnswer::Kind::NotHeld)
-        return false;
-    if (held.kind == HeldAnswer::Kind::Held) {
-        m_rows.update(id, [&held](DownloadRow &r) {
-            r.state = RowState::Done;
-            r.folder = held.folder;
-            r.name = held.name;
-            r.type = held.type;
-            r.size = held.size;
-            r.sizeNote = SizeNote::None;
-            r.downloaded = held.size;
-            r.percentShown = false;
-            r.percentNote = PercentNote::Held;
-            r.reason = {};
-        });
-        Q_EMIT rowEnded(id);
-    }
-    return true;
-}
-
 void DownloadScheduler::heldAnswered()
 {
     if (isRunning())
         QTimer::singleShot(0, this, &DownloadScheduler::startDue);
-}
-
-void DownloadScheduler::failWithoutFolder(RowId id)
-{
-    // An empty folder is no folder: it never becomes the root of the file system.
-    m_rows.update(id, [](DownloadRow &r) {
-        r.state = RowState::Failed;
-        r.reason = FailureReason::of(Kind::NoFolder);
-    });
-    Q_EMIT rowEnded(id);
-}
-
-ClaimTest DownloadScheduler::claimsFor(const QString &key) const
-{
-    return [this, key](const QString &path) {
-        return m_model->fileWrittenByAnother(path, key) || (m_foreignFile && m_foreignFile(path, key));
-    };
 }
 
 void DownloadScheduler::onRowFinished(RowId id)
@@ -167,7 +74,7 @@ QString DownloadScheduler::startRow(RowId id)
     const DownloadRow *row = m_model->find(id);
     QString newName;
     const QString path = 重命名保存路径(m_options.policy, row->folder, row->name, row->type, &newName,
-                                        m_reserved, claimsFor(row->key));
+                                        m_picker.reservedPaths(), m_picker.claimsFor(row->key));
     m_retries.started(id);
     m_pause.started(id, RetryBook::hostOf(m_landing.addressOf(*row)));
     const bool fresh = !m_landing.onTrail(id);
@@ -183,8 +90,7 @@ QString DownloadScheduler::startRow(RowId id)
         r.reason = {};
         r.name = newName;
     });
-    m_reserved.insert(path);
-    m_reservedBy.insert(id, path);
+    m_picker.reserve(id, path);
     return path;
 }
 
@@ -228,7 +134,7 @@ void DownloadScheduler::Inet下载当前文件(RowId id)
             r.state = RowState::Waiting;
             r.sizeNote = SizeNote::WaitAgain;
         });
-        m_reserved.remove(m_reservedBy.take(id));
+        m_picker.release(id);
         m_pause.withdrawn(id);
         return;
     }
@@ -241,7 +147,7 @@ void DownloadScheduler::Inet下载当前文件(RowId id)
     // The answer's type decides the file's name; the path is reserved for the row
     // until it ends.
     auto resolve = [this, id](const QString &type, QString *newName) {
-        return reserveTarget(id, type, newName);
+        return m_picker.reserveTarget(id, m_options.policy, type, newName);
     };
     transfer->Inet下载文件(m_landing.addressOf(*row), row->name, row->type, resolve);
 }
@@ -254,20 +160,9 @@ void DownloadScheduler::多线程下载(int k, RowId id, const QString &targetPa
     // Another program took the name meanwhile: under the rename rule the next
     // free one.
     auto resolveAgain = [this, id](const QString &type, QString *newName) {
-        return m_options.policy == DuplicatePolicy::Rename ? reserveTarget(id, type, newName) : QString();
+        return m_options.policy == DuplicatePolicy::Rename
+                   ? m_picker.reserveTarget(id, m_options.policy, type, newName)
+                   : QString();
     };
     transfer->BeginDownload(m_landing.addressOf(*m_model->find(id)), targetPath, resolveAgain);
-}
-
-QString DownloadScheduler::reserveTarget(RowId id, const QString &type, QString *newName)
-{
-    const DownloadRow *row = m_model->find(id);
-    if (!row)
-        return {};
-    m_reserved.remove(m_reservedBy.take(id));
-    const QString path = 重命名保存路径(m_options.policy, row->folder, row->name, type, newName, m_reserved,
-                                        claimsFor(row->key));
-    m_reserved.insert(path);
-    m_reservedBy.insert(id, path);
-    return path;
 }
