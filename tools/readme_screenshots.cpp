@@ -117,7 +117,7 @@ void saveVerificationPause(fFileDownload *downloads, DemoSite &site, const QStri
             downloads->model()->index(row, 0), QItemSelectionModel::Select | QItemSelectionModel::Rows);
     downloads->action(QStringLiteral("actRedownloadSelected"))->trigger();
     downloads->queue()->start();
-    waitFor([&] { return downloads->scheduler()->isPausedForVerification(); }, 30000);
+    waitFor([&] { return downloads->scheduler()->pause().isPausedForVerification(); }, 30000);
     LoginPanel *panel = downloads->PicWebBK;
     waitFor([&] { return !panel->isNavigating() && !panel->WebBrowser1->title().isEmpty(); }, 15000);
     pause(1000);

@@ -111,7 +111,7 @@ void BatchRun::connectQueue()
     connect(m_queue, &DownloadQueue::diskPaused, this, &BatchRun::onDiskPaused);
     m_verificationProbe.setInterval(VerificationProbeMs);
     connect(&m_verificationProbe, &QTimer::timeout, this, [this] {
-        if (m_scheduler->isPausedForVerification())
+        if (m_scheduler->pause().isPausedForVerification())
             m_queue->resume();
         else
             m_verificationProbe.stop();
@@ -386,7 +386,7 @@ void BatchRun::onVerificationNeeded(const QString &, const QUrl &page)
             .arg(address));
     m_pauseStop = true;
     m_queue->stop();
-    if (!m_scheduler->anyTransferLive() && m_phase == Phase::Downloading)
+    if (!m_scheduler->transfers().anyTransferLive() && m_phase == Phase::Downloading)
         endDownloads(2);
 }
 
@@ -429,7 +429,7 @@ void BatchRun::endAfterLiveTransfers()
     // paper is cut off as stopped. Nothing new starts meanwhile.
     if (m_phase != Phase::Downloading)
         return;
-    if (m_scheduler->anyTransferLive()) {
+    if (m_scheduler->transfers().anyTransferLive()) {
         QTimer::singleShot(50, this, &BatchRun::endAfterLiveTransfers);
         return;
     }
@@ -568,7 +568,7 @@ void BatchRun::interrupt(int signalNumber)
     // place first; the queue then says it has finished, and the manifest follows.
     m_interruptStatus = exitStatus;
     m_queue->stop();
-    if (!m_scheduler->anyTransferLive() && m_phase == Phase::Downloading)
+    if (!m_scheduler->transfers().anyTransferLive() && m_phase == Phase::Downloading)
         endDownloads(exitStatus);
 }
 

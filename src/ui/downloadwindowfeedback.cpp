@@ -115,7 +115,7 @@ void DownloadWindowFeedback::connectScheduler()
     connect(m_queue->scheduler(), &DownloadScheduler::connectionStateChanged, this,
             [this](ConnectionState state, int code, const QString &text) {
                 // While the queue waits for a verification, the connection panel keeps saying so.
-                if (!m_scheduler->isPausedForVerification())
+                if (!m_scheduler->pause().isPausedForVerification())
                     panel(StatusPanel::Connection)->setText(Downloader::stateText(state, code, text));
             });
     connect(m_queue->scheduler(), &DownloadScheduler::totalsChanged, this,
@@ -145,7 +145,7 @@ void DownloadWindowFeedback::connectScheduler()
     connect(m_queue->scheduler(), &DownloadScheduler::runningChanged, this,
             &DownloadWindowFeedback::onRunningChanged);
     connect(m_window.PicWebBK, &LoginPanel::titleShown, this, [this](const QString &title) {
-        if (!m_scheduler->isPausedForVerification())
+        if (!m_scheduler->pause().isPausedForVerification())
             panel(StatusPanel::Connection)->setText(title);
     });
     connect(m_window.PicWebBK, &LoginPanel::loginFinished, this, &DownloadWindowFeedback::onLoginFinished);
@@ -156,7 +156,7 @@ void DownloadWindowFeedback::onRunningChanged(bool running)
     m_window.Shape1->setVisible(running);
     if (running && !m_progress.running())
         beginRun();
-    if (!m_scheduler->isPausedForVerification())
+    if (!m_scheduler->pause().isPausedForVerification())
         clearPauseMessage();
 }
 
@@ -199,10 +199,10 @@ void DownloadWindowFeedback::refreshProgress()
         m_messageBar->clearMessage();
     const QueueProgress::Snapshot snapshot = m_progress.measure();
     // A queue that only waits out busy hosts says for how long, not that it moves at 0 B/s.
-    const qint64 hostWait = m_scheduler->hostWaitMs();
+    const qint64 hostWait = m_scheduler->retries().hostWaitMs();
     m_speedPanel->setText(hostWait >= 0 ? progresstext::hostWait(hostWait)
                                         : progresstext::statusLine(snapshot));
-    m_speedPanel->setVisible(!m_scheduler->isPausedForVerification());
+    m_speedPanel->setVisible(!m_scheduler->pause().isPausedForVerification());
     m_window.setWindowTitle(snapshot.total > 0 ? progresstext::fraction(snapshot) + QStringLiteral(" － ") +
                                                      fFileDownload::Caption
                                                : fFileDownload::Caption);
@@ -256,8 +256,9 @@ void DownloadWindowFeedback::onQueueFinished()
 void DownloadWindowFeedback::onVerificationNeeded()
 {
     // The panel may be too narrow for the whole request; the speed, nothing while paused, makes room.
-    const QString &text = m_scheduler->pauseKind() == PauseKind::Login ? fFileDownload::LoginText
-                                                                       : fFileDownload::VerificationText;
+    const QString &text = m_scheduler->pause().pauseKind() == PauseKind::Login
+                              ? fFileDownload::LoginText
+                              : fFileDownload::VerificationText;
     panel(StatusPanel::Connection)->setText(text);
     m_speedPanel->hide();
     m_messageBar->showMessage(MessageBar::Kind::Warning, text, QStringLiteral("继续"));
@@ -266,7 +267,7 @@ void DownloadWindowFeedback::onVerificationNeeded()
     // A login that has the browser keeps it until it ends; the page follows then.
     m_wallAfterLogin = m_window.PicWebBK->isLoggingIn();
     if (!m_wallAfterLogin)
-        m_window.PicWebBK->openAddress(m_scheduler->verificationPage().toString());
+        m_window.PicWebBK->openAddress(m_scheduler->pause().verificationPage().toString());
 }
 
 QString fFileDownload::diskPauseText(DiskFault fault)
@@ -296,7 +297,7 @@ QString fFileDownload::diskPauseText(DiskFault fault)
 void DownloadWindowFeedback::onDiskPaused()
 {
     // Shown where a verification's request is; 继续 tries again, and a disk still not mended pauses again.
-    const QString text = fFileDownload::diskPauseText(m_scheduler->pauseDiskFault());
+    const QString text = fFileDownload::diskPauseText(m_scheduler->pause().pauseDiskFault());
     panel(StatusPanel::Connection)->setText(text);
     m_speedPanel->hide();
     m_messageBar->showMessage(MessageBar::Kind::Warning, text, QStringLiteral("继续"));
@@ -314,6 +315,6 @@ void DownloadWindowFeedback::onLoginFinished()
 {
     m_queue->loginFinished();
     // A wall met while the login had the browser is shown now.
-    if (std::exchange(m_wallAfterLogin, false) && m_scheduler->isPausedForVerification())
-        m_window.PicWebBK->openAddress(m_scheduler->verificationPage().toString());
+    if (std::exchange(m_wallAfterLogin, false) && m_scheduler->pause().isPausedForVerification())
+        m_window.PicWebBK->openAddress(m_scheduler->pause().verificationPage().toString());
 }

@@ -76,7 +76,7 @@ public:
         QSignalSpy finished(m_scheduler.get(), &DownloadScheduler::queueFinished);
         m_scheduler->start();
         QTRY_VERIFY2_WITH_TIMEOUT(finished.count() == 1, qPrintable(m_model->totalsText()), timeoutMs);
-        QVERIFY(!m_scheduler->anyTransferLive());
+        QVERIFY(!m_scheduler->transfers().anyTransferLive());
     }
 
 private:

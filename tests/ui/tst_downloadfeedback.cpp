@@ -306,7 +306,7 @@ private Q_SLOTS:
         const RowId second = addPaper(window, m_server, "v2", dir.path() + u'/');
         QVERIFY(window.cmdContinue->isHidden());
 
-        QSignalSpy paused(scheduler, &DownloadScheduler::verificationNeeded);
+        QSignalSpy paused(&scheduler->pause(), &QueuePause::verificationNeeded);
         window.Command4->click();
         QVERIFY(paused.wait(15000));
         QCOMPARE(window.panelText(3), fFileDownload::VerificationText);
@@ -317,7 +317,8 @@ private Q_SLOTS:
         QVERIFY(
             !window.findChild<QWidget *>(QStringLiteral("PanelSpeed"))->isVisible()); // room for the request
         // The login panel shows the page that came back; its title does not hide what the user must do.
-        QTRY_COMPARE_WITH_TIMEOUT(window.PicWebBK->WebBrowser1->url(), scheduler->verificationPage(), 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(window.PicWebBK->WebBrowser1->url(), scheduler->pause().verificationPage(),
+                                  20000);
         QTRY_COMPARE_WITH_TIMEOUT(window.PicWebBK->WebBrowser1->title(), QStringLiteral("请完成验证"), 20000);
         QCOMPARE(window.panelText(3), fFileDownload::VerificationText);
 
@@ -326,7 +327,7 @@ private Q_SLOTS:
         m_server.setReply("/v2.pdf", FaultServer::pdf(6000, 'y'));
         window.cmdContinue->click();
         QVERIFY(window.cmdContinue->isHidden());
-        QVERIFY(!scheduler->isPausedForVerification());
+        QVERIFY(!scheduler->pause().isPausedForVerification());
         QTRY_VERIFY(window.model()->find(first)->state == RowState::Done &&
                     window.model()->find(second)->state == RowState::Done);
         QCOMPARE(fntest::readFile(dir.filePath("v1.pdf")), FaultServer::pdf(5000, 'x').body);
@@ -353,7 +354,7 @@ private Q_SLOTS:
         scheduler->options().retries = 2;
         const RowId id = addPaper(window, m_server, "busy", dir.path() + u'/');
         window.Command4->click();
-        QTRY_VERIFY(window.model()->find(id)->retry == 1 && !scheduler->anyTransferLive());
+        QTRY_VERIFY(window.model()->find(id)->retry == 1 && !scheduler->transfers().anyTransferLive());
         QTRY_COMPARE(window.speedText(), QStringLiteral("站点要求等待：42 秒后继续"));
         window.Command31->click();
 
@@ -405,7 +406,7 @@ private Q_SLOTS:
         const int listTop = window.ListView3->y();
         QVERIFY(window.messageBar()->isHidden());
 
-        QSignalSpy paused(window.scheduler(), &DownloadScheduler::verificationNeeded);
+        QSignalSpy paused(&window.scheduler()->pause(), &QueuePause::verificationNeeded);
         window.Command4->click();
         QVERIFY(paused.wait(15000));
         QTRY_VERIFY2(messageFault(window, fFileDownload::VerificationText).isEmpty(),
@@ -417,7 +418,7 @@ private Q_SLOTS:
         m_server.setReply("/w1.pdf", FaultServer::pdf(5000));
         m_server.setReply("/w2.pdf", FaultServer::pdf(5000));
         window.messageBar()->actionButton()->click();
-        QVERIFY(!window.scheduler()->isPausedForVerification());
+        QVERIFY(!window.scheduler()->pause().isPausedForVerification());
         QTRY_VERIFY(window.panelText(3).startsWith(QStringLiteral("下载结束：完成 2 个，失败 1 个，用时 ")));
         const QString summary = window.panelText(3);
         for (const QSize size : {QSize(1000, 600), QSize(1, 1)}) {
@@ -515,7 +516,7 @@ private Q_SLOTS:
         window.show();
         addPaper(window, m_server, "l1", dir.path() + u'/');
         addPaper(window, m_server, "l2", dir.path() + u'/');
-        QSignalSpy paused(SchedulerAccess::of(window.queue()), &DownloadScheduler::verificationNeeded);
+        QSignalSpy paused(&SchedulerAccess::of(window.queue())->pause(), &QueuePause::verificationNeeded);
         window.Command4->click();
         QVERIFY(paused.wait(15000));
         QCOMPARE(paused.at(0).at(2).value<PauseKind>(), PauseKind::Login);
@@ -551,7 +552,7 @@ private Q_SLOTS:
         addPaper(window, m_server, "w2", dir.path() + u'/');
 
         QSignalSpy logins(panel, &LoginPanel::loginFinished);
-        QSignalSpy paused(SchedulerAccess::of(window.queue()), &DownloadScheduler::verificationNeeded);
+        QSignalSpy paused(&SchedulerAccess::of(window.queue())->pause(), &QueuePause::verificationNeeded);
         window.Command4->click();
         QVERIFY(paused.wait(30000));
         // The two pages that came while the login ran did not count; the two after it did.
@@ -601,8 +602,8 @@ private Q_SLOTS:
         window.Command4->click();
         // The walls met while the login ran are shown once it is over.
         QVERIFY(logins.wait(30000));
-        QVERIFY(scheduler->isPausedForVerification());
-        QTRY_COMPARE_WITH_TIMEOUT(panel->WebBrowser1->url(), scheduler->verificationPage(), 20000);
+        QVERIFY(scheduler->pause().isPausedForVerification());
+        QTRY_COMPARE_WITH_TIMEOUT(panel->WebBrowser1->url(), scheduler->pause().verificationPage(), 20000);
         // The page that comes back to the row still under way starts no login over it.
         QTRY_COMPARE_WITH_TIMEOUT(window.model()->row(3).state, RowState::Failed, 20000);
         QVERIFY(!panel->isLoggingIn());

@@ -13,8 +13,8 @@ DownloadQueue::DownloadQueue(QObject *parent)
 {
     connect(m_scheduler, &DownloadScheduler::queueFinished, this,
             [this] { Q_EMIT queueFinished(m_model->totals()); });
-    connect(m_scheduler, &DownloadScheduler::verificationNeeded, this, &DownloadQueue::verificationNeeded);
-    connect(m_scheduler, &DownloadScheduler::diskPaused, this, &DownloadQueue::diskPaused);
+    connect(&m_scheduler->pause(), &QueuePause::verificationNeeded, this, &DownloadQueue::verificationNeeded);
+    connect(&m_scheduler->pause(), &QueuePause::diskPaused, this, &DownloadQueue::diskPaused);
     connect(m_scheduler, &DownloadScheduler::webPageReceived, this, &DownloadQueue::onWebPageReceived);
 }
 
@@ -115,7 +115,7 @@ void DownloadQueue::onWebPageReceived(RowId id)
     Q_EMIT webPageReceived(id);
     const DownloadRow *row = m_model->find(id);
     // While the queue waits for a verification, the browser shows that page: no login replaces it.
-    if (!row || !m_login.enabled || !m_login.enabled() || m_scheduler->isPausedForVerification())
+    if (!row || !m_login.enabled || !m_login.enabled() || m_scheduler->pause().isPausedForVerification())
         return;
     const QString key = row->key;
     if (m_loginRetried.contains(key))
@@ -124,14 +124,14 @@ void DownloadQueue::onWebPageReceived(RowId id)
     m_pendingRetries.append(key);
     // While the login runs, pages that come back do not count as a verification wall.
     if (m_login.begin && m_login.begin())
-        m_scheduler->setLoginPending(true);
+        m_scheduler->pause().setLoginPending(true);
     else
         m_pendingRetries.clear(); // nothing to log in with: a retry would only fetch the page again
 }
 
 void DownloadQueue::loginFinished()
 {
-    m_scheduler->setLoginPending(false);
+    m_scheduler->pause().setLoginPending(false);
     const QStringList keys = std::exchange(m_pendingRetries, {});
     for (const QString &key : keys)
         retryAfterLogin(key);

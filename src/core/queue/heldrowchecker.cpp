@@ -39,10 +39,10 @@ bool LibraryHoldsForAnother(PaperLibrary *library, const QString &path, const QS
 void AttachForeignFileTest(DownloadScheduler *scheduler, PaperLibrary *library)
 {
     if (!library) {
-        scheduler->setForeignFileTest({});
+        scheduler->picker().setForeignFileTest({});
         return;
     }
-    scheduler->setForeignFileTest([library](const QString &path, const QString &address) {
+    scheduler->picker().setForeignFileTest([library](const QString &path, const QString &address) {
         return LibraryHoldsForAnother(library, path, address);
     });
 }
@@ -62,10 +62,11 @@ HeldRowChecker::~HeldRowChecker()
 
 void HeldRowChecker::attach(DownloadScheduler *scheduler)
 {
-    scheduler->setHeldRowCheck(this);
+    scheduler->picker().setHeldRowCheck(this);
     connect(this, &HeldRowChecker::answered, scheduler, &DownloadScheduler::heldAnswered);
     connect(scheduler->model(), &DownloadListModel::rowsDropped, this, &HeldRowChecker::forget);
-    connect(this, &QObject::destroyed, scheduler, [scheduler] { scheduler->setHeldRowCheck(nullptr); });
+    connect(this, &QObject::destroyed, scheduler,
+            [scheduler] { scheduler->picker().setHeldRowCheck(nullptr); });
 }
 
 HeldAnswer HeldRowChecker::check(const DownloadRow &row)

@@ -23,7 +23,9 @@ using schedulertime::monoNow;
 using schedulertime::now;
 
 DownloadScheduler::DownloadScheduler(RowWriter rows, QObject *parent)
-    : QObject(parent), m_rows(rows), m_model(rows.model()), m_cookieJar(new QNetworkCookieJar(this))
+    : QObject(parent), m_rows(rows), m_model(rows.model()), m_cookieJar(new QNetworkCookieJar(this)),
+      m_transfers(rows), m_landing(rows), m_retries(rows, m_landing), m_pause(rows, m_retries),
+      m_picker(rows, m_retries, [this](RowId id) { Q_EMIT rowEnded(id); })
 {
     Timer_Down.setInterval(1000);
     Timer1.setInterval(1000);
@@ -42,28 +44,14 @@ DownloadScheduler::DownloadScheduler(RowWriter rows, QObject *parent)
     connect(m_model, &DownloadListModel::rowsDropped, this, &DownloadScheduler::onRowsDropped);
     connect(m_model, &DownloadListModel::rowFinished, this, &DownloadScheduler::onRowFinished);
     m_lastFinishMono = monoNow();
-    m_jitter.seed(QRandomGenerator::global()->generate());
+    m_retries.setQueueBusy(
+        [this] { return m_pause.isPausedForVerification() || m_transfers.anyTransferLive(); });
 }
 
 DownloadScheduler::~DownloadScheduler()
 {
     // Transfers wind down without reporting to a list that may be going too.
-    auto drop = [this](Slot &slot) {
-        if (Downloader *t = slot.transfer.data()) {
-            t->disconnect(this);
-            delete t;
-        }
-        slot = Slot{};
-    };
-    drop(m_single);
-    for (Slot &slot : m_slots)
-        drop(slot);
-    for (const QPointer<Downloader> &t : std::as_const(m_committing)) {
-        if (t) {
-            t->disconnect(this);
-            delete t.data();
-        }
-    }
+    m_transfers.dropAll(this);
 }
 
 void DownloadScheduler::setTimeouts(int headerTimeoutMs, int stallWindowMs, qint64 stallMinBytes)
@@ -75,40 +63,17 @@ void DownloadScheduler::setTimeouts(int headerTimeoutMs, int stallWindowMs, qint
 
 int DownloadScheduler::CountTransferSlots() const
 {
-    int n = 1; // the template the slots are made from
-    for (int k = 1; k <= MaxSlots; ++k)
-        n += slotAlive(k) ? 1 : 0;
-    return n;
-}
-
-bool DownloadScheduler::transferExecuting() const
-{
-    return !m_single.transfer.isNull();
-}
-
-bool DownloadScheduler::anyTransferLive() const
-{
-    return transferExecuting() || CountTransferSlots() > 1 || !m_committing.isEmpty();
-}
-
-bool DownloadScheduler::slotAlive(int k) const
-{
-    return k >= 1 && k <= MaxSlots && !m_slots.at(static_cast<size_t>(k)).transfer.isNull();
+    return m_transfers.count();
 }
 
 RowId DownloadScheduler::SlotRow(int k) const
 {
-    return (k >= 1 && k <= MaxSlots) ? m_slots.at(static_cast<size_t>(k)).row : RowId::None;
+    return (k >= 1 && k <= MaxSlots) ? m_transfers.at(k).row : RowId::None;
 }
 
 qint64 DownloadScheduler::SlotStartTime(int k) const
 {
-    return (k >= 1 && k <= MaxSlots) ? m_slots.at(static_cast<size_t>(k)).startMs : 0;
-}
-
-Downloader *DownloadScheduler::slot(int k) const
-{
-    return slotAlive(k) ? m_slots.at(static_cast<size_t>(k)).transfer.data() : nullptr;
+    return (k >= 1 && k <= MaxSlots) ? m_transfers.at(k).startMs : 0;
 }
 
 void DownloadScheduler::setRunning(bool running)
@@ -136,10 +101,10 @@ void DownloadScheduler::setHousekeeping(bool on)
 void DownloadScheduler::start()
 {
     if (m_options.jitterSeed != 0)
-        m_jitter.seed(m_options.jitterSeed);
+        m_retries.seed(m_options.jitterSeed);
     if (!isRunning()) {
         cleanDeadPartFiles();
-        dropIdleHolds();
+        m_retries.dropIdleHolds();
     }
     setRunning(true);
     m_runOpen = true;
@@ -218,7 +183,8 @@ void DownloadScheduler::switchMethod()
 
 bool DownloadScheduler::closeNeedsConfirmation() const
 {
-    return transferExecuting() || CountTransferSlots() > 1 || !m_model->检测是否下载列表完毕() || isRunning();
+    return m_transfers.transferExecuting() || CountTransferSlots() > 1 || !m_model->检测是否下载列表完毕() ||
+           isRunning();
 }
 
 void DownloadScheduler::windowClosing()
@@ -235,27 +201,25 @@ void DownloadScheduler::StopDownloads()
     m_busy = false;
     // A transfer whose file is whole keeps it and ends by itself; every other one
     // ends here, failed.
-    QList<QPointer<Downloader>> live{m_single.transfer};
-    for (int k = 1; k <= MaxSlots; ++k)
-        live.append(m_slots[static_cast<size_t>(k)].transfer);
-    for (const QPointer<Downloader> &transfer : std::as_const(live)) {
+    const QList<QPointer<Downloader>> live = m_transfers.live();
+    for (const QPointer<Downloader> &transfer : live) {
         if (transfer)
             transfer->stop();
     }
-    m_committing.removeAll(nullptr);
+    m_transfers.forgetEnded();
     for (int i = 0; i < m_model->count(); ++i) {
         const DownloadRow &row = m_model->row(i);
-        if (row.state == RowState::Waiting && m_retryAt.contains(row.id)) {
+        if (row.state == RowState::Waiting && m_retries.waits(row.id)) {
             // A row waiting for its next try ends with the reason of the last one.
             const RowId id = row.id;
-            dropRetries(id);
+            m_retries.drop(id);
             m_rows.update(id, [](DownloadRow &r) {
                 r.state = RowState::Failed;
                 r.sizeNote = SizeNote::None;
             });
             continue;
         }
-        if (row.state != RowState::Downloading || m_reservedBy.contains(row.id))
+        if (row.state != RowState::Downloading || m_picker.reserving(row.id))
             continue;
         m_rows.update(row.id, [](DownloadRow &r) {
             r.state = RowState::Failed;
@@ -263,12 +227,9 @@ void DownloadScheduler::StopDownloads()
             r.speed = -1;
         });
     }
-    m_paused = false;
-    m_pausedRows.clear();
     // A new run starts afresh: no host is held back, no wall is half counted.
-    m_hostHold.clear();
-    m_walls.clear();
-    m_loginWalls.clear();
+    m_pause.clear();
+    m_retries.clearHolds();
     m_busy = false;
     checkQueueFinished();
 }
@@ -315,17 +276,9 @@ void DownloadScheduler::scheduleWake()
     const qint64 nowMs = monoNow();
     qint64 due = m_lastFinishMono + static_cast<qint64>(m_options.intervalSeconds) * 1000 + 1;
     if (due <= nowMs) {
-        due = -1;
         // Retries already due start as soon as a slot frees; only later ones need
         // the wake-up.
-        for (qint64 at : std::as_const(m_retryAt)) {
-            if (at > nowMs)
-                due = (due < 0 || at < due) ? at : due;
-        }
-        for (qint64 until : std::as_const(m_hostHold)) {
-            if (until > nowMs)
-                due = (due < 0 || until < due) ? until : due;
-        }
+        due = m_retries.nextEndAfter(nowMs);
         if (due < 0)
             return;
     }
@@ -339,14 +292,15 @@ void DownloadScheduler::onRowsDropped(const QList<RowId> &ids)
     // discarded.
     const QSet<RowId> gone(ids.cbegin(), ids.cend());
     for (RowId id : ids) {
-        dropRetries(id);
+        m_retries.drop(id);
         m_beforeAnswer.remove(id);
         m_landing.remove(id);
     }
     QList<QPointer<Downloader>> stopping;
-    if (gone.contains(m_single.row))
-        stopping.append(m_single.transfer);
-    for (const Slot &slot : m_slots) {
+    if (gone.contains(m_transfers.single().row))
+        stopping.append(m_transfers.single().transfer);
+    for (int k = 0; k <= MaxSlots; ++k) {
+        const TransferSlots::Slot &slot = m_transfers.at(k);
         if (slot.transfer && gone.contains(slot.row))
             stopping.append(slot.transfer);
     }
@@ -357,49 +311,12 @@ void DownloadScheduler::onRowsDropped(const QList<RowId> &ids)
     checkQueueFinished();
 }
 
-void DownloadScheduler::watchdog(int threadCount)
-{
-    const qint64 nowMs = monoNow();
-    for (int k = 1; k <= threadCount && k <= MaxSlots; ++k) {
-        Slot &slot = m_slots[static_cast<size_t>(k)];
-        if (!slot.transfer || nowMs - slot.startMs < WatchdogSeconds * 1000LL)
-            continue;
-        // A slot that has body bytes is watched by its own stall limit; this
-        // catches the ones that never got under way.
-        if (slot.transfer->hasProgressWithTotal() || slot.transfer->hasBodyBytes() ||
-            slot.transfer->isCommitting())
-            continue;
-        const DownloadRow *row = m_model->find(slot.row);
-        if (row && (row->size >= 0 || row->sizeNote != SizeNote::None))
-            continue;
-        slot.transfer->abort(FailureReason::of(
-            Kind::Timeout, 0, QStringLiteral("no progress in %1 seconds").arg(WatchdogSeconds)));
-    }
-}
-
-void DownloadScheduler::refreshSpeeds()
-{
-    // A transfer whose bytes stopped coming reports nothing: its speed falls with
-    // the time it stays quiet.
-    const qint64 at = monoNow();
-    for (auto it = m_speed.begin(); it != m_speed.end(); ++it) {
-        Speed &speed = it.value();
-        if (at - speed.atMs < 1000)
-            continue;
-        const qint64 rate = std::max<qint64>(0, (speed.latest - speed.bytes) * 1000 / (at - speed.atMs));
-        speed = Speed{at, speed.latest, speed.latest};
-        m_rows.update(it.key(), [rate](DownloadRow &r) {
-            if (r.state == RowState::Downloading)
-                r.speed = rate;
-        });
-    }
-}
-
 void DownloadScheduler::checkQueueFinished()
 {
     // The run is over when its last transfer has ended and nothing is left to do,
     // or it was stopped.
-    if (!m_runOpen || anyTransferLive() || m_paused || (isRunning() && !m_model->检测是否下载列表完毕()))
+    if (!m_runOpen || m_transfers.anyTransferLive() || m_pause.isPausedForVerification() ||
+        (isRunning() && !m_model->检测是否下载列表完毕()))
         return;
     m_runOpen = false;
     setRunning(false);
@@ -421,15 +338,15 @@ void DownloadScheduler::tickHousekeeping()
     } else {
         Q_EMIT startEnabledChanged(!isRunning());
     }
-    watchdog(m_options.threadCount);
-    refreshSpeeds();
+    m_transfers.watchdog(m_options.threadCount);
+    m_transfers.refreshSpeeds();
     if (method() == DownloadMethod::Single) {
-        if (!transferExecuting() && !isRunning())
+        if (!m_transfers.transferExecuting() && !isRunning())
             m_busy = false;
     } else {
         bool anySlot = false;
         for (int k = 1; k <= m_options.threadCount && k <= MaxSlots; ++k)
-            anySlot = anySlot || slotAlive(k);
+            anySlot = anySlot || m_transfers.slotAlive(k);
         if (anySlot) {
             m_busy = true;
             return;

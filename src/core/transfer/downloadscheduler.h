@@ -5,7 +5,12 @@
 #include "core/queue/rowwriter.h"
 #include "core/queue/targetfile.h"
 #include "core/transfer/downloader.h"
+#include "core/transfer/landingtrails.h"
+#include "core/transfer/queuepause.h"
+#include "core/transfer/retrybook.h"
+#include "core/transfer/rowpicker.h"
 #include "core/transfer/scheduleroptions.h"
+#include "core/transfer/transferslots.h"
 #include "core/transfer/wallwatch.h"
 
 #include <QElapsedTimer>
@@ -23,10 +28,6 @@ class QNetworkCookieJar;
 // What became of the single connection's transfer of a row.
 enum class TransferNote { Started, Ended, Failed };
 
-// What the queue waits for the user to do: solve a verification page, log in, or mend the disk (free
-// space, make the folder writable).
-enum class PauseKind { Verification, Login, Disk };
-
 // The queue. A row starts as soon as a transfer slot is free and the pause between files allows;
 // Timer_Down's tick looks for work as well, Timer1 keeps house (finished list, busy flag, totals,
 // stalled slots, automatic start). The scheduler is the only one that writes what transfers report
@@ -36,18 +37,7 @@ class DownloadScheduler : public QObject
     Q_OBJECT
 
 public:
-    static constexpr int MaxSlots = 6;
-    static constexpr int WatchdogSeconds = 120;
-    // A row goes through at most this many of a paper's own web pages on the way to its full text.
-    static constexpr int MaxLandingPages = 2;
-
-    // A transfer slot: the transfer, the row it serves and when it started.
-    struct Slot
-    {
-        QPointer<Downloader> transfer;
-        RowId row = RowId::None;
-        qint64 startMs = 0; // monotonic
-    };
+    static constexpr int MaxSlots = TransferSlots::MaxSlots;
 
     // The scheduler writes what transfers report into the rows through the writer it is given.
     explicit DownloadScheduler(RowWriter rows, QObject *parent = nullptr);
@@ -82,44 +72,23 @@ public:
     double LastFinishTime() const { return m_lastFinishTime; }
     // Transfer controls on the window: the template plus each live slot.
     int CountTransferSlots() const;
-    // The single connection has a transfer under way.
-    bool transferExecuting() const;
-    // Any transfer still under way (also one putting its file in place).
-    bool anyTransferLive() const;
-    bool slotAlive(int k) const;       // k = 1..6
+    // The transfers under way, slot by slot.
+    const TransferSlots &transfers() const { return m_transfers; }
     RowId SlotRow(int k) const;        // the row slot k serves
     qint64 SlotStartTime(int k) const; // monotonic ms
-    Downloader *slot(int k) const;
-    Downloader *singleTransfer() const { return m_single.transfer.data(); }
     QNetworkCookieJar *cookieJar() const { return m_cookieJar; }
-    // Paths that live transfers are writing.
-    const ReservedPaths &reservedPaths() const { return m_reserved; }
+    // Which row starts next, the held-row check and the paths that live transfers are writing.
+    RowPicker &picker() { return m_picker; }
     // When the next start is due after a pause (monotonic ms), -1 when none is waiting.
     qint64 nextStartDueMs() const { return m_wakeDueMs; }
-    // When a row waiting for an automatic retry may start again (monotonic ms), -1 when it does not wait.
-    qint64 retryDueMs(RowId id) const { return m_retryAt.value(id, -1); }
-    // Until when starts to a host are held back (monotonic ms), -1 when they are not.
-    qint64 hostHeldUntilMs(const QString &host) const;
-    // While nothing transfers and every waiting row waits for a host that asked to be left alone: how
-    // long until the first of those holds ends (ms). -1 otherwise.
-    qint64 hostWaitMs() const;
-    static QString hostOf(const QString &address);
-    // The address the row's next transfer asks for: its own, or the full text a page of it named.
-    QString addressOf(const DownloadRow &row) const;
+    // Rows waiting for an automatic retry and the hosts held back meanwhile.
+    const RetryBook &retries() const { return m_retries; }
 
-    // The queue waits for a verification page to be solved (a site that answers papers with a page).
-    bool isPausedForVerification() const { return m_paused; }
-    QUrl verificationPage() const { return m_pausePage; }
-    PauseKind pauseKind() const { return m_pauseKind; }
-    // What the disk refused, while the queue is paused for it.
-    DiskFault pauseDiskFault() const
-    {
-        return m_paused && m_pauseKind == PauseKind::Disk ? m_diskFault : DiskFault::None;
-    }
+    // The queue's pause for a verification page, a login or the disk.
+    QueuePause &pause() { return m_pause; }
+    const QueuePause &pause() const { return m_pause; }
     // The user solved it: the rows that met the page go back to the queue and the queue goes on.
     void resumeAfterVerification();
-    // A login runs: web pages that arrive meanwhile do not count as a wall.
-    void setLoginPending(bool pending) { m_loginPending = pending; }
 
     // Ticks, public so tests can drive them without waiting.
     void tickScheduler();
@@ -134,15 +103,8 @@ public:
     // Limits of the transfers (tests shorten them).
     void setTimeouts(int headerTimeoutMs, int stallWindowMs, qint64 stallMinBytes = 1024);
 
-    // Rows whose paper is held from an earlier download end without a request; nullptr (the default)
-    // fetches every row. The check is not owned.
-    void setHeldRowCheck(HeldRowCheck *check) { m_heldCheck = check; }
     // The held-row check has new answers: rows it passed over may start now.
     void heldAnswered();
-    // Whether a file on disk is the paper of another address as far as the paper library knows; such a
-    // file is never skipped on nor replaced. Unset (the default) asks nobody.
-    using ForeignFileTest = std::function<bool(const QString &path, const QString &address)>;
-    void setForeignFileTest(ForeignFileTest test) { m_foreignFile = std::move(test); }
 
 Q_SIGNALS:
     // The single connection began a row's transfer, or ended one that the server answered.
@@ -168,30 +130,16 @@ Q_SIGNALS:
     void queueFinished();
     // A row failed for a passing reason and waits delayMs for its automatic try number `attempt`.
     void retryScheduled(RowId id, int attempt, int limit, qint64 delayMs);
-    // A host answers papers with web pages (or 403) again and again: the queue pauses until the user has
-    // solved the page (resumeAfterVerification).
-    void verificationNeeded(const QString &host, const QUrl &page, PauseKind kind);
-    // A file could not be written for a reason the user can mend: the row went back to waiting and the
-    // queue pauses until the user has mended it (resumeAfterVerification). A row that meets it again then
-    // pauses the queue again.
-    void diskPaused(DiskFault fault, const QString &folder);
 
 private:
     void startWaitingRows(bool tick = false);
-    RowId findRow();
-    bool passHeldRow(RowId id);
     bool intervalPassed() const;
     void scheduleWake();
     QString startRow(RowId id);
-    // Files at a path that are another paper's, for the row of this address.
-    ClaimTest claimsFor(const QString &key) const;
     void onRowFinished(RowId id);
-    void failWithoutFolder(RowId id);
     void Inet下载当前文件(RowId id);
     void 多线程下载(int k, RowId id, const QString &targetPath);
     Downloader *makeTransfer(RowId id, bool single);
-    // The target for the row's file of this type, reserved for it until its transfer ends.
-    QString reserveTarget(RowId id, const QString &type, QString *newName);
     TransferOptions transferOptions(bool single) const;
     void loadProxy();
     void applyProxy();
@@ -201,23 +149,10 @@ private:
     void onFinished(RowId id, const TransferResult &result);
     void DownloadComplete(RowId id, const TransferResult &result, bool single);
     void DownloadError(RowId id, const TransferResult &result);
-    void freeSlotOf(Downloader *transfer);
     void onRowsDropped(const QList<RowId> &ids);
-    void watchdog(int threadCount);
-    void refreshSpeeds();
     void setRunning(bool running);
     void checkQueueFinished();
     bool scheduleRetry(RowId id, const TransferResult &result);
-    void noteWall(RowId id, const TransferResult &result);
-    bool followLandingPage(RowId id, TransferResult *result);
-    void settleAnswer(RowId id, WallWatch::Answer answer, const QUrl &page = {});
-    void dropIdleHolds();
-    void dropRetries(RowId id);
-    bool heldBack(const DownloadRow &row, qint64 nowMs) const;
-    // Rows waiting for a retry show when it can start: their own time, or their host's hold if later.
-    void showRetriesDue();
-    // A disk fault the user can mend: the row waits again and the queue pauses (true).
-    bool pauseForDisk(RowId id, const TransferResult &result);
     void stampFinish();
     void cleanDeadPartFiles();
 
@@ -232,47 +167,17 @@ private:
     QNetworkCookieJar *m_cookieJar;
     QNetworkAccessManager *m_singleManager;
     QNetworkAccessManager *m_slotManager; // shared by the parallel slots
-    Slot m_single;
-    std::array<Slot, MaxSlots + 1> m_slots{}; // element 0 is the template and never transfers
-    // Transfers whose body is whole and whose file is being put on disk; their slots serve the next rows.
-    QList<QPointer<Downloader>> m_committing;
-    ReservedPaths m_reserved;
-    QHash<RowId, QString> m_reservedBy;
-    struct Speed
-    {
-        qint64 atMs = 0;   // start of the measurement
-        qint64 bytes = 0;  // bytes the transfer had then
-        qint64 latest = 0; // bytes it has now
-    };
-    QHash<RowId, Speed> m_speed;
-    QHash<RowId, qint64> m_retryAt;         // rows waiting for an automatic retry, and when it is due
-    QHash<RowId, ResumePoint> m_resumeFrom; // bytes kept for a row's next try
-    QHash<QString, qint64> m_hostHold;      // hosts that asked to be left alone, and until when
-    WallWatch m_walls;                      // answers that may add up to a verification wall
+    TransferSlots m_transfers;
     QHash<RowId, QPair<QString, QString>> m_beforeAnswer; // name and type of a row before its answer
-    // Rows on their way from a paper's web page to its full text.
-    struct LandingTrail
-    {
-        QString next;          // the full-text address the next transfer asks for
-        int pages = 0;         // web pages gone through
-        QSet<QString> fetched; // every address asked for so far
-    };
-    QHash<RowId, LandingTrail> m_landing;
-    QRandomGenerator m_jitter;
-    bool m_loginPending = false;
-    bool m_paused = false;
-    QList<RowId> m_pausedRows;
-    QUrl m_pausePage;
-    PauseKind m_pauseKind = PauseKind::Verification;
-    DiskFault m_diskFault = DiskFault::None;
-    QSet<RowId> m_loginWalls; // rows whose wall was a login page, this run
+    LandingTrails m_landing; // rows on their way from a paper's web page to its full text
+    RetryBook m_retries;
+    QueuePause m_pause;
+    RowPicker m_picker;
     QTimer m_wake;
     qint64 m_wakeDueMs = -1;
     int m_headerTimeoutMs = 30000;
     int m_stallWindowMs = 60000;
     qint64 m_stallMinBytes = 1024;
-    HeldRowCheck *m_heldCheck = nullptr;
-    ForeignFileTest m_foreignFile;
     QTimer Timer_Down; // the scheduler: on exactly while the queue runs
     QTimer Timer1;     // housekeeping
 };

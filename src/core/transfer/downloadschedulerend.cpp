@@ -25,14 +25,7 @@ using schedulertime::now;
 
 void DownloadScheduler::onProgress(RowId id, qint64 received, qint64 total)
 {
-    Speed &speed = m_speed[id];
-    const qint64 at = monoNow();
-    speed.latest = received;
-    qint64 rate = -1;
-    if (at - speed.atMs >= 500) {
-        rate = (received - speed.bytes) * 1000 / (at - speed.atMs);
-        speed = Speed{at, received, received};
-    }
+    const qint64 rate = m_transfers.noteBytes(id, received);
     m_rows.update(id, [=](DownloadRow &r) {
         if (rate >= 0)
             r.speed = std::max<qint64>(0, rate);
@@ -64,16 +57,17 @@ void DownloadScheduler::onBodyReceived(RowId id)
     // A paper came through: settled now, before the slot may take the next row,
     // so that a wall met by a later request is never forgotten when this file
     // reaches the disk.
-    settleAnswer(id, WallWatch::Answer::Passed);
+    m_pause.settleAnswer(id, WallWatch::Answer::Passed);
     // With no pause between files the slot serves the next row while this file is
     // flushed to the disk.
-    constexpr int MaxCommitting = 32;
     auto *transfer = qobject_cast<Downloader *>(sender());
-    if (!transfer || m_options.intervalSeconds > 0 || m_committing.size() >= MaxCommitting || !isRunning())
+    if (!transfer || m_options.intervalSeconds > 0 || !isRunning())
         return;
-    // Freed first: freeing a slot also forgets a transfer that was committing.
-    freeSlotOf(transfer);
-    m_committing.append(transfer);
+    const bool single = m_transfers.single().transfer == transfer;
+    if (!m_transfers.commit(transfer))
+        return;
+    if (single)
+        m_busy = false;
     QTimer::singleShot(0, this, &DownloadScheduler::startDue);
 }
 
@@ -82,9 +76,10 @@ void DownloadScheduler::onFinished(RowId id, const TransferResult &answer)
     TransferResult result = answer;
     auto *transfer = qobject_cast<Downloader *>(sender());
     const bool single = transfer ? transfer->isSingleConnection() : method() == DownloadMethod::Single;
-    freeSlotOf(transfer);
-    m_reserved.remove(m_reservedBy.take(id));
-    m_speed.remove(id);
+    if (m_transfers.free(transfer))
+        m_busy = false;
+    m_picker.release(id);
+    m_transfers.endSpeed(id);
     const auto before = m_beforeAnswer.take(id);
     if (!result.done && !before.second.isEmpty()) {
         // A type learnt from an answer that failed is not the paper's.
@@ -93,21 +88,22 @@ void DownloadScheduler::onFinished(RowId id, const TransferResult &answer)
             r.type = before.second;
         });
     }
-    const bool follows = !result.done && result.pageRead && followLandingPage(id, &result);
+    const bool follows =
+        !result.done && result.pageRead && m_landing.follow(id, &result, m_options.namesFromLinks);
     if (follows) {
         // A page that names its full text is the way to the paper, not a wall in front of it.
-        settleAnswer(id, WallWatch::Answer::Uncounted);
+        m_pause.settleAnswer(id, WallWatch::Answer::Uncounted);
     } else if (result.done) {
-        settleAnswer(id, WallWatch::Answer::Passed);
+        m_pause.settleAnswer(id, WallWatch::Answer::Passed);
         DownloadComplete(id, result, single);
-    } else if (pauseForDisk(id, result) || scheduleRetry(id, result)) {
-        settleAnswer(id, WallWatch::Answer::Uncounted);
+    } else if (m_pause.pauseForDisk(id, result) || scheduleRetry(id, result)) {
+        m_pause.settleAnswer(id, WallWatch::Answer::Uncounted);
     } else {
         DownloadError(id, result);
         if (result.pageRead && result.landing.namesFullText())
-            settleAnswer(id, WallWatch::Answer::Uncounted);
+            m_pause.settleAnswer(id, WallWatch::Answer::Uncounted);
         else
-            noteWall(id, result);
+            m_pause.noteWall(id, result);
     }
     // A web page on the way to the paper is no file: the pause between files does not start with it.
     if (result.stamped && !follows)
@@ -130,198 +126,16 @@ void DownloadScheduler::onFinished(RowId id, const TransferResult &answer)
 
 bool DownloadScheduler::scheduleRetry(RowId id, const TransferResult &result)
 {
-    const DownloadRow *row = m_model->find(id);
-    const qint64 nowMs = monoNow();
-    const int attempt = row ? row->retry + 1 : 0;
-    const qint64 delay =
-        retrypolicy::DelayMs(attempt, result.retryAfterMs, m_jitter.generateDouble() * 2 - 1);
-    const bool again = row && result.reason.kind != FailureReason::Kind::Stopped &&
-                       attempt <= m_options.retries &&
-                       retrypolicy::IsTransient(result.reason, result.retryAfterMs);
-    // The host is left alone for as long as its latest answer asked, and only
-    // while a retry is to follow.
-    if (again && retrypolicy::HoldsBackHost(result.reason))
-        m_hostHold.insert(hostOf(addressOf(*row)), nowMs + delay);
-    if (!again) {
-        dropRetries(id);
-        if (result.resume.isValid())
-            PartFile::removeKept(result.resume.folder, result.resume.temporaryName);
-        return false;
-    }
-    m_retryAt.insert(id, nowMs + delay);
-    if (result.resume.isValid())
-        m_resumeFrom.insert(id, result.resume);
-    const int limit = m_options.retries;
-    m_rows.update(id, [&](DownloadRow &r) {
-        r.state = RowState::Waiting;
-        r.clearProgress();
-        r.sizeNote = SizeNote::RetryWait;
-        r.retry = attempt;
-        r.retryLimit = limit;
-        r.reason = result.reason;
-    });
-    showRetriesDue();
-    Q_EMIT retryScheduled(id, attempt, limit, delay);
-    return true;
-}
-
-namespace {
-
-// One form of an address for telling whether it was asked for already.
-QString fetchedForm(const QUrl &url)
-{
-    return url.adjusted(QUrl::RemoveFragment | QUrl::NormalizePathSegments | QUrl::RemoveUserInfo)
-        .toString(QUrl::FullyEncoded);
-}
-
-} // namespace
-
-// The answer was a web page: when it is a paper's own page that names its full text, the row goes on to
-// that address as a transfer of its own (true). Otherwise the reason says why the row ends here.
-bool DownloadScheduler::followLandingPage(RowId id, TransferResult *result)
-{
-    const DownloadRow *row = m_model->find(id);
-    if (!row)
-        return false;
-    LandingTrail &trail = m_landing[id];
-    if (trail.pages == 0)
-        trail.fetched.insert(fetchedForm(QUrl(row->key)));
-    for (const QUrl &url : std::as_const(result->requested))
-        trail.fetched.insert(fetchedForm(url));
-    const LandingPage &page = result->landing;
-    if (!page.metadata.title.isEmpty() || !page.metadata.cells.isEmpty()) {
-        // A paper known by its address alone is named after the title its page declares.
-        QString titled;
-        if (!m_options.namesFromLinks && row->declared.title.isEmpty() &&
-            CleanFileName(row->givenName) ==
-                CleanFileName(TrimSpaces(FileNameFromPath(WithoutCredentials(row->key), true))))
-            titled =
-                FitNameForDisk(CleanFileName(TrimSpaces(StripLineBreaks(page.metadata.title))), row->type, 0);
-        m_rows.update(id, [&page, &titled](DownloadRow &r) {
-            r.declared = MergedMetadata(r.declared, page.metadata);
-            if (!titled.isEmpty()) {
-                r.name = titled;
-                r.givenName = titled;
-            }
-        });
-    }
-    if (!page.namesFullText()) {
-        // The full text a page named came as a page again.
-        if (trail.pages > 0)
-            result->reason =
-                FailureReason::of(Kind::WebPage, 0, QStringLiteral("the full text is a web page"));
-        return false;
-    }
-    if (trail.fetched.contains(fetchedForm(page.fullText))) {
-        result->reason =
-            FailureReason::of(Kind::LandingWithoutFullText, 0,
-                              QStringLiteral("its full text leads back to a page already fetched"));
-        return false;
-    }
-    if (trail.pages >= MaxLandingPages) {
-        result->reason = FailureReason::of(
-            Kind::WebPage, 0, QStringLiteral("more than %1 landing pages in a row").arg(MaxLandingPages));
-        return false;
-    }
-    ++trail.pages;
-    trail.next = page.fullText.toString(QUrl::FullyEncoded);
-    const QString landing =
-        (result->finalUrl.isValid() ? result->finalUrl : QUrl(addressOf(*row))).toString(QUrl::FullyEncoded);
-    const QString next = trail.next;
-    m_rows.update(id, [&landing, &next](DownloadRow &r) {
-        r.state = RowState::Waiting;
-        r.clearProgress();
-        r.reason = {};
-        r.landingPage = landing;
-        r.fileAddress = next;
-    });
-    return true;
-}
-
-void DownloadScheduler::dropRetries(RowId id)
-{
-    m_retryAt.remove(id);
-    const ResumePoint kept = m_resumeFrom.take(id);
-    if (kept.isValid())
-        PartFile::removeKept(kept.folder, kept.temporaryName);
-}
-
-void DownloadScheduler::noteWall(RowId id, const TransferResult &result)
-{
-    using Answer = WallWatch::Answer;
-    const bool wall = retrypolicy::LooksLikeAWall(result.reason, result.retryAfterMs);
-    if (wall && result.loginPage)
-        m_loginWalls.insert(id);
-    else
-        m_loginWalls.remove(id);
-    // A row that meets the page while the queue waits for it goes back with the
-    // others on 继续.
-    if (wall && m_paused && !m_pausedRows.contains(id))
-        m_pausedRows.append(id);
-    Answer answer = wall ? Answer::Wall : Answer::Passed;
-    // While a login runs, the page may be the lapsed login itself: it gets its
-    // try first. A transfer that was stopped or removed brought no answer of the
-    // site at all.
-    if ((wall && m_loginPending &&
-         (result.reason.kind == FailureReason::Kind::WebPage ||
-          result.reason.kind == FailureReason::Kind::LandingWithoutFullText)) ||
-        result.reason.kind == FailureReason::Kind::Stopped)
-        answer = Answer::Uncounted;
-    settleAnswer(id, answer, result.finalUrl);
-}
-
-void DownloadScheduler::settleAnswer(RowId id, WallWatch::Answer answer, const QUrl &page)
-{
-    if (!m_walls.answered(id, answer, page) || m_paused)
-        return;
-    m_paused = true;
-    m_pausedRows = m_walls.wallRows();
-    m_pausePage = m_walls.page();
-    // A login page among the pages met asks for a login; otherwise the site asks for its check.
-    m_pauseKind = PauseKind::Verification;
-    for (RowId row : std::as_const(m_pausedRows)) {
-        if (m_loginWalls.contains(row))
-            m_pauseKind = PauseKind::Login;
-    }
-    Q_EMIT verificationNeeded(m_walls.host(), m_pausePage, m_pauseKind);
+    const RetryBook::Outcome retry = m_retries.schedule(id, result, m_options.retries);
+    if (retry.again)
+        Q_EMIT retryScheduled(id, retry.attempt, m_options.retries, retry.delayMs);
+    return retry.again;
 }
 
 void DownloadScheduler::resumeAfterVerification()
 {
-    if (!m_paused)
-        return;
-    m_paused = false;
-    for (RowId id : std::as_const(m_pausedRows)) {
-        const DownloadRow *row = m_model->find(id);
-        if (!row || row->state != RowState::Failed)
-            continue;
-        m_rows.update(id, [](DownloadRow &r) {
-            r.state = RowState::Waiting;
-            r.clearProgress();
-            r.reason = {};
-            r.retry = 0;
-        });
-    }
-    m_pausedRows.clear();
-    m_walls.clear();
-    m_loginWalls.clear();
-    start();
-}
-
-void DownloadScheduler::freeSlotOf(Downloader *transfer)
-{
-    if (!transfer)
-        return;
-    m_committing.removeAll(transfer);
-    if (m_single.transfer == transfer) {
-        m_single = Slot{};
-        m_busy = false;
-        return;
-    }
-    for (Slot &slot : m_slots) {
-        if (slot.transfer == transfer)
-            slot = Slot{};
-    }
+    if (m_pause.resume())
+        start();
 }
 
 void DownloadScheduler::stampFinish()

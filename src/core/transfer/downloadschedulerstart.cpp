@@ -23,12 +23,12 @@ using schedulertime::monoNow;
 void DownloadScheduler::startWaitingRows(bool tick)
 {
     // A tick looks for work as such; the other starts belong to a running queue.
-    if (m_starting || (!tick && !isRunning()) || m_paused)
+    if (m_starting || (!tick && !isRunning()) || m_pause.isPausedForVerification())
         return;
     m_starting = true;
     if (method() == DownloadMethod::Single) {
-        if (!m_busy && !transferExecuting()) {
-            const RowId id = findRow();
+        if (!m_busy && !m_transfers.transferExecuting()) {
+            const RowId id = m_picker.findRow(m_options.policy);
             if (id != RowId::None) {
                 startRow(id);
                 Inet下载当前文件(id);
@@ -36,133 +36,20 @@ void DownloadScheduler::startWaitingRows(bool tick)
         }
     } else {
         for (int k = 1; k <= m_options.threadCount && k <= MaxSlots; ++k) {
-            if (slotAlive(k))
+            if (m_transfers.slotAlive(k))
                 continue;
-            const RowId id = findRow();
+            const RowId id = m_picker.findRow(m_options.policy);
             if (id == RowId::None)
                 break;
             const QString target = startRow(id);
-            m_slots[static_cast<size_t>(k)].row = id;
+            m_transfers.at(k).row = id;
             多线程下载(k, id, target);
         }
     }
     m_starting = false;
-    if (!m_retryAt.isEmpty() || !m_hostHold.isEmpty())
+    if (m_retries.anyPending())
         scheduleWake();
     checkQueueFinished();
-}
-
-qint64 DownloadScheduler::hostHeldUntilMs(const QString &host) const
-{
-    const qint64 until = m_hostHold.value(host, -1);
-    return until > monoNow() ? until : -1;
-}
-
-QString DownloadScheduler::hostOf(const QString &address)
-{
-    const QUrl url(address);
-    return url.host().toLower() + u':' + QString::number(url.port(url.scheme() == u"https" ? 443 : 80));
-}
-
-void DownloadScheduler::dropIdleHolds()
-{
-    // A hold stands behind a retry that follows; with no row of the host waiting
-    // for one it has no reason.
-    QSet<QString> waiting;
-    for (auto it = m_retryAt.cbegin(); it != m_retryAt.cend(); ++it) {
-        if (const DownloadRow *row = m_model->find(it.key()))
-            waiting.insert(hostOf(addressOf(*row)));
-    }
-    m_hostHold.removeIf([&waiting](const auto &hold) { return !waiting.contains(hold.key()); });
-}
-
-bool DownloadScheduler::heldBack(const DownloadRow &row, qint64 nowMs) const
-{
-    if (m_retryAt.value(row.id, 0) > nowMs)
-        return true;
-    return !m_hostHold.isEmpty() && m_hostHold.value(hostOf(addressOf(row)), 0) > nowMs;
-}
-
-QString DownloadScheduler::addressOf(const DownloadRow &row) const
-{
-    const auto it = m_landing.constFind(row.id);
-    return it != m_landing.cend() && !it->next.isEmpty() ? it->next : row.key;
-}
-
-RowId DownloadScheduler::findRow()
-{
-    const qint64 nowMs = monoNow();
-    for (int i = 0; i < m_model->count(); ++i) {
-        const DownloadRow &row = m_model->row(i);
-        if (row.state != RowState::Waiting || heldBack(row, nowMs))
-            continue;
-        const RowId id = row.id;
-        if (m_heldCheck && passHeldRow(id))
-            continue;
-        if (TrimSpaces(row.folder).isEmpty()) {
-            failWithoutFolder(id);
-            continue;
-        }
-        // The name as it may stand on disk; a name that fits is never cut again.
-        // Every start begins from the name the row was handed over with: a name it
-        // had on a try that wrote nothing is no claim.
-        QString name = CleanFileName(row.givenName.isEmpty() ? row.name : row.givenName);
-        const QString type = IsSafeFileType(row.type) ? row.type : QStringLiteral("pdf");
-        name = FitNameForDisk(name, type, 0);
-        const QString folder = withTrailingSlash(row.folder);
-        if (name != row.name || folder != row.folder || type != row.type)
-            m_rows.update(id, [&](DownloadRow &r) {
-                r.name = name;
-                r.folder = folder;
-                r.type = type;
-            });
-        const NeedAnswer answer =
-            确定是需要下载(m_options.policy, folder, name, type, m_reserved, claimsFor(row.key));
-        switch (answer.need) {
-        case Need::Fetch:
-            return id;
-        case Need::Wait:
-            continue;
-        case Need::Skip:
-            m_rows.update(id, [&answer](DownloadRow &r) {
-                r.state = RowState::Done;
-                r.size = answer.existingLength;
-                r.sizeNote = SizeNote::None;
-                r.downloaded = answer.existingLength;
-                r.percentShown = false;
-                r.percentNote = PercentNote::Skipped;
-                r.reason = {};
-            });
-            Q_EMIT rowEnded(id);
-            continue;
-        }
-    }
-    return RowId::None;
-}
-
-// True when the row is passed over: its answer is pending, or it ended done on
-// the file it already has.
-bool DownloadScheduler::passHeldRow(RowId id)
-{
-    const HeldAnswer held = m_heldCheck->check(*m_model->find(id));
-    if (held.kind == HeldAnswer::Kind::NotHeld)
-        return false;
-    if (held.kind == HeldAnswer::Kind::Held) {
-        m_rows.update(id, [&held](DownloadRow &r) {
-            r.state = RowState::Done;
-            r.folder = held.folder;
-            r.name = held.name;
-            r.type = held.type;
-            r.size = held.size;
-            r.sizeNote = SizeNote::None;
-            r.downloaded = held.size;
-            r.percentShown = false;
-            r.percentNote = PercentNote::Held;
-            r.reason = {};
-        });
-        Q_EMIT rowEnded(id);
-    }
-    return true;
 }
 
 void DownloadScheduler::heldAnswered()
@@ -171,31 +58,14 @@ void DownloadScheduler::heldAnswered()
         QTimer::singleShot(0, this, &DownloadScheduler::startDue);
 }
 
-void DownloadScheduler::failWithoutFolder(RowId id)
-{
-    // An empty folder is no folder: it never becomes the root of the file system.
-    m_rows.update(id, [](DownloadRow &r) {
-        r.state = RowState::Failed;
-        r.reason = FailureReason::of(Kind::NoFolder);
-    });
-    Q_EMIT rowEnded(id);
-}
-
-ClaimTest DownloadScheduler::claimsFor(const QString &key) const
-{
-    return [this, key](const QString &path) {
-        return m_model->fileWrittenByAnother(path, key) || (m_foreignFile && m_foreignFile(path, key));
-    };
-}
-
 void DownloadScheduler::onRowFinished(RowId id)
 {
     // A row that waited for its next try was settled from outside (cancelled):
     // the bytes it kept and its retry go with it, and a list that it leaves
     // finished ends the run.
-    if (!m_retryAt.contains(id) && !m_resumeFrom.contains(id))
+    if (!m_retries.waits(id) && !m_retries.keeps(id))
         return;
-    dropRetries(id);
+    m_retries.drop(id);
     QTimer::singleShot(0, this, &DownloadScheduler::checkQueueFinished);
 }
 
@@ -204,10 +74,10 @@ QString DownloadScheduler::startRow(RowId id)
     const DownloadRow *row = m_model->find(id);
     QString newName;
     const QString path = 重命名保存路径(m_options.policy, row->folder, row->name, row->type, &newName,
-                                        m_reserved, claimsFor(row->key));
-    m_retryAt.remove(id);
-    m_walls.started(id, hostOf(addressOf(*row)));
-    const bool fresh = !m_landing.contains(id);
+                                        m_picker.reservedPaths(), m_picker.claimsFor(row->key));
+    m_retries.started(id);
+    m_pause.started(id, RetryBook::hostOf(m_landing.addressOf(*row)));
+    const bool fresh = !m_landing.onTrail(id);
     m_rows.update(id, [&newName, fresh](DownloadRow &r) {
         if (fresh) {
             // A new start asks for the row's own address again; what pages of it named is learnt anew.
@@ -220,8 +90,7 @@ QString DownloadScheduler::startRow(RowId id)
         r.reason = {};
         r.name = newName;
     });
-    m_reserved.insert(path);
-    m_reservedBy.insert(id, path);
+    m_picker.reserve(id, path);
     return path;
 }
 
@@ -249,25 +118,24 @@ Downloader *DownloadScheduler::makeTransfer(RowId id, bool single)
             [this](RowId, ConnectionState state, int code, const QString &text) {
                 Q_EMIT connectionStateChanged(state, code, text);
             });
-    // A resumed transfer counts the kept bytes as received: they are no part of
-    // its speed.
-    const qint64 kept = m_resumeFrom.contains(id) ? m_resumeFrom.value(id).bytes : 0;
-    m_speed.insert(id, Speed{monoNow(), kept, kept});
-    if (m_resumeFrom.contains(id))
-        transfer->setResume(m_resumeFrom.take(id));
+    const bool resumes = m_retries.keeps(id);
+    const qint64 kept = resumes ? m_retries.keptBytes(id) : 0;
+    m_transfers.startSpeed(id, kept);
+    if (resumes)
+        transfer->setResume(m_retries.takeResume(id));
     return transfer;
 }
 
 void DownloadScheduler::Inet下载当前文件(RowId id)
 {
     // A transfer still under way sends the row back to the queue.
-    if (transferExecuting() || m_busy) {
+    if (m_transfers.transferExecuting() || m_busy) {
         m_rows.update(id, [](DownloadRow &r) {
             r.state = RowState::Waiting;
             r.sizeNote = SizeNote::WaitAgain;
         });
-        m_reserved.remove(m_reservedBy.take(id));
-        m_walls.answered(id, WallWatch::Answer::Uncounted);
+        m_picker.release(id);
+        m_pause.withdrawn(id);
         return;
     }
     m_busy = true;
@@ -275,38 +143,26 @@ void DownloadScheduler::Inet下载当前文件(RowId id)
     const DownloadRow *row = m_model->find(id);
     Q_EMIT transferNoted(TransferNote::Started, row->name);
     Downloader *transfer = makeTransfer(id, true);
-    m_single = Slot{transfer, id, monoNow()};
+    m_transfers.single() = TransferSlots::Slot{transfer, id, monoNow()};
     // The answer's type decides the file's name; the path is reserved for the row
     // until it ends.
     auto resolve = [this, id](const QString &type, QString *newName) {
-        return reserveTarget(id, type, newName);
+        return m_picker.reserveTarget(id, m_options.policy, type, newName);
     };
-    transfer->Inet下载文件(addressOf(*row), row->name, row->type, resolve);
+    transfer->Inet下载文件(m_landing.addressOf(*row), row->name, row->type, resolve);
 }
 
 void DownloadScheduler::多线程下载(int k, RowId id, const QString &targetPath)
 {
     Downloader *transfer = makeTransfer(id, false);
     m_busy = true;
-    Slot &slot = m_slots[static_cast<size_t>(k)];
-    slot = Slot{transfer, id, monoNow()};
+    m_transfers.at(k) = TransferSlots::Slot{transfer, id, monoNow()};
     // Another program took the name meanwhile: under the rename rule the next
     // free one.
     auto resolveAgain = [this, id](const QString &type, QString *newName) {
-        return m_options.policy == DuplicatePolicy::Rename ? reserveTarget(id, type, newName) : QString();
+        return m_options.policy == DuplicatePolicy::Rename
+                   ? m_picker.reserveTarget(id, m_options.policy, type, newName)
+                   : QString();
     };
-    transfer->BeginDownload(addressOf(*m_model->find(id)), targetPath, resolveAgain);
-}
-
-QString DownloadScheduler::reserveTarget(RowId id, const QString &type, QString *newName)
-{
-    const DownloadRow *row = m_model->find(id);
-    if (!row)
-        return {};
-    m_reserved.remove(m_reservedBy.take(id));
-    const QString path = 重命名保存路径(m_options.policy, row->folder, row->name, type, newName, m_reserved,
-                                        claimsFor(row->key));
-    m_reserved.insert(path);
-    m_reservedBy.insert(id, path);
-    return path;
+    transfer->BeginDownload(m_landing.addressOf(*m_model->find(id)), targetPath, resolveAgain);
 }

@@ -148,7 +148,7 @@ private Q_SLOTS:
             TestRows::of(*m_model).clear();
         }
         QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 1, 20000);
-        QVERIFY(!m_scheduler->anyTransferLive());
+        QVERIFY(!m_scheduler->transfers().anyTransferLive());
 
         // Every row left holds its own paper; nothing else is in the folder.
         QStringList expected;

@@ -42,7 +42,8 @@ class TestEngines : public QObject
     void runToEnd(int timeoutMs = 20000)
     {
         m_scheduler->start();
-        QTRY_VERIFY2_WITH_TIMEOUT(m_model->检测是否下载列表完毕() && !m_scheduler->anyTransferLive(),
+        QTRY_VERIFY2_WITH_TIMEOUT(m_model->检测是否下载列表完毕() &&
+                                      !m_scheduler->transfers().anyTransferLive(),
                                   qPrintable(m_model->totalsText()), timeoutMs);
         QCOMPARE(m_scheduler->CountTransferSlots(), 1);
     }

@@ -346,7 +346,7 @@ private Q_SLOTS:
             m_scheduler->start();
             QTRY_VERIFY(row(id).downloaded == 5000 || row(id).sizeNote != SizeNote::None);
             m_scheduler->StopDownloads();
-            QTRY_VERIFY(!m_scheduler->anyTransferLive());
+            QTRY_VERIFY(!m_scheduler->transfers().anyTransferLive());
         } else {
             runToEnd();
         }
@@ -366,7 +366,8 @@ private Q_SLOTS:
             const RowId id = addRow(path, QStringLiteral("whole%1").arg(method));
             m_scheduler->start();
             m_scheduler->startDue();
-            Downloader *transfer = method == 1 ? m_scheduler->singleTransfer() : m_scheduler->slot(1);
+            Downloader *transfer =
+                method == 1 ? m_scheduler->transfers().singleTransfer() : m_scheduler->transfers().slot(1);
             QVERIFY(transfer);
             // The stop lands while the transfer reports its last bytes, before it has
             // ended.
@@ -378,7 +379,7 @@ private Q_SLOTS:
                 }
             });
             QTRY_VERIFY(stopped);
-            QTRY_VERIFY(!m_scheduler->anyTransferLive());
+            QTRY_VERIFY(!m_scheduler->transfers().anyTransferLive());
             QCOMPARE(row(id).state, RowState::Done);
             QCOMPARE(fntest::readFile(rowFilePath(row(id))), reply.body);
         }

@@ -68,7 +68,7 @@ class TestLanding : public QObject
         QSignalSpy finished(m_scheduler, &DownloadScheduler::queueFinished);
         m_scheduler->start();
         QTRY_VERIFY2_WITH_TIMEOUT(finished.count() == 1, qPrintable(m_model->totalsText()), 30000);
-        QVERIFY(!m_scheduler->anyTransferLive());
+        QVERIFY(!m_scheduler->transfers().anyTransferLive());
     }
 
 private Q_SLOTS:
@@ -322,7 +322,7 @@ private Q_SLOTS:
             addRow(m_fourth.url(QStringLiteral("/plain")).toString(), QStringLiteral("plain"));
         const RowId script = addRow(QStringLiteral("/l/script"), QStringLiteral("script"));
         m_scheduler->options().intervalSeconds = 0;
-        QSignalSpy wall(m_scheduler, &DownloadScheduler::verificationNeeded);
+        QSignalSpy wall(&m_scheduler->pause(), &QueuePause::verificationNeeded);
         runToEnd(method, 3);
 
         for (RowId id : {direct, link, two}) {
@@ -379,7 +379,7 @@ private Q_SLOTS:
             m_server.setReply(QStringLiteral("/q/paper%1").arg(i), FaultServer::pdf(3000));
             ids.append(addRow(path, QStringLiteral("q%1").arg(i)));
         }
-        QSignalSpy wall(m_scheduler, &DownloadScheduler::verificationNeeded);
+        QSignalSpy wall(&m_scheduler->pause(), &QueuePause::verificationNeeded);
         runToEnd(2, 2);
         QCOMPARE(wall.count(), 0);
         for (RowId id : ids)

@@ -73,14 +73,14 @@ class TestRetry : public QObject
     // later try.
     void settle()
     {
-        QTRY_VERIFY_WITH_TIMEOUT(!m_scheduler->anyTransferLive() && m_model->totals().downloading == 0,
-                                 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            !m_scheduler->transfers().anyTransferLive() && m_model->totals().downloading == 0, 20000);
     }
 
     // Moves the clock to the row's next try and lets the queue start what is due.
     void advanceToRetry(RowId id)
     {
-        const qint64 due = m_scheduler->retryDueMs(id);
+        const qint64 due = m_scheduler->retries().retryDueMs(id);
         QVERIFY(due > 0);
         m_clock.advanceMs(due - m_clock.monotonicMs() + 1);
         m_scheduler->startDue();
@@ -152,7 +152,7 @@ private Q_SLOTS:
         QVERIFY(m_model->data(m_model->index(m_model->positionOf(id), 0), Qt::ToolTipRole)
                     .toString()
                     .contains(u"503"));
-        const qint64 delay = m_scheduler->retryDueMs(id) - start;
+        const qint64 delay = m_scheduler->retries().retryDueMs(id) - start;
         QVERIFY2(delay >= lowMs && delay <= highMs, qPrintable(QString::number(delay)));
         // Not a moment early; then the second answer is the paper.
         m_clock.advanceMs(delay - 2);
@@ -172,8 +172,8 @@ private Q_SLOTS:
         m_scheduler->start();
         qint64 previous = 0;
         for (int attempt = 1; attempt <= 3; ++attempt) {
-            QTRY_VERIFY(row(id).retry == attempt && !m_scheduler->anyTransferLive());
-            const qint64 delay = m_scheduler->retryDueMs(id) - m_clock.monotonicMs();
+            QTRY_VERIFY(row(id).retry == attempt && !m_scheduler->transfers().anyTransferLive());
+            const qint64 delay = m_scheduler->retries().retryDueMs(id) - m_clock.monotonicMs();
             const qint64 base = 1000LL << attempt;
             QVERIFY2(delay >= base * 8 / 10 && delay <= base * 12 / 10, qPrintable(QString::number(delay)));
             QVERIFY(delay > previous);
@@ -210,7 +210,7 @@ private Q_SLOTS:
         m_scheduler->start();
         QTRY_COMPARE(row(id).state, RowState::Failed);
         settle();
-        QCOMPARE(m_scheduler->retryDueMs(id), -1);
+        QCOMPARE(m_scheduler->retries().retryDueMs(id), -1);
         QCOMPARE(m_server.requestCount(QStringLiteral("/gone.pdf")), 1);
     }
 
@@ -271,9 +271,9 @@ private Q_SLOTS:
         QCOMPARE(row(a1).state, RowState::Waiting);
         QCOMPARE(row(a2).state, RowState::Waiting);
         QCOMPARE(m_server.requestCount(QStringLiteral("/a2.pdf")), 0);
-        const QString host = DownloadScheduler::hostOf(row(a1).key);
-        QCOMPARE(m_scheduler->hostHeldUntilMs(host), m_scheduler->retryDueMs(a1));
-        QCOMPARE(m_scheduler->hostHeldUntilMs(DownloadScheduler::hostOf(row(b).key)), -1);
+        const QString host = RetryBook::hostOf(row(a1).key);
+        QCOMPARE(m_scheduler->retries().hostHeldUntilMs(host), m_scheduler->retries().retryDueMs(a1));
+        QCOMPARE(m_scheduler->retries().hostHeldUntilMs(RetryBook::hostOf(row(b).key)), -1);
         m_clock.advanceMs(29000);
         m_scheduler->startDue();
         QCOMPARE(m_server.requestCount(QStringLiteral("/a2.pdf")), 0);
@@ -303,24 +303,24 @@ private Q_SLOTS:
                  qPrintable(tip(refused)));
         QVERIFY(tip(a2).isEmpty());
         // A row that waits for its own retry is no host's hold.
-        QCOMPARE(m_scheduler->hostWaitMs(), -1);
+        QCOMPARE(m_scheduler->retries().hostWaitMs(), -1);
         TestRows::of(*m_model).removeRow(refused);
-        QCOMPARE(m_scheduler->hostWaitMs(), 42000);
-        QCOMPARE(progresstext::hostWait(m_scheduler->hostWaitMs()),
+        QCOMPARE(m_scheduler->retries().hostWaitMs(), 42000);
+        QCOMPARE(progresstext::hostWait(m_scheduler->retries().hostWaitMs()),
                  QStringLiteral("站点要求等待：42 秒后继续"));
         // Seconds are rounded up: a wait that has not ended never reads 0.
         m_clock.advanceMs(40500);
         m_scheduler->startDue();
         QCOMPARE(tip(a1), QStringLiteral("将在 2 秒后重试（HTTP 429 Too Many Requests）"));
-        QCOMPARE(progresstext::hostWait(m_scheduler->hostWaitMs()),
+        QCOMPARE(progresstext::hostWait(m_scheduler->retries().hostWaitMs()),
                  QStringLiteral("站点要求等待：2 秒后继续"));
         m_clock.advanceMs(1499);
         QCOMPARE(tip(a1), QStringLiteral("将在 1 秒后重试（HTTP 429 Too Many Requests）"));
         // As soon as something runs, the queue no longer only waits.
         advanceToRetry(a1);
-        QCOMPARE(m_scheduler->hostWaitMs(), -1);
+        QCOMPARE(m_scheduler->retries().hostWaitMs(), -1);
         QTRY_VERIFY(row(a1).state == RowState::Done && row(a2).state == RowState::Done);
-        QCOMPARE(m_scheduler->hostWaitMs(), -1);
+        QCOMPARE(m_scheduler->retries().hostWaitMs(), -1);
     }
 
     // A full disk pauses the queue instead of failing the list row by row; nothing partial stays under a
@@ -348,14 +348,14 @@ private Q_SLOTS:
             m_server.setReply(QStringLiteral("/d%1.pdf").arg(i), FaultServer::pdf(sizes[i], char('a' + i)));
             ids.append(addRow(QStringLiteral("/d%1.pdf").arg(i), QStringLiteral("d%1").arg(i)));
         }
-        QSignalSpy paused(m_scheduler, &DownloadScheduler::diskPaused);
+        QSignalSpy paused(&m_scheduler->pause(), &QueuePause::diskPaused);
         QSignalSpy finished(m_scheduler, &DownloadScheduler::queueFinished);
         QStringList written;
         const auto checkPaused = [&](int times) {
             QTRY_COMPARE(paused.count(), times);
             settle();
             QCOMPARE(paused.last().at(0).value<DiskFault>(), DiskFault::NoSpace);
-            QCOMPARE(m_scheduler->pauseDiskFault(), DiskFault::NoSpace);
+            QCOMPARE(m_scheduler->pause().pauseDiskFault(), DiskFault::NoSpace);
             QCOMPARE(m_model->totals().failed, 0);
             QCOMPARE(m_model->totals().waiting, 2);
             written.clear();
@@ -396,12 +396,12 @@ private Q_SLOTS:
         const RowId w1 = addRow("/w1.pdf", "w1");
         const RowId w2 = addRow("/w2.pdf", "w2");
         const RowId w3 = addRow("/w3.pdf", "w3");
-        QSignalSpy wall(m_scheduler, &DownloadScheduler::verificationNeeded);
+        QSignalSpy wall(&m_scheduler->pause(), &QueuePause::verificationNeeded);
         QSignalSpy finished(m_scheduler, &DownloadScheduler::queueFinished);
         m_scheduler->start();
         QTRY_COMPARE(wall.count(), 1);
         settle();
-        QVERIFY(m_scheduler->isPausedForVerification());
+        QVERIFY(m_scheduler->pause().isPausedForVerification());
         QCOMPARE(wall.first().at(1).toUrl(), m_server.url(QStringLiteral("/w2.pdf")));
         QCOMPARE(row(w1).state, RowState::Failed);
         QCOMPARE(row(w2).state, RowState::Failed);
@@ -414,7 +414,7 @@ private Q_SLOTS:
         m_scheduler->resumeAfterVerification();
         QTRY_COMPARE(finished.count(), 1);
         QCOMPARE(m_model->totals().done, 3);
-        QVERIFY(!m_scheduler->isPausedForVerification());
+        QVERIFY(!m_scheduler->pause().isPausedForVerification());
     }
 
     void aPageIsNoPaperOnAnyTry_data()
@@ -500,7 +500,7 @@ private Q_SLOTS:
 
     void aHostIsHeldOnlyWhileARetryFollows()
     {
-        const QString host = DownloadScheduler::hostOf(m_server.url("/").toString());
+        const QString host = RetryBook::hostOf(m_server.url("/").toString());
         m_server.setReply("/next.pdf", FaultServer::pdf(4000));
         // Retries off, or the last try used up: the answer holds nothing back.
         for (int retries : {0, 1}) {
@@ -517,7 +517,7 @@ private Q_SLOTS:
             }
             QTRY_COMPARE(row(next).state, RowState::Done);
             QCOMPARE(row(busy).state, RowState::Failed);
-            QCOMPARE(m_scheduler->hostHeldUntilMs(host), -1);
+            QCOMPARE(m_scheduler->retries().hostHeldUntilMs(host), -1);
         }
         // A retry follows: a day's Retry-After holds the site for the hour it is
         // capped at, until Stop.
@@ -530,7 +530,7 @@ private Q_SLOTS:
         m_scheduler->start();
         QTRY_COMPARE(row(busy).retry, 1);
         settle();
-        QCOMPARE(m_scheduler->hostHeldUntilMs(host), m_clock.monotonicMs() + 3600 * 1000);
+        QCOMPARE(m_scheduler->retries().hostHeldUntilMs(host), m_clock.monotonicMs() + 3600 * 1000);
         QCOMPARE(row(next).state, RowState::Waiting);
         m_scheduler->StopDownloads();
         ResetRow(TestRows::of(*m_model), busy);
@@ -568,7 +568,7 @@ private Q_SLOTS:
             m_server.setReply(QStringLiteral("/r%1.pdf").arg(i), reply);
             addRow(QStringLiteral("/r%1.pdf").arg(i), QStringLiteral("r%1").arg(i));
         }
-        QSignalSpy wall(m_scheduler, &DownloadScheduler::verificationNeeded);
+        QSignalSpy wall(&m_scheduler->pause(), &QueuePause::verificationNeeded);
         m_scheduler->start();
         QTRY_COMPARE_WITH_TIMEOUT(wall.count(), 1, 20000);
         settle();

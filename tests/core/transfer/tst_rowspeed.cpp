@@ -56,8 +56,8 @@ private Q_SLOTS:
             ids << TestRows::of(model).addRow(row);
         }
         scheduler.start();
-        QTRY_VERIFY(scheduler.slot(1) && scheduler.slot(1)->hasBodyBytes() && scheduler.slot(2) &&
-                    scheduler.slot(2)->hasBodyBytes());
+        QTRY_VERIFY(scheduler.transfers().slot(1) && scheduler.transfers().slot(1)->hasBodyBytes() &&
+                    scheduler.transfers().slot(2) && scheduler.transfers().slot(2)->hasBodyBytes());
         QTRY_COMPARE(model.find(ids.at(0))->downloaded, 4096);
         QCOMPARE(model.find(ids.at(1))->size, -1); // no length to show
         // All of it came within one instant of the clock: no speed can be told yet.

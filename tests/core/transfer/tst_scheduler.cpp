@@ -224,11 +224,12 @@ private Q_SLOTS:
         m_clock.advanceMs(2000);
         m_scheduler->start();
         m_scheduler->tickScheduler();
-        Downloader *transfer = method == 1 ? m_scheduler->singleTransfer() : m_scheduler->slot(1);
+        Downloader *transfer =
+            method == 1 ? m_scheduler->transfers().singleTransfer() : m_scheduler->transfers().slot(1);
         QVERIFY(transfer);
         QSignalSpy body(transfer, &Downloader::bodyReceived);
         QVERIFY(body.wait(5000));
-        QVERIFY(m_scheduler->anyTransferLive());
+        QVERIFY(m_scheduler->transfers().anyTransferLive());
         m_scheduler->StopDownloads();
         QCOMPARE(finished.count(), 0);
         QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 1, 5000);

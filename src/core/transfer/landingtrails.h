@@ -1,0 +1,42 @@
+#pragma once
+
+#include "core/queue/downloadlistmodel.h"
+#include "core/queue/rowwriter.h"
+#include "core/transfer/downloader.h"
+
+#include <QHash>
+#include <QSet>
+#include <QString>
+
+// Rows on their way from a paper's web page to its full text: the address each asks for next and the
+// pages gone through.
+class LandingTrails
+{
+public:
+    // A row goes through at most this many of a paper's own web pages on the way to its full text.
+    static constexpr int MaxLandingPages = 2;
+
+    explicit LandingTrails(RowWriter rows) : m_rows(rows) {}
+
+    // The address the row's next transfer asks for: its own, or the full text a page of it named.
+    QString addressOf(const DownloadRow &row) const;
+    // The row is on a trail (its next start goes on from a page, not from its own address).
+    bool onTrail(RowId id) const { return m_trails.contains(id); }
+    void remove(RowId id) { m_trails.remove(id); }
+
+    // The answer was a web page: when it is a paper's own page that names its full text, the row goes
+    // on to that address as a transfer of its own (true). Otherwise the reason says why the row ends
+    // here. Unless names come from the links, a paper known by its address alone takes its page's title.
+    bool follow(RowId id, TransferResult *result, bool namesFromLinks);
+
+private:
+    struct Trail
+    {
+        QString next;          // the full-text address the next transfer asks for
+        int pages = 0;         // web pages gone through
+        QSet<QString> fetched; // every address asked for so far
+    };
+
+    RowWriter m_rows;
+    QHash<RowId, Trail> m_trails;
+};

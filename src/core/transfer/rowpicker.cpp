@@ -1,0 +1,125 @@
+#include "core/transfer/rowpicker.h"
+
+#include "core/common/filenames.h"
+#include "core/common/safetext.h"
+#include "core/transfer/retrybook.h"
+#include "core/transfer/schedulertime.h"
+
+using Kind = FailureReason::Kind;
+using schedulertime::monoNow;
+
+RowPicker::RowPicker(RowWriter rows, const RetryBook &retries, std::function<void(RowId)> ended)
+    : m_rows(rows), m_retries(retries), m_ended(std::move(ended))
+{
+}
+
+RowId RowPicker::findRow(DuplicatePolicy policy)
+{
+    const qint64 nowMs = monoNow();
+    for (int i = 0; i < m_rows.list().count(); ++i) {
+        const DownloadRow &row = m_rows.list().row(i);
+        if (row.state != RowState::Waiting || m_retries.heldBack(row, nowMs))
+            continue;
+        const RowId id = row.id;
+        if (m_heldCheck && passHeldRow(id))
+            continue;
+        if (TrimSpaces(row.folder).isEmpty()) {
+            failWithoutFolder(id);
+            continue;
+        }
+        // The name as it may stand on disk; a name that fits is never cut again.
+        // Every start begins from the name the row was handed over with: a name it
+        // had on a try that wrote nothing is no claim.
+        QString name = CleanFileName(row.givenName.isEmpty() ? row.name : row.givenName);
+        const QString type = IsSafeFileType(row.type) ? row.type : QStringLiteral("pdf");
+        name = FitNameForDisk(name, type, 0);
+        const QString folder = withTrailingSlash(row.folder);
+        if (name != row.name || folder != row.folder || type != row.type)
+            m_rows.update(id, [&](DownloadRow &r) {
+                r.name = name;
+                r.folder = folder;
+                r.type = type;
+            });
+        const NeedAnswer answer = 确定是需要下载(policy, folder, name, type, m_reserved, claimsFor(row.key));
+        switch (answer.need) {
+        case Need::Fetch:
+            return id;
+        case Need::Wait:
+            continue;
+        case Need::Skip:
+            m_rows.update(id, [&answer](DownloadRow &r) {
+                r.state = RowState::Done;
+                r.size = answer.existingLength;
+                r.sizeNote = SizeNote::None;
+                r.downloaded = answer.existingLength;
+                r.percentShown = false;
+                r.percentNote = PercentNote::Skipped;
+                r.reason = {};
+            });
+            m_ended(id);
+            continue;
+        }
+    }
+    return RowId::None;
+}
+
+// True when the row is passed over: its answer is pending, or it ended done on
+// the file it already has.
+bool RowPicker::passHeldRow(RowId id)
+{
+    const HeldAnswer held = m_heldCheck->check(*m_rows.list().find(id));
+    if (held.kind == HeldAnswer::Kind::NotHeld)
+        return false;
+    if (held.kind == HeldAnswer::Kind::Held) {
+        m_rows.update(id, [&held](DownloadRow &r) {
+            r.state = RowState::Done;
+            r.folder = held.folder;
+            r.name = held.name;
+            r.type = held.type;
+            r.size = held.size;
+            r.sizeNote = SizeNote::None;
+            r.downloaded = held.size;
+            r.percentShown = false;
+            r.percentNote = PercentNote::Held;
+            r.reason = {};
+        });
+        m_ended(id);
+    }
+    return true;
+}
+
+void RowPicker::failWithoutFolder(RowId id)
+{
+    // An empty folder is no folder: it never becomes the root of the file system.
+    m_rows.update(id, [](DownloadRow &r) {
+        r.state = RowState::Failed;
+        r.reason = FailureReason::of(Kind::NoFolder);
+    });
+    m_ended(id);
+}
+
+ClaimTest RowPicker::claimsFor(const QString &key) const
+{
+    return [this, key](const QString &path) {
+        return m_rows.list().fileWrittenByAnother(path, key) || (m_foreignFile && m_foreignFile(path, key));
+    };
+}
+
+void RowPicker::reserve(RowId id, const QString &path)
+{
+    m_reserved.insert(path);
+    m_reservedBy.insert(id, path);
+}
+
+QString RowPicker::reserveTarget(RowId id, DuplicatePolicy policy, const QString &type, QString *newName)
+{
+    const DownloadRow *row = m_rows.list().find(id);
+    if (!row)
+        return {};
+    m_reserved.remove(m_reservedBy.take(id));
+    const QString path =
+        重命名保存路径(policy, row->folder, row->name, type, newName, m_reserved, claimsFor(row->key));
+    m_reserved.insert(path);
+    m_reservedBy.insert(id, path);
+    return path;
+}
