@@ -81,11 +81,8 @@ DemoResponse DemoFaults::answerVerification(const DemoRequest &request)
     const QString back = localReturn(demoFormValue(form, "back").value_or(QString()));
     if (request.method == "HEAD" || !demoFormValue(form, "confirm"))
         return DemoResponse::html(200, DemoPages::verification(back));
-    const QByteArray token = demoToken();
-    m_verified.insert(token);
     DemoResponse response = DemoResponse::html(200, DemoPages::verified(back));
-    response.headers.emplaceBack("Set-Cookie",
-                                 verificationCookieName().toLatin1() + '=' + token + "; Path=/; HttpOnly");
+    m_verified.insert(demoSetSessionCookie(response, verificationCookieName()));
     return response;
 }
 

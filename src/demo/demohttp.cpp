@@ -117,3 +117,10 @@ std::optional<DemoSpan> answerByteRange(DemoResponse &response, const DemoReques
     }
     return DemoSpan{0, size, size};
 }
+
+QByteArray demoSetSessionCookie(DemoResponse &response, const QString &name)
+{
+    const QByteArray token = demoToken();
+    response.headers.emplaceBack("Set-Cookie", name.toLatin1() + '=' + token + "; Path=/; HttpOnly");
+    return token;
+}

@@ -65,3 +65,6 @@ struct DemoSpan
 // asks for one the site serves. Empty when the range cannot be satisfied: the answer is then the 416 page.
 std::optional<DemoSpan> answerByteRange(DemoResponse &response, const DemoRequest &request,
                                         const QByteArray &etag);
+
+// Sets a fresh session cookie of that name on the answer (path /, HttpOnly); the token it carries.
+QByteArray demoSetSessionCookie(DemoResponse &response, const QString &name);

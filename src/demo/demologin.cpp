@@ -16,11 +16,8 @@ DemoResponse DemoLogin::answer(const DemoRequest &request)
         return DemoResponse::html(200, DemoPages::login());
     if (account.value_or(QString()) != m_account || password.value_or(QString()) != m_password)
         return DemoResponse::html(200, DemoPages::login(QStringLiteral("帐号或密码错误，请重新输入。")));
-    const QByteArray token = demoToken();
-    m_sessions.insert(token);
     DemoResponse response = DemoResponse::html(200, DemoPages::loggedIn(m_account));
-    response.headers.emplaceBack("Set-Cookie",
-                                 sessionCookieName().toLatin1() + '=' + token + "; Path=/; HttpOnly");
+    m_sessions.insert(demoSetSessionCookie(response, sessionCookieName()));
     return response;
 }
 

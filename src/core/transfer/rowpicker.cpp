@@ -8,6 +8,22 @@
 using Kind = FailureReason::Kind;
 using schedulertime::monoNow;
 
+namespace {
+
+// The row ends done on a file that is already there, without a transfer.
+void endOnFileAtHand(DownloadRow &r, qint64 size, PercentNote note)
+{
+    r.state = RowState::Done;
+    r.size = size;
+    r.sizeNote = SizeNote::None;
+    r.downloaded = size;
+    r.percentShown = false;
+    r.percentNote = note;
+    r.reason = {};
+}
+
+} // namespace
+
 RowPicker::RowPicker(RowWriter rows, const RetryBook &retries, std::function<void(RowId)> ended)
     : m_rows(rows), m_retries(retries), m_ended(std::move(ended))
 {
@@ -48,13 +64,7 @@ RowId RowPicker::findRow(DuplicatePolicy policy)
             continue;
         case Need::Skip:
             m_rows.update(id, [&answer](DownloadRow &r) {
-                r.state = RowState::Done;
-                r.size = answer.existingLength;
-                r.sizeNote = SizeNote::None;
-                r.downloaded = answer.existingLength;
-                r.percentShown = false;
-                r.percentNote = PercentNote::Skipped;
-                r.reason = {};
+                endOnFileAtHand(r, answer.existingLength, PercentNote::Skipped);
             });
             m_ended(id);
             continue;
@@ -72,16 +82,10 @@ bool RowPicker::passHeldRow(RowId id)
         return false;
     if (held.kind == HeldAnswer::Kind::Held) {
         m_rows.update(id, [&held](DownloadRow &r) {
-            r.state = RowState::Done;
             r.folder = held.folder;
             r.name = held.name;
             r.type = held.type;
-            r.size = held.size;
-            r.sizeNote = SizeNote::None;
-            r.downloaded = held.size;
-            r.percentShown = false;
-            r.percentNote = PercentNote::Held;
-            r.reason = {};
+            endOnFileAtHand(r, held.size, PercentNote::Held);
         });
         m_ended(id);
     }
