@@ -244,8 +244,11 @@ bool DownloadScheduler::intervalPassed() const
 
 void DownloadScheduler::tickScheduler()
 {
-    if (m_options.storePolicy)
+    // The store is written when the policy changed, not on every tick: each write is a file write.
+    if (m_options.storePolicy && m_storedPolicy != m_options.policy) {
         WriteSetting(settingkeys::DuplicateName, policyCaption(m_options.policy));
+        m_storedPolicy = m_options.policy;
+    }
     if (m_model->count() == 0) {
         setRunning(false);
         checkQueueFinished();

@@ -21,6 +21,7 @@
 #include <QSet>
 #include <QTimer>
 #include <array>
+#include <optional>
 
 class QNetworkAccessManager;
 class QNetworkCookieJar;
@@ -159,6 +160,7 @@ private:
     RowWriter m_rows;
     DownloadListModel *m_model;
     SchedulerOptions m_options;
+    std::optional<DuplicatePolicy> m_storedPolicy; // what the tick last wrote into the store
     bool m_busy = false;
     double m_lastFinishTime = 0;
     qint64 m_lastFinishMono = 0;

@@ -98,6 +98,16 @@ private Q_SLOTS:
         QCOMPARE(ReadSetting(SectionDownload, DuplicateName.name, "unset"), QStringLiteral("unset"));
         m_scheduler->tickScheduler();
         QCOMPARE(ReadSetting(SectionDownload, DuplicateName.name, "unset"), QStringLiteral("覆盖"));
+        // Later ticks write the store again only when the policy changed.
+        WriteSetting(SectionDownload, DuplicateName.name, "marker");
+        m_scheduler->tickScheduler();
+        QCOMPARE(ReadSetting(SectionDownload, DuplicateName.name, "unset"), QStringLiteral("marker"));
+        m_scheduler->options().policy = DuplicatePolicy::Rename;
+        m_scheduler->tickScheduler();
+        QCOMPARE(ReadSetting(SectionDownload, DuplicateName.name, "unset"), QStringLiteral("重命名"));
+        m_scheduler->options().policy = DuplicatePolicy::Overwrite;
+        m_scheduler->tickScheduler();
+        QCOMPARE(ReadSetting(SectionDownload, DuplicateName.name, "unset"), QStringLiteral("覆盖"));
         // An owner that keeps the store untouched (the batch mode) still gets the policy applied.
         m_scheduler->options().storePolicy = false;
         m_scheduler->options().policy = DuplicatePolicy::Skip;
