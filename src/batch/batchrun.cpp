@@ -25,6 +25,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QSaveFile>
+#include <QThread>
 #include <QWebEngineLoadingInfo>
 #include <QWebEngineProfile>
 #include <cstdio>
@@ -142,6 +143,10 @@ void BatchRun::connectPage()
 
 BatchRun::~BatchRun()
 {
+    if (m_manifestWriter) {
+        m_manifestWriter->wait();
+        delete m_manifestWriter;
+    }
     // Everything that reads the two lists or the page goes before them.
     delete m_progress;
     delete m_walk;
@@ -470,15 +475,13 @@ void BatchRun::endDownloads(int exitStatus)
 
 void BatchRun::finishRun(int exitStatus)
 {
-    if (m_phase == Phase::Ended)
+    if (m_phase == Phase::Ended || m_manifestWriter)
         return;
     if (m_interruptStatus != 0)
         exitStatus = m_interruptStatus;
     if (m_seen)
         m_seen->finish();
-    writeManifestAndTotals(&exitStatus);
-    writeExports(&exitStatus);
-    end(exitStatus);
+    writeManifestAndTotals(exitStatus);
 }
 
 void BatchRun::writeExports(int *exitStatus)
@@ -522,19 +525,39 @@ void BatchRun::writeExports(int *exitStatus)
     }
 }
 
-void BatchRun::writeManifestAndTotals(int *exitStatus)
+void BatchRun::writeManifestAndTotals(int exitStatus)
 {
-    QString error;
+    // The files are measured and hashed and the manifest is written on a thread of its own, from the
+    // rows as the run left them; the run ends once it is in place.
     const QString path = m_options.outFolder + batchmanifest::FileName;
+    QList<DownloadRow> rows;
+    rows.reserve(m_downloads.count());
+    for (int i = 0; i < m_downloads.count(); ++i)
+        rows.append(m_downloads.row(i));
     batchmanifest::KnownHash known;
     if (const LibraryRecorder *recorder = m_queue->libraryRecorder())
-        known = [recorder](const QString &file) { return recorder->knownSha256(file); };
-    if (!batchmanifest::write(path, m_downloads, &error, known)) {
-        batchMessage(QStringLiteral("the manifest %1 could not be written: %2").arg(path, error));
-        if (*exitStatus == 0)
-            *exitStatus = 2;
-    }
-    writeStdout(m_downloads.totalsText() + u'\n');
+        known = recorder->knownSha256Now();
+    auto error = std::make_shared<QString>();
+    auto written = std::make_shared<bool>(false);
+    m_manifestWriter =
+        QThread::create([path, rows = std::move(rows), known = std::move(known), error, written] {
+            *written = batchmanifest::write(path, rows, error.get(), known);
+        });
+    connect(m_manifestWriter, &QThread::finished, this,
+            [this, path, error, written, exitStatus, totals = m_downloads.totalsText()]() mutable {
+                m_manifestWriter->wait();
+                if (!*written) {
+                    batchMessage(
+                        QStringLiteral("the manifest %1 could not be written: %2").arg(path, *error));
+                    if (exitStatus == 0)
+                        exitStatus = 2;
+                }
+                writeStdout(totals + u'\n');
+                writeExports(&exitStatus);
+                // An interrupt that came while the manifest was written ends the run as interrupted.
+                end(m_interruptStatus != 0 ? m_interruptStatus : exitStatus);
+            });
+    m_manifestWriter->start();
 }
 
 const DownloadListModel &BatchRun::downloads() const

@@ -16,6 +16,7 @@ class DownloadScheduler;
 class DownloadSession;
 class PaperLibrary;
 class SeenRecorder;
+class QThread;
 class QWebEngineLoadingInfo;
 class QWebEngineProfile;
 class SiteRulesCatalog;
@@ -73,7 +74,8 @@ private:
     void endAfterLiveTransfers();
     void endDownloads(int exitStatus);
     void finishRun(int exitStatus);
-    void writeManifestAndTotals(int *exitStatus);
+    // Writes the manifest off the event loop's thread, then the totals and the exports, and ends the run.
+    void writeManifestAndTotals(int exitStatus);
     void writeExports(int *exitStatus);
     void fail(const QString &message);
     void end(int exitStatus);
@@ -98,6 +100,7 @@ private:
     bool m_ending = false; // the end waits for the library to record the last outcomes
     PaperLibrary *m_library = nullptr;
     SeenRecorder *m_seen = nullptr;
+    QThread *m_manifestWriter = nullptr; // the manifest being written at the end
 };
 
 // A message on stderr, prefixed with the program's name.
