@@ -486,16 +486,18 @@ void PartFile::removeKept(const QString &folder, const QString &temporaryName)
 {
     if (!temporaryName.startsWith(QLatin1String(Prefix)) || !IsPlainFileName(temporaryName))
         return;
-    const int dirFd = ::open(encoded(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dirFd < 0)
-        return;
-    struct stat st
-    {
-    };
-    if (::fstatat(dirFd, encoded(temporaryName).constData(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
-        S_ISREG(st.st_mode))
-        ::unlinkat(dirFd, encoded(temporaryName).constData(), 0);
-    ::close(dirFd);
+    // On a worker, as every removal: the folder's journal is not waited for here.
+    diskwork::writePool().start([folder = encoded(folder), name = encoded(temporaryName)] {
+        const int dirFd = ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (dirFd < 0)
+            return;
+        struct stat st
+        {
+        };
+        if (::fstatat(dirFd, name.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode))
+            ::unlinkat(dirFd, name.constData(), 0);
+        ::close(dirFd);
+    });
 }
 
 bool PartFile::truncate()

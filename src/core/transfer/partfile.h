@@ -46,7 +46,8 @@ public:
     void whenBacklogBelow(qint64 bytes, QObject *receiver, std::function<void()> notify);
     // Empties the file (a transfer that starts over).
     bool truncate();
-    // Deletes a kept temporary file of this program in the folder (one that no PartFile holds any more).
+    // Deletes a kept temporary file of this program in the folder (one that no PartFile holds any more),
+    // on a worker (waitForDiskWork waits for it).
     static void removeKept(const QString &folder, const QString &temporaryName);
     qint64 size() const { return m_written; }
     QString folder() const { return m_folder; }
