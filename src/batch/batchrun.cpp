@@ -484,14 +484,14 @@ void BatchRun::finishRun(int exitStatus)
     writeManifestAndTotals(exitStatus);
 }
 
-void BatchRun::writeExports(int *exitStatus)
+QList<PaperRecord> BatchRun::exportRecords() const
 {
+    QList<PaperRecord> records;
     if (m_options.risFile.isEmpty() && m_options.bibtexFile.isEmpty())
-        return;
+        return records;
     QHash<QString, int> candidateOf;
     for (int i = 0; i < m_candidates.count(); ++i)
         candidateOf.insert(m_candidates.row(i).key, i);
-    QList<PaperRecord> records;
     for (int i = 0; i < m_downloads.count(); ++i) {
         const DownloadRow &row = m_downloads.row(i);
         if (row.state != RowState::Done)
@@ -503,32 +503,56 @@ void BatchRun::writeExports(int *exitStatus)
             known->metadata = candidate.metadata();
             known->sourcePage = candidate.tag;
         }
-        PaperRecord record = exportRecordFor(row, known);
+        records.append(exportRecordFor(row, known));
+    }
+    return records;
+}
+
+namespace {
+
+// What the end of a run wrote, for the messages that follow it.
+struct EndFiles
+{
+    bool manifestWritten = false;
+    QString manifestError;
+    QStringList exportMessages;
+    bool exportFailed = false;
+};
+
+// The export files asked for (empty paths are not), with the hash of each file that has none yet.
+void writeExportFiles(QList<PaperRecord> records, const QString &risFile, const QString &bibtexFile,
+                      EndFiles *outcome)
+{
+    if (risFile.isEmpty() && bibtexFile.isEmpty())
+        return;
+    for (PaperRecord &record : records) {
         if (!record.held.filePath.isEmpty() && record.held.sha256.isEmpty())
             record.held.sha256 = FileSha256(record.held.filePath);
-        records.append(record);
     }
-    const std::pair<QString, ExportFormat> files[] = {{m_options.risFile, ExportFormat::Ris},
-                                                      {m_options.bibtexFile, ExportFormat::BibTeX}};
+    const std::pair<QString, ExportFormat> files[] = {{risFile, ExportFormat::Ris},
+                                                      {bibtexFile, ExportFormat::BibTeX}};
     for (const auto &[path, format] : files) {
         if (path.isEmpty())
             continue;
         const QByteArray bytes = exportBytes(format, records);
         QSaveFile file(path);
         if (file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.commit()) {
-            batchMessage(QStringLiteral("%1 papers exported to %2").arg(records.size()).arg(path));
+            outcome->exportMessages.append(
+                QStringLiteral("%1 papers exported to %2").arg(records.size()).arg(path));
             continue;
         }
-        batchMessage(QStringLiteral("the export %1 could not be written: %2").arg(path, file.errorString()));
-        if (*exitStatus == 0)
-            *exitStatus = 2;
+        outcome->exportMessages.append(
+            QStringLiteral("the export %1 could not be written: %2").arg(path, file.errorString()));
+        outcome->exportFailed = true;
     }
 }
 
+} // namespace
+
 void BatchRun::writeManifestAndTotals(int exitStatus)
 {
-    // The files are measured and hashed and the manifest is written on a thread of its own, from the
-    // rows as the run left them; the run ends once it is in place.
+    // The files are measured and hashed and the manifest and the exports are written on a thread of
+    // their own, from the rows as the run left them; the run ends once they are in place.
     const QString path = m_options.outFolder + batchmanifest::FileName;
     QList<DownloadRow> rows;
     rows.reserve(m_downloads.count());
@@ -537,24 +561,28 @@ void BatchRun::writeManifestAndTotals(int exitStatus)
     batchmanifest::KnownHash known;
     if (const LibraryRecorder *recorder = m_queue->libraryRecorder())
         known = recorder->knownSha256Now();
-    auto error = std::make_shared<QString>();
-    auto written = std::make_shared<bool>(false);
+    auto outcome = std::make_shared<EndFiles>();
     m_manifestWriter =
-        QThread::create([path, rows = std::move(rows), known = std::move(known), error, written] {
-            *written = batchmanifest::write(path, rows, error.get(), known);
+        QThread::create([path, rows = std::move(rows), known = std::move(known), outcome,
+                         records = exportRecords(), ris = m_options.risFile, bibtex = m_options.bibtexFile] {
+            outcome->manifestWritten = batchmanifest::write(path, rows, &outcome->manifestError, known);
+            writeExportFiles(records, ris, bibtex, outcome.get());
         });
     connect(m_manifestWriter, &QThread::finished, this,
-            [this, path, error, written, exitStatus, totals = m_downloads.totalsText()]() mutable {
+            [this, path, outcome, exitStatus, totals = m_downloads.totalsText()]() mutable {
                 m_manifestWriter->wait();
-                if (!*written) {
-                    batchMessage(
-                        QStringLiteral("the manifest %1 could not be written: %2").arg(path, *error));
+                if (!outcome->manifestWritten) {
+                    batchMessage(QStringLiteral("the manifest %1 could not be written: %2")
+                                     .arg(path, outcome->manifestError));
                     if (exitStatus == 0)
                         exitStatus = 2;
                 }
                 writeStdout(totals + u'\n');
-                writeExports(&exitStatus);
-                // An interrupt that came while the manifest was written ends the run as interrupted.
+                for (const QString &message : std::as_const(outcome->exportMessages))
+                    batchMessage(message);
+                if (outcome->exportFailed && exitStatus == 0)
+                    exitStatus = 2;
+                // An interrupt that came while the files were written ends the run as interrupted.
                 end(m_interruptStatus != 0 ? m_interruptStatus : exitStatus);
             });
     m_manifestWriter->start();

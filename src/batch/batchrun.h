@@ -1,6 +1,7 @@
 #pragma once
 
 #include "batch/batchoptions.h"
+#include "core/library/librarytypes.h"
 #include "core/queue/downloadlistmodel.h"
 #include "core/search/candidatelistmodel.h"
 #include "core/search/handover.h"
@@ -74,9 +75,11 @@ private:
     void endAfterLiveTransfers();
     void endDownloads(int exitStatus);
     void finishRun(int exitStatus);
-    // Writes the manifest off the event loop's thread, then the totals and the exports, and ends the run.
+    // Writes the manifest and the exports off the event loop's thread, then the totals and what became of
+    // the exports, and ends the run.
     void writeManifestAndTotals(int exitStatus);
-    void writeExports(int *exitStatus);
+    // The records of the done rows for the exports asked for (none when none is).
+    QList<PaperRecord> exportRecords() const;
     void fail(const QString &message);
     void end(int exitStatus);
 
