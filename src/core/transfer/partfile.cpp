@@ -749,3 +749,8 @@ int RemoveDeadPartFiles(const QString &folder, qint64 notAfterSecs)
     ::closedir(dir);
     return removed;
 }
+
+void RemoveDeadPartFilesLater(const QString &folder, qint64 notAfterSecs)
+{
+    diskwork::writePool().start([folder, notAfterSecs] { RemoveDeadPartFiles(folder, notAfterSecs); });
+}

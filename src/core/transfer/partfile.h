@@ -125,3 +125,5 @@ bool IsPlainFileName(const QString &name);
 // in the folder: only regular files with this program's prefix whose process is gone and which are
 // not younger than notAfterSecs (seconds since the epoch). Links are never followed. The count removed.
 int RemoveDeadPartFiles(const QString &folder, qint64 notAfterSecs);
+// The same on a worker (PartFile::waitForDiskWork waits for it), for a run that starts.
+void RemoveDeadPartFilesLater(const QString &folder, qint64 notAfterSecs);
