@@ -44,7 +44,11 @@ QStringList header()
 
 QStringList fields(const DownloadListModel &model, int position, const KnownHash &known)
 {
-    const DownloadRow &row = model.row(position);
+    return fields(model.row(position), known);
+}
+
+QStringList fields(const DownloadRow &row, const KnownHash &known)
+{
     QString size;
     QString path;
     QString hash;
@@ -146,9 +150,18 @@ bool read(const QString &path, QList<Row> *rows, QString *error)
 
 bool write(const QString &path, const DownloadListModel &model, QString *error, const KnownHash &known)
 {
-    QByteArray text = csvLine(header()).toUtf8();
+    QList<DownloadRow> rows;
+    rows.reserve(model.count());
     for (int i = 0; i < model.count(); ++i)
-        text += csvLine(fields(model, i, known)).toUtf8();
+        rows.append(model.row(i));
+    return write(path, rows, error, known);
+}
+
+bool write(const QString &path, const QList<DownloadRow> &rows, QString *error, const KnownHash &known)
+{
+    QByteArray text = csvLine(header()).toUtf8();
+    for (const DownloadRow &row : rows)
+        text += csvLine(fields(row, known)).toUtf8();
 
     // A fresh file beside the target (created exclusively, so no link planted there is followed),
     // then rename(2), which replaces whatever entry holds the name, a link included, and never writes

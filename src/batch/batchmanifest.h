@@ -6,6 +6,7 @@
 #include <functional>
 
 class DownloadListModel;
+struct DownloadRow;
 
 // The record a batch run leaves beside the papers: one CSV line per download row.
 namespace batchmanifest {
@@ -21,6 +22,7 @@ using KnownHash = std::function<QString(const QString &path)>;
 // reason says why a row failed (or was skipped, or was never tried). Addresses go without the user name
 // and password a link may carry.
 QStringList fields(const DownloadListModel &model, int position, const KnownHash &known = {});
+QStringList fields(const DownloadRow &row, const KnownHash &known = {});
 
 // A field quoted when it holds a comma, a quote, a line break or leading/trailing spaces; one that a
 // spreadsheet would take for a formula is neutralised (and read back as it was).
@@ -47,5 +49,8 @@ constexpr qint64 MaxReadBytes = 256LL * 1024 * 1024;
 // into place: whatever held the name before (a symbolic link too) is replaced, never written through.
 // False with a reason on failure.
 bool write(const QString &path, const DownloadListModel &model, QString *error, const KnownHash &known = {});
+// The same for the rows of a list taken before (on any thread: nothing but the rows, the files and known
+// is read).
+bool write(const QString &path, const QList<DownloadRow> &rows, QString *error, const KnownHash &known = {});
 
 } // namespace batchmanifest

@@ -25,6 +25,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QSaveFile>
+#include <QThread>
 #include <QWebEngineLoadingInfo>
 #include <QWebEngineProfile>
 #include <cstdio>
@@ -142,6 +143,10 @@ void BatchRun::connectPage()
 
 BatchRun::~BatchRun()
 {
+    if (m_manifestWriter) {
+        m_manifestWriter->wait();
+        delete m_manifestWriter;
+    }
     // Everything that reads the two lists or the page goes before them.
     delete m_progress;
     delete m_walk;
@@ -470,25 +475,23 @@ void BatchRun::endDownloads(int exitStatus)
 
 void BatchRun::finishRun(int exitStatus)
 {
-    if (m_phase == Phase::Ended)
+    if (m_phase == Phase::Ended || m_manifestWriter)
         return;
     if (m_interruptStatus != 0)
         exitStatus = m_interruptStatus;
     if (m_seen)
         m_seen->finish();
-    writeManifestAndTotals(&exitStatus);
-    writeExports(&exitStatus);
-    end(exitStatus);
+    writeManifestAndTotals(exitStatus);
 }
 
-void BatchRun::writeExports(int *exitStatus)
+QList<PaperRecord> BatchRun::exportRecords() const
 {
+    QList<PaperRecord> records;
     if (m_options.risFile.isEmpty() && m_options.bibtexFile.isEmpty())
-        return;
+        return records;
     QHash<QString, int> candidateOf;
     for (int i = 0; i < m_candidates.count(); ++i)
         candidateOf.insert(m_candidates.row(i).key, i);
-    QList<PaperRecord> records;
     for (int i = 0; i < m_downloads.count(); ++i) {
         const DownloadRow &row = m_downloads.row(i);
         if (row.state != RowState::Done)
@@ -500,41 +503,89 @@ void BatchRun::writeExports(int *exitStatus)
             known->metadata = candidate.metadata();
             known->sourcePage = candidate.tag;
         }
-        PaperRecord record = exportRecordFor(row, known);
+        records.append(exportRecordFor(row, known));
+    }
+    return records;
+}
+
+namespace {
+
+// What the end of a run wrote, for the messages that follow it.
+struct EndFiles
+{
+    bool manifestWritten = false;
+    QString manifestError;
+    QStringList exportMessages;
+    bool exportFailed = false;
+};
+
+// The export files asked for (empty paths are not), with the hash of each file that has none yet.
+void writeExportFiles(QList<PaperRecord> records, const QString &risFile, const QString &bibtexFile,
+                      EndFiles *outcome)
+{
+    if (risFile.isEmpty() && bibtexFile.isEmpty())
+        return;
+    for (PaperRecord &record : records) {
         if (!record.held.filePath.isEmpty() && record.held.sha256.isEmpty())
             record.held.sha256 = FileSha256(record.held.filePath);
-        records.append(record);
     }
-    const std::pair<QString, ExportFormat> files[] = {{m_options.risFile, ExportFormat::Ris},
-                                                      {m_options.bibtexFile, ExportFormat::BibTeX}};
+    const std::pair<QString, ExportFormat> files[] = {{risFile, ExportFormat::Ris},
+                                                      {bibtexFile, ExportFormat::BibTeX}};
     for (const auto &[path, format] : files) {
         if (path.isEmpty())
             continue;
         const QByteArray bytes = exportBytes(format, records);
         QSaveFile file(path);
         if (file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.commit()) {
-            batchMessage(QStringLiteral("%1 papers exported to %2").arg(records.size()).arg(path));
+            outcome->exportMessages.append(
+                QStringLiteral("%1 papers exported to %2").arg(records.size()).arg(path));
             continue;
         }
-        batchMessage(QStringLiteral("the export %1 could not be written: %2").arg(path, file.errorString()));
-        if (*exitStatus == 0)
-            *exitStatus = 2;
+        outcome->exportMessages.append(
+            QStringLiteral("the export %1 could not be written: %2").arg(path, file.errorString()));
+        outcome->exportFailed = true;
     }
 }
 
-void BatchRun::writeManifestAndTotals(int *exitStatus)
+} // namespace
+
+void BatchRun::writeManifestAndTotals(int exitStatus)
 {
-    QString error;
+    // The files are measured and hashed and the manifest and the exports are written on a thread of
+    // their own, from the rows as the run left them; the run ends once they are in place.
     const QString path = m_options.outFolder + batchmanifest::FileName;
+    QList<DownloadRow> rows;
+    rows.reserve(m_downloads.count());
+    for (int i = 0; i < m_downloads.count(); ++i)
+        rows.append(m_downloads.row(i));
     batchmanifest::KnownHash known;
     if (const LibraryRecorder *recorder = m_queue->libraryRecorder())
-        known = [recorder](const QString &file) { return recorder->knownSha256(file); };
-    if (!batchmanifest::write(path, m_downloads, &error, known)) {
-        batchMessage(QStringLiteral("the manifest %1 could not be written: %2").arg(path, error));
-        if (*exitStatus == 0)
-            *exitStatus = 2;
-    }
-    writeStdout(m_downloads.totalsText() + u'\n');
+        known = recorder->knownSha256Now();
+    auto outcome = std::make_shared<EndFiles>();
+    m_manifestWriter =
+        QThread::create([path, rows = std::move(rows), known = std::move(known), outcome,
+                         records = exportRecords(), ris = m_options.risFile, bibtex = m_options.bibtexFile] {
+            outcome->manifestWritten = batchmanifest::write(path, rows, &outcome->manifestError, known);
+            writeExportFiles(records, ris, bibtex, outcome.get());
+        });
+    connect(m_manifestWriter, &QThread::finished, this,
+            [this, path, outcome, exitStatus, totals = m_downloads.totalsText()]() mutable {
+                m_manifestWriter->wait();
+                if (!outcome->manifestWritten) {
+                    batchMessage(QStringLiteral("the manifest %1 could not be written: %2")
+                                     .arg(path, outcome->manifestError));
+                    if (exitStatus == 0)
+                        exitStatus = 2;
+                }
+                writeStdout(totals + u'\n');
+                for (const QString &message : std::as_const(outcome->exportMessages))
+                    batchMessage(message);
+                if (outcome->exportFailed && exitStatus == 0)
+                    exitStatus = 2;
+                // An interrupt that came while the files were written ends the run as interrupted.
+                end(m_interruptStatus != 0 ? m_interruptStatus : exitStatus);
+            });
+    m_manifestWriter->start();
 }
 
 const DownloadListModel &BatchRun::downloads() const

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "batch/batchoptions.h"
+#include "core/library/librarytypes.h"
 #include "core/queue/downloadlistmodel.h"
 #include "core/search/candidatelistmodel.h"
 #include "core/search/handover.h"
@@ -16,6 +17,7 @@ class DownloadScheduler;
 class DownloadSession;
 class PaperLibrary;
 class SeenRecorder;
+class QThread;
 class QWebEngineLoadingInfo;
 class QWebEngineProfile;
 class SiteRulesCatalog;
@@ -73,8 +75,11 @@ private:
     void endAfterLiveTransfers();
     void endDownloads(int exitStatus);
     void finishRun(int exitStatus);
-    void writeManifestAndTotals(int *exitStatus);
-    void writeExports(int *exitStatus);
+    // Writes the manifest and the exports off the event loop's thread, then the totals and what became of
+    // the exports, and ends the run.
+    void writeManifestAndTotals(int exitStatus);
+    // The records of the done rows for the exports asked for (none when none is).
+    QList<PaperRecord> exportRecords() const;
     void fail(const QString &message);
     void end(int exitStatus);
 
@@ -98,6 +103,7 @@ private:
     bool m_ending = false; // the end waits for the library to record the last outcomes
     PaperLibrary *m_library = nullptr;
     SeenRecorder *m_seen = nullptr;
+    QThread *m_manifestWriter = nullptr; // the manifest being written at the end
 };
 
 // A message on stderr, prefixed with the program's name.

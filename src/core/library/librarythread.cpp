@@ -29,34 +29,57 @@ LibraryThread::~LibraryThread()
     delete m_thread;
 }
 
+void LibraryThread::startThread()
+{
+    if (m_thread)
+        return;
+    m_worker = std::make_shared<Worker>();
+    m_thread = new QThread;
+    m_thread->setObjectName(QStringLiteral("library writer"));
+    m_worker->context.moveToThread(m_thread);
+    m_thread->start();
+}
+
+LibraryThread::Answer LibraryThread::perform(Worker &worker, const QString &path, int busyMs,
+                                             const std::function<bool(PaperLibrary &)> &work)
+{
+    if (!worker.library) {
+        worker.library = std::make_unique<PaperLibrary>(path);
+        worker.library->setBusyTimeoutMs(busyMs);
+    }
+    Answer answer;
+    answer.ok = worker.library->isOpen() || worker.library->open().ok;
+    if (answer.ok)
+        answer.ok = work(*worker.library);
+    if (!answer.ok) {
+        answer.error = worker.library->lastError();
+        answer.busy = worker.library->lastFailureWasBusy();
+    }
+    return answer;
+}
+
 void LibraryThread::run(std::function<bool(PaperLibrary &)> work, QObject *receiver,
                         std::function<void(Answer)> done)
 {
-    if (!m_thread) {
-        m_worker = std::make_shared<Worker>();
-        m_thread = new QThread;
-        m_thread->setObjectName(QStringLiteral("library writer"));
-        m_worker->context.moveToThread(m_thread);
-        m_thread->start();
-    }
+    startThread();
     // The receiver outlives the work: it owns this object, whose end waits for it.
     QMetaObject::invokeMethod(&m_worker->context, [worker = m_worker, path = m_path, busyMs = m_busyTimeoutMs,
                                                    work = std::move(work), receiver, done = std::move(done)] {
-        if (!worker->library) {
-            worker->library = std::make_unique<PaperLibrary>(path);
-            worker->library->setBusyTimeoutMs(busyMs);
-        }
-        Answer answer;
-        answer.ok = worker->library->isOpen() || worker->library->open().ok;
-        if (answer.ok)
-            answer.ok = work(*worker->library);
-        if (!answer.ok) {
-            answer.error = worker->library->lastError();
-            answer.busy = worker->library->lastFailureWasBusy();
-        }
+        const Answer answer = perform(*worker, path, busyMs, work);
         QMetaObject::invokeMethod(
             receiver, [done, answer] { done(answer); }, Qt::QueuedConnection);
     });
+}
+
+LibraryThread::Answer LibraryThread::runAndWait(std::function<bool(PaperLibrary &)> work)
+{
+    startThread();
+    Answer answer;
+    QMetaObject::invokeMethod(
+        &m_worker->context,
+        [this, &answer, &work] { answer = perform(*m_worker, m_path, m_busyTimeoutMs, work); },
+        Qt::BlockingQueuedConnection);
+    return answer;
 }
 
 void LibraryThread::wait()

@@ -29,11 +29,18 @@ public:
     // Runs work on the thread with the library open; done gets the answer on the receiver's thread. The
     // receiver owns this object (an answer that arrives after the receiver is gone is dropped).
     void run(std::function<bool(PaperLibrary &)> work, QObject *receiver, std::function<void(Answer)> done);
+    // Runs work on the thread as run() does, after the work handed over before it, and waits for its
+    // answer (for the end of a window, when no event comes any more).
+    Answer runAndWait(std::function<bool(PaperLibrary &)> work);
     // Waits until the work handed over so far is done.
     void wait();
 
 private:
     struct Worker;
+    void startThread();
+    // On the thread: the library opened when it is not yet, and work run on it.
+    static Answer perform(Worker &worker, const QString &path, int busyMs,
+                          const std::function<bool(PaperLibrary &)> &work);
     QString m_path;
     int m_busyTimeoutMs;
     QThread *m_thread = nullptr;

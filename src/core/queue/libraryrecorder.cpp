@@ -125,6 +125,16 @@ QString LibraryRecorder::knownSha256(const QString &path) const
     return it->sha256;
 }
 
+std::function<QString(const QString &path)> LibraryRecorder::knownSha256Now() const
+{
+    return [known = m_known](const QString &path) {
+        const auto it = known.constFind(path);
+        if (it == known.cend() || IdentityOf(path) != it->identity)
+            return QString();
+        return it->sha256;
+    };
+}
+
 void LibraryRecorder::takeHashed()
 {
     const QMutexLocker lock(&m_hashedLock);

@@ -11,6 +11,7 @@
 #include <QThreadPool>
 #include <QTimer>
 #include <atomic>
+#include <functional>
 #include <memory>
 
 class DownloadScheduler;
@@ -51,6 +52,8 @@ public:
     // The SHA-256 of the file at an absolute path as recorded, while the very same file is there; empty
     // when it was not hashed here (or not kept, or is not the same file any more).
     QString knownSha256(const QString &path) const;
+    // knownSha256 for any thread, with the hashes known now.
+    std::function<QString(const QString &path)> knownSha256Now() const;
 
 Q_SIGNALS:
     // The last outcome waiting was written (or given up).

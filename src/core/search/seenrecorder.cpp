@@ -30,24 +30,64 @@ void SeenRecorder::onRowsInserted(int first, int last)
     }
 }
 
+LibraryThread &SeenRecorder::writer()
+{
+    if (!m_writer)
+        m_writer = std::make_unique<LibraryThread>(m_library->path(), m_library->busyTimeoutMs());
+    return *m_writer;
+}
+
 void SeenRecorder::flush()
 {
-    if (m_waiting.isEmpty() || (m_retry.isActive() && !m_finishing))
+    if (m_waiting.isEmpty() || !m_writing.isEmpty() || (m_retry.isActive() && !m_finishing))
         return;
     m_retry.stop();
-    if (m_library->recordSeen(m_waiting)) {
-        m_waiting.clear();
-        m_busyTries = 0;
+    // The writer's own connection needs the library open; without it the library's connection says why it
+    // cannot be written (or opens it again).
+    if (!m_library->isOpen()) {
+        if (m_library->recordSeen(m_waiting)) {
+            m_waiting.clear();
+            m_busyTries = 0;
+            return;
+        }
+        writeFailed(m_library->lastError(), m_library->lastFailureWasBusy());
         return;
     }
+    m_writing = std::exchange(m_waiting, {});
+    auto written = std::make_shared<std::atomic<bool>>(false);
+    m_written = written;
+    const int generation = ++m_generation;
+    writer().run(
+        [batch = m_writing, written](PaperLibrary &library) {
+            const bool ok = library.recordSeen(batch);
+            written->store(ok);
+            return ok;
+        },
+        this, [this, generation](const LibraryThread::Answer &answer) { onWritten(generation, answer); });
+}
+
+void SeenRecorder::onWritten(int generation, const LibraryThread::Answer &answer)
+{
+    if (generation != m_generation)
+        return;
+    if (answer.ok) {
+        m_writing.clear();
+        m_busyTries = 0;
+        flush(); // what came meanwhile
+        return;
+    }
+    m_waiting = std::exchange(m_writing, {}) + m_waiting;
+    writeFailed(answer.error, answer.busy);
+}
+
+void SeenRecorder::writeFailed(const QString &why, bool busy)
+{
     // Another program kept writing: a little later, waiting longer each time.
-    if (m_library->lastFailureWasBusy() && !m_finishing && m_busyTries < BusyRetries) {
+    if (busy && !m_finishing && m_busyTries < BusyRetries) {
         m_retry.start(FirstRetryMs << m_busyTries++);
         return;
     }
-    Q_EMIT failed(QStringLiteral("%1 篇文献没有记入文献资料库（%2）")
-                      .arg(m_waiting.size())
-                      .arg(m_library->lastError()));
+    Q_EMIT failed(QStringLiteral("%1 篇文献没有记入文献资料库（%2）").arg(m_waiting.size()).arg(why));
     m_waiting.clear();
     m_busyTries = 0;
 }
@@ -55,5 +95,27 @@ void SeenRecorder::flush()
 void SeenRecorder::finish()
 {
     m_finishing = true;
-    flush();
+    m_retry.stop();
+    if (!m_writing.isEmpty()) {
+        // No answer comes any more: the write under way is waited for and its outcome taken here.
+        m_writer->wait();
+        ++m_generation;
+        if (!m_written->load())
+            m_waiting = m_writing + m_waiting;
+        m_writing.clear();
+    }
+    if (m_waiting.isEmpty())
+        return;
+    if (!m_library->isOpen()) {
+        flush();
+        return;
+    }
+    const LibraryThread::Answer answer =
+        writer().runAndWait([batch = m_waiting](PaperLibrary &library) { return library.recordSeen(batch); });
+    if (!answer.ok) {
+        writeFailed(answer.error, answer.busy);
+        return;
+    }
+    m_waiting.clear();
+    m_busyTries = 0;
 }

@@ -243,8 +243,13 @@ void Downloader::onMetaData()
     m_headerTimer.stop();
     m_result.answered = true;
     setState(ConnectionState::Receiving);
-    if (!takeAnswer(status))
+    if (!takeAnswer(status) || m_phase == Phase::Reopening)
         return;
+    startReceiving();
+}
+
+void Downloader::startReceiving()
+{
     m_phase = Phase::Receiving;
     m_stallMark = 0;
     m_stallTimer.start();
@@ -366,6 +371,7 @@ void Downloader::stop(const FailureReason &reason)
         break;
     case Phase::Idle:
     case Phase::Requesting:
+    case Phase::Reopening:
         break;
     }
     m_result.stamped = false;
@@ -391,7 +397,9 @@ void Downloader::fail(const FailureReason &reason)
     if (transient && m_phase == Phase::Receiving)
         m_body.keepForResume(m_result.total, &m_result.resume);
     else if (m_body.resume.isValid())
-        m_result.resume = m_body.resume; // not asked for yet: still there for the next try
+        m_result.resume = m_body.resume; // not continued yet: still there for the next try
+    if (m_phase == Phase::Reopening)
+        m_body.part.keep(); // the kept bytes, opened again and not added to
     m_body.part.discard();
     finish();
 }

@@ -133,7 +133,8 @@ Q_SIGNALS:
     void finished(RowId id, const TransferResult &result);
 
 private:
-    enum class Phase { Idle, Requesting, Receiving, Committing, Finished };
+    // Reopening: a range answer came, and the bytes kept by an earlier try are being opened again.
+    enum class Phase { Idle, Requesting, Reopening, Receiving, Committing, Finished };
 
     void startRequest(const QUrl &url);
     void onMetaData();
@@ -141,6 +142,10 @@ private:
     bool followRedirect(int status);
     bool takeAnswer(int status);
     bool takeRange(int status);
+    // The kept bytes are open again (or gone) for a range of rangeLength bytes.
+    void onReopened(bool ok, qint64 rangeLength);
+    // Reads the body from here on.
+    void startReceiving();
     // The single connection's file: the type from the answer, and the path and name the resolver gives
     // for it (in keptFolder when that is given); false when there is none.
     bool takeTarget(qint64 total, const QString *keptFolder = nullptr);
@@ -149,8 +154,11 @@ private:
     void completeBody();
     void endAsWebPage();
     void DownloadWithInet();
-    // The file is flushed and under its name, or why not.
-    void onMoved(PartFile::MoveResult moved);
+    // The file is flushed and under its name, or why not; retried tells that this was the move to a
+    // second name after another program took the first.
+    void onMoved(const PartFile::MoveResult &moved, bool retried = false);
+    // The file is in place: named after the type its content shows, on a worker, when the answer named none.
+    void repairTypeAndFinish();
     void fail(const FailureReason &reason);
     void finish();
     void dropReply();

@@ -4,11 +4,13 @@
 #include "core/queue/targetfile.h"
 #include "core/sites/loginpage.h"
 #include "core/sites/siterules.h"
+#include "core/transfer/diskworkers.h"
 #include "core/transfer/downloader.h"
 
 #include <QFileInfo>
 #include <QNetworkReply>
 #include <QNetworkRequest>
+#include <QPointer>
 
 // A transfer's body: what the answer holds, read into its temporary file (or held while it may be a web
 // page), ranges taken up again, and the end of the body, whole or not.
@@ -45,26 +47,34 @@ FailureReason replyFailure(const QNetworkReply *reply)
     }
 }
 
-// Names the finished file after the type its content shows (the answer named no type it could take).
-void repairType(TransferResult &result)
+// The finished file at path named after the type its content shows (the answer named no type it could
+// take): its path, type and row name then; no type when the content shows none.
+struct RepairedType
 {
-    const QString sniffed = SniffFileType(result.path);
+    QString path;
+    QString type;
+    QString name;
+};
+
+RepairedType repairType(const QString &path)
+{
+    RepairedType repaired;
+    const QString sniffed = SniffFileType(path);
     if (sniffed.isEmpty())
-        return;
-    const RenameResult renamed = RenameWithExtension(result.path, sniffed);
-    if (renamed.ok)
-        result.path = renamed.path;
+        return repaired;
+    const RenameResult renamed = RenameWithExtension(path, sniffed);
+    repaired.path = renamed.ok ? renamed.path : path;
     // Names differ in letter case on this file system: when the file kept an extension that differs from
     // the sniffed type only in case (paper.pdf for "PDF"), the row names that extension so it finds its file.
-    QString type = sniffed;
+    repaired.type = sniffed;
     if (!renamed.moved) {
         QString base;
-        const QString kept = SplitFileName(result.path, &base);
+        const QString kept = SplitFileName(repaired.path, &base);
         if (kept.compare(sniffed, Qt::CaseInsensitive) == 0)
-            type = kept;
+            repaired.type = kept;
     }
-    result.type = type;
-    result.name = FileNameFromPath(result.path, true);
+    repaired.name = FileNameFromPath(repaired.path, true);
+    return repaired;
 }
 
 } // namespace
@@ -85,14 +95,30 @@ bool Downloader::takeRange(int status)
         fail(FailureReason::of(Kind::Disk, 0, QStringLiteral("no file name is free")));
         return false;
     }
-    if (!m_body.reopenKept(m_folder)) {
+    // The body is read once the kept bytes are open again and their head is in.
+    if (!m_body.reopenKept(m_folder, this, [this, rangeLength](bool ok) { onReopened(ok, rangeLength); })) {
         fail(FailureReason::of(Kind::Disk, 0, QStringLiteral("the kept part of the file is gone")));
         return false;
     }
-    m_body.continueKept(rangeLength);
+    m_phase = Phase::Reopening;
     m_result.total = fileTotal;
     m_result.resumed = true;
     return true;
+}
+
+void Downloader::onReopened(bool ok, qint64 rangeLength)
+{
+    if (m_phase != Phase::Reopening)
+        return;
+    if (!ok) {
+        fail(FailureReason::of(Kind::Disk, 0, QStringLiteral("the kept part of the file is gone")));
+        return;
+    }
+    m_body.continueKept(rangeLength);
+    startReceiving();
+    // The answer may have ended while the kept bytes were opened.
+    if (m_phase == Phase::Receiving && m_reply && m_reply->isFinished())
+        onReplyFinished();
 }
 
 void Downloader::readBody(bool all)
@@ -271,11 +297,11 @@ void Downloader::DownloadWithInet()
     startRequest(m_address);
 }
 
-void Downloader::onMoved(PartFile::MoveResult moved)
+void Downloader::onMoved(const PartFile::MoveResult &moved, bool retried)
 {
     if (m_phase != Phase::Committing)
         return;
-    if (moved.nameTaken && m_resolve) {
+    if (moved.nameTaken && m_resolve && !retried) {
         // Another program took the name meanwhile: the next free name under the same rule.
         QString newName;
         const QString path = m_resolve(m_result.type, &newName);
@@ -285,7 +311,9 @@ void Downloader::onMoved(PartFile::MoveResult moved)
             m_result.path = path;
             m_result.name = newName;
             m_fileName = target.fileName();
-            moved = m_body.part.moveTo(m_fileName, m_options.replaceExisting);
+            m_body.part.moveLater(m_fileName, m_options.replaceExisting, this,
+                                  [this](const PartFile::MoveResult &again) { onMoved(again, true); });
+            return;
         }
     }
     if (!moved.ok) {
@@ -295,8 +323,34 @@ void Downloader::onMoved(PartFile::MoveResult moved)
     }
     m_result.path = m_folder + m_fileName;
     m_result.identity = moved.identity;
-    if (m_options.singleConnection && !m_typeFromAnswer)
-        repairType(m_result);
+    if (m_options.singleConnection && !m_typeFromAnswer) {
+        repairTypeAndFinish();
+        return;
+    }
     m_result.done = true;
     finish();
+}
+
+void Downloader::repairTypeAndFinish()
+{
+    QPointer<Downloader> guard(this);
+    diskwork::writePool().start([guard, path = m_result.path] {
+        const RepairedType repaired = repairType(path);
+        if (!guard)
+            return;
+        QMetaObject::invokeMethod(
+            guard.data(),
+            [guard, repaired] {
+                if (!guard || guard->m_phase != Phase::Committing)
+                    return;
+                if (!repaired.type.isEmpty()) {
+                    guard->m_result.path = repaired.path;
+                    guard->m_result.type = repaired.type;
+                    guard->m_result.name = repaired.name;
+                }
+                guard->m_result.done = true;
+                guard->finish();
+            },
+            Qt::QueuedConnection);
+    });
 }

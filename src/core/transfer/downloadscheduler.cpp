@@ -123,7 +123,7 @@ void DownloadScheduler::cleanDeadPartFiles()
             folders.insert(withTrailingSlash(m_model->row(i).folder));
     }
     for (const QString &folder : std::as_const(folders))
-        RemoveDeadPartFiles(folder, runStart);
+        RemoveDeadPartFilesLater(folder, runStart);
 }
 
 void DownloadScheduler::windowLoaded()

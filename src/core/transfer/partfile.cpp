@@ -11,7 +11,6 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
-#include <condition_variable>
 #include <csignal>
 #include <cstring>
 #include <deque>
@@ -62,10 +61,14 @@ struct PartFile::Lane : std::enable_shared_from_this<PartFile::Lane>
 {
     struct Op
     {
-        enum Kind { Create, Write, Truncate, Flush, Close } kind = Write;
+        enum Kind { Create, Reopen, Write, Truncate, Flush, Close } kind = Write;
         QByteArray data;
         diskwork::FlushRequest flush; // with Flush
-        QByteArray name;              // with Create: the file made; with Close: the file removed
+        QByteArray
+            name; // with Create: the file made; with Reopen: the file opened; with Close: the file removed
+        qint64 size = 0;      // with Reopen: the length the file must have
+        qint64 headBytes = 0; // with Reopen: how much of its start to read
+        std::function<void(int error, const QByteArray &head)> reopened; // with Reopen
     };
 
     // The lane owns folder, a descriptor of the file's folder, and closes it when the file is closed.
@@ -97,7 +100,8 @@ struct PartFile::Lane : std::enable_shared_from_this<PartFile::Lane>
     {
         std::lock_guard lock(mutex);
         for (auto it = ops.begin(); it != ops.end();) {
-            if (it->kind == Op::Write || it->kind == Op::Truncate || it->kind == Op::Create) {
+            if (it->kind == Op::Write || it->kind == Op::Truncate || it->kind == Op::Create ||
+                it->kind == Op::Reopen) {
                 queued -= it->data.size();
                 it = ops.erase(it);
             } else {
@@ -116,12 +120,6 @@ struct PartFile::Lane : std::enable_shared_from_this<PartFile::Lane>
     {
         std::lock_guard lock(mutex);
         return error;
-    }
-
-    void waitIdle()
-    {
-        std::unique_lock lock(mutex);
-        idle.wait(lock, [this] { return !running; });
     }
 
     void notifyBelow(qint64 mark, QObject *receiver, std::function<void()> notify)
@@ -150,7 +148,6 @@ struct PartFile::Lane : std::enable_shared_from_this<PartFile::Lane>
                 std::lock_guard lock(mutex);
                 if (ops.empty()) {
                     running = false;
-                    idle.notify_all();
                     return;
                 }
                 op = std::move(ops.front());
@@ -196,6 +193,8 @@ struct PartFile::Lane : std::enable_shared_from_this<PartFile::Lane>
                           0644);
             owned = fd >= 0;
             return fd < 0 ? errno : 0;
+        case Op::Reopen:
+            return reopen(op);
         case Op::Write: {
             if (fd < 0 || lastError() != 0)
                 return 0;
@@ -250,8 +249,44 @@ struct PartFile::Lane : std::enable_shared_from_this<PartFile::Lane>
         return 0;
     }
 
+    // Opens a kept file again to add to it, after reading its start.
+    int reopen(const Op &op)
+    {
+        int failure = 0;
+        QByteArray head;
+        const int descriptor =
+            ::openat(dirFd, op.name.constData(), O_RDWR | O_APPEND | O_CLOEXEC | O_NOFOLLOW);
+        struct stat st
+        {
+        };
+        if (descriptor < 0) {
+            failure = errno;
+        } else if (::fstat(descriptor, &st) != 0 || !S_ISREG(st.st_mode)) {
+            failure = EINVAL;
+            ::close(descriptor);
+        } else {
+            // This program's own file under its own name: it goes with the lane whatever it holds.
+            fd = descriptor;
+            owned = true;
+            if (st.st_size != op.size)
+                failure = EINVAL;
+        }
+        if (failure == 0 && op.headBytes > 0) {
+            head.resize(static_cast<qsizetype>(std::min(op.headBytes, op.size)));
+            ssize_t n = -1;
+            do {
+                n = ::pread(fd, head.data(), static_cast<size_t>(head.size()), 0);
+            } while (n < 0 && errno == EINTR);
+            if (n < 0)
+                failure = errno;
+            head.truncate(n > 0 ? static_cast<qsizetype>(n) : 0);
+        }
+        if (op.reopened)
+            op.reopened(failure, failure == 0 ? head : QByteArray());
+        return failure;
+    }
+
     mutable std::mutex mutex;
-    std::condition_variable idle;
     std::deque<Op> ops;
     bool running = false;
     qint64 queued = 0; // bytes asked for and not yet written
@@ -342,33 +377,44 @@ bool PartFile::open(const QString &folder)
     return true;
 }
 
-bool PartFile::reopen(const QString &folder, const QString &temporaryName)
+bool PartFile::reopen(const QString &folder, const QString &temporaryName, qint64 size, qint64 headBytes,
+                      QObject *receiver, std::function<void(bool ok, const QByteArray &head)> done)
 {
     discard();
-    if (!temporaryName.startsWith(QLatin1String(Prefix)) || !IsPlainFileName(temporaryName))
+    if (!temporaryName.startsWith(QLatin1String(Prefix)) || !IsPlainFileName(temporaryName) || size < 0)
         return false;
     m_folder = folder;
     m_dirFd = ::open(encoded(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (m_dirFd < 0) {
+    const int laneDir = m_dirFd < 0 ? -1 : ::fcntl(m_dirFd, F_DUPFD_CLOEXEC, 0);
+    if (laneDir < 0) {
         setError(errno);
-        return false;
-    }
-    const int fd =
-        ::openat(m_dirFd, encoded(temporaryName).constData(), O_WRONLY | O_APPEND | O_CLOEXEC | O_NOFOLLOW);
-    struct stat st
-    {
-    };
-    if (fd < 0 || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        setError(fd < 0 ? errno : EINVAL);
-        if (fd >= 0)
-            ::close(fd);
         closeAll();
         return false;
     }
-    m_lane = std::make_shared<Lane>(::fcntl(m_dirFd, F_DUPFD_CLOEXEC, 0), fd, st.st_size);
+    // Opening and reading wait on the disk: the worker does both, before any write that follows.
+    QPointer<QObject> guard(receiver);
+    m_lane = std::make_shared<Lane>(laneDir, -1, size);
+    Lane::Op op;
+    op.kind = Lane::Op::Reopen;
+    op.name = encoded(temporaryName);
+    op.size = size;
+    op.headBytes = headBytes;
+    op.reopened = [guard, done = std::move(done)](int error, const QByteArray &head) {
+        if (!guard)
+            return;
+        QMetaObject::invokeMethod(
+            guard.data(),
+            [guard, done, error, head] {
+                if (guard)
+                    done(error == 0, head);
+            },
+            Qt::QueuedConnection);
+    };
+    m_lane->push(std::move(op));
     m_open = true;
     m_tempName = temporaryName;
-    m_written = st.st_size;
+    m_written = size;
+    m_flushed = false;
     return true;
 }
 
@@ -436,37 +482,22 @@ QString PartFile::errorText() const
     return m_error;
 }
 
-QByteArray PartFile::readAt(qint64 offset, qint64 maxBytes) const
-{
-    if (m_dirFd < 0 || m_tempName.isEmpty())
-        return {};
-    // What is asked for must be in the file first (a short wait: the lane holds a few MiB at most).
-    if (m_lane)
-        m_lane->waitIdle();
-    const int fd = ::openat(m_dirFd, encoded(m_tempName).constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
-    if (fd < 0)
-        return {};
-    QByteArray head(static_cast<qsizetype>(maxBytes), '\0');
-    const ssize_t n = ::pread(fd, head.data(), static_cast<size_t>(maxBytes), offset);
-    ::close(fd);
-    head.truncate(n > 0 ? static_cast<qsizetype>(n) : 0);
-    return head;
-}
-
 void PartFile::removeKept(const QString &folder, const QString &temporaryName)
 {
     if (!temporaryName.startsWith(QLatin1String(Prefix)) || !IsPlainFileName(temporaryName))
         return;
-    const int dirFd = ::open(encoded(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dirFd < 0)
-        return;
-    struct stat st
-    {
-    };
-    if (::fstatat(dirFd, encoded(temporaryName).constData(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
-        S_ISREG(st.st_mode))
-        ::unlinkat(dirFd, encoded(temporaryName).constData(), 0);
-    ::close(dirFd);
+    // On a worker, as every removal: the folder's journal is not waited for here.
+    diskwork::writePool().start([folder = encoded(folder), name = encoded(temporaryName)] {
+        const int dirFd = ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (dirFd < 0)
+            return;
+        struct stat st
+        {
+        };
+        if (::fstatat(dirFd, name.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode))
+            ::unlinkat(dirFd, name.constData(), 0);
+        ::close(dirFd);
+    });
 }
 
 bool PartFile::truncate()
@@ -592,30 +623,14 @@ void PartFile::tookMove(const MoveResult &result)
     closeAll(false);
 }
 
-void PartFile::flushAndMove(const QString &fileName, bool replace, QObject *receiver,
-                            std::function<void(const MoveResult &result)> done)
+std::function<void(int error)> PartFile::mover(int dirFd, const QString &fileName, bool replace,
+                                               QObject *receiver,
+                                               std::function<void(const MoveResult &result)> done)
 {
-    MoveResult refused;
-    if (!m_lane || !m_open || m_dirFd < 0)
-        refused.error = QStringLiteral("no data");
-    else if (!IsPlainFileName(fileName))
-        refused.error = QStringLiteral("not a plain file name");
-    // The worker moves the file in a folder descriptor of its own: this one may be closed meanwhile.
-    const int dirFd = refused.error.isEmpty() ? ::fcntl(m_dirFd, F_DUPFD_CLOEXEC, 0) : -1;
-    if (refused.error.isEmpty() && dirFd < 0) {
-        refused.errorCode = errno;
-        refused.error = systemError(refused.errorCode);
-    }
-    if (!refused.error.isEmpty()) {
-        done(refused);
-        return;
-    }
     QPointer<QObject> guard(receiver);
     std::weak_ptr<bool> alive = m_alive;
-    Lane::Op op;
-    op.kind = Lane::Op::Flush;
-    op.flush.report = [this, guard, alive, done, dirFd, tempName = m_tempName, target = encoded(fileName),
-                       replace](int error) {
+    return [this, guard, alive, done = std::move(done), dirFd, tempName = m_tempName,
+            target = encoded(fileName), replace](int error) {
         // Only bytes that are on the disk ever get the name.
         MoveResult result;
         if (error == 0) {
@@ -639,11 +654,55 @@ void PartFile::flushAndMove(const QString &fileName, bool replace, QObject *rece
             },
             Qt::QueuedConnection);
     };
+}
+
+void PartFile::flushAndMove(const QString &fileName, bool replace, QObject *receiver,
+                            std::function<void(const MoveResult &result)> done)
+{
+    MoveResult refused;
+    if (!m_lane || !m_open || m_dirFd < 0)
+        refused.error = QStringLiteral("no data");
+    else if (!IsPlainFileName(fileName))
+        refused.error = QStringLiteral("not a plain file name");
+    // The worker moves the file in a folder descriptor of its own: this one may be closed meanwhile.
+    const int dirFd = refused.error.isEmpty() ? ::fcntl(m_dirFd, F_DUPFD_CLOEXEC, 0) : -1;
+    if (refused.error.isEmpty() && dirFd < 0) {
+        refused.errorCode = errno;
+        refused.error = systemError(refused.errorCode);
+    }
+    if (!refused.error.isEmpty()) {
+        done(refused);
+        return;
+    }
+    Lane::Op op;
+    op.kind = Lane::Op::Flush;
+    op.flush.report = mover(dirFd, fileName, replace, receiver, std::move(done));
     m_lane->forgetNotify();
     m_lane->push(std::move(op));
     m_lane.reset();
     m_open = false;
     m_flushed = true;
+}
+
+void PartFile::moveLater(const QString &fileName, bool replace, QObject *receiver,
+                         std::function<void(const MoveResult &result)> done)
+{
+    MoveResult refused;
+    if (m_dirFd < 0 || m_tempName.isEmpty())
+        refused.error = QStringLiteral("no data");
+    else if (!IsPlainFileName(fileName))
+        refused.error = QStringLiteral("not a plain file name");
+    const int dirFd = refused.error.isEmpty() ? ::fcntl(m_dirFd, F_DUPFD_CLOEXEC, 0) : -1;
+    if (refused.error.isEmpty() && dirFd < 0) {
+        refused.errorCode = errno;
+        refused.error = systemError(refused.errorCode);
+    }
+    if (!refused.error.isEmpty()) {
+        done(refused);
+        return;
+    }
+    diskwork::writePool().start(
+        [move = mover(dirFd, fileName, replace, receiver, std::move(done))] { move(0); });
 }
 
 void PartFile::discard()
@@ -689,4 +748,9 @@ int RemoveDeadPartFiles(const QString &folder, qint64 notAfterSecs)
     }
     ::closedir(dir);
     return removed;
+}
+
+void RemoveDeadPartFilesLater(const QString &folder, qint64 notAfterSecs)
+{
+    diskwork::writePool().start([folder, notAfterSecs] { RemoveDeadPartFiles(folder, notAfterSecs); });
 }

@@ -24,8 +24,13 @@ public:
 
     // Opens the folder and creates a fresh temporary file in it.
     bool open(const QString &folder);
-    // Opens an existing temporary file of this program in the folder again, to add to what it holds.
-    bool reopen(const QString &folder, const QString &temporaryName);
+    // Opens an existing temporary file of this program in the folder again, to add to what it holds after
+    // its first size bytes. The file is opened and its first headBytes read on a worker; done gets them on
+    // the receiver's thread (not when the receiver is gone), ok false when the file is gone or holds
+    // another length. Writes may follow at once: they go after the reopening, and fail with it. False at
+    // once for a name that is not one of this program's, or a folder that cannot be opened.
+    bool reopen(const QString &folder, const QString &temporaryName, qint64 size, qint64 headBytes,
+                QObject *receiver, std::function<void(bool ok, const QByteArray &head)> done);
     bool isOpen() const { return m_open; }
     // Writes go to the disk in order on a worker thread; a failure shows in the next write, or in the
     // flush at the end.
@@ -41,10 +46,8 @@ public:
     void whenBacklogBelow(qint64 bytes, QObject *receiver, std::function<void()> notify);
     // Empties the file (a transfer that starts over).
     bool truncate();
-    // The first bytes of what the file holds, or length bytes from offset.
-    QByteArray readHead(qint64 maxBytes) const { return readAt(0, maxBytes); }
-    QByteArray readAt(qint64 offset, qint64 length) const;
-    // Deletes a kept temporary file of this program in the folder (one that no PartFile holds any more).
+    // Deletes a kept temporary file of this program in the folder (one that no PartFile holds any more),
+    // on a worker (waitForDiskWork waits for it).
     static void removeKept(const QString &folder, const QString &temporaryName);
     qint64 size() const { return m_written; }
     QString folder() const { return m_folder; }
@@ -76,6 +79,10 @@ public:
     };
     // Moves the flushed data to fileName in the folder, replacing a file there only with replace.
     MoveResult moveTo(const QString &fileName, bool replace);
+    // As moveTo, on a worker; done runs on the receiver's thread (not when the receiver is gone), after
+    // this object has followed the move.
+    void moveLater(const QString &fileName, bool replace, QObject *receiver,
+                   std::function<void(const MoveResult &result)> done);
     // Flushes as flush does and then moves the file as moveTo does, both off the event loop's thread;
     // done runs on the receiver's thread (not when the receiver is gone). A failed flush or move leaves
     // no file under the name; a taken name keeps the data here for moveTo with another name.
@@ -92,6 +99,10 @@ private:
     void closeAll(bool removeTemporary = false);
     // Follows a move made of the temporary file.
     void tookMove(const MoveResult &result);
+    // What moves the temporary file to fileName in the folder dirFd (which it closes) on a worker, given
+    // the errno of the flush before (0 when it went well), and reports on the receiver's thread.
+    std::function<void(int error)> mover(int dirFd, const QString &fileName, bool replace, QObject *receiver,
+                                         std::function<void(const MoveResult &result)> done);
     void setError(int error);
 
     int m_dirFd = -1;
@@ -114,3 +125,5 @@ bool IsPlainFileName(const QString &name);
 // in the folder: only regular files with this program's prefix whose process is gone and which are
 // not younger than notAfterSecs (seconds since the epoch). Links are never followed. The count removed.
 int RemoveDeadPartFiles(const QString &folder, qint64 notAfterSecs);
+// The same on a worker (PartFile::waitForDiskWork waits for it), for a run that starts.
+void RemoveDeadPartFilesLater(const QString &folder, qint64 notAfterSecs);

@@ -125,10 +125,19 @@ FailureReason TransferBody::checkRange(const QNetworkReply *reply, int status, q
     return {};
 }
 
-bool TransferBody::reopenKept(const QString &folder)
+bool TransferBody::reopenKept(const QString &folder, QObject *receiver, std::function<void(bool ok)> done)
 {
-    if (withTrailingSlash(resume.folder) != folder || !part.reopen(folder, resume.temporaryName) ||
-        part.size() != resume.bytes) {
+    const auto reopened = [this, done = std::move(done)](bool ok, const QByteArray &kept) {
+        if (ok) {
+            head = kept;
+        } else {
+            part.discard();
+            resume = {};
+        }
+        done(ok);
+    };
+    if (withTrailingSlash(resume.folder) != folder ||
+        !part.reopen(folder, resume.temporaryName, resume.bytes, HeadBytes, receiver, reopened)) {
         part.discard();
         resume = {};
         return false;
@@ -142,7 +151,6 @@ void TransferBody::continueKept(qint64 rangeLength)
         etag = resume.etag;
     if (lastModified.isEmpty())
         lastModified = resume.lastModified;
-    head = part.readHead(HeadBytes);
     length = rangeLength;
     decoder = std::make_unique<BodyDecoder>(BodyDecoder::Coding::Identity);
     resume = {};

@@ -7,6 +7,7 @@
 #include <QByteArray>
 #include <QString>
 #include <QUrl>
+#include <functional>
 #include <memory>
 
 class QNetworkReply;
@@ -64,9 +65,12 @@ struct TransferBody
     // Checks that a range answer continues the kept bytes of the same file; gives the whole file's length
     // and the length of the range as sent. A range that does not fit drops the kept bytes.
     FailureReason checkRange(const QNetworkReply *reply, int status, qint64 *fileTotal, qint64 *rangeLength);
-    // Opens the kept bytes in folder to write the rest after them; false when they are gone.
-    bool reopenKept(const QString &folder);
-    // The range is taken: the body continues the kept bytes as sent.
+    // Opens the kept bytes in folder again to write the rest after them (on a worker, see PartFile::reopen);
+    // done gets on the receiver's thread whether they are there as they were kept, and their first bytes
+    // are in head then. False at once when they cannot be (another folder, or the folder is gone); the
+    // kept bytes are forgotten when they are not there.
+    bool reopenKept(const QString &folder, QObject *receiver, std::function<void(bool ok)> done);
+    // The range is taken and the kept bytes are open: the body continues them as sent.
     void continueKept(qint64 rangeLength);
     // Keeps the bytes for another try when they can be continued (see ResumePoint).
     void keepForResume(qint64 total, ResumePoint *point);

@@ -14,7 +14,10 @@
 #include "testrows.h"
 
 #include <QAbstractItemModelTester>
+#include <QElapsedTimer>
 #include <QSignalSpy>
+#include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QTimer>
 
@@ -397,6 +400,61 @@ private Q_SLOTS:
         recorder.flush();
         QCOMPARE(library.record(QStringLiteral("http://site/paper/2.pdf"))->sourcePage,
                  QStringLiteral("http://site/results?page=1"));
+    }
+
+    // The papers of a page are written on a thread of their own: while another program holds the library's
+    // write lock the event loop goes on, and the recorder that goes away right after the next page (the
+    // window closes) has written both pages once the lock is released.
+    void papersTakenReachTheLibraryOffTheEventLoopAndAtTheClose()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.path() + QStringLiteral("/PaperLibrary.db");
+        PaperLibrary library(path);
+        library.setBusyTimeoutMs(20000);
+        QVERIFY(library.open().ok);
+        CandidateListModel list;
+        const auto pageOf = [](int number) {
+            PageSnapshot page;
+            page.valid = true;
+            page.documentAddress = QStringLiteral("http://site/results?page=%1").arg(number);
+            PageDiv div;
+            div.className = QStringLiteral("tablelist paperlist");
+            div.tableCount = 1;
+            for (int n = 1; n <= 2; ++n)
+                div.tableLinks.append(PageLink{QStringLiteral("Paper %1-%2").arg(number).arg(n),
+                                               QStringLiteral("http://site/paper/%1-%2").arg(number).arg(n),
+                                               {}});
+            page.divs = {div};
+            return page;
+        };
+        {
+            QSqlDatabase holder =
+                QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("holder"));
+            holder.setDatabaseName(path);
+            QVERIFY(holder.open());
+            QVERIFY(QSqlQuery(holder).exec(QStringLiteral("BEGIN IMMEDIATE")));
+            QStringList failures;
+            {
+                SeenRecorder recorder(&library, &list);
+                connect(&recorder, &SeenRecorder::failed, this,
+                        [&failures](const QString &message) { failures.append(message); });
+                QCOMPARE(ExtractResultPage(pageOf(1), list, QStringLiteral("/f/")), 2);
+                QElapsedTimer held;
+                held.start();
+                QTest::qWait(500); // the first page's write waits on the lock meanwhile, on its own thread
+                QVERIFY2(held.elapsed() < 10000, qPrintable(QString::number(held.elapsed())));
+                QCOMPARE(ExtractResultPage(pageOf(2), list, QStringLiteral("/f/")), 2);
+                QVERIFY(QSqlQuery(holder).exec(QStringLiteral("COMMIT")));
+                holder.close();
+            }
+            QVERIFY2(failures.isEmpty(), qPrintable(failures.join(u'\n')));
+        }
+        QSqlDatabase::removeDatabase(QStringLiteral("holder"));
+        QCOMPARE(library.paperCount(), 4);
+        const std::optional<PaperRecord> last = library.record(QStringLiteral("http://site/paper/2-2.pdf"));
+        QVERIFY(last);
+        QCOMPARE(last->metadata.title, QStringLiteral("Paper 2-2"));
+        QCOMPARE(last->sourcePage, QStringLiteral("http://site/results?page=2"));
     }
 
     void templateNamesThroughTheHandOver_data()

@@ -9,6 +9,8 @@
 #include "testrows.h"
 
 #include <QDir>
+#include <QFile>
+#include <QNetworkAccessManager>
 #include <QNetworkCookie>
 #include <QNetworkCookieJar>
 #include <QSignalSpy>
@@ -498,6 +500,48 @@ private Q_SLOTS:
         QCOMPARE(Downloader::GetUrlBase("h", false), QStringLiteral("http://h/"));
         QCOMPARE(Downloader::GetUrlBase("http://h/a/b.pdf?x=1/2", true), QStringLiteral("http://h/a/"));
         QCOMPARE(Downloader::GetUrlBase("https://h:8/", true), QStringLiteral("https://h:8/"));
+    }
+
+    // A name another program takes while the single connection's file is put on the disk goes to the next
+    // name the resolver gives, and an answer that named no type has its file named after its content:
+    // both on the workers, with the other program's file untouched and the paper whole under its name.
+    void aNameTakenMeanwhileGoesToTheNextOneAndTheContentNamesTheType()
+    {
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        const QString folder = dir.path() + u'/';
+        Reply paper = FaultServer::pdf(50000, 'n');
+        paper.contentType = "";
+        m_server.setReply("/taken", paper);
+        QNetworkAccessManager manager;
+        TransferOptions options;
+        options.singleConnection = true;
+        Downloader transfer(static_cast<RowId>(1), &manager, options);
+        QStringList resolved;
+        const Downloader::TargetResolver resolve = [&](const QString &type, QString *newName) {
+            *newName = resolved.isEmpty() ? QStringLiteral("paper") : QStringLiteral("paper[0001]");
+            resolved.append(*newName + u'.' + type);
+            return folder + resolved.last();
+        };
+        const QByteArray foreign("another program's file");
+        connect(&transfer, &Downloader::bodyReceived, this, [&] {
+            QFile taken(folder + QStringLiteral("paper.caj"));
+            QVERIFY(taken.open(QIODevice::WriteOnly) && taken.write(foreign) == foreign.size());
+        });
+        QSignalSpy finished(&transfer, &Downloader::finished);
+        transfer.Inet下载文件(m_server.url("/taken").toString(), QStringLiteral("paper"),
+                              QStringLiteral("caj"), resolve);
+        QVERIFY(finished.wait(20000));
+        const TransferResult result = finished.first().at(1).value<TransferResult>();
+        QVERIFY2(result.done, qPrintable(reasonText(result.reason)));
+        QCOMPARE(resolved, (QStringList{"paper.caj", "paper[0001].caj"}));
+        QCOMPARE(result.path, folder + QStringLiteral("paper[0001].PDF"));
+        QCOMPARE(result.type, QStringLiteral("PDF"));
+        QCOMPARE(result.name, QStringLiteral("paper[0001]"));
+        QCOMPARE(fntest::readFile(result.path), paper.body);
+        QCOMPARE(fntest::readFile(folder + QStringLiteral("paper.caj")), foreign);
+        QCOMPARE(QDir(folder).entryList(QDir::Files | QDir::Hidden),
+                 (QStringList{"paper.caj", "paper[0001].PDF"}));
     }
 };
 

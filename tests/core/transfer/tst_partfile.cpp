@@ -3,6 +3,7 @@
 
 #include <QDateTime>
 #include <QDir>
+#include <QFile>
 #include <QProcess>
 #include <QSet>
 #include <QTemporaryDir>
@@ -120,6 +121,86 @@ private Q_SLOTS:
         QCOMPARE(entries(dir.path()), expected);
         if (result->ok)
             QCOMPARE(fntest::readFile(dir.filePath(QStringLiteral("gone.pdf"))), body);
+    }
+
+    // Kept bytes are opened again on the worker: their head comes back with the answer, writes handed over
+    // before it follow them, and the whole reaches its name byte for byte. Kept bytes of another length
+    // than expected are no base for the rest and go; a name that is not this program's is refused at once.
+    // A second name taken after the first was found taken is moved to on the worker too.
+    void keptBytesAreReopenedAndMovedOnTheWorker()
+    {
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        QObject receiver;
+        QByteArray first(20000, 'k');
+        first.replace(0, 8, "%PDF-1.4");
+        const QByteArray rest(30000, 'r');
+        const auto keep = [&dir](const QByteArray &bytes) {
+            PartFile kept;
+            if (!kept.open(dir.path()) || !kept.write(bytes))
+                return QString();
+            const QString name = kept.temporaryName();
+            kept.keep();
+            return PartFile::waitForDiskWork(20000) ? name : QString();
+        };
+
+        const QString keptName = keep(first);
+        QVERIFY(!keptName.isEmpty());
+        std::optional<QByteArray> head;
+        PartFile part;
+        QVERIFY(part.reopen(
+            dir.path(), keptName, first.size(), 8192, &receiver,
+            [&head](bool ok, const QByteArray &bytes) { head = ok ? bytes : QByteArray("failed"); }));
+        QCOMPARE(part.size(), first.size());
+        QVERIFY(part.write(rest));
+        QVERIFY(!head); // the answer is an event
+        QTRY_VERIFY(head);
+        QCOMPARE(*head, first.left(8192));
+        const QByteArray foreign("another program's file");
+        {
+            QFile taken(dir.filePath(QStringLiteral("paper.pdf")));
+            QVERIFY(taken.open(QIODevice::WriteOnly) && taken.write(foreign) == foreign.size());
+        }
+        std::optional<PartFile::MoveResult> moved;
+        part.flushAndMove(QStringLiteral("paper.pdf"), false, &receiver,
+                          [&moved](const PartFile::MoveResult &result) { moved = result; });
+        QTRY_VERIFY(moved);
+        QVERIFY(moved->nameTaken);
+        moved.reset();
+        part.moveLater(QStringLiteral("paper (2).pdf"), false, &receiver,
+                       [&moved](const PartFile::MoveResult &result) { moved = result; });
+        QVERIFY(!moved);
+        QTRY_VERIFY(moved);
+        QVERIFY2(moved->ok, qPrintable(moved->error));
+        QVERIFY(part.temporaryName().isEmpty());
+        QCOMPARE(fntest::readFile(dir.filePath(QStringLiteral("paper (2).pdf"))), first + rest);
+        QCOMPARE(fntest::readFile(dir.filePath(QStringLiteral("paper.pdf"))), foreign);
+        QCOMPARE(entries(dir.path()), (QStringList{"paper (2).pdf", "paper.pdf"}));
+
+        const QString shorter = keep(first);
+        QVERIFY(!shorter.isEmpty());
+        std::optional<bool> reopened;
+        PartFile other;
+        QVERIFY(other.reopen(dir.path(), shorter, first.size() + 1, 8192, &receiver,
+                             [&reopened](bool ok, const QByteArray &) { reopened = ok; }));
+        QVERIFY(other.write(rest));
+        QTRY_VERIFY(reopened);
+        QVERIFY(!*reopened);
+        QVERIFY(!other.write(rest));
+        other.discard();
+        QVERIFY(PartFile::waitForDiskWork(20000));
+        QCOMPARE(entries(dir.path()), (QStringList{"paper (2).pdf", "paper.pdf"}));
+
+        reopened.reset();
+        QVERIFY(other.reopen(dir.path(), shorter, first.size(), 8192, &receiver,
+                             [&reopened](bool ok, const QByteArray &) { reopened = ok; }));
+        QTRY_VERIFY(reopened);
+        QVERIFY(!*reopened); // gone
+        QVERIFY(!other.reopen(dir.path(), QStringLiteral("paper.pdf"), foreign.size(), 8192, &receiver,
+                              [](bool, const QByteArray &) { QFAIL("no answer for a refused name"); }));
+        other.discard();
+        QVERIFY(PartFile::waitForDiskWork(20000));
+        QCOMPARE(fntest::readFile(dir.filePath(QStringLiteral("paper.pdf"))), foreign);
     }
 
     // Read buffers come back once written, but never while anyone still holds their bytes, and what a
