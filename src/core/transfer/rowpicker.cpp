@@ -31,6 +31,8 @@ RowPicker::RowPicker(RowWriter rows, const RetryBook &retries, std::function<voi
 
 RowId RowPicker::findRow(DuplicatePolicy policy)
 {
+    settle();
+    m_names.refreshDue();
     const qint64 nowMs = monoNow();
     for (int i = 0; i < m_rows.list().count(); ++i) {
         const DownloadRow &row = m_rows.list().row(i);
@@ -56,7 +58,14 @@ RowId RowPicker::findRow(DuplicatePolicy policy)
                 r.folder = folder;
                 r.type = type;
             });
-        const NeedAnswer answer = 确定是需要下载(policy, folder, name, type, m_reserved, claimsFor(row.key));
+        if (!m_names.listed(folder))
+            continue;
+        const ReservedPaths reserved = reservedFor(id);
+        const QString path = rowFilePath(folder, name, type);
+        if (policy != DuplicatePolicy::Rename && !reserved.contains(path) && !lookedAtFor(id, path))
+            continue;
+        const NeedAnswer answer =
+            确定是需要下载(policy, folder, name, type, reserved, claimsFor(row.key), m_names.looker());
         switch (answer.need) {
         case Need::Fetch:
             return id;
@@ -109,10 +118,62 @@ ClaimTest RowPicker::claimsFor(const QString &key) const
     };
 }
 
+bool RowPicker::lookedAtFor(RowId id, const QString &path)
+{
+    const auto ask = m_asked.find(id);
+    if (ask != m_asked.end() && ask->path == path) {
+        if (!m_names.answeredSince(path, ask->ticket))
+            return false;
+        m_asked.erase(ask);
+        return true;
+    }
+    m_asked.insert(id, Ask{path, m_names.recheck(path)});
+    return false;
+}
+
+void RowPicker::settle()
+{
+    for (auto it = m_settling.begin(); it != m_settling.end();) {
+        if (m_names.answeredSince(it.key(), it->second))
+            it = m_settling.erase(it);
+        else
+            ++it;
+    }
+}
+
+ReservedPaths RowPicker::reservedFor(RowId id)
+{
+    if (m_settling.isEmpty())
+        return m_reserved;
+    ReservedPaths reserved = m_reserved;
+    for (auto it = m_settling.cbegin(); it != m_settling.cend(); ++it) {
+        if (it->first != id)
+            reserved.insert(it.key());
+    }
+    return reserved;
+}
+
 void RowPicker::reserve(RowId id, const QString &path)
 {
     m_reserved.insert(path);
     m_reservedBy.insert(id, path);
+}
+
+void RowPicker::release(RowId id)
+{
+    const QString path = m_reservedBy.take(id);
+    const bool committed = m_committing.remove(id);
+    if (path.isEmpty())
+        return;
+    m_reserved.remove(path);
+    if (committed)
+        m_settling.insert(path, {id, m_names.recheck(path)});
+}
+
+void RowPicker::nameRefused(RowId id)
+{
+    if (const QString path = m_reservedBy.value(id); !path.isEmpty())
+        m_names.markTaken(path);
 }
 
 QString RowPicker::reserveTarget(RowId id, DuplicatePolicy policy, const QString &type, QString *newName)
@@ -120,9 +181,10 @@ QString RowPicker::reserveTarget(RowId id, DuplicatePolicy policy, const QString
     const DownloadRow *row = m_rows.list().find(id);
     if (!row)
         return {};
+    settle();
     m_reserved.remove(m_reservedBy.take(id));
-    const QString path =
-        重命名保存路径(policy, row->folder, row->name, type, newName, m_reserved, claimsFor(row->key));
+    const QString path = 重命名保存路径(policy, row->folder, row->name, type, newName, reservedFor(id),
+                                        claimsFor(row->key), m_names.looker());
     m_reserved.insert(path);
     m_reservedBy.insert(id, path);
     return path;
