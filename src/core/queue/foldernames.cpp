@@ -170,8 +170,7 @@ quint64 FolderNames::recheck(const QString &path)
 {
     if (m_batch.isEmpty())
         QTimer::singleShot(0, this, &FolderNames::sendBatch);
-    if (!m_batch.contains(path))
-        m_batch.append(path);
+    m_batch.insert(path);
     return g_lookSeq.load();
 }
 
@@ -197,7 +196,7 @@ void FolderNames::sendBatch()
 {
     if (m_batch.isEmpty())
         return;
-    const QStringList paths = std::exchange(m_batch, {});
+    const QSet<QString> paths = std::exchange(m_batch, {});
     run([this, paths] {
         const quint64 seq = ++g_lookSeq;
         QHash<QString, SeenEntry> seen;

@@ -5,6 +5,7 @@
 #include <QElapsedTimer>
 #include <QHash>
 #include <QObject>
+#include <QSet>
 #include <QThreadPool>
 #include <atomic>
 #include <memory>
@@ -81,7 +82,7 @@ private:
 
     QHash<QString, Folder> m_folders;
     QHash<QString, Checked> m_checked; // paths looked at after their folder's listing
-    QStringList m_batch;               // paths to look at with the next batch
+    QSet<QString> m_batch;             // paths to look at with the next batch
     int m_inFlight = 0;
     bool m_announcing = false;
     bool m_refreshing = false;

@@ -5,6 +5,8 @@
 #include "core/transfer/retrybook.h"
 #include "core/transfer/schedulertime.h"
 
+#include <QElapsedTimer>
+
 using Kind = FailureReason::Kind;
 using schedulertime::monoNow;
 
@@ -20,6 +22,19 @@ void endOnFileAtHand(DownloadRow &r, qint64 size, PercentNote note)
     r.percentShown = false;
     r.percentNote = note;
     r.reason = {};
+}
+
+constexpr qint64 kLookFreshMs = 1000;
+constexpr qsizetype kAskedKept = 1024;
+
+const QElapsedTimer &lookClock()
+{
+    static const QElapsedTimer clock = [] {
+        QElapsedTimer started;
+        started.start();
+        return started;
+    }();
+    return clock;
 }
 
 } // namespace
@@ -120,14 +135,22 @@ ClaimTest RowPicker::claimsFor(const QString &key) const
 
 bool RowPicker::lookedAtFor(RowId id, const QString &path)
 {
+    const qint64 nowMs = lookClock().elapsed();
     const auto ask = m_asked.find(id);
-    if (ask != m_asked.end() && ask->path == path) {
+    if (ask != m_asked.end() && ask->path == path && nowMs - ask->askedMs <= kLookFreshMs) {
         if (!m_names.answeredSince(path, ask->ticket))
             return false;
         m_asked.erase(ask);
         return true;
     }
-    m_asked.insert(id, Ask{path, m_names.recheck(path)});
+    if (m_asked.size() > kAskedKept) {
+        // Rows removed or settled meanwhile ask for nothing.
+        m_asked.removeIf([this](const QHash<RowId, Ask>::iterator it) {
+            const DownloadRow *row = m_rows.list().find(it.key());
+            return !row || row->state != RowState::Waiting;
+        });
+    }
+    m_asked.insert(id, Ask{path, m_names.recheck(path), nowMs});
     return false;
 }
 

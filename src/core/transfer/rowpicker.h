@@ -62,10 +62,12 @@ private:
     {
         QString path;
         quint64 ticket = 0;
+        qint64 askedMs = 0;
     };
     bool passHeldRow(RowId id);
     void failWithoutFolder(RowId id);
     // Whether the path was looked at since the row asked; asks when it has not.
+    // A look older than about a second is no answer: the row may have waited long for a slot.
     bool lookedAtFor(RowId id, const QString &path);
     void settle();
 
