@@ -253,6 +253,21 @@ private Q_SLOTS:
         }
     }
 
+    void aFileJustWrittenByAnotherRowIsTakenAtOnce()
+    {
+        // The second row starts as soon as the first one's file is in place, before the folder is
+        // listed again: under overwrite it still never replaces the file another row of the list wrote.
+        m_scheduler->options().policy = DuplicatePolicy::Overwrite;
+        m_scheduler->options().threadCount = 1;
+        addRow("/p4.pdf", "twin");
+        addRow("/p5.pdf", "twin");
+        m_scheduler->start();
+        QTRY_VERIFY(m_model->检测是否下载列表完毕());
+        QCOMPARE(m_model->row(1).name, QStringLiteral("twin[001]"));
+        QCOMPARE(fntest::readFile(folder() + "twin.pdf").size(), 6004);
+        QCOMPARE(fntest::readFile(folder() + "twin[001].pdf").size(), 6005);
+    }
+
     void aFolderMadeAfterItWasListed()
     {
         // Rows bound for a folder that is not there are not held back for ever; once another program
