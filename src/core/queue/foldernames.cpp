@@ -90,7 +90,7 @@ FolderNames::Listing ListFolder(const QString &folder, quint64 seq)
         if (::fstatat(::dirfd(dir), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0)
             continue;
         if (S_ISREG(st.st_mode))
-            seen = {PathEntry::File, static_cast<qint64>(st.st_size)};
+            seen = {PathEntry::File, static_cast<qint64>(st.st_size), IdentityOfStatus(st)};
         listing.names.insert(QFile::decodeName(raw), seen);
     }
     ::closedir(dir);

@@ -45,7 +45,7 @@ SeenEntry LookOnDisk(const QString &path)
         return {};
     if (!S_ISREG(st.st_mode))
         return {PathEntry::Other};
-    return {PathEntry::File, static_cast<qint64>(st.st_size)};
+    return {PathEntry::File, static_cast<qint64>(st.st_size), IdentityOfStatus(st)};
 }
 
 QString rowFilePath(const QString &folder, const QString &name, const QString &type)
@@ -84,7 +84,7 @@ NeedAnswer 确定是需要下载(DuplicatePolicy policy, const QString &folder, 
     if (policy != DuplicatePolicy::Skip)
         return {};
     const SeenEntry seen = lookWith(look, path);
-    if (seen.entry == PathEntry::File && !(claimed && claimed(path)))
+    if (seen.entry == PathEntry::File && !(claimed && claimed(path, seen.identity)))
         return {Need::Skip, seen.size};
     return {};
 }
@@ -94,8 +94,9 @@ bool MayReplace(const QString &path, const ReservedPaths &reserved, const ClaimT
 {
     if (reserved.contains(path))
         return false;
-    const PathEntry entry = lookWith(look, path).entry;
-    return entry == PathEntry::None || (entry == PathEntry::File && !(claimed && claimed(path)));
+    const SeenEntry seen = lookWith(look, path);
+    return seen.entry == PathEntry::None ||
+           (seen.entry == PathEntry::File && !(claimed && claimed(path, seen.identity)));
 }
 
 namespace {

@@ -25,7 +25,8 @@ bool IsSafeFileType(const QString &type);
 struct SeenEntry
 {
     PathEntry entry = PathEntry::None;
-    qint64 size = -1; // a plain file's length, -1 when not known
+    qint64 size = -1;      // a plain file's length, -1 when not known
+    FileIdentity identity; // which plain file that is, when known
 
     bool operator==(const SeenEntry &) const = default;
 };
@@ -50,9 +51,10 @@ struct NeedAnswer
 };
 // Paths that live transfers are writing; they count as taken although no file shows yet.
 using ReservedPaths = QSet<QString>;
-// Whether the plain file at a path belongs to another paper: another row of the list wrote it, or the
-// paper library holds it for another address. Such a file is never skipped on nor replaced.
-using ClaimTest = std::function<bool(const QString &path)>;
+// Whether the plain file at a path, as a look saw it, belongs to another paper: another row of the list
+// wrote it, or the paper library holds it for another address. Such a file is never skipped on nor
+// replaced.
+using ClaimTest = std::function<bool(const QString &path, const FileIdentity &seen)>;
 
 // Under skip and overwrite, a file already at the target is this paper only when it is a plain file that
 // no one else claims; a link, a folder or anything else there, or another paper's file, is no reason to

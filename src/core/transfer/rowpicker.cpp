@@ -128,8 +128,9 @@ void RowPicker::failWithoutFolder(RowId id)
 
 ClaimTest RowPicker::claimsFor(const QString &key) const
 {
-    return [this, key](const QString &path) {
-        return m_rows.list().fileWrittenByAnother(path, key) || (m_foreignFile && m_foreignFile(path, key));
+    return [this, key](const QString &path, const FileIdentity &seen) {
+        return m_rows.list().fileWrittenByAnother(path, key, seen) ||
+               (m_foreignFile && m_foreignFile(path, seen, key));
     };
 }
 

@@ -23,7 +23,8 @@ class RowPicker
 {
 public:
     // Whether a file on disk is the paper of another address as far as the paper library knows.
-    using ForeignFileTest = std::function<bool(const QString &path, const QString &address)>;
+    using ForeignFileTest =
+        std::function<bool(const QString &path, const FileIdentity &seen, const QString &address)>;
 
     // Rows that end without a transfer are told to `ended`.
     RowPicker(RowWriter rows, const RetryBook &retries, std::function<void(RowId)> ended);
