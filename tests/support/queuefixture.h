@@ -26,6 +26,8 @@ public:
           m_scheduler(std::make_unique<DownloadScheduler>(TestRows::of(*m_model)))
     {
         QDir().mkpath(m_folder);
+        // The folder's names are in before a test starts rows, as they are for a folder a run used before.
+        QTest::qWaitFor([this] { return m_scheduler->picker().names().listed(m_folder); }, 5000);
         m_scheduler->options().policy = DuplicatePolicy::Rename;
         m_scheduler->options().retries = 0; // each answer is judged on its own unless a test asks otherwise
         m_server.clearRequests();

@@ -275,12 +275,15 @@ QList<RowId> DownloadListModel::idsAt(const QList<int> &positions) const
     return ids;
 }
 
-bool DownloadListModel::fileWrittenByAnother(const QString &path, const QString &key) const
+bool DownloadListModel::fileWrittenByAnother(const QString &path, const QString &key,
+                                             const FileIdentity &seen) const
 {
+    if (!seen.isValid())
+        return false;
     if (const DownloadRow *owner = find(m_owners.value(path, RowId::None)))
-        return owner->key != key && IsStillOwned(owner->owned);
+        return owner->key != key && !owner->owned.isNone() && owner->owned.identity == seen;
     const auto retired = m_retired.constFind(path);
-    return retired != m_retired.cend() && retired->key != key && IdentityOf(path) == retired->identity;
+    return retired != m_retired.cend() && retired->key != key && seen == retired->identity;
 }
 
 void DownloadListModel::markDirty(int position)

@@ -128,9 +128,9 @@ public:
     RowId idAt(int position) const { return isValidRow(position) ? m_rows.at(position).id : RowId::None; }
     QList<RowId> idsAt(const QList<int> &positions) const;
 
-    // Whether the file at path is one that another row of this list wrote (a row since removed counts, a
-    // row of the same address does not) and that is still there as it was written.
-    bool fileWrittenByAnother(const QString &path, const QString &key) const;
+    // Whether the file at path, as a look saw it, is one that another row of this list wrote (a row since
+    // removed counts, a row of the same address does not), still as it was written.
+    bool fileWrittenByAnother(const QString &path, const QString &key, const FileIdentity &seen) const;
 
     // The text of a cell as the list shows it.
     QString cellText(int position, Column column) const;

@@ -23,9 +23,9 @@ HeldAnswer heldAnswerFor(const HeldFile &held)
     return answer;
 }
 
-bool LibraryHoldsForAnother(PaperLibrary *library, const QString &path, const QString &address)
+bool LibraryHoldsForAnother(PaperLibrary *library, const QString &path, const FileIdentity &file,
+                            const QString &address)
 {
-    const FileIdentity file = IdentityOf(path);
     if (!library || !file.isValid())
         return false;
     const QList<HeldFile> held = library->heldFilesAt(QFileInfo(path).absoluteFilePath());
@@ -42,9 +42,10 @@ void AttachForeignFileTest(DownloadScheduler *scheduler, PaperLibrary *library)
         scheduler->picker().setForeignFileTest({});
         return;
     }
-    scheduler->picker().setForeignFileTest([library](const QString &path, const QString &address) {
-        return LibraryHoldsForAnother(library, path, address);
-    });
+    scheduler->picker().setForeignFileTest(
+        [library](const QString &path, const FileIdentity &seen, const QString &address) {
+            return LibraryHoldsForAnother(library, path, seen, address);
+        });
 }
 
 HeldRowChecker::HeldRowChecker(PaperLibrary *library, QObject *parent)

@@ -62,6 +62,7 @@ HeldAnswer heldAnswerFor(const HeldFile &held);
 
 // Whether the plain file at path is, as far as the library knows, another address's paper: the last
 // download recorded at that path is another address's and had the size the file has now.
-bool LibraryHoldsForAnother(PaperLibrary *library, const QString &path, const QString &address);
+bool LibraryHoldsForAnother(PaperLibrary *library, const QString &path, const FileIdentity &file,
+                            const QString &address);
 // The queue asks the library before it skips on a file or replaces it.
 void AttachForeignFileTest(DownloadScheduler *scheduler, PaperLibrary *library);

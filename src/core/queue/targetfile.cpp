@@ -4,8 +4,49 @@
 #include "core/queue/downloadlistmodel.h"
 #include "core/queue/ownedfile.h"
 
+#include <QCoreApplication>
+#include <QFile>
+#include <QThread>
 #include <algorithm>
+#include <atomic>
 #include <cmath>
+#include <sys/stat.h>
+
+namespace {
+
+std::atomic_int g_mainThreadLooks{0};
+
+SeenEntry lookWith(const EntryLook &look, const QString &path)
+{
+    return look ? look(path) : LookOnDisk(path);
+}
+
+} // namespace
+
+void countDiskLook()
+{
+    const QCoreApplication *app = QCoreApplication::instance();
+    if (app && QThread::currentThread() == app->thread())
+        ++g_mainThreadLooks;
+}
+
+int diskLooksOnMainThread()
+{
+    return g_mainThreadLooks.load();
+}
+
+SeenEntry LookOnDisk(const QString &path)
+{
+    countDiskLook();
+    struct stat st
+    {
+    };
+    if (path.isEmpty() || ::lstat(QFile::encodeName(path).constData(), &st) != 0)
+        return {};
+    if (!S_ISREG(st.st_mode))
+        return {PathEntry::Other};
+    return {PathEntry::File, static_cast<qint64>(st.st_size), IdentityOfStatus(st)};
+}
 
 QString rowFilePath(const QString &folder, const QString &name, const QString &type)
 {
@@ -32,24 +73,30 @@ bool IsSafeFileType(const QString &type)
 }
 
 NeedAnswer 确定是需要下载(DuplicatePolicy policy, const QString &folder, const QString &name,
-                          const QString &type, const ReservedPaths &reserved, const ClaimTest &claimed)
+                          const QString &type, const ReservedPaths &reserved, const ClaimTest &claimed,
+                          const EntryLook &look)
 {
     const QString path = rowFilePath(folder, name, type);
     if (policy == DuplicatePolicy::Rename)
         return {};
     if (reserved.contains(path))
         return {Need::Wait};
-    if (policy == DuplicatePolicy::Skip && EntryAt(path) == PathEntry::File && !(claimed && claimed(path)))
-        return {Need::Skip, IdentityOf(path).size};
+    if (policy != DuplicatePolicy::Skip)
+        return {};
+    const SeenEntry seen = lookWith(look, path);
+    if (seen.entry == PathEntry::File && !(claimed && claimed(path, seen.identity)))
+        return {Need::Skip, seen.size};
     return {};
 }
 
-bool MayReplace(const QString &path, const ReservedPaths &reserved, const ClaimTest &claimed)
+bool MayReplace(const QString &path, const ReservedPaths &reserved, const ClaimTest &claimed,
+                const EntryLook &look)
 {
     if (reserved.contains(path))
         return false;
-    const PathEntry entry = EntryAt(path);
-    return entry == PathEntry::None || (entry == PathEntry::File && !(claimed && claimed(path)));
+    const SeenEntry seen = lookWith(look, path);
+    return seen.entry == PathEntry::None ||
+           (seen.entry == PathEntry::File && !(claimed && claimed(path, seen.identity)));
 }
 
 namespace {
@@ -63,17 +110,17 @@ QString counterText(qint64 i)
 
 QString 重命名保存路径(DuplicatePolicy policy, const QString &folderIn, const QString &nameIn,
                        const QString &type, QString *newName, const ReservedPaths &reserved,
-                       const ClaimTest &claimed)
+                       const ClaimTest &claimed, const EntryLook &look)
 {
     const QString folder = withTrailingSlash(folderIn);
-    auto taken = [&reserved](const QString &path) {
-        return reserved.contains(path) || EntryAt(path) != PathEntry::None;
+    auto taken = [&reserved, &look](const QString &path) {
+        return reserved.contains(path) || lookWith(look, path).entry != PathEntry::None;
     };
     QString name = FitNameForDisk(nameIn, type, 0);
     QString path = rowFilePath(folder, name, type);
     QString chosen = name;
     const bool counted =
-        policy == DuplicatePolicy::Overwrite ? !MayReplace(path, reserved, claimed) : taken(path);
+        policy == DuplicatePolicy::Overwrite ? !MayReplace(path, reserved, claimed, look) : taken(path);
     if (counted) {
         qint64 i = 0;
         const qsizetype open = name.lastIndexOf(u'[');

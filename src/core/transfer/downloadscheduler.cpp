@@ -31,6 +31,7 @@ DownloadScheduler::DownloadScheduler(RowWriter rows, QObject *parent)
     Timer1.setInterval(1000);
     connect(&Timer_Down, &QTimer::timeout, this, &DownloadScheduler::tickScheduler);
     connect(&Timer1, &QTimer::timeout, this, &DownloadScheduler::tickHousekeeping);
+    connect(&m_picker.names(), &FolderNames::arrived, this, &DownloadScheduler::heldAnswered);
     m_wake.setSingleShot(true);
     connect(&m_wake, &QTimer::timeout, this, &DownloadScheduler::startDue);
 

@@ -73,8 +73,9 @@ QString DownloadScheduler::startRow(RowId id)
 {
     const DownloadRow *row = m_model->find(id);
     QString newName;
-    const QString path = 重命名保存路径(m_options.policy, row->folder, row->name, row->type, &newName,
-                                        m_picker.reservedPaths(), m_picker.claimsFor(row->key));
+    const QString path =
+        重命名保存路径(m_options.policy, row->folder, row->name, row->type, &newName,
+                       m_picker.reservedFor(id), m_picker.claimsFor(row->key), m_picker.names().looker());
     m_retries.started(id);
     m_pause.started(id, RetryBook::hostOf(m_landing.addressOf(*row)));
     const bool fresh = !m_landing.onTrail(id);
@@ -144,9 +145,13 @@ void DownloadScheduler::Inet下载当前文件(RowId id)
     Q_EMIT transferNoted(TransferNote::Started, row->name);
     Downloader *transfer = makeTransfer(id, true);
     m_transfers.single() = TransferSlots::Slot{transfer, id, monoNow()};
+    connect(transfer, &Downloader::bodyReceived, this, [this](RowId row) { m_picker.committing(row); });
     // The answer's type decides the file's name; the path is reserved for the row
-    // until it ends.
-    auto resolve = [this, id](const QString &type, QString *newName) {
+    // until it ends. Asked again while the file is put in place, the name was
+    // refused: another program took it meanwhile.
+    auto resolve = [this, id, transfer](const QString &type, QString *newName) {
+        if (transfer->isCommitting())
+            m_picker.nameRefused(id);
         return m_picker.reserveTarget(id, m_options.policy, type, newName);
     };
     transfer->Inet下载文件(m_landing.addressOf(*row), row->name, row->type, resolve);
@@ -157,9 +162,11 @@ void DownloadScheduler::多线程下载(int k, RowId id, const QString &targetPa
     Downloader *transfer = makeTransfer(id, false);
     m_busy = true;
     m_transfers.at(k) = TransferSlots::Slot{transfer, id, monoNow()};
+    connect(transfer, &Downloader::bodyReceived, this, [this](RowId row) { m_picker.committing(row); });
     // Another program took the name meanwhile: under the rename rule the next
     // free one.
     auto resolveAgain = [this, id](const QString &type, QString *newName) {
+        m_picker.nameRefused(id);
         return m_options.policy == DuplicatePolicy::Rename
                    ? m_picker.reserveTarget(id, m_options.policy, type, newName)
                    : QString();

@@ -5,6 +5,8 @@
 #include "core/transfer/retrybook.h"
 #include "core/transfer/schedulertime.h"
 
+#include <QElapsedTimer>
+
 using Kind = FailureReason::Kind;
 using schedulertime::monoNow;
 
@@ -22,6 +24,19 @@ void endOnFileAtHand(DownloadRow &r, qint64 size, PercentNote note)
     r.reason = {};
 }
 
+constexpr qint64 kLookFreshMs = 1000;
+constexpr qsizetype kAskedKept = 1024;
+
+const QElapsedTimer &lookClock()
+{
+    static const QElapsedTimer clock = [] {
+        QElapsedTimer started;
+        started.start();
+        return started;
+    }();
+    return clock;
+}
+
 } // namespace
 
 RowPicker::RowPicker(RowWriter rows, const RetryBook &retries, std::function<void(RowId)> ended)
@@ -31,6 +46,8 @@ RowPicker::RowPicker(RowWriter rows, const RetryBook &retries, std::function<voi
 
 RowId RowPicker::findRow(DuplicatePolicy policy)
 {
+    settle();
+    m_names.refreshDue();
     const qint64 nowMs = monoNow();
     for (int i = 0; i < m_rows.list().count(); ++i) {
         const DownloadRow &row = m_rows.list().row(i);
@@ -56,7 +73,14 @@ RowId RowPicker::findRow(DuplicatePolicy policy)
                 r.folder = folder;
                 r.type = type;
             });
-        const NeedAnswer answer = 确定是需要下载(policy, folder, name, type, m_reserved, claimsFor(row.key));
+        if (!m_names.listed(folder))
+            continue;
+        const ReservedPaths reserved = reservedFor(id);
+        const QString path = rowFilePath(folder, name, type);
+        if (policy != DuplicatePolicy::Rename && !reserved.contains(path) && !lookedAtFor(id, path))
+            continue;
+        const NeedAnswer answer =
+            确定是需要下载(policy, folder, name, type, reserved, claimsFor(row.key), m_names.looker());
         switch (answer.need) {
         case Need::Fetch:
             return id;
@@ -104,9 +128,53 @@ void RowPicker::failWithoutFolder(RowId id)
 
 ClaimTest RowPicker::claimsFor(const QString &key) const
 {
-    return [this, key](const QString &path) {
-        return m_rows.list().fileWrittenByAnother(path, key) || (m_foreignFile && m_foreignFile(path, key));
+    return [this, key](const QString &path, const FileIdentity &seen) {
+        return m_rows.list().fileWrittenByAnother(path, key, seen) ||
+               (m_foreignFile && m_foreignFile(path, seen, key));
     };
+}
+
+bool RowPicker::lookedAtFor(RowId id, const QString &path)
+{
+    const qint64 nowMs = lookClock().elapsed();
+    const auto ask = m_asked.find(id);
+    if (ask != m_asked.end() && ask->path == path && nowMs - ask->askedMs <= kLookFreshMs) {
+        if (!m_names.answeredSince(path, ask->ticket))
+            return false;
+        m_asked.erase(ask);
+        return true;
+    }
+    if (m_asked.size() > kAskedKept) {
+        // Rows removed or settled meanwhile ask for nothing.
+        m_asked.removeIf([this](const QHash<RowId, Ask>::iterator it) {
+            const DownloadRow *row = m_rows.list().find(it.key());
+            return !row || row->state != RowState::Waiting;
+        });
+    }
+    m_asked.insert(id, Ask{path, m_names.recheck(path), nowMs});
+    return false;
+}
+
+void RowPicker::settle()
+{
+    for (auto it = m_settling.begin(); it != m_settling.end();) {
+        if (m_names.answeredSince(it.key(), it->second))
+            it = m_settling.erase(it);
+        else
+            ++it;
+    }
+}
+
+ReservedPaths RowPicker::reservedFor(RowId id)
+{
+    if (m_settling.isEmpty())
+        return m_reserved;
+    ReservedPaths reserved = m_reserved;
+    for (auto it = m_settling.cbegin(); it != m_settling.cend(); ++it) {
+        if (it->first != id)
+            reserved.insert(it.key());
+    }
+    return reserved;
 }
 
 void RowPicker::reserve(RowId id, const QString &path)
@@ -115,14 +183,32 @@ void RowPicker::reserve(RowId id, const QString &path)
     m_reservedBy.insert(id, path);
 }
 
+void RowPicker::release(RowId id)
+{
+    const QString path = m_reservedBy.take(id);
+    const bool committed = m_committing.remove(id);
+    if (path.isEmpty())
+        return;
+    m_reserved.remove(path);
+    if (committed)
+        m_settling.insert(path, {id, m_names.recheck(path)});
+}
+
+void RowPicker::nameRefused(RowId id)
+{
+    if (const QString path = m_reservedBy.value(id); !path.isEmpty())
+        m_names.markTaken(path);
+}
+
 QString RowPicker::reserveTarget(RowId id, DuplicatePolicy policy, const QString &type, QString *newName)
 {
     const DownloadRow *row = m_rows.list().find(id);
     if (!row)
         return {};
+    settle();
     m_reserved.remove(m_reservedBy.take(id));
-    const QString path =
-        重命名保存路径(policy, row->folder, row->name, type, newName, m_reserved, claimsFor(row->key));
+    const QString path = 重命名保存路径(policy, row->folder, row->name, type, newName, reservedFor(id),
+                                        claimsFor(row->key), m_names.looker());
     m_reserved.insert(path);
     m_reservedBy.insert(id, path);
     return path;

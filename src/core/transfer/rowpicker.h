@@ -1,12 +1,14 @@
 #pragma once
 
 #include "core/queue/downloadlistmodel.h"
+#include "core/queue/foldernames.h"
 #include "core/queue/heldrow.h"
 #include "core/queue/rowwriter.h"
 #include "core/queue/targetfile.h"
 #include "core/transfer/scheduleroptions.h"
 
 #include <QHash>
+#include <QSet>
 #include <QString>
 #include <functional>
 
@@ -14,12 +16,15 @@ class RetryBook;
 
 // Which waiting row starts next, and the paths that live transfers are writing: a row whose file would
 // meet another's waits, one whose file is there already (or held from an earlier download) ends without
-// a request.
+// a request. What stands in the target folders is asked of their listings (FolderNames), never of the
+// disk: a row waits until its folder is listed, and under skip and overwrite until its very name was
+// looked at again after it came up, so that a file is skipped on or replaced only as it stands then.
 class RowPicker
 {
 public:
     // Whether a file on disk is the paper of another address as far as the paper library knows.
-    using ForeignFileTest = std::function<bool(const QString &path, const QString &address)>;
+    using ForeignFileTest =
+        std::function<bool(const QString &path, const FileIdentity &seen, const QString &address)>;
 
     // Rows that end without a transfer are told to `ended`.
     RowPicker(RowWriter rows, const RetryBook &retries, std::function<void(RowId)> ended);
@@ -35,24 +40,47 @@ public:
     // Files at a path that are another paper's, for the row of this address.
     ClaimTest claimsFor(const QString &key) const;
 
-    // Paths that live transfers are writing.
-    const ReservedPaths &reservedPaths() const { return m_reserved; }
+    // Paths that count as taken for the row: those live transfers are writing, and those of ended
+    // transfers until a look tells what they left there (the row's own excepted).
+    ReservedPaths reservedFor(RowId id);
     // The path is the row's until its transfer ends.
     void reserve(RowId id, const QString &path);
     // The target for the row's file of this type, reserved for it until its transfer ends.
     QString reserveTarget(RowId id, DuplicatePolicy policy, const QString &type, QString *newName);
-    void release(RowId id) { m_reserved.remove(m_reservedBy.take(id)); }
+    // The row's whole file is being put in place under its reserved path.
+    void committing(RowId id) { m_committing.insert(id); }
+    // The transfer ended. Had it begun to put its file in place, the path stays taken until a look
+    // tells whether the file is there now.
+    void release(RowId id);
     bool reserving(RowId id) const { return m_reservedBy.contains(id); }
+    // The row's file could not be moved into place under its name: another program took it.
+    void nameRefused(RowId id);
+
+    FolderNames &names() { return m_names; }
 
 private:
+    struct Ask
+    {
+        QString path;
+        quint64 ticket = 0;
+        qint64 askedMs = 0;
+    };
     bool passHeldRow(RowId id);
     void failWithoutFolder(RowId id);
+    // Whether the path was looked at since the row asked; asks when it has not.
+    // A look older than about a second is no answer: the row may have waited long for a slot.
+    bool lookedAtFor(RowId id, const QString &path);
+    void settle();
 
     RowWriter m_rows;
     const RetryBook &m_retries;
     std::function<void(RowId)> m_ended;
     ReservedPaths m_reserved;
     QHash<RowId, QString> m_reservedBy;
+    QHash<QString, std::pair<RowId, quint64>> m_settling; // ended transfers' paths, the ticket of their look
+    QHash<RowId, Ask> m_asked;
+    QSet<RowId> m_committing;
+    FolderNames m_names;
     HeldRowCheck *m_heldCheck = nullptr;
     ForeignFileTest m_foreignFile;
 };

@@ -1,5 +1,6 @@
 #include "core/common/filenames.h"
 #include "core/queue/downloadlistmodel.h"
+#include "core/queue/foldernames.h"
 #include "core/queue/targetfile.h"
 #include "testenv.h"
 #include "testrows.h"
@@ -7,6 +8,7 @@
 #include <QAbstractItemModelTester>
 #include <QSignalSpy>
 #include <QTemporaryDir>
+#include <unistd.h>
 
 namespace {
 
@@ -353,6 +355,76 @@ private Q_SLOTS:
         QCOMPARE(确定是需要下载(DuplicatePolicy::Overwrite, folder, "paper", "pdf", {}).need, Need::Fetch);
         QDir(folder).mkdir("dir.pdf");
         QCOMPARE(确定是需要下载(DuplicatePolicy::Skip, folder, "dir", "pdf", {}).need, Need::Fetch);
+    }
+
+    void aFolderListingSeesWhatALookAtTheDiskSees()
+    {
+        // Plain files with their length, a folder, a link to a file and a link that leads nowhere (both
+        // taken names, neither a file to skip on), nothing at all; listed and looked at off the main thread.
+        QTemporaryDir dir;
+        const QString f = dir.path() + u'/';
+        fntest::writeFile(f + "paper.pdf", QByteArray(1234, 'p'));
+        fntest::writeFile(f + QStringLiteral("论文 1.pdf"), QByteArray(7, 'z'));
+        QDir(f).mkdir("dir.pdf");
+        QVERIFY(::symlink("paper.pdf", QFile::encodeName(f + "link.pdf").constData()) == 0);
+        QVERIFY(::symlink("nowhere.pdf", QFile::encodeName(f + "dangling.pdf").constData()) == 0);
+        const int mainLooks = diskLooksOnMainThread();
+        FolderNames names;
+        QCOMPARE(names.look(f + "paper.pdf").entry, PathEntry::None); // not listed yet
+        QVERIFY(!names.listed(f));
+        QTRY_VERIFY(names.listed(f));
+        QCOMPARE(diskLooksOnMainThread(), mainLooks);
+        for (const QString &name :
+             {QStringLiteral("paper.pdf"), QStringLiteral("论文 1.pdf"), QStringLiteral("dir.pdf"),
+              QStringLiteral("link.pdf"), QStringLiteral("dangling.pdf"), QStringLiteral("none.pdf")})
+            QCOMPARE(names.look(f + name), LookOnDisk(f + name));
+        QCOMPARE(names.look(f + "paper.pdf").entry, PathEntry::File);
+        QCOMPARE(names.look(f + "paper.pdf").size, 1234);
+        QCOMPARE(names.look(f + "dangling.pdf").entry, PathEntry::Other);
+
+        // Under each policy the rules answer from the listing as from the disk.
+        QString fromListing, fromDisk;
+        for (auto policy : {DuplicatePolicy::Skip, DuplicatePolicy::Overwrite, DuplicatePolicy::Rename}) {
+            for (const char *name : {"paper", "link", "dangling", "dir", "none"}) {
+                QCOMPARE(重命名保存路径(policy, f, name, "pdf", &fromListing, {}, {}, names.looker()),
+                         重命名保存路径(policy, f, name, "pdf", &fromDisk));
+                QCOMPARE(fromListing, fromDisk);
+                QCOMPARE(确定是需要下载(policy, f, name, "pdf", {}, {}, names.looker()).need,
+                         确定是需要下载(policy, f, name, "pdf", {}).need);
+            }
+        }
+        const int mainLooksAfter = diskLooksOnMainThread();
+
+        // A look asked for answers only once it has been made after the asking; a name refused to a
+        // move counts as taken until then.
+        fntest::writeFile(f + "late.pdf", "x");
+        QCOMPARE(names.look(f + "late.pdf").entry, PathEntry::None);
+        const quint64 ticket = names.recheck(f + "late.pdf");
+        QVERIFY(!names.answeredSince(f + "late.pdf", ticket));
+        QTRY_VERIFY(names.answeredSince(f + "late.pdf", ticket));
+        QCOMPARE(names.look(f + "late.pdf").entry, PathEntry::File);
+        QCOMPARE(names.look(f + "late.pdf").size, 1);
+        names.markTaken(f + "refused.pdf");
+        QCOMPARE(names.look(f + "refused.pdf").entry, PathEntry::Other);
+        QTRY_COMPARE(names.look(f + "refused.pdf").entry, PathEntry::None);
+
+        // What other programs add or remove shows within about a second, without being asked.
+        QFile::remove(f + "paper.pdf");
+        fntest::writeFile(f + "new.pdf", "yy");
+        QTRY_VERIFY_WITH_TIMEOUT(
+            (names.refreshDue(), names.look(f + "new.pdf").entry == PathEntry::File &&
+                                     names.look(f + "paper.pdf").entry == PathEntry::None),
+            5000);
+        QCOMPARE(diskLooksOnMainThread(), mainLooksAfter);
+
+        // A folder that is not there yet is listed as empty, and listed again once it is made.
+        const QString later = f + "later/";
+        QVERIFY(!names.listed(later));
+        QTRY_VERIFY(names.listed(later));
+        QDir(f).mkdir("later");
+        fntest::writeFile(later + "x.pdf", "xyz");
+        QTRY_VERIFY_WITH_TIMEOUT((names.refreshDue(), names.look(later + "x.pdf").entry == PathEntry::File),
+                                 5000);
     }
 
     void aFileBeingWrittenCountsAsTaken()

@@ -1,5 +1,6 @@
 #include "core/common/clock.h"
 #include "core/queue/downloadlistmodel.h"
+#include "core/queue/targetfile.h"
 #include "core/settings/settingsstore.h"
 #include "core/settings/sharedoptions.h"
 #include "core/transfer/downloader.h"
@@ -10,7 +11,9 @@
 #include "testoptions.h"
 #include "testrows.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 
@@ -36,6 +39,18 @@ class TestScheduler : public QObject
         row.type = "pdf";
         row.folder = m_dir->path(); // without the trailing slash: the scheduler adds it
         QVERIFY(TestRows::of(*m_model).addRow(row) != RowId::None);
+    }
+
+    // A tick that had to ask for a folder's names or a fresh look at a file name is taken again once
+    // the answer is in, as the next tick would.
+    void tick()
+    {
+        for (int i = 0; i < 4; ++i) {
+            m_scheduler->tickScheduler();
+            if (!m_scheduler->picker().names().busy())
+                return;
+            QTRY_VERIFY(!m_scheduler->picker().names().busy());
+        }
     }
 
 private Q_SLOTS:
@@ -96,27 +111,27 @@ private Q_SLOTS:
     {
         m_scheduler->options().policy = DuplicatePolicy::Overwrite;
         QCOMPARE(ReadSetting(SectionDownload, DuplicateName.name, "unset"), QStringLiteral("unset"));
-        m_scheduler->tickScheduler();
+        tick();
         QCOMPARE(ReadSetting(SectionDownload, DuplicateName.name, "unset"), QStringLiteral("覆盖"));
         // Later ticks write the store again only when the policy changed.
         WriteSetting(SectionDownload, DuplicateName.name, "marker");
-        m_scheduler->tickScheduler();
+        tick();
         QCOMPARE(ReadSetting(SectionDownload, DuplicateName.name, "unset"), QStringLiteral("marker"));
         m_scheduler->options().policy = DuplicatePolicy::Rename;
-        m_scheduler->tickScheduler();
+        tick();
         QCOMPARE(ReadSetting(SectionDownload, DuplicateName.name, "unset"), QStringLiteral("重命名"));
         m_scheduler->options().policy = DuplicatePolicy::Overwrite;
-        m_scheduler->tickScheduler();
+        tick();
         QCOMPARE(ReadSetting(SectionDownload, DuplicateName.name, "unset"), QStringLiteral("覆盖"));
         // An owner that keeps the store untouched (the batch mode) still gets the policy applied.
         m_scheduler->options().storePolicy = false;
         m_scheduler->options().policy = DuplicatePolicy::Skip;
-        m_scheduler->tickScheduler();
+        tick();
         QCOMPARE(ReadSetting(SectionDownload, DuplicateName.name, "unset"), QStringLiteral("覆盖"));
         m_scheduler->options().storePolicy = true;
         // An empty list switches the scheduler off.
         m_scheduler->start();
-        m_scheduler->tickScheduler();
+        tick();
         QVERIFY(!m_scheduler->isRunning());
     }
 
@@ -129,7 +144,7 @@ private Q_SLOTS:
             addRow(QStringLiteral("/p%1.pdf").arg(i), QStringLiteral("p%1").arg(i));
         }
         addRow("/p3.pdf", "p3");
-        m_scheduler->tickScheduler();
+        tick();
         for (int i = 0; i < 3; ++i) {
             QCOMPARE(m_model->row(i).state, RowState::Done);
             QCOMPARE(m_model->cellText(i, DownloadListModel::ColSize), QString::number(100 + i));
@@ -147,7 +162,7 @@ private Q_SLOTS:
         fntest::writeFile(folder() + "paper.pdf", "a");
         fntest::writeFile(folder() + "paper[001].pdf", "b");
         addRow("/p0.pdf", "paper");
-        m_scheduler->tickScheduler();
+        tick();
         QCOMPARE(m_model->row(0).name, QStringLiteral("paper[002]"));
         QTRY_COMPARE(m_model->row(0).state, RowState::Done);
         QCOMPARE(QFileInfo(folder() + "paper[002].pdf").size(), 6000);
@@ -155,10 +170,128 @@ private Q_SLOTS:
         m_scheduler->options().policy = DuplicatePolicy::Overwrite;
         addRow("/p1.pdf", "paper");
         m_clock.advanceMs(2000);
-        m_scheduler->tickScheduler();
+        tick();
         QCOMPARE(m_model->row(1).name, QStringLiteral("paper"));
         QTRY_COMPARE(m_model->row(1).state, RowState::Done);
         QCOMPARE(QFileInfo(folder() + "paper.pdf").size(), 6001);
+    }
+
+    void namesComeFromTheFolderAsItStands_data()
+    {
+        QTest::addColumn<DuplicatePolicy>("policy");
+        QTest::newRow("skip") << DuplicatePolicy::Skip;
+        QTest::newRow("overwrite") << DuplicatePolicy::Overwrite;
+        QTest::newRow("rename") << DuplicatePolicy::Rename;
+    }
+    void namesComeFromTheFolderAsItStands()
+    {
+        // Another program's files: one there before the folder was listed, one written and one removed
+        // after it was listed, one written while its row downloads. A file is skipped on only as it
+        // stands, replaced only under overwrite, no row ends done without its file, and no row's start
+        // looks at the disk on the main thread.
+        QFETCH(DuplicatePolicy, policy);
+        m_scheduler->options().policy = policy;
+        m_scheduler->options().threadCount = 4;
+        m_scheduler->options().retries = 0;
+        FaultServer::Reply slow = FaultServer::pdf(20000);
+        slow.trickleBytes = 4000;
+        slow.trickleMs = 100;
+        m_server.setReply("/slow.pdf", slow);
+        m_server.clearRequests();
+        fntest::writeFile(folder() + "before.pdf", QByteArray(100, 'b'));
+        fntest::writeFile(folder() + "gone.pdf", QByteArray(102, 'g'));
+        QTRY_VERIFY(m_scheduler->picker().names().listed(folder()));
+        fntest::writeFile(folder() + "after.pdf", QByteArray(101, 'a'));
+        QFile::remove(folder() + "gone.pdf");
+        addRow("/p0.pdf", "before");
+        addRow("/p1.pdf", "after");
+        addRow("/p2.pdf", "gone");
+        addRow("/slow.pdf", "during");
+        const int mainLooks = diskLooksOnMainThread();
+        m_scheduler->start();
+        QTRY_VERIFY(m_model->row(3).downloaded > 0);
+        fntest::writeFile(folder() + "during.pdf", QByteArray(103, 'd'));
+        QTRY_VERIFY_WITH_TIMEOUT(m_model->检测是否下载列表完毕(), 10000);
+        QCOMPARE(diskLooksOnMainThread(), mainLooks);
+
+        const auto fileOf = [this](int i) { return fntest::readFile(rowFilePath(m_model->row(i))); };
+        const QStringList others{"before", "after", "gone", "during"};
+        switch (policy) {
+        case DuplicatePolicy::Skip:
+            for (int i : {0, 1}) {
+                QCOMPARE(m_model->row(i).state, RowState::Done);
+                QCOMPARE(m_model->cellText(i, DownloadListModel::ColPercent), QStringLiteral("已存在，跳过"));
+                QCOMPARE(m_model->row(i).size, 100 + i);
+                QCOMPARE(fileOf(i).size(), 100 + i);
+            }
+            QCOMPARE(m_server.requestCount("/p0.pdf") + m_server.requestCount("/p1.pdf"), 0);
+            QCOMPARE(m_model->row(2).state, RowState::Done);
+            QCOMPARE(fileOf(2).size(), 6002);
+            // The name was taken while the paper came: the other program's file stays, the row is no paper.
+            QCOMPARE(m_model->row(3).state, RowState::Failed);
+            QCOMPARE(fntest::readFile(folder() + "during.pdf"), QByteArray(103, 'd'));
+            break;
+        case DuplicatePolicy::Overwrite:
+            for (int i = 0; i < 4; ++i) {
+                QCOMPARE(m_model->row(i).state, RowState::Done);
+                QCOMPARE(m_model->row(i).name, others[i]);
+                QCOMPARE(fileOf(i).size(), i < 3 ? 6000 + i : 20000);
+            }
+            break;
+        case DuplicatePolicy::Rename:
+            for (int i = 0; i < 4; ++i) {
+                QCOMPARE(m_model->row(i).state, RowState::Done);
+                QCOMPARE(fileOf(i).size(), i < 3 ? 6000 + i : 20000);
+                if (i !=
+                    2) // a name freed after the listing may be passed over until the folder is listed again
+                    QCOMPARE(m_model->row(i).name, others[i] + "[001]");
+            }
+            QCOMPARE(fntest::readFile(folder() + "before.pdf"), QByteArray(100, 'b'));
+            QCOMPARE(fntest::readFile(folder() + "after.pdf"), QByteArray(101, 'a'));
+            QCOMPARE(fntest::readFile(folder() + "during.pdf"), QByteArray(103, 'd'));
+            break;
+        }
+    }
+
+    void aFileJustWrittenByAnotherRowIsTakenAtOnce()
+    {
+        // The second row starts as soon as the first one's file is in place, before the folder is
+        // listed again: under overwrite it still never replaces the file another row of the list wrote.
+        m_scheduler->options().policy = DuplicatePolicy::Overwrite;
+        m_scheduler->options().threadCount = 1;
+        addRow("/p4.pdf", "twin");
+        addRow("/p5.pdf", "twin");
+        m_scheduler->start();
+        QTRY_VERIFY(m_model->检测是否下载列表完毕());
+        QCOMPARE(m_model->row(1).name, QStringLiteral("twin[001]"));
+        QCOMPARE(fntest::readFile(folder() + "twin.pdf").size(), 6004);
+        QCOMPARE(fntest::readFile(folder() + "twin[001].pdf").size(), 6005);
+    }
+
+    void aFolderMadeAfterItWasListed()
+    {
+        // Rows bound for a folder that is not there are not held back for ever; once another program
+        // makes it and puts a file in it, that file is seen.
+        m_scheduler->options().policy = DuplicatePolicy::Skip;
+        m_scheduler->options().retries = 0;
+        DownloadRow row;
+        row.key = m_server.url("/p0.pdf").toString();
+        row.name = "x";
+        row.type = "pdf";
+        row.folder = folder() + "later/";
+        QVERIFY(TestRows::of(*m_model).addRow(row) != RowId::None);
+        m_scheduler->start();
+        QTRY_COMPARE(m_model->row(0).state, RowState::Failed);
+        QVERIFY(!QFileInfo::exists(row.folder));
+
+        QDir(folder()).mkdir("later");
+        fntest::writeFile(row.folder + "x.pdf", QByteArray(33, 'x'));
+        row.key = m_server.url("/p1.pdf").toString();
+        QVERIFY(TestRows::of(*m_model).addRow(row) != RowId::None);
+        m_scheduler->start();
+        QTRY_COMPARE(m_model->row(1).state, RowState::Done);
+        QCOMPARE(m_model->row(1).size, 33);
+        QCOMPARE(fntest::readFile(row.folder + "x.pdf"), QByteArray(33, 'x'));
     }
 
     void intervalCountsFromTheLastFinish_data()
@@ -176,15 +309,15 @@ private Q_SLOTS:
         addRow("/p0.pdf", "a");
         addRow("/p1.pdf", "b");
         m_clock.advanceMs(6000);
-        m_scheduler->tickScheduler();
+        tick();
         QTRY_COMPARE(m_model->row(0).state, RowState::Done);
         const double finished = m_scheduler->LastFinishTime();
         QCOMPARE(finished, m_clock.secondsSinceMidnight());
         m_clock.advanceMs(5000);
-        m_scheduler->tickScheduler();
+        tick();
         QCOMPARE(m_model->row(1).state, RowState::Waiting);
         m_clock.advanceMs(100);
-        m_scheduler->tickScheduler();
+        tick();
         QCOMPARE(m_model->row(1).state, RowState::Downloading);
         QTRY_COMPARE(m_model->row(1).state, RowState::Done);
 
@@ -192,7 +325,7 @@ private Q_SLOTS:
         m_scheduler->options().intervalSeconds = 0;
         addRow("/p2.pdf", "c");
         m_clock.advanceMs(1);
-        m_scheduler->tickScheduler();
+        tick();
         QCOMPARE(m_model->row(2).state, RowState::Downloading);
         QTRY_COMPARE(m_model->row(2).state, RowState::Done);
     }
@@ -208,9 +341,9 @@ private Q_SLOTS:
         addRow("/slow1.pdf", "a");
         addRow("/p1.pdf", "b");
         m_clock.advanceMs(2000);
-        m_scheduler->tickScheduler();
+        tick();
         QVERIFY(m_scheduler->DownloadBusy());
-        m_scheduler->tickScheduler(); // arrives during the transfer: nothing starts
+        tick(); // arrives during the transfer: nothing starts
         QCOMPARE(m_model->row(1).state, RowState::Waiting);
         QTRY_COMPARE(m_model->row(0).state, RowState::Done);
         QVERIFY(!m_scheduler->DownloadBusy());
@@ -232,6 +365,7 @@ private Q_SLOTS:
         addRow("/p3.pdf", "whole");
         QSignalSpy finished(m_scheduler, &DownloadScheduler::queueFinished);
         m_clock.advanceMs(2000);
+        QTRY_VERIFY(m_scheduler->picker().names().listed(folder()));
         m_scheduler->start();
         m_scheduler->tickScheduler();
         Downloader *transfer =
@@ -271,7 +405,7 @@ private Q_SLOTS:
         m_scheduler->options().threadCount = 1;
         m_clock.advanceMs(2000);
         m_scheduler->start();
-        m_scheduler->tickScheduler();
+        tick();
         QCOMPARE(m_model->row(1).state, RowState::Downloading);
         m_scheduler->tickHousekeeping();
         QVERIFY(m_scheduler->DownloadBusy());
