@@ -221,9 +221,10 @@ private Q_SLOTS:
 
         const QUrl fileUrl(site.url("/papers/a.pdf"));
         QTRY_VERIFY_WITH_TIMEOUT(
-            !SchedulerAccess::of(window.queue())->cookieJar()->cookiesForUrl(fileUrl).isEmpty(), 10000);
+            !SchedulerAccess::of(window.queue())->network().cookieJar()->cookiesForUrl(fileUrl).isEmpty(),
+            10000);
         const QNetworkCookie cookie =
-            SchedulerAccess::of(window.queue())->cookieJar()->cookiesForUrl(fileUrl).first();
+            SchedulerAccess::of(window.queue())->network().cookieJar()->cookiesForUrl(fileUrl).first();
         QCOMPARE(cookie.name(), QByteArray("sid"));
         QCOMPARE(cookie.value(), QByteArray("logged-in"));
     }

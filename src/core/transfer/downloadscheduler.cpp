@@ -12,9 +12,6 @@
 
 #include <QDateTime>
 #include <QFileInfo>
-#include <QNetworkAccessManager>
-#include <QNetworkCookieJar>
-#include <QNetworkProxy>
 #include <QSet>
 #include <cmath>
 
@@ -23,8 +20,8 @@ using schedulertime::monoNow;
 using schedulertime::now;
 
 DownloadScheduler::DownloadScheduler(RowWriter rows, QObject *parent)
-    : QObject(parent), m_rows(rows), m_model(rows.model()), m_cookieJar(new QNetworkCookieJar(this)),
-      m_transfers(rows), m_landing(rows), m_retries(rows, m_landing), m_pause(rows, m_retries),
+    : QObject(parent), m_rows(rows), m_model(rows.model()), m_network(m_options, this), m_transfers(rows),
+      m_landing(rows), m_retries(rows, m_landing), m_pause(rows, m_retries),
       m_picker(rows, m_retries, [this](RowId id) { Q_EMIT rowEnded(id); })
 {
     Timer_Down.setInterval(1000);
@@ -34,13 +31,6 @@ DownloadScheduler::DownloadScheduler(RowWriter rows, QObject *parent)
     m_wake.setSingleShot(true);
     connect(&m_wake, &QTimer::timeout, this, &DownloadScheduler::startDue);
 
-    // Both methods send the cookies of one jar (the login panel fills it).
-    m_singleManager = new QNetworkAccessManager(this);
-    m_slotManager = new QNetworkAccessManager(this);
-    for (QNetworkAccessManager *manager : {m_singleManager, m_slotManager}) {
-        manager->setCookieJar(m_cookieJar);
-        m_cookieJar->setParent(this);
-    }
     connect(m_model, &DownloadListModel::rowsDropped, this, &DownloadScheduler::onRowsDropped);
     connect(m_model, &DownloadListModel::rowFinished, this, &DownloadScheduler::onRowFinished);
     m_lastFinishMono = monoNow();
@@ -52,13 +42,6 @@ DownloadScheduler::~DownloadScheduler()
 {
     // Transfers wind down without reporting to a list that may be going too.
     m_transfers.dropAll(this);
-}
-
-void DownloadScheduler::setTimeouts(int headerTimeoutMs, int stallWindowMs, qint64 stallMinBytes)
-{
-    m_headerTimeoutMs = headerTimeoutMs;
-    m_stallWindowMs = stallWindowMs;
-    m_stallMinBytes = stallMinBytes;
 }
 
 int DownloadScheduler::CountTransferSlots() const
@@ -146,29 +129,10 @@ void DownloadScheduler::windowLoaded()
     }
     Q_EMIT methodShown(method(), method() != DownloadMethod::Single, m_options.threadPosition);
     m_options.policy = policyFromText(TrimSpaces(ReadSetting(DuplicateName)));
-    loadProxy();
-    applyProxy();
+    m_network.loadProxy();
+    m_network.applyProxy();
     m_options.intervalSeconds = 0;
     Timer1.start();
-}
-
-void DownloadScheduler::loadProxy()
-{
-    ProxySetting &proxy = m_options.proxy;
-    proxy.host = ReadSetting(settingkeys::ProxyAddress);
-    proxy.port = proxyPortFromText(ReadSetting(settingkeys::ProxyPort));
-    int enabled = 0;
-    if (ReadSettingNumber(settingkeys::ProxyEnabled, &enabled))
-        proxy.enabled = enabled == 1;
-}
-
-void DownloadScheduler::applyProxy()
-{
-    const ProxySetting &proxy = m_options.proxy;
-    if (proxy.enabled)
-        m_singleManager->setProxy(QNetworkProxy(QNetworkProxy::HttpProxy, proxy.host, proxy.port));
-    else
-        m_singleManager->setProxy(QNetworkProxy(QNetworkProxy::DefaultProxy));
 }
 
 void DownloadScheduler::switchMethod()

@@ -10,6 +10,7 @@
 #include "core/transfer/retrybook.h"
 #include "core/transfer/rowpicker.h"
 #include "core/transfer/scheduleroptions.h"
+#include "core/transfer/transfernetwork.h"
 #include "core/transfer/transferslots.h"
 #include "core/transfer/wallwatch.h"
 
@@ -22,9 +23,6 @@
 #include <QTimer>
 #include <array>
 #include <optional>
-
-class QNetworkAccessManager;
-class QNetworkCookieJar;
 
 // What became of the single connection's transfer of a row.
 enum class TransferNote { Started, Ended, Failed };
@@ -77,7 +75,8 @@ public:
     const TransferSlots &transfers() const { return m_transfers; }
     RowId SlotRow(int k) const;        // the row slot k serves
     qint64 SlotStartTime(int k) const; // monotonic ms
-    QNetworkCookieJar *cookieJar() const { return m_cookieJar; }
+    // The cookie jar, the managers, the proxy and the limits the transfers go out with.
+    const TransferNetwork &network() const { return m_network; }
     // Which row starts next, the held-row check and the paths that live transfers are writing.
     RowPicker &picker() { return m_picker; }
     // When the next start is due after a pause (monotonic ms), -1 when none is waiting.
@@ -101,8 +100,6 @@ public:
 
     // How often Timer_Down looks for work (tests lengthen it to see that starts do not wait for it).
     void setTickIntervalMs(int ms) { Timer_Down.setInterval(ms); }
-    // Limits of the transfers (tests shorten them).
-    void setTimeouts(int headerTimeoutMs, int stallWindowMs, qint64 stallMinBytes = 1024);
 
     // The held-row check has new answers: rows it passed over may start now.
     void heldAnswered();
@@ -141,9 +138,7 @@ private:
     void Inet下载当前文件(RowId id);
     void 多线程下载(int k, RowId id, const QString &targetPath);
     Downloader *makeTransfer(RowId id, bool single);
-    TransferOptions transferOptions(bool single) const;
-    void loadProxy();
-    void applyProxy();
+    void applyProxy() { m_network.applyProxy(); }
     void onProgress(RowId id, qint64 received, qint64 total);
     void onAnswered(RowId id, qint64 length, const QString &type, const QString &name);
     void onBodyReceived(RowId id);
@@ -166,9 +161,7 @@ private:
     qint64 m_lastFinishMono = 0;
     bool m_runOpen = false;  // a started queue has not yet been announced finished
     bool m_starting = false; // re-entry guard of startWaitingRows
-    QNetworkCookieJar *m_cookieJar;
-    QNetworkAccessManager *m_singleManager;
-    QNetworkAccessManager *m_slotManager; // shared by the parallel slots
+    TransferNetwork m_network;
     TransferSlots m_transfers;
     QHash<RowId, QPair<QString, QString>> m_beforeAnswer; // name and type of a row before its answer
     LandingTrails m_landing; // rows on their way from a paper's web page to its full text
@@ -177,9 +170,6 @@ private:
     RowPicker m_picker;
     QTimer m_wake;
     qint64 m_wakeDueMs = -1;
-    int m_headerTimeoutMs = 30000;
-    int m_stallWindowMs = 60000;
-    qint64 m_stallMinBytes = 1024;
     QTimer Timer_Down; // the scheduler: on exactly while the queue runs
     QTimer Timer1;     // housekeeping
 };

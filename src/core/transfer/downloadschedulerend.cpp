@@ -10,9 +10,6 @@
 
 #include <QDateTime>
 #include <QFileInfo>
-#include <QNetworkAccessManager>
-#include <QNetworkCookieJar>
-#include <QNetworkProxy>
 #include <QSet>
 #include <cmath>
 

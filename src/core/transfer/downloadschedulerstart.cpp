@@ -94,21 +94,9 @@ QString DownloadScheduler::startRow(RowId id)
     return path;
 }
 
-TransferOptions DownloadScheduler::transferOptions(bool single) const
-{
-    TransferOptions options;
-    options.singleConnection = single;
-    options.replaceExisting = m_options.policy == DuplicatePolicy::Overwrite;
-    options.headerTimeoutMs = m_headerTimeoutMs;
-    options.stallWindowMs = m_stallWindowMs;
-    options.stallMinBytes = m_stallMinBytes;
-    return options;
-}
-
 Downloader *DownloadScheduler::makeTransfer(RowId id, bool single)
 {
-    auto *transfer =
-        new Downloader(id, single ? m_singleManager : m_slotManager, transferOptions(single), this);
+    auto *transfer = new Downloader(id, m_network.manager(single), m_network.transferOptions(single), this);
     connect(transfer, &Downloader::DownloadProgress, this, &DownloadScheduler::onProgress);
     connect(transfer, &Downloader::answered, this, &DownloadScheduler::onAnswered);
     connect(transfer, &Downloader::bodyReceived, this, &DownloadScheduler::onBodyReceived);

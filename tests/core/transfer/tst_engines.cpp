@@ -63,7 +63,8 @@ private Q_SLOTS:
         m_queue = std::make_unique<QueueFixture>(m_server);
         m_model = m_queue->model();
         m_scheduler = m_queue->scheduler();
-        m_scheduler->setTimeouts(2000, 1500);
+        m_scheduler->options().headerTimeoutMs = 2000;
+        m_scheduler->options().stallWindowMs = 1500;
         m_scheduler->options().proxy = {};
     }
 
@@ -292,7 +293,7 @@ private Q_SLOTS:
         QNetworkCookie cookie("session", "ok");
         cookie.setDomain("127.0.0.1");
         cookie.setPath("/");
-        m_scheduler->cookieJar()->insertCookie(cookie);
+        m_scheduler->network().cookieJar()->insertCookie(cookie);
         TestRows::of(*m_model).clear();
         addRow("/p.pdf", "withcookie");
         runToEnd();
@@ -451,7 +452,8 @@ private Q_SLOTS:
         ManualClock clock;
         Clock *previous = Clock::install(&clock);
         useMethod(2, 2);
-        m_scheduler->setTimeouts(600000, 600000);
+        m_scheduler->options().headerTimeoutMs = 600000;
+        m_scheduler->options().stallWindowMs = 600000;
         Reply silent;
         silent.noAnswer = true;
         m_server.setReply("/silent.pdf", silent);
