@@ -22,18 +22,16 @@ using schedulertime::now;
 DownloadScheduler::DownloadScheduler(RowWriter rows, QObject *parent)
     : QObject(parent), m_rows(rows), m_model(rows.model()), m_network(m_options, this), m_transfers(rows),
       m_landing(rows), m_retries(rows, m_landing), m_pause(rows, m_retries),
-      m_picker(rows, m_retries, [this](RowId id) { Q_EMIT rowEnded(id); })
+      m_picker(rows, m_retries, [this](RowId id) { Q_EMIT rowEnded(id); }),
+      m_pacing(m_options, m_retries, [this] { startDue(); })
 {
     Timer_Down.setInterval(1000);
     Timer1.setInterval(1000);
     connect(&Timer_Down, &QTimer::timeout, this, &DownloadScheduler::tickScheduler);
     connect(&Timer1, &QTimer::timeout, this, &DownloadScheduler::tickHousekeeping);
-    m_wake.setSingleShot(true);
-    connect(&m_wake, &QTimer::timeout, this, &DownloadScheduler::startDue);
 
     connect(m_model, &DownloadListModel::rowsDropped, this, &DownloadScheduler::onRowsDropped);
     connect(m_model, &DownloadListModel::rowFinished, this, &DownloadScheduler::onRowFinished);
-    m_lastFinishMono = monoNow();
     m_retries.setQueueBusy(
         [this] { return m_pause.isPausedForVerification() || m_transfers.anyTransferLive(); });
 }
@@ -44,21 +42,6 @@ DownloadScheduler::~DownloadScheduler()
     m_transfers.dropAll(this);
 }
 
-int DownloadScheduler::CountTransferSlots() const
-{
-    return m_transfers.count();
-}
-
-RowId DownloadScheduler::SlotRow(int k) const
-{
-    return (k >= 1 && k <= MaxSlots) ? m_transfers.at(k).row : RowId::None;
-}
-
-qint64 DownloadScheduler::SlotStartTime(int k) const
-{
-    return (k >= 1 && k <= MaxSlots) ? m_transfers.at(k).startMs : 0;
-}
-
 void DownloadScheduler::setRunning(bool running)
 {
     if (running == Timer_Down.isActive())
@@ -67,8 +50,7 @@ void DownloadScheduler::setRunning(bool running)
         Timer_Down.start();
     } else {
         Timer_Down.stop();
-        m_wake.stop();
-        m_wakeDueMs = -1;
+        m_pacing.cancelWake();
     }
     Q_EMIT runningChanged(running);
 }
@@ -112,8 +94,7 @@ void DownloadScheduler::cleanDeadPartFiles()
 void DownloadScheduler::windowLoaded()
 {
     using namespace settingkeys;
-    m_lastFinishTime = now();
-    m_lastFinishMono = monoNow();
+    m_pacing.stampFinish();
     m_rows.ResetDownloadList();
     int number = 0;
     if (ReadSettingNumber(settingkeys::DownloadMethod, &number))
@@ -147,8 +128,8 @@ void DownloadScheduler::switchMethod()
 
 bool DownloadScheduler::closeNeedsConfirmation() const
 {
-    return m_transfers.transferExecuting() || CountTransferSlots() > 1 || !m_model->检测是否下载列表完毕() ||
-           isRunning();
+    return m_transfers.transferExecuting() || m_transfers.CountTransferSlots() > 1 ||
+           !m_model->检测是否下载列表完毕() || isRunning();
 }
 
 void DownloadScheduler::windowClosing()
@@ -198,14 +179,6 @@ void DownloadScheduler::StopDownloads()
     checkQueueFinished();
 }
 
-bool DownloadScheduler::intervalPassed() const
-{
-    // More than the pause since the last file's end (on the monotonic clock, so
-    // midnight changes nothing).
-    const qint64 pauseMs = static_cast<qint64>(m_options.intervalSeconds) * 1000;
-    return pauseMs <= 0 || monoNow() - m_lastFinishMono > pauseMs;
-}
-
 void DownloadScheduler::tickScheduler()
 {
     // The store is written when the policy changed, not on every tick: each write is a file write.
@@ -218,17 +191,17 @@ void DownloadScheduler::tickScheduler()
         checkQueueFinished();
         return;
     }
-    if (!intervalPassed())
+    if (!m_pacing.intervalPassed())
         return;
     startWaitingRows(true);
 }
 
 void DownloadScheduler::startDue()
 {
-    m_wakeDueMs = -1;
+    m_pacing.dueReached();
     if (!isRunning())
         return;
-    if (!intervalPassed()) {
+    if (!m_pacing.intervalPassed()) {
         scheduleWake();
         return;
     }
@@ -237,20 +210,8 @@ void DownloadScheduler::startDue()
 
 void DownloadScheduler::scheduleWake()
 {
-    if (!isRunning())
-        return;
-    // The end of the pause, or else the first retry or host hold that ends.
-    const qint64 nowMs = monoNow();
-    qint64 due = m_lastFinishMono + static_cast<qint64>(m_options.intervalSeconds) * 1000 + 1;
-    if (due <= nowMs) {
-        // Retries already due start as soon as a slot frees; only later ones need
-        // the wake-up.
-        due = m_retries.nextEndAfter(nowMs);
-        if (due < 0)
-            return;
-    }
-    m_wakeDueMs = due;
-    m_wake.start(static_cast<int>(std::clamp<qint64>(due - nowMs, 0, 3600 * 1000)));
+    if (isRunning())
+        m_pacing.scheduleWake();
 }
 
 void DownloadScheduler::onRowsDropped(const QList<RowId> &ids)

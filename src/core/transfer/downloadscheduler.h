@@ -10,6 +10,7 @@
 #include "core/transfer/retrybook.h"
 #include "core/transfer/rowpicker.h"
 #include "core/transfer/scheduleroptions.h"
+#include "core/transfer/startpacing.h"
 #include "core/transfer/transfernetwork.h"
 #include "core/transfer/transferslots.h"
 #include "core/transfer/wallwatch.h"
@@ -68,19 +69,14 @@ public:
     bool isRunning() const { return Timer_Down.isActive(); }
     bool housekeepingOn() const { return Timer1.isActive(); }
     bool DownloadBusy() const { return m_busy; }
-    double LastFinishTime() const { return m_lastFinishTime; }
-    // Transfer controls on the window: the template plus each live slot.
-    int CountTransferSlots() const;
     // The transfers under way, slot by slot.
     const TransferSlots &transfers() const { return m_transfers; }
-    RowId SlotRow(int k) const;        // the row slot k serves
-    qint64 SlotStartTime(int k) const; // monotonic ms
     // The cookie jar, the managers, the proxy and the limits the transfers go out with.
     const TransferNetwork &network() const { return m_network; }
     // Which row starts next, the held-row check and the paths that live transfers are writing.
     RowPicker &picker() { return m_picker; }
-    // When the next start is due after a pause (monotonic ms), -1 when none is waiting.
-    qint64 nextStartDueMs() const { return m_wakeDueMs; }
+    // The pause between files: when the last one ended and when the next start is due.
+    const StartPacing &pacing() const { return m_pacing; }
     // Rows waiting for an automatic retry and the hosts held back meanwhile.
     const RetryBook &retries() const { return m_retries; }
 
@@ -131,7 +127,7 @@ Q_SIGNALS:
 
 private:
     void startWaitingRows(bool tick = false);
-    bool intervalPassed() const;
+    // The wake-up after the pause, while the queue runs.
     void scheduleWake();
     QString startRow(RowId id);
     void onRowFinished(RowId id);
@@ -149,7 +145,6 @@ private:
     void setRunning(bool running);
     void checkQueueFinished();
     bool scheduleRetry(RowId id, const TransferResult &result);
-    void stampFinish();
     void cleanDeadPartFiles();
 
     RowWriter m_rows;
@@ -157,8 +152,6 @@ private:
     SchedulerOptions m_options;
     std::optional<DuplicatePolicy> m_storedPolicy; // what the tick last wrote into the store
     bool m_busy = false;
-    double m_lastFinishTime = 0;
-    qint64 m_lastFinishMono = 0;
     bool m_runOpen = false;  // a started queue has not yet been announced finished
     bool m_starting = false; // re-entry guard of startWaitingRows
     TransferNetwork m_network;
@@ -168,8 +161,7 @@ private:
     RetryBook m_retries;
     QueuePause m_pause;
     RowPicker m_picker;
-    QTimer m_wake;
-    qint64 m_wakeDueMs = -1;
+    StartPacing m_pacing;
     QTimer Timer_Down; // the scheduler: on exactly while the queue runs
     QTimer Timer1;     // housekeeping
 };

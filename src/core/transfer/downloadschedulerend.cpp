@@ -104,7 +104,7 @@ void DownloadScheduler::onFinished(RowId id, const TransferResult &answer)
     }
     // A web page on the way to the paper is no file: the pause between files does not start with it.
     if (result.stamped && !follows)
-        stampFinish();
+        m_pacing.stampFinish();
     if (transfer)
         transfer->deleteLater();
     if (const DownloadRow *row = m_model->find(id); row && row->state != RowState::Waiting) {
@@ -113,7 +113,7 @@ void DownloadScheduler::onFinished(RowId id, const TransferResult &answer)
     }
     // The next row starts now, or when the pause after this file has passed.
     if (isRunning()) {
-        if (intervalPassed())
+        if (m_pacing.intervalPassed())
             QTimer::singleShot(0, this, &DownloadScheduler::startDue);
         else
             scheduleWake();
@@ -133,12 +133,6 @@ void DownloadScheduler::resumeAfterVerification()
 {
     if (m_pause.resume())
         start();
-}
-
-void DownloadScheduler::stampFinish()
-{
-    m_lastFinishTime = now();
-    m_lastFinishMono = monoNow();
 }
 
 void DownloadScheduler::DownloadComplete(RowId id, const TransferResult &result, bool single)

@@ -6,7 +6,7 @@
 
 using schedulertime::monoNow;
 
-int TransferSlots::count() const
+int TransferSlots::CountTransferSlots() const
 {
     int n = 1; // the template the slots are made from
     for (int k = 1; k <= MaxSlots; ++k)
@@ -16,7 +16,7 @@ int TransferSlots::count() const
 
 bool TransferSlots::anyTransferLive() const
 {
-    return transferExecuting() || count() > 1 || !m_committing.isEmpty();
+    return transferExecuting() || CountTransferSlots() > 1 || !m_committing.isEmpty();
 }
 
 bool TransferSlots::slotAlive(int k) const
@@ -139,4 +139,14 @@ void TransferSlots::watchdog(int threadCount)
             FailureReason::of(FailureReason::Kind::Timeout, 0,
                               QStringLiteral("no progress in %1 seconds").arg(WatchdogSeconds)));
     }
+}
+
+RowId TransferSlots::SlotRow(int k) const
+{
+    return (k >= 1 && k <= MaxSlots) ? at(k).row : RowId::None;
+}
+
+qint64 TransferSlots::SlotStartTime(int k) const
+{
+    return (k >= 1 && k <= MaxSlots) ? at(k).startMs : 0;
 }

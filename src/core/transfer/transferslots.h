@@ -33,7 +33,9 @@ public:
     bool anyTransferLive() const;
     bool slotAlive(int k) const; // k = 1..6
     // Transfer controls on the window: the template plus each live slot.
-    int count() const;
+    int CountTransferSlots() const;
+    RowId SlotRow(int k) const;        // the row slot k serves (k = 1..6)
+    qint64 SlotStartTime(int k) const; // monotonic ms
     Downloader *slot(int k) const;
     Downloader *singleTransfer() const { return m_single.transfer.data(); }
 

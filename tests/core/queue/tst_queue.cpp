@@ -440,7 +440,7 @@ private Q_SLOTS:
         m_scheduler->options().intervalSeconds = 2;
         QTRY_COMPARE(m_model->find(second)->state, RowState::Done);
         const qint64 end = clock.monotonicMs();
-        QCOMPARE(m_scheduler->nextStartDueMs(), end + 2001);
+        QCOMPARE(m_scheduler->pacing().nextStartDueMs(), end + 2001);
         clock.advanceMs(1999);
         m_scheduler->startDue();
         QCOMPARE(m_model->find(third)->state, RowState::Waiting);

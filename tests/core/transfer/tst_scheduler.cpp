@@ -178,7 +178,7 @@ private Q_SLOTS:
         m_clock.advanceMs(6000);
         m_scheduler->tickScheduler();
         QTRY_COMPARE(m_model->row(0).state, RowState::Done);
-        const double finished = m_scheduler->LastFinishTime();
+        const double finished = m_scheduler->pacing().LastFinishTime();
         QCOMPARE(finished, m_clock.secondsSinceMidnight());
         m_clock.advanceMs(5000);
         m_scheduler->tickScheduler();
