@@ -19,19 +19,65 @@ using Kind = FailureReason::Kind;
 using schedulertime::monoNow;
 using schedulertime::now;
 
+namespace {
+
+void cleanDeadPartFiles(const DownloadListModel &model)
+{
+    // Temporary files of runs that ended without cleaning up (killed, crashed,
+    // power cut).
+    const qint64 runStart = QDateTime::currentSecsSinceEpoch();
+    QSet<QString> folders;
+    for (int i = 0; i < model.count(); ++i) {
+        if (model.row(i).state == RowState::Waiting)
+            folders.insert(withTrailingSlash(model.row(i).folder));
+    }
+    for (const QString &folder : std::as_const(folders))
+        RemoveDeadPartFiles(folder, runStart);
+}
+
+} // namespace
+
 DownloadScheduler::DownloadScheduler(RowWriter rows, QObject *parent)
     : QObject(parent), m_rows(rows), m_model(rows.model()), m_network(m_options, this), m_transfers(rows),
       m_landing(rows), m_retries(rows, m_landing), m_pause(rows, m_retries),
       m_picker(rows, m_retries, [this](RowId id) { Q_EMIT rowEnded(id); }),
-      m_pacing(m_options, m_retries, [this] { startDue(); })
+      m_pacing(m_options, m_retries, [this] { startDue(); }),
+      m_reports(new TransferReports(
+          rows, m_transfers, m_retries, m_options,
+          [this](TransferNote note, const QString &name) { Q_EMIT transferNoted(note, name); }, this))
 {
     Timer_Down.setInterval(1000);
-    Timer1.setInterval(1000);
     connect(&Timer_Down, &QTimer::timeout, this, &DownloadScheduler::tickScheduler);
-    connect(&Timer1, &QTimer::timeout, this, &DownloadScheduler::tickHousekeeping);
+    Housekeeping::Run run;
+    run.running = [this] { return isRunning(); };
+    run.announce = [this] { Q_EMIT runningChanged(isRunning()); };
+    run.end = [this] {
+        setRunning(false);
+        checkQueueFinished();
+    };
+    run.setBusy = [this](bool busy) { m_busy = busy; };
+    run.start = [this] { start(); };
+    m_housekeeping = new Housekeeping(m_model, m_transfers, m_options, std::move(run), this);
 
-    connect(m_model, &DownloadListModel::rowsDropped, this, &DownloadScheduler::onRowsDropped);
-    connect(m_model, &DownloadListModel::rowFinished, this, &DownloadScheduler::onRowFinished);
+    connect(m_model, &DownloadListModel::rowsDropped, this, [this](const QList<RowId> &ids) {
+        // A row that leaves the list takes its transfer with it: stopped, its file discarded.
+        for (RowId id : ids) {
+            m_retries.drop(id);
+            m_reports->forget(id);
+            m_landing.remove(id);
+        }
+        m_transfers.abortRows(ids,
+                              FailureReason::of(Kind::Stopped, 0, QStringLiteral("removed from the list")));
+        checkQueueFinished();
+    });
+    connect(m_model, &DownloadListModel::rowFinished, this, [this](RowId id) {
+        // A row that waited for its next try was settled from outside (cancelled): the bytes it kept and
+        // its retry go with it, and a list that it leaves finished ends the run.
+        if (!m_retries.waits(id) && !m_retries.keeps(id))
+            return;
+        m_retries.drop(id);
+        QTimer::singleShot(0, this, &DownloadScheduler::checkQueueFinished);
+    });
     m_retries.setQueueBusy(
         [this] { return m_pause.isPausedForVerification() || m_transfers.anyTransferLive(); });
 }
@@ -39,7 +85,7 @@ DownloadScheduler::DownloadScheduler(RowWriter rows, QObject *parent)
 DownloadScheduler::~DownloadScheduler()
 {
     // Transfers wind down without reporting to a list that may be going too.
-    m_transfers.dropAll(this);
+    m_transfers.dropAll({this, m_reports});
 }
 
 void DownloadScheduler::setRunning(bool running)
@@ -55,40 +101,18 @@ void DownloadScheduler::setRunning(bool running)
     Q_EMIT runningChanged(running);
 }
 
-void DownloadScheduler::setHousekeeping(bool on)
-{
-    if (on)
-        Timer1.start();
-    else
-        Timer1.stop();
-}
-
 void DownloadScheduler::start()
 {
     if (m_options.jitterSeed != 0)
         m_retries.seed(m_options.jitterSeed);
     if (!isRunning()) {
-        cleanDeadPartFiles();
+        cleanDeadPartFiles(*m_model);
         m_retries.dropIdleHolds();
     }
     setRunning(true);
     m_runOpen = true;
     // The first rows start now, not at the first tick.
     QTimer::singleShot(0, this, &DownloadScheduler::startDue);
-}
-
-void DownloadScheduler::cleanDeadPartFiles()
-{
-    // Temporary files of runs that ended without cleaning up (killed, crashed,
-    // power cut).
-    const qint64 runStart = QDateTime::currentSecsSinceEpoch();
-    QSet<QString> folders;
-    for (int i = 0; i < m_model->count(); ++i) {
-        if (m_model->row(i).state == RowState::Waiting)
-            folders.insert(withTrailingSlash(m_model->row(i).folder));
-    }
-    for (const QString &folder : std::as_const(folders))
-        RemoveDeadPartFiles(folder, runStart);
 }
 
 void DownloadScheduler::windowLoaded()
@@ -113,7 +137,7 @@ void DownloadScheduler::windowLoaded()
     m_network.loadProxy();
     m_network.applyProxy();
     m_options.intervalSeconds = 0;
-    Timer1.start();
+    m_housekeeping->setOn(true);
 }
 
 void DownloadScheduler::switchMethod()
@@ -134,7 +158,7 @@ bool DownloadScheduler::closeNeedsConfirmation() const
 
 void DownloadScheduler::windowClosing()
 {
-    Timer1.stop();
+    m_housekeeping->setOn(false);
     setRunning(false);
     StopDownloads();
     WriteSetting(settingkeys::Threads, QString::number(m_options.threadPosition));
@@ -214,31 +238,6 @@ void DownloadScheduler::scheduleWake()
         m_pacing.scheduleWake();
 }
 
-void DownloadScheduler::onRowsDropped(const QList<RowId> &ids)
-{
-    // A row that leaves the list takes its transfer with it: stopped, its file
-    // discarded.
-    const QSet<RowId> gone(ids.cbegin(), ids.cend());
-    for (RowId id : ids) {
-        m_retries.drop(id);
-        m_beforeAnswer.remove(id);
-        m_landing.remove(id);
-    }
-    QList<QPointer<Downloader>> stopping;
-    if (gone.contains(m_transfers.single().row))
-        stopping.append(m_transfers.single().transfer);
-    for (int k = 0; k <= MaxSlots; ++k) {
-        const TransferSlots::Slot &slot = m_transfers.at(k);
-        if (slot.transfer && gone.contains(slot.row))
-            stopping.append(slot.transfer);
-    }
-    for (const QPointer<Downloader> &transfer : std::as_const(stopping)) {
-        if (transfer)
-            transfer->abort(FailureReason::of(Kind::Stopped, 0, QStringLiteral("removed from the list")));
-    }
-    checkQueueFinished();
-}
-
 void DownloadScheduler::checkQueueFinished()
 {
     // The run is over when its last transfer has ended and nothing is left to do,
@@ -249,41 +248,4 @@ void DownloadScheduler::checkQueueFinished()
     m_runOpen = false;
     setRunning(false);
     Q_EMIT queueFinished();
-}
-
-void DownloadScheduler::UpdateStatusSummary()
-{
-    Q_EMIT totalsChanged();
-}
-
-void DownloadScheduler::tickHousekeeping()
-{
-    Q_EMIT runningChanged(isRunning());
-    if (m_model->检测是否下载列表完毕()) {
-        setRunning(false);
-        checkQueueFinished();
-        Q_EMIT startEnabledChanged(true);
-    } else {
-        Q_EMIT startEnabledChanged(!isRunning());
-    }
-    m_transfers.watchdog(m_options.threadCount);
-    m_transfers.refreshSpeeds();
-    if (method() == DownloadMethod::Single) {
-        if (!m_transfers.transferExecuting() && !isRunning())
-            m_busy = false;
-    } else {
-        bool anySlot = false;
-        for (int k = 1; k <= m_options.threadCount && k <= MaxSlots; ++k)
-            anySlot = anySlot || m_transfers.slotAlive(k);
-        if (anySlot) {
-            m_busy = true;
-            return;
-        }
-        if (!isRunning())
-            m_busy = false;
-    }
-    UpdateStatusSummary();
-    if (m_options.autoStart && m_model->统计未下载项数目() > 0)
-        start();
-    Q_EMIT housekeepingDone();
 }

@@ -20,35 +20,6 @@ using Kind = FailureReason::Kind;
 using schedulertime::monoNow;
 using schedulertime::now;
 
-void DownloadScheduler::onProgress(RowId id, qint64 received, qint64 total)
-{
-    const qint64 rate = m_transfers.noteBytes(id, received);
-    m_rows.update(id, [=](DownloadRow &r) {
-        if (rate >= 0)
-            r.speed = std::max<qint64>(0, rate);
-        if (total <= 0 || total < received)
-            return;
-        r.size = total;
-        r.sizeNote = SizeNote::None;
-        r.downloaded = received;
-        r.percentShown = true;
-    });
-}
-
-void DownloadScheduler::onAnswered(RowId id, qint64 length, const QString &type, const QString &name)
-{
-    // The answer's type and name show while it arrives; the row gets them back if
-    // the try fails.
-    if (const DownloadRow *row = m_model->find(id); row && !m_beforeAnswer.contains(id))
-        m_beforeAnswer.insert(id, {row->name, row->type});
-    m_rows.update(id, [&](DownloadRow &r) {
-        r.type = type;
-        r.name = name;
-        r.size = length > 0 ? length : -1;
-        r.sizeNote = length > 0 ? SizeNote::None : SizeNote::Unknown;
-    });
-}
-
 void DownloadScheduler::onBodyReceived(RowId id)
 {
     // A paper came through: settled now, before the slot may take the next row,
@@ -77,14 +48,7 @@ void DownloadScheduler::onFinished(RowId id, const TransferResult &answer)
         m_busy = false;
     m_picker.release(id);
     m_transfers.endSpeed(id);
-    const auto before = m_beforeAnswer.take(id);
-    if (!result.done && !before.second.isEmpty()) {
-        // A type learnt from an answer that failed is not the paper's.
-        m_rows.update(id, [&before](DownloadRow &r) {
-            r.name = before.first;
-            r.type = before.second;
-        });
-    }
+    m_reports->tryEnded(id, result.done);
     const bool follows =
         !result.done && result.pageRead && m_landing.follow(id, &result, m_options.namesFromLinks);
     if (follows) {
@@ -92,11 +56,11 @@ void DownloadScheduler::onFinished(RowId id, const TransferResult &answer)
         m_pause.settleAnswer(id, WallWatch::Answer::Uncounted);
     } else if (result.done) {
         m_pause.settleAnswer(id, WallWatch::Answer::Passed);
-        DownloadComplete(id, result, single);
-    } else if (m_pause.pauseForDisk(id, result) || scheduleRetry(id, result)) {
+        m_reports->DownloadComplete(id, result, single);
+    } else if (m_pause.pauseForDisk(id, result) || m_reports->scheduleRetry(id, result)) {
         m_pause.settleAnswer(id, WallWatch::Answer::Uncounted);
     } else {
-        DownloadError(id, result);
+        m_reports->DownloadError(id, result);
         if (result.pageRead && result.landing.namesFullText())
             m_pause.settleAnswer(id, WallWatch::Answer::Uncounted);
         else
@@ -121,60 +85,8 @@ void DownloadScheduler::onFinished(RowId id, const TransferResult &answer)
     checkQueueFinished();
 }
 
-bool DownloadScheduler::scheduleRetry(RowId id, const TransferResult &result)
-{
-    const RetryBook::Outcome retry = m_retries.schedule(id, result, m_options.retries);
-    if (retry.again)
-        Q_EMIT retryScheduled(id, retry.attempt, m_options.retries, retry.delayMs);
-    return retry.again;
-}
-
 void DownloadScheduler::resumeAfterVerification()
 {
     if (m_pause.resume())
         start();
-}
-
-void DownloadScheduler::DownloadComplete(RowId id, const TransferResult &result, bool single)
-{
-    m_rows.update(id, [&](DownloadRow &r) {
-        r.state = RowState::Done;
-        r.reason = {};
-        r.speed = -1;
-        r.name = result.name;
-        r.type = result.type;
-        r.owned = OwnedFile{rowFilePath(r), result.identity};
-        r.sizeNote = SizeNote::None;
-        r.downloaded = result.received;
-        if (result.total > 0) {
-            r.size = result.total;
-            r.percentShown = true;
-        } else {
-            // An answer without a stated length is complete now: its total is what
-            // arrived.
-            r.size = result.received;
-            r.percentShown = !single;
-            r.percentNote = single ? PercentNote::Full : PercentNote::None;
-        }
-    });
-    if (const DownloadRow *row = m_model->find(id); row && result.stamped)
-        Q_EMIT transferNoted(TransferNote::Ended, row->name);
-}
-
-void DownloadScheduler::DownloadError(RowId id, const TransferResult &result)
-{
-    m_rows.update(id, [&](DownloadRow &r) {
-        r.state = RowState::Failed;
-        r.reason = result.reason;
-        r.speed = -1;
-        if (result.sizeNote != SizeNote::None)
-            r.sizeNote = result.sizeNote;
-        if (result.clearPercent) {
-            r.percentShown = false;
-            r.percentNote = PercentNote::None;
-        }
-    });
-    // A failed row is never named as finished.
-    if (const DownloadRow *row = m_model->find(id); row && result.stamped && result.answered)
-        Q_EMIT transferNoted(TransferNote::Failed, row->name);
 }

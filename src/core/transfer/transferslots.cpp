@@ -2,6 +2,7 @@
 
 #include "core/transfer/schedulertime.h"
 
+#include <QSet>
 #include <algorithm>
 
 using schedulertime::monoNow;
@@ -64,11 +65,12 @@ bool TransferSlots::free(Downloader *transfer)
     return false;
 }
 
-void TransferSlots::dropAll(QObject *listener)
+void TransferSlots::dropAll(std::initializer_list<QObject *> listeners)
 {
-    auto drop = [listener](Slot &slot) {
+    auto drop = [listeners](Slot &slot) {
         if (Downloader *t = slot.transfer.data()) {
-            t->disconnect(listener);
+            for (QObject *listener : listeners)
+                t->disconnect(listener);
             delete t;
         }
         slot = Slot{};
@@ -78,7 +80,8 @@ void TransferSlots::dropAll(QObject *listener)
         drop(slot);
     for (const QPointer<Downloader> &t : std::as_const(m_committing)) {
         if (t) {
-            t->disconnect(listener);
+            for (QObject *listener : listeners)
+                t->disconnect(listener);
             delete t.data();
         }
     }
@@ -138,6 +141,23 @@ void TransferSlots::watchdog(int threadCount)
         slot.transfer->abort(
             FailureReason::of(FailureReason::Kind::Timeout, 0,
                               QStringLiteral("no progress in %1 seconds").arg(WatchdogSeconds)));
+    }
+}
+
+void TransferSlots::abortRows(const QList<RowId> &ids, const FailureReason &reason)
+{
+    const QSet<RowId> gone(ids.cbegin(), ids.cend());
+    QList<QPointer<Downloader>> stopping;
+    if (gone.contains(m_single.row))
+        stopping.append(m_single.transfer);
+    for (int k = 0; k <= MaxSlots; ++k) {
+        const Slot &slot = at(k);
+        if (slot.transfer && gone.contains(slot.row))
+            stopping.append(slot.transfer);
+    }
+    for (const QPointer<Downloader> &transfer : std::as_const(stopping)) {
+        if (transfer)
+            transfer->abort(reason);
     }
 }
 

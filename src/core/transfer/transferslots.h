@@ -50,9 +50,11 @@ public:
     bool commit(Downloader *transfer);
     // The transfer's slot is free again; true when it was the single connection's.
     bool free(Downloader *transfer);
-    // Deletes every transfer, which reports to the listener no more.
-    void dropAll(QObject *listener);
+    // Deletes every transfer, which reports to the listeners no more.
+    void dropAll(std::initializer_list<QObject *> listeners);
     void forgetEnded() { m_committing.removeAll(nullptr); }
+    // The transfers of these rows end with the reason (their files discarded).
+    void abortRows(const QList<RowId> &ids, const FailureReason &reason);
 
     // A transfer starts for the row with these bytes kept from an earlier try.
     void startSpeed(RowId id, qint64 kept);

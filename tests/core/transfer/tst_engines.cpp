@@ -79,7 +79,7 @@ private Q_SLOTS:
         m_server.setReply("/a/paper.pdf", pdf);
         const int r = addRow("/a/paper.pdf", "paper");
         QSignalSpy notes(m_scheduler, &DownloadScheduler::transferNoted);
-        QSignalSpy states(m_scheduler, &DownloadScheduler::connectionStateChanged);
+        QSignalSpy states(m_scheduler->reports(), &TransferReports::connectionStateChanged);
         runToEnd();
         QCOMPARE(m_model->row(r).state, RowState::Done);
         QCOMPARE(fntest::readFile(folder() + "paper.pdf"), pdf.body);
@@ -280,7 +280,7 @@ private Q_SLOTS:
         Reply reply = FaultServer::pdf(7000);
         reply.requiredCookie = "session=ok";
         m_server.setReply("/p.pdf", reply);
-        QSignalSpy pages(m_scheduler, &DownloadScheduler::webPageReceived);
+        QSignalSpy pages(m_scheduler->reports(), &TransferReports::webPageReceived);
         addRow("/p.pdf", "nocookie");
         runToEnd();
         QVERIFY(pages.count() >= 1);
@@ -465,10 +465,10 @@ private Q_SLOTS:
         startNow();
         QTRY_COMPARE(m_model->cellText(1, DownloadListModel::ColDownloaded), QStringLiteral("1000"));
         clock.advanceMs(119000);
-        m_scheduler->tickHousekeeping();
+        m_scheduler->housekeeping()->tickHousekeeping();
         QCOMPARE(m_scheduler->transfers().CountTransferSlots(), 3);
         clock.advanceMs(1000);
-        m_scheduler->tickHousekeeping();
+        m_scheduler->housekeeping()->tickHousekeeping();
         QCOMPARE(m_model->row(0).state, RowState::Failed);
         QCOMPARE(m_model->row(1).state,
                  RowState::Downloading); // its size is known: never ended here

@@ -171,7 +171,7 @@ private Q_SLOTS:
         page.contentType = mediaType;
         page.body = loginPage(size);
         m_server.setReply("/login.pdf", page);
-        QSignalSpy pages(m_scheduler, &DownloadScheduler::webPageReceived);
+        QSignalSpy pages(m_scheduler->reports(), &TransferReports::webPageReceived);
         const RowId id = addRow("/login.pdf", "paper");
         runToEnd();
         QCOMPARE(row(id).state, RowState::Failed);

@@ -138,7 +138,7 @@ private Q_SLOTS:
         m_scheduler->options().method = methodFromNumber(method);
         const Reply paper = FaultServer::pdf(9000, 'r');
         m_server.setReplies("/busy.pdf", {status(503, "Service Unavailable", retryAfter), paper});
-        QSignalSpy retries(m_scheduler, &DownloadScheduler::retryScheduled);
+        QSignalSpy retries(m_scheduler->reports(), &TransferReports::retryScheduled);
         const RowId id = addRow("/busy.pdf", "busy");
         const qint64 start = m_clock.monotonicMs();
         m_scheduler->start();
