@@ -28,9 +28,10 @@
 #include <optional>
 
 // The queue. A row starts as soon as a transfer slot is free and the pause between files allows;
-// Timer_Down's tick looks for work as well, Timer1 keeps house (finished list, busy flag, totals,
-// stalled slots, automatic start). The scheduler is the only one that writes what transfers report
-// into the list, and it finds the rows by id, so rows may be removed or reordered while they run.
+// Timer_Down's tick looks for work as well, and its Housekeeping's Timer1 keeps house (finished list,
+// busy flag, totals, stalled slots, automatic start). The scheduler and its TransferReports are the only
+// ones that write what transfers report into the list, and they find the rows by id, so rows may be
+// removed or reordered while they run.
 class DownloadScheduler : public QObject
 {
     Q_OBJECT
