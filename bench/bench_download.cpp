@@ -88,7 +88,7 @@ double timerLateness(const QStringList &urls, const QString &dir)
     scheduler.options().method = DownloadMethod::Parallel;
     scheduler.options().threadCount = 6;
     scheduler.options().policy = DuplicatePolicy::Overwrite;
-    scheduler.setHousekeeping(true);
+    scheduler.housekeeping()->setOn(true);
     QElapsedTimer clock;
     QTimer ticker;
     ticker.setTimerType(Qt::PreciseTimer);
@@ -164,7 +164,7 @@ int main(int argc, char **argv)
             out << tickNs / 1e9 << Qt::endl;
         } else {
             timer.start();
-            scheduler.tickHousekeeping();
+            scheduler.housekeeping()->tickHousekeeping();
             out << timer.nsecsElapsed() / 1e9 << Qt::endl;
         }
         if (mode == u"tick" && model.row(rows - 1).state != RowState::Done)

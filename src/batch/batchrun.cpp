@@ -96,7 +96,7 @@ void BatchRun::connectQueue()
             batchMessage(
                 QStringLiteral("the server answered %1 with a web page, not a paper file").arg(row->key));
     });
-    connect(m_queue->scheduler(), &DownloadScheduler::retryScheduled, this,
+    connect(m_queue->scheduler()->reports(), &TransferReports::retryScheduled, this,
             [this](RowId id, int attempt, int limit, qint64 delayMs) {
                 const DownloadRow *row = m_downloads.find(id);
                 if (!row || !m_progress)

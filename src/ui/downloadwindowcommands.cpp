@@ -323,7 +323,7 @@ void DownloadWindowCommands::buildListMenu(DownloadWindowLibrary &library)
     QAction *quit = addItem(list, QStringLiteral("退出本下载窗口"), QStringLiteral("actQuit"), nullptr);
     connect(quit, &QAction::triggered, &m_window, &QWidget::close);
 
-    connect(m_queue->scheduler(), &DownloadScheduler::startEnabledChanged, this,
+    connect(m_queue->scheduler()->housekeeping(), &Housekeeping::startEnabledChanged, this,
             [this](bool enabled) { m_window.action(QStringLiteral("actStart"))->setEnabled(enabled); });
 }
 

@@ -112,13 +112,13 @@ void DownloadWindowFeedback::connectScheduler()
                 }
                 panel(StatusPanel::Transfer)->setText(said + name);
             });
-    connect(m_queue->scheduler(), &DownloadScheduler::connectionStateChanged, this,
+    connect(m_queue->scheduler()->reports(), &TransferReports::connectionStateChanged, this,
             [this](ConnectionState state, int code, const QString &text) {
                 // While the queue waits for a verification, the connection panel keeps saying so.
                 if (!m_scheduler->pause().isPausedForVerification())
                     panel(StatusPanel::Connection)->setText(Downloader::stateText(state, code, text));
             });
-    connect(m_queue->scheduler(), &DownloadScheduler::totalsChanged, this,
+    connect(m_queue->scheduler()->housekeeping(), &Housekeeping::totalsChanged, this,
             [this] { panel(StatusPanel::Totals)->setText(m_model->totalsText()); });
     connect(m_queue, &DownloadQueue::queueFinished, this, &DownloadWindowFeedback::onQueueFinished);
     connect(m_queue, &DownloadQueue::verificationNeeded, this, &DownloadWindowFeedback::onVerificationNeeded);

@@ -18,7 +18,7 @@ QueueControls::QueueControls(fFileDownload &window, DownloadWindowCommands &comm
 {
     connect(m_window.queue()->scheduler(), &DownloadScheduler::methodShown, this,
             &QueueControls::onMethodShown);
-    connect(m_window.queue()->scheduler(), &DownloadScheduler::housekeepingDone, this,
+    connect(m_window.queue()->scheduler()->housekeeping(), &Housekeeping::housekeepingDone, this,
             &QueueControls::onHousekeepingDone);
     m_window.queue()->setLoginHooks(
         {[this] { return m_window.PicWebBK->Check2->isChecked(); },

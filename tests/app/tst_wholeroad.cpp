@@ -145,7 +145,7 @@ class TestWholeRoad : public QObject
         SchedulerAccess::of(downloads->queue())->options().threadCount = method == 1 ? 1 : 3;
         SchedulerAccess::of(downloads->queue())->start();
         QTRY_VERIFY_WITH_TIMEOUT(model->检测是否下载列表完毕(), 120000);
-        QTRY_COMPARE(SchedulerAccess::of(downloads->queue())->CountTransferSlots(), 1);
+        QTRY_COMPARE(SchedulerAccess::of(downloads->queue())->transfers().CountTransferSlots(), 1);
 
         for (int n = 1; n <= m_site.paperCount(); ++n) {
             const int position = model->positionOfKey(m_site.paperFileUrl(n).toString());

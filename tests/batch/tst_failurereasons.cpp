@@ -95,7 +95,8 @@ private Q_SLOTS:
         DownloadListModel model;
         DownloadScheduler scheduler(TestRows::of(model));
         scheduler.options().retries = 0;
-        scheduler.setTimeouts(1500, 400, 1024);
+        scheduler.options().headerTimeoutMs = 1500;
+        scheduler.options().stallWindowMs = 400;
         DownloadRow row;
         row.key = address;
         row.name = QStringLiteral("paper");

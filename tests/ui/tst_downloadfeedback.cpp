@@ -219,7 +219,7 @@ private Q_SLOTS:
         }
 
         // Automatic re-download starts a run every second that finds nothing to do: not a word of it.
-        scheduler->setHousekeeping(false);
+        scheduler->housekeeping()->setOn(false);
         TestRows::of(*window.model()).clear();
         DownloadRow done;
         done.key = QStringLiteral("http://127.0.0.1:1/done.pdf");
@@ -230,7 +230,7 @@ private Q_SLOTS:
         window.Combo4->setCurrentIndex(0);
         QSignalSpy finished(scheduler, &DownloadScheduler::queueFinished);
         QSignalSpy titles(&window, &QWidget::windowTitleChanged);
-        scheduler->tickHousekeeping();
+        scheduler->housekeeping()->tickHousekeeping();
         QVERIFY(finished.wait(5000));
         QVERIFY(window.panelText(3).startsWith(QStringLiteral("下载停止")));
         QVERIFY(titles.isEmpty()); // the title does not flicker with every such round
@@ -241,7 +241,7 @@ private Q_SLOTS:
         // is not told of every round.
         addPaper(window, m_server, "missing", dir.path() + u'/');
         TestRows::of(*window.model()).setState(window.model()->idAt(1), RowState::Failed);
-        scheduler->tickHousekeeping();
+        scheduler->housekeeping()->tickHousekeeping();
         QVERIFY(finished.wait(5000));
         QCOMPARE(window.panelText(3), QStringLiteral("下载结束：完成 0 个，失败 1 个，用时 0秒"));
         QCOMPARE(m_server.requestCount("/missing.pdf"), 1);
@@ -626,7 +626,7 @@ private Q_SLOTS:
         fFileDownload window;
         notifyTo(window, nullptr);
         DownloadScheduler *scheduler = SchedulerAccess::of(window.queue());
-        scheduler->setHousekeeping(false); // the ticks below stand for the window's timer
+        scheduler->housekeeping()->setOn(false); // the ticks below stand for the window's timer
         window.Combo1->setCurrentIndex(2);
         for (const char *name : {"s1", "s2", "s3"}) {
             m_server.setReply(QStringLiteral("/%1.pdf").arg(QLatin1String(name)), stalled);
@@ -640,7 +640,7 @@ private Q_SLOTS:
         // 切换 with the three transfers running: every tick meets the busy list and says nothing of it.
         window.Command26->click();
         for (int tick = 0; tick < 3; ++tick)
-            scheduler->tickHousekeeping();
+            scheduler->housekeeping()->tickHousekeeping();
         QVERIFY2(recorder.messages.isEmpty(), qPrintable(recorder.texts().join(u'\n')));
         QCOMPARE(window.model()->find(failed)->state, RowState::Failed);
         window.Command31->click();

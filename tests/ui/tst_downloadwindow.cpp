@@ -306,15 +306,15 @@ private Q_SLOTS:
         TestRows::of(*model).addRow(makeRow("a", RowState::Failed));
         TestRows::of(*model).addRow(makeRow("b", RowState::Done));
         DownloadScheduler *scheduler = SchedulerAccess::of(window.queue());
-        scheduler->setHousekeeping(false); // the test drives the ticks
+        scheduler->housekeeping()->setOn(false); // the test drives the ticks
 
-        scheduler->tickHousekeeping();
+        scheduler->housekeeping()->tickHousekeeping();
         QVERIFY(!scheduler->isRunning());
         QCOMPARE(model->row(0).state, RowState::Failed);
 
         window.Check4->setChecked(true);
         window.Combo4->setCurrentIndex(0);
-        scheduler->tickHousekeeping();
+        scheduler->housekeeping()->tickHousekeeping();
         QVERIFY(scheduler->isRunning());
         QCOMPARE(model->row(0).state, RowState::Waiting);
         QCOMPARE(model->row(1).state, RowState::Done);

@@ -221,9 +221,10 @@ private Q_SLOTS:
 
         const QUrl fileUrl(site.url("/papers/a.pdf"));
         QTRY_VERIFY_WITH_TIMEOUT(
-            !SchedulerAccess::of(window.queue())->cookieJar()->cookiesForUrl(fileUrl).isEmpty(), 10000);
+            !SchedulerAccess::of(window.queue())->network().cookieJar()->cookiesForUrl(fileUrl).isEmpty(),
+            10000);
         const QNetworkCookie cookie =
-            SchedulerAccess::of(window.queue())->cookieJar()->cookiesForUrl(fileUrl).first();
+            SchedulerAccess::of(window.queue())->network().cookieJar()->cookiesForUrl(fileUrl).first();
         QCOMPARE(cookie.name(), QByteArray("sid"));
         QCOMPARE(cookie.value(), QByteArray("logged-in"));
     }
@@ -358,13 +359,14 @@ private Q_SLOTS:
         row.state = RowState::Done;
         const RowId id = TestRows::of(*model).addRow(row);
         DownloadScheduler *scheduler = SchedulerAccess::of(window.queue());
-        scheduler->setHousekeeping(false);
+        scheduler->housekeeping()->setOn(false);
 
         QSignalSpy finished(panel, &LoginPanel::loginFinished);
         scheduler->start();
-        Q_EMIT scheduler->webPageReceived(id);
+        Q_EMIT scheduler->reports()->webPageReceived(id);
         QVERIFY(panel->isLoggingIn());
-        Q_EMIT scheduler->webPageReceived(id); // the same row again during the login: no second try
+        Q_EMIT scheduler->reports()->webPageReceived(
+            id); // the same row again during the login: no second try
         QVERIFY(finished.wait(30000));
         QCOMPARE(finished.count(), 1);
         QCOMPARE(model->row(0).state, RowState::Waiting);
@@ -374,17 +376,17 @@ private Q_SLOTS:
 
         // Once per row in a run: the row comes back as a page again in the same run, no second login.
         TestRows::of(*model).setState(id, RowState::Done);
-        Q_EMIT scheduler->webPageReceived(id);
+        Q_EMIT scheduler->reports()->webPageReceived(id);
         QVERIFY(!panel->isLoggingIn());
         scheduler->StopDownloads();
 
         // A new run the user starts gives it one more try; without the box ticked nothing happens.
         window.Command4->click();
         panel->Check2->setChecked(false);
-        Q_EMIT scheduler->webPageReceived(id);
+        Q_EMIT scheduler->reports()->webPageReceived(id);
         QVERIFY(!panel->isLoggingIn());
         panel->Check2->setChecked(true);
-        Q_EMIT scheduler->webPageReceived(id);
+        Q_EMIT scheduler->reports()->webPageReceived(id);
         QVERIFY(panel->isLoggingIn());
         QVERIFY(finished.wait(30000));
         QCOMPARE(model->row(0).state, RowState::Waiting);

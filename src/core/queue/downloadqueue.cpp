@@ -15,7 +15,8 @@ DownloadQueue::DownloadQueue(QObject *parent)
             [this] { Q_EMIT queueFinished(m_model->totals()); });
     connect(&m_scheduler->pause(), &QueuePause::verificationNeeded, this, &DownloadQueue::verificationNeeded);
     connect(&m_scheduler->pause(), &QueuePause::diskPaused, this, &DownloadQueue::diskPaused);
-    connect(m_scheduler, &DownloadScheduler::webPageReceived, this, &DownloadQueue::onWebPageReceived);
+    connect(m_scheduler->reports(), &TransferReports::webPageReceived, this,
+            &DownloadQueue::onWebPageReceived);
 }
 
 DownloadQueue::~DownloadQueue()
@@ -96,12 +97,12 @@ void DownloadQueue::switchMethod()
 
 void DownloadQueue::setHousekeeping(bool on)
 {
-    m_scheduler->setHousekeeping(on);
+    m_scheduler->housekeeping()->setOn(on);
 }
 
 void DownloadQueue::refreshTotals()
 {
-    m_scheduler->UpdateStatusSummary();
+    m_scheduler->housekeeping()->UpdateStatusSummary();
 }
 
 void DownloadQueue::stop()

@@ -23,7 +23,7 @@ const DownloadScheduler *DownloadSession::scheduler() const
 
 QNetworkCookieJar *DownloadSession::cookieJar() const
 {
-    return m_queue->scheduler()->cookieJar();
+    return m_queue->scheduler()->network().cookieJar();
 }
 
 void DownloadSession::setCookieMirror(CookieMirror *mirror, QObject *object)

@@ -21,7 +21,7 @@ struct HeldAnswer
 };
 
 // Asked by the scheduler for every waiting row it looks at. Answers must come at once: work that takes
-// longer answers Pending and tells the scheduler (heldAnswered) when the row can be asked again.
+// longer answers Pending and wakes the scheduler when the row can be asked again.
 class HeldRowCheck
 {
 public:

@@ -64,7 +64,11 @@ HeldRowChecker::~HeldRowChecker()
 void HeldRowChecker::attach(DownloadScheduler *scheduler)
 {
     scheduler->picker().setHeldRowCheck(this);
-    connect(this, &HeldRowChecker::answered, scheduler, &DownloadScheduler::heldAnswered);
+    // Rows it passed over may start now.
+    connect(this, &HeldRowChecker::answered, scheduler, [scheduler] {
+        if (scheduler->isRunning())
+            QTimer::singleShot(0, scheduler, &DownloadScheduler::startDue);
+    });
     connect(scheduler->model(), &DownloadListModel::rowsDropped, this, &HeldRowChecker::forget);
     connect(this, &QObject::destroyed, scheduler,
             [scheduler] { scheduler->picker().setHeldRowCheck(nullptr); });

@@ -12,7 +12,7 @@ CommandGuards QueueCommands::guards() const
     CommandGuards g;
     g.sortGuard = m_scheduler->isRunning() || m_scheduler->DownloadBusy();
     g.listChangeGuard = m_scheduler->isRunning() || m_scheduler->transfers().transferExecuting() ||
-                        m_scheduler->CountTransferSlots() > 1;
+                        m_scheduler->transfers().CountTransferSlots() > 1;
     g.downloadBusy = m_scheduler->DownloadBusy();
     return g;
 }

@@ -12,9 +12,6 @@
 
 #include <QDateTime>
 #include <QFileInfo>
-#include <QNetworkAccessManager>
-#include <QNetworkCookieJar>
-#include <QNetworkProxy>
 #include <QSet>
 #include <cmath>
 
@@ -22,29 +19,70 @@ using Kind = FailureReason::Kind;
 using schedulertime::monoNow;
 using schedulertime::now;
 
+namespace {
+
+void cleanDeadPartFiles(const DownloadListModel &model)
+{
+    // Temporary files of runs that ended without cleaning up (killed, crashed,
+    // power cut).
+    const qint64 runStart = QDateTime::currentSecsSinceEpoch();
+    QSet<QString> folders;
+    for (int i = 0; i < model.count(); ++i) {
+        if (model.row(i).state == RowState::Waiting)
+            folders.insert(withTrailingSlash(model.row(i).folder));
+    }
+    for (const QString &folder : std::as_const(folders))
+        RemoveDeadPartFilesLater(folder, runStart);
+}
+
+} // namespace
+
 DownloadScheduler::DownloadScheduler(RowWriter rows, QObject *parent)
-    : QObject(parent), m_rows(rows), m_model(rows.model()), m_cookieJar(new QNetworkCookieJar(this)),
-      m_transfers(rows), m_landing(rows), m_retries(rows, m_landing), m_pause(rows, m_retries),
-      m_picker(rows, m_retries, [this](RowId id) { Q_EMIT rowEnded(id); })
+    : QObject(parent), m_rows(rows), m_model(rows.model()), m_network(m_options, this), m_transfers(rows),
+      m_landing(rows), m_retries(rows, m_landing), m_pause(rows, m_retries),
+      m_picker(rows, m_retries, [this](RowId id) { Q_EMIT rowEnded(id); }),
+      m_pacing(m_options, m_retries, [this] { startDue(); }),
+      m_reports(new TransferReports(
+          rows, m_transfers, m_retries, m_options,
+          [this](TransferNote note, const QString &name) { Q_EMIT transferNoted(note, name); }, this))
 {
     Timer_Down.setInterval(1000);
-    Timer1.setInterval(1000);
     connect(&Timer_Down, &QTimer::timeout, this, &DownloadScheduler::tickScheduler);
-    connect(&Timer1, &QTimer::timeout, this, &DownloadScheduler::tickHousekeeping);
-    connect(&m_picker.names(), &FolderNames::arrived, this, &DownloadScheduler::heldAnswered);
-    m_wake.setSingleShot(true);
-    connect(&m_wake, &QTimer::timeout, this, &DownloadScheduler::startDue);
+    Housekeeping::Run run;
+    run.running = [this] { return isRunning(); };
+    run.announce = [this] { Q_EMIT runningChanged(isRunning()); };
+    run.end = [this] {
+        setRunning(false);
+        checkQueueFinished();
+    };
+    run.setBusy = [this](bool busy) { m_busy = busy; };
+    run.start = [this] { start(); };
+    m_housekeeping = new Housekeeping(m_model, m_transfers, m_options, std::move(run), this);
+    // A folder's names came in from the disk: rows passed over for want of them may start now.
+    connect(&m_picker.names(), &FolderNames::arrived, this, [this] {
+        if (isRunning())
+            QTimer::singleShot(0, this, &DownloadScheduler::startDue);
+    });
 
-    // Both methods send the cookies of one jar (the login panel fills it).
-    m_singleManager = new QNetworkAccessManager(this);
-    m_slotManager = new QNetworkAccessManager(this);
-    for (QNetworkAccessManager *manager : {m_singleManager, m_slotManager}) {
-        manager->setCookieJar(m_cookieJar);
-        m_cookieJar->setParent(this);
-    }
-    connect(m_model, &DownloadListModel::rowsDropped, this, &DownloadScheduler::onRowsDropped);
-    connect(m_model, &DownloadListModel::rowFinished, this, &DownloadScheduler::onRowFinished);
-    m_lastFinishMono = monoNow();
+    connect(m_model, &DownloadListModel::rowsDropped, this, [this](const QList<RowId> &ids) {
+        // A row that leaves the list takes its transfer with it: stopped, its file discarded.
+        for (RowId id : ids) {
+            m_retries.drop(id);
+            m_reports->forget(id);
+            m_landing.remove(id);
+        }
+        m_transfers.abortRows(ids,
+                              FailureReason::of(Kind::Stopped, 0, QStringLiteral("removed from the list")));
+        checkQueueFinished();
+    });
+    connect(m_model, &DownloadListModel::rowFinished, this, [this](RowId id) {
+        // A row that waited for its next try was settled from outside (cancelled): the bytes it kept and
+        // its retry go with it, and a list that it leaves finished ends the run.
+        if (!m_retries.waits(id) && !m_retries.keeps(id))
+            return;
+        m_retries.drop(id);
+        QTimer::singleShot(0, this, &DownloadScheduler::checkQueueFinished);
+    });
     m_retries.setQueueBusy(
         [this] { return m_pause.isPausedForVerification() || m_transfers.anyTransferLive(); });
 }
@@ -52,29 +90,7 @@ DownloadScheduler::DownloadScheduler(RowWriter rows, QObject *parent)
 DownloadScheduler::~DownloadScheduler()
 {
     // Transfers wind down without reporting to a list that may be going too.
-    m_transfers.dropAll(this);
-}
-
-void DownloadScheduler::setTimeouts(int headerTimeoutMs, int stallWindowMs, qint64 stallMinBytes)
-{
-    m_headerTimeoutMs = headerTimeoutMs;
-    m_stallWindowMs = stallWindowMs;
-    m_stallMinBytes = stallMinBytes;
-}
-
-int DownloadScheduler::CountTransferSlots() const
-{
-    return m_transfers.count();
-}
-
-RowId DownloadScheduler::SlotRow(int k) const
-{
-    return (k >= 1 && k <= MaxSlots) ? m_transfers.at(k).row : RowId::None;
-}
-
-qint64 DownloadScheduler::SlotStartTime(int k) const
-{
-    return (k >= 1 && k <= MaxSlots) ? m_transfers.at(k).startMs : 0;
+    m_transfers.dropAll({this, m_reports});
 }
 
 void DownloadScheduler::setRunning(bool running)
@@ -85,18 +101,9 @@ void DownloadScheduler::setRunning(bool running)
         Timer_Down.start();
     } else {
         Timer_Down.stop();
-        m_wake.stop();
-        m_wakeDueMs = -1;
+        m_pacing.cancelWake();
     }
     Q_EMIT runningChanged(running);
-}
-
-void DownloadScheduler::setHousekeeping(bool on)
-{
-    if (on)
-        Timer1.start();
-    else
-        Timer1.stop();
 }
 
 void DownloadScheduler::start()
@@ -104,7 +111,7 @@ void DownloadScheduler::start()
     if (m_options.jitterSeed != 0)
         m_retries.seed(m_options.jitterSeed);
     if (!isRunning()) {
-        cleanDeadPartFiles();
+        cleanDeadPartFiles(*m_model);
         m_retries.dropIdleHolds();
     }
     setRunning(true);
@@ -113,25 +120,10 @@ void DownloadScheduler::start()
     QTimer::singleShot(0, this, &DownloadScheduler::startDue);
 }
 
-void DownloadScheduler::cleanDeadPartFiles()
-{
-    // Temporary files of runs that ended without cleaning up (killed, crashed,
-    // power cut).
-    const qint64 runStart = QDateTime::currentSecsSinceEpoch();
-    QSet<QString> folders;
-    for (int i = 0; i < m_model->count(); ++i) {
-        if (m_model->row(i).state == RowState::Waiting)
-            folders.insert(withTrailingSlash(m_model->row(i).folder));
-    }
-    for (const QString &folder : std::as_const(folders))
-        RemoveDeadPartFilesLater(folder, runStart);
-}
-
 void DownloadScheduler::windowLoaded()
 {
     using namespace settingkeys;
-    m_lastFinishTime = now();
-    m_lastFinishMono = monoNow();
+    m_pacing.stampFinish();
     m_rows.ResetDownloadList();
     int number = 0;
     if (ReadSettingNumber(settingkeys::DownloadMethod, &number))
@@ -147,29 +139,10 @@ void DownloadScheduler::windowLoaded()
     }
     Q_EMIT methodShown(method(), method() != DownloadMethod::Single, m_options.threadPosition);
     m_options.policy = policyFromText(TrimSpaces(ReadSetting(DuplicateName)));
-    loadProxy();
-    applyProxy();
+    m_network.loadProxy();
+    m_network.applyProxy();
     m_options.intervalSeconds = 0;
-    Timer1.start();
-}
-
-void DownloadScheduler::loadProxy()
-{
-    ProxySetting &proxy = m_options.proxy;
-    proxy.host = ReadSetting(settingkeys::ProxyAddress);
-    proxy.port = proxyPortFromText(ReadSetting(settingkeys::ProxyPort));
-    int enabled = 0;
-    if (ReadSettingNumber(settingkeys::ProxyEnabled, &enabled))
-        proxy.enabled = enabled == 1;
-}
-
-void DownloadScheduler::applyProxy()
-{
-    const ProxySetting &proxy = m_options.proxy;
-    if (proxy.enabled)
-        m_singleManager->setProxy(QNetworkProxy(QNetworkProxy::HttpProxy, proxy.host, proxy.port));
-    else
-        m_singleManager->setProxy(QNetworkProxy(QNetworkProxy::DefaultProxy));
+    m_housekeeping->setOn(true);
 }
 
 void DownloadScheduler::switchMethod()
@@ -184,13 +157,13 @@ void DownloadScheduler::switchMethod()
 
 bool DownloadScheduler::closeNeedsConfirmation() const
 {
-    return m_transfers.transferExecuting() || CountTransferSlots() > 1 || !m_model->检测是否下载列表完毕() ||
-           isRunning();
+    return m_transfers.transferExecuting() || m_transfers.CountTransferSlots() > 1 ||
+           !m_model->检测是否下载列表完毕() || isRunning();
 }
 
 void DownloadScheduler::windowClosing()
 {
-    Timer1.stop();
+    m_housekeeping->setOn(false);
     setRunning(false);
     StopDownloads();
     WriteSetting(settingkeys::Threads, QString::number(m_options.threadPosition));
@@ -235,14 +208,6 @@ void DownloadScheduler::StopDownloads()
     checkQueueFinished();
 }
 
-bool DownloadScheduler::intervalPassed() const
-{
-    // More than the pause since the last file's end (on the monotonic clock, so
-    // midnight changes nothing).
-    const qint64 pauseMs = static_cast<qint64>(m_options.intervalSeconds) * 1000;
-    return pauseMs <= 0 || monoNow() - m_lastFinishMono > pauseMs;
-}
-
 void DownloadScheduler::tickScheduler()
 {
     // The store is written when the policy changed, not on every tick: each write is a file write.
@@ -255,17 +220,17 @@ void DownloadScheduler::tickScheduler()
         checkQueueFinished();
         return;
     }
-    if (!intervalPassed())
+    if (!m_pacing.intervalPassed())
         return;
     startWaitingRows(true);
 }
 
 void DownloadScheduler::startDue()
 {
-    m_wakeDueMs = -1;
+    m_pacing.dueReached();
     if (!isRunning())
         return;
-    if (!intervalPassed()) {
+    if (!m_pacing.intervalPassed()) {
         scheduleWake();
         return;
     }
@@ -274,45 +239,8 @@ void DownloadScheduler::startDue()
 
 void DownloadScheduler::scheduleWake()
 {
-    if (!isRunning())
-        return;
-    // The end of the pause, or else the first retry or host hold that ends.
-    const qint64 nowMs = monoNow();
-    qint64 due = m_lastFinishMono + static_cast<qint64>(m_options.intervalSeconds) * 1000 + 1;
-    if (due <= nowMs) {
-        // Retries already due start as soon as a slot frees; only later ones need
-        // the wake-up.
-        due = m_retries.nextEndAfter(nowMs);
-        if (due < 0)
-            return;
-    }
-    m_wakeDueMs = due;
-    m_wake.start(static_cast<int>(std::clamp<qint64>(due - nowMs, 0, 3600 * 1000)));
-}
-
-void DownloadScheduler::onRowsDropped(const QList<RowId> &ids)
-{
-    // A row that leaves the list takes its transfer with it: stopped, its file
-    // discarded.
-    const QSet<RowId> gone(ids.cbegin(), ids.cend());
-    for (RowId id : ids) {
-        m_retries.drop(id);
-        m_beforeAnswer.remove(id);
-        m_landing.remove(id);
-    }
-    QList<QPointer<Downloader>> stopping;
-    if (gone.contains(m_transfers.single().row))
-        stopping.append(m_transfers.single().transfer);
-    for (int k = 0; k <= MaxSlots; ++k) {
-        const TransferSlots::Slot &slot = m_transfers.at(k);
-        if (slot.transfer && gone.contains(slot.row))
-            stopping.append(slot.transfer);
-    }
-    for (const QPointer<Downloader> &transfer : std::as_const(stopping)) {
-        if (transfer)
-            transfer->abort(FailureReason::of(Kind::Stopped, 0, QStringLiteral("removed from the list")));
-    }
-    checkQueueFinished();
+    if (isRunning())
+        m_pacing.scheduleWake();
 }
 
 void DownloadScheduler::checkQueueFinished()
@@ -325,41 +253,4 @@ void DownloadScheduler::checkQueueFinished()
     m_runOpen = false;
     setRunning(false);
     Q_EMIT queueFinished();
-}
-
-void DownloadScheduler::UpdateStatusSummary()
-{
-    Q_EMIT totalsChanged();
-}
-
-void DownloadScheduler::tickHousekeeping()
-{
-    Q_EMIT runningChanged(isRunning());
-    if (m_model->检测是否下载列表完毕()) {
-        setRunning(false);
-        checkQueueFinished();
-        Q_EMIT startEnabledChanged(true);
-    } else {
-        Q_EMIT startEnabledChanged(!isRunning());
-    }
-    m_transfers.watchdog(m_options.threadCount);
-    m_transfers.refreshSpeeds();
-    if (method() == DownloadMethod::Single) {
-        if (!m_transfers.transferExecuting() && !isRunning())
-            m_busy = false;
-    } else {
-        bool anySlot = false;
-        for (int k = 1; k <= m_options.threadCount && k <= MaxSlots; ++k)
-            anySlot = anySlot || m_transfers.slotAlive(k);
-        if (anySlot) {
-            m_busy = true;
-            return;
-        }
-        if (!isRunning())
-            m_busy = false;
-    }
-    UpdateStatusSummary();
-    if (m_options.autoStart && m_model->统计未下载项数目() > 0)
-        start();
-    Q_EMIT housekeepingDone();
 }

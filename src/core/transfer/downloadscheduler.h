@@ -5,11 +5,15 @@
 #include "core/queue/rowwriter.h"
 #include "core/queue/targetfile.h"
 #include "core/transfer/downloader.h"
+#include "core/transfer/housekeeping.h"
 #include "core/transfer/landingtrails.h"
 #include "core/transfer/queuepause.h"
 #include "core/transfer/retrybook.h"
 #include "core/transfer/rowpicker.h"
 #include "core/transfer/scheduleroptions.h"
+#include "core/transfer/startpacing.h"
+#include "core/transfer/transfernetwork.h"
+#include "core/transfer/transferreports.h"
 #include "core/transfer/transferslots.h"
 #include "core/transfer/wallwatch.h"
 
@@ -23,16 +27,11 @@
 #include <array>
 #include <optional>
 
-class QNetworkAccessManager;
-class QNetworkCookieJar;
-
-// What became of the single connection's transfer of a row.
-enum class TransferNote { Started, Ended, Failed };
-
 // The queue. A row starts as soon as a transfer slot is free and the pause between files allows;
-// Timer_Down's tick looks for work as well, Timer1 keeps house (finished list, busy flag, totals,
-// stalled slots, automatic start). The scheduler is the only one that writes what transfers report
-// into the list, and it finds the rows by id, so rows may be removed or reordered while they run.
+// Timer_Down's tick looks for work as well, and its Housekeeping's Timer1 keeps house (finished list,
+// busy flag, totals, stalled slots, automatic start). The scheduler and its TransferReports are the only
+// ones that write what transfers report into the list, and they find the rows by id, so rows may be
+// removed or reordered while they run.
 class DownloadScheduler : public QObject
 {
     Q_OBJECT
@@ -64,24 +63,23 @@ public:
     bool closeNeedsConfirmation() const;
     // Close steps after any confirmation: timers off, stop, thread position saved.
     void windowClosing();
-    // Housekeeping on or off (batch mode runs it only while it downloads).
-    void setHousekeeping(bool on);
+    // Timer1's work: on or off (batch mode runs it only while it downloads), its tick and the totals
+    // line.
+    Housekeeping *housekeeping() const { return m_housekeeping; }
+    // What the transfers report: progress and ends written into the rows, the single connection's
+    // state, web pages met and retries scheduled.
+    TransferReports *reports() const { return m_reports; }
 
     bool isRunning() const { return Timer_Down.isActive(); }
-    bool housekeepingOn() const { return Timer1.isActive(); }
     bool DownloadBusy() const { return m_busy; }
-    double LastFinishTime() const { return m_lastFinishTime; }
-    // Transfer controls on the window: the template plus each live slot.
-    int CountTransferSlots() const;
     // The transfers under way, slot by slot.
     const TransferSlots &transfers() const { return m_transfers; }
-    RowId SlotRow(int k) const;        // the row slot k serves
-    qint64 SlotStartTime(int k) const; // monotonic ms
-    QNetworkCookieJar *cookieJar() const { return m_cookieJar; }
+    // The cookie jar, the managers and the proxy the transfers go out with.
+    const TransferNetwork &network() const { return m_network; }
     // Which row starts next, the held-row check and the paths that live transfers are writing.
     RowPicker &picker() { return m_picker; }
-    // When the next start is due after a pause (monotonic ms), -1 when none is waiting.
-    qint64 nextStartDueMs() const { return m_wakeDueMs; }
+    // The pause between files: when the last one ended and when the next start is due.
+    const StartPacing &pacing() const { return m_pacing; }
     // Rows waiting for an automatic retry and the hosts held back meanwhile.
     const RetryBook &retries() const { return m_retries; }
 
@@ -91,95 +89,56 @@ public:
     // The user solved it: the rows that met the page go back to the queue and the queue goes on.
     void resumeAfterVerification();
 
-    // Ticks, public so tests can drive them without waiting.
+    // Timer_Down's tick, public so tests can drive it without waiting.
     void tickScheduler();
-    void tickHousekeeping();
     // Starts what is due now (what the single-shot wake-up runs).
     void startDue();
-    // The totals line in the status bar's fourth panel.
-    void UpdateStatusSummary();
 
     // How often Timer_Down looks for work (tests lengthen it to see that starts do not wait for it).
     void setTickIntervalMs(int ms) { Timer_Down.setInterval(ms); }
-    // Limits of the transfers (tests shorten them).
-    void setTimeouts(int headerTimeoutMs, int stallWindowMs, qint64 stallMinBytes = 1024);
-
-    // The held-row check has new answers: rows it passed over may start now.
-    void heldAnswered();
 
 Q_SIGNALS:
     // The single connection began a row's transfer, or ended one that the server answered.
     void transferNoted(TransferNote note, const QString &name);
-    // The single connection's state as its transfer reports it (code: the HTTP status, 0 before one).
-    void connectionStateChanged(ConnectionState state, int code, const QString &text);
-    // The counts of the list are due to be shown again.
-    void totalsChanged();
     // The scheduler went on or off (running mark, "开始下载" item).
     void runningChanged(bool running);
-    // The menu item "开始下载" is enabled or not (kept by the housekeeping tick).
-    void startEnabledChanged(bool enabled);
     // The method changed by the switch or at load: label "下载方式：N" and the thread list's state.
     void methodShown(DownloadMethod method, bool threadListEnabled, int threadPosition);
-    // Last step of each housekeeping tick that was not cut short by live slots.
-    void housekeepingDone();
-    // A row's answer turned out to be a web page instead of a paper.
-    void webPageReceived(RowId id);
     // A row ended (done or failed) through a transfer or the duplicate rule.
     void rowEnded(RowId id);
     // The queue that was started has ended: every row done or failed (or the queue was stopped), and no
     // transfer is live any more.
     void queueFinished();
-    // A row failed for a passing reason and waits delayMs for its automatic try number `attempt`.
-    void retryScheduled(RowId id, int attempt, int limit, qint64 delayMs);
 
 private:
     void startWaitingRows(bool tick = false);
-    bool intervalPassed() const;
+    // The wake-up after the pause, while the queue runs.
     void scheduleWake();
     QString startRow(RowId id);
-    void onRowFinished(RowId id);
     void Inet下载当前文件(RowId id);
     void 多线程下载(int k, RowId id, const QString &targetPath);
     Downloader *makeTransfer(RowId id, bool single);
-    TransferOptions transferOptions(bool single) const;
-    void loadProxy();
-    void applyProxy();
-    void onProgress(RowId id, qint64 received, qint64 total);
-    void onAnswered(RowId id, qint64 length, const QString &type, const QString &name);
+    void applyProxy() { m_network.applyProxy(); }
     void onBodyReceived(RowId id);
     void onFinished(RowId id, const TransferResult &result);
-    void DownloadComplete(RowId id, const TransferResult &result, bool single);
-    void DownloadError(RowId id, const TransferResult &result);
-    void onRowsDropped(const QList<RowId> &ids);
     void setRunning(bool running);
     void checkQueueFinished();
-    bool scheduleRetry(RowId id, const TransferResult &result);
-    void stampFinish();
-    void cleanDeadPartFiles();
 
     RowWriter m_rows;
     DownloadListModel *m_model;
     SchedulerOptions m_options;
     std::optional<DuplicatePolicy> m_storedPolicy; // what the tick last wrote into the store
     bool m_busy = false;
-    double m_lastFinishTime = 0;
-    qint64 m_lastFinishMono = 0;
     bool m_runOpen = false;  // a started queue has not yet been announced finished
     bool m_starting = false; // re-entry guard of startWaitingRows
-    QNetworkCookieJar *m_cookieJar;
-    QNetworkAccessManager *m_singleManager;
-    QNetworkAccessManager *m_slotManager; // shared by the parallel slots
+    TransferNetwork m_network;
     TransferSlots m_transfers;
-    QHash<RowId, QPair<QString, QString>> m_beforeAnswer; // name and type of a row before its answer
     LandingTrails m_landing; // rows on their way from a paper's web page to its full text
     RetryBook m_retries;
     QueuePause m_pause;
     RowPicker m_picker;
-    QTimer m_wake;
-    qint64 m_wakeDueMs = -1;
-    int m_headerTimeoutMs = 30000;
-    int m_stallWindowMs = 60000;
-    qint64 m_stallMinBytes = 1024;
+    StartPacing m_pacing;
     QTimer Timer_Down; // the scheduler: on exactly while the queue runs
-    QTimer Timer1;     // housekeeping
+    TransferReports *m_reports;
+    Housekeeping *m_housekeeping = nullptr;
 };

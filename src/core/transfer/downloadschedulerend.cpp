@@ -10,9 +10,6 @@
 
 #include <QDateTime>
 #include <QFileInfo>
-#include <QNetworkAccessManager>
-#include <QNetworkCookieJar>
-#include <QNetworkProxy>
 #include <QSet>
 #include <cmath>
 
@@ -22,35 +19,6 @@
 using Kind = FailureReason::Kind;
 using schedulertime::monoNow;
 using schedulertime::now;
-
-void DownloadScheduler::onProgress(RowId id, qint64 received, qint64 total)
-{
-    const qint64 rate = m_transfers.noteBytes(id, received);
-    m_rows.update(id, [=](DownloadRow &r) {
-        if (rate >= 0)
-            r.speed = std::max<qint64>(0, rate);
-        if (total <= 0 || total < received)
-            return;
-        r.size = total;
-        r.sizeNote = SizeNote::None;
-        r.downloaded = received;
-        r.percentShown = true;
-    });
-}
-
-void DownloadScheduler::onAnswered(RowId id, qint64 length, const QString &type, const QString &name)
-{
-    // The answer's type and name show while it arrives; the row gets them back if
-    // the try fails.
-    if (const DownloadRow *row = m_model->find(id); row && !m_beforeAnswer.contains(id))
-        m_beforeAnswer.insert(id, {row->name, row->type});
-    m_rows.update(id, [&](DownloadRow &r) {
-        r.type = type;
-        r.name = name;
-        r.size = length > 0 ? length : -1;
-        r.sizeNote = length > 0 ? SizeNote::None : SizeNote::Unknown;
-    });
-}
 
 void DownloadScheduler::onBodyReceived(RowId id)
 {
@@ -80,14 +48,7 @@ void DownloadScheduler::onFinished(RowId id, const TransferResult &answer)
         m_busy = false;
     m_picker.release(id);
     m_transfers.endSpeed(id);
-    const auto before = m_beforeAnswer.take(id);
-    if (!result.done && !before.second.isEmpty()) {
-        // A type learnt from an answer that failed is not the paper's.
-        m_rows.update(id, [&before](DownloadRow &r) {
-            r.name = before.first;
-            r.type = before.second;
-        });
-    }
+    m_reports->tryEnded(id, result.done);
     const bool follows =
         !result.done && result.pageRead && m_landing.follow(id, &result, m_options.namesFromLinks);
     if (follows) {
@@ -95,11 +56,11 @@ void DownloadScheduler::onFinished(RowId id, const TransferResult &answer)
         m_pause.settleAnswer(id, WallWatch::Answer::Uncounted);
     } else if (result.done) {
         m_pause.settleAnswer(id, WallWatch::Answer::Passed);
-        DownloadComplete(id, result, single);
-    } else if (m_pause.pauseForDisk(id, result) || scheduleRetry(id, result)) {
+        m_reports->DownloadComplete(id, result, single);
+    } else if (m_pause.pauseForDisk(id, result) || m_reports->scheduleRetry(id, result)) {
         m_pause.settleAnswer(id, WallWatch::Answer::Uncounted);
     } else {
-        DownloadError(id, result);
+        m_reports->DownloadError(id, result);
         if (result.pageRead && result.landing.namesFullText())
             m_pause.settleAnswer(id, WallWatch::Answer::Uncounted);
         else
@@ -107,7 +68,7 @@ void DownloadScheduler::onFinished(RowId id, const TransferResult &answer)
     }
     // A web page on the way to the paper is no file: the pause between files does not start with it.
     if (result.stamped && !follows)
-        stampFinish();
+        m_pacing.stampFinish();
     if (transfer)
         transfer->deleteLater();
     if (const DownloadRow *row = m_model->find(id); row && row->state != RowState::Waiting) {
@@ -116,7 +77,7 @@ void DownloadScheduler::onFinished(RowId id, const TransferResult &answer)
     }
     // The next row starts now, or when the pause after this file has passed.
     if (isRunning()) {
-        if (intervalPassed())
+        if (m_pacing.intervalPassed())
             QTimer::singleShot(0, this, &DownloadScheduler::startDue);
         else
             scheduleWake();
@@ -124,66 +85,8 @@ void DownloadScheduler::onFinished(RowId id, const TransferResult &answer)
     checkQueueFinished();
 }
 
-bool DownloadScheduler::scheduleRetry(RowId id, const TransferResult &result)
-{
-    const RetryBook::Outcome retry = m_retries.schedule(id, result, m_options.retries);
-    if (retry.again)
-        Q_EMIT retryScheduled(id, retry.attempt, m_options.retries, retry.delayMs);
-    return retry.again;
-}
-
 void DownloadScheduler::resumeAfterVerification()
 {
     if (m_pause.resume())
         start();
-}
-
-void DownloadScheduler::stampFinish()
-{
-    m_lastFinishTime = now();
-    m_lastFinishMono = monoNow();
-}
-
-void DownloadScheduler::DownloadComplete(RowId id, const TransferResult &result, bool single)
-{
-    m_rows.update(id, [&](DownloadRow &r) {
-        r.state = RowState::Done;
-        r.reason = {};
-        r.speed = -1;
-        r.name = result.name;
-        r.type = result.type;
-        r.owned = OwnedFile{rowFilePath(r), result.identity};
-        r.sizeNote = SizeNote::None;
-        r.downloaded = result.received;
-        if (result.total > 0) {
-            r.size = result.total;
-            r.percentShown = true;
-        } else {
-            // An answer without a stated length is complete now: its total is what
-            // arrived.
-            r.size = result.received;
-            r.percentShown = !single;
-            r.percentNote = single ? PercentNote::Full : PercentNote::None;
-        }
-    });
-    if (const DownloadRow *row = m_model->find(id); row && result.stamped)
-        Q_EMIT transferNoted(TransferNote::Ended, row->name);
-}
-
-void DownloadScheduler::DownloadError(RowId id, const TransferResult &result)
-{
-    m_rows.update(id, [&](DownloadRow &r) {
-        r.state = RowState::Failed;
-        r.reason = result.reason;
-        r.speed = -1;
-        if (result.sizeNote != SizeNote::None)
-            r.sizeNote = result.sizeNote;
-        if (result.clearPercent) {
-            r.percentShown = false;
-            r.percentNote = PercentNote::None;
-        }
-    });
-    // A failed row is never named as finished.
-    if (const DownloadRow *row = m_model->find(id); row && result.stamped && result.answered)
-        Q_EMIT transferNoted(TransferNote::Failed, row->name);
 }

@@ -52,23 +52,6 @@ void DownloadScheduler::startWaitingRows(bool tick)
     checkQueueFinished();
 }
 
-void DownloadScheduler::heldAnswered()
-{
-    if (isRunning())
-        QTimer::singleShot(0, this, &DownloadScheduler::startDue);
-}
-
-void DownloadScheduler::onRowFinished(RowId id)
-{
-    // A row that waited for its next try was settled from outside (cancelled):
-    // the bytes it kept and its retry go with it, and a list that it leaves
-    // finished ends the run.
-    if (!m_retries.waits(id) && !m_retries.keeps(id))
-        return;
-    m_retries.drop(id);
-    QTimer::singleShot(0, this, &DownloadScheduler::checkQueueFinished);
-}
-
 QString DownloadScheduler::startRow(RowId id)
 {
     const DownloadRow *row = m_model->find(id);
@@ -95,30 +78,12 @@ QString DownloadScheduler::startRow(RowId id)
     return path;
 }
 
-TransferOptions DownloadScheduler::transferOptions(bool single) const
-{
-    TransferOptions options;
-    options.singleConnection = single;
-    options.replaceExisting = m_options.policy == DuplicatePolicy::Overwrite;
-    options.headerTimeoutMs = m_headerTimeoutMs;
-    options.stallWindowMs = m_stallWindowMs;
-    options.stallMinBytes = m_stallMinBytes;
-    return options;
-}
-
 Downloader *DownloadScheduler::makeTransfer(RowId id, bool single)
 {
-    auto *transfer =
-        new Downloader(id, single ? m_singleManager : m_slotManager, transferOptions(single), this);
-    connect(transfer, &Downloader::DownloadProgress, this, &DownloadScheduler::onProgress);
-    connect(transfer, &Downloader::answered, this, &DownloadScheduler::onAnswered);
+    auto *transfer = new Downloader(id, m_network.manager(single), m_network.transferOptions(single), this);
+    m_reports->watch(transfer);
     connect(transfer, &Downloader::bodyReceived, this, &DownloadScheduler::onBodyReceived);
     connect(transfer, &Downloader::finished, this, &DownloadScheduler::onFinished);
-    connect(transfer, &Downloader::webPageReceived, this, &DownloadScheduler::webPageReceived);
-    connect(transfer, &Downloader::connectionStateChanged, this,
-            [this](RowId, ConnectionState state, int code, const QString &text) {
-                Q_EMIT connectionStateChanged(state, code, text);
-            });
     const bool resumes = m_retries.keeps(id);
     const qint64 kept = resumes ? m_retries.keptBytes(id) : 0;
     m_transfers.startSpeed(id, kept);

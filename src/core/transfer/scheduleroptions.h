@@ -27,4 +27,9 @@ struct SchedulerOptions
     quint32 jitterSeed = 0;                 // 0: a random spread of the retry pauses; tests fix it
     bool storePolicy = true;                // each tick keeps the duplicate-name option in the settings store
     bool namesFromLinks = false;            // rows are named after their links: a declared title renames none
+    // Limits of each transfer (tests shorten them): an answer within the first, and no fewer than
+    // stallMinBytes within each stall window.
+    int headerTimeoutMs = 30000;
+    int stallWindowMs = 60000;
+    qint64 stallMinBytes = 1024;
 };

@@ -2,11 +2,12 @@
 
 #include "core/transfer/schedulertime.h"
 
+#include <QSet>
 #include <algorithm>
 
 using schedulertime::monoNow;
 
-int TransferSlots::count() const
+int TransferSlots::CountTransferSlots() const
 {
     int n = 1; // the template the slots are made from
     for (int k = 1; k <= MaxSlots; ++k)
@@ -16,7 +17,7 @@ int TransferSlots::count() const
 
 bool TransferSlots::anyTransferLive() const
 {
-    return transferExecuting() || count() > 1 || !m_committing.isEmpty();
+    return transferExecuting() || CountTransferSlots() > 1 || !m_committing.isEmpty();
 }
 
 bool TransferSlots::slotAlive(int k) const
@@ -64,11 +65,12 @@ bool TransferSlots::free(Downloader *transfer)
     return false;
 }
 
-void TransferSlots::dropAll(QObject *listener)
+void TransferSlots::dropAll(std::initializer_list<QObject *> listeners)
 {
-    auto drop = [listener](Slot &slot) {
+    auto drop = [listeners](Slot &slot) {
         if (Downloader *t = slot.transfer.data()) {
-            t->disconnect(listener);
+            for (QObject *listener : listeners)
+                t->disconnect(listener);
             delete t;
         }
         slot = Slot{};
@@ -78,7 +80,8 @@ void TransferSlots::dropAll(QObject *listener)
         drop(slot);
     for (const QPointer<Downloader> &t : std::as_const(m_committing)) {
         if (t) {
-            t->disconnect(listener);
+            for (QObject *listener : listeners)
+                t->disconnect(listener);
             delete t.data();
         }
     }
@@ -139,4 +142,31 @@ void TransferSlots::watchdog(int threadCount)
             FailureReason::of(FailureReason::Kind::Timeout, 0,
                               QStringLiteral("no progress in %1 seconds").arg(WatchdogSeconds)));
     }
+}
+
+void TransferSlots::abortRows(const QList<RowId> &ids, const FailureReason &reason)
+{
+    const QSet<RowId> gone(ids.cbegin(), ids.cend());
+    QList<QPointer<Downloader>> stopping;
+    if (gone.contains(m_single.row))
+        stopping.append(m_single.transfer);
+    for (int k = 0; k <= MaxSlots; ++k) {
+        const Slot &slot = at(k);
+        if (slot.transfer && gone.contains(slot.row))
+            stopping.append(slot.transfer);
+    }
+    for (const QPointer<Downloader> &transfer : std::as_const(stopping)) {
+        if (transfer)
+            transfer->abort(reason);
+    }
+}
+
+RowId TransferSlots::SlotRow(int k) const
+{
+    return (k >= 1 && k <= MaxSlots) ? at(k).row : RowId::None;
+}
+
+qint64 TransferSlots::SlotStartTime(int k) const
+{
+    return (k >= 1 && k <= MaxSlots) ? at(k).startMs : 0;
 }

@@ -33,7 +33,9 @@ public:
     bool anyTransferLive() const;
     bool slotAlive(int k) const; // k = 1..6
     // Transfer controls on the window: the template plus each live slot.
-    int count() const;
+    int CountTransferSlots() const;
+    RowId SlotRow(int k) const;        // the row slot k serves (k = 1..6)
+    qint64 SlotStartTime(int k) const; // monotonic ms
     Downloader *slot(int k) const;
     Downloader *singleTransfer() const { return m_single.transfer.data(); }
 
@@ -48,9 +50,11 @@ public:
     bool commit(Downloader *transfer);
     // The transfer's slot is free again; true when it was the single connection's.
     bool free(Downloader *transfer);
-    // Deletes every transfer, which reports to the listener no more.
-    void dropAll(QObject *listener);
+    // Deletes every transfer, which reports to the listeners no more.
+    void dropAll(std::initializer_list<QObject *> listeners);
     void forgetEnded() { m_committing.removeAll(nullptr); }
+    // The transfers of these rows end with the reason (their files discarded).
+    void abortRows(const QList<RowId> &ids, const FailureReason &reason);
 
     // A transfer starts for the row with these bytes kept from an earlier try.
     void startSpeed(RowId id, qint64 kept);

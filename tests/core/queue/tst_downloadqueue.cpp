@@ -43,7 +43,7 @@ private Q_SLOTS:
     void aRowAnsweredWithAPageTriesOnceMoreAfterTheLogin()
     {
         DownloadQueue queue;
-        SchedulerAccess::of(queue)->setHousekeeping(false);
+        SchedulerAccess::of(queue)->housekeeping()->setOn(false);
         SchedulerAccess::of(queue)->options().retries = 0;
         bool loginOn = true;
         bool canLogIn = true;
@@ -58,8 +58,8 @@ private Q_SLOTS:
         const RowId second = addRow(queue, QStringLiteral("/missing/2.pdf"), RowState::Failed);
 
         // One login for the row however often its page comes back; the row then waits and the run starts.
-        Q_EMIT SchedulerAccess::of(queue)->webPageReceived(first);
-        Q_EMIT SchedulerAccess::of(queue)->webPageReceived(first);
+        Q_EMIT SchedulerAccess::of(queue)->reports()->webPageReceived(first);
+        Q_EMIT SchedulerAccess::of(queue)->reports()->webPageReceived(first);
         QCOMPARE(pages.count(), 2);
         QCOMPARE(logins, 1);
         queue.loginFinished();
@@ -68,7 +68,7 @@ private Q_SLOTS:
 
         // The user stops the run while the login goes on: the row waits, the run stays stopped.
         queue.stop();
-        Q_EMIT SchedulerAccess::of(queue)->webPageReceived(second);
+        Q_EMIT SchedulerAccess::of(queue)->reports()->webPageReceived(second);
         QCOMPARE(logins, 2);
         queue.loginFinished();
         QCOMPARE(queue.model()->find(second)->state, RowState::Waiting);
@@ -80,12 +80,12 @@ private Q_SLOTS:
         queue.start();
         queue.stop();
         canLogIn = false;
-        Q_EMIT SchedulerAccess::of(queue)->webPageReceived(first);
+        Q_EMIT SchedulerAccess::of(queue)->reports()->webPageReceived(first);
         QCOMPARE(logins, 3); // a run the user starts gives every row its try again
         queue.loginFinished();
         QCOMPARE(queue.model()->find(first)->state, RowState::Failed);
         loginOn = false;
-        Q_EMIT SchedulerAccess::of(queue)->webPageReceived(second);
+        Q_EMIT SchedulerAccess::of(queue)->reports()->webPageReceived(second);
         QCOMPARE(logins, 3);
     }
 

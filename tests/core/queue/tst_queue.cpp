@@ -344,7 +344,7 @@ private Q_SLOTS:
         const RowId waiting = addNamed("/cut.pdf", "cut", folder());
         const RowId fine = addNamed("/fine.pdf", "fine", folder());
         QSignalSpy finished(m_scheduler, &DownloadScheduler::queueFinished);
-        QSignalSpy retries(m_scheduler, &DownloadScheduler::retryScheduled);
+        QSignalSpy retries(m_scheduler->reports(), &TransferReports::retryScheduled);
         m_scheduler->start();
         QTRY_COMPARE(retries.count(), 1);
         QTRY_COMPARE(row(fine).state, RowState::Done);
@@ -359,7 +359,7 @@ private Q_SLOTS:
         // Long after the try would have been due, nothing asks for the file again.
         clock.advanceMs(3600 * 1000);
         m_scheduler->startDue();
-        m_scheduler->tickHousekeeping();
+        m_scheduler->housekeeping()->tickHousekeeping();
         QTest::qWait(50);
         QCOMPARE(m_server.requestCount(QStringLiteral("/cut.pdf")), 1);
         QCOMPARE(finished.count(), 1);
@@ -440,7 +440,7 @@ private Q_SLOTS:
         m_scheduler->options().intervalSeconds = 2;
         QTRY_COMPARE(m_model->find(second)->state, RowState::Done);
         const qint64 end = clock.monotonicMs();
-        QCOMPARE(m_scheduler->nextStartDueMs(), end + 2001);
+        QCOMPARE(m_scheduler->pacing().nextStartDueMs(), end + 2001);
         clock.advanceMs(1999);
         m_scheduler->startDue();
         QCOMPARE(m_model->find(third)->state, RowState::Waiting);

@@ -47,7 +47,7 @@ class TestEngines : public QObject
         QTRY_VERIFY2_WITH_TIMEOUT(m_model->检测是否下载列表完毕() &&
                                       !m_scheduler->transfers().anyTransferLive(),
                                   qPrintable(m_model->totalsText()), timeoutMs);
-        QCOMPARE(m_scheduler->CountTransferSlots(), 1);
+        QCOMPARE(m_scheduler->transfers().CountTransferSlots(), 1);
     }
 
     // Starts what the queue would start now, without waiting for the event loop.
@@ -65,7 +65,8 @@ private Q_SLOTS:
         m_queue = std::make_unique<QueueFixture>(m_server);
         m_model = m_queue->model();
         m_scheduler = m_queue->scheduler();
-        m_scheduler->setTimeouts(2000, 1500);
+        m_scheduler->options().headerTimeoutMs = 2000;
+        m_scheduler->options().stallWindowMs = 1500;
         m_scheduler->options().proxy = {};
     }
 
@@ -80,7 +81,7 @@ private Q_SLOTS:
         m_server.setReply("/a/paper.pdf", pdf);
         const int r = addRow("/a/paper.pdf", "paper");
         QSignalSpy notes(m_scheduler, &DownloadScheduler::transferNoted);
-        QSignalSpy states(m_scheduler, &DownloadScheduler::connectionStateChanged);
+        QSignalSpy states(m_scheduler->reports(), &TransferReports::connectionStateChanged);
         runToEnd();
         QCOMPARE(m_model->row(r).state, RowState::Done);
         QCOMPARE(fntest::readFile(folder() + "paper.pdf"), pdf.body);
@@ -100,7 +101,7 @@ private Q_SLOTS:
                                            args.at(2).toString());
         QVERIFY(texts.contains(QStringLiteral("12 该请求已经完成，并且所有数据均已接收到。")));
         QTRY_COMPARE(folderEntries(), QStringList{"paper.pdf"});
-        QVERIFY(qAbs(m_scheduler->LastFinishTime() - Clock::current().secondsSinceMidnight()) < 5);
+        QVERIFY(qAbs(m_scheduler->pacing().LastFinishTime() - Clock::current().secondsSinceMidnight()) < 5);
     }
 
     void singleConnectionTakesOnly200Ok_data()
@@ -234,12 +235,12 @@ private Q_SLOTS:
         const int r = addRow("/c.pdf", "c");
         startNow();
         QTRY_VERIFY(!m_model->cellText(r, DownloadListModel::ColDownloaded).isEmpty());
-        const double stamp = m_scheduler->LastFinishTime();
+        const double stamp = m_scheduler->pacing().LastFinishTime();
         m_scheduler->StopDownloads();
         QCOMPARE(m_model->row(r).state, RowState::Failed);
         QCOMPARE(m_model->cellText(r, DownloadListModel::ColSize), QStringLiteral("下载取消"));
         QVERIFY(!m_scheduler->DownloadBusy());
-        QCOMPARE(m_scheduler->LastFinishTime(), stamp);
+        QCOMPARE(m_scheduler->pacing().LastFinishTime(), stamp);
         // The temporary file goes on the disk's worker, right away.
         QTRY_VERIFY(folderEntries().isEmpty());
     }
@@ -281,7 +282,7 @@ private Q_SLOTS:
         Reply reply = FaultServer::pdf(7000);
         reply.requiredCookie = "session=ok";
         m_server.setReply("/p.pdf", reply);
-        QSignalSpy pages(m_scheduler, &DownloadScheduler::webPageReceived);
+        QSignalSpy pages(m_scheduler->reports(), &TransferReports::webPageReceived);
         addRow("/p.pdf", "nocookie");
         runToEnd();
         QVERIFY(pages.count() >= 1);
@@ -294,7 +295,7 @@ private Q_SLOTS:
         QNetworkCookie cookie("session", "ok");
         cookie.setDomain("127.0.0.1");
         cookie.setPath("/");
-        m_scheduler->cookieJar()->insertCookie(cookie);
+        m_scheduler->network().cookieJar()->insertCookie(cookie);
         TestRows::of(*m_model).clear();
         addRow("/p.pdf", "withcookie");
         runToEnd();
@@ -417,13 +418,13 @@ private Q_SLOTS:
         for (int i = 0; i < 6; ++i)
             addRow(QStringLiteral("/t%1.pdf").arg(i), "same");
         startNow();
-        QCOMPARE(m_scheduler->CountTransferSlots(), 4);
+        QCOMPARE(m_scheduler->transfers().CountTransferSlots(), 4);
         QCOMPARE(m_model->totalsText(), QStringLiteral("总数：6|正在下载：3|等待：3|已完成：0|失败：0"));
         // The running slots reserve their names, so the waiting rows get the next
         // numbers.
         QCOMPARE(m_model->row(1).name, QStringLiteral("same[001]"));
         QCOMPARE(m_model->row(2).name, QStringLiteral("same[002]"));
-        QCOMPARE(m_scheduler->SlotRow(3), m_model->idAt(2));
+        QCOMPARE(m_scheduler->transfers().SlotRow(3), m_model->idAt(2));
         runToEnd();
         QCOMPARE(m_model->totalsText(), QStringLiteral("总数：6|正在下载：0|等待：0|已完成：6|失败：0"));
         QTRY_COMPARE(folderEntries().size(), 6);
@@ -443,7 +444,7 @@ private Q_SLOTS:
         startNow();
         QTRY_COMPARE(m_model->cellText(2, DownloadListModel::ColDownloaded), QStringLiteral("10000"));
         m_scheduler->StopDownloads();
-        QCOMPARE(m_scheduler->CountTransferSlots(), 1);
+        QCOMPARE(m_scheduler->transfers().CountTransferSlots(), 1);
         QCOMPARE(m_model->totalsText(), QStringLiteral("总数：3|正在下载：0|等待：0|已完成：0|失败：3"));
         QTRY_VERIFY2(folderEntries().isEmpty(), qPrintable(folderEntries().join(',')));
     }
@@ -453,7 +454,8 @@ private Q_SLOTS:
         ManualClock clock;
         Clock *previous = Clock::install(&clock);
         useMethod(2, 2);
-        m_scheduler->setTimeouts(600000, 600000);
+        m_scheduler->options().headerTimeoutMs = 600000;
+        m_scheduler->options().stallWindowMs = 600000;
         Reply silent;
         silent.noAnswer = true;
         m_server.setReply("/silent.pdf", silent);
@@ -465,14 +467,14 @@ private Q_SLOTS:
         startNow();
         QTRY_COMPARE(m_model->cellText(1, DownloadListModel::ColDownloaded), QStringLiteral("1000"));
         clock.advanceMs(119000);
-        m_scheduler->tickHousekeeping();
-        QCOMPARE(m_scheduler->CountTransferSlots(), 3);
+        m_scheduler->housekeeping()->tickHousekeeping();
+        QCOMPARE(m_scheduler->transfers().CountTransferSlots(), 3);
         clock.advanceMs(1000);
-        m_scheduler->tickHousekeeping();
+        m_scheduler->housekeeping()->tickHousekeeping();
         QCOMPARE(m_model->row(0).state, RowState::Failed);
         QCOMPARE(m_model->row(1).state,
                  RowState::Downloading); // its size is known: never ended here
-        QCOMPARE(m_scheduler->CountTransferSlots(), 2);
+        QCOMPARE(m_scheduler->transfers().CountTransferSlots(), 2);
         QVERIFY(!QFile::exists(folder() + "silent.pdf"));
         Clock::install(previous);
     }

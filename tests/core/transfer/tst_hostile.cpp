@@ -91,7 +91,8 @@ private Q_SLOTS:
         m_queue = std::make_unique<QueueFixture>(m_server, QStringLiteral("in"));
         m_model = m_queue->model();
         m_scheduler = m_queue->scheduler();
-        m_scheduler->setTimeouts(3000, 1000);
+        m_scheduler->options().headerTimeoutMs = 3000;
+        m_scheduler->options().stallWindowMs = 1000;
     }
 
     void cleanup() { m_queue.reset(); }
@@ -170,7 +171,7 @@ private Q_SLOTS:
         page.contentType = mediaType;
         page.body = loginPage(size);
         m_server.setReply("/login.pdf", page);
-        QSignalSpy pages(m_scheduler, &DownloadScheduler::webPageReceived);
+        QSignalSpy pages(m_scheduler->reports(), &TransferReports::webPageReceived);
         const RowId id = addRow("/login.pdf", "paper");
         runToEnd();
         QCOMPARE(row(id).state, RowState::Failed);
@@ -411,7 +412,7 @@ private Q_SLOTS:
         QNetworkCookie login("session", "secret");
         login.setDomain(QStringLiteral("127.0.0.1"));
         login.setPath(QStringLiteral("/"));
-        QVERIFY(m_scheduler->cookieJar()->insertCookie(login));
+        QVERIFY(m_scheduler->network().cookieJar()->insertCookie(login));
 
         const RowId id = addRow("/moved.pdf", "moved");
         runToEnd();
@@ -475,7 +476,8 @@ private Q_SLOTS:
         slow.stallAfter = 3000;
         m_server.setReply("/slow.pdf", slow);
         m_server.setReply("/fast.pdf", FaultServer::pdf(5000));
-        m_scheduler->setTimeouts(3000, 60000);
+        m_scheduler->options().headerTimeoutMs = 3000;
+        m_scheduler->options().stallWindowMs = 60000;
         addRow("/slow.pdf", "same");
         const RowId fast = addRow("/fast.pdf", "same");
         m_scheduler->start();

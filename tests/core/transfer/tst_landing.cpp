@@ -86,7 +86,8 @@ private Q_SLOTS:
         QDir().mkpath(folder());
         m_model = new DownloadListModel;
         m_scheduler = new DownloadScheduler(TestRows::of(*m_model));
-        m_scheduler->setTimeouts(5000, 2000);
+        m_scheduler->options().headerTimeoutMs = 5000;
+        m_scheduler->options().stallWindowMs = 2000;
         m_scheduler->options().policy = DuplicatePolicy::Rename;
         m_scheduler->options().retries = 0;
         m_server.clearRequests();
@@ -392,7 +393,7 @@ private Q_SLOTS:
         QNetworkCookie cookie("session", "secret");
         cookie.setDomain(QStringLiteral("127.0.0.1"));
         cookie.setPath(QStringLiteral("/"));
-        m_scheduler->cookieJar()->setCookiesFromUrl({cookie}, m_server.url(QStringLiteral("/")));
+        m_scheduler->network().cookieJar()->setCookiesFromUrl({cookie}, m_server.url(QStringLiteral("/")));
         Reply guarded = html(pdfPointer(m_other.url(QStringLiteral("/paper")).toEncoded()));
         guarded.requiredCookie = "session=secret";
         m_server.setReply(QStringLiteral("/c/page"), guarded);

@@ -99,7 +99,8 @@ private Q_SLOTS:
         m_queue = std::make_unique<QueueFixture>(m_server);
         m_model = m_queue->model();
         m_scheduler = m_queue->scheduler();
-        m_scheduler->setTimeouts(3000, 1000);
+        m_scheduler->options().headerTimeoutMs = 3000;
+        m_scheduler->options().stallWindowMs = 1000;
         m_scheduler->setTickIntervalMs(3600 * 1000); // only the moves of the clock start rows
         m_scheduler->options().threadCount = 1;
         m_scheduler->options().retries = 3;
@@ -137,7 +138,7 @@ private Q_SLOTS:
         m_scheduler->options().method = methodFromNumber(method);
         const Reply paper = FaultServer::pdf(9000, 'r');
         m_server.setReplies("/busy.pdf", {status(503, "Service Unavailable", retryAfter), paper});
-        QSignalSpy retries(m_scheduler, &DownloadScheduler::retryScheduled);
+        QSignalSpy retries(m_scheduler->reports(), &TransferReports::retryScheduled);
         const RowId id = addRow("/busy.pdf", "busy");
         const qint64 start = m_clock.monotonicMs();
         m_scheduler->start();
@@ -557,7 +558,8 @@ private Q_SLOTS:
         QFETCH(QByteArray, rows);
         m_scheduler->options().method = methodFromNumber(method);
         m_scheduler->options().threadCount = threads;
-        m_scheduler->setTimeouts(5000, 2000);
+        m_scheduler->options().headerTimeoutMs = 5000;
+        m_scheduler->options().stallWindowMs = 2000;
         const QString last = QStringLiteral("/r%1.pdf").arg(rows.size() - 1);
         for (int i = 0; i < rows.size(); ++i) {
             Reply reply =

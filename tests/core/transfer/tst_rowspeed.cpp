@@ -65,14 +65,14 @@ private Q_SLOTS:
         QCOMPARE(model.find(ids.at(1))->speed, -1);
 
         clock.advanceMs(1000);
-        scheduler.tickHousekeeping();
+        scheduler.housekeeping()->tickHousekeeping();
         for (RowId id : ids) {
             QCOMPARE(model.find(id)->speed, 4096);
             QCOMPARE(model.cellText(model.positionOf(id), DownloadListModel::ColSpeed),
                      QStringLiteral("4.0 KB/s"));
         }
         clock.advanceMs(1000);
-        scheduler.tickHousekeeping();
+        scheduler.housekeeping()->tickHousekeeping();
         for (RowId id : ids)
             QCOMPARE(model.cellText(model.positionOf(id), DownloadListModel::ColSpeed),
                      QStringLiteral("0 B/s"));

@@ -86,7 +86,7 @@ private Q_SLOTS:
         QCOMPARE(m_scheduler->method(), ::DownloadMethod::Parallel);
         QCOMPARE(m_scheduler->options().threadCount, 3);
         QCOMPARE(m_scheduler->options().policy, DuplicatePolicy::Rename);
-        QVERIFY(m_scheduler->housekeepingOn());
+        QVERIFY(m_scheduler->housekeeping()->isOn());
         QVERIFY(!m_scheduler->isRunning());
 
         WriteSetting(SectionDownload, Threads.name, "9");
@@ -311,7 +311,7 @@ private Q_SLOTS:
         m_clock.advanceMs(6000);
         tick();
         QTRY_COMPARE(m_model->row(0).state, RowState::Done);
-        const double finished = m_scheduler->LastFinishTime();
+        const double finished = m_scheduler->pacing().LastFinishTime();
         QCOMPARE(finished, m_clock.secondsSinceMidnight());
         m_clock.advanceMs(5000);
         tick();
@@ -385,13 +385,13 @@ private Q_SLOTS:
     void housekeepingStopsFinishedListsAndRestartsAutomatically()
     {
         QSignalSpy running(m_scheduler, &DownloadScheduler::runningChanged);
-        QSignalSpy totals(m_scheduler, &DownloadScheduler::totalsChanged);
+        QSignalSpy totals(m_scheduler->housekeeping(), &Housekeeping::totalsChanged);
         DownloadRow done;
         done.key = "done";
         done.state = RowState::Done;
         TestRows::of(*m_model).addRow(done);
         m_scheduler->start();
-        m_scheduler->tickHousekeeping();
+        m_scheduler->housekeeping()->tickHousekeeping();
         QVERIFY(!m_scheduler->isRunning());
         QVERIFY(!totals.isEmpty());
         QCOMPARE(m_model->totalsText(), QStringLiteral("总数：1|正在下载：0|等待：0|已完成：1|失败：0"));
@@ -407,15 +407,15 @@ private Q_SLOTS:
         m_scheduler->start();
         tick();
         QCOMPARE(m_model->row(1).state, RowState::Downloading);
-        m_scheduler->tickHousekeeping();
+        m_scheduler->housekeeping()->tickHousekeeping();
         QVERIFY(m_scheduler->DownloadBusy());
         m_scheduler->StopDownloads();
         QCOMPARE(m_model->row(1).state, RowState::Failed);
         QVERIFY(!m_scheduler->isRunning());
-        m_scheduler->tickHousekeeping();
+        m_scheduler->housekeeping()->tickHousekeeping();
         QVERIFY(!m_scheduler->isRunning()); // automatic start is off
         m_scheduler->options().autoStart = true;
-        m_scheduler->tickHousekeeping();
+        m_scheduler->housekeeping()->tickHousekeeping();
         QVERIFY(m_scheduler->isRunning());
         QVERIFY(running.count() >= 3);
         m_server.releaseAll();
