@@ -58,9 +58,16 @@ int main(int argc, char **argv)
         const DownloadRow &row = model.row(i);
         QFile file(dir + row.name + u'.' + row.type);
         const int n = papers.at(i);
-        if (row.state == RowState::Done && file.open(QIODevice::ReadOnly) &&
-            file.readAll() == site.paperBytes(n))
+        const QByteArray bytes = file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+        if (row.state == RowState::Done && bytes == site.paperBytes(n)) {
             ++identical;
+            continue;
+        }
+        // What went wrong with a paper that did not come out whole.
+        std::fprintf(stderr, "paper %d: state %d, reason %s, %lld of %lld bytes on disk as %s\n", n,
+                     static_cast<int>(row.state), qPrintable(reasonText(row.reason)),
+                     static_cast<long long>(bytes.size()), static_cast<long long>(site.paperBytes(n).size()),
+                     qPrintable(file.fileName()));
     }
     QTextStream(stdout) << identical << ' ' << model.count() << ' ' << site.faults().droppedTransfers() << ' '
                         << site.faults().paperBytesSent() << ' ' << total << ' ' << clock.elapsed() / 1000.0

@@ -15,6 +15,7 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
+#include <QPointer>
 #include <QPushButton>
 #include <QTreeView>
 #include <algorithm>
@@ -251,9 +252,11 @@ void DownloadWindowCommands::openInEditor()
 
 void DownloadWindowCommands::checkPdf()
 {
-    const int renamed = m_queue->commands().checkPdfFiles();
-    const QString result = QStringLiteral("检查PDF文件完成：重命名了 %1 个文件").arg(renamed);
-    m_feedback.tellResult(result);
+    // The files are read off the GUI thread; a second click while they are is not a second check.
+    m_queue->commands().checkPdfFiles([feedback = QPointer(&m_feedback)](int renamed) {
+        if (feedback)
+            feedback->tellResult(QStringLiteral("检查PDF文件完成：重命名了 %1 个文件").arg(renamed));
+    });
 }
 
 QAction *DownloadWindowCommands::addItem(QMenu *menu, const QString &text, const QString &name,

@@ -717,10 +717,31 @@ private Q_SLOTS:
             row.owned = OwnedFile{rowFilePath(row), IdentityOf(rowFilePath(row))}; // the rows wrote them
             window.queue()->enqueue(row);
         }
+        // The files are read and moved on a worker: the rows follow only once the answer is back, and a
+        // second click meanwhile is not a second check.
         window.action("actCheckPdf")->trigger();
-        QCOMPARE(window.panelText(3), QStringLiteral("检查PDF文件完成：重命名了 1 个文件"));
         window.action("actCheckPdf")->trigger();
-        QCOMPARE(window.panelText(3), QStringLiteral("检查PDF文件完成：重命名了 0 个文件"));
+        QCOMPARE(window.queue()->model()->row(0).type, QStringLiteral("pdf"));
+        QTRY_COMPARE(window.panelText(3), QStringLiteral("检查PDF文件完成：重命名了 1 个文件"));
+        QCOMPARE(window.queue()->model()->row(0).type, QStringLiteral("CAJ"));
+        QCOMPARE(window.queue()->model()->row(0).owned.path, dir.filePath("caj.CAJ"));
+        QVERIFY(IsStillOwned(window.queue()->model()->row(0).owned));
+        window.action("actCheckPdf")->trigger();
+        QTRY_COMPARE(window.panelText(3), QStringLiteral("检查PDF文件完成：重命名了 0 个文件"));
+        // Rows that leave the list while their files are looked at: the files still move, nothing else.
+        fntest::writeFile(dir.filePath("late.pdf"), QByteArray("\xC8\x00\x00\x00 another caj", 16));
+        DownloadRow late;
+        late.key = QStringLiteral("http://127.0.0.1:1/late.pdf");
+        late.name = QStringLiteral("late");
+        late.type = QStringLiteral("pdf");
+        late.folder = dir.path() + u'/';
+        late.state = RowState::Done;
+        late.owned = OwnedFile{rowFilePath(late), IdentityOf(rowFilePath(late))};
+        window.queue()->enqueue(late);
+        window.action("actCheckPdf")->trigger();
+        QVERIFY(window.queue()->commands().removeDone() >= 0);
+        QTRY_COMPARE(window.panelText(3), QStringLiteral("检查PDF文件完成：重命名了 1 个文件"));
+        QVERIFY(QFile::exists(dir.filePath("late.CAJ")));
     }
 };
 

@@ -305,38 +305,65 @@ QString RowClickPanelText(const DownloadListModel &model, RowId id)
     return FileExists(path) ? path : QString();
 }
 
-int CheckPdfFiles(const RowWriter &rows)
+QList<PdfCheckItem> PdfCheckCandidates(const DownloadListModel &model)
 {
-    const DownloadListModel &model = rows.list();
-    int changed = 0;
+    QList<PdfCheckItem> items;
     for (int i = 0; i < model.count(); ++i) {
-        const DownloadRow row = model.row(i);
+        const DownloadRow &row = model.row(i);
         if (row.state != RowState::Done || row.type.compare(QLatin1String("pdf"), Qt::CaseInsensitive) != 0)
             continue;
         // Only a file the row wrote itself is renamed: not one it was skipped on, nor one held from before.
-        const QString path = rowFilePath(row);
-        if (row.owned.path != path || !IsStillOwned(row.owned))
+        if (row.owned.path != rowFilePath(row))
             continue;
-        const QString answer = SniffPaperType(path);
-        if (answer == kPaperMissing || answer == kPaperUnknown ||
-            answer.compare(QLatin1String("pdf"), Qt::CaseInsensitive) == 0)
+        items.append(PdfCheckItem{row.id, withTrailingSlash(row.folder), row.name, row.owned, {}, {}});
+    }
+    return items;
+}
+
+void CheckPdfFileOnDisk(PdfCheckItem &item)
+{
+    if (!IsStillOwned(item.owned))
+        return;
+    const QString answer = SniffPaperType(item.owned.path);
+    if (answer == kPaperMissing || answer == kPaperUnknown ||
+        answer.compare(QLatin1String("pdf"), Qt::CaseInsensitive) == 0)
+        return;
+    const QString newPath =
+        MakeUniquePath(rowFilePath(item.folder, FitNameForDisk(item.name, answer, 0), answer));
+    item.moved = MoveOwnedFile(item.owned, newPath);
+    if (!item.moved.isNone())
+        item.type = answer;
+}
+
+int ApplyPdfCheck(const RowWriter &rows, const QList<PdfCheckItem> &items)
+{
+    int changed = 0;
+    for (const PdfCheckItem &item : items) {
+        if (item.moved.isNone())
             continue;
-        const QString newPath = MakeUniquePath(
-            rowFilePath(withTrailingSlash(row.folder), FitNameForDisk(row.name, answer, 0), answer));
-        // The row follows the file only when the file really moved, so row and disk never disagree.
-        const OwnedFile moved = MoveOwnedFile(row.owned, newPath);
-        if (moved.isNone())
+        ++changed;
+        // The row follows the file only when it still names the file that moved, so row and disk never
+        // disagree.
+        const DownloadRow *row = rows.list().find(item.id);
+        if (!row || row->owned.path != item.owned.path || !(row->owned.identity == item.owned.identity))
             continue;
         QString baseName;
-        SplitFileName(newPath, &baseName);
-        rows.update(row.id, [&](DownloadRow &r) {
-            r.type = answer;
+        SplitFileName(item.moved.path, &baseName);
+        rows.update(item.id, [&](DownloadRow &r) {
+            r.type = item.type;
             r.name = baseName;
-            r.owned = moved;
+            r.owned = item.moved;
         });
-        ++changed;
     }
     return changed;
+}
+
+int CheckPdfFiles(const RowWriter &rows)
+{
+    QList<PdfCheckItem> items = PdfCheckCandidates(rows.list());
+    for (PdfCheckItem &item : items)
+        CheckPdfFileOnDisk(item);
+    return ApplyPdfCheck(rows, items);
 }
 
 namespace {

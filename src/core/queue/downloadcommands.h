@@ -88,6 +88,22 @@ QString RowClickPanelText(const DownloadListModel &model, RowId id);
 // Done "pdf" rows whose content is another paper format get that extension. Returns the rows changed.
 int CheckPdfFiles(const RowWriter &rows);
 
+// The same check in three steps, so that the files are read and moved off the GUI thread: the rows to
+// look at (no disk), each file looked at and moved (any thread), the rows following their files.
+struct PdfCheckItem
+{
+    RowId id = RowId::None;
+    QString folder;
+    QString name;
+    OwnedFile owned; // the file the row wrote
+    QString type;    // the paper format found, empty when the file stays as it is
+    OwnedFile moved; // where it went
+};
+QList<PdfCheckItem> PdfCheckCandidates(const DownloadListModel &model);
+void CheckPdfFileOnDisk(PdfCheckItem &item);
+// The number of files moved; a row follows its file only while it still names the file it wrote.
+int ApplyPdfCheck(const RowWriter &rows, const QList<PdfCheckItem> &items);
+
 // Sorting by a header click. The direction turns over with every click, whatever the column; the list
 // starts ascending, so the first click sorts descending.
 class HeaderSorter

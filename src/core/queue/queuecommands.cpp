@@ -2,6 +2,9 @@
 
 #include "core/transfer/downloadscheduler.h"
 
+#include <QPointer>
+#include <QThreadPool>
+
 QueueCommands::QueueCommands(RowWriter rows, const DownloadScheduler *scheduler)
     : m_rows(rows), m_scheduler(scheduler), m_random(QRandomGenerator::global()->generate())
 {
@@ -82,7 +85,32 @@ void QueueCommands::doubleClick(RowId id, const ShellHooks &shell)
     DoubleClickRow(m_rows, id, shell);
 }
 
-int QueueCommands::checkPdfFiles()
+bool QueueCommands::checkPdfFiles(std::function<void(int renamed)> done)
 {
-    return CheckPdfFiles(m_rows);
+    if (*m_pdfCheckRunning)
+        return false;
+    *m_pdfCheckRunning = true;
+    // The answer comes back through an object of the GUI thread that lives until it is delivered; the
+    // rows follow their files only if the list is still there.
+    auto *answer = new QObject;
+    QPointer<DownloadListModel> list(m_rows.model());
+    QThreadPool::globalInstance()->start([items = PdfCheckCandidates(m_rows.list()), answer, list,
+                                          rows = m_rows, running = m_pdfCheckRunning,
+                                          done = std::move(done)]() mutable {
+        for (PdfCheckItem &item : items)
+            CheckPdfFileOnDisk(item);
+        QMetaObject::invokeMethod(
+            answer,
+            [answer, items = std::move(items), list, rows, running, done = std::move(done)] {
+                answer->deleteLater();
+                *running = false;
+                if (!list)
+                    return;
+                const int renamed = ApplyPdfCheck(rows, items);
+                if (done)
+                    done(renamed);
+            },
+            Qt::QueuedConnection);
+    });
+    return true;
 }

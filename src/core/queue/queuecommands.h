@@ -5,6 +5,8 @@
 
 #include <QList>
 #include <QRandomGenerator>
+#include <functional>
+#include <memory>
 
 class DownloadScheduler;
 
@@ -37,12 +39,14 @@ public:
     bool cancel(const QList<RowId> &selected);
     // Double-click: a done row opens its file, a failed one goes back to the queue.
     void doubleClick(RowId id, const ShellHooks &shell);
-    // "检查PDF文件": the number of rows whose type was mended.
-    int checkPdfFiles();
+    // "检查PDF文件": the files are read and moved on a worker; `done` gets the number of files renamed
+    // on the GUI thread, unless the list went away first. False while a check is still under way.
+    bool checkPdfFiles(std::function<void(int renamed)> done);
 
 private:
     RowWriter m_rows;
     const DownloadScheduler *m_scheduler;
     HeaderSorter m_sorter;
     QRandomGenerator m_random;
+    std::shared_ptr<bool> m_pdfCheckRunning = std::make_shared<bool>(false);
 };

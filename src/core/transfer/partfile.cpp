@@ -195,48 +195,16 @@ struct PartFile::Lane : std::enable_shared_from_this<PartFile::Lane>
             return fd < 0 ? errno : 0;
         case Op::Reopen:
             return reopen(op);
-        case Op::Write: {
-            if (fd < 0 || lastError() != 0)
-                return 0;
-            const char *data = op.data.constData();
-            const qint64 length = op.data.size();
-            qint64 done = 0;
-            while (done < length) {
-                const ssize_t n = ::write(fd, data + done, static_cast<size_t>(length - done));
-                if (n < 0) {
-                    if (errno == EINTR)
-                        continue;
-                    return errno;
-                }
-                done += n;
-            }
-            writtenOut += length;
-            // Large files start on their way to the disk while they arrive, so the flush at the end
-            // finds little left to write.
-            if (writtenOut - syncedUpTo >= kWriteBackChunk) {
-                ::sync_file_range(fd, syncedUpTo, writtenOut - syncedUpTo, SYNC_FILE_RANGE_WRITE);
-                syncedUpTo = writtenOut;
-            }
-            return 0;
-        }
+        case Op::Write:
+            return write(op);
         case Op::Truncate:
             if (fd < 0)
                 return 0;
             writtenOut = syncedUpTo = 0;
             return ::ftruncate(fd, 0) == 0 && ::lseek(fd, 0, SEEK_SET) == 0 ? 0 : errno;
-        case Op::Flush: {
-            const int failure = lastError();
-            const int descriptor = std::exchange(fd, -1);
-            if (failure != 0 || descriptor < 0) {
-                if (descriptor >= 0)
-                    ::close(descriptor);
-                op.flush.report(failure != 0 ? failure : EBADF);
-                return 0;
-            }
-            op.flush.fd = descriptor;
-            diskwork::flushGroups().add(std::move(op.flush));
+        case Op::Flush:
+            handOverForFlush(op);
             return 0;
-        }
         case Op::Close:
             if (fd >= 0)
                 ::close(std::exchange(fd, -1));
@@ -247,6 +215,47 @@ struct PartFile::Lane : std::enable_shared_from_this<PartFile::Lane>
             return 0;
         }
         return 0;
+    }
+
+    int write(const Op &op)
+    {
+        if (fd < 0 || lastError() != 0)
+            return 0;
+        const char *data = op.data.constData();
+        const qint64 length = op.data.size();
+        qint64 done = 0;
+        while (done < length) {
+            const ssize_t n = ::write(fd, data + done, static_cast<size_t>(length - done));
+            if (n < 0) {
+                if (errno == EINTR)
+                    continue;
+                return errno;
+            }
+            done += n;
+        }
+        writtenOut += length;
+        // Large files start on their way to the disk while they arrive, so the flush at the end finds
+        // little left to write.
+        if (writtenOut - syncedUpTo >= kWriteBackChunk) {
+            ::sync_file_range(fd, syncedUpTo, writtenOut - syncedUpTo, SYNC_FILE_RANGE_WRITE);
+            syncedUpTo = writtenOut;
+        }
+        return 0;
+    }
+
+    // The file goes to the grouped flush with its descriptor; a write that failed before ends it here.
+    void handOverForFlush(Op &op)
+    {
+        const int failure = lastError();
+        const int descriptor = std::exchange(fd, -1);
+        if (failure != 0 || descriptor < 0) {
+            if (descriptor >= 0)
+                ::close(descriptor);
+            op.flush.report(failure != 0 ? failure : EBADF);
+            return;
+        }
+        op.flush.fd = descriptor;
+        diskwork::flushGroups().add(std::move(op.flush));
     }
 
     // Opens a kept file again to add to it, after reading its start.
