@@ -665,21 +665,34 @@ std::function<void(int error)> PartFile::mover(int dirFd, const QString &fileNam
     };
 }
 
+namespace {
+
+// The worker moves the file in a folder descriptor of its own (the part's may be closed meanwhile): a copy
+// of it, or -1 with the reason in `refused`.
+int folderForMove(bool ready, int dirFd, const QString &fileName, PartFile::MoveResult *refused)
+{
+    if (!ready)
+        refused->error = QStringLiteral("no data");
+    else if (!IsPlainFileName(fileName))
+        refused->error = QStringLiteral("not a plain file name");
+    if (!refused->error.isEmpty())
+        return -1;
+    const int copy = ::fcntl(dirFd, F_DUPFD_CLOEXEC, 0);
+    if (copy < 0) {
+        refused->errorCode = errno;
+        refused->error = systemError(refused->errorCode);
+    }
+    return copy;
+}
+
+} // namespace
+
 void PartFile::flushAndMove(const QString &fileName, bool replace, QObject *receiver,
                             std::function<void(const MoveResult &result)> done)
 {
     MoveResult refused;
-    if (!m_lane || !m_open || m_dirFd < 0)
-        refused.error = QStringLiteral("no data");
-    else if (!IsPlainFileName(fileName))
-        refused.error = QStringLiteral("not a plain file name");
-    // The worker moves the file in a folder descriptor of its own: this one may be closed meanwhile.
-    const int dirFd = refused.error.isEmpty() ? ::fcntl(m_dirFd, F_DUPFD_CLOEXEC, 0) : -1;
-    if (refused.error.isEmpty() && dirFd < 0) {
-        refused.errorCode = errno;
-        refused.error = systemError(refused.errorCode);
-    }
-    if (!refused.error.isEmpty()) {
+    const int dirFd = folderForMove(m_lane && m_open && m_dirFd >= 0, m_dirFd, fileName, &refused);
+    if (dirFd < 0) {
         done(refused);
         return;
     }
@@ -697,16 +710,8 @@ void PartFile::moveLater(const QString &fileName, bool replace, QObject *receive
                          std::function<void(const MoveResult &result)> done)
 {
     MoveResult refused;
-    if (m_dirFd < 0 || m_tempName.isEmpty())
-        refused.error = QStringLiteral("no data");
-    else if (!IsPlainFileName(fileName))
-        refused.error = QStringLiteral("not a plain file name");
-    const int dirFd = refused.error.isEmpty() ? ::fcntl(m_dirFd, F_DUPFD_CLOEXEC, 0) : -1;
-    if (refused.error.isEmpty() && dirFd < 0) {
-        refused.errorCode = errno;
-        refused.error = systemError(refused.errorCode);
-    }
-    if (!refused.error.isEmpty()) {
+    const int dirFd = folderForMove(m_dirFd >= 0 && !m_tempName.isEmpty(), m_dirFd, fileName, &refused);
+    if (dirFd < 0) {
         done(refused);
         return;
     }
