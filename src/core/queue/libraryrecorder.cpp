@@ -137,18 +137,34 @@ std::function<QString(const QString &path)> LibraryRecorder::knownSha256Now() co
 
 void LibraryRecorder::takeHashed()
 {
-    const QMutexLocker lock(&m_hashedLock);
-    takeHashedLocked();
+    {
+        const QMutexLocker lock(&m_hashedLock);
+        takeHashedLocked();
+    }
+    // At the end nothing more comes to gather: the last outcomes are written as soon as they are hashed.
+    if (m_finishing && m_hashing == 0 && !waitingForBusyLibrary()) {
+        m_writeSoon.stop();
+        writeUnwritten();
+        return;
+    }
     if (!m_writeSoon.isActive())
         m_writeSoon.start(WriteDelayMs);
+}
+
+bool LibraryRecorder::waitingForBusyLibrary() const
+{
+    return m_busyTries > 0 && m_writeSoon.isActive();
 }
 
 void LibraryRecorder::finish()
 {
     m_finishing = true;
-    // Hashing under way, or a busy library waited for, writes when it is done.
-    if (m_hashing == 0 && !m_writeSoon.isActive())
-        writeUnwritten();
+    // Hashing under way, or a busy library waited for, writes when it is done; outcomes gathered for a
+    // write go now.
+    if (m_hashing != 0 || waitingForBusyLibrary())
+        return;
+    m_writeSoon.stop();
+    writeUnwritten();
 }
 
 void LibraryRecorder::hurry()

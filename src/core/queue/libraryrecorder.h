@@ -70,6 +70,7 @@ private:
     // Moves what the worker hashed to m_unwritten (with m_hashedLock held).
     void takeHashedLocked();
     void writeUnwritten();
+    bool waitingForBusyLibrary() const;
     // The writer's answer for m_writing.
     void onWritten(bool ok, const QString &why, bool busy);
     // After m_unwritten was written on this object's thread.
