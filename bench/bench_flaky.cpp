@@ -11,6 +11,7 @@
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
+#include <QFileInfo>
 #include <QTextStream>
 
 int main(int argc, char **argv)
@@ -47,6 +48,19 @@ int main(int argc, char **argv)
     scheduler.options().method = DownloadMethod::Parallel;
     scheduler.options().threadCount = 6;
     scheduler.options().retries = 10;
+    // A paper that ends done must be whole on the disk at that moment already.
+    QObject::connect(&scheduler, &DownloadScheduler::rowEnded, [&](RowId id) {
+        const DownloadRow *row = model.find(id);
+        if (!row || row->state != RowState::Done)
+            return;
+        const QFileInfo file(dir + row->name + u'.' + row->type);
+        const int n = papers.at(model.positionOf(id));
+        if (file.size() != site.paperBytes(n).size())
+            std::fprintf(
+                stderr, "paper %d ended done with %lld of %lld bytes on disk (row says %lld of %lld)\n", n,
+                static_cast<long long>(file.size()), static_cast<long long>(site.paperBytes(n).size()),
+                static_cast<long long>(row->downloaded), static_cast<long long>(row->size));
+    });
     QEventLoop loop;
     QObject::connect(&scheduler, &DownloadScheduler::queueFinished, &loop, &QEventLoop::quit);
     QElapsedTimer clock;

@@ -36,6 +36,10 @@ FaultServer::Reply FaultServer::pdf(qint64 size, char fill)
     Reply reply;
     reply.body = "%PDF-1.4\n" + QByteArray(std::max<qint64>(0, size - 9), fill);
     reply.body.truncate(size);
+    // A whole PDF ends with its end mark.
+    const QByteArray end("\n%%EOF\n");
+    if (size >= 9 + end.size())
+        reply.body.replace(size - end.size(), end.size(), end);
     return reply;
 }
 

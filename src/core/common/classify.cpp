@@ -215,6 +215,14 @@ bool HasPaperSignature(const QByteArray &head)
            head.startsWith(QByteArray("HN\x00\x00", 4));
 }
 
+bool EndsLikeWholePdf(const QByteArray &head, const QByteArray &tail)
+{
+    if (!head.startsWith("%PDF"))
+        return true;
+    // The mark may be followed by line ends, white space or a few stray bytes some writers add.
+    return tail.right(PdfTailBytes).contains("%%EOF");
+}
+
 bool LooksLikeWebPage(const QString &mediaType, const QByteArray &head)
 {
     if (HasPaperSignature(head))

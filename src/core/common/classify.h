@@ -23,6 +23,12 @@ inline const QString kPaperUnknown = QStringLiteral("未知类型文件");
 // The first bytes of a file in one of the paper formats (PDF, CAJ, KDH, NH).
 bool HasPaperSignature(const QByteArray &head);
 
+// A PDF whose length nobody stated (a chunked or close-delimited answer) shows that it ended where it
+// should by its end mark ("%%EOF") near its last bytes; tail is its last bytes (at least PdfTailBytes of
+// them when it is that long). True for anything that does not start as a PDF: nothing to tell by.
+inline constexpr qsizetype PdfTailBytes = 2048;
+bool EndsLikeWholePdf(const QByteArray &head, const QByteArray &tail);
+
 // An answer is a web page when its first bytes read as HTML, or when its media type says HTML and the
 // bytes are not a paper's.
 bool LooksLikeWebPage(const QString &mediaType, const QByteArray &head);

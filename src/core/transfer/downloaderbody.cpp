@@ -231,6 +231,13 @@ void Downloader::completeBody()
             QStringLiteral("%1 of %2 bytes of the file arrived").arg(received).arg(m_result.total)));
         return;
     }
+    if (m_body.length < 0 && !m_result.resumed && !EndsLikeWholePdf(m_body.head, m_body.tail)) {
+        // Nothing stated the length and the connection's end is all that ended it: a PDF cut short there
+        // (a chunked answer whose close the network layer takes for its end, or a close-delimited one)
+        // lacks its end mark. What came is kept for the rest when the server names the file.
+        fail(FailureReason::of(Kind::ShortBody, 0, QStringLiteral("the PDF ends before its end mark")));
+        return;
+    }
     if (received == 0) {
         if (!m_options.singleConnection && !m_fallback) {
             DownloadWithInet();

@@ -186,6 +186,13 @@ FailureReason TransferBody::take(const QByteArray &piece, bool expectPaper, cons
         return FailureReason::of(Kind::ShortBody, 0, QStringLiteral("the compressed body expands too far"));
     if (head.size() < HeadBytes)
         head.append(decoded.left(HeadBytes - head.size()));
+    if (decoded.size() >= PdfTailBytes) {
+        tail = decoded.right(PdfTailBytes);
+    } else {
+        tail.append(decoded);
+        if (tail.size() > 2 * PdfTailBytes)
+            tail.remove(0, tail.size() - PdfTailBytes);
+    }
     if (expectPaper && !notPage) {
         // Kept only while the body may still be a web page.
         if (head.size() >= HeadBytes && !LooksLikeWebPage(mediaType, head)) {

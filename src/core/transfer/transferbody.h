@@ -43,6 +43,7 @@ struct TransferBody
     qint64 length = -1;    // stated length of the body as sent
     qint64 wireBytes = 0;  // body bytes as sent (before decoding)
     QByteArray head;       // the first bytes of the file, to tell what it is
+    QByteArray tail;       // the last bytes taken, to tell whether a body of no stated length is whole
     QByteArray page;       // the first bytes of a body that may be a web page, read for a full text
     bool notPage = false;  // the body's head shows it is no web page
     bool deferred = false; // the body is held in memory until it shows whether it is a web page
