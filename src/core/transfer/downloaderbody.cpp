@@ -77,6 +77,28 @@ RepairedType repairType(const QString &path)
     return repaired;
 }
 
+// Why a body that ended is not the whole file, if it is not.
+FailureReason shortfallOf(const TransferBody &body, bool resumed, qint64 fileTotal)
+{
+    if (body.length >= 0 && body.wireBytes != body.length)
+        return FailureReason::of(
+            Kind::ShortBody, 0,
+            QStringLiteral("%1 of %2 bytes arrived").arg(body.wireBytes).arg(body.length));
+    if (!body.decoder->complete())
+        return FailureReason::of(Kind::ShortBody, 0, QStringLiteral("the compressed body ended early"));
+    // A range that arrived whole but stops short of the file's end: what came is kept for the rest.
+    if (resumed && body.size() != fileTotal)
+        return FailureReason::of(
+            Kind::ShortBody, 0,
+            QStringLiteral("%1 of %2 bytes of the file arrived").arg(body.size()).arg(fileTotal));
+    // Nothing stated the length and the connection's end is all that ended it: a PDF cut short there (a
+    // chunked answer whose close the network layer takes for its end, or a close-delimited one) lacks its
+    // end mark. What came is kept for the rest when the server names the file.
+    if (body.length < 0 && !resumed && !EndsLikeWholePdf(body.head, body.tail))
+        return FailureReason::of(Kind::ShortBody, 0, QStringLiteral("the PDF ends before its end mark"));
+    return {};
+}
+
 } // namespace
 
 bool Downloader::takeRange(int status)
@@ -213,29 +235,10 @@ void Downloader::completeBody()
         return;
     m_headerTimer.stop();
     m_stallTimer.stop();
-    if (m_body.length >= 0 && m_body.wireBytes != m_body.length) {
-        fail(FailureReason::of(
-            Kind::ShortBody, 0,
-            QStringLiteral("%1 of %2 bytes arrived").arg(m_body.wireBytes).arg(m_body.length)));
-        return;
-    }
-    if (!m_body.decoder->complete()) {
-        fail(FailureReason::of(Kind::ShortBody, 0, QStringLiteral("the compressed body ended early")));
-        return;
-    }
     const qint64 received = m_body.size();
-    if (m_result.resumed && received != m_result.total) {
-        // The range arrived whole but stops short of the file's end: what came is kept for the rest.
-        fail(FailureReason::of(
-            Kind::ShortBody, 0,
-            QStringLiteral("%1 of %2 bytes of the file arrived").arg(received).arg(m_result.total)));
-        return;
-    }
-    if (m_body.length < 0 && !m_result.resumed && !EndsLikeWholePdf(m_body.head, m_body.tail)) {
-        // Nothing stated the length and the connection's end is all that ended it: a PDF cut short there
-        // (a chunked answer whose close the network layer takes for its end, or a close-delimited one)
-        // lacks its end mark. What came is kept for the rest when the server names the file.
-        fail(FailureReason::of(Kind::ShortBody, 0, QStringLiteral("the PDF ends before its end mark")));
+    if (const FailureReason shortfall = shortfallOf(m_body, m_result.resumed, m_result.total);
+        !shortfall.isNone()) {
+        fail(shortfall);
         return;
     }
     if (received == 0) {
