@@ -344,23 +344,19 @@ void Downloader::onMoved(const PartFile::MoveResult &moved, bool retried)
 void Downloader::repairTypeAndFinish()
 {
     QPointer<Downloader> guard(this);
-    diskwork::writePool().start([guard, path = m_result.path] {
+    QPointer<QObject> receiver(this);
+    diskwork::writePool().start([guard, receiver, path = m_result.path] {
         const RepairedType repaired = repairType(path);
-        if (!guard)
-            return;
-        QMetaObject::invokeMethod(
-            guard.data(),
-            [guard, repaired] {
-                if (!guard || guard->m_phase != Phase::Committing)
-                    return;
-                if (!repaired.type.isEmpty()) {
-                    guard->m_result.path = repaired.path;
-                    guard->m_result.type = repaired.type;
-                    guard->m_result.name = repaired.name;
-                }
-                guard->m_result.done = true;
-                guard->finish();
-            },
-            Qt::QueuedConnection);
+        diskwork::postToReceiver(receiver, [guard, repaired] {
+            if (!guard || guard->m_phase != Phase::Committing)
+                return;
+            if (!repaired.type.isEmpty()) {
+                guard->m_result.path = repaired.path;
+                guard->m_result.type = repaired.type;
+                guard->m_result.name = repaired.name;
+            }
+            guard->m_result.done = true;
+            guard->finish();
+        });
     });
 }

@@ -169,17 +169,9 @@ struct PartFile::Lane : std::enable_shared_from_this<PartFile::Lane>
     // With the mutex held.
     void postDrained()
     {
-        QPointer<QObject> receiver = drainReceiver;
         std::function<void()> notify = std::exchange(drainNotify, nullptr);
-        if (!receiver || !notify)
-            return;
-        QMetaObject::invokeMethod(
-            receiver.data(),
-            [receiver, notify] {
-                if (receiver)
-                    notify();
-            },
-            Qt::QueuedConnection);
+        if (notify)
+            diskwork::postToReceiver(drainReceiver, std::move(notify));
     }
 
     // The errno of a failure, or 0.
@@ -409,15 +401,7 @@ bool PartFile::reopen(const QString &folder, const QString &temporaryName, qint6
     op.size = size;
     op.headBytes = headBytes;
     op.reopened = [guard, done = std::move(done)](int error, const QByteArray &head) {
-        if (!guard)
-            return;
-        QMetaObject::invokeMethod(
-            guard.data(),
-            [guard, done, error, head] {
-                if (guard)
-                    done(error == 0, head);
-            },
-            Qt::QueuedConnection);
+        diskwork::postToReceiver(guard, [done, error, head] { done(error == 0, head); });
     };
     m_lane->push(std::move(op));
     m_open = true;
@@ -531,16 +515,8 @@ void PartFile::flush(QObject *receiver, std::function<void(bool ok, const QStrin
     Lane::Op op;
     op.kind = Lane::Op::Flush;
     op.flush.report = [guard, done](int error) {
-        if (!guard)
-            return;
         const QString text = error == 0 ? QString() : systemError(error);
-        QMetaObject::invokeMethod(
-            guard.data(),
-            [guard, done, error, text] {
-                if (guard)
-                    done(error == 0, text);
-            },
-            Qt::QueuedConnection);
+        diskwork::postToReceiver(guard, [done, error, text] { done(error == 0, text); });
     };
     m_lane->forgetNotify();
     m_lane->push(std::move(op));
@@ -649,19 +625,12 @@ std::function<void(int error)> PartFile::mover(int dirFd, const QString &fileNam
             result.errorCode = error;
         }
         ::close(dirFd);
-        if (!guard)
-            return;
-        QMetaObject::invokeMethod(
-            guard.data(),
-            [this, guard, alive, done, tempName, result] {
-                if (!guard)
-                    return;
-                // This object follows the move first, unless it is gone or holds another file by now.
-                if (!alive.expired() && m_tempName == tempName)
-                    tookMove(result);
-                done(result);
-            },
-            Qt::QueuedConnection);
+        diskwork::postToReceiver(guard, [this, alive, done, tempName, result] {
+            // This object follows the move first, unless it is gone or holds another file by now.
+            if (!alive.expired() && m_tempName == tempName)
+                tookMove(result);
+            done(result);
+        });
     };
 }
 
