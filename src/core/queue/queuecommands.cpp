@@ -1,5 +1,6 @@
 #include "core/queue/queuecommands.h"
 
+#include "core/transfer/diskworkers.h"
 #include "core/transfer/downloadscheduler.h"
 
 #include <QPointer>
@@ -90,27 +91,18 @@ bool QueueCommands::checkPdfFiles(std::function<void(int renamed)> done)
     if (*m_pdfCheckRunning)
         return false;
     *m_pdfCheckRunning = true;
-    // The answer comes back through an object of the GUI thread that lives until it is delivered; the
-    // rows follow their files only if the list is still there.
-    auto *answer = new QObject;
-    QPointer<DownloadListModel> list(m_rows.model());
-    QThreadPool::globalInstance()->start([items = PdfCheckCandidates(m_rows.list()), answer, list,
-                                          rows = m_rows, running = m_pdfCheckRunning,
-                                          done = std::move(done)]() mutable {
+    // The rows follow their files only if the list is still there when the answer is back.
+    QPointer<QObject> list(m_rows.model());
+    QThreadPool::globalInstance()->start([items = PdfCheckCandidates(m_rows.list()), list, rows = m_rows,
+                                          running = m_pdfCheckRunning, done = std::move(done)]() mutable {
         for (PdfCheckItem &item : items)
             CheckPdfFileOnDisk(item);
-        QMetaObject::invokeMethod(
-            answer,
-            [answer, items = std::move(items), list, rows, running, done = std::move(done)] {
-                answer->deleteLater();
-                *running = false;
-                if (!list)
-                    return;
-                const int renamed = ApplyPdfCheck(rows, items);
-                if (done)
-                    done(renamed);
-            },
-            Qt::QueuedConnection);
+        diskwork::postToReceiver(list, [items = std::move(items), rows, running, done = std::move(done)] {
+            *running = false;
+            const int renamed = ApplyPdfCheck(rows, items);
+            if (done)
+                done(renamed);
+        });
     });
     return true;
 }

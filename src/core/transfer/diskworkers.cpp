@@ -24,14 +24,21 @@ void postToReceiver(const QPointer<QObject> &receiver, std::function<void()> fn)
         Qt::QueuedConnection);
 }
 
+namespace {
+
+QThreadPool *makePool(int threads)
+{
+    auto *pool = new QThreadPool;
+    pool->setMaxThreadCount(threads);
+    pool->setExpiryTimeout(5000);
+    return pool;
+}
+
+} // namespace
+
 QThreadPool &flushPool()
 {
-    static QThreadPool *pool = [] {
-        auto *p = new QThreadPool;
-        p->setMaxThreadCount(16);
-        p->setExpiryTimeout(5000);
-        return p;
-    }();
+    static QThreadPool *pool = makePool(16);
     return *pool;
 }
 
@@ -46,12 +53,7 @@ FlushGroups &flushGroups()
 
 QThreadPool &writePool()
 {
-    static QThreadPool *pool = [] {
-        auto *p = new QThreadPool;
-        p->setMaxThreadCount(8);
-        p->setExpiryTimeout(5000);
-        return p;
-    }();
+    static QThreadPool *pool = makePool(8);
     return *pool;
 }
 
