@@ -6,6 +6,7 @@
 class QNetworkAccessManager;
 class QNetworkCookieJar;
 class QObject;
+class TransferProxies;
 
 // What the transfers go out through: one cookie jar for both methods (the login panel fills it), the
 // single connection's manager with its proxy, and the manager the parallel slots share.
@@ -31,4 +32,5 @@ private:
     QNetworkCookieJar *m_cookieJar;
     QNetworkAccessManager *m_singleManager;
     QNetworkAccessManager *m_slotManager; // shared by the parallel slots
+    TransferProxies *m_singleProxies;     // owned by the single connection's manager
 };
