@@ -7,10 +7,14 @@
 //   bench_download housekeeping ROWS         seconds of one housekeeping tick
 //   bench_download lateness DIR URL...       worst lateness (ms) of a 10 ms timer while the files download
 //                                            on six slots over a list of 10,000 rows
+//   bench_download network LIST N            seconds to fetch the addresses in the file LIST, N at a time,
+//                                            through the transfers' own network set-up with nothing else:
+//                                            no rows, no files, the bodies read and dropped
 #include "core/common/clock.h"
 #include "core/queue/downloadlistmodel.h"
 #include "core/settings/sharedoptions.h"
 #include "core/transfer/downloadscheduler.h"
+#include "core/transfer/transfernetwork.h"
 #include "testrows.h"
 
 #include <QCoreApplication>
@@ -18,6 +22,8 @@
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
 #include <QTextStream>
 #include <QTimer>
 #include <QUrl>
@@ -110,6 +116,48 @@ double timerLateness(const QStringList &urls, const QString &dir)
     return model.totals().done == model.count() ? double(worst) : -1;
 }
 
+// What the network layer alone takes for the addresses, parallel at a time: the floor under the engines.
+double networkOnly(const QString &listFile, int parallel)
+{
+    QFile list(listFile);
+    if (!list.open(QIODevice::ReadOnly))
+        return -1;
+    QList<QUrl> urls;
+    for (const QByteArray &line : list.readAll().split('\n')) {
+        if (!line.trimmed().isEmpty())
+            urls.append(QUrl(QString::fromUtf8(line.trimmed())));
+    }
+    QObject owner;
+    SchedulerOptions options;
+    TransferNetwork network(options, &owner);
+    QNetworkAccessManager *manager = network.manager(parallel == 1);
+    qsizetype next = 0;
+    int running = 0;
+    bool failed = false;
+    QEventLoop loop;
+    std::function<void()> startMore = [&] {
+        while (running < parallel && next < urls.size()) {
+            QNetworkReply *reply = manager->get(QNetworkRequest(urls.at(next++)));
+            ++running;
+            QObject::connect(reply, &QNetworkReply::readyRead, reply, [reply] { reply->readAll(); });
+            QObject::connect(reply, &QNetworkReply::finished, &loop, [&, reply] {
+                failed = failed || reply->error() != QNetworkReply::NoError;
+                reply->deleteLater();
+                --running;
+                startMore();
+                if (running == 0)
+                    loop.quit();
+            });
+        }
+    };
+    QElapsedTimer timer;
+    timer.start();
+    startMore();
+    if (running > 0)
+        loop.exec();
+    return failed ? -1 : timer.nsecsElapsed() / 1e9;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -124,6 +172,8 @@ int main(int argc, char **argv)
         out << runDownloads(args.mid(2), args.at(1), 2) << Qt::endl;
     } else if (mode == u"lateness" && args.size() >= 3) {
         out << timerLateness(args.mid(2), args.at(1)) << Qt::endl;
+    } else if (mode == u"network" && args.size() == 3) {
+        out << networkOnly(args.at(1), std::max(1, args.at(2).toInt())) << Qt::endl;
     } else if (mode == u"rss" && args.size() == 3) {
         const long before = peakRssKiB();
         if (runDownloads({args.at(1)}, args.at(2), 2) < 0)
