@@ -130,14 +130,16 @@ double networkOnly(const QString &listFile, int parallel)
     QObject owner;
     SchedulerOptions options;
     TransferNetwork network(options, &owner);
-    QNetworkAccessManager *manager = network.manager(parallel == 1);
     qsizetype next = 0;
     int running = 0;
     bool failed = false;
     QEventLoop loop;
     std::function<void()> startMore = [&] {
         while (running < parallel && next < urls.size()) {
-            QNetworkReply *reply = manager->get(QNetworkRequest(urls.at(next++)));
+            // As the slots do: slot k (1 to 6) goes out through its own manager.
+            const int slot = static_cast<int>(next % parallel) + 1;
+            QNetworkReply *reply =
+                network.manager(parallel == 1, slot)->get(QNetworkRequest(urls.at(next++)));
             ++running;
             QObject::connect(reply, &QNetworkReply::readyRead, reply, [reply] { reply->readAll(); });
             QObject::connect(reply, &QNetworkReply::finished, &loop, [&, reply] {

@@ -117,7 +117,7 @@ private:
     QString startRow(RowId id);
     void Inet下载当前文件(RowId id);
     void 多线程下载(int k, RowId id, const QString &targetPath);
-    Downloader *makeTransfer(RowId id, bool single);
+    Downloader *makeTransfer(RowId id, bool single, int slot = 1);
     void applyProxy() { m_network.applyProxy(); }
     void onBodyReceived(RowId id);
     void onFinished(RowId id, const TransferResult &result);

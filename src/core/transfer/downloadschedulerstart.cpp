@@ -78,9 +78,10 @@ QString DownloadScheduler::startRow(RowId id)
     return path;
 }
 
-Downloader *DownloadScheduler::makeTransfer(RowId id, bool single)
+Downloader *DownloadScheduler::makeTransfer(RowId id, bool single, int slot)
 {
-    auto *transfer = new Downloader(id, m_network.manager(single), m_network.transferOptions(single), this);
+    auto *transfer =
+        new Downloader(id, m_network.manager(single, slot), m_network.transferOptions(single), this);
     m_reports->watch(transfer);
     connect(transfer, &Downloader::bodyReceived, this, &DownloadScheduler::onBodyReceived);
     connect(transfer, &Downloader::finished, this, &DownloadScheduler::onFinished);
@@ -124,7 +125,7 @@ void DownloadScheduler::Inet下载当前文件(RowId id)
 
 void DownloadScheduler::多线程下载(int k, RowId id, const QString &targetPath)
 {
-    Downloader *transfer = makeTransfer(id, false);
+    Downloader *transfer = makeTransfer(id, false, k);
     m_busy = true;
     m_transfers.at(k) = TransferSlots::Slot{transfer, id, monoNow()};
     connect(transfer, &Downloader::bodyReceived, this, [this](RowId row) { m_picker.committing(row); });

@@ -37,17 +37,19 @@ private:
 
 TransferNetwork::TransferNetwork(SchedulerOptions &options, QObject *owner)
     : m_options(options), m_cookieJar(new QNetworkCookieJar(owner)),
-      m_singleManager(new QNetworkAccessManager(owner)), m_slotManager(new QNetworkAccessManager(owner)),
+      m_singleManager(new QNetworkAccessManager(owner)), m_slotManagers{new QNetworkAccessManager(owner),
+                                                                        new QNetworkAccessManager(owner)},
       m_singleProxies(new TransferProxies)
 {
     // Both methods send the cookies of one jar.
-    for (QNetworkAccessManager *manager : {m_singleManager, m_slotManager}) {
+    for (QNetworkAccessManager *manager : {m_singleManager, m_slotManagers[0], m_slotManagers[1]}) {
         manager->setCookieJar(m_cookieJar);
         m_cookieJar->setParent(owner);
     }
     // The managers own their factories.
     m_singleManager->setProxyFactory(m_singleProxies);
-    m_slotManager->setProxyFactory(new TransferProxies);
+    for (QNetworkAccessManager *manager : m_slotManagers)
+        manager->setProxyFactory(new TransferProxies);
 }
 
 void TransferNetwork::loadProxy()

@@ -3,13 +3,17 @@
 #include "core/transfer/downloader.h"
 #include "core/transfer/scheduleroptions.h"
 
+#include <array>
+
 class QNetworkAccessManager;
 class QNetworkCookieJar;
 class QObject;
 class TransferProxies;
 
 // What the transfers go out through: one cookie jar for both methods (the login panel fills it), the
-// single connection's manager with its proxy, and the manager the parallel slots share.
+// single connection's manager with its proxy, and the two managers the parallel slots share. Each
+// manager reads and writes its connections on a thread of its own: two of them keep two processors busy
+// with six small papers at a time, where one thread would be the limit.
 class TransferNetwork
 {
 public:
@@ -17,7 +21,11 @@ public:
     TransferNetwork(SchedulerOptions &options, QObject *owner);
 
     QNetworkCookieJar *cookieJar() const { return m_cookieJar; }
-    QNetworkAccessManager *manager(bool single) const { return single ? m_singleManager : m_slotManager; }
+    // The single connection's manager, or the one of parallel slot k (1 to 6).
+    QNetworkAccessManager *manager(bool single, int slot = 1) const
+    {
+        return single ? m_singleManager : m_slotManagers[static_cast<size_t>(slot % 2)];
+    }
 
     // The proxy as the store keeps it, into the options.
     void loadProxy();
@@ -31,6 +39,6 @@ private:
     SchedulerOptions &m_options;
     QNetworkCookieJar *m_cookieJar;
     QNetworkAccessManager *m_singleManager;
-    QNetworkAccessManager *m_slotManager; // shared by the parallel slots
-    TransferProxies *m_singleProxies;     // owned by the single connection's manager
+    std::array<QNetworkAccessManager *, 2> m_slotManagers; // shared by the parallel slots
+    TransferProxies *m_singleProxies;                      // owned by the single connection's manager
 };
