@@ -167,9 +167,13 @@ HeldAnswer HeldRowChecker::check(const DownloadRow &row)
             m_rows.erase(known);
         return answer;
     }
-    // The rows asked about in this turn of the event loop are read together, at its end.
+    // The rows asked about in this turn of the event loop are read together, at its end. A long list is
+    // read a part at a time, so the first rows' answers are not held up by the last ones': the rows after
+    // a full read are asked about when its answers bring the scheduler back.
     HeldAnswer pending;
     pending.kind = HeldAnswer::Kind::Pending;
+    if (m_asking.size() >= RowsPerRead)
+        return pending;
     m_rows.insert(row.id, Entry{pending, row.key});
     ++m_pending;
     if (m_asking.isEmpty())

@@ -26,6 +26,8 @@ class HeldRowChecker : public QObject, public HeldRowCheck
     Q_OBJECT
 
 public:
+    static constexpr qsizetype RowsPerRead = 256;
+
     explicit HeldRowChecker(PaperLibrary *library, QObject *parent = nullptr);
     ~HeldRowChecker() override; // hashing under way is cancelled and waited for, a read under way waited for
 

@@ -401,6 +401,34 @@ private Q_SLOTS:
                  skip ? QByteArray("another program's") : paperBytes(4));
     }
 
+    // The rows asked about in one turn are answered together by one read, a long list a part at a time,
+    // and each is passed over until its answer is in.
+    void rowsAreAskedAboutTogether()
+    {
+        HeldRowChecker checker(m_library.get());
+        QSignalSpy answered(&checker, &HeldRowChecker::answered);
+        QList<DownloadRow> rows;
+        for (int i = 0; i < HeldRowChecker::RowsPerRead + 10; ++i) {
+            DownloadRow row;
+            row.id = RowId(i + 1);
+            row.key = QStringLiteral("http://site/%1.pdf").arg(i);
+            rows.append(row);
+        }
+        for (const DownloadRow &row : rows)
+            QCOMPARE(checker.check(row).kind, HeldAnswer::Kind::Pending);
+        QCOMPARE(checker.pendingCount(), HeldRowChecker::RowsPerRead);
+        QVERIFY(answered.wait(10000));
+        QCOMPARE(checker.pendingCount(), 0);
+        for (qsizetype i = 0; i < HeldRowChecker::RowsPerRead; ++i)
+            QCOMPARE(checker.check(rows.at(i)).kind, HeldAnswer::Kind::NotHeld);
+        for (qsizetype i = HeldRowChecker::RowsPerRead; i < rows.size(); ++i)
+            QCOMPARE(checker.check(rows.at(i)).kind, HeldAnswer::Kind::Pending);
+        QCOMPARE(checker.pendingCount(), 10);
+        QVERIFY(answered.wait(10000));
+        QCOMPARE(answered.count(), 2);
+        QCOMPARE(checker.check(rows.last()).kind, HeldAnswer::Kind::NotHeld);
+    }
+
     void filesOfEarlierRunsAreKnownByWhoWroteThem_data()
     {
         QTest::addColumn<DuplicatePolicy>("policy");
