@@ -5,6 +5,7 @@
 #include "core/library/landingpage.h"
 
 #include <QAtomicInteger>
+#include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -15,6 +16,7 @@
 #include <QStandardPaths>
 #include <QThread>
 #include <QVariant>
+#include <atomic>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -38,6 +40,15 @@ const QString kNewerText = QStringLiteral("文献资料库“%1”由较新版�
 const QString kOpenFailedText = QStringLiteral("无法打开文献资料库“%1”：%2");
 const QString kFailedText = QStringLiteral("文献资料库“%1”读写出错：%2");
 const QString kNotOpenText = QStringLiteral("文献资料库“%1”没有打开。");
+
+std::atomic_int g_mainThreadReads{0};
+
+void countRead()
+{
+    const QCoreApplication *app = QCoreApplication::instance();
+    if (app && QThread::currentThread() == app->thread())
+        ++g_mainThreadReads;
+}
 const QString kReadOnlyText =
     QStringLiteral("文献资料库不能写入：“%1”是只读的。把它改为可写后，程序会再次写入资料库。");
 const QString kNotAFileText = QStringLiteral("文献资料库“%1”不是普通文件，不能使用。");
@@ -521,8 +532,14 @@ bool PaperLibrary::recordDownloads(const QList<DownloadResult> &results)
     });
 }
 
+int libraryReadsOnMainThread()
+{
+    return g_mainThreadReads.load();
+}
+
 std::optional<HeldFile> PaperLibrary::heldFile(const QString &address)
 {
+    countRead();
     if (!isOpen())
         return std::nullopt;
     QSqlQuery q(QSqlDatabase::database(m_connection, false));
@@ -542,6 +559,7 @@ std::optional<HeldFile> PaperLibrary::heldFile(const QString &address)
 
 QList<HeldFile> PaperLibrary::heldFilesAt(const QString &filePath)
 {
+    countRead();
     QList<HeldFile> held;
     if (!isOpen() || filePath.isEmpty())
         return held;

@@ -10,6 +10,9 @@
 class QSqlDatabase;
 class QSqlQuery;
 
+// How many reads of the held files (heldFile, heldFilesAt) were made on the application's main thread.
+int libraryReadsOnMainThread();
+
 // Where the library lives unless a caller names another file: beside SaveList.dat in the per-user
 // data folder.
 QString DefaultPaperLibraryPath();

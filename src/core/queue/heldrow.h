@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/queue/ownedfile.h"
+
 #include <QString>
 
 struct DownloadRow;
@@ -27,4 +29,21 @@ class HeldRowCheck
 public:
     virtual ~HeldRowCheck() = default;
     virtual HeldAnswer check(const DownloadRow &row) = 0;
+};
+
+// Asked by the scheduler before it skips a row on a file already at the row's target or replaces one:
+// whether the paper library holds that file as another address's paper. The answer is worked out ahead,
+// while the row waits for a fresh look at its name, so that the decision itself asks nothing.
+class ForeignFileCheck
+{
+public:
+    virtual ~ForeignFileCheck() = default;
+    // Asks what the library knows of the file at path now; the ticket answeredSince takes.
+    virtual quint64 ask(const QString &path) = 0;
+    // An answer for the path asked after the ticket was given is in.
+    virtual bool answeredSince(const QString &path, quint64 ticket) const = 0;
+    // Whether the plain file seen at path is another address's paper by the answer in. A file the
+    // library was not asked about counts as one: it is neither skipped on nor replaced.
+    virtual bool holdsForAnother(const QString &path, const FileIdentity &seen,
+                                 const QString &address) const = 0;
 };

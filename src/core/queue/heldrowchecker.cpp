@@ -1,6 +1,7 @@
 #include "core/queue/heldrowchecker.h"
 
 #include "core/common/safetext.h"
+#include "core/library/librarythread.h"
 #include "core/library/paperlibrary.h"
 #include "core/transfer/downloadscheduler.h"
 
@@ -23,29 +24,109 @@ HeldAnswer heldAnswerFor(const HeldFile &held)
     return answer;
 }
 
-bool LibraryHoldsForAnother(PaperLibrary *library, const QString &path, const FileIdentity &file,
-                            const QString &address)
+namespace {
+
+constexpr qsizetype kKnownKept = 4096; // paths whose answer is kept for the rows that asked
+
+} // namespace
+
+ForeignFileLookup::ForeignFileLookup(PaperLibrary *library, QObject *parent)
+    : QObject(parent), m_library(library)
 {
-    if (!library || !file.isValid())
+}
+
+ForeignFileLookup::~ForeignFileLookup() = default;
+
+quint64 ForeignFileLookup::ask(const QString &path)
+{
+    if (m_asking.isEmpty())
+        QTimer::singleShot(0, this, &ForeignFileLookup::askLibrary);
+    m_asking.insert(path);
+    return m_seq;
+}
+
+bool ForeignFileLookup::answeredSince(const QString &path, quint64 ticket) const
+{
+    const auto known = m_known.constFind(path);
+    return known != m_known.cend() && known->seq > ticket;
+}
+
+bool ForeignFileLookup::holdsForAnother(const QString &path, const FileIdentity &seen,
+                                        const QString &address) const
+{
+    if (!seen.isValid())
         return false;
-    const QList<HeldFile> held = library->heldFilesAt(QFileInfo(path).absoluteFilePath());
-    const auto last = std::max_element(held.cbegin(), held.cend(), [](const HeldFile &a, const HeldFile &b) {
-        return a.downloadedAt < b.downloadedAt;
-    });
+    const auto known = m_known.constFind(path);
+    if (known == m_known.cend())
+        return true;
     // The library keeps addresses without their credentials.
-    return last != held.cend() && last->address != WithoutCredentials(address) && last->size == file.size;
+    return known->last && known->last->address != WithoutCredentials(address) &&
+           known->last->size == seen.size;
+}
+
+void ForeignFileLookup::askLibrary()
+{
+    const QSet<QString> paths = std::exchange(m_asking, {});
+    if (paths.isEmpty())
+        return;
+    const quint64 seq = ++m_seq;
+    // A library that is not open holds nothing, as its own connection would say.
+    if (!m_library->isOpen()) {
+        took(seq, paths, {});
+        return;
+    }
+    if (!m_reader)
+        m_reader = std::make_unique<LibraryThread>(m_library->path(), m_library->busyTimeoutMs());
+    auto found = std::make_shared<QHash<QString, std::optional<HeldFile>>>();
+    m_reader->run(
+        [paths, found](PaperLibrary &library) {
+            for (const QString &path : paths) {
+                const QList<HeldFile> held = library.heldFilesAt(QFileInfo(path).absoluteFilePath());
+                const auto last =
+                    std::max_element(held.cbegin(), held.cend(), [](const HeldFile &a, const HeldFile &b) {
+                        return a.downloadedAt < b.downloadedAt;
+                    });
+                found->insert(path, last == held.cend() ? std::nullopt : std::optional<HeldFile>(*last));
+            }
+            return true;
+        },
+        // A failed read is an answer too: nothing known, as a failed read on the spot said.
+        this, [this, seq, paths, found](const LibraryThread::Answer &) { took(seq, paths, *found); });
+}
+
+void ForeignFileLookup::took(quint64 seq, const QSet<QString> &paths,
+                             const QHash<QString, std::optional<HeldFile>> &found)
+{
+    // Answers for paths no row waits for any more go first, older reads before newer.
+    if (m_known.size() + paths.size() > kKnownKept)
+        m_known.removeIf([seq](const QHash<QString, Known>::iterator it) { return it->seq + 1 < seq; });
+    for (const QString &path : paths) {
+        Known &known = m_known[path];
+        if (known.seq < seq)
+            known = Known{seq, found.value(path)};
+    }
+    if (m_announcing)
+        return;
+    m_announcing = true;
+    QTimer::singleShot(0, this, [this] {
+        m_announcing = false;
+        Q_EMIT answered();
+    });
 }
 
 void AttachForeignFileTest(DownloadScheduler *scheduler, PaperLibrary *library)
 {
-    if (!library) {
-        scheduler->picker().setForeignFileTest({});
+    scheduler->picker().setForeignFileCheck(nullptr);
+    delete scheduler->findChild<ForeignFileLookup *>(QString(), Qt::FindDirectChildrenOnly);
+    if (!library)
         return;
-    }
-    scheduler->picker().setForeignFileTest(
-        [library](const QString &path, const FileIdentity &seen, const QString &address) {
-            return LibraryHoldsForAnother(library, path, seen, address);
-        });
+    auto *lookup = new ForeignFileLookup(library, scheduler);
+    scheduler->picker().setForeignFileCheck(lookup);
+    // Rows that waited for the answer may start now.
+    QObject::connect(lookup, &ForeignFileLookup::answered, scheduler, [scheduler] {
+        if (scheduler->isRunning())
+            QTimer::singleShot(0, scheduler, &DownloadScheduler::startDue);
+    });
 }
 
 HeldRowChecker::HeldRowChecker(PaperLibrary *library, QObject *parent)
@@ -86,17 +167,67 @@ HeldAnswer HeldRowChecker::check(const DownloadRow &row)
             m_rows.erase(known);
         return answer;
     }
-    const std::optional<HeldFile> held = m_library->heldFile(row.key);
-    if (!held || held->sha256.isEmpty()) {
-        m_rows.insert(row.id, Entry{{}, row.key});
-        return {};
-    }
+    // The rows asked about in this turn of the event loop are read together, at its end. A long list is
+    // read a part at a time, so the first rows' answers are not held up by the last ones': the rows after
+    // a full read are asked about when its answers bring the scheduler back.
     HeldAnswer pending;
     pending.kind = HeldAnswer::Kind::Pending;
+    if (m_asking.size() >= RowsPerRead)
+        return pending;
     m_rows.insert(row.id, Entry{pending, row.key});
     ++m_pending;
-    const RowId id = row.id;
-    const HeldFile file = *held;
+    if (m_asking.isEmpty())
+        QTimer::singleShot(0, this, &HeldRowChecker::askLibrary);
+    m_asking.append(Asked{row.id, row.key});
+    return pending;
+}
+
+void HeldRowChecker::askLibrary()
+{
+    const QList<Asked> asked = std::exchange(m_asking, {});
+    if (asked.isEmpty())
+        return;
+    // A library that is not open holds nothing, as its own connection would say.
+    if (!m_library->isOpen()) {
+        tookHeld(asked, {});
+        return;
+    }
+    if (!m_reader)
+        m_reader = std::make_unique<LibraryThread>(m_library->path(), m_library->busyTimeoutMs());
+    auto found = std::make_shared<QList<std::optional<HeldFile>>>();
+    m_reader->run(
+        [asked, found](PaperLibrary &library) {
+            found->reserve(asked.size());
+            for (const Asked &row : asked)
+                found->append(library.heldFile(row.key));
+            return true;
+        },
+        // A failed read holds nothing, as a failed read on the spot said.
+        this, [this, asked, found](const LibraryThread::Answer &) { tookHeld(asked, *found); });
+}
+
+void HeldRowChecker::tookHeld(const QList<Asked> &asked, const QList<std::optional<HeldFile>> &found)
+{
+    for (qsizetype i = 0; i < asked.size(); ++i) {
+        --m_pending;
+        const auto entry = m_rows.find(asked.at(i).id);
+        // Gone from the list meanwhile, or asked about again for another address.
+        if (entry == m_rows.end() || entry->key != asked.at(i).key ||
+            entry->answer.kind != HeldAnswer::Kind::Pending)
+            continue;
+        const std::optional<HeldFile> held = i < found.size() ? found.at(i) : std::nullopt;
+        if (!held || held->sha256.isEmpty()) {
+            entry->answer = {};
+            continue;
+        }
+        hash(asked.at(i).id, *held);
+    }
+    announce();
+}
+
+void HeldRowChecker::hash(RowId id, const HeldFile &file)
+{
+    ++m_pending;
     const std::shared_ptr<std::atomic_bool> cancel = m_cancel;
     m_pool.start([this, id, file, cancel] {
         const HeldVerdict verdict = CheckHeldFile(file, cancel.get());
@@ -106,7 +237,6 @@ HeldAnswer HeldRowChecker::check(const DownloadRow &row)
         QMetaObject::invokeMethod(
             this, [this, id, file, verdict] { onVerdict(id, file, verdict); }, Qt::QueuedConnection);
     });
-    return pending;
 }
 
 void HeldRowChecker::onVerdict(RowId id, const HeldFile &held, HeldVerdict verdict)
@@ -116,6 +246,11 @@ void HeldRowChecker::onVerdict(RowId id, const HeldFile &held, HeldVerdict verdi
     if (entry == m_rows.end() || entry->key != held.address)
         return;
     entry->answer = verdict == HeldVerdict::Held ? heldAnswerFor(held) : HeldAnswer{};
+    announce();
+}
+
+void HeldRowChecker::announce()
+{
     if (m_announcing)
         return;
     m_announcing = true;

@@ -1,5 +1,6 @@
 #include "core/transfer/partfile.h"
 
+#include "core/queue/targetfile.h"
 #include "core/transfer/diskworkers.h"
 
 #include <QDeadlineTimer>
@@ -53,7 +54,45 @@ bool processAlive(pid_t pid)
     return ::kill(pid, 0) == 0 || errno == EPERM;
 }
 
+// A look up of the folder's path: made on a worker, never on the event loop's thread.
+int openFolder(const QByteArray &path)
+{
+    countDiskLook();
+    return ::open(path.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+}
+
 } // namespace
+
+// The folder of a temporary file. Its path is looked up once, on the lane's worker before the file is
+// made; the file is made, moved and removed in that very folder by its descriptor from then on. Shared by
+// the part, its lane and the work that moves or removes the file after the lane has gone.
+struct PartFile::Folder
+{
+    explicit Folder(QByteArray folderPath) : path(std::move(folderPath)) {}
+    ~Folder()
+    {
+        if (const int open = fd.load(); open >= 0)
+            ::close(open);
+    }
+    Folder(const Folder &) = delete;
+    Folder &operator=(const Folder &) = delete;
+
+    // On the lane's worker: the errno of a folder that cannot be opened, or 0.
+    int open()
+    {
+        if (fd.load() >= 0)
+            return 0;
+        const int opened = openFolder(path);
+        if (opened < 0)
+            return errno;
+        fd.store(opened);
+        return 0;
+    }
+
+    const QByteArray path;
+    // Set by the lane's worker; read by work that follows it (the flush and move, a removal).
+    std::atomic<int> fd{-1};
+};
 
 // The writes of one file, done in the order they were asked for on a worker thread. The lane owns the
 // file's descriptor until it hands it to a flush or closes it.
@@ -71,17 +110,16 @@ struct PartFile::Lane : std::enable_shared_from_this<PartFile::Lane>
         std::function<void(int error, const QByteArray &head)> reopened; // with Reopen
     };
 
-    // The lane owns folder, a descriptor of the file's folder, and closes it when the file is closed.
-    Lane(int folder, int descriptor, qint64 written)
-        : dirFd(folder), fd(descriptor), owned(descriptor >= 0), writtenOut(written), syncedUpTo(written)
+    // The lane opens the file's folder before it makes or opens the file.
+    Lane(std::shared_ptr<Folder> in, int descriptor, qint64 written)
+        : folder(std::move(in)), fd(descriptor), owned(descriptor >= 0), writtenOut(written),
+          syncedUpTo(written)
     {
     }
     ~Lane()
     {
         if (fd >= 0)
             ::close(fd);
-        if (dirFd >= 0)
-            ::close(dirFd);
     }
 
     void push(Op op)
@@ -179,10 +217,12 @@ struct PartFile::Lane : std::enable_shared_from_this<PartFile::Lane>
     {
         switch (op.kind) {
         case Op::Create:
+            if (const int failure = folder->open(); failure != 0)
+                return failure;
             // A name no other file has: the folder is this program's own temporary namespace, and a
             // file already there under it is never written into.
-            fd = ::openat(dirFd, op.name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW,
-                          0644);
+            fd = ::openat(folder->fd.load(), op.name.constData(),
+                          O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0644);
             owned = fd >= 0;
             return fd < 0 ? errno : 0;
         case Op::Reopen:
@@ -200,10 +240,9 @@ struct PartFile::Lane : std::enable_shared_from_this<PartFile::Lane>
         case Op::Close:
             if (fd >= 0)
                 ::close(std::exchange(fd, -1));
-            if (owned && !op.name.isEmpty() && dirFd >= 0)
-                ::unlinkat(dirFd, op.name.constData(), 0);
-            if (dirFd >= 0)
-                ::close(std::exchange(dirFd, -1));
+            if (owned && !op.name.isEmpty() && folder->fd.load() >= 0)
+                ::unlinkat(folder->fd.load(), op.name.constData(), 0);
+            folder.reset(); // closed here when no one else holds it
             return 0;
         }
         return 0;
@@ -250,28 +289,35 @@ struct PartFile::Lane : std::enable_shared_from_this<PartFile::Lane>
         diskwork::flushGroups().add(std::move(op.flush));
     }
 
-    // Opens a kept file again to add to it, after reading its start.
-    int reopen(const Op &op)
+    // The file opened again (descriptor, or -1 with errno set) becomes the lane's when it is a plain file;
+    // it must hold size bytes.
+    int takeReopened(int descriptor, qint64 size)
     {
-        int failure = 0;
-        QByteArray head;
-        const int descriptor =
-            ::openat(dirFd, op.name.constData(), O_RDWR | O_APPEND | O_CLOEXEC | O_NOFOLLOW);
+        if (descriptor < 0)
+            return errno;
         struct stat st
         {
         };
-        if (descriptor < 0) {
-            failure = errno;
-        } else if (::fstat(descriptor, &st) != 0 || !S_ISREG(st.st_mode)) {
-            failure = EINVAL;
+        if (::fstat(descriptor, &st) != 0 || !S_ISREG(st.st_mode)) {
             ::close(descriptor);
-        } else {
-            // This program's own file under its own name: it goes with the lane whatever it holds.
-            fd = descriptor;
-            owned = true;
-            if (st.st_size != op.size)
-                failure = EINVAL;
+            return EINVAL;
         }
+        // This program's own file under its own name: it goes with the lane whatever it holds.
+        fd = descriptor;
+        owned = true;
+        return st.st_size != size ? EINVAL : 0;
+    }
+
+    // Opens a kept file again to add to it, after reading its start.
+    int reopen(const Op &op)
+    {
+        // A folder that cannot be opened is a file that is gone.
+        int failure = folder->open();
+        if (failure == 0)
+            failure = takeReopened(
+                ::openat(folder->fd.load(), op.name.constData(), O_RDWR | O_APPEND | O_CLOEXEC | O_NOFOLLOW),
+                op.size);
+        QByteArray head;
         if (failure == 0 && op.headBytes > 0) {
             head.resize(static_cast<qsizetype>(std::min(op.headBytes, op.size)));
             ssize_t n = -1;
@@ -296,7 +342,7 @@ struct PartFile::Lane : std::enable_shared_from_this<PartFile::Lane>
     std::function<void()> drainNotify;
     qint64 drainMark = 0;
     // Touched by the worker only.
-    int dirFd;
+    std::shared_ptr<Folder> folder;
     int fd;
     bool owned; // the file under the name is this lane's (made or opened again by it)
     qint64 writtenOut;
@@ -330,18 +376,14 @@ void PartFile::closeAll(bool removeTemporary)
             close.name = encoded(m_tempName);
         m_lane->push(std::move(close));
         m_lane.reset();
-    } else if (removeTemporary && m_dirFd >= 0 && !m_tempName.isEmpty()) {
+    } else if (removeTemporary && m_dir && !m_tempName.isEmpty()) {
         // A flushed file that did not get its name.
-        const int dirFd = ::fcntl(m_dirFd, F_DUPFD_CLOEXEC, 0);
-        if (dirFd >= 0) {
-            diskwork::writePool().start([dirFd, name = encoded(m_tempName)] {
+        diskwork::writePool().start([folder = m_dir, name = encoded(m_tempName)] {
+            if (const int dirFd = folder->fd.load(); dirFd >= 0)
                 ::unlinkat(dirFd, name.constData(), 0);
-                ::close(dirFd);
-            });
-        }
+        });
     }
-    if (m_dirFd >= 0)
-        ::close(std::exchange(m_dirFd, -1));
+    m_dir.reset();
     m_open = false;
 }
 
@@ -349,24 +391,15 @@ bool PartFile::open(const QString &folder)
 {
     discard();
     m_folder = folder;
-    m_dirFd = ::open(encoded(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (m_dirFd < 0) {
-        setError(errno);
-        return false;
-    }
-    // The file is made on the worker, before the first write: creating it waits for the file system's
-    // journal, which the event loop's thread must not. A failure shows in the next write or the flush.
-    const int laneDir = ::fcntl(m_dirFd, F_DUPFD_CLOEXEC, 0);
-    if (laneDir < 0) {
-        setError(errno);
-        closeAll();
-        return false;
-    }
+    // The folder is opened and the file made on the worker, before the first write: looking up the path
+    // and creating the file wait on the disk and the file system's journal, which the event loop's thread
+    // must not. A failure of either shows in the next write or the flush.
+    m_dir = std::make_shared<Folder>(encoded(folder));
     const QString name = QStringLiteral("%1%2-%3")
                              .arg(QLatin1String(Prefix))
                              .arg(::getpid())
                              .arg(QRandomGenerator::global()->generate64(), 16, 16, QChar(u'0'));
-    m_lane = std::make_shared<Lane>(laneDir, -1, 0);
+    m_lane = std::make_shared<Lane>(m_dir, -1, 0);
     Lane::Op create;
     create.kind = Lane::Op::Create;
     create.name = encoded(name);
@@ -385,16 +418,11 @@ bool PartFile::reopen(const QString &folder, const QString &temporaryName, qint6
     if (!temporaryName.startsWith(QLatin1String(Prefix)) || !IsPlainFileName(temporaryName) || size < 0)
         return false;
     m_folder = folder;
-    m_dirFd = ::open(encoded(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    const int laneDir = m_dirFd < 0 ? -1 : ::fcntl(m_dirFd, F_DUPFD_CLOEXEC, 0);
-    if (laneDir < 0) {
-        setError(errno);
-        closeAll();
-        return false;
-    }
-    // Opening and reading wait on the disk: the worker does both, before any write that follows.
+    // Opening the folder and the file and reading wait on the disk: the worker does them all, before any
+    // write that follows; a folder that cannot be opened is a file that is gone.
+    m_dir = std::make_shared<Folder>(encoded(folder));
     QPointer<QObject> guard(receiver);
-    m_lane = std::make_shared<Lane>(laneDir, -1, size);
+    m_lane = std::make_shared<Lane>(m_dir, -1, size);
     Lane::Op op;
     op.kind = Lane::Op::Reopen;
     op.name = encoded(temporaryName);
@@ -481,7 +509,7 @@ void PartFile::removeKept(const QString &folder, const QString &temporaryName)
         return;
     // On a worker, as every removal: the folder's journal is not waited for here.
     diskwork::writePool().start([folder = encoded(folder), name = encoded(temporaryName)] {
-        const int dirFd = ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        const int dirFd = openFolder(folder);
         if (dirFd < 0)
             return;
         struct stat st
@@ -584,13 +612,14 @@ PartFile::MoveResult renameInFolder(int dirFd, const QByteArray &temp, const QBy
 
 PartFile::MoveResult PartFile::moveTo(const QString &fileName, bool replace)
 {
-    if (m_dirFd < 0 || m_tempName.isEmpty() || !IsPlainFileName(fileName)) {
+    const int dirFd = m_dir ? m_dir->fd.load() : -1;
+    if (dirFd < 0 || m_tempName.isEmpty() || !IsPlainFileName(fileName)) {
         MoveResult result;
         result.error =
             m_tempName.isEmpty() ? QStringLiteral("no data") : QStringLiteral("not a plain file name");
         return result;
     }
-    const MoveResult result = renameInFolder(m_dirFd, encoded(m_tempName), encoded(fileName), replace);
+    const MoveResult result = renameInFolder(dirFd, encoded(m_tempName), encoded(fileName), replace);
     tookMove(result);
     return result;
 }
@@ -608,23 +637,24 @@ void PartFile::tookMove(const MoveResult &result)
     closeAll(false);
 }
 
-std::function<void(int error)> PartFile::mover(int dirFd, const QString &fileName, bool replace,
-                                               QObject *receiver,
+std::function<void(int error)> PartFile::mover(const QString &fileName, bool replace, QObject *receiver,
                                                std::function<void(const MoveResult &result)> done)
 {
     QPointer<QObject> guard(receiver);
     std::weak_ptr<bool> alive = m_alive;
-    return [this, guard, alive, done = std::move(done), dirFd, tempName = m_tempName,
-            target = encoded(fileName), replace](int error) {
+    // The worker moves the file in the folder it was made in (the part may let go of it meanwhile).
+    return [this, guard, alive, done = std::move(done), folder = m_dir, tempName = m_tempName,
+            target = encoded(fileName), replace](int flushError) {
         // Only bytes that are on the disk ever get the name.
         MoveResult result;
+        const int dirFd = folder->fd.load();
+        const int error = flushError != 0 ? flushError : (dirFd < 0 ? EBADF : 0);
         if (error == 0) {
             result = renameInFolder(dirFd, encoded(tempName), target, replace);
         } else {
             result.error = systemError(error);
             result.errorCode = error;
         }
-        ::close(dirFd);
         diskwork::postToReceiver(guard, [this, alive, done, tempName, result] {
             // This object follows the move first, unless it is gone or holds another file by now.
             if (!alive.expired() && m_tempName == tempName)
@@ -636,22 +666,14 @@ std::function<void(int error)> PartFile::mover(int dirFd, const QString &fileNam
 
 namespace {
 
-// The worker moves the file in a folder descriptor of its own (the part's may be closed meanwhile): a copy
-// of it, or -1 with the reason in `refused`.
-int folderForMove(bool ready, int dirFd, const QString &fileName, PartFile::MoveResult *refused)
+// Whether a move may be asked for; the reason in `refused` when not.
+bool mayMove(bool ready, const QString &fileName, PartFile::MoveResult *refused)
 {
     if (!ready)
         refused->error = QStringLiteral("no data");
     else if (!IsPlainFileName(fileName))
         refused->error = QStringLiteral("not a plain file name");
-    if (!refused->error.isEmpty())
-        return -1;
-    const int copy = ::fcntl(dirFd, F_DUPFD_CLOEXEC, 0);
-    if (copy < 0) {
-        refused->errorCode = errno;
-        refused->error = systemError(refused->errorCode);
-    }
-    return copy;
+    return refused->error.isEmpty();
 }
 
 } // namespace
@@ -660,14 +682,13 @@ void PartFile::flushAndMove(const QString &fileName, bool replace, QObject *rece
                             std::function<void(const MoveResult &result)> done)
 {
     MoveResult refused;
-    const int dirFd = folderForMove(m_lane && m_open && m_dirFd >= 0, m_dirFd, fileName, &refused);
-    if (dirFd < 0) {
+    if (!mayMove(m_lane && m_open && m_dir, fileName, &refused)) {
         done(refused);
         return;
     }
     Lane::Op op;
     op.kind = Lane::Op::Flush;
-    op.flush.report = mover(dirFd, fileName, replace, receiver, std::move(done));
+    op.flush.report = mover(fileName, replace, receiver, std::move(done));
     m_lane->forgetNotify();
     m_lane->push(std::move(op));
     m_lane.reset();
@@ -679,13 +700,11 @@ void PartFile::moveLater(const QString &fileName, bool replace, QObject *receive
                          std::function<void(const MoveResult &result)> done)
 {
     MoveResult refused;
-    const int dirFd = folderForMove(m_dirFd >= 0 && !m_tempName.isEmpty(), m_dirFd, fileName, &refused);
-    if (dirFd < 0) {
+    if (!mayMove(m_dir && !m_tempName.isEmpty(), fileName, &refused)) {
         done(refused);
         return;
     }
-    diskwork::writePool().start(
-        [move = mover(dirFd, fileName, replace, receiver, std::move(done))] { move(0); });
+    diskwork::writePool().start([move = mover(fileName, replace, receiver, std::move(done))] { move(0); });
 }
 
 void PartFile::discard()
@@ -706,7 +725,7 @@ void PartFile::keep()
 
 int RemoveDeadPartFiles(const QString &folder, qint64 notAfterSecs)
 {
-    const int dirFd = ::open(encoded(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const int dirFd = openFolder(encoded(folder));
     if (dirFd < 0)
         return 0;
     DIR *dir = ::fdopendir(dirFd);

@@ -10,8 +10,9 @@
 
 // The body of a transfer is written under a temporary name in the target's folder and moved into place
 // only when complete, so a broken or stopped transfer never leaves a partial file under a paper's name.
-// The folder is held open from the start, so the temporary file and the finished one are created in
-// exactly that folder whatever its path comes to name meanwhile, and neither creation follows a link.
+// The folder is held open from the start (opened on the file's worker), so the temporary file and the
+// finished one are created in exactly that folder whatever its path comes to name meanwhile, and neither
+// creation follows a link.
 class PartFile
 {
 public:
@@ -22,13 +23,14 @@ public:
     PartFile(const PartFile &) = delete;
     PartFile &operator=(const PartFile &) = delete;
 
-    // Opens the folder and creates a fresh temporary file in it.
+    // Opens the folder and creates a fresh temporary file in it, both on a worker: a folder that cannot
+    // be opened, like a file that cannot be made, fails the next write or the flush.
     bool open(const QString &folder);
     // Opens an existing temporary file of this program in the folder again, to add to what it holds after
     // its first size bytes. The file is opened and its first headBytes read on a worker; done gets them on
     // the receiver's thread (not when the receiver is gone), ok false when the file is gone or holds
-    // another length. Writes may follow at once: they go after the reopening, and fail with it. False at
-    // once for a name that is not one of this program's, or a folder that cannot be opened.
+    // another length, or when its folder cannot be opened. Writes may follow at once: they go after the
+    // reopening, and fail with it. False at once for a name that is not one of this program's.
     bool reopen(const QString &folder, const QString &temporaryName, qint64 size, qint64 headBytes,
                 QObject *receiver, std::function<void(bool ok, const QByteArray &head)> done);
     bool isOpen() const { return m_open; }
@@ -94,19 +96,20 @@ public:
     void keep();
 
 private:
+    struct Folder;
     struct Lane;
     // Closes the file and the folder, removing the temporary file with removeTemporary.
     void closeAll(bool removeTemporary = false);
     // Follows a move made of the temporary file.
     void tookMove(const MoveResult &result);
-    // What moves the temporary file to fileName in the folder dirFd (which it closes) on a worker, given
-    // the errno of the flush before (0 when it went well), and reports on the receiver's thread.
-    std::function<void(int error)> mover(int dirFd, const QString &fileName, bool replace, QObject *receiver,
+    // What moves the temporary file to fileName in its folder on a worker, given the errno of the flush
+    // before (0 when it went well), and reports on the receiver's thread.
+    std::function<void(int error)> mover(const QString &fileName, bool replace, QObject *receiver,
                                          std::function<void(const MoveResult &result)> done);
     void setError(int error);
 
-    int m_dirFd = -1;
-    std::shared_ptr<Lane> m_lane; // the file's writes, while it is open
+    std::shared_ptr<Folder> m_dir; // from open or reopen until the file is closed
+    std::shared_ptr<Lane> m_lane;  // the file's writes, while it is open
     bool m_open = false;
     QString m_folder;
     QString m_tempName;

@@ -130,7 +130,7 @@ ClaimTest RowPicker::claimsFor(const QString &key) const
 {
     return [this, key](const QString &path, const FileIdentity &seen) {
         return m_rows.list().fileWrittenByAnother(path, key, seen) ||
-               (m_foreignFile && m_foreignFile(path, seen, key));
+               (m_foreignFile && m_foreignFile->holdsForAnother(path, seen, key));
     };
 }
 
@@ -139,7 +139,8 @@ bool RowPicker::lookedAtFor(RowId id, const QString &path)
     const qint64 nowMs = lookClock().elapsed();
     const auto ask = m_asked.find(id);
     if (ask != m_asked.end() && ask->path == path && nowMs - ask->askedMs <= kLookFreshMs) {
-        if (!m_names.answeredSince(path, ask->ticket))
+        if (!m_names.answeredSince(path, ask->ticket) ||
+            (m_foreignFile && !m_foreignFile->answeredSince(path, ask->foreignTicket)))
             return false;
         m_asked.erase(ask);
         return true;
@@ -151,7 +152,7 @@ bool RowPicker::lookedAtFor(RowId id, const QString &path)
             return !row || row->state != RowState::Waiting;
         });
     }
-    m_asked.insert(id, Ask{path, m_names.recheck(path), nowMs});
+    m_asked.insert(id, Ask{path, m_names.recheck(path), nowMs, m_foreignFile ? m_foreignFile->ask(path) : 0});
     return false;
 }
 

@@ -22,18 +22,15 @@ class RetryBook;
 class RowPicker
 {
 public:
-    // Whether a file on disk is the paper of another address as far as the paper library knows.
-    using ForeignFileTest =
-        std::function<bool(const QString &path, const FileIdentity &seen, const QString &address)>;
-
     // Rows that end without a transfer are told to `ended`.
     RowPicker(RowWriter rows, const RetryBook &retries, std::function<void(RowId)> ended);
 
     // Rows whose paper is held from an earlier download end without a request; nullptr (the default)
     // fetches every row. The check is not owned.
     void setHeldRowCheck(HeldRowCheck *check) { m_heldCheck = check; }
-    // Such a file is never skipped on nor replaced. Unset (the default) asks nobody.
-    void setForeignFileTest(ForeignFileTest test) { m_foreignFile = std::move(test); }
+    // A file the paper library holds for another address is never skipped on nor replaced; a row waits for
+    // the library's answer with its fresh look. nullptr (the default) asks nobody. Not owned.
+    void setForeignFileCheck(ForeignFileCheck *check) { m_foreignFile = check; }
 
     // The next row to fetch, None when no row may start now.
     RowId findRow(DuplicatePolicy policy);
@@ -64,10 +61,12 @@ private:
         QString path;
         quint64 ticket = 0;
         qint64 askedMs = 0;
+        quint64 foreignTicket = 0;
     };
     bool passHeldRow(RowId id);
     void failWithoutFolder(RowId id);
-    // Whether the path was looked at since the row asked; asks when it has not.
+    // Whether the path was looked at (and the library asked about its file) since the row asked; asks when
+    // it has not.
     // A look older than about a second is no answer: the row may have waited long for a slot.
     bool lookedAtFor(RowId id, const QString &path);
     void settle();
@@ -82,5 +81,5 @@ private:
     QSet<RowId> m_committing;
     FolderNames m_names;
     HeldRowCheck *m_heldCheck = nullptr;
-    ForeignFileTest m_foreignFile;
+    ForeignFileCheck *m_foreignFile = nullptr;
 };

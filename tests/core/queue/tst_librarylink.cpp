@@ -316,6 +316,119 @@ private Q_SLOTS:
         QSqlDatabase::removeDatabase(QStringLiteral("holder"));
     }
 
+    void theLibraryIsAskedOffTheEventLoop_data()
+    {
+        QTest::addColumn<int>("method");
+        QTest::addColumn<DuplicatePolicy>("policy");
+        for (int method : {1, 2}) {
+            QTest::newRow(qPrintable(QStringLiteral("method %1, skip").arg(method)))
+                << method << DuplicatePolicy::Skip;
+            QTest::newRow(qPrintable(QStringLiteral("method %1, overwrite").arg(method)))
+                << method << DuplicatePolicy::Overwrite;
+        }
+    }
+    // No row's start reads the library or looks at the disk on the event loop's thread, and the answers
+    // read elsewhere decide as ever. Held from before: a paper whose file is as recorded ends without a
+    // request, one whose file changed or that the library does not know is fetched. At the target: a
+    // file the library holds for another paper is neither skipped on nor replaced, while a row's own
+    // earlier file and a file the library never saw are skipped on or replaced as the policy says.
+    void theLibraryIsAskedOffTheEventLoop()
+    {
+        QFETCH(int, method);
+        QFETCH(DuplicatePolicy, policy);
+        const QString earlier = folder("earlier");
+        const QString where = folder("target");
+        auto record = [this](int n, const QString &path) {
+            fntest::writeFile(path, paperBytes(n));
+            DownloadResult done;
+            done.address = paper(n).toString();
+            done.filePath = path;
+            done.size = paperBytes(n).size();
+            done.sha256 = sha256(paperBytes(n));
+            return m_library->recordDownload(done);
+        };
+        QVERIFY(record(1, earlier + QStringLiteral("held.pdf")));
+        QVERIFY(record(2, earlier + QStringLiteral("changed.pdf")));
+        QByteArray changed = paperBytes(2);
+        changed[changed.size() - 1] = 'z';
+        fntest::writeFile(earlier + QStringLiteral("changed.pdf"), changed);
+        QVERIFY(record(3, where + QStringLiteral("own.pdf")));
+        fntest::writeFile(where + QStringLiteral("stray.pdf"), QByteArray("another program's"));
+
+        const int reads = libraryReadsOnMainThread();
+        const int looks = diskLooksOnMainThread();
+        Run held(m_library.get(), method);
+        const RowId one = held.add(paper(1), QStringLiteral("one"), where);
+        const RowId two = held.add(paper(2), QStringLiteral("two"), folder("fresh"));
+        const RowId four = held.add(paper(4), QStringLiteral("four"), folder("fresh"));
+        QVERIFY(held.runToEnd());
+        QCOMPARE(held.model.find(one)->percentNote, PercentNote::Held);
+        QCOMPARE(rowFilePath(*held.model.find(one)), earlier + QStringLiteral("held.pdf"));
+        QCOMPARE(m_server.requestCount(paper(1).path()), 0);
+        for (RowId fetched : {two, four})
+            QCOMPARE(held.model.find(fetched)->percentNote, PercentNote::None);
+        QCOMPARE(m_server.requestCount(paper(2).path()), 1);
+        QCOMPARE(m_server.requestCount(paper(4).path()), 1);
+        QCOMPARE(libraryReadsOnMainThread(), reads);
+        QCOMPARE(diskLooksOnMainThread(), looks);
+
+        m_server.clearRequests();
+        QVERIFY(record(2, where + QStringLiteral("taken.pdf"))); // paper 2's, as far as the library knows
+        Run target(m_library.get(), method);
+        target.checker.setEnabled(false);
+        AttachForeignFileTest(&target.scheduler, m_library.get());
+        target.scheduler.options().policy = policy;
+        const RowId foreign = target.add(paper(1), QStringLiteral("taken"), where);
+        const RowId own = target.add(paper(3), QStringLiteral("own"), where);
+        const RowId stray = target.add(paper(4), QStringLiteral("stray"), where);
+        const int readsBefore = libraryReadsOnMainThread();
+        const int looksBefore = diskLooksOnMainThread();
+        QVERIFY(target.runToEnd());
+        QCOMPARE(libraryReadsOnMainThread(), readsBefore);
+        QCOMPARE(diskLooksOnMainThread(), looksBefore);
+        QCOMPARE(target.model.find(foreign)->name, QStringLiteral("taken[001]"));
+        QCOMPARE(fntest::readFile(where + QStringLiteral("taken.pdf")), paperBytes(2));
+        QCOMPARE(fntest::readFile(where + QStringLiteral("taken[001].pdf")), paperBytes(1));
+        const bool skip = policy == DuplicatePolicy::Skip;
+        for (RowId kept : {own, stray}) {
+            const DownloadRow *row = target.model.find(kept);
+            QCOMPARE(row->state, RowState::Done);
+            QCOMPARE(row->percentNote, skip ? PercentNote::Skipped : PercentNote::None);
+            QVERIFY(!row->name.endsWith(u']'));
+        }
+        QCOMPARE(m_server.requestCount(paper(3).path()), skip ? 0 : 1);
+        QCOMPARE(fntest::readFile(where + QStringLiteral("stray.pdf")),
+                 skip ? QByteArray("another program's") : paperBytes(4));
+    }
+
+    // The rows asked about in one turn are answered together by one read, a long list a part at a time,
+    // and each is passed over until its answer is in.
+    void rowsAreAskedAboutTogether()
+    {
+        HeldRowChecker checker(m_library.get());
+        QSignalSpy answered(&checker, &HeldRowChecker::answered);
+        QList<DownloadRow> rows;
+        for (int i = 0; i < HeldRowChecker::RowsPerRead + 10; ++i) {
+            DownloadRow row;
+            row.id = RowId(i + 1);
+            row.key = QStringLiteral("http://site/%1.pdf").arg(i);
+            rows.append(row);
+        }
+        for (const DownloadRow &row : rows)
+            QCOMPARE(checker.check(row).kind, HeldAnswer::Kind::Pending);
+        QCOMPARE(checker.pendingCount(), HeldRowChecker::RowsPerRead);
+        QVERIFY(answered.wait(10000));
+        QCOMPARE(checker.pendingCount(), 0);
+        for (qsizetype i = 0; i < HeldRowChecker::RowsPerRead; ++i)
+            QCOMPARE(checker.check(rows.at(i)).kind, HeldAnswer::Kind::NotHeld);
+        for (qsizetype i = HeldRowChecker::RowsPerRead; i < rows.size(); ++i)
+            QCOMPARE(checker.check(rows.at(i)).kind, HeldAnswer::Kind::Pending);
+        QCOMPARE(checker.pendingCount(), 10);
+        QVERIFY(answered.wait(10000));
+        QCOMPARE(answered.count(), 2);
+        QCOMPARE(checker.check(rows.last()).kind, HeldAnswer::Kind::NotHeld);
+    }
+
     void filesOfEarlierRunsAreKnownByWhoWroteThem_data()
     {
         QTest::addColumn<DuplicatePolicy>("policy");

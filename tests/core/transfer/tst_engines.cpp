@@ -15,6 +15,7 @@
 #include <QNetworkCookieJar>
 #include <QSignalSpy>
 #include <QTemporaryDir>
+#include <cerrno>
 
 using Reply = FaultServer::Reply;
 
@@ -242,6 +243,10 @@ private Q_SLOTS:
         TestRows::of(*m_model).addRow(row);
         runToEnd();
         QCOMPARE(m_model->row(0).state, RowState::Failed);
+        if (fault == "missing folder") {
+            QCOMPARE(m_model->row(0).reason.kind, FailureReason::Kind::Disk);
+            QCOMPARE(m_model->row(0).reason.code, ENOENT);
+        }
         QTRY_VERIFY2(folderEntries().isEmpty(), qPrintable(folderEntries().join(',')));
     }
 

@@ -1,14 +1,18 @@
+#include "core/queue/targetfile.h"
 #include "core/transfer/partfile.h"
 #include "testenv.h"
 
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QSet>
 #include <QTemporaryDir>
+#include <cerrno>
 #include <memory>
 #include <optional>
+#include <unistd.h>
 #include <vector>
 
 class TestPartFile : public QObject
@@ -201,6 +205,78 @@ private Q_SLOTS:
         other.discard();
         QVERIFY(PartFile::waitForDiskWork(20000));
         QCOMPARE(fntest::readFile(dir.filePath(QStringLiteral("paper.pdf"))), foreign);
+    }
+
+    void theFolderIsOpenedOnTheWorker_data()
+    {
+        QTest::addColumn<bool>("reopen");
+        QTest::addColumn<QString>("folder");
+        for (const QString folder : {"missing", "read-only", "fine"})
+            QTest::newRow(qPrintable(QStringLiteral("open, ") + folder)) << false << folder;
+        for (const QString folder : {"missing", "fine"})
+            QTest::newRow(qPrintable(QStringLiteral("reopen, ") + folder)) << true << folder;
+    }
+    // Neither opening a file nor opening kept bytes again looks up the folder's path on the event loop's
+    // thread. A folder that cannot be opened fails the file at its next write or its flush with the
+    // system's reason, as a folder that takes no new file does, and nothing is left behind.
+    void theFolderIsOpenedOnTheWorker()
+    {
+        QFETCH(bool, reopen);
+        QFETCH(QString, folder);
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        QObject receiver;
+        QString kept;
+        if (reopen) {
+            PartFile first;
+            QVERIFY(first.open(dir.path()));
+            QVERIFY(first.write("%PDF-1.4 kept"));
+            kept = first.temporaryName();
+            first.keep();
+            QVERIFY(PartFile::waitForDiskWork(20000));
+        }
+        QString path = dir.path();
+        int refused = 0;
+        if (folder == u"missing") {
+            path = dir.filePath(QStringLiteral("gone"));
+            refused = ENOENT;
+        } else if (folder == u"read-only") {
+            // Whoever may write anywhere is still refused a new file in /sys.
+            path = ::geteuid() == 0 ? QStringLiteral("/sys") : dir.filePath(QStringLiteral("shut"));
+            QVERIFY(path == u"/sys" || (QDir(dir.path()).mkdir(QStringLiteral("shut")) &&
+                                        QFile::setPermissions(path, QFile::ReadOwner | QFile::ExeOwner)));
+            refused = EACCES;
+        }
+
+        const int looks = diskLooksOnMainThread();
+        PartFile part;
+        std::optional<bool> reopened;
+        if (reopen)
+            QVERIFY(part.reopen(path, kept, 13, 8, &receiver,
+                                [&reopened](bool ok, const QByteArray &) { reopened = ok; }));
+        else
+            QVERIFY(part.open(path));
+        part.write(" more"); // may already fail
+        std::optional<PartFile::MoveResult> moved;
+        part.flushAndMove(QStringLiteral("paper.pdf"), false, &receiver,
+                          [&moved](const PartFile::MoveResult &result) { moved = result; });
+        QTRY_VERIFY(moved);
+        QCOMPARE(diskLooksOnMainThread(), looks);
+        QCOMPARE(moved->ok, refused == 0);
+        QCOMPARE(moved->errorCode, refused);
+        if (reopen)
+            QCOMPARE(reopened, std::optional<bool>(refused == 0));
+        QVERIFY(PartFile::waitForDiskWork(20000));
+        QStringList left = entries(dir.path());
+        if (refused == 0) {
+            QCOMPARE(left, QStringList{"paper.pdf"});
+            QCOMPARE(fntest::readFile(dir.filePath(QStringLiteral("paper.pdf"))),
+                     QByteArray(reopen ? "%PDF-1.4 kept more" : " more"));
+        } else {
+            QCOMPARE(left, reopen ? QStringList{kept} : QStringList());
+            QVERIFY(!QFileInfo::exists(path) ||
+                    entries(path).filter(QLatin1String(PartFile::Prefix)).isEmpty());
+        }
     }
 
     // Read buffers come back once written, but never while anyone still holds their bytes, and what a
