@@ -60,9 +60,6 @@ QString loadErrorText(const QWebEngineLoadingInfo &info)
     words.replace(u'_', u' ');
     return QStringLiteral("%1 (%2)").arg(words, name);
 }
-} // namespace
-
-namespace {
 
 // A row of an earlier run's manifest as this run lists it again.
 DownloadRow rowFromManifest(const QStringList &fields, const QString &outFolder)
