@@ -20,12 +20,15 @@
 #include "core/search/resultpage.h"
 #include "core/search/seenrecorder.h"
 #include "core/sites/siterules.h"
+#include "core/transfer/diskworkers.h"
 #include "core/transfer/downloadscheduler.h"
 
 #include <QDir>
 #include <QFileInfo>
+#include <QPointer>
 #include <QSaveFile>
 #include <QThread>
+#include <QThreadPool>
 #include <QWebEngineLoadingInfo>
 #include <QWebEngineProfile>
 #include <cstdio>
@@ -57,7 +60,69 @@ QString loadErrorText(const QWebEngineLoadingInfo &info)
     words.replace(u'_', u' ');
     return QStringLiteral("%1 (%2)").arg(words, name);
 }
+
+// A row of an earlier run's manifest as this run lists it again.
+DownloadRow rowFromManifest(const QStringList &fields, const QString &outFolder)
+{
+    DownloadRow row;
+    row.key = fields.at(0);
+    row.type = IsSafeFileType(fields.at(2)) ? fields.at(2) : QStringLiteral("pdf");
+    // The same name where it can be had: the scheduler numbers it only if a file took it meanwhile. The
+    // name is only cleaned, as a title would be.
+    row.name = DownloadNameFor(row.key, fields.at(1), row.type, HandOverOptions{});
+    row.folder = outFolder;
+    row.tag = IsWebAddress(fields.at(6)) ? fields.at(6) : QString();
+    if (fields.at(3) == QStringLiteral("Done")) {
+        row.state = RowState::Done;
+        bool known = false;
+        const qint64 size = fields.at(4).toLongLong(&known);
+        row.size = row.downloaded = known ? size : -1;
+        row.percentShown = known && size > 0;
+        // The file the first run wrote for the row is still the row's while it is there as recorded.
+        const QString path = rowFilePath(row);
+        const FileIdentity file = IdentityOf(path);
+        if (known && file.size == size && fields.at(8).isEmpty() &&
+            QFileInfo(fields.at(5)).absoluteFilePath() == QFileInfo(path).absoluteFilePath())
+            row.owned = OwnedFile{path, file};
+    }
+    return row;
+}
+
 } // namespace
+
+BatchRun::ManifestTake BatchRun::readManifestRows(const QString &resumeFolder, const QString &outFolder)
+{
+    ManifestTake taken;
+    taken.path = resumeFolder + batchmanifest::FileName;
+    const QString &path = taken.path;
+    QList<batchmanifest::Row> rows;
+    QString error;
+    if (!batchmanifest::read(path, &rows, &error)) {
+        taken.error = QStringLiteral("the manifest %1 could not be read: %2").arg(path, error);
+        return taken;
+    }
+    QHash<QString, int> lineOf;
+    for (const batchmanifest::Row &manifestRow : std::as_const(rows)) {
+        // address, name, type, state, size, path, source page, SHA-256, as the first run wrote them
+        const QStringList &fields = manifestRow.fields;
+        const QString where = QStringLiteral("%1: line %2").arg(path).arg(manifestRow.line);
+        ManifestTake::Entry entry;
+        if (!IsWebAddress(fields.at(0))) {
+            entry.passedOver = QStringLiteral("%1: passed over a row whose address is not a web address: %2")
+                                   .arg(where, fields.at(0));
+        } else if (lineOf.contains(fields.at(0))) {
+            entry.passedOver =
+                QStringLiteral("%1: passed over a row whose address is listed on line %2 already")
+                    .arg(where)
+                    .arg(lineOf.value(fields.at(0)));
+        } else {
+            lineOf.insert(fields.at(0), manifestRow.line);
+            entry.row = rowFromManifest(fields, outFolder);
+        }
+        taken.entries.append(std::move(entry));
+    }
+    return taken;
+}
 
 void batchMessage(const QString &text)
 {
@@ -239,7 +304,18 @@ void BatchRun::tellRejected(const QString &file, const QStringList &fields)
 void BatchRun::takeLinkList()
 {
     m_phase = Phase::Taking;
-    const LinkImport list = ReadLinkListFile(m_options.inputFile);
+    // The list is read on a worker; the run goes on when it is in (unless it was interrupted meanwhile).
+    QThreadPool::globalInstance()->start(
+        [this, receiver = QPointer<QObject>(this), path = m_options.inputFile] {
+            auto list = std::make_shared<LinkImport>(ReadLinkListFile(path));
+            diskwork::postToReceiver(receiver, [this, list] { tookLinkList(*list); });
+        });
+}
+
+void BatchRun::tookLinkList(const LinkImport &list)
+{
+    if (m_phase != Phase::Taking)
+        return;
     if (!list.error.isEmpty())
         return fail(list.error);
     for (const ImportProblem &problem : list.problems)
@@ -252,63 +328,33 @@ void BatchRun::takeLinkList()
 void BatchRun::takeManifest()
 {
     m_phase = Phase::Taking;
-    const QString path = m_options.resumeFolder + batchmanifest::FileName;
-    QList<batchmanifest::Row> rows;
-    QString error;
-    if (!batchmanifest::read(path, &rows, &error))
-        return fail(QStringLiteral("the manifest %1 could not be read: %2").arg(path, error));
+    QThreadPool::globalInstance()->start([this, receiver = QPointer<QObject>(this),
+                                          folder = m_options.resumeFolder, out = m_options.outFolder] {
+        auto taken = std::make_shared<ManifestTake>(readManifestRows(folder, out));
+        diskwork::postToReceiver(receiver, [this, taken] { tookManifest(*taken); });
+    });
+}
+
+void BatchRun::tookManifest(const ManifestTake &taken)
+{
+    if (m_phase != Phase::Taking)
+        return;
+    if (!taken.error.isEmpty())
+        return fail(taken.error);
     int again = 0;
-    QHash<QString, int> lineOf;
-    for (const batchmanifest::Row &manifestRow : std::as_const(rows)) {
-        // address, name, type, state, size, path, source page, SHA-256, as the first run wrote them
-        const QStringList &fields = manifestRow.fields;
-        const QString where = QStringLiteral("%1: line %2").arg(path).arg(manifestRow.line);
-        if (!IsWebAddress(fields.at(0))) {
-            batchMessage(QStringLiteral("%1: passed over a row whose address is not a web address: %2")
-                             .arg(where, fields.at(0)));
+    for (const ManifestTake::Entry &entry : taken.entries) {
+        if (!entry.passedOver.isEmpty()) {
+            batchMessage(entry.passedOver);
             continue;
         }
-        if (lineOf.contains(fields.at(0))) {
-            batchMessage(QStringLiteral("%1: passed over a row whose address is listed on line %2 already")
-                             .arg(where)
-                             .arg(lineOf.value(fields.at(0))));
-            continue;
-        }
-        lineOf.insert(fields.at(0), manifestRow.line);
-        if (m_queue->enqueue(rowFromManifest(fields)) != RowId::None && fields.at(3) != u"Done")
+        if (m_queue->enqueue(entry.row) != RowId::None && entry.row.state != RowState::Done)
             ++again;
     }
     batchMessage(QStringLiteral("%1 of the %2 rows of %3 are not done; downloading them again")
                      .arg(again)
                      .arg(m_downloads.count())
-                     .arg(path));
+                     .arg(taken.path));
     startDownloads();
-}
-
-DownloadRow BatchRun::rowFromManifest(const QStringList &fields) const
-{
-    DownloadRow row;
-    row.key = fields.at(0);
-    row.type = IsSafeFileType(fields.at(2)) ? fields.at(2) : QStringLiteral("pdf");
-    // The same name where it can be had: the scheduler numbers it only if a file took it meanwhile. The
-    // name is only cleaned, as a title would be.
-    row.name = DownloadNameFor(row.key, fields.at(1), row.type, HandOverOptions{});
-    row.folder = m_options.outFolder;
-    row.tag = IsWebAddress(fields.at(6)) ? fields.at(6) : QString();
-    if (fields.at(3) == QStringLiteral("Done")) {
-        row.state = RowState::Done;
-        bool known = false;
-        const qint64 size = fields.at(4).toLongLong(&known);
-        row.size = row.downloaded = known ? size : -1;
-        row.percentShown = known && size > 0;
-        // The file the first run wrote for the row is still the row's while it is there as recorded.
-        const QString path = rowFilePath(row);
-        const FileIdentity file = IdentityOf(path);
-        if (known && file.size == size && fields.at(8).isEmpty() &&
-            QFileInfo(fields.at(5)).absoluteFilePath() == QFileInfo(path).absoluteFilePath())
-            row.owned = OwnedFile{path, file};
-    }
-    return row;
 }
 
 void BatchRun::onPagesTaken()

@@ -2,6 +2,7 @@
 
 #include "batch/batchoptions.h"
 #include "core/library/librarytypes.h"
+#include "core/library/linkimport.h"
 #include "core/queue/downloadlistmodel.h"
 #include "core/search/candidatelistmodel.h"
 #include "core/search/handover.h"
@@ -61,10 +62,26 @@ private:
     void connectPage();
     void onLoadingChanged(const QWebEngineLoadingInfo &info);
     void takePages();
+    // What a resumed run takes from the manifest, read on a worker: for each row of the file, the row
+    // to list again or the line that says why it was passed over.
+    struct ManifestTake
+    {
+        struct Entry
+        {
+            QString passedOver;
+            DownloadRow row;
+        };
+        QString path;
+        QString error; // the manifest could not be read: the run ends with it
+        QList<Entry> entries;
+    };
+    static ManifestTake readManifestRows(const QString &resumeFolder, const QString &outFolder);
+
     void takeLinkList();
+    void tookLinkList(const LinkImport &list);
     void tellRejected(const QString &file, const QStringList &fields);
     void takeManifest();
-    DownloadRow rowFromManifest(const QStringList &fields) const;
+    void tookManifest(const ManifestTake &taken);
     void onPagesTaken();
     void printCandidates();
     void handOver();

@@ -57,8 +57,9 @@ void ClearBrowserCache(bool showMessage)
     fIECache *viewer = loadedViewer(true);
     if (!viewer) {
         viewer = new fIECache(cacheViewerLocations());
-        // Nothing owns the hidden window; when the program ends before it has finished, it goes then,
-        // and its worker is stopped and waited for instead of running on through teardown.
+        // Nothing owns the hidden window; when the program ends before it has finished, it goes then:
+        // a listing under way stops, a deletion under way is finished on its worker (the program waits
+        // for its workers on the way out), and nothing more is started.
         QPointer<fIECache> guard(viewer);
         QObject::connect(qApp, &QCoreApplication::aboutToQuit, qApp, [guard] { delete guard.data(); });
     }

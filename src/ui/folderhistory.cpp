@@ -1,6 +1,8 @@
 #include "ui/folderhistory.h"
 
+#include "core/common/disklooks.h"
 #include "core/common/filenames.h"
+#include "core/common/folderaccess.h"
 #include "core/common/gbk.h"
 #include "core/common/messenger.h"
 
@@ -12,7 +14,6 @@
 #include <QScreen>
 #include <QStandardPaths>
 #include <QStyle>
-#include <algorithm>
 
 QStringList ParseFolderHistory(const QByteArray &bytes)
 {
@@ -58,6 +59,12 @@ void SaveFolderHistory(QComboBox *box, const QString &path)
     QStringList folders;
     for (int i = 0; i < box->count(); ++i)
         folders.append(box->itemText(i));
+    WriteFolderHistory(folders, path);
+}
+
+void WriteFolderHistory(const QStringList &folders, const QString &path)
+{
+    countDiskLook();
     QDir().mkpath(QFileInfo(path).absolutePath());
     // Written aside and moved into place, so a full disk never leaves half a history behind.
     QSaveFile file(path);
@@ -67,45 +74,13 @@ void SaveFolderHistory(QComboBox *box, const QString &path)
     file.commit();
 }
 
-namespace {
-bool onlyDotsAndSpaces(const QString &name)
-{
-    return std::all_of(name.begin(), name.end(), [](QChar c) { return c == u'.' || c == u' '; });
-}
-} // namespace
-
 QString CreateFolderChain(const QString &path)
 {
-    const QString absolute = path.trimmed();
-    if (!absolute.startsWith(u'/'))
-        return {};
-    const QStringList components = absolute.split(u'/');
-    QString result; // empty stands for the root
-    for (qsizetype i = 1; i < components.size(); ++i) {
-        // An empty component ends the walk; the trailing "/" of a folder gives one.
-        if (components[i].isEmpty())
-            break;
-        // A folder that is already there is taken as it is ("Notes: 2024" is a good name on this disk);
-        // only names still to be created are cleaned. "." and ".." are never taken: they would climb.
-        const QString asIs = result + u'/' + components[i];
-        if (!onlyDotsAndSpaces(components[i]) && QFileInfo::exists(asIs)) {
-            result = asIs;
-            continue;
-        }
-        const QString clean = CleanFileName(components[i]);
-        // Spaces can shield dots from the cleaning (" .. " cleans to ".."); such a name would climb.
-        if (clean.isEmpty() || onlyDotsAndSpaces(clean)) {
-            showMessage(MessageIcon::Critical, QStringLiteral("文件夹名称有误！不能创建文件夹！"));
-            break;
-        }
-        result += u'/' + clean;
-        if (!QFileInfo::exists(result))
-            QDir().mkdir(result);
-    }
-    if (result.isEmpty())
-        result = QStringLiteral("/");
-    // Only a folder will do: a file at the end of the walk cannot take downloads.
-    return FolderExists(result) ? result : QString();
+    bool badName = false;
+    const QString folder = MakeFolderChain(path, &badName);
+    if (badName)
+        showMessage(MessageIcon::Critical, QStringLiteral("文件夹名称有误！不能创建文件夹！"));
+    return folder;
 }
 
 void FitDropDownWidth(QComboBox *box)

@@ -22,6 +22,8 @@ QByteArray FormatFolderHistory(const QStringList &folders);
 void LoadFolderHistory(QComboBox *box, const QString &path);
 // Writes the list's entries, in list order, over the file (and creates its folder).
 void SaveFolderHistory(QComboBox *box, const QString &path);
+// The same for a list of folders (on any thread).
+void WriteFolderHistory(const QStringList &folders, const QString &path);
 
 // Creates an absolute folder and its missing parents, each missing component cleaned as a file name (one
 // that exists is taken as it is). A component left empty by cleaning stops the walk with

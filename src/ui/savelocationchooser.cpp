@@ -4,6 +4,7 @@
 #include "core/common/messenger.h"
 #include "core/settings/settingsstore.h"
 #include "core/settings/sharedoptions.h"
+#include "core/transfer/diskworkers.h"
 #include "desktop/shellhelpers.h"
 #include "ui/folderhistory.h"
 
@@ -12,8 +13,10 @@
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QPointer>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QThreadPool>
 
 SaveLocationChooser::SaveLocationChooser(QWidget *parent)
     : QDialog(parent), m_folderBox(new QComboBox(this)),
@@ -71,6 +74,12 @@ SaveLocationChooser::SaveLocationChooser(QWidget *parent)
                                                                  : options.DefaultSaveFolder);
 }
 
+SaveLocationChooser::~SaveLocationChooser()
+{
+    if (m_letGo)
+        m_letGo->store(true);
+}
+
 void SaveLocationChooser::showEvent(QShowEvent *event)
 {
     QDialog::showEvent(event);
@@ -101,36 +110,54 @@ QString folderAccessReason(FolderAccess access)
 
 void SaveLocationChooser::confirm()
 {
+    // A second OK while the folder is being made and probed waits for the same answer.
+    if (m_checking)
+        return;
+    m_checking = true;
     OptionStore::setUseOriginalFileName(m_originalName->isChecked());
     const QString typed = m_folderBox->currentText().trimmed();
-    QString folder = typed;
-    if (!folder.endsWith(u'/'))
-        folder += u'/';
-    folder = CreateFolderChain(folder);
-    // The root folder is no place for downloads; an empty or blank box (also one emptied by a failed
-    // OK or filled by a cancelled browse) would otherwise end up there.
-    if (folder == u"/")
-        folder.clear();
+    QStringList history;
+    for (int i = 0; i < m_folderBox->count(); ++i)
+        history.append(m_folderBox->itemText(i));
+    // The folder is made and probed, and a good one recorded in the history, on a worker; OK acts when
+    // the answer is in, unless the window was closed (or has gone) meanwhile.
+    m_letGo = std::make_shared<std::atomic_bool>(false);
+    QThreadPool::globalInstance()->start([receiver = QPointer<QObject>(this), this, typed, history,
+                                          historyPath = FolderHistoryPath(), letGo = m_letGo] {
+        const ChosenFolderCheck check = CheckChosenFolder(typed);
+        if (!check.folder.isEmpty() && check.access == FolderAccess::Writable && !letGo->load())
+            WriteFolderHistory(history + QStringList{check.folder.trimmed()}, historyPath);
+        diskwork::postToReceiver(receiver, [this, check] { takeCheck(check); });
+    });
+}
+
+void SaveLocationChooser::takeCheck(const ChosenFolderCheck &check)
+{
+    if (!m_checking)
+        return;
+    m_checking = false;
+    if (check.badName)
+        showMessage(MessageIcon::Critical, QStringLiteral("文件夹名称有误！不能创建文件夹！"));
+    const QString folder = check.folder;
     m_folderBox->setEditText(folder);
     if (folder.isEmpty()) {
-        // An absolute path says why it failed; a blank or relative box has nothing more to say.
-        QString reason;
-        if (typed.startsWith(u'/') && typed != u"/")
-            reason = folderAccessReason(ProbeFolderAccess(typed));
+        const QString reason = check.probed ? folderAccessReason(check.access) : QString();
         showMessage(MessageIcon::Critical, reason.isEmpty() ? QStringLiteral("文件夹设置错误！")
                                                             : QStringLiteral("文件夹设置错误！\n") + reason);
+        Q_EMIT checkAnswered();
         return;
     }
     // A folder that takes no file would fail every row of the list one by one: refuse it here.
-    const FolderAccess access = ProbeFolderAccess(folder);
-    if (access != FolderAccess::Writable) {
-        showMessage(MessageIcon::Critical, QStringLiteral("文件夹设置错误！\n") + folderAccessReason(access));
+    if (check.access != FolderAccess::Writable) {
+        showMessage(MessageIcon::Critical,
+                    QStringLiteral("文件夹设置错误！\n") + folderAccessReason(check.access));
+        Q_EMIT checkAnswered();
         return;
     }
     OptionStore::storeSaveFolder(folder.endsWith(u'/') ? folder : folder + u'/');
     m_folderBox->addItem(folder.trimmed());
-    SaveFolderHistory(m_folderBox, FolderHistoryPath());
     accept();
+    Q_EMIT checkAnswered();
 }
 
 void SaveLocationChooser::browse()
@@ -141,6 +168,10 @@ void SaveLocationChooser::browse()
 
 void SaveLocationChooser::reject()
 {
+    // An answer still to come for an OK before is let go; its folder is not recorded in the history.
+    m_checking = false;
+    if (m_letGo)
+        m_letGo->store(true);
     QDialog::reject();
 }
 

@@ -1,21 +1,33 @@
 #pragma once
 
 #include <QDialog>
+#include <atomic>
+#include <memory>
 
+struct ChosenFolderCheck;
 class QComboBox;
 class QRadioButton;
 
 // fSeleFileSavePath: confirms the download folder and how downloaded files are named. OK creates the
-// folder, stores it and records it in the folder history; Cancel, Esc and the close box change nothing
-// and the caller hears that the choice was cancelled.
+// folder and checks that it takes files on a worker; when the answer is in, a good folder is stored and
+// recorded in the folder history and the window closes. Cancel, Esc and the close box change nothing
+// (also while OK's answer is awaited: it is then let go) and the caller hears that the choice was
+// cancelled.
 class SaveLocationChooser : public QDialog
 {
     Q_OBJECT
 
 public:
     explicit SaveLocationChooser(QWidget *parent = nullptr);
+    ~SaveLocationChooser() override;
 
     QComboBox *folderBox() const { return m_folderBox; }
+    // Whether an OK awaits the answer about its folder.
+    bool checking() const { return m_checking; }
+
+Q_SIGNALS:
+    // The answer to an OK came in and was acted on (the window accepted or still open).
+    void checkAnswered();
 
 public Q_SLOTS:
     void confirm();
@@ -26,9 +38,13 @@ protected:
     void showEvent(QShowEvent *event) override;
 
 private:
+    void takeCheck(const ChosenFolderCheck &check);
+
     QComboBox *m_folderBox;
     QRadioButton *m_originalName;
     QRadioButton *m_titleName;
+    bool m_checking = false;
+    std::shared_ptr<std::atomic_bool> m_letGo; // set when the awaited answer is no longer wanted
 };
 
 // Shows the chooser and waits; true when the user confirmed a folder. The results are in sharedOptions().

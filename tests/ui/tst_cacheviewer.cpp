@@ -1,5 +1,6 @@
 #include "browser/browserprofile.h"
 #include "cachefixture.h"
+#include "core/common/disklooks.h"
 #include "ui/cacheviewer.h"
 #include "ui/fiecache.h"
 
@@ -351,6 +352,66 @@ private Q_SLOTS:
             QVERIFY(!columnTexts(viewer->ListView1, 0).contains(page));
             QVERIFY(!listed().contains(page));
         }
+    }
+
+    // Listings and deletions leave the disk to the worker: the window's thread makes no disk look, the
+    // list fills only when the answer is in, a link in a cache leads no deletion outside, a file gone
+    // before its deletion is no fault, and a window closed during a deletion goes at once while the
+    // deletion is still carried out.
+    void theWindowLeavesTheDiskToItsWorker()
+    {
+        Machine m;
+        const QString alice = m.cacheOf("alice"), bob = m.cacheOf("bob");
+        mkdirs(alice);
+        mkdirs(bob + "/sub");
+        mkdirs(m.outside());
+        fntest::writeFile(alice + "/00000000000000a1_0", entryBytes("1/0/http://s/a.pdf"));
+        fntest::writeFile(alice + "/00000000000000b2_0", entryBytes("1/0/http://s/b.pdf"));
+        fntest::writeFile(bob + "/sub/one.bin", "1");
+        fntest::writeFile(bob + "/sub/two.bin", "2");
+        fntest::writeFile(m.outside() + "/victim.bin", "victim");
+        link(m.outside() + "/victim.bin", bob + "/sub/link.bin");
+        link(m.outside(), bob + "/outside-folder");
+        setCacheViewerLocations(m.locations());
+        showCacheViewer(nullptr);
+        QPointer<fIECache> viewer = loadedViewer();
+        QVERIFY(QTest::qWaitForWindowExposed(viewer));
+        const int before = diskLooksOnMainThread();
+
+        QSignalSpy changed(viewer->commands(), &CacheCommands::listChanged);
+        QTest::mouseClick(viewer->Command1, Qt::LeftButton);
+        QVERIFY(!viewer->Command1->isEnabled());
+        QCOMPARE(viewer->ListView1->topLevelItemCount(), 0);
+        QVERIFY(changed.wait(20000));
+        QCOMPARE(viewer->Label1->text(), QStringLiteral("共有2 个文件"));
+
+        QVERIFY(QFile::remove(alice + "/00000000000000a1_0")); // gone between listing and deletion
+        QVERIFY(clickAndWait(viewer, viewer->Command3));
+        QCOMPARE(viewer->Label1->text(), QStringLiteral("共有0 个文件"));
+        QVERIFY(QDir(alice).entryList(QDir::Files).isEmpty());
+
+        QVERIFY(clickAndWait(viewer, viewer->Command7));
+        QVERIFY(columnTexts(viewer->ListView1, 3).contains(bob + "/sub/two.bin"));
+        QVERIFY(QFile::remove(bob + "/sub/two.bin"));
+        QVERIFY(clickAndWait(viewer, viewer->Command3));
+        QCOMPARE(viewer->Label1->text(), QStringLiteral("共有0 个文件"));
+        QVERIFY(!exists(bob + "/sub/one.bin"));
+        QCOMPARE(fntest::readFile(m.outside() + "/victim.bin"), QByteArray("victim"));
+
+        // Closed in the middle of a deletion: the window goes without waiting, the files go all the same.
+        mkdirs(bob + "/many");
+        for (int i = 0; i < 400; ++i)
+            fntest::writeFile(bob + QStringLiteral("/many/f%1.bin").arg(i), "x");
+        QVERIFY(clickAndWait(viewer, viewer->Command7));
+        QCOMPARE(viewer->Label1->text(), QStringLiteral("共有400 个文件"));
+        QTest::mouseClick(viewer->Command3, Qt::LeftButton);
+        QVERIFY(viewer->commands()->busy());
+        viewer->close();
+        QTRY_VERIFY(viewer.isNull());
+        QTRY_VERIFY_WITH_TIMEOUT(!exists(bob + "/many"), 20000);
+        QCOMPARE(fntest::readFile(m.outside() + "/victim.bin"), QByteArray("victim"));
+        QVERIFY(QFileInfo(bob).isDir());
+        QCOMPARE(diskLooksOnMainThread(), before);
     }
 
     // Runs last: it ends an event loop of the application.

@@ -1,3 +1,4 @@
+#include "core/common/disklooks.h"
 #include "core/common/gbk.h"
 #include "core/settings/settingsstore.h"
 #include "core/settings/sharedoptions.h"
@@ -15,6 +16,7 @@
 #include <QRadioButton>
 #include <QScopeGuard>
 #include <QScreen>
+#include <QSignalSpy>
 #include <QStyle>
 #include <QTimer>
 
@@ -28,12 +30,19 @@ class TestSaveLocation : public QObject
     QString path(const QString &name) const { return m_dir.path() + u'/' + name; }
     static QByteArray history() { return fntest::readFile(FolderHistoryPath()); }
 
+    // Presses OK and waits for the answer about the folder to be acted on.
+    static void confirmAndWait(SaveLocationChooser &chooser)
+    {
+        chooser.confirm();
+        QTest::qWaitFor([&] { return !chooser.checking(); }, 10000);
+    }
+
     // Opens the chooser the way a caller does, types a folder and confirms it.
     static bool confirmFolder(const QString &folder)
     {
         SaveLocationChooser chooser;
         chooser.folderBox()->setEditText(folder);
-        chooser.confirm();
+        confirmAndWait(chooser);
         return chooser.result() == QDialog::Accepted;
     }
 
@@ -58,7 +67,7 @@ private Q_SLOTS:
             QCOMPARE(chooser.folderBox()->currentText(), folder);
             QCOMPARE(chooser.folderBox()->count(), 0);
             QCOMPARE(sharedOptions().DefaultSaveFolder, QString()); // proposed, not yet chosen
-            chooser.confirm();
+            confirmAndWait(chooser);
             QCOMPARE(chooser.result(), int(QDialog::Accepted));
         }
         QVERIFY(QFileInfo(folder).isDir());
@@ -155,7 +164,7 @@ private Q_SLOTS:
         {
             SaveLocationChooser chooser;
             chooser.browse();
-            chooser.confirm();
+            confirmAndWait(chooser);
             QCOMPARE(chooser.result(), int(QDialog::Accepted));
         }
         setShellServices(previous);
@@ -184,7 +193,7 @@ private Q_SLOTS:
         for (const QString &bad : {QStringLiteral("relative"), path(QStringLiteral("file"))}) {
             SaveLocationChooser chooser;
             chooser.folderBox()->setEditText(bad);
-            chooser.confirm();
+            confirmAndWait(chooser);
             QCOMPARE(chooser.result(), int(QDialog::Rejected)); // still open, may be corrected
             QCOMPARE(chooser.folderBox()->currentText(), QString());
         }
@@ -210,7 +219,7 @@ private Q_SLOTS:
         for (const QString &typed : {readOnly, readOnly + QStringLiteral("/new/deeper")}) {
             SaveLocationChooser chooser;
             chooser.folderBox()->setEditText(typed);
-            chooser.confirm();
+            confirmAndWait(chooser);
             QCOMPARE(chooser.result(), int(QDialog::Rejected));
         }
         QCOMPARE(recorder.texts(), (QStringList{QStringLiteral("文件夹设置错误！\n没有写入权限"),
@@ -230,7 +239,7 @@ private Q_SLOTS:
         recorder.clear();
         SaveLocationChooser chooser;
         chooser.folderBox()->setEditText(full);
-        chooser.confirm();
+        confirmAndWait(chooser);
         QCOMPARE(chooser.result(), int(QDialog::Rejected));
         QCOMPARE(recorder.texts(), QStringList{QStringLiteral("文件夹设置错误！\n磁盘空间不足")});
         QVERIFY(!sharedOptions().DefaultSaveFolder.startsWith(full));
@@ -270,7 +279,7 @@ private Q_SLOTS:
             if (browseFirst)
                 chooser.browse();
             for (int i = 0; i < okPresses; ++i) {
-                chooser.confirm();
+                confirmAndWait(chooser);
                 QCOMPARE(chooser.result(), int(QDialog::Rejected)); // still open
             }
             QVERIFY(chooser.folderBox()->currentText().isEmpty());
@@ -315,6 +324,62 @@ private Q_SLOTS:
         QCOMPARE(sharedOptions().DefaultSaveFolder, path(QStringLiteral("kept/")));
     }
 
+    // OK's folder is made and probed on a worker: the window's thread makes no disk look for it, a
+    // second OK while the answer is awaited changes nothing, and a close (or the window going) meanwhile
+    // lets the answer go without a word.
+    void okChecksTheFolderOnAWorker()
+    {
+        fntest::MessageRecorder recorder;
+        const int before = diskLooksOnMainThread();
+        {
+            SaveLocationChooser chooser;
+            chooser.folderBox()->setEditText(path(QStringLiteral("worker/new")));
+            QSignalSpy answered(&chooser, &SaveLocationChooser::checkAnswered);
+            chooser.confirm();
+            chooser.confirm();
+            QVERIFY(chooser.checking());
+            QCOMPARE(chooser.result(), int(QDialog::Rejected)); // nothing is accepted before the answer
+            QVERIFY(answered.wait(10000));
+            QCOMPARE(chooser.result(), int(QDialog::Accepted));
+            QTest::qWait(50);
+            QCOMPARE(answered.count(), 1);
+        }
+        QCOMPARE(sharedOptions().DefaultSaveFolder, path(QStringLiteral("worker/new/")));
+        QCOMPARE(history(), path(QStringLiteral("worker/new\r\n")).toUtf8());
+
+        // A folder that cannot be made: refused with its reason when the answer is in.
+        {
+            SaveLocationChooser chooser;
+            chooser.folderBox()->setEditText(QStringLiteral("/proc/folionexus-nowhere/x"));
+            confirmAndWait(chooser);
+            QCOMPARE(chooser.result(), int(QDialog::Rejected));
+            QVERIFY(chooser.folderBox()->currentText().isEmpty());
+        }
+        QCOMPARE(recorder.texts(), QStringList{QStringLiteral("文件夹设置错误！\n不存在且无法创建")});
+
+        // Closed, or gone, before the answer: nothing is stored, said or recorded.
+        recorder.clear();
+        {
+            SaveLocationChooser chooser;
+            chooser.folderBox()->setEditText(path(QStringLiteral("closed")));
+            chooser.confirm();
+            chooser.reject();
+            QTRY_VERIFY(QFileInfo(path(QStringLiteral("closed"))).isDir()); // the worker finished its part
+            QTest::qWait(50);
+            QCOMPARE(chooser.result(), int(QDialog::Rejected));
+        }
+        auto *gone = new SaveLocationChooser;
+        gone->folderBox()->setEditText(path(QStringLiteral("gone")));
+        gone->confirm();
+        delete gone;
+        QTRY_VERIFY(QFileInfo(path(QStringLiteral("gone"))).isDir());
+        QTest::qWait(50);
+        QVERIFY(recorder.messages.isEmpty());
+        QCOMPARE(sharedOptions().DefaultSaveFolder, path(QStringLiteral("worker/new/")));
+        QCOMPARE(history(), path(QStringLiteral("worker/new\r\n")).toUtf8());
+        QCOMPARE(diskLooksOnMainThread(), before);
+    }
+
     void namingChoice()
     {
         TestOptions::edit().UseOriginalFileName = true;
@@ -329,7 +394,7 @@ private Q_SLOTS:
         SaveLocationChooser again;
         again.findChild<QRadioButton *>(QStringLiteral("titleNameOption"))->setChecked(true);
         again.folderBox()->setEditText(path(QStringLiteral("n")));
-        again.confirm();
+        confirmAndWait(again);
         QVERIFY(!sharedOptions().UseOriginalFileName);
         SaveLocationChooser third;
         QVERIFY(third.findChild<QRadioButton *>(QStringLiteral("titleNameOption"))->isChecked());

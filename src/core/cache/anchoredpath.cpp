@@ -1,5 +1,7 @@
 #include "core/cache/anchoredpath.h"
 
+#include "core/common/disklooks.h"
+
 #include <QFile>
 #include <cerrno>
 #include <fcntl.h>
@@ -116,6 +118,7 @@ UniqueFd openSubfolder(int folderFd, const QString &name, int *error)
 
 UniqueFd openAnchoredFolder(const AnchoredPath &folder, int *error)
 {
+    countDiskLook();
     UniqueFd current(
         ::open(QFile::encodeName(folder.anchor).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (!current.valid()) {

@@ -1,8 +1,9 @@
 #include "core/cache/cachecommands.h"
 
 #include "core/cache/cachecleaner.h"
+#include "core/common/receiverpost.h"
 
-#include <QThread>
+#include <QThreadPool>
 
 CacheCommands::CacheCommands(CacheLocations locations, QObject *parent)
     : QObject(parent), m_locations(std::move(locations))
@@ -12,12 +13,11 @@ CacheCommands::CacheCommands(CacheLocations locations, QObject *parent)
 
 CacheCommands::~CacheCommands()
 {
+    // Nothing is waited for: a listing under way stops at its next step, a deletion goes on to its end on
+    // the worker (what was asked for is done on the disk), and neither's answer is taken.
     m_queue.clear();
-    if (m_running) {
+    if (m_cancel)
         m_cancel->store(true);
-        m_running->wait();
-        delete m_running;
-    }
 }
 
 void CacheCommands::run(Command command, const QList<bool> &selected)
@@ -35,7 +35,6 @@ void CacheCommands::startNext()
         return;
     const Pending next = m_queue.dequeue();
     m_runningCommand = next.command;
-    m_outcome = std::make_shared<Outcome>();
     m_cancel = std::make_shared<std::atomic_bool>(false);
 
     // The worker gets copies of everything it reads; the state changes only in finishRunning().
@@ -44,9 +43,12 @@ void CacheCommands::startNext()
     const QString tag = m_state.tag;
     const DeleteScope scope{m_locations.myCache, m_state.userCacheRoots, m_state.CacheFolders};
     auto work = [command = next.command, selected = next.selected, locations, rows, tag, scope,
-                 outcome = m_outcome, cancel = m_cancel]() {
+                 cancel = m_cancel, receiver = QPointer<QObject>(this), this]() {
         const std::atomic_bool *stop = cancel.get();
+        auto outcome = std::make_shared<Outcome>();
         auto listAgain = [&](const QString &kind) {
+            if (stop->load())
+                return;
             if (kind == kMyCacheTag) {
                 outcome->listing = GetCacheURLList(locations.myCache, stop);
                 outcome->listed = true;
@@ -62,28 +64,26 @@ void CacheCommands::startNext()
         case Command::ViewAll:
             listAgain(kAllCachesTag);
             break;
+        // A deletion is not stopped when its window goes: the user asked for it.
         case Command::DeleteSelected:
-            deleteCacheRows(rows, &selected, scope, stop);
+            deleteCacheRows(rows, &selected, scope);
             listAgain(tag);
             break;
         case Command::DeleteAll:
-            deleteCacheRows(rows, nullptr, scope, stop);
+            deleteCacheRows(rows, nullptr, scope);
             listAgain(tag);
             break;
         }
+        diskwork::postToReceiver(receiver, [this, outcome] { finishRunning(outcome); });
     };
-    m_running = QThread::create(std::move(work));
-    connect(m_running, &QThread::finished, this, &CacheCommands::finishRunning);
-    m_running->start();
+    m_running = true;
+    QThreadPool::globalInstance()->start(std::move(work));
 }
 
-void CacheCommands::finishRunning()
+void CacheCommands::finishRunning(const std::shared_ptr<Outcome> &outcome)
 {
-    QThread *done = m_running;
-    m_running = nullptr;
-    done->deleteLater();
+    m_running = false;
     const Command command = m_runningCommand;
-    const std::shared_ptr<Outcome> outcome = std::move(m_outcome);
     if (outcome->listed)
         apply(outcome->listing);
     if (!m_queue.isEmpty())

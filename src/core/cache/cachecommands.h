@@ -9,8 +9,6 @@
 #include <atomic>
 #include <memory>
 
-class QThread;
-
 // Where the caches are: the current user's cache folder, the users' home folders and the cache folder
 // below each home.
 struct CacheLocations
@@ -22,7 +20,9 @@ struct CacheLocations
 
 // The cache viewer's state and commands, apart from its widgets. Each command does its walking and
 // deleting on a worker thread and changes the state, on the owner's thread, only when it has finished,
-// so the window stays responsive; commands asked for while one runs wait their turn.
+// so the window stays responsive; commands asked for while one runs wait their turn. The owner's thread
+// never waits for a worker, not even when the commands go: a listing under way is then stopped, and a
+// deletion under way is carried to its end.
 class CacheCommands : public QObject
 {
     Q_OBJECT
@@ -36,7 +36,7 @@ public:
 
     // selected: one flag per row, read for DeleteSelected only.
     void run(Command command, const QList<bool> &selected = {});
-    bool busy() const { return m_running != nullptr; }
+    bool busy() const { return m_running; }
 
     // Column click: sorts by that column, the direction alternating with each click. Returns the old
     // index of each row in its new place.
@@ -70,15 +70,14 @@ private:
     };
 
     void startNext();
-    void finishRunning();
+    void finishRunning(const std::shared_ptr<Outcome> &outcome);
     void apply(const CacheListing &listing);
 
     CacheLocations m_locations;
     CacheListing m_state;
     QQueue<Pending> m_queue;
-    QThread *m_running = nullptr;
+    bool m_running = false;
     Command m_runningCommand = Command::ViewMine;
-    std::shared_ptr<Outcome> m_outcome;
     std::shared_ptr<std::atomic_bool> m_cancel;
     bool m_descending = false;
 };

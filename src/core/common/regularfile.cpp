@@ -1,5 +1,7 @@
 #include "core/common/regularfile.h"
 
+#include "core/common/disklooks.h"
+
 #include <QFile>
 #include <algorithm>
 #include <cerrno>
@@ -23,6 +25,7 @@ RegularFileRead failed(RegularFileRead::Failure failure, int error = 0)
 
 RegularFileRead ReadRegularFile(const QString &path, qint64 maxBytes)
 {
+    countDiskLook();
     const QByteArray name = QFile::encodeName(path);
     struct stat info = {};
     // Looked at before it is opened: opening some devices already does something.

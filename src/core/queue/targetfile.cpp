@@ -14,26 +14,12 @@
 
 namespace {
 
-std::atomic_int g_mainThreadLooks{0};
-
 SeenEntry lookWith(const EntryLook &look, const QString &path)
 {
     return look ? look(path) : LookOnDisk(path);
 }
 
 } // namespace
-
-void countDiskLook()
-{
-    const QCoreApplication *app = QCoreApplication::instance();
-    if (app && QThread::currentThread() == app->thread())
-        ++g_mainThreadLooks;
-}
-
-int diskLooksOnMainThread()
-{
-    return g_mainThreadLooks.load();
-}
 
 SeenEntry LookOnDisk(const QString &path)
 {

@@ -1,6 +1,5 @@
 #include "core/transfer/diskworkers.h"
 
-#include <QCoreApplication>
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
@@ -9,20 +8,6 @@
 #include <unistd.h>
 
 namespace diskwork {
-
-void postToReceiver(const QPointer<QObject> &receiver, std::function<void()> fn)
-{
-    QObject *application = QCoreApplication::instance();
-    if (!application)
-        return;
-    QMetaObject::invokeMethod(
-        application,
-        [receiver, fn = std::move(fn)] {
-            if (receiver)
-                fn();
-        },
-        Qt::QueuedConnection);
-}
 
 namespace {
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/common/receiverpost.h"
+
 #include <QByteArray>
 #include <QPointer>
 #include <QThreadPool>
@@ -12,11 +14,6 @@
 // pool, the flushes (grouped when files finish close together) and the read buffers handed back for
 // reuse.
 namespace diskwork {
-
-// Runs fn on the event loop's thread if receiver (an object of that thread) is still there by then. A
-// worker must not look at a QPointer and post to what it points at: the object may go in between. The
-// post goes to the application object, which outlives every receiver, and the check is made there.
-void postToReceiver(const QPointer<QObject> &receiver, std::function<void()> fn);
 
 // A file to put on the disk; report is called on a worker thread with 0 or an errno.
 struct FlushRequest

@@ -414,7 +414,7 @@ private Q_SLOTS:
             QCOMPARE(finished.at(0).at(0).value<Command>(), Command::ViewMine);
             QCOMPARE(commands.tag(), QStringLiteral("所有缓存"));
 
-            // Going away in the middle of a deletion stops it cleanly.
+            // Going away in the middle of a deletion neither waits for it nor breaks it off.
             commands.run(Command::DeleteAll);
         }
         QVERIFY(QFileInfo(m.cacheOf("user0")).isDir());
