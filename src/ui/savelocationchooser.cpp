@@ -18,6 +18,21 @@
 #include <QRadioButton>
 #include <QThreadPool>
 
+namespace {
+
+// The history's writes, one at a time and in the order they were asked for.
+QThreadPool &historyWrites()
+{
+    static QThreadPool *pool = [] {
+        auto *p = new QThreadPool;
+        p->setMaxThreadCount(1);
+        return p;
+    }();
+    return *pool;
+}
+
+} // namespace
+
 SaveLocationChooser::SaveLocationChooser(QWidget *parent)
     : QDialog(parent), m_folderBox(new QComboBox(this)),
       m_originalName(new QRadioButton(QStringLiteral("原文件名"), this)),
@@ -66,6 +81,8 @@ SaveLocationChooser::SaveLocationChooser(QWidget *parent)
     const SharedOptions &options = sharedOptions();
     if (options.UseOriginalFileName)
         m_originalName->setChecked(true);
+    // A chooser confirmed a moment ago may still be writing the history this one shows.
+    historyWrites().waitForDone();
     LoadFolderHistory(m_folderBox, FolderHistoryPath());
     // The proposed folder of a fresh profile is only a proposal: until a folder has been confirmed, a
     // cancelled chooser leaves the rows without one, and they are asked for again when handed over.
@@ -74,11 +91,7 @@ SaveLocationChooser::SaveLocationChooser(QWidget *parent)
                                                                  : options.DefaultSaveFolder);
 }
 
-SaveLocationChooser::~SaveLocationChooser()
-{
-    if (m_letGo)
-        m_letGo->store(true);
-}
+SaveLocationChooser::~SaveLocationChooser() = default;
 
 void SaveLocationChooser::showEvent(QShowEvent *event)
 {
@@ -116,17 +129,10 @@ void SaveLocationChooser::confirm()
     m_checking = true;
     OptionStore::setUseOriginalFileName(m_originalName->isChecked());
     const QString typed = m_folderBox->currentText().trimmed();
-    QStringList history;
-    for (int i = 0; i < m_folderBox->count(); ++i)
-        history.append(m_folderBox->itemText(i));
-    // The folder is made and probed, and a good one recorded in the history, on a worker; OK acts when
-    // the answer is in, unless the window was closed (or has gone) meanwhile.
-    m_letGo = std::make_shared<std::atomic_bool>(false);
-    QThreadPool::globalInstance()->start([receiver = QPointer<QObject>(this), this, typed, history,
-                                          historyPath = FolderHistoryPath(), letGo = m_letGo] {
+    // The folder is made and probed on a worker; OK acts when the answer is in, unless the window was
+    // closed (or has gone) meanwhile.
+    QThreadPool::globalInstance()->start([receiver = QPointer<QObject>(this), this, typed] {
         const ChosenFolderCheck check = CheckChosenFolder(typed);
-        if (!check.folder.isEmpty() && check.access == FolderAccess::Writable && !letGo->load())
-            WriteFolderHistory(history + QStringList{check.folder.trimmed()}, historyPath);
         diskwork::postToReceiver(receiver, [this, check] { takeCheck(check); });
     });
 }
@@ -156,6 +162,11 @@ void SaveLocationChooser::takeCheck(const ChosenFolderCheck &check)
     }
     OptionStore::storeSaveFolder(folder.endsWith(u'/') ? folder : folder + u'/');
     m_folderBox->addItem(folder.trimmed());
+    // Only a folder taken is recorded in the history, and on a worker.
+    QStringList history;
+    for (int i = 0; i < m_folderBox->count(); ++i)
+        history.append(m_folderBox->itemText(i));
+    historyWrites().start([history, path = FolderHistoryPath()] { WriteFolderHistory(history, path); });
     accept();
     Q_EMIT checkAnswered();
 }
@@ -170,8 +181,6 @@ void SaveLocationChooser::reject()
 {
     // An answer still to come for an OK before is let go; its folder is not recorded in the history.
     m_checking = false;
-    if (m_letGo)
-        m_letGo->store(true);
     QDialog::reject();
 }
 

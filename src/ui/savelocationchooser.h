@@ -1,8 +1,6 @@
 #pragma once
 
 #include <QDialog>
-#include <atomic>
-#include <memory>
 
 struct ChosenFolderCheck;
 class QComboBox;
@@ -44,7 +42,6 @@ private:
     QRadioButton *m_originalName;
     QRadioButton *m_titleName;
     bool m_checking = false;
-    std::shared_ptr<std::atomic_bool> m_letGo; // set when the awaited answer is no longer wanted
 };
 
 // Shows the chooser and waits; true when the user confirmed a folder. The results are in sharedOptions().
