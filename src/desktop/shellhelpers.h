@@ -39,6 +39,10 @@ void OpenWithAssociatedProgram(const QString &path, QWidget *owner);
 // or no file manager takes the request.
 bool ShowInFolder(const QString &path);
 
+// The same two for a file a look off the GUI thread has just found: they do not look again.
+void OpenFoundFile(const QString &path);
+bool ShowFoundFileInFolder(const QString &path);
+
 // Folder to preselect for a starting path: its parent folder when one exists, else the home folder.
 QString FolderToPreselect(const QString &startPath);
 

@@ -401,11 +401,12 @@ fFileDownload::fFileDownload(QWidget *parent) : QMainWindow(parent)
     m_model = m_session->model();
     m_scheduler = m_session->scheduler();
 
-    m_shell.openFile = [this](const QString &path) {
-        OpenWithAssociatedProgram(path, this);
+    // The commands looked at the file on a worker before they call these: no second look here.
+    m_shell.openFile = [](const QString &path) {
+        OpenFoundFile(path);
         return true;
     };
-    m_shell.showInFolder = [](const QString &path) { return ShowInFolder(path); };
+    m_shell.showInFolder = [](const QString &path) { return ShowFoundFileInFolder(path); };
     m_shell.openFolder = [](const QString &folder) {
         return shellServices().openUrl && shellServices().openUrl(QUrl::fromLocalFile(folder));
     };

@@ -281,7 +281,7 @@ private Q_SLOTS:
             QTest::mouseDClick(window.ListView3->viewport(), Qt::LeftButton, {}, rect.center());
         };
         doubleClickRow(0);
-        QCOMPARE(recorder.texts(), QStringList{"文件不存在！"});
+        QTRY_COMPARE(recorder.texts(), QStringList{"文件不存在！"});
         doubleClickRow(1);
         QCOMPARE(model->row(1).state, RowState::Waiting);
         QVERIFY(model->cellText(1, DownloadListModel::ColSize).isEmpty());
@@ -292,7 +292,7 @@ private Q_SLOTS:
         fntest::writeFile(dir.path() + "/gone.pdf", "%PDF");
         const QRect rect = window.ListView3->visualRect(model->index(0, 0));
         QTest::mouseClick(window.ListView3->viewport(), Qt::LeftButton, {}, rect.center());
-        QCOMPARE(window.panelText(2), dir.path() + "/gone.pdf");
+        QTRY_COMPARE(window.panelText(2), dir.path() + "/gone.pdf");
         QTest::mouseClick(window.ListView3->viewport(), Qt::LeftButton, {},
                           window.ListView3->visualRect(model->index(1, 0)).center());
         QCOMPARE(window.panelText(2), QString());
