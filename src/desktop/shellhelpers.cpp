@@ -324,7 +324,11 @@ void ApplyRowStripes(QAbstractItemView *view, int bandHeight)
 
 void openInTextEditor(const QString &path)
 {
-    const QStringList command = TextEditorCommand(path);
+    startTextEditor(TextEditorCommand(path), path);
+}
+
+void startTextEditor(const QStringList &command, const QString &path)
+{
     if (!command.isEmpty() && shellServices().startDetached(command.first(), command.mid(1)))
         return;
     shellServices().startDetached(QStringLiteral("xdg-open"), {path});

@@ -70,3 +70,6 @@ inline constexpr unsigned kStripeRgb = 0xE7F8ED; // rgb(231, 248, 237)
 
 // Opens the file in the desktop's default text editor, whatever its extension says.
 void openInTextEditor(const QString &path);
+// The second half of it: starts the command TextEditorCommand found (which reads the desktop's settings
+// files, so callers on the GUI thread find it on a worker), or the desktop's opener when it found none.
+void startTextEditor(const QStringList &command, const QString &path);

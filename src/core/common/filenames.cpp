@@ -2,10 +2,13 @@
 
 #include "core/common/gbk.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
+#include <QThread>
+#include <atomic>
 #include <sys/stat.h>
 
 namespace {
@@ -187,10 +190,29 @@ RenameResult RenameWithExtension(const QString &path, const QString &newExtensio
     return {target, true, true};
 }
 
+namespace {
+
+std::atomic_int g_mainThreadLooks{0};
+
+} // namespace
+
+void countDiskLook()
+{
+    const QCoreApplication *app = QCoreApplication::instance();
+    if (app && QThread::currentThread() == app->thread())
+        ++g_mainThreadLooks;
+}
+
+int diskLooksOnMainThread()
+{
+    return g_mainThreadLooks.load();
+}
+
 bool FileExists(const QString &path)
 {
     if (path.isEmpty())
         return false;
+    countDiskLook();
     struct stat st;
     if (::stat(QFile::encodeName(path).constData(), &st) != 0)
         return false;
@@ -201,6 +223,7 @@ bool FolderExists(const QString &path)
 {
     if (path.isEmpty())
         return false;
+    countDiskLook();
     struct stat st;
     if (::stat(QFile::encodeName(path).constData(), &st) != 0)
         return false;

@@ -34,6 +34,11 @@ RenameResult RenameWithExtension(const QString &path, const QString &newExtensio
 bool FileExists(const QString &path);
 bool FolderExists(const QString &path);
 
+// How many looks at the disk (the two above, row files, folder listings) were made on the application's
+// main thread; each look counts itself.
+int diskLooksOnMainThread();
+void countDiskLook();
+
 // scheme://host of an address (the whole address when there is no "/" after the host).
 QString SiteRootOf(const QString &address);
 

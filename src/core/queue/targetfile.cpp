@@ -4,17 +4,12 @@
 #include "core/queue/downloadlistmodel.h"
 #include "core/queue/ownedfile.h"
 
-#include <QCoreApplication>
 #include <QFile>
-#include <QThread>
 #include <algorithm>
-#include <atomic>
 #include <cmath>
 #include <sys/stat.h>
 
 namespace {
-
-std::atomic_int g_mainThreadLooks{0};
 
 SeenEntry lookWith(const EntryLook &look, const QString &path)
 {
@@ -22,18 +17,6 @@ SeenEntry lookWith(const EntryLook &look, const QString &path)
 }
 
 } // namespace
-
-void countDiskLook()
-{
-    const QCoreApplication *app = QCoreApplication::instance();
-    if (app && QThread::currentThread() == app->thread())
-        ++g_mainThreadLooks;
-}
-
-int diskLooksOnMainThread()
-{
-    return g_mainThreadLooks.load();
-}
 
 SeenEntry LookOnDisk(const QString &path)
 {

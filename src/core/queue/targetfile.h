@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/common/filenames.h"
 #include "core/queue/ownedfile.h"
 #include "core/settings/sharedoptions.h"
 
@@ -34,9 +35,6 @@ struct SeenEntry
 using EntryLook = std::function<SeenEntry(const QString &path)>;
 // Looks at the disk, without following a link at the path.
 SeenEntry LookOnDisk(const QString &path);
-// How many looks at the disk (LookOnDisk, folder listings) were made on the application's main thread.
-int diskLooksOnMainThread();
-void countDiskLook();
 
 // What to do with a waiting row whose target is folder + name + "." + type.
 enum class Need {
