@@ -156,6 +156,11 @@ void OpenWithAssociatedProgram(const QString &path, QWidget *owner)
         showMessage(MessageIcon::Critical, QStringLiteral("文件不存在！"));
         return;
     }
+    OpenFoundFile(path);
+}
+
+void OpenFoundFile(const QString &path)
+{
     if (shellServices().openUrl(QUrl::fromLocalFile(path)))
         return;
     shellServices().startDetached(QStringLiteral("xdg-open"), {path});
@@ -166,7 +171,13 @@ bool ShowInFolder(const QString &path)
     const QString file = path.trimmed();
     if (!FileExists(file))
         return false;
-    const QString absolute = QFileInfo(file).absoluteFilePath();
+    return ShowFoundFileInFolder(file);
+}
+
+bool ShowFoundFileInFolder(const QString &path)
+{
+    const QString file = path.trimmed();
+    const QString absolute = QFileInfo(file).absoluteFilePath(); // a name, no look at the disk
     return shellServices().showItems(QUrl::fromLocalFile(absolute).toString(QUrl::FullyEncoded));
 }
 
@@ -313,7 +324,11 @@ void ApplyRowStripes(QAbstractItemView *view, int bandHeight)
 
 void openInTextEditor(const QString &path)
 {
-    const QStringList command = TextEditorCommand(path);
+    startTextEditor(TextEditorCommand(path), path);
+}
+
+void startTextEditor(const QStringList &command, const QString &path)
+{
     if (!command.isEmpty() && shellServices().startDetached(command.first(), command.mid(1)))
         return;
     shellServices().startDetached(QStringLiteral("xdg-open"), {path});

@@ -39,6 +39,10 @@ void OpenWithAssociatedProgram(const QString &path, QWidget *owner);
 // or no file manager takes the request.
 bool ShowInFolder(const QString &path);
 
+// The same two for a file a look off the GUI thread has just found: they do not look again.
+void OpenFoundFile(const QString &path);
+bool ShowFoundFileInFolder(const QString &path);
+
 // Folder to preselect for a starting path: its parent folder when one exists, else the home folder.
 QString FolderToPreselect(const QString &startPath);
 
@@ -66,3 +70,6 @@ inline constexpr unsigned kStripeRgb = 0xE7F8ED; // rgb(231, 248, 237)
 
 // Opens the file in the desktop's default text editor, whatever its extension says.
 void openInTextEditor(const QString &path);
+// The second half of it: starts the command TextEditorCommand found (which reads the desktop's settings
+// files, so callers on the GUI thread find it on a worker), or the desktop's opener when it found none.
+void startTextEditor(const QStringList &command, const QString &path);

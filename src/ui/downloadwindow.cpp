@@ -7,8 +7,10 @@
 #include "core/queue/downloadqueue.h"
 #include "core/queue/downloadsession.h"
 #include "core/queue/queuekeeper.h"
+#include "core/transfer/diskworkers.h"
 #include "core/transfer/downloadscheduler.h"
 #include "desktop/shellhelpers.h"
+#include "desktop/shelltexteditor.h"
 #include "ui/downloadwindowcommands.h"
 #include "ui/downloadwindowfeedback.h"
 #include "ui/downloadwindowlibrary.h"
@@ -26,11 +28,13 @@
 #include <QMenuBar>
 #include <QPainter>
 #include <QPainterPath>
+#include <QPointer>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QStatusBar>
 #include <QStyle>
 #include <QStyledItemDelegate>
+#include <QThreadPool>
 #include <QTreeView>
 #include <QWebEngineProfile>
 #include <QWebEngineView>
@@ -401,16 +405,21 @@ fFileDownload::fFileDownload(QWidget *parent) : QMainWindow(parent)
     m_model = m_session->model();
     m_scheduler = m_session->scheduler();
 
-    m_shell.openFile = [this](const QString &path) {
-        OpenWithAssociatedProgram(path, this);
+    // The commands looked at the file on a worker before they call these: no second look here.
+    m_shell.openFile = [](const QString &path) {
+        OpenFoundFile(path);
         return true;
     };
-    m_shell.showInFolder = [](const QString &path) { return ShowInFolder(path); };
+    m_shell.showInFolder = [](const QString &path) { return ShowFoundFileInFolder(path); };
     m_shell.openFolder = [](const QString &folder) {
         return shellServices().openUrl && shellServices().openUrl(QUrl::fromLocalFile(folder));
     };
-    m_shell.openInTextEditor = [](const QString &path) {
-        openInTextEditor(path);
+    m_shell.openInTextEditor = [this](const QString &path) {
+        // Finding the editor reads the desktop's settings files: that is done on a worker.
+        QThreadPool::globalInstance()->start([path, self = QPointer<QObject>(this)] {
+            const QStringList command = TextEditorCommand(path);
+            diskwork::postToReceiver(self, [command, path] { startTextEditor(command, path); });
+        });
         return true;
     };
     m_shell.openWebPage = [](const QString &address) {

@@ -61,8 +61,12 @@ void DownloadWindowCommands::connectList()
     });
     connect(m_window.ListView3, &QTreeView::clicked, this, [this](const QModelIndex &index) {
         if (index.isValid())
-            m_feedback.panel(StatusPanel::Transfer)
-                ->setText(RowClickPanelText(*m_model, m_model->idAt(index.row())));
+            m_queue->commands().clickPanelText(
+                m_model->idAt(index.row()),
+                [panel = QPointer(m_feedback.panel(StatusPanel::Transfer))](const QString &text) {
+                    if (panel)
+                        panel->setText(text);
+                });
     });
     connect(m_window.ListView3, &QWidget::customContextMenuRequested, this, [this](const QPoint &pos) {
         prepareListMenu();
@@ -237,17 +241,17 @@ void DownloadWindowCommands::cancelSelected()
 
 void DownloadWindowCommands::openFile()
 {
-    OpenDownloadedFile(*m_model, selectedId(), m_window.shellHooks());
+    m_queue->commands().openFile(selectedId(), m_window.shellHooks());
 }
 
 void DownloadWindowCommands::openFolder()
 {
-    OpenContainingFolder(*m_model, selectedId(), m_window.shellHooks());
+    m_queue->commands().openFolder(selectedId(), m_window.shellHooks());
 }
 
 void DownloadWindowCommands::openInEditor()
 {
-    OpenInTextEditor(*m_model, selectedId(), m_window.shellHooks());
+    m_queue->commands().openInEditor(selectedId(), m_window.shellHooks());
 }
 
 void DownloadWindowCommands::checkPdf()

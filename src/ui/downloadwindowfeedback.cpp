@@ -13,6 +13,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QEvent>
+#include <QPointer>
 #include <QPushButton>
 #include <QStatusBar>
 
@@ -86,9 +87,13 @@ bool DownloadWindowFeedback::eventFilter(QObject *watched, QEvent *event)
             shell.openWebPage(kMakerSite);
     } else if (watched == panel(StatusPanel::Transfer)) {
         // The panel shows a file path after a row click; other texts (the transfer's name) open nothing.
+        // Whether the text names a file is asked off the GUI thread.
         const QString text = panel(StatusPanel::Transfer)->text();
-        if (!text.isEmpty() && FileExists(text) && shell.openFile)
-            shell.openFile(text);
+        if (!text.isEmpty() && shell.openFile)
+            m_queue->commands().lookAtFile(text, [self = QPointer(this), text](bool exists) {
+                if (self && exists && self->m_window.shellHooks().openFile)
+                    self->m_window.shellHooks().openFile(text);
+            });
     }
     return false;
 }

@@ -7,6 +7,7 @@
 #include "core/queue/downloadqueue.h"
 #include "core/queue/queuekeeper.h"
 #include "core/settings/sharedoptions.h"
+#include "core/transfer/diskworkers.h"
 #include "core/transfer/downloadscheduler.h"
 #include "desktop/filedialogs.h"
 #include "ui/downloadwindow.h"
@@ -17,7 +18,9 @@
 #include <QDir>
 #include <QLabel>
 #include <QMenu>
+#include <QPointer>
 #include <QSaveFile>
+#include <QThreadPool>
 #include <QTimer>
 
 namespace {
@@ -90,9 +93,8 @@ void DownloadWindowLibrary::buildExportMenu(QMenu *list)
 
 void DownloadWindowLibrary::exportRows(ExportFormat format)
 {
-    const QList<PaperRecord> records =
-        exportRecords(*m_window.model(), m_commands.selectedIds(), m_queue->library());
-    if (records.isEmpty()) {
+    QList<ExportItem> items = exportItems(*m_window.model(), m_commands.selectedIds(), m_queue->library());
+    if (items.isEmpty()) {
         showMessage(MessageIcon::Information, kNothingToExport);
         return;
     }
@@ -105,11 +107,20 @@ void DownloadWindowLibrary::exportRows(ExportFormat format)
     const QString path = filedialogs::choose(&m_window, request);
     if (path.isEmpty())
         return;
-    QSaveFile file(path);
-    const QByteArray bytes = exportBytes(format, records);
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit()) {
-        showMessage(MessageIcon::Critical, kExportFailed.arg(path, file.errorString()));
-        return;
-    }
-    showMessage(MessageIcon::Information, kExported.arg(records.size()).arg(path));
+    // The rows' files are looked at and the export written on a worker; the answer comes back here.
+    QThreadPool::globalInstance()->start(
+        [items = std::move(items), format, path, self = QPointer<QObject>(this)] {
+            const QList<PaperRecord> records = exportRecords(items);
+            const QByteArray bytes = exportBytes(format, records);
+            QSaveFile file(path);
+            const bool written =
+                file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.commit();
+            const QString error = written ? QString() : file.errorString();
+            diskwork::postToReceiver(self, [written, error, path, count = records.size()] {
+                if (!written)
+                    showMessage(MessageIcon::Critical, kExportFailed.arg(path, error));
+                else
+                    showMessage(MessageIcon::Information, kExported.arg(count).arg(path));
+            });
+        });
 }

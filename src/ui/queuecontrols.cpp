@@ -10,6 +10,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
+#include <QPointer>
 #include <QPushButton>
 #include <QRadioButton>
 
@@ -103,11 +104,15 @@ void QueueControls::onHousekeepingDone()
 {
     if (!m_window.Check4->isChecked() || m_scheduler->isRunning())
         return;
+    // The run goes on once the rows' old files are gone and the rows are back in the queue.
     m_commands.runFrozen([this] {
         m_window.queue()->commands().autoRedownload(
-            static_cast<AutoRedownloadChoice>(m_window.Combo4->currentIndex()));
+            static_cast<AutoRedownloadChoice>(m_window.Combo4->currentIndex()),
+            [queue = QPointer(m_window.queue())] {
+                if (queue)
+                    queue->continueRun();
+            });
     });
-    m_window.queue()->continueRun();
 }
 
 void QueueControls::takeSharedOptions()

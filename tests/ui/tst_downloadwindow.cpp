@@ -1,6 +1,8 @@
 #include "core/queue/downloadlistmodel.h"
 #include "core/queue/downloadqueue.h"
+#include "core/queue/targetfile.h"
 #include "core/transfer/downloadscheduler.h"
+#include "desktop/shellhelpers.h"
 #include "testenv.h"
 #include "testrows.h"
 #include "ui/downloadwindow.h"
@@ -17,6 +19,7 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QStatusBar>
 #include <QTemporaryDir>
@@ -281,7 +284,7 @@ private Q_SLOTS:
             QTest::mouseDClick(window.ListView3->viewport(), Qt::LeftButton, {}, rect.center());
         };
         doubleClickRow(0);
-        QCOMPARE(recorder.texts(), QStringList{"文件不存在！"});
+        QTRY_COMPARE(recorder.texts(), QStringList{"文件不存在！"});
         doubleClickRow(1);
         QCOMPARE(model->row(1).state, RowState::Waiting);
         QVERIFY(model->cellText(1, DownloadListModel::ColSize).isEmpty());
@@ -292,10 +295,54 @@ private Q_SLOTS:
         fntest::writeFile(dir.path() + "/gone.pdf", "%PDF");
         const QRect rect = window.ListView3->visualRect(model->index(0, 0));
         QTest::mouseClick(window.ListView3->viewport(), Qt::LeftButton, {}, rect.center());
-        QCOMPARE(window.panelText(2), dir.path() + "/gone.pdf");
+        QTRY_COMPARE(window.panelText(2), dir.path() + "/gone.pdf");
         QTest::mouseClick(window.ListView3->viewport(), Qt::LeftButton, {},
                           window.ListView3->visualRect(model->index(1, 0)).center());
         QCOMPARE(window.panelText(2), QString());
+    }
+
+    void openCommandsReachTheDesktopWithoutADiskLookOnTheGuiThread()
+    {
+        fntest::MessageRecorder recorder;
+        QTemporaryDir dir;
+        const QString folder = dir.path() + "/";
+        QStringList asked;
+        const ShellServices previous = setShellServices(
+            {[&asked](const QUrl &url) { return asked << "url:" + url.toLocalFile(), true; },
+             [&asked](const QString &program, const QStringList &arguments) {
+                 return asked << "start:" + arguments.last(), true;
+             },
+             [&asked](const QString &uri) { return asked << "show:" + QUrl(uri).toLocalFile(), true; },
+             {},
+             {}});
+        const auto restore = qScopeGuard([&previous] { setShellServices(previous); });
+        fFileDownload window;
+        window.resize(900, 500);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        DownloadListModel *model = window.model();
+        TestRows::of(*model).addRow(makeRow("paper", RowState::Done, folder));
+        fntest::writeFile(folder + "paper.pdf", "%PDF");
+        window.ListView3->selectionModel()->setCurrentIndex(
+            model->index(0, 0), QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+        const int looks = diskLooksOnMainThread();
+
+        for (const char *action : {"actOpenFile", "actOpenFolder", "actOpenInEditor"})
+            window.action(QLatin1String(action))->trigger();
+        QTRY_COMPARE(asked.size(), 3);
+        asked.sort();
+        QCOMPARE(asked, QStringList({"show:" + folder + "paper.pdf", "start:" + folder + "paper.pdf",
+                                     "url:" + folder + "paper.pdf"}));
+
+        // The panel shows the path once the look is in; a click on it opens the file.
+        asked.clear();
+        QTest::mouseClick(window.ListView3->viewport(), Qt::LeftButton, {},
+                          window.ListView3->visualRect(model->index(0, 0)).center());
+        QTRY_COMPARE(window.panelText(2), folder + "paper.pdf");
+        QTest::mouseClick(window.statusBar()->findChild<QLabel *>("Panel2"), Qt::LeftButton);
+        QTRY_COMPARE(asked, QStringList{"url:" + folder + "paper.pdf"});
+        QCOMPARE(diskLooksOnMainThread(), looks);
+        QVERIFY(recorder.messages.isEmpty());
     }
 
     void automaticRedownloadRestartsTheRun()

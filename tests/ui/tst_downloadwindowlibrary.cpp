@@ -6,6 +6,7 @@
 #include "core/queue/downloadqueue.h"
 #include "core/queue/heldrowchecker.h"
 #include "core/queue/queuekeeper.h"
+#include "core/queue/targetfile.h"
 #include "core/settings/settingsstore.h"
 #include "core/settings/sharedoptions.h"
 #include "core/transfer/downloadscheduler.h"
@@ -181,10 +182,18 @@ private Q_SLOTS:
             row.state = state;
             TestRows::of(*model).addRow(row);
         }
+        // The export is written on a worker: its message says when it is done.
+        const auto exportAs = [&](const char *action) {
+            const qsizetype said = messages.messages.size();
+            window->action(QLatin1String(action))->trigger();
+            QTRY_VERIFY(messages.messages.size() > said);
+        };
 
         // No row selected: every done row, into the file the dialog gave, which starts in the home folder.
         answer = m_dir->path() + QStringLiteral("/all.ris");
-        window->action(QStringLiteral("actExportRis"))->trigger();
+        const int looks = diskLooksOnMainThread();
+        exportAs("actExportRis");
+        QCOMPARE(diskLooksOnMainThread(), looks);
         QCOMPARE(asked.size(), 1);
         QCOMPARE(asked.first().kind, filedialogs::Request::Kind::Save);
         QCOMPARE(QFileInfo(asked.first().startPath).absolutePath(), QDir::homePath());
@@ -202,7 +211,7 @@ private Q_SLOTS:
         window->ListView3->selectionModel()->select(model->index(2, 0),
                                                     QItemSelectionModel::Select | QItemSelectionModel::Rows);
         answer = m_dir->path() + QStringLiteral("/chosen.bib");
-        window->action(QStringLiteral("actExportBibTeX"))->trigger();
+        exportAs("actExportBibTeX");
         const QString bib = QString::fromUtf8(fntest::readFile(answer));
         QCOMPARE(bib.count(u'@'), 2);
         QVERIFY(bib.contains(QStringLiteral("http://site/2")) &&
@@ -210,7 +219,7 @@ private Q_SLOTS:
         QVERIFY(!bib.contains(QStringLiteral("http://site/1")));
 
         answer = m_dir->path() + QStringLiteral("/chosen.csv");
-        window->action(QStringLiteral("actExportCsv"))->trigger();
+        exportAs("actExportCsv");
         QCOMPARE(QString::fromUtf8(fntest::readFile(answer)).count(QStringLiteral("\r\n")),
                  3); // header and two rows
 
@@ -220,7 +229,7 @@ private Q_SLOTS:
         window->action(QStringLiteral("actExportCsv"))->trigger();
         QCOMPARE(messages.messages.size(), before);
         answer = m_dir->path() + QStringLiteral("/no/such/folder/x.csv");
-        window->action(QStringLiteral("actExportCsv"))->trigger();
+        exportAs("actExportCsv");
         QCOMPARE(messages.messages.last().icon, MessageIcon::Critical);
         QVERIFY(messages.texts().last().contains(answer));
 

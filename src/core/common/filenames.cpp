@@ -2,10 +2,13 @@
 
 #include "core/common/gbk.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
+#include <QThread>
+#include <atomic>
 #include <sys/stat.h>
 
 namespace {
@@ -191,6 +194,7 @@ bool FileExists(const QString &path)
 {
     if (path.isEmpty())
         return false;
+    countDiskLook();
     struct stat st;
     if (::stat(QFile::encodeName(path).constData(), &st) != 0)
         return false;
@@ -201,6 +205,7 @@ bool FolderExists(const QString &path)
 {
     if (path.isEmpty())
         return false;
+    countDiskLook();
     struct stat st;
     if (::stat(QFile::encodeName(path).constData(), &st) != 0)
         return false;

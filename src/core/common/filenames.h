@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/common/disklooks.h"
+
 #include <QString>
 
 // Rules that turn titles and addresses into file names, find free names and test the disk.
@@ -33,6 +35,7 @@ RenameResult RenameWithExtension(const QString &path, const QString &newExtensio
 // A file (not a folder, not a dangling link) exists at the path.
 bool FileExists(const QString &path);
 bool FolderExists(const QString &path);
+
 
 // scheme://host of an address (the whole address when there is no "/" after the host).
 QString SiteRootOf(const QString &address);

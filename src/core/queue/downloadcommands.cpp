@@ -6,13 +6,14 @@
 #include "core/queue/downloadlistmodel.h"
 #include "core/queue/targetfile.h"
 
-#include <QFileInfo>
+#include <QFile>
 #include <QRandomGenerator>
 #include <QSet>
 #include <algorithm>
 #include <cmath>
 #include <functional>
 #include <numeric>
+#include <sys/stat.h>
 
 namespace {
 
@@ -73,24 +74,75 @@ bool ShuffleRows(const RowWriter &rows, const CommandGuards &guards, QRandomGene
 
 void ResetRow(const RowWriter &rows, RowId id)
 {
-    const DownloadListModel &model = rows.list();
-    const DownloadRow *row = model.find(id);
-    if (!row)
-        return;
-    // Only the file the row wrote itself goes, and only while it is still that file. A row held from an
-    // earlier download pointed at that download's file, maybe in another folder: it goes back to its own.
-    RemoveOwnedFile(row->owned);
-    rows.update(id, [](DownloadRow &r) {
-        if (r.percentNote == PercentNote::Held) {
-            r.name = r.givenName;
-            r.folder = r.givenFolder;
+    QList<ResetItem> items = ResetCandidates(rows.list(), {id}, [](const DownloadRow &) { return true; });
+    RemoveResetFiles(items);
+    ApplyReset(rows, items);
+}
+
+QList<ResetItem> ResetCandidates(const DownloadListModel &model, const QList<RowId> &ids,
+                                 const std::function<bool(const DownloadRow &)> &match)
+{
+    QList<ResetItem> items;
+    QSet<RowId> seen;
+    for (RowId id : ids) {
+        const DownloadRow *row = model.find(id);
+        if (row && match(*row) && !seen.contains(id)) {
+            seen.insert(id);
+            items.append(ResetItem{id, row->state, row->owned});
         }
-        r.state = RowState::Waiting;
-        r.clearProgress();
-        r.reason = {};
-        r.retry = 0;
-        r.owned = {};
-    });
+    }
+    return items;
+}
+
+void RemoveResetFiles(QList<ResetItem> &items)
+{
+    // Only the file the row wrote itself goes, and only while it is still that file.
+    for (ResetItem &item : items) {
+        if (item.owned.isNone())
+            continue;
+        countDiskLook();
+        item.removed = RemoveOwnedFile(item.owned);
+    }
+}
+
+int ApplyReset(const RowWriter &rows, const QList<ResetItem> &items)
+{
+    int reset = 0;
+    for (const ResetItem &item : items) {
+        const DownloadRow *row = rows.list().find(item.id);
+        if (!row || row->state != item.state || !(row->owned == item.owned))
+            continue;
+        // A row held from an earlier download pointed at that download's file, maybe in another folder: it
+        // goes back to its own.
+        rows.update(item.id, [](DownloadRow &r) {
+            if (r.percentNote == PercentNote::Held) {
+                r.name = r.givenName;
+                r.folder = r.givenFolder;
+            }
+            r.state = RowState::Waiting;
+            r.clearProgress();
+            r.reason = {};
+            r.retry = 0;
+            r.owned = {};
+        });
+        ++reset;
+    }
+    return reset;
+}
+
+bool IsRedownloadable(const DownloadRow &row)
+{
+    return isFinished(row.state);
+}
+
+bool IsFailedRow(const DownloadRow &row)
+{
+    return row.state == RowState::Failed;
+}
+
+bool IsFinishedHtmlRow(const DownloadRow &row)
+{
+    return isFinished(row.state) && isHtmlType(row.type);
 }
 
 namespace {
@@ -99,16 +151,9 @@ namespace {
 int resetRowsWhere(const RowWriter &rows, const QList<RowId> &ids,
                    const std::function<bool(const DownloadRow &)> &match)
 {
-    const DownloadListModel &model = rows.list();
-    int reset = 0;
-    for (RowId id : ids) {
-        const DownloadRow *row = model.find(id);
-        if (row && match(*row)) {
-            ResetRow(rows, id);
-            ++reset;
-        }
-    }
-    return reset;
+    QList<ResetItem> items = ResetCandidates(rows.list(), ids, match);
+    RemoveResetFiles(items);
+    return ApplyReset(rows, items);
 }
 
 QList<RowId> allIds(const DownloadListModel &model)
@@ -124,7 +169,7 @@ QList<RowId> allIds(const DownloadListModel &model)
 
 int RedownloadSelectedRows(const RowWriter &rows, const QList<RowId> &selected)
 {
-    return resetRowsWhere(rows, selected, [](const DownloadRow &row) { return isFinished(row.state); });
+    return resetRowsWhere(rows, selected, IsRedownloadable);
 }
 
 int RedownloadFailedRows(const RowWriter &rows, const CommandGuards &guards)
@@ -132,8 +177,7 @@ int RedownloadFailedRows(const RowWriter &rows, const CommandGuards &guards)
     const DownloadListModel &model = rows.list();
     if (refused(guards.listChangeGuard, commandtext::StopFirst))
         return -1;
-    return resetRowsWhere(rows, allIds(model),
-                          [](const DownloadRow &row) { return row.state == RowState::Failed; });
+    return resetRowsWhere(rows, allIds(model), IsFailedRow);
 }
 
 int RedownloadHtmlRows(const RowWriter &rows, const CommandGuards &guards)
@@ -141,9 +185,7 @@ int RedownloadHtmlRows(const RowWriter &rows, const CommandGuards &guards)
     const DownloadListModel &model = rows.list();
     if (refused(guards.listChangeGuard, commandtext::StopFirst))
         return -1;
-    return resetRowsWhere(rows, allIds(model), [](const DownloadRow &row) {
-        return isFinished(row.state) && isHtmlType(row.type);
-    });
+    return resetRowsWhere(rows, allIds(model), IsFinishedHtmlRow);
 }
 
 void AutoRedownload(const RowWriter &rows, const CommandGuards &guards, int choicePosition)
@@ -214,57 +256,105 @@ bool CancelSelectedRows(const RowWriter &rows, const CommandGuards &guards, cons
     return true;
 }
 
-namespace {
-
-// The row's file when it is on disk; otherwise "该文件不存在！" is shown and the text is empty.
-QString fileOrSayMissing(const DownloadListModel &model, RowId id)
+RowFileLook RowFileToLook(const DownloadListModel &model, RowId id)
 {
     if (!model.find(id))
         return {};
-    const QString path = rowFile(model, id);
-    if (FileExists(path))
-        return path;
-    showMessage(MessageIcon::Critical, commandtext::FileMissing);
-    return {};
+    return RowFileLook{id, rowFile(model, id), false, -1};
+}
+
+void LookAtRowFile(RowFileLook &look)
+{
+    if (look.path.isEmpty())
+        return;
+    countDiskLook();
+    // As the shell sees it: a link is followed to what it leads to.
+    struct stat st
+    {
+    };
+    look.exists = ::stat(QFile::encodeName(look.path).constData(), &st) == 0 && S_ISREG(st.st_mode);
+    look.size = look.exists ? static_cast<qint64>(st.st_size) : -1;
+}
+
+bool LookStillApplies(const DownloadListModel &model, const RowFileLook &look)
+{
+    return !look.path.isEmpty() && model.find(look.id) && rowFile(model, look.id) == look.path;
+}
+
+namespace {
+
+RowFileLook lookNow(const DownloadListModel &model, RowId id)
+{
+    RowFileLook look = RowFileToLook(model, id);
+    LookAtRowFile(look);
+    return look;
 }
 
 } // namespace
 
-void OpenDownloadedFile(const DownloadListModel &model, RowId id, const ShellHooks &shell)
+void OpenDownloadedFileWith(const RowFileLook &look, const ShellHooks &shell)
 {
-    const QString path = fileOrSayMissing(model, id);
-    if (path.isEmpty())
+    if (!look.exists) {
+        showMessage(MessageIcon::Critical, commandtext::FileMissing);
         return;
+    }
     if (shell.openFile)
-        shell.openFile(path);
+        shell.openFile(look.path);
 }
 
-void OpenContainingFolder(const DownloadListModel &model, RowId id, const ShellHooks &shell)
+void OpenContainingFolderWith(const DownloadListModel &model, const RowFileLook &look,
+                              const ShellHooks &shell)
 {
-    const DownloadRow *row = model.find(id);
+    const DownloadRow *row = model.find(look.id);
     if (!row)
         return;
-    const QString path = rowFile(model, id);
-    if (!FileExists(path)) {
+    if (!look.exists) {
         if (shell.openFolder)
             shell.openFolder(row->folder);
         return;
     }
-    if (!shell.showInFolder || !shell.showInFolder(path))
+    if (!shell.showInFolder || !shell.showInFolder(look.path))
         showMessage(MessageIcon::Critical, commandtext::OpenFailed);
 }
 
-void OpenInTextEditor(const DownloadListModel &model, RowId id, const ShellHooks &shell)
+void OpenInTextEditorWith(const RowFileLook &look, const ShellHooks &shell)
 {
-    const QString path = fileOrSayMissing(model, id);
-    if (path.isEmpty())
+    if (!look.exists) {
+        showMessage(MessageIcon::Critical, commandtext::FileMissing);
         return;
-    if (QFileInfo(path).size() > MaxEditorFileBytes) {
+    }
+    if (look.size > MaxEditorFileBytes) {
         showMessage(MessageIcon::Critical, commandtext::TooBigForEditor);
         return;
     }
     if (shell.openInTextEditor)
-        shell.openInTextEditor(path);
+        shell.openInTextEditor(look.path);
+}
+
+void OpenDoneRowWith(const RowFileLook &look, const ShellHooks &shell)
+{
+    if (!look.exists)
+        showMessage(MessageIcon::Critical, commandtext::DoubleClickMissing);
+    else if (shell.openFile)
+        shell.openFile(look.path);
+}
+
+void OpenDownloadedFile(const DownloadListModel &model, RowId id, const ShellHooks &shell)
+{
+    if (model.find(id))
+        OpenDownloadedFileWith(lookNow(model, id), shell);
+}
+
+void OpenContainingFolder(const DownloadListModel &model, RowId id, const ShellHooks &shell)
+{
+    if (model.find(id))
+        OpenContainingFolderWith(model, lookNow(model, id), shell);
+}
+
+void OpenInTextEditor(const DownloadListModel &model, RowId id, const ShellHooks &shell)
+{
+    if (model.find(id))
+        OpenInTextEditorWith(lookNow(model, id), shell);
 }
 
 void DoubleClickRow(const RowWriter &rows, RowId id, const ShellHooks &shell)
@@ -274,14 +364,9 @@ void DoubleClickRow(const RowWriter &rows, RowId id, const ShellHooks &shell)
     if (!row)
         return;
     switch (row->state) {
-    case RowState::Done: {
-        const QString path = rowFile(model, id);
-        if (!FileExists(path))
-            showMessage(MessageIcon::Critical, commandtext::DoubleClickMissing);
-        else if (shell.openFile)
-            shell.openFile(path);
+    case RowState::Done:
+        OpenDoneRowWith(lookNow(model, id), shell);
         break;
-    }
     case RowState::Failed:
         ResetRow(rows, id);
         break;
@@ -291,7 +376,7 @@ void DoubleClickRow(const RowWriter &rows, RowId id, const ShellHooks &shell)
     }
 }
 
-QString RowClickPanelText(const DownloadListModel &model, RowId id)
+QString RowClickReasonText(const DownloadListModel &model, RowId id)
 {
     const DownloadRow *row = model.find(id);
     if (!row)
@@ -301,8 +386,16 @@ QString RowClickPanelText(const DownloadListModel &model, RowId id)
         return QStringLiteral("失败原因：") + reasonTextForWindow(row->reason);
     if (!row->reason.isNone() && row->sizeNote == SizeNote::RetryWait)
         return row->sizeText() + QStringLiteral("，失败原因：") + reasonTextForWindow(row->reason);
-    const QString path = rowFile(model, id);
-    return FileExists(path) ? path : QString();
+    return {};
+}
+
+QString RowClickPanelText(const DownloadListModel &model, RowId id)
+{
+    const QString reason = RowClickReasonText(model, id);
+    if (!reason.isEmpty() || !model.find(id))
+        return reason;
+    const RowFileLook look = lookNow(model, id);
+    return look.exists ? look.path : QString();
 }
 
 QList<PdfCheckItem> PdfCheckCandidates(const DownloadListModel &model)

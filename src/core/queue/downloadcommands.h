@@ -53,6 +53,26 @@ bool ShuffleRows(const RowWriter &rows, const CommandGuards &guards, QRandomGene
 
 // Back to waiting with empty progress cells; the row's file, when present, is deleted.
 void ResetRow(const RowWriter &rows, RowId id);
+
+// The same in three steps, so that the files are removed off the GUI thread: the rows to reset with the
+// files they wrote (no disk), the files removed (any thread), the rows reset (no disk). A row stays done
+// or failed until its file is gone, so the scheduler cannot start it (and write or claim its name) before.
+struct ResetItem
+{
+    RowId id = RowId::None;
+    RowState state = RowState::Waiting; // as it was asked
+    OwnedFile owned;                    // the file the row wrote, removed only while it is still that file
+    bool removed = false;
+};
+QList<ResetItem> ResetCandidates(const DownloadListModel &model, const QList<RowId> &ids,
+                                 const std::function<bool(const DownloadRow &)> &match);
+void RemoveResetFiles(QList<ResetItem> &items);
+// A row is reset only while it stands as it was asked (same state, same file); the number reset.
+int ApplyReset(const RowWriter &rows, const QList<ResetItem> &items);
+// Which rows each command resets.
+bool IsRedownloadable(const DownloadRow &row); // done or failed
+bool IsFailedRow(const DownloadRow &row);
+bool IsFinishedHtmlRow(const DownloadRow &row);
 // Done and failed rows among the selected ones are reset.
 int RedownloadSelectedRows(const RowWriter &rows, const QList<RowId> &selected);
 // Every failed row is reset; -1 when refused by the guard.
@@ -84,6 +104,28 @@ void DoubleClickRow(const RowWriter &rows, RowId id, const ShellHooks &shell);
 // Text of the second status-bar panel after a click on a row: why a failed row failed (also while it waits
 // for its next try), else the file path when the file exists.
 QString RowClickPanelText(const DownloadListModel &model, RowId id);
+// The part of it that needs no disk: the reason, or empty text when the row's file decides.
+QString RowClickReasonText(const DownloadListModel &model, RowId id);
+
+// The commands above in two steps, so that the file is looked at off the GUI thread: the look (any
+// thread), then what the command does with its answer (no disk), while the row still names that file.
+struct RowFileLook
+{
+    RowId id = RowId::None;
+    QString path;        // the row's file when it was asked; empty when there was no row
+    bool exists = false; // a plain file is there (a link to one counts, as it does for the shell)
+    qint64 size = -1;
+};
+RowFileLook RowFileToLook(const DownloadListModel &model, RowId id);
+void LookAtRowFile(RowFileLook &look);
+// The row is still in the list and names the file that was looked at.
+bool LookStillApplies(const DownloadListModel &model, const RowFileLook &look);
+void OpenDownloadedFileWith(const RowFileLook &look, const ShellHooks &shell);
+void OpenContainingFolderWith(const DownloadListModel &model, const RowFileLook &look,
+                              const ShellHooks &shell);
+void OpenInTextEditorWith(const RowFileLook &look, const ShellHooks &shell);
+// A done row's file opened, or "文件不存在！".
+void OpenDoneRowWith(const RowFileLook &look, const ShellHooks &shell);
 
 // Done "pdf" rows whose content is another paper format get that extension. Returns the rows changed.
 int CheckPdfFiles(const RowWriter &rows);

@@ -144,9 +144,11 @@ void DownloadQueue::retryAfterLogin(const QString &key)
     const DownloadRow *row = m_model->find(id);
     if (!row || (row->state != RowState::Done && row->state != RowState::Failed))
         return;
-    m_commands.reset(id);
-    if (!m_userStopped && !m_scheduler->isRunning())
-        m_scheduler->start();
+    // The row starts again once its old file is gone.
+    m_commands.reset(id, [this] {
+        if (!m_userStopped && !m_scheduler->isRunning())
+            m_scheduler->start();
+    });
 }
 
 void DownloadQueue::resume()

@@ -16,6 +16,7 @@ PaperRecord exportRecordFor(const DownloadRow &row, const std::optional<PaperRec
         record.sourcePage = row.tag;
     if (row.state != RowState::Done)
         return record;
+    countDiskLook();
     const QFileInfo file(rowFilePath(row));
     if (!file.isFile())
         return record;
@@ -26,8 +27,7 @@ PaperRecord exportRecordFor(const DownloadRow &row, const std::optional<PaperRec
     return record;
 }
 
-QList<PaperRecord> exportRecords(const DownloadListModel &model, const QList<RowId> &rows,
-                                 PaperLibrary *library)
+QList<ExportItem> exportItems(const DownloadListModel &model, const QList<RowId> &rows, PaperLibrary *library)
 {
     QList<const DownloadRow *> chosen;
     if (rows.isEmpty()) {
@@ -41,11 +41,26 @@ QList<PaperRecord> exportRecords(const DownloadListModel &model, const QList<Row
                 chosen.append(row);
         }
     }
-    QList<PaperRecord> records;
-    records.reserve(chosen.size());
+    QList<ExportItem> items;
+    items.reserve(chosen.size());
     for (const DownloadRow *row : std::as_const(chosen))
-        records.append(exportRecordFor(*row, library ? library->record(row->key) : std::nullopt));
+        items.append(ExportItem{*row, library ? library->record(row->key) : std::nullopt});
+    return items;
+}
+
+QList<PaperRecord> exportRecords(const QList<ExportItem> &items)
+{
+    QList<PaperRecord> records;
+    records.reserve(items.size());
+    for (const ExportItem &item : items)
+        records.append(exportRecordFor(item.row, item.known));
     return records;
+}
+
+QList<PaperRecord> exportRecords(const DownloadListModel &model, const QList<RowId> &rows,
+                                 PaperLibrary *library)
+{
+    return exportRecords(exportItems(model, rows, library));
 }
 
 QByteArray exportBytes(ExportFormat format, const QList<PaperRecord> &records)

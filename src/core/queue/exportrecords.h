@@ -21,6 +21,17 @@ PaperRecord exportRecordFor(const DownloadRow &row, const std::optional<PaperRec
 QList<PaperRecord> exportRecords(const DownloadListModel &model, const QList<RowId> &rows,
                                  PaperLibrary *library);
 
+// The same in two steps, so that the rows' files are looked at off the GUI thread: the rows with what
+// the library knows of them (no look at the rows' files), then the records (any thread).
+struct ExportItem
+{
+    DownloadRow row;
+    std::optional<PaperRecord> known;
+};
+QList<ExportItem> exportItems(const DownloadListModel &model, const QList<RowId> &rows,
+                              PaperLibrary *library);
+QList<PaperRecord> exportRecords(const QList<ExportItem> &items);
+
 QByteArray exportBytes(ExportFormat format, const QList<PaperRecord> &records);
 // "RIS (*.ris)" and so on, and the extension.
 QString exportFilter(ExportFormat format);

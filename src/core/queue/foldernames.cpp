@@ -192,6 +192,14 @@ void FolderNames::markTaken(const QString &path)
     recheck(path);
 }
 
+void FolderNames::markGone(const QString &path)
+{
+    const auto folder = m_folders.find(folderPart(path));
+    if (folder != m_folders.end() && folder->listing.seq != 0)
+        folder->listing.names.remove(namePart(path));
+    recheck(path);
+}
+
 void FolderNames::sendBatch()
 {
     if (m_batch.isEmpty())

@@ -40,6 +40,8 @@ public:
     // The name is known to be taken now (a move into place was refused there): it counts until a look
     // says otherwise.
     void markTaken(const QString &path);
+    // This program removed the file at the path: the name counts as free until a look says otherwise.
+    void markGone(const QString &path);
 
     // Listed folders whose modification time changed are listed again; at most once a second.
     void refreshDue();

@@ -1,13 +1,18 @@
 #include "core/queue/queuecommands.h"
 
+#include "core/common/messenger.h"
+#include "core/queue/foldernames.h"
 #include "core/transfer/diskworkers.h"
 #include "core/transfer/downloadscheduler.h"
 
 #include <QPointer>
 #include <QThreadPool>
+#include <algorithm>
+#include <iterator>
 
-QueueCommands::QueueCommands(RowWriter rows, const DownloadScheduler *scheduler)
-    : m_rows(rows), m_scheduler(scheduler), m_random(QRandomGenerator::global()->generate())
+QueueCommands::QueueCommands(RowWriter rows, DownloadScheduler *scheduler)
+    : m_rows(rows), m_scheduler(scheduler), m_names(&scheduler->picker().names()),
+      m_random(QRandomGenerator::global()->generate())
 {
 }
 
@@ -21,29 +26,111 @@ CommandGuards QueueCommands::guards() const
     return g;
 }
 
-void QueueCommands::reset(RowId id)
+void QueueCommands::reset(RowId id, std::function<void()> then)
 {
-    ResetRow(m_rows, id);
+    resetRows(ResetCandidates(m_rows.list(), {id}, IsRedownloadable), std::move(then));
 }
+
+namespace {
+
+QList<RowId> allIds(const DownloadListModel &model)
+{
+    QList<RowId> ids;
+    ids.reserve(model.count());
+    for (int i = 0; i < model.count(); ++i)
+        ids.append(model.idAt(i));
+    return ids;
+}
+
+} // namespace
 
 int QueueCommands::redownloadSelected(const QList<RowId> &selected)
 {
-    return RedownloadSelectedRows(m_rows, selected);
+    return resetRows(ResetCandidates(m_rows.list(), selected, IsRedownloadable));
 }
 
 int QueueCommands::redownloadFailed()
 {
-    return RedownloadFailedRows(m_rows, guards());
+    if (guards().listChangeGuard) {
+        showMessage(MessageIcon::Information, commandtext::StopFirst);
+        return -1;
+    }
+    return resetRows(ResetCandidates(m_rows.list(), allIds(m_rows.list()), IsFailedRow));
 }
 
 int QueueCommands::redownloadHtml()
 {
-    return RedownloadHtmlRows(m_rows, guards());
+    if (guards().listChangeGuard) {
+        showMessage(MessageIcon::Information, commandtext::StopFirst);
+        return -1;
+    }
+    return resetRows(ResetCandidates(m_rows.list(), allIds(m_rows.list()), IsFinishedHtmlRow));
 }
 
-void QueueCommands::autoRedownload(AutoRedownloadChoice choice)
+void QueueCommands::autoRedownload(AutoRedownloadChoice choice, std::function<void()> then)
 {
-    AutoRedownload(m_rows, guards(), static_cast<int>(choice));
+    // It runs from a timer: a guard that holds skips it without a word, never with a message box.
+    std::function<bool(const DownloadRow &)> match;
+    switch (choice) {
+    case AutoRedownloadChoice::Failed:
+        match = IsFailedRow;
+        break;
+    case AutoRedownloadChoice::Html:
+        match = IsFinishedHtmlRow;
+        break;
+    case AutoRedownloadChoice::FailedAndHtml:
+        match = [](const DownloadRow &row) { return IsFailedRow(row) || IsFinishedHtmlRow(row); };
+        break;
+    }
+    if (guards().listChangeGuard || !match) {
+        if (then)
+            then();
+        return;
+    }
+    resetRows(ResetCandidates(m_rows.list(), allIds(m_rows.list()), match), std::move(then));
+}
+
+int QueueCommands::resetRows(QList<ResetItem> items, std::function<void()> then)
+{
+    items.removeIf([this](const ResetItem &item) { return m_state->resetting.contains(item.id); });
+    const int count = static_cast<int>(items.size());
+    if (items.isEmpty()) {
+        if (then)
+            then();
+        return 0;
+    }
+    // Rows that wrote no file of their own have nothing to wait for.
+    const auto ownsNone = [](const ResetItem &item) { return item.owned.isNone(); };
+    QList<ResetItem> now;
+    std::copy_if(items.cbegin(), items.cend(), std::back_inserter(now), ownsNone);
+    items.removeIf(ownsNone);
+    ApplyReset(m_rows, now);
+    if (items.isEmpty()) {
+        if (then)
+            then();
+        return count;
+    }
+    for (const ResetItem &item : std::as_const(items))
+        m_state->resetting.insert(item.id);
+    QPointer<QObject> list(m_rows.model());
+    QThreadPool::globalInstance()->start([items = std::move(items), list, rows = m_rows, state = m_state,
+                                          names = m_names, then = std::move(then)]() mutable {
+        RemoveResetFiles(items);
+        diskwork::postToReceiver(list,
+                                 [items = std::move(items), rows, state, names, then = std::move(then)] {
+                                     // The folder's listing learns of the removals first, so that the rows
+                                     // start on a free name.
+                                     for (const ResetItem &item : items) {
+                                         state->resetting.remove(item.id);
+                                         if (item.removed && names)
+                                             names->markGone(item.owned.path);
+                                     }
+                                     ApplyReset(rows, items);
+                                     if (then)
+                                         then();
+                                 });
+    });
+    return count;
 }
 
 int QueueCommands::removeSelected(const QList<RowId> &selected)
@@ -83,7 +170,90 @@ bool QueueCommands::cancel(const QList<RowId> &selected)
 
 void QueueCommands::doubleClick(RowId id, const ShellHooks &shell)
 {
-    DoubleClickRow(m_rows, id, shell);
+    const DownloadRow *row = m_rows.list().find(id);
+    if (!row)
+        return;
+    switch (row->state) {
+    case RowState::Done:
+        lookThen(Look::DoubleClick, id, [shell, list = m_rows.model()](const RowFileLook &look) {
+            // The row may have gone back to the queue meanwhile: then there is nothing to open.
+            const DownloadRow *now = list->find(look.id);
+            if (now && now->state == RowState::Done)
+                OpenDoneRowWith(look, shell);
+        });
+        break;
+    case RowState::Failed:
+        reset(id);
+        break;
+    case RowState::Waiting:
+    case RowState::Downloading:
+        break;
+    }
+}
+
+void QueueCommands::openFile(RowId id, const ShellHooks &shell)
+{
+    lookThen(Look::Open, id, [shell](const RowFileLook &look) { OpenDownloadedFileWith(look, shell); });
+}
+
+void QueueCommands::openFolder(RowId id, const ShellHooks &shell)
+{
+    lookThen(Look::Folder, id, [shell, list = m_rows.model()](const RowFileLook &look) {
+        OpenContainingFolderWith(*list, look, shell);
+    });
+}
+
+void QueueCommands::openInEditor(RowId id, const ShellHooks &shell)
+{
+    lookThen(Look::Editor, id, [shell](const RowFileLook &look) { OpenInTextEditorWith(look, shell); });
+}
+
+void QueueCommands::clickPanelText(RowId id, std::function<void(const QString &)> show)
+{
+    const quint64 ticket = ++m_state->panelTicket;
+    const QString reason = RowClickReasonText(m_rows.list(), id);
+    // Nothing of the row's stays shown while its file is looked at.
+    show(reason);
+    if (!reason.isEmpty() || !m_rows.list().find(id))
+        return;
+    lookThen(Look::Panel, id, [ticket, state = m_state, show = std::move(show)](const RowFileLook &look) {
+        if (ticket == state->panelTicket && look.exists)
+            show(look.path);
+    });
+}
+
+void QueueCommands::lookAtFile(const QString &path, std::function<void(bool)> answer)
+{
+    QPointer<QObject> list(m_rows.model());
+    QThreadPool::globalInstance()->start([path, list, answer = std::move(answer)]() mutable {
+        RowFileLook look{RowId::None, path, false, -1};
+        LookAtRowFile(look);
+        diskwork::postToReceiver(list,
+                                 [exists = look.exists, answer = std::move(answer)] { answer(exists); });
+    });
+}
+
+void QueueCommands::lookThen(Look kind, RowId id, std::function<void(const RowFileLook &)> act)
+{
+    RowFileLook look = RowFileToLook(m_rows.list(), id);
+    if (look.path.isEmpty())
+        return;
+    const quint64 key = (static_cast<quint64>(id) << 3) | static_cast<quint64>(kind);
+    if (kind != Look::Panel) {
+        if (m_state->looks.contains(key))
+            return;
+        m_state->looks.insert(key);
+    }
+    QPointer<QObject> list(m_rows.model());
+    QThreadPool::globalInstance()->start(
+        [look, key, list, rows = m_rows, state = m_state, act = std::move(act)]() mutable {
+            LookAtRowFile(look);
+            diskwork::postToReceiver(list, [look, key, rows, state, act = std::move(act)] {
+                state->looks.remove(key);
+                if (LookStillApplies(rows.list(), look))
+                    act(look);
+            });
+        });
 }
 
 bool QueueCommands::checkPdfFiles(std::function<void(int renamed)> done)

@@ -4,28 +4,36 @@
 #include "core/queue/rowwriter.h"
 
 #include <QList>
+#include <QPointer>
 #include <QRandomGenerator>
+#include <QSet>
 #include <functional>
 #include <memory>
 
 class DownloadScheduler;
+class FolderNames;
 
 // The list commands of the download window's menus and the list's clicks, on the queue's rows. Each
 // asks the scheduler whether it may run now (the busy tests) before it changes a row.
 class QueueCommands
 {
 public:
-    QueueCommands(RowWriter rows, const DownloadScheduler *scheduler);
+    QueueCommands(RowWriter rows, DownloadScheduler *scheduler);
 
     // The busy tests of the list commands, as they stand now.
     CommandGuards guards() const;
 
-    // Back to waiting (the commands of "重新下载"); the number of rows reset, -1 when refused.
-    void reset(RowId id);
+    // Back to waiting (the commands of "重新下载"); the number of rows reset, -1 when refused. The rows'
+    // files are removed on a worker and the rows reset when that is done (all of one command in one
+    // batch); until then they stay as they are, so that none starts again before its file is gone. A row
+    // already on its way back is not asked for twice.
+    void reset(RowId id, std::function<void()> then = {});
     int redownloadSelected(const QList<RowId> &selected);
     int redownloadFailed();
     int redownloadHtml();
-    void autoRedownload(AutoRedownloadChoice choice);
+    // `then` runs once the chosen rows are reset (at once when there are none, or the guard holds).
+    void autoRedownload(AutoRedownloadChoice choice, std::function<void()> then = {});
+    bool resetPending(RowId id) const { return m_state->resetting.contains(id); }
     // "清除" and "清空"; the number of rows removed, -1 when refused.
     int removeSelected(const QList<RowId> &selected);
     int removeFailed();
@@ -39,6 +47,17 @@ public:
     bool cancel(const QList<RowId> &selected);
     // Double-click: a done row opens its file, a failed one goes back to the queue.
     void doubleClick(RowId id, const ShellHooks &shell);
+    // "打开下载文件", "打开所在文件夹", "用记事本打开文件". The row's file is looked at on a worker and the
+    // command acts when the answer is back, if the row still names that file; the same command on the same
+    // row asked again meanwhile is not run twice.
+    void openFile(RowId id, const ShellHooks &shell);
+    void openFolder(RowId id, const ShellHooks &shell);
+    void openInEditor(RowId id, const ShellHooks &shell);
+    // The panel's text after a click on a row: at once when the row's failure decides it, else when the
+    // look at its file is back. An answer to an earlier click is dropped once a later click was made.
+    void clickPanelText(RowId id, std::function<void(const QString &text)> show);
+    // Whether a plain file is at the path (a link followed), answered on the GUI thread.
+    void lookAtFile(const QString &path, std::function<void(bool exists)> answer);
     // "检查PDF文件": the files are read and moved on a worker; `done` gets the number of files renamed
     // on the GUI thread, unless the list went away first. False while a check is still under way.
     bool checkPdfFiles(std::function<void(int renamed)> done);
@@ -46,7 +65,20 @@ public:
 private:
     RowWriter m_rows;
     const DownloadScheduler *m_scheduler;
+    QPointer<FolderNames> m_names; // told of the files the re-download removed
     HeaderSorter m_sorter;
     QRandomGenerator m_random;
+    enum class Look { Open, Folder, Editor, DoubleClick, Panel };
+    void lookThen(Look kind, RowId id, std::function<void(const RowFileLook &)> act);
+    int resetRows(QList<ResetItem> items, std::function<void()> then = {});
+
+    // What the workers' answers find when they are back; shared with them.
+    struct Pending
+    {
+        QSet<quint64> looks; // kind and row
+        QSet<RowId> resetting;
+        quint64 panelTicket = 0;
+    };
+    std::shared_ptr<Pending> m_state = std::make_shared<Pending>();
     std::shared_ptr<bool> m_pdfCheckRunning = std::make_shared<bool>(false);
 };

@@ -4,11 +4,8 @@
 #include "core/queue/downloadlistmodel.h"
 #include "core/queue/ownedfile.h"
 
-#include <QCoreApplication>
 #include <QFile>
-#include <QThread>
 #include <algorithm>
-#include <atomic>
 #include <cmath>
 #include <sys/stat.h>
 

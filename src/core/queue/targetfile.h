@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/common/disklooks.h"
+#include "core/common/filenames.h"
 #include "core/queue/ownedfile.h"
 #include "core/settings/sharedoptions.h"
 
