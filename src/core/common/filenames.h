@@ -36,7 +36,6 @@ RenameResult RenameWithExtension(const QString &path, const QString &newExtensio
 bool FileExists(const QString &path);
 bool FolderExists(const QString &path);
 
-
 // scheme://host of an address (the whole address when there is no "/" after the host).
 QString SiteRootOf(const QString &address);
 
