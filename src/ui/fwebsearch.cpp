@@ -4,6 +4,7 @@
 #include "browser/webengineresultpage.h"
 #include "core/common/filenames.h"
 #include "core/common/messenger.h"
+#include "core/common/receiverpost.h"
 #include "core/library/programlibrary.h"
 #include "core/queue/downloadqueue.h"
 #include "core/search/addallwalk.h"
@@ -31,6 +32,7 @@
 #include <QPushButton>
 #include <QStatusBar>
 #include <QStyle>
+#include <QThreadPool>
 #include <QTreeView>
 #include <QWebEngineView>
 
@@ -532,8 +534,18 @@ void fWebSearch::importLinks()
     const QString path = filedialogs::choose(this, request);
     if (path.isEmpty())
         return;
+    // The file is read on a worker; its links join the list when they are in (not at all should the
+    // window have gone meanwhile).
+    QThreadPool::globalInstance()->start([receiver = QPointer<QObject>(this), this, path] {
+        LinkImport links = ReadLinkListFile(path);
+        diskwork::postToReceiver(receiver, [this, links = std::move(links)] { addImportedLinks(links); });
+    });
+}
+
+void fWebSearch::addImportedLinks(const LinkImport &links)
+{
     const LinkImportOutcome outcome =
-        AddImportedLinks(ReadLinkListFile(path), *m_candidates, sharedOptions().DefaultSaveFolder);
+        AddImportedLinks(links, *m_candidates, sharedOptions().DefaultSaveFolder);
     refreshCount();
     autoSizeColumns();
     showMessage(outcome.error.isEmpty() ? MessageIcon::Information : MessageIcon::Critical,

@@ -8,6 +8,7 @@
 #include <memory>
 
 class AddAllWalk;
+struct LinkImport;
 class CandidateListModel;
 class QLabel;
 class QMenu;
@@ -54,6 +55,7 @@ public:
     void openGivenAddress();
     // "从文本文件导入链接…": one address, or title TAB address, per line into the candidate list.
     void importLinks();
+    void addImportedLinks(const LinkImport &links);
     // "站点规则…": which rules apply to the page on show and where they come from.
     void showSiteRules();
     // "检查本页": what the rules find on the page on show.

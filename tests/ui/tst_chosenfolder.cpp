@@ -111,7 +111,7 @@ private Q_SLOTS:
                 action->trigger();
         }
         filedialogs::setFunction({});
-        QCOMPARE(candidates->count(), 2);
+        QTRY_COMPARE(candidates->count(), 2);
         QCOMPARE(candidates->row(0).folder, QString());
 
         // The hand-over asks although the option says the folder was asked for; Cancel hands nothing over.
