@@ -156,7 +156,9 @@ int resetRowsWhere(const RowWriter &rows, const QList<RowId> &ids,
     return ApplyReset(rows, items);
 }
 
-QList<RowId> allIds(const DownloadListModel &model)
+} // namespace
+
+QList<RowId> AllRowIds(const DownloadListModel &model)
 {
     QList<RowId> ids;
     ids.reserve(model.count());
@@ -164,8 +166,6 @@ QList<RowId> allIds(const DownloadListModel &model)
         ids.append(model.idAt(i));
     return ids;
 }
-
-} // namespace
 
 int RedownloadSelectedRows(const RowWriter &rows, const QList<RowId> &selected)
 {
@@ -177,7 +177,7 @@ int RedownloadFailedRows(const RowWriter &rows, const CommandGuards &guards)
     const DownloadListModel &model = rows.list();
     if (refused(guards.listChangeGuard, commandtext::StopFirst))
         return -1;
-    return resetRowsWhere(rows, allIds(model), IsFailedRow);
+    return resetRowsWhere(rows, AllRowIds(model), IsFailedRow);
 }
 
 int RedownloadHtmlRows(const RowWriter &rows, const CommandGuards &guards)
@@ -185,7 +185,7 @@ int RedownloadHtmlRows(const RowWriter &rows, const CommandGuards &guards)
     const DownloadListModel &model = rows.list();
     if (refused(guards.listChangeGuard, commandtext::StopFirst))
         return -1;
-    return resetRowsWhere(rows, allIds(model), IsFinishedHtmlRow);
+    return resetRowsWhere(rows, AllRowIds(model), IsFinishedHtmlRow);
 }
 
 void AutoRedownload(const RowWriter &rows, const CommandGuards &guards, int choicePosition)

@@ -64,6 +64,10 @@ struct ResetItem
     OwnedFile owned;                    // the file the row wrote, removed only while it is still that file
     bool removed = false;
 };
+
+// Every row of the list, in list order.
+QList<RowId> AllRowIds(const DownloadListModel &model);
+
 QList<ResetItem> ResetCandidates(const DownloadListModel &model, const QList<RowId> &ids,
                                  const std::function<bool(const DownloadRow &)> &match);
 void RemoveResetFiles(QList<ResetItem> &items);

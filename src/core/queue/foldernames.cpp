@@ -287,11 +287,5 @@ void FolderNames::tookStale(const QStringList &folders)
 
 void FolderNames::announce()
 {
-    if (m_announcing)
-        return;
-    m_announcing = true;
-    QTimer::singleShot(0, this, [this] {
-        m_announcing = false;
-        Q_EMIT arrived();
-    });
+    m_announce.request();
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/common/onceperturn.h"
 #include "core/queue/targetfile.h"
 
 #include <QElapsedTimer>
@@ -86,7 +87,7 @@ private:
     QHash<QString, Checked> m_checked; // paths looked at after their folder's listing
     QSet<QString> m_batch;             // paths to look at with the next batch
     int m_inFlight = 0;
-    bool m_announcing = false;
+    OncePerTurn m_announce{this, [this] { Q_EMIT arrived(); }};
     bool m_refreshing = false;
     QElapsedTimer m_sinceRefresh;
     std::shared_ptr<std::atomic_bool> m_cancel;

@@ -105,13 +105,7 @@ void ForeignFileLookup::took(quint64 seq, const QSet<QString> &paths,
         if (known.seq < seq)
             known = Known{seq, found.value(path)};
     }
-    if (m_announcing)
-        return;
-    m_announcing = true;
-    QTimer::singleShot(0, this, [this] {
-        m_announcing = false;
-        Q_EMIT answered();
-    });
+    m_announce.request();
 }
 
 void AttachForeignFileTest(DownloadScheduler *scheduler, PaperLibrary *library)
@@ -251,13 +245,7 @@ void HeldRowChecker::onVerdict(RowId id, const HeldFile &held, HeldVerdict verdi
 
 void HeldRowChecker::announce()
 {
-    if (m_announcing)
-        return;
-    m_announcing = true;
-    QTimer::singleShot(0, this, [this] {
-        m_announcing = false;
-        Q_EMIT answered();
-    });
+    m_announce.request();
 }
 
 void HeldRowChecker::forget(const QList<RowId> &ids)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/common/onceperturn.h"
 #include "core/library/heldcheck.h"
 #include "core/queue/downloadlistmodel.h"
 #include "core/queue/heldrow.h"
@@ -67,7 +68,7 @@ private:
     PaperLibrary *m_library;
     bool m_enabled = true;
     int m_pending = 0;
-    bool m_announcing = false;
+    OncePerTurn m_announce{this, [this] { Q_EMIT answered(); }};
     QHash<RowId, Entry> m_rows;
     QList<Asked> m_asking; // for the next read
     std::shared_ptr<std::atomic_bool> m_cancel;
@@ -113,7 +114,7 @@ private:
     QSet<QString> m_asking; // for the next read
     quint64 m_seq = 0;      // of the last read handed over
     QHash<QString, Known> m_known;
-    bool m_announcing = false;
+    OncePerTurn m_announce{this, [this] { Q_EMIT answered(); }};
     std::unique_ptr<LibraryThread> m_reader;
 };
 

@@ -31,19 +31,6 @@ void QueueCommands::reset(RowId id, std::function<void()> then)
     resetRows(ResetCandidates(m_rows.list(), {id}, IsRedownloadable), std::move(then));
 }
 
-namespace {
-
-QList<RowId> allIds(const DownloadListModel &model)
-{
-    QList<RowId> ids;
-    ids.reserve(model.count());
-    for (int i = 0; i < model.count(); ++i)
-        ids.append(model.idAt(i));
-    return ids;
-}
-
-} // namespace
-
 int QueueCommands::redownloadSelected(const QList<RowId> &selected)
 {
     return resetRows(ResetCandidates(m_rows.list(), selected, IsRedownloadable));
@@ -55,7 +42,7 @@ int QueueCommands::redownloadFailed()
         showMessage(MessageIcon::Information, commandtext::StopFirst);
         return -1;
     }
-    return resetRows(ResetCandidates(m_rows.list(), allIds(m_rows.list()), IsFailedRow));
+    return resetRows(ResetCandidates(m_rows.list(), AllRowIds(m_rows.list()), IsFailedRow));
 }
 
 int QueueCommands::redownloadHtml()
@@ -64,7 +51,7 @@ int QueueCommands::redownloadHtml()
         showMessage(MessageIcon::Information, commandtext::StopFirst);
         return -1;
     }
-    return resetRows(ResetCandidates(m_rows.list(), allIds(m_rows.list()), IsFinishedHtmlRow));
+    return resetRows(ResetCandidates(m_rows.list(), AllRowIds(m_rows.list()), IsFinishedHtmlRow));
 }
 
 void QueueCommands::autoRedownload(AutoRedownloadChoice choice, std::function<void()> then)
@@ -87,7 +74,7 @@ void QueueCommands::autoRedownload(AutoRedownloadChoice choice, std::function<vo
             then();
         return;
     }
-    resetRows(ResetCandidates(m_rows.list(), allIds(m_rows.list()), match), std::move(then));
+    resetRows(ResetCandidates(m_rows.list(), AllRowIds(m_rows.list()), match), std::move(then));
 }
 
 int QueueCommands::resetRows(QList<ResetItem> items, std::function<void()> then)
