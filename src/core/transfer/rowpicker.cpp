@@ -12,6 +12,19 @@ using schedulertime::monoNow;
 
 namespace {
 
+// The answer names the file's type, and papers come in a few: the row's name with each of the others,
+// which the answer may pick instead of the row's own.
+QStringList otherPaperNames(const QString &folder, const QString &name, const QString &type)
+{
+    QStringList paths;
+    for (const char *other : {"pdf", "caj", "kdh", "nh", "caa"}) {
+        const QString otherType = QString::fromLatin1(other);
+        if (otherType.compare(type, Qt::CaseInsensitive) != 0)
+            paths.append(rowFilePath(folder, FitNameForDisk(name, otherType, 0), otherType));
+    }
+    return paths;
+}
+
 // The row ends done on a file that is already there, without a transfer.
 void endOnFileAtHand(DownloadRow &r, qint64 size, PercentNote note)
 {
@@ -77,7 +90,8 @@ RowId RowPicker::findRow(DuplicatePolicy policy)
             continue;
         const ReservedPaths reserved = reservedFor(id);
         const QString path = rowFilePath(folder, name, type);
-        if (policy != DuplicatePolicy::Rename && !reserved.contains(path) && !lookedAtFor(id, path))
+        if (policy != DuplicatePolicy::Rename && !reserved.contains(path) &&
+            !lookedAtFor(id, path, otherPaperNames(folder, name, type)))
             continue;
         const NeedAnswer answer =
             确定是需要下载(policy, folder, name, type, reserved, claimsFor(row.key), m_names.looker());
@@ -134,7 +148,7 @@ ClaimTest RowPicker::claimsFor(const QString &key) const
     };
 }
 
-bool RowPicker::lookedAtFor(RowId id, const QString &path)
+bool RowPicker::lookedAtFor(RowId id, const QString &path, const QStringList &alsoAsk)
 {
     const qint64 nowMs = lookClock().elapsed();
     const auto ask = m_asked.find(id);
@@ -153,6 +167,10 @@ bool RowPicker::lookedAtFor(RowId id, const QString &path)
         });
     }
     m_asked.insert(id, Ask{path, m_names.recheck(path), nowMs, m_foreignFile ? m_foreignFile->ask(path) : 0});
+    if (m_foreignFile) {
+        for (const QString &other : alsoAsk)
+            m_foreignFile->ask(other);
+    }
     return false;
 }
 

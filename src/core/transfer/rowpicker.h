@@ -68,7 +68,8 @@ private:
     // Whether the path was looked at (and the library asked about its file) since the row asked; asks when
     // it has not.
     // A look older than about a second is no answer: the row may have waited long for a slot.
-    bool lookedAtFor(RowId id, const QString &path);
+    // alsoAsk: names the answer may pick instead, asked about in the library with it (not waited for).
+    bool lookedAtFor(RowId id, const QString &path, const QStringList &alsoAsk = {});
     void settle();
 
     RowWriter m_rows;

@@ -401,6 +401,44 @@ private Q_SLOTS:
                  skip ? QByteArray("another program's") : paperBytes(4));
     }
 
+    // An answer may name another type than the row had. The library was asked about that name too when
+    // the row started, so a file there that the library holds for this very paper is replaced as the
+    // policy says, and one it holds for another paper is not.
+    void anotherTypeNamesAFileTheLibraryKnows()
+    {
+        const QString where = folder("typed");
+        Reply caj;
+        caj.contentType = "application/caj";
+        caj.body = QByteArray("CAJ") + QByteArray(40000, 'c');
+        m_server.setReply(QStringLiteral("/typed/7"), caj);
+        m_server.setReply(QStringLiteral("/typed/8"), caj);
+        auto record = [this](const QString &address, const QString &path, const QByteArray &bytes) {
+            fntest::writeFile(path, bytes);
+            DownloadResult done;
+            done.address = address;
+            done.filePath = path;
+            done.size = bytes.size();
+            done.sha256 = sha256(bytes);
+            return m_library->recordDownload(done);
+        };
+        const QString seven = m_server.url(QStringLiteral("/typed/7")).toString();
+        QVERIFY(record(seven, where + QStringLiteral("seven.caj"), QByteArray("an earlier try")));
+        QVERIFY(record(QStringLiteral("http://elsewhere.invalid/9"), where + QStringLiteral("eight.caj"),
+                       QByteArray("paper nine")));
+        Run run(m_library.get(), 1);
+        run.checker.setEnabled(false);
+        AttachForeignFileTest(&run.scheduler, m_library.get());
+        run.scheduler.options().policy = DuplicatePolicy::Overwrite;
+        const RowId own = run.add(QUrl(seven), QStringLiteral("seven"), where);
+        const RowId other = run.add(m_server.url(QStringLiteral("/typed/8")), QStringLiteral("eight"), where);
+        QVERIFY(run.runToEnd());
+        QCOMPARE(run.model.find(own)->name, QStringLiteral("seven"));
+        QCOMPARE(fntest::readFile(where + QStringLiteral("seven.caj")), caj.body);
+        QVERIFY(!QFileInfo::exists(where + QStringLiteral("seven[001].caj")));
+        QCOMPARE(run.model.find(other)->name, QStringLiteral("eight[001]"));
+        QCOMPARE(fntest::readFile(where + QStringLiteral("eight.caj")), QByteArray("paper nine"));
+    }
+
     // The rows asked about in one turn are answered together by one read, a long list a part at a time,
     // and each is passed over until its answer is in.
     void rowsAreAskedAboutTogether()
