@@ -103,8 +103,8 @@ struct PartFile::Lane : std::enable_shared_from_this<PartFile::Lane>
         enum Kind { Create, Reopen, Write, Truncate, Flush, Close } kind = Write;
         QByteArray data;
         diskwork::FlushRequest flush; // with Flush
-        QByteArray
-            name; // with Create: the file made; with Reopen: the file opened; with Close: the file removed
+        // With Create: the file made; with Reopen: the file opened; with Close: the file removed.
+        QByteArray name;
         qint64 size = 0;      // with Reopen: the length the file must have
         qint64 headBytes = 0; // with Reopen: how much of its start to read
         std::function<void(int error, const QByteArray &head)> reopened; // with Reopen
