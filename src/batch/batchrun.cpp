@@ -305,11 +305,9 @@ void BatchRun::takeLinkList()
 {
     m_phase = Phase::Taking;
     // The list is read on a worker; the run goes on when it is in (unless it was interrupted meanwhile).
-    QThreadPool::globalInstance()->start(
-        [this, receiver = QPointer<QObject>(this), path = m_options.inputFile] {
-            auto list = std::make_shared<LinkImport>(ReadLinkListFile(path));
-            diskwork::postToReceiver(receiver, [this, list] { tookLinkList(*list); });
-        });
+    diskwork::workThenPost(
+        this, [path = m_options.inputFile] { return ReadLinkListFile(path); },
+        [this](const LinkImport &list) { tookLinkList(list); });
 }
 
 void BatchRun::tookLinkList(const LinkImport &list)
@@ -328,11 +326,12 @@ void BatchRun::tookLinkList(const LinkImport &list)
 void BatchRun::takeManifest()
 {
     m_phase = Phase::Taking;
-    QThreadPool::globalInstance()->start([this, receiver = QPointer<QObject>(this),
-                                          folder = m_options.resumeFolder, out = m_options.outFolder] {
-        auto taken = std::make_shared<ManifestTake>(readManifestRows(folder, out));
-        diskwork::postToReceiver(receiver, [this, taken] { tookManifest(*taken); });
-    });
+    diskwork::workThenPost(
+        this,
+        [folder = m_options.resumeFolder, out = m_options.outFolder] {
+            return readManifestRows(folder, out);
+        },
+        [this](const ManifestTake &taken) { tookManifest(taken); });
 }
 
 void BatchRun::tookManifest(const ManifestTake &taken)

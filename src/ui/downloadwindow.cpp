@@ -416,10 +416,9 @@ fFileDownload::fFileDownload(QWidget *parent) : QMainWindow(parent)
     };
     m_shell.openInTextEditor = [this](const QString &path) {
         // Finding the editor reads the desktop's settings files: that is done on a worker.
-        QThreadPool::globalInstance()->start([path, self = QPointer<QObject>(this)] {
-            const QStringList command = TextEditorCommand(path);
-            diskwork::postToReceiver(self, [command, path] { startTextEditor(command, path); });
-        });
+        diskwork::workThenPost(
+            this, [path] { return TextEditorCommand(path); },
+            [path](const QStringList &command) { startTextEditor(command, path); });
         return true;
     };
     m_shell.openWebPage = [](const QString &address) {

@@ -536,10 +536,9 @@ void fWebSearch::importLinks()
         return;
     // The file is read on a worker; its links join the list when they are in (not at all should the
     // window have gone meanwhile).
-    QThreadPool::globalInstance()->start([receiver = QPointer<QObject>(this), this, path] {
-        LinkImport links = ReadLinkListFile(path);
-        diskwork::postToReceiver(receiver, [this, links = std::move(links)] { addImportedLinks(links); });
-    });
+    diskwork::workThenPost(
+        this, [path] { return ReadLinkListFile(path); },
+        [this](const LinkImport &links) { addImportedLinks(links); });
 }
 
 void fWebSearch::addImportedLinks(const LinkImport &links)

@@ -131,10 +131,9 @@ void SaveLocationChooser::confirm()
     const QString typed = m_folderBox->currentText().trimmed();
     // The folder is made and probed on a worker; OK acts when the answer is in, unless the window was
     // closed (or has gone) meanwhile.
-    QThreadPool::globalInstance()->start([receiver = QPointer<QObject>(this), this, typed] {
-        const ChosenFolderCheck check = CheckChosenFolder(typed);
-        diskwork::postToReceiver(receiver, [this, check] { takeCheck(check); });
-    });
+    diskwork::workThenPost(
+        this, [typed] { return CheckChosenFolder(typed); },
+        [this](const ChosenFolderCheck &check) { takeCheck(check); });
 }
 
 void SaveLocationChooser::takeCheck(const ChosenFolderCheck &check)
