@@ -32,7 +32,6 @@
 #include <QPushButton>
 #include <QStatusBar>
 #include <QStyle>
-#include <QThreadPool>
 #include <QTreeView>
 #include <QWebEngineView>
 
