@@ -1,22 +1,16 @@
-#include "app/qtlanguage.h"
+// The program's entry. A batch run from a list of links or a manifest, and the demo site alone, run here
+// in a small process that loads no window or browser library: such a run starts in a few milliseconds.
+// Everything else (the windows, batch runs that load pages) is the windows program, which this process
+// becomes.
 #include "batch/batchmode.h"
-#include "core/common/messenger.h"
-#include "core/library/paperlibrary.h"
-#include "core/library/programlibrary.h"
-#include "core/settings/sharedoptions.h"
 #include "core/transfer/partfile.h"
-#include "demo/demosite.h"
 #include "demo/demositecommand.h"
-#include "desktop/messageboxes.h"
-#include "ui/appwindows.h"
-#include "ui/startupwindow.h"
 
-#include <QApplication>
-#include <QCommandLineParser>
-#include <QStandardPaths>
-#include <QTextStream>
-#include <QTimer>
+#include <QCoreApplication>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <filesystem>
 #include <optional>
 #include <unistd.h>
 
@@ -25,147 +19,48 @@ namespace {
 // How long the end of the program waits for temporary files still being written or removed.
 constexpr int kDiskWorkAtEndMs = 10000;
 
-// Chromium's sandbox cannot start as root; the browser then runs without it.
-void prepareBrowserEnvironment()
-{
-    if (::geteuid() == 0 && qEnvironmentVariableIsEmpty("QTWEBENGINE_DISABLE_SANDBOX")) {
-        qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
-        std::fputs("folionexus: running as root, so the embedded browser runs without its sandbox\n", stderr);
-    }
-}
-
-bool hasDisplay()
-{
-    const QByteArray platform = qgetenv("QT_QPA_PLATFORM");
-    return !platform.isEmpty() || !qEnvironmentVariableIsEmpty("DISPLAY") ||
-           !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
-}
-
-// The commands that open no window: batch mode, which runs headless, and the demo site alone.
-std::optional<int> runWindowlessCommand(int argc, char **argv)
+bool isGiven(int argc, char **argv, const char *option)
 {
     for (int i = 1; i < argc; ++i) {
-        if (qstrcmp(argv[i], "--batch") == 0) {
-            const int status = runBatchCommand(argc, argv);
-            PartFile::waitForDiskWork(kDiskWorkAtEndMs);
-            return status;
-        }
+        if (std::strcmp(argv[i], option) == 0)
+            return true;
     }
-    for (int i = 1; i < argc; ++i) {
-        if (qstrcmp(argv[i], "--demo-site") == 0) {
-            QCoreApplication app(argc, argv);
-            return runDemoSiteCommand(QCoreApplication::arguments());
-        }
-    }
-    return std::nullopt;
+    return false;
 }
 
-void nameApplication()
+// Becomes the windows program with the same arguments: beside this program in a build, in its libexec
+// folder once installed. Returns only when it cannot be started.
+int becomeWindowsProgram(char **argv)
 {
-    QApplication::setOrganizationName(QStringLiteral("Folionexus"));
-    QApplication::setApplicationName(kAppTitle);
-    QApplication::setApplicationVersion(QStringLiteral("%1.%2.%3")
-                                            .arg(FOLIONEXUS_VERSION_MAJOR)
-                                            .arg(FOLIONEXUS_VERSION_MINOR)
-                                            .arg(FOLIONEXUS_VERSION_PATCH));
-    QApplication::setQuitOnLastWindowClosed(false);
-}
-
-// Where the search window starts, as the command line says.
-struct StartPlace
-{
-    QUrl homePage;
-    bool demoSite = true;
-    DemoSiteSwitches switches;
-};
-
-// Empty, after saying why on stderr, for a wrong demo switch; help and version end the program here.
-std::optional<StartPlace> readCommandLine(const QApplication &app)
-{
-    QCommandLineParser parser;
-    parser.setApplicationDescription(kAppTitle);
-    parser.addHelpOption();
-    parser.addVersionOption();
-    const QCommandLineOption home(QStringLiteral("home"), QStringLiteral("Home page of the search window."),
-                                  QStringLiteral("URL"));
-    const QCommandLineOption demo(QStringLiteral("demo"),
-                                  QStringLiteral("Start on the bundled demo literature site (the default)."));
-    parser.addOptions({home, demo});
-    parser.addOptions(demoSiteOptions());
-    parser.process(app);
-    QString switchError;
-    const std::optional<DemoSiteSwitches> switches = readDemoSiteSwitches(parser, &switchError);
-    if (!switches) {
-        std::fprintf(stderr, "folionexus: %s\n", qPrintable(switchError));
-        return std::nullopt;
+    std::error_code error;
+    const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", error);
+    const std::filesystem::path folder = error ? std::filesystem::path() : self.parent_path();
+    int failure = ENOENT;
+    for (const char *relative : {FOLIONEXUS_WINDOWS_PROGRAM, FOLIONEXUS_WINDOWS_INSTALLED}) {
+        const std::string program = (folder / relative).lexically_normal().string();
+        ::execv(program.c_str(), argv);
+        if (errno != ENOENT || failure == ENOENT)
+            failure = errno;
     }
-    return StartPlace{QUrl::fromUserInput(parser.value(home)), !parser.isSet(home) || parser.isSet(demo),
-                      *switches};
-}
-
-// Starts the demo site on the same port as last time when it is free, so a restored list still
-// reaches it; false when it cannot listen at all.
-bool startDemoSite(DemoSite &site, const DemoSiteSwitches &switches)
-{
-    applyDemoSiteSwitches(site, switches);
-    const QString portFile =
-        QStandardPaths::writableLocation(QStandardPaths::AppDataLocation) + QStringLiteral("/demo-port");
-    if (!site.listenAtRememberedPort(portFile)) {
-        std::fputs("folionexus: the demo literature site could not start on 127.0.0.1\n", stderr);
-        return false;
-    }
-    QTextStream(stdout) << "Demo literature site: " << site.homeUrl().toString() << Qt::endl;
-    return true;
+    std::fprintf(stderr, "folionexus: the windows program (%s) could not be started: %s\n",
+                 FOLIONEXUS_WINDOWS_PROGRAM, std::strerror(failure));
+    return 127;
 }
 
 } // namespace
 
 int main(int argc, char **argv)
 {
-    if (const std::optional<int> status = runWindowlessCommand(argc, argv))
+    if (isGiven(argc, argv, "--batch")) {
+        const std::optional<int> status = runBatchCommand(argc, argv);
+        if (!status)
+            return becomeWindowsProgram(argv); // the run loads pages
+        PartFile::waitForDiskWork(kDiskWorkAtEndMs);
         return *status;
-    if (!hasDisplay()) {
-        std::fputs("folionexus: no display is available (DISPLAY and WAYLAND_DISPLAY are unset).\n"
-                   "  Run it inside a virtual display:  xvfb-run -a folionexus\n",
-                   stderr);
-        return 1;
     }
-    prepareBrowserEnvironment();
-    quietBrowserEngineLog();
-    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
-    QApplication app(argc, argv);
-    installQtTranslations();
-    nameApplication();
-    const std::optional<StartPlace> start = readCommandLine(app);
-    if (!start)
-        return 1;
-
-    installMessageBoxes();
-    OptionStore::loadFromStore();
-
-    // One library for the whole run, shared by the windows; it outlives them. It opens once the
-    // startup window is on its way to the screen, which needs none of it.
-    PaperLibrary library;
-
-    DemoSite site;
-    QUrl homePage = start->homePage;
-    if (start->demoSite) {
-        if (!startDemoSite(site, start->switches))
-            return 1;
-        homePage = site.homeUrl();
+    if (isGiven(argc, argv, "--demo-site")) {
+        QCoreApplication app(argc, argv);
+        return runDemoSiteCommand(QCoreApplication::arguments());
     }
-
-    AppWindows windows(homePage);
-    if (site.isListening())
-        windows.setLoginPage(site.loginUrl());
-    windows.showStartup();
-    QTimer::singleShot(0, &windows, [&library] {
-        if (openLibraryTelling(library, [](bool usable, const QString &message) {
-                showMessage(usable ? MessageIcon::Information : MessageIcon::Critical, message);
-            }))
-            setProgramLibrary(&library);
-    });
-    const int status = QApplication::exec();
-    PartFile::waitForDiskWork(kDiskWorkAtEndMs);
-    return status;
+    return becomeWindowsProgram(argv);
 }

@@ -2,40 +2,22 @@
 
 #include "batch/batchoptions.h"
 #include "batch/batchrun.h"
-#include "batch/rulescheck.h"
 #include "core/common/messenger.h"
 #include "core/common/stopsignals.h"
 #include "core/library/paperlibrary.h"
 #include "core/library/programlibrary.h"
 #include "core/sites/siterules.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
-#include <QGuiApplication>
-#include <QLoggingCategory>
 #include <QNetworkProxy>
-#include <QWebEngineProfile>
 #include <cstdio>
 #include <memory>
 #include <optional>
 #include <unistd.h>
 
 namespace {
-
-// No window is ever shown: the browser draws off screen (also where a display is set, since a
-// forwarded display that has gone away must not break an unattended run).
-void prepareHeadlessBrowser()
-{
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    if (qEnvironmentVariableIsEmpty("QTWEBENGINE_CHROMIUM_FLAGS"))
-        qputenv("QTWEBENGINE_CHROMIUM_FLAGS", "--disable-gpu");
-    // Chromium's sandbox cannot start as root.
-    if (::geteuid() == 0 && qEnvironmentVariableIsEmpty("QTWEBENGINE_DISABLE_SANDBOX")) {
-        qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
-        batchMessage(QStringLiteral("running as root, so the embedded browser runs without its sandbox"));
-    }
-}
 
 bool prepareOutFolder(const QString &folder)
 {
@@ -76,22 +58,14 @@ std::optional<int> endsBeforeStart(const BatchArguments &parsed)
     return std::nullopt;
 }
 
-std::unique_ptr<QCoreApplication> makeApplication(const BatchOptions &options, bool needsBrowser,
+std::unique_ptr<QCoreApplication> makeApplication(const BatchOptions &options, const BatchBrowser *browser,
                                                   char *programName)
 {
-    if (needsBrowser) {
-        prepareHeadlessBrowser();
-        // The browser's report of its graphics set-up means nothing to a run without a screen.
-        if (qEnvironmentVariableIsEmpty("QT_LOGGING_RULES"))
-            QLoggingCategory::setFilterRules(QStringLiteral("qt.webenginecontext.info=false"));
-        QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
-    }
     // Chromium reads switches from the application's arguments; the batch options are none of its business.
     static int appArgc = 1;
     static char *appArgv[] = {programName, nullptr};
-    std::unique_ptr<QCoreApplication> app = needsBrowser
-                                                ? std::make_unique<QGuiApplication>(appArgc, appArgv)
-                                                : std::make_unique<QCoreApplication>(appArgc, appArgv);
+    std::unique_ptr<QCoreApplication> app = browser ? browser->makeApplication(appArgc, appArgv)
+                                                    : std::make_unique<QCoreApplication>(appArgc, appArgv);
     // The same per-user folders as the windows: the paper library is theirs too.
     QCoreApplication::setOrganizationName(QStringLiteral("Folionexus"));
     QCoreApplication::setApplicationName(kAppTitle);
@@ -115,16 +89,6 @@ bool loadSiteRules(const BatchOptions &options, SiteRulesCatalog &rules)
     return true;
 }
 
-int checkRulesPage(const BatchOptions &options, SiteRulesCatalog &rules)
-{
-    QWebEngineProfile checkProfile;
-    RulesCheck check(options.checkRulesPage, &checkProfile, &rules);
-    QObject::connect(&check, &RulesCheck::finished, QCoreApplication::instance(),
-                     [](int status) { QCoreApplication::exit(status); });
-    QMetaObject::invokeMethod(&check, &RulesCheck::start, Qt::QueuedConnection);
-    return QCoreApplication::exec();
-}
-
 // The paper library for the run, or none when it is not used or cannot be opened; false when the run
 // cannot go on without it.
 bool openRunLibrary(const BatchOptions &options, std::unique_ptr<PaperLibrary> &library)
@@ -144,14 +108,10 @@ bool openRunLibrary(const BatchOptions &options, std::unique_ptr<PaperLibrary> &
     return true;
 }
 
-int runDownloads(const BatchOptions &options, bool needsBrowser, SiteRulesCatalog &rules,
+int runDownloads(const BatchOptions &options, const BatchBrowser *browser, SiteRulesCatalog &rules,
                  PaperLibrary *library)
 {
-    // Off the record: the run leaves no cookies, cache or history behind.
-    std::unique_ptr<QWebEngineProfile> profile;
-    if (needsBrowser)
-        profile = std::make_unique<QWebEngineProfile>();
-    BatchRun run(options, profile.get(), nullptr, &rules);
+    BatchRun run(options, browser ? browser->makePage(&rules) : nullptr);
     run.setLibrary(library);
     // A second Ctrl-C ends a run that does not stop by itself.
     StopSignals stopSignals([&run](int signalNumber) { run.interrupt(signalNumber); });
@@ -163,27 +123,31 @@ int runDownloads(const BatchOptions &options, bool needsBrowser, SiteRulesCatalo
 
 } // namespace
 
-int runBatchCommand(int argc, char **argv)
+std::optional<int> runBatchCommand(int argc, char **argv, const BatchBrowser *browser)
 {
     QStringList arguments;
     for (int i = 1; i < argc; ++i)
         arguments.append(QString::fromLocal8Bit(argv[i]));
     const BatchArguments parsed = parseBatchArguments(arguments);
+    // Only a result page needs the browser; a list of links or a manifest is read without it.
+    const bool checkOnly = !parsed.options.checkRulesPage.isEmpty();
+    const bool needsBrowser =
+        parsed.ok && !parsed.helpAsked && (!parsed.options.startPage.isEmpty() || checkOnly);
+    if (needsBrowser && !browser)
+        return std::nullopt;
     if (const std::optional<int> status = endsBeforeStart(parsed))
         return *status;
     const BatchOptions &options = parsed.options;
 
-    // Only a result page needs the browser; a list of links or a manifest is read without it.
-    const bool checkOnly = !options.checkRulesPage.isEmpty();
-    const bool needsBrowser = !options.startPage.isEmpty() || checkOnly;
-    const std::unique_ptr<QCoreApplication> app = makeApplication(options, needsBrowser, argv[0]);
+    const std::unique_ptr<QCoreApplication> app =
+        makeApplication(options, needsBrowser ? browser : nullptr, argv[0]);
     SiteRulesCatalog rules;
     if (!loadSiteRules(options, rules))
         return 1;
     if (checkOnly)
-        return checkRulesPage(options, rules);
+        return browser->checkRules(options, rules);
     std::unique_ptr<PaperLibrary> library;
     if (!openRunLibrary(options, library))
         return 1;
-    return runDownloads(options, needsBrowser, rules, library.get());
+    return runDownloads(options, needsBrowser ? browser : nullptr, rules, library.get());
 }

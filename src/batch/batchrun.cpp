@@ -1,10 +1,8 @@
 #include "batch/batchrun.h"
 
 #include "batch/batchmanifest.h"
+#include "batch/batchpage.h"
 #include "batch/batchprogress.h"
-#include "browser/browserprofile.h"
-#include "browser/cookiemirror.h"
-#include "browser/webengineresultpage.h"
 #include "core/common/filenames.h"
 #include "core/common/safetext.h"
 #include "core/library/heldcheck.h"
@@ -29,8 +27,6 @@
 #include <QSaveFile>
 #include <QThread>
 #include <QThreadPool>
-#include <QWebEngineLoadingInfo>
-#include <QWebEngineProfile>
 #include <cstdio>
 #include <unistd.h>
 
@@ -47,20 +43,6 @@ QString tsvField(const QString &text)
 {
     return ShowableText(WithoutCredentials(text));
 }
-// "connection refused (net::ERR_CONNECTION_REFUSED)" from the browser's error name.
-QString loadErrorText(const QWebEngineLoadingInfo &info)
-{
-    const QString name = info.errorString();
-    if (name.isEmpty())
-        return QStringLiteral("loading was stopped");
-    const QString prefix = QStringLiteral("net::ERR_");
-    if (!name.startsWith(prefix))
-        return name;
-    QString words = name.mid(prefix.size()).toLower();
-    words.replace(u'_', u' ');
-    return QStringLiteral("%1 (%2)").arg(words, name);
-}
-
 // A row of an earlier run's manifest as this run lists it again.
 DownloadRow rowFromManifest(const QStringList &fields, const QString &outFolder)
 {
@@ -131,15 +113,15 @@ void batchMessage(const QString &text)
     std::fflush(stderr);
 }
 
-BatchRun::BatchRun(const BatchOptions &options, QWebEngineProfile *profile, QObject *parent,
-                   const SiteRulesCatalog *rules)
-    : QObject(parent), m_options(options), m_page(profile ? new SilentWebPage(profile, this) : nullptr),
-      m_reader(m_page ? std::make_unique<WebEngineResultPage>(m_page, rules) : nullptr),
-      m_session(new DownloadSession(this)), m_queue(m_session->queue()), m_downloads(*m_session->model()),
-      m_scheduler(m_session->scheduler()),
-      m_walk(m_reader ? new AddAllWalk(m_reader.get(), &m_candidates, this) : nullptr)
+BatchRun::BatchRun(const BatchOptions &options, BatchPage *page, QObject *parent)
+    : QObject(parent), m_options(options), m_page(page), m_session(new DownloadSession(this)),
+      m_queue(m_session->queue()), m_downloads(*m_session->model()), m_scheduler(m_session->scheduler()),
+      m_walk(page ? new AddAllWalk(page->reader(), &m_candidates, this) : nullptr)
 {
-    mirrorBrowserCookies(m_session, profile);
+    if (m_page) {
+        m_page->setParent(nullptr); // deleted after what reads it
+        m_page->shareCookies(m_session);
+    }
     m_loadLimit.setSingleShot(true);
     m_loadLimit.setInterval(LoadLimitMs);
     connect(&m_loadLimit, &QTimer::timeout, this, [this] {
@@ -187,8 +169,8 @@ void BatchRun::connectQueue()
 // The start page's loading and the walk over its result pages.
 void BatchRun::connectPage()
 {
-    connect(m_page, &QWebEnginePage::loadingChanged, this, &BatchRun::onLoadingChanged);
-    connect(m_page, &QWebEnginePage::loadFinished, m_walk, &AddAllWalk::documentComplete);
+    connect(m_page, &BatchPage::loadEnded, this, &BatchRun::onLoadEnded);
+    connect(m_page, &BatchPage::documentComplete, m_walk, &AddAllWalk::documentComplete);
     connect(m_walk, &AddAllWalk::pageExtracted, this, [this](int added) {
         ++m_pagesTaken;
         batchMessage(QStringLiteral("page %1: %2 new papers, %3 in all")
@@ -217,7 +199,6 @@ BatchRun::~BatchRun()
     delete m_walk;
     delete m_seen;
     delete m_session;
-    m_reader.reset();
     delete m_page;
 }
 
@@ -257,19 +238,14 @@ void BatchRun::start()
     m_page->load(m_options.startPage);
 }
 
-void BatchRun::onLoadingChanged(const QWebEngineLoadingInfo &info)
+void BatchRun::onLoadEnded(const QString &failure)
 {
-    if (m_phase != Phase::Loading || info.status() == QWebEngineLoadingInfo::LoadStartedStatus)
+    if (m_phase != Phase::Loading)
         return;
     m_loadLimit.stop();
-    const QString address = m_options.startPage.toString();
-    if (info.errorDomain() == QWebEngineLoadingInfo::HttpStatusCodeDomain && info.errorCode() >= 400)
-        return fail(QStringLiteral("the start page %1 could not be loaded: the server answered HTTP %2")
-                        .arg(address)
-                        .arg(info.errorCode()));
-    if (info.status() != QWebEngineLoadingInfo::LoadSucceededStatus)
-        return fail(
-            QStringLiteral("the start page %1 could not be loaded: %2").arg(address, loadErrorText(info)));
+    if (!failure.isEmpty())
+        return fail(QStringLiteral("the start page %1 could not be loaded: %2")
+                        .arg(m_options.startPage.toString(), failure));
     takePages();
 }
 
@@ -280,7 +256,7 @@ void BatchRun::takePages()
         m_walk->start();
         return;
     }
-    m_reader->readPage(this, [this](const PageSnapshot &page) {
+    m_page->reader()->readPage(this, [this](const PageSnapshot &page) {
         if (m_phase != Phase::Taking)
             return;
         if (page.valid) {
@@ -657,7 +633,7 @@ void BatchRun::interrupt(int signalNumber)
         m_walk->stop();
     if (phase != Phase::Downloading) {
         if (m_page)
-            m_page->triggerAction(QWebEnginePage::Stop);
+            m_page->stop();
         return end(exitStatus);
     }
     // Stopping cancels the transfers: their temporary files go with them. A file already whole is put in

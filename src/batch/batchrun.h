@@ -12,6 +12,7 @@
 #include <memory>
 
 class AddAllWalk;
+class BatchPage;
 class BatchProgress;
 class DownloadQueue;
 class DownloadScheduler;
@@ -19,16 +20,11 @@ class DownloadSession;
 class PaperLibrary;
 class SeenRecorder;
 class QThread;
-class QWebEngineLoadingInfo;
-class QWebEngineProfile;
-class SiteRulesCatalog;
-class SilentWebPage;
-class WebEngineResultPage;
 
-// One unattended run: loads the start page in a page of the given profile, takes its papers (and
-// those of the pages after it), hands them over to a download list and lets the scheduler fetch them,
-// then writes the manifest and the totals. Ends with finished(exit status). A run from a list of links
-// or from an earlier run's manifest loads no page and needs no profile (it may be nullptr).
+// One unattended run: loads the start page in the given page, takes its papers (and those of the pages
+// after it), hands them over to a download list and lets the scheduler fetch them, then writes the
+// manifest and the totals. Ends with finished(exit status). A run from a list of links or from an earlier
+// run's manifest loads no page and needs none (it may be nullptr).
 class BatchRun : public QObject
 {
     Q_OBJECT
@@ -37,9 +33,8 @@ public:
     static constexpr int LoadLimitMs = 30000;
     static constexpr int VerificationProbeMs = 60000; // how often a waiting run asks again
 
-    // Result pages are read by the rules the catalog picks (the program's own when none is given).
-    BatchRun(const BatchOptions &options, QWebEngineProfile *profile, QObject *parent = nullptr,
-             const SiteRulesCatalog *rules = nullptr);
+    // The run takes the page (it reads the result pages by its site rules).
+    BatchRun(const BatchOptions &options, BatchPage *page, QObject *parent = nullptr);
     ~BatchRun() override;
 
     // The paper library records what the run sees and downloads (and, when asked, which papers are
@@ -60,7 +55,7 @@ private:
 
     void connectQueue();
     void connectPage();
-    void onLoadingChanged(const QWebEngineLoadingInfo &info);
+    void onLoadEnded(const QString &failure);
     void takePages();
     // What a resumed run takes from the manifest, read on a worker: for each row of the file, the row
     // to list again or the line that says why it was passed over.
@@ -101,8 +96,7 @@ private:
     void end(int exitStatus);
 
     BatchOptions m_options;
-    SilentWebPage *m_page;
-    std::unique_ptr<WebEngineResultPage> m_reader;
+    BatchPage *m_page;
     CandidateListModel m_candidates;
     HandOverOptions m_handOver;
     DownloadSession *m_session;

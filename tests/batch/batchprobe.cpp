@@ -2,7 +2,9 @@
 // widget library, the batch mode needs no widgets.
 #include "batch/batchmode.h"
 
+#include <optional>
+
 int main(int argc, char **argv)
 {
-    return runBatchCommand(argc, argv);
+    return runBatchCommand(argc, argv).value_or(1);
 }
