@@ -52,9 +52,18 @@ int becomeWindowsProgram(char **argv)
 int main(int argc, char **argv)
 {
     if (isGiven(argc, argv, "--batch")) {
+        // Qt's own event loop instead of GLib's: it wakes a thread only when it is not awake already,
+        // where GLib's writes to the thread's wake-up descriptor for every event posted to it, several
+        // for each paper. Nothing in this process needs GLib's loop.
+        const bool setByUser = qEnvironmentVariableIsSet("QT_NO_GLIB");
+        if (!setByUser)
+            qputenv("QT_NO_GLIB", "1");
         const std::optional<int> status = runBatchCommand(argc, argv);
-        if (!status)
+        if (!status) {
+            if (!setByUser)
+                qunsetenv("QT_NO_GLIB");       // the browser engine keeps the loop it is used to
             return becomeWindowsProgram(argv); // the run loads pages
+        }
         PartFile::waitForDiskWork(kDiskWorkAtEndMs);
         return *status;
     }
