@@ -18,6 +18,7 @@
 #include <QTimer>
 #include <cstdio>
 #include <optional>
+#include <sys/prctl.h>
 #include <unistd.h>
 
 namespace {
@@ -122,6 +123,8 @@ bool startDemoSite(DemoSite &site, const DemoSiteSwitches &switches)
 
 int main(int argc, char **argv)
 {
+    // Started by folionexus in its place: the process keeps the name it is known by.
+    ::prctl(PR_SET_NAME, "folionexus", 0, 0, 0);
     if (const std::optional<int> status = runWindowlessCommand(argc, argv))
         return *status;
     if (!hasDisplay()) {
