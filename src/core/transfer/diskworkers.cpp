@@ -4,7 +4,6 @@
 #include <cerrno>
 #include <chrono>
 #include <sys/stat.h>
-#include <thread>
 #include <unistd.h>
 
 namespace diskwork {
@@ -28,7 +27,7 @@ QThreadPool &flushPool()
 }
 
 std::atomic<qint64> flushesMade{0};
-std::atomic<int> groupWindowMs{0};
+std::atomic<int> groupWindowMs{DefaultGroupWindowMs};
 
 FlushGroups &flushGroups()
 {
@@ -51,7 +50,11 @@ SpareBuffers &spareBuffers()
 void FlushGroups::add(Request request)
 {
     std::lock_guard lock(m_mutex);
+    if (m_pending.empty())
+        m_firstAt = std::chrono::steady_clock::now();
     m_pending.push_back(std::move(request));
+    if (m_pending.size() >= GroupLimit)
+        m_full.notify_one();
     if (m_running)
         return;
     m_running = true;
@@ -60,12 +63,12 @@ void FlushGroups::add(Request request)
 
 void FlushGroups::run()
 {
-    if (const int window = groupWindowMs.load(); window > 0)
-        std::this_thread::sleep_for(std::chrono::milliseconds(window));
     for (;;) {
         std::vector<Request> group;
         {
-            std::lock_guard lock(m_mutex);
+            std::unique_lock lock(m_mutex);
+            const auto window = std::chrono::milliseconds(groupWindowMs.load());
+            m_full.wait_until(lock, m_firstAt + window, [this] { return m_pending.size() >= GroupLimit; });
             group.swap(m_pending);
             if (group.empty()) {
                 m_running = false;

@@ -6,6 +6,8 @@
 #include <QPointer>
 #include <QThreadPool>
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <functional>
 #include <mutex>
 #include <vector>
@@ -30,16 +32,19 @@ QThreadPool &flushPool();
 QThreadPool &writePool();
 
 extern std::atomic<qint64> flushesMade;
+// How long a group gathers files, in milliseconds.
+constexpr int DefaultGroupWindowMs = 10;
 extern std::atomic<int> groupWindowMs;
 
-// Files that finish close together are flushed together: the files that finished while the last flush
-// ran form the next group, and one flush of their file system puts them all on the disk, after which
-// every file reports at once. A file that finds no flush running is flushed at once and by itself, so
-// a file alone waits neither for company nor on whatever else the file system holds.
+// Files that finish close together are flushed together: a group gathers for the window from its first
+// file (or until it holds GroupLimit files, or, without a window, while the flush before it runs), one
+// flush of their file system puts them all on the disk, and then every file reports at once. A thousand
+// small papers thus cost a few flushes, not a thousand; a file alone waits the window at most.
 class FlushGroups
 {
 public:
     using Request = FlushRequest;
+    static constexpr size_t GroupLimit = 256;
 
     void add(Request request);
 
@@ -48,7 +53,9 @@ private:
     static void flushGroup(std::vector<Request> &group);
 
     std::mutex m_mutex;
+    std::condition_variable m_full;
     std::vector<Request> m_pending;
+    std::chrono::steady_clock::time_point m_firstAt; // when the first file of m_pending came
     bool m_running = false;
 };
 

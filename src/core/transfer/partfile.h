@@ -67,7 +67,8 @@ public:
     static bool waitForDiskWork(int msecs);
     // Flushes made so far by this process (a group counts once).
     static qint64 flushCount();
-    // How long the first file of a group waits for others (not at all unless set).
+    // How long a group of files that finish together gathers before its flush (a few milliseconds
+    // unless set; with 0, only while the flush before it runs).
     static void setGroupWindow(int milliseconds);
     bool isFlushed() const { return m_flushed; }
 

@@ -40,7 +40,8 @@ QList<QPointer<Downloader>> TransferSlots::live() const
 
 bool TransferSlots::commit(Downloader *transfer)
 {
-    constexpr int MaxCommitting = 32;
+    // Files wait for their group's flush here: room for the groups of six busy slots.
+    constexpr int MaxCommitting = 256;
     if (m_committing.size() >= MaxCommitting)
         return false;
     // Freed first: freeing a slot also forgets a transfer that was committing.
