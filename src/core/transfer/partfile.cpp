@@ -33,6 +33,10 @@ QByteArray encoded(const QString &name)
 }
 
 constexpr qint64 kWriteBackChunk = 8LL * 1024 * 1024;
+// A new file's first writes wait for what follows until this much is asked for, so that a small file is
+// written and handed to its flush in one go on the worker; after that every write goes to the worker as
+// it comes.
+constexpr qint64 kHeldBytes = 256 * 1024;
 
 QString systemError(int error)
 {
@@ -127,8 +131,19 @@ struct PartFile::Lane : std::enable_shared_from_this<PartFile::Lane>
     {
         std::lock_guard lock(mutex);
         queued += op.data.size();
+        const Op::Kind kind = op.kind;
         ops.push_back(std::move(op));
-        if (running)
+        if (!flowing && kind == Op::Write && queued < kHeldBytes)
+            return;
+        if (kind != Op::Create)
+            flowing = true;
+        startLocked();
+    }
+
+    // With the mutex held: the worker takes what is queued.
+    void startLocked()
+    {
+        if (running || ops.empty())
             return;
         running = true;
         diskwork::writePool().start([self = shared_from_this()] { self->run(); });
@@ -169,6 +184,10 @@ struct PartFile::Lane : std::enable_shared_from_this<PartFile::Lane>
         drainNotify = std::move(notify);
         if (queued <= drainMark)
             postDrained();
+        else {
+            flowing = true; // held writes are part of the backlog: they go now
+            startLocked();
+        }
     }
 
     // No word of the backlog goes out any more (its receiver is going away).
@@ -362,8 +381,9 @@ struct PartFile::Lane : std::enable_shared_from_this<PartFile::Lane>
     mutable std::mutex mutex;
     std::deque<Op> ops;
     bool running = false;
-    qint64 queued = 0; // bytes asked for and not yet written
-    int error = 0;     // the first failure; every later write is dropped
+    bool flowing = false; // writes go to the worker as they come (they wait only at the file's start)
+    qint64 queued = 0;    // bytes asked for and not yet written
+    int error = 0;        // the first failure; every later write is dropped
     QPointer<QObject> drainReceiver;
     std::function<void()> drainNotify;
     qint64 drainMark = 0;
