@@ -695,15 +695,18 @@ PartFile::mover(const QString &fileName, bool replace, QObject *receiver,
     QPointer<QObject> guard(receiver);
     std::weak_ptr<bool> alive = m_alive;
     // The worker moves the file in the folder it was made in (the part may let go of it meanwhile).
+    const qint64 written = m_written;
     return [this, guard, alive, done = std::move(done), folder = m_dir, tempName = m_tempName,
-            target = encoded(fileName), replace](int flushError, const QByteArray &digest) {
+            target = encoded(fileName), replace, written](int flushError, const QByteArray &digest) {
         // Only bytes that are on the disk ever get the name.
         MoveResult result;
         const int dirFd = folder->fd.load();
         const int error = flushError != 0 ? flushError : (dirFd < 0 ? EBADF : 0);
         if (error == 0) {
             result = renameInFolder(dirFd, encoded(tempName), target, replace);
-            if (result.ok || result.nameTaken)
+            // The digest is of what was written here: a file whose length another program changed
+            // meanwhile is not what it names.
+            if ((result.ok || result.nameTaken) && result.identity.size == written)
                 result.sha256 = digest;
         } else {
             result.error = systemError(error);

@@ -244,8 +244,9 @@ private Q_SLOTS:
     }
 
     // The digest handed on with a moved file is of exactly the bytes under its name: a file emptied and
-    // written again, or one that waited for a second name, reports its final content, and a file opened
-    // again to be continued reports none (its first bytes were never seen here).
+    // written again, or one that waited for a second name, reports its final content; a file another
+    // program added to, or one opened again to be continued (its first bytes were never seen here),
+    // reports none.
     void theDigestIsOfTheBytesUnderTheName()
     {
         QTemporaryDir dir;
@@ -274,6 +275,25 @@ private Q_SLOTS:
         QVERIFY2(moved->ok, qPrintable(moved->error));
         QCOMPARE(fntest::readFile(dir.filePath(QStringLiteral("free.pdf"))), body);
         QCOMPARE(moved->sha256, sha256(body));
+
+        // Another program adds to the temporary file while it waits for its flush.
+        PartFile::setGroupWindow(1500);
+        PartFile changed;
+        QVERIFY(changed.open(dir.path()));
+        QVERIFY(changed.write(body));
+        const QString temporary = dir.filePath(changed.temporaryName());
+        moved.reset();
+        changed.flushAndMove(QStringLiteral("changed.pdf"), false, &receiver, take);
+        QTRY_COMPARE(QFileInfo(temporary).size(), body.size());
+        {
+            QFile other(temporary);
+            QVERIFY(other.open(QIODevice::Append) && other.write("more") == 4);
+        }
+        QTRY_VERIFY(moved);
+        PartFile::setGroupWindow(0);
+        QVERIFY2(moved->ok, qPrintable(moved->error));
+        QCOMPARE(fntest::readFile(dir.filePath(QStringLiteral("changed.pdf"))), body + "more");
+        QVERIFY(moved->sha256.isEmpty());
 
         // A file written only after it was opened again.
         PartFile kept;
