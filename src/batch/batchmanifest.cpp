@@ -5,6 +5,7 @@
 #include "core/common/safetext.h"
 #include "core/common/sha256.h"
 #include "core/queue/downloadlistmodel.h"
+#include "core/queue/ownedfile.h"
 #include "core/queue/targetfile.h"
 
 #include <QFile>
@@ -53,11 +54,12 @@ QStringList fields(const DownloadRow &row, const KnownHash &known)
     QString path;
     QString hash;
     if (row.state == RowState::Done) {
-        const QFileInfo file(rowFilePath(row.folder, row.name, row.type));
-        // A link is never the paper: its target, wherever it is, is neither measured nor hashed.
-        if (file.isFile() && !file.isSymLink()) {
-            path = file.absoluteFilePath();
-            size = QString::number(file.size());
+        const QString filePath = QFileInfo(rowFilePath(row.folder, row.name, row.type)).absoluteFilePath();
+        // A link is never the paper: its target, wherever it is, is neither measured nor hashed. One look
+        // at the path tells both and the size.
+        if (const FileIdentity file = IdentityOf(filePath); file.isValid()) {
+            path = filePath;
+            size = QString::number(file.size);
             hash = known ? known(path) : QString();
             if (hash.isEmpty())
                 hash = fileSha256(path);

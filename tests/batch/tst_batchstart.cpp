@@ -1,12 +1,14 @@
 // The start of a batch run from a list of links or an earlier run's manifest: the files are read on a
 // worker, the event loop's thread makes no disk look for them, and the run goes on (or ends with the
-// same status) once they are in.
+// same status) once they are in. The manifest a run leaves names a done row's file only as a plain file.
 #include "batch/batchmanifest.h"
 #include "batch/batchrun.h"
 #include "core/common/disklooks.h"
 #include "core/queue/downloadlistmodel.h"
 #include "testenv.h"
 
+#include <QCryptographicHash>
+#include <QFile>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -132,6 +134,31 @@ private Q_SLOTS:
         QCOMPARE(damaged.looks, 0);
         QCOMPARE(damaged.exitStatus, 1);
         QVERIFY(damaged.rows.isEmpty());
+    }
+
+    // The manifest measures and hashes a done row's file only as a plain file: a link standing under the
+    // paper's name, or nothing there, leaves the size, path and hash empty.
+    void theManifestNamesOnlyAPlainFile()
+    {
+        const QByteArray bytes("%PDF-1.4 a paper");
+        fntest::writeFile(path(QStringLiteral("real.pdf")), bytes);
+        QVERIFY(QFile::link(path(QStringLiteral("real.pdf")), path(QStringLiteral("linked.pdf"))));
+        DownloadRow row;
+        row.key = QStringLiteral("http://127.0.0.1:9/a.pdf");
+        row.state = RowState::Done;
+        row.folder = m_work->path() + u'/';
+        row.type = QStringLiteral("pdf");
+        const auto fileFields = [&row](const QString &name) {
+            row.name = name;
+            const QStringList fields = batchmanifest::fields(row);
+            return QStringList{fields.at(4), fields.at(5), fields.at(7)};
+        };
+        QCOMPARE(fileFields(QStringLiteral("real")),
+                 (QStringList{QString::number(bytes.size()), path(QStringLiteral("real.pdf")),
+                              QString::fromLatin1(
+                                  QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex())}));
+        QCOMPARE(fileFields(QStringLiteral("linked")), (QStringList{QString(), QString(), QString()}));
+        QCOMPARE(fileFields(QStringLiteral("gone")), (QStringList{QString(), QString(), QString()}));
     }
 };
 

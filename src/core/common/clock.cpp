@@ -1,9 +1,14 @@
 #include "core/common/clock.h"
 
+#include <QDateTime>
 #include <QElapsedTimer>
-#include <QTime>
+#include <atomic>
 
 namespace {
+
+constexpr qint64 DayMs = 24LL * 3600 * 1000;
+// How long a look-up of the local zone's offset is used: each look-up reads the system's zone file again.
+constexpr qint64 OffsetKeptMs = 1000;
 
 class SystemClock : public Clock
 {
@@ -11,12 +16,22 @@ public:
     SystemClock() { m_timer.start(); }
     double secondsSinceMidnight() const override
     {
-        return QTime::currentTime().msecsSinceStartOfDay() / 1000.0;
+        const qint64 utcMs = QDateTime::currentMSecsSinceEpoch();
+        const qint64 takenMs = m_offsetTakenMs.load(std::memory_order_relaxed);
+        qint64 offsetMs = m_offsetMs.load(std::memory_order_relaxed);
+        if (utcMs - takenMs >= OffsetKeptMs || utcMs < takenMs) {
+            offsetMs = QDateTime::fromMSecsSinceEpoch(utcMs).offsetFromUtc() * 1000LL;
+            m_offsetMs.store(offsetMs, std::memory_order_relaxed);
+            m_offsetTakenMs.store(utcMs, std::memory_order_relaxed);
+        }
+        return static_cast<double>(((utcMs + offsetMs) % DayMs + DayMs) % DayMs) / 1000.0;
     }
     qint64 monotonicMs() const override { return m_timer.elapsed(); }
 
 private:
     QElapsedTimer m_timer;
+    mutable std::atomic<qint64> m_offsetMs{0};
+    mutable std::atomic<qint64> m_offsetTakenMs{-OffsetKeptMs - 1}; // none taken yet
 };
 
 SystemClock &systemClock()

@@ -27,7 +27,7 @@ void Sha256::addData(const char *data, qint64 length)
         EVP_DigestUpdate(m_context->ctx, data, static_cast<size_t>(length));
 }
 
-QString Sha256::hexResult() const
+QByteArray Sha256::result() const
 {
     // The running context stays as it is: the digest is taken from a copy.
     EVP_MD_CTX *copy = EVP_MD_CTX_new();
@@ -36,7 +36,12 @@ QString Sha256::hexResult() const
     EVP_MD_CTX_copy_ex(copy, m_context->ctx);
     EVP_DigestFinal_ex(copy, digest, &length);
     EVP_MD_CTX_free(copy);
-    return QString::fromLatin1(QByteArray(reinterpret_cast<const char *>(digest), length).toHex());
+    return QByteArray(reinterpret_cast<const char *>(digest), static_cast<qsizetype>(length));
+}
+
+QString Sha256::hexResult() const
+{
+    return QString::fromLatin1(result().toHex());
 }
 
 QString Sha256OfFile(const QString &path, const std::atomic_bool *cancel)

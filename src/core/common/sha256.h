@@ -18,6 +18,8 @@ public:
     void reset();
     void addData(const char *data, qint64 length);
     void addData(const QByteArray &data) { addData(data.constData(), data.size()); }
+    // The 32 bytes of the digest of what was added since the last reset.
+    QByteArray result() const;
     // Lower-case hex of what was added since the last reset.
     QString hexResult() const;
 

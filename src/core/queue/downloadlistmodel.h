@@ -75,6 +75,9 @@ struct DownloadRow
     int retry = 0;        // automatic retries used on this attempt (0: none yet)
     int retryLimit = 0;   // automatic retries allowed; shown while the row waits for one
     OwnedFile owned;      // the file this row wrote itself in this list (none until it has)
+    // The SHA-256 (32 bytes) of the owned file's content as the transfer wrote it; empty when not known.
+    // It names the file only while the file is still owned.identity.
+    QByteArray ownedSha256;
     // When the retry the row waits for may start (monotonic ms on the program's clock); -1 unknown.
     qint64 retryDueMs = -1;
     // The name and folder the row was handed over with: every fresh start takes its name from them.

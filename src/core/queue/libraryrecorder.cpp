@@ -78,12 +78,17 @@ void LibraryRecorder::onRowEnded(RowId id)
         return;
     }
     ++m_hashing;
-    m_pool.start([this, done = *result]() mutable {
-        const QFileInfo file(done.filePath);
+    m_pool.start([this, done = *result, written = row->owned.identity, digest = row->ownedSha256]() mutable {
         KnownFile known;
-        if (file.isFile() && !file.isSymLink()) {
-            known.identity = IdentityOf(done.filePath);
-            done.size = file.size();
+        // A plain file, not a link to one.
+        known.identity = IdentityOf(done.filePath);
+        if (known.identity.isValid() && known.identity == written && digest.size() == 32) {
+            // Still the very file the transfer wrote: its content was hashed as it went to the disk.
+            done.size = known.identity.size;
+            done.sha256 = QString::fromLatin1(digest.toHex());
+            known.sha256 = done.sha256;
+        } else if (known.identity.isValid()) {
+            done.size = known.identity.size;
             done.sha256 = FileSha256(done.filePath);
             // The hash names the file only when it did not change while it was read.
             if (IdentityOf(done.filePath) != known.identity)

@@ -18,7 +18,9 @@ class DownloadScheduler;
 class PaperLibrary;
 
 // Writes how every download ended into the paper library, when the scheduler says a row has ended: a
-// finished file with its path, size and SHA-256 (hashed on a worker thread), a failure with its reason.
+// finished file with its path, size and SHA-256, a failure with its reason. The SHA-256 is the one its
+// transfer took as it wrote the file, while a look on a worker thread finds that very file under the
+// name; otherwise the file is read and hashed there.
 // The writes go through a connection of their own on a thread of their own, so that the event loop's
 // thread never waits on the disk or on another program's write; their answers come back as events.
 // Rows that ended on a file already there (the duplicate rule's skip, or a paper held from before) were

@@ -60,6 +60,7 @@ struct TransferResult
     qint64 total = -1;                  // the length the answer stated for the file, -1 none
     QString path;                       // the finished file
     FileIdentity identity;              // which file that is (the transfer wrote it)
+    QByteArray sha256;                  // its content's SHA-256 (32 bytes) as written; empty when not known
     QString name;                       // the row's name and type that go with the file
     QString type;
     qint64 retryAfterMs = -1; // the server's Retry-After, -1 when it gave none

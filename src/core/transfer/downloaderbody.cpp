@@ -333,6 +333,7 @@ void Downloader::onMoved(const PartFile::MoveResult &moved, bool retried)
     }
     m_result.path = m_folder + m_fileName;
     m_result.identity = moved.identity;
+    m_result.sha256 = moved.sha256;
     if (m_options.singleConnection && !m_typeFromAnswer) {
         repairTypeAndFinish();
         return;

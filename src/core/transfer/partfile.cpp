@@ -1,5 +1,6 @@
 #include "core/transfer/partfile.h"
 
+#include "core/common/sha256.h"
 #include "core/queue/targetfile.h"
 #include "core/transfer/diskworkers.h"
 
@@ -32,6 +33,10 @@ QByteArray encoded(const QString &name)
 }
 
 constexpr qint64 kWriteBackChunk = 8LL * 1024 * 1024;
+// A new file's first writes wait for what follows until this much is asked for, so that a small file is
+// written and handed to its flush in one go on the worker; after that every write goes to the worker as
+// it comes.
+constexpr qint64 kHeldBytes = 256 * 1024;
 
 QString systemError(int error)
 {
@@ -102,7 +107,7 @@ struct PartFile::Lane : std::enable_shared_from_this<PartFile::Lane>
     {
         enum Kind { Create, Reopen, Write, Truncate, Flush, Close } kind = Write;
         QByteArray data;
-        diskwork::FlushRequest flush; // with Flush
+        std::function<void(int error, const QByteArray &digest)> flushed; // with Flush
         // With Create: the file made; with Reopen: the file opened; with Close: the file removed.
         QByteArray name;
         qint64 size = 0;      // with Reopen: the length the file must have
@@ -126,8 +131,19 @@ struct PartFile::Lane : std::enable_shared_from_this<PartFile::Lane>
     {
         std::lock_guard lock(mutex);
         queued += op.data.size();
+        const Op::Kind kind = op.kind;
         ops.push_back(std::move(op));
-        if (running)
+        if (!flowing && kind == Op::Write && queued < kHeldBytes)
+            return;
+        if (kind != Op::Create)
+            flowing = true;
+        startLocked();
+    }
+
+    // With the mutex held: the worker takes what is queued.
+    void startLocked()
+    {
+        if (running || ops.empty())
             return;
         running = true;
         diskwork::writePool().start([self = shared_from_this()] { self->run(); });
@@ -168,6 +184,10 @@ struct PartFile::Lane : std::enable_shared_from_this<PartFile::Lane>
         drainNotify = std::move(notify);
         if (queued <= drainMark)
             postDrained();
+        else {
+            flowing = true; // held writes are part of the backlog: they go now
+            startLocked();
+        }
     }
 
     // No word of the backlog goes out any more (its receiver is going away).
@@ -224,7 +244,10 @@ struct PartFile::Lane : std::enable_shared_from_this<PartFile::Lane>
             fd = ::openat(folder->fd.load(), op.name.constData(),
                           O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0644);
             owned = fd >= 0;
-            return fd < 0 ? errno : 0;
+            if (fd < 0)
+                return errno;
+            startHash();
+            return 0;
         case Op::Reopen:
             return reopen(op);
         case Op::Write:
@@ -233,7 +256,11 @@ struct PartFile::Lane : std::enable_shared_from_this<PartFile::Lane>
             if (fd < 0)
                 return 0;
             writtenOut = syncedUpTo = 0;
-            return ::ftruncate(fd, 0) == 0 && ::lseek(fd, 0, SEEK_SET) == 0 ? 0 : errno;
+            hashing = false;
+            if (::ftruncate(fd, 0) != 0 || ::lseek(fd, 0, SEEK_SET) != 0)
+                return errno;
+            startHash(); // the file is empty again: what follows is all of it
+            return 0;
         case Op::Flush:
             handOverForFlush(op);
             return 0;
@@ -264,6 +291,8 @@ struct PartFile::Lane : std::enable_shared_from_this<PartFile::Lane>
             }
             done += n;
         }
+        if (hashing)
+            hash->addData(data, length);
         writtenOut += length;
         // Large files start on their way to the disk while they arrive, so the flush at the end finds
         // little left to write.
@@ -274,7 +303,18 @@ struct PartFile::Lane : std::enable_shared_from_this<PartFile::Lane>
         return 0;
     }
 
-    // The file goes to the grouped flush with its descriptor; a write that failed before ends it here.
+    // Every byte written from here on goes into the file's digest too.
+    void startHash()
+    {
+        if (hash)
+            hash->reset();
+        else
+            hash = std::make_unique<Sha256>();
+        hashing = true;
+    }
+
+    // The file goes to the grouped flush with its descriptor, and its digest with it when the lane wrote
+    // all of its content; a write that failed before ends it here.
     void handOverForFlush(Op &op)
     {
         const int failure = lastError();
@@ -282,11 +322,14 @@ struct PartFile::Lane : std::enable_shared_from_this<PartFile::Lane>
         if (failure != 0 || descriptor < 0) {
             if (descriptor >= 0)
                 ::close(descriptor);
-            op.flush.report(failure != 0 ? failure : EBADF);
+            op.flushed(failure != 0 ? failure : EBADF, QByteArray());
             return;
         }
-        op.flush.fd = descriptor;
-        diskwork::flushGroups().add(std::move(op.flush));
+        diskwork::FlushRequest request;
+        request.fd = descriptor;
+        request.report = [flushed = std::move(op.flushed), digest = hashing ? hash->result() : QByteArray()](
+                             int error) { flushed(error, digest); };
+        diskwork::flushGroups().add(std::move(request));
     }
 
     // The file opened again (descriptor, or -1 with errno set) becomes the lane's when it is a plain file;
@@ -302,9 +345,11 @@ struct PartFile::Lane : std::enable_shared_from_this<PartFile::Lane>
             ::close(descriptor);
             return EINVAL;
         }
-        // This program's own file under its own name: it goes with the lane whatever it holds.
+        // This program's own file under its own name: it goes with the lane whatever it holds. Its content
+        // so far was not written here, so it has no digest.
         fd = descriptor;
         owned = true;
+        hashing = false;
         return st.st_size != size ? EINVAL : 0;
     }
 
@@ -336,8 +381,9 @@ struct PartFile::Lane : std::enable_shared_from_this<PartFile::Lane>
     mutable std::mutex mutex;
     std::deque<Op> ops;
     bool running = false;
-    qint64 queued = 0; // bytes asked for and not yet written
-    int error = 0;     // the first failure; every later write is dropped
+    bool flowing = false; // writes go to the worker as they come (they wait only at the file's start)
+    qint64 queued = 0;    // bytes asked for and not yet written
+    int error = 0;        // the first failure; every later write is dropped
     QPointer<QObject> drainReceiver;
     std::function<void()> drainNotify;
     qint64 drainMark = 0;
@@ -347,6 +393,8 @@ struct PartFile::Lane : std::enable_shared_from_this<PartFile::Lane>
     bool owned; // the file under the name is this lane's (made or opened again by it)
     qint64 writtenOut;
     qint64 syncedUpTo;
+    std::unique_ptr<Sha256> hash;
+    bool hashing = false; // hash has taken every byte of the file, in order
 };
 
 bool IsPlainFileName(const QString &name)
@@ -542,7 +590,7 @@ void PartFile::flush(QObject *receiver, std::function<void(bool ok, const QStrin
     QPointer<QObject> guard(receiver);
     Lane::Op op;
     op.kind = Lane::Op::Flush;
-    op.flush.report = [guard, done](int error) {
+    op.flushed = [guard, done](int error, const QByteArray &) {
         const QString text = error == 0 ? QString() : systemError(error);
         diskwork::postToReceiver(guard, [done, error, text] { done(error == 0, text); });
     };
@@ -626,8 +674,11 @@ PartFile::MoveResult PartFile::moveTo(const QString &fileName, bool replace)
 
 void PartFile::tookMove(const MoveResult &result)
 {
-    if (result.nameTaken)
-        return; // the data stays for another name
+    if (result.nameTaken) {
+        m_digest = result.sha256; // the data stays for another name
+        return;
+    }
+    m_digest.clear();
     if (!result.ok) {
         discard();
         return;
@@ -637,20 +688,26 @@ void PartFile::tookMove(const MoveResult &result)
     closeAll(false);
 }
 
-std::function<void(int error)> PartFile::mover(const QString &fileName, bool replace, QObject *receiver,
-                                               std::function<void(const MoveResult &result)> done)
+std::function<void(int error, const QByteArray &digest)>
+PartFile::mover(const QString &fileName, bool replace, QObject *receiver,
+                std::function<void(const MoveResult &result)> done)
 {
     QPointer<QObject> guard(receiver);
     std::weak_ptr<bool> alive = m_alive;
     // The worker moves the file in the folder it was made in (the part may let go of it meanwhile).
+    const qint64 written = m_written;
     return [this, guard, alive, done = std::move(done), folder = m_dir, tempName = m_tempName,
-            target = encoded(fileName), replace](int flushError) {
+            target = encoded(fileName), replace, written](int flushError, const QByteArray &digest) {
         // Only bytes that are on the disk ever get the name.
         MoveResult result;
         const int dirFd = folder->fd.load();
         const int error = flushError != 0 ? flushError : (dirFd < 0 ? EBADF : 0);
         if (error == 0) {
             result = renameInFolder(dirFd, encoded(tempName), target, replace);
+            // The digest is of what was written here: a file whose length another program changed
+            // meanwhile is not what it names.
+            if ((result.ok || result.nameTaken) && result.identity.size == written)
+                result.sha256 = digest;
         } else {
             result.error = systemError(error);
             result.errorCode = error;
@@ -688,7 +745,7 @@ void PartFile::flushAndMove(const QString &fileName, bool replace, QObject *rece
     }
     Lane::Op op;
     op.kind = Lane::Op::Flush;
-    op.flush.report = mover(fileName, replace, receiver, std::move(done));
+    op.flushed = mover(fileName, replace, receiver, std::move(done));
     m_lane->forgetNotify();
     m_lane->push(std::move(op));
     m_lane.reset();
@@ -704,12 +761,14 @@ void PartFile::moveLater(const QString &fileName, bool replace, QObject *receive
         done(refused);
         return;
     }
-    diskwork::writePool().start([move = mover(fileName, replace, receiver, std::move(done))] { move(0); });
+    diskwork::writePool().start(
+        [move = mover(fileName, replace, receiver, std::move(done)), digest = m_digest] { move(0, digest); });
 }
 
 void PartFile::discard()
 {
     m_flushed = false;
+    m_digest.clear();
     closeAll(true);
     m_tempName.clear();
     m_written = 0;
@@ -718,6 +777,7 @@ void PartFile::discard()
 void PartFile::keep()
 {
     m_flushed = false;
+    m_digest.clear();
     closeAll(false);
     m_tempName.clear();
     m_written = 0;

@@ -79,6 +79,9 @@ public:
         QString error;
         int errorCode = 0;     // the errno of a failure the system reported
         FileIdentity identity; // of the file now under that name
+        // The SHA-256 (32 bytes) of the file's content, taken as it was written, when this object wrote
+        // all of it (not for a file opened again); empty when not known.
+        QByteArray sha256;
     };
     // Moves the flushed data to fileName in the folder, replacing a file there only with replace.
     MoveResult moveTo(const QString &fileName, bool replace);
@@ -104,9 +107,11 @@ private:
     // Follows a move made of the temporary file.
     void tookMove(const MoveResult &result);
     // What moves the temporary file to fileName in its folder on a worker, given the errno of the flush
-    // before (0 when it went well), and reports on the receiver's thread.
-    std::function<void(int error)> mover(const QString &fileName, bool replace, QObject *receiver,
-                                         std::function<void(const MoveResult &result)> done);
+    // before (0 when it went well) and the digest of the file's content, and reports on the receiver's
+    // thread.
+    std::function<void(int error, const QByteArray &digest)>
+    mover(const QString &fileName, bool replace, QObject *receiver,
+          std::function<void(const MoveResult &result)> done);
     void setError(int error);
 
     std::shared_ptr<Folder> m_dir; // from open or reopen until the file is closed
@@ -118,6 +123,7 @@ private:
     bool m_flushed = false;
     QString m_error;
     int m_errorCode = 0;
+    QByteArray m_digest; // of a flushed file that waits for another name
     std::shared_ptr<bool> m_alive = std::make_shared<bool>(true); // for work that ends after this object
 };
 

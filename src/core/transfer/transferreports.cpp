@@ -82,6 +82,7 @@ void TransferReports::DownloadComplete(RowId id, const TransferResult &result, b
         r.name = result.name;
         r.type = result.type;
         r.owned = OwnedFile{rowFilePath(r), result.identity};
+        r.ownedSha256 = result.sha256;
         r.sizeNote = SizeNote::None;
         r.downloaded = result.received;
         if (result.total > 0) {

@@ -22,6 +22,7 @@
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QTemporaryDir>
+#include <algorithm>
 
 Q_DECLARE_METATYPE(DuplicatePolicy)
 
@@ -231,6 +232,60 @@ private Q_SLOTS:
         unkept.add(paper(4), QStringLiteral("k4"), here);
         QVERIFY(unkept.runToEnd());
         QCOMPARE(unkept.recorder.knownSha256(here + QStringLiteral("k4.pdf")), QString());
+    }
+
+    // A finished file goes on record with the SHA-256 of exactly the bytes under its name, however its
+    // transfer went: at one go, continued after a break from the bytes kept, started over because the
+    // file changed meanwhile, or tried again from the start on a server that cannot continue.
+    void theRecordedHashIsOfTheFileUnderTheName_data()
+    {
+        QTest::addColumn<int>("method");
+        QTest::newRow("method 1") << 1;
+        QTest::newRow("method 2") << 2;
+    }
+    void theRecordedHashIsOfTheFileUnderTheName()
+    {
+        QFETCH(int, method);
+        const QString here = folder("hashes");
+        const QByteArray whole = paperBytes(5);
+        const QByteArray newer = paperBytes(6);
+        const auto reply = [](const QByteArray &body, const QByteArray &etag, qint64 closeAfter) {
+            Reply r;
+            r.body = body;
+            r.ranges = !etag.isEmpty();
+            r.etag = etag;
+            r.closeAfter = closeAfter;
+            return r;
+        };
+        m_server.setReplies("/h/fresh.pdf", {reply(whole, "\"v1\"", -1)});
+        m_server.setReplies("/h/resumed.pdf", {reply(whole, "\"v1\"", 12000), reply(whole, "\"v1\"", -1)});
+        m_server.setReplies("/h/changed.pdf", {reply(whole, "\"v1\"", 12000), reply(newer, "\"v2\"", -1)});
+        m_server.setReplies("/h/retried.pdf", {reply(whole, {}, 12000), reply(newer, {}, -1)});
+        const QList<std::pair<QString, QByteArray>> expected{
+            {"fresh", whole}, {"resumed", whole}, {"changed", newer}, {"retried", newer}};
+
+        Run run(m_library.get(), method);
+        run.scheduler.options().retries = 2;
+        for (const auto &[name, bytes] : expected)
+            run.add(m_server.url("/h/" + name + ".pdf"), name, here);
+        QVERIFY(run.runToEnd());
+        // The break was continued from the kept bytes, and the change started over.
+        QByteArrayList ranges;
+        for (const FaultServer::Request &request : m_server.requests()) {
+            if (request.path == "/h/resumed.pdf" || request.path == "/h/changed.pdf")
+                ranges.append(request.headers.value("range"));
+        }
+        std::sort(ranges.begin(), ranges.end());
+        QCOMPARE(ranges, (QByteArrayList{"", "", "bytes=12000-", "bytes=12000-"}));
+        for (const auto &[name, bytes] : expected) {
+            const std::optional<HeldFile> held =
+                m_library->heldFile(m_server.url("/h/" + name + ".pdf").toString());
+            QVERIFY2(held, qPrintable(name));
+            QCOMPARE(held->filePath, here + name + QStringLiteral(".pdf"));
+            QCOMPARE(fntest::readFile(held->filePath), bytes);
+            QCOMPARE(held->size, bytes.size());
+            QCOMPARE(held->sha256, sha256(bytes));
+        }
     }
 
     // The library's writes never hold up the queue's thread: while another program holds the write lock

@@ -2,6 +2,7 @@
 #include "core/transfer/partfile.h"
 #include "testenv.h"
 
+#include <QCryptographicHash>
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
@@ -22,6 +23,10 @@ class TestPartFile : public QObject
     static QStringList entries(const QString &folder)
     {
         return QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System, QDir::Name);
+    }
+    static QByteArray sha256(const QByteArray &bytes)
+    {
+        return QCryptographicHash::hash(bytes, QCryptographicHash::Sha256);
     }
 
 private Q_SLOTS:
@@ -123,6 +128,7 @@ private Q_SLOTS:
         QCOMPARE(entries(dir.path()), QStringList{"paper.pdf"});
         QCOMPARE(fntest::readFile(dir.filePath(QStringLiteral("paper.pdf"))), body);
         QCOMPARE(result->identity.size, body.size());
+        QCOMPARE(result->sha256, sha256(body));
         QVERIFY(part.temporaryName().isEmpty());
 
         result.reset();
@@ -205,6 +211,7 @@ private Q_SLOTS:
         QVERIFY(!moved);
         QTRY_VERIFY(moved);
         QVERIFY2(moved->ok, qPrintable(moved->error));
+        QVERIFY(moved->sha256.isEmpty()); // the kept bytes were not hashed here
         QVERIFY(part.temporaryName().isEmpty());
         QCOMPARE(fntest::readFile(dir.filePath(QStringLiteral("paper (2).pdf"))), first + rest);
         QCOMPARE(fntest::readFile(dir.filePath(QStringLiteral("paper.pdf"))), foreign);
@@ -234,6 +241,58 @@ private Q_SLOTS:
         other.discard();
         QVERIFY(PartFile::waitForDiskWork(20000));
         QCOMPARE(fntest::readFile(dir.filePath(QStringLiteral("paper.pdf"))), foreign);
+    }
+
+    // The digest handed on with a moved file is of exactly the bytes under its name: a file emptied and
+    // written again, or one that waited for a second name, reports its final content; a file another
+    // program added to reports none.
+    void theDigestIsOfTheBytesUnderTheName()
+    {
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        QObject receiver;
+        std::optional<PartFile::MoveResult> moved;
+        auto take = [&moved](const PartFile::MoveResult &result) { moved = result; };
+        fntest::writeFile(dir.filePath(QStringLiteral("taken.pdf")), "another file");
+
+        PartFile part;
+        QVERIFY(part.open(dir.path()));
+        QVERIFY(part.write(QByteArray(70000, 'x')));
+        QVERIFY(part.truncate());
+        QByteArray body;
+        for (int i = 0; i < 40; ++i) {
+            const QByteArray piece(1000 + 37 * i, char('a' + i % 26));
+            QVERIFY(part.write(piece));
+            body += piece;
+        }
+        part.flushAndMove(QStringLiteral("taken.pdf"), false, &receiver, take);
+        QTRY_VERIFY(moved);
+        QVERIFY(moved->nameTaken);
+        moved.reset();
+        part.moveLater(QStringLiteral("free.pdf"), false, &receiver, take);
+        QTRY_VERIFY(moved);
+        QVERIFY2(moved->ok, qPrintable(moved->error));
+        QCOMPARE(fntest::readFile(dir.filePath(QStringLiteral("free.pdf"))), body);
+        QCOMPARE(moved->sha256, sha256(body));
+
+        // Another program adds to the temporary file while it waits for its flush.
+        PartFile::setGroupWindow(1500);
+        PartFile changed;
+        QVERIFY(changed.open(dir.path()));
+        QVERIFY(changed.write(body));
+        const QString temporary = dir.filePath(changed.temporaryName());
+        moved.reset();
+        changed.flushAndMove(QStringLiteral("changed.pdf"), false, &receiver, take);
+        QTRY_COMPARE(QFileInfo(temporary).size(), body.size());
+        {
+            QFile other(temporary);
+            QVERIFY(other.open(QIODevice::Append) && other.write("more") == 4);
+        }
+        QTRY_VERIFY(moved);
+        PartFile::setGroupWindow(0);
+        QVERIFY2(moved->ok, qPrintable(moved->error));
+        QCOMPARE(fntest::readFile(dir.filePath(QStringLiteral("changed.pdf"))), body + "more");
+        QVERIFY(moved->sha256.isEmpty());
     }
 
     void theFolderIsOpenedOnTheWorker_data()
