@@ -33,6 +33,9 @@ QByteArray encoded(const QString &name)
 }
 
 constexpr qint64 kWriteBackChunk = 8LL * 1024 * 1024;
+// Files up to this size are hashed as they are written; the hash of a larger one would hold up its writes
+// (hashing is slower than a fast disk), so it is taken from the finished file by whoever wants it.
+constexpr qint64 kLargestDigested = 8LL * 1024 * 1024;
 // A new file's first writes wait for what follows until this much is asked for, so that a small file is
 // written and handed to its flush in one go on the worker; after that every write goes to the worker as
 // it comes.
@@ -291,6 +294,8 @@ struct PartFile::Lane : std::enable_shared_from_this<PartFile::Lane>
             }
             done += n;
         }
+        if (hashing && writtenOut + length > kLargestDigested)
+            hashing = false;
         if (hashing)
             hash->addData(data, length);
         writtenOut += length;

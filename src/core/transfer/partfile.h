@@ -80,7 +80,7 @@ public:
         int errorCode = 0;     // the errno of a failure the system reported
         FileIdentity identity; // of the file now under that name
         // The SHA-256 (32 bytes) of the file's content, taken as it was written, when this object wrote
-        // all of it (not for a file opened again); empty when not known.
+        // all of it (not for a file opened again) and it is not large (8 MiB at most); empty otherwise.
         QByteArray sha256;
     };
     // Moves the flushed data to fileName in the folder, replacing a file there only with replace.

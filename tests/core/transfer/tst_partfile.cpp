@@ -293,6 +293,19 @@ private Q_SLOTS:
         QVERIFY2(moved->ok, qPrintable(moved->error));
         QCOMPARE(fntest::readFile(dir.filePath(QStringLiteral("changed.pdf"))), body + "more");
         QVERIFY(moved->sha256.isEmpty());
+
+        // A large file is not hashed on its way to the disk (in pieces too large to be kept for reuse,
+        // which a later test counts on).
+        PartFile large;
+        QVERIFY(large.open(dir.path()));
+        for (int i = 0; i < 6; ++i)
+            QVERIFY(large.write(QByteArray(1536 * 1024, char('0' + i))));
+        moved.reset();
+        large.flushAndMove(QStringLiteral("large.pdf"), false, &receiver, take);
+        QTRY_VERIFY(moved);
+        QVERIFY2(moved->ok, qPrintable(moved->error));
+        QCOMPARE(QFileInfo(dir.filePath(QStringLiteral("large.pdf"))).size(), 9 * 1024 * 1024);
+        QVERIFY(moved->sha256.isEmpty());
     }
 
     void theFolderIsOpenedOnTheWorker_data()
