@@ -3,6 +3,7 @@
 #include "ui/downloadwindowlibrary.h"
 
 #include "core/common/messenger.h"
+#include "core/library/paperlibrary.h"
 #include "core/library/programlibrary.h"
 #include "core/queue/downloadqueue.h"
 #include "core/queue/queuekeeper.h"
@@ -93,7 +94,10 @@ void DownloadWindowLibrary::buildExportMenu(QMenu *list)
 
 void DownloadWindowLibrary::exportRows(ExportFormat format)
 {
-    QList<ExportItem> items = exportItems(*m_window.model(), m_commands.selectedIds(), m_queue->library());
+    // The rows are taken here; what the library knows of them is read with their files on the worker.
+    QList<ExportItem> items = exportItems(*m_window.model(), m_commands.selectedIds(), nullptr);
+    const PaperLibrary *library = m_queue->library();
+    const QString libraryPath = library && library->isOpen() ? library->path() : QString();
     if (items.isEmpty()) {
         showMessage(MessageIcon::Information, kNothingToExport);
         return;
@@ -109,7 +113,9 @@ void DownloadWindowLibrary::exportRows(ExportFormat format)
         return;
     // The rows' files are looked at and the export written on a worker; the answer comes back here.
     QThreadPool::globalInstance()->start(
-        [items = std::move(items), format, path, self = QPointer<QObject>(this)] {
+        [items = std::move(items), format, path, libraryPath, self = QPointer<QObject>(this)]() mutable {
+            if (!libraryPath.isEmpty())
+                addLibraryRecords(items, libraryPath);
             const QList<PaperRecord> records = exportRecords(items);
             const QByteArray bytes = exportBytes(format, records);
             QSaveFile file(path);

@@ -192,8 +192,10 @@ private Q_SLOTS:
         // No row selected: every done row, into the file the dialog gave, which starts in the home folder.
         answer = m_dir->path() + QStringLiteral("/all.ris");
         const int looks = diskLooksOnMainThread();
+        const int reads = libraryReadsOnMainThread();
         exportAs("actExportRis");
         QCOMPARE(diskLooksOnMainThread(), looks);
+        QCOMPARE(libraryReadsOnMainThread(), reads);
         QCOMPARE(asked.size(), 1);
         QCOMPARE(asked.first().kind, filedialogs::Request::Kind::Save);
         QCOMPARE(QFileInfo(asked.first().startPath).absolutePath(), QDir::homePath());

@@ -578,7 +578,7 @@ QList<HeldFile> PaperLibrary::heldFilesAt(const QString &filePath)
     return held;
 }
 
-PaperRecord PaperLibrary::recordFrom(const QSqlQuery &q) const
+PaperRecord PaperLibrary::recordFrom(const QSqlQuery &q)
 {
     PaperRecord r;
     r.address = q.value(0).toString();
@@ -612,23 +612,47 @@ std::optional<PaperRecord> PaperLibrary::record(const QString &address)
     return found.first();
 }
 
+bool PaperLibrary::readRecordRows(QSqlQuery &q, const QStringList &addresses, QList<PaperRecord> *out)
+{
+    q.setForwardOnly(true);
+    q.prepare(QStringLiteral("SELECT %1 FROM papers WHERE address = ?").arg(kRecordColumns));
+    for (const QString &address : addresses) {
+        q.addBindValue(WithoutCredentials(address));
+        if (!q.exec())
+            return false;
+        if (q.next())
+            out->append(recordFrom(q));
+    }
+    return true;
+}
+
 QList<PaperRecord> PaperLibrary::records(const QStringList &addresses)
 {
     QList<PaperRecord> out;
     if (!isOpen())
         return out;
+    countRead();
     QSqlQuery q(QSqlDatabase::database(m_connection, false));
-    q.setForwardOnly(true);
-    q.prepare(QStringLiteral("SELECT %1 FROM papers WHERE address = ?").arg(kRecordColumns));
-    for (const QString &address : addresses) {
-        q.addBindValue(WithoutCredentials(address));
-        if (!q.exec()) {
-            fail(q);
-            return out;
+    if (!readRecordRows(q, addresses, &out))
+        fail(q);
+    return out;
+}
+
+QList<PaperRecord> PaperLibrary::readRecords(const QString &path, const QStringList &addresses)
+{
+    QList<PaperRecord> out;
+    const QString connection = uniqueConnectionName();
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connection);
+        db.setDatabaseName(path);
+        db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY;QSQLITE_BUSY_TIMEOUT=3000"));
+        if (db.open()) {
+            QSqlQuery q(db);
+            readRecordRows(q, addresses, &out);
         }
-        if (q.next())
-            out.append(recordFrom(q));
+        db.close();
     }
+    QSqlDatabase::removeDatabase(connection);
     return out;
 }
 

@@ -78,6 +78,9 @@ public:
     // closed before returning, so any thread may call it while the library object is in use elsewhere.
     // nullopt when the file cannot be read that way.
     static std::optional<QList<QueueRow>> readQueue(const QString &path);
+    // The records of the given addresses, read the same way (unknown addresses are left out; none when
+    // the file cannot be read).
+    static QList<PaperRecord> readRecords(const QString &path, const QStringList &addresses);
 
     // For the user: why the last call failed (empty after a call that worked).
     QString lastError() const { return m_lastError; }
@@ -105,8 +108,10 @@ private:
     void rollback();
     bool fail(const QSqlQuery &query);
     bool failText(const QString &text, Failure kind);
-    PaperRecord recordFrom(const QSqlQuery &query) const;
+    static PaperRecord recordFrom(const QSqlQuery &query);
     static bool readQueueRows(QSqlQuery &query, QList<QueueRow> *rows);
+    // The records of the addresses the query finds; false when a lookup failed (out holds those before).
+    static bool readRecordRows(QSqlQuery &query, const QStringList &addresses, QList<PaperRecord> *out);
 
     QString m_path;
     QString m_connection;

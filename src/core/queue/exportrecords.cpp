@@ -1,10 +1,12 @@
 #include "core/queue/exportrecords.h"
 
+#include "core/common/safetext.h"
 #include "core/library/paperexport.h"
 #include "core/library/paperlibrary.h"
 #include "core/queue/targetfile.h"
 
 #include <QFileInfo>
+#include <QHash>
 
 PaperRecord exportRecordFor(const DownloadRow &row, const std::optional<PaperRecord> &known)
 {
@@ -46,6 +48,21 @@ QList<ExportItem> exportItems(const DownloadListModel &model, const QList<RowId>
     for (const DownloadRow *row : std::as_const(chosen))
         items.append(ExportItem{*row, library ? library->record(row->key) : std::nullopt});
     return items;
+}
+
+void addLibraryRecords(QList<ExportItem> &items, const QString &libraryPath)
+{
+    QStringList addresses;
+    addresses.reserve(items.size());
+    for (const ExportItem &item : std::as_const(items))
+        addresses.append(item.row.key);
+    QHash<QString, PaperRecord> known;
+    for (PaperRecord &record : PaperLibrary::readRecords(libraryPath, addresses))
+        known.insert(record.address, std::move(record));
+    for (ExportItem &item : items) {
+        if (const auto found = known.constFind(WithoutCredentials(item.row.key)); found != known.cend())
+            item.known = *found;
+    }
 }
 
 QList<PaperRecord> exportRecords(const QList<ExportItem> &items)

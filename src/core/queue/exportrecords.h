@@ -30,6 +30,9 @@ struct ExportItem
 };
 QList<ExportItem> exportItems(const DownloadListModel &model, const QList<RowId> &rows,
                               PaperLibrary *library);
+// What the library at libraryPath knows of the items' papers, read on the calling thread (a worker) on a
+// connection of its own.
+void addLibraryRecords(QList<ExportItem> &items, const QString &libraryPath);
 QList<PaperRecord> exportRecords(const QList<ExportItem> &items);
 
 QByteArray exportBytes(ExportFormat format, const QList<PaperRecord> &records);
