@@ -142,6 +142,23 @@ QString uniqueConnectionName()
     return QStringLiteral("fn-paper-library-%1").arg(++counter);
 }
 
+// Runs read on a read-only connection of its own to the file, opened on the calling thread and closed
+// before returning, so that any thread may read while the library object is in use elsewhere; read does
+// not run when the file cannot be opened.
+void readOnOwnConnection(const QString &path, const std::function<void(QSqlDatabase &)> &read)
+{
+    const QString connection = uniqueConnectionName();
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connection);
+        db.setDatabaseName(path);
+        db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY;QSQLITE_BUSY_TIMEOUT=3000"));
+        if (db.open())
+            read(db);
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(connection);
+}
+
 bool isWritable(const QString &path)
 {
     return ::access(QFile::encodeName(path).constData(), W_OK) == 0;
@@ -641,18 +658,10 @@ QList<PaperRecord> PaperLibrary::records(const QStringList &addresses)
 QList<PaperRecord> PaperLibrary::readRecords(const QString &path, const QStringList &addresses)
 {
     QList<PaperRecord> out;
-    const QString connection = uniqueConnectionName();
-    {
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connection);
-        db.setDatabaseName(path);
-        db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY;QSQLITE_BUSY_TIMEOUT=3000"));
-        if (db.open()) {
-            QSqlQuery q(db);
-            readRecordRows(q, addresses, &out);
-        }
-        db.close();
-    }
-    QSqlDatabase::removeDatabase(connection);
+    readOnOwnConnection(path, [&](QSqlDatabase &db) {
+        QSqlQuery q(db);
+        readRecordRows(q, addresses, &out);
+    });
     return out;
 }
 
@@ -758,19 +767,11 @@ QList<QueueRow> PaperLibrary::loadQueue()
 std::optional<QList<QueueRow>> PaperLibrary::readQueue(const QString &path)
 {
     std::optional<QList<QueueRow>> rows;
-    const QString connection = uniqueConnectionName();
-    {
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connection);
-        db.setDatabaseName(path);
-        db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY;QSQLITE_BUSY_TIMEOUT=3000"));
-        if (db.open()) {
-            QSqlQuery q(db);
-            QList<QueueRow> read;
-            if (readQueueRows(q, &read))
-                rows = std::move(read);
-        }
-        db.close();
-    }
-    QSqlDatabase::removeDatabase(connection);
+    readOnOwnConnection(path, [&rows](QSqlDatabase &db) {
+        QSqlQuery q(db);
+        QList<QueueRow> read;
+        if (readQueueRows(q, &read))
+            rows = std::move(read);
+    });
     return rows;
 }
