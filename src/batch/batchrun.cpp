@@ -505,11 +505,11 @@ void BatchRun::finishRun(int exitStatus)
     writeManifestAndTotals(exitStatus);
 }
 
-QList<PaperRecord> BatchRun::exportRecords() const
+QList<ExportItem> BatchRun::exportItems() const
 {
-    QList<PaperRecord> records;
+    QList<ExportItem> items;
     if (m_options.risFile.isEmpty() && m_options.bibtexFile.isEmpty())
-        return records;
+        return items;
     QHash<QString, int> candidateOf;
     for (int i = 0; i < m_candidates.count(); ++i)
         candidateOf.insert(m_candidates.row(i).key, i);
@@ -517,16 +517,16 @@ QList<PaperRecord> BatchRun::exportRecords() const
         const DownloadRow &row = m_downloads.row(i);
         if (row.state != RowState::Done)
             continue;
-        std::optional<PaperRecord> known = m_library ? m_library->record(row.key) : std::nullopt;
-        if (!known && candidateOf.contains(row.key)) {
+        std::optional<PaperRecord> known;
+        if (candidateOf.contains(row.key)) {
             const CandidateRow &candidate = m_candidates.row(candidateOf.value(row.key));
             known = PaperRecord{};
             known->metadata = candidate.metadata();
             known->sourcePage = candidate.tag;
         }
-        records.append(exportRecordFor(row, known));
+        items.append(ExportItem{row, known});
     }
-    return records;
+    return items;
 }
 
 namespace {
@@ -583,12 +583,16 @@ void BatchRun::writeManifestAndTotals(int exitStatus)
     if (const LibraryRecorder *recorder = m_queue->libraryRecorder())
         known = recorder->knownSha256Now();
     auto outcome = std::make_shared<EndFiles>();
-    m_manifestWriter =
-        QThread::create([path, rows = std::move(rows), known = std::move(known), outcome,
-                         records = exportRecords(), ris = m_options.risFile, bibtex = m_options.bibtexFile] {
-            outcome->manifestWritten = batchmanifest::write(path, rows, &outcome->manifestError, known);
-            writeExportFiles(records, ris, bibtex, outcome.get());
-        });
+    const QString libraryPath = m_library && m_library->isOpen() ? m_library->path() : QString();
+    m_manifestWriter = QThread::create([path, rows = std::move(rows), known = std::move(known), outcome,
+                                        items = exportItems(), libraryPath, ris = m_options.risFile,
+                                        bibtex = m_options.bibtexFile]() mutable {
+        outcome->manifestWritten = batchmanifest::write(path, rows, &outcome->manifestError, known);
+        // What the library knows of a paper goes before what its result page said.
+        if (!items.isEmpty() && !libraryPath.isEmpty())
+            addLibraryRecords(items, libraryPath);
+        writeExportFiles(exportRecords(items), ris, bibtex, outcome.get());
+    });
     connect(m_manifestWriter, &QThread::finished, this,
             [this, path, outcome, exitStatus, totals = m_downloads.totalsText()]() mutable {
                 m_manifestWriter->wait();

@@ -4,6 +4,7 @@
 #include "core/library/librarytypes.h"
 #include "core/library/linkimport.h"
 #include "core/queue/downloadlistmodel.h"
+#include "core/queue/exportrecords.h"
 #include "core/search/candidatelistmodel.h"
 #include "core/search/handover.h"
 
@@ -90,8 +91,9 @@ private:
     // Writes the manifest and the exports off the event loop's thread, then the totals and what became of
     // the exports, and ends the run.
     void writeManifestAndTotals(int exitStatus);
-    // The records of the done rows for the exports asked for (none when none is).
-    QList<PaperRecord> exportRecords() const;
+    // The done rows for the exports asked for (none when none is), each with what the run's candidates
+    // know of its paper; what the library knows is read with the rows' files where the exports are written.
+    QList<ExportItem> exportItems() const;
     void fail(const QString &message);
     void end(int exitStatus);
 

@@ -4,6 +4,7 @@
 #include "batch/batchmanifest.h"
 #include "batch/batchrun.h"
 #include "core/common/disklooks.h"
+#include "core/library/paperlibrary.h"
 #include "core/queue/downloadlistmodel.h"
 #include "testenv.h"
 
@@ -31,10 +32,11 @@ class TestBatchStart : public QObject
     };
 
     // Starts a run on this thread and waits for its end, counting this thread's disk looks.
-    static Outcome startRun(const BatchOptions &options)
+    static Outcome startRun(const BatchOptions &options, PaperLibrary *library = nullptr)
     {
         Outcome outcome;
         BatchRun run(options, nullptr);
+        run.setLibrary(library);
         const int before = diskLooksOnMainThread();
         QSignalSpy finished(&run, &BatchRun::finished);
         run.start();
@@ -134,6 +136,38 @@ private Q_SLOTS:
         QCOMPARE(damaged.looks, 0);
         QCOMPARE(damaged.exitStatus, 1);
         QVERIFY(damaged.rows.isEmpty());
+    }
+
+    // The exports at a run's end take what the library knows of the papers, read with the rows' files
+    // beside the event loop: the run's own thread reads neither.
+    void theExportsReadTheLibraryOffTheEventLoop()
+    {
+        const QString earlier = path("earlier/");
+        const QString out = path("out/");
+        QVERIFY(QDir().mkpath(earlier));
+        QVERIFY(QDir().mkpath(out));
+        fntest::writeFile(out + "kept.pdf", QByteArray("%PDF-1.4 kept"));
+        QString manifest = batchmanifest::csvLine(batchmanifest::header());
+        manifest += batchmanifest::csvLine(
+            {"http://127.0.0.1:9/kept", "kept", "pdf", "Done", "13", out + "kept.pdf", "", "", "", ""});
+        fntest::writeFile(earlier + batchmanifest::FileName, manifest.toUtf8());
+        PaperLibrary library(path("library.db"));
+        QVERIFY(library.open().ok);
+        QVERIFY(library.recordSeen({SeenPaper{QStringLiteral("http://127.0.0.1:9/kept"),
+                                              PaperMetadata{QStringLiteral("第一篇"), {}}, QString()}}));
+
+        BatchOptions options;
+        options.resumeFolder = earlier;
+        options.outFolder = out;
+        options.risFile = path("papers.ris");
+        const int reads = libraryReadsOnMainThread();
+        const Outcome outcome = startRun(options, &library);
+        QCOMPARE(outcome.exitStatus, 0);
+        QCOMPARE(outcome.looks, 0);
+        QCOMPARE(libraryReadsOnMainThread(), reads);
+        const QString ris = QString::fromUtf8(fntest::readFile(options.risFile));
+        QVERIFY2(ris.contains(QStringLiteral("TI  - 第一篇")), qPrintable(ris));
+        QVERIFY(ris.contains(out + "kept.pdf"));
     }
 
     // The manifest measures and hashes a done row's file only as a plain file: a link standing under the
