@@ -58,10 +58,18 @@ int main(int argc, char **argv)
         const bool setByUser = qEnvironmentVariableIsSet("QT_NO_GLIB");
         if (!setByUser)
             qputenv("QT_NO_GLIB", "1");
+        // Without TZ the C library looks at /etc/localtime again for every local time it makes, and Qt's
+        // network layer makes some for each answer; naming the same file once spares those looks. A time
+        // zone changed during the run shows in the next run.
+        const bool zoneNamed = qEnvironmentVariableIsSet("TZ") || ::access("/etc/localtime", R_OK) != 0;
+        if (!zoneNamed)
+            qputenv("TZ", ":/etc/localtime");
         const std::optional<int> status = runBatchCommand(argc, argv);
         if (!status) {
             if (!setByUser)
-                qunsetenv("QT_NO_GLIB");       // the browser engine keeps the loop it is used to
+                qunsetenv("QT_NO_GLIB"); // the browser engine keeps the loop it is used to
+            if (!zoneNamed)
+                qunsetenv("TZ");
             return becomeWindowsProgram(argv); // the run loads pages
         }
         PartFile::waitForDiskWork(kDiskWorkAtEndMs);

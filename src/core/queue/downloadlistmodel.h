@@ -188,5 +188,7 @@ private:
     std::array<QVariant, 4> m_decorations;
     int m_dirtyFirst = -1;
     int m_dirtyLast = -1;
+    int m_waitingFrom = 0; // no row before this position is waiting
+
     QTimer m_flushTimer;
 };

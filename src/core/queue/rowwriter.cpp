@@ -7,6 +7,7 @@
 void RowWriter::reindex() const
 {
     DownloadListModel &m = *m_model;
+    m.m_waitingFrom = 0;
     m.m_positions.clear();
     m.m_positions.reserve(m.m_rows.size());
     m.m_owners.clear();
@@ -55,6 +56,7 @@ RowId RowWriter::addRow(DownloadRow newRow) const
     if (newRow.givenFolder.isEmpty())
         newRow.givenFolder = newRow.folder;
     m.beginInsertRows({}, m.count(), m.count());
+    m.m_waitingFrom = std::min(m.m_waitingFrom, m.count());
     m.m_rows.append(newRow);
     m.m_keys.insert(newRow.key, newRow.id);
     m.m_positions.insert(newRow.id, m.count() - 1);
@@ -86,6 +88,7 @@ QList<RowId> RowWriter::addRows(QList<DownloadRow> rows) const
         return added;
     added.reserve(fresh);
     m.beginInsertRows({}, first, first + fresh - 1);
+    m.m_waitingFrom = std::min(m.m_waitingFrom, first);
     m.m_rows.reserve(first + fresh);
     for (qsizetype i = 0; i < rows.size(); ++i) {
         if (!taken[i])
@@ -123,6 +126,8 @@ bool RowWriter::update(RowId id, const std::function<void(DownloadRow &)> &chang
     r.id = id;
     r.key = key; // the key is the row's address in the list; it never changes
     m.markDirty(position);
+    if (r.state == RowState::Waiting)
+        m.m_waitingFrom = std::min(m.m_waitingFrom, position);
     if (!(r.owned == owned))
         noteOwner(id, owned.path);
     const bool finished = r.state == RowState::Done || r.state == RowState::Failed;
@@ -206,6 +211,7 @@ void RowWriter::clear() const
     }
     m.beginResetModel();
     m.m_rows.clear();
+    m.m_waitingFrom = 0;
     m.m_keys.clear();
     m.m_positions.clear();
     m.m_owners.clear();

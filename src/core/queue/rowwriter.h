@@ -42,6 +42,16 @@ public:
     // The same rows (same ids) in a new order; rows not among them are removed.
     void reorderRows(const QList<RowId> &order) const;
 
+    // No row before this position is waiting: a search for the next row to fetch starts there.
+    int waitingFrom() const { return m_model->m_waitingFrom; }
+    // The row at this position, the first that may wait, was seen not waiting; the search passes it
+    // from now on (unless a row before it has begun to wait meanwhile).
+    void passedNotWaiting(int position) const
+    {
+        if (m_model->m_waitingFrom == position)
+            m_model->m_waitingFrom = position + 1;
+    }
+
 private:
     friend class DownloadQueue;
     friend struct TestRows;

@@ -62,9 +62,18 @@ RowId RowPicker::findRow(DuplicatePolicy policy)
     settle();
     m_names.refreshDue();
     const qint64 nowMs = monoNow();
-    for (int i = 0; i < m_rows.list().count(); ++i) {
+    // Rows before the first that may wait are passed over without a look; so are the leading rows
+    // that turn out not to wait now.
+    bool waitingSeen = false;
+    for (int i = m_rows.waitingFrom(); i < m_rows.list().count(); ++i) {
         const DownloadRow &row = m_rows.list().row(i);
-        if (row.state != RowState::Waiting || m_retries.heldBack(row, nowMs))
+        if (row.state != RowState::Waiting) {
+            if (!waitingSeen)
+                m_rows.passedNotWaiting(i);
+            continue;
+        }
+        waitingSeen = true;
+        if (m_retries.heldBack(row, nowMs))
             continue;
         const RowId id = row.id;
         if (m_heldCheck && passHeldRow(id))

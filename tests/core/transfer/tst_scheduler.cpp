@@ -156,6 +156,41 @@ private Q_SLOTS:
         QCOMPARE(QFileInfo(folder() + "p3.pdf").size(), 6003);
     }
 
+    // The search for the next row passes over the rows that ended; one of them sent back to wait (by a
+    // fresh download, a sort, or a removal that moves it up) is found again.
+    void rowsThatWaitAgainAreFoundWhereverTheyStand()
+    {
+        m_scheduler->options().threadCount = 1;
+        m_server.clearRequests();
+        for (int i = 0; i < 4; ++i)
+            addRow(QStringLiteral("/p%1.pdf").arg(i), QStringLiteral("p%1").arg(i));
+        const auto runUntilAllDone = [this] {
+            for (int round = 0; round < 8 && !m_model->检测是否下载列表完毕(); ++round) {
+                m_clock.advanceMs(1000);
+                tick();
+                QTRY_VERIFY(!m_scheduler->DownloadBusy());
+            }
+            QVERIFY(m_model->检测是否下载列表完毕());
+        };
+        runUntilAllDone();
+        const RowWriter rows = TestRows::of(*m_model);
+        const RowId first = m_model->idAt(0);
+        rows.setState(first, RowState::Waiting);
+        runUntilAllDone();
+        QCOMPARE(m_server.requestCount("/p0.pdf"), 2);
+        rows.sortRowsByText([](const DownloadRow &r) { return r.name; }, false); // p3 first
+        rows.setState(m_model->idAt(3), RowState::Waiting);                       // p0, now last
+        rows.setState(m_model->idAt(0), RowState::Waiting);                       // p3
+        runUntilAllDone();
+        QCOMPARE(m_server.requestCount("/p0.pdf"), 3);
+        QCOMPARE(m_server.requestCount("/p3.pdf"), 2);
+        rows.setState(m_model->idAt(2), RowState::Waiting); // p1
+        rows.removeRow(m_model->idAt(0));
+        runUntilAllDone();
+        QCOMPARE(m_server.requestCount("/p1.pdf"), 2);
+        QCOMPARE(m_server.requestCount("/p2.pdf"), 1);
+    }
+
     void renameAndOverwriteNames()
     {
         m_scheduler->options().threadCount = 1;
