@@ -179,8 +179,8 @@ private Q_SLOTS:
         runUntilAllDone();
         QCOMPARE(m_server.requestCount("/p0.pdf"), 2);
         rows.sortRowsByText([](const DownloadRow &r) { return r.name; }, false); // p3 first
-        rows.setState(m_model->idAt(3), RowState::Waiting);                       // p0, now last
-        rows.setState(m_model->idAt(0), RowState::Waiting);                       // p3
+        rows.setState(m_model->idAt(3), RowState::Waiting);                      // p0, now last
+        rows.setState(m_model->idAt(0), RowState::Waiting);                      // p3
         runUntilAllDone();
         QCOMPARE(m_server.requestCount("/p0.pdf"), 3);
         QCOMPARE(m_server.requestCount("/p3.pdf"), 2);
