@@ -1,5 +1,6 @@
 #include "core/library/librarythread.h"
 
+#include "core/common/backgroundthread.h"
 #include "core/library/paperlibrary.h"
 
 #include <QSemaphore>
@@ -36,6 +37,7 @@ void LibraryThread::startThread()
     m_worker = std::make_shared<Worker>();
     m_thread = new QThread;
     m_thread->setObjectName(QStringLiteral("library writer"));
+    QObject::connect(m_thread, &QThread::started, [] { MarkBackgroundThread(); });
     m_worker->context.moveToThread(m_thread);
     m_thread->start();
 }

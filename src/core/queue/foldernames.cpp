@@ -1,5 +1,7 @@
 #include "core/queue/foldernames.h"
 
+#include "core/common/backgroundthread.h"
+
 #include <QDateTime>
 #include <QFile>
 #include <QSet>
@@ -116,6 +118,7 @@ template <typename Work> void FolderNames::run(Work work)
     const std::shared_ptr<std::atomic_bool> cancel = m_cancel;
     // The destructor waits for the task, so the object is still there to post to.
     m_pool.start([this, cancel, work = std::move(work)]() mutable {
+        MarkBackgroundThread();
         if (cancel->load())
             return;
         auto done = work();

@@ -1,5 +1,6 @@
 #include "core/queue/libraryrecorder.h"
 
+#include "core/common/backgroundthread.h"
 #include "core/common/safetext.h"
 #include "core/library/heldcheck.h"
 #include "core/library/paperlibrary.h"
@@ -79,6 +80,7 @@ void LibraryRecorder::onRowEnded(RowId id)
     }
     ++m_hashing;
     m_pool.start([this, done = *result, written = row->owned.identity, digest = row->ownedSha256]() mutable {
+        MarkBackgroundThread();
         KnownFile known;
         // A plain file, not a link to one.
         known.identity = IdentityOf(done.filePath);
@@ -208,6 +210,7 @@ void LibraryRecorder::writeUnwritten()
     if (!m_writerThread) {
         m_writerThread = new QThread(this);
         m_writerThread->setObjectName(QStringLiteral("library writer"));
+        connect(m_writerThread, &QThread::started, [] { MarkBackgroundThread(); });
         m_writer = new QObject;
         m_writer->moveToThread(m_writerThread);
         m_writerThread->start();

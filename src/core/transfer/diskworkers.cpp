@@ -1,5 +1,7 @@
 #include "core/transfer/diskworkers.h"
 
+#include "core/common/backgroundthread.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
@@ -63,6 +65,7 @@ void FlushGroups::add(Request request)
 
 void FlushGroups::run()
 {
+    MarkBackgroundThread();
     for (;;) {
         std::vector<Request> group;
         {

@@ -1,5 +1,6 @@
 #include "core/transfer/partfile.h"
 
+#include "core/common/backgroundthread.h"
 #include "core/common/sha256.h"
 #include "core/queue/targetfile.h"
 #include "core/transfer/diskworkers.h"
@@ -131,7 +132,10 @@ struct PartFile::Lane : std::enable_shared_from_this<PartFile::Lane>
         if (running || ops.empty())
             return;
         running = true;
-        diskwork::writePool().start([self = shared_from_this()] { self->run(); });
+        diskwork::writePool().start([self = shared_from_this()] {
+            MarkBackgroundThread();
+            self->run();
+        });
     }
 
     // Drops the writes not yet made (the file is being thrown away).
