@@ -55,12 +55,20 @@ void FlushGroups::add(Request request)
     if (m_pending.empty())
         m_firstAt = std::chrono::steady_clock::now();
     m_pending.push_back(std::move(request));
-    if (m_pending.size() >= GroupLimit)
+    if (m_pending.size() >= GroupLimit || std::chrono::steady_clock::now() < m_hurryUntil)
         m_full.notify_one();
     if (m_running)
         return;
     m_running = true;
     flushPool().start([this] { run(); });
+}
+
+void FlushGroups::hurry()
+{
+    std::lock_guard lock(m_mutex);
+    // A file handed over just now may still be on its lane: the hurry holds for a moment.
+    m_hurryUntil = std::chrono::steady_clock::now() + std::chrono::milliseconds(HurryMs);
+    m_full.notify_one();
 }
 
 void FlushGroups::run()
@@ -70,8 +78,16 @@ void FlushGroups::run()
         std::vector<Request> group;
         {
             std::unique_lock lock(m_mutex);
+            // Nothing came while the last group was flushed: the next file starts a group of its own.
+            if (m_pending.empty()) {
+                m_running = false;
+                return;
+            }
             const auto window = std::chrono::milliseconds(groupWindowMs.load());
-            m_full.wait_until(lock, m_firstAt + window, [this] { return m_pending.size() >= GroupLimit; });
+            m_full.wait_until(lock, m_firstAt + window, [this] {
+                return m_pending.size() >= GroupLimit ||
+                       (!m_pending.empty() && std::chrono::steady_clock::now() < m_hurryUntil);
+            });
             group.swap(m_pending);
             if (group.empty()) {
                 m_running = false;

@@ -45,8 +45,12 @@ class FlushGroups
 public:
     using Request = FlushRequest;
     static constexpr size_t GroupLimit = 256;
+    static constexpr int HurryMs = DefaultGroupWindowMs;
 
     void add(Request request);
+    // No more files are coming soon: the group gathering now, or one that begins within the window, is
+    // flushed without waiting for the rest of its window.
+    void hurry();
 
 private:
     void run();
@@ -55,7 +59,8 @@ private:
     std::mutex m_mutex;
     std::condition_variable m_full;
     std::vector<Request> m_pending;
-    std::chrono::steady_clock::time_point m_firstAt; // when the first file of m_pending came
+    std::chrono::steady_clock::time_point m_firstAt;    // when the first file of m_pending came
+    std::chrono::steady_clock::time_point m_hurryUntil; // groups gathering before then do not wait
     bool m_running = false;
 };
 

@@ -29,8 +29,13 @@ void DownloadScheduler::onBodyReceived(RowId id)
     // With no pause between files the slot serves the next row while this file is
     // flushed to the disk.
     auto *transfer = qobject_cast<Downloader *>(sender());
-    if (!transfer || m_options.intervalSeconds > 0 || !isRunning())
+    if (!transfer || m_options.intervalSeconds > 0 || !isRunning()) {
+        // No row starts on this one's heels: unless another is still being received, this file is the
+        // last for now and does not wait for others to share its flush.
+        if (!m_transfers.anyReceivingBesides(transfer))
+            PartFile::flushSoon();
         return;
+    }
     const bool single = m_transfers.single().transfer == transfer;
     if (!m_transfers.commit(transfer))
         return;

@@ -47,6 +47,10 @@ void DownloadScheduler::startWaitingRows(bool tick)
         }
     }
     m_starting = false;
+    // Nothing is being received any more: the files on their way to the disk are the last for now and
+    // need not wait for others to share their flush.
+    if (!m_transfers.anyReceivingBesides(nullptr) && m_transfers.anyTransferLive())
+        PartFile::flushSoon();
     if (m_retries.anyPending())
         scheduleWake();
     checkQueueFinished();

@@ -616,6 +616,11 @@ void PartFile::setGroupWindow(int milliseconds)
     diskwork::groupWindowMs.store(std::max(0, milliseconds));
 }
 
+void PartFile::flushSoon()
+{
+    diskwork::flushGroups().hurry();
+}
+
 namespace {
 
 // Moves temp to target in the folder, replacing a file there only with replace; the identity is taken

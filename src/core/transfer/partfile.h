@@ -70,6 +70,9 @@ public:
     // How long a group of files that finish together gathers before its flush (a few milliseconds
     // unless set; with 0, only while the flush before it runs).
     static void setGroupWindow(int milliseconds);
+    // No more files will finish soon (the queue has nothing more under way): files waiting for their
+    // group's flush are flushed now.
+    static void flushSoon();
     bool isFlushed() const { return m_flushed; }
 
     struct MoveResult

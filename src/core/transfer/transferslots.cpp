@@ -20,6 +20,17 @@ bool TransferSlots::anyTransferLive() const
     return transferExecuting() || CountTransferSlots() > 1 || !m_committing.isEmpty();
 }
 
+bool TransferSlots::anyReceivingBesides(const Downloader *transfer) const
+{
+    if (m_single.transfer && m_single.transfer != transfer)
+        return true;
+    for (int k = 1; k <= MaxSlots; ++k) {
+        if (slotAlive(k) && m_slots.at(static_cast<size_t>(k)).transfer != transfer)
+            return true;
+    }
+    return false;
+}
+
 bool TransferSlots::slotAlive(int k) const
 {
     return k >= 1 && k <= MaxSlots && !m_slots.at(static_cast<size_t>(k)).transfer.isNull();

@@ -31,6 +31,8 @@ public:
     bool transferExecuting() const { return !m_single.transfer.isNull(); }
     // Any transfer still under way (also one putting its file in place).
     bool anyTransferLive() const;
+    // Any transfer other than this one (none: any at all) still receiving its answer.
+    bool anyReceivingBesides(const Downloader *transfer) const;
     bool slotAlive(int k) const; // k = 1..6
     // Transfer controls on the window: the template plus each live slot.
     int CountTransferSlots() const;

@@ -107,6 +107,25 @@ private Q_SLOTS:
         QCOMPARE(PartFile::flushCount() - beforeAlone, 1);
     }
 
+    // When nothing more is coming, a file waiting for others to share its flush is flushed at once.
+    void aFileWaitsForItsGroupUntilNothingMoreIsComing()
+    {
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        QObject receiver;
+        PartFile::setGroupWindow(60000);
+        PartFile last;
+        QVERIFY(last.open(dir.path()));
+        QVERIFY(last.write("%PDF-1.4 last"));
+        bool done = false;
+        last.flush(&receiver, [&done](bool ok, const QString &) { done = ok; });
+        QTest::qWait(300);
+        QVERIFY(!done);
+        PartFile::flushSoon();
+        QTRY_VERIFY_WITH_TIMEOUT(done, 5000);
+        PartFile::setGroupWindow(0);
+    }
+
     // The move after the flush happens off the event loop's thread: the name gets the whole file, a taken
     // name is left alone with the data kept for another, and a file given up meanwhile never leaves part
     // of itself behind.

@@ -191,6 +191,21 @@ private Q_SLOTS:
         QCOMPARE(m_server.requestCount("/p2.pdf"), 1);
     }
 
+    // Files wait a moment for others to share their flush, but not the last ones of a run, with either
+    // method.
+    void theLastFilesOfARunAreNotHeldForOthers()
+    {
+        PartFile::setGroupWindow(60000);
+        for (int method : {1, 2}) {
+            m_scheduler->options().method = methodFromNumber(method);
+            addRow(QStringLiteral("/p%1.pdf").arg(4 + method), QStringLiteral("last%1").arg(method));
+            m_clock.advanceMs(1000);
+            tick();
+            QTRY_COMPARE_WITH_TIMEOUT(m_model->row(m_model->count() - 1).state, RowState::Done, 10000);
+        }
+        PartFile::setGroupWindow(10);
+    }
+
     void renameAndOverwriteNames()
     {
         m_scheduler->options().threadCount = 1;
