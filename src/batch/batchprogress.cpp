@@ -88,19 +88,23 @@ qint64 BatchProgress::bytesSoFar() const
 void BatchProgress::refresh()
 {
     const QueueProgress::Snapshot snapshot = m_queue.measure();
-    bool any = false;
+    // The rows finished since the last look go out in one write.
+    QString lines;
+    QString progress;
     for (int i = 0; i < m_model->count(); ++i) {
         const RowState state = m_model->row(i).state;
         if (i >= m_seen.size())
             m_seen.append(0);
         const int previous = std::exchange(m_seen[i], static_cast<int>(state));
         if (isFinished(state) && previous != static_cast<int>(state)) {
-            if (!any)
-                clearBar();
-            any = true;
-            put(m_out, finishedLine(*m_model, i) + QStringLiteral("  [") + progressText(snapshot) +
-                           QStringLiteral("]\n"));
+            if (progress.isEmpty())
+                progress = QStringLiteral("  [") + progressText(snapshot) + QStringLiteral("]\n");
+            lines += finishedLine(*m_model, i) + progress;
         }
+    }
+    if (!lines.isEmpty()) {
+        clearBar();
+        put(m_out, lines);
     }
     if (m_liveBar && m_timer.isActive())
         drawBar(snapshot);
