@@ -189,6 +189,5 @@ private:
     int m_dirtyFirst = -1;
     int m_dirtyLast = -1;
     int m_waitingFrom = 0; // no row before this position is waiting
-
     QTimer m_flushTimer;
 };

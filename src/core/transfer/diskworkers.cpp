@@ -89,10 +89,6 @@ void FlushGroups::run()
                        (!m_pending.empty() && std::chrono::steady_clock::now() < m_hurryUntil);
             });
             group.swap(m_pending);
-            if (group.empty()) {
-                m_running = false;
-                return;
-            }
         }
         flushGroup(group);
     }
