@@ -118,17 +118,11 @@ void QueueControls::onHousekeepingDone()
 void QueueControls::takeSharedOptions()
 {
     const SharedOptions &shared = sharedOptions();
-    const bool methodChanged = m_window.queue()->options().method != shared.DownloadMethod;
-    m_window.queue()->changeOptions([&shared, methodChanged](SchedulerOptions &options) {
+    m_window.queue()->changeOptions([&shared](SchedulerOptions &options) {
         options.proxy = {shared.ProxyEnabled, shared.ProxyAddress, shared.proxyPortNumber()};
         options.retries = shared.Retries;
         options.namesFromLinks = shared.UseOriginalFileName;
-        if (methodChanged) {
-            options.method = shared.DownloadMethod;
-            options.threadCount = 1;
-            options.threadPosition = 0;
-        }
     });
-    if (methodChanged)
-        onMethodShown(shared.DownloadMethod, shared.DownloadMethod != DownloadMethod::Single, 0);
+    if (m_window.queue()->options().method != shared.DownloadMethod)
+        m_window.queue()->takeMethod(shared.DownloadMethod);
 }

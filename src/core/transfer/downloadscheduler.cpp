@@ -126,18 +126,14 @@ void DownloadScheduler::windowLoaded()
     m_pacing.stampFinish();
     m_rows.ResetDownloadList();
     int number = 0;
+    ::DownloadMethod loaded = method();
     if (ReadSettingNumber(settingkeys::DownloadMethod, &number))
-        m_options.method = methodFromNumber(number);
-    m_options.threadCount = 1;
-    m_options.threadPosition = 0;
-    if (method() != DownloadMethod::Single) {
-        int position = 0;
-        if (ReadSettingNumber(Threads, &position) && position >= 0 && position < MaxSlots) {
-            m_options.threadPosition = position;
-            m_options.threadCount = position + 1;
-        }
-    }
-    Q_EMIT methodShown(method(), method() != DownloadMethod::Single, m_options.threadPosition);
+        loaded = methodFromNumber(number);
+    int position = 0;
+    if (loaded == DownloadMethod::Single || !ReadSettingNumber(Threads, &position) || position < 0 ||
+        position >= MaxSlots)
+        position = 0;
+    putMethod(loaded, position);
     m_options.policy = policyFromText(TrimSpaces(ReadSetting(DuplicateName)));
     m_network.loadProxy();
     m_network.applyProxy();
@@ -147,12 +143,28 @@ void DownloadScheduler::windowLoaded()
 
 void DownloadScheduler::switchMethod()
 {
-    m_options.method =
-        method() == DownloadMethod::Parallel ? DownloadMethod::Single : DownloadMethod::Parallel;
-    m_options.threadCount = 1;
-    m_options.threadPosition = 0;
-    Q_EMIT methodShown(method(), method() != DownloadMethod::Single, 0);
+    putMethod(method() == DownloadMethod::Single ? DownloadMethod::Parallel : DownloadMethod::Single,
+              parallelPosition());
     setRunning(false);
+}
+
+void DownloadScheduler::takeMethod(DownloadMethod method)
+{
+    putMethod(method, method == DownloadMethod::Single ? parallelPosition() : 0);
+}
+
+int DownloadScheduler::parallelPosition() const
+{
+    return method() == DownloadMethod::Single ? m_parallelPosition : m_options.threadPosition;
+}
+
+void DownloadScheduler::putMethod(DownloadMethod method, int parallelPosition)
+{
+    m_parallelPosition = parallelPosition;
+    m_options.method = method;
+    m_options.threadPosition = method == DownloadMethod::Single ? 0 : parallelPosition;
+    m_options.threadCount = m_options.threadPosition + 1;
+    Q_EMIT methodShown(method, method != DownloadMethod::Single, m_options.threadPosition);
 }
 
 bool DownloadScheduler::closeNeedsConfirmation() const
@@ -166,7 +178,8 @@ void DownloadScheduler::windowClosing()
     m_housekeeping->setOn(false);
     setRunning(false);
     StopDownloads();
-    WriteSetting(settingkeys::Threads, QString::number(m_options.threadPosition));
+    // The parallel method's count, also while 切换 has the single connection in force for this run.
+    WriteSetting(settingkeys::Threads, QString::number(parallelPosition()));
 }
 
 void DownloadScheduler::StopDownloads()
