@@ -118,11 +118,19 @@ void QueueControls::onHousekeepingDone()
 void QueueControls::takeSharedOptions()
 {
     const SharedOptions &shared = sharedOptions();
-    m_window.queue()->changeOptions([&shared](SchedulerOptions &options) {
+    const bool methodChanged = m_window.queue()->options().method != shared.DownloadMethod;
+    m_window.queue()->changeOptions([&shared, methodChanged](SchedulerOptions &options) {
         options.proxy = {shared.ProxyEnabled, shared.ProxyAddress, shared.proxyPortNumber()};
         options.retries = shared.Retries;
         options.namesFromLinks = shared.UseOriginalFileName;
+        // The single connection keeps the parallel method's count for a later 切换; the parallel
+        // method chosen here starts with one transfer.
+        if (methodChanged)
+            options.putMethod(shared.DownloadMethod, shared.DownloadMethod == DownloadMethod::Single
+                                                         ? options.parallelThreadPosition()
+                                                         : 0);
     });
-    if (m_window.queue()->options().method != shared.DownloadMethod)
-        m_window.queue()->takeMethod(shared.DownloadMethod);
+    const SchedulerOptions &options = m_window.queue()->options();
+    if (methodChanged)
+        onMethodShown(options.method, options.method != DownloadMethod::Single, options.threadPosition);
 }

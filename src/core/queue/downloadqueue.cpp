@@ -95,11 +95,6 @@ void DownloadQueue::switchMethod()
     m_scheduler->switchMethod();
 }
 
-void DownloadQueue::takeMethod(DownloadMethod method)
-{
-    m_scheduler->takeMethod(method);
-}
-
 void DownloadQueue::setHousekeeping(bool on)
 {
     m_scheduler->housekeeping()->setOn(on);

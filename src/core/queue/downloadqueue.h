@@ -67,8 +67,6 @@ public:
     void close();
     // "切换": the other method for this run; the scheduler stops while running transfers go on.
     void switchMethod();
-    // The options window stored another method; the queue runs with it from now on.
-    void takeMethod(DownloadMethod method);
     // Housekeeping on or off (the batch mode keeps it on only while it downloads).
     void setHousekeeping(bool on);
     // The counts of the list shown again (totalsChanged).

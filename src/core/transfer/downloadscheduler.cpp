@@ -133,7 +133,8 @@ void DownloadScheduler::windowLoaded()
     if (loaded == DownloadMethod::Single || !ReadSettingNumber(Threads, &position) || position < 0 ||
         position >= MaxSlots)
         position = 0;
-    putMethod(loaded, position);
+    m_options.putMethod(loaded, position);
+    Q_EMIT methodShown(method(), method() != DownloadMethod::Single, m_options.threadPosition);
     m_options.policy = policyFromText(TrimSpaces(ReadSetting(DuplicateName)));
     m_network.loadProxy();
     m_network.applyProxy();
@@ -143,28 +144,11 @@ void DownloadScheduler::windowLoaded()
 
 void DownloadScheduler::switchMethod()
 {
-    putMethod(method() == DownloadMethod::Single ? DownloadMethod::Parallel : DownloadMethod::Single,
-              parallelPosition());
+    m_options.putMethod(method() == DownloadMethod::Single ? DownloadMethod::Parallel
+                                                           : DownloadMethod::Single,
+                        m_options.parallelThreadPosition());
+    Q_EMIT methodShown(method(), method() != DownloadMethod::Single, m_options.threadPosition);
     setRunning(false);
-}
-
-void DownloadScheduler::takeMethod(DownloadMethod method)
-{
-    putMethod(method, method == DownloadMethod::Single ? parallelPosition() : 0);
-}
-
-int DownloadScheduler::parallelPosition() const
-{
-    return method() == DownloadMethod::Single ? m_parallelPosition : m_options.threadPosition;
-}
-
-void DownloadScheduler::putMethod(DownloadMethod method, int parallelPosition)
-{
-    m_parallelPosition = parallelPosition;
-    m_options.method = method;
-    m_options.threadPosition = method == DownloadMethod::Single ? 0 : parallelPosition;
-    m_options.threadCount = m_options.threadPosition + 1;
-    Q_EMIT methodShown(method, method != DownloadMethod::Single, m_options.threadPosition);
 }
 
 bool DownloadScheduler::closeNeedsConfirmation() const
@@ -179,7 +163,7 @@ void DownloadScheduler::windowClosing()
     setRunning(false);
     StopDownloads();
     // The parallel method's count, also while 切换 has the single connection in force for this run.
-    WriteSetting(settingkeys::Threads, QString::number(parallelPosition()));
+    WriteSetting(settingkeys::Threads, QString::number(m_options.parallelThreadPosition()));
 }
 
 void DownloadScheduler::StopDownloads()

@@ -59,9 +59,6 @@ public:
     // "切换": toggles the method for this run (also the shared value, which is not stored) and stops the
     // scheduler (running transfers go on). The parallel method comes back with the thread count it had.
     void switchMethod();
-    // The options window put another method in force: the single connection keeps the parallel
-    // method's thread count for a later 切换, the parallel method starts with one thread.
-    void takeMethod(DownloadMethod method);
     // The close check: true while something runs or rows are not finished.
     bool closeNeedsConfirmation() const;
     // Close steps after any confirmation: timers off, stop, thread position saved.
@@ -126,16 +123,11 @@ private:
     void onFinished(RowId id, const TransferResult &result);
     void setRunning(bool running);
     void checkQueueFinished();
-    // The thread-list position the parallel method runs with, kept while the single connection runs.
-    int parallelPosition() const;
-    // The method in force and the thread-list position of the parallel method, shown in the window.
-    void putMethod(DownloadMethod method, int parallelPosition);
 
     RowWriter m_rows;
     DownloadListModel *m_model;
     SchedulerOptions m_options;
     std::optional<DuplicatePolicy> m_storedPolicy; // what the tick last wrote into the store
-    int m_parallelPosition = 0; // the parallel method's thread-list position while the single one runs
     bool m_busy = false;
     bool m_runOpen = false;  // a started queue has not yet been announced finished
     bool m_starting = false; // re-entry guard of startWaitingRows
