@@ -173,20 +173,30 @@ void OptionsWindow::showMethodInDownloadWindow(::DownloadMethod chosen, bool cha
         threads->setEditText(QStringLiteral("1"));
 }
 
+QLineEdit *OptionsWindow::refusedBox() const
+{
+    if (!m_proxyEnabled->isChecked())
+        return nullptr;
+    if (m_proxyAddress->text().trimmed().isEmpty())
+        return m_proxyAddress;
+    return isProxyPort(m_proxyPort->text()) ? nullptr : m_proxyPort;
+}
+
 void OptionsWindow::confirm()
 {
-    const SharedOptions &options = sharedOptions();
+    if (QLineEdit *box = refusedBox()) {
+        // Nothing is stored: the values in force stay, and the window waits on the box to mend.
+        showMessage(MessageIcon::Critical, QStringLiteral("代理服务器网址或者端口格式不对！"));
+        box->setFocus(Qt::OtherFocusReason);
+        box->selectAll();
+        return;
+    }
     const auto method = m_methodOne->isChecked() ? ::DownloadMethod::Single : ::DownloadMethod::Parallel;
-    const bool changed = method != options.DownloadMethod;
+    const bool changed = method != sharedOptions().DownloadMethod;
     OptionStore::storeDownloadMethod(method);
     showMethodInDownloadWindow(method, changed);
-
     OptionStore::storeProxy(m_proxyEnabled->isChecked(), m_proxyAddress->text().trimmed(),
                             m_proxyPort->text().trimmed());
-    // Only a warning: the values stay stored as entered.
-    if (options.ProxyEnabled && (options.ProxyAddress.isEmpty() || !LooksNumeric(options.ProxyPort)))
-        showMessage(MessageIcon::Critical, QStringLiteral("代理服务器网址或者端口格式不对！"));
-
     OptionStore::storePromptSavePath(m_promptSavePath->isChecked());
     OptionStore::storeRetries(m_retries->value());
     OptionStore::storeFileNameTemplate(m_nameTemplate->text().trimmed());

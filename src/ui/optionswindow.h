@@ -12,7 +12,7 @@ class QSpinBox;
 
 // fOption: the download method, the proxy for single-connection downloads and whether the save folder
 // is asked for when rows are taken from a result page. Shows the shared values (the method in force,
-// after a switch in the download window too); OK stores them.
+// after a switch in the download window too); OK stores them, or none of them while one is refused.
 class OptionsWindow : public QDialog
 {
     Q_OBJECT
@@ -27,6 +27,9 @@ private:
     void layOut();
     void showOptions();
     void showMethodInDownloadWindow(DownloadMethod method, bool changed);
+    // The box whose value OK cannot take, or none: with the proxy on, an empty address or a port that
+    // the transfer cannot use.
+    QLineEdit *refusedBox() const;
 
     QRadioButton *m_methodOne;
     QRadioButton *m_methodTwo;

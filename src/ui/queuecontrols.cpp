@@ -123,12 +123,14 @@ void QueueControls::takeSharedOptions()
         options.proxy = {shared.ProxyEnabled, shared.ProxyAddress, shared.proxyPortNumber()};
         options.retries = shared.Retries;
         options.namesFromLinks = shared.UseOriginalFileName;
-        if (methodChanged) {
-            options.method = shared.DownloadMethod;
-            options.threadCount = 1;
-            options.threadPosition = 0;
-        }
+        // The single connection keeps the parallel method's count for a later 切换; the parallel
+        // method chosen here starts with one transfer.
+        if (methodChanged)
+            options.putMethod(shared.DownloadMethod, shared.DownloadMethod == DownloadMethod::Single
+                                                         ? options.parallelThreadPosition()
+                                                         : 0);
     });
+    const SchedulerOptions &options = m_window.queue()->options();
     if (methodChanged)
-        onMethodShown(shared.DownloadMethod, shared.DownloadMethod != DownloadMethod::Single, 0);
+        onMethodShown(options.method, options.method != DownloadMethod::Single, options.threadPosition);
 }

@@ -1,12 +1,17 @@
 #include "core/queue/downloadlistmodel.h"
 #include "core/queue/downloadqueue.h"
 #include "core/queue/targetfile.h"
+#include "core/settings/settingsstore.h"
+#include "core/settings/sharedoptions.h"
 #include "core/transfer/downloadscheduler.h"
 #include "desktop/shellhelpers.h"
+#include "faultserver.h"
 #include "testenv.h"
+#include "testoptions.h"
 #include "testrows.h"
 #include "ui/downloadwindow.h"
 #include "ui/loginpanel.h"
+#include "ui/optionswindow.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -157,6 +162,69 @@ private Q_SLOTS:
         window.Command26->click();
         QCOMPARE(window.Label7->text(), QStringLiteral("下载方式：2"));
         QVERIFY(window.Combo1->isEnabled());
+    }
+
+    // 切换 there and back gives the parallel method the thread count it had, also after the options
+    // window put the single connection in force. That count is what the queue runs with and what the
+    // window stores when it closes while the single connection is in force.
+    void switchingBackKeepsTheThreadCount()
+    {
+        const auto freshProfile = [] {
+            QFile::remove(SettingsFilePath());
+            TestOptions::edit() = SharedOptions();
+        };
+        freshProfile();
+        const auto leaveFresh = qScopeGuard(freshProfile); // the other tests load a fresh profile
+        FaultServer server;
+        QVERIFY(server.listen());
+        FaultServer::Reply stalled = FaultServer::pdf(50000);
+        stalled.stallAfter = 1000;
+        QTemporaryDir dir;
+        fntest::MessageRecorder recorder; // Yes to closing with rows left
+        QPointer<fFileDownload> window = new fFileDownload;
+        const auto closeOnFailure = qScopeGuard([&] { delete window.data(); });
+        const SchedulerOptions &options = SchedulerAccess::of(window->queue())->options();
+        window->Combo1->setCurrentIndex(3);
+        window->Command26->click();
+        QCOMPARE(window->Combo1->currentText(), QStringLiteral("1"));
+        QCOMPARE(options.threadCount, 1);
+        window->Command26->click();
+        QCOMPARE(window->Label7->text(), QStringLiteral("下载方式：2"));
+        QCOMPARE(window->Combo1->currentText(), QStringLiteral("4"));
+        QVERIFY(window->Combo1->isEnabled());
+        QCOMPARE(options.threadCount, 4);
+
+        for (int i = 0; i < 6; ++i) {
+            const QString path = QStringLiteral("/p%1.pdf").arg(i);
+            server.setReply(path, stalled);
+            DownloadRow row = makeRow(QStringLiteral("p%1").arg(i), RowState::Waiting, dir.path() + u'/');
+            row.key = server.url(path).toString();
+            window->queue()->enqueue(row);
+        }
+        window->Command4->click();
+        QTRY_COMPARE(window->model()->totals().downloading, 4);
+        QCOMPARE(SchedulerAccess::of(window->queue())->transfers().CountTransferSlots(), 4 + 1);
+        window->Command31->click();
+        server.releaseAll();
+
+        window->Command26->click();
+        QVERIFY(window->close());
+        QTRY_VERIFY(window.isNull());
+        QCOMPARE(ReadSetting(settingkeys::Threads), QStringLiteral("3"));
+        fFileDownload next;
+        QCOMPARE(next.Combo1->currentText(), QStringLiteral("4"));
+
+        // The way through the options window to one connection keeps it as well.
+        OptionsWindow single;
+        single.findChild<QRadioButton *>(QStringLiteral("methodOneOption"))->setChecked(true);
+        single.confirm();
+        next.takeSharedOptions();
+        const SchedulerOptions &nextOptions = SchedulerAccess::of(next.queue())->options();
+        QCOMPARE(nextOptions.method, DownloadMethod::Single);
+        QCOMPARE(nextOptions.threadCount, 1);
+        next.Command26->click();
+        QCOMPARE(next.Combo1->currentText(), QStringLiteral("4"));
+        QCOMPARE(nextOptions.threadCount, 4);
     }
 
     void rightClickSetsFourItemsFromTheSortGuard()

@@ -221,45 +221,116 @@ private Q_SLOTS:
         QTest::addColumn<bool>("enabled");
         QTest::addColumn<QString>("address");
         QTest::addColumn<QString>("port");
-        QTest::addColumn<bool>("warned");
-        QTest::newRow("ticked, empty address: warned") << true << ""
-                                                       << "80" << true;
-        QTest::newRow("ticked, blank address: warned") << true << "   "
-                                                       << "80" << true;
-        QTest::newRow("ticked, port with letters: warned") << true << "proxy"
-                                                           << "80a" << true;
-        QTest::newRow("ticked, empty port: warned") << true << "proxy"
-                                                    << "" << true;
-        QTest::newRow("ticked, both fine: quiet") << true << "10.0.0.1"
-                                                  << "3128" << false;
-        QTest::newRow("unticked, empty address: quiet") << false << ""
-                                                        << "" << false;
-        QTest::newRow("unticked, port with letters: quiet") << false << "proxy"
-                                                            << "80a" << false;
+        QTest::addColumn<QString>("refused"); // the box the window waits on; empty: OK takes the values
+        const QString addressBox = QStringLiteral("proxyAddressBox");
+        const QString portBox = QStringLiteral("proxyPortBox");
+        QTest::newRow("ticked, empty address") << true << ""
+                                               << "80" << addressBox;
+        QTest::newRow("ticked, blank address, bad port") << true << "   "
+                                                         << "x" << addressBox;
+        QTest::newRow("ticked, port with letters") << true << "proxy"
+                                                   << "80a" << portBox;
+        QTest::newRow("ticked, empty port") << true << "proxy"
+                                            << "" << portBox;
+        // The transfer would go to port 80 instead of these.
+        QTest::newRow("ticked, port beyond the last") << true << "proxy"
+                                                      << "65536" << portBox;
+        QTest::newRow("ticked, port 0") << true << "proxy"
+                                        << "0" << portBox;
+        QTest::newRow("ticked, port with a fraction") << true << "proxy"
+                                                      << "8080.5" << portBox;
+        QTest::newRow("ticked, both fine") << true << " 10.0.0.1 "
+                                           << " 65535 " << QString();
+        QTest::newRow("unticked, empty address") << false << ""
+                                                 << "" << QString();
+        QTest::newRow("unticked, port with letters") << false << "proxy"
+                                                     << "80a" << QString();
     }
 
+    // A refused value is never stored: the window stays open on the box to mend, and what was stored
+    // before (here a working proxy and method two) stays in force, the other changes of the window too.
     void proxyCheck()
     {
         QFETCH(bool, enabled);
         QFETCH(QString, address);
         QFETCH(QString, port);
-        QFETCH(bool, warned);
+        QFETCH(QString, refused);
+        OptionStore::storeProxy(true, QStringLiteral("old.lan"), QStringLiteral("3128"));
+        OptionStore::storeDownloadMethod(::DownloadMethod::Parallel);
         fntest::MessageRecorder recorder;
         OptionsWindow w;
+        w.show();
+        QVERIFY(QTest::qWaitForWindowActive(&w));
         Controls c(&w);
+        c.methodOne->setChecked(true);
         c.proxy->setChecked(enabled);
         c.address->setText(address);
         c.port->setText(port);
-        w.confirm();
-        QCOMPARE(recorder.saw(QStringLiteral("代理服务器网址或者端口格式不对！")), warned);
-        if (warned)
-            QCOMPARE(recorder.messages.first().icon, MessageIcon::Critical);
-        // A warning does not stop OK: the values are stored as entered and the window closes.
+        c.prompt->setChecked(false);
+        c.retries->setValue(7);
+        w.findChild<QPushButton *>(QStringLiteral("okButton"))->click();
+        if (refused.isEmpty()) {
+            QVERIFY(recorder.messages.isEmpty());
+            QCOMPARE(w.result(), int(QDialog::Accepted));
+            QCOMPARE(stored(ProxyAddress), address.trimmed());
+            QCOMPARE(stored(ProxyPort), port.trimmed());
+            QCOMPARE(stored(ProxyEnabled), enabled ? QStringLiteral("1") : QStringLiteral("0"));
+            QCOMPARE(stored(settingkeys::DownloadMethod), QStringLiteral("1"));
+            return;
+        }
+        QCOMPARE(recorder.texts(), QStringList{QStringLiteral("代理服务器网址或者端口格式不对！")});
+        QCOMPARE(recorder.messages.first().icon, MessageIcon::Critical);
+        QVERIFY(w.isVisible());
+        QCOMPARE(w.result(), int(QDialog::Rejected));
+        QTRY_COMPARE(QApplication::focusWidget(), w.findChild<QLineEdit *>(refused));
+        const QList<std::pair<const SettingKey *, QString>> before = {
+            {&ProxyEnabled, "1"},         {&ProxyAddress, "old.lan"},
+            {&ProxyPort, "3128"},         {&settingkeys::DownloadMethod, "2"},
+            {&PromptSavePath, "<unset>"}, {&Retries, "<unset>"}};
+        for (const auto &[key, value] : before)
+            QCOMPARE(stored(*key), value);
+        const SharedOptions &o = sharedOptions();
+        QVERIFY(o.ProxyEnabled && o.DownloadMethod == ::DownloadMethod::Parallel &&
+                o.PromptSavePathOnExtract);
+        QCOMPARE(o.ProxyAddress, QStringLiteral("old.lan"));
+        QCOMPARE(o.ProxyPort, QStringLiteral("3128"));
+        QCOMPARE(o.Retries, SharedOptions().Retries);
+
+        // Mended, the same OK takes every value of the window.
+        c.address->setText(QStringLiteral("new.lan"));
+        c.port->setText(QStringLiteral("8080"));
+        w.findChild<QPushButton *>(QStringLiteral("okButton"))->click();
         QCOMPARE(w.result(), int(QDialog::Accepted));
-        QCOMPARE(stored(ProxyAddress), address.trimmed());
-        QCOMPARE(stored(ProxyPort), port.trimmed());
-        QCOMPARE(stored(ProxyEnabled), enabled ? QStringLiteral("1") : QStringLiteral("0"));
-        QCOMPARE(stored(PromptSavePath), QStringLiteral("1"));
+        QCOMPARE(recorder.messages.size(), 1);
+        QCOMPARE(stored(ProxyAddress), QStringLiteral("new.lan"));
+        QCOMPARE(stored(ProxyPort), QStringLiteral("8080"));
+        QCOMPARE(stored(settingkeys::DownloadMethod), QStringLiteral("1"));
+        QCOMPARE(stored(Retries), QStringLiteral("7"));
+    }
+
+    // Opened as the menu opens it: a refused OK leaves the window open, 关闭 then keeps what was stored,
+    // and the next opening shows it, not the values refused.
+    void aRefusedProxyNeverComesBack()
+    {
+        OptionStore::storeProxy(true, QStringLiteral("old.lan"), QStringLiteral("3128"));
+        fntest::MessageRecorder recorder;
+        bool stayedOpen = false;
+        QTimer::singleShot(0, this, [&] {
+            QWidget *w = QApplication::activeModalWidget();
+            QVERIFY(w && w->objectName() == QStringLiteral("fOption"));
+            w->findChild<QLineEdit *>(QStringLiteral("proxyPortBox"))->setText(QStringLiteral("31 28"));
+            w->findChild<QPushButton *>(QStringLiteral("okButton"))->click();
+            stayedOpen = QApplication::activeModalWidget() == w && w->isVisible();
+            w->findChild<QPushButton *>(QStringLiteral("closeButton"))->click();
+        });
+        QVERIFY(!showOptionsWindow(nullptr));
+        QVERIFY(stayedOpen);
+        QVERIFY(recorder.saw(QStringLiteral("代理服务器网址或者端口格式不对！")));
+        QCOMPARE(stored(ProxyPort), QStringLiteral("3128"));
+        OptionStore::loadFromStore();
+        OptionsWindow next;
+        QCOMPARE(Controls(&next).port->text(), QStringLiteral("3128"));
+        QCOMPARE(Controls(&next).address->text(), QStringLiteral("old.lan"));
     }
 
     void closeChangesNothing()

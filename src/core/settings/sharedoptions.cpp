@@ -175,7 +175,12 @@ quint16 SharedOptions::proxyPortNumber() const
 
 quint16 proxyPortFromText(const QString &text)
 {
+    return isProxyPort(text) ? static_cast<quint16>(TrimSpaces(text).toInt()) : quint16(80);
+}
+
+bool isProxyPort(const QString &text)
+{
     bool ok = false;
     const int port = TrimSpaces(text).toInt(&ok);
-    return ok && port > 0 && port < 65536 ? static_cast<quint16>(port) : quint16(80);
+    return ok && port > 0 && port < 65536;
 }

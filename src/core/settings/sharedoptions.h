@@ -32,6 +32,9 @@ struct SharedOptions
 
 // The port of a proxy as typed (80 when the text is not one).
 quint16 proxyPortFromText(const QString &text);
+// True when the text is a port the proxy can be reached on (a whole number from 1 to 65535); any other
+// text would be taken as port 80.
+bool isProxyPort(const QString &text);
 
 // The options of this run as last read or stored: a snapshot that changes only through OptionStore.
 const SharedOptions &sharedOptions();

@@ -126,17 +126,14 @@ void DownloadScheduler::windowLoaded()
     m_pacing.stampFinish();
     m_rows.ResetDownloadList();
     int number = 0;
+    ::DownloadMethod loaded = method();
     if (ReadSettingNumber(settingkeys::DownloadMethod, &number))
-        m_options.method = methodFromNumber(number);
-    m_options.threadCount = 1;
-    m_options.threadPosition = 0;
-    if (method() != DownloadMethod::Single) {
-        int position = 0;
-        if (ReadSettingNumber(Threads, &position) && position >= 0 && position < MaxSlots) {
-            m_options.threadPosition = position;
-            m_options.threadCount = position + 1;
-        }
-    }
+        loaded = methodFromNumber(number);
+    int position = 0;
+    if (loaded == DownloadMethod::Single || !ReadSettingNumber(Threads, &position) || position < 0 ||
+        position >= MaxSlots)
+        position = 0;
+    m_options.putMethod(loaded, position);
     Q_EMIT methodShown(method(), method() != DownloadMethod::Single, m_options.threadPosition);
     m_options.policy = policyFromText(TrimSpaces(ReadSetting(DuplicateName)));
     m_network.loadProxy();
@@ -147,11 +144,10 @@ void DownloadScheduler::windowLoaded()
 
 void DownloadScheduler::switchMethod()
 {
-    m_options.method =
-        method() == DownloadMethod::Parallel ? DownloadMethod::Single : DownloadMethod::Parallel;
-    m_options.threadCount = 1;
-    m_options.threadPosition = 0;
-    Q_EMIT methodShown(method(), method() != DownloadMethod::Single, 0);
+    m_options.putMethod(method() == DownloadMethod::Single ? DownloadMethod::Parallel
+                                                           : DownloadMethod::Single,
+                        m_options.parallelThreadPosition());
+    Q_EMIT methodShown(method(), method() != DownloadMethod::Single, m_options.threadPosition);
     setRunning(false);
 }
 
@@ -166,7 +162,8 @@ void DownloadScheduler::windowClosing()
     m_housekeeping->setOn(false);
     setRunning(false);
     StopDownloads();
-    WriteSetting(settingkeys::Threads, QString::number(m_options.threadPosition));
+    // The parallel method's count, also while 切换 has the single connection in force for this run.
+    WriteSetting(settingkeys::Threads, QString::number(m_options.parallelThreadPosition()));
 }
 
 void DownloadScheduler::StopDownloads()

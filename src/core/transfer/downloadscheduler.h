@@ -57,7 +57,7 @@ public:
     // failed.
     void StopDownloads();
     // "切换": toggles the method for this run (also the shared value, which is not stored) and stops the
-    // scheduler (running transfers go on).
+    // scheduler (running transfers go on). The parallel method comes back with the thread count it had.
     void switchMethod();
     // The close check: true while something runs or rows are not finished.
     bool closeNeedsConfirmation() const;

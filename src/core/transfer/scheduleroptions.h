@@ -17,9 +17,10 @@ struct ProxySetting
 struct SchedulerOptions
 {
     DownloadMethod method = settingdefaults::Method;
-    int threadCount = 1;     // the number shown in the thread-count list (1 to 6)
-    int threadPosition = 0;  // its position in that list, saved when the window closes
-    int intervalSeconds = 0; // pause from one file's end to the next start
+    int threadCount = 1;      // the number shown in the thread-count list (1 to 6)
+    int threadPosition = 0;   // its position in that list
+    int parallelPosition = 0; // the parallel method's position while the single connection runs
+    int intervalSeconds = 0;  // pause from one file's end to the next start
     DuplicatePolicy policy = settingdefaults::Policy;
     ProxySetting proxy;
     bool autoStart = false;                 // start when rows are not yet downloaded
@@ -32,4 +33,20 @@ struct SchedulerOptions
     int headerTimeoutMs = 30000;
     int stallWindowMs = 60000;
     qint64 stallMinBytes = 1024;
+
+    // The position the parallel method runs with, kept while the single connection is in force: the
+    // one saved when the window closes.
+    int parallelThreadPosition() const
+    {
+        return method == DownloadMethod::Single ? parallelPosition : threadPosition;
+    }
+    // The method in force from now on: the single connection runs one transfer, the parallel method as
+    // many as the position given says.
+    void putMethod(DownloadMethod inForce, int position)
+    {
+        parallelPosition = position;
+        method = inForce;
+        threadPosition = inForce == DownloadMethod::Single ? 0 : position;
+        threadCount = threadPosition + 1;
+    }
 };

@@ -479,8 +479,9 @@ private Q_SLOTS:
         QCOMPARE(shown.last(), QVariantList({QVariant::fromValue(::DownloadMethod::Single), false, 0}));
         QVERIFY(!m_scheduler->isRunning());
         m_scheduler->switchMethod();
-        QCOMPARE(shown.last(), QVariantList({QVariant::fromValue(::DownloadMethod::Parallel), true, 0}));
-        QCOMPARE(m_scheduler->options().threadCount, 1);
+        // The parallel method comes back with the three threads of a fresh profile.
+        QCOMPARE(shown.last(), QVariantList({QVariant::fromValue(::DownloadMethod::Parallel), true, 2}));
+        QCOMPARE(m_scheduler->options().threadCount, 3);
         QCOMPARE(ReadSetting(SectionSettings, settingkeys::DownloadMethod.name, "unset"),
                  QStringLiteral("unset"));
     }
