@@ -216,6 +216,21 @@ void BatchRun::setLibrary(PaperLibrary *library)
     const auto tell = [](const QString &message) { batchMessage(message); };
     connect(m_seen, &SeenRecorder::failed, this, tell);
     connect(m_queue, &DownloadQueue::libraryFailed, this, tell);
+    // Another program holding the library is said, and so is the end of the wait (what is given up in
+    // the end is named as a failure).
+    const auto busy = [this](LibraryWait wait) {
+        const bool started = wait == LibraryWait::Started;
+        m_libraryWaits += started ? 1 : -1;
+        if (started && m_libraryWaits == 1)
+            batchMessage(
+                QStringLiteral("the paper library is busy: another program is writing to it; the run's "
+                               "records wait and will be written when it frees"));
+        else if (wait == LibraryWait::Written && m_libraryWaits == 0)
+            batchMessage(
+                QStringLiteral("the paper library is free again; the records that waited are written"));
+    };
+    connect(m_seen, &SeenRecorder::busyChanged, this, busy);
+    connect(m_queue, &DownloadQueue::libraryBusy, this, busy);
 }
 
 void BatchRun::start()

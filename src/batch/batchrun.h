@@ -116,6 +116,7 @@ private:
     bool m_ending = false; // the end waits for the library to record the last outcomes
     PaperLibrary *m_library = nullptr;
     SeenRecorder *m_seen = nullptr;
+    int m_libraryWaits = 0;              // writers of the library waiting for another program to free it
     QThread *m_manifestWriter = nullptr; // the manifest being written at the end
 };
 
