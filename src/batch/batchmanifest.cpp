@@ -8,12 +8,17 @@
 #include "core/queue/ownedfile.h"
 #include "core/queue/targetfile.h"
 
+#include <QDateTime>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QTemporaryFile>
+#include <QStandardPaths>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace batchmanifest {
@@ -159,39 +164,85 @@ bool write(const QString &path, const DownloadListModel &model, QString *error, 
     return write(path, rows, error, known);
 }
 
-bool write(const QString &path, const QList<DownloadRow> &rows, QString *error, const KnownHash &known)
+QByteArray text(const QList<DownloadRow> &rows, const KnownHash &known)
 {
-    QByteArray text = csvLine(header()).toUtf8();
+    QByteArray bytes = csvLine(header()).toUtf8();
     for (const DownloadRow &row : rows)
-        text += csvLine(fields(row, known)).toUtf8();
+        bytes += csvLine(fields(row, known)).toUtf8();
+    return bytes;
+}
 
+namespace {
+QString systemError(int error)
+{
+    return QString::fromLocal8Bit(std::strerror(error));
+}
+
+// All of the bytes to the descriptor, then to the disk; the system's reason when it refuses.
+bool writeAndSync(int fd, const QByteArray &bytes, QString *error)
+{
+    for (qsizetype done = 0; done < bytes.size();) {
+        const ssize_t n = ::write(fd, bytes.constData() + done, static_cast<size_t>(bytes.size() - done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            *error = systemError(n < 0 ? errno : ENOSPC);
+            return false;
+        }
+        done += n;
+    }
+    if (::fsync(fd) != 0) {
+        *error = systemError(errno);
+        return false;
+    }
+    return true;
+}
+} // namespace
+
+bool writeBytes(const QString &path, const QByteArray &bytes, QString *error)
+{
     // A fresh file beside the target (created exclusively, so no link planted there is followed),
     // then rename(2), which replaces whatever entry holds the name, a link included, and never writes
-    // through it. QSaveFile would write to the file a link at the target points to.
+    // through it. Until the rename the manifest written before stays as it was: a disk that fills or
+    // turns read-only keeps the last good one.
     const QFileInfo target(path);
-    QTemporaryFile file(target.absolutePath() + QStringLiteral("/.") + target.fileName() +
-                        QStringLiteral(".XXXXXX"));
-    if (!file.open()) {
-        *error = file.errorString();
+    QByteArray temporary = QFile::encodeName(target.absolutePath() + QStringLiteral("/.") +
+                                             target.fileName() + QStringLiteral(".XXXXXX"));
+    const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
+    if (fd < 0) {
+        *error = systemError(errno);
         return false;
     }
-    file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup |
-                        QFileDevice::ReadOther);
-    if (file.write(text) != text.size() || !file.flush()) {
-        *error = file.errorString();
-        return false;
+    ::fchmod(fd, 0644);
+    bool ok = writeAndSync(fd, bytes, error);
+    if (::close(fd) != 0 && ok) {
+        *error = systemError(errno);
+        ok = false;
     }
-    if (::fsync(file.handle()) != 0) {
-        *error = QString::fromLocal8Bit(std::strerror(errno));
-        return false;
+    if (ok && ::rename(temporary.constData(), QFile::encodeName(path).constData()) != 0) {
+        *error = systemError(errno);
+        ok = false;
     }
-    file.close();
-    if (::rename(QFile::encodeName(file.fileName()).constData(), QFile::encodeName(path).constData()) != 0) {
-        *error = QString::fromLocal8Bit(std::strerror(errno));
-        return false;
-    }
-    file.setAutoRemove(false);
-    return true;
+    if (!ok)
+        ::unlink(temporary.constData());
+    return ok;
+}
+
+bool write(const QString &path, const QList<DownloadRow> &rows, QString *error, const KnownHash &known)
+{
+    return writeBytes(path, text(rows, known), error);
+}
+
+QString fallbackPath()
+{
+    const QString folder =
+        QStandardPaths::writableLocation(QStandardPaths::AppDataLocation) + QStringLiteral("/manifests");
+    QDir().mkpath(folder);
+    const QString stamp = QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
+    QString candidate = folder + QStringLiteral("/manifest-%1.csv").arg(stamp);
+    for (int n = 2; QFileInfo(candidate).exists() || QFileInfo(candidate).isSymLink(); ++n)
+        candidate = folder + QStringLiteral("/manifest-%1-%2.csv").arg(stamp).arg(n);
+    return candidate;
 }
 
 } // namespace batchmanifest

@@ -45,12 +45,20 @@ bool read(const QString &path, QList<Row> *rows, QString *error);
 // Largest manifest read back.
 constexpr qint64 MaxReadBytes = 256LL * 1024 * 1024;
 
-// Writes the manifest (UTF-8, CRLF line ends) to a temporary file in the same folder and renames it
-// into place: whatever held the name before (a symbolic link too) is replaced, never written through.
-// False with a reason on failure.
+// The manifest's bytes: UTF-8, CRLF line ends, the header first.
+QByteArray text(const QList<DownloadRow> &rows, const KnownHash &known = {});
+// Writes the bytes to a temporary file in the same folder and renames it into place: whatever held the
+// name before (a symbolic link too) is replaced, never written through, and stays as it was when the
+// write fails. False with the system's reason ("No space left on device") on failure.
+bool writeBytes(const QString &path, const QByteArray &bytes, QString *error);
+// Writes the manifest as writeBytes() does.
 bool write(const QString &path, const DownloadListModel &model, QString *error, const KnownHash &known = {});
 // The same for the rows of a list taken before (on any thread: nothing but the rows, the files and known
 // is read).
 bool write(const QString &path, const QList<DownloadRow> &rows, QString *error, const KnownHash &known = {});
+
+// A fresh name for a manifest that cannot be written beside the papers, in the per-user data folder
+// (made when missing): manifests/manifest-<date and time>.csv.
+QString fallbackPath();
 
 } // namespace batchmanifest

@@ -182,6 +182,14 @@ bool readChoices(const QCommandLineParser &parser, BatchOptions *options, QStrin
 bool readOutFolder(const QCommandLineParser &parser, BatchOptions *options, QString *error)
 {
     const QString out = parser.value(QStringLiteral("out"));
+    // A manifest given by its path (one kept in the per-user data folder when the folder of the papers
+    // could not take it) names the folder with --out; without it the papers go beside the manifest.
+    const bool manifestGiven = !options->resumeFolder.isEmpty() &&
+                               options->resumeManifest != options->resumeFolder + batchmanifest::FileName;
+    if (manifestGiven && !out.isEmpty()) {
+        options->outFolder = absoluteFolder(out);
+        return true;
+    }
     if (!options->resumeFolder.isEmpty()) {
         // A resumed run saves where the first one did.
         if (!out.isEmpty() && absoluteFolder(out) != options->resumeFolder) {
@@ -201,6 +209,20 @@ bool readOutFolder(const QCommandLineParser &parser, BatchOptions *options, QStr
     return true;
 }
 
+// --resume DIR or --resume FILE: a folder of an earlier run, or a manifest by its path (a file, or a name
+// ending in ".csv" that is not a folder).
+void readResume(const QString &value, BatchOptions *options)
+{
+    const QFileInfo given(absolutePath(value));
+    if (given.isFile() || (!given.isDir() && given.suffix().compare(u"csv", Qt::CaseInsensitive) == 0)) {
+        options->resumeManifest = given.absoluteFilePath();
+        options->resumeFolder = absoluteFolder(given.absolutePath());
+        return;
+    }
+    options->resumeFolder = absoluteFolder(value);
+    options->resumeManifest = options->resumeFolder + batchmanifest::FileName;
+}
+
 bool readLibraryOptions(const QCommandLineParser &parser, BatchOptions *options, QString *error)
 {
     options->useLibrary = !parser.isSet(QStringLiteral("no-library"));
@@ -212,7 +234,7 @@ bool readLibraryOptions(const QCommandLineParser &parser, BatchOptions *options,
     if (parser.isSet(QStringLiteral("input")))
         options->inputFile = absolutePath(parser.value(QStringLiteral("input")));
     if (parser.isSet(QStringLiteral("resume")))
-        options->resumeFolder = absoluteFolder(parser.value(QStringLiteral("resume")));
+        readResume(parser.value(QStringLiteral("resume")), options);
     if (!options->resumeFolder.isEmpty() && options->listOnly) {
         *error = QStringLiteral("--list cannot go with --resume: the papers of a resumed run are known");
         return false;
@@ -294,7 +316,7 @@ QString batchUsage()
                "                  [--proxy HOST:PORT] [--retries N] [--on-verification stop|wait] [--list] "
                "URL\n"
                "       folionexus --batch --out DIR [options] --input FILE\n"
-               "       folionexus --batch --resume DIR [options]\n"
+               "       folionexus --batch --resume DIR|MANIFEST [--out DIR] [options]\n"
                "Other options: --names template:\"{年份}-{作者}-{标题}\", --skip-held, --no-library,\n"
                "               --ris FILE, --bibtex FILE, --site-rules FILE\n"
                "       folionexus --batch [--site-rules FILE] --check-rules URL\n"
@@ -302,8 +324,9 @@ QString batchUsage()
                "of\n"
                "the list of links FILE (an address, or title TAB address, per line), and downloads them into "
                "DIR,\n"
-               "writing DIR/manifest.csv. --resume runs again the rows of DIR/manifest.csv that are not "
-               "done.\n"
+               "keeping DIR/manifest.csv up to date. --resume runs again the rows of DIR/manifest.csv (or of "
+               "the\n"
+               "manifest file given, into --out DIR or its own folder) that are not done.\n"
                "--list only prints the papers found. --skip-held leaves out papers downloaded before whose "
                "file\n"
                "is still there unchanged. --ris and --bibtex export the papers downloaded. --retries sets "

@@ -14,9 +14,10 @@ struct BatchOptions
     // Where the papers come from: exactly one of a result page, a list of links, or a folder of an
     // earlier run whose unfinished rows run again.
     QUrl startPage;
-    QString inputFile;    // absolute
-    QString resumeFolder; // absolute, ends in "/"
-    QString outFolder;    // absolute, ends in "/"; empty only with listOnly
+    QString inputFile;      // absolute
+    QString resumeFolder;   // absolute, ends in "/"
+    QString resumeManifest; // absolute: the manifest in resumeFolder, or the one given by its path
+    QString outFolder;      // absolute, ends in "/"; empty only with listOnly
     Pages pages = Pages::All;
     int method = methodNumber(settingdefaults::Method); // 1 single connection, 2 parallel slots
     int threads = settingdefaults::ThreadCount;

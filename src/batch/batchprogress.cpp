@@ -28,6 +28,8 @@ BatchProgress::BatchProgress(const DownloadListModel *model, std::FILE *out, boo
 void BatchProgress::start()
 {
     m_queue.begin();
+    m_bytesAtStart = bytesReceived();
+    m_endShown = false;
     m_timer.start();
 }
 
@@ -36,6 +38,31 @@ void BatchProgress::stop()
     m_timer.stop();
     refresh();
     clearBar();
+    // A run that ends before every file finished (stopped, or waiting on something nobody mends) still
+    // says how it went, once.
+    if (!std::exchange(m_endShown, true) && m_queue.running())
+        put(m_out,
+            QStringLiteral("Ended   [") + bracketText(m_queue.measure(), true) + QStringLiteral("]\n"));
+}
+
+QString BatchProgress::endText(const QueueProgress::Snapshot &snapshot, qint64 bytesReceived,
+                               qint64 elapsedMs)
+{
+    const qint64 seconds = (std::max<qint64>(0, elapsedMs) + 500) / 1000;
+    const qint64 average = elapsedMs > 0 ? bytesReceived * 1000 / elapsedMs : 0;
+    const int done = snapshot.finished - snapshot.failed;
+    const QString failed =
+        snapshot.failed > 0 ? QStringLiteral(", %1 failed").arg(snapshot.failed) : QString();
+    return QStringLiteral("%1/%2 done%3, %4/s on average, took %5")
+        .arg(done)
+        .arg(snapshot.total)
+        .arg(failed, byteText(average), progresstext::terminalDuration(seconds));
+}
+
+QString BatchProgress::bracketText(const QueueProgress::Snapshot &snapshot, bool over) const
+{
+    return over ? endText(snapshot, bytesReceived() - m_bytesAtStart, m_queue.elapsedMs())
+                : progressText(snapshot);
 }
 
 QString BatchProgress::byteText(qint64 bytes)
@@ -77,6 +104,17 @@ QString BatchProgress::finishedLine(const DownloadListModel &model, int position
     return ShowableText(detail.isEmpty() ? line : line + QStringLiteral("  ") + detail);
 }
 
+qint64 BatchProgress::bytesReceived() const
+{
+    qint64 total = 0;
+    for (int i = 0; i < m_model->count(); ++i) {
+        const DownloadRow &row = m_model->row(i);
+        if (row.percentNote != PercentNote::Skipped && row.percentNote != PercentNote::Held)
+            total += std::max<qint64>(0, row.downloaded);
+    }
+    return total;
+}
+
 qint64 BatchProgress::bytesSoFar() const
 {
     qint64 total = 0;
@@ -97,8 +135,11 @@ void BatchProgress::refresh()
             m_seen.append(0);
         const int previous = std::exchange(m_seen[i], static_cast<int>(state));
         if (isFinished(state) && previous != static_cast<int>(state)) {
+            // Every file finished, or the run is being stopped: this is the run's last line.
+            const bool over = snapshot.finished == snapshot.total || !m_timer.isActive();
             if (progress.isEmpty())
-                progress = QStringLiteral("  [") + progressText(snapshot) + QStringLiteral("]\n");
+                progress = QStringLiteral("  [") + bracketText(snapshot, over) + QStringLiteral("]\n");
+            m_endShown = m_endShown || over;
             lines += finishedLine(*m_model, i) + progress;
         }
     }

@@ -3,6 +3,7 @@
 #include "batch/batchmanifest.h"
 #include "batch/batchpage.h"
 #include "batch/batchprogress.h"
+#include "batch/manifestkeeper.h"
 #include "core/common/filenames.h"
 #include "core/common/safetext.h"
 #include "core/library/heldcheck.h"
@@ -72,10 +73,10 @@ DownloadRow rowFromManifest(const QStringList &fields, const QString &outFolder)
 
 } // namespace
 
-BatchRun::ManifestTake BatchRun::readManifestRows(const QString &resumeFolder, const QString &outFolder)
+BatchRun::ManifestTake BatchRun::readManifestRows(const QString &manifestPath, const QString &outFolder)
 {
     ManifestTake taken;
-    taken.path = resumeFolder + batchmanifest::FileName;
+    taken.path = manifestPath;
     const QString &path = taken.path;
     QList<batchmanifest::Row> rows;
     QString error;
@@ -116,7 +117,8 @@ void batchMessage(const QString &text)
 BatchRun::BatchRun(const BatchOptions &options, BatchPage *page, QObject *parent)
     : QObject(parent), m_options(options), m_page(page), m_session(new DownloadSession(this)),
       m_queue(m_session->queue()), m_downloads(*m_session->model()), m_scheduler(m_session->scheduler()),
-      m_walk(page ? new AddAllWalk(page->reader(), &m_candidates, this) : nullptr)
+      m_walk(page ? new AddAllWalk(page->reader(), &m_candidates, this) : nullptr),
+      m_manifest(new ManifestKeeper(&m_downloads, m_options.outFolder + batchmanifest::FileName, this))
 {
     if (m_page) {
         m_page->setParent(nullptr); // deleted after what reads it
@@ -194,6 +196,7 @@ BatchRun::~BatchRun()
         m_manifestWriter->wait();
         delete m_manifestWriter;
     }
+    delete m_manifest;
     // Everything that reads the two lists or the page goes before them.
     delete m_progress;
     delete m_walk;
@@ -216,6 +219,21 @@ void BatchRun::setLibrary(PaperLibrary *library)
     const auto tell = [](const QString &message) { batchMessage(message); };
     connect(m_seen, &SeenRecorder::failed, this, tell);
     connect(m_queue, &DownloadQueue::libraryFailed, this, tell);
+    // Another program holding the library is said, and so is the end of the wait (what is given up in
+    // the end is named as a failure).
+    const auto busy = [this](LibraryWait wait) {
+        const bool started = wait == LibraryWait::Started;
+        m_libraryWaits += started ? 1 : -1;
+        if (started && m_libraryWaits == 1)
+            batchMessage(
+                QStringLiteral("the paper library is busy: another program is writing to it; the run's "
+                               "records wait and will be written when it frees"));
+        else if (wait == LibraryWait::Written && m_libraryWaits == 0)
+            batchMessage(
+                QStringLiteral("the paper library is free again; the records that waited are written"));
+    };
+    connect(m_seen, &SeenRecorder::busyChanged, this, busy);
+    connect(m_queue, &DownloadQueue::libraryBusy, this, busy);
 }
 
 void BatchRun::start()
@@ -304,9 +322,9 @@ void BatchRun::takeManifest()
     m_phase = Phase::Taking;
     diskwork::workThenPost(
         this,
-        [folder = m_options.resumeFolder, out = m_options.outFolder] {
-            return readManifestRows(folder, out);
-        },
+        [path = m_options.resumeManifest.isEmpty() ? m_options.resumeFolder + batchmanifest::FileName
+                                                   : m_options.resumeManifest,
+         out = m_options.outFolder] { return readManifestRows(path, out); },
         [this](const ManifestTake &taken) { tookManifest(taken); });
 }
 
@@ -388,8 +406,23 @@ void BatchRun::startDownloads()
     });
     m_progress = new BatchProgress(&m_downloads, stderr, ::isatty(STDERR_FILENO) == 1, this);
     m_progress->start();
+    startManifest();
     m_queue->setHousekeeping(true);
     m_queue->start();
+}
+
+void BatchRun::startManifest()
+{
+    if (LibraryRecorder *recorder = m_queue->libraryRecorder())
+        m_manifest->setKnownHashes([recorder] { return recorder->knownSha256Now(); });
+    connect(m_manifest, &ManifestKeeper::rewriteFailed, this,
+            [](const QString &path, const QString &error, bool kept) {
+                batchMessage(QStringLiteral("the manifest %1 could not be brought up to date: %2; %3")
+                                 .arg(path, error,
+                                      kept ? QStringLiteral("the one written before stays")
+                                           : QStringLiteral("it is written at the end, where it can be")));
+            });
+    m_manifest->start();
 }
 
 void BatchRun::onVerificationNeeded(const QString &, const QUrl &page)
@@ -531,14 +564,38 @@ QList<ExportItem> BatchRun::exportItems() const
 
 namespace {
 
+QList<DownloadRow> rowsOf(const DownloadListModel &model)
+{
+    QList<DownloadRow> rows;
+    rows.reserve(model.count());
+    for (int i = 0; i < model.count(); ++i)
+        rows.append(model.row(i));
+    return rows;
+}
+
 // What the end of a run wrote, for the messages that follow it.
 struct EndFiles
 {
-    bool manifestWritten = false;
-    QString manifestError;
+    ManifestKeeper::Outcome manifest;
     QStringList exportMessages;
     bool exportFailed = false;
 };
+
+// Why the manifest is not where it should be, and where it is instead; empty when it is in its place.
+QString manifestEndMessage(const QString &path, const ManifestKeeper::Outcome &written,
+                           const QString &outFolder)
+{
+    if (written.written)
+        return QString();
+    const QString failed =
+        QStringLiteral("the manifest %1 could not be written: %2").arg(path, written.error);
+    if (written.fallbackPath.isEmpty())
+        return failed + QStringLiteral("; nor in the per-user data folder: %1").arg(written.fallbackError);
+    return failed +
+           QStringLiteral("; it is written to %1 instead (--resume %1 --out %2 runs again what is not "
+                          "done)")
+               .arg(written.fallbackPath, outFolder);
+}
 
 // The export files asked for (empty paths are not), with the hash of each file that has none yet.
 void writeExportFiles(QList<PaperRecord> records, const QString &risFile, const QString &bibtexFile,
@@ -575,19 +632,17 @@ void BatchRun::writeManifestAndTotals(int exitStatus)
     // The files are measured and hashed and the manifest and the exports are written on a thread of
     // their own, from the rows as the run left them; the run ends once they are in place.
     const QString path = m_options.outFolder + batchmanifest::FileName;
-    QList<DownloadRow> rows;
-    rows.reserve(m_downloads.count());
-    for (int i = 0; i < m_downloads.count(); ++i)
-        rows.append(m_downloads.row(i));
+    QList<DownloadRow> rows = rowsOf(m_downloads);
     batchmanifest::KnownHash known;
     if (const LibraryRecorder *recorder = m_queue->libraryRecorder())
         known = recorder->knownSha256Now();
     auto outcome = std::make_shared<EndFiles>();
     const QString libraryPath = m_library && m_library->isOpen() ? m_library->path() : QString();
-    m_manifestWriter = QThread::create([path, rows = std::move(rows), known = std::move(known), outcome,
-                                        items = exportItems(), libraryPath, ris = m_options.risFile,
+    m_manifest->stop();
+    m_manifestWriter = QThread::create([keeper = m_manifest, rows = std::move(rows), known = std::move(known),
+                                        outcome, items = exportItems(), libraryPath, ris = m_options.risFile,
                                         bibtex = m_options.bibtexFile]() mutable {
-        outcome->manifestWritten = batchmanifest::write(path, rows, &outcome->manifestError, known);
+        outcome->manifest = keeper->writeLast(rows, known);
         // What the library knows of a paper goes before what its result page said.
         if (!items.isEmpty() && !libraryPath.isEmpty())
             addLibraryRecords(items, libraryPath);
@@ -596,9 +651,9 @@ void BatchRun::writeManifestAndTotals(int exitStatus)
     connect(m_manifestWriter, &QThread::finished, this,
             [this, path, outcome, exitStatus, totals = m_downloads.totalsText()]() mutable {
                 m_manifestWriter->wait();
-                if (!outcome->manifestWritten) {
-                    batchMessage(QStringLiteral("the manifest %1 could not be written: %2")
-                                     .arg(path, outcome->manifestError));
+                if (const QString why = manifestEndMessage(path, outcome->manifest, m_options.outFolder);
+                    !why.isEmpty()) {
+                    batchMessage(why);
                     if (exitStatus == 0)
                         exitStatus = 2;
                 }

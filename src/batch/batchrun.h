@@ -18,6 +18,7 @@ class BatchProgress;
 class DownloadQueue;
 class DownloadScheduler;
 class DownloadSession;
+class ManifestKeeper;
 class PaperLibrary;
 class SeenRecorder;
 class QThread;
@@ -71,7 +72,7 @@ private:
         QString error; // the manifest could not be read: the run ends with it
         QList<Entry> entries;
     };
-    static ManifestTake readManifestRows(const QString &resumeFolder, const QString &outFolder);
+    static ManifestTake readManifestRows(const QString &manifestPath, const QString &outFolder);
 
     void takeLinkList();
     void tookLinkList(const LinkImport &list);
@@ -91,6 +92,7 @@ private:
     // Writes the manifest and the exports off the event loop's thread, then the totals and what became of
     // the exports, and ends the run.
     void writeManifestAndTotals(int exitStatus);
+    void startManifest();
     // The done rows for the exports asked for (none when none is), each with what the run's candidates
     // know of its paper; what the library knows is read with the rows' files where the exports are written.
     QList<ExportItem> exportItems() const;
@@ -106,6 +108,7 @@ private:
     DownloadListModel &m_downloads;
     const DownloadScheduler *m_scheduler;
     AddAllWalk *m_walk;
+    ManifestKeeper *m_manifest; // keeps the manifest current from the start of the downloads
     BatchProgress *m_progress = nullptr;
     QTimer m_loadLimit;
     int m_interruptStatus = 0; // the exit status once an interrupt has stopped the transfers
@@ -116,6 +119,7 @@ private:
     bool m_ending = false; // the end waits for the library to record the last outcomes
     PaperLibrary *m_library = nullptr;
     SeenRecorder *m_seen = nullptr;
+    int m_libraryWaits = 0;              // writers of the library waiting for another program to free it
     QThread *m_manifestWriter = nullptr; // the manifest being written at the end
 };
 

@@ -30,6 +30,9 @@ const QString kNoLibraryTip = QStringLiteral("文献资料库没有打开，无�
 const QString kNothingToExport = QStringLiteral("没有可导出的文献：请选中要导出的行，或者先完成下载。");
 const QString kExportFailed = QStringLiteral("无法写入文件“%1”：%2");
 const QString kExported = QStringLiteral("已导出 %1 篇文献到“%2”。");
+const QString kLibraryBusy =
+    QStringLiteral("文献资料库正被另一个程序写入，下载记录先保留，等它空闲后再写入资料库。");
+const QString kLibraryFreed = QStringLiteral("文献资料库已空闲，等待的下载记录已写入。");
 } // namespace
 
 DownloadWindowLibrary::DownloadWindowLibrary(fFileDownload &window, DownloadWindowCommands &commands,
@@ -54,6 +57,12 @@ void DownloadWindowLibrary::connectLibrary()
         m_queue->setSkipHeld(on);
     });
     connect(m_queue, &DownloadQueue::libraryFailed, this, &DownloadWindowLibrary::tellLibraryFailure);
+    // What is given up in the end is told as a failure.
+    connect(m_queue, &DownloadQueue::libraryBusy, this, [this](LibraryWait wait) {
+        if (wait != LibraryWait::GivenUp)
+            m_feedback.panel(StatusPanel::Connection)
+                ->setText(wait == LibraryWait::Started ? kLibraryBusy : kLibraryFreed);
+    });
     // The last list is offered once it has been read, which happens beside the window's opening.
     if (QueueKeeper *keeper = m_queue->queueKeeper())
         connect(keeper, &QueueKeeper::loaded, this, &DownloadWindowLibrary::offerLastList);

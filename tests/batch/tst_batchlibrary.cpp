@@ -9,6 +9,8 @@
 #include <QDir>
 #include <QDirIterator>
 #include <QProcess>
+#include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -349,6 +351,95 @@ private Q_SLOTS:
         PaperLibrary library(libraryPath());
         QVERIFY(library.open().ok);
         QCOMPARE(library.paperCount(), 2);
+    }
+
+    void anotherProgramsDatabaseIsLeftAloneAndTheRunGoesOn()
+    {
+        // The library's name is a link to a database some other program keeps.
+        const QString theirs = path(QStringLiteral("their.sqlite"));
+        {
+            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("theirs"));
+            db.setDatabaseName(theirs);
+            QVERIFY(db.open());
+            QSqlQuery q(db);
+            QVERIFY(q.exec(QStringLiteral("CREATE TABLE items (id INTEGER PRIMARY KEY, name TEXT)")));
+            QVERIFY(q.exec(QStringLiteral("INSERT INTO items (name) VALUES ('theirs')")));
+        }
+        QSqlDatabase::removeDatabase(QStringLiteral("theirs"));
+        QDir().mkpath(QFileInfo(libraryPath()).absolutePath());
+        QVERIFY(QFile::link(theirs, libraryPath()));
+        const QByteArray before = fntest::readFile(theirs);
+        const QString list =
+            linkList(QStringLiteral("links.txt"),
+                     m_site.paperFileUrl(1).toEncoded() + '\n' + m_site.paperFileUrl(2).toEncoded() + '\n');
+        const QString out = path(QStringLiteral("out"));
+        const RunResult r = run({QStringLiteral("--input"), list, QStringLiteral("--out"), out});
+        QCOMPARE(r.exitCode, 0);
+        QVERIFY2(r.err.contains(QStringLiteral("无法打开文献资料库“%1”").arg(libraryPath())),
+                 qPrintable(r.err));
+        QVERIFY2(r.err.contains(QStringLiteral("另一个程序的数据库")), qPrintable(r.err));
+        QVERIFY2(r.err.contains(QStringLiteral("the run goes on without the paper library")),
+                 qPrintable(r.err));
+        QCOMPARE(fntest::readFile(out + QStringLiteral("/2.pdf")), m_site.paperBytes(2));
+        QCOMPARE(fntest::readFile(theirs), before);
+        QVERIFY(QFileInfo(libraryPath()).isSymLink());
+        QCOMPARE(QDir(path(QString())).entryList({QStringLiteral("their.sqlite*")}, QDir::Files),
+                 QStringList{QStringLiteral("their.sqlite")});
+
+        // A run that cannot go on without it ends before it starts, as with any library it cannot use.
+        const RunResult held = run(
+            {QStringLiteral("--input"), list, QStringLiteral("--out"), out, QStringLiteral("--skip-held")});
+        QCOMPARE(held.exitCode, 1);
+        QVERIFY2(held.err.contains(QStringLiteral("--skip-held needs the paper library")),
+                 qPrintable(held.err));
+        QCOMPARE(fntest::readFile(theirs), before);
+    }
+
+    void aLibraryHeldByAnotherProgramIsWaitedForAndSaidSo()
+    {
+        {
+            PaperLibrary library(libraryPath());
+            QVERIFY(library.open().ok);
+        }
+        QByteArray links;
+        for (int n = 1; n <= 4; ++n)
+            links += m_site.paperFileUrl(n).toEncoded() + '\n';
+        const QString list = linkList(QStringLiteral("links.txt"), links);
+        QString err;
+        QProcess *process = nullptr;
+        {
+            // Another program takes the write lock and keeps it until the run has said so.
+            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("other"));
+            db.setDatabaseName(libraryPath());
+            QVERIFY(db.open());
+            QVERIFY(QSqlQuery(db).exec(QStringLiteral("BEGIN IMMEDIATE")));
+            process = launch(
+                {QStringLiteral("--input"), list, QStringLiteral("--out"), path(QStringLiteral("out"))});
+            QTRY_VERIFY2_WITH_TIMEOUT(
+                (err += QString::fromUtf8(process->readAllStandardError()))
+                    .contains(
+                        QStringLiteral("the paper library is busy: another program is writing to it; the "
+                                       "run's records wait and will be written when it frees")),
+                qPrintable(err), 60000);
+            QVERIFY(QSqlQuery(db).exec(QStringLiteral("COMMIT")));
+        }
+        QSqlDatabase::removeDatabase(QStringLiteral("other"));
+        const RunResult r = finish(process);
+        err += r.err;
+        QCOMPARE(r.exitCode, 0);
+        QVERIFY2(err.contains(
+                     QStringLiteral("the paper library is free again; the records that waited are written")),
+                 qPrintable(err));
+        QVERIFY2(!err.contains(QStringLiteral("没有记入")), qPrintable(err));
+        // Every record went in once the library was free: what the run saw and what it downloaded.
+        PaperLibrary library(libraryPath());
+        QVERIFY(library.open().ok);
+        QCOMPARE(library.paperCount(), 4);
+        for (int n = 1; n <= 4; ++n) {
+            const std::optional<HeldFile> held = library.heldFile(m_site.paperFileUrl(n).toString());
+            QVERIFY(held);
+            QCOMPARE(held->sha256, sha256(m_site.paperBytes(n)));
+        }
     }
 
     void argumentsThatDoNotGoTogether_data()

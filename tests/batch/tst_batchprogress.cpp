@@ -85,6 +85,64 @@ private Q_SLOTS:
         progress.stop();
         std::fclose(out);
     }
+
+    void theLastLineTellsHowTheRunWent()
+    {
+        ManualClockInstalled installed;
+        DownloadListModel model;
+        QList<RowId> ids;
+        for (const char *name : {"kept", "a", "b", "c"}) {
+            DownloadRow row;
+            row.key = QStringLiteral("http://127.0.0.1:1/%1.pdf").arg(name);
+            row.name = name;
+            row.type = QStringLiteral("pdf");
+            ids << TestRows::of(model).addRow(row);
+        }
+        // Carried over done from an earlier run: not received in this one.
+        TestRows::of(model).update(ids.at(0), [](DownloadRow &r) {
+            r.state = RowState::Done;
+            r.size = r.downloaded = 1 << 20;
+        });
+        const auto finish = [&](int i, RowState state, qint64 bytes) {
+            TestRows::of(model).update(ids.at(i), [state, bytes](DownloadRow &r) {
+                r.state = state;
+                r.size = r.downloaded = bytes;
+                r.speed = -1;
+            });
+        };
+        std::FILE *out = std::tmpfile();
+        QVERIFY(out);
+        BatchProgress progress(&model, out, false);
+        progress.start();
+        installed.clock.advanceMs(20000);
+        finish(1, RowState::Done, 30 * 1024);
+        progress.refresh();
+        installed.clock.advanceMs(20000);
+        finish(2, RowState::Failed, 0);
+        // Already there: its bytes are not this run's either.
+        finish(3, RowState::Done, 1 << 20);
+        TestRows::of(model).update(ids.at(3), [](DownloadRow &r) { r.percentNote = PercentNote::Skipped; });
+        progress.refresh();
+        QString text = readAll(out);
+        // Nothing moves at the end: the last line gives the whole run, not the speed of that moment.
+        QVERIFY2(text.endsWith(QStringLiteral("[3/4 done, 1 failed, 768 B/s on average, took 0:40]\n")),
+                 qPrintable(text));
+        progress.stop();
+        QCOMPARE(readAll(out), text); // said once
+
+        // A run stopped before every file finished ends on a line of its own.
+        DownloadRow waiting;
+        waiting.key = QStringLiteral("http://127.0.0.1:1/d.pdf");
+        TestRows::of(model).addRow(waiting);
+        progress.start();
+        installed.clock.advanceMs(65000);
+        progress.stop();
+        text = readAll(out);
+        QVERIFY2(
+            text.endsWith(QStringLiteral("]\nEnded   [3/5 done, 1 failed, 0 B/s on average, took 1:05]\n")),
+            qPrintable(text));
+        std::fclose(out);
+    }
 };
 
 FN_TEST_MAIN_CORE(TestBatchProgress)

@@ -21,6 +21,8 @@
 #include <QLabel>
 #include <QPointer>
 #include <QSignalSpy>
+#include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QTreeView>
 
@@ -126,6 +128,43 @@ private Q_SLOTS:
         closeWindow(window);
         QCOMPARE(messages.texts(), QStringList{}); // nobody is asked about it on the way out
         QCOMPARE(m_library->loadQueue(), saved);
+    }
+
+    void aLibraryHeldByAnotherProgramIsWaitedForAndSaidSo()
+    {
+        m_library->setBusyTimeoutMs(300); // how long each try waits for the other program
+        fntest::MessageRecorder messages;
+        QPointer<fFileDownload> window = new fFileDownload;
+        QTRY_VERIFY(!window->queue()->queueKeeper()->isLoading());
+        // Another program takes the write lock and keeps it until the window has said so.
+        const QString other = QStringLiteral("other program");
+        {
+            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), other);
+            db.setDatabaseName(m_library->path());
+            QVERIFY(db.open());
+            QVERIFY(QSqlQuery(db).exec(QStringLiteral("BEGIN IMMEDIATE")));
+            DownloadRow row;
+            row.key = QStringLiteral("http://127.0.0.1:1/waits.pdf");
+            row.name = QStringLiteral("waits");
+            row.type = QStringLiteral("pdf");
+            row.folder = m_dir->path() + u'/';
+            QVERIFY(window->queue()->enqueue(row) != RowId::None);
+            QTRY_COMPARE_WITH_TIMEOUT(
+                window->panelText(3),
+                QStringLiteral("文献资料库正被另一个程序写入，下载记录先保留，等它空闲后再写入资料库。"),
+                30000);
+            // Waiting is no failure: nobody is asked to do anything about it.
+            QCOMPARE(messages.texts(), QStringList{});
+            QVERIFY(QSqlQuery(db).exec(QStringLiteral("COMMIT")));
+        }
+        QSqlDatabase::removeDatabase(other);
+        QTRY_COMPARE_WITH_TIMEOUT(window->panelText(3),
+                                  QStringLiteral("文献资料库已空闲，等待的下载记录已写入。"), 30000);
+        QCOMPARE(messages.texts(), QStringList{});
+        const QList<QueueRow> saved = m_library->loadQueue();
+        QCOMPARE(saved.size(), 1);
+        QCOMPARE(saved.first().address, QStringLiteral("http://127.0.0.1:1/waits.pdf"));
+        closeWindow(window);
     }
 
     void theSkipOptionIsStoredAndDrivesTheCheck()

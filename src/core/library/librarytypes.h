@@ -82,3 +82,7 @@ struct QueueRow
 
     bool operator==(const QueueRow &) const = default;
 };
+
+// A wait for another program that holds the library: it started, and it ended with what waited written,
+// or given up (said then as a failure).
+enum class LibraryWait { Started, Written, GivenUp };

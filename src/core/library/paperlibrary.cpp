@@ -16,6 +16,7 @@
 #include <QStandardPaths>
 #include <QThread>
 #include <QVariant>
+#include <algorithm>
 #include <atomic>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -52,6 +53,7 @@ void countRead()
 const QString kReadOnlyText =
     QStringLiteral("文献资料库不能写入：“%1”是只读的。把它改为可写后，程序会再次写入资料库。");
 const QString kNotAFileText = QStringLiteral("文献资料库“%1”不是普通文件，不能使用。");
+const QString kForeignReason = QStringLiteral("这是另一个程序的数据库，本程序不使用也不改动它");
 
 // Between two tries of a write that SQLite refused at once as busy.
 constexpr int BusyRetryPauseMs = 20;
@@ -107,6 +109,103 @@ const QString kRecordColumns =
     QStringLiteral("address, title, cells, source_page, seen_at, file_path, file_size, "
                    "sha256, downloaded_at, outcome, reason, attempted_at, declared_title, declared_cells, "
                    "file_address");
+
+// Whose database a file is, told from what it holds before anything is written to it.
+enum class Owner { Ours, OursUnmarked, Empty, Newer, Foreign };
+
+// The objects a library of ours made before it was marked may hold, and the columns its tables had from
+// their first version on.
+const QStringList kOwnObjects = {QStringLiteral("papers"), QStringLiteral("queue"),
+                                 QStringLiteral("papers_downloaded"), QStringLiteral("papers_file")};
+const QStringList kFirstPaperColumns = {
+    QStringLiteral("address"),     QStringLiteral("title"),   QStringLiteral("cells"),
+    QStringLiteral("source_page"), QStringLiteral("seen_at"), QStringLiteral("file_path"),
+    QStringLiteral("file_size"),   QStringLiteral("sha256"),  QStringLiteral("downloaded_at"),
+    QStringLiteral("outcome"),     QStringLiteral("reason"),  QStringLiteral("attempted_at")};
+const QStringList kFirstQueueColumns = {QStringLiteral("position"),       QStringLiteral("address"),
+                                        QStringLiteral("name"),           QStringLiteral("type"),
+                                        QStringLiteral("folder"),         QStringLiteral("tag"),
+                                        QStringLiteral("state"),          QStringLiteral("total_bytes"),
+                                        QStringLiteral("received_bytes"), QStringLiteral("note")};
+
+bool readInt(QSqlQuery &q, const QString &sql, int *value)
+{
+    if (!q.exec(sql) || !q.next())
+        return false;
+    *value = q.value(0).toInt();
+    q.finish();
+    return true;
+}
+
+// True when the table has every one of the columns (false too when it cannot be read).
+bool hasColumns(QSqlQuery &q, const QString &table, const QStringList &columns)
+{
+    QStringList found;
+    if (!q.exec(QStringLiteral("PRAGMA table_info(%1)").arg(table)))
+        return false;
+    while (q.next())
+        found.append(q.value(1).toString());
+    q.finish();
+    return std::all_of(columns.cbegin(), columns.cend(), [&](const QString &c) { return found.contains(c); });
+}
+
+// A file without the mark is ours only when it holds nothing but our tables, as a version of ours made
+// them, and says which version it is.
+bool looksLikeOurs(QSqlQuery &q, int version)
+{
+    QStringList objects;
+    if (!q.exec(
+            QStringLiteral("SELECT name FROM sqlite_master WHERE name NOT LIKE 'sqlite\\_%' ESCAPE '\\'")))
+        return false;
+    while (q.next())
+        objects.append(q.value(0).toString());
+    q.finish();
+    const bool onlyOurs = std::all_of(objects.cbegin(), objects.cend(),
+                                      [](const QString &name) { return kOwnObjects.contains(name); });
+    if (!onlyOurs || version < 1 || version > PaperLibrary::SchemaVersion ||
+        !objects.contains(QStringLiteral("papers")))
+        return false;
+    if (version >= 2 && !objects.contains(QStringLiteral("queue")))
+        return false;
+    return hasColumns(q, QStringLiteral("papers"), kFirstPaperColumns) &&
+           (!objects.contains(QStringLiteral("queue")) ||
+            hasColumns(q, QStringLiteral("queue"), kFirstQueueColumns));
+}
+
+// Reads only; false when the file cannot be read (the query tells why).
+bool readOwner(QSqlQuery &q, Owner *owner)
+{
+    int id = 0;
+    int version = 0;
+    int objects = 0;
+    if (!readInt(q, QStringLiteral("PRAGMA application_id"), &id) ||
+        !readInt(q, QStringLiteral("PRAGMA user_version"), &version) ||
+        !readInt(q, QStringLiteral("SELECT count(*) FROM sqlite_master"), &objects))
+        return false;
+    if (id == PaperLibrary::ApplicationId)
+        *owner = version > PaperLibrary::SchemaVersion ? Owner::Newer : Owner::Ours;
+    else if (id != 0)
+        *owner = Owner::Foreign;
+    else if (objects == 0 && version == 0)
+        *owner = Owner::Empty;
+    else
+        *owner = looksLikeOurs(q, version) ? Owner::OursUnmarked : Owner::Foreign;
+    return true;
+}
+
+// Why the file is not to be used (empty when it is ours, or empty and ours to make); false when it cannot
+// be read (the query tells why).
+bool readRefusal(QSqlQuery &q, const QString &path, QString *refusal)
+{
+    Owner owner = Owner::Foreign;
+    if (!readOwner(q, &owner))
+        return false;
+    if (owner == Owner::Newer)
+        *refusal = kNewerText.arg(path);
+    else if (owner == Owner::Foreign)
+        *refusal = kOpenFailedText.arg(path, kForeignReason);
+    return true;
+}
 
 int sqliteCode(const QSqlError &error)
 {
@@ -230,8 +329,7 @@ PaperLibrary::OpenResult PaperLibrary::open()
 
 PaperLibrary::OpenResult PaperLibrary::openConnection()
 {
-    m_lastError.clear();
-    m_lastFailure = Failure::None;
+    failText(QString(), Failure::None);
     QDir().mkpath(QFileInfo(m_path).absolutePath());
     // A pipe or a device at the library's name would block the program for ever.
     struct stat info = {};
@@ -247,20 +345,20 @@ PaperLibrary::OpenResult PaperLibrary::openConnection()
         db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(m_busyTimeoutMs));
         if (!db.open())
             return failText(kOpenFailedText.arg(m_path, db.lastError().text()), Failure::Other);
-        // The first statement reads the file: one that is not a database fails here. A file of a newer
-        // version is left exactly as it is. quick_check finds damaged pages before a write could spread
-        // the damage.
+        // The first statements only read: a file that is not a database fails here, and another program's
+        // database or one of a newer version is left exactly as it is. quick_check finds damaged pages
+        // before a write could spread the damage.
         QSqlQuery q(db);
-        if (!q.exec(QStringLiteral("PRAGMA user_version")) || !q.next())
+        QString refusal;
+        if (!readRefusal(q, m_path, &refusal))
             return fail(q);
-        if (q.value(0).toInt() > SchemaVersion)
-            return failText(kNewerText.arg(m_path), Failure::Other);
+        if (!refusal.isEmpty())
+            return failText(refusal, Failure::Other);
         if (!q.exec(QStringLiteral("PRAGMA journal_mode=WAL")) ||
             !q.exec(QStringLiteral("PRAGMA synchronous=NORMAL")) ||
             !q.exec(QStringLiteral("PRAGMA quick_check(1)")) || !q.next())
             return fail(q);
-        const QString check = q.value(0).toString();
-        if (check != QStringLiteral("ok"))
+        if (const QString check = q.value(0).toString(); check != QStringLiteral("ok"))
             return failText(kDamagedText.arg(check), Failure::Damaged);
         return true;
     }();
@@ -274,36 +372,40 @@ PaperLibrary::OpenResult PaperLibrary::openConnection()
 bool PaperLibrary::migrate()
 {
     QSqlQuery q(QSqlDatabase::database(m_connection, false));
-    if (!q.exec(QStringLiteral("PRAGMA user_version")) || !q.next())
-        return fail(q);
-    int version = q.value(0).toInt();
+    int version = 0;
+    int id = 0;
     // A statement left open keeps a read going, and SQLite will not wait for the write lock of a
-    // connection that reads: it would answer busy at once.
-    q.finish();
+    // connection that reads: it would answer busy at once (readInt finishes its statement).
+    if (!readInt(q, QStringLiteral("PRAGMA user_version"), &version) ||
+        !readInt(q, QStringLiteral("PRAGMA application_id"), &id))
+        return fail(q);
     if (version > SchemaVersion)
         return failText(kNewerText.arg(m_path), Failure::Other);
-    while (version < SchemaVersion) {
-        const auto step = [this, &version](QSqlDatabase &db) {
-            QSqlQuery q(db);
-            // Another instance may have migrated the file while this one waited for the write lock.
-            if (!q.exec(QStringLiteral("PRAGMA user_version")) || !q.next())
+    const auto step = [this, &version](QSqlDatabase &db) {
+        QSqlQuery q(db);
+        // Another instance may have migrated the file while this one waited for the write lock.
+        if (!readInt(q, QStringLiteral("PRAGMA user_version"), &version))
+            return fail(q);
+        for (const QString &statement : version < SchemaVersion ? kMigrations.at(version) : QStringList()) {
+            if (!q.exec(statement))
                 return fail(q);
-            version = q.value(0).toInt();
-            q.finish();
-            if (version >= SchemaVersion)
-                return true;
-            for (const QString &statement : kMigrations.at(version)) {
-                if (!q.exec(statement))
-                    return fail(q);
-            }
+        }
+        if (version < SchemaVersion)
             ++version;
-            return q.exec(QStringLiteral("PRAGMA user_version = %1").arg(version)) || fail(q);
-        };
+        // Each step marks the file as this program's library, one made before the mark too.
+        return (q.exec(QStringLiteral("PRAGMA user_version = %1").arg(version)) &&
+                q.exec(QStringLiteral("PRAGMA application_id = %1").arg(ApplicationId))) ||
+               fail(q);
+    };
+    for (; version < SchemaVersion; id = ApplicationId) {
         // Opening is under way: a read-only file is not opened again from here.
-        const bool stepped = writeTransaction(step, false);
-        if (!stepped)
+        if (!writeTransaction(step, false))
             return false;
     }
+    // A library of ours from before the mark, at this version already: marked now, or at a later opening
+    // when it cannot be written at the moment (it is read as it is meanwhile).
+    if (id != ApplicationId && !writeTransaction(step, false))
+        failText(QString(), Failure::None);
     return true;
 }
 

@@ -28,6 +28,8 @@ class PaperLibrary
 {
 public:
     static constexpr int SchemaVersion = 4;
+    // SQLite's application_id of our library files ("FNXL"): another program's database is never ours.
+    static constexpr int ApplicationId = 0x464E584C;
 
     struct OpenResult
     {
@@ -43,7 +45,9 @@ public:
     PaperLibrary &operator=(const PaperLibrary &) = delete;
 
     // Opens (creating the folder and the file when missing) and brings the schema up to date. A file
-    // that is not a database or is damaged is renamed with the date and time and a fresh one made.
+    // that is not a database or is damaged is renamed with the date and time and a fresh one made. A
+    // database of another program (one that is not empty and is neither marked as ours nor holds our
+    // tables alone) cannot be used, and nothing is written to it.
     OpenResult open();
     void close();
     bool isOpen() const;

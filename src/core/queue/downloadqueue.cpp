@@ -39,10 +39,19 @@ void DownloadQueue::attachLibrary(PaperLibrary *library, bool skipHeld, bool kee
     AttachForeignFileTest(m_scheduler, library);
     m_recorder = new LibraryRecorder(library, m_scheduler, this);
     connect(m_recorder, &LibraryRecorder::failed, this, &DownloadQueue::libraryFailed);
+    // One wait for the two writers: it starts with the first that waits and ends with the last.
+    m_busyWriters = 0;
+    const auto busy = [this](LibraryWait wait) {
+        m_busyWriters += wait == LibraryWait::Started ? 1 : -1;
+        if (m_busyWriters == (wait == LibraryWait::Started ? 1 : 0))
+            Q_EMIT libraryBusy(wait);
+    };
+    connect(m_recorder, &LibraryRecorder::busyChanged, this, busy);
     if (!keepList)
         return;
     m_keeper = new QueueKeeper(library, m_model, this);
     connect(m_keeper, &QueueKeeper::failed, this, &DownloadQueue::libraryFailed);
+    connect(m_keeper, &QueueKeeper::busyChanged, this, busy);
 }
 
 void DownloadQueue::releaseLibrary()

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/library/librarytypes.h"
 #include "core/queue/downloadlistmodel.h"
 #include "core/queue/queuecommands.h"
 #include "core/transfer/downloadscheduler.h"
@@ -111,6 +112,9 @@ Q_SIGNALS:
     void diskPaused(DiskFault fault, const QString &folder);
     // The library did not take outcomes or the list; the text is the library's, for the user.
     void libraryFailed(const QString &message);
+    // Another program holds the library: outcomes or the list wait to be written, and were written, or
+    // given up (told in libraryFailed()).
+    void libraryBusy(LibraryWait wait);
 
 private:
     friend struct SchedulerAccess;
@@ -124,6 +128,7 @@ private:
     HeldRowChecker *m_heldChecker = nullptr;
     LibraryRecorder *m_recorder = nullptr;
     QueueKeeper *m_keeper = nullptr;
+    int m_busyWriters = 0; // of the recorder and the keeper, those waiting for a busy library
     LoginHooks m_login;
     QueueCommands m_commands;
     QSet<QString> m_loginRetried; // rows given their one more try after a login, this run

@@ -60,7 +60,7 @@ LibraryRecorder::~LibraryRecorder()
     stopWriter();
     blockSignals(true); // whoever listened may be going too
     m_finishing = true;
-    m_busyTries = BusyRetries; // one last try, no waiting for another
+    m_finishBusyTries = BusyRetries; // one last try, no waiting for another
     writeUnwritten();
 }
 
@@ -176,7 +176,7 @@ void LibraryRecorder::finish()
 
 void LibraryRecorder::hurry()
 {
-    m_busyTries = BusyRetries;
+    m_finishBusyTries = BusyRetries;
     if (m_writeSoon.isActive())
         m_writeSoon.stop();
     finish();
@@ -192,7 +192,7 @@ void LibraryRecorder::writeUnwritten()
     if (!m_writing.isEmpty())
         return; // the writer's answer goes on with the rest
     if (m_unwritten.isEmpty()) {
-        m_busyTries = 0;
+        busyEnded(LibraryWait::Written);
         if (m_hashing == 0)
             Q_EMIT idle();
         return;
@@ -241,7 +241,7 @@ void LibraryRecorder::writeUnwritten()
 void LibraryRecorder::onWrittenHere()
 {
     m_unwritten.clear();
-    m_busyTries = 0;
+    busyEnded(LibraryWait::Written);
     if (m_hashing == 0)
         Q_EMIT idle();
 }
@@ -252,7 +252,7 @@ void LibraryRecorder::onWritten(bool ok, const QString &why, bool busy)
         return; // taken by stopWriter meanwhile
     if (ok) {
         m_writing.clear();
-        m_busyTries = 0;
+        busyEnded(LibraryWait::Written);
         // Outcomes that came in meanwhile follow at once at the end, else with the next gathering.
         if (!m_unwritten.isEmpty()) {
             if (m_finishing || !m_writeSoon.isActive())
@@ -289,9 +289,14 @@ void LibraryRecorder::stopWriter()
 
 void LibraryRecorder::writeFailed(const QString &why, bool busy)
 {
-    // Another program kept writing: a little later, waiting longer each time.
-    if (busy && m_busyTries < BusyRetries) {
-        m_writeSoon.start(FirstRetryMs << m_busyTries++);
+    // Another program kept writing: a little later, waiting longer each time; once no row will end any
+    // more, a few times only.
+    if (busy && (!m_finishing || m_finishBusyTries < BusyRetries)) {
+        if (m_finishing)
+            ++m_finishBusyTries;
+        if (!std::exchange(m_waitingForBusy, true))
+            Q_EMIT busyChanged(LibraryWait::Started);
+        m_writeSoon.start(std::min(LongestRetryMs, FirstRetryMs << std::min(m_busyTries++, 8)));
         return;
     }
     if (busy || m_finishing)
@@ -305,7 +310,14 @@ void LibraryRecorder::giveUp(const QString &why)
 {
     Q_EMIT failed(unrecordedText(m_unwritten, why));
     m_unwritten.clear();
-    m_busyTries = 0;
+    busyEnded(LibraryWait::GivenUp);
     if (m_hashing == 0)
         Q_EMIT idle();
+}
+
+void LibraryRecorder::busyEnded(LibraryWait end)
+{
+    m_busyTries = 0;
+    if (std::exchange(m_waitingForBusy, false))
+        Q_EMIT busyChanged(end);
 }

@@ -27,16 +27,18 @@ class PaperLibrary;
 // not downloaded and are not recorded.
 //
 // An outcome the library does not take is kept and written with the next ones: while another program
-// writes, it is tried again a little later (a few times); while the library cannot be written at all,
-// with the next outcome, so nothing is lost if the user mends it meanwhile. Outcomes that cannot be
-// written in the end are named in failed(), never dropped without a word.
+// writes, it is tried again a little later for as long as rows end (busyChanged() tells when the wait
+// starts and how it ends), and a few times more once no row will end any more; while the library cannot be
+// written at all, with the next outcome, so nothing is lost if the user mends it meanwhile. Outcomes that
+// cannot be written in the end are named in failed(), never dropped without a word.
 class LibraryRecorder : public QObject
 {
     Q_OBJECT
 
 public:
-    static constexpr int BusyRetries = 6;
-    static constexpr int FirstRetryMs = 250; // doubled with each busy retry
+    static constexpr int BusyRetries = 6;    // once no row will end any more
+    static constexpr int FirstRetryMs = 250; // doubled with each busy retry, up to LongestRetryMs
+    static constexpr int LongestRetryMs = 4000;
 
     LibraryRecorder(PaperLibrary *library, DownloadScheduler *scheduler, QObject *parent = nullptr);
     ~LibraryRecorder() override; // hashing under way is finished and written first
@@ -63,6 +65,9 @@ Q_SIGNALS:
     // For the user: why the library did not take outcomes, once per reason, and which outcomes were
     // given up.
     void failed(const QString &message);
+    // Another program holds the library: outcomes wait for it, and were written once it freed, or were
+    // given up (after failed() named them).
+    void busyChanged(LibraryWait wait);
 
 private:
     static constexpr int WriteDelayMs = 100;
@@ -82,6 +87,8 @@ private:
     // Ends the writer's thread once its write under way is done; what it did not write is unwritten again.
     void stopWriter();
     void giveUp(const QString &why);
+    // The outcomes waiting for a busy library are written or given up.
+    void busyEnded(LibraryWait end);
 
     PaperLibrary *m_library;
     DownloadListModel *m_model;
@@ -97,7 +104,9 @@ private:
     QHash<QString, KnownFile> m_known; // by path, with m_keepHashes
     bool m_keepHashes = false;
     QList<DownloadResult> m_unwritten; // waiting for the library
-    int m_busyTries = 0;
+    int m_busyTries = 0;               // busy answers in a row
+    int m_finishBusyTries = 0;         // of those, since finish()
+    bool m_waitingForBusy = false;
     bool m_finishing = false;
     QString m_lastTold;
     QThreadPool m_pool;

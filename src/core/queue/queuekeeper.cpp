@@ -238,7 +238,14 @@ void QueueKeeper::onSavedLater(int generation, const QList<QueueRow> &rows,
     if (answer.ok) {
         m_saved = rows;
         m_savedUnknown = false;
+        if (std::exchange(m_waitingForBusy, false))
+            Q_EMIT busyChanged(LibraryWait::Written);
         Q_EMIT saved();
+    } else if (answer.busy) {
+        // Another program holds the library: the list is saved again a little later, until it frees.
+        m_changed = true;
+        if (!std::exchange(m_waitingForBusy, true))
+            Q_EMIT busyChanged(LibraryWait::Started);
     } else {
         Q_EMIT failed(answer.error);
     }

@@ -47,6 +47,8 @@ Q_SIGNALS:
     void saved();
     // A write failed; the text is the library's, for the user.
     void failed(const QString &message);
+    // Another program holds the library: the list waits to be saved, and was saved.
+    void busyChanged(LibraryWait wait);
 
 private:
     struct Loading;
@@ -78,6 +80,7 @@ private:
     bool m_writing = false;      // a save is on the library's thread
     int m_generation = 0;        // of the save under way; an answer of an earlier one is not taken
     bool m_savedUnknown = false; // a save was waited for without its answer: m_saved may not be what is saved
+    bool m_waitingForBusy = false; // the last save found the library held by another program
 };
 
 // A row as it is saved, and as it comes back (a new id is given when it is added).

@@ -47,7 +47,7 @@ void SeenRecorder::flush()
     if (!m_library->isOpen()) {
         if (m_library->recordSeen(m_waiting)) {
             m_waiting.clear();
-            m_busyTries = 0;
+            waitEnded(LibraryWait::Written);
             return;
         }
         writeFailed(m_library->lastError(), m_library->lastFailureWasBusy());
@@ -72,7 +72,7 @@ void SeenRecorder::onWritten(int generation, const LibraryThread::Answer &answer
         return;
     if (answer.ok) {
         m_writing.clear();
-        m_busyTries = 0;
+        waitEnded(LibraryWait::Written);
         flush(); // what came meanwhile
         return;
     }
@@ -82,14 +82,23 @@ void SeenRecorder::onWritten(int generation, const LibraryThread::Answer &answer
 
 void SeenRecorder::writeFailed(const QString &why, bool busy)
 {
-    // Another program kept writing: a little later, waiting longer each time.
-    if (busy && !m_finishing && m_busyTries < BusyRetries) {
-        m_retry.start(FirstRetryMs << m_busyTries++);
+    // Another program kept writing: a little later, waiting longer each time, until it frees.
+    if (busy && !m_finishing) {
+        if (!std::exchange(m_waitingForBusy, true))
+            Q_EMIT busyChanged(LibraryWait::Started);
+        m_retry.start(std::min(LongestRetryMs, FirstRetryMs << std::min(m_busyTries++, 8)));
         return;
     }
     Q_EMIT failed(QStringLiteral("%1 篇文献没有记入文献资料库（%2）").arg(m_waiting.size()).arg(why));
     m_waiting.clear();
+    waitEnded(LibraryWait::GivenUp);
+}
+
+void SeenRecorder::waitEnded(LibraryWait end)
+{
     m_busyTries = 0;
+    if (std::exchange(m_waitingForBusy, false))
+        Q_EMIT busyChanged(end);
 }
 
 void SeenRecorder::finish()
@@ -117,5 +126,5 @@ void SeenRecorder::finish()
         return;
     }
     m_waiting.clear();
-    m_busyTries = 0;
+    waitEnded(LibraryWait::Written);
 }

@@ -17,7 +17,8 @@ class PaperLibrary;
 // together, at the next turn of the event loop, through a connection of their own on a thread of their
 // own, so that the event loop's thread never waits on the disk or on another program's write; the
 // answer comes back as an event. While another program writes to the library they are tried again a
-// little later (a few times); papers that cannot be written are counted in failed().
+// little later, until it frees (busyChanged() tells when the wait starts and how it ends); papers that cannot
+// be written are counted in failed().
 class SeenRecorder : public QObject
 {
     Q_OBJECT
@@ -26,8 +27,8 @@ public:
     SeenRecorder(PaperLibrary *library, CandidateListModel *candidates, QObject *parent = nullptr);
     ~SeenRecorder() override; // writes what is waiting
 
-    static constexpr int BusyRetries = 6;
-    static constexpr int FirstRetryMs = 250; // doubled with each retry
+    static constexpr int FirstRetryMs = 250; // doubled with each retry, up to LongestRetryMs
+    static constexpr int LongestRetryMs = 4000;
 
     // Hands what is waiting to the writer now (unless a retry is due later, or a write is under way:
     // what is waiting then follows it).
@@ -39,6 +40,8 @@ public:
 Q_SIGNALS:
     // A write failed; the text is the library's, for the user.
     void failed(const QString &message);
+    // Another program holds the library: papers wait for it, and were written or given up.
+    void busyChanged(LibraryWait wait);
 
 private:
     void onRowsInserted(int first, int last);
@@ -47,6 +50,8 @@ private:
     // After m_waiting was not written for why (busy: another program kept writing).
     void writeFailed(const QString &why, bool busy);
     LibraryThread &writer();
+    // What waited was written (or given up): the tries start afresh.
+    void waitEnded(LibraryWait end);
 
     PaperLibrary *m_library;
     CandidateListModel *m_candidates;
@@ -57,5 +62,6 @@ private:
     std::unique_ptr<LibraryThread> m_writer; // the library opened and used on its own thread
     QTimer m_retry;
     int m_busyTries = 0;
+    bool m_waitingForBusy = false;
     bool m_finishing = false;
 };

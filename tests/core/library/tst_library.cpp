@@ -213,13 +213,96 @@ private Q_SLOTS:
         QCOMPARE(library.heldFile("http://s/old.pdf")->filePath, QStringLiteral("/x/old.pdf"));
         QVERIFY(library.saveQueue({QueueRow{"http://s/old.pdf", "旧论文", "pdf", "/x/", "", 1, -1, 0, ""}}));
         QCOMPARE(library.loadQueue().size(), 1);
+        // Made before libraries were marked: it is taken as ours and marked.
+        QCOMPARE(rawValue(path, "PRAGMA application_id").toInt(), PaperLibrary::ApplicationId);
+    }
+
+    void anUnmarkedLibraryOfOursIsAdoptedAndAFreshOneMarked()
+    {
+        const QString path = freshPath();
+        {
+            PaperLibrary library(path);
+            QVERIFY(library.open().ok);
+            QVERIFY(library.recordSeen({seen("http://s/kept.pdf", "留下的")}));
+            QVERIFY(library.saveQueue({QueueRow{"http://s/kept.pdf", "", "", "", "", 1, -1, 0, ""}}));
+        }
+        QCOMPARE(rawValue(path, "PRAGMA application_id").toInt(), PaperLibrary::ApplicationId);
+        QCOMPARE(rawValue(path, "PRAGMA user_version").toInt(), PaperLibrary::SchemaVersion);
+        // As a library of the last version before the mark was left.
+        QVERIFY(rawExec(path, {"PRAGMA application_id = 0"}));
+        PaperLibrary library(path);
+        QVERIFY2(library.open().ok, qPrintable(library.lastError()));
+        QVERIFY(library.record("http://s/kept.pdf"));
+        QCOMPARE(library.loadQueue().size(), 1);
+        QCOMPARE(rawValue(path, "PRAGMA application_id").toInt(), PaperLibrary::ApplicationId);
+    }
+
+    void anotherProgramsDatabaseIsNeverWritten_data()
+    {
+        QTest::addColumn<QStringList>("statements");
+        QTest::addColumn<bool>("throughLink");
+        const QStringList notes = {"CREATE TABLE notes (id INTEGER PRIMARY KEY, text TEXT)",
+                                   "INSERT INTO notes (text) VALUES ('someone else''s note')"};
+        QTest::newRow("a database of its own") << notes << false;
+        QTest::newRow("a link to it") << notes << true;
+        // A reference manager's own "papers" table, versioned as its maker keeps it.
+        QTest::newRow("a table of the same name")
+            << QStringList{"CREATE TABLE papers (id INTEGER PRIMARY KEY, doi TEXT)",
+                           "INSERT INTO papers (doi) VALUES ('10.1000/x')", "PRAGMA user_version = 3"}
+            << false;
+        QTest::newRow("our tables beside its own")
+            << QStringList{"CREATE TABLE papers (address TEXT PRIMARY KEY NOT NULL, title TEXT, cells TEXT,"
+                           " source_page TEXT, seen_at INTEGER, file_path TEXT, file_size INTEGER, sha256 "
+                           "TEXT,"
+                           " downloaded_at INTEGER, outcome INTEGER, reason TEXT, attempted_at INTEGER)",
+                           "CREATE TABLE settings (k, v)", "PRAGMA user_version = 1"}
+            << false;
+        QTest::newRow("marked by another program, with nothing in it")
+            << QStringList{"PRAGMA application_id = 1096174669"} << true;
+    }
+
+    void anotherProgramsDatabaseIsNeverWritten()
+    {
+        QFETCH(QStringList, statements);
+        QFETCH(bool, throughLink);
+        const QString path = freshPath();
+        const QString folder = QFileInfo(path).absolutePath();
+        const QString theirs = m_dir.path() + QStringLiteral("/theirs%1/their.db").arg(m_fileNumber);
+        QDir().mkpath(folder);
+        QDir().mkpath(QFileInfo(theirs).absolutePath());
+        QVERIFY(rawExec(throughLink ? theirs : path, statements));
+        if (throughLink)
+            QVERIFY(QFile::link(theirs, path));
+        const QString file = throughLink ? theirs : path;
+        const QByteArray before = fntest::readFile(file);
+        const QStringList entriesBefore = QDir(folder).entryList(QDir::AllEntries | QDir::System);
+
+        PaperLibrary library(path);
+        const PaperLibrary::OpenResult r = library.open();
+        QVERIFY(!r.ok);
+        QVERIFY2(r.message.startsWith(QStringLiteral("无法打开文献资料库“%1”").arg(path)),
+                 qPrintable(r.message));
+        QVERIFY2(r.message.contains(QStringLiteral("另一个程序的数据库")), qPrintable(r.message));
+        QVERIFY(r.setAsidePath.isEmpty());
+        QVERIFY(!library.isOpen());
+        QVERIFY(!library.recordSeen({seen("http://s/1.pdf", "x")}));
+        QVERIFY(!library.saveQueue({QueueRow{"http://s/1.pdf", "", "", "", "", 1, -1, 0, ""}}));
+        // Not a byte of it changed, not even the journal mode, and nothing was made or moved beside it.
+        QCOMPARE(fntest::readFile(file), before);
+        QCOMPARE(QDir(folder).entryList(QDir::AllEntries | QDir::System), entriesBefore);
+        QVERIFY(!QFileInfo::exists(file + QStringLiteral("-wal")));
+        QCOMPARE(rawValue(file, "PRAGMA journal_mode").toString(), QStringLiteral("delete"));
+        // Asked again, it says the same.
+        QCOMPARE(library.open().message, r.message);
     }
 
     void aFileFromANewerVersionIsLeftAlone()
     {
         const QString path = freshPath();
         QDir().mkpath(QFileInfo(path).absolutePath());
-        QVERIFY(rawExec(path, {"CREATE TABLE future (x)", "PRAGMA user_version = 99"}));
+        QVERIFY(
+            rawExec(path, {"CREATE TABLE future (x)", "PRAGMA user_version = 99",
+                           QStringLiteral("PRAGMA application_id = %1").arg(PaperLibrary::ApplicationId)}));
         const QByteArray before = fntest::readFile(path);
         PaperLibrary library(path);
         const PaperLibrary::OpenResult r = library.open();
