@@ -101,12 +101,18 @@ const QList<QStringList> kMigrations = {
     {QStringLiteral("ALTER TABLE papers ADD COLUMN declared_title TEXT NOT NULL DEFAULT ''"),
      QStringLiteral("ALTER TABLE papers ADD COLUMN declared_cells TEXT NOT NULL DEFAULT '[]'"),
      QStringLiteral("ALTER TABLE papers ADD COLUMN file_address TEXT NOT NULL DEFAULT ''")},
+    // 5: the page that named a paper's full text; a queued row's page, full text and what it declared
+    {QStringLiteral("ALTER TABLE papers ADD COLUMN landing_page TEXT NOT NULL DEFAULT ''"),
+     QStringLiteral("ALTER TABLE queue ADD COLUMN landing_page TEXT NOT NULL DEFAULT ''"),
+     QStringLiteral("ALTER TABLE queue ADD COLUMN file_address TEXT NOT NULL DEFAULT ''"),
+     QStringLiteral("ALTER TABLE queue ADD COLUMN declared_title TEXT NOT NULL DEFAULT ''"),
+     QStringLiteral("ALTER TABLE queue ADD COLUMN declared_cells TEXT NOT NULL DEFAULT '[]'")},
 };
 
 const QString kRecordColumns =
     QStringLiteral("address, title, cells, source_page, seen_at, file_path, file_size, "
                    "sha256, downloaded_at, outcome, reason, attempted_at, declared_title, declared_cells, "
-                   "file_address");
+                   "file_address, landing_page");
 
 int sqliteCode(const QSqlError &error)
 {
@@ -495,6 +501,8 @@ bool PaperLibrary::recordDownload(const DownloadResult &result)
     " THEN excluded.declared_title ELSE declared_title END,"                                                 \
     " declared_cells = CASE WHEN excluded.declared_cells <> '[]' OR excluded.declared_title <> ''"           \
     " THEN excluded.declared_cells ELSE declared_cells END,"                                                 \
+    " landing_page = CASE WHEN excluded.file_address <> '' THEN excluded.landing_page ELSE landing_page "    \
+    "END,"                                                                                                   \
     " file_address = CASE WHEN excluded.file_address <> '' THEN excluded.file_address ELSE file_address END"
 
 bool PaperLibrary::recordDownloads(const QList<DownloadResult> &results)
@@ -504,9 +512,8 @@ bool PaperLibrary::recordDownloads(const QList<DownloadResult> &results)
         done.prepare(QStringLiteral(
             "INSERT INTO papers (address, title, file_path, file_size, sha256, downloaded_at, outcome, "
             "reason,"
-            " attempted_at, declared_title, declared_cells, file_address) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, "
-            "?,"
-            " ?, ?)"
+            " attempted_at, declared_title, declared_cells, file_address, landing_page)"
+            " VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"
             " ON CONFLICT (address) DO UPDATE SET"
             " title = CASE WHEN title = '' THEN excluded.title ELSE title END,"
             " file_path = excluded.file_path, file_size = excluded.file_size, sha256 = excluded.sha256,"
@@ -517,7 +524,7 @@ bool PaperLibrary::recordDownloads(const QList<DownloadResult> &results)
         QSqlQuery attempt(db);
         attempt.prepare(QStringLiteral("INSERT INTO papers (address, title, outcome, reason, attempted_at, "
                                        "declared_title, declared_cells,"
-                                       " file_address) VALUES (?, ?, ?, ?, ?, ?, ?, ?)"
+                                       " file_address, landing_page) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?)"
                                        " ON CONFLICT (address) DO UPDATE SET"
                                        " title = CASE WHEN title = '' THEN excluded.title ELSE title END,"
                                        " outcome = excluded.outcome, reason = excluded.reason, attempted_at "
@@ -542,6 +549,7 @@ bool PaperLibrary::recordDownloads(const QList<DownloadResult> &results)
             q.addBindValue(nonNull(r.declared.title));
             q.addBindValue(CellsToJson(r.declared.cells));
             q.addBindValue(nonNull(WithoutCredentials(r.fileAddress)));
+            q.addBindValue(nonNull(WithoutCredentials(r.landingPage)));
             if (!q.exec())
                 return fail(q);
         }
@@ -561,7 +569,8 @@ std::optional<HeldFile> PaperLibrary::heldFile(const QString &address)
         return std::nullopt;
     QSqlQuery q(QSqlDatabase::database(m_connection, false));
     q.setForwardOnly(true);
-    q.prepare(QStringLiteral("SELECT file_path, file_size, sha256, downloaded_at FROM papers"
+    q.prepare(QStringLiteral("SELECT file_path, file_size, sha256, downloaded_at, file_address, landing_page,"
+                             " declared_title, declared_cells FROM papers"
                              " WHERE address = ? AND file_path IS NOT NULL"));
     q.addBindValue(WithoutCredentials(address));
     if (!q.exec()) {
@@ -570,8 +579,14 @@ std::optional<HeldFile> PaperLibrary::heldFile(const QString &address)
     }
     if (!q.next())
         return std::nullopt;
-    return HeldFile{address, q.value(0).toString(), q.value(1).toLongLong(), q.value(2).toString(),
-                    timeFrom(q.value(3))};
+    return HeldFile{address,
+                    q.value(0).toString(),
+                    q.value(1).toLongLong(),
+                    q.value(2).toString(),
+                    timeFrom(q.value(3)),
+                    q.value(4).toString(),
+                    q.value(5).toString(),
+                    PaperMetadata{q.value(6).toString(), CellsFromJson(q.value(7).toString())}};
 }
 
 QList<HeldFile> PaperLibrary::heldFilesAt(const QString &filePath)
@@ -618,6 +633,7 @@ PaperRecord PaperLibrary::recordFrom(const QSqlQuery &q)
         r.metadata.title.clear();
     r.metadata = MergedMetadata(r.metadata, declared);
     r.fileAddress = q.value(14).toString();
+    r.landingPage = q.value(15).toString();
     return r;
 }
 
@@ -704,8 +720,9 @@ bool PaperLibrary::saveQueue(const QList<QueueRow> &rows)
         q.prepare(QStringLiteral(
             "INSERT INTO queue (position, address, name, type, folder, tag, state, total_bytes, "
             "received_bytes,"
-            " note, given_name, given_folder, file_path, file_device, file_inode, file_size, file_modified)"
-            " VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"));
+            " note, given_name, given_folder, file_path, file_device, file_inode, file_size, file_modified,"
+            " landing_page, file_address, declared_title, declared_cells)"
+            " VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"));
         for (qsizetype i = 0; i < rows.size(); ++i) {
             const QueueRow &r = rows.at(i);
             q.addBindValue(i);
@@ -725,6 +742,10 @@ bool PaperLibrary::saveQueue(const QList<QueueRow> &rows)
             q.addBindValue(r.fileInode);
             q.addBindValue(r.fileSize);
             q.addBindValue(r.fileModifiedNs);
+            q.addBindValue(nonNull(WithoutCredentials(r.landingPage)));
+            q.addBindValue(nonNull(WithoutCredentials(r.fileAddress)));
+            q.addBindValue(nonNull(r.declared.title));
+            q.addBindValue(CellsToJson(r.declared.cells));
             if (!q.exec())
                 return fail(q);
         }
@@ -737,8 +758,8 @@ bool PaperLibrary::readQueueRows(QSqlQuery &q, QList<QueueRow> *rows)
     q.setForwardOnly(true);
     if (!q.exec(QStringLiteral(
             "SELECT address, name, type, folder, tag, state, total_bytes, received_bytes, note, given_name,"
-            " given_folder, file_path, file_device, file_inode, file_size, file_modified FROM queue"
-            " ORDER BY position")))
+            " given_folder, file_path, file_device, file_inode, file_size, file_modified, landing_page,"
+            " file_address, declared_title, declared_cells FROM queue ORDER BY position")))
         return false;
     while (q.next()) {
         rows->append(QueueRow{q.value(0).toString(), q.value(1).toString(), q.value(2).toString(),
@@ -746,7 +767,8 @@ bool PaperLibrary::readQueueRows(QSqlQuery &q, QList<QueueRow> *rows)
                               q.value(6).toLongLong(), q.value(7).toLongLong(), q.value(8).toString(),
                               q.value(9).toString(), q.value(10).toString(), q.value(11).toString(),
                               q.value(12).toLongLong(), q.value(13).toLongLong(), q.value(14).toLongLong(),
-                              q.value(15).toLongLong()});
+                              q.value(15).toLongLong(), q.value(16).toString(), q.value(17).toString(),
+                              PaperMetadata{q.value(18).toString(), CellsFromJson(q.value(19).toString())}});
     }
     return q.isActive() && !q.lastError().isValid();
 }

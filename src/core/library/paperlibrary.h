@@ -27,7 +27,7 @@ QString DefaultPaperLibraryPath();
 class PaperLibrary
 {
 public:
-    static constexpr int SchemaVersion = 4;
+    static constexpr int SchemaVersion = 5;
 
     struct OpenResult
     {

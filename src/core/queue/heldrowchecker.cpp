@@ -21,6 +21,9 @@ HeldAnswer heldAnswerFor(const HeldFile &held)
     answer.type = file.suffix();
     answer.name = answer.type.isEmpty() ? file.fileName() : file.completeBaseName();
     answer.size = held.size;
+    answer.landingPage = held.landingPage;
+    answer.fileAddress = held.fileAddress;
+    answer.declared = held.declared;
     return answer;
 }
 
