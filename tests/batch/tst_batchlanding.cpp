@@ -137,6 +137,8 @@ private Q_SLOTS:
         RunResult r = run(QStringList{QStringLiteral("--input"), links, QStringLiteral("--out"), out} + stop);
         QCOMPARE(r.exitCode, 2); // some papers failed
         checkEveryPaperTried(r, out, 25);
+        if (QTest::currentTestFailed())
+            return;
         // Not tried again by itself: each paywalled paper's page was asked for once.
         for (int n = 5; n <= 12; ++n)
             QCOMPARE(m_requests.count(m_site.paperFileUrl(n).path()), 1);
@@ -147,6 +149,8 @@ private Q_SLOTS:
                 stop);
         QCOMPARE(r.exitCode, 2);
         checkEveryPaperTried(r, held, 25);
+        if (QTest::currentTestFailed())
+            return;
         QCOMPARE(manifestRows(held).value(m_site.paperFileUrl(4).toString()).at(Reason),
                  QStringLiteral("downloaded before"));
 
@@ -156,6 +160,8 @@ private Q_SLOTS:
                 stop);
         QCOMPARE(r.exitCode, 2);
         checkEveryPaperTried(r, out, 25);
+        if (QTest::currentTestFailed())
+            return;
         QCOMPARE(manifestRows(out).value(m_site.paperFileUrl(4).toString()).at(Reason),
                  QStringLiteral("already there, skipped"));
 
@@ -193,12 +199,16 @@ private Q_SLOTS:
             }
         };
         checkFileAddresses(out, QString());
+        if (QTest::currentTestFailed())
+            return;
 
         m_requests.clear();
         r = run({QStringLiteral("--resume"), out});
         QCOMPARE(r.exitCode, 0);
         QVERIFY(m_requests.isEmpty());
         checkFileAddresses(out, QString());
+        if (QTest::currentTestFailed())
+            return;
 
         // A manifest without the column: the library knows.
         QString manifest = QString::fromUtf8(fntest::readFile(out + QStringLiteral("/manifest.csv")));
@@ -209,6 +219,8 @@ private Q_SLOTS:
         r = run({QStringLiteral("--resume"), out});
         QCOMPARE(r.exitCode, 0);
         checkFileAddresses(out, QString());
+        if (QTest::currentTestFailed())
+            return;
 
         const QString held = path(QStringLiteral("held"));
         r = run(
@@ -216,6 +228,8 @@ private Q_SLOTS:
         QCOMPARE(r.exitCode, 0);
         QVERIFY(m_requests.filter(QStringLiteral("/fulltext/")).isEmpty());
         checkFileAddresses(held, QStringLiteral("downloaded before"));
+        if (QTest::currentTestFailed())
+            return;
     }
 };
 

@@ -505,6 +505,20 @@ bool PaperLibrary::recordDownload(const DownloadResult &result)
     "END,"                                                                                                   \
     " file_address = CASE WHEN excluded.file_address <> '' THEN excluded.file_address ELSE file_address END"
 
+namespace {
+
+// What the paper's own page declared, the full text it named and where that page was.
+void bindLandingPage(QSqlQuery &q, const PaperMetadata &declared, const QString &fileAddress,
+                     const QString &landingPage)
+{
+    q.addBindValue(nonNull(declared.title));
+    q.addBindValue(CellsToJson(declared.cells));
+    q.addBindValue(nonNull(WithoutCredentials(fileAddress)));
+    q.addBindValue(nonNull(WithoutCredentials(landingPage)));
+}
+
+} // namespace
+
 bool PaperLibrary::recordDownloads(const QList<DownloadResult> &results)
 {
     return writeTransaction([this, &results](QSqlDatabase &db) {
@@ -546,10 +560,7 @@ bool PaperLibrary::recordDownloads(const QList<DownloadResult> &results)
             q.addBindValue(static_cast<int>(r.outcome));
             q.addBindValue(nonNull(WithoutCredentials(r.reason)));
             q.addBindValue(timeValue(when));
-            q.addBindValue(nonNull(r.declared.title));
-            q.addBindValue(CellsToJson(r.declared.cells));
-            q.addBindValue(nonNull(WithoutCredentials(r.fileAddress)));
-            q.addBindValue(nonNull(WithoutCredentials(r.landingPage)));
+            bindLandingPage(q, r.declared, r.fileAddress, r.landingPage);
             if (!q.exec())
                 return fail(q);
         }
@@ -721,7 +732,7 @@ bool PaperLibrary::saveQueue(const QList<QueueRow> &rows)
             "INSERT INTO queue (position, address, name, type, folder, tag, state, total_bytes, "
             "received_bytes,"
             " note, given_name, given_folder, file_path, file_device, file_inode, file_size, file_modified,"
-            " landing_page, file_address, declared_title, declared_cells)"
+            " declared_title, declared_cells, file_address, landing_page)"
             " VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"));
         for (qsizetype i = 0; i < rows.size(); ++i) {
             const QueueRow &r = rows.at(i);
@@ -742,10 +753,7 @@ bool PaperLibrary::saveQueue(const QList<QueueRow> &rows)
             q.addBindValue(r.fileInode);
             q.addBindValue(r.fileSize);
             q.addBindValue(r.fileModifiedNs);
-            q.addBindValue(nonNull(WithoutCredentials(r.landingPage)));
-            q.addBindValue(nonNull(WithoutCredentials(r.fileAddress)));
-            q.addBindValue(nonNull(r.declared.title));
-            q.addBindValue(CellsToJson(r.declared.cells));
+            bindLandingPage(q, r.declared, r.fileAddress, r.landingPage);
             if (!q.exec())
                 return fail(q);
         }

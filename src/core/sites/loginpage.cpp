@@ -49,6 +49,8 @@ bool LooksLikeLoginPage(const QByteArray &page, const QUrl &address, const SiteR
 bool LooksLikeAWallPage(const QByteArray &page, const QUrl &address, const SiteRules &rules)
 {
     // A site's own texts come in its own encoding: GBK or UTF-8.
-    return LooksLikeLoginPage(page, address, rules) || holdsForm(page) ||
-           rules.marksNotPaper(gbk::decode(page)) || rules.marksNotPaper(QString::fromUtf8(page));
+    if (LooksLikeLoginPage(page, address, rules) || holdsForm(page))
+        return true;
+    return !rules.notPaperMarkers.isEmpty() &&
+           (rules.marksNotPaper(gbk::decode(page)) || rules.marksNotPaper(QString::fromUtf8(page)));
 }
