@@ -14,6 +14,8 @@
 #include "testrows.h"
 
 #include <QSignalSpy>
+#include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QTemporaryDir>
 
 class TestDownloadQueue : public QObject
@@ -190,6 +192,15 @@ private Q_SLOTS:
             QCOMPARE(records.first().metadata.doi(), QStringLiteral("10.5555/carried.1"));
             QCOMPARE(records.first().metadata.volume(), QStringLiteral("7"));
         }
+        {
+            // A record made before the library kept landing pages: the page was the paper's own address.
+            QSqlDatabase raw = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("raw"));
+            raw.setDatabaseName(library.path());
+            QVERIFY(raw.open());
+            QVERIFY(QSqlQuery(raw).exec(QStringLiteral("UPDATE papers SET landing_page = ''")));
+            raw.close();
+        }
+        QSqlDatabase::removeDatabase(QStringLiteral("raw"));
         {
             // Held from that download: no request, and the row knows where its file came from.
             m_server.clearRequests();
