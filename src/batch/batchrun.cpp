@@ -57,6 +57,8 @@ DownloadRow rowFromManifest(const QStringList &fields, const QString &outFolder)
     row.tag = IsWebAddress(fields.at(6)) ? fields.at(6) : QString();
     if (fields.at(3) == QStringLiteral("Done")) {
         row.state = RowState::Done;
+        // Where the file came from goes into this run's manifest again.
+        row.fileAddress = IsWebAddress(fields.at(9)) ? fields.at(9) : QString();
         bool known = false;
         const qint64 size = fields.at(4).toLongLong(&known);
         row.size = row.downloaded = known ? size : -1;
@@ -105,6 +107,32 @@ BatchRun::ManifestTake BatchRun::readManifestRows(const QString &manifestPath, c
         taken.entries.append(std::move(entry));
     }
     return taken;
+}
+
+void BatchRun::addWhatTheLibraryKnows(ManifestTake *taken, const QString &libraryPath)
+{
+    if (libraryPath.isEmpty())
+        return;
+    QStringList addresses;
+    for (const ManifestTake::Entry &entry : std::as_const(taken->entries)) {
+        if (entry.passedOver.isEmpty() && entry.row.state == RowState::Done &&
+            entry.row.fileAddress.isEmpty())
+            addresses.append(entry.row.key);
+    }
+    if (addresses.isEmpty())
+        return;
+    QHash<QString, PaperRecord> known;
+    for (PaperRecord &record : PaperLibrary::readRecords(libraryPath, addresses))
+        known.insert(record.address, std::move(record));
+    // A manifest that did not name where a done row's file came from (an older one): the library says.
+    for (ManifestTake::Entry &entry : taken->entries) {
+        const auto record = known.constFind(WithoutCredentials(entry.row.key));
+        if (entry.passedOver.isEmpty() && entry.row.state == RowState::Done &&
+            entry.row.fileAddress.isEmpty() && record != known.cend()) {
+            entry.row.fileAddress = record->fileAddress;
+            entry.row.landingPage = record->landingPage;
+        }
+    }
 }
 
 void batchMessage(const QString &text)
@@ -320,11 +348,16 @@ void BatchRun::tookLinkList(const LinkImport &list)
 void BatchRun::takeManifest()
 {
     m_phase = Phase::Taking;
+    const QString library = m_library && m_library->isOpen() ? m_library->path() : QString();
     diskwork::workThenPost(
         this,
         [path = m_options.resumeManifest.isEmpty() ? m_options.resumeFolder + batchmanifest::FileName
                                                    : m_options.resumeManifest,
-         out = m_options.outFolder] { return readManifestRows(path, out); },
+         out = m_options.outFolder, library] {
+            ManifestTake taken = readManifestRows(path, out);
+            addWhatTheLibraryKnows(&taken, library);
+            return taken;
+        },
         [this](const ManifestTake &taken) { tookManifest(taken); });
 }
 

@@ -73,6 +73,8 @@ private:
         QList<Entry> entries;
     };
     static ManifestTake readManifestRows(const QString &manifestPath, const QString &outFolder);
+    // Done rows whose manifest did not say where their file came from take it from the library's records.
+    static void addWhatTheLibraryKnows(ManifestTake *taken, const QString &libraryPath);
 
     void takeLinkList();
     void tookLinkList(const LinkImport &list);

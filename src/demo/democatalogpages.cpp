@@ -97,8 +97,52 @@ DemoResponse DemoCatalogPages::resultPage(const QUrl &url) const
     return DemoResponse::html(200, DemoPages::results(words, page, pageCount(), m_paperCount, papers));
 }
 
+namespace {
+
+// Where paper N's place in its round of 25 is one of the paywalled ones: what its page names instead of
+// a full text that can be taken.
+QString paywallTags(int number)
+{
+    const QString n = QString::number(number);
+    const auto pointer = [](const QString &address) {
+        return QStringLiteral("<meta name=\"citation_pdf_url\" content=\"%1\">\n").arg(address);
+    };
+    switch ((number - 1) % 25 + 1) {
+    case 7:
+        return pointer(QStringLiteral("javascript:void(0)"));
+    case 8:
+        return pointer(QStringLiteral("data:application/pdf;base64,JVBERi0xLjQK"));
+    case 9:
+        return pointer(QStringLiteral("file:///papers/%1.pdf").arg(n));
+    case 10:
+        return pointer(QStringLiteral("/paper/%1.pdf").arg(n));
+    case 11:
+        return pointer(QStringLiteral("/paper/%1").arg(n));
+    case 12:
+        return pointer(QStringLiteral("ftp://127.0.0.1/papers/%1.pdf").arg(n));
+    default:
+        return {};
+    }
+}
+
+bool paywalledPlace(int number)
+{
+    const int place = (number - 1) % 25 + 1;
+    return place >= 6 && place <= 12;
+}
+
+} // namespace
+
+bool DemoCatalogPages::offersNoFullText(int number) const
+{
+    return number == 5 || (m_paywall && paywalledPlace(number));
+}
+
 DemoResponse DemoCatalogPages::landingPage(int number, const QUrl &fileUrl) const
 {
+    if (m_paywall && paywalledPlace(number))
+        return DemoResponse::html(200,
+                                  DemoPages::landingPage(DemoCatalog::paper(number), paywallTags(number)));
     // The ways publishers name the full text, in turn.
     const QString n = QString::number(number);
     QString tags;

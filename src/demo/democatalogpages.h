@@ -31,6 +31,13 @@ public:
     // full text in one of the ways publishers do (landingFilePath) or, for paper 5, not at all.
     void setLandingPages(bool on) { m_landingPages = on; }
     bool landingPages() const { return m_landingPages; }
+    // With landing pages, the pages of papers 6 to 12 of every 25 offer no full text that can be taken,
+    // one way each, as paywalled publishers' pages do: none named, a javascript:, data: or file: address,
+    // the page itself, the paper's plain page (a web page, not a file), an ftp: address.
+    void setPaywall(bool on) { m_paywall = on; }
+    bool paywall() const { return m_paywall; }
+    // The paper's page offers no full text that can be taken (paper 5, and the paywalled ones).
+    bool offersNoFullText(int number) const;
 
     QString paperMediaType(int number) const; // Content-Type of the file's answer without parameters
     bool paperHasContentLength(int number) const;
@@ -59,4 +66,5 @@ private:
     int m_paperCount = 25;
     bool m_cardsLayout = false;
     bool m_landingPages = false;
+    bool m_paywall = false;
 };

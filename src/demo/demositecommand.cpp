@@ -16,6 +16,7 @@ const QString kFlaky = QStringLiteral("demo-flaky");
 const QString kVerify = QStringLiteral("demo-verify");
 const QString kLayout = QStringLiteral("demo-layout");
 const QString kLanding = QStringLiteral("demo-landing");
+const QString kPaywall = QStringLiteral("demo-paywall");
 
 // The option's whole-number value within [low, high], or `unset` when the option is absent.
 std::optional<int> number(const QCommandLineParser &parser, const QString &name, int low, int high, int unset,
@@ -60,6 +61,9 @@ QList<QCommandLineOption> demoSiteOptions()
         QCommandLineOption(kLanding,
                            QStringLiteral("Paper links of the demo site lead to the papers' own pages, "
                                           "which name the full text in the standard tags.")),
+        QCommandLineOption(kPaywall,
+                           QStringLiteral("With --demo-landing, the pages of papers 6 to 12 (of every 25) "
+                                          "offer no full text that can be taken, as paywalled pages do.")),
     };
 }
 
@@ -68,6 +72,7 @@ std::optional<DemoSiteSwitches> readDemoSiteSwitches(const QCommandLineParser &p
     DemoSiteSwitches switches;
     switches.requireLogin = parser.isSet(kLogin);
     switches.landingPages = parser.isSet(kLanding);
+    switches.paywall = parser.isSet(kPaywall);
     const std::optional<int> limit = number(parser, kLimit, 1, 1000000, 0, error);
     const std::optional<int> flaky = limit ? number(parser, kFlaky, 0, 100, 0, error) : std::nullopt;
     const std::optional<int> verify =
@@ -95,6 +100,7 @@ void applyDemoSiteSwitches(DemoSite &site, const DemoSiteSwitches &switches)
     site.faults().setVerifyAfter(switches.verifyAfter);
     site.setCardsLayout(switches.cardsLayout);
     site.catalog().setLandingPages(switches.landingPages);
+    site.catalog().setPaywall(switches.paywall);
 }
 
 int runDemoSiteCommand(const QStringList &arguments)

@@ -17,10 +17,11 @@ struct DemoSiteSwitches
     int verifyAfter = -1;      // --demo-verify K: papers before the verification page, -1 for never
     bool cardsLayout = false;  // --demo-layout cards: result pages as cards
     bool landingPages = false; // --demo-landing: paper links lead to the papers' own pages
+    bool paywall = false;      // --demo-paywall: some of those pages offer no full text to take
 };
 
-// --demo-login, --demo-limit N, --demo-flaky P, --demo-verify K, --demo-layout and --demo-landing, for any
-// command line that starts the demo site.
+// --demo-login, --demo-limit N, --demo-flaky P, --demo-verify K, --demo-layout, --demo-landing and
+// --demo-paywall, for any command line that starts the demo site.
 QList<QCommandLineOption> demoSiteOptions();
 // The switches a parsed command line sets; empty, with the reason in *error, for a value out of range.
 std::optional<DemoSiteSwitches> readDemoSiteSwitches(const QCommandLineParser &parser, QString *error);

@@ -47,6 +47,11 @@ private Q_SLOTS:
         page.contentType = "text/html";
         page.body = "<html><head><title>请登录</title></head><body>please log in first</body></html>";
         m_plain.setReply("/page.pdf", page);
+        // A paper's own page that offers no full text, and one whose full text is no web address.
+        page.body = "<html><head><meta name=citation_title content=Paywalled></head><body></body></html>";
+        m_plain.setReply("/paywalled.pdf", page);
+        page.body = "<html><head><meta name=citation_pdf_url content='javascript:buy()'></head></html>";
+        m_plain.setReply("/scripted.pdf", page);
         m_tls.setReply("/paper.pdf", FaultServer::pdf(4000));
     }
 
@@ -76,6 +81,12 @@ private Q_SLOTS:
         QTest::newRow("web page") << plain("/page.pdf") << false << int(Kind::WebPage)
                                   << "返回的是网页，不是文献"
                                   << "web page instead of a paper";
+        QTest::newRow("no full text offered")
+            << plain("/paywalled.pdf") << false << int(Kind::LandingWithoutFullText) << "文献页面没有给出全文"
+            << "no full text offered";
+        QTest::newRow("full text refused") << plain("/scripted.pdf") << false << int(Kind::FullTextRefused)
+                                           << "文献页面给出的全文地址不能下载"
+                                           << "full text refused: a javascript: address";
         QTest::newRow("untrusted certificate")
             << m_tls.url("/paper.pdf").toString() << false << int(Kind::Certificate) << "证书不受信任"
             << "untrusted certificate";

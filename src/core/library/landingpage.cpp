@@ -375,10 +375,16 @@ void resolveFullText(const HeadTags &head, const QUrl &pageAddress, bool chinese
     }
     const QUrl resolved = base.resolved(QUrl(target)).adjusted(QUrl::RemoveFragment);
     const QString scheme = resolved.scheme().toLower();
-    if (resolved.isValid() && !resolved.host().isEmpty() && (scheme == u"http" || scheme == u"https"))
+    const bool web = scheme == u"http" || scheme == u"https";
+    if (resolved.isValid() && !resolved.host().isEmpty() && web) {
         result->fullText = resolved;
-    else
-        result->refusedTarget = true;
+        return;
+    }
+    result->refusedTarget = true;
+    // The scheme goes into the row's reason: only one that reads as a scheme, and never a long one.
+    static const QRegularExpression schemeForm(QStringLiteral("^[a-z][a-z0-9+.-]{0,31}$"));
+    if (!web && schemeForm.match(scheme).hasMatch())
+        result->refusedScheme = scheme;
 }
 
 QStringList declaredAuthors(const Declared &declared)

@@ -14,6 +14,9 @@ struct LandingPage
     QUrl fullText;
     // The page named a full text on another scheme (file:, data:, javascript:, ...), which is refused.
     bool refusedTarget = false;
+    // That address's scheme in lower case ("javascript"); empty when it has none that reads as one (an
+    // http address without a host, or an address that is not one at all).
+    QString refusedScheme;
     // The metadata the page declares, as cells under the headers the library knows.
     PaperMetadata metadata;
     // The page carries scholarly metadata tags at all (citation_*, Dublin Core, PRISM).

@@ -27,9 +27,11 @@ struct DownloadResult
     QString filePath;
     qint64 size = -1;
     QString sha256; // lower-case hex
-    // What the paper's own web page declared, and the full-text address it named (empty: none met).
+    // What the paper's own web page declared, the full-text address it named (empty: none met) and the
+    // address that page came from.
     PaperMetadata declared = {};
     QString fileAddress = {};
+    QString landingPage = {};
 };
 
 // The file the library holds for a paper: its last successful download.
@@ -40,6 +42,11 @@ struct HeldFile
     qint64 size = -1;
     QString sha256;
     QDateTime downloadedAt;
+    // Where the file came from when the paper's own page named it (both empty otherwise), and what that
+    // page declared; filled where the library is asked for a paper's file (heldFile).
+    QString fileAddress = {};
+    QString landingPage = {};
+    PaperMetadata declared = {};
 
     bool isEmpty() const { return filePath.isEmpty(); }
 };
@@ -56,6 +63,7 @@ struct PaperRecord
     QString lastReason;
     QDateTime lastAttemptAt;
     QString fileAddress; // the full text a landing page named; empty when the address was the file
+    QString landingPage; // the page that named it
 };
 
 // One row of the download queue as it is kept across runs. States use the download list's numbers
@@ -79,6 +87,10 @@ struct QueueRow
     qint64 fileInode = 0;
     qint64 fileSize = -1;
     qint64 fileModifiedNs = 0;
+    // The paper's own page the row went through, the full text it named and what it declared.
+    QString landingPage = {};
+    QString fileAddress = {};
+    PaperMetadata declared = {};
 
     bool operator==(const QueueRow &) const = default;
 };

@@ -103,12 +103,18 @@ const QList<QStringList> kMigrations = {
     {QStringLiteral("ALTER TABLE papers ADD COLUMN declared_title TEXT NOT NULL DEFAULT ''"),
      QStringLiteral("ALTER TABLE papers ADD COLUMN declared_cells TEXT NOT NULL DEFAULT '[]'"),
      QStringLiteral("ALTER TABLE papers ADD COLUMN file_address TEXT NOT NULL DEFAULT ''")},
+    // 5: the page that named a paper's full text; a queued row's page, full text and what it declared
+    {QStringLiteral("ALTER TABLE papers ADD COLUMN landing_page TEXT NOT NULL DEFAULT ''"),
+     QStringLiteral("ALTER TABLE queue ADD COLUMN landing_page TEXT NOT NULL DEFAULT ''"),
+     QStringLiteral("ALTER TABLE queue ADD COLUMN file_address TEXT NOT NULL DEFAULT ''"),
+     QStringLiteral("ALTER TABLE queue ADD COLUMN declared_title TEXT NOT NULL DEFAULT ''"),
+     QStringLiteral("ALTER TABLE queue ADD COLUMN declared_cells TEXT NOT NULL DEFAULT '[]'")},
 };
 
 const QString kRecordColumns =
     QStringLiteral("address, title, cells, source_page, seen_at, file_path, file_size, "
                    "sha256, downloaded_at, outcome, reason, attempted_at, declared_title, declared_cells, "
-                   "file_address");
+                   "file_address, landing_page");
 
 // Whose database a file is, told from what it holds before anything is written to it.
 enum class Owner { Ours, OursUnmarked, Empty, Newer, Foreign };
@@ -162,7 +168,7 @@ bool looksLikeOurs(QSqlQuery &q, int version)
     q.finish();
     const bool onlyOurs = std::all_of(objects.cbegin(), objects.cend(),
                                       [](const QString &name) { return kOwnObjects.contains(name); });
-    if (!onlyOurs || version < 1 || version > PaperLibrary::SchemaVersion ||
+    if (!onlyOurs || version < 1 || version > PaperLibrary::LastUnmarkedVersion ||
         !objects.contains(QStringLiteral("papers")))
         return false;
     if (version >= 2 && !objects.contains(QStringLiteral("queue")))
@@ -597,7 +603,23 @@ bool PaperLibrary::recordDownload(const DownloadResult &result)
     " THEN excluded.declared_title ELSE declared_title END,"                                                 \
     " declared_cells = CASE WHEN excluded.declared_cells <> '[]' OR excluded.declared_title <> ''"           \
     " THEN excluded.declared_cells ELSE declared_cells END,"                                                 \
+    " landing_page = CASE WHEN excluded.file_address <> '' THEN excluded.landing_page ELSE landing_page "    \
+    "END,"                                                                                                   \
     " file_address = CASE WHEN excluded.file_address <> '' THEN excluded.file_address ELSE file_address END"
+
+namespace {
+
+// What the paper's own page declared, the full text it named and where that page was.
+void bindLandingPage(QSqlQuery &q, const PaperMetadata &declared, const QString &fileAddress,
+                     const QString &landingPage)
+{
+    q.addBindValue(nonNull(declared.title));
+    q.addBindValue(CellsToJson(declared.cells));
+    q.addBindValue(nonNull(WithoutCredentials(fileAddress)));
+    q.addBindValue(nonNull(WithoutCredentials(landingPage)));
+}
+
+} // namespace
 
 bool PaperLibrary::recordDownloads(const QList<DownloadResult> &results)
 {
@@ -606,9 +628,8 @@ bool PaperLibrary::recordDownloads(const QList<DownloadResult> &results)
         done.prepare(QStringLiteral(
             "INSERT INTO papers (address, title, file_path, file_size, sha256, downloaded_at, outcome, "
             "reason,"
-            " attempted_at, declared_title, declared_cells, file_address) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, "
-            "?,"
-            " ?, ?)"
+            " attempted_at, declared_title, declared_cells, file_address, landing_page)"
+            " VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"
             " ON CONFLICT (address) DO UPDATE SET"
             " title = CASE WHEN title = '' THEN excluded.title ELSE title END,"
             " file_path = excluded.file_path, file_size = excluded.file_size, sha256 = excluded.sha256,"
@@ -619,7 +640,7 @@ bool PaperLibrary::recordDownloads(const QList<DownloadResult> &results)
         QSqlQuery attempt(db);
         attempt.prepare(QStringLiteral("INSERT INTO papers (address, title, outcome, reason, attempted_at, "
                                        "declared_title, declared_cells,"
-                                       " file_address) VALUES (?, ?, ?, ?, ?, ?, ?, ?)"
+                                       " file_address, landing_page) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?)"
                                        " ON CONFLICT (address) DO UPDATE SET"
                                        " title = CASE WHEN title = '' THEN excluded.title ELSE title END,"
                                        " outcome = excluded.outcome, reason = excluded.reason, attempted_at "
@@ -641,9 +662,7 @@ bool PaperLibrary::recordDownloads(const QList<DownloadResult> &results)
             q.addBindValue(static_cast<int>(r.outcome));
             q.addBindValue(nonNull(WithoutCredentials(r.reason)));
             q.addBindValue(timeValue(when));
-            q.addBindValue(nonNull(r.declared.title));
-            q.addBindValue(CellsToJson(r.declared.cells));
-            q.addBindValue(nonNull(WithoutCredentials(r.fileAddress)));
+            bindLandingPage(q, r.declared, r.fileAddress, r.landingPage);
             if (!q.exec())
                 return fail(q);
         }
@@ -663,7 +682,8 @@ std::optional<HeldFile> PaperLibrary::heldFile(const QString &address)
         return std::nullopt;
     QSqlQuery q(QSqlDatabase::database(m_connection, false));
     q.setForwardOnly(true);
-    q.prepare(QStringLiteral("SELECT file_path, file_size, sha256, downloaded_at FROM papers"
+    q.prepare(QStringLiteral("SELECT file_path, file_size, sha256, downloaded_at, file_address, landing_page,"
+                             " declared_title, declared_cells FROM papers"
                              " WHERE address = ? AND file_path IS NOT NULL"));
     q.addBindValue(WithoutCredentials(address));
     if (!q.exec()) {
@@ -672,8 +692,14 @@ std::optional<HeldFile> PaperLibrary::heldFile(const QString &address)
     }
     if (!q.next())
         return std::nullopt;
-    return HeldFile{address, q.value(0).toString(), q.value(1).toLongLong(), q.value(2).toString(),
-                    timeFrom(q.value(3))};
+    return HeldFile{address,
+                    q.value(0).toString(),
+                    q.value(1).toLongLong(),
+                    q.value(2).toString(),
+                    timeFrom(q.value(3)),
+                    q.value(4).toString(),
+                    q.value(5).toString(),
+                    PaperMetadata{q.value(6).toString(), CellsFromJson(q.value(7).toString())}};
 }
 
 QList<HeldFile> PaperLibrary::heldFilesAt(const QString &filePath)
@@ -720,6 +746,7 @@ PaperRecord PaperLibrary::recordFrom(const QSqlQuery &q)
         r.metadata.title.clear();
     r.metadata = MergedMetadata(r.metadata, declared);
     r.fileAddress = q.value(14).toString();
+    r.landingPage = q.value(15).toString();
     return r;
 }
 
@@ -806,8 +833,9 @@ bool PaperLibrary::saveQueue(const QList<QueueRow> &rows)
         q.prepare(QStringLiteral(
             "INSERT INTO queue (position, address, name, type, folder, tag, state, total_bytes, "
             "received_bytes,"
-            " note, given_name, given_folder, file_path, file_device, file_inode, file_size, file_modified)"
-            " VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"));
+            " note, given_name, given_folder, file_path, file_device, file_inode, file_size, file_modified,"
+            " declared_title, declared_cells, file_address, landing_page)"
+            " VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"));
         for (qsizetype i = 0; i < rows.size(); ++i) {
             const QueueRow &r = rows.at(i);
             q.addBindValue(i);
@@ -827,6 +855,7 @@ bool PaperLibrary::saveQueue(const QList<QueueRow> &rows)
             q.addBindValue(r.fileInode);
             q.addBindValue(r.fileSize);
             q.addBindValue(r.fileModifiedNs);
+            bindLandingPage(q, r.declared, r.fileAddress, r.landingPage);
             if (!q.exec())
                 return fail(q);
         }
@@ -839,8 +868,8 @@ bool PaperLibrary::readQueueRows(QSqlQuery &q, QList<QueueRow> *rows)
     q.setForwardOnly(true);
     if (!q.exec(QStringLiteral(
             "SELECT address, name, type, folder, tag, state, total_bytes, received_bytes, note, given_name,"
-            " given_folder, file_path, file_device, file_inode, file_size, file_modified FROM queue"
-            " ORDER BY position")))
+            " given_folder, file_path, file_device, file_inode, file_size, file_modified, landing_page,"
+            " file_address, declared_title, declared_cells FROM queue ORDER BY position")))
         return false;
     while (q.next()) {
         rows->append(QueueRow{q.value(0).toString(), q.value(1).toString(), q.value(2).toString(),
@@ -848,7 +877,8 @@ bool PaperLibrary::readQueueRows(QSqlQuery &q, QList<QueueRow> *rows)
                               q.value(6).toLongLong(), q.value(7).toLongLong(), q.value(8).toString(),
                               q.value(9).toString(), q.value(10).toString(), q.value(11).toString(),
                               q.value(12).toLongLong(), q.value(13).toLongLong(), q.value(14).toLongLong(),
-                              q.value(15).toLongLong()});
+                              q.value(15).toLongLong(), q.value(16).toString(), q.value(17).toString(),
+                              PaperMetadata{q.value(18).toString(), CellsFromJson(q.value(19).toString())}});
     }
     return q.isActive() && !q.lastError().isValid();
 }

@@ -40,6 +40,8 @@ struct PaperMetadata
     QString abstractText() const;
     QStringList keywordList() const;
     bool isConference() const; // the source is a conference's proceedings
+
+    bool operator==(const PaperMetadata &) const = default;
 };
 
 // A cell's text made safe to keep and show: control characters and line breaks become single spaces,

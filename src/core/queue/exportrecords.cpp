@@ -1,6 +1,7 @@
 #include "core/queue/exportrecords.h"
 
 #include "core/common/safetext.h"
+#include "core/library/landingpage.h"
 #include "core/library/paperexport.h"
 #include "core/library/paperlibrary.h"
 #include "core/queue/targetfile.h"
@@ -12,6 +13,13 @@ PaperRecord exportRecordFor(const DownloadRow &row, const std::optional<PaperRec
 {
     PaperRecord record = known.value_or(PaperRecord{});
     record.address = row.key;
+    // What the row's own page declared fills what the library does not know (a list restored, or a
+    // library that could not take the record).
+    record.metadata = MergedMetadata(record.metadata, row.declared);
+    if (record.fileAddress.isEmpty()) {
+        record.fileAddress = row.fileAddress;
+        record.landingPage = row.landingPage;
+    }
     if (record.metadata.title.isEmpty())
         record.metadata.title = row.name;
     if (record.sourcePage.isEmpty())

@@ -13,6 +13,25 @@ QString withDetail(const QString &head, const QString &detail, const QString &se
     return detail.isEmpty() ? head : head + separator + WithoutCredentials(detail);
 }
 
+// Why the row did not take the full text its page named.
+QString refusalText(const FailureReason &reason)
+{
+    switch (static_cast<FullTextRefusal>(reason.code)) {
+    case FullTextRefusal::Scheme:
+        return reason.detail.isEmpty() ? QStringLiteral("not a web address")
+                                       : QStringLiteral("a %1: address").arg(reason.detail);
+    case FullTextRefusal::PageItself:
+        return QStringLiteral("it is the page itself");
+    case FullTextRefusal::AskedBefore:
+        return QStringLiteral("it leads back to an address already asked for");
+    case FullTextRefusal::WebPage:
+        return QStringLiteral("the full text is a web page");
+    case FullTextRefusal::TooManyPages:
+        return QStringLiteral("more than %1 landing pages in a row").arg(reason.detail);
+    }
+    return QStringLiteral("not taken");
+}
+
 } // namespace
 
 DiskFault diskFaultOf(const FailureReason &reason)
@@ -63,8 +82,9 @@ QString reasonText(const FailureReason &reason)
     case Kind::NoFolder:
         return QStringLiteral("no save folder was chosen");
     case Kind::LandingWithoutFullText:
-        return withDetail(QStringLiteral("landing page without full text"), reason.detail,
-                          QStringLiteral(": "));
+        return withDetail(QStringLiteral("no full text offered"), reason.detail, QStringLiteral(": "));
+    case Kind::FullTextRefused:
+        return QStringLiteral("full text refused: ") + refusalText(reason);
     }
     return {};
 }
@@ -113,6 +133,9 @@ QString windowHead(const FailureReason &reason)
         break;
     case Kind::LandingWithoutFullText:
         head = QStringLiteral("文献页面没有给出全文");
+        break;
+    case Kind::FullTextRefused:
+        head = QStringLiteral("文献页面给出的全文地址不能下载");
         break;
     }
     return head;

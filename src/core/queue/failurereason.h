@@ -21,6 +21,7 @@ struct FailureReason
         Stopped,                // the user stopped it
         NoFolder,               // the row names no folder to save into
         LandingWithoutFullText, // a paper's own web page came that names no full text to fetch
+        FullTextRefused,        // the full text a paper's own page named is not taken; code = FullTextRefusal
     };
 
     Kind kind = Kind::None;
@@ -36,6 +37,15 @@ struct FailureReason
     }
 };
 Q_DECLARE_METATYPE(FailureReason)
+
+// Why the full text that a paper's own page named is not fetched (the code of a FullTextRefused reason).
+enum class FullTextRefusal {
+    Scheme = 1,   // not an http or https address; detail = its scheme ("javascript"), empty when it has none
+    PageItself,   // the page names its own address
+    AskedBefore,  // an address this row asked for already
+    WebPage,      // the full text came as a web page that asks nothing of the user (no wall)
+    TooManyPages, // yet another landing page after as many as are followed; detail = that number
+};
 
 // What kept a file from the disk, as far as the user can mend it: no space left, a read-only file system,
 // no permission to write, the disk quota used up. Other covers the rest (no free name, a lost part).

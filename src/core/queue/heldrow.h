@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/library/papermetadata.h"
 #include "core/queue/ownedfile.h"
 
 #include <QString>
@@ -20,6 +21,10 @@ struct HeldAnswer
     QString name;
     QString type;
     qint64 size = -1;
+    // Where the held file came from when a paper's own page named it, and what that page declared.
+    QString landingPage;
+    QString fileAddress;
+    PaperMetadata declared;
 };
 
 // Asked by the scheduler for every waiting row it looks at. Answers must come at once: work that takes

@@ -21,6 +21,11 @@ HeldAnswer heldAnswerFor(const HeldFile &held)
     answer.type = file.suffix();
     answer.name = answer.type.isEmpty() ? file.fileName() : file.completeBaseName();
     answer.size = held.size;
+    // A download recorded before the library kept the landing page went through the paper's own address.
+    answer.landingPage =
+        held.landingPage.isEmpty() && !held.fileAddress.isEmpty() ? held.address : held.landingPage;
+    answer.fileAddress = held.fileAddress;
+    answer.declared = held.declared;
     return answer;
 }
 

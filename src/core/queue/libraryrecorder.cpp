@@ -19,6 +19,7 @@ std::optional<DownloadResult> downloadResultFor(const DownloadRow &row)
     result.finishedAt = QDateTime::currentDateTimeUtc();
     result.declared = row.declared;
     result.fileAddress = row.fileAddress;
+    result.landingPage = row.landingPage;
     if (row.state == RowState::Failed) {
         result.outcome = DownloadOutcome::Failed;
         result.reason = reasonText(row.reason);

@@ -42,6 +42,9 @@ QueueRow queueRowFrom(const DownloadRow &row)
     saved.state = static_cast<int>(row.state);
     saved.givenName = row.givenName;
     saved.givenFolder = row.givenFolder;
+    saved.landingPage = row.landingPage;
+    saved.fileAddress = row.fileAddress;
+    saved.declared = row.declared;
     if (row.state == RowState::Done) {
         saved.totalBytes = row.size;
         saved.receivedBytes = std::max<qint64>(0, row.downloaded);
@@ -67,6 +70,9 @@ DownloadRow downloadRowFrom(const QueueRow &saved)
     row.tag = saved.tag;
     row.givenName = saved.givenName;
     row.givenFolder = saved.givenFolder;
+    row.landingPage = saved.landingPage;
+    row.fileAddress = saved.fileAddress;
+    row.declared = saved.declared;
     if (!isFinished(saved))
         return row; // waiting, with empty progress cells
     row.state = RowState::Done;

@@ -14,7 +14,8 @@ class QThread;
 // Keeps the download list in the paper library across runs: saved as it changes (at most once a
 // second, on a thread and connection of its own) and whenever asked (the window's close, which waits for
 // the write). What a saved row keeps: its address, name, type,
-// folder, source page and state, and for a finished row the numbers and the note it showed. Progress of
+// folder, source page and state, the paper's own page it went through with the full text that page named
+// and what it declared, and for a finished row the numbers and the note it showed. Progress of
 // unfinished rows is not kept: such a row starts afresh when it comes back.
 // The saved list is read on a thread of its own (with the checks of the files its rows own), and
 // loaded() tells when it is there. Until then nothing is written: a save waits for the read, and a keeper

@@ -1,5 +1,6 @@
 #include "core/sites/loginpage.h"
 
+#include "core/common/gbk.h"
 #include "core/sites/siterules.h"
 
 #include <QRegularExpression>
@@ -31,9 +32,25 @@ bool isRulesLoginPage(const QUrl &address, const SiteRules &rules)
            a.path() == b.path();
 }
 
+bool holdsForm(const QByteArray &page)
+{
+    static const QRegularExpression form(QStringLiteral(R"(<form[\s>/])"),
+                                         QRegularExpression::CaseInsensitiveOption);
+    return form.match(QString::fromLatin1(page)).hasMatch();
+}
+
 } // namespace
 
 bool LooksLikeLoginPage(const QByteArray &page, const QUrl &address, const SiteRules &rules)
 {
     return holdsPasswordField(page) || isRulesLoginPage(address, rules);
+}
+
+bool LooksLikeAWallPage(const QByteArray &page, const QUrl &address, const SiteRules &rules)
+{
+    // A site's own texts come in its own encoding: GBK or UTF-8.
+    if (LooksLikeLoginPage(page, address, rules) || holdsForm(page))
+        return true;
+    return !rules.notPaperMarkers.isEmpty() &&
+           (rules.marksNotPaper(gbk::decode(page)) || rules.marksNotPaper(QString::fromUtf8(page)));
 }

@@ -71,6 +71,7 @@ struct TransferResult
     bool pageRead = false;    // a web page came and was read for its full text and metadata
     LandingPage landing;      // what that page declares
     bool loginPage = false;   // the web page that came is a login page (not a verification)
+    bool wallPage = false;    // that page asks something of the user (a form, a login): it may be a wall
 };
 Q_DECLARE_METATYPE(TransferResult)
 

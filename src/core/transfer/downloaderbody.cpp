@@ -283,14 +283,20 @@ void Downloader::endAsWebPage()
     const QUrl address = pageAddress(m_result, m_address);
     m_result.pageRead = true;
     m_result.landing = ReadLandingPage(m_body.page, address);
-    m_result.loginPage = LooksLikeLoginPage(m_body.page, address, programSiteRules().pick(m_address));
+    const SiteRules &rules = programSiteRules().pick(m_address);
+    m_result.loginPage = LooksLikeLoginPage(m_body.page, address, rules);
+    m_result.wallPage = LooksLikeAWallPage(m_body.page, address, rules);
     m_body.page.clear();
     if (m_result.landing.namesFullText()) {
         fail(FailureReason::of(Kind::WebPage));
         return;
     }
     Q_EMIT webPageReceived(m_id);
-    if (m_result.landing.declaresPaper || m_result.landing.refusedTarget)
+    // A paper's own page that offers no full text the program may take says so; it is no wall.
+    if (m_result.landing.refusedTarget)
+        fail(FailureReason::of(Kind::FullTextRefused, static_cast<int>(FullTextRefusal::Scheme),
+                               m_result.landing.refusedScheme));
+    else if (m_result.landing.declaresPaper)
         fail(FailureReason::of(Kind::LandingWithoutFullText));
     else
         fail(FailureReason::of(Kind::WebPage));

@@ -65,11 +65,10 @@ void DownloadScheduler::onFinished(RowId id, const TransferResult &answer)
     } else if (m_pause.pauseForDisk(id, result) || m_reports->scheduleRetry(id, result)) {
         m_pause.settleAnswer(id, WallWatch::Answer::Uncounted);
     } else {
+        // The reason tells a wall from the site's honest answer (a paper's own page without a full text
+        // to take among them).
         m_reports->DownloadError(id, result);
-        if (result.pageRead && result.landing.namesFullText())
-            m_pause.settleAnswer(id, WallWatch::Answer::Uncounted);
-        else
-            m_pause.noteWall(id, result);
+        m_pause.noteWall(id, result);
     }
     // A web page on the way to the paper is no file: the pause between files does not start with it.
     if (result.stamped && !follows)

@@ -14,12 +14,57 @@ QString fetchedForm(const QUrl &url)
         .toString(QUrl::FullyEncoded);
 }
 
+FailureReason refused(FullTextRefusal why, const QString &detail = {})
+{
+    return FailureReason::of(Kind::FullTextRefused, static_cast<int>(why), detail);
+}
+
 } // namespace
 
 QString LandingTrails::addressOf(const DownloadRow &row) const
 {
     const auto it = m_trails.constFind(row.id);
     return it != m_trails.cend() && !it->next.isEmpty() ? it->next : row.key;
+}
+
+void LandingTrails::takeDeclared(const DownloadRow &row, const LandingPage &page, bool namesFromLinks)
+{
+    if (page.metadata.title.isEmpty() && page.metadata.cells.isEmpty())
+        return;
+    // A paper known by its address alone is named after the title its page declares.
+    QString titled;
+    if (!namesFromLinks && row.declared.title.isEmpty() &&
+        CleanFileName(row.givenName) ==
+            CleanFileName(TrimSpaces(FileNameFromPath(WithoutCredentials(row.key), true))))
+        titled = FitNameForDisk(CleanFileName(TrimSpaces(StripLineBreaks(page.metadata.title))), row.type, 0);
+    m_rows.update(row.id, [&page, &titled](DownloadRow &r) {
+        r.declared = MergedMetadata(r.declared, page.metadata);
+        if (!titled.isEmpty()) {
+            r.name = titled;
+            r.givenName = titled;
+        }
+    });
+}
+
+FailureReason LandingTrails::refusal(const Trail &trail, const TransferResult &result, const QUrl &asked)
+{
+    const LandingPage &page = result.landing;
+    if (!page.namesFullText()) {
+        // The full text a page named came as a web page. The paper's own page again, or a page that asks
+        // nothing of the user, says the full text is not there; one with a form or a login may be a wall.
+        if (trail.pages == 0 || result.reason.kind == Kind::FullTextRefused)
+            return result.reason;
+        if (page.declaresPaper || !result.wallPage)
+            return refused(FullTextRefusal::WebPage);
+        return FailureReason::of(Kind::WebPage, 0, QStringLiteral("the full text is a web page"));
+    }
+    if (fetchedForm(page.fullText) == fetchedForm(asked))
+        return refused(FullTextRefusal::PageItself);
+    if (trail.fetched.contains(fetchedForm(page.fullText)))
+        return refused(FullTextRefusal::AskedBefore);
+    if (trail.pages >= MaxLandingPages)
+        return refused(FullTextRefusal::TooManyPages, QString::number(MaxLandingPages));
+    return {};
 }
 
 bool LandingTrails::follow(RowId id, TransferResult *result, bool namesFromLinks)
@@ -32,51 +77,23 @@ bool LandingTrails::follow(RowId id, TransferResult *result, bool namesFromLinks
         trail.fetched.insert(fetchedForm(QUrl(row->key)));
     for (const QUrl &url : std::as_const(result->requested))
         trail.fetched.insert(fetchedForm(url));
-    const LandingPage &page = result->landing;
-    if (!page.metadata.title.isEmpty() || !page.metadata.cells.isEmpty()) {
-        // A paper known by its address alone is named after the title its page declares.
-        QString titled;
-        if (!namesFromLinks && row->declared.title.isEmpty() &&
-            CleanFileName(row->givenName) ==
-                CleanFileName(TrimSpaces(FileNameFromPath(WithoutCredentials(row->key), true))))
-            titled =
-                FitNameForDisk(CleanFileName(TrimSpaces(StripLineBreaks(page.metadata.title))), row->type, 0);
-        m_rows.update(id, [&page, &titled](DownloadRow &r) {
-            r.declared = MergedMetadata(r.declared, page.metadata);
-            if (!titled.isEmpty()) {
-                r.name = titled;
-                r.givenName = titled;
-            }
-        });
-    }
-    if (!page.namesFullText()) {
-        // The full text a page named came as a page again.
-        if (trail.pages > 0)
-            result->reason =
-                FailureReason::of(Kind::WebPage, 0, QStringLiteral("the full text is a web page"));
+    takeDeclared(*row, result->landing, namesFromLinks);
+    const QUrl landing = result->finalUrl.isValid() ? result->finalUrl : QUrl(addressOf(*row));
+    if (const FailureReason refusedBy = refusal(trail, *result, landing); !refusedBy.isNone()) {
+        result->reason = refusedBy;
         return false;
     }
-    if (trail.fetched.contains(fetchedForm(page.fullText))) {
-        result->reason =
-            FailureReason::of(Kind::LandingWithoutFullText, 0,
-                              QStringLiteral("its full text leads back to a page already fetched"));
+    if (!result->landing.namesFullText())
         return false;
-    }
-    if (trail.pages >= MaxLandingPages) {
-        result->reason = FailureReason::of(
-            Kind::WebPage, 0, QStringLiteral("more than %1 landing pages in a row").arg(MaxLandingPages));
-        return false;
-    }
     ++trail.pages;
-    trail.next = page.fullText.toString(QUrl::FullyEncoded);
-    const QString landing =
-        (result->finalUrl.isValid() ? result->finalUrl : QUrl(addressOf(*row))).toString(QUrl::FullyEncoded);
+    trail.next = result->landing.fullText.toString(QUrl::FullyEncoded);
+    const QString page = landing.toString(QUrl::FullyEncoded);
     const QString next = trail.next;
-    m_rows.update(id, [&landing, &next](DownloadRow &r) {
+    m_rows.update(id, [&page, &next](DownloadRow &r) {
         r.state = RowState::Waiting;
         r.clearProgress();
         r.reason = {};
-        r.landingPage = landing;
+        r.landingPage = page;
         r.fileAddress = next;
     });
     return true;

@@ -37,6 +37,11 @@ private:
         QSet<QString> fetched; // every address asked for so far
     };
 
+    // What the page declares goes to the row (and its title to a row known by its address alone).
+    void takeDeclared(const DownloadRow &row, const LandingPage &page, bool namesFromLinks);
+    // Why the row does not go on from the page that came from `asked`; none when it follows the full text.
+    static FailureReason refusal(const Trail &trail, const TransferResult &result, const QUrl &asked);
+
     RowWriter m_rows;
     QHash<RowId, Trail> m_trails;
 };

@@ -25,9 +25,7 @@ void QueuePause::noteWall(RowId id, const TransferResult &result)
     // While a login runs, the page may be the lapsed login itself: it gets its
     // try first. A transfer that was stopped or removed brought no answer of the
     // site at all.
-    if ((wall && m_loginPending &&
-         (result.reason.kind == FailureReason::Kind::WebPage ||
-          result.reason.kind == FailureReason::Kind::LandingWithoutFullText)) ||
+    if ((wall && m_loginPending && result.reason.kind == FailureReason::Kind::WebPage) ||
         result.reason.kind == FailureReason::Kind::Stopped)
         answer = Answer::Uncounted;
     settleAnswer(id, answer, result.finalUrl);

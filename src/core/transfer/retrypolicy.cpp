@@ -51,6 +51,7 @@ bool IsTransient(const FailureReason &reason, qint64 retryAfterMs)
     case Kind::Disk:
     case Kind::WebPage:
     case Kind::LandingWithoutFullText:
+    case Kind::FullTextRefused:
     case Kind::Certificate:
     case Kind::Redirect:
     case Kind::Stopped:
@@ -77,7 +78,8 @@ bool HoldsBackHost(const FailureReason &reason)
 
 bool LooksLikeAWall(const FailureReason &reason, qint64 retryAfterMs)
 {
-    return reason.kind == Kind::WebPage || reason.kind == Kind::LandingWithoutFullText ||
+    // A paper's own page that offers no full text to take is the site's honest answer, never a wall.
+    return reason.kind == Kind::WebPage ||
            (reason.kind == Kind::HttpStatus && reason.code == 403 && retryAfterMs < 0);
 }
 

@@ -23,6 +23,7 @@ qint64 DelayMs(int attempt, qint64 retryAfterMs, double jitter);
 bool HoldsBackHost(const FailureReason &reason);
 
 // A verification or login wall: a web page where a paper was expected, or 403 without a time to return.
+// A paper's own page is none, whether it names no full text or one that is not taken.
 bool LooksLikeAWall(const FailureReason &reason, qint64 retryAfterMs);
 
 } // namespace retrypolicy

@@ -132,6 +132,10 @@ bool RowPicker::passHeldRow(RowId id)
             r.folder = held.folder;
             r.name = held.name;
             r.type = held.type;
+            // The file came from where the paper's page led when it was downloaded.
+            r.landingPage = held.landingPage;
+            r.fileAddress = held.fileAddress;
+            r.declared = held.declared;
             endOnFileAtHand(r, held.size, PercentNote::Held);
         });
         m_ended(id);

@@ -1,8 +1,10 @@
 // The queue as the window and the batch mode drive it: a row answered with a web page gets one more
 // try after an automatic login (once a run, and not when the user stopped the run meanwhile), and the
-// paper library's hooks (and the list kept across runs) come and go with the queue.
+// paper library's hooks (and the list kept across runs) come and go with the queue, and where a row's
+// full text came from goes with the row.
 #include "core/library/paperlibrary.h"
 #include "core/queue/downloadqueue.h"
+#include "core/queue/exportrecords.h"
 #include "core/queue/heldrowchecker.h"
 #include "core/queue/libraryrecorder.h"
 #include "core/queue/queuekeeper.h"
@@ -12,6 +14,8 @@
 #include "testrows.h"
 
 #include <QSignalSpy>
+#include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QTemporaryDir>
 
 class TestDownloadQueue : public QObject
@@ -38,6 +42,27 @@ private Q_SLOTS:
         QVERIFY(m_server.listen());
         QVERIFY(m_dir.isValid());
         m_server.setReply(QStringLiteral("/kept.pdf"), FaultServer::pdf(20000));
+        FaultServer::Reply landing;
+        landing.contentType = "text/html";
+        landing.body =
+            "<html><head><meta name=citation_title content='Declared title'>"
+            "<meta name=citation_doi content=10.5555/carried.1><meta name=citation_volume content=7>"
+            "<meta name=citation_pdf_url content=/files/carried.pdf></head><body></body></html>";
+        m_server.setReply(QStringLiteral("/land/carried"), landing);
+        m_server.setReply(QStringLiteral("/files/carried.pdf"), FaultServer::pdf(9000));
+    }
+
+    static void runToEnd(DownloadQueue &queue)
+    {
+        QSignalSpy finished(&queue, &DownloadQueue::queueFinished);
+        queue.start();
+        QVERIFY(finished.wait(20000));
+        QVERIFY(QTest::qWaitFor([&] { return queue.libraryRecorder()->isIdle(); }, 20000));
+    }
+
+    static QString toolTip(const DownloadQueue &queue, int position)
+    {
+        return queue.model()->data(queue.model()->index(position, 0), Qt::ToolTipRole).toString();
     }
 
     void aRowAnsweredWithAPageTriesOnceMoreAfterTheLogin()
@@ -129,6 +154,68 @@ private Q_SLOTS:
             queue.releaseLibrary();
             QVERIFY(!queue.library() && !queue.heldRowChecker() && !queue.libraryRecorder() &&
                     !queue.queueKeeper());
+        }
+    }
+
+    // The paper's own page a row went through, the full text it named and what it declared go with the
+    // row: into the list kept across runs and back, and onto a row that ends held from that download.
+    void whereTheFullTextCameFromGoesWithTheRow()
+    {
+        QTemporaryDir home;
+        PaperLibrary library(home.path() + QStringLiteral("/PaperLibrary.db"));
+        QVERIFY(library.open().ok);
+        const QString landing = m_server.url(QStringLiteral("/land/carried")).toString();
+        const QString fullText = m_server.url(QStringLiteral("/files/carried.pdf")).toString();
+        DownloadRow first;
+        {
+            DownloadQueue queue;
+            queue.attachLibrary(&library, false, true);
+            addRow(queue, QStringLiteral("/land/carried"), RowState::Waiting);
+            runToEnd(queue);
+            first = queue.model()->row(0);
+            QCOMPARE(first.state, RowState::Done);
+            QCOMPARE(first.fileAddress, fullText);
+            QVERIFY(queue.queueKeeper()->saveNow());
+        }
+        {
+            // The list comes back as it was: its tooltip and its exports (with no library to ask).
+            DownloadQueue queue;
+            queue.attachLibrary(&library, false, true);
+            QCOMPARE(queue.restore(), 1);
+            const DownloadRow &restored = queue.model()->row(0);
+            QCOMPARE(restored.landingPage, landing);
+            QCOMPARE(restored.fileAddress, fullText);
+            QCOMPARE(restored.declared, first.declared);
+            QCOMPARE(toolTip(queue, 0), QStringLiteral("文献页面：%1\n全文地址：%2").arg(landing, fullText));
+            const QList<PaperRecord> records = exportRecords(*queue.model(), {}, nullptr);
+            QCOMPARE(records.size(), 1);
+            QCOMPARE(records.first().metadata.doi(), QStringLiteral("10.5555/carried.1"));
+            QCOMPARE(records.first().metadata.volume(), QStringLiteral("7"));
+        }
+        {
+            // A record made before the library kept landing pages: the page was the paper's own address.
+            QSqlDatabase raw = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("raw"));
+            raw.setDatabaseName(library.path());
+            QVERIFY(raw.open());
+            QVERIFY(QSqlQuery(raw).exec(QStringLiteral("UPDATE papers SET landing_page = ''")));
+            raw.close();
+        }
+        QSqlDatabase::removeDatabase(QStringLiteral("raw"));
+        {
+            // Held from that download: no request, and the row knows where its file came from.
+            m_server.clearRequests();
+            DownloadQueue queue;
+            SchedulerAccess::of(queue)->housekeeping()->setOn(false);
+            queue.attachLibrary(&library, true, false);
+            addRow(queue, QStringLiteral("/land/carried"), RowState::Waiting);
+            runToEnd(queue);
+            const DownloadRow &held = queue.model()->row(0);
+            QCOMPARE(held.percentNote, PercentNote::Held);
+            QCOMPARE(m_server.requestCount(QStringLiteral("/land/carried")), 0);
+            QCOMPARE(held.landingPage, landing);
+            QCOMPARE(held.fileAddress, fullText);
+            QCOMPARE(held.declared.title, QStringLiteral("Declared title"));
+            QVERIFY(toolTip(queue, 0).contains(QStringLiteral("全文地址：") + fullText));
         }
     }
 };

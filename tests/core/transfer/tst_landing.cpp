@@ -1,6 +1,7 @@
 // Addresses that answer with the paper's own web page: the page is read for its full text and what it
 // declares, the full text is fetched under every rule a transfer keeps, and a page never leads the row
-// in circles, off http(s), to another host's cookies or into the verification pause.
+// in circles, off http(s), to another host's cookies or into the verification pause (a paper's own page
+// that offers nothing to take fails honestly and never counts toward it).
 #include "core/library/landingpage.h"
 #include "core/queue/downloadlistmodel.h"
 #include "core/transfer/downloadscheduler.h"
@@ -348,19 +349,17 @@ private Q_SLOTS:
         QVERIFY(row(direct).name.startsWith(QStringLiteral("A paper")));
         QCOMPARE(row(link).name, QStringLiteral("link"));
         QCOMPARE(row(two).landingPage, m_server.url(QStringLiteral("/l/direct")).toString());
-        const QList<QPair<RowId, Kind>> failures{{three, Kind::WebPage},
-                                                 {self, Kind::LandingWithoutFullText},
-                                                 {loop, Kind::LandingWithoutFullText},
-                                                 {nofull, Kind::LandingWithoutFullText},
-                                                 {again, Kind::WebPage},
-                                                 {plain, Kind::WebPage},
-                                                 {script, Kind::LandingWithoutFullText}};
+        const QList<QPair<RowId, Kind>> failures{
+            {three, Kind::FullTextRefused}, {self, Kind::FullTextRefused},
+            {loop, Kind::FullTextRefused},  {nofull, Kind::LandingWithoutFullText},
+            {again, Kind::FullTextRefused}, {plain, Kind::WebPage},
+            {script, Kind::FullTextRefused}};
         for (const auto &[id, kind] : failures) {
             QCOMPARE(row(id).state, RowState::Failed);
             QVERIFY2(row(id).reason.kind == kind,
                      qPrintable(row(id).name + u' ' + reasonText(row(id).reason)));
         }
-        QVERIFY(reasonText(row(nofull).reason).startsWith(QStringLiteral("landing page without full text")));
+        QCOMPARE(reasonText(row(nofull).reason), QStringLiteral("no full text offered"));
         QCOMPARE(row(nofull).declared.title, QStringLiteral("Lonely"));
         // No address asked twice by one row, nothing but the three papers in the folder.
         QCOMPARE(m_server.requestCount(QStringLiteral("/l/self")), 1);
@@ -385,6 +384,104 @@ private Q_SLOTS:
         QCOMPARE(wall.count(), 0);
         for (RowId id : ids)
             QCOMPARE(row(id).state, RowState::Done);
+    }
+
+    // Paywalled papers: every way a paper's own page offers nothing to take is the site's honest answer.
+    // Each fails with its own reason, once, and nothing of it adds up to a wall, with rows skipped on
+    // files already there in between; a page with a form where the full text should be still does.
+    void aPapersOwnPageIsNeverAWall_data()
+    {
+        QTest::addColumn<int>("method");
+        QTest::addColumn<int>("threads");
+        QTest::newRow("single connection") << 1 << 1;
+        QTest::newRow("three parallel slots") << 2 << 3;
+    }
+    void aPapersOwnPageIsNeverAWall()
+    {
+        QFETCH(int, method);
+        QFETCH(int, threads);
+        const QByteArray paperTags = "<meta name=\"citation_title\" content=\"A paper\">";
+        const QList<QPair<QByteArray, QByteArray>> pointers{{"javascript", "javascript:void(0)"},
+                                                            {"data", "data:application/pdf;base64,JVBERi0K"},
+                                                            {"file", "file:///etc/passwd"},
+                                                            {"ftp", "ftp://127.0.0.1/p.pdf"},
+                                                            {"self", "/h/self#pdf"},
+                                                            {"loop", "/h/loop2"},
+                                                            {"own", "/h/t/own"},
+                                                            {"error", "/h/t/error"},
+                                                            {"note", "/h/t/note"}};
+        m_server.setReply(QStringLiteral("/h/none"), html(paperTags));
+        for (const auto &[name, address] : pointers)
+            m_server.setReply(QStringLiteral("/h/%1").arg(QString::fromLatin1(name)),
+                              html(pdfPointer(address)));
+        m_server.setReply(QStringLiteral("/h/loop2"), html(pdfPointer("/h/loop")));
+        // What the full texts named come as: the paper's page again, an error page, a note.
+        m_server.setReply(QStringLiteral("/h/t/own"), html(paperTags));
+        Reply error = html("", "<h1>Not Found</h1>");
+        error.body.replace("<title>A paper</title>", "<TITLE>404 Not Found</TITLE>");
+        m_server.setReply(QStringLiteral("/h/t/error"), error);
+        m_server.setReply(QStringLiteral("/h/t/note"), html("", "<p>The full text is not available.</p>"));
+        for (const QString &name : {QStringLiteral("present1"), QStringLiteral("present2")})
+            fntest::writeFile(folder() + name + QStringLiteral(".pdf"), "%PDF-1.4 kept");
+
+        QList<RowId> honest{addRow(QStringLiteral("/h/none"), QStringLiteral("none"))};
+        const RowId skipped = addRow(QStringLiteral("/h/present1.pdf"), QStringLiteral("present1"));
+        for (const auto &[name, address] : pointers)
+            honest.append(
+                addRow(QStringLiteral("/h/%1").arg(QString::fromLatin1(name)), QString::fromLatin1(name)));
+        const RowId skippedToo = addRow(QStringLiteral("/h/present2.pdf"), QStringLiteral("present2"));
+        m_scheduler->options().policy = DuplicatePolicy::Skip;
+        m_scheduler->options().retries = 3;
+        m_scheduler->options().method = methodFromNumber(method);
+        m_scheduler->options().threadCount = threads;
+        QSignalSpy wall(&m_scheduler->pause(), &QueuePause::verificationNeeded);
+        QSignalSpy finished(m_scheduler, &DownloadScheduler::queueFinished);
+        m_scheduler->start();
+        QTRY_VERIFY_WITH_TIMEOUT(finished.count() == 1 || wall.count() > 0, 30000);
+        QVERIFY2(wall.isEmpty(), qPrintable(m_model->totalsText()));
+
+        for (RowId id : {skipped, skippedToo})
+            QCOMPARE(row(id).percentNote, PercentNote::Skipped);
+        const QStringList expected{
+            "no full text offered",
+            "full text refused: a javascript: address",
+            "full text refused: a data: address",
+            "full text refused: a file: address",
+            "full text refused: a ftp: address",
+            "full text refused: it is the page itself",
+            "full text refused: it leads back to an address already asked for",
+            "full text refused: the full text is a web page",
+            "full text refused: the full text is a web page",
+            "full text refused: the full text is a web page",
+        };
+        for (qsizetype i = 0; i < honest.size(); ++i) {
+            QCOMPARE(row(honest.at(i)).state, RowState::Failed);
+            QCOMPARE(reasonText(row(honest.at(i)).reason), expected.at(i));
+            QVERIFY(!reasonTextForWindow(row(honest.at(i)).reason).contains(u"网页，不是文献"));
+        }
+        // Never tried again by itself: each page was asked for once.
+        QCOMPARE(m_server.requestCount(QStringLiteral("/h/none")), 1);
+        QCOMPARE(m_server.requestCount(QStringLiteral("/h/self")), 1);
+        QCOMPARE(m_server.requestCount(QStringLiteral("/h/note")), 1);
+        QCOMPARE(m_server.requestCount(QStringLiteral("/h/t/note")), 1);
+        QCOMPARE(m_server.requestCount(QStringLiteral("/h/loop")), 1);
+        QCOMPARE(m_server.requestCount(QStringLiteral("/h/loop2")), 1);
+
+        // A form where the full text should be may be the site's check, and a page the site's rules mark
+        // asks for its login: two of them pause the queue.
+        Reply check = html("", "<FORM action=/verify method=post><input type=submit value=go></FORM>");
+        m_server.setReply(QStringLiteral("/h/t/check"), check);
+        m_server.setReply(QStringLiteral("/h/t/login"), html("", "<h1>请先登录</h1>"));
+        m_server.setReply(QStringLiteral("/h/v1"), html(pdfPointer("/h/t/check")));
+        m_server.setReply(QStringLiteral("/h/v2"), html(pdfPointer("/h/t/login")));
+        addRow(QStringLiteral("/h/v1"), QStringLiteral("v1"));
+        addRow(QStringLiteral("/h/v2"), QStringLiteral("v2"));
+        m_scheduler->start();
+        QTRY_COMPARE_WITH_TIMEOUT(wall.count(), 1, 30000);
+        const QUrl page = wall.first().at(1).toUrl();
+        QVERIFY2(page == m_server.url(QStringLiteral("/h/t/check")) ||
+                     page == m_server.url(QStringLiteral("/h/t/login")),
+                 qPrintable(page.toString()));
     }
 
     void cookiesStayWithTheirHostAndHugePagesEndEarly()
