@@ -3,6 +3,7 @@
 #include "core/library/papermetadata.h"
 #include "core/queue/failurereason.h"
 #include "core/queue/ownedfile.h"
+#include "core/queue/rownaming.h"
 
 #include <QAbstractTableModel>
 #include <QHash>
@@ -88,6 +89,8 @@ struct DownloadRow
     QString landingPage;
     QString fileAddress;
     PaperMetadata declared;
+    // How the name follows what is known of the paper (none for rows that were not handed over).
+    RowNaming naming;
 
     // The size cell's text in full (the list itself shows a waiting row's note short: cellText).
     QString sizeText() const;
