@@ -1,8 +1,11 @@
 #include "core/queue/downloadlistmodel.h"
 #include "core/queue/downloadqueue.h"
 #include "core/queue/targetfile.h"
+#include "core/transfer/diskworkers.h"
 #include "core/transfer/downloadscheduler.h"
+#include "core/transfer/partfile.h"
 #include "desktop/shellhelpers.h"
+#include "faultserver.h"
 #include "testenv.h"
 #include "testrows.h"
 #include "ui/downloadwindow.h"
@@ -25,6 +28,7 @@
 #include <QTemporaryDir>
 #include <QTreeView>
 #include <QWebEngineView>
+#include <optional>
 
 namespace {
 
@@ -397,6 +401,52 @@ private Q_SLOTS:
         QVERIFY(window->close()); // answered Yes
         QCOMPARE(closed.count(), 1);
         QTRY_VERIFY(window.isNull());
+    }
+
+    void closingWaitsForTheFilesOnTheirWayToTheDisk()
+    {
+        // A file whose last byte had arrived is flushed and moved into place after the close was agreed:
+        // the window, and the list with it, goes only once the file has its row's name and outcome.
+        PartFile::setGroupWindow(600000); // the file waits for its flush until the test lets it go
+        const auto restore = qScopeGuard([] {
+            PartFile::setGroupWindow(diskwork::DefaultGroupWindowMs);
+            PartFile::flushSoon();
+        });
+        FaultServer server;
+        QVERIFY(server.listen());
+        FaultServer::Reply held = FaultServer::pdf(50000, 'h');
+        held.stallAfter = 1000;
+        server.setReply("/whole.pdf", FaultServer::pdf(3000, 'w'));
+        server.setReply("/held.pdf", held);
+        QTemporaryDir dir;
+        const QString folder = dir.path() + "/";
+        fntest::MessageRecorder recorder; // the close is agreed
+        QPointer<fFileDownload> window = new fFileDownload;
+        window->show();
+        RowId whole = RowId::None;
+        for (const char *name : {"whole", "held"}) {
+            DownloadRow row = makeRow(name, RowState::Waiting, folder);
+            row.key = server.url(QStringLiteral("/%1.pdf").arg(QLatin1String(name))).toString();
+            const RowId id = window->queue()->enqueue(row);
+            whole = whole == RowId::None ? id : whole;
+        }
+        DownloadScheduler *scheduler = SchedulerAccess::of(window->queue());
+        scheduler->options().method = DownloadMethod::Parallel;
+        scheduler->options().threadCount = 2;
+        window->queue()->start();
+        QTRY_VERIFY_WITH_TIMEOUT(scheduler->picker().isCommitting(whole), 20000);
+        std::optional<DownloadRow> atClose;
+        connect(window.data(), &fFileDownload::windowClosed, this,
+                [&] { atClose = *window->model()->find(whole); });
+
+        QVERIFY(!window->close());
+        QVERIFY(!atClose.has_value());
+        QTRY_VERIFY_WITH_TIMEOUT((PartFile::flushSoon(), atClose.has_value()), 20000);
+        QCOMPARE(atClose->state, RowState::Done);
+        QCOMPARE(atClose->owned.path, folder + "whole.pdf");
+        QCOMPARE(fntest::readFile(folder + "whole.pdf"), FaultServer::pdf(3000, 'w').body);
+        QTRY_VERIFY(window.isNull());
+        QCOMPARE(recorder.messages.size(), 1); // asked once
     }
 
     void layoutFollowsTheWindowSize()

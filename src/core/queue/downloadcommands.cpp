@@ -207,34 +207,61 @@ void AutoRedownload(const RowWriter &rows, const CommandGuards &guards, int choi
     }
 }
 
-int RemoveSelectedRows(const RowWriter &rows, const CommandGuards &guards, const QList<RowId> &selected)
+namespace {
+
+int removeRowsWhere(const RowWriter &rows, const std::function<bool(const DownloadRow &)> &match,
+                    StayingRows *staying)
+{
+    if (!staying || !staying->stays)
+        return static_cast<int>(rows.removeRowsIf(match).size());
+    const qsizetype before = staying->stayed.size();
+    const QList<RowId> removed = rows.removeRowsIf([&match, staying](const DownloadRow &row) {
+        if (!match(row))
+            return false;
+        if (!staying->stays(row.id))
+            return true;
+        staying->stayed.append(row.id);
+        return false;
+    });
+    return static_cast<int>(removed.size() + staying->stayed.size() - before);
+}
+
+} // namespace
+
+int RemoveSelectedRows(const RowWriter &rows, const CommandGuards &guards, const QList<RowId> &selected,
+                       StayingRows *staying)
 {
     if (refused(guards.listChangeGuard, commandtext::StopFirst))
         return -1;
     const QSet<RowId> ids(selected.cbegin(), selected.cend());
-    return static_cast<int>(
-        rows.removeRowsIf([&ids](const DownloadRow &row) { return ids.contains(row.id); }).size());
+    return removeRowsWhere(
+        rows, [&ids](const DownloadRow &row) { return ids.contains(row.id); }, staying);
 }
 
-int RemoveFailedRows(const RowWriter &rows)
+int RemoveFailedRows(const RowWriter &rows, StayingRows *staying)
 {
-    return static_cast<int>(
-        rows.removeRowsIf([](const DownloadRow &row) { return row.state == RowState::Failed; }).size());
+    return removeRowsWhere(
+        rows, [](const DownloadRow &row) { return row.state == RowState::Failed; }, staying);
 }
 
-int RemoveDoneRows(const RowWriter &rows)
+int RemoveDoneRows(const RowWriter &rows, StayingRows *staying)
 {
-    return static_cast<int>(
-        rows.removeRowsIf([](const DownloadRow &row) { return row.state == RowState::Done; }).size());
+    return removeRowsWhere(
+        rows, [](const DownloadRow &row) { return row.state == RowState::Done; }, staying);
 }
 
-bool ClearAllRows(const RowWriter &rows, const CommandGuards &guards)
+bool ClearAllRows(const RowWriter &rows, const CommandGuards &guards, StayingRows *staying)
 {
     if (refused(guards.listChangeGuard, commandtext::StopFirst))
         return false;
     if (!askYesNo(MessageIcon::None, commandtext::ClearAllQuestion))
         return false;
-    rows.clear();
+    const QList<RowId> all = AllRowIds(rows.list());
+    if (staying && staying->stays && std::any_of(all.cbegin(), all.cend(), staying->stays))
+        removeRowsWhere(
+            rows, [](const DownloadRow &) { return true; }, staying);
+    else
+        rows.clear(); // every row at once
     return true;
 }
 

@@ -87,12 +87,21 @@ int RedownloadHtmlRows(const RowWriter &rows, const CommandGuards &guards);
 // list-change guard holds it does nothing and says nothing.
 void AutoRedownload(const RowWriter &rows, const CommandGuards &guards, int choicePosition);
 
-// "清除" commands; the count of removed rows, -1 when refused.
-int RemoveSelectedRows(const RowWriter &rows, const CommandGuards &guards, const QList<RowId> &selected);
-int RemoveFailedRows(const RowWriter &rows);
-int RemoveDoneRows(const RowWriter &rows);
+// Rows that may not leave the list yet (their files are on their way to the disk): the removals below
+// leave them where they are and name them in `stayed`, for whoever removes them once the files are in
+// place.
+struct StayingRows
+{
+    std::function<bool(RowId)> stays;
+    QList<RowId> stayed;
+};
+// "清除" commands; the count of removed (and staying) rows, -1 when refused.
+int RemoveSelectedRows(const RowWriter &rows, const CommandGuards &guards, const QList<RowId> &selected,
+                       StayingRows *staying = nullptr);
+int RemoveFailedRows(const RowWriter &rows, StayingRows *staying = nullptr);
+int RemoveDoneRows(const RowWriter &rows, StayingRows *staying = nullptr);
 // "清空" after the user's Yes. False when refused or declined.
-bool ClearAllRows(const RowWriter &rows, const CommandGuards &guards);
+bool ClearAllRows(const RowWriter &rows, const CommandGuards &guards, StayingRows *staying = nullptr);
 
 // "取消下载选中项": selected waiting rows become failed. False when refused.
 bool CancelSelectedRows(const RowWriter &rows, const CommandGuards &guards, const QList<RowId> &selected);

@@ -11,9 +11,16 @@
 #include <iterator>
 
 QueueCommands::QueueCommands(RowWriter rows, DownloadScheduler *scheduler)
-    : m_rows(rows), m_scheduler(scheduler), m_names(&scheduler->picker().names()),
-      m_random(QRandomGenerator::global()->generate())
+    : m_rows(rows), m_scheduler(scheduler), m_picker(&scheduler->picker()),
+      m_names(&scheduler->picker().names()), m_random(QRandomGenerator::global()->generate())
 {
+    // A row removed while its file was on its way to the disk leaves once the file is in place and its
+    // outcome told (or its transfer failed).
+    QObject::connect(scheduler, &DownloadScheduler::transferEnded, rows.model(),
+                     [rows, state = m_state](RowId id) {
+                         if (state->leaving.remove(id))
+                             rows.removeRow(id);
+                     });
 }
 
 CommandGuards QueueCommands::guards() const
@@ -122,22 +129,46 @@ int QueueCommands::resetRows(QList<ResetItem> items, std::function<void()> then)
 
 int QueueCommands::removeSelected(const QList<RowId> &selected)
 {
-    return RemoveSelectedRows(m_rows, guards(), selected);
+    StayingRows staying = stayingRows();
+    const int removed = RemoveSelectedRows(m_rows, guards(), selected, &staying);
+    leaveLater(staying);
+    return removed;
 }
 
 int QueueCommands::removeFailed()
 {
-    return RemoveFailedRows(m_rows);
+    StayingRows staying = stayingRows();
+    const int removed = RemoveFailedRows(m_rows, &staying);
+    leaveLater(staying);
+    return removed;
 }
 
 int QueueCommands::removeDone()
 {
-    return RemoveDoneRows(m_rows);
+    StayingRows staying = stayingRows();
+    const int removed = RemoveDoneRows(m_rows, &staying);
+    leaveLater(staying);
+    return removed;
 }
 
 bool QueueCommands::clearAll()
 {
-    return ClearAllRows(m_rows, guards());
+    StayingRows staying = stayingRows();
+    const bool cleared = ClearAllRows(m_rows, guards(), &staying);
+    leaveLater(staying);
+    return cleared;
+}
+
+StayingRows QueueCommands::stayingRows() const
+{
+    // A file on its way to the disk gets its row's name and outcome first: the row leaves after it.
+    return StayingRows{[picker = m_picker](RowId id) { return picker->isCommitting(id); }, {}};
+}
+
+void QueueCommands::leaveLater(const StayingRows &staying)
+{
+    for (RowId id : staying.stayed)
+        m_state->leaving.insert(id);
 }
 
 bool QueueCommands::shuffle()

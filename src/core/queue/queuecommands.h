@@ -11,6 +11,7 @@
 #include <memory>
 
 class DownloadScheduler;
+class RowPicker;
 class FolderNames;
 
 // The list commands of the download window's menus and the list's clicks, on the queue's rows. Each
@@ -34,7 +35,9 @@ public:
     // `then` runs once the chosen rows are reset (at once when there are none, or the guard holds).
     void autoRedownload(AutoRedownloadChoice choice, std::function<void()> then = {});
     bool resetPending(RowId id) const { return m_state->resetting.contains(id); }
-    // "清除" and "清空"; the number of rows removed, -1 when refused.
+    // "清除" and "清空"; the number of rows removed, -1 when refused. A row whose file is on its way to the
+    // disk stays until the file is in place (or its transfer failed), so that the file has its row's name
+    // and outcome; it leaves then.
     int removeSelected(const QList<RowId> &selected);
     int removeFailed();
     int removeDone();
@@ -65,18 +68,22 @@ public:
 private:
     RowWriter m_rows;
     const DownloadScheduler *m_scheduler;
+    const RowPicker *m_picker;     // which rows have their files on the way to the disk
     QPointer<FolderNames> m_names; // told of the files the re-download removed
     HeaderSorter m_sorter;
     QRandomGenerator m_random;
     enum class Look { Open, Folder, Editor, DoubleClick, Panel };
     void lookThen(Look kind, RowId id, std::function<void(const RowFileLook &)> act);
     int resetRows(QList<ResetItem> items, std::function<void()> then = {});
+    StayingRows stayingRows() const;
+    void leaveLater(const StayingRows &staying);
 
     // What the workers' answers find when they are back; shared with them.
     struct Pending
     {
         QSet<quint64> looks; // kind and row
         QSet<RowId> resetting;
+        QSet<RowId> leaving; // removed while their files were on their way to the disk
         quint64 panelTicket = 0;
     };
     std::shared_ptr<Pending> m_state = std::make_shared<Pending>();

@@ -101,7 +101,8 @@ public:
 
     // Stops the transfer unless the whole file is in: then it is kept and the transfer ends done.
     void stop(const FailureReason &reason = FailureReason::of(FailureReason::Kind::Stopped));
-    // Ends the transfer now as failed for the reason (a file already whole is kept all the same).
+    // Ends the transfer now as failed for the reason. A file already whole is kept all the same, unless
+    // its move into place can still be called off: then it is removed and nothing gets its name.
     void abort(const FailureReason &reason);
     bool isFinished() const { return m_phase == Phase::Finished; }
     bool isSingleConnection() const { return m_options.singleConnection; }

@@ -80,6 +80,7 @@ void DownloadScheduler::onFinished(RowId id, const TransferResult &answer)
         m_landing.remove(id);
         Q_EMIT rowEnded(id);
     }
+    Q_EMIT transferEnded(id);
     // The next row starts now, or when the pause after this file has passed.
     if (isRunning()) {
         if (m_pacing.intervalPassed())

@@ -110,7 +110,7 @@ void DownloadScheduler::Inet下载当前文件(RowId id)
         return;
     }
     m_busy = true;
-    applyProxy();
+    m_network.applyProxy();
     const DownloadRow *row = m_model->find(id);
     Q_EMIT transferNoted(TransferNote::Started, row->name);
     Downloader *transfer = makeTransfer(id, true);

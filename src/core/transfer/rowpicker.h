@@ -46,6 +46,7 @@ public:
     QString reserveTarget(RowId id, DuplicatePolicy policy, const QString &type, QString *newName);
     // The row's whole file is being put in place under its reserved path.
     void committing(RowId id) { m_committing.insert(id); }
+    bool isCommitting(RowId id) const { return m_committing.contains(id); }
     // The transfer ended. Had it begun to put its file in place, the path stays taken until a look
     // tells whether the file is there now.
     void release(RowId id);

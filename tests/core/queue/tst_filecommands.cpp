@@ -4,7 +4,9 @@
 #include "core/queue/downloadlistmodel.h"
 #include "core/queue/queuecommands.h"
 #include "core/queue/targetfile.h"
+#include "core/transfer/diskworkers.h"
 #include "core/transfer/downloadscheduler.h"
+#include "core/transfer/partfile.h"
 #include "faultserver.h"
 #include "queuefixture.h"
 #include "testenv.h"
@@ -13,9 +15,11 @@
 #include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTest>
 #include <QThreadPool>
+#include <optional>
 
 namespace {
 
@@ -241,6 +245,78 @@ private Q_SLOTS:
         QCOMPARE(m_queue->files(), QStringList{"paper.pdf"});
         QCOMPARE(fntest::readFile(folder() + "paper.pdf"), second.body);
         QVERIFY(IsStillOwned(m_queue->row(id).owned));
+    }
+
+    void aRowLeavesOnlyWhenItsFileIsInPlace_data()
+    {
+        QTest::addColumn<int>("method");
+        QTest::addColumn<QString>("how");
+        for (const int method : {1, 2}) {
+            for (const char *how : {"清除 选中项", "清空", "the list itself"})
+                QTest::addRow("method %d, %s", method, how) << method << QString::fromUtf8(how);
+        }
+    }
+    void aRowLeavesOnlyWhenItsFileIsInPlace()
+    {
+        // After 停止 a file whose last byte had arrived is still flushed and moved into place. Its row, if
+        // it went meanwhile, would leave a paper's file that no row owns and no outcome tells of.
+        QFETCH(int, method);
+        QFETCH(QString, how);
+        PartFile::setGroupWindow(600000); // the file waits for its flush until the test lets it go
+        const auto restore = qScopeGuard([] {
+            PartFile::setGroupWindow(diskwork::DefaultGroupWindowMs);
+            PartFile::flushSoon();
+        });
+        const FaultServer::Reply whole = FaultServer::pdf(3000, 'w');
+        FaultServer::Reply held = FaultServer::pdf(50000, 'h');
+        held.stallAfter = 1000; // still being received: no flush is hurried
+        m_server.setReply("/papers/whole.pdf", whole);
+        m_server.setReply("/papers/held.pdf", held);
+        const RowId first = m_queue->addRow("/papers/whole.pdf", "whole");
+        const RowId second = m_queue->addRow("/papers/held.pdf", "held");
+        m_queue->use(method, 2);
+        DownloadScheduler *scheduler = m_queue->scheduler();
+        scheduler->start();
+        QTRY_VERIFY_WITH_TIMEOUT(
+            scheduler->picker().isCommitting(first) && m_queue->row(second).downloaded > 0, 20000);
+        scheduler->StopDownloads();
+        QCOMPARE(m_queue->row(second).state, RowState::Failed);
+        QVERIFY(scheduler->picker().isCommitting(first));
+        std::optional<DownloadRow> atItsEnd;
+        connect(scheduler, &DownloadScheduler::rowEnded, this, [&](RowId id) {
+            if (id == first)
+                atItsEnd = *m_queue->model()->find(id);
+        });
+
+        fntest::MessageRecorder recorder; // 清空 is answered Yes
+        if (how == "清除 选中项")
+            QCOMPARE(m_commands->removeSelected({first, second}), 2);
+        else if (how == "清空")
+            QVERIFY(m_commands->clearAll());
+        else
+            rows().removeRowsIf([](const DownloadRow &) { return true; });
+        QVERIFY(!m_queue->model()->find(second));
+        // The flush goes now (asked again while it has not: a busy machine may wake its worker too late for
+        // one hurry), and every file given up is gone with it.
+        QTRY_VERIFY_WITH_TIMEOUT((PartFile::flushSoon(), PartFile::waitForDiskWork(0)) &&
+                                     !scheduler->transfers().anyTransferLive() &&
+                                     !m_queue->model()->find(first),
+                                 20000);
+        settle();
+        const QString path = folder() + "whole.pdf";
+        if (how == "the list itself") {
+            // Nothing waited for it: the move was called off, and nothing is left of the file.
+            QCOMPARE(m_queue->files(), QStringList());
+            return;
+        }
+        // The row waited for its file: it ended done, owning it, and only then left.
+        QVERIFY(atItsEnd.has_value());
+        QCOMPARE(atItsEnd->state, RowState::Done);
+        QCOMPARE(atItsEnd->owned.path, path);
+        QCOMPARE(m_queue->files(), QStringList{"whole.pdf"});
+        QCOMPARE(fntest::readFile(path), whole.body);
+        // Gone from the list, the file stays its row's: no other row skips on it or writes over it.
+        QVERIFY(m_queue->model()->fileWrittenByAnother(path, "http://elsewhere/x.pdf", IdentityOf(path)));
     }
 };
 
