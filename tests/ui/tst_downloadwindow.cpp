@@ -10,6 +10,7 @@
 #include "testrows.h"
 #include "ui/downloadwindow.h"
 #include "ui/loginpanel.h"
+#include "ui/messagebar.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -447,6 +448,33 @@ private Q_SLOTS:
         QCOMPARE(fntest::readFile(folder + "whole.pdf"), FaultServer::pdf(3000, 'w').body);
         QTRY_VERIFY(window.isNull());
         QCOMPARE(recorder.messages.size(), 1); // asked once
+    }
+
+    void aRedownloadEndsTheWordOfTheLastRun()
+    {
+        // The message bar said the run ended with its file done; once the row is back in the queue that
+        // is no longer how the list stands.
+        FaultServer server;
+        QVERIFY(server.listen());
+        server.setReply("/paper.pdf", FaultServer::pdf(3000));
+        QTemporaryDir dir;
+        fFileDownload window;
+        window.show();
+        DownloadRow row = makeRow("paper", RowState::Waiting, dir.path() + "/");
+        row.key = server.url("/paper.pdf").toString();
+        window.queue()->enqueue(row);
+        window.Command4->click();
+        QTRY_VERIFY_WITH_TIMEOUT(window.messageBar()->text().startsWith("下载结束：完成 1 个，失败 0 个"),
+                                 20000);
+        QVERIFY(window.panelText(3).startsWith("下载结束："));
+
+        window.ListView3->selectionModel()->select(window.model()->index(0, 0),
+                                                   QItemSelectionModel::Select | QItemSelectionModel::Rows);
+        window.action("actRedownloadSelected")->trigger();
+        QCOMPARE(window.model()->row(0).state, RowState::Waiting);
+        QVERIFY(!window.messageBar()->hasMessage());
+        QVERIFY(window.panelText(3).isEmpty());
+        QVERIFY(QFile::exists(dir.path() + "/paper.pdf")); // kept until its new copy takes its place
     }
 
     void layoutFollowsTheWindowSize()

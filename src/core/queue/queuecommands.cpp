@@ -1,7 +1,6 @@
 #include "core/queue/queuecommands.h"
 
 #include "core/common/messenger.h"
-#include "core/queue/foldernames.h"
 #include "core/transfer/diskworkers.h"
 #include "core/transfer/downloadscheduler.h"
 
@@ -12,7 +11,7 @@
 
 QueueCommands::QueueCommands(RowWriter rows, DownloadScheduler *scheduler)
     : m_rows(rows), m_scheduler(scheduler), m_picker(&scheduler->picker()),
-      m_names(&scheduler->picker().names()), m_random(QRandomGenerator::global()->generate())
+      m_random(QRandomGenerator::global()->generate())
 {
     // A row removed while its file was on its way to the disk leaves once the file is in place and its
     // outcome told (or its transfer failed).
@@ -84,46 +83,12 @@ void QueueCommands::autoRedownload(AutoRedownloadChoice choice, std::function<vo
     resetRows(ResetCandidates(m_rows.list(), AllRowIds(m_rows.list()), match), std::move(then));
 }
 
-int QueueCommands::resetRows(QList<ResetItem> items, std::function<void()> then)
+int QueueCommands::resetRows(const QList<ResetItem> &items, std::function<void()> then)
 {
-    items.removeIf([this](const ResetItem &item) { return m_state->resetting.contains(item.id); });
-    const int count = static_cast<int>(items.size());
-    if (items.isEmpty()) {
-        if (then)
-            then();
-        return 0;
-    }
-    // Rows that wrote no file of their own have nothing to wait for.
-    const auto ownsNone = [](const ResetItem &item) { return item.owned.isNone(); };
-    QList<ResetItem> now;
-    std::copy_if(items.cbegin(), items.cend(), std::back_inserter(now), ownsNone);
-    items.removeIf(ownsNone);
-    ApplyReset(m_rows, now);
-    if (items.isEmpty()) {
-        if (then)
-            then();
-        return count;
-    }
-    for (const ResetItem &item : std::as_const(items))
-        m_state->resetting.insert(item.id);
-    QPointer<QObject> list(m_rows.model());
-    QThreadPool::globalInstance()->start([items = std::move(items), list, rows = m_rows, state = m_state,
-                                          names = m_names, then = std::move(then)]() mutable {
-        RemoveResetFiles(items);
-        diskwork::postToReceiver(list,
-                                 [items = std::move(items), rows, state, names, then = std::move(then)] {
-                                     // The folder's listing learns of the removals first, so that the rows
-                                     // start on a free name.
-                                     for (const ResetItem &item : items) {
-                                         state->resetting.remove(item.id);
-                                         if (item.removed && names)
-                                             names->markGone(item.owned.path);
-                                     }
-                                     ApplyReset(rows, items);
-                                     if (then)
-                                         then();
-                                 });
-    });
+    // Nothing waits for the disk: the files the rows wrote stay until their new copies take their place.
+    const int count = ApplyReset(m_rows, items);
+    if (then)
+        then();
     return count;
 }
 

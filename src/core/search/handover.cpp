@@ -14,10 +14,12 @@ bool sameFolder(const QString &a, const QString &b)
     return QDir::cleanPath(a.trimmed()) == QDir::cleanPath(b.trimmed());
 }
 
-// A row that may change its folder: not finished, not under way, and holding no bytes kept for a retry
-// (those lie in its present folder).
+// A row that may change its folder: not finished, not under way, holding no bytes kept for a retry and
+// no file it wrote (those lie in its present folder, and a new copy takes the place of the old one).
 bool mayMove(const DownloadRow &row)
 {
+    if (!row.owned.isNone())
+        return false;
     if (row.state == RowState::Failed)
         return true;
     return row.state == RowState::Waiting && row.sizeNote != SizeNote::RetryWait;

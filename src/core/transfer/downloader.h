@@ -45,6 +45,9 @@ struct TransferOptions
     int stallWindowMs = 60000;    // fewer than stallMinBytes within this time is a stall
     qint64 stallMinBytes = 1024;
     int maxRedirects = 10;
+    // The file the row wrote before: a file put under that very name replaces it while it is still that
+    // file, whatever replaceExisting says (the new copy takes the place of the old).
+    OwnedFile earlierCopy;
 };
 
 // How a transfer ended: exactly one of these per transfer.

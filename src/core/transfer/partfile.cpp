@@ -650,9 +650,21 @@ void PartFile::flushSoon()
 
 namespace {
 
-// Moves temp to target in the folder, replacing a file there only with replace; the identity is taken
-// from the temporary file, which only its own transfer ever held.
-PartFile::MoveResult renameInFolder(int dirFd, const QByteArray &temp, const QByteArray &target, bool replace)
+// Whether the file at target in the folder is the one with this identity (not following a link).
+bool isFileAt(int dirFd, const QByteArray &target, const FileIdentity &identity)
+{
+    struct stat st
+    {
+    };
+    return identity.isValid() && ::fstatat(dirFd, target.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+           IdentityOfStatus(st) == identity;
+}
+
+// Moves temp to target in the folder, replacing a file there only with replace, or while it is the earlier
+// copy named (the look and the move are two steps: a file put there between them is replaced, as under
+// replace). The identity is taken from the temporary file, which only its own transfer ever held.
+PartFile::MoveResult renameInFolder(int dirFd, const QByteArray &temp, const QByteArray &target, bool replace,
+                                    const FileIdentity &earlier = {})
 {
     PartFile::MoveResult result;
     struct stat st
@@ -660,18 +672,19 @@ PartFile::MoveResult renameInFolder(int dirFd, const QByteArray &temp, const QBy
     };
     if (::fstatat(dirFd, temp.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0)
         result.identity = IdentityOfStatus(st);
+    const bool replacing = replace || isFileAt(dirFd, target, earlier);
     int error =
-        ::renameat2(dirFd, temp.constData(), dirFd, target.constData(), replace ? 0 : RENAME_NOREPLACE) == 0
+        ::renameat2(dirFd, temp.constData(), dirFd, target.constData(), replacing ? 0 : RENAME_NOREPLACE) == 0
             ? 0
             : errno;
     // File systems without the no-replace move: a hard link fails the same way on a taken name.
-    if (error == EINVAL && !replace) {
+    if (error == EINVAL && !replacing) {
         error = ::linkat(dirFd, temp.constData(), dirFd, target.constData(), 0) == 0 ? 0 : errno;
         if (error == 0)
             ::unlinkat(dirFd, temp.constData(), 0);
     }
     result.ok = error == 0;
-    result.nameTaken = error == EEXIST && !replace;
+    result.nameTaken = error == EEXIST && !replacing;
     if (error != 0) {
         result.error = systemError(error);
         result.errorCode = error;
@@ -682,12 +695,12 @@ PartFile::MoveResult renameInFolder(int dirFd, const QByteArray &temp, const QBy
 // The flushed temporary file moved to its name (flushError: how its flush went). Data that gets no name
 // is removed here, unless the name was taken: then it waits for another.
 PartFile::MoveResult moveFlushed(int dirFd, int flushError, const QByteArray &temp, const QByteArray &target,
-                                 bool replace)
+                                 bool replace, const FileIdentity &earlier)
 {
     PartFile::MoveResult result;
     const int error = flushError != 0 ? flushError : (dirFd < 0 ? EBADF : 0);
     if (error == 0) {
-        result = renameInFolder(dirFd, temp, target, replace);
+        result = renameInFolder(dirFd, temp, target, replace, earlier);
     } else {
         result.error = systemError(error);
         result.errorCode = error;
@@ -708,9 +721,22 @@ PartFile::MoveResult PartFile::moveTo(const QString &fileName, bool replace)
             m_tempName.isEmpty() ? QStringLiteral("no data") : QStringLiteral("not a plain file name");
         return result;
     }
-    const MoveResult result = renameInFolder(dirFd, encoded(m_tempName), encoded(fileName), replace);
+    const QByteArray target = encoded(fileName);
+    const MoveResult result =
+        renameInFolder(dirFd, encoded(m_tempName), target, replace, earlierAt(fileName));
     tookMove(result);
     return result;
+}
+
+FileIdentity PartFile::earlierAt(const QString &fileName) const
+{
+    return fileName == m_earlierName ? m_earlierIdentity : FileIdentity();
+}
+
+void PartFile::replaceOnly(const QString &fileName, const FileIdentity &identity)
+{
+    m_earlierName = fileName;
+    m_earlierIdentity = identity;
 }
 
 bool PartFile::callOffMove()
@@ -747,7 +773,8 @@ PartFile::mover(const QString &fileName, bool replace, QObject *receiver,
     // The worker moves the file in the folder it was made in (the part may let go of it meanwhile).
     const qint64 written = m_written;
     return [this, guard, alive, gate = m_gate, done = std::move(done), folder = m_dir, tempName = m_tempName,
-            target = encoded(fileName), replace, written](int flushError, const QByteArray &digest) {
+            target = encoded(fileName), replace, earlier = earlierAt(fileName),
+            written](int flushError, const QByteArray &digest) {
         // Only bytes that are on the disk ever get the name, and only while the move is not called off.
         const int dirFd = folder->fd.load();
         MoveResult result;
@@ -756,7 +783,7 @@ PartFile::mover(const QString &fileName, bool replace, QObject *receiver,
                 ::unlinkat(dirFd, encoded(tempName).constData(), 0);
             result.error = QStringLiteral("called off");
         } else {
-            result = moveFlushed(dirFd, flushError, encoded(tempName), target, replace);
+            result = moveFlushed(dirFd, flushError, encoded(tempName), target, replace, earlier);
         }
         // The digest is of what was written here: a file whose length another program changed meanwhile
         // is not what it names.

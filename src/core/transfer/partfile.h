@@ -97,6 +97,10 @@ public:
     // no file under the name; a taken name keeps the data here for moveTo with another name.
     void flushAndMove(const QString &fileName, bool replace, QObject *receiver,
                       std::function<void(const MoveResult &result)> done);
+    // A move to fileName replaces the file there while it is still the one with this identity: the
+    // earlier copy of the same paper, whose place the new one takes. Any other file there leaves the name
+    // taken (as without replace).
+    void replaceOnly(const QString &fileName, const FileIdentity &identity);
     // Calls off the move asked for (flushAndMove, moveLater) unless it has begun: nothing gets the name
     // then, and the temporary file is removed. False when the file is on its way to its name already.
     bool callOffMove();
@@ -113,6 +117,8 @@ private:
     void closeAll(bool removeTemporary = false);
     // Follows a move made of the temporary file.
     void tookMove(const MoveResult &result);
+    // The identity replaceOnly gave for the name, if it gave one.
+    FileIdentity earlierAt(const QString &fileName) const;
     // What moves the temporary file to fileName in its folder on a worker, given the errno of the flush
     // before (0 when it went well) and the digest of the file's content, and reports on the receiver's
     // thread.
@@ -130,7 +136,9 @@ private:
     bool m_flushed = false;
     QString m_error;
     int m_errorCode = 0;
-    QByteArray m_digest;              // of a flushed file that waits for another name
+    QByteArray m_digest;   // of a flushed file that waits for another name
+    QString m_earlierName; // replaceOnly's name and identity
+    FileIdentity m_earlierIdentity;
     std::shared_ptr<MoveGate> m_gate; // of the move asked for and not yet followed
     std::shared_ptr<bool> m_alive = std::make_shared<bool>(true); // for work that ends after this object
 };

@@ -214,6 +214,44 @@ private Q_SLOTS:
         QCOMPARE(entries(dir.path()), QStringList{"kept.pdf"});
     }
 
+    // A new copy takes the place of the earlier copy it names while that is still the very file; anything
+    // else under the name (the file changed, another file, a link) leaves the name taken.
+    void aMoveReplacesOnlyTheEarlierCopyItNames()
+    {
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        QObject receiver;
+        const QString earlier = dir.filePath(QStringLiteral("paper.pdf"));
+        fntest::writeFile(earlier, "the earlier copy");
+        const FileIdentity identity = IdentityOf(earlier);
+        fntest::writeFile(dir.filePath(QStringLiteral("changed.pdf")), "was one thing");
+        const FileIdentity before = IdentityOf(dir.filePath(QStringLiteral("changed.pdf")));
+        fntest::writeFile(dir.filePath(QStringLiteral("changed.pdf")), "and is another now");
+        QVERIFY(QFile::link(earlier, dir.filePath(QStringLiteral("link.pdf"))));
+        const QList<std::pair<QString, FileIdentity>> cases{{QStringLiteral("paper.pdf"), identity},
+                                                            {QStringLiteral("changed.pdf"), before},
+                                                            {QStringLiteral("link.pdf"), identity}};
+        for (const auto &[name, named] : cases) {
+            std::optional<PartFile::MoveResult> result;
+            PartFile part;
+            QVERIFY(part.open(dir.path()));
+            QVERIFY(part.write("the new copy"));
+            part.replaceOnly(name, named);
+            part.flushAndMove(name, false, &receiver,
+                              [&result](const PartFile::MoveResult &r) { result = r; });
+            QTRY_VERIFY(result);
+            QCOMPARE(result->ok, name == QStringLiteral("paper.pdf"));
+            QCOMPARE(result->nameTaken, !result->ok);
+            part.discard();
+        }
+        QCOMPARE(fntest::readFile(earlier), QByteArray("the new copy"));
+        QCOMPARE(fntest::readFile(dir.filePath(QStringLiteral("changed.pdf"))),
+                 QByteArray("and is another now"));
+        QVERIFY(QFileInfo(dir.filePath(QStringLiteral("link.pdf"))).isSymLink());
+        QTRY_VERIFY(PartFile::waitForDiskWork(0));
+        QCOMPARE(entries(dir.path()), QStringList({"changed.pdf", "link.pdf", "paper.pdf"}));
+    }
+
     // Kept bytes are opened again on the worker: their head comes back with the answer, writes handed over
     // before it follow them, and the whole reaches its name byte for byte. Kept bytes of another length
     // than expected are no base for the rest and go; a name that is not this program's is refused at once.
