@@ -35,6 +35,7 @@
 #include <QStyle>
 #include <QStyledItemDelegate>
 #include <QThreadPool>
+#include <QTimer>
 #include <QTreeView>
 #include <QWebEngineProfile>
 #include <QWebEngineView>
@@ -591,13 +592,28 @@ bool fFileDownload::eventFilter(QObject *watched, QEvent *event)
 
 void fFileDownload::closeEvent(QCloseEvent *event)
 {
-    if (m_scheduler->closeNeedsConfirmation() && !askYesNo(MessageIcon::Question, kCloseQuestion)) {
+    if (!m_closeConfirmed) {
+        if (m_scheduler->closeNeedsConfirmation() && !askYesNo(MessageIcon::Question, kCloseQuestion)) {
+            event->ignore();
+            return;
+        }
+        m_closeConfirmed = true;
+        PicWebBK->stopTimers();
+        m_feedback->windowClosing();
+        m_queue->close();
+    }
+    // Files whose last byte had arrived are still on their way to the disk: they get their rows' names
+    // and outcomes (kept with the list) before the list goes, and the window closes then.
+    if (m_scheduler->transfers().anyTransferLive()) {
         event->ignore();
+        setEnabled(false);
+        if (!m_closeWhenSettled)
+            m_closeWhenSettled = connect(m_scheduler, &DownloadScheduler::transferEnded, this, [this] {
+                if (!m_scheduler->transfers().anyTransferLive())
+                    QTimer::singleShot(0, this, &QWidget::close);
+            });
         return;
     }
-    PicWebBK->stopTimers();
-    m_feedback->windowClosing();
-    m_queue->close();
     if (QueueKeeper *keeper = m_queue->queueKeeper()) {
         // A list still being read is kept as it was saved, with what this window holds before it.
         if (keeper->isLoading())

@@ -160,6 +160,8 @@ private:
     const DownloadScheduler *m_scheduler;
     ShellHooks m_shell;
     DownloadWindowFeedback *m_feedback = nullptr;
+    bool m_closeConfirmed = false;              // the user agreed to close; the queue was stopped
+    QMetaObject::Connection m_closeWhenSettled; // closes once the files on their way are in place
     DownloadWindowCommands *m_commands = nullptr;
     QueueControls *m_controls = nullptr;
     DownloadWindowLibrary *m_library = nullptr;

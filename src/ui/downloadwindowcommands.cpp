@@ -56,8 +56,13 @@ void DownloadWindowCommands::connectList()
     connect(m_window.ListView3->header(), &QHeaderView::sectionClicked, this,
             &DownloadWindowCommands::sortByHeader);
     connect(m_window.ListView3, &QTreeView::doubleClicked, this, [this](const QModelIndex &index) {
-        if (index.isValid())
-            m_queue->commands().doubleClick(m_model->idAt(index.row()), m_window.shellHooks());
+        if (!index.isValid())
+            return;
+        const RowId id = m_model->idAt(index.row());
+        const bool failed = m_model->find(id) && m_model->find(id)->state == RowState::Failed;
+        m_queue->commands().doubleClick(id, m_window.shellHooks());
+        if (failed)
+            m_feedback.rowsSentBack(); // a failed row goes back to the queue
     });
     connect(m_window.ListView3, &QTreeView::clicked, this, [this](const QModelIndex &index) {
         if (index.isValid())
@@ -186,17 +191,26 @@ void DownloadWindowCommands::fitColumns()
 void DownloadWindowCommands::redownloadSelected()
 {
     const QList<RowId> rows = selectedIds();
-    runFrozen([&] { m_queue->commands().redownloadSelected(rows); });
+    int reset = 0;
+    runFrozen([&] { reset = m_queue->commands().redownloadSelected(rows); });
+    if (reset > 0)
+        m_feedback.rowsSentBack();
 }
 
 void DownloadWindowCommands::redownloadFailed()
 {
-    runFrozen([this] { m_queue->commands().redownloadFailed(); });
+    int reset = 0;
+    runFrozen([&] { reset = m_queue->commands().redownloadFailed(); });
+    if (reset > 0)
+        m_feedback.rowsSentBack();
 }
 
 void DownloadWindowCommands::redownloadHtml()
 {
-    runFrozen([this] { m_queue->commands().redownloadHtml(); });
+    int reset = 0;
+    runFrozen([&] { reset = m_queue->commands().redownloadHtml(); });
+    if (reset > 0)
+        m_feedback.rowsSentBack();
 }
 
 void DownloadWindowCommands::removeSelected()

@@ -252,10 +252,22 @@ void DownloadWindowFeedback::onQueueFinished()
         return;
     const QString line = progresstext::summaryLine(summary, m_runStopped);
     panel(StatusPanel::Connection)->setText(line);
+    m_summaryShown = line;
     m_messageBar->showMessage(
         summary.failed > 0 || m_runStopped ? MessageBar::Kind::Warning : MessageBar::Kind::Success, line);
     if (!autoRedownloadGoesOn())
         m_notifier->notify(progresstext::summaryHead(m_runStopped), progresstext::summaryBody(summary));
+}
+
+void DownloadWindowFeedback::rowsSentBack()
+{
+    const QString summary = std::exchange(m_summaryShown, QString());
+    if (summary.isEmpty())
+        return;
+    if (panel(StatusPanel::Connection)->text() == summary)
+        panel(StatusPanel::Connection)->clear();
+    if (m_messageBar->hasMessage() && m_messageBar->text() == summary)
+        m_messageBar->clearMessage();
 }
 
 void DownloadWindowFeedback::onVerificationNeeded()

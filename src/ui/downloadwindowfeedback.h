@@ -38,6 +38,9 @@ public:
     void tellResult(const QString &text);
     // The window goes: the end of its run is not worth a word.
     void windowClosing() { m_closing = true; }
+    // Rows went back to the queue (重新下载): the end of the last run, if shown, no longer tells how the
+    // list stands, and goes.
+    void rowsSentBack();
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
@@ -73,4 +76,5 @@ private:
     bool m_runStopped = false;     // the user stopped the run that is on
     bool m_messageStale = false;   // the message bar tells of an earlier run
     bool m_wallAfterLogin = false; // a verification page waits for the login that has the browser
+    QString m_summaryShown;        // the end of the last run, as the message bar shows it
 };

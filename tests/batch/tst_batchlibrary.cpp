@@ -1,6 +1,7 @@
 // The batch mode with the paper library, run through the real program: a list of links instead of a
 // result page, a resumed run, papers held from an earlier run, exports, name templates, and two runs at
 // once on one library.
+#include "core/common/filenames.h"
 #include "core/library/paperlibrary.h"
 #include "demo/demosite.h"
 #include "testenv.h"
@@ -9,6 +10,7 @@
 #include <QDir>
 #include <QDirIterator>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QTemporaryDir>
@@ -309,6 +311,57 @@ private Q_SLOTS:
         const QString again = QString::fromUtf8(fntest::readFile(ris2));
         QVERIFY(again.contains(QStringLiteral("AU  - ") + m_site.paper(1).authors.first()));
         QVERIFY(again.contains(QStringLiteral("SHA-256: ") + sha256(m_site.paperBytes(2))));
+    }
+
+    void whatALandingPageDeclaresNamesTheFile_data()
+    {
+        QTest::addColumn<QString>("method");
+        QTest::newRow("single connection") << QStringLiteral("1");
+        QTest::newRow("parallel slots") << QStringLiteral("2");
+    }
+    void whatALandingPageDeclaresNamesTheFile()
+    {
+        // Every paper link answers the paper's own page (--demo-landing), which declares the DOI, volume,
+        // issue and date; the result page gives the title and year, a bare link nothing but its address.
+        QFETCH(QString, method);
+        m_site.catalog().setLandingPages(true);
+        const auto plainAgain = qScopeGuard([this] { m_site.catalog().setLandingPages(false); });
+        const QString names = QStringLiteral("template:{年份}-{DOI}-{卷}-{期}-{标题}");
+        const auto nameOf = [this](int n) {
+            const DemoPaper p = m_site.paper(n);
+            return CleanFileName(QStringLiteral("%1-10.5555_demo.%2-%3-%4-%5")
+                                     .arg(p.year)
+                                     .arg(n)
+                                     .arg(p.year - 1990)
+                                     .arg(n % 12 + 1)
+                                     .arg(p.title)) +
+                   QStringLiteral(".pdf");
+        };
+        const QString out = path(QStringLiteral("out"));
+        RunResult r = run({QStringLiteral("--out"), out, QStringLiteral("--pages"), QStringLiteral("one"),
+                           QStringLiteral("--method"), method, QStringLiteral("--names"), names,
+                           QStringLiteral("--no-library"), m_site.searchUrl(QStringLiteral("x")).toString()});
+        QCOMPARE(r.exitCode, 0);
+        for (int n : {1, 2})
+            QVERIFY2(fntest::readFile(out + u'/' + nameOf(n)) == m_site.paperBytes(n),
+                     qPrintable(filesIn(out).join(u'|') + u'\n' + r.err));
+
+        // Known by its address alone, the paper is named from its page; a name that is taken is numbered.
+        const QString bare = path(QStringLiteral("bare"));
+        QDir().mkpath(bare);
+        fntest::writeFile(bare + u'/' + nameOf(4), "another program's");
+        const QString list =
+            linkList(QStringLiteral("links.txt"),
+                     m_site.paperFileUrl(3).toEncoded() + '\n' + m_site.paperFileUrl(4).toEncoded() + '\n');
+        r = run({QStringLiteral("--out"), bare, QStringLiteral("--input"), list, QStringLiteral("--method"),
+                 method, QStringLiteral("--names"), names, QStringLiteral("--no-library")});
+        QCOMPARE(r.exitCode, 0);
+        QVERIFY2(fntest::readFile(bare + u'/' + nameOf(3)) == m_site.paperBytes(3),
+                 qPrintable(filesIn(bare).join(u'|') + u'\n' + r.err));
+        QCOMPARE(fntest::readFile(bare + u'/' + nameOf(4)), QByteArray("another program's"));
+        const QString numbered = nameOf(4).chopped(4) + QStringLiteral("[001].pdf");
+        QVERIFY2(fntest::readFile(bare + u'/' + numbered) == m_site.paperBytes(4),
+                 qPrintable(filesIn(bare).join(u'|')));
     }
 
     void twoRunsAtOnceShareTheLibrary()

@@ -3,7 +3,9 @@
 #include "core/queue/targetfile.h"
 #include "core/settings/settingsstore.h"
 #include "core/settings/sharedoptions.h"
+#include "core/transfer/diskworkers.h"
 #include "core/transfer/downloadscheduler.h"
+#include "core/transfer/partfile.h"
 #include "desktop/shellhelpers.h"
 #include "faultserver.h"
 #include "testenv.h"
@@ -11,6 +13,7 @@
 #include "testrows.h"
 #include "ui/downloadwindow.h"
 #include "ui/loginpanel.h"
+#include "ui/messagebar.h"
 #include "ui/optionswindow.h"
 
 #include <QAction>
@@ -30,6 +33,7 @@
 #include <QTemporaryDir>
 #include <QTreeView>
 #include <QWebEngineView>
+#include <optional>
 
 namespace {
 
@@ -465,6 +469,79 @@ private Q_SLOTS:
         QVERIFY(window->close()); // answered Yes
         QCOMPARE(closed.count(), 1);
         QTRY_VERIFY(window.isNull());
+    }
+
+    void closingWaitsForTheFilesOnTheirWayToTheDisk()
+    {
+        // A file whose last byte had arrived is flushed and moved into place after the close was agreed:
+        // the window, and the list with it, goes only once the file has its row's name and outcome.
+        PartFile::setGroupWindow(600000); // the file waits for its flush until the test lets it go
+        const auto restore = qScopeGuard([] {
+            PartFile::setGroupWindow(diskwork::DefaultGroupWindowMs);
+            PartFile::flushSoon();
+        });
+        FaultServer server;
+        QVERIFY(server.listen());
+        FaultServer::Reply held = FaultServer::pdf(50000, 'h');
+        held.stallAfter = 1000;
+        server.setReply("/whole.pdf", FaultServer::pdf(3000, 'w'));
+        server.setReply("/held.pdf", held);
+        QTemporaryDir dir;
+        const QString folder = dir.path() + "/";
+        fntest::MessageRecorder recorder; // the close is agreed
+        QPointer<fFileDownload> window = new fFileDownload;
+        window->show();
+        RowId whole = RowId::None;
+        for (const char *name : {"whole", "held"}) {
+            DownloadRow row = makeRow(name, RowState::Waiting, folder);
+            row.key = server.url(QStringLiteral("/%1.pdf").arg(QLatin1String(name))).toString();
+            const RowId id = window->queue()->enqueue(row);
+            whole = whole == RowId::None ? id : whole;
+        }
+        DownloadScheduler *scheduler = SchedulerAccess::of(window->queue());
+        scheduler->options().method = DownloadMethod::Parallel;
+        scheduler->options().threadCount = 2;
+        window->queue()->start();
+        QTRY_VERIFY_WITH_TIMEOUT(scheduler->picker().isCommitting(whole), 20000);
+        std::optional<DownloadRow> atClose;
+        connect(window.data(), &fFileDownload::windowClosed, this,
+                [&] { atClose = *window->model()->find(whole); });
+
+        QVERIFY(!window->close());
+        QVERIFY(!atClose.has_value());
+        QTRY_VERIFY_WITH_TIMEOUT((PartFile::flushSoon(), atClose.has_value()), 20000);
+        QCOMPARE(atClose->state, RowState::Done);
+        QCOMPARE(atClose->owned.path, folder + "whole.pdf");
+        QCOMPARE(fntest::readFile(folder + "whole.pdf"), FaultServer::pdf(3000, 'w').body);
+        QTRY_VERIFY(window.isNull());
+        QCOMPARE(recorder.messages.size(), 1); // asked once
+    }
+
+    void aRedownloadEndsTheWordOfTheLastRun()
+    {
+        // The message bar said the run ended with its file done; once the row is back in the queue that
+        // is no longer how the list stands.
+        FaultServer server;
+        QVERIFY(server.listen());
+        server.setReply("/paper.pdf", FaultServer::pdf(3000));
+        QTemporaryDir dir;
+        fFileDownload window;
+        window.show();
+        DownloadRow row = makeRow("paper", RowState::Waiting, dir.path() + "/");
+        row.key = server.url("/paper.pdf").toString();
+        window.queue()->enqueue(row);
+        window.Command4->click();
+        QTRY_VERIFY_WITH_TIMEOUT(window.messageBar()->text().startsWith("下载结束：完成 1 个，失败 0 个"),
+                                 20000);
+        QVERIFY(window.panelText(3).startsWith("下载结束："));
+
+        window.ListView3->selectionModel()->select(window.model()->index(0, 0),
+                                                   QItemSelectionModel::Select | QItemSelectionModel::Rows);
+        window.action("actRedownloadSelected")->trigger();
+        QCOMPARE(window.model()->row(0).state, RowState::Waiting);
+        QVERIFY(!window.messageBar()->hasMessage());
+        QVERIFY(window.panelText(3).isEmpty());
+        QVERIFY(QFile::exists(dir.path() + "/paper.pdf")); // kept until its new copy takes its place
     }
 
     void layoutFollowsTheWindowSize()

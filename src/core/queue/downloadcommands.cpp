@@ -74,9 +74,7 @@ bool ShuffleRows(const RowWriter &rows, const CommandGuards &guards, QRandomGene
 
 void ResetRow(const RowWriter &rows, RowId id)
 {
-    QList<ResetItem> items = ResetCandidates(rows.list(), {id}, [](const DownloadRow &) { return true; });
-    RemoveResetFiles(items);
-    ApplyReset(rows, items);
+    ApplyReset(rows, ResetCandidates(rows.list(), {id}, [](const DownloadRow &) { return true; }));
 }
 
 QList<ResetItem> ResetCandidates(const DownloadListModel &model, const QList<RowId> &ids,
@@ -94,17 +92,6 @@ QList<ResetItem> ResetCandidates(const DownloadListModel &model, const QList<Row
     return items;
 }
 
-void RemoveResetFiles(QList<ResetItem> &items)
-{
-    // Only the file the row wrote itself goes, and only while it is still that file.
-    for (ResetItem &item : items) {
-        if (item.owned.isNone())
-            continue;
-        countDiskLook();
-        item.removed = RemoveOwnedFile(item.owned);
-    }
-}
-
 int ApplyReset(const RowWriter &rows, const QList<ResetItem> &items)
 {
     int reset = 0;
@@ -113,7 +100,7 @@ int ApplyReset(const RowWriter &rows, const QList<ResetItem> &items)
         if (!row || row->state != item.state || !(row->owned == item.owned))
             continue;
         // A row held from an earlier download pointed at that download's file, maybe in another folder: it
-        // goes back to its own.
+        // goes back to its own. A file the row wrote stays its own until the new copy takes its place.
         rows.update(item.id, [](DownloadRow &r) {
             if (r.percentNote == PercentNote::Held) {
                 r.name = r.givenName;
@@ -123,7 +110,6 @@ int ApplyReset(const RowWriter &rows, const QList<ResetItem> &items)
             r.clearProgress();
             r.reason = {};
             r.retry = 0;
-            r.owned = {};
         });
         ++reset;
     }
@@ -151,9 +137,7 @@ namespace {
 int resetRowsWhere(const RowWriter &rows, const QList<RowId> &ids,
                    const std::function<bool(const DownloadRow &)> &match)
 {
-    QList<ResetItem> items = ResetCandidates(rows.list(), ids, match);
-    RemoveResetFiles(items);
-    return ApplyReset(rows, items);
+    return ApplyReset(rows, ResetCandidates(rows.list(), ids, match));
 }
 
 } // namespace
@@ -207,34 +191,61 @@ void AutoRedownload(const RowWriter &rows, const CommandGuards &guards, int choi
     }
 }
 
-int RemoveSelectedRows(const RowWriter &rows, const CommandGuards &guards, const QList<RowId> &selected)
+namespace {
+
+int removeRowsWhere(const RowWriter &rows, const std::function<bool(const DownloadRow &)> &match,
+                    StayingRows *staying)
+{
+    if (!staying || !staying->stays)
+        return static_cast<int>(rows.removeRowsIf(match).size());
+    const qsizetype before = staying->stayed.size();
+    const QList<RowId> removed = rows.removeRowsIf([&match, staying](const DownloadRow &row) {
+        if (!match(row))
+            return false;
+        if (!staying->stays(row.id))
+            return true;
+        staying->stayed.append(row.id);
+        return false;
+    });
+    return static_cast<int>(removed.size() + staying->stayed.size() - before);
+}
+
+} // namespace
+
+int RemoveSelectedRows(const RowWriter &rows, const CommandGuards &guards, const QList<RowId> &selected,
+                       StayingRows *staying)
 {
     if (refused(guards.listChangeGuard, commandtext::StopFirst))
         return -1;
     const QSet<RowId> ids(selected.cbegin(), selected.cend());
-    return static_cast<int>(
-        rows.removeRowsIf([&ids](const DownloadRow &row) { return ids.contains(row.id); }).size());
+    return removeRowsWhere(
+        rows, [&ids](const DownloadRow &row) { return ids.contains(row.id); }, staying);
 }
 
-int RemoveFailedRows(const RowWriter &rows)
+int RemoveFailedRows(const RowWriter &rows, StayingRows *staying)
 {
-    return static_cast<int>(
-        rows.removeRowsIf([](const DownloadRow &row) { return row.state == RowState::Failed; }).size());
+    return removeRowsWhere(
+        rows, [](const DownloadRow &row) { return row.state == RowState::Failed; }, staying);
 }
 
-int RemoveDoneRows(const RowWriter &rows)
+int RemoveDoneRows(const RowWriter &rows, StayingRows *staying)
 {
-    return static_cast<int>(
-        rows.removeRowsIf([](const DownloadRow &row) { return row.state == RowState::Done; }).size());
+    return removeRowsWhere(
+        rows, [](const DownloadRow &row) { return row.state == RowState::Done; }, staying);
 }
 
-bool ClearAllRows(const RowWriter &rows, const CommandGuards &guards)
+bool ClearAllRows(const RowWriter &rows, const CommandGuards &guards, StayingRows *staying)
 {
     if (refused(guards.listChangeGuard, commandtext::StopFirst))
         return false;
     if (!askYesNo(MessageIcon::None, commandtext::ClearAllQuestion))
         return false;
-    rows.clear();
+    const QList<RowId> all = AllRowIds(rows.list());
+    if (staying && staying->stays && std::any_of(all.cbegin(), all.cend(), staying->stays))
+        removeRowsWhere(
+            rows, [](const DownloadRow &) { return true; }, staying);
+    else
+        rows.clear(); // every row at once
     return true;
 }
 
@@ -383,7 +394,8 @@ QString RowClickReasonText(const DownloadListModel &model, RowId id)
         return {};
     // A row that failed, or waits to be tried again, says why.
     if (!row->reason.isNone() && row->state == RowState::Failed)
-        return QStringLiteral("失败原因：") + reasonTextForWindow(row->reason);
+        return QStringLiteral("失败原因：") + reasonTextForWindow(row->reason) +
+               (row->owned.isNone() ? QString() : QStringLiteral("（原文件已保留）"));
     if (!row->reason.isNone() && row->sizeNote == SizeNote::RetryWait)
         return row->sizeText() + QStringLiteral("，失败原因：") + reasonTextForWindow(row->reason);
     return {};

@@ -51,18 +51,16 @@ QString rowFile(const DownloadListModel &model, RowId id);
 // Moves every row to the end once, in random order (at most 10000 draws). False when refused.
 bool ShuffleRows(const RowWriter &rows, const CommandGuards &guards, QRandomGenerator &random);
 
-// Back to waiting with empty progress cells; the row's file, when present, is deleted.
+// Back to waiting with empty progress cells. The file the row wrote stays where it is: the new copy
+// takes its place once it is whole, and a new copy that fails leaves it.
 void ResetRow(const RowWriter &rows, RowId id);
 
-// The same in three steps, so that the files are removed off the GUI thread: the rows to reset with the
-// files they wrote (no disk), the files removed (any thread), the rows reset (no disk). A row stays done
-// or failed until its file is gone, so the scheduler cannot start it (and write or claim its name) before.
+// The same in two steps: the rows to reset as they stand when asked, then the rows reset.
 struct ResetItem
 {
     RowId id = RowId::None;
     RowState state = RowState::Waiting; // as it was asked
-    OwnedFile owned;                    // the file the row wrote, removed only while it is still that file
-    bool removed = false;
+    OwnedFile owned;                    // the file the row wrote, which its new copy replaces
 };
 
 // Every row of the list, in list order.
@@ -70,7 +68,6 @@ QList<RowId> AllRowIds(const DownloadListModel &model);
 
 QList<ResetItem> ResetCandidates(const DownloadListModel &model, const QList<RowId> &ids,
                                  const std::function<bool(const DownloadRow &)> &match);
-void RemoveResetFiles(QList<ResetItem> &items);
 // A row is reset only while it stands as it was asked (same state, same file); the number reset.
 int ApplyReset(const RowWriter &rows, const QList<ResetItem> &items);
 // Which rows each command resets.
@@ -87,12 +84,21 @@ int RedownloadHtmlRows(const RowWriter &rows, const CommandGuards &guards);
 // list-change guard holds it does nothing and says nothing.
 void AutoRedownload(const RowWriter &rows, const CommandGuards &guards, int choicePosition);
 
-// "清除" commands; the count of removed rows, -1 when refused.
-int RemoveSelectedRows(const RowWriter &rows, const CommandGuards &guards, const QList<RowId> &selected);
-int RemoveFailedRows(const RowWriter &rows);
-int RemoveDoneRows(const RowWriter &rows);
+// Rows that may not leave the list yet (their files are on their way to the disk): the removals below
+// leave them where they are and name them in `stayed`, for whoever removes them once the files are in
+// place.
+struct StayingRows
+{
+    std::function<bool(RowId)> stays;
+    QList<RowId> stayed;
+};
+// "清除" commands; the count of removed (and staying) rows, -1 when refused.
+int RemoveSelectedRows(const RowWriter &rows, const CommandGuards &guards, const QList<RowId> &selected,
+                       StayingRows *staying = nullptr);
+int RemoveFailedRows(const RowWriter &rows, StayingRows *staying = nullptr);
+int RemoveDoneRows(const RowWriter &rows, StayingRows *staying = nullptr);
 // "清空" after the user's Yes. False when refused or declined.
-bool ClearAllRows(const RowWriter &rows, const CommandGuards &guards);
+bool ClearAllRows(const RowWriter &rows, const CommandGuards &guards, StayingRows *staying = nullptr);
 
 // "取消下载选中项": selected waiting rows become failed. False when refused.
 bool CancelSelectedRows(const RowWriter &rows, const CommandGuards &guards, const QList<RowId> &selected);

@@ -171,6 +171,8 @@ QVariant toolTipOf(const DownloadRow &r)
     } else if ((r.state == RowState::Failed || r.sizeNote == SizeNote::RetryWait) && !r.reason.isNone()) {
         lines.append(reasonTextForWindow(r.reason));
     }
+    if (r.state == RowState::Failed && !r.owned.isNone())
+        lines.append(rowtext::earlierCopyKept(ShowableText(r.owned.path)));
     if (!r.landingPage.isEmpty()) {
         lines.append(QStringLiteral("文献页面：") + ShowableText(WithoutCredentials(r.landingPage)));
         lines.append(QStringLiteral("全文地址：") + ShowableText(WithoutCredentials(r.fileAddress)));

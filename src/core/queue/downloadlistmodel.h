@@ -3,6 +3,7 @@
 #include "core/library/papermetadata.h"
 #include "core/queue/failurereason.h"
 #include "core/queue/ownedfile.h"
+#include "core/queue/rownaming.h"
 
 #include <QAbstractTableModel>
 #include <QHash>
@@ -36,6 +37,11 @@ inline const QString UnknownSize = QStringLiteral("未知");
 inline const QString Full = QStringLiteral("100%");
 inline const QString Skipped = QStringLiteral("已存在，跳过");
 inline const QString Held = QStringLiteral("已下载过");
+// A new copy failed and the file downloaded before is still there: "原文件已保留：/papers/x.pdf".
+inline QString earlierCopyKept(const QString &path)
+{
+    return QStringLiteral("原文件已保留：") + path;
+}
 // "等待重试 (1/3)": the row waits for its first of three automatic retries.
 inline QString retryWait(int retry, int limit)
 {
@@ -74,7 +80,10 @@ struct DownloadRow
     qint64 speed = -1;    // bytes a second while downloading; -1 unknown
     int retry = 0;        // automatic retries used on this attempt (0: none yet)
     int retryLimit = 0;   // automatic retries allowed; shown while the row waits for one
-    OwnedFile owned;      // the file this row wrote itself in this list (none until it has)
+    // The file this row wrote itself in this list (none until it has). While the row is downloaded again
+    // it is the earlier copy, kept until the new one takes its place; a row whose new copy failed still
+    // owns it, and names it.
+    OwnedFile owned;
     // The SHA-256 (32 bytes) of the owned file's content as the transfer wrote it; empty when not known.
     // It names the file only while the file is still owned.identity.
     QByteArray ownedSha256;
@@ -88,6 +97,8 @@ struct DownloadRow
     QString landingPage;
     QString fileAddress;
     PaperMetadata declared;
+    // How the name follows what is known of the paper (none for rows that were not handed over).
+    RowNaming naming;
 
     // The size cell's text in full (the list itself shows a waiting row's note short: cellText).
     QString sizeText() const;

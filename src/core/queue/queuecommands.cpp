@@ -1,7 +1,6 @@
 #include "core/queue/queuecommands.h"
 
 #include "core/common/messenger.h"
-#include "core/queue/foldernames.h"
 #include "core/transfer/diskworkers.h"
 #include "core/transfer/downloadscheduler.h"
 
@@ -11,9 +10,16 @@
 #include <iterator>
 
 QueueCommands::QueueCommands(RowWriter rows, DownloadScheduler *scheduler)
-    : m_rows(rows), m_scheduler(scheduler), m_names(&scheduler->picker().names()),
+    : m_rows(rows), m_scheduler(scheduler), m_picker(&scheduler->picker()),
       m_random(QRandomGenerator::global()->generate())
 {
+    // A row removed while its file was on its way to the disk leaves once the file is in place and its
+    // outcome told (or its transfer failed).
+    QObject::connect(scheduler, &DownloadScheduler::transferEnded, rows.model(),
+                     [rows, state = m_state](RowId id) {
+                         if (state->leaving.remove(id))
+                             rows.removeRow(id);
+                     });
 }
 
 CommandGuards QueueCommands::guards() const
@@ -77,67 +83,57 @@ void QueueCommands::autoRedownload(AutoRedownloadChoice choice, std::function<vo
     resetRows(ResetCandidates(m_rows.list(), AllRowIds(m_rows.list()), match), std::move(then));
 }
 
-int QueueCommands::resetRows(QList<ResetItem> items, std::function<void()> then)
+int QueueCommands::resetRows(const QList<ResetItem> &items, std::function<void()> then)
 {
-    items.removeIf([this](const ResetItem &item) { return m_state->resetting.contains(item.id); });
-    const int count = static_cast<int>(items.size());
-    if (items.isEmpty()) {
-        if (then)
-            then();
-        return 0;
-    }
-    // Rows that wrote no file of their own have nothing to wait for.
-    const auto ownsNone = [](const ResetItem &item) { return item.owned.isNone(); };
-    QList<ResetItem> now;
-    std::copy_if(items.cbegin(), items.cend(), std::back_inserter(now), ownsNone);
-    items.removeIf(ownsNone);
-    ApplyReset(m_rows, now);
-    if (items.isEmpty()) {
-        if (then)
-            then();
-        return count;
-    }
-    for (const ResetItem &item : std::as_const(items))
-        m_state->resetting.insert(item.id);
-    QPointer<QObject> list(m_rows.model());
-    QThreadPool::globalInstance()->start([items = std::move(items), list, rows = m_rows, state = m_state,
-                                          names = m_names, then = std::move(then)]() mutable {
-        RemoveResetFiles(items);
-        diskwork::postToReceiver(list,
-                                 [items = std::move(items), rows, state, names, then = std::move(then)] {
-                                     // The folder's listing learns of the removals first, so that the rows
-                                     // start on a free name.
-                                     for (const ResetItem &item : items) {
-                                         state->resetting.remove(item.id);
-                                         if (item.removed && names)
-                                             names->markGone(item.owned.path);
-                                     }
-                                     ApplyReset(rows, items);
-                                     if (then)
-                                         then();
-                                 });
-    });
+    // Nothing waits for the disk: the files the rows wrote stay until their new copies take their place.
+    const int count = ApplyReset(m_rows, items);
+    if (then)
+        then();
     return count;
 }
 
 int QueueCommands::removeSelected(const QList<RowId> &selected)
 {
-    return RemoveSelectedRows(m_rows, guards(), selected);
+    StayingRows staying = stayingRows();
+    const int removed = RemoveSelectedRows(m_rows, guards(), selected, &staying);
+    leaveLater(staying);
+    return removed;
 }
 
 int QueueCommands::removeFailed()
 {
-    return RemoveFailedRows(m_rows);
+    StayingRows staying = stayingRows();
+    const int removed = RemoveFailedRows(m_rows, &staying);
+    leaveLater(staying);
+    return removed;
 }
 
 int QueueCommands::removeDone()
 {
-    return RemoveDoneRows(m_rows);
+    StayingRows staying = stayingRows();
+    const int removed = RemoveDoneRows(m_rows, &staying);
+    leaveLater(staying);
+    return removed;
 }
 
 bool QueueCommands::clearAll()
 {
-    return ClearAllRows(m_rows, guards());
+    StayingRows staying = stayingRows();
+    const bool cleared = ClearAllRows(m_rows, guards(), &staying);
+    leaveLater(staying);
+    return cleared;
+}
+
+StayingRows QueueCommands::stayingRows() const
+{
+    // A file on its way to the disk gets its row's name and outcome first: the row leaves after it.
+    return StayingRows{[picker = m_picker](RowId id) { return picker->isCommitting(id); }, {}};
+}
+
+void QueueCommands::leaveLater(const StayingRows &staying)
+{
+    for (RowId id : staying.stayed)
+        m_state->leaving.insert(id);
 }
 
 bool QueueCommands::shuffle()

@@ -11,7 +11,7 @@
 #include <memory>
 
 class DownloadScheduler;
-class FolderNames;
+class RowPicker;
 
 // The list commands of the download window's menus and the list's clicks, on the queue's rows. Each
 // asks the scheduler whether it may run now (the busy tests) before it changes a row.
@@ -23,18 +23,18 @@ public:
     // The busy tests of the list commands, as they stand now.
     CommandGuards guards() const;
 
-    // Back to waiting (the commands of "重新下载"); the number of rows reset, -1 when refused. The rows'
-    // files are removed on a worker and the rows reset when that is done (all of one command in one
-    // batch); until then they stay as they are, so that none starts again before its file is gone. A row
-    // already on its way back is not asked for twice.
+    // Back to waiting (the commands of "重新下载"); the number of rows reset, -1 when refused. A file a
+    // row wrote stays where it is, its own, until the row's new copy is whole and takes its place; a new
+    // copy that fails leaves it.
     void reset(RowId id, std::function<void()> then = {});
     int redownloadSelected(const QList<RowId> &selected);
     int redownloadFailed();
     int redownloadHtml();
     // `then` runs once the chosen rows are reset (at once when there are none, or the guard holds).
     void autoRedownload(AutoRedownloadChoice choice, std::function<void()> then = {});
-    bool resetPending(RowId id) const { return m_state->resetting.contains(id); }
-    // "清除" and "清空"; the number of rows removed, -1 when refused.
+    // "清除" and "清空"; the number of rows removed, -1 when refused. A row whose file is on its way to the
+    // disk stays until the file is in place (or its transfer failed), so that the file has its row's name
+    // and outcome; it leaves then.
     int removeSelected(const QList<RowId> &selected);
     int removeFailed();
     int removeDone();
@@ -65,18 +65,20 @@ public:
 private:
     RowWriter m_rows;
     const DownloadScheduler *m_scheduler;
-    QPointer<FolderNames> m_names; // told of the files the re-download removed
+    const RowPicker *m_picker; // which rows have their files on the way to the disk
     HeaderSorter m_sorter;
     QRandomGenerator m_random;
     enum class Look { Open, Folder, Editor, DoubleClick, Panel };
     void lookThen(Look kind, RowId id, std::function<void(const RowFileLook &)> act);
-    int resetRows(QList<ResetItem> items, std::function<void()> then = {});
+    int resetRows(const QList<ResetItem> &items, std::function<void()> then = {});
+    StayingRows stayingRows() const;
+    void leaveLater(const StayingRows &staying);
 
     // What the workers' answers find when they are back; shared with them.
     struct Pending
     {
         QSet<quint64> looks; // kind and row
-        QSet<RowId> resetting;
+        QSet<RowId> leaving; // removed while their files were on their way to the disk
         quint64 panelTicket = 0;
     };
     std::shared_ptr<Pending> m_state = std::make_shared<Pending>();

@@ -1,5 +1,8 @@
 #include "core/queue/rowwriter.h"
 
+#include "core/common/filenames.h"
+#include "core/queue/targetfile.h"
+
 #include <QSet>
 #include <algorithm>
 #include <vector>
@@ -42,6 +45,23 @@ void RowWriter::retire(const DownloadRow &row) const
 {
     if (!row.owned.isNone())
         m_model->m_retired.insert(row.owned.path, DownloadListModel::Retired{row.owned.identity, row.key});
+}
+
+void RowWriter::nameOwnedFile(DownloadRow &r)
+{
+    // A row whose new copy failed still owns the file it wrote before: the row names that file again, so
+    // that opening it, its folder and a later download find it.
+    if (r.owned.isNone() || rowFilePath(r) == r.owned.path)
+        return;
+    const qsizetype slash = r.owned.path.lastIndexOf(u'/');
+    const QString file = r.owned.path.mid(slash + 1);
+    r.folder = r.owned.path.left(slash + 1);
+    const QString dotType = u'.' + r.type;
+    if (!r.type.isEmpty() && file.endsWith(dotType) && file.size() > dotType.size()) {
+        r.name = file.chopped(dotType.size());
+        return;
+    }
+    r.type = SplitFileName(file, &r.name);
 }
 
 RowId RowWriter::addRow(DownloadRow newRow) const
@@ -130,6 +150,8 @@ bool RowWriter::update(RowId id, const std::function<void(DownloadRow &)> &chang
         m.m_waitingFrom = std::min(m.m_waitingFrom, position);
     if (!(r.owned == owned))
         noteOwner(id, owned.path);
+    if (r.state == RowState::Failed && before != RowState::Failed)
+        nameOwnedFile(r);
     const bool finished = r.state == RowState::Done || r.state == RowState::Failed;
     if (finished && r.state != before)
         Q_EMIT m.rowFinished(id);

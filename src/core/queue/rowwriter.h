@@ -63,6 +63,8 @@ private:
     void noteOwner(RowId id, const QString &before) const;
     // Rows that leave the list keep their claim on the files they wrote.
     void retire(const DownloadRow &row) const;
+    // A failed row that owns a file names that file.
+    static void nameOwnedFile(DownloadRow &r);
 
     DownloadListModel *m_model;
 };

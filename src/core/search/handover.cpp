@@ -1,8 +1,6 @@
 #include "core/search/handover.h"
 
-#include "core/common/filenames.h"
-#include "core/common/safetext.h"
-#include "core/library/nametemplate.h"
+#include "core/queue/rownaming.h"
 #include "core/queue/rowwriter.h"
 #include "core/search/candidatelistmodel.h"
 #include "core/settings/sharedoptions.h"
@@ -10,53 +8,18 @@
 #include <QDir>
 
 namespace {
-// A cleaned name may still start with a dot (" .x" cleans to ".x") or be nothing but dots and spaces;
-// on disk that is a hidden file such as ".pdf". Such a name loses its leading dots and spaces, and
-// what is left of it may be empty, in which case the other source names the file.
-QString visibleName(const QString &cleaned)
-{
-    qsizetype start = 0;
-    while (start < cleaned.size() && (cleaned.at(start) == u'.' || cleaned.at(start) == u' '))
-        ++start;
-    return cleaned.mid(start);
-}
-
-QString nameFromLink(const QString &address)
-{
-    // An address without a path would give its host, and with it a password it carried.
-    const QString shown = WithoutCredentials(address);
-    return visibleName(CleanFileName(StripUnsafeControls(FileNameFromPath(shown, true))));
-}
-
-QString nameFromTitle(const QString &title)
-{
-    return visibleName(CleanFileName(TrimSpaces(StripLineBreaks(StripUnsafeControls(title)))));
-}
-
-bool isDefaultTemplate(const QString &nameTemplate)
-{
-    return nameTemplate.trimmed().isEmpty() || nameTemplate.trimmed() == settingdefaults::FileNameTemplate;
-}
-
-// The template filled from the metadata; the default template gives exactly the name of the title.
-QString nameFromTemplate(const QString &nameTemplate, const QString &title, const PaperCells &cells)
-{
-    if (isDefaultTemplate(nameTemplate))
-        return nameFromTitle(title);
-    const QString filled = FillNameTemplate(nameTemplate, PaperMetadata{StripUnsafeControls(title), cells});
-    const QString name = visibleName(CleanFileName(TrimSpaces(StripUnsafeControls(filled))));
-    return name.isEmpty() ? nameFromTitle(title) : name;
-}
 
 bool sameFolder(const QString &a, const QString &b)
 {
     return QDir::cleanPath(a.trimmed()) == QDir::cleanPath(b.trimmed());
 }
 
-// A row that may change its folder: not finished, not under way, and holding no bytes kept for a retry
-// (those lie in its present folder).
+// A row that may change its folder: not finished, not under way, holding no bytes kept for a retry and
+// no file it wrote (those lie in its present folder, and a new copy takes the place of the old one).
 bool mayMove(const DownloadRow &row)
 {
+    if (!row.owned.isNone())
+        return false;
     if (row.state == RowState::Failed)
         return true;
     return row.state == RowState::Waiting && row.sizeNote != SizeNote::RetryWait;
@@ -66,13 +29,7 @@ bool mayMove(const DownloadRow &row)
 QString DownloadNameFor(const QString &address, const QString &title, const QString &type,
                         const HandOverOptions &options, const PaperCells &cells)
 {
-    const bool fromLink = options.namesFromLinks;
-    QString name = fromLink ? nameFromLink(address) : nameFromTemplate(options.nameTemplate, title, cells);
-    if (name.isEmpty())
-        name = fromLink ? nameFromTitle(title) : nameFromLink(address);
-    if (name.isEmpty())
-        name = QStringLiteral("未命名");
-    return FitNameForDisk(name, type);
+    return PaperFileName(address, title, type, options.namesFromLinks, options.nameTemplate, cells);
 }
 
 bool 加入下载列表(const RowWriter &downloads, const QString &address, const QString &title,
@@ -95,6 +52,11 @@ bool 加入下载列表(const RowWriter &downloads, const QString &address, cons
     DownloadRow row;
     row.key = address;
     row.name = DownloadNameFor(address, title, type, options, cells);
+    // The name is decided again when the paper's own page declares more of it.
+    row.naming.fromLink = options.namesFromLinks;
+    row.naming.nameTemplate =
+        options.nameTemplate.trimmed().isEmpty() ? settingdefaults::FileNameTemplate : options.nameTemplate;
+    row.naming.given = PaperMetadata{title, cells};
     row.type = type;
     row.folder = folder;
     row.tag = sourcePage;

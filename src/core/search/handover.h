@@ -26,10 +26,8 @@ struct HandOverOptions
 HandOverOptions handOverOptionsOf(const SharedOptions &options);
 
 // File name (without folder and extension) that a candidate gets in the download list, by the naming
-// rule the save-location chooser set. Control characters never reach it, and it never starts with a
-// dot: when the chosen source cleans down to nothing (or to dots and spaces), the other source is used,
-// so no file is named ".pdf" or hidden. Names from titles follow the file-name template, filled from the
-// title and the cells of the paper's row; the default template names the file after the title alone.
+// rule the save-location chooser set (PaperFileName). The row keeps the rule, and what a page of the
+// paper declares later decides its name again.
 QString DownloadNameFor(const QString &address, const QString &title, const QString &type,
                         const HandOverOptions &options, const PaperCells &cells = {});
 

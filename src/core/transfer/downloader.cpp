@@ -380,8 +380,10 @@ void Downloader::stop(const FailureReason &reason)
 
 void Downloader::abort(const FailureReason &reason)
 {
-    if (m_phase == Phase::Committing || m_phase == Phase::Finished)
+    if (m_phase == Phase::Finished)
         return;
+    if (m_phase == Phase::Committing && !m_body.part.callOffMove())
+        return; // on its way to its name already: the move reports as usual
     fail(reason);
 }
 

@@ -45,6 +45,9 @@ struct TransferOptions
     int stallWindowMs = 60000;    // fewer than stallMinBytes within this time is a stall
     qint64 stallMinBytes = 1024;
     int maxRedirects = 10;
+    // The file the row wrote before: a file put under that very name replaces it while it is still that
+    // file, whatever replaceExisting says (the new copy takes the place of the old).
+    OwnedFile earlierCopy;
 };
 
 // How a transfer ended: exactly one of these per transfer.
@@ -102,7 +105,8 @@ public:
 
     // Stops the transfer unless the whole file is in: then it is kept and the transfer ends done.
     void stop(const FailureReason &reason = FailureReason::of(FailureReason::Kind::Stopped));
-    // Ends the transfer now as failed for the reason (a file already whole is kept all the same).
+    // Ends the transfer now as failed for the reason. A file already whole is kept all the same, unless
+    // its move into place can still be called off: then it is removed and nothing gets its name.
     void abort(const FailureReason &reason);
     bool isFinished() const { return m_phase == Phase::Finished; }
     bool isSingleConnection() const { return m_options.singleConnection; }

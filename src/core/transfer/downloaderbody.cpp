@@ -273,6 +273,9 @@ void Downloader::completeBody()
     }
     m_phase = Phase::Committing;
     Q_EMIT bodyReceived(m_id);
+    if (const OwnedFile &earlier = m_options.earlierCopy;
+        !earlier.isNone() && m_folder + m_fileName == earlier.path)
+        m_body.part.replaceOnly(m_fileName, earlier.identity);
     m_body.part.flushAndMove(m_fileName, m_options.replaceExisting, this,
                              [this](const PartFile::MoveResult &moved) { onMoved(moved); });
 }

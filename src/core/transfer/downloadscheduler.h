@@ -106,6 +106,8 @@ Q_SIGNALS:
     void methodShown(DownloadMethod method, bool threadListEnabled, int threadPosition);
     // A row ended (done or failed) through a transfer or the duplicate rule.
     void rowEnded(RowId id);
+    // A transfer of the row ended, its file (if it had one) in place or given up; after rowEnded.
+    void transferEnded(RowId id);
     // The queue that was started has ended: every row done or failed (or the queue was stopped), and no
     // transfer is live any more.
     void queueFinished();
@@ -118,7 +120,6 @@ private:
     void Inet下载当前文件(RowId id);
     void 多线程下载(int k, RowId id, const QString &targetPath);
     Downloader *makeTransfer(RowId id, bool single, int slot = 1);
-    void applyProxy() { m_network.applyProxy(); }
     void onBodyReceived(RowId id);
     void onFinished(RowId id, const TransferResult &result);
     void setRunning(bool running);

@@ -61,7 +61,7 @@ void DownloadScheduler::onFinished(RowId id, const TransferResult &answer)
         m_pause.settleAnswer(id, WallWatch::Answer::Uncounted);
     } else if (result.done) {
         m_pause.settleAnswer(id, WallWatch::Answer::Passed);
-        m_reports->DownloadComplete(id, result, single);
+        m_picker.dropEarlierCopy(m_reports->DownloadComplete(id, result, single));
     } else if (m_pause.pauseForDisk(id, result) || m_reports->scheduleRetry(id, result)) {
         m_pause.settleAnswer(id, WallWatch::Answer::Uncounted);
     } else {
@@ -79,6 +79,7 @@ void DownloadScheduler::onFinished(RowId id, const TransferResult &answer)
         m_landing.remove(id);
         Q_EMIT rowEnded(id);
     }
+    Q_EMIT transferEnded(id);
     // The next row starts now, or when the pause after this file has passed.
     if (isRunning()) {
         if (m_pacing.intervalPassed())

@@ -62,7 +62,7 @@ QString DownloadScheduler::startRow(RowId id)
     QString newName;
     const QString path =
         重命名保存路径(m_options.policy, row->folder, row->name, row->type, &newName,
-                       m_picker.reservedFor(id), m_picker.claimsFor(row->key), m_picker.names().looker());
+                       m_picker.reservedFor(id), m_picker.claimsFor(row->key), m_picker.lookFor(*row));
     m_retries.started(id);
     m_pause.started(id, RetryBook::hostOf(m_landing.addressOf(*row)));
     const bool fresh = !m_landing.onTrail(id);
@@ -84,8 +84,10 @@ QString DownloadScheduler::startRow(RowId id)
 
 Downloader *DownloadScheduler::makeTransfer(RowId id, bool single, int slot)
 {
-    auto *transfer =
-        new Downloader(id, m_network.manager(single, slot), m_network.transferOptions(single), this);
+    TransferOptions options = m_network.transferOptions(single);
+    if (const DownloadRow *row = m_model->find(id))
+        options.earlierCopy = row->owned;
+    auto *transfer = new Downloader(id, m_network.manager(single, slot), options, this);
     m_reports->watch(transfer);
     connect(transfer, &Downloader::bodyReceived, this, &DownloadScheduler::onBodyReceived);
     connect(transfer, &Downloader::finished, this, &DownloadScheduler::onFinished);
@@ -110,7 +112,7 @@ void DownloadScheduler::Inet下载当前文件(RowId id)
         return;
     }
     m_busy = true;
-    applyProxy();
+    m_network.applyProxy();
     const DownloadRow *row = m_model->find(id);
     Q_EMIT transferNoted(TransferNote::Started, row->name);
     Downloader *transfer = makeTransfer(id, true);

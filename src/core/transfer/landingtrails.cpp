@@ -1,7 +1,6 @@
 #include "core/transfer/landingtrails.h"
 
-#include "core/common/filenames.h"
-#include "core/common/safetext.h"
+#include "core/queue/rownaming.h"
 
 using Kind = FailureReason::Kind;
 
@@ -27,21 +26,16 @@ QString LandingTrails::addressOf(const DownloadRow &row) const
     return it != m_trails.cend() && !it->next.isEmpty() ? it->next : row.key;
 }
 
-void LandingTrails::takeDeclared(const DownloadRow &row, const LandingPage &page, bool namesFromLinks)
+void LandingTrails::takeDeclared(RowId id, const PaperMetadata &declared, bool namesFromLinks)
 {
-    if (page.metadata.title.isEmpty() && page.metadata.cells.isEmpty())
-        return;
-    // A paper known by its address alone is named after the title its page declares.
-    QString titled;
-    if (!namesFromLinks && row.declared.title.isEmpty() &&
-        CleanFileName(row.givenName) ==
-            CleanFileName(TrimSpaces(FileNameFromPath(WithoutCredentials(row.key), true))))
-        titled = FitNameForDisk(CleanFileName(TrimSpaces(StripLineBreaks(page.metadata.title))), row.type, 0);
-    m_rows.update(row.id, [&page, &titled](DownloadRow &r) {
-        r.declared = MergedMetadata(r.declared, page.metadata);
-        if (!titled.isEmpty()) {
-            r.name = titled;
-            r.givenName = titled;
+    m_rows.update(id, [&declared, namesFromLinks](DownloadRow &r) {
+        r.declared = MergedMetadata(r.declared, declared);
+        // The name follows all that is known of the paper now; the file takes it when it is fetched, under
+        // the duplicate-name rule as any other.
+        const QString named = NameFromWhatIsKnown(r, namesFromLinks);
+        if (!named.isEmpty() && named != r.givenName) {
+            r.name = named;
+            r.givenName = named;
         }
     });
 }
@@ -77,7 +71,8 @@ bool LandingTrails::follow(RowId id, TransferResult *result, bool namesFromLinks
         trail.fetched.insert(fetchedForm(QUrl(row->key)));
     for (const QUrl &url : std::as_const(result->requested))
         trail.fetched.insert(fetchedForm(url));
-    takeDeclared(*row, result->landing, namesFromLinks);
+    if (!result->landing.metadata.title.isEmpty() || !result->landing.metadata.cells.isEmpty())
+        takeDeclared(id, result->landing.metadata, namesFromLinks);
     const QUrl landing = result->finalUrl.isValid() ? result->finalUrl : QUrl(addressOf(*row));
     if (const FailureReason refusedBy = refusal(trail, *result, landing); !refusedBy.isNone()) {
         result->reason = refusedBy;

@@ -26,10 +26,14 @@ public:
 
     // The answer was a web page: when it is a paper's own page that names its full text, the row goes
     // on to that address as a transfer of its own (true). Otherwise the reason says why the row ends
-    // here. Unless names come from the links, a paper known by its address alone takes its page's title.
+    // here. What the page declares joins what is known of the paper, and the row's name follows it
+    // (namesFromLinks: how rows that were not handed over are named).
     bool follow(RowId id, TransferResult *result, bool namesFromLinks);
 
 private:
+    // What the page declares goes to the row, and the row's name follows all that is known of the paper.
+    void takeDeclared(RowId id, const PaperMetadata &declared, bool namesFromLinks);
+
     struct Trail
     {
         QString next;          // the full-text address the next transfer asks for
@@ -37,8 +41,6 @@ private:
         QSet<QString> fetched; // every address asked for so far
     };
 
-    // What the page declares goes to the row (and its title to a row known by its address alone).
-    void takeDeclared(const DownloadRow &row, const LandingPage &page, bool namesFromLinks);
     // Why the row does not go on from the page that came from `asked`; none when it follows the full text.
     static FailureReason refusal(const Trail &trail, const TransferResult &result, const QUrl &asked);
 

@@ -85,6 +85,33 @@ struct PartFile::Folder
     std::atomic<int> fd{-1};
 };
 
+// Whether a move asked for has begun or was called off; shared by the part and the worker that moves.
+struct PartFile::MoveGate
+{
+    enum class State { Pending, CalledOff, Begun };
+
+    // On the worker: true when the move goes on (it has begun from now), false when it was called off.
+    bool begin()
+    {
+        std::lock_guard lock(mutex);
+        if (state == State::CalledOff)
+            return false;
+        state = State::Begun;
+        return true;
+    }
+    // True when the move will never be made.
+    bool callOff()
+    {
+        std::lock_guard lock(mutex);
+        if (state == State::Pending)
+            state = State::CalledOff;
+        return state == State::CalledOff;
+    }
+
+    std::mutex mutex;
+    State state = State::Pending;
+};
+
 // The writes of one file, done in the order they were asked for on a worker thread. The lane owns the
 // file's descriptor until it hands it to a flush or closes it.
 struct PartFile::Lane : std::enable_shared_from_this<PartFile::Lane>
@@ -623,9 +650,21 @@ void PartFile::flushSoon()
 
 namespace {
 
-// Moves temp to target in the folder, replacing a file there only with replace; the identity is taken
-// from the temporary file, which only its own transfer ever held.
-PartFile::MoveResult renameInFolder(int dirFd, const QByteArray &temp, const QByteArray &target, bool replace)
+// Whether the file at target in the folder is the one with this identity (not following a link).
+bool isFileAt(int dirFd, const QByteArray &target, const FileIdentity &identity)
+{
+    struct stat st
+    {
+    };
+    return identity.isValid() && ::fstatat(dirFd, target.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+           IdentityOfStatus(st) == identity;
+}
+
+// Moves temp to target in the folder, replacing a file there only with replace, or while it is the earlier
+// copy named (the look and the move are two steps: a file put there between them is replaced, as under
+// replace). The identity is taken from the temporary file, which only its own transfer ever held.
+PartFile::MoveResult renameInFolder(int dirFd, const QByteArray &temp, const QByteArray &target, bool replace,
+                                    const FileIdentity &earlier = {})
 {
     PartFile::MoveResult result;
     struct stat st
@@ -633,22 +672,41 @@ PartFile::MoveResult renameInFolder(int dirFd, const QByteArray &temp, const QBy
     };
     if (::fstatat(dirFd, temp.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0)
         result.identity = IdentityOfStatus(st);
+    const bool replacing = replace || isFileAt(dirFd, target, earlier);
     int error =
-        ::renameat2(dirFd, temp.constData(), dirFd, target.constData(), replace ? 0 : RENAME_NOREPLACE) == 0
+        ::renameat2(dirFd, temp.constData(), dirFd, target.constData(), replacing ? 0 : RENAME_NOREPLACE) == 0
             ? 0
             : errno;
     // File systems without the no-replace move: a hard link fails the same way on a taken name.
-    if (error == EINVAL && !replace) {
+    if (error == EINVAL && !replacing) {
         error = ::linkat(dirFd, temp.constData(), dirFd, target.constData(), 0) == 0 ? 0 : errno;
         if (error == 0)
             ::unlinkat(dirFd, temp.constData(), 0);
     }
     result.ok = error == 0;
-    result.nameTaken = error == EEXIST && !replace;
+    result.nameTaken = error == EEXIST && !replacing;
     if (error != 0) {
         result.error = systemError(error);
         result.errorCode = error;
     }
+    return result;
+}
+
+// The flushed temporary file moved to its name (flushError: how its flush went). Data that gets no name
+// is removed here, unless the name was taken: then it waits for another.
+PartFile::MoveResult moveFlushed(int dirFd, int flushError, const QByteArray &temp, const QByteArray &target,
+                                 bool replace, const FileIdentity &earlier)
+{
+    PartFile::MoveResult result;
+    const int error = flushError != 0 ? flushError : (dirFd < 0 ? EBADF : 0);
+    if (error == 0) {
+        result = renameInFolder(dirFd, temp, target, replace, earlier);
+    } else {
+        result.error = systemError(error);
+        result.errorCode = error;
+    }
+    if (!result.ok && !result.nameTaken && dirFd >= 0)
+        ::unlinkat(dirFd, temp.constData(), 0);
     return result;
 }
 
@@ -663,22 +721,43 @@ PartFile::MoveResult PartFile::moveTo(const QString &fileName, bool replace)
             m_tempName.isEmpty() ? QStringLiteral("no data") : QStringLiteral("not a plain file name");
         return result;
     }
-    const MoveResult result = renameInFolder(dirFd, encoded(m_tempName), encoded(fileName), replace);
+    const QByteArray target = encoded(fileName);
+    const MoveResult result =
+        renameInFolder(dirFd, encoded(m_tempName), target, replace, earlierAt(fileName));
     tookMove(result);
     return result;
+}
+
+FileIdentity PartFile::earlierAt(const QString &fileName) const
+{
+    return fileName == m_earlierName ? m_earlierIdentity : FileIdentity();
+}
+
+void PartFile::replaceOnly(const QString &fileName, const FileIdentity &identity)
+{
+    m_earlierName = fileName;
+    m_earlierIdentity = identity;
+}
+
+bool PartFile::callOffMove()
+{
+    return !m_gate || m_gate->callOff();
 }
 
 void PartFile::tookMove(const MoveResult &result)
 {
     if (result.nameTaken) {
-        m_digest = result.sha256; // the data stays for another name
+        m_gate.reset(); // the data stays for another name
+        m_digest = result.sha256;
         return;
     }
     m_digest.clear();
     if (!result.ok) {
+        m_gate.reset();
         discard();
         return;
     }
+    // The file has its name: the move can no longer be called off (until this part holds another file).
     m_tempName.clear();
     m_written = 0;
     closeAll(false);
@@ -690,24 +769,26 @@ PartFile::mover(const QString &fileName, bool replace, QObject *receiver,
 {
     QPointer<QObject> guard(receiver);
     std::weak_ptr<bool> alive = m_alive;
+    m_gate = std::make_shared<MoveGate>();
     // The worker moves the file in the folder it was made in (the part may let go of it meanwhile).
     const qint64 written = m_written;
-    return [this, guard, alive, done = std::move(done), folder = m_dir, tempName = m_tempName,
-            target = encoded(fileName), replace, written](int flushError, const QByteArray &digest) {
-        // Only bytes that are on the disk ever get the name.
-        MoveResult result;
+    return [this, guard, alive, gate = m_gate, done = std::move(done), folder = m_dir, tempName = m_tempName,
+            target = encoded(fileName), replace, earlier = earlierAt(fileName),
+            written](int flushError, const QByteArray &digest) {
+        // Only bytes that are on the disk ever get the name, and only while the move is not called off.
         const int dirFd = folder->fd.load();
-        const int error = flushError != 0 ? flushError : (dirFd < 0 ? EBADF : 0);
-        if (error == 0) {
-            result = renameInFolder(dirFd, encoded(tempName), target, replace);
-            // The digest is of what was written here: a file whose length another program changed
-            // meanwhile is not what it names.
-            if ((result.ok || result.nameTaken) && result.identity.size == written)
-                result.sha256 = digest;
+        MoveResult result;
+        if (!gate->begin()) {
+            if (dirFd >= 0)
+                ::unlinkat(dirFd, encoded(tempName).constData(), 0);
+            result.error = QStringLiteral("called off");
         } else {
-            result.error = systemError(error);
-            result.errorCode = error;
+            result = moveFlushed(dirFd, flushError, encoded(tempName), target, replace, earlier);
         }
+        // The digest is of what was written here: a file whose length another program changed meanwhile
+        // is not what it names.
+        if ((result.ok || result.nameTaken) && result.identity.size == written)
+            result.sha256 = digest;
         diskwork::postToReceiver(guard, [this, alive, done, tempName, result] {
             // This object follows the move first, unless it is gone or holds another file by now.
             if (!alive.expired() && m_tempName == tempName)
@@ -765,7 +846,10 @@ void PartFile::discard()
 {
     m_flushed = false;
     m_digest.clear();
-    closeAll(true);
+    // A file already on its way to its name is the worker's now: it is not removed under it.
+    const bool calledOff = callOffMove();
+    m_gate.reset();
+    closeAll(calledOff);
     m_tempName.clear();
     m_written = 0;
 }
@@ -774,6 +858,7 @@ void PartFile::keep()
 {
     m_flushed = false;
     m_digest.clear();
+    m_gate.reset();
     closeAll(false);
     m_tempName.clear();
     m_written = 0;

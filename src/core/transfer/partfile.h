@@ -97,7 +97,14 @@ public:
     // no file under the name; a taken name keeps the data here for moveTo with another name.
     void flushAndMove(const QString &fileName, bool replace, QObject *receiver,
                       std::function<void(const MoveResult &result)> done);
-    // Deletes the temporary file.
+    // A move to fileName replaces the file there while it is still the one with this identity: the
+    // earlier copy of the same paper, whose place the new one takes. Any other file there leaves the name
+    // taken (as without replace).
+    void replaceOnly(const QString &fileName, const FileIdentity &identity);
+    // Calls off the move asked for (flushAndMove, moveLater) unless it has begun: nothing gets the name
+    // then, and the temporary file is removed. False when the file is on its way to its name already.
+    bool callOffMove();
+    // Deletes the temporary file (a move asked for and not begun is called off).
     void discard();
     // Lets the temporary file stay on disk (for a later reopen) and forgets it.
     void keep();
@@ -105,10 +112,13 @@ public:
 private:
     struct Folder;
     struct Lane;
+    struct MoveGate;
     // Closes the file and the folder, removing the temporary file with removeTemporary.
     void closeAll(bool removeTemporary = false);
     // Follows a move made of the temporary file.
     void tookMove(const MoveResult &result);
+    // The identity replaceOnly gave for the name, if it gave one.
+    FileIdentity earlierAt(const QString &fileName) const;
     // What moves the temporary file to fileName in its folder on a worker, given the errno of the flush
     // before (0 when it went well) and the digest of the file's content, and reports on the receiver's
     // thread.
@@ -126,7 +136,10 @@ private:
     bool m_flushed = false;
     QString m_error;
     int m_errorCode = 0;
-    QByteArray m_digest; // of a flushed file that waits for another name
+    QByteArray m_digest;   // of a flushed file that waits for another name
+    QString m_earlierName; // replaceOnly's name and identity
+    FileIdentity m_earlierIdentity;
+    std::shared_ptr<MoveGate> m_gate; // of the move asked for and not yet followed
     std::shared_ptr<bool> m_alive = std::make_shared<bool>(true); // for work that ends after this object
 };
 

@@ -1,6 +1,7 @@
 #include "core/transfer/rowpicker.h"
 
 #include "core/common/filenames.h"
+#include "core/common/receiverpost.h"
 #include "core/common/safetext.h"
 #include "core/transfer/retrybook.h"
 #include "core/transfer/schedulertime.h"
@@ -35,6 +36,22 @@ void endOnFileAtHand(DownloadRow &r, qint64 size, PercentNote note)
     r.percentShown = false;
     r.percentNote = note;
     r.reason = {};
+}
+
+// Every start begins from the name the row was handed over with (a name it had on a try that wrote
+// nothing is no claim), as it may stand on disk: a name that fits is never cut again.
+void takeGivenName(const RowWriter &rows, const DownloadRow &row)
+{
+    const QString type = IsSafeFileType(row.type) ? row.type : QStringLiteral("pdf");
+    const QString name =
+        FitNameForDisk(CleanFileName(row.givenName.isEmpty() ? row.name : row.givenName), type, 0);
+    const QString folder = withTrailingSlash(row.folder);
+    if (name != row.name || folder != row.folder || type != row.type)
+        rows.update(row.id, [&](DownloadRow &r) {
+            r.name = name;
+            r.folder = folder;
+            r.type = type;
+        });
 }
 
 constexpr qint64 kLookFreshMs = 1000;
@@ -76,25 +93,15 @@ RowId RowPicker::findRow(DuplicatePolicy policy)
         if (m_retries.heldBack(row, nowMs))
             continue;
         const RowId id = row.id;
-        if (m_heldCheck && passHeldRow(id))
+        // A row downloaded again is fetched, whatever the library holds: the user asked for a new copy.
+        if (m_heldCheck && row.owned.isNone() && passHeldRow(id))
             continue;
         if (TrimSpaces(row.folder).isEmpty()) {
             failWithoutFolder(id);
             continue;
         }
-        // The name as it may stand on disk; a name that fits is never cut again.
-        // Every start begins from the name the row was handed over with: a name it
-        // had on a try that wrote nothing is no claim.
-        QString name = CleanFileName(row.givenName.isEmpty() ? row.name : row.givenName);
-        const QString type = IsSafeFileType(row.type) ? row.type : QStringLiteral("pdf");
-        name = FitNameForDisk(name, type, 0);
-        const QString folder = withTrailingSlash(row.folder);
-        if (name != row.name || folder != row.folder || type != row.type)
-            m_rows.update(id, [&](DownloadRow &r) {
-                r.name = name;
-                r.folder = folder;
-                r.type = type;
-            });
+        takeGivenName(m_rows, row);
+        const QString folder = row.folder, name = row.name, type = row.type;
         if (!m_names.listed(folder))
             continue;
         const ReservedPaths reserved = reservedFor(id);
@@ -103,7 +110,7 @@ RowId RowPicker::findRow(DuplicatePolicy policy)
             !lookedAtFor(id, path, otherPaperNames(folder, name, type)))
             continue;
         const NeedAnswer answer =
-            确定是需要下载(policy, folder, name, type, reserved, claimsFor(row.key), m_names.looker());
+            确定是需要下载(policy, folder, name, type, reserved, claimsFor(row.key), lookFor(row));
         switch (answer.need) {
         case Need::Fetch:
             return id;
@@ -240,8 +247,35 @@ QString RowPicker::reserveTarget(RowId id, DuplicatePolicy policy, const QString
     settle();
     m_reserved.remove(m_reservedBy.take(id));
     const QString path = 重命名保存路径(policy, row->folder, row->name, type, newName, reservedFor(id),
-                                        claimsFor(row->key), m_names.looker());
+                                        claimsFor(row->key), lookFor(*row));
     m_reserved.insert(path);
     m_reservedBy.insert(id, path);
     return path;
+}
+
+EntryLook RowPicker::lookFor(const DownloadRow &row) const
+{
+    EntryLook look = m_names.looker();
+    if (row.owned.isNone())
+        return look;
+    return [look, earlier = row.owned](const QString &path) {
+        const SeenEntry seen = look(path);
+        // Only while the listing shows that very file: one put in its place is another's.
+        if (path == earlier.path && seen.entry == PathEntry::File &&
+            (!seen.identity.isValid() || seen.identity == earlier.identity))
+            return SeenEntry{};
+        return seen;
+    };
+}
+
+void RowPicker::dropEarlierCopy(const OwnedFile &earlier)
+{
+    if (earlier.isNone())
+        return;
+    diskwork::workThenPost(
+        &m_names, [earlier] { return RemoveOwnedFile(earlier); },
+        [names = &m_names, path = earlier.path](bool removed) {
+            if (removed)
+                names->markGone(path);
+        });
 }

@@ -46,14 +46,21 @@ public:
     QString reserveTarget(RowId id, DuplicatePolicy policy, const QString &type, QString *newName);
     // The row's whole file is being put in place under its reserved path.
     void committing(RowId id) { m_committing.insert(id); }
+    bool isCommitting(RowId id) const { return m_committing.contains(id); }
     // The transfer ended. Had it begun to put its file in place, the path stays taken until a look
     // tells whether the file is there now.
     void release(RowId id);
     bool reserving(RowId id) const { return m_reservedBy.contains(id); }
     // The row's file could not be moved into place under its name: another program took it.
     void nameRefused(RowId id);
+    // A row's new copy took the place of the file it wrote before under another name: that file is
+    // removed on a worker, while it is still the very file.
+    void dropEarlierCopy(const OwnedFile &earlier);
 
     FolderNames &names() { return m_names; }
+    // What stands at a path for the row: the folders' listings, where the file the row wrote before is no
+    // obstacle to it (its new copy takes that file's place).
+    EntryLook lookFor(const DownloadRow &row) const;
 
 private:
     struct Ask

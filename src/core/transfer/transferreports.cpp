@@ -73,9 +73,11 @@ bool TransferReports::scheduleRetry(RowId id, const TransferResult &result)
     return retry.again;
 }
 
-void TransferReports::DownloadComplete(RowId id, const TransferResult &result, bool single)
+OwnedFile TransferReports::DownloadComplete(RowId id, const TransferResult &result, bool single)
 {
+    OwnedFile earlier;
     m_rows.update(id, [&](DownloadRow &r) {
+        earlier = r.owned;
         r.state = RowState::Done;
         r.reason = {};
         r.speed = -1;
@@ -98,6 +100,8 @@ void TransferReports::DownloadComplete(RowId id, const TransferResult &result, b
     });
     if (const DownloadRow *row = m_model->find(id); row && result.stamped)
         m_note(TransferNote::Ended, row->name);
+    const DownloadRow *row = m_model->find(id);
+    return row && earlier.path != row->owned.path ? earlier : OwnedFile();
 }
 
 void TransferReports::DownloadError(RowId id, const TransferResult &result)

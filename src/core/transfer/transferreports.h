@@ -36,7 +36,9 @@ public:
     // The row left the list.
     void forget(RowId id) { m_beforeAnswer.remove(id); }
 
-    void DownloadComplete(RowId id, const TransferResult &result, bool single);
+    // The row is done with its new file. The file it wrote before, when that lies under another name
+    // (which the new copy took), is given back for removal; none otherwise.
+    OwnedFile DownloadComplete(RowId id, const TransferResult &result, bool single);
     void DownloadError(RowId id, const TransferResult &result);
     // A failed try that may pass, with tries left: the row waits for its next one (true).
     bool scheduleRetry(RowId id, const TransferResult &result);

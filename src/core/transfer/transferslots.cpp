@@ -167,6 +167,11 @@ void TransferSlots::abortRows(const QList<RowId> &ids, const FailureReason &reas
         if (slot.transfer && gone.contains(slot.row))
             stopping.append(slot.transfer);
     }
+    // Files on their way to the disk are called off while they can be.
+    for (const QPointer<Downloader> &transfer : std::as_const(m_committing)) {
+        if (transfer && gone.contains(transfer->id()))
+            stopping.append(transfer);
+    }
     for (const QPointer<Downloader> &transfer : std::as_const(stopping)) {
         if (transfer)
             transfer->abort(reason);

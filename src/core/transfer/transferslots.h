@@ -55,7 +55,8 @@ public:
     // Deletes every transfer, which reports to the listeners no more.
     void dropAll(std::initializer_list<QObject *> listeners);
     void forgetEnded() { m_committing.removeAll(nullptr); }
-    // The transfers of these rows end with the reason (their files discarded).
+    // The transfers of these rows end with the reason (their files discarded, also one on its way to the
+    // disk while its move can be called off).
     void abortRows(const QList<RowId> &ids, const FailureReason &reason);
 
     // A transfer starts for the row with these bytes kept from an earlier try.

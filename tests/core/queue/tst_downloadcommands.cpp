@@ -204,7 +204,7 @@ private Q_SLOTS:
         QCOMPARE(top, sortedTop);
     }
 
-    void redownloadResetsTheRightRowsAndDeletesTheirFiles()
+    void redownloadResetsTheRightRowsAndKeepsTheirFiles()
     {
         fntest::MessageRecorder recorder;
         QTemporaryDir dir;
@@ -224,13 +224,15 @@ private Q_SLOTS:
         QCOMPARE(RedownloadSelectedRows(TestRows::of(model), model.idsAt({0, 2, 5})), 1);
         QCOMPARE(model.row(0).state, RowState::Waiting);
         QVERIFY(progressCellsEmpty(model, 0));
-        QVERIFY(!QFile::exists(folder + "done.pdf"));
+        // The file stays the row's own until its new copy takes its place.
+        QVERIFY(QFile::exists(folder + "done.pdf"));
+        QCOMPARE(model.row(0).owned.path, folder + "done.pdf");
         QCOMPARE(model.row(5).state, RowState::Downloading);
 
         QCOMPARE(RedownloadHtmlRows(TestRows::of(model), idle), 2);
         QCOMPARE(model.row(3).state, RowState::Waiting);
         QCOMPARE(model.row(4).state, RowState::Waiting);
-        QVERIFY(!QFile::exists(folder + "page.HTM"));
+        QVERIFY(QFile::exists(folder + "page.HTM"));
         QCOMPARE(model.row(1).state, RowState::Failed); // a failed pdf is not a web page
 
         // A failed row wrote nothing: the file under its name is someone else's.
@@ -240,10 +242,10 @@ private Q_SLOTS:
         QVERIFY(recorder.messages.isEmpty());
     }
 
-    void aResetTakesOnlyTheFileTheRowStillOwns()
+    void aResetRemovesNoFileAndAHeldRowGoesBackToItsOwnFolder()
     {
-        // A reset deletes the file the row wrote, and only while that very file is there: not a link put
-        // in its place, not the file a held row points at in another folder.
+        // A reset deletes nothing: the file the row wrote waits for its new copy, and a link put in its
+        // place or the file a held row points at in another folder are not the row's to touch.
         QTemporaryDir dir;
         const QString folder = dir.path() + "/in/";
         const QString elsewhere = dir.path() + "/elsewhere/";
@@ -268,15 +270,16 @@ private Q_SLOTS:
         });
 
         QCOMPARE(RedownloadSelectedRows(TestRows::of(model), {mine, linked, held}), 3);
-        QVERIFY(!QFile::exists(folder + "mine.pdf"));
+        QCOMPARE(fntest::readFile(folder + "mine.pdf"), QByteArray("written by the row"));
         QVERIFY(QFileInfo(folder + "linked.pdf").isSymLink());
         QCOMPARE(fntest::readFile(elsewhere + "target.pdf"), QByteArray("outside"));
         QCOMPARE(fntest::readFile(elsewhere + "earlier.pdf"), QByteArray("held"));
-        // The held row is back in its own folder under its own name, and no row owns a file any more.
+        // The held row is back in its own folder under its own name; it owned no file and owns none.
         QCOMPARE(model.find(held)->folder, folder);
         QCOMPARE(model.find(held)->name, QStringLiteral("held"));
+        QVERIFY(model.find(held)->owned.isNone());
         for (int i = 0; i < model.count(); ++i)
-            QVERIFY(model.row(i).state == RowState::Waiting && model.row(i).owned.isNone());
+            QCOMPARE(model.row(i).state, RowState::Waiting);
     }
 
     void automaticRedownloadFollowsTheChoice_data()

@@ -459,11 +459,16 @@ private Q_SLOTS:
         QCOMPARE(fntest::readFile(rowFilePath(row(first))), FaultServer::pdf(6000, 'a').body);
         QCOMPARE(fntest::readFile(rowFile(*m_model, second)), FaultServer::pdf(7000, 'b').body);
         QCOMPARE(RowClickPanelText(*m_model, second), rowFilePath(row(second)));
+        // Downloaded again, the second takes the place of its own file, not of the first one's nor a third
+        // name.
         ResetRow(TestRows::of(*m_model), second);
         QVERIFY(QFile::exists(rowFilePath(row(first))));
-        QVERIFY(!QFile::exists(rowFilePath(row(second))));
+        QVERIFY(QFile::exists(rowFile(*m_model, second)));
+        m_server.setReply("/second.pdf", FaultServer::pdf(7100, 'c'));
         runToEnd();
         QCOMPARE(row(second).state, RowState::Done);
+        QVERIFY(row(second).name.endsWith(QStringLiteral("[001]")));
+        QCOMPARE(fntest::readFile(rowFile(*m_model, second)), FaultServer::pdf(7100, 'c').body);
         QTRY_COMPARE(entries().size(), 2);
     }
 

@@ -4,6 +4,8 @@
 // that offers nothing to take fails honestly and never counts toward it).
 #include "core/library/landingpage.h"
 #include "core/queue/downloadlistmodel.h"
+#include "core/queue/targetfile.h"
+#include "core/search/handover.h"
 #include "core/transfer/downloadscheduler.h"
 #include "faultserver.h"
 #include "testenv.h"
@@ -12,6 +14,7 @@
 #include <QDir>
 #include <QNetworkCookie>
 #include <QNetworkCookieJar>
+#include <QSet>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 
@@ -368,6 +371,59 @@ private Q_SLOTS:
         QCOMPARE(QDir(folder()).entryList(QDir::Files | QDir::Hidden).size(), 5);
         // Pages that name their full text, loops included, are no wall.
         QCOMPARE(wall.count(), 0);
+    }
+
+    void theNameIsDecidedFromAllThatIsKnownWhenTheFileIsFetched_data()
+    {
+        QTest::addColumn<int>("method");
+        QTest::newRow("single connection") << 1;
+        QTest::newRow("parallel slots") << 2;
+    }
+    void theNameIsDecidedFromAllThatIsKnownWhenTheFileIsFetched()
+    {
+        // The template was filled at the hand-over from what the result page gave; the paper's page
+        // declares more (its DOI, volume, issue, date, and for a bare link its title) before the file comes.
+        QFETCH(int, method);
+        const QByteArray declared =
+            "<meta name=citation_title content=\"Declared title\"><meta name=citation_doi "
+            "content=\"doi:10.1000/xyz.1\"><meta name=citation_volume content=7><meta name=citation_issue "
+            "content=3><meta name=citation_publication_date content=2021/05/01>";
+        for (const char *paper : {"listed", "bare", "linked"}) {
+            const QString path = QStringLiteral("/n/%1").arg(QLatin1String(paper));
+            m_server.setReply(
+                path, html(declared + "<meta name=citation_pdf_url content=" + path.toUtf8() + ".pdf>"));
+            m_server.setReply(path + ".pdf", FaultServer::pdf(4000, paper[0]));
+        }
+        HandOverOptions byTemplate;
+        byTemplate.nameTemplate = QStringLiteral("{年份}-{DOI}-{卷}-{期}-{标题}");
+        HandOverOptions byLink = byTemplate;
+        byLink.namesFromLinks = true;
+        const RowWriter rows = TestRows::of(*m_model);
+        const QString pdf = QStringLiteral("pdf");
+        // What the result page gave wins over what the page declares; a bare link has only its address.
+        QVERIFY(加入下载列表(rows, m_server.url("/n/listed").toString(), "Listed title", pdf, folder(), {},
+                             byTemplate, {{QStringLiteral("年份"), QStringLiteral("2019")}}));
+        QVERIFY(
+            加入下载列表(rows, m_server.url("/n/bare").toString(), "bare", pdf, folder(), {}, byTemplate));
+        QVERIFY(加入下载列表(rows, m_server.url("/n/linked").toString(), "Linked title", pdf, folder(), {},
+                             byLink));
+        // Another program's file stands under the name the bare link comes to: the duplicate rule holds.
+        const QString taken = QStringLiteral("2021-10.1000_xyz.1-7-3-Declared title");
+        fntest::writeFile(folder() + taken + ".pdf", "another program's");
+        runToEnd(method, 2);
+
+        const QStringList expected{QStringLiteral("2019-10.1000_xyz.1-7-3-Listed title.pdf"), taken + ".pdf",
+                                   taken + "[001].pdf", QStringLiteral("linked.pdf")};
+        QStringList files = QDir(folder()).entryList(QDir::Files | QDir::Hidden);
+        QCOMPARE(QSet<QString>(files.cbegin(), files.cend()),
+                 QSet<QString>(expected.cbegin(), expected.cend()));
+        QCOMPARE(fntest::readFile(folder() + expected.at(0)), FaultServer::pdf(4000, 'l').body);
+        QCOMPARE(fntest::readFile(folder() + taken + ".pdf"), QByteArray("another program's"));
+        QCOMPARE(fntest::readFile(folder() + taken + "[001].pdf"), FaultServer::pdf(4000, 'b').body);
+        for (int i = 0; i < m_model->count(); ++i) {
+            QCOMPARE(m_model->row(i).state, RowState::Done);
+            QCOMPARE(m_model->row(i).owned.path, rowFilePath(m_model->row(i)));
+        }
     }
 
     void landingPagesNeverPauseTheQueue()

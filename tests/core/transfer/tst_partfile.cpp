@@ -181,6 +181,77 @@ private Q_SLOTS:
             QCOMPARE(fntest::readFile(dir.filePath(QStringLiteral("gone.pdf"))), body);
     }
 
+    // A move asked for can be called off until it begins: nothing gets the name and the temporary file
+    // goes; a part given up meanwhile calls its move off too. Once the file has its name, it stays.
+    void aMoveIsCalledOffUntilItBegins()
+    {
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        QObject receiver;
+        PartFile::setGroupWindow(600000); // the flush waits until the test lets it go
+        std::optional<PartFile::MoveResult> off, placed;
+        PartFile calledOff, kept, given;
+        for (PartFile *part : {&calledOff, &kept, &given}) {
+            QVERIFY(part->open(dir.path()));
+            QVERIFY(part->write(QByteArray(5000, 'x')));
+        }
+        calledOff.flushAndMove(QStringLiteral("off.pdf"), false, &receiver,
+                               [&off](const PartFile::MoveResult &r) { off = r; });
+        kept.flushAndMove(QStringLiteral("kept.pdf"), false, &receiver,
+                          [&placed](const PartFile::MoveResult &r) { placed = r; });
+        given.flushAndMove(QStringLiteral("given.pdf"), false, &receiver,
+                           [](const PartFile::MoveResult &) {});
+        QVERIFY(calledOff.callOffMove());
+        QVERIFY(calledOff.callOffMove()); // and stays called off
+        given.discard();
+        // Asked again while it has not gone: a busy machine may wake the flush too late for one hurry.
+        QTRY_VERIFY_WITH_TIMEOUT((PartFile::flushSoon(), off && placed), 20000);
+        PartFile::setGroupWindow(0);
+        QVERIFY(!off->ok && !off->nameTaken);
+        QVERIFY2(placed->ok, qPrintable(placed->error));
+        QVERIFY(!kept.callOffMove()); // too late: the file has its name
+        QTRY_VERIFY(PartFile::waitForDiskWork(0));
+        QCOMPARE(entries(dir.path()), QStringList{"kept.pdf"});
+    }
+
+    // A new copy takes the place of the earlier copy it names while that is still the very file; anything
+    // else under the name (the file changed, another file, a link) leaves the name taken.
+    void aMoveReplacesOnlyTheEarlierCopyItNames()
+    {
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        QObject receiver;
+        const QString earlier = dir.filePath(QStringLiteral("paper.pdf"));
+        fntest::writeFile(earlier, "the earlier copy");
+        const FileIdentity identity = IdentityOf(earlier);
+        fntest::writeFile(dir.filePath(QStringLiteral("changed.pdf")), "was one thing");
+        const FileIdentity before = IdentityOf(dir.filePath(QStringLiteral("changed.pdf")));
+        fntest::writeFile(dir.filePath(QStringLiteral("changed.pdf")), "and is another now");
+        QVERIFY(QFile::link(earlier, dir.filePath(QStringLiteral("link.pdf"))));
+        const QList<std::pair<QString, FileIdentity>> cases{{QStringLiteral("paper.pdf"), identity},
+                                                            {QStringLiteral("changed.pdf"), before},
+                                                            {QStringLiteral("link.pdf"), identity}};
+        for (const auto &[name, named] : cases) {
+            std::optional<PartFile::MoveResult> result;
+            PartFile part;
+            QVERIFY(part.open(dir.path()));
+            QVERIFY(part.write("the new copy"));
+            part.replaceOnly(name, named);
+            part.flushAndMove(name, false, &receiver,
+                              [&result](const PartFile::MoveResult &r) { result = r; });
+            QTRY_VERIFY(result);
+            QCOMPARE(result->ok, name == QStringLiteral("paper.pdf"));
+            QCOMPARE(result->nameTaken, !result->ok);
+            part.discard();
+        }
+        QCOMPARE(fntest::readFile(earlier), QByteArray("the new copy"));
+        QCOMPARE(fntest::readFile(dir.filePath(QStringLiteral("changed.pdf"))),
+                 QByteArray("and is another now"));
+        QVERIFY(QFileInfo(dir.filePath(QStringLiteral("link.pdf"))).isSymLink());
+        QTRY_VERIFY(PartFile::waitForDiskWork(0));
+        QCOMPARE(entries(dir.path()), QStringList({"changed.pdf", "link.pdf", "paper.pdf"}));
+    }
+
     // Kept bytes are opened again on the worker: their head comes back with the answer, writes handed over
     // before it follow them, and the whole reaches its name byte for byte. Kept bytes of another length
     // than expected are no base for the rest and go; a name that is not this program's is refused at once.

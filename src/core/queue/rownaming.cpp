@@ -1,0 +1,86 @@
+#include "core/queue/rownaming.h"
+
+#include "core/common/filenames.h"
+#include "core/common/safetext.h"
+#include "core/library/landingpage.h"
+#include "core/library/nametemplate.h"
+#include "core/queue/downloadlistmodel.h"
+#include "core/settings/settingkeys.h"
+
+namespace {
+
+// A cleaned name may still start with a dot (" .x" cleans to ".x") or be nothing but dots and spaces;
+// on disk that is a hidden file such as ".pdf". Such a name loses its leading dots and spaces, and
+// what is left of it may be empty, in which case the other source names the file.
+QString visibleName(const QString &cleaned)
+{
+    qsizetype start = 0;
+    while (start < cleaned.size() && (cleaned.at(start) == u'.' || cleaned.at(start) == u' '))
+        ++start;
+    return cleaned.mid(start);
+}
+
+QString nameFromLink(const QString &address)
+{
+    // An address without a path would give its host, and with it a password it carried.
+    const QString shown = WithoutCredentials(address);
+    return visibleName(CleanFileName(StripUnsafeControls(FileNameFromPath(shown, true))));
+}
+
+QString nameFromTitle(const QString &title)
+{
+    return visibleName(CleanFileName(TrimSpaces(StripLineBreaks(StripUnsafeControls(title)))));
+}
+
+bool isDefaultTemplate(const QString &nameTemplate)
+{
+    return nameTemplate.trimmed().isEmpty() || nameTemplate.trimmed() == settingdefaults::FileNameTemplate;
+}
+
+// The template filled from the metadata; the default template gives exactly the name of the title.
+QString nameFromTemplate(const QString &nameTemplate, const QString &title, const PaperCells &cells)
+{
+    if (isDefaultTemplate(nameTemplate))
+        return nameFromTitle(title);
+    const QString filled = FillNameTemplate(nameTemplate, PaperMetadata{StripUnsafeControls(title), cells});
+    const QString name = visibleName(CleanFileName(TrimSpaces(StripUnsafeControls(filled))));
+    return name.isEmpty() ? nameFromTitle(title) : name;
+}
+
+// The title a list of links gives a paper known by its address alone is the file in its link.
+bool isLinkTitle(const QString &title, const QString &address)
+{
+    const QString cleaned = nameFromTitle(title);
+    return cleaned.isEmpty() || cleaned == nameFromLink(address);
+}
+
+} // namespace
+
+QString PaperFileName(const QString &address, const QString &title, const QString &type, bool fromLink,
+                      const QString &nameTemplate, const PaperCells &cells)
+{
+    QString name = fromLink ? nameFromLink(address) : nameFromTemplate(nameTemplate, title, cells);
+    if (name.isEmpty())
+        name = fromLink ? nameFromTitle(title) : nameFromLink(address);
+    if (name.isEmpty())
+        name = QStringLiteral("未命名");
+    return FitNameForDisk(name, type);
+}
+
+QString NameFromWhatIsKnown(const DownloadRow &row, bool namesFromLinks)
+{
+    RowNaming naming = row.naming;
+    if (!naming.isSet()) {
+        // Its name stands for its title: only a paper known by its address alone is named again.
+        if (namesFromLinks || !isLinkTitle(row.givenName, row.key))
+            return row.givenName;
+        naming.nameTemplate = settingdefaults::FileNameTemplate;
+    }
+    if (naming.fromLink)
+        return row.givenName;
+    PaperMetadata known = naming.given;
+    if (isLinkTitle(known.title, row.key))
+        known.title.clear();
+    known = MergedMetadata(known, row.declared);
+    return PaperFileName(row.key, known.title, row.type, false, naming.nameTemplate, known.cells);
+}
