@@ -168,7 +168,7 @@ bool looksLikeOurs(QSqlQuery &q, int version)
     q.finish();
     const bool onlyOurs = std::all_of(objects.cbegin(), objects.cend(),
                                       [](const QString &name) { return kOwnObjects.contains(name); });
-    if (!onlyOurs || version < 1 || version > PaperLibrary::LastUnmarkedVersion ||
+    if (!onlyOurs || version < 1 || version > PaperLibrary::SchemaVersion ||
         !objects.contains(QStringLiteral("papers")))
         return false;
     if (version >= 2 && !objects.contains(QStringLiteral("queue")))

@@ -28,8 +28,6 @@ class PaperLibrary
 {
 public:
     static constexpr int SchemaVersion = 5;
-    // The last version whose files were made without our mark: a file without it is ours only up to it.
-    static constexpr int LastUnmarkedVersion = 4;
     // SQLite's application_id of our library files ("FNXL"): another program's database is never ours.
     static constexpr int ApplicationId = 0x464E584C;
 
