@@ -1,0 +1,249 @@
+#define POINTERHOLDER_TRANSITION 4
+#include "core/pdf/pdfinspect.h"
+
+#include <cstdio>
+#include <cstring>
+#include <new>
+#include <qpdf/FileInputSource.hh>
+#include <qpdf/Pipeline.hh>
+#include <qpdf/QPDF.hh>
+#include <qpdf/QPDFExc.hh>
+#include <qpdf/QPDFPageDocumentHelper.hh>
+#include <qpdf/QPDFPageObjectHelper.hh>
+#include <string_view>
+#include <unistd.h>
+#include <vector>
+
+using pdfverdict::Damage;
+using pdfverdict::State;
+using pdfverdict::Unchecked;
+
+namespace {
+
+// A page's decoded content goes nowhere: it only has to decode.
+class Sink : public Pipeline
+{
+public:
+    Sink() : Pipeline("content sink", nullptr) {}
+    void write(unsigned char const *, size_t) override {}
+    void finish() override {}
+};
+
+// What one pass over the file found.
+struct Pass
+{
+    bool opened = false;
+    bool clean = false; // no warning and no damage: nothing had to be repaired
+    bool encrypted = false;
+    bool passwordNeeded = false;
+    int pages = -1;
+    Damage damage = Damage::None;
+    std::string detail;
+};
+
+bool readAt(int fd, off_t offset, char *into, size_t length)
+{
+    size_t done = 0;
+    while (done < length) {
+        const ssize_t got = ::pread(fd, into + done, length - done, offset + off_t(done));
+        if (got <= 0)
+            return false;
+        done += size_t(got);
+    }
+    return true;
+}
+
+// A header within the first kilobyte: some writers put a line or two before it, and offsets then count
+// from the header.
+bool hasHeader(int fd)
+{
+    char head[1024];
+    const ssize_t got = ::pread(fd, head, sizeof head, 0);
+    return got > 0 && std::string_view(head, size_t(got)).find("%PDF-") != std::string_view::npos;
+}
+
+// Whether an end-of-file marker stands after the file's last object, looking back from its end. A file
+// without any object leaves the verdict to the library.
+bool endsAfterItsLastObject(int fd)
+{
+    const off_t size = ::lseek(fd, 0, SEEK_END);
+    constexpr off_t Chunk = 64 * 1024;
+    constexpr off_t Overlap = 8; // a marker that straddles two chunks
+    std::vector<char> buffer(size_t(Chunk + Overlap));
+    for (off_t end = size; end > 0;) {
+        const off_t begin = end > Chunk ? end - Chunk : 0;
+        const off_t stop = end + Overlap < size ? end + Overlap : size;
+        if (!readAt(fd, begin, buffer.data(), size_t(stop - begin)))
+            return false;
+        const std::string_view text(buffer.data(), size_t(stop - begin));
+        const size_t eof = text.rfind("%%EOF");
+        const size_t obj = text.rfind("endobj");
+        if (eof != std::string_view::npos || obj != std::string_view::npos)
+            return eof != std::string_view::npos && (obj == std::string_view::npos || eof > obj);
+        end = begin;
+    }
+    return true;
+}
+
+// A reference to an object the file does not hold resolves to null.
+bool isMissing(QPDFObjectHandle object)
+{
+    return object.isIndirect() && object.isNull();
+}
+
+// Decodes every content stream of the page; false with the damage when one cannot be had.
+bool readContents(QPDF &pdf, QPDFObjectHandle page, Pass &pass)
+{
+    QPDFObjectHandle contents = page.getKey("/Contents");
+    std::vector<QPDFObjectHandle> streams;
+    if (contents.isArray()) {
+        for (int i = 0; i < contents.getArrayNItems(); ++i)
+            streams.push_back(contents.getArrayItem(i));
+    } else if (!contents.isNull() || isMissing(contents)) {
+        streams.push_back(contents);
+    }
+    for (QPDFObjectHandle &stream : streams) {
+        if (isMissing(stream) || !stream.isStream()) {
+            pass.damage = Damage::MissingData;
+            pass.detail = "page content " + stream.getObjGen().unparse(' ') + " is not in the file";
+            return false;
+        }
+        Sink sink;
+        const size_t before = pdf.numWarnings();
+        // A filter the library does not decode is no damage; a stream it fails to decode is.
+        if (!stream.pipeStreamData(&sink, 0, qpdf_dl_generalized) && pdf.numWarnings() > before) {
+            pass.damage = Damage::BadStream;
+            pass.detail = pdf.getWarnings().back().what();
+            return false;
+        }
+    }
+    return true;
+}
+
+bool walkPages(QPDF &pdf, Pass &pass)
+{
+    QPDFObjectHandle tree = pdf.getRoot().getKey("/Pages");
+    if (!tree.isDictionary()) {
+        pass.damage = isMissing(tree) ? Damage::MissingData : Damage::NoPages;
+        pass.detail = "the catalogue names no page tree";
+        return false;
+    }
+    std::vector<QPDFPageObjectHelper> pages = QPDFPageDocumentHelper(pdf).getAllPages();
+    pass.pages = int(pages.size());
+    if (pages.empty()) {
+        pass.damage = Damage::NoPages;
+        pass.detail = "the page tree holds no page";
+        return false;
+    }
+    for (QPDFPageObjectHelper &page : pages) {
+        QPDFObjectHandle object = page.getObjectHandle();
+        if (!object.isDictionary()) {
+            pass.damage = Damage::MissingData;
+            pass.detail = "page " + object.getObjGen().unparse(' ') + " is not in the file";
+            return false;
+        }
+        if (!readContents(pdf, object, pass))
+            return false;
+    }
+    return true;
+}
+
+// The first warning that names what was wrong, past the library's notes that it is repairing.
+std::string firstCause(const std::vector<QPDFExc> &warnings)
+{
+    for (const QPDFExc &warning : warnings) {
+        const std::string text = warning.getMessageDetail();
+        if (text != "file is damaged" && text.rfind("Attempting to reconstruct", 0) != 0)
+            return warning.what();
+    }
+    return warnings.front().what();
+}
+
+Pass runPass(int fd, bool repair)
+{
+    Pass pass;
+    QPDF pdf;
+    pdf.setSuppressWarnings(true);
+    pdf.setAttemptRecovery(repair);
+    try {
+        FILE *file = ::fdopen(::dup(fd), "rb");
+        if (!file)
+            throw std::runtime_error(std::strerror(errno));
+        auto source = std::make_shared<FileInputSource>();
+        source->setFile("the file", file, true);
+        pdf.processInputSource(source);
+        pass.opened = true;
+        pass.encrypted = pdf.isEncrypted();
+        const bool walked = walkPages(pdf, pass);
+        pass.clean = walked && !pdf.anyWarnings();
+        if (walked && pdf.anyWarnings())
+            pass.detail = firstCause(pdf.getWarnings());
+    } catch (const QPDFExc &e) {
+        pass.passwordNeeded = e.getErrorCode() == qpdf_e_password;
+        const bool pageTree = e.getErrorCode() == qpdf_e_pages;
+        pass.damage = pageTree ? Damage::BadPageTree : pass.opened ? Damage::MissingData : Damage::CannotOpen;
+        pass.detail = e.what();
+    }
+    return pass;
+}
+
+PdfInspection fromPass(const Pass &pass, State good)
+{
+    PdfInspection inspection;
+    inspection.pages = pass.pages;
+    inspection.detail = pass.detail;
+    if (pass.passwordNeeded) {
+        inspection.state = State::Encrypted;
+        inspection.pages = -1;
+    } else if (pass.damage != Damage::None) {
+        inspection.state = State::Damaged;
+        inspection.damage = pass.damage;
+    } else {
+        inspection.state = pass.encrypted ? State::Encrypted : good;
+    }
+    return inspection;
+}
+
+PdfInspection inspect(int fd)
+{
+    if (!hasHeader(fd)) {
+        PdfInspection inspection;
+        inspection.state = State::Damaged;
+        inspection.damage = Damage::NotPdf;
+        inspection.detail = "no %PDF- header";
+        return inspection;
+    }
+    const Pass strict = runPass(fd, false);
+    PdfInspection inspection = strict.clean || strict.passwordNeeded
+                                   ? fromPass(strict, State::Whole)
+                                   : fromPass(runPass(fd, true), State::Repaired);
+    // A reader could rebuild a file cut short after its last page, but what arrived is not what was sent;
+    // and a file cut before its trailer is first of all cut short.
+    const bool undecided = inspection.state != State::Damaged || inspection.damage == Damage::CannotOpen;
+    if (undecided && !endsAfterItsLastObject(fd)) {
+        inspection.state = State::Damaged;
+        inspection.damage = Damage::CutShort;
+        inspection.detail = "no end-of-file marker after the last object";
+    }
+    return inspection;
+}
+
+} // namespace
+
+PdfInspection InspectPdf(int fd)
+{
+    try {
+        return inspect(fd);
+    } catch (const std::bad_alloc &) {
+        PdfInspection inspection;
+        inspection.unchecked = Unchecked::OutOfMemory;
+        inspection.detail = "the check needed more memory than it may use";
+        return inspection;
+    } catch (const std::exception &e) {
+        PdfInspection inspection;
+        inspection.state = State::Damaged;
+        inspection.damage = Damage::CannotOpen;
+        inspection.detail = e.what();
+        return inspection;
+    }
+}

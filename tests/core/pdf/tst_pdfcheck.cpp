@@ -1,0 +1,266 @@
+#define POINTERHOLDER_TRANSITION 4
+#include "core/pdf/pdfchecker.h"
+#include "testenv.h"
+#include "testpdf.h"
+
+#include <QTemporaryDir>
+#include <future>
+#include <qpdf/QPDF.hh>
+#include <qpdf/QPDFWriter.hh>
+
+using State = PdfVerdict::State;
+using Damage = PdfVerdict::Damage;
+using Unchecked = PdfVerdict::Unchecked;
+Q_DECLARE_METATYPE(State)
+Q_DECLARE_METATYPE(Damage)
+
+namespace {
+
+QByteArray cutAt(const QByteArray &bytes, const QByteArray &marker, int back = 0)
+{
+    const qsizetype at = bytes.lastIndexOf(marker);
+    return bytes.left(at - back);
+}
+
+// A page whose contents name one stream thousands of times, each decoding to megabytes of nothing: the
+// check decodes them all, for as long as it may.
+QByteArray flateBomb()
+{
+    fntest::TestPdf pdf;
+    pdf.content = QByteArray(16 * 1024 * 1024, '\0');
+    pdf.contentRepeats = 4000;
+    return pdf.bytes();
+}
+
+// A page dictionary holding millions of numbers: the library builds an object for each.
+QByteArray memoryHog()
+{
+    fntest::TestPdf pdf;
+    QByteArray bytes = pdf.bytes();
+    QByteArray numbers;
+    numbers.reserve(12 * 1000 * 1000);
+    for (int i = 0; i < 6 * 1000 * 1000; ++i)
+        numbers += "0 ";
+    bytes.replace("/MediaBox [0 0 612 792]", "/MediaBox [0 0 612 792] /Hog [" + numbers + "]");
+    return bytes; // its offsets are off now: the check repairs them first, and builds the array then
+}
+
+} // namespace
+
+class TestPdfCheck : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir m_dir;
+    int m_count = 0;
+
+    QString fileWith(const QByteArray &bytes)
+    {
+        const QString path = m_dir.path() + QStringLiteral("/f%1.pdf").arg(++m_count);
+        fntest::writeFile(path, bytes);
+        return path;
+    }
+
+    static QString checker() { return QStringLiteral(FOLIONEXUS_PDFCHECK_EXE); }
+
+    // Writes the whole test PDF encrypted with the given user password, as the PDF library does it.
+    QString encrypted(const char *userPassword)
+    {
+        const QString plain = fileWith(fntest::TestPdf{}.bytes());
+        const QString path = m_dir.path() + QStringLiteral("/enc%1.pdf").arg(++m_count);
+        QPDF pdf;
+        pdf.processFile(plain.toLocal8Bit().constData());
+        QPDFWriter writer(pdf, path.toLocal8Bit().constData());
+        writer.setR6EncryptionParameters(userPassword, "owner", true, true, true, true, true, true,
+                                         qpdf_r3p_full, true);
+        writer.write();
+        return path;
+    }
+
+private Q_SLOTS:
+    void verdicts_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<State>("state");
+        QTest::addColumn<Damage>("damage");
+        QTest::addColumn<int>("pages");
+
+        const QByteArray whole = fntest::TestPdf{}.bytes();
+        fntest::TestPdf five;
+        five.pages = 5;
+        QTest::newRow("whole") << whole << State::Whole << Damage::None << 1;
+        QTest::newRow("whole, five pages, plain streams") << [&] {
+            five.compressed = false;
+            return five.bytes();
+        }() << State::Whole << Damage::None << 5;
+        QTest::newRow("cut inside a page's stream")
+            << cutAt(five.bytes(), "endstream", 200) << State::Damaged << Damage::CutShort << -1;
+        QTest::newRow("cut before the cross-reference table")
+            << cutAt(whole, "xref\n0 ") << State::Damaged << Damage::CutShort << -1;
+        QTest::newRow("cut before the end-of-file marker")
+            << cutAt(whole, "%%EOF") << State::Damaged << Damage::CutShort << 1;
+        fntest::TestPdf noMarker;
+        noMarker.endMarker = false;
+        QTest::newRow("no end-of-file marker") << noMarker.bytes() << State::Damaged << Damage::CutShort << 1;
+        QTest::newRow("zeros after the header") << QByteArray("%PDF-1.5\n") + QByteArray(whole.size(), '\0')
+                                                << State::Damaged << Damage::CannotOpen << -1;
+        fntest::TestPdf shifted;
+        shifted.xrefShift = 7;
+        QTest::newRow("offsets wrong, objects whole")
+            << shifted.bytes() << State::Repaired << Damage::None << 1;
+        fntest::TestPdf missingContent;
+        missingContent.missingContent = true;
+        QTest::newRow("a content stream not in the file")
+            << missingContent.bytes() << State::Damaged << Damage::MissingData << 1;
+        fntest::TestPdf missingPage;
+        missingPage.missingPage = true;
+        QTest::newRow("a page not in the file")
+            << missingPage.bytes() << State::Damaged << Damage::MissingData << 2;
+        fntest::TestPdf loop;
+        loop.pageLoop = true;
+        QTest::newRow("a page tree that names itself")
+            << loop.bytes() << State::Damaged << Damage::BadPageTree << -1;
+        fntest::TestPdf garbled;
+        garbled.badStream = true;
+        QTest::newRow("a content stream that does not decode")
+            << garbled.bytes() << State::Damaged << Damage::BadStream << 1;
+        QTest::newRow("a web page") << QByteArray("<html><body>Please log in</body></html>") << State::Damaged
+                                    << Damage::NotPdf << -1;
+        QTest::newRow("empty") << QByteArray() << State::Damaged << Damage::NotPdf << -1;
+    }
+
+    void verdicts()
+    {
+        QFETCH(QByteArray, bytes);
+        QFETCH(State, state);
+        QFETCH(Damage, damage);
+        QFETCH(int, pages);
+        PdfChecker check(checker());
+        const PdfVerdict verdict = check.checkFile(fileWith(bytes));
+        QCOMPARE(verdict.state, state);
+        QCOMPARE(verdict.damage, damage);
+        QCOMPARE(verdict.unchecked, Unchecked::None);
+        if (pages >= 0)
+            QCOMPARE(verdict.pages, pages);
+        QCOMPARE(verdict.isPaper(), state != State::Damaged);
+        if (state == State::Damaged)
+            QVERIFY(!pdfVerdictCause(verdict).isEmpty());
+    }
+
+    void encryptedFiles()
+    {
+        PdfChecker check(checker());
+        // With an empty user password a reader opens it without asking: its pages can be counted.
+        const PdfVerdict open = check.checkFile(encrypted(""));
+        QCOMPARE(open.state, State::Encrypted);
+        QCOMPARE(open.pages, 1);
+        QVERIFY(open.isPaper());
+        const PdfVerdict locked = check.checkFile(encrypted("secret"));
+        QCOMPARE(locked.state, State::Encrypted);
+        QCOMPARE(locked.pages, -1);
+        QVERIFY(locked.isPaper());
+    }
+
+    // Files that others wrote, with what readers make of them.
+    void realFiles_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<State>("state");
+        QTest::addColumn<int>("pages");
+        QTest::newRow("XeTeX") << "pypdf_crazyones.pdf" << State::Whole << 1;
+        QTest::newRow("pdfTeX with an outline") << "pypdf_pdflatex-outline.pdf" << State::Whole << 4;
+        QTest::newRow("RC4, empty password") << "pypdf_r2-empty-password.pdf" << State::Encrypted << 1;
+        QTest::newRow("AES-256, empty password") << "pypdf_r6-empty-password.pdf" << State::Encrypted << 1;
+        QTest::newRow("PDF 2.0") << "pdfassoc_Simple_PDF_2.0_file.pdf" << State::Whole << 1;
+        QTest::newRow("header not at the start")
+            << "pdfassoc_PDF_2.0_with_offset_start.pdf" << State::Whole << 1;
+        QTest::newRow("incremental update")
+            << "pdfassoc_PDF_2.0_via_incremental_save.pdf" << State::Whole << 1;
+        QTest::newRow("linearized") << "qpdf_lin1.pdf" << State::Whole << 30;
+        QTest::newRow("object streams") << "qpdf_c-object-streams.pdf" << State::Whole << 30;
+        QTest::newRow("startxref damaged") << "qpdf_bad2.pdf" << State::Repaired << 1;
+        QTest::newRow("table keyword damaged") << "qpdf_bad3.pdf" << State::Repaired << 1;
+        QTest::newRow("no trailer") << "qpdf_bad7.pdf" << State::Damaged << -1;
+    }
+
+    void realFiles()
+    {
+        QFETCH(QString, name);
+        QFETCH(State, state);
+        QFETCH(int, pages);
+        PdfChecker check(checker());
+        const PdfVerdict verdict =
+            check.checkFile(QStringLiteral(FN_TEST_DATA_DIR "/realworld/pdfs/") + name);
+        QCOMPARE(verdict.state, state);
+        if (pages >= 0)
+            QCOMPARE(verdict.pages, pages);
+    }
+
+    // A file that would take the check too long or too much memory is not judged damaged: it is not
+    // checked, the program goes on, and the next file is checked as usual.
+    void hostileFilesAreNotCheckedAndCostNoMore()
+    {
+        const QString whole = fileWith(fntest::TestPdf{}.bytes());
+        PdfChecker::Limits quick;
+        quick.timeMs = 300;
+        quick.processes = 1;
+        PdfChecker impatient(checker(), quick);
+        const PdfVerdict slow = impatient.checkFile(fileWith(flateBomb()));
+        QCOMPARE(slow.state, State::NotChecked);
+        QCOMPARE(slow.unchecked, Unchecked::TimedOut);
+        QVERIFY(slow.isPaper());
+        QCOMPARE(impatient.checkFile(whole).state, State::Whole);
+
+        PdfChecker::Limits small;
+        small.memoryMiB = 64;
+        small.processes = 1;
+        PdfChecker frugal(checker(), small);
+        const PdfVerdict greedy = frugal.checkFile(fileWith(memoryHog()));
+        QCOMPARE(greedy.state, State::NotChecked);
+        QCOMPARE(greedy.unchecked, Unchecked::OutOfMemory);
+        QCOMPARE(frugal.checkFile(whole).state, State::Whole);
+    }
+
+    void aMissingCheckerIsAVerdictNotACrash()
+    {
+        PdfChecker check(m_dir.path() + QStringLiteral("/no-such-checker"));
+        const PdfVerdict verdict = check.checkFile(fileWith(fntest::TestPdf{}.bytes()));
+        QCOMPARE(verdict.state, State::NotChecked);
+        QCOMPARE(verdict.unchecked, Unchecked::CheckerFailed);
+        QVERIFY(verdict.detail.contains(QStringLiteral("no-such-checker")));
+        QCOMPARE(check.checkFile(m_dir.path() + QStringLiteral("/absent.pdf")).unchecked,
+                 Unchecked::Unreadable);
+    }
+
+    // Workers check at once; each gets the verdict on its own file.
+    void checksFromManyThreadsAtOnce()
+    {
+        PdfChecker check(checker());
+        fntest::TestPdf damaged;
+        damaged.missingPage = true;
+        QList<QString> files;
+        for (int i = 0; i < 12; ++i)
+            files += fileWith(i % 3 == 0 ? damaged.bytes() : fntest::wholePdf(3000 + i * 100));
+        std::vector<std::future<PdfVerdict>> futures;
+        for (const QString &file : files)
+            futures.push_back(
+                std::async(std::launch::async, [&check, file] { return check.checkFile(file); }));
+        for (int i = 0; i < files.size(); ++i)
+            QCOMPARE(futures[size_t(i)].get().state, i % 3 == 0 ? State::Damaged : State::Whole);
+    }
+
+    void verdictWords()
+    {
+        for (State state :
+             {State::Whole, State::Repaired, State::Encrypted, State::Damaged, State::NotChecked})
+            QCOMPARE(pdfStateFromWord(pdfStateWord(state)), state);
+        QCOMPARE(pdfStateWord(State::Damaged), QStringLiteral("damaged"));
+        PdfVerdict cut;
+        cut.state = State::Damaged;
+        cut.damage = Damage::CutShort;
+        QCOMPARE(pdfVerdictCause(cut), QStringLiteral("cut short: no end-of-file marker"));
+    }
+};
+
+FN_TEST_MAIN_CORE(TestPdfCheck)
+#include "tst_pdfcheck.moc"
