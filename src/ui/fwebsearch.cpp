@@ -16,6 +16,7 @@
 #include "core/search/searchlayout.h"
 #include "core/search/seenrecorder.h"
 #include "core/settings/sharedoptions.h"
+#include "core/sites/sitepoliteness.h"
 #include "core/sites/siterules.h"
 #include "desktop/filedialogs.h"
 #include "desktop/shellhelpers.h"
@@ -138,10 +139,7 @@ fWebSearch::fWebSearch(SearchWindowHost *host, const QUrl &homePage, QWidget *pa
         AnalysisHooks{
             [this] { return m_host->runSaveLocationChooser(this); },
             [this](const CandidateListModel &candidates, int position, const HandOverOptions &options,
-                   HandOverTally *tally) {
-                DownloadQueue *queue = m_host->loadDownloadWindow();
-                return queue && queue->enqueue(candidates, position, options, tally);
-            },
+                   HandOverTally *tally) { return handOver(candidates, position, options, tally); },
             [this] { m_host->showDownloadWindow(); },
             [this](int position) { return ListView1->selectionModel()->isRowSelected(position, {}); },
             [] { return handOverOptionsOf(sharedOptions()); },
@@ -337,6 +335,18 @@ void fWebSearch::tellRejectedSelectors(const QString &file, const QStringList &f
     showMessage(MessageIcon::Critical,
                 QStringLiteral("站点规则文件 %1 中有浏览器不接受的选择器，本页没有加入论文：\n%2")
                     .arg(file, fields.join(u'\n')));
+}
+
+bool fWebSearch::handOver(const CandidateListModel &candidates, int position, const HandOverOptions &options,
+                          HandOverTally *tally)
+{
+    DownloadQueue *queue = m_host->loadDownloadWindow();
+    if (!queue)
+        return false;
+    // The queue asks each site no harder than the rules the pages were read by let it.
+    const SitePoliteness sites(m_pageReader->catalog());
+    queue->changeOptions([&sites](SchedulerOptions &schedule) { schedule.sites = sites; });
+    return queue->enqueue(candidates, position, options, tally);
 }
 
 void fWebSearch::showSiteRules()

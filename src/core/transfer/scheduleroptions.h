@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/settings/sharedoptions.h"
+#include "core/sites/sitepoliteness.h"
 
 #include <QString>
 
@@ -32,4 +33,7 @@ struct SchedulerOptions
     int headerTimeoutMs = 30000;
     int stallWindowMs = 60000;
     qint64 stallMinBytes = 1024;
+    // What the site rules ask of each site: a least interval between two requests and a most of
+    // transfers at once, kept besides the interval and the thread count above.
+    SitePoliteness sites;
 };
