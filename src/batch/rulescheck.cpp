@@ -68,6 +68,8 @@ void RulesCheck::loadSavedPage(const QString &html, const QString &error)
     m_profile->setUrlRequestInterceptor(&m_offline);
     m_page->settings()->setAttribute(QWebEngineSettings::JavascriptEnabled, false);
     m_page->settings()->setAttribute(QWebEngineSettings::AutoLoadImages, false);
+    // The page's icon is fetched past the request interceptor.
+    m_page->settings()->setAttribute(QWebEngineSettings::AutoLoadIconsForPage, false);
     m_reader->setScriptWorld(QWebEngineScript::ApplicationWorld);
     m_page->setHtml(QStringLiteral("<!DOCTYPE html><html><head></head><body></body></html>"), m_address);
 }
