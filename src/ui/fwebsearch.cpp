@@ -343,10 +343,15 @@ bool fWebSearch::handOver(const CandidateListModel &candidates, int position, co
     DownloadQueue *queue = m_host->loadDownloadWindow();
     if (!queue)
         return false;
-    // The queue asks each site no harder than the rules the pages were read by let it.
-    const SitePoliteness sites(m_pageReader->catalog());
-    queue->changeOptions([&sites](SchedulerOptions &schedule) { schedule.sites = sites; });
+    keepSitePoliteness(*queue);
     return queue->enqueue(candidates, position, options, tally);
+}
+
+void fWebSearch::keepSitePoliteness(DownloadQueue &queue) const
+{
+    // The queue asks each site no harder than the rules the pages are read by let it.
+    const SitePoliteness sites(m_pageReader->catalog());
+    queue.changeOptions([&sites](SchedulerOptions &schedule) { schedule.sites = sites; });
 }
 
 void fWebSearch::showSiteRules()
