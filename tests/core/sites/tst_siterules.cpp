@@ -26,9 +26,8 @@ class TestSiteRules : public QObject
 private Q_SLOTS:
     void builtInSiteKeepsTheProgramsOwnRules()
     {
-        for (const char *file :
-             {":/siterules/folionexus.json", ":/siterules/demo.json", ":/siterules/demo-cards.json",
-              ":/siterules/demo-defs.json"}) {
+        for (const char *file : {":/siterules/folionexus.json", ":/siterules/demo.json",
+                                 ":/siterules/demo-cards.json", ":/siterules/demo-defs.json"}) {
             const SiteRulesRead read =
                 readSiteRulesFile(QString::fromLatin1(file), SiteRules::Origin::BuiltIn);
             QVERIFY2(read.rules, qPrintable(read.error.message()));
