@@ -11,7 +11,7 @@ struct PaperCell
     QString text;
     // The values one by one, in page order, when the page gave several (authors one element each);
     // `text` then holds them joined. Empty for a single value.
-    QStringList values;
+    QStringList values = {};
 
     bool operator==(const PaperCell &) const = default;
 };
