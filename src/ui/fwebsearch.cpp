@@ -118,6 +118,25 @@ void addStatusPanels(QStatusBar *bar, QLabel *(&panels)[3])
     panels[2]->setMinimumWidth(160);
 }
 
+// The queue asks each site no harder than the rules the pages are read by let it.
+void keepPoliteness(DownloadQueue &queue, const SiteRulesCatalog &rules)
+{
+    const SitePoliteness sites(rules);
+    queue.changeOptions([&sites](SchedulerOptions &schedule) { schedule.sites = sites; });
+}
+
+// Loads the download window if needed and hands the candidate to its queue.
+bool handOverPolitely(SearchWindowHost *host, const SiteRulesCatalog &rules,
+                      const CandidateListModel &candidates, int position, const HandOverOptions &options,
+                      HandOverTally *tally)
+{
+    DownloadQueue *queue = host->loadDownloadWindow();
+    if (!queue)
+        return false;
+    keepPoliteness(*queue, rules);
+    return queue->enqueue(candidates, position, options, tally);
+}
+
 } // namespace
 
 fWebSearch::fWebSearch(SearchWindowHost *host, const QUrl &homePage, QWidget *parent)
@@ -139,7 +158,10 @@ fWebSearch::fWebSearch(SearchWindowHost *host, const QUrl &homePage, QWidget *pa
         AnalysisHooks{
             [this] { return m_host->runSaveLocationChooser(this); },
             [this](const CandidateListModel &candidates, int position, const HandOverOptions &options,
-                   HandOverTally *tally) { return handOver(candidates, position, options, tally); },
+                   HandOverTally *tally) {
+                return handOverPolitely(m_host, m_pageReader->catalog(), candidates, position, options,
+                                        tally);
+            },
             [this] { m_host->showDownloadWindow(); },
             [this](int position) { return ListView1->selectionModel()->isRowSelected(position, {}); },
             [] { return handOverOptionsOf(sharedOptions()); },
@@ -337,21 +359,9 @@ void fWebSearch::tellRejectedSelectors(const QString &file, const QStringList &f
                     .arg(file, fields.join(u'\n')));
 }
 
-bool fWebSearch::handOver(const CandidateListModel &candidates, int position, const HandOverOptions &options,
-                          HandOverTally *tally)
-{
-    DownloadQueue *queue = m_host->loadDownloadWindow();
-    if (!queue)
-        return false;
-    keepSitePoliteness(*queue);
-    return queue->enqueue(candidates, position, options, tally);
-}
-
 void fWebSearch::keepSitePoliteness(DownloadQueue &queue) const
 {
-    // The queue asks each site no harder than the rules the pages are read by let it.
-    const SitePoliteness sites(m_pageReader->catalog());
-    queue.changeOptions([&sites](SchedulerOptions &schedule) { schedule.sites = sites; });
+    keepPoliteness(queue, m_pageReader->catalog());
 }
 
 void fWebSearch::showSiteRules()

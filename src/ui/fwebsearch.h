@@ -77,9 +77,6 @@ private:
     void refreshCount();
     void autoSizeColumns();
     void tellRejectedSelectors(const QString &file, const QStringList &fields);
-    // Hands the candidate over to the download window's queue, loading the window when needed.
-    bool handOver(const CandidateListModel &candidates, int position, const HandOverOptions &options,
-                  HandOverTally *tally);
     void onAddAllFinished();
     void onAnalysisStarted();
     void onAnalysisFinished(const QString &resultText);
