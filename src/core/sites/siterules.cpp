@@ -630,6 +630,8 @@ bool isAttributeName(const QString &name)
 void readScope(const QJsonObject &o, const QString &path, Reader &r, ValueRecipe &recipe)
 {
     const QString from = r.text(o, QStringLiteral("from"), path + QStringLiteral(".from"));
+    if (from == u"page" && recipe.selector.trimmed().isEmpty())
+        r.fail(path + QStringLiteral(".from"), Reason::BadValue, QStringLiteral("\"page\" needs a selector"));
     if (from == u"page")
         recipe.scope = ValueRecipe::Scope::Page;
     else if (!from.isEmpty() && from != u"item")

@@ -132,8 +132,10 @@ void TestSiteRecipes::newFieldsOfTheWrongShapeAreRefused_data()
         << papers(R"({"item": "li", "title": {"match": "(x"}})") << "papers.title.match" << R::BadRegex;
     QTest::newRow("from nowhere") << papers(R"({"item": "li", "title": {"from": "above"}})")
                                   << "papers.title.from" << R::BadValue;
+    QTest::newRow("the whole page as a value")
+        << papers(R"({"item": "li", "title": {"from": "page"}})") << "papers.title.from" << R::BadValue;
     QTest::newRow("page and preceding")
-        << papers(R"({"item": "li", "title": {"from": "page", "preceding": "h2"}})")
+        << papers(R"({"item": "li", "title": {"selector": "h3", "from": "page", "preceding": "h2"}})")
         << "papers.title.preceding" << R::BadValue;
     QTest::newRow("exclude a list") << papers(R"({"item": "li", "exclude": [".ad"]})") << "papers.exclude"
                                     << R::WrongType;
