@@ -6,6 +6,7 @@
 #include "core/common/stopsignals.h"
 #include "core/library/paperlibrary.h"
 #include "core/library/programlibrary.h"
+#include "core/sites/sitepoliteness.h"
 #include "core/sites/siterules.h"
 
 #include <QCoreApplication>
@@ -113,6 +114,7 @@ int runDownloads(const BatchOptions &options, const BatchBrowser *browser, SiteR
 {
     BatchRun run(options, browser ? browser->makePage(&rules) : nullptr);
     run.setLibrary(library);
+    run.setSitePoliteness(SitePoliteness(rules));
     // A second Ctrl-C ends a run that does not stop by itself.
     StopSignals stopSignals([&run](int signalNumber) { run.interrupt(signalNumber); });
     QObject::connect(&run, &BatchRun::finished, QCoreApplication::instance(),

@@ -68,22 +68,59 @@ bool isWebAddress(const QUrl &url)
     return url.isValid() && (scheme == u"http" || scheme == u"https") && !url.host().isEmpty();
 }
 
-// --check-rules URL stands alone: nothing is downloaded, so no folder and no other source is taken.
-bool readRulesCheck(const QCommandLineParser &parser, BatchOptions *options, QString *error)
+// The page a rules check reads: an address, or a saved copy with the address it was saved from.
+bool readCheckedPage(const QCommandLineParser &parser, BatchOptions *options, QString *error)
 {
-    const QUrl url(parser.value(QStringLiteral("check-rules")), QUrl::StrictMode);
-    if (!isWebAddress(url)) {
-        *error = QStringLiteral("--check-rules needs an http:// or https:// address, not \"%1\"")
-                     .arg(parser.value(QStringLiteral("check-rules")));
+    const QStringList positional = parser.positionalArguments();
+    QString address;
+    if (parser.isSet(QStringLiteral("page"))) {
+        if (parser.value(QStringLiteral("page")).isEmpty() || !parser.isSet(QStringLiteral("base")) ||
+            !positional.isEmpty()) {
+            *error =
+                QStringLiteral("--check-rules --page FILE needs --base URL (the address the page was saved "
+                               "from) and no other page");
+            return false;
+        }
+        options->checkSavedPage = absolutePath(parser.value(QStringLiteral("page")));
+        address = parser.value(QStringLiteral("base"));
+    } else if (parser.isSet(QStringLiteral("base")) || positional.size() != 1) {
+        *error = QStringLiteral("--check-rules needs one page: URL, or --page FILE --base URL");
         return false;
+    } else {
+        address = positional.first();
     }
-    if (!parser.positionalArguments().isEmpty() || parser.isSet(QStringLiteral("input")) ||
-        parser.isSet(QStringLiteral("resume"))) {
-        *error = QStringLiteral("--check-rules URL takes no other page, --input or --resume");
+    const QUrl url(address, QUrl::StrictMode);
+    if (!isWebAddress(url)) {
+        *error =
+            QStringLiteral("--check-rules needs an http:// or https:// address, not \"%1\"").arg(address);
         return false;
     }
     options->checkRulesPage = url;
     return true;
+}
+
+// The options of a rules check mean nothing to a run that downloads.
+bool refuseCheckOnlyOptions(const QCommandLineParser &parser, QString *error)
+{
+    for (const char *checkOnly : {"page", "base", "all", "json"}) {
+        if (parser.isSet(QString::fromLatin1(checkOnly))) {
+            *error = QStringLiteral("--%1 goes with --check-rules").arg(QString::fromLatin1(checkOnly));
+            return false;
+        }
+    }
+    return true;
+}
+
+// --check-rules stands alone: nothing is downloaded, so no folder and no other source is taken.
+bool readRulesCheck(const QCommandLineParser &parser, BatchOptions *options, QString *error)
+{
+    if (parser.isSet(QStringLiteral("input")) || parser.isSet(QStringLiteral("resume"))) {
+        *error = QStringLiteral("--check-rules takes no --input or --resume");
+        return false;
+    }
+    options->checkAll = parser.isSet(QStringLiteral("all"));
+    options->checkJson = parser.isSet(QStringLiteral("json"));
+    return readCheckedPage(parser, options, error);
 }
 
 bool readStartPage(const QStringList &positional, BatchOptions *options, QString *error)
@@ -319,7 +356,10 @@ QString batchUsage()
                "       folionexus --batch --resume DIR|MANIFEST [--out DIR] [options]\n"
                "Other options: --names template:\"{年份}-{作者}-{标题}\", --skip-held, --no-library,\n"
                "               --ris FILE, --bibtex FILE, --site-rules FILE\n"
-               "       folionexus --batch [--site-rules FILE] --check-rules URL\n"
+               "       folionexus --batch [--site-rules FILE] --check-rules [--all] [--json] URL\n"
+               "       folionexus --batch [--site-rules FILE] --check-rules [--all] [--json] --page "
+               "FILE.html "
+               "--base URL\n"
                "Takes the papers of the result page URL (and of every following page with --pages all), or "
                "of\n"
                "the list of links FILE (an address, or title TAB address, per line), and downloads them into "
@@ -337,7 +377,9 @@ QString batchUsage()
                "the\n"
                "page's host. --check-rules URL prints what the rules find on the page and exits 0 when it "
                "lists\n"
-               "at least one paper, 3 when none.\n"
+               "at least one paper, 3 when none: the first five papers in full (--all: every one), or all of "
+               "it as\n"
+               "JSON (--json). --page FILE.html --base URL checks a saved copy of the page at URL.\n"
                "Exit status: 0 all files done, 2 some failed, 1 bad arguments or start page not loaded,\n"
                "130 interrupted.\n")
         .arg(settingdefaults::Retries);
@@ -370,7 +412,11 @@ void addBatchOptions(QCommandLineParser &parser)
                        QCommandLineOption(QStringLiteral("no-library")),
                        QCommandLineOption(QStringLiteral("skip-held")),
                        valued("site-rules", "FILE"),
-                       valued("check-rules", "URL"),
+                       QCommandLineOption(QStringLiteral("check-rules")),
+                       valued("page", "FILE"),
+                       valued("base", "URL"),
+                       QCommandLineOption(QStringLiteral("all")),
+                       QCommandLineOption(QStringLiteral("json")),
                        QCommandLineOption(QStringList{QStringLiteral("h"), QStringLiteral("help")})});
 }
 
@@ -403,6 +449,8 @@ BatchArguments parseBatchArguments(const QStringList &arguments)
         result.ok = readRulesCheck(parser, &options, &result.error);
         return result;
     }
+    if (!refuseCheckOnlyOptions(parser, &result.error))
+        return result;
     options.listOnly = parser.isSet(QStringLiteral("list"));
     if (!readLibraryOptions(parser, &options, &result.error) ||
         !readChoices(parser, &options, &result.error) || !readNumbers(parser, &options, &result.error) ||

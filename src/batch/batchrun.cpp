@@ -436,6 +436,7 @@ void BatchRun::startDownloads()
         options.retries = m_options.retries;
         options.storePolicy = false; // a batch run leaves the user's settings as they were
         options.namesFromLinks = m_options.namesFromLinks;
+        options.sites = m_sites;
     });
     m_progress = new BatchProgress(&m_downloads, stderr, ::isatty(STDERR_FILENO) == 1, this);
     m_progress->start();

@@ -7,6 +7,7 @@
 #include "core/queue/exportrecords.h"
 #include "core/search/candidatelistmodel.h"
 #include "core/search/handover.h"
+#include "core/sites/sitepoliteness.h"
 
 #include <QObject>
 #include <QTimer>
@@ -42,6 +43,8 @@ public:
     // The paper library records what the run sees and downloads (and, when asked, which papers are
     // held already). Given before start(); without it the run remembers nothing.
     void setLibrary(PaperLibrary *library);
+    // What the site rules ask of each site; the queue keeps to it besides the run's own pause and threads.
+    void setSitePoliteness(const SitePoliteness &sites) { m_sites = sites; }
     void start();
     // Ctrl-C or a termination request: transfers stop, the manifest records what was done.
     void interrupt(int signalNumber);
@@ -120,6 +123,7 @@ private:
     int m_pagesTaken = 0;
     bool m_ending = false; // the end waits for the library to record the last outcomes
     PaperLibrary *m_library = nullptr;
+    SitePoliteness m_sites;
     SeenRecorder *m_seen = nullptr;
     int m_libraryWaits = 0;              // writers of the library waiting for another program to free it
     QThread *m_manifestWriter = nullptr; // the manifest being written at the end

@@ -68,6 +68,9 @@ int checkRulesPage(const BatchOptions &options, const SiteRulesCatalog &rules)
 {
     QWebEngineProfile checkProfile;
     RulesCheck check(options.checkRulesPage, &checkProfile, &rules);
+    if (!options.checkSavedPage.isEmpty())
+        check.setSavedPage(options.checkSavedPage);
+    check.setOutput(options.checkAll, options.checkJson);
     QObject::connect(&check, &RulesCheck::finished, QCoreApplication::instance(),
                      [](int status) { QCoreApplication::exit(status); });
     QMetaObject::invokeMethod(&check, &RulesCheck::start, Qt::QueuedConnection);

@@ -25,19 +25,17 @@ void WebEngineResultPage::readPage(QObject *context, std::function<void(const Pa
         return;
     }
     auto used = std::make_shared<const SiteRules>(rules());
-    m_page->runJavaScript(pageRulesScript(*used), [guard, done, used](const QVariant &result) {
+    m_page->runJavaScript(pageRulesScript(*used), m_world, [guard, done, used](const QVariant &result) {
         if (!guard)
             return;
-        PageSnapshot page = snapshotFromScriptResult(result);
-        page.rules = used;
-        done(page);
+        done(snapshotFromScriptResult(result, used));
     });
 }
 
 void WebEngineResultPage::clickAnchor(int anchorIndex)
 {
     if (m_page)
-        m_page->runJavaScript(clickAnchorScript(anchorIndex));
+        m_page->runJavaScript(clickAnchorScript(anchorIndex), m_world);
 }
 
 bool WebEngineResultPage::isBusy() const

@@ -27,7 +27,12 @@ public:
     const SiteRules &rules() const;
     const SiteRulesCatalog &catalog() const;
 
+    // The script world the page is read in: the page's own (the default), or one of the program's for
+    // a page whose own scripts are off.
+    void setScriptWorld(quint32 world) { m_world = world; }
+
 private:
     QPointer<QWebEnginePage> m_page;
     const SiteRulesCatalog *m_catalog;
+    quint32 m_world = 0; // QWebEngineScript::MainWorld
 };

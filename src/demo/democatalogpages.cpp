@@ -80,6 +80,12 @@ int DemoCatalogPages::fullTextNumber(const QString &path) const
     return number >= 1 && number <= m_paperCount && landingFilePath(number) == path ? number : 0;
 }
 
+bool DemoCatalogPages::isResultPath(const QString &path)
+{
+    return path == QLatin1String("/search") || path == QLatin1String("/cards/search") ||
+           path == QLatin1String("/defs/search");
+}
+
 DemoResponse DemoCatalogPages::resultPage(const QUrl &url) const
 {
     const QByteArray query = url.query(QUrl::FullyEncoded).toLatin1();
@@ -91,6 +97,9 @@ DemoResponse DemoCatalogPages::resultPage(const QUrl &url) const
     const int first = (page - 1) * m_pageSize + 1;
     for (int n = first; n < first + m_pageSize && n <= m_paperCount; ++n)
         papers.append(DemoCatalog::paper(n));
+    if (url.path().startsWith(QLatin1String("/defs/")))
+        return DemoResponse::html(200,
+                                  DemoPages::defsResults(words, page, pageCount(), m_paperCount, papers));
     if (url.path().startsWith(QLatin1String("/cards/")))
         return DemoResponse::html(200,
                                   DemoPages::cardResults(words, page, pageCount(), m_paperCount, papers));

@@ -8,7 +8,8 @@
 #include <optional>
 
 // The pages of the demo site's paper catalogue: "/search?q=...&page=N" (result pages with the paper
-// list and a ">" next-page link, or as cards under "/cards/search"), "/paper/N" (a paper's page),
+// list and a ">" next-page link, as cards under "/cards/search", or as a definition list under
+// "/defs/search"), "/paper/N" (a paper's page),
 // "/paper/N.pdf" (its file, answered according to the paper's kind) and, when set, the papers' landing
 // pages with the full texts they name.
 //
@@ -27,6 +28,10 @@ public:
     // Both layouts are always served.
     void setCardsLayout(bool cards) { m_cardsLayout = cards; }
     bool cardsLayout() const { return m_cardsLayout; }
+    // The definition-list layout: the home address is the first result page as a <dl>
+    // ("/defs/search?q="). Served always, like the others.
+    void setDefsLayout(bool defs) { m_defsLayout = defs; }
+    bool defsLayout() const { return m_defsLayout; }
     // Paper links answer the paper's own page (its landing page) instead of its file; the page names the
     // full text in one of the ways publishers do (landingFilePath) or, for paper 5, not at all.
     void setLandingPages(bool on) { m_landingPages = on; }
@@ -53,6 +58,8 @@ public:
     // The paper whose full text is at the path while landing pages are on; 0 for none.
     int fullTextNumber(const QString &path) const;
 
+    // "/search", "/cards/search" or "/defs/search".
+    static bool isResultPath(const QString &path);
     DemoResponse resultPage(const QUrl &url) const;
     // The paper's landing page; `fileUrl` is the address of its full text, which one of the ways names
     // in full.
@@ -65,6 +72,7 @@ private:
     int m_pageSize = 10;
     int m_paperCount = 25;
     bool m_cardsLayout = false;
+    bool m_defsLayout = false;
     bool m_landingPages = false;
     bool m_paywall = false;
 };

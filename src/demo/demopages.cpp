@@ -69,6 +69,30 @@ QString paperRow(const DemoPaper &paper)
              esc(paper.authors.join(QStringLiteral("; "))), esc(paper.source), QString::number(paper.year));
 }
 
+// One paper of the definition-list layout: a term and the descriptions after it.
+QString defsEntry(const DemoPaper &paper)
+{
+    QStringList authors;
+    for (const QString &name : paper.authors)
+        authors.append(QStringLiteral("<span class=\"author\">%1</span>").arg(esc(name)));
+    const QString n = QString::number(paper.number);
+    const QString badge =
+        paper.number % 3 == 0 ? QStringLiteral(" <span class=\"badge\">开放获取</span>") : QString();
+    const QString pdf =
+        paper.number % 4 == 0
+            ? QString()
+            : QStringLiteral("<dd class=\"links\"><a class=\"pdf\" href=\"/paper/%1.pdf\">PDF</a>"
+                             "</dd>\n")
+                  .arg(n);
+    return QStringLiteral(
+               "<dt><a href=\"/paper/%1\">%2</a>%3</dt>\n"
+               "<dd class=\"by\"><b>作者：</b>%4</dd>\n"
+               "<dd class=\"meta\"><span class=\"date\">发表于 %5 年</span> · <span class=\"venue\">%6</span>"
+               "</dd>\n%7")
+        .arg(n, esc(paper.title), badge, authors.join(QStringLiteral(", ")), QString::number(paper.year),
+             esc(paper.source), pdf);
+}
+
 } // namespace
 
 namespace DemoPages {
@@ -84,6 +108,11 @@ QString searchPath(const QString &query, int page)
 QString cardsSearchPath(const QString &query, int page)
 {
     return QStringLiteral("/cards") + searchPath(query, page);
+}
+
+QString defsSearchPath(const QString &query, int page)
+{
+    return QStringLiteral("/defs") + searchPath(query, page);
 }
 
 QString home()
@@ -144,6 +173,22 @@ QString cardResults(const QString &query, int current, int pageCount, int total,
         QStringLiteral("检索结果 - ") + kSiteName,
         QStringLiteral("<p class=\"summary\">共 %1 条结果</p>\n<section class=\"cards\">\n").arg(total) +
             cards + QStringLiteral("</section>\n") + nav);
+}
+
+QString defsResults(const QString &query, int current, int pageCount, int total,
+                    const QList<DemoPaper> &papers)
+{
+    QString entries;
+    for (const DemoPaper &paper : papers)
+        entries += defsEntry(paper);
+    QString nav = QStringLiteral("<p class=\"pages\">第 %1/%2 页").arg(current).arg(pageCount);
+    if (current < pageCount)
+        nav += QStringLiteral(" <a class=\"next\" href=\"%1\">下一页 »</a>")
+                   .arg(esc(defsSearchPath(query, current + 1)));
+    nav += QStringLiteral("</p>\n");
+    return page(QStringLiteral("检索结果 - ") + kSiteName,
+                QStringLiteral("<p class=\"summary\">共 %1 条结果</p>\n<dl class=\"papers\">\n").arg(total) +
+                    entries + QStringLiteral("</dl>\n") + nav);
 }
 
 QString paperDetail(const DemoPaper &paper)

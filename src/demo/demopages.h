@@ -21,6 +21,12 @@ QString results(const QString &query, int page, int pageCount, int total, const 
 // link with rel="next" and the text "下一页".
 QString cardResults(const QString &query, int page, int pageCount, int total, const QList<DemoPaper> &papers);
 
+// The same result page as a definition list <dl class="papers">: each paper a <dt> holding the title
+// link (and, for some, a badge) and the <dd>s after it up to the next <dt>: the authors one
+// <span class="author"> each after a label, the date as "发表于 YEAR 年" and the venue, and a PDF link
+// <a class="pdf"> of its own (every paper but each fourth); the next page is the link of class "next".
+QString defsResults(const QString &query, int page, int pageCount, int total, const QList<DemoPaper> &papers);
+
 QString paperDetail(const DemoPaper &paper);
 // The paper's own page as publishers write it, naming its full text and metadata in the standard tags
 // of its head (fullText empty: a page that names none).
@@ -43,6 +49,7 @@ QString methodNotAllowed();
 
 QString searchPath(const QString &query, int page);
 QString cardsSearchPath(const QString &query, int page);
+QString defsSearchPath(const QString &query, int page);
 
 // The site's logo, an SVG image.
 QByteArray logo();

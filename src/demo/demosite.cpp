@@ -76,6 +76,8 @@ QUrl DemoSite::siteUrl(const QString &pathAndQuery) const
 
 QUrl DemoSite::homeUrl() const
 {
+    if (m_catalog.defsLayout())
+        return siteUrl(DemoPages::defsSearchPath(QString(), 1));
     if (m_catalog.cardsLayout())
         return siteUrl(DemoPages::cardsSearchPath(QString(), 1));
     return siteUrl(QStringLiteral("/"));
@@ -172,7 +174,7 @@ DemoResponse DemoSite::route(const DemoRequest &request)
     }
     if (path == QLatin1String("/") || path == QLatin1String("/index.html"))
         return DemoResponse::html(200, DemoPages::home());
-    if (path == QLatin1String("/search") || path == QLatin1String("/cards/search"))
+    if (DemoCatalogPages::isResultPath(path))
         return m_catalog.resultPage(request.url);
     if (path == QLatin1String("/login"))
         return m_login.answer(request);

@@ -54,6 +54,7 @@ public:
     void setPaperCount(int count) { m_catalog.setPaperCount(count); }
     int paperCount() const { return m_catalog.paperCount(); }
     void setCardsLayout(bool cards) { m_catalog.setCardsLayout(cards); }
+    void setDefsLayout(bool defs) { m_catalog.setDefsLayout(defs); }
 
     DemoPaper paper(int number) const;
     QString paperTitle(int number) const; // the link's text

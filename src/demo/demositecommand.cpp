@@ -55,8 +55,8 @@ QList<QCommandLineOption> demoSiteOptions()
                                           "verification page until its form is submitted in the browser."),
                            QStringLiteral("K")),
         QCommandLineOption(kLayout,
-                           QStringLiteral("Result pages of the demo site as \"tables\" (the default) or as "
-                                          "\"cards\"."),
+                           QStringLiteral("Result pages of the demo site as \"tables\" (the default), as "
+                                          "\"cards\" or as a definition list (\"defs\")."),
                            QStringLiteral("LAYOUT")),
         QCommandLineOption(kLanding,
                            QStringLiteral("Paper links of the demo site lead to the papers' own pages, "
@@ -80,12 +80,13 @@ std::optional<DemoSiteSwitches> readDemoSiteSwitches(const QCommandLineParser &p
     if (!verify)
         return std::nullopt;
     const QString layout = parser.value(kLayout).trimmed();
-    if (parser.isSet(kLayout) && layout != u"cards" && layout != u"tables") {
-        *error =
-            QStringLiteral("--%1 is \"tables\" or \"cards\", not \"%2\"").arg(kLayout, parser.value(kLayout));
+    if (parser.isSet(kLayout) && layout != u"cards" && layout != u"tables" && layout != u"defs") {
+        *error = QStringLiteral("--%1 is \"tables\", \"cards\" or \"defs\", not \"%2\"")
+                     .arg(kLayout, parser.value(kLayout));
         return std::nullopt;
     }
     switches.cardsLayout = layout == u"cards";
+    switches.defsLayout = layout == u"defs";
     switches.paperLimit = *limit;
     switches.flakyPercent = *flaky;
     switches.verifyAfter = *verify;
@@ -99,6 +100,7 @@ void applyDemoSiteSwitches(DemoSite &site, const DemoSiteSwitches &switches)
     site.faults().setFlakyPercent(switches.flakyPercent);
     site.faults().setVerifyAfter(switches.verifyAfter);
     site.setCardsLayout(switches.cardsLayout);
+    site.setDefsLayout(switches.defsLayout);
     site.catalog().setLandingPages(switches.landingPages);
     site.catalog().setPaywall(switches.paywall);
 }
@@ -158,6 +160,8 @@ int runDemoSiteCommand(int port, const DemoSiteSwitches &switches)
     std::printf("Demo site: http://127.0.0.1:%u/\n", unsigned(site.port()));
     if (switches.cardsLayout)
         std::printf("Result pages in cards: %s\n", qPrintable(site.homeUrl().toString()));
+    if (switches.defsLayout)
+        std::printf("Result pages as a definition list: %s\n", qPrintable(site.homeUrl().toString()));
     std::fflush(stdout);
     QCoreApplication::exec();
     return 0;

@@ -16,6 +16,7 @@ struct DemoSiteSwitches
     int flakyPercent = 0;      // --demo-flaky P: percentage of paper transfers dropped
     int verifyAfter = -1;      // --demo-verify K: papers before the verification page, -1 for never
     bool cardsLayout = false;  // --demo-layout cards: result pages as cards
+    bool defsLayout = false;   // --demo-layout defs: result pages as a definition list
     bool landingPages = false; // --demo-landing: paper links lead to the papers' own pages
     bool paywall = false;      // --demo-paywall: some of those pages offer no full text to take
 };

@@ -80,6 +80,9 @@ fFileDownload *AppWindows::ensureDownloadWindow()
         connect(m_download, &fFileDownload::aboutRequested, this, [this] { showAbout(m_download); });
         connect(m_download, &fFileDownload::searchWindowRequested, this, [this] { showSearchWindow(); });
         m_download->PicWebBK->setAddressOffer([this] { return offeredLoginAddress(); });
+        // Rows it holds from before, or that it lists itself, wait for no hand-over to be polite.
+        if (m_search)
+            m_search->keepSitePoliteness(*m_download->queue());
     }
     return m_download;
 }

@@ -16,6 +16,7 @@
 #include "core/search/searchlayout.h"
 #include "core/search/seenrecorder.h"
 #include "core/settings/sharedoptions.h"
+#include "core/sites/sitepoliteness.h"
 #include "core/sites/siterules.h"
 #include "desktop/filedialogs.h"
 #include "desktop/shellhelpers.h"
@@ -117,6 +118,25 @@ void addStatusPanels(QStatusBar *bar, QLabel *(&panels)[3])
     panels[2]->setMinimumWidth(160);
 }
 
+// The queue asks each site no harder than the rules the pages are read by let it.
+void keepPoliteness(DownloadQueue &queue, const SiteRulesCatalog &rules)
+{
+    const SitePoliteness sites(rules);
+    queue.changeOptions([&sites](SchedulerOptions &schedule) { schedule.sites = sites; });
+}
+
+// Loads the download window if needed and hands the candidate to its queue.
+bool handOverPolitely(SearchWindowHost *host, const SiteRulesCatalog &rules,
+                      const CandidateListModel &candidates, int position, const HandOverOptions &options,
+                      HandOverTally *tally)
+{
+    DownloadQueue *queue = host->loadDownloadWindow();
+    if (!queue)
+        return false;
+    keepPoliteness(*queue, rules);
+    return queue->enqueue(candidates, position, options, tally);
+}
+
 } // namespace
 
 fWebSearch::fWebSearch(SearchWindowHost *host, const QUrl &homePage, QWidget *parent)
@@ -139,8 +159,8 @@ fWebSearch::fWebSearch(SearchWindowHost *host, const QUrl &homePage, QWidget *pa
             [this] { return m_host->runSaveLocationChooser(this); },
             [this](const CandidateListModel &candidates, int position, const HandOverOptions &options,
                    HandOverTally *tally) {
-                DownloadQueue *queue = m_host->loadDownloadWindow();
-                return queue && queue->enqueue(candidates, position, options, tally);
+                return handOverPolitely(m_host, m_pageReader->catalog(), candidates, position, options,
+                                        tally);
             },
             [this] { m_host->showDownloadWindow(); },
             [this](int position) { return ListView1->selectionModel()->isRowSelected(position, {}); },
@@ -337,6 +357,11 @@ void fWebSearch::tellRejectedSelectors(const QString &file, const QStringList &f
     showMessage(MessageIcon::Critical,
                 QStringLiteral("站点规则文件 %1 中有浏览器不接受的选择器，本页没有加入论文：\n%2")
                     .arg(file, fields.join(u'\n')));
+}
+
+void fWebSearch::keepSitePoliteness(DownloadQueue &queue) const
+{
+    keepPoliteness(queue, m_pageReader->catalog());
 }
 
 void fWebSearch::showSiteRules()

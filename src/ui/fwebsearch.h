@@ -10,6 +10,7 @@
 class AddAllWalk;
 struct LinkImport;
 class CandidateListModel;
+class DownloadQueue;
 class QLabel;
 class QMenu;
 class QPushButton;
@@ -43,6 +44,8 @@ public:
     QString statusPanelText(int panel) const;
 
     bool AnalysisStopped() const { return m_analysis->AnalysisStopped(); }
+    // Gives the queue the politeness the site rules ask of each site.
+    void keepSitePoliteness(DownloadQueue &queue) const;
 
     // Commands, as the buttons and menus run them.
     void addThisPage();

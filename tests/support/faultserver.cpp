@@ -24,7 +24,10 @@ QByteArray chunk(const QByteArray &data)
 
 } // namespace
 
-FaultServer::FaultServer(QObject *parent) : QObject(parent) {}
+FaultServer::FaultServer(QObject *parent) : QObject(parent)
+{
+    m_clock.start();
+}
 
 FaultServer::~FaultServer()
 {
@@ -210,6 +213,8 @@ void FaultServer::onConnection(QTcpSocket *socket)
                 request.headers.insert(lines.at(i).left(colon).trimmed().toLower(),
                                        lines.at(i).mid(colon + 1).trimmed());
         }
+        request.receivedMs = m_clock.elapsed();
+        request.serial = ++m_served;
         m_requests.append(request);
         serve(socket, request);
     });
@@ -230,6 +235,10 @@ void FaultServer::serve(QTcpSocket *socket, const Request &request)
 
 void FaultServer::answer(QTcpSocket *socket, const Request &request, Reply reply)
 {
+    for (Request &asked : m_requests) {
+        if (asked.serial == request.serial)
+            asked.answeredMs = m_clock.elapsed();
+    }
     if (!reply.requiredCookie.isEmpty() && !request.headers.value("cookie").contains(reply.requiredCookie)) {
         reply.contentType = "text/html";
         reply.body = reply.loginPage;

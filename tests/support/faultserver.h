@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QHash>
 #include <QList>
 #include <QMutex>
@@ -57,6 +58,11 @@ public:
         QByteArray path;
         QHash<QByteArray, QByteArray> headers; // lower-case names
         bool proxied = false;
+        // When the request came in and when its answer began (ms on the server's monotonic clock; -1
+        // while unanswered).
+        qint64 receivedMs = -1;
+        qint64 answeredMs = -1;
+        quint64 serial = 0;
     };
 
     explicit FaultServer(QObject *parent = nullptr);
@@ -99,4 +105,6 @@ private:
     QHash<QByteArray, Script> m_scripts;
     QList<Request> m_requests;
     QList<QTcpSocket *> m_open;
+    QElapsedTimer m_clock;
+    quint64 m_served = 0;
 };

@@ -17,18 +17,40 @@ QString headerKey(const QString &header)
     return key;
 }
 
-// The first cell whose header is one of the names (already in headerKey form).
-QString cellNamed(const PaperCells &cells, std::initializer_list<const char16_t *> names)
+// The first cell whose header is one of the names (already in headerKey form); nullptr when none is.
+const PaperCell *findCell(const PaperCells &cells, std::initializer_list<const char16_t *> names)
 {
     for (const PaperCell &c : cells) {
         const QString key = headerKey(c.header);
         for (const char16_t *name : names) {
             if (key == QStringView(name))
-                return c.text;
+                return &c;
         }
     }
-    return {};
+    return nullptr;
 }
+
+QString cellNamed(const PaperCells &cells, std::initializer_list<const char16_t *> names)
+{
+    const PaperCell *cell = findCell(cells, names);
+    return cell ? cell->text : QString();
+}
+
+// The cell's values as the page gave them one by one, or its text split at the separators.
+QStringList listOf(const PaperCell *cell, const QRegularExpression &separators)
+{
+    QStringList out;
+    if (!cell)
+        return out;
+    for (const QString &part : cell->values.isEmpty() ? cell->text.split(separators) : cell->values) {
+        if (!part.trimmed().isEmpty())
+            out.append(part.trimmed());
+    }
+    return out;
+}
+
+const std::initializer_list<const char16_t *> kAuthorHeaders{u"作者",   u"著者",    u"作者名", u"责任者",
+                                                             u"author", u"authors", u"creator"};
 
 bool isSpaceLike(QChar c)
 {
@@ -50,19 +72,13 @@ QString PaperMetadata::cell(const QString &header) const
 
 QString PaperMetadata::authors() const
 {
-    return cellNamed(cells, {u"作者", u"著者", u"作者名", u"责任者", u"author", u"authors", u"creator"});
+    return cellNamed(cells, kAuthorHeaders);
 }
 
 QStringList PaperMetadata::authorList() const
 {
     static const QRegularExpression separators(QStringLiteral("[;；、，]"));
-    QStringList names;
-    for (const QString &part : authors().split(separators)) {
-        const QString name = part.trimmed();
-        if (!name.isEmpty())
-            names.append(name);
-    }
-    return names;
+    return listOf(findCell(cells, kAuthorHeaders), separators);
 }
 
 QString PaperMetadata::year() const
@@ -123,12 +139,7 @@ QString PaperMetadata::abstractText() const
 QStringList PaperMetadata::keywordList() const
 {
     static const QRegularExpression separators(QStringLiteral("[;；]"));
-    QStringList words;
-    for (const QString &part : cellNamed(cells, {u"关键词", u"keywords"}).split(separators)) {
-        if (!part.trimmed().isEmpty())
-            words.append(part.trimmed());
-    }
-    return words;
+    return listOf(findCell(cells, {u"关键词", u"keywords", u"subjects", u"subject"}), separators);
 }
 
 bool PaperMetadata::isConference() const
@@ -169,8 +180,12 @@ QString TidyCellText(const QString &text, int maxLength)
 QString CellsToJson(const PaperCells &cells)
 {
     QJsonArray array;
-    for (const PaperCell &c : cells)
-        array.append(QJsonArray{c.header, c.text});
+    for (const PaperCell &c : cells) {
+        if (c.values.isEmpty())
+            array.append(QJsonArray{c.header, c.text});
+        else
+            array.append(QJsonArray{c.header, c.text, QJsonArray::fromStringList(c.values)});
+    }
     return QString::fromUtf8(QJsonDocument(array).toJson(QJsonDocument::Compact));
 }
 
@@ -180,8 +195,12 @@ PaperCells CellsFromJson(const QString &json)
     const QJsonDocument doc = QJsonDocument::fromJson(json.toUtf8());
     for (const QJsonValue &v : doc.array()) {
         const QJsonArray pair = v.toArray();
-        if (pair.size() == 2)
-            cells.append(PaperCell{pair.at(0).toString(), pair.at(1).toString()});
+        if (pair.size() < 2)
+            continue;
+        PaperCell cell{pair.at(0).toString(), pair.at(1).toString(), {}};
+        for (const QJsonValue &value : pair.at(2).toArray())
+            cell.values.append(value.toString());
+        cells.append(cell);
     }
     return cells;
 }

@@ -2,6 +2,7 @@
 
 #include "core/common/filenames.h"
 #include "core/search/candidatelistmodel.h"
+#include "core/search/recipevalues.h"
 #include "core/sites/siterules.h"
 
 #include <QFile>
@@ -9,17 +10,25 @@
 #include <QJsonDocument>
 #include <QVariantMap>
 
+namespace {
+QString compiledScript(const QString &resource)
+{
+    QFile file(resource);
+    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()).trimmed() : QString();
+}
+} // namespace
+
 QString pageRulesScript(const SiteRules &rules)
 {
-    // The script (resources/scripts/pagerules.js) is compiled in; the rules go to it as one JSON value.
+    // The scripts (resources/scripts/pagerules.js, and pagerecipes.js for rules of format 2) are
+    // compiled in; the rules go to them as one JSON value.
     const QByteArray arguments =
         QJsonDocument(QJsonArray{rules.pageArguments()}).toJson(QJsonDocument::Compact);
-    static const QString script = [] {
-        QFile file(QStringLiteral(":/scripts/pagerules.js"));
-        return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
-    }();
+    static const QString script = compiledScript(QStringLiteral(":/scripts/pagerules.js"));
+    static const QString recipes = compiledScript(QStringLiteral(":/scripts/pagerecipes.js"));
     return QStringLiteral("(%1)(%2[0], %3)")
-        .arg(script.trimmed(), QString::fromUtf8(arguments), QString::number(MaxPaperCells));
+        .arg(rules.format == SiteRules::LatestFormat ? recipes : script, QString::fromUtf8(arguments),
+             QString::number(MaxPaperCells));
 }
 
 namespace {
@@ -48,13 +57,37 @@ QString clickAnchorScript(int anchorIndex)
         .arg(anchorIndex);
 }
 
+PageSnapshot snapshotFromScriptResult(const QVariant &result, std::shared_ptr<const SiteRules> rules)
+{
+    const QVariantMap map = result.toMap();
+    const bool byRecipes =
+        rules && rules->format == SiteRules::LatestFormat && map.contains(QStringLiteral("recipes"));
+    QVariantMap plain = map;
+    if (byRecipes)
+        plain.remove(QStringLiteral("items")); // read below, by the rules' recipes
+    PageSnapshot page = snapshotFromScriptResult(byRecipes ? QVariant(plain) : result);
+    page.rules = rules;
+    if (byRecipes && page.valid)
+        ReadRecipeItems(map.value(QStringLiteral("items")).toList(), *rules, page);
+    return page;
+}
+
+QString paperKey(const PageSnapshot &page, const PageLink &link)
+{
+    if (link.text.isEmpty())
+        return {};
+    if (page.recipesRead)
+        return link.fileAddress.isEmpty() ? link.address : link.fileAddress;
+    return link.address.isEmpty() ? QString() : pageRules(page).fileAddress(link.address);
+}
+
 PageSnapshot snapshotFromScriptResult(const QVariant &result)
 {
     PageSnapshot page;
     if (result.typeId() != QMetaType::QVariantMap)
         return page;
     const QVariantMap map = result.toMap();
-    const bool byRules = map.contains(QStringLiteral("items"));
+    const bool byRules = map.contains(QStringLiteral("items")) || map.contains(QStringLiteral("recipes"));
     if ((!byRules && !map.contains(QStringLiteral("divs"))) || !map.contains(QStringLiteral("anchors")))
         return page;
     page.valid = true;
@@ -130,12 +163,9 @@ QList<PageLink> paperLinks(const PageSnapshot &page)
 
 int ExtractResultPage(const PageSnapshot &page, CandidateListModel &list, const QString &saveFolder)
 {
-    const SiteRules &rules = pageRules(page);
     int added = 0;
     for (const PageLink &link : paperLinks(page)) {
-        if (link.text.isEmpty() || link.address.isEmpty())
-            continue;
-        const QString file = rules.fileAddress(link.address);
+        const QString file = paperKey(page, link);
         if (file.isEmpty())
             continue;
         if (list.加入LV1(link.text, file, page.documentAddress, QStringLiteral("pdf"), saveFolder,

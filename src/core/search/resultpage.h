@@ -18,6 +18,9 @@ struct PageLink
     QString text;     // inner text
     QString address;  // resolved absolute address; empty when the anchor has none
     PaperCells cells; // the other cells of its table row under their column headers
+    // Format 2: the file address the rules made (empty: none, the paper is taken by its link, whose
+    // page names the full text).
+    QString fileAddress;
 };
 
 struct PageDiv
@@ -40,6 +43,11 @@ struct PageSnapshot
     std::shared_ptr<const SiteRules> rules;
     bool itemsRead = false;
     QList<PageLink> items;
+    // Read by rules of format 2: the items are every paper item found (also those without a link or a
+    // title), and recipeHits the number of items each recipe gave a value for, in the rules' order of
+    // recipes.
+    bool recipesRead = false;
+    QList<int> recipeHits;
     int nextAnchor = -1;
     QStringList unmatched;
     QStringList rejected;
@@ -56,6 +64,13 @@ QString pageRulesScript(const SiteRules &rules);
 QString clickAnchorScript(int anchorIndex);
 
 PageSnapshot snapshotFromScriptResult(const QVariant &result);
+// The same for a page read by the given rules: a page read by recipes has its values tidied and its
+// file addresses made here.
+PageSnapshot snapshotFromScriptResult(const QVariant &result, std::shared_ptr<const SiteRules> rules);
+
+// The key a paper is listed under: its file address, else (format 2) its link; empty when it has
+// neither or no title, and is no paper.
+QString paperKey(const PageSnapshot &page, const PageLink &link);
 
 // Position of the first DIV whose class, lower-cased, is exactly the given class lower-cased; -1 when none.
 int findListDiv(const PageSnapshot &page, const QString &listClass);

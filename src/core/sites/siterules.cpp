@@ -7,15 +7,16 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QStandardPaths>
+#include <cmath>
 
 namespace {
 
 constexpr qint64 MaxFileSize = 1024 * 1024;
 constexpr int MaxTextLength = 2000;
 
-const QStringList kBuiltInFiles{QStringLiteral(":/siterules/folionexus.json"),
-                                QStringLiteral(":/siterules/demo.json"),
-                                QStringLiteral(":/siterules/demo-cards.json")};
+const QStringList kBuiltInFiles{
+    QStringLiteral(":/siterules/folionexus.json"), QStringLiteral(":/siterules/demo.json"),
+    QStringLiteral(":/siterules/demo-cards.json"), QStringLiteral(":/siterules/demo-defs.json")};
 
 // Reads fields of one JSON object, remembering the first fault with the field's dotted name.
 class Reader
@@ -239,6 +240,8 @@ int SiteRules::nextLinkByText(const QStringList &anchorTexts) const
 
 QJsonObject SiteRules::pageArguments() const
 {
+    if (format == LatestFormat)
+        return recipeArguments();
     QJsonArray fieldList;
     for (const Field &f : fields)
         fieldList.append(QJsonArray{f.name, f.selector});
@@ -261,6 +264,12 @@ QJsonObject SiteRules::pageArguments() const
 
 QString SiteRules::selectorOf(const QString &field) const
 {
+    if (format == LatestFormat) {
+        for (const auto &[name, selector] : selectorFields()) {
+            if (name == field)
+                return selector;
+        }
+    }
     if (field == u"papers.listClass")
         return listClass;
     if (field == u"papers.list")
@@ -280,38 +289,161 @@ QString SiteRules::selectorOf(const QString &field) const
     return {};
 }
 
-QString SiteRulesError::message() const
+QJsonObject SiteRules::recipeArguments() const
 {
-    QString what;
+    QJsonArray recipeList;
+    for (const RecipeUse &use : recipes())
+        recipeList.append(use.recipe.scriptArguments());
+    QJsonArray probes;
+    for (const auto &[field, selector] : selectorFields())
+        probes.append(QJsonArray{field, selector});
+    QString nextQuery;
+    if (next == NextRule::Selector)
+        nextQuery = nextSelector;
+    else if (next == NextRule::RelNext)
+        nextQuery = QStringLiteral("a[rel~=\"next\" i]");
+    return QJsonObject{
+        {QStringLiteral("format"), format},         {QStringLiteral("list"), list},
+        {QStringLiteral("listTables"), listTables}, {QStringLiteral("item"), start.isEmpty() ? item : start},
+        {QStringLiteral("span"), !start.isEmpty()}, {QStringLiteral("exclude"), exclude},
+        {QStringLiteral("next"), nextQuery},        {QStringLiteral("recipes"), recipeList},
+        {QStringLiteral("probes"), probes},         {QStringLiteral("maxItems"), MaxItems},
+        {QStringLiteral("maxValues"), MaxValues},   {QStringLiteral("maxSpan"), MaxSpan}};
+}
+
+SiteLimits SiteLimits::stricter(const SiteLimits &other) const
+{
+    SiteLimits out;
+    out.intervalMs = std::max(intervalMs, other.intervalMs);
+    if (connections > 0 && other.connections > 0)
+        out.connections = std::min(connections, other.connections);
+    else
+        out.connections = std::max(connections, other.connections);
+    return out;
+}
+
+QJsonObject ValueRecipe::scriptArguments() const
+{
+    QString from = QStringLiteral("item");
+    if (scope == Scope::Page)
+        from = QStringLiteral("page");
+    else if (scope == Scope::Preceding)
+        from = QStringLiteral("preceding");
+    return QJsonObject{{QStringLiteral("sel"), selector},   {QStringLiteral("attr"), attribute},
+                       {QStringLiteral("all"), all},        {QStringLiteral("exclude"), exclude},
+                       {QStringLiteral("from"), from},      {QStringLiteral("preceding"), preceding},
+                       {QStringLiteral("address"), address}};
+}
+
+bool SiteRules::namesHost(const QString &host) const
+{
+    for (const QString &h : hosts) {
+        if (hostMatches(h, host))
+            return true;
+    }
+    return false;
+}
+
+QList<SiteRules::RecipeUse> SiteRules::recipes() const
+{
+    using Role = RecipeUse::Role;
+    QList<RecipeUse> out{{Role::Link, 0, QStringLiteral("papers.link"), linkRecipe},
+                         {Role::Title, 0, QStringLiteral("papers.title"), titleRecipe}};
+    for (int i = 0; i < fileSources.size(); ++i) {
+        if (fileSources.at(i).kind == FileSource::Kind::Recipe)
+            out.append({Role::File, i,
+                        fileSources.size() == 1 ? QStringLiteral("fileAddress")
+                                                : QStringLiteral("fileAddress[%1]").arg(i),
+                        fileSources.at(i).recipe});
+    }
+    for (int i = 0; i < fields.size(); ++i)
+        out.append(
+            {Role::Field, i, QStringLiteral("metadata.fields.") + fields.at(i).name, fields.at(i).recipe});
+    return out;
+}
+
+QString SiteRules::fileAddressFrom(const QString &linkAddress, const QList<QStringList> &recipeValues) const
+{
+    if (fileSources.isEmpty())
+        return isHttpAddress(linkAddress) ? linkAddress : QString();
+    for (int i = 0; i < fileSources.size(); ++i) {
+        const FileSource &source = fileSources.at(i);
+        QString candidate;
+        switch (source.kind) {
+        case FileSource::Kind::Recipe:
+            candidate = recipeValues.value(i).value(0);
+            break;
+        case FileSource::Kind::Suffix:
+            candidate = linkAddress.isEmpty() ? QString() : linkAddress + source.suffix;
+            break;
+        case FileSource::Kind::Replace:
+            // Only an address the pattern matches is made into another: otherwise the next way is tried.
+            if (!linkAddress.isEmpty() && source.pattern.match(linkAddress).hasMatch())
+                candidate = QString(linkAddress).replace(source.pattern, source.replacement);
+            break;
+        }
+        if (isHttpAddress(candidate))
+            return candidate;
+    }
+    return {};
+}
+
+QList<std::pair<QString, QString>> SiteRules::selectorFields() const
+{
+    QList<std::pair<QString, QString>> out;
+    const auto add = [&out](const QString &field, const QString &selector) {
+        if (!selector.trimmed().isEmpty())
+            out.append({field, selector});
+    };
+    add(QStringLiteral("papers.list"), list);
+    add(start.isEmpty() ? QStringLiteral("papers.item") : QStringLiteral("papers.start"),
+        start.isEmpty() ? item : start);
+    add(QStringLiteral("papers.exclude"), exclude);
+    for (const RecipeUse &use : recipes()) {
+        add(use.field, use.recipe.selector);
+        add(use.field + QStringLiteral(".exclude"), use.recipe.exclude);
+        add(use.field + QStringLiteral(".preceding"), use.recipe.preceding);
+    }
+    if (next == NextRule::Selector)
+        add(QStringLiteral("nextPage"), nextSelector);
+    else if (next == NextRule::RelNext)
+        add(QStringLiteral("nextPage"), QStringLiteral("a[rel~=\"next\" i]"));
+    return out;
+}
+
+namespace {
+QString reasonText(SiteRulesError::Reason reason)
+{
+    using Reason = SiteRulesError::Reason;
     switch (reason) {
     case Reason::Unreadable:
-        what = QStringLiteral("文件无法读取");
-        break;
+        return QStringLiteral("文件无法读取");
     case Reason::BadJson:
-        what = QStringLiteral("不是有效的JSON");
-        break;
+        return QStringLiteral("不是有效的JSON");
     case Reason::UnknownVersion:
-        what = QStringLiteral("格式版本未知");
-        break;
+        return QStringLiteral("格式版本未知");
     case Reason::MissingField:
-        what = QStringLiteral("缺少必填项");
-        break;
+        return QStringLiteral("缺少必填项");
     case Reason::WrongType:
-        what = QStringLiteral("类型不对");
-        break;
+        return QStringLiteral("类型不对");
     case Reason::BadRegex:
-        what = QStringLiteral("正则表达式无效");
-        break;
+        return QStringLiteral("正则表达式无效");
     case Reason::NotHttpAddress:
-        what = QStringLiteral("得到的不是http(s)地址");
-        break;
+        return QStringLiteral("得到的不是http(s)地址");
     case Reason::BadValue:
-        what = QStringLiteral("取值无效");
-        break;
+        return QStringLiteral("取值无效");
     case Reason::RejectedSelector:
-        what = QStringLiteral("浏览器不接受此选择器");
-        break;
+        return QStringLiteral("浏览器不接受此选择器");
+    case Reason::UnknownField:
+        return QStringLiteral("没有这一项（拼写有误？）");
     }
+    return {};
+}
+} // namespace
+
+QString SiteRulesError::message() const
+{
+    const QString what = reasonText(reason);
     QString text = QStringLiteral("站点规则文件 %1").arg(file);
     if (!field.isEmpty())
         text += QStringLiteral(" 的 %1").arg(field);
@@ -332,7 +464,7 @@ void readFormat(const QJsonObject &root, Reader &r)
         r.fail(QStringLiteral("format"), Reason::MissingField);
     else if (!version.isDouble())
         r.fail(QStringLiteral("format"), Reason::WrongType, QStringLiteral("number"));
-    else if (version.toDouble() != SiteRules::FormatVersion)
+    else if (version.toDouble() != SiteRules::FormatVersion && version.toDouble() != SiteRules::LatestFormat)
         r.fail(QStringLiteral("format"), Reason::UnknownVersion, QString::number(version.toDouble()));
 }
 
@@ -483,6 +615,275 @@ void readLogin(const QJsonObject &root, Reader &r, SiteRules &rules)
 
 } // namespace
 
+// Format 2: recipes, papers over siblings, file addresses from several sources, politeness.
+namespace {
+
+// Every key of the object must be one of these: a misspelt field would otherwise be passed over.
+void refuseUnknownKeys(const QJsonObject &o, const QStringList &known, const QString &path, Reader &r)
+{
+    for (auto it = o.begin(); it != o.end(); ++it) {
+        if (!known.contains(it.key()))
+            r.fail(path.isEmpty() ? it.key() : path + u'.' + it.key(), Reason::UnknownField);
+    }
+}
+
+bool readFlag(const QJsonObject &o, const QString &key, const QString &path, Reader &r)
+{
+    const QJsonValue v = o.value(key);
+    if (v.isUndefined() || v.isNull())
+        return false;
+    if (!v.isBool())
+        r.fail(path, Reason::WrongType, QStringLiteral("true or false"));
+    return v.toBool();
+}
+
+// A number within [low, high]; absent gives -1.
+double readNumber(const QJsonObject &o, const QString &key, const QString &path, double low, double high,
+                  bool whole, Reader &r)
+{
+    const QJsonValue v = o.value(key);
+    if (v.isUndefined() || v.isNull())
+        return -1;
+    const double n = v.toDouble();
+    if (!v.isDouble() || (whole && n != static_cast<int>(n)))
+        r.fail(path, Reason::WrongType, whole ? QStringLiteral("whole number") : QStringLiteral("number"));
+    else if (n < low || n > high)
+        r.fail(path, Reason::BadValue, QStringLiteral("%1 to %2").arg(low).arg(high));
+    return n;
+}
+
+QRegularExpression readPattern(const QJsonObject &o, const QString &key, const QString &path, Reader &r)
+{
+    const QString text = r.text(o, key, path);
+    if (text.isEmpty())
+        return {};
+    QRegularExpression pattern(text);
+    if (!pattern.isValid())
+        r.fail(path, Reason::BadRegex, pattern.errorString());
+    return pattern;
+}
+
+bool isAttributeName(const QString &name)
+{
+    static const QRegularExpression form(QStringLiteral("^[A-Za-z_:][-A-Za-z0-9_:.]*$"));
+    return form.match(name).hasMatch();
+}
+
+void readScope(const QJsonObject &o, const QString &path, Reader &r, ValueRecipe &recipe)
+{
+    const QString from = r.text(o, QStringLiteral("from"), path + QStringLiteral(".from"));
+    if (from == u"page" && recipe.selector.trimmed().isEmpty())
+        r.fail(path + QStringLiteral(".from"), Reason::BadValue, QStringLiteral("\"page\" needs a selector"));
+    if (from == u"page")
+        recipe.scope = ValueRecipe::Scope::Page;
+    else if (!from.isEmpty() && from != u"item")
+        r.fail(path + QStringLiteral(".from"), Reason::BadValue, QStringLiteral("\"item\" or \"page\""));
+    recipe.preceding = r.text(o, QStringLiteral("preceding"), path + QStringLiteral(".preceding"));
+    if (recipe.preceding.trimmed().isEmpty())
+        return;
+    if (recipe.scope == ValueRecipe::Scope::Page)
+        r.fail(path + QStringLiteral(".preceding"), Reason::BadValue,
+               QStringLiteral("from page or preceding"));
+    recipe.scope = ValueRecipe::Scope::Preceding;
+}
+
+// A recipe: a selector as text, or an object of the recipe's fields. Addresses (links, file addresses)
+// are read from `defaultAttribute` unless the recipe names another.
+ValueRecipe readRecipe(const QJsonValue &value, const QString &path, Reader &r,
+                       const QString &defaultAttribute, const QStringList &otherKeys = {})
+{
+    ValueRecipe recipe;
+    recipe.address = !defaultAttribute.isEmpty();
+    recipe.attribute = defaultAttribute;
+    if (value.isString()) {
+        recipe.selector = r.text(QJsonObject{{QStringLiteral("s"), value}}, QStringLiteral("s"), path);
+        return recipe;
+    }
+    if (!value.isObject()) {
+        r.fail(path, Reason::WrongType, QStringLiteral("text or object"));
+        return recipe;
+    }
+    const QJsonObject o = value.toObject();
+    refuseUnknownKeys(o,
+                      QStringList{QStringLiteral("selector"), QStringLiteral("attribute"),
+                                  QStringLiteral("all"), QStringLiteral("join"), QStringLiteral("match"),
+                                  QStringLiteral("exclude"), QStringLiteral("from"),
+                                  QStringLiteral("preceding")} +
+                          otherKeys,
+                      path, r);
+    recipe.selector = r.text(o, QStringLiteral("selector"), path + QStringLiteral(".selector"));
+    recipe.attribute =
+        r.text(o, QStringLiteral("attribute"), path + QStringLiteral(".attribute"), false, defaultAttribute)
+            .trimmed()
+            .toLower();
+    if (!recipe.attribute.isEmpty() && !isAttributeName(recipe.attribute))
+        r.fail(path + QStringLiteral(".attribute"), Reason::BadValue, recipe.attribute);
+    recipe.all = readFlag(o, QStringLiteral("all"), path + QStringLiteral(".all"), r);
+    recipe.join = r.text(o, QStringLiteral("join"), path + QStringLiteral(".join"), false, recipe.join);
+    recipe.match = readPattern(o, QStringLiteral("match"), path + QStringLiteral(".match"), r);
+    recipe.exclude = r.text(o, QStringLiteral("exclude"), path + QStringLiteral(".exclude"));
+    readScope(o, path, r, recipe);
+    return recipe;
+}
+
+void readPaperList2(const QJsonObject &papers, Reader &r, SiteRules &rules)
+{
+    refuseUnknownKeys(papers,
+                      {QStringLiteral("list"), QStringLiteral("listTables"), QStringLiteral("item"),
+                       QStringLiteral("start"), QStringLiteral("exclude"), QStringLiteral("link"),
+                       QStringLiteral("title"), QStringLiteral("listClass")},
+                      QStringLiteral("papers"), r);
+    if (papers.contains(QStringLiteral("listClass")))
+        r.fail(QStringLiteral("papers.listClass"), Reason::BadValue,
+               QStringLiteral("format 1 only; use papers.list"));
+    rules.list = r.text(papers, QStringLiteral("list"), QStringLiteral("papers.list"));
+    const double tables = readNumber(papers, QStringLiteral("listTables"),
+                                     QStringLiteral("papers.listTables"), 0, 10000, true, r);
+    if (tables >= 0 && rules.list.isEmpty())
+        r.fail(QStringLiteral("papers.listTables"), Reason::BadValue, QStringLiteral("needs papers.list"));
+    rules.listTables = tables >= 0 ? static_cast<int>(tables) : -1;
+    const bool hasStart = papers.contains(QStringLiteral("start"));
+    if (hasStart && papers.contains(QStringLiteral("item")))
+        r.fail(QStringLiteral("papers.start"), Reason::BadValue, QStringLiteral("item or start, not both"));
+    if (hasStart)
+        rules.start = r.text(papers, QStringLiteral("start"), QStringLiteral("papers.start"), true);
+    else
+        rules.item = r.text(papers, QStringLiteral("item"), QStringLiteral("papers.item"), true);
+    rules.exclude = r.text(papers, QStringLiteral("exclude"), QStringLiteral("papers.exclude"));
+}
+
+void readPapers2(const QJsonObject &root, Reader &r, SiteRules &rules)
+{
+    const QJsonObject papers = r.object(root, QStringLiteral("papers"), QStringLiteral("papers"), true);
+    readPaperList2(papers, r, rules);
+    const QString href = QStringLiteral("href");
+    const QJsonValue link = papers.value(QStringLiteral("link"));
+    if (!link.isUndefined() && !link.isNull())
+        rules.linkRecipe = readRecipe(link, QStringLiteral("papers.link"), r, href);
+    else
+        rules.linkRecipe.attribute = href;
+    rules.linkRecipe.address = true;
+    const QJsonValue title = papers.value(QStringLiteral("title"));
+    if (!title.isUndefined() && !title.isNull()) {
+        rules.titleRecipe = readRecipe(title, QStringLiteral("papers.title"), r, {});
+    } else {
+        // The text of the element the link is read from.
+        rules.titleRecipe.selector = rules.linkRecipe.selector;
+        rules.titleRecipe.scope = rules.linkRecipe.scope;
+        rules.titleRecipe.preceding = rules.linkRecipe.preceding;
+    }
+}
+
+SiteRules::FileSource readFileSource(const QJsonValue &value, const QString &path, Reader &r)
+{
+    SiteRules::FileSource source;
+    const QJsonObject o = value.toObject();
+    if (value.isObject() && o.contains(QStringLiteral("suffix"))) {
+        refuseUnknownKeys(o, {QStringLiteral("suffix")}, path, r);
+        source.kind = SiteRules::FileSource::Kind::Suffix;
+        source.suffix = r.text(o, QStringLiteral("suffix"), path + QStringLiteral(".suffix"));
+    } else if (value.isObject() && o.contains(QStringLiteral("pattern"))) {
+        refuseUnknownKeys(o, {QStringLiteral("pattern"), QStringLiteral("replacement")}, path, r);
+        source.kind = SiteRules::FileSource::Kind::Replace;
+        const QString pattern = r.text(o, QStringLiteral("pattern"), path + QStringLiteral(".pattern"), true);
+        if (!o.contains(QStringLiteral("replacement")))
+            r.fail(path + QStringLiteral(".replacement"), Reason::MissingField);
+        source.replacement = r.text(o, QStringLiteral("replacement"), path + QStringLiteral(".replacement"));
+        source.pattern = QRegularExpression(pattern);
+        if (!r.failed() && !source.pattern.isValid())
+            r.fail(path + QStringLiteral(".pattern"), Reason::BadRegex, source.pattern.errorString());
+        else if (!r.failed() && !replacementLeavesHttp(pattern, source.replacement))
+            r.fail(path + QStringLiteral(".replacement"), Reason::NotHttpAddress, source.replacement);
+    } else {
+        source.recipe = readRecipe(value, path, r, QStringLiteral("href"));
+        source.recipe.address = true;
+    }
+    return source;
+}
+
+void readFileAddress2(const QJsonObject &root, Reader &r, SiteRules &rules)
+{
+    constexpr int MaxSources = 8;
+    const QJsonValue value = root.value(QStringLiteral("fileAddress"));
+    if (value.isUndefined() || value.isNull())
+        return;
+    if (!value.isArray()) {
+        rules.fileSources.append(readFileSource(value, QStringLiteral("fileAddress"), r));
+        return;
+    }
+    const QJsonArray list = value.toArray();
+    if (list.isEmpty() || list.size() > MaxSources)
+        r.fail(QStringLiteral("fileAddress"), Reason::BadValue,
+               QStringLiteral("1 to %1 ways").arg(MaxSources));
+    for (int i = 0; i < list.size() && i < MaxSources; ++i)
+        rules.fileSources.append(readFileSource(list.at(i), QStringLiteral("fileAddress[%1]").arg(i), r));
+}
+
+void readMetadata2(const QJsonObject &root, Reader &r, SiteRules &rules)
+{
+    const QJsonObject metadata =
+        r.object(root, QStringLiteral("metadata"), QStringLiteral("metadata"), false);
+    refuseUnknownKeys(metadata, {QStringLiteral("fields"), QStringLiteral("columns")},
+                      QStringLiteral("metadata"), r);
+    if (metadata.contains(QStringLiteral("columns")))
+        r.fail(QStringLiteral("metadata.columns"), Reason::BadValue,
+               QStringLiteral("format 1 only; use metadata.fields"));
+    const QJsonValue fields = metadata.value(QStringLiteral("fields"));
+    if (fields.isUndefined())
+        return;
+    if (!fields.isArray())
+        r.fail(QStringLiteral("metadata.fields"), Reason::WrongType, QStringLiteral("list"));
+    const QJsonArray list = fields.toArray();
+    for (int i = 0; i < list.size() && !r.failed(); ++i) {
+        const QString path = QStringLiteral("metadata.fields[%1]").arg(i);
+        if (!list.at(i).isObject()) {
+            r.fail(path, Reason::WrongType, QStringLiteral("object"));
+            break;
+        }
+        SiteRules::Field field;
+        field.name =
+            r.text(list.at(i).toObject(), QStringLiteral("name"), path + QStringLiteral(".name"), true)
+                .trimmed();
+        field.recipe = readRecipe(list.at(i), path, r, {}, {QStringLiteral("name")});
+        field.selector = field.recipe.selector;
+        rules.fields.append(field);
+    }
+    if (!rules.fields.isEmpty())
+        rules.metadata = SiteRules::MetadataRule::Fields;
+}
+
+void readPoliteness(const QJsonObject &root, Reader &r, SiteRules &rules)
+{
+    const QJsonObject politeness =
+        r.object(root, QStringLiteral("politeness"), QStringLiteral("politeness"), false);
+    refuseUnknownKeys(politeness, {QStringLiteral("interval"), QStringLiteral("connections")},
+                      QStringLiteral("politeness"), r);
+    const double seconds =
+        readNumber(politeness, QStringLiteral("interval"), QStringLiteral("politeness.interval"), 0,
+                   SiteRules::MaxIntervalMs / 1000, false, r);
+    const double connections =
+        readNumber(politeness, QStringLiteral("connections"), QStringLiteral("politeness.connections"), 1,
+                   SiteRules::MaxConnections, true, r);
+    rules.politeness.intervalMs = seconds > 0 ? static_cast<int>(std::ceil(seconds * 1000)) : 0;
+    rules.politeness.connections = connections > 0 ? static_cast<int>(connections) : 0;
+}
+
+void readFormat2(const QJsonObject &root, Reader &r, SiteRules &rules)
+{
+    refuseUnknownKeys(root,
+                      {QStringLiteral("format"), QStringLiteral("name"), QStringLiteral("hosts"),
+                       QStringLiteral("pathPrefix"), QStringLiteral("papers"), QStringLiteral("fileAddress"),
+                       QStringLiteral("nextPage"), QStringLiteral("metadata"), QStringLiteral("login"),
+                       QStringLiteral("politeness")},
+                      QString(), r);
+    readPapers2(root, r, rules);
+    readFileAddress2(root, r, rules);
+    readMetadata2(root, r, rules);
+    readPoliteness(root, r, rules);
+}
+
+} // namespace
+
 SiteRulesRead parseSiteRules(const QByteArray &json, const QString &file, SiteRules::Origin origin)
 {
     QJsonParseError parseError;
@@ -502,11 +903,16 @@ SiteRulesRead parseSiteRules(const QByteArray &json, const QString &file, SiteRu
     rules.file = file;
     rules.origin = origin;
     readFormat(root, r);
+    rules.format = root.value(QStringLiteral("format")).toInt(SiteRules::FormatVersion);
     readSite(root, r, rules);
-    readPapers(root, r, rules);
-    readFileAddress(root, r, rules);
+    if (rules.format == SiteRules::LatestFormat) {
+        readFormat2(root, r, rules);
+    } else {
+        readPapers(root, r, rules);
+        readFileAddress(root, r, rules);
+        readMetadata(root, r, rules);
+    }
     readNextPage(root, r, rules);
-    readMetadata(root, r, rules);
     readLogin(root, r, rules);
     if (r.failed())
         return {std::nullopt, r.error()};

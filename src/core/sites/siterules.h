@@ -9,6 +9,43 @@
 #include <QUrl>
 #include <optional>
 
+// A value read from a result page: where to look, which elements, what of each, and how the texts are
+// kept. The page script finds the elements and reads them; the program tidies what it hands back.
+struct ValueRecipe
+{
+    // Where the selector looks: inside the paper's item (its elements, when it spans siblings), inside
+    // the nearest element before the item that matches `preceding` (a heading above a group), or the
+    // whole page.
+    enum class Scope { Item, Preceding, Page };
+
+    QString selector;  // empty: the element looked in itself
+    QString attribute; // empty: the text as a reader sees it
+    bool all = false;  // every match in page order, or the first that gives a value
+    QString join = QStringLiteral("; ");
+    QRegularExpression match; // when set, only its first group (or the whole match) is kept
+    QString exclude;          // elements left out of the text
+    Scope scope = Scope::Item;
+    QString preceding;
+    bool address = false; // the value is an address, made absolute against the page
+
+    bool isSet() const { return scope != Scope::Item || !selector.isEmpty() || !attribute.isEmpty(); }
+    // The recipe as the page script takes it.
+    QJsonObject scriptArguments() const;
+};
+
+// How hard a site may be asked: the least time between two requests to it and the most transfers to it
+// at once. Zero: no limit of the site's own.
+struct SiteLimits
+{
+    int intervalMs = 0;
+    int connections = 0;
+
+    bool any() const { return intervalMs > 0 || connections > 0; }
+    // The stricter of both, limit by limit.
+    SiteLimits stricter(const SiteLimits &other) const;
+    bool operator==(const SiteLimits &) const = default;
+};
+
 // What is particular to one literature site, read from a rules file (JSON): which pages the rules are
 // for, where the paper list is, how a paper's file address is made from its link, which link is the next
 // page, where the metadata stands, and the site's login page and the texts of pages that are not papers.
@@ -16,7 +53,12 @@
 struct SiteRules
 {
     static constexpr int FormatVersion = 1;
+    static constexpr int LatestFormat = 2;
     static constexpr int MaxItems = 10000; // items read from one page at most
+    static constexpr int MaxValues = 200;  // values one recipe takes from one item at most
+    static constexpr int MaxSpan = 200;    // elements one paper spans at most
+    static constexpr int MaxIntervalMs = 3600 * 1000;
+    static constexpr int MaxConnections = 6;
 
     enum class Origin { BuiltIn, UserFolder, GivenFile };
     enum class AddressRule { AsIs, Suffix, Replace };
@@ -25,10 +67,34 @@ struct SiteRules
 
     struct Field
     {
-        QString name;     // the header the value is kept under (e.g. "作者", "年份")
-        QString selector; // inside the item
+        QString name;       // the header the value is kept under (e.g. "作者", "年份")
+        QString selector;   // inside the item
+        ValueRecipe recipe; // format 2
     };
 
+    // Format 2: one way to a paper's file address, tried in order with the others.
+    struct FileSource
+    {
+        enum class Kind { Recipe, Suffix, Replace };
+        Kind kind = Kind::Recipe;
+        ValueRecipe recipe;
+        QString suffix;
+        QRegularExpression pattern;
+        QString replacement;
+    };
+
+    // A recipe of format 2 with the field of the file it stands for ("papers.title", "fileAddress[0]",
+    // "metadata.fields.作者").
+    struct RecipeUse
+    {
+        enum class Role { Link, Title, File, Field };
+        Role role = Role::Link;
+        int index = 0; // among the file sources or the fields
+        QString field;
+        ValueRecipe recipe;
+    };
+
+    int format = FormatVersion;
     QString name;
     QString file; // where the rules were read from
     Origin origin = Origin::BuiltIn;
@@ -48,6 +114,15 @@ struct SiteRules
     QString link;  // the paper link inside the item; empty: the item is the link
     QString title; // inside the item; empty: the link's own text
 
+    // Format 2: a paper may start at an element that `start` matches and take in the siblings after it
+    // up to the next start (instead of one `item` per paper); elements `exclude` matches are never part
+    // of a paper; the link, the title, the file address and each field are read by recipes.
+    QString start;
+    QString exclude;
+    ValueRecipe linkRecipe;
+    ValueRecipe titleRecipe;
+    QList<FileSource> fileSources; // empty: the link's address as it is
+
     AddressRule address = AddressRule::AsIs;
     QString suffix;
     QRegularExpression pattern;
@@ -63,6 +138,8 @@ struct SiteRules
     QUrl loginPage;
     QStringList notPaperMarkers;
 
+    SiteLimits politeness;
+
     // True when the address's host (and path) is one these rules are for.
     bool appliesTo(const QUrl &address) const;
     // The file address for a paper link; empty when the rule makes no http(s) address of it.
@@ -77,6 +154,21 @@ struct SiteRules
     int nextLinkByText(const QStringList &anchorTexts) const;
     // The selector behind a field name of the file ("papers.item", "metadata.fields.作者", ...).
     QString selectorOf(const QString &field) const;
+
+    // True when the host (lower case) is one these rules name, whatever the path.
+    bool namesHost(const QString &host) const;
+    // Format 2: every recipe, in the order the page script reads them: link, title, file sources that
+    // are recipes, fields.
+    QList<RecipeUse> recipes() const;
+    // Format 2: the file address from the paper link and the values the file recipes gave (one list per
+    // file source, empty for those that are not recipes): the first source that gives an http(s)
+    // address. Empty when none does.
+    QString fileAddressFrom(const QString &linkAddress, const QList<QStringList> &recipeValues) const;
+    // Format 2: every selector with the field it stands for, as the page script checks them.
+    QList<std::pair<QString, QString>> selectorFields() const;
+
+private:
+    QJsonObject recipeArguments() const;
 };
 
 // Why a rules file was refused: the file, the field (dotted path, empty for the file as a whole) and
@@ -93,6 +185,7 @@ struct SiteRulesError
         NotHttpAddress,
         BadValue,
         RejectedSelector,
+        UnknownField,
     };
     QString file;
     QString field;
@@ -129,6 +222,7 @@ public:
     const SiteRules &builtInSite() const { return m_builtIn.first(); }
     const QList<SiteRules> &builtIn() const { return m_builtIn; }
     const QList<SiteRules> &user() const { return m_user; }
+    const QList<SiteRules> &given() const { return m_given; }
     const QList<SiteRulesError> &refused() const { return m_refused; }
 
     // The folder of a user's rules: "siterules" in the per-user data folder.

@@ -39,13 +39,14 @@ void cleanDeadPartFiles(const DownloadListModel &model)
 
 DownloadScheduler::DownloadScheduler(RowWriter rows, QObject *parent)
     : QObject(parent), m_rows(rows), m_model(rows.model()), m_network(m_options, this), m_transfers(rows),
-      m_landing(rows), m_retries(rows, m_landing), m_pause(rows, m_retries),
-      m_picker(rows, m_retries, [this](RowId id) { Q_EMIT rowEnded(id); }),
+      m_landing(rows), m_retries(rows, m_landing), m_hostPacing(m_options, m_transfers, m_landing, rows),
+      m_pause(rows, m_retries), m_picker(rows, m_retries, [this](RowId id) { Q_EMIT rowEnded(id); }),
       m_pacing(m_options, m_retries, [this] { startDue(); }),
       m_reports(new TransferReports(
           rows, m_transfers, m_retries, m_options,
           [this](TransferNote note, const QString &name) { Q_EMIT transferNoted(note, name); }, this))
 {
+    m_picker.setHostPacing(&m_hostPacing);
     Timer_Down.setInterval(1000);
     connect(&Timer_Down, &QTimer::timeout, this, &DownloadScheduler::tickScheduler);
     Housekeeping::Run run;
@@ -237,7 +238,7 @@ void DownloadScheduler::startDue()
 void DownloadScheduler::scheduleWake()
 {
     if (isRunning())
-        m_pacing.scheduleWake();
+        m_pacing.scheduleWake(m_hostPacing.nextEndAfter(monoNow()));
 }
 
 void DownloadScheduler::checkQueueFinished()

@@ -5,6 +5,7 @@
 #include "core/queue/rowwriter.h"
 #include "core/queue/targetfile.h"
 #include "core/transfer/downloader.h"
+#include "core/transfer/hostpacing.h"
 #include "core/transfer/housekeeping.h"
 #include "core/transfer/landingtrails.h"
 #include "core/transfer/queuepause.h"
@@ -136,6 +137,7 @@ private:
     TransferSlots m_transfers;
     LandingTrails m_landing; // rows on their way from a paper's web page to its full text
     RetryBook m_retries;
+    HostPacing m_hostPacing; // the sites' own limits
     QueuePause m_pause;
     RowPicker m_picker;
     StartPacing m_pacing;

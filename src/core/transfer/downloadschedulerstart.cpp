@@ -51,7 +51,7 @@ void DownloadScheduler::startWaitingRows(bool tick)
     // need not wait for others to share their flush.
     if (!m_transfers.anyReceivingBesides(nullptr) && m_transfers.anyTransferLive())
         PartFile::flushSoon();
-    if (m_retries.anyPending())
+    if (m_retries.anyPending() || m_hostPacing.nextEndAfter(monoNow()) >= 0)
         scheduleWake();
     checkQueueFinished();
 }
@@ -64,6 +64,7 @@ QString DownloadScheduler::startRow(RowId id)
         重命名保存路径(m_options.policy, row->folder, row->name, row->type, &newName,
                        m_picker.reservedFor(id), m_picker.claimsFor(row->key), m_picker.lookFor(*row));
     m_retries.started(id);
+    m_hostPacing.started(*row, monoNow());
     m_pause.started(id, RetryBook::hostOf(m_landing.addressOf(*row)));
     const bool fresh = !m_landing.onTrail(id);
     m_rows.update(id, [&newName, fresh](DownloadRow &r) {

@@ -3,6 +3,7 @@
 #include "core/common/filenames.h"
 #include "core/common/receiverpost.h"
 #include "core/common/safetext.h"
+#include "core/transfer/hostpacing.h"
 #include "core/transfer/retrybook.h"
 #include "core/transfer/schedulertime.h"
 
@@ -90,7 +91,7 @@ RowId RowPicker::findRow(DuplicatePolicy policy)
             continue;
         }
         waitingSeen = true;
-        if (m_retries.heldBack(row, nowMs))
+        if (m_retries.heldBack(row, nowMs) || (m_hostPacing && m_hostPacing->holds(row, nowMs)))
             continue;
         const RowId id = row.id;
         // A row downloaded again is fetched, whatever the library holds: the user asked for a new copy.

@@ -12,6 +12,7 @@
 #include <QString>
 #include <functional>
 
+class HostPacing;
 class RetryBook;
 
 // Which waiting row starts next, and the paths that live transfers are writing: a row whose file would
@@ -31,6 +32,8 @@ public:
     // A file the paper library holds for another address is never skipped on nor replaced; a row waits for
     // the library's answer with its fresh look. nullptr (the default) asks nobody. Not owned.
     void setForeignFileCheck(ForeignFileCheck *check) { m_foreignFile = check; }
+    // Rows whose site must not be asked yet wait; nullptr (the default) holds none back. Not owned.
+    void setHostPacing(const HostPacing *pacing) { m_hostPacing = pacing; }
 
     // The next row to fetch, None when no row may start now.
     RowId findRow(DuplicatePolicy policy);
@@ -90,4 +93,5 @@ private:
     FolderNames m_names;
     HeldRowCheck *m_heldCheck = nullptr;
     ForeignFileCheck *m_foreignFile = nullptr;
+    const HostPacing *m_hostPacing = nullptr;
 };

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/settings/sharedoptions.h"
+#include "core/sites/sitepoliteness.h"
 
 #include <QString>
 
@@ -49,4 +50,7 @@ struct SchedulerOptions
         threadPosition = inForce == DownloadMethod::Single ? 0 : position;
         threadCount = threadPosition + 1;
     }
+    // What the site rules ask of each site: a least interval between two requests and a most of
+    // transfers at once, kept besides the interval and the thread count above.
+    SitePoliteness sites;
 };

@@ -29,7 +29,7 @@ bool StartPacing::intervalPassed() const
     return pauseMs <= 0 || monoNow() - m_lastFinishMono > pauseMs;
 }
 
-void StartPacing::scheduleWake()
+void StartPacing::scheduleWake(qint64 alsoDueMs)
 {
     const qint64 nowMs = monoNow();
     qint64 due = m_lastFinishMono + static_cast<qint64>(m_options.intervalSeconds) * 1000 + 1;
@@ -37,6 +37,8 @@ void StartPacing::scheduleWake()
         // Retries already due start as soon as a slot frees; only later ones need
         // the wake-up.
         due = m_retries.nextEndAfter(nowMs);
+        if (alsoDueMs > nowMs && (due < 0 || alsoDueMs < due))
+            due = alsoDueMs;
         if (due < 0)
             return;
     }

@@ -21,8 +21,9 @@ public:
     // More than the pause since the last file's end.
     bool intervalPassed() const;
 
-    // Wakes at the end of the pause, or else at the first retry or host hold that ends.
-    void scheduleWake();
+    // Wakes at the end of the pause, or else at the first retry or host hold that ends (or at alsoDueMs,
+    // monotonic, when that comes first).
+    void scheduleWake(qint64 alsoDueMs = -1);
     // No wake-up waits any more (the queue stopped).
     void cancelWake();
     // The starts that were due are under way.

@@ -39,14 +39,14 @@ class TestSiteRules : public QObject
 private Q_SLOTS:
     void builtInSiteKeepsTheProgramsOwnRules()
     {
-        for (const char *file :
-             {":/siterules/folionexus.json", ":/siterules/demo.json", ":/siterules/demo-cards.json"}) {
+        for (const char *file : {":/siterules/folionexus.json", ":/siterules/demo.json",
+                                 ":/siterules/demo-cards.json", ":/siterules/demo-defs.json"}) {
             const SiteRulesRead read =
                 readSiteRulesFile(QString::fromLatin1(file), SiteRules::Origin::BuiltIn);
             QVERIFY2(read.rules, qPrintable(read.error.message()));
         }
         const SiteRulesCatalog catalog;
-        QCOMPARE(catalog.builtIn().size(), 3);
+        QCOMPARE(catalog.builtIn().size(), 4);
         const SiteRules &site = builtInSiteRules();
         QCOMPARE(site.origin, SiteRules::Origin::BuiltIn);
         QVERIFY(site.hosts.isEmpty());
@@ -90,7 +90,7 @@ private Q_SLOTS:
         QTest::newRow("bad JSON") << QByteArray("{\"format\": 1,") << QString() << R::BadJson;
         QTest::newRow("not an object") << QByteArray("[1]") << QString() << R::BadJson;
         QTest::newRow("unknown version")
-            << with("\"format\": 1", "\"format\": 2") << "format" << R::UnknownVersion;
+            << with("\"format\": 1", "\"format\": 3") << "format" << R::UnknownVersion;
         QTest::newRow("no version") << with("\"format\": 1,", "") << "format" << R::MissingField;
         QTest::newRow("hosts not a list") << with("[\"a.org\"]", "\"a.org\"") << "hosts" << R::WrongType;
         QTest::newRow("a host that is no host")
