@@ -792,7 +792,7 @@ SiteRules::FileSource readFileSource(const QJsonValue &value, const QString &pat
         source.pattern = QRegularExpression(pattern);
         if (!r.failed() && !source.pattern.isValid())
             r.fail(path + QStringLiteral(".pattern"), Reason::BadRegex, source.pattern.errorString());
-        else if (!r.failed() && !replacementLeavesHttp(pattern, source.replacement))
+        else if (!r.failed() && !replacementLeavesHttp(source.pattern, source.replacement))
             r.fail(path + QStringLiteral(".replacement"), Reason::NotHttpAddress, source.replacement);
     } else {
         source.recipe = readRecipe(value, path, r, QStringLiteral("href"));
