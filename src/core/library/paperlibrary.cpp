@@ -356,7 +356,14 @@ PaperLibrary::OpenResult PaperLibrary::openConnection()
         // before a write could spread the damage.
         QSqlQuery q(db);
         QString refusal;
-        if (!readRefusal(q, m_path, &refusal))
+        // The looks are one read: another instance that makes the library meanwhile is seen before or
+        // after, never half-way (its first tables beside a mark not yet read would look like a stranger's).
+        const bool began = db.transaction();
+        const bool read = readRefusal(q, m_path, &refusal);
+        q.finish();
+        if (began)
+            db.commit();
+        if (!read)
             return fail(q);
         if (!refusal.isEmpty())
             return failText(refusal, Failure::Other);
