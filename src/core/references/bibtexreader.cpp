@@ -79,9 +79,6 @@ namespace {
 // btparse's parser keeps every field of an entry on a fixed stack and ends the program when it
 // overflows (at about a hundred fields); entries with more fields than this are never handed to it.
 constexpr int MaxFields = 80;
-// A value that runs past the next line starting with "@" is tried with this many more pieces of the
-// text before it counts as broken.
-constexpr int MaxPiecesJoined = 4;
 
 // The most "field = value" assignments of one entry in the text: "=" signs inside the entry's braces
 // (or parentheses) and outside its values.
@@ -121,15 +118,6 @@ QString firstError(const QList<BtMessage> &messages)
             return message.text;
     }
     return QStringLiteral("cannot be parsed");
-}
-
-bool endedInside(const QList<BtMessage> &messages)
-{
-    for (const BtMessage &message : messages) {
-        if (message.errorClass >= BTERR_LEXERR && message.text.contains(QLatin1String("at end of input")))
-            return true;
-    }
-    return false;
 }
 
 // "von Last, Jr, First" of one name as btparse splits it.
@@ -290,74 +278,50 @@ bool startsEntry(const QByteArray &line)
 }
 
 // The text in pieces, each from a line that starts with "@" to the next such line (the first from the
-// start of the text), so that an unbalanced brace or quote spoils one piece rather than the rest of the
-// list. Pieces are read as they are asked for.
+// start of the text), so that an unbalanced brace or quote spoils one entry rather than the rest of the
+// list. (A value holding a line that starts with "@" is cut there too: its entry is refused, not read
+// together with the next entries.)
 class BibPieces
 {
 public:
     explicit BibPieces(ReferenceText &text) : m_text(text) {}
 
-    // At least `count` pieces are waiting; false when the text has fewer left.
-    bool have(int count)
-    {
-        while (m_pieces.size() < count && readPiece()) {
-        }
-        return m_pieces.size() >= count;
-    }
-    // The first `count` waiting pieces as one text.
-    QByteArray joined(int count) const
-    {
-        QByteArray text;
-        for (int i = 0; i < count; ++i)
-            text += m_pieces.at(i).second;
-        return text;
-    }
-    int firstLine() const { return m_pieces.first().first; }
-    void drop(int count) { m_pieces.remove(0, count); }
+    // The next piece and the line it starts on; false at the end of the text.
+    bool next(QByteArray *piece, int *line);
 
 private:
-    bool readPiece();
-
     ReferenceText &m_text;
-    QList<QPair<int, QByteArray>> m_pieces; // first line, text
-    QByteArray m_next;                      // the line that starts the next piece
+    QByteArray m_next; // the line that starts the next piece
     int m_nextLine = 0;
     bool m_ended = false;
 };
 
-bool BibPieces::readPiece()
+bool BibPieces::next(QByteArray *piece, int *line)
 {
-    QByteArray piece;
-    int line = m_nextLine;
+    piece->clear();
+    *line = m_nextLine;
     if (!m_next.isEmpty())
-        piece = std::exchange(m_next, QByteArray()) + '\n';
-    if (m_ended && piece.isEmpty())
+        *piece = std::exchange(m_next, QByteArray()) + '\n';
+    if (m_ended && piece->isEmpty())
         return false;
     QByteArray read;
     while (!m_ended) {
         if (!m_text.readLine(&read)) {
             m_ended = true;
-        } else if (startsEntry(read) && !piece.trimmed().isEmpty()) {
+        } else if (startsEntry(read) && !piece->trimmed().isEmpty()) {
             m_next = read;
             m_nextLine = m_text.lineNumber();
             break;
         } else {
-            if (piece.isEmpty())
-                line = m_text.lineNumber();
-            piece += read + '\n';
+            if (piece->isEmpty())
+                *line = m_text.lineNumber();
+            *piece += read + '\n';
         }
     }
-    m_pieces.append({line, piece});
     return true;
 }
 
 char listName[] = "list"; // the file name btparse puts in its messages
-
-struct ParsedPiece
-{
-    QList<ReferenceEntry> entries;
-    bool endedInside = false; // its last entry was still open when the piece ended
-};
 
 ReferenceEntry brokenEntry(int line, const QString &key, const QString &why)
 {
@@ -370,13 +334,11 @@ ReferenceEntry brokenEntry(int line, const QString &key, const QString &why)
 
 // What the library reports after the last entry it returned: an entry it could not even start. Text
 // with no entry in it at all (comments before the first one) only makes it say it expected an "@".
-void takeTrailingErrors(ParsedPiece &parsed, const QList<BtMessage> &messages, int firstLine)
+void takeTrailingErrors(QList<ReferenceEntry> &parsed, const QList<BtMessage> &messages, int firstLine)
 {
     for (const BtMessage &message : messages) {
         if (message.errorClass >= BTERR_LEXERR && !message.text.contains(QLatin1String("expected \"@\""))) {
-            parsed.entries.append(
-                brokenEntry(firstLine + std::max(message.line, 1) - 1, QString(), message.text));
-            parsed.endedInside = endedInside(messages);
+            parsed.append(brokenEntry(firstLine + std::max(message.line, 1) - 1, QString(), message.text));
             return;
         }
     }
@@ -393,32 +355,32 @@ void letGoOfFile(FILE *file)
     bt_parse_entry(file, listName, 0, &ok);
 }
 
-void takeAst(ParsedPiece &parsed, AST *ast, bool ok, const QList<BtMessage> &messages, int firstLine)
+void takeAst(QList<ReferenceEntry> &parsed, AST *ast, bool ok, const QList<BtMessage> &messages,
+             int firstLine)
 {
     const int line = firstLine + ast->line - 1;
     const bool regular = bt_entry_metatype(ast) == BTE_REGULAR;
     if (ok && regular)
-        parsed.entries.append(entryOfAst(ast, line));
+        parsed.append(entryOfAst(ast, line));
     else if (!ok)
-        parsed.entries.append(
+        parsed.append(
             brokenEntry(line, regular && bt_entry_key(ast) ? QString::fromUtf8(bt_entry_key(ast)) : QString(),
                         firstError(messages)));
-    parsed.endedInside = !ok && endedInside(messages);
 }
 
-ParsedPiece parsePiece(BtSession &session, QByteArray text, int firstLine)
+QList<ReferenceEntry> parsePiece(BtSession &session, QByteArray text, int firstLine)
 {
-    ParsedPiece parsed;
+    QList<ReferenceEntry> parsed;
     if (text.trimmed().isEmpty())
         return parsed;
     if (mostFields(text) > MaxFields) {
-        parsed.entries.append(
+        parsed.append(
             brokenEntry(firstLine, keyOfText(text), QStringLiteral("more than %1 fields").arg(MaxFields)));
         return parsed;
     }
     FILE *file = fmemopen(text.data(), size_t(text.size()), "r");
     if (!file) {
-        parsed.entries.append(brokenEntry(firstLine, keyOfText(text), QStringLiteral("out of memory")));
+        parsed.append(brokenEntry(firstLine, keyOfText(text), QStringLiteral("out of memory")));
         return parsed;
     }
     session.takeMessages();
@@ -450,22 +412,10 @@ void ReadBibTeX(ReferenceText &text, ReferenceCollector &into)
 {
     BtSession session;
     BibPieces pieces(text);
-    while (!into.full() && pieces.have(1)) {
-        ParsedPiece parsed = parsePiece(session, pieces.joined(1), pieces.firstLine());
-        int used = 1;
-        // A value may hold a line that starts with "@": the entry then goes on in the next piece.
-        for (int count = 2; parsed.endedInside && count <= 1 + MaxPiecesJoined && pieces.have(count);
-             ++count) {
-            const QByteArray joined = pieces.joined(count);
-            if (mostFields(joined) > MaxFields)
-                break;
-            if (ParsedPiece again = parsePiece(session, joined, pieces.firstLine()); !again.endedInside) {
-                parsed = std::move(again);
-                used = count;
-            }
-        }
-        pieces.drop(used);
-        for (ReferenceEntry &entry : parsed.entries)
+    QByteArray piece;
+    int line = 0;
+    while (!into.full() && pieces.next(&piece, &line)) {
+        for (ReferenceEntry &entry : parsePiece(session, piece, line))
             into.add(std::move(entry));
     }
 }

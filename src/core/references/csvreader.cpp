@@ -105,15 +105,17 @@ void takeCell(ReferenceEntry &entry, Column column, const QString &value)
 }
 
 // The lines of one record: a quoted cell may hold line breaks, so a record goes on while the quotes
-// it has met are not paired. A record that never closes its quote within the limits is refused on its
-// first line alone, and the lines after it are read again as records of their own.
+// it has met are not paired (within limits). A record that cannot be read is refused on its first line
+// alone, and the lines after it are read again as records of their own: a stray quote costs one row.
 class CsvRecords
 {
 public:
     explicit CsvRecords(ReferenceText &text) : m_text(text) {}
 
     // The next record's text and first line; false at the end.
-    bool next(QByteArray *record, int *line, bool *unclosed);
+    bool next(QByteArray *record, int *line);
+    // The lines of the record last given, but its first, are given again.
+    void readAgainAfterFirstLine() { m_again = m_last.mid(1) + m_again; }
 
 private:
     bool nextLine(QByteArray *line, int *number);
@@ -122,6 +124,7 @@ private:
     static constexpr qsizetype MaxBytes = 1024 * 1024;
 
     ReferenceText &m_text;
+    QList<QPair<int, QByteArray>> m_last;  // the lines of the record last given
     QList<QPair<int, QByteArray>> m_again; // lines to read once more
 };
 
@@ -138,31 +141,25 @@ bool CsvRecords::nextLine(QByteArray *line, int *number)
     return true;
 }
 
-bool CsvRecords::next(QByteArray *record, int *line, bool *unclosed)
+bool CsvRecords::next(QByteArray *record, int *line)
 {
-    QList<QPair<int, QByteArray>> lines;
-    QByteArray text;
+    m_last.clear();
+    record->clear();
     qsizetype quotes = 0;
     QByteArray piece;
     int number = 0;
-    while ((lines.isEmpty() || quotes % 2 != 0) && nextLine(&piece, &number)) {
-        if (lines.isEmpty() && piece.trimmed().isEmpty())
+    while ((m_last.isEmpty() || quotes % 2 != 0) && nextLine(&piece, &number)) {
+        if (m_last.isEmpty() && piece.trimmed().isEmpty())
             continue;
-        lines.append({number, piece});
-        text += lines.size() == 1 ? piece : '\n' + piece;
+        *record += m_last.isEmpty() ? piece : '\n' + piece;
+        m_last.append({number, piece});
         quotes += piece.count('"');
-        if (lines.size() >= MaxLines || text.size() >= MaxBytes)
+        if (m_last.size() >= MaxLines || record->size() >= MaxBytes)
             break;
     }
-    if (lines.isEmpty())
+    if (m_last.isEmpty())
         return false;
-    *line = lines.first().first;
-    *unclosed = quotes % 2 != 0;
-    if (*unclosed) {
-        text = lines.first().second;
-        m_again = lines.mid(1) + m_again;
-    }
-    *record = text;
+    *line = m_last.first().first;
     return true;
 }
 
@@ -204,23 +201,17 @@ void ReadCsv(ReferenceText &text, ReferenceCollector &into)
     CsvRecords records(text);
     QByteArray record;
     int line = 0;
-    bool unclosed = false;
-    if (!records.next(&record, &line, &unclosed))
+    if (!records.next(&record, &line))
         return;
     const QList<Column> columns = columnsOf(headerCells(record));
     if (!namesIdentifier(columns)) {
         into.fail(ListFailure::NoIdentifierColumn, QString::fromUtf8(record.left(300)));
         return;
     }
-    while (!into.full() && records.next(&record, &line, &unclosed)) {
-        if (!unclosed) {
-            into.add(entryOfRecord(columns, record, line));
-            continue;
-        }
-        ReferenceEntry entry;
-        entry.line = line;
-        Refuse(entry, EntryProblem::CannotParse,
-               csv::ParseError{csv::ParseError::Kind::UnclosedQuote, line}.text());
+    while (!into.full() && records.next(&record, &line)) {
+        ReferenceEntry entry = entryOfRecord(columns, record, line);
+        if (entry.problem == EntryProblem::CannotParse)
+            records.readAgainAfterFirstLine();
         into.add(std::move(entry));
     }
 }

@@ -39,11 +39,9 @@ QString commandText(const QString &command)
         {"chi", "χ"},        {"psi", "ψ"},       {"omega", "ω"},     {"Gamma", "Γ"},
         {"Delta", "Δ"},      {"Theta", "Θ"},     {"Lambda", "Λ"},    {"Xi", "Ξ"},
         {"Pi", "Π"},         {"Sigma", "Σ"},     {"Phi", "Φ"},       {"Psi", "Ψ"},
-        {"Omega", "Ω"},      {"log", "log"},     {"ln", "ln"},       {"exp", "exp"},
-        {"sin", "sin"},      {"cos", "cos"},     {"tan", "tan"},     {"max", "max"},
-        {"min", "min"},      {"lim", "lim"},     {"infty", "∞"},     {"leq", "≤"},
-        {"geq", "≥"},        {"neq", "≠"},       {"approx", "≈"},    {"cdot", "·"},
-        {"rightarrow", "→"}, {"to", "→"}};
+        {"Omega", "Ω"},      {"infty", "∞"},     {"leq", "≤"},       {"geq", "≥"},
+        {"neq", "≠"},        {"approx", "≈"},    {"cdot", "·"},      {"rightarrow", "→"},
+        {"to", "→"}};
     const auto it = texts.constFind(command);
     return it == texts.constEnd() ? QString() : *it;
 }
@@ -123,12 +121,26 @@ private:
         while (isAsciiLetter(at(m_i)))
             ++m_i;
         const QString name = m_text.mid(start, m_i - start);
-        while (at(m_i) == u' ')
+        // TeX takes the space after a command's name as its end, but sets one after an operator.
+        static const QStringList operators{"log", "ln", "exp", "sin", "cos", "tan", "max", "min", "lim"};
+        while (at(m_i) == u' ' && !operators.contains(name))
             ++m_i;
         if (const QChar mark = accentMark(name); !mark.isNull())
             accent(mark);
+        else if (operators.contains(name))
+            mathOperator(name);
         else
             m_out += commandText(name); // unknown commands go; their braced arguments stay as text
+    }
+
+    // "\log\log n": an operator's name stands apart from the letters around it.
+    void mathOperator(const QString &name)
+    {
+        if (!m_out.isEmpty() && m_out.back().isLetterOrNumber())
+            m_out += u' ';
+        m_out += name;
+        if (at(m_i).isLetterOrNumber() || at(m_i) == u'\\')
+            m_out += u' ';
     }
 
     void symbolCommand(QChar c)

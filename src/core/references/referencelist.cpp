@@ -80,7 +80,9 @@ ReferenceFormat GuessReferenceFormat(QByteArrayView head, ReferenceFormat hint)
         return ReferenceFormat::Ris;
     if (anyLineMatches(lines, bibEntry))
         return ReferenceFormat::BibTeX;
-    return hint == ReferenceFormat::Unknown ? ReferenceFormat::Lines : hint;
+    // A .csv or .json file says what is wrong with it as a whole; a BibTeX or RIS reader would find
+    // nothing in text that looks like neither, where the lines reader names every line it cannot use.
+    return hint == ReferenceFormat::Csv || hint == ReferenceFormat::CslJson ? hint : ReferenceFormat::Lines;
 }
 
 ReferenceFormat FormatOfFileName(const QString &path)

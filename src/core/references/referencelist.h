@@ -49,7 +49,8 @@ constexpr int MaxReferenceEntries = 1000000;
 // The format of a list from its first bytes (a UTF-8 byte-order mark may stand before them):
 // CSL-JSON when it starts with "[" or "{", CSV when its first line is a header naming a doi, url or
 // arxiv column, RIS when a line starts with "TY  - ", BibTeX when a line starts with "@type{" or
-// "@type(". Otherwise the hint (from the file's extension) when there is one, else plain lines.
+// "@type(". Otherwise CSV or CSL-JSON when the hint (from the file's extension) says so, so that the
+// list is refused as a whole with the reason; plain lines else, each line it cannot use named.
 ReferenceFormat GuessReferenceFormat(QByteArrayView head, ReferenceFormat hint = ReferenceFormat::Unknown);
 // The format a file name's extension suggests (.bib, .ris, .json, .csv); Unknown for others.
 ReferenceFormat FormatOfFileName(const QString &path);
