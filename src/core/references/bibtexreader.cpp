@@ -14,6 +14,7 @@
 #include <btparse.h>
 #include <cstdio>
 #include <mutex>
+#include <optional>
 
 namespace {
 
@@ -143,12 +144,12 @@ QString formatName(bt_name *name)
 void takeAuthors(ReferenceEntry &entry, const QByteArray &value)
 {
     QByteArray names = value;
-    bt_stringlist *list = bt_split_list(names.data(), const_cast<char *>("and"), nullptr, entry.line,
+    bt_stringlist *list = bt_split_list(names.data(), const_cast<char *>("and"), nullptr, entry.line(),
                                         const_cast<char *>("name"));
     for (int i = 0; list && i < list->num_items; ++i) {
         if (!list->items[i])
             continue;
-        bt_name *name = bt_split_name(list->items[i], nullptr, entry.line, i);
+        bt_name *name = bt_split_name(list->items[i], nullptr, entry.line(), i);
         TakeAuthor(entry, formatName(name));
         bt_free_name(name);
     }
@@ -193,37 +194,102 @@ QString urlCommand(const QString &value)
     return m.hasMatch() ? m.captured(1) : QString();
 }
 
-void takeField(ReferenceEntry &entry, Gathered &gathered, const QByteArray &name, const char *raw)
+enum class BibField {
+    Doi,
+    Url,
+    HowPublished,
+    Pdf,
+    File,
+    Eprint,
+    ArchivePrefix,
+    Title,
+    Author,
+    Year,
+    Date,
+    Journal,
+    BookTitle,
+    Note
+};
+
+// The fields that are read, by their names in lower case; the others (abstracts, keywords, ...) are
+// passed over before anything is made of them.
+std::optional<BibField> bibFieldOf(const QByteArray &name)
 {
-    const QByteArray bytes(raw ? raw : "");
-    const QString value = QString::fromUtf8(bytes);
-    const QString address = LatexUnescapeAddress(urlCommand(value).isEmpty() ? value : urlCommand(value));
-    if (name == "doi")
-        TakeDoi(entry, address);
-    else if (name == "url" || (name == "howpublished" && !urlCommand(value).isEmpty()))
-        TakeAddress(entry, address);
-    else if (name == "pdf")
-        TakeFileAddress(entry, address);
-    else if (name == "file")
+    static const QHash<QByteArray, BibField> fields{{"doi", BibField::Doi},
+                                                    {"url", BibField::Url},
+                                                    {"howpublished", BibField::HowPublished},
+                                                    {"pdf", BibField::Pdf},
+                                                    {"file", BibField::File},
+                                                    {"eprint", BibField::Eprint},
+                                                    {"archiveprefix", BibField::ArchivePrefix},
+                                                    {"eprinttype", BibField::ArchivePrefix},
+                                                    {"title", BibField::Title},
+                                                    {"author", BibField::Author},
+                                                    {"year", BibField::Year},
+                                                    {"date", BibField::Date},
+                                                    {"journal", BibField::Journal},
+                                                    {"journaltitle", BibField::Journal},
+                                                    {"booktitle", BibField::BookTitle},
+                                                    {"note", BibField::Note}};
+    const auto it = fields.constFind(name);
+    return it == fields.constEnd() ? std::nullopt : std::optional<BibField>(*it);
+}
+
+// An address field's value: its "\url{…}" when it has one, without LaTeX's escapes.
+QString addressOf(const QString &value)
+{
+    const QString url = urlCommand(value);
+    return LatexUnescapeAddress(url.isEmpty() ? value : url);
+}
+
+// The fields that say where the paper is.
+void takeAddressField(ReferenceEntry &entry, Gathered &gathered, BibField field, const QString &value)
+{
+    switch (field) {
+    case BibField::Doi:
+        TakeDoi(entry, addressOf(value));
+        break;
+    case BibField::HowPublished:
+        if (urlCommand(value).isEmpty())
+            break;
+        [[fallthrough]];
+    case BibField::Url:
+        TakeAddress(entry, addressOf(value));
+        break;
+    case BibField::Pdf:
+        TakeFileAddress(entry, addressOf(value));
+        break;
+    case BibField::File:
         takeFileField(entry, value);
-    else if (name == "eprint")
-        gathered.eprint = address;
-    else if (name == "archiveprefix" || name == "eprinttype")
+        break;
+    case BibField::Eprint:
+        gathered.eprint = addressOf(value);
+        break;
+    default:
         gathered.archivePrefix = value.trimmed();
-    else if (name == "title")
-        TakeTitle(entry, LatexToUnicode(value));
-    else if (name == "author")
-        takeAuthors(entry, bytes);
-    else if (name == "year")
-        TakeYear(entry, LatexToUnicode(value));
-    else if (name == "date")
-        gathered.date = value;
-    else if (name == "journal" || name == "journaltitle")
-        TakeJournal(entry, LatexToUnicode(value));
-    else if (name == "booktitle")
-        gathered.bookTitle = LatexToUnicode(value);
-    if (name == "journal" || name == "note")
+        break;
+    }
+}
+
+void takeField(ReferenceEntry &entry, Gathered &gathered, BibField field, const QByteArray &bytes)
+{
+    const QString value = QString::fromUtf8(bytes);
+    if (field == BibField::Journal || field == BibField::Note)
         gathered.arxivHints.append(value);
+    if (field == BibField::Title)
+        TakeTitle(entry, LatexToUnicode(value));
+    else if (field == BibField::Author)
+        takeAuthors(entry, bytes);
+    else if (field == BibField::Year)
+        TakeYear(entry, LatexToUnicode(value));
+    else if (field == BibField::Date)
+        gathered.date = value;
+    else if (field == BibField::Journal)
+        TakeJournal(entry, LatexToUnicode(value));
+    else if (field == BibField::BookTitle)
+        gathered.bookTitle = LatexToUnicode(value);
+    else if (field != BibField::Note)
+        takeAddressField(entry, gathered, field, value);
 }
 
 // An eprint is an arXiv id when the entry says so, or when it is written as one.
@@ -234,26 +300,42 @@ void takeGathered(ReferenceEntry &entry, const Gathered &gathered)
     const bool arxiv = gathered.archivePrefix.compare(u"arXiv", Qt::CaseInsensitive) == 0;
     if (arxiv)
         TakeArxivId(entry, gathered.eprint);
-    else if (gathered.archivePrefix.isEmpty() && entry.arxiv.isEmpty())
-        entry.arxiv = ReadArxivId(gathered.eprint);
+    else if (gathered.archivePrefix.isEmpty() && !entry.has(ReferenceEntry::Field::Arxiv))
+        entry.setValue(ReferenceEntry::Field::Arxiv, ReadArxivId(gathered.eprint));
     for (const QString &text : gathered.arxivHints) {
-        if (entry.arxiv.isEmpty())
-            entry.arxiv = ReadArxivId(hint.match(text).captured(1));
+        if (!entry.has(ReferenceEntry::Field::Arxiv) &&
+            text.contains(QLatin1String("arxiv"), Qt::CaseInsensitive))
+            entry.setValue(ReferenceEntry::Field::Arxiv, ReadArxivId(hint.match(text).captured(1)));
     }
     TakeYear(entry, gathered.date);
     TakeJournal(entry, gathered.bookTitle);
 }
 
+// A field's value as the parser left it, macros expanded and pieces pasted together. (bt_get_text would
+// make it again and hand over a copy to free.)
+QByteArray valueOf(AST *field)
+{
+    QByteArray value;
+    bt_nodetype type = BTAST_STRING;
+    char *text = nullptr;
+    for (AST *piece = bt_next_value(field, nullptr, &type, &text); piece;
+         piece = bt_next_value(field, piece, &type, &text))
+        value += text ? text : "";
+    return value;
+}
+
 ReferenceEntry entryOfAst(AST *ast, int line)
 {
     ReferenceEntry entry;
-    entry.line = line;
+    entry.setLine(line);
     if (const char *key = bt_entry_key(ast))
         TakeKey(entry, QString::fromUtf8(key));
     Gathered gathered;
     char *name = nullptr;
-    for (AST *field = bt_next_field(ast, nullptr, &name); field; field = bt_next_field(ast, field, &name))
-        takeField(entry, gathered, QByteArray(name ? name : "").toLower(), bt_get_text(field));
+    for (AST *field = bt_next_field(ast, nullptr, &name); field; field = bt_next_field(ast, field, &name)) {
+        if (const std::optional<BibField> known = bibFieldOf(QByteArray(name ? name : "").toLower()); known)
+            takeField(entry, gathered, *known, valueOf(field));
+    }
     takeGathered(entry, gathered);
     return entry;
 }
@@ -298,10 +380,10 @@ private:
 
 bool BibPieces::next(QByteArray *piece, int *line)
 {
-    piece->clear();
+    piece->resize(0);
     *line = m_nextLine;
     if (!m_next.isEmpty())
-        *piece = std::exchange(m_next, QByteArray()) + '\n';
+        *piece += std::exchange(m_next, QByteArray()) + '\n';
     if (m_ended && piece->isEmpty())
         return false;
     QByteArray read;
@@ -315,7 +397,8 @@ bool BibPieces::next(QByteArray *piece, int *line)
         } else {
             if (piece->isEmpty())
                 *line = m_text.lineNumber();
-            *piece += read + '\n';
+            *piece += read;
+            *piece += '\n';
         }
     }
     return true;
@@ -326,7 +409,7 @@ char listName[] = "list"; // the file name btparse puts in its messages
 ReferenceEntry brokenEntry(int line, const QString &key, const QString &why)
 {
     ReferenceEntry entry;
-    entry.line = line;
+    entry.setLine(line);
     TakeKey(entry, key);
     Refuse(entry, EntryProblem::CannotParse, why);
     return entry;

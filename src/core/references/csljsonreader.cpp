@@ -9,7 +9,6 @@
 
 namespace {
 
-constexpr qint64 BlockBytes = 1024 * 1024;
 constexpr qsizetype MaxItemBytes = 16 * 1024 * 1024;
 
 // Cuts a JSON list into its items without parsing them, so that each is parsed alone: a broken item is
@@ -95,7 +94,7 @@ bool ItemSplitter::top(char c)
     if (m_inScalar)
         return false;
     m_itemLine = m_line;
-    m_item.clear();
+    m_item.resize(0);
     m_tooLarge = false;
     if (c == '{' || c == '[') {
         ++m_depth;
@@ -123,7 +122,7 @@ void ItemSplitter::capture(const QByteArray &block, qsizetype from, qsizetype to
 {
     if (m_tooLarge || m_item.size() + (to - from) > MaxItemBytes) {
         m_tooLarge = true;
-        m_item.clear();
+        m_item = QByteArray();
         return;
     }
     m_item.append(block.constData() + from, to - from);
@@ -132,7 +131,7 @@ void ItemSplitter::capture(const QByteArray &block, qsizetype from, qsizetype to
 void ItemSplitter::itemEnds()
 {
     m_found(m_item.startsWith('{') || m_tooLarge ? m_item : QByteArray(), m_itemLine, m_tooLarge);
-    m_item.clear();
+    m_item.resize(0); // its room is used again by the next item
     if (m_shape == Shape::OneItem)
         m_shape = Shape::Done; // what follows one item is not read
 }
@@ -191,8 +190,9 @@ void takeItem(ReferenceEntry &entry, const QJsonObject &item)
                                                               : item.value(QLatin1String("doi"))));
     TakeAddress(entry, textOf(item.contains(QLatin1String("URL")) ? item.value(QLatin1String("URL"))
                                                                   : item.value(QLatin1String("url"))));
-    if (saysArxiv(item) && entry.arxiv.isEmpty())
-        entry.arxiv = ReadArxivId(textOf(item.value(QLatin1String("number"))));
+    if (saysArxiv(item) && !entry.has(ReferenceEntry::Field::Arxiv))
+        entry.setValue(ReferenceEntry::Field::Arxiv,
+                       ReadArxivId(textOf(item.value(QLatin1String("number")))));
     TakeTitle(entry, textOf(item.value(QLatin1String("title"))));
     for (const QJsonValue author : item.value(QLatin1String("author")).toArray())
         TakeAuthor(entry, nameOf(author.toObject()));
@@ -203,7 +203,7 @@ void takeItem(ReferenceEntry &entry, const QJsonObject &item)
 ReferenceEntry entryOfItem(const QByteArray &text, int line, bool tooLarge)
 {
     ReferenceEntry entry;
-    entry.line = line;
+    entry.setLine(line);
     if (tooLarge) {
         Refuse(entry, EntryProblem::CannotParse,
                QStringLiteral("larger than %1 MiB").arg(MaxItemBytes >> 20));
@@ -232,12 +232,12 @@ void ReadCslJson(ReferenceText &text, ReferenceCollector &into)
     ItemSplitter splitter([&into](const QByteArray &item, int line, bool tooLarge) {
         into.add(entryOfItem(item, line, tooLarge));
     });
-    for (QByteArray block = text.readBlock(BlockBytes); !block.isEmpty() && !into.full();
-         block = text.readBlock(BlockBytes))
+    QByteArray block;
+    while (!into.full() && text.readBlock(&block))
         splitter.feed(block);
     if (const int line = splitter.unfinished(); line > 0) {
         ReferenceEntry cut;
-        cut.line = line;
+        cut.setLine(line);
         Refuse(cut, EntryProblem::CannotParse, QStringLiteral("the text ends inside this item"));
         into.add(std::move(cut));
     }

@@ -62,7 +62,7 @@ QList<Column> columnsOf(const QStringList &header)
 void takeSource(ReferenceEntry &entry, const QString &value)
 {
     if (IsWebAddress(value.trimmed()))
-        entry.sourcePage = value.trimmed();
+        TakeSourcePage(entry, value.trimmed());
     else
         TakeJournal(entry, value);
 }
@@ -166,7 +166,7 @@ bool CsvRecords::next(QByteArray *record, int *line)
 ReferenceEntry entryOfRecord(const QList<Column> &columns, const QByteArray &record, int line)
 {
     ReferenceEntry entry;
-    entry.line = line;
+    entry.setLine(line);
     csv::ParseError error;
     const QList<csv::Record> parsed = csv::parse(QString::fromUtf8(record), &error);
     if (error || parsed.size() != 1) {
@@ -210,7 +210,7 @@ void ReadCsv(ReferenceText &text, ReferenceCollector &into)
     }
     while (!into.full() && records.next(&record, &line)) {
         ReferenceEntry entry = entryOfRecord(columns, record, line);
-        if (entry.problem == EntryProblem::CannotParse)
+        if (entry.problem() == EntryProblem::CannotParse)
             records.readAgainAfterFirstLine();
         into.add(std::move(entry));
     }

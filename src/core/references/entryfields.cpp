@@ -8,10 +8,12 @@
 
 namespace {
 
-void keepFirst(QString &field, const QString &value, int maxLength = 2000)
+using Field = ReferenceEntry::Field;
+
+void keepFirst(ReferenceEntry &entry, Field field, const QString &value, int maxLength = 2000)
 {
-    if (field.isEmpty())
-        field = TidyText(value, maxLength);
+    if (!entry.has(field))
+        entry.setValue(field, TidyText(value, maxLength));
 }
 
 // Addresses and identifiers are short; a long one is shown cut, not kept whole.
@@ -62,10 +64,10 @@ QStringList SplitAuthorCell(const QString &cell)
 
 void Refuse(ReferenceEntry &entry, EntryProblem problem, const QString &detail)
 {
-    if (entry.problem != EntryProblem::None)
+    if (!entry.usable())
         return;
-    entry.problem = problem;
-    entry.detail = ShowableText(WithoutCredentials(detail)).left(200);
+    entry.setProblem(problem);
+    entry.setValue(Field::Detail, ShowableText(WithoutCredentials(detail)).left(200));
 }
 
 void TakeDoi(ReferenceEntry &entry, const QString &value)
@@ -77,10 +79,10 @@ void TakeDoi(ReferenceEntry &entry, const QString &value)
         Refuse(entry, EntryProblem::NotADoi, value.trimmed());
         return;
     }
-    if (entry.doi.isEmpty())
-        entry.doi = read.doi.left(MaxAddressLength);
-    if (entry.arxiv.isEmpty())
-        entry.arxiv = ArxivIdOfDoi(read.doi);
+    if (!entry.has(Field::Doi))
+        entry.setValue(Field::Doi, read.doi.left(MaxAddressLength));
+    if (!entry.has(Field::Arxiv))
+        entry.setValue(Field::Arxiv, ArxivIdOfDoi(read.doi));
 }
 
 void TakeArxivId(ReferenceEntry &entry, const QString &value)
@@ -90,8 +92,8 @@ void TakeArxivId(ReferenceEntry &entry, const QString &value)
     const QString id = ReadArxivId(value);
     if (id.isEmpty())
         Refuse(entry, EntryProblem::NotAnArxivId, value.trimmed());
-    else if (entry.arxiv.isEmpty())
-        entry.arxiv = id;
+    else
+        keepFirst(entry, Field::Arxiv, id);
 }
 
 void TakeAddress(ReferenceEntry &entry, const QString &value)
@@ -100,9 +102,9 @@ void TakeAddress(ReferenceEntry &entry, const QString &value)
     if (ReadDoi(address).ok()) {
         TakeDoi(entry, address);
     } else if (const QString id = ReadArxivId(address); !id.isEmpty()) {
-        keepFirst(entry.arxiv, id);
+        keepFirst(entry, Field::Arxiv, id);
     } else if (IsWebAddress(address)) {
-        keepFirst(entry.webAddress, address, MaxAddressLength);
+        keepFirst(entry, Field::WebAddress, address, MaxAddressLength);
     }
 }
 
@@ -111,40 +113,45 @@ void TakeFileAddress(ReferenceEntry &entry, const QString &value)
     const QString address = value.trimmed();
     if (!IsWebAddress(address))
         return;
-    keepFirst(entry.fileAddress, address, MaxAddressLength);
+    keepFirst(entry, Field::FileAddress, address, MaxAddressLength);
     if (const QString id = ReadArxivId(address); !id.isEmpty())
-        keepFirst(entry.arxiv, id);
+        keepFirst(entry, Field::Arxiv, id);
 }
 
 void TakeTitle(ReferenceEntry &entry, const QString &value)
 {
-    keepFirst(entry.title, value);
+    keepFirst(entry, Field::Title, value);
 }
 
 void TakeJournal(ReferenceEntry &entry, const QString &value)
 {
-    keepFirst(entry.journal, value);
+    keepFirst(entry, Field::Journal, value);
 }
 
 void TakeYear(ReferenceEntry &entry, const QString &value)
 {
-    if (entry.year.isEmpty())
-        entry.year = YearOf(value);
+    if (!entry.has(Field::Year))
+        entry.setValue(Field::Year, YearOf(value));
 }
 
 void TakeAuthor(ReferenceEntry &entry, const QString &name)
 {
     if (const QString tidy = TidyText(name, 500); !tidy.isEmpty())
-        entry.authors.append(tidy);
+        entry.addAuthor(tidy);
 }
 
 void TakeKey(ReferenceEntry &entry, const QString &value)
 {
-    keepFirst(entry.key, value, 200);
+    keepFirst(entry, Field::Key, value, 200);
+}
+
+void TakeSourcePage(ReferenceEntry &entry, const QString &value)
+{
+    keepFirst(entry, Field::SourcePage, value, MaxAddressLength);
 }
 
 void FinishEntry(ReferenceEntry &entry)
 {
-    if (entry.problem == EntryProblem::None && !entry.namesIdentifier())
-        Refuse(entry, EntryProblem::NothingUsable, entry.key.isEmpty() ? entry.title : entry.key);
+    if (entry.usable() && !entry.namesIdentifier())
+        Refuse(entry, EntryProblem::NothingUsable, entry.has(Field::Key) ? entry.key() : entry.title());
 }

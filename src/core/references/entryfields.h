@@ -26,6 +26,8 @@ void TakeJournal(ReferenceEntry &entry, const QString &value);
 void TakeYear(ReferenceEntry &entry, const QString &value);
 void TakeAuthor(ReferenceEntry &entry, const QString &name);
 void TakeKey(ReferenceEntry &entry, const QString &value);
+// Link lists: the page the link was taken from, as it stands.
+void TakeSourcePage(ReferenceEntry &entry, const QString &value);
 
 // The entry refused for a problem, unless it has one already.
 void Refuse(ReferenceEntry &entry, EntryProblem problem, const QString &detail);

@@ -12,11 +12,12 @@ void takeIdentifierLine(ReferenceEntry &entry, const QString &line)
     const QStringList fields = line.split(u'\t');
     const QString value = (fields.size() == 1 ? fields.at(0) : fields.at(1)).trimmed();
     if (fields.size() > 1)
-        entry.title = TidyText(fields.at(0));
+        TakeTitle(entry, fields.at(0));
     if (fields.size() == 3 && !fields.at(2).trimmed().isEmpty()) {
-        entry.sourcePage = fields.at(2).trimmed();
-        if (!IsWebAddress(entry.sourcePage))
-            Refuse(entry, EntryProblem::BadSourcePage, entry.sourcePage);
+        const QString source = fields.at(2).trimmed();
+        TakeSourcePage(entry, source);
+        if (!IsWebAddress(source))
+            Refuse(entry, EntryProblem::BadSourcePage, source);
     }
     if (ReadDoi(value).ok())
         TakeDoi(entry, value);
@@ -33,13 +34,13 @@ void takeIdentifierLine(ReferenceEntry &entry, const QString &line)
 ReferenceEntry entryOfLine(const QByteArray &bytes, int number)
 {
     ReferenceEntry entry;
-    entry.line = number;
+    entry.setLine(number);
     // What a link list takes is taken the same way.
     const LinkImport link = ParseLinkList(bytes);
     if (!link.links.isEmpty()) {
         const ImportedLink &taken = link.links.first();
-        entry.title = TidyText(taken.title);
-        entry.sourcePage = taken.sourcePage;
+        TakeTitle(entry, taken.title);
+        TakeSourcePage(entry, taken.sourcePage);
         TakeAddress(entry, taken.address);
         return entry;
     }

@@ -3,6 +3,32 @@
 #include "core/references/entryfields.h"
 #include "core/references/identifiers.h"
 
+namespace {
+
+using Field = ReferenceEntry::Field;
+
+QString doiKeyOf(const ReferenceEntry &entry)
+{
+    return DoiKey(entry.doi());
+}
+
+QString arxivKeyOf(const ReferenceEntry &entry)
+{
+    return ArxivKey(entry.arxiv());
+}
+
+QString webAddressOf(const ReferenceEntry &entry)
+{
+    return entry.webAddress();
+}
+
+QString fileAddressOf(const ReferenceEntry &entry)
+{
+    return entry.fileAddress();
+}
+
+} // namespace
+
 void ReferenceCollector::add(ReferenceEntry entry)
 {
     if (m_full)
@@ -10,18 +36,19 @@ void ReferenceCollector::add(ReferenceEntry entry)
     if (m_list.entries.size() + m_list.refused.size() >= MaxReferenceEntries) {
         m_full = true;
         ReferenceEntry rest;
-        rest.line = entry.line;
+        rest.setLine(entry.line());
         Refuse(rest, EntryProblem::TooManyEntries, QString::number(MaxReferenceEntries));
         m_list.refused.append(rest);
         return;
     }
     FinishEntry(entry);
+    entry.squeeze();
     if (!entry.usable()) {
         m_list.refused.append(std::move(entry));
         return;
     }
     if (const int earlier = earlierListing(entry); earlier >= 0) {
-        m_list.merged.append({entry.line, m_list.entries.at(earlier).line});
+        m_list.merged.append({entry.line(), m_list.entries.at(earlier).line()});
         merge(earlier, entry);
         return;
     }
@@ -44,12 +71,25 @@ ReferenceList ReferenceCollector::take(ReferenceFormat format)
         list.refused.clear();
         list.merged.clear();
     }
+    list.entries.squeeze();
+    list.refused.squeeze();
     m_list = ReferenceList();
     m_byDoi.clear();
     m_byArxiv.clear();
-    m_byAddress.clear();
+    m_byWebAddress.clear();
+    m_byFileAddress.clear();
     m_full = false;
     return list;
+}
+
+int ReferenceCollector::find(const Index &index, const QString &key, Key keyOf) const
+{
+    const auto [from, to] = index.equal_range(qHash(key));
+    for (auto it = from; it != to; ++it) {
+        if (keyOf(m_list.entries.at(*it)) == key)
+            return *it;
+    }
+    return -1;
 }
 
 // The same DOI is the same paper; so is the same arXiv id unless the two name different DOIs. Entries
@@ -57,56 +97,47 @@ ReferenceList ReferenceCollector::take(ReferenceFormat format)
 // has a DOI (a journal's home page is named by many papers).
 int ReferenceCollector::earlierListing(const ReferenceEntry &entry) const
 {
-    if (!entry.doi.isEmpty()) {
-        if (const int index = m_byDoi.value(DoiKey(entry.doi), -1); index >= 0)
-            return index;
+    if (entry.has(Field::Doi)) {
+        if (const int position = find(m_byDoi, doiKeyOf(entry), doiKeyOf); position >= 0)
+            return position;
     }
-    if (!entry.arxiv.isEmpty()) {
-        const int index = m_byArxiv.value(ArxivKey(entry.arxiv), -1);
-        if (index >= 0 && (entry.doi.isEmpty() || m_list.entries.at(index).doi.isEmpty()))
-            return index;
+    if (entry.has(Field::Arxiv)) {
+        const int position = find(m_byArxiv, arxivKeyOf(entry), arxivKeyOf);
+        if (position >= 0 && (!entry.has(Field::Doi) || !m_list.entries.at(position).has(Field::Doi)))
+            return position;
     }
-    if (!entry.doi.isEmpty() || !entry.arxiv.isEmpty())
+    if (entry.has(Field::Doi) || entry.has(Field::Arxiv))
         return -1;
-    for (const QString &address : {entry.webAddress, entry.fileAddress}) {
-        if (const int index = address.isEmpty() ? -1 : m_byAddress.value(address, -1); index >= 0)
-            return index;
-    }
-    return -1;
+    if (const int position =
+            entry.has(Field::WebAddress) ? find(m_byWebAddress, entry.webAddress(), webAddressOf) : -1;
+        position >= 0)
+        return position;
+    return entry.has(Field::FileAddress) ? find(m_byFileAddress, entry.fileAddress(), fileAddressOf) : -1;
 }
 
-void ReferenceCollector::remember(int index)
+void ReferenceCollector::remember(int position)
 {
-    const ReferenceEntry &entry = m_list.entries.at(index);
-    if (!entry.doi.isEmpty())
-        m_byDoi.insert(DoiKey(entry.doi), index);
-    if (!entry.arxiv.isEmpty() && !m_byArxiv.contains(ArxivKey(entry.arxiv)))
-        m_byArxiv.insert(ArxivKey(entry.arxiv), index);
-    if (!entry.doi.isEmpty() || !entry.arxiv.isEmpty())
-        return;
-    for (const QString &address : {entry.webAddress, entry.fileAddress}) {
-        if (!address.isEmpty() && !m_byAddress.contains(address))
-            m_byAddress.insert(address, index);
-    }
-}
-
-void ReferenceCollector::merge(int index, const ReferenceEntry &later)
-{
-    ReferenceEntry &kept = m_list.entries[index];
-    const auto fill = [](QString &field, const QString &value) {
-        if (field.isEmpty())
-            field = value;
+    const ReferenceEntry &entry = m_list.entries.at(position);
+    const auto note = [&](Index &index, Field field, Key keyOf) {
+        if (entry.has(field) && find(index, keyOf(entry), keyOf) < 0)
+            index.insert(qHash(keyOf(entry)), position);
     };
-    fill(kept.key, later.key);
-    fill(kept.doi, later.doi);
-    fill(kept.arxiv, later.arxiv);
-    fill(kept.webAddress, later.webAddress);
-    fill(kept.fileAddress, later.fileAddress);
-    fill(kept.sourcePage, later.sourcePage);
-    fill(kept.title, later.title);
-    fill(kept.year, later.year);
-    fill(kept.journal, later.journal);
-    if (kept.authors.isEmpty())
-        kept.authors = later.authors;
-    remember(index);
+    note(m_byDoi, Field::Doi, doiKeyOf);
+    note(m_byArxiv, Field::Arxiv, arxivKeyOf);
+    if (entry.has(Field::Doi) || entry.has(Field::Arxiv))
+        return;
+    note(m_byWebAddress, Field::WebAddress, webAddressOf);
+    note(m_byFileAddress, Field::FileAddress, fileAddressOf);
+}
+
+void ReferenceCollector::merge(int position, const ReferenceEntry &later)
+{
+    ReferenceEntry &kept = m_list.entries[position];
+    for (int i = 0; i < ReferenceEntry::FieldCount; ++i) {
+        const Field field = Field(i);
+        if (field != Field::Detail && !kept.has(field) && later.has(field))
+            kept.setValue(field, later.value(field));
+    }
+    kept.squeeze();
+    remember(position);
 }

@@ -18,13 +18,20 @@ public:
     ReferenceList take(ReferenceFormat format);
 
 private:
+    using Index = QMultiHash<size_t, int>; // hash of the key, position of the entry
+    using Key = QString (*)(const ReferenceEntry &);
+
     int earlierListing(const ReferenceEntry &entry) const;
-    void remember(int index);
-    void merge(int index, const ReferenceEntry &later);
+    int find(const Index &index, const QString &key, Key keyOf) const;
+    void remember(int position);
+    void merge(int position, const ReferenceEntry &later);
 
     ReferenceList m_list;
     bool m_full = false;
-    QHash<QString, int> m_byDoi;
-    QHash<QString, int> m_byArxiv;
-    QHash<QString, int> m_byAddress; // only entries that name neither a DOI nor an arXiv id
+    // By the hash of the key alone, the key itself is the entry's: a hundred thousand entries are not
+    // held twice.
+    Index m_byDoi;
+    Index m_byArxiv;
+    Index m_byWebAddress;  // only entries that name neither a DOI nor an arXiv id
+    Index m_byFileAddress; // the same
 };

@@ -43,3 +43,43 @@ QString ReferenceFormatName(ReferenceFormat format)
     }
     return QStringLiteral("unknown");
 }
+
+namespace {
+
+// Between the names in the authors' field; names never hold control characters.
+constexpr QChar NameSeparator = QChar(0x1f);
+
+} // namespace
+
+QString ReferenceEntry::value(Field field) const
+{
+    const quint32 from = start(field);
+    return m_text.mid(from, m_ends[int(field)] - from);
+}
+
+void ReferenceEntry::setValue(Field field, const QString &value)
+{
+    const quint32 from = start(field);
+    const qsizetype old = qsizetype(m_ends[int(field)] - from);
+    m_text.replace(from, old, value);
+    const qint64 change = value.size() - old;
+    for (int i = int(field); i < FieldCount; ++i)
+        m_ends[i] = quint32(qint64(m_ends[i]) + change);
+}
+
+QStringList ReferenceEntry::authors() const
+{
+    const QString names = value(Field::Authors);
+    return names.isEmpty() ? QStringList() : names.split(NameSeparator);
+}
+
+void ReferenceEntry::addAuthor(const QString &name)
+{
+    const QString names = value(Field::Authors);
+    setValue(Field::Authors, names.isEmpty() ? name : names + NameSeparator + name);
+}
+
+void ReferenceEntry::setAuthors(const QStringList &names)
+{
+    setValue(Field::Authors, names.join(NameSeparator));
+}

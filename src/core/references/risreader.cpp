@@ -34,7 +34,7 @@ QByteArray tagOf(const QByteArray &line, qsizetype *valueStart)
 class RisRecord
 {
 public:
-    explicit RisRecord(int line) { m_entry.line = line; }
+    explicit RisRecord(int line) { m_entry.setLine(line); }
 
     void take(const QByteArray &tag, const QByteArray &value)
     {

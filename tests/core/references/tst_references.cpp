@@ -34,7 +34,7 @@ QByteArray withCrlfAndBom(QByteArray bytes)
 const ReferenceEntry *at(const QList<ReferenceEntry> &entries, int line)
 {
     for (const ReferenceEntry &entry : entries) {
-        if (entry.line == line)
+        if (entry.line() == line)
             return &entry;
     }
     return nullptr;
@@ -45,26 +45,26 @@ QMap<int, EntryProblem> problems(const ReferenceList &list)
 {
     QMap<int, EntryProblem> out;
     for (const ReferenceEntry &entry : list.refused)
-        out.insert(entry.line, entry.problem);
+        out.insert(entry.line(), entry.problem());
     return out;
 }
 
 // Everything an entry holds, to compare two readings of the same list.
 QString described(const ReferenceEntry &e)
 {
-    return QStringList{QString::number(e.line),
-                       e.key,
-                       e.doi,
-                       e.arxiv,
-                       e.webAddress,
-                       e.fileAddress,
-                       e.sourcePage,
-                       e.title,
-                       e.authors.join(u';'),
-                       e.year,
-                       e.journal,
-                       QString::number(int(e.problem)),
-                       e.detail}
+    return QStringList{QString::number(e.line()),
+                       e.key(),
+                       e.doi(),
+                       e.arxiv(),
+                       e.webAddress(),
+                       e.fileAddress(),
+                       e.sourcePage(),
+                       e.title(),
+                       e.authors().join(u';'),
+                       e.year(),
+                       e.journal(),
+                       QString::number(int(e.problem())),
+                       e.detail()}
         .join(u'|');
 }
 
@@ -114,25 +114,26 @@ private Q_SLOTS:
         QCOMPARE(list.entries.size(), 92);
         QVERIFY(list.refused.isEmpty());
         QCOMPARE(std::count_if(list.entries.cbegin(), list.entries.cend(),
-                               [](auto &e) { return !e.doi.isEmpty(); }),
+                               [](auto &e) { return !e.doi().isEmpty(); }),
                  82);
         const ReferenceEntry &first = list.entries.first();
-        QCOMPARE(first.line, 1);
-        QCOMPARE(first.doi, QStringLiteral("10.1016/j.foreco.2019.117694"));
-        QCOMPARE(first.title,
+        QCOMPARE(first.line(), 1);
+        QCOMPARE(first.doi(), QStringLiteral("10.1016/j.foreco.2019.117694"));
+        QCOMPARE(first.title(),
                  QStringLiteral(
                      "Black-backed woodpecker occupancy in burned and beetle-killed forests: Disturbance "
                      "agent matters"));
-        QCOMPARE(first.authors, (QStringList{"Tingley, M.W.", "Stillman, A.N.", "Wilkerson, R.L.",
-                                             "Sawyer, S.C.", "Siegel, R.B."}));
-        QCOMPARE(first.year, QStringLiteral("2020"));
-        QCOMPARE(first.journal, QStringLiteral("Forest Ecology and Management"));
+        QCOMPARE(first.authors(), (QStringList{"Tingley, M.W.", "Stillman, A.N.", "Wilkerson, R.L.",
+                                               "Sawyer, S.C.", "Siegel, R.B."}));
+        QCOMPARE(first.year(), QStringLiteral("2020"));
+        QCOMPARE(first.journal(), QStringLiteral("Forest Ecology and Management"));
         // The Scopus address is a page about the paper, kept beside its DOI.
-        QVERIFY(first.webAddress.startsWith(QStringLiteral("https://www.scopus.com/inward/record.uri?eid=")));
-        QVERIFY(at(list.entries, 64)->authors.contains(QStringLiteral("Valkiūnas, G.")));
+        QVERIFY(
+            first.webAddress().startsWith(QStringLiteral("https://www.scopus.com/inward/record.uri?eid=")));
+        QVERIFY(at(list.entries, 64)->authors().contains(QStringLiteral("Valkiūnas, G.")));
         // Records without a DO line still name their Scopus page.
         const ReferenceEntry *noDoi = at(list.entries, 351);
-        QVERIFY(noDoi && noDoi->doi.isEmpty() && !noDoi->webAddress.isEmpty());
+        QVERIFY(noDoi && noDoi->doi().isEmpty() && !noDoi->webAddress().isEmpty());
     }
 
     void realWorldBibTeXMacrosAccentsAndRefusals()
@@ -144,18 +145,19 @@ private Q_SLOTS:
         QVERIFY(list.entries.isEmpty());
         QCOMPARE(list.refused.size(), 36);
         for (const ReferenceEntry &entry : list.refused)
-            QCOMPARE(entry.problem, EntryProblem::NothingUsable);
-        QCOMPARE(list.refused.first().line, 11);
-        QCOMPARE(list.refused.first().key, QStringLiteral("article-minimal"));
-        QCOMPARE(list.refused.first().journal, QStringLiteral("G-Animal's Journal"));
-        QCOMPARE(list.refused.first().authors, QStringList{"Aamport, L[eslie] A."});
-        QCOMPARE(list.refused.last().line, 358);
+            QCOMPARE(entry.problem(), EntryProblem::NothingUsable);
+        QCOMPARE(list.refused.first().line(), 11);
+        QCOMPARE(list.refused.first().key(), QStringLiteral("article-minimal"));
+        QCOMPARE(list.refused.first().journal(), QStringLiteral("G-Animal's Journal"));
+        QCOMPARE(list.refused.first().authors(), QStringList{"Aamport, L[eslie] A."});
+        QCOMPARE(list.refused.last().line(), 358);
         // "Proc. Fifteenth Annual" # STOC, with the @STRING defined further up.
-        QCOMPARE(at(list.refused, 278)->title,
+        QCOMPARE(at(list.refused, 278)->title(),
                  QStringLiteral("Proc. Fifteenth Annual Symposium on the Theory of Computing"));
-        QCOMPARE(at(list.refused, 325)->title, QStringLiteral("An O(n log n / log log n) Sorting Algorithm"));
-        QCOMPARE(at(list.refused, 54)->year, QStringLiteral("1973"));
-        QCOMPARE(at(list.refused, 54)->authors, QStringList{"Knuth, Donald E."});
+        QCOMPARE(at(list.refused, 325)->title(),
+                 QStringLiteral("An O(n log n / log log n) Sorting Algorithm"));
+        QCOMPARE(at(list.refused, 54)->year(), QStringLiteral("1973"));
+        QCOMPARE(at(list.refused, 54)->authors(), QStringList{"Knuth, Donald E."});
     }
 
     void realWorldCslJsonAndCsv()
@@ -165,27 +167,27 @@ private Q_SLOTS:
         QCOMPARE(csl.format, ReferenceFormat::CslJson);
         QCOMPARE(csl.entries.size(), 3);
         const ReferenceEntry &preprint = csl.entries.at(0);
-        QCOMPARE(preprint.key, QStringLiteral("s33GCagP"));
-        QCOMPARE(preprint.doi, QStringLiteral("10.1088/1402-4896/ab0811"));
-        QCOMPARE(preprint.arxiv, QStringLiteral("1806.05726v1"));
-        QCOMPARE(preprint.authors.first(), QStringLiteral("Trang T. Le")); // literal names as they stand
-        QCOMPARE(preprint.year, QStringLiteral("2018"));
+        QCOMPARE(preprint.key(), QStringLiteral("s33GCagP"));
+        QCOMPARE(preprint.doi(), QStringLiteral("10.1088/1402-4896/ab0811"));
+        QCOMPARE(preprint.arxiv(), QStringLiteral("1806.05726v1"));
+        QCOMPARE(preprint.authors().first(), QStringLiteral("Trang T. Le")); // literal names as they stand
+        QCOMPARE(preprint.year(), QStringLiteral("2018"));
         // A shortDOI address is no DOI: kept as a page about the paper.
-        QCOMPARE(csl.entries.at(1).webAddress, QStringLiteral("https://doi.org/gfrfbm"));
-        QCOMPARE(csl.entries.at(1).authors, QStringList{"Smith, Michael L."});
-        QCOMPARE(csl.entries.at(2).authors.size(), 36);
-        QCOMPARE(csl.entries.at(2).year, QStringLiteral("2018")); // date-parts of two parts
-        QCOMPARE(csl.entries.at(2).journal, QStringLiteral("Journal of the Royal Society, Interface"));
+        QCOMPARE(csl.entries.at(1).webAddress(), QStringLiteral("https://doi.org/gfrfbm"));
+        QCOMPARE(csl.entries.at(1).authors(), QStringList{"Smith, Michael L."});
+        QCOMPARE(csl.entries.at(2).authors().size(), 36);
+        QCOMPARE(csl.entries.at(2).year(), QStringLiteral("2018")); // date-parts of two parts
+        QCOMPARE(csl.entries.at(2).journal(), QStringLiteral("Journal of the Royal Society, Interface"));
 
         const ReferenceList csv = ReadReferenceFile(dataFile("nih_oc_meta_CSVFile_1.csv"));
         QVERIFY(csv.ok());
         QCOMPARE(csv.format, ReferenceFormat::Csv);
         QCOMPARE(csv.entries.size(), 69);
         QCOMPARE(problems(csv).keys(), (QList<int>{11, 22, 23, 24, 25, 26, 27, 28, 30}));
-        QCOMPARE(csv.entries.first().doi, QStringLiteral("10.1016/0006-2944(75)90147-7"));
-        QCOMPARE(csv.entries.first().authors,
+        QCOMPARE(csv.entries.first().doi(), QStringLiteral("10.1016/0006-2944(75)90147-7"));
+        QCOMPARE(csv.entries.first().authors(),
                  (QStringList{"A B Makar", "K E McMartin", "M Palese", "T R Tephly"}));
-        QCOMPARE(at(csv.refused, 28)->title, QStringLiteral("Editorial: \"Old lamps for new\"."));
+        QCOMPARE(at(csv.refused, 28)->title(), QStringLiteral("Editorial: \"Old lamps for new\"."));
     }
 
     void crlfAndByteOrderMarkReadTheSame()
@@ -211,7 +213,7 @@ private Q_SLOTS:
         QByteArray utf16("\xFF\xFE");
         utf16.append(reinterpret_cast<const char *>(text.utf16()), text.size() * 2);
         QCOMPARE(described(ReadReferences(utf16)), described(ReadReferences(lines)));
-        QCOMPARE(ReadReferences(gbk::encode(text)).entries.first().title, QStringLiteral("标题"));
+        QCOMPARE(ReadReferences(gbk::encode(text)).entries.first().title(), QStringLiteral("标题"));
     }
 
     void bibtexMacrosConcatenationBracesAndAccents()
@@ -241,31 +243,31 @@ private Q_SLOTS:
         QCOMPARE(list.format, ReferenceFormat::BibTeX);
         QCOMPARE(list.entries.size(), 5);
         const ReferenceEntry &article = list.entries.at(0);
-        QCOMPARE(article.line, 6);
-        QCOMPARE(article.key, QStringLiteral("Dvorak2020"));
-        QCOMPARE(article.title, QStringLiteral("The DNA of Café Society: Über Straße and Český"));
-        QCOMPARE(article.authors, (QStringList{"Dvořák, Antonín", "Müller, Jörg", "de la Fontaine, Jean",
-                                               "Barnes and Noble", "Smith, Jr., John"}));
-        QCOMPARE(article.journal, QStringLiteral("Journal of Chemical Physics"));
-        QCOMPARE(article.year, QStringLiteral("2020"));
-        QCOMPARE(article.doi, QStringLiteral("10.1063/1.5137785"));
+        QCOMPARE(article.line(), 6);
+        QCOMPARE(article.key(), QStringLiteral("Dvorak2020"));
+        QCOMPARE(article.title(), QStringLiteral("The DNA of Café Society: Über Straße and Český"));
+        QCOMPARE(article.authors(), (QStringList{"Dvořák, Antonín", "Müller, Jörg", "de la Fontaine, Jean",
+                                                 "Barnes and Noble", "Smith, Jr., John"}));
+        QCOMPARE(article.journal(), QStringLiteral("Journal of Chemical Physics"));
+        QCOMPARE(article.year(), QStringLiteral("2020"));
+        QCOMPARE(article.doi(), QStringLiteral("10.1063/1.5137785"));
 
         const ReferenceEntry &talk = list.entries.at(1);
-        QCOMPARE(talk.title, QStringLiteral("Proc. Talks on β-lactamase—a survey"));
-        QCOMPARE(talk.doi, QStringLiteral("10.1000/ABC_1")); // from the url field, escapes undone
-        QCOMPARE(talk.webAddress, QString());
-        QCOMPARE(talk.journal, QStringLiteral("Meeting on Things"));
-        QCOMPARE(list.entries.at(2).arxiv, QStringLiteral("1706.03762"));
-        QCOMPARE(list.entries.at(3).arxiv, QStringLiteral("hep-th/9901001v2"));
-        QCOMPARE(list.entries.at(4).fileAddress, QStringLiteral("https://example.org/a.pdf"));
+        QCOMPARE(talk.title(), QStringLiteral("Proc. Talks on β-lactamase—a survey"));
+        QCOMPARE(talk.doi(), QStringLiteral("10.1000/ABC_1")); // from the url field, escapes undone
+        QCOMPARE(talk.webAddress(), QString());
+        QCOMPARE(talk.journal(), QStringLiteral("Meeting on Things"));
+        QCOMPARE(list.entries.at(2).arxiv(), QStringLiteral("1706.03762"));
+        QCOMPARE(list.entries.at(3).arxiv(), QStringLiteral("hep-th/9901001v2"));
+        QCOMPARE(list.entries.at(4).fileAddress(), QStringLiteral("https://example.org/a.pdf"));
         QCOMPARE(list.refused.size(), 1);
-        QCOMPARE(list.refused.first().problem, EntryProblem::NotAnArxivId);
-        QCOMPARE(list.refused.first().line, 20);
+        QCOMPARE(list.refused.first().problem(), EntryProblem::NotAnArxivId);
+        QCOMPARE(list.refused.first().line(), 20);
 
         // A file field alone: the local file is passed over, the escaped address taken.
         const ReferenceList files =
             ReadReferences("@misc{f, file = {a:files/a.pdf:PDF;b:https\\://example.org/b.pdf:PDF}}");
-        QCOMPARE(files.entries.first().fileAddress, QStringLiteral("https://example.org/b.pdf"));
+        QCOMPARE(files.entries.first().fileAddress(), QStringLiteral("https://example.org/b.pdf"));
     }
 
     void brokenBibTeXIsNamedAndTheRestRead()
@@ -293,7 +295,7 @@ private Q_SLOTS:
         QCOMPARE(*printed, QByteArray());
         QStringList dois;
         for (const ReferenceEntry &entry : list.entries)
-            dois.append(entry.doi);
+            dois.append(entry.doi());
         // An unclosed brace does not swallow the entries after it. A value holding a line that starts
         // with "@" is cut there: refused, both parts named.
         QCOMPARE(dois, (QStringList{"10.1000/1", "10.1000/3", "10.1000/7"}));
@@ -303,10 +305,10 @@ private Q_SLOTS:
                                                           {8, EntryProblem::CannotParse},
                                                           {9, EntryProblem::CannotParse},
                                                           {131, EntryProblem::NotADoi}}));
-        QCOMPARE(at(list.refused, 2)->key, QStringLiteral("bad"));
-        QVERIFY(!at(list.refused, 2)->detail.isEmpty());
-        QCOMPARE(at(list.refused, 9)->key, QStringLiteral("huge"));
-        QCOMPARE(at(list.refused, 131)->detail, QStringLiteral("not a doi"));
+        QCOMPARE(at(list.refused, 2)->key(), QStringLiteral("bad"));
+        QVERIFY(!at(list.refused, 2)->detail().isEmpty());
+        QCOMPARE(at(list.refused, 9)->key(), QStringLiteral("huge"));
+        QCOMPARE(at(list.refused, 131)->detail(), QStringLiteral("not a doi"));
         // The same list read again gives the same: nothing of the first reading is left behind.
         QCOMPARE(described(ReadReferences(bib)), described(list));
     }
@@ -343,13 +345,13 @@ private Q_SLOTS:
         QCOMPARE(list.format, ReferenceFormat::Ris);
         QCOMPARE(list.entries.size(), 1);
         const ReferenceEntry &entry = list.entries.first();
-        QCOMPARE(entry.line, 3);
-        QCOMPARE(entry.title, QStringLiteral("Several authors and a title going on"));
-        QCOMPARE(entry.authors, (QStringList{"First, A.", "Second, B.", "Third, C."}));
-        QCOMPARE(entry.year, QStringLiteral("2019"));
-        QCOMPARE(entry.journal, QStringLiteral("Journal in Full"));
-        QCOMPARE(entry.doi, QStringLiteral("10.1000/Ris.1"));
-        QCOMPARE(entry.fileAddress, QStringLiteral("https://example.org/ris.pdf"));
+        QCOMPARE(entry.line(), 3);
+        QCOMPARE(entry.title(), QStringLiteral("Several authors and a title going on"));
+        QCOMPARE(entry.authors(), (QStringList{"First, A.", "Second, B.", "Third, C."}));
+        QCOMPARE(entry.year(), QStringLiteral("2019"));
+        QCOMPARE(entry.journal(), QStringLiteral("Journal in Full"));
+        QCOMPARE(entry.doi(), QStringLiteral("10.1000/Ris.1"));
+        QCOMPARE(entry.fileAddress(), QStringLiteral("https://example.org/ris.pdf"));
         QCOMPARE(problems(list),
                  (QMap<int, EntryProblem>{{16, EntryProblem::NotADoi}, {20, EntryProblem::NothingUsable}}));
         // The last record, without its ER, names the first one's DOI in another spelling: one paper,
@@ -357,7 +359,7 @@ private Q_SLOTS:
         QCOMPARE(list.merged.size(), 1);
         QCOMPARE(list.merged.first().line, 23);
         QCOMPARE(list.merged.first().sameAs, 3);
-        QCOMPARE(entry.journal, QStringLiteral("Journal in Full"));
+        QCOMPARE(entry.journal(), QStringLiteral("Journal in Full"));
     }
 
     void cslJsonItemsOneByOne()
@@ -384,16 +386,16 @@ private Q_SLOTS:
         QVERIFY(list.ok());
         QCOMPARE(list.entries.size(), 4);
         const ReferenceEntry &first = list.entries.at(0);
-        QCOMPARE(first.line, 2);
-        QCOMPARE(first.key, QStringLiteral("7"));
-        QCOMPARE(first.title, QStringLiteral("A title in a list"));
-        QCOMPARE(first.authors, (QStringList{"van Beethoven, Ludwig", "King, Jr., Martin Luther", "WHO"}));
-        QCOMPARE(first.year, QStringLiteral("2019"));
-        QCOMPARE(first.journal, QStringLiteral("Nature"));
-        QCOMPARE(list.entries.at(1).arxiv, QStringLiteral("2101.00001v3"));
-        QCOMPARE(list.entries.at(1).year, QStringLiteral("2021"));
-        QCOMPARE(list.entries.at(2).webAddress, QStringLiteral("https://example.org/paper"));
-        QCOMPARE(list.entries.at(3).arxiv, QStringLiteral("2101.00002"));
+        QCOMPARE(first.line(), 2);
+        QCOMPARE(first.key(), QStringLiteral("7"));
+        QCOMPARE(first.title(), QStringLiteral("A title in a list"));
+        QCOMPARE(first.authors(), (QStringList{"van Beethoven, Ludwig", "King, Jr., Martin Luther", "WHO"}));
+        QCOMPARE(first.year(), QStringLiteral("2019"));
+        QCOMPARE(first.journal(), QStringLiteral("Nature"));
+        QCOMPARE(list.entries.at(1).arxiv(), QStringLiteral("2101.00001v3"));
+        QCOMPARE(list.entries.at(1).year(), QStringLiteral("2021"));
+        QCOMPARE(list.entries.at(2).webAddress(), QStringLiteral("https://example.org/paper"));
+        QCOMPARE(list.entries.at(3).arxiv(), QStringLiteral("2101.00002"));
         QCOMPARE(problems(list), (QMap<int, EntryProblem>{{6, EntryProblem::CannotParse},
                                                           {7, EntryProblem::CannotParse},
                                                           {11, EntryProblem::CannotParse}}));
@@ -415,12 +417,12 @@ private Q_SLOTS:
         const ReferenceList list = ReadReferences(csv);
         QCOMPARE(list.format, ReferenceFormat::Csv);
         QCOMPARE(list.entries.size(), 3);
-        QCOMPARE(list.entries.at(0).title, QStringLiteral("Commas, and \"quotes\""));
-        QCOMPARE(list.entries.at(0).authors, (QStringList{"Doe, J.", "Roe, R."}));
-        QCOMPARE(list.entries.at(1).line, 3);
-        QCOMPARE(list.entries.at(1).title, QStringLiteral("A cell with a line break"));
-        QCOMPARE(list.entries.at(1).arxiv, QStringLiteral("2101.00001"));
-        QCOMPARE(list.entries.at(2).line, 6);
+        QCOMPARE(list.entries.at(0).title(), QStringLiteral("Commas, and \"quotes\""));
+        QCOMPARE(list.entries.at(0).authors(), (QStringList{"Doe, J.", "Roe, R."}));
+        QCOMPARE(list.entries.at(1).line(), 3);
+        QCOMPARE(list.entries.at(1).title(), QStringLiteral("A cell with a line break"));
+        QCOMPARE(list.entries.at(1).arxiv(), QStringLiteral("2101.00001"));
+        QCOMPARE(list.entries.at(2).line(), 6);
         QCOMPARE(problems(list),
                  (QMap<int, EntryProblem>{{5, EntryProblem::CannotParse}, {7, EntryProblem::CannotParse}}));
 
@@ -433,11 +435,11 @@ private Q_SLOTS:
         const ReferenceList run = ReadReferences(manifest.toUtf8());
         QCOMPARE(run.format, ReferenceFormat::Csv);
         QCOMPARE(run.entries.size(), 2);
-        QCOMPARE(run.entries.at(0).webAddress, QStringLiteral("https://example.org/a"));
-        QCOMPARE(run.entries.at(0).fileAddress, QStringLiteral("https://example.org/a.pdf"));
-        QCOMPARE(run.entries.at(0).sourcePage, QStringLiteral("https://example.org/list"));
-        QCOMPARE(run.entries.at(0).title, QStringLiteral("=SUM(A1)"));
-        QCOMPARE(run.entries.at(1).doi, QStringLiteral("10.1000/M.1"));
+        QCOMPARE(run.entries.at(0).webAddress(), QStringLiteral("https://example.org/a"));
+        QCOMPARE(run.entries.at(0).fileAddress(), QStringLiteral("https://example.org/a.pdf"));
+        QCOMPARE(run.entries.at(0).sourcePage(), QStringLiteral("https://example.org/list"));
+        QCOMPARE(run.entries.at(0).title(), QStringLiteral("=SUM(A1)"));
+        QCOMPARE(run.entries.at(1).doi(), QStringLiteral("10.1000/M.1"));
 
         // The program's own CSV export, with its Chinese headers.
         PaperRecord record;
@@ -448,9 +450,9 @@ private Q_SLOTS:
                                  {QStringLiteral("DOI"), QStringLiteral("10.1000/EXP.1")}};
         const ReferenceList exported = ReadReferences(ExportCsv({record}));
         QCOMPARE(exported.entries.size(), 1);
-        QCOMPARE(exported.entries.first().title, QStringLiteral("导出的标题"));
-        QCOMPARE(exported.entries.first().authors, (QStringList{"张伟", "王芳"}));
-        QCOMPARE(exported.entries.first().doi, QStringLiteral("10.1000/EXP.1"));
+        QCOMPARE(exported.entries.first().title(), QStringLiteral("导出的标题"));
+        QCOMPARE(exported.entries.first().authors(), (QStringList{"张伟", "王芳"}));
+        QCOMPARE(exported.entries.first().doi(), QStringLiteral("10.1000/EXP.1"));
 
         // A CSV list that names no identifier column is refused as a whole.
         QTemporaryDir dir;
@@ -484,15 +486,15 @@ private Q_SLOTS:
         const ReferenceList list = ReadReferences(lines);
         QCOMPARE(list.format, ReferenceFormat::Lines);
         QCOMPARE(list.entries.size(), 7);
-        QCOMPARE(at(list.entries, 3)->title, QStringLiteral("Title A"));
-        QCOMPARE(at(list.entries, 3)->sourcePage, QStringLiteral("https://example.org/list"));
-        QCOMPARE(at(list.entries, 4)->doi, QStringLiteral("10.1000/LINE.1"));
-        QCOMPARE(at(list.entries, 5)->doi, QStringLiteral("10.1000/line.2"));
-        QCOMPARE(at(list.entries, 5)->title, QStringLiteral("Titled DOI"));
-        QCOMPARE(at(list.entries, 6)->arxiv, QStringLiteral("2101.00001v2"));
-        QCOMPARE(at(list.entries, 7)->arxiv, QStringLiteral("hep-th/9901001"));
-        QCOMPARE(at(list.entries, 8)->arxiv, QStringLiteral("2101.00003"));
-        QCOMPARE(at(list.entries, 8)->fileAddress, QString());
+        QCOMPARE(at(list.entries, 3)->title(), QStringLiteral("Title A"));
+        QCOMPARE(at(list.entries, 3)->sourcePage(), QStringLiteral("https://example.org/list"));
+        QCOMPARE(at(list.entries, 4)->doi(), QStringLiteral("10.1000/LINE.1"));
+        QCOMPARE(at(list.entries, 5)->doi(), QStringLiteral("10.1000/line.2"));
+        QCOMPARE(at(list.entries, 5)->title(), QStringLiteral("Titled DOI"));
+        QCOMPARE(at(list.entries, 6)->arxiv(), QStringLiteral("2101.00001v2"));
+        QCOMPARE(at(list.entries, 7)->arxiv(), QStringLiteral("hep-th/9901001"));
+        QCOMPARE(at(list.entries, 8)->arxiv(), QStringLiteral("2101.00003"));
+        QCOMPARE(at(list.entries, 8)->fileAddress(), QString());
         QCOMPARE(problems(list), (QMap<int, EntryProblem>{{10, EntryProblem::NotADoi},
                                                           {11, EntryProblem::NotAnArxivId},
                                                           {12, EntryProblem::NothingUsable},
@@ -505,9 +507,10 @@ private Q_SLOTS:
         for (const ImportedLink &link : links.links) {
             const ReferenceEntry *entry = at(list.entries, link.line);
             QVERIFY2(entry, qPrintable(link.address));
-            QCOMPARE(entry->title, link.title);
-            QCOMPARE(entry->sourcePage, link.sourcePage);
-            QVERIFY(entry->webAddress == link.address || !entry->arxiv.isEmpty() || !entry->doi.isEmpty());
+            QCOMPARE(entry->title(), link.title);
+            QCOMPARE(entry->sourcePage(), link.sourcePage);
+            QVERIFY(entry->webAddress() == link.address || !entry->arxiv().isEmpty() ||
+                    !entry->doi().isEmpty());
         }
     }
 
@@ -523,12 +526,12 @@ private Q_SLOTS:
                                  "Named\thttps://example.org/a\n";
         const ReferenceList list = ReadReferences(lines);
         QCOMPARE(list.entries.size(), 3);
-        QCOMPARE(list.entries.at(0).doi, QStringLiteral("10.1000/Same.1")); // the first spelling stays
+        QCOMPARE(list.entries.at(0).doi(), QStringLiteral("10.1000/Same.1")); // the first spelling stays
         QCOMPARE(list.merged.size(), 5);
         QCOMPARE(list.merged.at(2).line, 4);
         QCOMPARE(list.merged.at(2).sameAs, 1);
-        QCOMPARE(list.entries.at(1).arxiv, QStringLiteral("2101.00001"));
-        QCOMPARE(list.entries.at(2).title, QStringLiteral("Named")); // filled in from the later listing
+        QCOMPARE(list.entries.at(1).arxiv(), QStringLiteral("2101.00001"));
+        QCOMPARE(list.entries.at(2).title(), QStringLiteral("Named")); // filled in from the later listing
 
         // A later listing fills only what the first lacks; a page two papers name joins nothing.
         const QByteArray bib =
@@ -541,15 +544,15 @@ private Q_SLOTS:
         const ReferenceList merged = ReadReferences(bib);
         QCOMPARE(merged.entries.size(), 3);
         const ReferenceEntry &a = merged.entries.at(0);
-        QCOMPARE(a.key, QStringLiteral("a"));
-        QCOMPARE(a.title, QStringLiteral("Late title"));
-        QCOMPARE(a.year, QStringLiteral("1999"));
-        QCOMPARE(a.authors, QStringList{"Late, Author"});
-        QCOMPARE(a.fileAddress, QStringLiteral("https://example.org/m.pdf"));
-        QCOMPARE(merged.entries.at(1).doi, QStringLiteral("10.1000/other"));
-        QCOMPARE(merged.entries.at(2).arxiv, QStringLiteral("2101.00009"));
-        QCOMPARE(merged.entries.at(2).title, QStringLiteral("Via arXiv"));
-        QCOMPARE(DoiKey(merged.entries.at(0).doi), QStringLiteral("10.1000/merge"));
+        QCOMPARE(a.key(), QStringLiteral("a"));
+        QCOMPARE(a.title(), QStringLiteral("Late title"));
+        QCOMPARE(a.year(), QStringLiteral("1999"));
+        QCOMPARE(a.authors(), QStringList{"Late, Author"});
+        QCOMPARE(a.fileAddress(), QStringLiteral("https://example.org/m.pdf"));
+        QCOMPARE(merged.entries.at(1).doi(), QStringLiteral("10.1000/other"));
+        QCOMPARE(merged.entries.at(2).arxiv(), QStringLiteral("2101.00009"));
+        QCOMPARE(merged.entries.at(2).title(), QStringLiteral("Via arXiv"));
+        QCOMPARE(DoiKey(merged.entries.at(0).doi()), QStringLiteral("10.1000/merge"));
     }
 
     void formatIsToldByContent()
@@ -568,7 +571,7 @@ private Q_SLOTS:
         QVERIFY(named.open(QIODevice::WriteOnly));
         named.write("@article{k, doi = {10.1000/txt}}\n");
         named.close();
-        QCOMPARE(ReadReferenceFile(named.fileName()).entries.first().doi, QStringLiteral("10.1000/txt"));
+        QCOMPARE(ReadReferenceFile(named.fileName()).entries.first().doi(), QStringLiteral("10.1000/txt"));
         QCOMPARE(ReadReferenceFile(dir.filePath("missing.bib")).failure, ListFailure::CannotOpen);
         QCOMPARE(ReadReferenceFile(dir.path()).failure, ListFailure::NotRegular);
         QVERIFY(mkfifo(qPrintable(dir.filePath("pipe")), 0600) == 0);
