@@ -10,6 +10,7 @@
 #include <fcntl.h>
 #include <optional>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -311,6 +312,35 @@ private Q_SLOTS:
         QCOMPARE(at(list.refused, 131)->detail(), QStringLiteral("not a doi"));
         // The same list read again gives the same: nothing of the first reading is left behind.
         QCOMPARE(described(ReadReferences(bib)), described(list));
+    }
+
+    void bibtexListsReadAtOnceKeepTheirOwnMacros()
+    {
+        // The library's state is the program's: two lists read on two threads at once must neither mix
+        // their macros nor see the other's, and a macro of one list is gone for the next.
+        const auto list = [](const char *journal) {
+            QByteArray bib = QByteArray("@string{j = \"") + journal + "\"}\n";
+            for (int i = 0; i < 500; ++i)
+                bib += "@article{a" + QByteArray::number(i) + ", doi = {10.1000/" + QByteArray::number(i) +
+                       "}, journal = j # \" \" # j}\n";
+            return bib;
+        };
+        QStringList seen[2];
+        const auto readMany = [&](int which, const char *journal) {
+            const QByteArray bib = list(journal);
+            for (int i = 0; i < 10; ++i) {
+                for (const ReferenceEntry &entry : ReadReferences(bib).entries)
+                    seen[which].append(entry.journal());
+            }
+        };
+        std::thread one(readMany, 0, "First");
+        std::thread two(readMany, 1, "Second");
+        one.join();
+        two.join();
+        QCOMPARE(seen[0], QStringList(5000, QStringLiteral("First First")));
+        QCOMPARE(seen[1], QStringList(5000, QStringLiteral("Second Second")));
+        QCOMPARE(ReadReferences("@article{a, doi = {10.1000/a}, journal = j}").entries.first().journal(),
+                 QString());
     }
 
     void risRecordsFieldsAndRefusals()
