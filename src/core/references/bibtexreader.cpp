@@ -3,8 +3,10 @@
 // own print_error writes every warning and error to stderr. So: every call runs under one lock, the
 // library is initialised once, macros are cleared around each list, and this file defines print_error,
 // which takes the place of the library's own (the dynamic linker resolves the library's handler table to
-// the program's definition) and hands each message to the list being read.
+// the program's definition) and hands each message to the list being read. The lexer underneath reports
+// a character it cannot read through a hook of its own, zzerr, which is pointed the same way.
 #include "core/common/safetext.h"
+#include "core/references/bibtexentries.h"
 #include "core/references/entryfields.h"
 #include "core/references/identifiers.h"
 #include "core/references/latextext.h"
@@ -15,6 +17,12 @@
 #include <cstdio>
 #include <mutex>
 #include <optional>
+
+extern "C" {
+// The lexer's hook and the line it is on (PCCTS's DLG, inside btparse).
+extern void (*zzerr)(const char *);
+extern int zzline;
+}
 
 namespace {
 
@@ -34,6 +42,9 @@ std::mutex &btMutex()
 // The messages of the list being read; set only while btMutex is held.
 QList<BtMessage> *btMessages = nullptr;
 
+void lexicalError(const char *message);
+QByteArray withAts(QByteArray text);
+
 // Holds the library for one list.
 class BtSession
 {
@@ -45,6 +56,7 @@ public:
             bt_initialize();
             bt_set_stringopts(BTE_REGULAR, BTO_FULL);
             bt_set_stringopts(BTE_MACRODEF, BTO_MACRO);
+            zzerr = lexicalError;
             initialised = true;
         }
         bt_delete_all_macros();
@@ -68,12 +80,29 @@ private:
 
 } // namespace
 
-extern "C" void print_error(bt_error *error)
+extern "C" {
+
+void print_error(bt_error *error)
 {
     if (btMessages && error)
         btMessages->append({int(error->errclass), error->line,
-                            ShowableText(QString::fromUtf8(error->message ? error->message : ""))});
+                            ShowableText(QString::fromUtf8(withAts(error->message ? error->message : "")))});
 }
+
+} // extern "C"
+
+namespace {
+
+// A character the lexer cannot read is passed over; the parser's own messages say whether the entry
+// is broken by it.
+void lexicalError(const char *message)
+{
+    if (btMessages)
+        btMessages->append(
+            {int(BTERR_LEXWARN), zzline, ShowableText(QString::fromUtf8(message ? message : ""))});
+}
+
+} // namespace
 
 namespace {
 
@@ -81,35 +110,22 @@ namespace {
 // overflows (at about a hundred fields); entries with more fields than this are never handed to it.
 constexpr int MaxFields = 80;
 
-// The most "field = value" assignments of one entry in the text: "=" signs inside the entry's braces
-// (or parentheses) and outside its values.
-int mostFields(const QByteArray &text)
+// Within one entry no "@" but its first starts anything, and no "%" means anything to the library; yet
+// its way back from a syntax error skips to the next "@", one inside a value too, and is lost there (it
+// ends the program), and some of its messages take text of the entry as a printf format. So while the
+// library reads an entry, those characters are others that no list holds, and are given back in what
+// it returns.
+const QByteArray AtStandIn = QByteArrayLiteral("\xF4\x8F\xBF\xBD");      // U+10FFFD, for private use
+const QByteArray PercentStandIn = QByteArrayLiteral("\xF4\x8F\xBF\xBC"); // U+10FFFC
+
+QByteArray withoutInnerAts(const QByteArray &entry)
 {
-    int depth = 0;
-    bool quoted = false;
-    char close = 0;
-    int fields = 0;
-    int most = 0;
-    for (const char c : text) {
-        if (depth == 0) {
-            if (c == '{' || c == '(') {
-                depth = 1;
-                close = c == '{' ? '}' : ')';
-                fields = 0;
-            }
-        } else if (depth == 1 && !quoted && c == '=') {
-            most = std::max(most, ++fields);
-        } else if (depth == 1 && c == '"') {
-            quoted = !quoted;
-        } else if (c == '{') {
-            ++depth;
-        } else if (depth == 1 && !quoted && c == close) {
-            depth = 0;
-        } else if (c == '}' && depth > 1) {
-            --depth;
-        }
-    }
-    return most;
+    return entry.left(1) + QByteArray(entry.mid(1)).replace('@', AtStandIn).replace('%', PercentStandIn);
+}
+
+QByteArray withAts(QByteArray text)
+{
+    return text.replace(AtStandIn, "@").replace(PercentStandIn, "%");
 }
 
 QString firstError(const QList<BtMessage> &messages)
@@ -141,14 +157,44 @@ QString formatName(bt_name *name)
     return LatexToUnicode(out.join(QStringLiteral(", ")));
 }
 
+// btparse's name splitting reads past the name, or crashes, when a part of "von Last, Jr, First" is
+// empty (a comma at either end, two commas together), when there are more parts, or when the braces do
+// not pair up. Such a name is taken as written.
+bool splitsSafely(const QByteArray &name)
+{
+    int depth = 0;
+    int parts = 1;
+    bool partHasText = false;
+    for (const char c : name) {
+        depth += c == '{' ? 1 : c == '}' ? -1 : 0;
+        if (depth < 0)
+            return false;
+        if (c == ',' && depth == 0) {
+            if (!partHasText)
+                return false;
+            ++parts;
+            partHasText = false;
+        } else if (c != ' ') {
+            partHasText = true;
+        }
+    }
+    return depth == 0 && parts <= 3 && partHasText;
+}
+
 void takeAuthors(ReferenceEntry &entry, const QByteArray &value)
 {
-    QByteArray names = value;
+    // The list splitter, too, wants the text as the parser leaves it: spaces collapsed, none at the ends.
+    QByteArray names = value.simplified();
+    if (names.isEmpty())
+        return;
     bt_stringlist *list = bt_split_list(names.data(), const_cast<char *>("and"), nullptr, entry.line(),
                                         const_cast<char *>("name"));
     for (int i = 0; list && i < list->num_items; ++i) {
-        if (!list->items[i])
+        const QByteArray one = QByteArray(list->items[i] ? list->items[i] : "").trimmed();
+        if (!splitsSafely(one)) {
+            TakeAuthor(entry, LatexToUnicode(QString::fromUtf8(one)));
             continue;
+        }
         bt_name *name = bt_split_name(list->items[i], nullptr, entry.line(), i);
         TakeAuthor(entry, formatName(name));
         bt_free_name(name);
@@ -321,7 +367,7 @@ QByteArray valueOf(AST *field)
     for (AST *piece = bt_next_value(field, nullptr, &type, &text); piece;
          piece = bt_next_value(field, piece, &type, &text))
         value += text ? text : "";
-    return value;
+    return withAts(value);
 }
 
 ReferenceEntry entryOfAst(AST *ast, int line)
@@ -329,7 +375,7 @@ ReferenceEntry entryOfAst(AST *ast, int line)
     ReferenceEntry entry;
     entry.setLine(line);
     if (const char *key = bt_entry_key(ast))
-        TakeKey(entry, QString::fromUtf8(key));
+        TakeKey(entry, QString::fromUtf8(withAts(key)));
     Gathered gathered;
     char *name = nullptr;
     for (AST *field = bt_next_field(ast, nullptr, &name); field; field = bt_next_field(ast, field, &name)) {
@@ -349,60 +395,6 @@ QString keyOfText(const QByteArray &text)
 } // namespace
 
 namespace {
-
-bool startsEntry(const QByteArray &line)
-{
-    for (const char c : line) {
-        if (c != ' ' && c != '\t')
-            return c == '@';
-    }
-    return false;
-}
-
-// The text in pieces, each from a line that starts with "@" to the next such line (the first from the
-// start of the text), so that an unbalanced brace or quote spoils one entry rather than the rest of the
-// list. (A value holding a line that starts with "@" is cut there too: its entry is refused, not read
-// together with the next entries.)
-class BibPieces
-{
-public:
-    explicit BibPieces(ReferenceText &text) : m_text(text) {}
-
-    // The next piece and the line it starts on; false at the end of the text.
-    bool next(QByteArray *piece, int *line);
-
-private:
-    ReferenceText &m_text;
-    QByteArray m_next; // the line that starts the next piece
-    int m_nextLine = 0;
-    bool m_ended = false;
-};
-
-bool BibPieces::next(QByteArray *piece, int *line)
-{
-    piece->resize(0);
-    *line = m_nextLine;
-    if (!m_next.isEmpty())
-        *piece += std::exchange(m_next, QByteArray()) + '\n';
-    if (m_ended && piece->isEmpty())
-        return false;
-    QByteArray read;
-    while (!m_ended) {
-        if (!m_text.readLine(&read)) {
-            m_ended = true;
-        } else if (startsEntry(read) && !piece->trimmed().isEmpty()) {
-            m_next = read;
-            m_nextLine = m_text.lineNumber();
-            break;
-        } else {
-            if (piece->isEmpty())
-                *line = m_text.lineNumber();
-            *piece += read;
-            *piece += '\n';
-        }
-    }
-    return true;
-}
 
 char listName[] = "list"; // the file name btparse puts in its messages
 
@@ -446,24 +438,46 @@ void takeAst(QList<ReferenceEntry> &parsed, AST *ast, bool ok, const QList<BtMes
     if (ok && regular)
         parsed.append(entryOfAst(ast, line));
     else if (!ok)
-        parsed.append(
-            brokenEntry(line, regular && bt_entry_key(ast) ? QString::fromUtf8(bt_entry_key(ast)) : QString(),
-                        firstError(messages)));
+        parsed.append(brokenEntry(
+            line, regular && bt_entry_key(ast) ? QString::fromUtf8(withAts(bt_entry_key(ast))) : QString(),
+            firstError(messages)));
 }
 
-QList<ReferenceEntry> parsePiece(BtSession &session, QByteArray text, int firstLine)
+// A broken @string, and some that parse, still define their macros, without a text (the library
+// crashes on using them). Such macros are taken back, so that a later use reads as an undefined one.
+void forgetBrokenMacros(AST *ast, bool ok)
+{
+    char *name = nullptr;
+    for (AST *macro = bt_next_macro(ast, nullptr, &name); macro; macro = bt_next_macro(ast, macro, &name)) {
+        bool whole = ok;
+        bt_nodetype type = BTAST_STRING;
+        char *text = nullptr;
+        for (AST *piece = bt_next_value(macro, nullptr, &type, &text); piece && whole;
+             piece = bt_next_value(macro, piece, &type, &text))
+            whole = text != nullptr;
+        if (!whole && name)
+            bt_delete_macro(name);
+    }
+}
+
+// One whole entry through the library: what it makes of it, or why it refused it.
+QList<ReferenceEntry> parseEntry(BtSession &session, BibTeXEntries::Entry &found)
 {
     QList<ReferenceEntry> parsed;
-    if (text.trimmed().isEmpty())
-        return parsed;
-    if (mostFields(text) > MaxFields) {
-        parsed.append(
-            brokenEntry(firstLine, keyOfText(text), QStringLiteral("more than %1 fields").arg(MaxFields)));
+    if (!found.closed) {
+        parsed.append(brokenEntry(found.line, keyOfText(found.text),
+                                  QStringLiteral("it is not closed: a brace or a quote is missing")));
         return parsed;
     }
+    if (found.fields > MaxFields) {
+        parsed.append(brokenEntry(found.line, keyOfText(found.text),
+                                  QStringLiteral("more than %1 fields").arg(MaxFields)));
+        return parsed;
+    }
+    QByteArray text = withoutInnerAts(found.text);
     FILE *file = fmemopen(text.data(), size_t(text.size()), "r");
     if (!file) {
-        parsed.append(brokenEntry(firstLine, keyOfText(text), QStringLiteral("out of memory")));
+        parsed.append(brokenEntry(found.line, keyOfText(found.text), QStringLiteral("out of memory")));
         return parsed;
     }
     session.takeMessages();
@@ -471,7 +485,9 @@ QList<ReferenceEntry> parsePiece(BtSession &session, QByteArray text, int firstL
     for (;;) {
         boolean ok = FALSE;
         if (AST *ast = bt_parse_entry(file, listName, 0, &ok)) {
-            takeAst(parsed, ast, ok, session.takeMessages(), firstLine);
+            takeAst(parsed, ast, ok, session.takeMessages(), found.line);
+            if (bt_entry_metatype(ast) == BTE_MACRODEF)
+                forgetBrokenMacros(ast, ok);
             bt_free_ast(ast);
             continue;
         }
@@ -485,7 +501,7 @@ QList<ReferenceEntry> parsePiece(BtSession &session, QByteArray text, int firstL
         stuckAt = at;
     }
     std::fclose(file);
-    takeTrailingErrors(parsed, session.takeMessages(), firstLine);
+    takeTrailingErrors(parsed, session.takeMessages(), found.line);
     return parsed;
 }
 
@@ -494,11 +510,10 @@ QList<ReferenceEntry> parsePiece(BtSession &session, QByteArray text, int firstL
 void ReadBibTeX(ReferenceText &text, ReferenceCollector &into)
 {
     BtSession session;
-    BibPieces pieces(text);
-    QByteArray piece;
-    int line = 0;
-    while (!into.full() && pieces.next(&piece, &line)) {
-        for (ReferenceEntry &entry : parsePiece(session, piece, line))
+    BibTeXEntries entries(text);
+    BibTeXEntries::Entry found;
+    while (!into.full() && entries.next(&found)) {
+        for (ReferenceEntry &entry : parseEntry(session, found))
             into.add(std::move(entry));
     }
 }

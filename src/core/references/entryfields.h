@@ -34,8 +34,9 @@ void Refuse(ReferenceEntry &entry, EntryProblem problem, const QString &detail);
 // Once every field is taken: an entry that names nothing to fetch is refused.
 void FinishEntry(ReferenceEntry &entry);
 
-// Text from a list as it may be kept and shown: control characters and line breaks become spaces, runs
-// of white space collapse, the ends are trimmed, at most maxLength characters.
+// Text from a list as it may be kept and shown: tabs and line breaks become spaces, other control
+// characters (bidirectional ones too) go, runs of white space collapse, the ends are trimmed, at most
+// maxLength characters.
 QString TidyText(const QString &text, int maxLength = 2000);
 // The first four-digit number that stands alone ("2019" of "2019/05/01/", "c1998"); empty when none.
 QString YearOf(const QString &text);

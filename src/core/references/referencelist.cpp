@@ -37,6 +37,8 @@ QString ListFailureText(ListFailure failure)
 
 namespace {
 
+constexpr qsizetype HeadBytes = 64 * 1024; // what ReferenceText::head() gives at most
+
 bool anyLineMatches(const QList<QByteArray> &lines, const QRegularExpression &pattern)
 {
     for (const QByteArray &line : lines) {
@@ -68,8 +70,8 @@ ReferenceFormat GuessReferenceFormat(QByteArrayView head, ReferenceFormat hint)
     if (start == "[" || start == "{")
         return ReferenceFormat::CslJson;
     QList<QByteArray> lines = text.split('\n');
-    if (lines.size() > 1)
-        lines.removeLast(); // perhaps cut short by the end of the head
+    if (lines.size() > 1 && head.size() >= HeadBytes)
+        lines.removeLast(); // cut short by the end of the head
     for (QByteArray &line : lines) {
         if (line.endsWith('\r'))
             line.chop(1);

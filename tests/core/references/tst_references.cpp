@@ -297,13 +297,11 @@ private Q_SLOTS:
         QStringList dois;
         for (const ReferenceEntry &entry : list.entries)
             dois.append(entry.doi());
-        // An unclosed brace does not swallow the entries after it. A value holding a line that starts
-        // with "@" is cut there: refused, both parts named.
-        QCOMPARE(dois, (QStringList{"10.1000/1", "10.1000/3", "10.1000/7"}));
+        // An unclosed brace does not swallow the entries after it; an "@" at the start of a line inside a
+        // value starts no entry unless a type and a brace follow it.
+        QCOMPARE(dois, (QStringList{"10.1000/1", "10.1000/3", "10.1000/5", "10.1000/7"}));
         QCOMPARE(problems(list), (QMap<int, EntryProblem>{{2, EntryProblem::CannotParse},
                                                           {5, EntryProblem::CannotParse},
-                                                          {6, EntryProblem::CannotParse},
-                                                          {8, EntryProblem::CannotParse},
                                                           {9, EntryProblem::CannotParse},
                                                           {131, EntryProblem::NotADoi}}));
         QCOMPARE(at(list.refused, 2)->key(), QStringLiteral("bad"));
@@ -312,6 +310,37 @@ private Q_SLOTS:
         QCOMPARE(at(list.refused, 131)->detail(), QStringLiteral("not a doi"));
         // The same list read again gives the same: nothing of the first reading is left behind.
         QCOMPARE(described(ReadReferences(bib)), described(list));
+    }
+
+    void bibtexThatTheLibraryStumblesOverIsRefusedNotFatal()
+    {
+        // Each of these once ended the program inside btparse (a crash, an abort, an exit) or wrote to
+        // stderr; each must now cost its own entry at most, and the entry after it is read.
+        const QList<QByteArray> shapes{
+            ".\n@K{\"\"=@-\"\"\n",                              // ends inside an entry, after text with none
+            "@K{l,r\"\",s=\"\"\"\"\"\"\"@.\"\"\"}\n",           // a syntax error, then an "@" inside a value
+            "@D{u,r\"\"\"\",\"%n\"}\n",                         // text of the entry used as a printf format
+            "@STRING{STOC=~\"\"}\n@S{l,e=\"\"#STOC}\n",         // a broken @string, then its macro used
+            "@STRING{STOC=\xff)\"\"\"\"}\n@T{l,e=\"\"#STOC}\n", // one that parses, but defines no text
+            "@A{a,author={r,,t}}\n@A{b,author={,y and z,}}\n",  // names the name splitter crashes on
+            QByteArrayLiteral("@N{n, title = {a\0b}}\n"),       // a NUL inside a value
+            "@e\\{\"\"}\n",                                     // no entry at all for btparse
+        };
+        for (const QByteArray &shape : shapes) {
+            ReferenceList list;
+            const std::optional<QByteArray> printed =
+                stderrOf([&] { list = ReadReferences(shape + "@article{after, doi = {10.1000/after}}\n"); });
+            QVERIFY(printed);
+            QCOMPARE(*printed, QByteArray());
+            QVERIFY2(!list.entries.isEmpty(), shape.constData());
+            QCOMPARE(list.entries.last().doi(), QStringLiteral("10.1000/after"));
+        }
+        // Names it cannot split are kept as written, "@" and "%" in values as they stand.
+        const ReferenceList kept =
+            ReadReferences("@A{a, doi = {10.1000/%40x}, author = {r,,t}, title = {a@b 5%}}");
+        QCOMPARE(kept.entries.first().authors(), QStringList{"r,,t"});
+        QCOMPARE(kept.entries.first().title(), QStringLiteral("a@b 5%"));
+        QCOMPARE(kept.entries.first().doi(), QStringLiteral("10.1000/@x"));
     }
 
     void bibtexListsReadAtOnceKeepTheirOwnMacros()
