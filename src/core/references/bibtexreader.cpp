@@ -120,11 +120,23 @@ const QByteArray PercentStandIn = QByteArrayLiteral("\xF4\x8F\xBF\xBC"); // U+10
 
 QByteArray withoutInnerAts(const QByteArray &entry)
 {
-    return entry.left(1) + QByteArray(entry.mid(1)).replace('@', AtStandIn).replace('%', PercentStandIn);
+    QByteArray out;
+    out.reserve(entry.size());
+    qsizetype done = 0;
+    for (qsizetype i = 1; i < entry.size(); ++i) {
+        if (entry.at(i) != '@' && entry.at(i) != '%')
+            continue;
+        out.append(entry.constData() + done, i - done);
+        out.append(entry.at(i) == '@' ? AtStandIn : PercentStandIn);
+        done = i + 1;
+    }
+    return done == 0 ? entry : out.append(entry.constData() + done, entry.size() - done);
 }
 
 QByteArray withAts(QByteArray text)
 {
+    if (!text.contains('\xF4')) // the first byte of both stand-ins
+        return text;
     return text.replace(AtStandIn, "@").replace(PercentStandIn, "%");
 }
 
