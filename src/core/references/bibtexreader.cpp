@@ -4,7 +4,8 @@
 // library is initialised once, macros are cleared around each list, and this file defines print_error,
 // which takes the place of the library's own (the dynamic linker resolves the library's handler table to
 // the program's definition) and hands each message to the list being read. The lexer underneath reports
-// a character it cannot read through a hook of its own, zzerr, which is pointed the same way.
+// a character it cannot read through a hook of its own, zzerr, which is pointed the same way. What the
+// library cannot take without crashing is kept from it: see bibtexentries.h and the guards below.
 #include "core/common/safetext.h"
 #include "core/references/bibtexentries.h"
 #include "core/references/entryfields.h"
@@ -43,7 +44,7 @@ std::mutex &btMutex()
 QList<BtMessage> *btMessages = nullptr;
 
 void lexicalError(const char *message);
-QByteArray withAts(QByteArray text);
+QByteArray withoutStandIns(QByteArray text);
 
 // Holds the library for one list.
 class BtSession
@@ -85,8 +86,9 @@ extern "C" {
 void print_error(bt_error *error)
 {
     if (btMessages && error)
-        btMessages->append({int(error->errclass), error->line,
-                            ShowableText(QString::fromUtf8(withAts(error->message ? error->message : "")))});
+        btMessages->append(
+            {int(error->errclass), error->line,
+             ShowableText(QString::fromUtf8(withoutStandIns(error->message ? error->message : "")))});
 }
 
 } // extern "C"
@@ -102,10 +104,6 @@ void lexicalError(const char *message)
             {int(BTERR_LEXWARN), zzline, ShowableText(QString::fromUtf8(message ? message : ""))});
 }
 
-} // namespace
-
-namespace {
-
 // btparse's parser keeps every field of an entry on a fixed stack and ends the program when it
 // overflows (at about a hundred fields); entries with more fields than this are never handed to it.
 constexpr int MaxFields = 80;
@@ -118,7 +116,7 @@ constexpr int MaxFields = 80;
 const QByteArray AtStandIn = QByteArrayLiteral("\xF4\x8F\xBF\xBD");      // U+10FFFD, for private use
 const QByteArray PercentStandIn = QByteArrayLiteral("\xF4\x8F\xBF\xBC"); // U+10FFFC
 
-QByteArray withoutInnerAts(const QByteArray &entry)
+QByteArray withStandIns(const QByteArray &entry)
 {
     QByteArray out;
     out.reserve(entry.size());
@@ -133,7 +131,7 @@ QByteArray withoutInnerAts(const QByteArray &entry)
     return done == 0 ? entry : out.append(entry.constData() + done, entry.size() - done);
 }
 
-QByteArray withAts(QByteArray text)
+QByteArray withoutStandIns(QByteArray text)
 {
     if (!text.contains('\xF4')) // the first byte of both stand-ins
         return text;
@@ -214,10 +212,6 @@ void takeAuthors(ReferenceEntry &entry, const QByteArray &value)
     if (list)
         bt_free_list(list);
 }
-
-} // namespace
-
-namespace {
 
 // The fields of one entry that say where the paper is, and the texts that may hide an arXiv id.
 struct Gathered
@@ -323,8 +317,10 @@ void takeAddressField(ReferenceEntry &entry, Gathered &gathered, BibField field,
     case BibField::Eprint:
         gathered.eprint = addressOf(value);
         break;
-    default:
+    case BibField::ArchivePrefix:
         gathered.archivePrefix = value.trimmed();
+        break;
+    default:
         break;
     }
 }
@@ -350,7 +346,8 @@ void takeField(ReferenceEntry &entry, Gathered &gathered, BibField field, const 
         takeAddressField(entry, gathered, field, value);
 }
 
-// An eprint is an arXiv id when the entry says so, or when it is written as one.
+// An eprint is an arXiv id when the entry says so, or when it is written as one; "arXiv:…" in the journal
+// or a note is one too. The date gives the year, and a book's title the journal, where the entry has none.
 void takeGathered(ReferenceEntry &entry, const Gathered &gathered)
 {
     static const QRegularExpression hint(QStringLiteral("arXiv:\\s*([^\\s,;}]+)"),
@@ -379,7 +376,7 @@ QByteArray valueOf(AST *field)
     for (AST *piece = bt_next_value(field, nullptr, &type, &text); piece;
          piece = bt_next_value(field, piece, &type, &text))
         value += text ? text : "";
-    return withAts(value);
+    return withoutStandIns(value);
 }
 
 ReferenceEntry entryOfAst(AST *ast, int line)
@@ -387,7 +384,7 @@ ReferenceEntry entryOfAst(AST *ast, int line)
     ReferenceEntry entry;
     entry.setLine(line);
     if (const char *key = bt_entry_key(ast))
-        TakeKey(entry, QString::fromUtf8(withAts(key)));
+        TakeKey(entry, QString::fromUtf8(withoutStandIns(key)));
     Gathered gathered;
     char *name = nullptr;
     for (AST *field = bt_next_field(ast, nullptr, &name); field; field = bt_next_field(ast, field, &name)) {
@@ -404,10 +401,6 @@ QString keyOfText(const QByteArray &text)
     return key.match(QString::fromUtf8(text.left(1000))).captured(1);
 }
 
-} // namespace
-
-namespace {
-
 char listName[] = "list"; // the file name btparse puts in its messages
 
 ReferenceEntry brokenEntry(int line, const QString &key, const QString &why)
@@ -419,8 +412,8 @@ ReferenceEntry brokenEntry(int line, const QString &key, const QString &why)
     return entry;
 }
 
-// What the library reports after the last entry it returned: an entry it could not even start. Text
-// with no entry in it at all (comments before the first one) only makes it say it expected an "@".
+// What the library reports after the last entry it returned: an entry it could not even start. (That it
+// expected an "@" is no entry: text without one.)
 void takeTrailingErrors(QList<ReferenceEntry> &parsed, const QList<BtMessage> &messages, int firstLine)
 {
     for (const BtMessage &message : messages) {
@@ -451,7 +444,8 @@ void takeAst(QList<ReferenceEntry> &parsed, AST *ast, bool ok, const QList<BtMes
         parsed.append(entryOfAst(ast, line));
     else if (!ok)
         parsed.append(brokenEntry(
-            line, regular && bt_entry_key(ast) ? QString::fromUtf8(withAts(bt_entry_key(ast))) : QString(),
+            line,
+            regular && bt_entry_key(ast) ? QString::fromUtf8(withoutStandIns(bt_entry_key(ast))) : QString(),
             firstError(messages)));
 }
 
@@ -486,7 +480,7 @@ QList<ReferenceEntry> parseEntry(BtSession &session, BibTeXEntries::Entry &found
                                   QStringLiteral("more than %1 fields").arg(MaxFields)));
         return parsed;
     }
-    QByteArray text = withoutInnerAts(found.text);
+    QByteArray text = withStandIns(found.text);
     FILE *file = fmemopen(text.data(), size_t(text.size()), "r");
     if (!file) {
         parsed.append(brokenEntry(found.line, keyOfText(found.text), QStringLiteral("out of memory")));
