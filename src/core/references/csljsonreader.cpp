@@ -139,7 +139,7 @@ void ItemSplitter::itemEnds()
 QString textOf(const QJsonValue &value)
 {
     if (value.isArray())
-        return textOf(value.toArray().first());
+        return textOf(value.toArray().at(0)); // at(), not first(): the list may be empty
     if (value.isDouble())
         return QString::number(value.toDouble(), 'f', 0);
     return value.toString();
@@ -167,7 +167,7 @@ QString nameOf(const QJsonObject &name)
 // The year of "issued": its first date part, or the year in its raw or literal text.
 QString yearOf(const QJsonObject &issued)
 {
-    const QJsonArray parts = issued.value(QLatin1String("date-parts")).toArray().first().toArray();
+    const QJsonArray parts = issued.value(QLatin1String("date-parts")).toArray().at(0).toArray();
     if (!parts.isEmpty())
         return YearOf(textOf(parts.first()));
     const QString raw = textOf(issued.value(QLatin1String("raw")));
