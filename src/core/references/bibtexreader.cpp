@@ -466,46 +466,47 @@ void forgetBrokenMacros(AST *ast, bool ok)
     }
 }
 
-// One whole entry through the library: what it makes of it, or why it refused it.
-QList<ReferenceEntry> parseEntry(BtSession &session, BibTeXEntries::Entry &found)
+// Every entry the library makes of the file, to its end.
+void readFile(BtSession &session, FILE *file, int line, QList<ReferenceEntry> &parsed)
 {
-    QList<ReferenceEntry> parsed;
-    if (!found.closed) {
-        parsed.append(brokenEntry(found.line, keyOfText(found.text),
-                                  QStringLiteral("it is not closed: a brace or a quote is missing")));
-        return parsed;
-    }
-    if (found.fields > MaxFields) {
-        parsed.append(brokenEntry(found.line, keyOfText(found.text),
-                                  QStringLiteral("more than %1 fields").arg(MaxFields)));
-        return parsed;
-    }
-    QByteArray text = withStandIns(found.text);
-    FILE *file = fmemopen(text.data(), size_t(text.size()), "r");
-    if (!file) {
-        parsed.append(brokenEntry(found.line, keyOfText(found.text), QStringLiteral("out of memory")));
-        return parsed;
-    }
     session.takeMessages();
     long stuckAt = -1;
     for (;;) {
         boolean ok = FALSE;
         if (AST *ast = bt_parse_entry(file, listName, 0, &ok)) {
-            takeAst(parsed, ast, ok, session.takeMessages(), found.line);
+            takeAst(parsed, ast, ok, session.takeMessages(), line);
             if (bt_entry_metatype(ast) == BTE_MACRODEF)
                 forgetBrokenMacros(ast, ok);
             bt_free_ast(ast);
             continue;
         }
         if (ok)
-            break; // the end of the file, and the library has let go of it
+            return; // the end of the file, and the library has let go of it
         const long at = std::ftell(file);
         if (std::feof(file) || at == stuckAt) {
             letGoOfFile(file);
-            break;
+            return;
         }
         stuckAt = at;
     }
+}
+
+// One whole entry through the library: what it makes of it, or why it was refused.
+QList<ReferenceEntry> parseEntry(BtSession &session, const BibTeXEntries::Entry &found)
+{
+    const auto refused = [&found](const QString &why) {
+        return QList<ReferenceEntry>{brokenEntry(found.line, keyOfText(found.text), why)};
+    };
+    if (!found.closed)
+        return refused(QStringLiteral("it is not closed: a brace or a quote is missing"));
+    if (found.fields > MaxFields)
+        return refused(QStringLiteral("more than %1 fields").arg(MaxFields));
+    QByteArray text = withStandIns(found.text);
+    FILE *file = fmemopen(text.data(), size_t(text.size()), "r");
+    if (!file)
+        return refused(QStringLiteral("out of memory"));
+    QList<ReferenceEntry> parsed;
+    readFile(session, file, found.line, parsed);
     std::fclose(file);
     takeTrailingErrors(parsed, session.takeMessages(), found.line);
     return parsed;
