@@ -5,7 +5,7 @@
 #include "core/common/messenger.h"
 #include "core/library/paperlibrary.h"
 #include "core/library/programlibrary.h"
-#include "core/queue/downloadlistmodel.h"
+#include "core/rows/downloadlistmodel.h"
 #include "testrows.h"
 #include "ui/downloadwindow.h"
 

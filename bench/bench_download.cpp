@@ -11,7 +11,7 @@
 //                                            through the transfers' own network set-up with nothing else:
 //                                            no rows, no files, the bodies read and dropped
 #include "core/common/clock.h"
-#include "core/queue/downloadlistmodel.h"
+#include "core/rows/downloadlistmodel.h"
 #include "core/settings/sharedoptions.h"
 #include "core/transfer/downloadscheduler.h"
 #include "core/transfer/transfernetwork.h"

@@ -1,7 +1,7 @@
 // A thousand papers from the demo site while one transfer in ten is cut in the middle: every paper must
 // end complete and identical, and resuming must keep the bytes sent close to the bytes of the papers.
 //   bench_flaky DIR [PERCENT]
-#include "core/queue/downloadlistmodel.h"
+#include "core/rows/downloadlistmodel.h"
 #include "core/transfer/downloadscheduler.h"
 #include "demo/demosite.h"
 #include "testrows.h"

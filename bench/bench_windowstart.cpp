@@ -4,7 +4,7 @@
 #include "core/common/messenger.h"
 #include "core/library/paperlibrary.h"
 #include "core/library/programlibrary.h"
-#include "core/queue/downloadlistmodel.h"
+#include "core/rows/downloadlistmodel.h"
 #include "ui/downloadwindow.h"
 
 #include <QApplication>

@@ -5,8 +5,8 @@
 // default size.
 #include "browser/browserprofile.h"
 #include "core/common/messenger.h"
-#include "core/queue/downloadlistmodel.h"
 #include "core/queue/downloadqueue.h"
+#include "core/rows/downloadlistmodel.h"
 #include "core/search/addallwalk.h"
 #include "core/search/candidateanalysis.h"
 #include "core/settings/sharedoptions.h"

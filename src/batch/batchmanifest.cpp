@@ -4,9 +4,9 @@
 #include "core/common/regularfile.h"
 #include "core/common/safetext.h"
 #include "core/common/sha256.h"
-#include "core/queue/downloadlistmodel.h"
-#include "core/queue/ownedfile.h"
-#include "core/queue/targetfile.h"
+#include "core/rows/downloadlistmodel.h"
+#include "core/rows/ownedfile.h"
+#include "core/rows/targetfile.h"
 
 #include <QDateTime>
 #include <QDir>

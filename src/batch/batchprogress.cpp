@@ -1,7 +1,7 @@
 #include "batch/batchprogress.h"
 
 #include "core/common/safetext.h"
-#include "core/queue/downloadlistmodel.h"
+#include "core/rows/downloadlistmodel.h"
 
 #include <utility>
 

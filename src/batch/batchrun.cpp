@@ -12,7 +12,7 @@
 #include "core/queue/downloadsession.h"
 #include "core/queue/exportrecords.h"
 #include "core/queue/libraryrecorder.h"
-#include "core/queue/targetfile.h"
+#include "core/rows/targetfile.h"
 #include "core/search/addallwalk.h"
 #include "core/search/handover.h"
 #include "core/search/linkimporting.h"

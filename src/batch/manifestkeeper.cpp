@@ -2,8 +2,8 @@
 
 #include "core/common/backgroundthread.h"
 #include "core/common/sha256.h"
-#include "core/queue/ownedfile.h"
-#include "core/queue/targetfile.h"
+#include "core/rows/ownedfile.h"
+#include "core/rows/targetfile.h"
 
 #include <QFileInfo>
 

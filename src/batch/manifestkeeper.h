@@ -1,7 +1,7 @@
 #pragma once
 
 #include "batch/batchmanifest.h"
-#include "core/queue/downloadlistmodel.h"
+#include "core/rows/downloadlistmodel.h"
 
 #include <QMutex>
 #include <QObject>

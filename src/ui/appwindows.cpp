@@ -2,8 +2,8 @@
 
 #include "browser/browserprofile.h"
 #include "browser/cookiemirror.h"
-#include "core/queue/downloadlistmodel.h"
 #include "core/queue/downloadqueue.h"
+#include "core/rows/downloadlistmodel.h"
 #include "core/sites/siterules.h"
 #include "ui/aboutwindow.h"
 #include "ui/cacheviewer.h"

@@ -2,7 +2,7 @@
 
 #include "core/queue/downloadcommands.h"
 #include "core/queue/exportrecords.h"
-#include "core/queue/queueprogress.h"
+#include "core/rows/queueprogress.h"
 #include "core/transfer/scheduleroptions.h"
 
 #include <QMainWindow>

@@ -1,7 +1,7 @@
 #include "ui/downloadwindowcommands.h"
 
-#include "core/queue/downloadlistmodel.h"
 #include "core/queue/downloadqueue.h"
+#include "core/rows/downloadlistmodel.h"
 #include "core/transfer/downloadscheduler.h"
 #include "ui/downloadwindow.h"
 #include "ui/downloadwindowfeedback.h"

@@ -1,8 +1,8 @@
 #include "ui/downloadwindowfeedback.h"
 
 #include "core/common/filenames.h"
-#include "core/queue/downloadlistmodel.h"
 #include "core/queue/downloadqueue.h"
+#include "core/rows/downloadlistmodel.h"
 #include "core/transfer/downloadscheduler.h"
 #include "desktop/desktopnotifier.h"
 #include "ui/downloadwindow.h"

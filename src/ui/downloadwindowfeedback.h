@@ -1,6 +1,6 @@
 #pragma once
 
-#include "core/queue/queueprogress.h"
+#include "core/rows/queueprogress.h"
 
 #include <QObject>
 #include <QTimer>

@@ -1,7 +1,7 @@
 #include "browser/browserprofile.h"
 #include "core/common/filenames.h"
-#include "core/queue/downloadlistmodel.h"
 #include "core/queue/downloadqueue.h"
+#include "core/rows/downloadlistmodel.h"
 #include "core/search/addallwalk.h"
 #include "core/search/candidateanalysis.h"
 #include "core/search/candidatelistmodel.h"

@@ -2,7 +2,7 @@
 // the speed and the time left, and the live bar shows the same.
 #include "batch/batchprogress.h"
 #include "core/common/clock.h"
-#include "core/queue/downloadlistmodel.h"
+#include "core/rows/downloadlistmodel.h"
 #include "testenv.h"
 #include "testrows.h"
 

@@ -5,7 +5,7 @@
 #include "batch/batchrun.h"
 #include "core/common/disklooks.h"
 #include "core/library/paperlibrary.h"
-#include "core/queue/downloadlistmodel.h"
+#include "core/rows/downloadlistmodel.h"
 #include "testenv.h"
 
 #include <QCryptographicHash>

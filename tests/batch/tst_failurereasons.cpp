@@ -3,7 +3,7 @@
 #include "batch/batchmanifest.h"
 #include "batch/batchprogress.h"
 #include "core/queue/downloadcommands.h"
-#include "core/queue/downloadlistmodel.h"
+#include "core/rows/downloadlistmodel.h"
 #include "core/transfer/downloadscheduler.h"
 #include "faultserver.h"
 #include "testenv.h"

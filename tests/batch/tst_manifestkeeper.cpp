@@ -1,7 +1,7 @@
 // The manifest kept current while a run goes on: on a disk that fills or turns read-only the last good
 // one stays, and the last write goes to the per-user data folder, with the system's own reason.
 #include "batch/manifestkeeper.h"
-#include "core/queue/downloadlistmodel.h"
+#include "core/rows/downloadlistmodel.h"
 #include "testenv.h"
 #include "testrows.h"
 #include "tmpfsmount.h"

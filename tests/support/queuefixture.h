@@ -1,6 +1,6 @@
 #pragma once
 
-#include "core/queue/downloadlistmodel.h"
+#include "core/rows/downloadlistmodel.h"
 #include "core/transfer/downloadscheduler.h"
 #include "faultserver.h"
 #include "testrows.h"

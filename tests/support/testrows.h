@@ -1,7 +1,7 @@
 #pragma once
 
 #include "core/queue/downloadqueue.h"
-#include "core/queue/rowwriter.h"
+#include "core/rows/rowwriter.h"
 
 // Lets a test fill and change a list of its own (or a window's) the way the queue changes its list.
 struct TestRows

@@ -1,6 +1,6 @@
 #include "browser/browserprofile.h"
-#include "core/queue/downloadlistmodel.h"
 #include "core/queue/downloadqueue.h"
+#include "core/rows/downloadlistmodel.h"
 #include "core/search/candidatelistmodel.h"
 #include "core/settings/settingsstore.h"
 #include "core/settings/sharedoptions.h"

@@ -5,8 +5,8 @@
 // the PDF check's count, an automatic re-download that never opens a message box, the message bar that
 // shows the long messages whole at the default size, and status panels that elide what they cannot hold.
 #include "core/common/clock.h"
-#include "core/queue/downloadlistmodel.h"
 #include "core/queue/downloadqueue.h"
+#include "core/rows/downloadlistmodel.h"
 #include "core/settings/settingsstore.h"
 #include "core/settings/sharedoptions.h"
 #include "core/transfer/downloadscheduler.h"

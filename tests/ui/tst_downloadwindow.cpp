@@ -1,6 +1,6 @@
-#include "core/queue/downloadlistmodel.h"
 #include "core/queue/downloadqueue.h"
-#include "core/queue/targetfile.h"
+#include "core/rows/downloadlistmodel.h"
+#include "core/rows/targetfile.h"
 #include "core/settings/settingsstore.h"
 #include "core/settings/sharedoptions.h"
 #include "core/transfer/diskworkers.h"

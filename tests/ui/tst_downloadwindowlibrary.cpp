@@ -2,11 +2,11 @@
 // skips papers held from before, and the exports of the list menu.
 #include "core/library/paperlibrary.h"
 #include "core/library/programlibrary.h"
-#include "core/queue/downloadlistmodel.h"
 #include "core/queue/downloadqueue.h"
 #include "core/queue/heldrowchecker.h"
 #include "core/queue/queuekeeper.h"
-#include "core/queue/targetfile.h"
+#include "core/rows/downloadlistmodel.h"
+#include "core/rows/targetfile.h"
 #include "core/settings/settingsstore.h"
 #include "core/settings/sharedoptions.h"
 #include "core/transfer/downloadscheduler.h"

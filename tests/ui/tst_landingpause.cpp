@@ -1,8 +1,8 @@
 // The download window on the demo site's landing pages: paywalled papers side by side fail with reasons
 // of their own and the run ends without asking for a verification no site asked for; a real verification
 // page still pauses the window with its 继续.
-#include "core/queue/downloadlistmodel.h"
 #include "core/queue/downloadqueue.h"
+#include "core/rows/downloadlistmodel.h"
 #include "core/settings/settingsstore.h"
 #include "core/settings/sharedoptions.h"
 #include "core/transfer/downloadscheduler.h"

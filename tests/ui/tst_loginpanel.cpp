@@ -1,6 +1,6 @@
 #include "browser/browserprofile.h"
 #include "browser/cookiemirror.h"
-#include "core/queue/downloadlistmodel.h"
+#include "core/rows/downloadlistmodel.h"
 #include "core/transfer/downloadscheduler.h"
 #include "testenv.h"
 #include "testrows.h"

@@ -3,8 +3,8 @@
 #include "core/common/classify.h"
 #include "core/common/filenames.h"
 #include "core/common/messenger.h"
-#include "core/queue/downloadlistmodel.h"
-#include "core/queue/targetfile.h"
+#include "core/rows/downloadlistmodel.h"
+#include "core/rows/targetfile.h"
 
 #include <QFile>
 #include <QRandomGenerator>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "core/queue/downloadlistmodel.h"
-#include "core/queue/rowwriter.h"
+#include "core/rows/downloadlistmodel.h"
+#include "core/rows/rowwriter.h"
 
 #include <QList>
 #include <QString>

@@ -1,8 +1,8 @@
 #pragma once
 
 #include "core/library/librarytypes.h"
-#include "core/queue/downloadlistmodel.h"
 #include "core/queue/queuecommands.h"
+#include "core/rows/downloadlistmodel.h"
 #include "core/transfer/downloadscheduler.h"
 
 #include <QObject>

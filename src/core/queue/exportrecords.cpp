@@ -4,7 +4,7 @@
 #include "core/library/landingpage.h"
 #include "core/library/paperexport.h"
 #include "core/library/paperlibrary.h"
-#include "core/queue/targetfile.h"
+#include "core/rows/targetfile.h"
 
 #include <QFileInfo>
 #include <QHash>

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "core/library/librarytypes.h"
-#include "core/queue/downloadlistmodel.h"
+#include "core/rows/downloadlistmodel.h"
 
 #include <QByteArray>
 #include <QList>

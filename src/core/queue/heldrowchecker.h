@@ -2,8 +2,8 @@
 
 #include "core/common/onceperturn.h"
 #include "core/library/heldcheck.h"
-#include "core/queue/downloadlistmodel.h"
-#include "core/queue/heldrow.h"
+#include "core/rows/downloadlistmodel.h"
+#include "core/rows/heldrow.h"
 
 #include <QHash>
 #include <QObject>

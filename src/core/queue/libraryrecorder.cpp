@@ -4,8 +4,8 @@
 #include "core/common/safetext.h"
 #include "core/library/heldcheck.h"
 #include "core/library/paperlibrary.h"
-#include "core/queue/failurereason.h"
-#include "core/queue/targetfile.h"
+#include "core/rows/failurereason.h"
+#include "core/rows/targetfile.h"
 #include "core/transfer/downloadscheduler.h"
 
 #include <QDateTime>

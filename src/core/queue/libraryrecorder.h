@@ -1,8 +1,8 @@
 #pragma once
 
 #include "core/library/librarytypes.h"
-#include "core/queue/downloadlistmodel.h"
-#include "core/queue/ownedfile.h"
+#include "core/rows/downloadlistmodel.h"
+#include "core/rows/ownedfile.h"
 
 #include <QHash>
 #include <QMutex>

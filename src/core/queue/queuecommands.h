@@ -1,7 +1,7 @@
 #pragma once
 
 #include "core/queue/downloadcommands.h"
-#include "core/queue/rowwriter.h"
+#include "core/rows/rowwriter.h"
 
 #include <QList>
 #include <QPointer>

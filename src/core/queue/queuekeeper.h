@@ -2,7 +2,7 @@
 
 #include "core/library/librarythread.h"
 #include "core/library/librarytypes.h"
-#include "core/queue/downloadlistmodel.h"
+#include "core/rows/downloadlistmodel.h"
 
 #include <QObject>
 #include <QTimer>

@@ -1,6 +1,6 @@
 #include "core/search/candidateanalysis.h"
 
-#include "core/queue/downloadlistmodel.h"
+#include "core/rows/downloadlistmodel.h"
 #include "core/search/candidatelistmodel.h"
 #include "core/search/handover.h"
 

@@ -1,7 +1,7 @@
 #include "core/search/handover.h"
 
-#include "core/queue/rownaming.h"
-#include "core/queue/rowwriter.h"
+#include "core/rows/rownaming.h"
+#include "core/rows/rowwriter.h"
 #include "core/search/candidatelistmodel.h"
 #include "core/settings/sharedoptions.h"
 

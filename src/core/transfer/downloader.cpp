@@ -3,7 +3,7 @@
 #include "core/common/classify.h"
 #include "core/common/filenames.h"
 #include "core/common/safetext.h"
-#include "core/queue/targetfile.h"
+#include "core/rows/targetfile.h"
 
 #include <QDateTime>
 #include <QFileInfo>

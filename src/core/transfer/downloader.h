@@ -1,7 +1,7 @@
 #pragma once
 
 #include "core/library/landingpage.h"
-#include "core/queue/downloadlistmodel.h"
+#include "core/rows/downloadlistmodel.h"
 #include "core/transfer/transferbody.h"
 
 #include <QByteArray>

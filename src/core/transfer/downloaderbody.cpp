@@ -1,7 +1,7 @@
 #include "core/common/classify.h"
 #include "core/common/filenames.h"
 #include "core/common/safetext.h"
-#include "core/queue/targetfile.h"
+#include "core/rows/targetfile.h"
 #include "core/sites/loginpage.h"
 #include "core/sites/siterules.h"
 #include "core/transfer/diskworkers.h"

@@ -1,9 +1,9 @@
 #pragma once
 
-#include "core/queue/downloadlistmodel.h"
-#include "core/queue/heldrow.h"
-#include "core/queue/rowwriter.h"
-#include "core/queue/targetfile.h"
+#include "core/rows/downloadlistmodel.h"
+#include "core/rows/heldrow.h"
+#include "core/rows/rowwriter.h"
+#include "core/rows/targetfile.h"
 #include "core/transfer/downloader.h"
 #include "core/transfer/hostpacing.h"
 #include "core/transfer/housekeeping.h"

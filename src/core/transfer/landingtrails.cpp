@@ -1,6 +1,6 @@
 #include "core/transfer/landingtrails.h"
 
-#include "core/queue/rownaming.h"
+#include "core/rows/rownaming.h"
 
 using Kind = FailureReason::Kind;
 

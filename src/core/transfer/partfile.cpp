@@ -2,7 +2,7 @@
 
 #include "core/common/backgroundthread.h"
 #include "core/common/sha256.h"
-#include "core/queue/targetfile.h"
+#include "core/rows/targetfile.h"
 #include "core/transfer/diskworkers.h"
 
 #include <QDeadlineTimer>

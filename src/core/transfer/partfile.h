@@ -1,6 +1,6 @@
 #pragma once
 
-#include "core/queue/ownedfile.h"
+#include "core/rows/ownedfile.h"
 
 #include <QByteArray>
 #include <QObject>

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "core/queue/downloadlistmodel.h"
-#include "core/queue/failurereason.h"
-#include "core/queue/rowwriter.h"
+#include "core/rows/downloadlistmodel.h"
+#include "core/rows/failurereason.h"
+#include "core/rows/rowwriter.h"
 #include "core/transfer/downloader.h"
 #include "core/transfer/wallwatch.h"
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "core/queue/failurereason.h"
+#include "core/rows/failurereason.h"
 
 #include <QtGlobal>
 

@@ -1,10 +1,10 @@
 #pragma once
 
-#include "core/queue/downloadlistmodel.h"
-#include "core/queue/foldernames.h"
-#include "core/queue/heldrow.h"
-#include "core/queue/rowwriter.h"
-#include "core/queue/targetfile.h"
+#include "core/rows/downloadlistmodel.h"
+#include "core/rows/foldernames.h"
+#include "core/rows/heldrow.h"
+#include "core/rows/rowwriter.h"
+#include "core/rows/targetfile.h"
 #include "core/transfer/scheduleroptions.h"
 
 #include <QHash>

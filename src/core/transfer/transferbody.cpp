@@ -3,7 +3,7 @@
 #include "core/common/classify.h"
 #include "core/common/gbk.h"
 #include "core/library/landingpage.h"
-#include "core/queue/targetfile.h"
+#include "core/rows/targetfile.h"
 #include "core/sites/siterules.h"
 
 #include <QNetworkReply>

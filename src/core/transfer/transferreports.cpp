@@ -1,6 +1,6 @@
 #include "core/transfer/transferreports.h"
 
-#include "core/queue/targetfile.h"
+#include "core/rows/targetfile.h"
 #include "core/transfer/retrybook.h"
 #include "core/transfer/transferslots.h"
 

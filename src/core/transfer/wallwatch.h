@@ -1,6 +1,6 @@
 #pragma once
 
-#include "core/queue/downloadlistmodel.h"
+#include "core/rows/downloadlistmodel.h"
 
 #include <QHash>
 #include <QList>

@@ -1,5 +1,5 @@
 #include "core/queue/downloadcommands.h"
-#include "core/queue/downloadlistmodel.h"
+#include "core/rows/downloadlistmodel.h"
 #include "testenv.h"
 #include "testrows.h"
 

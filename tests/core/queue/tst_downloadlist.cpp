@@ -1,7 +1,7 @@
 #include "core/common/filenames.h"
-#include "core/queue/downloadlistmodel.h"
-#include "core/queue/foldernames.h"
-#include "core/queue/targetfile.h"
+#include "core/rows/downloadlistmodel.h"
+#include "core/rows/foldernames.h"
+#include "core/rows/targetfile.h"
 #include "testenv.h"
 #include "testrows.h"
 

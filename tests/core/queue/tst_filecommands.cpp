@@ -2,11 +2,11 @@
 // command acts when the answer is back, on rows that may have changed meanwhile.
 #include "core/library/paperlibrary.h"
 #include "core/queue/downloadcommands.h"
-#include "core/queue/downloadlistmodel.h"
 #include "core/queue/heldrowchecker.h"
 #include "core/queue/libraryrecorder.h"
 #include "core/queue/queuecommands.h"
-#include "core/queue/targetfile.h"
+#include "core/rows/downloadlistmodel.h"
+#include "core/rows/targetfile.h"
 #include "core/transfer/diskworkers.h"
 #include "core/transfer/downloadscheduler.h"
 #include "core/transfer/partfile.h"

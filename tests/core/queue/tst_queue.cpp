@@ -4,7 +4,7 @@
 // counted from each file's end.
 #include "core/common/clock.h"
 #include "core/queue/downloadcommands.h"
-#include "core/queue/downloadlistmodel.h"
+#include "core/rows/downloadlistmodel.h"
 #include "core/transfer/downloadscheduler.h"
 #include "faultserver.h"
 #include "queuefixture.h"

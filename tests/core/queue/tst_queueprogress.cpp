@@ -1,7 +1,7 @@
 // The speed, time left and end-of-run summary of the queue, measured on a clock the test moves.
 #include "core/common/clock.h"
-#include "core/queue/downloadlistmodel.h"
-#include "core/queue/queueprogress.h"
+#include "core/rows/downloadlistmodel.h"
+#include "core/rows/queueprogress.h"
 #include "testenv.h"
 #include "testrows.h"
 

@@ -1,6 +1,6 @@
 #include "core/common/gbk.h"
 #include "core/library/paperlibrary.h"
-#include "core/queue/downloadlistmodel.h"
+#include "core/rows/downloadlistmodel.h"
 #include "core/search/addallwalk.h"
 #include "core/search/candidateanalysis.h"
 #include "core/search/candidateexport.h"

@@ -1,5 +1,5 @@
 #include "core/common/clock.h"
-#include "core/queue/downloadlistmodel.h"
+#include "core/rows/downloadlistmodel.h"
 #include "core/settings/sharedoptions.h"
 #include "core/transfer/downloader.h"
 #include "core/transfer/downloadscheduler.h"

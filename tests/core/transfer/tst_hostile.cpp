@@ -3,7 +3,7 @@
 // called done, and an existing file survives every failure.
 #include "core/common/filenames.h"
 #include "core/queue/downloadcommands.h"
-#include "core/queue/downloadlistmodel.h"
+#include "core/rows/downloadlistmodel.h"
 #include "core/transfer/downloadscheduler.h"
 #include "faultserver.h"
 #include "queuefixture.h"

@@ -3,8 +3,8 @@
 // in circles, off http(s), to another host's cookies or into the verification pause (a paper's own page
 // that offers nothing to take fails honestly and never counts toward it).
 #include "core/library/landingpage.h"
-#include "core/queue/downloadlistmodel.h"
-#include "core/queue/targetfile.h"
+#include "core/rows/downloadlistmodel.h"
+#include "core/rows/targetfile.h"
 #include "core/search/handover.h"
 #include "core/transfer/downloadscheduler.h"
 #include "faultserver.h"

@@ -1,4 +1,4 @@
-#include "core/queue/targetfile.h"
+#include "core/rows/targetfile.h"
 #include "core/transfer/partfile.h"
 #include "testenv.h"
 

@@ -6,8 +6,8 @@
 // test sleeps through a backoff.
 #include "core/common/clock.h"
 #include "core/queue/downloadcommands.h"
-#include "core/queue/downloadlistmodel.h"
-#include "core/queue/queueprogress.h"
+#include "core/rows/downloadlistmodel.h"
+#include "core/rows/queueprogress.h"
 #include "core/transfer/downloadscheduler.h"
 #include "core/transfer/retrypolicy.h"
 #include "faultserver.h"

@@ -1,7 +1,7 @@
 // The speed column of a downloading row follows the bytes over the program's clock, whether or not the
 // answer said how long the file is, and falls when the bytes stop coming.
 #include "core/common/clock.h"
-#include "core/queue/downloadlistmodel.h"
+#include "core/rows/downloadlistmodel.h"
 #include "core/transfer/downloadscheduler.h"
 #include "faultserver.h"
 #include "testenv.h"

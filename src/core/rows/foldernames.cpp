@@ -1,4 +1,4 @@
-#include "core/queue/foldernames.h"
+#include "core/rows/foldernames.h"
 
 #include "core/common/backgroundthread.h"
 

@@ -2,7 +2,7 @@
 
 #include "core/common/disklooks.h"
 #include "core/common/filenames.h"
-#include "core/queue/ownedfile.h"
+#include "core/rows/ownedfile.h"
 #include "core/settings/sharedoptions.h"
 
 #include <QSet>

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "core/common/onceperturn.h"
-#include "core/queue/targetfile.h"
+#include "core/rows/targetfile.h"
 
 #include <QElapsedTimer>
 #include <QHash>

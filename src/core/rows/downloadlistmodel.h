@@ -1,9 +1,9 @@
 #pragma once
 
 #include "core/library/papermetadata.h"
-#include "core/queue/failurereason.h"
-#include "core/queue/ownedfile.h"
-#include "core/queue/rownaming.h"
+#include "core/rows/failurereason.h"
+#include "core/rows/ownedfile.h"
+#include "core/rows/rownaming.h"
 
 #include <QAbstractTableModel>
 #include <QHash>

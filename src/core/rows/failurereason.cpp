@@ -1,4 +1,4 @@
-#include "core/queue/failurereason.h"
+#include "core/rows/failurereason.h"
 
 #include "core/common/safetext.h"
 

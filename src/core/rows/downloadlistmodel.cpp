@@ -1,4 +1,4 @@
-#include "core/queue/downloadlistmodel.h"
+#include "core/rows/downloadlistmodel.h"
 
 #include "core/common/clock.h"
 #include "core/common/safetext.h"

@@ -1,8 +1,8 @@
-#include "core/queue/targetfile.h"
+#include "core/rows/targetfile.h"
 
 #include "core/common/filenames.h"
-#include "core/queue/downloadlistmodel.h"
-#include "core/queue/ownedfile.h"
+#include "core/rows/downloadlistmodel.h"
+#include "core/rows/ownedfile.h"
 
 #include <QFile>
 #include <algorithm>

@@ -1,10 +1,10 @@
-#include "core/queue/rownaming.h"
+#include "core/rows/rownaming.h"
 
 #include "core/common/filenames.h"
 #include "core/common/safetext.h"
 #include "core/library/landingpage.h"
 #include "core/library/nametemplate.h"
-#include "core/queue/downloadlistmodel.h"
+#include "core/rows/downloadlistmodel.h"
 #include "core/settings/settingkeys.h"
 
 namespace {

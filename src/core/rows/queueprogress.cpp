@@ -1,4 +1,4 @@
-#include "core/queue/queueprogress.h"
+#include "core/rows/queueprogress.h"
 
 #include "core/common/clock.h"
 

@@ -1,7 +1,7 @@
-#include "core/queue/rowwriter.h"
+#include "core/rows/rowwriter.h"
 
 #include "core/common/filenames.h"
-#include "core/queue/targetfile.h"
+#include "core/rows/targetfile.h"
 
 #include <QSet>
 #include <algorithm>

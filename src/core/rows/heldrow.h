@@ -1,7 +1,7 @@
 #pragma once
 
 #include "core/library/papermetadata.h"
-#include "core/queue/ownedfile.h"
+#include "core/rows/ownedfile.h"
 
 #include <QString>
 

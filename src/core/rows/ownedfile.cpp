@@ -1,4 +1,4 @@
-#include "core/queue/ownedfile.h"
+#include "core/rows/ownedfile.h"
 
 #include <QFile>
 #include <cerrno>
