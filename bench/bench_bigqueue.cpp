@@ -4,8 +4,9 @@
 //   bench_bigqueue
 #include "core/common/messenger.h"
 #include "core/library/paperlibrary.h"
-#include "core/library/programlibrary.h"
 #include "core/rows/downloadlistmodel.h"
+#include "core/settings/sharedoptions.h"
+#include "core/sites/siterules.h"
 #include "testrows.h"
 #include "ui/downloadwindow.h"
 
@@ -90,12 +91,15 @@ int main(int argc, char **argv)
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     QApplication app(argc, argv);
     setMessageHandler([](const MessageRequest &) { return MessageAnswer::Yes; });
+    OptionStore options;
+    SiteRulesCatalog siteRules;
+    RunObjects run{options, siteRules, nullptr};
     QTemporaryDir temporary;
 
     QList<double> sorts, removals;
     long perRowBytes = 0;
     {
-        fFileDownload window;
+        fFileDownload window(run);
         window.show();
         QCoreApplication::processEvents();
         for (int round = 0; round < 3; ++round) {
@@ -120,7 +124,7 @@ int main(int argc, char **argv)
     for (int round = 0; round < 3; ++round) {
         fFileDownload *window = nullptr;
         bare.append(timed([&] {
-            window = new fFileDownload;
+            window = new fFileDownload(run);
             window->show();
         }));
         window->setAttribute(Qt::WA_DeleteOnClose, false);
@@ -136,7 +140,7 @@ int main(int argc, char **argv)
     for (int i = 0; i < kRows; ++i)
         queue.append(QueueRow{address(i), title(i), QStringLiteral("pdf"),
                               QStringLiteral("/home/user/papers/"), QString(), 1, -1, 0, QString()});
-    setProgramLibrary(&library);
+    run.library = &library;
     // The list is read beside the opening and handed to the window when it is there: the GUI thread's
     // share is the opening and every event it handles until the rows are in, its waits left out.
     QList<double> restores, restoreWalls, restoreStalls;
@@ -146,7 +150,7 @@ int main(int argc, char **argv)
         QElapsedTimer wall;
         wall.start();
         double busy = timed([&] {
-            window = new fFileDownload;
+            window = new fFileDownload(run);
             window->show();
         });
         double longest = busy;
@@ -164,7 +168,6 @@ int main(int argc, char **argv)
         window->setAttribute(Qt::WA_DeleteOnClose, false);
         delete window;
     }
-    setProgramLibrary(nullptr);
 
     print("100,000 rows: sorting on the GUI thread", sorts, "< 300 ms");
     print("100,000 rows: selecting all and removing them", removals, "< 300 ms");

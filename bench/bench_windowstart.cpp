@@ -3,8 +3,9 @@
 //   bench_windowstart DIR     DIR holds the library bench_library built (run that first with DIR).
 #include "core/common/messenger.h"
 #include "core/library/paperlibrary.h"
-#include "core/library/programlibrary.h"
 #include "core/rows/downloadlistmodel.h"
+#include "core/settings/sharedoptions.h"
+#include "core/sites/siterules.h"
 #include "ui/downloadwindow.h"
 
 #include <QApplication>
@@ -15,11 +16,11 @@
 namespace {
 
 // Seconds from the window's construction until it is shown with its list.
-double openWindow()
+double openWindow(const RunObjects &run)
 {
     QElapsedTimer timer;
     timer.start();
-    auto *window = new fFileDownload;
+    auto *window = new fFileDownload(run);
     window->show();
     QCoreApplication::processEvents();
     const double seconds = timer.nsecsElapsed() / 1e9;
@@ -48,11 +49,14 @@ int main(int argc, char **argv)
     }
     const QString path = QString::fromLocal8Bit(argv[1]) + QStringLiteral("/PaperLibrary.db");
     setMessageHandler([](const MessageRequest &) { return MessageAnswer::Yes; });
+    OptionStore options;
+    SiteRulesCatalog siteRules;
+    RunObjects run{options, siteRules, nullptr};
 
     // Without a library first: the window's own cost (the browser of the login panel included).
     QList<double> bare;
     for (int round = 0; round < 3; ++round)
-        bare.append(openWindow());
+        bare.append(openWindow(run));
 
     PaperLibrary library(path);
     if (!library.open().ok || library.paperCount() < 100000) {
@@ -61,13 +65,12 @@ int main(int argc, char **argv)
         return 1;
     }
     const QList<QueueRow> queue = library.loadQueue();
-    setProgramLibrary(&library);
+    run.library = &library;
     QList<double> restored;
     for (int round = 0; round < 3; ++round) {
-        restored.append(openWindow());
+        restored.append(openWindow(run));
         library.saveQueue(queue); // the window saved its list on the way out; the next round starts alike
     }
-    setProgramLibrary(nullptr);
     std::printf("download window start-up without a library: %.3f s\n", median(bare));
     std::printf(
         "download window start-up, library of %lld papers, %lld-row list restored: %.3f s (goal < 0.5 s)\n",

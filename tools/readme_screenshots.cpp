@@ -10,6 +10,7 @@
 #include "core/search/addallwalk.h"
 #include "core/search/candidateanalysis.h"
 #include "core/settings/sharedoptions.h"
+#include "core/sites/siterules.h"
 #include "core/transfer/downloadscheduler.h"
 #include "demo/demosite.h"
 #include "ui/appwindows.h"
@@ -142,7 +143,10 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "message: %s\n", qPrintable(request.text));
         return request.buttons == MessageButtons::YesNo ? MessageAnswer::Yes : MessageAnswer::Ok;
     });
-    OptionStore::loadFromStore();
+    OptionStore options;
+    options.loadFromStore();
+    SiteRulesCatalog siteRules;
+    siteRules.loadUserFolder(SiteRulesCatalog::userFolder());
     QTemporaryDir papers;
     const QString folder = papers.path() + QStringLiteral("/论文");
     // The chooser opens when the rows are taken: it is confirmed with the folder above.
@@ -157,7 +161,7 @@ int main(int argc, char **argv)
 
     DemoSite site;
     site.listen();
-    AppWindows windows(site.homeUrl());
+    AppWindows windows(site.homeUrl(), options, siteRules);
     windows.showStartup();
     pause(500);
     save(windows.startupWindow(), out + QStringLiteral("/startup.png"));

@@ -1,9 +1,10 @@
 #include "app/qtlanguage.h"
 #include "batch/webbatchpage.h"
 #include "core/common/messenger.h"
+#include "core/library/libraryopening.h"
 #include "core/library/paperlibrary.h"
-#include "core/library/programlibrary.h"
 #include "core/settings/sharedoptions.h"
+#include "core/sites/siterules.h"
 #include "core/transfer/partfile.h"
 #include "demo/demosite.h"
 #include "demo/demositecommand.h"
@@ -144,10 +145,12 @@ int main(int argc, char **argv)
         return 1;
 
     installMessageBoxes();
-    OptionStore::loadFromStore();
-
-    // One library for the whole run, shared by the windows; it outlives them. It opens once the
-    // startup window is on its way to the screen, which needs none of it.
+    // The run's options, site rules and library, lent to the windows; all three outlive them. The
+    // library opens once the startup window is on its way to the screen, which needs none of it.
+    OptionStore options;
+    options.loadFromStore();
+    SiteRulesCatalog siteRules;
+    siteRules.loadUserFolder(SiteRulesCatalog::userFolder());
     PaperLibrary library;
 
     DemoSite site;
@@ -158,15 +161,15 @@ int main(int argc, char **argv)
         homePage = site.homeUrl();
     }
 
-    AppWindows windows(homePage);
+    AppWindows windows(homePage, options, siteRules);
     if (site.isListening())
         windows.setLoginPage(site.loginUrl());
     windows.showStartup();
-    QTimer::singleShot(0, &windows, [&library] {
+    QTimer::singleShot(0, &windows, [&library, &windows] {
         if (openLibraryTelling(library, [](bool usable, const QString &message) {
                 showMessage(usable ? MessageIcon::Information : MessageIcon::Critical, message);
             }))
-            setProgramLibrary(&library);
+            windows.setLibrary(&library);
     });
     const int status = QApplication::exec();
     PartFile::waitForDiskWork(kDiskWorkAtEndMs);

@@ -4,8 +4,8 @@
 #include "batch/batchrun.h"
 #include "core/common/messenger.h"
 #include "core/common/stopsignals.h"
+#include "core/library/libraryopening.h"
 #include "core/library/paperlibrary.h"
-#include "core/library/programlibrary.h"
 #include "core/sites/sitepoliteness.h"
 #include "core/sites/siterules.h"
 
@@ -112,7 +112,7 @@ bool openRunLibrary(const BatchOptions &options, std::unique_ptr<PaperLibrary> &
 int runDownloads(const BatchOptions &options, const BatchBrowser *browser, SiteRulesCatalog &rules,
                  PaperLibrary *library)
 {
-    BatchRun run(options, browser ? browser->makePage(&rules) : nullptr);
+    BatchRun run(options, rules, browser ? browser->makePage(&rules) : nullptr);
     run.setLibrary(library);
     run.setSitePoliteness(SitePoliteness(rules));
     // A second Ctrl-C ends a run that does not stop by itself.

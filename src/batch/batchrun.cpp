@@ -142,8 +142,9 @@ void batchMessage(const QString &text)
     std::fflush(stderr);
 }
 
-BatchRun::BatchRun(const BatchOptions &options, BatchPage *page, QObject *parent)
-    : QObject(parent), m_options(options), m_page(page), m_session(new DownloadSession(this)),
+BatchRun::BatchRun(const BatchOptions &options, const SiteRulesCatalog &siteRules, BatchPage *page,
+                   QObject *parent)
+    : QObject(parent), m_options(options), m_page(page), m_session(new DownloadSession(siteRules, this)),
       m_queue(m_session->queue()), m_downloads(*m_session->model()), m_scheduler(m_session->scheduler()),
       m_walk(page ? new AddAllWalk(page->reader(), &m_candidates, this) : nullptr),
       m_manifest(new ManifestKeeper(&m_downloads, m_options.outFolder + batchmanifest::FileName, this))

@@ -37,7 +37,9 @@ public:
     static constexpr int VerificationProbeMs = 60000; // how often a waiting run asks again
 
     // The run takes the page (it reads the result pages by its site rules).
-    BatchRun(const BatchOptions &options, BatchPage *page, QObject *parent = nullptr);
+    // The site rules are the run's: the result pages are read and the transfers' answers judged by them.
+    BatchRun(const BatchOptions &options, const SiteRulesCatalog &siteRules, BatchPage *page,
+             QObject *parent = nullptr);
     ~BatchRun() override;
 
     // The paper library records what the run sees and downloads (and, when asked, which papers are

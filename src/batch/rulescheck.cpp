@@ -24,7 +24,7 @@ void RulesCheck::Offline::interceptRequest(QWebEngineUrlRequestInfo &info)
 RulesCheck::RulesCheck(const QUrl &page, QWebEngineProfile *profile, const SiteRulesCatalog *rules,
                        QObject *parent)
     : QObject(parent), m_address(page), m_profile(profile), m_page(new SilentWebPage(profile, this)),
-      m_reader(std::make_unique<WebEngineResultPage>(m_page, rules))
+      m_reader(std::make_unique<WebEngineResultPage>(m_page, *rules))
 {
     m_loadLimit.setSingleShot(true);
     m_loadLimit.setInterval(LoadLimitMs);

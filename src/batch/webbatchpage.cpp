@@ -81,7 +81,7 @@ int checkRulesPage(const BatchOptions &options, const SiteRulesCatalog &rules)
 
 WebBatchPage::WebBatchPage(const SiteRulesCatalog *rules, QObject *parent)
     : BatchPage(parent), m_profile(new QWebEngineProfile(this)), m_page(new SilentWebPage(m_profile, this)),
-      m_reader(std::make_unique<WebEngineResultPage>(m_page, rules))
+      m_reader(std::make_unique<WebEngineResultPage>(m_page, *rules))
 {
     connect(m_page, &QWebEnginePage::loadingChanged, this, [this](const QWebEngineLoadingInfo &info) {
         if (info.status() != QWebEngineLoadingInfo::LoadStartedStatus)

@@ -7,11 +7,6 @@
 #include <QWebEnginePage>
 #include <memory>
 
-const SiteRulesCatalog &WebEngineResultPage::catalog() const
-{
-    return m_catalog ? *m_catalog : programSiteRules();
-}
-
 const SiteRules &WebEngineResultPage::rules() const
 {
     return catalog().pick(m_page ? m_page->url() : QUrl());

@@ -13,8 +13,8 @@ struct SiteRules;
 class WebEngineResultPage : public ResultPageBrowser
 {
 public:
-    // Without a catalog, the program's own (built-in files and the user's folder).
-    explicit WebEngineResultPage(QWebEnginePage *page, const SiteRulesCatalog *catalog = nullptr)
+    // The catalog is the caller's and outlives the reader.
+    WebEngineResultPage(QWebEnginePage *page, const SiteRulesCatalog &catalog)
         : m_page(page), m_catalog(catalog)
     {
     }
@@ -25,7 +25,7 @@ public:
 
     // The rules for the page on show.
     const SiteRules &rules() const;
-    const SiteRulesCatalog &catalog() const;
+    const SiteRulesCatalog &catalog() const { return m_catalog; }
 
     // The script world the page is read in: the page's own (the default), or one of the program's for
     // a page whose own scripts are off.
@@ -33,6 +33,6 @@ public:
 
 private:
     QPointer<QWebEnginePage> m_page;
-    const SiteRulesCatalog *m_catalog;
+    const SiteRulesCatalog &m_catalog;
     quint32 m_world = 0; // QWebEngineScript::MainWorld
 };

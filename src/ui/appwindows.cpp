@@ -19,7 +19,9 @@
 #include <QWebEnginePage>
 #include <QWebEngineProfile>
 
-AppWindows::AppWindows(const QUrl &homePage, QObject *parent) : QObject(parent), m_home(homePage)
+AppWindows::AppWindows(const QUrl &homePage, OptionStore &options, SiteRulesCatalog &siteRules,
+                       QObject *parent)
+    : QObject(parent), m_home(homePage), m_run{options, siteRules, nullptr}
 {
     m_cover = new fCover;
     m_cover->setAttribute(Qt::WA_DeleteOnClose);
@@ -60,7 +62,7 @@ fWebSearch *AppWindows::showSearchWindow()
         m_search = nullptr;
     if (!m_search) {
         startBrowser();
-        m_search = new fWebSearch(this, m_home);
+        m_search = new fWebSearch(this, m_home, m_run);
         m_search->setAttribute(Qt::WA_DeleteOnClose);
     }
     m_search->show();
@@ -73,7 +75,7 @@ fFileDownload *AppWindows::ensureDownloadWindow()
 {
     if (!m_download) {
         startBrowser();
-        m_download = new fFileDownload;
+        m_download = new fFileDownload(m_run);
         m_download->setAttribute(Qt::WA_DeleteOnClose);
         connect(m_download, &fFileDownload::windowClosed, this, &AppWindows::onDownloadWindowClosed);
         connect(m_download, &fFileDownload::optionsRequested, this, [this] { showOptions(m_download); });
@@ -102,7 +104,7 @@ QString AppWindows::offeredLoginAddress() const
     if (isWeb(m_loginPage) && site.adjusted(origin) == m_loginPage.adjusted(origin))
         return m_loginPage.toString();
     // The login page that the site's rules name, when it is on the same site.
-    const QUrl fromRules = programSiteRules().pick(site).loginPageFor(site);
+    const QUrl fromRules = m_run.siteRules.pick(site).loginPageFor(site);
     if (isWeb(fromRules) && site.adjusted(origin) == fromRules.adjusted(origin))
         return fromRules.toString();
     return site.adjusted(origin).toString() + u'/';
@@ -146,12 +148,12 @@ void AppWindows::showStartupWindow()
 
 bool AppWindows::runSaveLocationChooser(QWidget *parent)
 {
-    return ::runSaveLocationChooser(parent);
+    return ::runSaveLocationChooser(parent, m_run.options);
 }
 
 void AppWindows::showOptions(QWidget *parent)
 {
-    if (showOptionsWindow(parent) && m_download)
+    if (showOptionsWindow(parent, m_run.options) && m_download)
         m_download->takeSharedOptions();
 }
 

@@ -2,6 +2,7 @@
 
 #include "ui/downloadwindow.h"
 #include "ui/fwebsearch.h"
+#include "ui/runobjects.h"
 #include "ui/searchwindowhost.h"
 #include "ui/startupwindow.h"
 
@@ -11,18 +12,23 @@
 
 // Creates, shows and closes the program's windows: each exists at most once, is created when first
 // used and afresh after it closed; the startup window comes back when the last working window closes.
+// The options, the site rules and the library are main()'s; the windows are lent them.
 class AppWindows : public QObject, public SearchWindowHost
 {
     Q_OBJECT
 
 public:
-    explicit AppWindows(const QUrl &homePage, QObject *parent = nullptr);
+    AppWindows(const QUrl &homePage, OptionStore &options, SiteRulesCatalog &siteRules,
+               QObject *parent = nullptr);
     ~AppWindows() override;
 
     fCover *startupWindow() const { return m_cover; }
     fWebSearch *searchWindow() const { return m_search; }
     fFileDownload *downloadWindow() const { return m_download; }
     QUrl homePage() const { return m_home; }
+    // The library once it is open; windows made from then on use it.
+    void setLibrary(PaperLibrary *library) { m_run.library = library; }
+    const RunObjects &run() const { return m_run; }
 
     // The login page of the site the program serves itself, offered in the login panel while the
     // search window shows that site.
@@ -55,6 +61,7 @@ private:
     void startBrowser();
 
     QUrl m_home;
+    RunObjects m_run;
     QUrl m_loginPage;
     QPointer<fCover> m_cover;
     QPointer<fWebSearch> m_search;

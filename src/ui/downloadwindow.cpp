@@ -393,14 +393,14 @@ const QString fFileDownload::VerificationText =
     QStringLiteral("站点需要验证：请在登录面板完成验证后点击继续");
 const QString fFileDownload::LoginText = QStringLiteral("站点要求登录：请在登录面板登录后点击继续");
 
-fFileDownload::fFileDownload(QWidget *parent) : QMainWindow(parent)
+fFileDownload::fFileDownload(const RunObjects &run, QWidget *parent) : QMainWindow(parent), m_run(run)
 {
     setObjectName(QStringLiteral("fFileDownload"));
     setWindowTitle(Caption);
     setAttribute(Qt::WA_DeleteOnClose);
     resize(1000, 600);
 
-    m_session = new DownloadSession(this);
+    m_session = new DownloadSession(m_run.siteRules, this);
     mirrorBrowserCookies(m_session, programProfile());
     m_queue = m_session->queue();
     m_model = m_session->model();

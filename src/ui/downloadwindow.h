@@ -4,6 +4,7 @@
 #include "core/queue/exportrecords.h"
 #include "core/rows/queueprogress.h"
 #include "core/transfer/scheduleroptions.h"
+#include "ui/runobjects.h"
 
 #include <QMainWindow>
 #include <QRect>
@@ -62,7 +63,7 @@ class fFileDownload : public QMainWindow
 public:
     static constexpr int RowHeight = 17;
 
-    explicit fFileDownload(QWidget *parent = nullptr);
+    explicit fFileDownload(const RunObjects &run, QWidget *parent = nullptr);
     ~fFileDownload() override;
 
     DownloadListModel *model() const { return m_model; }
@@ -70,6 +71,8 @@ public:
     LoginPanel *loginPanel() const { return PicWebBK; }
     DownloadSession *session() const { return m_session; }
     DownloadQueue *queue() const { return m_queue; }
+    // The options, site rules and library the window was given.
+    const RunObjects &run() const { return m_run; }
 
     // Shell actions of the list commands (tests replace them).
     void setShellHooks(ShellHooks hooks) { m_shell = std::move(hooks); }
@@ -154,6 +157,7 @@ private:
     void buildList(QWidget *central);
     void placeRegions();
 
+    RunObjects m_run;
     DownloadSession *m_session;
     DownloadQueue *m_queue;
     DownloadListModel *m_model;

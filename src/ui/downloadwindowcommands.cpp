@@ -236,8 +236,8 @@ void DownloadWindowCommands::clearAll()
 
 void DownloadWindowCommands::startDownloads()
 {
-    m_queue->changeOptions(
-        [](SchedulerOptions &options) { options.namesFromLinks = sharedOptions().UseOriginalFileName; });
+    const bool fromLinks = m_window.run().options.options().UseOriginalFileName;
+    m_queue->changeOptions([fromLinks](SchedulerOptions &options) { options.namesFromLinks = fromLinks; });
     m_queue->start();
 }
 

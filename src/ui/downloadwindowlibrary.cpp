@@ -4,7 +4,6 @@
 
 #include "core/common/messenger.h"
 #include "core/library/paperlibrary.h"
-#include "core/library/programlibrary.h"
 #include "core/queue/downloadqueue.h"
 #include "core/queue/queuekeeper.h"
 #include "core/settings/sharedoptions.h"
@@ -43,17 +42,18 @@ DownloadWindowLibrary::DownloadWindowLibrary(fFileDownload &window, DownloadWind
 
 void DownloadWindowLibrary::connectLibrary()
 {
-    OptionStore::loadSkipHeld();
-    m_window.CheckSkipHeld->setChecked(sharedOptions().SkipHeld);
-    PaperLibrary *library = programLibrary();
+    OptionStore &options = m_window.run().options;
+    options.loadSkipHeld();
+    m_window.CheckSkipHeld->setChecked(options.options().SkipHeld);
+    PaperLibrary *library = m_window.run().library;
     if (!library) {
         m_window.CheckSkipHeld->setEnabled(false);
         m_window.CheckSkipHeld->setToolTip(kNoLibraryTip);
         return;
     }
     m_queue->attachLibrary(library, m_window.CheckSkipHeld->isChecked(), true);
-    connect(m_window.CheckSkipHeld, &QCheckBox::toggled, this, [this](bool on) {
-        OptionStore::storeSkipHeld(on);
+    connect(m_window.CheckSkipHeld, &QCheckBox::toggled, this, [this, &options](bool on) {
+        options.storeSkipHeld(on);
         m_queue->setSkipHeld(on);
     });
     connect(m_queue, &DownloadQueue::libraryFailed, this, &DownloadWindowLibrary::tellLibraryFailure);

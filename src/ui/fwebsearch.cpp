@@ -5,7 +5,6 @@
 #include "core/common/filenames.h"
 #include "core/common/messenger.h"
 #include "core/common/receiverpost.h"
-#include "core/library/programlibrary.h"
 #include "core/queue/downloadqueue.h"
 #include "core/search/addallwalk.h"
 #include "core/search/candidateexport.h"
@@ -139,8 +138,8 @@ bool handOverPolitely(SearchWindowHost *host, const SiteRulesCatalog &rules,
 
 } // namespace
 
-fWebSearch::fWebSearch(SearchWindowHost *host, const QUrl &homePage, QWidget *parent)
-    : QMainWindow(parent), m_host(host), m_homePage(homePage)
+fWebSearch::fWebSearch(SearchWindowHost *host, const QUrl &homePage, const RunObjects &run, QWidget *parent)
+    : QMainWindow(parent), m_host(host), m_run(run), m_homePage(homePage)
 {
     setAttribute(Qt::WA_DeleteOnClose);
     setObjectName(QStringLiteral("fWebSearch"));
@@ -150,7 +149,7 @@ fWebSearch::fWebSearch(SearchWindowHost *host, const QUrl &homePage, QWidget *pa
                    searchlayout::toPixels(searchlayout::MinHeight));
 
     m_candidates = new CandidateListModel(this);
-    if (PaperLibrary *library = programLibrary())
+    if (PaperLibrary *library = m_run.library)
         m_seenRecorder = new SeenRecorder(library, m_candidates, this);
     buildControls();
     m_analysis = new CandidateAnalysis(
@@ -164,8 +163,8 @@ fWebSearch::fWebSearch(SearchWindowHost *host, const QUrl &homePage, QWidget *pa
             },
             [this] { m_host->showDownloadWindow(); },
             [this](int position) { return ListView1->selectionModel()->isRowSelected(position, {}); },
-            [] { return handOverOptionsOf(sharedOptions()); },
-            [] { return sharedOptions().PromptSavePathOnExtract; }},
+            [this] { return handOverOptionsOf(m_run.options.options()); },
+            [this] { return m_run.options.options().PromptSavePathOnExtract; }},
         this);
     connect(m_analysis, &CandidateAnalysis::started, this, &fWebSearch::onAnalysisStarted);
     connect(m_analysis, &CandidateAnalysis::progressTextChanged, this, [this](const QString &text) {
@@ -176,7 +175,7 @@ fWebSearch::fWebSearch(SearchWindowHost *host, const QUrl &homePage, QWidget *pa
             [this](int, const QString &resultText) { onAnalysisFinished(resultText); });
     buildMenus();
 
-    OptionStore::loadPromptSavePath();
+    m_run.options.loadPromptSavePath();
     connectBrowser();
     m_page->load(QUrl(QStringLiteral("about:blank")));
     // The home page is opened once the window has had a turn of the event loop to show itself.
@@ -315,7 +314,7 @@ void fWebSearch::connectBrowser()
     // A page's request to close the window is refused: windowCloseRequested is left unanswered.
     connect(m_page, &QWebEnginePage::linkHovered, this,
             [this](const QString &text) { m_statusPanels[1]->setText(text); });
-    m_pageReader = std::make_unique<WebEngineResultPage>(m_page);
+    m_pageReader = std::make_unique<WebEngineResultPage>(m_page, m_run.siteRules);
     m_walk = new AddAllWalk(m_pageReader.get(), m_candidates, this);
     connect(m_page, &QWebEnginePage::loadFinished, m_walk, &AddAllWalk::documentComplete);
     connect(m_walk, &AddAllWalk::pageExtracted, this, &fWebSearch::refreshCount);
@@ -340,10 +339,10 @@ void fWebSearch::autoSizeColumns()
 
 void fWebSearch::addThisPage()
 {
-    if (sharedOptions().PromptSavePathOnExtract)
+    if (m_run.options.options().PromptSavePathOnExtract)
         m_host->runSaveLocationChooser(this); // a cancelled chooser does not stop the extraction
     m_pageReader->readPage(this, [this](const PageSnapshot &page) {
-        ExtractResultPage(page, *m_candidates, sharedOptions().DefaultSaveFolder);
+        ExtractResultPage(page, *m_candidates, m_run.options.options().DefaultSaveFolder);
         refreshCount();
         autoSizeColumns();
         tellRejectedSelectors(pageRules(page).file, page.rejected);
@@ -367,7 +366,7 @@ void fWebSearch::keepSitePoliteness(DownloadQueue &queue) const
 void fWebSearch::showSiteRules()
 {
     // The user's folder is read again, so a file just written or mended counts at once.
-    programSiteRules().loadUserFolder(SiteRulesCatalog::userFolder());
+    m_run.siteRules.loadUserFolder(SiteRulesCatalog::userFolder());
     QString text = rulesSourceText(m_pageReader->rules());
     text += QStringLiteral("用户规则文件夹：%1\n").arg(SiteRulesCatalog::userFolder());
     const QList<SiteRulesError> &refused = m_pageReader->catalog().refused();
@@ -381,7 +380,7 @@ void fWebSearch::showSiteRules()
 
 void fWebSearch::checkThisPage()
 {
-    programSiteRules().loadUserFolder(SiteRulesCatalog::userFolder());
+    m_run.siteRules.loadUserFolder(SiteRulesCatalog::userFolder());
     m_pageReader->readPage(this, [](const PageSnapshot &page) {
         showMessage(MessageIcon::Information, pageCheckText(CheckResultPage(page)));
     });
@@ -396,9 +395,9 @@ void fWebSearch::toggleAddAll()
     }
     m_addAllButton->setText(kAddAllRunning);
     m_addAllButton->setStyleSheet(QStringLiteral("background-color: rgb(255, 0, 0);"));
-    if (sharedOptions().PromptSavePathOnExtract)
+    if (m_run.options.options().PromptSavePathOnExtract)
         m_host->runSaveLocationChooser(this); // Cancel does not stop the walk
-    m_walk->setSaveFolder(sharedOptions().DefaultSaveFolder);
+    m_walk->setSaveFolder(m_run.options.options().DefaultSaveFolder);
     m_walk->start();
 }
 
@@ -568,7 +567,7 @@ void fWebSearch::importLinks()
 void fWebSearch::addImportedLinks(const LinkImport &links)
 {
     const LinkImportOutcome outcome =
-        AddImportedLinks(links, *m_candidates, sharedOptions().DefaultSaveFolder);
+        AddImportedLinks(links, *m_candidates, m_run.options.options().DefaultSaveFolder);
     refreshCount();
     autoSizeColumns();
     showMessage(outcome.error.isEmpty() ? MessageIcon::Information : MessageIcon::Critical,

@@ -2,6 +2,7 @@
 
 #include "core/search/candidateanalysis.h"
 #include "core/search/candidateremoval.h"
+#include "ui/runobjects.h"
 
 #include <QMainWindow>
 #include <QUrl>
@@ -29,7 +30,8 @@ class fWebSearch : public QMainWindow
     Q_OBJECT
 
 public:
-    fWebSearch(SearchWindowHost *host, const QUrl &homePage, QWidget *parent = nullptr);
+    fWebSearch(SearchWindowHost *host, const QUrl &homePage, const RunObjects &run,
+               QWidget *parent = nullptr);
     ~fWebSearch() override;
 
     CandidateListModel *candidates() const { return m_candidates; }
@@ -85,6 +87,7 @@ private:
     void onBarDragged(int dy);
 
     SearchWindowHost *m_host;
+    RunObjects m_run;
     QUrl m_homePage;
     QString m_lastExportPath;
     CandidateListModel *m_candidates = nullptr;

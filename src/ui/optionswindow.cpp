@@ -5,11 +5,9 @@
 #include "core/library/nametemplate.h"
 #include "core/settings/settingsstore.h"
 #include "core/settings/sharedoptions.h"
-#include "desktop/shellhelpers.h"
 
 #include <QButtonGroup>
 #include <QCheckBox>
-#include <QComboBox>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -44,8 +42,8 @@ QGridLayout *proxyRows(QWidget *owner, QLineEdit *address, QLineEdit *port)
 
 } // namespace
 
-OptionsWindow::OptionsWindow(QWidget *parent)
-    : QDialog(parent),
+OptionsWindow::OptionsWindow(OptionStore &options, QWidget *parent)
+    : QDialog(parent), m_options(options),
       m_methodOne(
           named(new QRadioButton(QStringLiteral("下载方式一 (支持HTTP，单线程，代理服务器下载)"), this),
                 "methodOneOption")),
@@ -119,7 +117,7 @@ void OptionsWindow::layOut()
 
 void OptionsWindow::showOptions()
 {
-    const SharedOptions &options = sharedOptions();
+    const SharedOptions &options = m_options.options();
     m_proxyEnabled->setChecked(options.ProxyEnabled);
     m_proxyAddress->setText(options.ProxyAddress);
     m_proxyPort->setText(options.ProxyPort);
@@ -150,29 +148,6 @@ QString NameTemplatePreview(const QString &nameTemplate)
            QStringLiteral(".pdf");
 }
 
-void OptionsWindow::showMethodInDownloadWindow(::DownloadMethod chosen, bool changed)
-{
-    const int method = methodNumber(chosen);
-    QWidget *window = LoadedForm(QStringLiteral("fFileDownload"));
-    if (!window)
-        return;
-    if (auto *label = window->findChild<QLabel *>(QStringLiteral("Label7")))
-        label->setText(QStringLiteral("下载方式：") + QString::number(method));
-    auto *threads = window->findChild<QComboBox *>(QStringLiteral("Combo1"));
-    if (!threads)
-        return;
-    threads->setEnabled(method == 2);
-    if (method != 2 || !changed)
-        return;
-    // A switch to several connections starts with one transfer; the user raises it in the download
-    // window. A confirmation that keeps the method keeps the user's count.
-    const int one = threads->findText(QStringLiteral("1"));
-    if (one >= 0)
-        threads->setCurrentIndex(one);
-    else if (threads->isEditable())
-        threads->setEditText(QStringLiteral("1"));
-}
-
 QLineEdit *OptionsWindow::refusedBox() const
 {
     if (!m_proxyEnabled->isChecked())
@@ -192,19 +167,19 @@ void OptionsWindow::confirm()
         return;
     }
     const auto method = m_methodOne->isChecked() ? ::DownloadMethod::Single : ::DownloadMethod::Parallel;
-    const bool changed = method != sharedOptions().DownloadMethod;
-    OptionStore::storeDownloadMethod(method);
-    showMethodInDownloadWindow(method, changed);
-    OptionStore::storeProxy(m_proxyEnabled->isChecked(), m_proxyAddress->text().trimmed(),
-                            m_proxyPort->text().trimmed());
-    OptionStore::storePromptSavePath(m_promptSavePath->isChecked());
-    OptionStore::storeRetries(m_retries->value());
-    OptionStore::storeFileNameTemplate(m_nameTemplate->text().trimmed());
+    const bool changed = method != m_options.options().DownloadMethod;
+    m_options.storeDownloadMethod(method);
+    m_options.storeProxy(m_proxyEnabled->isChecked(), m_proxyAddress->text().trimmed(),
+                         m_proxyPort->text().trimmed());
+    m_options.storePromptSavePath(m_promptSavePath->isChecked());
+    m_options.storeRetries(m_retries->value());
+    m_options.storeFileNameTemplate(m_nameTemplate->text().trimmed());
     accept();
+    Q_EMIT confirmed(m_options.options(), changed);
 }
 
-bool showOptionsWindow(QWidget *parent)
+bool showOptionsWindow(QWidget *parent, OptionStore &options)
 {
-    OptionsWindow window(parent);
+    OptionsWindow window(options, parent);
     return window.exec() == QDialog::Accepted;
 }

@@ -18,7 +18,12 @@ class OptionsWindow : public QDialog
     Q_OBJECT
 
 public:
-    explicit OptionsWindow(QWidget *parent = nullptr);
+    explicit OptionsWindow(OptionStore &options, QWidget *parent = nullptr);
+
+Q_SIGNALS:
+    // OK stored the values: those now in force, and whether the download method is another than before
+    // (the download window then starts the parallel method with one transfer).
+    void confirmed(const SharedOptions &options, bool methodChanged);
 
 public Q_SLOTS:
     void confirm();
@@ -26,11 +31,11 @@ public Q_SLOTS:
 private:
     void layOut();
     void showOptions();
-    void showMethodInDownloadWindow(DownloadMethod method, bool changed);
     // The box whose value OK cannot take, or none: with the proxy on, an empty address or a port that
     // the transfer cannot use.
     QLineEdit *refusedBox() const;
 
+    OptionStore &m_options;
     QRadioButton *m_methodOne;
     QRadioButton *m_methodTwo;
     QCheckBox *m_proxyEnabled;
@@ -47,4 +52,4 @@ private:
 QString NameTemplatePreview(const QString &nameTemplate);
 
 // Shows the options window and waits until it closes; true when the user confirmed new values.
-bool showOptionsWindow(QWidget *parent);
+bool showOptionsWindow(QWidget *parent, OptionStore &options);

@@ -55,9 +55,10 @@ QueueControls::QueueControls(fFileDownload &window, DownloadWindowCommands &comm
 void QueueControls::loadWindow()
 {
     m_window.queue()->load();
-    OptionStore::loadRetries();
+    OptionStore &stored = m_window.run().options;
+    stored.loadRetries();
     m_window.queue()->changeOptions(
-        [](SchedulerOptions &options) { options.retries = sharedOptions().Retries; });
+        [&stored](SchedulerOptions &options) { options.retries = stored.options().Retries; });
     switch (m_window.queue()->options().policy) {
     case DuplicatePolicy::Skip:
         m_window.Option1->setChecked(true);
@@ -80,7 +81,7 @@ void QueueControls::loadWindow()
 void QueueControls::onMethodShown(DownloadMethod method, bool threadListEnabled, int threadPosition)
 {
     // The user's options follow, unstored, so the options window shows and keeps the method in force.
-    OptionStore::setMethodInForce(method);
+    m_window.run().options.setMethodInForce(method);
     m_window.Label7->setText(QStringLiteral("下载方式：%1").arg(methodNumber(method)));
     m_window.Combo1->setEnabled(threadListEnabled);
     const QSignalBlocker blocker(m_window.Combo1);
@@ -117,7 +118,7 @@ void QueueControls::onHousekeepingDone()
 
 void QueueControls::takeSharedOptions()
 {
-    const SharedOptions &shared = sharedOptions();
+    const SharedOptions &shared = m_window.run().options.options();
     const bool methodChanged = m_window.queue()->options().method != shared.DownloadMethod;
     m_window.queue()->changeOptions([&shared, methodChanged](SchedulerOptions &options) {
         options.proxy = {shared.ProxyEnabled, shared.ProxyAddress, shared.proxyPortNumber()};

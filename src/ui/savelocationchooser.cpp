@@ -33,8 +33,8 @@ QThreadPool &historyWrites()
 
 } // namespace
 
-SaveLocationChooser::SaveLocationChooser(QWidget *parent)
-    : QDialog(parent), m_folderBox(new QComboBox(this)),
+SaveLocationChooser::SaveLocationChooser(OptionStore &options, QWidget *parent)
+    : QDialog(parent), m_options(options), m_folderBox(new QComboBox(this)),
       m_originalName(new QRadioButton(QStringLiteral("原文件名"), this)),
       m_titleName(new QRadioButton(QStringLiteral("文章标题名称"), this))
 {
@@ -78,17 +78,16 @@ SaveLocationChooser::SaveLocationChooser(QWidget *parent)
     connect(cancelButton, &QPushButton::clicked, this, &SaveLocationChooser::reject);
     connect(browseButton, &QPushButton::clicked, this, &SaveLocationChooser::browse);
 
-    const SharedOptions &options = sharedOptions();
-    if (options.UseOriginalFileName)
+    if (m_options.options().UseOriginalFileName)
         m_originalName->setChecked(true);
     // A chooser confirmed a moment ago may still be writing the history this one shows.
     historyWrites().waitForDone();
     LoadFolderHistory(m_folderBox, FolderHistoryPath());
     // The proposed folder of a fresh profile is only a proposal: until a folder has been confirmed, a
     // cancelled chooser leaves the rows without one, and they are asked for again when handed over.
-    OptionStore::loadSaveFolder();
-    m_folderBox->setEditText(options.DefaultSaveFolder.isEmpty() ? DefaultSaveFolderSetting()
-                                                                 : options.DefaultSaveFolder);
+    m_options.loadSaveFolder();
+    const QString folder = m_options.options().DefaultSaveFolder;
+    m_folderBox->setEditText(folder.isEmpty() ? DefaultSaveFolderSetting() : folder);
 }
 
 SaveLocationChooser::~SaveLocationChooser() = default;
@@ -127,7 +126,7 @@ void SaveLocationChooser::confirm()
     if (m_checking)
         return;
     m_checking = true;
-    OptionStore::setUseOriginalFileName(m_originalName->isChecked());
+    m_options.setUseOriginalFileName(m_originalName->isChecked());
     const QString typed = m_folderBox->currentText().trimmed();
     // The folder is made and probed on a worker; OK acts when the answer is in, unless the window was
     // closed (or has gone) meanwhile.
@@ -159,7 +158,7 @@ void SaveLocationChooser::takeCheck(const ChosenFolderCheck &check)
         Q_EMIT checkAnswered();
         return;
     }
-    OptionStore::storeSaveFolder(folder.endsWith(u'/') ? folder : folder + u'/');
+    m_options.storeSaveFolder(folder.endsWith(u'/') ? folder : folder + u'/');
     m_folderBox->addItem(folder.trimmed());
     // Only a folder taken is recorded in the history, and on a worker.
     QStringList history;
@@ -183,8 +182,8 @@ void SaveLocationChooser::reject()
     QDialog::reject();
 }
 
-bool runSaveLocationChooser(QWidget *parent)
+bool runSaveLocationChooser(QWidget *parent, OptionStore &options)
 {
-    SaveLocationChooser chooser(parent);
+    SaveLocationChooser chooser(options, parent);
     return chooser.exec() == QDialog::Accepted;
 }

@@ -2,6 +2,8 @@
 
 #include <QDialog>
 
+class OptionStore;
+
 struct ChosenFolderCheck;
 class QComboBox;
 class QRadioButton;
@@ -16,7 +18,7 @@ class SaveLocationChooser : public QDialog
     Q_OBJECT
 
 public:
-    explicit SaveLocationChooser(QWidget *parent = nullptr);
+    explicit SaveLocationChooser(OptionStore &options, QWidget *parent = nullptr);
     ~SaveLocationChooser() override;
 
     QComboBox *folderBox() const { return m_folderBox; }
@@ -38,11 +40,12 @@ protected:
 private:
     void takeCheck(const ChosenFolderCheck &check);
 
+    OptionStore &m_options;
     QComboBox *m_folderBox;
     QRadioButton *m_originalName;
     QRadioButton *m_titleName;
     bool m_checking = false;
 };
 
-// Shows the chooser and waits; true when the user confirmed a folder. The results are in sharedOptions().
-bool runSaveLocationChooser(QWidget *parent);
+// Shows the chooser and waits; true when the user confirmed a folder. The results are in the options.
+bool runSaveLocationChooser(QWidget *parent, OptionStore &options);

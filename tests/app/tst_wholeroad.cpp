@@ -11,6 +11,7 @@
 #include "testenv.h"
 #include "testoptions.h"
 #include "testrows.h"
+#include "testrun.h"
 #include "ui/appwindows.h"
 #include "ui/cacheviewer.h"
 #include "ui/loginpanel.h"
@@ -105,10 +106,10 @@ class TestWholeRoad : public QObject
         m_site.login().setRequireLogin(login);
         m_site.login().clearSessions();
         TestOptions::edit() = SharedOptions();
-        OptionStore::loadFromStore();
+        TestOptions::store().loadFromStore();
         TestOptions::edit().PromptSavePathOnExtract = true;
 
-        AppWindows windows(m_site.homeUrl());
+        AppWindows windows(m_site.homeUrl(), TestOptions::store(), fntest::siteRules());
         windows.showStartup();
         fWebSearch *search = openSearch(windows);
         QVERIFY(search && search->isVisible());
@@ -203,7 +204,7 @@ private Q_SLOTS:
     void closingOrdersAndAFreshSearchWindow()
     {
         fntest::MessageRecorder messages;
-        AppWindows windows(m_site.homeUrl());
+        AppWindows windows(m_site.homeUrl(), TestOptions::store(), fntest::siteRules());
         windows.showStartup();
         fCover *cover = windows.startupWindow();
         // The buttons cannot be used before the first tick.

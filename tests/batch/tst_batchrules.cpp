@@ -1,5 +1,6 @@
 #include "core/common/messenger.h"
 #include "demo/demosite.h"
+#include "faultserver.h"
 #include "testenv.h"
 
 #include <QDir>
@@ -15,6 +16,10 @@ const char *const kRefusedRules = R"({"format": 1, "name": "Refused", "papers": 
                  "link": "h3 a", "title": "h3\u0027); throw 1; //["}})";
 const char *const kBrokenRules =
     R"({"format": 1, "name": "B", "papers": {"item": "a"}, "fileAddress": {"pattern": "(", "replacement": ""}})";
+// Rules whose only mark is one the transfers look for: a short answer naming it is no paper.
+const char *const kNoticeRules =
+    R"({"format": 1, "name": "Notice", "hosts": ["127.0.0.1"], "papers": {"item": "li", "link": "a"},
+                 "login": {"notPaper": ["FOLIO-MEMBERS-NOTICE"]}})";
 const char *const kMineRules =
     R"({"format": 1, "name": "Mine", "hosts": ["127.0.0.1"], "pathPrefix": "/cards/",
                  "papers": {"item": "article", "link": "a"}, "nextPage": {"text": "下一页"}})";
@@ -141,6 +146,37 @@ private Q_SLOTS:
         // Its file addresses are the links as they are.
         QVERIFY(mine.out.contains(m_site.paperLink(1).toString() + u'\n'));
         QVERIFY(mine.out.contains(QStringLiteral("下一页：找到")));
+    }
+
+    void theTransfersJudgeAnswersByTheGivenRules()
+    {
+        FaultServer server;
+        QVERIFY(server.listen());
+        FaultServer::Reply notice;
+        notice.body = "%PDF-1.4\nFOLIO-MEMBERS-NOTICE: this file is kept for members\n";
+        server.setReply(QStringLiteral("/notice.pdf"), notice);
+        const QString links = m_work.filePath("notice-links.txt");
+        fntest::writeFile(links, server.url(QStringLiteral("/notice.pdf")).toString().toUtf8() + '\n');
+        const auto filesIn = [](const QString &folder) {
+            return QDir(folder).entryList({QStringLiteral("*.pdf")}, QDir::Files);
+        };
+
+        // Without the rules the short answer is taken for the paper...
+        const QString plainOut = m_work.filePath("plain");
+        const Run plain =
+            run({QStringLiteral("--input"), links, QStringLiteral("--out"), plainOut,
+                 QStringLiteral("--no-library"), QStringLiteral("--retries"), QStringLiteral("0")});
+        QCOMPARE(plain.exitCode, 0);
+        QCOMPARE(filesIn(plainOut).size(), 1);
+
+        // ...and with them given for the run, the transfer knows it for a page that is no paper.
+        const QString rules = writeRules("notice.json", kNoticeRules);
+        const QString judgedOut = m_work.filePath("judged");
+        const Run judged = run({QStringLiteral("--site-rules"), rules, QStringLiteral("--input"), links,
+                                QStringLiteral("--out"), judgedOut, QStringLiteral("--no-library"),
+                                QStringLiteral("--retries"), QStringLiteral("0")});
+        QCOMPARE(judged.exitCode, 2);
+        QVERIFY2(filesIn(judgedOut).isEmpty(), qPrintable(filesIn(judgedOut).join(u' ')));
     }
 
     void aRunWalksTheCardsByTheRulesPickedForTheHost()

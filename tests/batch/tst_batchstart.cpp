@@ -6,6 +6,7 @@
 #include "core/common/disklooks.h"
 #include "core/library/paperlibrary.h"
 #include "core/rows/downloadlistmodel.h"
+#include "core/sites/siterules.h"
 #include "testenv.h"
 
 #include <QCryptographicHash>
@@ -35,7 +36,8 @@ class TestBatchStart : public QObject
     static Outcome startRun(const BatchOptions &options, PaperLibrary *library = nullptr)
     {
         Outcome outcome;
-        BatchRun run(options, nullptr);
+        const SiteRulesCatalog rules;
+        BatchRun run(options, rules, nullptr);
         run.setLibrary(library);
         const int before = diskLooksOnMainThread();
         QSignalSpy finished(&run, &BatchRun::finished);

@@ -2,8 +2,14 @@
 
 #include "core/settings/sharedoptions.h"
 
-// Lets a test set the run's options as it needs them, without storing them.
+// The options a test's windows are given, and a way to set them as the test needs them without
+// storing them.
 struct TestOptions
 {
-    static SharedOptions &edit() { return OptionStore::options(); }
+    static OptionStore &store()
+    {
+        static OptionStore options;
+        return options;
+    }
+    static SharedOptions &edit() { return store().m_options; }
 };

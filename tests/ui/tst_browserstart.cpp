@@ -1,4 +1,5 @@
 #include "testenv.h"
+#include "testrun.h"
 #include "ui/appwindows.h"
 #include "ui/downloadwindow.h"
 #include "ui/fwebsearch.h"
@@ -21,7 +22,8 @@ private Q_SLOTS:
     {
         QTemporaryDir dir;
         fntest::writeFile(dir.path() + QStringLiteral("/index.html"), "<html><body>home</body></html>");
-        AppWindows windows(QUrl::fromLocalFile(dir.path() + QStringLiteral("/index.html")));
+        AppWindows windows(QUrl::fromLocalFile(dir.path() + QStringLiteral("/index.html")),
+                           TestOptions::store(), fntest::siteRules());
         windows.showStartup();
         QVERIFY(QTest::qWaitForWindowExposed(windows.startupWindow()));
         bool optionsShown = false;

@@ -10,6 +10,7 @@
 #include "testenv.h"
 #include "testoptions.h"
 #include "testrows.h"
+#include "testrun.h"
 #include "ui/appwindows.h"
 #include "ui/folderhistory.h"
 #include "ui/savelocationchooser.h"
@@ -88,16 +89,16 @@ private Q_SLOTS:
         QFile::remove(SettingsFilePath());
         QFile::remove(FolderHistoryPath());
         TestOptions::edit() = SharedOptions();
-        OptionStore::loadFromStore();
+        TestOptions::store().loadFromStore();
     }
 
     void rowsWithoutAFolderAreAskedForAtHandOver()
     {
         fntest::MessageRecorder messages;
-        AppWindows windows(m_site.homeUrl());
+        AppWindows windows(m_site.homeUrl(), TestOptions::store(), fntest::siteRules());
         fWebSearch *search = windows.showSearchWindow();
         QTRY_COMPARE_WITH_TIMEOUT(search->page()->url(), m_site.homeUrl(), 20000);
-        QVERIFY(sharedOptions().PromptSavePathOnExtract); // the fresh profile's default
+        QVERIFY(TestOptions::store().options().PromptSavePathOnExtract); // the fresh profile's default
         CandidateListModel *candidates = search->candidates();
 
         // Links imported on a fresh profile carry no folder.
@@ -177,7 +178,7 @@ private Q_SLOTS:
             });
         });
 
-        AppWindows windows(m_site.homeUrl());
+        AppWindows windows(m_site.homeUrl(), TestOptions::store(), fntest::siteRules());
         fFileDownload *download = windows.ensureDownloadWindow();
         download->show();
         SchedulerOptions &options = SchedulerAccess::of(download->queue())->options();

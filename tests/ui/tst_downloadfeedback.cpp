@@ -17,6 +17,7 @@
 #include "testenv.h"
 #include "testoptions.h"
 #include "testrows.h"
+#include "testrun.h"
 #include "ui/downloadwindow.h"
 #include "ui/loginpanel.h"
 #include "ui/messagebar.h"
@@ -154,7 +155,7 @@ private Q_SLOTS:
         m_server.setReply("/stalled.pdf", stalled);
 
         fntest::FakeNotifications fake;
-        fFileDownload window;
+        fFileDownload window(fntest::runObjects());
         notifyTo(window, &fake);
         window.show();
         SchedulerAccess::of(window.queue())->options().retries = 0;
@@ -203,7 +204,7 @@ private Q_SLOTS:
         m_server.setReply("/stalled.pdf", stalled);
         m_server.setReply("/missing.pdf", notFound());
         fntest::FakeNotifications fake;
-        fFileDownload window;
+        fFileDownload window(fntest::runObjects());
         notifyTo(window, &fake);
         DownloadScheduler *scheduler = SchedulerAccess::of(window.queue());
         scheduler->options().retries = 0;
@@ -258,7 +259,7 @@ private Q_SLOTS:
         QTemporaryDir dir;
         m_server.setReply("/good.pdf", FaultServer::pdf(3000));
         m_server.setReply("/missing.pdf", notFound());
-        fFileDownload window;
+        fFileDownload window(fntest::runObjects());
         notifyTo(window, nullptr);
         window.show();
         SchedulerAccess::of(window.queue())->options().retries = 0;
@@ -297,7 +298,7 @@ private Q_SLOTS:
         QTemporaryDir dir;
         for (const char *path : {"/v1.pdf", "/v2.pdf"})
             m_server.setReplies(path, {webPage("请完成验证")});
-        fFileDownload window;
+        fFileDownload window(fntest::runObjects());
         notifyTo(window, nullptr);
         window.show();
         DownloadScheduler *scheduler = SchedulerAccess::of(window.queue());
@@ -347,7 +348,7 @@ private Q_SLOTS:
         busy.reason = "Too Many Requests";
         busy.extraHeaders.append({QByteArray("Retry-After"), QByteArray("42")});
         m_server.setReply("/busy.pdf", busy);
-        fFileDownload window;
+        fFileDownload window(fntest::runObjects());
         notifyTo(window, nullptr);
         window.show();
         DownloadScheduler *scheduler = SchedulerAccess::of(window.queue());
@@ -396,7 +397,7 @@ private Q_SLOTS:
         for (const char *path : {"/w1.pdf", "/w2.pdf"})
             m_server.setReplies(path, {webPage("请完成验证")});
         m_server.setReply("/gone.pdf", notFound());
-        fFileDownload window;
+        fFileDownload window(fntest::runObjects());
         notifyTo(window, nullptr);
         window.show();
         QCOMPARE(window.size(), QSize(1000, 600));
@@ -454,7 +455,7 @@ private Q_SLOTS:
     // and its tooltip is the whole text, which the panel still gives back.
     void statusPanelsFitWhatTheyHold()
     {
-        fFileDownload window;
+        fFileDownload window(fntest::runObjects());
         notifyTo(window, nullptr);
         window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&window));
@@ -512,7 +513,7 @@ private Q_SLOTS:
         login.body.replace("</body>", "<form><INPUT name=pw Type='Password'></form></body>");
         for (const char *path : {"/l1.pdf", "/l2.pdf"})
             m_server.setReplies(path, {login});
-        fFileDownload window;
+        fFileDownload window(fntest::runObjects());
         notifyTo(window, nullptr);
         window.show();
         addPaper(window, m_server, "l1", dir.path() + u'/');
@@ -538,7 +539,7 @@ private Q_SLOTS:
         m_server.setReply("/welcome", webPage("欢迎"));
         for (const char *path : {"/w1.pdf", "/w2.pdf"})
             m_server.setReply(path, webPage("请登录"));
-        fFileDownload window;
+        fFileDownload window(fntest::runObjects());
         notifyTo(window, nullptr);
         window.show();
         LoginPanel *panel = window.PicWebBK;
@@ -584,7 +585,7 @@ private Q_SLOTS:
         Reply late = webPage("请登录");
         late.answerDelayMs = 6000; // still under way when the login is over
         const QList<Reply> replies{webPage("请登录"), wall, wall, late};
-        fFileDownload window;
+        fFileDownload window(fntest::runObjects());
         notifyTo(window, nullptr);
         window.show();
         LoginPanel *panel = window.PicWebBK;
@@ -624,7 +625,7 @@ private Q_SLOTS:
         QTemporaryDir dir;
         Reply stalled = FaultServer::pdf(50000);
         stalled.stallAfter = 1000;
-        fFileDownload window;
+        fFileDownload window(fntest::runObjects());
         notifyTo(window, nullptr);
         DownloadScheduler *scheduler = SchedulerAccess::of(window.queue());
         scheduler->housekeeping()->setOn(false); // the ticks below stand for the window's timer
@@ -655,7 +656,7 @@ private Q_SLOTS:
         busy.status = 503;
         busy.reason = "Service Unavailable";
         m_server.setReply("/busy.pdf", busy);
-        fFileDownload window;
+        fFileDownload window(fntest::runObjects());
         notifyTo(window, nullptr);
         DownloadScheduler *scheduler = SchedulerAccess::of(window.queue());
         QCOMPARE(scheduler->options().retries, 1);
@@ -665,7 +666,7 @@ private Q_SLOTS:
         window.Command31->click();
 
         // New values from the options window reach the queue at once.
-        OptionStore::storeRetries(6);
+        TestOptions::store().storeRetries(6);
         window.takeSharedOptions();
         QCOMPARE(scheduler->options().retries, 6);
     }
@@ -674,13 +675,13 @@ private Q_SLOTS:
     // connections; the count then starts at one.
     void confirmingTheOptionsKeepsTheThreadCount()
     {
-        fFileDownload window;
+        fFileDownload window(fntest::runObjects());
         notifyTo(window, nullptr);
         DownloadScheduler *scheduler = SchedulerAccess::of(window.queue());
         QCOMPARE(scheduler->options().method, DownloadMethod::Parallel);
         window.Combo1->setCurrentIndex(4);
         for (int press = 0; press < 3; ++press) {
-            OptionsWindow options;
+            OptionsWindow options(TestOptions::store());
             options.confirm();
             window.takeSharedOptions();
             QCOMPARE(window.Combo1->currentIndex(), 4);
@@ -688,7 +689,7 @@ private Q_SLOTS:
         }
         // To one connection and back: the way back starts with one transfer.
         for (const bool single : {true, false}) {
-            OptionsWindow options;
+            OptionsWindow options(TestOptions::store());
             options
                 .findChild<QRadioButton *>(single ? QStringLiteral("methodOneOption")
                                                   : QStringLiteral("methodTwoOption"))
@@ -704,7 +705,7 @@ private Q_SLOTS:
     void pdfCheckSaysHowManyFilesItRenamed()
     {
         QTemporaryDir dir;
-        fFileDownload window;
+        fFileDownload window(fntest::runObjects());
         notifyTo(window, nullptr);
         fntest::writeFile(dir.filePath("caj.pdf"), QByteArray("\xC8\x00\x00\x00 rest of a caj file", 24));
         fntest::writeFile(dir.filePath("real.pdf"), "%PDF-1.4");

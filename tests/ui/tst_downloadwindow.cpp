@@ -11,6 +11,7 @@
 #include "testenv.h"
 #include "testoptions.h"
 #include "testrows.h"
+#include "testrun.h"
 #include "ui/downloadwindow.h"
 #include "ui/loginpanel.h"
 #include "ui/messagebar.h"
@@ -74,7 +75,7 @@ class TestDownloadWindow : public QObject
 private Q_SLOTS:
     void windowIsComposedAsTheUserKnowsIt()
     {
-        fFileDownload window;
+        fFileDownload window(fntest::runObjects());
         QCOMPARE(window.objectName(), QStringLiteral("fFileDownload"));
         QCOMPARE(window.windowTitle(), QStringLiteral("文件下载 － 墨枢Folionexus文献资料下载管理器"));
         QVERIFY(window.testAttribute(Qt::WA_DeleteOnClose));
@@ -143,7 +144,7 @@ private Q_SLOTS:
 
     void controlsKeepTheSchedulerOptionsInStep()
     {
-        fFileDownload window;
+        fFileDownload window(fntest::runObjects());
         SchedulerOptions &options = SchedulerAccess::of(window.queue())->options();
         window.Combo1->setCurrentIndex(3);
         QCOMPARE(options.threadCount, 4);
@@ -185,7 +186,7 @@ private Q_SLOTS:
         stalled.stallAfter = 1000;
         QTemporaryDir dir;
         fntest::MessageRecorder recorder; // Yes to closing with rows left
-        QPointer<fFileDownload> window = new fFileDownload;
+        QPointer<fFileDownload> window = new fFileDownload(fntest::runObjects());
         const auto closeOnFailure = qScopeGuard([&] { delete window.data(); });
         const SchedulerOptions &options = SchedulerAccess::of(window->queue())->options();
         window->Combo1->setCurrentIndex(3);
@@ -215,25 +216,39 @@ private Q_SLOTS:
         QVERIFY(window->close());
         QTRY_VERIFY(window.isNull());
         QCOMPARE(ReadSetting(settingkeys::Threads), QStringLiteral("3"));
-        fFileDownload next;
+        fFileDownload next(fntest::runObjects());
         QCOMPARE(next.Combo1->currentText(), QStringLiteral("4"));
 
         // The way through the options window to one connection keeps it as well.
-        OptionsWindow single;
+        OptionsWindow single(TestOptions::store());
         single.findChild<QRadioButton *>(QStringLiteral("methodOneOption"))->setChecked(true);
         single.confirm();
         next.takeSharedOptions();
         const SchedulerOptions &nextOptions = SchedulerAccess::of(next.queue())->options();
         QCOMPARE(nextOptions.method, DownloadMethod::Single);
         QCOMPARE(nextOptions.threadCount, 1);
+        QCOMPARE(next.Label7->text(), QStringLiteral("下载方式：1"));
+        QVERIFY(!next.Combo1->isEnabled());
         next.Command26->click();
         QCOMPARE(next.Combo1->currentText(), QStringLiteral("4"));
         QCOMPARE(nextOptions.threadCount, 4);
+
+        // Several connections chosen in the options window again start with one transfer.
+        for (const char *option : {"methodOneOption", "methodTwoOption"}) {
+            OptionsWindow options(TestOptions::store());
+            options.findChild<QRadioButton *>(QString::fromLatin1(option))->setChecked(true);
+            options.confirm();
+            next.takeSharedOptions();
+        }
+        QCOMPARE(next.Label7->text(), QStringLiteral("下载方式：2"));
+        QVERIFY(next.Combo1->isEnabled());
+        QCOMPARE(next.Combo1->currentText(), QStringLiteral("1"));
+        QCOMPARE(nextOptions.threadCount, 1);
     }
 
     void rightClickSetsFourItemsFromTheSortGuard()
     {
-        fFileDownload window;
+        fFileDownload window(fntest::runObjects());
         window.prepareListMenu();
         QVERIFY(window.action("actRemove")->isEnabled());
         QVERIFY(window.action("actClearAll")->isEnabled());
@@ -251,7 +266,7 @@ private Q_SLOTS:
     void headerClicksSortOnlyWhileIdle()
     {
         fntest::MessageRecorder recorder;
-        fFileDownload window;
+        fFileDownload window(fntest::runObjects());
         DownloadListModel *model = window.model();
         for (const qint64 size : {999, 1000, -1}) {
             DownloadRow row = makeRow(QString::number(size), RowState::Done);
@@ -280,7 +295,7 @@ private Q_SLOTS:
     {
         fntest::MessageRecorder recorder;
         QTemporaryDir dir;
-        fFileDownload window;
+        fFileDownload window(fntest::runObjects());
         DownloadListModel *model = window.model();
         for (int i = 0; i < 5; ++i)
             TestRows::of(*model).addRow(
@@ -339,7 +354,7 @@ private Q_SLOTS:
     {
         fntest::MessageRecorder recorder;
         QTemporaryDir dir;
-        fFileDownload window;
+        fFileDownload window(fntest::runObjects());
         window.resize(900, 500);
         window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&window));
@@ -388,7 +403,7 @@ private Q_SLOTS:
              {},
              {}});
         const auto restore = qScopeGuard([&previous] { setShellServices(previous); });
-        fFileDownload window;
+        fFileDownload window(fntest::runObjects());
         window.resize(900, 500);
         window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&window));
@@ -420,7 +435,7 @@ private Q_SLOTS:
     void automaticRedownloadRestartsTheRun()
     {
         fntest::MessageRecorder recorder;
-        fFileDownload window;
+        fFileDownload window(fntest::runObjects());
         DownloadListModel *model = window.model();
         TestRows::of(*model).addRow(makeRow("a", RowState::Failed));
         TestRows::of(*model).addRow(makeRow("b", RowState::Done));
@@ -447,7 +462,7 @@ private Q_SLOTS:
     {
         fntest::MessageRecorder recorder;
         {
-            QPointer<fFileDownload> window = new fFileDownload;
+            QPointer<fFileDownload> window = new fFileDownload(fntest::runObjects());
             window->show();
             QSignalSpy closed(window.data(), &fFileDownload::windowClosed);
             QVERIFY(window->close());
@@ -455,7 +470,7 @@ private Q_SLOTS:
             QCOMPARE(closed.count(), 1);
             QTRY_VERIFY(window.isNull()); // deleted on close
         }
-        QPointer<fFileDownload> window = new fFileDownload;
+        QPointer<fFileDownload> window = new fFileDownload(fntest::runObjects());
         window->show();
         window->queue()->enqueue(makeRow("waiting", RowState::Waiting));
         QSignalSpy closed(window.data(), &fFileDownload::windowClosed);
@@ -489,7 +504,7 @@ private Q_SLOTS:
         QTemporaryDir dir;
         const QString folder = dir.path() + "/";
         fntest::MessageRecorder recorder; // the close is agreed
-        QPointer<fFileDownload> window = new fFileDownload;
+        QPointer<fFileDownload> window = new fFileDownload(fntest::runObjects());
         window->show();
         RowId whole = RowId::None;
         for (const char *name : {"whole", "held"}) {
@@ -525,7 +540,7 @@ private Q_SLOTS:
         QVERIFY(server.listen());
         server.setReply("/paper.pdf", FaultServer::pdf(3000));
         QTemporaryDir dir;
-        fFileDownload window;
+        fFileDownload window(fntest::runObjects());
         window.show();
         DownloadRow row = makeRow("paper", RowState::Waiting, dir.path() + "/");
         row.key = server.url("/paper.pdf").toString();
@@ -552,7 +567,7 @@ private Q_SLOTS:
         QCOMPARE(layout.browser, QRect(0, 58, 777, layout.list.height() - 58 - 3));
         QCOMPARE(computeDownloadLayout(QSize(10, 10), 30, 25, 20, 62, 58).list.height(), 0);
 
-        fFileDownload window;
+        fFileDownload window(fntest::runObjects());
         window.resize(820, 580);
         window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&window));

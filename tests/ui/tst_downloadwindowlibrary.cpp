@@ -1,7 +1,7 @@
 // The download window with the paper library: the list of the last run offered back, the option that
 // skips papers held from before, and the exports of the list menu.
+#include "core/library/libraryopening.h"
 #include "core/library/paperlibrary.h"
-#include "core/library/programlibrary.h"
 #include "core/queue/downloadqueue.h"
 #include "core/queue/heldrowchecker.h"
 #include "core/queue/queuekeeper.h"
@@ -12,7 +12,9 @@
 #include "core/transfer/downloadscheduler.h"
 #include "desktop/filedialogs.h"
 #include "testenv.h"
+#include "testoptions.h"
 #include "testrows.h"
+#include "testrun.h"
 #include "ui/downloadwindow.h"
 
 #include <QAction>
@@ -63,12 +65,12 @@ private Q_SLOTS:
         m_dir = std::make_unique<QTemporaryDir>();
         m_library = std::make_unique<PaperLibrary>(m_dir->path() + QStringLiteral("/PaperLibrary.db"));
         QVERIFY(m_library->open().ok);
-        setProgramLibrary(m_library.get());
+        fntest::runObjects().library = m_library.get();
     }
 
     void cleanup()
     {
-        setProgramLibrary(nullptr);
+        fntest::runObjects().library = nullptr;
         m_library.reset();
         m_dir.reset();
     }
@@ -87,7 +89,7 @@ private Q_SLOTS:
                                   savedRow("failed", RowState::Failed)}));
         fntest::MessageRecorder messages;
         messages.answers = {restore ? MessageAnswer::Yes : MessageAnswer::No};
-        QPointer<fFileDownload> window = new fFileDownload;
+        QPointer<fFileDownload> window = new fFileDownload(fntest::runObjects());
         // The list is read beside the window's opening and offered once it is in.
         QTRY_VERIFY(!window->queue()->queueKeeper()->isLoading());
         QCOMPARE(messages.texts(), QStringList{"上次还有 2 个文件未下载完成，是否恢复？"});
@@ -111,7 +113,7 @@ private Q_SLOTS:
         QCOMPARE(m_library->loadQueue().size(), restore ? 3 : 0);
         messages.clear();
         messages.answers = {MessageAnswer::No};
-        window = new fFileDownload;
+        window = new fFileDownload(fntest::runObjects());
         QTRY_VERIFY(!window->queue()->queueKeeper()->isLoading());
         QCOMPARE(messages.texts(),
                  restore ? QStringList{"上次还有 2 个文件未下载完成，是否恢复？"} : QStringList{});
@@ -123,7 +125,7 @@ private Q_SLOTS:
         const QList<QueueRow> saved{savedRow("done", RowState::Done), savedRow("waiting", RowState::Waiting)};
         QVERIFY(m_library->saveQueue(saved));
         fntest::MessageRecorder messages;
-        QPointer<fFileDownload> window = new fFileDownload;
+        QPointer<fFileDownload> window = new fFileDownload(fntest::runObjects());
         QVERIFY(window->queue()->queueKeeper()->isLoading());
         closeWindow(window);
         QCOMPARE(messages.texts(), QStringList{}); // nobody is asked about it on the way out
@@ -134,7 +136,7 @@ private Q_SLOTS:
     {
         m_library->setBusyTimeoutMs(300); // how long each try waits for the other program
         fntest::MessageRecorder messages;
-        QPointer<fFileDownload> window = new fFileDownload;
+        QPointer<fFileDownload> window = new fFileDownload(fntest::runObjects());
         QTRY_VERIFY(!window->queue()->queueKeeper()->isLoading());
         // Another program takes the write lock and keeps it until the window has said so.
         const QString other = QStringLiteral("other program");
@@ -169,8 +171,8 @@ private Q_SLOTS:
 
     void theSkipOptionIsStoredAndDrivesTheCheck()
     {
-        OptionStore::storeSkipHeld(true);
-        QPointer<fFileDownload> window = new fFileDownload;
+        TestOptions::store().storeSkipHeld(true);
+        QPointer<fFileDownload> window = new fFileDownload(fntest::runObjects());
         QVERIFY(window->CheckSkipHeld->isChecked());
         QVERIFY(window->CheckSkipHeld->isEnabled());
         QCOMPARE(window->CheckSkipHeld->text(), QStringLiteral("跳过已下载过的文献"));
@@ -182,8 +184,8 @@ private Q_SLOTS:
         closeWindow(window);
 
         // Without a library nothing can be known to be held: the option cannot be ticked.
-        setProgramLibrary(nullptr);
-        window = new fFileDownload;
+        fntest::runObjects().library = nullptr;
+        window = new fFileDownload(fntest::runObjects());
         QVERIFY(!window->CheckSkipHeld->isEnabled());
         QVERIFY(!window->queue()->heldRowChecker());
         closeWindow(window);
@@ -208,7 +210,7 @@ private Q_SLOTS:
                 asked.append(request);
                 return answer;
             });
-        QPointer<fFileDownload> window = new fFileDownload;
+        QPointer<fFileDownload> window = new fFileDownload(fntest::runObjects());
         DownloadListModel *model = window->model();
         for (const auto &[address, name, state] : {std::tuple{"http://site/1", "one", RowState::Done},
                                                    std::tuple{"http://site/2", "two", RowState::Failed},

@@ -11,6 +11,7 @@
 #include "testenv.h"
 #include "testoptions.h"
 #include "testrows.h"
+#include "testrun.h"
 #include "ui/downloadwindow.h"
 
 #include <QDBusConnection>
@@ -59,7 +60,7 @@ private Q_SLOTS:
     void paywalledPapersNeverPauseTheWindow()
     {
         QTemporaryDir dir;
-        fFileDownload window;
+        fFileDownload window(fntest::runObjects());
         window.notifier()->setBus(QDBusConnection(QStringLiteral("no bus")));
         window.show();
         DownloadScheduler *scheduler = SchedulerAccess::of(window.queue());

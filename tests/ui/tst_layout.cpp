@@ -1,6 +1,7 @@
 #include "core/search/candidatelistmodel.h"
 #include "desktop/shellhelpers.h"
 #include "testenv.h"
+#include "testrun.h"
 #include "ui/appwindows.h"
 
 #include <QCheckBox>
@@ -102,7 +103,8 @@ private Q_SLOTS:
     {
         fntest::writeFile(m_dir.path() + QStringLiteral("/index.html"), "<html><body>home</body></html>");
         m_windows =
-            std::make_unique<AppWindows>(QUrl::fromLocalFile(m_dir.path() + QStringLiteral("/index.html")));
+            std::make_unique<AppWindows>(QUrl::fromLocalFile(m_dir.path() + QStringLiteral("/index.html")),
+                                         TestOptions::store(), fntest::siteRules());
     }
 
     void cleanup() { m_windows.reset(); }

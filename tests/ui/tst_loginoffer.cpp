@@ -1,6 +1,7 @@
 #include "browser/browserprofile.h"
 #include "demo/demosite.h"
 #include "testenv.h"
+#include "testrun.h"
 #include "ui/appwindows.h"
 #include "ui/loginpanel.h"
 
@@ -33,7 +34,7 @@ private Q_SLOTS:
 
     void panelOffersTheSearchedSite()
     {
-        AppWindows windows(m_site.homeUrl());
+        AppWindows windows(m_site.homeUrl(), TestOptions::store(), fntest::siteRules());
         windows.setLoginPage(m_site.loginUrl());
         fWebSearch *search = windows.showSearchWindow();
         QTRY_COMPARE_WITH_TIMEOUT(search->page()->url(), m_site.homeUrl(), 20000);
@@ -79,7 +80,8 @@ private Q_SLOTS:
 
     void panelOffersTheLoginPageThatTheSitesRulesName()
     {
-        AppWindows windows(m_site.homeUrl()); // no login page given
+        AppWindows windows(m_site.homeUrl(), TestOptions::store(),
+                           fntest::siteRules()); // no login page given
         fWebSearch *search = windows.showSearchWindow();
         QTRY_COMPARE_WITH_TIMEOUT(search->page()->url(), m_site.homeUrl(), 20000);
         QVERIFY(load(search, m_site.homeUrl().resolved(QUrl(QStringLiteral("/cards/search?q=")))));

@@ -4,6 +4,7 @@
 #include "core/transfer/downloadscheduler.h"
 #include "testenv.h"
 #include "testrows.h"
+#include "testrun.h"
 #include "ui/downloadwindow.h"
 #include "ui/loginpanel.h"
 
@@ -197,7 +198,7 @@ private Q_SLOTS:
     {
         fntest::MessageRecorder recorder;
         LoginSite site;
-        fFileDownload window;
+        fFileDownload window(fntest::runObjects());
         window.show();
         LoginPanel *panel = window.PicWebBK;
         panel->setWaitLimits(15000, 300);
@@ -313,7 +314,7 @@ private Q_SLOTS:
     void panelStaysWhenAPageClosesItsWindowAndBlanksWhenHidden()
     {
         LoginSite site;
-        fFileDownload window;
+        fFileDownload window(fntest::runObjects());
         window.show();
         LoginPanel *panel = window.PicWebBK;
         panel->setWaitLimits(15000, 100);
@@ -341,7 +342,7 @@ private Q_SLOTS:
     {
         fntest::MessageRecorder recorder;
         LoginSite site;
-        fFileDownload window;
+        fFileDownload window(fntest::runObjects());
         window.show();
         LoginPanel *panel = window.PicWebBK;
         panel->setWaitLimits(15000, 100);

@@ -10,6 +10,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSignalSpy>
 #include <QSpinBox>
 #include <QTimer>
 
@@ -38,22 +39,6 @@ struct Controls
     QSpinBox *retries;
 };
 
-// Stands in for the download window: the options window finds it by name and reaches its two controls.
-struct FakeDownloadWindow
-{
-    QWidget window;
-    QLabel *label = new QLabel(QStringLiteral("下载方式：2"), &window);
-    QComboBox *threads = new QComboBox(&window);
-    FakeDownloadWindow()
-    {
-        window.setObjectName(QStringLiteral("fFileDownload"));
-        label->setObjectName(QStringLiteral("Label7"));
-        threads->setObjectName(QStringLiteral("Combo1"));
-        threads->addItems({"1", "2", "3", "4", "5", "6"});
-        threads->setCurrentIndex(4);
-    }
-};
-
 QString stored(const SettingKey &key)
 {
     return ReadSetting(key.section, key.name, QStringLiteral("<unset>"));
@@ -70,12 +55,12 @@ private Q_SLOTS:
     {
         QFile::remove(SettingsFilePath());
         TestOptions::edit() = SharedOptions();
-        OptionStore::loadFromStore();
+        TestOptions::store().loadFromStore();
     }
 
     void showsTheValuesReadAtStart()
     {
-        OptionsWindow fresh;
+        OptionsWindow fresh(TestOptions::store());
         QCOMPARE(fresh.objectName(), QStringLiteral("fOption"));
         QCOMPARE(fresh.windowTitle(), QStringLiteral("设置"));
         Controls c(&fresh);
@@ -85,12 +70,12 @@ private Q_SLOTS:
 
         // A stored method other than 1 downloads in parallel, and the window says so.
         WriteSetting(SectionSettings, settingkeys::DownloadMethod.name, QStringLiteral("7"));
-        OptionStore::loadFromStore();
+        TestOptions::store().loadFromStore();
         TestOptions::edit().ProxyEnabled = true;
         TestOptions::edit().ProxyAddress = QStringLiteral("proxy.lan");
         TestOptions::edit().ProxyPort = QStringLiteral("3128");
         TestOptions::edit().PromptSavePathOnExtract = false;
-        OptionsWindow odd;
+        OptionsWindow odd(TestOptions::store());
         Controls o(&odd);
         QVERIFY(o.methodTwo->isChecked());
         QVERIFY(o.proxy->isChecked());
@@ -102,7 +87,7 @@ private Q_SLOTS:
     // The preview follows the template as it is typed and says when it gives no name at all.
     void theTemplateShowsTheNameItGives()
     {
-        OptionsWindow w;
+        OptionsWindow w(TestOptions::store());
         auto *box = w.findChild<QLineEdit *>(QStringLiteral("fileNameTemplateBox"));
         auto *preview = w.findChild<QLabel *>(QStringLiteral("fileNameTemplatePreview"));
         QVERIFY(box && preview);
@@ -126,7 +111,7 @@ private Q_SLOTS:
     void okStoresEveryValue()
     {
         fntest::MessageRecorder recorder;
-        OptionsWindow w;
+        OptionsWindow w(TestOptions::store());
         Controls c(&w);
         c.methodOne->setChecked(true);
         c.proxy->setChecked(true);
@@ -137,7 +122,7 @@ private Q_SLOTS:
         QCOMPARE(w.result(), int(QDialog::Accepted));
         QVERIFY(recorder.messages.isEmpty());
 
-        const SharedOptions &o = sharedOptions();
+        const SharedOptions &o = TestOptions::store().options();
         QCOMPARE(o.DownloadMethod, ::DownloadMethod::Single);
         QCOMPARE(o.ProxyEnabled, true);
         QCOMPARE(o.ProxyAddress, QStringLiteral("proxy.lan"));
@@ -151,8 +136,8 @@ private Q_SLOTS:
 
         // The next run reads back what was confirmed.
         TestOptions::edit() = SharedOptions();
-        OptionStore::loadFromStore();
-        OptionsWindow next;
+        TestOptions::store().loadFromStore();
+        OptionsWindow next(TestOptions::store());
         Controls n(&next);
         QVERIFY(n.methodOne->isChecked() && n.proxy->isChecked() && !n.prompt->isChecked());
         QCOMPARE(n.address->text(), QStringLiteral("proxy.lan"));
@@ -161,8 +146,8 @@ private Q_SLOTS:
     void retryCountIsEditedAndStored()
     {
         WriteSetting(SectionDownload, Retries.name, QStringLiteral("6"));
-        OptionStore::loadFromStore();
-        OptionsWindow w;
+        TestOptions::store().loadFromStore();
+        OptionsWindow w(TestOptions::store());
         Controls c(&w);
         QVERIFY(c.retries);
         QCOMPARE(c.retries->value(), 6);
@@ -176,22 +161,22 @@ private Q_SLOTS:
 
         c.retries->setValue(0);
         w.confirm();
-        QCOMPARE(sharedOptions().Retries, 0);
+        QCOMPARE(TestOptions::store().options().Retries, 0);
         QCOMPARE(ReadSetting(SectionDownload, Retries.name, Retries.defaultText), QStringLiteral("0"));
 
         // Closing without OK keeps the stored count.
-        OptionsWindow again;
+        OptionsWindow again(TestOptions::store());
         Controls a(&again);
         QCOMPARE(a.retries->value(), 0);
         a.retries->setValue(9);
         again.reject();
-        QCOMPARE(sharedOptions().Retries, 0);
+        QCOMPARE(TestOptions::store().options().Retries, 0);
         QCOMPARE(ReadSetting(SectionDownload, Retries.name, Retries.defaultText), QStringLiteral("0"));
     }
 
     void fileNameTemplateIsShownAndStored()
     {
-        OptionsWindow w;
+        OptionsWindow w(TestOptions::store());
         auto *box = w.findChild<QLineEdit *>(QStringLiteral("fileNameTemplateBox"));
         QVERIFY(box);
         QCOMPARE(box->text(), QStringLiteral("{标题}")); // the title alone, as names were before
@@ -200,20 +185,20 @@ private Q_SLOTS:
                     .contains(QStringLiteral("{作者}")));
         box->setText(QStringLiteral(" {年份}-{作者}-{标题} "));
         w.confirm();
-        QCOMPARE(sharedOptions().FileNameTemplate, QStringLiteral("{年份}-{作者}-{标题}"));
+        QCOMPARE(TestOptions::store().options().FileNameTemplate, QStringLiteral("{年份}-{作者}-{标题}"));
         QCOMPARE(stored(settingkeys::FileNameTemplate), QStringLiteral("{年份}-{作者}-{标题}"));
         TestOptions::edit() = SharedOptions();
-        OptionStore::loadFromStore();
-        QCOMPARE(sharedOptions().FileNameTemplate, QStringLiteral("{年份}-{作者}-{标题}"));
+        TestOptions::store().loadFromStore();
+        QCOMPARE(TestOptions::store().options().FileNameTemplate, QStringLiteral("{年份}-{作者}-{标题}"));
 
         // An emptied box stores the empty text, which stands for the default.
-        OptionsWindow again;
+        OptionsWindow again(TestOptions::store());
         again.findChild<QLineEdit *>(QStringLiteral("fileNameTemplateBox"))->clear();
         again.confirm();
         QCOMPARE(stored(settingkeys::FileNameTemplate), QString());
-        QCOMPARE(sharedOptions().FileNameTemplate, QStringLiteral("{标题}"));
-        OptionStore::loadFromStore();
-        QCOMPARE(sharedOptions().FileNameTemplate, QStringLiteral("{标题}"));
+        QCOMPARE(TestOptions::store().options().FileNameTemplate, QStringLiteral("{标题}"));
+        TestOptions::store().loadFromStore();
+        QCOMPARE(TestOptions::store().options().FileNameTemplate, QStringLiteral("{标题}"));
     }
 
     void proxyCheck_data()
@@ -255,10 +240,10 @@ private Q_SLOTS:
         QFETCH(QString, address);
         QFETCH(QString, port);
         QFETCH(QString, refused);
-        OptionStore::storeProxy(true, QStringLiteral("old.lan"), QStringLiteral("3128"));
-        OptionStore::storeDownloadMethod(::DownloadMethod::Parallel);
+        TestOptions::store().storeProxy(true, QStringLiteral("old.lan"), QStringLiteral("3128"));
+        TestOptions::store().storeDownloadMethod(::DownloadMethod::Parallel);
         fntest::MessageRecorder recorder;
-        OptionsWindow w;
+        OptionsWindow w(TestOptions::store());
         w.show();
         QVERIFY(QTest::qWaitForWindowActive(&w));
         Controls c(&w);
@@ -289,7 +274,7 @@ private Q_SLOTS:
             {&PromptSavePath, "<unset>"}, {&Retries, "<unset>"}};
         for (const auto &[key, value] : before)
             QCOMPARE(stored(*key), value);
-        const SharedOptions &o = sharedOptions();
+        const SharedOptions &o = TestOptions::store().options();
         QVERIFY(o.ProxyEnabled && o.DownloadMethod == ::DownloadMethod::Parallel &&
                 o.PromptSavePathOnExtract);
         QCOMPARE(o.ProxyAddress, QStringLiteral("old.lan"));
@@ -312,7 +297,7 @@ private Q_SLOTS:
     // and the next opening shows it, not the values refused.
     void aRefusedProxyNeverComesBack()
     {
-        OptionStore::storeProxy(true, QStringLiteral("old.lan"), QStringLiteral("3128"));
+        TestOptions::store().storeProxy(true, QStringLiteral("old.lan"), QStringLiteral("3128"));
         fntest::MessageRecorder recorder;
         bool stayedOpen = false;
         QTimer::singleShot(0, this, [&] {
@@ -323,20 +308,20 @@ private Q_SLOTS:
             stayedOpen = QApplication::activeModalWidget() == w && w->isVisible();
             w->findChild<QPushButton *>(QStringLiteral("closeButton"))->click();
         });
-        QVERIFY(!showOptionsWindow(nullptr));
+        QVERIFY(!showOptionsWindow(nullptr, TestOptions::store()));
         QVERIFY(stayedOpen);
         QVERIFY(recorder.saw(QStringLiteral("代理服务器网址或者端口格式不对！")));
         QCOMPARE(stored(ProxyPort), QStringLiteral("3128"));
-        OptionStore::loadFromStore();
-        OptionsWindow next;
+        TestOptions::store().loadFromStore();
+        OptionsWindow next(TestOptions::store());
         QCOMPARE(Controls(&next).port->text(), QStringLiteral("3128"));
         QCOMPARE(Controls(&next).address->text(), QStringLiteral("old.lan"));
     }
 
     void closeChangesNothing()
     {
-        const SharedOptions before = sharedOptions();
-        OptionsWindow w;
+        const SharedOptions before = TestOptions::store().options();
+        OptionsWindow w(TestOptions::store());
         Controls c(&w);
         c.methodOne->setChecked(true);
         c.proxy->setChecked(true);
@@ -344,34 +329,46 @@ private Q_SLOTS:
         c.prompt->setChecked(false);
         w.findChild<QPushButton *>(QStringLiteral("closeButton"))->click();
         QCOMPARE(w.result(), int(QDialog::Rejected));
-        QCOMPARE(sharedOptions().DownloadMethod, before.DownloadMethod);
-        QCOMPARE(sharedOptions().ProxyAddress, before.ProxyAddress);
-        QCOMPARE(sharedOptions().PromptSavePathOnExtract, before.PromptSavePathOnExtract);
+        QCOMPARE(TestOptions::store().options().DownloadMethod, before.DownloadMethod);
+        QCOMPARE(TestOptions::store().options().ProxyAddress, before.ProxyAddress);
+        QCOMPARE(TestOptions::store().options().PromptSavePathOnExtract, before.PromptSavePathOnExtract);
         QCOMPARE(stored(settingkeys::DownloadMethod), QStringLiteral("<unset>"));
         QCOMPARE(stored(ProxyAddress), QStringLiteral("<unset>"));
     }
 
-    void methodReachesAnOpenDownloadWindow()
+    void okHandsBackTheMethodAndWhetherItChanged()
     {
-        FakeDownloadWindow download;
-        {
-            OptionsWindow w;
-            Controls(&w).methodOne->setChecked(true);
+        const auto confirmWith = [](QRadioButton *(Controls::*option)) {
+            OptionsWindow w(TestOptions::store());
+            QSignalSpy confirmed(&w, &OptionsWindow::confirmed);
+            (Controls(&w).*option)->setChecked(true);
             w.confirm();
-        }
-        QCOMPARE(download.label->text(), QStringLiteral("下载方式：1"));
-        QVERIFY(!download.threads->isEnabled());
-        QCOMPARE(download.threads->currentText(), QStringLiteral("5")); // left where it was
+            return confirmed.size() == 1 ? confirmed.first() : QList<QVariant>();
+        };
+        const QList<QVariant> single = confirmWith(&Controls::methodOne);
+        QCOMPARE(single.size(), 2);
+        QCOMPARE(single.at(0).value<SharedOptions>().DownloadMethod, ::DownloadMethod::Single);
+        QVERIFY(single.at(1).toBool());
+        QCOMPARE(stored(settingkeys::DownloadMethod), QStringLiteral("1"));
 
-        {
-            OptionsWindow w;
-            Controls(&w).methodTwo->setChecked(true);
-            w.confirm();
-        }
-        QCOMPARE(download.label->text(), QStringLiteral("下载方式：2"));
-        QVERIFY(download.threads->isEnabled());
-        QCOMPARE(download.threads->currentText(), QStringLiteral("1"));
+        const QList<QVariant> parallel = confirmWith(&Controls::methodTwo);
+        QCOMPARE(parallel.value(0).value<SharedOptions>().DownloadMethod, ::DownloadMethod::Parallel);
+        QVERIFY(parallel.value(1).toBool());
         QCOMPARE(stored(settingkeys::DownloadMethod), QStringLiteral("2"));
+
+        // A confirmation that keeps the method says so: the download window keeps the user's count.
+        const QList<QVariant> again = confirmWith(&Controls::methodTwo);
+        QCOMPARE(again.value(0).value<SharedOptions>().DownloadMethod, ::DownloadMethod::Parallel);
+        QVERIFY(!again.value(1).toBool());
+
+        // A refused proxy hands nothing back.
+        OptionsWindow refused(TestOptions::store());
+        QSignalSpy confirmed(&refused, &OptionsWindow::confirmed);
+        Controls(&refused).proxy->setChecked(true);
+        Controls(&refused).address->clear();
+        fntest::MessageRecorder recorder;
+        refused.confirm();
+        QVERIFY(confirmed.isEmpty());
     }
 
     void methodWithoutDownloadWindow()
@@ -379,11 +376,11 @@ private Q_SLOTS:
         QWidget other; // another window with controls of the same names is not touched
         auto *label = new QLabel(QStringLiteral("x"), &other);
         label->setObjectName(QStringLiteral("Label7"));
-        OptionsWindow w;
+        OptionsWindow w(TestOptions::store());
         Controls(&w).methodOne->setChecked(true);
         w.confirm();
         QCOMPARE(label->text(), QStringLiteral("x"));
-        QCOMPARE(sharedOptions().DownloadMethod, ::DownloadMethod::Single);
+        QCOMPARE(TestOptions::store().options().DownloadMethod, ::DownloadMethod::Single);
         QCOMPARE(stored(settingkeys::DownloadMethod), QStringLiteral("1"));
     }
 
@@ -395,8 +392,8 @@ private Q_SLOTS:
             w->findChild<QRadioButton *>(QStringLiteral("methodOneOption"))->setChecked(true);
             w->findChild<QPushButton *>(QStringLiteral("okButton"))->click();
         });
-        QVERIFY(showOptionsWindow(nullptr));
-        QCOMPARE(sharedOptions().DownloadMethod, ::DownloadMethod::Single);
+        QVERIFY(showOptionsWindow(nullptr, TestOptions::store()));
+        QCOMPARE(TestOptions::store().options().DownloadMethod, ::DownloadMethod::Single);
     }
 };
 

@@ -11,6 +11,7 @@
 #include "recipepage.h"
 #include "testenv.h"
 #include "testoptions.h"
+#include "testrun.h"
 #include "ui/fwebsearch.h"
 #include "ui/searchwindowhost.h"
 
@@ -92,7 +93,7 @@ class TestRecipePages : public QObject
         m_page->load(m_server.url("/list"));
         if (!loaded.wait(20000))
             return {};
-        WebEngineResultPage reader(m_page, &catalog);
+        WebEngineResultPage reader(m_page, catalog);
         PageSnapshot snapshot;
         bool done = false;
         reader.readPage(this, [&](const PageSnapshot &p) {
@@ -190,7 +191,7 @@ private Q_SLOTS:
         TestOptions::edit().PromptSavePathOnExtract = false;
         TestOptions::edit().DefaultSaveFolder = m_dir.path() + u'/';
         fntest::MessageRecorder messages;
-        QPointer<fWebSearch> window = new fWebSearch(&m_host, m_site.homeUrl());
+        QPointer<fWebSearch> window = new fWebSearch(&m_host, m_site.homeUrl(), fntest::runObjects());
         window->addAllWalk()->setWaitLimits(30000, 100);
         window->show();
         QTRY_VERIFY_WITH_TIMEOUT(window->page()->url() == m_site.homeUrl() && !window->page()->isLoading(),

@@ -3,6 +3,7 @@
 #include "core/search/resultpage.h"
 #include "demo/demosite.h"
 #include "testenv.h"
+#include "testrun.h"
 
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -28,7 +29,7 @@ class TestResultMetadata : public QObject
 
     PageSnapshot read()
     {
-        WebEngineResultPage reader(m_page);
+        WebEngineResultPage reader(m_page, fntest::siteRules());
         PageSnapshot snapshot;
         bool done = false;
         reader.readPage(this, [&](const PageSnapshot &p) {

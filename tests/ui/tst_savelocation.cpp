@@ -40,7 +40,7 @@ class TestSaveLocation : public QObject
     // Opens the chooser the way a caller does, types a folder and confirms it.
     static bool confirmFolder(const QString &folder)
     {
-        SaveLocationChooser chooser;
+        SaveLocationChooser chooser(TestOptions::store());
         chooser.folderBox()->setEditText(folder);
         confirmAndWait(chooser);
         return chooser.result() == QDialog::Accepted;
@@ -60,20 +60,20 @@ private Q_SLOTS:
         const QString folder = QDir::homePath() + QStringLiteral("/12345");
         QDir(folder).removeRecursively();
         {
-            SaveLocationChooser chooser;
+            SaveLocationChooser chooser(TestOptions::store());
             QCOMPARE(chooser.objectName(), QStringLiteral("fSeleFileSavePath"));
             QCOMPARE(chooser.windowTitle(), QStringLiteral("选择下载保存路径－墨枢软件"));
             QVERIFY(chooser.windowFlags() & Qt::WindowStaysOnTopHint);
             QCOMPARE(chooser.folderBox()->currentText(), folder);
             QCOMPARE(chooser.folderBox()->count(), 0);
-            QCOMPARE(sharedOptions().DefaultSaveFolder, QString()); // proposed, not yet chosen
+            QCOMPARE(TestOptions::store().options().DefaultSaveFolder, QString()); // proposed, not yet chosen
             confirmAndWait(chooser);
             QCOMPARE(chooser.result(), int(QDialog::Accepted));
         }
         QVERIFY(QFileInfo(folder).isDir());
-        QCOMPARE(sharedOptions().DefaultSaveFolder, folder + u'/');
+        QCOMPARE(TestOptions::store().options().DefaultSaveFolder, folder + u'/');
         QCOMPARE(ReadSetting(SectionSettings, SaveFolder.name, QString()), folder + u'/');
-        QVERIFY(!sharedOptions().UseOriginalFileName);
+        QVERIFY(!TestOptions::store().options().UseOriginalFileName);
         QTRY_COMPARE(history(), folder.toUtf8() + "\r\n");
         QVERIFY(recorder.messages.isEmpty());
     }
@@ -87,7 +87,7 @@ private Q_SLOTS:
         QVERIFY(line.contains("\xC2\xDB\xCE\xC4")); // 论文 in GBK, not UTF-8
         QTRY_COMPARE(history(), line + line);
 
-        SaveLocationChooser chooser;
+        SaveLocationChooser chooser(TestOptions::store());
         QCOMPARE(chooser.folderBox()->count(), 1);
         QCOMPARE(chooser.folderBox()->itemText(0), papers);
         QCOMPARE(chooser.folderBox()->currentText(), papers + u'/'); // the stored folder, not the history
@@ -162,13 +162,13 @@ private Q_SLOTS:
         const ShellServices previous = setShellServices(
             {{}, {}, {}, [&](QWidget *, const QString &, const QString &) { return notes; }});
         {
-            SaveLocationChooser chooser;
+            SaveLocationChooser chooser(TestOptions::store());
             chooser.browse();
             confirmAndWait(chooser);
             QCOMPARE(chooser.result(), int(QDialog::Accepted));
         }
         setShellServices(previous);
-        QCOMPARE(sharedOptions().DefaultSaveFolder, notes + u'/');
+        QCOMPARE(TestOptions::store().options().DefaultSaveFolder, notes + u'/');
         QCOMPARE(ReadSetting(SectionSettings, SaveFolder.name, QString()), notes + u'/');
         QTRY_COMPARE(history(), notes.toUtf8() + "\r\n");
         QVERIFY(!QFileInfo::exists(path(QStringLiteral("Notes 2024"))));
@@ -185,13 +185,13 @@ private Q_SLOTS:
         fntest::MessageRecorder recorder;
         QVERIFY(confirmFolder(path(QStringLiteral("d/a/??*/b"))));
         QCOMPARE(recorder.texts(), QStringList{QStringLiteral("文件夹名称有误！不能创建文件夹！")});
-        QCOMPARE(sharedOptions().DefaultSaveFolder, path(QStringLiteral("d/a/")));
+        QCOMPARE(TestOptions::store().options().DefaultSaveFolder, path(QStringLiteral("d/a/")));
         QTRY_COMPARE(history(), path(QStringLiteral("d/a\r\n")).toUtf8());
 
         recorder.clear();
         fntest::writeFile(path(QStringLiteral("file")), "x");
         for (const QString &bad : {QStringLiteral("relative"), path(QStringLiteral("file"))}) {
-            SaveLocationChooser chooser;
+            SaveLocationChooser chooser(TestOptions::store());
             chooser.folderBox()->setEditText(bad);
             confirmAndWait(chooser);
             QCOMPARE(chooser.result(), int(QDialog::Rejected)); // still open, may be corrected
@@ -199,7 +199,7 @@ private Q_SLOTS:
         }
         QCOMPARE(recorder.texts(), (QStringList{QStringLiteral("文件夹设置错误！"),
                                                 QStringLiteral("文件夹设置错误！\n不是文件夹")}));
-        QCOMPARE(sharedOptions().DefaultSaveFolder, path(QStringLiteral("d/a/")));
+        QCOMPARE(TestOptions::store().options().DefaultSaveFolder, path(QStringLiteral("d/a/")));
         QTRY_COMPARE(history(), path(QStringLiteral("d/a\r\n")).toUtf8());
     }
 
@@ -217,7 +217,7 @@ private Q_SLOTS:
         auto unmount = qScopeGuard([&] { QProcess::execute(QStringLiteral("umount"), {readOnly}); });
         fntest::MessageRecorder recorder;
         for (const QString &typed : {readOnly, readOnly + QStringLiteral("/new/deeper")}) {
-            SaveLocationChooser chooser;
+            SaveLocationChooser chooser(TestOptions::store());
             chooser.folderBox()->setEditText(typed);
             confirmAndWait(chooser);
             QCOMPARE(chooser.result(), int(QDialog::Rejected));
@@ -237,12 +237,12 @@ private Q_SLOTS:
         }
         filler.close();
         recorder.clear();
-        SaveLocationChooser chooser;
+        SaveLocationChooser chooser(TestOptions::store());
         chooser.folderBox()->setEditText(full);
         confirmAndWait(chooser);
         QCOMPARE(chooser.result(), int(QDialog::Rejected));
         QCOMPARE(recorder.texts(), QStringList{QStringLiteral("文件夹设置错误！\n磁盘空间不足")});
-        QVERIFY(!sharedOptions().DefaultSaveFolder.startsWith(full));
+        QVERIFY(!TestOptions::store().options().DefaultSaveFolder.startsWith(full));
     }
 
     void okNeverAcceptsTheRootFolder_data()
@@ -274,7 +274,7 @@ private Q_SLOTS:
         QVERIFY(confirmFolder(path(QStringLiteral("stored"))));
         fntest::MessageRecorder recorder;
         {
-            SaveLocationChooser chooser;
+            SaveLocationChooser chooser(TestOptions::store());
             chooser.folderBox()->setEditText(typed);
             if (browseFirst)
                 chooser.browse();
@@ -287,7 +287,7 @@ private Q_SLOTS:
         setShellServices(previous);
         QCOMPARE(recorder.texts(), messages);
         QCOMPARE(recorder.messages.last().icon, MessageIcon::Critical);
-        QCOMPARE(sharedOptions().DefaultSaveFolder, path(QStringLiteral("stored/")));
+        QCOMPARE(TestOptions::store().options().DefaultSaveFolder, path(QStringLiteral("stored/")));
         QCOMPARE(ReadSetting(SectionSettings, SaveFolder.name, QString()), path(QStringLiteral("stored/")));
         QTRY_COMPARE(history(), path(QStringLiteral("stored\r\n")).toUtf8());
     }
@@ -296,33 +296,33 @@ private Q_SLOTS:
     {
         // Before any folder was confirmed, a cancel leaves none: the proposed one was not chosen.
         {
-            SaveLocationChooser chooser;
+            SaveLocationChooser chooser(TestOptions::store());
             chooser.reject();
         }
-        QCOMPARE(sharedOptions().DefaultSaveFolder, QString());
+        QCOMPARE(TestOptions::store().options().DefaultSaveFolder, QString());
 
         QVERIFY(confirmFolder(path(QStringLiteral("kept"))));
         QTRY_COMPARE(history(), path(QStringLiteral("kept\r\n")).toUtf8());
         const QByteArray before = history();
         {
-            SaveLocationChooser chooser;
+            SaveLocationChooser chooser(TestOptions::store());
             chooser.folderBox()->setEditText(path(QStringLiteral("typed-but-cancelled")));
             chooser.reject();
             QCOMPARE(chooser.result(), int(QDialog::Rejected));
         }
-        QCOMPARE(sharedOptions().DefaultSaveFolder, path(QStringLiteral("kept/")));
+        QCOMPARE(TestOptions::store().options().DefaultSaveFolder, path(QStringLiteral("kept/")));
         QCOMPARE(ReadSetting(SectionSettings, SaveFolder.name, QString()), path(QStringLiteral("kept/")));
         QCOMPARE(history(), before);
         QVERIFY(!QFileInfo::exists(path(QStringLiteral("typed-but-cancelled"))));
 
         // The close box counts as Cancel.
-        SaveLocationChooser chooser;
+        SaveLocationChooser chooser(TestOptions::store());
         chooser.show();
         QVERIFY(QTest::qWaitForWindowExposed(&chooser));
         chooser.setResult(QDialog::Accepted);
         chooser.close();
         QCOMPARE(chooser.result(), int(QDialog::Rejected));
-        QCOMPARE(sharedOptions().DefaultSaveFolder, path(QStringLiteral("kept/")));
+        QCOMPARE(TestOptions::store().options().DefaultSaveFolder, path(QStringLiteral("kept/")));
     }
 
     // OK's folder is made and probed on a worker: the window's thread makes no disk look for it, a
@@ -333,7 +333,7 @@ private Q_SLOTS:
         fntest::MessageRecorder recorder;
         const int before = diskLooksOnMainThread();
         {
-            SaveLocationChooser chooser;
+            SaveLocationChooser chooser(TestOptions::store());
             chooser.folderBox()->setEditText(path(QStringLiteral("worker/new")));
             QSignalSpy answered(&chooser, &SaveLocationChooser::checkAnswered);
             chooser.confirm();
@@ -345,12 +345,12 @@ private Q_SLOTS:
             QTest::qWait(50);
             QCOMPARE(answered.count(), 1);
         }
-        QCOMPARE(sharedOptions().DefaultSaveFolder, path(QStringLiteral("worker/new/")));
+        QCOMPARE(TestOptions::store().options().DefaultSaveFolder, path(QStringLiteral("worker/new/")));
         QTRY_COMPARE(history(), path(QStringLiteral("worker/new\r\n")).toUtf8());
 
         // A folder that cannot be made: refused with its reason when the answer is in.
         {
-            SaveLocationChooser chooser;
+            SaveLocationChooser chooser(TestOptions::store());
             chooser.folderBox()->setEditText(QStringLiteral("/proc/folionexus-nowhere/x"));
             confirmAndWait(chooser);
             QCOMPARE(chooser.result(), int(QDialog::Rejected));
@@ -361,7 +361,7 @@ private Q_SLOTS:
         // Closed, or gone, before the answer: nothing is stored, said or recorded.
         recorder.clear();
         {
-            SaveLocationChooser chooser;
+            SaveLocationChooser chooser(TestOptions::store());
             chooser.folderBox()->setEditText(path(QStringLiteral("closed")));
             chooser.confirm();
             chooser.reject();
@@ -369,14 +369,14 @@ private Q_SLOTS:
             QTest::qWait(50);
             QCOMPARE(chooser.result(), int(QDialog::Rejected));
         }
-        auto *gone = new SaveLocationChooser;
+        auto *gone = new SaveLocationChooser(TestOptions::store());
         gone->folderBox()->setEditText(path(QStringLiteral("gone")));
         gone->confirm();
         delete gone;
         QTRY_VERIFY(QFileInfo(path(QStringLiteral("gone"))).isDir());
         QTest::qWait(50);
         QVERIFY(recorder.messages.isEmpty());
-        QCOMPARE(sharedOptions().DefaultSaveFolder, path(QStringLiteral("worker/new/")));
+        QCOMPARE(TestOptions::store().options().DefaultSaveFolder, path(QStringLiteral("worker/new/")));
         QCOMPARE(history(), path(QStringLiteral("worker/new\r\n")).toUtf8());
         QCOMPARE(diskLooksOnMainThread(), before);
     }
@@ -384,20 +384,20 @@ private Q_SLOTS:
     void namingChoice()
     {
         TestOptions::edit().UseOriginalFileName = true;
-        SaveLocationChooser chooser;
+        SaveLocationChooser chooser(TestOptions::store());
         auto *original = chooser.findChild<QRadioButton *>(QStringLiteral("originalNameOption"));
         auto *title = chooser.findChild<QRadioButton *>(QStringLiteral("titleNameOption"));
         QVERIFY(original->isChecked());
         title->setChecked(true);
         chooser.reject();
-        QVERIFY(sharedOptions().UseOriginalFileName); // Cancel sets nothing but the flag
+        QVERIFY(TestOptions::store().options().UseOriginalFileName); // Cancel sets nothing but the flag
 
-        SaveLocationChooser again;
+        SaveLocationChooser again(TestOptions::store());
         again.findChild<QRadioButton *>(QStringLiteral("titleNameOption"))->setChecked(true);
         again.folderBox()->setEditText(path(QStringLiteral("n")));
         confirmAndWait(again);
-        QVERIFY(!sharedOptions().UseOriginalFileName);
-        SaveLocationChooser third;
+        QVERIFY(!TestOptions::store().options().UseOriginalFileName);
+        SaveLocationChooser third(TestOptions::store());
         QVERIFY(third.findChild<QRadioButton *>(QStringLiteral("titleNameOption"))->isChecked());
     }
 
@@ -411,7 +411,7 @@ private Q_SLOTS:
                                   return answer;
                               }});
         QVERIFY(QDir().mkpath(path(QStringLiteral("p/2014"))));
-        SaveLocationChooser chooser;
+        SaveLocationChooser chooser(TestOptions::store());
         chooser.folderBox()->setEditText(path(QStringLiteral("p/2014")));
         chooser.browse(); // cancelled
         QCOMPARE(chooser.folderBox()->currentText(), path(QStringLiteral("p/2014/")));
@@ -430,15 +430,15 @@ private Q_SLOTS:
             QVERIFY(w && w->objectName() == QStringLiteral("fSeleFileSavePath"));
             w->findChild<QPushButton *>(QStringLiteral("okButton"))->click();
         });
-        QVERIFY(runSaveLocationChooser(nullptr));
-        QCOMPARE(sharedOptions().DefaultSaveFolder, path(QStringLiteral("modal/")));
+        QVERIFY(runSaveLocationChooser(nullptr, TestOptions::store()));
+        QCOMPARE(TestOptions::store().options().DefaultSaveFolder, path(QStringLiteral("modal/")));
 
         QTimer::singleShot(0, this, [] {
             QApplication::activeModalWidget()
                 ->findChild<QPushButton *>(QStringLiteral("cancelButton"))
                 ->click();
         });
-        QVERIFY(!runSaveLocationChooser(nullptr));
+        QVERIFY(!runSaveLocationChooser(nullptr, TestOptions::store()));
     }
 
     void dropDownWidth()

@@ -12,6 +12,7 @@
 #include "testenv.h"
 #include "testoptions.h"
 #include "testrows.h"
+#include "testrun.h"
 #include "ui/fwebsearch.h"
 #include "ui/searchdialogs.h"
 #include "ui/searchwindowhost.h"
@@ -171,7 +172,7 @@ private Q_SLOTS:
         TestOptions::edit() = SharedOptions{};
         m_host = TestHost{};
         m_messages = new fntest::MessageRecorder;
-        m_window = new fWebSearch(&m_host, pageUrl("index.html"));
+        m_window = new fWebSearch(&m_host, pageUrl("index.html"), fntest::runObjects());
         m_window->addAllWalk()->setWaitLimits(30000, 100);
         m_window->show();
         QTRY_COMPARE_WITH_TIMEOUT(m_window->page()->url(), pageUrl("index.html"), 20000);
@@ -258,7 +259,7 @@ private Q_SLOTS:
         QFETCH(QStringList, titles);
         write("edge.html", "<html><body>" + html + "</body></html>");
         QVERIFY(load(pageUrl("edge.html")));
-        WebEngineResultPage reader(m_window->page());
+        WebEngineResultPage reader(m_window->page(), fntest::siteRules());
         bool read = false;
         PageSnapshot snapshot;
         reader.readPage(this, [&](const PageSnapshot &p) {
@@ -719,7 +720,7 @@ private Q_SLOTS:
         QTRY_VERIFY(m_window.isNull());
         QCOMPARE(m_host.startupShown, 1);
 
-        m_window = new fWebSearch(&m_host, pageUrl("index.html"));
+        m_window = new fWebSearch(&m_host, pageUrl("index.html"), fntest::runObjects());
         m_window->show();
         m_host.loadDownloadWindow();
         findAction(m_window, "关闭本窗口")->trigger();

@@ -6,6 +6,7 @@
 #include "demo/demosite.h"
 #include "testenv.h"
 #include "testoptions.h"
+#include "testrun.h"
 #include "ui/fwebsearch.h"
 #include "ui/searchwindowhost.h"
 
@@ -80,7 +81,7 @@ private Q_SLOTS:
         TestOptions::edit().PromptSavePathOnExtract = false;
         fntest::MessageRecorder messages;
         const QUrl tables = m_site.searchUrl(QString());
-        QPointer<fWebSearch> window = new fWebSearch(&m_host, tables);
+        QPointer<fWebSearch> window = new fWebSearch(&m_host, tables, fntest::runObjects());
         window->show();
         QTRY_VERIFY_WITH_TIMEOUT(window->page()->url() == tables && !window->page()->isLoading(), 20000);
         window->addThisPage();
@@ -112,7 +113,7 @@ private Q_SLOTS:
         TestOptions::edit() = SharedOptions{};
         TestOptions::edit().PromptSavePathOnExtract = false;
         fntest::MessageRecorder messages;
-        QPointer<fWebSearch> window = new fWebSearch(&m_host, m_site.homeUrl());
+        QPointer<fWebSearch> window = new fWebSearch(&m_host, m_site.homeUrl(), fntest::runObjects());
         window->addAllWalk()->setWaitLimits(30000, 100);
         window->show();
         QTRY_VERIFY_WITH_TIMEOUT(window->page()->url() == m_site.homeUrl() && !window->page()->isLoading(),

@@ -3,7 +3,11 @@
 #include "core/queue/downloadqueue.h"
 #include "core/transfer/downloadscheduler.h"
 
-DownloadSession::DownloadSession(QObject *parent) : QObject(parent), m_queue(new DownloadQueue(this)) {}
+DownloadSession::DownloadSession(const SiteRulesCatalog &siteRules, QObject *parent)
+    : QObject(parent), m_queue(new DownloadQueue(this))
+{
+    m_queue->changeOptions([&siteRules](SchedulerOptions &options) { options.siteRules = &siteRules; });
+}
 
 DownloadSession::~DownloadSession()
 {

@@ -7,17 +7,19 @@ class DownloadListModel;
 class DownloadQueue;
 class DownloadScheduler;
 class QNetworkCookieJar;
+class SiteRulesCatalog;
 
 // One download queue with everything it needs: the queue (its rows, the scheduler with its transfers)
 // and the cookie jar they send from. Where a browser is around, a mirror that fills the jar from the
 // browser's cookies is handed to the session, which keeps it for as long as the jar lives. The download
-// window and the batch mode each make one.
+// window and the batch mode each make one, with the site rules the run was given: the transfers judge
+// their answers by them.
 class DownloadSession : public QObject
 {
     Q_OBJECT
 
 public:
-    explicit DownloadSession(QObject *parent = nullptr);
+    explicit DownloadSession(const SiteRulesCatalog &siteRules, QObject *parent = nullptr);
     ~DownloadSession() override; // the cookie mirror goes before the queue and its jar
 
     DownloadQueue *queue() const { return m_queue; }

@@ -29,32 +29,21 @@ DuplicatePolicy policyFromText(const QString &text)
     return DuplicatePolicy::Rename;
 }
 
-SharedOptions &OptionStore::options()
-{
-    static SharedOptions options;
-    return options;
-}
-
-const SharedOptions &sharedOptions()
-{
-    return OptionStore::options();
-}
-
 void OptionStore::loadDownloadMethod()
 {
     int number = 0;
     if (ReadSettingNumber(settingkeys::DownloadMethod, &number))
-        options().DownloadMethod = methodFromNumber(number);
+        m_options.DownloadMethod = methodFromNumber(number);
 }
 
 void OptionStore::loadDuplicateNamePolicy()
 {
-    options().DuplicateNamePolicy = policyFromText(TrimSpaces(ReadSetting(DuplicateName)));
+    m_options.DuplicateNamePolicy = policyFromText(TrimSpaces(ReadSetting(DuplicateName)));
 }
 
 void OptionStore::loadProxy()
 {
-    SharedOptions &o = options();
+    SharedOptions &o = m_options;
     o.ProxyAddress = ReadSetting(settingkeys::ProxyAddress);
     o.ProxyPort = ReadSetting(settingkeys::ProxyPort);
     int enabled = 0;
@@ -66,31 +55,31 @@ void OptionStore::loadPromptSavePath()
 {
     int prompt = 0;
     if (ReadSettingNumber(PromptSavePath, &prompt))
-        options().PromptSavePathOnExtract = prompt == 1;
+        m_options.PromptSavePathOnExtract = prompt == 1;
 }
 
 void OptionStore::loadRetries()
 {
     int retries = 0;
     if (ReadSettingNumber(settingkeys::Retries, &retries))
-        options().Retries = std::clamp(retries, SharedOptions::MinRetries, SharedOptions::MaxRetries);
+        m_options.Retries = std::clamp(retries, SharedOptions::MinRetries, SharedOptions::MaxRetries);
 }
 
 void OptionStore::loadFileNameTemplate()
 {
-    options().FileNameTemplate = ReadFileNameTemplate();
+    m_options.FileNameTemplate = ReadFileNameTemplate();
 }
 
 void OptionStore::loadSkipHeld()
 {
-    options().SkipHeld = ReadSkipHeld();
+    m_options.SkipHeld = ReadSkipHeld();
 }
 
 void OptionStore::loadSaveFolder()
 {
     const QString stored = ReadSetting(SaveFolder);
     if (!stored.trimmed().isEmpty())
-        options().DefaultSaveFolder = stored;
+        m_options.DefaultSaveFolder = stored;
 }
 
 void OptionStore::loadFromStore()
@@ -106,19 +95,19 @@ void OptionStore::loadFromStore()
 
 void OptionStore::storeDownloadMethod(::DownloadMethod method)
 {
-    options().DownloadMethod = method;
+    m_options.DownloadMethod = method;
     WriteSetting(settingkeys::DownloadMethod, QString::number(methodNumber(method)));
 }
 
 void OptionStore::storeDuplicateNamePolicy(DuplicatePolicy policy)
 {
-    options().DuplicateNamePolicy = policy;
+    m_options.DuplicateNamePolicy = policy;
     WriteSetting(DuplicateName, policyCaption(policy));
 }
 
 void OptionStore::storeProxy(bool enabled, const QString &address, const QString &port)
 {
-    SharedOptions &o = options();
+    SharedOptions &o = m_options;
     o.ProxyEnabled = enabled;
     o.ProxyAddress = address;
     o.ProxyPort = port;
@@ -129,43 +118,43 @@ void OptionStore::storeProxy(bool enabled, const QString &address, const QString
 
 void OptionStore::storePromptSavePath(bool prompt)
 {
-    options().PromptSavePathOnExtract = prompt;
+    m_options.PromptSavePathOnExtract = prompt;
     WriteSetting(PromptSavePath, flagText(prompt));
 }
 
 void OptionStore::storeSaveFolder(const QString &folder)
 {
-    options().DefaultSaveFolder = folder;
+    m_options.DefaultSaveFolder = folder;
     WriteSetting(SaveFolder, folder);
 }
 
 void OptionStore::storeRetries(int retries)
 {
-    options().Retries = std::clamp(retries, SharedOptions::MinRetries, SharedOptions::MaxRetries);
-    WriteSetting(settingkeys::Retries, QString::number(options().Retries));
+    m_options.Retries = std::clamp(retries, SharedOptions::MinRetries, SharedOptions::MaxRetries);
+    WriteSetting(settingkeys::Retries, QString::number(m_options.Retries));
 }
 
 void OptionStore::storeFileNameTemplate(const QString &nameTemplate)
 {
     WriteSetting(settingkeys::FileNameTemplate, nameTemplate);
-    options().FileNameTemplate =
+    m_options.FileNameTemplate =
         nameTemplate.trimmed().isEmpty() ? settingdefaults::FileNameTemplate : nameTemplate;
 }
 
 void OptionStore::storeSkipHeld(bool skip)
 {
-    options().SkipHeld = skip;
+    m_options.SkipHeld = skip;
     WriteSetting(settingkeys::SkipHeld, flagText(skip));
 }
 
 void OptionStore::setMethodInForce(::DownloadMethod method)
 {
-    options().DownloadMethod = method;
+    m_options.DownloadMethod = method;
 }
 
 void OptionStore::setUseOriginalFileName(bool fromLinks)
 {
-    options().UseOriginalFileName = fromLinks;
+    m_options.UseOriginalFileName = fromLinks;
 }
 
 quint16 SharedOptions::proxyPortNumber() const

@@ -36,50 +36,49 @@ quint16 proxyPortFromText(const QString &text);
 // text would be taken as port 80.
 bool isProxyPort(const QString &text);
 
-// The options of this run as last read or stored: a snapshot that changes only through OptionStore.
-const SharedOptions &sharedOptions();
-
 struct TestOptions;
 
-// The one writer of the run's options: each function reads or stores values in the settings and brings
-// the snapshot up to date with them.
+// The one writer of a run's options: each function reads or stores values in the settings and brings
+// the snapshot up to date with them. The program makes one and lends it to the windows that use it.
 class OptionStore
 {
 public:
+    // The options as last read or stored: a snapshot that changes only through the functions below.
+    const SharedOptions &options() const { return m_options; }
+
     // Reads every stored value (the save folder excepted: the chooser reads it when it opens) so the
     // options window never shows or stores a value that was not read.
-    static void loadFromStore();
+    void loadFromStore();
     // Each loader reads one value, as the window that owns it does when it loads. A stored text that is
     // not a number leaves the value as it was.
-    static void loadDownloadMethod();
-    static void loadDuplicateNamePolicy();
-    static void loadProxy();
-    static void loadPromptSavePath();
+    void loadDownloadMethod();
+    void loadDuplicateNamePolicy();
+    void loadProxy();
+    void loadPromptSavePath();
     // A stored count outside MinRetries..MaxRetries is brought inside.
-    static void loadRetries();
-    static void loadFileNameTemplate();
-    static void loadSkipHeld();
+    void loadRetries();
+    void loadFileNameTemplate();
+    void loadSkipHeld();
     // The stored save folder, when one is stored (a blank one leaves the folder proposed so far).
-    static void loadSaveFolder();
+    void loadSaveFolder();
 
     // Each writer stores one value (and keeps it in the snapshot).
-    static void storeDownloadMethod(::DownloadMethod method);
-    static void storeDuplicateNamePolicy(DuplicatePolicy policy);
-    static void storeProxy(bool enabled, const QString &address, const QString &port);
-    static void storePromptSavePath(bool prompt);
-    static void storeSaveFolder(const QString &folder);
-    static void storeRetries(int retries);
+    void storeDownloadMethod(::DownloadMethod method);
+    void storeDuplicateNamePolicy(DuplicatePolicy policy);
+    void storeProxy(bool enabled, const QString &address, const QString &port);
+    void storePromptSavePath(bool prompt);
+    void storeSaveFolder(const QString &folder);
+    void storeRetries(int retries);
     // A blank template is stored as typed and stands for the default.
-    static void storeFileNameTemplate(const QString &nameTemplate);
-    static void storeSkipHeld(bool skip);
+    void storeFileNameTemplate(const QString &nameTemplate);
+    void storeSkipHeld(bool skip);
 
     // Values of this run only, never stored: the method in force after the download window switched
     // it, and whether names come from the links (the save location chooser asks each time).
-    static void setMethodInForce(::DownloadMethod method);
-    static void setUseOriginalFileName(bool fromLinks);
+    void setMethodInForce(::DownloadMethod method);
+    void setUseOriginalFileName(bool fromLinks);
 
 private:
     friend struct TestOptions;
-    friend const SharedOptions &sharedOptions();
-    static SharedOptions &options();
+    SharedOptions m_options;
 };

@@ -997,18 +997,13 @@ const SiteRules &SiteRulesCatalog::pick(const QUrl &page) const
     return builtInSite();
 }
 
-const SiteRules &builtInSiteRules()
+const SiteRulesCatalog &builtInSiteCatalog()
 {
     static const SiteRulesCatalog catalog;
-    return catalog.builtInSite();
+    return catalog;
 }
 
-SiteRulesCatalog &programSiteRules()
+const SiteRules &builtInSiteRules()
 {
-    static SiteRulesCatalog catalog = [] {
-        SiteRulesCatalog c;
-        c.loadUserFolder(SiteRulesCatalog::userFolder());
-        return c;
-    }();
-    return catalog;
+    return builtInSiteCatalog().builtInSite();
 }

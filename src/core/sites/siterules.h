@@ -235,8 +235,7 @@ private:
     QList<SiteRulesError> m_refused;
 };
 
-// The built-in site's rules, read once from the program's resources.
+// The built-in files alone, read once from the program's resources and never changed.
+const SiteRulesCatalog &builtInSiteCatalog();
+// The built-in site's rules among them.
 const SiteRules &builtInSiteRules();
-
-// The catalog the program runs with: the built-in files and the user's folder, read at first use.
-SiteRulesCatalog &programSiteRules();

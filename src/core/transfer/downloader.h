@@ -14,6 +14,8 @@
 
 class QNetworkAccessManager;
 class QNetworkReply;
+class SiteRulesCatalog;
+struct SiteRules;
 
 // What the single connection reports in the third status panel, in the order a request goes through.
 enum class ConnectionState {
@@ -48,6 +50,9 @@ struct TransferOptions
     // The file the row wrote before: a file put under that very name replaces it while it is still that
     // file, whatever replaceExisting says (the new copy takes the place of the old).
     OwnedFile earlierCopy;
+    // The site rules that say which answers are no paper (an error or login page, a wall); the built-in
+    // files alone when none are given. The catalog outlives the transfer.
+    const SiteRulesCatalog *siteRules = nullptr;
 };
 
 // How a transfer ended: exactly one of these per transfer.

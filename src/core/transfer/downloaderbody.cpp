@@ -25,6 +25,12 @@ constexpr qint64 kDiskBacklog = 8LL * 1024 * 1024;
 
 using Kind = FailureReason::Kind;
 
+// The rules of the transfer's site, which tell the pages that are no paper.
+const SiteRules &rulesFor(const TransferOptions &options, const QUrl &address)
+{
+    return (options.siteRules ? *options.siteRules : builtInSiteCatalog()).pick(address);
+}
+
 // Where the answer came from at last.
 QUrl pageAddress(const TransferResult &result, const QUrl &address)
 {
@@ -257,11 +263,12 @@ void Downloader::completeBody()
         endAsWebPage();
         return;
     }
-    if (!m_options.singleConnection && received < kSmallFile && !m_body.isUsableSmallAnswer(m_address)) {
+    if (!m_options.singleConnection && received < kSmallFile &&
+        !m_body.isUsableSmallAnswer(rulesFor(m_options, m_address))) {
         // A small answer with an error page's marks, or with one its site's rules name: no file of it stays.
         m_result.clearPercent = true;
-        m_result.loginPage = LooksLikeLoginPage(m_body.page, pageAddress(m_result, m_address),
-                                                programSiteRules().pick(m_address));
+        m_result.loginPage =
+            LooksLikeLoginPage(m_body.page, pageAddress(m_result, m_address), rulesFor(m_options, m_address));
         Q_EMIT webPageReceived(m_id);
         fail(FailureReason::of(Kind::WebPage, 0, QStringLiteral("error page")));
         return;
@@ -286,7 +293,7 @@ void Downloader::endAsWebPage()
     const QUrl address = pageAddress(m_result, m_address);
     m_result.pageRead = true;
     m_result.landing = ReadLandingPage(m_body.page, address);
-    const SiteRules &rules = programSiteRules().pick(m_address);
+    const SiteRules &rules = rulesFor(m_options, m_address);
     m_result.loginPage = LooksLikeLoginPage(m_body.page, address, rules);
     m_result.wallPage = LooksLikeAWallPage(m_body.page, address, rules);
     m_body.page.clear();

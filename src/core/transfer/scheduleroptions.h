@@ -53,4 +53,6 @@ struct SchedulerOptions
     // What the site rules ask of each site: a least interval between two requests and a most of
     // transfers at once, kept besides the interval and the thread count above.
     SitePoliteness sites;
+    // The catalog the transfers judge answers by (the session's; the built-in files alone when none).
+    const SiteRulesCatalog *siteRules = nullptr;
 };

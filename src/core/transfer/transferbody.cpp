@@ -244,12 +244,11 @@ bool TransferBody::pageIsWhole(bool expectPaper) const
            LooksLikeWebPage(mediaType, head);
 }
 
-bool TransferBody::isUsableSmallAnswer(const QUrl &address) const
+bool TransferBody::isUsableSmallAnswer(const SiteRules &rules) const
 {
     if (!IsUsablePage(gbk::decode(head)))
         return false;
     // A site's own texts come in its own encoding: GBK or UTF-8.
-    const SiteRules &rules = programSiteRules().pick(address);
     return !rules.marksNotPaper(gbk::decode(head)) && !rules.marksNotPaper(QString::fromUtf8(head));
 }
 

@@ -10,6 +10,8 @@
 #include <functional>
 #include <memory>
 
+struct SiteRules;
+
 class QNetworkReply;
 
 // What a failed transfer left for the next try: the bytes it kept and how the server named that version
@@ -84,7 +86,7 @@ struct TransferBody
     // As much of a web page is in as is ever read of one.
     bool pageIsWhole(bool expectPaper) const;
     // A small answer without the marks of an error page or of a page its site's rules name.
-    bool isUsableSmallAnswer(const QUrl &address) const;
+    bool isUsableSmallAnswer(const SiteRules &rules) const;
     // Forgets all of the body for a request that starts over.
     void restart();
 

@@ -22,8 +22,8 @@ private Q_SLOTS:
     void freshProfileGivesTheDefaults()
     {
         QVERIFY(SettingsFilePath().startsWith(QString::fromLocal8Bit(qgetenv("XDG_CONFIG_HOME"))));
-        OptionStore::loadFromStore();
-        const SharedOptions &o = sharedOptions();
+        TestOptions::store().loadFromStore();
+        const SharedOptions &o = TestOptions::store().options();
         QCOMPARE(o.DownloadMethod, ::DownloadMethod::Parallel);
         QCOMPARE(o.DuplicateNamePolicy, DuplicatePolicy::Rename);
         QCOMPARE(o.ProxyEnabled, false);
@@ -56,7 +56,7 @@ private Q_SLOTS:
         loaded.Retries = 11;
         loaded.FileNameTemplate = QStringLiteral("{作者}");
         loaded.SkipHeld = true;
-        OptionStore::loadFromStore();
+        TestOptions::store().loadFromStore();
         const SharedOptions fresh;
         QCOMPARE(loaded.DownloadMethod, fresh.DownloadMethod);
         QCOMPARE(loaded.DuplicateNamePolicy, fresh.DuplicateNamePolicy);
@@ -75,10 +75,10 @@ private Q_SLOTS:
         QCOMPARE(ReadSetting(SectionSettings, settingkeys::DownloadMethod.name, "2"), QStringLiteral("1"));
         // The same key in another section is another value.
         QCOMPARE(ReadSetting(SectionDownload, settingkeys::DownloadMethod.name, "x"), QStringLiteral("x"));
-        OptionStore::loadFromStore();
-        QCOMPARE(sharedOptions().DownloadMethod, ::DownloadMethod::Single);
-        QCOMPARE(sharedOptions().ProxyAddress, QStringLiteral("proxy.example"));
-        QCOMPARE(sharedOptions().DuplicateNamePolicy, DuplicatePolicy::Skip);
+        TestOptions::store().loadFromStore();
+        QCOMPARE(TestOptions::store().options().DownloadMethod, ::DownloadMethod::Single);
+        QCOMPARE(TestOptions::store().options().ProxyAddress, QStringLiteral("proxy.example"));
+        QCOMPARE(TestOptions::store().options().DuplicateNamePolicy, DuplicatePolicy::Skip);
         // Written to disk at once: a second store object sees it.
         QSettings raw(SettingsFilePath(), QSettings::IniFormat);
         QCOMPARE(raw.value(SectionSettings + "/" + settingkeys::DownloadMethod.name).toString(),
@@ -120,16 +120,16 @@ private Q_SLOTS:
         QFETCH(int, retries);
         if (!stored.isNull())
             WriteSetting(SectionDownload, Retries.name, stored);
-        OptionStore::loadFromStore();
-        QCOMPARE(sharedOptions().Retries, retries);
+        TestOptions::store().loadFromStore();
+        QCOMPARE(TestOptions::store().options().Retries, retries);
 
-        OptionStore::storeRetries(5);
+        TestOptions::store().storeRetries(5);
         QCOMPARE(ReadSetting(SectionDownload, Retries.name, Retries.defaultText), QStringLiteral("5"));
         QCOMPARE(ReadSetting(SectionSettings, Retries.name, QStringLiteral("<unset>")),
                  QStringLiteral("<unset>"));
         TestOptions::edit() = SharedOptions();
-        OptionStore::loadRetries();
-        QCOMPARE(sharedOptions().Retries, 5);
+        TestOptions::store().loadRetries();
+        QCOMPARE(TestOptions::store().options().Retries, 5);
     }
 
     void unreadableNumbersKeepTheValue()
@@ -137,9 +137,9 @@ private Q_SLOTS:
         TestOptions::edit().DownloadMethod = ::DownloadMethod::Single;
         WriteSetting(SectionSettings, settingkeys::DownloadMethod.name, QStringLiteral("two"));
         WriteSetting(SectionSettings, settingkeys::ProxyEnabled.name, QStringLiteral("yes"));
-        OptionStore::loadFromStore();
-        QCOMPARE(sharedOptions().DownloadMethod, ::DownloadMethod::Single);
-        QCOMPARE(sharedOptions().ProxyEnabled, false);
+        TestOptions::store().loadFromStore();
+        QCOMPARE(TestOptions::store().options().DownloadMethod, ::DownloadMethod::Single);
+        QCOMPARE(TestOptions::store().options().ProxyEnabled, false);
     }
 
     void policyFromStoredText_data()

@@ -5,11 +5,6 @@
 class PaperLibrary;
 class QString;
 
-// The library the program opened at start-up and that its windows share; nullptr when there is none
-// (it could not be opened, or a test runs without one).
-PaperLibrary *programLibrary();
-void setProgramLibrary(PaperLibrary *library);
-
 // Opens the library and tells what the user must know: a damaged file that was set aside (the library
 // is usable: a fresh one was made), or why it cannot be used at all. True when it is open.
 bool openLibraryTelling(PaperLibrary &library,
