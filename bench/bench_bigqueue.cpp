@@ -2,7 +2,7 @@
 // selecting every row and removing them, and restoring such a list from the paper library when the
 // window opens, and the memory a row takes. Each time is the median of three rounds with their spread.
 //   bench_bigqueue
-#include "core/common/messenger.h"
+#include "commonseams.h"
 #include "core/library/paperlibrary.h"
 #include "core/rows/downloadlistmodel.h"
 #include "core/settings/sharedoptions.h"
@@ -90,7 +90,7 @@ int main(int argc, char **argv)
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     QApplication app(argc, argv);
-    setMessageHandler([](const MessageRequest &) { return MessageAnswer::Yes; });
+    MessageSeam::replace([](const MessageRequest &) { return MessageAnswer::Yes; });
     OptionStore options;
     SiteRulesCatalog siteRules;
     RunObjects run{options, siteRules, nullptr};

@@ -1,7 +1,7 @@
 // Start-up of the download window on a long-used library: the window opens, asks whether the last list
 // (10,000 rows) comes back, and shows it.
 //   bench_windowstart DIR     DIR holds the library bench_library built (run that first with DIR).
-#include "core/common/messenger.h"
+#include "commonseams.h"
 #include "core/library/paperlibrary.h"
 #include "core/rows/downloadlistmodel.h"
 #include "core/settings/sharedoptions.h"
@@ -48,7 +48,7 @@ int main(int argc, char **argv)
         return 2;
     }
     const QString path = QString::fromLocal8Bit(argv[1]) + QStringLiteral("/PaperLibrary.db");
-    setMessageHandler([](const MessageRequest &) { return MessageAnswer::Yes; });
+    MessageSeam::replace([](const MessageRequest &) { return MessageAnswer::Yes; });
     OptionStore options;
     SiteRulesCatalog siteRules;
     RunObjects run{options, siteRules, nullptr};

@@ -4,7 +4,7 @@
 // a queue paused by the site's verification page, with its 继续 in the message bar. Every window has its
 // default size.
 #include "browser/browserprofile.h"
-#include "core/common/messenger.h"
+#include "commonseams.h"
 #include "core/queue/downloadqueue.h"
 #include "core/rows/downloadlistmodel.h"
 #include "core/search/addallwalk.h"
@@ -139,7 +139,7 @@ int main(int argc, char **argv)
     const QString out = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral(".");
     QDir().mkpath(out);
     // Nobody is there to answer: questions get Yes, and every text goes to the terminal.
-    setMessageHandler([](const MessageRequest &request) {
+    MessageSeam::replace([](const MessageRequest &request) {
         std::fprintf(stderr, "message: %s\n", qPrintable(request.text));
         return request.buttons == MessageButtons::YesNo ? MessageAnswer::Yes : MessageAnswer::Ok;
     });

@@ -38,5 +38,5 @@ MessageAnswer showBox(const MessageRequest &request)
 
 void installMessageBoxes()
 {
-    setMessageHandler(showBox);
+    MessageHandlerSeat::replace(showBox);
 }

@@ -127,7 +127,7 @@ ShellServices &installed()
 
 } // namespace
 
-ShellServices setShellServices(ShellServices services)
+ShellServices ShellServicesSeat::replace(ShellServices services)
 {
     const ShellServices real = realServices();
     if (!services.webBrowserAvailable)

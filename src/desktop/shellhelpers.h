@@ -28,9 +28,15 @@ struct ShellServices
     std::function<bool()> webBrowserAvailable;
 };
 
-// Installs services (members left empty get the real ones) and returns those it replaces.
-ShellServices setShellServices(ShellServices services);
 const ShellServices &shellServices();
+
+// Where stand-ins for the services are put in place: only tests do, through the door in their support.
+class ShellServicesSeat
+{
+    friend struct ShellSeam;
+    // Installs services (members left empty get the real ones) and returns those it replaces.
+    static ShellServices replace(ShellServices services);
+};
 
 // Opens the file with the program associated with its type; "文件不存在！" when there is no such file.
 void OpenWithAssociatedProgram(const QString &path, QWidget *owner);

@@ -36,7 +36,7 @@ CacheLocations cacheViewerLocations()
             browserCacheRelativePath()};
 }
 
-void setCacheViewerLocations(std::optional<CacheLocations> locations)
+void CacheViewerSeat::setLocations(std::optional<CacheLocations> locations)
 {
     locationOverride() = std::move(locations);
 }

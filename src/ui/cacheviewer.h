@@ -14,6 +14,13 @@ void showCacheViewer(QWidget *parent);
 void ClearBrowserCache(bool showMessage);
 
 // The caches the viewer works on: the program's browser profile and every user's home folder, unless
-// other places were set (tests set folders of their own; nullopt goes back to the real ones).
+// a test set folders of its own.
 CacheLocations cacheViewerLocations();
-void setCacheViewerLocations(std::optional<CacheLocations> locations);
+
+// Where other places are set: only tests do, through the door in their support.
+class CacheViewerSeat
+{
+    friend struct CacheViewerSeam;
+    // nullopt goes back to the real places.
+    static void setLocations(std::optional<CacheLocations> locations);
+};

@@ -74,8 +74,7 @@ public:
     // The options, site rules and library the window was given.
     const RunObjects &run() const { return m_run; }
 
-    // Shell actions of the list commands (tests replace them).
-    void setShellHooks(ShellHooks hooks) { m_shell = std::move(hooks); }
+    // Shell actions of the list commands.
     const ShellHooks &shellHooks() const { return m_shell; }
 
     // Rows whose selection mark is set.
@@ -153,6 +152,9 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
+    // Tests replace the shell actions, through the door in their support.
+    friend struct DownloadWindowSeam;
+    void setShellHooks(ShellHooks hooks) { m_shell = std::move(hooks); }
     void buildControlBar(QWidget *central);
     void buildList(QWidget *central);
     void placeRegions();

@@ -47,12 +47,12 @@ QString realSaveFileDialog(QWidget *parent, const QString &proposedPath)
 }
 } // namespace
 
-InputBoxFunction setInputBox(InputBoxFunction function)
+InputBoxFunction Seat::setInputBox(InputBoxFunction function)
 {
     return std::exchange(inputBoxFunction(), std::move(function));
 }
 
-SaveFileFunction setSaveFileDialog(SaveFileFunction function)
+SaveFileFunction Seat::setSaveFileDialog(SaveFileFunction function)
 {
     return std::exchange(saveFileFunction(), std::move(function));
 }

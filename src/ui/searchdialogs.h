@@ -5,6 +5,7 @@
 #include <optional>
 
 class QWidget;
+struct SearchDialogSeam;
 
 // The search window's own modal questions, replaceable so tests can answer them.
 namespace searchdialogs {
@@ -15,11 +16,16 @@ using InputBoxFunction =
 // Save-file dialog for "*.txt" offering a proposed name; the chosen path, or empty text when cancelled.
 using SaveFileFunction = std::function<QString(QWidget *parent, const QString &proposedPath)>;
 
-// Each installer returns the function it replaces; an empty function restores the real dialog.
-InputBoxFunction setInputBox(InputBoxFunction function);
-SaveFileFunction setSaveFileDialog(SaveFileFunction function);
-
 std::optional<QString> inputBox(QWidget *parent, const QString &prompt, const QString &title);
 QString saveFileDialog(QWidget *parent, const QString &proposedPath);
+
+// Where stand-ins for the dialogs are put in place: only tests do, through the door in their support.
+class Seat
+{
+    friend struct ::SearchDialogSeam;
+    // Each installer returns the function it replaces; an empty function restores the real dialog.
+    static InputBoxFunction setInputBox(InputBoxFunction function);
+    static SaveFileFunction setSaveFileDialog(SaveFileFunction function);
+};
 
 } // namespace searchdialogs

@@ -16,6 +16,7 @@
 #include "ui/cacheviewer.h"
 #include "ui/loginpanel.h"
 #include "ui/savelocationchooser.h"
+#include "windowseams.h"
 
 #include <QAction>
 #include <QComboBox>
@@ -226,7 +227,7 @@ private Q_SLOTS:
         // profile cache is touched: no home folders of real users are walked.
         CacheLocations onlyOurs = cacheViewerLocations();
         onlyOurs.homes = HomeRoots{};
-        setCacheViewerLocations(onlyOurs);
+        CacheViewerSeam::setLocations(onlyOurs);
         for (QAction *action : search->findChildren<QAction *>()) {
             if (action->text() == QStringLiteral("清空IE浏览器缓存"))
                 action->trigger();
@@ -234,7 +235,7 @@ private Q_SLOTS:
         QTRY_COMPARE(messages.texts().count(QStringLiteral("IE缓存清空完毕！")), 1);
         QTest::qWait(100);
         QCOMPARE(messages.texts().count(QStringLiteral("IE缓存清空完毕！")), 1);
-        setCacheViewerLocations(std::nullopt);
+        CacheViewerSeam::setLocations(std::nullopt);
 
         // A download window with a waiting row asks before closing; No keeps it.
         DownloadListModel *model = windows.loadDownloadWindow()->model();

@@ -1,6 +1,7 @@
 // The batch mode's progress on stderr: each finished file's line carries the files finished out of all,
 // the speed and the time left, and the live bar shows the same.
 #include "batch/batchprogress.h"
+#include "commonseams.h"
 #include "core/common/clock.h"
 #include "core/rows/downloadlistmodel.h"
 #include "testenv.h"
@@ -25,8 +26,8 @@ QString readAll(std::FILE *file)
 struct ManualClockInstalled
 {
     ManualClock clock;
-    ManualClockInstalled() { Clock::install(&clock); }
-    ~ManualClockInstalled() { Clock::install(nullptr); }
+    ManualClockInstalled() { ClockSeam::install(&clock); }
+    ~ManualClockInstalled() { ClockSeam::install(nullptr); }
 };
 
 } // namespace

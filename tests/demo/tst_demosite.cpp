@@ -1,3 +1,4 @@
+#include "commonseams.h"
 #include "core/common/classify.h"
 #include "core/common/clock.h"
 #include "core/library/landingpage.h"
@@ -267,8 +268,8 @@ RawAnswer rawGet(quint16 port, const QByteArray &path, const QByteArray &extraHe
 struct ClockGuard
 {
     ManualClock clock;
-    Clock *previous = Clock::install(&clock);
-    ~ClockGuard() { Clock::install(previous); }
+    Clock *previous = ClockSeam::install(&clock);
+    ~ClockGuard() { ClockSeam::install(previous); }
 };
 
 } // namespace

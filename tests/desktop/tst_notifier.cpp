@@ -2,6 +2,7 @@
 // message) where there is no bus or no service. The bus is a private one the test starts.
 #include "core/common/messenger.h"
 #include "desktop/desktopnotifier.h"
+#include "notifierseam.h"
 #include "privatebus.h"
 #include "testenv.h"
 
@@ -20,7 +21,7 @@ private Q_SLOTS:
     {
         QTest::failOnWarning(QRegularExpression(QStringLiteral(".*")));
         DesktopNotifier notifier;
-        notifier.setBus(QDBusConnection(QStringLiteral("never connected")));
+        NotifierSeam::setBus(notifier, QDBusConnection(QStringLiteral("never connected")));
         QSignalSpy answered(&notifier, &DesktopNotifier::answered);
         fntest::MessageRecorder messages;
         QVERIFY(!notifier.notify(QStringLiteral("下载结束"), QStringLiteral("完成 1 个")));
@@ -38,7 +39,7 @@ private Q_SLOTS:
         QVERIFY(bus.isConnected());
         QVERIFY(!bus.interface()->isServiceRegistered(DesktopNotifier::Service));
         DesktopNotifier notifier;
-        notifier.setBus(bus);
+        NotifierSeam::setBus(notifier, bus);
         QSignalSpy answered(&notifier, &DesktopNotifier::answered);
         fntest::MessageRecorder messages;
         QVERIFY(notifier.notify(QStringLiteral("下载结束"), QStringLiteral("完成 1 个")));
@@ -57,7 +58,7 @@ private Q_SLOTS:
         QVERIFY(fake.serve(service));
 
         DesktopNotifier notifier;
-        notifier.setBus(QDBusConnection::connectToBus(m_address, QStringLiteral("client")));
+        NotifierSeam::setBus(notifier, QDBusConnection::connectToBus(m_address, QStringLiteral("client")));
         QSignalSpy answered(&notifier, &DesktopNotifier::answered);
         QVERIFY(notifier.notify(QStringLiteral("下载结束"),
                                 QStringLiteral("完成 12 个，失败 1 个，用时 3分05秒")));

@@ -1,6 +1,8 @@
+#include "commonseams.h"
 #include "desktop/messageboxes.h"
 #include "desktop/shellhelpers.h"
 #include "desktop/shelltexteditor.h"
+#include "shellseam.h"
 #include "testenv.h"
 
 #include <QDir>
@@ -30,7 +32,7 @@ struct FakeDesktop
 
     FakeDesktop()
     {
-        previous = setShellServices({
+        previous = ShellSeam::replace({
             [this](const QUrl &url) {
                 opened.append(url);
                 return openUrlWorks;
@@ -50,7 +52,7 @@ struct FakeDesktop
             },
         });
     }
-    ~FakeDesktop() { setShellServices(previous); }
+    ~FakeDesktop() { ShellSeam::replace(previous); }
 };
 
 } // namespace
@@ -152,11 +154,11 @@ private Q_SLOTS:
             FakeDesktop desktop;
             ShellServices none = shellServices();
             none.webBrowserAvailable = [] { return false; };
-            const ShellServices fake = setShellServices(none);
+            const ShellServices fake = ShellSeam::replace(none);
             OpenWebPage(address, true);
             QVERIFY(desktop.opened.isEmpty());
             QVERIFY(desktop.started.isEmpty());
-            setShellServices(fake);
+            ShellSeam::replace(fake);
 
             desktop.openUrlWorks = false;
             OpenWebPage(address, true); // the desktop refuses; xdg-open is the second try
@@ -341,7 +343,7 @@ private Q_SLOTS:
         answer(QMessageBox::Ok);
         showMessage(MessageIcon::Critical, QStringLiteral("x"));
         QCOMPARE(icon, QMessageBox::Critical);
-        setMessageHandler({});
+        MessageSeam::replace({});
     }
 };
 

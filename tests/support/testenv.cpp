@@ -1,5 +1,7 @@
 #include "testenv.h"
 
+#include "commonseams.h"
+
 #include <QDir>
 #include <QFile>
 #include <cstdlib>
@@ -28,7 +30,7 @@ QString isolateUserFolders()
 
 MessageRecorder::MessageRecorder()
 {
-    m_previous = setMessageHandler([this](const MessageRequest &request) {
+    m_previous = MessageSeam::replace([this](const MessageRequest &request) {
         messages.append(request);
         if (!answers.isEmpty())
             return answers.takeFirst();
@@ -38,7 +40,7 @@ MessageRecorder::MessageRecorder()
 
 MessageRecorder::~MessageRecorder()
 {
-    setMessageHandler(m_previous);
+    MessageSeam::replace(m_previous);
 }
 
 QStringList MessageRecorder::texts() const

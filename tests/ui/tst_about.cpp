@@ -1,5 +1,6 @@
 #include "desktop/osname.h"
 #include "desktop/shellhelpers.h"
+#include "shellseam.h"
 #include "testenv.h"
 #include "ui/aboutwindow.h"
 
@@ -30,15 +31,15 @@ private Q_SLOTS:
     void initTestCase()
     {
         m_path = qgetenv("PATH");
-        m_previous = setShellServices({{}, [this](const QString &program, const QStringList &args) {
-                                           m_started.append(QStringList{program} + args);
-                                           return m_startWorks;
-                                       }});
+        m_previous = ShellSeam::replace({{}, [this](const QString &program, const QStringList &args) {
+                                             m_started.append(QStringList{program} + args);
+                                             return m_startWorks;
+                                         }});
     }
     void cleanupTestCase()
     {
         qputenv("PATH", m_path);
-        setShellServices(m_previous);
+        ShellSeam::replace(m_previous);
     }
 
     void namesTheProgramAndItsVersion()

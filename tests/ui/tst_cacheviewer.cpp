@@ -3,6 +3,7 @@
 #include "core/common/disklooks.h"
 #include "ui/cacheviewer.h"
 #include "ui/fiecache.h"
+#include "windowseams.h"
 
 #include <QHeaderView>
 #include <QLabel>
@@ -97,13 +98,13 @@ private Q_SLOTS:
     void cleanup()
     {
         qDeleteAll(allViewers());
-        setCacheViewerLocations(std::nullopt);
+        CacheViewerSeam::setLocations(std::nullopt);
     }
 
     void windowHasItsControls()
     {
         Machine m;
-        setCacheViewerLocations(m.locations());
+        CacheViewerSeam::setLocations(m.locations());
         showCacheViewer(nullptr);
         fIECache *viewer = loadedViewer();
         QVERIFY(viewer);
@@ -141,7 +142,7 @@ private Q_SLOTS:
         fntest::writeFile(alice + "/00000000000000b2_0",
                           entryBytes("1/0/http://s/small.js", QByteArray(9, 'x')));
         fntest::writeFile(bob + "/sub/one.bin", "1");
-        setCacheViewerLocations(m.locations());
+        CacheViewerSeam::setLocations(m.locations());
         showCacheViewer(nullptr);
         fIECache *viewer = loadedViewer();
         QVERIFY(QTest::qWaitForWindowExposed(viewer));
@@ -195,7 +196,7 @@ private Q_SLOTS:
         fntest::writeFile(alice + "/00000000000000b2_0", entryBytes("1/0/http://s/cookie.aspx"));
         fntest::writeFile(bob + "/a/b/c.bin", "x");
         fntest::writeFile(bob + "/list.txt", "kept");
-        setCacheViewerLocations(m.locations());
+        CacheViewerSeam::setLocations(m.locations());
 
         fntest::MessageRecorder recorder;
         ClearBrowserCache(true);
@@ -224,7 +225,7 @@ private Q_SLOTS:
                                    "paper.pdf?note=%E2%80%AEfdp&x=%1B%5B2J";
         fntest::writeFile(alice + "/00000000000000a1_0", entryBytes("1/0/" + encoded));
         fntest::writeFile(alice + "/00000000000000b2_0", entryBytes("1/0/http://s/kept.js"));
-        setCacheViewerLocations(m.locations());
+        CacheViewerSeam::setLocations(m.locations());
         showCacheViewer(nullptr);
         fIECache *viewer = loadedViewer();
         QVERIFY(QTest::qWaitForWindowExposed(viewer));
@@ -267,7 +268,7 @@ private Q_SLOTS:
             fntest::writeFile(bob + QStringLiteral("/f%1").arg(i), "x");
         const QString longPath = bob + "/zz/" + QString(120, u'w') + ".bin";
         fntest::writeFile(longPath, "x"); // listed after every file above it
-        setCacheViewerLocations(m.locations());
+        CacheViewerSeam::setLocations(m.locations());
         showCacheViewer(nullptr);
         fIECache *viewer = loadedViewer();
         QVERIFY(clickAndWait(viewer, viewer->Command7));
@@ -285,7 +286,7 @@ private Q_SLOTS:
         const QString alice = m.cacheOf("alice");
         mkdirs(alice);
         fntest::writeFile(alice + "/00000000000000a1_0", entryBytes("1/0/http://s/x.pdf"));
-        setCacheViewerLocations(m.locations());
+        CacheViewerSeam::setLocations(m.locations());
         fntest::MessageRecorder recorder;
         ClearBrowserCache(true);
         QPointer<fIECache> clearing = loadedViewer();
@@ -336,7 +337,8 @@ private Q_SLOTS:
             QTRY_VERIFY_WITH_TIMEOUT(listed().contains(page) && listed().contains(script), 30000);
 
             const QString home = QDir::homePath();
-            setCacheViewerLocations(CacheLocations{mine, HomeRoots{{}, {home}}, browserCacheRelativePath()});
+            CacheViewerSeam::setLocations(
+                CacheLocations{mine, HomeRoots{{}, {home}}, browserCacheRelativePath()});
             showCacheViewer(nullptr);
             fIECache *viewer = loadedViewer();
             QVERIFY(clickAndWait(viewer, viewer->Command1));
@@ -372,7 +374,7 @@ private Q_SLOTS:
         fntest::writeFile(m.outside() + "/victim.bin", "victim");
         link(m.outside() + "/victim.bin", bob + "/sub/link.bin");
         link(m.outside(), bob + "/outside-folder");
-        setCacheViewerLocations(m.locations());
+        CacheViewerSeam::setLocations(m.locations());
         showCacheViewer(nullptr);
         QPointer<fIECache> viewer = loadedViewer();
         QVERIFY(QTest::qWaitForWindowExposed(viewer));
@@ -422,7 +424,7 @@ private Q_SLOTS:
         mkdirs(bob + "/a/b");
         for (int i = 0; i < 50; ++i)
             fntest::writeFile(bob + QStringLiteral("/a/b/f%1.bin").arg(i), "x");
-        setCacheViewerLocations(m.locations());
+        CacheViewerSeam::setLocations(m.locations());
         fntest::MessageRecorder recorder;
         ClearBrowserCache(true);
         QPointer<fIECache> clearing = loadedViewer();

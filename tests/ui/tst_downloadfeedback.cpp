@@ -4,6 +4,7 @@
 // and its 继续 (which no automatic login hides), what a wait waits for, the retry count from the options,
 // the PDF check's count, an automatic re-download that never opens a message box, the message bar that
 // shows the long messages whole at the default size, and status panels that elide what they cannot hold.
+#include "commonseams.h"
 #include "core/common/clock.h"
 #include "core/queue/downloadqueue.h"
 #include "core/rows/downloadlistmodel.h"
@@ -13,6 +14,7 @@
 #include "desktop/desktopnotifier.h"
 #include "desktop/shellhelpers.h"
 #include "faultserver.h"
+#include "notifierseam.h"
 #include "privatebus.h"
 #include "testenv.h"
 #include "testoptions.h"
@@ -65,8 +67,8 @@ Reply notFound()
 struct ManualClockInstalled
 {
     ManualClock clock;
-    ManualClockInstalled() { Clock::install(&clock); }
-    ~ManualClockInstalled() { Clock::install(nullptr); }
+    ManualClockInstalled() { ClockSeam::install(&clock); }
+    ~ManualClockInstalled() { ClockSeam::install(nullptr); }
 };
 
 RowId addPaper(fFileDownload &window, const FaultServer &server, const QString &name, const QString &folder)
@@ -118,13 +120,13 @@ class TestDownloadFeedback : public QObject
     void notifyTo(fFileDownload &window, fntest::FakeNotifications *fake)
     {
         if (m_bus.address().isEmpty() || !fake) {
-            window.notifier()->setBus(QDBusConnection(QStringLiteral("no bus")));
+            NotifierSeam::setBus(*window.notifier(), QDBusConnection(QStringLiteral("no bus")));
             return;
         }
         const QString n = QString::number(++m_connections);
         m_busNames << QStringLiteral("service") + n << QStringLiteral("window") + n;
         QVERIFY(fake->serve(m_bus.connect(m_busNames.at(0))));
-        window.notifier()->setBus(m_bus.connect(m_busNames.at(1)));
+        NotifierSeam::setBus(*window.notifier(), m_bus.connect(m_busNames.at(1)));
     }
 
 private Q_SLOTS:

@@ -8,6 +8,8 @@
 #include "core/transfer/partfile.h"
 #include "desktop/shellhelpers.h"
 #include "faultserver.h"
+#include "partfileseam.h"
+#include "shellseam.h"
 #include "testenv.h"
 #include "testoptions.h"
 #include "testrows.h"
@@ -16,6 +18,7 @@
 #include "ui/loginpanel.h"
 #include "ui/messagebar.h"
 #include "ui/optionswindow.h"
+#include "windowseams.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -343,7 +346,7 @@ private Q_SLOTS:
             pages << a;
             return true;
         };
-        window.setShellHooks(hooks);
+        DownloadWindowSeam::setShellHooks(window, hooks);
         window.action("actMakerSite")->trigger();
         window.action("actSuggest")->trigger();
         QCOMPARE(pages.size(), 2);
@@ -394,7 +397,7 @@ private Q_SLOTS:
         QTemporaryDir dir;
         const QString folder = dir.path() + "/";
         QStringList asked;
-        const ShellServices previous = setShellServices(
+        const ShellServices previous = ShellSeam::replace(
             {[&asked](const QUrl &url) { return asked << "url:" + url.toLocalFile(), true; },
              [&asked](const QString &program, const QStringList &arguments) {
                  return asked << "start:" + arguments.last(), true;
@@ -402,7 +405,7 @@ private Q_SLOTS:
              [&asked](const QString &uri) { return asked << "show:" + QUrl(uri).toLocalFile(), true; },
              {},
              {}});
-        const auto restore = qScopeGuard([&previous] { setShellServices(previous); });
+        const auto restore = qScopeGuard([&previous] { ShellSeam::replace(previous); });
         fFileDownload window(fntest::runObjects());
         window.resize(900, 500);
         window.show();
@@ -490,9 +493,9 @@ private Q_SLOTS:
     {
         // A file whose last byte had arrived is flushed and moved into place after the close was agreed:
         // the window, and the list with it, goes only once the file has its row's name and outcome.
-        PartFile::setGroupWindow(600000); // the file waits for its flush until the test lets it go
+        PartFileSeam::setGroupWindow(600000); // the file waits for its flush until the test lets it go
         const auto restore = qScopeGuard([] {
-            PartFile::setGroupWindow(diskwork::DefaultGroupWindowMs);
+            PartFileSeam::setGroupWindow(diskwork::DefaultGroupWindowMs);
             PartFile::flushSoon();
         });
         FaultServer server;

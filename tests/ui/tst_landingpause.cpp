@@ -8,6 +8,7 @@
 #include "core/transfer/downloadscheduler.h"
 #include "demo/demosite.h"
 #include "desktop/desktopnotifier.h"
+#include "notifierseam.h"
 #include "testenv.h"
 #include "testoptions.h"
 #include "testrows.h"
@@ -61,7 +62,7 @@ private Q_SLOTS:
     {
         QTemporaryDir dir;
         fFileDownload window(fntest::runObjects());
-        window.notifier()->setBus(QDBusConnection(QStringLiteral("no bus")));
+        NotifierSeam::setBus(*window.notifier(), QDBusConnection(QStringLiteral("no bus")));
         window.show();
         DownloadScheduler *scheduler = SchedulerAccess::of(window.queue());
         QList<RowId> rows;

@@ -3,6 +3,7 @@
 #include "core/settings/settingsstore.h"
 #include "core/settings/sharedoptions.h"
 #include "desktop/shellhelpers.h"
+#include "shellseam.h"
 #include "testenv.h"
 #include "testoptions.h"
 #include "ui/folderhistory.h"
@@ -159,7 +160,7 @@ private Q_SLOTS:
         fntest::MessageRecorder recorder;
         const QString notes = path(QStringLiteral("Notes: 2024"));
         QVERIFY(QDir().mkpath(notes));
-        const ShellServices previous = setShellServices(
+        const ShellServices previous = ShellSeam::replace(
             {{}, {}, {}, [&](QWidget *, const QString &, const QString &) { return notes; }});
         {
             SaveLocationChooser chooser(TestOptions::store());
@@ -167,7 +168,7 @@ private Q_SLOTS:
             confirmAndWait(chooser);
             QCOMPARE(chooser.result(), int(QDialog::Accepted));
         }
-        setShellServices(previous);
+        ShellSeam::replace(previous);
         QCOMPARE(TestOptions::store().options().DefaultSaveFolder, notes + u'/');
         QCOMPARE(ReadSetting(SectionSettings, SaveFolder.name, QString()), notes + u'/');
         QTRY_COMPARE(history(), notes.toUtf8() + "\r\n");
@@ -269,7 +270,7 @@ private Q_SLOTS:
         QFETCH(bool, browseFirst);
         QFETCH(int, okPresses);
         QFETCH(QStringList, messages);
-        const ShellServices previous = setShellServices(
+        const ShellServices previous = ShellSeam::replace(
             {{}, {}, {}, [](QWidget *, const QString &, const QString &) { return QString(); }});
         QVERIFY(confirmFolder(path(QStringLiteral("stored"))));
         fntest::MessageRecorder recorder;
@@ -284,7 +285,7 @@ private Q_SLOTS:
             }
             QVERIFY(chooser.folderBox()->currentText().isEmpty());
         }
-        setShellServices(previous);
+        ShellSeam::replace(previous);
         QCOMPARE(recorder.texts(), messages);
         QCOMPARE(recorder.messages.last().icon, MessageIcon::Critical);
         QCOMPARE(TestOptions::store().options().DefaultSaveFolder, path(QStringLiteral("stored/")));
@@ -406,10 +407,10 @@ private Q_SLOTS:
         QString answer;
         QStringList asked;
         const ShellServices previous =
-            setShellServices({{}, {}, {}, [&](QWidget *, const QString &title, const QString &start) {
-                                  asked << title << start;
-                                  return answer;
-                              }});
+            ShellSeam::replace({{}, {}, {}, [&](QWidget *, const QString &title, const QString &start) {
+                                    asked << title << start;
+                                    return answer;
+                                }});
         QVERIFY(QDir().mkpath(path(QStringLiteral("p/2014"))));
         SaveLocationChooser chooser(TestOptions::store());
         chooser.folderBox()->setEditText(path(QStringLiteral("p/2014")));
@@ -419,7 +420,7 @@ private Q_SLOTS:
         answer = path(QStringLiteral("chosen"));
         chooser.browse();
         QCOMPARE(chooser.folderBox()->currentText(), path(QStringLiteral("chosen/")));
-        setShellServices(previous);
+        ShellSeam::replace(previous);
     }
 
     void modalRunAnswersTheCaller()

@@ -1,5 +1,6 @@
 #include "browser/browserprofile.h"
 #include "browser/webengineresultpage.h"
+#include "commonseams.h"
 #include "core/common/clock.h"
 #include "core/common/disklooks.h"
 #include "core/queue/downloadqueue.h"
@@ -16,6 +17,7 @@
 #include "ui/fwebsearch.h"
 #include "ui/searchdialogs.h"
 #include "ui/searchwindowhost.h"
+#include "windowseams.h"
 
 #include <QLabel>
 #include <QMenuBar>
@@ -181,10 +183,10 @@ private Q_SLOTS:
 
     void cleanup()
     {
-        searchdialogs::setInputBox({});
-        searchdialogs::setSaveFileDialog({});
+        SearchDialogSeam::setInputBox({});
+        SearchDialogSeam::setSaveFileDialog({});
         filedialogs::setFunction({});
-        Clock::install(nullptr);
+        ClockSeam::install(nullptr);
         delete m_window;
         delete m_messages;
     }
@@ -373,7 +375,7 @@ private Q_SLOTS:
                                            QByteArray::number(server.serverPort()) + "/never'>&gt;</a>"));
         QVERIFY(load(pageUrl("stall.html")));
         ManualClock clock;
-        Clock::install(&clock);
+        ClockSeam::install(&clock);
         QSignalSpy finished(m_window->addAllWalk(), &AddAllWalk::finished);
         button("AddAllButton")->click();
         QTRY_VERIFY_WITH_TIMEOUT(m_window->page()->isLoading(), 20000);
@@ -514,7 +516,7 @@ private Q_SLOTS:
         CandidateListModel *list = m_window->candidates();
         QStringList prompts;
         QString answer;
-        searchdialogs::setInputBox(
+        SearchDialogSeam::setInputBox(
             [&](QWidget *, const QString &prompt, const QString &title) -> std::optional<QString> {
                 prompts << prompt + u'|' + title;
                 return answer;
@@ -567,7 +569,7 @@ private Q_SLOTS:
     {
         QStringList offered;
         QString chosen;
-        searchdialogs::setSaveFileDialog([&](QWidget *, const QString &proposed) {
+        SearchDialogSeam::setSaveFileDialog([&](QWidget *, const QString &proposed) {
             offered << proposed;
             return chosen;
         });
@@ -650,7 +652,7 @@ private Q_SLOTS:
     {
         QString answer = "   ";
         QStringList asked;
-        searchdialogs::setInputBox(
+        SearchDialogSeam::setInputBox(
             [&](QWidget *, const QString &prompt, const QString &title) -> std::optional<QString> {
                 asked << prompt + u'|' + title;
                 return answer;

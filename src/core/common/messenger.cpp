@@ -10,7 +10,7 @@ MessageHandler &currentHandler()
 }
 } // namespace
 
-MessageHandler setMessageHandler(MessageHandler handler)
+MessageHandler MessageHandlerSeat::replace(MessageHandler handler)
 {
     return std::exchange(currentHandler(), std::move(handler));
 }

@@ -18,8 +18,17 @@ struct MessageRequest
 
 using MessageHandler = std::function<MessageAnswer(const MessageRequest &)>;
 
-// Installs the handler and returns the one it replaces.
-MessageHandler setMessageHandler(MessageHandler handler);
+void installMessageBoxes();
+
+// Where the handler is put in place: by the windows' message boxes, or by a test's recorder (through
+// the door in the tests' support).
+class MessageHandlerSeat
+{
+    friend void ::installMessageBoxes();
+    friend struct MessageSeam;
+    // Installs the handler and returns the one it replaces.
+    static MessageHandler replace(MessageHandler handler);
+};
 
 MessageAnswer showMessage(MessageIcon icon, const QString &text, MessageButtons buttons = MessageButtons::Ok);
 inline bool askYesNo(MessageIcon icon, const QString &text)

@@ -67,9 +67,6 @@ public:
     static bool waitForDiskWork(int msecs);
     // Flushes made so far by this process (a group counts once).
     static qint64 flushCount();
-    // How long a group of files that finish together gathers before its flush (a few milliseconds
-    // unless set; with 0, only while the flush before it runs).
-    static void setGroupWindow(int milliseconds);
     // No more files will finish soon (the queue has nothing more under way): files waiting for their
     // group's flush are flushed now.
     static void flushSoon();
@@ -110,6 +107,12 @@ public:
     void keep();
 
 private:
+    // Tests widen or narrow the group's gathering, through the door in the tests' support.
+    friend struct PartFileSeam;
+    // How long a group of files that finish together gathers before its flush (a few milliseconds
+    // unless set; with 0, only while the flush before it runs).
+    static void setGroupWindow(int milliseconds);
+
     struct Folder;
     struct Lane;
     struct MoveGate;

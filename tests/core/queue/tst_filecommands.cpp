@@ -11,6 +11,7 @@
 #include "core/transfer/downloadscheduler.h"
 #include "core/transfer/partfile.h"
 #include "faultserver.h"
+#include "partfileseam.h"
 #include "queuefixture.h"
 #include "testenv.h"
 #include "testrows.h"
@@ -308,9 +309,9 @@ private Q_SLOTS:
         // it went meanwhile, would leave a paper's file that no row owns and no outcome tells of.
         QFETCH(int, method);
         QFETCH(QString, how);
-        PartFile::setGroupWindow(600000); // the file waits for its flush until the test lets it go
+        PartFileSeam::setGroupWindow(600000); // the file waits for its flush until the test lets it go
         const auto restore = qScopeGuard([] {
-            PartFile::setGroupWindow(diskwork::DefaultGroupWindowMs);
+            PartFileSeam::setGroupWindow(diskwork::DefaultGroupWindowMs);
             PartFile::flushSoon();
         });
         const FaultServer::Reply whole = FaultServer::pdf(3000, 'w');

@@ -2,6 +2,7 @@
 // while they download, and every byte, state and file still goes to its own
 // row; rows start as soon as a slot frees, in list order, with the pause
 // counted from each file's end.
+#include "commonseams.h"
 #include "core/common/clock.h"
 #include "core/queue/downloadcommands.h"
 #include "core/rows/downloadlistmodel.h"
@@ -331,7 +332,8 @@ private Q_SLOTS:
         // does.
         QFETCH(int, method);
         ManualClock clock;
-        const auto restore = qScopeGuard([previous = Clock::install(&clock)] { Clock::install(previous); });
+        const auto restore =
+            qScopeGuard([previous = ClockSeam::install(&clock)] { ClockSeam::install(previous); });
         use(method);
         m_scheduler->options().threadCount = 1;
         m_scheduler->options().retries = 3;
@@ -420,7 +422,7 @@ private Q_SLOTS:
     {
         QFETCH(int, method);
         ManualClock clock;
-        Clock *previous = Clock::install(&clock);
+        Clock *previous = ClockSeam::install(&clock);
         use(method);
         m_scheduler->options().threadCount = 1;
         m_scheduler->setTickIntervalMs(3600 * 1000);
@@ -448,7 +450,7 @@ private Q_SLOTS:
         m_scheduler->startDue();
         QCOMPARE(m_model->find(third)->state, RowState::Downloading);
         QTRY_COMPARE(m_model->find(third)->state, RowState::Done);
-        Clock::install(previous);
+        ClockSeam::install(previous);
     }
 };
 

@@ -1,4 +1,5 @@
 // The speed, time left and end-of-run summary of the queue, measured on a clock the test moves.
+#include "commonseams.h"
 #include "core/common/clock.h"
 #include "core/rows/downloadlistmodel.h"
 #include "core/rows/queueprogress.h"
@@ -35,8 +36,8 @@ class TestQueueProgress : public QObject
     ManualClock m_clock;
 
 private Q_SLOTS:
-    void initTestCase() { Clock::install(&m_clock); }
-    void cleanupTestCase() { Clock::install(nullptr); }
+    void initTestCase() { ClockSeam::install(&m_clock); }
+    void cleanupTestCase() { ClockSeam::install(nullptr); }
 
     void speedAndTimeLeftFromTheSizesKnownSoFar()
     {

@@ -3,6 +3,7 @@
 // and the name of each file moved into place.
 //   partfile_probe FOLDER COUNT WINDOW
 #include "core/transfer/partfile.h"
+#include "partfileseam.h"
 
 #include <QCoreApplication>
 #include <QTextStream>
@@ -17,7 +18,7 @@ int main(int argc, char **argv)
         return 2;
     const QString folder = args.at(1);
     const int count = args.at(2).toInt();
-    PartFile::setGroupWindow(args.at(3).toInt());
+    PartFileSeam::setGroupWindow(args.at(3).toInt());
     QTextStream out(stdout);
     std::vector<std::unique_ptr<PartFile>> files;
     int left = count;

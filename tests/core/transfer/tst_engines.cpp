@@ -1,3 +1,4 @@
+#include "commonseams.h"
 #include "core/common/clock.h"
 #include "core/rows/downloadlistmodel.h"
 #include "core/settings/sharedoptions.h"
@@ -502,7 +503,7 @@ private Q_SLOTS:
     void watchdogEndsSlotsThatNeverGotGoing()
     {
         ManualClock clock;
-        Clock *previous = Clock::install(&clock);
+        Clock *previous = ClockSeam::install(&clock);
         useMethod(2, 2);
         m_scheduler->options().headerTimeoutMs = 600000;
         m_scheduler->options().stallWindowMs = 600000;
@@ -526,7 +527,7 @@ private Q_SLOTS:
                  RowState::Downloading); // its size is known: never ended here
         QCOMPARE(m_scheduler->transfers().CountTransferSlots(), 2);
         QVERIFY(!QFile::exists(folder() + "silent.pdf"));
-        Clock::install(previous);
+        ClockSeam::install(previous);
     }
 
     void slotRowsBeyond32767()

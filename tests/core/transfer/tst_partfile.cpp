@@ -1,5 +1,6 @@
 #include "core/rows/targetfile.h"
 #include "core/transfer/partfile.h"
+#include "partfileseam.h"
 #include "testenv.h"
 
 #include <QCryptographicHash>
@@ -71,7 +72,7 @@ private Q_SLOTS:
         int moved = 0;
         // A window makes the group certain however fast this disk flushes, and wide enough that a loaded
         // machine still writes all forty inside it.
-        PartFile::setGroupWindow(3000);
+        PartFileSeam::setGroupWindow(3000);
         const qint64 before = PartFile::flushCount();
         for (int i = 0; i < count; ++i) {
             auto file = std::make_unique<PartFile>();
@@ -96,7 +97,7 @@ private Q_SLOTS:
                      QByteArray(10000 + i, char('A' + i % 26)));
         }
 
-        PartFile::setGroupWindow(0);
+        PartFileSeam::setGroupWindow(0);
         PartFile alone;
         QVERIFY(alone.open(dir.path()));
         QVERIFY(alone.write("%PDF-1.4 alone"));
@@ -113,7 +114,7 @@ private Q_SLOTS:
         QTemporaryDir dir;
         QVERIFY(dir.isValid());
         QObject receiver;
-        PartFile::setGroupWindow(60000);
+        PartFileSeam::setGroupWindow(60000);
         PartFile last;
         QVERIFY(last.open(dir.path()));
         QVERIFY(last.write("%PDF-1.4 last"));
@@ -123,7 +124,7 @@ private Q_SLOTS:
         QVERIFY(!done);
         PartFile::flushSoon();
         QTRY_VERIFY_WITH_TIMEOUT(done, 5000);
-        PartFile::setGroupWindow(0);
+        PartFileSeam::setGroupWindow(0);
     }
 
     // The move after the flush happens off the event loop's thread: the name gets the whole file, a taken
@@ -164,7 +165,7 @@ private Q_SLOTS:
                  QByteArray("%PDF-1.4 second"));
 
         result.reset();
-        PartFile::setGroupWindow(50);
+        PartFileSeam::setGroupWindow(50);
         {
             PartFile gone;
             QVERIFY(gone.open(dir.path()));
@@ -172,7 +173,7 @@ private Q_SLOTS:
             gone.flushAndMove(QStringLiteral("gone.pdf"), false, &receiver, take);
         }
         QTRY_VERIFY(result);
-        PartFile::setGroupWindow(0);
+        PartFileSeam::setGroupWindow(0);
         QStringList expected{"paper (2).pdf", "paper.pdf"};
         if (result->ok)
             expected.prepend(QStringLiteral("gone.pdf"));
@@ -188,7 +189,7 @@ private Q_SLOTS:
         QTemporaryDir dir;
         QVERIFY(dir.isValid());
         QObject receiver;
-        PartFile::setGroupWindow(600000); // the flush waits until the test lets it go
+        PartFileSeam::setGroupWindow(600000); // the flush waits until the test lets it go
         std::optional<PartFile::MoveResult> off, placed;
         PartFile calledOff, kept, given;
         for (PartFile *part : {&calledOff, &kept, &given}) {
@@ -206,7 +207,7 @@ private Q_SLOTS:
         given.discard();
         // Asked again while it has not gone: a busy machine may wake the flush too late for one hurry.
         QTRY_VERIFY_WITH_TIMEOUT((PartFile::flushSoon(), off && placed), 20000);
-        PartFile::setGroupWindow(0);
+        PartFileSeam::setGroupWindow(0);
         QVERIFY(!off->ok && !off->nameTaken);
         QVERIFY2(placed->ok, qPrintable(placed->error));
         QVERIFY(!kept.callOffMove()); // too late: the file has its name
@@ -366,7 +367,7 @@ private Q_SLOTS:
         QCOMPARE(moved->sha256, sha256(body));
 
         // Another program adds to the temporary file while it waits for its flush.
-        PartFile::setGroupWindow(1500);
+        PartFileSeam::setGroupWindow(1500);
         PartFile changed;
         QVERIFY(changed.open(dir.path()));
         QVERIFY(changed.write(body));
@@ -379,7 +380,7 @@ private Q_SLOTS:
             QVERIFY(other.open(QIODevice::Append) && other.write("more") == 4);
         }
         QTRY_VERIFY(moved);
-        PartFile::setGroupWindow(0);
+        PartFileSeam::setGroupWindow(0);
         QVERIFY2(moved->ok, qPrintable(moved->error));
         QCOMPARE(fntest::readFile(dir.filePath(QStringLiteral("changed.pdf"))), body + "more");
         QVERIFY(moved->sha256.isEmpty());

@@ -4,6 +4,7 @@
 // the file), a page is never a paper on any try, and a wall of web pages pauses
 // the queue before anything more is asked. The clock is moved by hand, so no
 // test sleeps through a backoff.
+#include "commonseams.h"
 #include "core/common/clock.h"
 #include "core/queue/downloadcommands.h"
 #include "core/rows/downloadlistmodel.h"
@@ -90,9 +91,9 @@ private Q_SLOTS:
     void initTestCase()
     {
         QVERIFY(m_server.listen());
-        Clock::install(&m_clock);
+        ClockSeam::install(&m_clock);
     }
-    void cleanupTestCase() { Clock::install(nullptr); }
+    void cleanupTestCase() { ClockSeam::install(nullptr); }
 
     void init()
     {

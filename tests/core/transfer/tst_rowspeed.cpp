@@ -1,5 +1,6 @@
 // The speed column of a downloading row follows the bytes over the program's clock, whether or not the
 // answer said how long the file is, and falls when the bytes stop coming.
+#include "commonseams.h"
 #include "core/common/clock.h"
 #include "core/rows/downloadlistmodel.h"
 #include "core/transfer/downloadscheduler.h"
@@ -15,8 +16,8 @@ namespace {
 struct ManualClockInstalled
 {
     ManualClock clock;
-    ManualClockInstalled() { Clock::install(&clock); }
-    ~ManualClockInstalled() { Clock::install(nullptr); }
+    ManualClockInstalled() { ClockSeam::install(&clock); }
+    ~ManualClockInstalled() { ClockSeam::install(nullptr); }
 };
 
 } // namespace

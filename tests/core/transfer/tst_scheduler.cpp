@@ -1,3 +1,4 @@
+#include "commonseams.h"
 #include "core/common/clock.h"
 #include "core/rows/downloadlistmodel.h"
 #include "core/rows/targetfile.h"
@@ -7,6 +8,7 @@
 #include "core/transfer/downloadscheduler.h"
 #include "core/transfer/partfile.h"
 #include "faultserver.h"
+#include "partfileseam.h"
 #include "testenv.h"
 #include "testoptions.h"
 #include "testrows.h"
@@ -57,11 +59,11 @@ private Q_SLOTS:
     void initTestCase()
     {
         QVERIFY(m_server.listen());
-        Clock::install(&m_clock);
+        ClockSeam::install(&m_clock);
         for (int i = 0; i < 8; ++i)
             m_server.setReply(QStringLiteral("/p%1.pdf").arg(i), FaultServer::pdf(6000 + i));
     }
-    void cleanupTestCase() { Clock::install(nullptr); }
+    void cleanupTestCase() { ClockSeam::install(nullptr); }
 
     void init()
     {
@@ -195,7 +197,7 @@ private Q_SLOTS:
     // method.
     void theLastFilesOfARunAreNotHeldForOthers()
     {
-        PartFile::setGroupWindow(60000);
+        PartFileSeam::setGroupWindow(60000);
         for (int method : {1, 2}) {
             m_scheduler->options().method = methodFromNumber(method);
             addRow(QStringLiteral("/p%1.pdf").arg(4 + method), QStringLiteral("last%1").arg(method));
@@ -203,7 +205,7 @@ private Q_SLOTS:
             tick();
             QTRY_COMPARE_WITH_TIMEOUT(m_model->row(m_model->count() - 1).state, RowState::Done, 10000);
         }
-        PartFile::setGroupWindow(10);
+        PartFileSeam::setGroupWindow(10);
     }
 
     void renameAndOverwriteNames()
@@ -411,7 +413,7 @@ private Q_SLOTS:
         QFETCH(int, method);
         m_scheduler->options().method = methodFromNumber(method);
         m_scheduler->options().threadCount = 1;
-        PartFile::setGroupWindow(300); // a flush that takes a while
+        PartFileSeam::setGroupWindow(300); // a flush that takes a while
         addRow("/p3.pdf", "whole");
         QSignalSpy finished(m_scheduler, &DownloadScheduler::queueFinished);
         m_clock.advanceMs(2000);
@@ -427,7 +429,7 @@ private Q_SLOTS:
         m_scheduler->StopDownloads();
         QCOMPARE(finished.count(), 0);
         QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 1, 5000);
-        PartFile::setGroupWindow(0);
+        PartFileSeam::setGroupWindow(0);
         QCOMPARE(m_model->row(0).state, RowState::Done);
         QCOMPARE(fntest::readFile(folder() + QStringLiteral("whole.pdf")).size(), 6003);
     }
