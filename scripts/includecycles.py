@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
 """Refuses a cycle in the include graph between the folders of src/ (src/core/<name> counts as a folder of
-its own). Prints each cycle and exits 1 when there is one."""
+its own), and one between the units of src/ui (a header and its .cpp are one unit). Prints each cycle and
+exits 1 when there is one."""
 import collections, os, re, subprocess, sys
 
 root = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
@@ -19,20 +20,34 @@ def folder(path):
     return parts[1] if len(parts) >= 3 else parts[0]
 
 
-edges = collections.defaultdict(set)
+def unit(path):
+    return os.path.splitext(path)[0]
+
+
+def resolved(source, target):
+    candidate = "src/" + target
+    if candidate not in sources:
+        candidate = os.path.normpath(os.path.join(os.path.dirname(source), target))
+    return candidate if candidate in sources else None
+
+
+folder_edges = collections.defaultdict(set)
+unit_edges = collections.defaultdict(set)
 for source in sorted(sources):
     with open(source, encoding="utf-8", errors="replace") as handle:
         text = handle.read()
     for target in include.findall(text):
-        candidate = "src/" + target
-        if candidate not in sources:
-            candidate = os.path.normpath(os.path.join(os.path.dirname(source), target))
-        if candidate in sources and folder(candidate) != folder(source):
-            edges[folder(source)].add((folder(candidate), source, target))
+        candidate = resolved(source, target)
+        if not candidate:
+            continue
+        if folder(candidate) != folder(source):
+            folder_edges[folder(source)].add((folder(candidate), source, target))
+        if folder(source) == "ui" and folder(candidate) == "ui" and unit(candidate) != unit(source):
+            unit_edges[unit(source)].add((unit(candidate), source, target))
 
 
-def cycle_from(start):
-    """A path of folders leading from start back to start, with the include that makes each step."""
+def cycle_from(edges, start):
+    """A path of nodes leading from start back to start, with the include that makes each step."""
     stack, seen = [(start, [])], set()
     while stack:
         node, path = stack.pop()
@@ -46,16 +61,21 @@ def cycle_from(start):
     return None
 
 
-found = set()
-for start in sorted(edges):
-    cycle = cycle_from(start)
-    if cycle:
-        key = frozenset(step[0] for step in cycle)
-        if key in found:
-            continue
-        found.add(key)
-        print("includecycles: the folders %s include each other in a circle:" % " → ".join(
-            [cycle[0][0]] + [step[1] for step in cycle]), file=sys.stderr)
-        for node, to, source, target in cycle:
-            print("  %s includes \"%s\" (%s → %s)" % (source, target, node, to), file=sys.stderr)
+def report(edges, what):
+    found = set()
+    for start in sorted(edges):
+        cycle = cycle_from(edges, start)
+        if cycle:
+            key = frozenset(step[0] for step in cycle)
+            if key in found:
+                continue
+            found.add(key)
+            print("includecycles: the %s %s include each other in a circle:" % (what, " → ".join(
+                [cycle[0][0]] + [step[1] for step in cycle])), file=sys.stderr)
+            for node, to, source, target in cycle:
+                print("  %s includes \"%s\" (%s → %s)" % (source, target, node, to), file=sys.stderr)
+    return found
+
+
+found = report(folder_edges, "folders") | report(unit_edges, "units of src/ui")
 sys.exit(1 if found else 0)

@@ -120,6 +120,42 @@ bool startDemoSite(DemoSite &site, const DemoSiteSwitches &switches)
     return true;
 }
 
+// The windows' run, until the last window has closed: the program's own objects, the demo site when
+// it is asked for, and the startup window first.
+int runWindows(const StartPlace &start)
+{
+    installMessageBoxes();
+    // The run's options, site rules and library, lent to the windows; all three outlive them. The
+    // library opens once the startup window is on its way to the screen, which needs none of it.
+    OptionStore options;
+    options.loadFromStore();
+    SiteRulesCatalog siteRules;
+    siteRules.loadUserFolder(SiteRulesCatalog::userFolder());
+    PaperLibrary library;
+
+    DemoSite site;
+    QUrl homePage = start.homePage;
+    if (start.demoSite) {
+        if (!startDemoSite(site, start.switches))
+            return 1;
+        homePage = site.homeUrl();
+    }
+
+    AppWindows windows(homePage, options, siteRules);
+    if (site.isListening())
+        windows.setLoginPage(site.loginUrl());
+    windows.showStartup();
+    QTimer::singleShot(0, &windows, [&library, &windows] {
+        if (openLibraryTelling(library, [](bool usable, const QString &message) {
+                showMessage(usable ? MessageIcon::Information : MessageIcon::Critical, message);
+            }))
+            windows.setLibrary(&library);
+    });
+    const int status = QApplication::exec();
+    PartFile::waitForDiskWork(kDiskWorkAtEndMs);
+    return status;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -144,34 +180,5 @@ int main(int argc, char **argv)
     if (!start)
         return 1;
 
-    installMessageBoxes();
-    // The run's options, site rules and library, lent to the windows; all three outlive them. The
-    // library opens once the startup window is on its way to the screen, which needs none of it.
-    OptionStore options;
-    options.loadFromStore();
-    SiteRulesCatalog siteRules;
-    siteRules.loadUserFolder(SiteRulesCatalog::userFolder());
-    PaperLibrary library;
-
-    DemoSite site;
-    QUrl homePage = start->homePage;
-    if (start->demoSite) {
-        if (!startDemoSite(site, start->switches))
-            return 1;
-        homePage = site.homeUrl();
-    }
-
-    AppWindows windows(homePage, options, siteRules);
-    if (site.isListening())
-        windows.setLoginPage(site.loginUrl());
-    windows.showStartup();
-    QTimer::singleShot(0, &windows, [&library, &windows] {
-        if (openLibraryTelling(library, [](bool usable, const QString &message) {
-                showMessage(usable ? MessageIcon::Information : MessageIcon::Critical, message);
-            }))
-            windows.setLibrary(&library);
-    });
-    const int status = QApplication::exec();
-    PartFile::waitForDiskWork(kDiskWorkAtEndMs);
-    return status;
+    return runWindows(*start);
 }

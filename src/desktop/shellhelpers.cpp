@@ -59,13 +59,9 @@ QString realChooseFolder(QWidget *owner, const QString &title, const QString &st
     return QFileDialog::getExistingDirectory(owner, title, startFolder, QFileDialog::ShowDirsOnly);
 }
 
-// A browser is there when the user named one, a desktop file is the default handler of web
-// addresses, or a known browser is on the PATH. xdg-open alone is no browser: without one it starts,
-// fails and shows nothing.
-bool realWebBrowserAvailable()
+// A desktop file is named as the default handler of web addresses.
+bool hasDefaultWebHandler()
 {
-    if (!qEnvironmentVariableIsEmpty("BROWSER"))
-        return true;
     QStringList lists;
     for (const QString &folder : QStandardPaths::standardLocations(QStandardPaths::ConfigLocation))
         lists << folder + QStringLiteral("/mimeapps.list");
@@ -80,6 +76,11 @@ bool realWebBrowserAvailable()
         if (text.contains("x-scheme-handler/https=") || text.contains("x-scheme-handler/http="))
             return true;
     }
+    return false;
+}
+
+bool hasKnownBrowserOnPath()
+{
     static const char *const browsers[] = {"x-www-browser",
                                            "firefox",
                                            "firefox-esr",
@@ -104,6 +105,14 @@ bool realWebBrowserAvailable()
             return true;
     }
     return false;
+}
+
+// A browser is there when the user named one, a desktop file is the default handler of web
+// addresses, or a known browser is on the PATH. xdg-open alone is no browser: without one it starts,
+// fails and shows nothing.
+bool realWebBrowserAvailable()
+{
+    return !qEnvironmentVariableIsEmpty("BROWSER") || hasDefaultWebHandler() || hasKnownBrowserOnPath();
 }
 
 ShellServices realServices()

@@ -25,6 +25,25 @@ AboutWindow::AboutWindow(QWidget *parent)
     Text1->setReadOnly(true);
     Timer1->setObjectName(QStringLiteral("Timer1"));
 
+    layOut();
+
+    setWindowTitle(QStringLiteral("关于『") + kAppTitle + QStringLiteral("』 "));
+    lsoftname->setText(kAppTitle);
+    lblVersion->setText(QStringLiteral("版本 %1.%2.%3")
+                            .arg(FOLIONEXUS_VERSION_MAJOR)
+                            .arg(FOLIONEXUS_VERSION_MINOR)
+                            .arg(FOLIONEXUS_VERSION_PATCH));
+    setInformation(QStringLiteral("正在加载信息，请稍候...\r\n"));
+
+    // The description is filled in just after the window shows, so it opens without delay.
+    Timer1->setSingleShot(true);
+    Timer1->setInterval(100);
+    connect(Timer1, &QTimer::timeout, this, &AboutWindow::showSystemDescription);
+    Timer1->start();
+}
+
+void AboutWindow::layOut()
+{
     auto *okButton = new QPushButton(QStringLiteral("确定"), this);
     okButton->setObjectName(QStringLiteral("cmdOK"));
     okButton->setDefault(true);
@@ -53,20 +72,6 @@ AboutWindow::AboutWindow(QWidget *parent)
     connect(okButton, &QPushButton::clicked, this, &AboutWindow::accept);
     connect(sysInfoButton, &QPushButton::clicked, this, &AboutWindow::startSystemInformation);
     connect(copyButton, &QPushButton::clicked, this, &AboutWindow::copyInformation);
-
-    setWindowTitle(QStringLiteral("关于『") + kAppTitle + QStringLiteral("』 "));
-    lsoftname->setText(kAppTitle);
-    lblVersion->setText(QStringLiteral("版本 %1.%2.%3")
-                            .arg(FOLIONEXUS_VERSION_MAJOR)
-                            .arg(FOLIONEXUS_VERSION_MINOR)
-                            .arg(FOLIONEXUS_VERSION_PATCH));
-    setInformation(QStringLiteral("正在加载信息，请稍候...\r\n"));
-
-    // The description is filled in just after the window shows, so it opens without delay.
-    Timer1->setSingleShot(true);
-    Timer1->setInterval(100);
-    connect(Timer1, &QTimer::timeout, this, &AboutWindow::showSystemDescription);
-    Timer1->start();
 }
 
 void AboutWindow::setInformation(const QString &text)

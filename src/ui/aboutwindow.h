@@ -24,6 +24,8 @@ public Q_SLOTS:
     void startSystemInformation();
 
 private:
+    // The title, the version, the information box and the three buttons, wired to their slots.
+    void layOut();
     void setInformation(const QString &text);
 
     QLabel *lsoftname;

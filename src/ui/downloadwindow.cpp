@@ -49,6 +49,20 @@ constexpr int kBarPadding = 8;  // left and right of the rows
 constexpr int kListMinRows = 5; // the download list always has room for this many rows
 constexpr int kMinWidth = 600;
 
+QPainterPath downArrow()
+{
+    QPainterPath arrow;
+    arrow.moveTo(5.5, 1);
+    arrow.lineTo(10.5, 1);
+    arrow.lineTo(10.5, 7);
+    arrow.lineTo(14, 7);
+    arrow.lineTo(8, 14.5);
+    arrow.lineTo(2, 7);
+    arrow.lineTo(5.5, 7);
+    arrow.closeSubpath();
+    return arrow;
+}
+
 // The four state pictures: waiting, downloading, done, failed.
 QIcon stateIcon(int state)
 {
@@ -64,21 +78,11 @@ QIcon stateIcon(int state)
         p.drawLine(QPointF(8, 8), QPointF(8, 4));
         p.drawLine(QPointF(8, 8), QPointF(11, 9));
         break;
-    case 2: { // an arrow pointing down
-        QPainterPath arrow;
-        arrow.moveTo(5.5, 1);
-        arrow.lineTo(10.5, 1);
-        arrow.lineTo(10.5, 7);
-        arrow.lineTo(14, 7);
-        arrow.lineTo(8, 14.5);
-        arrow.lineTo(2, 7);
-        arrow.lineTo(5.5, 7);
-        arrow.closeSubpath();
+    case 2: // an arrow pointing down
         p.setPen(QPen(QColor(20, 70, 160), 1));
         p.setBrush(QColor(60, 130, 230));
-        p.drawPath(arrow);
+        p.drawPath(downArrow());
         break;
-    }
     case 3: // a tick
         p.setPen(QPen(QColor(30, 150, 60), 2.6, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
         p.drawPolyline(QPolygonF({QPointF(2.5, 8.5), QPointF(6.5, 12.5), QPointF(13.5, 3.5)}));
@@ -388,10 +392,10 @@ DownloadLayout computeDownloadLayout(QSize outerSize, int titleBarHeight, int me
     return layout;
 }
 
-const QString fFileDownload::Caption = QStringLiteral("文件下载 － 墨枢Folionexus文献资料下载管理器");
-const QString fFileDownload::VerificationText =
+const QString DownloadWindowTexts::Caption = QStringLiteral("文件下载 － 墨枢Folionexus文献资料下载管理器");
+const QString DownloadWindowTexts::VerificationText =
     QStringLiteral("站点需要验证：请在登录面板完成验证后点击继续");
-const QString fFileDownload::LoginText = QStringLiteral("站点要求登录：请在登录面板登录后点击继续");
+const QString DownloadWindowTexts::LoginText = QStringLiteral("站点要求登录：请在登录面板登录后点击继续");
 
 fFileDownload::fFileDownload(const RunObjects &run, QWidget *parent) : QMainWindow(parent), m_run(run)
 {
@@ -406,6 +410,24 @@ fFileDownload::fFileDownload(const RunObjects &run, QWidget *parent) : QMainWind
     m_model = m_session->model();
     m_scheduler = m_session->scheduler();
 
+    setUpShellHooks();
+
+    auto *central = new QWidget(this);
+    setCentralWidget(central);
+    // The menu and status bars settle their heights after the window's own resize; place again then.
+    central->installEventFilter(this);
+    buildControlBar(central);
+    buildList(central);
+    PicWebBK = new LoginPanel(central);
+    PicWebBK->hide();
+    makeHelpers();
+    ApplyRowStripes(ListView3, RowHeight);
+    m_commands->refreshRecordCount();
+    m_library->connectLibrary();
+}
+
+void fFileDownload::setUpShellHooks()
+{
     // The commands looked at the file on a worker before they call these: no second look here.
     m_shell.openFile = [](const QString &path) {
         OpenFoundFile(path);
@@ -426,24 +448,21 @@ fFileDownload::fFileDownload(const RunObjects &run, QWidget *parent) : QMainWind
         OpenWebPage(address, true);
         return true;
     };
+}
 
-    auto *central = new QWidget(this);
-    setCentralWidget(central);
-    // The menu and status bars settle their heights after the window's own resize; place again then.
-    central->installEventFilter(this);
-    buildControlBar(central);
-    buildList(central);
-    PicWebBK = new LoginPanel(central);
-    PicWebBK->hide();
-    m_feedback = new DownloadWindowFeedback(*this);
+void fFileDownload::makeHelpers()
+{
+    const DownloadWindowParts parts{*this, *this, m_queue, m_run, m_shell};
+    m_feedback = new DownloadWindowFeedback(parts);
     connect(m_feedback->messageBar(), &MessageBar::changed, this, &fFileDownload::placeRegions);
-    m_commands = new DownloadWindowCommands(*this, *m_feedback);
-    m_library = new DownloadWindowLibrary(*this, *m_commands, *m_feedback);
-    m_commands->buildMenus(*m_library);
-    m_controls = new QueueControls(*this, *m_commands);
-    ApplyRowStripes(ListView3, RowHeight);
-    m_commands->refreshRecordCount();
-    m_library->connectLibrary();
+    m_commands = new DownloadWindowCommands(parts, *m_feedback);
+    connect(m_commands, &DownloadWindowCommands::optionsRequested, this, &fFileDownload::optionsRequested);
+    connect(m_commands, &DownloadWindowCommands::aboutRequested, this, &fFileDownload::aboutRequested);
+    connect(m_commands, &DownloadWindowCommands::searchWindowRequested, this,
+            &fFileDownload::searchWindowRequested);
+    m_library = new DownloadWindowLibrary(parts, *m_commands, *m_feedback);
+    m_commands->buildMenus([this](QMenu *list) { m_library->buildExportMenu(list); });
+    m_controls = new QueueControls(parts, *m_commands);
 }
 
 fFileDownload::~fFileDownload()
@@ -465,7 +484,7 @@ void fFileDownload::buildControlBar(QWidget *central)
     Image1->lower();
     Picture3->installEventFilter(this);
 
-    auto make = [this](auto *widget, const char *name) {
+    auto make = [](auto *widget, const char *name) {
         widget->setObjectName(QLatin1String(name));
         return widget;
     };
@@ -489,7 +508,15 @@ void fFileDownload::buildControlBar(QWidget *central)
     Combo2->setSizeAdjustPolicy(QComboBox::AdjustToContents);
     intervalLabel->setGapWidget(Combo2);
     Command1 = make(new QPushButton(QStringLiteral("网页登录"), Picture3), "Command1");
+    buildOptionsBar();
+}
 
+void fFileDownload::buildOptionsBar()
+{
+    auto make = [](auto *widget, const char *name) {
+        widget->setObjectName(QLatin1String(name));
+        return widget;
+    };
     Picture1 = make(new QFrame(Picture3), "Picture1");
     Label8 = make(new QLabel(QStringLiteral("同名文件："), Picture1), "Label8");
     Option1 = make(new QRadioButton(QStringLiteral("跳过"), Picture1), "Option1");

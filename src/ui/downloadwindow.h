@@ -4,7 +4,7 @@
 #include "core/queue/exportrecords.h"
 #include "core/rows/queueprogress.h"
 #include "core/transfer/scheduleroptions.h"
-#include "ui/runobjects.h"
+#include "ui/downloadwindowparts.h"
 
 #include <QMainWindow>
 #include <QRect>
@@ -34,9 +34,6 @@ class QRadioButton;
 class QTreeView;
 class QueueControls;
 
-// The status bar's panels, numbered from the left.
-enum class StatusPanel { Slogan = 1, Transfer = 2, Connection = 3, Totals = 4 };
-
 // Where the regions of the download window go for a window of the given outer size (all in pixels).
 struct DownloadLayout
 {
@@ -56,7 +53,7 @@ DownloadLayout computeDownloadLayout(QSize outerSize, int titleBarHeight, int me
 // The scheduler does the downloading; the window lays out its regions and owns the collaborators that
 // do the rest: what the queue reports (DownloadWindowFeedback), the menus and list commands
 // (DownloadWindowCommands), the control bar's options (QueueControls) and the paper library's actions.
-class fFileDownload : public QMainWindow
+class fFileDownload : public QMainWindow, public DownloadWindowControls, public DownloadWindowTexts
 {
     Q_OBJECT
 
@@ -100,44 +97,6 @@ public:
     // The band above the list with the pause, the end of a run and a command's result, read whole.
     MessageBar *messageBar() const;
 
-    // The window's caption; a run shows its progress in front of it.
-    static const QString Caption;
-    // "站点需要验证：请在登录面板完成验证后点击继续"
-    static const QString VerificationText;
-    // "站点要求登录：请在登录面板登录后点击继续", when the page that came back is a login page
-    static const QString LoginText;
-    // "下载已暂停：磁盘空间不足，处理后点击继续", when the disk refused a file for a reason the user can mend
-    static QString diskPauseText(DiskFault fault);
-    static constexpr int TotalsDelayMs = 200; // a row's end reaches the totals this soon
-
-    // Controls, by the names the program gives them.
-    QFrame *Picture3;
-    QLabel *Image1;
-    QLabel *Label4;
-    QLabel *Label1;
-    QLabel *Label7;
-    QPushButton *Command26;
-    QLabel *Label2;
-    QComboBox *Combo1;
-    QLabel *Label5;
-    QComboBox *Combo2;
-    QFrame *Picture1;
-    QLabel *Label8;
-    QRadioButton *Option1;
-    QRadioButton *Option2;
-    QRadioButton *Option3;
-    QCheckBox *Check3;
-    QCheckBox *CheckSkipHeld; // "跳过已下载过的文献"
-    QCheckBox *Check4;
-    QComboBox *Combo4;
-    QPushButton *Command4;
-    QPushButton *Command31;
-    QPushButton *Command1;
-    QLabel *Shape1;
-    QTreeView *ListView3;
-    LoginPanel *PicWebBK;
-    QPushButton *cmdContinue; // "继续" of the message bar, after a verification page was solved
-
 Q_SIGNALS:
     // The window accepted a close; the program decides which window comes back.
     void windowClosed();
@@ -155,7 +114,13 @@ private:
     // Tests replace the shell actions, through the door in their support.
     friend struct DownloadWindowSeam;
     void setShellHooks(ShellHooks hooks) { m_shell = std::move(hooks); }
+    // The shell actions the list commands and the status bar's links go through.
+    void setUpShellHooks();
+    // The helpers that do the window's work, each handed the window's parts.
+    void makeHelpers();
     void buildControlBar(QWidget *central);
+    // The duplicate-name options, the checks and the start and stop buttons of the control bar.
+    void buildOptionsBar();
     void buildList(QWidget *central);
     void placeRegions();
 

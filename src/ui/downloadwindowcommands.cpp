@@ -3,9 +3,8 @@
 #include "core/queue/downloadqueue.h"
 #include "core/rows/downloadlistmodel.h"
 #include "core/transfer/downloadscheduler.h"
-#include "ui/downloadwindow.h"
 #include "ui/downloadwindowfeedback.h"
-#include "ui/downloadwindowlibrary.h"
+#include "ui/downloadwindowparts.h"
 #include "ui/loginpanel.h"
 
 #include <QAction>
@@ -13,6 +12,7 @@
 #include <QHeaderView>
 #include <QItemSelectionModel>
 #include <QLabel>
+#include <QMainWindow>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPointer>
@@ -41,30 +41,31 @@ const MakerPage kMakerPages[] = {
 
 } // namespace
 
-DownloadWindowCommands::DownloadWindowCommands(fFileDownload &window, DownloadWindowFeedback &feedback)
-    : QObject(&window), m_window(window), m_feedback(feedback), m_queue(window.queue()),
-      m_model(window.model()), m_scheduler(window.scheduler())
+DownloadWindowCommands::DownloadWindowCommands(const DownloadWindowParts &parts,
+                                               DownloadWindowFeedback &feedback)
+    : QObject(&parts.window), m_parts(parts), m_feedback(feedback), m_queue(parts.queue),
+      m_model(parts.queue->model()), m_scheduler(parts.queue->scheduler())
 {
-    connect(window.Command4, &QPushButton::clicked, this, &DownloadWindowCommands::startDownloads);
-    connect(window.Command31, &QPushButton::clicked, this, &DownloadWindowCommands::stopDownloads);
-    connect(window.Command1, &QPushButton::clicked, this, &DownloadWindowCommands::webLogin);
+    connect(parts.controls.Command4, &QPushButton::clicked, this, &DownloadWindowCommands::startDownloads);
+    connect(parts.controls.Command31, &QPushButton::clicked, this, &DownloadWindowCommands::stopDownloads);
+    connect(parts.controls.Command1, &QPushButton::clicked, this, &DownloadWindowCommands::webLogin);
     connectList();
 }
 
 void DownloadWindowCommands::connectList()
 {
-    connect(m_window.ListView3->header(), &QHeaderView::sectionClicked, this,
+    connect(m_parts.controls.ListView3->header(), &QHeaderView::sectionClicked, this,
             &DownloadWindowCommands::sortByHeader);
-    connect(m_window.ListView3, &QTreeView::doubleClicked, this, [this](const QModelIndex &index) {
+    connect(m_parts.controls.ListView3, &QTreeView::doubleClicked, this, [this](const QModelIndex &index) {
         if (!index.isValid())
             return;
         const RowId id = m_model->idAt(index.row());
         const bool failed = m_model->find(id) && m_model->find(id)->state == RowState::Failed;
-        m_queue->commands().doubleClick(id, m_window.shellHooks());
+        m_queue->commands().doubleClick(id, m_parts.shell);
         if (failed)
             m_feedback.rowsSentBack(); // a failed row goes back to the queue
     });
-    connect(m_window.ListView3, &QTreeView::clicked, this, [this](const QModelIndex &index) {
+    connect(m_parts.controls.ListView3, &QTreeView::clicked, this, [this](const QModelIndex &index) {
         if (index.isValid())
             m_queue->commands().clickPanelText(
                 m_model->idAt(index.row()),
@@ -73,10 +74,11 @@ void DownloadWindowCommands::connectList()
                         panel->setText(text);
                 });
     });
-    connect(m_window.ListView3, &QWidget::customContextMenuRequested, this, [this](const QPoint &pos) {
-        prepareListMenu();
-        m_listMenu->popup(m_window.ListView3->viewport()->mapToGlobal(pos));
-    });
+    connect(m_parts.controls.ListView3, &QWidget::customContextMenuRequested, this,
+            [this](const QPoint &pos) {
+                prepareListMenu();
+                m_listMenu->popup(m_parts.controls.ListView3->viewport()->mapToGlobal(pos));
+            });
     connect(m_model, &DownloadListModel::rowsChanged, this, &DownloadWindowCommands::refreshRecordCount);
 }
 
@@ -86,12 +88,12 @@ QList<int> DownloadWindowCommands::selectedRows() const
     // row of a long list costs a few milliseconds.
     QList<int> rows;
     const int lastColumn = m_model->columnCount() - 1;
-    const QItemSelection selection = m_window.ListView3->selectionModel()->selection();
+    const QItemSelection selection = m_parts.controls.ListView3->selectionModel()->selection();
     for (const QItemSelectionRange &range : selection) {
         if (range.left() != 0 || range.right() != lastColumn) {
             // Part of a row (selected in code): only rows with every cell selected count.
             rows.clear();
-            for (const QModelIndex &index : m_window.ListView3->selectionModel()->selectedRows())
+            for (const QModelIndex &index : m_parts.controls.ListView3->selectionModel()->selectedRows())
                 rows.append(index.row());
             break;
         }
@@ -105,8 +107,8 @@ QList<int> DownloadWindowCommands::selectedRows() const
 
 int DownloadWindowCommands::selectedRow() const
 {
-    const QModelIndex current = m_window.ListView3->currentIndex();
-    if (current.isValid() && m_window.ListView3->selectionModel()->isRowSelected(current.row()))
+    const QModelIndex current = m_parts.controls.ListView3->currentIndex();
+    if (current.isValid() && m_parts.controls.ListView3->selectionModel()->isRowSelected(current.row()))
         return current.row();
     const QList<int> rows = selectedRows();
     return rows.isEmpty() ? -1 : rows.first();
@@ -125,23 +127,23 @@ RowId DownloadWindowCommands::selectedId() const
 void DownloadWindowCommands::prepareListMenu()
 {
     const bool busy = m_queue->commands().guards().sortGuard;
-    m_window.action(QStringLiteral("actRemove"))->setEnabled(!busy);
-    m_window.action(QStringLiteral("actClearAll"))->setEnabled(!busy);
-    m_window.action(QStringLiteral("actSelectAll"))->setEnabled(!busy);
-    m_window.action(QStringLiteral("actStop"))->setEnabled(busy);
+    m_parts.window.findChild<QAction *>(QStringLiteral("actRemove"))->setEnabled(!busy);
+    m_parts.window.findChild<QAction *>(QStringLiteral("actClearAll"))->setEnabled(!busy);
+    m_parts.window.findChild<QAction *>(QStringLiteral("actSelectAll"))->setEnabled(!busy);
+    m_parts.window.findChild<QAction *>(QStringLiteral("actStop"))->setEnabled(busy);
 }
 
 void DownloadWindowCommands::refreshRecordCount()
 {
-    m_window.Label1->setText(m_model->recordCountText());
+    m_parts.controls.Label1->setText(m_model->recordCountText());
 }
 
 void DownloadWindowCommands::runFrozen(const std::function<void()> &work)
 {
-    m_window.ListView3->setUpdatesEnabled(false);
+    m_parts.controls.ListView3->setUpdatesEnabled(false);
     work();
     m_model->flushChanges();
-    m_window.ListView3->setUpdatesEnabled(true);
+    m_parts.controls.ListView3->setUpdatesEnabled(true);
     refreshRecordCount();
 }
 
@@ -150,7 +152,7 @@ void DownloadWindowCommands::sortByHeader(int column)
     m_queue->commands().sortByColumn(column);
     // The header turns its own indicator over on a click; show the list's real order instead.
     const HeaderSorter &sorter = m_queue->commands().sorter();
-    QHeaderView *header = m_window.ListView3->header();
+    QHeaderView *header = m_parts.controls.ListView3->header();
     header->setSortIndicatorShown(sorter.column() >= 0);
     if (sorter.column() >= 0)
         header->setSortIndicator(sorter.column(),
@@ -159,21 +161,22 @@ void DownloadWindowCommands::sortByHeader(int column)
 
 void DownloadWindowCommands::webLogin()
 {
-    m_window.PicWebBK->show();
-    m_window.PicWebBK->raise();
+    m_parts.controls.PicWebBK->show();
+    m_parts.controls.PicWebBK->raise();
     const DownloadRow *row = m_model->find(selectedId());
-    if (!m_window.PicWebBK->Check2->isChecked() && !m_window.PicWebBK->Check1->isChecked() && row)
-        m_window.PicWebBK->openAddress(row->key);
+    if (!m_parts.controls.PicWebBK->Check2->isChecked() && !m_parts.controls.PicWebBK->Check1->isChecked() &&
+        row)
+        m_parts.controls.PicWebBK->openAddress(row->key);
 }
 
 void DownloadWindowCommands::selectAll()
 {
-    m_window.ListView3->selectAll();
+    m_parts.controls.ListView3->selectAll();
 }
 
 void DownloadWindowCommands::selectNone()
 {
-    m_window.ListView3->clearSelection();
+    m_parts.controls.ListView3->clearSelection();
 }
 
 void DownloadWindowCommands::shuffle()
@@ -185,7 +188,7 @@ void DownloadWindowCommands::shuffle()
 void DownloadWindowCommands::fitColumns()
 {
     for (int c = 0; c < DownloadListModel::ColumnCount; ++c)
-        m_window.ListView3->resizeColumnToContents(c);
+        m_parts.controls.ListView3->resizeColumnToContents(c);
 }
 
 void DownloadWindowCommands::redownloadSelected()
@@ -236,7 +239,7 @@ void DownloadWindowCommands::clearAll()
 
 void DownloadWindowCommands::startDownloads()
 {
-    const bool fromLinks = m_window.run().options.options().UseOriginalFileName;
+    const bool fromLinks = m_parts.run.options.options().UseOriginalFileName;
     m_queue->changeOptions([fromLinks](SchedulerOptions &options) { options.namesFromLinks = fromLinks; });
     m_queue->start();
 }
@@ -255,17 +258,17 @@ void DownloadWindowCommands::cancelSelected()
 
 void DownloadWindowCommands::openFile()
 {
-    m_queue->commands().openFile(selectedId(), m_window.shellHooks());
+    m_queue->commands().openFile(selectedId(), m_parts.shell);
 }
 
 void DownloadWindowCommands::openFolder()
 {
-    m_queue->commands().openFolder(selectedId(), m_window.shellHooks());
+    m_queue->commands().openFolder(selectedId(), m_parts.shell);
 }
 
 void DownloadWindowCommands::openInEditor()
 {
-    m_queue->commands().openInEditor(selectedId(), m_window.shellHooks());
+    m_queue->commands().openInEditor(selectedId(), m_parts.shell);
 }
 
 void DownloadWindowCommands::checkPdf()
@@ -287,16 +290,16 @@ QAction *DownloadWindowCommands::addItem(QMenu *menu, const QString &text, const
     return item;
 }
 
-void DownloadWindowCommands::buildMenus(DownloadWindowLibrary &library)
+void DownloadWindowCommands::buildMenus(const std::function<void(QMenu *list)> &addExportMenu)
 {
-    buildListMenu(library);
+    buildListMenu(addExportMenu);
     buildToolsMenu();
     buildHelpMenu();
 }
 
-void DownloadWindowCommands::buildListMenu(DownloadWindowLibrary &library)
+void DownloadWindowCommands::buildListMenu(const std::function<void(QMenu *list)> &addExportMenu)
 {
-    m_listMenu = m_window.menuBar()->addMenu(QStringLiteral("列表操作(&D)"));
+    m_listMenu = m_parts.window.menuBar()->addMenu(QStringLiteral("列表操作(&D)"));
     m_listMenu->setObjectName(QStringLiteral("mnuList"));
     QMenu *list = m_listMenu;
     addItem(list, QStringLiteral("全选"), QStringLiteral("actSelectAll"), &DownloadWindowCommands::selectAll);
@@ -307,6 +310,35 @@ void DownloadWindowCommands::buildListMenu(DownloadWindowLibrary &library)
     addItem(list, QStringLiteral("自动调整列宽"), QStringLiteral("actFitColumns"),
             &DownloadWindowCommands::fitColumns);
     list->addSeparator();
+    buildRowSubmenus(list);
+    addItem(list, QStringLiteral("清空"), QStringLiteral("actClearAll"), &DownloadWindowCommands::clearAll);
+    list->addSeparator();
+    addItem(list, QStringLiteral("开始下载"), QStringLiteral("actStart"),
+            &DownloadWindowCommands::startDownloads);
+    addItem(list, QStringLiteral("停止下载"), QStringLiteral("actStop"),
+            &DownloadWindowCommands::stopDownloads);
+    addItem(list, QStringLiteral("取消下载选中项"), QStringLiteral("actCancelSelected"),
+            &DownloadWindowCommands::cancelSelected);
+    list->addSeparator();
+    addItem(list, QStringLiteral("打开下载文件"), QStringLiteral("actOpenFile"),
+            &DownloadWindowCommands::openFile);
+    addItem(list, QStringLiteral("打开所在文件夹"), QStringLiteral("actOpenFolder"),
+            &DownloadWindowCommands::openFolder);
+    addItem(list, QStringLiteral("用记事本打开文件"), QStringLiteral("actOpenInEditor"),
+            &DownloadWindowCommands::openInEditor);
+    addExportMenu(list);
+    list->addSeparator();
+    QAction *quit = addItem(list, QStringLiteral("退出本下载窗口"), QStringLiteral("actQuit"), nullptr);
+    connect(quit, &QAction::triggered, &m_parts.window, &QWidget::close);
+
+    connect(m_queue->scheduler()->housekeeping(), &Housekeeping::startEnabledChanged, this,
+            [this](bool enabled) {
+                m_parts.window.findChild<QAction *>(QStringLiteral("actStart"))->setEnabled(enabled);
+            });
+}
+
+void DownloadWindowCommands::buildRowSubmenus(QMenu *list)
+{
     QMenu *again = list->addMenu(QStringLiteral("重新下载"));
     again->menuAction()->setObjectName(QStringLiteral("actRedownload"));
     addItem(again, QStringLiteral("选中项"), QStringLiteral("actRedownloadSelected"),
@@ -324,55 +356,33 @@ void DownloadWindowCommands::buildListMenu(DownloadWindowLibrary &library)
             &DownloadWindowCommands::removeFailed);
     addItem(remove, QStringLiteral("完成项"), QStringLiteral("actRemoveDone"),
             &DownloadWindowCommands::removeDone);
-    addItem(list, QStringLiteral("清空"), QStringLiteral("actClearAll"), &DownloadWindowCommands::clearAll);
-    list->addSeparator();
-    addItem(list, QStringLiteral("开始下载"), QStringLiteral("actStart"),
-            &DownloadWindowCommands::startDownloads);
-    addItem(list, QStringLiteral("停止下载"), QStringLiteral("actStop"),
-            &DownloadWindowCommands::stopDownloads);
-    addItem(list, QStringLiteral("取消下载选中项"), QStringLiteral("actCancelSelected"),
-            &DownloadWindowCommands::cancelSelected);
-    list->addSeparator();
-    addItem(list, QStringLiteral("打开下载文件"), QStringLiteral("actOpenFile"),
-            &DownloadWindowCommands::openFile);
-    addItem(list, QStringLiteral("打开所在文件夹"), QStringLiteral("actOpenFolder"),
-            &DownloadWindowCommands::openFolder);
-    addItem(list, QStringLiteral("用记事本打开文件"), QStringLiteral("actOpenInEditor"),
-            &DownloadWindowCommands::openInEditor);
-    library.buildExportMenu(list);
-    list->addSeparator();
-    QAction *quit = addItem(list, QStringLiteral("退出本下载窗口"), QStringLiteral("actQuit"), nullptr);
-    connect(quit, &QAction::triggered, &m_window, &QWidget::close);
-
-    connect(m_queue->scheduler()->housekeeping(), &Housekeeping::startEnabledChanged, this,
-            [this](bool enabled) { m_window.action(QStringLiteral("actStart"))->setEnabled(enabled); });
 }
 
 void DownloadWindowCommands::buildToolsMenu()
 {
-    QMenu *tools = m_window.menuBar()->addMenu(QStringLiteral("工具(&T)"));
+    QMenu *tools = m_parts.window.menuBar()->addMenu(QStringLiteral("工具(&T)"));
     tools->setObjectName(QStringLiteral("mnuTools"));
     connect(addItem(tools, QStringLiteral("设置"), QStringLiteral("actSettings"), nullptr),
-            &QAction::triggered, &m_window, &fFileDownload::optionsRequested);
+            &QAction::triggered, this, &DownloadWindowCommands::optionsRequested);
     addItem(tools, QStringLiteral("检查PDF文件"), QStringLiteral("actCheckPdf"),
             &DownloadWindowCommands::checkPdf);
     connect(addItem(tools, QStringLiteral("打开网页分析窗口"), QStringLiteral("actSearchWindow"), nullptr),
-            &QAction::triggered, &m_window, &fFileDownload::searchWindowRequested);
+            &QAction::triggered, this, &DownloadWindowCommands::searchWindowRequested);
 }
 
 void DownloadWindowCommands::buildHelpMenu()
 {
-    QMenu *help = m_window.menuBar()->addMenu(QStringLiteral("帮助(&H)"));
+    QMenu *help = m_parts.window.menuBar()->addMenu(QStringLiteral("帮助(&H)"));
     help->setObjectName(QStringLiteral("mnuHelp"));
     connect(addItem(help, QStringLiteral("关于"), QStringLiteral("actAbout"), nullptr), &QAction::triggered,
-            &m_window, &fFileDownload::aboutRequested);
+            this, &DownloadWindowCommands::aboutRequested);
     help->addSeparator();
     for (const MakerPage &page : kMakerPages) {
         QAction *item = addItem(help, QString::fromUtf8(page.text), QLatin1String(page.name), nullptr);
         const QString address = QLatin1String(page.address);
         connect(item, &QAction::triggered, this, [this, address] {
-            if (m_window.shellHooks().openWebPage)
-                m_window.shellHooks().openWebPage(address);
+            if (m_parts.shell.openWebPage)
+                m_parts.shell.openWebPage(address);
         });
     }
 }

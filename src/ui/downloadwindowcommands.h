@@ -1,5 +1,7 @@
 #pragma once
 
+#include "ui/downloadwindowparts.h"
+
 #include <QList>
 #include <QObject>
 #include <QtGlobal>
@@ -7,13 +9,11 @@
 
 enum class RowId : quint64;
 class DownloadWindowFeedback;
-class DownloadWindowLibrary;
 class DownloadListModel;
 class DownloadQueue;
 class DownloadScheduler;
 class QAction;
 class QMenu;
-class fFileDownload;
 
 // The download window's commands: the menus (the list menu is also the list's right-click menu), the
 // buttons that start and stop the queue, and what a click on the list does. Each command works on the
@@ -23,10 +23,10 @@ class DownloadWindowCommands : public QObject
     Q_OBJECT
 
 public:
-    DownloadWindowCommands(fFileDownload &window, DownloadWindowFeedback &feedback);
+    DownloadWindowCommands(const DownloadWindowParts &parts, DownloadWindowFeedback &feedback);
 
-    // The window's menu bar; the library adds its export menu to the list menu.
-    void buildMenus(DownloadWindowLibrary &library);
+    // The window's menu bar; addExportMenu puts the library's export menu into the list menu.
+    void buildMenus(const std::function<void(QMenu *list)> &addExportMenu);
     QMenu *listMenu() const { return m_listMenu; }
     // The right-click: enables four items from the sort guard (the menu is shown by the caller).
     void prepareListMenu();
@@ -43,10 +43,17 @@ public:
     // Walks the list with repainting off, as the commands that touch many rows do.
     void runFrozen(const std::function<void()> &work);
 
+Q_SIGNALS:
+    void optionsRequested();      // "设置"
+    void aboutRequested();        // "关于"
+    void searchWindowRequested(); // "打开网页分析窗口"
+
 private:
     QAction *addItem(QMenu *menu, const QString &text, const QString &name,
                      void (DownloadWindowCommands::*slot)());
-    void buildListMenu(DownloadWindowLibrary &library);
+    void buildListMenu(const std::function<void(QMenu *list)> &addExportMenu);
+    // "重新下载" and "清除" with their items.
+    void buildRowSubmenus(QMenu *list);
     void buildToolsMenu();
     void buildHelpMenu();
     void connectList();
@@ -69,7 +76,7 @@ private:
     void openInEditor();
     void checkPdf();
 
-    fFileDownload &m_window;
+    DownloadWindowParts m_parts;
     DownloadWindowFeedback &m_feedback;
     DownloadQueue *m_queue;
     DownloadListModel *m_model;

@@ -5,7 +5,7 @@
 #include "core/rows/downloadlistmodel.h"
 #include "core/transfer/downloadscheduler.h"
 #include "desktop/desktopnotifier.h"
-#include "ui/downloadwindow.h"
+#include "ui/downloadwindowparts.h"
 #include "ui/loginpanel.h"
 #include "ui/messagebar.h"
 #include "ui/statuspanellabel.h"
@@ -13,6 +13,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QEvent>
+#include <QMainWindow>
 #include <QPointer>
 #include <QPushButton>
 #include <QStatusBar>
@@ -25,26 +26,26 @@ const QString kSlogan = QStringLiteral("墨枢软件：文献资料，一键到�
 const QString kMakerSite = QStringLiteral("https://www.folionexus.com/");
 } // namespace
 
-DownloadWindowFeedback::DownloadWindowFeedback(fFileDownload &window)
-    : QObject(&window), m_window(window), m_queue(window.queue()), m_model(window.model()),
-      m_scheduler(window.scheduler()), m_progress(window.model())
+DownloadWindowFeedback::DownloadWindowFeedback(const DownloadWindowParts &parts)
+    : QObject(&parts.window), m_parts(parts), m_queue(parts.queue), m_model(parts.queue->model()),
+      m_scheduler(parts.queue->scheduler()), m_progress(parts.queue->model())
 {
     m_notifier = new DesktopNotifier(this);
-    m_messageBar = new MessageBar(window.centralWidget());
-    window.cmdContinue = m_messageBar->actionButton();
-    window.cmdContinue->setObjectName(QStringLiteral("cmdContinue"));
+    m_messageBar = new MessageBar(parts.window.centralWidget());
+    parts.controls.cmdContinue = m_messageBar->actionButton();
+    parts.controls.cmdContinue->setObjectName(QStringLiteral("cmdContinue"));
     buildStatusBar();
     connectScheduler();
 }
 
 void DownloadWindowFeedback::buildStatusBar()
 {
-    m_window.statusBar()->setObjectName(QStringLiteral("StatusBar1"));
+    m_parts.window.statusBar()->setObjectName(QStringLiteral("StatusBar1"));
     // Each panel is as wide as what it holds, and a panel with nothing to say takes none. The third takes
     // the room left over and is the first to give way: what it says at length (a pause, the end of a run)
     // the message bar shows whole, while the second holds what the user clicked for.
     for (size_t i = 0; i < m_panels.size(); ++i) {
-        auto *label = new StatusPanelLabel(80, m_window.statusBar());
+        auto *label = new StatusPanelLabel(80, m_parts.window.statusBar());
         label->setObjectName(QStringLiteral("Panel%1").arg(i + 1));
         if (i == 0)
             label->setMinimumWidth(120);
@@ -54,7 +55,7 @@ void DownloadWindowFeedback::buildStatusBar()
                                    12);
         label->installEventFilter(this);
         m_panels[i] = label;
-        m_window.statusBar()->addWidget(label, i == 2 ? 1 : 0);
+        m_parts.window.statusBar()->addWidget(label, i == 2 ? 1 : 0);
     }
     panel(StatusPanel::Slogan)->setText(kSlogan);
     panel(StatusPanel::Slogan)->setCursor(Qt::PointingHandCursor);
@@ -63,12 +64,13 @@ void DownloadWindowFeedback::buildStatusBar()
     // Beside the connection panel, the speed with the time left; the totals line keeps its panel to itself.
     // Room for a usual reading, so that it is not the one panel squeezed while a run is on.
     const int usualReading =
-        m_window.fontMetrics().horizontalAdvance(QStringLiteral("总速度 999.9 KB/s，剩余 59分59秒")) + 12;
-    m_speedPanel = new StatusPanelLabel(usualReading, m_window.statusBar());
+        m_parts.window.fontMetrics().horizontalAdvance(QStringLiteral("总速度 999.9 KB/s，剩余 59分59秒")) +
+        12;
+    m_speedPanel = new StatusPanelLabel(usualReading, m_parts.window.statusBar());
     m_speedPanel->setObjectName(QStringLiteral("PanelSpeed"));
     m_speedPanel->setMinimumWidth(usualReading);
     m_speedPanel->hide(); // shown while a run is on
-    m_window.statusBar()->insertWidget(3, m_speedPanel);
+    m_parts.window.statusBar()->insertWidget(3, m_speedPanel);
 }
 
 void DownloadWindowFeedback::tellResult(const QString &text)
@@ -81,7 +83,7 @@ bool DownloadWindowFeedback::eventFilter(QObject *watched, QEvent *event)
 {
     if (event->type() != QEvent::MouseButtonRelease)
         return false;
-    const ShellHooks &shell = m_window.shellHooks();
+    const ShellHooks &shell = m_parts.shell;
     if (watched == panel(StatusPanel::Slogan)) {
         if (shell.openWebPage)
             shell.openWebPage(kMakerSite);
@@ -91,40 +93,31 @@ bool DownloadWindowFeedback::eventFilter(QObject *watched, QEvent *event)
         const QString text = panel(StatusPanel::Transfer)->text();
         if (!text.isEmpty() && shell.openFile)
             m_queue->commands().lookAtFile(text, [self = QPointer(this), text](bool exists) {
-                if (self && exists && self->m_window.shellHooks().openFile)
-                    self->m_window.shellHooks().openFile(text);
+                if (self && exists && self->m_parts.shell.openFile)
+                    self->m_parts.shell.openFile(text);
             });
     }
     return false;
 }
 
+namespace {
+QString transferNoteText(TransferNote note)
+{
+    switch (note) {
+    case TransferNote::Started:
+        return QStringLiteral("正在下载:");
+    case TransferNote::Ended:
+        return QStringLiteral("完成下载:");
+    case TransferNote::Failed:
+        return QStringLiteral("下载失败:");
+    }
+    return {};
+}
+} // namespace
+
 void DownloadWindowFeedback::connectScheduler()
 {
-    connect(m_queue->scheduler(), &DownloadScheduler::transferNoted, this,
-            [this](TransferNote note, const QString &name) {
-                m_transferTextStale = false;
-                QString said;
-                switch (note) {
-                case TransferNote::Started:
-                    said = QStringLiteral("正在下载:");
-                    break;
-                case TransferNote::Ended:
-                    said = QStringLiteral("完成下载:");
-                    break;
-                case TransferNote::Failed:
-                    said = QStringLiteral("下载失败:");
-                    break;
-                }
-                panel(StatusPanel::Transfer)->setText(said + name);
-            });
-    connect(m_queue->scheduler()->reports(), &TransferReports::connectionStateChanged, this,
-            [this](ConnectionState state, int code, const QString &text) {
-                // While the queue waits for a verification, the connection panel keeps saying so.
-                if (!m_scheduler->pause().isPausedForVerification())
-                    panel(StatusPanel::Connection)->setText(Downloader::stateText(state, code, text));
-            });
-    connect(m_queue->scheduler()->housekeeping(), &Housekeeping::totalsChanged, this,
-            [this] { panel(StatusPanel::Totals)->setText(m_model->totalsText()); });
+    connectPanels();
     connect(m_queue, &DownloadQueue::queueFinished, this, &DownloadWindowFeedback::onQueueFinished);
     connect(m_queue, &DownloadQueue::verificationNeeded, this, &DownloadWindowFeedback::onVerificationNeeded);
     connect(m_queue->scheduler(), &DownloadScheduler::rowEnded, this,
@@ -140,25 +133,43 @@ void DownloadWindowFeedback::connectScheduler()
         }
         refreshTotalsSoon();
     });
-    connect(m_window.cmdContinue, &QPushButton::clicked, this,
+    connect(m_parts.controls.cmdContinue, &QPushButton::clicked, this,
             &DownloadWindowFeedback::continueAfterVerification);
     m_progressTick.setInterval(1000);
     connect(&m_progressTick, &QTimer::timeout, this, &DownloadWindowFeedback::refreshProgress);
     m_totalsSoon.setSingleShot(true);
-    m_totalsSoon.setInterval(fFileDownload::TotalsDelayMs);
+    m_totalsSoon.setInterval(DownloadWindowTexts::TotalsDelayMs);
     connect(&m_totalsSoon, &QTimer::timeout, this, &DownloadWindowFeedback::refreshProgress);
     connect(m_queue->scheduler(), &DownloadScheduler::runningChanged, this,
             &DownloadWindowFeedback::onRunningChanged);
-    connect(m_window.PicWebBK, &LoginPanel::titleShown, this, [this](const QString &title) {
+    connect(m_parts.controls.PicWebBK, &LoginPanel::loginFinished, this,
+            &DownloadWindowFeedback::onLoginFinished);
+}
+
+void DownloadWindowFeedback::connectPanels()
+{
+    connect(m_queue->scheduler(), &DownloadScheduler::transferNoted, this,
+            [this](TransferNote note, const QString &name) {
+                m_transferTextStale = false;
+                panel(StatusPanel::Transfer)->setText(transferNoteText(note) + name);
+            });
+    connect(m_queue->scheduler()->reports(), &TransferReports::connectionStateChanged, this,
+            [this](ConnectionState state, int code, const QString &text) {
+                // While the queue waits for a verification, the connection panel keeps saying so.
+                if (!m_scheduler->pause().isPausedForVerification())
+                    panel(StatusPanel::Connection)->setText(Downloader::stateText(state, code, text));
+            });
+    connect(m_queue->scheduler()->housekeeping(), &Housekeeping::totalsChanged, this,
+            [this] { panel(StatusPanel::Totals)->setText(m_model->totalsText()); });
+    connect(m_parts.controls.PicWebBK, &LoginPanel::titleShown, this, [this](const QString &title) {
         if (!m_scheduler->pause().isPausedForVerification())
             panel(StatusPanel::Connection)->setText(title);
     });
-    connect(m_window.PicWebBK, &LoginPanel::loginFinished, this, &DownloadWindowFeedback::onLoginFinished);
 }
 
 void DownloadWindowFeedback::onRunningChanged(bool running)
 {
-    m_window.Shape1->setVisible(running);
+    m_parts.controls.Shape1->setVisible(running);
     if (running && !m_progress.running())
         beginRun();
     if (!m_scheduler->pause().isPausedForVerification())
@@ -167,7 +178,7 @@ void DownloadWindowFeedback::onRunningChanged(bool running)
 
 void DownloadWindowFeedback::clearPauseMessage()
 {
-    if (!m_window.cmdContinue->isVisibleTo(m_messageBar))
+    if (!m_parts.controls.cmdContinue->isVisibleTo(m_messageBar))
         return;
     // The connection panel told of the pause too; a stop that ends nothing leaves no word of it behind.
     if (panel(StatusPanel::Connection)->text() == m_messageBar->text())
@@ -200,7 +211,7 @@ void DownloadWindowFeedback::refreshProgress()
     if (!m_progress.running())
         return;
     // The run goes on: an earlier run's end or a command's result is over (a pause stays).
-    if (std::exchange(m_messageStale, false) && !m_window.cmdContinue->isVisibleTo(m_messageBar))
+    if (std::exchange(m_messageStale, false) && !m_parts.controls.cmdContinue->isVisibleTo(m_messageBar))
         m_messageBar->clearMessage();
     const QueueProgress::Snapshot snapshot = m_progress.measure();
     // A queue that only waits out busy hosts says for how long, not that it moves at 0 B/s.
@@ -208,9 +219,10 @@ void DownloadWindowFeedback::refreshProgress()
     m_speedPanel->setText(hostWait >= 0 ? progresstext::hostWait(hostWait)
                                         : progresstext::statusLine(snapshot));
     m_speedPanel->setVisible(!m_scheduler->pause().isPausedForVerification());
-    m_window.setWindowTitle(snapshot.total > 0 ? progresstext::fraction(snapshot) + QStringLiteral(" － ") +
-                                                     fFileDownload::Caption
-                                               : fFileDownload::Caption);
+    m_parts.window.setWindowTitle(snapshot.total > 0
+                                      ? progresstext::fraction(snapshot) + QStringLiteral(" － ") +
+                                            DownloadWindowTexts::Caption
+                                      : DownloadWindowTexts::Caption);
 }
 
 QString DownloadWindowFeedback::speedText() const
@@ -221,9 +233,9 @@ QString DownloadWindowFeedback::speedText() const
 bool DownloadWindowFeedback::autoRedownloadGoesOn() const
 {
     // With automatic re-download the queue starts again at once with such rows: not the end yet.
-    if (!m_window.Check4->isChecked())
+    if (!m_parts.controls.Check4->isChecked())
         return false;
-    const auto choice = static_cast<AutoRedownloadChoice>(m_window.Combo4->currentIndex());
+    const auto choice = static_cast<AutoRedownloadChoice>(m_parts.controls.Combo4->currentIndex());
     const bool failed = choice != AutoRedownloadChoice::Html;
     const bool html = choice != AutoRedownloadChoice::Failed;
     for (int i = 0; i < m_model->count(); ++i) {
@@ -245,7 +257,7 @@ void DownloadWindowFeedback::onQueueFinished()
     const QueueProgress::Summary summary = m_progress.finish();
     m_speedPanel->clear();
     m_speedPanel->hide();
-    m_window.setWindowTitle(fFileDownload::Caption);
+    m_parts.window.setWindowTitle(DownloadWindowTexts::Caption);
     m_queue->refreshTotals();
     // A run that ended nothing (an automatic start that found no work) is not worth a word.
     if (!wasOn || !summary.any() || m_closing)
@@ -274,20 +286,20 @@ void DownloadWindowFeedback::onVerificationNeeded()
 {
     // The panel may be too narrow for the whole request; the speed, nothing while paused, makes room.
     const QString &text = m_scheduler->pause().pauseKind() == PauseKind::Login
-                              ? fFileDownload::LoginText
-                              : fFileDownload::VerificationText;
+                              ? DownloadWindowTexts::LoginText
+                              : DownloadWindowTexts::VerificationText;
     panel(StatusPanel::Connection)->setText(text);
     m_speedPanel->hide();
     m_messageBar->showMessage(MessageBar::Kind::Warning, text, QStringLiteral("继续"));
-    m_window.PicWebBK->show();
-    m_window.PicWebBK->raise();
+    m_parts.controls.PicWebBK->show();
+    m_parts.controls.PicWebBK->raise();
     // A login that has the browser keeps it until it ends; the page follows then.
-    m_wallAfterLogin = m_window.PicWebBK->isLoggingIn();
+    m_wallAfterLogin = m_parts.controls.PicWebBK->isLoggingIn();
     if (!m_wallAfterLogin)
-        m_window.PicWebBK->openAddress(m_scheduler->pause().verificationPage().toString());
+        m_parts.controls.PicWebBK->openAddress(m_scheduler->pause().verificationPage().toString());
 }
 
-QString fFileDownload::diskPauseText(DiskFault fault)
+QString DownloadWindowTexts::diskPauseText(DiskFault fault)
 {
     QString why;
     switch (fault) {
@@ -314,7 +326,7 @@ QString fFileDownload::diskPauseText(DiskFault fault)
 void DownloadWindowFeedback::onDiskPaused()
 {
     // Shown where a verification's request is; 继续 tries again, and a disk still not mended pauses again.
-    const QString text = fFileDownload::diskPauseText(m_scheduler->pause().pauseDiskFault());
+    const QString text = DownloadWindowTexts::diskPauseText(m_scheduler->pause().pauseDiskFault());
     panel(StatusPanel::Connection)->setText(text);
     m_speedPanel->hide();
     m_messageBar->showMessage(MessageBar::Kind::Warning, text, QStringLiteral("继续"));
@@ -333,5 +345,5 @@ void DownloadWindowFeedback::onLoginFinished()
     m_queue->loginFinished();
     // A wall met while the login had the browser is shown now.
     if (std::exchange(m_wallAfterLogin, false) && m_scheduler->pause().isPausedForVerification())
-        m_window.PicWebBK->openAddress(m_scheduler->pause().verificationPage().toString());
+        m_parts.controls.PicWebBK->openAddress(m_scheduler->pause().verificationPage().toString());
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/rows/queueprogress.h"
+#include "ui/downloadwindowparts.h"
 
 #include <QObject>
 #include <QTimer>
@@ -12,8 +13,6 @@ class DownloadQueue;
 class DownloadScheduler;
 class MessageBar;
 class QLabel;
-class fFileDownload;
-enum class StatusPanel;
 
 // What the download window tells of the queue: the status bar's panels with the speed, the title's
 // progress, the message bar (the pause with its 继续, the end of a run, a command's result) and the
@@ -23,7 +22,7 @@ class DownloadWindowFeedback : public QObject
     Q_OBJECT
 
 public:
-    explicit DownloadWindowFeedback(fFileDownload &window);
+    explicit DownloadWindowFeedback(const DownloadWindowParts &parts);
 
     QLabel *panel(StatusPanel which) const { return m_panels[static_cast<size_t>(which) - 1]; }
     QString speedText() const;
@@ -48,6 +47,8 @@ protected:
 private:
     void buildStatusBar();
     void connectScheduler();
+    // The status bar's panels follow the transfers, the connection, the totals and the login panel.
+    void connectPanels();
     void onRunningChanged(bool running);
     void onQueueFinished();
     void onVerificationNeeded();
@@ -59,7 +60,7 @@ private:
     void refreshTotalsSoon();
     bool autoRedownloadGoesOn() const;
 
-    fFileDownload &m_window;
+    DownloadWindowParts m_parts;
     DownloadQueue *m_queue;
     DownloadListModel *m_model;
     const DownloadScheduler *m_scheduler;

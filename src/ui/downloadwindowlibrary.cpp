@@ -10,13 +10,14 @@
 #include "core/transfer/diskworkers.h"
 #include "core/transfer/downloadscheduler.h"
 #include "desktop/filedialogs.h"
-#include "ui/downloadwindow.h"
 #include "ui/downloadwindowcommands.h"
 #include "ui/downloadwindowfeedback.h"
+#include "ui/downloadwindowparts.h"
 
 #include <QCheckBox>
 #include <QDir>
 #include <QLabel>
+#include <QMainWindow>
 #include <QMenu>
 #include <QPointer>
 #include <QSaveFile>
@@ -34,25 +35,26 @@ const QString kLibraryBusy =
 const QString kLibraryFreed = QStringLiteral("文献资料库已空闲，等待的下载记录已写入。");
 } // namespace
 
-DownloadWindowLibrary::DownloadWindowLibrary(fFileDownload &window, DownloadWindowCommands &commands,
+DownloadWindowLibrary::DownloadWindowLibrary(const DownloadWindowParts &parts,
+                                             DownloadWindowCommands &commands,
                                              DownloadWindowFeedback &feedback)
-    : QObject(&window), m_window(window), m_commands(commands), m_feedback(feedback), m_queue(window.queue())
+    : QObject(&parts.window), m_parts(parts), m_commands(commands), m_feedback(feedback), m_queue(parts.queue)
 {
 }
 
 void DownloadWindowLibrary::connectLibrary()
 {
-    OptionStore &options = m_window.run().options;
+    OptionStore &options = m_parts.run.options;
     options.loadSkipHeld();
-    m_window.CheckSkipHeld->setChecked(options.options().SkipHeld);
-    PaperLibrary *library = m_window.run().library;
+    m_parts.controls.CheckSkipHeld->setChecked(options.options().SkipHeld);
+    PaperLibrary *library = m_parts.run.library;
     if (!library) {
-        m_window.CheckSkipHeld->setEnabled(false);
-        m_window.CheckSkipHeld->setToolTip(kNoLibraryTip);
+        m_parts.controls.CheckSkipHeld->setEnabled(false);
+        m_parts.controls.CheckSkipHeld->setToolTip(kNoLibraryTip);
         return;
     }
-    m_queue->attachLibrary(library, m_window.CheckSkipHeld->isChecked(), true);
-    connect(m_window.CheckSkipHeld, &QCheckBox::toggled, this, [this, &options](bool on) {
+    m_queue->attachLibrary(library, m_parts.controls.CheckSkipHeld->isChecked(), true);
+    connect(m_parts.controls.CheckSkipHeld, &QCheckBox::toggled, this, [this, &options](bool on) {
         options.storeSkipHeld(on);
         m_queue->setSkipHeld(on);
     });
@@ -104,7 +106,7 @@ void DownloadWindowLibrary::buildExportMenu(QMenu *list)
 void DownloadWindowLibrary::exportRows(ExportFormat format)
 {
     // The rows are taken here; what the library knows of them is read with their files on the worker.
-    QList<ExportItem> items = exportItems(*m_window.model(), m_commands.selectedIds(), nullptr);
+    QList<ExportItem> items = exportItems(*m_parts.queue->model(), m_commands.selectedIds(), nullptr);
     const PaperLibrary *library = m_queue->library();
     const QString libraryPath = library && library->isOpen() ? library->path() : QString();
     if (items.isEmpty()) {
@@ -117,7 +119,7 @@ void DownloadWindowLibrary::exportRows(ExportFormat format)
     request.startPath = QDir::homePath() + QStringLiteral("/文献.") + exportSuffix(format);
     request.filter = exportFilter(format);
     request.defaultSuffix = exportSuffix(format);
-    const QString path = filedialogs::choose(&m_window, request);
+    const QString path = filedialogs::choose(&m_parts.window, request);
     if (path.isEmpty())
         return;
     // The rows' files are looked at and the export written on a worker; the answer comes back here.

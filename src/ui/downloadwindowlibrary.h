@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/queue/exportrecords.h"
+#include "ui/downloadwindowparts.h"
 
 #include <QObject>
 
@@ -8,7 +9,6 @@ class DownloadWindowFeedback;
 class DownloadWindowCommands;
 class DownloadQueue;
 class QMenu;
-class fFileDownload;
 
 // The download window's use of the paper library: rows held from earlier downloads, the outcome of
 // every download, the list kept across runs and the exports of the list menu.
@@ -17,7 +17,7 @@ class DownloadWindowLibrary : public QObject
     Q_OBJECT
 
 public:
-    DownloadWindowLibrary(fFileDownload &window, DownloadWindowCommands &commands,
+    DownloadWindowLibrary(const DownloadWindowParts &parts, DownloadWindowCommands &commands,
                           DownloadWindowFeedback &feedback);
 
     // Ties the queue to the library (once the window has loaded its options) and offers the last list.
@@ -30,7 +30,7 @@ private:
     void offerLastList();
     void tellLibraryFailure(const QString &message);
 
-    fFileDownload &m_window;
+    DownloadWindowParts m_parts;
     DownloadWindowCommands &m_commands;
     DownloadWindowFeedback &m_feedback;
     DownloadQueue *m_queue;

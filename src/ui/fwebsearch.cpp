@@ -136,6 +136,25 @@ bool handOverPolitely(SearchWindowHost *host, const SiteRulesCatalog &rules,
     return queue->enqueue(candidates, position, options, tally);
 }
 
+// What the analysis asks of the window and the program: the save folder, the hand-over to the download
+// window's queue (polite to each site), the selection and the options in force.
+AnalysisHooks analysisHooks(fWebSearch *window, SearchWindowHost *host, const RunObjects &run)
+{
+    OptionStore &options = run.options;
+    return AnalysisHooks{[window, host] { return host->runSaveLocationChooser(window); },
+                         [host, &rules = run.siteRules](const CandidateListModel &candidates, int position,
+                                                        const HandOverOptions &handOver,
+                                                        HandOverTally *tally) {
+                             return handOverPolitely(host, rules, candidates, position, handOver, tally);
+                         },
+                         [host] { host->showDownloadWindow(); },
+                         [window](int position) {
+                             return window->candidateView()->selectionModel()->isRowSelected(position, {});
+                         },
+                         [&options] { return handOverOptionsOf(options.options()); },
+                         [&options] { return options.options().PromptSavePathOnExtract; }};
+}
+
 } // namespace
 
 fWebSearch::fWebSearch(SearchWindowHost *host, const QUrl &homePage, const RunObjects &run, QWidget *parent)
@@ -152,20 +171,7 @@ fWebSearch::fWebSearch(SearchWindowHost *host, const QUrl &homePage, const RunOb
     if (PaperLibrary *library = m_run.library)
         m_seenRecorder = new SeenRecorder(library, m_candidates, this);
     buildControls();
-    m_analysis = new CandidateAnalysis(
-        m_candidates,
-        AnalysisHooks{
-            [this] { return m_host->runSaveLocationChooser(this); },
-            [this](const CandidateListModel &candidates, int position, const HandOverOptions &options,
-                   HandOverTally *tally) {
-                return handOverPolitely(m_host, m_pageReader->catalog(), candidates, position, options,
-                                        tally);
-            },
-            [this] { m_host->showDownloadWindow(); },
-            [this](int position) { return ListView1->selectionModel()->isRowSelected(position, {}); },
-            [this] { return handOverOptionsOf(m_run.options.options()); },
-            [this] { return m_run.options.options().PromptSavePathOnExtract; }},
-        this);
+    m_analysis = new CandidateAnalysis(m_candidates, analysisHooks(this, m_host, m_run), this);
     connect(m_analysis, &CandidateAnalysis::started, this, &fWebSearch::onAnalysisStarted);
     connect(m_analysis, &CandidateAnalysis::progressTextChanged, this, [this](const QString &text) {
         Label11->setText(text);
@@ -255,6 +261,36 @@ void fWebSearch::buildListButtons()
     connect(m_exportButton, &QPushButton::clicked, this, &fWebSearch::exportList);
 }
 
+namespace {
+
+void addToolsMenu(fWebSearch *window, SearchWindowHost *host)
+{
+    QMenu *tools = window->menuBar()->addMenu(QStringLiteral("工具(&T)"));
+    tools->addAction(QStringLiteral("设置"), window, [window, host] { host->showOptions(window); });
+    tools->addAction(QStringLiteral("打开下载窗口"), window, [host] { host->showDownloadWindow(); });
+    tools->addSeparator();
+    tools->addAction(QStringLiteral("查看IE浏览器缓存"), window,
+                     [window, host] { host->showCacheViewer(window); });
+    tools->addAction(QStringLiteral("清空IE浏览器缓存"), window, [host] { host->clearBrowserCache(); });
+    tools->addSeparator();
+    tools->addAction(QStringLiteral("站点规则…"), window, &fWebSearch::showSiteRules);
+    tools->addAction(QStringLiteral("检查本页"), window, &fWebSearch::checkThisPage);
+}
+
+void addHelpMenu(fWebSearch *window, SearchWindowHost *host)
+{
+    QMenu *help = window->menuBar()->addMenu(QStringLiteral("帮助(&H)"));
+    help->addAction(QStringLiteral("关于(&A)"), window, [window, host] { host->showAbout(window); });
+    help->addSeparator();
+    help->addAction(QStringLiteral("作者网站－墨枢软件"), window, [] { OpenWebPage(kMakerSite, true); });
+    help->addAction(QStringLiteral("最新版本"), window, [] { OpenWebPage(kLatestVersion, true); });
+    help->addAction(QStringLiteral("软件定制"), window, [] { OpenWebPage(kCustomSoftware, true); });
+    help->addAction(QStringLiteral("给软件作者建议"), window,
+                    [] { shellServices().openUrl(QUrl(kSuggestionMail, QUrl::StrictMode)); });
+}
+
+} // namespace
+
 void fWebSearch::buildMenus()
 {
     // "加入" is kept out of the menu bar: it is the popup of the button "分析下载".
@@ -287,24 +323,8 @@ void fWebSearch::buildMenus()
                            [this] { removeRows(RemovalRule::TitleLacks); });
     m_menuClear->addAction(QStringLiteral("清空全部"), this, &fWebSearch::clearAll);
 
-    QMenu *tools = menuBar()->addMenu(QStringLiteral("工具(&T)"));
-    tools->addAction(QStringLiteral("设置"), this, [this] { m_host->showOptions(this); });
-    tools->addAction(QStringLiteral("打开下载窗口"), this, [this] { m_host->showDownloadWindow(); });
-    tools->addSeparator();
-    tools->addAction(QStringLiteral("查看IE浏览器缓存"), this, [this] { m_host->showCacheViewer(this); });
-    tools->addAction(QStringLiteral("清空IE浏览器缓存"), this, [this] { m_host->clearBrowserCache(); });
-    tools->addSeparator();
-    tools->addAction(QStringLiteral("站点规则…"), this, &fWebSearch::showSiteRules);
-    tools->addAction(QStringLiteral("检查本页"), this, &fWebSearch::checkThisPage);
-
-    QMenu *help = menuBar()->addMenu(QStringLiteral("帮助(&H)"));
-    help->addAction(QStringLiteral("关于(&A)"), this, [this] { m_host->showAbout(this); });
-    help->addSeparator();
-    help->addAction(QStringLiteral("作者网站－墨枢软件"), this, [] { OpenWebPage(kMakerSite, true); });
-    help->addAction(QStringLiteral("最新版本"), this, [] { OpenWebPage(kLatestVersion, true); });
-    help->addAction(QStringLiteral("软件定制"), this, [] { OpenWebPage(kCustomSoftware, true); });
-    help->addAction(QStringLiteral("给软件作者建议"), this,
-                    [] { shellServices().openUrl(QUrl(kSuggestionMail, QUrl::StrictMode)); });
+    addToolsMenu(this, m_host);
+    addHelpMenu(this, m_host);
 }
 
 void fWebSearch::connectBrowser()
@@ -388,11 +408,12 @@ void fWebSearch::checkThisPage()
 
 void fWebSearch::toggleAddAll()
 {
-    if (m_addAllButton->text() != kAddAllIdle) {
+    if (m_addAllState == AddAllState::Walking) {
         m_walk->stop();
         autoSizeColumns();
         return;
     }
+    m_addAllState = AddAllState::Walking;
     m_addAllButton->setText(kAddAllRunning);
     m_addAllButton->setStyleSheet(QStringLiteral("background-color: rgb(255, 0, 0);"));
     if (m_run.options.options().PromptSavePathOnExtract)
@@ -426,6 +447,7 @@ void fWebSearch::onAddAllFinished()
 {
     // Why the walk ended shows in the first panel of the status bar.
     m_statusPanels[0]->setText(addAllEndText(m_walk->endReason(), m_walk->pagesTaken()));
+    m_addAllState = AddAllState::Idle;
     m_addAllButton->setStyleSheet(QString());
     m_addAllButton->setText(kAddAllIdle);
     autoSizeColumns();

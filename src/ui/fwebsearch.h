@@ -96,6 +96,9 @@ private:
     AddAllWalk *m_walk = nullptr;
     CandidateAnalysis *m_analysis = nullptr;
     SeenRecorder *m_seenRecorder = nullptr; // papers taken are kept in the paper library
+    // Whether "加入全部到列表" walks the pages now; the button's caption follows it.
+    enum class AddAllState { Idle, Walking };
+    AddAllState m_addAllState = AddAllState::Idle;
     int m_barTopTwips = -1;
 
     QWidget *PicPanWeb = nullptr;

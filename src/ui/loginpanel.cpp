@@ -87,7 +87,6 @@ void LoginPanel::buildControls()
     auto *grid = new QGridLayout(m_fields);
     grid->setContentsMargins(4, 3, 4, 3);
     grid->setVerticalSpacing(3);
-    auto label = [this](const QString &text) { return new QLabel(text, m_fields); };
     auto named = [](auto *widget, const char *name) {
         widget->setObjectName(QLatin1String(name));
         return widget;
@@ -105,6 +104,22 @@ void LoginPanel::buildControls()
     Check1 = named(new QCheckBox(QStringLiteral("自动刷新(每分钟)"), m_fields), "Check1");
     Command3 = named(new QPushButton(QStringLiteral("关闭(隐藏)"), m_fields), "Command3");
 
+    layOutFields(grid);
+
+    WebBrowser1 = new QWebEngineView(this);
+    WebBrowser1->setObjectName(QStringLiteral("WebBrowser1"));
+    WebBrowser1->move(0, BrowserTop);
+
+    connect(Command2, &QPushButton::clicked, this, &LoginPanel::go);
+    connect(Command5, &QPushButton::clicked, this, [this] { PanelLogin(true); });
+    connect(Command3, &QPushButton::clicked, this, &LoginPanel::closePanel);
+    connect(Check2, &QCheckBox::toggled, this, &LoginPanel::onAutoLoginToggled);
+    connect(Check1, &QCheckBox::toggled, this, &LoginPanel::onReloadToggled);
+}
+
+void LoginPanel::layOutFields(QGridLayout *grid)
+{
+    auto label = [this](const QString &text) { return new QLabel(text, m_fields); };
     grid->addWidget(label(QStringLiteral("网址：")), 0, 0);
     grid->addWidget(Text1, 0, 1, 1, 3);
     grid->addWidget(Command2, 0, 4);
@@ -120,16 +135,6 @@ void LoginPanel::buildControls()
     grid->addWidget(Check1, 1, 7);
     grid->setColumnStretch(1, 2);
     grid->setColumnStretch(3, 2);
-
-    WebBrowser1 = new QWebEngineView(this);
-    WebBrowser1->setObjectName(QStringLiteral("WebBrowser1"));
-    WebBrowser1->move(0, BrowserTop);
-
-    connect(Command2, &QPushButton::clicked, this, &LoginPanel::go);
-    connect(Command5, &QPushButton::clicked, this, [this] { PanelLogin(true); });
-    connect(Command3, &QPushButton::clicked, this, &LoginPanel::closePanel);
-    connect(Check2, &QCheckBox::toggled, this, &LoginPanel::onAutoLoginToggled);
-    connect(Check1, &QCheckBox::toggled, this, &LoginPanel::onReloadToggled);
 }
 
 void LoginPanel::resizeEvent(QResizeEvent *event)

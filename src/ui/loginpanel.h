@@ -9,6 +9,7 @@
 
 class QCheckBox;
 class QComboBox;
+class QGridLayout;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -105,6 +106,8 @@ private:
     };
 
     void buildControls();
+    // The address, account and password rows with their buttons and checks.
+    void layOutFields(QGridLayout *grid);
     void placeBrowser();
     void startGo(std::function<void()> then);
     void startLoadWait(LoadWait &wait, const QUrl &target, std::function<void()> then);

@@ -90,6 +90,22 @@ void OptionsWindow::layOut()
     layout->addWidget(m_proxyEnabled);
     layout->addLayout(proxy);
     layout->addWidget(m_promptSavePath);
+    addNameTemplateRows(layout);
+    connect(m_nameTemplate, &QLineEdit::textChanged, this,
+            [this](const QString &text) { m_namePreview->setText(NameTemplatePreview(text)); });
+    auto *retries = new QHBoxLayout;
+    retries->addWidget(new QLabel(QStringLiteral("失败自动重试次数"), this));
+    retries->addWidget(m_retries);
+    retries->addStretch();
+    layout->addLayout(retries);
+    layout->addLayout(buttons);
+
+    connect(okButton, &QPushButton::clicked, this, &OptionsWindow::confirm);
+    connect(closeButton, &QPushButton::clicked, this, &OptionsWindow::reject);
+}
+
+void OptionsWindow::addNameTemplateRows(QVBoxLayout *layout)
+{
     auto *names = new QHBoxLayout;
     names->addWidget(new QLabel(QStringLiteral("文件名模板："), this));
     names->addWidget(m_nameTemplate);
@@ -102,17 +118,6 @@ void OptionsWindow::layOut()
     m_namePreview->setTextFormat(Qt::PlainText);
     m_namePreview->setWordWrap(true);
     layout->addWidget(m_namePreview);
-    connect(m_nameTemplate, &QLineEdit::textChanged, this,
-            [this](const QString &text) { m_namePreview->setText(NameTemplatePreview(text)); });
-    auto *retries = new QHBoxLayout;
-    retries->addWidget(new QLabel(QStringLiteral("失败自动重试次数"), this));
-    retries->addWidget(m_retries);
-    retries->addStretch();
-    layout->addLayout(retries);
-    layout->addLayout(buttons);
-
-    connect(okButton, &QPushButton::clicked, this, &OptionsWindow::confirm);
-    connect(closeButton, &QPushButton::clicked, this, &OptionsWindow::reject);
 }
 
 void OptionsWindow::showOptions()

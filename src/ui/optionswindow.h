@@ -9,6 +9,7 @@ class QLabel;
 class QLineEdit;
 class QRadioButton;
 class QSpinBox;
+class QVBoxLayout;
 
 // fOption: the download method, the proxy for single-connection downloads and whether the save folder
 // is asked for when rows are taken from a result page. Shows the shared values (the method in force,
@@ -30,6 +31,8 @@ public Q_SLOTS:
 
 private:
     void layOut();
+    // The file-name template with its hint and the name it gives a sample paper.
+    void addNameTemplateRows(QVBoxLayout *layout);
     void showOptions();
     // The box whose value OK cannot take, or none: with the proxy on, an empty address or a port that
     // the transfer cannot use.

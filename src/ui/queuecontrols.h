@@ -1,12 +1,12 @@
 #pragma once
 
 #include "core/transfer/scheduleroptions.h"
+#include "ui/downloadwindowparts.h"
 
 #include <QObject>
 
 class DownloadWindowCommands;
 class DownloadScheduler;
-class fFileDownload;
 
 // The queue's options on the download window's control bar (method, threads, interval, the
 // duplicate-name rule, automatic start and re-download), kept in step with the scheduler both ways.
@@ -15,7 +15,7 @@ class QueueControls : public QObject
     Q_OBJECT
 
 public:
-    QueueControls(fFileDownload &window, DownloadWindowCommands &commands);
+    QueueControls(const DownloadWindowParts &parts, DownloadWindowCommands &commands);
 
     // The options window stored new values: the queue takes the method and the proxy from them.
     void takeSharedOptions();
@@ -26,7 +26,7 @@ private:
     void syncPolicy();
     void onHousekeepingDone();
 
-    fFileDownload &m_window;
+    DownloadWindowParts m_parts;
     DownloadWindowCommands &m_commands;
     const DownloadScheduler *m_scheduler;
 };

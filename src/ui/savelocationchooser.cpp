@@ -53,6 +53,22 @@ SaveLocationChooser::SaveLocationChooser(OptionStore &options, QWidget *parent)
     naming->addButton(m_titleName);
     m_titleName->setChecked(true);
 
+    layOut();
+
+    if (m_options.options().UseOriginalFileName)
+        m_originalName->setChecked(true);
+    // A chooser confirmed a moment ago may still be writing the history this one shows.
+    historyWrites().waitForDone();
+    LoadFolderHistory(m_folderBox, FolderHistoryPath());
+    // The proposed folder of a fresh profile is only a proposal: until a folder has been confirmed, a
+    // cancelled chooser leaves the rows without one, and they are asked for again when handed over.
+    m_options.loadSaveFolder();
+    const QString folder = m_options.options().DefaultSaveFolder;
+    m_folderBox->setEditText(folder.isEmpty() ? DefaultSaveFolderSetting() : folder);
+}
+
+void SaveLocationChooser::layOut()
+{
     auto *browseButton = new QPushButton(QStringLiteral("..."), this);
     browseButton->setObjectName(QStringLiteral("browseButton"));
     auto *okButton = new QPushButton(QStringLiteral("确定"), this);
@@ -77,17 +93,6 @@ SaveLocationChooser::SaveLocationChooser(OptionStore &options, QWidget *parent)
     connect(okButton, &QPushButton::clicked, this, &SaveLocationChooser::confirm);
     connect(cancelButton, &QPushButton::clicked, this, &SaveLocationChooser::reject);
     connect(browseButton, &QPushButton::clicked, this, &SaveLocationChooser::browse);
-
-    if (m_options.options().UseOriginalFileName)
-        m_originalName->setChecked(true);
-    // A chooser confirmed a moment ago may still be writing the history this one shows.
-    historyWrites().waitForDone();
-    LoadFolderHistory(m_folderBox, FolderHistoryPath());
-    // The proposed folder of a fresh profile is only a proposal: until a folder has been confirmed, a
-    // cancelled chooser leaves the rows without one, and they are asked for again when handed over.
-    m_options.loadSaveFolder();
-    const QString folder = m_options.options().DefaultSaveFolder;
-    m_folderBox->setEditText(folder.isEmpty() ? DefaultSaveFolderSetting() : folder);
 }
 
 SaveLocationChooser::~SaveLocationChooser() = default;

@@ -38,6 +38,8 @@ protected:
     void showEvent(QShowEvent *event) override;
 
 private:
+    // The folder box with its browse button, the naming choice and OK and Cancel, wired to their slots.
+    void layOut();
     void takeCheck(const ChosenFolderCheck &check);
 
     OptionStore &m_options;

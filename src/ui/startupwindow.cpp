@@ -98,6 +98,22 @@ void fCover::showEvent(QShowEvent *event)
     Timer1.start();
 }
 
+namespace {
+// One page of the open book, lifted above the ones below it; side -1 is the left page, 1 the right.
+QPainterPath bookPage(QPointF spine, double lift, int side)
+{
+    QPainterPath page;
+    page.moveTo(spine);
+    page.cubicTo(spine + QPointF(side * 40, -40 - lift), spine + QPointF(side * 90, -30 - lift),
+                 spine + QPointF(side * 110, -10 - lift));
+    page.lineTo(spine + QPointF(side * 110, 50 - lift));
+    page.cubicTo(spine + QPointF(side * 90, 30 - lift), spine + QPointF(side * 40, 20 - lift),
+                 spine + QPointF(0, 60));
+    page.closeSubpath();
+    return page;
+}
+} // namespace
+
 QPixmap fCover::startupPicture(QSize size)
 {
     QPixmap picture(size);
@@ -110,25 +126,8 @@ QPixmap fCover::startupPicture(QSize size)
     // An open book whose pages fan into stacked sheets: papers gathered into one place.
     const QPointF spine(size.width() * 0.78, size.height() * 0.42);
     for (int i = 0; i < 6; ++i) {
-        QPainterPath page;
-        const double lift = i * 6.0;
-        page.moveTo(spine);
-        page.cubicTo(spine + QPointF(-40, -40 - lift), spine + QPointF(-90, -30 - lift),
-                     spine + QPointF(-110, -10 - lift));
-        page.lineTo(spine + QPointF(-110, 50 - lift));
-        page.cubicTo(spine + QPointF(-90, 30 - lift), spine + QPointF(-40, 20 - lift),
-                     spine + QPointF(0, 60));
-        page.closeSubpath();
-        p.fillPath(page, QColor(255, 255, 255, 40 + i * 25));
-        QPainterPath mirror;
-        mirror.moveTo(spine);
-        mirror.cubicTo(spine + QPointF(40, -40 - lift), spine + QPointF(90, -30 - lift),
-                       spine + QPointF(110, -10 - lift));
-        mirror.lineTo(spine + QPointF(110, 50 - lift));
-        mirror.cubicTo(spine + QPointF(90, 30 - lift), spine + QPointF(40, 20 - lift),
-                       spine + QPointF(0, 60));
-        mirror.closeSubpath();
-        p.fillPath(mirror, QColor(255, 255, 255, 40 + i * 25));
+        p.fillPath(bookPage(spine, i * 6.0, -1), QColor(255, 255, 255, 40 + i * 25));
+        p.fillPath(bookPage(spine, i * 6.0, 1), QColor(255, 255, 255, 40 + i * 25));
     }
     p.setPen(QColor(255, 255, 255));
     QFont title = p.font();
