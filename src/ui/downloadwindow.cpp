@@ -348,8 +348,9 @@ std::vector<BarGroup> controlBarGroups(fFileDownload &w)
     };
 }
 
-// The least size at which the control bar, with its rows wrapped, and five rows of the list fit.
-QSize leastWindowSize(fFileDownload &w)
+// The least size at which the control bar, with its rows wrapped, and five rows of the list fit; the
+// slogan is the status bar's first panel.
+QSize leastWindowSize(fFileDownload &w, const QLabel *slogan)
 {
     const std::vector<BarGroup> groups = controlBarGroups(w);
     int widestGroup = 0;
@@ -358,7 +359,7 @@ QSize leastWindowSize(fFileDownload &w)
     const int barMargin = twipsToPixels(300);
     // The status bar at its least width, with room for the whole slogan in its first panel.
     int statusWidth = w.statusBar()->minimumSizeHint().width();
-    if (const auto *slogan = w.statusBar()->findChild<QLabel *>(QStringLiteral("Panel1")))
+    if (slogan)
         statusWidth += std::max(0, slogan->sizeHint().width() - slogan->minimumWidth());
     const int width = std::max({kMinWidth, widestGroup + 2 * kBarPadding + barMargin, statusWidth});
     const int barHeight = flowControlBar(groups, width - barMargin, false);
@@ -571,7 +572,7 @@ void fFileDownload::placeRegions()
     const QSize outer = frameGeometry().size();
     const int titleBar = std::max(0, frameGeometry().height() - geometry().height());
     const int menuBar = menuWidget() ? menuWidget()->height() : 0;
-    const QSize least = leastWindowSize(*this);
+    const QSize least = leastWindowSize(*this, m_feedback->panel(StatusPanel::Slogan));
     if (minimumSize() != least)
         setMinimumSize(least);
     const int barHeight =

@@ -127,10 +127,10 @@ RowId DownloadWindowCommands::selectedId() const
 void DownloadWindowCommands::prepareListMenu()
 {
     const bool busy = m_queue->commands().guards().sortGuard;
-    m_parts.window.findChild<QAction *>(QStringLiteral("actRemove"))->setEnabled(!busy);
-    m_parts.window.findChild<QAction *>(QStringLiteral("actClearAll"))->setEnabled(!busy);
-    m_parts.window.findChild<QAction *>(QStringLiteral("actSelectAll"))->setEnabled(!busy);
-    m_parts.window.findChild<QAction *>(QStringLiteral("actStop"))->setEnabled(busy);
+    m_guarded.remove->setEnabled(!busy);
+    m_guarded.clearAll->setEnabled(!busy);
+    m_guarded.selectAll->setEnabled(!busy);
+    m_guarded.stop->setEnabled(busy);
 }
 
 void DownloadWindowCommands::refreshRecordCount()
@@ -302,7 +302,8 @@ void DownloadWindowCommands::buildListMenu(const std::function<void(QMenu *list)
     m_listMenu = m_parts.window.menuBar()->addMenu(QStringLiteral("列表操作(&D)"));
     m_listMenu->setObjectName(QStringLiteral("mnuList"));
     QMenu *list = m_listMenu;
-    addItem(list, QStringLiteral("全选"), QStringLiteral("actSelectAll"), &DownloadWindowCommands::selectAll);
+    m_guarded.selectAll = addItem(list, QStringLiteral("全选"), QStringLiteral("actSelectAll"),
+                                  &DownloadWindowCommands::selectAll);
     addItem(list, QStringLiteral("全不选"), QStringLiteral("actSelectNone"),
             &DownloadWindowCommands::selectNone);
     addItem(list, QStringLiteral("随机排序列表(打乱)"), QStringLiteral("actShuffle"),
@@ -311,12 +312,13 @@ void DownloadWindowCommands::buildListMenu(const std::function<void(QMenu *list)
             &DownloadWindowCommands::fitColumns);
     list->addSeparator();
     buildRowSubmenus(list);
-    addItem(list, QStringLiteral("清空"), QStringLiteral("actClearAll"), &DownloadWindowCommands::clearAll);
+    m_guarded.clearAll = addItem(list, QStringLiteral("清空"), QStringLiteral("actClearAll"),
+                                 &DownloadWindowCommands::clearAll);
     list->addSeparator();
-    addItem(list, QStringLiteral("开始下载"), QStringLiteral("actStart"),
-            &DownloadWindowCommands::startDownloads);
-    addItem(list, QStringLiteral("停止下载"), QStringLiteral("actStop"),
-            &DownloadWindowCommands::stopDownloads);
+    QAction *start = addItem(list, QStringLiteral("开始下载"), QStringLiteral("actStart"),
+                             &DownloadWindowCommands::startDownloads);
+    m_guarded.stop = addItem(list, QStringLiteral("停止下载"), QStringLiteral("actStop"),
+                             &DownloadWindowCommands::stopDownloads);
     addItem(list, QStringLiteral("取消下载选中项"), QStringLiteral("actCancelSelected"),
             &DownloadWindowCommands::cancelSelected);
     list->addSeparator();
@@ -331,10 +333,8 @@ void DownloadWindowCommands::buildListMenu(const std::function<void(QMenu *list)
     QAction *quit = addItem(list, QStringLiteral("退出本下载窗口"), QStringLiteral("actQuit"), nullptr);
     connect(quit, &QAction::triggered, &m_parts.window, &QWidget::close);
 
-    connect(m_queue->scheduler()->housekeeping(), &Housekeeping::startEnabledChanged, this,
-            [this](bool enabled) {
-                m_parts.window.findChild<QAction *>(QStringLiteral("actStart"))->setEnabled(enabled);
-            });
+    connect(m_queue->scheduler()->housekeeping(), &Housekeeping::startEnabledChanged, start,
+            &QAction::setEnabled);
 }
 
 void DownloadWindowCommands::buildRowSubmenus(QMenu *list)
@@ -350,6 +350,7 @@ void DownloadWindowCommands::buildRowSubmenus(QMenu *list)
     list->addSeparator();
     QMenu *remove = list->addMenu(QStringLiteral("清除"));
     remove->menuAction()->setObjectName(QStringLiteral("actRemove"));
+    m_guarded.remove = remove->menuAction();
     addItem(remove, QStringLiteral("选中项"), QStringLiteral("actRemoveSelected"),
             &DownloadWindowCommands::removeSelected);
     addItem(remove, QStringLiteral("全部出错项"), QStringLiteral("actRemoveFailed"),

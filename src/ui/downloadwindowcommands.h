@@ -82,4 +82,12 @@ private:
     DownloadListModel *m_model;
     const DownloadScheduler *m_scheduler;
     QMenu *m_listMenu = nullptr;
+    // The items of the list menu that the sort guard turns on or off.
+    struct GuardedItems
+    {
+        QAction *remove = nullptr; // "清除"
+        QAction *clearAll = nullptr;
+        QAction *selectAll = nullptr;
+        QAction *stop = nullptr;
+    } m_guarded;
 };
