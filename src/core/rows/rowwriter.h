@@ -39,6 +39,8 @@ public:
     void sortRows(const std::function<bool(const DownloadRow &, const DownloadRow &)> &less) const;
     // Rows reordered by a stable sort on a text taken once from each row, compared without regard to case.
     void sortRowsByText(const std::function<QString(const DownloadRow &)> &key, bool ascending) const;
+    // Rows reordered by a stable sort on a key taken once from each row.
+    void sortRowsByKey(const std::function<CellSortKey(const DownloadRow &)> &key, bool ascending) const;
     // The same rows (same ids) in a new order; rows not among them are removed.
     void reorderRows(const QList<RowId> &order) const;
 

@@ -494,6 +494,28 @@ private Q_SLOTS:
         QVERIFY(recorder.messages.isEmpty());
     }
 
+    void numbersSortByValueWhateverTheirWidth()
+    {
+        // Terabyte files have more digits than a gigabyte's; the speed counts only while a row downloads.
+        DownloadListModel model;
+        const QList<qint64> sizes{2'000'000'000'000, 999'999'999'999, 30, 1'500'000'000'000};
+        for (int i = 0; i < sizes.size(); ++i) {
+            DownloadRow row =
+                makeRow(QStringLiteral("n%1").arg(i), i == 2 ? RowState::Waiting : RowState::Downloading);
+            row.size = sizes.at(i);
+            row.speed = 4 - i;
+            TestRows::of(model).addRow(row);
+        }
+        HeaderSorter sorter;
+        QVERIFY(sorter.sortByColumn(TestRows::of(model), DownloadListModel::ColSize, idle));
+        QCOMPARE(column(model, DownloadListModel::ColSize),
+                 QStringList({"2000000000000", "1500000000000", "999999999999", "30"}));
+        QVERIFY(sorter.sortByColumn(TestRows::of(model), DownloadListModel::ColSpeed, idle));
+        // The waiting row shows no speed and sorts first, as an empty cell.
+        QCOMPARE(column(model, DownloadListModel::ColSize),
+                 QStringList({"30", "1500000000000", "999999999999", "2000000000000"}));
+    }
+
     void pdfCheckRenamesOtherPaperFormats()
     {
         QTemporaryDir dir;
