@@ -172,23 +172,36 @@ int RedownloadHtmlRows(const RowWriter &rows, const CommandGuards &guards)
     return resetRowsWhere(rows, AllRowIds(model), IsFinishedHtmlRow);
 }
 
+bool AutoRedownloadResets(const DownloadRow &row, AutoRedownloadChoice choice)
+{
+    switch (choice) {
+    case AutoRedownloadChoice::Failed:
+        return IsFailedRow(row);
+    case AutoRedownloadChoice::Html:
+        return IsFinishedHtmlRow(row);
+    case AutoRedownloadChoice::FailedAndHtml:
+        return IsFailedRow(row) || IsFinishedHtmlRow(row);
+    }
+    return false;
+}
+
+bool AutoRedownloadFindsRows(const DownloadListModel &model, AutoRedownloadChoice choice)
+{
+    for (int i = 0; i < model.count(); ++i) {
+        if (AutoRedownloadResets(model.row(i), choice))
+            return true;
+    }
+    return false;
+}
+
 void AutoRedownload(const RowWriter &rows, const CommandGuards &guards, int choicePosition)
 {
     // It runs from a timer: a guard that holds skips it without a word, never with a message box.
     if (guards.listChangeGuard)
         return;
-    switch (static_cast<AutoRedownloadChoice>(choicePosition)) {
-    case AutoRedownloadChoice::Failed:
-        RedownloadFailedRows(rows, guards);
-        break;
-    case AutoRedownloadChoice::Html:
-        RedownloadHtmlRows(rows, guards);
-        break;
-    case AutoRedownloadChoice::FailedAndHtml:
-        RedownloadFailedRows(rows, guards);
-        RedownloadHtmlRows(rows, guards);
-        break;
-    }
+    const auto choice = static_cast<AutoRedownloadChoice>(choicePosition);
+    resetRowsWhere(rows, AllRowIds(rows.list()),
+                   [choice](const DownloadRow &row) { return AutoRedownloadResets(row, choice); });
 }
 
 namespace {

@@ -309,6 +309,23 @@ private Q_SLOTS:
         QCOMPARE(waiting, waitingAfter);
     }
 
+    void automaticRedownloadGoesOnOnlyWithRowsToReset()
+    {
+        // What tells the window the queue goes on is the rule that resets the rows.
+        DownloadListModel model;
+        TestRows::of(model).addRow(makeRow("done", RowState::Done));
+        TestRows::of(model).addRow(makeRow("page", RowState::Waiting, {}, "HTM"));
+        for (const auto choice :
+             {AutoRedownloadChoice::Failed, AutoRedownloadChoice::Html, AutoRedownloadChoice::FailedAndHtml})
+            QVERIFY(!AutoRedownloadFindsRows(model, choice));
+        TestRows::of(model).setState(model.idAt(1), RowState::Failed);
+        QVERIFY(AutoRedownloadFindsRows(model, AutoRedownloadChoice::Failed));
+        TestRows::of(model).setState(model.idAt(1), RowState::Done);
+        QVERIFY(!AutoRedownloadFindsRows(model, AutoRedownloadChoice::Failed));
+        QVERIFY(AutoRedownloadFindsRows(model, AutoRedownloadChoice::Html));
+        QVERIFY(AutoRedownloadFindsRows(model, AutoRedownloadChoice::FailedAndHtml));
+    }
+
     void removalWalksOverNeighbouringMatches()
     {
         fntest::MessageRecorder recorder;
