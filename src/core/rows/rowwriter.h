@@ -59,6 +59,8 @@ private:
     friend struct TestRows;
     explicit RowWriter(DownloadListModel &model) : m_model(&model) {}
 
+    // Appends the row, within an insertion begun, under a new id with the name and folder it was given.
+    RowId appendRow(DownloadRow row) const;
     void reindex() const;
     // Puts the rows in this order of their present positions (one layout change).
     void applyOrder(const QList<int> &order) const;
