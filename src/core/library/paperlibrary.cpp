@@ -626,6 +626,24 @@ void bindLandingPage(QSqlQuery &q, const PaperMetadata &declared, const QString 
     q.addBindValue(nonNull(WithoutCredentials(landingPage)));
 }
 
+// A download's values in the order its statement takes them; the file's only when it succeeded.
+void bindDownload(QSqlQuery &q, const DownloadResult &r, bool succeeded)
+{
+    const QDateTime when = r.finishedAt.isValid() ? r.finishedAt : QDateTime::currentDateTimeUtc();
+    q.addBindValue(WithoutCredentials(r.address));
+    q.addBindValue(nonNull(r.title));
+    if (succeeded) {
+        q.addBindValue(r.filePath);
+        q.addBindValue(r.size);
+        q.addBindValue(textOrNull(r.sha256.toLower()));
+        q.addBindValue(timeValue(when));
+    }
+    q.addBindValue(static_cast<int>(r.outcome));
+    q.addBindValue(nonNull(WithoutCredentials(r.reason)));
+    q.addBindValue(timeValue(when));
+    bindLandingPage(q, r.declared, r.fileAddress, r.landingPage);
+}
+
 } // namespace
 
 bool PaperLibrary::recordDownloads(const QList<DownloadResult> &results)
@@ -655,21 +673,9 @@ bool PaperLibrary::recordDownloads(const QList<DownloadResult> &results)
         for (const DownloadResult &r : results) {
             if (r.address.isEmpty())
                 continue;
-            const QDateTime when = r.finishedAt.isValid() ? r.finishedAt : QDateTime::currentDateTimeUtc();
             const bool succeeded = r.outcome == DownloadOutcome::Done && !r.filePath.isEmpty();
             QSqlQuery &q = succeeded ? done : attempt;
-            q.addBindValue(WithoutCredentials(r.address));
-            q.addBindValue(nonNull(r.title));
-            if (succeeded) {
-                q.addBindValue(r.filePath);
-                q.addBindValue(r.size);
-                q.addBindValue(textOrNull(r.sha256.toLower()));
-                q.addBindValue(timeValue(when));
-            }
-            q.addBindValue(static_cast<int>(r.outcome));
-            q.addBindValue(nonNull(WithoutCredentials(r.reason)));
-            q.addBindValue(timeValue(when));
-            bindLandingPage(q, r.declared, r.fileAddress, r.landingPage);
+            bindDownload(q, r, succeeded);
             if (!q.exec())
                 return fail(q);
         }
