@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
 """Refuses a cycle in the include graph between the folders of src/ (src/core/<name> counts as a folder of
-its own). Prints each cycle and exits 1 when there is one."""
+its own), and one between the units of src/core (a unit is a .h with its .cpp). Prints each cycle and exits
+1 when there is one."""
 import collections, os, re, subprocess, sys
 
 root = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
@@ -19,20 +20,27 @@ def folder(path):
     return parts[1] if len(parts) >= 3 else parts[0]
 
 
-edges = collections.defaultdict(set)
-for source in sorted(sources):
-    with open(source, encoding="utf-8", errors="replace") as handle:
-        text = handle.read()
-    for target in include.findall(text):
-        candidate = "src/" + target
-        if candidate not in sources:
-            candidate = os.path.normpath(os.path.join(os.path.dirname(source), target))
-        if candidate in sources and folder(candidate) != folder(source):
-            edges[folder(source)].add((folder(candidate), source, target))
+def unit(path):
+    return os.path.splitext(path)[0]
 
 
-def cycle_from(start):
-    """A path of folders leading from start back to start, with the include that makes each step."""
+def graph(group, within):
+    """Edges between the groups of the sources that within() takes, each with an include that makes it."""
+    edges = collections.defaultdict(set)
+    for source in sorted(f for f in sources if within(f)):
+        with open(source, encoding="utf-8", errors="replace") as handle:
+            text = handle.read()
+        for target in include.findall(text):
+            candidate = "src/" + target
+            if candidate not in sources:
+                candidate = os.path.normpath(os.path.join(os.path.dirname(source), target))
+            if candidate in sources and within(candidate) and group(candidate) != group(source):
+                edges[group(source)].add((group(candidate), source, target))
+    return edges
+
+
+def cycle_from(edges, start):
+    """A path of groups leading from start back to start, with the include that makes each step."""
     stack, seen = [(start, [])], set()
     while stack:
         node, path = stack.pop()
@@ -46,16 +54,22 @@ def cycle_from(start):
     return None
 
 
-found = set()
-for start in sorted(edges):
-    cycle = cycle_from(start)
-    if cycle:
-        key = frozenset(step[0] for step in cycle)
-        if key in found:
-            continue
-        found.add(key)
-        print("includecycles: the folders %s include each other in a circle:" % " → ".join(
-            [cycle[0][0]] + [step[1] for step in cycle]), file=sys.stderr)
-        for node, to, source, target in cycle:
-            print("  %s includes \"%s\" (%s → %s)" % (source, target, node, to), file=sys.stderr)
-sys.exit(1 if found else 0)
+def report(edges, what):
+    found = set()
+    for start in sorted(edges):
+        cycle = cycle_from(edges, start)
+        if cycle:
+            key = frozenset(step[0] for step in cycle)
+            if key in found:
+                continue
+            found.add(key)
+            print("includecycles: the %s %s include each other in a circle:" % (what, " → ".join(
+                [cycle[0][0]] + [step[1] for step in cycle])), file=sys.stderr)
+            for node, to, source, target in cycle:
+                print("  %s includes \"%s\" (%s → %s)" % (source, target, node, to), file=sys.stderr)
+    return bool(found)
+
+
+folders = report(graph(folder, lambda path: True), "folders")
+units = report(graph(unit, lambda path: path.startswith("src/core/")), "units")
+sys.exit(1 if folders or units else 0)
