@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Refuses a cycle in the include graph between the folders of src/ (src/core/<name> counts as a folder of
-its own), and one between the units of src/ui (a header and its .cpp are one unit). Prints each cycle and
-exits 1 when there is one."""
+its own), and one between the units of src/core and of src/ui (a unit is a .h with its .cpp). Prints each
+cycle and exits 1 when there is one."""
 import collections, os, re, subprocess, sys
 
 root = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
@@ -24,30 +24,23 @@ def unit(path):
     return os.path.splitext(path)[0]
 
 
-def resolved(source, target):
-    candidate = "src/" + target
-    if candidate not in sources:
-        candidate = os.path.normpath(os.path.join(os.path.dirname(source), target))
-    return candidate if candidate in sources else None
-
-
-folder_edges = collections.defaultdict(set)
-unit_edges = collections.defaultdict(set)
-for source in sorted(sources):
-    with open(source, encoding="utf-8", errors="replace") as handle:
-        text = handle.read()
-    for target in include.findall(text):
-        candidate = resolved(source, target)
-        if not candidate:
-            continue
-        if folder(candidate) != folder(source):
-            folder_edges[folder(source)].add((folder(candidate), source, target))
-        if folder(source) == "ui" and folder(candidate) == "ui" and unit(candidate) != unit(source):
-            unit_edges[unit(source)].add((unit(candidate), source, target))
+def graph(group, within):
+    """Edges between the groups of the sources that within() takes, each with an include that makes it."""
+    edges = collections.defaultdict(set)
+    for source in sorted(f for f in sources if within(f)):
+        with open(source, encoding="utf-8", errors="replace") as handle:
+            text = handle.read()
+        for target in include.findall(text):
+            candidate = "src/" + target
+            if candidate not in sources:
+                candidate = os.path.normpath(os.path.join(os.path.dirname(source), target))
+            if candidate in sources and within(candidate) and group(candidate) != group(source):
+                edges[group(source)].add((group(candidate), source, target))
+    return edges
 
 
 def cycle_from(edges, start):
-    """A path of nodes leading from start back to start, with the include that makes each step."""
+    """A path of groups leading from start back to start, with the include that makes each step."""
     stack, seen = [(start, [])], set()
     while stack:
         node, path = stack.pop()
@@ -74,8 +67,9 @@ def report(edges, what):
                 [cycle[0][0]] + [step[1] for step in cycle])), file=sys.stderr)
             for node, to, source, target in cycle:
                 print("  %s includes \"%s\" (%s → %s)" % (source, target, node, to), file=sys.stderr)
-    return found
+    return bool(found)
 
 
-found = report(folder_edges, "folders") | report(unit_edges, "units of src/ui")
-sys.exit(1 if found else 0)
+folders = report(graph(folder, lambda path: True), "folders")
+units = report(graph(unit, lambda path: path.startswith(("src/core/", "src/ui/"))), "units")
+sys.exit(1 if folders or units else 0)

@@ -18,6 +18,42 @@ bool wantsKeepAlive(const DemoRequest &request)
     return !connection.contains("close");
 }
 
+// The request line and the header lines of a request's head; false when they do not read as HTTP/1.x.
+bool readHead(const QByteArray &head, DemoRequest &request)
+{
+    const QList<QByteArray> lines = head.split('\n');
+    const QList<QByteArray> requestLine = lines.first().trimmed().split(' ');
+    if (requestLine.size() != 3 || !requestLine.at(2).startsWith("HTTP/1."))
+        return false;
+    request.method = requestLine.at(0);
+    request.version = requestLine.at(2);
+    request.url = QUrl::fromEncoded(requestLine.at(1));
+    if (!request.url.isValid() || request.url.path().isEmpty())
+        return false;
+    for (qsizetype i = 1; i < lines.size(); ++i) {
+        const QByteArray line = lines.at(i).trimmed();
+        const int colon = line.indexOf(':');
+        if (colon <= 0)
+            return false;
+        request.headers.append({line.left(colon).trimmed(), line.mid(colon + 1).trimmed()});
+    }
+    return true;
+}
+
+// The length of the body that follows the head: 0 and the length, or the status the request is refused
+// with (a chunked body, a length that is no number, a body too large).
+int bodyLength(const DemoRequest &request, qint64 *length)
+{
+    if (!request.header("Transfer-Encoding").isEmpty())
+        return 501;
+    bool ok = true;
+    const QByteArray lengthText = request.header("Content-Length");
+    *length = lengthText.isEmpty() ? 0 : lengthText.toLongLong(&ok);
+    if (!ok || *length < 0)
+        return 400;
+    return *length > DemoConnection::kMaxBodySize ? 413 : 0;
+}
+
 } // namespace
 
 DemoConnection::DemoConnection(QTcpSocket *socket, Handler handler, QObject *parent)
@@ -63,37 +99,13 @@ DemoConnection::Parse DemoConnection::parseRequest(DemoRequest &request)
             m_failStatus = 431;
         return m_failStatus ? Parse::Failed : Parse::NeedMore;
     }
-    const QList<QByteArray> lines = m_in.left(headEnd).split('\n');
-    const QList<QByteArray> requestLine = lines.first().trimmed().split(' ');
-    m_failStatus = 400;
-    if (requestLine.size() != 3 || !requestLine.at(2).startsWith("HTTP/1."))
+    // A head that does not read as HTTP is a bad request; a body as bodyLength() allows it.
+    m_failStatus = readHead(m_in.left(headEnd), request) ? 0 : 400;
+    qint64 length = 0;
+    if (m_failStatus == 0)
+        m_failStatus = bodyLength(request, &length);
+    if (m_failStatus != 0)
         return Parse::Failed;
-    request.method = requestLine.at(0);
-    request.version = requestLine.at(2);
-    request.url = QUrl::fromEncoded(requestLine.at(1));
-    if (!request.url.isValid() || request.url.path().isEmpty())
-        return Parse::Failed;
-    for (qsizetype i = 1; i < lines.size(); ++i) {
-        const QByteArray line = lines.at(i).trimmed();
-        const int colon = line.indexOf(':');
-        if (colon <= 0)
-            return Parse::Failed;
-        request.headers.append({line.left(colon).trimmed(), line.mid(colon + 1).trimmed()});
-    }
-    if (!request.header("Transfer-Encoding").isEmpty()) {
-        m_failStatus = 501;
-        return Parse::Failed;
-    }
-    bool ok = true;
-    const QByteArray lengthText = request.header("Content-Length");
-    const qint64 length = lengthText.isEmpty() ? 0 : lengthText.toLongLong(&ok);
-    if (!ok || length < 0)
-        return Parse::Failed;
-    if (length > kMaxBodySize) {
-        m_failStatus = 413;
-        return Parse::Failed;
-    }
-    m_failStatus = 0;
     const qint64 bodyStart = headEnd + 4;
     if (m_in.size() < bodyStart + length)
         return Parse::NeedMore;

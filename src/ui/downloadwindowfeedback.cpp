@@ -1,6 +1,7 @@
 #include "ui/downloadwindowfeedback.h"
 
 #include "core/common/filenames.h"
+#include "core/queue/downloadcommands.h"
 #include "core/queue/downloadqueue.h"
 #include "core/rows/downloadlistmodel.h"
 #include "core/transfer/downloadscheduler.h"
@@ -233,20 +234,9 @@ QString DownloadWindowFeedback::speedText() const
 bool DownloadWindowFeedback::autoRedownloadGoesOn() const
 {
     // With automatic re-download the queue starts again at once with such rows: not the end yet.
-    if (!m_parts.controls.Check4->isChecked())
-        return false;
-    const auto choice = static_cast<AutoRedownloadChoice>(m_parts.controls.Combo4->currentIndex());
-    const bool failed = choice != AutoRedownloadChoice::Html;
-    const bool html = choice != AutoRedownloadChoice::Failed;
-    for (int i = 0; i < m_model->count(); ++i) {
-        const DownloadRow &row = m_model->row(i);
-        const bool web = row.type.compare(QLatin1String("htm"), Qt::CaseInsensitive) == 0 ||
-                         row.type.compare(QLatin1String("html"), Qt::CaseInsensitive) == 0;
-        if ((failed && row.state == RowState::Failed) ||
-            (html && web && (row.state == RowState::Done || row.state == RowState::Failed)))
-            return true;
-    }
-    return false;
+    return m_parts.controls.Check4->isChecked() &&
+           AutoRedownloadFindsRows(
+               *m_model, static_cast<AutoRedownloadChoice>(m_parts.controls.Combo4->currentIndex()));
 }
 
 void DownloadWindowFeedback::onQueueFinished()

@@ -4,6 +4,7 @@
 #include "core/common/receiverpost.h"
 
 #include <QThreadPool>
+#include <optional>
 
 CacheCommands::CacheCommands(CacheLocations locations, QObject *parent)
     : QObject(parent), m_locations(std::move(locations))
@@ -29,6 +30,47 @@ void CacheCommands::run(Command command, const QList<bool> &selected)
     }
 }
 
+namespace {
+
+// The listing of this kind made again (the tag of the list shown); none once stopped, or for a list of
+// no kind.
+std::optional<CacheListing> listAgain(const QString &kind, const CacheLocations &locations,
+                                      const std::atomic_bool *stop)
+{
+    if (stop->load())
+        return std::nullopt;
+    if (kind == kMyCacheTag)
+        return GetCacheURLList(locations.myCache, stop);
+    if (kind == kAllCachesTag)
+        return listAllUsersCaches(locations.homes, locations.relativePath, stop);
+    return std::nullopt;
+}
+
+// What a command does on the worker, from copies of all it reads: the deletion asked for, then the
+// listing again.
+std::optional<CacheListing> perform(CacheCommands::Command command, const QList<bool> &selected,
+                                    const CacheLocations &locations, const QList<CacheRow> &rows,
+                                    const QString &tag, const DeleteScope &scope,
+                                    const std::atomic_bool *stop)
+{
+    switch (command) {
+    case CacheCommands::Command::ViewMine:
+        return listAgain(kMyCacheTag, locations, stop);
+    case CacheCommands::Command::ViewAll:
+        return listAgain(kAllCachesTag, locations, stop);
+    // A deletion is not stopped when its window goes: the user asked for it.
+    case CacheCommands::Command::DeleteSelected:
+        deleteCacheRows(rows, &selected, scope);
+        return listAgain(tag, locations, stop);
+    case CacheCommands::Command::DeleteAll:
+        deleteCacheRows(rows, nullptr, scope);
+        return listAgain(tag, locations, stop);
+    }
+    return std::nullopt;
+}
+
+} // namespace
+
 void CacheCommands::startNext()
 {
     if (m_queue.isEmpty())
@@ -44,35 +86,11 @@ void CacheCommands::startNext()
     const DeleteScope scope{m_locations.myCache, m_state.userCacheRoots, m_state.CacheFolders};
     auto work = [command = next.command, selected = next.selected, locations, rows, tag, scope,
                  cancel = m_cancel, receiver = QPointer<QObject>(this), this]() {
-        const std::atomic_bool *stop = cancel.get();
         auto outcome = std::make_shared<Outcome>();
-        auto listAgain = [&](const QString &kind) {
-            if (stop->load())
-                return;
-            if (kind == kMyCacheTag) {
-                outcome->listing = GetCacheURLList(locations.myCache, stop);
-                outcome->listed = true;
-            } else if (kind == kAllCachesTag) {
-                outcome->listing = listAllUsersCaches(locations.homes, locations.relativePath, stop);
-                outcome->listed = true;
-            }
-        };
-        switch (command) {
-        case Command::ViewMine:
-            listAgain(kMyCacheTag);
-            break;
-        case Command::ViewAll:
-            listAgain(kAllCachesTag);
-            break;
-        // A deletion is not stopped when its window goes: the user asked for it.
-        case Command::DeleteSelected:
-            deleteCacheRows(rows, &selected, scope);
-            listAgain(tag);
-            break;
-        case Command::DeleteAll:
-            deleteCacheRows(rows, nullptr, scope);
-            listAgain(tag);
-            break;
+        if (std::optional<CacheListing> listing =
+                perform(command, selected, locations, rows, tag, scope, cancel.get())) {
+            outcome->listing = std::move(*listing);
+            outcome->listed = true;
         }
         diskwork::postToReceiver(receiver, [this, outcome] { finishRunning(outcome); });
     };

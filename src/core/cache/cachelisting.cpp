@@ -53,6 +53,32 @@ void 判断文件在缓存中文件路径(QList<CacheRow> &rows, const CacheStor
     }
 }
 
+namespace {
+
+// Every home folder, with the way to reach it without links below its parent; their paths go to paths.
+QList<AnchoredPath> homeFolders(const HomeRoots &homes, QStringList *paths, const std::atomic_bool *cancel)
+{
+    QList<AnchoredPath> userFolders;
+    for (const QString &parent : homes.parents) {
+        QStringList found;
+        const AnchoredPath parentFolder{parent, {}};
+        搜索纯目录(parentFolder, found, false, cancel);
+        for (const QString &path : found)
+            userFolders.append(parentFolder.child(path.mid(path.lastIndexOf(u'/') + 1)));
+        *paths += found;
+    }
+    for (const QString &home : homes.homes) {
+        const AnchoredPath folder = AnchoredPath::lastComponentGuarded(home);
+        if (!folder.steps.isEmpty() && folderExistsWithoutLinks(folder)) {
+            userFolders.append(folder);
+            paths->append(folder.path());
+        }
+    }
+    return userFolders;
+}
+
+} // namespace
+
 void FindUserCacheFolders(const HomeRoots &homes, const QString &relativePath, CacheListing &listing,
                           const std::atomic_bool *cancel)
 {
@@ -62,23 +88,7 @@ void FindUserCacheFolders(const HomeRoots &homes, const QString &relativePath, C
     listing.folderRows.clear();
     listing.userCacheRoots.clear();
 
-    // Every home folder with the way to reach it without links below its parent.
-    QList<AnchoredPath> userFolders;
-    for (const QString &parent : homes.parents) {
-        QStringList found;
-        const AnchoredPath parentFolder{parent, {}};
-        搜索纯目录(parentFolder, found, false, cancel);
-        for (const QString &path : found)
-            userFolders.append(parentFolder.child(path.mid(path.lastIndexOf(u'/') + 1)));
-        listing.UserFolders += found;
-    }
-    for (const QString &home : homes.homes) {
-        const AnchoredPath folder = AnchoredPath::lastComponentGuarded(home);
-        if (!folder.steps.isEmpty() && folderExistsWithoutLinks(folder)) {
-            userFolders.append(folder);
-            listing.UserFolders.append(folder.path());
-        }
-    }
+    const QList<AnchoredPath> userFolders = homeFolders(homes, &listing.UserFolders, cancel);
 
     const QStringList relativeSteps = relativePath.split(u'/', Qt::SkipEmptyParts);
     if (relativeSteps.isEmpty() || relativePath.startsWith(u'/'))

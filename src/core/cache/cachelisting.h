@@ -73,7 +73,7 @@ CacheListing listAllUsersCaches(const HomeRoots &homes, const QString &relativeP
                                 const std::atomic_bool *cancel = nullptr);
 
 // Sorts the rows by one column in the list's text order (letter case ignored, equal rows keep their
-// order); the size column compares as 12-digit zero-filled numbers. Returns the old index of each row
-// in its new place.
+// order); the size column compares the lengths, rows without a file first. Returns the old index of each
+// row in its new place.
 QList<qsizetype> sortCacheRows(QList<CacheRow> &rows, int column, bool descending);
 constexpr int kSizeColumn = 2;

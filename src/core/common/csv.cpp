@@ -98,58 +98,82 @@ qsizetype readQuotedCell(const QString &text, qsizetype i, QString *cell, int *l
     return -1;
 }
 
-} // namespace
-
-QList<Record> parse(const QString &text, ParseError *error)
+// What parse() has read so far: the records, the one being read and its cell.
+struct Reading
 {
-    *error = ParseError{};
     QList<Record> records;
     Record record{1, {}};
     QString cell;
     int lineNumber = 1;
     bool lineEmpty = true; // nothing read since the record began
+
+    void endCell() { record.cells.append(std::exchange(cell, QString())); }
+    // A line break: the record read on the line, if any, is whole.
+    void endLine()
+    {
+        if (!lineEmpty) {
+            endCell();
+            records.append(std::exchange(record, Record{}));
+        }
+        ++lineNumber;
+        record.line = lineNumber;
+        lineEmpty = true;
+    }
+    QList<Record> finish()
+    {
+        if (!lineEmpty) {
+            record.cells.append(cell);
+            records.append(record);
+        }
+        return records;
+    }
+};
+
+// The quoted cell whose opening quote stands at i, read into the cell being read: the position of its
+// closing quote, or -1 with the error when the cell breaks the rules.
+qsizetype readQuoted(const QString &text, qsizetype i, Reading &reading, ParseError *error)
+{
+    if (!reading.cell.isEmpty()) {
+        *error = ParseError{ParseError::Kind::QuoteInsideCell, reading.lineNumber};
+        return -1;
+    }
+    const int opened = reading.lineNumber;
+    i = readQuotedCell(text, i, &reading.cell, &reading.lineNumber);
+    if (i < 0) {
+        *error = ParseError{ParseError::Kind::UnclosedQuote, opened};
+        return -1;
+    }
+    if (i + 1 < text.size() && text.at(i + 1) != u',' && !isLineEnd(text.at(i + 1))) {
+        *error = ParseError{ParseError::Kind::TextAfterQuote, reading.lineNumber};
+        return -1;
+    }
+    return i;
+}
+
+} // namespace
+
+QList<Record> parse(const QString &text, ParseError *error)
+{
+    *error = ParseError{};
+    Reading reading;
     const qsizetype n = text.size();
-    const auto fail = [&](ParseError::Kind kind, int where) {
-        *error = ParseError{kind, where};
-        return QList<Record>();
-    };
     for (qsizetype i = 0; i < n; ++i) {
         const QChar c = text.at(i);
         if (isLineEnd(c)) {
             if (c == u'\r' && i + 1 < n && text.at(i + 1) == u'\n')
                 ++i;
-            if (!lineEmpty) {
-                record.cells.append(std::exchange(cell, QString()));
-                records.append(std::exchange(record, Record{}));
-            }
-            ++lineNumber;
-            record.line = lineNumber;
-            lineEmpty = true;
+            reading.endLine();
             continue;
         }
-        lineEmpty = false;
-        if (c == u',') {
-            record.cells.append(std::exchange(cell, QString()));
-            continue;
-        }
-        if (c != u'"') {
-            cell += c;
-            continue;
-        }
-        if (!cell.isEmpty())
-            return fail(ParseError::Kind::QuoteInsideCell, lineNumber);
-        const int opened = lineNumber;
-        i = readQuotedCell(text, i, &cell, &lineNumber);
-        if (i < 0)
-            return fail(ParseError::Kind::UnclosedQuote, opened);
-        if (i + 1 < n && text.at(i + 1) != u',' && !isLineEnd(text.at(i + 1)))
-            return fail(ParseError::Kind::TextAfterQuote, lineNumber);
+        reading.lineEmpty = false;
+        if (c == u',')
+            reading.endCell();
+        else if (c != u'"')
+            reading.cell += c;
+        else if ((i = readQuoted(text, i, reading, error)) < 0)
+            return {};
     }
-    if (!lineEmpty) {
-        record.cells.append(cell);
-        records.append(record);
-    }
-    return records;
+    return reading.finish();
 }
 
 } // namespace csv

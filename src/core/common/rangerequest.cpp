@@ -28,6 +28,40 @@ bool sameValidator(const QByteArray &ifRange, const QByteArray &etag, const QByt
     return !lastModified.isEmpty() && ifRange == lastModified.trimmed();
 }
 
+// The answer to the one span "from-to" ("-n": the last n bytes) of a body of size bytes: the whole body
+// when the span does not read as one.
+RangeAnswer spanAnswer(const QByteArray &from, const QByteArray &to, qint64 size)
+{
+    RangeAnswer whole;
+    whole.size = size;
+    RangeAnswer answer = whole;
+    if (from.isEmpty()) {
+        const std::optional<qint64> suffix = position(to);
+        if (!suffix)
+            return whole;
+        if (*suffix == 0 || size == 0) {
+            answer.kind = RangeAnswer::Kind::Unsatisfiable;
+            return answer;
+        }
+        answer.kind = RangeAnswer::Kind::Partial;
+        answer.first = std::max<qint64>(0, size - *suffix);
+        answer.last = size - 1;
+        return answer;
+    }
+    const std::optional<qint64> first = position(from);
+    const std::optional<qint64> last = to.isEmpty() ? std::optional<qint64>(size - 1) : position(to);
+    if (!first || !last || (!to.isEmpty() && *last < *first))
+        return whole;
+    if (*first >= size) {
+        answer.kind = RangeAnswer::Kind::Unsatisfiable;
+        return answer;
+    }
+    answer.kind = RangeAnswer::Kind::Partial;
+    answer.first = *first;
+    answer.last = std::min(*last, size - 1);
+    return answer;
+}
+
 } // namespace
 
 QByteArray RangeAnswer::contentRange() const
@@ -55,33 +89,5 @@ RangeAnswer RangeAnswer::read(const QByteArray &range, const QByteArray &ifRange
     const qsizetype dash = set.indexOf('-');
     if (dash < 0)
         return whole;
-    const QByteArray from = set.left(dash).trimmed();
-    const QByteArray to = set.mid(dash + 1).trimmed();
-
-    RangeAnswer answer = whole;
-    if (from.isEmpty()) {
-        const std::optional<qint64> suffix = position(to);
-        if (!suffix)
-            return whole;
-        if (*suffix == 0 || size == 0) {
-            answer.kind = Kind::Unsatisfiable;
-            return answer;
-        }
-        answer.kind = Kind::Partial;
-        answer.first = std::max<qint64>(0, size - *suffix);
-        answer.last = size - 1;
-        return answer;
-    }
-    const std::optional<qint64> first = position(from);
-    const std::optional<qint64> last = to.isEmpty() ? std::optional<qint64>(size - 1) : position(to);
-    if (!first || !last || (!to.isEmpty() && *last < *first))
-        return whole;
-    if (*first >= size) {
-        answer.kind = Kind::Unsatisfiable;
-        return answer;
-    }
-    answer.kind = Kind::Partial;
-    answer.first = *first;
-    answer.last = std::min(*last, size - 1);
-    return answer;
+    return spanAnswer(set.left(dash).trimmed(), set.mid(dash + 1).trimmed(), size);
 }

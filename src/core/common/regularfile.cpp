@@ -21,6 +21,26 @@ RegularFileRead failed(RegularFileRead::Failure failure, int error = 0)
     return result;
 }
 
+// Reads the open file to its end or to limit bytes, whichever comes first; the error of a read that
+// failed, 0 when none did.
+int readAtMost(int fd, qint64 limit, qint64 sizeHint, QByteArray *bytes)
+{
+    bytes->reserve(static_cast<qsizetype>(sizeHint) + 1);
+    char buffer[64 * 1024];
+    while (bytes->size() < limit) {
+        const size_t want = static_cast<size_t>(std::min<qint64>(sizeof buffer, limit - bytes->size()));
+        const ssize_t got = ::read(fd, buffer, want);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0)
+            return errno;
+        if (got == 0)
+            break;
+        bytes->append(buffer, got);
+    }
+    return 0;
+}
+
 } // namespace
 
 RegularFileRead ReadRegularFile(const QString &path, qint64 maxBytes)
@@ -48,24 +68,10 @@ RegularFileRead ReadRegularFile(const QString &path, qint64 maxBytes)
     }
     RegularFileRead result;
     // Read with a limit rather than trusting the size: the file may grow while it is read.
-    const qint64 limit = maxBytes + 1;
-    result.bytes.reserve(static_cast<qsizetype>(info.st_size) + 1);
-    char buffer[64 * 1024];
-    while (result.bytes.size() < limit) {
-        const size_t want = static_cast<size_t>(std::min<qint64>(sizeof buffer, limit - result.bytes.size()));
-        const ssize_t got = ::read(fd, buffer, want);
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got < 0) {
-            const int error = errno;
-            ::close(fd);
-            return failed(RegularFileRead::Failure::CannotOpen, error);
-        }
-        if (got == 0)
-            break;
-        result.bytes.append(buffer, got);
-    }
+    const int error = readAtMost(fd, maxBytes + 1, info.st_size, &result.bytes);
     ::close(fd);
+    if (error != 0)
+        return failed(RegularFileRead::Failure::CannotOpen, error);
     if (result.bytes.size() > maxBytes)
         return failed(RegularFileRead::Failure::TooLarge);
     return result;

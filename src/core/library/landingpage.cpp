@@ -99,6 +99,29 @@ struct Tag
     QHash<QByteArray, QByteArray> attributes; // names in lower case, values as written
 };
 
+// Reads an attribute's value that starts after its "=" at i, quoted or not; returns the position after it.
+qsizetype readValue(QByteArrayView text, qsizetype i, QByteArray *value)
+{
+    const qsizetype n = text.size();
+    while (i < n && isSpace(text[i]))
+        ++i;
+    if (i < n && (text[i] == '"' || text[i] == '\'')) {
+        const char quote = text[i];
+        const qsizetype end = text.indexOf(quote, i + 1);
+        const qsizetype stop = end < 0 ? n : end;
+        *value = text.sliced(i + 1, stop - i - 1).toByteArray();
+        return end < 0 ? n : end + 1;
+    }
+    const qsizetype valueStart = i;
+    while (i < n && !isSpace(text[i]) && text[i] != '>')
+        ++i;
+    *value = text.sliced(valueStart, i - valueStart).toByteArray();
+    // "<meta name=x content=y/>": the slash closes the tag (an address keeps its own).
+    if (i < n && text[i] == '>' && value->endsWith('/') && value->count('/') == 1)
+        value->chop(1);
+    return i;
+}
+
 // Reads the attributes of a tag whose name ends at i; returns the position after its ">" (or the end).
 qsizetype readAttributes(QByteArrayView text, qsizetype i, Tag *tag)
 {
@@ -117,26 +140,8 @@ qsizetype readAttributes(QByteArrayView text, qsizetype i, Tag *tag)
         while (i < n && isSpace(text[i]))
             ++i;
         QByteArray value;
-        if (i < n && text[i] == '=') {
-            ++i;
-            while (i < n && isSpace(text[i]))
-                ++i;
-            if (i < n && (text[i] == '"' || text[i] == '\'')) {
-                const char quote = text[i];
-                const qsizetype end = text.indexOf(quote, i + 1);
-                const qsizetype stop = end < 0 ? n : end;
-                value = text.sliced(i + 1, stop - i - 1).toByteArray();
-                i = end < 0 ? n : end + 1;
-            } else {
-                const qsizetype valueStart = i;
-                while (i < n && !isSpace(text[i]) && text[i] != '>')
-                    ++i;
-                value = text.sliced(valueStart, i - valueStart).toByteArray();
-                // "<meta name=x content=y/>": the slash closes the tag (an address keeps its own).
-                if (i < n && text[i] == '>' && value.endsWith('/') && value.count('/') == 1)
-                    value.chop(1);
-            }
-        }
+        if (i < n && text[i] == '=')
+            i = readValue(text, i + 1, &value);
         if (!name.isEmpty() && !tag->attributes.contains(name))
             tag->attributes.insert(name, value);
     }
@@ -197,32 +202,6 @@ bool isScholarlyName(const QString &name)
     return name.startsWith(u"citation_") || name.startsWith(u"dc.") || name.startsWith(u"dcterms.") ||
            name.startsWith(u"prism.");
 }
-
-} // namespace
-
-QString DoiOf(const QString &text)
-{
-    // "10." and a registrant code of four to nine digits, "/" and a suffix without spaces.
-    static const QRegularExpression doi(QStringLiteral("(?<![0-9A-Za-z])(10\\.\\d{4,9}(?:\\.\\d+)*/\\S+)"));
-    const QRegularExpressionMatch m = doi.match(text);
-    if (!m.hasMatch())
-        return {};
-    QString value = m.captured(1);
-    // Closing punctuation of the sentence or tag it sits in is not part of it; a bracket is, when the
-    // DOI opened it.
-    while (!value.isEmpty()) {
-        const QChar last = value.back();
-        const QChar opening = last == u')' ? u'(' : last == u']' ? u'[' : last == u'}' ? u'{' : QChar();
-        if (QStringLiteral(".,;:>\"'").contains(last) ||
-            (!opening.isNull() && value.count(opening) < value.count(last)))
-            value.chop(1);
-        else
-            break;
-    }
-    return value.contains(u'/') && !value.endsWith(u'/') ? value : QString();
-}
-
-namespace {
 
 QString textOf(const QByteArray &raw, bool chinese)
 {

@@ -50,10 +50,6 @@ constexpr qsizetype LandingPageReadLimit = 2 * 1024 * 1024;
 // first of each kind winning, and for the citation_*, DC.*, dc.*, prism.* and og:title metadata.
 LandingPage ReadLandingPage(const QByteArray &page, const QUrl &pageAddress);
 
-// The DOI in a text ("10.NNNN/…"), without "doi:" or a resolver's address before it; empty when the
-// text holds none.
-QString DoiOf(const QString &text);
-
 // The declared metadata added to what a result page gave: every cell the paper has keeps its text, the
 // declared ones fill what is empty (title included) and add the rest.
 PaperMetadata MergedMetadata(const PaperMetadata &kept, const PaperMetadata &declared);

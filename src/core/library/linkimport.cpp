@@ -7,6 +7,7 @@
 #include <QSet>
 #include <QStringDecoder>
 #include <QUrl>
+#include <optional>
 
 namespace {
 
@@ -81,6 +82,29 @@ QString ImportProblem::text() const
     return QStringLiteral("第 %1 行：%2：%3").arg(line).arg(why, excerpt);
 }
 
+namespace {
+
+// One line of the list read into the link: the problem it has, if any (whether it repeats an earlier
+// line is for the caller to tell).
+std::optional<ImportProblem::Kind> readLinkLine(const QString &line, ImportedLink &link)
+{
+    if (line.size() > MaxImportLineLength)
+        return ImportProblem::Kind::TooLong;
+    const QStringList fields = line.split(u'\t');
+    if (fields.size() > 3)
+        return ImportProblem::Kind::TooManyFields;
+    link.address = fields.size() == 1 ? fields.at(0).trimmed() : fields.at(1).trimmed();
+    link.title = fields.size() == 1 ? QString() : titleText(fields.at(0));
+    link.sourcePage = fields.size() == 3 ? fields.at(2).trimmed() : QString();
+    if (!IsWebAddress(link.address))
+        return ImportProblem::Kind::NotAnAddress;
+    if (!link.sourcePage.isEmpty() && !IsWebAddress(link.sourcePage))
+        return ImportProblem::Kind::BadSourcePage;
+    return std::nullopt;
+}
+
+} // namespace
+
 LinkImport ParseLinkList(const QByteArray &bytes)
 {
     LinkImport result;
@@ -99,33 +123,13 @@ LinkImport ParseLinkList(const QByteArray &bytes)
             line.chop(1);
         if (line.trimmed().isEmpty() || line.trimmed().startsWith(u'#'))
             continue;
-        auto report = [&](ImportProblem::Kind kind) {
-            result.problems.append({number, kind, excerptOf(line)});
-        };
-        if (line.size() > MaxImportLineLength) {
-            report(ImportProblem::Kind::TooLong);
-            continue;
-        }
-        const QStringList fields = line.split(u'\t');
-        if (fields.size() > 3) {
-            report(ImportProblem::Kind::TooManyFields);
-            continue;
-        }
         ImportedLink link;
         link.line = number;
-        link.address = fields.size() == 1 ? fields.at(0).trimmed() : fields.at(1).trimmed();
-        link.title = fields.size() == 1 ? QString() : titleText(fields.at(0));
-        link.sourcePage = fields.size() == 3 ? fields.at(2).trimmed() : QString();
-        if (!IsWebAddress(link.address)) {
-            report(ImportProblem::Kind::NotAnAddress);
-            continue;
-        }
-        if (!link.sourcePage.isEmpty() && !IsWebAddress(link.sourcePage)) {
-            report(ImportProblem::Kind::BadSourcePage);
-            continue;
-        }
-        if (seen.contains(link.address)) {
-            report(ImportProblem::Kind::Duplicate);
+        std::optional<ImportProblem::Kind> problem = readLinkLine(line, link);
+        if (!problem && seen.contains(link.address))
+            problem = ImportProblem::Kind::Duplicate;
+        if (problem) {
+            result.problems.append({number, *problem, excerptOf(line)});
             continue;
         }
         seen.insert(link.address);

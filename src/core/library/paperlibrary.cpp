@@ -278,6 +278,33 @@ QString freeSetAsidePath(const QString &path)
     return candidate;
 }
 
+// Something other than a regular file stands at the path.
+bool isThereButNotAFile(const QString &path)
+{
+    struct stat info = {};
+    return ::stat(QFile::encodeName(path).constData(), &info) == 0 && !S_ISREG(info.st_mode);
+}
+
+QSqlDatabase addConnection(const QString &name, const QString &path, int busyTimeoutMs)
+{
+    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
+    db.setDatabaseName(path);
+    db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(busyTimeoutMs));
+    return db;
+}
+
+// readRefusal() as one read: another instance that makes the library meanwhile is seen before or after,
+// never half-way (its first tables beside a mark not yet read would look like a stranger's).
+bool readRefusalAtOnce(QSqlDatabase &db, QSqlQuery &q, const QString &path, QString *refusal)
+{
+    const bool began = db.transaction();
+    const bool read = readRefusal(q, path, refusal);
+    q.finish();
+    if (began)
+        db.commit();
+    return read;
+}
+
 } // namespace
 
 QString DefaultPaperLibraryPath()
@@ -338,17 +365,14 @@ PaperLibrary::OpenResult PaperLibrary::openConnection()
     failText(QString(), Failure::None);
     QDir().mkpath(QFileInfo(m_path).absolutePath());
     // A pipe or a device at the library's name would block the program for ever.
-    struct stat info = {};
-    if (::stat(QFile::encodeName(m_path).constData(), &info) == 0 && !S_ISREG(info.st_mode)) {
+    if (isThereButNotAFile(m_path)) {
         failText(kNotAFileText.arg(m_path), Failure::Other);
         return {false, m_lastError, {}};
     }
     repairJournalModes();
     m_connection = uniqueConnectionName();
     const bool ready = [this] {
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), m_connection);
-        db.setDatabaseName(m_path);
-        db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(m_busyTimeoutMs));
+        QSqlDatabase db = addConnection(m_connection, m_path, m_busyTimeoutMs);
         if (!db.open())
             return failText(kOpenFailedText.arg(m_path, db.lastError().text()), Failure::Other);
         // The first statements only read: a file that is not a database fails here, and another program's
@@ -356,14 +380,7 @@ PaperLibrary::OpenResult PaperLibrary::openConnection()
         // before a write could spread the damage.
         QSqlQuery q(db);
         QString refusal;
-        // The looks are one read: another instance that makes the library meanwhile is seen before or
-        // after, never half-way (its first tables beside a mark not yet read would look like a stranger's).
-        const bool began = db.transaction();
-        const bool read = readRefusal(q, m_path, &refusal);
-        q.finish();
-        if (began)
-            db.commit();
-        if (!read)
+        if (!readRefusalAtOnce(db, q, m_path, &refusal))
             return fail(q);
         if (!refusal.isEmpty())
             return failText(refusal, Failure::Other);
@@ -626,6 +643,24 @@ void bindLandingPage(QSqlQuery &q, const PaperMetadata &declared, const QString 
     q.addBindValue(nonNull(WithoutCredentials(landingPage)));
 }
 
+// A download's values in the order its statement takes them; the file's only when it succeeded.
+void bindDownload(QSqlQuery &q, const DownloadResult &r, bool succeeded)
+{
+    const QDateTime when = r.finishedAt.isValid() ? r.finishedAt : QDateTime::currentDateTimeUtc();
+    q.addBindValue(WithoutCredentials(r.address));
+    q.addBindValue(nonNull(r.title));
+    if (succeeded) {
+        q.addBindValue(r.filePath);
+        q.addBindValue(r.size);
+        q.addBindValue(textOrNull(r.sha256.toLower()));
+        q.addBindValue(timeValue(when));
+    }
+    q.addBindValue(static_cast<int>(r.outcome));
+    q.addBindValue(nonNull(WithoutCredentials(r.reason)));
+    q.addBindValue(timeValue(when));
+    bindLandingPage(q, r.declared, r.fileAddress, r.landingPage);
+}
+
 } // namespace
 
 bool PaperLibrary::recordDownloads(const QList<DownloadResult> &results)
@@ -655,21 +690,9 @@ bool PaperLibrary::recordDownloads(const QList<DownloadResult> &results)
         for (const DownloadResult &r : results) {
             if (r.address.isEmpty())
                 continue;
-            const QDateTime when = r.finishedAt.isValid() ? r.finishedAt : QDateTime::currentDateTimeUtc();
             const bool succeeded = r.outcome == DownloadOutcome::Done && !r.filePath.isEmpty();
             QSqlQuery &q = succeeded ? done : attempt;
-            q.addBindValue(WithoutCredentials(r.address));
-            q.addBindValue(nonNull(r.title));
-            if (succeeded) {
-                q.addBindValue(r.filePath);
-                q.addBindValue(r.size);
-                q.addBindValue(textOrNull(r.sha256.toLower()));
-                q.addBindValue(timeValue(when));
-            }
-            q.addBindValue(static_cast<int>(r.outcome));
-            q.addBindValue(nonNull(WithoutCredentials(r.reason)));
-            q.addBindValue(timeValue(when));
-            bindLandingPage(q, r.declared, r.fileAddress, r.landingPage);
+            bindDownload(q, r, succeeded);
             if (!q.exec())
                 return fail(q);
         }

@@ -1,7 +1,5 @@
 #include "core/library/papermetadata.h"
 
-#include "core/library/landingpage.h"
-
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QRegularExpression>
@@ -151,6 +149,28 @@ bool PaperMetadata::isConference() const
 QString PaperMetadata::englishTitle() const
 {
     return cellNamed(cells, {u"title", u"英文题名", u"英文标题", u"英文篇名", u"englishtitle"});
+}
+
+QString DoiOf(const QString &text)
+{
+    // "10." and a registrant code of four to nine digits, "/" and a suffix without spaces.
+    static const QRegularExpression doi(QStringLiteral("(?<![0-9A-Za-z])(10\\.\\d{4,9}(?:\\.\\d+)*/\\S+)"));
+    const QRegularExpressionMatch m = doi.match(text);
+    if (!m.hasMatch())
+        return {};
+    QString value = m.captured(1);
+    // Closing punctuation of the sentence or tag it sits in is not part of it; a bracket is, when the
+    // DOI opened it.
+    while (!value.isEmpty()) {
+        const QChar last = value.back();
+        const QChar opening = last == u')' ? u'(' : last == u']' ? u'[' : last == u'}' ? u'{' : QChar();
+        if (QStringLiteral(".,;:>\"'").contains(last) ||
+            (!opening.isNull() && value.count(opening) < value.count(last)))
+            value.chop(1);
+        else
+            break;
+    }
+    return value.contains(u'/') && !value.endsWith(u'/') ? value : QString();
 }
 
 QString TidyCellText(const QString &text, int maxLength)

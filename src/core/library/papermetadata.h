@@ -49,6 +49,10 @@ struct PaperMetadata
     bool operator==(const PaperMetadata &) const = default;
 };
 
+// The DOI in a text ("10.NNNN/…"), without "doi:" or a resolver's address before it; empty when the
+// text holds none.
+QString DoiOf(const QString &text);
+
 // A cell's text made safe to keep and show: control characters and line breaks become single spaces,
 // runs of white space collapse, the ends are trimmed, and the result holds at most maxLength characters.
 QString TidyCellText(const QString &text, int maxLength = 2000);

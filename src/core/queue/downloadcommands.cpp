@@ -172,23 +172,36 @@ int RedownloadHtmlRows(const RowWriter &rows, const CommandGuards &guards)
     return resetRowsWhere(rows, AllRowIds(model), IsFinishedHtmlRow);
 }
 
+bool AutoRedownloadResets(const DownloadRow &row, AutoRedownloadChoice choice)
+{
+    switch (choice) {
+    case AutoRedownloadChoice::Failed:
+        return IsFailedRow(row);
+    case AutoRedownloadChoice::Html:
+        return IsFinishedHtmlRow(row);
+    case AutoRedownloadChoice::FailedAndHtml:
+        return IsFailedRow(row) || IsFinishedHtmlRow(row);
+    }
+    return false;
+}
+
+bool AutoRedownloadFindsRows(const DownloadListModel &model, AutoRedownloadChoice choice)
+{
+    for (int i = 0; i < model.count(); ++i) {
+        if (AutoRedownloadResets(model.row(i), choice))
+            return true;
+    }
+    return false;
+}
+
 void AutoRedownload(const RowWriter &rows, const CommandGuards &guards, int choicePosition)
 {
     // It runs from a timer: a guard that holds skips it without a word, never with a message box.
     if (guards.listChangeGuard)
         return;
-    switch (static_cast<AutoRedownloadChoice>(choicePosition)) {
-    case AutoRedownloadChoice::Failed:
-        RedownloadFailedRows(rows, guards);
-        break;
-    case AutoRedownloadChoice::Html:
-        RedownloadHtmlRows(rows, guards);
-        break;
-    case AutoRedownloadChoice::FailedAndHtml:
-        RedownloadFailedRows(rows, guards);
-        RedownloadHtmlRows(rows, guards);
-        break;
-    }
+    const auto choice = static_cast<AutoRedownloadChoice>(choicePosition);
+    resetRowsWhere(rows, AllRowIds(rows.list()),
+                   [choice](const DownloadRow &row) { return AutoRedownloadResets(row, choice); });
 }
 
 namespace {
@@ -471,45 +484,6 @@ int CheckPdfFiles(const RowWriter &rows)
     return ApplyPdfCheck(rows, items);
 }
 
-namespace {
-
-QString zeroFilled(qint64 value)
-{
-    return QStringLiteral("%1").arg(static_cast<qlonglong>(value), 12, 10, QLatin1Char('0'));
-}
-
-// The text a column sorts by: numbers as twelve zero-filled digits, other text as the cell shows it.
-QString sortText(const DownloadRow &row, DownloadListModel::Column column)
-{
-    switch (column) {
-    case DownloadListModel::ColSize:
-        if (row.sizeNote == SizeNote::None && row.size >= 0)
-            return zeroFilled(row.size);
-        break;
-    case DownloadListModel::ColDownloaded:
-        if (row.downloaded >= 0)
-            return zeroFilled(row.downloaded);
-        break;
-    case DownloadListModel::ColPercent: {
-        QString text = row.percentText();
-        if (text.endsWith(u'%')) {
-            text.chop(1);
-            return zeroFilled(text.toLongLong());
-        }
-        break;
-    }
-    case DownloadListModel::ColSpeed:
-        if (row.state == RowState::Downloading && row.speed >= 0)
-            return zeroFilled(row.speed);
-        break;
-    default:
-        break;
-    }
-    return DownloadListModel::cellText(row, column);
-}
-
-} // namespace
-
 bool HeaderSorter::sortByColumn(const RowWriter &rows, int column, const CommandGuards &guards)
 {
     if (refused(guards.sortGuard, commandtext::StopBeforeSorting))
@@ -519,6 +493,7 @@ bool HeaderSorter::sortByColumn(const RowWriter &rows, int column, const Command
     m_column = column;
     m_ascending = !m_ascending;
     const auto col = static_cast<DownloadListModel::Column>(column);
-    rows.sortRowsByText([col](const DownloadRow &row) { return sortText(row, col); }, m_ascending);
+    rows.sortRowsByKey([col](const DownloadRow &row) { return DownloadListModel::sortKey(row, col); },
+                       m_ascending);
     return true;
 }

@@ -80,7 +80,11 @@ int RedownloadSelectedRows(const RowWriter &rows, const QList<RowId> &selected);
 int RedownloadFailedRows(const RowWriter &rows, const CommandGuards &guards);
 // Every done or failed row of type htm or html is reset; -1 when refused.
 int RedownloadHtmlRows(const RowWriter &rows, const CommandGuards &guards);
-// The automatic re-download: the chosen commands run; the caller then starts the scheduler. While the
+// Whether the automatic re-download resets this row: a failed one, a finished web page, or either.
+bool AutoRedownloadResets(const DownloadRow &row, AutoRedownloadChoice choice);
+// Whether it finds any such row in the list, so that the queue goes on at once.
+bool AutoRedownloadFindsRows(const DownloadListModel &model, AutoRedownloadChoice choice);
+// The automatic re-download: the chosen rows are reset; the caller then starts the scheduler. While the
 // list-change guard holds it does nothing and says nothing.
 void AutoRedownload(const RowWriter &rows, const CommandGuards &guards, int choicePosition);
 

@@ -82,25 +82,7 @@ void LibraryRecorder::onRowEnded(RowId id)
     ++m_hashing;
     m_pool.start([this, done = *result, written = row->owned.identity, digest = row->ownedSha256]() mutable {
         MarkBackgroundThread();
-        KnownFile known;
-        // A plain file, not a link to one.
-        known.identity = IdentityOf(done.filePath);
-        if (known.identity.isValid() && known.identity == written && digest.size() == 32) {
-            // Still the very file the transfer wrote: its content was hashed as it went to the disk.
-            done.size = known.identity.size;
-            done.sha256 = QString::fromLatin1(digest.toHex());
-            known.sha256 = done.sha256;
-        } else if (known.identity.isValid()) {
-            done.size = known.identity.size;
-            done.sha256 = FileSha256(done.filePath);
-            // The hash names the file only when it did not change while it was read.
-            if (IdentityOf(done.filePath) != known.identity)
-                known.identity = {};
-            known.sha256 = done.sha256;
-        }
-        // A file that is gone (or unreadable) is an end without a file, not a download on record.
-        if (done.sha256.isEmpty())
-            done.filePath.clear();
+        const KnownFile known = hashFinishedFile(done, written, digest);
         {
             const QMutexLocker lock(&m_hashedLock);
             m_hashed.append(done);
@@ -108,6 +90,31 @@ void LibraryRecorder::onRowEnded(RowId id)
         }
         QMetaObject::invokeMethod(this, &LibraryRecorder::takeHashed, Qt::QueuedConnection);
     });
+}
+
+LibraryRecorder::KnownFile
+LibraryRecorder::hashFinishedFile(DownloadResult &done, const FileIdentity &written, const QByteArray &digest)
+{
+    KnownFile known;
+    // A plain file, not a link to one.
+    known.identity = IdentityOf(done.filePath);
+    if (known.identity.isValid() && known.identity == written && digest.size() == 32) {
+        // Still the very file the transfer wrote: its content was hashed as it went to the disk.
+        done.size = known.identity.size;
+        done.sha256 = QString::fromLatin1(digest.toHex());
+        known.sha256 = done.sha256;
+    } else if (known.identity.isValid()) {
+        done.size = known.identity.size;
+        done.sha256 = FileSha256(done.filePath);
+        // The hash names the file only when it did not change while it was read.
+        if (IdentityOf(done.filePath) != known.identity)
+            known.identity = {};
+        known.sha256 = done.sha256;
+    }
+    // A file that is gone (or unreadable) is an end without a file, not a download on record.
+    if (done.sha256.isEmpty())
+        done.filePath.clear();
+    return known;
 }
 
 void LibraryRecorder::takeHashedLocked()
@@ -200,14 +207,22 @@ void LibraryRecorder::writeUnwritten()
     }
     // The writer's own connection needs the library open; without it (and at the end, when the thread
     // is gone) the write is made here, and fails or opens it again as the library decides.
-    if (!m_library->isOpen() || m_writerStopped) {
-        if (m_library->recordDownloads(m_unwritten)) {
-            onWrittenHere();
-            return;
-        }
+    if (!m_library->isOpen() || m_writerStopped)
+        writeHere();
+    else
+        writeOnWriterThread();
+}
+
+void LibraryRecorder::writeHere()
+{
+    if (m_library->recordDownloads(m_unwritten))
+        onWrittenHere();
+    else
         writeFailed(m_library->lastError(), m_library->lastFailureWasBusy());
-        return;
-    }
+}
+
+void LibraryRecorder::writeOnWriterThread()
+{
     if (!m_writerThread) {
         m_writerThread = new QThread(this);
         m_writerThread->setObjectName(QStringLiteral("library writer"));

@@ -73,10 +73,18 @@ private:
     static constexpr int WriteDelayMs = 100;
 
     void onRowEnded(RowId id);
+    // The finished row's file, its size and hash put into its outcome (none when the file is gone).
+    struct KnownFile;
+    static KnownFile hashFinishedFile(DownloadResult &done, const FileIdentity &written,
+                                      const QByteArray &digest);
     void takeHashed();
     // Moves what the worker hashed to m_unwritten (with m_hashedLock held).
     void takeHashedLocked();
     void writeUnwritten();
+    // The outcomes waiting written with the recorder's own library, on this thread.
+    void writeHere();
+    // The outcomes waiting handed to the writer's thread, started the first time.
+    void writeOnWriterThread();
     bool waitingForBusyLibrary() const;
     // The writer's answer for m_writing.
     void onWritten(bool ok, const QString &why, bool busy);

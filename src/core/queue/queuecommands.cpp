@@ -63,23 +63,12 @@ int QueueCommands::redownloadHtml()
 void QueueCommands::autoRedownload(AutoRedownloadChoice choice, std::function<void()> then)
 {
     // It runs from a timer: a guard that holds skips it without a word, never with a message box.
-    std::function<bool(const DownloadRow &)> match;
-    switch (choice) {
-    case AutoRedownloadChoice::Failed:
-        match = IsFailedRow;
-        break;
-    case AutoRedownloadChoice::Html:
-        match = IsFinishedHtmlRow;
-        break;
-    case AutoRedownloadChoice::FailedAndHtml:
-        match = [](const DownloadRow &row) { return IsFailedRow(row) || IsFinishedHtmlRow(row); };
-        break;
-    }
-    if (guards().listChangeGuard || !match) {
+    if (guards().listChangeGuard) {
         if (then)
             then();
         return;
     }
+    const auto match = [choice](const DownloadRow &row) { return AutoRedownloadResets(row, choice); };
     resetRows(ResetCandidates(m_rows.list(), AllRowIds(m_rows.list()), match), std::move(then));
 }
 

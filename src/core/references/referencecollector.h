@@ -1,6 +1,6 @@
 #pragma once
 
-#include "core/references/referencelist.h"
+#include "core/references/referenceresult.h"
 
 #include <QHash>
 

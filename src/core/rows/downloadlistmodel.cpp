@@ -152,6 +152,42 @@ QString DownloadListModel::cellText(const DownloadRow &r, Column column)
     return {};
 }
 
+int CellSortKey::compare(const CellSortKey &other) const
+{
+    if (numeric && other.numeric)
+        return number < other.number ? -1 : (number > other.number ? 1 : 0);
+    if (!numeric && !other.numeric)
+        return QString::compare(folded, other.folded, Qt::CaseSensitive);
+    // One number, one text: an empty cell sorts before the number, any other text after it.
+    const int textAfter = (numeric ? other : *this).folded.isEmpty() ? -1 : 1;
+    return numeric ? -textAfter : textAfter;
+}
+
+CellSortKey DownloadListModel::sortKey(const DownloadRow &r, Column column)
+{
+    switch (column) {
+    case ColSize:
+        if (r.sizeNote == SizeNote::None && r.size >= 0)
+            return CellSortKey::ofNumber(r.size);
+        break;
+    case ColDownloaded:
+        if (r.downloaded >= 0)
+            return CellSortKey::ofNumber(r.downloaded);
+        break;
+    case ColPercent:
+        if (const qint64 share = shownPercent(r); share >= 0)
+            return CellSortKey::ofNumber(share);
+        break;
+    case ColSpeed:
+        if (r.state == RowState::Downloading && r.speed >= 0)
+            return CellSortKey::ofNumber(r.speed);
+        break;
+    default:
+        break;
+    }
+    return CellSortKey::ofText(cellText(r, column));
+}
+
 QString DownloadListModel::cellText(int position, Column column) const
 {
     return isValidRow(position) ? cellText(m_rows.at(position), column) : QString();

@@ -110,6 +110,20 @@ struct DownloadRow
     void clearProgress();
 };
 
+// What a cell sorts by: the number under it where the cell shows one (bytes, the share, the speed), else
+// its text without regard to case. Numbers sort after an empty cell and before any text.
+struct CellSortKey
+{
+    bool numeric = false;
+    qint64 number = 0;
+    QString folded; // the text, case-folded once
+
+    static CellSortKey ofNumber(qint64 value) { return {true, value, {}}; }
+    static CellSortKey ofText(const QString &text) { return {false, 0, text.toCaseFolded()}; }
+    // Below, at or above zero as this key sorts before, with or after the other.
+    int compare(const CellSortKey &other) const;
+};
+
 // The download list: the single store of the download queue. Rows are found by id; positions
 // (0-based) exist only for the views and for commands taken from them. The model only shows the rows;
 // they change through the RowWriter that the queue holds.
@@ -149,6 +163,8 @@ public:
     // The text of a cell as the list shows it.
     QString cellText(int position, Column column) const;
     static QString cellText(const DownloadRow &row, Column column);
+    // What the cell sorts by when its header is clicked.
+    static CellSortKey sortKey(const DownloadRow &row, Column column);
 
     // Rows whose size, downloaded and percent cells are all empty, whatever their state.
     int 统计未下载项数目() const;

@@ -94,51 +94,37 @@ namespace {
 QString windowHead(const FailureReason &reason)
 {
     using Kind = FailureReason::Kind;
-    QString head;
     switch (reason.kind) {
     case Kind::None:
         return {};
     case Kind::HttpStatus:
-        head = QStringLiteral("服务器答复错误");
-        break;
+        return QStringLiteral("服务器答复错误");
     case Kind::Network:
-        head = QStringLiteral("网络错误");
-        break;
+        return QStringLiteral("网络错误");
     case Kind::Timeout:
-        head = QStringLiteral("服务器没有及时答复");
-        break;
+        return QStringLiteral("服务器没有及时答复");
     case Kind::Stall:
-        head = QStringLiteral("下载停滞");
-        break;
+        return QStringLiteral("下载停滞");
     case Kind::ShortBody:
-        head = QStringLiteral("文件不完整");
-        break;
+        return QStringLiteral("文件不完整");
     case Kind::Disk:
-        head = QStringLiteral("磁盘错误");
-        break;
+        return QStringLiteral("磁盘错误");
     case Kind::WebPage:
-        head = QStringLiteral("返回的是网页，不是文献");
-        break;
+        return QStringLiteral("返回的是网页，不是文献");
     case Kind::Certificate:
-        head = QStringLiteral("证书不受信任");
-        break;
+        return QStringLiteral("证书不受信任");
     case Kind::Redirect:
-        head = QStringLiteral("重定向错误");
-        break;
+        return QStringLiteral("重定向错误");
     case Kind::Stopped:
-        head = QStringLiteral("已停止");
-        break;
+        return QStringLiteral("已停止");
     case Kind::NoFolder:
-        head = QStringLiteral("没有选择保存文件夹");
-        break;
+        return QStringLiteral("没有选择保存文件夹");
     case Kind::LandingWithoutFullText:
-        head = QStringLiteral("文献页面没有给出全文");
-        break;
+        return QStringLiteral("文献页面没有给出全文");
     case Kind::FullTextRefused:
-        head = QStringLiteral("文献页面给出的全文地址不能下载");
-        break;
+        return QStringLiteral("文献页面给出的全文地址不能下载");
     }
-    return head;
+    return {};
 }
 
 } // namespace
@@ -150,45 +136,51 @@ QString reasonTextForWindow(const FailureReason &reason)
     return windowHead(reason) + QStringLiteral("（") + reasonText(reason) + QStringLiteral("）");
 }
 
+namespace {
+
+// The reason phrases of the statuses a server refuses a file with, as HTTP names them.
+constexpr std::pair<int, const char *> StatusPhrases[] = {
+    {400, "Bad Request"},
+    {401, "Unauthorized"},
+    {402, "Payment Required"},
+    {403, "Forbidden"},
+    {404, "Not Found"},
+    {405, "Method Not Allowed"},
+    {406, "Not Acceptable"},
+    {407, "Proxy Authentication Required"},
+    {408, "Request Timeout"},
+    {409, "Conflict"},
+    {410, "Gone"},
+    {411, "Length Required"},
+    {412, "Precondition Failed"},
+    {413, "Content Too Large"},
+    {414, "URI Too Long"},
+    {415, "Unsupported Media Type"},
+    {416, "Range Not Satisfiable"},
+    {417, "Expectation Failed"},
+    {421, "Misdirected Request"},
+    {422, "Unprocessable Content"},
+    {425, "Too Early"},
+    {426, "Upgrade Required"},
+    {428, "Precondition Required"},
+    {429, "Too Many Requests"},
+    {431, "Request Header Fields Too Large"},
+    {451, "Unavailable For Legal Reasons"},
+    {500, "Internal Server Error"},
+    {501, "Not Implemented"},
+    {502, "Bad Gateway"},
+    {503, "Service Unavailable"},
+    {504, "Gateway Timeout"},
+    {505, "HTTP Version Not Supported"},
+    {507, "Insufficient Storage"},
+    {511, "Network Authentication Required"},
+};
+
+} // namespace
+
 QString httpStatusPhrase(int status)
 {
-    static constexpr std::pair<int, const char *> phrases[] = {
-        {400, "Bad Request"},
-        {401, "Unauthorized"},
-        {402, "Payment Required"},
-        {403, "Forbidden"},
-        {404, "Not Found"},
-        {405, "Method Not Allowed"},
-        {406, "Not Acceptable"},
-        {407, "Proxy Authentication Required"},
-        {408, "Request Timeout"},
-        {409, "Conflict"},
-        {410, "Gone"},
-        {411, "Length Required"},
-        {412, "Precondition Failed"},
-        {413, "Content Too Large"},
-        {414, "URI Too Long"},
-        {415, "Unsupported Media Type"},
-        {416, "Range Not Satisfiable"},
-        {417, "Expectation Failed"},
-        {421, "Misdirected Request"},
-        {422, "Unprocessable Content"},
-        {425, "Too Early"},
-        {426, "Upgrade Required"},
-        {428, "Precondition Required"},
-        {429, "Too Many Requests"},
-        {431, "Request Header Fields Too Large"},
-        {451, "Unavailable For Legal Reasons"},
-        {500, "Internal Server Error"},
-        {501, "Not Implemented"},
-        {502, "Bad Gateway"},
-        {503, "Service Unavailable"},
-        {504, "Gateway Timeout"},
-        {505, "HTTP Version Not Supported"},
-        {507, "Insufficient Storage"},
-        {511, "Network Authentication Required"},
-    };
-    for (const auto &[code, phrase] : phrases) {
+    for (const auto &[code, phrase] : StatusPhrases) {
         if (code == status)
             return QString::fromLatin1(phrase);
     }

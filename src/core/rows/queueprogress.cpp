@@ -76,28 +76,32 @@ qint64 QueueProgress::smoothedSpeed(qint64 rowSpeeds, bool anyDownloading)
     return std::llround(m_speed);
 }
 
-QueueProgress::Snapshot QueueProgress::measure()
+namespace {
+
+// What the rows add up to now.
+struct Tally
 {
-    Snapshot s;
-    s.total = m_model->count();
+    int finished = 0;
+    int failed = 0;
     qint64 rowSpeeds = 0;
     bool anyDownloading = false;
-    qint64 sizesKnown = 0;
+    qint64 sizesKnown = 0; // of every row whose size is known
     int rowsKnown = 0;
-    qint64 knownLeft = 0;
-    int unknownLeft = 0;
-    for (int i = 0; i < m_model->count(); ++i) {
-        const DownloadRow &row = m_model->row(i);
+    qint64 knownLeft = 0; // still to come of the unfinished rows whose size is known
+    int unknownLeft = 0;  // unfinished rows of unknown size
+
+    void add(const DownloadRow &row)
+    {
         const qint64 size = knownSize(row);
         if (size > 0) {
             sizesKnown += size;
             ++rowsKnown;
         }
         if (isFinished(row)) {
-            ++s.finished;
+            ++finished;
             if (row.state == RowState::Failed)
-                ++s.failed;
-            continue;
+                ++failed;
+            return;
         }
         if (row.state == RowState::Downloading) {
             anyDownloading = true;
@@ -108,11 +112,29 @@ QueueProgress::Snapshot QueueProgress::measure()
         else
             ++unknownLeft;
     }
-    s.bytesPerSecond = smoothedSpeed(rowSpeeds, anyDownloading);
-    if (unknownLeft == 0)
-        s.bytesLeft = knownLeft;
-    else if (rowsKnown > 0)
-        s.bytesLeft = knownLeft + unknownLeft * (sizesKnown / rowsKnown);
+
+    // Rows of unknown size count as the known ones do on average; -1 when no size is known at all.
+    qint64 bytesLeft() const
+    {
+        if (unknownLeft == 0)
+            return knownLeft;
+        return rowsKnown > 0 ? knownLeft + unknownLeft * (sizesKnown / rowsKnown) : -1;
+    }
+};
+
+} // namespace
+
+QueueProgress::Snapshot QueueProgress::measure()
+{
+    Tally tally;
+    for (int i = 0; i < m_model->count(); ++i)
+        tally.add(m_model->row(i));
+    Snapshot s;
+    s.total = m_model->count();
+    s.finished = tally.finished;
+    s.failed = tally.failed;
+    s.bytesPerSecond = smoothedSpeed(tally.rowSpeeds, tally.anyDownloading);
+    s.bytesLeft = tally.bytesLeft();
     if (s.bytesLeft >= 0 && s.bytesPerSecond > 0)
         s.secondsLeft = (s.bytesLeft + s.bytesPerSecond - 1) / s.bytesPerSecond;
     return s;

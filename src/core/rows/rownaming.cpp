@@ -2,9 +2,7 @@
 
 #include "core/common/filenames.h"
 #include "core/common/safetext.h"
-#include "core/library/landingpage.h"
 #include "core/library/nametemplate.h"
-#include "core/rows/downloadlistmodel.h"
 #include "core/settings/settingkeys.h"
 
 namespace {
@@ -47,14 +45,13 @@ QString nameFromTemplate(const QString &nameTemplate, const QString &title, cons
     return name.isEmpty() ? nameFromTitle(title) : name;
 }
 
-// The title a list of links gives a paper known by its address alone is the file in its link.
-bool isLinkTitle(const QString &title, const QString &address)
+} // namespace
+
+bool IsLinkTitle(const QString &title, const QString &address)
 {
     const QString cleaned = nameFromTitle(title);
     return cleaned.isEmpty() || cleaned == nameFromLink(address);
 }
-
-} // namespace
 
 QString PaperFileName(const QString &address, const QString &title, const QString &type, bool fromLink,
                       const QString &nameTemplate, const PaperCells &cells)
@@ -65,22 +62,4 @@ QString PaperFileName(const QString &address, const QString &title, const QStrin
     if (name.isEmpty())
         name = QStringLiteral("未命名");
     return FitNameForDisk(name, type);
-}
-
-QString NameFromWhatIsKnown(const DownloadRow &row, bool namesFromLinks)
-{
-    RowNaming naming = row.naming;
-    if (!naming.isSet()) {
-        // Its name stands for its title: only a paper known by its address alone is named again.
-        if (namesFromLinks || !isLinkTitle(row.givenName, row.key))
-            return row.givenName;
-        naming.nameTemplate = settingdefaults::FileNameTemplate;
-    }
-    if (naming.fromLink)
-        return row.givenName;
-    PaperMetadata known = naming.given;
-    if (isLinkTitle(known.title, row.key))
-        known.title.clear();
-    known = MergedMetadata(known, row.declared);
-    return PaperFileName(row.key, known.title, row.type, false, naming.nameTemplate, known.cells);
 }

@@ -4,8 +4,6 @@
 
 #include <QString>
 
-struct DownloadRow;
-
 // How a row's file is named, kept with the row from its hand-over: after the file in its link, or by a
 // name template from what is known of the paper. What the result page gave is kept here; what the
 // paper's own pages declare comes later (the row's declared metadata), and the name is decided again
@@ -27,8 +25,6 @@ struct RowNaming
 QString PaperFileName(const QString &address, const QString &title, const QString &type, bool fromLink,
                       const QString &nameTemplate, const PaperCells &cells = {});
 
-// The name the row's file takes from all that is known of the paper now: its rule over what the result
-// page gave and what its pages declared. A title that is only the file name in the link counts as none,
-// so a paper known by its address alone takes the title its page declares. A row without a rule counts
-// as named after its title, the name it came with (after its link when namesFromLinks).
-QString NameFromWhatIsKnown(const DownloadRow &row, bool namesFromLinks);
+// Whether a title only repeats the file name in the paper's address (or cleans down to nothing): a list
+// of links gives such a title to a paper known by its address alone.
+bool IsLinkTitle(const QString &title, const QString &address);

@@ -70,21 +70,12 @@ RowId RowWriter::addRow(DownloadRow newRow) const
     if (m.m_keys.contains(newRow.key))
         return RowId::None;
     m.flushChanges();
-    newRow.id = static_cast<RowId>(m.m_nextId++);
-    if (newRow.givenName.isEmpty())
-        newRow.givenName = newRow.name;
-    if (newRow.givenFolder.isEmpty())
-        newRow.givenFolder = newRow.folder;
     m.beginInsertRows({}, m.count(), m.count());
     m.m_waitingFrom = std::min(m.m_waitingFrom, m.count());
-    m.m_rows.append(newRow);
-    m.m_keys.insert(newRow.key, newRow.id);
-    m.m_positions.insert(newRow.id, m.count() - 1);
-    if (!newRow.owned.isNone())
-        noteOwner(newRow.id, {});
+    const RowId id = appendRow(std::move(newRow));
     m.endInsertRows();
     Q_EMIT m.rowsChanged();
-    return newRow.id;
+    return id;
 }
 
 QList<RowId> RowWriter::addRows(QList<DownloadRow> rows) const
@@ -111,25 +102,30 @@ QList<RowId> RowWriter::addRows(QList<DownloadRow> rows) const
     m.m_waitingFrom = std::min(m.m_waitingFrom, first);
     m.m_rows.reserve(first + fresh);
     for (qsizetype i = 0; i < rows.size(); ++i) {
-        if (!taken[i])
-            continue;
-        DownloadRow &row = rows[i];
-        row.id = static_cast<RowId>(m.m_nextId++);
-        if (row.givenName.isEmpty())
-            row.givenName = row.name;
-        if (row.givenFolder.isEmpty())
-            row.givenFolder = row.folder;
-        m.m_keys.insert(row.key, row.id);
-        m.m_positions.insert(row.id, m.count());
-        added.append(row.id);
-        const bool owned = !row.owned.isNone();
-        m.m_rows.append(std::move(row));
-        if (owned)
-            noteOwner(added.last(), {});
+        if (taken[i])
+            added.append(appendRow(std::move(rows[i])));
     }
     m.endInsertRows();
     Q_EMIT m.rowsChanged();
     return added;
+}
+
+RowId RowWriter::appendRow(DownloadRow row) const
+{
+    DownloadListModel &m = *m_model;
+    row.id = static_cast<RowId>(m.m_nextId++);
+    if (row.givenName.isEmpty())
+        row.givenName = row.name;
+    if (row.givenFolder.isEmpty())
+        row.givenFolder = row.folder;
+    const RowId id = row.id;
+    const bool owned = !row.owned.isNone();
+    m.m_keys.insert(row.key, id);
+    m.m_positions.insert(id, m.count());
+    m.m_rows.append(std::move(row));
+    if (owned)
+        noteOwner(id, {});
+    return id;
 }
 
 bool RowWriter::update(RowId id, const std::function<void(DownloadRow &)> &change) const
@@ -256,18 +252,24 @@ void RowWriter::sortRows(const std::function<bool(const DownloadRow &, const Dow
 
 void RowWriter::sortRowsByText(const std::function<QString(const DownloadRow &)> &key, bool ascending) const
 {
+    sortRowsByKey([&key](const DownloadRow &row) { return CellSortKey::ofText(key(row)); }, ascending);
+}
+
+void RowWriter::sortRowsByKey(const std::function<CellSortKey(const DownloadRow &)> &key,
+                              bool ascending) const
+{
     const DownloadListModel &m = *m_model;
     m_model->flushChanges();
-    QList<QString> keys;
+    QList<CellSortKey> keys;
     keys.reserve(m.count());
     QList<int> order(m.count());
-    // Folded once here, the texts then compare as plain strings, which is many times faster.
+    // Taken once here (texts folded), the keys then compare many times faster than the rows would.
     for (int i = 0; i < m.count(); ++i) {
-        keys.append(key(m.m_rows.at(i)).toCaseFolded());
+        keys.append(key(m.m_rows.at(i)));
         order[i] = i;
     }
     std::stable_sort(order.begin(), order.end(), [&](int a, int b) {
-        const int compared = QString::compare(keys.at(a), keys.at(b), Qt::CaseSensitive);
+        const int compared = keys.at(a).compare(keys.at(b));
         return ascending ? compared < 0 : compared > 0;
     });
     applyOrder(order);

@@ -39,6 +39,8 @@ public:
     void sortRows(const std::function<bool(const DownloadRow &, const DownloadRow &)> &less) const;
     // Rows reordered by a stable sort on a text taken once from each row, compared without regard to case.
     void sortRowsByText(const std::function<QString(const DownloadRow &)> &key, bool ascending) const;
+    // Rows reordered by a stable sort on a key taken once from each row.
+    void sortRowsByKey(const std::function<CellSortKey(const DownloadRow &)> &key, bool ascending) const;
     // The same rows (same ids) in a new order; rows not among them are removed.
     void reorderRows(const QList<RowId> &order) const;
 
@@ -57,6 +59,8 @@ private:
     friend struct TestRows;
     explicit RowWriter(DownloadListModel &model) : m_model(&model) {}
 
+    // Appends the row, within an insertion begun, under a new id with the name and folder it was given.
+    RowId appendRow(DownloadRow row) const;
     void reindex() const;
     // Puts the rows in this order of their present positions (one layout change).
     void applyOrder(const QList<int> &order) const;

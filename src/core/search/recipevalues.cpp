@@ -1,7 +1,7 @@
 #include "core/search/recipevalues.h"
 
 #include "core/library/papermetadata.h"
-#include "core/search/resultpage.h"
+#include "core/search/pagesnapshot.h"
 #include "core/sites/siterules.h"
 
 #include <QUrl>

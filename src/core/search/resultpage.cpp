@@ -9,6 +9,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QVariantMap>
+#include <optional>
 
 namespace {
 QString compiledScript(const QString &resource)
@@ -48,6 +49,29 @@ PaperCells cellsFromScript(const QVariant &value)
     }
     return cells;
 }
+
+// A link as the script gives it: [text, address] or [text, address, cells]; none when it is not one.
+std::optional<PageLink> linkFromScript(const QVariant &value)
+{
+    const QVariantList fields = value.toList();
+    if (fields.size() < 2)
+        return std::nullopt;
+    return PageLink{fields.at(0).toString(), fields.at(1).toString(),
+                    fields.size() >= 3 ? cellsFromScript(fields.at(2)) : PaperCells{}};
+}
+
+PageDiv divFromScript(const QVariantMap &entry)
+{
+    PageDiv div;
+    div.className = entry.value(QStringLiteral("cls")).toString();
+    div.tableCount = entry.value(QStringLiteral("tables")).toInt();
+    for (const QVariant &l : entry.value(QStringLiteral("links")).toList()) {
+        if (std::optional<PageLink> link = linkFromScript(l))
+            div.tableLinks.append(std::move(*link));
+    }
+    return div;
+}
+
 } // namespace
 
 QString clickAnchorScript(int anchorIndex)
@@ -96,11 +120,8 @@ PageSnapshot snapshotFromScriptResult(const QVariant &result)
         page.itemsRead = true;
         const QVariantList items = map.value(QStringLiteral("items")).toList();
         for (const QVariant &l : items) {
-            const QVariantList fields = l.toList();
-            if (fields.size() >= 2)
-                page.items.append(
-                    PageLink{fields.at(0).toString(), fields.at(1).toString(),
-                             fields.size() >= 3 ? cellsFromScript(fields.at(2)) : PaperCells{}});
+            if (std::optional<PageLink> link = linkFromScript(l))
+                page.items.append(std::move(*link));
             if (page.items.size() >= SiteRules::MaxItems)
                 break;
         }
@@ -110,20 +131,8 @@ PageSnapshot snapshotFromScriptResult(const QVariant &result)
     page.nextAnchor = ok ? next : -1;
     page.unmatched = map.value(QStringLiteral("unmatched")).toStringList();
     page.rejected = map.value(QStringLiteral("rejected")).toStringList();
-    for (const QVariant &d : map.value(QStringLiteral("divs")).toList()) {
-        const QVariantMap entry = d.toMap();
-        PageDiv div;
-        div.className = entry.value(QStringLiteral("cls")).toString();
-        div.tableCount = entry.value(QStringLiteral("tables")).toInt();
-        for (const QVariant &l : entry.value(QStringLiteral("links")).toList()) {
-            const QVariantList fields = l.toList();
-            if (fields.size() >= 2)
-                div.tableLinks.append(
-                    PageLink{fields.at(0).toString(), fields.at(1).toString(),
-                             fields.size() >= 3 ? cellsFromScript(fields.at(2)) : PaperCells{}});
-        }
-        page.divs.append(div);
-    }
+    for (const QVariant &d : map.value(QStringLiteral("divs")).toList())
+        page.divs.append(divFromScript(d.toMap()));
     for (const QVariant &a : map.value(QStringLiteral("anchors")).toList())
         page.anchorTexts.append(a.toString());
     return page;

@@ -44,6 +44,27 @@ bool BodyDecoder::restart(bool raw)
     return m_stream->open;
 }
 
+int BodyDecoder::inflateGiven(QByteArray *out, bool *notZlib)
+{
+    z_stream &z = m_stream->z;
+    char buffer[64 * 1024];
+    int status = Z_OK;
+    do {
+        z.next_out = reinterpret_cast<Bytef *>(buffer);
+        z.avail_out = sizeof(buffer);
+        status = inflate(&z, Z_NO_FLUSH);
+        if (status == Z_DATA_ERROR && m_coding == Coding::Deflate && !m_started && !m_raw) {
+            *notZlib = true;
+            return status;
+        }
+        if (status != Z_OK && status != Z_STREAM_END && status != Z_BUF_ERROR)
+            return status;
+        m_started = true;
+        out->append(buffer, static_cast<qsizetype>(sizeof(buffer) - z.avail_out));
+    } while (z.avail_out == 0 && status != Z_STREAM_END);
+    return status;
+}
+
 bool BodyDecoder::feed(const QByteArray &piece, QByteArray *out)
 {
     out->clear();
@@ -54,7 +75,6 @@ bool BodyDecoder::feed(const QByteArray &piece, QByteArray *out)
     if (m_coding == Coding::Unsupported || !m_stream || !m_stream->open)
         return false;
     qsizetype at = 0;
-    char buffer[64 * 1024];
     while (at < piece.size()) {
         if (m_ended) {
             // Another gzip member follows the one that ended.
@@ -64,22 +84,13 @@ bool BodyDecoder::feed(const QByteArray &piece, QByteArray *out)
         z_stream &z = m_stream->z;
         z.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(piece.constData() + at));
         z.avail_in = static_cast<uInt>(piece.size() - at);
-        int status = Z_OK;
-        do {
-            z.next_out = reinterpret_cast<Bytef *>(buffer);
-            z.avail_out = sizeof(buffer);
-            status = inflate(&z, Z_NO_FLUSH);
-            if (status == Z_DATA_ERROR && m_coding == Coding::Deflate && !m_started && !m_raw) {
-                // Not a zlib stream: try it as raw deflate from its first byte.
-                if (!restart(true))
-                    return false;
-                return feed(piece, out);
-            }
-            if (status != Z_OK && status != Z_STREAM_END && status != Z_BUF_ERROR)
-                return false;
-            m_started = true;
-            out->append(buffer, static_cast<qsizetype>(sizeof(buffer) - z.avail_out));
-        } while (z.avail_out == 0 && status != Z_STREAM_END);
+        bool notZlib = false;
+        const int status = inflateGiven(out, &notZlib);
+        // Not a zlib stream: try it as raw deflate from its first byte.
+        if (notZlib)
+            return restart(true) && feed(piece, out);
+        if (status != Z_OK && status != Z_STREAM_END && status != Z_BUF_ERROR)
+            return false;
         at = piece.size() - z.avail_in;
         if (status == Z_STREAM_END)
             m_ended = true;

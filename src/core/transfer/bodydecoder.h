@@ -27,6 +27,9 @@ public:
 private:
     struct Stream;
     bool restart(bool raw);
+    // Inflates the input the stream was given onto out, as far as it goes: inflate()'s last status.
+    // notZlib: a deflate body whose first bytes are no zlib stream (it may be raw deflate).
+    int inflateGiven(QByteArray *out, bool *notZlib);
 
     Coding m_coding;
     std::unique_ptr<Stream> m_stream;

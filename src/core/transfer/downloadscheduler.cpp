@@ -37,6 +37,48 @@ void cleanDeadPartFiles(const DownloadListModel &model)
 
 } // namespace
 
+struct DownloadScheduler::Wiring
+{
+    // The run that the housekeeping drives: whether it runs, its start and end, and the busy mark.
+    static Housekeeping::Run housekeepingRun(DownloadScheduler *s)
+    {
+        Housekeeping::Run run;
+        run.running = [s] { return s->isRunning(); };
+        run.announce = [s] { Q_EMIT s->runningChanged(s->isRunning()); };
+        run.end = [s] {
+            s->setRunning(false);
+            s->checkQueueFinished();
+        };
+        run.setBusy = [s](bool busy) { s->m_busy = busy; };
+        run.start = [s] { s->start(); };
+        return run;
+    }
+
+    // Rows that leave the list or are settled from outside take their transfers and retries with them.
+    static void followList(DownloadScheduler *s)
+    {
+        connect(s->m_model, &DownloadListModel::rowsDropped, s, [s](const QList<RowId> &ids) {
+            // A row that leaves the list takes its transfer with it: stopped, its file discarded.
+            for (RowId id : ids) {
+                s->m_retries.drop(id);
+                s->m_reports->forget(id);
+                s->m_landing.remove(id);
+            }
+            s->m_transfers.abortRows(
+                ids, FailureReason::of(Kind::Stopped, 0, QStringLiteral("removed from the list")));
+            s->checkQueueFinished();
+        });
+        connect(s->m_model, &DownloadListModel::rowFinished, s, [s](RowId id) {
+            // A row that waited for its next try was settled from outside (cancelled): the bytes it kept
+            // and its retry go with it, and a list that it leaves finished ends the run.
+            if (!s->m_retries.waits(id) && !s->m_retries.keeps(id))
+                return;
+            s->m_retries.drop(id);
+            QTimer::singleShot(0, s, &DownloadScheduler::checkQueueFinished);
+        });
+    }
+};
+
 DownloadScheduler::DownloadScheduler(RowWriter rows, QObject *parent)
     : QObject(parent), m_rows(rows), m_model(rows.model()), m_network(m_options, this), m_transfers(rows),
       m_landing(rows), m_retries(rows, m_landing), m_hostPacing(m_options, m_transfers, m_landing, rows),
@@ -49,41 +91,13 @@ DownloadScheduler::DownloadScheduler(RowWriter rows, QObject *parent)
     m_picker.setHostPacing(&m_hostPacing);
     Timer_Down.setInterval(1000);
     connect(&Timer_Down, &QTimer::timeout, this, &DownloadScheduler::tickScheduler);
-    Housekeeping::Run run;
-    run.running = [this] { return isRunning(); };
-    run.announce = [this] { Q_EMIT runningChanged(isRunning()); };
-    run.end = [this] {
-        setRunning(false);
-        checkQueueFinished();
-    };
-    run.setBusy = [this](bool busy) { m_busy = busy; };
-    run.start = [this] { start(); };
-    m_housekeeping = new Housekeeping(m_model, m_transfers, m_options, std::move(run), this);
+    m_housekeeping = new Housekeeping(m_model, m_transfers, m_options, Wiring::housekeepingRun(this), this);
     // A folder's names came in from the disk: rows passed over for want of them may start now.
     connect(&m_picker.names(), &FolderNames::arrived, this, [this] {
         if (isRunning())
             QTimer::singleShot(0, this, &DownloadScheduler::startDue);
     });
-
-    connect(m_model, &DownloadListModel::rowsDropped, this, [this](const QList<RowId> &ids) {
-        // A row that leaves the list takes its transfer with it: stopped, its file discarded.
-        for (RowId id : ids) {
-            m_retries.drop(id);
-            m_reports->forget(id);
-            m_landing.remove(id);
-        }
-        m_transfers.abortRows(ids,
-                              FailureReason::of(Kind::Stopped, 0, QStringLiteral("removed from the list")));
-        checkQueueFinished();
-    });
-    connect(m_model, &DownloadListModel::rowFinished, this, [this](RowId id) {
-        // A row that waited for its next try was settled from outside (cancelled): the bytes it kept and
-        // its retry go with it, and a list that it leaves finished ends the run.
-        if (!m_retries.waits(id) && !m_retries.keeps(id))
-            return;
-        m_retries.drop(id);
-        QTimer::singleShot(0, this, &DownloadScheduler::checkQueueFinished);
-    });
+    Wiring::followList(this);
     m_retries.setQueueBusy(
         [this] { return m_pause.isPausedForVerification() || m_transfers.anyTransferLive(); });
 }

@@ -114,6 +114,11 @@ Q_SIGNALS:
     void queueFinished();
 
 private:
+    // What the constructor connects to the list and to the housekeeping (downloadscheduler.cpp), and
+    // what an ended try means for its row (downloadschedulerend.cpp).
+    struct Wiring;
+    struct TryEnd;
+
     void startWaitingRows(bool tick = false);
     // The wake-up after the pause, while the queue runs.
     void scheduleWake();

@@ -44,6 +44,33 @@ void DownloadScheduler::onBodyReceived(RowId id)
     QTimer::singleShot(0, this, &DownloadScheduler::startDue);
 }
 
+struct DownloadScheduler::TryEnd
+{
+    // The row goes on from a paper's page to its full text, its file is in place, it waits for the disk
+    // or another try, or it failed. True when it goes on from the page.
+    static bool settle(DownloadScheduler *s, RowId id, TransferResult &result, bool single)
+    {
+        if (!result.done && result.pageRead &&
+            s->m_landing.follow(id, &result, s->m_options.namesFromLinks)) {
+            // A page that names its full text is the way to the paper, not a wall in front of it.
+            s->m_pause.settleAnswer(id, WallWatch::Answer::Uncounted);
+            return true;
+        }
+        if (result.done) {
+            s->m_pause.settleAnswer(id, WallWatch::Answer::Passed);
+            s->m_picker.dropEarlierCopy(s->m_reports->DownloadComplete(id, result, single));
+        } else if (s->m_pause.pauseForDisk(id, result) || s->m_reports->scheduleRetry(id, result)) {
+            s->m_pause.settleAnswer(id, WallWatch::Answer::Uncounted);
+        } else {
+            // The reason tells a wall from the site's honest answer (a paper's own page without a full
+            // text to take among them).
+            s->m_reports->DownloadError(id, result);
+            s->m_pause.noteWall(id, result);
+        }
+        return false;
+    }
+};
+
 void DownloadScheduler::onFinished(RowId id, const TransferResult &answer)
 {
     TransferResult result = answer;
@@ -54,22 +81,7 @@ void DownloadScheduler::onFinished(RowId id, const TransferResult &answer)
     m_picker.release(id);
     m_transfers.endSpeed(id);
     m_reports->tryEnded(id, result.done);
-    const bool follows =
-        !result.done && result.pageRead && m_landing.follow(id, &result, m_options.namesFromLinks);
-    if (follows) {
-        // A page that names its full text is the way to the paper, not a wall in front of it.
-        m_pause.settleAnswer(id, WallWatch::Answer::Uncounted);
-    } else if (result.done) {
-        m_pause.settleAnswer(id, WallWatch::Answer::Passed);
-        m_picker.dropEarlierCopy(m_reports->DownloadComplete(id, result, single));
-    } else if (m_pause.pauseForDisk(id, result) || m_reports->scheduleRetry(id, result)) {
-        m_pause.settleAnswer(id, WallWatch::Answer::Uncounted);
-    } else {
-        // The reason tells a wall from the site's honest answer (a paper's own page without a full text
-        // to take among them).
-        m_reports->DownloadError(id, result);
-        m_pause.noteWall(id, result);
-    }
+    const bool follows = TryEnd::settle(this, id, result, single);
     // A web page on the way to the paper is no file: the pause between files does not start with it.
     if (result.stamped && !follows)
         m_pacing.stampFinish();

@@ -1,6 +1,6 @@
 #include "core/transfer/landingtrails.h"
 
-#include "core/rows/rownaming.h"
+#include "core/rows/rowrenaming.h"
 
 using Kind = FailureReason::Kind;
 

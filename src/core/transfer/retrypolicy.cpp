@@ -8,6 +8,51 @@ namespace retrypolicy {
 
 using Kind = FailureReason::Kind;
 
+namespace {
+
+// Statuses that say the server may answer later: a timeout, too many requests, a server fault or
+// overload; a refusal only when it says when to come back.
+bool isTransientStatus(int status, qint64 retryAfterMs)
+{
+    switch (status) {
+    case 408:
+    case 429:
+    case 500:
+    case 502:
+    case 503:
+    case 504:
+        return true;
+    case 403:
+        return retryAfterMs >= 0;
+    default:
+        return false;
+    }
+}
+
+// Network errors that a later try may not meet: the connection or the proxy failed on the way.
+bool isTransientNetworkError(QNetworkReply::NetworkError error)
+{
+    switch (error) {
+    case QNetworkReply::ConnectionRefusedError:
+    case QNetworkReply::RemoteHostClosedError:
+    case QNetworkReply::TimeoutError:
+    case QNetworkReply::TemporaryNetworkFailureError:
+    case QNetworkReply::NetworkSessionFailedError:
+    case QNetworkReply::UnknownNetworkError:
+    case QNetworkReply::ProxyConnectionRefusedError:
+    case QNetworkReply::ProxyConnectionClosedError:
+    case QNetworkReply::ProxyTimeoutError:
+    case QNetworkReply::UnknownServerError:
+    case QNetworkReply::InternalServerError:
+    case QNetworkReply::ServiceUnavailableError:
+        return true;
+    default:
+        return false;
+    }
+}
+
+} // namespace
+
 bool IsTransient(const FailureReason &reason, qint64 retryAfterMs)
 {
     switch (reason.kind) {
@@ -16,37 +61,9 @@ bool IsTransient(const FailureReason &reason, qint64 retryAfterMs)
     case Kind::ShortBody:
         return true;
     case Kind::HttpStatus:
-        switch (reason.code) {
-        case 408:
-        case 429:
-        case 500:
-        case 502:
-        case 503:
-        case 504:
-            return true;
-        case 403:
-            return retryAfterMs >= 0;
-        default:
-            return false;
-        }
+        return isTransientStatus(reason.code, retryAfterMs);
     case Kind::Network:
-        switch (static_cast<QNetworkReply::NetworkError>(reason.code)) {
-        case QNetworkReply::ConnectionRefusedError:
-        case QNetworkReply::RemoteHostClosedError:
-        case QNetworkReply::TimeoutError:
-        case QNetworkReply::TemporaryNetworkFailureError:
-        case QNetworkReply::NetworkSessionFailedError:
-        case QNetworkReply::UnknownNetworkError:
-        case QNetworkReply::ProxyConnectionRefusedError:
-        case QNetworkReply::ProxyConnectionClosedError:
-        case QNetworkReply::ProxyTimeoutError:
-        case QNetworkReply::UnknownServerError:
-        case QNetworkReply::InternalServerError:
-        case QNetworkReply::ServiceUnavailableError:
-            return true;
-        default:
-            return false;
-        }
+        return isTransientNetworkError(static_cast<QNetworkReply::NetworkError>(reason.code));
     case Kind::None:
     case Kind::Disk:
     case Kind::WebPage:

@@ -91,41 +91,42 @@ RowId RowPicker::findRow(DuplicatePolicy policy)
             continue;
         }
         waitingSeen = true;
-        if (m_retries.heldBack(row, nowMs) || (m_hostPacing && m_hostPacing->holds(row, nowMs)))
-            continue;
-        const RowId id = row.id;
-        // A row downloaded again is fetched, whatever the library holds: the user asked for a new copy.
-        if (m_heldCheck && row.owned.isNone() && passHeldRow(id))
-            continue;
-        if (TrimSpaces(row.folder).isEmpty()) {
-            failWithoutFolder(id);
-            continue;
-        }
-        takeGivenName(m_rows, row);
-        const QString folder = row.folder, name = row.name, type = row.type;
-        if (!m_names.listed(folder))
-            continue;
-        const ReservedPaths reserved = reservedFor(id);
-        const QString path = rowFilePath(folder, name, type);
-        if (policy != DuplicatePolicy::Rename && !reserved.contains(path) &&
-            !lookedAtFor(id, path, otherPaperNames(folder, name, type)))
-            continue;
-        const NeedAnswer answer =
-            确定是需要下载(policy, folder, name, type, reserved, claimsFor(row.key), lookFor(row));
-        switch (answer.need) {
-        case Need::Fetch:
-            return id;
-        case Need::Wait:
-            continue;
-        case Need::Skip:
-            m_rows.update(id, [&answer](DownloadRow &r) {
-                endOnFileAtHand(r, answer.existingLength, PercentNote::Skipped);
-            });
-            m_ended(id);
-            continue;
-        }
+        if (startsNow(row, policy, nowMs))
+            return row.id;
     }
     return RowId::None;
+}
+
+bool RowPicker::startsNow(const DownloadRow &row, DuplicatePolicy policy, qint64 nowMs)
+{
+    if (m_retries.heldBack(row, nowMs) || (m_hostPacing && m_hostPacing->holds(row, nowMs)))
+        return false;
+    const RowId id = row.id;
+    // A row downloaded again is fetched, whatever the library holds: the user asked for a new copy.
+    if (m_heldCheck && row.owned.isNone() && passHeldRow(id))
+        return false;
+    if (TrimSpaces(row.folder).isEmpty()) {
+        failWithoutFolder(id);
+        return false;
+    }
+    takeGivenName(m_rows, row);
+    const QString folder = row.folder, name = row.name, type = row.type;
+    if (!m_names.listed(folder))
+        return false;
+    const ReservedPaths reserved = reservedFor(id);
+    const QString path = rowFilePath(folder, name, type);
+    if (policy != DuplicatePolicy::Rename && !reserved.contains(path) &&
+        !lookedAtFor(id, path, otherPaperNames(folder, name, type)))
+        return false;
+    const NeedAnswer answer =
+        确定是需要下载(policy, folder, name, type, reserved, claimsFor(row.key), lookFor(row));
+    if (answer.need == Need::Skip) {
+        m_rows.update(id, [&answer](DownloadRow &r) {
+            endOnFileAtHand(r, answer.existingLength, PercentNote::Skipped);
+        });
+        m_ended(id);
+    }
+    return answer.need == Need::Fetch;
 }
 
 // True when the row is passed over: its answer is pending, or it ended done on

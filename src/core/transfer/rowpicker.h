@@ -73,6 +73,8 @@ private:
         qint64 askedMs = 0;
         quint64 foreignTicket = 0;
     };
+    // Whether the waiting row starts now; one whose file is at hand ends here without a transfer.
+    bool startsNow(const DownloadRow &row, DuplicatePolicy policy, qint64 nowMs);
     bool passHeldRow(RowId id);
     void failWithoutFolder(RowId id);
     // Whether the path was looked at (and the library asked about its file) since the row asked; asks when

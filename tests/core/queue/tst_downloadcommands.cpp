@@ -309,6 +309,23 @@ private Q_SLOTS:
         QCOMPARE(waiting, waitingAfter);
     }
 
+    void automaticRedownloadGoesOnOnlyWithRowsToReset()
+    {
+        // What tells the window the queue goes on is the rule that resets the rows.
+        DownloadListModel model;
+        TestRows::of(model).addRow(makeRow("done", RowState::Done));
+        TestRows::of(model).addRow(makeRow("page", RowState::Waiting, {}, "HTM"));
+        for (const auto choice :
+             {AutoRedownloadChoice::Failed, AutoRedownloadChoice::Html, AutoRedownloadChoice::FailedAndHtml})
+            QVERIFY(!AutoRedownloadFindsRows(model, choice));
+        TestRows::of(model).setState(model.idAt(1), RowState::Failed);
+        QVERIFY(AutoRedownloadFindsRows(model, AutoRedownloadChoice::Failed));
+        TestRows::of(model).setState(model.idAt(1), RowState::Done);
+        QVERIFY(!AutoRedownloadFindsRows(model, AutoRedownloadChoice::Failed));
+        QVERIFY(AutoRedownloadFindsRows(model, AutoRedownloadChoice::Html));
+        QVERIFY(AutoRedownloadFindsRows(model, AutoRedownloadChoice::FailedAndHtml));
+    }
+
     void removalWalksOverNeighbouringMatches()
     {
         fntest::MessageRecorder recorder;
@@ -492,6 +509,28 @@ private Q_SLOTS:
         for (int i = 1; i < types.size(); ++i)
             QVERIFY2(types.at(i - 1).toLower() >= types.at(i).toLower(), qPrintable(types.join(u',')));
         QVERIFY(recorder.messages.isEmpty());
+    }
+
+    void numbersSortByValueWhateverTheirWidth()
+    {
+        // Terabyte files have more digits than a gigabyte's; the speed counts only while a row downloads.
+        DownloadListModel model;
+        const QList<qint64> sizes{2'000'000'000'000, 999'999'999'999, 30, 1'500'000'000'000};
+        for (int i = 0; i < sizes.size(); ++i) {
+            DownloadRow row =
+                makeRow(QStringLiteral("n%1").arg(i), i == 2 ? RowState::Waiting : RowState::Downloading);
+            row.size = sizes.at(i);
+            row.speed = 4 - i;
+            TestRows::of(model).addRow(row);
+        }
+        HeaderSorter sorter;
+        QVERIFY(sorter.sortByColumn(TestRows::of(model), DownloadListModel::ColSize, idle));
+        QCOMPARE(column(model, DownloadListModel::ColSize),
+                 QStringList({"2000000000000", "1500000000000", "999999999999", "30"}));
+        QVERIFY(sorter.sortByColumn(TestRows::of(model), DownloadListModel::ColSpeed, idle));
+        // The waiting row shows no speed and sorts first, as an empty cell.
+        QCOMPARE(column(model, DownloadListModel::ColSize),
+                 QStringList({"30", "1500000000000", "999999999999", "2000000000000"}));
     }
 
     void pdfCheckRenamesOtherPaperFormats()
