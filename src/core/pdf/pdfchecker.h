@@ -36,6 +36,7 @@ public:
     // Opens the file (not through a link) and checks it.
     PdfVerdict checkFile(const QString &path);
     QString program() const { return m_program; }
+    Limits limits() const { return m_limits; }
 
     // The checker installed with this program: beside it in a build, in its libexec folder once installed.
     static QString besideThisProgram();

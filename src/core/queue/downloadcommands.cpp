@@ -110,6 +110,7 @@ int ApplyReset(const RowWriter &rows, const QList<ResetItem> &items)
             r.clearProgress();
             r.reason = {};
             r.retry = 0;
+            r.refetchedWhole = false;
         });
         ++reset;
     }

@@ -85,6 +85,8 @@ QString reasonText(const FailureReason &reason)
         return withDetail(QStringLiteral("no full text offered"), reason.detail, QStringLiteral(": "));
     case Kind::FullTextRefused:
         return QStringLiteral("full text refused: ") + refusalText(reason);
+    case Kind::PdfDamaged:
+        return withDetail(QStringLiteral("PDF damaged"), reason.detail, QStringLiteral(": "));
     }
     return {};
 }
@@ -136,6 +138,9 @@ QString windowHead(const FailureReason &reason)
         break;
     case Kind::FullTextRefused:
         head = QStringLiteral("文献页面给出的全文地址不能下载");
+        break;
+    case Kind::PdfDamaged:
+        head = QStringLiteral("PDF文件已损坏");
         break;
     }
     return head;

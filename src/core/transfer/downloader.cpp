@@ -398,7 +398,7 @@ void Downloader::fail(const FailureReason &reason)
                            reason.kind == Kind::Network || reason.kind == Kind::Timeout;
     if (transient && m_phase == Phase::Receiving)
         m_body.keepForResume(m_result.total, &m_result.resume);
-    else if (m_body.resume.isValid())
+    else if (m_body.resume.isValid() && reason.kind != Kind::PdfDamaged)
         m_result.resume = m_body.resume; // not continued yet: still there for the next try
     if (m_phase == Phase::Reopening)
         m_body.part.keep(); // the kept bytes, opened again and not added to

@@ -12,6 +12,7 @@
 #include <functional>
 #include <memory>
 
+class PdfChecker;
 class QNetworkAccessManager;
 class QNetworkReply;
 
@@ -48,6 +49,8 @@ struct TransferOptions
     // The file the row wrote before: a file put under that very name replaces it while it is still that
     // file, whatever replaceExisting says (the new copy takes the place of the old).
     OwnedFile earlierCopy;
+    // Checks the structure of a finished file that is a PDF before it takes its name (none: no check).
+    PdfChecker *pdfChecker = nullptr;
 };
 
 // How a transfer ended: exactly one of these per transfer.
@@ -75,6 +78,9 @@ struct TransferResult
     LandingPage landing;      // what that page declares
     bool loginPage = false;   // the web page that came is a login page (not a verification)
     bool wallPage = false;    // that page asks something of the user (a form, a login): it may be a wall
+    // The structure check's verdict on the file when it is a PDF (NotChecked without a cause when it is
+    // none, or no checker was given); a damaged one fails the transfer (PdfDamaged).
+    PdfVerdict pdf;
 };
 Q_DECLARE_METATYPE(TransferResult)
 

@@ -79,5 +79,6 @@ TransferOptions TransferNetwork::transferOptions(bool single) const
     options.headerTimeoutMs = m_options.headerTimeoutMs;
     options.stallWindowMs = m_options.stallWindowMs;
     options.stallMinBytes = m_options.stallMinBytes;
+    options.pdfChecker = m_options.pdfChecker;
     return options;
 }
