@@ -3,6 +3,7 @@
 #include "core/common/messenger.h"
 #include "core/library/paperlibrary.h"
 #include "core/library/programlibrary.h"
+#include "core/pdf/pdfchecker.h"
 #include "core/settings/sharedoptions.h"
 #include "core/transfer/partfile.h"
 #include "demo/demosite.h"
@@ -158,7 +159,10 @@ int main(int argc, char **argv)
         homePage = site.homeUrl();
     }
 
+    // Every PDF downloaded in this run goes through one checker; it outlives the windows.
+    PdfChecker pdfChecker(PdfChecker::besideThisProgram());
     AppWindows windows(homePage);
+    windows.setPdfChecker(&pdfChecker);
     if (site.isListening())
         windows.setLoginPage(site.loginUrl());
     windows.showStartup();

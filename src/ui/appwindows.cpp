@@ -74,6 +74,7 @@ fFileDownload *AppWindows::ensureDownloadWindow()
     if (!m_download) {
         startBrowser();
         m_download = new fFileDownload;
+        m_download->session()->setPdfChecker(m_pdfChecker);
         m_download->setAttribute(Qt::WA_DeleteOnClose);
         connect(m_download, &fFileDownload::windowClosed, this, &AppWindows::onDownloadWindowClosed);
         connect(m_download, &fFileDownload::optionsRequested, this, [this] { showOptions(m_download); });

@@ -414,6 +414,46 @@ private Q_SLOTS:
                  QStringLiteral("ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"));
     }
 
+    // The check's verdict is kept with each held file; a file found damaged later is held no more, and the
+    // verdict of a version-five file's papers is simply not known.
+    void theCheckOfAHeldFileIsKept()
+    {
+        const QString path = freshPath();
+        QDir().mkpath(QFileInfo(path).absolutePath());
+        QVERIFY(rawExec(path, {"CREATE TABLE papers (address TEXT PRIMARY KEY NOT NULL, title TEXT NOT NULL "
+                               "DEFAULT '', cells TEXT NOT NULL DEFAULT '[]', source_page TEXT NOT NULL "
+                               "DEFAULT '', seen_at INTEGER, file_path TEXT, file_size INTEGER, sha256 TEXT,"
+                               " downloaded_at INTEGER, outcome INTEGER NOT NULL DEFAULT 0, reason TEXT NOT "
+                               "NULL DEFAULT '', attempted_at INTEGER)",
+                               "INSERT INTO papers (address, file_path, file_size, outcome)"
+                               " VALUES ('http://s/old.pdf', '/x/old.pdf', 5, 1)",
+                               "PRAGMA user_version = 1"}));
+        PaperLibrary library(path);
+        QVERIFY2(library.open().ok, qPrintable(library.lastError()));
+        QCOMPARE(rawValue(path, "SELECT pages FROM papers WHERE address = 'http://s/old.pdf'").toInt(), -1);
+        QVERIFY(rawValue(path, "SELECT checked_at FROM papers WHERE address = 'http://s/old.pdf'").isNull());
+        QVERIFY(library.heldFile("http://s/old.pdf"));
+
+        DownloadResult repaired = done("http://s/r.pdf", writeFile("r.pdf", "%PDF-1.4 repaired"));
+        repaired.pdf = QStringLiteral("repaired");
+        repaired.pdfPages = 3;
+        DownloadResult plain = done("http://s/data.bin", writeFile("data.bin", "not a pdf"));
+        QVERIFY(library.recordDownloads({repaired, plain}));
+        QCOMPARE(rawValue(path, "SELECT pdf || ' ' || pages FROM papers WHERE address = 'http://s/r.pdf'"),
+                 QVariant(QStringLiteral("repaired 3")));
+        QCOMPARE(
+            rawValue(path, "SELECT checked_at FROM papers WHERE address = 'http://s/r.pdf'").toLongLong(),
+            1700000000123LL);
+        QVERIFY(rawValue(path, "SELECT checked_at FROM papers WHERE address = 'http://s/data.bin'").isNull());
+
+        QVERIFY(library.recordPdfChecks({{repaired.filePath, QStringLiteral("damaged"), -1, {}},
+                                         {QStringLiteral("/x/old.pdf"), QStringLiteral("whole"), 2, {}}}));
+        QVERIFY(!library.heldFile("http://s/r.pdf"));
+        QVERIFY(library.heldFile("http://s/data.bin"));
+        QCOMPARE(rawValue(path, "SELECT pdf || ' ' || pages FROM papers WHERE address = 'http://s/old.pdf'"),
+                 QVariant(QStringLiteral("whole 2")));
+    }
+
     void twoProgramsWriteAtOnceWithoutDamage()
     {
         const QString path = freshPath();
