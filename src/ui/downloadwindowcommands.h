@@ -13,6 +13,7 @@ class DownloadQueue;
 class DownloadScheduler;
 class QAction;
 class QMenu;
+struct PdfCheckTally;
 class fFileDownload;
 
 // The download window's commands: the menus (the list menu is also the list's right-click menu), the
@@ -42,6 +43,8 @@ public:
     void refreshRecordCount();
     // Walks the list with repainting off, as the commands that touch many rows do.
     void runFrozen(const std::function<void()> &work);
+    // "检查PDF文件完成：重命名了 1 个文件；完好 3 个，已修复 1 个，已加密 0 个，已损坏 2 个（…）"
+    static QString pdfCheckResultText(const PdfCheckTally &tally);
 
 private:
     QAction *addItem(QMenu *menu, const QString &text, const QString &name,
@@ -57,6 +60,7 @@ private:
     void redownloadSelected();
     void redownloadFailed();
     void redownloadHtml();
+    void redownloadDamaged();
     void removeSelected();
     void removeFailed();
     void removeDone();
