@@ -210,7 +210,7 @@ private Q_SLOTS:
                 done.address = QStringLiteral("http://s/") + QFileInfo(file).fileName();
                 done.filePath = file;
                 done.size = QFileInfo(file).size();
-                QVERIFY(library.recordDownload(done));
+                QVERIFY(library.recordDownloads({done}));
             }
         }
         const RunResult result = run({"--check-pdf"});

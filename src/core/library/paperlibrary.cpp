@@ -603,11 +603,6 @@ bool PaperLibrary::recordSeen(const QList<SeenPaper> &papers)
     });
 }
 
-bool PaperLibrary::recordDownload(const DownloadResult &result)
-{
-    return recordDownloads({result});
-}
-
 // What a download learnt from the paper's own page replaces what an earlier one learnt; a download that
 // met no such page leaves it.
 #define DECLARED_UPDATE                                                                                      \

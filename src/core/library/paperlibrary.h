@@ -60,8 +60,7 @@ public:
     // Papers seen on a result page, in one transaction. A paper seen again takes the new title, cells
     // and page, keeping what was known when the new values are empty; its download stays.
     bool recordSeen(const QList<SeenPaper> &papers);
-    // How a download ended. A failure leaves the file of an earlier successful download on record.
-    bool recordDownload(const DownloadResult &result);
+    // How downloads ended. A failure leaves the file of an earlier successful download on record.
     bool recordDownloads(const QList<DownloadResult> &results);
     // The structure check of held files, found by their paths: a damaged one is held no more.
     bool recordPdfChecks(const QList<PdfCheckRecord> &checks);

@@ -96,54 +96,27 @@ namespace {
 QString windowHead(const FailureReason &reason)
 {
     using Kind = FailureReason::Kind;
-    QString head;
-    switch (reason.kind) {
-    case Kind::None:
-        return {};
-    case Kind::HttpStatus:
-        head = QStringLiteral("服务器答复错误");
-        break;
-    case Kind::Network:
-        head = QStringLiteral("网络错误");
-        break;
-    case Kind::Timeout:
-        head = QStringLiteral("服务器没有及时答复");
-        break;
-    case Kind::Stall:
-        head = QStringLiteral("下载停滞");
-        break;
-    case Kind::ShortBody:
-        head = QStringLiteral("文件不完整");
-        break;
-    case Kind::Disk:
-        head = QStringLiteral("磁盘错误");
-        break;
-    case Kind::WebPage:
-        head = QStringLiteral("返回的是网页，不是文献");
-        break;
-    case Kind::Certificate:
-        head = QStringLiteral("证书不受信任");
-        break;
-    case Kind::Redirect:
-        head = QStringLiteral("重定向错误");
-        break;
-    case Kind::Stopped:
-        head = QStringLiteral("已停止");
-        break;
-    case Kind::NoFolder:
-        head = QStringLiteral("没有选择保存文件夹");
-        break;
-    case Kind::LandingWithoutFullText:
-        head = QStringLiteral("文献页面没有给出全文");
-        break;
-    case Kind::FullTextRefused:
-        head = QStringLiteral("文献页面给出的全文地址不能下载");
-        break;
-    case Kind::PdfDamaged:
-        head = QStringLiteral("PDF文件已损坏");
-        break;
+    static const std::pair<Kind, const char16_t *> heads[] = {
+        {Kind::HttpStatus, u"服务器答复错误"},
+        {Kind::Network, u"网络错误"},
+        {Kind::Timeout, u"服务器没有及时答复"},
+        {Kind::Stall, u"下载停滞"},
+        {Kind::ShortBody, u"文件不完整"},
+        {Kind::Disk, u"磁盘错误"},
+        {Kind::WebPage, u"返回的是网页，不是文献"},
+        {Kind::Certificate, u"证书不受信任"},
+        {Kind::Redirect, u"重定向错误"},
+        {Kind::Stopped, u"已停止"},
+        {Kind::NoFolder, u"没有选择保存文件夹"},
+        {Kind::LandingWithoutFullText, u"文献页面没有给出全文"},
+        {Kind::FullTextRefused, u"文献页面给出的全文地址不能下载"},
+        {Kind::PdfDamaged, u"PDF文件已损坏"},
+    };
+    for (const auto &[kind, head] : heads) {
+        if (kind == reason.kind)
+            return QString::fromUtf16(head);
     }
-    return head;
+    return {};
 }
 
 } // namespace

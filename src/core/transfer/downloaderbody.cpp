@@ -59,7 +59,7 @@ struct RepairedType
 RepairedType repairType(const QString &path)
 {
     RepairedType repaired;
-    const QString sniffed = SniffFileType(path);
+    const QString sniffed = sniffedTypeExtension(SniffFileType(path));
     if (sniffed.isEmpty())
         return repaired;
     const RenameResult renamed = RenameWithExtension(path, sniffed);
@@ -276,9 +276,8 @@ void Downloader::completeBody()
     if (const OwnedFile &earlier = m_options.earlierCopy;
         !earlier.isNone() && m_folder + m_fileName == earlier.path)
         m_body.part.replaceOnly(m_fileName, earlier.identity);
-    m_body.part.flushAndMove(
-        m_fileName, m_options.replaceExisting, this,
-        [this](const PartFile::MoveResult &moved) { onMoved(moved); }, m_options.pdfChecker);
+    const auto moved = [this](const PartFile::MoveResult &result) { onMoved(result); };
+    m_body.part.flushAndMove(m_fileName, m_options.replaceExisting, this, moved, m_options.pdfChecker);
 }
 
 void Downloader::endAsWebPage()

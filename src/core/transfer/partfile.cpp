@@ -713,19 +713,11 @@ PartFile::MoveResult moveFlushed(int dirFd, int flushError, const QByteArray &te
     return result;
 }
 
-// What the check found on a file's way to its name.
-struct PdfCheck
-{
-    bool checked = false; // the file starts as a PDF and went through the checker
-    PdfVerdict verdict;
-    bool damaged() const { return checked && verdict.state == PdfVerdict::State::Damaged; }
-};
-
 // On a worker: the temporary file's verdict when its content starts as a PDF (opened anew, not through a
 // link, so the check reads exactly the bytes that were flushed).
-PdfCheck checkIfPdf(PdfChecker &checker, int dirFd, const QByteArray &temp)
+PartFile::Check checkIfPdf(PdfChecker &checker, int dirFd, const QByteArray &temp)
 {
-    PdfCheck check;
+    PartFile::Check check;
     const int fd = dirFd < 0 ? -1 : ::openat(dirFd, temp.constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
     if (fd < 0)
         return check;
@@ -795,30 +787,26 @@ void PartFile::tookMove(const MoveResult &result)
     closeAll(false);
 }
 
-std::function<void(int error, const QByteArray &digest)>
-PartFile::mover(const QString &fileName, bool replace, QObject *receiver,
-                std::function<void(const MoveResult &result)> done, PdfChecker *checker)
+std::function<void(int error, const QByteArray &digest, const PartFile::Check &check)>
+PartFile::finisher(const QString &fileName, bool replace, QObject *receiver,
+                   std::function<void(const MoveResult &result)> done)
 {
     QPointer<QObject> guard(receiver);
     std::weak_ptr<bool> alive = m_alive;
     m_gate = std::make_shared<MoveGate>();
     // The worker moves the file in the folder it was made in (the part may let go of it meanwhile).
     const qint64 written = m_written;
-    auto move = [this, guard, alive, gate = m_gate, done = std::move(done), folder = m_dir,
-                 tempName = m_tempName, target = encoded(fileName), replace, earlier = earlierAt(fileName),
-                 written](int flushError, const QByteArray &digest, const PdfCheck &check) {
+    return [this, guard, alive, gate = m_gate, done = std::move(done), folder = m_dir, tempName = m_tempName,
+            target = encoded(fileName), replace, earlier = earlierAt(fileName),
+            written](int flushError, const QByteArray &digest, const Check &check) {
         // Only bytes that are on the disk ever get the name, and only while the move is not called off.
         const int dirFd = folder->fd.load();
         MoveResult result;
-        if (!gate->begin()) {
-            if (dirFd >= 0)
-                ::unlinkat(dirFd, encoded(tempName).constData(), 0);
-            result.error = QStringLiteral("called off");
-        } else if (check.damaged()) {
+        if (!gate->begin() || check.damaged()) {
             // A damaged file is no paper: its bytes never take the name, and a later copy starts afresh.
             if (dirFd >= 0)
                 ::unlinkat(dirFd, encoded(tempName).constData(), 0);
-            result.error = QStringLiteral("PDF damaged");
+            result.error = check.damaged() ? QStringLiteral("PDF damaged") : QStringLiteral("called off");
         } else {
             result = moveFlushed(dirFd, flushError, encoded(tempName), target, replace, earlier);
         }
@@ -835,18 +823,26 @@ PartFile::mover(const QString &fileName, bool replace, QObject *receiver,
             done(result);
         });
     };
+}
+
+std::function<void(int error, const QByteArray &digest)>
+PartFile::mover(const QString &fileName, bool replace, QObject *receiver,
+                std::function<void(const MoveResult &result)> done, PdfChecker *checker)
+{
+    auto finish = finisher(fileName, replace, receiver, std::move(done));
     if (!checker)
-        return [move](int flushError, const QByteArray &digest) { move(flushError, digest, PdfCheck()); };
+        return [finish](int flushError, const QByteArray &digest) { finish(flushError, digest, Check()); };
     // The check waits for a checking process: it runs on a thread of the checks, so flushes and writes of
     // other files go on meanwhile.
-    return [move, checker, folder = m_dir, tempName = m_tempName](int flushError, const QByteArray &digest) {
+    return [finish, checker, folder = m_dir, tempName = m_tempName](int flushError,
+                                                                    const QByteArray &digest) {
         if (flushError != 0) {
-            move(flushError, digest, PdfCheck());
+            finish(flushError, digest, Check());
             return;
         }
-        diskwork::checkPool(checker->limits().processes).start([move, checker, folder, tempName, digest] {
+        diskwork::checkPool(checker->limits().processes).start([finish, checker, folder, tempName, digest] {
             MarkBackgroundThread();
-            move(0, digest, checkIfPdf(*checker, folder->fd.load(), encoded(tempName)));
+            finish(0, digest, checkIfPdf(*checker, folder->fd.load(), encoded(tempName)));
         });
     };
 }

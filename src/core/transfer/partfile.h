@@ -129,9 +129,24 @@ private:
     void tookMove(const MoveResult &result);
     // The identity replaceOnly gave for the name, if it gave one.
     FileIdentity earlierAt(const QString &fileName) const;
+
+public:
+    // What the check found on a file's way to its name.
+    struct Check
+    {
+        bool checked = false; // the file starts as a PDF and went through the checker
+        PdfVerdict verdict;
+        bool damaged() const { return checked && verdict.state == PdfVerdict::State::Damaged; }
+    };
+
+private:
     // What moves the temporary file to fileName in its folder on a worker, given the errno of the flush
-    // before (0 when it went well) and the digest of the file's content, and reports on the receiver's
-    // thread.
+    // before (0 when it went well), the digest of the file's content and what the check found, and
+    // reports on the receiver's thread.
+    std::function<void(int error, const QByteArray &digest, const Check &check)>
+    finisher(const QString &fileName, bool replace, QObject *receiver,
+             std::function<void(const MoveResult &result)> done);
+    // The same after the flush, checking the file first on a thread of the checks when a checker is given.
     std::function<void(int error, const QByteArray &digest)>
     mover(const QString &fileName, bool replace, QObject *receiver,
           std::function<void(const MoveResult &result)> done, PdfChecker *checker = nullptr);

@@ -8,6 +8,48 @@ namespace retrypolicy {
 
 using Kind = FailureReason::Kind;
 
+namespace {
+
+bool isTransientStatus(int status, qint64 retryAfterMs)
+{
+    switch (status) {
+    case 408:
+    case 429:
+    case 500:
+    case 502:
+    case 503:
+    case 504:
+        return true;
+    case 403:
+        return retryAfterMs >= 0;
+    default:
+        return false;
+    }
+}
+
+bool isTransientNetworkError(int code)
+{
+    switch (static_cast<QNetworkReply::NetworkError>(code)) {
+    case QNetworkReply::ConnectionRefusedError:
+    case QNetworkReply::RemoteHostClosedError:
+    case QNetworkReply::TimeoutError:
+    case QNetworkReply::TemporaryNetworkFailureError:
+    case QNetworkReply::NetworkSessionFailedError:
+    case QNetworkReply::UnknownNetworkError:
+    case QNetworkReply::ProxyConnectionRefusedError:
+    case QNetworkReply::ProxyConnectionClosedError:
+    case QNetworkReply::ProxyTimeoutError:
+    case QNetworkReply::UnknownServerError:
+    case QNetworkReply::InternalServerError:
+    case QNetworkReply::ServiceUnavailableError:
+        return true;
+    default:
+        return false;
+    }
+}
+
+} // namespace
+
 bool IsTransient(const FailureReason &reason, qint64 retryAfterMs)
 {
     switch (reason.kind) {
@@ -16,37 +58,9 @@ bool IsTransient(const FailureReason &reason, qint64 retryAfterMs)
     case Kind::ShortBody:
         return true;
     case Kind::HttpStatus:
-        switch (reason.code) {
-        case 408:
-        case 429:
-        case 500:
-        case 502:
-        case 503:
-        case 504:
-            return true;
-        case 403:
-            return retryAfterMs >= 0;
-        default:
-            return false;
-        }
+        return isTransientStatus(reason.code, retryAfterMs);
     case Kind::Network:
-        switch (static_cast<QNetworkReply::NetworkError>(reason.code)) {
-        case QNetworkReply::ConnectionRefusedError:
-        case QNetworkReply::RemoteHostClosedError:
-        case QNetworkReply::TimeoutError:
-        case QNetworkReply::TemporaryNetworkFailureError:
-        case QNetworkReply::NetworkSessionFailedError:
-        case QNetworkReply::UnknownNetworkError:
-        case QNetworkReply::ProxyConnectionRefusedError:
-        case QNetworkReply::ProxyConnectionClosedError:
-        case QNetworkReply::ProxyTimeoutError:
-        case QNetworkReply::UnknownServerError:
-        case QNetworkReply::InternalServerError:
-        case QNetworkReply::ServiceUnavailableError:
-            return true;
-        default:
-            return false;
-        }
+        return isTransientNetworkError(reason.code);
     case Kind::None:
     case Kind::Disk:
     case Kind::WebPage:

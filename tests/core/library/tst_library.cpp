@@ -96,7 +96,7 @@ private Q_SLOTS:
             QVERIFY(
                 library.recordSeen({seen("http://s/1.pdf", "第一篇", cells, "http://s/r?p=1"),
                                     seen("http://s/2.pdf", "第二篇"), seen("", "no address is skipped")}));
-            QVERIFY(library.recordDownload(done("http://s/1.pdf", file)));
+            QVERIFY(library.recordDownloads({done("http://s/1.pdf", file)}));
         }
         QCOMPARE(rawValue(path, "PRAGMA journal_mode").toString(), QStringLiteral("wal"));
         QCOMPARE(rawValue(path, "PRAGMA user_version").toInt(), PaperLibrary::SchemaVersion);
@@ -125,7 +125,7 @@ private Q_SLOTS:
         failed.address = "http://s/1.pdf";
         failed.outcome = DownloadOutcome::Failed;
         failed.reason = "文件不存在";
-        QVERIFY(library.recordDownload(failed));
+        QVERIFY(library.recordDownloads({failed}));
         r = library.record("http://s/1.pdf");
         QCOMPARE(r->metadata.title, QStringLiteral("第一篇（修订）"));
         QCOMPARE(r->metadata.cells, cells);
@@ -184,7 +184,7 @@ private Q_SLOTS:
         DownloadResult failed;
         failed.address = "http://s/landing";
         failed.outcome = DownloadOutcome::Failed;
-        QVERIFY(library.recordDownload(failed));
+        QVERIFY(library.recordDownloads({failed}));
         check(QStringLiteral("新标题"));
         // A paper known by its address alone takes the declared title.
         QCOMPARE(library.record("http://s/bare")->metadata.title, QStringLiteral("Declared title"));
@@ -386,7 +386,7 @@ private Q_SLOTS:
         PaperLibrary library(freshPath());
         QVERIFY(library.open().ok);
         const QString path = writeFile("held.pdf", QByteArray("%PDF-1.7 ") + QByteArray(200000, 'x'));
-        QVERIFY(library.recordDownload(done("http://s/held.pdf", path)));
+        QVERIFY(library.recordDownloads({done("http://s/held.pdf", path)}));
         const std::optional<HeldFile> held = library.heldFile("http://s/held.pdf");
         QVERIFY(held);
         QCOMPARE(held->filePath, path);
