@@ -120,7 +120,7 @@ int runDownloads(const BatchOptions &options, const BatchBrowser *browser, SiteR
     // Every PDF of the run goes through one checker, which outlives the run.
     PdfChecker pdfChecker(PdfChecker::besideThisProgram());
     BatchRun run(options, browser ? browser->makePage(&rules) : nullptr);
-    run.setPdfChecker(&pdfChecker);
+    run.setPdfChecker(options.checkPdf ? &pdfChecker : nullptr);
     run.setLibrary(library);
     run.setSitePoliteness(SitePoliteness(rules));
     // A second Ctrl-C ends a run that does not stop by itself.
@@ -131,6 +131,10 @@ int runDownloads(const BatchOptions &options, const BatchBrowser *browser, SiteR
     const int status = QCoreApplication::exec();
     // A check still under way ends before its checker does.
     PartFile::waitForDiskWork(kChecksAtEndMs);
+    if (const PdfChecker::Tally tally = pdfChecker.tally(); tally.files > 0)
+        batchMessage(QStringLiteral("%1 PDF files checked in %2 s of checking")
+                         .arg(tally.files)
+                         .arg(tally.nanoseconds / 1e9, 0, 'f', 3));
     return status;
 }
 
