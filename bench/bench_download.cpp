@@ -10,11 +10,15 @@
 //   bench_download network LIST N            seconds to fetch the addresses in the file LIST, N at a time,
 //                                            through the transfers' own network set-up with nothing else:
 //                                            no rows, no files, the bodies read and dropped
+//   bench_download pdfs DIR PREFIX COUNT BYTES  writes COUNT whole one-page PDFs of BYTES bytes each,
+//                                            DIR/PREFIX1.pdf to DIR/PREFIXCOUNT.pdf, the small papers of
+//                                            the runs
 #include "core/common/clock.h"
 #include "core/rows/downloadlistmodel.h"
 #include "core/settings/sharedoptions.h"
 #include "core/transfer/downloadscheduler.h"
 #include "core/transfer/transfernetwork.h"
+#include "demo/minipdf.h"
 #include "testrows.h"
 
 #include <QCoreApplication>
@@ -24,6 +28,7 @@
 #include <QFile>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
+#include <QRandomGenerator>
 #include <QTextStream>
 #include <QTimer>
 #include <QUrl>
@@ -176,6 +181,16 @@ int main(int argc, char **argv)
         out << timerLateness(args.mid(2), args.at(1)) << Qt::endl;
     } else if (mode == u"network" && args.size() == 3) {
         out << networkOnly(args.at(1), std::max(1, args.at(2).toInt())) << Qt::endl;
+    } else if (mode == u"pdfs" && args.size() == 5) {
+        // Papers a reader opens, as the check judges them: a random line each, padded to the size.
+        for (int i = 1; i <= args.at(3).toInt(); ++i) {
+            const QStringList lines{QStringLiteral("Paper %1").arg(i),
+                                    QString::number(QRandomGenerator::global()->generate64(), 16)};
+            QFile file(args.at(1) + u'/' + args.at(2) + QString::number(i) + QStringLiteral(".pdf"));
+            if (!file.open(QIODevice::WriteOnly) ||
+                file.write(MiniPdf(lines, args.at(4).toLongLong()).bytes()) < 0)
+                return 1;
+        }
     } else if (mode == u"rss" && args.size() == 3) {
         const long before = peakRssKiB();
         if (runDownloads({args.at(1)}, args.at(2), 2) < 0)

@@ -3,6 +3,7 @@
 #include "core/common/messenger.h"
 #include "core/library/libraryopening.h"
 #include "core/library/paperlibrary.h"
+#include "core/pdf/pdfchecker.h"
 #include "core/settings/sharedoptions.h"
 #include "core/sites/siterules.h"
 #include "core/transfer/partfile.h"
@@ -141,7 +142,10 @@ int runWindows(const StartPlace &start)
         homePage = site.homeUrl();
     }
 
+    // Every PDF downloaded in this run goes through one checker; it outlives the windows.
+    PdfChecker pdfChecker(PdfChecker::besideThisProgram());
     AppWindows windows(homePage, options, siteRules);
+    windows.setPdfChecker(&pdfChecker);
     if (site.isListening())
         windows.setLoginPage(site.loginUrl());
     windows.showStartup();

@@ -38,14 +38,26 @@ QString stateName(RowState state)
     }
     return QString();
 }
+
+// The check's verdict on the row's file: its pages and its word ("whole", "repaired", "encrypted",
+// "damaged", "not checked"); both empty for a file that is no PDF, or a row with none.
+QStringList pdfFields(const DownloadRow &row)
+{
+    const PdfVerdict &pdf = row.pdf;
+    const bool said =
+        pdf.state != PdfVerdict::State::NotChecked || pdf.unchecked != PdfVerdict::Unchecked::None;
+    if (!said || (row.state != RowState::Done && row.state != RowState::Failed))
+        return {QString(), QString()};
+    return {pdf.pages >= 0 ? QString::number(pdf.pages) : QString(), pdfStateWord(pdf.state)};
+}
 } // namespace
 
 QStringList header()
 {
-    return {QStringLiteral("address"),     QStringLiteral("name"),   QStringLiteral("type"),
-            QStringLiteral("state"),       QStringLiteral("size"),   QStringLiteral("path"),
-            QStringLiteral("source"),      QStringLiteral("sha256"), QStringLiteral("reason"),
-            QStringLiteral("file_address")};
+    return {QStringLiteral("address"),      QStringLiteral("name"),   QStringLiteral("type"),
+            QStringLiteral("state"),        QStringLiteral("size"),   QStringLiteral("path"),
+            QStringLiteral("source"),       QStringLiteral("sha256"), QStringLiteral("reason"),
+            QStringLiteral("file_address"), QStringLiteral("pages"),  QStringLiteral("pdf")};
 }
 
 QStringList fields(const DownloadListModel &model, int position, const KnownHash &known)
@@ -79,6 +91,7 @@ QStringList fields(const DownloadRow &row, const KnownHash &known)
         reason = QStringLiteral("downloaded before");
     QStringList result{row.key, row.name, row.type, stateName(row.state), size, path,
                        row.tag, hash,     reason,   row.fileAddress};
+    result += pdfFields(row);
     // Addresses and names come from the site: no control character of theirs reaches the record, and no
     // password that an address carried.
     for (QString &field : result)
@@ -101,12 +114,16 @@ QString fileSha256(const QString &path)
     return Sha256OfFile(path);
 }
 
-bool read(const QString &path, QList<Row> *rows, QString *error)
+namespace {
+
+// The manifest's text, or false with the reason it cannot be had.
+bool readText(const QString &path, QString *text, QString *error)
 {
     const RegularFileRead file = ReadRegularFile(path, MaxReadBytes);
     switch (file.failure) {
     case RegularFileRead::Failure::None:
-        break;
+        *text = QString::fromUtf8(file.bytes);
+        return true;
     case RegularFileRead::Failure::CannotOpen:
         *error = file.systemError;
         return false;
@@ -117,23 +134,39 @@ bool read(const QString &path, QList<Row> *rows, QString *error)
         *error = QStringLiteral("it is larger than %1 MiB").arg(MaxReadBytes >> 20);
         return false;
     }
+    return false;
+}
+
+// How many columns a manifest's header line names: all of them, or as many as older manifests had
+// (before the PDF check's columns, the file address and the reason came); 0 for a line that is no header.
+qsizetype headerWidth(const QStringList &cells)
+{
+    const QStringList fields = header();
+    for (const qsizetype width : {fields.size(), fields.size() - 2, fields.size() - 3, fields.size() - 4}) {
+        if (cells == fields.mid(0, width))
+            return width;
+    }
+    return 0;
+}
+
+} // namespace
+
+bool read(const QString &path, QList<Row> *rows, QString *error)
+{
+    QString text;
+    if (!readText(path, &text, error))
+        return false;
     csv::ParseError broken;
-    QList<csv::Record> all = csv::parse(QString::fromUtf8(file.bytes), &broken);
+    QList<csv::Record> all = csv::parse(text, &broken);
     if (broken) {
         *error = broken.text();
         return false;
     }
-    // Manifests written before the file address and the reason columns came have the same fields
-    // without them.
-    const QStringList fields = header();
-    const QStringList older = fields.mid(0, fields.size() - 1);
-    const QStringList oldest = fields.mid(0, fields.size() - 2);
-    if (all.isEmpty() ||
-        (all.first().cells != fields && all.first().cells != older && all.first().cells != oldest)) {
+    const qsizetype width = all.isEmpty() ? 0 : headerWidth(all.first().cells);
+    if (width == 0) {
         *error = QStringLiteral("it does not start with the manifest's header line");
         return false;
     }
-    const qsizetype width = all.first().cells.size();
     all.removeFirst();
     rows->clear();
     for (const csv::Record &record : std::as_const(all)) {
@@ -148,7 +181,7 @@ bool read(const QString &path, QList<Row> *rows, QString *error)
         Row row{record.line, {}};
         for (const QString &cell : record.cells)
             row.fields.append(csv::restored(cell));
-        while (row.fields.size() < fields.size())
+        while (row.fields.size() < header().size())
             row.fields.append(QString());
         rows->append(row);
     }

@@ -17,10 +17,10 @@ QStringList header();
 // The SHA-256 of the plain file at an absolute path when it is known already (hashed while the run went
 // on, and the very same file still), or empty: the file is then read and hashed.
 using KnownHash = std::function<QString(const QString &path)>;
-// The fields of one row: address, name, type, state, size in bytes, file path, source page, SHA-256 and
-// the reason. Size, path and hash are filled only for a row that ended done with its file on disk; the
-// reason says why a row failed (or was skipped, or was never tried). Addresses go without the user name
-// and password a link may carry.
+// The fields of one row: address, name, type, state, size in bytes, file path, source page, SHA-256, the
+// reason, the file's address, and the PDF check's page count and verdict. Size, path and hash are filled only
+// for a row that ended done with its file on disk; the reason says why a row failed (or was skipped, or was
+// never tried). Addresses go without the user name and password a link may carry.
 QStringList fields(const DownloadListModel &model, int position, const KnownHash &known = {});
 QStringList fields(const DownloadRow &row, const KnownHash &known = {});
 
@@ -35,7 +35,7 @@ QString fileSha256(const QString &path);
 struct Row
 {
     int line = 0;       // where it starts in the file
-    QStringList fields; // as fields() gave them, ten (reason and file address empty in older manifests)
+    QStringList fields; // as fields() gave them, twelve (the later columns empty in older manifests)
 };
 
 // The rows of a manifest, read back for a resumed run. Only a regular file is read, and only whole:

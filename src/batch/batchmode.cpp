@@ -6,8 +6,10 @@
 #include "core/common/stopsignals.h"
 #include "core/library/libraryopening.h"
 #include "core/library/paperlibrary.h"
+#include "core/pdf/pdfchecker.h"
 #include "core/sites/sitepoliteness.h"
 #include "core/sites/siterules.h"
+#include "core/transfer/partfile.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -19,6 +21,9 @@
 #include <unistd.h>
 
 namespace {
+
+// How long the end of a run waits for the checks of files still on their way to their names.
+constexpr int kChecksAtEndMs = 40000;
 
 bool prepareOutFolder(const QString &folder)
 {
@@ -112,7 +117,10 @@ bool openRunLibrary(const BatchOptions &options, std::unique_ptr<PaperLibrary> &
 int runDownloads(const BatchOptions &options, const BatchBrowser *browser, SiteRulesCatalog &rules,
                  PaperLibrary *library)
 {
+    // Every PDF of the run goes through one checker, which outlives the run.
+    PdfChecker pdfChecker(PdfChecker::besideThisProgram());
     BatchRun run(options, rules, browser ? browser->makePage(&rules) : nullptr);
+    run.setPdfChecker(options.checkPdf ? &pdfChecker : nullptr);
     run.setLibrary(library);
     run.setSitePoliteness(SitePoliteness(rules));
     // A second Ctrl-C ends a run that does not stop by itself.
@@ -120,7 +128,14 @@ int runDownloads(const BatchOptions &options, const BatchBrowser *browser, SiteR
     QObject::connect(&run, &BatchRun::finished, QCoreApplication::instance(),
                      [](int status) { QCoreApplication::exit(status); });
     QMetaObject::invokeMethod(&run, &BatchRun::start, Qt::QueuedConnection);
-    return QCoreApplication::exec();
+    const int status = QCoreApplication::exec();
+    // A check still under way ends before its checker does.
+    PartFile::waitForDiskWork(kChecksAtEndMs);
+    if (const PdfChecker::Tally tally = pdfChecker.tally(); tally.files > 0)
+        batchMessage(QStringLiteral("%1 PDF files checked in %2 s of checking")
+                         .arg(tally.files)
+                         .arg(tally.nanoseconds / 1e9, 0, 'f', 3));
+    return status;
 }
 
 } // namespace

@@ -264,6 +264,7 @@ bool readLibraryOptions(const QCommandLineParser &parser, BatchOptions *options,
 {
     options->useLibrary = !parser.isSet(QStringLiteral("no-library"));
     options->skipHeld = parser.isSet(QStringLiteral("skip-held"));
+    options->checkPdf = !parser.isSet(QStringLiteral("no-pdf-check"));
     if (options->skipHeld && !options->useLibrary) {
         *error = QStringLiteral("--skip-held needs the paper library: it cannot go with --no-library");
         return false;
@@ -355,7 +356,8 @@ QString batchUsage()
                "       folionexus --batch --out DIR [options] --input FILE\n"
                "       folionexus --batch --resume DIR|MANIFEST [--out DIR] [options]\n"
                "Other options: --names template:\"{年份}-{作者}-{标题}\", --skip-held, --no-library,\n"
-               "               --ris FILE, --bibtex FILE, --site-rules FILE\n"
+               "               --ris FILE, --bibtex FILE, --site-rules FILE, --no-pdf-check\n"
+               "       folionexus --check-pdf [DIR]\n"
                "       folionexus --batch [--site-rules FILE] --check-rules [--all] [--json] URL\n"
                "       folionexus --batch [--site-rules FILE] --check-rules [--all] [--json] --page "
                "FILE.html "
@@ -411,6 +413,7 @@ void addBatchOptions(QCommandLineParser &parser)
                        valued("bibtex", "FILE"),
                        QCommandLineOption(QStringLiteral("no-library")),
                        QCommandLineOption(QStringLiteral("skip-held")),
+                       QCommandLineOption(QStringLiteral("no-pdf-check")),
                        valued("site-rules", "FILE"),
                        QCommandLineOption(QStringLiteral("check-rules")),
                        valued("page", "FILE"),

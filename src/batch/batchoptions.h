@@ -34,6 +34,7 @@ struct BatchOptions
     OnVerification onVerification = OnVerification::Stop;
     bool useLibrary = true; // the paper library records what the run sees and downloads
     bool skipHeld = false;  // papers downloaded before and unchanged on disk are not fetched again
+    bool checkPdf = true;   // every PDF is checked before it takes its name (off: --no-pdf-check)
     QString risFile;        // exports of the papers downloaded; absolute, empty when not asked for
     QString bibtexFile;
     QString siteRulesFile;  // absolute; empty: the rules are picked by the pages' hosts

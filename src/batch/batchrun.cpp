@@ -55,8 +55,12 @@ DownloadRow rowFromManifest(const QStringList &fields, const QString &outFolder)
     row.name = DownloadNameFor(row.key, fields.at(1), row.type, HandOverOptions{});
     row.folder = outFolder;
     row.tag = IsWebAddress(fields.at(6)) ? fields.at(6) : QString();
-    if (fields.at(3) == QStringLiteral("Done")) {
+    // A damaged file is no paper: its row is run again, whatever state it was left in.
+    const PdfVerdict::State pdf = pdfStateFromWord(fields.at(11));
+    if (fields.at(3) == QStringLiteral("Done") && pdf != PdfVerdict::State::Damaged) {
         row.state = RowState::Done;
+        row.pdf.state = pdf;
+        row.pdf.pages = fields.at(10).isEmpty() ? -1 : fields.at(10).toInt();
         // Where the file came from goes into this run's manifest again.
         row.fileAddress = IsWebAddress(fields.at(9)) ? fields.at(9) : QString();
         bool known = false;
@@ -174,18 +178,7 @@ void BatchRun::connectQueue()
             batchMessage(
                 QStringLiteral("the server answered %1 with a web page, not a paper file").arg(row->key));
     });
-    connect(m_queue->scheduler()->reports(), &TransferReports::retryScheduled, this,
-            [this](RowId id, int attempt, int limit, qint64 delayMs) {
-                const DownloadRow *row = m_downloads.find(id);
-                if (!row || !m_progress)
-                    return;
-                m_progress->printLine(QStringLiteral("Retry   %1  (%2/%3 in %4 s: %5)")
-                                          .arg(rowFilePath(*row).section(u'/', -1))
-                                          .arg(attempt)
-                                          .arg(limit)
-                                          .arg((delayMs + 999) / 1000)
-                                          .arg(reasonText(row->reason)));
-            });
+    connectRetries();
     connect(m_queue, &DownloadQueue::verificationNeeded, this, &BatchRun::onVerificationNeeded);
     connect(m_queue, &DownloadQueue::diskPaused, this, &BatchRun::onDiskPaused);
     m_verificationProbe.setInterval(VerificationProbeMs);
@@ -232,6 +225,34 @@ BatchRun::~BatchRun()
     delete m_seen;
     delete m_session;
     delete m_page;
+}
+
+void BatchRun::connectRetries()
+{
+    connect(m_queue->scheduler()->reports(), &TransferReports::retryScheduled, this,
+            [this](RowId id, int attempt, int limit, qint64 delayMs) {
+                const DownloadRow *row = m_downloads.find(id);
+                if (!row || !m_progress)
+                    return;
+                m_progress->printLine(QStringLiteral("Retry   %1  (%2/%3 in %4 s: %5)")
+                                          .arg(rowFilePath(*row).section(u'/', -1))
+                                          .arg(attempt)
+                                          .arg(limit)
+                                          .arg((delayMs + 999) / 1000)
+                                          .arg(reasonText(row->reason)));
+            });
+    connect(m_queue->scheduler()->reports(), &TransferReports::fetchedAgainWhole, this,
+            [this](RowId id, const FailureReason &reason) {
+                if (const DownloadRow *row = m_downloads.find(id); row && m_progress)
+                    m_progress->printLine(QStringLiteral("Again   %1  (%2; fetched again whole)")
+                                              .arg(rowFilePath(*row).section(u'/', -1))
+                                              .arg(reasonText(reason)));
+            });
+}
+
+void BatchRun::setPdfChecker(PdfChecker *checker)
+{
+    m_session->setPdfChecker(checker);
 }
 
 void BatchRun::setLibrary(PaperLibrary *library)

@@ -21,6 +21,7 @@ class DownloadScheduler;
 class DownloadSession;
 class ManifestKeeper;
 class PaperLibrary;
+class PdfChecker;
 class SeenRecorder;
 class QThread;
 
@@ -47,6 +48,8 @@ public:
     void setLibrary(PaperLibrary *library);
     // What the site rules ask of each site; the queue keeps to it besides the run's own pause and threads.
     void setSitePoliteness(const SitePoliteness &sites) { m_sites = sites; }
+    // Every finished PDF goes through the checker (made for the run, living longer than it).
+    void setPdfChecker(PdfChecker *checker);
     void start();
     // Ctrl-C or a termination request: transfers stop, the manifest records what was done.
     void interrupt(int signalNumber);
@@ -61,6 +64,8 @@ private:
     enum class Phase { Idle, Loading, Taking, Downloading, Ended };
 
     void connectQueue();
+    // What the run prints when a row is tried again.
+    void connectRetries();
     void connectPage();
     void onLoadEnded(const QString &failure);
     void takePages();

@@ -3,6 +3,7 @@
 #include "browser/browserprofile.h"
 #include "browser/cookiemirror.h"
 #include "core/queue/downloadqueue.h"
+#include "core/queue/downloadsession.h"
 #include "core/rows/downloadlistmodel.h"
 #include "core/sites/siterules.h"
 #include "ui/aboutwindow.h"
@@ -76,6 +77,7 @@ fFileDownload *AppWindows::ensureDownloadWindow()
     if (!m_download) {
         startBrowser();
         m_download = new fFileDownload(m_run);
+        m_download->session()->setPdfChecker(m_pdfChecker);
         m_download->setAttribute(Qt::WA_DeleteOnClose);
         connect(m_download, &fFileDownload::windowClosed, this, &AppWindows::onDownloadWindowClosed);
         connect(m_download, &fFileDownload::optionsRequested, this, [this] { showOptions(m_download); });

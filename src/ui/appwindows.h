@@ -10,6 +10,8 @@
 #include <QPointer>
 #include <QUrl>
 
+class PdfChecker;
+
 // Creates, shows and closes the program's windows: each exists at most once, is created when first
 // used and afresh after it closed; the startup window comes back when the last working window closes.
 // The options, the site rules and the library are main()'s; the windows are lent them.
@@ -36,6 +38,8 @@ public:
     // What the login panel offers in its address box: that login page, or the root of the site the
     // search window shows (the home page's when it shows none).
     QString offeredLoginAddress() const;
+    // The checker of the download window's PDFs (the program's one, living longer than the windows).
+    void setPdfChecker(PdfChecker *checker) { m_pdfChecker = checker; }
 
     void showStartup();
     // "批量下载" and "打开网页分析窗口": shows the search window, creating it when needed.
@@ -66,4 +70,5 @@ private:
     QPointer<fCover> m_cover;
     QPointer<fWebSearch> m_search;
     QPointer<fFileDownload> m_download;
+    PdfChecker *m_pdfChecker = nullptr;
 };

@@ -208,6 +208,14 @@ void DownloadWindowCommands::redownloadFailed()
         m_feedback.rowsSentBack();
 }
 
+void DownloadWindowCommands::redownloadDamaged()
+{
+    int reset = 0;
+    runFrozen([&] { reset = m_queue->commands().redownloadDamaged(); });
+    if (reset > 0)
+        m_feedback.rowsSentBack();
+}
+
 void DownloadWindowCommands::redownloadHtml()
 {
     int reset = 0;
@@ -274,10 +282,27 @@ void DownloadWindowCommands::openInEditor()
 void DownloadWindowCommands::checkPdf()
 {
     // The files are read off the GUI thread; a second click while they are is not a second check.
-    m_queue->commands().checkPdfFiles([feedback = QPointer(&m_feedback)](int renamed) {
+    m_queue->commands().checkPdfFiles([feedback = QPointer(&m_feedback)](const PdfCheckTally &tally) {
         if (feedback)
-            feedback->tellResult(QStringLiteral("检查PDF文件完成：重命名了 %1 个文件").arg(renamed));
+            feedback->tellResult(pdfCheckResultText(tally));
     });
+}
+
+QString DownloadWindowCommands::pdfCheckResultText(const PdfCheckTally &tally)
+{
+    QString text = QStringLiteral("检查PDF文件完成：重命名了 %1 个文件").arg(tally.renamed);
+    if (tally.whole + tally.repaired + tally.encrypted + tally.damaged + tally.notChecked == 0)
+        return text;
+    text += QStringLiteral("；完好 %1 个，已修复 %2 个，已加密 %3 个，已损坏 %4 个")
+                .arg(tally.whole)
+                .arg(tally.repaired)
+                .arg(tally.encrypted)
+                .arg(tally.damaged);
+    if (tally.notChecked > 0)
+        text += QStringLiteral("，未能检查 %1 个").arg(tally.notChecked);
+    if (tally.damaged > 0)
+        text += QStringLiteral("（损坏的文件可用“重新下载 → PDF文件损坏项”再次下载）");
+    return text;
 }
 
 QAction *DownloadWindowCommands::addItem(QMenu *menu, const QString &text, const QString &name,
@@ -347,6 +372,8 @@ void DownloadWindowCommands::buildRowSubmenus(QMenu *list)
             &DownloadWindowCommands::redownloadFailed);
     addItem(again, QStringLiteral("文件类型为HTM和HTML项"), QStringLiteral("actRedownloadHtml"),
             &DownloadWindowCommands::redownloadHtml);
+    addItem(again, QStringLiteral("PDF文件损坏项"), QStringLiteral("actRedownloadDamaged"),
+            &DownloadWindowCommands::redownloadDamaged);
     list->addSeparator();
     QMenu *remove = list->addMenu(QStringLiteral("清除"));
     remove->menuAction()->setObjectName(QStringLiteral("actRemove"));

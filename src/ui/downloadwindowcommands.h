@@ -14,6 +14,7 @@ class DownloadQueue;
 class DownloadScheduler;
 class QAction;
 class QMenu;
+struct PdfCheckTally;
 
 // The download window's commands: the menus (the list menu is also the list's right-click menu), the
 // buttons that start and stop the queue, and what a click on the list does. Each command works on the
@@ -42,6 +43,8 @@ public:
     void refreshRecordCount();
     // Walks the list with repainting off, as the commands that touch many rows do.
     void runFrozen(const std::function<void()> &work);
+    // "检查PDF文件完成：重命名了 1 个文件；完好 3 个，已修复 1 个，已加密 0 个，已损坏 2 个（…）"
+    static QString pdfCheckResultText(const PdfCheckTally &tally);
 
 Q_SIGNALS:
     void optionsRequested();      // "设置"
@@ -64,6 +67,7 @@ private:
     void redownloadSelected();
     void redownloadFailed();
     void redownloadHtml();
+    void redownloadDamaged();
     void removeSelected();
     void removeFailed();
     void removeDone();

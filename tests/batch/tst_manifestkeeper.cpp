@@ -1,5 +1,6 @@
 // The manifest kept current while a run goes on: on a disk that fills or turns read-only the last good
 // one stays, and the last write goes to the per-user data folder, with the system's own reason.
+#include "batch/batchmanifest.h"
 #include "batch/manifestkeeper.h"
 #include "core/rows/downloadlistmodel.h"
 #include "testenv.h"
@@ -137,6 +138,41 @@ private Q_SLOTS:
         QFile::remove(last.fallbackPath);
         if (readOnly)
             QVERIFY(disk.setReadOnly(false));
+    }
+
+    // The check's page count and verdict close each line; manifests written before those columns (or the
+    // file address and the reason) came still read, with the missing fields empty.
+    void theCheckHasColumnsAndOlderManifestsStillRead()
+    {
+        DownloadRow repaired;
+        repaired.key = QStringLiteral("http://127.0.0.1:1/r.pdf");
+        repaired.state = RowState::Failed; // no file to measure: only the verdict's columns matter here
+        repaired.pdf.state = PdfVerdict::State::Damaged;
+        QCOMPARE(batchmanifest::fields(repaired).mid(10),
+                 (QStringList{QString(), QStringLiteral("damaged")}));
+        repaired.pdf = {
+            PdfVerdict::State::Repaired, PdfVerdict::Damage::None, PdfVerdict::Unchecked::None, 3, {}};
+        QCOMPARE(batchmanifest::fields(repaired).mid(10),
+                 (QStringList{QStringLiteral("3"), QStringLiteral("repaired")}));
+        repaired.pdf = {};
+        QCOMPARE(batchmanifest::fields(repaired).mid(10), (QStringList{QString(), QString()}));
+
+        const QStringList header = batchmanifest::header();
+        QCOMPARE(header.mid(10), (QStringList{QStringLiteral("pages"), QStringLiteral("pdf")}));
+        const QString path = m_dir->path() + QStringLiteral("/old.csv");
+        for (const int width : {8, 9, 10, 12, 11}) {
+            QStringList row = batchmanifest::fields(repaired).mid(0, width);
+            fntest::writeFile(
+                path, (batchmanifest::csvLine(header.mid(0, width)) + batchmanifest::csvLine(row)).toUtf8());
+            QList<batchmanifest::Row> read;
+            QString error;
+            QCOMPARE(batchmanifest::read(path, &read, &error), width != 11);
+            if (width == 11)
+                continue;
+            QCOMPARE(read.size(), 1);
+            QCOMPARE(read.first().fields.size(), header.size());
+            QCOMPARE(read.first().fields.at(0), repaired.key);
+        }
     }
 };
 

@@ -141,7 +141,7 @@ private Q_SLOTS:
                 QCOMPARE(SniffPaperType(path), u"NH"_qs);
                 break;
             default:
-                QCOMPARE(SniffFileType(path), u"PDF"_qs);
+                QCOMPARE(SniffFileType(path), SniffedType::Pdf);
                 QCOMPARE(pdfFault(f.body), QString());
                 QVERIFY(f.body.contains(m_site.paper(n).englishTitle.left(20).toLatin1()));
                 break;

@@ -34,12 +34,49 @@ FaultServer::~FaultServer()
     releaseAll();
 }
 
+namespace {
+
+// The objects, cross-reference table and trailer of a one-page PDF whose first object starts at start.
+QByteArray pdfTail(qint64 start)
+{
+    const QByteArray content = "BT /F1 12 Tf 72 720 Td (paper) Tj ET";
+    const QList<QByteArray> objects = {
+        "<< /Type /Catalog /Pages 2 0 R >>",
+        "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+        "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Contents 4 0 R >>",
+        "<< /Length " + QByteArray::number(content.size()) + " >>\nstream\n" + content + "\nendstream",
+    };
+    QByteArray tail;
+    QByteArray xref = "xref\n0 5\n0000000000 65535 f \n";
+    for (int i = 0; i < objects.size(); ++i) {
+        xref += QByteArray::number(start + tail.size()).rightJustified(10, '0') + " 00000 n \n";
+        tail += QByteArray::number(i + 1) + " 0 obj\n" + objects.at(i) + "\nendobj\n";
+    }
+    const qint64 xrefAt = start + tail.size();
+    return tail + xref + "trailer\n<< /Size 5 /Root 1 0 R >>\nstartxref\n" + QByteArray::number(xrefAt) +
+           "\n%%EOF\n";
+}
+
+} // namespace
+
 FaultServer::Reply FaultServer::pdf(qint64 size, char fill)
 {
     Reply reply;
+    // A whole PDF of exactly that size, padded with a comment of fill bytes after its header; one too small
+    // for that is a header, fill bytes and the end mark.
+    const QByteArray head = "%PDF-1.4\n%";
+    for (qint64 padding = size - head.size() - 1 - pdfTail(0).size(), round = 0; padding >= 0 && round < 3;
+         ++round) {
+        const QByteArray tail = pdfTail(head.size() + padding + 1);
+        const qint64 fits = size - head.size() - 1 - tail.size();
+        if (fits == padding) {
+            reply.body = head + QByteArray(padding, fill) + "\n" + tail;
+            return reply;
+        }
+        padding = fits;
+    }
     reply.body = "%PDF-1.4\n" + QByteArray(std::max<qint64>(0, size - 9), fill);
     reply.body.truncate(size);
-    // A whole PDF ends with its end mark.
     const QByteArray end("\n%%EOF\n");
     if (size >= 9 + end.size())
         reply.body.replace(size - end.size(), end.size(), end);

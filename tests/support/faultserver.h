@@ -77,6 +77,8 @@ public:
     // The n-th request to the path gets the n-th reply, and every one after the last gets the last.
     // Setting replies for a path starts its sequence over.
     void setReplies(const QString &path, const QList<Reply> &replies);
+    // A whole one-page PDF of exactly size bytes, padded with fill bytes in a comment; below about 470 bytes
+    // only a header, fill bytes and an end mark.
     static Reply pdf(qint64 size, char fill = 'p');
     // A gzip (or zlib-wrapped deflate) stream of data, as a server sends a compressed body.
     static QByteArray compressed(const QByteArray &data, bool gzip = true);

@@ -1,6 +1,10 @@
+#define POINTERHOLDER_TRANSITION 4
 #include "testpdf.h"
 
 #include <QList>
+#include <qpdf/Buffer.hh>
+#include <qpdf/QPDF.hh>
+#include <qpdf/QPDFWriter.hh>
 #include <zlib.h>
 
 namespace fntest {
@@ -83,6 +87,51 @@ QByteArray wholePdf(int bytes)
     pdf.compressed = false;
     pdf.contentBytes = qMax(100, bytes - 700);
     return pdf.bytes();
+}
+
+QByteArray encryptedPdf(const char *userPassword)
+{
+    const QByteArray plain = TestPdf{}.bytes();
+    QPDF pdf;
+    pdf.processMemoryFile("plain.pdf", plain.constData(), size_t(plain.size()));
+    QPDFWriter writer(pdf);
+    writer.setOutputMemory();
+    writer.setR6EncryptionParameters(userPassword, "owner", true, true, true, true, true, true, qpdf_r3p_full,
+                                     true);
+    writer.write();
+    const std::shared_ptr<Buffer> buffer = writer.getBufferSharedPointer();
+    return QByteArray(reinterpret_cast<const char *>(buffer->getBuffer()), qsizetype(buffer->getSize()));
+}
+
+namespace {
+
+QByteArray cutBefore(const QByteArray &bytes, const QByteArray &marker, int back = 0)
+{
+    return bytes.left(bytes.lastIndexOf(marker) - back);
+}
+
+} // namespace
+
+QList<PdfCase> pdfCases()
+{
+    using State = pdfverdict::State;
+    TestPdf three;
+    three.pages = 3;
+    const QByteArray whole = three.bytes();
+    TestPdf shifted = three;
+    shifted.xrefShift = 7;
+    TestPdf loop;
+    loop.pageLoop = true;
+    return {
+        {"whole", whole, State::Whole},
+        {"cut inside a page's stream", cutBefore(whole, "endstream", 200), State::Damaged},
+        {"cut before the cross-reference table", cutBefore(whole, "xref\n0 "), State::Damaged},
+        {"cut before the end-of-file marker", cutBefore(whole, "%%EOF"), State::Damaged},
+        {"zeros after the header", "%PDF-1.5\n" + QByteArray(whole.size(), '\0'), State::Damaged},
+        {"wrong cross-reference offsets", shifted.bytes(), State::Repaired},
+        {"encrypted", encryptedPdf(), State::Encrypted},
+        {"a page tree that names itself", loop.bytes(), State::Damaged},
+    };
 }
 
 } // namespace fntest

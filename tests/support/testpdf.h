@@ -26,3 +26,27 @@ struct TestPdf
 QByteArray wholePdf(int bytes = 4000);
 
 } // namespace fntest
+
+#include "core/pdf/pdfverdictkinds.h"
+
+#include <QList>
+
+namespace fntest {
+
+// The test PDF encrypted by the PDF library with the given user password (empty: a reader opens it
+// without asking).
+QByteArray encryptedPdf(const char *userPassword = "");
+
+// A file as servers and disks break it, with the verdict the check must come to.
+struct PdfCase
+{
+    const char *name;
+    QByteArray bytes;
+    pdfverdict::State state;
+};
+// A whole PDF; the same cut inside a page's stream, before its cross-reference table and before its
+// end-of-file marker; zeros after the header; wrong cross-reference offsets over whole objects
+// (repaired); encrypted; a page tree that names itself.
+QList<PdfCase> pdfCases();
+
+} // namespace fntest

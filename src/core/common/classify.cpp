@@ -6,7 +6,9 @@
 #include <QFile>
 #include <QHash>
 #include <QStringList>
+#include <algorithm>
 #include <array>
+#include <optional>
 
 namespace {
 
@@ -68,20 +70,6 @@ bool isKnownMajor(const QString &major)
     return majors.contains(major);
 }
 
-bool startsWith(const QByteArray &buffer, std::initializer_list<unsigned char> bytes, bool *tooShort)
-{
-    if (static_cast<size_t>(buffer.size()) < bytes.size()) {
-        *tooShort = true;
-        return false;
-    }
-    size_t i = 0;
-    for (unsigned char b : bytes) {
-        if (static_cast<unsigned char>(buffer.at(static_cast<qsizetype>(i++))) != b)
-            return false;
-    }
-    return true;
-}
-
 } // namespace
 
 QString MediaTypeToExtension(const QString &mediaType)
@@ -102,64 +90,82 @@ QString MediaTypeToExtension(const QString &mediaType)
     return mediaType;
 }
 
-QString SniffFileType(const QString &path)
+namespace {
+
+// The first bytes of the formats told by their start, in the order they are tried. A compound document
+// (Word, Excel) is told apart by a marker further in.
+struct Signature
+{
+    const char *bytes;
+    qsizetype size;
+    SniffedType type;
+};
+constexpr SniffedType kCompound = SniffedType::Doc;
+constexpr Signature kSignatures[] = {
+    {"\x25\x50\x44\x46", 4, SniffedType::Pdf},          {"\xC8\x00\x00\x00", 4, SniffedType::Caj},
+    {"\x43\x41\x4A\x00", 4, SniffedType::Kdh},          {"\x4B\x44\x48\x20", 4, SniffedType::Kdh},
+    {"\x49\x49\x2A\x00", 4, SniffedType::Tif},          {"\x4D\x5A", 2, SniffedType::Exe},
+    {"\x52\x61\x72\x21", 4, SniffedType::Rar},          {"\x50\x4B\x03\x04\x14", 5, SniffedType::Zip},
+    {"\x43\x57\x53\x06", 4, SniffedType::Swf},          {"\x2E\x52\x4D\x46", 4, SniffedType::Rm},
+    {"\x30\x26\xB2\x75\x8E", 5, SniffedType::Wma},      {"\x49\x44\x33\x03", 4, SniffedType::Mp3},
+    {"\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1", 8, kCompound},
+};
+
+// The file's first 1024 bytes and one more (a zero byte when the file is no longer); false when they
+// cannot be read.
+bool readHead(QFile &file, qint64 length, QByteArray *buffer)
+{
+    const qint64 n = std::min<qint64>(length, 1024);
+    *buffer = file.read(n);
+    if (buffer->size() != n)
+        return false;
+    buffer->append(length > 1024 ? file.read(1) : QByteArray(1, '\0'));
+    return true;
+}
+
+// The type the head shows, None when it shows none; nothing when it matches no signature and the end of
+// the file may still tell. A head that ends before a signature it is tried against tells nothing.
+std::optional<SniffedType> typeOfHead(const QByteArray &buffer)
+{
+    for (const Signature &signature : kSignatures) {
+        if (buffer.size() < signature.size)
+            return SniffedType::None;
+        if (!buffer.startsWith(QByteArrayView(signature.bytes, signature.size)))
+            continue;
+        if (signature.type != kCompound)
+            return signature.type;
+        const QByteArray marker = buffer.size() < 516 ? QByteArray() : buffer.mid(512, 4);
+        if (marker == QByteArray("\xEC\xA5\xC1\x00", 4))
+            return SniffedType::Doc;
+        return marker == QByteArray("\x09\x08\x10\x00", 4) ? SniffedType::Xls : SniffedType::None;
+    }
+    return std::nullopt;
+}
+
+} // namespace
+
+SniffedType SniffFileType(const QString &path)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
-        return {};
+        return SniffedType::None;
     const qint64 length = file.size();
-    const qint64 n = std::min<qint64>(length, 1024);
-    // Positions 0..n; the last one stays 0 when the file is shorter than 1025 bytes.
-    QByteArray buffer = file.read(n);
-    if (buffer.size() != n)
-        return {};
-    buffer.append(length > 1024 ? file.read(1) : QByteArray(1, '\0'));
+    QByteArray buffer;
+    if (!readHead(file, length, &buffer) || buffer.size() < 3)
+        return SniffedType::None;
+    if (const std::optional<SniffedType> type = typeOfHead(buffer))
+        return *type;
+    if (length < 128 || !file.seek(length - 128))
+        return SniffedType::None;
+    // An MP3 file without an ID3 header may carry its tag at the end.
+    return file.read(3) == "TAG" ? SniffedType::Mp3 : SniffedType::None;
+}
 
-    bool tooShort = false;
-    auto is = [&](std::initializer_list<unsigned char> bytes) {
-        return !tooShort && startsWith(buffer, bytes, &tooShort);
-    };
-    if (buffer.size() < 3)
-        return {};
-    if (is({0x25, 0x50, 0x44, 0x46}))
-        return QStringLiteral("PDF");
-    if (is({0xC8, 0x00, 0x00, 0x00}))
-        return QStringLiteral("CAJ");
-    if (is({0x43, 0x41, 0x4A, 0x00}) || is({0x4B, 0x44, 0x48, 0x20}))
-        return QStringLiteral("KDH");
-    if (is({0x49, 0x49, 0x2A, 0x00}))
-        return QStringLiteral("TIF");
-    if (is({0x4D, 0x5A}))
-        return QStringLiteral("EXE");
-    if (is({0x52, 0x61, 0x72, 0x21}))
-        return QStringLiteral("RAR");
-    if (is({0x50, 0x4B, 0x03, 0x04, 0x14}))
-        return QStringLiteral("ZIP");
-    if (is({0x43, 0x57, 0x53, 0x06}))
-        return QStringLiteral("SWF");
-    if (is({0x2E, 0x52, 0x4D, 0x46}))
-        return QStringLiteral("RM");
-    if (is({0x30, 0x26, 0xB2, 0x75, 0x8E}))
-        return QStringLiteral("WMA");
-    if (is({0x49, 0x44, 0x33, 0x03}))
-        return QStringLiteral("MP3");
-    if (is({0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1})) {
-        if (buffer.size() < 516)
-            return {};
-        const QByteArray marker = buffer.mid(512, 4);
-        if (marker == QByteArray("\xEC\xA5\xC1\x00", 4))
-            return QStringLiteral("DOC");
-        if (marker == QByteArray("\x09\x08\x10\x00", 4))
-            return QStringLiteral("XLS");
-        return {};
-    }
-    if (tooShort || length < 128)
-        return {};
-    if (!file.seek(length - 128))
-        return {};
-    if (file.read(3) == "TAG")
-        return QStringLiteral("MP3");
-    return {};
+QString sniffedTypeExtension(SniffedType type)
+{
+    static const char *const extensions[] = {"",    "PDF", "CAJ", "KDH", "TIF", "EXE", "RAR",
+                                             "ZIP", "SWF", "RM",  "WMA", "MP3", "DOC", "XLS"};
+    return QString::fromLatin1(extensions[static_cast<int>(type)]);
 }
 
 bool IsUsablePage(const QString &text)

@@ -8,8 +8,11 @@
 // Extension for a media type (the Content-Type without parameters); may be empty or the input itself.
 QString MediaTypeToExtension(const QString &mediaType);
 
-// Upper-case type from the first bytes (and last 128 bytes) of a saved file, or empty text.
-QString SniffFileType(const QString &path);
+// What the first bytes (and last 128 bytes) of a saved file show it to be.
+enum class SniffedType { None, Pdf, Caj, Kdh, Tif, Exe, Rar, Zip, Swf, Rm, Wma, Mp3, Doc, Xls };
+SniffedType SniffFileType(const QString &path);
+// The upper-case extension a file of the type is given ("PDF", "CAJ", ...); empty for None.
+QString sniffedTypeExtension(SniffedType type);
 
 // False for empty text and for text carrying one of the known error-page markers.
 bool IsUsablePage(const QString &text);

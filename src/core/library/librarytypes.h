@@ -27,6 +27,10 @@ struct DownloadResult
     QString filePath;
     qint64 size = -1;
     QString sha256; // lower-case hex
+    // The structure check's word for the file ("whole", "repaired", "encrypted", "not checked"; empty for
+    // a file that is no PDF) and its pages (-1 unknown).
+    QString pdf = {};
+    int pdfPages = -1;
     // What the paper's own web page declared, the full-text address it named (empty: none met) and the
     // address that page came from.
     PaperMetadata declared = {};
@@ -49,6 +53,15 @@ struct HeldFile
     PaperMetadata declared = {};
 
     bool isEmpty() const { return filePath.isEmpty(); }
+};
+
+// The structure check of a file the library holds.
+struct PdfCheckRecord
+{
+    QString filePath;
+    QString pdf; // "whole", "repaired", "encrypted", "damaged", "not checked"
+    int pages = -1;
+    QDateTime checkedAt; // current time when invalid
 };
 
 // Everything the library knows about a paper.

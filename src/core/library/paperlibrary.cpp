@@ -109,6 +109,11 @@ const QList<QStringList> kMigrations = {
      QStringLiteral("ALTER TABLE queue ADD COLUMN file_address TEXT NOT NULL DEFAULT ''"),
      QStringLiteral("ALTER TABLE queue ADD COLUMN declared_title TEXT NOT NULL DEFAULT ''"),
      QStringLiteral("ALTER TABLE queue ADD COLUMN declared_cells TEXT NOT NULL DEFAULT '[]'")},
+    // 6: the structure check of a held PDF: its pages, its verdict ("whole", "repaired", "encrypted",
+    // "damaged", "not checked"; empty for a file that is none or was not checked) and when it was checked
+    {QStringLiteral("ALTER TABLE papers ADD COLUMN pages INTEGER NOT NULL DEFAULT -1"),
+     QStringLiteral("ALTER TABLE papers ADD COLUMN pdf TEXT NOT NULL DEFAULT ''"),
+     QStringLiteral("ALTER TABLE papers ADD COLUMN checked_at INTEGER")},
 };
 
 const QString kRecordColumns =
@@ -615,11 +620,6 @@ bool PaperLibrary::recordSeen(const QList<SeenPaper> &papers)
     });
 }
 
-bool PaperLibrary::recordDownload(const DownloadResult &result)
-{
-    return recordDownloads({result});
-}
-
 // What a download learnt from the paper's own page replaces what an earlier one learnt; a download that
 // met no such page leaves it.
 #define DECLARED_UPDATE                                                                                      \
@@ -643,6 +643,14 @@ void bindLandingPage(QSqlQuery &q, const PaperMetadata &declared, const QString 
     q.addBindValue(nonNull(WithoutCredentials(landingPage)));
 }
 
+// The structure check's verdict on a held file, checked at `when` (no time for a file not checked).
+void bindCheck(QSqlQuery &q, int pages, const QString &pdf, const QDateTime &when)
+{
+    q.addBindValue(pages);
+    q.addBindValue(nonNull(pdf));
+    q.addBindValue(pdf.isEmpty() ? QVariant(QMetaType(QMetaType::LongLong)) : timeValue(when));
+}
+
 // A download's values in the order its statement takes them; the file's only when it succeeded.
 void bindDownload(QSqlQuery &q, const DownloadResult &r, bool succeeded)
 {
@@ -654,6 +662,7 @@ void bindDownload(QSqlQuery &q, const DownloadResult &r, bool succeeded)
         q.addBindValue(r.size);
         q.addBindValue(textOrNull(r.sha256.toLower()));
         q.addBindValue(timeValue(when));
+        bindCheck(q, r.pdfPages, r.pdf, when);
     }
     q.addBindValue(static_cast<int>(r.outcome));
     q.addBindValue(nonNull(WithoutCredentials(r.reason)));
@@ -668,14 +677,15 @@ bool PaperLibrary::recordDownloads(const QList<DownloadResult> &results)
     return writeTransaction([this, &results](QSqlDatabase &db) {
         QSqlQuery done(db);
         done.prepare(QStringLiteral(
-            "INSERT INTO papers (address, title, file_path, file_size, sha256, downloaded_at, outcome, "
-            "reason,"
+            "INSERT INTO papers (address, title, file_path, file_size, sha256, downloaded_at, pages, pdf,"
+            " checked_at, outcome, reason,"
             " attempted_at, declared_title, declared_cells, file_address, landing_page)"
-            " VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"
+            " VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"
             " ON CONFLICT (address) DO UPDATE SET"
             " title = CASE WHEN title = '' THEN excluded.title ELSE title END,"
             " file_path = excluded.file_path, file_size = excluded.file_size, sha256 = excluded.sha256,"
-            " downloaded_at = excluded.downloaded_at, outcome = excluded.outcome, reason = excluded.reason,"
+            " downloaded_at = excluded.downloaded_at, pages = excluded.pages, pdf = excluded.pdf,"
+            " checked_at = excluded.checked_at, outcome = excluded.outcome, reason = excluded.reason,"
             " attempted_at = excluded.attempted_at," DECLARED_UPDATE));
         // A failure, or an end without a file, is an attempt: the file of an earlier download stays on
         // record.
@@ -700,6 +710,23 @@ bool PaperLibrary::recordDownloads(const QList<DownloadResult> &results)
     });
 }
 
+bool PaperLibrary::recordPdfChecks(const QList<PdfCheckRecord> &checks)
+{
+    return writeTransaction([this, &checks](QSqlDatabase &db) {
+        QSqlQuery q(db);
+        q.prepare(QStringLiteral("UPDATE papers SET pages = ?, pdf = ?, checked_at = ? WHERE file_path = ?"));
+        for (const PdfCheckRecord &check : checks) {
+            const QDateTime when =
+                check.checkedAt.isValid() ? check.checkedAt : QDateTime::currentDateTimeUtc();
+            bindCheck(q, check.pages, check.pdf, when);
+            q.addBindValue(check.filePath);
+            if (!q.exec())
+                return fail(q);
+        }
+        return true;
+    });
+}
+
 int libraryReadsOnMainThread()
 {
     return g_mainThreadReads.load();
@@ -714,7 +741,7 @@ std::optional<HeldFile> PaperLibrary::heldFile(const QString &address)
     q.setForwardOnly(true);
     q.prepare(QStringLiteral("SELECT file_path, file_size, sha256, downloaded_at, file_address, landing_page,"
                              " declared_title, declared_cells FROM papers"
-                             " WHERE address = ? AND file_path IS NOT NULL"));
+                             " WHERE address = ? AND file_path IS NOT NULL AND pdf <> 'damaged'"));
     q.addBindValue(WithoutCredentials(address));
     if (!q.exec()) {
         fail(q);

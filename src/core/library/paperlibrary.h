@@ -27,7 +27,7 @@ QString DefaultPaperLibraryPath();
 class PaperLibrary
 {
 public:
-    static constexpr int SchemaVersion = 5;
+    static constexpr int SchemaVersion = 6;
     // SQLite's application_id of our library files ("FNXL"): another program's database is never ours.
     static constexpr int ApplicationId = 0x464E584C;
 
@@ -60,9 +60,10 @@ public:
     // Papers seen on a result page, in one transaction. A paper seen again takes the new title, cells
     // and page, keeping what was known when the new values are empty; its download stays.
     bool recordSeen(const QList<SeenPaper> &papers);
-    // How a download ended. A failure leaves the file of an earlier successful download on record.
-    bool recordDownload(const DownloadResult &result);
+    // How downloads ended. A failure leaves the file of an earlier successful download on record.
     bool recordDownloads(const QList<DownloadResult> &results);
+    // The structure check of held files, found by their paths: a damaged one is held no more.
+    bool recordPdfChecks(const QList<PdfCheckRecord> &checks);
 
     // The file held for an address; nullopt when none was downloaded (or on a failed read).
     std::optional<HeldFile> heldFile(const QString &address);

@@ -220,6 +220,17 @@ PdfVerdict PdfChecker::ask(Process &process, int fd, bool *keep)
 
 PdfVerdict PdfChecker::check(int fd)
 {
+    const auto start = std::chrono::steady_clock::now();
+    const PdfVerdict verdict = checkWithProcess(fd);
+    m_nanoseconds +=
+        std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now() - start)
+            .count();
+    ++m_files;
+    return verdict;
+}
+
+PdfVerdict PdfChecker::checkWithProcess(int fd)
+{
     Process process = take();
     // A checker that was kept may have ended since (killed from outside): one fresh try.
     for (int attempt = 0; attempt < 2; ++attempt) {

@@ -3,6 +3,7 @@
 #include "core/pdf/pdfverdict.h"
 
 #include <QString>
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
@@ -36,6 +37,14 @@ public:
     // Opens the file (not through a link) and checks it.
     PdfVerdict checkFile(const QString &path);
     QString program() const { return m_program; }
+    Limits limits() const { return m_limits; }
+    // Files checked so far, and the time their checks took added up (two at once count twice).
+    struct Tally
+    {
+        qint64 files = 0;
+        qint64 nanoseconds = 0;
+    };
+    Tally tally() const { return {m_files.load(), m_nanoseconds.load()}; }
 
     // The checker installed with this program: beside it in a build, in its libexec folder once installed.
     static QString besideThisProgram();
@@ -51,6 +60,7 @@ private:
     void end(Process &process, bool kill);
     bool start(Process &process, QString *error);
     PdfVerdict ask(Process &process, int fd, bool *keep);
+    PdfVerdict checkWithProcess(int fd);
 
     const QString m_program;
     const Limits m_limits;
@@ -59,4 +69,6 @@ private:
     std::vector<Process> m_idle;
     int m_busy = 0;
     uint64_t m_request = 0;
+    std::atomic<qint64> m_files{0};
+    std::atomic<qint64> m_nanoseconds{0};
 };

@@ -3,6 +3,7 @@
 #include "core/common/classify.h"
 #include "core/common/filenames.h"
 #include "core/common/messenger.h"
+#include "core/pdf/pdfchecker.h"
 #include "core/rows/downloadlistmodel.h"
 #include "core/rows/targetfile.h"
 
@@ -110,6 +111,7 @@ int ApplyReset(const RowWriter &rows, const QList<ResetItem> &items)
             r.clearProgress();
             r.reason = {};
             r.retry = 0;
+            r.refetchedWhole = false;
         });
         ++reset;
     }
@@ -124,6 +126,11 @@ bool IsRedownloadable(const DownloadRow &row)
 bool IsFailedRow(const DownloadRow &row)
 {
     return row.state == RowState::Failed;
+}
+
+bool IsDamagedPdfRow(const DownloadRow &row)
+{
+    return row.state == RowState::Failed && row.reason.kind == FailureReason::Kind::PdfDamaged;
 }
 
 bool IsFinishedHtmlRow(const DownloadRow &row)
@@ -438,13 +445,19 @@ QList<PdfCheckItem> PdfCheckCandidates(const DownloadListModel &model)
     return items;
 }
 
-void CheckPdfFileOnDisk(PdfCheckItem &item)
+void CheckPdfFileOnDisk(PdfCheckItem &item, PdfChecker *checker)
 {
     if (!IsStillOwned(item.owned))
         return;
     const QString answer = SniffPaperType(item.owned.path);
-    if (answer == kPaperMissing || answer == kPaperUnknown ||
-        answer.compare(QLatin1String("pdf"), Qt::CaseInsensitive) == 0)
+    if (answer.compare(QLatin1String("pdf"), Qt::CaseInsensitive) == 0) {
+        if (checker) {
+            item.checked = true;
+            item.verdict = checker->checkFile(item.owned.path);
+        }
+        return;
+    }
+    if (answer == kPaperMissing || answer == kPaperUnknown)
         return;
     const QString newPath =
         MakeUniquePath(rowFilePath(item.folder, FitNameForDisk(item.name, answer, 0), answer));
@@ -453,34 +466,81 @@ void CheckPdfFileOnDisk(PdfCheckItem &item)
         item.type = answer;
 }
 
-int ApplyPdfCheck(const RowWriter &rows, const QList<PdfCheckItem> &items)
+namespace {
+
+void countVerdict(const PdfVerdict &verdict, PdfCheckTally *tally)
 {
-    int changed = 0;
-    for (const PdfCheckItem &item : items) {
-        if (item.moved.isNone())
-            continue;
-        ++changed;
-        // The row follows the file only when it still names the file that moved, so row and disk never
-        // disagree.
-        const DownloadRow *row = rows.list().find(item.id);
-        if (!row || row->owned.path != item.owned.path || !(row->owned.identity == item.owned.identity))
-            continue;
-        QString baseName;
+    switch (verdict.state) {
+    case PdfVerdict::State::Whole:
+        ++tally->whole;
+        break;
+    case PdfVerdict::State::Repaired:
+        ++tally->repaired;
+        break;
+    case PdfVerdict::State::Encrypted:
+        ++tally->encrypted;
+        break;
+    case PdfVerdict::State::Damaged:
+        ++tally->damaged;
+        break;
+    case PdfVerdict::State::NotChecked:
+        ++tally->notChecked;
+        break;
+    }
+}
+
+// The row takes what was found of its file: a new name and type, or the check's verdict. A damaged file
+// is no paper: the row fails, and keeps the file as its own until a new copy takes its place.
+void applyToRow(const RowWriter &rows, const PdfCheckItem &item)
+{
+    QString baseName;
+    if (!item.moved.isNone())
         SplitFileName(item.moved.path, &baseName);
-        rows.update(item.id, [&](DownloadRow &r) {
+    rows.update(item.id, [&](DownloadRow &r) {
+        if (!item.moved.isNone()) {
             r.type = item.type;
             r.name = baseName;
             r.owned = item.moved;
-        });
-    }
-    return changed;
+        }
+        if (!item.checked || r.state != RowState::Done)
+            return; // a row sent back to the queue meanwhile gets a verdict of its own
+        r.pdf = item.verdict;
+        if (item.verdict.state == PdfVerdict::State::Damaged) {
+            r.state = RowState::Failed;
+            r.reason =
+                FailureReason::of(FailureReason::Kind::PdfDamaged, static_cast<int>(item.verdict.damage),
+                                  pdfVerdictCause(item.verdict));
+        }
+    });
 }
 
-int CheckPdfFiles(const RowWriter &rows)
+} // namespace
+
+PdfCheckTally ApplyPdfCheck(const RowWriter &rows, const QList<PdfCheckItem> &items)
+{
+    PdfCheckTally tally;
+    for (const PdfCheckItem &item : items) {
+        if (!item.moved.isNone())
+            ++tally.renamed;
+        if (item.checked)
+            countVerdict(item.verdict, &tally);
+        if (item.moved.isNone() && !item.checked)
+            continue;
+        // The row follows the file only when it still names the file that was looked at, so row and disk
+        // never disagree.
+        const DownloadRow *row = rows.list().find(item.id);
+        if (!row || row->owned.path != item.owned.path || !(row->owned.identity == item.owned.identity))
+            continue;
+        applyToRow(rows, item);
+    }
+    return tally;
+}
+
+PdfCheckTally CheckPdfFiles(const RowWriter &rows, PdfChecker *checker)
 {
     QList<PdfCheckItem> items = PdfCheckCandidates(rows.list());
     for (PdfCheckItem &item : items)
-        CheckPdfFileOnDisk(item);
+        CheckPdfFileOnDisk(item, checker);
     return ApplyPdfCheck(rows, items);
 }
 

@@ -7,6 +7,7 @@
 #include <QString>
 #include <functional>
 
+class PdfChecker;
 class QRandomGenerator;
 
 // What the list commands ask of the desktop. The window installs the real shell actions; tests record.
@@ -74,6 +75,8 @@ int ApplyReset(const RowWriter &rows, const QList<ResetItem> &items);
 bool IsRedownloadable(const DownloadRow &row); // done or failed
 bool IsFailedRow(const DownloadRow &row);
 bool IsFinishedHtmlRow(const DownloadRow &row);
+// A row whose file was found a damaged PDF (on its way to its name, or by "检查PDF文件").
+bool IsDamagedPdfRow(const DownloadRow &row);
 // Done and failed rows among the selected ones are reset.
 int RedownloadSelectedRows(const RowWriter &rows, const QList<RowId> &selected);
 // Every failed row is reset; -1 when refused by the guard.
@@ -141,8 +144,18 @@ void OpenInTextEditorWith(const RowFileLook &look, const ShellHooks &shell);
 // A done row's file opened, or "文件不存在！".
 void OpenDoneRowWith(const RowFileLook &look, const ShellHooks &shell);
 
-// Done "pdf" rows whose content is another paper format get that extension. Returns the rows changed.
-int CheckPdfFiles(const RowWriter &rows);
+// What "检查PDF文件" found: the files renamed after their content, and the verdicts on the PDFs.
+struct PdfCheckTally
+{
+    int renamed = 0;
+    int whole = 0, repaired = 0, encrypted = 0, damaged = 0, notChecked = 0;
+    bool operator==(const PdfCheckTally &) const = default;
+};
+
+// Done "pdf" rows whose content is another paper format get that extension; with a checker, the
+// structure of every PDF among them is checked, and a row whose file is damaged fails (its file stays,
+// the row's own, until a new copy takes its place).
+PdfCheckTally CheckPdfFiles(const RowWriter &rows, PdfChecker *checker = nullptr);
 
 // The same check in three steps, so that the files are read and moved off the GUI thread: the rows to
 // look at (no disk), each file looked at and moved (any thread), the rows following their files.
@@ -151,14 +164,16 @@ struct PdfCheckItem
     RowId id = RowId::None;
     QString folder;
     QString name;
-    OwnedFile owned; // the file the row wrote
-    QString type;    // the paper format found, empty when the file stays as it is
-    OwnedFile moved; // where it went
+    OwnedFile owned;      // the file the row wrote
+    QString type;         // the paper format found, empty when the file stays as it is
+    OwnedFile moved;      // where it went
+    bool checked = false; // the file is a PDF and went through the checker
+    PdfVerdict verdict;
 };
 QList<PdfCheckItem> PdfCheckCandidates(const DownloadListModel &model);
-void CheckPdfFileOnDisk(PdfCheckItem &item);
-// The number of files moved; a row follows its file only while it still names the file it wrote.
-int ApplyPdfCheck(const RowWriter &rows, const QList<PdfCheckItem> &items);
+void CheckPdfFileOnDisk(PdfCheckItem &item, PdfChecker *checker = nullptr);
+// A row follows its file only while it still names the file it wrote.
+PdfCheckTally ApplyPdfCheck(const RowWriter &rows, const QList<PdfCheckItem> &items);
 
 // Sorting by a header click. The direction turns over with every click, whatever the column; the list
 // starts ascending, so the first click sorts descending.

@@ -30,6 +30,16 @@ QNetworkCookieJar *DownloadSession::cookieJar() const
     return m_queue->scheduler()->network().cookieJar();
 }
 
+void DownloadSession::setPdfChecker(PdfChecker *checker)
+{
+    m_queue->changeOptions([checker](SchedulerOptions &options) { options.pdfChecker = checker; });
+}
+
+PdfChecker *DownloadSession::pdfChecker() const
+{
+    return m_queue->options().pdfChecker;
+}
+
 void DownloadSession::setCookieMirror(CookieMirror *mirror, QObject *object)
 {
     delete m_cookieMirrorObject;

@@ -6,6 +6,7 @@ class CookieMirror;
 class DownloadListModel;
 class DownloadQueue;
 class DownloadScheduler;
+class PdfChecker;
 class QNetworkCookieJar;
 class SiteRulesCatalog;
 
@@ -30,6 +31,10 @@ public:
     // The mirror goes before the jar it writes to. `object` is the mirror itself, as a QObject.
     void setCookieMirror(CookieMirror *mirror, QObject *object);
     CookieMirror *cookieMirror() const { return m_cookieMirror; }
+
+    // The checker every finished PDF of this queue goes through (none: no check); it outlives the session.
+    void setPdfChecker(PdfChecker *checker);
+    PdfChecker *pdfChecker() const;
 
 private:
     DownloadQueue *m_queue;

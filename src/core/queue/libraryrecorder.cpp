@@ -30,6 +30,9 @@ std::optional<DownloadResult> downloadResultFor(const DownloadRow &row)
         return std::nullopt;
     result.outcome = DownloadOutcome::Done;
     result.filePath = QFileInfo(rowFilePath(row)).absoluteFilePath();
+    if (row.pdf.state != PdfVerdict::State::NotChecked || row.pdf.unchecked != PdfVerdict::Unchecked::None)
+        result.pdf = pdfStateWord(row.pdf.state);
+    result.pdfPages = row.pdf.pages;
     return result;
 }
 

@@ -1,6 +1,7 @@
 #include "core/queue/queuecommands.h"
 
 #include "core/common/messenger.h"
+#include "core/pdf/pdfchecker.h"
 #include "core/transfer/diskworkers.h"
 #include "core/transfer/downloadscheduler.h"
 
@@ -49,6 +50,15 @@ int QueueCommands::redownloadFailed()
         return -1;
     }
     return resetRows(ResetCandidates(m_rows.list(), AllRowIds(m_rows.list()), IsFailedRow));
+}
+
+int QueueCommands::redownloadDamaged()
+{
+    if (guards().listChangeGuard) {
+        showMessage(MessageIcon::Information, commandtext::StopFirst);
+        return -1;
+    }
+    return resetRows(ResetCandidates(m_rows.list(), AllRowIds(m_rows.list()), IsDamagedPdfRow));
 }
 
 int QueueCommands::redownloadHtml()
@@ -228,23 +238,26 @@ void QueueCommands::lookThen(Look kind, RowId id, std::function<void(const RowFi
         });
 }
 
-bool QueueCommands::checkPdfFiles(std::function<void(int renamed)> done)
+bool QueueCommands::checkPdfFiles(std::function<void(const PdfCheckTally &tally)> done)
 {
     if (*m_pdfCheckRunning)
         return false;
     *m_pdfCheckRunning = true;
     // The rows follow their files only if the list is still there when the answer is back.
     QPointer<QObject> list(m_rows.model());
-    QThreadPool::globalInstance()->start([items = PdfCheckCandidates(m_rows.list()), list, rows = m_rows,
-                                          running = m_pdfCheckRunning, done = std::move(done)]() mutable {
-        for (PdfCheckItem &item : items)
-            CheckPdfFileOnDisk(item);
-        diskwork::postToReceiver(list, [items = std::move(items), rows, running, done = std::move(done)] {
-            *running = false;
-            const int renamed = ApplyPdfCheck(rows, items);
-            if (done)
-                done(renamed);
+    // On the threads of the checks, which the end of the program waits for before its checker goes.
+    PdfChecker *checker = m_scheduler->options().pdfChecker;
+    diskwork::checkPool(checker ? checker->limits().processes : 1)
+        .start([items = PdfCheckCandidates(m_rows.list()), list, rows = m_rows, checker,
+                running = m_pdfCheckRunning, done = std::move(done)]() mutable {
+            for (PdfCheckItem &item : items)
+                CheckPdfFileOnDisk(item, checker);
+            diskwork::postToReceiver(list, [items = std::move(items), rows, running, done = std::move(done)] {
+                *running = false;
+                const PdfCheckTally tally = ApplyPdfCheck(rows, items);
+                if (done)
+                    done(tally);
+            });
         });
-    });
     return true;
 }

@@ -58,9 +58,12 @@ public:
     void clickPanelText(RowId id, std::function<void(const QString &text)> show);
     // Whether a plain file is at the path (a link followed), answered on the GUI thread.
     void lookAtFile(const QString &path, std::function<void(bool exists)> answer);
-    // "检查PDF文件": the files are read and moved on a worker; `done` gets the number of files renamed
-    // on the GUI thread, unless the list went away first. False while a check is still under way.
-    bool checkPdfFiles(std::function<void(int renamed)> done);
+    // "检查PDF文件": the files are read, moved and their structure checked on a worker (with the queue's
+    // checker); `done` gets what was found on the GUI thread, unless the list went away first. False while
+    // a check is still under way.
+    bool checkPdfFiles(std::function<void(const PdfCheckTally &tally)> done);
+    // "重新下载" of the rows whose files were damaged PDFs; the number reset, -1 when refused.
+    int redownloadDamaged();
 
 private:
     RowWriter m_rows;

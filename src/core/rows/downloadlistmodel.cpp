@@ -31,6 +31,26 @@ QString DownloadRow::downloadedText() const
     return downloaded >= 0 ? QString::number(downloaded) : QString();
 }
 
+QString rowtext::pdfNote(const PdfVerdict &verdict)
+{
+    using State = PdfVerdict::State;
+    const QString pages = verdict.pages >= 0 ? QStringLiteral("，共 %1 页").arg(verdict.pages) : QString();
+    switch (verdict.state) {
+    case State::Whole:
+        return QStringLiteral("PDF完好") + pages;
+    case State::Repaired:
+        return QStringLiteral("PDF已修复（交叉引用表已重建）") + pages;
+    case State::Encrypted:
+        return QStringLiteral("PDF已加密") + pages;
+    case State::Damaged:
+        return QStringLiteral("PDF已损坏：") + pdfVerdictCause(verdict);
+    case State::NotChecked:
+        break;
+    }
+    const QString cause = pdfVerdictCause(verdict);
+    return cause.isEmpty() ? QString() : QStringLiteral("PDF未检查：") + cause;
+}
+
 QString percentNoteText(PercentNote note)
 {
     switch (note) {
@@ -209,6 +229,10 @@ QVariant toolTipOf(const DownloadRow &r)
     }
     if (r.state == RowState::Failed && !r.owned.isNone())
         lines.append(rowtext::earlierCopyKept(ShowableText(r.owned.path)));
+    if (r.state == RowState::Done) {
+        if (const QString note = rowtext::pdfNote(r.pdf); !note.isEmpty())
+            lines.append(note);
+    }
     if (!r.landingPage.isEmpty()) {
         lines.append(QStringLiteral("文献页面：") + ShowableText(WithoutCredentials(r.landingPage)));
         lines.append(QStringLiteral("全文地址：") + ShowableText(WithoutCredentials(r.fileAddress)));

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/library/papermetadata.h"
+#include "core/pdf/pdfverdict.h"
 #include "core/rows/failurereason.h"
 #include "core/rows/ownedfile.h"
 #include "core/rows/rownaming.h"
@@ -57,6 +58,9 @@ inline QString retryIn(qint64 seconds, const QString &reason)
 {
     return QStringLiteral("将在 %1 秒后重试（%2）").arg(seconds).arg(reason);
 }
+// What the structure check found in a finished PDF: "PDF完好，共 12 页", "PDF已修复，共 3 页", ...; empty
+// for a file that is no PDF or was not checked without a cause.
+QString pdfNote(const PdfVerdict &verdict);
 } // namespace rowtext
 
 // The text of a percent note ("100%", "已存在，跳过", "已下载过"); empty for none.
@@ -80,6 +84,10 @@ struct DownloadRow
     qint64 speed = -1;    // bytes a second while downloading; -1 unknown
     int retry = 0;        // automatic retries used on this attempt (0: none yet)
     int retryLimit = 0;   // automatic retries allowed; shown while the row waits for one
+    // The row's file came damaged once and is fetched again whole; a second damaged copy fails the row.
+    bool refetchedWhole = false;
+    // The structure check's verdict on the row's last file (NotChecked without a cause: none, or no PDF).
+    PdfVerdict pdf;
     // The file this row wrote itself in this list (none until it has). While the row is downloaded again
     // it is the earlier copy, kept until the new one takes its place; a row whose new copy failed still
     // owns it, and names it.

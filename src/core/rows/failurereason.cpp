@@ -85,6 +85,8 @@ QString reasonText(const FailureReason &reason)
         return withDetail(QStringLiteral("no full text offered"), reason.detail, QStringLiteral(": "));
     case Kind::FullTextRefused:
         return QStringLiteral("full text refused: ") + refusalText(reason);
+    case Kind::PdfDamaged:
+        return withDetail(QStringLiteral("PDF damaged"), reason.detail, QStringLiteral(": "));
     }
     return {};
 }
@@ -94,35 +96,25 @@ namespace {
 QString windowHead(const FailureReason &reason)
 {
     using Kind = FailureReason::Kind;
-    switch (reason.kind) {
-    case Kind::None:
-        return {};
-    case Kind::HttpStatus:
-        return QStringLiteral("服务器答复错误");
-    case Kind::Network:
-        return QStringLiteral("网络错误");
-    case Kind::Timeout:
-        return QStringLiteral("服务器没有及时答复");
-    case Kind::Stall:
-        return QStringLiteral("下载停滞");
-    case Kind::ShortBody:
-        return QStringLiteral("文件不完整");
-    case Kind::Disk:
-        return QStringLiteral("磁盘错误");
-    case Kind::WebPage:
-        return QStringLiteral("返回的是网页，不是文献");
-    case Kind::Certificate:
-        return QStringLiteral("证书不受信任");
-    case Kind::Redirect:
-        return QStringLiteral("重定向错误");
-    case Kind::Stopped:
-        return QStringLiteral("已停止");
-    case Kind::NoFolder:
-        return QStringLiteral("没有选择保存文件夹");
-    case Kind::LandingWithoutFullText:
-        return QStringLiteral("文献页面没有给出全文");
-    case Kind::FullTextRefused:
-        return QStringLiteral("文献页面给出的全文地址不能下载");
+    static const std::pair<Kind, const char16_t *> heads[] = {
+        {Kind::HttpStatus, u"服务器答复错误"},
+        {Kind::Network, u"网络错误"},
+        {Kind::Timeout, u"服务器没有及时答复"},
+        {Kind::Stall, u"下载停滞"},
+        {Kind::ShortBody, u"文件不完整"},
+        {Kind::Disk, u"磁盘错误"},
+        {Kind::WebPage, u"返回的是网页，不是文献"},
+        {Kind::Certificate, u"证书不受信任"},
+        {Kind::Redirect, u"重定向错误"},
+        {Kind::Stopped, u"已停止"},
+        {Kind::NoFolder, u"没有选择保存文件夹"},
+        {Kind::LandingWithoutFullText, u"文献页面没有给出全文"},
+        {Kind::FullTextRefused, u"文献页面给出的全文地址不能下载"},
+        {Kind::PdfDamaged, u"PDF文件已损坏"},
+    };
+    for (const auto &[kind, head] : heads) {
+        if (kind == reason.kind)
+            return QString::fromUtf16(head);
     }
     return {};
 }

@@ -22,6 +22,7 @@ struct FailureReason
         NoFolder,               // the row names no folder to save into
         LandingWithoutFullText, // a paper's own web page came that names no full text to fetch
         FullTextRefused,        // the full text a paper's own page named is not taken; code = FullTextRefusal
+        PdfDamaged, // the file is a PDF a reader cannot open; code = pdfverdict::Damage, detail = why
     };
 
     Kind kind = Kind::None;

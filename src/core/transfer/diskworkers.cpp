@@ -43,6 +43,14 @@ QThreadPool &writePool()
     return *pool;
 }
 
+QThreadPool &checkPool(int threads)
+{
+    static QThreadPool *pool = makePool(1);
+    if (threads > pool->maxThreadCount())
+        pool->setMaxThreadCount(threads);
+    return *pool;
+}
+
 SpareBuffers &spareBuffers()
 {
     static auto *spares = new SpareBuffers;

@@ -30,6 +30,9 @@ QThreadPool &flushPool();
 // One lane per file being written, on threads of their own, so the event loop's thread never waits for
 // the page cache or the disk.
 QThreadPool &writePool();
+// The structure checks of finished PDF files, each on its way to its name: no more threads than the
+// checker has processes (a thread more would only wait for one), at least one.
+QThreadPool &checkPool(int threads);
 
 extern std::atomic<qint64> flushesMade;
 // How long a group gathers files, in milliseconds.

@@ -15,6 +15,16 @@
 
 namespace {
 
+// Why the answer's status cannot bring the file, none when it may: the single connection takes only
+// " 200 OK", a parallel slot any successful answer but a range (an error page sent with an error status
+// never becomes a file).
+FailureReason statusRefusal(int status, const QString &reason, bool single, bool http2)
+{
+    const bool refused = single ? !Downloader::acceptsStatus(status, reason, http2)
+                                : status < 200 || status >= 300 || status == 206;
+    return refused ? FailureReason::of(FailureReason::Kind::HttpStatus, status, reason) : FailureReason();
+}
+
 constexpr qint64 kReadBuffer = 4 * 1024 * 1024;
 constexpr int kFallbackHeaderMs = 60000;
 
@@ -293,16 +303,12 @@ bool Downloader::takeAnswer(int status)
             m_body.resume = {};
         }
     }
-    if (m_options.singleConnection) {
-        const bool http2 = m_reply->attribute(QNetworkRequest::Http2WasUsedAttribute).toBool();
-        if (!acceptsStatus(status, reason, http2)) {
+    const bool http2 = m_reply->attribute(QNetworkRequest::Http2WasUsedAttribute).toBool();
+    if (const FailureReason refused = statusRefusal(status, reason, m_options.singleConnection, http2);
+        !refused.isNone()) {
+        if (m_options.singleConnection)
             m_result.sizeNote = SizeNote::NotFound;
-            fail(FailureReason::of(Kind::HttpStatus, status, reason));
-            return false;
-        }
-    } else if (status < 200 || status >= 300 || status == 206) {
-        // Only a successful answer is a file; an error page sent with an error status never becomes one.
-        fail(FailureReason::of(Kind::HttpStatus, status, reason));
+        fail(refused);
         return false;
     }
     if (const FailureReason failure = m_body.takeLengthAndCoding(m_reply); !failure.isNone()) {
@@ -317,15 +323,8 @@ bool Downloader::takeAnswer(int status)
         fail(FailureReason::of(Kind::Disk, 0, QStringLiteral("no file name is free")));
         return false;
     }
-    // An answer that calls itself a web page is held in memory until its first bytes tell: a page never
-    // becomes a file, and making and removing a file for each one costs more than the page itself.
-    const QString media = m_body.mediaType.toLower();
-    if (m_options.expectPaper && (media == u"text/html" || media == u"application/xhtml+xml")) {
-        m_body.deferred = true;
-        return true;
-    }
-    if (!m_body.part.open(m_folder)) {
-        fail(FailureReason::of(Kind::Disk, m_body.part.errorCode(), m_body.part.errorText()));
+    if (const FailureReason failure = m_body.open(m_folder, m_options.expectPaper); !failure.isNone()) {
+        fail(failure);
         return false;
     }
     return true;
@@ -398,7 +397,7 @@ void Downloader::fail(const FailureReason &reason)
                            reason.kind == Kind::Network || reason.kind == Kind::Timeout;
     if (transient && m_phase == Phase::Receiving)
         m_body.keepForResume(m_result.total, &m_result.resume);
-    else if (m_body.resume.isValid())
+    else if (m_body.resume.isValid() && reason.kind != Kind::PdfDamaged)
         m_result.resume = m_body.resume; // not continued yet: still there for the next try
     if (m_phase == Phase::Reopening)
         m_body.part.keep(); // the kept bytes, opened again and not added to

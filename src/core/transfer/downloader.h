@@ -12,6 +12,7 @@
 #include <functional>
 #include <memory>
 
+class PdfChecker;
 class QNetworkAccessManager;
 class QNetworkReply;
 class SiteRulesCatalog;
@@ -53,6 +54,8 @@ struct TransferOptions
     // The site rules that say which answers are no paper (an error or login page, a wall); the built-in
     // files alone when none are given. The catalog outlives the transfer.
     const SiteRulesCatalog *siteRules = nullptr;
+    // Checks the structure of a finished file that is a PDF before it takes its name (none: no check).
+    PdfChecker *pdfChecker = nullptr;
 };
 
 // How a transfer ended: exactly one of these per transfer.
@@ -80,6 +83,9 @@ struct TransferResult
     LandingPage landing;      // what that page declares
     bool loginPage = false;   // the web page that came is a login page (not a verification)
     bool wallPage = false;    // that page asks something of the user (a form, a login): it may be a wall
+    // The structure check's verdict on the file when it is a PDF (NotChecked without a cause when it is
+    // none, or no checker was given); a damaged one fails the transfer (PdfDamaged).
+    PdfVerdict pdf;
 };
 Q_DECLARE_METATYPE(TransferResult)
 

@@ -65,7 +65,7 @@ struct RepairedType
 RepairedType repairType(const QString &path)
 {
     RepairedType repaired;
-    const QString sniffed = SniffFileType(path);
+    const QString sniffed = sniffedTypeExtension(SniffFileType(path));
     if (sniffed.isEmpty())
         return repaired;
     const RenameResult renamed = RenameWithExtension(path, sniffed);
@@ -283,8 +283,8 @@ void Downloader::completeBody()
     if (const OwnedFile &earlier = m_options.earlierCopy;
         !earlier.isNone() && m_folder + m_fileName == earlier.path)
         m_body.part.replaceOnly(m_fileName, earlier.identity);
-    m_body.part.flushAndMove(m_fileName, m_options.replaceExisting, this,
-                             [this](const PartFile::MoveResult &moved) { onMoved(moved); });
+    const auto moved = [this](const PartFile::MoveResult &result) { onMoved(result); };
+    m_body.part.flushAndMove(m_fileName, m_options.replaceExisting, this, moved, m_options.pdfChecker);
 }
 
 void Downloader::endAsWebPage()
@@ -327,6 +327,14 @@ void Downloader::onMoved(const PartFile::MoveResult &moved, bool retried)
 {
     if (m_phase != Phase::Committing)
         return;
+    if (moved.pdfChecked)
+        m_result.pdf = moved.pdf;
+    if (moved.pdfDamaged()) {
+        // Most damage is a transfer cut on the way: the bytes are gone, and the row may be fetched again.
+        fail(FailureReason::of(Kind::PdfDamaged, static_cast<int>(moved.pdf.damage),
+                               pdfVerdictCause(moved.pdf)));
+        return;
+    }
     if (moved.nameTaken && m_resolve && !retried) {
         // Another program took the name meanwhile: the next free name under the same rule.
         QString newName;

@@ -2,6 +2,7 @@
 
 #include "core/common/backgroundthread.h"
 #include "core/common/sha256.h"
+#include "core/pdf/pdfchecker.h"
 #include "core/rows/targetfile.h"
 #include "core/transfer/diskworkers.h"
 
@@ -631,9 +632,11 @@ bool PartFile::waitForDiskWork(int msecs)
     for (;;) {
         const bool writes = diskwork::writePool().waitForDone(static_cast<int>(deadline.remainingTime()));
         const bool flushes = diskwork::flushPool().waitForDone(static_cast<int>(deadline.remainingTime()));
-        if (!writes || !flushes)
+        const bool checks = diskwork::checkPool(1).waitForDone(static_cast<int>(deadline.remainingTime()));
+        if (!writes || !flushes || !checks)
             return false;
-        if (diskwork::writePool().activeThreadCount() == 0 && diskwork::flushPool().activeThreadCount() == 0)
+        if (diskwork::writePool().activeThreadCount() == 0 &&
+            diskwork::flushPool().activeThreadCount() == 0 && diskwork::checkPool(1).activeThreadCount() == 0)
             return true;
     }
 }
@@ -710,6 +713,27 @@ PartFile::MoveResult moveFlushed(int dirFd, int flushError, const QByteArray &te
     return result;
 }
 
+// On a worker: the temporary file's verdict when its content starts as a PDF (opened anew, not through a
+// link, so the check reads exactly the bytes that were flushed).
+PartFile::Check checkIfPdf(PdfChecker &checker, int dirFd, const QByteArray &temp)
+{
+    PartFile::Check check;
+    const int fd = dirFd < 0 ? -1 : ::openat(dirFd, temp.constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    if (fd < 0)
+        return check;
+    char head[4] = {};
+    ssize_t n = -1;
+    do {
+        n = ::pread(fd, head, sizeof head, 0);
+    } while (n < 0 && errno == EINTR);
+    if (n == ssize_t(sizeof head) && std::memcmp(head, "%PDF", sizeof head) == 0) {
+        check.checked = true;
+        check.verdict = checker.check(fd);
+    }
+    ::close(fd);
+    return check;
+}
+
 } // namespace
 
 PartFile::MoveResult PartFile::moveTo(const QString &fileName, bool replace)
@@ -763,9 +787,9 @@ void PartFile::tookMove(const MoveResult &result)
     closeAll(false);
 }
 
-std::function<void(int error, const QByteArray &digest)>
-PartFile::mover(const QString &fileName, bool replace, QObject *receiver,
-                std::function<void(const MoveResult &result)> done)
+std::function<void(int error, const QByteArray &digest, const PartFile::Check &check)>
+PartFile::finisher(const QString &fileName, bool replace, QObject *receiver,
+                   std::function<void(const MoveResult &result)> done)
 {
     QPointer<QObject> guard(receiver);
     std::weak_ptr<bool> alive = m_alive;
@@ -774,17 +798,20 @@ PartFile::mover(const QString &fileName, bool replace, QObject *receiver,
     const qint64 written = m_written;
     return [this, guard, alive, gate = m_gate, done = std::move(done), folder = m_dir, tempName = m_tempName,
             target = encoded(fileName), replace, earlier = earlierAt(fileName),
-            written](int flushError, const QByteArray &digest) {
+            written](int flushError, const QByteArray &digest, const Check &check) {
         // Only bytes that are on the disk ever get the name, and only while the move is not called off.
         const int dirFd = folder->fd.load();
         MoveResult result;
-        if (!gate->begin()) {
+        if (!gate->begin() || check.damaged()) {
+            // A damaged file is no paper: its bytes never take the name, and a later copy starts afresh.
             if (dirFd >= 0)
                 ::unlinkat(dirFd, encoded(tempName).constData(), 0);
-            result.error = QStringLiteral("called off");
+            result.error = check.damaged() ? QStringLiteral("PDF damaged") : QStringLiteral("called off");
         } else {
             result = moveFlushed(dirFd, flushError, encoded(tempName), target, replace, earlier);
         }
+        result.pdfChecked = check.checked;
+        result.pdf = check.verdict;
         // The digest is of what was written here: a file whose length another program changed meanwhile
         // is not what it names.
         if ((result.ok || result.nameTaken) && result.identity.size == written)
@@ -794,6 +821,28 @@ PartFile::mover(const QString &fileName, bool replace, QObject *receiver,
             if (!alive.expired() && m_tempName == tempName)
                 tookMove(result);
             done(result);
+        });
+    };
+}
+
+std::function<void(int error, const QByteArray &digest)>
+PartFile::mover(const QString &fileName, bool replace, QObject *receiver,
+                std::function<void(const MoveResult &result)> done, PdfChecker *checker)
+{
+    auto finish = finisher(fileName, replace, receiver, std::move(done));
+    if (!checker)
+        return [finish](int flushError, const QByteArray &digest) { finish(flushError, digest, Check()); };
+    // The check waits for a checking process: it runs on a thread of the checks, so flushes and writes of
+    // other files go on meanwhile.
+    return [finish, checker, folder = m_dir, tempName = m_tempName](int flushError,
+                                                                    const QByteArray &digest) {
+        if (flushError != 0) {
+            finish(flushError, digest, Check());
+            return;
+        }
+        diskwork::checkPool(checker->limits().processes).start([finish, checker, folder, tempName, digest] {
+            MarkBackgroundThread();
+            finish(0, digest, checkIfPdf(*checker, folder->fd.load(), encoded(tempName)));
         });
     };
 }
@@ -813,7 +862,7 @@ bool mayMove(bool ready, const QString &fileName, PartFile::MoveResult *refused)
 } // namespace
 
 void PartFile::flushAndMove(const QString &fileName, bool replace, QObject *receiver,
-                            std::function<void(const MoveResult &result)> done)
+                            std::function<void(const MoveResult &result)> done, PdfChecker *checker)
 {
     MoveResult refused;
     if (!mayMove(m_lane && m_open && m_dir, fileName, &refused)) {
@@ -822,7 +871,7 @@ void PartFile::flushAndMove(const QString &fileName, bool replace, QObject *rece
     }
     Lane::Op op;
     op.kind = Lane::Op::Flush;
-    op.flushed = mover(fileName, replace, receiver, std::move(done));
+    op.flushed = mover(fileName, replace, receiver, std::move(done), checker);
     m_lane->forgetNotify();
     m_lane->push(std::move(op));
     m_lane.reset();

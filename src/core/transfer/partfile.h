@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/pdf/pdfverdict.h"
 #include "core/rows/ownedfile.h"
 
 #include <QByteArray>
@@ -7,6 +8,8 @@
 #include <QString>
 #include <functional>
 #include <memory>
+
+class PdfChecker;
 
 // The body of a transfer is written under a temporary name in the target's folder and moved into place
 // only when complete, so a broken or stopped transfer never leaves a partial file under a paper's name.
@@ -82,6 +85,11 @@ public:
         // The SHA-256 (32 bytes) of the file's content, taken as it was written, when this object wrote
         // all of it (not for a file opened again) and it is not large (8 MiB at most); empty otherwise.
         QByteArray sha256;
+        // A file whose content is a PDF was checked on its way to the name (flushAndMove with a checker):
+        // the verdict, and for a damaged file no name (ok false, the data removed).
+        bool pdfChecked = false;
+        PdfVerdict pdf;
+        bool pdfDamaged() const { return pdfChecked && pdf.state == PdfVerdict::State::Damaged; }
     };
     // Moves the flushed data to fileName in the folder, replacing a file there only with replace.
     MoveResult moveTo(const QString &fileName, bool replace);
@@ -91,9 +99,11 @@ public:
                    std::function<void(const MoveResult &result)> done);
     // Flushes as flush does and then moves the file as moveTo does, both off the event loop's thread;
     // done runs on the receiver's thread (not when the receiver is gone). A failed flush or move leaves
-    // no file under the name; a taken name keeps the data here for moveTo with another name.
+    // no file under the name; a taken name keeps the data here for moveTo with another name. With a
+    // checker, a file that starts as a PDF is checked between the flush and the move, on a thread of the
+    // checks: a damaged one never gets the name and is removed.
     void flushAndMove(const QString &fileName, bool replace, QObject *receiver,
-                      std::function<void(const MoveResult &result)> done);
+                      std::function<void(const MoveResult &result)> done, PdfChecker *checker = nullptr);
     // A move to fileName replaces the file there while it is still the one with this identity: the
     // earlier copy of the same paper, whose place the new one takes. Any other file there leaves the name
     // taken (as without replace).
@@ -122,12 +132,27 @@ private:
     void tookMove(const MoveResult &result);
     // The identity replaceOnly gave for the name, if it gave one.
     FileIdentity earlierAt(const QString &fileName) const;
+
+public:
+    // What the check found on a file's way to its name.
+    struct Check
+    {
+        bool checked = false; // the file starts as a PDF and went through the checker
+        PdfVerdict verdict;
+        bool damaged() const { return checked && verdict.state == PdfVerdict::State::Damaged; }
+    };
+
+private:
     // What moves the temporary file to fileName in its folder on a worker, given the errno of the flush
-    // before (0 when it went well) and the digest of the file's content, and reports on the receiver's
-    // thread.
+    // before (0 when it went well), the digest of the file's content and what the check found, and
+    // reports on the receiver's thread.
+    std::function<void(int error, const QByteArray &digest, const Check &check)>
+    finisher(const QString &fileName, bool replace, QObject *receiver,
+             std::function<void(const MoveResult &result)> done);
+    // The same after the flush, checking the file first on a thread of the checks when a checker is given.
     std::function<void(int error, const QByteArray &digest)>
     mover(const QString &fileName, bool replace, QObject *receiver,
-          std::function<void(const MoveResult &result)> done);
+          std::function<void(const MoveResult &result)> done, PdfChecker *checker = nullptr);
     void setError(int error);
 
     std::shared_ptr<Folder> m_dir; // from open or reopen until the file is closed

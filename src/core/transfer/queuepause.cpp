@@ -88,6 +88,7 @@ bool QueuePause::resume()
             r.clearProgress();
             r.reason = {};
             r.retry = 0;
+            r.refetchedWhole = false;
         });
     }
     m_pausedRows.clear();

@@ -75,8 +75,31 @@ bool RetryBook::heldBack(const DownloadRow &row, qint64 nowMs) const
     return !m_hostHold.isEmpty() && m_hostHold.value(hostOfRow(row), 0) > nowMs;
 }
 
+RetryBook::Outcome RetryBook::fetchWholeAgain(RowId id, const TransferResult &result)
+{
+    drop(id); // nothing of the damaged copy is kept: the next try asks for the whole file
+    const DownloadRow *row = m_rows.list().find(id);
+    if (!row || row->refetchedWhole)
+        return {};
+    m_retryAt.insert(id, monoNow());
+    m_rows.update(id, [&](DownloadRow &r) {
+        r.state = RowState::Waiting;
+        r.clearProgress();
+        r.sizeNote = SizeNote::WaitAgain;
+        r.refetchedWhole = true;
+        r.reason = result.reason;
+        r.pdf = result.pdf;
+    });
+    showDue();
+    Outcome outcome;
+    outcome.again = outcome.whole = true;
+    return outcome;
+}
+
 RetryBook::Outcome RetryBook::schedule(RowId id, const TransferResult &result, int limit)
 {
+    if (result.reason.kind == FailureReason::Kind::PdfDamaged)
+        return fetchWholeAgain(id, result);
     const DownloadRow *row = m_rows.list().find(id);
     const qint64 nowMs = monoNow();
     const int attempt = row ? row->retry + 1 : 0;

@@ -22,6 +22,7 @@ public:
         bool again = false;
         int attempt = 0;
         qint64 delayMs = 0;
+        bool whole = false; // a damaged file is fetched again, whole, at once (not one of the retries)
     };
 
     RetryBook(RowWriter rows, const LandingTrails &landing);
@@ -66,6 +67,8 @@ public:
 
 private:
     QString hostOfRow(const DownloadRow &row) const;
+    // A damaged PDF: the row is fetched again once, whole and at once; its second damaged copy ends it.
+    Outcome fetchWholeAgain(RowId id, const TransferResult &result);
 
     RowWriter m_rows;
     const LandingTrails &m_landing;

@@ -69,6 +69,7 @@ bool IsTransient(const FailureReason &reason, qint64 retryAfterMs)
     case Kind::WebPage:
     case Kind::LandingWithoutFullText:
     case Kind::FullTextRefused:
+    case Kind::PdfDamaged: // fetched again once, whole, apart from these retries
     case Kind::Certificate:
     case Kind::Redirect:
     case Kind::Stopped:

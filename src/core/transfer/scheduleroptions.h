@@ -5,6 +5,8 @@
 
 #include <QString>
 
+class PdfChecker;
+
 // An HTTP proxy for the single connection.
 struct ProxySetting
 {
@@ -34,6 +36,9 @@ struct SchedulerOptions
     int headerTimeoutMs = 30000;
     int stallWindowMs = 60000;
     qint64 stallMinBytes = 1024;
+    // Checks every finished PDF before it takes its name; made by whoever runs the queue (the program,
+    // the batch run, a test) and living longer than it. None: files are not checked.
+    PdfChecker *pdfChecker = nullptr;
 
     // The position the parallel method runs with, kept while the single connection is in force: the
     // one saved when the window closes.

@@ -228,6 +228,19 @@ FailureReason TransferBody::write(const QByteArray &decoded, const QString &fold
     return {};
 }
 
+FailureReason TransferBody::open(const QString &folder, bool expectPaper)
+{
+    // A page never becomes a file, and making and removing a file for each one costs more than the page.
+    const QString media = mediaType.toLower();
+    if (expectPaper && (media == u"text/html" || media == u"application/xhtml+xml")) {
+        deferred = true;
+        return {};
+    }
+    if (!part.open(folder))
+        return FailureReason::of(FailureReason::Kind::Disk, part.errorCode(), part.errorText());
+    return {};
+}
+
 FailureReason TransferBody::putHeldOnDisk(const QString &folder)
 {
     deferred = false;

@@ -81,6 +81,9 @@ struct TransferBody
     // Decodes a piece as sent and writes it to folder's temporary file (or holds it); wrote tells
     // whether any of the file came of it.
     FailureReason take(const QByteArray &piece, bool expectPaper, const QString &folder, bool *wrote);
+    // The body goes to a fresh temporary file in the folder, or, for an answer that calls itself a web
+    // page, is held in memory until its first bytes tell.
+    FailureReason open(const QString &folder, bool expectPaper);
     // Not a page after all: the file starts with the bytes held so far.
     FailureReason putHeldOnDisk(const QString &folder);
     // As much of a web page is in as is ever read of one.

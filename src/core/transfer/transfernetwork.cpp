@@ -80,5 +80,6 @@ TransferOptions TransferNetwork::transferOptions(bool single) const
     options.stallWindowMs = m_options.stallWindowMs;
     options.stallMinBytes = m_options.stallMinBytes;
     options.siteRules = m_options.siteRules;
+    options.pdfChecker = m_options.pdfChecker;
     return options;
 }

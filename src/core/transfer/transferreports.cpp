@@ -68,7 +68,9 @@ void TransferReports::tryEnded(RowId id, bool done)
 bool TransferReports::scheduleRetry(RowId id, const TransferResult &result)
 {
     const RetryBook::Outcome retry = m_retries.schedule(id, result, m_options.retries);
-    if (retry.again)
+    if (retry.again && retry.whole)
+        Q_EMIT fetchedAgainWhole(id, result.reason);
+    else if (retry.again)
         Q_EMIT retryScheduled(id, retry.attempt, m_options.retries, retry.delayMs);
     return retry.again;
 }
@@ -85,6 +87,7 @@ OwnedFile TransferReports::DownloadComplete(RowId id, const TransferResult &resu
         r.type = result.type;
         r.owned = OwnedFile{rowFilePath(r), result.identity};
         r.ownedSha256 = result.sha256;
+        r.pdf = result.pdf;
         r.sizeNote = SizeNote::None;
         r.downloaded = result.received;
         if (result.total > 0) {
@@ -110,6 +113,7 @@ void TransferReports::DownloadError(RowId id, const TransferResult &result)
         r.state = RowState::Failed;
         r.reason = result.reason;
         r.speed = -1;
+        r.pdf = result.pdf;
         if (result.sizeNote != SizeNote::None)
             r.sizeNote = result.sizeNote;
         if (result.clearPercent) {

@@ -50,6 +50,8 @@ Q_SIGNALS:
     void webPageReceived(RowId id);
     // A row failed for a passing reason and waits delayMs for its automatic try number `attempt`.
     void retryScheduled(RowId id, int attempt, int limit, qint64 delayMs);
+    // The row's file was a damaged PDF: it is fetched again, whole, at once.
+    void fetchedAgainWhole(RowId id, const FailureReason &reason);
 
 private:
     void onProgress(RowId id, qint64 received, qint64 total);

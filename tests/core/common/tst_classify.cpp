@@ -96,10 +96,13 @@ private Q_SLOTS:
     {
         QFETCH(QByteArray, bytes);
         QFETCH(QString, type);
-        QCOMPARE(SniffFileType(fileWith(bytes)), type);
+        QCOMPARE(sniffedTypeExtension(SniffFileType(fileWith(bytes))), type);
     }
 
-    void sniffFileTypeOfMissingFile() { QCOMPARE(SniffFileType(m_dir.path() + "/missing"), QString()); }
+    void sniffFileTypeOfMissingFile()
+    {
+        QCOMPARE(SniffFileType(m_dir.path() + "/missing"), SniffedType::None);
+    }
 
     void usablePage()
     {

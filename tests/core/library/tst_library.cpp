@@ -96,7 +96,7 @@ private Q_SLOTS:
             QVERIFY(
                 library.recordSeen({seen("http://s/1.pdf", "第一篇", cells, "http://s/r?p=1"),
                                     seen("http://s/2.pdf", "第二篇"), seen("", "no address is skipped")}));
-            QVERIFY(library.recordDownload(done("http://s/1.pdf", file)));
+            QVERIFY(library.recordDownloads({done("http://s/1.pdf", file)}));
         }
         QCOMPARE(rawValue(path, "PRAGMA journal_mode").toString(), QStringLiteral("wal"));
         QCOMPARE(rawValue(path, "PRAGMA user_version").toInt(), PaperLibrary::SchemaVersion);
@@ -125,7 +125,7 @@ private Q_SLOTS:
         failed.address = "http://s/1.pdf";
         failed.outcome = DownloadOutcome::Failed;
         failed.reason = "文件不存在";
-        QVERIFY(library.recordDownload(failed));
+        QVERIFY(library.recordDownloads({failed}));
         r = library.record("http://s/1.pdf");
         QCOMPARE(r->metadata.title, QStringLiteral("第一篇（修订）"));
         QCOMPARE(r->metadata.cells, cells);
@@ -184,7 +184,7 @@ private Q_SLOTS:
         DownloadResult failed;
         failed.address = "http://s/landing";
         failed.outcome = DownloadOutcome::Failed;
-        QVERIFY(library.recordDownload(failed));
+        QVERIFY(library.recordDownloads({failed}));
         check(QStringLiteral("新标题"));
         // A paper known by its address alone takes the declared title.
         QCOMPARE(library.record("http://s/bare")->metadata.title, QStringLiteral("Declared title"));
@@ -386,7 +386,7 @@ private Q_SLOTS:
         PaperLibrary library(freshPath());
         QVERIFY(library.open().ok);
         const QString path = writeFile("held.pdf", QByteArray("%PDF-1.7 ") + QByteArray(200000, 'x'));
-        QVERIFY(library.recordDownload(done("http://s/held.pdf", path)));
+        QVERIFY(library.recordDownloads({done("http://s/held.pdf", path)}));
         const std::optional<HeldFile> held = library.heldFile("http://s/held.pdf");
         QVERIFY(held);
         QCOMPARE(held->filePath, path);
@@ -412,6 +412,46 @@ private Q_SLOTS:
         QCOMPARE(FileSha256(writeFile("c.pdf", "abc"), &cancel), QString());
         QCOMPARE(FileSha256(m_dir.path() + "/c.pdf"),
                  QStringLiteral("ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"));
+    }
+
+    // The check's verdict is kept with each held file; a file found damaged later is held no more, and the
+    // verdict of a version-five file's papers is simply not known.
+    void theCheckOfAHeldFileIsKept()
+    {
+        const QString path = freshPath();
+        QDir().mkpath(QFileInfo(path).absolutePath());
+        QVERIFY(rawExec(path, {"CREATE TABLE papers (address TEXT PRIMARY KEY NOT NULL, title TEXT NOT NULL "
+                               "DEFAULT '', cells TEXT NOT NULL DEFAULT '[]', source_page TEXT NOT NULL "
+                               "DEFAULT '', seen_at INTEGER, file_path TEXT, file_size INTEGER, sha256 TEXT,"
+                               " downloaded_at INTEGER, outcome INTEGER NOT NULL DEFAULT 0, reason TEXT NOT "
+                               "NULL DEFAULT '', attempted_at INTEGER)",
+                               "INSERT INTO papers (address, file_path, file_size, outcome)"
+                               " VALUES ('http://s/old.pdf', '/x/old.pdf', 5, 1)",
+                               "PRAGMA user_version = 1"}));
+        PaperLibrary library(path);
+        QVERIFY2(library.open().ok, qPrintable(library.lastError()));
+        QCOMPARE(rawValue(path, "SELECT pages FROM papers WHERE address = 'http://s/old.pdf'").toInt(), -1);
+        QVERIFY(rawValue(path, "SELECT checked_at FROM papers WHERE address = 'http://s/old.pdf'").isNull());
+        QVERIFY(library.heldFile("http://s/old.pdf"));
+
+        DownloadResult repaired = done("http://s/r.pdf", writeFile("r.pdf", "%PDF-1.4 repaired"));
+        repaired.pdf = QStringLiteral("repaired");
+        repaired.pdfPages = 3;
+        DownloadResult plain = done("http://s/data.bin", writeFile("data.bin", "not a pdf"));
+        QVERIFY(library.recordDownloads({repaired, plain}));
+        QCOMPARE(rawValue(path, "SELECT pdf || ' ' || pages FROM papers WHERE address = 'http://s/r.pdf'"),
+                 QVariant(QStringLiteral("repaired 3")));
+        QCOMPARE(
+            rawValue(path, "SELECT checked_at FROM papers WHERE address = 'http://s/r.pdf'").toLongLong(),
+            1700000000123LL);
+        QVERIFY(rawValue(path, "SELECT checked_at FROM papers WHERE address = 'http://s/data.bin'").isNull());
+
+        QVERIFY(library.recordPdfChecks({{repaired.filePath, QStringLiteral("damaged"), -1, {}},
+                                         {QStringLiteral("/x/old.pdf"), QStringLiteral("whole"), 2, {}}}));
+        QVERIFY(!library.heldFile("http://s/r.pdf"));
+        QVERIFY(library.heldFile("http://s/data.bin"));
+        QCOMPARE(rawValue(path, "SELECT pdf || ' ' || pages FROM papers WHERE address = 'http://s/old.pdf'"),
+                 QVariant(QStringLiteral("whole 2")));
     }
 
     void twoProgramsWriteAtOnceWithoutDamage()

@@ -563,7 +563,7 @@ private Q_SLOTS:
         TestRows::of(model).addRow(makeRow("skipped", RowState::Done, folder));
         fntest::writeFile(folder + "skipped.pdf", caj);
 
-        QCOMPARE(CheckPdfFiles(TestRows::of(model)), 4);
+        QCOMPARE(CheckPdfFiles(TestRows::of(model)).renamed, 4);
         QCOMPARE(model.row(0).type, QStringLiteral("CAJ"));
         QCOMPARE(model.row(0).name, QStringLiteral("caj"));
         QCOMPARE(fntest::readFile(folder + "caj.CAJ"), caj);
@@ -598,7 +598,7 @@ private Q_SLOTS:
         own(model, model.idAt(0));
         // A folder of the new name is not a taken file name, but nothing can be moved onto it.
         QVERIFY(QDir().mkdir(folder + "blocked.CAJ"));
-        QCOMPARE(CheckPdfFiles(TestRows::of(model)), 0);
+        QCOMPARE(CheckPdfFiles(TestRows::of(model)).renamed, 0);
         QCOMPARE(model.row(0).type, QStringLiteral("pdf"));
         QCOMPARE(model.row(0).name, QStringLiteral("blocked"));
         QVERIFY(QFile::exists(folder + "blocked.pdf"));

@@ -400,7 +400,7 @@ private Q_SLOTS:
             done.filePath = path;
             done.size = paperBytes(n).size();
             done.sha256 = sha256(paperBytes(n));
-            return m_library->recordDownload(done);
+            return m_library->recordDownloads({done});
         };
         QVERIFY(record(1, earlier + QStringLiteral("held.pdf")));
         QVERIFY(record(2, earlier + QStringLiteral("changed.pdf")));
@@ -474,7 +474,7 @@ private Q_SLOTS:
             done.filePath = path;
             done.size = bytes.size();
             done.sha256 = sha256(bytes);
-            return m_library->recordDownload(done);
+            return m_library->recordDownloads({done});
         };
         const QString seven = m_server.url(QStringLiteral("/typed/7")).toString();
         QVERIFY(record(seven, where + QStringLiteral("seven.caj"), QByteArray("an earlier try")));
@@ -583,7 +583,7 @@ private Q_SLOTS:
         done.filePath = first + QStringLiteral("big.pdf");
         done.size = 8 << 20;
         done.sha256 = sha256(QByteArray(8 << 20, 'b'));
-        QVERIFY(m_library->recordDownload(done));
+        QVERIFY(m_library->recordDownloads({done}));
         Run run(m_library.get(), 2);
         const RowId id = run.add(paper(1), QStringLiteral("big"), folder("second"));
         run.scheduler.start();
@@ -759,7 +759,7 @@ private Q_SLOTS:
             done.address,
             PaperMetadata{QStringLiteral("A title"), {{QStringLiteral("作者"), QStringLiteral("张伟")}}},
             QStringLiteral("http://site/results")}}));
-        QVERIFY(m_library->recordDownload(done));
+        QVERIFY(m_library->recordDownloads({done}));
 
         DownloadListModel model;
         DownloadRow row;
