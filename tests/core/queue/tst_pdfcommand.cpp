@@ -5,6 +5,7 @@
 #include "core/queue/downloadqueue.h"
 #include "core/queue/downloadsession.h"
 #include "core/rows/targetfile.h"
+#include "core/sites/siterules.h"
 #include "testenv.h"
 #include "testpdf.h"
 #include "testrows.h"
@@ -37,7 +38,7 @@ private Q_SLOTS:
     void theRowsTakeTheirVerdicts()
     {
         PdfChecker checker(QStringLiteral(FOLIONEXUS_PDFCHECK_EXE));
-        DownloadSession session;
+        DownloadSession session(builtInSiteCatalog());
         session.setPdfChecker(&checker);
         QCOMPARE(session.pdfChecker(), &checker);
         DownloadListModel &model = *session.model();
@@ -80,7 +81,7 @@ private Q_SLOTS:
     // Without a checker the command only renames, as it did before the check came.
     void withoutACheckerNothingIsJudged()
     {
-        DownloadSession session;
+        DownloadSession session(builtInSiteCatalog());
         DownloadListModel &model = *session.model();
         const RowId cut = addDone(model, QStringLiteral("cut"), fntest::TestPdf{}.bytes().chopped(30));
         std::optional<PdfCheckTally> tally;
