@@ -2,6 +2,7 @@
 #include "demo/demosite.h"
 #include "faultserver.h"
 #include "testenv.h"
+#include "testpdf.h"
 
 #include <QDir>
 #include <QProcess>
@@ -153,7 +154,11 @@ private Q_SLOTS:
         FaultServer server;
         QVERIFY(server.listen());
         FaultServer::Reply notice;
-        notice.body = "%PDF-1.4\nFOLIO-MEMBERS-NOTICE: this file is kept for members\n";
+        // A whole PDF, so that only the rules can tell it from a paper.
+        fntest::TestPdf pdf;
+        pdf.compressed = false;
+        pdf.content = "BT /F1 12 Tf 72 720 Td (FOLIO-MEMBERS-NOTICE: this file is kept for members) Tj ET";
+        notice.body = pdf.bytes();
         server.setReply(QStringLiteral("/notice.pdf"), notice);
         const QString links = m_work.filePath("notice-links.txt");
         fntest::writeFile(links, server.url(QStringLiteral("/notice.pdf")).toString().toUtf8() + '\n');
