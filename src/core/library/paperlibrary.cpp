@@ -3,6 +3,8 @@
 #include "core/common/filenames.h"
 #include "core/common/safetext.h"
 #include "core/library/landingpage.h"
+#include "core/library/libraryconnection.h"
+#include "core/library/libraryrows.h"
 
 #include <QAtomicInteger>
 #include <QCoreApplication>
@@ -114,7 +116,12 @@ const QList<QStringList> kMigrations = {
     {QStringLiteral("ALTER TABLE papers ADD COLUMN pages INTEGER NOT NULL DEFAULT -1"),
      QStringLiteral("ALTER TABLE papers ADD COLUMN pdf TEXT NOT NULL DEFAULT ''"),
      QStringLiteral("ALTER TABLE papers ADD COLUMN checked_at INTEGER")},
+    // 7: the library window's rows (sorted and searched), the pages each paper was seen on and every end
+    // of its downloads; the search index and the rows of the papers already known follow the statements
+    libraryrows::schemaStep(),
 };
+// The step whose statements libraryrows::finishSchemaStep completes.
+constexpr int kLibraryRowsStep = 7;
 
 const QString kRecordColumns =
     QStringLiteral("address, title, cells, source_page, seen_at, file_path, file_size, "
@@ -408,6 +415,10 @@ bool PaperLibrary::migrate()
             if (!q.exec(statement))
                 return fail(q);
         }
+        if (version + 1 == kLibraryRowsStep) {
+            if (const std::optional<QSqlQuery> failed = libraryrows::finishSchemaStep(db))
+                return fail(*failed);
+        }
         if (version < SchemaVersion)
             ++version;
         // Each step marks the file as this program's library, one made before the mark too.
@@ -575,6 +586,27 @@ bool PaperLibrary::failText(const QString &text, Failure kind)
     return false;
 }
 
+namespace {
+
+// The pages the papers were seen on and their rows for the window, in recordSeen's transaction.
+std::optional<QSqlQuery> recordSeenRows(QSqlDatabase &db, const QList<SeenPaper> &papers, qint64 now)
+{
+    QStringList addresses;
+    for (const SeenPaper &p : papers) {
+        if (p.address.isEmpty())
+            continue;
+        addresses.append(WithoutCredentials(p.address));
+        if (p.sourcePage.isEmpty())
+            continue;
+        const QString page = WithoutCredentials(p.sourcePage);
+        if (std::optional<QSqlQuery> failed = libraryrows::recordPage(db, addresses.constLast(), page, now))
+            return failed;
+    }
+    return libraryrows::update(db, addresses, false);
+}
+
+} // namespace
+
 bool PaperLibrary::recordSeen(const QList<SeenPaper> &papers)
 {
     const qint64 now = QDateTime::currentMSecsSinceEpoch();
@@ -599,6 +631,8 @@ bool PaperLibrary::recordSeen(const QList<SeenPaper> &papers)
             if (!q.exec())
                 return fail(q);
         }
+        if (const std::optional<QSqlQuery> failed = recordSeenRows(db, papers, now))
+            return fail(*failed);
         return true;
     });
 }
@@ -687,6 +721,12 @@ bool PaperLibrary::recordDownloads(const QList<DownloadResult> &results)
             bindLandingPage(q, r.declared, r.fileAddress, r.landingPage);
             if (!q.exec())
                 return fail(q);
+            const QString address = WithoutCredentials(r.address);
+            if (const std::optional<QSqlQuery> failed =
+                    libraryrows::recordEnd(db, address, r, when.toMSecsSinceEpoch()))
+                return fail(*failed);
+            if (const std::optional<QSqlQuery> failed = libraryrows::update(db, {address}, succeeded))
+                return fail(*failed);
         }
         return true;
     });
@@ -704,6 +744,8 @@ bool PaperLibrary::recordPdfChecks(const QList<PdfCheckRecord> &checks)
             q.addBindValue(check.filePath);
             if (!q.exec())
                 return fail(q);
+            if (const std::optional<QSqlQuery> failed = libraryrows::updateAt(db, {check.filePath}))
+                return fail(*failed);
         }
         return true;
     });
@@ -945,4 +987,9 @@ std::optional<QList<QueueRow>> PaperLibrary::readQueue(const QString &path)
             rows = std::move(read);
     });
     return rows;
+}
+
+QString LibraryConnection::recordColumns()
+{
+    return kRecordColumns;
 }
