@@ -37,6 +37,12 @@ const QStringList kSearchIndex = {
                    " VALUES (new.id, new.title, new.authors, new.doi, new.source); END"),
 };
 
+// Text columns are NOT NULL: a null QString would bind as NULL.
+QString text(const QString &value)
+{
+    return value.isNull() ? QStringLiteral("") : value;
+}
+
 QVariant nullable(const QVariant &value, bool isNull)
 {
     return isNull ? QVariant(value.metaType()) : value;
@@ -60,12 +66,12 @@ std::optional<QSqlQuery> writeRows(QSqlDatabase &db, QSqlQuery &select, bool new
         const FileFinding finding =
             newFiles ? FileFinding::None : static_cast<FileFinding>(select.value(extra + 2).toInt());
         const bool held = !r.held.isEmpty();
-        upsert.addBindValue(r.address);
-        upsert.addBindValue(r.metadata.title);
-        upsert.addBindValue(r.metadata.authors());
-        upsert.addBindValue(r.metadata.year());
-        upsert.addBindValue(r.metadata.source());
-        upsert.addBindValue(r.metadata.doi());
+        upsert.addBindValue(text(r.address));
+        upsert.addBindValue(text(r.metadata.title));
+        upsert.addBindValue(text(r.metadata.authors()));
+        upsert.addBindValue(text(r.metadata.year()));
+        upsert.addBindValue(text(r.metadata.source()));
+        upsert.addBindValue(text(r.metadata.doi()));
         upsert.addBindValue(
             static_cast<int>(libraryrows::stateOf(r, select.value(extra + 1).toString(), finding)));
         upsert.addBindValue(nullable(r.held.filePath, !held));
@@ -121,6 +127,20 @@ QStringList libraryrows::schemaStep()
     for (const QString &column : kSortedColumns)
         statements.append(QStringLiteral("CREATE INDEX library_rows_%1 ON library_rows (%1)").arg(column));
     return statements;
+}
+
+QStringList libraryrows::schemaObjects()
+{
+    QStringList names = {QStringLiteral("library_rows"),           QStringLiteral("paper_pages"),
+                         QStringLiteral("download_history"),       QStringLiteral("download_history_address"),
+                         QStringLiteral("papers_sha256"),          QStringLiteral("library_search"),
+                         QStringLiteral("library_search_data"),    QStringLiteral("library_search_idx"),
+                         QStringLiteral("library_search_docsize"), QStringLiteral("library_search_config"),
+                         QStringLiteral("library_rows_added"),     QStringLiteral("library_rows_removed"),
+                         QStringLiteral("library_rows_changed")};
+    for (const QString &column : kSortedColumns)
+        names.append(QStringLiteral("library_rows_") + column);
+    return names;
 }
 
 std::optional<QSqlQuery> libraryrows::finishSchemaStep(QSqlDatabase &db)
@@ -193,7 +213,7 @@ std::optional<QSqlQuery> libraryrows::recordEnd(QSqlDatabase &db, const QString 
         "INSERT INTO download_history (address, outcome, reason, at, file_path) VALUES (?, ?, ?, ?, ?)"));
     q.addBindValue(address);
     q.addBindValue(static_cast<int>(result.outcome));
-    q.addBindValue(result.reason.isNull() ? QStringLiteral("") : result.reason);
+    q.addBindValue(text(result.reason));
     q.addBindValue(at);
     q.addBindValue(result.filePath.isEmpty() ? QVariant(QMetaType(QMetaType::QString))
                                              : QVariant(result.filePath));

@@ -31,6 +31,8 @@ namespace libraryrows {
 // else the statement that failed.
 QStringList schemaStep();
 std::optional<QSqlQuery> finishSchemaStep(QSqlDatabase &db);
+// The names of the tables, indices and triggers these are made of (and of the search index's own tables).
+QStringList schemaObjects();
 
 // The rows of these papers made again from their records; a paper with a new file has its finding
 // forgotten. Addresses as the papers table keeps them.

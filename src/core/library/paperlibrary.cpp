@@ -178,8 +178,10 @@ bool looksLikeOurs(QSqlQuery &q, int version)
     while (q.next())
         objects.append(q.value(0).toString());
     q.finish();
-    const bool onlyOurs = std::all_of(objects.cbegin(), objects.cend(),
-                                      [](const QString &name) { return kOwnObjects.contains(name); });
+    const QStringList libraryRows = libraryrows::schemaObjects();
+    const bool onlyOurs = std::all_of(objects.cbegin(), objects.cend(), [&](const QString &name) {
+        return kOwnObjects.contains(name) || libraryRows.contains(name);
+    });
     if (!onlyOurs || version < 1 || version > PaperLibrary::SchemaVersion ||
         !objects.contains(QStringLiteral("papers")))
         return false;
