@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QList>
+#include <QMetaType>
 #include <QString>
 #include <QStringList>
 #include <atomic>
@@ -40,6 +41,7 @@ struct LibraryCheckReport
     // Every file checked is there and whole (a file not checked by the PDF check does not count).
     bool allWhole() const;
 };
+Q_DECLARE_METATYPE(LibraryCheckReport)
 
 // Checks every held file: present as a plain file, the same size and SHA-256 as downloaded, and for a PDF
 // whole by the structure check (none without a checker). Records what it found: a missing or changed
