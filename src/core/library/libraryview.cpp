@@ -51,6 +51,7 @@ struct Filter
 {
     QString where;
     QVariantList values;
+    bool indexOnly = false; // the index's match alone: values holds only its expression
 };
 
 QString likePattern(const QString &word)
@@ -84,6 +85,7 @@ Filter filterOf(QSqlDatabase &db, const QString &text)
             QStringLiteral("id IN (SELECT rowid FROM library_search WHERE library_search MATCH ?)"));
         filter.values.prepend(phrases.join(u' '));
     }
+    filter.indexOnly = !phrases.isEmpty() && terms.size() == 1;
     if (!terms.isEmpty())
         filter.where = QStringLiteral(" WHERE ") + terms.join(QStringLiteral(" AND "));
     return filter;
@@ -187,8 +189,12 @@ std::optional<qint64> libraryview::count(PaperLibrary &library, const LibraryQue
     LibraryConnection::read(library, [&](QSqlDatabase &db) -> std::optional<QSqlQuery> {
         const Filter filter = filterOf(db, query.filter);
         QSqlQuery q(db);
-        if (!execWith(q, QStringLiteral("SELECT count(*) FROM library_rows") + filter.where, filter.values) ||
-            !q.next())
+        // Words the index finds alone are counted in the index, without a look at the rows.
+        const QString sql =
+            filter.indexOnly
+                ? QStringLiteral("SELECT count(*) FROM library_search WHERE library_search MATCH ?")
+                : QStringLiteral("SELECT count(*) FROM library_rows") + filter.where;
+        if (!execWith(q, sql, filter.values) || !q.next())
             return q;
         counted = q.value(0).toLongLong();
         return std::nullopt;
