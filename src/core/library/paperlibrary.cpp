@@ -123,6 +123,17 @@ const QList<QStringList> kMigrations = {
 // The step whose statements libraryrows::finishSchemaStep completes.
 constexpr int kLibraryRowsStep = 7;
 
+// The statements of the step after version, and what completes them; the one that failed, if any.
+std::optional<QSqlQuery> runStep(QSqlDatabase &db, int version)
+{
+    QSqlQuery q(db);
+    for (const QString &statement : kMigrations.at(version)) {
+        if (!q.exec(statement))
+            return q;
+    }
+    return version + 1 == kLibraryRowsStep ? libraryrows::finishSchemaStep(db) : std::nullopt;
+}
+
 const QString kRecordColumns =
     QStringLiteral("address, title, cells, source_page, seen_at, file_path, file_size, "
                    "sha256, downloaded_at, outcome, reason, attempted_at, declared_title, declared_cells, "
@@ -413,14 +424,9 @@ bool PaperLibrary::migrate()
         // Another instance may have migrated the file while this one waited for the write lock.
         if (!readInt(q, QStringLiteral("PRAGMA user_version"), &version))
             return fail(q);
-        for (const QString &statement : version < SchemaVersion ? kMigrations.at(version) : QStringList()) {
-            if (!q.exec(statement))
-                return fail(q);
-        }
-        if (version + 1 == kLibraryRowsStep) {
-            if (const std::optional<QSqlQuery> failed = libraryrows::finishSchemaStep(db))
-                return fail(*failed);
-        }
+        if (const std::optional<QSqlQuery> failed =
+                version < SchemaVersion ? runStep(db, version) : std::nullopt)
+            return fail(*failed);
         if (version < SchemaVersion)
             ++version;
         // Each step marks the file as this program's library, one made before the mark too.
@@ -677,6 +683,20 @@ void bindCheck(QSqlQuery &q, int pages, const QString &pdf, const QDateTime &whe
 
 } // namespace
 
+namespace {
+
+// A download's end in the paper's history and its row for the window, in recordDownloads' transaction.
+std::optional<QSqlQuery> recordEndRows(QSqlDatabase &db, const DownloadResult &r, const QDateTime &when,
+                                       bool newFile)
+{
+    const QString address = WithoutCredentials(r.address);
+    if (std::optional<QSqlQuery> failed = libraryrows::recordEnd(db, address, r, when.toMSecsSinceEpoch()))
+        return failed;
+    return libraryrows::update(db, {address}, newFile);
+}
+
+} // namespace
+
 bool PaperLibrary::recordDownloads(const QList<DownloadResult> &results)
 {
     return writeTransaction([this, &results](QSqlDatabase &db) {
@@ -723,11 +743,7 @@ bool PaperLibrary::recordDownloads(const QList<DownloadResult> &results)
             bindLandingPage(q, r.declared, r.fileAddress, r.landingPage);
             if (!q.exec())
                 return fail(q);
-            const QString address = WithoutCredentials(r.address);
-            if (const std::optional<QSqlQuery> failed =
-                    libraryrows::recordEnd(db, address, r, when.toMSecsSinceEpoch()))
-                return fail(*failed);
-            if (const std::optional<QSqlQuery> failed = libraryrows::update(db, {address}, succeeded))
+            if (const std::optional<QSqlQuery> failed = recordEndRows(db, r, when, succeeded))
                 return fail(*failed);
         }
         return true;

@@ -159,9 +159,8 @@ LibraryCheckReport checkLibraryFiles(PaperLibrary &library, PdfChecker *checker,
     };
     for (const HeldOnRecord &file : *files) {
         Finding finding;
-        std::optional<FileProblem> problem;
-        if (!(stop && stop->load()))
-            problem = checkOne(file, checker, stop, &finding);
+        const std::optional<FileProblem> problem =
+            stop && stop->load() ? std::nullopt : checkOne(file, checker, stop, &finding);
         // A file whose reading the stop cut short is not taken for missing.
         if (stop && stop->load()) {
             report.stopped = true;
@@ -320,61 +319,76 @@ std::optional<RemovalReport> removePapers(PaperLibrary &library, const QStringLi
     return report;
 }
 
+namespace {
+
+// The file a paper holds (empty: none), or the statement that failed.
+std::optional<QSqlQuery> fileOf(QSqlQuery &q, const QString &address, QString *file)
+{
+    q.prepare(QStringLiteral("SELECT file_path FROM papers WHERE address = ? AND file_path IS NOT NULL"));
+    q.addBindValue(address);
+    if (!q.exec())
+        return q;
+    *file = q.next() ? q.value(0).toString() : QString();
+    q.finish();
+    return std::nullopt;
+}
+
+// Points the papers at the kept one's file; freed gets the files they held that no paper holds now.
+std::optional<QSqlQuery> pointAt(QSqlDatabase &db, const QString &kept, const QString &keptFile,
+                                 const QStringList &papers, QStringList *freed)
+{
+    QSqlQuery q(db);
+    QStringList before;
+    for (const QString &address : papers) {
+        QString file;
+        if (std::optional<QSqlQuery> failed = fileOf(q, address, &file))
+            return failed;
+        if (!file.isEmpty() && file != keptFile && !before.contains(file))
+            before.append(file);
+    }
+    q.prepare(QStringLiteral(
+        "UPDATE papers SET (file_path, file_size, sha256, pages, pdf, checked_at) = (SELECT file_path,"
+        " file_size, sha256, pages, pdf, checked_at FROM papers WHERE address = ?) WHERE address = ?"));
+    for (const QString &address : papers) {
+        q.addBindValue(kept);
+        q.addBindValue(address);
+        if (!q.exec())
+            return q;
+    }
+    if (std::optional<QSqlQuery> failed = libraryrows::update(db, papers, true))
+        return failed;
+    q.prepare(QStringLiteral("SELECT 1 FROM papers WHERE file_path = ?"));
+    for (const QString &path : before) {
+        q.addBindValue(path);
+        if (!q.exec())
+            return q;
+        if (!q.next())
+            freed->append(path);
+    }
+    return std::nullopt;
+}
+
+} // namespace
+
 std::optional<QStringList> keepOneFile(PaperLibrary &library, const QString &keptAddress,
                                        const QStringList &others)
 {
     const QString kept = WithoutCredentials(keptAddress);
-    QStringList keys;
+    QStringList papers;
     for (const QString &address : others) {
         if (WithoutCredentials(address) != kept)
-            keys.append(WithoutCredentials(address));
+            papers.append(WithoutCredentials(address));
     }
     QStringList freed;
-    bool holdsFile = false;
+    QString keptFile;
     const bool written = LibraryConnection::write(library, [&](QSqlDatabase &db) -> std::optional<QSqlQuery> {
         freed.clear();
         QSqlQuery q(db);
-        q.prepare(QStringLiteral("SELECT file_path FROM papers WHERE address = ? AND file_path IS NOT NULL"));
-        q.addBindValue(kept);
-        if (!q.exec())
-            return q;
-        holdsFile = q.next();
-        if (!holdsFile)
-            return std::nullopt;
-        const QString keptFile = q.value(0).toString();
-        q.finish();
-        QStringList before;
-        q.prepare(QStringLiteral("SELECT file_path FROM papers WHERE address = ? AND file_path IS NOT NULL"));
-        for (const QString &address : keys) {
-            q.addBindValue(address);
-            if (!q.exec())
-                return q;
-            if (q.next() && q.value(0).toString() != keptFile && !before.contains(q.value(0).toString()))
-                before.append(q.value(0).toString());
-        }
-        q.prepare(QStringLiteral(
-            "UPDATE papers SET (file_path, file_size, sha256, pages, pdf, checked_at) = (SELECT file_path,"
-            " file_size, sha256, pages, pdf, checked_at FROM papers WHERE address = ?) WHERE address = ?"));
-        for (const QString &address : keys) {
-            q.addBindValue(kept);
-            q.addBindValue(address);
-            if (!q.exec())
-                return q;
-        }
-        if (std::optional<QSqlQuery> failed = libraryrows::update(db, keys, true))
+        if (std::optional<QSqlQuery> failed = fileOf(q, kept, &keptFile))
             return failed;
-        // The files left behind that no paper holds any more.
-        q.prepare(QStringLiteral("SELECT 1 FROM papers WHERE file_path = ?"));
-        for (const QString &path : before) {
-            q.addBindValue(path);
-            if (!q.exec())
-                return q;
-            if (!q.next())
-                freed.append(path);
-        }
-        return std::nullopt;
+        return keptFile.isEmpty() ? std::nullopt : pointAt(db, kept, keptFile, papers, &freed);
     });
-    if (!written || !holdsFile)
+    if (!written || keptFile.isEmpty())
         return std::nullopt;
     return freed;
 }
