@@ -3,6 +3,7 @@
 #include "browser/browserprofile.h"
 #include "browser/cookiemirror.h"
 #include "core/queue/downloadqueue.h"
+#include "core/queue/downloadsession.h"
 #include "core/rows/downloadlistmodel.h"
 #include "core/sites/siterules.h"
 #include "ui/aboutwindow.h"

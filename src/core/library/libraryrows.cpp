@@ -98,6 +98,10 @@ QString selectRows(const QString &where)
 
 } // namespace
 
+// A paper's words, the columns apart: a word of the filter (which holds no line break) is never found
+// across two of them.
+#define WORDS_OF_NEW "new.title || char(10) || new.authors || char(10) || new.doi || char(10) || new.source"
+
 QStringList libraryrows::schemaStep()
 {
     QStringList statements = {
@@ -113,6 +117,15 @@ QStringList libraryrows::schemaStep()
             "CREATE TABLE download_history (id INTEGER PRIMARY KEY, address TEXT NOT NULL,"
             " outcome INTEGER NOT NULL, reason TEXT NOT NULL DEFAULT '', at INTEGER, file_path TEXT)"),
         QStringLiteral("CREATE INDEX download_history_address ON download_history (address, at)"),
+        // Each paper's searched words in one narrow row: words too short for the index are looked for here.
+        QStringLiteral("CREATE TABLE library_words (id INTEGER PRIMARY KEY, words TEXT NOT NULL)"),
+        QStringLiteral("CREATE TRIGGER library_words_added AFTER INSERT ON library_rows BEGIN"
+                       " INSERT INTO library_words (id, words) VALUES (new.id, " WORDS_OF_NEW "); END"),
+        QStringLiteral("CREATE TRIGGER library_words_changed AFTER UPDATE OF title, authors, doi, source"
+                       " ON library_rows BEGIN UPDATE library_words SET words = " WORDS_OF_NEW
+                       " WHERE id = new.id; END"),
+        QStringLiteral("CREATE TRIGGER library_words_removed AFTER DELETE ON library_rows BEGIN"
+                       " DELETE FROM library_words WHERE id = old.id; END"),
         QStringLiteral("CREATE INDEX papers_sha256 ON papers (sha256) WHERE file_path IS NOT NULL"),
         // What was known before: the last page of each paper and its last ends.
         QStringLiteral("INSERT INTO paper_pages (address, page, seen_at) SELECT address, source_page, seen_at"
@@ -137,7 +150,9 @@ QStringList libraryrows::schemaObjects()
                          QStringLiteral("library_search_data"),    QStringLiteral("library_search_idx"),
                          QStringLiteral("library_search_docsize"), QStringLiteral("library_search_config"),
                          QStringLiteral("library_rows_added"),     QStringLiteral("library_rows_removed"),
-                         QStringLiteral("library_rows_changed")};
+                         QStringLiteral("library_rows_changed"),   QStringLiteral("library_words"),
+                         QStringLiteral("library_words_added"),    QStringLiteral("library_words_changed"),
+                         QStringLiteral("library_words_removed")};
     for (const QString &column : kSortedColumns)
         names.append(QStringLiteral("library_rows_") + column);
     return names;

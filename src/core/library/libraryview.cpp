@@ -46,12 +46,13 @@ LibraryRow rowFrom(const QSqlQuery &q)
     return row;
 }
 
-// The WHERE clause of a query and the values it binds, in order.
+// The WHERE clause of a query and the values it binds, in order; and the count of the papers it takes
+// from the narrowest table that can tell.
 struct Filter
 {
     QString where;
     QVariantList values;
-    bool indexOnly = false; // the index's match alone: values holds only its expression
+    QString countSql;
 };
 
 QString likePattern(const QString &word)
@@ -63,31 +64,43 @@ QString likePattern(const QString &word)
     return u'%' + escaped + u'%';
 }
 
+// Words of three characters or more go to the trigram index; shorter ones (and every word without the
+// index) are looked for in each paper's words, one narrow row per paper.
 Filter filterOf(QSqlDatabase &db, const QString &text)
 {
     const QStringList words = text.simplified().split(u' ', Qt::SkipEmptyParts);
     const bool indexed = libraryrows::hasSearchIndex(db);
-    QStringList terms;
     QStringList phrases;
-    Filter filter;
+    QStringList likes;
+    QVariantList likeValues;
     for (const QString &word : words) {
         if (indexed && word.size() >= kShortestIndexedWord) {
             phrases.append(u'"' + QString(word).replace(u'"', QStringLiteral("\"\"")) + u'"');
-            continue;
+        } else {
+            likes.append(QStringLiteral("words LIKE ? ESCAPE '\\'"));
+            likeValues.append(likePattern(word));
         }
-        terms.append(QStringLiteral("(title LIKE ? ESCAPE '\\' OR authors LIKE ? ESCAPE '\\' OR doi LIKE ? "
-                                    "ESCAPE '\\' OR source LIKE ? ESCAPE '\\')"));
-        for (int i = 0; i < 4; ++i)
-            filter.values.append(likePattern(word));
     }
+    const QString match = QStringLiteral("library_search MATCH ?");
+    const QString like = likes.join(QStringLiteral(" AND "));
+    QStringList terms;
+    Filter filter;
     if (!phrases.isEmpty()) {
-        terms.prepend(
-            QStringLiteral("id IN (SELECT rowid FROM library_search WHERE library_search MATCH ?)"));
-        filter.values.prepend(phrases.join(u' '));
+        terms.append(QStringLiteral("id IN (SELECT rowid FROM library_search WHERE %1)").arg(match));
+        filter.values.append(phrases.join(u' '));
     }
-    filter.indexOnly = !phrases.isEmpty() && terms.size() == 1;
+    if (!likes.isEmpty()) {
+        terms.append(QStringLiteral("id IN (SELECT id FROM library_words WHERE %1)").arg(like));
+        filter.values += likeValues;
+    }
     if (!terms.isEmpty())
         filter.where = QStringLiteral(" WHERE ") + terms.join(QStringLiteral(" AND "));
+    if (likes.isEmpty() && !phrases.isEmpty())
+        filter.countSql = QStringLiteral("SELECT count(*) FROM library_search WHERE ") + match;
+    else if (phrases.isEmpty() && !likes.isEmpty())
+        filter.countSql = QStringLiteral("SELECT count(*) FROM library_words WHERE ") + like;
+    else
+        filter.countSql = QStringLiteral("SELECT count(*) FROM library_rows") + filter.where;
     return filter;
 }
 
@@ -189,12 +202,7 @@ std::optional<qint64> libraryview::count(PaperLibrary &library, const LibraryQue
     LibraryConnection::read(library, [&](QSqlDatabase &db) -> std::optional<QSqlQuery> {
         const Filter filter = filterOf(db, query.filter);
         QSqlQuery q(db);
-        // Words the index finds alone are counted in the index, without a look at the rows.
-        const QString sql =
-            filter.indexOnly
-                ? QStringLiteral("SELECT count(*) FROM library_search WHERE library_search MATCH ?")
-                : QStringLiteral("SELECT count(*) FROM library_rows") + filter.where;
-        if (!execWith(q, sql, filter.values) || !q.next())
+        if (!execWith(q, filter.countSql, filter.values) || !q.next())
             return q;
         counted = q.value(0).toLongLong();
         return std::nullopt;

@@ -265,9 +265,10 @@ private Q_SLOTS:
                                                   paperCells("张伟", "2001", "X"), "http://o/r")}));
             QVERIFY(library.recordDownload(doneAt("http://o/1.pdf", pdf)));
         }
-        QVERIFY(rawExec(path, {"DROP TABLE library_search", "DROP TABLE library_rows",
-                               "DROP TABLE paper_pages", "DROP TABLE download_history",
-                               "DROP INDEX papers_sha256", "PRAGMA user_version = 6"}));
+        QVERIFY(
+            rawExec(path, {"DROP TABLE library_search", "DROP TABLE library_rows", "DROP TABLE paper_pages",
+                           "DROP TABLE download_history", "DROP TABLE library_words",
+                           "DROP INDEX papers_sha256", "PRAGMA user_version = 6"}));
         PaperLibrary library(path);
         QVERIFY(library.open().ok);
         QCOMPARE(libraryview::count(library, LibraryQuery{"learning"}), 1);
