@@ -2,13 +2,18 @@
 //   bench_library [DIR]      builds the library in DIR (a temporary folder by default) and prints
 //                            one line per figure with its goal.
 #include "core/library/heldcheck.h"
+#include "core/library/librarythread.h"
+#include "core/library/libraryview.h"
 #include "core/library/paperlibrary.h"
+#include "core/librarymodel/librarytablemodel.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QFile>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <algorithm>
 #include <cstdio>
 
@@ -22,6 +27,55 @@ constexpr int kQueueRows = 10000;
 QString address(int i)
 {
     return QStringLiteral("https://www.example-literature.org/kcms/detail/paper/%1.pdf").arg(i);
+}
+
+// Titles of twenty subjects (one paper in twenty has a subject's words), each numbered.
+QString titleOf(int i)
+{
+    static const QStringList subjects = {QStringLiteral("基于深度学习的古籍文字识别方法研究"),
+                                         QStringLiteral("城市交通流量的短时预测"),
+                                         QStringLiteral("黄河下游泥沙输移规律"),
+                                         QStringLiteral("水稻抗旱基因的定位与克隆"),
+                                         QStringLiteral("宋代书院教育制度考"),
+                                         QStringLiteral("锂电池正极材料的改性"),
+                                         QStringLiteral("高速铁路桥梁的振动控制"),
+                                         QStringLiteral("明清江南市镇经济研究"),
+                                         QStringLiteral("肺癌早期筛查的影像特征"),
+                                         QStringLiteral("农村留守儿童心理健康调查"),
+                                         QStringLiteral("区块链在供应链金融中的应用"),
+                                         QStringLiteral("青藏高原冻土变化监测"),
+                                         QStringLiteral("唐诗意象的认知语言学分析"),
+                                         QStringLiteral("风电场功率波动平抑策略"),
+                                         QStringLiteral("中小企业融资约束与创新"),
+                                         QStringLiteral("大气细颗粒物来源解析"),
+                                         QStringLiteral("古典园林空间的量化研究"),
+                                         QStringLiteral("量子点发光器件的稳定性"),
+                                         QStringLiteral("社区养老服务供给模式"),
+                                         QStringLiteral("深海沉积物微生物多样性")};
+    return subjects.at(i % subjects.size()) + QStringLiteral(" 第%1部分").arg(i);
+}
+
+QString sourceOf(int i)
+{
+    static const QStringList sources = {QStringLiteral("计算机学报"), QStringLiteral("软件学报"),
+                                        QStringLiteral("中国科学"),   QStringLiteral("历史研究"),
+                                        QStringLiteral("地理学报"),   QStringLiteral("物理学报"),
+                                        QStringLiteral("经济研究"),   QStringLiteral("中华医学杂志"),
+                                        QStringLiteral("教育研究"),   QStringLiteral("环境科学")};
+    return sources.at(i % sources.size());
+}
+
+// Three of fifty names, so that a name is in about one paper of sixteen.
+QString authorsOf(int i)
+{
+    static const QStringList family = {QStringLiteral("张"), QStringLiteral("王"), QStringLiteral("李"),
+                                       QStringLiteral("刘"), QStringLiteral("陈")};
+    static const QStringList given = {QStringLiteral("伟"), QStringLiteral("芳"), QStringLiteral("娜"),
+                                      QStringLiteral("敏"), QStringLiteral("静"), QStringLiteral("强"),
+                                      QStringLiteral("磊"), QStringLiteral("军"), QStringLiteral("洋"),
+                                      QStringLiteral("勇")};
+    const auto name = [](int n) { return family.at(n % 5) + given.at(n / 5 % 10); };
+    return name(i % 50) + QStringLiteral("; ") + name(i * 7 % 50) + QStringLiteral("; ") + name(i * 13 % 50);
 }
 
 double median(QList<double> values)
@@ -54,12 +108,12 @@ bool build(PaperLibrary &library, const QString &folder)
     for (int i = 0; i < kPapers; ++i) {
         SeenPaper p;
         p.address = address(i);
-        p.metadata.title = QStringLiteral("基于深度学习的古籍文字识别方法研究 第%1部分").arg(i);
+        p.metadata.title = titleOf(i);
         p.metadata.cells = {{QStringLiteral("序号"), QString::number(i)},
                             {QStringLiteral("Title"),
                              QStringLiteral("Recognition of Characters in Ancient Books, part %1").arg(i)},
-                            {QStringLiteral("作者"), QStringLiteral("张伟; 王芳; 李娜")},
-                            {QStringLiteral("来源"), QStringLiteral("计算机学报")},
+                            {QStringLiteral("作者"), authorsOf(i)},
+                            {QStringLiteral("来源"), sourceOf(i)},
                             {QStringLiteral("年份"), QString::number(2000 + i % 24)}};
         p.sourcePage =
             QStringLiteral("https://www.example-literature.org/search?q=x&page=%1").arg(i / 20 + 1);
@@ -92,6 +146,66 @@ QList<QueueRow> queue()
                      QStringLiteral("https://www.example-literature.org/search?q=x&page=%1").arg(i / 20 + 1),
                      i % 3 == 0 ? 3 : 1, i % 3 == 0 ? 1234567 : -1, i % 3 == 0 ? 1234567 : 0, QString()});
     return rows;
+}
+
+// The filter's answer as the library window gets it: the number of papers and the first page of them.
+double filterMs(PaperLibrary &library, const LibraryQuery &query)
+{
+    QElapsedTimer timer;
+    QList<double> rounds;
+    for (int round = 0; round < 5; ++round) {
+        timer.start();
+        const std::optional<qint64> count = libraryview::count(library, query);
+        const auto rows = libraryview::rows(library, query, 0, LibraryTableModel::kPageRows);
+        rounds.append(timer.nsecsElapsed() / 1e6);
+        if (!count || !rows)
+            std::fprintf(stderr, "filter failed: %s\n", qPrintable(library.lastError()));
+    }
+    return median(rounds);
+}
+
+void viewFigures(const QString &path)
+{
+    QElapsedTimer timer;
+    {
+        // From nothing to the first rows in the table: its own thread's connection, count and first page.
+        timer.start();
+        LibraryThread thread(path, 3000);
+        LibraryTableModel model(thread);
+        QEventLoop loop;
+        QObject::connect(&model, &LibraryTableModel::loaded, &loop, &QEventLoop::quit);
+        QTimer::singleShot(30000, &loop, &QEventLoop::quit);
+        model.refresh();
+        loop.exec();
+        line("opening the library table (100,000 papers, first page shown)", timer.nsecsElapsed() / 1e9, "s",
+             "< 1 s");
+    }
+    PaperLibrary library(path);
+    if (!library.open().ok)
+        return;
+    const std::pair<const char *, QString> filters[] = {
+        {"filter by a two-character author name", QStringLiteral("王芳")},
+        {"filter by a word of the title (one paper in twenty)", QStringLiteral("古籍文字")},
+        {"filter finding one paper", QStringLiteral("第54321部分")},
+        {"filter by author and title word", QStringLiteral("李娜 深度学习")},
+        {"filter by source (one paper in ten)", QStringLiteral("计算机学报")},
+        {"filter by a word in every title (the worst case)", QStringLiteral("部分")},
+        {"filter finding nothing", QStringLiteral("量子引力")}};
+    for (const auto &[what, text] : filters)
+        line(what, filterMs(library, LibraryQuery{text}), "ms", "< 100 ms");
+    double slowest = 0;
+    for (int c = 0; c < kLibraryColumnCount; ++c) {
+        for (const bool descending : {false, true}) {
+            const LibraryQuery query{{}, static_cast<LibraryColumn>(c), descending};
+            timer.start();
+            const auto first = libraryview::rows(library, query, 0, LibraryTableModel::kPageRows);
+            const auto middle = libraryview::rows(library, query, kPapers / 2, LibraryTableModel::kPageRows);
+            slowest = std::max(slowest, timer.nsecsElapsed() / 1e6 / 2);
+            if (!first || !middle)
+                std::fprintf(stderr, "sort failed: %s\n", qPrintable(library.lastError()));
+        }
+    }
+    line("slowest page of rows sorted by any column (first or middle page)", slowest, "ms", "< 100 ms");
 }
 
 } // namespace
@@ -158,5 +272,6 @@ int main(int argc, char **argv)
             std::fprintf(stderr, "start-up failed: %s\n", qPrintable(library.lastError()));
     }
     line("opening the library and loading the 10,000-row queue", median(starts), "s", "< 0.5 s");
+    viewFigures(path);
     return 0;
 }

@@ -3,6 +3,7 @@
 // Everything else (the windows, batch runs that load pages) is the windows program, which this process
 // becomes.
 #include "batch/batchmode.h"
+#include "batch/librarycommand.h"
 #include "batch/pdfcheckcommand.h"
 #include "core/transfer/partfile.h"
 #include "demo/demositecommand.h"
@@ -79,6 +80,10 @@ int main(int argc, char **argv)
     if (isGiven(argc, argv, "--check-pdf")) {
         QCoreApplication app(argc, argv);
         return pdfcheckcommand::run(QCoreApplication::arguments());
+    }
+    if (isGiven(argc, argv, "--library")) {
+        const std::optional<int> status = libraryCommandMain(argc, argv);
+        return status.value_or(1);
     }
     if (isGiven(argc, argv, "--demo-site")) {
         QCoreApplication app(argc, argv);

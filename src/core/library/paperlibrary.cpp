@@ -3,6 +3,8 @@
 #include "core/common/filenames.h"
 #include "core/common/safetext.h"
 #include "core/library/landingpage.h"
+#include "core/library/libraryconnection.h"
+#include "core/library/libraryrows.h"
 
 #include <QAtomicInteger>
 #include <QCoreApplication>
@@ -114,7 +116,23 @@ const QList<QStringList> kMigrations = {
     {QStringLiteral("ALTER TABLE papers ADD COLUMN pages INTEGER NOT NULL DEFAULT -1"),
      QStringLiteral("ALTER TABLE papers ADD COLUMN pdf TEXT NOT NULL DEFAULT ''"),
      QStringLiteral("ALTER TABLE papers ADD COLUMN checked_at INTEGER")},
+    // 7: the library window's rows (sorted and searched), the pages each paper was seen on and every end
+    // of its downloads; the search index and the rows of the papers already known follow the statements
+    libraryrows::schemaStep(),
 };
+// The step whose statements libraryrows::finishSchemaStep completes.
+constexpr int kLibraryRowsStep = 7;
+
+// The statements of the step after version, and what completes them; the one that failed, if any.
+std::optional<QSqlQuery> runStep(QSqlDatabase &db, int version)
+{
+    QSqlQuery q(db);
+    for (const QString &statement : kMigrations.at(version)) {
+        if (!q.exec(statement))
+            return q;
+    }
+    return version + 1 == kLibraryRowsStep ? libraryrows::finishSchemaStep(db) : std::nullopt;
+}
 
 const QString kRecordColumns =
     QStringLiteral("address, title, cells, source_page, seen_at, file_path, file_size, "
@@ -171,8 +189,10 @@ bool looksLikeOurs(QSqlQuery &q, int version)
     while (q.next())
         objects.append(q.value(0).toString());
     q.finish();
-    const bool onlyOurs = std::all_of(objects.cbegin(), objects.cend(),
-                                      [](const QString &name) { return kOwnObjects.contains(name); });
+    const QStringList libraryRows = libraryrows::schemaObjects();
+    const bool onlyOurs = std::all_of(objects.cbegin(), objects.cend(), [&](const QString &name) {
+        return kOwnObjects.contains(name) || libraryRows.contains(name);
+    });
     if (!onlyOurs || version < 1 || version > PaperLibrary::SchemaVersion ||
         !objects.contains(QStringLiteral("papers")))
         return false;
@@ -421,10 +441,9 @@ bool PaperLibrary::migrate()
         // Another instance may have migrated the file while this one waited for the write lock.
         if (!readInt(q, QStringLiteral("PRAGMA user_version"), &version))
             return fail(q);
-        for (const QString &statement : version < SchemaVersion ? kMigrations.at(version) : QStringList()) {
-            if (!q.exec(statement))
-                return fail(q);
-        }
+        if (const std::optional<QSqlQuery> failed =
+                version < SchemaVersion ? runStep(db, version) : std::nullopt)
+            return fail(*failed);
         if (version < SchemaVersion)
             ++version;
         // Each step marks the file as this program's library, one made before the mark too.
@@ -592,6 +611,27 @@ bool PaperLibrary::failText(const QString &text, Failure kind)
     return false;
 }
 
+namespace {
+
+// The pages the papers were seen on and their rows for the window, in recordSeen's transaction.
+std::optional<QSqlQuery> recordSeenRows(QSqlDatabase &db, const QList<SeenPaper> &papers, qint64 now)
+{
+    QStringList addresses;
+    for (const SeenPaper &p : papers) {
+        if (p.address.isEmpty())
+            continue;
+        addresses.append(WithoutCredentials(p.address));
+        if (p.sourcePage.isEmpty())
+            continue;
+        const QString page = WithoutCredentials(p.sourcePage);
+        if (std::optional<QSqlQuery> failed = libraryrows::recordPage(db, addresses.constLast(), page, now))
+            return failed;
+    }
+    return libraryrows::update(db, addresses, false);
+}
+
+} // namespace
+
 bool PaperLibrary::recordSeen(const QList<SeenPaper> &papers)
 {
     const qint64 now = QDateTime::currentMSecsSinceEpoch();
@@ -616,6 +656,8 @@ bool PaperLibrary::recordSeen(const QList<SeenPaper> &papers)
             if (!q.exec())
                 return fail(q);
         }
+        if (const std::optional<QSqlQuery> failed = recordSeenRows(db, papers, now))
+            return fail(*failed);
         return true;
     });
 }
@@ -672,6 +714,20 @@ void bindDownload(QSqlQuery &q, const DownloadResult &r, bool succeeded)
 
 } // namespace
 
+namespace {
+
+// A download's end in the paper's history and its row for the window, in recordDownloads' transaction.
+std::optional<QSqlQuery> recordEndRows(QSqlDatabase &db, const DownloadResult &r, const QDateTime &when,
+                                       bool newFile)
+{
+    const QString address = WithoutCredentials(r.address);
+    if (std::optional<QSqlQuery> failed = libraryrows::recordEnd(db, address, r, when.toMSecsSinceEpoch()))
+        return failed;
+    return libraryrows::update(db, {address}, newFile);
+}
+
+} // namespace
+
 bool PaperLibrary::recordDownloads(const QList<DownloadResult> &results)
 {
     return writeTransaction([this, &results](QSqlDatabase &db) {
@@ -705,6 +761,8 @@ bool PaperLibrary::recordDownloads(const QList<DownloadResult> &results)
             bindDownload(q, r, succeeded);
             if (!q.exec())
                 return fail(q);
+            if (const std::optional<QSqlQuery> failed = recordEndRows(db, r, when, succeeded))
+                return fail(*failed);
         }
         return true;
     });
@@ -722,6 +780,8 @@ bool PaperLibrary::recordPdfChecks(const QList<PdfCheckRecord> &checks)
             q.addBindValue(check.filePath);
             if (!q.exec())
                 return fail(q);
+            if (const std::optional<QSqlQuery> failed = libraryrows::updateAt(db, {check.filePath}))
+                return fail(*failed);
         }
         return true;
     });
@@ -963,4 +1023,9 @@ std::optional<QList<QueueRow>> PaperLibrary::readQueue(const QString &path)
             rows = std::move(read);
     });
     return rows;
+}
+
+QString LibraryConnection::recordColumns()
+{
+    return kRecordColumns;
 }

@@ -27,7 +27,7 @@ QString DefaultPaperLibraryPath();
 class PaperLibrary
 {
 public:
-    static constexpr int SchemaVersion = 6;
+    static constexpr int SchemaVersion = 7;
     // SQLite's application_id of our library files ("FNXL"): another program's database is never ours.
     static constexpr int ApplicationId = 0x464E584C;
 
@@ -94,6 +94,7 @@ public:
     bool lastFailureWasBusy() const { return m_lastFailure == Failure::Busy; }
 
 private:
+    friend class LibraryConnection; // the library's views and upkeep, on this connection
     enum class Failure { None, Busy, ReadOnly, Damaged, Other };
 
     OpenResult openConnection();
