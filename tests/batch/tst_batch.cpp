@@ -195,7 +195,7 @@ QList<QStringList> TestBatch::manifestRows(const QString &folder)
         QStringList({QStringLiteral("address"), QStringLiteral("name"), QStringLiteral("type"),
                      QStringLiteral("state"), QStringLiteral("size"), QStringLiteral("path"),
                      QStringLiteral("source"), QStringLiteral("sha256"), QStringLiteral("reason"),
-                     QStringLiteral("file_address")}))
+                     QStringLiteral("file_address"), QStringLiteral("pages"), QStringLiteral("pdf")}))
         return {};
     return rows.mid(1);
 }
@@ -500,7 +500,7 @@ void TestBatch::pageWithoutPapersGivesEmptyManifest()
     QVERIFY2(r.err.contains(QStringLiteral("no papers found")), qPrintable(r.err));
     QCOMPARE(r.out.trimmed(), QStringLiteral("总数：0|正在下载：0|等待：0|已完成：0|失败：0"));
     QCOMPARE(fntest::readFile(out() + QStringLiteral("/manifest.csv")),
-             QByteArray("address,name,type,state,size,path,source,sha256,reason,file_address\r\n"));
+             QByteArray("address,name,type,state,size,path,source,sha256,reason,file_address,pages,pdf\r\n"));
 }
 
 void TestBatch::proxyCarriesTheDownloads()

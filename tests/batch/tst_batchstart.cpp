@@ -109,12 +109,13 @@ private Q_SLOTS:
         fntest::writeFile(out + "kept.pdf", QByteArray(5, 'x'));
         const auto line = [](const QStringList &fields) { return batchmanifest::csvLine(fields); };
         QString manifest = line(batchmanifest::header());
+        manifest += line({"http://127.0.0.1:9/kept", "kept", "pdf", "Done", "5", out + "kept.pdf", "", "", "",
+                          "", "", ""});
+        manifest += line({"http://127.0.0.1:9/gone", "gone", "pdf", "Done", "7", out + "gone.pdf", "", "", "",
+                          "", "", ""});
+        manifest += line({"not an address", "x", "pdf", "Failed", "", "", "", "", "", "", "", ""});
         manifest +=
-            line({"http://127.0.0.1:9/kept", "kept", "pdf", "Done", "5", out + "kept.pdf", "", "", "", ""});
-        manifest +=
-            line({"http://127.0.0.1:9/gone", "gone", "pdf", "Done", "7", out + "gone.pdf", "", "", "", ""});
-        manifest += line({"not an address", "x", "pdf", "Failed", "", "", "", "", "", ""});
-        manifest += line({"http://127.0.0.1:9/kept", "again", "pdf", "Done", "5", "", "", "", "", ""});
+            line({"http://127.0.0.1:9/kept", "again", "pdf", "Done", "5", "", "", "", "", "", "", ""});
         fntest::writeFile(earlier + batchmanifest::FileName, manifest.toUtf8());
 
         BatchOptions options;
@@ -150,8 +151,8 @@ private Q_SLOTS:
         QVERIFY(QDir().mkpath(out));
         fntest::writeFile(out + "kept.pdf", QByteArray("%PDF-1.4 kept"));
         QString manifest = batchmanifest::csvLine(batchmanifest::header());
-        manifest += batchmanifest::csvLine(
-            {"http://127.0.0.1:9/kept", "kept", "pdf", "Done", "13", out + "kept.pdf", "", "", "", ""});
+        manifest += batchmanifest::csvLine({"http://127.0.0.1:9/kept", "kept", "pdf", "Done", "13",
+                                            out + "kept.pdf", "", "", "", "", "", ""});
         fntest::writeFile(earlier + batchmanifest::FileName, manifest.toUtf8());
         PaperLibrary library(path("library.db"));
         QVERIFY(library.open().ok);

@@ -150,14 +150,14 @@ private Q_SLOTS:
         // Back, but cut short since: the same bytes recorded as downloaded, now a damaged PDF.
         const QString cut = m_dir.path() + "/cut.pdf";
         fntest::writeFile(cut, bytes.left(bytes.size() - 300));
-        QVERIFY(m_library->recordDownload(doneAt("http://s/2", cut)));
+        QVERIFY(m_library->recordDownloads({doneAt("http://s/2", cut)}));
         ran = run({"--library", "check"});
         QCOMPARE(ran.status, 2);
         QCOMPARE(ran.lines().size(), 1);
         QVERIFY2(ran.lines().at(0).startsWith(QStringLiteral("damaged\t%1\tGraph methods\t").arg(cut)),
                  qPrintable(ran.out));
         fntest::writeFile(m_second, bytes);
-        QVERIFY(m_library->recordDownload(doneAt("http://s/2", m_second)));
+        QVERIFY(m_library->recordDownloads({doneAt("http://s/2", m_second)}));
         QCOMPARE(run({"--library", "check"}).status, 0);
     }
 };

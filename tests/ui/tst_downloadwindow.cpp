@@ -109,7 +109,7 @@ private Q_SLOTS:
                                                             "退出本下载窗口"}));
         QCOMPARE(menuTexts(window.action("actExport")->menu()), QStringList({"RIS…", "BibTeX…", "CSV…"}));
         QCOMPARE(menuTexts(window.action("actRedownload")->menu()),
-                 QStringList({"选中项", "出错项", "文件类型为HTM和HTML项"}));
+                 QStringList({"选中项", "出错项", "文件类型为HTM和HTML项", "PDF文件损坏项"}));
         QCOMPARE(menuTexts(window.action("actRemove")->menu()),
                  QStringList({"选中项", "全部出错项", "完成项"}));
         QCOMPARE(menuTexts(window.menuBar()->actions().at(1)->menu()),

@@ -694,9 +694,8 @@ void bindCheck(QSqlQuery &q, int pages, const QString &pdf, const QDateTime &whe
 }
 
 // A download's values in the order its statement takes them; the file's only when it succeeded.
-void bindDownload(QSqlQuery &q, const DownloadResult &r, bool succeeded)
+void bindDownload(QSqlQuery &q, const DownloadResult &r, bool succeeded, const QDateTime &when)
 {
-    const QDateTime when = r.finishedAt.isValid() ? r.finishedAt : QDateTime::currentDateTimeUtc();
     q.addBindValue(WithoutCredentials(r.address));
     q.addBindValue(nonNull(r.title));
     if (succeeded) {
@@ -758,7 +757,8 @@ bool PaperLibrary::recordDownloads(const QList<DownloadResult> &results)
                 continue;
             const bool succeeded = r.outcome == DownloadOutcome::Done && !r.filePath.isEmpty();
             QSqlQuery &q = succeeded ? done : attempt;
-            bindDownload(q, r, succeeded);
+            const QDateTime when = r.finishedAt.isValid() ? r.finishedAt : QDateTime::currentDateTimeUtc();
+            bindDownload(q, r, succeeded, when);
             if (!q.exec())
                 return fail(q);
             if (const std::optional<QSqlQuery> failed = recordEndRows(db, r, when, succeeded))

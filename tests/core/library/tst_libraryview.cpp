@@ -237,9 +237,9 @@ private Q_SLOTS:
         QVERIFY(library.recordSeen(
             {seenPaper(address, "One", paperCells("李娜", "2020", "软件学报"), "http://r/1")}));
         QVERIFY(library.recordSeen({seenPaper(address, "One", {}, "http://r/2")}));
-        QVERIFY(library.recordDownload(failedAt(address, "HTTP 503", 1700000000000)));
+        QVERIFY(library.recordDownloads({failedAt(address, "HTTP 503", 1700000000000)}));
         const QString pdf = file("one.pdf", "%PDF-1.4 one");
-        QVERIFY(library.recordDownload(doneAt(address, pdf, 1700000001000)));
+        QVERIFY(library.recordDownloads({doneAt(address, pdf, 1700000001000)}));
         const std::optional<PaperDetails> details = libraryview::details(library, address);
         QVERIFY(details);
         QCOMPARE(details->record.metadata.authors(), QStringLiteral("李娜"));
@@ -263,7 +263,7 @@ private Q_SLOTS:
             QVERIFY(library.open().ok);
             QVERIFY(library.recordSeen({seenPaper("http://o/1.pdf", "Older learning",
                                                   paperCells("张伟", "2001", "X"), "http://o/r")}));
-            QVERIFY(library.recordDownload(doneAt("http://o/1.pdf", pdf)));
+            QVERIFY(library.recordDownloads({doneAt("http://o/1.pdf", pdf)}));
         }
         QVERIFY(
             rawExec(path, {"DROP TABLE library_search", "DROP TABLE library_rows", "DROP TABLE paper_pages",
