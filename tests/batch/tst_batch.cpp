@@ -266,7 +266,7 @@ void TestBatch::downloadsEveryPageAndCountsFailures()
     QCOMPARE(rows.size(), 17);
     QList<int> failedSeen;
     for (const QStringList &row : rows) {
-        QCOMPARE(row.size(), 10);
+        QCOMPARE(row.size(), 12);
         const int n = paperNumber(row.at(0));
         QVERIFY2(n >= 1 && n <= 17, qPrintable(row.at(0)));
         QCOMPARE(QUrl(row.at(6)).query().contains(QStringLiteral("page=2")), n > 10);
