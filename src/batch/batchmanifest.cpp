@@ -42,10 +42,26 @@ QString stateName(RowState state)
 
 QStringList header()
 {
-    return {QStringLiteral("address"),     QStringLiteral("name"),   QStringLiteral("type"),
-            QStringLiteral("state"),       QStringLiteral("size"),   QStringLiteral("path"),
-            QStringLiteral("source"),      QStringLiteral("sha256"), QStringLiteral("reason"),
-            QStringLiteral("file_address")};
+    return {QStringLiteral("address"),      QStringLiteral("name"),       QStringLiteral("type"),
+            QStringLiteral("state"),        QStringLiteral("size"),       QStringLiteral("path"),
+            QStringLiteral("source"),       QStringLiteral("sha256"),     QStringLiteral("reason"),
+            QStringLiteral("file_address"), QStringLiteral("identifier"), QStringLiteral("found_by")};
+}
+
+QString foundBy(const DownloadRow &row)
+{
+    if (row.origin.isEmpty())
+        return QString();
+    if (row.state != RowState::Done)
+        return NoneFoundIt;
+    return row.landingPage.isEmpty() ? row.origin : row.origin + LandingPageMark;
+}
+
+QString originOfFoundBy(const QString &foundBy)
+{
+    if (foundBy == NoneFoundIt)
+        return QString();
+    return foundBy.endsWith(LandingPageMark) ? foundBy.chopped(LandingPageMark.size()) : foundBy;
 }
 
 QStringList fields(const DownloadListModel &model, int position, const KnownHash &known)
@@ -77,8 +93,8 @@ QStringList fields(const DownloadRow &row, const KnownHash &known)
         reason = QStringLiteral("already there, skipped");
     if (row.state == RowState::Done && row.percentNote == PercentNote::Held)
         reason = QStringLiteral("downloaded before");
-    QStringList result{row.key, row.name, row.type, stateName(row.state), size, path,
-                       row.tag, hash,     reason,   row.fileAddress};
+    QStringList result{row.key, row.name, row.type, stateName(row.state), size,           path,
+                       row.tag, hash,     reason,   row.fileAddress,      row.identifier, foundBy(row)};
     // Addresses and names come from the site: no control character of theirs reaches the record, and no
     // password that an address carried.
     for (QString &field : result)
@@ -123,13 +139,11 @@ bool read(const QString &path, QList<Row> *rows, QString *error)
         *error = broken.text();
         return false;
     }
-    // Manifests written before the file address and the reason columns came have the same fields
-    // without them.
+    // Manifests written before the later columns came (the reason, the file address, the identifier and
+    // the way that found the file) have the same fields without them.
     const QStringList fields = header();
-    const QStringList older = fields.mid(0, fields.size() - 1);
-    const QStringList oldest = fields.mid(0, fields.size() - 2);
-    if (all.isEmpty() ||
-        (all.first().cells != fields && all.first().cells != older && all.first().cells != oldest)) {
+    if (all.isEmpty() || all.first().cells.size() < OldestWidth ||
+        all.first().cells != fields.mid(0, all.first().cells.size())) {
         *error = QStringLiteral("it does not start with the manifest's header line");
         return false;
     }

@@ -1,6 +1,7 @@
 #include "batch/batchoptions.h"
 
 #include "batch/batchmanifest.h"
+#include "core/references/findertemplate.h"
 
 #include <QCommandLineParser>
 #include <QDir>
@@ -147,6 +148,23 @@ bool readStartPage(const QStringList &positional, BatchOptions *options, QString
         return false;
     }
     options->startPage = url;
+    return true;
+}
+
+// --doi-resolver TEMPLATE: an http(s) address naming {doi} and nothing else.
+bool readResolver(const QCommandLineParser &parser, BatchOptions *options, QString *error)
+{
+    if (!parser.isSet(QStringLiteral("doi-resolver")))
+        return true;
+    const QString value = parser.value(QStringLiteral("doi-resolver")).trimmed();
+    if (const TemplateCheck check = CheckResolverTemplate(value); !check.ok()) {
+        *error = QStringLiteral("--doi-resolver \"%1\" cannot be used: %2")
+                     .arg(value, TemplateFaultText(check.fault));
+        if (!check.detail.isEmpty())
+            *error += QStringLiteral(" (%1)").arg(check.detail);
+        return false;
+    }
+    options->doiResolver = value;
     return true;
 }
 
@@ -355,15 +373,16 @@ QString batchUsage()
                "       folionexus --batch --out DIR [options] --input FILE\n"
                "       folionexus --batch --resume DIR|MANIFEST [--out DIR] [options]\n"
                "Other options: --names template:\"{年份}-{作者}-{标题}\", --skip-held, --no-library,\n"
-               "               --ris FILE, --bibtex FILE, --site-rules FILE\n"
+               "               --ris FILE, --bibtex FILE, --site-rules FILE, --doi-resolver TEMPLATE\n"
                "       folionexus --batch [--site-rules FILE] --check-rules [--all] [--json] URL\n"
                "       folionexus --batch [--site-rules FILE] --check-rules [--all] [--json] --page "
                "FILE.html "
                "--base URL\n"
                "Takes the papers of the result page URL (and of every following page with --pages all), or "
                "of\n"
-               "the list of links FILE (an address, or title TAB address, per line), and downloads them into "
-               "DIR,\n"
+               "the list FILE (addresses, DOIs or arXiv ids one a line, title TAB address, BibTeX, RIS, "
+               "CSL-JSON\n"
+               "or CSV with a doi, url or arxiv column), and downloads them into DIR,\n"
                "keeping DIR/manifest.csv up to date. --resume runs again the rows of DIR/manifest.csv (or of "
                "the\n"
                "manifest file given, into --out DIR or its own folder) that are not done.\n"
@@ -380,9 +399,13 @@ QString batchUsage()
                "at least one paper, 3 when none: the first five papers in full (--all: every one), or all of "
                "it as\n"
                "JSON (--json). --page FILE.html --base URL checks a saved copy of the page at URL.\n"
+               "A listed paper is tried at its own file address, its arXiv PDF, then its DOI's landing page "
+               "through\n"
+               "the resolver (--doi-resolver, default %2).\n"
                "Exit status: 0 all files done, 2 some failed, 1 bad arguments or start page not loaded,\n"
                "130 interrupted.\n")
-        .arg(settingdefaults::Retries);
+        .arg(settingdefaults::Retries)
+        .arg(settingdefaults::DoiResolver);
 }
 
 namespace {
@@ -412,6 +435,7 @@ void addBatchOptions(QCommandLineParser &parser)
                        QCommandLineOption(QStringLiteral("no-library")),
                        QCommandLineOption(QStringLiteral("skip-held")),
                        valued("site-rules", "FILE"),
+                       valued("doi-resolver", "TEMPLATE"),
                        QCommandLineOption(QStringLiteral("check-rules")),
                        valued("page", "FILE"),
                        valued("base", "URL"),
@@ -454,6 +478,7 @@ BatchArguments parseBatchArguments(const QStringList &arguments)
     options.listOnly = parser.isSet(QStringLiteral("list"));
     if (!readLibraryOptions(parser, &options, &result.error) ||
         !readChoices(parser, &options, &result.error) || !readNumbers(parser, &options, &result.error) ||
+        !readResolver(parser, &options, &result.error) ||
         (parser.isSet(QStringLiteral("proxy")) &&
          !readProxy(parser.value(QStringLiteral("proxy")), &options, &result.error)) ||
         !readOutFolder(parser, &options, &result.error) ||

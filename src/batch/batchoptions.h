@@ -36,7 +36,9 @@ struct BatchOptions
     bool skipHeld = false;  // papers downloaded before and unchanged on disk are not fetched again
     QString risFile;        // exports of the papers downloaded; absolute, empty when not asked for
     QString bibtexFile;
-    QString siteRulesFile;  // absolute; empty: the rules are picked by the pages' hosts
+    QString siteRulesFile; // absolute; empty: the rules are picked by the pages' hosts
+    // Where a listed paper's DOI leads to its landing page; {doi} stands for the DOI.
+    QString doiResolver = settingdefaults::DoiResolver;
     QUrl checkRulesPage;    // when set, the run only tells what the rules find on this page
     QString checkSavedPage; // absolute; a saved copy read as if it stood at checkRulesPage
     bool checkAll = false;  // every paper found in full, not only the first five

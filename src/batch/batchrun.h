@@ -7,6 +7,7 @@
 #include "core/rows/downloadlistmodel.h"
 #include "core/search/candidatelistmodel.h"
 #include "core/search/handover.h"
+#include "core/search/referenceimporting.h"
 #include "core/sites/sitepoliteness.h"
 
 #include <QObject>
@@ -79,8 +80,11 @@ private:
     // Done rows whose manifest did not say where their file came from take it from the library's records.
     static void addWhatTheLibraryKnows(ManifestTake *taken, const QString &libraryPath);
 
+    // A list of papers (links, DOIs, arXiv ids, BibTeX, RIS, CSL-JSON, CSV), read on a worker.
     void takeLinkList();
-    void tookLinkList(const LinkImport &list);
+    void tookReferenceList(const ReferenceList &list);
+    // A candidate of the list goes to the queue under its identifier, from its first way to the paper.
+    bool handOverListed(int position);
     void tellRejected(const QString &file, const QStringList &fields);
     void takeManifest();
     void tookManifest(const ManifestTake &taken);
@@ -124,6 +128,7 @@ private:
     bool m_ending = false; // the end waits for the library to record the last outcomes
     PaperLibrary *m_library = nullptr;
     SitePoliteness m_sites;
+    ReferenceSources m_references; // the ways to the papers of a list given by --input
     SeenRecorder *m_seen = nullptr;
     int m_libraryWaits = 0;              // writers of the library waiting for another program to free it
     QThread *m_manifestWriter = nullptr; // the manifest being written at the end

@@ -2,6 +2,7 @@
 
 #include "demo/democatalog.h"
 #include "demo/democonnection.h"
+#include "demo/demodoi.h"
 #include "demo/demopages.h"
 
 #include <QDir>
@@ -192,6 +193,9 @@ DemoResponse DemoSite::route(const DemoRequest &request)
         return m_largeFile.answer(request);
     if (const int number = m_catalog.fullTextNumber(path))
         return paperRequest(number, request);
+    if (std::optional<DemoResponse> resolved =
+            demodoi::answer(path, m_catalog.paperCount(), paperFileUrl(demodoi::paperOfPath(path))))
+        return *resolved;
     bool file = false;
     const int number = DemoCatalogPages::paperNumber(path, &file);
     if (number < 1 || number > m_catalog.paperCount())

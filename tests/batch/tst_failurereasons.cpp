@@ -138,9 +138,9 @@ private Q_SLOTS:
         QString error;
         QVERIFY2(batchmanifest::write(manifest, model, &error), qPrintable(error));
         const QStringList lines = QString::fromUtf8(fntest::readFile(manifest)).split(QStringLiteral("\r\n"));
-        QCOMPARE(lines.at(0).section(u',', -2, -2), QStringLiteral("reason"));
+        QCOMPARE(lines.at(0).section(u',', 8, 8), QStringLiteral("reason"));
         const QStringList fields = batchmanifest::fields(model, 0);
-        const QString reason = fields.at(fields.size() - 2);
+        const QString reason = fields.at(8);
         QCOMPARE(reason, reasonText(failed->reason));
         QVERIFY(reason.startsWith(english));
         QVERIFY(lines.at(1).contains(batchmanifest::csvField(reason)));

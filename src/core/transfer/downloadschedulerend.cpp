@@ -64,6 +64,9 @@ void DownloadScheduler::onFinished(RowId id, const TransferResult &answer)
         m_picker.dropEarlierCopy(m_reports->DownloadComplete(id, result, single));
     } else if (m_pause.pauseForDisk(id, result) || m_reports->scheduleRetry(id, result)) {
         m_pause.settleAnswer(id, WallWatch::Answer::Uncounted);
+    } else if (m_landing.goOnToNextSource(id, result, m_options.sources)) {
+        m_retries.drop(id); // bytes kept on the way given up belong to no other
+        m_pause.settleAnswer(id, WallWatch::Answer::Uncounted);
     } else {
         // The reason tells a wall from the site's honest answer (a paper's own page without a full text
         // to take among them).

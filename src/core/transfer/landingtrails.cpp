@@ -1,6 +1,7 @@
 #include "core/transfer/landingtrails.h"
 
 #include "core/rows/rownaming.h"
+#include "core/transfer/retrypolicy.h"
 
 using Kind = FailureReason::Kind;
 
@@ -90,6 +91,35 @@ bool LandingTrails::follow(RowId id, TransferResult *result, bool namesFromLinks
         r.reason = {};
         r.landingPage = page;
         r.fileAddress = next;
+    });
+    return true;
+}
+
+bool LandingTrails::goOnToNextSource(RowId id, const TransferResult &result, RowSources *sources)
+{
+    const DownloadRow *row = m_rows.list().find(id);
+    // A wall (a verification, a login) is met as on any other row: the queue may have to pause for it.
+    // A row stopped, or without a folder, would meet the same on every way.
+    const Kind kind = result.reason.kind;
+    if (!sources || !row || kind == Kind::Stopped || kind == Kind::NoFolder || kind == Kind::Disk ||
+        retrypolicy::LooksLikeAWall(result.reason, result.retryAfterMs))
+        return false;
+    Trail &trail = m_trails[id];
+    const std::optional<RowSources::Source> next = sources->sourceAfter(*row, trail.sources);
+    if (!next)
+        return false;
+    // What the earlier way asked stays asked: an address met again on this way is not fetched twice.
+    trail.next = next->address;
+    trail.pages = 0;
+    ++trail.sources;
+    m_rows.update(id, [&next](DownloadRow &r) {
+        r.state = RowState::Waiting;
+        r.clearProgress();
+        r.reason = {};
+        r.retry = 0;
+        r.landingPage.clear();
+        r.fileAddress.clear();
+        r.origin = next->origin;
     });
     return true;
 }

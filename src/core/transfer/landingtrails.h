@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/rows/downloadlistmodel.h"
+#include "core/rows/rowsources.h"
 #include "core/rows/rowwriter.h"
 #include "core/transfer/downloader.h"
 
@@ -23,6 +24,10 @@ public:
     // The row is on a trail (its next start goes on from a page, not from its own address).
     bool onTrail(RowId id) const { return m_trails.contains(id); }
     void remove(RowId id) { m_trails.remove(id); }
+    // The row's address gave no file for a reason another way may not meet (no wall, no stop, no disk):
+    // the row goes on to the next way the sources know to its paper, a fresh start with no page of the
+    // earlier way behind it that waits for its turn as any row does (true). False when none is left.
+    bool goOnToNextSource(RowId id, const TransferResult &result, RowSources *sources);
 
     // The answer was a web page: when it is a paper's own page that names its full text, the row goes
     // on to that address as a transfer of its own (true). Otherwise the reason says why the row ends
@@ -39,6 +44,7 @@ private:
         QString next;          // the full-text address the next transfer asks for
         int pages = 0;         // web pages gone through
         QSet<QString> fetched; // every address asked for so far
+        int sources = 0;       // other ways to the paper taken so far
     };
 
     // Why the row does not go on from the page that came from `asked`; none when it follows the full text.

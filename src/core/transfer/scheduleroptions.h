@@ -5,6 +5,8 @@
 
 #include <QString>
 
+class RowSources;
+
 // An HTTP proxy for the single connection.
 struct ProxySetting
 {
@@ -53,4 +55,7 @@ struct SchedulerOptions
     // What the site rules ask of each site: a least interval between two requests and a most of
     // transfers at once, kept besides the interval and the thread count above.
     SitePoliteness sites;
+    // The other ways to a row's paper, asked when the row's address gave no file (none: the row ends
+    // with its failure). Not owned: whoever sets it keeps it while the queue runs.
+    RowSources *sources = nullptr;
 };

@@ -1,0 +1,208 @@
+// A reference list through the real program against the demo site answering as a DOI resolver: each
+// entry is tried way after way (its own file address, then its DOI's landing page), paywalled papers end
+// their rows with their reason while the run goes on, the list's metadata names the files, and the
+// manifest says for each paper where its file came from.
+#include "core/common/csv.h"
+#include "demo/demodoi.h"
+#include "demo/demosite.h"
+#include "testenv.h"
+
+#include <QDir>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QtTest>
+
+namespace {
+
+struct RunResult
+{
+    int exitCode = -1;
+    QString out;
+    QString err;
+};
+
+enum Column { Address = 0, Name = 1, State = 3, Reason = 8, FileAddress = 9, Identifier = 10, FoundBy = 11 };
+
+// Manifest rows without the header, by identifier.
+QHash<QString, QStringList> manifestRows(const QString &folder, QStringList *header = nullptr)
+{
+    csv::ParseError error;
+    QList<csv::Record> records =
+        csv::parse(QString::fromUtf8(fntest::readFile(folder + QStringLiteral("/manifest.csv"))), &error);
+    QHash<QString, QStringList> rows;
+    for (qsizetype i = 0; i < records.size(); ++i) {
+        QStringList cells;
+        for (const QString &cell : std::as_const(records.at(i).cells))
+            cells.append(csv::restored(cell));
+        if (i == 0 && header)
+            *header = cells;
+        else if (i > 0)
+            rows.insert(cells.value(Identifier), cells);
+    }
+    return rows;
+}
+
+} // namespace
+
+class TestBatchReferences : public QObject
+{
+    Q_OBJECT
+
+    DemoSite m_site;
+    std::unique_ptr<QTemporaryDir> m_work;
+    QStringList m_requests;
+
+    QString path(const QString &name) const { return m_work->filePath(name); }
+    QString resolver() const
+    {
+        return m_site.homeUrl().resolved(QUrl(QStringLiteral("/doi/{doi}"))).toString(QUrl::FullyDecoded);
+    }
+
+    RunResult run(const QStringList &arguments)
+    {
+        QProcess process;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        const QString home = path(QStringLiteral("home"));
+        env.insert(QStringLiteral("HOME"), home);
+        env.insert(QStringLiteral("XDG_DATA_HOME"), home + QStringLiteral("/data"));
+        env.insert(QStringLiteral("XDG_CONFIG_HOME"), home + QStringLiteral("/config"));
+        env.insert(QStringLiteral("XDG_CACHE_HOME"), home + QStringLiteral("/cache"));
+        process.setProcessEnvironment(env);
+        process.start(QStringLiteral(FOLIONEXUS_EXE), QStringList{QStringLiteral("--batch")} + arguments);
+        if (!QTest::qWaitFor([&] { return process.state() == QProcess::NotRunning; }, 120000))
+            process.kill();
+        process.waitForFinished();
+        RunResult result;
+        result.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+        result.out = QString::fromUtf8(process.readAllStandardOutput());
+        result.err = QString::fromUtf8(process.readAllStandardError());
+        return result;
+    }
+
+    QString write(const QString &name, const QByteArray &text)
+    {
+        fntest::writeFile(path(name), text);
+        return path(name);
+    }
+
+    static QByteArray bibEntry(const QByteArray &key, const QString &doi, const QByteArray &more = {})
+    {
+        return "@article{" + key + ",\n  title = {Paper " + key +
+               "},\n  author = {M{\\\"u}ller, Anna and Li, "
+               "Wei},\n  year = 2021,\n  journal = {Demo Letters},\n  doi = {" +
+               doi.toUtf8() + "}," + more + "\n}\n\n";
+    }
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        m_site.catalog().setLandingPages(true);
+        m_site.catalog().setPaywall(true); // papers 5 to 12 offer no full text
+        QVERIFY(m_site.listen());
+        connect(&m_site, &DemoSite::requestServed, this,
+                [this](const QString &served, int) { m_requests.append(served); });
+    }
+
+    void init()
+    {
+        m_work = std::make_unique<QTemporaryDir>();
+        QVERIFY(m_work->isValid());
+        m_requests.clear();
+    }
+
+    // Open papers and a paywalled one from a BibTeX file: the open ones come in under the list's names,
+    // the paywalled one ends with its reason, the run goes on to the end and says some failed.
+    void aBibTeXListThroughTheResolver()
+    {
+        const QByteArray bib =
+            bibEntry("one", demodoi::doiOf(1)) + bibEntry("two", demodoi::doiOf(2)) +
+            bibEntry("walled", demodoi::doiOf(6)) +
+            // The same paper again under another spelling of its DOI: one row.
+            bibEntry("again", QStringLiteral("https://doi.org/") + demodoi::doiOf(1).toUpper()) +
+            "@article{broken,\n  title = {No identifier at all}\n}\n";
+        const QString list = write(QStringLiteral("papers.bib"), bib);
+        const QString out = path(QStringLiteral("out"));
+        const RunResult r = run({QStringLiteral("--input"), list, QStringLiteral("--out"), out,
+                                 QStringLiteral("--doi-resolver"), resolver(), QStringLiteral("--names"),
+                                 QStringLiteral("template:{年份}-{标题}"), QStringLiteral("--no-library")});
+        QCOMPARE(r.exitCode, 2);
+        // The entry without an identifier is named with its line, the second listing with the first.
+        QVERIFY2(r.err.contains(QStringLiteral("line 33: names no DOI, arXiv id or web address")),
+                 qPrintable(r.err));
+        QVERIFY2(r.err.contains(QStringLiteral("line 25: the same paper as line 1,")), qPrintable(r.err));
+        QStringList header;
+        const QHash<QString, QStringList> rows = manifestRows(out, &header);
+        QCOMPARE(header.mid(Identifier),
+                 (QStringList{QStringLiteral("identifier"), QStringLiteral("found_by")}));
+        QCOMPARE(rows.size(), 3);
+        for (int n : {1, 2}) {
+            const QStringList row = rows.value(demodoi::doiOf(n));
+            QCOMPARE(row.value(State), QStringLiteral("Done"));
+            QCOMPARE(row.value(Address), resolver().replace(QStringLiteral("{doi}"), demodoi::doiOf(n)));
+            QCOMPARE(row.value(FoundBy), QStringLiteral("DOI resolver (landing page)"));
+            QCOMPARE(row.value(FileAddress), m_site.landingFileUrl(n).toString());
+        }
+        // The list's year and title name the file, not the landing page's.
+        QCOMPARE(fntest::readFile(out + QStringLiteral("/2021-Paper one.pdf")), m_site.paperBytes(1));
+        const QStringList walled = rows.value(demodoi::doiOf(6));
+        QCOMPARE(walled.value(State), QStringLiteral("Failed"));
+        QCOMPARE(walled.value(Reason), QStringLiteral("no full text offered"));
+        QCOMPARE(walled.value(FoundBy), QStringLiteral("none"));
+        // Not tried again: the paywalled paper's page was asked for once.
+        QCOMPARE(m_requests.count(m_site.paperFileUrl(6).path()), 1);
+        QVERIFY2(!r.err.contains(QStringLiteral("verification page")), qPrintable(r.err));
+    }
+
+    // An entry's own file address goes first; where it gives no file the DOI's landing page is asked, in
+    // that order, each once. The list's DOI stays the row's identifier.
+    void waysAreTriedInOrder()
+    {
+        const QString missing =
+            m_site.homeUrl().resolved(QUrl(QStringLiteral("/files/missing.pdf"))).toString();
+        const QByteArray ris = "TY  - JOUR\r\nTI  - Third paper\r\nAU  - Roe, Jane\r\nPY  - 2019\r\nDO  - " +
+                               demodoi::doiOf(3).toUtf8() + "\r\nL1  - " + missing.toUtf8() +
+                               "\r\nER  - \r\n";
+        const QString list = write(QStringLiteral("papers.ris"), ris);
+        const QString out = path(QStringLiteral("out"));
+        const RunResult r =
+            run({QStringLiteral("--input"), list, QStringLiteral("--out"), out,
+                 QStringLiteral("--doi-resolver"), resolver(), QStringLiteral("--no-library")});
+        QCOMPARE(r.exitCode, 0);
+        const QStringList row = manifestRows(out).value(demodoi::doiOf(3));
+        QCOMPARE(row.value(State), QStringLiteral("Done"));
+        QCOMPARE(row.value(Address), missing);
+        QCOMPARE(row.value(FoundBy), QStringLiteral("DOI resolver (landing page)"));
+        const QStringList expected{QStringLiteral("/files/missing.pdf"),
+                                   QStringLiteral("/doi/") + demodoi::doiOf(3), m_site.paperFileUrl(3).path(),
+                                   m_site.landingFileUrl(3).path()};
+        QCOMPARE(m_requests, expected);
+    }
+
+    // Today's link lists read as before, and a resolver template that names no {doi} is refused.
+    void linkListsAndResolverTemplates()
+    {
+        const QString list = write(QStringLiteral("links.txt"),
+                                   "Named\t" + m_site.paperFileUrl(14).toEncoded() + "\nnot a link\n");
+        const QString out = path(QStringLiteral("out"));
+        RunResult r = run(
+            {QStringLiteral("--input"), list, QStringLiteral("--out"), out, QStringLiteral("--no-library")});
+        QCOMPARE(r.exitCode, 0);
+        QVERIFY2(r.err.contains(QStringLiteral("line 2: names no DOI, arXiv id or web address")),
+                 qPrintable(r.err));
+        QVERIFY(QFileInfo::exists(out + QStringLiteral("/Named.pdf")));
+        const QStringList row = manifestRows(out).value(QString());
+        QCOMPARE(row.value(Address), m_site.paperFileUrl(14).toString());
+        QCOMPARE(row.value(FoundBy), QStringLiteral("web page (landing page)"));
+
+        for (const QString &bad : {QStringLiteral("http://127.0.0.1/doi/"), QStringLiteral("ftp://x/{doi}"),
+                                   QStringLiteral("http://127.0.0.1/{arxiv}")}) {
+            r = run({QStringLiteral("--input"), list, QStringLiteral("--out"), out,
+                     QStringLiteral("--doi-resolver"), bad});
+            QCOMPARE(r.exitCode, 1);
+            QVERIFY2(r.err.contains(QStringLiteral("--doi-resolver")), qPrintable(r.err));
+        }
+    }
+};
+
+QTEST_GUILESS_MAIN(TestBatchReferences)
+#include "tst_batchreferences.moc"
