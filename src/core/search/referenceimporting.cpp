@@ -15,13 +15,12 @@ QString arxivIdOf(const ReferenceEntry &entry)
     return entry.has(ReferenceEntry::Field::Arxiv) ? entry.arxiv() : ArxivIdOfDoi(entry.doi());
 }
 
-// A row without a title of its own is named after what it is listed by.
+// A row without a title of its own is titled after its address, as a link is: the title a page of the
+// paper declares then names it.
 QString titleFor(const ReferenceEntry &entry, const QString &key)
 {
     if (!entry.title().isEmpty())
         return entry.title();
-    if (const QString identifier = EntryIdentifier(entry); !identifier.isEmpty())
-        return identifier;
     const QString shown = WithoutCredentials(key);
     const QString name = TrimSpaces(FileNameFromPath(shown, true));
     return name.isEmpty() ? shown : name;
