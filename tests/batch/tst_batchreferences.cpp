@@ -55,7 +55,8 @@ class TestBatchReferences : public QObject
     QString path(const QString &name) const { return m_work->filePath(name); }
     QString resolver() const
     {
-        return m_site.homeUrl().resolved(QUrl(QStringLiteral("/doi/{doi}"))).toString(QUrl::FullyDecoded);
+        const QUrl home = m_site.homeUrl();
+        return QStringLiteral("http://%1:%2/doi/{doi}").arg(home.host()).arg(home.port());
     }
 
     RunResult run(const QStringList &arguments)
