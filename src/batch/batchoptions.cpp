@@ -288,6 +288,8 @@ bool readLibraryOptions(const QCommandLineParser &parser, BatchOptions *options,
     }
     if (parser.isSet(QStringLiteral("input")))
         options->inputFile = absolutePath(parser.value(QStringLiteral("input")));
+    if (parser.isSet(QStringLiteral("finders")))
+        options->findersFile = absolutePath(parser.value(QStringLiteral("finders")));
     if (parser.isSet(QStringLiteral("resume")))
         readResume(parser.value(QStringLiteral("resume")), options);
     if (!options->resumeFolder.isEmpty() && options->listOnly) {
@@ -373,7 +375,8 @@ QString batchUsage()
                "       folionexus --batch --out DIR [options] --input FILE\n"
                "       folionexus --batch --resume DIR|MANIFEST [--out DIR] [options]\n"
                "Other options: --names template:\"{年份}-{作者}-{标题}\", --skip-held, --no-library,\n"
-               "               --ris FILE, --bibtex FILE, --site-rules FILE, --doi-resolver TEMPLATE\n"
+               "               --ris FILE, --bibtex FILE, --site-rules FILE, --doi-resolver TEMPLATE,\n"
+               "               --finders FILE\n"
                "       folionexus --batch [--site-rules FILE] --check-rules [--all] [--json] URL\n"
                "       folionexus --batch [--site-rules FILE] --check-rules [--all] [--json] --page "
                "FILE.html "
@@ -399,9 +402,11 @@ QString batchUsage()
                "at least one paper, 3 when none: the first five papers in full (--all: every one), or all of "
                "it as\n"
                "JSON (--json). --page FILE.html --base URL checks a saved copy of the page at URL.\n"
-               "A listed paper is tried at its own file address, its arXiv PDF, then its DOI's landing page "
-               "through\n"
-               "the resolver (--doi-resolver, default %2).\n"
+               "A listed paper is tried at its own file address, the finders (finders.json in the per-user "
+               "data\n"
+               "folder, and --finders FILE), its arXiv PDF, then its DOI's landing page through the "
+               "resolver\n"
+               "(--doi-resolver, default %2).\n"
                "Exit status: 0 all files done, 2 some failed, 1 bad arguments or start page not loaded,\n"
                "130 interrupted.\n")
         .arg(settingdefaults::Retries)
@@ -436,6 +441,7 @@ void addBatchOptions(QCommandLineParser &parser)
                        QCommandLineOption(QStringLiteral("skip-held")),
                        valued("site-rules", "FILE"),
                        valued("doi-resolver", "TEMPLATE"),
+                       valued("finders", "FILE"),
                        QCommandLineOption(QStringLiteral("check-rules")),
                        valued("page", "FILE"),
                        valued("base", "URL"),

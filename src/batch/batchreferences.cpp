@@ -12,14 +12,21 @@ void BatchRun::takeLinkList()
     m_phase = Phase::Taking;
     // The run goes on when the list is in (unless it was interrupted meanwhile).
     diskwork::workThenPost(
-        this, [path = m_options.inputFile] { return ReadReferenceFile(path); },
-        [this](const ReferenceList &list) { tookReferenceList(list); });
+        this,
+        [path = m_options.inputFile, finders = m_options.findersFile] {
+            return ListTake{ReadReferenceFile(path), ReadRunFinders(finders)};
+        },
+        [this](const ListTake &taken) { tookReferenceList(taken); });
 }
 
-void BatchRun::tookReferenceList(const ReferenceList &list)
+void BatchRun::tookReferenceList(const ListTake &taken)
 {
     if (m_phase != Phase::Taking)
         return;
+    if (!taken.finders.ok())
+        return fail(QStringLiteral("the finders cannot be used: ") + taken.finders.error->text());
+    m_references.setFinders(ReadersOf(taken.finders.finders));
+    const ReferenceList &list = taken.list;
     const QString &file = m_options.inputFile;
     if (!list.ok()) {
         QString why = ListFailureText(list.failure);
@@ -38,7 +45,18 @@ void BatchRun::tookReferenceList(const ReferenceList &list)
     batchMessage(QStringLiteral("%1 papers listed in %2 (%3)")
                      .arg(m_candidates.count())
                      .arg(file, ReferenceFormatName(list.format)));
+    tellFinders();
     onPagesTaken();
+}
+
+void BatchRun::tellFinders()
+{
+    QStringList names;
+    for (const std::shared_ptr<const FinderAnswerReader> &reader : m_references.finders())
+        names.append(reader->finder().name);
+    if (!names.isEmpty())
+        batchMessage(
+            QStringLiteral("asking the finders %1 for each paper").arg(names.join(QStringLiteral(", "))));
 }
 
 bool BatchRun::handOverListed(int position)

@@ -82,7 +82,14 @@ private:
 
     // A list of papers (links, DOIs, arXiv ids, BibTeX, RIS, CSL-JSON, CSV), read on a worker.
     void takeLinkList();
-    void tookReferenceList(const ReferenceList &list);
+    // What the worker read: the list, and the finders to ask for its papers.
+    struct ListTake
+    {
+        ReferenceList list;
+        FindersRead finders;
+    };
+    void tookReferenceList(const ListTake &taken);
+    void tellFinders();
     // A candidate of the list goes to the queue under its identifier, from its first way to the paper.
     bool handOverListed(int position);
     void tellRejected(const QString &file, const QStringList &fields);

@@ -2,6 +2,10 @@
 
 #include "demo/demopages.h"
 
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
 namespace demodoi {
 
 QString doiOf(int number)
@@ -19,6 +23,23 @@ int paperOfPath(const QString &path)
     bool ok = false;
     const int number = doi.mid(Prefix.size()).toInt(&ok);
     return ok && number > 0 ? number : 0;
+}
+
+QByteArray indexAnswer(const QString &doi, const QUrl &fileAddress, const QUrl &landingPage)
+{
+    QJsonObject answer{{QStringLiteral("doi"), doi}, {QStringLiteral("is_oa"), fileAddress.isValid()}};
+    QJsonArray locations;
+    if (fileAddress.isValid()) {
+        const QJsonObject location{{QStringLiteral("url_for_pdf"), fileAddress.toString()},
+                                   {QStringLiteral("url_for_landing_page"), landingPage.toString()},
+                                   {QStringLiteral("host_type"), QStringLiteral("publisher")}};
+        answer.insert(QStringLiteral("best_oa_location"), location);
+        locations.append(location);
+    } else {
+        answer.insert(QStringLiteral("best_oa_location"), QJsonValue::Null);
+    }
+    answer.insert(QStringLiteral("oa_locations"), locations);
+    return QJsonDocument(answer).toJson(QJsonDocument::Compact);
 }
 
 std::optional<DemoResponse> answer(const QString &path, int paperCount, const QUrl &paperAddress)

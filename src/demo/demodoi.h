@@ -21,4 +21,10 @@ int paperOfPath(const QString &path);
 // path is not a resolver's.
 std::optional<DemoResponse> answer(const QString &path, int paperCount, const QUrl &paperAddress);
 
+// The demo site's open-access index: /oa/10.5555/demo.N answers in the JSON shape of a public index
+// ({"doi", "is_oa", "best_oa_location": {"url_for_pdf", "url_for_landing_page"}, "oa_locations": [...]}),
+// with no location for a paper whose page offers no full text.
+inline const QString IndexPath = QStringLiteral("/oa/");
+QByteArray indexAnswer(const QString &doi, const QUrl &fileAddress, const QUrl &landingPage);
+
 } // namespace demodoi

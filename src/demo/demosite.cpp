@@ -196,6 +196,8 @@ DemoResponse DemoSite::route(const DemoRequest &request)
     if (std::optional<DemoResponse> resolved =
             demodoi::answer(path, m_catalog.paperCount(), paperFileUrl(demodoi::paperOfPath(path))))
         return *resolved;
+    if (path.startsWith(demodoi::IndexPath))
+        return indexAnswer(path);
     bool file = false;
     const int number = DemoCatalogPages::paperNumber(path, &file);
     if (number < 1 || number > m_catalog.paperCount())
@@ -217,5 +219,18 @@ DemoResponse DemoSite::paperRequest(int number, const DemoRequest &request)
     DemoResponse response = m_catalog.paperFile(number, request, &sent);
     if (sent)
         m_faults.sendPaper(number, request, *sent, response);
+    return response;
+}
+
+DemoResponse DemoSite::indexAnswer(const QString &path) const
+{
+    const QString doi = QUrl::fromPercentEncoding(path.mid(demodoi::IndexPath.size()).toUtf8());
+    const int number = demodoi::paperOfPath(demodoi::ResolverPath + doi);
+    if (number < 1 || number > m_catalog.paperCount())
+        return DemoResponse::html(404, DemoPages::notFound());
+    const QUrl file = m_catalog.landingPages() ? landingFileUrl(number) : paperFileUrl(number);
+    DemoResponse response;
+    response.contentType = "application/json";
+    response.body = DemoBody::fromBytes(demodoi::indexAnswer(doi, file, paperFileUrl(number)));
     return response;
 }

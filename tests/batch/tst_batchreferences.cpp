@@ -179,6 +179,71 @@ private Q_SLOTS:
         QCOMPARE(m_requests, expected);
     }
 
+    // Finders in both modes: the open-access index's JSON for the first, a page's meta tag for the second.
+    // An open paper is found by the first finder; a paywalled one goes from finder to finder and then to
+    // its landing page, each way once and in order, and ends with its reason.
+    void findersInBothModes()
+    {
+        const QUrl home = m_site.homeUrl();
+        const QString site = QStringLiteral("http://%1:%2").arg(home.host()).arg(home.port());
+        const QByteArray finders =
+            "{\"format\": 1, \"finders\": [\n"
+            " {\"name\": \"Demo index\", \"url\": \"" +
+            site.toUtf8() +
+            "/oa/{doi}?email=me@example.org\","
+            "  \"mode\": \"json\", \"path\": [\"best_oa_location.url_for_pdf\", "
+            "\"oa_locations[*].url_for_pdf\"]},\n"
+            " {\"name\": \"Demo pages\", \"url\": \"" +
+            site.toUtf8() +
+            "/doi/{doi}?via=finder\", \"mode\": \"html\","
+            "  \"selector\": \"meta[name=citation_pdf_url]\", \"attribute\": \"content\"}]}\n";
+        const QString findersFile = write(QStringLiteral("finders.json"), finders);
+        const QString list = write(QStringLiteral("dois.txt"),
+                                   demodoi::doiOf(4).toUtf8() + "\n" + demodoi::doiOf(7).toUtf8() + "\n");
+        const QString out = path(QStringLiteral("out"));
+        const RunResult r =
+            run({QStringLiteral("--input"), list, QStringLiteral("--out"), out, QStringLiteral("--finders"),
+                 findersFile, QStringLiteral("--doi-resolver"), resolver(), QStringLiteral("--no-library"),
+                 QStringLiteral("--method"), QStringLiteral("1")});
+        QCOMPARE(r.exitCode, 2);
+        QVERIFY2(r.err.contains(QStringLiteral("asking the finders Demo index, Demo pages")),
+                 qPrintable(r.err));
+        const QHash<QString, QStringList> rows = manifestRows(out);
+        const QStringList open = rows.value(demodoi::doiOf(4));
+        QCOMPARE(open.value(State), QStringLiteral("Done"));
+        QCOMPARE(open.value(FoundBy), QStringLiteral("Demo index"));
+        QCOMPARE(open.value(FileAddress), m_site.landingFileUrl(4).toString());
+        QCOMPARE(fntest::readFile(out + u'/' + open.value(Name) + QStringLiteral(".pdf")),
+                 m_site.paperBytes(4));
+        const QStringList walled = rows.value(demodoi::doiOf(7));
+        QCOMPARE(walled.value(State), QStringLiteral("Failed"));
+        QCOMPARE(walled.value(Reason), QStringLiteral("no full text offered"));
+        QCOMPARE(walled.value(FoundBy), QStringLiteral("none"));
+        // The single connection asks one thing at a time: the order the site saw is the order of the ways.
+        const QString index = QStringLiteral("/oa/");
+        const QString resolved = QStringLiteral("/doi/") + demodoi::doiOf(7);
+        const QStringList expected{index + demodoi::doiOf(4),     m_site.landingFileUrl(4).path(),
+                                   index + demodoi::doiOf(7),     resolved,
+                                   m_site.paperFileUrl(7).path(), resolved,
+                                   m_site.paperFileUrl(7).path()};
+        QCOMPARE(m_requests, expected);
+    }
+
+    // A finders file that cannot be used stops the run before anything is asked, naming what is wrong.
+    void aBrokenFindersFileIsNamed()
+    {
+        const QString findersFile = write(QStringLiteral("finders.json"),
+                                          "{\"finders\": [{\"name\": \"x\", \"url\": \"http://x/\"}]}");
+        const QString list = write(QStringLiteral("dois.txt"), demodoi::doiOf(1).toUtf8() + "\n");
+        const RunResult r =
+            run({QStringLiteral("--input"), list, QStringLiteral("--out"), path(QStringLiteral("out")),
+                 QStringLiteral("--finders"), findersFile, QStringLiteral("--no-library")});
+        QCOMPARE(r.exitCode, 1);
+        QVERIFY2(r.err.contains(QStringLiteral("the finders cannot be used: ") + findersFile),
+                 qPrintable(r.err));
+        QVERIFY(m_requests.isEmpty());
+    }
+
     // Today's link lists read as before, and a resolver template that names no {doi} is refused.
     void linkListsAndResolverTemplates()
     {

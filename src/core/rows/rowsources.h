@@ -1,9 +1,22 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
+#include <QStringList>
+#include <QUrl>
+#include <memory>
 #include <optional>
 
 struct DownloadRow;
+
+// Reads an answer that is no paper but says where the paper is (a finder's JSON or page): the addresses
+// it names, the full text's first, in the order to try them.
+class AnswerReader
+{
+public:
+    virtual ~AnswerReader() = default;
+    virtual QStringList addressesIn(const QByteArray &answer, const QUrl &asked) const = 0;
+};
 
 // Where else a row's paper may be had when the address it asked gave no file: a row taken from a
 // reference list has several ways to its full text (its own file address, the finders, the arXiv, the
@@ -14,7 +27,10 @@ public:
     struct Source
     {
         QString address;
-        QString origin; // which way this is, for the record ("doi.org", a finder's name, ...)
+        QString origin; // which way this is, for the record ("DOI resolver", a finder's name, ...)
+        // Set when the address answers with where the paper is rather than with the paper: the answer
+        // is read by it, never saved.
+        std::shared_ptr<const AnswerReader> reader;
     };
 
     virtual ~RowSources() = default;

@@ -28,20 +28,25 @@ QString titleFor(const ReferenceEntry &entry, const QString &key)
 
 } // namespace
 
-QList<RowSources::Source> EntrySources(const ReferenceEntry &entry, const QString &resolverTemplate)
+QList<RowSources::Source> EntrySources(const ReferenceEntry &entry, const QString &resolverTemplate,
+                                       const FinderReaders &finders)
 {
     QList<RowSources::Source> sources;
-    const auto add = [&sources](const QString &address, const QString &origin) {
+    const auto add = [&sources](const QString &address, const QString &origin,
+                                std::shared_ptr<const AnswerReader> reader = nullptr) {
         if (!IsWebAddress(address))
             return;
         for (const RowSources::Source &known : std::as_const(sources)) {
             if (known.address == address)
                 return;
         }
-        sources.append({address, origin});
+        sources.append({address, origin, std::move(reader)});
     };
     add(entry.fileAddress(), sourceorigin::FileAddress);
-    if (const QString arxiv = arxivIdOf(entry); !arxiv.isEmpty())
+    const QString arxiv = arxivIdOf(entry);
+    for (const std::shared_ptr<const FinderAnswerReader> &finder : finders)
+        add(finder->finder().addressFor(entry.doi(), arxiv), finder->finder().name, finder);
+    if (!arxiv.isEmpty())
         add(ArxivPdfAddress(arxiv), sourceorigin::Arxiv);
     if (entry.has(ReferenceEntry::Field::Doi))
         add(DoiResolverAddress(entry.doi(), resolverTemplate), sourceorigin::Resolver);
@@ -74,7 +79,7 @@ PaperMetadata EntryMetadata(const ReferenceEntry &entry)
 
 bool ReferenceSources::add(const ReferenceEntry &entry, Source *first)
 {
-    const QList<Source> sources = EntrySources(entry, m_resolver);
+    const QList<Source> sources = sourcesOf(entry);
     if (sources.isEmpty() || m_entries.contains(sources.first().address))
         return false;
     *first = sources.first();
@@ -105,7 +110,7 @@ QString ReferenceSources::originOf(const QString &key) const
     const auto it = m_entries.constFind(key);
     if (it == m_entries.cend())
         return QString();
-    const QList<Source> sources = EntrySources(*it, m_resolver);
+    const QList<Source> sources = sourcesOf(*it);
     return sources.isEmpty() ? QString() : sources.first().origin;
 }
 
@@ -116,7 +121,7 @@ std::optional<RowSources::Source> ReferenceSources::sourceAfter(const DownloadRo
         return std::nullopt;
     // The row's own address is its first way; the others are worked out again, which costs less than
     // keeping them for every row of a long list.
-    QList<Source> sources = EntrySources(*it, m_resolver);
+    QList<Source> sources = sourcesOf(*it);
     sources.removeIf([&row](const Source &source) { return source.address == row.key; });
     if (tried < 0 || tried >= sources.size())
         return std::nullopt;

@@ -4,6 +4,7 @@
 #include "core/references/findertemplate.h"
 #include "core/references/referencelist.h"
 #include "core/rows/rowsources.h"
+#include "core/search/referencefinders.h"
 
 #include <QHash>
 #include <QList>
@@ -18,10 +19,12 @@ inline const QString Resolver = QStringLiteral("DOI resolver");
 inline const QString WebPage = QStringLiteral("web page"); // the page about the paper the list named
 } // namespace sourceorigin
 
-// The ways to an entry's full text, in the order they are tried: its own file address, the arXiv's PDF
-// of its arXiv id (or of the id inside an arXiv DOI), its DOI's landing page through the resolver, and
-// the page about it that the list named. Empty for an entry that names none of them.
-QList<RowSources::Source> EntrySources(const ReferenceEntry &entry, const QString &resolverTemplate);
+// The ways to an entry's full text, in the order they are tried: its own file address, the finders (in
+// their order, those whose template the entry's identifiers fill), the arXiv's PDF of its arXiv id (or of
+// the id inside an arXiv DOI), its DOI's landing page through the resolver, and the page about it that
+// the list named. Empty for an entry that names none of them.
+QList<RowSources::Source> EntrySources(const ReferenceEntry &entry, const QString &resolverTemplate,
+                                       const FinderReaders &finders = {});
 
 // The identifier a row of the entry goes under: its DOI, else its arXiv id; empty for a plain address.
 QString EntryIdentifier(const ReferenceEntry &entry);
@@ -51,12 +54,21 @@ public:
     // Which way the address of a listed paper's row is (its first).
     QString originOf(const QString &key) const;
     bool knows(const QString &key) const { return m_entries.contains(key); }
+    // The finders asked for every paper from now on.
+    void setFinders(const FinderReaders &finders) { m_finders = finders; }
+    const FinderReaders &finders() const { return m_finders; }
     int count() const { return static_cast<int>(m_entries.size()); }
 
     std::optional<Source> sourceAfter(const DownloadRow &row, int tried) override;
 
 private:
+    QList<Source> sourcesOf(const ReferenceEntry &entry) const
+    {
+        return EntrySources(entry, m_resolver, m_finders);
+    }
+
     QString m_resolver;
+    FinderReaders m_finders;
     QHash<QString, ReferenceEntry> m_entries;
 };
 

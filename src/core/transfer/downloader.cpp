@@ -319,6 +319,9 @@ bool Downloader::takeAnswer(int status)
     }
     // An answer that calls itself a web page is held in memory until its first bytes tell: a page never
     // becomes a file, and making and removing a file for each one costs more than the page itself.
+    // An answer read for where the paper is is held as a page is, whatever it calls itself.
+    if (m_options.readsAnswer)
+        m_body.mediaType = QStringLiteral("text/html");
     const QString media = m_body.mediaType.toLower();
     if (m_options.expectPaper && (media == u"text/html" || media == u"application/xhtml+xml")) {
         m_body.deferred = true;

@@ -72,9 +72,13 @@ bool LandingTrails::follow(RowId id, TransferResult *result, bool namesFromLinks
         trail.fetched.insert(fetchedForm(QUrl(row->key)));
     for (const QUrl &url : std::as_const(result->requested))
         trail.fetched.insert(fetchedForm(url));
+    const QUrl landing = result->finalUrl.isValid() ? result->finalUrl : QUrl(addressOf(*row));
+    // A finder's answer is no page of the paper's: the row names none for it.
+    const bool answered = trail.reader != nullptr;
+    if (answered)
+        readAnswer(trail, result, landing);
     if (!result->landing.metadata.title.isEmpty() || !result->landing.metadata.cells.isEmpty())
         takeDeclared(id, result->landing.metadata, namesFromLinks);
-    const QUrl landing = result->finalUrl.isValid() ? result->finalUrl : QUrl(addressOf(*row));
     if (const FailureReason refusedBy = refusal(trail, *result, landing); !refusedBy.isNone()) {
         result->reason = refusedBy;
         return false;
@@ -83,7 +87,7 @@ bool LandingTrails::follow(RowId id, TransferResult *result, bool namesFromLinks
         return false;
     ++trail.pages;
     trail.next = result->landing.fullText.toString(QUrl::FullyEncoded);
-    const QString page = landing.toString(QUrl::FullyEncoded);
+    const QString page = answered ? QString() : landing.toString(QUrl::FullyEncoded);
     const QString next = trail.next;
     m_rows.update(id, [&page, &next](DownloadRow &r) {
         r.state = RowState::Waiting;
@@ -110,6 +114,7 @@ bool LandingTrails::goOnToNextSource(RowId id, const TransferResult &result, Row
         return false;
     // What the earlier way asked stays asked: an address met again on this way is not fetched twice.
     trail.next = next->address;
+    trail.reader = next->reader;
     trail.pages = 0;
     ++trail.sources;
     m_rows.update(id, [&next](DownloadRow &r) {
@@ -122,4 +127,18 @@ bool LandingTrails::goOnToNextSource(RowId id, const TransferResult &result, Row
         r.origin = next->origin;
     });
     return true;
+}
+
+void LandingTrails::readAnswer(Trail &trail, TransferResult *result, const QUrl &asked)
+{
+    const std::shared_ptr<const AnswerReader> reader = std::exchange(trail.reader, nullptr);
+    const QStringList addresses = reader->addressesIn(result->answer, asked);
+    result->answer.clear();
+    result->landing = {};
+    if (!addresses.isEmpty()) {
+        result->landing.fullText = QUrl(addresses.first());
+        return;
+    }
+    // Nothing named: this way offers no full text, which is the answer, not a wall.
+    result->reason = FailureReason::of(Kind::LandingWithoutFullText);
 }

@@ -1,6 +1,7 @@
 // The ways to a listed paper's full text and what the list says of it, as the queue and the hand-over
 // get them: the order of the ways, the resolver's template, rows carried over by a resumed run, the
 // metadata under the headers the names and the exports read, and the papers put into the candidates.
+#include "core/references/htmlselect.h"
 #include "core/references/referencelist.h"
 #include "core/rows/downloadlistmodel.h"
 #include "core/search/candidatelistmodel.h"
@@ -79,6 +80,88 @@ private Q_SLOTS:
         }
         QVERIFY(!sources.sourceAfter(row, int(expected.size()) - 1));
         QVERIFY(!sources.sourceAfter(rowAt(QStringLiteral("http://other.example/")), 0));
+    }
+
+    // The finders come after the entry's own file address and before the arXiv and the resolver, each
+    // with its reader; a finder whose template names an identifier the entry lacks is left out.
+    void findersStandInTheirPlace()
+    {
+        const FindersRead read = ParseFinders(
+            "[{\"name\": \"Index\", \"url\": \"http://index.example/{doi}\", \"mode\": \"json\","
+            "  \"path\": \"best_oa_location.url_for_pdf\"},"
+            " {\"name\": \"Preprints\", \"url\": \"http://pre.example/{arxiv}\", \"mode\": \"html\","
+            "  \"selector\": \"a.pdf\", \"attribute\": \"href\"}]",
+            QStringLiteral("finders.json"));
+        QVERIFY2(read.ok(), qPrintable(read.error ? read.error->text() : QString()));
+        const FinderReaders readers = ReadersOf(read.finders);
+        const ReferenceList list =
+            ReadReferences("@article{a, doi = {10.1000/x}, pdf = {http://files.example/a.pdf}}\n");
+        const QList<RowSources::Source> sources =
+            EntrySources(list.entries.first(), QStringLiteral("https://doi.org/{doi}"), readers);
+        QCOMPARE(addressesOf(sources),
+                 (QStringList{QStringLiteral("http://files.example/a.pdf file address"),
+                              QStringLiteral("http://index.example/10.1000/x Index"),
+                              QStringLiteral("https://doi.org/10.1000/x DOI resolver")}));
+        QVERIFY(!sources.at(0).reader);
+        QVERIFY(sources.at(1).reader == readers.first());
+        QVERIFY(!sources.at(2).reader);
+
+        // The readers take the addresses out of the answers, relative ones against the address asked.
+        const QUrl asked(QStringLiteral("http://index.example/10.1000/x"));
+        QCOMPARE(
+            readers.at(0)->addressesIn("{\"best_oa_location\": {\"url_for_pdf\": \"/files/x.pdf\"}}", asked),
+            QStringList{QStringLiteral("http://index.example/files/x.pdf")});
+        QVERIFY(readers.at(0)->addressesIn("{\"best_oa_location\": null}", asked).isEmpty());
+        QVERIFY(readers.at(0)->addressesIn("not json", asked).isEmpty());
+        QCOMPARE(readers.at(1)->addressesIn(
+                     "<p><a href='/abs'>abs</a><A CLASS=\"big pdf\" HREF=\"x.pdf?a=1&amp;b=2\">"
+                     "PDF</A>",
+                     asked),
+                 QStringList{QStringLiteral("http://index.example/10.1000/x.pdf?a=1&b=2")});
+    }
+
+    // The selectors a finder's html mode takes, and those it refuses rather than guess at.
+    void htmlSelectors_data()
+    {
+        QTest::addColumn<QString>("selector");
+        QTest::addColumn<QString>("attribute");
+        QTest::addColumn<QStringList>("values");
+        const QStringList none;
+        QTest::newRow("meta by name") << "meta[name=citation_pdf_url]"
+                                      << "content" << QStringList{"/a.pdf"};
+        QTest::newRow("quoted, any case") << "META[NAME=\"citation_pdf_url\"]"
+                                          << "CONTENT" << QStringList{"/a.pdf"};
+        QTest::newRow("id") << "#main"
+                            << "href" << QStringList{"/main.pdf"};
+        QTest::newRow("class among several") << "a.pdf"
+                                             << "href" << QStringList{"/main.pdf", "/b.pdf"};
+        QTest::newRow("prefix and suffix") << "a[href^=/b][href$=.pdf]"
+                                           << "href" << QStringList{"/b.pdf"};
+        QTest::newRow("contains") << "link[type*=pdf]"
+                                  << "href" << QStringList{"/alt.pdf"};
+        QTest::newRow("present, any tag") << "*[data-pdf]"
+                                          << "data-pdf" << QStringList{"/data.pdf"};
+        QTest::newRow("descendant refused") << "div a"
+                                            << "href" << none;
+        QTest::newRow("child refused") << "div>a"
+                                       << "href" << none;
+        QTest::newRow("unclosed bracket refused") << "a[href"
+                                                  << "href" << none;
+    }
+
+    void htmlSelectors()
+    {
+        QFETCH(QString, selector);
+        QFETCH(QString, attribute);
+        QFETCH(QStringList, values);
+        const QByteArray page = "<html><head><meta name=\"citation_pdf_url\" content=\"/a.pdf\">"
+                                "<link rel=alternate type=\"application/pdf\" href='/alt.pdf'></head>"
+                                "<body><div><a id=main class=\"pdf big\" href=\"/main.pdf\">x</a>"
+                                "<a class=pdf href=\"/b.pdf\">y</a><span data-pdf=\"/data.pdf\"></span></div>"
+                                "<a href=\"/b.pdf\" title=\"a > b\">again</a></body></html>";
+        const HtmlSelector parsed(selector);
+        QCOMPARE(parsed.supported(), !values.isEmpty());
+        QCOMPARE(parsed.values(page, attribute), values);
     }
 
     // A row of an earlier run comes back under its own address: the ways its identifier gives follow it.
