@@ -228,7 +228,10 @@ DemoResponse DemoSite::indexAnswer(const QString &path) const
     const int number = demodoi::paperOfPath(demodoi::ResolverPath + doi);
     if (number < 1 || number > m_catalog.paperCount())
         return DemoResponse::html(404, DemoPages::notFound());
-    const QUrl file = m_catalog.landingPages() ? landingFileUrl(number) : paperFileUrl(number);
+    // A paper whose page offers no full text is closed to the index as well.
+    QUrl file = m_catalog.landingPages() ? landingFileUrl(number) : paperFileUrl(number);
+    if (m_catalog.landingPages() && m_catalog.offersNoFullText(number))
+        file = QUrl();
     DemoResponse response;
     response.contentType = "application/json";
     response.body = DemoBody::fromBytes(demodoi::indexAnswer(doi, file, paperFileUrl(number)));

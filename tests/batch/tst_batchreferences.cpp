@@ -199,7 +199,7 @@ private Q_SLOTS:
             "  \"selector\": \"meta[name=citation_pdf_url]\", \"attribute\": \"content\"}]}\n";
         const QString findersFile = write(QStringLiteral("finders.json"), finders);
         const QString list = write(QStringLiteral("dois.txt"),
-                                   demodoi::doiOf(4).toUtf8() + "\n" + demodoi::doiOf(7).toUtf8() + "\n");
+                                   demodoi::doiOf(4).toUtf8() + "\n" + demodoi::doiOf(6).toUtf8() + "\n");
         const QString out = path(QStringLiteral("out"));
         const RunResult r =
             run({QStringLiteral("--input"), list, QStringLiteral("--out"), out, QStringLiteral("--finders"),
@@ -215,18 +215,45 @@ private Q_SLOTS:
         QCOMPARE(open.value(FileAddress), m_site.landingFileUrl(4).toString());
         QCOMPARE(fntest::readFile(out + u'/' + open.value(Name) + QStringLiteral(".pdf")),
                  m_site.paperBytes(4));
-        const QStringList walled = rows.value(demodoi::doiOf(7));
+        const QStringList walled = rows.value(demodoi::doiOf(6));
         QCOMPARE(walled.value(State), QStringLiteral("Failed"));
         QCOMPARE(walled.value(Reason), QStringLiteral("no full text offered"));
         QCOMPARE(walled.value(FoundBy), QStringLiteral("none"));
         // The single connection asks one thing at a time: the order the site saw is the order of the ways.
         const QString index = QStringLiteral("/oa/");
-        const QString resolved = QStringLiteral("/doi/") + demodoi::doiOf(7);
+        const QString resolved = QStringLiteral("/doi/") + demodoi::doiOf(6);
         const QStringList expected{index + demodoi::doiOf(4),     m_site.landingFileUrl(4).path(),
-                                   index + demodoi::doiOf(7),     resolved,
-                                   m_site.paperFileUrl(7).path(), resolved,
-                                   m_site.paperFileUrl(7).path()};
+                                   index + demodoi::doiOf(6),     resolved,
+                                   m_site.paperFileUrl(6).path(), resolved,
+                                   m_site.paperFileUrl(6).path()};
         QCOMPARE(m_requests, expected);
+    }
+
+    // The library knows papers by DOI: a paper downloaded through its DOI and listed again under another
+    // address and another spelling of the DOI is held, and --skip-held asks nothing for it.
+    void skipHeldKnowsPapersByDoi()
+    {
+        const QString first = write(QStringLiteral("first.txt"), "doi:" + demodoi::doiOf(1).toUtf8() + "\n");
+        RunResult r = run({QStringLiteral("--input"), first, QStringLiteral("--out"),
+                           path(QStringLiteral("first")), QStringLiteral("--doi-resolver"), resolver()});
+        QCOMPARE(r.exitCode, 0);
+        m_requests.clear();
+        const QString again = write(QStringLiteral("again.bib"),
+                                    bibEntry("again", demodoi::doiOf(1).toUpper(),
+                                             "\n  pdf = {" + m_site.landingFileUrl(1).toEncoded() + "},") +
+                                        bibEntry("other", demodoi::doiOf(2)));
+        const QString out = path(QStringLiteral("again"));
+        r = run({QStringLiteral("--input"), again, QStringLiteral("--out"), out,
+                 QStringLiteral("--doi-resolver"), resolver(), QStringLiteral("--skip-held")});
+        QCOMPARE(r.exitCode, 0);
+        const QHash<QString, QStringList> rows = manifestRows(out);
+        const QStringList held = rows.value(demodoi::doiOf(1).toUpper());
+        QCOMPARE(held.value(Address), m_site.landingFileUrl(1).toString());
+        QCOMPARE(held.value(Reason), QStringLiteral("downloaded before"));
+        QCOMPARE(rows.value(demodoi::doiOf(2)).value(State), QStringLiteral("Done"));
+        for (const QString &asked : std::as_const(m_requests))
+            QVERIFY2(!asked.contains(QStringLiteral("demo.1")) && asked != m_site.landingFileUrl(1).path(),
+                     qPrintable(asked));
     }
 
     // A finders file that cannot be used stops the run before anything is asked, naming what is wrong.

@@ -109,6 +109,11 @@ const QList<QStringList> kMigrations = {
      QStringLiteral("ALTER TABLE queue ADD COLUMN file_address TEXT NOT NULL DEFAULT ''"),
      QStringLiteral("ALTER TABLE queue ADD COLUMN declared_title TEXT NOT NULL DEFAULT ''"),
      QStringLiteral("ALTER TABLE queue ADD COLUMN declared_cells TEXT NOT NULL DEFAULT '[]'")},
+    // 6: a paper's DOI in the form papers are compared in, so that a paper listed again under another
+    // address is known
+    {QStringLiteral("ALTER TABLE papers ADD COLUMN doi_key TEXT NOT NULL DEFAULT ''"),
+     QStringLiteral(
+         "CREATE INDEX papers_doi ON papers (doi_key) WHERE doi_key <> '' AND file_path IS NOT NULL")},
 };
 
 const QString kRecordColumns =
@@ -635,13 +640,14 @@ bool PaperLibrary::recordDownloads(const QList<DownloadResult> &results)
         done.prepare(QStringLiteral(
             "INSERT INTO papers (address, title, file_path, file_size, sha256, downloaded_at, outcome, "
             "reason,"
-            " attempted_at, declared_title, declared_cells, file_address, landing_page)"
-            " VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"
+            " attempted_at, declared_title, declared_cells, file_address, landing_page, doi_key)"
+            " VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"
             " ON CONFLICT (address) DO UPDATE SET"
             " title = CASE WHEN title = '' THEN excluded.title ELSE title END,"
             " file_path = excluded.file_path, file_size = excluded.file_size, sha256 = excluded.sha256,"
             " downloaded_at = excluded.downloaded_at, outcome = excluded.outcome, reason = excluded.reason,"
-            " attempted_at = excluded.attempted_at," DECLARED_UPDATE));
+            " attempted_at = excluded.attempted_at," DECLARED_UPDATE ","
+            " doi_key = CASE WHEN excluded.doi_key <> '' THEN excluded.doi_key ELSE doi_key END"));
         // A failure, or an end without a file, is an attempt: the file of an earlier download stays on
         // record.
         QSqlQuery attempt(db);
@@ -670,6 +676,8 @@ bool PaperLibrary::recordDownloads(const QList<DownloadResult> &results)
             q.addBindValue(nonNull(WithoutCredentials(r.reason)));
             q.addBindValue(timeValue(when));
             bindLandingPage(q, r.declared, r.fileAddress, r.landingPage);
+            if (succeeded)
+                q.addBindValue(nonNull(r.doiKey));
             if (!q.exec())
                 return fail(q);
         }
@@ -707,6 +715,32 @@ std::optional<HeldFile> PaperLibrary::heldFile(const QString &address)
                     q.value(4).toString(),
                     q.value(5).toString(),
                     PaperMetadata{q.value(6).toString(), CellsFromJson(q.value(7).toString())}};
+}
+
+std::optional<HeldFile> PaperLibrary::heldFileOfDoi(const QString &doiKey, const QString &address)
+{
+    countRead();
+    if (!isOpen() || doiKey.isEmpty())
+        return std::nullopt;
+    QSqlQuery q(QSqlDatabase::database(m_connection, false));
+    q.setForwardOnly(true);
+    // The latest download of the paper, whatever address it came from.
+    q.prepare(
+        QStringLiteral("SELECT address FROM papers WHERE doi_key = ? AND doi_key <> '' AND file_path IS NOT "
+                       "NULL ORDER BY downloaded_at DESC LIMIT 1"));
+    q.addBindValue(doiKey);
+    if (!q.exec()) {
+        fail(q);
+        return std::nullopt;
+    }
+    if (!q.next())
+        return std::nullopt;
+    const QString held = q.value(0).toString();
+    q.finish();
+    std::optional<HeldFile> file = heldFile(held);
+    if (file)
+        file->address = address; // held for the row that asked
+    return file;
 }
 
 QList<HeldFile> PaperLibrary::heldFilesAt(const QString &filePath)

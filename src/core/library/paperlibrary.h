@@ -27,7 +27,7 @@ QString DefaultPaperLibraryPath();
 class PaperLibrary
 {
 public:
-    static constexpr int SchemaVersion = 5;
+    static constexpr int SchemaVersion = 6;
     // SQLite's application_id of our library files ("FNXL"): another program's database is never ours.
     static constexpr int ApplicationId = 0x464E584C;
 
@@ -66,6 +66,9 @@ public:
 
     // The file held for an address; nullopt when none was downloaded (or on a failed read).
     std::optional<HeldFile> heldFile(const QString &address);
+    // The file held for a paper of that DOI (its DoiKey), downloaded from any address, given as the
+    // address's; nullopt when none was.
+    std::optional<HeldFile> heldFileOfDoi(const QString &doiKey, const QString &address);
     // The papers whose held file is at this path (absolute, as recorded).
     QList<HeldFile> heldFilesAt(const QString &filePath);
     std::optional<PaperRecord> record(const QString &address);

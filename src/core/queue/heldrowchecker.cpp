@@ -3,6 +3,7 @@
 #include "core/common/safetext.h"
 #include "core/library/librarythread.h"
 #include "core/library/paperlibrary.h"
+#include "core/queue/libraryrecorder.h"
 #include "core/transfer/downloadscheduler.h"
 
 #include <QFileInfo>
@@ -177,7 +178,7 @@ HeldAnswer HeldRowChecker::check(const DownloadRow &row)
     ++m_pending;
     if (m_asking.isEmpty())
         QTimer::singleShot(0, this, &HeldRowChecker::askLibrary);
-    m_asking.append(Asked{row.id, row.key});
+    m_asking.append(Asked{row.id, row.key, DoiKeyOfRow(row)});
     return pending;
 }
 
@@ -197,8 +198,10 @@ void HeldRowChecker::askLibrary()
     m_reader->run(
         [asked, found](PaperLibrary &library) {
             found->reserve(asked.size());
-            for (const Asked &row : asked)
-                found->append(library.heldFile(row.key));
+            for (const Asked &row : asked) {
+                std::optional<HeldFile> held = library.heldFile(row.key);
+                found->append(held ? held : library.heldFileOfDoi(row.doiKey, row.key));
+            }
             return true;
         },
         // A failed read holds nothing, as a failed read on the spot said.

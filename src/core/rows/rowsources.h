@@ -37,4 +37,6 @@ public:
     // The way to try after the row's first `tried` ones gave no file; none when no way is left. Asked
     // when the row needs it, so that nothing is worked out for rows that never get there.
     virtual std::optional<Source> sourceAfter(const DownloadRow &row, int tried) = 0;
+    // The reader of the row's own address, when that is a way whose answer says where the paper is.
+    virtual std::shared_ptr<const AnswerReader> readerOf(const DownloadRow &row) = 0;
 };

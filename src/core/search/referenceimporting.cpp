@@ -128,6 +128,18 @@ std::optional<RowSources::Source> ReferenceSources::sourceAfter(const DownloadRo
     return sources.at(tried);
 }
 
+std::shared_ptr<const AnswerReader> ReferenceSources::readerOf(const DownloadRow &row)
+{
+    const auto it = m_entries.constFind(row.key);
+    if (it == m_entries.cend())
+        return nullptr;
+    for (const Source &source : sourcesOf(*it)) {
+        if (source.address == row.key)
+            return source.reader;
+    }
+    return nullptr;
+}
+
 ReferenceImportOutcome AddReferenceEntries(const ReferenceList &list, CandidateListModel &candidates,
                                            ReferenceSources &sources, const QString &saveFolder)
 {

@@ -60,6 +60,7 @@ public:
     int count() const { return static_cast<int>(m_entries.size()); }
 
     std::optional<Source> sourceAfter(const DownloadRow &row, int tried) override;
+    std::shared_ptr<const AnswerReader> readerOf(const DownloadRow &row) override;
 
 private:
     QList<Source> sourcesOf(const ReferenceEntry &entry) const

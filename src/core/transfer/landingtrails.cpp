@@ -142,3 +142,14 @@ void LandingTrails::readAnswer(Trail &trail, TransferResult *result, const QUrl 
     // Nothing named: this way offers no full text, which is the answer, not a wall.
     result->reason = FailureReason::of(Kind::LandingWithoutFullText);
 }
+
+bool LandingTrails::readsAnswer(const DownloadRow &row, RowSources *sources)
+{
+    if (const auto it = m_trails.constFind(row.id); it != m_trails.cend())
+        return it->reader != nullptr;
+    std::shared_ptr<const AnswerReader> reader = sources ? sources->readerOf(row) : nullptr;
+    if (!reader)
+        return false;
+    m_trails[row.id].reader = std::move(reader);
+    return true;
+}

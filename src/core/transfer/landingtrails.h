@@ -23,8 +23,9 @@ public:
     QString addressOf(const DownloadRow &row) const;
     // The row is on a trail (its next start goes on from a page, not from its own address).
     bool onTrail(RowId id) const { return m_trails.contains(id); }
-    // The row's next transfer asks where its paper is (a finder): its answer is read, not saved.
-    bool readsAnswer(RowId id) const { return m_trails.value(id).reader != nullptr; }
+    // The row's next transfer asks where its paper is (a finder): its answer is read, not saved. A row
+    // that starts at its own address learns from the sources whether that is such a way.
+    bool readsAnswer(const DownloadRow &row, RowSources *sources);
     void remove(RowId id) { m_trails.remove(id); }
     // The row's address gave no file for a reason another way may not meet (no wall, no stop, no disk):
     // the row goes on to the next way the sources know to its paper, a fresh start with no page of the

@@ -106,6 +106,15 @@ private Q_SLOTS:
         QVERIFY(sources.at(1).reader == readers.first());
         QVERIFY(!sources.at(2).reader);
 
+        // A paper listed by its DOI alone starts at the first finder: its row's own answer is read too.
+        ReferenceSources listed;
+        listed.setFinders(readers);
+        RowSources::Source first;
+        QVERIFY(listed.add(ReadReferences("10.1000/y\n").entries.first(), &first));
+        QCOMPARE(first.origin, QStringLiteral("Index"));
+        QVERIFY(listed.readerOf(rowAt(first.address)) == readers.first());
+        QVERIFY(!listed.sourceAfter(rowAt(first.address), 0)->reader);
+
         // The readers take the addresses out of the answers, relative ones against the address asked.
         const QUrl asked(QStringLiteral("http://index.example/10.1000/x"));
         QCOMPARE(
