@@ -334,9 +334,10 @@ void BatchRun::takeManifest()
         this,
         [path = m_options.resumeManifest.isEmpty() ? m_options.resumeFolder + batchmanifest::FileName
                                                    : m_options.resumeManifest,
-         out = m_options.outFolder, library] {
+         out = m_options.outFolder, library, finders = m_options.findersFile] {
             ManifestTake taken = readManifestRows(path, out);
             addWhatTheLibraryKnows(&taken, library);
+            taken.finders = ReadRunFinders(finders);
             return taken;
         },
         [this](const ManifestTake &taken) { tookManifest(taken); });
@@ -348,6 +349,9 @@ void BatchRun::tookManifest(const ManifestTake &taken)
         return;
     if (!taken.error.isEmpty())
         return fail(taken.error);
+    if (!taken.finders.ok())
+        return fail(QStringLiteral("the finders cannot be used: ") + taken.finders.error->text());
+    m_references.setFinders(ReadersOf(taken.finders.finders));
     int again = 0;
     for (const ManifestTake::Entry &entry : taken.entries) {
         if (!entry.passedOver.isEmpty()) {

@@ -75,6 +75,7 @@ private:
         QString path;
         QString error; // the manifest could not be read: the run ends with it
         QList<Entry> entries;
+        FindersRead finders; // asked again for the rows of a list whose own address gives no file
     };
     static ManifestTake readManifestRows(const QString &manifestPath, const QString &outFolder);
     // Done rows whose manifest did not say where their file came from take it from the library's records.

@@ -256,6 +256,35 @@ private Q_SLOTS:
                      qPrintable(asked));
     }
 
+    // A resumed run takes the rows of a list up again way after way: a row that starts at a finder has
+    // its answer read again (never saved as the paper), then its DOI's landing page.
+    void aResumedListGoesOnWayAfterWay()
+    {
+        const QUrl home = m_site.homeUrl();
+        const QByteArray finders =
+            "[{\"name\": \"Demo index\", \"url\": \"http://" + home.host().toUtf8() + ':' +
+            QByteArray::number(home.port()) +
+            "/oa/{doi}\", \"mode\": \"json\", \"path\": \"best_oa_location.url_for_pdf\"}]";
+        const QString findersFile = write(QStringLiteral("finders.json"), finders);
+        const QString list = write(QStringLiteral("dois.txt"), demodoi::doiOf(6).toUtf8() + "\n");
+        const QString out = path(QStringLiteral("out"));
+        const QStringList common{QStringLiteral("--finders"), findersFile, QStringLiteral("--doi-resolver"),
+                                 resolver(), QStringLiteral("--no-library")};
+        RunResult r =
+            run(QStringList{QStringLiteral("--input"), list, QStringLiteral("--out"), out} + common);
+        QCOMPARE(r.exitCode, 2);
+        m_requests.clear();
+        r = run(QStringList{QStringLiteral("--resume"), out} + common);
+        QCOMPARE(r.exitCode, 2);
+        const QStringList row = manifestRows(out).value(demodoi::doiOf(6));
+        QCOMPARE(row.value(State), QStringLiteral("Failed"));
+        QCOMPARE(row.value(Reason), QStringLiteral("no full text offered"));
+        QCOMPARE(m_requests,
+                 (QStringList{QStringLiteral("/oa/") + demodoi::doiOf(6),
+                              QStringLiteral("/doi/") + demodoi::doiOf(6), m_site.paperFileUrl(6).path()}));
+        QCOMPARE(QDir(out).entryList(QDir::Files), QStringList{QStringLiteral("manifest.csv")});
+    }
+
     // A finders file that cannot be used stops the run before anything is asked, naming what is wrong.
     void aBrokenFindersFileIsNamed()
     {

@@ -690,7 +690,24 @@ int libraryReadsOnMainThread()
     return g_mainThreadReads.load();
 }
 
-std::optional<HeldFile> PaperLibrary::heldFile(const QString &address)
+namespace {
+
+// The address of the latest download of a paper of that DOI, whatever address it came from; empty when
+// there is none (or the read failed: a failed read holds nothing).
+QString heldAddressOfDoi(QSqlQuery &q, const QString &doiKey)
+{
+    q.prepare(
+        QStringLiteral("SELECT address FROM papers WHERE doi_key = ? AND doi_key <> '' AND file_path IS "
+                       "NOT NULL ORDER BY downloaded_at DESC LIMIT 1"));
+    q.addBindValue(doiKey);
+    const QString address = q.exec() && q.next() ? q.value(0).toString() : QString();
+    q.finish();
+    return address;
+}
+
+} // namespace
+
+std::optional<HeldFile> PaperLibrary::heldFile(const QString &address, const QString &doiKey)
 {
     countRead();
     if (!isOpen())
@@ -705,8 +722,14 @@ std::optional<HeldFile> PaperLibrary::heldFile(const QString &address)
         fail(q);
         return std::nullopt;
     }
-    if (!q.next())
-        return std::nullopt;
+    if (!q.next()) {
+        q.finish();
+        const QString other = doiKey.isEmpty() ? QString() : heldAddressOfDoi(q, doiKey);
+        std::optional<HeldFile> file = other.isEmpty() || other == address ? std::nullopt : heldFile(other);
+        if (file)
+            file->address = address; // held for the address asked
+        return file;
+    }
     return HeldFile{address,
                     q.value(0).toString(),
                     q.value(1).toLongLong(),
@@ -715,32 +738,6 @@ std::optional<HeldFile> PaperLibrary::heldFile(const QString &address)
                     q.value(4).toString(),
                     q.value(5).toString(),
                     PaperMetadata{q.value(6).toString(), CellsFromJson(q.value(7).toString())}};
-}
-
-std::optional<HeldFile> PaperLibrary::heldFileOfDoi(const QString &doiKey, const QString &address)
-{
-    countRead();
-    if (!isOpen() || doiKey.isEmpty())
-        return std::nullopt;
-    QSqlQuery q(QSqlDatabase::database(m_connection, false));
-    q.setForwardOnly(true);
-    // The latest download of the paper, whatever address it came from.
-    q.prepare(
-        QStringLiteral("SELECT address FROM papers WHERE doi_key = ? AND doi_key <> '' AND file_path IS NOT "
-                       "NULL ORDER BY downloaded_at DESC LIMIT 1"));
-    q.addBindValue(doiKey);
-    if (!q.exec()) {
-        fail(q);
-        return std::nullopt;
-    }
-    if (!q.next())
-        return std::nullopt;
-    const QString held = q.value(0).toString();
-    q.finish();
-    std::optional<HeldFile> file = heldFile(held);
-    if (file)
-        file->address = address; // held for the row that asked
-    return file;
 }
 
 QList<HeldFile> PaperLibrary::heldFilesAt(const QString &filePath)

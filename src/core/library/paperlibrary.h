@@ -64,11 +64,9 @@ public:
     bool recordDownload(const DownloadResult &result);
     bool recordDownloads(const QList<DownloadResult> &results);
 
-    // The file held for an address; nullopt when none was downloaded (or on a failed read).
-    std::optional<HeldFile> heldFile(const QString &address);
-    // The file held for a paper of that DOI (its DoiKey), downloaded from any address, given as the
-    // address's; nullopt when none was.
-    std::optional<HeldFile> heldFileOfDoi(const QString &doiKey, const QString &address);
+    // The file held for an address; nullopt when none was downloaded (or on a failed read). With a
+    // DOI (its DoiKey), a file downloaded for a paper of that DOI from another address is the address's.
+    std::optional<HeldFile> heldFile(const QString &address, const QString &doiKey = {});
     // The papers whose held file is at this path (absolute, as recorded).
     QList<HeldFile> heldFilesAt(const QString &filePath);
     std::optional<PaperRecord> record(const QString &address);

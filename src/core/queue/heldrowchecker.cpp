@@ -198,10 +198,8 @@ void HeldRowChecker::askLibrary()
     m_reader->run(
         [asked, found](PaperLibrary &library) {
             found->reserve(asked.size());
-            for (const Asked &row : asked) {
-                std::optional<HeldFile> held = library.heldFile(row.key);
-                found->append(held ? held : library.heldFileOfDoi(row.doiKey, row.key));
-            }
+            for (const Asked &row : asked)
+                found->append(library.heldFile(row.key, row.doiKey));
             return true;
         },
         // A failed read holds nothing, as a failed read on the spot said.
