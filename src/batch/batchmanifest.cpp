@@ -54,10 +54,27 @@ QStringList pdfFields(const DownloadRow &row)
 
 QStringList header()
 {
-    return {QStringLiteral("address"),      QStringLiteral("name"),   QStringLiteral("type"),
-            QStringLiteral("state"),        QStringLiteral("size"),   QStringLiteral("path"),
-            QStringLiteral("source"),       QStringLiteral("sha256"), QStringLiteral("reason"),
-            QStringLiteral("file_address"), QStringLiteral("pages"),  QStringLiteral("pdf")};
+    return {QStringLiteral("address"),      QStringLiteral("name"),    QStringLiteral("type"),
+            QStringLiteral("state"),        QStringLiteral("size"),    QStringLiteral("path"),
+            QStringLiteral("source"),       QStringLiteral("sha256"),  QStringLiteral("reason"),
+            QStringLiteral("file_address"), QStringLiteral("pages"),   QStringLiteral("pdf"),
+            QStringLiteral("identifier"),   QStringLiteral("found_by")};
+}
+
+QString foundBy(const DownloadRow &row)
+{
+    if (row.origin.isEmpty())
+        return QString();
+    if (row.state != RowState::Done)
+        return NoneFoundIt;
+    return row.landingPage.isEmpty() ? row.origin : row.origin + LandingPageMark;
+}
+
+QString originOfFoundBy(const QString &foundBy)
+{
+    if (foundBy == NoneFoundIt)
+        return QString();
+    return foundBy.endsWith(LandingPageMark) ? foundBy.chopped(LandingPageMark.size()) : foundBy;
 }
 
 QStringList fields(const DownloadListModel &model, int position, const KnownHash &known)
@@ -92,6 +109,7 @@ QStringList fields(const DownloadRow &row, const KnownHash &known)
     QStringList result{row.key, row.name, row.type, stateName(row.state), size, path,
                        row.tag, hash,     reason,   row.fileAddress};
     result += pdfFields(row);
+    result += {row.identifier, foundBy(row)};
     // Addresses and names come from the site: no control character of theirs reaches the record, and no
     // password that an address carried.
     for (QString &field : result)
@@ -138,11 +156,13 @@ bool readText(const QString &path, QString *text, QString *error)
 }
 
 // How many columns a manifest's header line names: all of them, or as many as older manifests had
-// (before the PDF check's columns, the file address and the reason came); 0 for a line that is no header.
+// (before the identifier and the way that found the file, the PDF check's columns, the file address and the
+// reason came); 0 for a line that is no header.
 qsizetype headerWidth(const QStringList &cells)
 {
     const QStringList fields = header();
-    for (const qsizetype width : {fields.size(), fields.size() - 2, fields.size() - 3, fields.size() - 4}) {
+    for (const qsizetype width :
+         {fields.size(), fields.size() - 2, fields.size() - 4, fields.size() - 5, fields.size() - 6}) {
         if (cells == fields.mid(0, width))
             return width;
     }

@@ -14,13 +14,25 @@ namespace batchmanifest {
 inline const QString FileName = QStringLiteral("manifest.csv");
 
 QStringList header();
+// The fewest columns a manifest has: those of the first ones, up to the SHA-256.
+constexpr qsizetype OldestWidth = 8;
+
+// The found_by column: the way to a listed paper that gave its file ("DOI resolver", a finder's name),
+// with LandingPageMark after it when the file was named by the paper's own page; NoneFoundIt when no way
+// gave one. Empty for rows that came from no list.
+inline const QString NoneFoundIt = QStringLiteral("none");
+inline const QString LandingPageMark = QStringLiteral(" (landing page)");
+QString foundBy(const DownloadRow &row);
+// The way a found_by field names, for a row taken again from the manifest; empty for none.
+QString originOfFoundBy(const QString &foundBy);
 // The SHA-256 of the plain file at an absolute path when it is known already (hashed while the run went
 // on, and the very same file still), or empty: the file is then read and hashed.
 using KnownHash = std::function<QString(const QString &path)>;
 // The fields of one row: address, name, type, state, size in bytes, file path, source page, SHA-256, the
-// reason, the file's address, and the PDF check's page count and verdict. Size, path and hash are filled only
-// for a row that ended done with its file on disk; the reason says why a row failed (or was skipped, or was
-// never tried). Addresses go without the user name and password a link may carry.
+// reason, the file's address, the PDF check's page count and verdict, the identifier and the way that found
+// the file. Size, path and hash are filled only for a row that ended done with its file on disk; the reason
+// says why a row failed (or was skipped, or was never tried). Addresses go without the user name and
+// password a link may carry.
 QStringList fields(const DownloadListModel &model, int position, const KnownHash &known = {});
 QStringList fields(const DownloadRow &row, const KnownHash &known = {});
 
@@ -35,7 +47,7 @@ QString fileSha256(const QString &path);
 struct Row
 {
     int line = 0;       // where it starts in the file
-    QStringList fields; // as fields() gave them, twelve (the later columns empty in older manifests)
+    QStringList fields; // as fields() gave them, fourteen (the later columns empty in older manifests)
 };
 
 // The rows of a manifest, read back for a resumed run. Only a regular file is read, and only whole:

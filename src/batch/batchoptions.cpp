@@ -1,6 +1,7 @@
 #include "batch/batchoptions.h"
 
 #include "batch/batchmanifest.h"
+#include "core/references/findertemplate.h"
 
 #include <QCommandLineParser>
 #include <QDir>
@@ -150,6 +151,23 @@ bool readStartPage(const QStringList &positional, BatchOptions *options, QString
     return true;
 }
 
+// --doi-resolver TEMPLATE: an http(s) address naming {doi} and nothing else.
+bool readResolver(const QCommandLineParser &parser, BatchOptions *options, QString *error)
+{
+    if (!parser.isSet(QStringLiteral("doi-resolver")))
+        return true;
+    const QString value = parser.value(QStringLiteral("doi-resolver")).trimmed();
+    if (const TemplateCheck check = CheckResolverTemplate(value); !check.ok()) {
+        *error = QStringLiteral("--doi-resolver \"%1\" cannot be used: %2")
+                     .arg(value, TemplateFaultText(check.fault));
+        if (!check.detail.isEmpty())
+            *error += QStringLiteral(" (%1)").arg(check.detail);
+        return false;
+    }
+    options->doiResolver = value;
+    return true;
+}
+
 bool readNumbers(const QCommandLineParser &parser, BatchOptions *options, QString *error)
 {
     if (parser.isSet(QStringLiteral("threads")) &&
@@ -271,6 +289,8 @@ bool readLibraryOptions(const QCommandLineParser &parser, BatchOptions *options,
     }
     if (parser.isSet(QStringLiteral("input")))
         options->inputFile = absolutePath(parser.value(QStringLiteral("input")));
+    if (parser.isSet(QStringLiteral("finders")))
+        options->findersFile = absolutePath(parser.value(QStringLiteral("finders")));
     if (parser.isSet(QStringLiteral("resume")))
         readResume(parser.value(QStringLiteral("resume")), options);
     if (!options->resumeFolder.isEmpty() && options->listOnly) {
@@ -356,7 +376,8 @@ QString batchUsage()
                "       folionexus --batch --out DIR [options] --input FILE\n"
                "       folionexus --batch --resume DIR|MANIFEST [--out DIR] [options]\n"
                "Other options: --names template:\"{年份}-{作者}-{标题}\", --skip-held, --no-library,\n"
-               "               --ris FILE, --bibtex FILE, --site-rules FILE, --no-pdf-check\n"
+               "               --ris FILE, --bibtex FILE, --site-rules FILE, --no-pdf-check,\n"
+               "               --doi-resolver TEMPLATE, --finders FILE\n"
                "       folionexus --check-pdf [DIR]\n"
                "       folionexus --batch [--site-rules FILE] --check-rules [--all] [--json] URL\n"
                "       folionexus --batch [--site-rules FILE] --check-rules [--all] [--json] --page "
@@ -364,8 +385,9 @@ QString batchUsage()
                "--base URL\n"
                "Takes the papers of the result page URL (and of every following page with --pages all), or "
                "of\n"
-               "the list of links FILE (an address, or title TAB address, per line), and downloads them into "
-               "DIR,\n"
+               "the list FILE (addresses, DOIs or arXiv ids one a line, title TAB address, BibTeX, RIS, "
+               "CSL-JSON\n"
+               "or CSV with a doi, url or arxiv column), and downloads them into DIR,\n"
                "keeping DIR/manifest.csv up to date. --resume runs again the rows of DIR/manifest.csv (or of "
                "the\n"
                "manifest file given, into --out DIR or its own folder) that are not done.\n"
@@ -382,9 +404,15 @@ QString batchUsage()
                "at least one paper, 3 when none: the first five papers in full (--all: every one), or all of "
                "it as\n"
                "JSON (--json). --page FILE.html --base URL checks a saved copy of the page at URL.\n"
+               "A listed paper is tried at its own file address, the finders (finders.json in the per-user "
+               "data\n"
+               "folder, and --finders FILE), its arXiv PDF, then its DOI's landing page through the "
+               "resolver\n"
+               "(--doi-resolver, default %2).\n"
                "Exit status: 0 all files done, 2 some failed, 1 bad arguments or start page not loaded,\n"
                "130 interrupted.\n")
-        .arg(settingdefaults::Retries);
+        .arg(settingdefaults::Retries)
+        .arg(settingdefaults::DoiResolver);
 }
 
 namespace {
@@ -415,6 +443,8 @@ void addBatchOptions(QCommandLineParser &parser)
                        QCommandLineOption(QStringLiteral("skip-held")),
                        QCommandLineOption(QStringLiteral("no-pdf-check")),
                        valued("site-rules", "FILE"),
+                       valued("doi-resolver", "TEMPLATE"),
+                       valued("finders", "FILE"),
                        QCommandLineOption(QStringLiteral("check-rules")),
                        valued("page", "FILE"),
                        valued("base", "URL"),
@@ -457,6 +487,7 @@ BatchArguments parseBatchArguments(const QStringList &arguments)
     options.listOnly = parser.isSet(QStringLiteral("list"));
     if (!readLibraryOptions(parser, &options, &result.error) ||
         !readChoices(parser, &options, &result.error) || !readNumbers(parser, &options, &result.error) ||
+        !readResolver(parser, &options, &result.error) ||
         (parser.isSet(QStringLiteral("proxy")) &&
          !readProxy(parser.value(QStringLiteral("proxy")), &options, &result.error)) ||
         !readOutFolder(parser, &options, &result.error) ||

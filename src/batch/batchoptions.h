@@ -37,7 +37,10 @@ struct BatchOptions
     bool checkPdf = true;   // every PDF is checked before it takes its name (off: --no-pdf-check)
     QString risFile;        // exports of the papers downloaded; absolute, empty when not asked for
     QString bibtexFile;
-    QString siteRulesFile;  // absolute; empty: the rules are picked by the pages' hosts
+    QString siteRulesFile; // absolute; empty: the rules are picked by the pages' hosts
+    // Where a listed paper's DOI leads to its landing page; {doi} stands for the DOI.
+    QString doiResolver = settingdefaults::DoiResolver;
+    QString findersFile;    // absolute; empty: only the user's finders.json, when there is one
     QUrl checkRulesPage;    // when set, the run only tells what the rules find on this page
     QString checkSavedPage; // absolute; a saved copy read as if it stood at checkRulesPage
     bool checkAll = false;  // every paper found in full, not only the first five

@@ -55,6 +55,8 @@ DownloadRow rowFromManifest(const QStringList &fields, const QString &outFolder)
     row.name = DownloadNameFor(row.key, fields.at(1), row.type, HandOverOptions{});
     row.folder = outFolder;
     row.tag = IsWebAddress(fields.at(6)) ? fields.at(6) : QString();
+    row.identifier = fields.at(12);
+    row.origin = batchmanifest::originOfFoundBy(fields.at(13));
     // A damaged file is no paper: its row is run again, whatever state it was left in.
     const PdfVerdict::State pdf = pdfStateFromWord(fields.at(11));
     if (fields.at(3) == QStringLiteral("Done") && pdf != PdfVerdict::State::Damaged) {
@@ -151,7 +153,8 @@ BatchRun::BatchRun(const BatchOptions &options, const SiteRulesCatalog &siteRule
     : QObject(parent), m_options(options), m_page(page), m_session(new DownloadSession(siteRules, this)),
       m_queue(m_session->queue()), m_downloads(*m_session->model()), m_scheduler(m_session->scheduler()),
       m_walk(page ? new AddAllWalk(page->reader(), &m_candidates, this) : nullptr),
-      m_manifest(new ManifestKeeper(&m_downloads, m_options.outFolder + batchmanifest::FileName, this))
+      m_manifest(new ManifestKeeper(&m_downloads, m_options.outFolder + batchmanifest::FileName, this)),
+      m_references(m_options.doiResolver)
 {
     if (m_page) {
         m_page->setParent(nullptr); // deleted after what reads it
@@ -345,28 +348,6 @@ void BatchRun::tellRejected(const QString &file, const QStringList &fields)
                          .arg(field, file));
 }
 
-void BatchRun::takeLinkList()
-{
-    m_phase = Phase::Taking;
-    // The list is read on a worker; the run goes on when it is in (unless it was interrupted meanwhile).
-    diskwork::workThenPost(
-        this, [path = m_options.inputFile] { return ReadLinkListFile(path); },
-        [this](const LinkImport &list) { tookLinkList(list); });
-}
-
-void BatchRun::tookLinkList(const LinkImport &list)
-{
-    if (m_phase != Phase::Taking)
-        return;
-    if (!list.error.isEmpty())
-        return fail(list.error);
-    for (const ImportProblem &problem : list.problems)
-        batchMessage(m_options.inputFile + QStringLiteral(": ") + problem.text());
-    AddImportedLinks(list, m_candidates, m_options.outFolder);
-    batchMessage(QStringLiteral("%1 papers listed in %2").arg(m_candidates.count()).arg(m_options.inputFile));
-    onPagesTaken();
-}
-
 void BatchRun::takeManifest()
 {
     m_phase = Phase::Taking;
@@ -375,9 +356,10 @@ void BatchRun::takeManifest()
         this,
         [path = m_options.resumeManifest.isEmpty() ? m_options.resumeFolder + batchmanifest::FileName
                                                    : m_options.resumeManifest,
-         out = m_options.outFolder, library] {
+         out = m_options.outFolder, library, finders = m_options.findersFile] {
             ManifestTake taken = readManifestRows(path, out);
             addWhatTheLibraryKnows(&taken, library);
+            taken.finders = ReadRunFinders(finders);
             return taken;
         },
         [this](const ManifestTake &taken) { tookManifest(taken); });
@@ -389,12 +371,18 @@ void BatchRun::tookManifest(const ManifestTake &taken)
         return;
     if (!taken.error.isEmpty())
         return fail(taken.error);
+    if (!taken.finders.ok())
+        return fail(QStringLiteral("the finders cannot be used: ") + taken.finders.error->text());
+    m_references.setFinders(ReadersOf(taken.finders.finders));
     int again = 0;
     for (const ManifestTake::Entry &entry : taken.entries) {
         if (!entry.passedOver.isEmpty()) {
             batchMessage(entry.passedOver);
             continue;
         }
+        // A listed paper's row goes on to the other ways to it where its own address gives no file.
+        if (!entry.row.identifier.isEmpty())
+            m_references.addResumed(entry.row.key, entry.row.identifier);
         if (m_queue->enqueue(entry.row) != RowId::None && entry.row.state != RowState::Done)
             ++again;
     }
@@ -435,7 +423,9 @@ void BatchRun::printCandidates()
 void BatchRun::handOver()
 {
     for (int i = 0; i < m_candidates.count(); ++i) {
-        const bool handed = m_queue->enqueue(m_candidates, i, m_handOver);
+        const bool handed = m_references.knows(m_candidates.row(i).key)
+                                ? handOverListed(i)
+                                : m_queue->enqueue(m_candidates, i, m_handOver);
         m_candidates.setStatus(i, handed ? candidatetext::Succeeded : candidatetext::Failed);
     }
 }
@@ -459,6 +449,7 @@ void BatchRun::startDownloads()
         options.storePolicy = false; // a batch run leaves the user's settings as they were
         options.namesFromLinks = m_options.namesFromLinks;
         options.sites = m_sites;
+        options.sources = &m_references; // rows of a list given by --input go on way after way
     });
     m_progress = new BatchProgress(&m_downloads, stderr, ::isatty(STDERR_FILENO) == 1, this);
     m_progress->start();

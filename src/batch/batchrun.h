@@ -7,6 +7,7 @@
 #include "core/rows/downloadlistmodel.h"
 #include "core/search/candidatelistmodel.h"
 #include "core/search/handover.h"
+#include "core/search/referenceimporting.h"
 #include "core/sites/sitepoliteness.h"
 
 #include <QObject>
@@ -81,13 +82,24 @@ private:
         QString path;
         QString error; // the manifest could not be read: the run ends with it
         QList<Entry> entries;
+        FindersRead finders; // asked again for the rows of a list whose own address gives no file
     };
     static ManifestTake readManifestRows(const QString &manifestPath, const QString &outFolder);
     // Done rows whose manifest did not say where their file came from take it from the library's records.
     static void addWhatTheLibraryKnows(ManifestTake *taken, const QString &libraryPath);
 
+    // A list of papers (links, DOIs, arXiv ids, BibTeX, RIS, CSL-JSON, CSV), read on a worker.
     void takeLinkList();
-    void tookLinkList(const LinkImport &list);
+    // What the worker read: the list, and the finders to ask for its papers.
+    struct ListTake
+    {
+        ReferenceList list;
+        FindersRead finders;
+    };
+    void tookReferenceList(const ListTake &taken);
+    void tellFinders();
+    // A candidate of the list goes to the queue under its identifier, from its first way to the paper.
+    bool handOverListed(int position);
     void tellRejected(const QString &file, const QStringList &fields);
     void takeManifest();
     void tookManifest(const ManifestTake &taken);
@@ -131,6 +143,7 @@ private:
     bool m_ending = false; // the end waits for the library to record the last outcomes
     PaperLibrary *m_library = nullptr;
     SitePoliteness m_sites;
+    ReferenceSources m_references; // the ways to the papers of a list given by --input
     SeenRecorder *m_seen = nullptr;
     int m_libraryWaits = 0;              // writers of the library waiting for another program to free it
     QThread *m_manifestWriter = nullptr; // the manifest being written at the end

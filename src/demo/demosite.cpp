@@ -2,6 +2,7 @@
 
 #include "demo/democatalog.h"
 #include "demo/democonnection.h"
+#include "demo/demodoi.h"
 #include "demo/demopages.h"
 
 #include <QDir>
@@ -192,6 +193,11 @@ DemoResponse DemoSite::route(const DemoRequest &request)
         return m_largeFile.answer(request);
     if (const int number = m_catalog.fullTextNumber(path))
         return paperRequest(number, request);
+    if (std::optional<DemoResponse> resolved =
+            demodoi::answer(path, m_catalog.paperCount(), paperFileUrl(demodoi::paperOfPath(path))))
+        return *resolved;
+    if (path.startsWith(demodoi::IndexPath))
+        return indexAnswer(path);
     bool file = false;
     const int number = DemoCatalogPages::paperNumber(path, &file);
     if (number < 1 || number > m_catalog.paperCount())
@@ -213,5 +219,21 @@ DemoResponse DemoSite::paperRequest(int number, const DemoRequest &request)
     DemoResponse response = m_catalog.paperFile(number, request, &sent);
     if (sent)
         m_faults.sendPaper(number, request, *sent, response);
+    return response;
+}
+
+DemoResponse DemoSite::indexAnswer(const QString &path) const
+{
+    const QString doi = QUrl::fromPercentEncoding(path.mid(demodoi::IndexPath.size()).toUtf8());
+    const int number = demodoi::paperOfPath(demodoi::ResolverPath + doi);
+    if (number < 1 || number > m_catalog.paperCount())
+        return DemoResponse::html(404, DemoPages::notFound());
+    // A paper whose page offers no full text is closed to the index as well.
+    QUrl file = m_catalog.landingPages() ? landingFileUrl(number) : paperFileUrl(number);
+    if (m_catalog.landingPages() && m_catalog.offersNoFullText(number))
+        file = QUrl();
+    DemoResponse response;
+    response.contentType = "application/json";
+    response.body = DemoBody::fromBytes(demodoi::indexAnswer(doi, file, paperFileUrl(number)));
     return response;
 }

@@ -80,6 +80,8 @@ private:
     DemoResponse respond(const DemoRequest &request);
     DemoResponse route(const DemoRequest &request);
     DemoResponse paperRequest(int number, const DemoRequest &request);
+    // The open-access index's answer about a DOI of the site.
+    DemoResponse indexAnswer(const QString &path) const;
 
     QTcpServer *m_server;
     DemoCatalogPages m_catalog;

@@ -3,6 +3,7 @@
 #include "core/common/filenames.h"
 #include "core/common/messenger.h"
 #include "core/library/nametemplate.h"
+#include "core/references/findertemplate.h"
 #include "core/settings/settingsstore.h"
 #include "core/settings/sharedoptions.h"
 
@@ -40,6 +41,15 @@ QGridLayout *proxyRows(QWidget *owner, QLineEdit *address, QLineEdit *port)
     return proxy;
 }
 
+// A box with its label before it.
+QHBoxLayout *labelledRow(QWidget *owner, const QString &label, QWidget *box)
+{
+    auto *row = new QHBoxLayout;
+    row->addWidget(new QLabel(label, owner));
+    row->addWidget(box);
+    return row;
+}
+
 } // namespace
 
 OptionsWindow::OptionsWindow(OptionStore &options, QWidget *parent)
@@ -56,7 +66,8 @@ OptionsWindow::OptionsWindow(OptionStore &options, QWidget *parent)
                              "promptSavePathCheck")),
       m_retries(named(new QSpinBox(this), "retriesSpin")),
       m_nameTemplate(named(new QLineEdit(this), "fileNameTemplateBox")),
-      m_namePreview(named(new QLabel(this), "fileNameTemplatePreview"))
+      m_namePreview(named(new QLabel(this), "fileNameTemplatePreview")),
+      m_doiResolver(named(new QLineEdit(this), "doiResolverBox"))
 {
     setObjectName(QStringLiteral("fOption"));
     setWindowTitle(QStringLiteral("设置"));
@@ -98,6 +109,7 @@ void OptionsWindow::layOut()
     retries->addWidget(m_retries);
     retries->addStretch();
     layout->addLayout(retries);
+    layout->addLayout(labelledRow(this, QStringLiteral("DOI解析地址："), m_doiResolver));
     layout->addLayout(buttons);
 
     connect(okButton, &QPushButton::clicked, this, &OptionsWindow::confirm);
@@ -135,6 +147,7 @@ void OptionsWindow::showOptions()
     m_retries->setValue(options.Retries);
     m_nameTemplate->setText(options.FileNameTemplate);
     m_namePreview->setText(NameTemplatePreview(m_nameTemplate->text()));
+    m_doiResolver->setText(ReadDoiResolverTemplate());
 }
 
 QString NameTemplatePreview(const QString &nameTemplate)
@@ -171,6 +184,14 @@ void OptionsWindow::confirm()
         box->selectAll();
         return;
     }
+    // A resolver that names no {doi}, or is no http(s) address once filled in, could lead nowhere.
+    const QString resolver = m_doiResolver->text().trimmed();
+    if (!resolver.isEmpty() && !CheckResolverTemplate(resolver).ok()) {
+        showMessage(MessageIcon::Critical, QStringLiteral("DOI解析地址要是含 {doi} 的 http 或 https 地址！"));
+        m_doiResolver->setFocus(Qt::OtherFocusReason);
+        return;
+    }
+    WriteSetting(settingkeys::DoiResolver, resolver.isEmpty() ? settingdefaults::DoiResolver : resolver);
     const auto method = m_methodOne->isChecked() ? ::DownloadMethod::Single : ::DownloadMethod::Parallel;
     const bool changed = method != m_options.options().DownloadMethod;
     m_options.storeDownloadMethod(method);

@@ -48,6 +48,7 @@ private:
     QSpinBox *m_retries;
     QLineEdit *m_nameTemplate; // "文件名模板"
     QLabel *m_namePreview;     // the name the template gives a sample paper
+    QLineEdit *m_doiResolver;  // "DOI解析地址": where a listed paper's DOI leads to its landing page
 };
 
 // What the options window shows under the file-name template: the name it gives a sample paper, or

@@ -195,7 +195,8 @@ QList<QStringList> TestBatch::manifestRows(const QString &folder)
         QStringList({QStringLiteral("address"), QStringLiteral("name"), QStringLiteral("type"),
                      QStringLiteral("state"), QStringLiteral("size"), QStringLiteral("path"),
                      QStringLiteral("source"), QStringLiteral("sha256"), QStringLiteral("reason"),
-                     QStringLiteral("file_address"), QStringLiteral("pages"), QStringLiteral("pdf")}))
+                     QStringLiteral("file_address"), QStringLiteral("pages"), QStringLiteral("pdf"),
+                     QStringLiteral("identifier"), QStringLiteral("found_by")}))
         return {};
     return rows.mid(1);
 }
@@ -266,7 +267,7 @@ void TestBatch::downloadsEveryPageAndCountsFailures()
     QCOMPARE(rows.size(), 17);
     QList<int> failedSeen;
     for (const QStringList &row : rows) {
-        QCOMPARE(row.size(), 12);
+        QCOMPARE(row.size(), 14);
         const int n = paperNumber(row.at(0));
         QVERIFY2(n >= 1 && n <= 17, qPrintable(row.at(0)));
         QCOMPARE(QUrl(row.at(6)).query().contains(QStringLiteral("page=2")), n > 10);
@@ -500,7 +501,8 @@ void TestBatch::pageWithoutPapersGivesEmptyManifest()
     QVERIFY2(r.err.contains(QStringLiteral("no papers found")), qPrintable(r.err));
     QCOMPARE(r.out.trimmed(), QStringLiteral("总数：0|正在下载：0|等待：0|已完成：0|失败：0"));
     QCOMPARE(fntest::readFile(out() + QStringLiteral("/manifest.csv")),
-             QByteArray("address,name,type,state,size,path,source,sha256,reason,file_address,pages,pdf\r\n"));
+             QByteArray("address,name,type,state,size,path,source,sha256,reason,file_address,pages,pdf,"
+                        "identifier,found_by\r\n"));
 }
 
 void TestBatch::proxyCarriesTheDownloads()

@@ -137,8 +137,10 @@ private Q_SLOTS:
         QCOMPARE(r.exitCode, 0);
         QCOMPARE(r.out.trimmed(), QStringLiteral("总数：2|正在下载：0|等待：0|已完成：2|失败：0"));
         // The lines not taken are named with their numbers.
-        QVERIFY2(r.err.contains(QStringLiteral("第 3 行：不是 http 或 https 地址")), qPrintable(r.err));
-        QVERIFY2(r.err.contains(QStringLiteral("第 5 行：多于三个以制表符分开的字段")), qPrintable(r.err));
+        QVERIFY2(r.err.contains(QStringLiteral("line 3: names no DOI, arXiv id or web address")),
+                 qPrintable(r.err));
+        QVERIFY2(r.err.contains(QStringLiteral("line 5: has more than three tab-separated fields")),
+                 qPrintable(r.err));
         QCOMPARE(filesIn(out).size(), 3);
         QCOMPARE(fntest::readFile(out + QStringLiteral("/2.pdf")), m_site.paperBytes(2));
         QCOMPARE(fntest::readFile(out + u'/' + m_site.paperTitle(1) + QStringLiteral(".pdf")),

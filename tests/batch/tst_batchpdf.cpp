@@ -113,7 +113,7 @@ private Q_SLOTS:
         QCOMPARE(first.exitCode, 2); // some rows failed
         const QList<QStringList> rows = manifestRows(out + QStringLiteral("/manifest.csv"));
         QCOMPARE(rows.size(), cases.size() + 1);
-        QCOMPARE(rows.first().mid(10), (QStringList{QStringLiteral("pages"), QStringLiteral("pdf")}));
+        QCOMPARE(rows.first().mid(10, 2), (QStringList{QStringLiteral("pages"), QStringLiteral("pdf")}));
         for (int i = 0; i < cases.size(); ++i) {
             const QStringList &row = rows.at(i + 1);
             const fntest::PdfCase &pdf = cases.at(i);

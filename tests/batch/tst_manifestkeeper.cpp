@@ -148,14 +148,14 @@ private Q_SLOTS:
         repaired.key = QStringLiteral("http://127.0.0.1:1/r.pdf");
         repaired.state = RowState::Failed; // no file to measure: only the verdict's columns matter here
         repaired.pdf.state = PdfVerdict::State::Damaged;
-        QCOMPARE(batchmanifest::fields(repaired).mid(10),
+        QCOMPARE(batchmanifest::fields(repaired).mid(10, 2),
                  (QStringList{QString(), QStringLiteral("damaged")}));
         repaired.pdf = {
             PdfVerdict::State::Repaired, PdfVerdict::Damage::None, PdfVerdict::Unchecked::None, 3, {}};
-        QCOMPARE(batchmanifest::fields(repaired).mid(10),
+        QCOMPARE(batchmanifest::fields(repaired).mid(10, 2),
                  (QStringList{QStringLiteral("3"), QStringLiteral("repaired")}));
         repaired.pdf = {};
-        QCOMPARE(batchmanifest::fields(repaired).mid(10), (QStringList{QString(), QString()}));
+        QCOMPARE(batchmanifest::fields(repaired).mid(10, 2), (QStringList{QString(), QString()}));
 
         const QStringList header = batchmanifest::header();
         QCOMPARE(header.mid(10), (QStringList{QStringLiteral("pages"), QStringLiteral("pdf")}));

@@ -36,6 +36,8 @@ struct DownloadResult
     PaperMetadata declared = {};
     QString fileAddress = {};
     QString landingPage = {};
+    // The paper's DOI in the form papers are compared in (DoiKey); empty when it is not known.
+    QString doiKey = {};
 };
 
 // The file the library holds for a paper: its last successful download.

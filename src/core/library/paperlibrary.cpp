@@ -119,6 +119,11 @@ const QList<QStringList> kMigrations = {
     // 7: the library window's rows (sorted and searched), the pages each paper was seen on and every end
     // of its downloads; the search index and the rows of the papers already known follow the statements
     libraryrows::schemaStep(),
+    // 8: a paper's DOI in the form papers are compared in, so that a paper listed again under another
+    // address is known
+    {QStringLiteral("ALTER TABLE papers ADD COLUMN doi_key TEXT NOT NULL DEFAULT ''"),
+     QStringLiteral(
+         "CREATE INDEX papers_doi ON papers (doi_key) WHERE doi_key <> '' AND file_path IS NOT NULL")},
 };
 // The step whose statements libraryrows::finishSchemaStep completes.
 constexpr int kLibraryRowsStep = 7;
@@ -145,7 +150,8 @@ enum class Owner { Ours, OursUnmarked, Empty, Newer, Foreign };
 // The objects a library of ours made before it was marked may hold, and the columns its tables had from
 // their first version on.
 const QStringList kOwnObjects = {QStringLiteral("papers"), QStringLiteral("queue"),
-                                 QStringLiteral("papers_downloaded"), QStringLiteral("papers_file")};
+                                 QStringLiteral("papers_downloaded"), QStringLiteral("papers_file"),
+                                 QStringLiteral("papers_doi")};
 const QStringList kFirstPaperColumns = {
     QStringLiteral("address"),     QStringLiteral("title"),   QStringLiteral("cells"),
     QStringLiteral("source_page"), QStringLiteral("seen_at"), QStringLiteral("file_path"),
@@ -734,14 +740,15 @@ bool PaperLibrary::recordDownloads(const QList<DownloadResult> &results)
         done.prepare(QStringLiteral(
             "INSERT INTO papers (address, title, file_path, file_size, sha256, downloaded_at, pages, pdf,"
             " checked_at, outcome, reason,"
-            " attempted_at, declared_title, declared_cells, file_address, landing_page)"
-            " VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"
+            " attempted_at, declared_title, declared_cells, file_address, landing_page, doi_key)"
+            " VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"
             " ON CONFLICT (address) DO UPDATE SET"
             " title = CASE WHEN title = '' THEN excluded.title ELSE title END,"
             " file_path = excluded.file_path, file_size = excluded.file_size, sha256 = excluded.sha256,"
             " downloaded_at = excluded.downloaded_at, pages = excluded.pages, pdf = excluded.pdf,"
             " checked_at = excluded.checked_at, outcome = excluded.outcome, reason = excluded.reason,"
-            " attempted_at = excluded.attempted_at," DECLARED_UPDATE));
+            " attempted_at = excluded.attempted_at," DECLARED_UPDATE ","
+            " doi_key = CASE WHEN excluded.doi_key <> '' THEN excluded.doi_key ELSE doi_key END"));
         // A failure, or an end without a file, is an attempt: the file of an earlier download stays on
         // record.
         QSqlQuery attempt(db);
@@ -759,6 +766,8 @@ bool PaperLibrary::recordDownloads(const QList<DownloadResult> &results)
             QSqlQuery &q = succeeded ? done : attempt;
             const QDateTime when = r.finishedAt.isValid() ? r.finishedAt : QDateTime::currentDateTimeUtc();
             bindDownload(q, r, succeeded, when);
+            if (succeeded)
+                q.addBindValue(nonNull(r.doiKey));
             if (!q.exec())
                 return fail(q);
             if (const std::optional<QSqlQuery> failed = recordEndRows(db, r, when, succeeded))
@@ -792,7 +801,24 @@ int libraryReadsOnMainThread()
     return g_mainThreadReads.load();
 }
 
-std::optional<HeldFile> PaperLibrary::heldFile(const QString &address)
+namespace {
+
+// The address of the latest download of a paper of that DOI, whatever address it came from; empty when
+// there is none (or the read failed: a failed read holds nothing).
+QString heldAddressOfDoi(QSqlQuery &q, const QString &doiKey)
+{
+    q.prepare(
+        QStringLiteral("SELECT address FROM papers WHERE doi_key = ? AND doi_key <> '' AND file_path IS "
+                       "NOT NULL ORDER BY downloaded_at DESC LIMIT 1"));
+    q.addBindValue(doiKey);
+    const QString address = q.exec() && q.next() ? q.value(0).toString() : QString();
+    q.finish();
+    return address;
+}
+
+} // namespace
+
+std::optional<HeldFile> PaperLibrary::heldFile(const QString &address, const QString &doiKey)
 {
     countRead();
     if (!isOpen())
@@ -807,8 +833,14 @@ std::optional<HeldFile> PaperLibrary::heldFile(const QString &address)
         fail(q);
         return std::nullopt;
     }
-    if (!q.next())
-        return std::nullopt;
+    if (!q.next()) {
+        q.finish();
+        const QString other = doiKey.isEmpty() ? QString() : heldAddressOfDoi(q, doiKey);
+        std::optional<HeldFile> file = other.isEmpty() || other == address ? std::nullopt : heldFile(other);
+        if (file)
+            file->address = address; // held for the address asked
+        return file;
+    }
     return HeldFile{address,
                     q.value(0).toString(),
                     q.value(1).toLongLong(),

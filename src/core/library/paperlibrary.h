@@ -27,7 +27,7 @@ QString DefaultPaperLibraryPath();
 class PaperLibrary
 {
 public:
-    static constexpr int SchemaVersion = 7;
+    static constexpr int SchemaVersion = 8;
     // SQLite's application_id of our library files ("FNXL"): another program's database is never ours.
     static constexpr int ApplicationId = 0x464E584C;
 
@@ -65,8 +65,9 @@ public:
     // The structure check of held files, found by their paths: a damaged one is held no more.
     bool recordPdfChecks(const QList<PdfCheckRecord> &checks);
 
-    // The file held for an address; nullopt when none was downloaded (or on a failed read).
-    std::optional<HeldFile> heldFile(const QString &address);
+    // The file held for an address; nullopt when none was downloaded (or on a failed read). With a
+    // DOI (its DoiKey), a file downloaded for a paper of that DOI from another address is the address's.
+    std::optional<HeldFile> heldFile(const QString &address, const QString &doiKey = {});
     // The papers whose held file is at this path (absolute, as recorded).
     QList<HeldFile> heldFilesAt(const QString &filePath);
     std::optional<PaperRecord> record(const QString &address);

@@ -3,6 +3,7 @@
 #include "core/common/safetext.h"
 #include "core/library/librarythread.h"
 #include "core/library/paperlibrary.h"
+#include "core/queue/libraryrecorder.h"
 #include "core/transfer/downloadscheduler.h"
 
 #include <QFileInfo>
@@ -177,7 +178,7 @@ HeldAnswer HeldRowChecker::check(const DownloadRow &row)
     ++m_pending;
     if (m_asking.isEmpty())
         QTimer::singleShot(0, this, &HeldRowChecker::askLibrary);
-    m_asking.append(Asked{row.id, row.key});
+    m_asking.append(Asked{row.id, row.key, DoiKeyOfRow(row)});
     return pending;
 }
 
@@ -198,7 +199,7 @@ void HeldRowChecker::askLibrary()
         [asked, found](PaperLibrary &library) {
             found->reserve(asked.size());
             for (const Asked &row : asked)
-                found->append(library.heldFile(row.key));
+                found->append(library.heldFile(row.key, row.doiKey));
             return true;
         },
         // A failed read holds nothing, as a failed read on the spot said.

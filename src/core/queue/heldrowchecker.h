@@ -57,6 +57,7 @@ private:
     {
         RowId id;
         QString key;
+        QString doiKey; // a file held for the DOI from another address is the paper's too
     };
     void askLibrary();
     void tookHeld(const QList<Asked> &asked, const QList<std::optional<HeldFile>> &found);

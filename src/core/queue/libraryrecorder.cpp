@@ -4,12 +4,23 @@
 #include "core/common/safetext.h"
 #include "core/library/heldcheck.h"
 #include "core/library/paperlibrary.h"
+#include "core/references/identifiers.h"
 #include "core/rows/failurereason.h"
 #include "core/rows/targetfile.h"
 #include "core/transfer/downloadscheduler.h"
 
 #include <QDateTime>
 #include <QFileInfo>
+
+QString DoiKeyOfRow(const DownloadRow &row)
+{
+    // The DOI the row was listed under, else the one its list or its page gave.
+    for (const QString &doi : {row.identifier, row.naming.given.doi(), row.declared.doi()}) {
+        if (const DoiRead read = ReadDoi(doi); read.ok())
+            return DoiKey(read.doi);
+    }
+    return QString();
+}
 
 std::optional<DownloadResult> downloadResultFor(const DownloadRow &row)
 {
@@ -20,6 +31,7 @@ std::optional<DownloadResult> downloadResultFor(const DownloadRow &row)
     result.declared = row.declared;
     result.fileAddress = row.fileAddress;
     result.landingPage = row.landingPage;
+    result.doiKey = DoiKeyOfRow(row);
     if (row.state == RowState::Failed) {
         result.outcome = DownloadOutcome::Failed;
         result.reason = reasonText(row.reason);

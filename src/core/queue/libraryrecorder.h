@@ -130,6 +130,9 @@ private:
 // The outcome of a row that ended, without the file's hash (read from disk by the caller); nullopt for
 // a row that is not done or failed, or that ended without a download.
 std::optional<DownloadResult> downloadResultFor(const DownloadRow &row);
+// The DOI a row's paper is known by, as papers are compared (empty: none known): the one it was listed
+// under, else the one its list or its page gave.
+QString DoiKeyOfRow(const DownloadRow &row);
 
 // "3 篇文献的下载结果没有记入文献资料库（…）：address, …" for outcomes that were given up.
 QString unrecordedText(const QList<DownloadResult> &results, const QString &why);

@@ -18,10 +18,20 @@ namespace {
 
 constexpr qsizetype HeadBytes = 64 * 1024; // what ReferenceText::head() gives at most
 
+// A line of a plain list: a title, a tab and the paper's address. Its title may begin like anything else
+// ("@SUM(A1)" reads as a BibTeX entry's start), so such a line never tells another format.
+bool isTitledAddress(const QString &line)
+{
+    static const QRegularExpression titled(QStringLiteral("^[^\\t]*\\t\\s*https?://\\S+\\s*$"),
+                                           QRegularExpression::CaseInsensitiveOption);
+    return titled.match(line).hasMatch();
+}
+
 bool anyLineMatches(const QList<QByteArray> &lines, const QRegularExpression &pattern)
 {
     for (const QByteArray &line : lines) {
-        if (pattern.match(QString::fromUtf8(line)).hasMatch())
+        const QString text = QString::fromUtf8(line);
+        if (pattern.match(text).hasMatch() && !isTitledAddress(text))
             return true;
     }
     return false;

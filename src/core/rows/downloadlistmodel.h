@@ -107,6 +107,10 @@ struct DownloadRow
     PaperMetadata declared;
     // How the name follows what is known of the paper (none for rows that were not handed over).
     RowNaming naming;
+    // A row from a reference list: the DOI or arXiv id it is listed under, and which of its sources gave
+    // the address asked now (its own file address, a finder, the arXiv, the DOI's resolver, ...).
+    QString identifier;
+    QString origin;
 
     // The size cell's text in full (the list itself shows a waiting row's note short: cellText).
     QString sizeText() const;

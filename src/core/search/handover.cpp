@@ -49,22 +49,28 @@ bool 加入下载列表(const RowWriter &downloads, const QString &address, cons
         }
         return true;
     }
+    downloads.addRow(HandOverRow(address, PaperMetadata{title, cells}, type, folder, sourcePage, options));
+    if (tally)
+        ++tally->added;
+    return true;
+}
+
+DownloadRow HandOverRow(const QString &address, const PaperMetadata &paper, const QString &type,
+                        const QString &folder, const QString &sourcePage, const HandOverOptions &options)
+{
     DownloadRow row;
     row.key = address;
-    row.name = DownloadNameFor(address, title, type, options, cells);
+    row.name = DownloadNameFor(address, paper.title, type, options, paper.cells);
     // The name is decided again when the paper's own page declares more of it.
     row.naming.fromLink = options.namesFromLinks;
     row.naming.nameTemplate =
         options.nameTemplate.trimmed().isEmpty() ? settingdefaults::FileNameTemplate : options.nameTemplate;
-    row.naming.given = PaperMetadata{title, cells};
+    row.naming.given = paper;
     row.type = type;
     row.folder = folder;
     row.tag = sourcePage;
     row.state = RowState::Waiting;
-    downloads.addRow(row);
-    if (tally)
-        ++tally->added;
-    return true;
+    return row;
 }
 
 int MoveToChosenFolders(const RowWriter &downloads, const QList<MovableRow> &rows)

@@ -11,6 +11,7 @@ enum class RowId : quint64;
 class CandidateListModel;
 struct SharedOptions;
 class RowWriter;
+struct DownloadRow;
 
 // How the hand-over names and places the rows it adds: the window takes these from the user's options
 // and the save-location chooser, the batch mode from its command line.
@@ -58,6 +59,10 @@ bool 加入下载列表(const RowWriter &downloads, const QString &address, cons
                   const QString &type, const QString &saveFolder, const QString &sourcePage,
                   const HandOverOptions &options, const PaperCells &cells = {},
                   HandOverTally *tally = nullptr);
+
+// The waiting row the hand-over lists for a paper at an address, named by the options, in the folder.
+DownloadRow HandOverRow(const QString &address, const PaperMetadata &paper, const QString &type,
+                        const QString &folder, const QString &sourcePage, const HandOverOptions &options);
 
 // The per-row step of an analysis: false when the candidate row cannot be read or has no folder to go to.
 // The tally, when given, counts what became of the row.

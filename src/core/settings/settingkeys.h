@@ -40,6 +40,8 @@ inline constexpr int MinRetries = 0;
 inline constexpr int MaxRetries = 20;
 // The title alone, as names were before templates.
 inline const QString FileNameTemplate = QStringLiteral("{标题}");
+// Where a DOI's landing page is asked for: {doi} stands for the DOI.
+inline const QString DoiResolver = QStringLiteral("https://doi.org/{doi}");
 } // namespace settingdefaults
 
 // How the text of a key is read.
@@ -96,10 +98,14 @@ inline const SettingKey SkipHeld{SectionDownload, QStringLiteral("跳过已下�
 // How often a passing failure is tried again by itself.
 inline const SettingKey Retries{SectionDownload, QStringLiteral("失败自动重试次数"), SettingType::WholeNumber,
                                 QString::number(settingdefaults::Retries)};
+// The resolver that leads from a listed paper's DOI to its landing page; a blank one stands for the default.
+inline const SettingKey DoiResolver{SectionDownload, QStringLiteral("DOI解析地址"), SettingType::Text,
+                                    settingdefaults::DoiResolver};
 
 inline QList<const SettingKey *> all()
 {
-    return {&DownloadMethod, &Threads,        &DuplicateName,    &ProxyEnabled,     &ProxyAddress, &ProxyPort,
-            &SaveFolder,     &PromptSavePath, &LastOpenedFolder, &FileNameTemplate, &SkipHeld,     &Retries};
+    return {&DownloadMethod, &Threads,    &DuplicateName,  &ProxyEnabled,     &ProxyAddress,
+            &ProxyPort,      &SaveFolder, &PromptSavePath, &LastOpenedFolder, &FileNameTemplate,
+            &SkipHeld,       &Retries,    &DoiResolver};
 }
 } // namespace settingkeys

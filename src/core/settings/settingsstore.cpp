@@ -64,6 +64,12 @@ QString ReadFileNameTemplate()
     return text.trimmed().isEmpty() ? settingdefaults::FileNameTemplate : text;
 }
 
+QString ReadDoiResolverTemplate()
+{
+    const QString text = ReadSetting(settingkeys::DoiResolver).trimmed();
+    return text.isEmpty() ? settingdefaults::DoiResolver : text;
+}
+
 bool ReadSkipHeld()
 {
     return ReadSetting(settingkeys::SkipHeld).trimmed() == QStringLiteral("1");

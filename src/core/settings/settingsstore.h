@@ -18,6 +18,8 @@ bool ReadSettingNumber(const SettingKey &key, int *value);
 // only when the stored text is "1".
 QString ReadFileNameTemplate();
 bool ReadSkipHeld();
+// The DOI resolver's template as stored; a blank one gives the default. Checked where it is used.
+QString ReadDoiResolverTemplate();
 
 // Path of the INI file that holds the store (for the README and for tests).
 QString SettingsFilePath();

@@ -323,6 +323,9 @@ bool Downloader::takeAnswer(int status)
         fail(FailureReason::of(Kind::Disk, 0, QStringLiteral("no file name is free")));
         return false;
     }
+    // An answer read for where the paper is is held in memory as a page is, whatever it calls itself.
+    if (m_options.readsAnswer)
+        m_body.mediaType = QStringLiteral("text/html");
     if (const FailureReason failure = m_body.open(m_folder, m_options.expectPaper); !failure.isNone()) {
         fail(failure);
         return false;

@@ -48,6 +48,9 @@ struct TransferOptions
     int stallWindowMs = 60000;    // fewer than stallMinBytes within this time is a stall
     qint64 stallMinBytes = 1024;
     int maxRedirects = 10;
+    // The answer says where the paper is (a finder's): unless it is a paper itself it is read into
+    // TransferResult::answer and never saved.
+    bool readsAnswer = false;
     // The file the row wrote before: a file put under that very name replaces it while it is still that
     // file, whatever replaceExisting says (the new copy takes the place of the old).
     OwnedFile earlierCopy;
@@ -81,6 +84,7 @@ struct TransferResult
     QList<QUrl> requested;    // every address asked for, redirects included
     bool pageRead = false;    // a web page came and was read for its full text and metadata
     LandingPage landing;      // what that page declares
+    QByteArray answer;        // with readsAnswer: the answer that came, when it was no paper
     bool loginPage = false;   // the web page that came is a login page (not a verification)
     bool wallPage = false;    // that page asks something of the user (a form, a login): it may be a wall
     // The structure check's verdict on the file when it is a PDF (NotChecked without a cause when it is

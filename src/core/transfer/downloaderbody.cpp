@@ -292,6 +292,12 @@ void Downloader::endAsWebPage()
     // The page may be a paper's own page that names its full text; what it declares goes with the result.
     const QUrl address = pageAddress(m_result, m_address);
     m_result.pageRead = true;
+    if (m_options.readsAnswer) {
+        // Where the paper is, not a page of the site: no login or wall is looked for in it.
+        m_result.answer = std::exchange(m_body.page, QByteArray());
+        fail(FailureReason::of(Kind::WebPage, 0, QStringLiteral("the answer names where the paper is")));
+        return;
+    }
     m_result.landing = ReadLandingPage(m_body.page, address);
     const SiteRules &rules = rulesFor(m_options, m_address);
     m_result.loginPage = LooksLikeLoginPage(m_body.page, address, rules);

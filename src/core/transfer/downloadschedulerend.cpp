@@ -61,6 +61,9 @@ struct DownloadScheduler::TryEnd
             s->m_picker.dropEarlierCopy(s->m_reports->DownloadComplete(id, result, single));
         } else if (s->m_pause.pauseForDisk(id, result) || s->m_reports->scheduleRetry(id, result)) {
             s->m_pause.settleAnswer(id, WallWatch::Answer::Uncounted);
+        } else if (s->m_landing.goOnToNextSource(id, result, s->m_options.sources)) {
+            s->m_retries.drop(id); // bytes kept on the way given up belong to no other
+            s->m_pause.settleAnswer(id, WallWatch::Answer::Uncounted);
         } else {
             // The reason tells a wall from the site's honest answer (a paper's own page without a full
             // text to take among them).

@@ -86,8 +86,10 @@ QString DownloadScheduler::startRow(RowId id)
 Downloader *DownloadScheduler::makeTransfer(RowId id, bool single, int slot)
 {
     TransferOptions options = m_network.transferOptions(single);
-    if (const DownloadRow *row = m_model->find(id))
+    if (const DownloadRow *row = m_model->find(id)) {
         options.earlierCopy = row->owned;
+        options.readsAnswer = m_landing.readsAnswer(*row, m_options.sources);
+    }
     auto *transfer = new Downloader(id, m_network.manager(single, slot), options, this);
     m_reports->watch(transfer);
     connect(transfer, &Downloader::bodyReceived, this, &DownloadScheduler::onBodyReceived);

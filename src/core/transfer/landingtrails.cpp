@@ -1,6 +1,8 @@
 #include "core/transfer/landingtrails.h"
 
+#include "core/rows/rownaming.h"
 #include "core/rows/rowrenaming.h"
+#include "core/transfer/retrypolicy.h"
 
 using Kind = FailureReason::Kind;
 
@@ -71,9 +73,13 @@ bool LandingTrails::follow(RowId id, TransferResult *result, bool namesFromLinks
         trail.fetched.insert(fetchedForm(QUrl(row->key)));
     for (const QUrl &url : std::as_const(result->requested))
         trail.fetched.insert(fetchedForm(url));
+    const QUrl landing = result->finalUrl.isValid() ? result->finalUrl : QUrl(addressOf(*row));
+    // A finder's answer is no page of the paper's: the row names none for it.
+    const bool answered = trail.reader != nullptr;
+    if (answered)
+        readAnswer(trail, result, landing);
     if (!result->landing.metadata.title.isEmpty() || !result->landing.metadata.cells.isEmpty())
         takeDeclared(id, result->landing.metadata, namesFromLinks);
-    const QUrl landing = result->finalUrl.isValid() ? result->finalUrl : QUrl(addressOf(*row));
     if (const FailureReason refusedBy = refusal(trail, *result, landing); !refusedBy.isNone()) {
         result->reason = refusedBy;
         return false;
@@ -82,7 +88,7 @@ bool LandingTrails::follow(RowId id, TransferResult *result, bool namesFromLinks
         return false;
     ++trail.pages;
     trail.next = result->landing.fullText.toString(QUrl::FullyEncoded);
-    const QString page = landing.toString(QUrl::FullyEncoded);
+    const QString page = answered ? QString() : landing.toString(QUrl::FullyEncoded);
     const QString next = trail.next;
     m_rows.update(id, [&page, &next](DownloadRow &r) {
         r.state = RowState::Waiting;
@@ -91,5 +97,60 @@ bool LandingTrails::follow(RowId id, TransferResult *result, bool namesFromLinks
         r.landingPage = page;
         r.fileAddress = next;
     });
+    return true;
+}
+
+bool LandingTrails::goOnToNextSource(RowId id, const TransferResult &result, RowSources *sources)
+{
+    const DownloadRow *row = m_rows.list().find(id);
+    // A wall (a verification, a login) is met as on any other row: the queue may have to pause for it.
+    // A row stopped, or without a folder, would meet the same on every way.
+    const Kind kind = result.reason.kind;
+    if (!sources || !row || kind == Kind::Stopped || kind == Kind::NoFolder || kind == Kind::Disk ||
+        retrypolicy::LooksLikeAWall(result.reason, result.retryAfterMs))
+        return false;
+    Trail &trail = m_trails[id];
+    const std::optional<RowSources::Source> next = sources->sourceAfter(*row, trail.sources);
+    if (!next)
+        return false;
+    // What the earlier way asked stays asked: an address met again on this way is not fetched twice.
+    trail.next = next->address;
+    trail.reader = next->reader;
+    trail.pages = 0;
+    ++trail.sources;
+    m_rows.update(id, [&next](DownloadRow &r) {
+        r.state = RowState::Waiting;
+        r.clearProgress();
+        r.reason = {};
+        r.retry = 0;
+        r.landingPage.clear();
+        r.fileAddress.clear();
+        r.origin = next->origin;
+    });
+    return true;
+}
+
+void LandingTrails::readAnswer(Trail &trail, TransferResult *result, const QUrl &asked)
+{
+    const std::shared_ptr<const AnswerReader> reader = std::exchange(trail.reader, nullptr);
+    const QStringList addresses = reader->addressesIn(result->answer, asked);
+    result->answer.clear();
+    result->landing = {};
+    if (!addresses.isEmpty()) {
+        result->landing.fullText = QUrl(addresses.first());
+        return;
+    }
+    // Nothing named: this way offers no full text, which is the answer, not a wall.
+    result->reason = FailureReason::of(Kind::LandingWithoutFullText);
+}
+
+bool LandingTrails::readsAnswer(const DownloadRow &row, RowSources *sources)
+{
+    if (const auto it = m_trails.constFind(row.id); it != m_trails.cend())
+        return it->reader != nullptr;
+    std::shared_ptr<const AnswerReader> reader = sources ? sources->readerOf(row) : nullptr;
+    if (!reader)
+        return false;
+    m_trails[row.id].reader = std::move(reader);
     return true;
 }

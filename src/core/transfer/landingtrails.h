@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/rows/downloadlistmodel.h"
+#include "core/rows/rowsources.h"
 #include "core/rows/rowwriter.h"
 #include "core/transfer/downloader.h"
 
@@ -22,7 +23,14 @@ public:
     QString addressOf(const DownloadRow &row) const;
     // The row is on a trail (its next start goes on from a page, not from its own address).
     bool onTrail(RowId id) const { return m_trails.contains(id); }
+    // The row's next transfer asks where its paper is (a finder): its answer is read, not saved. A row
+    // that starts at its own address learns from the sources whether that is such a way.
+    bool readsAnswer(const DownloadRow &row, RowSources *sources);
     void remove(RowId id) { m_trails.remove(id); }
+    // The row's address gave no file for a reason another way may not meet (no wall, no stop, no disk):
+    // the row goes on to the next way the sources know to its paper, a fresh start with no page of the
+    // earlier way behind it that waits for its turn as any row does (true). False when none is left.
+    bool goOnToNextSource(RowId id, const TransferResult &result, RowSources *sources);
 
     // The answer was a web page: when it is a paper's own page that names its full text, the row goes
     // on to that address as a transfer of its own (true). Otherwise the reason says why the row ends
@@ -36,13 +44,18 @@ private:
 
     struct Trail
     {
-        QString next;          // the full-text address the next transfer asks for
-        int pages = 0;         // web pages gone through
-        QSet<QString> fetched; // every address asked for so far
+        QString next;                               // the full-text address the next transfer asks for
+        int pages = 0;                              // web pages gone through
+        QSet<QString> fetched;                      // every address asked for so far
+        int sources = 0;                            // other ways to the paper taken so far
+        std::shared_ptr<const AnswerReader> reader; // the next answer says where the paper is
     };
 
     // Why the row does not go on from the page that came from `asked`; none when it follows the full text.
     static FailureReason refusal(const Trail &trail, const TransferResult &result, const QUrl &asked);
+    // A finder's answer read for the full text's address, as if a landing page had named it; the row's
+    // next transfer fetches that address as any other.
+    static void readAnswer(Trail &trail, TransferResult *result, const QUrl &asked);
 
     RowWriter m_rows;
     QHash<RowId, Trail> m_trails;

@@ -6,6 +6,7 @@
 #include <QString>
 
 class PdfChecker;
+class RowSources;
 
 // An HTTP proxy for the single connection.
 struct ProxySetting
@@ -60,4 +61,7 @@ struct SchedulerOptions
     SitePoliteness sites;
     // The catalog the transfers judge answers by (the session's; the built-in files alone when none).
     const SiteRulesCatalog *siteRules = nullptr;
+    // The other ways to a row's paper, asked when the row's address gave no file (none: the row ends
+    // with its failure). Not owned: whoever sets it keeps it while the queue runs.
+    RowSources *sources = nullptr;
 };

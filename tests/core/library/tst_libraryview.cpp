@@ -268,7 +268,8 @@ private Q_SLOTS:
         QVERIFY(
             rawExec(path, {"DROP TABLE library_search", "DROP TABLE library_rows", "DROP TABLE paper_pages",
                            "DROP TABLE download_history", "DROP TABLE library_words",
-                           "DROP INDEX papers_sha256", "PRAGMA user_version = 6"}));
+                           "DROP INDEX papers_sha256", "DROP INDEX papers_doi",
+                           "ALTER TABLE papers DROP COLUMN doi_key", "PRAGMA user_version = 6"}));
         PaperLibrary library(path);
         QVERIFY(library.open().ok);
         QCOMPARE(libraryview::count(library, LibraryQuery{"learning"}), 1);

@@ -622,6 +622,10 @@ private Q_SLOTS:
         QCOMPARE(GuessReferenceFormat("% comment\nText before.\n  @Article{k,\n}"), ReferenceFormat::BibTeX);
         QCOMPARE(GuessReferenceFormat("10.1000/x,y\nhttps://x.org/a,b\n"), ReferenceFormat::Lines);
         QCOMPARE(GuessReferenceFormat("10.1000/x\n", ReferenceFormat::BibTeX), ReferenceFormat::Lines);
+        // A plain list's titles may begin like an entry or a tag of another format.
+        QCOMPARE(GuessReferenceFormat("=HYPERLINK(x)\thttp://s/0.pdf\n@SUM(A1)\thttp://s/3.pdf\n"
+                                      "TY  - JOUR\thttps://s/4.pdf\n"),
+                 ReferenceFormat::Lines);
         QCOMPARE(GuessReferenceFormat("title;year\n", ReferenceFormat::Csv), ReferenceFormat::Csv);
 
         // A BibTeX file named .txt is read as BibTeX.
