@@ -158,7 +158,7 @@ private Q_SLOTS:
         QCOMPARE(batchmanifest::fields(repaired).mid(10, 2), (QStringList{QString(), QString()}));
 
         const QStringList header = batchmanifest::header();
-        QCOMPARE(header.mid(10), (QStringList{QStringLiteral("pages"), QStringLiteral("pdf")}));
+        QCOMPARE(header.mid(10, 2), (QStringList{QStringLiteral("pages"), QStringLiteral("pdf")}));
         const QString path = m_dir->path() + QStringLiteral("/old.csv");
         for (const int width : {8, 9, 10, 12, 11}) {
             QStringList row = batchmanifest::fields(repaired).mid(0, width);
