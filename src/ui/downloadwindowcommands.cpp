@@ -284,11 +284,11 @@ void DownloadWindowCommands::checkPdf()
     // The files are read off the GUI thread; a second click while they are is not a second check.
     m_queue->commands().checkPdfFiles([feedback = QPointer(&m_feedback)](const PdfCheckTally &tally) {
         if (feedback)
-            feedback->tellResult(pdfCheckResultText(tally));
+            feedback->tellResult(PdfCheckResultText(tally));
     });
 }
 
-QString DownloadWindowCommands::pdfCheckResultText(const PdfCheckTally &tally)
+QString PdfCheckResultText(const PdfCheckTally &tally)
 {
     QString text = QStringLiteral("检查PDF文件完成：重命名了 %1 个文件").arg(tally.renamed);
     if (tally.whole + tally.repaired + tally.encrypted + tally.damaged + tally.notChecked == 0)

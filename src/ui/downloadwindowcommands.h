@@ -43,8 +43,6 @@ public:
     void refreshRecordCount();
     // Walks the list with repainting off, as the commands that touch many rows do.
     void runFrozen(const std::function<void()> &work);
-    // "检查PDF文件完成：重命名了 1 个文件；完好 3 个，已修复 1 个，已加密 0 个，已损坏 2 个（…）"
-    static QString pdfCheckResultText(const PdfCheckTally &tally);
 
 Q_SIGNALS:
     void optionsRequested();      // "设置"
@@ -95,3 +93,7 @@ private:
         QAction *stop = nullptr;
     } m_guarded;
 };
+
+// The end message of 检查PDF文件: "检查PDF文件完成：重命名了 1 个文件；完好 3 个，已修复 1 个，已加密 0 个，
+// 已损坏 2 个（…）"
+QString PdfCheckResultText(const PdfCheckTally &tally);
