@@ -127,7 +127,8 @@ enum class Owner { Ours, OursUnmarked, Empty, Newer, Foreign };
 // The objects a library of ours made before it was marked may hold, and the columns its tables had from
 // their first version on.
 const QStringList kOwnObjects = {QStringLiteral("papers"), QStringLiteral("queue"),
-                                 QStringLiteral("papers_downloaded"), QStringLiteral("papers_file")};
+                                 QStringLiteral("papers_downloaded"), QStringLiteral("papers_file"),
+                                 QStringLiteral("papers_doi")};
 const QStringList kFirstPaperColumns = {
     QStringLiteral("address"),     QStringLiteral("title"),   QStringLiteral("cells"),
     QStringLiteral("source_page"), QStringLiteral("seen_at"), QStringLiteral("file_path"),

@@ -39,10 +39,19 @@ namespace {
 
 constexpr qsizetype HeadBytes = 64 * 1024; // what ReferenceText::head() gives at most
 
+// A line of a link list: a title (which may start with anything, "[PDF]" or "@SUM(" among them), a tab
+// and a web address.
+bool isLinkLine(const QByteArray &line)
+{
+    static const QRegularExpression link(QStringLiteral("^[^\\t]*\\t\\s*[Hh][Tt][Tt][Pp][Ss]?://\\S"));
+    return link.match(QString::fromUtf8(line)).hasMatch();
+}
+
+// Some line that is not a link list's matches.
 bool anyLineMatches(const QList<QByteArray> &lines, const QRegularExpression &pattern)
 {
     for (const QByteArray &line : lines) {
-        if (pattern.match(QString::fromUtf8(line)).hasMatch())
+        if (pattern.match(QString::fromUtf8(line)).hasMatch() && !isLinkLine(line))
             return true;
     }
     return false;
@@ -66,9 +75,6 @@ ReferenceFormat GuessReferenceFormat(QByteArrayView head, ReferenceFormat hint)
     QByteArray text = head.toByteArray();
     if (text.startsWith("\xEF\xBB\xBF"))
         text.remove(0, 3);
-    const QByteArray start = text.trimmed().left(1);
-    if (start == "[" || start == "{")
-        return ReferenceFormat::CslJson;
     QList<QByteArray> lines = text.split('\n');
     if (lines.size() > 1 && head.size() >= HeadBytes)
         lines.removeLast(); // cut short by the end of the head
@@ -76,6 +82,10 @@ ReferenceFormat GuessReferenceFormat(QByteArrayView head, ReferenceFormat hint)
         if (line.endsWith('\r'))
             line.chop(1);
     }
+    // A link list whose first title starts with a bracket is no JSON.
+    const QByteArray start = text.trimmed().left(1);
+    if ((start == "[" || start == "{") && !isLinkLine(firstTextLine(lines)))
+        return ReferenceFormat::CslJson;
     if (IsCsvReferenceHeader(firstTextLine(lines)))
         return ReferenceFormat::Csv;
     if (anyLineMatches(lines, risStart))
