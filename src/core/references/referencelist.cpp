@@ -55,9 +55,6 @@ ReferenceFormat GuessReferenceFormat(QByteArrayView head, ReferenceFormat hint)
     QByteArray text = head.toByteArray();
     if (text.startsWith("\xEF\xBB\xBF"))
         text.remove(0, 3);
-    const QByteArray start = text.trimmed().left(1);
-    if (start == "[" || start == "{")
-        return ReferenceFormat::CslJson;
     QList<QByteArray> lines = text.split('\n');
     if (lines.size() > 1 && head.size() >= HeadBytes)
         lines.removeLast(); // cut short by the end of the head
@@ -65,6 +62,10 @@ ReferenceFormat GuessReferenceFormat(QByteArrayView head, ReferenceFormat hint)
         if (line.endsWith('\r'))
             line.chop(1);
     }
+    // A link list whose first title starts with a bracket is no JSON.
+    const QByteArray start = text.trimmed().left(1);
+    if ((start == "[" || start == "{") && !isTitledAddress(QString::fromUtf8(firstTextLine(lines))))
+        return ReferenceFormat::CslJson;
     if (IsCsvReferenceHeader(firstTextLine(lines)))
         return ReferenceFormat::Csv;
     if (anyLineMatches(lines, risStart))

@@ -173,6 +173,20 @@ private Q_SLOTS:
         QCOMPARE(parsed.values(page, attribute), values);
     }
 
+    // A link list is read as one whatever its titles start with: a bracket or an at sign is no JSON or
+    // BibTeX when a tab and an address follow it.
+    void linkListsWithOddTitles()
+    {
+        const QByteArray links = "[PDF] First\thttp://files.example/1.pdf\n"
+                                 "@SUM(A1)\thttp://files.example/2.pdf\n"
+                                 "{braced}\thttps://files.example/3.pdf\n";
+        QCOMPARE(GuessReferenceFormat(links), ReferenceFormat::Lines);
+        QCOMPARE(ReadReferences(links).entries.size(), 3);
+        // A BibTeX entry or a JSON list is still told by its content.
+        QCOMPARE(GuessReferenceFormat("@article{a, url = {http://x.example/}}\n"), ReferenceFormat::BibTeX);
+        QCOMPARE(GuessReferenceFormat("[{\"DOI\": \"10.1000/x\"}]"), ReferenceFormat::CslJson);
+    }
+
     // A row of an earlier run comes back under its own address: the ways its identifier gives follow it.
     void resumedRowsGoOnByTheirIdentifier()
     {
