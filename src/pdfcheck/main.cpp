@@ -2,7 +2,7 @@
 // more than its memory limit and can be stopped when it takes too long, whatever the PDF library does
 // with it. Started by the program with its socket as descriptor 3, it answers one datagram per file
 // (the file's descriptor comes with the request). Given file names instead, it prints a verdict for each.
-#include "core/pdf/pdfinspect.h"
+#include "core/pdf/pdfstructure.h"
 #include "core/pdf/pdfwire.h"
 
 #include <atomic>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "core/pdf/pdfinspect.h"
+#include "core/pdf/pdfstructure.h"
 
 #include <cstdint>
 #include <cstdio>

@@ -1,5 +1,5 @@
 #define POINTERHOLDER_TRANSITION 4
-#include "core/pdf/pdfinspect.h"
+#include "core/pdf/pdfstructure.h"
 
 #include <cstdio>
 #include <cstring>
