@@ -365,54 +365,45 @@ QString outputConflict(const BatchOptions &options)
     return QString();
 }
 
+namespace {
+
+// What `folionexus --help` prints: every form of a batch run and its options. %1 and %2 are the
+// default retries and DOI resolver.
+const char kUsage[] = R"(Usage: folionexus --batch --out DIR [--pages one|all] [--method 1|2] [--threads 1-6]
+                  [--interval SECONDS] [--policy skip|overwrite|rename] [--names title|link]
+                  [--proxy HOST:PORT] [--retries N] [--on-verification stop|wait] [--list] URL
+       folionexus --batch --out DIR [options] --input FILE
+       folionexus --batch --resume DIR|MANIFEST [--out DIR] [options]
+Other options: --names template:"{年份}-{作者}-{标题}", --skip-held, --no-library,
+               --ris FILE, --bibtex FILE, --site-rules FILE, --no-pdf-check,
+               --doi-resolver TEMPLATE, --finders FILE
+       folionexus --check-pdf [DIR]
+       folionexus --batch [--site-rules FILE] --check-rules [--all] [--json] URL
+       folionexus --batch [--site-rules FILE] --check-rules [--all] [--json] --page FILE.html --base URL
+Takes the papers of the result page URL (and of every following page with --pages all), or of
+the list FILE (addresses, DOIs or arXiv ids one a line, title TAB address, BibTeX, RIS, CSL-JSON
+or CSV with a doi, url or arxiv column), and downloads them into DIR,
+keeping DIR/manifest.csv up to date. --resume runs again the rows of DIR/manifest.csv (or of the
+manifest file given, into --out DIR or its own folder) that are not done.
+--list only prints the papers found. --skip-held leaves out papers downloaded before whose file
+is still there unchanged. --ris and --bibtex export the papers downloaded. --retries sets the
+automatic retries of passing failures (%1); --on-verification says what a verification page does.
+--site-rules FILE reads the result pages by the rules of FILE instead of those picked by the
+page's host. --check-rules URL prints what the rules find on the page and exits 0 when it lists
+at least one paper, 3 when none: the first five papers in full (--all: every one), or all of it as
+JSON (--json). --page FILE.html --base URL checks a saved copy of the page at URL.
+A listed paper is tried at its own file address, the finders (finders.json in the per-user data
+folder, and --finders FILE), its arXiv PDF, then its DOI's landing page through the resolver
+(--doi-resolver, default %2).
+Exit status: 0 all files done, 2 some failed, 1 bad arguments or start page not loaded,
+130 interrupted.
+)";
+
+} // namespace
+
 QString batchUsage()
 {
-    return QStringLiteral(
-               "Usage: folionexus --batch --out DIR [--pages one|all] [--method 1|2] [--threads 1-6]\n"
-               "                  [--interval SECONDS] [--policy skip|overwrite|rename] [--names "
-               "title|link]\n"
-               "                  [--proxy HOST:PORT] [--retries N] [--on-verification stop|wait] [--list] "
-               "URL\n"
-               "       folionexus --batch --out DIR [options] --input FILE\n"
-               "       folionexus --batch --resume DIR|MANIFEST [--out DIR] [options]\n"
-               "Other options: --names template:\"{年份}-{作者}-{标题}\", --skip-held, --no-library,\n"
-               "               --ris FILE, --bibtex FILE, --site-rules FILE, --no-pdf-check,\n"
-               "               --doi-resolver TEMPLATE, --finders FILE\n"
-               "       folionexus --check-pdf [DIR]\n"
-               "       folionexus --batch [--site-rules FILE] --check-rules [--all] [--json] URL\n"
-               "       folionexus --batch [--site-rules FILE] --check-rules [--all] [--json] --page "
-               "FILE.html "
-               "--base URL\n"
-               "Takes the papers of the result page URL (and of every following page with --pages all), or "
-               "of\n"
-               "the list FILE (addresses, DOIs or arXiv ids one a line, title TAB address, BibTeX, RIS, "
-               "CSL-JSON\n"
-               "or CSV with a doi, url or arxiv column), and downloads them into DIR,\n"
-               "keeping DIR/manifest.csv up to date. --resume runs again the rows of DIR/manifest.csv (or of "
-               "the\n"
-               "manifest file given, into --out DIR or its own folder) that are not done.\n"
-               "--list only prints the papers found. --skip-held leaves out papers downloaded before whose "
-               "file\n"
-               "is still there unchanged. --ris and --bibtex export the papers downloaded. --retries sets "
-               "the\n"
-               "automatic retries of passing failures (%1); --on-verification says what a verification page "
-               "does.\n"
-               "--site-rules FILE reads the result pages by the rules of FILE instead of those picked by "
-               "the\n"
-               "page's host. --check-rules URL prints what the rules find on the page and exits 0 when it "
-               "lists\n"
-               "at least one paper, 3 when none: the first five papers in full (--all: every one), or all of "
-               "it as\n"
-               "JSON (--json). --page FILE.html --base URL checks a saved copy of the page at URL.\n"
-               "A listed paper is tried at its own file address, the finders (finders.json in the per-user "
-               "data\n"
-               "folder, and --finders FILE), its arXiv PDF, then its DOI's landing page through the "
-               "resolver\n"
-               "(--doi-resolver, default %2).\n"
-               "Exit status: 0 all files done, 2 some failed, 1 bad arguments or start page not loaded,\n"
-               "130 interrupted.\n")
-        .arg(settingdefaults::Retries)
-        .arg(settingdefaults::DoiResolver);
+    return QString::fromUtf8(kUsage).arg(settingdefaults::Retries).arg(settingdefaults::DoiResolver);
 }
 
 namespace {
@@ -453,6 +444,19 @@ void addBatchOptions(QCommandLineParser &parser)
                        QCommandLineOption(QStringList{QStringLiteral("h"), QStringLiteral("help")})});
 }
 
+// The rules file every page of the run is read by, when one is given.
+bool readSiteRulesFile(const QCommandLineParser &parser, BatchOptions *options, QString *error)
+{
+    if (!parser.isSet(QStringLiteral("site-rules")))
+        return true;
+    if (parser.value(QStringLiteral("site-rules")).isEmpty()) {
+        *error = QStringLiteral("--site-rules needs a file name");
+        return false;
+    }
+    options->siteRulesFile = absolutePath(parser.value(QStringLiteral("site-rules")));
+    return true;
+}
+
 } // namespace
 
 BatchArguments parseBatchArguments(const QStringList &arguments)
@@ -471,13 +475,8 @@ BatchArguments parseBatchArguments(const QStringList &arguments)
         return result;
     }
     BatchOptions &options = result.options;
-    if (parser.isSet(QStringLiteral("site-rules"))) {
-        if (parser.value(QStringLiteral("site-rules")).isEmpty()) {
-            result.error = QStringLiteral("--site-rules needs a file name");
-            return result;
-        }
-        options.siteRulesFile = absolutePath(parser.value(QStringLiteral("site-rules")));
-    }
+    if (!readSiteRulesFile(parser, &options, &result.error))
+        return result;
     if (parser.isSet(QStringLiteral("check-rules"))) {
         result.ok = readRulesCheck(parser, &options, &result.error);
         return result;
