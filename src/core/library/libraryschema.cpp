@@ -2,7 +2,6 @@
 
 #include "core/library/libraryrows.h"
 #include "core/library/librarysql.h"
-#include "core/library/paperlibrary.h"
 
 #include <QSqlDatabase>
 #include <QStringList>
@@ -113,7 +112,7 @@ bool hasColumns(QSqlQuery &q, const QString &table, const QStringList &columns)
 
 // A file without the mark is ours only when it holds nothing but our tables, as a version of ours made
 // them, and says which version it is.
-bool looksLikeOurs(QSqlQuery &q, int version)
+bool looksLikeOurs(QSqlQuery &q, int version, int latest)
 {
     QStringList objects;
     if (!q.exec(
@@ -126,8 +125,7 @@ bool looksLikeOurs(QSqlQuery &q, int version)
     const bool onlyOurs = std::all_of(objects.cbegin(), objects.cend(), [&](const QString &name) {
         return kOwnObjects.contains(name) || libraryRows.contains(name);
     });
-    if (!onlyOurs || version < 1 || version > PaperLibrary::SchemaVersion ||
-        !objects.contains(QStringLiteral("papers")))
+    if (!onlyOurs || version < 1 || version > latest || !objects.contains(QStringLiteral("papers")))
         return false;
     if (version >= 2 && !objects.contains(QStringLiteral("queue")))
         return false;
@@ -137,7 +135,7 @@ bool looksLikeOurs(QSqlQuery &q, int version)
 }
 
 // Reads only; false when the file cannot be read (the query tells why).
-bool readOwnerNow(QSqlQuery &q, Owner *owner)
+bool readOwnerNow(QSqlQuery &q, const Mark &ours, Owner *owner)
 {
     int id = 0;
     int version = 0;
@@ -146,14 +144,14 @@ bool readOwnerNow(QSqlQuery &q, Owner *owner)
         !readInt(q, QStringLiteral("PRAGMA user_version"), &version) ||
         !readInt(q, QStringLiteral("SELECT count(*) FROM sqlite_master"), &objects))
         return false;
-    if (id == PaperLibrary::ApplicationId)
-        *owner = version > PaperLibrary::SchemaVersion ? Owner::Newer : Owner::Ours;
+    if (id == ours.applicationId)
+        *owner = version > ours.version ? Owner::Newer : Owner::Ours;
     else if (id != 0)
         *owner = Owner::Foreign;
     else if (objects == 0 && version == 0)
         *owner = Owner::Empty;
     else
-        *owner = looksLikeOurs(q, version) ? Owner::OursUnmarked : Owner::Foreign;
+        *owner = looksLikeOurs(q, version, ours.version) ? Owner::OursUnmarked : Owner::Foreign;
     return true;
 }
 
@@ -169,10 +167,10 @@ std::optional<QSqlQuery> runStep(QSqlDatabase &db, int version)
     return version + 1 == kLibraryRowsStep ? libraryrows::finishSchemaStep(db) : std::nullopt;
 }
 
-bool readOwner(QSqlDatabase &db, QSqlQuery &q, Owner *owner)
+bool readOwner(QSqlDatabase &db, QSqlQuery &q, const Mark &ours, Owner *owner)
 {
     const bool began = db.transaction();
-    const bool read = readOwnerNow(q, owner);
+    const bool read = readOwnerNow(q, ours, owner);
     q.finish();
     if (began)
         db.commit();

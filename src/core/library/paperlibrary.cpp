@@ -91,7 +91,7 @@ bool readRefusal(QSqlDatabase &db, QSqlQuery &q, const QString &path, QString *r
 {
     using libraryschema::Owner;
     Owner owner = Owner::Foreign;
-    if (!libraryschema::readOwner(db, q, &owner))
+    if (!libraryschema::readOwner(db, q, {PaperLibrary::ApplicationId, PaperLibrary::SchemaVersion}, &owner))
         return false;
     if (owner == Owner::Newer)
         *refusal = kNewerText.arg(path);
