@@ -5,9 +5,10 @@
 #include "core/library/libraryopening.h"
 #include "core/library/paperlibrary.h"
 #include "core/pdf/pdfchecker.h"
+#include "core/pdf/pdffolder.h"
+#include "core/transfer/partfile.h"
 
 #include <QCoreApplication>
-#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 #include <algorithm>
@@ -28,25 +29,12 @@ void printTo(FILE *stream, const QString &text)
     std::fflush(stream);
 }
 
-bool startsAsPdf(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) && file.read(4) == "%PDF";
-}
-
 } // namespace
 
 QStringList pdfFilesIn(const QString &folder)
 {
-    QStringList paths;
-    QDirIterator it(folder, QDir::Files | QDir::Hidden | QDir::NoSymLinks, QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        const QString path = it.next();
-        if (path.endsWith(QLatin1String(".pdf"), Qt::CaseInsensitive) || startsAsPdf(path))
-            paths.append(path);
-    }
-    std::sort(paths.begin(), paths.end());
-    return paths;
+    // A download's temporary file, under way or kept to be resumed, is no finished file to judge.
+    return PdfFilesIn(folder, FolderDepth::WithSubfolders, QLatin1String(PartFile::Prefix));
 }
 
 QList<Checked> checkAll(PdfChecker &checker, const QStringList &paths)

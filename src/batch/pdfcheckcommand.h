@@ -19,7 +19,8 @@ struct Checked
 };
 
 // The files of the folder to check: those named .pdf and those that start as a PDF, in the folder and
-// below it, in the order of their paths. Links are neither checked nor followed.
+// below it, in the order of their paths. Links are neither checked nor followed, and the temporary files
+// of downloads (under way or kept to be resumed) are left out.
 QStringList pdfFilesIn(const QString &folder);
 // Every file checked, threads as many as the checker has processes; in the order given.
 QList<Checked> checkAll(PdfChecker &checker, const QStringList &paths);

@@ -5,6 +5,7 @@
 #include "core/transfer/downloadscheduler.h"
 #include "ui/downloadwindowfeedback.h"
 #include "ui/downloadwindowparts.h"
+#include "ui/downloadwindowpdfcheck.h"
 #include "ui/loginpanel.h"
 
 #include <QAction>
@@ -44,8 +45,15 @@ const MakerPage kMakerPages[] = {
 DownloadWindowCommands::DownloadWindowCommands(const DownloadWindowParts &parts,
                                                DownloadWindowFeedback &feedback)
     : QObject(&parts.window), m_parts(parts), m_feedback(feedback), m_queue(parts.queue),
-      m_model(parts.queue->model()), m_scheduler(parts.queue->scheduler())
+      m_model(parts.queue->model()), m_scheduler(parts.queue->scheduler()),
+      m_pdfCheck(new DownloadWindowPdfCheck(parts.queue, this))
 {
+    connect(m_pdfCheck, &DownloadWindowPdfCheck::progressed, this, [this](int checked, int total) {
+        m_feedback.panel(StatusPanel::Connection)
+            ->setText(QStringLiteral("正在检查PDF文件：%1/%2").arg(checked).arg(total));
+    });
+    connect(m_pdfCheck, &DownloadWindowPdfCheck::finished, this,
+            [this](const FolderPdfCheck &found) { m_feedback.tellResult(FolderPdfCheckText(found)); });
     connect(parts.controls.Command4, &QPushButton::clicked, this, &DownloadWindowCommands::startDownloads);
     connect(parts.controls.Command31, &QPushButton::clicked, this, &DownloadWindowCommands::stopDownloads);
     connect(parts.controls.Command1, &QPushButton::clicked, this, &DownloadWindowCommands::webLogin);
@@ -282,27 +290,7 @@ void DownloadWindowCommands::openInEditor()
 void DownloadWindowCommands::checkPdf()
 {
     // The files are read off the GUI thread; a second click while they are is not a second check.
-    m_queue->commands().checkPdfFiles([feedback = QPointer(&m_feedback)](const PdfCheckTally &tally) {
-        if (feedback)
-            feedback->tellResult(PdfCheckResultText(tally));
-    });
-}
-
-QString PdfCheckResultText(const PdfCheckTally &tally)
-{
-    QString text = QStringLiteral("检查PDF文件完成：重命名了 %1 个文件").arg(tally.renamed);
-    if (tally.whole + tally.repaired + tally.encrypted + tally.damaged + tally.notChecked == 0)
-        return text;
-    text += QStringLiteral("；完好 %1 个，已修复 %2 个，已加密 %3 个，已损坏 %4 个")
-                .arg(tally.whole)
-                .arg(tally.repaired)
-                .arg(tally.encrypted)
-                .arg(tally.damaged);
-    if (tally.notChecked > 0)
-        text += QStringLiteral("，未能检查 %1 个").arg(tally.notChecked);
-    if (tally.damaged > 0)
-        text += QStringLiteral("（损坏的文件可用“重新下载 → PDF文件损坏项”再次下载）");
-    return text;
+    m_pdfCheck->start();
 }
 
 QAction *DownloadWindowCommands::addItem(QMenu *menu, const QString &text, const QString &name,

@@ -9,12 +9,12 @@
 
 enum class RowId : quint64;
 class DownloadWindowFeedback;
+class DownloadWindowPdfCheck;
 class DownloadListModel;
 class DownloadQueue;
 class DownloadScheduler;
 class QAction;
 class QMenu;
-struct PdfCheckTally;
 
 // The download window's commands: the menus (the list menu is also the list's right-click menu), the
 // buttons that start and stop the queue, and what a click on the list does. Each command works on the
@@ -83,6 +83,7 @@ private:
     DownloadQueue *m_queue;
     DownloadListModel *m_model;
     const DownloadScheduler *m_scheduler;
+    DownloadWindowPdfCheck *m_pdfCheck; // "检查PDF文件"
     QMenu *m_listMenu = nullptr;
     // The items of the list menu that the sort guard turns on or off.
     struct GuardedItems
@@ -94,6 +95,3 @@ private:
     } m_guarded;
 };
 
-// The end message of 检查PDF文件: "检查PDF文件完成：重命名了 1 个文件；完好 3 个，已修复 1 个，已加密 0 个，
-// 已损坏 2 个（…）"
-QString PdfCheckResultText(const PdfCheckTally &tally);

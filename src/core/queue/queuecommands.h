@@ -62,6 +62,8 @@ public:
     // checker); `done` gets what was found on the GUI thread, unless the list went away first. False while
     // a check is still under way.
     bool checkPdfFiles(std::function<void(const PdfCheckTally &tally)> done);
+    // The rows follow what a check made elsewhere found of their files (ApplyPdfCheck), on the GUI thread.
+    PdfCheckTally applyPdfCheck(const QList<PdfCheckItem> &items) { return ApplyPdfCheck(m_rows, items); }
     // "重新下载" of the rows whose files were damaged PDFs; the number reset, -1 when refused.
     int redownloadDamaged();
 
