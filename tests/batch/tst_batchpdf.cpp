@@ -171,6 +171,8 @@ private Q_SLOTS:
         fntest::writeFile(folder + QStringLiteral("/page.pdf"), "<html><body>log in</body></html>");
         damaged.append(folder + QStringLiteral("/page.pdf"));
         fntest::writeFile(folder + QStringLiteral("/notes.txt"), "not a paper, not looked at");
+        // A download's temporary file, kept to be resumed, is no finished file: not judged.
+        fntest::writeFile(folder + QStringLiteral("/.fnpart-kept"), fntest::TestPdf{}.bytes().chopped(30));
         QVERIFY(QFile::link(folder + QStringLiteral("/f0.pdf"), folder + QStringLiteral("/link.pdf")));
 
         const RunResult result = run({"--check-pdf", folder});

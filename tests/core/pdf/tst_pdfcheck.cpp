@@ -3,6 +3,7 @@
 #include "testenv.h"
 #include "testpdf.h"
 
+#include <QElapsedTimer>
 #include <QTemporaryDir>
 #include <future>
 #include <qpdf/QPDF.hh>
@@ -43,6 +44,31 @@ QByteArray memoryHog()
         numbers += "0 ";
     bytes.replace("/MediaBox [0 0 612 792]", "/MediaBox [0 0 612 792] /Hog [" + numbers + "]");
     return bytes; // its offsets are off now: the check repairs them first, and builds the array then
+}
+
+// A PDF made of the given objects after its catalogue (1), and with a page tree of its own (2) and a page
+// (3) unless `tree` says the objects bring their own, with a cross-reference table that finds every one of
+// them: whatever is wrong lies in the objects themselves.
+QByteArray madeOf(const QList<QByteArray> &objects, bool tree = true)
+{
+    QList<QByteArray> all = {"<< /Type /Catalog /Pages 2 0 R >>"};
+    if (tree)
+        all += {"<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+                "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Contents 4 0 R >>"};
+    all += objects;
+    QByteArray out = "%PDF-1.7\n";
+    QList<qsizetype> offsets;
+    for (qsizetype i = 0; i < all.size(); ++i) {
+        offsets.append(out.size());
+        out += QByteArray::number(i + 1) + " 0 obj\n" + all.at(i) + "\nendobj\n";
+    }
+    const qsizetype xref = out.size();
+    out += "xref\n0 " + QByteArray::number(all.size() + 1) + "\n0000000000 65535 f \n";
+    for (const qsizetype offset : std::as_const(offsets))
+        out += QByteArray::number(offset).rightJustified(10, '0') + " 00000 n \n";
+    out += "trailer\n<< /Size " + QByteArray::number(all.size() + 1) + " /Root 1 0 R >>\nstartxref\n" +
+           QByteArray::number(xref) + "\n%%EOF\n";
+    return out;
 }
 
 } // namespace
@@ -219,6 +245,48 @@ private Q_SLOTS:
         QCOMPARE(greedy.state, State::NotChecked);
         QCOMPARE(greedy.unchecked, Unchecked::OutOfMemory);
         QCOMPARE(frugal.checkFile(whole).state, State::Whole);
+    }
+
+    // Files made to trouble a reader: each ends in a verdict at once (far within the time limit), the
+    // checking process survives it, and the next file is checked as usual.
+    void hostileStructures_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<State>("state");
+        const QByteArray stream = "\nstream\nBT ET     \nendstream";
+        QTest::newRow("references in a loop") << madeOf({"5 0 R", "4 0 R"}) << State::Damaged;
+        QTest::newRow("page tree nodes naming each other")
+            << madeOf({"<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+                       "<< /Type /Pages /Parent 2 0 R /Kids [2 0 R] /Count 1 >>"},
+                      false)
+            << State::Damaged;
+        QTest::newRow("a stream claiming four gigabytes")
+            << madeOf({"<< /Length 4000000000 >>" + stream}) << State::Repaired;
+        QTest::newRow("a stream length past any number")
+            << madeOf({"<< /Length 99999999999999999999999 >>" + stream}) << State::Damaged;
+        QTest::newRow("arrays nested 200000 deep")
+            << madeOf({"<< /Length 10 /Deep " + QByteArray(200000, '[') + QByteArray(200000, ']') + " >>" +
+                       stream})
+            << State::Damaged;
+        QTest::newRow("dictionaries nested 100000 deep")
+            << madeOf({"<< /Length 10 /D " + QByteArray("<< /A ").repeated(100000) + "1" +
+                       QByteArray(" >>").repeated(100000) + " >>" + stream})
+            << State::Damaged;
+    }
+    void hostileStructures()
+    {
+        QFETCH(QByteArray, bytes);
+        QFETCH(State, state);
+        PdfChecker::Limits one;
+        one.processes = 1;
+        PdfChecker check(checker(), one);
+        QElapsedTimer took;
+        took.start();
+        const PdfVerdict verdict = check.checkFile(fileWith(bytes));
+        QVERIFY2(took.elapsed() < 10000, qPrintable(QString::number(took.elapsed())));
+        QCOMPARE(verdict.state, state);
+        QCOMPARE(verdict.unchecked, Unchecked::None);
+        QCOMPARE(check.checkFile(fileWith(fntest::TestPdf{}.bytes())).state, State::Whole);
     }
 
     void aMissingCheckerIsAVerdictNotACrash()
