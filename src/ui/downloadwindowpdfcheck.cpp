@@ -13,6 +13,7 @@
 #include <QDateTime>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QSet>
 
 namespace {
@@ -53,6 +54,18 @@ void addRecord(QList<PdfCheckRecord> &records, const QString &path, const PdfVer
         records.append(PdfCheckRecord{path, pdfStateWord(verdict.state), verdict.pages, when});
 }
 
+// The folders of the list's rows, each once.
+QStringList foldersOf(const DownloadListModel &model)
+{
+    QStringList folders;
+    for (int i = 0; i < model.count(); ++i) {
+        if (const QString folder = QDir::cleanPath(model.row(i).folder);
+            !model.row(i).folder.isEmpty() && !folders.contains(folder))
+            folders << folder;
+    }
+    return folders;
+}
+
 } // namespace
 
 DownloadWindowPdfCheck::DownloadWindowPdfCheck(DownloadQueue *queue, QObject *parent)
@@ -74,26 +87,20 @@ bool DownloadWindowPdfCheck::start()
     PdfChecker *checker = m_queue->options().pdfChecker;
     auto work = std::make_shared<Work>();
     work->rows = PdfCheckCandidates(model);
+    // The rows' own files are checked as the rows' (each row takes its verdict); every other PDF of their
+    // folders as a file.
     QStringList folders;
-    QStringList named;
-    for (int i = 0; i < model.count(); ++i) {
-        const DownloadRow &row = model.row(i);
-        if (row.folder.isEmpty())
-            continue;
-        named << QDir::cleanPath(rowFilePath(row));
-        if (!row.owned.path.isEmpty())
-            named << QDir::cleanPath(row.owned.path);
-        if (const QString folder = QDir::cleanPath(row.folder); !folders.contains(folder))
-            folders << folder;
-    }
+    QStringList rowFiles;
+    for (const PdfCheckItem &item : std::as_const(work->rows))
+        rowFiles << QDir::cleanPath(item.owned.path);
     // Without a checker the command only renames the rows' files, as it always did.
-    if (!checker)
-        folders.clear();
+    if (checker)
+        folders = foldersOf(model);
     // One worker of the checks' pool: the checks of files arriving meanwhile keep the others. The pool's
     // threads are waited for at the end of the program, before its checker goes.
     diskwork::checkPool(checker ? checker->limits().processes : 1)
-        .start([this, self = QPointer<QObject>(this), work, folders, named, checker, stop = m_stop] {
-            listOthers(*work, folders, named);
+        .start([this, self = QPointer<QObject>(this), work, folders, rowFiles, checker, stop = m_stop] {
+            listOthers(*work, folders, rowFiles);
             const int total = int(work->rows.size() + work->others.size());
             QElapsedTimer sinceTold;
             sinceTold.start();
@@ -112,14 +119,22 @@ bool DownloadWindowPdfCheck::start()
     return true;
 }
 
-void DownloadWindowPdfCheck::listOthers(Work &work, const QStringList &folders, const QStringList &named)
+void DownloadWindowPdfCheck::listOthers(Work &work, const QStringList &folders, const QStringList &rowFiles)
 {
-    const QSet<QString> listed(named.cbegin(), named.cend());
+    QSet<QString> taken(rowFiles.cbegin(), rowFiles.cend());
+    QSet<QString> listedFolders;
     for (const QString &folder : folders) {
+        // One folder under two names (through a link) is listed once.
+        const QString canonical = QFileInfo(folder).canonicalFilePath();
+        if (canonical.isEmpty() || listedFolders.contains(canonical))
+            continue;
+        listedFolders.insert(canonical);
         for (const QString &path :
              PdfFilesIn(folder, FolderDepth::ThisFolder, QLatin1String(PartFile::Prefix))) {
-            if (!listed.contains(path) && !work.others.contains(path))
+            if (!taken.contains(path)) {
+                taken.insert(path);
                 work.others.append(path);
+            }
         }
     }
 }
@@ -160,7 +175,7 @@ void DownloadWindowPdfCheck::takeResult(const Work &work)
         const PdfVerdict &verdict = work.otherVerdicts.at(i);
         countVerdict(verdict, &found.tally);
         if (verdict.state == State::Damaged)
-            found.damagedOutsideList << work.others.at(i);
+            found.otherDamaged << work.others.at(i);
         addRecord(records, work.others.at(i), verdict, now);
     }
     record(records, std::move(found));
@@ -185,7 +200,7 @@ void DownloadWindowPdfCheck::record(const QList<PdfCheckRecord> &records, Folder
                   });
 }
 
-QString PdfCheckResultText(const PdfCheckTally &tally, int damagedOutsideList)
+QString PdfCheckResultText(const PdfCheckTally &tally, int otherDamaged)
 {
     QString text = QStringLiteral("检查PDF文件完成：重命名了 %1 个文件").arg(tally.renamed);
     if (tally.whole + tally.repaired + tally.encrypted + tally.damaged + tally.notChecked == 0)
@@ -197,20 +212,20 @@ QString PdfCheckResultText(const PdfCheckTally &tally, int damagedOutsideList)
                 .arg(tally.damaged);
     if (tally.notChecked > 0)
         text += QStringLiteral("，未能检查 %1 个").arg(tally.notChecked);
-    if (tally.damaged > damagedOutsideList)
+    if (tally.damaged > otherDamaged)
         text += QStringLiteral("（损坏的文件可用“重新下载 → PDF文件损坏项”再次下载）");
     return text;
 }
 
 QString FolderPdfCheckText(const FolderPdfCheck &found)
 {
-    const QStringList &outside = found.damagedOutsideList;
+    const QStringList &outside = found.otherDamaged;
     QString text = PdfCheckResultText(found.tally, int(outside.size()));
     if (!outside.isEmpty()) {
         QStringList names;
         for (qsizetype i = 0; i < outside.size() && i < NamedDamagedFiles; ++i)
             names << ShowableText(FileNameFromPath(outside.at(i), false));
-        text += QStringLiteral("；不在列表中的损坏文件：%1").arg(names.join(QStringLiteral("、")));
+        text += QStringLiteral("；其他损坏文件：%1").arg(names.join(QStringLiteral("、")));
         if (outside.size() > NamedDamagedFiles)
             text += QStringLiteral(" 等 %1 个").arg(outside.size());
     }

@@ -144,7 +144,7 @@ private Q_SLOTS:
         window->action("actCheckPdf")->trigger();
         const QString end = QStringLiteral(
             "检查PDF文件完成：重命名了 1 个文件；完好 2 个，已修复 0 个，已加密 0 个，已损坏 2 个"
-            "（损坏的文件可用“重新下载 → PDF文件损坏项”再次下载）；不在列表中的损坏文件：other-cut.pdf");
+            "（损坏的文件可用“重新下载 → PDF文件损坏项”再次下载）；其他损坏文件：other-cut.pdf");
         QTRY_COMPARE_WITH_TIMEOUT(window->panelText(3), end, 30000);
         QVERIFY(!check->isRunning());
         QVERIFY(!progress.isEmpty());
@@ -204,16 +204,15 @@ private Q_SLOTS:
         FolderPdfCheck found;
         found.tally.whole = 1;
         found.tally.damaged = 4;
-        found.damagedOutsideList = {QStringLiteral("/a/1.pdf"), QStringLiteral("/a/2.pdf"),
-                                    QStringLiteral("/a/3.pdf"), QStringLiteral("/a/4.pdf")};
+        found.otherDamaged = {QStringLiteral("/a/1.pdf"), QStringLiteral("/a/2.pdf"),
+                              QStringLiteral("/a/3.pdf"), QStringLiteral("/a/4.pdf")};
         found.libraryWritten = false;
         found.libraryError = QStringLiteral("只读");
-        // Every damaged file is outside the list: no row to fetch again, so the way to do it is not named.
-        QCOMPARE(
-            FolderPdfCheckText(found),
-            QStringLiteral(
-                "检查PDF文件完成：重命名了 0 个文件；完好 1 个，已修复 0 个，已加密 0 个，已损坏 4 个"
-                "；不在列表中的损坏文件：1.pdf、2.pdf、3.pdf 等 4 个；检查结果未能记入文献资料库：只读"));
+        // Every damaged file is one of the others: no row to fetch again, so the way to do it is not named.
+        QCOMPARE(FolderPdfCheckText(found),
+                 QStringLiteral(
+                     "检查PDF文件完成：重命名了 0 个文件；完好 1 个，已修复 0 个，已加密 0 个，已损坏 4 个"
+                     "；其他损坏文件：1.pdf、2.pdf、3.pdf 等 4 个；检查结果未能记入文献资料库：只读"));
     }
 };
 
