@@ -94,4 +94,3 @@ private:
         QAction *stop = nullptr;
     } m_guarded;
 };
-
