@@ -48,18 +48,18 @@ QVariant nullable(const QVariant &value, bool isNull)
     return isNull ? QVariant(value.metaType()) : value;
 }
 
+const QString kUpsertRow = QStringLiteral(
+    "INSERT INTO library_rows (address, title, authors, year, source, doi, state, file_path, file_size,"
+    " pages, downloaded_at, finding) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"
+    " ON CONFLICT (address) DO UPDATE SET title = excluded.title, authors = excluded.authors,"
+    " year = excluded.year, source = excluded.source, doi = excluded.doi, state = excluded.state,"
+    " file_path = excluded.file_path, file_size = excluded.file_size, pages = excluded.pages,"
+    " downloaded_at = excluded.downloaded_at, finding = excluded.finding");
+
 // Reads the papers that select finds (the record's columns, then pages, pdf and the finding of the same
-// file) and writes their rows.
-std::optional<QSqlQuery> writeRows(QSqlDatabase &db, QSqlQuery &select, bool newFiles)
+// file) and writes their rows with upsert (kUpsertRow, prepared).
+std::optional<QSqlQuery> writeRows(QSqlQuery &upsert, QSqlQuery &select, bool newFiles)
 {
-    QSqlQuery upsert(db);
-    upsert.prepare(QStringLiteral(
-        "INSERT INTO library_rows (address, title, authors, year, source, doi, state, file_path, file_size,"
-        " pages, downloaded_at, finding) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"
-        " ON CONFLICT (address) DO UPDATE SET title = excluded.title, authors = excluded.authors,"
-        " year = excluded.year, source = excluded.source, doi = excluded.doi, state = excluded.state,"
-        " file_path = excluded.file_path, file_size = excluded.file_size, pages = excluded.pages,"
-        " downloaded_at = excluded.downloaded_at, finding = excluded.finding"));
     const int extra = LibraryConnection::recordColumns().count(u',') + 1;
     while (select.next()) {
         const PaperRecord r = LibraryConnection::recordFrom(select);
@@ -172,22 +172,46 @@ std::optional<QSqlQuery> libraryrows::finishSchemaStep(QSqlDatabase &db)
     select.setForwardOnly(true);
     if (!select.exec(selectRows(QString())))
         return select;
-    return writeRows(db, select, false);
+    QSqlQuery upsert(db);
+    upsert.prepare(kUpsertRow);
+    return writeRows(upsert, select, false);
 }
 
-std::optional<QSqlQuery> libraryrows::update(QSqlDatabase &db, const QStringList &addresses, bool newFiles)
+libraryrows::Writer::Writer(QSqlDatabase &db) : m_db(db) {}
+
+libraryrows::Writer::~Writer() = default;
+
+QSqlQuery &libraryrows::Writer::prepared(std::optional<QSqlQuery> &query, const QString &statement)
 {
-    QSqlQuery select(db);
-    select.setForwardOnly(true);
-    select.prepare(selectRows(QStringLiteral("WHERE address = ?")));
+    // Preparing compiles the statement with the triggers and indices it touches: far dearer than running
+    // it, so each is prepared once for all the papers of a transaction.
+    if (!query) {
+        query.emplace(m_db);
+        query->setForwardOnly(true);
+        query->prepare(statement);
+    }
+    return *query;
+}
+
+std::optional<QSqlQuery> libraryrows::Writer::update(const QStringList &addresses, bool newFiles)
+{
+    QSqlQuery &select = prepared(m_select, selectRows(QStringLiteral("WHERE address = ?")));
+    QSqlQuery &upsert = prepared(m_upsert, kUpsertRow);
     for (const QString &address : addresses) {
         select.addBindValue(address);
         if (!select.exec())
             return select;
-        if (std::optional<QSqlQuery> failed = writeRows(db, select, newFiles))
+        std::optional<QSqlQuery> failed = writeRows(upsert, select, newFiles);
+        select.finish(); // no read left open on the connection between papers
+        if (failed)
             return failed;
     }
     return std::nullopt;
+}
+
+std::optional<QSqlQuery> libraryrows::update(QSqlDatabase &db, const QStringList &addresses, bool newFiles)
+{
+    return Writer(db).update(addresses, newFiles);
 }
 
 std::optional<QSqlQuery> libraryrows::updateAt(QSqlDatabase &db, const QStringList &filePaths)
@@ -206,12 +230,12 @@ std::optional<QSqlQuery> libraryrows::updateAt(QSqlDatabase &db, const QStringLi
     return update(db, addresses, false);
 }
 
-std::optional<QSqlQuery> libraryrows::recordPage(QSqlDatabase &db, const QString &address,
-                                                 const QString &page, qint64 at)
+std::optional<QSqlQuery> libraryrows::Writer::recordPage(const QString &address, const QString &page,
+                                                         qint64 at)
 {
-    QSqlQuery q(db);
-    q.prepare(QStringLiteral("INSERT INTO paper_pages (address, page, seen_at) VALUES (?, ?, ?)"
-                             " ON CONFLICT (address, page) DO UPDATE SET seen_at = excluded.seen_at"));
+    QSqlQuery &q = prepared(
+        m_page, QStringLiteral("INSERT INTO paper_pages (address, page, seen_at) VALUES (?, ?, ?)"
+                               " ON CONFLICT (address, page) DO UPDATE SET seen_at = excluded.seen_at"));
     q.addBindValue(address);
     q.addBindValue(page);
     q.addBindValue(at);
@@ -220,12 +244,13 @@ std::optional<QSqlQuery> libraryrows::recordPage(QSqlDatabase &db, const QString
     return std::nullopt;
 }
 
-std::optional<QSqlQuery> libraryrows::recordEnd(QSqlDatabase &db, const QString &address,
-                                                const DownloadResult &result, qint64 at)
+std::optional<QSqlQuery> libraryrows::Writer::recordEnd(const QString &address, const DownloadResult &result,
+                                                        qint64 at)
 {
-    QSqlQuery q(db);
-    q.prepare(QStringLiteral(
-        "INSERT INTO download_history (address, outcome, reason, at, file_path) VALUES (?, ?, ?, ?, ?)"));
+    QSqlQuery &q = prepared(
+        m_end,
+        QStringLiteral(
+            "INSERT INTO download_history (address, outcome, reason, at, file_path) VALUES (?, ?, ?, ?, ?)"));
     q.addBindValue(address);
     q.addBindValue(static_cast<int>(result.outcome));
     q.addBindValue(text(result.reason));
@@ -235,6 +260,18 @@ std::optional<QSqlQuery> libraryrows::recordEnd(QSqlDatabase &db, const QString 
     if (!q.exec())
         return q;
     return std::nullopt;
+}
+
+std::optional<QSqlQuery> libraryrows::recordPage(QSqlDatabase &db, const QString &address,
+                                                 const QString &page, qint64 at)
+{
+    return Writer(db).recordPage(address, page, at);
+}
+
+std::optional<QSqlQuery> libraryrows::recordEnd(QSqlDatabase &db, const QString &address,
+                                                const DownloadResult &result, qint64 at)
+{
+    return Writer(db).recordEnd(address, result, at);
 }
 
 bool libraryrows::hasSearchIndex(QSqlDatabase &db)
