@@ -48,17 +48,47 @@ QVariant nullable(const QVariant &value, bool isNull)
     return isNull ? QVariant(value.metaType()) : value;
 }
 
-const QString kUpsertRow = QStringLiteral(
-    "INSERT INTO library_rows (address, title, authors, year, source, doi, state, file_path, file_size,"
-    " pages, downloaded_at, finding) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"
-    " ON CONFLICT (address) DO UPDATE SET title = excluded.title, authors = excluded.authors,"
-    " year = excluded.year, source = excluded.source, doi = excluded.doi, state = excluded.state,"
-    " file_path = excluded.file_path, file_size = excluded.file_size, pages = excluded.pages,"
-    " downloaded_at = excluded.downloaded_at, finding = excluded.finding");
+// The row of a paper written anew. The searched words (title, authors, DOI, source) are set only when
+// they differ from the row's: every update of them runs the search index's triggers, dearer than the rest.
+QString upsertRow(bool words)
+{
+    return QStringLiteral(
+               "INSERT INTO library_rows (address, title, authors, year, source, doi, state, file_path,"
+               " file_size, pages, downloaded_at, finding) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"
+               " ON CONFLICT (address) DO UPDATE SET %1 year = excluded.year, state = excluded.state,"
+               " file_path = excluded.file_path, file_size = excluded.file_size, pages = excluded.pages,"
+               " downloaded_at = excluded.downloaded_at, finding = excluded.finding")
+        .arg(words ? QStringLiteral("title = excluded.title, authors = excluded.authors,"
+                                    " source = excluded.source, doi = excluded.doi,")
+                   : QString());
+}
 
-// Reads the papers that select finds (the record's columns, then pages, pdf and the finding of the same
-// file) and writes their rows with upsert (kUpsertRow, prepared).
-std::optional<QSqlQuery> writeRows(QSqlQuery &upsert, QSqlQuery &select, bool newFiles)
+// The two forms of upsertRow, prepared.
+struct RowUpserts
+{
+    QSqlQuery &withWords;
+    QSqlQuery &keepingWords;
+};
+
+// The searched words, in the order selectRows gives its row's.
+const QStringList kWordColumns = {QStringLiteral("title"), QStringLiteral("authors"), QStringLiteral("doi"),
+                                  QStringLiteral("source")};
+
+// Whether the paper's row there is (its words from column `first` of select on) holds the words of r.
+bool sameWords(const QSqlQuery &select, int first, const PaperMetadata &metadata)
+{
+    const QStringList words = {metadata.title, metadata.authors(), metadata.doi(), metadata.source()};
+    for (qsizetype i = 0; i < words.size(); ++i) {
+        const QVariant held = select.value(first + static_cast<int>(i));
+        if (held.isNull() || held.toString() != text(words.at(i)))
+            return false;
+    }
+    return true;
+}
+
+// Reads the papers that select finds (the record's columns, then pages, pdf, the finding of the same file
+// and the searched words of the row there is) and writes their rows.
+std::optional<QSqlQuery> writeRows(const RowUpserts &upserts, QSqlQuery &select, bool newFiles)
 {
     const int extra = LibraryConnection::recordColumns().count(u',') + 1;
     while (select.next()) {
@@ -66,6 +96,8 @@ std::optional<QSqlQuery> writeRows(QSqlQuery &upsert, QSqlQuery &select, bool ne
         const FileFinding finding =
             newFiles ? FileFinding::None : static_cast<FileFinding>(select.value(extra + 2).toInt());
         const bool held = !r.held.isEmpty();
+        QSqlQuery &upsert =
+            sameWords(select, extra + 3, r.metadata) ? upserts.keepingWords : upserts.withWords;
         upsert.addBindValue(text(r.address));
         upsert.addBindValue(text(r.metadata.title));
         upsert.addBindValue(text(r.metadata.authors()));
@@ -91,9 +123,13 @@ std::optional<QSqlQuery> writeRows(QSqlQuery &upsert, QSqlQuery &select, bool ne
 
 QString selectRows(const QString &where)
 {
+    QStringList rowWords;
+    for (const QString &column : kWordColumns)
+        rowWords.append(
+            QStringLiteral("(SELECT %1 FROM library_rows r WHERE r.address = papers.address)").arg(column));
     return QStringLiteral("SELECT %1, pages, pdf, (SELECT finding FROM library_rows r WHERE r.address ="
-                          " papers.address AND r.file_path IS papers.file_path) FROM papers %2")
-        .arg(LibraryConnection::recordColumns(), where);
+                          " papers.address AND r.file_path IS papers.file_path), %2 FROM papers %3")
+        .arg(LibraryConnection::recordColumns(), rowWords.join(u','), where);
 }
 
 } // namespace
@@ -172,31 +208,35 @@ std::optional<QSqlQuery> libraryrows::finishSchemaStep(QSqlDatabase &db)
     select.setForwardOnly(true);
     if (!select.exec(selectRows(QString())))
         return select;
-    QSqlQuery upsert(db);
-    upsert.prepare(kUpsertRow);
-    return writeRows(upsert, select, false);
+    QSqlQuery withWords(db);
+    QSqlQuery keepingWords(db);
+    withWords.prepare(upsertRow(true));
+    keepingWords.prepare(upsertRow(false));
+    return writeRows({withWords, keepingWords}, select, false);
 }
 
 libraryrows::Writer::Writer(QSqlDatabase &db) : m_db(db) {}
 
 libraryrows::Writer::~Writer() = default;
 
-QSqlQuery &libraryrows::Writer::prepared(std::optional<QSqlQuery> &query, const QString &statement)
+QSqlQuery &libraryrows::Writer::prepared(std::optional<QSqlQuery> &query,
+                                         const std::function<QString()> &statement)
 {
     // Preparing compiles the statement with the triggers and indices it touches: far dearer than running
     // it, so each is prepared once for all the papers of a transaction.
     if (!query) {
         query.emplace(m_db);
         query->setForwardOnly(true);
-        query->prepare(statement);
+        query->prepare(statement());
     }
     return *query;
 }
 
 std::optional<QSqlQuery> libraryrows::Writer::update(const QStringList &addresses, bool newFiles)
 {
-    QSqlQuery &select = prepared(m_select, selectRows(QStringLiteral("WHERE address = ?")));
-    QSqlQuery &upsert = prepared(m_upsert, kUpsertRow);
+    QSqlQuery &select = prepared(m_select, [] { return selectRows(QStringLiteral("WHERE address = ?")); });
+    const RowUpserts upsert = {prepared(m_upsert, [] { return upsertRow(true); }),
+                               prepared(m_upsertKeepingWords, [] { return upsertRow(false); })};
     for (const QString &address : addresses) {
         select.addBindValue(address);
         if (!select.exec())
@@ -233,9 +273,10 @@ std::optional<QSqlQuery> libraryrows::updateAt(QSqlDatabase &db, const QStringLi
 std::optional<QSqlQuery> libraryrows::Writer::recordPage(const QString &address, const QString &page,
                                                          qint64 at)
 {
-    QSqlQuery &q = prepared(
-        m_page, QStringLiteral("INSERT INTO paper_pages (address, page, seen_at) VALUES (?, ?, ?)"
-                               " ON CONFLICT (address, page) DO UPDATE SET seen_at = excluded.seen_at"));
+    QSqlQuery &q = prepared(m_page, [] {
+        return QStringLiteral("INSERT INTO paper_pages (address, page, seen_at) VALUES (?, ?, ?)"
+                              " ON CONFLICT (address, page) DO UPDATE SET seen_at = excluded.seen_at");
+    });
     q.addBindValue(address);
     q.addBindValue(page);
     q.addBindValue(at);
@@ -247,10 +288,10 @@ std::optional<QSqlQuery> libraryrows::Writer::recordPage(const QString &address,
 std::optional<QSqlQuery> libraryrows::Writer::recordEnd(const QString &address, const DownloadResult &result,
                                                         qint64 at)
 {
-    QSqlQuery &q = prepared(
-        m_end,
-        QStringLiteral(
-            "INSERT INTO download_history (address, outcome, reason, at, file_path) VALUES (?, ?, ?, ?, ?)"));
+    QSqlQuery &q = prepared(m_end, [] {
+        return QStringLiteral("INSERT INTO download_history (address, outcome, reason, at, file_path)"
+                              " VALUES (?, ?, ?, ?, ?)");
+    });
     q.addBindValue(address);
     q.addBindValue(static_cast<int>(result.outcome));
     q.addBindValue(text(result.reason));

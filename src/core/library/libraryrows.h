@@ -4,6 +4,7 @@
 
 #include <QSqlQuery>
 #include <QStringList>
+#include <functional>
 #include <optional>
 
 class QSqlDatabase;
@@ -59,11 +60,12 @@ public:
     std::optional<QSqlQuery> recordEnd(const QString &address, const DownloadResult &result, qint64 at);
 
 private:
-    QSqlQuery &prepared(std::optional<QSqlQuery> &query, const QString &statement);
+    QSqlQuery &prepared(std::optional<QSqlQuery> &query, const std::function<QString()> &statement);
 
     QSqlDatabase &m_db;
     std::optional<QSqlQuery> m_select;
     std::optional<QSqlQuery> m_upsert;
+    std::optional<QSqlQuery> m_upsertKeepingWords;
     std::optional<QSqlQuery> m_page;
     std::optional<QSqlQuery> m_end;
 };
