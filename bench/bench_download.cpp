@@ -6,7 +6,8 @@
 //                                            the folder's names are in
 //   bench_download housekeeping ROWS         seconds of one housekeeping tick
 //   bench_download lateness DIR URL...       worst lateness (ms) of a 10 ms timer while the files download
-//                                            on six slots over a list of 10,000 rows
+//                                            on six slots over a list of 10,000 rows; on stderr the longest
+//                                            stall of the event loop and where it was meanwhile
 //   bench_download network LIST N            seconds to fetch the addresses in the file LIST, N at a time,
 //                                            through the transfers' own network set-up with nothing else:
 //                                            no rows, no files, the bodies read and dropped
@@ -19,6 +20,7 @@
 #include "core/transfer/downloadscheduler.h"
 #include "core/transfer/transfernetwork.h"
 #include "demo/minipdf.h"
+#include "stallsampler.h"
 #include "testrows.h"
 
 #include <QCoreApplication>
@@ -106,7 +108,9 @@ double timerLateness(const QStringList &urls, const QString &dir)
     ticker.setInterval(10);
     qint64 last = -1;
     qint64 worst = 0;
+    StallSampler sampler(25);
     QObject::connect(&ticker, &QTimer::timeout, [&] {
+        sampler.beat();
         const qint64 now = clock.elapsed();
         if (last >= 0)
             worst = std::max(worst, now - last - 10);
@@ -118,6 +122,12 @@ double timerLateness(const QStringList &urls, const QString &dir)
     ticker.start();
     scheduler.start();
     loop.exec();
+    const StallSampler::Stall stall = sampler.longest();
+    std::fprintf(stderr, "longest stall %lld ms (%d samples):", static_cast<long long>(stall.ms),
+                 stall.samples);
+    for (const QString &frame : stall.frames)
+        std::fprintf(stderr, " | %s", qPrintable(frame));
+    std::fprintf(stderr, "\n");
     return model.totals().done == model.count() ? double(worst) : -1;
 }
 

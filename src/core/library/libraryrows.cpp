@@ -48,24 +48,56 @@ QVariant nullable(const QVariant &value, bool isNull)
     return isNull ? QVariant(value.metaType()) : value;
 }
 
-// Reads the papers that select finds (the record's columns, then pages, pdf and the finding of the same
-// file) and writes their rows.
-std::optional<QSqlQuery> writeRows(QSqlDatabase &db, QSqlQuery &select, bool newFiles)
+// The row of a paper written anew. The searched words (title, authors, DOI, source) are set only when
+// they differ from the row's: every update of them runs the search index's triggers, dearer than the rest.
+QString upsertRow(bool words)
 {
-    QSqlQuery upsert(db);
-    upsert.prepare(QStringLiteral(
-        "INSERT INTO library_rows (address, title, authors, year, source, doi, state, file_path, file_size,"
-        " pages, downloaded_at, finding) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"
-        " ON CONFLICT (address) DO UPDATE SET title = excluded.title, authors = excluded.authors,"
-        " year = excluded.year, source = excluded.source, doi = excluded.doi, state = excluded.state,"
-        " file_path = excluded.file_path, file_size = excluded.file_size, pages = excluded.pages,"
-        " downloaded_at = excluded.downloaded_at, finding = excluded.finding"));
+    return QStringLiteral(
+               "INSERT INTO library_rows (address, title, authors, year, source, doi, state, file_path,"
+               " file_size, pages, downloaded_at, finding) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"
+               " ON CONFLICT (address) DO UPDATE SET %1 year = excluded.year, state = excluded.state,"
+               " file_path = excluded.file_path, file_size = excluded.file_size, pages = excluded.pages,"
+               " downloaded_at = excluded.downloaded_at, finding = excluded.finding")
+        .arg(words ? QStringLiteral("title = excluded.title, authors = excluded.authors,"
+                                    " source = excluded.source, doi = excluded.doi,")
+                   : QString());
+}
+
+// The two forms of upsertRow, prepared.
+struct RowUpserts
+{
+    QSqlQuery &withWords;
+    QSqlQuery &keepingWords;
+};
+
+// The searched words, in the order selectRows gives its row's.
+const QStringList kWordColumns = {QStringLiteral("title"), QStringLiteral("authors"), QStringLiteral("doi"),
+                                  QStringLiteral("source")};
+
+// Whether the paper's row there is (its words from column `first` of select on) holds the words of r.
+bool sameWords(const QSqlQuery &select, int first, const PaperMetadata &metadata)
+{
+    const QStringList words = {metadata.title, metadata.authors(), metadata.doi(), metadata.source()};
+    for (qsizetype i = 0; i < words.size(); ++i) {
+        const QVariant held = select.value(first + static_cast<int>(i));
+        if (held.isNull() || held.toString() != text(words.at(i)))
+            return false;
+    }
+    return true;
+}
+
+// Reads the papers that select finds (the record's columns, then pages, pdf, the finding of the same file
+// and the searched words of the row there is) and writes their rows.
+std::optional<QSqlQuery> writeRows(const RowUpserts &upserts, QSqlQuery &select, bool newFiles)
+{
     const int extra = LibraryConnection::recordColumns().count(u',') + 1;
     while (select.next()) {
         const PaperRecord r = LibraryConnection::recordFrom(select);
         const FileFinding finding =
             newFiles ? FileFinding::None : static_cast<FileFinding>(select.value(extra + 2).toInt());
         const bool held = !r.held.isEmpty();
+        QSqlQuery &upsert =
+            sameWords(select, extra + 3, r.metadata) ? upserts.keepingWords : upserts.withWords;
         upsert.addBindValue(text(r.address));
         upsert.addBindValue(text(r.metadata.title));
         upsert.addBindValue(text(r.metadata.authors()));
@@ -91,9 +123,13 @@ std::optional<QSqlQuery> writeRows(QSqlDatabase &db, QSqlQuery &select, bool new
 
 QString selectRows(const QString &where)
 {
+    QStringList rowWords;
+    for (const QString &column : kWordColumns)
+        rowWords.append(
+            QStringLiteral("(SELECT %1 FROM library_rows r WHERE r.address = papers.address)").arg(column));
     return QStringLiteral("SELECT %1, pages, pdf, (SELECT finding FROM library_rows r WHERE r.address ="
-                          " papers.address AND r.file_path IS papers.file_path) FROM papers %2")
-        .arg(LibraryConnection::recordColumns(), where);
+                          " papers.address AND r.file_path IS papers.file_path), %2 FROM papers %3")
+        .arg(LibraryConnection::recordColumns(), rowWords.join(u','), where);
 }
 
 } // namespace
@@ -172,22 +208,50 @@ std::optional<QSqlQuery> libraryrows::finishSchemaStep(QSqlDatabase &db)
     select.setForwardOnly(true);
     if (!select.exec(selectRows(QString())))
         return select;
-    return writeRows(db, select, false);
+    QSqlQuery withWords(db);
+    QSqlQuery keepingWords(db);
+    withWords.prepare(upsertRow(true));
+    keepingWords.prepare(upsertRow(false));
+    return writeRows({withWords, keepingWords}, select, false);
 }
 
-std::optional<QSqlQuery> libraryrows::update(QSqlDatabase &db, const QStringList &addresses, bool newFiles)
+libraryrows::Writer::Writer(QSqlDatabase &db) : m_db(db) {}
+
+libraryrows::Writer::~Writer() = default;
+
+QSqlQuery &libraryrows::Writer::prepared(std::optional<QSqlQuery> &query,
+                                         const std::function<QString()> &statement)
 {
-    QSqlQuery select(db);
-    select.setForwardOnly(true);
-    select.prepare(selectRows(QStringLiteral("WHERE address = ?")));
+    // Preparing compiles the statement with the triggers and indices it touches: far dearer than running
+    // it, so each is prepared once for all the papers of a transaction.
+    if (!query) {
+        query.emplace(m_db);
+        query->setForwardOnly(true);
+        query->prepare(statement());
+    }
+    return *query;
+}
+
+std::optional<QSqlQuery> libraryrows::Writer::update(const QStringList &addresses, bool newFiles)
+{
+    QSqlQuery &select = prepared(m_select, [] { return selectRows(QStringLiteral("WHERE address = ?")); });
+    const RowUpserts upsert = {prepared(m_upsert, [] { return upsertRow(true); }),
+                               prepared(m_upsertKeepingWords, [] { return upsertRow(false); })};
     for (const QString &address : addresses) {
         select.addBindValue(address);
         if (!select.exec())
             return select;
-        if (std::optional<QSqlQuery> failed = writeRows(db, select, newFiles))
+        std::optional<QSqlQuery> failed = writeRows(upsert, select, newFiles);
+        select.finish(); // no read left open on the connection between papers
+        if (failed)
             return failed;
     }
     return std::nullopt;
+}
+
+std::optional<QSqlQuery> libraryrows::update(QSqlDatabase &db, const QStringList &addresses, bool newFiles)
+{
+    return Writer(db).update(addresses, newFiles);
 }
 
 std::optional<QSqlQuery> libraryrows::updateAt(QSqlDatabase &db, const QStringList &filePaths)
@@ -206,12 +270,13 @@ std::optional<QSqlQuery> libraryrows::updateAt(QSqlDatabase &db, const QStringLi
     return update(db, addresses, false);
 }
 
-std::optional<QSqlQuery> libraryrows::recordPage(QSqlDatabase &db, const QString &address,
-                                                 const QString &page, qint64 at)
+std::optional<QSqlQuery> libraryrows::Writer::recordPage(const QString &address, const QString &page,
+                                                         qint64 at)
 {
-    QSqlQuery q(db);
-    q.prepare(QStringLiteral("INSERT INTO paper_pages (address, page, seen_at) VALUES (?, ?, ?)"
-                             " ON CONFLICT (address, page) DO UPDATE SET seen_at = excluded.seen_at"));
+    QSqlQuery &q = prepared(m_page, [] {
+        return QStringLiteral("INSERT INTO paper_pages (address, page, seen_at) VALUES (?, ?, ?)"
+                              " ON CONFLICT (address, page) DO UPDATE SET seen_at = excluded.seen_at");
+    });
     q.addBindValue(address);
     q.addBindValue(page);
     q.addBindValue(at);
@@ -220,12 +285,13 @@ std::optional<QSqlQuery> libraryrows::recordPage(QSqlDatabase &db, const QString
     return std::nullopt;
 }
 
-std::optional<QSqlQuery> libraryrows::recordEnd(QSqlDatabase &db, const QString &address,
-                                                const DownloadResult &result, qint64 at)
+std::optional<QSqlQuery> libraryrows::Writer::recordEnd(const QString &address, const DownloadResult &result,
+                                                        qint64 at)
 {
-    QSqlQuery q(db);
-    q.prepare(QStringLiteral(
-        "INSERT INTO download_history (address, outcome, reason, at, file_path) VALUES (?, ?, ?, ?, ?)"));
+    QSqlQuery &q = prepared(m_end, [] {
+        return QStringLiteral("INSERT INTO download_history (address, outcome, reason, at, file_path)"
+                              " VALUES (?, ?, ?, ?, ?)");
+    });
     q.addBindValue(address);
     q.addBindValue(static_cast<int>(result.outcome));
     q.addBindValue(text(result.reason));
@@ -235,6 +301,18 @@ std::optional<QSqlQuery> libraryrows::recordEnd(QSqlDatabase &db, const QString 
     if (!q.exec())
         return q;
     return std::nullopt;
+}
+
+std::optional<QSqlQuery> libraryrows::recordPage(QSqlDatabase &db, const QString &address,
+                                                 const QString &page, qint64 at)
+{
+    return Writer(db).recordPage(address, page, at);
+}
+
+std::optional<QSqlQuery> libraryrows::recordEnd(QSqlDatabase &db, const QString &address,
+                                                const DownloadResult &result, qint64 at)
+{
+    return Writer(db).recordEnd(address, result, at);
 }
 
 bool libraryrows::hasSearchIndex(QSqlDatabase &db)

@@ -4,6 +4,7 @@
 
 #include <QSqlQuery>
 #include <QStringList>
+#include <functional>
 #include <optional>
 
 class QSqlDatabase;
@@ -43,6 +44,31 @@ std::optional<QSqlQuery> updateAt(QSqlDatabase &db, const QStringList &filePaths
 std::optional<QSqlQuery> recordPage(QSqlDatabase &db, const QString &address, const QString &page, qint64 at);
 std::optional<QSqlQuery> recordEnd(QSqlDatabase &db, const QString &address, const DownloadResult &result,
                                    qint64 at);
+
+// The same writes through statements prepared once and kept for the papers that follow: for the writes
+// of one transaction (the connection must outlive it).
+class Writer
+{
+public:
+    explicit Writer(QSqlDatabase &db);
+    ~Writer();
+    Writer(const Writer &) = delete;
+    Writer &operator=(const Writer &) = delete;
+
+    std::optional<QSqlQuery> update(const QStringList &addresses, bool newFiles);
+    std::optional<QSqlQuery> recordPage(const QString &address, const QString &page, qint64 at);
+    std::optional<QSqlQuery> recordEnd(const QString &address, const DownloadResult &result, qint64 at);
+
+private:
+    QSqlQuery &prepared(std::optional<QSqlQuery> &query, const std::function<QString()> &statement);
+
+    QSqlDatabase &m_db;
+    std::optional<QSqlQuery> m_select;
+    std::optional<QSqlQuery> m_upsert;
+    std::optional<QSqlQuery> m_upsertKeepingWords;
+    std::optional<QSqlQuery> m_page;
+    std::optional<QSqlQuery> m_end;
+};
 
 // Whether the database has the full-text index (SQLite built without FTS5 has none).
 bool hasSearchIndex(QSqlDatabase &db);

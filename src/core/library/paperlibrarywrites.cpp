@@ -16,6 +16,7 @@ using librarysql::timeValue;
 // The pages the papers were seen on and their rows for the window, in recordSeen's transaction.
 std::optional<QSqlQuery> recordSeenRows(QSqlDatabase &db, const QList<SeenPaper> &papers, qint64 now)
 {
+    libraryrows::Writer rows(db);
     QStringList addresses;
     for (const SeenPaper &p : papers) {
         if (p.address.isEmpty())
@@ -24,10 +25,10 @@ std::optional<QSqlQuery> recordSeenRows(QSqlDatabase &db, const QList<SeenPaper>
         if (p.sourcePage.isEmpty())
             continue;
         const QString page = WithoutCredentials(p.sourcePage);
-        if (std::optional<QSqlQuery> failed = libraryrows::recordPage(db, addresses.constLast(), page, now))
+        if (std::optional<QSqlQuery> failed = rows.recordPage(addresses.constLast(), page, now))
             return failed;
     }
-    return libraryrows::update(db, addresses, false);
+    return rows.update(addresses, false);
 }
 
 } // namespace
@@ -116,13 +117,13 @@ void bindDownload(QSqlQuery &q, const DownloadResult &r, bool succeeded, const Q
 namespace {
 
 // A download's end in the paper's history and its row for the window, in recordDownloads' transaction.
-std::optional<QSqlQuery> recordEndRows(QSqlDatabase &db, const DownloadResult &r, const QDateTime &when,
-                                       bool newFile)
+std::optional<QSqlQuery> recordEndRows(libraryrows::Writer &rows, const DownloadResult &r,
+                                       const QDateTime &when, bool newFile)
 {
     const QString address = WithoutCredentials(r.address);
-    if (std::optional<QSqlQuery> failed = libraryrows::recordEnd(db, address, r, when.toMSecsSinceEpoch()))
+    if (std::optional<QSqlQuery> failed = rows.recordEnd(address, r, when.toMSecsSinceEpoch()))
         return failed;
-    return libraryrows::update(db, {address}, newFile);
+    return rows.update({address}, newFile);
 }
 
 // A download that ended with its file: the file, its check and the end replace what was recorded.
@@ -157,6 +158,7 @@ bool PaperLibrary::recordDownloads(const QList<DownloadResult> &results)
         done.prepare(kDownloadedStatement);
         QSqlQuery attempt(db);
         attempt.prepare(kAttemptedStatement);
+        libraryrows::Writer rows(db);
         for (const DownloadResult &r : results) {
             if (r.address.isEmpty())
                 continue;
@@ -168,7 +170,7 @@ bool PaperLibrary::recordDownloads(const QList<DownloadResult> &results)
                 q.addBindValue(nonNull(r.doiKey));
             if (!q.exec())
                 return fail(q);
-            if (const std::optional<QSqlQuery> failed = recordEndRows(db, r, when, succeeded))
+            if (const std::optional<QSqlQuery> failed = recordEndRows(rows, r, when, succeeded))
                 return fail(*failed);
         }
         return true;

@@ -15,13 +15,19 @@
 
 namespace {
 
+// The single connection takes only 200 with the reason "OK" (HTTP/2 answers carry no reason).
+bool acceptsStatus(int status, const QString &reason, bool http2)
+{
+    return status == 200 && (http2 || reason.compare(QStringLiteral("OK"), Qt::CaseInsensitive) == 0);
+}
+
 // Why the answer's status cannot bring the file, none when it may: the single connection takes only
 // " 200 OK", a parallel slot any successful answer but a range (an error page sent with an error status
 // never becomes a file).
 FailureReason statusRefusal(int status, const QString &reason, bool single, bool http2)
 {
-    const bool refused = single ? !Downloader::acceptsStatus(status, reason, http2)
-                                : status < 200 || status >= 300 || status == 206;
+    const bool refused =
+        single ? !acceptsStatus(status, reason, http2) : status < 200 || status >= 300 || status == 206;
     return refused ? FailureReason::of(FailureReason::Kind::HttpStatus, status, reason) : FailureReason();
 }
 
@@ -62,6 +68,26 @@ qint64 retryAfterMs(const QByteArray &value)
     if (!when.isValid())
         return -1;
     return std::max<qint64>(0, QDateTime::currentDateTimeUtc().msecsTo(when));
+}
+
+// What the answer's headers tell before its status is judged: when to ask again, where it came from at
+// last and what identifies the file for a later range.
+void noteAnswer(TransferResult &result, TransferBody &body, QNetworkReply *reply)
+{
+    result.total = -1;
+    result.retryAfterMs = retryAfterMs(reply->rawHeader("Retry-After"));
+    result.finalUrl = reply->url();
+    body.takeValidators(reply);
+}
+
+// The body's length and coding; the file's own length is known only when the body is sent as it is.
+FailureReason takeLength(TransferResult &result, TransferBody &body, QNetworkReply *reply)
+{
+    if (const FailureReason failure = body.takeLengthAndCoding(reply); !failure.isNone())
+        return failure;
+    if (body.decoder->coding() == BodyDecoder::Coding::Identity && body.length > 0)
+        result.total = body.length;
+    return {};
 }
 
 // Scheme, host and port: where a Referer that names the file's site may go.
@@ -154,11 +180,6 @@ QString Downloader::stateText(ConnectionState state, int code, const QString &te
         return QStringLiteral("12 该请求已经完成，并且所有数据均已接收到。");
     }
     return QStringLiteral("%1:%2").arg(code).arg(text);
-}
-
-bool Downloader::acceptsStatus(int status, const QString &reason, bool http2)
-{
-    return status == 200 && (http2 || reason.compare(QStringLiteral("OK"), Qt::CaseInsensitive) == 0);
 }
 
 void Downloader::setState(ConnectionState state)
@@ -290,10 +311,7 @@ bool Downloader::followRedirect(int status)
 bool Downloader::takeAnswer(int status)
 {
     const QString reason = m_reply->attribute(QNetworkRequest::HttpReasonPhraseAttribute).toString();
-    m_result.total = -1;
-    m_result.retryAfterMs = retryAfterMs(m_reply->rawHeader("Retry-After"));
-    m_result.finalUrl = m_reply->url();
-    m_body.takeValidators(m_reply);
+    noteAnswer(m_result, m_body, m_reply);
     if (m_body.resume.isValid()) {
         if (status == 206)
             return takeRange(status);
@@ -311,13 +329,10 @@ bool Downloader::takeAnswer(int status)
         fail(refused);
         return false;
     }
-    if (const FailureReason failure = m_body.takeLengthAndCoding(m_reply); !failure.isNone()) {
+    if (const FailureReason failure = takeLength(m_result, m_body, m_reply); !failure.isNone()) {
         fail(failure);
         return false;
     }
-    // The file's own length is known only when the body is sent as it is.
-    if (m_body.decoder->coding() == BodyDecoder::Coding::Identity && m_body.length > 0)
-        m_result.total = m_body.length;
     m_body.takeMediaType(m_reply);
     if (m_options.singleConnection && !takeTarget(m_result.total)) {
         fail(FailureReason::of(Kind::Disk, 0, QStringLiteral("no file name is free")));

@@ -137,8 +137,6 @@ public:
     // query (folder mode true).
     static QString GetUrlBase(const QString &address, bool folderMode);
     static QString stateText(ConnectionState state, int code = 0, const QString &text = QString());
-    // The single connection takes only 200 with the reason "OK" (HTTP/2 answers carry no reason).
-    static bool acceptsStatus(int status, const QString &reason, bool http2);
 
 Q_SIGNALS:
     // Bytes of the file so far and the total the answer stated (-1 when it stated none).
@@ -173,6 +171,8 @@ private:
     // Reads what the answer holds into the file; without all, stops while the disk is behind.
     void readBody(bool all = false);
     void completeBody();
+    // The whole paper is in: it goes to the disk and its name.
+    void commitBody();
     void endAsWebPage();
     void DownloadWithInet();
     // The file is flushed and under its name, or why not; retried tells that this was the move to a

@@ -105,6 +105,66 @@ FailureReason shortfallOf(const TransferBody &body, bool resumed, qint64 fileTot
     return {};
 }
 
+// One piece of what the reply holds, into the body: whether any bytes came, and whether they went on
+// into the file (a body that may be a web page is held until it is judged).
+struct Piece
+{
+    bool read = false;
+    bool wrote = false;
+    FailureReason failure;
+};
+
+Piece readPiece(QNetworkReply &reply, TransferBody &body, bool expectPaper, const QString &folder)
+{
+    Piece piece;
+    QByteArray bytes = PartFile::buffer(std::min(kPiece, reply.bytesAvailable()));
+    const qint64 read = reply.read(bytes.data(), bytes.size());
+    if (read <= 0)
+        return piece;
+    bytes.resize(read);
+    piece.read = true;
+    piece.failure = body.take(bytes, expectPaper, folder, &piece.wrote);
+    return piece;
+}
+
+// What a body that ended is: cut short, empty (worth a request of its own on a parallel slot), a web page
+// or an error page where a paper was expected, or the paper.
+enum class BodyEnd { Short, Empty, TryAlone, WebPage, ErrorPage, Paper };
+
+struct BodyVerdict
+{
+    BodyEnd end = BodyEnd::Paper;
+    FailureReason shortfall; // with Short
+};
+
+BodyVerdict judgeBody(const TransferBody &body, const TransferOptions &options, const TransferResult &result,
+                      bool fallback, const QUrl &address)
+{
+    if (FailureReason shortfall = shortfallOf(body, result.resumed, result.total); !shortfall.isNone())
+        return {BodyEnd::Short, shortfall};
+    if (body.size() == 0)
+        return {!options.singleConnection && !fallback ? BodyEnd::TryAlone : BodyEnd::Empty, {}};
+    // Whatever type the row had or an earlier answer named, a page is never the paper.
+    if (options.expectPaper && LooksLikeWebPage(body.mediaType, body.head))
+        return {BodyEnd::WebPage, {}};
+    if (!options.singleConnection && body.size() < kSmallFile &&
+        !body.isUsableSmallAnswer(rulesFor(options, address)))
+        return {BodyEnd::ErrorPage, {}};
+    return {};
+}
+
+// The next free name for a file whose name another program took: its path, in the same folder and not
+// the name taken; empty when the rule gives none.
+QString nextFreeName(const Downloader::TargetResolver &resolve, const QString &type, const QString &folder,
+                     const QString &taken, QString *newName)
+{
+    const QString path = resolve(type, newName);
+    const QFileInfo target(path);
+    if (path.isEmpty() || withTrailingSlash(target.path()) != folder || target.fileName() == taken)
+        return QString();
+    return path;
+}
+
 } // namespace
 
 bool Downloader::takeRange(int status)
@@ -164,25 +224,17 @@ void Downloader::readBody(bool all)
             });
             break;
         }
-        QByteArray piece = PartFile::buffer(std::min(kPiece, m_reply->bytesAvailable()));
-        const qint64 read = m_reply->read(piece.data(), piece.size());
-        if (read <= 0)
-            break;
-        piece.resize(read);
-        bool wrotePiece = false;
-        if (const FailureReason failure = m_body.take(piece, m_options.expectPaper, m_folder, &wrotePiece);
-            !failure.isNone()) {
-            fail(failure);
+        const Piece piece = readPiece(*m_reply, m_body, m_options.expectPaper, m_folder);
+        if (!piece.failure.isNone()) {
+            fail(piece.failure);
             return;
         }
-        if (!wrotePiece)
-            continue;
-        wrote = true;
-        if (m_body.pageIsWhole(m_options.expectPaper)) {
+        if (!piece.read)
+            break;
+        wrote = wrote || piece.wrote;
+        if (piece.wrote && m_body.pageIsWhole(m_options.expectPaper)) {
             // A web page is never the paper: once as much of it as is ever read is in, the rest is not
             // waited for (a page of many megabytes ends as soon as one that ends early).
-            m_headerTimer.stop();
-            m_stallTimer.stop();
             m_result.received = m_body.size();
             dropReply();
             endAsWebPage();
@@ -241,38 +293,39 @@ void Downloader::completeBody()
         return;
     m_headerTimer.stop();
     m_stallTimer.stop();
-    const qint64 received = m_body.size();
-    if (const FailureReason shortfall = shortfallOf(m_body, m_result.resumed, m_result.total);
-        !shortfall.isNone()) {
-        fail(shortfall);
+    const BodyVerdict verdict = judgeBody(m_body, m_options, m_result, m_fallback, m_address);
+    switch (verdict.end) {
+    case BodyEnd::Short:
+        fail(verdict.shortfall);
         return;
-    }
-    if (received == 0) {
-        if (!m_options.singleConnection && !m_fallback) {
-            DownloadWithInet();
-            return;
-        }
+    case BodyEnd::TryAlone:
+        DownloadWithInet();
+        return;
+    case BodyEnd::Empty:
         fail(FailureReason::of(Kind::ShortBody, 0, QStringLiteral("the answer is empty")));
         return;
+    default:
+        break;
     }
-    m_result.received = received;
+    m_result.received = m_body.size();
     setState(ConnectionState::Complete);
     dropReply();
-    // Whatever type the row had or an earlier answer named, a page is never the paper.
-    if (m_options.expectPaper && LooksLikeWebPage(m_body.mediaType, m_body.head)) {
+    if (verdict.end == BodyEnd::WebPage) {
         endAsWebPage();
-        return;
-    }
-    if (!m_options.singleConnection && received < kSmallFile &&
-        !m_body.isUsableSmallAnswer(rulesFor(m_options, m_address))) {
+    } else if (verdict.end == BodyEnd::ErrorPage) {
         // A small answer with an error page's marks, or with one its site's rules name: no file of it stays.
         m_result.clearPercent = true;
         m_result.loginPage =
             LooksLikeLoginPage(m_body.page, pageAddress(m_result, m_address), rulesFor(m_options, m_address));
         Q_EMIT webPageReceived(m_id);
         fail(FailureReason::of(Kind::WebPage, 0, QStringLiteral("error page")));
-        return;
+    } else {
+        commitBody();
     }
+}
+
+void Downloader::commitBody()
+{
     if (const FailureReason held = m_body.deferred ? m_body.putHeldOnDisk(m_folder) : FailureReason();
         !held.isNone()) {
         fail(held);
@@ -344,13 +397,11 @@ void Downloader::onMoved(const PartFile::MoveResult &moved, bool retried)
     if (moved.nameTaken && m_resolve && !retried) {
         // Another program took the name meanwhile: the next free name under the same rule.
         QString newName;
-        const QString path = m_resolve(m_result.type, &newName);
-        const QFileInfo target(path);
-        if (!path.isEmpty() && withTrailingSlash(target.path()) == m_folder &&
-            target.fileName() != m_fileName) {
+        if (const QString path = nextFreeName(m_resolve, m_result.type, m_folder, m_fileName, &newName);
+            !path.isEmpty()) {
             m_result.path = path;
             m_result.name = newName;
-            m_fileName = target.fileName();
+            m_fileName = QFileInfo(path).fileName();
             m_body.part.moveLater(m_fileName, m_options.replaceExisting, this,
                                   [this](const PartFile::MoveResult &again) { onMoved(again, true); });
             return;

@@ -253,6 +253,40 @@ private Q_SLOTS:
         QVERIFY(!libraryview::details(library, "http://lib.test/unknown.pdf"));
     }
 
+    // A download leaves a paper's searched words as they were, and a new title replaces them: the search
+    // finds the paper by the words it has now, never by older ones, and its index stays whole.
+    void theSearchFollowsThePapersWordsThroughItsDownloads()
+    {
+        const QString path = m_dir.path() + QStringLiteral("/words.db");
+        PaperLibrary library(path);
+        QVERIFY(library.open().ok);
+        const QString address = QStringLiteral("http://lib.test/words.pdf");
+        const auto found = [&library](const QString &filter) {
+            const std::optional<QList<LibraryRow>> rows =
+                libraryview::rows(library, LibraryQuery{filter}, 0, 10);
+            return rows && rows->size() == 1 ? rows->first().state : PaperState::NotDownloaded;
+        };
+        QVERIFY(library.recordSeen(
+            {seenPaper(address, "Alphabetic scripts", paperCells("李娜", "2020", "软件学报"))}));
+        const QString pdf = file("words.pdf", "%PDF-1.4 words");
+        QVERIFY(library.recordDownloads({doneAt(address, pdf, 1700000000000)}));
+        QCOMPARE(found(QStringLiteral("Alphabetic")), PaperState::Held);
+        QCOMPARE(found(QStringLiteral("软件学")), PaperState::Held);
+        QVERIFY(library.recordSeen(
+            {seenPaper(address, "Betamax tapes", paperCells("王芳", "2020", "计算机学报"))}));
+        QVERIFY(library.recordDownloads({failedAt(address, "HTTP 503", 1700000001000)}));
+        QVERIFY(library.recordDownloads({doneAt(address, pdf, 1700000002000)}));
+        QCOMPARE(found(QStringLiteral("Betamax 王芳")), PaperState::Held);
+        QCOMPARE(libraryview::count(library, LibraryQuery{QStringLiteral("Alphabetic")}),
+                 std::optional<qint64>(0));
+        QCOMPARE(libraryview::count(library, LibraryQuery{QStringLiteral("软件学")}),
+                 std::optional<qint64>(0));
+        library.close();
+        QVERIFY(rawExec(
+            path,
+            {QStringLiteral("INSERT INTO library_search (library_search) VALUES ('integrity-check')")}));
+    }
+
     // A library of the version before keeps its papers: their rows, pages and last ends are made.
     void aLibraryOfTheVersionBeforeGetsItsRows()
     {
