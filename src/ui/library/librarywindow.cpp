@@ -23,8 +23,31 @@
 #include <QPushButton>
 #include <QSplitter>
 #include <QStatusBar>
+#include <QStyledItemDelegate>
 #include <QTableView>
 #include <QVBoxLayout>
+
+namespace {
+
+// A paper whose file has gone missing or was damaged stands out in the state column.
+class StateDelegate : public QStyledItemDelegate
+{
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+protected:
+    void initStyleOption(QStyleOptionViewItem *option, const QModelIndex &index) const override
+    {
+        QStyledItemDelegate::initStyleOption(option, index);
+        const QVariant state = index.data(LibraryTableModel::ValueRole);
+        const bool broken = state.isValid() && (state.toInt() == static_cast<int>(PaperState::Missing) ||
+                                                state.toInt() == static_cast<int>(PaperState::Damaged));
+        if (broken && !(option->state & QStyle::State_Selected))
+            option->palette.setColor(QPalette::Text, QColor(0xb0, 0x00, 0x00));
+    }
+};
+
+} // namespace
 
 LibraryWindow::LibraryWindow(PaperLibrary &library, PdfChecker *checker, LibraryCommands::Hooks hooks,
                              QWidget *parent)
@@ -83,6 +106,7 @@ void LibraryWindow::buildTable()
     m_table->setSelectionMode(QAbstractItemView::ExtendedSelection);
     m_table->setEditTriggers(QAbstractItemView::NoEditTriggers);
     m_table->setAlternatingRowColors(true);
+    m_table->setItemDelegateForColumn(static_cast<int>(LibraryColumn::State), new StateDelegate(m_table));
     m_table->setWordWrap(false);
     m_table->verticalHeader()->hide();
     m_table->verticalHeader()->setDefaultSectionSize(m_table->fontMetrics().height() + 6);
@@ -91,7 +115,7 @@ void LibraryWindow::buildTable()
     m_table->setSortingEnabled(true);
     header->setStretchLastSection(true);
     header->setContextMenuPolicy(Qt::CustomContextMenu);
-    const int widths[kLibraryColumnCount] = {360, 160, 50, 160, 170, 80, 200, 70, 50, 130};
+    const int widths[kLibraryColumnCount] = {300, 110, 45, 110, 140, 75, 180, 65, 45, 120};
     for (int column = 0; column < kLibraryColumnCount; ++column)
         header->resizeSection(column, widths[column]);
     for (const int column : readHiddenLibraryColumns())
@@ -157,10 +181,11 @@ LibrarySelection LibraryWindow::selection() const
         rows.append(m_table->currentIndex());
     std::sort(rows.begin(), rows.end(),
               [](const QModelIndex &a, const QModelIndex &b) { return a.row() < b.row(); });
+    // A large choice is looked up on the library's thread: asking the table would send for every page.
+    const bool lookUp = rows.size() > LibraryTableModel::kPageRows;
     for (const QModelIndex &index : rows) {
         chosen.rows.append(index.row());
-        // Read only when its page is in: asking would send for every page of a large choice.
-        const std::optional<LibraryRow> row = m_model->rowAt(index.row());
+        const std::optional<LibraryRow> row = lookUp ? std::nullopt : m_model->rowAt(index.row());
         chosen.known.append(row ? row->address : QString());
     }
     return chosen;

@@ -16,7 +16,10 @@ QImage renderFirstPage(const QString &path, int width)
     const QSizeF points = document.pagePointSize(0);
     if (points.width() <= 0 || points.height() <= 0)
         return {};
-    const QSize size(width, std::clamp(int(width * points.height() / points.width()), 1, 4 * width));
+    // Fitted into a box of the paper's usual proportions, so that a very tall or wide page stays whole.
+    const QSize size = points.scaled(QSizeF(width, width * PagePreview::kPageProportion), Qt::KeepAspectRatio)
+                           .toSize()
+                           .expandedTo(QSize(1, 1));
     QPdfDocumentRenderOptions options;
     options.setRenderFlags(QPdfDocumentRenderOptions::RenderFlag::Annotations);
     QImage page = document.render(0, size, options);

@@ -14,10 +14,13 @@ class PagePreview : public QObject
 public:
     // Files larger than this are not opened for a preview.
     static constexpr qint64 kMaxBytes = qint64(256) << 20;
+    // Height to width of the box a page is fitted in (an A4 page's).
+    static constexpr double kPageProportion = 1.415;
 
     explicit PagePreview(QObject *parent = nullptr);
 
-    // Renders the first page of the file to fit width pixels; an empty path only drops what was asked.
+    // Renders the first page of the file to fit a box width pixels wide; an empty path only drops what was
+    // asked.
     void request(const QString &path, int width);
 
 signals:
@@ -28,6 +31,6 @@ private:
     int m_generation = 0;
 };
 
-// The first page of the PDF at path, width pixels wide; a null image when it cannot be opened. Call it off
-// the window's thread.
+// The first page of the PDF at path, fitted into a box width pixels wide; a null image when it cannot be
+// opened. Call it off the window's thread.
 QImage renderFirstPage(const QString &path, int width);
