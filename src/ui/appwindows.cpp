@@ -2,14 +2,17 @@
 
 #include "browser/browserprofile.h"
 #include "browser/cookiemirror.h"
+#include "core/common/messenger.h"
 #include "core/queue/downloadqueue.h"
 #include "core/queue/downloadsession.h"
 #include "core/rows/downloadlistmodel.h"
+#include "core/settings/sharedoptions.h"
 #include "core/sites/siterules.h"
 #include "ui/aboutwindow.h"
 #include "ui/cacheviewer.h"
 #include "ui/downloadwindow.h"
 #include "ui/fwebsearch.h"
+#include "ui/library/librarywindow.h"
 #include "ui/loginpanel.h"
 #include "ui/optionswindow.h"
 #include "ui/savelocationchooser.h"
@@ -33,6 +36,7 @@ AppWindows::AppWindows(const QUrl &homePage, OptionStore &options, SiteRulesCata
 
 AppWindows::~AppWindows()
 {
+    delete m_library.data();
     delete m_search.data();
     delete m_download.data();
     delete m_cover.data();
@@ -83,6 +87,8 @@ fFileDownload *AppWindows::ensureDownloadWindow()
         connect(m_download, &fFileDownload::optionsRequested, this, [this] { showOptions(m_download); });
         connect(m_download, &fFileDownload::aboutRequested, this, [this] { showAbout(m_download); });
         connect(m_download, &fFileDownload::searchWindowRequested, this, [this] { showSearchWindow(); });
+        connect(m_download, &fFileDownload::libraryWindowRequested, this,
+                [this] { showLibraryWindow(m_download); });
         m_download->PicWebBK->setAddressOffer([this] { return offeredLoginAddress(); });
         // Rows it holds from before, or that it lists itself, wait for no hand-over to be polite.
         if (m_search)
@@ -173,4 +179,24 @@ void AppWindows::clearBrowserCache()
 {
     // The clean-up runs off the window's thread; its message comes when it has finished.
     ClearBrowserCache(true);
+}
+
+void AppWindows::showLibraryWindow(QWidget *parent)
+{
+    Q_UNUSED(parent)
+    if (!m_run.library) {
+        showMessage(MessageIcon::Critical, QStringLiteral("文献库没有打开，无法显示。"));
+        return;
+    }
+    if (!m_library) {
+        LibraryCommands::Hooks hooks;
+        hooks.downloadList = [this] { return loadDownloadWindow(); };
+        hooks.handOver = [this] { return handOverOptionsOf(m_run.options.options()); };
+        hooks.showDownloadList = [this] { showDownloadWindow(); };
+        m_library = new LibraryWindow(*m_run.library, m_pdfChecker, std::move(hooks));
+        m_library->setAttribute(Qt::WA_DeleteOnClose);
+    }
+    m_library->show();
+    m_library->raise();
+    m_library->activateWindow();
 }

@@ -10,6 +10,7 @@
 #include <QPointer>
 #include <QUrl>
 
+class LibraryWindow;
 class PdfChecker;
 
 // Creates, shows and closes the program's windows: each exists at most once, is created when first
@@ -57,6 +58,7 @@ public:
     void showAbout(QWidget *parent) override;
     void showCacheViewer(QWidget *parent) override;
     void clearBrowserCache() override;
+    void showLibraryWindow(QWidget *parent) override;
 
 private:
     void onDownloadWindowClosed();
@@ -70,5 +72,6 @@ private:
     QPointer<fCover> m_cover;
     QPointer<fWebSearch> m_search;
     QPointer<fFileDownload> m_download;
+    QPointer<LibraryWindow> m_library;
     PdfChecker *m_pdfChecker = nullptr;
 };

@@ -338,6 +338,7 @@ std::vector<BarGroup> controlBarGroups(fFileDownload &w)
          {w.Combo1, std::max(46, w.Combo1->sizeHint().width()), 12}},
         {{w.Label5, w.Label5->sizeHint().width(), 12}},
         {{w.Command1, buttonWidth(w.Command1, 72), 12}},
+        {{w.CommandLibrary, buttonWidth(w.CommandLibrary, 60), 12}},
         {{w.Command4, buttonWidth(w.Command4, 72), 4},
          {w.Command31, buttonWidth(w.Command31, 72), 10},
          {w.Shape1, 14, 12, 14}},
@@ -463,6 +464,10 @@ void fFileDownload::makeHelpers()
             &fFileDownload::searchWindowRequested);
     m_library = new DownloadWindowLibrary(parts, *m_commands, *m_feedback);
     m_commands->buildMenus([this](QMenu *list) { m_library->buildExportMenu(list); });
+    QAction *library = findChild<QMenu *>(QStringLiteral("mnuTools"))->addAction(QStringLiteral("文献库"));
+    library->setObjectName(QStringLiteral("actLibrary"));
+    connect(library, &QAction::triggered, this, &fFileDownload::libraryWindowRequested);
+    connect(CommandLibrary, &QPushButton::clicked, this, &fFileDownload::libraryWindowRequested);
     m_controls = new QueueControls(parts, *m_commands);
 }
 
@@ -509,6 +514,7 @@ void fFileDownload::buildControlBar(QWidget *central)
     Combo2->setSizeAdjustPolicy(QComboBox::AdjustToContents);
     intervalLabel->setGapWidget(Combo2);
     Command1 = make(new QPushButton(QStringLiteral("网页登录"), Picture3), "Command1");
+    CommandLibrary = make(new QPushButton(QStringLiteral("文献库"), Picture3), "CommandLibrary");
     buildOptionsBar();
 }
 

@@ -103,6 +103,7 @@ Q_SIGNALS:
     void optionsRequested();      // "设置"
     void aboutRequested();        // "关于"
     void searchWindowRequested(); // "打开网页分析窗口"
+    void libraryWindowRequested(); // "文献库"
 
 protected:
     void closeEvent(QCloseEvent *event) override;

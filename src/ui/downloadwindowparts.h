@@ -49,6 +49,7 @@ struct DownloadWindowControls
     QTreeView *ListView3;
     LoginPanel *PicWebBK;
     QPushButton *cmdContinue; // "继续" of the message bar, after a verification page was solved
+    QPushButton *CommandLibrary = nullptr; // "文献库"
 };
 
 // The download window's own texts.

@@ -273,6 +273,8 @@ void addToolsMenu(fWebSearch *window, SearchWindowHost *host)
                      [window, host] { host->showCacheViewer(window); });
     tools->addAction(QStringLiteral("清空IE浏览器缓存"), window, [host] { host->clearBrowserCache(); });
     tools->addSeparator();
+    tools->addAction(QStringLiteral("文献库"), window, [window, host] { host->showLibraryWindow(window); });
+    tools->addSeparator();
     tools->addAction(QStringLiteral("站点规则…"), window, &fWebSearch::showSiteRules);
     tools->addAction(QStringLiteral("检查本页"), window, &fWebSearch::checkThisPage);
 }

@@ -24,4 +24,6 @@ public:
     // Lists and deletes this user's and every user's cached files, as the cache viewer's buttons would,
     // and says "IE缓存清空完毕！" once it is done.
     virtual void clearBrowserCache() = 0;
+    // "文献库": the window over every paper of the library.
+    virtual void showLibraryWindow(QWidget * /*parent*/) {}
 };

@@ -113,7 +113,7 @@ private Q_SLOTS:
         QCOMPARE(menuTexts(window.action("actRemove")->menu()),
                  QStringList({"选中项", "全部出错项", "完成项"}));
         QCOMPARE(menuTexts(window.menuBar()->actions().at(1)->menu()),
-                 QStringList({"设置", "检查PDF文件", "打开网页分析窗口"}));
+                 QStringList({"设置", "检查PDF文件", "打开网页分析窗口", "文献库"}));
         QCOMPARE(menuTexts(window.menuBar()->actions().at(2)->menu()),
                  QStringList({"关于", "-", "作者网站－墨枢软件", "最新版本", "软件教程和问答", "软件定制",
                               "给软件作者建议"}));

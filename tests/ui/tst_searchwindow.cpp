@@ -212,7 +212,7 @@ private Q_SLOTS:
                               "清除标题不含指定字符项", "清空全部"}));
         QCOMPARE(texts(m_window->menuBar()->actions().at(2)->menu()->actions()),
                  (QStringList{"设置", "打开下载窗口", "-", "查看IE浏览器缓存", "清空IE浏览器缓存", "-",
-                              "站点规则…", "检查本页"}));
+                              "文献库", "-", "站点规则…", "检查本页"}));
         QCOMPARE(
             texts(m_window->menuBar()->actions().at(3)->menu()->actions()),
             (QStringList{"关于(&A)", "-", "作者网站－墨枢软件", "最新版本", "软件定制", "给软件作者建议"}));

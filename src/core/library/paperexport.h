@@ -5,6 +5,9 @@
 #include <QByteArray>
 #include <QList>
 
+// The reference-manager formats papers are exported in.
+enum class ExportFormat { Ris, BibTeX, Csv };
+
 // Reference-manager files of a list of papers: title, authors, year, source, address, the local file
 // and its SHA-256 (as a note). All three are UTF-8. Text from web pages is made harmless for each format:
 // line breaks and control characters become spaces, so no value can start a field or a record of its own.

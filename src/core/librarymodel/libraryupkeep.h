@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/library/paperexport.h"
+
 #include <QByteArray>
 #include <QList>
 #include <QMetaType>
@@ -83,7 +85,6 @@ std::optional<KeptFile> deleteWrittenFile(const QString &path, const QString &sh
 std::optional<QStringList> keepOneFile(PaperLibrary &library, const QString &keptAddress,
                                        const QStringList &others);
 
-enum class ExportFormat { Ris, BibTeX, Csv };
 // The papers' records in a reference manager's format, in the order given; nullopt on a failed read.
 std::optional<QByteArray> exportPapers(PaperLibrary &library, const QStringList &addresses,
                                        ExportFormat format);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/library/librarytypes.h"
+#include "core/library/paperexport.h"
 #include "core/rows/downloadlistmodel.h"
 
 #include <QByteArray>
@@ -9,8 +10,7 @@
 
 class PaperLibrary;
 
-// Reference-manager files of download rows.
-enum class ExportFormat { Ris, BibTeX, Csv };
+// Reference-manager files of download rows (in the formats of ExportFormat).
 
 // The record a row is exported as: what the library knows of the paper (title, cells, source page,
 // the file it holds), with the row's own file when the row ended done and the file is there. A paper

@@ -101,11 +101,14 @@ inline const SettingKey Retries{SectionDownload, QStringLiteral("失败自动重
 // The resolver that leads from a listed paper's DOI to its landing page; a blank one stands for the default.
 inline const SettingKey DoiResolver{SectionDownload, QStringLiteral("DOI解析地址"), SettingType::Text,
                                     settingdefaults::DoiResolver};
+// The columns the library window hides, by number, separated by commas; none hidden by default.
+inline const SettingKey LibraryHiddenColumns{
+    SectionSettings, QStringLiteral("文献库隐藏的列"), SettingType::Text, {}};
 
 inline QList<const SettingKey *> all()
 {
-    return {&DownloadMethod, &Threads,    &DuplicateName,  &ProxyEnabled,     &ProxyAddress,
-            &ProxyPort,      &SaveFolder, &PromptSavePath, &LastOpenedFolder, &FileNameTemplate,
-            &SkipHeld,       &Retries,    &DoiResolver};
+    return {&DownloadMethod, &Threads,    &DuplicateName,  &ProxyEnabled,        &ProxyAddress,
+            &ProxyPort,      &SaveFolder, &PromptSavePath, &LastOpenedFolder,    &FileNameTemplate,
+            &SkipHeld,       &Retries,    &DoiResolver,    &LibraryHiddenColumns};
 }
 } // namespace settingkeys
