@@ -8,6 +8,7 @@
 #include <array>
 
 class DesktopNotifier;
+class FeedbackBoard;
 class DownloadListModel;
 class DownloadQueue;
 class DownloadScheduler;
@@ -35,6 +36,8 @@ public:
     void noteRunStopped() { m_runStopped = true; }
     // A command's result, in the connection panel and, whole, in the message bar.
     void tellResult(const QString &text);
+    // A word for the connection panel only (the library's state, a page's title).
+    void tellNews(const QString &text);
     // The window goes: the end of its run is not worth a word.
     void windowClosing() { m_closing = true; }
     // Rows went back to the queue (重新下载): the end of the last run, if shown, no longer tells how the
@@ -67,6 +70,7 @@ private:
     std::array<QLabel *, 4> m_panels{};
     QLabel *m_speedPanel = nullptr;
     MessageBar *m_messageBar = nullptr;
+    FeedbackBoard *m_board = nullptr; // what the connection panel and the message bar tell
     DesktopNotifier *m_notifier = nullptr;
     QueueProgress m_progress;
     QTimer m_progressTick; // while a run is on
@@ -77,5 +81,4 @@ private:
     bool m_runStopped = false;     // the user stopped the run that is on
     bool m_messageStale = false;   // the message bar tells of an earlier run
     bool m_wallAfterLogin = false; // a verification page waits for the login that has the browser
-    QString m_summaryShown;        // the end of the last run, as the message bar shows it
 };
