@@ -15,6 +15,7 @@
 #include "ui/downloadwindowfeedback.h"
 #include "ui/downloadwindowlibrary.h"
 #include "ui/loginpanel.h"
+#include "ui/loginplacement.h"
 #include "ui/messagebar.h"
 #include "ui/queuecontrols.h"
 
@@ -456,6 +457,7 @@ void fFileDownload::makeHelpers()
     const DownloadWindowParts parts{*this, *this, m_queue, m_run, m_shell};
     m_feedback = new DownloadWindowFeedback(parts);
     connect(m_feedback->messageBar(), &MessageBar::changed, this, &fFileDownload::placeRegions);
+    connect(m_feedback, &DownloadWindowFeedback::placementChanged, this, &fFileDownload::placeRegions);
     m_commands = new DownloadWindowCommands(parts, *m_feedback);
     connect(m_commands, &DownloadWindowCommands::optionsRequested, this, &fFileDownload::optionsRequested);
     connect(m_commands, &DownloadWindowCommands::aboutRequested, this, &fFileDownload::aboutRequested);
@@ -586,9 +588,12 @@ void fFileDownload::placeRegions()
     Picture3->setGeometry(layout.bar.adjusted(0, 0, 0, -messageHeight));
     message->setGeometry(layout.list.left(), layout.list.top() - messageHeight, listWidth, messageHeight);
     Image1->setGeometry(0, 0, layout.bar.width(), barHeight);
-    ListView3->setGeometry(layout.list);
-    PicWebBK->setGeometry(layout.list);
-    PicWebBK->WebBrowser1->setGeometry(layout.browser);
+    const LoginPlacement login =
+        placeLoginPanel(layout.list, m_feedback->loginBesideList(), LoginPanel::BrowserTop,
+                        layout.list.width() - layout.browser.width());
+    ListView3->setGeometry(login.list);
+    PicWebBK->setGeometry(login.panel);
+    PicWebBK->WebBrowser1->setGeometry(login.browser);
     ApplyRowStripes(ListView3, RowHeight);
 }
 

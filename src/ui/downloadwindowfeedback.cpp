@@ -88,6 +88,11 @@ void DownloadWindowFeedback::tellNews(const QString &text)
 
 bool DownloadWindowFeedback::eventFilter(QObject *watched, QEvent *event)
 {
+    // The user closed the panel the pause opened: the list has its room back.
+    if (watched == m_parts.controls.PicWebBK && event->type() == QEvent::Hide && m_loginBeside) {
+        m_loginBeside = m_panelOpenedByPause = false;
+        Q_EMIT placementChanged();
+    }
     if (event->type() != QEvent::MouseButtonRelease)
         return false;
     const ShellHooks &shell = m_parts.shell;
@@ -151,6 +156,7 @@ void DownloadWindowFeedback::connectScheduler()
             &DownloadWindowFeedback::onRunningChanged);
     connect(m_parts.controls.PicWebBK, &LoginPanel::loginFinished, this,
             &DownloadWindowFeedback::onLoginFinished);
+    m_parts.controls.PicWebBK->installEventFilter(this);
 }
 
 void DownloadWindowFeedback::connectPanels()
@@ -191,6 +197,11 @@ void DownloadWindowFeedback::clearPauseMessage()
 {
     if (!m_board->barNote().isPause())
         return;
+    if (std::exchange(m_loginBeside, false)) {
+        if (std::exchange(m_panelOpenedByPause, false))
+            m_parts.controls.PicWebBK->hide();
+        Q_EMIT placementChanged();
+    }
     // The connection panel told of the pause too; a stop that ends nothing leaves no word of it behind.
     m_board->show(m_board->panelNote().isPause() ? FeedbackBoard::Place::Both : FeedbackBoard::Place::Bar,
                   {});
@@ -279,11 +290,16 @@ void DownloadWindowFeedback::rowsSentBack()
 
 void DownloadWindowFeedback::onVerificationNeeded()
 {
+    // The login panel goes below the list, whose waiting rows stay in view; it goes again with the pause
+    // unless the user had it open before.
+    m_panelOpenedByPause = !m_parts.controls.PicWebBK->isVisible();
+    m_loginBeside = true;
     // The panel may be too narrow for the whole request; the speed, nothing while paused, makes room.
     m_board->show(FeedbackBoard::Place::Both, FeedbackNote::pause(m_scheduler->pause().pauseKind(), {}));
     m_speedPanel->hide();
     m_parts.controls.PicWebBK->show();
     m_parts.controls.PicWebBK->raise();
+    Q_EMIT placementChanged();
     // A login that has the browser keeps it until it ends; the page follows then.
     m_wallAfterLogin = m_parts.controls.PicWebBK->isLoggingIn();
     if (!m_wallAfterLogin)

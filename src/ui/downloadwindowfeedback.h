@@ -43,7 +43,14 @@ public:
     // Rows went back to the queue (重新下载): the end of the last run, if shown, no longer tells how the
     // list stands, and goes.
     void rowsSentBack();
+    // The login panel was opened by a pause: it lies beside the list instead of over it.
+    bool loginBesideList() const { return m_loginBeside; }
 
+Q_SIGNALS:
+    // The list and the login panel are to be placed again.
+    void placementChanged();
+
+public:
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
@@ -78,7 +85,9 @@ private:
     bool m_closing = false;
     // Panel 2 still names a row of an earlier run.
     bool m_transferTextStale = false;
-    bool m_runStopped = false;     // the user stopped the run that is on
-    bool m_messageStale = false;   // the message bar tells of an earlier run
-    bool m_wallAfterLogin = false; // a verification page waits for the login that has the browser
+    bool m_runStopped = false;         // the user stopped the run that is on
+    bool m_messageStale = false;       // the message bar tells of an earlier run
+    bool m_wallAfterLogin = false;     // a verification page waits for the login that has the browser
+    bool m_loginBeside = false;        // a pause shows the login panel beside the list
+    bool m_panelOpenedByPause = false; // and the panel was closed before it
 };
