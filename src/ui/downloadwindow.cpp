@@ -559,7 +559,7 @@ void fFileDownload::buildList(QWidget *central)
     ListView3->header()->setSectionsClickable(true);
     ListView3->header()->setSortIndicatorShown(false);
     ListView3->header()->setStretchLastSection(true);
-    const int widths[] = {280, 50, 80, 80, 90, 240, 90};
+    const int widths[] = {280, 50, 80, 80, 110, 220, 90}; // the percent cell holds a failed row's reason
     for (int c = 0; c < DownloadListModel::ColumnCount; ++c)
         ListView3->setColumnWidth(c, widths[c]);
 

@@ -78,6 +78,7 @@ void FeedbackBoard::show(Place place, const FeedbackNote &note)
     if (place != Place::Bar) {
         m_panelNote = note;
         m_panel->setText(feedbackText(note));
+        keepWhole();
     }
     if (place != Place::Panel)
         showInBar(note);
@@ -101,4 +102,14 @@ void FeedbackBoard::showInBar(const FeedbackNote &note)
     else
         m_bar->showMessage(Kind::Information, text);
     m_barNote = note; // after the bar's change: the note stands
+}
+
+void FeedbackBoard::keepWhole()
+{
+    // A pause and the end of a run are read whole: the panel beside them gives way first, up to half
+    // the bar; a connection's steps give way themselves.
+    const bool whole = m_panelNote.isPause() || m_panelNote.topic == FeedbackNote::Topic::RunEnd;
+    const QWidget *bar = m_panel->parentWidget();
+    const int cap = bar ? bar->width() / 2 : 0;
+    m_panel->setMinimumWidth(whole ? std::min(m_panel->sizeHint().width(), cap) : 0);
 }

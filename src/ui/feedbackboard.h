@@ -63,6 +63,7 @@ public:
 
 private:
     void showInBar(const FeedbackNote &note);
+    void keepWhole();
 
     QLabel *m_panel;
     MessageBar *m_bar;
