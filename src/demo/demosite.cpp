@@ -142,7 +142,7 @@ int DemoSite::paperStatus(int number) const
 
 QByteArray DemoSite::paperBytes(int number) const
 {
-    return DemoCatalog::body(number);
+    return m_catalog.paperBytes(number);
 }
 
 void DemoSite::acceptConnections()
@@ -165,14 +165,28 @@ DemoResponse DemoSite::respond(const DemoRequest &request)
 
 DemoResponse DemoSite::route(const DemoRequest &request)
 {
+    if (std::optional<DemoResponse> refused = refuseMethod(request))
+        return *refused;
+    if (std::optional<DemoResponse> page = sitePage(request))
+        return *page;
+    return paperRoute(request);
+}
+
+std::optional<DemoResponse> DemoSite::refuseMethod(const DemoRequest &request) const
+{
+    // Only the login and the verification take forms; everything else is read.
     const QString path = request.url.path();
-    const bool post = request.method == "POST";
     const bool takesForms = path == QLatin1String("/login") || path == QLatin1String("/verify");
-    if (request.method != "GET" && request.method != "HEAD" && !(post && takesForms)) {
-        DemoResponse response = DemoResponse::html(405, DemoPages::methodNotAllowed());
-        response.headers.emplaceBack("Allow", takesForms ? "GET, HEAD, POST" : "GET, HEAD");
-        return response;
-    }
+    if (request.method == "GET" || request.method == "HEAD" || (request.method == "POST" && takesForms))
+        return std::nullopt;
+    DemoResponse response = DemoResponse::html(405, DemoPages::methodNotAllowed());
+    response.headers.emplaceBack("Allow", takesForms ? "GET, HEAD, POST" : "GET, HEAD");
+    return response;
+}
+
+std::optional<DemoResponse> DemoSite::sitePage(const DemoRequest &request)
+{
+    const QString path = request.url.path();
     if (path == QLatin1String("/") || path == QLatin1String("/index.html"))
         return DemoResponse::html(200, DemoPages::home());
     if (DemoCatalogPages::isResultPath(path))
@@ -191,6 +205,12 @@ DemoResponse DemoSite::route(const DemoRequest &request)
     }
     if (path == DemoLargeFile::path())
         return m_largeFile.answer(request);
+    return std::nullopt;
+}
+
+DemoResponse DemoSite::paperRoute(const DemoRequest &request)
+{
+    const QString path = request.url.path();
     if (const int number = m_catalog.fullTextNumber(path))
         return paperRequest(number, request);
     if (std::optional<DemoResponse> resolved =
