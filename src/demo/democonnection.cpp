@@ -147,14 +147,12 @@ void DemoConnection::start(const DemoRequest &request, DemoResponse response)
     head += m_closeAfter ? "Connection: close\r\n" : "Connection: keep-alive\r\n";
     head += "\r\n";
     m_socket->write(head);
-
     m_sending = true;
     m_sent = 0;
-    m_rate = response.bytesPerSecond;
+    m_rate = response.bytesPerSecond; // the pace counts from the head on
     m_paceClock.start();
     m_body = request.method == "HEAD" ? DemoBody() : response.body;
-    if (request.method == "HEAD")
-        m_chunked = false;
+    m_chunked = m_chunked && request.method != "HEAD";
     const bool cuttable = framing != DemoResponse::Framing::Close && response.cutAfter < m_body.size();
     m_cutAfter = cuttable ? response.cutAfter : -1;
     pump();

@@ -155,24 +155,10 @@ void DemoSite::acceptConnections()
     }
 }
 
-DemoResponse DemoSite::respond(const DemoRequest &request)
-{
-    ++m_requestCount;
-    DemoResponse response = route(request);
-    Q_EMIT requestServed(request.url.path(), response.status);
-    return response;
-}
+namespace {
 
-DemoResponse DemoSite::route(const DemoRequest &request)
-{
-    if (std::optional<DemoResponse> refused = refuseMethod(request))
-        return *refused;
-    if (std::optional<DemoResponse> page = sitePage(request))
-        return *page;
-    return paperRoute(request);
-}
-
-std::optional<DemoResponse> DemoSite::refuseMethod(const DemoRequest &request) const
+// A method the path does not take: 405 with what it takes.
+std::optional<DemoResponse> refuseMethod(const DemoRequest &request)
 {
     // Only the login and the verification take forms; everything else is read.
     const QString path = request.url.path();
@@ -181,6 +167,19 @@ std::optional<DemoResponse> DemoSite::refuseMethod(const DemoRequest &request) c
         return std::nullopt;
     DemoResponse response = DemoResponse::html(405, DemoPages::methodNotAllowed());
     response.headers.emplaceBack("Allow", takesForms ? "GET, HEAD, POST" : "GET, HEAD");
+    return response;
+}
+
+} // namespace
+
+DemoResponse DemoSite::respond(const DemoRequest &request)
+{
+    ++m_requestCount;
+    std::optional<DemoResponse> answer = refuseMethod(request);
+    if (!answer)
+        answer = sitePage(request);
+    DemoResponse response = answer ? *answer : paperRoute(request);
+    Q_EMIT requestServed(request.url.path(), response.status);
     return response;
 }
 

@@ -79,9 +79,6 @@ private:
     void acceptConnections();
     QUrl siteUrl(const QString &pathAndQuery) const;
     DemoResponse respond(const DemoRequest &request);
-    DemoResponse route(const DemoRequest &request);
-    // A method the path does not take: 405 with what it takes.
-    std::optional<DemoResponse> refuseMethod(const DemoRequest &request) const;
     // The site's own pages: home, result pages, login, verification, about, logo, the large file.
     std::optional<DemoResponse> sitePage(const DemoRequest &request);
     // A paper's page, its file, its full text behind a landing page, its DOI and the index's answer.
