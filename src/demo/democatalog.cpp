@@ -3,6 +3,7 @@
 #include "demo/minipdf.h"
 
 #include <array>
+#include <memory>
 
 namespace {
 
@@ -221,6 +222,16 @@ QString mediaType(int number)
     default:
         return QStringLiteral("application/pdf");
     }
+}
+
+DemoBody sizedBody(int number, qint64 size)
+{
+    const DemoPaper p = paper(number);
+    const bool pdf = p.kind == DemoPaperKind::Pdf || p.kind == DemoPaperKind::OctetStreamPdf ||
+                     p.kind == DemoPaperKind::ChunkedPdf || p.kind == DemoPaperKind::UnsizedPdf;
+    if (size <= 0 || !pdf)
+        return DemoBody::fromBytes(body(number));
+    return DemoBody::fromGenerated(std::make_shared<MiniPdf>(pageLines(p), size));
 }
 
 QByteArray body(int number)

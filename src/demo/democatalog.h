@@ -1,5 +1,6 @@
 #pragma once
 
+#include "demo/demobody.h"
 #include "demo/demopaper.h"
 
 #include <QByteArray>
@@ -15,6 +16,9 @@ DemoPaperKind kindOf(int number);
 int status(int number);
 QString mediaType(int number);
 QByteArray body(int number);
+// The same file made `size` bytes long (at least; see MiniPdf), streamed without being built whole: for
+// the PDF kinds only, the others keep their own body. A size of 0 gives body() itself.
+DemoBody sizedBody(int number, qint64 size);
 
 // Successful files are larger than this, so no download engine mistakes them for an error page.
 constexpr int kSmallestFile = 6000;

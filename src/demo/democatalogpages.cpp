@@ -37,7 +37,10 @@ QByteArray DemoCatalogPages::paperETag(int number) const
 {
     if (DemoCatalog::status(number) != 200)
         return QByteArray();
-    const QByteArray digest = QCryptographicHash::hash(DemoCatalog::body(number), QCryptographicHash::Sha1);
+    // Files of another size are other files.
+    const QByteArray sized = m_paperSize > 0 ? QByteArray::number(m_paperSize) : QByteArray();
+    const QByteArray digest =
+        QCryptographicHash::hash(DemoCatalog::body(number) + sized, QCryptographicHash::Sha1);
     return '"' + digest.toHex().left(20) + '"';
 }
 
@@ -186,7 +189,8 @@ DemoResponse DemoCatalogPages::paperFile(int number, const DemoRequest &request,
     const QString mediaType = paperMediaType(number);
     response.contentType = mediaType == QLatin1String("text/html") ? QByteArray("text/html; charset=utf-8")
                                                                    : mediaType.toLatin1();
-    response.body = DemoBody::fromBytes(DemoCatalog::body(number));
+    response.body = DemoCatalog::sizedBody(number, m_paperSize);
+    response.bytesPerSecond = m_paperRate;
     switch (DemoCatalog::kindOf(number)) {
     case DemoPaperKind::ChunkedPdf:
         response.framing = DemoResponse::Framing::Chunked;
@@ -203,4 +207,10 @@ DemoResponse DemoCatalogPages::paperFile(int number, const DemoRequest &request,
     if (span && request.method == "GET")
         *sent = span;
     return response;
+}
+
+QByteArray DemoCatalogPages::paperBytes(int number) const
+{
+    const DemoBody body = DemoCatalog::sizedBody(number, m_paperSize);
+    return body.read(0, body.size());
 }

@@ -41,6 +41,14 @@ public:
     // the page itself, the paper's plain page (a web page, not a file), an ftp: address.
     void setPaywall(bool on) { m_paywall = on; }
     bool paywall() const { return m_paywall; }
+    // Paper files (the PDF kinds) of this many bytes instead of their own few kilobytes; 0 for those.
+    void setPaperSize(qint64 bytes) { m_paperSize = bytes; }
+    qint64 paperSize() const { return m_paperSize; }
+    // Paper files sent at this many bytes a second each; 0 as fast as the connection goes.
+    void setPaperRate(qint64 bytesPerSecond) { m_paperRate = bytesPerSecond; }
+    qint64 paperRate() const { return m_paperRate; }
+    // The file's bytes exactly as sent, at the size set.
+    QByteArray paperBytes(int number) const;
     // The paper's page offers no full text that can be taken (paper 5, and the paywalled ones).
     bool offersNoFullText(int number) const;
 
@@ -75,4 +83,6 @@ private:
     bool m_defsLayout = false;
     bool m_landingPages = false;
     bool m_paywall = false;
+    qint64 m_paperSize = 0;
+    qint64 m_paperRate = 0;
 };

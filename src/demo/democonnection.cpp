@@ -63,6 +63,9 @@ DemoConnection::DemoConnection(QTcpSocket *socket, Handler handler, QObject *par
     m_idle.setSingleShot(true);
     m_idle.setInterval(kIdleTimeoutMs);
     connect(&m_idle, &QTimer::timeout, m_socket, &QTcpSocket::abort);
+    m_paceTimer.setSingleShot(true);
+    m_paceTimer.setInterval(kPaceStepMs);
+    connect(&m_paceTimer, &QTimer::timeout, this, &DemoConnection::pump);
     connect(m_socket, &QTcpSocket::readyRead, this, &DemoConnection::readIncoming);
     connect(m_socket, &QTcpSocket::bytesWritten, this, &DemoConnection::pump);
     connect(m_socket, &QTcpSocket::disconnected, this, &QObject::deleteLater);
@@ -144,12 +147,12 @@ void DemoConnection::start(const DemoRequest &request, DemoResponse response)
     head += m_closeAfter ? "Connection: close\r\n" : "Connection: keep-alive\r\n";
     head += "\r\n";
     m_socket->write(head);
-
     m_sending = true;
     m_sent = 0;
+    m_rate = response.bytesPerSecond; // the pace counts from the head on
+    m_paceClock.start();
     m_body = request.method == "HEAD" ? DemoBody() : response.body;
-    if (request.method == "HEAD")
-        m_chunked = false;
+    m_chunked = m_chunked && request.method != "HEAD";
     const bool cuttable = framing != DemoResponse::Framing::Close && response.cutAfter < m_body.size();
     m_cutAfter = cuttable ? response.cutAfter : -1;
     pump();
@@ -174,9 +177,13 @@ void DemoConnection::pump()
             finishResponse();
             return;
         }
-        qint64 want = m_chunked ? kChunk : kPiece;
-        if (m_cutAfter >= 0)
-            want = std::min(want, m_cutAfter - m_sent);
+        const qint64 want = pieceLength();
+        if (want <= 0) {
+            // Ahead of the pace: the next piece follows when the clock has caught up.
+            if (!m_paceTimer.isActive())
+                m_paceTimer.start();
+            return;
+        }
         const QByteArray piece = m_body.read(m_sent, want);
         if (piece.isEmpty()) {
             // The body's source failed midway: the client must not take a short body as whole.
@@ -190,6 +197,16 @@ void DemoConnection::pump()
             m_socket->write(piece);
         m_sent += piece.size();
     }
+}
+
+qint64 DemoConnection::pieceLength() const
+{
+    qint64 want = m_chunked ? kChunk : kPiece;
+    if (m_cutAfter >= 0)
+        want = std::min(want, m_cutAfter - m_sent);
+    if (m_rate > 0)
+        want = std::min(want, m_rate * m_paceClock.elapsed() / 1000 - m_sent);
+    return want;
 }
 
 void DemoConnection::finishResponse()

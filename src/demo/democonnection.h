@@ -2,6 +2,7 @@
 
 #include "demo/demohttp.h"
 
+#include <QElapsedTimer>
 #include <QObject>
 #include <QTimer>
 #include <functional>
@@ -23,6 +24,7 @@ public:
     static constexpr int kMaxHeadSize = 64 * 1024;
     static constexpr int kMaxBodySize = 64 * 1024;
     static constexpr int kIdleTimeoutMs = 30000;
+    static constexpr int kPaceStepMs = 50; // a paced body goes out in steps this far apart
 
 private:
     enum class Parse { NeedMore, Ready, Failed };
@@ -31,6 +33,8 @@ private:
     Parse parseRequest(DemoRequest &request);
     void start(const DemoRequest &request, DemoResponse response);
     void pump();
+    // What the next piece of the body may hold: the piece size, cut at a drop and at the pace.
+    qint64 pieceLength() const;
     void finishResponse();
     void fail(int status);
 
@@ -46,6 +50,9 @@ private:
     bool m_chunked = false;
     bool m_closeAfter = false;
     qint64 m_cutAfter = -1;
+    qint64 m_rate = 0; // bytes a second; 0 unpaced
+    QElapsedTimer m_paceClock;
+    QTimer m_paceTimer;
     bool m_closing = false; // no further requests are read
     int m_failStatus = 0;
 };

@@ -48,6 +48,8 @@ struct DemoResponse
     // Close the connection after this many body bytes, as a dropped transfer does; -1 sends it all.
     // Never applied to a body that only the close ends, where the client could not tell.
     qint64 cutAfter = -1;
+    // Send the body at this many bytes a second; 0 as fast as the client reads.
+    qint64 bytesPerSecond = 0;
 
     static DemoResponse html(int status, const QString &page);
     static QByteArray reasonPhrase(int status);

@@ -142,7 +142,7 @@ int DemoSite::paperStatus(int number) const
 
 QByteArray DemoSite::paperBytes(int number) const
 {
-    return DemoCatalog::body(number);
+    return m_catalog.paperBytes(number);
 }
 
 void DemoSite::acceptConnections()
@@ -155,24 +155,37 @@ void DemoSite::acceptConnections()
     }
 }
 
+namespace {
+
+// A method the path does not take: 405 with what it takes.
+std::optional<DemoResponse> refuseMethod(const DemoRequest &request)
+{
+    // Only the login and the verification take forms; everything else is read.
+    const QString path = request.url.path();
+    const bool takesForms = path == QLatin1String("/login") || path == QLatin1String("/verify");
+    if (request.method == "GET" || request.method == "HEAD" || (request.method == "POST" && takesForms))
+        return std::nullopt;
+    DemoResponse response = DemoResponse::html(405, DemoPages::methodNotAllowed());
+    response.headers.emplaceBack("Allow", takesForms ? "GET, HEAD, POST" : "GET, HEAD");
+    return response;
+}
+
+} // namespace
+
 DemoResponse DemoSite::respond(const DemoRequest &request)
 {
     ++m_requestCount;
-    DemoResponse response = route(request);
+    std::optional<DemoResponse> answer = refuseMethod(request);
+    if (!answer)
+        answer = sitePage(request);
+    DemoResponse response = answer ? *answer : paperRoute(request);
     Q_EMIT requestServed(request.url.path(), response.status);
     return response;
 }
 
-DemoResponse DemoSite::route(const DemoRequest &request)
+std::optional<DemoResponse> DemoSite::sitePage(const DemoRequest &request)
 {
     const QString path = request.url.path();
-    const bool post = request.method == "POST";
-    const bool takesForms = path == QLatin1String("/login") || path == QLatin1String("/verify");
-    if (request.method != "GET" && request.method != "HEAD" && !(post && takesForms)) {
-        DemoResponse response = DemoResponse::html(405, DemoPages::methodNotAllowed());
-        response.headers.emplaceBack("Allow", takesForms ? "GET, HEAD, POST" : "GET, HEAD");
-        return response;
-    }
     if (path == QLatin1String("/") || path == QLatin1String("/index.html"))
         return DemoResponse::html(200, DemoPages::home());
     if (DemoCatalogPages::isResultPath(path))
@@ -191,6 +204,12 @@ DemoResponse DemoSite::route(const DemoRequest &request)
     }
     if (path == DemoLargeFile::path())
         return m_largeFile.answer(request);
+    return std::nullopt;
+}
+
+DemoResponse DemoSite::paperRoute(const DemoRequest &request)
+{
+    const QString path = request.url.path();
     if (const int number = m_catalog.fullTextNumber(path))
         return paperRequest(number, request);
     if (std::optional<DemoResponse> resolved =

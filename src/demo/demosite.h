@@ -9,6 +9,7 @@
 
 #include <QObject>
 #include <QUrl>
+#include <optional>
 
 class QTcpServer;
 
@@ -78,7 +79,10 @@ private:
     void acceptConnections();
     QUrl siteUrl(const QString &pathAndQuery) const;
     DemoResponse respond(const DemoRequest &request);
-    DemoResponse route(const DemoRequest &request);
+    // The site's own pages: home, result pages, login, verification, about, logo, the large file.
+    std::optional<DemoResponse> sitePage(const DemoRequest &request);
+    // A paper's page, its file, its full text behind a landing page, its DOI and the index's answer.
+    DemoResponse paperRoute(const DemoRequest &request);
     DemoResponse paperRequest(int number, const DemoRequest &request);
     // The open-access index's answer about a DOI of the site.
     DemoResponse indexAnswer(const QString &path) const;

@@ -17,6 +17,8 @@ const QString kVerify = QStringLiteral("demo-verify");
 const QString kLayout = QStringLiteral("demo-layout");
 const QString kLanding = QStringLiteral("demo-landing");
 const QString kPaywall = QStringLiteral("demo-paywall");
+const QString kPaperSize = QStringLiteral("demo-paper-size");
+const QString kRate = QStringLiteral("demo-rate");
 
 // The option's whole-number value within [low, high], or `unset` when the option is absent.
 std::optional<int> number(const QCommandLineParser &parser, const QString &name, int low, int high, int unset,
@@ -36,7 +38,53 @@ std::optional<int> number(const QCommandLineParser &parser, const QString &name,
     return std::nullopt;
 }
 
+// The option's byte count within [low, high], or `unset` when the option is absent.
+std::optional<qint64> byteCount(const QCommandLineParser &parser, const QString &name, qint64 low,
+                                qint64 high, QString *error)
+{
+    if (!parser.isSet(name))
+        return 0;
+    const std::optional<qint64> value = readByteCount(parser.value(name));
+    if (value && *value >= low && *value <= high)
+        return value;
+    *error = QStringLiteral("--%1 needs a size from %2 to %3 bytes (such as 2M or 512K), not \"%4\"")
+                 .arg(name)
+                 .arg(low)
+                 .arg(high)
+                 .arg(parser.value(name));
+    return std::nullopt;
+}
+
+// Paper sizes above the error-page limit and below what a test disk holds; paces a client can see.
+bool readPaperPace(const QCommandLineParser &parser, DemoSiteSwitches &switches, QString *error)
+{
+    const std::optional<qint64> size = byteCount(parser, kPaperSize, 8 * 1024, 4LL << 30, error);
+    const std::optional<qint64> rate = size ? byteCount(parser, kRate, 1024, 1LL << 30, error) : std::nullopt;
+    if (!rate)
+        return false;
+    switches.paperSize = *size;
+    switches.paperRate = *rate;
+    return true;
+}
+
 } // namespace
+
+std::optional<qint64> readByteCount(const QString &text)
+{
+    QString t = text.trimmed().toUpper();
+    if (t.endsWith(u'B'))
+        t.chop(1);
+    qint64 unit = 1;
+    if (t.endsWith(u'K') || t.endsWith(u'M') || t.endsWith(u'G')) {
+        unit = t.endsWith(u'K') ? 1024 : (t.endsWith(u'M') ? 1024 * 1024 : 1024LL * 1024 * 1024);
+        t.chop(1);
+    }
+    bool ok = false;
+    const double value = t.toDouble(&ok);
+    if (!ok || value < 0 || value > 1e15 || t.isEmpty() || !t.front().isDigit())
+        return std::nullopt;
+    return static_cast<qint64>(value * static_cast<double>(unit));
+}
 
 QList<QCommandLineOption> demoSiteOptions()
 {
@@ -64,6 +112,14 @@ QList<QCommandLineOption> demoSiteOptions()
         QCommandLineOption(kPaywall,
                            QStringLiteral("With --demo-landing, the pages of papers 6 to 12 (of every 25) "
                                           "offer no full text that can be taken, as paywalled pages do.")),
+        QCommandLineOption(kPaperSize,
+                           QStringLiteral("The demo site's PDF papers are SIZE bytes each (such as 2M), so "
+                                          "progress, speed and time left can be watched."),
+                           QStringLiteral("SIZE")),
+        QCommandLineOption(kRate,
+                           QStringLiteral("The demo site sends each paper at RATE bytes a second (such as "
+                                          "200K)."),
+                           QStringLiteral("RATE")),
     };
 }
 
@@ -77,7 +133,7 @@ std::optional<DemoSiteSwitches> readDemoSiteSwitches(const QCommandLineParser &p
     const std::optional<int> flaky = limit ? number(parser, kFlaky, 0, 100, 0, error) : std::nullopt;
     const std::optional<int> verify =
         flaky ? number(parser, kVerify, 0, 1000000000, -1, error) : std::nullopt;
-    if (!verify)
+    if (!verify || !readPaperPace(parser, switches, error))
         return std::nullopt;
     const QString layout = parser.value(kLayout).trimmed();
     if (parser.isSet(kLayout) && layout != u"cards" && layout != u"tables" && layout != u"defs") {
@@ -103,6 +159,8 @@ void applyDemoSiteSwitches(DemoSite &site, const DemoSiteSwitches &switches)
     site.setDefsLayout(switches.defsLayout);
     site.catalog().setLandingPages(switches.landingPages);
     site.catalog().setPaywall(switches.paywall);
+    site.catalog().setPaperSize(switches.paperSize);
+    site.catalog().setPaperRate(switches.paperRate);
 }
 
 int runDemoSiteCommand(const QStringList &arguments)

@@ -19,10 +19,17 @@ struct DemoSiteSwitches
     bool defsLayout = false;   // --demo-layout defs: result pages as a definition list
     bool landingPages = false; // --demo-landing: paper links lead to the papers' own pages
     bool paywall = false;      // --demo-paywall: some of those pages offer no full text to take
+    qint64 paperSize = 0;      // --demo-paper-size SIZE: bytes of each PDF paper, 0 for their own sizes
+    qint64 paperRate = 0;      // --demo-rate RATE: bytes a second each paper is sent at, 0 unpaced
 };
 
-// --demo-login, --demo-limit N, --demo-flaky P, --demo-verify K, --demo-layout, --demo-landing and
-// --demo-paywall, for any command line that starts the demo site.
+// "2M", "512K", "1G", "6000" (K, M and G are 1024, 1024² and 1024³; a trailing B is allowed): the bytes;
+// empty for anything else.
+std::optional<qint64> readByteCount(const QString &text);
+
+// --demo-login, --demo-limit N, --demo-flaky P, --demo-verify K, --demo-layout, --demo-landing,
+// --demo-paywall, --demo-paper-size SIZE and --demo-rate RATE, for any command line that starts the
+// demo site.
 QList<QCommandLineOption> demoSiteOptions();
 // The switches a parsed command line sets; empty, with the reason in *error, for a value out of range.
 std::optional<DemoSiteSwitches> readDemoSiteSwitches(const QCommandLineParser &parser, QString *error);

@@ -15,6 +15,7 @@
 #include "ui/downloadwindowfeedback.h"
 #include "ui/downloadwindowlibrary.h"
 #include "ui/loginpanel.h"
+#include "ui/loginplacement.h"
 #include "ui/messagebar.h"
 #include "ui/queuecontrols.h"
 
@@ -457,6 +458,7 @@ void fFileDownload::makeHelpers()
     const DownloadWindowParts parts{*this, *this, m_queue, m_run, m_shell};
     m_feedback = new DownloadWindowFeedback(parts);
     connect(m_feedback->messageBar(), &MessageBar::changed, this, &fFileDownload::placeRegions);
+    connect(m_feedback, &DownloadWindowFeedback::placementChanged, this, &fFileDownload::placeRegions);
     m_commands = new DownloadWindowCommands(parts, *m_feedback);
     connect(m_commands, &DownloadWindowCommands::optionsRequested, this, &fFileDownload::optionsRequested);
     connect(m_commands, &DownloadWindowCommands::aboutRequested, this, &fFileDownload::aboutRequested);
@@ -563,7 +565,7 @@ void fFileDownload::buildList(QWidget *central)
     ListView3->header()->setSectionsClickable(true);
     ListView3->header()->setSortIndicatorShown(false);
     ListView3->header()->setStretchLastSection(true);
-    const int widths[] = {280, 50, 80, 80, 90, 240, 90};
+    const int widths[] = {280, 50, 80, 80, 110, 220, 90}; // the percent cell holds a failed row's reason
     for (int c = 0; c < DownloadListModel::ColumnCount; ++c)
         ListView3->setColumnWidth(c, widths[c]);
 
@@ -592,9 +594,12 @@ void fFileDownload::placeRegions()
     Picture3->setGeometry(layout.bar.adjusted(0, 0, 0, -messageHeight));
     message->setGeometry(layout.list.left(), layout.list.top() - messageHeight, listWidth, messageHeight);
     Image1->setGeometry(0, 0, layout.bar.width(), barHeight);
-    ListView3->setGeometry(layout.list);
-    PicWebBK->setGeometry(layout.list);
-    PicWebBK->WebBrowser1->setGeometry(layout.browser);
+    const LoginPlacement login =
+        placeLoginPanel(layout.list, m_feedback->loginBesideList(), LoginPanel::BrowserTop,
+                        layout.list.width() - layout.browser.width());
+    ListView3->setGeometry(login.list);
+    PicWebBK->setGeometry(login.panel);
+    PicWebBK->WebBrowser1->setGeometry(login.browser);
     ApplyRowStripes(ListView3, RowHeight);
 }
 

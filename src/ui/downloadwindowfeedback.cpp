@@ -7,6 +7,7 @@
 #include "core/transfer/downloadscheduler.h"
 #include "desktop/desktopnotifier.h"
 #include "ui/downloadwindowparts.h"
+#include "ui/feedbackboard.h"
 #include "ui/loginpanel.h"
 #include "ui/messagebar.h"
 #include "ui/statuspanellabel.h"
@@ -36,6 +37,7 @@ DownloadWindowFeedback::DownloadWindowFeedback(const DownloadWindowParts &parts)
     parts.controls.cmdContinue = m_messageBar->actionButton();
     parts.controls.cmdContinue->setObjectName(QStringLiteral("cmdContinue"));
     buildStatusBar();
+    m_board = new FeedbackBoard(panel(StatusPanel::Connection), m_messageBar, this);
     connectScheduler();
 }
 
@@ -76,12 +78,21 @@ void DownloadWindowFeedback::buildStatusBar()
 
 void DownloadWindowFeedback::tellResult(const QString &text)
 {
-    panel(StatusPanel::Connection)->setText(text);
-    m_messageBar->showMessage(MessageBar::Kind::Information, text);
+    m_board->show(FeedbackBoard::Place::Both, FeedbackNote::withText(FeedbackNote::Topic::Result, text));
+}
+
+void DownloadWindowFeedback::tellNews(const QString &text)
+{
+    m_board->show(FeedbackBoard::Place::Panel, FeedbackNote::withText(FeedbackNote::Topic::News, text));
 }
 
 bool DownloadWindowFeedback::eventFilter(QObject *watched, QEvent *event)
 {
+    // The user closed the panel the pause opened: the list has its room back.
+    if (watched == m_parts.controls.PicWebBK && event->type() == QEvent::Hide && m_loginBeside) {
+        m_loginBeside = m_panelOpenedByPause = false;
+        Q_EMIT placementChanged();
+    }
     if (event->type() != QEvent::MouseButtonRelease)
         return false;
     const ShellHooks &shell = m_parts.shell;
@@ -145,6 +156,7 @@ void DownloadWindowFeedback::connectScheduler()
             &DownloadWindowFeedback::onRunningChanged);
     connect(m_parts.controls.PicWebBK, &LoginPanel::loginFinished, this,
             &DownloadWindowFeedback::onLoginFinished);
+    m_parts.controls.PicWebBK->installEventFilter(this);
 }
 
 void DownloadWindowFeedback::connectPanels()
@@ -157,14 +169,18 @@ void DownloadWindowFeedback::connectPanels()
     connect(m_queue->scheduler()->reports(), &TransferReports::connectionStateChanged, this,
             [this](ConnectionState state, int code, const QString &text) {
                 // While the queue waits for a verification, the connection panel keeps saying so.
-                if (!m_scheduler->pause().isPausedForVerification())
-                    panel(StatusPanel::Connection)->setText(Downloader::stateText(state, code, text));
+                if (m_scheduler->pause().isPausedForVerification())
+                    return;
+                FeedbackNote note = FeedbackNote::withText(FeedbackNote::Topic::Connection, text);
+                note.state = state;
+                note.code = code;
+                m_board->show(FeedbackBoard::Place::Panel, note);
             });
     connect(m_queue->scheduler()->housekeeping(), &Housekeeping::totalsChanged, this,
             [this] { panel(StatusPanel::Totals)->setText(m_model->totalsText()); });
     connect(m_parts.controls.PicWebBK, &LoginPanel::titleShown, this, [this](const QString &title) {
         if (!m_scheduler->pause().isPausedForVerification())
-            panel(StatusPanel::Connection)->setText(title);
+            tellNews(title);
     });
 }
 
@@ -179,12 +195,16 @@ void DownloadWindowFeedback::onRunningChanged(bool running)
 
 void DownloadWindowFeedback::clearPauseMessage()
 {
-    if (!m_parts.controls.cmdContinue->isVisibleTo(m_messageBar))
+    if (!m_board->barNote().isPause())
         return;
+    if (std::exchange(m_loginBeside, false)) {
+        if (std::exchange(m_panelOpenedByPause, false))
+            m_parts.controls.PicWebBK->hide();
+        Q_EMIT placementChanged();
+    }
     // The connection panel told of the pause too; a stop that ends nothing leaves no word of it behind.
-    if (panel(StatusPanel::Connection)->text() == m_messageBar->text())
-        panel(StatusPanel::Connection)->clear();
-    m_messageBar->clearMessage();
+    m_board->show(m_board->panelNote().isPause() ? FeedbackBoard::Place::Both : FeedbackBoard::Place::Bar,
+                  {});
 }
 
 void DownloadWindowFeedback::beginRun()
@@ -212,8 +232,8 @@ void DownloadWindowFeedback::refreshProgress()
     if (!m_progress.running())
         return;
     // The run goes on: an earlier run's end or a command's result is over (a pause stays).
-    if (std::exchange(m_messageStale, false) && !m_parts.controls.cmdContinue->isVisibleTo(m_messageBar))
-        m_messageBar->clearMessage();
+    if (std::exchange(m_messageStale, false) && !m_board->barNote().isPause())
+        m_board->show(FeedbackBoard::Place::Bar, {});
     const QueueProgress::Snapshot snapshot = m_progress.measure();
     // A queue that only waits out busy hosts says for how long, not that it moves at 0 B/s.
     const qint64 hostWait = m_scheduler->retries().hostWaitMs();
@@ -252,37 +272,34 @@ void DownloadWindowFeedback::onQueueFinished()
     // A run that ended nothing (an automatic start that found no work) is not worth a word.
     if (!wasOn || !summary.any() || m_closing)
         return;
-    const QString line = progresstext::summaryLine(summary, m_runStopped);
-    panel(StatusPanel::Connection)->setText(line);
-    m_summaryShown = line;
-    m_messageBar->showMessage(
-        summary.failed > 0 || m_runStopped ? MessageBar::Kind::Warning : MessageBar::Kind::Success, line);
+    m_board->show(FeedbackBoard::Place::Both, FeedbackNote::runEnd(summary, m_runStopped));
     if (!autoRedownloadGoesOn())
         m_notifier->notify(progresstext::summaryHead(m_runStopped), progresstext::summaryBody(summary));
 }
 
 void DownloadWindowFeedback::rowsSentBack()
 {
-    const QString summary = std::exchange(m_summaryShown, QString());
-    if (summary.isEmpty())
-        return;
-    if (panel(StatusPanel::Connection)->text() == summary)
-        panel(StatusPanel::Connection)->clear();
-    if (m_messageBar->hasMessage() && m_messageBar->text() == summary)
-        m_messageBar->clearMessage();
+    using Topic = FeedbackNote::Topic;
+    const bool inPanel = m_board->panelNote().topic == Topic::RunEnd;
+    const bool inBar = m_board->barNote().topic == Topic::RunEnd;
+    if (inPanel || inBar)
+        m_board->show(inPanel && inBar ? FeedbackBoard::Place::Both
+                                       : (inPanel ? FeedbackBoard::Place::Panel : FeedbackBoard::Place::Bar),
+                      {});
 }
 
 void DownloadWindowFeedback::onVerificationNeeded()
 {
+    // The login panel goes below the list, whose waiting rows stay in view; it goes again with the pause
+    // unless the user had it open before.
+    m_panelOpenedByPause = !m_parts.controls.PicWebBK->isVisible();
+    m_loginBeside = true;
     // The panel may be too narrow for the whole request; the speed, nothing while paused, makes room.
-    const QString &text = m_scheduler->pause().pauseKind() == PauseKind::Login
-                              ? DownloadWindowTexts::LoginText
-                              : DownloadWindowTexts::VerificationText;
-    panel(StatusPanel::Connection)->setText(text);
+    m_board->show(FeedbackBoard::Place::Both, FeedbackNote::pause(m_scheduler->pause().pauseKind(), {}));
     m_speedPanel->hide();
-    m_messageBar->showMessage(MessageBar::Kind::Warning, text, QStringLiteral("继续"));
     m_parts.controls.PicWebBK->show();
     m_parts.controls.PicWebBK->raise();
+    Q_EMIT placementChanged();
     // A login that has the browser keeps it until it ends; the page follows then.
     m_wallAfterLogin = m_parts.controls.PicWebBK->isLoggingIn();
     if (!m_wallAfterLogin)
@@ -291,41 +308,21 @@ void DownloadWindowFeedback::onVerificationNeeded()
 
 QString DownloadWindowTexts::diskPauseText(DiskFault fault)
 {
-    QString why;
-    switch (fault) {
-    case DiskFault::NoSpace:
-        why = QStringLiteral("磁盘空间不足");
-        break;
-    case DiskFault::ReadOnly:
-        why = QStringLiteral("磁盘只读");
-        break;
-    case DiskFault::NoPermission:
-        why = QStringLiteral("没有写入权限");
-        break;
-    case DiskFault::Quota:
-        why = QStringLiteral("超出磁盘配额");
-        break;
-    case DiskFault::None:
-    case DiskFault::Other:
-        why = QStringLiteral("磁盘错误");
-        break;
-    }
-    return QStringLiteral("下载已暂停：%1，处理后点击继续").arg(why);
+    return QStringLiteral("下载已暂停：%1，处理后点击继续").arg(diskFaultText(fault));
 }
 
 void DownloadWindowFeedback::onDiskPaused()
 {
     // Shown where a verification's request is; 继续 tries again, and a disk still not mended pauses again.
-    const QString text = DownloadWindowTexts::diskPauseText(m_scheduler->pause().pauseDiskFault());
-    panel(StatusPanel::Connection)->setText(text);
+    m_board->show(FeedbackBoard::Place::Both,
+                  FeedbackNote::pause(PauseKind::Disk, m_scheduler->pause().pauseDiskFault()));
     m_speedPanel->hide();
-    m_messageBar->showMessage(MessageBar::Kind::Warning, text, QStringLiteral("继续"));
 }
 
 void DownloadWindowFeedback::continueAfterVerification()
 {
     clearPauseMessage();
-    panel(StatusPanel::Connection)->clear();
+    m_board->show(FeedbackBoard::Place::Panel, {});
     m_speedPanel->setVisible(m_progress.running());
     m_queue->resume();
 }

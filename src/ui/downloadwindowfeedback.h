@@ -8,6 +8,7 @@
 #include <array>
 
 class DesktopNotifier;
+class FeedbackBoard;
 class DownloadListModel;
 class DownloadQueue;
 class DownloadScheduler;
@@ -35,12 +36,21 @@ public:
     void noteRunStopped() { m_runStopped = true; }
     // A command's result, in the connection panel and, whole, in the message bar.
     void tellResult(const QString &text);
+    // A word for the connection panel only (the library's state, a page's title).
+    void tellNews(const QString &text);
     // The window goes: the end of its run is not worth a word.
     void windowClosing() { m_closing = true; }
     // Rows went back to the queue (重新下载): the end of the last run, if shown, no longer tells how the
     // list stands, and goes.
     void rowsSentBack();
+    // The login panel was opened by a pause: it lies beside the list instead of over it.
+    bool loginBesideList() const { return m_loginBeside; }
 
+Q_SIGNALS:
+    // The list and the login panel are to be placed again.
+    void placementChanged();
+
+public:
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
@@ -67,6 +77,7 @@ private:
     std::array<QLabel *, 4> m_panels{};
     QLabel *m_speedPanel = nullptr;
     MessageBar *m_messageBar = nullptr;
+    FeedbackBoard *m_board = nullptr; // what the connection panel and the message bar tell
     DesktopNotifier *m_notifier = nullptr;
     QueueProgress m_progress;
     QTimer m_progressTick; // while a run is on
@@ -74,8 +85,9 @@ private:
     bool m_closing = false;
     // Panel 2 still names a row of an earlier run.
     bool m_transferTextStale = false;
-    bool m_runStopped = false;     // the user stopped the run that is on
-    bool m_messageStale = false;   // the message bar tells of an earlier run
-    bool m_wallAfterLogin = false; // a verification page waits for the login that has the browser
-    QString m_summaryShown;        // the end of the last run, as the message bar shows it
+    bool m_runStopped = false;         // the user stopped the run that is on
+    bool m_messageStale = false;       // the message bar tells of an earlier run
+    bool m_wallAfterLogin = false;     // a verification page waits for the login that has the browser
+    bool m_loginBeside = false;        // a pause shows the login panel beside the list
+    bool m_panelOpenedByPause = false; // and the panel was closed before it
 };

@@ -62,8 +62,7 @@ void DownloadWindowLibrary::connectLibrary()
     // What is given up in the end is told as a failure.
     connect(m_queue, &DownloadQueue::libraryBusy, this, [this](LibraryWait wait) {
         if (wait != LibraryWait::GivenUp)
-            m_feedback.panel(StatusPanel::Connection)
-                ->setText(wait == LibraryWait::Started ? kLibraryBusy : kLibraryFreed);
+            m_feedback.tellNews(wait == LibraryWait::Started ? kLibraryBusy : kLibraryFreed);
     });
     // The last list is offered once it has been read, which happens beside the window's opening.
     if (QueueKeeper *keeper = m_queue->queueKeeper())
@@ -81,7 +80,7 @@ void DownloadWindowLibrary::offerLastList()
 
 void DownloadWindowLibrary::tellLibraryFailure(const QString &message)
 {
-    m_feedback.panel(StatusPanel::Connection)->setText(message);
+    m_feedback.tellNews(message);
     if (std::exchange(m_libraryFailureTold, true))
         return;
     // Not from inside the queue's signal: the message box waits for the user.

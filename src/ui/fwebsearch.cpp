@@ -9,6 +9,7 @@
 #include "core/search/addallwalk.h"
 #include "core/search/candidateexport.h"
 #include "core/search/candidatelistmodel.h"
+#include "core/search/givenaddress.h"
 #include "core/search/linkimporting.h"
 #include "core/search/pagecheck.h"
 #include "core/search/resultpage.h"
@@ -19,6 +20,7 @@
 #include "core/sites/siterules.h"
 #include "desktop/filedialogs.h"
 #include "desktop/shellhelpers.h"
+#include "ui/pageaddressline.h"
 #include "ui/searchdialogs.h"
 #include "ui/searchwindowhost.h"
 #include "ui/splitterbar.h"
@@ -207,6 +209,7 @@ void fWebSearch::buildControls()
     PicPanWeb->setObjectName(QStringLiteral("PicPanWeb"));
     WebBrowser1 = new QWebEngineView(PicPanWeb);
     WebBrowser1->setObjectName(QStringLiteral("WebBrowser1"));
+    m_address = new PageAddressLine(PicPanWeb);
 
     PicBar = new SplitterBar(central);
     PicBar->setObjectName(QStringLiteral("PicBar"));
@@ -332,6 +335,7 @@ void fWebSearch::buildMenus()
 void fWebSearch::connectBrowser()
 {
     m_page = new SilentWebPage(programProfile(), WebBrowser1);
+    m_address->follow(m_page);
     WebBrowser1->setPage(m_page);
     // A page's request to close the window is refused: windowCloseRequested is left unanswered.
     connect(m_page, &QWebEnginePage::linkHovered, this,
@@ -567,9 +571,14 @@ void fWebSearch::openGivenAddress()
 {
     const std::optional<QString> answer =
         searchdialogs::inputBox(this, QStringLiteral("请输入需要打开的网址："), QStringLiteral("请输入..."));
-    const QString address = answer ? TrimSpaces(*answer) : QString();
-    if (!address.isEmpty())
-        m_page->load(QUrl(address));
+    if (!answer)
+        return;
+    // An address that is refused says why; one without a scheme is a web address.
+    const GivenAddress given = CheckGivenAddress(*answer);
+    if (given.refusal == GivenAddress::Refusal::None)
+        m_page->load(given.url);
+    else if (given.refusal != GivenAddress::Refusal::Empty)
+        showMessage(MessageIcon::Critical, givenAddressRefusalText(given, *answer));
 }
 
 void fWebSearch::importLinks()
@@ -667,7 +676,7 @@ void fWebSearch::layoutWindow()
     };
     PicBar->setGeometry(px(r.bar));
     PicPanWeb->setGeometry(px(r.webPanel));
-    WebBrowser1->setGeometry(px(r.browser));
+    WebBrowser1->setGeometry(m_address->placeAbove(px(r.browser)));
     PicPanList->setGeometry(px(r.listPanel));
     ListView1->setGeometry(px(r.list));
     PicPanPrograss->move(px(r.progress).topLeft());

@@ -16,6 +16,7 @@ class QLabel;
 class QMenu;
 class QPushButton;
 class QTreeView;
+class PageAddressLine;
 class QWebEngineView;
 class SearchWindowHost;
 class SeenRecorder;
@@ -105,6 +106,7 @@ private:
     QWidget *PicPanList = nullptr;
     SplitterBar *PicBar = nullptr;
     QWebEngineView *WebBrowser1 = nullptr;
+    PageAddressLine *m_address = nullptr; // the address of the page on show, above the browser
     QTreeView *ListView1 = nullptr;
     QLabel *Label1 = nullptr;
     QWidget *PicPanPrograss = nullptr;

@@ -74,6 +74,11 @@ LoginPanel::LoginPanel(QWidget *parent) : QWidget(parent)
     WebBrowser1->setPage(m_page);
     // Pages may ask to close the window; the panel's browser stays (no handler for windowCloseRequested).
     connect(m_page, &QWebEnginePage::loadingChanged, this, &LoginPanel::onLoadingChanged);
+    // The page on show may be a verification page, not the login address in 网址: its own address is shown.
+    connect(m_page, &QWebEnginePage::urlChanged, this, [this](const QUrl &url) {
+        TextPage->setText(url.toString() == kBlank ? QString() : url.toDisplayString());
+        TextPage->setCursorPosition(0);
+    });
     connect(m_page, &QWebEnginePage::titleChanged, this, [this](const QString &title) {
         if (title.trimmed().toLower() != kBlank)
             Q_EMIT titleShown(title);
@@ -103,6 +108,8 @@ void LoginPanel::buildControls()
     Combo3->setCurrentIndex(0);
     Check1 = named(new QCheckBox(QStringLiteral("自动刷新(每分钟)"), m_fields), "Check1");
     Command3 = named(new QPushButton(QStringLiteral("关闭(隐藏)"), m_fields), "Command3");
+    TextPage = named(new QLineEdit(m_fields), "TextPage");
+    TextPage->setReadOnly(true);
 
     layOutFields(grid);
 
@@ -133,6 +140,8 @@ void LoginPanel::layOutFields(QGridLayout *grid)
     grid->addWidget(label(QStringLiteral("自动登录条件：")), 1, 5);
     grid->addWidget(Combo3, 1, 6);
     grid->addWidget(Check1, 1, 7);
+    grid->addWidget(label(QStringLiteral("当前页面：")), 2, 0);
+    grid->addWidget(TextPage, 2, 1, 1, 7);
     grid->setColumnStretch(1, 2);
     grid->setColumnStretch(3, 2);
 }

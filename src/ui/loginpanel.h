@@ -42,7 +42,7 @@ class LoginPanel : public QWidget
 public:
     static constexpr int DefaultLoadWaitMs = 10000;
     static constexpr int DefaultPauseMs = 5000;
-    static constexpr int BrowserTop = 58; // pixels below the panel's top edge
+    static constexpr int BrowserTop = 84; // pixels below the panel's top edge
 
     explicit LoginPanel(QWidget *parent = nullptr);
 
@@ -82,6 +82,7 @@ public:
     QComboBox *Combo3;
     QCheckBox *Check1;     // "自动刷新(每分钟)"
     QPushButton *Command3; // "关闭(隐藏)"
+    QLineEdit *TextPage;   // the address of the page on show, read-only as a browser shows it
     QTimer Timer2;
 
 Q_SIGNALS:

@@ -17,10 +17,30 @@
 #include <QRadioButton>
 #include <QSpinBox>
 #include <QVBoxLayout>
+#include <QValidator>
 
 using namespace settingkeys;
 
 namespace {
+
+// A port as it is typed: digits only, never above 65535; 0 and an empty box are not done yet.
+class PortValidator : public QValidator
+{
+public:
+    using QValidator::QValidator;
+    State validate(QString &input, int &) const override
+    {
+        const QString text = input.trimmed();
+        if (text.isEmpty())
+            return Intermediate;
+        bool digits = text.size() <= 5;
+        for (const QChar c : text)
+            digits = digits && c >= u'0' && c <= u'9';
+        if (!digits || text.toInt() > 65535)
+            return Invalid;
+        return text.toInt() == 0 ? Intermediate : Acceptable;
+    }
+};
 
 template <typename W> W *named(W *widget, const char *name)
 {
@@ -87,6 +107,8 @@ void OptionsWindow::layOut()
     okButton->setDefault(true);
     auto *closeButton = named(new QPushButton(QStringLiteral("关闭"), this), "closeButton");
 
+    // A port is a number from 1 to 65535: nothing else can be typed.
+    m_proxyPort->setValidator(new PortValidator(m_proxyPort));
     QGridLayout *proxy = proxyRows(this, m_proxyAddress, m_proxyPort);
 
     auto *buttons = new QHBoxLayout;
@@ -159,11 +181,29 @@ QString NameTemplatePreview(const QString &nameTemplate)
                     {QStringLiteral("来源"), QStringLiteral("情报学报")},
                     {QStringLiteral("英文标题"), QStringLiteral("Deep learning for literature retrieval")}};
     const QString used = nameTemplate.trimmed().isEmpty() ? QStringLiteral("{标题}") : nameTemplate.trimmed();
+    const QString issue = nameTemplateIssueText(CheckNameTemplate(used));
     // The download falls back to the title when the template gives nothing; the preview says so instead.
     if (CleanFileName(FillNameTemplate(used, sample)).trimmed().isEmpty())
-        return QStringLiteral("模板不能生成文件名");
-    return QStringLiteral("示例：") + TemplateFileName(used, sample, QStringLiteral("pdf")) +
-           QStringLiteral(".pdf");
+        return issue.isEmpty() ? QStringLiteral("模板不能生成文件名")
+                               : QStringLiteral("模板不能生成文件名\n") + issue;
+    const QString example = QStringLiteral("示例：") + TemplateFileName(used, sample, QStringLiteral("pdf")) +
+                            QStringLiteral(".pdf");
+    return issue.isEmpty() ? example : example + u'\n' + issue;
+}
+
+QString nameTemplateIssueText(const NameTemplateIssue &issue)
+{
+    switch (issue.kind) {
+    case NameTemplateIssue::Kind::UnclosedBrace:
+        return QStringLiteral("注意：第 %1 个字符的“{”没有对应的“}”，其后的文字按原样写入文件名")
+            .arg(issue.at + 1);
+    case NameTemplateIssue::Kind::UnknownField:
+        return QStringLiteral("注意：“{%1}”不是内置字段，只在结果页表格有此列时才有值，否则略去")
+            .arg(issue.field);
+    case NameTemplateIssue::Kind::None:
+        break;
+    }
+    return {};
 }
 
 QLineEdit *OptionsWindow::refusedBox() const

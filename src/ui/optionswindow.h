@@ -10,6 +10,7 @@ class QLineEdit;
 class QRadioButton;
 class QSpinBox;
 class QVBoxLayout;
+struct NameTemplateIssue;
 
 // fOption: the download method, the proxy for single-connection downloads and whether the save folder
 // is asked for when rows are taken from a result page. Shows the shared values (the method in force,
@@ -54,6 +55,8 @@ private:
 // What the options window shows under the file-name template: the name it gives a sample paper, or
 // "模板不能生成文件名" when it gives none that can be used (an empty template stands for the title).
 QString NameTemplatePreview(const QString &nameTemplate);
+// What the preview says of a template's flaw ("注意：……"); empty for none.
+QString nameTemplateIssueText(const NameTemplateIssue &issue);
 
 // Shows the options window and waits until it closes; true when the user confirmed new values.
 bool showOptionsWindow(QWidget *parent, OptionStore &options);

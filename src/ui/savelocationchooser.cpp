@@ -117,6 +117,8 @@ QString folderAccessReason(FolderAccess access)
         return QStringLiteral("不是文件夹");
     case FolderAccess::NotWritable:
         return QStringLiteral("没有写入权限");
+    case FolderAccess::ReadOnly:
+        return QStringLiteral("磁盘只读");
     case FolderAccess::Full:
         return QStringLiteral("磁盘空间不足");
     }

@@ -5,6 +5,7 @@
 #include "testenv.h"
 
 #include <QCommandLineParser>
+#include <QElapsedTimer>
 #include <QTcpServer>
 #include <QTimer>
 #include <csignal>
@@ -49,6 +50,52 @@ private Q_SLOTS:
             QVERIFY2(!read({bad}, &error), qPrintable(bad));
             QVERIFY2(error.contains(bad.section(u'=', 0, 0)), qPrintable(error));
         }
+    }
+
+    // Papers of a size and a pace chosen on the command line: whole PDFs of that size, each sent no
+    // faster than asked, while the other files keep their own bodies.
+    void papersTakeTheSizeAndPaceAsked()
+    {
+        QCOMPARE(readByteCount(u"2M"_qs), 2LL * 1024 * 1024);
+        QCOMPARE(readByteCount(u" 512kb "_qs), 512LL * 1024);
+        QCOMPARE(readByteCount(u"1.5G"_qs), 3LL * 512 * 1024 * 1024);
+        QCOMPARE(readByteCount(u"6000"_qs), 6000);
+        for (const QString &bad : {u""_qs, u"M"_qs, u"-2M"_qs, u"2X"_qs, u"two"_qs})
+            QVERIFY2(!readByteCount(bad), qPrintable(bad));
+        QCommandLineParser parser;
+        parser.addOptions(demoSiteOptions());
+        parser.parse({u"folionexus"_qs, u"--demo-paper-size"_qs, u"300K"_qs, u"--demo-rate=1M"_qs});
+        QString error;
+        const std::optional<DemoSiteSwitches> switches = readDemoSiteSwitches(parser, &error);
+        QVERIFY2(switches, qPrintable(error));
+        QCOMPARE(switches->paperSize, 300 * 1024);
+        QCOMPARE(switches->paperRate, 1024 * 1024);
+        for (const QStringList &bad : {QStringList{u"--demo-paper-size=1K"_qs}, {u"--demo-rate=10"_qs}}) {
+            QCommandLineParser refused;
+            refused.addOptions(demoSiteOptions());
+            refused.parse(QStringList{u"folionexus"_qs} + bad);
+            QVERIFY2(!readDemoSiteSwitches(refused, &error), qPrintable(bad.join(u' ')));
+            QVERIFY2(error.contains(bad.first().section(u'=', 0, 0)), qPrintable(error));
+        }
+
+        DemoSite site;
+        applyDemoSiteSwitches(site, *switches);
+        QVERIFY(site.listen());
+        QNetworkAccessManager nam;
+        QElapsedTimer clock;
+        clock.start();
+        const Fetched pdf = get(nam, site.paperFileUrl(1));
+        const qint64 tookMs = clock.elapsed();
+        QCOMPARE(pdf.status, 200);
+        QVERIFY2(pdf.body.size() >= 300 * 1024 && pdf.body.size() <= 300 * 1024 + 1,
+                 qPrintable(QString::number(pdf.body.size())));
+        QVERIFY(pdf.body.startsWith("%PDF-") && pdf.body.trimmed().endsWith("%%EOF"));
+        QCOMPARE(pdf.body, site.paperBytes(1));
+        QVERIFY2(tookMs >= 250, qPrintable(QString::number(tookMs))); // 300 KB at 1 MB/s: about 0.3 s
+        // A file in a reader's own format stays as it was.
+        const int caj = site.catalog().papersOfKind(DemoPaperKind::Caj).value(0);
+        QVERIFY(caj > 0);
+        QVERIFY(site.paperBytes(caj).size() < 12000);
     }
 
     void commandServesUntilStopped()

@@ -84,6 +84,23 @@ private Q_SLOTS:
         QVERIFY(!o.prompt->isChecked());
     }
 
+    // A port is typed as a number from 1 to 65535, or not at all.
+    void thePortTakesOnlyAPort()
+    {
+        OptionsWindow w(TestOptions::store());
+        auto *port = w.findChild<QLineEdit *>(QStringLiteral("proxyPortBox"));
+        QVERIFY(port && port->validator());
+        port->clear();
+        QTest::keyClicks(port, QStringLiteral("99999x"));
+        QVERIFY2(port->text() == QStringLiteral("9999"), qPrintable(port->text()));
+        port->clear();
+        QTest::keyClicks(port, QStringLiteral("8080"));
+        QCOMPARE(port->text(), QStringLiteral("8080"));
+        port->clear();
+        QTest::keyClicks(port, QStringLiteral("0"));
+        QVERIFY(!port->hasAcceptableInput());
+    }
+
     // The preview follows the template as it is typed and says when it gives no name at all.
     void theTemplateShowsTheNameItGives()
     {
@@ -92,12 +109,23 @@ private Q_SLOTS:
         auto *preview = w.findChild<QLabel *>(QStringLiteral("fileNameTemplatePreview"));
         QVERIFY(box && preview);
         QCOMPARE(preview->text(), QStringLiteral("示例：深度学习在文献检索中的应用.pdf"));
+        const QString unknownNote =
+            QStringLiteral("注意：“{期号}”不是内置字段，只在结果页表格有此列时才有值，否则略去");
         const QList<std::pair<QString, QString>> cases = {
             {QStringLiteral("{年份}-{作者}-{标题}"),
              QStringLiteral("示例：2021-张伟; 王芳-深度学习在文献检索中的应用.pdf")},
-            {QStringLiteral("{年份}-{期号}-{来源}"), QStringLiteral("示例：2021-情报学报.pdf")},
+            // A field the program does not know is named with the reason it may stay empty.
+            {QStringLiteral("{年份}-{期号}-{来源}"),
+             QStringLiteral("示例：2021-情报学报.pdf\n") + unknownNote},
             {QStringLiteral("   "), QStringLiteral("示例：深度学习在文献检索中的应用.pdf")},
-            {QStringLiteral("{期号}"), QStringLiteral("模板不能生成文件名")},
+            {QStringLiteral("{期号}"), QStringLiteral("模板不能生成文件名\n") + unknownNote},
+            // A brace left open is marked where it stands, and its text is taken as it is.
+            {QStringLiteral("{标题}{年"),
+             QStringLiteral("示例：深度学习在文献检索中的应用{年.pdf\n注意：第 5 个字符的“{”没有对应的“}”，"
+                            "其后的文字按原样写入文件名")},
+            {QStringLiteral("{DOI}{Title}"),
+             QStringLiteral(
+                 "模板不能生成文件名\n注意：“{Title}”不是内置字段，只在结果页表格有此列时才有值，否则略去")},
             {QStringLiteral("///"), QStringLiteral("模板不能生成文件名")},
             {QStringLiteral("{{}}"), QStringLiteral("示例：{}.pdf")},
         };

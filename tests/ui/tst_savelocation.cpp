@@ -223,7 +223,7 @@ private Q_SLOTS:
             confirmAndWait(chooser);
             QCOMPARE(chooser.result(), int(QDialog::Rejected));
         }
-        QCOMPARE(recorder.texts(), (QStringList{QStringLiteral("文件夹设置错误！\n没有写入权限"),
+        QCOMPARE(recorder.texts(), (QStringList{QStringLiteral("文件夹设置错误！\n磁盘只读"),
                                                 QStringLiteral("文件夹设置错误！\n不存在且无法创建")}));
         QVERIFY(QDir(readOnly).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden).isEmpty());
 

@@ -20,6 +20,7 @@
 #include "windowseams.h"
 
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenuBar>
 #include <QPointer>
 #include <QPushButton>
@@ -664,8 +665,18 @@ private Q_SLOTS:
         answer = "  " + pageUrl("page3.html").toString() + " ";
         findAction(m_window, "打开指定网址...")->trigger();
         QTRY_COMPARE_WITH_TIMEOUT(m_window->page()->url(), pageUrl("page3.html"), 20000);
+        // The page's own address is shown above it, not for retyping.
+        auto *address = m_window->findChild<QLineEdit *>(QStringLiteral("PageAddress"));
+        QCOMPARE(address->text(), pageUrl("page3.html").toDisplayString());
+        QVERIFY(address->isReadOnly());
         findAction(m_window, "后退")->trigger();
         QTRY_COMPARE_WITH_TIMEOUT(m_window->page()->url(), pageUrl("index.html"), 20000);
+        // A script is no address to open: the user is told why, and the page stays.
+        answer = "javascript:alert(1)";
+        findAction(m_window, "打开指定网址...")->trigger();
+        QCOMPARE(m_messages->texts().last(),
+                 QStringLiteral("不能打开“javascript:”网址：只能打开 http、https 网址或本机文件"));
+        QCOMPARE(m_window->page()->url(), pageUrl("index.html"));
     }
 
     void layoutKeepsItsLimitsAndFollowsTheBar()

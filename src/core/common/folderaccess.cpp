@@ -24,6 +24,8 @@ FolderAccess fromError(int error)
         return FolderAccess::Missing;
     case ENOTDIR:
         return FolderAccess::NotAFolder;
+    case EROFS:
+        return FolderAccess::ReadOnly;
     default:
         return FolderAccess::NotWritable;
     }

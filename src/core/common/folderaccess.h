@@ -8,7 +8,8 @@ enum class FolderAccess {
     Writable,
     Missing,     // not there, and could not be made
     NotAFolder,  // a file or something else sits at the path
-    NotWritable, // no file can be created there (permissions, read-only or immutable file system)
+    NotWritable, // no file can be created there (permissions, an immutable folder)
+    ReadOnly,    // the folder is on a file system mounted read-only
     Full,        // a file can be created but no byte fits (no space, or the quota is used up)
 };
 

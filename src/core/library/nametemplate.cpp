@@ -36,6 +36,15 @@ QList<Piece> parse(const QString &t)
     return pieces; // literal, field, literal, field, ..., literal
 }
 
+bool isBuiltInField(const QString &name)
+{
+    static const QStringList names{QStringLiteral("标题"),    QStringLiteral("题名"), QStringLiteral("作者"),
+                                   QStringLiteral("年份"),    QStringLiteral("年"),   QStringLiteral("来源"),
+                                   QStringLiteral("期刊"),    QStringLiteral("卷"),   QStringLiteral("期"),
+                                   QStringLiteral("英文标题")};
+    return names.contains(name) || name.compare(QStringLiteral("DOI"), Qt::CaseInsensitive) == 0;
+}
+
 QString fieldValue(const QString &name, const PaperMetadata &m)
 {
     // The title keeps the rule of names made from titles alone: line breaks vanish, nothing else changes.
@@ -91,4 +100,26 @@ QString TemplateFileName(const QString &nameTemplate, const PaperMetadata &metad
     if (name.isEmpty())
         name = CleanFileName(TrimSpaces(StripLineBreaks(metadata.title)));
     return FitNameForDisk(name, extension);
+}
+
+NameTemplateIssue CheckNameTemplate(const QString &t)
+{
+    NameTemplateIssue unknown;
+    for (qsizetype i = 0; i < t.size(); ++i) {
+        const QChar c = t.at(i);
+        if ((c == u'{' || c == u'}') && i + 1 < t.size() && t.at(i + 1) == c) {
+            ++i;
+            continue;
+        }
+        if (c != u'{')
+            continue;
+        const qsizetype close = t.indexOf(u'}', i + 1);
+        if (close < 0)
+            return {NameTemplateIssue::Kind::UnclosedBrace, t.mid(i + 1), i};
+        const QString name = t.mid(i + 1, close - i - 1).trimmed();
+        if (unknown.kind == NameTemplateIssue::Kind::None && !isBuiltInField(name))
+            unknown = {NameTemplateIssue::Kind::UnknownField, name, i};
+        i = close;
+    }
+    return unknown;
 }

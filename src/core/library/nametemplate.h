@@ -22,3 +22,15 @@ QString FillNameTemplate(const QString &nameTemplate, const PaperMetadata &metad
 // stands in; the result is empty only when the title cleans down to nothing too.
 QString TemplateFileName(const QString &nameTemplate, const PaperMetadata &metadata,
                          const QString &extension);
+
+// What is amiss in a template as typed: a "{" that no "}" closes (the rest is taken as plain text), or a
+// field that is none of the built-in ones (it has a value only where the result page's table has a
+// column of that header). The first one found, with the field's name.
+struct NameTemplateIssue
+{
+    enum class Kind { None, UnclosedBrace, UnknownField };
+    Kind kind = Kind::None;
+    QString field;     // UnknownField: the name between the braces; UnclosedBrace: the text after "{"
+    qsizetype at = -1; // the position of its "{"
+};
+NameTemplateIssue CheckNameTemplate(const QString &nameTemplate);

@@ -158,9 +158,12 @@ QString DownloadListModel::cellText(const DownloadRow &r, Column column)
     case ColDownloaded:
         return r.state == RowState::Failed ? QString() : r.downloadedText();
     case ColPercent:
+        // A failed row says so, with its short reason, where a bar would be; one held by a pause waits.
+        if (r.heldByPause())
+            return rowtext::heldShort(r.wallHold);
         return r.state == RowState::Failed &&
                        (r.percentNote == PercentNote::None || r.percentNote == PercentNote::Full)
-                   ? QString()
+                   ? rowtext::failedShort(r.reason)
                    : r.percentText();
     case ColFolder:
         return r.folder;
@@ -219,11 +222,16 @@ namespace {
 QVariant toolTipOf(const DownloadRow &r)
 {
     QStringList lines;
-    if (r.state == RowState::Waiting && r.sizeNote == SizeNote::RetryWait && !r.reason.isNone() &&
-        r.retryDueMs >= 0) {
+    if (r.heldByPause()) {
+        lines.append(rowtext::heldWhy(r.wallHold));
+    } else if (r.state == RowState::Waiting && r.sizeNote == SizeNote::RetryWait && !r.reason.isNone() &&
+               r.retryDueMs >= 0) {
         // Whole seconds, rounded up: a wait that has not ended never reads 0.
         const qint64 leftMs = std::max<qint64>(0, r.retryDueMs - Clock::current().monotonicMs());
-        lines.append(rowtext::retryIn((leftMs + 999) / 1000, waitReasonText(r.reason)));
+        const qint64 seconds = (leftMs + 999) / 1000;
+        const double endsAt = Clock::current().secondsSinceMidnight() + static_cast<double>(seconds);
+        lines.append(rowtext::retryIn(seconds, endsAt,
+                                      r.retryWaitsForHost ? rowtext::SiteHold : waitReasonText(r.reason)));
     } else if ((r.state == RowState::Failed || r.sizeNote == SizeNote::RetryWait) && !r.reason.isNone()) {
         lines.append(reasonTextForWindow(r.reason));
     }
@@ -253,7 +261,8 @@ QVariant underlyingValueOf(const DownloadRow &r, DownloadListModel::Column colum
             return r.downloaded;
         break;
     case DownloadListModel::ColPercent:
-        if (const qint64 share = shownPercent(r); share >= 0)
+        // No bar for a failed row, whatever share its last try reached.
+        if (const qint64 share = shownPercent(r); share >= 0 && r.state != RowState::Failed)
             return static_cast<double>(share);
         break;
     case DownloadListModel::ColSpeed:
@@ -277,7 +286,7 @@ QVariant DownloadListModel::data(const QModelIndex &index, int role) const
         return cellText(r, column);
     case Qt::DecorationRole:
         if (column == ColName) {
-            const int s = static_cast<int>(r.state) - 1;
+            const int s = static_cast<int>(r.shownState()) - 1;
             if (s >= 0 && s < 4)
                 return m_decorations.at(static_cast<size_t>(s));
         }
@@ -387,7 +396,7 @@ DownloadListModel::Totals DownloadListModel::totals() const
     Totals t;
     t.all = count();
     for (const DownloadRow &r : m_rows) {
-        switch (r.state) {
+        switch (r.shownState()) {
         case RowState::Waiting:
             ++t.waiting;
             break;

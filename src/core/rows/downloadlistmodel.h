@@ -24,6 +24,10 @@ Q_DECLARE_METATYPE(RowId)
 // State of a download row, shown as the row's icon (1 waiting, 2 downloading, 3 done, 4 failed).
 enum class RowState { Waiting = 1, Downloading = 2, Done = 3, Failed = 4 };
 
+// A failed row the queue holds while it pauses for the user: it met the site's wall and goes back to
+// waiting on 继续, so it counts as waiting, not as failed, until the pause ends.
+enum class WallHold { None, Verification, Login };
+
 // A text that stands in the size cell instead of a byte count.
 enum class SizeNote { None, WaitAgain, Cancelled, NotFound, Unknown, RetryWait };
 // A text that stands in the percent cell instead of the share downloaded.
@@ -38,6 +42,8 @@ inline const QString UnknownSize = QStringLiteral("未知");
 inline const QString Full = QStringLiteral("100%");
 inline const QString Skipped = QStringLiteral("已存在，跳过");
 inline const QString Held = QStringLiteral("已下载过");
+// What a retry waits out when the site holds its host back.
+inline const QString SiteHold = QStringLiteral("站点要求等待");
 // A new copy failed and the file downloaded before is still there: "原文件已保留：/papers/x.pdf".
 inline QString earlierCopyKept(const QString &path)
 {
@@ -53,11 +59,14 @@ inline QString retryWaitShort(int retry, int limit)
 {
     return QStringLiteral("重试 %1/%2").arg(retry).arg(limit);
 }
-// "将在 42 秒后重试（HTTP 429 Too Many Requests）": what a waiting row waits for, and how long.
-inline QString retryIn(qint64 seconds, const QString &reason)
-{
-    return QStringLiteral("将在 %1 秒后重试（%2）").arg(seconds).arg(reason);
-}
+// "将在 42 秒后（12:00:42）重试：站点要求等待（HTTP 429）": how long a waiting row waits, when the wait
+// ends (seconds since midnight) and what it waits out.
+QString retryIn(qint64 seconds, double endsAt, const QString &why);
+// A failed row's percent cell: "失败：文件不存在", "失败：网络错误", "失败" without a reason.
+QString failedShort(const FailureReason &reason);
+// A row held by the queue's pause: "等待验证" or "等待登录" in its percent cell, and why in its tooltip.
+QString heldShort(WallHold hold);
+QString heldWhy(WallHold hold);
 // What the structure check found in a finished PDF: "PDF完好，共 12 页", "PDF已修复，共 3 页", ...; empty
 // for a file that is no PDF or was not checked without a cause.
 QString pdfNote(const PdfVerdict &verdict);
@@ -86,6 +95,7 @@ struct DownloadRow
     int retryLimit = 0;   // automatic retries allowed; shown while the row waits for one
     // The row's file came damaged once and is fetched again whole; a second damaged copy fails the row.
     bool refetchedWhole = false;
+    WallHold wallHold = WallHold::None; // counts only while the row is failed
     // The structure check's verdict on the row's last file (NotChecked without a cause: none, or no PDF).
     PdfVerdict pdf;
     // The file this row wrote itself in this list (none until it has). While the row is downloaded again
@@ -97,6 +107,8 @@ struct DownloadRow
     QByteArray ownedSha256;
     // When the retry the row waits for may start (monotonic ms on the program's clock); -1 unknown.
     qint64 retryDueMs = -1;
+    // The retry waits out the site's hold on its host (longer than the row's own wait would be).
+    bool retryWaitsForHost = false;
     // The name and folder the row was handed over with: every fresh start takes its name from them.
     QString givenName;
     QString givenFolder;
@@ -116,6 +128,10 @@ struct DownloadRow
     QString sizeText() const;
     QString downloadedText() const;
     QString percentText() const;
+    // Failed, but held by the queue's pause: it waits for 继续.
+    bool heldByPause() const { return state == RowState::Failed && wallHold != WallHold::None; }
+    // The state the row is counted and shown in: a row held by the pause waits.
+    RowState shownState() const { return heldByPause() ? RowState::Waiting : state; }
     // Size, downloaded and percent cells all empty.
     bool progressEmpty() const;
     // Empties size, downloaded and percent (and what goes with them).

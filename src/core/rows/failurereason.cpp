@@ -93,43 +93,6 @@ QString reasonText(const FailureReason &reason)
 
 namespace {
 
-QString windowHead(const FailureReason &reason)
-{
-    using Kind = FailureReason::Kind;
-    static const std::pair<Kind, const char16_t *> heads[] = {
-        {Kind::HttpStatus, u"服务器答复错误"},
-        {Kind::Network, u"网络错误"},
-        {Kind::Timeout, u"服务器没有及时答复"},
-        {Kind::Stall, u"下载停滞"},
-        {Kind::ShortBody, u"文件不完整"},
-        {Kind::Disk, u"磁盘错误"},
-        {Kind::WebPage, u"返回的是网页，不是文献"},
-        {Kind::Certificate, u"证书不受信任"},
-        {Kind::Redirect, u"重定向错误"},
-        {Kind::Stopped, u"已停止"},
-        {Kind::NoFolder, u"没有选择保存文件夹"},
-        {Kind::LandingWithoutFullText, u"文献页面没有给出全文"},
-        {Kind::FullTextRefused, u"文献页面给出的全文地址不能下载"},
-        {Kind::PdfDamaged, u"PDF文件已损坏"},
-    };
-    for (const auto &[kind, head] : heads) {
-        if (kind == reason.kind)
-            return QString::fromUtf16(head);
-    }
-    return {};
-}
-
-} // namespace
-
-QString reasonTextForWindow(const FailureReason &reason)
-{
-    if (reason.isNone())
-        return {};
-    return windowHead(reason) + QStringLiteral("（") + reasonText(reason) + QStringLiteral("）");
-}
-
-namespace {
-
 // The reason phrases of the statuses a server refuses a file with, as HTTP names them.
 constexpr std::pair<int, const char *> StatusPhrases[] = {
     {400, "Bad Request"},
@@ -177,17 +140,4 @@ QString httpStatusPhrase(int status)
             return QString::fromLatin1(phrase);
     }
     return {};
-}
-
-QString waitReasonText(const FailureReason &reason)
-{
-    if (reason.isNone())
-        return {};
-    if (reason.kind == FailureReason::Kind::HttpStatus) {
-        const QString phrase = httpStatusPhrase(reason.code);
-        return phrase.isEmpty() ? withDetail(QStringLiteral("HTTP %1").arg(reason.code), reason.detail,
-                                             QStringLiteral(" "))
-                                : QStringLiteral("HTTP %1 %2").arg(reason.code).arg(phrase);
-    }
-    return withDetail(windowHead(reason), reason.detail, QStringLiteral("："));
 }

@@ -57,11 +57,15 @@ DiskFault diskFaultOf(const FailureReason &reason);
 
 // "HTTP 404 Not Found", "web page instead of a paper", ... (for the manifest, the terminal and logs).
 QString reasonText(const FailureReason &reason);
-// The same for the window, in the program's language, with the English words after it.
+// The same for the window, in the program's language only: "服务器答复错误（HTTP 404）",
+// "网络错误（连接被拒绝）", "文件不完整". The English words stay in the manifest and the log.
 QString reasonTextForWindow(const FailureReason &reason);
-// What a row waits out, for the window: "HTTP 429 Too Many Requests" (the status with its standard
-// phrase, whatever words the server chose), or for any other failure its words ("网络错误：Connection
-// refused").
+// What a row waits out, for the window: "站点要求等待（HTTP 429）" for a status that asks the client to
+// wait, else the reason as the window gives it.
 QString waitReasonText(const FailureReason &reason);
+// The short form for a narrow cell: "文件不存在" for 404 and 410, "HTTP 500", "网络错误", ...
+QString shortReasonText(const FailureReason &reason);
+// "磁盘空间不足", "磁盘只读", "没有写入权限", "超出磁盘配额", "磁盘错误"
+QString diskFaultText(DiskFault fault);
 // The standard reason phrase of an HTTP status ("Too Many Requests"); empty for a status without one.
 QString httpStatusPhrase(int status);

@@ -11,9 +11,10 @@ qint64 monoNow()
     return Clock::current().monotonicMs();
 }
 
+// A row held by the queue's pause waits: it is not finished, and not failed.
 bool isFinished(const DownloadRow &row)
 {
-    return row.state == RowState::Done || row.state == RowState::Failed;
+    return row.shownState() == RowState::Done || row.shownState() == RowState::Failed;
 }
 
 // The file's whole length, when the row knows it.
@@ -99,7 +100,7 @@ struct Tally
         }
         if (isFinished(row)) {
             ++finished;
-            if (row.state == RowState::Failed)
+            if (row.shownState() == RowState::Failed)
                 ++failed;
             return;
         }

@@ -19,8 +19,12 @@ void QueuePause::noteWall(RowId id, const TransferResult &result)
         m_loginWalls.remove(id);
     // A row that meets the page while the queue waits for it goes back with the
     // others on 继续.
-    if (wall && m_paused && !m_pausedRows.contains(id))
+    if (wall && m_paused && !m_pausedRows.contains(id)) {
         m_pausedRows.append(id);
+        hold(id);
+    } else if (!wall) {
+        release(id);
+    }
     Answer answer = wall ? Answer::Wall : Answer::Passed;
     // While a login runs, the page may be the lapsed login itself: it gets its
     // try first. A transfer that was stopped or removed brought no answer of the
@@ -44,6 +48,8 @@ void QueuePause::settleAnswer(RowId id, WallWatch::Answer answer, const QUrl &pa
         if (m_loginWalls.contains(row))
             m_kind = PauseKind::Login;
     }
+    for (RowId row : std::as_const(m_pausedRows))
+        hold(row);
     Q_EMIT verificationNeeded(m_walls.host(), m_page, m_kind);
 }
 
@@ -89,8 +95,10 @@ bool QueuePause::resume()
             r.reason = {};
             r.retry = 0;
             r.refetchedWhole = false;
+            r.wallHold = WallHold::None;
         });
     }
+    releaseAll();
     m_pausedRows.clear();
     m_walls.clear();
     m_loginWalls.clear();
@@ -99,8 +107,29 @@ bool QueuePause::resume()
 
 void QueuePause::clear()
 {
+    // A pause that ends without 继续 leaves its rows failed, as they are.
+    releaseAll();
     m_paused = false;
     m_pausedRows.clear();
     m_walls.clear();
     m_loginWalls.clear();
+}
+
+void QueuePause::hold(RowId id)
+{
+    const WallHold hold = m_kind == PauseKind::Login ? WallHold::Login : WallHold::Verification;
+    m_rows.update(id, [hold](DownloadRow &r) { r.wallHold = hold; });
+}
+
+void QueuePause::release(RowId id)
+{
+    const DownloadRow *row = m_rows.list().find(id);
+    if (row && row->wallHold != WallHold::None)
+        m_rows.update(id, [](DownloadRow &r) { r.wallHold = WallHold::None; });
+}
+
+void QueuePause::releaseAll()
+{
+    for (RowId id : std::as_const(m_pausedRows))
+        release(id);
 }

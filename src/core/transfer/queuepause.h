@@ -63,6 +63,11 @@ Q_SIGNALS:
     void diskPaused(DiskFault fault, const QString &folder);
 
 private:
+    // The row met the wall the queue pauses for: it counts as waiting until the pause ends.
+    void hold(RowId id);
+    void release(RowId id);
+    void releaseAll();
+
     RowWriter m_rows;
     RetryBook &m_retries;
     WallWatch m_walls; // answers that may add up to a verification wall

@@ -127,6 +127,9 @@ RetryBook::Outcome RetryBook::schedule(RowId id, const TransferResult &result, i
         r.retry = attempt;
         r.retryLimit = limit;
         r.reason = result.reason;
+        // The bytes kept for the next try are held: the list shows them.
+        if (result.resume.isValid())
+            r.downloaded = result.resume.bytes;
     });
     showDue();
     return {true, attempt, delay};
@@ -158,8 +161,14 @@ void RetryBook::showDue()
         const DownloadRow *row = m_rows.list().find(it.key());
         if (!row)
             continue;
-        const qint64 due = std::max(it.value(), m_hostHold.value(hostOfRow(*row), -1));
-        if (row->retryDueMs != due)
-            m_rows.update(it.key(), [due](DownloadRow &r) { r.retryDueMs = due; });
+        const qint64 hold = m_hostHold.value(hostOfRow(*row), -1);
+        const qint64 due = std::max(it.value(), hold);
+        // Held longer by the site than by its own retry: the site's hold is what the row waits out.
+        const bool forHost = hold > it.value();
+        if (row->retryDueMs != due || row->retryWaitsForHost != forHost)
+            m_rows.update(it.key(), [due, forHost](DownloadRow &r) {
+                r.retryDueMs = due;
+                r.retryWaitsForHost = forHost;
+            });
     }
 }

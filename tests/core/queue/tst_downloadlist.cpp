@@ -310,7 +310,13 @@ private Q_SLOTS:
             QVERIFY(!model.cellText(at, DownloadListModel::ColPercent).isEmpty());
             TestRows::of(model).setState(id, RowState::Failed);
             QCOMPARE(model.cellText(at, DownloadListModel::ColDownloaded), QString());
-            QCOMPARE(model.data(model.index(at, DownloadListModel::ColPercent)).toString(), QString());
+            // Where the share stood, the row says it failed (no reason known here), and draws no bar.
+            QCOMPARE(model.data(model.index(at, DownloadListModel::ColPercent)).toString(),
+                     QStringLiteral("失败"));
+            QVERIFY(model
+                        .data(model.index(at, DownloadListModel::ColPercent),
+                              DownloadListModel::UnderlyingDataRole)
+                        .typeId() != QMetaType::Double);
             QCOMPARE(model.cellText(at, DownloadListModel::ColSize), QString::number(size));
         }
         // Tried again and done, the row shows its bytes once more.
