@@ -14,6 +14,7 @@
 #include "ui/downloadwindowcommands.h"
 #include "ui/downloadwindowfeedback.h"
 #include "ui/downloadwindowlibrary.h"
+#include "ui/downloadwindowreferences.h"
 #include "ui/loginpanel.h"
 #include "ui/messagebar.h"
 #include "ui/queuecontrols.h"
@@ -462,7 +463,11 @@ void fFileDownload::makeHelpers()
     connect(m_commands, &DownloadWindowCommands::searchWindowRequested, this,
             &fFileDownload::searchWindowRequested);
     m_library = new DownloadWindowLibrary(parts, *m_commands, *m_feedback);
-    m_commands->buildMenus([this](QMenu *list) { m_library->buildExportMenu(list); });
+    m_references = new DownloadWindowReferences(parts);
+    m_commands->buildMenus([this](QMenu *list) {
+        m_library->buildExportMenu(list);
+        m_references->buildMenu(list);
+    });
     m_controls = new QueueControls(parts, *m_commands);
 }
 
