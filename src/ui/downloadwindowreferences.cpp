@@ -3,6 +3,7 @@
 #include "core/common/messenger.h"
 #include "core/common/receiverpost.h"
 #include "core/queue/downloadqueue.h"
+#include "core/references/findertemplate.h"
 #include "core/references/referencelist.h"
 #include "core/search/handover.h"
 #include "core/search/referencefinders.h"
@@ -104,7 +105,10 @@ void DownloadWindowReferences::take(const Take &taken)
         Q_EMIT importEnded();
         return;
     }
-    m_sources.setResolver(ReadDoiResolverTemplate());
+    // A resolver the options window stored that makes no address is not used: the default stands in.
+    const QString resolver = ReadDoiResolverTemplate();
+    const bool resolverUsable = CheckResolverTemplate(resolver).ok();
+    m_sources.setResolver(resolverUsable ? resolver : DefaultDoiResolverTemplate);
     // A finders file that cannot be used is told; the papers are then sought without finders.
     m_sources.setFinders(taken.finders.ok() ? ReadersOf(taken.finders.finders) : FinderReaders());
     m_pending = std::make_shared<const Take>(taken);
@@ -113,6 +117,7 @@ void DownloadWindowReferences::take(const Take &taken)
     m_tally.merged = static_cast<int>(taken.list.merged.size());
     m_tally.refused = taken.list.refused;
     m_tally.findersRefused = !taken.finders.ok();
+    m_tally.resolverRefused = !resolverUsable;
     m_maker = std::make_unique<ReferenceRowMaker>(*m_parts.queue->model(), m_sources,
                                                   handOverOptionsOf(m_parts.run.options.options()));
     m_next = 0;
@@ -144,6 +149,7 @@ void DownloadWindowReferences::handOverSome()
 void DownloadWindowReferences::finish()
 {
     m_tally.alreadyListed += m_maker->alreadyListed();
+    m_tally.noWay = m_maker->withoutWay();
     m_maker.reset();
     m_pending.reset();
     m_busy = false;

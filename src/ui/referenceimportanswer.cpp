@@ -1,6 +1,7 @@
 #include "ui/referenceimportanswer.h"
 
 #include "core/common/safetext.h"
+#include "core/references/findertemplate.h"
 
 namespace {
 
@@ -83,6 +84,10 @@ QString ReferenceImportText(const ReferenceImportTally &tally)
         text += QStringLiteral("另有 %1 篇已在下载列表中。").arg(tally.alreadyListed);
     if (tally.merged > 0)
         text += QStringLiteral("列表中重复列出的 %1 条只导入了一次。").arg(tally.merged);
+    if (tally.noWay > 0)
+        text += QStringLiteral("另有 %1 篇没有可用的下载途径。").arg(tally.noWay);
+    if (tally.resolverRefused)
+        text += QStringLiteral("\n设置中的 DOI 解析地址无效，已改用 %1。").arg(DefaultDoiResolverTemplate);
     if (tally.findersRefused)
         text += QStringLiteral("\nfinders.json 无法使用，本次没有询问任何查找服务。");
     if (tally.refused.isEmpty())

@@ -12,7 +12,9 @@ struct ReferenceImportTally
     int alreadyListed = 0; // papers the download list held before, under any spelling of their DOI
     int merged = 0;        // later listings of a paper the list named before
     QList<ReferenceEntry> refused;
-    bool findersRefused = false; // the user's finders.json could not be used: no finder was asked
+    int noWay = 0;                // papers none of whose ways makes an address
+    bool findersRefused = false;  // the user's finders.json could not be used: no finder was asked
+    bool resolverRefused = false; // the DOI resolver of the options makes no address: the default was used
 };
 
 // Refused entries named in the message itself; every one of them is in its details.

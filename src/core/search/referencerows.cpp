@@ -59,14 +59,17 @@ std::optional<DownloadRow> ReferenceRowMaker::rowOf(const ReferenceEntry &entry)
         return std::nullopt;
     }
     const QList<RowSources::Source> ways = EntrySources(entry, m_sources.resolver(), m_sources.finders());
+    if (ways.isEmpty()) {
+        ++m_withoutWay;
+        return std::nullopt;
+    }
     // The sources still know a paper whose row has left the list: its address is free again.
-    const QString firstAddress = ways.isEmpty() ? QString() : ways.first().address;
-    if (!firstAddress.isEmpty() && !m_listed.containsKey(firstAddress) && !m_made.contains(firstAddress))
+    const QString &firstAddress = ways.first().address;
+    if (!m_listed.containsKey(firstAddress) && !m_made.contains(firstAddress))
         m_sources.forget(firstAddress);
     RowSources::Source first;
     if (!m_sources.add(entry, &first)) {
-        if (entry.namesIdentifier())
-            ++m_alreadyListed;
+        ++m_alreadyListed;
         return std::nullopt;
     }
     noteEntry(entry);

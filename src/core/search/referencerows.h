@@ -21,6 +21,8 @@ public:
     // The row for the entry; none when its paper is listed already (counted) or it names no way.
     std::optional<DownloadRow> rowOf(const ReferenceEntry &entry);
     int alreadyListed() const { return m_alreadyListed; }
+    // Entries none of whose ways makes an address (a resolver that makes none, say).
+    int withoutWay() const { return m_withoutWay; }
 
 private:
     // The DOI and arXiv keys of the paper a row is for, as far as the row tells.
@@ -35,4 +37,5 @@ private:
     QSet<QString> m_arxivs; // ArxivKey of every paper listed
     QSet<QString> m_made;   // addresses of the rows made here, which may not be in the list yet
     int m_alreadyListed = 0;
+    int m_withoutWay = 0;
 };
