@@ -156,6 +156,7 @@ BatchRun::BatchRun(const BatchOptions &options, const SiteRulesCatalog &siteRule
       m_manifest(new ManifestKeeper(&m_downloads, m_options.outFolder + batchmanifest::FileName, this)),
       m_references(m_options.doiResolver)
 {
+    m_references.setSiteRules(&siteRules); // a landing page's site may say where its full text is
     if (m_page) {
         m_page->setParent(nullptr); // deleted after what reads it
         m_page->shareCookies(m_session);

@@ -28,6 +28,8 @@ MessageAnswer showBox(const MessageRequest &request)
     QMessageBox box(boxIcon(request.icon), kAppTitle, request.text,
                     yesNo ? QMessageBox::Yes | QMessageBox::No : QMessageBox::Ok,
                     QApplication::activeWindow());
+    if (!request.details.isEmpty())
+        box.setDetailedText(request.details);
     if (yesNo)
         return box.exec() == QMessageBox::Yes ? MessageAnswer::Yes : MessageAnswer::No;
     box.exec();

@@ -14,6 +14,7 @@
 #include "ui/downloadwindowcommands.h"
 #include "ui/downloadwindowfeedback.h"
 #include "ui/downloadwindowlibrary.h"
+#include "ui/downloadwindowreferences.h"
 #include "ui/loginpanel.h"
 #include "ui/loginplacement.h"
 #include "ui/messagebar.h"
@@ -465,7 +466,11 @@ void fFileDownload::makeHelpers()
     connect(m_commands, &DownloadWindowCommands::searchWindowRequested, this,
             &fFileDownload::searchWindowRequested);
     m_library = new DownloadWindowLibrary(parts, *m_commands, *m_feedback);
-    m_commands->buildMenus([this](QMenu *list) { m_library->buildExportMenu(list); });
+    m_references = new DownloadWindowReferences(parts);
+    m_commands->buildMenus([this](QMenu *list) {
+        m_library->buildExportMenu(list);
+        m_references->buildMenu(list);
+    });
     QAction *library = findChild<QMenu *>(QStringLiteral("mnuTools"))->addAction(QStringLiteral("文献库"));
     library->setObjectName(QStringLiteral("actLibrary"));
     connect(library, &QAction::triggered, this, &fFileDownload::libraryWindowRequested);

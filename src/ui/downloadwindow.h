@@ -16,6 +16,7 @@
 class DesktopNotifier;
 class DownloadWindowFeedback;
 class DownloadWindowLibrary;
+class DownloadWindowReferences;
 class DownloadWindowCommands;
 class DownloadListModel;
 class DownloadQueue;
@@ -96,6 +97,8 @@ public:
     DesktopNotifier *notifier() const;
     // The band above the list with the pause, the end of a run and a command's result, read whole.
     MessageBar *messageBar() const;
+    // "导入…" and "粘贴" of reference lists, and the ways to their papers.
+    DownloadWindowReferences *references() const { return m_references; }
 
 Q_SIGNALS:
     // The window accepted a close; the program decides which window comes back.
@@ -137,4 +140,5 @@ private:
     DownloadWindowCommands *m_commands = nullptr;
     QueueControls *m_controls = nullptr;
     DownloadWindowLibrary *m_library = nullptr;
+    DownloadWindowReferences *m_references = nullptr; // reference lists imported and pasted
 };

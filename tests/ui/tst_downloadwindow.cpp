@@ -106,6 +106,9 @@ private Q_SLOTS:
                                                             "用记事本打开文件",
                                                             "导出",
                                                             "-",
+                                                            "导入…",
+                                                            "粘贴",
+                                                            "-",
                                                             "退出本下载窗口"}));
         QCOMPARE(menuTexts(window.action("actExport")->menu()), QStringList({"RIS…", "BibTeX…", "CSV…"}));
         QCOMPARE(menuTexts(window.action("actRedownload")->menu()),

@@ -22,3 +22,10 @@ MessageAnswer showMessage(MessageIcon icon, const QString &text, MessageButtons 
     // Without a handler (a headless run) nobody can answer: take the cautious answer.
     return buttons == MessageButtons::YesNo ? MessageAnswer::No : MessageAnswer::Ok;
 }
+
+MessageAnswer showDetailedMessage(MessageIcon icon, const QString &text, const QString &details)
+{
+    if (const MessageHandler &handler = currentHandler())
+        return handler({icon, text, MessageButtons::Ok, details});
+    return MessageAnswer::Ok;
+}

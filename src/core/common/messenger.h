@@ -14,6 +14,7 @@ struct MessageRequest
     MessageIcon icon;
     QString text;
     MessageButtons buttons;
+    QString details = {}; // shown on request below the text (a long list the text only begins)
 };
 
 using MessageHandler = std::function<MessageAnswer(const MessageRequest &)>;
@@ -31,6 +32,8 @@ class MessageHandlerSeat
 };
 
 MessageAnswer showMessage(MessageIcon icon, const QString &text, MessageButtons buttons = MessageButtons::Ok);
+// An information or error message with details the user may unfold.
+MessageAnswer showDetailedMessage(MessageIcon icon, const QString &text, const QString &details);
 inline bool askYesNo(MessageIcon icon, const QString &text)
 {
     return showMessage(icon, text, MessageButtons::YesNo) == MessageAnswer::Yes;

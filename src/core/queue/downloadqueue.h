@@ -88,6 +88,9 @@ public:
 
     // A waiting row for the paper; RowId::None when its address is listed already.
     RowId enqueue(const DownloadRow &row);
+    // Waiting rows for many papers, with one notification; the ids of those added (an address listed
+    // already keeps its row).
+    QList<RowId> enqueueRows(QList<DownloadRow> rows) { return m_rows.addRows(std::move(rows)); }
     // A candidate of a result page, named and placed as the options say; false when it cannot be read
     // or has no folder to go to.
     bool enqueue(const CandidateListModel &candidates, int position, const HandOverOptions &options,

@@ -39,4 +39,12 @@ public:
     virtual std::optional<Source> sourceAfter(const DownloadRow &row, int tried) = 0;
     // The reader of the row's own address, when that is a way whose answer says where the paper is.
     virtual std::shared_ptr<const AnswerReader> readerOf(const DownloadRow &row) = 0;
+    // A page of the row's paper named no full text: the way the rules of the page's site make of the
+    // page's address, when they make one (a publisher's "/doi/full/" page into its "/doi/pdf/" one).
+    virtual std::optional<Source> fullTextOfPage(const DownloadRow &row, const QUrl &page)
+    {
+        Q_UNUSED(row);
+        Q_UNUSED(page);
+        return std::nullopt;
+    }
 };

@@ -7,6 +7,18 @@
 #include <algorithm>
 #include <vector>
 
+namespace {
+
+// Room for `needed` items: none is made while there is, and twice what there was at least when there is
+// not, so that a list filled a few thousand rows at a time is not copied and rehashed whole each time.
+template <typename Container> void makeRoom(Container &container, qsizetype needed)
+{
+    if (needed > container.capacity())
+        container.reserve(std::max(needed, 2 * container.capacity()));
+}
+
+} // namespace
+
 void RowWriter::reindex() const
 {
     DownloadListModel &m = *m_model;
@@ -85,8 +97,8 @@ QList<RowId> RowWriter::addRows(QList<DownloadRow> rows) const
     QList<RowId> added;
     const int first = m.count();
     int fresh = 0;
-    m.m_keys.reserve(m.m_keys.size() + rows.size());
-    m.m_positions.reserve(m.m_positions.size() + rows.size());
+    makeRoom(m.m_keys, m.m_keys.size() + rows.size());
+    makeRoom(m.m_positions, m.m_positions.size() + rows.size());
     std::vector<bool> taken(rows.size(), false);
     for (qsizetype i = 0; i < rows.size(); ++i) {
         if (!m.m_keys.contains(rows.at(i).key)) {
@@ -100,7 +112,7 @@ QList<RowId> RowWriter::addRows(QList<DownloadRow> rows) const
     added.reserve(fresh);
     m.beginInsertRows({}, first, first + fresh - 1);
     m.m_waitingFrom = std::min(m.m_waitingFrom, first);
-    m.m_rows.reserve(first + fresh);
+    makeRoom(m.m_rows, first + fresh);
     for (qsizetype i = 0; i < rows.size(); ++i) {
         if (taken[i])
             added.append(appendRow(std::move(rows[i])));

@@ -7,6 +7,7 @@
 #include "core/references/identifiers.h"
 #include "core/rows/downloadlistmodel.h"
 #include "core/search/candidatelistmodel.h"
+#include "core/sites/pagefulltext.h"
 
 namespace {
 
@@ -15,18 +16,18 @@ QString arxivIdOf(const ReferenceEntry &entry)
     return entry.has(ReferenceEntry::Field::Arxiv) ? entry.arxiv() : ArxivIdOfDoi(entry.doi());
 }
 
+} // namespace
+
 // A row without a title of its own is titled after its address, as a link is: the title a page of the
 // paper declares then names it.
-QString titleFor(const ReferenceEntry &entry, const QString &key)
+QString EntryTitle(const ReferenceEntry &entry, const QString &address)
 {
     if (!entry.title().isEmpty())
         return entry.title();
-    const QString shown = WithoutCredentials(key);
+    const QString shown = WithoutCredentials(address);
     const QString name = TrimSpaces(FileNameFromPath(shown, true));
     return name.isEmpty() ? shown : name;
 }
-
-} // namespace
 
 QList<RowSources::Source> EntrySources(const ReferenceEntry &entry, const QString &resolverTemplate,
                                        const FinderReaders &finders)
@@ -140,6 +141,16 @@ std::shared_ptr<const AnswerReader> ReferenceSources::readerOf(const DownloadRow
     return nullptr;
 }
 
+std::optional<RowSources::Source> ReferenceSources::fullTextOfPage(const DownloadRow &row, const QUrl &page)
+{
+    if (!m_siteRules || !m_entries.contains(row.key))
+        return std::nullopt;
+    const QString address = FullTextByRules(*m_siteRules, page);
+    if (address.isEmpty())
+        return std::nullopt;
+    return Source{address, sourceorigin::SiteRules, nullptr};
+}
+
 ReferenceImportOutcome AddReferenceEntries(const ReferenceList &list, CandidateListModel &candidates,
                                            ReferenceSources &sources, const QString &saveFolder)
 {
@@ -151,7 +162,7 @@ ReferenceImportOutcome AddReferenceEntries(const ReferenceList &list, CandidateL
             continue;
         }
         const PaperMetadata metadata = EntryMetadata(entry);
-        if (candidates.加入LV1(titleFor(entry, first.address), first.address, entry.sourcePage(),
+        if (candidates.加入LV1(EntryTitle(entry, first.address), first.address, entry.sourcePage(),
                                QStringLiteral("pdf"), saveFolder, metadata.cells))
             ++outcome.added;
         else

@@ -10,6 +10,7 @@
 #include <QList>
 
 class CandidateListModel;
+class SiteRulesCatalog;
 
 // Which way to a listed paper gave the address a row asks (the manifest names it).
 namespace sourceorigin {
@@ -17,6 +18,8 @@ inline const QString FileAddress = QStringLiteral("file address"); // the list's
 inline const QString Arxiv = QStringLiteral("arXiv");
 inline const QString Resolver = QStringLiteral("DOI resolver");
 inline const QString WebPage = QStringLiteral("web page"); // the page about the paper the list named
+// the full text the rules of the landing page's site make of its address
+inline const QString SiteRules = QStringLiteral("site rules");
 } // namespace sourceorigin
 
 // The ways to an entry's full text, in the order they are tried: its own file address, the finders (in
@@ -28,6 +31,9 @@ QList<RowSources::Source> EntrySources(const ReferenceEntry &entry, const QStrin
 
 // The identifier a row of the entry goes under: its DOI, else its arXiv id; empty for a plain address.
 QString EntryIdentifier(const ReferenceEntry &entry);
+
+// The title a row of the entry gets: the list's, else the file name in its address (or the address).
+QString EntryTitle(const ReferenceEntry &entry, const QString &address);
 
 // What the list says of the paper, as a page of it would (title, and cells under the headers the names,
 // the library and the exports know: authors one by one, year, journal, DOI).
@@ -54,6 +60,14 @@ public:
     // Which way the address of a listed paper's row is (its first).
     QString originOf(const QString &key) const;
     bool knows(const QString &key) const { return m_entries.contains(key); }
+    // The row listed under the address is gone: a later listing of the paper may take the address again.
+    void forget(const QString &key) { m_entries.remove(key); }
+    // The resolver the DOIs of papers listed from now on are asked through.
+    void setResolver(const QString &resolverTemplate) { m_resolver = resolverTemplate; }
+    const QString &resolver() const { return m_resolver; }
+    // The rules by which a landing page's address gives the full text (none: that way is not tried). The
+    // catalog outlives these sources.
+    void setSiteRules(const SiteRulesCatalog *rules) { m_siteRules = rules; }
     // The finders asked for every paper from now on.
     void setFinders(const FinderReaders &finders) { m_finders = finders; }
     const FinderReaders &finders() const { return m_finders; }
@@ -61,6 +75,7 @@ public:
 
     std::optional<Source> sourceAfter(const DownloadRow &row, int tried) override;
     std::shared_ptr<const AnswerReader> readerOf(const DownloadRow &row) override;
+    std::optional<Source> fullTextOfPage(const DownloadRow &row, const QUrl &page) override;
 
 private:
     QList<Source> sourcesOf(const ReferenceEntry &entry) const
@@ -70,6 +85,7 @@ private:
 
     QString m_resolver;
     FinderReaders m_finders;
+    const SiteRulesCatalog *m_siteRules = nullptr;
     QHash<QString, ReferenceEntry> m_entries;
 };
 

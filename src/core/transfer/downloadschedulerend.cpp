@@ -51,7 +51,7 @@ struct DownloadScheduler::TryEnd
     static bool settle(DownloadScheduler *s, RowId id, TransferResult &result, bool single)
     {
         if (!result.done && result.pageRead &&
-            s->m_landing.follow(id, &result, s->m_options.namesFromLinks)) {
+            s->m_landing.follow(id, &result, s->m_options.namesFromLinks, s->m_options.sources)) {
             // A page that names its full text is the way to the paper, not a wall in front of it.
             s->m_pause.settleAnswer(id, WallWatch::Answer::Uncounted);
             return true;

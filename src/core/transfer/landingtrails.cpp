@@ -63,7 +63,7 @@ FailureReason LandingTrails::refusal(const Trail &trail, const TransferResult &r
     return {};
 }
 
-bool LandingTrails::follow(RowId id, TransferResult *result, bool namesFromLinks)
+bool LandingTrails::follow(RowId id, TransferResult *result, bool namesFromLinks, RowSources *sources)
 {
     const DownloadRow *row = m_rows.list().find(id);
     if (!row)
@@ -80,6 +80,7 @@ bool LandingTrails::follow(RowId id, TransferResult *result, bool namesFromLinks
         readAnswer(trail, result, landing);
     if (!result->landing.metadata.title.isEmpty() || !result->landing.metadata.cells.isEmpty())
         takeDeclared(id, result->landing.metadata, namesFromLinks);
+    const QString ruled = answered ? QString() : pointByRules(*row, trail, result, landing, sources);
     if (const FailureReason refusedBy = refusal(trail, *result, landing); !refusedBy.isNone()) {
         result->reason = refusedBy;
         return false;
@@ -90,7 +91,9 @@ bool LandingTrails::follow(RowId id, TransferResult *result, bool namesFromLinks
     trail.next = result->landing.fullText.toString(QUrl::FullyEncoded);
     const QString page = answered ? QString() : landing.toString(QUrl::FullyEncoded);
     const QString next = trail.next;
-    m_rows.update(id, [&page, &next](DownloadRow &r) {
+    m_rows.update(id, [&page, &next, &ruled](DownloadRow &r) {
+        if (!ruled.isEmpty())
+            r.origin = ruled;
         r.state = RowState::Waiting;
         r.clearProgress();
         r.reason = {};
@@ -142,6 +145,23 @@ void LandingTrails::readAnswer(Trail &trail, TransferResult *result, const QUrl 
     }
     // Nothing named: this way offers no full text, which is the answer, not a wall.
     result->reason = FailureReason::of(Kind::LandingWithoutFullText);
+}
+
+QString LandingTrails::pointByRules(const DownloadRow &row, const Trail &trail, TransferResult *result,
+                                    const QUrl &page, RowSources *sources)
+{
+    // Only the way's own page, neither a wall nor a login, and only one that named nothing at all.
+    const LandingPage &landing = result->landing;
+    const Kind kind = result->reason.kind;
+    if (!sources || trail.pages > 0 || landing.namesFullText() || landing.refusedTarget ||
+        (kind != Kind::LandingWithoutFullText && kind != Kind::WebPage) ||
+        (!landing.declaresPaper && (result->loginPage || result->wallPage)))
+        return {};
+    const std::optional<RowSources::Source> way = sources->fullTextOfPage(row, page);
+    if (!way)
+        return {};
+    result->landing.fullText = QUrl(way->address);
+    return way->origin;
 }
 
 bool LandingTrails::readsAnswer(const DownloadRow &row, RowSources *sources)

@@ -36,7 +36,9 @@ public:
     // on to that address as a transfer of its own (true). Otherwise the reason says why the row ends
     // here. What the page declares joins what is known of the paper, and the row's name follows it
     // (namesFromLinks: how rows that were not handed over are named).
-    bool follow(RowId id, TransferResult *result, bool namesFromLinks);
+    // A page that names none goes on to the full text its site's rules make of its address, when the
+    // sources give one.
+    bool follow(RowId id, TransferResult *result, bool namesFromLinks, RowSources *sources = nullptr);
 
 private:
     // What the page declares goes to the row, and the row's name follows all that is known of the paper.
@@ -56,6 +58,10 @@ private:
     // A finder's answer read for the full text's address, as if a landing page had named it; the row's
     // next transfer fetches that address as any other.
     static void readAnswer(Trail &trail, TransferResult *result, const QUrl &asked);
+    // The way the sources make of a paper's page that named no full text, put in as if the page had
+    // named it; its origin, or empty when there is none.
+    static QString pointByRules(const DownloadRow &row, const Trail &trail, TransferResult *result,
+                                const QUrl &page, RowSources *sources);
 
     RowWriter m_rows;
     QHash<RowId, Trail> m_trails;
