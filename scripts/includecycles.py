@@ -21,7 +21,9 @@ def folder(path):
 
 
 def unit(path):
-    return os.path.splitext(path)[0]
+    # A class's private header (name_p.h, for its own sources only) belongs to the class's unit.
+    stem = os.path.splitext(path)[0]
+    return stem[:-2] if stem.endswith("_p") else stem
 
 
 def graph(group, within):

@@ -1,5 +1,5 @@
 // The writes of a temporary file, in order, on a worker thread.
-#include "core/transfer/partfilelane.h"
+#include "core/transfer/partfile_p.h"
 
 #include "core/common/backgroundthread.h"
 #include "core/common/disklooks.h"

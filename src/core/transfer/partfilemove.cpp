@@ -4,7 +4,7 @@
 #include "core/pdf/pdfchecker.h"
 #include "core/rows/targetfile.h"
 #include "core/transfer/diskworkers.h"
-#include "core/transfer/partfilelane.h"
+#include "core/transfer/partfile_p.h"
 
 #include <QPointer>
 #include <cerrno>

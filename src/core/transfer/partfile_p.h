@@ -1,4 +1,5 @@
 #pragma once
+// The private parts of PartFile, shared by its own sources only.
 
 #include "core/common/sha256.h"
 #include "core/transfer/partfile.h"
