@@ -103,9 +103,9 @@ public:
 Q_SIGNALS:
     // The window accepted a close; the program decides which window comes back.
     void windowClosed();
-    void optionsRequested();      // "设置"
-    void aboutRequested();        // "关于"
-    void searchWindowRequested(); // "打开网页分析窗口"
+    void optionsRequested();       // "设置"
+    void aboutRequested();         // "关于"
+    void searchWindowRequested();  // "打开网页分析窗口"
     void libraryWindowRequested(); // "文献库"
 
 protected:

@@ -100,7 +100,8 @@ QString messageFault(const fFileDownload &window, const QString &text)
     if (!window.centralWidget()->rect().contains(bar->geometry()))
         return QStringLiteral("outside the window");
     if (bar->geometry().bottom() >= window.ListView3->y() ||
-        (window.PicWebBK->isVisible() && window.PicWebBK->geometry().intersects(window.ListView3->geometry())))
+        (window.PicWebBK->isVisible() &&
+         window.PicWebBK->geometry().intersects(window.ListView3->geometry())))
         return QStringLiteral("over the list");
     return {};
 }

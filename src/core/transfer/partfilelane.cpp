@@ -1,9 +1,8 @@
 // The writes of a temporary file, in order, on a worker thread.
-#include "core/transfer/partfile_p.h"
-
 #include "core/common/backgroundthread.h"
 #include "core/common/disklooks.h"
 #include "core/transfer/diskworkers.h"
+#include "core/transfer/partfile_p.h"
 
 #include <QFile>
 #include <algorithm>
