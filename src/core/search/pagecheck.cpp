@@ -20,6 +20,12 @@ QStringList withSelectors(const QStringList &fields, const SiteRules &rules)
     return out;
 }
 
+// A built-in file by its name alone: its resource path means nothing to the user.
+QString shownFile(const SiteRules &rules)
+{
+    return rules.origin == SiteRules::Origin::BuiltIn ? rules.file.section(u'/', -1) : rules.file;
+}
+
 QString originText(SiteRules::Origin origin)
 {
     switch (origin) {
@@ -119,7 +125,7 @@ PageCheck CheckResultPage(const PageSnapshot &page, int shown)
 QString rulesSourceText(const SiteRules &rules)
 {
     QString text = QStringLiteral("站点规则：%1\n来源：%2（%3）\n")
-                       .arg(rules.name, originText(rules.origin), rules.file);
+                       .arg(rules.name, originText(rules.origin), shownFile(rules));
     text += QStringLiteral("适用网站：%1")
                 .arg(rules.hosts.isEmpty() ? QStringLiteral("（其他规则都不适用的网页）")
                                            : rules.hosts.join(QStringLiteral("、")));

@@ -173,6 +173,9 @@ private:
 
 // Why a rules file was refused: the file, the field (dotted path, empty for the file as a whole) and
 // what is wrong with it.
+// How a rules file is named to the user: a built-in file as "内置规则 name.json", never by its resource path.
+QString SiteRulesFileLabel(const QString &file);
+
 struct SiteRulesError
 {
     enum class Reason {

@@ -97,6 +97,46 @@ private:
 } // namespace
 
 namespace {
+// What JSON's reader stumbled on, in the user's words.
+QString jsonErrorText(QJsonParseError::ParseError error)
+{
+    switch (error) {
+    case QJsonParseError::UnterminatedObject:
+        return QStringLiteral("缺少逗号或“}”");
+    case QJsonParseError::UnterminatedArray:
+        return QStringLiteral("缺少逗号或“]”");
+    case QJsonParseError::MissingNameSeparator:
+        return QStringLiteral("名称后缺少冒号");
+    case QJsonParseError::MissingValueSeparator:
+        return QStringLiteral("缺少逗号");
+    case QJsonParseError::UnterminatedString:
+        return QStringLiteral("字符串没有闭合");
+    case QJsonParseError::IllegalValue:
+    case QJsonParseError::IllegalNumber:
+        return QStringLiteral("取值不合JSON语法");
+    case QJsonParseError::IllegalEscapeSequence:
+    case QJsonParseError::IllegalUTF8String:
+        return QStringLiteral("字符无效");
+    case QJsonParseError::DeepNesting:
+        return QStringLiteral("嵌套过深");
+    case QJsonParseError::DocumentTooLarge:
+        return QStringLiteral("文件过大");
+    case QJsonParseError::GarbageAtEnd:
+        return QStringLiteral("结尾有多余内容");
+    default:
+        return QStringLiteral("语法错误");
+    }
+}
+
+// Where in the text the reader stopped, as line and column (both from 1), and what it found there.
+QString jsonErrorDetail(const QByteArray &json, const QJsonParseError &error)
+{
+    const QByteArray before = json.left(qBound(0, error.offset, int(json.size())));
+    const int line = int(before.count('\n')) + 1;
+    const int column = int(QString::fromUtf8(before.mid(before.lastIndexOf('\n') + 1)).size()) + 1;
+    return QStringLiteral("第 %1 行第 %2 列：%3").arg(line).arg(column).arg(jsonErrorText(error.error));
+}
+
 QString reasonText(SiteRulesError::Reason reason)
 {
     using Reason = SiteRulesError::Reason;
@@ -126,10 +166,17 @@ QString reasonText(SiteRulesError::Reason reason)
 }
 } // namespace
 
+QString SiteRulesFileLabel(const QString &file)
+{
+    if (!file.startsWith(QStringLiteral(":/")))
+        return file;
+    return QStringLiteral("内置规则 %1").arg(file.mid(file.lastIndexOf(u'/') + 1));
+}
+
 QString SiteRulesError::message() const
 {
     const QString what = reasonText(reason);
-    QString text = QStringLiteral("站点规则文件 %1").arg(file);
+    QString text = QStringLiteral("站点规则文件 %1").arg(SiteRulesFileLabel(file));
     if (!field.isEmpty())
         text += QStringLiteral(" 的 %1").arg(field);
     text += QStringLiteral("：") + what;
@@ -574,14 +621,12 @@ SiteRulesRead parseSiteRules(const QByteArray &json, const QString &file, SiteRu
     QJsonParseError parseError;
     const QJsonDocument doc = QJsonDocument::fromJson(json, &parseError);
     if (parseError.error != QJsonParseError::NoError || !doc.isObject())
-        return {std::nullopt,
-                SiteRulesError{
-                    file,
-                    {},
-                    Reason::BadJson,
-                    parseError.error != QJsonParseError::NoError
-                        ? QStringLiteral("%1, offset %2").arg(parseError.errorString()).arg(parseError.offset)
-                        : QStringLiteral("not an object")}};
+        return {std::nullopt, SiteRulesError{file,
+                                             {},
+                                             Reason::BadJson,
+                                             parseError.error != QJsonParseError::NoError
+                                                 ? jsonErrorDetail(json, parseError)
+                                                 : QStringLiteral("最外层不是对象")}};
     const QJsonObject root = doc.object();
     Reader r(file);
     SiteRules rules;

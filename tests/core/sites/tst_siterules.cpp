@@ -129,6 +129,27 @@ private Q_SLOTS:
         QVERIFY(read.error.message().contains(field));
     }
 
+    // A JSON slip is placed by line and column, counted in characters, and told in the user's words; a
+    // built-in file is named as such, never by its resource path.
+    void jsonSlipsAreToldByLineAndColumn()
+    {
+        const QByteArray json = "{\n  \"format\": 1,\n  \"名称\": \"甲\" \"hosts\": []\n}";
+        const SiteRulesRead read =
+            parseSiteRules(json, QStringLiteral("/rules/a.json"), SiteRules::Origin::UserFolder);
+        QVERIFY(!read.rules);
+        QCOMPARE(read.error.reason, SiteRulesError::Reason::BadJson);
+        QCOMPARE(read.error.detail, QStringLiteral("第 3 行第 14 列：缺少逗号或“}”"));
+        const QString cut =
+            parseSiteRules("{\"format\": 1,", QStringLiteral("/r.json"), SiteRules::Origin::UserFolder)
+                .error.detail;
+        QVERIFY2(cut.startsWith(QStringLiteral("第 1 行第 ")), qPrintable(cut));
+        const QString builtIn =
+            parseSiteRules("[1]", QStringLiteral(":/siterules/demo.json"), SiteRules::Origin::BuiltIn)
+                .error.message();
+        QVERIFY2(builtIn.contains(QStringLiteral("内置规则 demo.json")), qPrintable(builtIn));
+        QVERIFY(!builtIn.contains(QStringLiteral(":/")));
+    }
+
     // A replacement is judged by the address it gives, read as the transfer reads it: a ":" after the
     // scheme belongs to a host, a port, a user name or the query, never to a scheme of its own.
     void replacementsAreJudgedByTheAddressTheyGive_data()
