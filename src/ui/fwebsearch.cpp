@@ -381,7 +381,7 @@ void fWebSearch::tellRejectedSelectors(const QString &file, const QStringList &f
         return;
     showMessage(MessageIcon::Critical,
                 QStringLiteral("站点规则文件 %1 中有浏览器不接受的选择器，本页没有加入论文：\n%2")
-                    .arg(file, fields.join(u'\n')));
+                    .arg(SiteRulesFileLabel(file), fields.join(u'\n')));
 }
 
 void fWebSearch::keepSitePoliteness(DownloadQueue &queue) const
