@@ -303,18 +303,6 @@ std::optional<QSqlQuery> libraryrows::Writer::recordEnd(const QString &address, 
     return std::nullopt;
 }
 
-std::optional<QSqlQuery> libraryrows::recordPage(QSqlDatabase &db, const QString &address,
-                                                 const QString &page, qint64 at)
-{
-    return Writer(db).recordPage(address, page, at);
-}
-
-std::optional<QSqlQuery> libraryrows::recordEnd(QSqlDatabase &db, const QString &address,
-                                                const DownloadResult &result, qint64 at)
-{
-    return Writer(db).recordEnd(address, result, at);
-}
-
 bool libraryrows::hasSearchIndex(QSqlDatabase &db)
 {
     QSqlQuery q(db);

@@ -40,10 +40,6 @@ QStringList schemaObjects();
 std::optional<QSqlQuery> update(QSqlDatabase &db, const QStringList &addresses, bool newFiles);
 // The rows of the papers whose file is at one of these paths.
 std::optional<QSqlQuery> updateAt(QSqlDatabase &db, const QStringList &filePaths);
-// A result page a paper was seen on, and a download's end.
-std::optional<QSqlQuery> recordPage(QSqlDatabase &db, const QString &address, const QString &page, qint64 at);
-std::optional<QSqlQuery> recordEnd(QSqlDatabase &db, const QString &address, const DownloadResult &result,
-                                   qint64 at);
 
 // The same writes through statements prepared once and kept for the papers that follow: for the writes
 // of one transaction (the connection must outlive it).
