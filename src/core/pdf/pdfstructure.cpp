@@ -1,9 +1,14 @@
 #define POINTERHOLDER_TRANSITION 4
 #include "core/pdf/pdfstructure.h"
 
+#include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <new>
+#include <qpdf/Buffer.hh>
+#include <qpdf/BufferInputSource.hh>
 #include <qpdf/FileInputSource.hh>
 #include <qpdf/Pipeline.hh>
 #include <qpdf/QPDF.hh>
@@ -11,6 +16,7 @@
 #include <qpdf/QPDFPageDocumentHelper.hh>
 #include <qpdf/QPDFPageObjectHelper.hh>
 #include <string_view>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
@@ -41,41 +47,88 @@ struct Pass
     std::string detail;
 };
 
-bool readAt(int fd, off_t offset, char *into, size_t length)
+// The file as the check reads it: a small one in memory, read at once (the PDF library seeks to and fro
+// in a file some hundred times, and each seek through a FILE is a system call or two); a large one
+// through its descriptor, a chunk at a time, so that its size never counts against the memory limit.
+class Bytes
 {
-    size_t done = 0;
-    while (done < length) {
-        const ssize_t got = ::pread(fd, into + done, length - done, offset + off_t(done));
-        if (got <= 0)
-            return false;
-        done += size_t(got);
+public:
+    explicit Bytes(int fd) : m_fd(fd)
+    {
+        struct stat st
+        {
+        };
+        m_size = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) ? st.st_size : ::lseek(fd, 0, SEEK_END);
+        if (m_size < 0 || m_size > kInMemory)
+            return;
+        m_memory.reset(new char[size_t(m_size) + 1]);
+        off_t done = 0;
+        while (done < m_size) {
+            const ssize_t got = ::pread(fd, m_memory.get() + done, size_t(m_size - done), done);
+            if (got < 0 && errno == EINTR)
+                continue;
+            if (got <= 0)
+                break;
+            done += off_t(got);
+        }
+        m_size = done; // what is there to read now is the file
     }
-    return true;
-}
+
+    off_t size() const { return m_size; }
+    int fd() const { return m_fd; }
+    // The whole file when it is in memory, else null.
+    const char *memory() const { return m_memory.get(); }
+
+    // Up to length bytes from offset on, in `into` when they must be read; what there is of them.
+    std::string_view at(off_t offset, size_t length, char *into) const
+    {
+        if (offset < 0 || offset >= m_size)
+            return {};
+        length = size_t(std::min<off_t>(off_t(length), m_size - offset));
+        if (m_memory)
+            return {m_memory.get() + offset, length};
+        size_t done = 0;
+        while (done < length) {
+            const ssize_t got = ::pread(m_fd, into + done, length - done, offset + off_t(done));
+            if (got < 0 && errno == EINTR)
+                continue;
+            if (got <= 0)
+                return {};
+            done += size_t(got);
+        }
+        return {into, length};
+    }
+
+private:
+    static constexpr off_t kInMemory = 16 * 1024 * 1024;
+    int m_fd;
+    off_t m_size = 0;
+    std::unique_ptr<char[]> m_memory;
+};
 
 // A header within the first kilobyte: some writers put a line or two before it, and offsets then count
 // from the header.
-bool hasHeader(int fd)
+bool hasHeader(const Bytes &file)
 {
     char head[1024];
-    const ssize_t got = ::pread(fd, head, sizeof head, 0);
-    return got > 0 && std::string_view(head, size_t(got)).find("%PDF-") != std::string_view::npos;
+    return file.at(0, sizeof head, head).find("%PDF-") != std::string_view::npos;
 }
 
 // Whether an end-of-file marker stands after the file's last object, looking back from its end. A file
 // without any object leaves the verdict to the library.
-bool endsAfterItsLastObject(int fd)
+bool endsAfterItsLastObject(const Bytes &file)
 {
-    const off_t size = ::lseek(fd, 0, SEEK_END);
-    constexpr off_t Chunk = 64 * 1024;
+    const off_t size = file.size();
+    // A file in memory is one chunk: the markers are searched for from its end.
+    const off_t chunk = file.memory() ? std::max<off_t>(size, 1) : 64 * 1024;
     constexpr off_t Overlap = 8; // a marker that straddles two chunks
-    std::vector<char> buffer(size_t(Chunk + Overlap));
+    std::vector<char> buffer(file.memory() ? 0 : size_t(chunk + Overlap));
     for (off_t end = size; end > 0;) {
-        const off_t begin = end > Chunk ? end - Chunk : 0;
+        const off_t begin = end > chunk ? end - chunk : 0;
         const off_t stop = end + Overlap < size ? end + Overlap : size;
-        if (!readAt(fd, begin, buffer.data(), size_t(stop - begin)))
+        const std::string_view text = file.at(begin, size_t(stop - begin), buffer.data());
+        if (text.size() != size_t(stop - begin))
             return false;
-        const std::string_view text(buffer.data(), size_t(stop - begin));
         const size_t eof = text.rfind("%%EOF");
         const size_t obj = text.rfind("endobj");
         if (eof != std::string_view::npos || obj != std::string_view::npos)
@@ -159,19 +212,31 @@ std::string firstCause(const std::vector<QPDFExc> &warnings)
     return warnings.front().what();
 }
 
-Pass runPass(int fd, bool repair)
+std::shared_ptr<InputSource> sourceOf(const Bytes &file, Buffer &view)
+{
+    if (file.memory()) {
+        // The library only reads through the buffer; it does not own it.
+        view =
+            Buffer(reinterpret_cast<unsigned char *>(const_cast<char *>(file.memory())), size_t(file.size()));
+        return std::make_shared<BufferInputSource>("the file", &view);
+    }
+    FILE *stream = ::fdopen(::dup(file.fd()), "rb");
+    if (!stream)
+        throw std::runtime_error(std::strerror(errno));
+    auto source = std::make_shared<FileInputSource>();
+    source->setFile("the file", stream, true);
+    return source;
+}
+
+Pass runPass(const Bytes &file, bool repair)
 {
     Pass pass;
+    Buffer view; // outlives the library's object, which reads through it
     QPDF pdf;
     pdf.setSuppressWarnings(true);
     pdf.setAttemptRecovery(repair);
     try {
-        FILE *file = ::fdopen(::dup(fd), "rb");
-        if (!file)
-            throw std::runtime_error(std::strerror(errno));
-        auto source = std::make_shared<FileInputSource>();
-        source->setFile("the file", file, true);
-        pdf.processInputSource(source);
+        pdf.processInputSource(sourceOf(file, view));
         pass.opened = true;
         pass.encrypted = pdf.isEncrypted();
         const bool walked = walkPages(pdf, pass);
@@ -206,21 +271,22 @@ PdfInspection fromPass(const Pass &pass, State good)
 
 PdfInspection inspect(int fd)
 {
-    if (!hasHeader(fd)) {
+    const Bytes file(fd);
+    if (!hasHeader(file)) {
         PdfInspection inspection;
         inspection.state = State::Damaged;
         inspection.damage = Damage::NotPdf;
         inspection.detail = "no %PDF- header";
         return inspection;
     }
-    const Pass strict = runPass(fd, false);
+    const Pass strict = runPass(file, false);
     PdfInspection inspection = strict.clean || strict.passwordNeeded
                                    ? fromPass(strict, State::Whole)
-                                   : fromPass(runPass(fd, true), State::Repaired);
+                                   : fromPass(runPass(file, true), State::Repaired);
     // A reader could rebuild a file cut short after its last page, but what arrived is not what was sent;
     // and a file cut before its trailer is first of all cut short.
     const bool undecided = inspection.state != State::Damaged || inspection.damage == Damage::CannotOpen;
-    if (undecided && !endsAfterItsLastObject(fd)) {
+    if (undecided && !endsAfterItsLastObject(file)) {
         inspection.state = State::Damaged;
         inspection.damage = Damage::CutShort;
         inspection.detail = "no end-of-file marker after the last object";
