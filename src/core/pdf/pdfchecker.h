@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <mutex>
 #include <sys/types.h>
+#include <time.h>
 #include <vector>
 
 // Checks the structure of PDF files in checking processes of their own (the program folionexus-pdfcheck),
@@ -21,7 +22,8 @@ class PdfChecker
 public:
     struct Limits
     {
-        int timeMs = 30000;
+        int timeMs =
+            30000; // of the checking process's CPU time per file; waited for three times that at most
         int memoryMiB = 512;
         int processes = 2; // files checked at once
     };
@@ -54,12 +56,14 @@ private:
     {
         pid_t pid = -1;
         int socket = -1;
+        clockid_t clock = -1; // its CPU time
     };
     Process take();
     void giveBack(Process process);
     void end(Process &process, bool kill);
     bool start(Process &process, QString *error);
     PdfVerdict ask(Process &process, int fd, bool *keep);
+    bool awaitAnswer(const Process &process, qint64 cpuBefore) const;
     PdfVerdict checkWithProcess(int fd);
 
     const QString m_program;

@@ -3,11 +3,16 @@
 #include "testenv.h"
 #include "testpdf.h"
 
+#include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QTemporaryDir>
+#include <QThread>
+#include <csignal>
 #include <future>
 #include <qpdf/QPDF.hh>
 #include <qpdf/QPDFWriter.hh>
+#include <unistd.h>
 
 using State = PdfVerdict::State;
 using Damage = PdfVerdict::Damage;
@@ -69,6 +74,23 @@ QByteArray madeOf(const QList<QByteArray> &objects, bool tree = true)
     out += "trailer\n<< /Size " + QByteArray::number(all.size() + 1) + " /Root 1 0 R >>\nstartxref\n" +
            QByteArray::number(xref) + "\n%%EOF\n";
     return out;
+}
+
+// The checking processes this test started, as the kernel sees them: "pid nice policy" each.
+QList<QList<int>> ourCheckers()
+{
+    QList<QList<int>> found;
+    for (const QString &entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
+        QFile stat(QStringLiteral("/proc/%1/stat").arg(entry));
+        if (entry.toInt() <= 0 || !stat.open(QIODevice::ReadOnly))
+            continue;
+        const QByteArray text = stat.readAll();
+        const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
+        // after the name: state ppid ... nice is the 19th field of the line, the policy the 41st
+        if (text.contains("(folionexus-pdfc") && fields.value(1).toInt() == int(::getpid()))
+            found.append({entry.toInt(), fields.value(16).toInt(), fields.value(38).toInt()});
+    }
+    return found;
 }
 
 } // namespace
@@ -287,6 +309,39 @@ private Q_SLOTS:
         QCOMPARE(verdict.state, state);
         QCOMPARE(verdict.unchecked, Unchecked::None);
         QCOMPARE(check.checkFile(fileWith(fntest::TestPdf{}.bytes())).state, State::Whole);
+    }
+
+    // The checking processes give way to the transfers, and the time limit counts their own CPU time: a
+    // file that waits for the processor is not cut short, but is not waited for without end either.
+    void aCheckThatWaitsForTheProcessorIsNotCutShort()
+    {
+        const QString whole = fileWith(fntest::TestPdf{}.bytes());
+        PdfChecker::Limits quick;
+        quick.timeMs = 300;
+        quick.processes = 1;
+        PdfChecker check(checker(), quick);
+        QCOMPARE(check.checkFile(whole).state, State::Whole);
+        const QList<QList<int>> checkers = ourCheckers();
+        QCOMPARE(checkers.size(), 1);
+        const pid_t pid = checkers[0][0];
+        QCOMPARE(checkers[0][1], 10);          // nice
+        QCOMPARE(checkers[0][2], SCHED_BATCH); // no wake-up preemption of the transfers
+
+        ::kill(pid, SIGSTOP); // as if the machine had no time for it
+        auto waited = std::async(std::launch::async, [&] { return check.checkFile(whole); });
+        QThread::msleep(500);
+        ::kill(pid, SIGCONT);
+        const PdfVerdict late = waited.get();
+        QCOMPARE(late.state, State::Whole);
+        QCOMPARE(late.unchecked, Unchecked::None);
+
+        ::kill(pid, SIGSTOP); // and never any time: given up on at three times the limit
+        QElapsedTimer took;
+        took.start();
+        const PdfVerdict never = check.checkFile(whole);
+        QCOMPARE(never.unchecked, Unchecked::TimedOut);
+        QVERIFY2(took.elapsed() >= 800 && took.elapsed() < 5000, qPrintable(QString::number(took.elapsed())));
+        QCOMPARE(check.checkFile(whole).state, State::Whole); // in a fresh process
     }
 
     void aMissingCheckerIsAVerdictNotACrash()
