@@ -206,19 +206,18 @@ bool PdfChecker::awaitAnswer(const Process &process, qint64 cpuBefore) const
     const qint64 limit = qint64(m_limits.timeMs) * 1000000;
     const auto start = steady_clock::now();
     const auto last = start + milliseconds(qint64(m_limits.timeMs) * kWallLimits);
-    for (;;) {
-        const qint64 cpu = cpuNanoseconds(process.clock);
-        // A process whose clock cannot be read is held to the time that passed.
-        const qint64 used = cpu >= 0 && cpuBefore >= 0
-                                ? cpu - cpuBefore
-                                : duration_cast<nanoseconds>(steady_clock::now() - start).count();
-        if (used >= limit)
-            return false;
+    for (qint64 used = 0;;) {
         // The process cannot use its CPU time faster than time passes: no need to look before then.
         const auto next = std::min(last, steady_clock::now() + nanoseconds(limit - used) + milliseconds(1));
         if (waitReadable(process.socket, next))
             return true;
         if (steady_clock::now() >= last)
+            return false;
+        const qint64 cpu = cpuNanoseconds(process.clock);
+        // A process whose clock cannot be read is held to the time that passed.
+        used = cpu >= 0 && cpuBefore >= 0 ? cpu - cpuBefore
+                                          : duration_cast<nanoseconds>(steady_clock::now() - start).count();
+        if (used >= limit)
             return false;
     }
 }

@@ -47,9 +47,11 @@ struct Pass
     std::string detail;
 };
 
-// The file as the check reads it: a small one in memory, read at once (the PDF library seeks to and fro
-// in a file some hundred times, and each seek through a FILE is a system call or two); a large one
-// through its descriptor, a chunk at a time, so that its size never counts against the memory limit.
+// The file as the check reads it. A small one is read into memory a block at a time as the PDF library
+// asks for it: the library seeks to and fro some hundred times in a file, each seek through a FILE a
+// system call or two, and of a paper it reads only some parts (its head, its objects, its tail; not its
+// images). A large one is read through its descriptor, so that its size never counts against the
+// memory limit.
 class Bytes
 {
 public:
@@ -62,22 +64,28 @@ public:
         if (m_size < 0 || m_size > kInMemory)
             return;
         m_memory.reset(new char[size_t(m_size) + 1]);
-        off_t done = 0;
-        while (done < m_size) {
-            const ssize_t got = ::pread(fd, m_memory.get() + done, size_t(m_size - done), done);
-            if (got < 0 && errno == EINTR)
-                continue;
-            if (got <= 0)
-                break;
-            done += off_t(got);
-        }
-        m_size = done; // what is there to read now is the file
+        m_loaded.assign(size_t((m_size + kBlock - 1) / kBlock), false);
     }
 
     off_t size() const { return m_size; }
     int fd() const { return m_fd; }
-    // The whole file when it is in memory, else null.
-    const char *memory() const { return m_memory.get(); }
+    // Where the file will be in memory (what is read of it so far: see load), else null.
+    char *memory() const { return m_memory.get(); }
+
+    // Makes bytes [offset, offset + length) of a file in memory readable there.
+    void load(off_t offset, size_t length) const
+    {
+        const off_t end = std::min<off_t>(m_size, offset + off_t(length));
+        for (off_t block = std::max<off_t>(offset, 0) / kBlock; block * kBlock < end; ++block) {
+            if (m_loaded[size_t(block)])
+                continue;
+            off_t last = block; // the missing blocks in a row, read at once
+            while ((last + 1) * kBlock < end && !m_loaded[size_t(last + 1)])
+                ++last;
+            readBlocks(block, last);
+            block = last;
+        }
+    }
 
     // Up to length bytes from offset on, in `into` when they must be read; what there is of them.
     std::string_view at(off_t offset, size_t length, char *into) const
@@ -85,25 +93,99 @@ public:
         if (offset < 0 || offset >= m_size)
             return {};
         length = size_t(std::min<off_t>(off_t(length), m_size - offset));
-        if (m_memory)
+        if (m_memory) {
+            load(offset, length);
             return {m_memory.get() + offset, length};
+        }
+        return readAt(offset, into, length) ? std::string_view(into, length) : std::string_view();
+    }
+
+    static constexpr off_t kBlock = 4096;
+
+private:
+    bool readAt(off_t offset, char *into, size_t length) const
+    {
         size_t done = 0;
         while (done < length) {
             const ssize_t got = ::pread(m_fd, into + done, length - done, offset + off_t(done));
             if (got < 0 && errno == EINTR)
                 continue;
             if (got <= 0)
-                return {};
+                return false;
             done += size_t(got);
         }
-        return {into, length};
+        return true;
     }
 
-private:
+    void readBlocks(off_t first, off_t last) const
+    {
+        const off_t from = first * kBlock;
+        const off_t to = std::min<off_t>(m_size, (last + 1) * kBlock);
+        // A file cut shorter meanwhile reads as zeros past its new end, never as what memory held.
+        if (!readAt(from, m_memory.get() + from, size_t(to - from)))
+            std::memset(m_memory.get() + from, 0, size_t(to - from));
+        std::fill(m_loaded.begin() + first, m_loaded.begin() + last + 1, true);
+    }
+
     static constexpr off_t kInMemory = 16 * 1024 * 1024;
     int m_fd;
     off_t m_size = 0;
     std::unique_ptr<char[]> m_memory;
+    mutable std::vector<bool> m_loaded; // per block
+};
+
+// The library's view of a file in memory: its own reader over the memory, each read preceded by loading
+// what it is about to read.
+class LoadingSource : public InputSource
+{
+public:
+    explicit LoadingSource(const Bytes &file)
+        : m_file(file), m_view(reinterpret_cast<unsigned char *>(file.memory()), size_t(file.size())),
+          m_reader("the file", &m_view) // the reader reads the memory; it does not own it
+    {
+    }
+
+    qpdf_offset_t findAndSkipNextEOL() override
+    {
+        // To the end of the line, and past the line breaks that follow it.
+        const off_t size = m_file.size();
+        off_t at = off_t(m_reader.tell());
+        bool inBreak = false;
+        for (; at < size; at += Bytes::kBlock - at % Bytes::kBlock) {
+            m_file.load(at, size_t(Bytes::kBlock - at % Bytes::kBlock));
+            const char *p = m_file.memory() + at;
+            const char *end =
+                m_file.memory() + std::min<off_t>(size, at - at % Bytes::kBlock + Bytes::kBlock);
+            for (; p < end; ++p) {
+                const bool isBreak = *p == '\r' || *p == '\n';
+                if (inBreak && !isBreak)
+                    break;
+                inBreak = inBreak || isBreak;
+            }
+            if (p < end)
+                break;
+        }
+        const qpdf_offset_t found = m_reader.findAndSkipNextEOL();
+        last_offset = m_reader.getLastOffset();
+        return found;
+    }
+    std::string const &getName() const override { return m_reader.getName(); }
+    qpdf_offset_t tell() override { return m_reader.tell(); }
+    void seek(qpdf_offset_t offset, int whence) override { m_reader.seek(offset, whence); }
+    void rewind() override { m_reader.rewind(); }
+    size_t read(char *buffer, size_t length) override
+    {
+        m_file.load(off_t(m_reader.tell()), length);
+        const size_t got = m_reader.read(buffer, length);
+        last_offset = m_reader.getLastOffset();
+        return got;
+    }
+    void unreadCh(char ch) override { m_reader.unreadCh(ch); }
+
+private:
+    const Bytes &m_file;
+    Buffer m_view;
+    BufferInputSource m_reader;
 };
 
 // A header within the first kilobyte: some writers put a line or two before it, and offsets then count
@@ -119,8 +201,8 @@ bool hasHeader(const Bytes &file)
 bool endsAfterItsLastObject(const Bytes &file)
 {
     const off_t size = file.size();
-    // A file in memory is one chunk: the markers are searched for from its end.
-    const off_t chunk = file.memory() ? std::max<off_t>(size, 1) : 64 * 1024;
+    // The markers are near the end: a file in memory is read no further back than they are.
+    const off_t chunk = file.memory() ? Bytes::kBlock : 64 * 1024;
     constexpr off_t Overlap = 8; // a marker that straddles two chunks
     std::vector<char> buffer(file.memory() ? 0 : size_t(chunk + Overlap));
     for (off_t end = size; end > 0;) {
@@ -212,14 +294,10 @@ std::string firstCause(const std::vector<QPDFExc> &warnings)
     return warnings.front().what();
 }
 
-std::shared_ptr<InputSource> sourceOf(const Bytes &file, Buffer &view)
+std::shared_ptr<InputSource> sourceOf(const Bytes &file)
 {
-    if (file.memory()) {
-        // The library only reads through the buffer; it does not own it.
-        view =
-            Buffer(reinterpret_cast<unsigned char *>(const_cast<char *>(file.memory())), size_t(file.size()));
-        return std::make_shared<BufferInputSource>("the file", &view);
-    }
+    if (file.memory())
+        return std::make_shared<LoadingSource>(file);
     FILE *stream = ::fdopen(::dup(file.fd()), "rb");
     if (!stream)
         throw std::runtime_error(std::strerror(errno));
@@ -231,12 +309,11 @@ std::shared_ptr<InputSource> sourceOf(const Bytes &file, Buffer &view)
 Pass runPass(const Bytes &file, bool repair)
 {
     Pass pass;
-    Buffer view; // outlives the library's object, which reads through it
     QPDF pdf;
     pdf.setSuppressWarnings(true);
     pdf.setAttemptRecovery(repair);
     try {
-        pdf.processInputSource(sourceOf(file, view));
+        pdf.processInputSource(sourceOf(file));
         pass.opened = true;
         pass.encrypted = pdf.isEncrypted();
         const bool walked = walkPages(pdf, pass);

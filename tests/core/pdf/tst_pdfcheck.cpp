@@ -172,6 +172,19 @@ private Q_SLOTS:
         garbled.badStream = true;
         QTest::newRow("a content stream that does not decode")
             << garbled.bytes() << State::Damaged << Damage::BadStream << 1;
+        // Past the size that is read into memory, the file is read through its descriptor.
+        const QByteArray large = fntest::wholePdf(17 * 1024 * 1024);
+        QTest::newRow("large: whole") << large << State::Whole << Damage::None << 1;
+        QTest::newRow("large: cut before the end-of-file marker")
+            << cutAt(large, "%%EOF") << State::Damaged << Damage::CutShort << 1;
+        QTest::newRow("large: cut inside its page's stream")
+            << large.left(large.size() / 2) << State::Damaged << Damage::CutShort << -1;
+        fntest::TestPdf largeShifted;
+        largeShifted.compressed = false;
+        largeShifted.contentBytes = 17 * 1024 * 1024;
+        largeShifted.xrefShift = 7;
+        QTest::newRow("large: offsets wrong, objects whole")
+            << largeShifted.bytes() << State::Repaired << Damage::None << 1;
         QTest::newRow("a web page") << QByteArray("<html><body>Please log in</body></html>") << State::Damaged
                                     << Damage::NotPdf << -1;
         QTest::newRow("empty") << QByteArray() << State::Damaged << Damage::NotPdf << -1;
