@@ -18,6 +18,7 @@
 #include <string_view>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 
 using pdfverdict::Damage;
@@ -63,9 +64,18 @@ public:
         m_size = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) ? st.st_size : ::lseek(fd, 0, SEEK_END);
         if (m_size < 0 || m_size > kInMemory)
             return;
-        m_memory.reset(new char[size_t(m_size) + 1]);
+        m_memory = takeMemory(size_t(m_size) + 1);
         m_loaded.assign(size_t((m_size + kBlock - 1) / kBlock), false);
     }
+
+    ~Bytes()
+    {
+        // The memory serves the next file of the checking process, unless it is large.
+        if (m_memory && m_size <= kKept)
+            spare() = std::exchange(m_memory, Memory());
+    }
+    Bytes(const Bytes &) = delete;
+    Bytes &operator=(const Bytes &) = delete;
 
     off_t size() const { return m_size; }
     int fd() const { return m_fd; }
@@ -127,10 +137,31 @@ private:
         std::fill(m_loaded.begin() + first, m_loaded.begin() + last + 1, true);
     }
 
+    struct Memory
+    {
+        std::unique_ptr<char[]> bytes;
+        size_t size = 0;
+        char *get() const { return bytes.get(); }
+        explicit operator bool() const { return bool(bytes); }
+    };
+    static Memory &spare()
+    {
+        thread_local Memory kept;
+        return kept;
+    }
+    static Memory takeMemory(size_t size)
+    {
+        Memory memory = std::exchange(spare(), Memory());
+        if (!memory || memory.size < size)
+            memory = {std::unique_ptr<char[]>(new char[size]), size};
+        return memory;
+    }
+
     static constexpr off_t kInMemory = 16 * 1024 * 1024;
+    static constexpr off_t kKept = 1024 * 1024;
     int m_fd;
     off_t m_size = 0;
-    std::unique_ptr<char[]> m_memory;
+    Memory m_memory;
     mutable std::vector<bool> m_loaded; // per block
 };
 
