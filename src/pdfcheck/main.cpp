@@ -81,8 +81,8 @@ bool receive(uint64_t *request, int *fd)
 
 // The checks wait for nobody: a checker that wakes with a file does not take the processor from a transfer
 // that is running (SCHED_BATCH), but it keeps its fair share. A lower priority (nice) would starve the
-// checks while other programs keep the machine busy: beside ten compilers, a check of one second of CPU
-// time took twenty-four at nice 10.
+// checks while other programs keep the machine busy: beside about ten compilers, a check that needed
+// under a second of CPU time took twenty-four seconds at nice 10.
 void giveWay()
 {
     const sched_param none{};
