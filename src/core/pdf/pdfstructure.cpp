@@ -85,8 +85,12 @@ public:
     // Makes bytes [offset, offset + length) of a file in memory readable there.
     void load(off_t offset, size_t length) const
     {
-        const off_t end = std::min<off_t>(m_size, offset + off_t(length));
-        for (off_t block = std::max<off_t>(offset, 0) / kBlock; block * kBlock < end; ++block) {
+        const off_t start = std::max<off_t>(offset, 0);
+        if (start >= m_size)
+            return;
+        // Whatever length the library asks for, the memory it then reads is loaded.
+        const off_t end = length >= size_t(m_size - start) ? m_size : start + off_t(length);
+        for (off_t block = start / kBlock; block * kBlock < end; ++block) {
             if (m_loaded[size_t(block)])
                 continue;
             off_t last = block; // the missing blocks in a row, read at once

@@ -356,6 +356,26 @@ private Q_SLOTS:
         QCOMPARE(check.checkFile(whole).state, State::Whole); // in a fresh process
     }
 
+    // One checking process checks file after file: each is judged on its own bytes, never on what the
+    // file before it left in the process's memory.
+    void eachFileIsJudgedOnItsOwnBytes()
+    {
+        PdfChecker::Limits one;
+        one.processes = 1;
+        PdfChecker check(checker(), one);
+        const QByteArray whole = fntest::wholePdf(64 * 1024);
+        QCOMPARE(check.checkFile(fileWith(whole)).state, State::Whole);
+        QByteArray zeros = whole;
+        zeros.replace(9, zeros.size() - 9, QByteArray(zeros.size() - 9, '\0'));
+        const PdfVerdict blank = check.checkFile(fileWith(zeros));
+        QCOMPARE(blank.state, State::Damaged);
+        QCOMPARE(blank.damage, Damage::CannotOpen);
+        QByteArray noTail = whole;
+        noTail.replace(noTail.size() - 2000, 2000, QByteArray(2000, ' '));
+        QCOMPARE(check.checkFile(fileWith(noTail)).state, State::Damaged);
+        QCOMPARE(check.checkFile(fileWith(whole)).state, State::Whole);
+    }
+
     void aMissingCheckerIsAVerdictNotACrash()
     {
         PdfChecker check(m_dir.path() + QStringLiteral("/no-such-checker"));
