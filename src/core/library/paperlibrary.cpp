@@ -9,6 +9,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSqlDatabase>
+#include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QStandardPaths>
@@ -130,6 +131,16 @@ void PaperLibrary::close()
     }
     QSqlDatabase::removeDatabase(m_connection);
     m_connection.clear();
+}
+
+bool PaperLibrary::moveToThread(QThread *thread)
+{
+    if (!isOpen())
+        return false;
+    // A connection belongs to the thread of its driver: the driver goes, the connection with it.
+    QSqlDriver *driver = QSqlDatabase::database(m_connection, false).driver();
+    driver->moveToThread(thread);
+    return driver->thread() == thread;
 }
 
 PaperLibrary::OpenResult PaperLibrary::open()
