@@ -1,6 +1,7 @@
 #include "core/library/libraryopening.h"
 
 #include "core/common/backgroundthread.h"
+#include "core/library/libraryconnection.h"
 
 #include <QObject>
 #include <QThread>
@@ -21,7 +22,7 @@ LibraryOpener::LibraryOpener(PaperLibrary &library, QObject *receiver, Done done
         MarkBackgroundThread();
         PaperLibrary::OpenResult result = library.open();
         // A connection that could not be handed over is opened again where it is used.
-        const bool handedOver = !result.ok || library.moveToThread(home);
+        const bool handedOver = !result.ok || LibraryConnection::moveToThread(library, home);
         if (!handedOver)
             library.close();
         QMetaObject::invokeMethod(

@@ -9,7 +9,6 @@
 
 class QSqlDatabase;
 class QSqlQuery;
-class QThread;
 
 // How many reads of the held files (heldFile, heldFilesAt) were made on the application's main thread.
 int libraryReadsOnMainThread();
@@ -52,9 +51,6 @@ public:
     OpenResult open();
     void close();
     bool isOpen() const;
-    // Hands the open connection to another thread, which uses the library from then on (called on the
-    // thread that opened it, before the other thread touches it). False when it is not open.
-    bool moveToThread(QThread *thread);
     QString path() const { return m_path; }
 
     // How long a call waits for another program's write to end. Applies from the next open().
