@@ -1,7 +1,7 @@
-// The program's entry. A batch run from a list of links or a manifest, and the demo site alone, run here
-// in a small process that loads no window or browser library: such a run starts in a few milliseconds.
-// Everything else (the windows, batch runs that load pages) is the windows program, which this process
-// becomes.
+// The batch program, which folionexus becomes for a batch run. A batch run from a list of links or a
+// manifest, and the demo site alone, run here in a small process that loads no window or browser
+// library: such a run starts in a few milliseconds. Everything else (the windows, batch runs that load
+// pages) is the windows program, which this process becomes.
 #include "batch/batchmode.h"
 #include "batch/librarycommand.h"
 #include "batch/pdfcheckcommand.h"
@@ -14,6 +14,7 @@
 #include <cstring>
 #include <filesystem>
 #include <optional>
+#include <sys/prctl.h>
 #include <unistd.h>
 
 namespace {
@@ -53,6 +54,8 @@ int becomeWindowsProgram(char **argv)
 
 int main(int argc, char **argv)
 {
+    // Started by folionexus in its place: the process keeps the name it is known by.
+    ::prctl(PR_SET_NAME, "folionexus", 0, 0, 0);
     if (isGiven(argc, argv, "--batch")) {
         // Qt's own event loop instead of GLib's: it wakes a thread only when it is not awake already,
         // where GLib's writes to the thread's wake-up descriptor for every event posted to it, several
