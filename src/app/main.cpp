@@ -54,8 +54,7 @@ int becomeWindowsProgram(char **argv)
 
 int main(int argc, char **argv)
 {
-    // Started by folionexus in its place: the process keeps the name it is known by.
-    ::prctl(PR_SET_NAME, "folionexus", 0, 0, 0);
+    ::prctl(PR_SET_NAME, "folionexus", 0, 0, 0); // started by folionexus, it keeps the name it is known by
     if (isGiven(argc, argv, "--batch")) {
         // Qt's own event loop instead of GLib's: it wakes a thread only when it is not awake already,
         // where GLib's writes to the thread's wake-up descriptor for every event posted to it, several
@@ -84,10 +83,8 @@ int main(int argc, char **argv)
         QCoreApplication app(argc, argv);
         return pdfcheckcommand::run(QCoreApplication::arguments());
     }
-    if (isGiven(argc, argv, "--library")) {
-        const std::optional<int> status = libraryCommandMain(argc, argv);
-        return status.value_or(1);
-    }
+    if (isGiven(argc, argv, "--library"))
+        return libraryCommandMain(argc, argv).value_or(1);
     if (isGiven(argc, argv, "--demo-site")) {
         QCoreApplication app(argc, argv);
         return runDemoSiteCommand(QCoreApplication::arguments());
