@@ -1,7 +1,7 @@
-// The program's entry. A batch run from a list of links or a manifest, and the demo site alone, run here
-// in a small process that loads no window or browser library: such a run starts in a few milliseconds.
-// Everything else (the windows, batch runs that load pages) is the windows program, which this process
-// becomes.
+// The batch program, which folionexus becomes for a batch run. A batch run from a list of links or a
+// manifest, and the demo site alone, run here in a small process that loads no window or browser
+// library: such a run starts in a few milliseconds. Everything else (the windows, batch runs that load
+// pages) is the windows program, which this process becomes.
 #include "batch/batchmode.h"
 #include "batch/librarycommand.h"
 #include "batch/pdfcheckcommand.h"
@@ -14,6 +14,7 @@
 #include <cstring>
 #include <filesystem>
 #include <optional>
+#include <sys/prctl.h>
 #include <unistd.h>
 
 namespace {
@@ -53,6 +54,7 @@ int becomeWindowsProgram(char **argv)
 
 int main(int argc, char **argv)
 {
+    ::prctl(PR_SET_NAME, "folionexus", 0, 0, 0); // started by folionexus, it keeps the name it is known by
     if (isGiven(argc, argv, "--batch")) {
         // Qt's own event loop instead of GLib's: it wakes a thread only when it is not awake already,
         // where GLib's writes to the thread's wake-up descriptor for every event posted to it, several
@@ -81,10 +83,8 @@ int main(int argc, char **argv)
         QCoreApplication app(argc, argv);
         return pdfcheckcommand::run(QCoreApplication::arguments());
     }
-    if (isGiven(argc, argv, "--library")) {
-        const std::optional<int> status = libraryCommandMain(argc, argv);
-        return status.value_or(1);
-    }
+    if (isGiven(argc, argv, "--library"))
+        return libraryCommandMain(argc, argv).value_or(1);
     if (isGiven(argc, argv, "--demo-site")) {
         QCoreApplication app(argc, argv);
         return runDemoSiteCommand(QCoreApplication::arguments());

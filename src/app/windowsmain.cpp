@@ -17,7 +17,6 @@
 #include <QCommandLineParser>
 #include <QStandardPaths>
 #include <QTextStream>
-#include <QTimer>
 #include <cstdio>
 #include <optional>
 #include <sys/prctl.h>
@@ -127,7 +126,8 @@ int runWindows(const StartPlace &start)
 {
     installMessageBoxes();
     // The run's options, site rules and library, lent to the windows; all three outlive them. The
-    // library opens once the startup window is on its way to the screen, which needs none of it.
+    // library opens on a thread of its own while the startup window, which needs none of it, is made
+    // and shown; the windows that use it wait for it.
     OptionStore options;
     options.loadFromStore();
     SiteRulesCatalog siteRules;
@@ -148,13 +148,14 @@ int runWindows(const StartPlace &start)
     windows.setPdfChecker(&pdfChecker);
     if (site.isListening())
         windows.setLoginPage(site.loginUrl());
+    windows.awaitLibrary();
+    const LibraryOpener opener(
+        library, &windows, [&library, &windows](const PaperLibrary::OpenResult &opened) {
+            if (!opened.message.isEmpty())
+                showMessage(opened.ok ? MessageIcon::Information : MessageIcon::Critical, opened.message);
+            windows.setLibrary(opened.ok ? &library : nullptr);
+        });
     windows.showStartup();
-    QTimer::singleShot(0, &windows, [&library, &windows] {
-        if (openLibraryTelling(library, [](bool usable, const QString &message) {
-                showMessage(usable ? MessageIcon::Information : MessageIcon::Critical, message);
-            }))
-            windows.setLibrary(&library);
-    });
     const int status = QApplication::exec();
     PartFile::waitForDiskWork(kDiskWorkAtEndMs);
     return status;

@@ -22,6 +22,7 @@
 #include <QTimer>
 #include <QWebEnginePage>
 #include <QWebEngineProfile>
+#include <utility>
 
 AppWindows::AppWindows(const QUrl &homePage, OptionStore &options, SiteRulesCatalog &siteRules,
                        QObject *parent)
@@ -61,8 +62,20 @@ bool AppWindows::isSearchWindowOpen() const
     return m_search && m_search->isVisible();
 }
 
+void AppWindows::setLibrary(PaperLibrary *library)
+{
+    m_run.library = library;
+    m_libraryAwaited = false;
+    if (std::exchange(m_searchWanted, false) && m_cover)
+        showSearchWindow();
+}
+
 fWebSearch *AppWindows::showSearchWindow()
 {
+    if (m_libraryAwaited) {
+        m_searchWanted = true;
+        return nullptr;
+    }
     if (m_search && !m_search->isVisible())
         m_search = nullptr;
     if (!m_search) {

@@ -29,8 +29,12 @@ public:
     fWebSearch *searchWindow() const { return m_search; }
     fFileDownload *downloadWindow() const { return m_download; }
     QUrl homePage() const { return m_home; }
-    // The library once it is open; windows made from then on use it.
-    void setLibrary(PaperLibrary *library) { m_run.library = library; }
+    // The library is being opened: the search window, which the windows that use the library come
+    // from, is made once it has come (setLibrary), so that none of them is made without it.
+    void awaitLibrary() { m_libraryAwaited = true; }
+    // The library once it is open (nullptr when it could not be opened); windows made from then on use
+    // it, and a search window asked for while it was awaited is shown now.
+    void setLibrary(PaperLibrary *library);
     const RunObjects &run() const { return m_run; }
 
     // The login page of the site the program serves itself, offered in the login panel while the
@@ -43,7 +47,8 @@ public:
     void setPdfChecker(PdfChecker *checker) { m_pdfChecker = checker; }
 
     void showStartup();
-    // "批量下载" and "打开网页分析窗口": shows the search window, creating it when needed.
+    // "批量下载" and "打开网页分析窗口": shows the search window, creating it when needed (nullptr while
+    // the library is awaited: it shows when the library comes).
     fWebSearch *showSearchWindow();
     bool isSearchWindowOpen() const;
     fFileDownload *ensureDownloadWindow();
@@ -74,4 +79,6 @@ private:
     QPointer<fFileDownload> m_download;
     QPointer<LibraryWindow> m_library;
     PdfChecker *m_pdfChecker = nullptr;
+    bool m_libraryAwaited = false;
+    bool m_searchWanted = false; // asked for while the library was awaited
 };

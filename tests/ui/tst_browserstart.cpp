@@ -1,3 +1,4 @@
+#include "core/library/paperlibrary.h"
 #include "testenv.h"
 #include "testrun.h"
 #include "ui/appwindows.h"
@@ -7,6 +8,7 @@
 #include "ui/startupwindow.h"
 
 #include <QDialog>
+#include <QTemporaryDir>
 #include <QTimer>
 #include <QWebEngineProfile>
 
@@ -45,6 +47,36 @@ private Q_SLOTS:
         QCOMPARE(profiles(), 1);
         windows.downloadWindow()->close();
         search->close();
+    }
+
+    // A search window asked for while the library is still opening comes once the library has come, with
+    // it; when it cannot be opened, the search window comes without it.
+    void theSearchWindowWaitsForTheLibrary_data()
+    {
+        QTest::addColumn<bool>("opened");
+        QTest::newRow("the library opened") << true;
+        QTest::newRow("the library could not be opened") << false;
+    }
+
+    void theSearchWindowWaitsForTheLibrary()
+    {
+        QFETCH(bool, opened);
+        QTemporaryDir dir;
+        PaperLibrary library(dir.path() + QStringLiteral("/PaperLibrary.db"));
+        QVERIFY(library.open().ok);
+        AppWindows windows(QUrl(QStringLiteral("about:blank")), TestOptions::store(), fntest::siteRules());
+        windows.awaitLibrary();
+        windows.showStartup();
+        QVERIFY(!windows.showSearchWindow());
+        QVERIFY(!windows.searchWindow());
+
+        windows.setLibrary(opened ? &library : nullptr);
+        QVERIFY(windows.searchWindow());
+        QVERIFY(windows.searchWindow()->isVisible());
+        QCOMPARE(windows.run().library, opened ? &library : nullptr);
+        // From now on the search window is shown at once.
+        QCOMPARE(windows.showSearchWindow(), windows.searchWindow());
+        windows.searchWindow()->close();
     }
 };
 

@@ -9,6 +9,7 @@
 
 class PaperLibrary;
 class QSqlDatabase;
+class QThread;
 
 // The statements of one read or write on the library's own connection; a failed statement is handed
 // back so that the library can say why, in its own words.
@@ -23,6 +24,9 @@ public:
     // False (with the library's lastError) when it is not open or a statement failed.
     static bool read(PaperLibrary &library, const LibraryStatements &statements);
     static bool write(PaperLibrary &library, const LibraryStatements &statements);
+    // Hands the library's open connection to another thread, which uses the library from then on (called
+    // on the thread that opened it, before the other thread touches it). False when it is not open.
+    static bool moveToThread(PaperLibrary &library, QThread *thread);
 
     // The columns recordFrom reads, first in a select, and the record made of them.
     static QString recordColumns();

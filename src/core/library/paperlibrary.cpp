@@ -9,6 +9,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSqlDatabase>
+#include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QStandardPaths>
@@ -382,6 +383,16 @@ bool PaperLibrary::failText(const QString &text, Failure kind)
 }
 
 // The door of the library's views and upkeep to its connection.
+bool LibraryConnection::moveToThread(PaperLibrary &library, QThread *thread)
+{
+    if (!library.isOpen())
+        return false;
+    // A connection belongs to the thread of its driver: the driver goes, the connection with it.
+    QSqlDriver *driver = QSqlDatabase::database(library.m_connection, false).driver();
+    driver->moveToThread(thread);
+    return driver->thread() == thread;
+}
+
 bool LibraryConnection::read(PaperLibrary &library, const LibraryStatements &statements)
 {
     if (!library.isOpen())
