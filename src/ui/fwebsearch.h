@@ -17,6 +17,8 @@ class QMenu;
 class QPushButton;
 class QTreeView;
 class PageAddressLine;
+struct PageSnapshot;
+struct PageYield;
 class QWebEngineView;
 class SearchWindowHost;
 class SeenRecorder;
@@ -80,6 +82,9 @@ private:
     void refreshCount();
     void autoSizeColumns();
     void tellRejectedSelectors(const QString &file, const QStringList &fields);
+    void tellNothingTaken(const PageSnapshot &page, const PageYield &yield, bool walk);
+    void startAddAll(int ticket); // the page on show has something for the walk
+    void showAddAllIdle();
     void onAddAllFinished();
     void onAnalysisStarted();
     void onAnalysisFinished(const QString &resultText);
@@ -98,8 +103,10 @@ private:
     CandidateAnalysis *m_analysis = nullptr;
     SeenRecorder *m_seenRecorder = nullptr; // papers taken are kept in the paper library
     // Whether "加入全部到列表" walks the pages now; the button's caption follows it.
-    enum class AddAllState { Idle, Walking };
+    // Checking: the page on show is read before the walk (and its folder question) starts.
+    enum class AddAllState { Idle, Checking, Walking };
     AddAllState m_addAllState = AddAllState::Idle;
+    int m_addAllTicket = 0; // the look at the first page that may start the walk
     int m_barTopTwips = -1;
 
     QWidget *PicPanWeb = nullptr;
