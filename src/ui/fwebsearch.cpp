@@ -35,6 +35,7 @@
 #include <QLabel>
 #include <QMenuBar>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QStatusBar>
 #include <QStyle>
 #include <QTimer>
@@ -63,7 +64,7 @@ constexpr int kBarHeightTwips = 75;
 constexpr int kListMinRows = 5;
 constexpr int kRowBand = 13;
 // The bar's first place, in hundredths of the window's height: the rest is the list's.
-constexpr int kFirstBarShare = 62;
+constexpr int kFirstBarShare = 60;
 // A column that gives way keeps at least this many pixels.
 constexpr int kLeastColumnWidth = 60;
 
@@ -125,6 +126,24 @@ void addStatusPanels(QStatusBar *bar, QLabel *(&panels)[3])
         bar->addWidget(panels[i], i == 1 ? 1 : 0);
     }
     panels[2]->setMinimumWidth(160);
+}
+
+void tellRejectedSelectors(const QString &file, const QStringList &fields)
+{
+    if (!fields.isEmpty())
+        showMessage(MessageIcon::Critical, rejectedSelectorsText(file, fields));
+}
+
+void tellNothingTaken(const PageSnapshot &page, const PageYield &yield, const SiteRulesCatalog &rules, bool walk)
+{
+    const NothingTakenMessage message = nothingTakenMessage(page, yield, rules.refused(), walk);
+    showMessage(message.icon, message.text);
+}
+
+void showAddAllIdle(QPushButton *button)
+{
+    button->setStyleSheet(QString());
+    button->setText(kAddAllIdle);
 }
 
 // The queue asks each site no harder than the rules the pages are read by let it.
@@ -379,8 +398,11 @@ void fWebSearch::autoSizeColumns()
         ListView1->resizeColumnToContents(c);
         wanted.append(ListView1->columnWidth(c));
     }
-    const QList<int> widths =
-        searchlayout::fitColumns(wanted, weights, ListView1->viewport()->width(), kLeastColumnWidth);
+    // The rows just taken may bring in the vertical scroll bar only later: its room is kept.
+    int room = ListView1->viewport()->width();
+    if (!ListView1->verticalScrollBar()->isVisible())
+        room -= ListView1->style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, ListView1);
+    const QList<int> widths = searchlayout::fitColumns(wanted, weights, room, kLeastColumnWidth);
     for (int c = 0; c < widths.size(); ++c)
         ListView1->setColumnWidth(c, widths.at(c));
 }
@@ -391,7 +413,7 @@ void fWebSearch::addThisPage()
     m_pageReader->readPage(this, [this](const PageSnapshot &page) {
         const PageYield yield = MeasurePageYield(page, *m_candidates);
         if (yield.nothing != PageYield::Nothing::None) {
-            tellNothingTaken(page, yield, false);
+            tellNothingTaken(page, yield, m_pageReader->catalog(), false);
             return;
         }
         // Out of the browser's answer before the chooser's own event loop runs.
@@ -405,18 +427,6 @@ void fWebSearch::addThisPage()
     });
 }
 
-void fWebSearch::tellRejectedSelectors(const QString &file, const QStringList &fields)
-{
-    if (!fields.isEmpty())
-        showMessage(MessageIcon::Critical, rejectedSelectorsText(file, fields));
-}
-
-void fWebSearch::tellNothingTaken(const PageSnapshot &page, const PageYield &yield, bool walk)
-{
-    const NothingTakenMessage message =
-        nothingTakenMessage(page, yield, m_pageReader->catalog().refused(), walk);
-    showMessage(message.icon, message.text);
-}
 
 void fWebSearch::keepSitePoliteness(DownloadQueue &queue) const
 {
@@ -454,7 +464,8 @@ void fWebSearch::toggleAddAll()
         return;
     }
     if (m_addAllState == AddAllState::Checking) { // the look at the first page is dropped
-        showAddAllIdle();
+        m_addAllState = AddAllState::Idle;
+        showAddAllIdle(m_addAllButton);
         return;
     }
     m_addAllState = AddAllState::Checking;
@@ -467,8 +478,9 @@ void fWebSearch::toggleAddAll()
             return;
         const PageYield yield = MeasurePageYield(page, *m_candidates);
         if (!yield.walkHasWork()) {
-            showAddAllIdle();
-            tellNothingTaken(page, yield, true);
+            m_addAllState = AddAllState::Idle;
+            showAddAllIdle(m_addAllButton);
+            tellNothingTaken(page, yield, m_pageReader->catalog(), true);
             return;
         }
         QTimer::singleShot(0, this, [this, ticket] { startAddAll(ticket); });
@@ -486,13 +498,6 @@ void fWebSearch::startAddAll(int ticket)
     m_addAllState = AddAllState::Walking;
     m_walk->setSaveFolder(m_run.options.options().DefaultSaveFolder);
     m_walk->start();
-}
-
-void fWebSearch::showAddAllIdle()
-{
-    m_addAllState = AddAllState::Idle;
-    m_addAllButton->setStyleSheet(QString());
-    m_addAllButton->setText(kAddAllIdle);
 }
 
 namespace {
@@ -520,7 +525,8 @@ void fWebSearch::onAddAllFinished()
 {
     // Why the walk ended shows in the first panel of the status bar.
     m_statusPanels[0]->setText(addAllEndText(m_walk->endReason(), m_walk->pagesTaken()));
-    showAddAllIdle();
+    m_addAllState = AddAllState::Idle;
+    showAddAllIdle(m_addAllButton);
     autoSizeColumns();
     tellRejectedSelectors(m_walk->rejectingFile(), m_walk->rejectedSelectors());
 }

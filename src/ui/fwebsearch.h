@@ -17,8 +17,6 @@ class QMenu;
 class QPushButton;
 class QTreeView;
 class PageAddressLine;
-struct PageSnapshot;
-struct PageYield;
 class QWebEngineView;
 class SearchWindowHost;
 class SeenRecorder;
@@ -81,10 +79,7 @@ private:
     void connectBrowser();
     void refreshCount();
     void autoSizeColumns();
-    void tellRejectedSelectors(const QString &file, const QStringList &fields);
-    void tellNothingTaken(const PageSnapshot &page, const PageYield &yield, bool walk);
     void startAddAll(int ticket); // the page on show has something for the walk
-    void showAddAllIdle();
     void onAddAllFinished();
     void onAnalysisStarted();
     void onAnalysisFinished(const QString &resultText);
