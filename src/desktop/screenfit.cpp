@@ -44,8 +44,8 @@ protected:
             m_shownBefore = true;
             m_awaitingPlacement = true;
             QTimer::singleShot(kPlacementWaitMs, this, [this] { m_awaitingPlacement = false; });
-        } else if ((event->type() == QEvent::Move || event->type() == QEvent::Resize) && event->spontaneous() &&
-                   m_awaitingPlacement) {
+        } else if ((event->type() == QEvent::Move || event->type() == QEvent::Resize) &&
+                   event->spontaneous() && m_awaitingPlacement) {
             // The window manager has placed the window and drawn its frame: both are known now.
             m_awaitingPlacement = false;
             QTimer::singleShot(0, this, [this] { fit(true); });
@@ -78,7 +78,8 @@ private:
         // Before the window manager has framed the window, room is kept for a title bar.
         const QMargins sizing =
             margins.isNull()
-                ? QMargins(0, m_window->style()->pixelMetric(QStyle::PM_TitleBarHeight, nullptr, m_window), 0, 0)
+                ? QMargins(0, m_window->style()->pixelMetric(QStyle::PM_TitleBarHeight, nullptr, m_window), 0,
+                           0)
                 : margins;
         const QSize size = m_window->size()
                                .boundedTo(available.marginsRemoved(sizing).size())

@@ -180,8 +180,8 @@ void DownloadWindowFeedback::connectScheduler()
 void DownloadWindowFeedback::connectPanels()
 {
     // Queued: the panel is told while it is laid out or drawn, and may be laid out again at once.
-    connect(static_cast<StatusPanelLabel *>(panel(StatusPanel::Transfer)), &StatusPanelLabel::cutChanged, this,
-            &DownloadWindowFeedback::followRowText, Qt::QueuedConnection);
+    connect(static_cast<StatusPanelLabel *>(panel(StatusPanel::Transfer)), &StatusPanelLabel::cutChanged,
+            this, &DownloadWindowFeedback::followRowText, Qt::QueuedConnection);
     connect(m_queue->scheduler(), &DownloadScheduler::transferNoted, this,
             [this](TransferNote note, const QString &name) {
                 m_transferTextStale = false;

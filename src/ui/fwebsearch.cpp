@@ -134,7 +134,8 @@ void tellRejectedSelectors(const QString &file, const QStringList &fields)
         showMessage(MessageIcon::Critical, rejectedSelectorsText(file, fields));
 }
 
-void tellNothingTaken(const PageSnapshot &page, const PageYield &yield, const SiteRulesCatalog &rules, bool walk)
+void tellNothingTaken(const PageSnapshot &page, const PageYield &yield, const SiteRulesCatalog &rules,
+                      bool walk)
 {
     const NothingTakenMessage message = nothingTakenMessage(page, yield, rules.refused(), walk);
     showMessage(message.icon, message.text);
@@ -426,7 +427,6 @@ void fWebSearch::addThisPage()
         });
     });
 }
-
 
 void fWebSearch::keepSitePoliteness(DownloadQueue &queue) const
 {

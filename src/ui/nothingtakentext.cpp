@@ -14,9 +14,12 @@ QString reasonText(const PageSnapshot &page, const PageYield &yield, bool walk)
     case Nothing::RefusedSelector:
         return rejectedSelectorsText(pageRules(page).file, page.rejected);
     case Nothing::NoPapers:
-        return QStringLiteral("站点规则“%1”在本页没有找到论文%2，没有加入论文。").arg(pageRules(page).name, noNext);
+        return QStringLiteral("站点规则“%1”在本页没有找到论文%2，没有加入论文。")
+            .arg(pageRules(page).name, noNext);
     case Nothing::AllListed:
-        return QStringLiteral("本页的 %1 篇论文都已在列表中%2，没有新加入的论文。").arg(yield.papers).arg(noNext);
+        return QStringLiteral("本页的 %1 篇论文都已在列表中%2，没有新加入的论文。")
+            .arg(yield.papers)
+            .arg(noNext);
     case Nothing::None:
         break;
     }

@@ -207,8 +207,16 @@ private Q_SLOTS:
         QTreeView *list = search->candidateView();
         const QWidget *panel = search->findChild<QWidget *>(QStringLiteral("PicPanList"));
         QVERIFY2(search->centralWidget()->height() - panel->geometry().bottom() <= 2,
-                 qPrintable(QStringLiteral("%1 below %2").arg(search->centralWidget()->height()).arg(panel->geometry().bottom())));
-        QVERIFY2(wholeRows(list) >= 7, qPrintable(QStringLiteral("%1 rows, list %2 high at %3, bar %4, window %5").arg(wholeRows(list)).arg(list->height()).arg(panel->y()).arg(search->findChild<QWidget *>("PicBar")->y()).arg(search->height())));
+                 qPrintable(QStringLiteral("%1 below %2")
+                                .arg(search->centralWidget()->height())
+                                .arg(panel->geometry().bottom())));
+        QVERIFY2(wholeRows(list) >= 7,
+                 qPrintable(QStringLiteral("%1 rows, list %2 high at %3, bar %4, window %5")
+                                .arg(wholeRows(list))
+                                .arg(list->height())
+                                .arg(panel->y())
+                                .arg(search->findChild<QWidget *>("PicBar")->y())
+                                .arg(search->height())));
         const QHeaderView *header = list->header();
         for (int c = 0; c < CandidateListModel::ColumnCount; ++c) {
             const QString name = CandidateListModel::headerText(c);

@@ -98,6 +98,7 @@ private Q_SLOTS:
         QCOMPARE(TestOptions::store().options().DefaultSaveFolder, stored);
         QCOMPARE(ReadSetting(SectionSettings, SaveFolder.name, QString()), stored);
         QVERIFY(!QFileInfo::exists(DefaultSaveFolderSetting()));
+        QTRY_COMPARE(history(), stored.chopped(1).toUtf8() + "\r\n");
     }
 
     void historyIsGbkWithDuplicatesOnDiskOnly()

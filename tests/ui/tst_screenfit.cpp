@@ -80,10 +80,7 @@ class TestScreenFit : public QObject
     }
 
 private Q_SLOTS:
-    void initTestCase()
-    {
-        QCOMPARE(QGuiApplication::primaryScreen()->availableGeometry().size(), kScreen);
-    }
+    void initTestCase() { QCOMPARE(QGuiApplication::primaryScreen()->availableGeometry().size(), kScreen); }
 
     void aFrameIsBroughtInside_data()
     {
@@ -91,7 +88,8 @@ private Q_SLOTS:
         QTest::addColumn<QRect>("area");
         QTest::addColumn<QRect>("fitted");
         const QRect screen(0, 0, 800, 600);
-        QTest::newRow("inside: does it stay?") << QRect(10, 20, 300, 200) << screen << QRect(10, 20, 300, 200);
+        QTest::newRow("inside: does it stay?")
+            << QRect(10, 20, 300, 200) << screen << QRect(10, 20, 300, 200);
         QTest::newRow("beyond the bottom right: is it moved in?")
             << QRect(700, 500, 300, 200) << screen << QRect(500, 400, 300, 200);
         QTest::newRow("beyond the top left: is it moved in?")
@@ -113,7 +111,8 @@ private Q_SLOTS:
 
     void theWorkingWindowsFit()
     {
-        fWebSearch *search = new fWebSearch(&m_host, QUrl(QStringLiteral("about:blank")), fntest::runObjects());
+        fWebSearch *search =
+            new fWebSearch(&m_host, QUrl(QStringLiteral("about:blank")), fntest::runObjects());
         check(*search);
         search->setAttribute(Qt::WA_DeleteOnClose, false);
         delete search;

@@ -148,7 +148,8 @@ private Q_SLOTS:
         window->addThisPage();
         QTRY_COMPARE_WITH_TIMEOUT(messages.messages.size(), 1, 20000);
         const QString said = messages.messages.first().text;
-        QVERIFY2(said.contains(QStringLiteral("没有找到论文")) && said.contains("zz-bad.json"), qPrintable(said));
+        QVERIFY2(said.contains(QStringLiteral("没有找到论文")) && said.contains("zz-bad.json"),
+                 qPrintable(said));
         QCOMPARE(m_host.chooserRuns, 0);
         QCOMPARE(window->candidates()->count(), 0);
 
