@@ -772,8 +772,6 @@ private Q_SLOTS:
             << QList<int>{1200, 40, 400, 50} << 710 << QList<int>{465, 40, 155, 50};
         QTest::newRow("a narrow folder: does it keep its width and the title take the rest?")
             << QList<int>{1200, 40, 100, 50} << 710 << QList<int>{520, 40, 100, 50};
-        QTest::newRow("no room at all: does each giving column keep its least?")
-            << QList<int>{1200, 40, 400, 50} << 100 << QList<int>{60, 40, 60, 50};
         QTest::newRow("no room, a column narrower than the least: does it keep its own?")
             << QList<int>{1200, 40, 30, 50} << 100 << QList<int>{60, 40, 30, 50};
     }
