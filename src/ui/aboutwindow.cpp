@@ -2,6 +2,7 @@
 
 #include "core/common/messenger.h"
 #include "desktop/osname.h"
+#include "desktop/screenfit.h"
 #include "desktop/shellhelpers.h"
 
 #include <QClipboard>
@@ -19,6 +20,7 @@ AboutWindow::AboutWindow(QWidget *parent)
       Text1(new QPlainTextEdit(this)), Timer1(new QTimer(this))
 {
     setObjectName(QStringLiteral("frmAbout"));
+    KeepWithinScreen(this);
     lsoftname->setObjectName(QStringLiteral("lsoftname"));
     lblVersion->setObjectName(QStringLiteral("lblVersion"));
     Text1->setObjectName(QStringLiteral("Text1"));

@@ -9,6 +9,7 @@
 #include "core/rows/downloadlistmodel.h"
 #include "core/transfer/diskworkers.h"
 #include "core/transfer/downloadscheduler.h"
+#include "desktop/screenfit.h"
 #include "desktop/shellhelpers.h"
 #include "desktop/shelltexteditor.h"
 #include "ui/downloadwindowcommands.h"
@@ -407,6 +408,7 @@ fFileDownload::fFileDownload(const RunObjects &run, QWidget *parent) : QMainWind
     setWindowTitle(Caption);
     setAttribute(Qt::WA_DeleteOnClose);
     resize(1000, 600);
+    KeepWithinScreen(this);
 
     m_session = new DownloadSession(m_run.siteRules, this);
     mirrorBrowserCookies(m_session, programProfile());

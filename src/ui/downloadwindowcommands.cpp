@@ -75,12 +75,11 @@ void DownloadWindowCommands::connectList()
     });
     connect(m_parts.controls.ListView3, &QTreeView::clicked, this, [this](const QModelIndex &index) {
         if (index.isValid())
-            m_queue->commands().clickPanelText(
-                m_model->idAt(index.row()),
-                [panel = QPointer(m_feedback.panel(StatusPanel::Transfer))](const QString &text) {
-                    if (panel)
-                        panel->setText(text);
-                });
+            m_queue->commands().clickPanelText(m_model->idAt(index.row()),
+                                               [feedback = QPointer(&m_feedback)](const QString &text) {
+                                                   if (feedback)
+                                                       feedback->tellRowText(text);
+                                               });
     });
     connect(m_parts.controls.ListView3, &QWidget::customContextMenuRequested, this,
             [this](const QPoint &pos) {

@@ -86,6 +86,24 @@ void DownloadWindowFeedback::tellNews(const QString &text)
     m_board->show(FeedbackBoard::Place::Panel, FeedbackNote::withText(FeedbackNote::Topic::News, text));
 }
 
+void DownloadWindowFeedback::tellRowText(const QString &text)
+{
+    m_rowText = text;
+    panel(StatusPanel::Transfer)->setText(text);
+    followRowText();
+}
+
+void DownloadWindowFeedback::followRowText()
+{
+    // Only while the panel still holds the click's text: a transfer's name that is cut has its tooltip,
+    // and the list its row.
+    const auto *label = static_cast<const StatusPanelLabel *>(panel(StatusPanel::Transfer));
+    if (!m_rowText.isEmpty() && label->text() == m_rowText && label->isCut())
+        m_board->showDetail(m_rowText);
+    else
+        m_board->dropDetail();
+}
+
 bool DownloadWindowFeedback::eventFilter(QObject *watched, QEvent *event)
 {
     // The user closed the panel the pause opened: the list has its room back.
@@ -161,6 +179,9 @@ void DownloadWindowFeedback::connectScheduler()
 
 void DownloadWindowFeedback::connectPanels()
 {
+    // Queued: the panel is told while it is laid out or drawn, and may be laid out again at once.
+    connect(static_cast<StatusPanelLabel *>(panel(StatusPanel::Transfer)), &StatusPanelLabel::cutChanged,
+            this, &DownloadWindowFeedback::followRowText, Qt::QueuedConnection);
     connect(m_queue->scheduler(), &DownloadScheduler::transferNoted, this,
             [this](TransferNote note, const QString &name) {
                 m_transferTextStale = false;
@@ -279,13 +300,7 @@ void DownloadWindowFeedback::onQueueFinished()
 
 void DownloadWindowFeedback::rowsSentBack()
 {
-    using Topic = FeedbackNote::Topic;
-    const bool inPanel = m_board->panelNote().topic == Topic::RunEnd;
-    const bool inBar = m_board->barNote().topic == Topic::RunEnd;
-    if (inPanel || inBar)
-        m_board->show(inPanel && inBar ? FeedbackBoard::Place::Both
-                                       : (inPanel ? FeedbackBoard::Place::Panel : FeedbackBoard::Place::Bar),
-                      {});
+    m_board->withdraw(FeedbackNote::Topic::RunEnd);
 }
 
 void DownloadWindowFeedback::onVerificationNeeded()

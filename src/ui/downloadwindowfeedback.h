@@ -38,6 +38,9 @@ public:
     void tellResult(const QString &text);
     // A word for the connection panel only (the library's state, a page's title).
     void tellNews(const QString &text);
+    // What a click on a row tells (why it failed, its file) in the transfer panel; a text the panel cuts
+    // is read whole in the message bar too.
+    void tellRowText(const QString &text);
     // The window goes: the end of its run is not worth a word.
     void windowClosing() { m_closing = true; }
     // Rows went back to the queue (重新下载): the end of the last run, if shown, no longer tells how the
@@ -68,6 +71,7 @@ private:
     void clearPauseMessage(); // the pause is over: its message goes, any other stays
     void beginRun();
     void refreshTotalsSoon();
+    void followRowText(); // the transfer panel was laid out again
     bool autoRedownloadGoesOn() const;
 
     DownloadWindowParts m_parts;
@@ -82,6 +86,7 @@ private:
     QueueProgress m_progress;
     QTimer m_progressTick; // while a run is on
     QTimer m_totalsSoon;   // a row ended: the totals follow shortly
+    QString m_rowText;     // what the last click on a row told
     bool m_closing = false;
     // Panel 2 still names a row of an earlier run.
     bool m_transferTextStale = false;

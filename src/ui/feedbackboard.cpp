@@ -58,6 +58,7 @@ QString feedbackText(const FeedbackNote &note)
         return Downloader::stateText(note.state, note.code, note.text);
     case Topic::Result:
     case Topic::News:
+    case Topic::Detail:
         return note.text;
     }
     return {};
@@ -66,10 +67,10 @@ QString feedbackText(const FeedbackNote &note)
 FeedbackBoard::FeedbackBoard(QLabel *panel, MessageBar *bar, QObject *parent)
     : QObject(parent), m_panel(panel), m_bar(bar)
 {
-    // The user may close the bar: it tells nothing then.
+    // The user may close the bar: it tells nothing then, nor does what was under a detail.
     connect(m_bar, &MessageBar::changed, this, [this] {
         if (!m_bar->hasMessage())
-            m_barNote = {};
+            m_barNote = m_underDetail = {};
     });
 }
 
@@ -80,8 +81,35 @@ void FeedbackBoard::show(Place place, const FeedbackNote &note)
         m_panel->setText(feedbackText(note));
         keepWhole();
     }
-    if (place != Place::Panel)
+    if (place != Place::Panel) {
+        m_underDetail = {};
         showInBar(note);
+    }
+}
+
+void FeedbackBoard::showDetail(const QString &text)
+{
+    if (m_barNote.isPause())
+        return;
+    FeedbackNote under = m_barNote.topic == FeedbackNote::Topic::Detail ? m_underDetail : m_barNote;
+    showInBar(FeedbackNote::withText(FeedbackNote::Topic::Detail, text));
+    m_underDetail = std::move(under);
+}
+
+void FeedbackBoard::dropDetail()
+{
+    if (m_barNote.topic == FeedbackNote::Topic::Detail)
+        showInBar(std::exchange(m_underDetail, {}));
+}
+
+void FeedbackBoard::withdraw(FeedbackNote::Topic topic)
+{
+    if (m_underDetail.topic == topic)
+        m_underDetail = {};
+    if (m_panelNote.topic == topic)
+        show(Place::Panel, {});
+    if (m_barNote.topic == topic)
+        show(Place::Bar, {});
 }
 
 void FeedbackBoard::showInBar(const FeedbackNote &note)

@@ -24,6 +24,7 @@ struct FeedbackNote
         Result,       // a command's result: text, as the command put it
         Connection,   // the transfer's connection: state, code, text
         News,         // a page's title or a word of the library: text
+        Detail,       // what the user clicked for, too long for its panel: text
     };
     Topic topic = Topic::None;
     DiskFault disk = DiskFault::None;
@@ -58,6 +59,12 @@ public:
 
     // Shows the note in the place (an empty note clears it). A pause in the bar comes with 继续.
     void show(Place place, const FeedbackNote &note);
+    // A text the status bar cuts, shown whole in the bar over what the bar tells (a pause keeps the bar);
+    // dropped, the note under it is back.
+    void showDetail(const QString &text);
+    void dropDetail();
+    // Notes of the topic no longer hold: they go from the panel and the bar, also from under a detail.
+    void withdraw(FeedbackNote::Topic topic);
     const FeedbackNote &panelNote() const { return m_panelNote; }
     const FeedbackNote &barNote() const { return m_barNote; }
 
@@ -69,4 +76,5 @@ private:
     MessageBar *m_bar;
     FeedbackNote m_panelNote;
     FeedbackNote m_barNote;
+    FeedbackNote m_underDetail; // what the bar told before a detail covered it
 };

@@ -2,6 +2,7 @@
 
 #include "core/common/messenger.h"
 #include "core/common/safetext.h"
+#include "desktop/screenfit.h"
 
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -64,6 +65,7 @@ fIECache::fIECache(const CacheLocations &locations, QWidget *parent)
     setObjectName(QStringLiteral("fIECache"));
     setWindowTitle(QStringLiteral("IE浏览器缓存和历史列表-墨枢软件"));
     setAttribute(Qt::WA_DeleteOnClose);
+    KeepWithinScreen(this);
     buildLayout();
 
     using Command = CacheCommands::Command;

@@ -108,5 +108,11 @@ QString FolderHistoryPath()
 
 QString DefaultSaveFolderSetting()
 {
-    return QDir::homePath() + QStringLiteral("/12345");
+    // The user's documents, else downloads, else the home folder: wherever the desktop keeps papers.
+    QString base = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+    if (base.isEmpty())
+        base = QStandardPaths::writableLocation(QStandardPaths::DownloadLocation);
+    if (base.isEmpty())
+        base = QDir::homePath();
+    return base + QStringLiteral("/Folionexus/");
 }

@@ -38,5 +38,5 @@ void FitDropDownWidth(QComboBox *box);
 // SaveList.dat in the per-user application data folder.
 QString FolderHistoryPath();
 
-// The save folder proposed when none has been stored: "12345" in the home folder.
+// The save folder proposed when none has been stored: "Folionexus" in the user's documents folder.
 QString DefaultSaveFolderSetting();

@@ -12,6 +12,7 @@
 #include "core/search/givenaddress.h"
 #include "core/search/linkimporting.h"
 #include "core/search/pagecheck.h"
+#include "core/search/pageyield.h"
 #include "core/search/resultpage.h"
 #include "core/search/searchlayout.h"
 #include "core/search/seenrecorder.h"
@@ -19,7 +20,9 @@
 #include "core/sites/sitepoliteness.h"
 #include "core/sites/siterules.h"
 #include "desktop/filedialogs.h"
+#include "desktop/screenfit.h"
 #include "desktop/shellhelpers.h"
+#include "ui/nothingtakentext.h"
 #include "ui/pageaddressline.h"
 #include "ui/searchdialogs.h"
 #include "ui/searchwindowhost.h"
@@ -32,8 +35,10 @@
 #include <QLabel>
 #include <QMenuBar>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QStatusBar>
 #include <QStyle>
+#include <QTimer>
 #include <QTreeView>
 #include <QWebEngineView>
 
@@ -58,6 +63,10 @@ constexpr int kBarHeightTwips = 75;
 // The candidate list always has room for this many rows.
 constexpr int kListMinRows = 5;
 constexpr int kRowBand = 13;
+// The bar's first place, in hundredths of the window's height: the rest is the list's.
+constexpr int kFirstBarShare = 60;
+// A column that gives way keeps at least this many pixels.
+constexpr int kLeastColumnWidth = 60;
 
 int buttonWidthFor(const QPushButton *button, const QString &text)
 {
@@ -117,6 +126,25 @@ void addStatusPanels(QStatusBar *bar, QLabel *(&panels)[3])
         bar->addWidget(panels[i], i == 1 ? 1 : 0);
     }
     panels[2]->setMinimumWidth(160);
+}
+
+void tellRejectedSelectors(const QString &file, const QStringList &fields)
+{
+    if (!fields.isEmpty())
+        showMessage(MessageIcon::Critical, rejectedSelectorsText(file, fields));
+}
+
+void tellNothingTaken(const PageSnapshot &page, const PageYield &yield, const SiteRulesCatalog &rules,
+                      bool walk)
+{
+    const NothingTakenMessage message = nothingTakenMessage(page, yield, rules.refused(), walk);
+    showMessage(message.icon, message.text);
+}
+
+void showAddAllIdle(QPushButton *button)
+{
+    button->setStyleSheet(QString());
+    button->setText(kAddAllIdle);
 }
 
 // The queue asks each site no harder than the rules the pages are read by let it.
@@ -189,6 +217,7 @@ fWebSearch::fWebSearch(SearchWindowHost *host, const QUrl &homePage, const RunOb
     // The home page is opened once the window has had a turn of the event loop to show itself.
     QTimer::singleShot(0, this, [this] { m_page->load(m_homePage); });
     resize(900, 640);
+    KeepWithinScreen(this);
 }
 
 fWebSearch::~fWebSearch()
@@ -359,29 +388,44 @@ void fWebSearch::refreshCount()
 
 void fWebSearch::autoSizeColumns()
 {
-    for (int c = 0; c < m_candidates->columnCount(); ++c)
+    // Each column as wide as what it holds; where the list is too narrow for that, the title, the
+    // folder and the authors give way, so that type, status and year show whole.
+    QList<int> wanted;
+    QList<int> weights(CandidateListModel::ColumnCount, 0);
+    weights[CandidateListModel::ColTitle] = 3;
+    weights[CandidateListModel::ColFolder] = 1;
+    weights[CandidateListModel::ColAuthors] = 1;
+    for (int c = 0; c < m_candidates->columnCount(); ++c) {
         ListView1->resizeColumnToContents(c);
+        wanted.append(ListView1->columnWidth(c));
+    }
+    // The rows just taken may bring in the vertical scroll bar only later: its room is kept.
+    int room = ListView1->viewport()->width();
+    if (!ListView1->verticalScrollBar()->isVisible())
+        room -= ListView1->style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, ListView1);
+    const QList<int> widths = searchlayout::fitColumns(wanted, weights, room, kLeastColumnWidth);
+    for (int c = 0; c < widths.size(); ++c)
+        ListView1->setColumnWidth(c, widths.at(c));
 }
 
 void fWebSearch::addThisPage()
 {
-    if (m_run.options.options().PromptSavePathOnExtract)
-        m_host->runSaveLocationChooser(this); // a cancelled chooser does not stop the extraction
+    // The page is read first: the folder is asked only when there is something to take.
     m_pageReader->readPage(this, [this](const PageSnapshot &page) {
-        ExtractResultPage(page, *m_candidates, m_run.options.options().DefaultSaveFolder);
-        refreshCount();
-        autoSizeColumns();
-        tellRejectedSelectors(pageRules(page).file, page.rejected);
+        const PageYield yield = MeasurePageYield(page, *m_candidates);
+        if (yield.nothing != PageYield::Nothing::None) {
+            tellNothingTaken(page, yield, m_pageReader->catalog(), false);
+            return;
+        }
+        // Out of the browser's answer before the chooser's own event loop runs.
+        QTimer::singleShot(0, this, [this, page] {
+            if (m_run.options.options().PromptSavePathOnExtract)
+                m_host->runSaveLocationChooser(this); // a cancelled chooser does not stop the extraction
+            ExtractResultPage(page, *m_candidates, m_run.options.options().DefaultSaveFolder);
+            refreshCount();
+            autoSizeColumns();
+        });
     });
-}
-
-void fWebSearch::tellRejectedSelectors(const QString &file, const QStringList &fields)
-{
-    if (fields.isEmpty())
-        return;
-    showMessage(MessageIcon::Critical,
-                QStringLiteral("站点规则文件 %1 中有浏览器不接受的选择器，本页没有加入论文：\n%2")
-                    .arg(SiteRulesFileLabel(file), fields.join(u'\n')));
 }
 
 void fWebSearch::keepSitePoliteness(DownloadQueue &queue) const
@@ -419,11 +463,39 @@ void fWebSearch::toggleAddAll()
         autoSizeColumns();
         return;
     }
-    m_addAllState = AddAllState::Walking;
+    if (m_addAllState == AddAllState::Checking) { // the look at the first page is dropped
+        m_addAllState = AddAllState::Idle;
+        showAddAllIdle(m_addAllButton);
+        return;
+    }
+    m_addAllState = AddAllState::Checking;
     m_addAllButton->setText(kAddAllRunning);
     m_addAllButton->setStyleSheet(QStringLiteral("background-color: rgb(255, 0, 0);"));
+    // The page on show is read first: the folder is asked only when the walk has something to take.
+    const int ticket = ++m_addAllTicket;
+    m_pageReader->readPage(this, [this, ticket](const PageSnapshot &page) {
+        if (ticket != m_addAllTicket || m_addAllState != AddAllState::Checking)
+            return;
+        const PageYield yield = MeasurePageYield(page, *m_candidates);
+        if (!yield.walkHasWork()) {
+            m_addAllState = AddAllState::Idle;
+            showAddAllIdle(m_addAllButton);
+            tellNothingTaken(page, yield, m_pageReader->catalog(), true);
+            return;
+        }
+        QTimer::singleShot(0, this, [this, ticket] { startAddAll(ticket); });
+    });
+}
+
+void fWebSearch::startAddAll(int ticket)
+{
+    if (ticket != m_addAllTicket || m_addAllState != AddAllState::Checking)
+        return;
     if (m_run.options.options().PromptSavePathOnExtract)
         m_host->runSaveLocationChooser(this); // Cancel does not stop the walk
+    if (ticket != m_addAllTicket || m_addAllState != AddAllState::Checking)
+        return;
+    m_addAllState = AddAllState::Walking;
     m_walk->setSaveFolder(m_run.options.options().DefaultSaveFolder);
     m_walk->start();
 }
@@ -454,8 +526,7 @@ void fWebSearch::onAddAllFinished()
     // Why the walk ended shows in the first panel of the status bar.
     m_statusPanels[0]->setText(addAllEndText(m_walk->endReason(), m_walk->pagesTaken()));
     m_addAllState = AddAllState::Idle;
-    m_addAllButton->setStyleSheet(QString());
-    m_addAllButton->setText(kAddAllIdle);
+    showAddAllIdle(m_addAllButton);
     autoSizeColumns();
     tellRejectedSelectors(m_walk->rejectingFile(), m_walk->rejectedSelectors());
 }
@@ -656,13 +727,15 @@ void fWebSearch::layoutWindow()
     using namespace searchlayout;
     Input in;
     in.window = QSize(toTwips(width()), toTwips(height()));
-    in.barTop = m_barTopTwips;
+    // Until the bar is dragged, the list has its share of the height below the browser.
+    in.barTop = m_barTopTwips >= 0 ? m_barTopTwips : toTwips(height()) * kFirstBarShare / 100;
     in.barHeight = kBarHeightTwips;
     in.webPanelTop = toTwips(PicPanWeb->y());
     in.statusBarHeight = toTwips(statusBar()->height());
     in.listOffset = QPoint(toTwips(kListLeft), toTwips(kListTop));
     in.progressSize = QSize(toTwips(PicPanPrograss->width()), toTwips(PicPanPrograss->height()));
     in.listMinHeight = toTwips(listMinimumHeight());
+    in.overhead = toTwips(menuWidget() ? menuWidget()->height() : 0);
     const Result r = arrange(in);
     const QSize least(toPixels(r.minimum.width()), toPixels(r.minimum.height()));
     if (minimumSize() != least)

@@ -79,7 +79,7 @@ private:
     void connectBrowser();
     void refreshCount();
     void autoSizeColumns();
-    void tellRejectedSelectors(const QString &file, const QStringList &fields);
+    void startAddAll(int ticket); // the page on show has something for the walk
     void onAddAllFinished();
     void onAnalysisStarted();
     void onAnalysisFinished(const QString &resultText);
@@ -98,8 +98,10 @@ private:
     CandidateAnalysis *m_analysis = nullptr;
     SeenRecorder *m_seenRecorder = nullptr; // papers taken are kept in the paper library
     // Whether "加入全部到列表" walks the pages now; the button's caption follows it.
-    enum class AddAllState { Idle, Walking };
+    // Checking: the page on show is read before the walk (and its folder question) starts.
+    enum class AddAllState { Idle, Checking, Walking };
     AddAllState m_addAllState = AddAllState::Idle;
+    int m_addAllTicket = 0; // the look at the first page that may start the walk
     int m_barTopTwips = -1;
 
     QWidget *PicPanWeb = nullptr;

@@ -6,6 +6,7 @@
 #include "core/references/findertemplate.h"
 #include "core/settings/settingsstore.h"
 #include "core/settings/sharedoptions.h"
+#include "desktop/screenfit.h"
 
 #include <QButtonGroup>
 #include <QCheckBox>
@@ -91,6 +92,7 @@ OptionsWindow::OptionsWindow(OptionStore &options, QWidget *parent)
 {
     setObjectName(QStringLiteral("fOption"));
     setWindowTitle(QStringLiteral("设置"));
+    KeepWithinScreen(this);
 
     auto *methods = new QButtonGroup(this);
     methods->addButton(m_methodOne);

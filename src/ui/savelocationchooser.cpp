@@ -5,6 +5,7 @@
 #include "core/settings/settingsstore.h"
 #include "core/settings/sharedoptions.h"
 #include "core/transfer/diskworkers.h"
+#include "desktop/screenfit.h"
 #include "desktop/shellhelpers.h"
 #include "ui/folderhistory.h"
 
@@ -41,6 +42,7 @@ SaveLocationChooser::SaveLocationChooser(OptionStore &options, QWidget *parent)
     setObjectName(QStringLiteral("fSeleFileSavePath"));
     setWindowTitle(QStringLiteral("选择下载保存路径－墨枢软件"));
     setWindowFlag(Qt::WindowStaysOnTopHint);
+    KeepWithinScreen(this);
 
     m_folderBox->setObjectName(QStringLiteral("folderBox"));
     m_folderBox->setEditable(true);

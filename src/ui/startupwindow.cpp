@@ -2,6 +2,7 @@
 
 #include "core/common/messenger.h"
 #include "desktop/osname.h"
+#include "desktop/screenfit.h"
 
 #include <QGuiApplication>
 #include <QHideEvent>
@@ -20,6 +21,7 @@ fCover::fCover(QWidget *parent) : QWidget(parent)
     setObjectName(QStringLiteral("fCover"));
     setWindowTitle(kAppTitle);
     setFixedSize(520, 320);
+    KeepWithinScreen(this);
 
     Label1 = new QLabel(QStringLiteral("版本："), this);
     Label1->setObjectName(QStringLiteral("Label1"));

@@ -61,6 +61,11 @@ void StatusPanelLabel::resizeEvent(QResizeEvent *event)
 
 void StatusPanelLabel::showWholeTextAsTip(bool elided)
 {
+    const QString cut = elided ? text() : QString();
+    if (cut != m_cutText) {
+        m_cutText = cut;
+        Q_EMIT cutChanged();
+    }
     if (elided) {
         if (!m_tipIsText)
             m_ownToolTip = toolTip();

@@ -17,6 +17,12 @@ public:
     QSize minimumSizeHint() const override;
     // The text as the panel shows it at its present width.
     QString shownText() const;
+    // The text did not fit when the panel was last laid out or drawn.
+    bool isCut() const { return !m_cutText.isEmpty(); }
+
+Q_SIGNALS:
+    // The panel's text stopped fitting, fits again, or was cut and is another text now.
+    void cutChanged();
 
 protected:
     void paintEvent(QPaintEvent *event) override;
@@ -30,4 +36,5 @@ private:
     int m_leastWidth;
     QString m_ownToolTip; // the tooltip given from outside, back once the text fits again
     bool m_tipIsText = false;
+    QString m_cutText; // the text that did not fit, empty while it fits
 };

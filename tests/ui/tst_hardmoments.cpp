@@ -18,6 +18,7 @@
 #include "ui/statuspanellabel.h"
 
 #include <QComboBox>
+#include <QDir>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRegularExpression>
@@ -235,6 +236,49 @@ private Q_SLOTS:
             if (method == 0)
                 shoot(QStringLiteral("failed"));
         }
+    }
+
+    // What a click on a row tells, cut by the transfer panel beside the end of a run, is read whole in the
+    // message bar; a click that tells nothing gives the bar back to the end of the run.
+    void aCutRowTextIsReadWholeInTheBar()
+    {
+        QTemporaryDir dir;
+        const QString folder = dir.filePath(QStringLiteral("一个名字很长的文件夹").repeated(5)) + u'/';
+        QVERIFY(QDir().mkpath(folder));
+        m_server.setReply("/ok.pdf", FaultServer::pdf(4000));
+        fFileDownload window(fntest::runObjects());
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        const RowId ok = addPaper(window, m_server, "ok", folder);
+        QSignalSpy finished(window.scheduler(), &DownloadScheduler::queueFinished);
+        window.Command4->click();
+        QVERIFY(finished.wait(15000));
+        const QString summary = window.messageBar()->text();
+        QVERIFY2(summary.startsWith(QStringLiteral("下载结束：完成 1 个")), qPrintable(summary));
+
+        const auto *panel = window.findChild<StatusPanelLabel *>(QStringLiteral("Panel2"));
+        const QString path = folder + QStringLiteral("ok.pdf");
+        QVERIFY(QFileInfo(path).isFile());
+        auto clickRow = [&window](RowId id) {
+            const QModelIndex index = window.model()->index(window.model()->positionOf(id), 0);
+            QTest::mouseClick(window.ListView3->viewport(), Qt::LeftButton, {},
+                              window.ListView3->visualRect(index).center());
+        };
+        clickRow(ok);
+        QTRY_COMPARE(window.panelText(2), path);
+        QTRY_VERIFY(panel->isCut());
+        QTRY_COMPARE(window.messageBar()->text(), path);
+        const QLabel *text = window.messageBar()->textLabel();
+        QTRY_VERIFY(text->height() >= text->heightForWidth(text->width()));
+        QCOMPARE(panel->toolTip(), path);
+        shoot(QStringLiteral("cut-path"));
+
+        // A waiting row tells nothing: the end of the run is back in the bar.
+        const RowId waiting = addPaper(window, m_server, "later", folder);
+        window.ListView3->scrollToTop();
+        clickRow(waiting);
+        QTRY_COMPARE(window.messageBar()->text(), summary);
+        QVERIFY(window.panelText(2).isEmpty());
     }
 
     // A full disk pauses with its reason, drawn whole in the status bar and the message bar.

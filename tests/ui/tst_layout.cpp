@@ -1,3 +1,4 @@
+#include "core/library/linkimport.h"
 #include "core/search/candidatelistmodel.h"
 #include "desktop/shellhelpers.h"
 #include "testenv.h"
@@ -6,6 +7,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QHeaderView>
 #include <QLabel>
 #include <QPushButton>
 #include <QScreen>
@@ -79,6 +81,14 @@ int wholeRows(QTreeView *list)
 {
     const int row = list->sizeHintForRow(0);
     return row > 0 ? list->viewport()->height() / row : 0;
+}
+
+// With FN_SHOT_DIR set, the window as drawn.
+void shoot(QWidget *window, const QString &name)
+{
+    const QString dir = qEnvironmentVariable("FN_SHOT_DIR");
+    if (!dir.isEmpty())
+        window->grab().save(dir + u'/' + name + QStringLiteral(".png"));
 }
 
 void showAt(QWidget *window, QSize size)
@@ -178,6 +188,43 @@ private Q_SLOTS:
                 QVERIFY2(wholeRows(list) >= 5, qPrintable(QStringLiteral("%1x%2").arg(width).arg(height)));
             }
         }
+    }
+
+    // At its default size the candidate list fills the room below the browser with more than its least
+    // rows, and a list of long titles leaves every column's header whole, 年份 the last.
+    void searchListTakesTheRoomBelowTheBrowser()
+    {
+        fntest::MessageRecorder messages;
+        fWebSearch *search = m_windows->showSearchWindow();
+        QVERIFY(QTest::qWaitForWindowExposed(search));
+        LinkImport links;
+        for (int i = 0; i < 30; ++i)
+            links.links.append({i + 1, QStringLiteral("一篇标题很长的论文 %1 ").arg(i).repeated(8),
+                                QStringLiteral("http://site/p/%1.pdf").arg(i), QString()});
+        search->addImportedLinks(links);
+        QCOMPARE(messages.messages.size(), 1);
+        QCoreApplication::processEvents();
+        QTreeView *list = search->candidateView();
+        const QWidget *panel = search->findChild<QWidget *>(QStringLiteral("PicPanList"));
+        QVERIFY2(search->centralWidget()->height() - panel->geometry().bottom() <= 2,
+                 qPrintable(QStringLiteral("%1 below %2")
+                                .arg(search->centralWidget()->height())
+                                .arg(panel->geometry().bottom())));
+        QVERIFY2(wholeRows(list) >= 7,
+                 qPrintable(QStringLiteral("%1 rows, list %2 high at %3, bar %4, window %5")
+                                .arg(wholeRows(list))
+                                .arg(list->height())
+                                .arg(panel->y())
+                                .arg(search->findChild<QWidget *>("PicBar")->y())
+                                .arg(search->height())));
+        const QHeaderView *header = list->header();
+        for (int c = 0; c < CandidateListModel::ColumnCount; ++c) {
+            const QString name = CandidateListModel::headerText(c);
+            QVERIFY2(header->sectionViewportPosition(c) + header->sectionSize(c) <= list->viewport()->width(),
+                     qPrintable(name));
+            QVERIFY2(header->sectionSize(c) >= header->sectionSizeHint(c), qPrintable(name));
+        }
+        shoot(search, QStringLiteral("search"));
     }
 
     void downloadWindow()

@@ -18,6 +18,7 @@
 #include <QScopeGuard>
 #include <QScreen>
 #include <QSignalSpy>
+#include <QStandardPaths>
 #include <QStyle>
 #include <QTimer>
 
@@ -58,14 +59,17 @@ private Q_SLOTS:
     void firstUseCreatesTheDefaultFolder()
     {
         fntest::MessageRecorder recorder;
-        const QString folder = QDir::homePath() + QStringLiteral("/12345");
-        QDir(folder).removeRecursively();
+        // "Folionexus" in the documents folder, which need not exist yet.
+        const QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+        QVERIFY(documents.startsWith(QDir::homePath() + u'/'));
+        const QString folder = documents + QStringLiteral("/Folionexus");
+        QDir(documents).removeRecursively();
         {
             SaveLocationChooser chooser(TestOptions::store());
             QCOMPARE(chooser.objectName(), QStringLiteral("fSeleFileSavePath"));
             QCOMPARE(chooser.windowTitle(), QStringLiteral("选择下载保存路径－墨枢软件"));
             QVERIFY(chooser.windowFlags() & Qt::WindowStaysOnTopHint);
-            QCOMPARE(chooser.folderBox()->currentText(), folder);
+            QCOMPARE(chooser.folderBox()->currentText(), folder + u'/');
             QCOMPARE(chooser.folderBox()->count(), 0);
             QCOMPARE(TestOptions::store().options().DefaultSaveFolder, QString()); // proposed, not yet chosen
             confirmAndWait(chooser);
@@ -77,6 +81,24 @@ private Q_SLOTS:
         QVERIFY(!TestOptions::store().options().UseOriginalFileName);
         QTRY_COMPARE(history(), folder.toUtf8() + "\r\n");
         QVERIFY(recorder.messages.isEmpty());
+    }
+
+    // A folder stored by an earlier version, however it reads, is proposed and kept as it stands.
+    void aStoredFolderIsKeptAsItIs()
+    {
+        const QString stored = QDir::homePath() + QStringLiteral("/12345/");
+        WriteSetting(SaveFolder, stored);
+        QDir(DefaultSaveFolderSetting()).removeRecursively();
+        {
+            SaveLocationChooser chooser(TestOptions::store());
+            QCOMPARE(chooser.folderBox()->currentText(), stored);
+            confirmAndWait(chooser);
+            QCOMPARE(chooser.result(), int(QDialog::Accepted));
+        }
+        QCOMPARE(TestOptions::store().options().DefaultSaveFolder, stored);
+        QCOMPARE(ReadSetting(SectionSettings, SaveFolder.name, QString()), stored);
+        QVERIFY(!QFileInfo::exists(DefaultSaveFolderSetting()));
+        QTRY_COMPARE(history(), stored.chopped(1).toUtf8() + "\r\n");
     }
 
     void historyIsGbkWithDuplicatesOnDiskOnly()

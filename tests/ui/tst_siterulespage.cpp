@@ -13,6 +13,7 @@
 #include <QDir>
 #include <QMenuBar>
 #include <QPointer>
+#include <QPushButton>
 #include <QSignalSpy>
 #include <QWebEnginePage>
 #include <memory>
@@ -26,7 +27,12 @@ public:
     void showDownloadWindow() override {}
     bool isDownloadWindowLoaded() const override { return false; }
     void showStartupWindow() override {}
-    bool runSaveLocationChooser(QWidget *) override { return true; }
+    int chooserRuns = 0;
+    bool runSaveLocationChooser(QWidget *) override
+    {
+        ++chooserRuns;
+        return true;
+    }
     void showOptions(QWidget *) override {}
     void showAbout(QWidget *) override {}
     void showCacheViewer(QWidget *) override {}
@@ -105,6 +111,55 @@ private Q_SLOTS:
         QVERIFY2(check.contains(QStringLiteral("站点规则：Mended")), qPrintable(check));
         QVERIFY(check.contains(QStringLiteral("找到论文：3 篇")));
         QVERIFY(check.contains(m_site.paperFileUrl(1).toString()));
+        delete window;
+    }
+
+    // With the folder asked for at each take, rules that take nothing ask no folder: the window says
+    // why at once, for one page and for the walk over all.
+    void rulesThatTakeNothingAskNoFolder()
+    {
+        TestOptions::edit() = SharedOptions{};
+        TestOptions::edit().PromptSavePathOnExtract = true;
+        m_host.chooserRuns = 0;
+        fntest::writeFile(SiteRulesCatalog::userFolder() + "/mine.json", kRefusedRules);
+        fntest::runObjects().siteRules.loadUserFolder(SiteRulesCatalog::userFolder());
+        fntest::MessageRecorder messages;
+        const QUrl tables = m_site.searchUrl(QString());
+        QPointer<fWebSearch> window = new fWebSearch(&m_host, tables, fntest::runObjects());
+        window->show();
+        QTRY_VERIFY_WITH_TIMEOUT(window->page()->url() == tables && !window->page()->isLoading(), 20000);
+        auto *addAll = window->findChild<QPushButton *>(QStringLiteral("AddAllButton"));
+        for (const bool walk : {false, true}) {
+            messages.clear();
+            walk ? addAll->click() : window->addThisPage();
+            QTRY_COMPARE_WITH_TIMEOUT(messages.messages.size(), 1, 20000);
+            QCOMPARE(messages.messages.first().icon, MessageIcon::Critical);
+            QVERIFY2(messages.messages.first().text.contains("papers.item"),
+                     qPrintable(messages.messages.first().text));
+            QCOMPARE(addAll->text(), QStringLiteral("加入全部到列表"));
+            QVERIFY(!window->addAllWalk()->isRunning());
+        }
+
+        // A page no rules find a paper on names the rules file that could not be read.
+        const QUrl none = m_site.homeUrl().resolved(QUrl(QStringLiteral("/no-such-page")));
+        window->page()->load(none);
+        QTRY_VERIFY_WITH_TIMEOUT(window->page()->url() == none && !window->page()->isLoading(), 20000);
+        messages.clear();
+        window->addThisPage();
+        QTRY_COMPARE_WITH_TIMEOUT(messages.messages.size(), 1, 20000);
+        const QString said = messages.messages.first().text;
+        QVERIFY2(said.contains(QStringLiteral("没有找到论文")) && said.contains("zz-bad.json"),
+                 qPrintable(said));
+        QCOMPARE(m_host.chooserRuns, 0);
+        QCOMPARE(window->candidates()->count(), 0);
+
+        // A page with papers asks the folder, then takes them.
+        const QUrl cards = m_site.homeUrl();
+        window->page()->load(cards);
+        QTRY_VERIFY_WITH_TIMEOUT(window->page()->url() == cards && !window->page()->isLoading(), 20000);
+        window->addThisPage();
+        QTRY_COMPARE_WITH_TIMEOUT(window->candidates()->count(), 3, 20000);
+        QCOMPARE(m_host.chooserRuns, 1);
         delete window;
     }
 

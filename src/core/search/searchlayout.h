@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QList>
 #include <QRect>
 #include <QSize>
 
@@ -32,6 +33,8 @@ struct Input
     QPoint listOffset;     // the candidate list's place inside the list panel
     QSize progressSize;    // the progress panel keeps its size
     int listMinHeight = 0; // the candidate list is never lower than this (room for its header and rows)
+    // The window's height that is neither panel, bar nor status bar (its menu bar, say).
+    int overhead = ListPanelOverhead;
 };
 
 struct Result
@@ -54,5 +57,11 @@ int limitBarTop(int barTop, int windowHeight, int webPanelTop);
 int heightBelowBar(const Input &in);
 
 Result arrange(const Input &in);
+
+// Widths of a list's columns in the room of its view, so that every column shows where they can: when
+// the wanted widths do not fit, the columns of a weight above 0 give way, sharing what the others leave
+// by their weights (a column that wants less than its share keeps what it wants), and none gets less
+// than `least` (or what it wants, if less). Columns of weight 0 keep their widths.
+QList<int> fitColumns(const QList<int> &wanted, const QList<int> &weights, int room, int least);
 
 } // namespace searchlayout

@@ -1,6 +1,7 @@
 #include "ui/library/duplicatesdialog.h"
 
 #include "core/library/librarythread.h"
+#include "desktop/screenfit.h"
 #include "ui/library/librarycommands.h"
 #include "ui/library/librarytexts.h"
 
@@ -46,6 +47,7 @@ DuplicatesDialog::DuplicatesDialog(LibraryThread &thread, LibraryCommands &comma
     setObjectName(QStringLiteral("fLibraryDuplicates"));
     setWindowTitle(QStringLiteral("重复的文献"));
     resize(900, 480);
+    KeepWithinScreen(this);
     m_summary->setTextFormat(Qt::PlainText);
     m_tree->setHeaderLabels(
         {QStringLiteral("标题"), QStringLiteral("文件"), QStringLiteral("下载时间"), QStringLiteral("地址")});

@@ -6,6 +6,7 @@
 #include "core/librarymodel/librarycheckrun.h"
 #include "core/librarymodel/librarytablemodel.h"
 #include "desktop/filedialogs.h"
+#include "desktop/screenfit.h"
 #include "ui/library/duplicatesdialog.h"
 #include "ui/library/librarycolumns.h"
 #include "ui/library/librarydetailspane.h"
@@ -57,6 +58,7 @@ LibraryWindow::LibraryWindow(PaperLibrary &library, PdfChecker *checker, Library
     setObjectName(QStringLiteral("fLibrary"));
     setWindowTitle(QStringLiteral("文献库"));
     resize(1200, 720);
+    KeepWithinScreen(this);
     m_model = new LibraryTableModel(*m_thread, this);
     m_commands = new LibraryCommands(*m_thread, std::move(hooks), this);
     m_details = new LibraryDetailsPane(*m_thread);

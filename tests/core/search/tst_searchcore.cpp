@@ -752,6 +752,35 @@ private Q_SLOTS:
         QCOMPARE(r.list.height(), 5000);
         in.listMinHeight = 0;
         QCOMPARE(arrange(in).minimum, QSize(9000, 5000));
+
+        // A window whose only overhead is a menu bar gives the list panel all the room below the bar.
+        in.window = QSize(10000, 10000);
+        in.barTop = 7000;
+        in.overhead = 330;
+        QCOMPARE(arrange(in).listPanel.bottom() + 1, 10000 - 300 - 330);
+    }
+
+    void columnsGiveWayByWeight_data()
+    {
+        QTest::addColumn<QList<int>>("wanted");
+        QTest::addColumn<int>("room");
+        QTest::addColumn<QList<int>>("widths");
+        // title 3, type 0, folder 1, year 0
+        QTest::newRow("room for all: does each keep its width?")
+            << QList<int>{300, 40, 200, 50} << 700 << QList<int>{300, 40, 200, 50};
+        QTest::newRow("too narrow: do the weighted share what type and year leave?")
+            << QList<int>{1200, 40, 400, 50} << 710 << QList<int>{465, 40, 155, 50};
+        QTest::newRow("a narrow folder: does it keep its width and the title take the rest?")
+            << QList<int>{1200, 40, 100, 50} << 710 << QList<int>{520, 40, 100, 50};
+        QTest::newRow("no room, a column narrower than the least: does it keep its own?")
+            << QList<int>{1200, 40, 30, 50} << 100 << QList<int>{60, 40, 30, 50};
+    }
+    void columnsGiveWayByWeight()
+    {
+        QFETCH(QList<int>, wanted);
+        QFETCH(int, room);
+        QFETCH(QList<int>, widths);
+        QCOMPARE(searchlayout::fitColumns(wanted, {3, 0, 1, 0}, room, 60), widths);
     }
 };
 
