@@ -182,6 +182,7 @@ PaperLibrary::OpenResult PaperLibrary::openConnection()
             return failText(refusal, Failure::Other);
         if (!q.exec(QStringLiteral("PRAGMA journal_mode=WAL")) ||
             !q.exec(QStringLiteral("PRAGMA synchronous=NORMAL")) ||
+            !q.exec(QStringLiteral("PRAGMA temp_store=MEMORY")) ||
             !q.exec(QStringLiteral("PRAGMA quick_check(1)")) || !q.next())
             return fail(q);
         if (const QString check = q.value(0).toString(); check != QStringLiteral("ok"))

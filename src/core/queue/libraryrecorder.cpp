@@ -171,10 +171,12 @@ void LibraryRecorder::takeHashed()
         const QMutexLocker lock(&m_hashedLock);
         takeHashedLocked();
     }
-    // At the end nothing more comes to gather: the last outcomes are written as soon as they are hashed.
-    if (m_finishing && m_hashing == 0 && !waitingForBusyLibrary()) {
+    // At the end nothing more comes to gather: the outcomes are written as soon as they are hashed, and
+    // those hashed while a write is under way follow it at once.
+    if (m_finishing && !waitingForBusyLibrary()) {
         m_writeSoon.stop();
-        writeUnwritten();
+        if (m_writing.isEmpty())
+            writeUnwritten();
         return;
     }
     if (!m_writeSoon.isActive())

@@ -3,8 +3,11 @@
 #include "core/common/filenames.h"
 #include "core/common/messenger.h"
 
+#include <QCoreApplication>
 #include <QSettings>
+#include <QThreadPool>
 #include <cmath>
+#include <mutex>
 
 namespace {
 
@@ -13,10 +16,46 @@ QSettings openStore()
     return QSettings(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("Folionexus"), kAppTitle);
 }
 
+void writeNow(const QString &section, const QString &key, const QString &value)
+{
+    QSettings store = openStore();
+    store.beginGroup(section);
+    store.setValue(key, value);
+    store.endGroup();
+    store.sync();
+}
+
+// Writes handed over by WriteSettingSoon, one at a time and in the order given.
+QThreadPool &laterWrites()
+{
+    static QThreadPool *pool = [] {
+        auto *made = new QThreadPool;
+        made->setMaxThreadCount(1);
+        return made;
+    }();
+    return *pool;
+}
+
+// Every read and write of the store in this process comes after the writes handed over before it.
+void waitForLaterWrites()
+{
+    laterWrites().waitForDone();
+}
+
 } // namespace
+
+void WriteSettingSoon(const SettingKey &key, const QString &value)
+{
+    // The program's end waits for what is still on its way to the file.
+    static std::once_flag atExit;
+    if (QCoreApplication::instance())
+        std::call_once(atExit, [] { qAddPostRoutine(waitForLaterWrites); });
+    laterWrites().start([section = key.section, name = key.name, value] { writeNow(section, name, value); });
+}
 
 QString ReadSetting(const QString &section, const QString &key, const QString &defaultValue)
 {
+    waitForLaterWrites();
     QSettings store = openStore();
     store.beginGroup(section);
     const QVariant value = store.value(key);
@@ -27,11 +66,8 @@ QString ReadSetting(const QString &section, const QString &key, const QString &d
 
 void WriteSetting(const QString &section, const QString &key, const QString &value)
 {
-    QSettings store = openStore();
-    store.beginGroup(section);
-    store.setValue(key, value);
-    store.endGroup();
-    store.sync();
+    waitForLaterWrites();
+    writeNow(section, key, value);
 }
 
 QString ReadSetting(const SettingKey &key)
@@ -77,5 +113,6 @@ bool ReadSkipHeld()
 
 QString SettingsFilePath()
 {
+    waitForLaterWrites();
     return openStore().fileName();
 }

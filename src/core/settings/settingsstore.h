@@ -11,6 +11,10 @@ void WriteSetting(const QString &section, const QString &key, const QString &val
 // The same for a key of the table: the stored text, or the key's default when the file has none.
 QString ReadSetting(const SettingKey &key);
 void WriteSetting(const SettingKey &key, const QString &value);
+// The same write on a worker, for callers on the event loop's thread that must not wait for the file (its
+// flush may queue behind the disk's other writes). Every later read or write of the store in this process,
+// and the program's end, wait for it.
+void WriteSettingSoon(const SettingKey &key, const QString &value);
 // A whole-number key; false (and the value untouched) when the stored text is not a number.
 bool ReadSettingNumber(const SettingKey &key, int *value);
 

@@ -222,9 +222,10 @@ void DownloadScheduler::StopDownloads()
 
 void DownloadScheduler::tickScheduler()
 {
-    // The store is written when the policy changed, not on every tick: each write is a file write.
+    // The store is written when the policy changed, not on every tick: each write is a file write and a
+    // flush, made on a worker while transfers keep the disk busy.
     if (m_options.storePolicy && m_storedPolicy != m_options.policy) {
-        WriteSetting(settingkeys::DuplicateName, policyCaption(m_options.policy));
+        WriteSettingSoon(settingkeys::DuplicateName, policyCaption(m_options.policy));
         m_storedPolicy = m_options.policy;
     }
     if (m_model->count() == 0) {

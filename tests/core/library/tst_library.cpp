@@ -3,13 +3,17 @@
 #include "testenv.h"
 
 #include <QCryptographicHash>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QTemporaryDir>
+#include <cerrno>
 #include <future>
+#include <sys/inotify.h>
+#include <unistd.h>
 
 namespace {
 
@@ -71,6 +75,7 @@ class TestLibrary : public QObject
     QTemporaryDir m_dir;
     int m_fileNumber = 0;
 
+    QString temporaryFolder() const { return m_dir.path() + QStringLiteral("/tmp"); }
     QString freshPath()
     {
         return m_dir.path() + QStringLiteral("/lib%1/PaperLibrary.db").arg(++m_fileNumber);
@@ -83,7 +88,35 @@ class TestLibrary : public QObject
     }
 
 private Q_SLOTS:
-    void initTestCase() { QVERIFY(m_dir.isValid()); }
+    void initTestCase()
+    {
+        QVERIFY(m_dir.isValid());
+        // SQLite takes its folder for temporary files once, before its first use: this test's own.
+        QVERIFY(QDir().mkpath(temporaryFolder()));
+        qputenv("SQLITE_TMPDIR", QFile::encodeName(temporaryFolder()));
+    }
+
+    // A thousand papers' rows, each an upsert with the search index's triggers, are written without one
+    // temporary file: the statements' journals stay in memory.
+    void rowWritesMakeNoTemporaryFiles()
+    {
+        PaperLibrary library(freshPath());
+        QVERIFY(library.open().ok);
+        const int watch = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+        QVERIFY(watch >= 0);
+        QVERIFY(::inotify_add_watch(watch, QFile::encodeName(temporaryFolder()).constData(), IN_CREATE) >= 0);
+        QList<SeenPaper> many;
+        for (int i = 0; i < 1000; ++i)
+            many.append(seen(QStringLiteral("http://s/many/p%1.pdf").arg(i), QString()));
+        QVERIFY2(library.recordSeen(many), qPrintable(library.lastError()));
+        QCOMPARE(library.paperCount(), 1000);
+        char events[4096];
+        const ssize_t made = ::read(watch, events, sizeof events);
+        const int why = errno;
+        ::close(watch);
+        QCOMPARE(made, ssize_t(-1));
+        QCOMPARE(why, EAGAIN);
+    }
 
     void recordsSurviveAReopenInWalMode()
     {

@@ -14,10 +14,14 @@
 #include "testrows.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QLockFile>
 #include <QSignalSpy>
 #include <QTemporaryDir>
+#include <chrono>
+#include <thread>
 
 using namespace settingkeys;
 
@@ -135,6 +139,30 @@ private Q_SLOTS:
         m_scheduler->start();
         tick();
         QVERIFY(!m_scheduler->isRunning());
+    }
+
+    // The store's file is locked by another writer for a while: the tick that stores a changed policy
+    // returns at once, and the next read of the store waits for the write and sees it.
+    void aTickStoresThePolicyWithoutWaitingForTheFile()
+    {
+        QDir().mkpath(QFileInfo(SettingsFilePath()).absolutePath());
+        QLockFile other(SettingsFilePath() + QStringLiteral(".lock"));
+        QVERIFY(other.tryLock());
+        std::thread release([&other] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+            other.unlock();
+        });
+        m_scheduler->options().policy = DuplicatePolicy::Overwrite;
+        QElapsedTimer timer;
+        timer.start();
+        m_scheduler->tickScheduler();
+        const qint64 tickMs = timer.elapsed();
+        const QString stored = ReadSetting(SectionDownload, DuplicateName.name, "unset");
+        const qint64 readMs = timer.elapsed();
+        release.join();
+        QVERIFY2(tickMs < 1000, qPrintable(QString::number(tickMs)));
+        QVERIFY2(readMs >= 1000, qPrintable(QString::number(readMs)));
+        QCOMPARE(stored, QStringLiteral("覆盖"));
     }
 
     void skipMarksExistingFilesAndStartsTheNext()
