@@ -83,3 +83,24 @@ void ReferenceEntry::setAuthors(const QStringList &names)
 {
     setValue(Field::Authors, names.join(NameSeparator));
 }
+
+ReferenceEntry ReferenceEntry::waysOnly() const
+{
+    const auto other = [this](Field field) {
+        return field != Field::Doi && field != Field::Arxiv && field != Field::WebAddress &&
+               field != Field::FileAddress && has(field);
+    };
+    bool more = false;
+    for (int i = 0; i < FieldCount; ++i)
+        more = more || other(Field(i));
+    if (!more)
+        return *this; // shares its text
+    ReferenceEntry ways;
+    ways.m_line = m_line;
+    for (const Field field : {Field::Doi, Field::Arxiv, Field::WebAddress, Field::FileAddress}) {
+        if (has(field))
+            ways.setValue(field, value(field));
+    }
+    ways.squeeze();
+    return ways;
+}
