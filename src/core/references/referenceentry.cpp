@@ -1,5 +1,7 @@
 #include "core/references/referenceentry.h"
 
+#include <algorithm>
+
 QString EntryProblemText(EntryProblem problem)
 {
     switch (problem) {
@@ -86,21 +88,18 @@ void ReferenceEntry::setAuthors(const QStringList &names)
 
 ReferenceEntry ReferenceEntry::waysOnly() const
 {
-    const auto other = [this](Field field) {
-        return field != Field::Doi && field != Field::Arxiv && field != Field::WebAddress &&
-               field != Field::FileAddress && has(field);
-    };
+    constexpr std::array ways{Field::Doi, Field::Arxiv, Field::WebAddress, Field::FileAddress};
     bool more = false;
     for (int i = 0; i < FieldCount; ++i)
-        more = more || other(Field(i));
+        more = more || (has(Field(i)) && std::find(ways.cbegin(), ways.cend(), Field(i)) == ways.cend());
     if (!more)
         return *this; // shares its text
-    ReferenceEntry ways;
-    ways.m_line = m_line;
-    for (const Field field : {Field::Doi, Field::Arxiv, Field::WebAddress, Field::FileAddress}) {
+    ReferenceEntry kept;
+    kept.m_line = m_line;
+    for (const Field field : ways) {
         if (has(field))
-            ways.setValue(field, value(field));
+            kept.setValue(field, value(field));
     }
-    ways.squeeze();
-    return ways;
+    kept.squeeze();
+    return kept;
 }
