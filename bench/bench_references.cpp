@@ -100,20 +100,16 @@ Figures readIntoRows(const QString &path, DownloadQueue &queue, ReferenceSources
     Figures figures;
     QElapsedTimer clock;
     clock.start();
-    const ReferenceList list = ReadReferenceFile(path);
+    ReferenceList list = ReadReferenceFile(path);
     figures.readSeconds = clock.nsecsElapsed() / 1e9;
     figures.entries = static_cast<int>(list.entries.size());
     clock.restart();
     HandOverOptions options;
     options.defaultFolder = QStringLiteral("/tmp/papers/");
     ReferenceRowMaker maker(*queue.model(), sources, options);
-    for (qsizetype next = 0; next < list.entries.size();) {
-        QList<DownloadRow> rows;
-        for (const qsizetype end = std::min(next + kRowsPerTurn, list.entries.size()); next < end; ++next) {
-            if (std::optional<DownloadRow> row = maker.rowOf(list.entries.at(next)))
-                rows.append(std::move(*row));
-        }
-        figures.rows += static_cast<int>(queue.enqueueRows(std::move(rows)).size());
+    for (qsizetype next = 0; next < list.entries.size(); next += kRowsPerTurn) {
+        const qsizetype end = std::min(next + kRowsPerTurn, list.entries.size());
+        figures.rows += static_cast<int>(queue.enqueueRows(maker.takeRows(list.entries, next, end)).size());
     }
     figures.rowSeconds = clock.nsecsElapsed() / 1e9;
     return figures;

@@ -94,10 +94,10 @@ void DownloadWindowReferences::pasteText()
 void DownloadWindowReferences::read(std::function<Take()> work)
 {
     m_busy = true;
-    diskwork::workThenPost(this, std::move(work), [this](const Take &taken) { take(taken); });
+    diskwork::workThenPost(this, std::move(work), [this](Take &taken) { take(taken); });
 }
 
-void DownloadWindowReferences::take(const Take &taken)
+void DownloadWindowReferences::take(Take &taken)
 {
     if (!taken.list.ok()) {
         m_busy = false;
@@ -111,13 +111,13 @@ void DownloadWindowReferences::take(const Take &taken)
     m_sources.setResolver(resolverUsable ? resolver : DefaultDoiResolverTemplate);
     // A finders file that cannot be used is told; the papers are then sought without finders.
     m_sources.setFinders(taken.finders.ok() ? ReadersOf(taken.finders.finders) : FinderReaders());
-    m_pending = std::make_shared<const Take>(taken);
     m_tally = {};
     m_tally.format = taken.list.format;
     m_tally.merged = static_cast<int>(taken.list.merged.size());
     m_tally.refused = taken.list.refused;
     m_tally.findersRefused = !taken.finders.ok();
     m_tally.resolverRefused = !resolverUsable;
+    m_pending = std::make_shared<Take>(std::move(taken));
     m_maker = std::make_unique<ReferenceRowMaker>(*m_parts.queue->model(), m_sources,
                                                   handOverOptionsOf(m_parts.run.options.options()));
     m_next = 0;
@@ -126,14 +126,10 @@ void DownloadWindowReferences::take(const Take &taken)
 
 void DownloadWindowReferences::handOverSome()
 {
-    const QList<ReferenceEntry> &entries = m_pending->list.entries;
+    QList<ReferenceEntry> &entries = m_pending->list.entries;
     const qsizetype end = std::min(m_next + RowsPerTurn, entries.size());
-    QList<DownloadRow> rows;
-    rows.reserve(end - m_next);
-    for (; m_next < end; ++m_next) {
-        if (std::optional<DownloadRow> row = m_maker->rowOf(entries.at(m_next)))
-            rows.append(std::move(*row));
-    }
+    QList<DownloadRow> rows = m_maker->takeRows(entries, m_next, end);
+    m_next = end;
     const qsizetype offered = rows.size();
     const qsizetype added = m_parts.queue->enqueueRows(std::move(rows)).size();
     m_tally.added += static_cast<int>(added);

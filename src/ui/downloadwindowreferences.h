@@ -49,7 +49,7 @@ private:
     };
     // Reads on a worker, then hands the papers over.
     void read(std::function<Take()> work);
-    void take(const Take &taken);
+    void take(Take &taken);
     void handOverSome();
     void finish();
     // A folder for the rows: the one chosen before, or the chooser's; false when none was chosen.
@@ -60,7 +60,7 @@ private:
     DownloadWindowParts m_parts;
     ReferenceSources m_sources;
     bool m_busy = false;
-    std::shared_ptr<const Take> m_pending;
+    std::shared_ptr<Take> m_pending; // its entries are let go as their rows are made
     std::unique_ptr<ReferenceRowMaker> m_maker;
     qsizetype m_next = 0;
     ReferenceImportTally m_tally;

@@ -2,7 +2,9 @@
 // pasting, each paper once under any spelling of its DOI (also against rows listed before), every entry
 // not taken named with its line, and a publisher's landing page whose site rules turn its address into
 // the full text's.
+#include "core/library/paperlibrary.h"
 #include "core/queue/downloadqueue.h"
+#include "core/queue/queuekeeper.h"
 #include "core/rows/downloadlistmodel.h"
 #include "core/settings/settingsstore.h"
 #include "core/settings/sharedoptions.h"
@@ -16,10 +18,13 @@
 #include "testrun.h"
 #include "ui/downloadwindow.h"
 #include "ui/downloadwindowreferences.h"
+#include "ui/loginpanel.h"
 
 #include <QAction>
 #include <QClipboard>
 #include <QGuiApplication>
+#include <QLineEdit>
+#include <QPointer>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -232,6 +237,38 @@ private Q_SLOTS:
         QVERIFY(window.model()->containsKey(QStringLiteral("https://doi.org/10.1000/third")));
     }
 
+    // Ctrl+V pastes a list while the download list has the focus; in the login panel's address box it
+    // pastes into the box, and nothing is imported.
+    void ctrlVPastesIntoWhatHasTheFocus()
+    {
+        fntest::MessageRecorder messages;
+        fFileDownload window(fntest::runObjects());
+        window.show();
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+        window.webLogin();
+        QLineEdit *address = window.PicWebBK->Text1;
+        address->clear();
+        QGuiApplication::clipboard()->setText(QStringLiteral("10.1000/keyed"));
+
+        address->setFocus();
+        QTRY_VERIFY(address->hasFocus());
+        QTest::keyClick(address, Qt::Key_V, Qt::ControlModifier);
+        QCOMPARE(address->text(), QStringLiteral("10.1000/keyed"));
+        QVERIFY(!window.references()->busy());
+        QCOMPARE(window.model()->count(), 0);
+
+        QSignalSpy ended(window.references(), &DownloadWindowReferences::importEnded);
+        window.ListView3->setFocus();
+        QTRY_VERIFY(window.ListView3->hasFocus());
+        QTest::keyClick(window.ListView3, Qt::Key_V, Qt::ControlModifier);
+        QVERIFY(ended.wait(20000));
+        QCOMPARE(messages.texts(), QStringList{QStringLiteral("已从文本行列表导入 1 篇文献。")});
+        const DownloadRow *row = rowOf(window, QStringLiteral("http://127.0.0.1:9/doi/10.1000/keyed"));
+        QVERIFY(row);
+        QCOMPARE(row->identifier, QStringLiteral("10.1000/keyed"));
+        QCOMPARE(address->text(), QStringLiteral("10.1000/keyed"));
+    }
+
     void aLongListComesInTurnByTurn()
     {
         fntest::MessageRecorder messages;
@@ -254,6 +291,53 @@ private Q_SLOTS:
         QCOMPARE(window.model()->count(), count);
         QCOMPARE(inserted.count(), 3);
         QCOMPARE(messages.texts(), QStringList{QStringLiteral("已从文本行列表导入 %1 篇文献。").arg(count)});
+    }
+
+    // A listed row saved with the list and restored in the next window still goes under its DOI: a later
+    // listing in another spelling finds it, and when its own address gives nothing the DOI's resolver is
+    // asked next.
+    void aRestoredRowKeepsItsIdentifierAndItsWays()
+    {
+        FaultServer server;
+        QVERIFY(server.listen());
+        WriteSetting(settingkeys::DoiResolver,
+                     QStringLiteral("http://127.0.0.1:%1/doi/{doi}").arg(server.port()));
+        FaultServer::Reply paper;
+        paper.body = fntest::wholePdf(5000);
+        server.setReply(QStringLiteral("/doi/10.1234/Kept.1"), paper);
+        const QString gone = server.url(QStringLiteral("/gone.pdf")).toString(); // answers 404
+        PaperLibrary library(path(QStringLiteral("PaperLibrary.db")));
+        QVERIFY(library.open().ok);
+        fntest::runObjects().library = &library;
+        const auto noLibrary = qScopeGuard([] { fntest::runObjects().library = nullptr; });
+        fntest::MessageRecorder messages;
+
+        auto window = std::make_unique<fFileDownload>(fntest::runObjects());
+        QTRY_VERIFY(!window->queue()->queueKeeper()->isLoading());
+        paste(*window, messages,
+              QStringLiteral("@article{k, title = {Kept}, doi = {10.1234/Kept.1}, pdf = {%1}}").arg(gone));
+        QVERIFY(window->queue()->queueKeeper()->saveNow());
+        window.reset();
+
+        messages.clear();
+        messages.answers = {MessageAnswer::Yes}; // the last list is taken back
+        window = std::make_unique<fFileDownload>(fntest::runObjects());
+        QTRY_COMPARE(window->model()->count(), 1);
+        const DownloadRow *row = rowOf(*window, gone);
+        QVERIFY(row);
+        QCOMPARE(row->identifier, QStringLiteral("10.1234/Kept.1"));
+        QCOMPARE(row->origin, QStringLiteral("file address"));
+        const MessageRequest answer =
+            paste(*window, messages, QStringLiteral("https://doi.org/10.1234/KEPT.1\n"));
+        QCOMPARE(answer.text, QStringLiteral("已从文本行列表导入 0 篇文献。另有 1 篇已在下载列表中。"));
+
+        QSignalSpy finished(window->scheduler(), &DownloadScheduler::queueFinished);
+        window->Command4->click();
+        QVERIFY(finished.wait(30000));
+        row = rowOf(*window, gone);
+        QCOMPARE(row->state, RowState::Done);
+        QCOMPARE(row->origin, QStringLiteral("DOI resolver"));
+        QCOMPARE(server.requestCount(QStringLiteral("/doi/10.1234/Kept.1")), 1);
     }
 
     void aLandingPagesSiteRulesGiveItsFullText()

@@ -78,6 +78,9 @@ const QList<QStringList> kMigrations = {
     {QStringLiteral("ALTER TABLE papers ADD COLUMN doi_key TEXT NOT NULL DEFAULT ''"),
      QStringLiteral(
          "CREATE INDEX papers_doi ON papers (doi_key) WHERE doi_key <> '' AND file_path IS NOT NULL")},
+    // 9: the identifier a queued row of a reference list goes under, and the way its address came by
+    {QStringLiteral("ALTER TABLE queue ADD COLUMN identifier TEXT NOT NULL DEFAULT ''"),
+     QStringLiteral("ALTER TABLE queue ADD COLUMN origin TEXT NOT NULL DEFAULT ''")},
 };
 // The step whose statements libraryrows::finishSchemaStep completes.
 constexpr int kLibraryRowsStep = 7;

@@ -106,6 +106,10 @@ struct QueueRow
     QString landingPage = {};
     QString fileAddress = {};
     PaperMetadata declared = {};
+    // A row from a reference list: the DOI or arXiv id it is listed under, and which of its ways gave the
+    // address it asks (both empty for other rows).
+    QString identifier = {};
+    QString origin = {};
 
     bool operator==(const QueueRow &) const = default;
 };

@@ -212,7 +212,8 @@ bool PaperLibrary::readQueueRows(QSqlQuery &q, QList<QueueRow> *rows)
     if (!q.exec(QStringLiteral(
             "SELECT address, name, type, folder, tag, state, total_bytes, received_bytes, note, given_name,"
             " given_folder, file_path, file_device, file_inode, file_size, file_modified, landing_page,"
-            " file_address, declared_title, declared_cells FROM queue ORDER BY position")))
+            " file_address, declared_title, declared_cells, identifier, origin FROM queue"
+            " ORDER BY position")))
         return false;
     while (q.next()) {
         rows->append(QueueRow{q.value(0).toString(), q.value(1).toString(), q.value(2).toString(),
@@ -222,6 +223,8 @@ bool PaperLibrary::readQueueRows(QSqlQuery &q, QList<QueueRow> *rows)
                               q.value(12).toLongLong(), q.value(13).toLongLong(), q.value(14).toLongLong(),
                               q.value(15).toLongLong(), q.value(16).toString(), q.value(17).toString(),
                               PaperMetadata{q.value(18).toString(), CellsFromJson(q.value(19).toString())}});
+        rows->last().identifier = q.value(20).toString();
+        rows->last().origin = q.value(21).toString();
     }
     return q.isActive() && !q.lastError().isValid();
 }

@@ -196,6 +196,34 @@ bool PaperLibrary::recordPdfChecks(const QList<PdfCheckRecord> &checks)
     });
 }
 
+namespace {
+
+void bindQueueRow(QSqlQuery &q, qsizetype position, const QueueRow &r)
+{
+    q.addBindValue(position);
+    q.addBindValue(nonNull(WithoutCredentials(r.address)));
+    q.addBindValue(nonNull(r.name));
+    q.addBindValue(nonNull(r.type));
+    q.addBindValue(nonNull(r.folder));
+    q.addBindValue(nonNull(WithoutCredentials(r.tag)));
+    q.addBindValue(r.state);
+    q.addBindValue(r.totalBytes);
+    q.addBindValue(r.receivedBytes);
+    q.addBindValue(nonNull(r.note));
+    q.addBindValue(nonNull(r.givenName));
+    q.addBindValue(nonNull(r.givenFolder));
+    q.addBindValue(nonNull(r.filePath));
+    q.addBindValue(r.fileDevice);
+    q.addBindValue(r.fileInode);
+    q.addBindValue(r.fileSize);
+    q.addBindValue(r.fileModifiedNs);
+    bindLandingPage(q, r.declared, r.fileAddress, r.landingPage);
+    q.addBindValue(nonNull(r.identifier));
+    q.addBindValue(nonNull(r.origin));
+}
+
+} // namespace
+
 bool PaperLibrary::saveQueue(const QList<QueueRow> &rows)
 {
     return writeTransaction([this, &rows](QSqlDatabase &db) {
@@ -206,28 +234,10 @@ bool PaperLibrary::saveQueue(const QList<QueueRow> &rows)
             "INSERT INTO queue (position, address, name, type, folder, tag, state, total_bytes, "
             "received_bytes,"
             " note, given_name, given_folder, file_path, file_device, file_inode, file_size, file_modified,"
-            " declared_title, declared_cells, file_address, landing_page)"
-            " VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"));
+            " declared_title, declared_cells, file_address, landing_page, identifier, origin)"
+            " VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"));
         for (qsizetype i = 0; i < rows.size(); ++i) {
-            const QueueRow &r = rows.at(i);
-            q.addBindValue(i);
-            q.addBindValue(nonNull(WithoutCredentials(r.address)));
-            q.addBindValue(nonNull(r.name));
-            q.addBindValue(nonNull(r.type));
-            q.addBindValue(nonNull(r.folder));
-            q.addBindValue(nonNull(WithoutCredentials(r.tag)));
-            q.addBindValue(r.state);
-            q.addBindValue(r.totalBytes);
-            q.addBindValue(r.receivedBytes);
-            q.addBindValue(nonNull(r.note));
-            q.addBindValue(nonNull(r.givenName));
-            q.addBindValue(nonNull(r.givenFolder));
-            q.addBindValue(nonNull(r.filePath));
-            q.addBindValue(r.fileDevice);
-            q.addBindValue(r.fileInode);
-            q.addBindValue(r.fileSize);
-            q.addBindValue(r.fileModifiedNs);
-            bindLandingPage(q, r.declared, r.fileAddress, r.landingPage);
+            bindQueueRow(q, i, rows.at(i));
             if (!q.exec())
                 return fail(q);
         }

@@ -45,6 +45,8 @@ QueueRow queueRowFrom(const DownloadRow &row)
     saved.landingPage = row.landingPage;
     saved.fileAddress = row.fileAddress;
     saved.declared = row.declared;
+    saved.identifier = row.identifier;
+    saved.origin = row.origin;
     if (row.state == RowState::Done) {
         saved.totalBytes = row.size;
         saved.receivedBytes = std::max<qint64>(0, row.downloaded);
@@ -73,6 +75,9 @@ DownloadRow downloadRowFrom(const QueueRow &saved)
     row.landingPage = saved.landingPage;
     row.fileAddress = saved.fileAddress;
     row.declared = saved.declared;
+    // The sources find a restored row's other ways through its identifier.
+    row.identifier = saved.identifier;
+    row.origin = saved.origin;
     if (!isFinished(saved))
         return row; // waiting, with empty progress cells
     row.state = RowState::Done;

@@ -105,7 +105,10 @@ QString ExpandAddressTemplate(const QString &addressTemplate, const QString &doi
             missing = missing || value.isEmpty();
             out += encoded(value, inQuery);
         });
-    return check.ok() && !missing ? out : QString();
+    if (!check.ok() || missing)
+        return QString();
+    out.squeeze(); // a row of a long list keeps it as its address
+    return out;
 }
 
 QString ArxivPdfAddress(const QString &arxivId)

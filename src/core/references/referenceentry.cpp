@@ -1,5 +1,7 @@
 #include "core/references/referenceentry.h"
 
+#include <algorithm>
+
 QString EntryProblemText(EntryProblem problem)
 {
     switch (problem) {
@@ -82,4 +84,22 @@ void ReferenceEntry::addAuthor(const QString &name)
 void ReferenceEntry::setAuthors(const QStringList &names)
 {
     setValue(Field::Authors, names.join(NameSeparator));
+}
+
+ReferenceEntry ReferenceEntry::waysOnly() const
+{
+    constexpr std::array ways{Field::Doi, Field::Arxiv, Field::WebAddress, Field::FileAddress};
+    bool more = false;
+    for (int i = 0; i < FieldCount; ++i)
+        more = more || (has(Field(i)) && std::find(ways.cbegin(), ways.cend(), Field(i)) == ways.cend());
+    if (!more)
+        return *this; // shares its text
+    ReferenceEntry kept;
+    kept.m_line = m_line;
+    for (const Field field : ways) {
+        if (has(field))
+            kept.setValue(field, value(field));
+    }
+    kept.squeeze();
+    return kept;
 }

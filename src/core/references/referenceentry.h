@@ -74,6 +74,10 @@ public:
     }
     // Gives back the room that filling the entry in left over.
     void squeeze() { m_text.squeeze(); }
+    // The entry with its identifiers and addresses alone (DOI, arXiv id, web and file address): what
+    // finding its full text needs, kept beside a row long after the list is gone. An entry that holds
+    // nothing else is given back as it is, sharing its text.
+    ReferenceEntry waysOnly() const;
 
 private:
     quint32 start(Field field) const { return field == Field::Key ? 0 : m_ends[int(field) - 1]; }

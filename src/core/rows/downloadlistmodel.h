@@ -137,6 +137,9 @@ struct DownloadRow
     // Empties size, downloaded and percent (and what goes with them).
     void clearProgress();
 };
+// Its parts are Qt's implicitly shared values and plain numbers, none pointing into the row itself: a
+// long list grows in place (realloc) instead of holding every row twice while it is copied.
+Q_DECLARE_TYPEINFO(DownloadRow, Q_RELOCATABLE_TYPE);
 
 // What a cell sorts by: the number under it where the cell shows one (bytes, the share, the speed), else
 // its text without regard to case. Numbers sort after an empty cell and before any text.

@@ -112,7 +112,7 @@ QList<RowId> RowWriter::addRows(QList<DownloadRow> rows) const
     added.reserve(fresh);
     m.beginInsertRows({}, first, first + fresh - 1);
     m.m_waitingFrom = std::min(m.m_waitingFrom, first);
-    makeRoom(m.m_rows, first + fresh);
+    // The rows themselves grow in place (they are relocatable): a reserve would copy them all.
     for (qsizetype i = 0; i < rows.size(); ++i) {
         if (taken[i])
             added.append(appendRow(std::move(rows[i])));

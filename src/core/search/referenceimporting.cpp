@@ -9,6 +9,9 @@
 #include "core/search/candidatelistmodel.h"
 #include "core/sites/pagefulltext.h"
 
+#include <QRegularExpression>
+#include <algorithm>
+
 namespace {
 
 QString arxivIdOf(const ReferenceEntry &entry)
@@ -62,15 +65,39 @@ QString EntryIdentifier(const ReferenceEntry &entry)
     return entry.arxiv();
 }
 
+namespace {
+
+// Whether the authors' cell needs its names one by one: a name that holds a separator the joined text
+// would be split at (or none at all) is not given back by the text alone.
+bool namesNeedValues(const QStringList &names)
+{
+    static const QRegularExpression separators(QStringLiteral("[;；、，]"));
+    return std::any_of(names.cbegin(), names.cend(), [](const QString &name) {
+        return name.trimmed().isEmpty() || name.contains(separators);
+    });
+}
+
+} // namespace
+
 PaperMetadata EntryMetadata(const ReferenceEntry &entry)
 {
     PaperMetadata metadata;
     metadata.title = entry.title();
-    if (const QStringList authors = entry.authors(); !authors.isEmpty())
-        metadata.cells.append(PaperCell{landingcell::Authors, authors.join(QStringLiteral("; ")), authors});
+    const QStringList authors = entry.authors();
     const std::pair<QString, QString> cells[] = {{landingcell::Date, entry.year()},
                                                  {landingcell::Source, entry.journal()},
                                                  {landingcell::Doi, entry.doi()}};
+    // A long list keeps these for every row: no room beyond the cells, and the names one by one only
+    // where the joined text does not give them back.
+    metadata.cells.reserve((authors.isEmpty() ? 0 : 1) +
+                           std::count_if(std::cbegin(cells), std::cend(cells),
+                                         [](const auto &cell) { return !cell.second.isEmpty(); }));
+    if (!authors.isEmpty()) {
+        QString joined = authors.join(QStringLiteral("; "));
+        joined.squeeze();
+        metadata.cells.append(
+            PaperCell{landingcell::Authors, joined, namesNeedValues(authors) ? authors : QStringList()});
+    }
     for (const auto &[header, text] : cells) {
         if (!text.isEmpty())
             metadata.cells.append(PaperCell{header, text});
@@ -84,11 +111,16 @@ bool ReferenceSources::add(const ReferenceEntry &entry, Source *first)
     if (sources.isEmpty() || m_entries.contains(sources.first().address))
         return false;
     *first = sources.first();
-    m_entries.insert(first->address, entry);
+    // The ways are worked out again from the identifiers and addresses; the list's metadata is the
+    // row's, and is not kept twice.
+    m_entries.insert(first->address, entry.waysOnly());
     return true;
 }
 
-void ReferenceSources::addResumed(const QString &key, const QString &identifier)
+namespace {
+
+// An entry of the identifier alone (a DOI or an arXiv id); none for anything else.
+std::optional<ReferenceEntry> entryOfIdentifier(const QString &identifier)
 {
     ReferenceEntry entry;
     if (const DoiRead doi = ReadDoi(identifier); doi.ok())
@@ -96,8 +128,23 @@ void ReferenceSources::addResumed(const QString &key, const QString &identifier)
     else if (const QString arxiv = ReadArxivId(identifier); !arxiv.isEmpty())
         entry.setValue(ReferenceEntry::Field::Arxiv, arxiv);
     else
-        return;
-    m_entries.insert(key, entry);
+        return std::nullopt;
+    return entry;
+}
+
+} // namespace
+
+void ReferenceSources::addResumed(const QString &key, const QString &identifier)
+{
+    if (std::optional<ReferenceEntry> entry = entryOfIdentifier(identifier))
+        m_entries.insert(key, *entry);
+}
+
+std::optional<ReferenceEntry> ReferenceSources::entryOf(const DownloadRow &row) const
+{
+    if (const auto it = m_entries.constFind(row.key); it != m_entries.cend())
+        return *it;
+    return row.identifier.isEmpty() ? std::nullopt : entryOfIdentifier(row.identifier);
 }
 
 QString ReferenceSources::identifierOf(const QString &key) const
@@ -117,12 +164,12 @@ QString ReferenceSources::originOf(const QString &key) const
 
 std::optional<RowSources::Source> ReferenceSources::sourceAfter(const DownloadRow &row, int tried)
 {
-    const auto it = m_entries.constFind(row.key);
-    if (it == m_entries.cend())
+    const std::optional<ReferenceEntry> entry = entryOf(row);
+    if (!entry)
         return std::nullopt;
     // The row's own address is its first way; the others are worked out again, which costs less than
     // keeping them for every row of a long list.
-    QList<Source> sources = sourcesOf(*it);
+    QList<Source> sources = sourcesOf(*entry);
     sources.removeIf([&row](const Source &source) { return source.address == row.key; });
     if (tried < 0 || tried >= sources.size())
         return std::nullopt;
@@ -131,10 +178,10 @@ std::optional<RowSources::Source> ReferenceSources::sourceAfter(const DownloadRo
 
 std::shared_ptr<const AnswerReader> ReferenceSources::readerOf(const DownloadRow &row)
 {
-    const auto it = m_entries.constFind(row.key);
-    if (it == m_entries.cend())
+    const std::optional<ReferenceEntry> entry = entryOf(row);
+    if (!entry)
         return nullptr;
-    for (const Source &source : sourcesOf(*it)) {
+    for (const Source &source : sourcesOf(*entry)) {
         if (source.address == row.key)
             return source.reader;
     }
@@ -143,7 +190,7 @@ std::shared_ptr<const AnswerReader> ReferenceSources::readerOf(const DownloadRow
 
 std::optional<RowSources::Source> ReferenceSources::fullTextOfPage(const DownloadRow &row, const QUrl &page)
 {
-    if (!m_siteRules || !m_entries.contains(row.key))
+    if (!m_siteRules || !entryOf(row))
         return std::nullopt;
     const QString address = FullTextByRules(*m_siteRules, page);
     if (address.isEmpty())

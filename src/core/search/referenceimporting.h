@@ -8,6 +8,7 @@
 
 #include <QHash>
 #include <QList>
+#include <optional>
 
 class CandidateListModel;
 class SiteRulesCatalog;
@@ -78,6 +79,9 @@ public:
     std::optional<Source> fullTextOfPage(const DownloadRow &row, const QUrl &page) override;
 
 private:
+    // The entry listed under the row's address, else one of the identifier the row carries (a row of a
+    // list restored from the last run); none for a row that came from no list.
+    std::optional<ReferenceEntry> entryOf(const DownloadRow &row) const;
     QList<Source> sourcesOf(const ReferenceEntry &entry) const
     {
         return EntrySources(entry, m_resolver, m_finders);

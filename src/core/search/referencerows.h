@@ -20,6 +20,9 @@ public:
 
     // The row for the entry; none when its paper is listed already (counted) or it names no way.
     std::optional<DownloadRow> rowOf(const ReferenceEntry &entry);
+    // The rows for the entries from `from` up to `to`, each entry let go once its row is made: a long
+    // list and its rows are not held side by side.
+    QList<DownloadRow> takeRows(QList<ReferenceEntry> &entries, qsizetype from, qsizetype to);
     int alreadyListed() const { return m_alreadyListed; }
     // Entries none of whose ways makes an address (a resolver that makes none, say).
     int withoutWay() const { return m_withoutWay; }
@@ -29,6 +32,9 @@ private:
     void noteRow(const DownloadRow &row);
     bool listedBefore(const ReferenceEntry &entry) const;
     void noteEntry(const ReferenceEntry &entry);
+    DownloadRow rowFor(const ReferenceEntry &entry, const QString &address, const QString &identifier);
+    // Texts that thousands of rows repeat (a journal, a year) become one text they all share.
+    void shareTexts(PaperCells &cells);
 
     const DownloadListModel &m_listed;
     ReferenceSources &m_sources;
@@ -36,6 +42,7 @@ private:
     QSet<QString> m_dois;   // DoiKey of every paper listed
     QSet<QString> m_arxivs; // ArxivKey of every paper listed
     QSet<QString> m_made;   // addresses of the rows made here, which may not be in the list yet
+    QSet<QString> m_shared; // the texts shareTexts hands out
     int m_alreadyListed = 0;
     int m_withoutWay = 0;
 };

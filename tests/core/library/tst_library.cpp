@@ -414,6 +414,34 @@ private Q_SLOTS:
         QVERIFY(library.loadQueue().isEmpty());
     }
 
+    // A row of a reference list comes back with the identifier it is listed under and the way its address
+    // came by; a queue saved before they were kept opens with both empty.
+    void aListedRowKeepsItsIdentifierAndAnOlderQueueOpens()
+    {
+        const QString path = freshPath();
+        QueueRow listed{"https://doi.org/10.1000/Abc", "Listed", "pdf", "/p/", "", 1, -1, 0, ""};
+        listed.identifier = QStringLiteral("10.1000/Abc");
+        listed.origin = QStringLiteral("DOI resolver");
+        {
+            PaperLibrary library(path);
+            QVERIFY(library.open().ok);
+            QVERIFY(library.saveQueue({listed}));
+            QCOMPARE(library.loadQueue(), QList<QueueRow>{listed});
+        }
+        QVERIFY(rawExec(path, {"ALTER TABLE queue DROP COLUMN identifier",
+                               "ALTER TABLE queue DROP COLUMN origin", "PRAGMA user_version = 8"}));
+        PaperLibrary library(path);
+        QVERIFY2(library.open().ok, qPrintable(library.lastError()));
+        QCOMPARE(rawValue(path, "PRAGMA user_version").toInt(), PaperLibrary::SchemaVersion);
+        const QList<QueueRow> back = library.loadQueue();
+        QCOMPARE(back.size(), 1);
+        QCOMPARE(back.first().address, listed.address);
+        QVERIFY(back.first().identifier.isEmpty());
+        QVERIFY(back.first().origin.isEmpty());
+        QVERIFY(library.saveQueue({listed}));
+        QCOMPARE(library.loadQueue(), QList<QueueRow>{listed});
+    }
+
     void heldMeansTheRecordedFileUnchanged()
     {
         PaperLibrary library(freshPath());

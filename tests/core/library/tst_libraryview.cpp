@@ -299,11 +299,12 @@ private Q_SLOTS:
                                                   paperCells("张伟", "2001", "X"), "http://o/r")}));
             QVERIFY(library.recordDownloads({doneAt("http://o/1.pdf", pdf)}));
         }
-        QVERIFY(
-            rawExec(path, {"DROP TABLE library_search", "DROP TABLE library_rows", "DROP TABLE paper_pages",
-                           "DROP TABLE download_history", "DROP TABLE library_words",
-                           "DROP INDEX papers_sha256", "DROP INDEX papers_doi",
-                           "ALTER TABLE papers DROP COLUMN doi_key", "PRAGMA user_version = 6"}));
+        QVERIFY(rawExec(path,
+                        {"DROP TABLE library_search", "DROP TABLE library_rows", "DROP TABLE paper_pages",
+                         "DROP TABLE download_history", "DROP TABLE library_words",
+                         "DROP INDEX papers_sha256", "DROP INDEX papers_doi",
+                         "ALTER TABLE papers DROP COLUMN doi_key", "ALTER TABLE queue DROP COLUMN identifier",
+                         "ALTER TABLE queue DROP COLUMN origin", "PRAGMA user_version = 6"}));
         PaperLibrary library(path);
         QVERIFY(library.open().ok);
         QCOMPARE(libraryview::count(library, LibraryQuery{"learning"}), 1);

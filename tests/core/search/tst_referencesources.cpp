@@ -6,6 +6,7 @@
 #include "core/rows/downloadlistmodel.h"
 #include "core/search/candidatelistmodel.h"
 #include "core/search/referenceimporting.h"
+#include "core/search/referencerows.h"
 
 #include <QtTest>
 
@@ -203,6 +204,60 @@ private Q_SLOTS:
         const QString resolved = QStringLiteral("https://doi.org/10.1000/again");
         sources.addResumed(resolved, QStringLiteral("10.1000/again"));
         QVERIFY(!sources.sourceAfter(rowAt(resolved), 0));
+    }
+
+    // A row restored from the last run is known by the identifier it carries; a row of no list has none.
+    void restoredRowsGoOnByTheIdentifierTheyCarry()
+    {
+        ReferenceSources sources;
+        DownloadRow restored = rowAt(QStringLiteral("http://files.example/elsewhere.pdf"));
+        restored.identifier = QStringLiteral("10.1000/Carried");
+        const std::optional<RowSources::Source> next = sources.sourceAfter(restored, 0);
+        QVERIFY(next);
+        QCOMPARE(next->address, QStringLiteral("https://doi.org/10.1000/Carried"));
+        QCOMPARE(next->origin, sourceorigin::Resolver);
+        QVERIFY(!sources.sourceAfter(rowAt(restored.key), 0));
+    }
+
+    // Rows made from a list keep what it says of each paper once its entries are let go, and still find
+    // their other ways; names that hold a separator stay one by one.
+    void rowsKeepTheListsMetadataWithoutItsEntries()
+    {
+        ReferenceList list = ReadReferences(
+            "TY  - JOUR\nTI  - First paper\nAU  - Roe, Jane\nAU  - Doe, John\nPY  - 2019\nJO  - Journal\n"
+            "DO  - 10.1000/One\nL1  - http://files.example/one.pdf\nER  - \n"
+            "TY  - JOUR\nTI  - Second paper\nAU  - 张、伟\nAU  - Roe, Jane\nPY  - 2019\nJO  - Journal\n"
+            "DO  - 10.1000/two\nER  - \n");
+        QCOMPARE(list.entries.size(), 2);
+        DownloadListModel listed;
+        ReferenceSources sources;
+        HandOverOptions options;
+        options.defaultFolder = QStringLiteral("/tmp/papers/");
+        ReferenceRowMaker maker(listed, sources, options);
+        const QList<DownloadRow> rows = maker.takeRows(list.entries, 0, list.entries.size());
+        QCOMPARE(rows.size(), 2);
+        QVERIFY(list.entries.first().title().isEmpty());
+        QVERIFY(!list.entries.last().namesIdentifier());
+
+        const PaperMetadata &first = rows.first().naming.given;
+        QCOMPARE(rows.first().key, QStringLiteral("http://files.example/one.pdf"));
+        QCOMPARE(rows.first().name, QStringLiteral("First paper"));
+        QCOMPARE(first.title, QStringLiteral("First paper"));
+        QCOMPARE(first.authorList(), (QStringList{QStringLiteral("Roe, Jane"), QStringLiteral("Doe, John")}));
+        QCOMPARE(first.authors(), QStringLiteral("Roe, Jane; Doe, John"));
+        QCOMPARE(first.year(), QStringLiteral("2019"));
+        QCOMPARE(first.source(), QStringLiteral("Journal"));
+        QCOMPARE(first.doi(), QStringLiteral("10.1000/One"));
+        QCOMPARE(rows.first().identifier, QStringLiteral("10.1000/One"));
+        QCOMPARE(rows.first().origin, sourceorigin::FileAddress);
+        const std::optional<RowSources::Source> next = sources.sourceAfter(rows.first(), 0);
+        QVERIFY(next);
+        QCOMPARE(next->address, QStringLiteral("https://doi.org/10.1000/One"));
+
+        QCOMPARE(rows.last().naming.given.authorList(),
+                 (QStringList{QStringLiteral("张、伟"), QStringLiteral("Roe, Jane")}));
+        QCOMPARE(rows.last().naming.given.source(), QStringLiteral("Journal"));
+        QCOMPARE(sources.identifierOf(rows.last().key), QStringLiteral("10.1000/two"));
     }
 
     // The list's metadata goes under the headers the names, the library and the exports read; the
