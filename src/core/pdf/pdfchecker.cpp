@@ -307,6 +307,7 @@ PdfVerdict PdfChecker::checkFile(const QString &path)
         ::close(fd);
         return notChecked(Unchecked::Unreadable, QStringLiteral("not a plain file"));
     }
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK); // the checker reads it as any file
     const PdfVerdict verdict = check(fd);
     ::close(fd);
     return verdict;
