@@ -96,8 +96,9 @@ bool libraryFiles(PaperLibrary &library, QStringList *paths)
             printTo(stderr, QStringLiteral("folionexus: ") + message);
         }))
         return false;
+    // A held CAJ or KDH file is a paper too, but no PDF: it is not the check's to judge.
     for (const PaperRecord &record : library.downloadedRecords()) {
-        if (QFileInfo(record.held.filePath).isFile() && !QFileInfo(record.held.filePath).isSymLink())
+        if (IsPdfFile(record.held.filePath))
             paths->append(record.held.filePath);
     }
     return true;

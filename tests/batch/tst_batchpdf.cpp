@@ -197,17 +197,19 @@ private Q_SLOTS:
     }
 
     // Without a folder the library's files are checked, and what is found is kept: a damaged file is
-    // held no more.
+    // held no more. A held paper that is no PDF (a CAJ file) is not judged and stays held.
     void checkPdfOverTheLibrary()
     {
         const QString whole = path(QStringLiteral("whole.pdf"));
         const QString cut = path(QStringLiteral("cut.pdf"));
+        const QString caj = path(QStringLiteral("other.caj"));
         fntest::writeFile(whole, fntest::TestPdf{}.bytes());
         fntest::writeFile(cut, fntest::TestPdf{}.bytes().chopped(30));
+        fntest::writeFile(caj, QByteArray("\xC8\x00\x00\x00", 4) + QByteArray(3000, 'c'));
         {
             PaperLibrary library;
             QVERIFY(library.open().ok);
-            for (const QString &file : {whole, cut}) {
+            for (const QString &file : {whole, cut, caj}) {
                 DownloadResult done;
                 done.address = QStringLiteral("http://s/") + QFileInfo(file).fileName();
                 done.filePath = file;
@@ -218,10 +220,14 @@ private Q_SLOTS:
         const RunResult result = run({"--check-pdf"});
         QCOMPARE(result.exitCode, 2);
         QCOMPARE(result.out, QStringLiteral("damaged   %1  (cut short: no end-of-file marker)\n").arg(cut));
+        QVERIFY2(result.err.contains(
+                     QStringLiteral("2 PDF files checked: 1 whole, 0 repaired, 0 encrypted, 1 damaged")),
+                 qPrintable(result.err));
         PaperLibrary library;
         QVERIFY(library.open().ok);
         QVERIFY(library.heldFile(QStringLiteral("http://s/whole.pdf")));
         QVERIFY(!library.heldFile(QStringLiteral("http://s/cut.pdf")));
+        QVERIFY(library.heldFile(QStringLiteral("http://s/other.caj")));
     }
 };
 

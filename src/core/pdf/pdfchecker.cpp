@@ -12,6 +12,7 @@
 #include <poll.h>
 #include <spawn.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
@@ -296,9 +297,17 @@ PdfVerdict PdfChecker::checkWithProcess(int fd)
 
 PdfVerdict PdfChecker::checkFile(const QString &path)
 {
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    // Without waiting: what stands at the name may have become a pipe since it was listed.
+    const int fd =
+        ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
     if (fd < 0)
         return notChecked(Unchecked::Unreadable, QString::fromLocal8Bit(std::strerror(errno)));
+    struct stat info = {};
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        ::close(fd);
+        return notChecked(Unchecked::Unreadable, QStringLiteral("not a plain file"));
+    }
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK); // the checker reads it as any file
     const PdfVerdict verdict = check(fd);
     ::close(fd);
     return verdict;

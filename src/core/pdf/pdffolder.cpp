@@ -28,6 +28,14 @@ bool startsAsPdf(const QString &path)
 
 } // namespace
 
+bool IsPdfFile(const QString &path)
+{
+    const QFileInfo file(path);
+    if (file.isSymLink() || !file.isFile())
+        return false;
+    return path.endsWith(QLatin1String(".pdf"), Qt::CaseInsensitive) || startsAsPdf(path);
+}
+
 QStringList PdfFilesIn(const QString &folder, FolderDepth depth, const QString &skippedPrefix)
 {
     QStringList paths;

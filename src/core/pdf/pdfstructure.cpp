@@ -231,6 +231,17 @@ bool hasHeader(const Bytes &file)
     return file.at(0, sizeof head, head).find("%PDF-") != std::string_view::npos;
 }
 
+// Where the last object of the text starts or ends: an update cut inside its first object has the
+// object's head after the marker of the revision before it, and no end of it.
+size_t lastObjectMark(std::string_view text)
+{
+    const size_t end = text.rfind("endobj");
+    const size_t head = text.rfind(" obj");
+    if (end == std::string_view::npos)
+        return head;
+    return head == std::string_view::npos ? end : std::max(end, head);
+}
+
 // Whether an end-of-file marker stands after the file's last object, looking back from its end. A file
 // without any object leaves the verdict to the library.
 bool endsAfterItsLastObject(const Bytes &file)
@@ -247,7 +258,7 @@ bool endsAfterItsLastObject(const Bytes &file)
         if (text.size() != size_t(stop - begin))
             return false;
         const size_t eof = text.rfind("%%EOF");
-        const size_t obj = text.rfind("endobj");
+        const size_t obj = lastObjectMark(text);
         if (eof != std::string_view::npos || obj != std::string_view::npos)
             return eof != std::string_view::npos && (obj == std::string_view::npos || eof > obj);
         end = begin;

@@ -9,9 +9,11 @@
 #include <QTemporaryDir>
 #include <QThread>
 #include <csignal>
+#include <fcntl.h>
 #include <future>
 #include <qpdf/QPDF.hh>
 #include <qpdf/QPDFWriter.hh>
+#include <sys/stat.h>
 #include <unistd.h>
 
 using State = PdfVerdict::State;
@@ -147,6 +149,11 @@ private Q_SLOTS:
             << cutAt(whole, "xref\n0 ") << State::Damaged << Damage::CutShort << -1;
         QTest::newRow("cut before the end-of-file marker")
             << cutAt(whole, "%%EOF") << State::Damaged << Damage::CutShort << 1;
+        // An update written after the file's first end-of-file marker, cut inside its first object: the
+        // marker stands before the last object, not after it.
+        QTest::newRow("an update cut inside its first object")
+            << whole + "6 0 obj\n<< /Length 20000 >>\nstream\n" + QByteArray(9000, 'x') << State::Damaged
+            << Damage::CutShort << -1;
         fntest::TestPdf noMarker;
         noMarker.endMarker = false;
         QTest::newRow("no end-of-file marker") << noMarker.bytes() << State::Damaged << Damage::CutShort << 1;
@@ -385,6 +392,24 @@ private Q_SLOTS:
         QVERIFY(verdict.detail.contains(QStringLiteral("no-such-checker")));
         QCOMPARE(check.checkFile(m_dir.path() + QStringLiteral("/absent.pdf")).unchecked,
                  Unchecked::Unreadable);
+    }
+
+    // What stands at a listed name may have become a pipe since the folder was listed: it is no file to
+    // check, and the check does not wait for a writer that never comes.
+    void aPipeIsNotWaitedFor()
+    {
+        const QByteArray pipe = QFile::encodeName(m_dir.path() + QStringLiteral("/pipe.pdf"));
+        QCOMPARE(::mkfifo(pipe.constData(), 0600), 0);
+        PdfChecker check(checker());
+        auto verdict = std::async(std::launch::async,
+                                  [&check, &pipe] { return check.checkFile(QFile::decodeName(pipe)); });
+        if (verdict.wait_for(std::chrono::seconds(10)) != std::future_status::ready) {
+            const int writer = ::open(pipe.constData(), O_WRONLY | O_NONBLOCK); // lets the check go
+            verdict.wait();
+            ::close(writer);
+            QFAIL("the check waited for the pipe");
+        }
+        QCOMPARE(verdict.get().unchecked, Unchecked::Unreadable);
     }
 
     // Workers check at once; each gets the verdict on its own file.

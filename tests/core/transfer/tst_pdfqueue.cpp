@@ -130,6 +130,32 @@ private Q_SLOTS:
         QCOMPARE(row.downloaded, qint64(whole.size()));
     }
 
+    // A copy put together from a kept part and the rest asked for with a range is checked as any other:
+    // damaged, it is dropped with its kept part and the copy fetched again asks for no range.
+    void aResumedCopyIsChecked()
+    {
+        QFETCH(int, method);
+        const QByteArray whole = fntest::TestPdf{}.bytes();
+        const QByteArray cut = whole.chopped(40); // announced whole: only the check tells
+        Reply first = paper(cut);
+        first.closeAfter = cut.size() / 2;
+        m_server.setReplies(QStringLiteral("/kept.pdf"), {first, paper(cut), paper(whole)});
+        m_queue->scheduler()->options().retries = 1;
+        m_queue->use(method);
+        const RowId id = m_queue->addRow(QStringLiteral("/kept.pdf"), QStringLiteral("kept"));
+        m_queue->runToEnd(30000);
+        const DownloadRow &row = m_queue->row(id);
+        QCOMPARE(row.state, RowState::Done);
+        QCOMPARE(row.pdf.state, State::Whole);
+        const QList<FaultServer::Request> asked = requestsFor("/kept.pdf");
+        QCOMPARE(asked.size(), 3);
+        QVERIFY(asked.at(1).headers.contains("range"));
+        QVERIFY(!asked.at(2).headers.contains("range"));
+        QCOMPARE(fntest::readFile(m_queue->folder() + QStringLiteral("kept.pdf")), whole);
+        QCOMPARE(m_queue->files(), QStringList{QStringLiteral("kept.pdf")});
+    }
+    void aResumedCopyIsChecked_data() { secondCopyWhole_data(); }
+
     // Files that are no PDF are not the check's business, and a missing checker judges nothing damaged.
     void notChecked()
     {
