@@ -114,6 +114,22 @@ void recordInLibrary(PaperLibrary &library, const QList<Checked> &checked)
                             library.lastError());
 }
 
+// Prints a line for each damaged or repaired file, and names on stderr each file the check could not
+// judge with the cause (no verdict on the file); whether any is damaged.
+bool printVerdicts(const QList<Checked> &checked)
+{
+    bool damaged = false;
+    for (const Checked &one : checked) {
+        damaged = damaged || one.verdict.state == State::Damaged;
+        if (const QString line = lineFor(one); !line.isEmpty())
+            printTo(stdout, line);
+        if (one.verdict.state == State::NotChecked && one.verdict.unchecked != pdfverdict::Unchecked::None)
+            printTo(stderr, QStringLiteral("folionexus: not checked: %1  (%2)")
+                                .arg(ShowableText(one.path), pdfVerdictCause(one.verdict)));
+    }
+    return damaged;
+}
+
 } // namespace
 
 int run(const QStringList &arguments)
@@ -141,12 +157,7 @@ int run(const QStringList &arguments)
     const QList<Checked> checked = checkAll(checker, paths);
     if (rest.isEmpty())
         recordInLibrary(library, checked);
-    bool damaged = false;
-    for (const Checked &one : checked) {
-        damaged = damaged || one.verdict.state == State::Damaged;
-        if (const QString line = lineFor(one); !line.isEmpty())
-            printTo(stdout, line);
-    }
+    const bool damaged = printVerdicts(checked);
     printTo(stderr, QStringLiteral("folionexus: ") + summary(checked));
     return damaged ? 2 : 0;
 }

@@ -45,10 +45,10 @@ class TestBatchPdf : public QObject
     FaultServer m_server;
     std::unique_ptr<QTemporaryDir> m_work;
 
-    RunResult run(const QStringList &arguments)
+    RunResult run(const QStringList &arguments, const QString &program = QStringLiteral(FOLIONEXUS_EXE))
     {
         QProcess process;
-        process.start(QStringLiteral(FOLIONEXUS_EXE), arguments);
+        process.start(program, arguments);
         RunResult result;
         if (!process.waitForStarted(10000))
             return result;
@@ -194,6 +194,27 @@ private Q_SLOTS:
         QCOMPARE(good.exitCode, 0);
         QCOMPARE(good.out, QStringLiteral("repaired  ") + repaired + u'\n');
         QCOMPARE(run({"--check-pdf", folder + QStringLiteral("/missing")}).exitCode, 1);
+    }
+
+    // Copied without its checker, the program can judge no file: each is named on stderr with the cause,
+    // none is called damaged or printed as a verdict, and the run does not fail for it.
+    void aFileTheCheckCannotJudgeIsNamedWithItsCause()
+    {
+        const QString bin = path(QStringLiteral("bin"));
+        QVERIFY(QDir().mkpath(bin));
+        const QString built = QFileInfo(QStringLiteral(FOLIONEXUS_EXE)).absolutePath();
+        for (const QString name : {QStringLiteral("folionexus"), QStringLiteral("folionexus-batch")})
+            QVERIFY(QFile::copy(built + u'/' + name, bin + u'/' + name));
+        const QString folder = path(QStringLiteral("papers"));
+        QDir().mkpath(folder);
+        fntest::writeFile(folder + QStringLiteral("/f.pdf"), fntest::TestPdf{}.bytes());
+
+        const RunResult result = run({"--check-pdf", folder}, bin + QStringLiteral("/folionexus"));
+        QCOMPARE(result.exitCode, 0);
+        QCOMPARE(result.out, QString());
+        QVERIFY2(result.err.contains(QStringLiteral("not checked: ") + folder + QStringLiteral("/f.pdf  (")),
+                 qPrintable(result.err));
+        QVERIFY2(result.err.contains(QStringLiteral("0 damaged, 1 not checked")), qPrintable(result.err));
     }
 
     // Without a folder the library's files are checked, and what is found is kept: a damaged file is
