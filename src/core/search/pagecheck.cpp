@@ -82,15 +82,11 @@ void checkRecipeItems(const PageSnapshot &page, int shown, PageCheck &check)
 
 void checkLinks(const PageSnapshot &page, int shown, PageCheck &check)
 {
-    QSet<QString> seen;
-    for (const PageLink &link : paperLinks(page)) {
-        const QString file = paperKey(page, link);
-        if (file.isEmpty() || seen.contains(file))
-            continue;
-        seen.insert(file);
+    for (const KeyedLink &paper : distinctPapers(page)) {
         ++check.paperCount;
         if (shown < 0 || check.first.size() < shown)
-            check.first.append(PageCheck::Paper{link.text, file, link.cells, link.address, false});
+            check.first.append(
+                PageCheck::Paper{paper.link.text, paper.key, paper.link.cells, paper.link.address, false});
     }
 }
 

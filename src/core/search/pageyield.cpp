@@ -3,8 +3,6 @@
 #include "core/search/candidatelistmodel.h"
 #include "core/search/resultpage.h"
 
-#include <QSet>
-
 PageYield MeasurePageYield(const PageSnapshot &page, const CandidateListModel &list)
 {
     using Nothing = PageYield::Nothing;
@@ -18,14 +16,9 @@ PageYield MeasurePageYield(const PageSnapshot &page, const CandidateListModel &l
         return yield;
     }
     // Counted as the list takes them: a paper listed twice on the page is one.
-    QSet<QString> keys;
-    for (const PageLink &link : paperLinks(page)) {
-        const QString key = paperKey(page, link);
-        if (key.isEmpty() || keys.contains(key))
-            continue;
-        keys.insert(key);
+    for (const KeyedLink &paper : distinctPapers(page)) {
         ++yield.papers;
-        if (!list.containsKey(key))
+        if (!list.containsKey(paper.key))
             ++yield.fresh;
     }
     yield.nextPage = nextPageAnchor(page) >= 0;

@@ -8,6 +8,7 @@
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QSet>
 #include <QVariantMap>
 #include <optional>
 
@@ -168,6 +169,20 @@ QList<PageLink> paperLinks(const PageSnapshot &page)
     if (found < 0 || page.divs.at(found).tableCount != 1)
         return {};
     return page.divs.at(found).tableLinks;
+}
+
+QList<KeyedLink> distinctPapers(const PageSnapshot &page)
+{
+    QList<KeyedLink> papers;
+    QSet<QString> seen;
+    for (const PageLink &link : paperLinks(page)) {
+        QString key = paperKey(page, link);
+        if (key.isEmpty() || seen.contains(key))
+            continue;
+        seen.insert(key);
+        papers.append({link, std::move(key)});
+    }
+    return papers;
 }
 
 int ExtractResultPage(const PageSnapshot &page, CandidateListModel &list, const QString &saveFolder)

@@ -38,6 +38,14 @@ const SiteRules &pageRules(const PageSnapshot &page);
 // The paper links of the page: those the rules read, or for a page read as its DIVs, the links of the one
 // table of the first DIV whose class, lower-cased, is exactly "tablelist paperlist".
 QList<PageLink> paperLinks(const PageSnapshot &page);
+// The page's papers once each, in the page's order, with the key each is listed under: a link without a key,
+// or with one an earlier link had, is left out.
+struct KeyedLink
+{
+    PageLink link;
+    QString key;
+};
+QList<KeyedLink> distinctPapers(const PageSnapshot &page);
 
 // Takes the papers of the page into the list with the given save folder, file addresses made by the
 // page's rules. Returns the number of rows added.
