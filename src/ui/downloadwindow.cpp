@@ -482,6 +482,9 @@ void fFileDownload::makeHelpers()
 
 fFileDownload::~fFileDownload()
 {
+    // The PDF check goes first: it need not read on while the rows it checks go.
+    if (m_commands)
+        m_commands->stopPdfCheck();
     // The queue's library hooks, its transfers and its rows go in that order.
     delete m_session;
     m_session = nullptr;

@@ -401,3 +401,8 @@ void DownloadWindowCommands::buildHelpMenu()
         });
     }
 }
+
+void DownloadWindowCommands::stopPdfCheck()
+{
+    m_pdfCheck->stop();
+}

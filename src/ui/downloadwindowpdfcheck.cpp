@@ -75,7 +75,7 @@ DownloadWindowPdfCheck::DownloadWindowPdfCheck(DownloadQueue *queue, QObject *pa
 
 DownloadWindowPdfCheck::~DownloadWindowPdfCheck()
 {
-    m_stop->store(true);
+    stop();
 }
 
 bool DownloadWindowPdfCheck::start()

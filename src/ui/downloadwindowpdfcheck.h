@@ -43,6 +43,8 @@ public:
     // False while a check is under way (nothing else happens then).
     bool start();
     bool isRunning() const { return m_running; }
+    // A check under way stops before its next file (its answer is dropped).
+    void stop() { m_stop->store(true); }
 
 Q_SIGNALS:
     void progressed(int checked, int total);
