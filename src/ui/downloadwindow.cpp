@@ -15,6 +15,7 @@
 #include "ui/downloadwindowcommands.h"
 #include "ui/downloadwindowfeedback.h"
 #include "ui/downloadwindowlibrary.h"
+#include "ui/downloadwindowpdfcheck.h"
 #include "ui/downloadwindowreferences.h"
 #include "ui/loginpanel.h"
 #include "ui/loginplacement.h"
@@ -483,8 +484,8 @@ void fFileDownload::makeHelpers()
 fFileDownload::~fFileDownload()
 {
     // The PDF check goes first: it need not read on while the rows it checks go.
-    if (m_commands)
-        m_commands->stopPdfCheck();
+    if (auto *check = findChild<DownloadWindowPdfCheck *>())
+        check->stop();
     // The queue's library hooks, its transfers and its rows go in that order.
     delete m_session;
     m_session = nullptr;

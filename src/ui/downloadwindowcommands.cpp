@@ -401,8 +401,3 @@ void DownloadWindowCommands::buildHelpMenu()
         });
     }
 }
-
-void DownloadWindowCommands::stopPdfCheck()
-{
-    m_pdfCheck->stop();
-}

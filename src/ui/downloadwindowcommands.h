@@ -41,8 +41,6 @@ public:
     void sortByHeader(int column);
     void webLogin(); // "网页登录"
     void refreshRecordCount();
-    // The PDF check under way stops before its next file (the window is closing).
-    void stopPdfCheck();
     // Walks the list with repainting off, as the commands that touch many rows do.
     void runFrozen(const std::function<void()> &work);
 
