@@ -1,7 +1,9 @@
 // The program's PDF structure checker: a small process of its own, so that a hostile file can take no
 // more than its memory limit and can be stopped when it takes too long, whatever the PDF library does
 // with it. Started by the program with its socket as descriptor 3, it answers one datagram per file
-// (the file's descriptor comes with the request). Given file names instead, it prints a verdict for each.
+// (the file's descriptor comes with the request), each as soon as it has the verdict: requests sent
+// together are read one after the other without waiting, but an answer is never held back for the next
+// file, which may take long. Given file names instead, it prints a verdict for each.
 #include "core/pdf/pdfstructure.h"
 #include "core/pdf/pdfwire.h"
 

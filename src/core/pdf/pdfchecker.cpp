@@ -1,5 +1,6 @@
 #include "core/pdf/pdfchecker.h"
 
+#include "core/common/backgroundthread.h"
 #include "core/pdf/pdfwire.h"
 
 #include <QFile>
@@ -9,7 +10,9 @@
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
+#include <future>
 #include <poll.h>
+#include <pthread.h>
 #include <spawn.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -30,6 +33,9 @@ constexpr int kEndGraceMs = 1000;
 // way to the transfers) a file may wait for the processor longer than it is worked on. However busy
 // the machine, no file is waited for longer than this many times the limit.
 constexpr int kWallLimits = 3;
+// Files a process is given before it has answered: it reads the ones after the first without waiting for
+// them.
+constexpr size_t kSentAtOnce = 16;
 
 PdfVerdict notChecked(Unchecked why, const QString &detail)
 {
@@ -112,10 +118,13 @@ PdfChecker::PdfChecker(QString program, Limits limits) : m_program(std::move(pro
 
 PdfChecker::~PdfChecker()
 {
-    std::unique_lock lock(m_mutex);
-    m_freed.wait(lock, [this] { return m_busy == 0; });
-    for (Process &process : m_idle)
-        end(process, false);
+    {
+        std::lock_guard lock(m_mutex);
+        m_ending = true;
+    }
+    m_work.notify_all();
+    for (std::thread &feeder : m_feeders)
+        feeder.join(); // each checks what is left, then ends its process
 }
 
 QString PdfChecker::besideThisProgram()
@@ -129,29 +138,6 @@ QString PdfChecker::besideThisProgram()
             return QString::fromStdString(program.string());
     }
     return QString::fromStdString((folder / FOLIONEXUS_PDFCHECK_PROGRAM).string());
-}
-
-PdfChecker::Process PdfChecker::take()
-{
-    std::unique_lock lock(m_mutex);
-    m_freed.wait(lock, [this] { return !m_idle.empty() || m_busy < m_limits.processes; });
-    ++m_busy;
-    if (m_idle.empty())
-        return {};
-    const Process process = m_idle.back();
-    m_idle.pop_back();
-    return process;
-}
-
-void PdfChecker::giveBack(Process process)
-{
-    {
-        std::lock_guard lock(m_mutex);
-        --m_busy;
-        if (process.pid > 0)
-            m_idle.push_back(process);
-    }
-    m_freed.notify_one();
 }
 
 bool PdfChecker::start(Process &process, QString *error)
@@ -201,12 +187,11 @@ void PdfChecker::end(Process &process, bool kill)
     process = {};
 }
 
-bool PdfChecker::awaitAnswer(const Process &process, qint64 cpuBefore) const
+bool PdfChecker::awaitAnswer(const Process &process, const Sent &front) const
 {
     using namespace std::chrono;
     const qint64 limit = qint64(m_limits.timeMs) * 1000000;
-    const auto start = steady_clock::now();
-    const auto last = start + milliseconds(qint64(m_limits.timeMs) * kWallLimits);
+    const auto last = front.startedAt + milliseconds(qint64(m_limits.timeMs) * kWallLimits);
     for (qint64 used = 0;;) {
         // The process cannot use its CPU time faster than time passes: no need to look before then.
         const auto next = std::min(last, steady_clock::now() + nanoseconds(limit - used) + milliseconds(1));
@@ -216,83 +201,205 @@ bool PdfChecker::awaitAnswer(const Process &process, qint64 cpuBefore) const
             return false;
         const qint64 cpu = cpuNanoseconds(process.clock);
         // A process whose clock cannot be read is held to the time that passed.
-        used = cpu >= 0 && cpuBefore >= 0 ? cpu - cpuBefore
-                                          : duration_cast<nanoseconds>(steady_clock::now() - start).count();
+        used = cpu >= 0 && front.cpuAtStart >= 0
+                   ? cpu - front.cpuAtStart
+                   : duration_cast<nanoseconds>(steady_clock::now() - front.startedAt).count();
         if (used >= limit)
             return false;
     }
 }
 
-PdfVerdict PdfChecker::ask(Process &process, int fd, bool *keep)
+// One checking process and the files it was sent, oldest first, on the thread that feeds it. The process
+// answers in the order it was asked; the time limit of each file counts from the answer before it.
+class PdfChecker::Feeder
 {
-    uint64_t request;
+public:
+    explicit Feeder(PdfChecker &checker) : m_checker(checker) {}
+    ~Feeder() { m_checker.end(m_process, false); }
+    Feeder(const Feeder &) = delete;
+    Feeder &operator=(const Feeder &) = delete;
+
+    void run()
+    {
+        for (;;) {
+            std::vector<Job> jobs = m_checker.takeJobs(kSentAtOnce - m_sent.size(), m_sent.empty());
+            if (jobs.empty() && m_sent.empty())
+                return;
+            for (Job &job : jobs)
+                send(std::move(job));
+            if (!m_sent.empty())
+                readAnswers();
+        }
+    }
+
+private:
+    void send(Job job);
+    void readAnswers();
+    // The process can check no more: the file it was at is tried once more in a fresh one (it may have
+    // been killed from outside), the files after it go back to be checked first.
+    void lose(const QString &why);
+    void beginFront()
+    {
+        if (m_sent.empty())
+            return;
+        m_sent.front().cpuAtStart = cpuNanoseconds(m_process.clock);
+        m_sent.front().startedAt = std::chrono::steady_clock::now();
+    }
+
+    PdfChecker &m_checker;
+    Process m_process;
+    std::deque<Sent> m_sent;
+};
+
+void PdfChecker::Feeder::send(Job job)
+{
+    QString error;
+    if (m_process.pid <= 0 && !m_checker.start(m_process, &error)) {
+        Sent failed;
+        failed.job = std::move(job);
+        m_checker.finish(failed, notChecked(Unchecked::CheckerFailed, error));
+        return;
+    }
+    Sent sent;
+    sent.job = std::move(job);
+    sent.request = m_checker.nextRequest();
+    m_sent.push_back(std::move(sent));
+    if (m_sent.size() == 1)
+        beginFront();
+    if (!sendRequest(m_process.socket, m_sent.back().request, m_sent.back().job.fd))
+        lose(QString::fromLocal8Bit(std::strerror(errno)));
+}
+
+void PdfChecker::Feeder::readAnswers()
+{
+    if (!m_checker.awaitAnswer(m_process, m_sent.front())) {
+        m_checker.finish(
+            m_sent.front(),
+            notChecked(Unchecked::TimedOut,
+                       QStringLiteral("no verdict within %1 s").arg(m_checker.m_limits.timeMs / 1000.0)));
+        m_sent.pop_front();
+        m_checker.end(m_process, true);
+        m_checker.giveBack(m_sent);
+        return;
+    }
+    // Answers that came together are read together.
+    while (!m_sent.empty()) {
+        char answer[pdfwire::MaxAnswer];
+        const ssize_t got = ::recv(m_process.socket, answer, sizeof answer, MSG_DONTWAIT);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+            return;
+        if (got <= 0) {
+            int status = 0;
+            ::close(m_process.socket);
+            m_process.socket = -1;
+            const bool ended = ::waitpid(m_process.pid, &status, 0) == m_process.pid;
+            m_process.pid = -1;
+            lose(ended ? endText(status) : QStringLiteral("the checker ended"));
+            return;
+        }
+        uint64_t answered = 0;
+        PdfInspection inspection;
+        if (!pdfwire::decode(answer, size_t(got), &answered, &inspection) ||
+            answered != m_sent.front().request) {
+            lose(QStringLiteral("the checker gave no answer it could read"));
+            return;
+        }
+        m_checker.finish(m_sent.front(), fromInspection(inspection));
+        m_sent.pop_front();
+        beginFront();
+    }
+}
+
+void PdfChecker::Feeder::lose(const QString &why)
+{
+    m_checker.end(m_process, true);
+    Sent &front = m_sent.front();
+    if (++front.job.failures >= 2) {
+        m_checker.finish(front, notChecked(Unchecked::CheckerFailed, why));
+        m_sent.pop_front();
+    }
+    m_checker.giveBack(m_sent);
+}
+
+std::vector<PdfChecker::Job> PdfChecker::takeJobs(size_t room, bool waitForOne)
+{
+    std::unique_lock lock(m_mutex);
+    if (waitForOne) {
+        ++m_waitingFeeders;
+        m_work.wait(lock, [this] { return !m_jobs.empty() || m_ending; });
+        --m_waitingFeeders;
+    }
+    // A share for each process waiting, so that files that come together are checked side by side.
+    const size_t share = (m_jobs.size() + size_t(m_waitingFeeders)) / size_t(m_waitingFeeders + 1);
+    std::vector<Job> jobs;
+    while (jobs.size() < std::min(room, share) && !m_jobs.empty()) {
+        jobs.push_back(std::move(m_jobs.front()));
+        m_jobs.pop_front();
+    }
+    return jobs;
+}
+
+void PdfChecker::giveBack(std::deque<Sent> &sent)
+{
     {
         std::lock_guard lock(m_mutex);
-        request = ++m_request;
+        for (auto it = sent.rbegin(); it != sent.rend(); ++it)
+            m_jobs.push_front(std::move(it->job));
     }
-    *keep = false;
-    const qint64 cpuBefore = cpuNanoseconds(process.clock);
-    if (!sendRequest(process.socket, request, fd))
-        return notChecked(Unchecked::CheckerFailed, QString::fromLocal8Bit(std::strerror(errno)));
-    if (!awaitAnswer(process, cpuBefore))
-        return notChecked(Unchecked::TimedOut,
-                          QStringLiteral("no verdict within %1 s").arg(m_limits.timeMs / 1000.0));
-    char answer[pdfwire::MaxAnswer];
-    const ssize_t got = ::recv(process.socket, answer, sizeof answer, 0);
-    uint64_t answered = 0;
-    PdfInspection inspection;
-    if (got <= 0) {
-        int status = 0;
-        ::close(process.socket);
-        process.socket = -1;
-        const bool ended = ::waitpid(process.pid, &status, 0) == process.pid;
-        process.pid = -1;
-        return notChecked(Unchecked::CheckerFailed,
-                          ended ? endText(status) : QStringLiteral("the checker ended"));
+    sent.clear();
+    m_work.notify_all();
+}
+
+uint64_t PdfChecker::nextRequest()
+{
+    std::lock_guard lock(m_mutex);
+    return ++m_request;
+}
+
+void PdfChecker::finish(Sent &sent, const PdfVerdict &verdict)
+{
+    if (sent.job.fd >= 0)
+        ::close(sent.job.fd);
+    sent.job.fd = -1;
+    if (sent.startedAt != std::chrono::steady_clock::time_point())
+        m_nanoseconds += std::chrono::duration_cast<std::chrono::nanoseconds>(
+                             std::chrono::steady_clock::now() - sent.startedAt)
+                             .count();
+    ++m_files;
+    if (sent.job.done)
+        sent.job.done(verdict);
+}
+
+void PdfChecker::feed()
+{
+    MarkBackgroundThread();
+    ::pthread_setname_np(::pthread_self(), "pdf checks");
+    Feeder(*this).run();
+}
+
+void PdfChecker::checkLater(int fd, std::function<void(const PdfVerdict &verdict)> done)
+{
+    {
+        std::lock_guard lock(m_mutex);
+        m_jobs.push_back(Job{fd, std::move(done)});
+        // A process more while every one is busy, up to the limit.
+        if (m_waitingFeeders == 0 && int(m_feeders.size()) < std::max(1, m_limits.processes))
+            m_feeders.emplace_back([this] { feed(); });
     }
-    if (!pdfwire::decode(answer, size_t(got), &answered, &inspection) || answered != request)
-        return notChecked(Unchecked::CheckerFailed,
-                          QStringLiteral("the checker gave no answer it could read"));
-    *keep = true;
-    return fromInspection(inspection);
+    m_work.notify_one();
 }
 
 PdfVerdict PdfChecker::check(int fd)
 {
-    const auto start = std::chrono::steady_clock::now();
-    const PdfVerdict verdict = checkWithProcess(fd);
-    m_nanoseconds +=
-        std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now() - start)
-            .count();
-    ++m_files;
-    return verdict;
-}
-
-PdfVerdict PdfChecker::checkWithProcess(int fd)
-{
-    Process process = take();
-    // A checker that was kept may have ended since (killed from outside): one fresh try.
-    for (int attempt = 0; attempt < 2; ++attempt) {
-        const bool fresh = process.pid <= 0;
-        QString error;
-        if (fresh && !start(process, &error)) {
-            giveBack({});
-            return notChecked(Unchecked::CheckerFailed, error);
-        }
-        bool keep = false;
-        const PdfVerdict verdict = ask(process, fd, &keep);
-        if (keep) {
-            giveBack(process);
-            return verdict;
-        }
-        end(process, true);
-        if (fresh || verdict.unchecked == Unchecked::TimedOut) {
-            giveBack({});
-            return verdict;
-        }
-    }
-    giveBack({});
-    return notChecked(Unchecked::CheckerFailed, QStringLiteral("the checker could not be reached"));
+    const int own = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
+    if (own < 0)
+        return notChecked(Unchecked::Unreadable, QString::fromLocal8Bit(std::strerror(errno)));
+    std::promise<PdfVerdict> verdict;
+    std::future<PdfVerdict> answer = verdict.get_future();
+    checkLater(own, [&verdict](const PdfVerdict &v) { verdict.set_value(v); });
+    return answer.get();
 }
 
 PdfVerdict PdfChecker::checkFile(const QString &path)

@@ -51,6 +51,35 @@ QThreadPool &checkPool(int threads)
     return *pool;
 }
 
+Underway &checksUnderway()
+{
+    static auto *underway = new Underway;
+    return *underway;
+}
+
+void Underway::add()
+{
+    std::lock_guard lock(m_mutex);
+    ++m_count;
+}
+
+void Underway::done()
+{
+    std::lock_guard lock(m_mutex);
+    if (--m_count == 0)
+        m_none.notify_all();
+}
+
+bool Underway::waitForNone(int msecs)
+{
+    std::unique_lock lock(m_mutex);
+    if (msecs < 0) { // as long as it takes
+        m_none.wait(lock, [this] { return m_count == 0; });
+        return true;
+    }
+    return m_none.wait_for(lock, std::chrono::milliseconds(msecs), [this] { return m_count == 0; });
+}
+
 SpareBuffers &spareBuffers()
 {
     static auto *spares = new SpareBuffers;

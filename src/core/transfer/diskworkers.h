@@ -34,6 +34,23 @@ QThreadPool &writePool();
 // checker has processes (a thread more would only wait for one), at least one.
 QThreadPool &checkPool(int threads);
 
+// Work handed to threads outside these pools (the PDF checks of files on their way to their names) that
+// the end of the program waits for as it waits for the pools.
+class Underway
+{
+public:
+    void add();
+    void done();
+    // False when some is still underway after msecs (negative: as long as it takes).
+    bool waitForNone(int msecs);
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_none;
+    int m_count = 0;
+};
+Underway &checksUnderway();
+
 extern std::atomic<qint64> flushesMade;
 // How long a group gathers files, in milliseconds.
 constexpr int DefaultGroupWindowMs = 10;

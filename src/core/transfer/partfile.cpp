@@ -246,7 +246,9 @@ bool PartFile::waitForDiskWork(int msecs)
     for (;;) {
         const bool writes = diskwork::writePool().waitForDone(static_cast<int>(deadline.remainingTime()));
         const bool flushes = diskwork::flushPool().waitForDone(static_cast<int>(deadline.remainingTime()));
-        const bool checks = diskwork::checkPool(1).waitForDone(static_cast<int>(deadline.remainingTime()));
+        const bool checks =
+            diskwork::checkPool(1).waitForDone(static_cast<int>(deadline.remainingTime())) &&
+            diskwork::checksUnderway().waitForNone(static_cast<int>(deadline.remainingTime()));
         if (!writes || !flushes || !checks)
             return false;
         if (diskwork::writePool().activeThreadCount() == 0 &&

@@ -1,6 +1,5 @@
 // A flushed temporary file on its way to its name: checked when it is a PDF, moved without replacing
 // another file unless asked to, and followed by the part that wrote it.
-#include "core/common/backgroundthread.h"
 #include "core/pdf/pdfchecker.h"
 #include "core/rows/targetfile.h"
 #include "core/transfer/diskworkers.h"
@@ -79,25 +78,22 @@ PartFile::MoveResult moveFlushed(int dirFd, int flushError, const QByteArray &te
     return result;
 }
 
-// On a worker: the temporary file's verdict when its content starts as a PDF (opened anew, not through a
-// link, so the check reads exactly the bytes that were flushed).
-PartFile::Check checkIfPdf(PdfChecker &checker, int dirFd, const QByteArray &temp)
+// On a worker: the temporary file opened anew for its check when its content starts as a PDF (not
+// through a link, so the check reads exactly the bytes that were flushed); -1 when it is no PDF.
+int openIfPdf(int dirFd, const QByteArray &temp)
 {
-    PartFile::Check check;
     const int fd = dirFd < 0 ? -1 : ::openat(dirFd, temp.constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
     if (fd < 0)
-        return check;
+        return -1;
     char head[4] = {};
     ssize_t n = -1;
     do {
         n = ::pread(fd, head, sizeof head, 0);
     } while (n < 0 && errno == EINTR);
-    if (n == ssize_t(sizeof head) && std::memcmp(head, "%PDF", sizeof head) == 0) {
-        check.checked = true;
-        check.verdict = checker.check(fd);
-    }
+    if (n == ssize_t(sizeof head) && std::memcmp(head, "%PDF", sizeof head) == 0)
+        return fd;
     ::close(fd);
-    return check;
+    return -1;
 }
 
 } // namespace
@@ -198,19 +194,24 @@ PartFile::mover(const QString &fileName, bool replace, QObject *receiver,
     auto finish = finisher(fileName, replace, receiver, std::move(done));
     if (!checker)
         return [finish](int flushError, const QByteArray &digest) { finish(flushError, digest, Check()); };
-    // The check waits for a checking process: it runs on a thread of the checks, so flushes and writes of
-    // other files go on meanwhile.
-    return [finish, checker, folder = m_dir, tempName = m_tempName](int flushError,
-                                                                    const QByteArray &digest) {
-        if (flushError != 0) {
-            finish(flushError, digest, Check());
-            return;
-        }
-        diskwork::checkPool(checker->limits().processes).start([finish, checker, folder, tempName, digest] {
-            MarkBackgroundThread();
-            finish(0, digest, checkIfPdf(*checker, folder->fd.load(), encoded(tempName)));
-        });
-    };
+    // The checker's own threads check the file, so flushes and writes of other files go on meanwhile; the
+    // file is moved (or removed) there once its verdict has come.
+    return
+        [finish, checker, folder = m_dir, tempName = m_tempName](int flushError, const QByteArray &digest) {
+            const int fd = flushError != 0 ? -1 : openIfPdf(folder->fd.load(), encoded(tempName));
+            if (fd < 0) {
+                finish(flushError, digest, Check());
+                return;
+            }
+            diskwork::checksUnderway().add();
+            checker->checkLater(fd, [finish, digest](const PdfVerdict &verdict) {
+                Check check;
+                check.checked = true;
+                check.verdict = verdict;
+                finish(0, digest, check);
+                diskwork::checksUnderway().done();
+            });
+        };
 }
 
 namespace {

@@ -8,9 +8,11 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <QThread>
+#include <condition_variable>
 #include <csignal>
 #include <fcntl.h>
 #include <future>
+#include <mutex>
 #include <qpdf/QPDF.hh>
 #include <qpdf/QPDFWriter.hh>
 #include <sys/stat.h>
@@ -94,6 +96,51 @@ QList<QList<int>> ourCheckers()
     }
     return found;
 }
+
+// The voluntary context switches of a process so far (each time it waited for something).
+int waitsOf(pid_t pid)
+{
+    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray &line : status.readAll().split('\n')) {
+        if (line.startsWith("voluntary_ctxt_switches:"))
+            return line.mid(line.indexOf(':') + 1).trimmed().toInt();
+    }
+    return -1;
+}
+
+// Verdicts of checks asked for without waiting, in the order they were asked for.
+class LaterVerdicts
+{
+public:
+    void ask(PdfChecker &checker, const QString &path)
+    {
+        const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+        QVERIFY(fd >= 0);
+        const size_t index = m_verdicts.size();
+        m_verdicts.emplace_back();
+        checker.checkLater(fd, [this, index](const PdfVerdict &verdict) {
+            std::lock_guard lock(m_mutex);
+            m_verdicts[index] = verdict;
+            ++m_done;
+            m_came.notify_all();
+        });
+    }
+    // All of them, once they have come (within a minute).
+    std::vector<PdfVerdict> all()
+    {
+        std::unique_lock lock(m_mutex);
+        m_came.wait_for(lock, std::chrono::minutes(1), [this] { return m_done == m_verdicts.size(); });
+        return m_done == m_verdicts.size() ? m_verdicts : std::vector<PdfVerdict>();
+    }
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_came;
+    std::vector<PdfVerdict> m_verdicts;
+    size_t m_done = 0;
+};
 
 } // namespace
 
@@ -427,6 +474,71 @@ private Q_SLOTS:
                 std::async(std::launch::async, [&check, file] { return check.checkFile(file); }));
         for (int i = 0; i < files.size(); ++i)
             QCOMPARE(futures[size_t(i)].get().state, i % 3 == 0 ? State::Damaged : State::Whole);
+    }
+
+    // Files that come together go to the checking process together: it reads them without waiting for
+    // each, every file still gets the verdict on its own bytes, and a file that runs out of time costs
+    // the files after it nothing but a fresh process.
+    void filesThatComeTogether()
+    {
+        PdfChecker::Limits quick;
+        quick.timeMs = 300;
+        quick.processes = 1;
+        PdfChecker check(checker(), quick);
+        QCOMPARE(check.checkFile(fileWith(fntest::TestPdf{}.bytes())).state, State::Whole);
+        const QList<QList<int>> checkers = ourCheckers();
+        QCOMPARE(checkers.size(), 1);
+        const int waitsBefore = waitsOf(checkers[0][0]);
+        fntest::TestPdf damaged;
+        damaged.missingPage = true;
+        LaterVerdicts many;
+        for (int i = 0; i < 40; ++i)
+            many.ask(check, fileWith(i % 5 == 4 ? damaged.bytes() : fntest::wholePdf(3000 + i * 100)));
+        std::vector<PdfVerdict> verdicts = many.all();
+        QCOMPARE(verdicts.size(), size_t(40));
+        for (size_t i = 0; i < verdicts.size(); ++i)
+            QCOMPARE(verdicts[i].state, i % 5 == 4 ? State::Damaged : State::Whole);
+        const int waits = waitsOf(checkers[0][0]) - waitsBefore;
+        QVERIFY2(waits >= 1 && waits < 30, qPrintable(QString::number(waits)));
+
+        LaterVerdicts withBomb;
+        const QString whole = fileWith(fntest::TestPdf{}.bytes());
+        const QString bomb = fileWith(flateBomb());
+        for (const QString &file : {whole, whole, bomb, whole, fileWith(damaged.bytes()), whole})
+            withBomb.ask(check, file);
+        verdicts = withBomb.all();
+        QCOMPARE(verdicts.size(), size_t(6));
+        const QList<State> states = {State::Whole, State::Whole,   State::NotChecked,
+                                     State::Whole, State::Damaged, State::Whole};
+        for (size_t i = 0; i < verdicts.size(); ++i)
+            QCOMPARE(verdicts[i].state, states[qsizetype(i)]);
+        QCOMPARE(verdicts[2].unchecked, Unchecked::TimedOut);
+    }
+
+    // A checking process that ends while it holds files (killed from outside) leaves none of them
+    // unjudged: they are checked again in a fresh process.
+    void aCheckerKilledWithFilesInHand()
+    {
+        PdfChecker::Limits one;
+        one.processes = 1;
+        PdfChecker check(checker(), one);
+        const QString whole = fileWith(fntest::TestPdf{}.bytes());
+        QCOMPARE(check.checkFile(whole).state, State::Whole);
+        const QList<QList<int>> checkers = ourCheckers();
+        QCOMPARE(checkers.size(), 1);
+        ::kill(checkers[0][0], SIGSTOP);
+        LaterVerdicts held;
+        for (int i = 0; i < 10; ++i)
+            held.ask(check, whole);
+        QThread::msleep(100); // sent to the stopped process
+        ::kill(checkers[0][0], SIGKILL);
+        const std::vector<PdfVerdict> verdicts = held.all();
+        QCOMPARE(verdicts.size(), size_t(10));
+        for (const PdfVerdict &verdict : verdicts) {
+            QCOMPARE(verdict.state, State::Whole);
+            QCOMPARE(verdict.unchecked, Unchecked::None);
+        }
+        QCOMPARE(check.tally().files, qint64(11));
     }
 
     void verdictWords()
