@@ -24,11 +24,11 @@
 #include <QWebEngineProfile>
 #include <utility>
 
-AppWindows::AppWindows(const QUrl &homePage, OptionStore &options, SiteRulesCatalog &siteRules,
+AppWindows::AppWindows(const QUrl &homePage, OptionStore &options, SiteRulesCatalog &siteRules, fCover *cover,
                        QObject *parent)
     : QObject(parent), m_home(homePage), m_run{options, siteRules, nullptr}
 {
-    m_cover = new fCover;
+    m_cover = cover ? cover : new fCover;
     m_cover->setAttribute(Qt::WA_DeleteOnClose);
     connect(m_cover, &fCover::batchDownloadRequested, this, [this] { showSearchWindow(); });
     // Closing the startup window ends the program, whatever else is open.

@@ -21,8 +21,9 @@ class AppWindows : public QObject, public SearchWindowHost
     Q_OBJECT
 
 public:
+    // The startup window is the one given (made and shown already), else one of its own.
     AppWindows(const QUrl &homePage, OptionStore &options, SiteRulesCatalog &siteRules,
-               QObject *parent = nullptr);
+               fCover *cover = nullptr, QObject *parent = nullptr);
     ~AppWindows() override;
 
     fCover *startupWindow() const { return m_cover; }
