@@ -1,6 +1,7 @@
 #include "core/library/libraryrows.h"
 
-#include "core/library/libraryconnection.h"
+#include "core/library/librarysql.h"
+#include "core/library/sqlitestatement.h"
 
 #include <QSqlDatabase>
 #include <QSqlError>
@@ -37,17 +38,6 @@ const QStringList kSearchIndex = {
                    " VALUES (new.id, new.title, new.authors, new.doi, new.source); END"),
 };
 
-// Text columns are NOT NULL: a null QString would bind as NULL.
-QString text(const QString &value)
-{
-    return value.isNull() ? QStringLiteral("") : value;
-}
-
-QVariant nullable(const QVariant &value, bool isNull)
-{
-    return isNull ? QVariant(value.metaType()) : value;
-}
-
 // The row of a paper written anew. The searched words (title, authors, DOI, source) are set only when
 // they differ from the row's: every update of them runs the search index's triggers, dearer than the rest.
 QString upsertRow(bool words)
@@ -63,73 +53,137 @@ QString upsertRow(bool words)
                    : QString());
 }
 
-// The two forms of upsertRow, prepared.
-struct RowUpserts
+// A paper's record and its row as it stands, in one read: the columns of the record the row is made
+// of, then those of the row there is (all NULL when there is none).
+QString selectRows(const QString &where)
 {
-    QSqlQuery &withWords;
-    QSqlQuery &keepingWords;
+    return QStringLiteral("SELECT p.address, p.title, p.cells, p.file_path, p.file_size, p.downloaded_at,"
+                          " p.outcome, p.reason, p.declared_title, p.declared_cells, p.pages, p.pdf,"
+                          " r.id, r.title, r.authors, r.year, r.source, r.doi, r.state, r.file_path,"
+                          " r.file_size, r.pages, r.downloaded_at, r.finding, r.file_path IS p.file_path"
+                          " FROM papers p LEFT JOIN library_rows r ON r.address = p.address %1")
+        .arg(where);
+}
+
+// Where selectRows puts the row there is, and whether its file is the record's.
+enum RowColumn { HeldRow = 12, HeldWords = 13, HeldState = 18, HeldFinding = 23, HeldSameFile = 24 };
+
+// What a paper's row shows, made from its record.
+struct RowValues
+{
+    QString address;
+    QStringList words; // title, authors, year, source, DOI, in the row's order
+    int state = 0;
+    QString filePath; // null when no file is held
+    qint64 fileSize = 0;
+    int pages = -1;
+    std::optional<qint64> downloadedAt;
+    int finding = 0;
 };
 
-// The searched words, in the order selectRows gives its row's.
-const QStringList kWordColumns = {QStringLiteral("title"), QStringLiteral("authors"), QStringLiteral("doi"),
-                                  QStringLiteral("source")};
-
-// Whether the paper's row there is (its words from column `first` of select on) holds the words of r.
-bool sameWords(const QSqlQuery &select, int first, const PaperMetadata &metadata)
+// Text columns are NOT NULL: a null QString would bind as NULL.
+QString text(const QString &value)
 {
-    const QStringList words = {metadata.title, metadata.authors(), metadata.doi(), metadata.source()};
-    for (qsizetype i = 0; i < words.size(); ++i) {
-        const QVariant held = select.value(first + static_cast<int>(i));
-        if (held.isNull() || held.toString() != text(words.at(i)))
+    return value.isNull() ? QStringLiteral("") : value;
+}
+
+RowValues rowOf(const SqliteStatement &select, bool newFiles)
+{
+    RowValues row;
+    row.address = select.text(0);
+    const PaperMetadata metadata = librarysql::recordMetadata(row.address, select.text(1), select.text(2),
+                                                              select.text(8), select.text(9));
+    row.words = {text(metadata.title), text(metadata.authors()), text(metadata.year()),
+                 text(metadata.source()), text(metadata.doi())};
+    PaperRecord record;
+    if (!select.isNull(3)) {
+        const QDateTime downloadedAt =
+            select.isNull(5) ? QDateTime() : QDateTime::fromMSecsSinceEpoch(select.integer(5), Qt::UTC);
+        record.held = HeldFile{row.address, select.text(3), select.integer(4), QString(), downloadedAt};
+    }
+    record.lastOutcome = static_cast<DownloadOutcome>(select.integer(6));
+    record.lastReason = select.text(7);
+    const bool sameFile = select.integer(HeldSameFile) != 0;
+    const auto finding =
+        static_cast<FileFinding>(newFiles || !sameFile ? 0 : static_cast<int>(select.integer(HeldFinding)));
+    row.finding = static_cast<int>(finding);
+    row.state = static_cast<int>(libraryrows::stateOf(record, select.text(11), finding));
+    if (!record.held.isEmpty()) {
+        row.filePath = record.held.filePath;
+        row.fileSize = record.held.size;
+        if (record.held.downloadedAt.isValid())
+            row.downloadedAt = record.held.downloadedAt.toMSecsSinceEpoch();
+    }
+    row.pages = static_cast<int>(select.integer(10));
+    return row;
+}
+
+// Whether the row there is holds these words, and all of these values.
+bool sameWords(const SqliteStatement &select, const RowValues &row)
+{
+    // The row keeps its words in the order title, authors, year, source, DOI; the year is no searched word.
+    for (int i : {0, 1, 3, 4}) {
+        if (select.isNull(HeldWords + i) || select.text(HeldWords + i) != row.words.at(i))
             return false;
     }
     return true;
 }
 
-// Reads the papers that select finds (the record's columns, then pages, pdf, the finding of the same file
-// and the searched words of the row there is) and writes their rows.
-std::optional<QSqlQuery> writeRows(const RowUpserts &upserts, QSqlQuery &select, bool newFiles)
+bool sameRow(const SqliteStatement &select, const RowValues &row)
 {
-    const int extra = LibraryConnection::recordColumns().count(u',') + 1;
-    while (select.next()) {
-        const PaperRecord r = LibraryConnection::recordFrom(select);
-        const FileFinding finding =
-            newFiles ? FileFinding::None : static_cast<FileFinding>(select.value(extra + 2).toInt());
-        const bool held = !r.held.isEmpty();
-        QSqlQuery &upsert =
-            sameWords(select, extra + 3, r.metadata) ? upserts.keepingWords : upserts.withWords;
-        upsert.addBindValue(text(r.address));
-        upsert.addBindValue(text(r.metadata.title));
-        upsert.addBindValue(text(r.metadata.authors()));
-        upsert.addBindValue(text(r.metadata.year()));
-        upsert.addBindValue(text(r.metadata.source()));
-        upsert.addBindValue(text(r.metadata.doi()));
-        upsert.addBindValue(
-            static_cast<int>(libraryrows::stateOf(r, select.value(extra + 1).toString(), finding)));
-        upsert.addBindValue(nullable(r.held.filePath, !held));
-        upsert.addBindValue(nullable(QVariant(r.held.size), !held));
-        upsert.addBindValue(select.value(extra).toInt());
-        upsert.addBindValue(held && r.held.downloadedAt.isValid()
-                                ? QVariant(r.held.downloadedAt.toMSecsSinceEpoch())
-                                : QVariant(QMetaType(QMetaType::LongLong)));
-        upsert.addBindValue(static_cast<int>(finding));
-        if (!upsert.exec())
-            return upsert;
-    }
-    if (select.lastError().isValid())
-        return select;
-    return std::nullopt;
+    const auto sameNumber = [&select](int column, std::optional<qint64> value) {
+        return select.isNull(column) ? !value : value && select.integer(column) == *value;
+    };
+    const auto sameText = [&select](int column, const QString &value) {
+        return select.isNull(column) == value.isNull() && select.text(column) == value;
+    };
+    return sameWords(select, row) && sameText(HeldWords + 2, row.words.at(2)) &&
+           sameNumber(HeldState, row.state) && sameText(HeldState + 1, row.filePath) &&
+           sameNumber(HeldState + 2, row.filePath.isNull() ? std::nullopt : std::optional(row.fileSize)) &&
+           sameNumber(HeldState + 3, row.pages) && sameNumber(HeldState + 4, row.downloadedAt) &&
+           sameNumber(HeldFinding, row.finding);
 }
 
-QString selectRows(const QString &where)
+std::optional<QSqlError> writeRow(SqliteStatement &upsert, const RowValues &row)
 {
-    QStringList rowWords;
-    for (const QString &column : kWordColumns)
-        rowWords.append(
-            QStringLiteral("(SELECT %1 FROM library_rows r WHERE r.address = papers.address)").arg(column));
-    return QStringLiteral("SELECT %1, pages, pdf, (SELECT finding FROM library_rows r WHERE r.address ="
-                          " papers.address AND r.file_path IS papers.file_path), %2 FROM papers %3")
-        .arg(LibraryConnection::recordColumns(), rowWords.join(u','), where);
+    upsert.addText(row.address);
+    for (int i : {0, 1, 2, 3, 4})
+        upsert.addText(row.words.at(i));
+    upsert.addInt(row.state);
+    upsert.addTextOrNull(row.filePath);
+    if (row.filePath.isNull())
+        upsert.addNull();
+    else
+        upsert.addInt(row.fileSize);
+    upsert.addInt(row.pages);
+    if (row.downloadedAt)
+        upsert.addInt(*row.downloadedAt);
+    else
+        upsert.addNull();
+    upsert.addInt(row.finding);
+    return upsert.run();
+}
+
+// The two forms of upsertRow.
+struct RowUpserts
+{
+    SqliteStatement &withWords;
+    SqliteStatement &keepingWords;
+};
+
+// Reads the papers that select finds and writes those of their rows that change.
+std::optional<QSqlError> writeRows(const RowUpserts &upserts, SqliteStatement &select, bool newFiles)
+{
+    while (select.next()) {
+        const RowValues row = rowOf(select, newFiles);
+        const bool held = !select.isNull(HeldRow);
+        if (held && sameRow(select, row))
+            continue;
+        const bool words = !held || !sameWords(select, row);
+        if (std::optional<QSqlError> failed = writeRow(words ? upserts.withWords : upserts.keepingWords, row))
+            return failed;
+    }
+    return select.failure();
 }
 
 } // namespace
@@ -204,45 +258,33 @@ std::optional<QSqlQuery> libraryrows::finishSchemaStep(QSqlDatabase &db)
                 return q;
         }
     }
-    QSqlQuery select(db);
-    select.setForwardOnly(true);
-    if (!select.exec(selectRows(QString())))
-        return select;
-    QSqlQuery withWords(db);
-    QSqlQuery keepingWords(db);
-    withWords.prepare(upsertRow(true));
-    keepingWords.prepare(upsertRow(false));
-    return writeRows({withWords, keepingWords}, select, false);
+    SqliteStatements statements(db);
+    SqliteStatement &select = statements.statement(selectRows(QString()));
+    const std::optional<QSqlError> failed = writeRows(
+        {statements.statement(upsertRow(true)), statements.statement(upsertRow(false))}, select, false);
+    select.finish();
+    return failed ? std::optional(failedQuery(*failed)) : std::nullopt;
 }
 
-libraryrows::Writer::Writer(QSqlDatabase &db) : m_db(db) {}
-
-libraryrows::Writer::~Writer() = default;
-
-QSqlQuery &libraryrows::Writer::prepared(std::optional<QSqlQuery> &query,
-                                         const std::function<QString()> &statement)
+libraryrows::Writer::Writer(SqliteStatements &statements)
+    : m_select(statements.statement(selectRows(QStringLiteral("WHERE p.address = ?")))),
+      m_upsert(statements.statement(upsertRow(true))),
+      m_upsertKeepingWords(statements.statement(upsertRow(false))),
+      m_page(statements.statement(
+          QStringLiteral("INSERT INTO paper_pages (address, page, seen_at) VALUES (?, ?, ?)"
+                         " ON CONFLICT (address, page) DO UPDATE SET seen_at = excluded.seen_at"))),
+      m_end(statements.statement(
+          QStringLiteral("INSERT INTO download_history (address, outcome, reason, at, file_path)"
+                         " VALUES (?, ?, ?, ?, ?)")))
 {
-    // Preparing compiles the statement with the triggers and indices it touches: far dearer than running
-    // it, so each is prepared once for all the papers of a transaction.
-    if (!query) {
-        query.emplace(m_db);
-        query->setForwardOnly(true);
-        query->prepare(statement());
-    }
-    return *query;
 }
 
-std::optional<QSqlQuery> libraryrows::Writer::update(const QStringList &addresses, bool newFiles)
+std::optional<QSqlError> libraryrows::Writer::update(const QStringList &addresses, bool newFiles)
 {
-    QSqlQuery &select = prepared(m_select, [] { return selectRows(QStringLiteral("WHERE address = ?")); });
-    const RowUpserts upsert = {prepared(m_upsert, [] { return upsertRow(true); }),
-                               prepared(m_upsertKeepingWords, [] { return upsertRow(false); })};
     for (const QString &address : addresses) {
-        select.addBindValue(address);
-        if (!select.exec())
-            return select;
-        std::optional<QSqlQuery> failed = writeRows(upsert, select, newFiles);
-        select.finish(); // no read left open on the connection between papers
+        m_select.addText(address);
+        std::optional<QSqlError> failed = writeRows({m_upsert, m_upsertKeepingWords}, m_select, newFiles);
+        m_select.finish(); // no read left open on the connection between papers
         if (failed)
             return failed;
     }
@@ -251,7 +293,10 @@ std::optional<QSqlQuery> libraryrows::Writer::update(const QStringList &addresse
 
 std::optional<QSqlQuery> libraryrows::update(QSqlDatabase &db, const QStringList &addresses, bool newFiles)
 {
-    return Writer(db).update(addresses, newFiles);
+    SqliteStatements statements(db);
+    if (const std::optional<QSqlError> failed = Writer(statements).update(addresses, newFiles))
+        return failedQuery(*failed);
+    return std::nullopt;
 }
 
 std::optional<QSqlQuery> libraryrows::updateAt(QSqlDatabase &db, const QStringList &filePaths)
@@ -267,40 +312,31 @@ std::optional<QSqlQuery> libraryrows::updateAt(QSqlDatabase &db, const QStringLi
         while (q.next())
             addresses.append(q.value(0).toString());
     }
+    q.finish();
     return update(db, addresses, false);
 }
 
-std::optional<QSqlQuery> libraryrows::Writer::recordPage(const QString &address, const QString &page,
+std::optional<QSqlError> libraryrows::Writer::recordPage(const QString &address, const QString &page,
                                                          qint64 at)
 {
-    QSqlQuery &q = prepared(m_page, [] {
-        return QStringLiteral("INSERT INTO paper_pages (address, page, seen_at) VALUES (?, ?, ?)"
-                              " ON CONFLICT (address, page) DO UPDATE SET seen_at = excluded.seen_at");
-    });
-    q.addBindValue(address);
-    q.addBindValue(page);
-    q.addBindValue(at);
-    if (!q.exec())
-        return q;
-    return std::nullopt;
+    m_page.addText(address);
+    m_page.addText(page);
+    m_page.addInt(at);
+    return m_page.run();
 }
 
-std::optional<QSqlQuery> libraryrows::Writer::recordEnd(const QString &address, const DownloadResult &result,
+std::optional<QSqlError> libraryrows::Writer::recordEnd(const QString &address, const DownloadResult &result,
                                                         qint64 at)
 {
-    QSqlQuery &q = prepared(m_end, [] {
-        return QStringLiteral("INSERT INTO download_history (address, outcome, reason, at, file_path)"
-                              " VALUES (?, ?, ?, ?, ?)");
-    });
-    q.addBindValue(address);
-    q.addBindValue(static_cast<int>(result.outcome));
-    q.addBindValue(text(result.reason));
-    q.addBindValue(at);
-    q.addBindValue(result.filePath.isEmpty() ? QVariant(QMetaType(QMetaType::QString))
-                                             : QVariant(result.filePath));
-    if (!q.exec())
-        return q;
-    return std::nullopt;
+    m_end.addText(address);
+    m_end.addInt(static_cast<int>(result.outcome));
+    m_end.addText(result.reason);
+    m_end.addInt(at);
+    if (result.filePath.isEmpty())
+        m_end.addNull();
+    else
+        m_end.addText(result.filePath);
+    return m_end.run();
 }
 
 bool libraryrows::hasSearchIndex(QSqlDatabase &db)

@@ -3,6 +3,7 @@
 #include "core/library/libraryconnection.h"
 #include "core/library/libraryschema.h"
 #include "core/library/librarysql.h"
+#include "core/library/sqlitestatement.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -123,6 +124,8 @@ bool PaperLibrary::isOpen() const
 
 void PaperLibrary::close()
 {
+    // Statements left unfinalised would keep SQLite from closing the file.
+    m_statements.reset();
     if (m_connection.isEmpty())
         return;
     {
@@ -276,9 +279,20 @@ void PaperLibrary::rollback()
     q.exec(QStringLiteral("ROLLBACK"));
 }
 
+SqliteStatements &PaperLibrary::keptStatements(QSqlDatabase &db)
+{
+    if (!m_statements)
+        m_statements = std::make_unique<SqliteStatements>(db);
+    return *m_statements;
+}
+
 bool PaperLibrary::fail(const QSqlQuery &query)
 {
-    const QSqlError error = query.lastError();
+    return fail(query.lastError());
+}
+
+bool PaperLibrary::fail(const QSqlError &error)
+{
     switch (sqliteCode(error)) {
     case SqliteBusy:
     case SqliteLocked:

@@ -5,10 +5,13 @@
 #include <QList>
 #include <QString>
 #include <functional>
+#include <memory>
 #include <optional>
 
 class QSqlDatabase;
+class QSqlError;
 class QSqlQuery;
+class SqliteStatements;
 
 // How many reads of the held files (heldFile, heldFilesAt) were made on the application's main thread.
 int libraryReadsOnMainThread();
@@ -114,6 +117,10 @@ private:
     bool commit();
     void rollback();
     bool fail(const QSqlQuery &query);
+    bool fail(const QSqlError &error);
+    // The statements of the hottest writes, compiled on the connection's first write of them and kept
+    // until it closes.
+    SqliteStatements &keptStatements(QSqlDatabase &db);
     bool failText(const QString &text, Failure kind);
     static PaperRecord recordFrom(const QSqlQuery &query);
     static bool readQueueRows(QSqlQuery &query, QList<QueueRow> *rows);
@@ -122,6 +129,7 @@ private:
 
     QString m_path;
     QString m_connection;
+    std::unique_ptr<SqliteStatements> m_statements;
     int m_busyTimeoutMs = 3000;
     QString m_lastError;
     Failure m_lastFailure = Failure::None;

@@ -206,14 +206,22 @@ class TestLibraryWrites : public QObject
     {
         QVERIFY(rawExec(library.path(),
                         {"UPDATE library_rows SET finding = 1, state = 1 WHERE address = 'http://s/a.pdf'",
-                         "UPDATE library_rows SET finding = 2, state = 2 WHERE address = 'http://s/e.pdf'"}));
-        QVERIFY2(library.recordSeen(
-                     {seen("http://s/a.pdf", "第一篇 Deep learning"), seen("http://s/e.pdf", "E 改名")}),
+                         "UPDATE library_rows SET finding = 2, state = 2 WHERE address = 'http://s/e.pdf'",
+                         "UPDATE library_rows SET finding = 2, state = 2 WHERE address = 'http://s/g.pdf'",
+                         "UPDATE library_rows SET finding = 2 WHERE address = 'http://s/c.pdf'"}));
+        QVERIFY2(library.recordSeen({seen("http://s/a.pdf", "第一篇 Deep learning"),
+                                     seen("http://s/e.pdf", "E 改名"),
+                                     seen("http://s/f.pdf", QString(), {{"年份", "2020"}})}),
                  qPrintable(library.lastError()));
-        QVERIFY2(library.recordDownloads({done("http://s/e.pdf", file("e2.pdf"), 10)}),
+        // e's new file is at another path, g's and c's at the same path (c's damaged as before).
+        DownloadResult c = done("http://s/c.pdf", file("c.pdf"), 6);
+        c.pdf = QStringLiteral("damaged");
+        QVERIFY2(library.recordDownloads({done("http://s/e.pdf", file("e2.pdf"), 10),
+                                          done("http://s/g.pdf", file("g.pdf"), 14), c}),
                  qPrintable(library.lastError()));
         QVERIFY2(library.recordPdfChecks({{file("a.pdf"), "damaged", 2, at(11)},
-                                          {file("g.pdf"), "whole", 4, at(12)},
+                                          {file("g.pdf"), "whole", 0, at(12)},
+                                          {file("d.pdf"), "whole", 9, at(3)},
                                           {file("nothing.pdf"), "whole", 1, at(13)}}),
                  qPrintable(library.lastError()));
     }
