@@ -279,20 +279,9 @@ void PaperLibrary::rollback()
     q.exec(QStringLiteral("ROLLBACK"));
 }
 
-SqliteStatements &PaperLibrary::keptStatements(QSqlDatabase &db)
-{
-    if (!m_statements)
-        m_statements = std::make_unique<SqliteStatements>(db);
-    return *m_statements;
-}
-
 bool PaperLibrary::fail(const QSqlQuery &query)
 {
-    return fail(query.lastError());
-}
-
-bool PaperLibrary::fail(const QSqlError &error)
-{
+    const QSqlError error = query.lastError();
     switch (sqliteCode(error)) {
     case SqliteBusy:
     case SqliteLocked:

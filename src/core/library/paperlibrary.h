@@ -9,7 +9,6 @@
 #include <optional>
 
 class QSqlDatabase;
-class QSqlError;
 class QSqlQuery;
 class SqliteStatements;
 
@@ -117,10 +116,6 @@ private:
     bool commit();
     void rollback();
     bool fail(const QSqlQuery &query);
-    bool fail(const QSqlError &error);
-    // The statements of the hottest writes, compiled on the connection's first write of them and kept
-    // until it closes.
-    SqliteStatements &keptStatements(QSqlDatabase &db);
     bool failText(const QString &text, Failure kind);
     static PaperRecord recordFrom(const QSqlQuery &query);
     static bool readQueueRows(QSqlQuery &query, QList<QueueRow> *rows);
@@ -129,6 +124,8 @@ private:
 
     QString m_path;
     QString m_connection;
+    // The statements of the hottest writes, compiled on the connection's first write of them and kept
+    // until it closes.
     std::unique_ptr<SqliteStatements> m_statements;
     int m_busyTimeoutMs = 3000;
     QString m_lastError;

@@ -39,13 +39,21 @@ std::optional<QSqlError> recordSeenRows(libraryrows::Writer &rows, const QString
     return rows.update(addresses, false);
 }
 
+// The connection's kept statements, made on its first write of them.
+SqliteStatements &kept(std::unique_ptr<SqliteStatements> &statements, QSqlDatabase &db)
+{
+    if (!statements)
+        statements = std::make_unique<SqliteStatements>(db);
+    return *statements;
+}
+
 } // namespace
 
 bool PaperLibrary::recordSeen(const QList<SeenPaper> &papers)
 {
     const qint64 now = QDateTime::currentMSecsSinceEpoch();
     return writeTransaction([this, &papers, now](QSqlDatabase &db) {
-        SqliteStatements &statements = keptStatements(db);
+        SqliteStatements &statements = kept(m_statements, db);
         SqliteStatement &q = statements.statement(kSeenStatement);
         QStringList addresses;
         for (const SeenPaper &p : papers) {
@@ -58,11 +66,11 @@ bool PaperLibrary::recordSeen(const QList<SeenPaper> &papers)
             q.addText(WithoutCredentials(p.sourcePage));
             q.addInt(now);
             if (const std::optional<QSqlError> failed = q.run())
-                return fail(*failed);
+                return fail(failedQuery(*failed));
         }
         libraryrows::Writer rows(statements);
         if (const std::optional<QSqlError> failed = recordSeenRows(rows, addresses, papers, now))
-            return fail(*failed);
+            return fail(failedQuery(*failed));
         return true;
     });
 }
@@ -168,7 +176,7 @@ const QString kAttemptedStatement = QStringLiteral(
 bool PaperLibrary::recordDownloads(const QList<DownloadResult> &results)
 {
     return writeTransaction([this, &results](QSqlDatabase &db) {
-        SqliteStatements &statements = keptStatements(db);
+        SqliteStatements &statements = kept(m_statements, db);
         SqliteStatement &done = statements.statement(kDownloadedStatement);
         SqliteStatement &attempt = statements.statement(kAttemptedStatement);
         libraryrows::Writer rows(statements);
@@ -182,9 +190,9 @@ bool PaperLibrary::recordDownloads(const QList<DownloadResult> &results)
             if (succeeded)
                 q.addText(r.doiKey);
             if (const std::optional<QSqlError> failed = q.run())
-                return fail(*failed);
+                return fail(failedQuery(*failed));
             if (const std::optional<QSqlError> failed = recordEndRows(rows, r, when, succeeded))
-                return fail(*failed);
+                return fail(failedQuery(*failed));
         }
         return true;
     });

@@ -259,6 +259,57 @@ private Q_SLOTS:
                             dump(path, m_dir.path(), from, QDateTime::currentMSecsSinceEpoch()));
     }
 
+    // A write SQLite refuses half-way through a paper (here a trigger of another tool's) fails with
+    // SQLite's reason, and none of the transaction stays: neither the papers before it nor its record.
+    void aRefusedWriteIsReportedAndUndone()
+    {
+        const QString path = file("refused/PaperLibrary.db");
+        PaperLibrary library(path);
+        QVERIFY(library.open().ok);
+        QVERIFY(library.recordSeen({seen("http://s/1.pdf", "One")})); // the statements are kept from here
+        QVERIFY(rawExec(path, {"CREATE TRIGGER refuse BEFORE INSERT ON library_rows WHEN new.title = 'Three'"
+                               " BEGIN SELECT RAISE(ABORT, 'refused by another tool'); END"}));
+        QVERIFY(!library.recordSeen({seen("http://s/2.pdf", "Two"), seen("http://s/3.pdf", "Three")}));
+        QVERIFY2(library.lastError().contains(QStringLiteral("refused by another tool")),
+                 qPrintable(library.lastError()));
+        QCOMPARE(library.paperCount(), 1);
+        DownloadResult three = done("http://s/3.pdf", file("3.pdf"), 1);
+        three.title = QStringLiteral("Three");
+        QVERIFY(!library.recordDownloads({three}));
+        QVERIFY(!library.record(QStringLiteral("http://s/3.pdf")));
+        // Once the obstacle is gone the same connection writes again.
+        QVERIFY(rawExec(path, {"DROP TRIGGER refuse"}));
+        QVERIFY2(library.recordSeen({seen("http://s/3.pdf", "Three")}), qPrintable(library.lastError()));
+        QVERIFY2(library.recordDownloads({done("http://s/3.pdf", file("3.pdf"), 1)}),
+                 qPrintable(library.lastError()));
+        QCOMPARE(library.heldFile(QStringLiteral("http://s/3.pdf"))->filePath, file("3.pdf"));
+    }
+
+    // The statements kept for the connection do not keep the file open: closing checkpoints the journal
+    // and removes it, and the file holds every write.
+    void closingLetsTheFileGo()
+    {
+        const QString path = file("closing/PaperLibrary.db");
+        {
+            PaperLibrary library(path);
+            QVERIFY(library.open().ok);
+            QVERIFY(library.recordSeen({seen("http://s/1.pdf", "One"), seen("http://s/2.pdf", "Two")}));
+            QVERIFY(library.recordDownloads({done("http://s/1.pdf", file("1.pdf"), 1)}));
+            QVERIFY(QFileInfo::exists(path + QStringLiteral("-wal")));
+            library.close();
+            QVERIFY(!QFileInfo::exists(path + QStringLiteral("-wal")));
+            // Opened again, the library writes with statements of the new connection.
+            QVERIFY(library.open().ok);
+            QVERIFY2(library.recordDownloads({done("http://s/2.pdf", file("2.pdf"), 2)}),
+                     qPrintable(library.lastError()));
+        }
+        QVERIFY(!QFileInfo::exists(path + QStringLiteral("-wal")));
+        PaperLibrary again(path);
+        QVERIFY(again.open().ok);
+        QCOMPARE(again.heldFile(QStringLiteral("http://s/2.pdf"))->filePath, file("2.pdf"));
+        QCOMPARE(again.paperCount(), 2);
+    }
+
     // A library from before the rows for the window gets a row for every paper it knew when it opens.
     void anOlderLibraryGetsTheSameRows()
     {
