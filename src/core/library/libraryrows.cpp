@@ -6,6 +6,8 @@
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QVariant>
+#include <array>
+#include <variant>
 
 namespace {
 
@@ -38,23 +40,20 @@ const QStringList kSearchIndex = {
                    " VALUES (new.id, new.title, new.authors, new.doi, new.source); END"),
 };
 
-// The row of a paper written anew. The searched words (title, authors, DOI, source) are set only when
-// they differ from the row's: every update of them runs the search index's triggers, dearer than the rest.
-QString upsertRow(bool words)
-{
-    return QStringLiteral(
-               "INSERT INTO library_rows (address, title, authors, year, source, doi, state, file_path,"
-               " file_size, pages, downloaded_at, finding) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"
-               " ON CONFLICT (address) DO UPDATE SET %1 year = excluded.year, state = excluded.state,"
-               " file_path = excluded.file_path, file_size = excluded.file_size, pages = excluded.pages,"
-               " downloaded_at = excluded.downloaded_at, finding = excluded.finding")
-        .arg(words ? QStringLiteral("title = excluded.title, authors = excluded.authors,"
-                                    " source = excluded.source, doi = excluded.doi,")
-                   : QString());
-}
+// A paper's row written for the first time.
+const QString kInsertRow = QStringLiteral(
+    "INSERT INTO library_rows (address, title, authors, year, source, doi, state, file_path, file_size,"
+    " pages, downloaded_at, finding) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
+
+// The columns of a row besides its key, in the order the statements here take and give them.
+const std::array<QLatin1StringView, 11> kRowColumns = {
+    QLatin1StringView("title"),         QLatin1StringView("authors"),   QLatin1StringView("year"),
+    QLatin1StringView("source"),        QLatin1StringView("doi"),       QLatin1StringView("state"),
+    QLatin1StringView("file_path"),     QLatin1StringView("file_size"), QLatin1StringView("pages"),
+    QLatin1StringView("downloaded_at"), QLatin1StringView("finding")};
 
 // A paper's record and its row as it stands, in one read: the columns of the record the row is made
-// of, then those of the row there is (all NULL when there is none).
+// of, then the row there is (all NULL when there is none) in the order of kRowColumns.
 QString selectRows(const QString &where)
 {
     return QStringLiteral("SELECT p.address, p.title, p.cells, p.file_path, p.file_size, p.downloaded_at,"
@@ -66,19 +65,16 @@ QString selectRows(const QString &where)
 }
 
 // Where selectRows puts the row there is, and whether its file is the record's.
-enum RowColumn { HeldRow = 12, HeldWords = 13, HeldState = 18, HeldFinding = 23, HeldSameFile = 24 };
+enum RowColumn { HeldRow = 12, HeldValues = 13, HeldFinding = 23, HeldSameFile = 24 };
+
+// A value as SQLite keeps it: NULL, a number or a text.
+using RowValue = std::variant<std::monostate, qint64, QString>;
 
 // What a paper's row shows, made from its record.
 struct RowValues
 {
     QString address;
-    QStringList words; // title, authors, year, source, DOI, in the row's order
-    int state = 0;
-    QString filePath; // null when no file is held
-    qint64 fileSize = 0;
-    int pages = -1;
-    std::optional<qint64> downloadedAt;
-    int finding = 0;
+    std::array<RowValue, 11> values; // in the order of kRowColumns
 };
 
 // Text columns are NOT NULL: a null QString would bind as NULL.
@@ -93,8 +89,6 @@ RowValues rowOf(const SqliteStatement &select, bool newFiles)
     row.address = select.text(0);
     const PaperMetadata metadata = librarysql::recordMetadata(row.address, select.text(1), select.text(2),
                                                               select.text(8), select.text(9));
-    row.words = {text(metadata.title), text(metadata.authors()), text(metadata.year()),
-                 text(metadata.source()), text(metadata.doi())};
     PaperRecord record;
     if (!select.isNull(3)) {
         const QDateTime downloadedAt =
@@ -106,81 +100,93 @@ RowValues rowOf(const SqliteStatement &select, bool newFiles)
     const bool sameFile = select.integer(HeldSameFile) != 0;
     const auto finding =
         static_cast<FileFinding>(newFiles || !sameFile ? 0 : static_cast<int>(select.integer(HeldFinding)));
-    row.finding = static_cast<int>(finding);
-    row.state = static_cast<int>(libraryrows::stateOf(record, select.text(11), finding));
-    if (!record.held.isEmpty()) {
-        row.filePath = record.held.filePath;
-        row.fileSize = record.held.size;
-        if (record.held.downloadedAt.isValid())
-            row.downloadedAt = record.held.downloadedAt.toMSecsSinceEpoch();
-    }
-    row.pages = static_cast<int>(select.integer(10));
+    const auto state = static_cast<qint64>(libraryrows::stateOf(record, select.text(11), finding));
+    const bool held = !record.held.isEmpty();
+    const bool dated = held && record.held.downloadedAt.isValid();
+    row.values = {text(metadata.title),
+                  text(metadata.authors()),
+                  text(metadata.year()),
+                  text(metadata.source()),
+                  text(metadata.doi()),
+                  state,
+                  held ? RowValue(record.held.filePath) : RowValue(),
+                  held ? RowValue(record.held.size) : RowValue(),
+                  qint64(static_cast<int>(select.integer(10))),
+                  dated ? RowValue(record.held.downloadedAt.toMSecsSinceEpoch()) : RowValue(),
+                  qint64(static_cast<int>(finding))};
     return row;
 }
 
-// Whether the row there is holds these words, and all of these values.
-bool sameWords(const SqliteStatement &select, const RowValues &row)
+// Whether the row there is holds this value in column `i` of kRowColumns.
+bool sameValue(const SqliteStatement &select, int i, const RowValue &value)
 {
-    // The row keeps its words in the order title, authors, year, source, DOI; the year is no searched word.
-    for (int i : {0, 1, 3, 4}) {
-        if (select.isNull(HeldWords + i) || select.text(HeldWords + i) != row.words.at(i))
-            return false;
+    const int column = HeldValues + i;
+    if (select.isNull(column))
+        return std::holds_alternative<std::monostate>(value);
+    if (const qint64 *number = std::get_if<qint64>(&value))
+        return select.integer(column) == *number;
+    const QString *words = std::get_if<QString>(&value);
+    return words && select.text(column) == *words;
+}
+
+void bind(SqliteStatement &statement, const RowValue &value)
+{
+    if (const qint64 *number = std::get_if<qint64>(&value))
+        statement.addInt(*number);
+    else if (const QString *words = std::get_if<QString>(&value))
+        statement.addText(*words);
+    else
+        statement.addNull();
+}
+
+// The columns of the row there is that differ from the values (their numbers in kRowColumns).
+QList<int> changedColumns(const SqliteStatement &select, const RowValues &row)
+{
+    QList<int> changed;
+    for (int i = 0; i < int(row.values.size()); ++i) {
+        if (!sameValue(select, i, row.values.at(size_t(i))))
+            changed.append(i);
     }
-    return true;
+    return changed;
 }
 
-bool sameRow(const SqliteStatement &select, const RowValues &row)
+// Sets only what changed: the index of every other column is left as it is, and the triggers of the
+// search index and the words' table (dearer than the rest of the row) run only when a searched word
+// (title, authors, DOI, source) changed.
+QString updateRow(const QList<int> &changed)
 {
-    const auto sameNumber = [&select](int column, std::optional<qint64> value) {
-        return select.isNull(column) ? !value : value && select.integer(column) == *value;
-    };
-    const auto sameText = [&select](int column, const QString &value) {
-        return select.isNull(column) == value.isNull() && select.text(column) == value;
-    };
-    return sameWords(select, row) && sameText(HeldWords + 2, row.words.at(2)) &&
-           sameNumber(HeldState, row.state) && sameText(HeldState + 1, row.filePath) &&
-           sameNumber(HeldState + 2, row.filePath.isNull() ? std::nullopt : std::optional(row.fileSize)) &&
-           sameNumber(HeldState + 3, row.pages) && sameNumber(HeldState + 4, row.downloadedAt) &&
-           sameNumber(HeldFinding, row.finding);
+    QStringList set;
+    for (int i : changed)
+        set.append(kRowColumns.at(size_t(i)) + QStringLiteral(" = ?"));
+    return QStringLiteral("UPDATE library_rows SET %1 WHERE id = ?").arg(set.join(QStringLiteral(", ")));
 }
 
-std::optional<QSqlError> writeRow(SqliteStatement &upsert, const RowValues &row)
+// Writes the row of the paper select stands on: anew, or the columns of it that changed.
+std::optional<QSqlError> writeRow(SqliteStatements &statements, SqliteStatement &insert,
+                                  const SqliteStatement &select, const RowValues &row)
 {
-    upsert.addText(row.address);
-    for (int i : {0, 1, 2, 3, 4})
-        upsert.addText(row.words.at(i));
-    upsert.addInt(row.state);
-    upsert.addTextOrNull(row.filePath);
-    if (row.filePath.isNull())
-        upsert.addNull();
-    else
-        upsert.addInt(row.fileSize);
-    upsert.addInt(row.pages);
-    if (row.downloadedAt)
-        upsert.addInt(*row.downloadedAt);
-    else
-        upsert.addNull();
-    upsert.addInt(row.finding);
-    return upsert.run();
+    if (select.isNull(HeldRow)) {
+        insert.addText(row.address);
+        for (const RowValue &value : row.values)
+            bind(insert, value);
+        return insert.run();
+    }
+    const QList<int> changed = changedColumns(select, row);
+    if (changed.isEmpty())
+        return std::nullopt;
+    SqliteStatement &update = statements.statement(updateRow(changed));
+    for (int i : changed)
+        bind(update, row.values.at(size_t(i)));
+    update.addInt(select.integer(HeldRow));
+    return update.run();
 }
-
-// The two forms of upsertRow.
-struct RowUpserts
-{
-    SqliteStatement &withWords;
-    SqliteStatement &keepingWords;
-};
 
 // Reads the papers that select finds and writes those of their rows that change.
-std::optional<QSqlError> writeRows(const RowUpserts &upserts, SqliteStatement &select, bool newFiles)
+std::optional<QSqlError> writeRows(SqliteStatements &statements, SqliteStatement &select, bool newFiles)
 {
+    SqliteStatement &insert = statements.statement(kInsertRow);
     while (select.next()) {
-        const RowValues row = rowOf(select, newFiles);
-        const bool held = !select.isNull(HeldRow);
-        if (held && sameRow(select, row))
-            continue;
-        const bool words = !held || !sameWords(select, row);
-        if (std::optional<QSqlError> failed = writeRow(words ? upserts.withWords : upserts.keepingWords, row))
+        if (std::optional<QSqlError> failed = writeRow(statements, insert, select, rowOf(select, newFiles)))
             return failed;
     }
     return select.failure();
@@ -260,16 +266,14 @@ std::optional<QSqlQuery> libraryrows::finishSchemaStep(QSqlDatabase &db)
     }
     SqliteStatements statements(db);
     SqliteStatement &select = statements.statement(selectRows(QString()));
-    const std::optional<QSqlError> failed = writeRows(
-        {statements.statement(upsertRow(true)), statements.statement(upsertRow(false))}, select, false);
+    const std::optional<QSqlError> failed = writeRows(statements, select, false);
     select.finish();
     return failed ? std::optional(failedQuery(*failed)) : std::nullopt;
 }
 
 libraryrows::Writer::Writer(SqliteStatements &statements)
     : m_select(statements.statement(selectRows(QStringLiteral("WHERE p.address = ?")))),
-      m_upsert(statements.statement(upsertRow(true))),
-      m_upsertKeepingWords(statements.statement(upsertRow(false))),
+      m_statements(statements),
       m_page(statements.statement(
           QStringLiteral("INSERT INTO paper_pages (address, page, seen_at) VALUES (?, ?, ?)"
                          " ON CONFLICT (address, page) DO UPDATE SET seen_at = excluded.seen_at"))),
@@ -283,7 +287,7 @@ std::optional<QSqlError> libraryrows::Writer::update(const QStringList &addresse
 {
     for (const QString &address : addresses) {
         m_select.addText(address);
-        std::optional<QSqlError> failed = writeRows({m_upsert, m_upsertKeepingWords}, m_select, newFiles);
+        std::optional<QSqlError> failed = writeRows(m_statements, m_select, newFiles);
         m_select.finish(); // no read left open on the connection between papers
         if (failed)
             return failed;

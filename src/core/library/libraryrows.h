@@ -58,8 +58,7 @@ public:
 
 private:
     SqliteStatement &m_select;
-    SqliteStatement &m_upsert;
-    SqliteStatement &m_upsertKeepingWords;
+    SqliteStatements &m_statements;
     SqliteStatement &m_page;
     SqliteStatement &m_end;
 };
