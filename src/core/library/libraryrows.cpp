@@ -5,7 +5,6 @@
 
 #include <QSqlDatabase>
 #include <QSqlError>
-#include <QVariant>
 #include <array>
 #include <variant>
 
