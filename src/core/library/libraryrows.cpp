@@ -1,10 +1,12 @@
 #include "core/library/libraryrows.h"
 
-#include "core/library/libraryconnection.h"
+#include "core/library/librarysql.h"
+#include "core/library/sqlitestatement.h"
 
 #include <QSqlDatabase>
 #include <QSqlError>
-#include <QVariant>
+#include <array>
+#include <variant>
 
 namespace {
 
@@ -37,99 +39,156 @@ const QStringList kSearchIndex = {
                    " VALUES (new.id, new.title, new.authors, new.doi, new.source); END"),
 };
 
+// A paper's row written for the first time.
+const QString kInsertRow = QStringLiteral(
+    "INSERT INTO library_rows (address, title, authors, year, source, doi, state, file_path, file_size,"
+    " pages, downloaded_at, finding) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
+
+// The columns of a row besides its key, in the order the statements here take and give them.
+const std::array<QLatin1StringView, 11> kRowColumns = {
+    QLatin1StringView("title"),         QLatin1StringView("authors"),   QLatin1StringView("year"),
+    QLatin1StringView("source"),        QLatin1StringView("doi"),       QLatin1StringView("state"),
+    QLatin1StringView("file_path"),     QLatin1StringView("file_size"), QLatin1StringView("pages"),
+    QLatin1StringView("downloaded_at"), QLatin1StringView("finding")};
+
+// A paper's record and its row as it stands, in one read: the columns of the record the row is made
+// of, then the row there is (all NULL when there is none) in the order of kRowColumns.
+QString selectRows(const QString &where)
+{
+    return QStringLiteral("SELECT p.address, p.title, p.cells, p.file_path, p.file_size, p.downloaded_at,"
+                          " p.outcome, p.reason, p.declared_title, p.declared_cells, p.pages, p.pdf,"
+                          " r.id, r.title, r.authors, r.year, r.source, r.doi, r.state, r.file_path,"
+                          " r.file_size, r.pages, r.downloaded_at, r.finding, r.file_path IS p.file_path"
+                          " FROM papers p LEFT JOIN library_rows r ON r.address = p.address %1")
+        .arg(where);
+}
+
+// Where selectRows puts the row there is, and whether its file is the record's.
+enum RowColumn { HeldRow = 12, HeldValues = 13, HeldFinding = 23, HeldSameFile = 24 };
+
+// A value as SQLite keeps it: NULL, a number or a text.
+using RowValue = std::variant<std::monostate, qint64, QString>;
+
+// What a paper's row shows, made from its record.
+struct RowValues
+{
+    QString address;
+    std::array<RowValue, 11> values; // in the order of kRowColumns
+};
+
 // Text columns are NOT NULL: a null QString would bind as NULL.
 QString text(const QString &value)
 {
     return value.isNull() ? QStringLiteral("") : value;
 }
 
-QVariant nullable(const QVariant &value, bool isNull)
+RowValues rowOf(const SqliteStatement &select, bool newFiles)
 {
-    return isNull ? QVariant(value.metaType()) : value;
-}
-
-// The row of a paper written anew. The searched words (title, authors, DOI, source) are set only when
-// they differ from the row's: every update of them runs the search index's triggers, dearer than the rest.
-QString upsertRow(bool words)
-{
-    return QStringLiteral(
-               "INSERT INTO library_rows (address, title, authors, year, source, doi, state, file_path,"
-               " file_size, pages, downloaded_at, finding) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"
-               " ON CONFLICT (address) DO UPDATE SET %1 year = excluded.year, state = excluded.state,"
-               " file_path = excluded.file_path, file_size = excluded.file_size, pages = excluded.pages,"
-               " downloaded_at = excluded.downloaded_at, finding = excluded.finding")
-        .arg(words ? QStringLiteral("title = excluded.title, authors = excluded.authors,"
-                                    " source = excluded.source, doi = excluded.doi,")
-                   : QString());
-}
-
-// The two forms of upsertRow, prepared.
-struct RowUpserts
-{
-    QSqlQuery &withWords;
-    QSqlQuery &keepingWords;
-};
-
-// The searched words, in the order selectRows gives its row's.
-const QStringList kWordColumns = {QStringLiteral("title"), QStringLiteral("authors"), QStringLiteral("doi"),
-                                  QStringLiteral("source")};
-
-// Whether the paper's row there is (its words from column `first` of select on) holds the words of r.
-bool sameWords(const QSqlQuery &select, int first, const PaperMetadata &metadata)
-{
-    const QStringList words = {metadata.title, metadata.authors(), metadata.doi(), metadata.source()};
-    for (qsizetype i = 0; i < words.size(); ++i) {
-        const QVariant held = select.value(first + static_cast<int>(i));
-        if (held.isNull() || held.toString() != text(words.at(i)))
-            return false;
+    RowValues row;
+    row.address = select.text(0);
+    const PaperMetadata metadata = librarysql::recordMetadata(row.address, select.text(1), select.text(2),
+                                                              select.text(8), select.text(9));
+    PaperRecord record;
+    if (!select.isNull(3)) {
+        const QDateTime downloadedAt =
+            select.isNull(5) ? QDateTime() : QDateTime::fromMSecsSinceEpoch(select.integer(5), Qt::UTC);
+        record.held = HeldFile{row.address, select.text(3), select.integer(4), QString(), downloadedAt};
     }
-    return true;
+    record.lastOutcome = static_cast<DownloadOutcome>(select.integer(6));
+    record.lastReason = select.text(7);
+    const bool sameFile = select.integer(HeldSameFile) != 0;
+    const auto finding =
+        static_cast<FileFinding>(newFiles || !sameFile ? 0 : static_cast<int>(select.integer(HeldFinding)));
+    const auto state = static_cast<qint64>(libraryrows::stateOf(record, select.text(11), finding));
+    const bool held = !record.held.isEmpty();
+    const bool dated = held && record.held.downloadedAt.isValid();
+    row.values = {text(metadata.title),
+                  text(metadata.authors()),
+                  text(metadata.year()),
+                  text(metadata.source()),
+                  text(metadata.doi()),
+                  state,
+                  held ? RowValue(record.held.filePath) : RowValue(),
+                  held ? RowValue(record.held.size) : RowValue(),
+                  qint64(static_cast<int>(select.integer(10))),
+                  dated ? RowValue(record.held.downloadedAt.toMSecsSinceEpoch()) : RowValue(),
+                  qint64(static_cast<int>(finding))};
+    return row;
 }
 
-// Reads the papers that select finds (the record's columns, then pages, pdf, the finding of the same file
-// and the searched words of the row there is) and writes their rows.
-std::optional<QSqlQuery> writeRows(const RowUpserts &upserts, QSqlQuery &select, bool newFiles)
+// Whether the row there is holds this value in column `i` of kRowColumns.
+bool sameValue(const SqliteStatement &select, int i, const RowValue &value)
 {
-    const int extra = LibraryConnection::recordColumns().count(u',') + 1;
+    const int column = HeldValues + i;
+    if (select.isNull(column))
+        return std::holds_alternative<std::monostate>(value);
+    if (const qint64 *number = std::get_if<qint64>(&value))
+        return select.integer(column) == *number;
+    const QString *words = std::get_if<QString>(&value);
+    return words && select.text(column) == *words;
+}
+
+void bind(SqliteStatement &statement, const RowValue &value)
+{
+    if (const qint64 *number = std::get_if<qint64>(&value))
+        statement.addInt(*number);
+    else if (const QString *words = std::get_if<QString>(&value))
+        statement.addText(*words);
+    else
+        statement.addNull();
+}
+
+// The columns of the row there is that differ from the values (their numbers in kRowColumns).
+QList<int> changedColumns(const SqliteStatement &select, const RowValues &row)
+{
+    QList<int> changed;
+    for (int i = 0; i < int(row.values.size()); ++i) {
+        if (!sameValue(select, i, row.values.at(size_t(i))))
+            changed.append(i);
+    }
+    return changed;
+}
+
+// Sets only what changed: the index of every other column is left as it is, and the triggers of the
+// search index and the words' table (dearer than the rest of the row) run only when a searched word
+// (title, authors, DOI, source) changed.
+QString updateRow(const QList<int> &changed)
+{
+    QStringList set;
+    for (int i : changed)
+        set.append(kRowColumns.at(size_t(i)) + QStringLiteral(" = ?"));
+    return QStringLiteral("UPDATE library_rows SET %1 WHERE id = ?").arg(set.join(QStringLiteral(", ")));
+}
+
+// Writes the row of the paper select stands on: anew, or the columns of it that changed.
+std::optional<QSqlError> writeRow(SqliteStatements &statements, SqliteStatement &insert,
+                                  const SqliteStatement &select, const RowValues &row)
+{
+    if (select.isNull(HeldRow)) {
+        insert.addText(row.address);
+        for (const RowValue &value : row.values)
+            bind(insert, value);
+        return insert.run();
+    }
+    const QList<int> changed = changedColumns(select, row);
+    if (changed.isEmpty())
+        return std::nullopt;
+    SqliteStatement &update = statements.statement(updateRow(changed));
+    for (int i : changed)
+        bind(update, row.values.at(size_t(i)));
+    update.addInt(select.integer(HeldRow));
+    return update.run();
+}
+
+// Reads the papers that select finds and writes those of their rows that change.
+std::optional<QSqlError> writeRows(SqliteStatements &statements, SqliteStatement &select, bool newFiles)
+{
+    SqliteStatement &insert = statements.statement(kInsertRow);
     while (select.next()) {
-        const PaperRecord r = LibraryConnection::recordFrom(select);
-        const FileFinding finding =
-            newFiles ? FileFinding::None : static_cast<FileFinding>(select.value(extra + 2).toInt());
-        const bool held = !r.held.isEmpty();
-        QSqlQuery &upsert =
-            sameWords(select, extra + 3, r.metadata) ? upserts.keepingWords : upserts.withWords;
-        upsert.addBindValue(text(r.address));
-        upsert.addBindValue(text(r.metadata.title));
-        upsert.addBindValue(text(r.metadata.authors()));
-        upsert.addBindValue(text(r.metadata.year()));
-        upsert.addBindValue(text(r.metadata.source()));
-        upsert.addBindValue(text(r.metadata.doi()));
-        upsert.addBindValue(
-            static_cast<int>(libraryrows::stateOf(r, select.value(extra + 1).toString(), finding)));
-        upsert.addBindValue(nullable(r.held.filePath, !held));
-        upsert.addBindValue(nullable(QVariant(r.held.size), !held));
-        upsert.addBindValue(select.value(extra).toInt());
-        upsert.addBindValue(held && r.held.downloadedAt.isValid()
-                                ? QVariant(r.held.downloadedAt.toMSecsSinceEpoch())
-                                : QVariant(QMetaType(QMetaType::LongLong)));
-        upsert.addBindValue(static_cast<int>(finding));
-        if (!upsert.exec())
-            return upsert;
+        if (std::optional<QSqlError> failed = writeRow(statements, insert, select, rowOf(select, newFiles)))
+            return failed;
     }
-    if (select.lastError().isValid())
-        return select;
-    return std::nullopt;
-}
-
-QString selectRows(const QString &where)
-{
-    QStringList rowWords;
-    for (const QString &column : kWordColumns)
-        rowWords.append(
-            QStringLiteral("(SELECT %1 FROM library_rows r WHERE r.address = papers.address)").arg(column));
-    return QStringLiteral("SELECT %1, pages, pdf, (SELECT finding FROM library_rows r WHERE r.address ="
-                          " papers.address AND r.file_path IS papers.file_path), %2 FROM papers %3")
-        .arg(LibraryConnection::recordColumns(), rowWords.join(u','), where);
+    return select.failure();
 }
 
 } // namespace
@@ -204,45 +263,31 @@ std::optional<QSqlQuery> libraryrows::finishSchemaStep(QSqlDatabase &db)
                 return q;
         }
     }
-    QSqlQuery select(db);
-    select.setForwardOnly(true);
-    if (!select.exec(selectRows(QString())))
-        return select;
-    QSqlQuery withWords(db);
-    QSqlQuery keepingWords(db);
-    withWords.prepare(upsertRow(true));
-    keepingWords.prepare(upsertRow(false));
-    return writeRows({withWords, keepingWords}, select, false);
+    SqliteStatements statements(db);
+    SqliteStatement &select = statements.statement(selectRows(QString()));
+    const std::optional<QSqlError> failed = writeRows(statements, select, false);
+    select.finish();
+    return failed ? std::optional(failedQuery(*failed)) : std::nullopt;
 }
 
-libraryrows::Writer::Writer(QSqlDatabase &db) : m_db(db) {}
-
-libraryrows::Writer::~Writer() = default;
-
-QSqlQuery &libraryrows::Writer::prepared(std::optional<QSqlQuery> &query,
-                                         const std::function<QString()> &statement)
+libraryrows::Writer::Writer(SqliteStatements &statements)
+    : m_select(statements.statement(selectRows(QStringLiteral("WHERE p.address = ?")))),
+      m_statements(statements),
+      m_page(statements.statement(
+          QStringLiteral("INSERT INTO paper_pages (address, page, seen_at) VALUES (?, ?, ?)"
+                         " ON CONFLICT (address, page) DO UPDATE SET seen_at = excluded.seen_at"))),
+      m_end(statements.statement(
+          QStringLiteral("INSERT INTO download_history (address, outcome, reason, at, file_path)"
+                         " VALUES (?, ?, ?, ?, ?)")))
 {
-    // Preparing compiles the statement with the triggers and indices it touches: far dearer than running
-    // it, so each is prepared once for all the papers of a transaction.
-    if (!query) {
-        query.emplace(m_db);
-        query->setForwardOnly(true);
-        query->prepare(statement());
-    }
-    return *query;
 }
 
-std::optional<QSqlQuery> libraryrows::Writer::update(const QStringList &addresses, bool newFiles)
+std::optional<QSqlError> libraryrows::Writer::update(const QStringList &addresses, bool newFiles)
 {
-    QSqlQuery &select = prepared(m_select, [] { return selectRows(QStringLiteral("WHERE address = ?")); });
-    const RowUpserts upsert = {prepared(m_upsert, [] { return upsertRow(true); }),
-                               prepared(m_upsertKeepingWords, [] { return upsertRow(false); })};
     for (const QString &address : addresses) {
-        select.addBindValue(address);
-        if (!select.exec())
-            return select;
-        std::optional<QSqlQuery> failed = writeRows(upsert, select, newFiles);
-        select.finish(); // no read left open on the connection between papers
+        m_select.addText(address);
+        std::optional<QSqlError> failed = writeRows(m_statements, m_select, newFiles);
+        m_select.finish(); // no read left open on the connection between papers
         if (failed)
             return failed;
     }
@@ -251,7 +296,10 @@ std::optional<QSqlQuery> libraryrows::Writer::update(const QStringList &addresse
 
 std::optional<QSqlQuery> libraryrows::update(QSqlDatabase &db, const QStringList &addresses, bool newFiles)
 {
-    return Writer(db).update(addresses, newFiles);
+    SqliteStatements statements(db);
+    if (const std::optional<QSqlError> failed = Writer(statements).update(addresses, newFiles))
+        return failedQuery(*failed);
+    return std::nullopt;
 }
 
 std::optional<QSqlQuery> libraryrows::updateAt(QSqlDatabase &db, const QStringList &filePaths)
@@ -267,40 +315,31 @@ std::optional<QSqlQuery> libraryrows::updateAt(QSqlDatabase &db, const QStringLi
         while (q.next())
             addresses.append(q.value(0).toString());
     }
+    q.finish();
     return update(db, addresses, false);
 }
 
-std::optional<QSqlQuery> libraryrows::Writer::recordPage(const QString &address, const QString &page,
+std::optional<QSqlError> libraryrows::Writer::recordPage(const QString &address, const QString &page,
                                                          qint64 at)
 {
-    QSqlQuery &q = prepared(m_page, [] {
-        return QStringLiteral("INSERT INTO paper_pages (address, page, seen_at) VALUES (?, ?, ?)"
-                              " ON CONFLICT (address, page) DO UPDATE SET seen_at = excluded.seen_at");
-    });
-    q.addBindValue(address);
-    q.addBindValue(page);
-    q.addBindValue(at);
-    if (!q.exec())
-        return q;
-    return std::nullopt;
+    m_page.addText(address);
+    m_page.addText(page);
+    m_page.addInt(at);
+    return m_page.run();
 }
 
-std::optional<QSqlQuery> libraryrows::Writer::recordEnd(const QString &address, const DownloadResult &result,
+std::optional<QSqlError> libraryrows::Writer::recordEnd(const QString &address, const DownloadResult &result,
                                                         qint64 at)
 {
-    QSqlQuery &q = prepared(m_end, [] {
-        return QStringLiteral("INSERT INTO download_history (address, outcome, reason, at, file_path)"
-                              " VALUES (?, ?, ?, ?, ?)");
-    });
-    q.addBindValue(address);
-    q.addBindValue(static_cast<int>(result.outcome));
-    q.addBindValue(text(result.reason));
-    q.addBindValue(at);
-    q.addBindValue(result.filePath.isEmpty() ? QVariant(QMetaType(QMetaType::QString))
-                                             : QVariant(result.filePath));
-    if (!q.exec())
-        return q;
-    return std::nullopt;
+    m_end.addText(address);
+    m_end.addInt(static_cast<int>(result.outcome));
+    m_end.addText(result.reason);
+    m_end.addInt(at);
+    if (result.filePath.isEmpty())
+        m_end.addNull();
+    else
+        m_end.addText(result.filePath);
+    return m_end.run();
 }
 
 bool libraryrows::hasSearchIndex(QSqlDatabase &db)

@@ -2,12 +2,14 @@
 
 #include "core/library/librarytypes.h"
 
+#include <QSqlError>
 #include <QSqlQuery>
 #include <QStringList>
-#include <functional>
 #include <optional>
 
 class QSqlDatabase;
+class SqliteStatement;
+class SqliteStatements;
 
 // Where a paper stands with its file, as the library window shows it.
 enum class PaperState {
@@ -41,29 +43,24 @@ std::optional<QSqlQuery> update(QSqlDatabase &db, const QStringList &addresses, 
 // The rows of the papers whose file is at one of these paths.
 std::optional<QSqlQuery> updateAt(QSqlDatabase &db, const QStringList &filePaths);
 
-// The same writes through statements prepared once and kept for the papers that follow: for the writes
-// of one transaction (the connection must outlive it).
+// The same writes through statements compiled once on the connection and kept (in statements) for the
+// papers and transactions that follow; a failure is SQLite's error.
 class Writer
 {
 public:
-    explicit Writer(QSqlDatabase &db);
-    ~Writer();
+    explicit Writer(SqliteStatements &statements);
     Writer(const Writer &) = delete;
     Writer &operator=(const Writer &) = delete;
 
-    std::optional<QSqlQuery> update(const QStringList &addresses, bool newFiles);
-    std::optional<QSqlQuery> recordPage(const QString &address, const QString &page, qint64 at);
-    std::optional<QSqlQuery> recordEnd(const QString &address, const DownloadResult &result, qint64 at);
+    std::optional<QSqlError> update(const QStringList &addresses, bool newFiles);
+    std::optional<QSqlError> recordPage(const QString &address, const QString &page, qint64 at);
+    std::optional<QSqlError> recordEnd(const QString &address, const DownloadResult &result, qint64 at);
 
 private:
-    QSqlQuery &prepared(std::optional<QSqlQuery> &query, const std::function<QString()> &statement);
-
-    QSqlDatabase &m_db;
-    std::optional<QSqlQuery> m_select;
-    std::optional<QSqlQuery> m_upsert;
-    std::optional<QSqlQuery> m_upsertKeepingWords;
-    std::optional<QSqlQuery> m_page;
-    std::optional<QSqlQuery> m_end;
+    SqliteStatement &m_select;
+    SqliteStatements &m_statements;
+    SqliteStatement &m_page;
+    SqliteStatement &m_end;
 };
 
 // Whether the database has the full-text index (SQLite built without FTS5 has none).

@@ -1,5 +1,8 @@
 #include "core/library/librarysql.h"
 
+#include "core/common/filenames.h"
+#include "core/library/landingpage.h"
+
 #include <QAtomicInteger>
 #include <QSqlDatabase>
 #include <QSqlQuery>
@@ -12,6 +15,18 @@ QString recordColumns()
         "address, title, cells, source_page, seen_at, file_path, file_size, "
         "sha256, downloaded_at, outcome, reason, attempted_at, declared_title, declared_cells, "
         "file_address, landing_page");
+}
+
+PaperMetadata recordMetadata(const QString &address, const QString &title, const QString &cells,
+                             const QString &declaredTitle, const QString &declaredCells)
+{
+    PaperMetadata metadata{title, CellsFromJson(cells)};
+    PaperMetadata declared{declaredTitle, CellsFromJson(declaredCells)};
+    // A paper listed by its address alone carries the link's file name as its title: the title its own
+    // page declares is the better one.
+    if (!declared.title.isEmpty() && metadata.title == TrimSpaces(FileNameFromPath(address, true)))
+        metadata.title.clear();
+    return MergedMetadata(metadata, declared);
 }
 
 bool readInt(QSqlQuery &q, const QString &sql, int *value)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/library/papermetadata.h"
+
 #include <QDateTime>
 #include <QString>
 #include <QVariant>
@@ -13,6 +15,11 @@ namespace librarysql {
 
 // The columns a paper's record is read from, first in a select.
 QString recordColumns();
+
+// A paper's metadata as its record holds it: its title and cells (JSON as stored) with what its own page
+// declared merged in.
+PaperMetadata recordMetadata(const QString &address, const QString &title, const QString &cells,
+                             const QString &declaredTitle, const QString &declaredCells);
 
 // Runs a statement that gives one number and finishes it; false when it failed.
 bool readInt(QSqlQuery &q, const QString &sql, int *value);

@@ -3,6 +3,7 @@
 #include "core/library/libraryconnection.h"
 #include "core/library/libraryschema.h"
 #include "core/library/librarysql.h"
+#include "core/library/sqlitestatement.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -123,6 +124,8 @@ bool PaperLibrary::isOpen() const
 
 void PaperLibrary::close()
 {
+    // Statements left unfinalised would keep SQLite from closing the file.
+    m_statements.reset();
     if (m_connection.isEmpty())
         return;
     {

@@ -5,10 +5,12 @@
 #include <QList>
 #include <QString>
 #include <functional>
+#include <memory>
 #include <optional>
 
 class QSqlDatabase;
 class QSqlQuery;
+class SqliteStatements;
 
 // How many reads of the held files (heldFile, heldFilesAt) were made on the application's main thread.
 int libraryReadsOnMainThread();
@@ -122,6 +124,9 @@ private:
 
     QString m_path;
     QString m_connection;
+    // The statements of the hottest writes, compiled on the connection's first write of them and kept
+    // until it closes.
+    std::unique_ptr<SqliteStatements> m_statements;
     int m_busyTimeoutMs = 3000;
     QString m_lastError;
     Failure m_lastFailure = Failure::None;

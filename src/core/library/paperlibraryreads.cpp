@@ -1,6 +1,4 @@
-#include "core/common/filenames.h"
 #include "core/common/safetext.h"
-#include "core/library/landingpage.h"
 #include "core/library/libraryconnection.h"
 #include "core/library/librarysql.h"
 #include "core/library/paperlibrary.h"
@@ -109,8 +107,6 @@ PaperRecord PaperLibrary::recordFrom(const QSqlQuery &q)
 {
     PaperRecord r;
     r.address = q.value(0).toString();
-    r.metadata.title = q.value(1).toString();
-    r.metadata.cells = CellsFromJson(q.value(2).toString());
     r.sourcePage = q.value(3).toString();
     r.seenAt = timeFrom(q.value(4));
     if (!q.value(5).isNull())
@@ -119,14 +115,8 @@ PaperRecord PaperLibrary::recordFrom(const QSqlQuery &q)
     r.lastOutcome = static_cast<DownloadOutcome>(q.value(9).toInt());
     r.lastReason = q.value(10).toString();
     r.lastAttemptAt = timeFrom(q.value(11));
-    PaperMetadata declared;
-    declared.title = q.value(12).toString();
-    declared.cells = CellsFromJson(q.value(13).toString());
-    // A paper listed by its address alone carries the link's file name as its title: the title its own
-    // page declares is the better one.
-    if (!declared.title.isEmpty() && r.metadata.title == TrimSpaces(FileNameFromPath(r.address, true)))
-        r.metadata.title.clear();
-    r.metadata = MergedMetadata(r.metadata, declared);
+    r.metadata = librarysql::recordMetadata(r.address, q.value(1).toString(), q.value(2).toString(),
+                                            q.value(12).toString(), q.value(13).toString());
     r.fileAddress = q.value(14).toString();
     r.landingPage = q.value(15).toString();
     return r;

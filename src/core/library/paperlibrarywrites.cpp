@@ -2,6 +2,7 @@
 #include "core/library/libraryrows.h"
 #include "core/library/librarysql.h"
 #include "core/library/paperlibrary.h"
+#include "core/library/sqlitestatement.h"
 
 #include <QSqlDatabase>
 #include <QSqlQuery>
@@ -10,25 +11,40 @@
 namespace {
 
 using librarysql::nonNull;
-using librarysql::textOrNull;
 using librarysql::timeValue;
 
+// A paper seen again takes the new title, cells and page, keeping what was known when they are empty.
+const QString kSeenStatement = QStringLiteral(
+    "INSERT INTO papers (address, title, cells, source_page, seen_at) VALUES (?, ?, ?, ?, ?)"
+    " ON CONFLICT (address) DO UPDATE SET"
+    " title = CASE WHEN excluded.title <> '' THEN excluded.title ELSE title END,"
+    " cells = CASE WHEN excluded.cells <> '[]' THEN excluded.cells ELSE cells END,"
+    " source_page = CASE WHEN excluded.source_page <> '' THEN excluded.source_page ELSE source_page END,"
+    " seen_at = excluded.seen_at");
+
 // The pages the papers were seen on and their rows for the window, in recordSeen's transaction.
-std::optional<QSqlQuery> recordSeenRows(QSqlDatabase &db, const QList<SeenPaper> &papers, qint64 now)
+std::optional<QSqlError> recordSeenRows(libraryrows::Writer &rows, const QStringList &addresses,
+                                        const QList<SeenPaper> &papers, qint64 now)
 {
-    libraryrows::Writer rows(db);
-    QStringList addresses;
+    qsizetype next = 0;
     for (const SeenPaper &p : papers) {
         if (p.address.isEmpty())
             continue;
-        addresses.append(WithoutCredentials(p.address));
+        const QString &address = addresses.at(next++);
         if (p.sourcePage.isEmpty())
             continue;
-        const QString page = WithoutCredentials(p.sourcePage);
-        if (std::optional<QSqlQuery> failed = rows.recordPage(addresses.constLast(), page, now))
+        if (std::optional<QSqlError> failed = rows.recordPage(address, WithoutCredentials(p.sourcePage), now))
             return failed;
     }
     return rows.update(addresses, false);
+}
+
+// The connection's kept statements, made on its first write of them.
+SqliteStatements &kept(std::unique_ptr<SqliteStatements> &statements, QSqlDatabase &db)
+{
+    if (!statements)
+        statements = std::make_unique<SqliteStatements>(db);
+    return *statements;
 }
 
 } // namespace
@@ -37,28 +53,24 @@ bool PaperLibrary::recordSeen(const QList<SeenPaper> &papers)
 {
     const qint64 now = QDateTime::currentMSecsSinceEpoch();
     return writeTransaction([this, &papers, now](QSqlDatabase &db) {
-        QSqlQuery q(db);
-        q.prepare(QStringLiteral(
-            "INSERT INTO papers (address, title, cells, source_page, seen_at) VALUES (?, ?, ?, ?, ?)"
-            " ON CONFLICT (address) DO UPDATE SET"
-            " title = CASE WHEN excluded.title <> '' THEN excluded.title ELSE title END,"
-            " cells = CASE WHEN excluded.cells <> '[]' THEN excluded.cells ELSE cells END,"
-            " source_page = CASE WHEN excluded.source_page <> '' THEN excluded.source_page ELSE source_page "
-            "END,"
-            " seen_at = excluded.seen_at"));
+        SqliteStatements &statements = kept(m_statements, db);
+        SqliteStatement &q = statements.statement(kSeenStatement);
+        QStringList addresses;
         for (const SeenPaper &p : papers) {
             if (p.address.isEmpty())
                 continue;
-            q.addBindValue(WithoutCredentials(p.address));
-            q.addBindValue(nonNull(p.metadata.title));
-            q.addBindValue(CellsToJson(p.metadata.cells));
-            q.addBindValue(nonNull(WithoutCredentials(p.sourcePage)));
-            q.addBindValue(now);
-            if (!q.exec())
-                return fail(q);
+            addresses.append(WithoutCredentials(p.address));
+            q.addText(addresses.constLast());
+            q.addText(p.metadata.title);
+            q.addText(CellsToJson(p.metadata.cells));
+            q.addText(WithoutCredentials(p.sourcePage));
+            q.addInt(now);
+            if (const std::optional<QSqlError> failed = q.run())
+                return fail(failedQuery(*failed));
         }
-        if (const std::optional<QSqlQuery> failed = recordSeenRows(db, papers, now))
-            return fail(*failed);
+        libraryrows::Writer rows(statements);
+        if (const std::optional<QSqlError> failed = recordSeenRows(rows, addresses, papers, now))
+            return fail(failedQuery(*failed));
         return true;
     });
 }
@@ -94,34 +106,44 @@ void bindCheck(QSqlQuery &q, int pages, const QString &pdf, const QDateTime &whe
     q.addBindValue(pdf.isEmpty() ? QVariant(QMetaType(QMetaType::LongLong)) : timeValue(when));
 }
 
-// A download's values in the order its statement takes them; the file's only when it succeeded.
-void bindDownload(QSqlQuery &q, const DownloadResult &r, bool succeeded, const QDateTime &when)
+// Times are kept as milliseconds since the epoch; no time is NULL.
+void addTime(SqliteStatement &q, const QDateTime &time)
 {
-    q.addBindValue(WithoutCredentials(r.address));
-    q.addBindValue(nonNull(r.title));
-    if (succeeded) {
-        q.addBindValue(r.filePath);
-        q.addBindValue(r.size);
-        q.addBindValue(textOrNull(r.sha256.toLower()));
-        q.addBindValue(timeValue(when));
-        bindCheck(q, r.pdfPages, r.pdf, when);
-    }
-    q.addBindValue(static_cast<int>(r.outcome));
-    q.addBindValue(nonNull(WithoutCredentials(r.reason)));
-    q.addBindValue(timeValue(when));
-    bindLandingPage(q, r.declared, r.fileAddress, r.landingPage);
+    if (time.isValid())
+        q.addInt(time.toMSecsSinceEpoch());
+    else
+        q.addNull();
 }
 
-} // namespace
-
-namespace {
+// A download's values in the order its statement takes them; the file's only when it succeeded.
+void bindDownload(SqliteStatement &q, const DownloadResult &r, bool succeeded, const QDateTime &when)
+{
+    q.addText(WithoutCredentials(r.address));
+    q.addText(r.title);
+    if (succeeded) {
+        q.addText(r.filePath);
+        q.addInt(r.size);
+        q.addTextOrNull(r.sha256.toLower());
+        addTime(q, when);
+        q.addInt(r.pdfPages);
+        q.addText(r.pdf);
+        addTime(q, r.pdf.isEmpty() ? QDateTime() : when);
+    }
+    q.addInt(static_cast<int>(r.outcome));
+    q.addText(WithoutCredentials(r.reason));
+    addTime(q, when);
+    q.addText(r.declared.title);
+    q.addText(CellsToJson(r.declared.cells));
+    q.addText(WithoutCredentials(r.fileAddress));
+    q.addText(WithoutCredentials(r.landingPage));
+}
 
 // A download's end in the paper's history and its row for the window, in recordDownloads' transaction.
-std::optional<QSqlQuery> recordEndRows(libraryrows::Writer &rows, const DownloadResult &r,
+std::optional<QSqlError> recordEndRows(libraryrows::Writer &rows, const DownloadResult &r,
                                        const QDateTime &when, bool newFile)
 {
     const QString address = WithoutCredentials(r.address);
-    if (std::optional<QSqlQuery> failed = rows.recordEnd(address, r, when.toMSecsSinceEpoch()))
+    if (std::optional<QSqlError> failed = rows.recordEnd(address, r, when.toMSecsSinceEpoch()))
         return failed;
     return rows.update({address}, newFile);
 }
@@ -154,24 +176,23 @@ const QString kAttemptedStatement = QStringLiteral(
 bool PaperLibrary::recordDownloads(const QList<DownloadResult> &results)
 {
     return writeTransaction([this, &results](QSqlDatabase &db) {
-        QSqlQuery done(db);
-        done.prepare(kDownloadedStatement);
-        QSqlQuery attempt(db);
-        attempt.prepare(kAttemptedStatement);
-        libraryrows::Writer rows(db);
+        SqliteStatements &statements = kept(m_statements, db);
+        SqliteStatement &done = statements.statement(kDownloadedStatement);
+        SqliteStatement &attempt = statements.statement(kAttemptedStatement);
+        libraryrows::Writer rows(statements);
         for (const DownloadResult &r : results) {
             if (r.address.isEmpty())
                 continue;
             const bool succeeded = r.outcome == DownloadOutcome::Done && !r.filePath.isEmpty();
-            QSqlQuery &q = succeeded ? done : attempt;
+            SqliteStatement &q = succeeded ? done : attempt;
             const QDateTime when = r.finishedAt.isValid() ? r.finishedAt : QDateTime::currentDateTimeUtc();
             bindDownload(q, r, succeeded, when);
             if (succeeded)
-                q.addBindValue(nonNull(r.doiKey));
-            if (!q.exec())
-                return fail(q);
-            if (const std::optional<QSqlQuery> failed = recordEndRows(rows, r, when, succeeded))
-                return fail(*failed);
+                q.addText(r.doiKey);
+            if (const std::optional<QSqlError> failed = q.run())
+                return fail(failedQuery(*failed));
+            if (const std::optional<QSqlError> failed = recordEndRows(rows, r, when, succeeded))
+                return fail(failedQuery(*failed));
         }
         return true;
     });
