@@ -235,6 +235,10 @@ public:
 private:
     void send(Job job);
     void readAnswers();
+    // The front file ran out of time: the process is ended, the files after it go back.
+    void timeOut();
+    // The process has ended by itself: why, once it is waited for.
+    QString reap();
     // The process can check no more: the file it was at is tried once more in a fresh one (it may have
     // been killed from outside), the files after it go back to be checked first.
     void lose(const QString &why);
@@ -273,13 +277,7 @@ void PdfChecker::Feeder::send(Job job)
 void PdfChecker::Feeder::readAnswers()
 {
     if (!m_checker.awaitAnswer(m_process, m_sent.front())) {
-        m_checker.finish(
-            m_sent.front(),
-            notChecked(Unchecked::TimedOut,
-                       QStringLiteral("no verdict within %1 s").arg(m_checker.m_limits.timeMs / 1000.0)));
-        m_sent.pop_front();
-        m_checker.end(m_process, true);
-        m_checker.giveBack(m_sent);
+        timeOut();
         return;
     }
     // Answers that came together are read together.
@@ -291,12 +289,7 @@ void PdfChecker::Feeder::readAnswers()
         if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
             return;
         if (got <= 0) {
-            int status = 0;
-            ::close(m_process.socket);
-            m_process.socket = -1;
-            const bool ended = ::waitpid(m_process.pid, &status, 0) == m_process.pid;
-            m_process.pid = -1;
-            lose(ended ? endText(status) : QStringLiteral("the checker ended"));
+            lose(reap());
             return;
         }
         uint64_t answered = 0;
@@ -310,6 +303,27 @@ void PdfChecker::Feeder::readAnswers()
         m_sent.pop_front();
         beginFront();
     }
+}
+
+void PdfChecker::Feeder::timeOut()
+{
+    m_checker.finish(
+        m_sent.front(),
+        notChecked(Unchecked::TimedOut,
+                   QStringLiteral("no verdict within %1 s").arg(m_checker.m_limits.timeMs / 1000.0)));
+    m_sent.pop_front();
+    m_checker.end(m_process, true);
+    m_checker.giveBack(m_sent);
+}
+
+QString PdfChecker::Feeder::reap()
+{
+    int status = 0;
+    ::close(m_process.socket);
+    m_process.socket = -1;
+    const bool ended = ::waitpid(m_process.pid, &status, 0) == m_process.pid;
+    m_process.pid = -1;
+    return ended ? endText(status) : QStringLiteral("the checker ended");
 }
 
 void PdfChecker::Feeder::lose(const QString &why)
