@@ -14,11 +14,13 @@
 #include <poll.h>
 #include <pthread.h>
 #include <spawn.h>
+#include <string>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
+#include <vector>
 
 extern char **environ;
 
@@ -103,6 +105,26 @@ bool waitReadable(int socket, std::chrono::steady_clock::time_point deadline)
     }
 }
 
+// The checker's environment: this program's, with the allocator told to keep more freed blocks of each
+// small size at hand. The PDF library allocates and frees many small objects for every file, and with
+// the allocator's defaults a fifth of a small paper's check went to its slower paths. The user's own
+// settings of the allocator, if any, come after and so win.
+std::vector<std::string> checkerEnvironment()
+{
+    static const std::string tunables = "GLIBC_TUNABLES=";
+    std::string ours = tunables + "glibc.malloc.tcache_count=200";
+    std::vector<std::string> environment;
+    for (char **entry = environ; entry && *entry; ++entry) {
+        const std::string text(*entry);
+        if (text.rfind(tunables, 0) == 0)
+            ours += ":" + text.substr(tunables.size());
+        else
+            environment.push_back(text);
+    }
+    environment.push_back(ours);
+    return environment;
+}
+
 QString endText(int status)
 {
     if (WIFSIGNALED(status))
@@ -154,8 +176,13 @@ bool PdfChecker::start(Process &process, QString *error)
     const QByteArray memory = QByteArray::number(m_limits.memoryMiB);
     char *argv[] = {const_cast<char *>(program.constData()), const_cast<char *>("--memory-mib"),
                     const_cast<char *>(memory.constData()), nullptr};
+    std::vector<std::string> environment = checkerEnvironment();
+    std::vector<char *> envp;
+    for (std::string &entry : environment)
+        envp.push_back(entry.data());
+    envp.push_back(nullptr);
     pid_t pid = -1;
-    const int failed = ::posix_spawn(&pid, program.constData(), &actions, nullptr, argv, environ);
+    const int failed = ::posix_spawn(&pid, program.constData(), &actions, nullptr, argv, envp.data());
     posix_spawn_file_actions_destroy(&actions);
     ::close(sockets[1]);
     if (failed != 0) {
