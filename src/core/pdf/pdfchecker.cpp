@@ -17,6 +17,7 @@
 #include <string>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
@@ -204,11 +205,23 @@ void PdfChecker::end(Process &process, bool kill)
     if (process.pid > 0) {
         if (kill)
             ::kill(process.pid, SIGKILL);
+        // Waited for as it ends, not a moment later: the end of a run waits for its checkers.
+        const int ended = int(::syscall(SYS_pidfd_open, process.pid, 0));
+        if (ended >= 0) {
+            pollfd exit{ended, POLLIN, 0};
+            int ready;
+            do {
+                ready = ::poll(&exit, 1, kEndGraceMs);
+            } while (ready < 0 && errno == EINTR);
+            if (ready == 0)
+                ::kill(process.pid, SIGKILL);
+            ::close(ended);
+        }
         int status = 0;
-        for (int waited = 0; ::waitpid(process.pid, &status, WNOHANG) == 0; waited += 10) {
+        for (int waited = 0; ::waitpid(process.pid, &status, WNOHANG) == 0; waited += 1) {
             if (waited >= kEndGraceMs)
                 ::kill(process.pid, SIGKILL);
-            ::usleep(10000);
+            ::usleep(1000);
         }
     }
     process = {};
