@@ -13,6 +13,7 @@
 #include <future>
 #include <poll.h>
 #include <pthread.h>
+#include <set>
 #include <spawn.h>
 #include <string>
 #include <sys/socket.h>
@@ -39,6 +40,8 @@ constexpr int kWallLimits = 3;
 // Files a process is given before it has answered: it reads the ones after the first without waiting for
 // them.
 constexpr size_t kSentAtOnce = 16;
+// How long the files sent after one that takes long wait for it before they go to another process.
+constexpr auto kPatience = std::chrono::seconds(1);
 
 PdfVerdict notChecked(Unchecked why, const QString &detail)
 {
@@ -275,6 +278,9 @@ public:
 private:
     void send(Job job);
     void readAnswers();
+    // The front file takes long: the files sent after it go back to be checked by another process,
+    // and their answers here, should they come, are let go.
+    void handOnAfterFront();
     // The front file ran out of time: the process is ended, the files after it go back.
     void timeOut();
     // The process has ended by itself: why, once it is waited for.
@@ -293,6 +299,7 @@ private:
     PdfChecker &m_checker;
     Process m_process;
     std::deque<Sent> m_sent;
+    std::set<uint64_t> m_forsaken; // requests handed on, whose answers are not awaited
 };
 
 void PdfChecker::Feeder::send(Job job)
@@ -314,8 +321,21 @@ void PdfChecker::Feeder::send(Job job)
         lose(QString::fromLocal8Bit(std::strerror(errno)));
 }
 
+void PdfChecker::Feeder::handOnAfterFront()
+{
+    for (size_t i = 1; i < m_sent.size(); ++i)
+        m_forsaken.insert(m_sent[i].request);
+    Sent front = std::move(m_sent.front());
+    m_sent.pop_front();
+    m_checker.giveBack(m_sent);
+    m_sent.push_back(std::move(front));
+}
+
 void PdfChecker::Feeder::readAnswers()
 {
+    if (m_sent.size() > 1 && m_checker.m_limits.processes > 1 &&
+        !waitReadable(m_process.socket, m_sent.front().startedAt + kPatience))
+        handOnAfterFront();
     if (!m_checker.awaitAnswer(m_process, m_sent.front())) {
         timeOut();
         return;
@@ -334,8 +354,10 @@ void PdfChecker::Feeder::readAnswers()
         }
         uint64_t answered = 0;
         PdfInspection inspection;
-        if (!pdfwire::decode(answer, size_t(got), &answered, &inspection) ||
-            answered != m_sent.front().request) {
+        const bool read = pdfwire::decode(answer, size_t(got), &answered, &inspection);
+        if (read && m_forsaken.erase(answered))
+            continue;
+        if (!read || answered != m_sent.front().request) {
             lose(QStringLiteral("the checker gave no answer it could read"));
             return;
         }
@@ -353,6 +375,7 @@ void PdfChecker::Feeder::timeOut()
                    QStringLiteral("no verdict within %1 s").arg(m_checker.m_limits.timeMs / 1000.0)));
     m_sent.pop_front();
     m_checker.end(m_process, true);
+    m_forsaken.clear();
     m_checker.giveBack(m_sent);
 }
 
@@ -369,6 +392,7 @@ QString PdfChecker::Feeder::reap()
 void PdfChecker::Feeder::lose(const QString &why)
 {
     m_checker.end(m_process, true);
+    m_forsaken.clear();
     Sent &front = m_sent.front();
     if (++front.job.failures >= 2) {
         m_checker.finish(front, notChecked(Unchecked::CheckerFailed, why));
@@ -401,6 +425,7 @@ void PdfChecker::giveBack(std::deque<Sent> &sent)
         std::lock_guard lock(m_mutex);
         for (auto it = sent.rbegin(); it != sent.rend(); ++it)
             m_jobs.push_front(std::move(it->job));
+        addFeederWhileAllBusy();
     }
     sent.clear();
     m_work.notify_all();
@@ -438,11 +463,16 @@ void PdfChecker::checkLater(int fd, std::function<void(const PdfVerdict &verdict
     {
         std::lock_guard lock(m_mutex);
         m_jobs.push_back(Job{fd, std::move(done)});
-        // A process more while every one is busy, up to the limit.
-        if (m_waitingFeeders == 0 && int(m_feeders.size()) < std::max(1, m_limits.processes))
-            m_feeders.emplace_back([this] { feed(); });
+        addFeederWhileAllBusy();
     }
     m_work.notify_one();
+}
+
+void PdfChecker::addFeederWhileAllBusy()
+{
+    // A process more while every one is busy, up to the limit (and none once the checker ends).
+    if (!m_ending && m_waitingFeeders == 0 && int(m_feeders.size()) < std::max(1, m_limits.processes))
+        m_feeders.emplace_back([this] { feed(); });
 }
 
 PdfVerdict PdfChecker::check(int fd)

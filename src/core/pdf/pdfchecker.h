@@ -95,6 +95,8 @@ private:
     // Jobs given back by a process that can no longer check them, to be checked first.
     void giveBack(std::deque<Sent> &sent);
     void finish(Sent &sent, const PdfVerdict &verdict);
+    // With the mutex held.
+    void addFeederWhileAllBusy();
     void feed();
 
     const QString m_program;

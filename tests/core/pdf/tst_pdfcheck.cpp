@@ -120,9 +120,13 @@ public:
         QVERIFY(fd >= 0);
         const size_t index = m_verdicts.size();
         m_verdicts.emplace_back();
+        m_cameAfterMs.push_back(-1);
+        if (!m_clock.isValid())
+            m_clock.start();
         checker.checkLater(fd, [this, index](const PdfVerdict &verdict) {
             std::lock_guard lock(m_mutex);
             m_verdicts[index] = verdict;
+            m_cameAfterMs[index] = m_clock.elapsed();
             ++m_done;
             m_came.notify_all();
         });
@@ -135,9 +139,18 @@ public:
         return m_done == m_verdicts.size() ? m_verdicts : std::vector<PdfVerdict>();
     }
 
+    // When each came, in milliseconds after the first was asked for.
+    qint64 cameAfterMs(size_t index)
+    {
+        std::lock_guard lock(m_mutex);
+        return m_cameAfterMs[index];
+    }
+
 private:
     std::mutex m_mutex;
     std::condition_variable m_came;
+    QElapsedTimer m_clock;
+    std::vector<qint64> m_cameAfterMs;
     std::vector<PdfVerdict> m_verdicts;
     size_t m_done = 0;
 };
@@ -513,6 +526,28 @@ private Q_SLOTS:
         for (size_t i = 0; i < verdicts.size(); ++i)
             QCOMPARE(verdicts[i].state, states[qsizetype(i)]);
         QCOMPARE(verdicts[2].unchecked, Unchecked::TimedOut);
+    }
+
+    // Files sent to a process behind one that takes long do not wait for it: they are checked by the
+    // other process meanwhile.
+    void filesBehindASlowOneGoElsewhere()
+    {
+        PdfChecker::Limits slow;
+        slow.timeMs = 6000;
+        slow.processes = 2;
+        PdfChecker check(checker(), slow);
+        const QString whole = fileWith(fntest::TestPdf{}.bytes());
+        LaterVerdicts verdicts;
+        verdicts.ask(check, fileWith(flateBomb()));
+        for (int i = 0; i < 8; ++i)
+            verdicts.ask(check, whole);
+        const std::vector<PdfVerdict> all = verdicts.all();
+        QCOMPARE(all.size(), size_t(9));
+        QCOMPARE(all[0].unchecked, Unchecked::TimedOut);
+        for (size_t i = 1; i < all.size(); ++i) {
+            QCOMPARE(all[i].state, State::Whole);
+            QVERIFY2(verdicts.cameAfterMs(i) < 4000, qPrintable(QString::number(verdicts.cameAfterMs(i))));
+        }
     }
 
     // A checking process that ends while it holds files (killed from outside) leaves none of them
