@@ -463,7 +463,10 @@ void PdfChecker::checkLater(int fd, std::function<void(const PdfVerdict &verdict
     {
         std::lock_guard lock(m_mutex);
         m_jobs.push_back(Job{fd, std::move(done)});
-        addFeederWhileAllBusy();
+        // One process checks what comes in bursts of small papers; another starts for more than it
+        // takes at once, or once the files behind a slow one are handed on.
+        if (m_feeders.empty() || m_jobs.size() > kSentAtOnce)
+            addFeederWhileAllBusy();
     }
     m_work.notify_one();
 }
