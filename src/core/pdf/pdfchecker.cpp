@@ -288,6 +288,12 @@ private:
     // The process can check no more: the file it was at is tried once more in a fresh one (it may have
     // been killed from outside), the files after it go back to be checked first.
     void lose(const QString &why);
+    // The process is killed, and the answers it owed with it.
+    void endProcess()
+    {
+        m_checker.end(m_process, true);
+        m_forsaken.clear();
+    }
     void beginFront()
     {
         if (m_sent.empty())
@@ -374,8 +380,7 @@ void PdfChecker::Feeder::timeOut()
         notChecked(Unchecked::TimedOut,
                    QStringLiteral("no verdict within %1 s").arg(m_checker.m_limits.timeMs / 1000.0)));
     m_sent.pop_front();
-    m_checker.end(m_process, true);
-    m_forsaken.clear();
+    endProcess();
     m_checker.giveBack(m_sent);
 }
 
@@ -391,8 +396,7 @@ QString PdfChecker::Feeder::reap()
 
 void PdfChecker::Feeder::lose(const QString &why)
 {
-    m_checker.end(m_process, true);
-    m_forsaken.clear();
+    endProcess();
     Sent &front = m_sent.front();
     if (++front.job.failures >= 2) {
         m_checker.finish(front, notChecked(Unchecked::CheckerFailed, why));
