@@ -3,6 +3,7 @@
 #include "core/common/backgroundthread.h"
 #include "core/library/paperlibrary.h"
 
+#include <QPointer>
 #include <QSemaphore>
 #include <QThread>
 
@@ -64,13 +65,22 @@ void LibraryThread::run(std::function<bool(PaperLibrary &)> work, QObject *recei
                         std::function<void(Answer)> done)
 {
     startThread();
-    // The receiver outlives the work: it owns this object, whose end waits for it.
-    QMetaObject::invokeMethod(&m_worker->context, [worker = m_worker, path = m_path, busyMs = m_busyTimeoutMs,
-                                                   work = std::move(work), receiver, done = std::move(done)] {
-        const Answer answer = perform(*worker, path, busyMs, work);
-        QMetaObject::invokeMethod(
-            receiver, [done, answer] { done(answer); }, Qt::QueuedConnection);
-    });
+    // The guard is read only on the receiver's thread; a receiver elsewhere is posted to directly and must
+    // outlive its answer.
+    QObject *const via = receiver->thread() == m_relay.thread() ? &m_relay : receiver;
+    QMetaObject::invokeMethod(&m_worker->context,
+                              [worker = m_worker, path = m_path, busyMs = m_busyTimeoutMs,
+                               work = std::move(work), via, guard = QPointer<QObject>(receiver),
+                               done = std::move(done)] {
+                                  const Answer answer = perform(*worker, path, busyMs, work);
+                                  QMetaObject::invokeMethod(
+                                      via,
+                                      [guard, done, answer] {
+                                          if (guard)
+                                              done(answer);
+                                      },
+                                      Qt::QueuedConnection);
+                              });
 }
 
 LibraryThread::Answer LibraryThread::runAndWait(std::function<bool(PaperLibrary &)> work)

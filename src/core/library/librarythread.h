@@ -26,8 +26,9 @@ public:
     LibraryThread(const LibraryThread &) = delete;
     LibraryThread &operator=(const LibraryThread &) = delete;
 
-    // Runs work on the thread with the library open; done gets the answer on the receiver's thread. The
-    // receiver owns this object (an answer that arrives after the receiver is gone is dropped).
+    // Runs work on the thread with the library open; done gets the answer on the receiver's thread. An
+    // answer whose receiver is gone by then is dropped, also where the receiver goes before this object
+    // does (a window deletes the views that read through it first).
     void run(std::function<bool(PaperLibrary &)> work, QObject *receiver, std::function<void(Answer)> done);
     // Runs work on the thread as run() does, after the work handed over before it, and waits for its
     // answer (for the end of a window, when no event comes any more).
@@ -45,4 +46,7 @@ private:
     int m_busyTimeoutMs;
     QThread *m_thread = nullptr;
     std::shared_ptr<Worker> m_worker;
+    // Lives where this object was made and takes the answers there: it goes only after the thread has
+    // ended, so an answer on its way never reaches a receiver that has gone.
+    QObject m_relay;
 };

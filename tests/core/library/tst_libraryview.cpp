@@ -3,6 +3,7 @@
 #include "core/librarymodel/librarytablemodel.h"
 #include "libraryfixture.h"
 
+#include <QSemaphore>
 #include <QSignalSpy>
 #include <QSqlDatabase>
 #include <QSqlQuery>
@@ -349,6 +350,32 @@ private Q_SLOTS:
         QCOMPARE(model.rowCount(), expected);
         QCOMPARE(model.index(0, int(LibraryColumn::State)).data(LibraryTableModel::ValueRole).metaType().id(),
                  QMetaType::Int);
+    }
+
+    // A window deletes the views that read through its library thread before the thread: an answer still
+    // on its way then has no receiver, and is dropped, while another receiver's comes.
+    void anAnswerWhoseReceiverWentFirstIsDropped()
+    {
+        LibraryThread thread(m_path, 3000);
+        QSemaphore gate;
+        QObject stays;
+        auto *goes = new QObject;
+        int toGone = 0;
+        int toStaying = 0;
+        thread.run(
+            [&gate](PaperLibrary &) {
+                gate.acquire();
+                return true;
+            },
+            goes, [&toGone](const LibraryThread::Answer &) { ++toGone; });
+        thread.run([](PaperLibrary &) { return true; }, &stays,
+                   [&toStaying](const LibraryThread::Answer &answer) { toStaying += answer.ok ? 1 : 100; });
+        delete goes;
+        gate.release();
+        thread.wait();
+        QTRY_COMPARE(toStaying, 1);
+        QCoreApplication::sendPostedEvents();
+        QCOMPARE(toGone, 0);
     }
 
     void theModelReadsAfreshOnlyWhenTheFileWasWritten()
