@@ -563,13 +563,21 @@ void BatchRun::endDownloads(int exitStatus)
     if (m_progress)
         m_progress->stop();
     // The last files are still being hashed for the library, or the library is busy: the run ends once
-    // they are on record (or given up, and named).
+    // they are on record (or given up, and named). The manifest is written meanwhile, from the rows as
+    // they are now, unless the exports add what they know to the library as well.
     LibraryRecorder *recorder = m_queue->libraryRecorder();
     if (recorder && !recorder->isIdle()) {
+        m_recording = true;
         connect(
-            recorder, &LibraryRecorder::idle, this, [this, exitStatus] { finishRun(exitStatus); },
+            recorder, &LibraryRecorder::idle, this,
+            [this, exitStatus] {
+                m_recording = false;
+                finishRun(exitStatus);
+            },
             Qt::SingleShotConnection);
         recorder->finish();
+        if (m_options.risFile.isEmpty() && m_options.bibtexFile.isEmpty())
+            writeManifestAndTotals(exitStatus);
         return;
     }
     finishRun(exitStatus);
@@ -577,13 +585,18 @@ void BatchRun::endDownloads(int exitStatus)
 
 void BatchRun::finishRun(int exitStatus)
 {
-    if (m_phase == Phase::Ended || m_manifestWriter)
+    if (m_phase == Phase::Ended)
         return;
     if (m_interruptStatus != 0)
         exitStatus = m_interruptStatus;
+    // The papers seen go to the library once the outcomes have: a library that another program holds is
+    // waited for by the outcomes first.
     if (m_seen)
         m_seen->finish();
-    writeManifestAndTotals(exitStatus);
+    if (m_afterRecording)
+        std::exchange(m_afterRecording, {})();
+    else if (!m_manifestWriter)
+        writeManifestAndTotals(exitStatus);
 }
 
 QList<ExportItem> BatchRun::exportItems() const
@@ -696,23 +709,29 @@ void BatchRun::writeManifestAndTotals(int exitStatus)
             addLibraryRecords(items, libraryPath);
         writeExportFiles(exportRecords(items), ris, bibtex, outcome.get());
     });
-    connect(m_manifestWriter, &QThread::finished, this,
-            [this, path, outcome, exitStatus, totals = m_downloads.totalsText()]() mutable {
-                m_manifestWriter->wait();
-                if (const QString why = manifestEndMessage(path, outcome->manifest, m_options.outFolder);
-                    !why.isEmpty()) {
-                    batchMessage(why);
-                    if (exitStatus == 0)
-                        exitStatus = 2;
-                }
-                writeStdout(totals + u'\n');
-                for (const QString &message : std::as_const(outcome->exportMessages))
-                    batchMessage(message);
-                if (outcome->exportFailed && exitStatus == 0)
-                    exitStatus = 2;
-                // An interrupt that came while the files were written ends the run as interrupted.
-                end(m_interruptStatus != 0 ? m_interruptStatus : exitStatus);
-            });
+    auto ended = [this, path, outcome, exitStatus, totals = m_downloads.totalsText()]() mutable {
+        if (const QString why = manifestEndMessage(path, outcome->manifest, m_options.outFolder);
+            !why.isEmpty()) {
+            batchMessage(why);
+            if (exitStatus == 0)
+                exitStatus = 2;
+        }
+        writeStdout(totals + u'\n');
+        for (const QString &message : std::as_const(outcome->exportMessages))
+            batchMessage(message);
+        if (outcome->exportFailed && exitStatus == 0)
+            exitStatus = 2;
+        // An interrupt that came while the files were written ends the run as interrupted.
+        end(m_interruptStatus != 0 ? m_interruptStatus : exitStatus);
+    };
+    connect(m_manifestWriter, &QThread::finished, this, [this, ended = std::move(ended)]() mutable {
+        m_manifestWriter->wait();
+        // Written before the library took the last outcomes: the run ends once it has.
+        if (m_recording)
+            m_afterRecording = std::move(ended);
+        else
+            ended();
+    });
     m_manifestWriter->start();
 }
 

@@ -12,6 +12,7 @@
 
 #include <QObject>
 #include <QTimer>
+#include <functional>
 #include <memory>
 
 class AddAllWalk;
@@ -145,8 +146,10 @@ private:
     SitePoliteness m_sites;
     ReferenceSources m_references; // the ways to the papers of a list given by --input
     SeenRecorder *m_seen = nullptr;
-    int m_libraryWaits = 0;              // writers of the library waiting for another program to free it
-    QThread *m_manifestWriter = nullptr; // the manifest being written at the end
+    int m_libraryWaits = 0;                 // writers of the library waiting for another program to free it
+    QThread *m_manifestWriter = nullptr;    // the manifest being written at the end
+    bool m_recording = false;               // the library is still taking the last outcomes
+    std::function<void()> m_afterRecording; // the end, once the manifest is written before the library
 };
 
 // A message on stderr, prefixed with the program's name.
