@@ -658,6 +658,23 @@ QString manifestEndMessage(const QString &path, const ManifestKeeper::Outcome &w
                .arg(written.fallbackPath, outFolder);
 }
 
+// Says what the end's files came to, after the totals line, and gives the exit status they leave.
+int reportEndFiles(const QString &path, const EndFiles &outcome, const QString &outFolder,
+                   const QString &totals, int exitStatus)
+{
+    if (const QString why = manifestEndMessage(path, outcome.manifest, outFolder); !why.isEmpty()) {
+        batchMessage(why);
+        if (exitStatus == 0)
+            exitStatus = 2;
+    }
+    writeStdout(totals + u'\n');
+    for (const QString &message : std::as_const(outcome.exportMessages))
+        batchMessage(message);
+    if (outcome.exportFailed && exitStatus == 0)
+        exitStatus = 2;
+    return exitStatus;
+}
+
 // The export files asked for (empty paths are not), with the hash of each file that has none yet.
 void writeExportFiles(QList<PaperRecord> records, const QString &risFile, const QString &bibtexFile,
                       EndFiles *outcome)
@@ -709,20 +726,10 @@ void BatchRun::writeManifestAndTotals(int exitStatus)
             addLibraryRecords(items, libraryPath);
         writeExportFiles(exportRecords(items), ris, bibtex, outcome.get());
     });
-    auto ended = [this, path, outcome, exitStatus, totals = m_downloads.totalsText()]() mutable {
-        if (const QString why = manifestEndMessage(path, outcome->manifest, m_options.outFolder);
-            !why.isEmpty()) {
-            batchMessage(why);
-            if (exitStatus == 0)
-                exitStatus = 2;
-        }
-        writeStdout(totals + u'\n');
-        for (const QString &message : std::as_const(outcome->exportMessages))
-            batchMessage(message);
-        if (outcome->exportFailed && exitStatus == 0)
-            exitStatus = 2;
+    auto ended = [this, path, outcome, exitStatus, totals = m_downloads.totalsText()] {
+        const int status = reportEndFiles(path, *outcome, m_options.outFolder, totals, exitStatus);
         // An interrupt that came while the files were written ends the run as interrupted.
-        end(m_interruptStatus != 0 ? m_interruptStatus : exitStatus);
+        end(m_interruptStatus != 0 ? m_interruptStatus : status);
     };
     connect(m_manifestWriter, &QThread::finished, this, [this, ended = std::move(ended)]() mutable {
         m_manifestWriter->wait();
