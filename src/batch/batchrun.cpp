@@ -575,8 +575,8 @@ void BatchRun::endDownloads(int exitStatus)
                 finishRun(exitStatus);
             },
             Qt::SingleShotConnection);
-        recorder->finish();
-        if (m_options.risFile.isEmpty() && m_options.bibtexFile.isEmpty())
+        recorder->finish(); // may say at once that it is idle, and so have the manifest written
+        if (m_recording && !m_manifestWriter && m_options.risFile.isEmpty() && m_options.bibtexFile.isEmpty())
             writeManifestAndTotals(exitStatus);
         return;
     }
