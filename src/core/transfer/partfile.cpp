@@ -251,8 +251,10 @@ bool PartFile::waitForDiskWork(int msecs)
             diskwork::checksUnderway().waitForNone(static_cast<int>(deadline.remainingTime()));
         if (!writes || !flushes || !checks)
             return false;
+        // A flush that began after the checks were waited for may have handed its file to the checker.
         if (diskwork::writePool().activeThreadCount() == 0 &&
-            diskwork::flushPool().activeThreadCount() == 0 && diskwork::checkPool(1).activeThreadCount() == 0)
+            diskwork::flushPool().activeThreadCount() == 0 &&
+            diskwork::checkPool(1).activeThreadCount() == 0 && diskwork::checksUnderway().waitForNone(0))
             return true;
     }
 }
